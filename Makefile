@@ -1,0 +1,59 @@
+# Front door of the Lumivane build.
+#   make run       build (Release) and start the application
+#   make test      build (RelWithDebInfo) and run every test
+#   make sanitize  the tests under AddressSanitizer and UBSan
+#   make tsan      the threaded tests under ThreadSanitizer (not in CI)
+#   make bench     build (Release) and run the benchmarks
+#   make deps      install the Debian packages the project needs
+
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+CMAKE ?= cmake
+TEST_ENV = QT_QPA_PLATFORM=offscreen TZ=UTC LC_ALL=C.UTF-8
+DEPS_STAMP = build/.deps-ok
+
+.PHONY: all deps run build test sanitize tsan bench clean
+
+all: build
+
+deps:
+	./tools/deps.sh
+
+$(DEPS_STAMP):
+	./tools/deps.sh
+	mkdir -p build && touch $@
+
+build: $(DEPS_STAMP)
+	$(CMAKE) -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	$(CMAKE) --build build -j $(JOBS)
+
+test: build
+	cd build && $(TEST_ENV) ctest --output-on-failure -j $(JOBS)
+
+build-release/.configured: $(DEPS_STAMP)
+	$(CMAKE) -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DLUMIVANE_BENCH=ON
+	touch $@
+
+run: build-release/.configured
+	$(CMAKE) --build build-release -j $(JOBS) --target lumivane
+	./build-release/src/lumivane
+
+sanitize: $(DEPS_STAMP)
+	$(CMAKE) -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DLUMIVANE_SANITIZE=address
+	$(CMAKE) --build build-asan -j $(JOBS)
+	cd build-asan && $(TEST_ENV) ctest --output-on-failure -j $(JOBS)
+
+tsan: $(DEPS_STAMP)
+	$(CMAKE) -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DLUMIVANE_SANITIZE=thread
+	$(CMAKE) --build build-tsan -j $(JOBS)
+	cd build-tsan && $(TEST_ENV) ctest --output-on-failure -j $(JOBS) -L threads
+
+bench: build-release/.configured
+	$(CMAKE) --build build-release -j $(JOBS)
+	@for b in build-release/bench/bench_*; do \
+	  [ -x "$$b" ] || continue; \
+	  echo "== $$b"; \
+	  $(TEST_ENV) "$$b" || exit 1; \
+	done
+
+clean:
+	rm -rf build build-release build-asan build-tsan

@@ -1,0 +1,57 @@
+#include "TestRegistry.h"
+
+#include <QApplication>
+#include <QObject>
+#include <QStringList>
+#include <QTest>
+
+#include <map>
+#include <memory>
+#include <string>
+
+namespace testsupport {
+
+namespace {
+std::map<std::string, TestFactory>& registry()
+{
+    static std::map<std::string, TestFactory> tests;
+    return tests;
+}
+} // namespace
+
+int registerTest(const char* name, TestFactory factory)
+{
+    registry()[name] = std::move(factory);
+    return 0;
+}
+
+int runAll(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QStringList args = app.arguments();
+    QStringList only;
+    for (int i = 1; i + 1 < args.size();) {
+        if (args[i] == "-class") {
+            only << args[i + 1];
+            args.removeAt(i);
+            args.removeAt(i);
+        } else {
+            ++i;
+        }
+    }
+    int failedClasses = 0;
+    int ran = 0;
+    for (auto& entry : registry()) {
+        const QString name = QString::fromStdString(entry.first);
+        if (!only.isEmpty() && !only.contains(name))
+            continue;
+        std::unique_ptr<QObject> test(entry.second());
+        ++ran;
+        if (QTest::qExec(test.get(), args) != 0)
+            ++failedClasses;
+    }
+    qInfo("%d test classes run, %d failed", ran, failedClasses);
+    return failedClasses == 0 ? 0 : 1;
+}
+
+} // namespace testsupport
