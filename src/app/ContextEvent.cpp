@@ -1,0 +1,8 @@
+#include "app/ContextEvent.h"
+
+#include "app/EventType.h"
+
+ContextEvent::ContextEvent(QObject* sender, const QList<Context*>& contexts, const QList<QVariant>& args)
+    : QEvent(toEventType(CONTEXTEVENT)), sender(sender), contexts(contexts), args(args)
+{
+}

@@ -1,0 +1,616 @@
+#include "app/ControlWidget.h"
+
+#include "app/AppGlobals.h"
+#include "app/AttributeEvent.h"
+#include "app/ContextEvent.h"
+#include "app/EventType.h"
+#include "app/FileAsker.h"
+#include "app/FocusEvent.h"
+#include "app/GlyphsEvent.h"
+#include "app/MainWindow.h"
+#include "app/MessageAsker.h"
+#include "app/NavigationWidget.h"
+#include "app/PacketsEvent.h"
+#include "app/RenderEvent.h"
+#include "app/ScrollEvent.h"
+#include "app/SettingsWidget.h"
+#include "core/Constants.h"
+#include "core/Context.h"
+#include "core/GlyphStore.h"
+#include "core/Packet.h"
+#include "import/ContextWorker.h"
+#include "import/OpenWidget.h"
+#include "patterns/Rule.h"
+#include "views/attributes/AttributeWidget.h"
+#include "views/attributes/ConversationWidget.h"
+#include "views/attributes/RibbonAttributeWidget.h"
+#include "views/charts/LineChart.h"
+#include "views/charts/LineChartMiniView.h"
+#include "views/charts/RibbonLineWidget.h"
+#include "views/events/EventOverviewWidget.h"
+#include "views/events/EventWidget.h"
+#include "views/events/OptionsWidget.h"
+#include "views/events/RibbonEventOverviewWidget.h"
+#include "views/events/RibbonEventWidget.h"
+#include "views/sequences/RibbonSequenceWidget.h"
+#include "views/sequences/SequenceWidget.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QDebug>
+#include <QLabel>
+#include <QMainWindow>
+#include <QProgressDialog>
+#include <QSet>
+#include <QStatusBar>
+#include <QThread>
+#include <QThreadPool>
+
+#include <atomic>
+#include <memory>
+
+namespace {
+
+// The widget that built a custom event; null for other events.
+QObject* eventSender(QEvent* e)
+{
+    switch (int(e->type())) {
+    case CONTEXTEVENT: return static_cast<ContextEvent*>(e)->sender;
+    case PACKETSEVENT: return static_cast<PacketsEvent*>(e)->sender;
+    case GLYPHSEVENT: return static_cast<GlyphsEvent*>(e)->sender;
+    case ATTRIBUTEEVENT: return static_cast<AttributeEvent*>(e)->sender;
+    case SCROLLEVENT: return static_cast<ScrollEvent*>(e)->sender;
+    case RENDEREVENT: return static_cast<RenderEvent*>(e)->sender;
+    case FOCUSEVENT: return static_cast<FocusEvent*>(e)->sender;
+    default: return nullptr;
+    }
+}
+
+// "Unless from X": a null sender excludes nothing; subclasses of X count.
+template <typename X>
+bool isFrom(QObject* sender)
+{
+    return sender && qobject_cast<X*>(sender);
+}
+
+void deliver(QObject* target, QEvent* e)
+{
+    if (target)
+        QCoreApplication::sendEvent(target, e);
+}
+
+// A side argument: 0 left, 1 right, 2 both; anything else selects nothing.
+bool parseSide(const QVariant& value, bool* left, bool* right)
+{
+    bool ok = false;
+    const int side = value.toInt(&ok);
+    if (!ok || side < 0 || side > 2)
+        return false;
+    *left = side == 0 || side == 2;
+    // The right group is only in use with the split flag on.
+    *right = SPLIT_FLAG && (side == 1 || side == 2);
+    return true;
+}
+
+EventWidget* eventView(RibbonEventWidget* ribbon)
+{
+    return ribbon ? ribbon->view : nullptr;
+}
+
+EventOverviewWidget* overviewOf(RibbonEventOverviewWidget* ribbon)
+{
+    return ribbon ? ribbon->overview : nullptr;
+}
+
+} // namespace
+
+// The icons are compiled into the static library; a static library's
+// resources register only when something asks for them.
+static void registerResources()
+{
+    static const bool registered = []() {
+        Q_INIT_RESOURCE(resources);
+        return true;
+    }();
+    Q_UNUSED(registered);
+}
+
+ControlWidget::ControlWidget(MainWindow* window)
+    : QWidget(nullptr)
+    , mainWindow(window)
+{
+    registerResources();
+    statusLabel = new QLabel(this);
+    if (window) {
+        window->statusBar()->addPermanentWidget(statusLabel);
+        auto* spacer = new QWidget(window->statusBar());
+        spacer->setFixedWidth(20);
+        window->statusBar()->addPermanentWidget(spacer);
+    }
+    threadPool = QThreadPool::globalInstance();
+    glyphStore = new GlyphStore;
+    setMouseTracking(true);
+}
+
+ControlWidget::~ControlWidget()
+{
+    // Pool jobs may read the store.
+    if (threadPool)
+        threadPool->waitForDone();
+    delete glyphStore;
+    glyphStore = nullptr;
+    delete loadTextPool;
+    loadTextPool = nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Accessors
+
+EventWidget* ControlWidget::focusedEventWidget() const
+{
+    return mainWindow ? eventView(mainWindow->leftEventRibbon) : nullptr;
+}
+
+Context* ControlWidget::currentContext() const
+{
+    EventWidget* view = focusedEventWidget();
+    return view ? view->context : nullptr;
+}
+
+TList<QSharedPointer<Packet>> ControlWidget::selectedPackets() const
+{
+    EventWidget* view = focusedEventWidget();
+    if (!view) {
+        qDebug("no focus?");
+        return {};
+    }
+    return view->selectedPackets();
+}
+
+// ---------------------------------------------------------------------------
+// Loading
+
+void ControlWidget::loadData(TList<QSharedPointer<Packet>> packets, TList<QString> names,
+                             TList<int> types)
+{
+    if (progressDialog || contextWorker) {
+        // A load is already running (its dialog's event loop let this in).
+        qDebug("load in progress");
+        return;
+    }
+
+    // The new store and root context are built aside: the views keep
+    // showing the current ones until the new context is complete.
+    auto* store = new GlyphStore;
+    if (loadTextPool) {
+        // An import's events share their texts through the pool they were
+        // read with; the store keeps the log's path for later lookups.
+        store->textPool = std::move(*loadTextPool);
+        store->fileName = loadFileName;
+        delete loadTextPool;
+        loadTextPool = nullptr;
+        loadFileName.clear();
+    } else if (glyphStore) {
+        store->textPool = glyphStore->textPool;
+        store->fileName = glyphStore->fileName;
+    }
+    store->resetConversationAttributes();
+    store->setAttributes(names, types);
+
+    auto* dialog = new QProgressDialog(QStringLiteral("Loading data..."), QStringLiteral("Cancel"),
+                                       0, 4, this);
+    // Application-modal: this widget is never shown, so a window-modal
+    // dialog would block nothing.
+    dialog->setWindowModality(Qt::ApplicationModal);
+    dialog->setMinimumDuration(0);
+    progressDialog = dialog;
+
+    auto* context = new Context(nullptr, QStringLiteral("All"), packets, store, false);
+    store->rootContext = context;   // owned by the new store from here on
+    connect(context, &Context::setLabelText, dialog, &QProgressDialog::setLabelText);
+    connect(context, &Context::progress, dialog, &QProgressDialog::setValue);
+
+    auto* thread = new QThread(this);
+    auto* worker = new ContextWorker(context);
+    contextWorker = worker;
+    worker->moveToThread(thread);
+    // Hide, not close: closing a progress dialog counts as cancelling it.
+    connect(thread, &QThread::finished, dialog, &QProgressDialog::hide);
+    // The thread ends as soon as the computation returns: no idle thread
+    // stays. `finished` publishes the worker's writes to the GUI thread in a
+    // way race detectors see (QThread::wait synchronises inside Qt only).
+    auto finished = std::make_shared<std::atomic<bool>>(false);
+    connect(thread, &QThread::started, worker, [worker, thread, finished]() {
+        // Captures are read before the release: the GUI thread frees them
+        // with the worker once it has seen `finished`.
+        QThread* own = thread;
+        std::shared_ptr<std::atomic<bool>> done = finished;
+        worker->loadData();
+        done->store(true, std::memory_order_release);
+        own->quit();
+    });
+    // Direct: the worker's own thread is busy in the computation.
+    connect(dialog, &QProgressDialog::canceled, worker, &ContextWorker::cancel,
+            Qt::DirectConnection);
+    thread->start();
+
+    if (!packets.isEmpty())
+        dialog->exec();
+
+    const bool cancelled = dialog->wasCanceled();
+    if (cancelled)
+        context->cancelled = true;
+    thread->quit();
+    thread->wait();
+    finished->load(std::memory_order_acquire);
+    // Worker and thread go here, exactly once, after the thread has ended.
+    delete worker;
+    contextWorker = nullptr;
+    delete thread;
+    delete dialog;
+    progressDialog = nullptr;
+
+    if (cancelled || context->cancelled) {
+        // The views stay on the previous store and context, untouched.
+        delete store;   // deletes the new root context with it
+        NO_DATA = false;
+        return;
+    }
+
+    // Pool jobs (histograms, Wireshark) may still read the old store.
+    if (threadPool)
+        threadPool->waitForDone();
+    GlyphStore* old = glyphStore;
+    glyphStore = store;
+    handOver(context);
+    // Only now that every view holds the new context can the old one go.
+    delete old;
+}
+
+void ControlWidget::handOver(Context* context)
+{
+    MainWindow* w = mainWindow;
+    EventWidget* left = w ? eventView(w->leftEventRibbon) : nullptr;
+    SettingsWidget* side = w ? w->settingsWidget : nullptr;
+
+    if (left)
+        left->context = context;
+    if (w && w->leftEventRibbon)
+        w->leftEventRibbon->buildControls();
+    if (side)
+        side->refreshData();
+    if (w && w->leftOptions)
+        w->leftOptions->connectSignals();
+    if (w && w->rightOptions)
+        w->rightOptions->connectSignals();
+    if (w && w->navigationWidget)
+        w->navigationWidget->refresh();
+    if (side && side->attributeWidget) {
+        side->attributeWidget->setContext(context);
+        side->attributeWidget->layoutAttributes(glyphStore->packetAttributeNames);
+    }
+    if (side && side->conversationWidget) {
+        side->conversationWidget->setContext(context);
+        side->conversationWidget->layoutAttributes(glyphStore->conversationAttributeNames);
+    }
+    if (w && w->leftEventRibbon)
+        w->leftEventRibbon->setContext(context);
+    if (w && w->leftLineRibbon) {
+        LineChart* chart = w->leftLineRibbon->chart;
+        LineChart* mini = w->leftLineRibbon->miniView;
+        for (LineChart* c : {chart, mini}) {
+            if (!c)
+                continue;
+            c->eventView = left;
+            c->reset();
+        }
+        if (mini)
+            mini->setContext(context, true, true);
+        if (chart)
+            chart->setContext(context, true, true);
+    }
+    if (side && side->attributeRibbon)
+        side->attributeRibbon->refreshFilter();
+    if (side && side->conversationRibbon)
+        side->conversationRibbon->refreshFilter();
+    if (w && w->sequenceRibbon) {
+        w->sequenceRibbon->setContext(context);
+        w->sequenceRibbon->setActive(false, true);
+    }
+    NO_DATA = false;
+}
+
+void ControlWidget::setLoadSource(const QString& fileName, THash<QString, TVariant> pool)
+{
+    delete loadTextPool;
+    loadTextPool = new THash<QString, TVariant>(std::move(pool));
+    loadFileName = fileName;
+}
+
+TList<Rule> ControlWidget::loadRules(QString text)
+{
+    TList<Rule> rules;
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    for (const QString& line : lines) {
+        // A blank or short line (such as the empty one after a final line
+        // break) holds no rule.
+        if (line.trimmed().isEmpty() || line.count(QLatin1Char('~')) < 3)
+            continue;
+        rules.append(Rule::fromString(line));
+    }
+    return rules;
+}
+
+// ---------------------------------------------------------------------------
+// File menu
+
+void ControlWidget::openPCAP()
+{
+    OpenWidget dialog(this, nullptr);
+    dialog.exec();
+}
+
+// The capture conversion dialog is not part of the program yet.
+void ControlWidget::convertPCAP()
+{
+}
+
+// The XES exporter is not part of the program yet.
+void ControlWidget::exportXes()
+{
+}
+
+void ControlWidget::inspectWireShark()
+{
+}
+
+void ControlWidget::preprocessCSV()
+{
+    const QString folder = QDir::homePath();
+    const QString directory = FileAsker::existingDirectory(
+        this, QStringLiteral("Select directory for processing"), folder);
+    if (directory.isEmpty())
+        return;
+
+    // Rules files are written as Latin-1; their text ends at a zero byte.
+    const auto readRules = [folder, this](const QString& caption, TList<Rule>* rules) {
+        const QString path =
+            FileAsker::openFileName(this, caption, folder, QStringLiteral("KOLM file (*.kolm)"));
+        if (path.isEmpty())
+            return false;
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return false;
+        *rules = loadRules(QString::fromLatin1(file.readAll().constData()));
+        return true;
+    };
+    TList<Rule> rewriteRules;
+    if (!readRules(QStringLiteral("Load Rewrite rules:"), &rewriteRules))
+        return;
+    TList<Rule> filterRules;
+    if (!readRules(QStringLiteral("Load Filter rules:"), &filterRules))
+        return;
+    const QString output =
+        FileAsker::saveFileName(this, QStringLiteral("Save CSV"), folder, QStringLiteral("*.csv"));
+    if (output.isEmpty())
+        return;
+    // The conversation preprocessing is not part of the program yet: the
+    // chosen directory, rules and output are not used.
+}
+
+// ---------------------------------------------------------------------------
+// Routing
+
+bool ControlWidget::event(QEvent* e)
+{
+    if (!e)
+        return false;
+    switch (int(e->type())) {
+    case ATTRIBUTEEVENT:
+        routeAttribute();
+        return QWidget::event(e);
+    case RENDEREVENT:
+        if (routeRender(e))
+            e->accept();
+        return QWidget::event(e);
+    case SCROLLEVENT:
+        routeScroll(e);
+        e->accept();
+        return true;
+    case CONTEXTEVENT:
+        routeContext(e);
+        e->accept();
+        return true;
+    case PACKETSEVENT:
+        routePackets(e);
+        e->accept();
+        return true;
+    case FOCUSEVENT:
+        routeFocus(e);
+        return QWidget::event(e);
+    case GLYPHSEVENT:
+        routeGlyphs(e);
+        e->accept();
+        return true;
+    default:
+        return QWidget::event(e);
+    }
+}
+
+void ControlWidget::routeAttribute()
+{
+    if (!mainWindow)
+        return;
+    if (mainWindow->leftOptions)
+        mainWindow->leftOptions->setupAxisCombos();
+    SettingsWidget* side = mainWindow->settingsWidget;
+    if (side) {
+        side->refreshRules();
+        if (side->attributeWidget)
+            side->attributeWidget->refresh(QString());
+    }
+}
+
+bool ControlWidget::routeRender(QEvent* e)
+{
+    auto* re = static_cast<RenderEvent*>(e);
+    bool left = false;
+    bool right = false;
+    if (!mainWindow || re->args.size() < 2 || !parseSide(re->args.at(1), &left, &right))
+        return false;
+    const QString kind = re->args.at(0).toString();
+    QList<QObject*> targets;
+    if (kind == QLatin1String("LineWidget")) {
+        for (RibbonLineWidget* ribbon : {left ? mainWindow->leftLineRibbon : nullptr,
+                                         right ? mainWindow->rightLineRibbon : nullptr}) {
+            if (ribbon && ribbon->chart && ribbon->chart->isActive())
+                targets.append(ribbon->chart);
+        }
+    } else if (kind == QLatin1String("OverviewWidget")) {
+        for (EventOverviewWidget* overview :
+             {left ? overviewOf(mainWindow->leftOverviewRibbon) : nullptr,
+              right ? overviewOf(mainWindow->rightOverviewRibbon) : nullptr}) {
+            if (overview && overview->isActive())
+                targets.append(overview);
+        }
+    } else {
+        return false;
+    }
+    for (QObject* target : targets)
+        deliver(target, e);
+    return true;
+}
+
+bool ControlWidget::routeScroll(QEvent* e)
+{
+    auto* se = static_cast<ScrollEvent*>(e);
+    bool left = false;
+    bool right = false;
+    if (!mainWindow || se->args.isEmpty() || !parseSide(se->args.at(0), &left, &right))
+        return false;
+    for (EventOverviewWidget* overview :
+         {left ? overviewOf(mainWindow->leftOverviewRibbon) : nullptr,
+          right ? overviewOf(mainWindow->rightOverviewRibbon) : nullptr}) {
+        if (overview && overview->isActive())
+            deliver(overview, e);
+    }
+    return true;
+}
+
+void ControlWidget::routeContext(QEvent* e)
+{
+    if (!mainWindow)
+        return;
+    QObject* sender = eventSender(e);
+    SettingsWidget* side = mainWindow->settingsWidget;
+    EventWidget* left = eventView(mainWindow->leftEventRibbon);
+    if (left && !isFrom<EventWidget>(sender)) {
+        qDebug("set Eventwidget");
+        deliver(left, e);
+    }
+    if (mainWindow->navigationWidget && !isFrom<NavigationWidget>(sender)) {
+        qDebug("set attributeWidget");
+        deliver(mainWindow->navigationWidget, e);
+    }
+    if (side && side->attributeWidget && !isFrom<AttributeWidget>(sender)) {
+        qDebug("set attributeWidget");
+        deliver(side->attributeWidget, e);
+    }
+    if (side && side->conversationWidget && !isFrom<ConversationWidget>(sender)) {
+        qDebug("set conversationWidget");
+        deliver(side->conversationWidget, e);
+    }
+    SequenceWidget* sequence = mainWindow->sequenceRibbon ? mainWindow->sequenceRibbon->sequenceView
+                                                          : nullptr;
+    if (sequence && !isFrom<SequenceWidget>(sender)) {
+        qDebug("set sequenceWidget");
+        deliver(sequence, e);
+    }
+}
+
+void ControlWidget::routePackets(QEvent* e)
+{
+    if (!mainWindow)
+        return;
+    QObject* sender = eventSender(e);
+    SettingsWidget* side = mainWindow->settingsWidget;
+    if (!isFrom<EventWidget>(sender)) {
+        EventWidget* left = eventView(mainWindow->leftEventRibbon);
+        EventWidget* right = eventView(mainWindow->rightEventRibbon);
+        if (left && left->isActive())
+            deliver(left, e);
+        else if (SPLIT_FLAG && right)
+            deliver(right, e);
+    }
+    if (side && side->attributeWidget && !isFrom<AttributeWidget>(sender))
+        deliver(side->attributeWidget, e);
+    if (side && side->conversationWidget && !isFrom<ConversationWidget>(sender))
+        deliver(side->conversationWidget, e);
+    RibbonLineWidget* lines = mainWindow->leftLineRibbon;
+    if (lines && lines->chart && lines->chart->isActive() && !isFrom<LineChart>(sender)) {
+        deliver(lines->chart, e);
+        deliver(lines->miniView, e);
+    }
+    if (SPLIT_FLAG)
+        return;
+    RibbonSequenceWidget* ribbon = mainWindow->sequenceRibbon;
+    if (ribbon && ribbon->active && ribbon->sequenceView && !isFrom<SequenceWidget>(sender))
+        deliver(ribbon->sequenceView, e);
+}
+
+void ControlWidget::routeFocus(QEvent* e)
+{
+    if (!mainWindow)
+        return;
+    QObject* sender = eventSender(e);
+    RibbonEventWidget* leftRibbon = mainWindow->leftEventRibbon;
+    RibbonEventWidget* rightRibbon = SPLIT_FLAG ? mainWindow->rightEventRibbon : nullptr;
+    EventWidget* left = eventView(leftRibbon);
+    if (leftRibbon)
+        leftRibbon->fillBackground(sender && sender == left);
+    if (rightRibbon)
+        rightRibbon->fillBackground(sender && sender == left);
+    // The focus moves to the other event view.
+    if (sender && sender == left)
+        deliver(eventView(rightRibbon), e);
+    else
+        deliver(left, e);
+}
+
+void ControlWidget::routeGlyphs(QEvent* e)
+{
+    auto* ge = static_cast<GlyphsEvent*>(e);
+    if (!mainWindow)
+        return;
+    QObject* sender = ge->sender;
+    if (!isFrom<EventWidget>(sender))
+        deliver(eventView(mainWindow->leftEventRibbon), e);
+    if (isFrom<SequenceWidget>(sender))
+        return;
+    RibbonSequenceWidget* ribbon = mainWindow->sequenceRibbon;
+    if (!ribbon || !ribbon->active)
+        return;
+
+    int longest = 0;
+    QSet<int> lengths;
+    for (const TList<BinItem*>& sequence : ge->sequences.items) {
+        longest = qMax(longest, sequence.size());
+        lengths.insert(sequence.size());
+    }
+    bool send = true;
+    if (longest > 300 || lengths.size() > 50) {
+        const QMessageBox::StandardButton answer = MessageAsker::ask(
+            QMessageBox::Question, PRODUCT_NAME,
+            QStringLiteral("Selection limit for sequence view is exceeded: limit, Alignment will "
+                           "take time. Continue?"),
+            QMessageBox::Yes | QMessageBox::No, this);
+        send = answer == QMessageBox::Yes;
+        if (send)
+            qDebug("Yes was clicked");
+        else
+            qDebug("Yes was *not* clicked");
+    }
+    if (send)
+        deliver(ribbon->sequenceView, e);
+}

@@ -1,0 +1,91 @@
+#pragma once
+
+#include "core/TList.h"
+
+#include <QSharedPointer>
+#include <QString>
+#include <QWidget>
+
+template <typename K, typename V> class THash;
+class TVariant;
+class Context;
+class ContextWorker;
+class EventWidget;
+class GlyphStore;
+class MainWindow;
+class Packet;
+class QLabel;
+class Rule;
+class QProgressDialog;
+class QThread;
+class QThreadPool;
+
+// The hub every view is given at construction: owns the glyph store, keeps
+// the global thread pool, loads logs into the views, answers the views'
+// questions about the current context, the focused event view and the
+// selected events, and routes the custom events between the views.
+// It is never shown and has no Qt parent.
+class ControlWidget : public QWidget
+{
+    Q_OBJECT
+
+public:
+    class Work;
+
+    // The window may be null (a controller without views, as in tests).
+    explicit ControlWidget(MainWindow* window);
+    ~ControlWidget() override;
+
+    // Loads a log: a new glyph store and root context "All" are built aside
+    // and computed behind a progress dialog; only a completed computation is
+    // swapped in and handed to the views, a cancelled one is dropped and the
+    // views keep the store and context they show.
+    void loadData(TList<QSharedPointer<Packet>> packets, TList<QString> names, TList<int> types);
+    // What an import hands over with its events, for the next loadData()
+    // only: the log's path and the text pool its values were read through.
+    // The new store takes both; a load without them (or a cancelled one)
+    // leaves the current store's as they are.
+    void setLoadSource(const QString& fileName, THash<QString, TVariant> pool);
+    // The rules of a rules file's text, one per line; blank lines and lines
+    // with fewer than four "~"-separated fields are skipped.
+    TList<Rule> loadRules(QString text);
+
+    // The context shown by the left event view (null before any view).
+    Context* currentContext() const;
+    // The left event view, or null.
+    EventWidget* focusedEventWidget() const;
+    // The events selected in the left event view.
+    TList<QSharedPointer<Packet>> selectedPackets() const;
+
+    bool event(QEvent* event) override;
+
+    QLabel* statusLabel = nullptr;
+    MainWindow* mainWindow = nullptr;
+    // The current store; never null while views exist (replaced at every load).
+    GlyphStore* glyphStore = nullptr;
+    QThreadPool* threadPool = nullptr;
+    // The Wireshark job (created on first use).
+    Work* work = nullptr;
+    ContextWorker* contextWorker = nullptr;
+    QProgressDialog* progressDialog = nullptr;
+    // Set by setLoadSource(), taken by the next loadData().
+    QString loadFileName;
+    THash<QString, TVariant>* loadTextPool = nullptr;   // owned
+
+public slots:
+    void exportXes();
+    void openPCAP();
+    void convertPCAP();
+    void inspectWireShark();
+    void preprocessCSV();
+
+private:
+    bool routeRender(QEvent* event);
+    bool routeScroll(QEvent* event);
+    void routeContext(QEvent* event);
+    void routePackets(QEvent* event);
+    void routeFocus(QEvent* event);
+    void routeGlyphs(QEvent* event);
+    void routeAttribute();
+    void handOver(Context* context);
+};

@@ -1,0 +1,78 @@
+#include "app/FileAsker.h"
+
+#include <QFileDialog>
+#include <QStringList>
+
+FileAsker::Handler& FileAsker::handler()
+{
+    static Handler current;
+    return current;
+}
+
+FileAsker::Handler FileAsker::setHandler(Handler h)
+{
+    Handler previous = handler();
+    handler() = std::move(h);
+    return previous;
+}
+
+QString FileAsker::ask(const Request& request)
+{
+    if (handler())
+        return handler()(request);
+
+    QFileDialog dialog(request.parent, request.caption, request.directory, request.filter);
+    switch (request.kind) {
+    case OpenFile:
+        dialog.setFileMode(QFileDialog::ExistingFile);
+        dialog.setAcceptMode(QFileDialog::AcceptOpen);
+        break;
+    case SaveFile:
+        dialog.setFileMode(QFileDialog::AnyFile);
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        break;
+    case Directory:
+        dialog.setFileMode(QFileDialog::Directory);
+        dialog.setOption(QFileDialog::ShowDirsOnly, true);
+        break;
+    }
+    if (dialog.exec() != QDialog::Accepted)
+        return QString();
+    const QStringList chosen = dialog.selectedFiles();
+    return chosen.isEmpty() ? QString() : chosen.first();
+}
+
+QString FileAsker::openFileName(QWidget* parent, const QString& caption, const QString& directory,
+                                const QString& filter)
+{
+    Request request;
+    request.kind = OpenFile;
+    request.caption = caption;
+    request.directory = directory;
+    request.filter = filter;
+    request.parent = parent;
+    return ask(request);
+}
+
+QString FileAsker::saveFileName(QWidget* parent, const QString& caption, const QString& directory,
+                                const QString& filter)
+{
+    Request request;
+    request.kind = SaveFile;
+    request.caption = caption;
+    request.directory = directory;
+    request.filter = filter;
+    request.parent = parent;
+    return ask(request);
+}
+
+QString FileAsker::existingDirectory(QWidget* parent, const QString& caption,
+                                     const QString& directory)
+{
+    Request request;
+    request.kind = Directory;
+    request.caption = caption;
+    request.directory = directory;
+    request.parent = parent;
+    return ask(request);
+}

@@ -1,0 +1,10 @@
+#include "app/FindEvent.h"
+
+#include "app/EventType.h"
+
+FindEvent::FindEvent(QObject* sender, ParseNode* tree, bool findTraces, bool shortestMatch,
+                     bool createAttribute, const QList<QVariant>& args)
+    : QEvent(toEventType(FINDEVENT)), sender(sender), args(args), findTraces(findTraces),
+      shortestMatch(shortestMatch), createAttribute(createAttribute), tree(tree)
+{
+}

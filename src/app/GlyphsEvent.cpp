@@ -1,0 +1,8 @@
+#include "app/GlyphsEvent.h"
+
+#include "app/EventType.h"
+
+GlyphsEvent::GlyphsEvent(QObject* sender, const TList<TList<BinItem*>>& sequences, const QList<QVariant>& args)
+    : QEvent(toEventType(GLYPHSEVENT)), sender(sender), sequences(sequences), args(args)
+{
+}

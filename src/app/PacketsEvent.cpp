@@ -1,0 +1,8 @@
+#include "app/PacketsEvent.h"
+
+#include "app/EventType.h"
+
+PacketsEvent::PacketsEvent(QObject* sender, const TList<QSharedPointer<Packet>>& packets, const QList<QVariant>& args)
+    : QEvent(toEventType(PACKETSEVENT)), sender(sender), packets(packets), args(args)
+{
+}

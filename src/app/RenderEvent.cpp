@@ -1,0 +1,8 @@
+#include "app/RenderEvent.h"
+
+#include "app/EventType.h"
+
+RenderEvent::RenderEvent(QObject* sender, const QList<QVariant>& args)
+    : QEvent(toEventType(RENDEREVENT)), sender(sender), args(args)
+{
+}

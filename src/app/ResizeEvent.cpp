@@ -1,0 +1,8 @@
+#include "app/ResizeEvent.h"
+
+#include "app/EventType.h"
+
+ResizeEvent::ResizeEvent(QObject* sender, const QList<QVariant>& args)
+    : QEvent(toEventType(RESIZEEVENT)), sender(sender), args(args)
+{
+}

@@ -1,0 +1,127 @@
+#include "app/SettingsWidget.h"
+
+#include "app/ControlWidget.h"
+#include "app/MainWindow.h"
+#include "app/NavigationWidget.h"
+#include "editors/RuleListWidget.h"
+#include "views/attributes/ConversationWidget.h"
+#include "views/attributes/RibbonAttributeWidget.h"
+#include "views/events/RibbonEventWidget.h"
+#include "views/sequences/RuleOverviewWidget.h"
+
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+QScrollArea* overviewArea(RuleOverviewWidget* overview)
+{
+    auto* area = new QScrollArea;
+    area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    area->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    area->setWidgetResizable(true);
+    area->setMaximumHeight(70);
+    overview->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    area->setWidget(overview);
+    return area;
+}
+
+} // namespace
+
+SettingsWidget::SettingsWidget(ControlWidget* control, QWidget* parent)
+    : QWidget(parent)
+    , control(control)
+{
+    MainWindow* window = control ? control->mainWindow : nullptr;
+
+    findButton = new QPushButton(QStringLiteral("Find"), this);
+    glyphButton = new QPushButton(QStringLiteral("Glyphs"), this);
+    ruleButton = new QPushButton(QStringLiteral("Rules"), this);
+    glyphButton->hide();
+
+    ruleList = new RuleListWidget(control, this);
+
+    connect(findButton, &QPushButton::clicked, this, &SettingsWidget::search);
+    connect(glyphButton, &QPushButton::clicked, this, &SettingsWidget::glyph);
+    connect(ruleButton, &QPushButton::clicked, this, &SettingsWidget::map);
+
+    auto* layout = new QVBoxLayout(this);
+
+    auto* eventsPage = new QWidget;
+    auto* eventsGrid = new QGridLayout(eventsPage);
+    eventsGrid->setSpacing(1);
+    attributeRibbon = new RibbonAttributeWidget(control, false, eventsPage);
+    eventsGrid->addWidget(attributeRibbon, 0, 0);
+
+    auto* tracesPage = new QWidget;
+    auto* tracesGrid = new QGridLayout(tracesPage);
+    tracesGrid->setSpacing(1);
+    conversationRibbon = new RibbonAttributeWidget(control, true, tracesPage);
+    tracesGrid->addWidget(conversationRibbon, 0, 0);
+
+    attributeWidget = attributeRibbon->panel;
+    conversationWidget = static_cast<ConversationWidget*>(conversationRibbon->panel);
+
+    auto* tabs = new QTabWidget(this);
+    tabs->addTab(eventsPage, tr("Events"));
+    tabs->addTab(tracesPage, tr("Traces"));
+    layout->addWidget(tabs);
+
+    layout->addWidget(new QLabel(QStringLiteral("Selections:"), this));
+    if (window && window->navigationWidget)
+        layout->addWidget(window->navigationWidget);
+
+    EventWidget* leftView = (window && window->leftEventRibbon) ? window->leftEventRibbon->view : nullptr;
+    EventWidget* rightView = (window && window->rightEventRibbon) ? window->rightEventRibbon->view : nullptr;
+    ruleOverview = new RuleOverviewWidget(control, leftView, nullptr);
+    ruleOverviewArea = overviewArea(ruleOverview);
+    rightRuleOverview = new RuleOverviewWidget(control, rightView, nullptr);
+    rightRuleOverviewArea = overviewArea(rightRuleOverview);
+    // The right overview is built for the right group and never placed.
+    rightRuleOverviewArea->setParent(this);
+    rightRuleOverviewArea->hide();
+
+    ruleList->setMinimumHeight(200);
+
+    layout->addWidget(new QLabel(QStringLiteral("Rules:"), this));
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(findButton);
+    buttons->addWidget(glyphButton);
+    buttons->addWidget(ruleButton);
+    layout->addLayout(buttons);
+    layout->addWidget(ruleOverviewArea);
+    layout->addWidget(ruleList);
+}
+
+void SettingsWidget::refreshData()
+{
+    ruleList->refreshRules();
+}
+
+void SettingsWidget::refreshRules()
+{
+    ruleList->refreshRules();
+}
+
+void SettingsWidget::search()
+{
+}
+
+void SettingsWidget::map()
+{
+}
+
+void SettingsWidget::glyph()
+{
+}
+
+void SettingsWidget::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    ruleOverview->relayout();
+}

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "core/IPacketStream.h"
+
+// The comma-separated event log: one event per line, one attribute per
+// column. Fields are split at the header's separator with the shared record
+// splitter (quotes toggle and are dropped, a quoted separator stays in its
+// field). Field 0 is replaced by the event's running number; every event of
+// one stream gets exactly as many base columns as the header names.
+class CSVPacketStream : public IPacketStream
+{
+public:
+    CSVPacketStream(QIODevice* device, const TList<QString>& header);
+    ~CSVPacketStream() override;
+
+    QSharedPointer<Packet> readPacket(const QString& line) override;
+
+    int32_t packetCount = 0;   // events made so far
+
+private:
+    QList<QString> m_fields;   // reused between lines
+};

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "core/THash.h"
+#include "core/TVariant.h"
+
+#include <QList>
+#include <QSharedPointer>
+#include <QString>
+#include <QTextStream>
+#include <cstdint>
+
+template <typename T> class TList;
+class Packet;
+class QIODevice;
+
+// A text stream over an event log that owns the header, the line counter and
+// the text pool; a concrete stream turns one line into one event. The
+// stream reads its device as UTF-8 whatever the locale, and does not own it.
+class IPacketStream : public QTextStream
+{
+public:
+    // Opens the stream on the device. With an empty `header` the first line
+    // is read as the header (dropping '"' characters; its separator is ','
+    // when the line has one, else ';' when it has one, else ','); a given
+    // header is taken as it is with the separator ','.
+    IPacketStream(QIODevice* device, const TList<QString>& header);
+    virtual ~IPacketStream();
+
+    virtual QSharedPointer<Packet> readPacket(const QString& line) = 0;
+
+    // Counts the line and reads it (no length limit, without its line
+    // ending; a trailing '\r' of a CRLF file is dropped too).
+    QString readLine();
+    int lineNumber() const { return m_lineNumber; }
+    // Back to the start of the device; the next readLine() returns the
+    // header line again.
+    void rewind();
+    QList<QString> header() const { return m_header; }
+    char separator() const { return m_separator; }
+
+    // Text pool shared by every value read through this stream: equal texts
+    // share one stored string. Starts with the empty text mapped to none.
+    THash<QString, TVariant> pool;
+
+protected:
+    QList<QString> m_header;
+    int32_t m_lineNumber = 0;
+    char m_separator = ',';
+};

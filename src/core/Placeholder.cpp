@@ -1,1 +1,0 @@
-namespace { int unused_placeholder = 0; }

@@ -1,0 +1,27 @@
+#include "import/ContextWorker.h"
+
+#include "core/Context.h"
+
+#include <QDebug>
+
+ContextWorker::ContextWorker(Context* context)
+    : QObject(nullptr), context(context)
+{
+}
+
+void ContextWorker::loadData()
+{
+    if (!context)
+        return;
+    context->createConversations();
+    if (context->cancelled)
+        qDebug() << "Canceled";
+    else
+        qDebug() << "Done";
+}
+
+void ContextWorker::cancel()
+{
+    if (context)
+        context->cancelled = true;
+}

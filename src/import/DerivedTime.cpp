@@ -1,0 +1,138 @@
+#include "import/DerivedTime.h"
+
+#include <QDate>
+#include <QDateTime>
+#include <QTime>
+
+namespace {
+
+// English whatever the locale: the invalid-time fallbacks "Monday" and
+// "January" are English too, and the values must compare alike everywhere.
+const char* const DAY_NAMES[7] = {"Monday", "Tuesday", "Wednesday", "Thursday",
+                                  "Friday", "Saturday", "Sunday"};
+const char* const MONTH_NAMES[12] = {"January", "February", "March", "April",
+                                     "May", "June", "July", "August",
+                                     "September", "October", "November", "December"};
+
+const qint64 UNIX_EPOCH_JULIAN_DAY = 2440588;
+
+qint64 floorDiv(qint64 a, qint64 b)
+{
+    qint64 q = a / b;
+    if ((a % b != 0) && ((a < 0) != (b < 0)))
+        --q;
+    return q;
+}
+
+TVariant text(const QString& s, THash<QString, TVariant>* pool)
+{
+    return TVariant(s, true, pool);
+}
+
+} // namespace
+
+void DerivedTime::clear()
+{
+    m_pool = nullptr;
+    m_lastSecond = -1;
+    m_hour = -1;
+    m_uniformHour = false;
+    m_day = -1;
+    for (TVariant& v : m_last)
+        v = TVariant();
+    for (TVariant& v : m_dayValues)
+        v = TVariant();
+}
+
+void DerivedTime::usePool(THash<QString, TVariant>* pool)
+{
+    // Texts cached for another pool would not be shared through this one.
+    if (pool != m_pool) {
+        clear();
+        m_pool = pool;
+    }
+}
+
+void DerivedTime::invalid(THash<QString, TVariant>* pool, TVariant* out)
+{
+    const TVariant zero(0);
+    for (int i = 0; i < 4; ++i)
+        out[i] = zero;
+    out[4] = TVariant();
+    out[5] = zero;
+    out[6] = zero;
+    out[7] = zero;
+    out[8] = text(QStringLiteral("Monday"), pool);
+    out[9] = text(QStringLiteral("January"), pool);
+}
+
+void DerivedTime::fromEpoch(quint32 seconds, THash<QString, TVariant>* pool, TVariant* out)
+{
+    usePool(pool);
+    const qint64 s = qint64(seconds);
+    if (s == m_lastSecond) {
+        for (int i = 0; i < Count; ++i)
+            out[i] = m_last[i];
+        return;
+    }
+
+    const qint64 hour = s - s % 3600;
+    if (hour != m_hour) {
+        // Zone transitions fall on whole minutes and never twice in an hour:
+        // the same offset at both ends means the same offset throughout.
+        const int first = QDateTime::fromSecsSinceEpoch(hour, Qt::LocalTime).offsetFromUtc();
+        const int last = QDateTime::fromSecsSinceEpoch(hour + 3599, Qt::LocalTime).offsetFromUtc();
+        m_hour = hour;
+        m_offset = first;
+        m_uniformHour = first == last;
+    }
+
+    if (m_uniformHour) {
+        const qint64 local = s + m_offset;
+        const qint64 days = floorDiv(local, 86400);
+        fromLocal(UNIX_EPOCH_JULIAN_DAY + days, int(local - days * 86400), pool, out);
+    } else {
+        fromDateTime(QDateTime::fromSecsSinceEpoch(s, Qt::LocalTime), pool, out);
+    }
+    m_lastSecond = s;
+    for (int i = 0; i < Count; ++i)
+        m_last[i] = out[i];
+}
+
+void DerivedTime::fromDateTime(const QDateTime& time, THash<QString, TVariant>* pool,
+                               TVariant* out)
+{
+    usePool(pool);
+    if (!time.isValid()) {
+        invalid(pool, out);
+        return;
+    }
+    const QTime t = time.time();
+    fromLocal(time.date().toJulianDay(), t.msecsSinceStartOfDay() / 1000, pool, out);
+}
+
+void DerivedTime::fromLocal(qint64 julianDay, int secondOfDay, THash<QString, TVariant>* pool,
+                            TVariant* out)
+{
+    out[0] = TVariant(secondOfDay % 60);
+    out[1] = TVariant(secondOfDay / 60 % 60);
+    out[2] = TVariant(secondOfDay / 3600);
+
+    if (julianDay != m_day) {
+        const QDate date = QDate::fromJulianDay(julianDay);
+        const int year = date.year();
+        m_dayValues[0] = TVariant(date.day());
+        m_dayValues[1] = text(QString::asprintf("%02d-%02d-%02d", date.day(), date.month(),
+                                                (year % 100 + 100) % 100),
+                              pool);
+        m_dayValues[2] = TVariant(date.weekNumber());
+        m_dayValues[3] = TVariant(date.month());
+        m_dayValues[4] = TVariant(year);
+        m_dayValues[5] = text(QLatin1String(DAY_NAMES[date.dayOfWeek() - 1]), pool);
+        m_dayValues[6] = text(QLatin1String(MONTH_NAMES[date.month() - 1]), pool);
+        m_day = julianDay;
+    }
+    out[3] = m_dayValues[0];
+    for (int i = 1; i < 7; ++i)
+        out[3 + i] = m_dayValues[i];
+}

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "core/THash.h"
+#include "core/TVariant.h"
+
+#include <QString>
+#include <QtGlobal>
+
+class QDate;
+class QDateTime;
+class QTime;
+
+// The ten derived time attributes an import appends to every event
+// ("frame.time_second" .. "frame.time_stryear"): second, minute, hour, day
+// of month, the date as "dd-MM-yy", ISO week, month, year, English day name
+// and English month name, in local time.
+//
+// A log holds hundreds of thousands of events a few per second apart, so
+// the values are cached: the last second, the local-time offset of the
+// current hour and the date values of the current day. One object serves
+// one thread at a time.
+class DerivedTime
+{
+public:
+    static constexpr int Count = 10;
+
+    // The values of an epoch second (0 .. 4294967295).
+    void fromEpoch(quint32 seconds, THash<QString, TVariant>* pool, TVariant* out);
+    // The values of a date and time already in local time.
+    void fromDateTime(const QDateTime& time, THash<QString, TVariant>* pool, TVariant* out);
+    // The values of an invalid time: 0, 0, 0, 0, none, 0, 0, 0, "Monday", "January".
+    static void invalid(THash<QString, TVariant>* pool, TVariant* out);
+
+    // Forgets every cached value.
+    void clear();
+
+private:
+    void fromLocal(qint64 julianDay, int secondOfDay, THash<QString, TVariant>* pool,
+                   TVariant* out);
+    void usePool(THash<QString, TVariant>* pool);
+
+    const void* m_pool = nullptr;         // the pool the cached texts came from
+    qint64 m_lastSecond = -1;
+    TVariant m_last[Count];
+    qint64 m_hour = -1;                   // UTC hour (seconds) of m_offset
+    int m_offset = 0;                     // local offset of that whole hour
+    bool m_uniformHour = false;           // false: a zone transition inside it
+    qint64 m_day = -1;                    // Julian day of m_dayValues
+    TVariant m_dayValues[7];              // day .. stryear
+};

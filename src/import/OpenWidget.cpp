@@ -1,0 +1,818 @@
+#include "import/OpenWidget.h"
+
+#include "app/AppGlobals.h"
+#include "app/ControlWidget.h"
+#include "app/FileAsker.h"
+#include "app/MainWindow.h"
+#include "app/MessageAsker.h"
+#include "core/CSVPacketStream.h"
+#include "core/Constants.h"
+#include "core/GlyphStore.h"
+#include "core/Packet.h"
+#include "core/RecordSplitter.h"
+#include "import/OpenWidgetWorker.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QGridLayout>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStringList>
+#include <QTableWidget>
+#include <QThread>
+
+#include <algorithm>
+
+namespace {
+
+const QString FRAME_CONVID = QStringLiteral("frame.convid");
+const QString SMB2_ZERO_FID = QStringLiteral("00000000-0000-0000-0000-000000000000");
+const int PREVIEW_RECORDS = 3000;
+
+// Text time formats, tried in this order.
+const char* const TIME_FORMATS[] = {"yyyy-MM-dd h:mm:ss", "d-M-yyyy h:mm:ss",
+                                    "d-MM-yyyy hh:mm:ss", "yyyy/MM/dd hh:mm:ss", "d-MM-yyy"};
+
+// Whether a field may read as a number: digits, signs, exponent letters and
+// at most one point. The text pool never holds such a text as a number, so
+// for these the parse comes before the (bound to miss) pool lookup.
+bool numberCandidate(const QString& field)
+{
+    int points = 0;
+    for (const QChar c : field) {
+        const ushort u = c.unicode();
+        if (u >= '0' && u <= '9')
+            continue;
+        if (u == '.') {
+            if (++points > 1)
+                return false;
+            continue;
+        }
+        if (u != '-' && u != '+' && u != 'e' && u != 'E')
+            return false;
+    }
+    return true;
+}
+
+// The value of one field, as TVariant(field, true, pool) makes it.
+TVariant fieldValue(const QString& field, THash<QString, TVariant>* pool)
+{
+    if (field.isEmpty())
+        return TVariant();
+    if (numberCandidate(field)) {
+        TVariant number(field, true, nullptr);
+        if (number.type != TVariant::String)
+            return number;
+    }
+    return TVariant(field, true, pool);
+}
+
+} // namespace
+
+OpenWidget::OpenWidget(ControlWidget* owner, QWidget* parent)
+    : QDialog(parent)
+    , owner(owner)
+    , savedTimeAttribute(TIME_ATTRIBUTE)
+    , savedSourceAttribute(SRC_ATTRIBUTE)
+    , savedDestinationAttribute(DST_ATTRIBUTE)
+{
+    fileButton = new QPushButton(QStringLiteral("Open"), this);
+    fileLabel = new QLabel(this);
+    timeCombo = new QComboBox(this);
+    sourceCombo = new QComboBox(this);
+    destinationCombo = new QComboBox(this);
+    hiddenCombo1 = new QComboBox(this);
+    hiddenCombo2 = new QComboBox(this);
+    cancelButton = new QPushButton(QStringLiteral("Cancel"), this);
+    loadButton = new QPushButton(QStringLiteral("Open"), this);
+    tcpRadio = new QRadioButton(QStringLiteral("TCP/UDP sessions"), this);
+    attributeRadio = new QRadioButton(QStringLiteral("Attribute"), this);
+    combinedRadio = new QRadioButton(QStringLiteral("Combined"), this);
+    combinedSourceCombo = new QComboBox(this);
+    combinedDestinationCombo = new QComboBox(this);
+    combinedSessionCombo = new QComboBox(this);
+    noneRadio = new QRadioButton(QStringLiteral("None"), this);
+    limitEdit = new QLineEdit(QStringLiteral("800000"), this);
+    groupingCombo = new QComboBox(this);
+    attributeTable = new QTableWidget(this);
+    networkCheck = new QCheckBox(QStringLiteral("Network traffic"), this);
+    groupingButtons = new QButtonGroup(this);
+    filterEdit = new QLineEdit(this);
+    exportButton = new QPushButton(QStringLiteral("Export"), this);
+
+    hiddenCombo1->hide();
+    hiddenCombo2->hide();
+    tcpRadio->hide();
+    networkCheck->hide();
+    filterEdit->hide();
+
+    connect(fileButton, &QPushButton::clicked, this, &OpenWidget::openFile);
+    connect(timeCombo, &QComboBox::currentTextChanged, this, &OpenWidget::openInit);
+    connect(networkCheck, &QCheckBox::toggled, this, &OpenWidget::updateFields);
+    connect(attributeRadio, &QRadioButton::clicked, this, &OpenWidget::updateRadioButtons);
+    connect(combinedRadio, &QRadioButton::clicked, this, &OpenWidget::updateRadioButtons);
+    connect(noneRadio, &QRadioButton::clicked, this, &OpenWidget::updateRadioButtons);
+    connect(tcpRadio, &QRadioButton::clicked, this, &OpenWidget::updateTCP);
+    connect(filterEdit, &QLineEdit::textChanged, this, &OpenWidget::filterByText);
+    connect(loadButton, &QPushButton::clicked, this, &OpenWidget::import);
+    connect(exportButton, &QPushButton::clicked, this, &OpenWidget::exportData);
+    connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
+
+    auto* grid = new QGridLayout(this);
+    grid->addWidget(new QLabel(QStringLiteral("Input file:"), this), 0, 0);
+    grid->addWidget(fileLabel, 0, 1);
+    grid->addWidget(fileButton, 0, 2);
+    grid->addWidget(networkCheck, 4, 0);
+    grid->addWidget(hiddenCombo1, 5, 1);
+    grid->addWidget(new QLabel(QStringLiteral("Group events by:"), this), 6, 0);
+    grid->addWidget(hiddenCombo2, 6, 1);
+    grid->addWidget(noneRadio, 7, 0);
+    grid->addWidget(attributeRadio, 8, 0);
+    grid->addWidget(groupingCombo, 8, 1);
+    grid->addWidget(combinedRadio, 9, 0);
+    grid->addWidget(new QLabel(QStringLiteral("src:"), this), 9, 1);
+    grid->addWidget(combinedSourceCombo, 9, 2);
+    grid->addWidget(new QLabel(QStringLiteral("dst:"), this), 10, 1);
+    grid->addWidget(combinedDestinationCombo, 10, 2);
+    grid->addWidget(new QLabel(QStringLiteral("sesid:"), this), 11, 1);
+    grid->addWidget(combinedSessionCombo, 11, 2);
+    grid->addWidget(tcpRadio, 12, 0);
+    grid->addWidget(new QLabel(QStringLiteral("Settings (optional):"), this), 13, 0);
+    grid->addWidget(new QLabel(QStringLiteral("Time attribute:"), this), 14, 0);
+    grid->addWidget(timeCombo, 14, 1);
+    grid->addWidget(new QLabel(QStringLiteral("Src field:"), this), 15, 0);
+    grid->addWidget(sourceCombo, 15, 1);
+    grid->addWidget(new QLabel(QStringLiteral("Dst field:"), this), 16, 0);
+    grid->addWidget(destinationCombo, 16, 1);
+    grid->addWidget(filterEdit, 17, 1);
+    grid->addWidget(attributeTable, 18, 0, 1, 3);
+    grid->addWidget(new QLabel(QStringLiteral("Limit:"), this), 19, 0);
+    grid->addWidget(limitEdit, 19, 1);
+    grid->addWidget(loadButton, 20, 0);
+    grid->addWidget(exportButton, 20, 1);
+    grid->addWidget(cancelButton, 20, 2);
+
+    groupingButtons->setExclusive(true);
+    groupingButtons->addButton(tcpRadio);
+    groupingButtons->addButton(attributeRadio);
+    groupingButtons->addButton(combinedRadio);
+    groupingButtons->addButton(noneRadio);
+    attributeRadio->setChecked(true);
+
+    updateFields();
+}
+
+OpenWidget::~OpenWidget()
+{
+    // A dialog closed without a completed load must not leave the loaded
+    // log's views reading another log's column names.
+    if (!loaded) {
+        TIME_ATTRIBUTE = savedTimeAttribute;
+        SRC_ATTRIBUTE = savedSourceAttribute;
+        DST_ATTRIBUTE = savedDestinationAttribute;
+    }
+    delete stream;
+    delete file;
+}
+
+// ---------------------------------------------------------------------------
+// Choosing a log
+
+void OpenWidget::openFile()
+{
+    const QString path = FileAsker::openFileName(this, QStringLiteral("Open CSV"), QDir::homePath(),
+                                                 QStringLiteral("*.csv"));
+    if (path.isEmpty()) {
+        qDebug() << "Open file failed";
+        return;
+    }
+
+    // The path reaches the glyph store with a completed load only: until
+    // then the loaded log's store stays exactly as it is.
+    fileLabel->setText(path);
+    delete stream;
+    stream = nullptr;
+    delete file;
+    file = new QFile(path);
+
+    for (QComboBox* combo : {timeCombo, sourceCombo, destinationCombo, hiddenCombo1, hiddenCombo2,
+                             groupingCombo, combinedSourceCombo, combinedDestinationCombo,
+                             combinedSessionCombo})
+        combo->clear();
+    headerNames.clear();
+    attributeNames.clear();
+    baseNameCount = 0;
+    attributeTypes.clear();
+    attributeTable->setRowCount(0);
+    destinationCombo->addItem(QStringLiteral("none"));
+
+    if (file->open(QIODevice::ReadOnly)) {
+        stream = new CSVPacketStream(file, TList<QString>());
+        readHeader();
+        separator = stream->separator();
+        // Filling the time combo runs openInit, which adds "frame.convid" to
+        // the names under "Combined" grouping before they are listed below.
+        for (const QString& name : headerNames) {
+            timeCombo->addItem(name);
+            sourceCombo->addItem(name);
+            destinationCombo->addItem(name);
+        }
+        TList<QString> sorted = attributeNames;
+        std::sort(sorted.begin(), sorted.end());
+        for (QComboBox* combo :
+             {groupingCombo, combinedSourceCombo, combinedDestinationCombo, combinedSessionCombo}) {
+            for (const QString& name : sorted)
+                combo->addItem(name);
+        }
+    }
+
+    // The default columns are chosen before the preview, so that the
+    // preview reads its times from the time column it shows.
+    const int time = timeCombo->findText(QStringLiteral("frame.time_epoch"));
+    timeCombo->setCurrentIndex(time >= 0 ? time : 0);
+    const int source = sourceCombo->findText(QStringLiteral("ip.src"));
+    sourceCombo->setCurrentIndex(source >= 0 ? source : 0);
+    const int destination = destinationCombo->findText(QStringLiteral("ip.dst"));
+    destinationCombo->setCurrentIndex(destination >= 0 ? destination : 0);
+
+    if (stream)
+        readPreview();
+
+    fillAttributeTable();
+    updateFields();
+}
+
+void OpenWidget::readHeader()
+{
+    headerNames = TList<QString>(stream->header());
+    attributeNames = headerNames;
+
+    smb2FilenameColumn = headerNames.indexOf(SMB2_FILENAME);
+    smb2CmdColumn = headerNames.indexOf(SMB2_CMD);
+    smb2FidColumn = headerNames.indexOf(SMB2_FID);
+    frameNumberColumn = headerNames.indexOf(FRAME_NUMBER);
+    smb2NtStatusColumn = headerNames.indexOf(SMB2_NT_STATUS);
+    smb2FlagsResponseColumn = headerNames.indexOf(SMB2_FLAGS_RESPONSE);
+    smb2MsgIdColumn = headerNames.indexOf(SMB2_MSG_ID);
+    // The session key reads this log's own address columns.
+    sessionSourceColumn = headerNames.indexOf(QStringLiteral("ip.src"));
+    sessionDestinationColumn = headerNames.indexOf(QStringLiteral("ip.dst"));
+
+    if (smb2FilenameColumn >= 0) {
+        attributeNames.append(SMB2_CSEQ_FILENAME);
+        attributeNames.append(SMB2_CSEQ_SESSION);
+    }
+    if (smb2FilenameColumn >= 0 && smb2FidColumn >= 0 && frameNumberColumn >= 0)
+        attributeNames.append(SMB2_FILE);
+    deriveTime = !headerNames.contains(FRAME_LENGTH);
+    if (deriveTime) {
+        for (const QString& name :
+             {FRAME_TIME_SECOND, FRAME_TIME_MINUTE, FRAME_TIME_HOUR, FRAME_TIME_DAY,
+              FRAME_TIME_DATE, FRAME_TIME_WEEK, FRAME_TIME_MONTH, FRAME_TIME_YEAR,
+              FRAME_TIME_STRDAY, FRAME_TIME_STRYEAR})
+            attributeNames.append(name);
+    }
+    baseNameCount = attributeNames.size();
+}
+
+void OpenWidget::readPreview()
+{
+    attributeTypes.clear();
+    for (const QString& name : attributeNames) {
+        if (name.contains(QLatin1String("len")))
+            attributeTypes[name] = Numeric;
+    }
+
+    // The preview starts from empty SMB2 state, as every load does.
+    callSequences.clear();
+    fileByFid.clear();
+    fileByMessage.clear();
+    const TList<QSharedPointer<Packet>> preview = checkPackets(stream, PREVIEW_RECORDS);
+    if (owner && owner->glyphStore) {
+        for (const QString& name : owner->glyphStore->collectDistinctValues(preview, attributeNames))
+            attributeTypes[name] = Identifier;
+    }
+
+    attributeTypes[SMB2_FILENAME] = Text;
+    attributeTypes[SMB2_FILE] = Text;
+    attributeTypes[SMB2_CSEQ_FILENAME] = Text;
+    attributeTypes[SMB2_RESPONSE_TO] = Numeric;
+    if (deriveTime) {
+        for (const QString& name : {FRAME_TIME_SECOND, FRAME_TIME_MINUTE, FRAME_TIME_HOUR,
+                                    FRAME_TIME_DATE, FRAME_TIME_WEEK, FRAME_TIME_MONTH,
+                                    FRAME_TIME_YEAR})
+            attributeTypes[name] = Numeric;
+        attributeTypes[FRAME_TIME_DAY] = Text;
+    }
+    if (!TIME_ATTRIBUTE.isEmpty())
+        attributeTypes[TIME_ATTRIBUTE] = Numeric;
+
+    stream->rewind();
+    stream->readLine();
+}
+
+void OpenWidget::fillAttributeTable()
+{
+    setUpdatesEnabled(false);
+    attributeTable->clearContents();
+    attributeTable->setRowCount(0);
+    attributeTable->setColumnCount(2);
+    const QString filter = filterEdit->text();
+    for (const QString& name : attributeNames) {
+        if (!name.contains(filter))
+            continue;
+        const int row = attributeTable->rowCount();
+        attributeTable->insertRow(row);
+        attributeTable->setItem(row, 0, new QTableWidgetItem(name));
+        auto* type = new QComboBox;
+        type->addItems({QStringLiteral("Numeric"), QStringLiteral("Text"),
+                        QStringLiteral("Identifier")});
+        const int stored = attributeTypes.value(name, Text);
+        type->setCurrentIndex(stored == Numeric ? 0 : stored == Identifier ? 2 : 1);
+        connect(type, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+                &OpenWidget::updateType);
+        attributeTable->setCellWidget(row, 1, type);
+    }
+    setUpdatesEnabled(true);
+    repaint();
+}
+
+void OpenWidget::updateType(int index)
+{
+    QObject* combo = sender();
+    for (int row = 0; row < attributeTable->rowCount(); ++row) {
+        if (attributeTable->cellWidget(row, 1) != combo)
+            continue;
+        const QTableWidgetItem* item = attributeTable->item(row, 0);
+        if (!item)
+            return;
+        if (index == 0)
+            attributeTypes[item->text()] = Numeric;
+        else if (index == 2)
+            attributeTypes[item->text()] = Identifier;
+        else
+            attributeTypes.remove(item->text());
+        return;
+    }
+}
+
+void OpenWidget::filterByText()
+{
+    fillAttributeTable();
+}
+
+void OpenWidget::openInit()
+{
+    nextConversationId = 0;
+    conversationIds.clear();
+
+    const QString time = timeCombo->currentText();
+    TIME_ATTRIBUTE = time;
+    if (!time.isEmpty())
+        attributeTypes[time] = Numeric;
+
+    timeColumn = attributeNames.indexOf(time);
+    sourceColumn = attributeNames.indexOf(sourceCombo->currentText());
+    destinationColumn = attributeNames.indexOf(destinationCombo->currentText());
+
+    if (noneRadio->isChecked()) {
+        grouping = -2;
+    } else if (combinedRadio->isChecked()) {
+        combinedColumns[0] = attributeNames.indexOf(combinedSourceCombo->currentText());
+        combinedColumns[1] = attributeNames.indexOf(combinedDestinationCombo->currentText());
+        combinedColumns[2] = attributeNames.indexOf(combinedSessionCombo->currentText());
+        grouping = -3;
+    } else if (attributeRadio->isChecked()) {
+        grouping = attributeNames.indexOf(groupingCombo->currentText());
+    } else {
+        grouping = -1;
+    }
+
+    // The names end with "frame.convid" exactly while "Combined" is chosen,
+    // however often this runs.
+    combinedKey = grouping == -3;
+    if (combinedKey) {
+        if (attributeNames.size() <= baseNameCount)
+            attributeNames.append(FRAME_CONVID);
+        attributeTypes[FRAME_CONVID] = Text;
+        grouping = attributeNames.size() - 1;
+    } else {
+        while (attributeNames.size() > baseNameCount)
+            attributeNames.items.pop_back();
+        if (grouping >= attributeNames.size())
+            grouping = -1;
+    }
+
+    DST_ATTRIBUTE = destinationCombo->currentText();
+    SRC_ATTRIBUTE = sourceCombo->currentText();
+    TIME_ATTRIBUTE = timeCombo->currentText();
+}
+
+void OpenWidget::updateFields()
+{
+    const bool chosen = !fileLabel->text().isEmpty();
+    for (QWidget* w : std::initializer_list<QWidget*>{timeCombo, sourceCombo, destinationCombo,
+                                                      attributeTable, loadButton, noneRadio,
+                                                      attributeRadio, combinedRadio})
+        w->setEnabled(chosen);
+    groupingCombo->setEnabled(chosen && attributeRadio->isChecked());
+    for (QComboBox* combo : {combinedSourceCombo, combinedDestinationCombo, combinedSessionCombo})
+        combo->setEnabled(chosen && combinedRadio->isChecked());
+}
+
+void OpenWidget::updateRadioButtons()
+{
+    groupingCombo->setEnabled(attributeRadio->isChecked());
+    for (QComboBox* combo : {combinedSourceCombo, combinedDestinationCombo, combinedSessionCombo})
+        combo->setEnabled(combinedRadio->isChecked());
+}
+
+void OpenWidget::updateTCP()
+{
+    updateRadioButtons();
+}
+
+// ---------------------------------------------------------------------------
+// Records
+
+QList<QString> OpenWidget::splitRecord(const QString& line, char separator)
+{
+    return RecordSplitter::split(line, separator);
+}
+
+QSharedPointer<Packet> OpenWidget::parsePacket(const QString& line, char separator, int grouping,
+                                               THash<QString, TVariant>* pool)
+{
+    QList<QString> fields = splitRecord(line, separator);
+    if (fields.size() < headerNames.size()) {
+        qDebug().noquote().nospace() << "bad packet " << line;
+        return {};
+    }
+
+    // Time: epoch seconds (fractions dropped) or one of the text formats,
+    // written back as whole epoch seconds; 4294967295 marks an invalid time.
+    quint32 epoch = 0xFFFFFFFFu;
+    bool numericTime = false;
+    QDateTime textTime;
+    if (timeColumn >= 0 && timeColumn < fields.size()) {
+        const QString& field = fields.at(timeColumn);
+        const TVariant value(field, true, nullptr);
+        if (value.isNumber()) {
+            // Outside the unsigned 32-bit seconds (negative, milliseconds,
+            // 1e20, NaN) a number is an invalid time, not a wrapped one.
+            const double v = value.toDouble();
+            if (v >= 0.0 && v <= 4294967295.0) {
+                epoch = quint32(v);
+                numericTime = true;
+            }
+        } else {
+            const int last = int(sizeof TIME_FORMATS / sizeof TIME_FORMATS[0]) - 1;
+            for (int k = 0; k <= last; ++k) {
+                textTime = QDateTime::fromString(field, QLatin1String(TIME_FORMATS[k]));
+                if (k == last)
+                    qDebug() << (textTime.isValid() ? "true" : "false");
+                if (textTime.isValid())
+                    break;
+            }
+            if (textTime.isValid())
+                epoch = textTime.toTime_t();
+        }
+        fields[timeColumn] = QString::number(epoch);
+    }
+
+    if (smb2FilenameColumn >= 0)
+        appendCallSequence(fields);
+    if (smb2FilenameColumn >= 0 && smb2FidColumn >= 0 && frameNumberColumn >= 0)
+        appendFileName(fields);
+
+    const int derivedCount = deriveTime ? DerivedTime::Count : 0;
+    const int total = fields.size() + derivedCount + (combinedKey ? 1 : 0);
+    TVariant derived[DerivedTime::Count];
+    if (deriveTime) {
+        if (numericTime)
+            derivedTime.fromEpoch(epoch, pool, derived);
+        else if (textTime.isValid())
+            derivedTime.fromDateTime(textTime, pool, derived);
+        else
+            DerivedTime::invalid(pool, derived);
+    }
+
+    QString key;
+    if (combinedKey) {
+        // A column past the record's fields reads the derived values, as
+        // the names list them; an unset one contributes the empty text.
+        const auto text = [&](int column) -> QString {
+            if (column < 0)
+                return QString();
+            if (column < fields.size())
+                return fields.at(column);
+            if (column - fields.size() < derivedCount)
+                return derived[column - fields.size()].toString();
+            return QString();
+        };
+        const QString a = text(combinedColumns[0]);
+        const QString b = text(combinedColumns[1]);
+        key = a < b ? a + QLatin1Char(';') + b : b + QLatin1Char(';') + a;
+        key += QLatin1Char('-') + text(combinedColumns[2]);
+    }
+
+    if (total != attributeNames.size())
+        return {};
+
+    TList<TVariant> row;
+    row.items.reserve(std::size_t(total));
+    for (const QString& field : fields)
+        row.items.push_back(fieldValue(field, pool));
+    for (int i = 0; i < derivedCount; ++i)
+        row.items.push_back(derived[i]);
+    if (combinedKey)
+        row.items.push_back(fieldValue(key, pool));
+
+    QSharedPointer<Packet> packet = QSharedPointer<Packet>::create(row);
+    if (grouping >= 0 && grouping < row.size()) {
+        const QString value = row.at(grouping).toString();
+        auto it = conversationIds.constFind(value);
+        const int id = it != conversationIds.constEnd() ? it.value() : nextConversationId;
+        if (id == nextConversationId) {
+            conversationIds.insert(value, id);
+            ++nextConversationId;
+        }
+        packet->conversationId = id;
+    } else {
+        packet->conversationId = 0;
+    }
+    return packet;
+}
+
+void OpenWidget::appendCallSequence(QList<QString>& fields)
+{
+    if (smb2CmdColumn < 0) {
+        fields.append(QStringLiteral("unknown"));
+        fields.append(QStringLiteral("[?]"));
+        return;
+    }
+    const QString one = QStringLiteral("1");
+    const QString zero = QStringLiteral("0");
+    QString name = fields.at(smb2FilenameColumn);
+    const QStringList commands = fields.at(smb2CmdColumn).split(QLatin1Char('+'));
+    const QString response = smb2FlagsResponseColumn >= 0 ? fields.at(smb2FlagsResponseColumn) : one;
+    const QStringList statuses = smb2NtStatusColumn >= 0
+                                     ? fields.at(smb2NtStatusColumn).split(QLatin1Char('+'))
+                                     : QStringList{QStringLiteral("-1")};
+    QString session = QStringLiteral("def");
+    if (sessionSourceColumn >= 0 && sessionDestinationColumn >= 0
+        && sessionSourceColumn < fields.size() && sessionDestinationColumn < fields.size())
+        session = response.isEmpty() ? fields.at(sessionSourceColumn)
+                                     : fields.at(sessionDestinationColumn);
+    TList<QString>& stack = callSequences[session];
+
+    const bool succeeded = response == one && statuses.contains(zero);
+    if (succeeded && (commands.contains(one) || commands.contains(QStringLiteral("5")))) {
+        if (!name.isEmpty()) {
+            if (smb2FidColumn >= 0)
+                stack.append(name);
+        } else if (smb2MsgIdColumn >= 0) {
+            const QString message = fields.at(smb2MsgIdColumn);
+            name = fileByMessage.value(message, QStringLiteral("unknown"));
+            fileByMessage.remove(message);
+            stack.append(name);
+        } else if (smb2FidColumn >= 0) {
+            stack.append(fields.at(smb2FidColumn));
+        }
+    }
+
+    const QString depth = QString::number(stack.size()) + QLatin1Char(' ');
+    if (!name.isEmpty()) {
+        fields.append(depth + name);
+        fields.append(name);
+    } else {
+        fields.append(depth + (stack.isEmpty() ? QStringLiteral("[]") : stack.last()));
+        fields.append(stack.isEmpty() ? QStringLiteral("root") : stack.first());
+    }
+
+    if (succeeded && commands.contains(QStringLiteral("6")) && !stack.isEmpty())
+        stack.items.pop_back();
+}
+
+void OpenWidget::appendFileName(QList<QString>& fields)
+{
+    const QString name = fields.at(smb2FilenameColumn);
+    const QString fid = fields.at(smb2FidColumn);
+    const QString unknown = QStringLiteral("unknown");
+
+    if (!fields.at(frameNumberColumn).isEmpty() && !name.isEmpty() && smb2MsgIdColumn >= 0)
+        fileByMessage[fields.at(smb2MsgIdColumn)] = name;
+
+    if (!fid.isEmpty() && fid != SMB2_ZERO_FID) {
+        if (smb2MsgIdColumn < 0) {
+            if (!name.isEmpty())
+                fileByFid[fid] = name;
+        } else {
+            const QString candidate = fileByMessage.value(fields.at(smb2MsgIdColumn), unknown);
+            if (!fileByFid.contains(fid))
+                fileByFid[fid] = candidate.isEmpty() ? unknown : candidate;
+        }
+    }
+
+    if (fid.isEmpty() && name.isEmpty())
+        fields.append(QString());
+    else if (!name.isEmpty())
+        fields.append(name);
+    else
+        fields.append(fileByFid.value(fid, unknown));
+}
+
+TList<QSharedPointer<Packet>> OpenWidget::checkPackets(IPacketStream* stream, int max)
+{
+    TList<QSharedPointer<Packet>> result;
+    if (!stream || max < 1)
+        return result;
+    // The preview shares its texts through the stream's own pool: the
+    // loaded log's glyph store is not touched.
+    QStringList failed;
+    for (int i = 0;; ++i) {
+        const QSharedPointer<Packet> packet =
+            parsePacket(stream->readLine(), separator, -2, &stream->pool);
+        if (packet) {
+            result.append(packet);
+        } else {
+            qDebug().noquote().nospace() << "invalid Wireshark packet " << i;
+            failed << QString::number(i);
+        }
+        if (stream->atEnd() || i + 1 >= max)
+            break;
+    }
+    if (!failed.isEmpty()) {
+        MessageAsker::ask(QMessageBox::Warning, PRODUCT_NAME,
+                          QStringLiteral("Tshark was not able to convert all wireshark packets "
+                                         "properly.\n\n Packets {")
+                              + failed.join(QLatin1Char(','))
+                              + QStringLiteral("} will be ignored."),
+                          QMessageBox::Ok, this);
+    }
+    return result;
+}
+
+// ---------------------------------------------------------------------------
+// Loading and export
+
+void OpenWidget::import()
+{
+    // No log chosen, or a run in progress (its dialog's loop let this in).
+    if (!stream || worker)
+        return;
+
+    openInit();
+    bool ok = false;
+    int limit = limitEdit->text().toInt(&ok, 10);
+    if (!ok)
+        limit = 0;
+
+    stream->rewind();
+    stream->readLine();
+    int count = 0;
+    while (count < limit && !stream->atEnd()) {
+        stream->readLine();
+        ++count;
+    }
+    stream->rewind();
+    stream->readLine();
+
+    auto* dialog = new QProgressDialog(QStringLiteral("Loading data..."), QStringLiteral("Cancel"),
+                                       0, count, this);
+    dialog->setWindowModality(Qt::WindowModal);
+    dialog->setMinimumDuration(0);
+    progressDialog = dialog;
+    connect(dialog, &QProgressDialog::canceled, this, &OpenWidget::abort);
+
+    auto* thread = new QThread(this);
+    callSequences.clear();
+    // Every run starts from the same SMB2 state, whatever a preview or a
+    // cancelled run left behind.
+    fileByFid.clear();
+    fileByMessage.clear();
+    derivedTime.clear();
+
+    auto* run = new OpenWidgetWorker(this, separator, count);
+    worker = run;
+    run->moveToThread(thread);
+    // The thread ends as soon as the reading returns, so that its end also
+    // ends the progress dialog when the bar never reaches its maximum (an
+    // empty range). Captures are copied first: the GUI thread frees them
+    // with the worker once the thread has ended.
+    connect(thread, &QThread::started, run, [run, thread]() {
+        QThread* own = thread;
+        run->loadData();
+        own->quit();
+    });
+    connect(run, &OpenWidgetWorker::progress, dialog, &QProgressDialog::setValue);
+    connect(run, &OpenWidgetWorker::setLabelText, dialog, &QProgressDialog::setLabelText);
+    // Hide, not close: closing a progress dialog counts as cancelling it.
+    connect(thread, &QThread::finished, dialog, &QProgressDialog::hide);
+    thread->start();
+    dialog->exec();
+
+    // Nothing the worker uses is touched before its thread has ended.
+    thread->quit();
+    thread->wait();
+    run->finished.load(std::memory_order_acquire);
+    worker = nullptr;
+    progressDialog = nullptr;
+    delete run;
+    delete thread;
+    dialog->disconnect(this);
+    delete dialog;
+
+    if (aborted) {
+        aborted = false;
+        return;
+    }
+
+    TList<int> types;
+    types.items.reserve(std::size_t(attributeNames.size()));
+    for (const QString& name : attributeNames) {
+        auto it = attributeTypes.constFind(name);
+        const int stored = it == attributeTypes.constEnd() ? Text : it.value();
+        types.append(stored == Numeric ? 1 : stored == Identifier ? 4 : 3);
+    }
+
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    fileByFid.clear();
+    fileByMessage.clear();
+    repaint();
+
+    GlyphStore* before = owner ? owner->glyphStore : nullptr;
+    if (owner) {
+        owner->setLoadSource(fileLabel->text(), std::move(textPool));
+        textPool = THash<QString, TVariant>();
+        owner->loadData(std::move(packets), attributeNames, types);
+        packets.clear();
+    }
+    // The title names the log only once its data are on screen.
+    if (owner && owner->glyphStore != before) {
+        loaded = true;
+        const QString name = fileLabel->text().mid(fileLabel->text().lastIndexOf(QLatin1Char('/')) + 1);
+        QCoreApplication::setApplicationName(QStringLiteral("Kolm ") + VERSION_STRING
+                                             + QStringLiteral(" Kolm (") + name
+                                             + QLatin1Char(')'));
+        if (owner->mainWindow)
+            owner->mainWindow->setWindowTitle(QCoreApplication::applicationName());
+    }
+    QGuiApplication::restoreOverrideCursor();
+    accept();
+}
+
+void OpenWidget::abort()
+{
+    aborted = true;
+    // Written directly: the worker's thread is busy reading and runs no
+    // queued calls.
+    if (worker)
+        worker->cancelled.store(true);
+}
+
+void OpenWidget::exportData()
+{
+    if (fileLabel->text().isEmpty() || !stream) {
+        MessageAsker::ask(QMessageBox::Warning, QStringLiteral("Failed to export"),
+                          QStringLiteral("Export failed: no event log chosen"), QMessageBox::Ok,
+                          this);
+        return;
+    }
+    openInit();
+    const QString directory = FileAsker::existingDirectory(
+        this, QStringLiteral("Select directory for export"), QDir::homePath());
+    if (directory.isEmpty())
+        return;
+    MessageAsker::ask(QMessageBox::Warning, QStringLiteral("Processing"),
+                      QStringLiteral("Be patient this may take a while... Press OK to start"),
+                      QMessageBox::Ok, this);
+    QString error;
+    if (!splitConversations(directory, &error)) {
+        MessageAsker::ask(QMessageBox::Warning, QStringLiteral("Failed to export"),
+                          QStringLiteral("Export failed: ") + error, QMessageBox::Ok, this);
+        return;
+    }
+    MessageAsker::ask(QMessageBox::Warning, QStringLiteral("Processing"),
+                      QStringLiteral("Export successful!"), QMessageBox::Ok, this);
+    accept();
+}
+
+bool OpenWidget::splitConversations(const QString& directory, QString* error)
+{
+    Q_UNUSED(directory);
+    // Conversation files are not part of this version.
+    if (error)
+        *error = QStringLiteral("splitting a log into conversation files is not supported yet");
+    return false;
+}

@@ -1,0 +1,50 @@
+#include "import/OpenWidgetWorker.h"
+
+#include "core/IPacketStream.h"
+#include "core/Packet.h"
+#include "import/OpenWidget.h"
+
+#include <QDebug>
+
+OpenWidgetWorker::OpenWidgetWorker(OpenWidget* owner, char separator, int total)
+    : QObject(nullptr)
+    , total(total)
+    , separator(separator)
+    , owner(owner)
+{
+}
+
+void OpenWidgetWorker::loadData()
+{
+    OpenWidget* w = owner;
+    w->packets.clear();
+    const int grouping = w->grouping;
+    // A fresh pool for every run: it goes to the new glyph store with the events.
+    w->textPool.clear();
+    w->textPool.insert(QString(), TVariant());
+
+    IPacketStream* stream = w->stream;
+    int i = 0;
+    while (stream && !stream->atEnd() && !cancelled.load(std::memory_order_relaxed)) {
+        if (i % 1000 == 0) {
+            qDebug().noquote().nospace() << "Read " << i << " Packets";
+            emit progress(i);
+            emit setLabelText(QStringLiteral("Loading data... : Read ") + QString::number(i)
+                              + QLatin1Char('/') + QString::number(total)
+                              + QStringLiteral(" Packets"));
+        }
+        if (i >= total)
+            break;
+        const QSharedPointer<Packet> packet =
+            w->parsePacket(stream->readLine(), separator, grouping, &w->textPool);
+        if (packet)
+            w->packets.append(packet);
+        ++i;
+    }
+    emit progress(total);
+    if (cancelled.load())
+        qDebug() << "Canceled";
+    else
+        qDebug() << "Done";
+    finished.store(true, std::memory_order_release);
+}

@@ -1,0 +1,204 @@
+#include "items/ImgWidget.h"
+
+#include <QMouseEvent>
+#include <QMutex>
+#include <QPainter>
+#include <QResizeEvent>
+#include <QTimer>
+
+#include <algorithm>
+#include <cmath>
+
+ImgWidget::ImgWidget(ControlWidget* owner, QWidget* parent)
+    : QWidget(parent), IWidget(owner)
+{
+    setMouseTracking(true);
+    timer = new QTimer(this);
+    hoverTimer = new QTimer(this);
+    // A hover is reported once after the mouse comes to rest.
+    hoverTimer->setSingleShot(true);
+    image = QImage(size(), QImage::Format_ARGB32);
+    overlay = QImage(size(), QImage::Format_ARGB32);
+    background = Qt::white;
+    image.fill(background);
+    overlay.fill(Qt::transparent);
+    imageMutex = new QMutex;
+    parentWidget = parent;
+}
+
+ImgWidget::~ImgWidget()
+{
+    delete imageMutex;
+}
+
+void ImgWidget::reset()
+{
+    IWidget::reset();
+}
+
+void ImgWidget::clearImages()
+{
+    image.fill(background);
+    overlay.fill(Qt::transparent);
+}
+
+void ImgWidget::resizeWidget(int w, int h)
+{
+    QWidget::resize(w, h);
+    setSize(w, h);
+}
+
+void ImgWidget::setSize(int w, int h)
+{
+    const int iw = std::max(w == -1 ? width() : w, 1);
+    const int ih = std::max(h == -1 ? height() : h, 1);
+    image = QImage(iw, ih, QImage::Format_ARGB32);
+    overlay = QImage(iw, ih, QImage::Format_ARGB32);
+    clearImages();
+}
+
+QRectF ImgWidget::dataRect()
+{
+    return QRectF(0, 0, width(), height());
+}
+
+QSize ImgWidget::sizeHint() const
+{
+    return QWidget::sizeHint();
+}
+
+void ImgWidget::keyPressEvent(QKeyEvent* e)
+{
+    QWidget::keyPressEvent(e);
+}
+
+void ImgWidget::paintEvent(QPaintEvent* e)
+{
+    QWidget::paintEvent(e);
+    QPainter painter(this);
+    painter.drawImage(0, 0, image);
+    painter.drawImage(0, 0, overlay);
+}
+
+void ImgWidget::mouseMoveEvent(QMouseEvent* e)
+{
+    QWidget::mouseMoveEvent(e);
+    setFocus();
+    hoverTimer->stop();
+    hoverTimer->start(HOVER_INTERVAL);
+    mouseX = std::round(e->localPos().x());
+    mouseY = std::round(e->localPos().y());
+}
+
+void ImgWidget::mousePressEvent(QMouseEvent* e)
+{
+    QWidget::mousePressEvent(e);
+    pressX = std::round(e->localPos().x());
+    pressY = std::round(e->localPos().y());
+}
+
+void ImgWidget::wheelEvent(QWheelEvent* e)
+{
+    QWidget::wheelEvent(e);
+}
+
+void ImgWidget::mouseReleaseEvent(QMouseEvent* e)
+{
+    QWidget::mouseReleaseEvent(e);
+}
+
+void ImgWidget::resizeEvent(QResizeEvent* e)
+{
+    QWidget::resizeEvent(e);
+    setSize(e->size().width(), e->size().height());
+}
+
+void ImgWidget::enterEvent(QEvent* e)
+{
+    QWidget::enterEvent(e);
+}
+
+void ImgWidget::leaveEvent(QEvent* e)
+{
+    QWidget::leaveEvent(e);
+    mouseX = -1.0;
+    mouseY = -1.0;
+}
+
+bool ImgWidget::tryLockFor(QImage* img)
+{
+    if (!imageMutex->tryLock(1))
+        return false;
+    if (img && img->paintingActive()) {
+        imageMutex->unlock();
+        return false;
+    }
+    return true;
+}
+
+bool ImgWidget::beginRender(QImage* img, bool overlayToo, bool update)
+{
+    if (tryLockFor(img))
+        return true;
+    // Only a render into the view's own image can be repeated later: a
+    // foreign target may be gone by then.
+    if (!img || img == &image)
+        scheduleRetry(true, overlayToo, update);
+    return false;
+}
+
+bool ImgWidget::beginRenderOverlay()
+{
+    if (tryLockFor(&overlay))
+        return true;
+    scheduleRetry(false, true, true);
+    return false;
+}
+
+void ImgWidget::endRender()
+{
+    imageMutex->unlock();
+}
+
+void ImgWidget::scheduleRetry(bool content, bool overlayToo, bool update)
+{
+    retryContent = retryContent || content;
+    retryOverlay = retryOverlay || overlayToo;
+    retryUpdate = retryUpdate || update;
+    if (retryPending)
+        return;
+    retryPending = true;
+    QTimer::singleShot(RENDER_RETRY_INTERVAL, this, &ImgWidget::retryRender);
+}
+
+void ImgWidget::retryRender()
+{
+    const bool content = retryContent;
+    const bool overlayToo = retryOverlay;
+    const bool update = retryUpdate;
+    retryPending = retryContent = retryOverlay = retryUpdate = false;
+    if (content) {
+        render(overlayToo, update, nullptr);
+    } else if (overlayToo) {
+        renderOverlay();
+        QWidget::update();
+    }
+}
+
+ImgWidget::RenderGuard::RenderGuard(ImgWidget* widget, QImage* img, bool overlay, bool update)
+    : widget(widget), locked(widget->beginRender(img, overlay, update))
+{
+}
+
+ImgWidget::RenderGuard::RenderGuard(ImgWidget* widget)
+    : widget(widget), locked(widget->beginRenderOverlay())
+{
+}
+
+void ImgWidget::RenderGuard::release()
+{
+    if (locked) {
+        locked = false;
+        widget->endRender();
+    }
+}

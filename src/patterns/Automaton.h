@@ -1,0 +1,128 @@
+#pragma once
+
+#include <QHash>
+#include <QList>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+#include "patterns/Node.h"
+
+class Edge;
+class ParseNode;
+
+// A labelled state graph. As the automaton of a pattern its edges carry
+// ParseNode predicates (glyph leaves, negations, comparisons; kind 0 is an
+// epsilon step): fromParseTree() builds the nondeterministic automaton by
+// Thompson's construction, determinize() the deterministic one by subset
+// construction, and RuleMatcher runs it over glyph sequences. Views also use
+// it as a plain graph built with addState()/addEdge() and null labels.
+//
+// The automaton owns its edges, their labels, the complement template and
+// the registry clones. It is not copyable.
+class Automaton
+{
+public:
+    // Limits that keep hostile patterns (huge repetition bounds, nested
+    // repetitions, subset blow-up) from exhausting memory or time. Beyond a
+    // limit the automaton is empty (it matches nothing) and a debug line
+    // says why.
+    static const int MaxCopies = 1000;        // copies of one repeated fragment
+    static const int MaxNfaStates = 50000;    // states of the nondeterministic automaton
+    static const int MaxDfaStates = 5000;     // states of the deterministic automaton
+    // States of all fragments made while building one pattern (nested plus
+    // copies its operand twice per level).
+    static const int MaxConstructionStates = 200000;
+
+    Automaton();
+    Automaton(const Automaton&) = delete;
+    Automaton& operator=(const Automaton&) = delete;
+    ~Automaton();
+
+    // Gives the node the next id and adds it; the first state becomes the start.
+    void addState(Node& node);
+    // A null label becomes an epsilon label. Takes ownership of the label.
+    void addEdge(const Node& from, const Node& to, ParseNode* label);
+    Node start() const;
+    QList<Edge*> outEdges(const Node& node) const;
+    QSet<Edge*> inEdges(const Node& node) const;
+    bool isEmpty() const;
+    // Drops the state with every edge that touches it. The accepting set is
+    // left alone.
+    void removeState(const Node& node);
+    // Copies other into this automaton (other is unchanged); map receives
+    // each state of other with its copy. The accepting set becomes the
+    // copies of other's accepting states.
+    void merge(Automaton* other, QHash<Node, Node>& map);
+    void merge(Automaton* other);
+    // This automaton followed by other; takes other and deletes it. An empty
+    // other changes nothing.
+    void append(Automaton* other);
+    // An edge between the two states whose label prints like the given one
+    // (null counts as epsilon).
+    bool containsEdge(const Node& from, const Node& to, ParseNode* label) const;
+    // The registry of distinct glyph-leaf labels that wildcard edges are
+    // split against; plain (condition-free) "WildCard" leaves and nameless
+    // glyphs are not registered.
+    void registerLabel(ParseNode* label);
+    void clearLabels();
+    void debugPrint() const;
+
+    // Thompson's construction. The tree is neither changed nor kept; the
+    // caller owns the result.
+    static Automaton* fromParseTree(ParseNode* tree);
+
+    // The deterministic automaton of a pattern tree; the caller owns it.
+    static Automaton* build(ParseNode* tree);
+    // Subset construction; a new automaton owned by the caller. Only the
+    // complement template of this automaton is rewritten.
+    Automaton* determinize();
+    QSet<Node> epsilonClosure(const QSet<Node>& subset) const;
+    QSet<Node> move(const QSet<Node>& subset, ParseNode* label, bool transitive) const;
+    // Whether edge label a holds for every item that satisfies label b.
+    static bool labelCovers(const ParseNode* a, const ParseNode* b);
+    // The distinct labels to expand a subset by (new nodes, caller owns them).
+    QList<ParseNode*> edgeLabels(const QSet<Node>& subset);
+    // Clones of the registered labels followed by the complement label (new
+    // nodes, caller owns them); empty when nothing is registered.
+    QList<ParseNode*> wildcardLabels();
+    // Ids as decimal text sorted as strings, joined by ",": {2,10,1} -> "1,10,2".
+    static QString stateSetKey(const QSet<Node>& subset);
+    bool isAccepting(const QSet<Node>& subset) const;
+
+    QHash<Node, QList<Edge*>> outgoing;
+    QSet<Node> accepting;
+    Node startNode;
+    QSet<Edge*> edges;
+    QSet<Node> states;
+    QList<Node> stateList;
+    QHash<int, Node> stateById;
+    qint32 nextId = 0;
+    ParseNode* complement = nullptr;  // Not(Or(...)): template of the complement label
+    QSet<QString> labelTexts;
+    QHash<QString, ParseNode*> labelCache;
+    QHash<Node, QSet<Edge*>> incoming;
+
+private:
+    struct Construction;
+    static Automaton* fragment(const ParseNode* node, Construction& construction);
+    static Automaton* buildFragment(const ParseNode* node, Construction& construction);
+    static Automaton* fragmentOrEpsilon(const ParseNode* node, Construction& construction);
+    static Automaton* epsilonFragment();
+    static Automaton* starCore(const ParseNode* child, Construction& construction);
+    static Automaton* repetition(const ParseNode* node, Construction& construction);
+    static bool covers(const ParseNode* a, const ParseNode* b, bool strict);
+    static bool isRegistered(const ParseNode* label);
+    static QList<Node> sortedNodes(const QSet<Node>& subset);
+    void forgetLabel(const ParseNode* label);
+    // Every edge in a fixed order: per state in creation order, its outgoing list.
+    QList<Edge*> orderedEdges() const;
+
+    // Registration order of labelTexts (wildcards split in this order) and
+    // how many edges carry each registered text, so that removing a state
+    // updates the registry without rebuilding it.
+    QStringList labelOrder;
+    QHash<QString, int> labelUses;
+    // Set when a construction limit was hit; the automaton is then empty.
+    bool capped = false;
+};

@@ -1,0 +1,712 @@
+#include "patterns/Rule.h"
+
+#include <QBrush>
+#include <QPainter>
+#include <QPen>
+#include <QPixmap>
+
+#include <algorithm>
+
+#include "editors/MapWidget.h"
+#include "items/ArrowItem.h"
+#include "patterns/ParseNode.h"
+
+#include <QDebug>
+#include <QRegExp>
+#include <QStringList>
+#include <QVector>
+
+#include "core/StringScanner.h"
+#include "core/TVariant.h"
+#include "patterns/ConditionParser.h"
+#include "patterns/QueryTokens.h"
+
+namespace {
+
+// A deep copy that becomes a stored root: it hangs under nothing.
+ParseNode* copyRoot(const ParseNode* tree)
+{
+    if (!tree)
+        return nullptr;
+    ParseNode* copy = tree->clone();
+    copy->parentNode = nullptr;
+    return copy;
+}
+
+void deleteAll(TList<BinItem*>& row)
+{
+    for (BinItem* item : row.items)
+        delete item;
+    row.clear();
+}
+
+} // namespace
+
+Rule::Rule(const QString& name, ParseNode* pre, ParseNode* post, bool match, bool visible)
+    : BinItem(nullptr, nullptr),
+      match(match),
+      pre(pre),
+      post(post),
+      margin(3),
+      itemSize(int(matrixItemSize)),
+      halfItemSize(int(matrixItemSize * 0.5))
+{
+    this->visible = visible;
+    this->name = name;
+    // Stored trees are roots, also when they were cloned out of a larger tree.
+    if (pre)
+        pre->parentNode = nullptr;
+    if (post)
+        post->parentNode = nullptr;
+}
+
+Rule::Rule(const Rule& other)
+    : BinItem(other),
+      match(other.match),
+      pre(copyRoot(other.pre)),
+      post(copyRoot(other.post)),
+      margin(other.margin),
+      itemSize(other.itemSize),
+      halfItemSize(other.halfItemSize)
+{
+}
+
+Rule& Rule::operator=(const Rule& other)
+{
+    if (this == &other)
+        return *this;
+    // Copy before freeing our own trees, so a failure leaves them intact.
+    ParseNode* newPre = copyRoot(other.pre);
+    ParseNode* newPost = copyRoot(other.post);
+    BinItem::operator=(other);
+    delete pre;
+    delete post;
+    pre = newPre;
+    post = newPost;
+    match = other.match;
+    margin = other.margin;
+    itemSize = other.itemSize;
+    halfItemSize = other.halfItemSize;
+    return *this;
+}
+
+Rule::~Rule()
+{
+    delete pre;
+    delete post;
+}
+
+bool Rule::paintable() const
+{
+    return pre && post && pre->hasChildren();
+}
+
+bool Rule::hasSinglePostGlyph() const
+{
+    if (!paintable())
+        return false;
+    return pre->children.size() == 1 && post->glyph.mode != DELETE;
+}
+
+void Rule::paint(QPainter* painter, QPen& pen, QBrush& brush)
+{
+    const double w = width();
+    const double h = height();
+    painter->fillRect(QRectF(0, 0, w, h), Qt::white);
+    if (!paintable())
+        return;
+
+    // A window-less editor lends its layout; our trees stay ours.
+    MapWidget layout(false, nullptr, nullptr);
+    layout.resize(int(w), int(h));
+    const int yc = int(h * 0.5);
+
+    TList<BinItem*> row;
+    // Shrink one pixel at a time until the row fits; size 1 is drawn as it is.
+    for (int s = std::max(itemSize, 1);; --s) {
+        layout.gap = margin;
+        layout.itemSize = s;
+        layout.slotSize = int(s * 0.5);
+        layout.labelHeight = int(s * 0.5);
+
+        auto layOut = [&](const ParseNode* side, double x) {
+            for (ParseNode* child : side->children) {
+                TList<BinItem*> items;
+                layout.layoutTree(child, items, x, yc, yc);
+                if (!items.isEmpty())
+                    x = int(margin + items.last()->right());
+                row.append(items);
+            }
+            return x;
+        };
+
+        double x = layOut(pre, margin);
+
+        ArrowItem* arrow = new ArrowItem(nullptr);
+        arrow->setWidth(s);
+        arrow->setHeight(s);
+        const double arrowX = row.isEmpty() ? x : margin + int(margin + row.last()->right());
+        arrow->setX(arrowX);
+        arrow->setY(yc - s * 0.5);
+        row.append(arrow);
+        x = int(arrowX + arrow->width());
+
+        x = layOut(post, x);
+
+        const bool fits = x <= w && halfItemSize + layout.subtreeExtent(pre) <= h;
+        if (fits || s <= 1) {
+            for (BinItem* item : row.items)
+                item->paint(painter, pen, brush);
+            deleteAll(row);
+            return;
+        }
+        deleteAll(row);
+    }
+}
+
+QIcon Rule::icon(double w, double h)
+{
+    QPixmap pixmap{int(w), int(h)};
+    const double oldX = x;
+    const double oldY = y;
+    const double oldWidth = storedWidth;
+    const double oldHeight = storedHeight;
+    setPos(QPointF(0, 0));
+    setWidth(w);
+    setHeight(h);
+
+    if (!pixmap.isNull()) {
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing, true);
+        QPen pen;
+        QBrush brush;
+        paint(&painter, pen, brush);
+        painter.end();
+    }
+    QIcon result(pixmap);
+
+    setPos(QPointF(oldX, oldY));
+    setWidth(oldWidth);
+    setHeight(oldHeight);
+    return result;
+}
+
+// ---------------------------------------------------------------------------
+// Rule text form (prefix notation of a pattern tree) and the rules-file line.
+// ---------------------------------------------------------------------------
+
+namespace {
+namespace ruletext {
+
+const QString kEpsilon = QStringLiteral("epsilon");
+const QString kDelete = QStringLiteral("delete");
+const QString kStackSeparator = QStringLiteral(";");
+const QString kArrow = QStringLiteral(" --> ");
+const QString kFieldSeparator = QStringLiteral("~");
+const QString kTrue = QStringLiteral("true");
+const QString kFalse = QStringLiteral("false");
+
+// Deeper nesting gives no tree, so hostile text cannot exhaust the stack.
+const int kMaxDepth = 1000;
+
+// The scanner's match state lives in the expression, so every skip works on
+// its own copy and parses on other threads never share one.
+void skipWhitespace(StringScanner& scanner)
+{
+    // The expression can only match where a blank, tab or line break stands.
+    if (!scanner.hasMore())
+        return;
+    const QChar c = scanner.text.at(scanner.position);
+    if (c != QLatin1Char(' ') && c != QLatin1Char('\t') && c != QLatin1Char('\n')
+        && c != QLatin1Char('\r'))
+        return;
+    QRegExp whitespace = QueryTokens::WHITESPACE;
+    if (scanner.lookingAt(whitespace))
+        scanner.take(whitespace);
+}
+
+// A parsed glyph owns the conditions it holds until a leaf takes it over;
+// a glyph that is dropped must free them.
+void freeConditions(BinItem& glyph)
+{
+    delete glyph.condition;
+    glyph.condition = nullptr;
+    for (BinItem& child : glyph.children.items)
+        freeConditions(child);
+}
+
+int readInt(const QString& text)
+{
+    bool ok = false;
+    const int value = text.trimmed().toInt(&ok, 10);
+    return ok ? value : 0;
+}
+
+// Repetition bounds print truncated; a bound that is no number prints 0.
+QString boundText(double bound)
+{
+    if (!(bound == bound))
+        return QStringLiteral("0");
+    return QString::number(qint64(qBound(-2147483648.0, bound, 2147483647.0)));
+}
+
+ParseNode* parseLeaf(StringScanner& scanner)
+{
+    bool ok = false;
+    BinItem glyph = Rule::parseGlyph(scanner, &ok);
+    if (!ok) {
+        freeConditions(glyph);
+        return nullptr;
+    }
+    skipWhitespace(scanner);
+    if (scanner.lookingAt(QueryTokens::LT)) {
+        scanner.take(QueryTokens::LT);
+        TList<BinItem> stack;
+        while (scanner.lookingAt(QueryTokens::LBRACKET)) {
+            BinItem child = Rule::parseGlyph(scanner, &ok);
+            if (!ok) {
+                freeConditions(child);
+                for (BinItem& item : stack.items)
+                    freeConditions(item);
+                freeConditions(glyph);
+                return nullptr;
+            }
+            stack.items.push_back(child);
+            if (scanner.lookingAt(kStackSeparator))
+                scanner.take(kStackSeparator);
+        }
+        glyph.children = stack;
+    }
+    if (scanner.lookingAt(QueryTokens::GT))
+        scanner.take(QueryTokens::GT);
+    skipWhitespace(scanner);
+    if (scanner.lookingAt(kDelete)) {
+        scanner.take(kDelete);
+        freeConditions(glyph);
+        glyph = BinItem(nullptr, nullptr);
+        glyph.mode = DELETE;
+        // The printer writes "[ delete ]": the word's item ends at one "]".
+        skipWhitespace(scanner);
+        if (scanner.lookingAt(QueryTokens::RBRACKET)) {
+            scanner.take(QueryTokens::RBRACKET);
+            skipWhitespace(scanner);
+        }
+    }
+    ParseNode* node = new ParseNode(ParseNode::Leaf);
+    // A freshly parsed glyph: the leaf takes over the conditions it holds.
+    node->glyph = glyph;
+    return node;
+}
+
+bool leftOutOfText(const ParseNode* node)
+{
+    return node->type == ParseNode::Group || node->glyph.mode == EMPTY
+           || node->glyph.mode == EMPTYSMALL;
+}
+
+QString repeatText(const ParseNode* node)
+{
+    const QPair<double, double> bounds = node->value.toPair();
+    return QueryTokens::LBRACE + boundText(bounds.first) + QStringLiteral(",")
+           + boundText(bounds.second) + QueryTokens::RBRACE;
+}
+
+QString bracketed(const BinItem& glyph)
+{
+    return QueryTokens::LBRACKET + QStringLiteral(" ") + Rule::glyphToText(glyph)
+           + QStringLiteral(" ") + QueryTokens::RBRACKET;
+}
+
+} // namespace ruletext
+} // namespace
+
+ParseNode* Rule::parse(const QString& text)
+{
+    StringScanner scanner(text);
+    ParseNode* tree = parseExpression(scanner);
+    if (!tree)
+        return nullptr;
+    if (scanner.hasMore()) {
+        delete tree;
+        return nullptr;
+    }
+    return tree;
+}
+
+ParseNode* Rule::parseExpression(StringScanner& scanner, int depth)
+{
+    using namespace ruletext;
+    if (depth >= kMaxDepth)
+        return nullptr;
+    skipWhitespace(scanner);
+
+    int unary = -1;
+    if (scanner.lookingAt(QueryTokens::STAR))
+        unary = ParseNode::Star;
+    else if (scanner.lookingAt(QueryTokens::PLUS))
+        unary = ParseNode::Plus;
+    else if (scanner.lookingAt(QueryTokens::NOT))
+        unary = ParseNode::Not;
+    if (unary >= 0) {
+        scanner.take(1);
+        ParseNode* child = parseExpression(scanner, depth + 1);
+        if (!child)
+            return nullptr;
+        ParseNode* node = new ParseNode(unary);
+        node->addChild(child);
+        return node;
+    }
+
+    if (scanner.lookingAt(QueryTokens::LBRACE)) {
+        scanner.take(QueryTokens::LBRACE);
+        skipWhitespace(scanner);
+        QString bounds = scanner.takeThrough(QueryTokens::RBRACE);
+        // Without "}" the scanner has gone back to the start: give up rather
+        // than read the text again.
+        if (!bounds.endsWith(QueryTokens::RBRACE))
+            return nullptr;
+        bounds.chop(1);
+        const QStringList parts = bounds.split(QStringLiteral(","));
+        if (parts.size() < 2)
+            return nullptr;
+        ParseNode* child = parseExpression(scanner, depth + 1);
+        if (!child)
+            return nullptr;
+        ParseNode* node = new ParseNode(ParseNode::Repeat);
+        node->value = TVariant(double(readInt(parts.at(0))), double(readInt(parts.at(1))));
+        node->addChild(child);
+        return node;
+    }
+
+    int list = -1;
+    if (scanner.lookingAt(QueryTokens::AND))
+        list = ParseNode::And;
+    else if (scanner.lookingAt(QueryTokens::OR))
+        list = ParseNode::Or;
+    if (list < 0)
+        return parseLeaf(scanner);
+
+    scanner.take(2);
+    ParseNode* first = parseExpression(scanner, depth + 1);
+    if (!first)
+        return nullptr;
+    ParseNode* node = new ParseNode(list);
+    node->addChild(first);
+    while (hasMoreChildren(scanner)) {
+        bool failed = false;
+        ParseNode* child = parseChild(scanner, &failed, depth + 1);
+        if (failed) {
+            delete node;
+            return nullptr;
+        }
+        if (child)
+            node->addChild(child);
+    }
+    // A list that does not end its side is closed by ")" (older files have
+    // none, so it is optional).
+    if (scanner.lookingAt(QueryTokens::RPAREN)) {
+        scanner.take(QueryTokens::RPAREN);
+        skipWhitespace(scanner);
+    }
+    return node;
+}
+
+ParseNode* Rule::parseChild(StringScanner& scanner, bool* failed, int depth)
+{
+    ruletext::skipWhitespace(scanner);
+    if (startsTerm(scanner)) {
+        ParseNode* child = parseExpression(scanner, depth);
+        if (!child && failed)
+            *failed = true;
+        return child;
+    }
+    if (scanner.lookingAt(ruletext::kEpsilon))
+        scanner.take(ruletext::kEpsilon);
+    return nullptr;
+}
+
+BinItem Rule::parseGlyph(StringScanner& scanner, bool* ok)
+{
+    if (ok)
+        *ok = false;
+    if (scanner.lookingAt(QueryTokens::LBRACKET))
+        scanner.take(QueryTokens::LBRACKET);
+    ruletext::skipWhitespace(scanner);
+
+    BinItem glyph(nullptr, nullptr);
+    if (scanner.lookingAt(ruletext::kDelete)) {
+        // The word is left for the leaf, which turns the whole item into a
+        // delete item.
+        glyph.mode = DELETE;
+        if (ok)
+            *ok = true;
+        return glyph;
+    }
+
+    QString item = scanner.takeThrough(QueryTokens::RBRACKET);
+    if (!item.endsWith(QueryTokens::RBRACKET))
+        return glyph;
+    item.chop(1);
+    const QStringList fields = item.trimmed().split(QStringLiteral(","), Qt::KeepEmptyParts);
+    if (fields.size() < 9)
+        return glyph;
+
+    glyph.name = fields.at(0);
+    glyph.label = fields.at(1);
+    glyph.fillColor = parseColor(fields.at(2));
+    glyph.edgeColor = parseColor(fields.at(3));
+    glyph.thirdColor = parseColor(fields.at(4));
+    if (fields.at(5) != ruletext::kTrue)
+        glyph.condition = ConditionParser::parse(fields.at(5));
+    glyph.shape = ruletext::readInt(fields.at(6));
+    glyph.edgeStyle = ruletext::readInt(fields.at(7));
+    glyph.edgeWidth = ruletext::readInt(fields.at(8));
+    glyph.quantifier = fields.size() >= 10 ? ruletext::readInt(fields.at(9)) : 0;
+    if (ok)
+        *ok = true;
+    return glyph;
+}
+
+QColor Rule::parseColor(const QString& text)
+{
+    // The enclosing characters are dropped whatever they are; missing or
+    // unreadable parts read 0 and every part is kept within 0..255.
+    const QStringList parts = text.mid(1, text.size() - 2).split(QStringLiteral(";"));
+    int rgb[3] = {0, 0, 0};
+    for (int i = 0; i < 3 && i < parts.size(); ++i)
+        rgb[i] = qBound(0, ruletext::readInt(parts.at(i)), 255);
+    return QColor(rgb[0], rgb[1], rgb[2], 255);
+}
+
+QString Rule::colorToText(const QColor& color)
+{
+    return QStringLiteral("(") + QString::number(color.red()) + QStringLiteral(";")
+           + QString::number(color.green()) + QStringLiteral(";")
+           + QString::number(color.blue()) + QStringLiteral(")");
+}
+
+QString Rule::glyphToText(const BinItem& glyph)
+{
+    const QStringList fields = {
+        glyph.name,
+        glyph.label,
+        colorToText(glyph.fillColor),
+        colorToText(glyph.edgeColor),
+        colorToText(glyph.thirdColor),
+        glyph.condition ? glyph.condition->toString() : ruletext::kTrue,
+        QString::number(glyph.shape),
+        QString::number(glyph.edgeStyle),
+        QString::number(glyph.edgeWidth)};
+    return fields.join(QStringLiteral(","));
+}
+
+bool Rule::startsUnary(const StringScanner& scanner)
+{
+    return scanner.lookingAt(QueryTokens::STAR) || scanner.lookingAt(QueryTokens::PLUS)
+           || scanner.lookingAt(QueryTokens::NOT) || scanner.lookingAt(QueryTokens::LBRACE);
+}
+
+bool Rule::startsList(const StringScanner& scanner)
+{
+    return scanner.lookingAt(QueryTokens::AND) || scanner.lookingAt(QueryTokens::OR);
+}
+
+bool Rule::startsGlyph(const StringScanner& scanner)
+{
+    return scanner.lookingAt(QueryTokens::LBRACKET);
+}
+
+bool Rule::startsTerm(const StringScanner& scanner)
+{
+    return startsUnary(scanner) || startsList(scanner) || startsGlyph(scanner);
+}
+
+bool Rule::hasMoreChildren(const StringScanner& scanner)
+{
+    return startsTerm(scanner) || scanner.lookingAt(ruletext::kEpsilon);
+}
+
+QString Rule::treeToText(const ParseNode* root)
+{
+    using namespace ruletext;
+    if (!root)
+        return QString();
+
+    // Pre-order with an explicit stack. A list ("&&"/"||") gets a slot after
+    // its subtree; the slot becomes the terminator ")" only when more text
+    // follows, since the reader would otherwise take that text into the list.
+    struct Step {
+        const ParseNode* node;
+        bool listEnd;
+    };
+    QVector<Step> stack;
+    QStringList pieces;
+    QVector<bool> isListEnd;
+    stack.append({root, false});
+    while (!stack.isEmpty()) {
+        const Step step = stack.takeLast();
+        if (step.listEnd) {
+            pieces.append(QString());
+            isListEnd.append(true);
+            continue;
+        }
+        const ParseNode* node = step.node;
+        if (node->type == ParseNode::Epsilon || node->type == ParseNode::Test) {
+            qDebug() << "hebben we deze nog?";
+            continue;
+        }
+        if (leftOutOfText(node))
+            continue;
+
+        QString text;
+        switch (node->type) {
+        case ParseNode::Not:
+            text = QueryTokens::NOT;
+            break;
+        case ParseNode::And:
+            text = QueryTokens::AND;
+            break;
+        case ParseNode::Or:
+            text = QueryTokens::OR;
+            break;
+        case ParseNode::Plus:
+            text = QueryTokens::PLUS;
+            break;
+        case ParseNode::Star:
+            text = QueryTokens::STAR;
+            break;
+        case ParseNode::Repeat:
+            text = repeatText(node);
+            break;
+        case ParseNode::Leaf:
+            if (node->glyph.mode == DELETE) {
+                text = QueryTokens::LBRACKET + QStringLiteral(" ") + kDelete + QStringLiteral(" ")
+                       + QueryTokens::RBRACKET;
+                break;
+            }
+            text = bracketed(node->glyph);
+            if (!node->glyph.children.isEmpty()) {
+                QStringList stacked;
+                for (const BinItem& child : node->glyph.children.items)
+                    stacked.append(bracketed(child));
+                text += QueryTokens::LT + stacked.join(kStackSeparator) + QueryTokens::GT;
+            }
+            break;
+        default:
+            break;
+        }
+        pieces.append(text);
+        isListEnd.append(false);
+
+        if (node->type == ParseNode::And || node->type == ParseNode::Or)
+            stack.append({node, true});
+        for (int i = node->children.size() - 1; i >= 0; --i)
+            stack.append({node->children.at(i), false});
+    }
+
+    bool textFollows = false;
+    for (int i = pieces.size() - 1; i >= 0; --i) {
+        if (isListEnd.at(i)) {
+            if (textFollows)
+                pieces[i] = QueryTokens::RPAREN;
+        } else if (!pieces.at(i).isEmpty()) {
+            textFollows = true;
+        }
+    }
+    return pieces.join(QString());
+}
+
+QString Rule::treeToDisplayText(const ParseNode* root)
+{
+    using namespace ruletext;
+    if (!root)
+        return QString();
+
+    QString out;
+    QVector<const ParseNode*> stack;
+    stack.append(root);
+    while (!stack.isEmpty()) {
+        const ParseNode* node = stack.takeLast();
+        if (node->type == ParseNode::Epsilon || node->type == ParseNode::Test
+            || node->type == ParseNode::Not) {
+            qDebug() << "hebben we deze nog?";
+            continue;
+        }
+        if (leftOutOfText(node))
+            continue;
+
+        // The node handed in is the root, whatever its parent pointer says.
+        const ParseNode* parent = node == root ? nullptr : node->parentNode;
+        switch (node->type) {
+        case ParseNode::Or:
+            out += QStringLiteral("(");
+            break;
+        case ParseNode::And:
+            if (parent)
+                out += QStringLiteral("(");
+            break;
+        case ParseNode::Repeat:
+            out += QStringLiteral("^") + repeatText(node);
+            break;
+        case ParseNode::Plus:
+            out += QStringLiteral("^") + QueryTokens::PLUS;
+            break;
+        case ParseNode::Star:
+            out += QStringLiteral("^") + QueryTokens::STAR;
+            break;
+        case ParseNode::Leaf: {
+            out += node->glyph.name;
+            const QString condition =
+                node->glyph.condition ? node->glyph.condition->toString() : kTrue;
+            if (condition != kTrue)
+                out += QStringLiteral("[") + condition + QStringLiteral("]");
+            if (parent && (parent->type == ParseNode::And || parent->type == ParseNode::Or)) {
+                const bool last = !parent->children.isEmpty() && parent->children.last() == node;
+                const bool rootSequence = parent->type == ParseNode::And && parent == root;
+                if (last) {
+                    if (!rootSequence)
+                        out += QStringLiteral(")");
+                } else {
+                    out += parent->type == ParseNode::And ? QStringLiteral(".") : QueryTokens::OR;
+                }
+            }
+            break;
+        }
+        default:
+            break;
+        }
+        for (int i = node->children.size() - 1; i >= 0; --i)
+            stack.append(node->children.at(i));
+    }
+    return out;
+}
+
+QString Rule::displayText(const Rule& rule)
+{
+    return treeToDisplayText(rule.pre) + ruletext::kArrow + treeToDisplayText(rule.post);
+}
+
+QString Rule::toString(const Rule& rule)
+{
+    using namespace ruletext;
+    return rule.name + kFieldSeparator + (rule.match ? kTrue : kFalse) + kFieldSeparator
+           + (rule.visible ? kTrue : kFalse) + kFieldSeparator + treeToText(rule.pre) + kArrow
+           + treeToText(rule.post);
+}
+
+Rule Rule::fromString(const QString& line)
+{
+    using namespace ruletext;
+    // A short line (an empty one among them) reads its missing parts as
+    // empty: the rule then has no trees, and the readers of rules files skip it.
+    const QStringList parts = line.split(kFieldSeparator, Qt::KeepEmptyParts);
+    const auto part = [&parts](int i) { return i < parts.size() ? parts.at(i) : QString(); };
+
+    const QString trees = part(3);
+    const int arrow = trees.indexOf(kArrow);
+    const QString preText = arrow < 0 ? trees.trimmed() : trees.left(arrow).trimmed();
+    // Without the arrow the rewrite side starts at the fifth character.
+    const QString postText = trees.mid(arrow + kArrow.size()).trimmed();
+
+    return Rule(part(0), parse(preText), parse(postText), part(1) == kTrue, part(2) == kTrue);
+}

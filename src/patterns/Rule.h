@@ -1,0 +1,85 @@
+#pragma once
+
+#include <QIcon>
+#include <QString>
+
+#include "items/BinItem.h"
+
+class ParseNode;
+class QBrush;
+class QPainter;
+class QPen;
+class StringScanner;
+
+// A named rewrite rule over glyph sequences: the precondition `pre` is matched
+// against a trace's glyphs, the rewrite `post` stands for a match. A rule is
+// listed and drawn like a glyph (name, visibility, a picture of its trees).
+//
+// A Rule owns both trees: the constructor takes them over, copies copy them
+// deeply (a null tree stays null) and the destructor frees them. A rule with
+// a null or childless precondition, or a null rewrite, paints as a white
+// area and has no single post glyph.
+class Rule : public BinItem
+{
+public:
+    // With no arguments: the empty rule, which stands for "no rule".
+    explicit Rule(const QString& name = QString(), ParseNode* pre = nullptr,
+                  ParseNode* post = nullptr, bool match = false, bool visible = false);
+    Rule(const Rule& other);
+    Rule& operator=(const Rule& other);
+    ~Rule() override;
+
+    // pre has exactly one child and post's root glyph is not a delete item.
+    bool hasSinglePostGlyph() const;
+
+    // The rule as one row: the items of pre, an arrow, the items of post,
+    // shrunk one pixel at a time (down to size 1) until the row fits.
+    void paint(QPainter* painter, QPen& pen, QBrush& brush) override;
+    QIcon icon(double w, double h) override;
+
+    // Rule text form: the prefix text of a pattern tree in which rules are
+    // stored ("&&[ A,... ][ B,... ]"). parse() returns the tree of a complete
+    // text (the caller owns it) or null. The helpers read from the scanner's
+    // position; parseExpression() and parseChild() give null when the text
+    // cannot be completed or nests deeper than the reader allows.
+    static ParseNode* parse(const QString& text);
+    static ParseNode* parseExpression(StringScanner& scanner, int depth = 0);
+    // Null for the word "epsilon" too; *failed tells the two apart.
+    static ParseNode* parseChild(StringScanner& scanner, bool* failed = nullptr, int depth = 0);
+    // One glyph item "[ name,label,(r;g;b),(r;g;b),(r;g;b),condition,shape,style,width ]".
+    // *ok is false when the item has no "]" or fewer than nine fields.
+    static BinItem parseGlyph(StringScanner& scanner, bool* ok = nullptr);
+    static QColor parseColor(const QString& text);
+    static QString colorToText(const QColor& color);
+    static QString glyphToText(const BinItem& glyph);
+    // Look-ahead tests; none of them skips white space.
+    static bool startsUnary(const StringScanner& scanner);
+    static bool startsList(const StringScanner& scanner);
+    static bool startsGlyph(const StringScanner& scanner);
+    static bool startsTerm(const StringScanner& scanner);
+    static bool hasMoreChildren(const StringScanner& scanner);
+
+    // Printers: the text form above (read back by parse()) and the readable
+    // form shown in the rule list ("A.(B||C)D"). A null tree prints as "".
+    static QString treeToText(const ParseNode* root);
+    static QString treeToDisplayText(const ParseNode* root);
+    static QString displayText(const Rule& rule);
+    QString displayText() const { return displayText(*this); }
+
+    // The rules-file line "name~match~visible~pre --> post".
+    static QString toString(const Rule& rule);
+    QString toString() const { return toString(*this); }
+    // Never fails: a side that does not read leaves that tree null (a short
+    // or empty line gives a rule without trees, which readers skip).
+    static Rule fromString(const QString& line);
+
+    bool match = false;
+    ParseNode* pre = nullptr;
+    ParseNode* post = nullptr;
+    qint32 margin = 3;        // left margin and gap between drawn items
+    qint32 itemSize = 40;     // first glyph size paint() tries
+    qint32 halfItemSize = 20; // vertical allowance of paint()'s fit test
+
+private:
+    bool paintable() const;
+};

@@ -1,0 +1,357 @@
+#include "DebugCapture.h"
+#include "FileAnswers.h"
+#include "TempWorkDir.h"
+#include "MessageRecorder.h"
+#include "TestRegistry.h"
+#include "SettingsGuard.h"
+
+#include "app/AppGlobals.h"
+#include "app/ControlWidget.h"
+#include "app/MainWindow.h"
+#include "app/NavigationWidget.h"
+#include "app/SettingsWidget.h"
+#include "core/Context.h"
+#include "core/GlyphStore.h"
+#include "core/Packet.h"
+#include "import/OpenWidget.h"
+#include "patterns/Rule.h"
+#include "views/attributes/AttributeWidget.h"
+#include "views/attributes/ConversationWidget.h"
+#include "views/charts/LineChart.h"
+#include "views/charts/LineChartMiniView.h"
+#include "views/charts/RibbonLineWidget.h"
+#include "views/events/EventWidget.h"
+#include "views/events/RibbonEventWidget.h"
+#include "views/sequences/RibbonSequenceWidget.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QMenu>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QThread>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+const TList<QString> NAMES = {QStringLiteral("frame.time_epoch"), QStringLiteral("ip.src"),
+                              QStringLiteral("ip.dst")};
+const TList<int> KINDS = {1, 3, 3};
+
+// n events over `traces` traces, one second apart.
+TList<QSharedPointer<Packet>> makeEvents(int n, int traces = 3)
+{
+    TList<QSharedPointer<Packet>> events;
+    for (int i = 0; i < n; ++i) {
+        TList<TVariant> row = {TVariant(1000 + i), TVariant(QStringLiteral("10.0.0.%1").arg(i % 7)),
+                               TVariant(QStringLiteral("10.0.1.%1").arg(i % 5))};
+        auto event = QSharedPointer<Packet>::create(row);
+        event->conversationId = i % traces;
+        events.append(event);
+    }
+    return events;
+}
+
+// The import dialog opened by "Open CSV", once its loop runs.
+OpenWidget* openDialog()
+{
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        auto* dialog = qobject_cast<OpenWidget*>(w);
+        if (dialog && dialog->isVisible())
+            return dialog;
+    }
+    return nullptr;
+}
+
+QAction* fileAction(MainWindow& w, const QString& text)
+{
+    for (QAction* a : w.fileMenu->actions()) {
+        if (a->text() == text)
+            return a;
+    }
+    return nullptr;
+}
+
+// A log of `rows` records over `sources` sources.
+QByteArray logText(int rows, int sources)
+{
+    QByteArray bytes = "frame.time_epoch,ip.src,ip.dst,frame.len\n";
+    for (int i = 0; i < rows; ++i)
+        bytes += QByteArray::number(1600000000 + i) + ",10.0.0." + QByteArray::number(i % sources)
+                 + ",10.0.1.1,60\n";
+    return bytes;
+}
+
+// Runs "Open CSV" on `path`, grouped by source; `script` runs in the
+// import dialog after the file is chosen and must press a button.
+void scriptedOpen(MainWindow& w, const QString& path,
+                  const std::function<void(OpenWidget*)>& script)
+{
+    FileAnswers files({path});
+    QTimer::singleShot(0, [script]() {
+        OpenWidget* dialog = openDialog();
+        QVERIFY(dialog);
+        dialog->openFile();
+        dialog->groupingCombo->setCurrentText(QStringLiteral("ip.src"));
+        script(dialog);
+    });
+    fileAction(w, QStringLiteral("Open CSV"))->trigger();
+}
+
+} // namespace
+
+class LoadDataTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void emptyLoadWithoutViews();
+    void loadReachesEveryView();
+    void cancelKeepsTheShownData();
+    void reloadReleasesTheOldData();
+    void scriptedOpenFeedsEveryView();
+    void cancelledComputationKeepsTheShownLog();
+    void laterDialogsShowNothing();
+    void loadRules_data();
+    void loadRules();
+
+private:
+    std::unique_ptr<SettingsGuard> settings;
+};
+
+void LoadDataTest::initTestCase()
+{
+    settings = std::make_unique<SettingsGuard>();
+}
+
+void LoadDataTest::cleanupTestCase()
+{
+    settings.reset();
+}
+
+void LoadDataTest::emptyLoadWithoutViews()
+{
+    ControlWidget control(nullptr);
+    GlyphStore* before = control.glyphStore;
+    QVERIFY(before);
+    QVERIFY(!before->rootContext);
+    before->textPool.insert(QStringLiteral("kept"), TVariant(QStringLiteral("kept")));
+    before->fileName = QStringLiteral("/logs/x.csv");
+    before->glyphs.append(before->glyphs.first());
+    NO_DATA = true;
+
+    control.loadData({}, {}, {});
+
+    GlyphStore* after = control.glyphStore;
+    QVERIFY(after != before);
+    QVERIFY(after->rootContext);
+    QCOMPARE(after->rootContext->name, QStringLiteral("All"));
+    QVERIFY(after->rootContext->packets.isEmpty());
+    QVERIFY(!after->rootContext->parent);
+    QCOMPARE(after->rootContext->store, after);
+    // The text pool and the file name carry over; added glyphs do not.
+    QVERIFY(after->textPool.contains(QStringLiteral("kept")));
+    QCOMPARE(after->fileName, QStringLiteral("/logs/x.csv"));
+    QCOMPARE(after->glyphs.size(), 3);
+    QCOMPARE(after->conversationAttributeNames.size(), 27);
+    QVERIFY(!NO_DATA);
+    QVERIFY(!control.contextWorker);
+    QVERIFY(!control.progressDialog);
+    QVERIFY(control.findChildren<QThread*>().isEmpty());
+}
+
+void LoadDataTest::loadReachesEveryView()
+{
+    MessageRecorder boxes;
+    MainWindow w;
+    NO_DATA = true;
+    w.controlWidget->loadData(makeEvents(10), NAMES, KINDS);
+
+    GlyphStore* store = w.controlWidget->glyphStore;
+    Context* root = store->rootContext;
+    QVERIFY(root);
+    QCOMPARE(root->packets.size(), 10);
+    QCOMPARE(root->size(), 3);
+    QCOMPARE(store->packetAttributeNames.size(), 3);
+    QCOMPARE(store->attributeColumns.value(QStringLiteral("ip.src"), -1), 1);
+    QVERIFY(store->rangeAttributes.contains(QStringLiteral("frame.time_epoch")));
+
+    EventWidget* left = w.leftEventRibbon->view;
+    QCOMPARE(left->context, root);
+    QCOMPARE(w.controlWidget->currentContext(), root);
+    QCOMPARE(w.controlWidget->focusedEventWidget(), left);
+    QCOMPARE(w.navigationWidget->activeContext, root);
+    QCOMPARE(w.settingsWidget->attributeWidget->context, root);
+    QCOMPARE(w.settingsWidget->conversationWidget->context, root);
+    QCOMPARE(w.leftLineRibbon->chart->context, root);
+    QCOMPARE(w.leftLineRibbon->miniView->context, root);
+    QCOMPARE(w.leftLineRibbon->chart->eventView, left);
+    QCOMPARE(w.leftLineRibbon->miniView->eventView, left);
+    QCOMPARE(left->glyphStore, store);
+    // The right group is never fed.
+    QVERIFY(!w.rightEventRibbon->view->context);
+    QVERIFY(!w.sequenceRibbon->active);
+    QVERIFY(!NO_DATA);
+    QVERIFY(!w.controlWidget->contextWorker);
+    QVERIFY(w.controlWidget->findChildren<QThread*>().isEmpty());
+}
+
+void LoadDataTest::cancelKeepsTheShownData()
+{
+    MessageRecorder boxes;
+    MainWindow w;
+    w.controlWidget->loadData(makeEvents(20), NAMES, KINDS);
+    GlyphStore* store = w.controlWidget->glyphStore;
+    Context* root = store->rootContext;
+
+    DebugCapture cap;
+    cap.setForward(false);
+    ControlWidget* control = w.controlWidget;
+    QTimer::singleShot(0, control, [control]() {
+        QVERIFY(control->progressDialog);
+        control->progressDialog->cancel();
+    });
+    NO_DATA = true;
+    control->loadData(makeEvents(200000, 5000), NAMES, KINDS);
+
+    QVERIFY(cap.contains(QStringLiteral("Canceled")));
+    QCOMPARE(control->glyphStore, store);
+    QCOMPARE(store->rootContext, root);
+    QCOMPARE(root->packets.size(), 20);
+    QCOMPARE(w.leftEventRibbon->view->context, root);
+    QCOMPARE(w.navigationWidget->activeContext, root);
+    QVERIFY(!NO_DATA);
+    QVERIFY(!control->contextWorker);
+    QVERIFY(!control->progressDialog);
+    QVERIFY(control->findChildren<QThread*>().isEmpty());
+
+    // A later load still works.
+    control->loadData(makeEvents(5), NAMES, KINDS);
+    QCOMPARE(control->glyphStore->rootContext->packets.size(), 5);
+}
+
+void LoadDataTest::reloadReleasesTheOldData()
+{
+    MessageRecorder boxes;
+    MainWindow w;
+    for (int i = 1; i <= 5; ++i) {
+        w.controlWidget->loadData(makeEvents(i * 3), NAMES, KINDS);
+        QCOMPARE(w.controlWidget->currentContext()->packets.size(), i * 3);
+        QCOMPARE(w.navigationWidget->activeContext, w.controlWidget->currentContext());
+    }
+}
+
+void LoadDataTest::scriptedOpenFeedsEveryView()
+{
+    MessageRecorder boxes;
+    TempWorkDir dir;
+    MainWindow w;
+    const QString path = dir.write(QStringLiteral("small.csv"), logText(30, 4));
+    NO_DATA = true;
+    scriptedOpen(w, path, [](OpenWidget* dialog) { dialog->loadButton->click(); });
+
+    QVERIFY(!openDialog());
+    QCOMPARE(w.windowTitle(), QStringLiteral("Kolm 1.1 Kolm (small.csv)"));
+    QCOMPARE(QCoreApplication::applicationName(), w.windowTitle());
+    GlyphStore* store = w.controlWidget->glyphStore;
+    Context* root = store->rootContext;
+    QVERIFY(root);
+    QCOMPARE(root->packets.size(), 30);
+    QCOMPARE(root->size(), 4);
+    QCOMPARE(store->fileName, path);
+    QCOMPARE(w.leftEventRibbon->view->context, root);
+    QCOMPARE(w.navigationWidget->activeContext, root);
+    QCOMPARE(w.settingsWidget->attributeWidget->context, root);
+    QCOMPARE(w.settingsWidget->conversationWidget->context, root);
+    QCOMPARE(w.leftLineRibbon->chart->context, root);
+    QCOMPARE(w.leftLineRibbon->miniView->context, root);
+    QVERIFY(!NO_DATA);
+    QCoreApplication::setApplicationName(QStringLiteral("test_app"));
+}
+
+void LoadDataTest::cancelledComputationKeepsTheShownLog()
+{
+    MessageRecorder boxes;
+    TempWorkDir dir;
+    MainWindow w;
+    ControlWidget* control = w.controlWidget;
+    const QString title = w.windowTitle();
+    GlyphStore* store = control->glyphStore;
+    Context* root = store->rootContext;
+    const QString path = dir.write(QStringLiteral("big.csv"), logText(60000, 3000));
+
+    DebugCapture cap;
+    cap.setForward(false);
+    // The computation of the root context is cancelled as soon as its
+    // dialog runs.
+    auto* poll = new QTimer(control);
+    poll->setInterval(1);
+    QObject::connect(poll, &QTimer::timeout, control, [control, poll]() {
+        if (!control->progressDialog)
+            return;
+        control->progressDialog->cancel();
+        poll->stop();
+    });
+    scriptedOpen(w, path, [poll](OpenWidget* dialog) {
+        poll->start();
+        dialog->loadButton->click();
+    });
+    delete poll;
+    QVERIFY(cap.contains(QStringLiteral("Canceled")));
+
+    QCOMPARE(control->glyphStore, store);
+    QCOMPARE(store->rootContext, root);
+    QCOMPARE(w.leftEventRibbon->view->context, root);
+    QCOMPARE(w.windowTitle(), title);
+    QVERIFY(control->findChildren<QThread*>().isEmpty());
+}
+
+void LoadDataTest::laterDialogsShowNothing()
+{
+    MessageRecorder boxes;
+    MainWindow w;
+    FileAnswers files;
+    GlyphStore* store = w.controlWidget->glyphStore;
+    fileAction(w, QStringLiteral("Convert PCAP"))->trigger();
+    fileAction(w, QStringLiteral("Export XES"))->trigger();
+    QVERIFY(files.requests.isEmpty());
+    QVERIFY(boxes.requests.isEmpty());
+    // "PreProcess CSV" stops at the first unanswered dialog.
+    fileAction(w, QStringLiteral("PreProcess CSV"))->trigger();
+    QCOMPARE(files.requests.size(), 1);
+    QCOMPARE(files.requests.first().caption, QStringLiteral("Select directory for processing"));
+    QCOMPARE(w.controlWidget->glyphStore, store);
+}
+
+void LoadDataTest::loadRules_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("names");
+    QTest::newRow("final line break") << "r1~true~true~A --> B\n" << QStringList{"r1"};
+    QTest::newRow("blank and short lines")
+        << "r1~true~true~A --> B\n\n   \nbroken~true\nr2~false~true~C --> D"
+        << QStringList{"r1", "r2"};
+    QTest::newRow("latin-1 name") << QString::fromLatin1("caf\xe9~true~true~A --> B")
+                                  << QStringList{QString::fromLatin1("caf\xe9")};
+    QTest::newRow("empty") << "" << QStringList{};
+}
+
+void LoadDataTest::loadRules()
+{
+    QFETCH(QString, text);
+    QFETCH(QStringList, names);
+    ControlWidget control(nullptr);
+    const TList<Rule> rules = control.loadRules(text);
+    QStringList got;
+    for (const Rule& r : rules)
+        got << r.name;
+    QCOMPARE(got, names);
+}
+
+LUMIVANE_TEST(LoadDataTest)
+#include "LoadDataTest.moc"

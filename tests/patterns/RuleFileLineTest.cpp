@@ -1,0 +1,302 @@
+#include "TestRegistry.h"
+#include "DebugCapture.h"
+
+#include <QtTest>
+
+#include <memory>
+
+#include "PatternTestUtil.h"
+#include "patterns/ConditionParser.h"
+#include "patterns/ParseNode.h"
+#include "patterns/Rule.h"
+
+namespace {
+
+ParseNode* leaf(const QString& name, const QString& condition = QString())
+{
+    ParseNode* node = new ParseNode(ParseNode::Leaf);
+    node->glyph.name = name;
+    node->glyph.label = name.toLower();
+    node->glyph.edgeWidth = 1;
+    if (!condition.isEmpty())
+        node->glyph.condition = ConditionParser::parse(condition);
+    return node;
+}
+
+ParseNode* node(int type, std::initializer_list<ParseNode*> children)
+{
+    ParseNode* result = new ParseNode(type);
+    for (ParseNode* child : children)
+        result->addChild(child);
+    return result;
+}
+
+QString text(const QString& name)
+{
+    return QString("[ %1,%2,(222;226;230),(0;0;0),(0;0;0),true,0,0,1 ]").arg(name, name.toLower());
+}
+
+} // namespace
+
+class RuleFileLineTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void lineOfARule();
+    void deleteLeafLine();
+    void repeatBounds();
+    void notNode();
+    void leftOutNodes();
+    void displayTexts_data();
+    void displayTexts();
+    void leafDisplayWithCondition();
+    void glyphStackPrintsOneLevel();
+    void listNotOnTheRightEdge_data();
+    void listNotOnTheRightEdge();
+    void olderListTextStillReads();
+    void flags_data();
+    void flags();
+    void lineWithoutArrow();
+    void shortLines_data();
+    void shortLines();
+    void nullTreesPrintEmpty();
+};
+
+void RuleFileLineTest::lineOfARule()
+{
+    Rule rule("R", node(ParseNode::And, {leaf("A"), leaf("B")}), node(ParseNode::And, {leaf("C")}),
+              true, false);
+    const QString line = Rule::toString(rule);
+    QCOMPARE(line, "R~true~false~&&" + text("A") + text("B") + " --> &&" + text("C"));
+    QCOMPARE(rule.toString(), line);
+
+    const Rule back = Rule::fromString(line);
+    QCOMPARE(back.name, QString("R"));
+    QVERIFY(back.match);
+    QVERIFY(!back.visible);
+    QCOMPARE(describeTree(back.pre), QString("And(L:A,L:B)"));
+    QCOMPARE(describeTree(back.post), QString("And(L:C)"));
+    QCOMPARE(Rule::toString(back), line);
+}
+
+void RuleFileLineTest::deleteLeafLine()
+{
+    ParseNode* gone = new ParseNode(ParseNode::Leaf);
+    gone->glyph.mode = DELETE;
+    gone->glyph.name = "DeleteItem";
+    Rule rule("D", node(ParseNode::And, {leaf("A")}), node(ParseNode::And, {gone}), false, true);
+    QCOMPARE(Rule::treeToText(rule.post), QString("&&[ delete ]"));
+
+    const Rule back = Rule::fromString(Rule::toString(rule));
+    QVERIFY(back.post);
+    QCOMPARE(describeTree(back.post), QString("And(L:)"));
+    QCOMPARE(back.post->children.first()->glyph.mode, DELETE);
+    QVERIFY(back.visible);
+}
+
+void RuleFileLineTest::repeatBounds()
+{
+    std::unique_ptr<ParseNode> repeat(node(ParseNode::Repeat, {leaf("A")}));
+    repeat->value = TVariant(2.0, -1.0);
+    QCOMPARE(Rule::treeToText(repeat.get()), "{2,-1}" + text("A"));
+    QCOMPARE(Rule::treeToDisplayText(repeat.get()), QString("^{2,-1}A"));
+
+    repeat->value = TVariant(1.9, 3.7);  // bounds are truncated
+    QCOMPARE(Rule::treeToText(repeat.get()), "{1,3}" + text("A"));
+}
+
+void RuleFileLineTest::notNode()
+{
+    std::unique_ptr<ParseNode> tree(node(ParseNode::And, {node(ParseNode::Not, {leaf("A")}), leaf("B")}));
+    QCOMPARE(Rule::treeToText(tree.get()), "&&!" + text("A") + text("B"));
+
+    DebugCapture capture;
+    capture.setForward(false);
+    QCOMPARE(Rule::treeToDisplayText(tree.get()), QString("B"));
+    QCOMPARE(capture.count("hebben we deze nog?"), 1);
+}
+
+void RuleFileLineTest::leftOutNodes()
+{
+    ParseNode* empty = leaf("E");
+    empty->glyph.mode = EMPTY;
+    ParseNode* small = leaf("S");
+    small->glyph.mode = EMPTYSMALL;
+    std::unique_ptr<ParseNode> tree(node(ParseNode::And, {
+        leaf("A"), new ParseNode(ParseNode::Epsilon), node(ParseNode::Group, {leaf("G")}),
+        empty, small, new ParseNode(ParseNode::Test), leaf("B")}));
+
+    DebugCapture capture;
+    capture.setForward(false);
+    QCOMPARE(Rule::treeToText(tree.get()), "&&" + text("A") + text("B"));
+    QCOMPARE(capture.count("hebben we deze nog?"), 2);
+}
+
+void RuleFileLineTest::displayTexts_data()
+{
+    QTest::addColumn<void*>("tree");
+    QTest::addColumn<QString>("display");
+    QTest::newRow("sequence") << static_cast<void*>(node(ParseNode::And, {leaf("A"), leaf("B"), leaf("C")}))
+                              << "A.B.C";
+    QTest::newRow("choice inside a sequence")
+        << static_cast<void*>(node(ParseNode::And, {leaf("A"), node(ParseNode::Or, {leaf("B"), leaf("C")}), leaf("D")}))
+        << "A.(B||C)D";
+    QTest::newRow("plus") << static_cast<void*>(node(ParseNode::And, {leaf("A"), node(ParseNode::Plus, {leaf("B")})}))
+                          << "A.^+B";
+    QTest::newRow("star") << static_cast<void*>(node(ParseNode::Star, {leaf("A")})) << "^*A";
+    QTest::newRow("single leaf") << static_cast<void*>(leaf("A")) << "A";
+    QTest::newRow("nested sequence")
+        << static_cast<void*>(node(ParseNode::Or, {leaf("A"), node(ParseNode::And, {leaf("B"), leaf("C")})}))
+        << "(A||(B.C)";  // only a leaf closes its list
+}
+
+void RuleFileLineTest::displayTexts()
+{
+    QFETCH(void*, tree);
+    QFETCH(QString, display);
+    std::unique_ptr<ParseNode> root(static_cast<ParseNode*>(tree));
+    QCOMPARE(Rule::treeToDisplayText(root.get()), display);
+}
+
+void RuleFileLineTest::leafDisplayWithCondition()
+{
+    std::unique_ptr<ParseNode> single(leaf("A", "proto == TCP"));
+    QCOMPARE(Rule::treeToDisplayText(single.get()), QString("A[proto == TCP]"));
+
+    Rule rule("R", node(ParseNode::And, {leaf("A"), leaf("B")}), leaf("C"), false, false);
+    QCOMPARE(Rule::displayText(rule), QString("A.B --> C"));
+    QCOMPARE(rule.displayText(), QString("A.B --> C"));
+}
+
+void RuleFileLineTest::glyphStackPrintsOneLevel()
+{
+    std::unique_ptr<ParseNode> tree(leaf("A"));
+    BinItem b(nullptr, nullptr);
+    b.name = "B";
+    BinItem deeper(nullptr, nullptr);
+    deeper.name = "Z";
+    b.children.items.push_back(deeper);
+    BinItem c(nullptr, nullptr);
+    c.name = "C";
+    tree->glyph.children.items.push_back(b);
+    tree->glyph.children.items.push_back(c);
+
+    const QString printed = Rule::treeToText(tree.get());
+    QCOMPARE(printed, text("A") + "<[ B,,(222;226;230),(0;0;0),(0;0;0),true,0,0,0 ];"
+                                  "[ C,,(222;226;230),(0;0;0),(0;0;0),true,0,0,0 ]>");
+    std::unique_ptr<ParseNode> back(Rule::parse(printed));
+    QVERIFY(back);
+    QCOMPARE(back->glyph.children.size(), 2);
+    QVERIFY(back->glyph.children.at(0).children.isEmpty());
+}
+
+void RuleFileLineTest::listNotOnTheRightEdge_data()
+{
+    QTest::addColumn<void*>("tree");
+    QTest::addColumn<QString>("printed");
+    QTest::newRow("choice then glyph")
+        << static_cast<void*>(node(ParseNode::And, {node(ParseNode::Or, {leaf("A"), leaf("B")}), leaf("C")}))
+        << "&&||" + text("A") + text("B") + ")" + text("C");
+    QTest::newRow("nested lists closed in turn")
+        << static_cast<void*>(node(ParseNode::And, {node(ParseNode::Or, {leaf("A"), node(ParseNode::And, {leaf("B"), leaf("C")})}), leaf("D")}))
+        << "&&||" + text("A") + "&&" + text("B") + text("C") + "))" + text("D");
+    QTest::newRow("list under a star")
+        << static_cast<void*>(node(ParseNode::And, {node(ParseNode::Star, {node(ParseNode::Or, {leaf("A"), leaf("B")})}), leaf("C")}))
+        << "&&*||" + text("A") + text("B") + ")" + text("C");
+    QTest::newRow("inner list before an outer terminator")
+        << static_cast<void*>(node(ParseNode::And, {node(ParseNode::Or, {node(ParseNode::And, {leaf("A")})}), leaf("B")}))
+        << "&&||&&" + text("A") + "))" + text("B");
+    QTest::newRow("right edge needs nothing")
+        << static_cast<void*>(node(ParseNode::And, {leaf("A"), node(ParseNode::Or, {leaf("B"), leaf("C")})}))
+        << "&&" + text("A") + "||" + text("B") + text("C");
+}
+
+void RuleFileLineTest::listNotOnTheRightEdge()
+{
+    QFETCH(void*, tree);
+    QFETCH(QString, printed);
+    std::unique_ptr<ParseNode> root(static_cast<ParseNode*>(tree));
+    QCOMPARE(Rule::treeToText(root.get()), printed);
+    std::unique_ptr<ParseNode> back(Rule::parse(printed));
+    QCOMPARE(describeTree(back.get()), describeTree(root.get()));
+}
+
+void RuleFileLineTest::olderListTextStillReads()
+{
+    // Written before lists had a terminator: the choice takes every term.
+    std::unique_ptr<ParseNode> tree(Rule::parse("&&||" + text("A") + text("B") + text("C")));
+    QCOMPARE(describeTree(tree.get()), QString("And(Or(L:A,L:B,L:C))"));
+}
+
+void RuleFileLineTest::flags_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<bool>("match");
+    QTest::addColumn<bool>("visible");
+    QTest::newRow("true false") << "R~true~false~" + text("A") + " --> " + text("B") << true << false;
+    QTest::newRow("yes TRUE") << "R~yes~TRUE~" + text("A") + " --> " + text("B") << false << false;
+    QTest::newRow("blank around true") << "R~ true~true ~" + text("A") + " --> " + text("B") << false << false;
+}
+
+void RuleFileLineTest::flags()
+{
+    QFETCH(QString, line);
+    QFETCH(bool, match);
+    QFETCH(bool, visible);
+    const Rule rule = Rule::fromString(line);
+    QCOMPARE(rule.match, match);
+    QCOMPARE(rule.visible, visible);
+    QVERIFY(rule.pre);
+    QVERIFY(rule.post);
+}
+
+void RuleFileLineTest::lineWithoutArrow()
+{
+    // The whole part is the precondition; the rewrite side is read from the
+    // fifth character on.
+    const Rule rule = Rule::fromString("R~true~true~" + text("A"));
+    QCOMPARE(describeTree(rule.pre), QString("L:A"));
+    QVERIFY(!rule.post);  // " A,a,..." : the item from its fifth character
+
+    const Rule both = Rule::fromString("R~true~true~a]b]" + text("A"));
+    QVERIFY(!both.pre);
+    QCOMPARE(describeTree(both.post), QString("L:A"));
+
+    // The name is kept as written, parts after the fourth are ignored.
+    const Rule named = Rule::fromString(" my rule ~true~true~" + text("A") + " --> " + text("B") + "~extra");
+    QCOMPARE(named.name, QString(" my rule "));
+    QCOMPARE(describeTree(named.post), QString("L:B"));
+}
+
+void RuleFileLineTest::shortLines_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("empty line") << "" << "";
+    QTest::newRow("name only") << "R" << "R";
+    QTest::newRow("three parts") << "R~true~true" << "R";
+    QTest::newRow("empty rule text") << "R~true~true~" << "R";
+    QTest::newRow("arrow only") << "R~true~true~ --> " << "R";
+}
+
+void RuleFileLineTest::shortLines()
+{
+    QFETCH(QString, line);
+    QFETCH(QString, name);
+    const Rule rule = Rule::fromString(line);
+    QCOMPARE(rule.name, name);
+    QVERIFY(!rule.pre);
+    QVERIFY(!rule.post);
+    QCOMPARE(Rule::displayText(rule), QString(" --> "));
+}
+
+void RuleFileLineTest::nullTreesPrintEmpty()
+{
+    QCOMPARE(Rule::treeToText(nullptr), QString());
+    QCOMPARE(Rule::treeToDisplayText(nullptr), QString());
+    const Rule empty;
+    QCOMPARE(Rule::toString(empty), QString("~false~false~ --> "));
+}
+
+LUMIVANE_TEST(RuleFileLineTest)
+#include "RuleFileLineTest.moc"
