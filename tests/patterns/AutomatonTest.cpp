@@ -362,7 +362,11 @@ void AutomatonTest::hugeRepetitionIsCapped()
     QVERIFY2(timer.elapsed() < 20000, qPrintable(QString::number(timer.elapsed())));
     QVERIFY(dfa->isEmpty());
     QCOMPARE(capture->count(line), 1);
-    QVERIFY2(peakRssMb() < 500, qPrintable(QString::number(peakRssMb())));
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+    // About 100 MB at the limits; sanitizers multiply memory, so only plain
+    // builds check it.
+    QVERIFY2(peakRssMb() < 300, qPrintable(QString::number(peakRssMb())));
+#endif
 
     Sequence sequence("BAAA");
     RuleMatcher matcher(nullptr);
