@@ -565,15 +565,17 @@ void ControlWidget::routeFocus(QEvent* e)
         return;
     QObject* sender = eventSender(e);
     RibbonEventWidget* leftRibbon = mainWindow->leftEventRibbon;
-    RibbonEventWidget* rightRibbon = SPLIT_FLAG ? mainWindow->rightEventRibbon : nullptr;
+    RibbonEventWidget* rightRibbon = mainWindow->rightEventRibbon;
     EventWidget* left = eventView(leftRibbon);
+    const bool fromLeft = sender && sender == left;
+    // Both ribbons repaint their panel; the event itself reaches only a group in use.
     if (leftRibbon)
-        leftRibbon->fillBackground(sender && sender == left);
+        leftRibbon->fillBackground(fromLeft);
     if (rightRibbon)
-        rightRibbon->fillBackground(sender && sender == left);
+        rightRibbon->fillBackground(fromLeft);
     // The focus moves to the other event view.
-    if (sender && sender == left)
-        deliver(eventView(rightRibbon), e);
+    if (fromLeft)
+        deliver(SPLIT_FLAG ? eventView(rightRibbon) : nullptr, e);
     else
         deliver(left, e);
 }

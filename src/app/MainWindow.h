@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/EventType.h"
+
 #include <QMainWindow>
 
 class ControlWidget;
@@ -24,6 +26,9 @@ class MainWindow : public QMainWindow
     Q_OBJECT
 
 public:
+    // The numbers of the custom events, also reachable as MainWindow::EventType.
+    using EventType = ::EventType;
+
     MainWindow();
     ~MainWindow() override;
 

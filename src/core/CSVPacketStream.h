@@ -1,6 +1,10 @@
 #pragma once
 
 #include "core/IPacketStream.h"
+#include "core/TList.h"
+
+#include <QStringView>
+#include <vector>
 
 // The comma-separated event log: one event per line, one attribute per
 // column. Fields are split at the header's separator with the shared record
@@ -18,5 +22,9 @@ public:
     int32_t packetCount = 0;   // events made so far
 
 private:
-    QList<QString> m_fields;   // reused between lines
+    // Reused between lines: the fields of a quoted line, the fields as
+    // views into the line, and the values of the event being made.
+    QList<QString> m_fields;
+    std::vector<QStringView> m_views;
+    TList<TVariant> m_row;
 };

@@ -18,11 +18,8 @@ const QString PRODUCT_NAME = QStringLiteral("LumiVane");
 const QString SETTINGS_PATH = QDir::currentPath() + QStringLiteral("\\settings.txt");
 QString WIRESHARK_PATH = QStringLiteral("C:\\Program Files\\Wireshark\\wireshark.exe");
 QString TSHARK_PATH = QStringLiteral("C:\\Program Files\\Wireshark\\tshark.exe");
-#elif defined(Q_OS_MACOS)
-const QString SETTINGS_PATH = QDir::currentPath() + QStringLiteral("/settings.txt");
-QString WIRESHARK_PATH = QStringLiteral("/Applications/Wireshark.app/Contents/MacOS/Wireshark");
-QString TSHARK_PATH = QStringLiteral("/Applications/Wireshark.app/Contents/MacOS/tshark");
 #else
+// Linux and macOS: the tools in the folder the settings file defaults to.
 const QString SETTINGS_PATH = QDir::currentPath() + QStringLiteral("/settings.txt");
 QString WIRESHARK_PATH = QStringLiteral("/usr/bin/wireshark");
 QString TSHARK_PATH = QStringLiteral("/usr/bin/tshark");

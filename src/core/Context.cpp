@@ -54,89 +54,309 @@ int traceDuration(qint64 first, qint64 last)
     return duration < 1 ? 1 : duration;
 }
 
+// Counts of one histogram column while the rows are read. Identical values
+// (same tag, same number bits, same text buffer: pooled texts share one)
+// share a slot, found through a flat open-addressing table without hashing
+// the text or touching the histogram. Slots keep the order in which their
+// values first appeared, and folding applies one `hist[key] += count` per
+// slot in that order. That is exactly the sequence of insertions counting
+// each value straight into the histogram makes, so the result (the key kept
+// among equivalent ones, the entry order of a hashed map) is the same.
+class ValueCounter
+{
+public:
+    ValueCounter() { cells.assign(64, Cell()); }
+
+    // The table position of a value.
+    static quint64 hashOf(const TVariant& v)
+    {
+        quint64 bits = 0;
+        std::memcpy(&bits, &v.value, sizeof bits);
+        return hashOf(bits, keyOf(v));
+    }
+
+    static quint64 hashOf(quint64 bits, quint64 key)
+    {
+        quint64 h = bits ^ (key * 0x9E3779B97F4A7C15ull);
+        h ^= h >> 33;
+        h *= 0xff51afd7ed558ccdull;
+        h ^= h >> 33;
+        h *= 0xc4ceb9fe1a85ec53ull;
+        h ^= h >> 33;
+        return h;
+    }
+
+    // A hint for a value about to be added: large columns (time stamps)
+    // miss the cache on nearly every lookup otherwise.
+    void prefetch(quint64 h) const
+    {
+        if (!ascending)
+            __builtin_prefetch(&cells[std::size_t(h) & (cells.size() - 1)]);
+    }
+
+    void add(const TVariant& v) { add(v, hashOf(v)); }
+
+    // `h` is hashOf(v). The count lives in the table cell, so that a value
+    // seen before costs one (prefetched) cell and nothing else.
+    void add(const TVariant& v, quint64 h)
+    {
+        if (ascending) {
+            // Time stamps rise along the log: while every number is above
+            // the one before (or the very same value again), equal values
+            // are neighbours and need no table at all.
+            quint64 bits = 0;
+            std::memcpy(&bits, &v.value, sizeof bits);
+            const quint64 key = keyOf(v);
+            if (!keys.empty() && bits == lastBits && key == lastKey) {
+                ++runCounts.back();
+                return;
+            }
+            if ((v.type == TVariant::Int || v.type == TVariant::Double) && !std::isnan(v.value)
+                && (keys.empty() || v.value > keys.back().value)) {
+                keys.push_back(v);
+                runCounts.push_back(1);
+                lastBits = bits;
+                lastKey = key;
+                return;
+            }
+            leaveAscending();
+        }
+        // A NaN never finds an earlier NaN in a hashed map: each one is
+        // its own insertion there (and still one key in an ordered map).
+        if (std::isnan(v.value)) {
+            keys.push_back(v);
+            nanEntries.push_back(quint32(keys.size() - 1));
+            return;
+        }
+        quint64 bits = 0;
+        std::memcpy(&bits, &v.value, sizeof bits);
+        const quint64 key = keyOf(v);
+        const std::size_t mask = cells.size() - 1;
+        std::size_t pos = std::size_t(h) & mask;
+        while (cells[pos].entry) {
+            Cell& cell = cells[pos];
+            if (cell.bits == bits && cell.key == key) {
+                ++cell.count;
+                return;
+            }
+            pos = (pos + 1) & mask;
+        }
+        keys.push_back(v);
+        cells[pos] = {bits, key, 1, quint32(keys.size())};
+        if ((keys.size() - nanEntries.size()) * 2 > cells.size())
+            grow();
+    }
+
+    void foldInto(THash<TVariant, int>& hist)
+    {
+        if (ascending) {
+            for (std::size_t i = 0; i < keys.size(); ++i)
+                hist[keys[i]] += runCounts[i];
+            keys.clear();
+            runCounts.clear();
+            return;
+        }
+        std::vector<int> counts(keys.size(), 1);
+        for (const Cell& cell : cells) {
+            if (cell.entry)
+                counts[cell.entry - 1] = cell.count;
+        }
+        for (std::size_t i = 0; i < keys.size(); ++i)
+            hist[keys[i]] += counts[i];
+        keys.clear();
+        nanEntries.clear();
+        cells.assign(64, Cell());
+        ascending = true;
+    }
+
+private:
+    struct Cell
+    {
+        quint64 bits = 0;
+        quint64 key = 0;
+        int count = 0;
+        quint32 entry = 0;   // number of the value in `keys` + 1; 0 = free
+    };
+
+    // The tag and the shared text block of a value in one word (user space
+    // addresses leave the top 16 bits free). Identical bits and key mean an
+    // identical value: texts are never changed in place. The block's address
+    // is the text's only member; reading it does not touch the block, which
+    // for a column of many distinct texts is a cache miss.
+    static quint64 keyOf(const TVariant& v)
+    {
+        static_assert(sizeof(v.text) == sizeof(quintptr), "a byte array is its data pointer");
+        quintptr block = 0;
+        std::memcpy(&block, &v.text, sizeof block);
+        return quint64(block) ^ (quint64(v.type) << 48);
+    }
+
+    void grow()
+    {
+        std::vector<Cell> old(cells.size() * 2);
+        old.swap(cells);
+        const std::size_t mask = cells.size() - 1;
+        for (const Cell& cell : old) {
+            if (!cell.entry)
+                continue;
+            std::size_t pos = std::size_t(hashOf(cell.bits, cell.key)) & mask;
+            while (cells[pos].entry)
+                pos = (pos + 1) & mask;
+            cells[pos] = cell;
+        }
+    }
+
+    // Moves the runs (all distinct values, none NaN) into the table.
+    void leaveAscending()
+    {
+        ascending = false;
+        std::size_t size = 64;
+        while (keys.size() * 2 > size)
+            size *= 2;
+        cells.assign(size, Cell());
+        const std::size_t mask = size - 1;
+        for (std::size_t i = 0; i < keys.size(); ++i) {
+            quint64 bits = 0;
+            std::memcpy(&bits, &keys[i].value, sizeof bits);
+            const quint64 key = keyOf(keys[i]);
+            std::size_t pos = std::size_t(hashOf(bits, key)) & mask;
+            while (cells[pos].entry)
+                pos = (pos + 1) & mask;
+            cells[pos] = {bits, key, runCounts[i], quint32(i + 1)};
+        }
+        std::vector<int>().swap(runCounts);
+    }
+
+    bool ascending = true;
+    std::vector<int> runCounts;        // while ascending: count per entry of `keys`
+    quint64 lastBits = 0;
+    quint64 lastKey = 0;
+    std::vector<TVariant> keys;        // first occurrences, in order
+    std::vector<quint32> nanEntries;   // positions in `keys` of NaNs (no cell)
+    std::vector<Cell> cells;
+};
+
+// A set of events by identity: one flat table probed in place, since every
+// event of a context is looked up in it.
+class PacketSet
+{
+public:
+    explicit PacketSet(const TList<QSharedPointer<Packet>>& events)
+    {
+        std::size_t size = 16;
+        while (size < std::size_t(events.size()) * 2)
+            size *= 2;
+        table.assign(size, nullptr);
+        for (const QSharedPointer<Packet>& p : events.items) {
+            if (!p)
+                continue;
+            std::size_t pos = slotOf(p.data());
+            while (table[pos] && table[pos] != p.data())
+                pos = (pos + 1) & (table.size() - 1);
+            table[pos] = p.data();
+        }
+    }
+
+    bool contains(const Packet* p) const
+    {
+        if (!p)
+            return false;
+        for (std::size_t pos = slotOf(p); table[pos]; pos = (pos + 1) & (table.size() - 1)) {
+            if (table[pos] == p)
+                return true;
+        }
+        return false;
+    }
+
+private:
+    std::size_t slotOf(const Packet* p) const
+    {
+        quint64 h = quint64(quintptr(p)) * 0x9E3779B97F4A7C15ull;
+        return std::size_t(h ^ (h >> 29)) & (table.size() - 1);
+    }
+
+    std::vector<const Packet*> table;
+};
+
+// The values of an event's columns in column order: straight from its list
+// of present values when every base column is present (the usual case),
+// else through the presence lookup.
+inline const TVariant& columnValue(const Packet& p, const TVariant* dense, int c)
+{
+    return dense && c < p.baseCount ? dense[c] : p.get(c);
+}
+
+// Ints of the trace records, as TVariant(int, pool) makes them: the pool
+// lookup formats the number, so each distinct number is made once per run.
+// The pool does not change while the records are built.
+class IntValues
+{
+public:
+    explicit IntValues(THash<QString, TVariant>* pool) : pool(pool) {}
+
+    const TVariant& get(int i)
+    {
+        if (i >= 0 && i < kSmall) {
+            if (small.empty())
+                small.resize(kSmall);
+            std::pair<bool, TVariant>& e = small[std::size_t(i)];
+            if (!e.first)
+                e = {true, TVariant(i, pool)};
+            return e.second;
+        }
+        auto it = large.find(i);
+        if (it == large.end())
+            it = large.emplace(i, TVariant(i, pool)).first;
+        return it->second;
+    }
+
+private:
+    static const int kSmall = 4096;
+    THash<QString, TVariant>* pool;
+    std::vector<std::pair<bool, TVariant>> small;
+    std::unordered_map<int, TVariant> large;
+};
+
+// Day and month names of the trace records, formatted once per name.
+struct DateNames
+{
+    TVariant days[8];
+    TVariant months[13];
+};
+
 // Appends the nine date parts (second .. year, day name, month name) of a
 // time value: local time of its seconds as an unsigned 32-bit count after
 // the epoch. Names come from the C locale so that a record reads the same
 // on every system.
-void appendDateParts(TList<TVariant>& row, const TVariant& time, THash<QString, TVariant>* pool)
+void appendDateParts(TList<TVariant>& row, const TVariant& time, IntValues& ints, DateNames& names)
 {
     const quint32 secs = quint32(saturatedInt32(saturatedInt64(time.toDouble())));
     const QDateTime dt = QDateTime::fromSecsSinceEpoch(qint64(secs), Qt::LocalTime);
     if (!dt.isValid()) {
         for (int i = 0; i < 7; ++i)
-            row.append(TVariant(0, pool));
+            row.append(ints.get(0));
         row.append(TVariant(QStringLiteral("Monday"), true, nullptr));
         row.append(TVariant(QStringLiteral("January"), true, nullptr));
         return;
     }
     const QDate date = dt.date();
     const QTime clock = dt.time();
-    row.append(TVariant(clock.second(), pool));
-    row.append(TVariant(clock.minute(), pool));
-    row.append(TVariant(clock.hour(), pool));
-    row.append(TVariant(date.day(), pool));
-    row.append(TVariant(date.weekNumber(), pool));
-    row.append(TVariant(date.month(), pool));
-    row.append(TVariant(date.year(), pool));
-    const QLocale c = QLocale::c();
-    row.append(TVariant(c.toString(dt, QStringLiteral("dddd")), true, nullptr));
-    row.append(TVariant(c.toString(dt, QStringLiteral("MMMM")), true, nullptr));
+    row.append(ints.get(clock.second()));
+    row.append(ints.get(clock.minute()));
+    row.append(ints.get(clock.hour()));
+    row.append(ints.get(date.day()));
+    row.append(ints.get(date.weekNumber()));
+    row.append(ints.get(date.month()));
+    row.append(ints.get(date.year()));
+    TVariant& day = names.days[date.dayOfWeek() & 7];
+    if (!day.isValid())
+        day = TVariant(QLocale::c().toString(dt, QStringLiteral("dddd")), true, nullptr);
+    row.append(day);
+    TVariant& month = names.months[date.month() >= 1 && date.month() <= 12 ? date.month() : 0];
+    if (!month.isValid())
+        month = TVariant(QLocale::c().toString(dt, QStringLiteral("MMMM")), true, nullptr);
+    row.append(month);
 }
-
-// Hash of a value for counting: doubles by their bit pattern without the
-// lowest mantissa bits, so that values growing along the log (time stamps)
-// land in neighbouring buckets and stay in cache, while values of any scale
-// still spread. Equal values hash alike (0.0 and -0.0 included).
-struct CountHash
-{
-    std::size_t operator()(const TVariant& v) const
-    {
-        if (v.type != TVariant::Double && v.type != TVariant::Pair)
-            return qHash(v, 0u);
-        const double d = v.value == 0.0 ? 0.0 : v.value;
-        quint64 bits = 0;
-        std::memcpy(&bits, &d, sizeof bits);
-        return std::size_t(bits >> 20);
-    }
-};
-
-// Counts of one ordered column while the events are read: a sorted map costs
-// a tree descent per event, a hash one probe. Values are remembered in the
-// order they first appear, so that folding them into the sorted map once per
-// distinct value keeps the key that counting there directly would keep among
-// equivalent ones (an int and an equal double).
-struct RangeCounter
-{
-    std::unordered_map<TVariant, int, CountHash> counts;
-    std::vector<std::pair<const TVariant, int>*> firstSeen;
-    // NaNs are one key in the sorted map but never equal in a hash.
-    int nanCount = 0;
-    TVariant nan;
-
-    void add(const TVariant& v)
-    {
-        if (std::isnan(v.value)) {
-            if (nanCount++ == 0)
-                nan = v;
-            return;
-        }
-        auto inserted = counts.try_emplace(v, 0);
-        if (inserted.second)
-            firstSeen.push_back(&*inserted.first);
-        ++inserted.first->second;
-    }
-
-    void foldInto(THash<TVariant, int>& hist)
-    {
-        for (auto* entry : firstSeen)
-            hist[entry->first] += entry->second;
-        if (nanCount)
-            hist[nan] += nanCount;
-        counts.clear();
-        firstSeen.clear();
-        nanCount = 0;
-    }
-};
 
 } // namespace
 
@@ -225,53 +445,128 @@ void Context::initHistograms()
         return;
 
     // Identifiers are nearly unique per event: counting them at load time
-    // costs much and tells nothing. Ordered (range) columns are counted in a
-    // hash first and moved into their sorted map once per distinct value.
+    // costs much and tells nothing.
     std::vector<int> counted;
-    std::vector<std::unique_ptr<RangeCounter>> ranges(std::size_t(names.size()));
+    std::vector<std::unique_ptr<ValueCounter>> counters(std::size_t(names.size()));
     for (int c = 0; c < names.size(); ++c) {
         if (store->isKeyAttribute(names.at(c)))
             continue;
         counted.push_back(c);
-        if (histograms.at(c).isOrdered())
-            ranges[std::size_t(c)].reset(new RangeCounter);
+        counters[std::size_t(c)].reset(new ValueCounter);
     }
-    auto foldRanges = [&] {
-        for (std::size_t c = 0; c < ranges.size(); ++c) {
-            if (ranges[c])
-                ranges[c]->foldInto(histograms.items[c]);
-        }
+    auto foldCounts = [&] {
+        for (int c : counted)
+            counters[std::size_t(c)]->foldInto(histograms.items[std::size_t(c)]);
     };
 
-    // One pass does the counting and the grouping; the trace lists are
-    // reached through a plain hash by id instead of a tree descent.
+    // One pass counts the values and notes each event's trace (as a group
+    // number in order of first appearance). The trace lists are filled
+    // afterwards, each reserved once, for the events read so far.
     const int total = packets.size();
     const QString totalText = QString::number(total);
-    std::unordered_map<int, PacketList*> byId;
-    for (int i = 0; i < total; ++i) {
-        const QSharedPointer<Packet>& p = packets.items[std::size_t(i)];
-        for (int c : counted) {
-            const TVariant& v = p->get(c);
-            if (!v.isValid())
-                continue;
-            if (RangeCounter* range = ranges[std::size_t(c)].get())
-                range->add(v);
-            else
-                ++histograms.items[std::size_t(c)][v];
+    std::vector<int> groupOf(static_cast<std::size_t>(total));
+    std::vector<int> groups;                   // trace ids
+    std::vector<int> denseGroup;               // id -> group + 1, for small ids
+    std::unordered_map<int, int> sparseGroup;  // the other ids
+    const std::size_t denseLimit = std::size_t(total) * 4 + 1024;
+    auto groupEvents = [&](int count) {
+        std::vector<PacketList*> lists(groups.size());
+        std::vector<int> sizes(groups.size(), 0);
+        for (int i = 0; i < count; ++i)
+            ++sizes[std::size_t(groupOf[std::size_t(i)])];
+        for (std::size_t g = 0; g < groups.size(); ++g) {
+            lists[g] = &conversations[groups[g]];
+            lists[g]->items.reserve(lists[g]->items.size() + std::size_t(sizes[g]));
         }
-        PacketList*& list = byId[p->conversationId];
-        if (!list)
-            list = &conversations[p->conversationId];
-        list->append(p);
+        for (int i = 0; i < count; ++i)
+            lists[std::size_t(groupOf[std::size_t(i)])]->items.push_back(packets.items[std::size_t(i)]);
+    };
+    // The events lie all over the heap and the large tables are visited at
+    // random: each event's memory is prefetched a few events ahead, and the
+    // table slots of its values (hashes kept in a ring) a few events after.
+    const std::size_t columnCount = counted.size();
+    const int ahead = 8;
+    struct Ahead
+    {
+        const TVariant* value;
+        quint64 hash;
+    };
+    std::vector<Ahead> ring(std::size_t(ahead) * std::max<std::size_t>(1, columnCount));
+    auto denseValues = [](const Packet& p) -> const TVariant* {
+        return p.presentCount == p.baseCount && p.values.size() == p.baseCount ? p.values.constData()
+                                                                               : nullptr;
+    };
+    auto hashAhead = [&](int j) {
+        const Packet& q = *packets.items[std::size_t(j)];
+        const TVariant* dense = denseValues(q);
+        Ahead* next = &ring[std::size_t(j % ahead) * columnCount];
+        if (q.conversationId >= 0 && std::size_t(q.conversationId) < denseGroup.size())
+            __builtin_prefetch(&denseGroup[std::size_t(q.conversationId)]);
+        for (std::size_t k = 0; k < columnCount; ++k) {
+            const int c = counted[k];
+            const TVariant& v = columnValue(q, dense, c);
+            next[k] = {&v, ValueCounter::hashOf(v)};
+            if (v.isValid())
+                counters[std::size_t(c)]->prefetch(next[k].hash);
+        }
+    };
+    for (int j = 0; j < std::min(ahead, total); ++j)
+        hashAhead(j);
+    for (int i = 0; i < total; ++i) {
+        if (i + 4 * ahead < total)
+            __builtin_prefetch(packets.items[std::size_t(i + 4 * ahead)].data());
+        if (i + 2 * ahead < total) {
+            // The value block starts with its header: the pointer to it is
+            // taken without reading the header, which is still on its way.
+            const Packet* q = packets.items[std::size_t(i + 2 * ahead)].data();
+            static_assert(sizeof(q->values) == sizeof(const char*), "a vector is its data pointer");
+            const char* block = nullptr;
+            std::memcpy(&block, &q->values, sizeof block);
+            const std::size_t bytes = sizeof(QArrayData) + std::size_t(q->presentCount) * sizeof(TVariant);
+            for (std::size_t off = 0; off < bytes; off += 64)
+                __builtin_prefetch(block + off);
+            if (q->presentCount != q->baseCount)
+                __builtin_prefetch(q->presence);
+        }
+        const Packet& p = *packets.items[std::size_t(i)];
+        const Ahead* current = &ring[std::size_t(i % ahead) * columnCount];
+        for (std::size_t k = 0; k < columnCount; ++k) {
+            const TVariant& v = *current[k].value;
+            if (v.isValid())
+                counters[std::size_t(counted[k])]->add(v, current[k].hash);
+        }
+        if (i + ahead < total)
+            hashAhead(i + ahead);
+        const int id = p.conversationId;
+        int group;
+        if (id >= 0 && std::size_t(id) < denseLimit) {
+            if (denseGroup.size() <= std::size_t(id))
+                denseGroup.resize(std::max(std::size_t(id) + 1, denseGroup.size() * 2), 0);
+            int& g = denseGroup[std::size_t(id)];
+            if (!g) {
+                groups.push_back(id);
+                g = int(groups.size());
+            }
+            group = g - 1;
+        } else {
+            auto inserted = sparseGroup.try_emplace(id, int(groups.size()));
+            if (inserted.second)
+                groups.push_back(id);
+            group = inserted.first->second;
+        }
+        groupOf[std::size_t(i)] = group;
         if (cancelled) {
-            foldRanges();
+            foldCounts();
+            groupEvents(i + 1);
             return;
         }
         if (i % 1000 == 0)
             emit setLabelText(QStringLiteral("Initializing histograms packets ") + QString::number(i)
                               + QLatin1Char('/') + totalText + QStringLiteral(" packets"));
     }
-    foldRanges();
+    foldCounts();
+    groupEvents(total);
+    std::vector<int>().swap(groupOf);
 
     emit progress(2);
     qDebug() << "build conversation data";
@@ -285,7 +580,6 @@ void Context::initHistograms()
         conversationHistograms.append(THash<TVariant, int>(store->isOrderedAttribute(n)));
     emit progress(3);
 
-    const TList<int> ids = conversations.keys();
     auto column = [this](const QString& n) {
         return store ? store->attributeColumns.value(n, -1) : -1;
     };
@@ -294,51 +588,60 @@ void Context::initHistograms()
     const int dstCountryCol = column(GEOIP_DST_COUNTRY);
     const int srcCol = column(SRC_ATTRIBUTE);
     const int dstCol = column(DST_ATTRIBUTE);
-    THash<QString, TVariant>* pool = store ? &store->textPool : nullptr;
+    IntValues ints(store ? &store->textPool : nullptr);
+    DateNames dateNames;
     const TVariant none;
     const TVariant unknown(QStringLiteral("Unknown"), true, nullptr);
 
-    const int convTotal = ids.size();
+    const int convTotal = conversations.size();
     const QString convTotalText = QString::number(convTotal);
+    const int traceColumns = std::min(27, conversationHistograms.size());
+    std::vector<ValueCounter> traceCounters(static_cast<std::size_t>(traceColumns));
+    auto foldTraceCounts = [&] {
+        for (int c = 0; c < traceColumns; ++c)
+            traceCounters[std::size_t(c)].foldInto(conversationHistograms.items[std::size_t(c)]);
+    };
     conversationPackets.items.reserve(conversationPackets.items.size() + std::size_t(convTotal));
-    for (int k = 0; k < convTotal; ++k) {
-        const int id = ids.at(k);
-        const PacketList& events = conversations.at(id);
-        const QSharedPointer<Packet>& first = events.at(0);
-        const QSharedPointer<Packet>& last = events.at(events.size() - 1);
-        const TVariant& tFirst = timeCol >= 0 ? first->get(timeCol) : none;
-        const TVariant& tLast = timeCol >= 0 ? last->get(timeCol) : none;
+    auto trace = conversations.constBegin();
+    for (int k = 0; k < convTotal; ++k, ++trace) {
+        const int id = trace.key();
+        const PacketList& events = trace.value();
+        const Packet& first = *events.items.front();
+        const Packet& last = *events.items.back();
+        const TVariant& tFirst = timeCol >= 0 ? first.get(timeCol) : none;
+        const TVariant& tLast = timeCol >= 0 ? last.get(timeCol) : none;
 
         TList<TVariant> row;
         row.items.reserve(27);
-        row.append(TVariant(id, pool));
-        row.append(TVariant(events.size(), pool));
+        row.append(ints.get(id));
+        row.append(ints.get(events.size()));
         row.append(tFirst);
         row.append(tLast);
-        row.append(TVariant(traceDuration(saturatedInt64(tFirst.toDouble()),
-                                          saturatedInt64(tLast.toDouble())),
-                            pool));
-        row.append(srcCountryCol >= 0 ? first->get(srcCountryCol) : unknown);
-        row.append(dstCountryCol >= 0 ? first->get(dstCountryCol) : unknown);
-        row.append(srcCol >= 0 ? first->get(srcCol) : none);
-        row.append(dstCol >= 0 ? first->get(dstCol) : none);
-        appendDateParts(row, tFirst, pool);
-        appendDateParts(row, tLast, pool);
+        row.append(ints.get(traceDuration(saturatedInt64(tFirst.toDouble()),
+                                          saturatedInt64(tLast.toDouble()))));
+        row.append(srcCountryCol >= 0 ? first.get(srcCountryCol) : unknown);
+        row.append(dstCountryCol >= 0 ? first.get(dstCountryCol) : unknown);
+        row.append(srcCol >= 0 ? first.get(srcCol) : none);
+        row.append(dstCol >= 0 ? first.get(dstCol) : none);
+        appendDateParts(row, tFirst, ints, dateNames);
+        appendDateParts(row, tLast, ints, dateNames);
 
-        const int counts = std::min(row.size(), conversationHistograms.size());
-        for (int c = 0; c < counts; ++c) {
+        for (int c = 0; c < traceColumns; ++c) {
             const TVariant& v = row.items[std::size_t(c)];
             if (v.isValid())
-                ++conversationHistograms.items[std::size_t(c)][v];
+                traceCounters[std::size_t(c)].add(v);
         }
         conversationPackets.append(QSharedPointer<Packet>(new Packet(row)));
         if (k % 100 == 0)
             emit setLabelText(QStringLiteral("Initializing histograms conversations ")
                               + QString::number(k) + QLatin1Char('/') + convTotalText
                               + QStringLiteral(" conversations"));
-        if (k != convTotal - 1 && cancelled)
+        if (k != convTotal - 1 && cancelled) {
+            foldTraceCounts();
             return;
+        }
     }
+    foldTraceCounts();
 
     emit progress(4);
     qDebug() << "done";
@@ -392,17 +695,14 @@ void Context::removePackets(const PacketList& removed)
     }
 
     // Events are matched by identity, in whatever order they are listed.
-    std::unordered_set<const Packet*> doomed;
-    doomed.reserve(std::size_t(removed.size()));
-    for (const QSharedPointer<Packet>& p : removed.items)
-        doomed.insert(p.data());
+    const PacketSet doomed(removed);
 
     // Which traces lose events; their lists are compacted once each below.
     std::unordered_set<int> touched;
     PacketList kept;
     kept.items.reserve(packets.items.size());
     for (const QSharedPointer<Packet>& p : packets.items) {
-        if (doomed.count(p.data()))
+        if (doomed.contains(p.data()))
             touched.insert(p->conversationId);
         else
             kept.items.push_back(p);
@@ -424,7 +724,7 @@ void Context::removePackets(const PacketList& removed)
         const int before = events.size();
         events.items.erase(std::remove_if(events.items.begin(), events.items.end(),
                                           [&](const QSharedPointer<Packet>& p) {
-                                              return doomed.count(p.data()) > 0;
+                                              return doomed.contains(p.data());
                                           }),
                            events.items.end());
         const int after = events.size();
@@ -462,10 +762,17 @@ void Context::revert()
         qDebug() << "cannot revert, there is no history";
         return;
     }
-    Context* snapshot = history.last();
+    std::unique_ptr<Context> snapshot(history.last());
     history.items.pop_back();
-    restore(*snapshot);
-    delete snapshot;
+    // What restore() copies, taken over instead: the snapshot goes now, and
+    // copying the tables of a large log costs as much as building them.
+    parent = snapshot->parent;
+    histograms.items.swap(snapshot->histograms.items);
+    packets.items.swap(snapshot->packets.items);
+    conversationHistograms.items.swap(snapshot->conversationHistograms.items);
+    conversationPackets.items.swap(snapshot->conversationPackets.items);
+    std::swap(conversations, snapshot->conversations);
+    modified = snapshot->modified;
 }
 
 void Context::clearHistory()

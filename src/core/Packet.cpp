@@ -9,16 +9,31 @@ Packet::Packet(const TList<TVariant>& row)
     , presence(new PresenceBits(row.size(), 31))
 {
     int present = 0;
-    for (const TVariant& v : row.items) {
-        presence->append(v.isValid());
+    for (const TVariant& v : row.items)
         present += v.isValid() ? 1 : 0;
-    }
     // Sized exactly: a log holds hundreds of thousands of these.
     values.reserve(present);
+    // The presence bits are set as PresenceBits::append() would, column by
+    // column, without a division per column.
+    PresenceBits& bits = *presence;
+    const int perWord = bits.bitsPerWord;
+    const int words = bits.wordCount();
+    int word = 0;
+    int bit = 0;
     for (const TVariant& v : row.items) {
-        if (v.isValid())
+        if (v.isValid()) {
             values.append(v);
+            if (word < words) {
+                bits.words[word] |= uint32_t(1) << bit;
+                ++bits.counts[word];
+            }
+        }
+        if (++bit == perWord) {
+            bit = 0;
+            ++word;
+        }
     }
+    bits.next = row.size();
     presentCount = present;
 }
 

@@ -43,3 +43,27 @@ void RecordSplitter::split(const QString& line, char separator, QList<QString>& 
     }
     fields.append(field);
 }
+
+void RecordSplitter::split(const QString& line, char separator, std::vector<QStringView>& views,
+                           QList<QString>& storage)
+{
+    views.clear();
+    const QChar sep = QLatin1Char(separator);
+    if (line.indexOf(QLatin1Char('"')) < 0) {
+        // Without quotes every field is a stretch of the line as it is.
+        const QChar* data = line.constData();
+        const int size = line.size();
+        int start = 0;
+        for (int i = 0; i < size; ++i) {
+            if (data[i] == sep) {
+                views.push_back(QStringView(data + start, i - start));
+                start = i + 1;
+            }
+        }
+        views.push_back(QStringView(data + start, size - start));
+        return;
+    }
+    split(line, separator, storage);
+    for (const QString& field : qAsConst(storage))
+        views.push_back(QStringView(field));
+}

@@ -2,6 +2,9 @@
 
 #include <QList>
 #include <QString>
+#include <QStringView>
+
+#include <vector>
 
 // Splits one record of a separated-values text into its fields. A '"'
 // toggles a quoted stretch and is dropped; a separator outside quotes ends
@@ -14,4 +17,9 @@ public:
     static QList<QString> split(const QString& line, char separator);
     // The same into a list the caller reuses (cleared first).
     static void split(const QString& line, char separator, QList<QString>& fields);
+    // The same fields as views (cleared first): into the line itself when
+    // it holds no quote, else into `storage`, which then holds the fields.
+    // The views live as long as the line and `storage` stay unchanged.
+    static void split(const QString& line, char separator, std::vector<QStringView>& views,
+                      QList<QString>& storage);
 };

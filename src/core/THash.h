@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/FlatTextMap.h"
 #include "core/TList.h"
 #include "core/TVariant.h"
 
@@ -61,6 +62,25 @@ bool isNaN(const V& v)
         return false;
 }
 
+// The hashed store: a standard unordered map, except for the text-keyed
+// maps asked once per field of every event (the text pool and the trace
+// numbers by grouping text), which use a flat table with the same hash.
+template <typename K, typename V>
+struct HashedStoreOf
+{
+    using type = std::unordered_map<K, V, KeyHash<K>>;
+};
+template <>
+struct HashedStoreOf<QString, TVariant>
+{
+    using type = FlatTextMap<TVariant>;
+};
+template <>
+struct HashedStoreOf<QString, int>
+{
+    using type = FlatTextMap<int>;
+};
+
 } // namespace thash_detail
 
 // A map that is either hashed or ordered, chosen once when it is made.
@@ -68,7 +88,7 @@ bool isNaN(const V& v)
 template <typename K, typename V>
 class THash
 {
-    using HashedStore = std::unordered_map<K, V, thash_detail::KeyHash<K>>;
+    using HashedStore = typename thash_detail::HashedStoreOf<K, V>::type;
     using SortedStore = std::map<K, V>;
 
 public:
@@ -197,6 +217,17 @@ public:
     {
         return ordered ? fromSorted(sorted.find(key)) : fromHashed(hashed.find(key));
     }
+
+    // A lookup by a view of a text (text-keyed maps only), without making
+    // a QString of it.
+    const_iterator constFindText(QStringView key) const
+    {
+        return ordered ? fromSorted(sorted.find(key.toString())) : fromHashed(hashed.findView(key));
+    }
+
+    // The store of a hashed map (null for an ordered map), for readers that
+    // look up many keys at once.
+    const HashedStore* hashedStore() const { return ordered ? nullptr : &hashed; }
 
     int size() const { return int(ordered ? sorted.size() : hashed.size()); }
     int count() const { return size(); }

@@ -5,6 +5,7 @@
 #include <QStringView>
 #include <QVarLengthArray>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -108,12 +109,12 @@ bool utf8Less(const QByteArray& a, const QByteArray& b)
 
 // The fast paths below accept only plain forms on which they agree exactly
 // with QString::toInt / toDouble (C locale); anything else takes Qt's path.
-bool plainInt(const QString& s, int& out)
+bool plainInt(QStringView s, int& out)
 {
     const int n = s.size();
     if (n == 0 || n > 11)
         return false;
-    const QChar* p = s.constData();
+    const QChar* p = s.data();
     int i = 0;
     bool negative = false;
     if (p[0] == QLatin1Char('-') || p[0] == QLatin1Char('+')) {
@@ -137,13 +138,13 @@ bool plainInt(const QString& s, int& out)
     return true;
 }
 
-bool plainDouble(const QString& s, double& out)
+bool plainDouble(QStringView s, double& out)
 {
     const int n = s.size();
     if (n == 0 || n > 64)
         return false;
     char buf[64];
-    const QChar* p = s.constData();
+    const QChar* p = s.data();
     int i = 0;
     int len = 0;
     if (p[0] == QLatin1Char('-'))
@@ -194,7 +195,7 @@ bool plainDouble(const QString& s, double& out)
 // The parsing rule: empty -> none; no '.' and a base-10 int -> int; a finite
 // double -> double; exactly "true"/"false" -> bool; otherwise false (a string).
 // "nan", "inf" and overflowing numbers are not finite and stay strings.
-bool parseText(const QString& s, TVariant& out)
+bool parseText(QStringView s, TVariant& out)
 {
     if (s.isEmpty()) {
         out.type = TVariant::None;
@@ -202,12 +203,19 @@ bool parseText(const QString& s, TVariant& out)
         return true;
     }
     bool ok = false;
-    if (!s.contains(QLatin1Char('.'))) {
+    bool point = false;
+    for (const QChar c : s) {
+        if (c == QLatin1Char('.')) {
+            point = true;
+            break;
+        }
+    }
+    if (!point) {
         int i = 0;
         if (plainInt(s, i)) {
             ok = true;
         } else {
-            i = s.toInt(&ok, 10);
+            i = s.toString().toInt(&ok, 10);
         }
         if (ok) {
             out.type = TVariant::Int;
@@ -219,24 +227,47 @@ bool parseText(const QString& s, TVariant& out)
     if (plainDouble(s, d)) {
         ok = true;
     } else {
-        d = s.toDouble(&ok);
+        d = s.toString().toDouble(&ok);
     }
     if (ok && std::isfinite(d)) {
         out.type = TVariant::Double;
         out.value = d;
         return true;
     }
-    if (s == QLatin1String("true")) {
+    if (s == QStringView(u"true")) {
         out.type = TVariant::Bool;
         out.value = 1.0;
         return true;
     }
-    if (s == QLatin1String("false")) {
+    if (s == QStringView(u"false")) {
         out.type = TVariant::Bool;
         out.value = 0.0;
         return true;
     }
     return false;
+}
+
+// Whether a text may read as a number: only digits, signs, exponent letters
+// and at most one point. Such texts are parsed before the pool is asked,
+// because the pool never holds a text that reads as a number (it keeps
+// strings only) and a lookup that is bound to miss costs more than the
+// whole parse. Texts like addresses ("10.0.0.1") are not candidates.
+bool numberCandidate(QStringView text)
+{
+    int points = 0;
+    for (const QChar c : text) {
+        const ushort u = c.unicode();
+        if (u >= '0' && u <= '9')
+            continue;
+        if (u == '.') {
+            if (++points > 1)
+                return false;
+            continue;
+        }
+        if (u != '-' && u != '+' && u != 'e' && u != 'E')
+            return false;
+    }
+    return !text.isEmpty();
 }
 
 // Rank of a tag in the total order: numbers (with none and pairs), bools, strings.
@@ -310,6 +341,78 @@ TVariant::TVariant(const char* bytes, bool parse, THash<QString, TVariant>* pool
     text = raw;
     if (pool)
         (*pool)[s] = *this;
+}
+
+TVariant TVariant::fromText(QStringView text, THash<QString, TVariant>* pool)
+{
+    if (text.isEmpty())
+        return TVariant();
+    if (numberCandidate(text)) {
+        TVariant number;
+        if (parseText(text, number) && number.type != None)
+            return number;
+    }
+    if (pool) {
+        auto it = pool->constFindText(text);
+        if (it != pool->constEnd())
+            return it.value();
+    }
+    return TVariant(text.toString(), true, pool);
+}
+
+void TVariant::fromTexts(const QStringView* texts, int count, THash<QString, TVariant>* pool,
+                         TVariant* out)
+{
+    const auto* store = pool ? pool->hashedStore() : nullptr;
+    if (!store) {
+        for (int i = 0; i < count; ++i)
+            out[i] = fromText(texts[i], pool);
+        return;
+    }
+    // Three passes over a batch: values that need no pool and the hashes of
+    // the others (loading their index slots), then the probes (loading the
+    // found values' shared texts), then the copies. A pooled text lies
+    // wherever it was made among hundreds of thousands of events, so each
+    // step of a single lookup would wait for memory.
+    constexpr int Batch = 32;
+    uint hashes[Batch];
+    std::ptrdiff_t found[Batch];
+    for (int first = 0; first < count; first += Batch) {
+        const int n = std::min(Batch, count - first);
+        const QStringView* text = texts + first;
+        TVariant* value = out + first;
+        for (int i = 0; i < n; ++i) {
+            found[i] = -2;   // not a pool lookup
+            if (text[i].isEmpty()) {
+                value[i] = TVariant();
+                continue;
+            }
+            if (numberCandidate(text[i])) {
+                TVariant number;
+                if (parseText(text[i], number) && number.type != None) {
+                    value[i] = number;
+                    continue;
+                }
+            }
+            hashes[i] = store->hashOf(text[i]);
+            store->prefetch(hashes[i]);
+            found[i] = -1;
+        }
+        for (int i = 0; i < n; ++i) {
+            if (found[i] == -1) {
+                found[i] = store->indexOf(text[i], hashes[i]);
+                if (found[i] >= 0)
+                    __builtin_prefetch(const_cast<QByteArray&>(store->entryAt(std::size_t(found[i])).second.text).data_ptr());
+            }
+        }
+        for (int i = 0; i < n; ++i) {
+            if (found[i] >= 0)
+                value[i] = store->entryAt(std::size_t(found[i])).second;
+            else if (found[i] == -1)
+                // New to the pool (or added by an earlier text of this batch).
+                value[i] = TVariant(text[i].toString(), true, pool);
+        }
+    }
 }
 
 bool TVariant::isBool() const

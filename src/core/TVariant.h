@@ -4,6 +4,7 @@
 #include <QMetaType>
 #include <QPair>
 #include <QString>
+#include <QStringView>
 
 template <typename K, typename V>
 class THash;
@@ -24,6 +25,14 @@ public:
     explicit TVariant(int i, THash<QString, TVariant>* pool = nullptr);
     explicit TVariant(const QString& text, bool parse = true, THash<QString, TVariant>* pool = nullptr);
     explicit TVariant(const char* text, bool parse = true, THash<QString, TVariant>* pool = nullptr);
+
+    // The value TVariant(text.toString(), true, pool) gives, without making a
+    // QString when the text reads as a number or the pool holds it already.
+    static TVariant fromText(QStringView text, THash<QString, TVariant>* pool);
+    // fromText() of each of `count` texts into out[0 .. count - 1]; the pool
+    // lookups of the texts overlap instead of waiting one after the other.
+    static void fromTexts(const QStringView* texts, int count, THash<QString, TVariant>* pool,
+                          TVariant* out);
 
     TVariant(const TVariant&) = default;
     TVariant(TVariant&&) noexcept = default;

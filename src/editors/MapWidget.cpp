@@ -3,6 +3,7 @@
 #include <QDebug>
 #include <QMutex>
 #include <QResizeEvent>
+#include <QTimer>
 
 #include <algorithm>
 #include <vector>
@@ -41,6 +42,17 @@ MapWidget::MapWidget(bool rewrite, ControlWidget* owner, QWidget* parent)
     pointerInside = false;
     dragging = false;
     dragStartX = dragStartY = dragEndX = dragEndY = -1.0;
+    // A drag that rests for 500 ms selects what its rectangle holds; a press
+    // waits 300 ms for a second one (a double click).
+    dragTimer = new QTimer(this);
+    dragTimer->setInterval(500);
+    singleClickTimer = new QTimer(this);
+    singleClickTimer->setInterval(300);
+}
+
+QSize MapWidget::sizeHint() const
+{
+    return QSize(200, 200);
 }
 
 MapWidget::~MapWidget()

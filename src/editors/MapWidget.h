@@ -47,6 +47,8 @@ public:
     // choice nodes of the subtree, at least 1.
     double subtreeExtent(ParseNode* node) const;
 
+    QSize sizeHint() const override;
+
     ParseNode* root = nullptr;        // owned; always a sequence
     TList<BinItem*> items;            // owned; the items of the current layout
     QDialog* popup = nullptr;         // the completer popup that is or was last open

@@ -30,6 +30,7 @@
 #include <QStringList>
 #include <QTableWidget>
 #include <QThread>
+#include <QVarLengthArray>
 
 #include <algorithm>
 
@@ -43,38 +44,20 @@ const int PREVIEW_RECORDS = 3000;
 const char* const TIME_FORMATS[] = {"yyyy-MM-dd h:mm:ss", "d-M-yyyy h:mm:ss",
                                     "d-MM-yyyy hh:mm:ss", "yyyy/MM/dd hh:mm:ss", "d-MM-yyy"};
 
-// Whether a field may read as a number: digits, signs, exponent letters and
-// at most one point. The text pool never holds such a text as a number, so
-// for these the parse comes before the (bound to miss) pool lookup.
-bool numberCandidate(const QString& field)
+// Whether the '+'-joined list holds the item as one of its parts (as
+// text.split('+').contains(item) answers, without making the list).
+bool listContains(QStringView list, QStringView item)
 {
-    int points = 0;
-    for (const QChar c : field) {
-        const ushort u = c.unicode();
-        if (u >= '0' && u <= '9')
-            continue;
-        if (u == '.') {
-            if (++points > 1)
-                return false;
-            continue;
+    int start = 0;
+    const int size = int(list.size());
+    for (int i = 0; i <= size; ++i) {
+        if (i == size || list[i] == QLatin1Char('+')) {
+            if (list.mid(start, i - start) == item)
+                return true;
+            start = i + 1;
         }
-        if (u != '-' && u != '+' && u != 'e' && u != 'E')
-            return false;
     }
-    return true;
-}
-
-// The value of one field, as TVariant(field, true, pool) makes it.
-TVariant fieldValue(const QString& field, THash<QString, TVariant>* pool)
-{
-    if (field.isEmpty())
-        return TVariant();
-    if (numberCandidate(field)) {
-        TVariant number(field, true, nullptr);
-        if (number.type != TVariant::String)
-            return number;
-    }
-    return TVariant(field, true, pool);
+    return false;
 }
 
 } // namespace
@@ -453,7 +436,10 @@ QList<QString> OpenWidget::splitRecord(const QString& line, char separator)
 QSharedPointer<Packet> OpenWidget::parsePacket(const QString& line, char separator, int grouping,
                                                THash<QString, TVariant>* pool)
 {
-    QList<QString> fields = splitRecord(line, separator);
+    // Views into the line where it holds no quote; quoted lines and texts
+    // made on the way are kept in the record's own strings.
+    RecordFields fields;
+    RecordSplitter::split(line, separator, fields.views, fields.owned);
     if (fields.size() < headerNames.size()) {
         qDebug().noquote().nospace() << "bad packet " << line;
         return {};
@@ -465,7 +451,7 @@ QSharedPointer<Packet> OpenWidget::parsePacket(const QString& line, char separat
     bool numericTime = false;
     QDateTime textTime;
     if (timeColumn >= 0 && timeColumn < fields.size()) {
-        const QString& field = fields.at(timeColumn);
+        const QString field = fields.at(timeColumn).toString();
         const TVariant value(field, true, nullptr);
         if (value.isNumber()) {
             // Outside the unsigned 32-bit seconds (negative, milliseconds,
@@ -487,7 +473,7 @@ QSharedPointer<Packet> OpenWidget::parsePacket(const QString& line, char separat
             if (textTime.isValid())
                 epoch = textTime.toTime_t();
         }
-        fields[timeColumn] = QString::number(epoch);
+        fields.set(timeColumn, QString::number(epoch));
     }
 
     if (smb2FilenameColumn >= 0)
@@ -515,7 +501,7 @@ QSharedPointer<Packet> OpenWidget::parsePacket(const QString& line, char separat
             if (column < 0)
                 return QString();
             if (column < fields.size())
-                return fields.at(column);
+                return fields.at(column).toString();
             if (column - fields.size() < derivedCount)
                 return derived[column - fields.size()].toString();
             return QString();
@@ -530,21 +516,30 @@ QSharedPointer<Packet> OpenWidget::parsePacket(const QString& line, char separat
         return {};
 
     TList<TVariant> row;
-    row.items.reserve(std::size_t(total));
-    for (const QString& field : fields)
-        row.items.push_back(fieldValue(field, pool));
+    row.items.resize(std::size_t(total));
+    TVariant::fromTexts(fields.views.data(), fields.size(), pool, row.items.data());
     for (int i = 0; i < derivedCount; ++i)
-        row.items.push_back(derived[i]);
+        row.items[std::size_t(fields.size() + i)] = derived[i];
     if (combinedKey)
-        row.items.push_back(fieldValue(key, pool));
+        row.items.back() = TVariant::fromText(key, pool);
 
     QSharedPointer<Packet> packet = QSharedPointer<Packet>::create(row);
     if (grouping >= 0 && grouping < row.size()) {
-        const QString value = row.at(grouping).toString();
-        auto it = conversationIds.constFind(value);
+        // The key is the value's text; a short ASCII text is looked up as it
+        // is, without decoding it into a new string for every event.
+        const TVariant& value = row.at(grouping);
+        QVarLengthArray<QChar, 128> ascii;
+        bool plain = value.type == TVariant::String && value.text.size() <= 128;
+        for (int k = 0; plain && k < value.text.size(); ++k) {
+            const uchar c = uchar(value.text.at(k));
+            plain = c < 0x80;
+            ascii.append(QLatin1Char(char(c)));
+        }
+        auto it = plain ? conversationIds.constFindText(QStringView(ascii.constData(), ascii.size()))
+                        : conversationIds.constFind(value.toString());
         const int id = it != conversationIds.constEnd() ? it.value() : nextConversationId;
         if (id == nextConversationId) {
-            conversationIds.insert(value, id);
+            conversationIds.insert(value.toString(), id);
             ++nextConversationId;
         }
         packet->conversationId = id;
@@ -554,71 +549,78 @@ QSharedPointer<Packet> OpenWidget::parsePacket(const QString& line, char separat
     return packet;
 }
 
-void OpenWidget::appendCallSequence(QList<QString>& fields)
+void OpenWidget::appendCallSequence(RecordFields& fields)
 {
     if (smb2CmdColumn < 0) {
         fields.append(QStringLiteral("unknown"));
         fields.append(QStringLiteral("[?]"));
         return;
     }
-    const QString one = QStringLiteral("1");
-    const QString zero = QStringLiteral("0");
-    QString name = fields.at(smb2FilenameColumn);
-    const QStringList commands = fields.at(smb2CmdColumn).split(QLatin1Char('+'));
-    const QString response = smb2FlagsResponseColumn >= 0 ? fields.at(smb2FlagsResponseColumn) : one;
-    const QStringList statuses = smb2NtStatusColumn >= 0
-                                     ? fields.at(smb2NtStatusColumn).split(QLatin1Char('+'))
-                                     : QStringList{QStringLiteral("-1")};
+    // Fields are read in place (commands and statuses are '+'-joined lists),
+    // so that a record makes as few strings as it can.
+    QStringView name = fields.at(smb2FilenameColumn);
+    QString nameStore;   // the name when it comes from the message table
+    const QStringView commands = fields.at(smb2CmdColumn);
+    const QStringView response =
+        smb2FlagsResponseColumn >= 0 ? fields.at(smb2FlagsResponseColumn) : QStringView(u"1");
     QString session = QStringLiteral("def");
     if (sessionSourceColumn >= 0 && sessionDestinationColumn >= 0
         && sessionSourceColumn < fields.size() && sessionDestinationColumn < fields.size())
-        session = response.isEmpty() ? fields.at(sessionSourceColumn)
-                                     : fields.at(sessionDestinationColumn);
+        session = response.isEmpty() ? fields.at(sessionSourceColumn).toString()
+                                     : fields.at(sessionDestinationColumn).toString();
     TList<QString>& stack = callSequences[session];
 
-    const bool succeeded = response == one && statuses.contains(zero);
-    if (succeeded && (commands.contains(one) || commands.contains(QStringLiteral("5")))) {
+    // Without a status column the statuses are just "-1".
+    const bool succeeded = response == QStringView(u"1") && smb2NtStatusColumn >= 0
+                           && listContains(fields.at(smb2NtStatusColumn), QStringView(u"0"));
+    if (succeeded
+        && (listContains(commands, QStringView(u"1")) || listContains(commands, QStringView(u"5")))) {
         if (!name.isEmpty()) {
             if (smb2FidColumn >= 0)
-                stack.append(name);
+                stack.append(name.toString());
         } else if (smb2MsgIdColumn >= 0) {
-            const QString message = fields.at(smb2MsgIdColumn);
-            name = fileByMessage.value(message, QStringLiteral("unknown"));
+            const QString message = fields.at(smb2MsgIdColumn).toString();
+            nameStore = fileByMessage.value(message, QStringLiteral("unknown"));
             fileByMessage.remove(message);
-            stack.append(name);
+            stack.append(nameStore);
+            name = QStringView(nameStore);
         } else if (smb2FidColumn >= 0) {
-            stack.append(fields.at(smb2FidColumn));
+            stack.append(fields.at(smb2FidColumn).toString());
         }
     }
 
-    const QString depth = QString::number(stack.size()) + QLatin1Char(' ');
+    QString depth = QString::number(stack.size()) + QLatin1Char(' ');
     if (!name.isEmpty()) {
-        fields.append(depth + name);
-        fields.append(name);
+        fields.append(depth.append(name.data(), int(name.size())));
+        if (nameStore.isNull())
+            fields.views.push_back(name);   // a view of the record's own field
+        else
+            fields.append(nameStore);
     } else {
         fields.append(depth + (stack.isEmpty() ? QStringLiteral("[]") : stack.last()));
         fields.append(stack.isEmpty() ? QStringLiteral("root") : stack.first());
     }
 
-    if (succeeded && commands.contains(QStringLiteral("6")) && !stack.isEmpty())
+    if (succeeded && listContains(commands, QStringView(u"6")) && !stack.isEmpty())
         stack.items.pop_back();
 }
 
-void OpenWidget::appendFileName(QList<QString>& fields)
+void OpenWidget::appendFileName(RecordFields& fields)
 {
-    const QString name = fields.at(smb2FilenameColumn);
-    const QString fid = fields.at(smb2FidColumn);
+    const QString name = fields.at(smb2FilenameColumn).toString();
+    const QString fid = fields.at(smb2FidColumn).toString();
     const QString unknown = QStringLiteral("unknown");
 
     if (!fields.at(frameNumberColumn).isEmpty() && !name.isEmpty() && smb2MsgIdColumn >= 0)
-        fileByMessage[fields.at(smb2MsgIdColumn)] = name;
+        fileByMessage[fields.at(smb2MsgIdColumn).toString()] = name;
 
     if (!fid.isEmpty() && fid != SMB2_ZERO_FID) {
         if (smb2MsgIdColumn < 0) {
             if (!name.isEmpty())
                 fileByFid[fid] = name;
         } else {
-            const QString candidate = fileByMessage.value(fields.at(smb2MsgIdColumn), unknown);
+            const QString candidate =
+                fileByMessage.value(fields.at(smb2MsgIdColumn).toString(), unknown);
             if (!fileByFid.contains(fid))
                 fileByFid[fid] = candidate.isEmpty() ? unknown : candidate;
         }

@@ -10,8 +10,10 @@
 #include <QList>
 #include <QSharedPointer>
 #include <QString>
+#include <QStringView>
 
 #include <cstdint>
+#include <vector>
 
 class ControlWidget;
 class IPacketStream;
@@ -142,9 +144,28 @@ private:
     void readHeader();
     void readPreview();
     void fillAttributeTable();
+    // The fields of one record while it is parsed: views into the line, or
+    // into `owned` for a quoted line and for texts made on the way.
+    struct RecordFields
+    {
+        std::vector<QStringView> views;
+        QList<QString> owned;
+        int size() const { return int(views.size()); }
+        QStringView at(int i) const { return views[std::size_t(i)]; }
+        void append(const QString& text)
+        {
+            owned.append(text);
+            views.push_back(QStringView(owned.last()));
+        }
+        void set(int i, const QString& text)
+        {
+            owned.append(text);
+            views[std::size_t(i)] = QStringView(owned.last());
+        }
+    };
     // The SMB2 values of one record, appended to its fields.
-    void appendCallSequence(QList<QString>& fields);
-    void appendFileName(QList<QString>& fields);
+    void appendCallSequence(RecordFields& fields);
+    void appendFileName(RecordFields& fields);
     // Splits the chosen log into conversation files; false with a reason
     // when that failed.
     bool splitConversations(const QString& directory, QString* error);
@@ -158,3 +179,9 @@ private:
     QString savedSourceAttribute;
     QString savedDestinationAttribute;
 };
+
+// The record splitter as the conversation files and preprocessing call it.
+inline QList<QString> splitRecord(const QString& line, char separator)
+{
+    return OpenWidget::splitRecord(line, separator);
+}

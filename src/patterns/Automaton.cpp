@@ -79,7 +79,7 @@ void Automaton::addEdge(const Node& from, const Node& to, ParseNode* label)
     if (!label)
         label = new ParseNode(ParseNode::Epsilon);
     if (isRegistered(label)) {
-        registerLabel(label);
+        insertLabel(label);
         ++labelUses[label->toString()];
     }
     Edge* edge = new Edge(from, to, label);
@@ -144,11 +144,24 @@ void Automaton::removeState(const Node& node)
             if (it != incoming.end())
                 it->remove(edge);
         }
-        forgetLabel(edge->label);
+        if (labelsExact)
+            forgetLabel(edge->label);
         delete edge;
     }
     outgoing.remove(node);
     incoming.remove(node);
+    // After clearLabels() or a registration of a label that no edge carries
+    // the counts no longer describe the registry: rebuild it from the edges.
+    if (!labelsExact) {
+        clearLabels();
+        for (Edge* edge : orderedEdges()) {
+            if (isRegistered(edge->label)) {
+                insertLabel(edge->label);
+                ++labelUses[edge->label->toString()];
+            }
+        }
+        labelsExact = true;
+    }
     if (startNode == node)
         startNode = Node();
 }
@@ -226,14 +239,23 @@ bool Automaton::isRegistered(const ParseNode* label)
 
 void Automaton::registerLabel(ParseNode* label)
 {
+    // A text that no edge carries is not counted: the next removeState()
+    // rebuilds the registry from the edges.
+    if (insertLabel(label))
+        labelsExact = false;
+}
+
+bool Automaton::insertLabel(const ParseNode* label)
+{
     if (!isRegistered(label))
-        return;
+        return false;
     const QString text = label->toString();
     if (labelTexts.contains(text))
-        return;
+        return false;
     labelTexts.insert(text);
     labelCache.insert(text, rootClone(label));
     labelOrder.append(text);
+    return true;
 }
 
 void Automaton::forgetLabel(const ParseNode* label)
@@ -259,6 +281,7 @@ void Automaton::clearLabels()
     labelTexts.clear();
     labelOrder.clear();
     labelUses.clear();
+    labelsExact = edges.isEmpty();
 }
 
 QList<Edge*> Automaton::orderedEdges() const

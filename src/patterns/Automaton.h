@@ -114,6 +114,9 @@ private:
     static bool covers(const ParseNode* a, const ParseNode* b, bool strict);
     static bool isRegistered(const ParseNode* label);
     static QList<Node> sortedNodes(const QSet<Node>& subset);
+    // Adds the label's text to the registry; false when it was there already
+    // or the label is not registered at all.
+    bool insertLabel(const ParseNode* label);
     void forgetLabel(const ParseNode* label);
     // Every edge in a fixed order: per state in creation order, its outgoing list.
     QList<Edge*> orderedEdges() const;
@@ -123,6 +126,9 @@ private:
     // updates the registry without rebuilding it.
     QStringList labelOrder;
     QHash<QString, int> labelUses;
+    // Whether the registry holds exactly the texts of the edges, counted in
+    // labelUses.
+    bool labelsExact = true;
     // Set when a construction limit was hit; the automaton is then empty.
     bool capped = false;
 };

@@ -403,10 +403,14 @@ namespace {
 // Whether a name or value has to be quoted to read back as one word: white
 // space and operator characters end a word, a leading "true"/"false" reads as
 // a constant (in a name) and a leading "?" as a variable (in a value). A text
-// with a double quote in it is left bare: inside quotes the quote would end
-// it, while a bare word may hold one.
+// with a double quote in it (and no blank) is left bare: inside quotes the
+// quote would end it, while a bare word may hold one.
 bool needsQuotes(const QString& text, bool isName)
 {
+    // A blank is always quoted, as the printed form has always done; with a
+    // double quote in it as well, no form reads back.
+    if (text.contains(QLatin1Char(' ')))
+        return true;
     if (text.contains(QueryTokens::QUOTE))
         return false;
     static const QString wordBreakers = QStringLiteral(" \t\n\r=<>!()&|");

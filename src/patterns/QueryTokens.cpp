@@ -9,14 +9,36 @@ QRegExp makePattern(const char* pattern, bool minimal)
     return expression;
 }
 
+struct LexerPatterns
+{
+    QRegExp whitespace;
+    QRegExp whitespaces;
+    QRegExp word;
+    QRegExp quotedTail;
+};
+
+// Builds the lexer's patterns in table order. It runs once, during static
+// initialisation, so the table exists before main() and any window.
+LexerPatterns initQueryTokens()
+{
+    LexerPatterns patterns;
+    patterns.whitespace = makePattern("[ \\t\\n\\r]*", false);
+    patterns.whitespaces = makePattern("[ \\t\\n\\r]+", false);
+    patterns.word = makePattern("[^=\\<\\>\\!\\(\\)\\&\\| \\t\\n\\r]+", false);
+    patterns.quotedTail = makePattern(".*\"", true);
+    return patterns;
+}
+
+const LexerPatterns lexerPatterns = initQueryTokens();
+
 } // namespace
 
 // Defined in one translation unit, so they are built in this order during
 // static initialisation and destroyed in reverse at exit.
-const QRegExp QueryTokens::WHITESPACE = makePattern("[ \\t\\n\\r]*", false);
-const QRegExp QueryTokens::WHITESPACES = makePattern("[ \\t\\n\\r]+", false);
-const QRegExp QueryTokens::WORD = makePattern("[^=\\<\\>\\!\\(\\)\\&\\| \\t\\n\\r]+", false);
-const QRegExp QueryTokens::QUOTEDTAIL = makePattern(".*\"", true);
+const QRegExp QueryTokens::WHITESPACE = lexerPatterns.whitespace;
+const QRegExp QueryTokens::WHITESPACES = lexerPatterns.whitespaces;
+const QRegExp QueryTokens::WORD = lexerPatterns.word;
+const QRegExp QueryTokens::QUOTEDTAIL = lexerPatterns.quotedTail;
 
 const QString QueryTokens::AND = QStringLiteral("&&");
 const QString QueryTokens::OR = QStringLiteral("||");

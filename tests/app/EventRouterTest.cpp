@@ -67,6 +67,8 @@ private slots:
     void scrollEvent_data();
     void scrollEvent();
     void focusEvent();
+    void focusRefreshesBothPanels_data();
+    void focusRefreshesBothPanels();
     void glyphsEvent_data();
     void glyphsEvent();
     void attributeEventIsNotForwarded();
@@ -334,6 +336,27 @@ void EventRouterTest::focusEvent()
     QVERIFY(!left->focused);
     FocusEvent fromRight(window->rightEventRibbon->view, {});
     QCOMPARE(route(&fromRight), QStringList({"left"}));
+}
+
+void EventRouterTest::focusRefreshesBothPanels_data()
+{
+    QTest::addColumn<QString>("sender");
+    QTest::newRow("from the left view") << "left";
+    QTest::newRow("from elsewhere") << "null";
+}
+
+void EventRouterTest::focusRefreshesBothPanels()
+{
+    QFETCH(QString, sender);
+    // The panels repaint whichever view took the focus, the unused right one too.
+    RibbonEventWidget* leftRibbon = window->leftEventRibbon;
+    RibbonEventWidget* rightRibbon = window->rightEventRibbon;
+    leftRibbon->setAutoFillBackground(false);
+    rightRibbon->setAutoFillBackground(false);
+    FocusEvent event(senderNamed(sender), {});
+    route(&event);
+    QVERIFY(leftRibbon->autoFillBackground());
+    QVERIFY(rightRibbon->autoFillBackground());
 }
 
 void EventRouterTest::glyphsEvent_data()

@@ -112,6 +112,9 @@ void MainWindowTest::construction()
     QCOMPARE(APPLICATION_FONT.pointSize(), 8);
     QVERIFY(cap.contains(QStringLiteral("\"") + QFont().family() + QStringLiteral("\"")));
     QVERIFY(!NO_DATA);
+    // The window declares the custom event numbers and registers them.
+    QCOMPARE(int(MainWindow::EventType::FOCUSEVENT), 1012);
+    QVERIFY(QMetaType::type("EventType") != QMetaType::UnknownType);
 
     // The controller has no Qt parent; its status label sits in the status bar.
     QVERIFY(!w->controlWidget->parent());

@@ -41,6 +41,15 @@ void RecordSplitterTest::split()
     QFETCH(QString, separator);
     QFETCH(QStringList, fields);
     QCOMPARE(RecordSplitter::split(line, separator.at(0).toLatin1()), fields);
+
+    // The in-place form gives the same fields, quoted lines included.
+    std::vector<QStringView> views;
+    QList<QString> storage;
+    RecordSplitter::split(line, separator.at(0).toLatin1(), views, storage);
+    QStringList fromViews;
+    for (const QStringView view : views)
+        fromViews << view.toString();
+    QCOMPARE(fromViews, fields);
 }
 
 void RecordSplitterTest::reusedList()

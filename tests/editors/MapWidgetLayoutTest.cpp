@@ -2,6 +2,7 @@
 #include "DebugCapture.h"
 
 #include <QtTest>
+#include <QTimer>
 
 #include "editors/MapWidget.h"
 #include "items/BinItem.h"
@@ -115,6 +116,11 @@ void MapWidgetLayoutTest::layoutOnlyWidgetDefaults()
     QCOMPARE(widget.dragEndY, -1.0);
     QVERIFY(!widget.dragging);
     QVERIFY(!widget.pointerInside);
+    QVERIFY(widget.dragTimer != nullptr);
+    QCOMPARE(widget.dragTimer->interval(), 500);
+    QVERIFY(widget.singleClickTimer != nullptr);
+    QCOMPARE(widget.singleClickTimer->interval(), 300);
+    QCOMPARE(widget.sizeHint(), QSize(200, 200));
 }
 
 void MapWidgetLayoutTest::subtreeExtentCountsChoiceBranches_data()

@@ -1,4 +1,5 @@
 #include "TestRegistry.h"
+#include "Timing.h"
 
 #include "app/ControlWidget.h"
 #include "items/ImgWidget.h"
@@ -310,7 +311,8 @@ void ImgWidgetTest::busyMutexSkipsFrame()
     QElapsedTimer clock;
     clock.start();
     QVERIFY(!view.render(true, true, nullptr));
-    QVERIFY(clock.elapsed() < 50);
+    // tryLock waits 1 ms; the margin is for loaded machines.
+    LUMIVANE_VERIFY_TIME(clock.elapsed(), 250);
     QCOMPARE(view.rendered, 0);
     QCOMPARE(QColor(view.image.pixel(1, 1)), QColor(Qt::white));
     view.renderOverlay();

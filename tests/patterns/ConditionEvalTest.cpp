@@ -394,6 +394,7 @@ void ConditionEvalTest::printing_data()
     QTest::newRow("tab in value") << t("q", ParseNode::Equal, text("a\tb")) << "q == \"a\tb\"";
     QTest::newRow("inner quote stays bare") << t("q", ParseNode::Equal, text("a\"b")) << "q == a\"b";
     QTest::newRow("quote after false stays bare") << t("q", ParseNode::Equal, text("false\"p")) << "q == false\"p";
+    QTest::newRow("blank beats inner quote") << t("q", ParseNode::Equal, text("my \"x\" file")) << "q == \"my \"x\" file\"";
     QTest::newRow("value like a variable") << t("q", ParseNode::Equal, text("?x")) << "q == \"?x\"";
     QTest::newRow("value starting true") << t("q", ParseNode::Equal, text("trueish")) << "q == \"trueish\"";
     QTest::newRow("name starting true") << t("trueValue", ParseNode::Equal, TVariant(3)) << "\"trueValue\" == 3";

@@ -1,4 +1,5 @@
 #include "TestRegistry.h"
+#include "Timing.h"
 #include "DebugCapture.h"
 #include "TempWorkDir.h"
 
@@ -191,7 +192,7 @@ void FuzzTest::corpus()
     timer.start();
     QString problem;
     QVERIFY2(exercise(input, &problem), qPrintable(problem));
-    QVERIFY(timer.elapsed() < 5000);
+    LUMIVANE_VERIFY_TIME(timer.elapsed(), 5000);
 
     QCOMPARE(bool(Tree(Rule::parse(input))), pattern);
     QCOMPARE(bool(Tree(ConditionParser::parse(input))), condition);
