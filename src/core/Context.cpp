@@ -151,7 +151,7 @@ public:
     {
         if (ascending) {
             for (std::size_t i = 0; i < keys.size(); ++i)
-                hist[keys[i]] += runCounts[i];
+                hist.valueAscending(keys[i]) += runCounts[i];
             keys.clear();
             runCounts.clear();
             return;

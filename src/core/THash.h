@@ -168,6 +168,14 @@ public:
 
     // The key's value, inserted default-constructed (0, empty, none) when absent.
     V& operator[](const K& key) { return ordered ? sorted[key] : hashed[key]; }
+    // Same as operator[], cheaper in ordered mode when keys arrive in
+    // ascending order (the insertion is tried at the end first).
+    V& valueAscending(const K& key)
+    {
+        if (!ordered)
+            return hashed[key];
+        return sorted.emplace_hint(sorted.end(), key, V())->second;
+    }
 
     // Adds the pair when the key is absent; an existing key keeps its value.
     iterator insert(const K& key, const V& value)
