@@ -16,7 +16,7 @@ using namespace matchtest;
 namespace {
 
 // Peak resident memory of this process in MB (0 where unknown).
-qint64 peakRssMb()
+[[maybe_unused]] qint64 peakRssMb()
 {
     QFile status(QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly))
