@@ -1,4 +1,5 @@
 #include "core/Context.h"
+#include "core/Saturate.h"
 
 #include "core/Constants.h"
 #include "core/GlyphStore.h"
@@ -20,19 +21,6 @@ namespace {
 
 using PacketList = TList<QSharedPointer<Packet>>;
 
-// A time value as whole units in 64 bits: truncated toward zero, saturated
-// at the int64 range, NaN as 0. Times may be millisecond epochs or junk
-// such as 1e20, so no plain conversion is safe here.
-qint64 saturatedInt64(double v)
-{
-    if (std::isnan(v))
-        return 0;
-    if (v >= 9223372036854775807.0)
-        return std::numeric_limits<qint64>::max();
-    if (v <= -9223372036854775808.0)
-        return std::numeric_limits<qint64>::min();
-    return qint64(v);
-}
 
 int saturatedInt32(qint64 v)
 {

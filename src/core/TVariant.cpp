@@ -7,36 +7,14 @@
 
 #include <algorithm>
 #include <charconv>
+#include "core/Saturate.h"
+
 #include <cmath>
 #include <cstring>
 #include <limits>
 
 namespace {
 
-// Double to int conversions saturate instead of being undefined for NaN,
-// infinities and values beyond the range (NaN gives 0).
-int saturatedInt(double d)
-{
-    if (std::isnan(d))
-        return 0;
-    if (d >= 2147483647.0)
-        return std::numeric_limits<int>::max();
-    if (d <= -2147483648.0)
-        return std::numeric_limits<int>::min();
-    return static_cast<int>(d);
-}
-
-qint64 saturatedInt64(double d)
-{
-    if (std::isnan(d))
-        return 0;
-    // 2^63 is the first double beyond the range; -2^63 is exactly representable.
-    if (d >= 9223372036854775808.0)
-        return std::numeric_limits<qint64>::max();
-    if (d <= -9223372036854775808.0)
-        return std::numeric_limits<qint64>::min();
-    return static_cast<qint64>(d);
-}
 
 bool isAscii(const QByteArray& bytes)
 {

@@ -1,4 +1,5 @@
 #include "items/AxisPer.h"
+#include "core/Saturate.h"
 
 #include "core/Constants.h"
 #include "core/TVariant.h"
@@ -27,13 +28,7 @@ constexpr double UNITS[] = {MONTH, DAY, HOUR, MINUTE, SECOND};
 // 64-bit range, so no conversion is undefined.
 qint64 toSeconds(double v)
 {
-    if (std::isnan(v))
-        return 0;
-    if (v >= 9.2e18)
-        return std::numeric_limits<qint64>::max();
-    if (v <= -9.2e18)
-        return std::numeric_limits<qint64>::min();
-    return static_cast<qint64>(v);
+    return saturatedInt64(v);
 }
 
 QDateTime localTime(qint64 secs)

@@ -1,4 +1,5 @@
 #include "items/GroupItem.h"
+#include "core/Saturate.h"
 
 #include "core/THash.h"
 
@@ -13,13 +14,7 @@ namespace {
 // Truncation into the int range (NaN gives 0).
 int toInt(double v)
 {
-    if (std::isnan(v))
-        return 0;
-    if (v >= static_cast<double>(std::numeric_limits<int>::max()))
-        return std::numeric_limits<int>::max();
-    if (v <= static_cast<double>(std::numeric_limits<int>::min()))
-        return std::numeric_limits<int>::min();
-    return static_cast<int>(v);
+    return saturatedInt(v);
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "items/IAxis.h"
+#include "core/Saturate.h"
 
 #include "core/Constants.h"
 
@@ -30,13 +31,7 @@ IAxis::~IAxis() = default;
 
 int IAxis::clampToInt(double v)
 {
-    if (std::isnan(v))
-        return 0;
-    if (v >= static_cast<double>(std::numeric_limits<int>::max()))
-        return std::numeric_limits<int>::max();
-    if (v <= static_cast<double>(std::numeric_limits<int>::min()))
-        return std::numeric_limits<int>::min();
-    return static_cast<int>(v);
+    return saturatedInt(v);
 }
 
 void IAxis::setSize(double w, double h)
