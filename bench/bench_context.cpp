@@ -6,6 +6,7 @@
 #include "core/Context.h"
 #include "core/GlyphStore.h"
 #include "core/Packet.h"
+#include "core/ValueInterner.h"
 #include "core/TList.h"
 #include "core/TVariant.h"
 #include "import/ContextWorker.h"
@@ -68,15 +69,16 @@ Log& theLog()
     store->setAttributes(TList<QString>(header), kinds);
 
     const int srcColumn = header.indexOf("ip.src");
+    ValueInterner values;
     QHash<QString, int> traceOf;
     loaded->events.items.reserve(kEvents);
     while (!file.atEnd()) {
         const QStringList fields = QString::fromUtf8(file.readLine()).trimmed().split(',');
-        TList<TVariant> row;
-        row.items.reserve(std::size_t(fields.size()));
-        for (const QString& f : fields)
-            row.append(TVariant(f, true, &store->textPool));
-        QSharedPointer<Packet> p(new Packet(row));
+        // Events share one value table, as a load makes them.
+        std::vector<quint32> row(std::size_t(fields.size()));
+        for (int c = 0; c < fields.size(); ++c)
+            row[std::size_t(c)] = values.text(c, fields.at(c), &store->textPool);
+        QSharedPointer<Packet> p = values.packet(row.data(), int(row.size()));
         auto it = traceOf.find(fields.value(srcColumn));
         if (it == traceOf.end())
             it = traceOf.insert(fields.value(srcColumn), traceOf.size());

@@ -24,18 +24,12 @@ QSharedPointer<Packet> CSVPacketStream::readPacket(const QString& line)
     const int available = qMin(columns, fieldCount);
 
     // Missing fields stay absent.
-    std::vector<TVariant>& row = m_row.items;
-    row.clear();
-    row.resize(size_t(qMax(columns, 1)));
+    m_positions.assign(std::size_t(qMax(columns, 1)), 0u);
     // Field 0 is replaced by the running number of the event (a number,
     // which the pool never holds).
-    row[0] = TVariant(int(packetCount));
+    m_positions[0] = m_values.add(TVariant(int(packetCount)));
     ++packetCount;
     if (available > 1)
-        TVariant::fromTexts(m_views.data() + 1, available - 1, &pool, row.data() + 1);
-
-    QSharedPointer<Packet> packet = QSharedPointer<Packet>::create(m_row);
-    // The row keeps no texts alive between lines.
-    row.clear();
-    return packet;
+        m_values.texts(m_views.data(), available, &pool, m_positions.data(), 0);
+    return m_values.packet(m_positions.data(), int(m_positions.size()));
 }

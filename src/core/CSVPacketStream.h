@@ -2,6 +2,7 @@
 
 #include "core/IPacketStream.h"
 #include "core/TList.h"
+#include "core/ValueInterner.h"
 
 #include <QStringView>
 #include <vector>
@@ -23,8 +24,11 @@ public:
 
 private:
     // Reused between lines: the fields of a quoted line, the fields as
-    // views into the line, and the values of the event being made.
+    // views into the line, and the value positions of the event being made.
     QList<QString> m_fields;
     std::vector<QStringView> m_views;
-    TList<TVariant> m_row;
+    std::vector<quint32> m_positions;
+    // Each distinct text of a column is parsed and stored once; the events
+    // keep positions into the stream's value table.
+    ValueInterner m_values;
 };

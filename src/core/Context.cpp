@@ -4,6 +4,8 @@
 #include "core/Constants.h"
 #include "core/GlyphStore.h"
 #include "core/Packet.h"
+#include "core/PresenceBits.h"
+#include "core/ValueTable.h"
 
 #include <QDateTime>
 #include <QDebug>
@@ -224,6 +226,134 @@ private:
     std::vector<Cell> cells;
 };
 
+// Counts of one histogram column over events whose values are positions in
+// one value table. Counting goes by position, without reading the values;
+// equal values at different positions meet when the counts are folded into
+// the histogram. Keys are folded in the order they first appeared, as with
+// ValueCounter, so the histogram comes out the same.
+class PositionCounter
+{
+public:
+    void add(quint32 position, const ValueTable& table)
+    {
+        if (position == last) {
+            ++*lastCount;
+            return;
+        }
+        if (ascending) {
+            // Positions grow as a log is read: a position above every one
+            // seen is a new key, and no table is needed while that holds.
+            if (keys.empty() || position > highest) {
+                newKey(position, table);
+                return;
+            }
+            leaveAscending(table);
+        }
+        const std::size_t mask = cells.size() - 1;
+        std::size_t pos = slotOf(position) & mask;
+        for (; cells[pos].key; pos = (pos + 1) & mask) {
+            if (cells[pos].key == position + 1) {
+                ++cells[pos].count;
+                last = position;
+                lastCount = &cells[pos].count;
+                return;
+            }
+        }
+        newKey(position, table);
+    }
+
+    void foldInto(THash<TVariant, int>& hist, const ValueTable& table)
+    {
+        if (!ascending) {
+            for (const Cell& cell : cells) {
+                if (cell.key)
+                    counts[cell.entry] = cell.count;
+            }
+        }
+        for (std::size_t i = 0; i < keys.size(); ++i)
+            hist.valueAscending(table.at(keys[i])) += counts[i];
+        *this = PositionCounter();
+    }
+
+private:
+    struct Cell
+    {
+        quint32 key = 0;     // position + 1; 0 = free
+        quint32 entry = 0;   // index in `keys`
+        int count = 0;
+    };
+
+    static std::size_t slotOf(quint32 position)
+    {
+        return std::size_t((quint64(position) * 0x9E3779B97F4A7C15ull) >> 20);
+    }
+
+    void newKey(quint32 position, const ValueTable& table)
+    {
+        // A NaN is never found again: each one is its own key, as in a
+        // hashed map.
+        const bool nan = std::isnan(table.at(position).value);
+        if (!ascending && !nan && (keys.size() + 1) * 2 > cells.size())
+            rebuild(table, cells.size() * 2);
+        keys.push_back(position);
+        counts.push_back(1);
+        highest = std::max(highest, position);
+        if (nan) {
+            last = kNone;
+            return;
+        }
+        last = position;
+        if (ascending)
+            lastCount = &counts.back();
+        else
+            lastCount = &place(position, quint32(keys.size() - 1), 1).count;
+    }
+
+    Cell& place(quint32 position, quint32 entry, int count)
+    {
+        const std::size_t mask = cells.size() - 1;
+        std::size_t pos = slotOf(position) & mask;
+        while (cells[pos].key)
+            pos = (pos + 1) & mask;
+        cells[pos] = {position + 1, entry, count};
+        return cells[pos];
+    }
+
+    void rebuild(const ValueTable& table, std::size_t size)
+    {
+        if (!ascending) {
+            for (const Cell& cell : cells) {
+                if (cell.key)
+                    counts[cell.entry] = cell.count;
+            }
+        }
+        cells.assign(size, Cell());
+        for (std::size_t i = 0; i < keys.size(); ++i) {
+            if (!std::isnan(table.at(keys[i]).value))
+                place(keys[i], quint32(i), counts[i]);
+        }
+    }
+
+    void leaveAscending(const ValueTable& table)
+    {
+        std::size_t size = 64;
+        while ((keys.size() + 1) * 2 > size)
+            size *= 2;
+        rebuild(table, size);
+        ascending = false;
+        last = kNone;
+    }
+
+    static constexpr quint32 kNone = 0xFFFFFFFFu;
+    bool ascending = true;
+    quint32 last = kNone;
+    int* lastCount = nullptr;
+    quint32 highest = 0;
+    std::vector<quint32> keys;   // first occurrences, in order
+    std::vector<int> counts;     // per key; in the cells once not ascending
+    std::vector<Cell> cells;
+};
+
 // A set of events by identity: one flat table probed in place, since every
 // event of a context is looked up in it.
 class PacketSet
@@ -269,9 +399,9 @@ private:
 // The values of an event's columns in column order: straight from its list
 // of present values when every base column is present (the usual case),
 // else through the presence lookup.
-inline const TVariant& columnValue(const Packet& p, const TVariant* dense, int c)
+inline const TVariant& columnValue(const Packet& p, const quint32* dense, int c)
 {
-    return dense && c < p.baseCount ? dense[c] : p.get(c);
+    return dense && c < p.baseCount ? p.valueTable()->at(dense[c]) : p.get(c);
 }
 
 // Ints of the trace records, as TVariant(int, pool) makes them: the pool
@@ -442,9 +572,71 @@ void Context::initHistograms()
         counted.push_back(c);
         counters[std::size_t(c)].reset(new ValueCounter);
     }
+    // The events of one log share a value table: they are counted by the
+    // positions of their values when every counted column is a base column.
+    const ValueTable* table = nullptr;
+    int baseColumns = -1;
+    for (const QSharedPointer<Packet>& p : packets.items) {
+        const ValueTable* t = p ? p->valueTable() : nullptr;
+        if (!t || (table && t != table) || (baseColumns >= 0 && p->baseCount != baseColumns)) {
+            table = nullptr;
+            break;
+        }
+        table = t;
+        baseColumns = p->baseCount;
+    }
+    if (table && !counted.empty() && counted.back() >= baseColumns)
+        table = nullptr;
+    std::vector<PositionCounter> byPosition(table ? std::size_t(names.size()) : 0);
     auto foldCounts = [&] {
-        for (int c : counted)
-            counters[std::size_t(c)]->foldInto(histograms.items[std::size_t(c)]);
+        for (int c : counted) {
+            if (table)
+                byPosition[std::size_t(c)].foldInto(histograms.items[std::size_t(c)], *table);
+            else
+                counters[std::size_t(c)]->foldInto(histograms.items[std::size_t(c)]);
+        }
+    };
+    // The positions of the counted columns of one event, 0 where absent.
+    auto expandPositions = [&](const Packet& p, quint32* out) {
+        const quint32* positions = p.tablePositions();
+        if (p.presentCount == p.baseCount) {
+            for (std::size_t k = 0; k < counted.size(); ++k)
+                out[k] = positions[counted[k]];
+            return;
+        }
+        // Walk the present columns, with the rank of each in `positions`.
+        const PresenceBits& bits = *p.presence;
+        int rank = 0;
+        std::size_t k = 0;
+        for (int c = 0; c < p.baseCount && k < counted.size(); ++c) {
+            const bool present = (bits.words[c / 31] >> (c % 31)) & 1u;
+            if (counted[k] == c)
+                out[k++] = present ? positions[rank] : 0u;
+            rank += present ? 1 : 0;
+        }
+        for (; k < counted.size(); ++k)
+            out[k] = 0;
+    };
+    // Counts the events [first, end) column by column, so that one column's
+    // counting table stays in the cache for the whole stretch.
+    std::vector<quint32> block;
+    auto countRange = [&](int first, int end) {
+        const std::size_t width = counted.size();
+        block.resize(std::size_t(end - first) * width);
+        for (int j = first; j < end; ++j) {
+            if (j + 8 < end)
+                __builtin_prefetch(packets.items[std::size_t(j + 8)].data());
+            if (j + 4 < end)
+                __builtin_prefetch(packets.items[std::size_t(j + 4)]->tablePositions());
+            expandPositions(*packets.items[std::size_t(j)], &block[std::size_t(j - first) * width]);
+        }
+        for (std::size_t k = 0; k < width; ++k) {
+            PositionCounter& counter = byPosition[std::size_t(counted[k])];
+            for (std::size_t r = k; r < block.size(); r += width) {
+                if (block[r])
+                    counter.add(block[r], *table);
+            }
+        }
     };
 
     // One pass counts the values and notes each event's trace (as a group
@@ -480,13 +672,10 @@ void Context::initHistograms()
         quint64 hash;
     };
     std::vector<Ahead> ring(std::size_t(ahead) * std::max<std::size_t>(1, columnCount));
-    auto denseValues = [](const Packet& p) -> const TVariant* {
-        return p.presentCount == p.baseCount && p.values.size() == p.baseCount ? p.values.constData()
-                                                                               : nullptr;
-    };
+    auto denseValues = [](const Packet& p) -> const quint32* { return p.densePositions(); };
     auto hashAhead = [&](int j) {
         const Packet& q = *packets.items[std::size_t(j)];
-        const TVariant* dense = denseValues(q);
+        const quint32* dense = denseValues(q);
         Ahead* next = &ring[std::size_t(j % ahead) * columnCount];
         if (q.conversationId >= 0 && std::size_t(q.conversationId) < denseGroup.size())
             __builtin_prefetch(&denseGroup[std::size_t(q.conversationId)]);
@@ -498,34 +687,8 @@ void Context::initHistograms()
                 counters[std::size_t(c)]->prefetch(next[k].hash);
         }
     };
-    for (int j = 0; j < std::min(ahead, total); ++j)
-        hashAhead(j);
-    for (int i = 0; i < total; ++i) {
-        if (i + 4 * ahead < total)
-            __builtin_prefetch(packets.items[std::size_t(i + 4 * ahead)].data());
-        if (i + 2 * ahead < total) {
-            // The value block starts with its header: the pointer to it is
-            // taken without reading the header, which is still on its way.
-            const Packet* q = packets.items[std::size_t(i + 2 * ahead)].data();
-            static_assert(sizeof(q->values) == sizeof(const char*), "a vector is its data pointer");
-            const char* block = nullptr;
-            std::memcpy(&block, &q->values, sizeof block);
-            const std::size_t bytes = sizeof(QArrayData) + std::size_t(q->presentCount) * sizeof(TVariant);
-            for (std::size_t off = 0; off < bytes; off += 64)
-                __builtin_prefetch(block + off);
-            if (q->presentCount != q->baseCount)
-                __builtin_prefetch(q->presence);
-        }
-        const Packet& p = *packets.items[std::size_t(i)];
-        const Ahead* current = &ring[std::size_t(i % ahead) * columnCount];
-        for (std::size_t k = 0; k < columnCount; ++k) {
-            const TVariant& v = *current[k].value;
-            if (v.isValid())
-                counters[std::size_t(counted[k])]->add(v, current[k].hash);
-        }
-        if (i + ahead < total)
-            hashAhead(i + ahead);
-        const int id = p.conversationId;
+    auto groupEvent = [&](int i) {
+        const int id = packets.items[std::size_t(i)]->conversationId;
         int group;
         if (id >= 0 && std::size_t(id) < denseLimit) {
             if (denseGroup.size() <= std::size_t(id))
@@ -543,14 +706,65 @@ void Context::initHistograms()
             group = inserted.first->second;
         }
         groupOf[std::size_t(i)] = group;
-        if (cancelled) {
-            foldCounts();
-            groupEvents(i + 1);
-            return;
+    };
+    auto emitLabel = [&](int i) {
+        emit setLabelText(QStringLiteral("Initializing histograms packets ") + QString::number(i)
+                          + QLatin1Char('/') + totalText + QStringLiteral(" packets"));
+    };
+
+    if (table) {
+        // Stretches of events end at each labelled event (every 1000th).
+        // The cancel flag is looked at after each stretch and at the start
+        // of the next: a cancel asked for while a label was shown stops
+        // right after the event that follows it, as an event-by-event loop
+        // would; one asked for from elsewhere stops at the stretch's end.
+        int i = 0;
+        while (i < total) {
+            if (cancelled) {
+                countRange(i, i + 1);
+                groupEvent(i);
+                foldCounts();
+                groupEvents(i + 1);
+                return;
+            }
+            const int end = std::min(total, ((i + 999) / 1000) * 1000 + 1);
+            countRange(i, end);
+            for (int j = i; j < end; ++j)
+                groupEvent(j);
+            i = end;
+            if (cancelled) {
+                foldCounts();
+                groupEvents(end);
+                return;
+            }
+            if ((end - 1) % 1000 == 0)
+                emitLabel(end - 1);
         }
-        if (i % 1000 == 0)
-            emit setLabelText(QStringLiteral("Initializing histograms packets ") + QString::number(i)
-                              + QLatin1Char('/') + totalText + QStringLiteral(" packets"));
+    } else {
+        for (int j = 0; j < std::min(ahead, total); ++j)
+            hashAhead(j);
+        for (int i = 0; i < total; ++i) {
+            if (i + 4 * ahead < total)
+                __builtin_prefetch(packets.items[std::size_t(i + 4 * ahead)].data());
+            if (i + 2 * ahead < total)
+                __builtin_prefetch(packets.items[std::size_t(i + 2 * ahead)]->presence);
+            const Ahead* current = &ring[std::size_t(i % ahead) * columnCount];
+            for (std::size_t k = 0; k < columnCount; ++k) {
+                const TVariant& v = *current[k].value;
+                if (v.isValid())
+                    counters[std::size_t(counted[k])]->add(v, current[k].hash);
+            }
+            if (i + ahead < total)
+                hashAhead(i + ahead);
+            groupEvent(i);
+            if (cancelled) {
+                foldCounts();
+                groupEvents(i + 1);
+                return;
+            }
+            if (i % 1000 == 0)
+                emitLabel(i);
+        }
     }
     foldCounts();
     groupEvents(total);

@@ -3,6 +3,8 @@
 #include "core/RecordSplitter.h"
 #include "core/TList.h"
 
+#include <cstring>
+
 IPacketStream::IPacketStream(QIODevice* device, const TList<QString>& header)
     : QTextStream(device)
     , pool(false)
@@ -56,4 +58,64 @@ void IPacketStream::rewind()
 {
     seek(0);
     m_lineNumber = 0;
+}
+
+int IPacketStream::countLines(int limit)
+{
+    rewind();
+    QIODevice* d = device();
+    if (!d || limit <= 0)
+        return 0;
+    // Line ends are '\n' bytes in UTF-8 (a lone '\r' ends no line), so they
+    // are counted in the raw bytes without decoding the text. A device that
+    // cannot be read again, or a text the stream decodes as UTF-16 or
+    // UTF-32 (its byte-order mark), is counted line by line instead.
+    bool raw = !d->isSequential();
+    if (raw) {
+        const QByteArray start = d->peek(4);
+        raw = !start.startsWith("\xFF\xFE") && !start.startsWith("\xFE\xFF")
+              && !start.startsWith(QByteArray("\x00\x00\xFE\xFF", 4));
+    }
+    int count = 0;
+    if (!raw) {
+        readLine();
+        while (count < limit && !atEnd()) {
+            readLine();
+            ++count;
+        }
+        rewind();
+        return count;
+    }
+
+    bool header = true;
+    bool pending = false;   // bytes after the last line end
+    QByteArray block;
+    while (count < limit) {
+        block = d->read(1 << 20);
+        if (block.isEmpty())
+            break;
+        const char* p = block.constData();
+        const char* end = p + block.size();
+        if (header) {
+            const void* nl = std::memchr(p, '\n', std::size_t(end - p));
+            if (!nl)
+                continue;
+            header = false;
+            p = static_cast<const char*>(nl) + 1;
+        }
+        while (p < end && count < limit) {
+            const void* nl = std::memchr(p, '\n', std::size_t(end - p));
+            if (!nl)
+                break;
+            ++count;
+            pending = false;
+            p = static_cast<const char*>(nl) + 1;
+        }
+        if (p < end)
+            pending = true;
+    }
+    if (!header && pending && count < limit)
+        ++count;
+    rewind();
+    return count;
 }

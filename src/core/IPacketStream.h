@@ -35,6 +35,10 @@ public:
     // Back to the start of the device; the next readLine() returns the
     // header line again.
     void rewind();
+    // The number of lines after the first one, at most `limit`: what
+    // rewinding, reading a line and then reading lines until the end or the
+    // limit counts. The stream is rewound afterwards.
+    int countLines(int limit);
     QList<QString> header() const { return m_header; }
     char separator() const { return m_separator; }
 

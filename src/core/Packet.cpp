@@ -3,29 +3,38 @@
 #include "core/Constants.h"
 #include "core/PresenceBits.h"
 #include "core/TList.h"
+#include "core/ValueTable.h"
+
+#include <QVarLengthArray>
+
+const TVariant& PacketValues::at(int k) const
+{
+    return m_table ? m_table->at(m_positions[k]) : m_own[k];
+}
 
 Packet::Packet(const TList<TVariant>& row)
     : baseCount(row.size())
-    , presence(new PresenceBits(row.size(), 31))
 {
+    auto* bits = new PresenceBits(row.size(), 31);
+    presence = bits;
     int present = 0;
     for (const TVariant& v : row.items)
         present += v.isValid() ? 1 : 0;
     // Sized exactly: a log holds hundreds of thousands of these.
-    values.reserve(present);
+    values.m_own = present > 0 ? new TVariant[std::size_t(present)] : nullptr;
     // The presence bits are set as PresenceBits::append() would, column by
     // column, without a division per column.
-    PresenceBits& bits = *presence;
-    const int perWord = bits.bitsPerWord;
-    const int words = bits.wordCount();
+    const int perWord = bits->bitsPerWord;
+    const int words = bits->wordCount();
     int word = 0;
     int bit = 0;
+    int k = 0;
     for (const TVariant& v : row.items) {
         if (v.isValid()) {
-            values.append(v);
+            values.m_own[k++] = v;
             if (word < words) {
-                bits.words[word] |= uint32_t(1) << bit;
-                ++bits.counts[word];
+                bits->words[word] |= uint32_t(1) << bit;
+                ++bits->counts[word];
             }
         }
         if (++bit == perWord) {
@@ -33,13 +42,46 @@ Packet::Packet(const TList<TVariant>& row)
             ++word;
         }
     }
-    bits.next = row.size();
+    bits->next = row.size();
+    values.m_count = present;
+    presentCount = present;
+}
+
+Packet::Packet(ValueTable* table, const quint32* positions, int count)
+    : baseCount(qMax(count, 0))
+{
+    const int wordCount = (baseCount + 30) / 31;
+    QVarLengthArray<quint32, 4> words(wordCount);
+    std::fill(words.begin(), words.end(), 0u);
+    int present = 0;
+    for (int i = 0; i < baseCount; ++i) {
+        if (positions[i] != 0) {
+            words[i / 31] |= quint32(1) << (i % 31);
+            ++present;
+        }
+    }
+    presence = table->sharedPresence(baseCount, words.constData(), wordCount);
+    quint32* stored = table->allocatePositions(present);
+    int k = 0;
+    for (int i = 0; i < baseCount; ++i) {
+        if (positions[i] != 0)
+            stored[k++] = positions[i];
+    }
+    table->ref();
+    values.m_table = table;
+    values.m_positions = stored;
+    values.m_count = present;
     presentCount = present;
 }
 
 Packet::~Packet()
 {
-    delete presence;
+    if (values.m_table) {
+        const_cast<ValueTable*>(values.m_table)->deref();
+    } else {
+        delete presence;
+        delete[] values.m_own;
+    }
     // `extra` is exactly a TList (the list interface has no virtual
     // destructor by design), so deleting it through its own type is sound.
 #pragma GCC diagnostic push

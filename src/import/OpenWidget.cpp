@@ -10,6 +10,8 @@
 #include "core/GlyphStore.h"
 #include "core/Packet.h"
 #include "core/RecordSplitter.h"
+#include "core/ValueInterner.h"
+#include "core/ValueTable.h"
 #include "import/OpenWidgetWorker.h"
 
 #include <QButtonGroup>
@@ -358,6 +360,7 @@ void OpenWidget::openInit()
 {
     nextConversationId = 0;
     conversationIds.clear();
+    m_groupByPosition.clear();
 
     const QString time = timeCombo->currentText();
     TIME_ATTRIBUTE = time;
@@ -433,12 +436,50 @@ QList<QString> OpenWidget::splitRecord(const QString& line, char separator)
     return RecordSplitter::split(line, separator);
 }
 
+namespace {
+
+// A time of up to ten digits with at most six decimals within the unsigned
+// 32-bit seconds: its whole seconds, read straight from the digits. Such a
+// text reads as a number, and the six decimals can never round the double
+// up to the next second, so this is the epoch the number gives.
+bool plainEpoch(QStringView text, quint32* epoch)
+{
+    const int size = int(text.size());
+    quint64 seconds = 0;
+    int i = 0;
+    for (; i < size && i < 11; ++i) {
+        const ushort u = text[i].unicode();
+        if (u == '.')
+            break;
+        if (u < '0' || u > '9')
+            return false;
+        seconds = seconds * 10 + (u - '0');
+    }
+    if (i == 0 || i > 10 || seconds > 0xFFFFFFFEull)
+        return false;
+    if (i < size) {
+        if (size - i - 1 > 6)
+            return false;
+        for (int k = i + 1; k < size; ++k) {
+            const ushort u = text[k].unicode();
+            if (u < '0' || u > '9')
+                return false;
+        }
+    }
+    *epoch = quint32(seconds);
+    return true;
+}
+
+} // namespace
+
 QSharedPointer<Packet> OpenWidget::parsePacket(const QString& line, char separator, int grouping,
                                                THash<QString, TVariant>* pool)
 {
     // Views into the line where it holds no quote; quoted lines and texts
-    // made on the way are kept in the record's own strings.
-    RecordFields fields;
+    // made on the way are kept in the record's own strings. The lists are
+    // reused from record to record.
+    RecordFields& fields = m_record;
+    fields.clear();
     RecordSplitter::split(line, separator, fields.views, fields.owned);
     if (fields.size() < headerNames.size()) {
         qDebug().noquote().nospace() << "bad packet " << line;
@@ -447,13 +488,18 @@ QSharedPointer<Packet> OpenWidget::parsePacket(const QString& line, char separat
 
     // Time: epoch seconds (fractions dropped) or one of the text formats,
     // written back as whole epoch seconds; 4294967295 marks an invalid time.
+    ValueInterner& values = valuesFor(pool);
     quint32 epoch = 0xFFFFFFFFu;
     bool numericTime = false;
+    bool timeKnown = false;
+    quint32 timePosition = 0;
     QDateTime textTime;
     if (timeColumn >= 0 && timeColumn < fields.size()) {
-        const QString field = fields.at(timeColumn).toString();
-        const TVariant value(field, true, nullptr);
-        if (value.isNumber()) {
+        const QStringView field = fields.at(timeColumn);
+        const TVariant value = plainEpoch(field, &epoch) ? TVariant() : TVariant::fromText(field, nullptr);
+        if (epoch != 0xFFFFFFFFu) {
+            numericTime = true;
+        } else if (value.isNumber()) {
             // Outside the unsigned 32-bit seconds (negative, milliseconds,
             // 1e20, NaN) a number is an invalid time, not a wrapped one.
             const double v = value.toDouble();
@@ -462,9 +508,10 @@ QSharedPointer<Packet> OpenWidget::parsePacket(const QString& line, char separat
                 numericTime = true;
             }
         } else {
+            const QString text = field.toString();
             const int last = int(sizeof TIME_FORMATS / sizeof TIME_FORMATS[0]) - 1;
             for (int k = 0; k <= last; ++k) {
-                textTime = QDateTime::fromString(field, QLatin1String(TIME_FORMATS[k]));
+                textTime = QDateTime::fromString(text, QLatin1String(TIME_FORMATS[k]));
                 if (k == last)
                     qDebug() << (textTime.isValid() ? "true" : "false");
                 if (textTime.isValid())
@@ -473,7 +520,15 @@ QSharedPointer<Packet> OpenWidget::parsePacket(const QString& line, char separat
             if (textTime.isValid())
                 epoch = textTime.toTime_t();
         }
-        fields.set(timeColumn, QString::number(epoch));
+        // Neighbouring records mostly share their second.
+        if (qint64(epoch) != m_lastEpoch) {
+            m_lastTimeText = QString::number(epoch);
+            m_lastTimePosition = values.text(timeColumn, m_lastTimeText, pool);
+            m_lastEpoch = epoch;
+        }
+        timePosition = m_lastTimePosition;
+        timeKnown = true;
+        fields.set(timeColumn, m_lastTimeText);
     }
 
     if (smb2FilenameColumn >= 0)
@@ -483,8 +538,11 @@ QSharedPointer<Packet> OpenWidget::parsePacket(const QString& line, char separat
 
     const int derivedCount = deriveTime ? DerivedTime::Count : 0;
     const int total = fields.size() + derivedCount + (combinedKey ? 1 : 0);
+    // Most records repeat the second before them, and with it its derived
+    // values; they are made again only when new or for the combined key.
+    const bool derivedRepeat = deriveTime && numericTime && qint64(epoch) == m_lastDerivedEpoch;
     TVariant derived[DerivedTime::Count];
-    if (deriveTime) {
+    if (deriveTime && (!derivedRepeat || combinedKey)) {
         if (numericTime)
             derivedTime.fromEpoch(epoch, pool, derived);
         else if (textTime.isValid())
@@ -515,38 +573,87 @@ QSharedPointer<Packet> OpenWidget::parsePacket(const QString& line, char separat
     if (total != attributeNames.size())
         return {};
 
-    TList<TVariant> row;
-    row.items.resize(std::size_t(total));
-    TVariant::fromTexts(fields.views.data(), fields.size(), pool, row.items.data());
-    for (int i = 0; i < derivedCount; ++i)
-        row.items[std::size_t(fields.size() + i)] = derived[i];
+    ValueTable* table = values.table();
+    QVarLengthArray<quint32, 64> row(total);
+    values.texts(fields.views.data(), fields.size(), pool, row.data(), timeKnown ? timeColumn : -1);
+    if (timeKnown)
+        row[timeColumn] = timePosition;
+    // The trace number of the grouping value is wanted at the end.
+    if (grouping >= 0 && grouping < fields.size() && row[grouping] < m_groupByPosition.size())
+        __builtin_prefetch(&m_groupByPosition[row[grouping]]);
+    if (deriveTime) {
+        const int first = fields.size();
+        if (derivedRepeat) {
+            for (int i = 0; i < derivedCount; ++i)
+                row[first + i] = m_lastDerived[i];
+        } else {
+            for (int i = 0; i < derivedCount; ++i)
+                row[first + i] = values.value(derived[i]);
+            if (numericTime) {
+                m_lastDerivedEpoch = epoch;
+                std::copy(row.begin() + first, row.begin() + first + derivedCount, m_lastDerived);
+            } else {
+                m_lastDerivedEpoch = -1;
+            }
+        }
+    }
     if (combinedKey)
-        row.items.back() = TVariant::fromText(key, pool);
+        row[total - 1] = values.text(total - 1, key, pool);
 
-    QSharedPointer<Packet> packet = QSharedPointer<Packet>::create(row);
-    if (grouping >= 0 && grouping < row.size()) {
-        // The key is the value's text; a short ASCII text is looked up as it
-        // is, without decoding it into a new string for every event.
-        const TVariant& value = row.at(grouping);
-        QVarLengthArray<QChar, 128> ascii;
-        bool plain = value.type == TVariant::String && value.text.size() <= 128;
-        for (int k = 0; plain && k < value.text.size(); ++k) {
-            const uchar c = uchar(value.text.at(k));
-            plain = c < 0x80;
-            ascii.append(QLatin1Char(char(c)));
+    QSharedPointer<Packet> packet = values.packet(row.constData(), total);
+    if (grouping >= 0 && grouping < total) {
+        const quint32 position = row[grouping];
+        if (m_groupByPosition.size() <= position)
+            m_groupByPosition.resize(std::max<std::size_t>(position + 1, m_groupByPosition.size() * 2), -1);
+        int& known = m_groupByPosition[position];
+        if (known < 0) {
+            // The key is the value's text; a short ASCII text is looked up as
+            // it is, without decoding it into a new string.
+            const TVariant& value = table->at(position);
+            QVarLengthArray<QChar, 128> ascii;
+            bool plain = value.type == TVariant::String && value.text.size() <= 128;
+            for (int k = 0; plain && k < value.text.size(); ++k) {
+                const uchar c = uchar(value.text.at(k));
+                plain = c < 0x80;
+                ascii.append(QLatin1Char(char(c)));
+            }
+            auto it = plain ? conversationIds.constFindText(QStringView(ascii.constData(), ascii.size()))
+                            : conversationIds.constFind(value.toString());
+            const int id = it != conversationIds.constEnd() ? it.value() : nextConversationId;
+            if (id == nextConversationId) {
+                conversationIds.insert(value.toString(), id);
+                ++nextConversationId;
+            }
+            known = id;
         }
-        auto it = plain ? conversationIds.constFindText(QStringView(ascii.constData(), ascii.size()))
-                        : conversationIds.constFind(value.toString());
-        const int id = it != conversationIds.constEnd() ? it.value() : nextConversationId;
-        if (id == nextConversationId) {
-            conversationIds.insert(value.toString(), id);
-            ++nextConversationId;
-        }
-        packet->conversationId = id;
+        packet->conversationId = known;
     } else {
         packet->conversationId = 0;
     }
     return packet;
+}
+
+ValueInterner& OpenWidget::valuesFor(const THash<QString, TVariant>* pool)
+{
+    if (!m_values || pool != m_valuesPool) {
+        resetValues();
+        m_valuesPool = pool;
+    }
+    return *m_values;
+}
+
+void OpenWidget::resetValues()
+{
+    if (m_values)
+        m_values->reset();
+    else
+        m_values.reset(new ValueInterner);
+    m_valuesPool = nullptr;
+    m_lastEpoch = -1;
+    m_lastTimePosition = 0;
+    m_lastTimeText.clear();
+    m_lastDerivedEpoch = -1;
+    m_groupByPosition.clear();
 }
 
 void OpenWidget::appendCallSequence(RecordFields& fields)
@@ -589,7 +696,19 @@ void OpenWidget::appendCallSequence(RecordFields& fields)
         }
     }
 
-    QString depth = QString::number(stack.size()) + QLatin1Char(' ');
+    // "<depth> <name>", written into a buffer the records reuse: the
+    // previous record's fields let go of it before this one is parsed.
+    QString& depth = m_depthText;
+    depth.resize(0);
+    char digits[16];
+    int at = int(sizeof digits);
+    digits[--at] = ' ';
+    for (unsigned n = unsigned(stack.size());; n /= 10) {
+        digits[--at] = char('0' + n % 10);
+        if (n < 10)
+            break;
+    }
+    depth.append(QLatin1String(digits + at, int(sizeof digits) - at));
     if (!name.isEmpty()) {
         fields.append(depth.append(name.data(), int(name.size())));
         if (nameStore.isNull())
@@ -641,6 +760,7 @@ TList<QSharedPointer<Packet>> OpenWidget::checkPackets(IPacketStream* stream, in
         return result;
     // The preview shares its texts through the stream's own pool: the
     // loaded log's glyph store is not touched.
+    resetValues();
     QStringList failed;
     for (int i = 0;; ++i) {
         const QSharedPointer<Packet> packet =
@@ -680,14 +800,7 @@ void OpenWidget::import()
     if (!ok)
         limit = 0;
 
-    stream->rewind();
-    stream->readLine();
-    int count = 0;
-    while (count < limit && !stream->atEnd()) {
-        stream->readLine();
-        ++count;
-    }
-    stream->rewind();
+    const int count = stream->countLines(limit);
     stream->readLine();
 
     auto* dialog = new QProgressDialog(QStringLiteral("Loading data..."), QStringLiteral("Cancel"),

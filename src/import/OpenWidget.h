@@ -13,6 +13,7 @@
 #include <QStringView>
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 class ControlWidget;
@@ -28,6 +29,7 @@ class QLineEdit;
 class QProgressDialog;
 class QPushButton;
 class QRadioButton;
+class ValueInterner;
 class QTableWidget;
 
 // The modal import dialog behind "Open CSV": the analyst picks an event
@@ -162,7 +164,16 @@ private:
             owned.append(text);
             views[std::size_t(i)] = QStringView(owned.last());
         }
+        // Empties both lists and keeps their room.
+        void clear()
+        {
+            views.clear();
+            if (!owned.isEmpty())
+                owned.erase(owned.begin(), owned.end());
+        }
     };
+    RecordFields m_record;
+    QString m_depthText;
     // The SMB2 values of one record, appended to its fields.
     void appendCallSequence(RecordFields& fields);
     void appendFileName(RecordFields& fields);
@@ -178,6 +189,27 @@ private:
     QString savedTimeAttribute;
     QString savedSourceAttribute;
     QString savedDestinationAttribute;
+
+    // The values of the records parsed with one pool: each distinct text of
+    // a column is parsed and stored once, and the events share the table.
+    // Made anew whenever the pool changes or a load starts.
+    ValueInterner& valuesFor(const THash<QString, TVariant>* pool);
+public:
+    // Starts a new value table (the pool was emptied); events made before
+    // keep theirs.
+    void resetValues();
+private:
+    std::unique_ptr<ValueInterner> m_values;
+    const void* m_valuesPool = nullptr;
+    // Repeats of the previous record's time: its epoch, the position of its
+    // value and text, and the positions of its derived values.
+    qint64 m_lastEpoch = -1;
+    quint32 m_lastTimePosition = 0;
+    QString m_lastTimeText;
+    qint64 m_lastDerivedEpoch = -1;
+    quint32 m_lastDerived[DerivedTime::Count] = {};
+    // Trace number by the position of the grouping value (-1 = not yet).
+    std::vector<int> m_groupByPosition;
 };
 
 // The record splitter as the conversation files and preprocessing call it.

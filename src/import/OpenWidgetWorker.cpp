@@ -22,6 +22,7 @@ void OpenWidgetWorker::loadData()
     // A fresh pool for every run: it goes to the new glyph store with the events.
     w->textPool.clear();
     w->textPool.insert(QString(), TVariant());
+    w->resetValues();
 
     IPacketStream* stream = w->stream;
     int i = 0;
@@ -35,10 +36,10 @@ void OpenWidgetWorker::loadData()
         }
         if (i >= total)
             break;
-        const QSharedPointer<Packet> packet =
+        QSharedPointer<Packet> packet =
             w->parsePacket(stream->readLine(), separator, grouping, &w->textPool);
         if (packet)
-            w->packets.append(packet);
+            w->packets.items.push_back(std::move(packet));
         ++i;
     }
     emit progress(total);

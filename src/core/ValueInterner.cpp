@@ -1,0 +1,301 @@
+#include "core/ValueInterner.h"
+
+#include "core/Packet.h"
+#include "core/ValueTable.h"
+
+#include <cmath>
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// A column with this many distinct texts stops being cached when fewer than
+// half of its texts were found again (numbers that are new on every row).
+const std::size_t kCacheLimit = 1u << 16;
+
+quint64 mix(quint64 h)
+{
+    h ^= h >> 33;
+    h *= 0xff51afd7ed558ccdull;
+    h ^= h >> 33;
+    h *= 0xc4ceb9fe1a85ec53ull;
+    h ^= h >> 33;
+    return h;
+}
+
+// The identity of a value: its kind and the address of its shared text
+// (texts are never changed in place, and the table keeps them alive).
+quint64 identityOf(const TVariant& v)
+{
+    static_assert(sizeof(v.text) == sizeof(quintptr), "a byte array is its data pointer");
+    quintptr block = 0;
+    std::memcpy(&block, &v.text, sizeof block);
+    return quint64(block) ^ (quint64(v.type) << 48);
+}
+
+// The first eight UTF-16 units of a text, zero-padded, and a hash of the
+// whole text taken four units at a time.
+inline quint64 unitsAt(const ushort* units, std::size_t from, std::size_t size)
+{
+    quint64 chunk = 0;
+    if (from + 4 <= size) {
+        std::memcpy(&chunk, units + from, 8);
+    } else {
+        for (std::size_t i = from; i < size; ++i)
+            chunk |= quint64(units[i]) << (16 * (i - from));
+    }
+    return chunk;
+}
+
+// Whether the units of `text` past its first eight equal `stored`.
+inline bool sameTail(const QChar* stored, QStringView text)
+{
+    const ushort* a = reinterpret_cast<const ushort*>(stored);
+    const ushort* b = reinterpret_cast<const ushort*>(text.data()) + 8;
+    const std::size_t size = std::size_t(text.size()) - 8;
+    for (std::size_t i = 0; i < size; i += 4) {
+        if (unitsAt(a, i, size) != unitsAt(b, i, size))
+            return false;
+    }
+    return true;
+}
+
+inline quint32 headAndHash(QStringView text, quint64* head)
+{
+    const ushort* units = reinterpret_cast<const ushort*>(text.data());
+    const std::size_t size = std::size_t(text.size());
+    head[0] = unitsAt(units, 0, size);
+    head[1] = size > 4 ? unitsAt(units, 4, size) : 0;
+    quint64 h = (head[0] * 0x9E3779B97F4A7C15ull) ^ (head[1] * 0xbf58476d1ce4e5b9ull) ^ size;
+    for (std::size_t i = 8; i < size; i += 4) {
+        h = (h ^ unitsAt(units, i, size)) * 0x94d049bb133111ebull;
+        h ^= h >> 29;
+    }
+    return quint32(mix(h));
+}
+
+// The number a text of one to five plain digits below 65536 reads as (an
+// int, whatever leading zeros it has), or -1.
+inline int smallInt(QStringView text)
+{
+    const int size = int(text.size());
+    if (size == 0 || size > 5)
+        return -1;
+    int n = 0;
+    for (int i = 0; i < size; ++i) {
+        const ushort u = text[i].unicode();
+        if (u < '0' || u > '9')
+            return -1;
+        n = n * 10 + (u - '0');
+    }
+    return n < 65536 ? n : -1;
+}
+
+} // namespace
+
+ValueInterner::ValueInterner()
+    : m_table(new ValueTable)
+{
+}
+
+ValueInterner::~ValueInterner()
+{
+    m_table->deref();
+}
+
+void ValueInterner::reset()
+{
+    m_table->deref();
+    m_table = new ValueTable;
+    m_columns.clear();
+    m_values.clear();
+    m_valueCount = 0;
+}
+
+quint32 ValueInterner::text(int column, QStringView text, THash<QString, TVariant>* pool)
+{
+    if (text.isEmpty())
+        return 0;
+    if (column < 0)
+        return m_table->add(TVariant::fromText(text, pool));
+    if (std::size_t(column) >= m_columns.size())
+        m_columns.resize(std::size_t(column) + 1);
+    ColumnCache& cache = m_columns[std::size_t(column)];
+    if (cache.off)
+        return m_table->add(TVariant::fromText(text, pool));
+
+    quint64 head[2];
+    const quint32 hash = headAndHash(text, head);
+    return lookup(cache, column, text, hash, head, pool);
+}
+
+void ValueInterner::texts(const QStringView* texts, int count, THash<QString, TVariant>* pool,
+                          quint32* out, int skip)
+{
+    if (std::size_t(count) > m_columns.size())
+        m_columns.resize(std::size_t(count));
+    constexpr int Batch = 32;
+    quint64 heads[Batch][2];
+    quint32 hashes[Batch];
+    int numbers[Batch];
+    for (int first = 0; first < count; first += Batch) {
+        const int n = std::min(Batch, count - first);
+        // Hashes first, loading each text's slot, then the probes. Small
+        // numbers are looked up by number instead.
+        for (int k = 0; k < n; ++k) {
+            const int i = first + k;
+            numbers[k] = -1;
+            ColumnCache& cache = m_columns[std::size_t(i)];
+            if (i == skip || texts[i].isEmpty() || cache.off)
+                continue;
+            numbers[k] = smallInt(texts[i]);
+            if (numbers[k] >= 0) {
+                if (std::size_t(numbers[k]) < cache.ints.size() && cache.ints[std::size_t(numbers[k])]) {
+                    out[i] = cache.ints[std::size_t(numbers[k])];
+                    numbers[k] = -2;   // done
+                }
+                continue;
+            }
+            hashes[k] = headAndHash(texts[i], heads[k]);
+            if (!cache.cells.empty())
+                __builtin_prefetch(&cache.cells[hashes[k] & (cache.cells.size() - 1)]);
+        }
+        for (int k = 0; k < n; ++k) {
+            const int i = first + k;
+            if (i == skip || numbers[k] == -2)
+                continue;
+            ColumnCache& cache = m_columns[std::size_t(i)];
+            if (texts[i].isEmpty()) {
+                out[i] = 0;
+            } else if (cache.off) {
+                out[i] = m_table->add(TVariant::fromText(texts[i], pool));
+            } else if (numbers[k] >= 0) {
+                const TVariant value = TVariant::fromText(texts[i], pool);
+                out[i] = m_table->add(value);
+                if (value.type == TVariant::Int && value.value == numbers[k]) {
+                    if (cache.ints.size() <= std::size_t(numbers[k]))
+                        cache.ints.resize(std::size_t(numbers[k]) + 1, 0u);
+                    cache.ints[std::size_t(numbers[k])] = out[i];
+                }
+            } else {
+                out[i] = lookup(cache, i, texts[i], hashes[k], heads[k], pool);
+            }
+        }
+    }
+}
+
+quint32 ValueInterner::lookup(ColumnCache& cache, int column, QStringView text, quint32 hash,
+                              const quint64* head, THash<QString, TVariant>* pool)
+{
+    Q_UNUSED(column);
+    ++cache.lookups;
+    if (!cache.cells.empty()) {
+        const std::size_t mask = cache.cells.size() - 1;
+        const quint32 length = quint32(text.size()) + 1;
+        for (std::size_t s = hash & mask;; s = (s + 1) & mask) {
+            const TextSlot& slot = cache.cells[s];
+            if (slot.length == 0)
+                break;
+            if (slot.hash == hash && slot.length == length && slot.head[0] == head[0]
+                && slot.head[1] == head[1]
+                && (length <= 9 || sameTail(cache.arena.data() + slot.offset, text))) {
+                ++cache.hits;
+                return slot.position;
+            }
+        }
+    }
+
+    const quint32 position = m_table->add(TVariant::fromText(text, pool));
+    if (cache.entries >= kCacheLimit && cache.hits * 2 < cache.lookups) {
+        cache = ColumnCache();
+        cache.off = true;
+        return position;
+    }
+    insertText(cache, hash, head, text, position);
+    return position;
+}
+
+void ValueInterner::insertText(ColumnCache& cache, quint32 hash, const quint64* head, QStringView text,
+                               quint32 position)
+{
+    if ((cache.entries + 1) * 2 > cache.cells.size()) {
+        std::vector<TextSlot> old(cache.cells.empty() ? 64 : cache.cells.size() * 2);
+        old.swap(cache.cells);
+        const std::size_t mask = cache.cells.size() - 1;
+        for (const TextSlot& slot : old) {
+            if (slot.length == 0)
+                continue;
+            std::size_t s = slot.hash & mask;
+            while (cache.cells[s].length != 0)
+                s = (s + 1) & mask;
+            cache.cells[s] = slot;
+        }
+    }
+    const std::size_t mask = cache.cells.size() - 1;
+    std::size_t s = hash & mask;
+    while (cache.cells[s].length != 0)
+        s = (s + 1) & mask;
+    TextSlot& slot = cache.cells[s];
+    slot.hash = hash;
+    slot.position = position;
+    slot.offset = quint32(cache.arena.size());
+    slot.length = quint32(text.size()) + 1;
+    slot.head[0] = head[0];
+    slot.head[1] = head[1];
+    if (text.size() > 8)
+        cache.arena.insert(cache.arena.end(), text.data() + 8, text.data() + text.size());
+    ++cache.entries;
+}
+
+quint32 ValueInterner::value(const TVariant& v)
+{
+    if (!v.isValid())
+        return 0;
+    // A NaN is a value of its own every time.
+    if (std::isnan(v.value))
+        return m_table->add(v);
+    quint64 bits = 0;
+    std::memcpy(&bits, &v.value, sizeof bits);
+    const quint64 key = identityOf(v);
+    if (m_values.empty())
+        m_values.resize(64);
+    std::size_t mask = m_values.size() - 1;
+    std::size_t s = std::size_t(mix(bits ^ (key * 0x9E3779B97F4A7C15ull))) & mask;
+    for (;; s = (s + 1) & mask) {
+        const ValueSlot& slot = m_values[s];
+        if (slot.position == 0)
+            break;
+        if (slot.bits == bits && slot.key == key)
+            return slot.position;
+    }
+    const quint32 position = m_table->add(v);
+    m_values[s] = {bits, key, position};
+    if (++m_valueCount * 2 > m_values.size())
+        growValues();
+    return position;
+}
+
+void ValueInterner::growValues()
+{
+    std::vector<ValueSlot> old(m_values.size() * 2);
+    old.swap(m_values);
+    const std::size_t mask = m_values.size() - 1;
+    for (const ValueSlot& slot : old) {
+        if (slot.position == 0)
+            continue;
+        std::size_t s = std::size_t(mix(slot.bits ^ (slot.key * 0x9E3779B97F4A7C15ull))) & mask;
+        while (m_values[s].position != 0)
+            s = (s + 1) & mask;
+        m_values[s] = slot;
+    }
+}
+
+quint32 ValueInterner::add(const TVariant& v)
+{
+    return m_table->add(v);
+}
+
+QSharedPointer<Packet> ValueInterner::packet(const quint32* positions, int count)
+{
+    return QSharedPointer<Packet>::create(m_table, positions, count);
+}

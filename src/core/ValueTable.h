@@ -1,0 +1,72 @@
+#pragma once
+
+#include "core/TVariant.h"
+
+#include <QtGlobal>
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+class PresenceBits;
+
+// The values of the events read from one log, each distinct value stored
+// once: an event keeps 32-bit positions into the table instead of values of
+// its own, and every event with the same columns present shares one
+// presence set. Position 0 is the absent value.
+//
+// The table grows only while its log is read, on the reading thread; after
+// that it is only read, from any thread. References to its values stay valid
+// for its whole life. Each event holds a reference, and so does the reader
+// while it reads: the table goes when the last of them lets go.
+class ValueTable
+{
+public:
+    ValueTable();
+    ~ValueTable();
+    ValueTable(const ValueTable&) = delete;
+    ValueTable& operator=(const ValueTable&) = delete;
+
+    void ref() { m_refs.fetch_add(1, std::memory_order_relaxed); }
+    // Drops a reference; the last one deletes the table.
+    void deref()
+    {
+        if (m_refs.fetch_sub(1, std::memory_order_acq_rel) == 1)
+            delete this;
+    }
+
+    // Stores a copy of the value and returns its position; an absent value
+    // is always position 0.
+    quint32 add(const TVariant& value);
+    const TVariant& at(quint32 position) const
+    {
+        return m_chunks[position >> ChunkShift][position & (ChunkSize - 1)];
+    }
+    quint32 size() const { return m_size; }
+
+    // Room for the positions of one event's n present values; it lives as
+    // long as the table.
+    quint32* allocatePositions(int n);
+
+    // The presence set of `columns` bits (31 to a word) whose words are
+    // given: one object for every event with the same pattern, owned by the
+    // table.
+    const PresenceBits* sharedPresence(int columns, const quint32* words, int wordCount);
+
+private:
+    static constexpr int ChunkShift = 12;
+    static constexpr quint32 ChunkSize = quint32(1) << ChunkShift;
+    static constexpr std::size_t BlockSize = 16384;   // positions per block
+
+    std::atomic<int> m_refs{1};
+    std::vector<std::unique_ptr<TVariant[]>> m_chunks;
+    quint32 m_size = 0;
+    std::vector<std::unique_ptr<quint32[]>> m_blocks;
+    std::size_t m_blockUsed = BlockSize;
+    std::unordered_map<std::string, std::unique_ptr<PresenceBits>> m_presence;
+    std::string m_presenceKey;
+    // The first patterns of up to 31 columns: (columns << 32 | word) -> set.
+    std::vector<std::pair<quint64, const PresenceBits*>> m_recentPresence;
+};
