@@ -54,6 +54,8 @@ bench: build-release/.configured
 	  echo "== $$b"; \
 	  $(TEST_ENV) "$$b" || exit 1; \
 	done
+	@log=$$(ls /tmp/lumivane_bench_800000_14_20000.csv 2>/dev/null); \
+	if [ -n "$$log" ] && [ -x /usr/bin/python3 ]; then /usr/bin/python3 tools/pandas_baseline.py "$$log"; fi
 
 clean:
 	rm -rf build build-release build-asan build-tsan

@@ -29,7 +29,9 @@ QSharedPointer<Packet> CSVPacketStream::readPacket(const QString& line)
     // which the pool never holds).
     m_positions[0] = m_values.add(TVariant(int(packetCount)));
     ++packetCount;
-    if (available > 1)
+    if (available > 1) {
+        m_values.prepare(m_views.data(), available, 0);
         m_values.texts(m_views.data(), available, &pool, m_positions.data(), 0);
+    }
     return m_values.packet(m_positions.data(), int(m_positions.size()));
 }

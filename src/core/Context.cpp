@@ -1,4 +1,5 @@
 #include "core/Context.h"
+#include "core/BitMix.h"
 #include "core/Saturate.h"
 
 #include "core/Constants.h"
@@ -67,13 +68,7 @@ public:
 
     static quint64 hashOf(quint64 bits, quint64 key)
     {
-        quint64 h = bits ^ (key * 0x9E3779B97F4A7C15ull);
-        h ^= h >> 33;
-        h *= 0xff51afd7ed558ccdull;
-        h ^= h >> 33;
-        h *= 0xc4ceb9fe1a85ec53ull;
-        h ^= h >> 33;
-        return h;
+        return mixBits(bits ^ (key * 0x9E3779B97F4A7C15ull));
     }
 
     // A hint for a value about to be added: large columns (time stamps)
@@ -240,6 +235,30 @@ public:
             ++*lastCount;
             return;
         }
+        // The values met first in a log have the lowest positions: their
+        // keys are found straight by position.
+        if (position < kDense) {
+            if (dense.empty())
+                dense.assign(std::min<std::size_t>(kDense, table.size()), 0u);
+            quint32& slot = dense[position];
+            if (slot == kNanSlot || (slot == 0 && std::isnan(table.at(position).value))) {
+                slot = kNanSlot;
+                keys.push_back(position);
+                counts.push_back(1);
+                last = kNone;
+                return;
+            }
+            if (slot == 0) {
+                keys.push_back(position);
+                counts.push_back(1);
+                slot = quint32(keys.size());
+            } else {
+                ++counts[slot - 1];
+            }
+            last = position;
+            lastCount = &counts[slot - 1];
+            return;
+        }
         if (ascending) {
             // Positions grow as a log is read: a position above every one
             // seen is a new key, and no table is needed while that holds.
@@ -329,7 +348,7 @@ private:
         }
         cells.assign(size, Cell());
         for (std::size_t i = 0; i < keys.size(); ++i) {
-            if (!std::isnan(table.at(keys[i]).value))
+            if (keys[i] >= kDense && !std::isnan(table.at(keys[i]).value))
                 place(keys[i], quint32(i), counts[i]);
         }
     }
@@ -345,6 +364,8 @@ private:
     }
 
     static constexpr quint32 kNone = 0xFFFFFFFFu;
+    static constexpr quint32 kDense = 1u << 16;
+    static constexpr quint32 kNanSlot = 0xFFFFFFFFu;
     bool ascending = true;
     quint32 last = kNone;
     int* lastCount = nullptr;
@@ -352,6 +373,7 @@ private:
     std::vector<quint32> keys;   // first occurrences, in order
     std::vector<int> counts;     // per key; in the cells once not ascending
     std::vector<Cell> cells;
+    std::vector<quint32> dense;   // position -> key number + 1, below kDense
 };
 
 // A set of events by identity: one flat table probed in place, since every
@@ -658,8 +680,25 @@ void Context::initHistograms()
             lists[g] = &conversations[groups[g]];
             lists[g]->items.reserve(lists[g]->items.size() + std::size_t(sizes[g]));
         }
+        // The events in trace order (each trace in event order), so that
+        // each list is filled in one go. Each copy counts a reference with an
+        // atomic add on the event's control block, which would wait for the
+        // block to arrive: the blocks are asked for a stretch ahead.
+        std::vector<int> start(groups.size() + 1, 0);
+        for (std::size_t g = 0; g < groups.size(); ++g)
+            start[g + 1] = start[g] + sizes[g];
+        std::vector<int> order(static_cast<std::size_t>(count));
         for (int i = 0; i < count; ++i)
-            lists[std::size_t(groupOf[std::size_t(i)])]->items.push_back(packets.items[std::size_t(i)]);
+            order[std::size_t(start[std::size_t(groupOf[std::size_t(i)])]++)] = i;
+        std::size_t k = 0;
+        for (std::size_t g = 0; g < groups.size(); ++g) {
+            std::vector<QSharedPointer<Packet>>& list = lists[g]->items;
+            for (int n = 0; n < sizes[g]; ++n, ++k) {
+                if (k + 16 < order.size())
+                    __builtin_prefetch(packets.items[std::size_t(order[k + 16])].data(), 1);
+                list.push_back(packets.items[std::size_t(order[k])]);
+            }
+        }
     };
     // The events lie all over the heap and the large tables are visited at
     // random: each event's memory is prefetched a few events ahead, and the

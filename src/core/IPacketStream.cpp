@@ -5,6 +5,10 @@
 
 #include <cstring>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 IPacketStream::IPacketStream(QIODevice* device, const TList<QString>& header)
     : QTextStream(device)
     , pool(false)
@@ -46,18 +50,127 @@ QString IPacketStream::readLine()
     ++m_lineNumber;
     if (!device())
         return QString();
-    QString line = QTextStream::readLine();
-    // The stream drops "\r\n" itself; a lone '\r' before the end of the file
-    // would otherwise stick to the last field.
-    if (line.endsWith(QLatin1Char('\r')))
-        line.chop(1);
-    return line;
+    start();
+    if (m_byStream) {
+        QString line = QTextStream::readLine();
+        // The stream drops "\r\n" itself; a lone '\r' before the end of
+        // the file would otherwise stick to the last field.
+        if (line.endsWith(QLatin1Char('\r')))
+            line.chop(1);
+        return line;
+    }
+    for (;;) {
+        const char* begin = m_bytes.constData() + m_bytesAt;
+        const int size = m_bytes.size() - m_bytesAt;
+        if (const void* nl = std::memchr(begin, '\n', std::size_t(size))) {
+            const int length = int(static_cast<const char*>(nl) - begin);
+            m_bytesAt += length + 1;
+            return decode(begin, length);
+        }
+        if (!fill()) {
+            // The last line, without a line end.
+            m_bytesAt = m_bytes.size();
+            return decode(m_bytes.constData() + (m_bytes.size() - size), size);
+        }
+    }
+}
+
+bool IPacketStream::atEnd() const
+{
+    if (!device())
+        return true;
+    start();
+    if (m_byStream)
+        return QTextStream::atEnd();
+    return m_bytesAt >= m_bytes.size() && !fill();
+}
+
+void IPacketStream::start() const
+{
+    if (m_started)
+        return;
+    m_started = true;
+    QIODevice* d = device();
+    if (d->isSequential()) {
+        m_byStream = true;
+        return;
+    }
+    const qint64 at = d->pos();
+    fill();
+    const QByteArray& b = m_bytes;
+    if (b.startsWith("\xFF\xFE") || b.startsWith("\xFE\xFF")
+        || b.startsWith(QByteArray("\x00\x00\xFE\xFF", 4))) {
+        // The text stream recognises the mark and decodes the text itself.
+        m_byStream = true;
+        m_bytes.clear();
+        m_bytesAt = 0;
+        d->seek(at);
+        return;
+    }
+    if (b.startsWith("\xEF\xBB\xBF"))
+        m_bytesAt = 3;
+}
+
+bool IPacketStream::fill() const
+{
+    if (m_deviceDone)
+        return false;
+    if (m_bytesAt > 0) {
+        m_bytes.remove(0, m_bytesAt);
+        m_bytesAt = 0;
+    }
+    const int chunk = 1 << 16;
+    const int old = m_bytes.size();
+    m_bytes.resize(old + chunk);
+    const qint64 n = device()->read(m_bytes.data() + old, chunk);
+    if (n <= 0) {
+        m_bytes.resize(old);
+        m_deviceDone = true;
+        return false;
+    }
+    m_bytes.resize(old + int(n));
+    return true;
+}
+
+QString IPacketStream::decode(const char* bytes, int size)
+{
+    // The text stream drops the '\r' of a "\r\n" (or of the very end);
+    // a second one would stick to the last field.
+    for (int k = 0; k < 2 && size > 0 && bytes[size - 1] == '\r'; ++k)
+        --size;
+    // ASCII is widened into the buffer of the previous line, which its
+    // reader has normally let go of by now; anything else is decoded.
+    m_line.resize(size);
+    ushort* out = reinterpret_cast<ushort*>(m_line.data());
+    int i = 0;
+#ifdef __SSE2__
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 16 <= size; i += 16) {
+        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
+        if (_mm_movemask_epi8(chunk))
+            return QString::fromUtf8(bytes, size);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_unpacklo_epi8(chunk, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 8), _mm_unpackhi_epi8(chunk, zero));
+    }
+#endif
+    for (; i < size; ++i) {
+        const uchar c = uchar(bytes[i]);
+        if (c >= 0x80)
+            return QString::fromUtf8(bytes, size);
+        out[i] = c;
+    }
+    return m_line;
 }
 
 void IPacketStream::rewind()
 {
     seek(0);
     m_lineNumber = 0;
+    m_bytes.clear();
+    m_bytesAt = 0;
+    m_deviceDone = false;
+    m_started = false;
+    m_byStream = false;
 }
 
 int IPacketStream::countLines(int limit)

@@ -31,6 +31,8 @@ public:
     // Counts the line and reads it (no length limit, without its line
     // ending; a trailing '\r' of a CRLF file is dropped too).
     QString readLine();
+    // Whether every line has been read.
+    bool atEnd() const;
     int lineNumber() const { return m_lineNumber; }
     // Back to the start of the device; the next readLine() returns the
     // header line again.
@@ -50,4 +52,19 @@ protected:
     QList<QString> m_header;
     int32_t m_lineNumber = 0;
     char m_separator = ',';
+
+private:
+    // UTF-8 lines are cut from the device's bytes here and decoded one by
+    // one (a log is read a line at a time, and most lines are ASCII); a
+    // text with a UTF-16 or UTF-32 byte-order mark, or a device that can
+    // only be read forward, is read by the text stream itself.
+    bool fill() const;
+    void start() const;
+    QString decode(const char* bytes, int size);
+    mutable QByteArray m_bytes;
+    mutable int m_bytesAt = 0;        // start of the unread bytes
+    mutable bool m_deviceDone = false;
+    mutable bool m_started = false;   // the first bytes were looked at
+    mutable bool m_byStream = false;  // QTextStream decodes (UTF-16/32)
+    QString m_line;                   // reused for ASCII lines
 };

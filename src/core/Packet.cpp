@@ -7,6 +7,8 @@
 
 #include <QVarLengthArray>
 
+#include <cstring>
+
 const TVariant& PacketValues::at(int k) const
 {
     return m_table ? m_table->at(m_positions[k]) : m_own[k];
@@ -50,28 +52,38 @@ Packet::Packet(const TList<TVariant>& row)
 Packet::Packet(ValueTable* table, const quint32* positions, int count)
     : baseCount(qMax(count, 0))
 {
+    // The presence words (31 columns each) and the present positions in
+    // one pass; the word being filled stays in a register.
     const int wordCount = (baseCount + 30) / 31;
     QVarLengthArray<quint32, 4> words(wordCount);
-    std::fill(words.begin(), words.end(), 0u);
-    int present = 0;
+    QVarLengthArray<quint32, 64> present(baseCount);
+    int n = 0;
+    quint32 word = 0;
+    int bit = 0;
+    int w = 0;
     for (int i = 0; i < baseCount; ++i) {
-        if (positions[i] != 0) {
-            words[i / 31] |= quint32(1) << (i % 31);
-            ++present;
+        const quint32 position = positions[i];
+        if (position != 0) {
+            word |= quint32(1) << bit;
+            present[n++] = position;
+        }
+        if (++bit == 31) {
+            words[w++] = word;
+            word = 0;
+            bit = 0;
         }
     }
+    if (bit != 0)
+        words[w] = word;
     presence = table->sharedPresence(baseCount, words.constData(), wordCount);
-    quint32* stored = table->allocatePositions(present);
-    int k = 0;
-    for (int i = 0; i < baseCount; ++i) {
-        if (positions[i] != 0)
-            stored[k++] = positions[i];
-    }
+    quint32* stored = table->allocatePositions(n);
+    if (n > 0)
+        std::memcpy(stored, present.constData(), std::size_t(n) * sizeof(quint32));
     table->ref();
     values.m_table = table;
     values.m_positions = stored;
-    values.m_count = present;
-    presentCount = present;
+    values.m_count = n;
+    presentCount = n;
 }
 
 Packet::~Packet()

@@ -72,7 +72,7 @@ void RecordSplitter::split(const QString& line, char separator, std::vector<QStr
         unsigned hits = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi16(chunk, seps)));
         while (hits) {
             const int at = i + __builtin_ctz(hits) / 2;
-            views.push_back(QStringView(data + start, at - start));
+            views.emplace_back(data + start, qsizetype(at - start));
             start = at + 1;
             hits &= hits - 1;
             hits &= hits - 1;   // both bytes of the unit
@@ -83,11 +83,11 @@ void RecordSplitter::split(const QString& line, char separator, std::vector<QStr
         if (units[i] == quote)
             goto quoted;
         if (units[i] == sep) {
-            views.push_back(QStringView(data + start, i - start));
+            views.emplace_back(data + start, qsizetype(i - start));
             start = i + 1;
         }
     }
-    views.push_back(QStringView(data + start, size - start));
+    views.emplace_back(data + start, qsizetype(size - start));
     return;
 
 quoted:

@@ -1,5 +1,6 @@
 #include "core/ValueInterner.h"
 
+#include "core/BitMix.h"
 #include "core/Packet.h"
 #include "core/ValueTable.h"
 
@@ -13,15 +14,8 @@ namespace {
 // half of its texts were found again (numbers that are new on every row).
 const std::size_t kCacheLimit = 1u << 16;
 
-quint64 mix(quint64 h)
-{
-    h ^= h >> 33;
-    h *= 0xff51afd7ed558ccdull;
-    h ^= h >> 33;
-    h *= 0xc4ceb9fe1a85ec53ull;
-    h ^= h >> 33;
-    return h;
-}
+// Units of a text kept in its cache slot.
+const std::size_t kHeadUnits = 16;
 
 // The identity of a value: its kind and the address of its shared text
 // (texts are never changed in place, and the table keeps them alive).
@@ -33,7 +27,7 @@ quint64 identityOf(const TVariant& v)
     return quint64(block) ^ (quint64(v.type) << 48);
 }
 
-// The first eight UTF-16 units of a text, zero-padded, and a hash of the
+// The first sixteen UTF-16 units of a text, zero-padded, and a hash of the
 // whole text taken four units at a time.
 inline quint64 unitsAt(const ushort* units, std::size_t from, std::size_t size)
 {
@@ -51,8 +45,8 @@ inline quint64 unitsAt(const ushort* units, std::size_t from, std::size_t size)
 inline bool sameTail(const QChar* stored, QStringView text)
 {
     const ushort* a = reinterpret_cast<const ushort*>(stored);
-    const ushort* b = reinterpret_cast<const ushort*>(text.data()) + 8;
-    const std::size_t size = std::size_t(text.size()) - 8;
+    const ushort* b = reinterpret_cast<const ushort*>(text.data()) + kHeadUnits;
+    const std::size_t size = std::size_t(text.size()) - kHeadUnits;
     for (std::size_t i = 0; i < size; i += 4) {
         if (unitsAt(a, i, size) != unitsAt(b, i, size))
             return false;
@@ -66,12 +60,16 @@ inline quint32 headAndHash(QStringView text, quint64* head)
     const std::size_t size = std::size_t(text.size());
     head[0] = unitsAt(units, 0, size);
     head[1] = size > 4 ? unitsAt(units, 4, size) : 0;
+    head[2] = size > 8 ? unitsAt(units, 8, size) : 0;
+    head[3] = size > 12 ? unitsAt(units, 12, size) : 0;
     quint64 h = (head[0] * 0x9E3779B97F4A7C15ull) ^ (head[1] * 0xbf58476d1ce4e5b9ull) ^ size;
-    for (std::size_t i = 8; i < size; i += 4) {
+    if (size > 8)
+        h = (h ^ head[2]) * 0x94d049bb133111ebull ^ (head[3] * 0x9E3779B97F4A7C15ull);
+    for (std::size_t i = kHeadUnits; i < size; i += 4) {
         h = (h ^ unitsAt(units, i, size)) * 0x94d049bb133111ebull;
         h ^= h >> 29;
     }
-    return quint32(mix(h));
+    return quint32(mixBits(h));
 }
 
 // The number a text of one to five plain digits below 65536 reads as (an
@@ -124,64 +122,88 @@ quint32 ValueInterner::text(int column, QStringView text, THash<QString, TVarian
     if (cache.off)
         return m_table->add(TVariant::fromText(text, pool));
 
-    quint64 head[2];
+    quint64 head[4];
     const quint32 hash = headAndHash(text, head);
     return lookup(cache, column, text, hash, head, pool);
 }
+
+inline void ValueInterner::prepareOne(Prepared& p, QStringView text)
+{
+    p.data = text.data();
+    p.size = text.size();
+    p.number = smallInt(text);
+    if (p.number < 0)
+        p.hash = headAndHash(text, p.head);
+}
+
+void ValueInterner::prepare(const QStringView* texts, int count, int skip)
+{
+    if (std::size_t(count) > m_columns.size())
+        m_columns.resize(std::size_t(count));
+    if (std::size_t(count) > m_prepared.size())
+        m_prepared.resize(std::size_t(count));
+    for (Prepared& p : m_prepared)
+        p.size = -1;
+    for (int i = 0; i < count; ++i) {
+        const ColumnCache& cache = m_columns[std::size_t(i)];
+        if (i == skip || texts[i].isEmpty() || cache.off)
+            continue;
+        Prepared& p = m_prepared[std::size_t(i)];
+        prepareOne(p, texts[i]);
+        // Small tables stay in the cache anyway.
+        if (p.number >= 0) {
+            if (std::size_t(p.number) < cache.ints.size() && cache.ints.size() > 4096)
+                __builtin_prefetch(&cache.ints[std::size_t(p.number)]);
+        } else if (cache.cells.size() > 1024) {
+            __builtin_prefetch(&cache.cells[p.hash & (cache.cells.size() - 1)]);
+        }
+    }
+}
+
 
 void ValueInterner::texts(const QStringView* texts, int count, THash<QString, TVariant>* pool,
                           quint32* out, int skip)
 {
     if (std::size_t(count) > m_columns.size())
         m_columns.resize(std::size_t(count));
-    constexpr int Batch = 32;
-    quint64 heads[Batch][2];
-    quint32 hashes[Batch];
-    int numbers[Batch];
-    for (int first = 0; first < count; first += Batch) {
-        const int n = std::min(Batch, count - first);
-        // Hashes first, loading each text's slot, then the probes. Small
-        // numbers are looked up by number instead.
-        for (int k = 0; k < n; ++k) {
-            const int i = first + k;
-            numbers[k] = -1;
-            ColumnCache& cache = m_columns[std::size_t(i)];
-            if (i == skip || texts[i].isEmpty() || cache.off)
-                continue;
-            numbers[k] = smallInt(texts[i]);
-            if (numbers[k] >= 0) {
-                if (std::size_t(numbers[k]) < cache.ints.size() && cache.ints[std::size_t(numbers[k])]) {
-                    out[i] = cache.ints[std::size_t(numbers[k])];
-                    numbers[k] = -2;   // done
-                }
-                continue;
-            }
-            hashes[k] = headAndHash(texts[i], heads[k]);
-            if (!cache.cells.empty())
-                __builtin_prefetch(&cache.cells[hashes[k] & (cache.cells.size() - 1)]);
+    if (std::size_t(count) > m_prepared.size())
+        m_prepared.resize(std::size_t(count));
+    for (int i = 0; i < count; ++i) {
+        if (i == skip)
+            continue;
+        ColumnCache& cache = m_columns[std::size_t(i)];
+        const QStringView text = texts[i];
+        if (text.isEmpty()) {
+            out[i] = 0;
+            continue;
         }
-        for (int k = 0; k < n; ++k) {
-            const int i = first + k;
-            if (i == skip || numbers[k] == -2)
+        if (cache.off) {
+            out[i] = m_table->add(TVariant::fromText(text, pool));
+            continue;
+        }
+        Prepared& p = m_prepared[std::size_t(i)];
+        if (p.size != text.size() || p.data != text.data())
+            prepareOne(p, text);
+        if (p.number >= 0) {
+            const std::size_t n = std::size_t(p.number);
+            if (n < cache.ints.size() && cache.ints[n]) {
+                out[i] = cache.ints[n];
                 continue;
-            ColumnCache& cache = m_columns[std::size_t(i)];
-            if (texts[i].isEmpty()) {
-                out[i] = 0;
-            } else if (cache.off) {
-                out[i] = m_table->add(TVariant::fromText(texts[i], pool));
-            } else if (numbers[k] >= 0) {
-                const TVariant value = TVariant::fromText(texts[i], pool);
-                out[i] = m_table->add(value);
-                if (value.type == TVariant::Int && value.value == numbers[k]) {
-                    if (cache.ints.size() <= std::size_t(numbers[k]))
-                        cache.ints.resize(std::size_t(numbers[k]) + 1, 0u);
-                    cache.ints[std::size_t(numbers[k])] = out[i];
-                }
-            } else {
-                out[i] = lookup(cache, i, texts[i], hashes[k], heads[k], pool);
             }
+            const TVariant value = TVariant::fromText(text, pool);
+            out[i] = m_table->add(value);
+            if (value.type == TVariant::Int && value.value == p.number) {
+                if (cache.ints.size() <= n)
+                    cache.ints.resize(n + 1, 0u);
+                cache.ints[n] = out[i];
+            }
+        } else {
+            out[i] = lookup(cache, i, text, p.hash, p.head, pool);
         }
     }
+    // What was prepared belongs to this record's texts only.
+    for (Prepared& p : m_prepared)
+        p.size = -1;
 }
 
 quint32 ValueInterner::lookup(ColumnCache& cache, int column, QStringView text, quint32 hash,
@@ -197,8 +219,8 @@ quint32 ValueInterner::lookup(ColumnCache& cache, int column, QStringView text, 
             if (slot.length == 0)
                 break;
             if (slot.hash == hash && slot.length == length && slot.head[0] == head[0]
-                && slot.head[1] == head[1]
-                && (length <= 9 || sameTail(cache.arena.data() + slot.offset, text))) {
+                && slot.head[1] == head[1] && slot.head[2] == head[2] && slot.head[3] == head[3]
+                && (length <= kHeadUnits + 1 || sameTail(cache.arena.data() + slot.offset, text))) {
                 ++cache.hits;
                 return slot.position;
             }
@@ -240,10 +262,9 @@ void ValueInterner::insertText(ColumnCache& cache, quint32 hash, const quint64* 
     slot.position = position;
     slot.offset = quint32(cache.arena.size());
     slot.length = quint32(text.size()) + 1;
-    slot.head[0] = head[0];
-    slot.head[1] = head[1];
-    if (text.size() > 8)
-        cache.arena.insert(cache.arena.end(), text.data() + 8, text.data() + text.size());
+    std::copy(head, head + 4, slot.head);
+    if (std::size_t(text.size()) > kHeadUnits)
+        cache.arena.insert(cache.arena.end(), text.data() + kHeadUnits, text.data() + text.size());
     ++cache.entries;
 }
 
@@ -260,7 +281,7 @@ quint32 ValueInterner::value(const TVariant& v)
     if (m_values.empty())
         m_values.resize(64);
     std::size_t mask = m_values.size() - 1;
-    std::size_t s = std::size_t(mix(bits ^ (key * 0x9E3779B97F4A7C15ull))) & mask;
+    std::size_t s = std::size_t(mixBits(bits ^ (key * 0x9E3779B97F4A7C15ull))) & mask;
     for (;; s = (s + 1) & mask) {
         const ValueSlot& slot = m_values[s];
         if (slot.position == 0)
@@ -283,7 +304,7 @@ void ValueInterner::growValues()
     for (const ValueSlot& slot : old) {
         if (slot.position == 0)
             continue;
-        std::size_t s = std::size_t(mix(slot.bits ^ (slot.key * 0x9E3779B97F4A7C15ull))) & mask;
+        std::size_t s = std::size_t(mixBits(slot.bits ^ (slot.key * 0x9E3779B97F4A7C15ull))) & mask;
         while (m_values[s].position != 0)
             s = (s + 1) & mask;
         m_values[s] = slot;

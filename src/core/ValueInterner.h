@@ -34,9 +34,13 @@ public:
     // The position of TVariant::fromText(text, pool) as a value of the
     // given column (texts are cached per column).
     quint32 text(int column, QStringView text, THash<QString, TVariant>* pool);
+    // Hashes the texts of a record and starts loading what their lookups
+    // will read, so that a texts() call on the same texts a little later
+    // finds it in the cache. Text `skip` is left out.
+    void prepare(const QStringView* texts, int count, int skip = -1);
     // text(i, texts[i], pool) into out[i] for every i < count but `skip`
-    // (out[skip] is left alone). The lookups of the texts overlap instead of
-    // waiting one after the other.
+    // (out[skip] is left alone). Texts prepared just before are not hashed
+    // again.
     void texts(const QStringView* texts, int count, THash<QString, TVariant>* pool, quint32* out,
                int skip = -1);
     // The position of a value made elsewhere; identical values (same kind,
@@ -49,15 +53,15 @@ public:
     QSharedPointer<Packet> packet(const quint32* positions, int count);
 
 private:
-    // A text's first eight units are kept in its slot, so that a short
+    // A text's first sixteen units are kept in its slot, so that a short
     // text is compared without visiting the arena.
     struct TextSlot
     {
         quint32 hash = 0;
         quint32 position = 0;
-        quint32 offset = 0;    // of the units past the first eight, in the arena
+        quint32 offset = 0;    // of the units past the first sixteen, in the arena
         quint32 length = 0;    // in UTF-16 units, plus 1; 0 = free
-        quint64 head[2] = {0, 0};
+        quint64 head[4] = {0, 0, 0, 0};
     };
     struct ColumnCache
     {
@@ -80,6 +84,15 @@ private:
 
     quint32 lookup(ColumnCache& cache, int column, QStringView text, quint32 hash,
                    const quint64* head, THash<QString, TVariant>* pool);
+    struct Prepared
+    {
+        const QChar* data = nullptr;
+        qsizetype size = -1;     // -1: nothing prepared
+        int number = -1;         // smallInt() of the text
+        quint32 hash = 0;
+        quint64 head[4] = {0, 0, 0, 0};
+    };
+    void prepareOne(Prepared& p, QStringView text);
     void insertText(ColumnCache& cache, quint32 hash, const quint64* head, QStringView text,
                     quint32 position);
     void growValues();
@@ -87,5 +100,6 @@ private:
     ValueTable* m_table = nullptr;
     std::vector<ColumnCache> m_columns;
     std::vector<ValueSlot> m_values;
+    std::vector<Prepared> m_prepared;   // by column, for the record at hand
     std::size_t m_valueCount = 0;
 };

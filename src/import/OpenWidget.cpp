@@ -35,6 +35,7 @@
 #include <QVarLengthArray>
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -489,6 +490,10 @@ QSharedPointer<Packet> OpenWidget::parsePacket(const QString& line, char separat
     // Time: epoch seconds (fractions dropped) or one of the text formats,
     // written back as whole epoch seconds; 4294967295 marks an invalid time.
     ValueInterner& values = valuesFor(pool);
+    // The lookups of the fields start loading now and are finished below,
+    // after the time and the SMB2 fields.
+    values.prepare(fields.views.data(), fields.size(),
+                   timeColumn < fields.size() ? timeColumn : -1);
     quint32 epoch = 0xFFFFFFFFu;
     bool numericTime = false;
     bool timeKnown = false;
@@ -587,8 +592,19 @@ QSharedPointer<Packet> OpenWidget::parsePacket(const QString& line, char separat
             for (int i = 0; i < derivedCount; ++i)
                 row[first + i] = m_lastDerived[i];
         } else {
-            for (int i = 0; i < derivedCount; ++i)
-                row[first + i] = values.value(derived[i]);
+            // Most of them (hour, day, month, ...) are those of the second
+            // before, the very same values.
+            for (int i = 0; i < derivedCount; ++i) {
+                const TVariant& v = derived[i];
+                TVariant& before = m_derivedValues[i];
+                if (m_lastDerivedEpoch >= 0 && v.type == before.type
+                    && std::memcmp(&v.value, &before.value, sizeof v.value) == 0
+                    && v.text.constData() == before.text.constData())
+                    row[first + i] = m_lastDerived[i];
+                else
+                    row[first + i] = values.value(v);
+                before = v;
+            }
             if (numericTime) {
                 m_lastDerivedEpoch = epoch;
                 std::copy(row.begin() + first, row.begin() + first + derivedCount, m_lastDerived);

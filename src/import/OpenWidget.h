@@ -208,6 +208,7 @@ private:
     QString m_lastTimeText;
     qint64 m_lastDerivedEpoch = -1;
     quint32 m_lastDerived[DerivedTime::Count] = {};
+    TVariant m_derivedValues[DerivedTime::Count];   // the values behind m_lastDerived
     // Trace number by the position of the grouping value (-1 = not yet).
     std::vector<int> m_groupByPosition;
 };
