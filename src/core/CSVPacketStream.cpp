@@ -31,7 +31,7 @@ QSharedPointer<Packet> CSVPacketStream::readPacket(const QString& line)
     ++packetCount;
     if (available > 1) {
         m_values.prepare(m_views.data(), available, 0);
-        m_values.texts(m_views.data(), available, &pool, m_positions.data(), 0);
+        m_values.texts(m_views.data(), available, &pool, m_positions.data(), 0, true);
     }
     return m_values.packet(m_positions.data(), int(m_positions.size()));
 }

@@ -132,6 +132,23 @@ bool IPacketStream::fill() const
     return true;
 }
 
+namespace {
+
+// The text of a line that is not plain ASCII, as the text stream decodes
+// it: a byte-order mark is dropped only at the start of the whole text, so
+// the ones a line starts with stay (QString::fromUtf8 would drop the first).
+QString decodeUtf8(const char* bytes, int size)
+{
+    int marks = 0;
+    while (size - 3 * marks >= 3 && std::memcmp(bytes + 3 * marks, "\xEF\xBB\xBF", 3) == 0)
+        ++marks;
+    if (marks == 0)
+        return QString::fromUtf8(bytes, size);
+    return QString(marks, QChar(0xFEFF)) + QString::fromUtf8(bytes + 3 * marks, size - 3 * marks);
+}
+
+} // namespace
+
 QString IPacketStream::decode(const char* bytes, int size)
 {
     // The text stream drops the '\r' of a "\r\n" (or of the very end);
@@ -148,7 +165,7 @@ QString IPacketStream::decode(const char* bytes, int size)
     for (; i + 16 <= size; i += 16) {
         const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
         if (_mm_movemask_epi8(chunk))
-            return QString::fromUtf8(bytes, size);
+            return decodeUtf8(bytes, size);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_unpacklo_epi8(chunk, zero));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 8), _mm_unpackhi_epi8(chunk, zero));
     }
@@ -156,7 +173,7 @@ QString IPacketStream::decode(const char* bytes, int size)
     for (; i < size; ++i) {
         const uchar c = uchar(bytes[i]);
         if (c >= 0x80)
-            return QString::fromUtf8(bytes, size);
+            return decodeUtf8(bytes, size);
         out[i] = c;
     }
     return m_line;

@@ -53,7 +53,8 @@ void RecordSplitter::split(const QString& line, char separator, std::vector<QStr
 {
     views.clear();
     const QChar* data = line.constData();
-    const ushort* units = line.utf16();
+    // constData(), not utf16(): the latter copies a line made with fromRawData.
+    const ushort* units = reinterpret_cast<const ushort*>(line.constData());
     const int size = line.size();
     const ushort sep = ushort(uchar(separator));
     const ushort quote = '"';

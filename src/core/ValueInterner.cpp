@@ -162,8 +162,14 @@ void ValueInterner::prepare(const QStringView* texts, int count, int skip)
 
 
 void ValueInterner::texts(const QStringView* texts, int count, THash<QString, TVariant>* pool,
-                          quint32* out, int skip)
+                          quint32* out, int skip, bool prepared)
 {
+    // What an earlier prepare() left for texts that were not looked up then
+    // may stand for other texts by now (a buffer used again in place).
+    if (!prepared) {
+        for (Prepared& p : m_prepared)
+            p.size = -1;
+    }
     if (std::size_t(count) > m_columns.size())
         m_columns.resize(std::size_t(count));
     if (std::size_t(count) > m_prepared.size())

@@ -39,10 +39,10 @@ public:
     // finds it in the cache. Text `skip` is left out.
     void prepare(const QStringView* texts, int count, int skip = -1);
     // text(i, texts[i], pool) into out[i] for every i < count but `skip`
-    // (out[skip] is left alone). Texts prepared just before are not hashed
-    // again.
+    // (out[skip] is left alone). With `prepared`, prepare() was called on
+    // these very texts, unchanged since, and its hashes are used.
     void texts(const QStringView* texts, int count, THash<QString, TVariant>* pool, quint32* out,
-               int skip = -1);
+               int skip = -1, bool prepared = false);
     // The position of a value made elsewhere; identical values (same kind,
     // same number bits, same shared text) get one position.
     quint32 value(const TVariant& v);

@@ -533,7 +533,13 @@ QSharedPointer<Packet> OpenWidget::parsePacket(const QString& line, char separat
         }
         timePosition = m_lastTimePosition;
         timeKnown = true;
-        fields.set(timeColumn, m_lastTimeText);
+        // The field's own value is the position above; its rewritten text
+        // is read only by the combined key and the SMB2 fields.
+        const int t = timeColumn;
+        if (combinedKey || t == smb2FilenameColumn || t == smb2CmdColumn || t == smb2FidColumn
+            || t == frameNumberColumn || t == smb2NtStatusColumn || t == smb2FlagsResponseColumn
+            || t == smb2MsgIdColumn || t == sessionSourceColumn || t == sessionDestinationColumn)
+            fields.set(timeColumn, m_lastTimeText);
     }
 
     if (smb2FilenameColumn >= 0)
@@ -580,7 +586,8 @@ QSharedPointer<Packet> OpenWidget::parsePacket(const QString& line, char separat
 
     ValueTable* table = values.table();
     QVarLengthArray<quint32, 64> row(total);
-    values.texts(fields.views.data(), fields.size(), pool, row.data(), timeKnown ? timeColumn : -1);
+    values.texts(fields.views.data(), fields.size(), pool, row.data(), timeKnown ? timeColumn : -1,
+                 true);
     if (timeKnown)
         row[timeColumn] = timePosition;
     // The trace number of the grouping value is wanted at the end.
