@@ -694,6 +694,9 @@ void Context::initHistograms()
         for (std::size_t g = 0; g < groups.size(); ++g) {
             std::vector<QSharedPointer<Packet>>& list = lists[g]->items;
             for (int n = 0; n < sizes[g]; ++n, ++k) {
+                // The list's slot of an event first, its block later.
+                if (k + 32 < order.size())
+                    __builtin_prefetch(&packets.items[std::size_t(order[k + 32])]);
                 if (k + 16 < order.size())
                     __builtin_prefetch(packets.items[std::size_t(order[k + 16])].data(), 1);
                 list.push_back(packets.items[std::size_t(order[k])]);

@@ -35,6 +35,7 @@
 #include <QVarLengthArray>
 
 #include <algorithm>
+#include <limits>
 #include <cstring>
 
 namespace {
@@ -526,9 +527,13 @@ QSharedPointer<Packet> OpenWidget::parsePacket(const QString& line, char separat
                 epoch = textTime.toTime_t();
         }
         // Neighbouring records mostly share their second.
+        // The field becomes the whole seconds, as the number their text
+        // reads as: an int up to the int range, a double above it.
         if (qint64(epoch) != m_lastEpoch) {
-            m_lastTimeText = QString::number(epoch);
-            m_lastTimePosition = values.text(timeColumn, m_lastTimeText, pool);
+            m_lastTimePosition = values.add(epoch <= quint32(std::numeric_limits<int>::max())
+                                                ? TVariant(int(epoch))
+                                                : TVariant(double(epoch)));
+            m_lastTimeText.clear();
             m_lastEpoch = epoch;
         }
         timePosition = m_lastTimePosition;
@@ -538,8 +543,11 @@ QSharedPointer<Packet> OpenWidget::parsePacket(const QString& line, char separat
         const int t = timeColumn;
         if (combinedKey || t == smb2FilenameColumn || t == smb2CmdColumn || t == smb2FidColumn
             || t == frameNumberColumn || t == smb2NtStatusColumn || t == smb2FlagsResponseColumn
-            || t == smb2MsgIdColumn || t == sessionSourceColumn || t == sessionDestinationColumn)
+            || t == smb2MsgIdColumn || t == sessionSourceColumn || t == sessionDestinationColumn) {
+            if (m_lastTimeText.isNull())
+                m_lastTimeText = QString::number(epoch);
             fields.set(timeColumn, m_lastTimeText);
+        }
     }
 
     if (smb2FilenameColumn >= 0)
