@@ -239,24 +239,22 @@ public:
         // keys are found straight by position.
         if (position < kDense) {
             if (dense.empty())
-                dense.assign(std::min<std::size_t>(kDense, table.size()), 0u);
-            quint32& slot = dense[position];
-            if (slot == kNanSlot || (slot == 0 && std::isnan(table.at(position).value))) {
-                slot = kNanSlot;
+                dense.assign(std::min<std::size_t>(kDense, table.size()), 0);
+            int& count = dense[position];
+            if (count == kNanCount || (count == 0 && std::isnan(table.at(position).value))) {
+                count = kNanCount;
                 keys.push_back(position);
                 counts.push_back(1);
                 last = kNone;
                 return;
             }
-            if (slot == 0) {
+            if (count == 0) {
                 keys.push_back(position);
-                counts.push_back(1);
-                slot = quint32(keys.size());
-            } else {
-                ++counts[slot - 1];
+                counts.push_back(0);   // the count stays in `dense`
             }
+            ++count;
             last = position;
-            lastCount = &counts[slot - 1];
+            lastCount = &count;
             return;
         }
         if (ascending) {
@@ -289,8 +287,11 @@ public:
                     counts[cell.entry] = cell.count;
             }
         }
-        for (std::size_t i = 0; i < keys.size(); ++i)
-            hist.valueAscending(table.at(keys[i])) += counts[i];
+        for (std::size_t i = 0; i < keys.size(); ++i) {
+            const quint32 k = keys[i];
+            const bool direct = k < kDense && dense[k] != kNanCount;
+            hist.valueAscending(table.at(k)) += direct ? dense[k] : counts[i];
+        }
         *this = PositionCounter();
     }
 
@@ -365,7 +366,7 @@ private:
 
     static constexpr quint32 kNone = 0xFFFFFFFFu;
     static constexpr quint32 kDense = 1u << 16;
-    static constexpr quint32 kNanSlot = 0xFFFFFFFFu;
+    static constexpr int kNanCount = -1;   // in `dense`: a NaN, its own key each time
     bool ascending = true;
     quint32 last = kNone;
     int* lastCount = nullptr;
@@ -373,7 +374,7 @@ private:
     std::vector<quint32> keys;   // first occurrences, in order
     std::vector<int> counts;     // per key; in the cells once not ascending
     std::vector<Cell> cells;
-    std::vector<quint32> dense;   // position -> key number + 1, below kDense
+    std::vector<int> dense;   // count by position, below kDense
 };
 
 // A set of events by identity: one flat table probed in place, since every
