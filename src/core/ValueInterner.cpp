@@ -246,7 +246,7 @@ quint32 ValueInterner::lookup(ColumnCache& cache, int column, QStringView text, 
 void ValueInterner::insertText(ColumnCache& cache, quint32 hash, const quint64* head, QStringView text,
                                quint32 position)
 {
-    if ((cache.entries + 1) * 2 > cache.cells.size()) {
+    if ((cache.entries + 1) * 4 > cache.cells.size() * 3) {
         std::vector<TextSlot> old(cache.cells.empty() ? 64 : cache.cells.size() * 2);
         old.swap(cache.cells);
         const std::size_t mask = cache.cells.size() - 1;
