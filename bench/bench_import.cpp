@@ -71,9 +71,11 @@ void BM_ImportLog(benchmark::State& state)
         store->textPool = std::move(dialog->textPool);
         store->resetConversationAttributes();
         store->setAttributes(dialog->attributeNames, kinds);
-        auto* root = new Context(nullptr, QStringLiteral("All"), dialog->packets, store.get(), false);
-        store->rootContext = root;
+        // As the loader hands them over: the events move into the context.
+        auto* root = new Context(nullptr, QStringLiteral("All"), {}, store.get(), false);
+        root->packets = std::move(dialog->packets);
         dialog->packets.clear();
+        store->rootContext = root;
         root->createConversations();
         const qint64 tContext = clock.elapsed();
         countMs += double(tCount);

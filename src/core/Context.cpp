@@ -7,6 +7,7 @@
 #include "core/Packet.h"
 #include "core/PresenceBits.h"
 #include "core/ValueTable.h"
+#include "import/DerivedTime.h"
 
 #include <QDateTime>
 #include <QDebug>
@@ -459,44 +460,20 @@ private:
 };
 
 // Day and month names of the trace records, formatted once per name.
-struct DateNames
-{
-    TVariant days[8];
-    TVariant months[13];
-};
-
 // Appends the nine date parts (second .. year, day name, month name) of a
 // time value: local time of its seconds as an unsigned 32-bit count after
 // the epoch. Names come from the C locale so that a record reads the same
-// on every system.
-void appendDateParts(TList<TVariant>& row, const TVariant& time, IntValues& ints, DateNames& names)
+// everywhere. The derived-time cache keeps the local offset of the hour and
+// the values of the day: converting every trace's times to local time
+// anew reads the zone file each time when TZ is not set.
+void appendDateParts(TList<TVariant>& row, const TVariant& time, DerivedTime& derived)
 {
     const quint32 secs = quint32(saturatedInt32(saturatedInt64(time.toDouble())));
-    const QDateTime dt = QDateTime::fromSecsSinceEpoch(qint64(secs), Qt::LocalTime);
-    if (!dt.isValid()) {
-        for (int i = 0; i < 7; ++i)
-            row.append(ints.get(0));
-        row.append(TVariant(QStringLiteral("Monday"), true, nullptr));
-        row.append(TVariant(QStringLiteral("January"), true, nullptr));
-        return;
-    }
-    const QDate date = dt.date();
-    const QTime clock = dt.time();
-    row.append(ints.get(clock.second()));
-    row.append(ints.get(clock.minute()));
-    row.append(ints.get(clock.hour()));
-    row.append(ints.get(date.day()));
-    row.append(ints.get(date.weekNumber()));
-    row.append(ints.get(date.month()));
-    row.append(ints.get(date.year()));
-    TVariant& day = names.days[date.dayOfWeek() & 7];
-    if (!day.isValid())
-        day = TVariant(QLocale::c().toString(dt, QStringLiteral("dddd")), true, nullptr);
-    row.append(day);
-    TVariant& month = names.months[date.month() >= 1 && date.month() <= 12 ? date.month() : 0];
-    if (!month.isValid())
-        month = TVariant(QLocale::c().toString(dt, QStringLiteral("MMMM")), true, nullptr);
-    row.append(month);
+    TVariant parts[DerivedTime::Count];
+    derived.fromEpoch(secs, nullptr, parts);
+    // second, minute, hour, day, (date text), week, month, year, day name, month name
+    for (int i : {0, 1, 2, 3, 5, 6, 7, 8, 9})
+        row.append(parts[i]);
 }
 
 } // namespace
@@ -834,7 +811,7 @@ void Context::initHistograms()
     const int srcCol = column(SRC_ATTRIBUTE);
     const int dstCol = column(DST_ATTRIBUTE);
     IntValues ints(store ? &store->textPool : nullptr);
-    DateNames dateNames;
+    DerivedTime derivedTime;
     const TVariant none;
     const TVariant unknown(QStringLiteral("Unknown"), true, nullptr);
 
@@ -868,8 +845,8 @@ void Context::initHistograms()
         row.append(dstCountryCol >= 0 ? first.get(dstCountryCol) : unknown);
         row.append(srcCol >= 0 ? first.get(srcCol) : none);
         row.append(dstCol >= 0 ? first.get(dstCol) : none);
-        appendDateParts(row, tFirst, ints, dateNames);
-        appendDateParts(row, tLast, ints, dateNames);
+        appendDateParts(row, tFirst, derivedTime);
+        appendDateParts(row, tLast, derivedTime);
 
         for (int c = 0; c < traceColumns; ++c) {
             const TVariant& v = row.items[std::size_t(c)];

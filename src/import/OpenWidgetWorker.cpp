@@ -18,6 +18,7 @@ void OpenWidgetWorker::loadData()
 {
     OpenWidget* w = owner;
     w->packets.clear();
+    w->packets.items.reserve(std::size_t(qMax(total, 0)));
     const int grouping = w->grouping;
     // A fresh pool for every run: it goes to the new glyph store with the events.
     w->textPool.clear();

@@ -30,10 +30,52 @@
 #include <QMenu>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QSemaphore>
 #include <QThread>
 #include <QtTest>
 
 #include <memory>
+
+// Holds the computation of a root context on its own thread at "build
+// conversation data" until the GUI thread has asked it to stop, so that a
+// cancel lands during the computation however fast the machine is.
+class ComputationGate
+{
+public:
+    ComputationGate()
+    {
+        gate = this;
+        previous = qInstallMessageHandler(&ComputationGate::handle);
+    }
+    ~ComputationGate()
+    {
+        qInstallMessageHandler(previous);
+        gate = nullptr;
+    }
+    ComputationGate(const ComputationGate&) = delete;
+    ComputationGate& operator=(const ComputationGate&) = delete;
+
+    void open() { semaphore.release(); }
+
+private:
+    static void handle(QtMsgType type, const QMessageLogContext& context, const QString& message)
+    {
+        ComputationGate* g = gate;
+        if (!g)
+            return;
+        if (g->previous)
+            g->previous(type, context, message);
+        if (message == QLatin1String("build conversation data")
+            && QThread::currentThread() != QCoreApplication::instance()->thread())
+            g->semaphore.tryAcquire(1, 30000);
+    }
+
+    static ComputationGate* gate;
+    QtMessageHandler previous = nullptr;
+    QSemaphore semaphore;
+};
+
+ComputationGate* ComputationGate::gate = nullptr;
 
 namespace {
 
@@ -211,10 +253,13 @@ void LoadDataTest::cancelKeepsTheShownData()
 
     DebugCapture cap;
     cap.setForward(false);
+    ComputationGate gate;
     ControlWidget* control = w.controlWidget;
-    QTimer::singleShot(0, control, [control]() {
+    QTimer::singleShot(0, control, [control, &gate]() {
         QVERIFY(control->progressDialog);
-        control->progressDialog->cancel();
+        // What the dialog's Cancel button does.
+        emit control->progressDialog->canceled();
+        gate.open();
     });
     NO_DATA = true;
     control->loadData(makeEvents(200000, 5000), NAMES, KINDS);
@@ -287,14 +332,17 @@ void LoadDataTest::cancelledComputationKeepsTheShownLog()
 
     DebugCapture cap;
     cap.setForward(false);
+    ComputationGate gate;
     // The computation of the root context is cancelled as soon as its
     // dialog runs.
     auto* poll = new QTimer(control);
     poll->setInterval(1);
-    QObject::connect(poll, &QTimer::timeout, control, [control, poll]() {
+    QObject::connect(poll, &QTimer::timeout, control, [control, poll, &gate]() {
         if (!control->progressDialog)
             return;
-        control->progressDialog->cancel();
+        // What the dialog's Cancel button does.
+        emit control->progressDialog->canceled();
+        gate.open();
         poll->stop();
     });
     scriptedOpen(w, path, [poll](OpenWidget* dialog) {
