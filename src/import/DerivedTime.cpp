@@ -4,6 +4,8 @@
 #include <QDateTime>
 #include <QTime>
 
+#include <algorithm>
+
 namespace {
 
 // English whatever the locale: the invalid-time fallbacks "Monday" and
@@ -42,6 +44,8 @@ void DerivedTime::clear()
         v = TVariant();
     for (TVariant& v : m_dayValues)
         v = TVariant();
+    m_hours.clear();
+    m_days.clear();
 }
 
 void DerivedTime::usePool(THash<QString, TVariant>* pool)
@@ -78,13 +82,21 @@ void DerivedTime::fromEpoch(quint32 seconds, THash<QString, TVariant>* pool, TVa
 
     const qint64 hour = s - s % 3600;
     if (hour != m_hour) {
-        // Zone transitions fall on whole minutes and never twice in an hour:
-        // the same offset at both ends means the same offset throughout.
-        const int first = QDateTime::fromSecsSinceEpoch(hour, Qt::LocalTime).offsetFromUtc();
-        const int last = QDateTime::fromSecsSinceEpoch(hour + 3599, Qt::LocalTime).offsetFromUtc();
+        auto it = m_hours.find(hour);
+        if (it == m_hours.end()) {
+            // Zone transitions fall on whole minutes and never twice in an
+            // hour: the same offset at both ends means the same offset
+            // throughout.
+            const int first = QDateTime::fromSecsSinceEpoch(hour, Qt::LocalTime).offsetFromUtc();
+            const int last =
+                QDateTime::fromSecsSinceEpoch(hour + 3599, Qt::LocalTime).offsetFromUtc();
+            if (m_hours.size() >= 4096)
+                m_hours.clear();
+            it = m_hours.emplace(hour, std::make_pair(first, first == last)).first;
+        }
         m_hour = hour;
-        m_offset = first;
-        m_uniformHour = first == last;
+        m_offset = it->second.first;
+        m_uniformHour = it->second.second;
     }
 
     if (m_uniformHour) {
@@ -119,17 +131,25 @@ void DerivedTime::fromLocal(qint64 julianDay, int secondOfDay, THash<QString, TV
     out[2] = TVariant(secondOfDay / 3600);
 
     if (julianDay != m_day) {
-        const QDate date = QDate::fromJulianDay(julianDay);
-        const int year = date.year();
-        m_dayValues[0] = TVariant(date.day());
-        m_dayValues[1] = text(QString::asprintf("%02d-%02d-%02d", date.day(), date.month(),
-                                                (year % 100 + 100) % 100),
-                              pool);
-        m_dayValues[2] = TVariant(date.weekNumber());
-        m_dayValues[3] = TVariant(date.month());
-        m_dayValues[4] = TVariant(year);
-        m_dayValues[5] = text(QLatin1String(DAY_NAMES[date.dayOfWeek() - 1]), pool);
-        m_dayValues[6] = text(QLatin1String(MONTH_NAMES[date.month() - 1]), pool);
+        auto it = m_days.find(julianDay);
+        if (it == m_days.end()) {
+            const QDate date = QDate::fromJulianDay(julianDay);
+            const int year = date.year();
+            std::array<TVariant, 7> values;
+            values[0] = TVariant(date.day());
+            values[1] = text(QString::asprintf("%02d-%02d-%02d", date.day(), date.month(),
+                                               (year % 100 + 100) % 100),
+                             pool);
+            values[2] = TVariant(date.weekNumber());
+            values[3] = TVariant(date.month());
+            values[4] = TVariant(year);
+            values[5] = text(QLatin1String(DAY_NAMES[date.dayOfWeek() - 1]), pool);
+            values[6] = text(QLatin1String(MONTH_NAMES[date.month() - 1]), pool);
+            if (m_days.size() >= 1024)
+                m_days.clear();
+            it = m_days.emplace(julianDay, values).first;
+        }
+        std::copy(it->second.begin(), it->second.end(), m_dayValues);
         m_day = julianDay;
     }
     out[3] = m_dayValues[0];

@@ -6,6 +6,10 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <array>
+#include <unordered_map>
+#include <utility>
+
 class QDate;
 class QDateTime;
 class QTime;
@@ -16,9 +20,9 @@ class QTime;
 // and English month name, in local time.
 //
 // A log holds hundreds of thousands of events a few per second apart, so
-// the values are cached: the last second, the local-time offset of the
-// current hour and the date values of the current day. One object serves
-// one thread at a time.
+// the values are cached: the last second, the local-time offset of each
+// hour and the date values of each day. One object serves one thread at a
+// time.
 class DerivedTime
 {
 public:
@@ -47,4 +51,8 @@ private:
     bool m_uniformHour = false;           // false: a zone transition inside it
     qint64 m_day = -1;                    // Julian day of m_dayValues
     TVariant m_dayValues[7];              // day .. stryear
+    // Every hour's offset and every day's values met so far (bounded): the
+    // times of trace records jump back and forth over the log.
+    std::unordered_map<qint64, std::pair<int, bool>> m_hours;
+    std::unordered_map<qint64, std::array<TVariant, 7>> m_days;
 };
