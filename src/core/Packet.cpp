@@ -62,11 +62,12 @@ Packet::Packet(ValueTable* table, const quint32* positions, int count)
     int bit = 0;
     int w = 0;
     for (int i = 0; i < baseCount; ++i) {
+        // Without branches: which columns are absent follows no pattern.
         const quint32 position = positions[i];
-        if (position != 0) {
-            word |= quint32(1) << bit;
-            present[n++] = position;
-        }
+        const quint32 there = position != 0 ? 1u : 0u;
+        word |= there << bit;
+        present[n] = position;
+        n += int(there);
         if (++bit == 31) {
             words[w++] = word;
             word = 0;
