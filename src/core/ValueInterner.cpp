@@ -124,13 +124,15 @@ quint32 ValueInterner::text(int column, QStringView text, THash<QString, TVarian
 
     quint64 head[4];
     const quint32 hash = headAndHash(text, head);
-    return lookup(cache, column, text, hash, head, pool);
+    return lookup(cache, text, hash, head, pool);
 }
 
 inline void ValueInterner::prepareOne(Prepared& p, QStringView text)
 {
     p.data = text.data();
     p.size = text.size();
+    p.found = 0;
+    p.probed = false;
     p.number = smallInt(text);
     if (p.number < 0)
         p.hash = headAndHash(text, p.head);
@@ -150,12 +152,22 @@ void ValueInterner::prepare(const QStringView* texts, int count, int skip)
             continue;
         Prepared& p = m_prepared[std::size_t(i)];
         prepareOne(p, texts[i]);
-        // Small tables stay in the cache anyway.
+        // Texts found in small tables (which stay in the cache) are done
+        // now; the slots of large ones start loading. Misses are left to
+        // texts(), so that the pool sees new texts in column order.
         if (p.number >= 0) {
-            if (std::size_t(p.number) < cache.ints.size() && cache.ints.size() > 4096)
-                __builtin_prefetch(&cache.ints[std::size_t(p.number)]);
+            const std::size_t n = std::size_t(p.number);
+            if (n < cache.ints.size()) {
+                if (cache.ints.size() > 4096)
+                    __builtin_prefetch(&cache.ints[n]);
+                else
+                    p.found = cache.ints[n];
+            }
         } else if (cache.cells.size() > 1024) {
             __builtin_prefetch(&cache.cells[p.hash & (cache.cells.size() - 1)]);
+        } else {
+            p.found = probe(m_columns[std::size_t(i)], texts[i], p.hash, p.head);
+            p.probed = true;
         }
     }
 }
@@ -190,6 +202,10 @@ void ValueInterner::texts(const QStringView* texts, int count, THash<QString, TV
         Prepared& p = m_prepared[std::size_t(i)];
         if (p.size != text.size() || p.data != text.data())
             prepareOne(p, text);
+        if (p.found) {
+            out[i] = p.found;
+            continue;
+        }
         if (p.number >= 0) {
             const std::size_t n = std::size_t(p.number);
             if (n < cache.ints.size() && cache.ints[n]) {
@@ -203,8 +219,10 @@ void ValueInterner::texts(const QStringView* texts, int count, THash<QString, TV
                     cache.ints.resize(n + 1, 0u);
                 cache.ints[n] = out[i];
             }
+        } else if (p.probed) {
+            out[i] = miss(cache, text, p.hash, p.head, pool);
         } else {
-            out[i] = lookup(cache, i, text, p.hash, p.head, pool);
+            out[i] = lookup(cache, text, p.hash, p.head, pool);
         }
     }
     // What was prepared belongs to this record's texts only.
@@ -212,27 +230,29 @@ void ValueInterner::texts(const QStringView* texts, int count, THash<QString, TV
         p.size = -1;
 }
 
-quint32 ValueInterner::lookup(ColumnCache& cache, int column, QStringView text, quint32 hash,
-                              const quint64* head, THash<QString, TVariant>* pool)
+quint32 ValueInterner::probe(ColumnCache& cache, QStringView text, quint32 hash, const quint64* head)
 {
-    Q_UNUSED(column);
     ++cache.lookups;
-    if (!cache.cells.empty()) {
-        const std::size_t mask = cache.cells.size() - 1;
-        const quint32 length = quint32(text.size()) + 1;
-        for (std::size_t s = hash & mask;; s = (s + 1) & mask) {
-            const TextSlot& slot = cache.cells[s];
-            if (slot.length == 0)
-                break;
-            if (slot.hash == hash && slot.length == length && slot.head[0] == head[0]
-                && slot.head[1] == head[1] && slot.head[2] == head[2] && slot.head[3] == head[3]
-                && (length <= kHeadUnits + 1 || sameTail(cache.arena.data() + slot.offset, text))) {
-                ++cache.hits;
-                return slot.position;
-            }
+    if (cache.cells.empty())
+        return 0;
+    const std::size_t mask = cache.cells.size() - 1;
+    const quint32 length = quint32(text.size()) + 1;
+    for (std::size_t s = hash & mask;; s = (s + 1) & mask) {
+        const TextSlot& slot = cache.cells[s];
+        if (slot.length == 0)
+            return 0;
+        if (slot.hash == hash && slot.length == length && slot.head[0] == head[0]
+            && slot.head[1] == head[1] && slot.head[2] == head[2] && slot.head[3] == head[3]
+            && (length <= kHeadUnits + 1 || sameTail(cache.arena.data() + slot.offset, text))) {
+            ++cache.hits;
+            return slot.position;
         }
     }
+}
 
+quint32 ValueInterner::miss(ColumnCache& cache, QStringView text, quint32 hash, const quint64* head,
+                            THash<QString, TVariant>* pool)
+{
     const quint32 position = m_table->add(TVariant::fromText(text, pool));
     if (cache.entries >= kCacheLimit && cache.hits * 2 < cache.lookups) {
         cache = ColumnCache();
@@ -241,6 +261,13 @@ quint32 ValueInterner::lookup(ColumnCache& cache, int column, QStringView text, 
     }
     insertText(cache, hash, head, text, position);
     return position;
+}
+
+quint32 ValueInterner::lookup(ColumnCache& cache, QStringView text, quint32 hash, const quint64* head,
+                              THash<QString, TVariant>* pool)
+{
+    const quint32 found = probe(cache, text, hash, head);
+    return found ? found : miss(cache, text, hash, head, pool);
 }
 
 void ValueInterner::insertText(ColumnCache& cache, quint32 hash, const quint64* head, QStringView text,

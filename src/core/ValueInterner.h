@@ -82,14 +82,21 @@ private:
         quint32 position = 0;   // 0 = free
     };
 
-    quint32 lookup(ColumnCache& cache, int column, QStringView text, quint32 hash,
-                   const quint64* head, THash<QString, TVariant>* pool);
+    // The position of a text found in its column's cache, or 0.
+    quint32 probe(ColumnCache& cache, QStringView text, quint32 hash, const quint64* head);
+    // Stores the value of a text the cache does not hold.
+    quint32 miss(ColumnCache& cache, QStringView text, quint32 hash, const quint64* head,
+                 THash<QString, TVariant>* pool);
+    quint32 lookup(ColumnCache& cache, QStringView text, quint32 hash, const quint64* head,
+                   THash<QString, TVariant>* pool);
     struct Prepared
     {
         const QChar* data = nullptr;
         qsizetype size = -1;     // -1: nothing prepared
         int number = -1;         // smallInt() of the text
         quint32 hash = 0;
+        quint32 found = 0;       // its position, when prepare() found it
+        bool probed = false;     // prepare() looked and did not find it
         quint64 head[4] = {0, 0, 0, 0};
     };
     void prepareOne(Prepared& p, QStringView text);
