@@ -36,12 +36,9 @@ TVariant text(const QString& s, THash<QString, TVariant>* pool)
 void DerivedTime::clear()
 {
     m_pool = nullptr;
-    m_lastSecond = -1;
     m_hour = -1;
     m_uniformHour = false;
     m_day = -1;
-    for (TVariant& v : m_last)
-        v = TVariant();
     for (TVariant& v : m_dayValues)
         v = TVariant();
     m_hours.clear();
@@ -70,16 +67,9 @@ void DerivedTime::invalid(THash<QString, TVariant>* pool, TVariant* out)
     out[9] = text(QStringLiteral("January"), pool);
 }
 
-void DerivedTime::fromEpoch(quint32 seconds, THash<QString, TVariant>* pool, TVariant* out)
+bool DerivedTime::localTime(quint32 seconds, qint64* julianDay, int* secondOfDay)
 {
-    usePool(pool);
     const qint64 s = qint64(seconds);
-    if (s == m_lastSecond) {
-        for (int i = 0; i < Count; ++i)
-            out[i] = m_last[i];
-        return;
-    }
-
     const qint64 hour = s - s % 3600;
     if (hour != m_hour) {
         auto it = m_hours.find(hour);
@@ -102,13 +92,41 @@ void DerivedTime::fromEpoch(quint32 seconds, THash<QString, TVariant>* pool, TVa
     if (m_uniformHour) {
         const qint64 local = s + m_offset;
         const qint64 days = floorDiv(local, 86400);
-        fromLocal(UNIX_EPOCH_JULIAN_DAY + days, int(local - days * 86400), pool, out);
-    } else {
-        fromDateTime(QDateTime::fromSecsSinceEpoch(s, Qt::LocalTime), pool, out);
+        *julianDay = UNIX_EPOCH_JULIAN_DAY + days;
+        *secondOfDay = int(local - days * 86400);
+        return true;
     }
-    m_lastSecond = s;
-    for (int i = 0; i < Count; ++i)
-        m_last[i] = out[i];
+    const QDateTime time = QDateTime::fromSecsSinceEpoch(s, Qt::LocalTime);
+    if (!time.isValid())
+        return false;
+    *julianDay = time.date().toJulianDay();
+    *secondOfDay = time.time().msecsSinceStartOfDay() / 1000;
+    return true;
+}
+
+void DerivedTime::fromEpoch(quint32 seconds, THash<QString, TVariant>* pool, TVariant* out)
+{
+    usePool(pool);
+    qint64 julianDay = 0;
+    int secondOfDay = 0;
+    if (localTime(seconds, &julianDay, &secondOfDay))
+        fromLocal(julianDay, secondOfDay, pool, out);
+    else
+        invalid(pool, out);
+}
+
+qint64 DerivedTime::fromEpochClock(quint32 seconds, THash<QString, TVariant>* pool, TVariant* out)
+{
+    usePool(pool);
+    qint64 julianDay = 0;
+    int secondOfDay = 0;
+    if (!localTime(seconds, &julianDay, &secondOfDay))
+        return -1;
+    out[0] = TVariant(secondOfDay % 60);
+    out[1] = TVariant(secondOfDay / 60 % 60);
+    out[2] = TVariant(secondOfDay / 3600);
+    useDay(julianDay, pool);
+    return julianDay;
 }
 
 void DerivedTime::fromDateTime(const QDateTime& time, THash<QString, TVariant>* pool,
@@ -123,13 +141,8 @@ void DerivedTime::fromDateTime(const QDateTime& time, THash<QString, TVariant>* 
     fromLocal(time.date().toJulianDay(), t.msecsSinceStartOfDay() / 1000, pool, out);
 }
 
-void DerivedTime::fromLocal(qint64 julianDay, int secondOfDay, THash<QString, TVariant>* pool,
-                            TVariant* out)
+void DerivedTime::useDay(qint64 julianDay, THash<QString, TVariant>* pool)
 {
-    out[0] = TVariant(secondOfDay % 60);
-    out[1] = TVariant(secondOfDay / 60 % 60);
-    out[2] = TVariant(secondOfDay / 3600);
-
     if (julianDay != m_day) {
         auto it = m_days.find(julianDay);
         if (it == m_days.end()) {
@@ -152,6 +165,16 @@ void DerivedTime::fromLocal(qint64 julianDay, int secondOfDay, THash<QString, TV
         std::copy(it->second.begin(), it->second.end(), m_dayValues);
         m_day = julianDay;
     }
+}
+
+void DerivedTime::fromLocal(qint64 julianDay, int secondOfDay, THash<QString, TVariant>* pool,
+                            TVariant* out)
+{
+    out[0] = TVariant(secondOfDay % 60);
+    out[1] = TVariant(secondOfDay / 60 % 60);
+    out[2] = TVariant(secondOfDay / 3600);
+
+    useDay(julianDay, pool);
     out[3] = m_dayValues[0];
     for (int i = 1; i < 7; ++i)
         out[3 + i] = m_dayValues[i];

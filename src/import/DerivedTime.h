@@ -20,8 +20,8 @@ class QTime;
 // and English month name, in local time.
 //
 // A log holds hundreds of thousands of events a few per second apart, so
-// the values are cached: the last second, the local-time offset of each
-// hour and the date values of each day. One object serves one thread at a
+// the values are cached: the local-time offset of each hour and the date
+// values of each day. One object serves one thread at a
 // time.
 class DerivedTime
 {
@@ -30,6 +30,13 @@ public:
 
     // The values of an epoch second (0 .. 4294967295).
     void fromEpoch(quint32 seconds, THash<QString, TVariant>* pool, TVariant* out);
+    // The second, minute and hour of an epoch second into out[0 .. 2], and
+    // its local Julian day, whose values dayValues() then holds; -1 (and
+    // nothing written) when the time has no local date.
+    qint64 fromEpochClock(quint32 seconds, THash<QString, TVariant>* pool, TVariant* out);
+    // Day of month, "dd-MM-yy", ISO week, month, year, day name and month
+    // name of the day of the last call: values 3 .. 9 of fromEpoch().
+    const TVariant* dayValues() const { return m_dayValues; }
     // The values of a date and time already in local time.
     void fromDateTime(const QDateTime& time, THash<QString, TVariant>* pool, TVariant* out);
     // The values of an invalid time: 0, 0, 0, 0, none, 0, 0, 0, "Monday", "January".
@@ -42,10 +49,13 @@ private:
     void fromLocal(qint64 julianDay, int secondOfDay, THash<QString, TVariant>* pool,
                    TVariant* out);
     void usePool(THash<QString, TVariant>* pool);
+    // The local Julian day and second of the day of an epoch second; false
+    // when it has no local date.
+    bool localTime(quint32 seconds, qint64* julianDay, int* secondOfDay);
+    // Makes the values of a day current in m_dayValues.
+    void useDay(qint64 julianDay, THash<QString, TVariant>* pool);
 
     const void* m_pool = nullptr;         // the pool the cached texts came from
-    qint64 m_lastSecond = -1;
-    TVariant m_last[Count];
     qint64 m_hour = -1;                   // UTC hour (seconds) of m_offset
     int m_offset = 0;                     // local offset of that whole hour
     bool m_uniformHour = false;           // false: a zone transition inside it

@@ -560,8 +560,11 @@ QSharedPointer<Packet> OpenWidget::parsePacket(const QString& line, char separat
     // Most records repeat the second before them, and with it its derived
     // values; they are made again only when new or for the combined key.
     const bool derivedRepeat = deriveTime && numericTime && qint64(epoch) == m_lastDerivedEpoch;
+    // A new second of a numeric time only needs its clock values; its day's
+    // values change once a day.
+    const bool clockOnly = deriveTime && numericTime && !derivedRepeat && !combinedKey;
     TVariant derived[DerivedTime::Count];
-    if (deriveTime && (!derivedRepeat || combinedKey)) {
+    if (deriveTime && (!derivedRepeat || combinedKey) && !clockOnly) {
         if (numericTime)
             derivedTime.fromEpoch(epoch, pool, derived);
         else if (textTime.isValid())
@@ -603,10 +606,39 @@ QSharedPointer<Packet> OpenWidget::parsePacket(const QString& line, char separat
         __builtin_prefetch(&m_groupByPosition[row[grouping]]);
     if (deriveTime) {
         const int first = fields.size();
+        TVariant clock[3];
+        const qint64 day = clockOnly ? derivedTime.fromEpochClock(epoch, pool, clock) : -1;
+        if (clockOnly && day < 0)
+            DerivedTime::invalid(pool, derived);
         if (derivedRepeat) {
             for (int i = 0; i < derivedCount; ++i)
                 row[first + i] = m_lastDerived[i];
+        } else if (day >= 0) {
+            for (int i = 0; i < 3; ++i) {
+                const TVariant& v = clock[i];
+                TVariant& before = m_derivedValues[i];
+                if (m_lastDerivedEpoch >= 0 && v.type == before.type
+                    && std::memcmp(&v.value, &before.value, sizeof v.value) == 0
+                    && v.text.constData() == before.text.constData())
+                    row[first + i] = m_lastDerived[i];
+                else
+                    row[first + i] = values.value(v);
+                before = v;
+            }
+            if (day != m_lastDerivedDay || m_lastDerivedEpoch < 0) {
+                const TVariant* dayValues = derivedTime.dayValues();
+                for (int k = 0; k < 7; ++k) {
+                    m_lastDerived[3 + k] = values.value(dayValues[k]);
+                    m_derivedValues[3 + k] = dayValues[k];
+                }
+                m_lastDerivedDay = day;
+            }
+            for (int k = 0; k < 7; ++k)
+                row[first + 3 + k] = m_lastDerived[3 + k];
+            m_lastDerivedEpoch = epoch;
+            std::copy(row.begin() + first, row.begin() + first + 3, m_lastDerived);
         } else {
+            m_lastDerivedDay = -1;
             // Most of them (hour, day, month, ...) are those of the second
             // before, the very same values.
             for (int i = 0; i < derivedCount; ++i) {
@@ -684,6 +716,7 @@ void OpenWidget::resetValues()
     m_lastTimePosition = 0;
     m_lastTimeText.clear();
     m_lastDerivedEpoch = -1;
+    m_lastDerivedDay = -1;
     m_groupByPosition.clear();
 }
 

@@ -209,6 +209,7 @@ private:
     qint64 m_lastDerivedEpoch = -1;
     quint32 m_lastDerived[DerivedTime::Count] = {};
     TVariant m_derivedValues[DerivedTime::Count];   // the values behind m_lastDerived
+    qint64 m_lastDerivedDay = -1;   // local Julian day of m_lastDerived[3 ..]
     // Trace number by the position of the grouping value (-1 = not yet).
     std::vector<int> m_groupByPosition;
 };
