@@ -734,11 +734,18 @@ void OpenWidget::appendCallSequence(RecordFields& fields)
     const QStringView commands = fields.at(smb2CmdColumn);
     const QStringView response =
         smb2FlagsResponseColumn >= 0 ? fields.at(smb2FlagsResponseColumn) : QStringView(u"1");
-    QString session = QStringLiteral("def");
+    // The session key is written into a buffer the records reuse; the map
+    // copies it only for a new session.
+    QString& session = m_sessionText;
+    session.resize(0);
     if (sessionSourceColumn >= 0 && sessionDestinationColumn >= 0
-        && sessionSourceColumn < fields.size() && sessionDestinationColumn < fields.size())
-        session = response.isEmpty() ? fields.at(sessionSourceColumn).toString()
-                                     : fields.at(sessionDestinationColumn).toString();
+        && sessionSourceColumn < fields.size() && sessionDestinationColumn < fields.size()) {
+        const QStringView key = response.isEmpty() ? fields.at(sessionSourceColumn)
+                                                   : fields.at(sessionDestinationColumn);
+        session.append(key.data(), int(key.size()));
+    } else {
+        session.append(QLatin1String("def"));
+    }
     TList<QString>& stack = callSequences[session];
 
     // Without a status column the statuses are just "-1".

@@ -174,6 +174,7 @@ private:
     };
     RecordFields m_record;
     QString m_depthText;
+    QString m_sessionText;
     // The SMB2 values of one record, appended to its fields.
     void appendCallSequence(RecordFields& fields);
     void appendFileName(RecordFields& fields);
