@@ -614,17 +614,7 @@ QSharedPointer<Packet> OpenWidget::parsePacket(const QString& line, char separat
             for (int i = 0; i < derivedCount; ++i)
                 row[first + i] = m_lastDerived[i];
         } else if (day >= 0) {
-            for (int i = 0; i < 3; ++i) {
-                const TVariant& v = clock[i];
-                TVariant& before = m_derivedValues[i];
-                if (m_lastDerivedEpoch >= 0 && v.type == before.type
-                    && std::memcmp(&v.value, &before.value, sizeof v.value) == 0
-                    && v.text.constData() == before.text.constData())
-                    row[first + i] = m_lastDerived[i];
-                else
-                    row[first + i] = values.value(v);
-                before = v;
-            }
+            placeDerived(values, clock, 3, row.data() + first);
             if (day != m_lastDerivedDay || m_lastDerivedEpoch < 0) {
                 const TVariant* dayValues = derivedTime.dayValues();
                 for (int k = 0; k < 7; ++k) {
@@ -641,17 +631,7 @@ QSharedPointer<Packet> OpenWidget::parsePacket(const QString& line, char separat
             m_lastDerivedDay = -1;
             // Most of them (hour, day, month, ...) are those of the second
             // before, the very same values.
-            for (int i = 0; i < derivedCount; ++i) {
-                const TVariant& v = derived[i];
-                TVariant& before = m_derivedValues[i];
-                if (m_lastDerivedEpoch >= 0 && v.type == before.type
-                    && std::memcmp(&v.value, &before.value, sizeof v.value) == 0
-                    && v.text.constData() == before.text.constData())
-                    row[first + i] = m_lastDerived[i];
-                else
-                    row[first + i] = values.value(v);
-                before = v;
-            }
+            placeDerived(values, derived, derivedCount, row.data() + first);
             if (numericTime) {
                 m_lastDerivedEpoch = epoch;
                 std::copy(row.begin() + first, row.begin() + first + derivedCount, m_lastDerived);
@@ -694,6 +674,23 @@ QSharedPointer<Packet> OpenWidget::parsePacket(const QString& line, char separat
         packet->conversationId = 0;
     }
     return packet;
+}
+
+void OpenWidget::placeDerived(ValueInterner& values, const TVariant* derived, int count, quint32* out)
+{
+    // A value identical to the one before (same kind, number bits and
+    // shared text) keeps its position without a lookup.
+    for (int i = 0; i < count; ++i) {
+        const TVariant& v = derived[i];
+        TVariant& before = m_derivedValues[i];
+        if (m_lastDerivedEpoch >= 0 && v.type == before.type
+            && std::memcmp(&v.value, &before.value, sizeof v.value) == 0
+            && v.text.constData() == before.text.constData())
+            out[i] = m_lastDerived[i];
+        else
+            out[i] = values.value(v);
+        before = v;
+    }
 }
 
 ValueInterner& OpenWidget::valuesFor(const THash<QString, TVariant>* pool)

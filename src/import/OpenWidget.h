@@ -195,6 +195,9 @@ private:
     // a column is parsed and stored once, and the events share the table.
     // Made anew whenever the pool changes or a load starts.
     ValueInterner& valuesFor(const THash<QString, TVariant>* pool);
+    // Positions of the first `count` derived values, reusing those of the
+    // record before where the values are the very same.
+    void placeDerived(ValueInterner& values, const TVariant* derived, int count, quint32* out);
 public:
     // Starts a new value table (the pool was emptied); events made before
     // keep theirs.
