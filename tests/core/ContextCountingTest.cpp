@@ -1,4 +1,5 @@
 #include "TestRegistry.h"
+#include "CountedHistogram.h"
 #include "DebugCapture.h"
 #include "ContextFixture.h"
 
@@ -27,17 +28,6 @@ const double kNaN = std::numeric_limits<double>::quiet_NaN();
 bool identical(const TVariant& a, const TVariant& b)
 {
     return a.type == b.type && std::memcmp(&a.value, &b.value, sizeof a.value) == 0 && a.text == b.text;
-}
-
-THash<TVariant, int> reference(const Packets& rows, int column, bool ordered)
-{
-    THash<TVariant, int> hist(ordered);
-    for (const PacketPtr& p : rows.items) {
-        const TVariant& v = p->get(column);
-        if (v.isValid())
-            ++hist[v];
-    }
-    return hist;
 }
 
 void compareHistograms(const THash<TVariant, int>& actual, const THash<TVariant, int>& expected)
@@ -124,11 +114,11 @@ void ContextCountingTest::histogramsAsCountedOneByOne()
     ctx.createConversations();
 
     for (int c = 0; c < 3; ++c)
-        compareHistograms(ctx.histograms.at(c), reference(events, c, store->isOrderedAttribute(
+        compareHistograms(ctx.histograms.at(c), countedOneByOne(events, c, store->isOrderedAttribute(
                                                                          store->packetAttributeNames.at(c))));
     for (int c = 0; c < ctx.conversationHistograms.size(); ++c)
         compareHistograms(ctx.conversationHistograms.at(c),
-                          reference(ctx.conversationPackets, c, ctx.conversationHistograms.at(c).isOrdered()));
+                          countedOneByOne(ctx.conversationPackets, c, ctx.conversationHistograms.at(c).isOrdered()));
 }
 
 void ContextCountingTest::tracesGroupedInLogOrder()

@@ -1,4 +1,5 @@
 #include "TestRegistry.h"
+#include "CountedHistogram.h"
 #include "DebugCapture.h"
 #include "ContextFixture.h"
 
@@ -229,17 +230,6 @@ Packets tabledEvents(Log& log)
         events.append(packet);
     }
     return events;
-}
-
-THash<TVariant, int> countedOneByOne(const Packets& rows, int column, bool ordered)
-{
-    THash<TVariant, int> hist(ordered);
-    for (const PacketPtr& p : rows.items) {
-        const TVariant& v = p->get(column);
-        if (v.isValid())
-            ++hist[v];
-    }
-    return hist;
 }
 
 void compareHistograms(const THash<TVariant, int>& actual, const THash<TVariant, int>& expected,
