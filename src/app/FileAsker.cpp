@@ -45,34 +45,17 @@ QString FileAsker::ask(const Request& request)
 QString FileAsker::openFileName(QWidget* parent, const QString& caption, const QString& directory,
                                 const QString& filter)
 {
-    Request request;
-    request.kind = OpenFile;
-    request.caption = caption;
-    request.directory = directory;
-    request.filter = filter;
-    request.parent = parent;
-    return ask(request);
+    return ask(Request{OpenFile, caption, directory, filter, parent});
 }
 
 QString FileAsker::saveFileName(QWidget* parent, const QString& caption, const QString& directory,
                                 const QString& filter)
 {
-    Request request;
-    request.kind = SaveFile;
-    request.caption = caption;
-    request.directory = directory;
-    request.filter = filter;
-    request.parent = parent;
-    return ask(request);
+    return ask(Request{SaveFile, caption, directory, filter, parent});
 }
 
 QString FileAsker::existingDirectory(QWidget* parent, const QString& caption,
                                      const QString& directory)
 {
-    Request request;
-    request.kind = Directory;
-    request.caption = caption;
-    request.directory = directory;
-    request.parent = parent;
-    return ask(request);
+    return ask(Request{Directory, caption, directory, QString(), parent});
 }

@@ -9,9 +9,7 @@
 #include "core/ValueTable.h"
 #include "import/DerivedTime.h"
 
-#include <QDateTime>
 #include <QDebug>
-#include <QLocale>
 
 #include <cmath>
 #include <cstdint>
@@ -64,7 +62,7 @@ public:
     {
         quint64 bits = 0;
         std::memcpy(&bits, &v.value, sizeof bits);
-        return hashOf(bits, keyOf(v));
+        return hashOf(bits, valueIdentity(v));
     }
 
     static quint64 hashOf(quint64 bits, quint64 key)
@@ -92,7 +90,7 @@ public:
             // are neighbours and need no table at all.
             quint64 bits = 0;
             std::memcpy(&bits, &v.value, sizeof bits);
-            const quint64 key = keyOf(v);
+            const quint64 key = valueIdentity(v);
             if (!keys.empty() && bits == lastBits && key == lastKey) {
                 ++runCounts.back();
                 return;
@@ -116,7 +114,7 @@ public:
         }
         quint64 bits = 0;
         std::memcpy(&bits, &v.value, sizeof bits);
-        const quint64 key = keyOf(v);
+        const quint64 key = valueIdentity(v);
         const std::size_t mask = cells.size() - 1;
         std::size_t pos = std::size_t(h) & mask;
         while (cells[pos].entry) {
@@ -164,19 +162,6 @@ private:
         quint32 entry = 0;   // number of the value in `keys` + 1; 0 = free
     };
 
-    // The tag and the shared text block of a value in one word (user space
-    // addresses leave the top 16 bits free). Identical bits and key mean an
-    // identical value: texts are never changed in place. The block's address
-    // is the text's only member; reading it does not touch the block, which
-    // for a column of many distinct texts is a cache miss.
-    static quint64 keyOf(const TVariant& v)
-    {
-        static_assert(sizeof(v.text) == sizeof(quintptr), "a byte array is its data pointer");
-        quintptr block = 0;
-        std::memcpy(&block, &v.text, sizeof block);
-        return quint64(block) ^ (quint64(v.type) << 48);
-    }
-
     void grow()
     {
         std::vector<Cell> old(cells.size() * 2);
@@ -204,7 +189,7 @@ private:
         for (std::size_t i = 0; i < keys.size(); ++i) {
             quint64 bits = 0;
             std::memcpy(&bits, &keys[i].value, sizeof bits);
-            const quint64 key = keyOf(keys[i]);
+            const quint64 key = valueIdentity(keys[i]);
             std::size_t pos = std::size_t(hashOf(bits, key)) & mask;
             while (cells[pos].entry)
                 pos = (pos + 1) & mask;

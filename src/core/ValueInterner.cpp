@@ -17,16 +17,6 @@ const std::size_t kCacheLimit = 1u << 16;
 // Units of a text kept in its cache slot.
 const std::size_t kHeadUnits = 16;
 
-// The identity of a value: its kind and the address of its shared text
-// (texts are never changed in place, and the table keeps them alive).
-quint64 identityOf(const TVariant& v)
-{
-    static_assert(sizeof(v.text) == sizeof(quintptr), "a byte array is its data pointer");
-    quintptr block = 0;
-    std::memcpy(&block, &v.text, sizeof block);
-    return quint64(block) ^ (quint64(v.type) << 48);
-}
-
 // The first sixteen UTF-16 units of a text, zero-padded, and a hash of the
 // whole text taken four units at a time.
 inline quint64 unitsAt(const ushort* units, std::size_t from, std::size_t size)
@@ -310,7 +300,7 @@ quint32 ValueInterner::value(const TVariant& v)
         return m_table->add(v);
     quint64 bits = 0;
     std::memcpy(&bits, &v.value, sizeof bits);
-    const quint64 key = identityOf(v);
+    const quint64 key = valueIdentity(v);
     if (m_values.empty())
         m_values.resize(64);
     std::size_t mask = m_values.size() - 1;

@@ -77,3 +77,12 @@ inline QByteArray generatedLog(int rows, int sources = 3)
                  + ",10.0.1.1\n";
     return bytes;
 }
+
+// What each dialog test starts from: a message-box recorder, a controller
+// and an import dialog of its own, released in the reverse order.
+struct DialogFixture
+{
+    BoxRecorder boxes;
+    ControlWidget control{nullptr};
+    OpenWidget dialog{&control};
+};

@@ -12,6 +12,8 @@
 #include <QCheckBox>
 #include <QtTest>
 
+#include <memory>
+
 namespace {
 
 QStringList comboItems(QComboBox* combo)
@@ -54,6 +56,7 @@ private slots:
     void exportReportsFailedSplit();
 
 private:
+    std::unique_ptr<DialogFixture> fixture;
     BoxRecorder* boxes = nullptr;
     ControlWidget* control = nullptr;
     OpenWidget* dialog = nullptr;
@@ -61,16 +64,15 @@ private:
 
 void OpenWidgetTest::init()
 {
-    boxes = new BoxRecorder;
-    control = new ControlWidget(nullptr);
-    dialog = new OpenWidget(control);
+    fixture = std::make_unique<DialogFixture>();
+    boxes = &fixture->boxes;
+    control = &fixture->control;
+    dialog = &fixture->dialog;
 }
 
 void OpenWidgetTest::cleanup()
 {
-    delete dialog;
-    delete control;
-    delete boxes;
+    fixture.reset();
 }
 
 void OpenWidgetTest::layout()

@@ -9,6 +9,8 @@
 
 #include <QtTest>
 
+#include <memory>
+
 namespace {
 
 const QStringList TIME_NAMES = {"frame.time_second", "frame.time_minute", "frame.time_hour",
@@ -48,6 +50,7 @@ private slots:
     void headerOnlyPreviewWarns();
 
 private:
+    std::unique_ptr<DialogFixture> fixture;
     ControlWidget* control = nullptr;
     OpenWidget* dialog = nullptr;
     BoxRecorder* boxes = nullptr;
@@ -55,16 +58,15 @@ private:
 
 void RecordParsingTest::init()
 {
-    boxes = new BoxRecorder;
-    control = new ControlWidget(nullptr);
-    dialog = new OpenWidget(control);
+    fixture = std::make_unique<DialogFixture>();
+    boxes = &fixture->boxes;
+    control = &fixture->control;
+    dialog = &fixture->dialog;
 }
 
 void RecordParsingTest::cleanup()
 {
-    delete dialog;
-    delete control;
-    delete boxes;
+    fixture.reset();
 }
 
 void RecordParsingTest::splitRecord_data()
