@@ -3,13 +3,13 @@
 
 #include "BenchSupport.h"
 
-#include "core/Context.h"
-#include "core/GlyphStore.h"
+#include "model/Context.h"
+#include "model/GlyphStore.h"
 #include "core/Packet.h"
 #include "core/ValueInterner.h"
 #include "core/TList.h"
 #include "core/TVariant.h"
-#include "import/ContextWorker.h"
+#include "model/ContextWorker.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -2,10 +2,10 @@
 
 #include "app/AppGlobals.h"
 #include "app/ControlWidget.h"
-#include "app/EventType.h"
+#include "events/EventType.h"
 #include "app/MessageAsker.h"
 #include "app/NavigationWidget.h"
-#include "app/RenderEvent.h"
+#include "events/RenderEvent.h"
 #include "app/SettingsWidget.h"
 #include "core/Constants.h"
 #include "views/charts/RibbonLineWidget.h"

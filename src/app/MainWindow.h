@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/EventType.h"
+#include "events/EventType.h"
 
 #include <QMainWindow>
 

@@ -1,7 +1,7 @@
 #include "app/NavigationWidget.h"
 
 #include "app/ControlWidget.h"
-#include "core/GlyphStore.h"
+#include "model/GlyphStore.h"
 
 #include <QPainter>
 

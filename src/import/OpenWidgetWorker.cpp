@@ -2,11 +2,11 @@
 
 #include "core/IPacketStream.h"
 #include "core/Packet.h"
-#include "import/OpenWidget.h"
+#include "import/RecordParser.h"
 
 #include <QDebug>
 
-OpenWidgetWorker::OpenWidgetWorker(OpenWidget* owner, char separator, int total)
+OpenWidgetWorker::OpenWidgetWorker(RecordParser* owner, char separator, int total)
     : QObject(nullptr)
     , total(total)
     , separator(separator)
@@ -16,7 +16,7 @@ OpenWidgetWorker::OpenWidgetWorker(OpenWidget* owner, char separator, int total)
 
 void OpenWidgetWorker::loadData()
 {
-    OpenWidget* w = owner;
+    RecordParser* w = owner;
     w->packets.clear();
     w->packets.items.reserve(std::size_t(qMax(total, 0)));
     const int grouping = w->grouping;

@@ -6,7 +6,7 @@
 #include <atomic>
 #include <cstdint>
 
-class OpenWidget;
+class RecordParser;
 
 // Reads the records of the import dialog's log into events on a thread of
 // its own, so that the GUI thread can show the loading progress with its
@@ -14,7 +14,8 @@ class OpenWidget;
 //
 // Move the worker to its QThread and start loadData() from the thread's
 // started() signal. loadData() uses the owner's stream, parsing state,
-// `packets` and `textPool` without locks: the GUI thread must not touch them
+// `packets` and `textPool` without locks (the owner is the import dialog,
+// seen here only as the record parser it is): the GUI thread must not touch them
 // until the thread has ended. `cancelled` is written directly by the GUI
 // thread (the worker's own thread is busy in its loop and runs no queued
 // slots) and polled once per record.
@@ -23,12 +24,12 @@ class OpenWidgetWorker : public QObject
     Q_OBJECT
 
 public:
-    OpenWidgetWorker(OpenWidget* owner, char separator, int total);
+    OpenWidgetWorker(RecordParser* owner, char separator, int total);
 
     int32_t total = 0;                    // records to read
     std::atomic<bool> cancelled{false};
     char separator = ',';
-    OpenWidget* owner = nullptr;          // not owned
+    RecordParser* owner = nullptr;        // not owned
     // Set last by loadData(): whoever reads it true sees every write of the run.
     std::atomic<bool> finished{false};
 

@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/ResizeEvent.h"
+#include "events/ResizeEvent.h"
 #include "core/Constants.h"
 
 BinHeader::BinHeader(QWidget* widget, void* context, QObject* receiver, const QString& title)

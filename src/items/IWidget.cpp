@@ -1,5 +1,6 @@
 #include "items/IWidget.h"
 
+// Every view is given the controller that routes its events and holds the glyph store.
 #include "app/ControlWidget.h"
 
 #include <QMutex>

@@ -2,7 +2,8 @@
 
 #include <QRegExp>
 
-#include "core/Context.h"
+// Unquoted values are checked against the histograms of the context given.
+#include "model/Context.h"
 #include "core/StringScanner.h"
 #include "core/TVariant.h"
 #include "patterns/ParseNode.h"

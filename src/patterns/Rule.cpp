@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+// A rule is laid out by the pattern editor that draws its two trees.
 #include "editors/MapWidget.h"
 #include "items/ArrowItem.h"
 #include "patterns/ParseNode.h"

@@ -1,7 +1,8 @@
 #include "patterns/RuleMatcher.h"
 
+// The matcher reads the attribute columns through the controller it is given.
 #include "app/ControlWidget.h"
-#include "core/GlyphStore.h"
+#include "model/GlyphStore.h"
 #include "core/Packet.h"
 #include "items/BinItem.h"
 #include "patterns/Automaton.h"

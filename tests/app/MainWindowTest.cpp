@@ -6,9 +6,9 @@
 
 #include "app/AppGlobals.h"
 #include "app/ControlWidget.h"
-#include "app/EventType.h"
+#include "events/EventType.h"
 #include "app/MainWindow.h"
-#include "app/RenderEvent.h"
+#include "events/RenderEvent.h"
 #include "app/SettingsWidget.h"
 #include "views/charts/RibbonLineWidget.h"
 #include "views/events/EventWidget.h"

@@ -5,7 +5,7 @@
 
 #include "app/ControlWidget.h"
 #include "core/Packet.h"
-#include "import/DerivedTime.h"
+#include "core/DerivedTime.h"
 #include "import/OpenWidget.h"
 
 #include <QtTest>

@@ -5,7 +5,7 @@
 
 #include "app/ControlWidget.h"
 #include "core/Constants.h"
-#include "core/GlyphStore.h"
+#include "model/GlyphStore.h"
 #include "import/OpenWidget.h"
 
 #include <QButtonGroup>

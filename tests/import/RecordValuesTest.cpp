@@ -8,7 +8,7 @@
 #include "core/Packet.h"
 #include "core/RecordSplitter.h"
 #include "core/TList.h"
-#include "import/DerivedTime.h"
+#include "core/DerivedTime.h"
 #include "import/OpenWidget.h"
 
 #include <QBuffer>

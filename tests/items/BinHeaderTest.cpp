@@ -5,8 +5,8 @@
 #include <QWidget>
 #include <QtTest>
 
-#include "app/EventType.h"
-#include "app/ResizeEvent.h"
+#include "events/EventType.h"
+#include "events/ResizeEvent.h"
 #include "core/Constants.h"
 #include "items/BinHeader.h"
 

@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "core/GlyphStore.h"
+#include "model/GlyphStore.h"
 #include "core/Packet.h"
 #include "core/TList.h"
 #include "patterns/ConditionParser.h"

@@ -7,8 +7,8 @@
 #include <thread>
 
 #include "PatternTestUtil.h"
-#include "core/Context.h"
-#include "core/GlyphStore.h"
+#include "model/Context.h"
+#include "model/GlyphStore.h"
 #include "core/Packet.h"
 #include "patterns/ConditionParser.h"
 

@@ -8,8 +8,8 @@
 #include <memory>
 
 #include "RandomPatterns.h"
-#include "core/Context.h"
-#include "core/GlyphStore.h"
+#include "model/Context.h"
+#include "model/GlyphStore.h"
 #include "core/Packet.h"
 #include "patterns/ConditionParser.h"
 #include "patterns/ParseNode.h"

@@ -3,7 +3,7 @@
 #include "MatchTestUtil.h"
 
 #include "app/ControlWidget.h"
-#include "core/GlyphStore.h"
+#include "model/GlyphStore.h"
 #include "patterns/Rule.h"
 #include "patterns/RuleMatcher.h"
 

@@ -1,9 +1,9 @@
 #include "views/events/EventWidget.h"
 
-#include "app/ContextEvent.h"
+#include "events/ContextEvent.h"
 #include "app/ControlWidget.h"
-#include "app/EventType.h"
-#include "app/FocusEvent.h"
+#include "events/EventType.h"
+#include "events/FocusEvent.h"
 #include "core/Packet.h"
 
 #include <QCoreApplication>

@@ -3,8 +3,8 @@
 // Small builders for tests of the data model: events from text fields, a
 // glyph store with given attribute kinds, and a context computed at once.
 
-#include "core/Context.h"
-#include "core/GlyphStore.h"
+#include "model/Context.h"
+#include "model/GlyphStore.h"
 #include "core/Packet.h"
 #include "core/TList.h"
 #include "core/TVariant.h"

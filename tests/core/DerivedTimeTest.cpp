@@ -1,6 +1,6 @@
 #include "TestRegistry.h"
 
-#include "import/DerivedTime.h"
+#include "core/DerivedTime.h"
 
 #include <QDateTime>
 #include <QLocale>

@@ -1,6 +1,6 @@
-#include "app/FindEvent.h"
+#include "events/FindEvent.h"
 
-#include "app/EventType.h"
+#include "events/EventType.h"
 
 FindEvent::FindEvent(QObject* sender, ParseNode* tree, bool findTraces, bool shortestMatch,
                      bool createAttribute, const QList<QVariant>& args)

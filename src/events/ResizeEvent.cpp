@@ -1,6 +1,6 @@
-#include "app/ResizeEvent.h"
+#include "events/ResizeEvent.h"
 
-#include "app/EventType.h"
+#include "events/EventType.h"
 
 ResizeEvent::ResizeEvent(QObject* sender, const QList<QVariant>& args)
     : QEvent(toEventType(RESIZEEVENT)), sender(sender), args(args)

@@ -1,6 +1,6 @@
-#include "app/AttributeEvent.h"
+#include "events/AttributeEvent.h"
 
-#include "app/EventType.h"
+#include "events/EventType.h"
 
 AttributeEvent::AttributeEvent(QObject* sender)
     : QEvent(toEventType(ATTRIBUTEEVENT)), sender(sender)

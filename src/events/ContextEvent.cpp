@@ -1,6 +1,6 @@
-#include "app/ContextEvent.h"
+#include "events/ContextEvent.h"
 
-#include "app/EventType.h"
+#include "events/EventType.h"
 
 ContextEvent::ContextEvent(QObject* sender, const QList<Context*>& contexts, const QList<QVariant>& args)
     : QEvent(toEventType(CONTEXTEVENT)), sender(sender), contexts(contexts), args(args)

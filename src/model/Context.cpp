@@ -1,13 +1,13 @@
-#include "core/Context.h"
+#include "model/Context.h"
 #include "core/BitMix.h"
 #include "core/Saturate.h"
 
 #include "core/Constants.h"
-#include "core/GlyphStore.h"
+#include "model/GlyphStore.h"
 #include "core/Packet.h"
 #include "core/PresenceBits.h"
 #include "core/ValueTable.h"
-#include "import/DerivedTime.h"
+#include "core/DerivedTime.h"
 
 #include <QDebug>
 

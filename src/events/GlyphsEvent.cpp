@@ -1,6 +1,6 @@
-#include "app/GlyphsEvent.h"
+#include "events/GlyphsEvent.h"
 
-#include "app/EventType.h"
+#include "events/EventType.h"
 
 GlyphsEvent::GlyphsEvent(QObject* sender, const TList<TList<BinItem*>>& sequences, const QList<QVariant>& args)
     : QEvent(toEventType(GLYPHSEVENT)), sender(sender), sequences(sequences), args(args)

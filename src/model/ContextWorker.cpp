@@ -1,6 +1,6 @@
-#include "import/ContextWorker.h"
+#include "model/ContextWorker.h"
 
-#include "core/Context.h"
+#include "model/Context.h"
 
 #include <QDebug>
 

@@ -1,4 +1,4 @@
-#include "import/DerivedTime.h"
+#include "core/DerivedTime.h"
 
 #include <QDate>
 #include <QDateTime>

@@ -3,17 +3,17 @@
 #include <QCoreApplication>
 #include <QtTest>
 
-#include "app/AttributeEvent.h"
-#include "app/ContextEvent.h"
-#include "app/EventType.h"
-#include "app/FindEvent.h"
-#include "app/FocusEvent.h"
-#include "app/GlyphsEvent.h"
-#include "app/PacketsEvent.h"
-#include "app/ReloadEvent.h"
-#include "app/RenderEvent.h"
-#include "app/ResizeEvent.h"
-#include "app/ScrollEvent.h"
+#include "events/AttributeEvent.h"
+#include "events/ContextEvent.h"
+#include "events/EventType.h"
+#include "events/FindEvent.h"
+#include "events/FocusEvent.h"
+#include "events/GlyphsEvent.h"
+#include "events/PacketsEvent.h"
+#include "events/ReloadEvent.h"
+#include "events/RenderEvent.h"
+#include "events/ResizeEvent.h"
+#include "events/ScrollEvent.h"
 #include "core/Packet.h"
 #include "items/BinItem.h"
 

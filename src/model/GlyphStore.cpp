@@ -1,7 +1,7 @@
-#include "core/GlyphStore.h"
+#include "model/GlyphStore.h"
 
 #include "core/Constants.h"
-#include "core/Context.h"
+#include "model/Context.h"
 #include "core/Packet.h"
 #include "items/EmptyItem.h"
 

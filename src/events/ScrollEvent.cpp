@@ -1,6 +1,6 @@
-#include "app/ScrollEvent.h"
+#include "events/ScrollEvent.h"
 
-#include "app/EventType.h"
+#include "events/EventType.h"
 
 ScrollEvent::ScrollEvent(QObject* sender, int offset, const QList<QVariant>& args)
     : QEvent(toEventType(SCROLLEVENT)), sender(sender), offset(offset), args(args)

@@ -1,6 +1,6 @@
-#include "app/PacketsEvent.h"
+#include "events/PacketsEvent.h"
 
-#include "app/EventType.h"
+#include "events/EventType.h"
 
 PacketsEvent::PacketsEvent(QObject* sender, const TList<QSharedPointer<Packet>>& packets, const QList<QVariant>& args)
     : QEvent(toEventType(PACKETSEVENT)), sender(sender), packets(packets), args(args)

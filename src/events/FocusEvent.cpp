@@ -1,6 +1,6 @@
-#include "app/FocusEvent.h"
+#include "events/FocusEvent.h"
 
-#include "app/EventType.h"
+#include "events/EventType.h"
 
 FocusEvent::FocusEvent(QObject* sender, const QList<QVariant>& args)
     : QEvent(toEventType(FOCUSEVENT)), sender(sender), args(args)

@@ -1,6 +1,6 @@
-#include "app/RenderEvent.h"
+#include "events/RenderEvent.h"
 
-#include "app/EventType.h"
+#include "events/EventType.h"
 
 RenderEvent::RenderEvent(QObject* sender, const QList<QVariant>& args)
     : QEvent(toEventType(RENDEREVENT)), sender(sender), args(args)

@@ -2,7 +2,7 @@
 #include "DebugCapture.h"
 #include "ContextFixture.h"
 
-#include "import/ContextWorker.h"
+#include "model/ContextWorker.h"
 
 #include <QSemaphore>
 #include <QThread>

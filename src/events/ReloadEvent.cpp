@@ -1,6 +1,6 @@
-#include "app/ReloadEvent.h"
+#include "events/ReloadEvent.h"
 
-#include "app/EventType.h"
+#include "events/EventType.h"
 
 ReloadEvent::ReloadEvent(QObject* sender, const QList<QVariant>& args)
     : QEvent(toEventType(RELOADEVENT)), sender(sender), args(args)
