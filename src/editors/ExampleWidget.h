@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QColor>
+#include <QWidget>
+
+class BinItem;
+class QPaintEvent;
+
+// A preview of one glyph or rule, drawn as large as the widget's shorter
+// side allows and centred on a plain background.
+class ExampleWidget : public QWidget
+{
+public:
+    explicit ExampleWidget(QWidget* parent = nullptr);
+    ~ExampleWidget() override;
+
+    ExampleWidget(const ExampleWidget&) = delete;
+    ExampleWidget& operator=(const ExampleWidget&) = delete;
+
+    QSize sizeHint() const override;
+    void setColor(const QColor& color);
+    // Shows a copy of the item: a rule stays a rule, anything else becomes
+    // a plain glyph with all of the item's fields. Null is ignored.
+    void setItem(const BinItem* shown);
+
+    BinItem* item = nullptr;   // owned; a Rule after a rule was shown
+    QColor background = Qt::white;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
