@@ -1,0 +1,102 @@
+#pragma once
+
+#include <QHeaderView>
+#include <QTableWidget>
+#include <QtTest>
+
+#include <memory>
+
+#include "app/ControlWidget.h"
+#include "editors/GlyphWidget.h"
+#include "items/BinItem.h"
+#include "model/GlyphStore.h"
+#include "patterns/ParseNode.h"
+
+// A controller whose store holds two glyphs of the analyst's besides the
+// defaults: "Login" (label "L", a condition, quantifier, edge width 3,
+// circle, 150 %) and "Read" (label "R", triangle, 29 %).
+struct GlyphFixture {
+    GlyphFixture()
+        : control(nullptr), condition(new ParseNode(ParseNode::Test))
+    {
+        condition->value = TVariant(1);
+        BinItem login(nullptr, nullptr);
+        login.name = QStringLiteral("Login");
+        login.label = QStringLiteral("L");
+        login.condition = condition.get();
+        login.quantifier = 2;
+        login.edgeWidth = 3;
+        login.shape = CIRCLE;
+        login.fillColor = QColor(200, 40, 40);
+        login.edgeColor = QColor(10, 20, 30);
+        login.sizeFactor = 1.5;
+        store()->addGlyph(login);
+        loginId = login.id;
+
+        BinItem read(nullptr, nullptr);
+        read.name = QStringLiteral("Read");
+        read.label = QStringLiteral("R");
+        read.shape = TRIANGLE;
+        read.fillColor = QColor(40, 160, 40);
+        read.sizeFactor = 0.29;
+        store()->addGlyph(read);
+    }
+
+    GlyphStore* store() const { return control.glyphStore; }
+
+    // The stored glyph of that name (first list, then second), or null.
+    const BinItem* stored(const QString& name) const
+    {
+        for (const TList<BinItem>* list : {&store()->glyphs, &store()->colorGlyphs}) {
+            for (const BinItem& g : list->items) {
+                if (g.name == name)
+                    return &g;
+            }
+        }
+        return nullptr;
+    }
+
+    int countNamed(const QString& name) const
+    {
+        int n = 0;
+        for (const TList<BinItem>* list : {&store()->glyphs, &store()->colorGlyphs}) {
+            for (const BinItem& g : list->items)
+                n += g.name == name ? 1 : 0;
+        }
+        return n;
+    }
+
+    static QStringList names(const TList<BinItem>& glyphs)
+    {
+        QStringList out;
+        for (const BinItem& g : glyphs.items)
+            out << g.name;
+        return out;
+    }
+
+    static QStringList tableNames(const GlyphWidget& table)
+    {
+        QStringList out;
+        for (int row = 0; row < table.table->rowCount(); ++row)
+            out << table.table->item(row, table.nameColumn)->text();
+        return out;
+    }
+
+    static int rowOf(const GlyphWidget& table, const QString& name)
+    {
+        return tableNames(table).indexOf(name);
+    }
+
+    // A real click on the row's name cell: the selection changes first,
+    // then the cell is clicked. The table must be shown.
+    static void clickRow(GlyphWidget& table, int row)
+    {
+        QTableWidget* t = table.table;
+        const QRect r = t->visualRect(t->model()->index(row, table.nameColumn));
+        QTest::mouseClick(t->viewport(), Qt::LeftButton, Qt::NoModifier, r.center());
+    }
+
+    ControlWidget control;
+    std::unique_ptr<ParseNode> condition;   // glyphs share, never own, their condition
+    int loginId = 0;
+};
