@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QHeaderView>
 #include <QTableWidget>
 #include <QtTest>
 
@@ -8,18 +7,15 @@
 
 #include "app/ControlWidget.h"
 #include "editors/GlyphWidget.h"
-#include "items/BinItem.h"
 #include "model/GlyphStore.h"
 #include "patterns/ParseNode.h"
 
-// A controller whose store holds two glyphs of the analyst's besides the
-// defaults: "Login" (label "L", a condition, quantifier, edge width 3,
-// circle, 150 %) and "Read" (label "R", triangle, 29 %).
+// A controller whose store holds, besides the defaults, "Login" (label
+// "L", a condition, quantifier 2, edge width 3, circle, 150 %) and "Read"
+// (label "R", triangle, 29 %). The table lists them, then the five colours.
 struct GlyphFixture {
-    GlyphFixture()
-        : control(nullptr), condition(new ParseNode(ParseNode::Test))
+    GlyphFixture() : control(nullptr), condition(new ParseNode(ParseNode::Test))
     {
-        condition->value = TVariant(1);
         BinItem login(nullptr, nullptr);
         login.name = QStringLiteral("Login");
         login.label = QStringLiteral("L");
@@ -44,34 +40,23 @@ struct GlyphFixture {
 
     GlyphStore* store() const { return control.glyphStore; }
 
-    // The stored glyph of that name (first list, then second), or null.
+    // The first stored glyph of that name, or null; and how many there are.
     const BinItem* stored(const QString& name) const
     {
-        for (const TList<BinItem>* list : {&store()->glyphs, &store()->colorGlyphs}) {
-            for (const BinItem& g : list->items) {
+        for (const TList<BinItem>* list : {&store()->glyphs, &store()->colorGlyphs})
+            for (const BinItem& g : list->items)
                 if (g.name == name)
                     return &g;
-            }
-        }
         return nullptr;
     }
 
     int countNamed(const QString& name) const
     {
         int n = 0;
-        for (const TList<BinItem>* list : {&store()->glyphs, &store()->colorGlyphs}) {
+        for (const TList<BinItem>* list : {&store()->glyphs, &store()->colorGlyphs})
             for (const BinItem& g : list->items)
                 n += g.name == name ? 1 : 0;
-        }
         return n;
-    }
-
-    static QStringList names(const TList<BinItem>& glyphs)
-    {
-        QStringList out;
-        for (const BinItem& g : glyphs.items)
-            out << g.name;
-        return out;
     }
 
     static QStringList tableNames(const GlyphWidget& table)
@@ -82,13 +67,7 @@ struct GlyphFixture {
         return out;
     }
 
-    static int rowOf(const GlyphWidget& table, const QString& name)
-    {
-        return tableNames(table).indexOf(name);
-    }
-
-    // A real click on the row's name cell: the selection changes first,
-    // then the cell is clicked. The table must be shown.
+    // A real click on a row of a shown table: selection change, then click.
     static void clickRow(GlyphWidget& table, int row)
     {
         QTableWidget* t = table.table;
@@ -97,6 +76,6 @@ struct GlyphFixture {
     }
 
     ControlWidget control;
-    std::unique_ptr<ParseNode> condition;   // glyphs share, never own, their condition
+    std::unique_ptr<ParseNode> condition;   // glyphs share, never own, a condition
     int loginId = 0;
 };

@@ -41,7 +41,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&window));
 
         // Load "Write" into the editor so that its preview shows it too.
-        const int writeRow = GlyphFixture::rowOf(*table, QStringLiteral("Write"));
+        const int writeRow = GlyphFixture::tableNames(*table).indexOf(QStringLiteral("Write"));
         table->table->scrollToTop();
         GlyphFixture::clickRow(*table, writeRow);
         QCOMPARE(editor->glyph->name, QStringLiteral("Write"));
