@@ -13,33 +13,39 @@ namespace {
 
 const QStringList NAMES = {"Login", "logout", "Read", "Write", "Bad login", "new"};
 
-TList<BinItem> glyphs()
-{
-    TList<BinItem> out;
-    for (const QString& name : NAMES) {
-        BinItem g(nullptr, nullptr);
-        g.name = name;
-        out.append(g);
+// A popup over NAMES run modally, as the pattern editor does; `action`
+// runs in its loop (a guard ends a popup left open with -1).
+struct Popup {
+    explicit Popup(bool allowNew) : completer(glyphs(), nullptr, allowNew, nullptr) {}
+
+    static TList<BinItem> glyphs()
+    {
+        TList<BinItem> out;
+        for (const QString& name : NAMES) {
+            BinItem g(nullptr, nullptr);
+            g.name = name;
+            out.append(g);
+        }
+        return out;
     }
-    return out;
-}
 
-QStringList shown(const EventCompleter& completer)
-{
-    QStringList out;
-    for (int i = 0; i < completer.list->count(); ++i)
-        out << completer.list->item(i)->text();
-    return out;
-}
+    QStringList shown() const
+    {
+        QStringList out;
+        for (int i = 0; i < completer.list->count(); ++i)
+            out << completer.list->item(i)->text();
+        return out;
+    }
 
-// Runs the popup modally, as the pattern editor does; `action` runs in its
-// loop and must end it (a guard ends it otherwise with -1).
-int runModal(EventCompleter& completer, const std::function<void()>& action)
-{
-    QTimer::singleShot(0, &completer, action);
-    QTimer::singleShot(5000, &completer, [&completer]() { completer.done(-1); });
-    return completer.exec();
-}
+    int run(const std::function<void()>& action)
+    {
+        QTimer::singleShot(0, &completer, action);
+        QTimer::singleShot(5000, &completer, [this]() { completer.done(-1); });
+        return completer.exec();
+    }
+
+    EventCompleter completer;
+};
 
 } // namespace
 
@@ -48,69 +54,48 @@ class EventCompleterTest : public QObject
     Q_OBJECT
 
 private slots:
-    // Case-sensitive "contains"; "Add new..." first and filtered like the rest.
-    void filtering_data()
+    // Case-sensitive "contains"; "Add new..." first and filtered like the
+    // rest; a click picks the glyph shown on that row.
+    void filterAndPick_data()
     {
         QTest::addColumn<bool>("allowNew");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QStringList>("expected");
-        QTest::newRow("everything") << false << QString() << NAMES;
-        QTest::newRow("add new first") << true << QString() << QStringList{"Add new..."} + NAMES;
-        QTest::newRow("lower login") << false << "login" << QStringList{"Bad login"};
-        QTest::newRow("upper Login") << false << "Login" << QStringList{"Login"};
-        QTest::newRow("shared part") << false << "og" << QStringList{"Login", "logout", "Bad login"};
-        QTest::newRow("other case") << false << "LOG" << QStringList();
-        QTest::newRow("add new kept") << true << "new" << QStringList{"Add new...", "new"};
-        QTest::newRow("add new dropped") << true << "Read" << QStringList{"Read"};
+        QTest::addColumn<int>("row");
+        QTest::newRow("everything") << false << QString() << NAMES << 2;
+        QTest::newRow("add new first") << true << QString() << QStringList{"Add new..."} + NAMES << 0;
+        QTest::newRow("lower login") << false << "login" << QStringList{"Bad login"} << 0;
+        QTest::newRow("shared part") << false << "og" << QStringList{"Login", "logout", "Bad login"} << 2;
+        QTest::newRow("other case") << false << "LOG" << QStringList() << -1;
+        QTest::newRow("add new kept") << true << "e" << QStringList{"Add new...", "Read", "Write", "new"} << 1;
+        QTest::newRow("add new dropped") << true << "Read" << QStringList{"Read"} << 0;
     }
 
-    void filtering()
+    void filterAndPick()
     {
         QFETCH(bool, allowNew);
         QFETCH(QString, text);
         QFETCH(QStringList, expected);
-        EventCompleter completer(glyphs(), nullptr, allowNew, nullptr);
-        QCOMPARE(completer.list->iconSize(), QSize(40, 40));
-        QVERIFY(completer.result.isEmpty());
-        if (allowNew)
-            QCOMPARE(completer.glyphs[0].fillColor, QColor(Qt::white));
-        completer.searchEdit->setText(text);
-        QCOMPARE(completer.filter, text);
-        QCOMPARE(shown(completer), expected);
-    }
-
-    // A pick names the glyph shown on the clicked row, not the one at that
-    // position of the whole list.
-    void pick_data()
-    {
-        QTest::addColumn<bool>("allowNew");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("row");
-        QTest::addColumn<QString>("picked");
-        QTest::newRow("unfiltered") << false << QString() << 2 << "Read";
-        QTest::newRow("filtered") << false << "og" << 2 << "Bad login";
-        QTest::newRow("filtered, add new") << true << "e" << 1 << "Read";
-        QTest::newRow("add new itself") << true << QString() << 0 << "Add new...";
-    }
-
-    void pick()
-    {
-        QFETCH(bool, allowNew);
-        QFETCH(QString, text);
         QFETCH(int, row);
-        QFETCH(QString, picked);
-        EventCompleter completer(glyphs(), nullptr, allowNew, nullptr);
-        const int code = runModal(completer, [&]() {
-            completer.searchEdit->setText(text);
-            const QRect r = completer.list->visualItemRect(completer.list->item(row));
-            QTest::mouseClick(completer.list->viewport(), Qt::LeftButton, Qt::NoModifier, r.center());
+        Popup popup(allowNew);
+        QCOMPARE(popup.completer.list->iconSize(), QSize(40, 40));
+        if (allowNew)
+            QCOMPARE(popup.completer.glyphs[0].fillColor, QColor(Qt::white));
+        popup.completer.searchEdit->setText(text);
+        QCOMPARE(popup.shown(), expected);
+        if (row < 0)
+            return;
+        const int code = popup.run([&]() {
+            QListWidget* list = popup.completer.list;
+            const QRect r = list->visualItemRect(list->item(row));
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, r.center());
         });
         QCOMPARE(code, int(QDialog::Accepted));
-        QCOMPARE(completer.result, picked);
+        QCOMPARE(popup.completer.result, expected.at(row));
     }
 
-    // Escape and "Close" reject; a press outside accepts, nothing picked;
-    // Return, Enter and a press inside leave the popup open.
+    // Escape and "Close" reject; a press outside accepts with nothing
+    // picked; Return, Enter and a press inside leave the popup open.
     void endings_data()
     {
         QTest::addColumn<QString>("how");
@@ -128,28 +113,27 @@ private slots:
         QFETCH(int, code);
         DebugCapture debug;
         debug.setForward(false);
-        EventCompleter completer(glyphs(), nullptr, true, nullptr);
-        const int ended = runModal(completer, [&]() {
+        Popup popup(true);
+        EventCompleter& c = popup.completer;
+        const int ended = popup.run([&]() {
             if (how == QLatin1String("escape")) {
-                QTest::keyClick(completer.searchEdit, Qt::Key_Escape);
+                QTest::keyClick(c.searchEdit, Qt::Key_Escape);
             } else if (how == QLatin1String("close")) {
-                QTest::mouseClick(completer.closeButton, Qt::LeftButton);
-            } else if (how == QLatin1String("left")) {
-                QTest::mousePress(&completer, Qt::LeftButton, Qt::NoModifier, QPoint(-3, 5));
-            } else if (how == QLatin1String("below")) {
-                QTest::mousePress(&completer, Qt::LeftButton, Qt::NoModifier,
-                                  QPoint(5, completer.height() + 4));
+                QTest::mouseClick(c.closeButton, Qt::LeftButton);
+            } else if (how != QLatin1String("stay")) {
+                const QPoint p = how == QLatin1String("left") ? QPoint(-3, 5) : QPoint(5, c.height() + 4);
+                QTest::mousePress(&c, Qt::LeftButton, Qt::NoModifier, p);
             } else {
-                completer.searchEdit->setText(QStringLiteral("Read"));
-                QTest::keyClick(completer.searchEdit, Qt::Key_Return);
-                QTest::keyClick(completer.searchEdit, Qt::Key_Enter);
-                QTest::mousePress(&completer, Qt::LeftButton, Qt::NoModifier, QPoint(2, 2));
-                if (completer.isVisible())
-                    completer.done(7);
+                c.searchEdit->setText(QStringLiteral("Read"));
+                QTest::keyClick(c.searchEdit, Qt::Key_Return);
+                QTest::keyClick(c.searchEdit, Qt::Key_Enter);
+                QTest::mousePress(&c, Qt::LeftButton, Qt::NoModifier, QPoint(2, 2));
+                if (c.isVisible())
+                    c.done(7);
             }
         });
         QCOMPARE(ended, code);
-        QVERIFY(completer.result.isEmpty());
+        QVERIFY(c.result.isEmpty());
         QCOMPARE(debug.contains(QStringLiteral("close")), code == int(QDialog::Accepted));
     }
 };

@@ -12,51 +12,45 @@
 
 // A controller whose store holds, besides the defaults, "Login" (label
 // "L", a condition, quantifier 2, edge width 3, circle, 150 %) and "Read"
-// (label "R", triangle, 29 %). The table lists them, then the five colours.
+// (label "R", triangle, 29 %). A table lists them, then the five colours.
 struct GlyphFixture {
     GlyphFixture() : control(nullptr), condition(new ParseNode(ParseNode::Test))
     {
-        BinItem login(nullptr, nullptr);
-        login.name = QStringLiteral("Login");
-        login.label = QStringLiteral("L");
+        BinItem login = glyph(QStringLiteral("Login"), QStringLiteral("L"));
         login.condition = condition.get();
         login.quantifier = 2;
         login.edgeWidth = 3;
         login.shape = CIRCLE;
         login.fillColor = QColor(200, 40, 40);
-        login.edgeColor = QColor(10, 20, 30);
         login.sizeFactor = 1.5;
         store()->addGlyph(login);
         loginId = login.id;
-
-        BinItem read(nullptr, nullptr);
-        read.name = QStringLiteral("Read");
-        read.label = QStringLiteral("R");
+        BinItem read = glyph(QStringLiteral("Read"), QStringLiteral("R"));
         read.shape = TRIANGLE;
         read.fillColor = QColor(40, 160, 40);
         read.sizeFactor = 0.29;
         store()->addGlyph(read);
     }
 
+    static BinItem glyph(const QString& name, const QString& label = QString())
+    {
+        BinItem g(nullptr, nullptr);
+        g.name = name;
+        g.label = label;
+        return g;
+    }
+
     GlyphStore* store() const { return control.glyphStore; }
 
-    // The first stored glyph of that name, or null; and how many there are.
-    const BinItem* stored(const QString& name) const
+    // The stored glyphs of that name, own list first.
+    QList<const BinItem*> stored(const QString& name) const
     {
+        QList<const BinItem*> out;
         for (const TList<BinItem>* list : {&store()->glyphs, &store()->colorGlyphs})
             for (const BinItem& g : list->items)
                 if (g.name == name)
-                    return &g;
-        return nullptr;
-    }
-
-    int countNamed(const QString& name) const
-    {
-        int n = 0;
-        for (const TList<BinItem>* list : {&store()->glyphs, &store()->colorGlyphs})
-            for (const BinItem& g : list->items)
-                n += g.name == name ? 1 : 0;
-        return n;
+                    out << &g;
+        return out;
     }
 
     static QStringList tableNames(const GlyphWidget& table)
