@@ -48,7 +48,8 @@ public:
     ~ImgWidget() override;
 
     void reset() override;
-    virtual void renderOverlay() = 0;
+    // Redraws `overlay`; false when the frame was skipped.
+    virtual bool renderOverlay() = 0;
     // Draws into target, or into `image` when target is null; returns false
     // when the frame was skipped.
     virtual bool render(bool overlay, bool update, QImage* target) = 0;
@@ -97,6 +98,10 @@ public:
     bool beginRender(QImage* img, bool overlay, bool update);
     bool beginRenderOverlay();
     void endRender();
+    // One later try of render(overlay, update, nullptr) (content) or
+    // renderOverlay() (overlay only), for a frame skipped for a lock other
+    // than imageMutex.
+    void scheduleRetry(bool content, bool overlay, bool update);
 
     QTimer* timer;
     QTimer* hoverTimer;
@@ -107,7 +112,6 @@ public:
 
 private:
     bool tryLockFor(QImage* img);
-    void scheduleRetry(bool content, bool overlay, bool update);
     void retryRender();
 
     bool retryPending = false;

@@ -47,16 +47,17 @@ public:
         return true;
     }
 
-    void renderOverlay() override
+    bool renderOverlay() override
     {
         RenderGuard guard(this);
         if (!guard)
-            return;
+            return false;
         overlay.fill(Qt::transparent);
         QPainter painter(&overlay);
         painter.fillRect(QRect(5, 5, 2, 2), Qt::blue);
         painter.end();
         ++overlays;
+        return true;
     }
 
     QSize sizeHint() const override { return QSize(120, 80); }

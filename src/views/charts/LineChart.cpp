@@ -32,12 +32,13 @@ void LineChart::reset()
     ImgWidget::reset();
 }
 
-void LineChart::renderOverlay()
+bool LineChart::renderOverlay()
 {
     RenderGuard guard(this);
     if (!guard)
-        return;
+        return false;
     overlay.fill(Qt::transparent);
+    return true;
 }
 
 bool LineChart::render(bool overlayToo, bool updateToo, QImage* target)

@@ -20,7 +20,7 @@ public:
     void setContext(Context* context, bool clearSelection, bool render);
 
     void reset() override;
-    void renderOverlay() override;
+    bool renderOverlay() override;
     bool render(bool overlay, bool update, QImage* target) override;
     void setSize(int w, int h) override;
     QSize sizeHint() const override;

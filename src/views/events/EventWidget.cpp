@@ -59,14 +59,15 @@ void EventWidget::reset()
     ImgWidget::reset();
 }
 
-void EventWidget::renderOverlay()
+bool EventWidget::renderOverlay()
 {
     RenderGuard guard(this);
     if (!guard)
-        return;
+        return false;
     overlay.fill(Qt::transparent);
     guard.release();
     update();
+    return true;
 }
 
 bool EventWidget::render(bool overlayToo, bool updateToo, QImage* target)

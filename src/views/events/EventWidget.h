@@ -28,7 +28,7 @@ public:
     TList<QSharedPointer<Packet>> selectedPackets() const;
 
     void reset() override;
-    void renderOverlay() override;
+    bool renderOverlay() override;
     bool render(bool overlay, bool update, QImage* target) override;
     void setSize(int w, int h) override;
     QSize sizeHint() const override;

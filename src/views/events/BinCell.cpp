@@ -1,0 +1,1145 @@
+#include "views/events/BinCell.h"
+
+#include <QDebug>
+#include <QElapsedTimer>
+#include <QFontMetricsF>
+#include <QMouseEvent>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QPainter>
+#include <QResizeEvent>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "app/ControlWidget.h"
+#include "core/Constants.h"
+#include "model/GlyphStore.h"
+#include "core/Packet.h"
+#include "core/TVariant.h"
+#include "items/Axis.h"
+#include "items/IAxis.h"
+#include "patterns/Automaton.h"
+#include "patterns/Edge.h"
+#include "patterns/ParseNode.h"
+#include "patterns/Rule.h"
+#include "patterns/RuleMatcher.h"
+
+namespace {
+
+const QString GRAY = QStringLiteral("Gray");
+// Id of the "Gray" glyph, which every event item starts as.
+constexpr int GRAY_ID = 2;
+// Progress of the item build is logged every this many traces.
+constexpr int PROGRESS_STEP = 5000;
+// Grouping rows by key is logged every this many rows.
+constexpr int STACK_PROGRESS_STEP = 50;
+// The smallest size an item is drawn at on a size axis.
+constexpr double MIN_SCALED_SIZE = 5.0;
+// Stack labels of narrower glyphs keep half a glyph whatever their text.
+constexpr int NARROW_LABEL_GLYPH = 15;
+// The overview draws glyphs at itemSize / OVERVIEW_BASE of their size.
+constexpr double OVERVIEW_BASE = 40.0;
+const QColor SLOT_COLOR(177, 189, 197);
+
+int clampInt(double v)
+{
+    return IAxis::clampToInt(v);
+}
+
+// The rewrite glyph of a rule, or null when the rule cannot be applied: a
+// side that did not parse, or a rewrite tree without its glyph leaf.
+const ParseNode* rewriteLeaf(const Rule& rule)
+{
+    if (!rule.pre || !rule.post || rule.post->children.isEmpty())
+        return nullptr;
+    return rule.post->children.first();
+}
+
+// A rule whose one-glyph precondition is rewritten into one glyph that
+// stays: such a rule's glyph is nested into later merged items that also
+// satisfy its precondition.
+bool isSingleGlyphRule(const Rule& rule)
+{
+    const ParseNode* leaf = rewriteLeaf(rule);
+    return rule.visible && leaf && rule.hasSinglePostGlyph() && rule.post->children.size() == 1
+           && leaf->glyph.mode != DELETE && !rule.pre->children.isEmpty();
+}
+
+// Copies what drawing reads of an item, except its selection and highlight
+// state, which the GUI thread may be changing meanwhile.
+void copyForDrawing(BinItem& to, const BinItem& from)
+{
+    to.x = from.x;
+    to.y = from.y;
+    to.storedWidth = from.storedWidth;
+    to.storedHeight = from.storedHeight;
+    to.centred = from.centred;
+    to.sizeFactor = from.sizeFactor;
+    to.edgeColor = from.edgeColor;
+    to.fillColor = from.fillColor;
+    to.edgeWidth = from.edgeWidth;
+    to.shape = from.shape;
+    to.edgeStyle = from.edgeStyle;
+    to.mode = from.mode;
+    to.totalCount = from.totalCount;
+    if (showMulti)
+        to.children = from.children;
+    else
+        to.children.clear();
+    to.selected = false;
+    to.highlighted = false;
+    to.selectedCount = 0;
+    to.auxValue = 0;
+    to.showLabel = false;
+    to.showDetail = false;
+}
+
+} // namespace
+
+BinCell::BinCell(ControlWidget* owner, QObject* receiver, const QString& title, QWidget* view)
+    : ImgWidget(owner, nullptr),
+      glyphSize(static_cast<int>(defaultGlyphSize)),
+      rowGap(std::min(10, static_cast<int>(0.2 * defaultGlyphSize))),
+      header(this, owner, receiver, title),
+      receiver(receiver),
+      rowsMutex(new QMutex),
+      timeTo(std::numeric_limits<double>::max())
+{
+    parentWidget = view;
+    header.setHeight(defaultGlyphSize);
+    clearData();
+}
+
+BinCell::~BinCell()
+{
+    // Waits for an overview pass that is drawing this cell.
+    rowsMutex->lock();
+    clearData();
+    rowsMutex->unlock();
+    delete rowsMutex;
+}
+
+// ---------------------------------------------------------------------------
+// Rows, rules and cache
+
+void BinCell::addPacket(const QSharedPointer<Packet>& packet)
+{
+    if (conversationMode == 2) {
+        if (conversations.isEmpty())
+            conversations.append(TList<QSharedPointer<Packet>>());
+        conversations.first().append(packet);
+        return;
+    }
+    const int id = packet ? packet->conversationId : 0;
+    auto found = conversationSlots.find(id);
+    int slot;
+    if (found == conversationSlots.end()) {
+        slot = nextSlot++;
+        conversationSlots.insert(id, slot);
+    } else {
+        slot = found.value();
+    }
+    if (slot < conversations.size())
+        conversations[slot].append(packet);
+    else
+        conversations.append(TList<QSharedPointer<Packet>>{packet});
+}
+
+void BinCell::addPackets(const TList<QSharedPointer<Packet>>& packets)
+{
+    for (const QSharedPointer<Packet>& packet : packets)
+        addPacket(packet);
+}
+
+void BinCell::clearData()
+{
+    background = Qt::transparent;
+    frameColor = TEXT_COLOR;
+    for (TList<BinItem*>& r : rows)
+        for (BinItem* item : r)
+            delete item;
+    rows.clear();
+    visibleRows.clear();
+    visibleRowIndex.clear();
+    stackCounts.clear();
+    extraItems.clear();
+}
+
+void BinCell::buildData(bool updateVisible)
+{
+    QMutexLocker locker(rowsMutex);
+    qDebug().noquote() << "clearing data";
+    clearData();
+
+    const int count = conversations.size();
+    const bool anySelected = !selectedPackets.isEmpty();
+    const bool anyMarked = !markedPackets.isEmpty();
+    rows.items.reserve(std::size_t(count));
+    for (int c = 0; c < count; ++c) {
+        const TList<QSharedPointer<Packet>>& events = conversations[c];
+        TList<BinItem*> itemRow;
+        itemRow.items.reserve(events.items.size());
+        for (const QSharedPointer<Packet>& event : events) {
+            BinItem* item = new BinItem(nullptr, this);
+            item->packets.append(event);
+            item->totalCount = 1;
+            item->setWidth(glyphSize);
+            item->setHeight(glyphSize);
+            item->name = GRAY;
+            item->id = GRAY_ID;
+            if (anySelected && selectedPackets.contains(event)) {
+                item->selected = true;
+                item->selectedCount = 1;
+            }
+            if (anyMarked && markedPackets.contains(event)) {
+                item->highlighted = true;
+                item->auxValue = item->selected ? 0 : 1;
+            }
+            itemRow.append(item);
+        }
+        rows.items.push_back(std::move(itemRow));
+        if (c % PROGRESS_STEP == 0)
+            qDebug().noquote() << double(c) / count << "% loaded in cache";
+    }
+    qDebug().noquote() << "done";
+
+    applyRules();
+    if (stacked)
+        stackRows();
+    if (updateVisible)
+        updateVisibleRows();
+}
+
+void BinCell::applyRules()
+{
+    GlyphStore* store = glyphStore;
+    if (!store)
+        return;
+    const TList<Rule>& rules = store->rules;
+    RuleMatcher matcher(owner);
+
+    // One automaton per rule, so that the indices stay aligned; a rule that
+    // is hidden or cannot be applied matches nothing.
+    std::vector<Automaton*> automata;
+    std::vector<bool> applied;
+    automata.reserve(std::size_t(rules.size()));
+    for (const Rule& rule : rules) {
+        const bool usable = rule.visible && rewriteLeaf(rule);
+        if (rule.visible && !usable)
+            qDebug().noquote() << "rule without precondition or rewrite glyph:" << rule.name;
+        automata.push_back(usable ? matcher.compile(rule.pre, rule.post) : new Automaton);
+        applied.push_back(usable);
+    }
+
+    const THash<QString, int>* attributes = &store->attributeColumns;
+    for (int i = 0; i < rules.size(); ++i) {
+        if (!applied[std::size_t(i)])
+            continue;
+        const Rule& rule = rules[i];
+        Automaton* automaton = automata[std::size_t(i)];
+        const BinItem& rewriteGlyph = rewriteLeaf(rule)->glyph;
+        const QList<Edge*> startEdges = automaton->outEdges(automaton->start());
+
+        TList<TList<BinItem*>> survivors;
+        survivors.items.reserve(rows.items.size());
+        std::vector<std::pair<int, int>> runs;
+        for (TList<BinItem*>& itemRow : rows) {
+            nfaReported = false;
+            runs.clear();
+            const int length = itemRow.size();
+            for (int j = 0; j < length;) {
+                // A run can only start where a first step of the automaton holds.
+                bool opens = false;
+                for (int e = 0; !opens && e < startEdges.size(); ++e) {
+                    ParseNode* label = startEdges.at(e)->label;
+                    THash<QString, TVariant> bindings;
+                    opens = matcher.evalLabel(itemRow[j], label, attributes,
+                                              label->ignoreBindings ? nullptr : &bindings);
+                }
+                const int matched =
+                    opens ? matcher.matchFrom(j, itemRow, automaton, rule.match).size() : 0;
+                if (matched > 0) {
+                    runs.emplace_back(j, matched);
+                    j += matched;
+                } else {
+                    ++j;
+                }
+            }
+            nfaReported = false;
+            if (runs.empty()) {
+                survivors.items.push_back(std::move(itemRow));
+                continue;
+            }
+
+            TList<BinItem*> rebuilt;
+            rebuilt.items.reserve(std::size_t(length));
+            std::size_t next = 0;
+            for (int j = 0; j < length;) {
+                if (next < runs.size() && runs[next].first == j) {
+                    const int runLength = runs[next].second;
+                    TList<BinItem*> run = itemRow.mid(j, runLength);
+                    BinItem* merged = mergeMatch(run, rewriteGlyph);
+                    store->ruleCounts[rule.name] += 1;
+                    if (merged) {
+                        const BinItem* head = run.first();
+                        if (!head->name.isEmpty() && head->name == GRAY) {
+                            BinItem copy(*head);
+                            copy.packets.clear();
+                            merged->children.append(copy.flatten());
+                        } else if (!head->name.isEmpty() && run.size() > 1) {
+                            for (int k = 0; k < i; ++k) {
+                                const Rule& earlier = rules[k];
+                                if (!isSingleGlyphRule(earlier))
+                                    continue;
+                                BinItem* pattern = &earlier.pre->children.first()->glyph;
+                                if (matcher.matchGlyph(merged, pattern, attributes, nullptr))
+                                    merged->children.append(rewriteLeaf(earlier)->glyph.flatten());
+                            }
+                        }
+                        if (merged->packets.size() > 1)
+                            merged->label = QString::number(merged->packets.size());
+                        rebuilt.append(merged);
+                    }
+                    for (BinItem* item : run)
+                        delete item;
+                    j += runLength;
+                    ++next;
+                } else {
+                    rebuilt.append(itemRow[j]);
+                    ++j;
+                }
+            }
+            itemRow.items.clear();
+            if (!rebuilt.isEmpty())
+                survivors.items.push_back(std::move(rebuilt));
+        }
+        rows = std::move(survivors);
+        if (rows.isEmpty())
+            rows.append(TList<BinItem*>());
+    }
+
+    for (Automaton* automaton : automata)
+        delete automaton;
+}
+
+BinItem* BinCell::mergeMatch(const TList<BinItem*>& run, const BinItem& rewriteGlyph)
+{
+    if (rewriteGlyph.mode == DELETE)
+        return nullptr;
+    BinItem* merged = new BinItem(rewriteGlyph);
+    merged->owner = this;
+    merged->setWidth(glyphSize);
+    merged->setHeight(glyphSize);
+    merged->packets.clear();
+    merged->totalCount = 0;
+    merged->selectedCount = 0;
+    merged->selected = false;
+    merged->highlighted = false;
+    merged->auxValue = 0;
+    std::size_t events = 0;
+    for (const BinItem* item : run)
+        events += item->packets.items.size();
+    merged->packets.items.reserve(events);
+    for (const BinItem* item : run) {
+        merged->packets.append(item->packets);
+        merged->totalCount += item->totalCount;
+        merged->selectedCount += item->selectedCount;
+        merged->selected = merged->selected || item->selected;
+        // Highlights survive a rebuild like the selection does.
+        merged->auxValue += item->auxValue;
+        merged->highlighted = merged->highlighted || item->highlighted;
+    }
+    return merged;
+}
+
+void BinCell::stackRows()
+{
+    qDebug().noquote() << "get stacked data";
+    stackMulti = showMulti;
+    QHash<QString, int> slotOf;
+    TList<TList<BinItem*>> stored;
+    for (const TList<BinItem*>& itemRow : rows) {
+        const QString key = rowKey(itemRow, stackMulti);
+        auto found = slotOf.constFind(key);
+        if (found == slotOf.constEnd()) {
+            TList<BinItem*> copy;
+            copy.items.reserve(itemRow.items.size());
+            for (const BinItem* item : itemRow)
+                copy.append(item ? new BinItem(*item) : nullptr);
+            if (copy.size() != itemRow.size())
+                qDebug().noquote() << "invalid conversations stackmap" << copy.size() << itemRow.size() << key;
+            slotOf.insert(key, stored.size());
+            stored.items.push_back(std::move(copy));
+        } else {
+            TList<BinItem*>& target = stored[found.value()];
+            if (target.size() != itemRow.size())
+                qDebug().noquote() << "invalid conversations stackmap" << target.size() << itemRow.size();
+            const int common = std::min(target.size(), itemRow.size());
+            for (int k = 0; k < common; ++k) {
+                BinItem* to = target[k];
+                const BinItem* from = itemRow[k];
+                if (!to || !from) {
+                    qDebug().noquote() << "invalid event item stackmap";
+                    continue;
+                }
+                to->packets.append(from->packets);
+                to->selected = to->selected || from->selected;
+                to->selectedCount += from->selectedCount;
+                to->totalCount += from->totalCount;
+                const int events = from->packets.size();
+                if (!to->label.isEmpty()) {
+                    if (to->label != QString::number(events))
+                        to->label = QStringLiteral("*");
+                } else if (events > 1) {
+                    to->label = QString::number(events);
+                }
+                if (to->totalCount == 0)
+                    qDebug().noquote() << "ohoh";
+            }
+        }
+        stackCounts[key] += 1;
+    }
+    qDebug().noquote() << "create result";
+    TList<TList<BinItem*>> old = std::move(rows);
+    rows = std::move(stored);
+    qDebug().noquote() << "delete cache";
+    for (TList<BinItem*>& itemRow : old)
+        for (BinItem* item : itemRow)
+            delete item;
+    qDebug().noquote() << "done";
+}
+
+TList<BinItem*> BinCell::items() const
+{
+    TList<BinItem*> result;
+    result.items.reserve(std::size_t(itemCount()));
+    for (const TList<BinItem*>& itemRow : rows)
+        result.items.insert(result.items.end(), itemRow.begin(), itemRow.end());
+    return result;
+}
+
+TList<BinItem*> BinCell::visibleItems() const
+{
+    TList<BinItem*> result;
+    for (const TList<BinItem*>& slice : visibleRows)
+        result.items.insert(result.items.end(), slice.begin(), slice.end());
+    return result;
+}
+
+int BinCell::itemCount() const
+{
+    qint64 n = 0;
+    for (const TList<BinItem*>& itemRow : rows)
+        n += itemRow.size();
+    return int(std::min<qint64>(n, std::numeric_limits<int>::max()));
+}
+
+void BinCell::setSelectedPackets(const QSet<QSharedPointer<Packet>>& packets)
+{
+    selectedPackets = packets;
+    const bool any = !selectedPackets.isEmpty();
+    for (TList<BinItem*>& itemRow : rows) {
+        for (BinItem* item : itemRow) {
+            if (!item)
+                continue;
+            int count = 0;
+            if (any)
+                for (const QSharedPointer<Packet>& event : item->packets)
+                    count += selectedPackets.contains(event) ? 1 : 0;
+            item->selectedCount = count;
+            item->selected = count > 0;
+        }
+    }
+}
+
+void BinCell::setMarkedPackets(const QSet<QSharedPointer<Packet>>& packets)
+{
+    markedPackets = packets;
+    const bool any = !markedPackets.isEmpty();
+    for (TList<BinItem*>& itemRow : rows) {
+        for (BinItem* item : itemRow) {
+            if (!item)
+                continue;
+            int count = 0;
+            if (any)
+                for (const QSharedPointer<Packet>& event : item->packets)
+                    count += markedPackets.contains(event) && !selectedPackets.contains(event) ? 1 : 0;
+            item->auxValue = count;
+            item->highlighted = count > 0;
+        }
+    }
+}
+
+int BinCell::timeColumn() const
+{
+    if (!glyphStore)
+        return -1;
+    return glyphStore->attributeColumns.value(TIME_ATTRIBUTE, -1);
+}
+
+bool BinCell::inTimeWindow(const BinItem* item, int column) const
+{
+    if (column < 0 || item->packets.isEmpty())
+        return true;
+    // A stacked item holds the events of several traces in no time order:
+    // its span runs from the smallest to the largest time.
+    double lo = std::numeric_limits<double>::infinity();
+    double hi = -std::numeric_limits<double>::infinity();
+    for (const QSharedPointer<Packet>& event : item->packets) {
+        if (!event)
+            continue;
+        const TVariant& value = event->get(column);
+        if (!value.isNumber())
+            continue;
+        const double t = value.toDouble();
+        lo = std::min(lo, t);
+        hi = std::max(hi, t);
+    }
+    if (lo > hi)
+        return true; // no event has a time
+    return intervalsOverlap(timeFrom, timeTo, lo, hi);
+}
+
+void BinCell::applyTimeWindow()
+{
+    const int column = timeColumn();
+    for (TList<BinItem*>& slice : visibleRows)
+        for (BinItem* item : slice)
+            if (item)
+                item->visible = inTimeWindow(item, column);
+}
+
+QString BinCell::rowKey(const TList<BinItem*>& itemRow) const
+{
+    return rowKey(itemRow, showMulti);
+}
+
+QString BinCell::rowKey(const TList<BinItem*>& itemRow, bool multi) const
+{
+    QString key;
+    key.reserve(itemRow.size() * 6);
+    for (const BinItem* item : itemRow) {
+        if (!item) {
+            key += QLatin1String(";[]");
+            continue;
+        }
+        key += QString::number(item->id);
+        key += QLatin1String(";[");
+        if (multi) {
+            for (const BinItem& child : item->children) {
+                key += QString::number(child.id);
+                key += QLatin1Char(',');
+            }
+        }
+        key += QLatin1Char(']');
+    }
+    return key;
+}
+
+THash<QString, int> BinCell::countRowKeys(const TList<TList<BinItem*>>& list) const
+{
+    THash<QString, int> counts(false);
+    for (const TList<BinItem*>& itemRow : list)
+        counts[rowKey(itemRow)] += 1;
+    return counts;
+}
+
+TList<TList<TList<BinItem*>>> BinCell::buildStacked(const TList<TList<BinItem*>>& list) const
+{
+    QHash<QString, int> groupOf;
+    std::vector<std::vector<int>> members;
+    for (int i = 0; i < list.size(); ++i) {
+        if (i % STACK_PROGRESS_STEP == 0)
+            qDebug().noquote().nospace() << "stacked " << i;
+        const QString key = rowKey(list[i]);
+        auto found = groupOf.constFind(key);
+        if (found == groupOf.constEnd()) {
+            groupOf.insert(key, int(members.size()));
+            members.push_back({i});
+        } else {
+            members[std::size_t(found.value())].push_back(i);
+        }
+    }
+    qDebug().noquote() << "build result";
+    TList<TList<TList<BinItem*>>> result;
+    result.items.reserve(members.size());
+    for (const std::vector<int>& group : members) {
+        TList<TList<BinItem*>> rowsOfGroup;
+        rowsOfGroup.items.reserve(group.size());
+        for (int i : group)
+            rowsOfGroup.append(list[i]);
+        result.items.push_back(std::move(rowsOfGroup));
+    }
+    return result;
+}
+
+void BinCell::reorderRows(const QHash<int, int>& order)
+{
+    {
+        QMutexLocker locker(rowsMutex);
+        const int size = order.size();
+        std::vector<TList<BinItem*>> placed(static_cast<std::size_t>(size));
+        std::vector<bool> taken(static_cast<std::size_t>(size), false);
+        // Rows without a free position of their own keep their order after
+        // the placed rows, so that none is lost or doubled.
+        TList<TList<BinItem*>> rest;
+        for (TList<BinItem*>& itemRow : rows) {
+            if (itemRow.isEmpty()) {
+                qDebug().noquote() << "empty glyphs are not allowed";
+                continue;
+            }
+            const BinItem* first = itemRow.first();
+            int target = -1;
+            if (first && !first->packets.isEmpty() && first->packets.first()) {
+                auto found = order.constFind(first->packets.first()->conversationId);
+                if (found != order.constEnd())
+                    target = found.value();
+            }
+            if (target >= 0 && target < size && !taken[std::size_t(target)]) {
+                placed[std::size_t(target)] = std::move(itemRow);
+                taken[std::size_t(target)] = true;
+            } else {
+                rest.items.push_back(std::move(itemRow));
+            }
+        }
+        rows.clear();
+        for (int k = 0; k < size; ++k)
+            if (taken[std::size_t(k)])
+                rows.items.push_back(std::move(placed[std::size_t(k)]));
+        for (TList<BinItem*>& itemRow : rest)
+            rows.items.push_back(std::move(itemRow));
+        // The window must show the rows in their new order.
+        updateVisibleRows();
+    }
+    layoutItems(false, false);
+    render(true, true, nullptr);
+}
+
+// ---------------------------------------------------------------------------
+// Layout
+
+int BinCell::itemsPerLine() const
+{
+    const double available = header.width() - leftMargin - glyphSize;
+    const double step = glyphSize + itemGap;
+    if (!(available >= 0.0) || step <= 0.0)
+        return 1;
+    return std::max(1, clampInt(std::floor(available / step) + 1.0));
+}
+
+int BinCell::linesOf(int n) const
+{
+    if (n <= 0)
+        return 0;
+    const int perLine = itemsPerLine();
+    return int((qint64(n) + perLine - 1) / perLine);
+}
+
+namespace {
+
+int ceilDiv(qint64 n, int d)
+{
+    if (n <= 0 || d <= 0)
+        return 0;
+    return int(std::min<qint64>((n + d - 1) / d, std::numeric_limits<int>::max()));
+}
+
+} // namespace
+
+int BinCell::lineCount() const
+{
+    if (header.toggled)
+        return 0;
+    const int perLine = itemsPerLine();
+    qint64 total = 0;
+    switch (conversationMode) {
+    case 0:
+        for (const TList<BinItem*>& itemRow : rows)
+            total += ceilDiv(itemRow.size(), perLine);
+        return int(std::min<qint64>(total, std::numeric_limits<int>::max()));
+    case 1:
+        for (const TList<QSharedPointer<Packet>>& events : conversations)
+            total += events.size() + 2;
+        return ceilDiv(total, perLine);
+    default:
+        for (const TList<QSharedPointer<Packet>>& events : conversations)
+            total += events.size();
+        return ceilDiv(total, perLine);
+    }
+}
+
+int BinCell::visibleLineCount(int height) const
+{
+    const double available = firstLine == 0 ? height - header.height() - topMargin : height - topMargin;
+    const double step = glyphSize + 2;
+    int lines = step > 0.0 ? std::max(0, clampInt(std::ceil(available / step))) : 0;
+    if (conversationMode == 0)
+        return lines;
+    qint64 slotCount = 0;
+    const int extra = conversationMode == 1 ? (stacked ? 3 : 2) : 0;
+    for (const TList<QSharedPointer<Packet>>& events : conversations)
+        slotCount += events.size() + extra;
+    return std::min(lines, ceilDiv(slotCount, itemsPerLine()));
+}
+
+double BinCell::contentHeight() const
+{
+    if (header.toggled)
+        return header.height() + topMargin;
+    // Scrolled past the content: no lines, never a negative height.
+    const double lines = std::max(0, lineCount() - std::max(0, firstLine - 1));
+    const double gaps = std::max(0.0, lines - 1);
+    const double base = firstLine == 0 ? header.height() + topMargin + itemGap : itemGap;
+    const int gap = conversationMode == 0 ? rowGap : itemGap;
+    return base + lines * glyphSize + gaps * gap + itemGap + topMargin;
+}
+
+int BinCell::rowsHeight(const TList<TList<BinItem*>>& list) const
+{
+    double height = header.height() + topMargin + itemGap;
+    if (!header.toggled) {
+        const int perLine = itemsPerLine();
+        for (const TList<BinItem*>& itemRow : list) {
+            const double lines = ceilDiv(itemRow.size(), perLine);
+            switch (conversationMode) {
+            case 0:
+                height += lines * (glyphSize + 2);
+                if (!itemRow.isEmpty())
+                    height += rowGap + glyphSize;
+                break;
+            case 1:
+                height += lines * std::floor(1.3 * glyphSize + itemGap);
+                break;
+            default:
+                height += lines * (glyphSize + itemGap);
+                break;
+            }
+        }
+    }
+    return clampInt(height);
+}
+
+void BinCell::updateVisibleRows()
+{
+    visibleRows.clear();
+    visibleRowIndex.clear();
+    firstVisibleRow = 0;
+    firstVisibleLine = 0;
+    endRow = 0;
+    const int window = header.toggled ? 2 : visibleLineCount(height()) + 2;
+    if (lineCount() < firstLine || header.toggled) {
+        // A collapsed cell shows its header only.
+        qDebug().noquote() << "not visible";
+        return;
+    }
+    qDebug().noquote() << "visible rows:" << window;
+    const int perLine = itemsPerLine();
+
+    if (conversationMode == 0) {
+        int before = 0;
+        int filled = 0;
+        bool first = true;
+        endRow = rows.size();
+        for (int r = 0; r < rows.size(); ++r) {
+            const TList<BinItem*>& itemRow = rows[r];
+            const int lines = ceilDiv(itemRow.size(), perLine);
+            if (before + lines < firstLine) {
+                before += lines;
+                continue;
+            }
+            int cut = 0;
+            if (first) {
+                cut = std::max(0, firstLine - 1 - before);
+                firstVisibleLine = cut;
+                firstVisibleRow = r;
+                first = false;
+            }
+            const int take = std::max(0, std::min(lines - cut, window - filled));
+            visibleRows.append(itemRow.mid(cut * perLine, take * perLine));
+            visibleRowIndex.append(r);
+            filled += take;
+            before += lines;
+            if (filled >= window) {
+                endRow = r + 1;
+                break;
+            }
+        }
+        return;
+    }
+
+    const int startLine = std::max(0, firstLine - 1);
+    if (conversationMode == 2 || rows.size() <= 1) {
+        // One stretch of the first row, cut to the row.
+        if (rows.isEmpty())
+            return;
+        const TList<BinItem*>& itemRow = rows.first();
+        const qint64 start = qint64(startLine) * perLine;
+        const qint64 length = qint64(lineCount()) * perLine;
+        if (start < itemRow.size())
+            visibleRows.append(itemRow.mid(int(start), int(std::min<qint64>(length, itemRow.size() - start))));
+        else
+            visibleRows.append(TList<BinItem*>());
+        visibleRowIndex.append(0);
+        firstVisibleLine = startLine;
+        endRow = 1;
+        return;
+    }
+
+    // Mode 1 with several traces: the traces follow each other on the
+    // lines, two slots apart; the window takes the items on its lines.
+    const qint64 from = qint64(startLine) * perLine;
+    const qint64 to = qint64(startLine + window) * perLine;
+    qint64 slot = 0;
+    bool first = true;
+    endRow = rows.size();
+    for (int r = 0; r < rows.size(); ++r) {
+        const TList<BinItem*>& itemRow = rows[r];
+        const qint64 a = std::max<qint64>(0, from - slot);
+        const qint64 b = std::min<qint64>(itemRow.size(), to - slot);
+        if (a < b) {
+            visibleRows.append(itemRow.mid(int(a), int(b - a)));
+            visibleRowIndex.append(r);
+            if (first) {
+                firstVisibleRow = r;
+                firstVisibleLine = int((slot + a) / perLine);
+                first = false;
+            }
+        }
+        slot += itemRow.size() + 2;
+        if (slot >= to) {
+            endRow = r + 1;
+            break;
+        }
+    }
+}
+
+void BinCell::layoutItems(bool allRows, bool lockHeld)
+{
+    if (!lockHeld)
+        rowsMutex->lock();
+    QElapsedTimer timer;
+    timer.start();
+    labelPixelSize = 0.5 * glyphSize;
+
+    // Written only when it changes: other threads read the header.
+    const double headerWidth = width() - 2 * itemGap;
+    if (header.storedWidth != headerWidth)
+        header.setWidth(headerWidth);
+    if (header.x != itemGap || header.y != itemGap)
+        header.setPos(QPointF(itemGap, itemGap));
+
+    if (allRows) {
+        QList<int> all;
+        all.reserve(rows.size());
+        for (int r = 0; r < rows.size(); ++r)
+            all.append(r);
+        placeRows(rows, all);
+    } else {
+        placeRows(visibleRows, visibleRowIndex);
+    }
+    qDebug().noquote().nospace() << timer.elapsed() << " seconds reposition";
+
+    if (allRows) {
+        const int column = timeColumn();
+        for (TList<BinItem*>& itemRow : rows)
+            for (BinItem* item : itemRow)
+                if (item)
+                    item->visible = inTimeWindow(item, column);
+    } else {
+        applyTimeWindow();
+    }
+    if (!lockHeld)
+        rowsMutex->unlock();
+}
+
+void BinCell::placeRows(const TList<TList<BinItem*>>& list, const QList<int>& fullRows)
+{
+    const double lineWidth = header.width();
+    const double g = glyphSize;
+    extraItems.clear();
+
+    double lineStep;
+    switch (conversationMode) {
+    case 0: lineStep = 2 + g; break;
+    case 1: lineStep = itemGap + 1.3 * g; break;
+    default: lineStep = itemGap + g; break;
+    }
+
+    const Axis* axis = dynamic_cast<const Axis*>(sizeAxis);
+    const bool scaled = axis && sizeAttribute >= 0;
+    QFont labelFont(APPLICATION_FONT);
+    labelFont.setPixelSize(std::max(1, int(labelPixelSize)));
+    const QFontMetricsF metrics(labelFont);
+
+    double x = leftMargin;
+    double y = firstLine < 1 ? header.height() + topMargin + itemGap : topMargin + itemGap;
+    for (int i = 0; i < list.size(); ++i) {
+        const TList<BinItem*>& itemRow = list[i];
+        for (BinItem* item : itemRow) {
+            if (!item)
+                continue;
+            // A line holds at least one item, however narrow the cell.
+            if (x > leftMargin && x + g > lineWidth) {
+                x = leftMargin;
+                y += lineStep;
+            }
+            if (scaled) {
+                double sum = 0.0;
+                int values = 0;
+                for (const QSharedPointer<Packet>& event : item->packets) {
+                    if (!event)
+                        continue;
+                    const TVariant& value = event->get(sizeAttribute);
+                    if (value.isNumber()) {
+                        sum += value.toDouble();
+                        ++values;
+                    }
+                }
+                double share = 1.0;
+                if (values > 0 && axis->max != axis->min)
+                    share = (sum / values - axis->min) / (axis->max - axis->min);
+                if (!std::isfinite(share))
+                    share = 1.0;
+                share = std::clamp(share, 0.0, 1.0);
+                double size = std::max(MIN_SCALED_SIZE, std::trunc(share * g));
+                size = std::min(size, g);
+                item->setPos(QPointF(x + (g - size) / 2, y + (g - size) / 2));
+                item->setWidth(size);
+                item->setHeight(size);
+            } else {
+                item->setPos(QPointF(x, y));
+                item->setWidth(g);
+                item->setHeight(g);
+            }
+            x += g + itemGap;
+        }
+        if (stacked) {
+            const int full = i < fullRows.size() ? fullRows.at(i) : -1;
+            const TList<BinItem*>& keyed = full >= 0 && full < rows.size() ? rows[full] : itemRow;
+            const int n = stackCounts.value(rowKey(keyed, stackMulti), 0);
+            TextItem label(QStringLiteral(" ") + QString::number(n), false, this);
+            label.setPos(QPointF(x, y));
+            label.setHeight(g);
+            const double labelWidth =
+                glyphSize < NARROW_LABEL_GLYPH ? g / 2 : std::max(g / 2, metrics.horizontalAdvance(label.label));
+            label.setWidth(labelWidth);
+            extraItems.append(label);
+            x += labelWidth + itemGap + (conversationMode == 1 ? 20 : 0);
+        }
+        if (conversationMode == 0) {
+            x = leftMargin;
+            if (!itemRow.isEmpty())
+                y += rowGap + g;
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Rendering
+
+void BinCell::paintItems(QPainter* painter, const TList<BinItem*>& list)
+{
+    QPen pen(LINE_COLOR, 1, Qt::SolidLine);
+    QBrush brush;
+    for (BinItem* item : list) {
+        if (!item->visible)
+            continue;
+        item->showLabel = showLabels;
+        item->showDetail = showPopups;
+        item->paint(painter, pen, brush);
+        if (sizeAxis && item->width() != glyphSize) {
+            const double side = glyphSize - 2;
+            painter->setPen(QPen(SLOT_COLOR, 1, Qt::SolidLine));
+            painter->setBrush(Qt::NoBrush);
+            painter->drawRect(QRectF(item->centerX() - side / 2, item->centerY() - side / 2, side, side));
+        }
+    }
+}
+
+void BinCell::paintStackLabels(QPainter* painter)
+{
+    if (extraItems.isEmpty())
+        return;
+    if (labelPixelSize >= 5) {
+        QFont font(APPLICATION_FONT);
+        font.setPixelSize(int(labelPixelSize));
+        painter->setFont(font);
+    }
+    painter->setPen(QPen(Qt::black, 1, Qt::SolidLine));
+    painter->setBrush(Qt::NoBrush);
+    for (const TextItem& label : extraItems)
+        painter->drawText(QRectF(label.x, label.y, label.storedWidth, label.storedHeight), Qt::AlignCenter,
+                          label.label);
+}
+
+bool BinCell::render(bool overlayToo, bool updateToo, QImage* target)
+{
+    QImage* img = target ? target : &image;
+    const bool imageLocked = imageMutex->tryLock(1);
+    if (!imageLocked && !target) {
+        scheduleRetry(true, overlayToo, updateToo);
+        return false;
+    }
+    if (img->paintingActive()) {
+        if (imageLocked)
+            imageMutex->unlock();
+        return false;
+    }
+    if (target) {
+        rowsMutex->lock();
+    } else if (!rowsMutex->tryLock()) {
+        // The overview worker is drawing this cell: skip the frame rather
+        // than block the GUI thread, and try again shortly.
+        imageMutex->unlock();
+        scheduleRetry(true, overlayToo, updateToo);
+        return false;
+    }
+
+    img->fill(background);
+    {
+        QPainter painter(img);
+        QPen pen(LINE_COLOR, 1, Qt::SolidLine);
+        QBrush brush;
+        painter.setPen(pen);
+        if (firstLine == 0 && header.top() + header.height() > 0)
+            header.paint(&painter, pen, brush);
+
+        TList<BinItem*> plain;
+        TList<BinItem*> selectedItems;
+        TList<BinItem*> markedItems;
+        for (const TList<BinItem*>& slice : visibleRows) {
+            for (BinItem* item : slice) {
+                if (!item)
+                    continue;
+                if (item->selected)
+                    selectedItems.append(item);
+                else if (item->highlighted)
+                    markedItems.append(item);
+                else
+                    plain.append(item);
+            }
+        }
+        paintItems(&painter, plain);
+        paintItems(&painter, selectedItems);
+        paintItems(&painter, markedItems);
+        paintStackLabels(&painter);
+    }
+
+    if (imageLocked)
+        imageMutex->unlock();
+    if (overlayToo)
+        renderOverlay();
+    rowsMutex->unlock();
+    if (updateToo)
+        update();
+    return true;
+}
+
+bool BinCell::renderOverlay()
+{
+    RenderGuard guard(this);
+    if (!guard)
+        return false;
+    overlay.fill(Qt::transparent);
+    return true;
+}
+
+QImage BinCell::overviewImage(int width, int itemSize)
+{
+    QMutexLocker locker(rowsMutex);
+    const double scale = itemSize / OVERVIEW_BASE;
+    const int height = clampInt(std::floor(rowsHeight(rows) * scale));
+    if (width <= 0 || height <= 0)
+        return QImage();
+    QImage result(width, height, QImage::Format_ARGB32);
+    if (result.isNull())
+        return result;
+    result.fill(background);
+    result.fill(Qt::white);
+
+    QPainter painter(&result);
+    painter.scale(scale, scale);
+    QPen pen(LINE_COLOR, 1, Qt::SolidLine);
+    QBrush brush;
+    painter.setPen(pen);
+    if (firstLine == 0 && header.top() + header.height() > 0)
+        header.paint(&painter, pen, brush);
+    if (!header.toggled) {
+        // Drawn from copies: the items' own flags stay untouched.
+        BinItem drawn(nullptr, this);
+        for (const TList<BinItem*>& itemRow : rows) {
+            for (const BinItem* item : itemRow) {
+                if (!item || !item->visible)
+                    continue;
+                copyForDrawing(drawn, *item);
+                drawn.paint(&painter, pen, brush);
+                if (sizeAxis && drawn.width() != glyphSize) {
+                    const double side = glyphSize - 2;
+                    painter.setPen(QPen(SLOT_COLOR, 1, Qt::SolidLine));
+                    painter.setBrush(Qt::NoBrush);
+                    painter.drawRect(QRectF(drawn.centerX() - side / 2, drawn.centerY() - side / 2, side, side));
+                }
+            }
+        }
+        paintStackLabels(&painter);
+    }
+    painter.end();
+    return result;
+}
+
+// ---------------------------------------------------------------------------
+// Widget
+
+void BinCell::reset()
+{
+    ImgWidget::reset();
+}
+
+void BinCell::setSize(int w, int h)
+{
+    ImgWidget::setSize(w, h);
+    {
+        QMutexLocker locker(rowsMutex);
+        // The window depends on the width: the header takes it first.
+        const double headerWidth = width() - 2 * itemGap;
+        if (header.storedWidth != headerWidth)
+            header.setWidth(headerWidth);
+        if (header.x != itemGap || header.y != itemGap)
+            header.setPos(QPointF(itemGap, itemGap));
+        updateVisibleRows();
+    }
+    layoutItems(false, false);
+    render(true, true, nullptr);
+}
+
+QRectF BinCell::dataRect()
+{
+    return QRectF(0, 0, width(), height());
+}
+
+QSize BinCell::sizeHint() const
+{
+    return QSize(100, 100);
+}
+
+void BinCell::resizeEvent(QResizeEvent* e)
+{
+    QWidget::resizeEvent(e);
+    setSize(e->size().width(), e->size().height());
+}
+
+void BinCell::mousePressEvent(QMouseEvent* e)
+{
+    // The matrix hands on its own coordinates.
+    const double px = std::round(e->localPos().x()) - x();
+    const double py = std::round(e->localPos().y()) - y();
+    // Both edges belong to the header; it is only there while it is shown.
+    const bool onHeader = firstLine == 0 && px >= header.left() && px <= header.right()
+                          && py >= header.top() && py <= header.bottom();
+    if (onHeader)
+        header.mousePress(e);
+    ImgWidget::mousePressEvent(e);
+}

@@ -1,0 +1,169 @@
+#pragma once
+
+#include <QColor>
+#include <QHash>
+#include <QImage>
+#include <QSet>
+#include <QSharedPointer>
+#include <QString>
+
+#include "core/THash.h"
+#include "core/TList.h"
+#include "items/BinHeader.h"
+#include "items/ImgWidget.h"
+#include "items/TextItem.h"
+
+class BinItem;
+class IAxis;
+class Packet;
+class QMutex;
+
+// One tile of the event matrix: the traces that fall into one pair of X and
+// Y bins, drawn as rows of glyphs under a title header.
+//
+// A cell files its events by trace (addPacket), turns every trace into a row
+// of event items, applies the visible rules of the glyph store to the rows
+// (matching, relabelling, deletion, nesting), optionally stacks equal rows
+// into one (buildData), lays the rows out on lines inside its width, keeps
+// the window of lines that the scroll position shows (visibleRows) and draws
+// that window into its content image, or every row at a small scale for the
+// overview strip (overviewImage).
+//
+// Items: every item of `rows` is owned by the cell; `visibleRows` holds
+// slices of the same rows. A rebuild deletes every item, so pointers to
+// items do not survive buildData. An item's marked ("highlighted") count is
+// kept in its auxValue.
+//
+// Threads: everything runs on the GUI thread except the all-rows layout
+// (layoutItems(true, ...)) and overviewImage, which the overview worker calls
+// on its own thread. `rowsMutex` guards `rows`, `visibleRows`, the stacking
+// counts and the stack labels; where both are taken the image mutex comes
+// first. The overview drawing neither reads nor writes the items' selection
+// and highlight flags, which the GUI thread changes without the lock.
+class BinCell : public ImgWidget
+{
+    Q_OBJECT
+
+public:
+    // `view` is the matrix that owns the cell (no Qt parent is set);
+    // `receiver` gets the header's resize event.
+    BinCell(ControlWidget* owner, QObject* receiver, const QString& title, QWidget* view);
+    ~BinCell() override;
+
+    // --- Rows, rules and cache ---------------------------------------------
+
+    void addPacket(const QSharedPointer<Packet>& packet);
+    void addPackets(const TList<QSharedPointer<Packet>>& packets);
+    // Rebuilds `rows` from `conversations` under the lock: one item per
+    // event, the visible rules in order, then stacking; with updateVisible
+    // also the visible window.
+    void buildData(bool updateVisible);
+    // The item that replaces a matched run: a copy of the rewrite glyph
+    // holding every event of the run (owned by the caller), or null when the
+    // rewrite glyph deletes.
+    BinItem* mergeMatch(const TList<BinItem*>& run, const BinItem& rewriteGlyph);
+    // Deletes every item and empties rows, visible rows and the stacking
+    // counts. Takes no lock: the caller holds it or owns the cell alone.
+    void clearData();
+    TList<BinItem*> items() const;
+    TList<BinItem*> visibleItems() const;
+    int itemCount() const;
+    void setSelectedPackets(const QSet<QSharedPointer<Packet>>& packets);
+    void setMarkedPackets(const QSet<QSharedPointer<Packet>>& packets);
+    // Hides the items of `visibleRows` whose events lie outside the time window.
+    void applyTimeWindow();
+    // The pattern key of a row: per item its id, ";[", the ids of its
+    // children each followed by "," (only while showMulti is set), "]".
+    QString rowKey(const TList<BinItem*>& row) const;
+    THash<QString, int> countRowKeys(const TList<TList<BinItem*>>& rows) const;
+    // The rows grouped by key, groups in order of first appearance.
+    TList<TList<TList<BinItem*>>> buildStacked(const TList<TList<BinItem*>>& rows) const;
+    // Moves every row to the position that `order` gives for the trace id of
+    // its first event; rows without a free position follow the placed ones in
+    // their old order. Empty rows are dropped.
+    void reorderRows(const QHash<int, int>& order);
+
+    // --- Layout and rendering -------------------------------------------------
+
+    int itemsPerLine() const;
+    int lineCount() const;
+    int visibleLineCount(int height) const;
+    double contentHeight() const;
+    int rowsHeight(const TList<TList<BinItem*>>& rows) const;
+    void updateVisibleRows();
+    void layoutItems(bool allRows, bool lockHeld);
+    bool render(bool overlay, bool update, QImage* target) override;
+    bool renderOverlay() override;
+    // Every row of the cell at the scale itemSize / 40, without selection
+    // or highlight marks. Thread-safe against the GUI thread's rendering.
+    QImage overviewImage(int width, int itemSize);
+
+    void reset() override;
+    void setSize(int w, int h) override;
+    QRectF dataRect() override;
+    QSize sizeHint() const override;
+
+    void resizeEvent(QResizeEvent* e) override;
+    void mousePressEvent(QMouseEvent* e) override;
+
+    // --- State ----------------------------------------------------------------
+    // The cell's fill colour is the inherited `background`.
+
+    QColor frameColor;
+    double labelPixelSize = 12.0;   // pixel size of the stack-count labels
+    int glyphSize = 40;
+    int topMargin = 10;
+    int rowGap = 8;
+    int itemGap = 2;                // between items; also the header's inset
+    bool showLabels = true;
+    bool showPopups = true;
+    int leftMargin = 10;
+    bool stacked = false;
+    // Row key -> number of rows merged into the stacked row.
+    THash<QString, int> stackCounts{false};
+    // 0 shows the header and starts at line 0; k >= 1 starts at line k - 1;
+    // -1 hides the cell.
+    int firstLine = 0;
+    BinHeader header;
+    int sizeAttribute = -1;         // event column of the size attribute
+    IAxis* sizeAxis = nullptr;      // not owned; null = no size axis
+    // 0 a row per trace, 1 the traces one after another, 2 one trace of all events.
+    int conversationMode = 0;
+    TList<TList<BinItem*>> visibleRows;
+    TList<TList<BinItem*>> rows;
+    TList<TList<QSharedPointer<Packet>>> conversations;
+    THash<int, int> conversationSlots{true};   // trace id -> index in conversations
+    int nextSlot = 0;
+    QSet<QSharedPointer<Packet>> selectedPackets;
+    QSet<QSharedPointer<Packet>> markedPackets;
+    QObject* receiver;
+    QMutex* rowsMutex;
+    TList<TextItem> extraItems;     // stack-count labels of the last layout
+    int firstVisibleRow = 0;
+    int firstVisibleLine = 0;
+    int endRow = 0;
+    double timeFrom = 0.0;
+    double timeTo;
+
+    // Where the matrix placed the cell and the group order it handed over.
+    int column = 0;
+    int row = 0;
+    QString groupSort;
+
+private:
+    QString rowKey(const TList<BinItem*>& row, bool multi) const;
+    void applyRules();
+    void stackRows();
+    // Events of an item inside the time window.
+    bool inTimeWindow(const BinItem* item, int timeColumn) const;
+    int timeColumn() const;
+    void placeRows(const TList<TList<BinItem*>>& list, const QList<int>& fullRows);
+    void paintItems(QPainter* painter, const TList<BinItem*>& list);
+    void paintStackLabels(QPainter* painter);
+    // Lines a row of n items takes.
+    int linesOf(int n) const;
+    // Full-row index of every slice of visibleRows.
+    QList<int> visibleRowIndex;
+    // The multi-match flag under which stackCounts was keyed.
+    bool stackMulti = true;
+};
