@@ -43,6 +43,8 @@ constexpr int NARROW_LABEL_GLYPH = 15;
 // The overview draws glyphs at itemSize / OVERVIEW_BASE of their size.
 constexpr double OVERVIEW_BASE = 40.0;
 const QColor SLOT_COLOR(177, 189, 197);
+// Items of more events keep their time span between layouts.
+constexpr int MANY_EVENTS = 16;
 
 int clampInt(double v)
 {
@@ -166,6 +168,7 @@ void BinCell::clearData()
     visibleRowIndex.clear();
     stackCounts.clear();
     extraItems.clear();
+    timeSpans.clear();
 }
 
 void BinCell::buildData(bool updateVisible)
@@ -359,6 +362,10 @@ void BinCell::stackRows()
 {
     qDebug().noquote() << "get stacked data";
     stackMulti = showMulti;
+    // The time spans of the stacked items are gathered on the way, so that
+    // the first layout need not read every event again.
+    const int column = timeColumn();
+    timeSpanColumn = column;
     QHash<QString, int> slotOf;
     TList<TList<BinItem*>> stored;
     for (const TList<BinItem*>& itemRow : rows) {
@@ -385,7 +392,16 @@ void BinCell::stackRows()
                     qDebug().noquote() << "invalid event item stackmap";
                     continue;
                 }
-                to->packets.append(from->packets);
+                if (column >= 0) {
+                    auto span = timeSpans.find(to);
+                    if (span == timeSpans.end())
+                        span = timeSpans.emplace(to, timeSpan(to, column)).first;
+                    const std::pair<double, double> more = timeSpan(from, column);
+                    span->second.first = std::min(span->second.first, more.first);
+                    span->second.second = std::max(span->second.second, more.second);
+                }
+                // Grows geometrically: a stacked item collects one trace at a time.
+                to->packets.items.insert(to->packets.items.end(), from->packets.begin(), from->packets.end());
                 to->selected = to->selected || from->selected;
                 to->selectedCount += from->selectedCount;
                 to->totalCount += from->totalCount;
@@ -480,12 +496,8 @@ int BinCell::timeColumn() const
     return glyphStore->attributeColumns.value(TIME_ATTRIBUTE, -1);
 }
 
-bool BinCell::inTimeWindow(const BinItem* item, int column) const
+std::pair<double, double> BinCell::timeSpan(const BinItem* item, int column)
 {
-    if (column < 0 || item->packets.isEmpty())
-        return true;
-    // A stacked item holds the events of several traces in no time order:
-    // its span runs from the smallest to the largest time.
     double lo = std::numeric_limits<double>::infinity();
     double hi = -std::numeric_limits<double>::infinity();
     for (const QSharedPointer<Packet>& event : item->packets) {
@@ -498,9 +510,31 @@ bool BinCell::inTimeWindow(const BinItem* item, int column) const
         lo = std::min(lo, t);
         hi = std::max(hi, t);
     }
-    if (lo > hi)
+    return std::make_pair(lo, hi);
+}
+
+bool BinCell::inTimeWindow(const BinItem* item, int column)
+{
+    if (column < 0 || item->packets.isEmpty())
+        return true;
+    // A stacked item holds the events of several traces in no time order:
+    // its span runs from the smallest to the largest time.
+    std::pair<double, double> times;
+    if (item->packets.size() > MANY_EVENTS) {
+        if (timeSpanColumn != column) {
+            timeSpans.clear();
+            timeSpanColumn = column;
+        }
+        auto found = timeSpans.find(item);
+        if (found == timeSpans.end())
+            found = timeSpans.emplace(item, timeSpan(item, column)).first;
+        times = found->second;
+    } else {
+        times = timeSpan(item, column);
+    }
+    if (times.first > times.second)
         return true; // no event has a time
-    return intervalsOverlap(timeFrom, timeTo, lo, hi);
+    return intervalsOverlap(timeFrom, timeTo, times.first, times.second);
 }
 
 void BinCell::applyTimeWindow()

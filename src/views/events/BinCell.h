@@ -7,6 +7,9 @@
 #include <QSharedPointer>
 #include <QString>
 
+#include <unordered_map>
+#include <utility>
+
 #include "core/THash.h"
 #include "core/TList.h"
 #include "items/BinHeader.h"
@@ -70,7 +73,8 @@ public:
     int itemCount() const;
     void setSelectedPackets(const QSet<QSharedPointer<Packet>>& packets);
     void setMarkedPackets(const QSet<QSharedPointer<Packet>>& packets);
-    // Hides the items of `visibleRows` whose events lie outside the time window.
+    // Hides the items of `visibleRows` whose events lie outside the time
+    // window. Called by the layout, under the lock.
     void applyTimeWindow();
     // The pattern key of a row: per item its id, ";[", the ids of its
     // children each followed by "," (only while showMulti is set), "]".
@@ -154,8 +158,10 @@ private:
     QString rowKey(const TList<BinItem*>& row, bool multi) const;
     void applyRules();
     void stackRows();
-    // Events of an item inside the time window.
-    bool inTimeWindow(const BinItem* item, int timeColumn) const;
+    // Whether the item's time span meets the time window.
+    bool inTimeWindow(const BinItem* item, int timeColumn);
+    // Smallest and largest time of the item's events (lo > hi when none has one).
+    static std::pair<double, double> timeSpan(const BinItem* item, int timeColumn);
     int timeColumn() const;
     void placeRows(const TList<TList<BinItem*>>& list, const QList<int>& fullRows);
     void paintItems(QPainter* painter, const TList<BinItem*>& list);
@@ -166,4 +172,8 @@ private:
     QList<int> visibleRowIndex;
     // The multi-match flag under which stackCounts was keyed.
     bool stackMulti = true;
+    // Time spans of items of many events (stacked items), worked out once
+    // per build; guarded by rowsMutex.
+    std::unordered_map<const BinItem*, std::pair<double, double>> timeSpans;
+    int timeSpanColumn = -1;
 };
