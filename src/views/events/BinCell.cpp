@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <vector>
 
 #include "app/ControlWidget.h"
@@ -904,9 +905,13 @@ void BinCell::placeRows(const TList<TList<BinItem*>>& list, const QList<int>& fu
 
     const Axis* axis = dynamic_cast<const Axis*>(sizeAxis);
     const bool scaled = axis && sizeAttribute >= 0;
-    QFont labelFont(APPLICATION_FONT);
-    labelFont.setPixelSize(std::max(1, int(labelPixelSize)));
-    const QFontMetricsF metrics(labelFont);
+    // Stack labels of wide glyphs are as wide as their text.
+    std::unique_ptr<QFontMetricsF> metrics;
+    if (stacked && glyphSize >= NARROW_LABEL_GLYPH) {
+        QFont labelFont(APPLICATION_FONT);
+        labelFont.setPixelSize(std::max(1, int(labelPixelSize)));
+        metrics = std::make_unique<QFontMetricsF>(labelFont);
+    }
 
     double x = leftMargin;
     double y = firstLine < 1 ? header.height() + topMargin + itemGap : topMargin + itemGap;
@@ -957,8 +962,7 @@ void BinCell::placeRows(const TList<TList<BinItem*>>& list, const QList<int>& fu
             TextItem label(QStringLiteral(" ") + QString::number(n), false, this);
             label.setPos(QPointF(x, y));
             label.setHeight(g);
-            const double labelWidth =
-                glyphSize < NARROW_LABEL_GLYPH ? g / 2 : std::max(g / 2, metrics.horizontalAdvance(label.label));
+            const double labelWidth = metrics ? std::max(g / 2, metrics->horizontalAdvance(label.label)) : g / 2;
             label.setWidth(labelWidth);
             extraItems.append(label);
             x += labelWidth + itemGap + (conversationMode == 1 ? 20 : 0);

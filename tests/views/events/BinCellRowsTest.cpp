@@ -50,7 +50,6 @@ private slots:
     void emptyCellWithARule();
     void stacking_data();
     void stacking();
-    void stackingMergesSelectionNotMarks();
     void rowKey_data();
     void rowKey();
     void stackCountsFollowTheFlagOfTheirBuild();
@@ -323,28 +322,6 @@ void BinCellRowsTest::stacking()
     QCOMPARE(capture->count(QStringLiteral("invalid conversations stackmap")), 0);
 }
 
-void BinCellRowsTest::stackingMergesSelectionNotMarks()
-{
-    auto cell = fixture->cell();
-    const TList<PacketPtr> one = trace(0, QStringLiteral("ab"));
-    const TList<PacketPtr> two = trace(1, QStringLiteral("ab"));
-    cell->addPackets(one);
-    cell->addPackets(two);
-    cell->selectedPackets.insert(two.at(0));
-    cell->markedPackets.insert(two.at(1));
-    cell->stacked = true;
-    cell->buildData(false);
-
-    QCOMPARE(cell->rows.size(), 1);
-    const BinItem* first = cell->rows.first().at(0);
-    const BinItem* second = cell->rows.first().at(1);
-    QVERIFY(first->selected);
-    QCOMPARE(first->selectedCount, 1);
-    QCOMPARE(first->totalCount, 2);
-    QVERIFY(!second->selected);
-    QVERIFY(!second->highlighted);
-}
-
 void BinCellRowsTest::rowKey_data()
 {
     QTest::addColumn<QString>("ids");
@@ -473,10 +450,20 @@ void BinCellRowsTest::selectedAndMarkedCounts()
     const TList<PacketPtr> two = trace(1, QStringLiteral("ab"));
     cell->addPackets(one);
     cell->addPackets(two);
+    cell->selectedPackets.insert(two.at(0));
+    cell->markedPackets.insert(two.at(1));
     cell->stacked = true;
     cell->buildData(false);
+    QCOMPARE(cell->rows.size(), 1);
     BinItem* first = cell->rows.first().at(0);   // events one[0], two[0]
     BinItem* second = cell->rows.first().at(1);  // events one[1], two[1]
+
+    // Stacking merges the selection, not the marks.
+    QVERIFY(first->selected);
+    QCOMPARE(first->selectedCount, 1);
+    QCOMPARE(first->totalCount, 2);
+    QVERIFY(!second->selected);
+    QVERIFY(!second->highlighted);
 
     cell->setSelectedPackets({one.at(0), one.at(1), two.at(1)});
     QCOMPARE(first->selectedCount, 1);
