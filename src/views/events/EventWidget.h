@@ -3,11 +3,16 @@
 // Incomplete: a stand-in for the event matrix; it keeps the flags and the
 // context the shell and the router hand it and paints its name.
 
+#include "core/IList.h"
 #include "core/TList.h"
 #include "items/ImgWidget.h"
+#include "views/events/GNode.h"
 
+#include <QList>
 #include <QSharedPointer>
+#include <QString>
 
+class BinItem;
 class Context;
 class OptionsWidget;
 class Packet;
@@ -32,6 +37,22 @@ public:
     bool render(bool overlay, bool update, QImage* target) override;
     void setSize(int w, int h) override;
     QSize sizeHint() const override;
+
+    // Single-linkage clustering of glyph sequences; the id at position p
+    // belongs to the sequence at position p. The only metric is
+    // "Eucledian" (another name leaves every distance 0). Returns a new tree
+    // that the caller owns (deleting the root frees it), or null for no ids.
+    static GNode<int>* hierarchicalClustering(QString metric,
+                                              const IList<TList<BinItem*>>& sequences,
+                                              QList<int> ids);
+    // Mismatches over the common length plus the difference of the lengths.
+    // With multi-match on (showMulti) a position adds 1 - |A & B| / |B| for
+    // the name sets of the two items (own name and children's names), so
+    // the distance is not symmetric.
+    static double sequenceDistance(const TList<BinItem*>& a, const TList<BinItem*>& b);
+    // Sequence distances computed since the start of the process, by either
+    // function above.
+    static quint64 sequenceDistanceCount();
 
     bool focused = false;
     bool active = true;

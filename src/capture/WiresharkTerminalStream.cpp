@@ -1,0 +1,391 @@
+#include "capture/WiresharkTerminalStream.h"
+
+#include "app/MessageAsker.h"
+#include "core/Constants.h"
+
+#include <QDebug>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QStringList>
+#include <QTextCodec>
+#include <QTextStream>
+
+#include <climits>
+#include <cstdio>
+
+namespace {
+
+const QString CREATE_FAILED =
+    QStringLiteral("The file could not be created. Is in use by another process");
+const QString START_FAILED = QStringLiteral("Error. Parse did not complete. Wireshark returned: \n \n ");
+
+// Longest console line the field list may make (the estimate below).
+constexpr int COMMAND_LIMIT = 8190;
+
+QString decodeUpToNul(const QByteArray& bytes)
+{
+    return QString::fromUtf8(bytes.constData(), int(qstrnlen(bytes.constData(), uint(bytes.size()))));
+}
+
+void warn(const QString& text)
+{
+    MessageAsker::ask(QMessageBox::Warning, PRODUCT_NAME, text, QMessageBox::Ok, nullptr);
+}
+
+} // namespace
+
+WiresharkTerminalStream::WiresharkTerminalStream(QString path, TList<QString> fields)
+    : outputPath(path)
+{
+    if (QFile::exists(path))
+        QFile::remove(path);
+    outputFile = new QFile(path);
+    if (outputFile->open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        out = new QTextStream(outputFile);
+        out->setCodec(QTextCodec::codecForName("UTF-8"));
+        process = new QProcess;
+        attributes = fields;
+    }
+}
+
+WiresharkTerminalStream::~WiresharkTerminalStream()
+{
+    stopping = true;
+    blockSignals(true);
+    if (process) {
+        disconnect(process, &QProcess::readyReadStandardOutput, this,
+                   &WiresharkTerminalStream::readyReadStandardOutput);
+        disconnect(process, &QProcess::readyReadStandardError, this,
+                   &WiresharkTerminalStream::readyReadStandardError);
+        process->disconnect(this);
+    }
+    if (out)
+        out->flush();
+    delete out;
+    out = nullptr;
+    if (outputFile)
+        outputFile->close();
+    delete outputFile;
+    outputFile = nullptr;
+    if (process) {
+        process->close();
+        delete process;
+        process = nullptr;
+    }
+}
+
+void WiresharkTerminalStream::countPackets(QString capturePath, QString capinfosPath)
+{
+    QProcess capinfos;
+    const QStringList arguments{capturePath, QStringLiteral("-c"), QStringLiteral("-M")};
+    qDebug() << capinfosPath << arguments;
+    capinfos.start(capinfosPath, arguments, QIODevice::ReadWrite);
+    capinfos.waitForStarted(30000);
+    capinfos.waitForFinished(30000);
+    if (capinfos.state() != QProcess::NotRunning) {
+        capinfos.kill();
+        capinfos.waitForFinished(1000);
+    }
+    const QString text = decodeUpToNul(capinfos.readAllStandardOutput());
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    if (lines.size() > 1)
+        qDebug() << lines.at(1);
+    expectedPackets = 0;
+    static const QString label = QStringLiteral("Number of packets:");
+    for (const QString& line : lines) {
+        const int at = line.indexOf(label);
+        if (at >= 0) {
+            expectedPackets = line.mid(at + label.size()).trimmed().toInt();
+            break;
+        }
+    }
+}
+
+bool WiresharkTerminalStream::start(QString capturePath, QString tsharkPath, QString filter,
+                                    int limit)
+{
+    killed = false;
+    errorText.clear();
+    errorOutput.clear();
+    token.clear();
+    tokens.clear();
+    inQuote = false;
+    const int rowsBefore = rowsWritten;
+
+    if (process) {
+        process->disconnect(this);
+        connect(process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), this,
+                [this](int code, QProcess::ExitStatus status) { processFinished(code, int(status)); });
+        connect(process, &QProcess::readyReadStandardOutput, this,
+                &WiresharkTerminalStream::readyReadStandardOutput);
+        connect(process, &QProcess::readyReadStandardError, this,
+                &WiresharkTerminalStream::readyReadStandardError);
+        // Error output apart: warnings must not mix into the records.
+        process->setProcessChannelMode(QProcess::SeparateChannels);
+    }
+
+    QStringList arguments{QStringLiteral("-r"), capturePath};
+    if (limit != -1)
+        arguments << QStringLiteral("-c") << QString::number(limit);
+    if (!filter.isEmpty())
+        arguments << QStringLiteral("-Y") << filter;
+    arguments << QStringLiteral("-T") << QStringLiteral("fields") << QStringLiteral("-E")
+              << QStringLiteral("separator=~") << QStringLiteral("-E") << QStringLiteral("quote=d");
+
+    // Keep the command within what a console line takes: later fields that
+    // do not fit are left out, and the header names only those passed.
+    int estimate = tsharkPath.size() + capturePath.size() + attributes.size() + 33;
+    int passed = 0;
+    for (const QString& field : attributes) {
+        if (field.size() + estimate + 4 > COMMAND_LIMIT)
+            break;
+        arguments << QStringLiteral("-e") << field;
+        estimate += field.size() + 4;
+        ++passed;
+    }
+    arguments << QStringLiteral("-E") << QStringLiteral("occurrence=f") << QStringLiteral("-l");
+
+    if (out) {
+        for (int k = 0; k < passed; ++k)
+            *out << attributes.at(k) << (k + 1 < passed ? "," : "\n");
+        if (passed < attributes.size())
+            attributes = attributes.mid(0, passed);
+    } else {
+        warn(CREATE_FAILED);
+    }
+
+    int length = tsharkPath.size();
+    for (const QString& argument : arguments)
+        length += 1 + argument.size();
+    qDebug() << tsharkPath << arguments;
+    qDebug() << "application length " << length;
+    if (!process) {
+        errorText = CREATE_FAILED;
+        return false;
+    }
+
+    emit progress(0);
+    process->start(tsharkPath, arguments, QIODevice::ReadWrite);
+    const bool started = process->waitForStarted(30000);
+    const QString startError = process->errorString();
+    qDebug() << startError;
+    if (!started && !startError.isEmpty() && startError != QLatin1String("Unknown error"))
+        warn(START_FAILED + startError);
+    qDebug() << arguments;
+    qDebug() << process->state();
+    if (process->state() == QProcess::NotRunning)
+        qDebug() << "not running";
+
+    if (process->state() != QProcess::NotRunning) {
+        QEventLoop loop;
+        waitLoop = &loop;
+        try {
+            loop.exec();
+        } catch (const char* text) {
+            std::printf("Exception Caught: %s\n", text);
+        }
+        waitLoop = nullptr;
+        if (process->state() != QProcess::NotRunning) {
+            qDebug() << "something happened";
+            process->kill();
+            process->waitForFinished(1000);
+        }
+    }
+
+    // What is left once tshark has ended: its last error text and a record
+    // line that may lack its line end.
+    readyReadStandardError();
+    if (!stopping) {
+        readyReadStandardOutput();
+        const QByteArray rest = process->readAllStandardOutput();
+        if (!rest.isEmpty())
+            convertLine(rest);
+    }
+    if (out && !killed)
+        out->flush();
+
+    if (killed) {
+        errorText = QStringLiteral("The conversion was stopped.");
+        return false;
+    }
+    if (!started) {
+        errorText = startError;
+        return false;
+    }
+    const QString tsharkText = keptErrorOutput();
+    if (process->exitStatus() == QProcess::CrashExit) {
+        qDebug() << "something happened";
+        errorText = tsharkText.isEmpty() ? process->errorString() : tsharkText;
+        return false;
+    }
+    if (process->exitCode() != 0) {
+        errorText = tsharkText.isEmpty()
+                        ? QStringLiteral("tshark ended with code %1.").arg(process->exitCode())
+                        : tsharkText;
+        return false;
+    }
+    if (out && out->status() != QTextStream::Ok) {
+        errorText = QStringLiteral("The output file could not be written.");
+        return false;
+    }
+    if (filter.isEmpty() && expectedPackets > 0 && rowsWritten == rowsBefore) {
+        errorText = QStringLiteral("tshark printed no record for the %1 packets of the capture.")
+                        .arg(expectedPackets);
+        if (!tsharkText.isEmpty())
+            errorText += QLatin1Char('\n') + tsharkText;
+        return false;
+    }
+    return true;
+}
+
+void WiresharkTerminalStream::abort()
+{
+    stopping = true;
+    // Without waiting for tshark's next line: it may print nothing for a
+    // long time (a filter that matches late).
+    if (process && process->state() != QProcess::NotRunning)
+        QMetaObject::invokeMethod(
+            this,
+            [this]() {
+                if (process && process->state() != QProcess::NotRunning)
+                    stop();
+            },
+            Qt::QueuedConnection);
+}
+
+void WiresharkTerminalStream::processFinished(int exitCode, int exitStatus)
+{
+    qDebug() << "finished" << exitCode << exitStatus << process->state();
+    emit progress(INT_MAX);
+    if (waitLoop)
+        waitLoop->quit();
+}
+
+void WiresharkTerminalStream::readyReadStandardError()
+{
+    if (!process)
+        return;
+    const QByteArray bytes = process->readAllStandardError();
+    if (bytes.isEmpty())
+        return;
+    qDebug() << bytes;
+    errorOutput += bytes;
+}
+
+void WiresharkTerminalStream::readyReadStandardOutput()
+{
+    if (!process)
+        return;
+    if (stopping) {
+        stop();
+        return;
+    }
+    while (process->canReadLine())
+        convertLine(process->readLine());
+}
+
+void WiresharkTerminalStream::stop()
+{
+    if (killed)
+        return;
+    qDebug() << "kill";
+    process->kill();
+    if (out)
+        out->flush();
+    if (outputFile)
+        outputFile->close();
+    killed = true;
+    QFile::remove(outputPath);
+}
+
+void WiresharkTerminalStream::convertLine(const QByteArray& bytes)
+{
+    QString line = decodeUpToNul(bytes);
+    line.remove(QLatin1Char('\n'));
+    line.remove(QLatin1Char('\r'));
+    if (line.isEmpty()) {
+        // A record of one empty field is an empty line: still a row.
+        if (attributes.size() == 1 && tokens.isEmpty() && token.isEmpty() && !inQuote) {
+            tokens.append(QString());
+            endRecordLine();
+        }
+        return;
+    }
+
+    const QChar quote = QLatin1Char('"');
+    const QChar tilde = QLatin1Char('~');
+    const QChar comma = QLatin1Char(',');
+    const QChar* chars = line.constData();
+    const int size = line.size();
+    QChar prev = tilde;
+    for (int k = 0; k < size; ++k) {
+        const QChar c = chars[k];
+        if (c == quote) {
+            if (!inQuote) {
+                inQuote = true;
+            } else if (k + 1 == size || chars[k + 1] == tilde) {
+                tokens.append(token);
+                token.clear();
+                inQuote = false;
+            } else {
+                qDebug() << "fake quote detected" << size;
+            }
+        } else if (c == tilde) {
+            if (!inQuote && prev == tilde)
+                tokens.append(QString());
+        } else if (inQuote) {
+            token.append(c == comma ? QChar(QLatin1Char(';')) : c);
+        }
+        prev = c;
+    }
+    endRecordLine();
+}
+
+void WiresharkTerminalStream::endRecordLine()
+{
+    const int n = attributes.size();
+    int t = tokens.size();
+    if (t == n - 1) {
+        tokens.append(QString());
+        t = n;
+    }
+    if (t == n) {
+        QString row;
+        for (int k = 0; k < t; ++k) {
+            if (k > 0)
+                row += QLatin1Char(',');
+            row += tokens.at(k);
+        }
+        row += QLatin1String("\r\n");
+        if (out)
+            *out << row;
+        ++rowsWritten;
+        token.clear();
+        tokens.clear();
+        inQuote = false;
+    } else if (t > n) {
+        qDebug() << "more tokens than attributes?";
+        tokens.clear();
+    }
+    if (rowsWritten > expectedPackets)
+        qDebug() << "i'm stuck ";
+}
+
+QString WiresharkTerminalStream::keptErrorOutput() const
+{
+    // tshark warns about running as root at every run; that line says
+    // nothing about this conversion.
+    QStringList kept;
+    const QStringList lines = decodeUpToNul(errorOutput).split(QLatin1Char('\n'));
+    for (const QString& line : lines) {
+        const QString trimmed = line.trimmed();
+        if (trimmed.isEmpty())
+            continue;
+        if (trimmed.startsWith(QLatin1String("Running as user \""))
+            && trimmed.endsWith(QLatin1String("This could be dangerous.")))
+            continue;
+        kept << line;
+    }
+    return kept.join(QLatin1Char('\n')).trimmed();
+}

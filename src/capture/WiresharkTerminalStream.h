@@ -1,0 +1,92 @@
+#pragma once
+
+#include "core/TList.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+class QEventLoop;
+class QFile;
+class QProcess;
+class QTextStream;
+
+// Converts a packet capture into the comma-separated event log that the
+// import reads, by running capinfos (for the packet count) and tshark (for
+// the chosen fields of every packet) as child processes.
+//
+// tshark prints one line per packet: the fields separated by "~", every
+// non-empty value in double quotes. Each record becomes one row of the
+// output: values unquoted, "," inside a value written as ";", "~" and
+// double quotes inside a value dropped. The header line ends with "\n",
+// every row with "\r\n"; the file is UTF-8.
+//
+// Use: construct, countPackets, set `attributes`, start (returns when tshark
+// has ended, with the outcome), read `killed` and `errorText`, set
+// `stopping`, destroy. Everything runs on the GUI thread; start runs a local
+// event loop while tshark works, so a progress dialog stays responsive and
+// its Cancel can call abort.
+class WiresharkTerminalStream : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Removes a file at outputPath and creates it anew. When it cannot be
+    // created, `out` and `process` stay null and `attributes` empty; start
+    // then reports it.
+    WiresharkTerminalStream(QString outputPath, TList<QString> fields);
+    ~WiresharkTerminalStream() override;
+
+    // Runs capinfos on the capture and sets expectedPackets (0 when its
+    // output holds no "Number of packets:" line).
+    void countPackets(QString capturePath, QString capinfosPath);
+
+    // Writes the header and converts tshark's output for the capture.
+    // filter: a display filter, passed as one argument after "-Y" (none when
+    // empty); limit: the most packets to read, -1 for all. Returns false
+    // when the output could not be created, tshark could not start, crashed,
+    // exited with an error, was stopped by abort, or printed no record for
+    // an unfiltered capture in which capinfos counted packets; errorText
+    // then says why.
+    bool start(QString capturePath, QString tsharkPath, QString filter, int limit);
+
+    // Stops a running conversion: tshark is killed and the partial output
+    // removed; start then returns false with `killed` set.
+    void abort();
+
+    bool stopping = false;
+    // The tshark fields to convert, in column order.
+    TList<QString> attributes;
+    QProcess* process = nullptr;
+    int expectedPackets = 0;
+    QFile* outputFile = nullptr;
+    QTextStream* out = nullptr;
+    int rowsWritten = 0;
+    bool killed = false;
+    // Why the last start failed, for the message shown to the user; empty
+    // after a successful conversion.
+    QString errorText;
+
+signals:
+    void progress(int value);
+
+public slots:
+    void readyReadStandardOutput();
+    void readyReadStandardError();
+    void processFinished(int exitCode, int exitStatus);
+
+private:
+    void convertLine(const QByteArray& bytes);
+    void endRecordLine();
+    void stop();
+    QString keptErrorOutput() const;
+
+    QString outputPath;
+    // The record being read; it carries over from one output batch to the
+    // next, since a record may span lines.
+    QString token;
+    TList<QString> tokens;
+    bool inQuote = false;
+    QByteArray errorOutput;
+    QEventLoop* waitLoop = nullptr;
+};
