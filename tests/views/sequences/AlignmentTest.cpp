@@ -1,0 +1,523 @@
+#include "TestRegistry.h"
+
+#include "DebugCapture.h"
+#include "items/BinItem.h"
+#include "views/events/EventWidget.h"
+#include "views/sequences/SequenceAlignment.h"
+#include "views/sequences/SequenceWidget.h"
+
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QtTest>
+
+#include <array>
+#include <chrono>
+#include <future>
+#include <memory>
+#include <set>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Rows = TList<TList<BinItem*>>;
+
+// Owns the input glyphs of a test and frees the gap glyphs of results.
+class Glyphs
+{
+public:
+    ~Glyphs()
+    {
+        for (BinItem* gap : gaps)
+            delete gap;
+    }
+
+    BinItem* get(const QString& name)
+    {
+        owned.push_back(std::make_unique<BinItem>(nullptr, nullptr));
+        owned.back()->name = name;
+        inputs.insert(owned.back().get());
+        return owned.back().get();
+    }
+
+    TList<BinItem*> sequence(const QString& names)
+    {
+        TList<BinItem*> seq;
+        for (const QString& name : names.split(QLatin1Char(' '), Qt::SkipEmptyParts))
+            seq.append(get(name));
+        return seq;
+    }
+
+    void markInput(BinItem* item) { inputs.insert(item); }
+    bool isInput(const BinItem* item) const { return inputs.count(item) > 0; }
+
+    // Takes over the gap glyphs of a result; false if an entry is neither
+    // an input glyph nor a fresh gap glyph named "<dummy>".
+    bool adopt(const Rows& rows)
+    {
+        bool ok = true;
+        for (const auto& row : rows)
+            for (BinItem* item : row) {
+                if (isInput(item))
+                    continue;
+                if (!item || item->name != QLatin1String("<dummy>") || gaps.count(item))
+                    ok = false;
+                else
+                    gaps.insert(item);
+            }
+        return ok;
+    }
+
+    // A row as text: names, "-" for a gap glyph, "0" for a null entry.
+    QString text(const TList<BinItem*>& row) const
+    {
+        QStringList parts;
+        for (BinItem* item : row)
+            parts << (!item ? QStringLiteral("0") : isInput(item) ? item->name : QStringLiteral("-"));
+        return parts.join(QLatin1Char(' '));
+    }
+
+    QStringList text(const Rows& rows) const
+    {
+        QStringList list;
+        for (const auto& row : rows)
+            list << text(row);
+        return list;
+    }
+
+private:
+    std::vector<std::unique_ptr<BinItem>> owned;
+    std::set<const BinItem*> inputs;
+    std::set<BinItem*> gaps;
+};
+
+struct Costs
+{
+    Costs(int insertion, int substitution)
+        : savedInsertion(insertionCost), savedSubstitution(substitutionCost)
+    {
+        insertionCost = insertion;
+        substitutionCost = substitution;
+    }
+    ~Costs()
+    {
+        insertionCost = savedInsertion;
+        substitutionCost = savedSubstitution;
+    }
+    int savedInsertion;
+    int savedSubstitution;
+};
+
+// ---- A plain rendering of the alignment's recurrence, the yardstick ----
+
+struct Cell
+{
+    BinItem* item = nullptr;
+    bool gap = false;
+};
+using Profile = std::vector<std::vector<Cell>>;
+
+QString nameOf(const Cell& c) { return c.gap ? QStringLiteral("<dummy>") : c.item ? c.item->name : QString(); }
+
+double plainColumn(const Profile& a, const Profile& b, int i, int j, int sub)
+{
+    QHash<QString, int> ca;
+    QHash<QString, int> cb;
+    for (const auto& row : a)
+        ++ca[nameOf(row.at(std::size_t(i)))];
+    for (const auto& row : b)
+        ++cb[nameOf(row.at(std::size_t(j)))];
+    double sum = 0.0;
+    for (auto x = ca.begin(); x != ca.end(); ++x)
+        for (auto y = cb.begin(); y != cb.end(); ++y) {
+            const double w = (i != 0 && j != 0) ? (x.key() == y.key() ? 1.0 : sub)
+                                                : (i == j ? 1.0 : sub);
+            sum += x.value() * y.value() * w;
+        }
+    return sum;
+}
+
+double plainGap(const Profile& p, int a, int b, int ins)
+{
+    const int n = int(p.at(0).size());
+    QHash<QString, int> one;
+    QHash<QString, int> two;
+    QHash<QString, int> three;
+    for (const auto& row : p) {
+        const bool hasA = a < n && (row.at(std::size_t(a)).gap || row.at(std::size_t(a)).item);
+        const bool hasB = b < n && (row.at(std::size_t(b)).gap || row.at(std::size_t(b)).item);
+        if (hasA)
+            ++one[nameOf(row.at(std::size_t(a)))];
+        if (hasB)
+            ++two[nameOf(row.at(std::size_t(b)))];
+        if (hasA && hasB)
+            ++three[nameOf(row.at(std::size_t(a))) + "," + nameOf(row.at(std::size_t(b)))];
+    }
+    double sum = 0.0;
+    for (auto x = one.begin(); x != one.end(); ++x)
+        for (auto y = two.begin(); y != two.end(); ++y)
+            sum += three.value(x.key() + "," + y.key()) * ins;
+    return sum;
+}
+
+Profile plainAlign(const Profile& a, const Profile& b, int sub, int ins)
+{
+    const int la = int(a.at(0).size());
+    const int lb = int(b.at(0).size());
+    std::vector<std::vector<int>> m(std::size_t(la + 1), std::vector<int>(std::size_t(lb + 1), 0));
+    std::vector<std::vector<std::array<int, 3>>> t(
+        std::size_t(la + 1), std::vector<std::array<int, 3>>(std::size_t(lb + 1)));
+    for (int i = 1; i <= la; ++i)
+        m[i][0] = int(m[i - 1][0] + plainGap(a, i, i - 1, ins));
+    for (int j = 1; j <= lb; ++j)
+        m[0][j] = int(m[0][j - 1] + plainGap(b, j - 1, j, ins));
+    for (int i = 1; i <= la; ++i)
+        for (int j = 1; j <= lb; ++j) {
+            const double d = plainColumn(a, b, i - 1, j - 1, sub);
+            const double ga = plainGap(a, i - 1, j, ins);
+            const double gb = plainGap(b, i, j - 1, ins);
+            m[i][j] = int(std::max({m[i - 1][j - 1] + d, m[i][j - 1] + gb, m[i - 1][j] + ga}));
+            t[i][j] = {int(d), int(ga), int(gb)};
+        }
+    Profile outA(a.size());
+    Profile outB(b.size());
+    auto column = [](const Profile& from, Profile& to, int c) {
+        for (std::size_t r = 0; r < from.size(); ++r)
+            to[r].push_back(c < 0 ? Cell{nullptr, true} : from[r].at(std::size_t(c)));
+    };
+    int i = la;
+    int j = lb;
+    while (i > 0 || j > 0) {
+        if (i >= 1 && j >= 1 && m[i][j] == m[i - 1][j - 1] + t[i][j][0]) {
+            column(a, outA, i - 1);
+            column(b, outB, j - 1);
+            --i;
+            --j;
+        } else if (i >= 1 && j >= 1 && m[i][j] == m[i - 1][j] + t[i][j][1]) {
+            column(a, outA, i - 1);
+            column(b, outB, -1);
+            --i;
+        } else if (i >= 1 && j >= 1 && m[i][j] == m[i][j - 1] + t[i][j][2]) {
+            column(a, outA, -1);
+            column(b, outB, j - 1);
+            --j;
+        } else if (i == 0) {
+            column(a, outA, -1);
+            column(b, outB, --j);
+        } else if (j == 0) {
+            column(a, outA, --i);
+            column(b, outB, -1);
+        } else {
+            return {};  // no valid predecessor: the yardstick gives up
+        }
+    }
+    Profile joined;
+    for (auto& row : outA) {
+        std::reverse(row.begin(), row.end());
+        joined.push_back(row);
+    }
+    for (auto& row : outB) {
+        std::reverse(row.begin(), row.end());
+        joined.push_back(row);
+    }
+    return joined;
+}
+
+Profile plainAlongTree(const GNode<int>* node, const Rows& sequences, int sub, int ins)
+{
+    if (node->children.isEmpty()) {
+        std::vector<Cell> row;
+        for (BinItem* item : sequences.at(node->id))
+            row.push_back(Cell{item, false});
+        return {row};
+    }
+    Profile acc = plainAlongTree(node->children.at(0), sequences, sub, ins);
+    for (int k = 1; k < node->children.size(); ++k)
+        acc = plainAlign(acc, plainAlongTree(node->children.at(k), sequences, sub, ins), sub, ins);
+    return acc;
+}
+
+// Runs f on its own thread; a hang ends the test program instead of
+// stalling the run.
+template <typename F>
+auto withinSeconds(int seconds, F f) -> decltype(f())
+{
+    auto task = std::make_shared<std::packaged_task<decltype(f())()>>(f);
+    auto result = task->get_future();
+    std::thread([task]() { (*task)(); }).detach();
+    if (result.wait_for(std::chrono::seconds(seconds)) != std::future_status::ready)
+        qFatal("the alignment did not end within %d seconds", seconds);
+    return result.get();
+}
+
+} // namespace
+
+class AlignmentTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void oneSequenceUnchanged();
+    void equalSequencesGetNoGap();
+    void firstColumnsShared_data();
+    void firstColumnsShared();
+    void zeroPenalties();
+    void rowsInLeafOrder();
+    void gapGlyphsMatchGaps();
+    void gapKeysCollideWithCommas();
+    void oneDebugLinePerStep();
+    void emptySequencesTerminate_data();
+    void emptySequencesTerminate();
+    void profileWithoutRowsThrows();
+    void matchesPlainRecurrence();
+
+private:
+    std::unique_ptr<DebugCapture> capture;
+};
+
+void AlignmentTest::init()
+{
+    capture = std::make_unique<DebugCapture>();
+    capture->setForward(false);
+}
+
+void AlignmentTest::cleanup()
+{
+    capture.reset();
+    insertionCost = -1;
+    substitutionCost = -1;
+}
+
+void AlignmentTest::oneSequenceUnchanged()
+{
+    Glyphs g;
+    const Rows input{g.sequence("a b dummy c")};
+    const Rows result = SequenceWidget::computeAlignment(input);
+    QVERIFY(g.adopt(result));
+    QCOMPARE(result.size(), 1);
+    QCOMPARE(result[0].toQList(), input[0].toQList());
+}
+
+void AlignmentTest::equalSequencesGetNoGap()
+{
+    Costs costs(-1, -1);
+    Glyphs g;
+    const Rows input{g.sequence("a b c d"), g.sequence("a b c d")};
+    const Rows result = SequenceWidget::computeAlignment(input);
+    QVERIFY(g.adopt(result));
+    QCOMPARE(result.size(), 2);
+    QCOMPARE(result[0].toQList(), input[0].toQList());
+    QCOMPARE(result[1].toQList(), input[1].toQList());
+}
+
+void AlignmentTest::firstColumnsShared_data()
+{
+    QTest::addColumn<QString>("a");
+    QTest::addColumn<QString>("b");
+    QTest::addColumn<QStringList>("rows");
+    QTest::newRow("first glyphs differ") << "x a b" << "y a b" << QStringList{"x a b", "y a b"};
+    QTest::newRow("longer against shorter") << "p q r" << "s" << QStringList{"p q r", "s - -"};
+    QTest::newRow("shorter against longer") << "s" << "p q r" << QStringList{"s - -", "p q r"};
+    QTest::newRow("only first glyphs shared")
+        << "a b c" << "x b c d" << QStringList{"a b c -", "x b c d"};
+}
+
+void AlignmentTest::firstColumnsShared()
+{
+    QFETCH(QString, a);
+    QFETCH(QString, b);
+    QFETCH(QStringList, rows);
+    Glyphs g;
+    const TList<TList<TList<BinItem*>>> both =
+        alignProfiles(Rows{g.sequence(a)}, Rows{g.sequence(b)});
+    QCOMPARE(both.size(), 2);
+    QVERIFY(g.adopt(both[0]));
+    QVERIFY(g.adopt(both[1]));
+    QCOMPARE(QStringList({g.text(both[0][0]), g.text(both[1][0])}), rows);
+}
+
+void AlignmentTest::zeroPenalties()
+{
+    Costs costs(0, 0);
+    Glyphs g;
+    const Rows p{g.sequence("a b c"), g.sequence("a x c")};
+    const Rows q{g.sequence("a y c")};
+    QCOMPARE(gapScore(p, 0, 1), 0.0);
+    QCOMPARE(gapScore(p, 1, 2), 0.0);
+    QCOMPARE(columnScore(p, q, 1, 1), 0.0);  // b, x against y: no match, no cost
+    QCOMPARE(columnScore(p, q, 2, 2), 2.0);
+    QCOMPARE(columnScore(p, q, 0, 0), 2.0);
+    QCOMPARE(columnScore(p, q, 0, 2), 0.0);
+
+    Costs paid(-2, -3);
+    QCOMPARE(gapScore(p, 0, 1), -4.0);
+    QCOMPARE(gapScore(p, 2, 3), 0.0);  // column 3 is past the end
+    QCOMPARE(columnScore(p, q, 1, 1), -6.0);
+    QCOMPARE(columnScore(p, q, 2, 2), 2.0);
+    QCOMPARE(columnScore(p, q, 0, 2), -6.0);  // column 0 against another: no name counts
+}
+
+void AlignmentTest::rowsInLeafOrder()
+{
+    Glyphs g;
+    const Rows input{g.sequence("a b c"), g.sequence("x y z w"), g.sequence("a b c")};
+    const Rows result = SequenceWidget::computeAlignment(input);
+    QVERIFY(g.adopt(result));
+    QCOMPARE(result.size(), 3);
+    auto withoutGaps = [&g](const TList<BinItem*>& row) {
+        QList<BinItem*> items;
+        for (BinItem* item : row)
+            if (g.isInput(item))
+                items << item;
+        return items;
+    };
+    QCOMPARE(withoutGaps(result[0]), input[0].toQList());
+    QCOMPARE(withoutGaps(result[1]), input[2].toQList());
+    QCOMPARE(withoutGaps(result[2]), input[1].toQList());
+}
+
+void AlignmentTest::gapGlyphsMatchGaps()
+{
+    Costs costs(-1, -2);
+    Glyphs g;
+    BinItem* gapA = g.get("<dummy>");
+    BinItem* gapB = g.get("<dummy>");
+    const Rows p{TList<BinItem*>{g.get("a"), gapA}};
+    const Rows q{TList<BinItem*>{g.get("b"), gapB}};
+    QCOMPARE(columnScore(p, q, 1, 1), 1.0);
+
+    // An input glyph whose name holds "dummy" stays an input glyph.
+    const Rows input{g.sequence("a dummy b"), g.sequence("a b")};
+    const Rows result = SequenceWidget::computeAlignment(input);
+    QVERIFY(g.adopt(result));
+    QCOMPARE(g.text(result), QStringList({"a dummy b", "a - b"}));
+    QCOMPARE(result[0].toQList(), input[0].toQList());
+}
+
+void AlignmentTest::gapKeysCollideWithCommas()
+{
+    Costs costs(-1, -1);
+    Glyphs g;
+    // Row 0 forms "a" + "," + "a,a", row 1 "a,a" + "," + "a": one key,
+    // counted for both pairs of names that form it.
+    const Rows p{TList<BinItem*>{g.get("a"), g.get("a,a")},
+                 TList<BinItem*>{g.get("a,a"), g.get("a")}};
+    QCOMPARE(gapScore(p, 0, 1), -4.0);
+    const Rows plain{TList<BinItem*>{g.get("a"), g.get("b")},
+                     TList<BinItem*>{g.get("b"), g.get("a")}};
+    QCOMPARE(gapScore(plain, 0, 1), -2.0);
+}
+
+void AlignmentTest::oneDebugLinePerStep()
+{
+    Glyphs g;
+    const auto both = alignProfiles(Rows{g.sequence("a b c")}, Rows{g.sequence("a c")});
+    QVERIFY(g.adopt(both[0]));
+    QVERIFY(g.adopt(both[1]));
+    const QStringList steps =
+        capture->lines().filter(QRegularExpression(QStringLiteral("^\\d+ \\d+$")));
+    QCOMPARE(steps.size(), both[0][0].size());
+    QCOMPARE(steps.first(), QStringLiteral("3 2"));
+    QCOMPARE(steps.last(), QStringLiteral("1 1"));
+    QVERIFY(!capture->contains(QStringLiteral("error msa")));
+}
+
+void AlignmentTest::emptySequencesTerminate_data()
+{
+    QTest::addColumn<QStringList>("sequences");
+    QTest::addColumn<QStringList>("rows");
+    QTest::newRow("empty against one") << QStringList{"", "a b"} << QStringList{"- -", "a b"};
+    QTest::newRow("one against empty") << QStringList{"a b", ""} << QStringList{"a b", "- -"};
+    QTest::newRow("all empty") << QStringList{"", ""} << QStringList{"", ""};
+    QTest::newRow("empty among three")
+        << QStringList{"a b c", "", "a c"} << QStringList{"a b c", "a - c", "- - -"};
+}
+
+void AlignmentTest::emptySequencesTerminate()
+{
+    QFETCH(QStringList, sequences);
+    QFETCH(QStringList, rows);
+    Glyphs g;
+    Rows input;
+    for (const QString& s : sequences)
+        input.append(g.sequence(s));
+    const Rows result =
+        withinSeconds(60, [&input]() { return SequenceWidget::computeAlignment(input); });
+    QVERIFY(g.adopt(result));
+    QCOMPARE(g.text(result), rows);
+}
+
+void AlignmentTest::profileWithoutRowsThrows()
+{
+    Glyphs g;
+    const Rows one{g.sequence("a b")};
+    QVERIFY_EXCEPTION_THROWN(alignProfiles(Rows{}, one), std::out_of_range);
+    QVERIFY_EXCEPTION_THROWN(gapScore(Rows{}, 0, 1), std::out_of_range);
+    const Rows ragged{g.sequence("a b"), g.sequence("a")};
+    QVERIFY_EXCEPTION_THROWN(alignProfiles(ragged, one), std::out_of_range);
+}
+
+void AlignmentTest::matchesPlainRecurrence()
+{
+    // Four names: one holds "," (so that "a" and "a,a" form colliding gap
+    // keys), one holds "dummy"; now and then a null glyph.
+    const QStringList names{"a", "a,a", "x dummy", "b"};
+    QRandomGenerator random(2024);
+    int withGaps = 0;
+    for (int round = 0; round < 1000; ++round) {
+        Glyphs g;
+        const int count = random.bounded(2, 9);
+        Rows input;
+        for (int s = 0; s < count; ++s) {
+            TList<BinItem*> seq;
+            const int len = random.bounded(0, 13);
+            for (int k = 0; k < len; ++k) {
+                if (random.bounded(40) == 0) {
+                    seq.append(nullptr);
+                    continue;
+                }
+                seq.append(g.get(names.at(random.bounded(names.size()))));
+            }
+            input.append(seq);
+        }
+        g.markInput(nullptr);
+        const int ins = -random.bounded(0, 6);
+        const int sub = -random.bounded(0, 6);
+        Costs costs(ins, sub);
+
+        const Rows result = SequenceWidget::computeAlignment(input);
+        QVERIFY(g.adopt(result));
+
+        QList<int> keys;
+        for (int k = 0; k < count; ++k)
+            keys << k;
+        std::unique_ptr<GNode<int>> root(
+            EventWidget::hierarchicalClustering(QStringLiteral("Eucledian"), input, keys));
+        const Profile expected = plainAlongTree(root.get(), input, sub, ins);
+        QCOMPARE(int(expected.size()), count);
+        QCOMPARE(result.size(), count);
+        for (int r = 0; r < count; ++r) {
+            const auto& want = expected[std::size_t(r)];
+            const auto& got = result[r];
+            QCOMPARE(got.size(), int(want.size()));
+            for (int c = 0; c < got.size(); ++c) {
+                if (want[std::size_t(c)].gap) {
+                    QVERIFY2(!g.isInput(got[c]), qPrintable(QStringLiteral("round %1").arg(round)));
+                    ++withGaps;
+                } else {
+                    QVERIFY2(got[c] == want[std::size_t(c)].item,
+                             qPrintable(QStringLiteral("round %1").arg(round)));
+                }
+            }
+        }
+        QVERIFY(!capture->contains(QStringLiteral("error msa")));
+        capture->clear();
+    }
+    QVERIFY(withGaps > 1000);
+}
+
+LUMIVANE_TEST(AlignmentTest)
+#include "AlignmentTest.moc"
