@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <map>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -41,30 +42,79 @@ BinItem* newGap()
     return gap;
 }
 
-// A profile held column by column, each entry with the id of its name.
-struct Profile
+// A profile in the making. A block holds its rows (column by column, each
+// entry with the id of its name); a merge holds its two aligned parts and,
+// per output column, the column of each part (-1 for gap glyphs). Rows are
+// only written out at the end: a merge costs the size of its score table,
+// not the size of the profiles.
+struct Node
 {
     int rows = 0;
     int len = 0;
-    std::vector<BinItem*> items;  // items[c * rows + r]
-    std::vector<int> names;       // name id of the same entry; null counts as ""
     bool hasNull = false;
 
-    BinItem* item(int r, int c) const { return items[std::size_t(c) * std::size_t(rows) + std::size_t(r)]; }
+    // Block
+    bool block = false;
+    std::vector<BinItem*> items;  // items[c * rows + r]
+    std::vector<int> names;       // name id of the same entry; null counts as ""
+
+    // Merge
+    std::shared_ptr<Node> left;
+    std::shared_ptr<Node> right;
+    std::vector<std::pair<int, int>> columns;
+
+    // Per column, the distinct names (ascending ids) with their counts;
+    // dropped once the node has been aligned into a bigger one.
+    std::vector<int> countStart;  // len + 1 offsets into counts
+    std::vector<std::pair<int, int>> counts;
+};
+using NodePtr = std::shared_ptr<Node>;
+
+// The entries of a profile written out: name ids, and whether a glyph
+// (input or gap) is there, column by column.
+struct NameMatrix
+{
+    int rows = 0;
+    std::vector<int> names;
+    std::vector<char> present;
     int name(int r, int c) const { return names[std::size_t(c) * std::size_t(rows) + std::size_t(r)]; }
+    bool has(int r, int c) const { return present[std::size_t(c) * std::size_t(rows) + std::size_t(r)]; }
 };
 
-// Per column, the distinct names (ascending ids) with their counts.
-struct ColumnCounts
+// Calls f(block, first row of the block within node, map from the block's
+// columns to node's columns) for every block under node, top row first.
+template <typename F>
+void forEachBlock(const Node* node, const std::vector<int>& map, int rowOffset, F& f)
 {
-    std::vector<int> start;  // len + 1 offsets into entries
-    std::vector<std::pair<int, int>> entries;
-};
+    if (node->block) {
+        f(node, rowOffset, map);
+        return;
+    }
+    std::vector<int> leftMap(static_cast<std::size_t>(node->left->len), -1);
+    std::vector<int> rightMap(static_cast<std::size_t>(node->right->len), -1);
+    for (std::size_t c = 0; c < node->columns.size(); ++c) {
+        if (node->columns[c].first >= 0)
+            leftMap[std::size_t(node->columns[c].first)] = map[c];
+        if (node->columns[c].second >= 0)
+            rightMap[std::size_t(node->columns[c].second)] = map[c];
+    }
+    forEachBlock(node->left.get(), leftMap, rowOffset, f);
+    forEachBlock(node->right.get(), rightMap, rowOffset + node->left->rows, f);
+}
+
+std::vector<int> identity(int len)
+{
+    std::vector<int> map(static_cast<std::size_t>(len));
+    for (int c = 0; c < len; ++c)
+        map[std::size_t(c)] = c;
+    return map;
+}
 
 // The engine behind alignProfiles and the guide-tree walk: names are
-// interned once, column counts are built once per merge, and with no pair
-// of names able to form the same gap key the gap score is the count of
-// rows holding both entries.
+// interned once and column counts follow each merge. As long as no pair of
+// names can form the same gap key and no entry is null, the gap score is
+// insertionCost times the rows of a profile (or 0 past its end); otherwise
+// the two profiles are written out and scored entry by entry.
 class Aligner
 {
 public:
@@ -72,38 +122,27 @@ public:
 
     // Checked like the rows themselves: a profile without rows or with a
     // row shorter than its first throws.
-    Profile fromRows(const TList<TList<BinItem*>>& rows)
+    NodePtr block(const TList<TList<BinItem*>>& rows)
     {
-        Profile p;
-        p.rows = rows.size();
-        p.len = rows.first().size();
-        p.items.resize(std::size_t(p.rows) * std::size_t(p.len));
-        p.names.resize(p.items.size());
-        for (int r = 0; r < p.rows; ++r) {
+        auto node = std::make_shared<Node>();
+        node->block = true;
+        node->rows = rows.size();
+        node->len = rows.first().size();
+        node->items.resize(std::size_t(node->rows) * std::size_t(node->len));
+        node->names.resize(node->items.size());
+        for (int r = 0; r < node->rows; ++r) {
             const TList<BinItem*>& row = rows[r];
-            for (int c = 0; c < p.len; ++c) {
+            for (int c = 0; c < node->len; ++c) {
                 BinItem* item = row[c];
-                const std::size_t k = std::size_t(c) * std::size_t(p.rows) + std::size_t(r);
-                p.items[k] = item;
-                p.names[k] = nameId(entryName(item));
+                const std::size_t k = std::size_t(c) * std::size_t(node->rows) + std::size_t(r);
+                node->items[k] = item;
+                node->names[k] = nameId(entryName(item));
                 if (!item)
-                    p.hasNull = true;
+                    node->hasNull = true;
             }
         }
-        return p;
-    }
-
-    static TList<TList<BinItem*>> toRows(const Profile& p, int from, int count)
-    {
-        TList<TList<BinItem*>> rows;
-        rows.items.resize(std::size_t(count));
-        for (int r = 0; r < count; ++r) {
-            auto& row = rows.items[std::size_t(r)].items;
-            row.reserve(std::size_t(p.len));
-            for (int c = 0; c < p.len; ++c)
-                row.push_back(p.item(from + r, c));
-        }
-        return rows;
+        countBlock(*node);
+        return node;
     }
 
     // Decides, over every name interned so far, whether two different
@@ -135,8 +174,34 @@ public:
         }
     }
 
-    // Aligns a with b and returns the joined profile: a's rows, then b's.
-    Profile align(const Profile& a, const Profile& b);
+    // Aligns a with b: the result holds a's rows, then b's.
+    NodePtr align(const NodePtr& a, const NodePtr& b);
+
+    // The rows of a finished profile; the gap glyphs are made here.
+    static TList<TList<BinItem*>> rowsOf(const Node* node)
+    {
+        TList<TList<BinItem*>> rows;
+        rows.items.resize(std::size_t(node->rows));
+        std::vector<char> filled;
+        auto write = [&rows, &filled, node](const Node* block, int rowOffset,
+                                            const std::vector<int>& map) {
+            for (int r = 0; r < block->rows; ++r) {
+                std::vector<BinItem*>& row = rows.items[std::size_t(rowOffset + r)].items;
+                row.assign(std::size_t(node->len), nullptr);
+                filled.assign(std::size_t(node->len), 0);
+                for (int c = 0; c < block->len; ++c) {
+                    const std::size_t to = std::size_t(map[std::size_t(c)]);
+                    row[to] = block->items[std::size_t(c) * std::size_t(block->rows) + std::size_t(r)];
+                    filled[to] = 1;
+                }
+                for (std::size_t c = 0; c < row.size(); ++c)
+                    if (!filled[c])
+                        row[c] = newGap();
+            }
+        };
+        forEachBlock(node, identity(node->len), 0, write);
+        return rows;
+    }
 
 private:
     int nameId(const QString& name)
@@ -150,40 +215,60 @@ private:
         return id;
     }
 
-    ColumnCounts countColumns(const Profile& p)
+    void countBlock(Node& node)
     {
-        ColumnCounts counts;
-        counts.start.reserve(std::size_t(p.len) + 1);
-        counts.start.push_back(0);
+        node.countStart.assign(1, 0);
+        node.counts.clear();
         tally.resize(names.size(), 0);
         std::vector<int> seen;
-        for (int c = 0; c < p.len; ++c) {
+        for (int c = 0; c < node.len; ++c) {
             seen.clear();
-            const int* column = p.names.data() + std::size_t(c) * std::size_t(p.rows);
-            for (int r = 0; r < p.rows; ++r)
+            const int* column = node.names.data() + std::size_t(c) * std::size_t(node.rows);
+            for (int r = 0; r < node.rows; ++r)
                 if (tally[std::size_t(column[r])]++ == 0)
                     seen.push_back(column[r]);
             std::sort(seen.begin(), seen.end());
             for (int id : seen) {
-                counts.entries.emplace_back(id, tally[std::size_t(id)]);
+                node.counts.emplace_back(id, tally[std::size_t(id)]);
                 tally[std::size_t(id)] = 0;
             }
-            counts.start.push_back(int(counts.entries.size()));
+            node.countStart.push_back(int(node.counts.size()));
         }
-        return counts;
     }
 
-    // columnScore for columns i of a and j of b.
-    qint64 columnPairScore(const Profile& a, const ColumnCounts& ca, const Profile& b,
-                           const ColumnCounts& cb, int i, int j, qint32 sub) const
+    NameMatrix writeOut(const Node* node) const
+    {
+        NameMatrix m;
+        m.rows = node->rows;
+        const std::size_t cells = std::size_t(node->rows) * std::size_t(node->len);
+        m.names.assign(cells, gapName);
+        m.present.assign(cells, 1);
+        auto write = [&m](const Node* block, int rowOffset, const std::vector<int>& map) {
+            for (int c = 0; c < block->len; ++c) {
+                const std::size_t to = std::size_t(map[std::size_t(c)]) * std::size_t(m.rows)
+                                       + std::size_t(rowOffset);
+                const std::size_t from = std::size_t(c) * std::size_t(block->rows);
+                for (int r = 0; r < block->rows; ++r) {
+                    m.names[to + std::size_t(r)] = block->names[from + std::size_t(r)];
+                    m.present[to + std::size_t(r)] = block->items[from + std::size_t(r)] != nullptr;
+                }
+            }
+        };
+        forEachBlock(node, identity(node->len), 0, write);
+        return m;
+    }
+
+    // columnScore for column i of a and column j of b. For i, j >= 1 the
+    // counts of a's column i must have been spread into `dense`.
+    qint64 columnPairScore(const Node& a, const Node& b, int i, int j, qint32 sub) const
     {
         const qint64 pairs = qint64(a.rows) * qint64(b.rows);
-        const auto* x0 = ca.entries.data() + ca.start[std::size_t(i)];
-        const auto* x1 = ca.entries.data() + ca.start[std::size_t(i) + 1];
-        const auto* y0 = cb.entries.data() + cb.start[std::size_t(j)];
-        const auto* y1 = cb.entries.data() + cb.start[std::size_t(j) + 1];
+        const auto* y0 = b.counts.data() + b.countStart[std::size_t(j)];
+        const auto* y1 = b.counts.data() + b.countStart[std::size_t(j) + 1];
         if (pairs > 2147483647) {
             // Counts whose products wrap: every pair of names on its own.
+            const auto* x0 = a.counts.data() + a.countStart[std::size_t(i)];
+            const auto* x1 = a.counts.data() + a.countStart[std::size_t(i) + 1];
             qint64 sum = 0;
             for (const auto* x = x0; x != x1; ++x)
                 for (const auto* y = y0; y != y1; ++y) {
@@ -196,53 +281,53 @@ private:
         if (i == 0 || j == 0)
             return (i == j ? 1 : qint64(sub)) * pairs;
         qint64 matches = 0;
-        while (x0 != x1 && y0 != y1) {
-            if (x0->first < y0->first) {
-                ++x0;
-            } else if (y0->first < x0->first) {
-                ++y0;
-            } else {
-                matches += qint64(x0->second) * qint64(y0->second);
-                ++x0;
-                ++y0;
-            }
-        }
+        for (const auto* y = y0; y != y1; ++y)
+            matches += qint64(dense[std::size_t(y->first)]) * qint64(y->second);
         return matches + qint64(sub) * (pairs - matches);
     }
 
-    // gapScore for columns x and y of p.
-    qint64 gap(const Profile& p, int x, int y, qint32 ins) const
+    void spread(const Node& a, int i)
+    {
+        for (int k = a.countStart[std::size_t(i)]; k < a.countStart[std::size_t(i) + 1]; ++k)
+            dense[std::size_t(a.counts[std::size_t(k)].first)] = a.counts[std::size_t(k)].second;
+    }
+
+    void unspread(const Node& a, int i)
+    {
+        for (int k = a.countStart[std::size_t(i)]; k < a.countStart[std::size_t(i) + 1]; ++k)
+            dense[std::size_t(a.counts[std::size_t(k)].first)] = 0;
+    }
+
+    // gapScore for columns x and y of a profile written out.
+    qint64 gap(const Node& p, const NameMatrix& m, int x, int y, qint32 ins) const
     {
         if (literalGaps)
-            return literalGap(p, x, y, ins);
-        const bool hasX = x < p.len;
-        const bool hasY = y < p.len;
-        if (!hasX || !hasY)
+            return literalGap(p, m, x, y, ins);
+        if (x >= p.len || y >= p.len)
             return 0;
-        if (!p.hasNull)
-            return qint64(ins) * qint64(p.rows);
         qint64 both = 0;
         for (int r = 0; r < p.rows; ++r)
-            both += p.item(r, x) && p.item(r, y);
+            both += m.has(r, x) && m.has(r, y);
         return qint64(ins) * both;
     }
 
     // The gap score exactly as its definition reads, for profiles whose
     // names can form one key from two pairs.
-    qint64 literalGap(const Profile& p, int x, int y, qint32 ins) const
+    qint64 literalGap(const Node& p, const NameMatrix& m, int x, int y, qint32 ins) const
     {
         QHash<QString, int> one;
         QHash<QString, int> two;
         QHash<QString, int> three;
         for (int r = 0; r < p.rows; ++r) {
-            const BinItem* first = x < p.len ? p.item(r, x) : nullptr;
-            const BinItem* second = y < p.len ? p.item(r, y) : nullptr;
+            const bool first = x < p.len && m.has(r, x);
+            const bool second = y < p.len && m.has(r, y);
             if (first)
-                ++one[first->name];
+                ++one[names[std::size_t(m.name(r, x))]];
             if (second)
-                ++two[second->name];
+                ++two[names[std::size_t(m.name(r, y))]];
             if (first && second)
-                ++three[first->name + QLatin1Char(',') + second->name];
+                ++three[names[std::size_t(m.name(r, x))] + QLatin1Char(',')
+                        + names[std::size_t(m.name(r, y))]];
         }
         qint64 sum = 0;
         for (auto i = one.constBegin(); i != one.constEnd(); ++i)
@@ -251,48 +336,99 @@ private:
         return sum;
     }
 
+    // Counts of one output column from the counts of the two parts (a gap
+    // side counts its rows under the gap name).
+    void mergeCounts(const Node& a, int ca, const Node& b, int cb, Node& into) const
+    {
+        const std::pair<int, int> gapA(gapName, a.rows);
+        const std::pair<int, int> gapB(gapName, b.rows);
+        const auto* x0 = ca >= 0 ? a.counts.data() + a.countStart[std::size_t(ca)] : &gapA;
+        const auto* x1 = ca >= 0 ? a.counts.data() + a.countStart[std::size_t(ca) + 1] : &gapA + 1;
+        const auto* y0 = cb >= 0 ? b.counts.data() + b.countStart[std::size_t(cb)] : &gapB;
+        const auto* y1 = cb >= 0 ? b.counts.data() + b.countStart[std::size_t(cb) + 1] : &gapB + 1;
+        while (x0 != x1 || y0 != y1) {
+            if (y0 == y1 || (x0 != x1 && x0->first < y0->first)) {
+                into.counts.push_back(*x0++);
+            } else if (x0 == x1 || y0->first < x0->first) {
+                into.counts.push_back(*y0++);
+            } else {
+                into.counts.emplace_back(x0->first, x0->second + y0->second);
+                ++x0;
+                ++y0;
+            }
+        }
+        into.countStart.push_back(int(into.counts.size()));
+    }
+
     QHash<QString, int> ids;
     std::vector<QString> names;
     std::vector<int> tally;
+    std::vector<int> dense;
     int gapName = 0;
     bool literalGaps = false;
 };
 
-Profile Aligner::align(const Profile& a, const Profile& b)
+NodePtr Aligner::align(const NodePtr& pa, const NodePtr& pb)
 {
+    const Node& a = *pa;
+    const Node& b = *pb;
     const qint32 sub = substitutionCost;
     const qint32 ins = insertionCost;
     const int lenA = a.len;
     const int lenB = b.len;
-    const ColumnCounts ca = countColumns(a);
-    const ColumnCounts cb = countColumns(b);
+    dense.assign(names.size(), 0);
+
+    // Gap increments. Plain case: every row of a profile holds a glyph at
+    // every column, so gapScore(P, x, y) is insertionCost x rows while both
+    // columns exist, else 0. Otherwise the entries decide.
+    const bool plain = !literalGaps && !a.hasNull && !b.hasNull;
+    NameMatrix ma;
+    NameMatrix mb;
+    if (!plain) {
+        ma = writeOut(&a);
+        mb = writeOut(&b);
+    }
+    auto gapA = [&](int x, int y) -> qint64 {
+        if (plain)
+            return x < lenA && y < lenA ? qint64(ins) * a.rows : 0;
+        return gap(a, ma, x, y, ins);
+    };
+    auto gapB = [&](int x, int y) -> qint64 {
+        if (plain)
+            return x < lenB && y < lenB ? qint64(ins) * b.rows : 0;
+        return gap(b, mb, x, y, ins);
+    };
 
     const std::size_t width = std::size_t(lenB) + 1;
     std::vector<int> score((std::size_t(lenA) + 1) * width, 0);
-    std::vector<int> steps(score.size() * 3, 0);
     auto at = [width](int i, int j) { return std::size_t(i) * width + std::size_t(j); };
-
     for (int i = 1; i <= lenA; ++i)
-        score[at(i, 0)] = saturatedInt(double(qint64(score[at(i - 1, 0)]) + gap(a, i, i - 1, ins)));
+        score[at(i, 0)] = saturatedInt(double(qint64(score[at(i - 1, 0)]) + gapA(i, i - 1)));
     for (int j = 1; j <= lenB; ++j)
-        score[at(0, j)] = saturatedInt(double(qint64(score[at(0, j - 1)]) + gap(b, j - 1, j, ins)));
+        score[at(0, j)] = saturatedInt(double(qint64(score[at(0, j - 1)]) + gapB(j - 1, j)));
 
+    // The recurrence scores a's column i-1 against a gap with the cell's
+    // column j, and b's column j-1 with the cell's row i.
+    std::vector<qint64> gaByColumn;
+    if (plain) {
+        gaByColumn.resize(width);
+        for (int j = 1; j <= lenB; ++j)
+            gaByColumn[std::size_t(j)] = saturatedInt(double(gapA(0, j)));
+    }
     for (int i = 1; i <= lenA; ++i) {
+        spread(a, i - 1);
+        const qint64 gbRow = plain ? saturatedInt(double(gapB(i, 0))) : 0;
+        const int* above = &score[at(i - 1, 0)];
+        int* here = &score[at(i, 0)];
         for (int j = 1; j <= lenB; ++j) {
-            const qint64 d = columnPairScore(a, ca, b, cb, i - 1, j - 1, sub);
-            // The quirk of the recurrence: a's column i-1 is scored against
-            // the cell's column j, b's column j-1 against the cell's row i.
-            const qint64 ga = gap(a, i - 1, j, ins);
-            const qint64 gb = gap(b, i, j - 1, ins);
-            const qint64 best = std::max({qint64(score[at(i - 1, j - 1)]) + d,
-                                          qint64(score[at(i, j - 1)]) + gb,
-                                          qint64(score[at(i - 1, j)]) + ga});
-            score[at(i, j)] = saturatedInt(double(best));
-            int* t = &steps[at(i, j) * 3];
-            t[0] = saturatedInt(double(d));
-            t[1] = saturatedInt(double(ga));
-            t[2] = saturatedInt(double(gb));
+            const qint64 d = saturatedInt(double(columnPairScore(a, b, i - 1, j - 1, sub)));
+            const qint64 ga = plain ? gaByColumn[std::size_t(j)] : saturatedInt(double(gapA(i - 1, j)));
+            const qint64 gb = plain ? gbRow : saturatedInt(double(gapB(i, j - 1)));
+            const qint64 best = std::max({qint64(above[j - 1]) + d, qint64(here[j - 1]) + gb,
+                                          qint64(above[j]) + ga});
+            here[j] = saturatedInt(double(best));
         }
+        unspread(a, i - 1);
     }
 
     // Walk back from the far corner; each step is one output column, as
@@ -302,15 +438,19 @@ Profile Aligner::align(const Profile& a, const Profile& b)
     int i = lenA;
     int j = lenB;
     while (i > 0 || j > 0) {
-        qDebug() << i << j;
+        qDebug("%d %d", i, j);
         if (i >= 1 && j >= 1) {
-            const qint64 here = score[at(i, j)];
-            const int* t = &steps[at(i, j) * 3];
-            if (here == qint64(score[at(i - 1, j - 1)]) + t[0]) {
+            spread(a, i - 1);
+            const qint64 d = saturatedInt(double(columnPairScore(a, b, i - 1, j - 1, sub)));
+            unspread(a, i - 1);
+            const qint64 ga = saturatedInt(double(gapA(i - 1, j)));
+            const qint64 gb = saturatedInt(double(gapB(i, j - 1)));
+            const qint64 cell = score[at(i, j)];
+            if (cell == qint64(score[at(i - 1, j - 1)]) + d) {
                 columns.emplace_back(--i, --j);
-            } else if (here == qint64(score[at(i - 1, j)]) + t[1]) {
+            } else if (cell == qint64(score[at(i - 1, j)]) + ga) {
                 columns.emplace_back(--i, -1);
-            } else if (here == qint64(score[at(i, j - 1)]) + t[2]) {
+            } else if (cell == qint64(score[at(i, j - 1)]) + gb) {
                 columns.emplace_back(-1, --j);
             } else {
                 // Not reached while the scores stay within 32 bits; the
@@ -322,45 +462,40 @@ Profile Aligner::align(const Profile& a, const Profile& b)
             // Row 0 (a is empty or used up): b's columns against gaps.
             columns.emplace_back(-1, --j);
         } else {
+            // Column 0 (b is empty or used up): a's columns against gaps.
             columns.emplace_back(--i, -1);
         }
     }
+    std::reverse(columns.begin(), columns.end());
 
-    Profile joined;
-    joined.rows = a.rows + b.rows;
-    joined.len = int(columns.size());
-    joined.hasNull = a.hasNull || b.hasNull;
-    joined.items.reserve(std::size_t(joined.rows) * std::size_t(joined.len));
-    joined.names.reserve(joined.items.capacity());
-    for (auto step = columns.rbegin(); step != columns.rend(); ++step) {
-        for (int r = 0; r < a.rows; ++r) {
-            if (step->first >= 0) {
-                joined.items.push_back(a.item(r, step->first));
-                joined.names.push_back(a.name(r, step->first));
-            } else {
-                joined.items.push_back(newGap());
-                joined.names.push_back(gapName);
-            }
-        }
-        for (int r = 0; r < b.rows; ++r) {
-            if (step->second >= 0) {
-                joined.items.push_back(b.item(r, step->second));
-                joined.names.push_back(b.name(r, step->second));
-            } else {
-                joined.items.push_back(newGap());
-                joined.names.push_back(gapName);
-            }
-        }
-    }
+    auto joined = std::make_shared<Node>();
+    joined->rows = a.rows + b.rows;
+    joined->len = int(columns.size());
+    joined->hasNull = a.hasNull || b.hasNull;
+    joined->countStart.reserve(columns.size() + 1);
+    joined->countStart.push_back(0);
+    for (const auto& step : columns)
+        mergeCounts(a, step.first, b, step.second, *joined);
+    joined->columns = std::move(columns);
+    joined->left = pa;
+    joined->right = pb;
+    // The parts are aligned for good: only their structure is needed now.
+    pa->counts = {};
+    pa->countStart = {};
+    pb->counts = {};
+    pb->countStart = {};
     return joined;
 }
 
-// Profiles of the subtree under node, aligned child by child.
-Profile alignSubtree(Aligner& aligner, const GNode<int>* node, std::map<int, Profile>& leaves)
+// The profile of the subtree under node, aligned child by child.
+NodePtr alignSubtree(Aligner& aligner, const GNode<int>* node, std::map<int, NodePtr>& leaves)
 {
-    if (node->children.isEmpty())
-        return leaves[node->id];
-    Profile acc = alignSubtree(aligner, node->children.at(0), leaves);
+    if (node->children.isEmpty()) {
+        // A copy: aligning drops a part's counts, and a tree may name a
+        // leaf twice.
+        return std::make_shared<Node>(*leaves[node->id]);
+    }
+    NodePtr acc = alignSubtree(aligner, node->children.at(0), leaves);
     for (int k = 1; k < node->children.size(); ++k)
         acc = aligner.align(acc, alignSubtree(aligner, node->children.at(k), leaves));
     return acc;
@@ -385,13 +520,14 @@ TList<TList<TList<BinItem*>>> alignProfiles(const TList<TList<BinItem*>>& a,
                                             const TList<TList<BinItem*>>& b)
 {
     Aligner aligner;
-    const Profile pa = aligner.fromRows(a);
-    const Profile pb = aligner.fromRows(b);
+    const NodePtr pa = aligner.block(a);
+    const NodePtr pb = aligner.block(b);
     aligner.checkGapKeys();
-    const Profile joined = aligner.align(pa, pb);
+    const NodePtr joined = aligner.align(pa, pb);
+    TList<TList<BinItem*>> rows = Aligner::rowsOf(joined.get());
     TList<TList<TList<BinItem*>>> result;
-    result.append(Aligner::toRows(joined, 0, pa.rows));
-    result.append(Aligner::toRows(joined, pa.rows, pb.rows));
+    result.append(rows.mid(0, pa->rows));
+    result.append(rows.mid(pa->rows));
     return result;
 }
 
@@ -483,11 +619,12 @@ TList<TList<BinItem*>> SequenceWidget::alignAlongTree(GNode<int>* node,
     Aligner aligner;
     std::vector<int> ids;
     collectLeaves(node, ids);
-    std::map<int, Profile> leaves;
+    std::map<int, NodePtr> leaves;
     for (int id : ids)
         if (leaves.find(id) == leaves.end())
-            leaves.emplace(id, aligner.fromRows((*profiles)[id]));
+            leaves.emplace(id, aligner.block((*profiles)[id]));
     aligner.checkGapKeys();
-    const Profile joined = alignSubtree(aligner, node, leaves);
-    return Aligner::toRows(joined, 0, joined.rows);
+    const NodePtr joined = alignSubtree(aligner, node, leaves);
+    leaves.clear();
+    return Aligner::rowsOf(joined.get());
 }

@@ -462,12 +462,16 @@ void AlignmentTest::profileWithoutRowsThrows()
 
 void AlignmentTest::matchesPlainRecurrence()
 {
-    // Four names: one holds "," (so that "a" and "a,a" form colliding gap
-    // keys), one holds "dummy"; now and then a null glyph.
-    const QStringList names{"a", "a,a", "x dummy", "b"};
+    // Four names: one holds "," and one "dummy". In every other round "a"
+    // and "a,a" form colliding gap keys; in every third some glyphs are
+    // null.
+    const QStringList colliding{"a", "a,a", "x dummy", "b"};
+    const QStringList apart{"a", "b,c", "x dummy", "b"};
     QRandomGenerator random(2024);
     int withGaps = 0;
     for (int round = 0; round < 1000; ++round) {
+        const QStringList& names = round % 2 ? colliding : apart;
+        const bool nulls = round % 3 == 0;
         Glyphs g;
         const int count = random.bounded(2, 9);
         Rows input;
@@ -475,7 +479,7 @@ void AlignmentTest::matchesPlainRecurrence()
             TList<BinItem*> seq;
             const int len = random.bounded(0, 13);
             for (int k = 0; k < len; ++k) {
-                if (random.bounded(40) == 0) {
+                if (nulls && random.bounded(15) == 0) {
                     seq.append(nullptr);
                     continue;
                 }
