@@ -415,7 +415,38 @@ NodePtr Aligner::align(const NodePtr& pa, const NodePtr& pb)
         for (int j = 1; j <= lenB; ++j)
             gaByColumn[std::size_t(j)] = saturatedInt(double(gapA(0, j)));
     }
-    for (int i = 1; i <= lenA; ++i) {
+    // With every increment and every sum of them well inside 32 bits (the
+    // usual case) nothing needs to be clamped, and the loop stays tight.
+    const qint64 pairs = qint64(a.rows) * qint64(b.rows);
+    const qint64 costs = std::max<qint64>({1, std::abs(qint64(sub)), std::abs(qint64(ins))});
+    const qint64 bound = (qint64(lenA) + lenB + 2) * costs * (pairs + a.rows + b.rows);
+    if (plain && bound < 2147483647LL) {
+        const qint64 zeroZero = pairs;
+        const qint64 zeroOther = qint64(sub) * pairs;
+        for (int i = 1; i <= lenA; ++i) {
+            spread(a, i - 1);
+            const qint64 gb = gapB(i, 0);
+            const int* above = &score[at(i - 1, 0)];
+            int* here = &score[at(i, 0)];
+            for (int j = 1; j <= lenB; ++j) {
+                qint64 d;
+                if (i == 1 || j == 1) {
+                    d = i == j ? zeroZero : zeroOther;
+                } else {
+                    const auto* y = b.counts.data() + b.countStart[std::size_t(j - 1)];
+                    const auto* y1 = b.counts.data() + b.countStart[std::size_t(j)];
+                    qint64 matches = 0;
+                    for (; y != y1; ++y)
+                        matches += qint64(dense[std::size_t(y->first)]) * y->second;
+                    d = matches + qint64(sub) * (pairs - matches);
+                }
+                const qint64 best = std::max({above[j - 1] + d, here[j - 1] + gb,
+                                              above[j] + gaByColumn[std::size_t(j)]});
+                here[j] = int(best);
+            }
+            unspread(a, i - 1);
+        }
+    } else for (int i = 1; i <= lenA; ++i) {
         spread(a, i - 1);
         const qint64 gbRow = plain ? saturatedInt(double(gapB(i, 0))) : 0;
         const int* above = &score[at(i - 1, 0)];

@@ -273,6 +273,8 @@ private slots:
     void emptySequencesTerminate();
     void profileWithoutRowsThrows();
     void matchesPlainRecurrence();
+    void largeProfilesMatchPlainRecurrence_data();
+    void largeProfilesMatchPlainRecurrence();
 
 private:
     std::unique_ptr<DebugCapture> capture;
@@ -521,6 +523,61 @@ void AlignmentTest::matchesPlainRecurrence()
         capture->clear();
     }
     QVERIFY(withGaps > 1000);
+}
+
+void AlignmentTest::largeProfilesMatchPlainRecurrence_data()
+{
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<int>("penalty");
+    // Scores past what 32 bits hold without care (1500 x 1500 row pairs at
+    // penalty 99), and an ordinary size.
+    QTest::newRow("large scores") << 1500 << 99;
+    QTest::newRow("ordinary") << 30 << 3;
+}
+
+void AlignmentTest::largeProfilesMatchPlainRecurrence()
+{
+    QFETCH(int, rows);
+    QFETCH(int, penalty);
+    Costs costs(-penalty, -penalty);
+    const QStringList names{"a", "b", "c", "d"};
+    QRandomGenerator random(uint(rows + penalty));
+    Glyphs g;
+    auto profile = [&](int count, int len) {
+        Rows p;
+        for (int r = 0; r < count; ++r) {
+            TList<BinItem*> row;
+            for (int c = 0; c < len; ++c)
+                row.append(g.get(names.at(random.bounded(c % 3 == 0 ? 1 : names.size()))));
+            p.append(row);
+        }
+        return p;
+    };
+    const Rows a = profile(rows, 7);
+    const Rows b = profile(rows, 5);
+    const auto both = alignProfiles(a, b);
+    QVERIFY(g.adopt(both[0]));
+    QVERIFY(g.adopt(both[1]));
+
+    auto cells = [](const Rows& p) {
+        Profile out;
+        for (const auto& row : p) {
+            std::vector<Cell> r;
+            for (BinItem* item : row)
+                r.push_back(Cell{item, false});
+            out.push_back(r);
+        }
+        return out;
+    };
+    const Profile expected = plainAlign(cells(a), cells(b), -penalty, -penalty);
+    QCOMPARE(int(expected.size()), 2 * rows);
+    for (int r = 0; r < 2 * rows; ++r) {
+        const auto& got = r < rows ? both[0][r] : both[1][r - rows];
+        const auto& want = expected[std::size_t(r)];
+        QCOMPARE(got.size(), int(want.size()));
+        for (int c = 0; c < got.size(); ++c)
+            QVERIFY(want[std::size_t(c)].gap ? !g.isInput(got[c]) : got[c] == want[std::size_t(c)].item);
+    }
 }
 
 LUMIVANE_TEST(AlignmentTest)
