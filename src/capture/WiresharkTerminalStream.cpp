@@ -10,8 +10,11 @@
 #include <QStringList>
 #include <QTextCodec>
 #include <QTextStream>
+#include <QThread>
 
+#include <algorithm>
 #include <climits>
+#include <cstring>
 #include <cstdio>
 
 namespace {
@@ -22,6 +25,9 @@ const QString START_FAILED = QStringLiteral("Error. Parse did not complete. Wire
 
 // Longest console line the field list may make (the estimate below).
 constexpr int COMMAND_LIMIT = 8190;
+
+// Pause after each batch of tshark's output, in microseconds.
+constexpr unsigned long BATCH_PAUSE_US = 2000;
 
 QString decodeUpToNul(const QByteArray& bytes)
 {
@@ -108,8 +114,10 @@ bool WiresharkTerminalStream::start(QString capturePath, QString tsharkPath, QSt
     killed = false;
     errorText.clear();
     errorOutput.clear();
+    pending.clear();
     token.clear();
-    tokens.clear();
+    record.clear();
+    tokens = 0;
     inQuote = false;
     const int rowsBefore = rowsWritten;
 
@@ -196,12 +204,8 @@ bool WiresharkTerminalStream::start(QString capturePath, QString tsharkPath, QSt
     // What is left once tshark has ended: its last error text and a record
     // line that may lack its line end.
     readyReadStandardError();
-    if (!stopping) {
-        readyReadStandardOutput();
-        const QByteArray rest = process->readAllStandardOutput();
-        if (!rest.isEmpty())
-            convertLine(rest);
-    }
+    if (!stopping)
+        convertLines(process->readAllStandardOutput(), true);
     if (out && !killed)
         out->flush();
 
@@ -281,8 +285,13 @@ void WiresharkTerminalStream::readyReadStandardOutput()
         stop();
         return;
     }
-    while (process->canReadLine())
-        convertLine(process->readLine());
+    convertLines(process->readAllStandardOutput(), false);
+    // tshark flushes every record (-l): waking up for each one would cost
+    // both processes more than the conversion itself. A short pause lets
+    // the records of a few milliseconds gather in the pipe (far below its
+    // size, so tshark never waits) and keeps the GUI serviced between.
+    if (process->state() == QProcess::Running)
+        QThread::usleep(BATCH_PAUSE_US);
 }
 
 void WiresharkTerminalStream::stop()
@@ -299,15 +308,54 @@ void WiresharkTerminalStream::stop()
     QFile::remove(outputPath);
 }
 
-void WiresharkTerminalStream::convertLine(const QByteArray& bytes)
+void WiresharkTerminalStream::convertLines(const QByteArray& bytes, bool toEnd)
 {
-    QString line = decodeUpToNul(bytes);
-    line.remove(QLatin1Char('\n'));
-    line.remove(QLatin1Char('\r'));
-    if (line.isEmpty()) {
+    pending += bytes;
+    int end = toEnd ? pending.size() : pending.lastIndexOf('\n') + 1;
+    if (end <= 0)
+        return;
+    const char* data = pending.constData();
+    // Lines are read as UTF-8 up to a NUL byte; without one the complete
+    // lines decode in one go.
+    if (!std::memchr(data, '\0', std::size_t(end))) {
+        const QString text = QString::fromUtf8(data, end);
+        const QChar* chars = text.constData();
+        const int size = text.size();
+        int from = 0;
+        while (from < size) {
+            const QChar* nl = std::find(chars + from, chars + size, QLatin1Char('\n'));
+            const int to = int(nl - chars);
+            convertLine(chars + from, to - from);
+            from = to + 1;
+        }
+    } else {
+        int from = 0;
+        while (from < end) {
+            const char* nl = static_cast<const char*>(std::memchr(data + from, '\n', std::size_t(end - from)));
+            const int to = nl ? int(nl - data) : end;
+            const int length = int(qstrnlen(data + from, uint(to - from)));
+            const QString line = QString::fromUtf8(data + from, length);
+            convertLine(line.constData(), line.size());
+            from = to + 1;
+        }
+    }
+    pending.remove(0, end);
+}
+
+void WiresharkTerminalStream::convertLine(const QChar* line, int size)
+{
+    // Line ends and carriage returns are no part of a record.
+    QString cleaned;
+    if (std::find(line, line + size, QLatin1Char('\r')) != line + size) {
+        cleaned = QString(line, size);
+        cleaned.remove(QLatin1Char('\r'));
+        line = cleaned.constData();
+        size = cleaned.size();
+    }
+    if (size == 0) {
         // A record of one empty field is an empty line: still a row.
-        if (attributes.size() == 1 && tokens.isEmpty() && token.isEmpty() && !inQuote) {
-            tokens.append(QString());
+        if (attributes.size() == 1 && tokens == 0 && token.isEmpty() && !inQuote) {
+            addToken(QString());
             endRecordLine();
         }
         return;
@@ -316,57 +364,66 @@ void WiresharkTerminalStream::convertLine(const QByteArray& bytes)
     const QChar quote = QLatin1Char('"');
     const QChar tilde = QLatin1Char('~');
     const QChar comma = QLatin1Char(',');
-    const QChar* chars = line.constData();
-    const int size = line.size();
     QChar prev = tilde;
     for (int k = 0; k < size; ++k) {
-        const QChar c = chars[k];
+        QChar c = line[k];
+        if (inQuote && c != quote && c != tilde && c != comma) {
+            // A stretch of plain characters inside quotes, kept as it is.
+            int e = k + 1;
+            while (e < size && line[e] != quote && line[e] != tilde && line[e] != comma)
+                ++e;
+            token.append(line + k, e - k);
+            prev = line[e - 1];
+            k = e - 1;
+            continue;
+        }
         if (c == quote) {
             if (!inQuote) {
                 inQuote = true;
-            } else if (k + 1 == size || chars[k + 1] == tilde) {
-                tokens.append(token);
-                token.clear();
+            } else if (k + 1 == size || line[k + 1] == tilde) {
+                addToken(token);
+                token.resize(0);
                 inQuote = false;
             } else {
                 qDebug() << "fake quote detected" << size;
             }
         } else if (c == tilde) {
             if (!inQuote && prev == tilde)
-                tokens.append(QString());
+                addToken(QString());
         } else if (inQuote) {
-            token.append(c == comma ? QChar(QLatin1Char(';')) : c);
+            token.append(QLatin1Char(';'));  // the comma of a value
         }
         prev = c;
     }
     endRecordLine();
 }
 
+void WiresharkTerminalStream::addToken(const QString& text)
+{
+    if (tokens > 0)
+        record += QLatin1Char(',');
+    record += text;
+    ++tokens;
+}
+
 void WiresharkTerminalStream::endRecordLine()
 {
     const int n = attributes.size();
-    int t = tokens.size();
-    if (t == n - 1) {
-        tokens.append(QString());
-        t = n;
-    }
-    if (t == n) {
-        QString row;
-        for (int k = 0; k < t; ++k) {
-            if (k > 0)
-                row += QLatin1Char(',');
-            row += tokens.at(k);
-        }
-        row += QLatin1String("\r\n");
+    if (tokens == n - 1)
+        addToken(QString());
+    if (tokens == n) {
+        record += QLatin1String("\r\n");
         if (out)
-            *out << row;
+            *out << record;
         ++rowsWritten;
-        token.clear();
-        tokens.clear();
+        token.resize(0);
+        record.resize(0);
+        tokens = 0;
         inQuote = false;
-    } else if (t > n) {
+    } else if (tokens > n) {
         qDebug() << "more tokens than attributes?";
-        tokens.clear();
+        record.resize(0);
+        tokens = 0;
     }
     if (rowsWritten > expectedPackets)
         qDebug() << "i'm stuck ";

@@ -76,16 +76,22 @@ public slots:
     void processFinished(int exitCode, int exitStatus);
 
 private:
-    void convertLine(const QByteArray& bytes);
+    void convertLines(const QByteArray& bytes, bool toEnd);
+    void convertLine(const QChar* line, int size);
+    void addToken(const QString& text);
     void endRecordLine();
     void stop();
     QString keptErrorOutput() const;
 
     QString outputPath;
+    // Output bytes after the last complete line.
+    QByteArray pending;
     // The record being read; it carries over from one output batch to the
-    // next, since a record may span lines.
+    // next, since a record may span lines. The tokens read so far are kept
+    // joined by "," in `record`.
     QString token;
-    TList<QString> tokens;
+    QString record;
+    int tokens = 0;
     bool inQuote = false;
     QByteArray errorOutput;
     QEventLoop* waitLoop = nullptr;
