@@ -48,6 +48,7 @@ tsan: $(DEPS_STAMP)
 	cd build-tsan && $(TEST_ENV) ctest --output-on-failure -j $(JOBS) -L threads
 
 bench: build-release/.configured
+	./tools/deps.sh bench
 	$(CMAKE) --build build-release -j $(JOBS)
 	@for b in build-release/bench/bench_*; do \
 	  [ -x "$$b" ] || continue; \

@@ -13,6 +13,15 @@ PACKAGES=(
   tshark wireshark-common
 )
 
+# Only the benchmarks need these ("tools/deps.sh bench", run by make bench):
+# clustalo is the yardstick of the alignment benchmark.
+BENCH_PACKAGES=(
+  clustalo
+)
+if [ "${1:-}" = "bench" ]; then
+  PACKAGES+=("${BENCH_PACKAGES[@]}")
+fi
+
 missing=()
 for p in "${PACKAGES[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
