@@ -299,7 +299,7 @@ private:
     }
 
     // gapScore for columns x and y of a profile written out.
-    qint64 gap(const Node& p, const NameMatrix& m, int x, int y, qint32 ins) const
+    qint64 gap(const Node& p, const NameMatrix& m, int x, int y, qint32 ins)
     {
         if (literalGaps)
             return literalGap(p, m, x, y, ins);
@@ -311,28 +311,62 @@ private:
         return qint64(ins) * both;
     }
 
-    // The gap score exactly as its definition reads, for profiles whose
-    // names can form one key from two pairs.
-    qint64 literalGap(const Node& p, const NameMatrix& m, int x, int y, qint32 ins) const
+    // The id of the key name(x) + "," + name(y); pairs of names that form
+    // the same text share it.
+    int keyOf(int x, int y)
     {
-        QHash<QString, int> one;
-        QHash<QString, int> two;
-        QHash<QString, int> three;
+        const quint64 pair = (quint64(quint32(x)) << 32) | quint32(y);
+        auto known = pairKeys.constFind(pair);
+        if (known != pairKeys.constEnd())
+            return known.value();
+        const QString text = names[std::size_t(x)] + QLatin1Char(',') + names[std::size_t(y)];
+        auto it = keyIds.constFind(text);
+        const int id = it != keyIds.constEnd() ? it.value() : keyIds.size();
+        if (it == keyIds.constEnd())
+            keyIds.insert(text, id);
+        pairKeys.insert(pair, id);
+        return id;
+    }
+
+    // The gap score exactly as its definition reads (names counted at each
+    // column, keys counted per row, every pair of names looking its key
+    // up), for profiles whose names can form one key from two pairs.
+    qint64 literalGap(const Node& p, const NameMatrix& m, int x, int y, qint32 ins)
+    {
+        std::vector<int> one;
+        std::vector<int> two;
+        std::vector<int> keys;
+        keyCount.resize(std::max<std::size_t>(keyCount.size(), std::size_t(keyIds.size())), 0);
+        tally.resize(names.size(), 0);
+        tallyTwo.resize(names.size(), 0);
         for (int r = 0; r < p.rows; ++r) {
             const bool first = x < p.len && m.has(r, x);
             const bool second = y < p.len && m.has(r, y);
-            if (first)
-                ++one[names[std::size_t(m.name(r, x))]];
-            if (second)
-                ++two[names[std::size_t(m.name(r, y))]];
-            if (first && second)
-                ++three[names[std::size_t(m.name(r, x))] + QLatin1Char(',')
-                        + names[std::size_t(m.name(r, y))]];
+            if (first && tally[std::size_t(m.name(r, x))]++ == 0)
+                one.push_back(m.name(r, x));
+            if (second && tallyTwo[std::size_t(m.name(r, y))]++ == 0)
+                two.push_back(m.name(r, y));
+            if (first && second) {
+                const int key = keyOf(m.name(r, x), m.name(r, y));
+                if (std::size_t(key) >= keyCount.size())
+                    keyCount.resize(std::size_t(key) + 1, 0);
+                if (keyCount[std::size_t(key)]++ == 0)
+                    keys.push_back(key);
+            }
         }
         qint64 sum = 0;
-        for (auto i = one.constBegin(); i != one.constEnd(); ++i)
-            for (auto j = two.constBegin(); j != two.constEnd(); ++j)
-                sum += qint64(product32(three.value(i.key() + QLatin1Char(',') + j.key()), ins));
+        for (int a : one)
+            for (int b : two) {
+                const int key = keyOf(a, b);
+                const int count = std::size_t(key) < keyCount.size() ? keyCount[std::size_t(key)] : 0;
+                sum += qint64(product32(count, ins));
+            }
+        for (int a : one)
+            tally[std::size_t(a)] = 0;
+        for (int b : two)
+            tallyTwo[std::size_t(b)] = 0;
+        for (int k : keys)
+            keyCount[std::size_t(k)] = 0;
         return sum;
     }
 
@@ -363,7 +397,11 @@ private:
     QHash<QString, int> ids;
     std::vector<QString> names;
     std::vector<int> tally;
+    std::vector<int> tallyTwo;
     std::vector<int> dense;
+    QHash<quint64, int> pairKeys;
+    QHash<QString, int> keyIds;
+    std::vector<int> keyCount;
     int gapName = 0;
     bool literalGaps = false;
 };

@@ -120,20 +120,43 @@ using Profile = std::vector<std::vector<Cell>>;
 
 QString nameOf(const Cell& c) { return c.gap ? QStringLiteral("<dummy>") : c.item ? c.item->name : QString(); }
 
+// Counts by name; the alphabets here are tiny, so a list does.
+class Counts
+{
+public:
+    void add(const QString& name)
+    {
+        for (auto& entry : entries)
+            if (entry.first == name) {
+                ++entry.second;
+                return;
+            }
+        entries.emplace_back(name, 1);
+    }
+    int value(const QString& name) const
+    {
+        for (const auto& entry : entries)
+            if (entry.first == name)
+                return entry.second;
+        return 0;
+    }
+    std::vector<std::pair<QString, int>> entries;
+};
+
 double plainColumn(const Profile& a, const Profile& b, int i, int j, int sub)
 {
-    QHash<QString, int> ca;
-    QHash<QString, int> cb;
+    Counts ca;
+    Counts cb;
     for (const auto& row : a)
-        ++ca[nameOf(row.at(std::size_t(i)))];
+        ca.add(nameOf(row.at(std::size_t(i))));
     for (const auto& row : b)
-        ++cb[nameOf(row.at(std::size_t(j)))];
+        cb.add(nameOf(row.at(std::size_t(j))));
     double sum = 0.0;
-    for (auto x = ca.begin(); x != ca.end(); ++x)
-        for (auto y = cb.begin(); y != cb.end(); ++y) {
-            const double w = (i != 0 && j != 0) ? (x.key() == y.key() ? 1.0 : sub)
+    for (const auto& x : ca.entries)
+        for (const auto& y : cb.entries) {
+            const double w = (i != 0 && j != 0) ? (x.first == y.first ? 1.0 : sub)
                                                 : (i == j ? 1.0 : sub);
-            sum += x.value() * y.value() * w;
+            sum += x.second * y.second * w;
         }
     return sum;
 }
@@ -141,23 +164,27 @@ double plainColumn(const Profile& a, const Profile& b, int i, int j, int sub)
 double plainGap(const Profile& p, int a, int b, int ins)
 {
     const int n = int(p.at(0).size());
-    QHash<QString, int> one;
-    QHash<QString, int> two;
-    QHash<QString, int> three;
+    if (a >= n || b >= n)
+        return 0.0;  // one of the name tables stays empty
+    Counts one;
+    Counts two;
+    Counts three;
     for (const auto& row : p) {
-        const bool hasA = a < n && (row.at(std::size_t(a)).gap || row.at(std::size_t(a)).item);
-        const bool hasB = b < n && (row.at(std::size_t(b)).gap || row.at(std::size_t(b)).item);
+        const Cell& x = row.at(std::size_t(a));
+        const Cell& y = row.at(std::size_t(b));
+        const bool hasA = x.gap || x.item;
+        const bool hasB = y.gap || y.item;
         if (hasA)
-            ++one[nameOf(row.at(std::size_t(a)))];
+            one.add(nameOf(x));
         if (hasB)
-            ++two[nameOf(row.at(std::size_t(b)))];
+            two.add(nameOf(y));
         if (hasA && hasB)
-            ++three[nameOf(row.at(std::size_t(a))) + "," + nameOf(row.at(std::size_t(b)))];
+            three.add(nameOf(x) + "," + nameOf(y));
     }
     double sum = 0.0;
-    for (auto x = one.begin(); x != one.end(); ++x)
-        for (auto y = two.begin(); y != two.end(); ++y)
-            sum += three.value(x.key() + "," + y.key()) * ins;
+    for (const auto& x : one.entries)
+        for (const auto& y : two.entries)
+            sum += three.value(x.first + "," + y.first) * ins;
     return sum;
 }
 
