@@ -214,6 +214,9 @@ bool WiresharkTerminalStream::start(QString capturePath, QString tsharkPath, QSt
         return false;
     }
     if (!started) {
+        // No finished signal comes for a program that never ran; a progress
+        // display still learns that the conversion is over.
+        emit progress(INT_MAX);
         errorText = startError;
         return false;
     }

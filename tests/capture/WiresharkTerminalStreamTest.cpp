@@ -437,8 +437,12 @@ void WiresharkTerminalStreamTest::failures()
     const QString path = capture.isEmpty() ? this->capture : testDataPath(capture);
     Boxes boxes;
     WiresharkTerminalStream stream(dir->filePath(QStringLiteral("out.csv")), toTList({field}));
+    QSignalSpy progress(&stream, &WiresharkTerminalStream::progress);
     stream.countPackets(path, QStringLiteral("capinfos"));
     QVERIFY(!stream.start(path, tshark, QString(), -1));
+    // The progress always ends, also when tshark never ran.
+    QCOMPARE(progress.count(), 2);
+    QCOMPARE(progress.last().at(0).toInt(), INT_MAX);
     QVERIFY(!stream.killed);
     QVERIFY(!stream.errorText.isEmpty());
     QVERIFY2(stream.errorText.contains(text), qPrintable(stream.errorText));
