@@ -161,6 +161,17 @@ double plainColumn(const Profile& a, const Profile& b, int i, int j, int sub)
     return sum;
 }
 
+// x + "," + y, remembered: the few names here form few keys.
+const QString& joinedKey(const QString& x, const QString& y)
+{
+    static std::vector<std::array<QString, 3>> known;
+    for (const auto& k : known)
+        if (k[0] == x && k[1] == y)
+            return k[2];
+    known.push_back({x, y, x + "," + y});
+    return known.back()[2];
+}
+
 double plainGap(const Profile& p, int a, int b, int ins)
 {
     const int n = int(p.at(0).size());
@@ -179,12 +190,12 @@ double plainGap(const Profile& p, int a, int b, int ins)
         if (hasB)
             two.add(nameOf(y));
         if (hasA && hasB)
-            three.add(nameOf(x) + "," + nameOf(y));
+            three.add(joinedKey(nameOf(x), nameOf(y)));
     }
     double sum = 0.0;
     for (const auto& x : one.entries)
         for (const auto& y : two.entries)
-            sum += three.value(x.first + "," + y.first) * ins;
+            sum += three.value(joinedKey(x.first, y.first)) * ins;
     return sum;
 }
 
@@ -498,6 +509,20 @@ void AlignmentTest::matchesPlainRecurrence()
     const QStringList apart{"a", "b,c", "x dummy", "b"};
     QRandomGenerator random(2024);
     int withGaps = 0;
+    // Thousands of debug lines per round: only "error msa" matters here.
+    capture.reset();
+    static int failedCells;
+    failedCells = 0;
+    const QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& text) {
+            if (text == QLatin1String("error msa"))
+                ++failedCells;
+        });
+    struct Restore
+    {
+        QtMessageHandler handler;
+        ~Restore() { qInstallMessageHandler(handler); }
+    } restore{previous};
     for (int round = 0; round < 1000; ++round) {
         const QStringList& names = round % 2 ? colliding : apart;
         const bool nulls = round % 3 == 0;
@@ -546,8 +571,7 @@ void AlignmentTest::matchesPlainRecurrence()
                 }
             }
         }
-        QVERIFY(!capture->contains(QStringLiteral("error msa")));
-        capture->clear();
+        QCOMPARE(failedCells, 0);
     }
     QVERIFY(withGaps > 1000);
 }
