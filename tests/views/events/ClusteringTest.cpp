@@ -20,10 +20,10 @@ namespace {
 class Glyphs
 {
 public:
-    BinItem* get(const QString& spec)
+    BinItem* get(const QString& glyphText)
     {
         auto item = std::make_unique<BinItem>(nullptr, nullptr);
-        const QStringList parts = spec.split(QLatin1Char('+'));
+        const QStringList parts = glyphText.split(QLatin1Char('+'));
         item->name = parts.first();
         item->label = QStringLiteral("label of ") + parts.first();
         for (int k = 1; k < parts.size(); ++k) {
@@ -35,11 +35,11 @@ public:
         return owned.back().get();
     }
 
-    TList<BinItem*> sequence(const QString& specs)
+    TList<BinItem*> sequence(const QString& glyphTexts)
     {
         TList<BinItem*> seq;
-        for (const QString& spec : specs.split(QLatin1Char(' '), Qt::SkipEmptyParts))
-            seq.append(get(spec));
+        for (const QString& glyphText : glyphTexts.split(QLatin1Char(' '), Qt::SkipEmptyParts))
+            seq.append(get(glyphText));
         return seq;
     }
 
@@ -323,7 +323,7 @@ void ClusteringTest::matchesPlainClustering()
     QFETCH(bool, multi);
     MultiFlag flag(multi);
     QRandomGenerator random(multi ? 11 : 7);
-    const QStringList specs{"a", "b", "c", "a+b", "b+a", "c+a+b"};
+    const QStringList glyphTexts{"a", "b", "c", "a+b", "b+a", "c+a+b"};
     DebugCapture capture;
     capture.setForward(false);
     for (int round = 0; round < 150; ++round) {
@@ -335,7 +335,7 @@ void ClusteringTest::matchesPlainClustering()
             QStringList seq;
             const int len = random.bounded(0, 6);
             for (int i = 0; i < len; ++i)
-                seq << specs.at(random.bounded(specs.size()));
+                seq << glyphTexts.at(random.bounded(glyphTexts.size()));
             seqs.append(g.sequence(seq.join(QLatin1Char(' '))));
             ids.append(random.bounded(0, 40));
         }
