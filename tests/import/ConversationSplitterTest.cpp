@@ -335,8 +335,6 @@ void ConversationSplitterTest::capFor_data()
     QTest::addColumn<int>("cap");
 
     QTest::newRow("ulimit 256") << qint64(256) << 192;
-    QTest::newRow("1024") << qint64(1024) << 960;
-    QTest::newRow("tiny") << qint64(70) << 6;
     QTest::newRow("below the reserve") << qint64(10) << 1;
     QTest::newRow("large") << qint64(1048576) << 50000;
     QTest::newRow("unlimited") << qint64(-1) << 50000;
