@@ -12,6 +12,7 @@
 #include "core/RecordSplitter.h"
 #include "core/ValueInterner.h"
 #include "core/ValueTable.h"
+#include "import/ConversationSplitter.h"
 #include "import/OpenWidgetWorker.h"
 
 #include <QButtonGroup>
@@ -579,9 +580,11 @@ void OpenWidget::exportData()
 
 bool OpenWidget::splitConversations(const QString& directory, QString* error)
 {
-    Q_UNUSED(directory);
-    // Conversation files are not part of this version.
-    if (error)
-        *error = QStringLiteral("splitting a log into conversation files is not supported yet");
-    return false;
+    ConversationSplitter splitter(fileLabel->text(), directory);
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    const bool complete = splitter.run();
+    QGuiApplication::restoreOverrideCursor();
+    if (!complete && error)
+        *error = splitter.errorText;
+    return complete;
 }

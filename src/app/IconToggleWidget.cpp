@@ -1,0 +1,51 @@
+#include "app/IconToggleWidget.h"
+
+#include "app/MatchIcon.h"
+
+#include <QDebug>
+#include <QPainter>
+
+IconToggleWidget::IconToggleWidget(double width, double height, MatchIcon* icon, QWidget* parent)
+    : QWidget(parent)
+    , icon(icon)
+{
+    setFixedSize(int(width), int(height));
+    setMouseTracking(true);
+}
+
+void IconToggleWidget::mousePressEvent(QMouseEvent* event)
+{
+    QWidget::mousePressEvent(event);
+    qDebug() << "clicked";
+    if (icon)
+        icon->match = !icon->match;
+    update();
+    emit clicked();
+}
+
+void IconToggleWidget::enterEvent(QEvent* event)
+{
+    QWidget::enterEvent(event);
+    if (icon)
+        icon->hovered = true;
+    update();
+}
+
+void IconToggleWidget::leaveEvent(QEvent* event)
+{
+    QWidget::leaveEvent(event);
+    if (icon)
+        icon->hovered = false;
+    update();
+}
+
+void IconToggleWidget::paintEvent(QPaintEvent*)
+{
+    if (!icon)
+        return;
+    icon->resize(size());
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QPen pen;
+    icon->draw(&painter, pen);
+}

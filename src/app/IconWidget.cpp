@@ -1,0 +1,17 @@
+#include "app/IconWidget.h"
+
+#include <QPainter>
+
+IconWidget::IconWidget(double width, double height, const QIcon& icon, QWidget* parent)
+    : QWidget(parent)
+    , icon(icon)
+{
+    setFixedSize(int(width), int(height));
+}
+
+void IconWidget::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    icon.paint(&painter, rect(), Qt::AlignCenter, QIcon::Normal, QIcon::Off);
+}

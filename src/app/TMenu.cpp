@@ -1,0 +1,15 @@
+#include "app/TMenu.h"
+
+TMenu::TMenu()
+    : QMenu(nullptr)
+{
+}
+
+bool TMenu::event(QEvent* event)
+{
+    return QMenu::event(event);
+}
+
+void TMenu::leaveEvent(QEvent*)
+{
+}

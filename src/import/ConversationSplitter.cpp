@@ -1,0 +1,317 @@
+#include "import/ConversationSplitter.h"
+
+#include "core/RecordSplitter.h"
+
+#include <QCryptographicHash>
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTextStream>
+
+#include <cerrno>
+#include <cstring>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+const QString KEY_COLUMN = QStringLiteral("sip.Call-ID");
+const int CHUNK = 1 << 22;
+
+// Raises the soft open-file limit to the hard one where allowed; returns
+// the soft limit in force afterwards (-1 for none).
+qint64 raiseFileLimit()
+{
+    rlimit limit;
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return 1024;
+    if (limit.rlim_cur != limit.rlim_max) {
+        rlimit raised = limit;
+        raised.rlim_cur = limit.rlim_max;
+        if (setrlimit(RLIMIT_NOFILE, &raised) == 0)
+            limit = raised;
+    }
+    if (limit.rlim_cur == RLIM_INFINITY)
+        return -1;
+    return qint64(limit.rlim_cur);
+}
+
+// "." and ".." would climb out of their folder.
+QString safeFolder(const QString& part)
+{
+    if (part == QLatin1String(".") || part == QLatin1String(".."))
+        return QString(part.size(), QLatin1Char('_'));
+    return part;
+}
+
+} // namespace
+
+ConversationSplitter::ConversationSplitter(const QString& inputPath, const QString& directory)
+    : inputPath(inputPath)
+    , directory(directory)
+    , input(new QFile(inputPath))
+{
+    fileCap = capFor(raiseFileLimit());
+    const long nameMax = pathconf(QFile::encodeName(directory).constData(), _PC_NAME_MAX);
+    if (nameMax > 0)
+        m_nameMax = int(qMin<long>(nameMax, 4096));
+}
+
+ConversationSplitter::~ConversationSplitter()
+{
+    closeAll();
+    delete m_decoder;
+    delete input;
+}
+
+int ConversationSplitter::capFor(qint64 limit)
+{
+    if (limit < 0)
+        return MAX_OPEN_FILES;
+    return int(qBound<qint64>(1, limit - RESERVED_FILES, MAX_OPEN_FILES));
+}
+
+void ConversationSplitter::fail(const QString& text)
+{
+    if (errorText.isEmpty())
+        errorText = text;
+    else
+        errorText += QStringLiteral("; ") + text;
+}
+
+bool ConversationSplitter::run()
+{
+    // The nine characters a key loses, and NUL.
+    static const QRegularExpression cleaner(
+        QStringLiteral("[") + QRegularExpression::escape(QStringLiteral("\\/:*?\"<>|"))
+        + QStringLiteral("\\x{0}]"));
+
+    // Only what this format puts at the top of D is replaced; the rest of
+    // the directory is the analyst's.
+    const QDir target(directory);
+    QFile::remove(target.filePath(QStringLiteral("attributes.conf")));
+    QFile::remove(target.filePath(QStringLiteral(".conv")));
+
+    if (!input->open(QIODevice::ReadOnly)) {
+        fail(QStringLiteral("could not read ") + inputPath + QStringLiteral(": ")
+             + input->errorString());
+        return false;
+    }
+
+    bool keyed = false;
+    int keyColumn = -1;
+    if (nextLine()) {
+        QFile header(target.filePath(QStringLiteral("attributes.conf")));
+        if (!header.open(QIODevice::WriteOnly) || header.write(m_line) != m_line.size()) {
+            fail(QStringLiteral("could not write ") + header.fileName() + QStringLiteral(": ")
+                 + header.errorString());
+        }
+        header.close();
+        columns = TList<QString>(RecordSplitter::split(m_text, ','));
+        keyColumn = columns.indexOf(KEY_COLUMN, 0);
+        keyed = keyColumn >= 0;
+        if (!keyed)
+            fail(QStringLiteral("the log has no column \"") + KEY_COLUMN + QLatin1Char('"'));
+    }
+
+    if (keyed) {
+        QList<QString> fields;
+        while (nextLine()) {
+            RecordSplitter::split(m_text, ',', fields);
+            if (fields.size() != columns.size()) {
+                ++invalidLines;
+                if (invalidLines % 500 == 0)
+                    qDebug().noquote().nospace() << "invalid " << invalidLines;
+                continue;
+            }
+            QString key = fields.at(keyColumn);
+            key.remove(cleaner);
+
+            QFile* file = cache.value(key, nullptr);
+            if (!file) {
+                file = openFile(key);
+                if (!file) {
+                    ++lostLines;
+                    continue;
+                }
+                cache.insert(key, file);
+            }
+            m_out.clear();
+            if (file->pos() > 0)
+                m_out.append('\n');
+            m_out.append(m_line);
+            if (file->write(m_out) != m_out.size()) {
+                ++lostLines;
+                if (m_firstLost.isEmpty())
+                    m_firstLost = file->fileName() + QStringLiteral(": ") + file->errorString();
+                // A file that failed once is opened afresh for the next line.
+                cache.remove(key);
+                delete file;
+                continue;
+            }
+            ++linesWritten;
+            if (cache.size() >= fileCap)
+                cleanup();
+            if (linesWritten % 10000 == 0)
+                qDebug().noquote().nospace() << "exported " << linesWritten;
+        }
+    }
+
+    closeAll();
+    input->close();
+    if (m_readError)
+        fail(QStringLiteral("reading ") + inputPath + QStringLiteral(" failed"));
+    if (lostLines > 0) {
+        fail(QString::number(lostLines) + QStringLiteral(" lines could not be written (")
+             + m_firstLost + QLatin1Char(')'));
+    }
+    return errorText.isEmpty();
+}
+
+bool ConversationSplitter::nextLine()
+{
+    if (m_decoder) {
+        if (m_decoder->atEnd())
+            return false;
+        m_text = m_decoder->readLine();
+        if (!m_decodedLine && m_text.startsWith(QChar(0xFEFF)))
+            m_text.remove(0, 1);
+        m_decodedLine = true;
+        if (m_text.endsWith(QLatin1Char('\r')))
+            m_text.chop(1);
+        m_line = m_text.toUtf8();
+        return true;
+    }
+
+    bool first = m_buffer.isEmpty() && !m_inputDone && m_at == 0;
+    for (;;) {
+        const char* begin = m_buffer.constData() + m_at;
+        const int size = m_buffer.size() - m_at;
+        const void* nl = size > 0 ? std::memchr(begin, '\n', std::size_t(size)) : nullptr;
+        if (nl || (m_inputDone && size > 0)) {
+            int length = nl ? int(static_cast<const char*>(nl) - begin) : size;
+            m_at += nl ? length + 1 : length;
+            if (length > 0 && begin[length - 1] == '\r')
+                --length;
+            m_line = QByteArray(begin, length);
+            m_text = QString::fromUtf8(m_line.constData(), m_line.size());
+            return true;
+        }
+        if (m_inputDone)
+            return false;
+        // Keep the unread part and read the next chunk behind it.
+        m_buffer.remove(0, m_at);
+        m_at = 0;
+        const int old = m_buffer.size();
+        m_buffer.resize(old + CHUNK);
+        const qint64 n = input->read(m_buffer.data() + old, CHUNK);
+        m_buffer.resize(old + int(qMax<qint64>(n, 0)));
+        if (n < 0)
+            m_readError = true;
+        if (n <= 0)
+            m_inputDone = true;
+        if (first && !m_buffer.isEmpty()) {
+            if (m_buffer.startsWith("\xFF\xFE") || m_buffer.startsWith("\xFE\xFF")
+                || m_buffer.startsWith(QByteArray("\x00\x00\xFE\xFF", 4))) {
+                // A UTF-16 or UTF-32 log: decoded by a text stream, written
+                // as UTF-8 like every other log.
+                input->seek(0);
+                m_buffer.clear();
+                m_decoder = new QTextStream(input);
+                return nextLine();
+            }
+            if (m_buffer.startsWith("\xEF\xBB\xBF"))
+                m_at = 3;
+            first = false;
+        }
+    }
+}
+
+QString ConversationSplitter::pathFor(const QString& key)
+{
+    QString folder = directory;
+    const QString a = safeFolder(key.mid(0, 3));
+    const QString b = safeFolder(key.mid(3, 3));
+    if (!a.isEmpty())
+        folder += QLatin1Char('/') + a;
+    if (!b.isEmpty())
+        folder += QLatin1Char('/') + b;
+
+    QString name = key + QStringLiteral(".conv");
+    if (QFile::encodeName(name).size() > m_nameMax) {
+        // Shortened at a character boundary; the hash keeps long keys apart.
+        const QString tail = QLatin1Char('-')
+                             + QString::fromLatin1(QCryptographicHash::hash(
+                                   key.toUtf8(), QCryptographicHash::Sha1).toHex())
+                             + QStringLiteral(".conv");
+        const int room = m_nameMax - int(tail.size());
+        int bytes = 0;
+        int cut = 0;
+        while (cut < key.size()) {
+            const bool pair = key.at(cut).isHighSurrogate() && cut + 1 < key.size()
+                              && key.at(cut + 1).isLowSurrogate();
+            const int step = pair ? 2 : 1;
+            const int size = QFile::encodeName(key.mid(cut, step)).size();
+            if (bytes + size > room)
+                break;
+            bytes += size;
+            cut += step;
+        }
+        name = key.left(cut) + tail;
+    }
+
+    if (!m_folders.contains(folder)) {
+        QDir().mkpath(folder);
+        m_folders.insert(folder);
+    }
+    return folder + QLatin1Char('/') + name;
+}
+
+QFile* ConversationSplitter::openFile(const QString& key)
+{
+    const QString path = pathFor(key);
+    auto* file = new QFile(path);
+    const QIODevice::OpenMode mode = QIODevice::Append | QIODevice::Unbuffered;
+    if (!file->open(mode)) {
+        const int error = errno;
+        // Out of descriptors: the open files make room, once.
+        if ((error == EMFILE || error == ENFILE) && !cache.isEmpty()) {
+            cleanup();
+            if (file->open(mode))
+                return file;
+        }
+        // The folder may have gone (or been a file) since it was made.
+        m_folders.remove(path.left(path.lastIndexOf(QLatin1Char('/'))));
+        qDebug().noquote() << "file open not allowed" << path << file->errorString();
+        if (m_firstLost.isEmpty())
+            m_firstLost = path + QStringLiteral(": ") + file->errorString();
+        delete file;
+        return nullptr;
+    }
+    return file;
+}
+
+void ConversationSplitter::cleanup()
+{
+    qDebug().noquote() << "start cleanup";
+    int index = 0;
+    for (auto it = cache.begin(); it != cache.end(); ++it, ++index) {
+        if (index % 500 == 0)
+            qDebug().noquote().nospace() << "closed " << index;
+        it.value()->close();
+        delete it.value();
+    }
+    cache.clear();
+    qDebug().noquote() << "done cleanup";
+}
+
+void ConversationSplitter::closeAll()
+{
+    for (auto it = cache.begin(); it != cache.end(); ++it) {
+        it.value()->close();
+        delete it.value();
+    }
+    cache.clear();
+}

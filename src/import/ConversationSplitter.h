@@ -1,0 +1,90 @@
+#pragma once
+
+#include "core/THash.h"
+#include "core/TList.h"
+
+#include <QByteArray>
+#include <QSet>
+#include <QString>
+
+class QFile;
+class QTextStream;
+
+// Splits a SIP event log into one file per conversation. The target
+// directory D receives "attributes.conf" (the header line, without a line
+// end) and, for every value K of the column "sip.Call-ID", the file
+// D/A/B/K.conv with A = K's first three and B its next three characters;
+// it holds the log's lines with that key in log order, "\n" between them
+// and none after the last. The lines are copied byte for byte.
+//
+// A key loses the characters \ / : * ? " < > | and NUL; a folder part "."
+// or ".." becomes "_" or "__" so that nothing lands outside D; a file name
+// longer than the file system allows is shortened and ends in a hash of the
+// whole key. Splitting again into the same directory replaces
+// "attributes.conf" and the empty key's ".conv" and appends to the other
+// conversation files.
+//
+// Conversation files stay open between lines, up to a cap below the
+// process's open-file limit; then all of them are closed and reopened on
+// demand.
+class ConversationSplitter
+{
+public:
+    // Open conversation files at most, whatever the limit.
+    static constexpr int MAX_OPEN_FILES = 50000;
+    // Descriptors left to the rest of the program.
+    static constexpr int RESERVED_FILES = 64;
+
+    // Raises the process's soft open-file limit to its hard one where
+    // allowed and sets `fileCap` from the limit.
+    ConversationSplitter(const QString& inputPath, const QString& directory);
+    ~ConversationSplitter();
+
+    ConversationSplitter(const ConversationSplitter&) = delete;
+    ConversationSplitter& operator=(const ConversationSplitter&) = delete;
+
+    // Performs the split; true when every line went where it belongs
+    // (lines with the wrong number of fields are counted and skipped, which
+    // is no failure). Otherwise `errorText` says what went wrong.
+    bool run();
+
+    // The cap for a given open-file limit: min(50000, limit - 64), at least 1.
+    static int capFor(qint64 limit);
+
+    QString inputPath;
+    QString directory;
+    QFile* input = nullptr;                  // owned
+    THash<QString, QFile*> cache;            // key -> open conversation file (owned)
+    TList<QString> columns;                  // the header's names
+
+    // The outcome of run().
+    qint64 linesWritten = 0;
+    qint64 invalidLines = 0;
+    qint64 lostLines = 0;
+    QString errorText;
+    // Open conversation files at most; a test may lower it.
+    int fileCap = MAX_OPEN_FILES;
+
+private:
+    bool nextLine();
+    QFile* openFile(const QString& key);
+    QString pathFor(const QString& key);
+    void cleanup();
+    void closeAll();
+    void fail(const QString& text);
+
+    // The current line: its bytes (without the line end) and its text.
+    QByteArray m_line;
+    QString m_text;
+    // Input read in chunks; `m_at` is the start of the unread bytes.
+    QByteArray m_buffer;
+    int m_at = 0;
+    bool m_inputDone = false;
+    bool m_readError = false;
+    QTextStream* m_decoder = nullptr;        // owned; UTF-16 and UTF-32 logs
+    bool m_decodedLine = false;              // the decoder gave a line
+    QByteArray m_out;                        // reused for every write
+    QSet<QString> m_folders;                 // folders known to exist
+    int m_nameMax = 255;
+    QString m_firstLost;                     // the first failed file and why
+};

@@ -1,0 +1,434 @@
+#include "DebugCapture.h"
+#include "ImportFixture.h"
+#include "TempWorkDir.h"
+#include "TestRegistry.h"
+
+#include "import/ConversationSplitter.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QTextCodec>
+#include <QtTest>
+
+#include <sys/resource.h>
+
+#include <memory>
+
+namespace {
+
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return QByteArray("<missing>");
+    return f.readAll();
+}
+
+// Every file below `dir` (hidden ones too), relative and sorted.
+QStringList filesUnder(const QString& dir)
+{
+    QStringList out;
+    QDirIterator it(dir, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        out << QDir(dir).relativeFilePath(it.next());
+    out.sort();
+    return out;
+}
+
+QString fixture(const QString& name)
+{
+    return testDataPath(QStringLiteral("import/conversations/") + name);
+}
+
+int openDescriptors()
+{
+    return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System
+                                                            | QDir::NoDotAndDotDot).size();
+}
+
+// Splits `input` into a fresh "out" folder of a temporary directory.
+struct Split
+{
+    QTemporaryDir temp;
+    QString out;
+    bool complete = false;
+    std::unique_ptr<ConversationSplitter> splitter;
+
+    Split() : out(temp.filePath(QStringLiteral("out"))) { QDir().mkpath(out); }
+    bool run(const QString& input)
+    {
+        splitter.reset(new ConversationSplitter(input, out));
+        complete = splitter->run();
+        return complete;
+    }
+    QByteArray file(const QString& relative) const { return readAll(out + '/' + relative); }
+    QString write(const QString& name, const QByteArray& bytes) const
+    {
+        const QString path = temp.filePath(name);
+        QFile f(path);
+        if (f.open(QIODevice::WriteOnly))
+            f.write(bytes);
+        return path;
+    }
+};
+
+} // namespace
+
+class ConversationSplitterTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void keysGoToTheirFolders();
+    void keyPaths_data();
+    void keyPaths();
+    void longKeysAreShortened();
+    void splittingTwice();
+    void fieldCounts();
+    void progressLines();
+    void noCallId();
+    void quotedComma();
+    void bytesStayAsTheyAre();
+    void markAndLineEnds();
+    void utf16Log();
+    void unreadableInput();
+    void unwritableFolder();
+    void capFor_data();
+    void capFor();
+    void capClosesFiles();
+    void descriptorShortage();
+    void exportButton_data();
+    void exportButton();
+};
+
+void ConversationSplitterTest::keysGoToTheirFolders()
+{
+    Split s;
+    QVERIFY(s.run(fixture("keys.csv")));
+    QCOMPARE(filesUnder(s.out), (QStringList{"ab/ab.conv", "abc/abc.conv", "abc/def/abcdefgh.conv",
+                                             "attributes.conf"}));
+    QCOMPARE(s.file("attributes.conf"), QByteArray("frame.number,sip.Call-ID,info"));
+    QCOMPARE(s.file("abc/def/abcdefgh.conv"), QByteArray("1,abcdefgh,first\n4,abcdefgh,fourth"));
+    QCOMPARE(s.file("ab/ab.conv"), QByteArray("2,ab,second"));
+    // "a:b/c" loses its colon and slash.
+    QCOMPARE(s.file("abc/abc.conv"), QByteArray("3,a:b/c,third"));
+    QCOMPARE(s.splitter->linesWritten, 4);
+    QCOMPARE(s.splitter->invalidLines, 0);
+    QVERIFY(s.splitter->errorText.isEmpty());
+}
+
+void ConversationSplitterTest::keyPaths_data()
+{
+    QTest::addColumn<QByteArray>("key");
+    QTest::addColumn<QString>("path");
+
+    QTest::newRow("..") << QByteArray("..") << "__/...conv";
+    QTest::newRow(".") << QByteArray(".") << "_/..conv";
+    QTest::newRow("empty") << QByteArray("") << ".conv";
+    QTest::newRow(".hidden") << QByteArray(".hidden") << ".hi/dde/.hidden.conv";
+    QTest::newRow("second part ..") << QByteArray("abc..") << "abc/__/abc...conv";
+    QTest::newRow("three dots stay") << QByteArray("...x") << ".../x/...x.conv";
+    QTest::newRow("NUL") << QByteArray("a\0b", 3) << "ab/ab.conv";
+    QTest::newRow("nine characters") << QByteArray("x\\/:*?<>|y") << "xy/xy.conv";
+    QTest::newRow("climbing") << QByteArray("../../etc") << ".../.et/....etc.conv";
+}
+
+void ConversationSplitterTest::keyPaths()
+{
+    QFETCH(QByteArray, key);
+    QFETCH(QString, path);
+
+    Split s;
+    const QByteArray line = "1," + key + ",v";
+    const QString log = s.write("log.csv", "n,sip.Call-ID,x\n" + line + "\n");
+    QVERIFY(s.run(log));
+    QStringList expected{path, "attributes.conf"};
+    expected.sort();
+    QCOMPARE(filesUnder(s.out), expected);
+    QCOMPARE(s.file(path), line);
+    // Nothing beside D and the log in their parent.
+    QStringList outside;
+    for (const QString& f : filesUnder(s.temp.path()))
+        if (!f.startsWith("out/"))
+            outside << f;
+    QCOMPARE(outside, QStringList{"log.csv"});
+}
+
+void ConversationSplitterTest::longKeysAreShortened()
+{
+    Split s;
+    const QByteArray a(300, 'k');
+    const QByteArray b = QByteArray(299, 'k') + "x";
+    const QByteArray c = QString(200, QChar(0xE9)).toUtf8();   // two bytes a character
+    const QString log = s.write("log.csv", "n,sip.Call-ID\n1," + a + "\n2," + b + "\n3," + c
+                                               + "\n4," + a + "\n");
+    QVERIFY2(s.run(log), qPrintable(s.splitter->errorText));
+
+    const QStringList ks = QDir(s.out + "/kkk/kkk").entryList(QDir::Files);
+    QCOMPARE(ks.size(), 2);   // the hash keeps the two apart
+    QStringList contents;
+    for (const QString& name : ks) {
+        QVERIFY(QFile::encodeName(name).size() <= 255);
+        QVERIFY(name.endsWith(".conv"));
+        QVERIFY(name.startsWith(QString(100, 'k')));
+        contents << QString::fromUtf8(readAll(s.out + "/kkk/kkk/" + name));
+    }
+    contents.sort();
+    QCOMPARE(contents, (QStringList{"1," + a + "\n4," + a, "2," + b}));
+
+    const QString e3(3, QChar(0xE9));
+    const QStringList es = QDir(s.out + '/' + e3 + '/' + e3).entryList(QDir::Files);
+    QCOMPARE(es.size(), 1);
+    // Cut at a character boundary: the name decodes cleanly.
+    QVERIFY(QFile::encodeName(es.first()).size() <= 255);
+    QVERIFY(!es.first().contains(QChar(QChar::ReplacementCharacter)));
+    QCOMPARE(readAll(s.out + '/' + e3 + '/' + e3 + '/' + es.first()), "3," + c);
+}
+
+void ConversationSplitterTest::splittingTwice()
+{
+    Split s;
+    QDir().mkpath(s.out + "/sub");
+    QFile notes(s.out + "/notes.txt");
+    QVERIFY(notes.open(QIODevice::WriteOnly));
+    notes.write("keep");
+    notes.close();
+    QFile other(s.out + "/sub/other.conv");
+    QVERIFY(other.open(QIODevice::WriteOnly));
+    other.write("keep too");
+    other.close();
+    QFile empty(s.out + "/.conv");
+    QVERIFY(empty.open(QIODevice::WriteOnly));
+    empty.write("old empty key");
+    empty.close();
+
+    QVERIFY(s.run(fixture("keys.csv")));
+    QVERIFY(s.run(fixture("keys.csv")));
+    QCOMPARE(s.file("attributes.conf"), QByteArray("frame.number,sip.Call-ID,info"));
+    QCOMPARE(s.file("abc/def/abcdefgh.conv"),
+             QByteArray("1,abcdefgh,first\n4,abcdefgh,fourth\n1,abcdefgh,first\n4,abcdefgh,fourth"));
+    QCOMPARE(s.file("ab/ab.conv"), QByteArray("2,ab,second\n2,ab,second"));
+    QCOMPARE(s.file("notes.txt"), QByteArray("keep"));
+    QCOMPARE(s.file("sub/other.conv"), QByteArray("keep too"));
+    // The empty key's file belongs to the format: replaced (here: gone).
+    QVERIFY(!QFile::exists(s.out + "/.conv"));
+}
+
+void ConversationSplitterTest::fieldCounts()
+{
+    Split s;
+    QVERIFY(s.run(fixture("field_counts.csv")));
+    QCOMPARE(filesUnder(s.out), (QStringList{"attributes.conf", "k1/k1.conv", "k2/k2.conv"}));
+    QCOMPARE(s.file("k1/k1.conv"), QByteArray("1,k1,ok"));
+    QCOMPARE(s.file("k2/k2.conv"), QByteArray("4,k2,ok"));
+    QCOMPARE(s.splitter->invalidLines, 2);
+    QCOMPARE(s.splitter->linesWritten, 2);
+}
+
+void ConversationSplitterTest::progressLines()
+{
+    Split s;
+    QByteArray log = "n,sip.Call-ID\n";
+    for (int i = 0; i < 11000; ++i)
+        log += i % 11 == 10 ? "bad\n" : QByteArray::number(i) + ",k" + QByteArray::number(i % 3) + "\n";
+    DebugCapture debug;
+    debug.setForward(false);
+    QVERIFY(s.run(s.write("log.csv", log)));
+    QCOMPARE(s.splitter->linesWritten, 10000);
+    QCOMPARE(s.splitter->invalidLines, 1000);
+    QCOMPARE(debug.count("exported 10000"), 1);
+    QCOMPARE(debug.count("invalid 500"), 1);
+    QCOMPARE(debug.count("invalid 1000"), 1);
+    QCOMPARE(s.file("k0/k0.conv").count('\n') + s.file("k1/k1.conv").count('\n')
+                 + s.file("k2/k2.conv").count('\n'),
+             10000 - 3);
+}
+
+void ConversationSplitterTest::noCallId()
+{
+    Split s;
+    QVERIFY(!s.run(fixture("no_call_id.csv")));
+    QCOMPARE(filesUnder(s.out), QStringList{"attributes.conf"});
+    QCOMPARE(s.file("attributes.conf"), QByteArray("frame.number,ip.src"));
+    QVERIFY2(s.splitter->errorText.contains("\"sip.Call-ID\""), qPrintable(s.splitter->errorText));
+}
+
+void ConversationSplitterTest::quotedComma()
+{
+    Split s;
+    QVERIFY(s.run(fixture("quoted_comma.csv")));
+    QCOMPARE(s.splitter->invalidLines, 0);
+    QCOMPARE(filesUnder(s.out),
+             (QStringList{"attributes.conf", "cal/l,1/call,1.conv", "pla/in/plain.conv"}));
+    QCOMPARE(s.file("cal/l,1/call,1.conv"), QByteArray("1,\"call,1\",\"a, b\""));
+    QCOMPARE(s.file("pla/in/plain.conv"), QByteArray("2,plain,\"x,y\""));
+}
+
+void ConversationSplitterTest::bytesStayAsTheyAre()
+{
+    Split s;
+    QVERIFY(s.run(fixture("non_ascii.csv")));
+    QCOMPARE(s.file("attributes.conf"), QByteArray("frame.number,sip.Call-ID,inf\xc3\xb6"));
+    const QString key = QString::fromUtf8("caf\xc3\xa9\xc3\xb1");
+    QCOMPARE(s.file(key.left(3) + '/' + key.mid(3) + '/' + key + ".conv"),
+             QByteArray("1,caf\xc3\xa9\xc3\xb1,na\xc3\xafve"));
+    // A Latin-1 byte outside the key is copied, not turned into '?'.
+    QCOMPARE(s.file("abc/abc.conv"), QByteArray("2,abc,caf\xe9 latin1"));
+}
+
+void ConversationSplitterTest::markAndLineEnds()
+{
+    Split s;
+    QVERIFY(s.run(fixture("bom_crlf.csv")));
+    QCOMPARE(s.file("attributes.conf"), QByteArray("frame.number,sip.Call-ID,info"));
+    QCOMPARE(s.file("abc/abc.conv"), QByteArray("1,abc,crlf\n2,abc,last"));
+}
+
+void ConversationSplitterTest::utf16Log()
+{
+    Split s;
+    const QString text = QString::fromUtf8("n,sip.Call-ID\n1,\xc3\xa9t\xc3\xa9\n2,\xc3\xa9t\xc3\xa9\n");
+    QTextCodec* codec = QTextCodec::codecForName("UTF-16LE");
+    QVERIFY(s.run(s.write("log.csv", QByteArray("\xFF\xFE") + codec->fromUnicode(text))));
+    QCOMPARE(s.file("attributes.conf"), QByteArray("n,sip.Call-ID"));
+    QCOMPARE(s.file(QString::fromUtf8("\xc3\xa9t\xc3\xa9/\xc3\xa9t\xc3\xa9.conv")),
+             QByteArray("1,\xc3\xa9t\xc3\xa9\n2,\xc3\xa9t\xc3\xa9"));
+}
+
+void ConversationSplitterTest::unreadableInput()
+{
+    Split s;
+    QFile notes(s.out + "/notes.txt");
+    QVERIFY(notes.open(QIODevice::WriteOnly));
+    notes.close();
+    const QString missing = s.temp.filePath("missing.csv");
+    QVERIFY(!s.run(missing));
+    QVERIFY(s.splitter->errorText.contains(missing));
+    QCOMPARE(filesUnder(s.out), QStringList{"notes.txt"});
+}
+
+void ConversationSplitterTest::unwritableFolder()
+{
+    Split s;
+    // A file where the folder of the keys "abc..." would go.
+    QFile blocker(s.out + "/abc");
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.write("not a folder");
+    blocker.close();
+
+    DebugCapture debug;
+    debug.setForward(false);
+    QVERIFY(!s.run(fixture("keys.csv")));
+    QCOMPARE(s.splitter->lostLines, 3);
+    QCOMPARE(s.splitter->linesWritten, 1);
+    QCOMPARE(s.file("ab/ab.conv"), QByteArray("2,ab,second"));
+    QCOMPARE(s.file("abc"), QByteArray("not a folder"));
+    QVERIFY2(s.splitter->errorText.startsWith("3 lines could not be written ("),
+             qPrintable(s.splitter->errorText));
+    QVERIFY(s.splitter->errorText.contains("abc/def/abcdefgh.conv"));
+    QCOMPARE(debug.lines().filter(QRegularExpression("^file open not allowed ")).size(), 3);
+}
+
+void ConversationSplitterTest::capFor_data()
+{
+    QTest::addColumn<qint64>("limit");
+    QTest::addColumn<int>("cap");
+
+    QTest::newRow("ulimit 256") << qint64(256) << 192;
+    QTest::newRow("below the reserve") << qint64(10) << 1;
+    QTest::newRow("large") << qint64(1048576) << 50000;
+    QTest::newRow("unlimited") << qint64(-1) << 50000;
+}
+
+void ConversationSplitterTest::capFor()
+{
+    QFETCH(qint64, limit);
+    QFETCH(int, cap);
+    QCOMPARE(ConversationSplitter::capFor(limit), cap);
+}
+
+void ConversationSplitterTest::capClosesFiles()
+{
+    Split s;
+    QByteArray log = "n,sip.Call-ID\n";
+    for (int round = 0; round < 2; ++round)
+        for (int i = 0; i < 25; ++i)
+            log += QByteArray::number(round) + ",key" + QByteArray::number(i) + "\n";
+    s.splitter.reset(new ConversationSplitter(s.write("log.csv", log), s.out));
+    s.splitter->fileCap = 10;
+    DebugCapture debug;
+    debug.setForward(false);
+    QVERIFY(s.splitter->run());
+    // 50 lines, each opening its file: full at 10, 20, 30, 40 and 50.
+    QCOMPARE(debug.count("start cleanup"), 5);
+    QCOMPARE(debug.count("done cleanup"), 5);
+    QCOMPARE(debug.count("closed 0"), 5);
+    QCOMPARE(s.file("key/7/key7.conv"), QByteArray("0,key7\n1,key7"));
+    QCOMPARE(s.file("key/24/key24.conv"), QByteArray("0,key24\n1,key24"));
+}
+
+void ConversationSplitterTest::descriptorShortage()
+{
+    Split s;
+    QByteArray log = "n,sip.Call-ID\n";
+    for (int round = 0; round < 3; ++round)
+        for (int i = 0; i < 100; ++i)
+            log += QByteArray::number(round) + ",k" + QByteArray::number(i) + "\n";
+    s.splitter.reset(new ConversationSplitter(s.write("log.csv", log), s.out));
+
+    // Room for a dozen more descriptors only: opens fail with EMFILE long
+    // before the cap is reached.
+    rlimit saved;
+    QCOMPARE(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit tight = saved;
+    tight.rlim_cur = rlim_t(openDescriptors() + 12);
+    QCOMPARE(setrlimit(RLIMIT_NOFILE, &tight), 0);
+    DebugCapture debug;
+    debug.setForward(false);
+    const bool complete = s.splitter->run();
+    setrlimit(RLIMIT_NOFILE, &saved);
+
+    QVERIFY2(complete, qPrintable(s.splitter->errorText));
+    QCOMPARE(s.splitter->lostLines, 0);
+    QCOMPARE(s.splitter->linesWritten, 300);
+    QVERIFY(debug.count("start cleanup") > 0);
+    for (int i = 0; i < 100; ++i) {
+        const QByteArray k = "k" + QByteArray::number(i);
+        QCOMPARE(s.file(QString::fromLatin1(k.left(3) + (k.size() > 3 ? "/" + k.mid(3) : "")) + '/' + k
+                        + ".conv"),
+                 "0," + k + "\n1," + k + "\n2," + k);
+    }
+}
+
+void ConversationSplitterTest::exportButton_data()
+{
+    QTest::addColumn<QString>("log");
+    QTest::addColumn<QString>("lastText");
+    QTest::addColumn<bool>("accepted");
+
+    QTest::newRow("split") << "keys.csv" << "Export successful!" << true;
+    QTest::newRow("no key column") << "no_call_id.csv"
+                                   << "Export failed: the log has no column \"sip.Call-ID\""
+                                   << false;
+}
+
+void ConversationSplitterTest::exportButton()
+{
+    QFETCH(QString, log);
+    QFETCH(QString, lastText);
+    QFETCH(bool, accepted);
+
+    DialogFixture f;
+    chooseLog(f.dialog, fixture(log));
+    Split s;
+    FileAnswers files({s.out});
+    f.dialog.exportData();
+    QCOMPARE(f.boxes.texts().last(), lastText);
+    QCOMPARE(f.dialog.result() == QDialog::Accepted, accepted);
+    QCOMPARE(s.file("attributes.conf").isEmpty(), false);
+    if (accepted)
+        QCOMPARE(s.file("ab/ab.conv"), QByteArray("2,ab,second"));
+}
+
+LUMIVANE_TEST(ConversationSplitterTest)
+#include "ConversationSplitterTest.moc"
