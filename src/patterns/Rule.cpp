@@ -123,12 +123,12 @@ void Rule::paint(QPainter* painter, QPen& pen, QBrush& brush)
     const int yc = int(h * 0.5);
 
     TList<BinItem*> row;
-    // Shrink one pixel at a time until the row fits; size 1 is drawn as it is.
+    // Shrink the glyphs one pixel at a time until the row fits; size 1 is
+    // drawn as it is. Only the glyph size changes: the spacing stays the
+    // margin, and empty slots and operator labels keep the layout's sizes.
     for (int s = std::max(itemSize, 1);; --s) {
         layout.gap = margin;
         layout.itemSize = s;
-        layout.slotSize = int(s * 0.5);
-        layout.labelHeight = int(s * 0.5);
 
         auto layOut = [&](const ParseNode* side, double x) {
             for (ParseNode* child : side->children) {
