@@ -153,17 +153,18 @@ public:
         return node;
     }
 
-    // Items named A to D, some with stacked glyphs, each with up to two
-    // events of attributes a (1..3) and b (1..2).
+    // Items named A to D (now and then nameless), some with stacked glyphs,
+    // each with up to two events of attributes a (1..3) and b (1..2).
     void richSequence(Sequence& sequence)
     {
         static const QStringList names{"A", "B", "C", "D"};
+        auto name = [this]() { return below(40) == 0 ? QString() : names.at(below(names.size())); };
         for (int i = below(7); i > 0; --i) {
             QStringList stack;
             if (below(4) == 0)
                 for (int j = 1 + below(2); j > 0; --j)
-                    stack.append(names.at(below(names.size())));
-            BinItem value = item(names.at(below(names.size())), stack);
+                    stack.append(name());
+            BinItem value = item(name(), stack);
             for (int e = below(3); e > 0; --e)
                 value.packets.append(QSharedPointer<Packet>::create(
                     TList<TVariant>{TVariant(1 + below(3)), TVariant(1 + below(2))}));
@@ -446,14 +447,17 @@ void MatchPropertyTest::deterministicAgreesWithNondeterministic()
 {
     DebugCapture capture;
     capture.setForward(false);
-    // MATCH_SEED and MATCH_PATTERNS explore further; sanitizer builds try
-    // fewer patterns.
+    // MATCH_SEED, MATCH_PATTERNS and MATCH_DEPTH (the deepest pattern,
+    // 3 by default) explore further; sanitizer builds try fewer patterns.
     const quint32 seed = qEnvironmentVariableIsSet("MATCH_SEED") ? quint32(qEnvironmentVariableIntValue("MATCH_SEED"))
                                                                  : 20261207u;
     bool ok = false;
     int patterns = qEnvironmentVariableIntValue("MATCH_PATTERNS", &ok);
     if (!ok || patterns <= 0)
         patterns = testsupport::sanitizedBuild() ? 10000 : 100000;
+    int depth = qEnvironmentVariableIntValue("MATCH_DEPTH", &ok);
+    if (!ok || depth <= 0)
+        depth = 3;
     PatternMaker maker(seed);
 
     ControlWidget controller(nullptr);
@@ -467,7 +471,7 @@ void MatchPropertyTest::deterministicAgreesWithNondeterministic()
     int compared = 0;
     int skipped = 0;
     for (int p = 0; p < patterns; ++p) {
-        QScopedPointer<ParseNode> root(maker.richPattern(1 + maker.below(3)));
+        QScopedPointer<ParseNode> root(maker.richPattern(1 + maker.below(depth)));
         QScopedPointer<Automaton> nfa(Automaton::fromParseTree(root.data()));
         if (nfa->isEmpty()) {
             ++skipped;
