@@ -310,7 +310,7 @@ bool Judge::conditionAlways(const ParseNode* condition)
         return true;
     switch (condition->type) {
     case ParseNode::Not:
-        return conditionNever(condition->children.first());
+        return !condition->children.isEmpty() && conditionNever(condition->children.first());
     case ParseNode::And:
         for (const ParseNode* child : condition->children)
             if (!conditionAlways(child))
@@ -336,7 +336,7 @@ bool Judge::conditionNever(const ParseNode* condition)
         return false;
     switch (condition->type) {
     case ParseNode::Not:
-        return conditionAlways(condition->children.first());
+        return !condition->children.isEmpty() && conditionAlways(condition->children.first());
     case ParseNode::And:
         for (const ParseNode* child : condition->children)
             if (conditionNever(child))
@@ -472,27 +472,37 @@ bool LabelRelations::covers(const ParseNode* a, const ParseNode* b)
     return judge.labelCovers(a, b);
 }
 
+namespace {
+
+// The node's own fields (not its children, not a leaf's condition).
+bool sameNode(const ParseNode* x, const ParseNode* y)
+{
+    if (!x || !y)
+        return x == y;
+    return x->type == y->type && x->op == y->op && x->name == y->name && x->isVariable == y->isVariable
+           && x->ignoreBindings == y->ignoreBindings && x->children.size() == y->children.size()
+           && sameValue(x->value, y->value) && (x->type != ParseNode::Leaf || sameGlyph(x->glyph, y->glyph));
+}
+
+} // namespace
+
 bool LabelRelations::same(const ParseNode* a, const ParseNode* b)
 {
+    if (!sameNode(a, b))
+        return false;
+    if (!a || (a->children.isEmpty() && !a->glyph.condition))
+        return true;
     std::vector<std::pair<const ParseNode*, const ParseNode*>> pending{{a, b}};
     while (!pending.empty()) {
         const ParseNode* x = pending.back().first;
         const ParseNode* y = pending.back().second;
         pending.pop_back();
-        if (!x || !y) {
-            if (x != y)
-                return false;
-            continue;
-        }
-        if (x->type != y->type || x->op != y->op || x->name != y->name || x->isVariable != y->isVariable
-            || x->ignoreBindings != y->ignoreBindings || !sameValue(x->value, y->value)
-            || x->children.size() != y->children.size())
+        if (!sameNode(x, y))
             return false;
-        if (x->type == ParseNode::Leaf) {
-            if (!sameGlyph(x->glyph, y->glyph))
-                return false;
+        if (!x)
+            continue;
+        if (x->type == ParseNode::Leaf)
             pending.emplace_back(x->glyph.condition, y->glyph.condition);
-        }
         for (int i = 0; i < x->children.size(); ++i)
             pending.emplace_back(x->children.at(i), y->children.at(i));
     }
