@@ -270,16 +270,16 @@ void Automaton::forgetLabel(const ParseNode* label)
 {
     if (!isRegistered(label))
         return;
-    const QString text = LabelRelations::key(label);
-    auto it = labelUses.find(text);
+    const QString key = LabelRelations::key(label);
+    auto it = labelUses.find(key);
     if (it == labelUses.end())
         return;
     if (--it.value() > 0)
         return;
     labelUses.erase(it);
-    labelTexts.remove(text);
-    delete labelCache.take(text);
-    labelOrder.removeOne(text);
+    labelTexts.remove(key);
+    delete labelCache.take(key);
+    labelOrder.removeOne(key);
 }
 
 void Automaton::clearLabels()
@@ -589,8 +589,8 @@ QList<ParseNode*> Automaton::wildcardLabels()
     ParseNode* alternatives = complement->children.first();
     qDeleteAll(alternatives->children);
     alternatives->children.clear();
-    for (const QString& text : labelOrder) {
-        const ParseNode* label = labelCache.value(text);
+    for (const QString& key : labelOrder) {
+        const ParseNode* label = labelCache.value(key);
         if (!label)
             continue;
         alternatives->addChild(rootClone(label));
@@ -619,18 +619,18 @@ QList<ParseNode*> Automaton::edgeLabels(const QSet<Node>& subset)
                 }
                 if (!split.isEmpty()) {
                     for (const ParseNode* label : split) {
-                        const QString text = LabelRelations::key(label);
-                        if (!taken.contains(text)) {
-                            taken.insert(text);
+                        const QString key = LabelRelations::key(label);
+                        if (!taken.contains(key)) {
+                            taken.insert(key);
                             result.append(rootClone(label));
                         }
                     }
                     continue;
                 }
             }
-            const QString text = LabelRelations::key(edge->label);
-            if (!taken.contains(text)) {
-                taken.insert(text);
+            const QString key = LabelRelations::key(edge->label);
+            if (!taken.contains(key)) {
+                taken.insert(key);
                 result.append(rootClone(edge->label));
             }
         }

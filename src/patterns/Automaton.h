@@ -122,11 +122,11 @@ private:
     QList<Edge*> orderedEdges() const;
 
     // Registration order of labelTexts (wildcards split in this order) and
-    // how many edges carry each registered text, so that removing a state
+    // how many edges carry each registered key, so that removing a state
     // updates the registry without rebuilding it.
     QStringList labelOrder;
     QHash<QString, int> labelUses;
-    // Whether the registry holds exactly the texts of the edges, counted in
+    // Whether the registry holds exactly the keys of the edges, counted in
     // labelUses.
     bool labelsExact = true;
     // Set when a construction limit was hit; the automaton is then empty.
