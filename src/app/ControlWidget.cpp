@@ -341,7 +341,15 @@ TList<Rule> ControlWidget::loadRules(QString text)
         // break) holds no rule.
         if (line.trimmed().isEmpty() || line.count(QLatin1Char('~')) < 3)
             continue;
-        rules.append(Rule::fromString(line));
+        // A side that does not read (a glyph condition that does not parse
+        // among the causes) leaves the rule without that tree: it cannot be
+        // matched or written back.
+        Rule rule = Rule::fromString(line);
+        if (!rule.pre || !rule.post) {
+            qDebug().noquote() << QStringLiteral("rule \"%1\" skipped: its pattern does not read").arg(rule.name);
+            continue;
+        }
+        rules.append(rule);
     }
     return rules;
 }

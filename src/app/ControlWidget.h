@@ -46,8 +46,9 @@ public:
     // The new store takes both; a load without them (or a cancelled one)
     // leaves the current store's as they are.
     void setLoadSource(const QString& fileName, THash<QString, TVariant> pool);
-    // The rules of a rules file's text, one per line; blank lines and lines
-    // with fewer than four "~"-separated fields are skipped.
+    // The rules of a rules file's text, one per line; blank lines, lines
+    // with fewer than four "~"-separated fields and lines whose precondition
+    // or rewrite does not read are skipped (the last with a debug line).
     TList<Rule> loadRules(QString text);
 
     // The context shown by the left event view (null before any view).

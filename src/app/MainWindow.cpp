@@ -207,7 +207,7 @@ void MainWindow::createMenus()
     optionsAction = viewMenu->addAction(QStringLiteral("Show options"));
     optionsAction->setCheckable(true);
     optionsAction->setStatusTip(
-        QStringLiteral("Shows the options tab for setting up rules"));
+        QStringLiteral("Shows the options tab for the specification of rules"));
     connect(optionsAction, &QAction::triggered, this, &MainWindow::showOptions);
 
     aboutAction = new QAction(QStringLiteral("&About"), this);

@@ -499,10 +499,12 @@ Context::Context(const Context& other)
       conversationHistograms(other.conversationHistograms),
       conversations(other.conversations),
       conversationValueSets(other.conversationValueSets),
-      history(other.history),
       modified(other.modified),
       cancelled(other.cancelled.load())
 {
+    // Every context deletes its own snapshots, so a copy gets copies of them.
+    for (const Context* snap : other.history.items)
+        history.append(new Context(*snap));
 }
 
 Context::~Context()
@@ -894,8 +896,10 @@ void Context::removePackets(const PacketList& removed)
     if (removed.isEmpty())
         return;
     if (!modified) {
-        // The snapshot owns nothing: only this context deletes snapshots.
+        // The snapshot keeps no snapshots of its own.
         Context* snapshot = new Context(*this);
+        for (Context* snap : snapshot->history.items)
+            delete snap;
         snapshot->history.clear();
         history.append(snapshot);
         modified = true;

@@ -31,7 +31,8 @@ public:
     Context(Context* parent, const QString& name, const TList<QSharedPointer<Packet>>& packets,
             GlyphStore* store, bool makeConversations);
     // Snapshot copy for revert: shares the events, is not entered into the
-    // parent's children and has no children of its own.
+    // parent's children and has no children of its own. The copy owns copies
+    // of the snapshots in `history`, so either side may be deleted first.
     Context(const Context& other);
     // Unlinks this context from its parent's children and deletes its
     // snapshots; child contexts are left alone (their parent link is cleared).

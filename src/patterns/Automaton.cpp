@@ -1,6 +1,7 @@
 #include "patterns/Automaton.h"
 
 #include "patterns/Edge.h"
+#include "patterns/LabelRelations.h"
 #include "patterns/ParseNode.h"
 
 #include <QDebug>
@@ -12,9 +13,13 @@ namespace {
 
 const QString WILDCARD = QStringLiteral("WildCard");
 
+// The glyph "WildCard" as it stands for every item: no condition, no stack
+// and not an exact combination (those match only some items).
 bool isPlainWildcard(const ParseNode* label)
 {
-    return label->type == ParseNode::Leaf && label->glyph.name == WILDCARD && !label->glyph.condition;
+    const BinItem& glyph = label->glyph;
+    return label->type == ParseNode::Leaf && glyph.name == WILDCARD && !glyph.condition
+           && glyph.children.isEmpty() && glyph.mode != NONE;
 }
 
 ParseNode* rootClone(const ParseNode* node)
@@ -78,10 +83,8 @@ void Automaton::addEdge(const Node& from, const Node& to, ParseNode* label)
 {
     if (!label)
         label = new ParseNode(ParseNode::Epsilon);
-    if (isRegistered(label)) {
-        insertLabel(label);
-        ++labelUses[label->toString()];
-    }
+    if (isRegistered(label))
+        ++labelUses[insertLabel(label)];
     Edge* edge = new Edge(from, to, label);
     incoming[to].insert(edge);
     outgoing[from].append(edge);
@@ -155,10 +158,8 @@ void Automaton::removeState(const Node& node)
     if (!labelsExact) {
         clearLabels();
         for (Edge* edge : orderedEdges()) {
-            if (isRegistered(edge->label)) {
-                insertLabel(edge->label);
-                ++labelUses[edge->label->toString()];
-            }
+            if (isRegistered(edge->label))
+                ++labelUses[insertLabel(edge->label)];
         }
         labelsExact = true;
     }
@@ -220,12 +221,13 @@ void Automaton::append(Automaton* other)
 
 bool Automaton::containsEdge(const Node& from, const Node& to, ParseNode* label) const
 {
-    const QString text = label ? label->toString() : QString();
+    ParseNode epsilon(ParseNode::Epsilon);
+    const QString key = LabelRelations::key(label ? label : &epsilon);
     const auto it = outgoing.constFind(from);
     if (it == outgoing.constEnd())
         return false;
     for (const Edge* edge : *it)
-        if (edge->to == to && edge->label->toString() == text)
+        if (edge->to == to && LabelRelations::key(edge->label) == key)
             return true;
     return false;
 }
@@ -239,39 +241,45 @@ bool Automaton::isRegistered(const ParseNode* label)
 
 void Automaton::registerLabel(ParseNode* label)
 {
-    // A text that no edge carries is not counted: the next removeState()
+    // A key that no edge carries is not counted: the next removeState()
     // rebuilds the registry from the edges.
-    if (insertLabel(label))
+    bool added = false;
+    insertLabel(label, &added);
+    if (added)
         labelsExact = false;
 }
 
-bool Automaton::insertLabel(const ParseNode* label)
+QString Automaton::insertLabel(const ParseNode* label, bool* added)
 {
+    if (added)
+        *added = false;
     if (!isRegistered(label))
-        return false;
-    const QString text = label->toString();
-    if (labelTexts.contains(text))
-        return false;
-    labelTexts.insert(text);
-    labelCache.insert(text, rootClone(label));
-    labelOrder.append(text);
-    return true;
+        return QString();
+    const QString key = LabelRelations::key(label);
+    if (labelTexts.contains(key))
+        return key;
+    labelTexts.insert(key);
+    labelCache.insert(key, rootClone(label));
+    labelOrder.append(key);
+    if (added)
+        *added = true;
+    return key;
 }
 
 void Automaton::forgetLabel(const ParseNode* label)
 {
     if (!isRegistered(label))
         return;
-    const QString text = label->toString();
-    auto it = labelUses.find(text);
+    const QString key = LabelRelations::key(label);
+    auto it = labelUses.find(key);
     if (it == labelUses.end())
         return;
     if (--it.value() > 0)
         return;
     labelUses.erase(it);
-    labelTexts.remove(text);
-    delete labelCache.take(text);
-    labelOrder.removeOne(text);
+    labelTexts.remove(key);
+    delete labelCache.take(key);
+    labelOrder.removeOne(key);
 }
 
 void Automaton::clearLabels()
@@ -569,69 +577,7 @@ QSet<Node> Automaton::epsilonClosure(const QSet<Node>& subset) const
 
 bool Automaton::labelCovers(const ParseNode* a, const ParseNode* b)
 {
-    return covers(a, b, false);
-}
-
-// With `strict`, a named glyph does not cover a "WildCard" one: "covers" in
-// the proper sense. Without it a "WildCard" on either side lets the names
-// agree, which is the right test for a negation against a positive label
-// (!x covers y when x and y cannot both hold).
-bool Automaton::covers(const ParseNode* a, const ParseNode* b, bool strict)
-{
-    if (!a || !b)
-        return false;
-    switch (a->type) {
-    case ParseNode::Epsilon:
-        return b->type == ParseNode::Epsilon;
-    case ParseNode::And:
-        // Children pair up by position; groups of different sizes are not
-        // comparable, so they never cover each other.
-        if (a->children.size() != b->children.size())
-            return false;
-        for (int i = 0; i < a->children.size(); ++i)
-            if (!covers(a->children.at(i), b->children.at(i), strict))
-                return false;
-        return true;
-    case ParseNode::Or:
-        if (a->children.size() != b->children.size())
-            return false;
-        for (int i = 0; i < a->children.size(); ++i)
-            if (covers(a->children.at(i), b->children.at(i), strict))
-                return true;
-        return false;
-    case ParseNode::Not:
-        if (b->type == ParseNode::Epsilon || a->children.isEmpty())
-            return false;
-        // !x holds wherever !y does exactly when x holds wherever y does not,
-        // that is when y covers x: the operands swap. Comparing them the
-        // other way round let !WildCard (which never holds) take the
-        // complement and other negations.
-        if (b->type == ParseNode::Not)
-            return !b->children.isEmpty() && covers(b->children.first(), a->children.first(), true);
-        return !covers(a->children.first(), b, false);
-    case ParseNode::Leaf: {
-        if (b->type == ParseNode::Epsilon)
-            return false;
-        const QString& nameA = a->glyph.name;
-        const QString& nameB = b->glyph.name;
-        if (!(nameA == WILDCARD || (!strict && nameB == WILDCARD) || nameA == nameB))
-            return false;
-        if (!a->glyph.condition)
-            return true;
-        if (!b->glyph.condition)
-            return false;
-        return covers(a->glyph.condition, b->glyph.condition, strict);
-    }
-    case ParseNode::Test:
-        if (a->isVariable != b->isVariable || a->name != b->name)
-            return false;
-        if (a->op == b->op)
-            return a->value.toString() == b->value.toString();
-        return a->op == ParseNode::NotEqual && b->op == ParseNode::Equal
-               && a->value.toString() != b->value.toString();
-    default:
-        return false;
-    }
+    return LabelRelations::covers(a, b);
 }
 
 QList<ParseNode*> Automaton::wildcardLabels()
@@ -643,8 +589,8 @@ QList<ParseNode*> Automaton::wildcardLabels()
     ParseNode* alternatives = complement->children.first();
     qDeleteAll(alternatives->children);
     alternatives->children.clear();
-    for (const QString& text : labelOrder) {
-        const ParseNode* label = labelCache.value(text);
+    for (const QString& key : labelOrder) {
+        const ParseNode* label = labelCache.value(key);
         if (!label)
             continue;
         alternatives->addChild(rootClone(label));
@@ -673,18 +619,18 @@ QList<ParseNode*> Automaton::edgeLabels(const QSet<Node>& subset)
                 }
                 if (!split.isEmpty()) {
                     for (const ParseNode* label : split) {
-                        const QString text = label->toString();
-                        if (!taken.contains(text)) {
-                            taken.insert(text);
+                        const QString key = LabelRelations::key(label);
+                        if (!taken.contains(key)) {
+                            taken.insert(key);
                             result.append(rootClone(label));
                         }
                     }
                     continue;
                 }
             }
-            const QString text = edge->label->toString();
-            if (!taken.contains(text)) {
-                taken.insert(text);
+            const QString key = LabelRelations::key(edge->label);
+            if (!taken.contains(key)) {
+                taken.insert(key);
                 result.append(rootClone(edge->label));
             }
         }

@@ -58,12 +58,12 @@ public:
     // This automaton followed by other; takes other and deletes it. An empty
     // other changes nothing.
     void append(Automaton* other);
-    // An edge between the two states whose label prints like the given one
-    // (null counts as epsilon).
+    // An edge between the two states whose label is the given one: the same
+    // key (LabelRelations::key; null counts as epsilon).
     bool containsEdge(const Node& from, const Node& to, ParseNode* label) const;
-    // The registry of distinct glyph-leaf labels that wildcard edges are
-    // split against; plain (condition-free) "WildCard" leaves and nameless
-    // glyphs are not registered.
+    // The registry of distinct glyph-leaf labels, by key, that wildcard
+    // edges are split against; plain "WildCard" leaves (no condition, no
+    // stack, not an exact combination) and nameless glyphs are not registered.
     void registerLabel(ParseNode* label);
     void clearLabels();
     void debugPrint() const;
@@ -79,7 +79,8 @@ public:
     Automaton* determinize();
     QSet<Node> epsilonClosure(const QSet<Node>& subset) const;
     QSet<Node> move(const QSet<Node>& subset, ParseNode* label, bool transitive) const;
-    // Whether edge label a holds for every item that satisfies label b.
+    // Whether edge label a holds for every item that satisfies label b
+    // (LabelRelations::covers).
     static bool labelCovers(const ParseNode* a, const ParseNode* b);
     // The distinct labels to expand a subset by (new nodes, caller owns them).
     QList<ParseNode*> edgeLabels(const QSet<Node>& subset);
@@ -99,8 +100,8 @@ public:
     QHash<int, Node> stateById;
     qint32 nextId = 0;
     ParseNode* complement = nullptr;  // Not(Or(...)): template of the complement label
-    QSet<QString> labelTexts;
-    QHash<QString, ParseNode*> labelCache;
+    QSet<QString> labelTexts;                 // keys of the registered labels
+    QHash<QString, ParseNode*> labelCache;    // key -> owned clone
     QHash<Node, QSet<Edge*>> incoming;
 
 private:
@@ -111,22 +112,21 @@ private:
     static Automaton* epsilonFragment();
     static Automaton* starCore(const ParseNode* child, Construction& construction);
     static Automaton* repetition(const ParseNode* node, Construction& construction);
-    static bool covers(const ParseNode* a, const ParseNode* b, bool strict);
     static bool isRegistered(const ParseNode* label);
     static QList<Node> sortedNodes(const QSet<Node>& subset);
-    // Adds the label's text to the registry; false when it was there already
-    // or the label is not registered at all.
-    bool insertLabel(const ParseNode* label);
+    // Adds the label to the registry when it is not there yet (*added tells);
+    // returns its key, empty for a label that is not registered at all.
+    QString insertLabel(const ParseNode* label, bool* added = nullptr);
     void forgetLabel(const ParseNode* label);
     // Every edge in a fixed order: per state in creation order, its outgoing list.
     QList<Edge*> orderedEdges() const;
 
     // Registration order of labelTexts (wildcards split in this order) and
-    // how many edges carry each registered text, so that removing a state
+    // how many edges carry each registered key, so that removing a state
     // updates the registry without rebuilding it.
     QStringList labelOrder;
     QHash<QString, int> labelUses;
-    // Whether the registry holds exactly the texts of the edges, counted in
+    // Whether the registry holds exactly the keys of the edges, counted in
     // labelUses.
     bool labelsExact = true;
     // Set when a construction limit was hit; the automaton is then empty.

@@ -123,12 +123,12 @@ void Rule::paint(QPainter* painter, QPen& pen, QBrush& brush)
     const int yc = int(h * 0.5);
 
     TList<BinItem*> row;
-    // Shrink one pixel at a time until the row fits; size 1 is drawn as it is.
+    // Shrink the glyphs one pixel at a time until the row fits; size 1 is
+    // drawn as it is. Only the glyph size changes: the spacing stays the
+    // margin, and empty slots and operator labels keep the layout's sizes.
     for (int s = std::max(itemSize, 1);; --s) {
         layout.gap = margin;
         layout.itemSize = s;
-        layout.slotSize = int(s * 0.5);
-        layout.labelHeight = int(s * 0.5);
 
         auto layOut = [&](const ParseNode* side, double x) {
             for (ParseNode* child : side->children) {
@@ -452,13 +452,20 @@ BinItem Rule::parseGlyph(StringScanner& scanner, bool* ok)
     if (fields.size() < 9)
         return glyph;
 
+    // "true" (or nothing) is no condition. A condition that does not read
+    // (a broken comparison, nesting too deep) gives no glyph at all: read as
+    // no condition, the glyph would match every event.
+    const QString& condition = fields.at(5);
+    if (condition != ruletext::kTrue && !condition.trimmed().isEmpty()) {
+        glyph.condition = ConditionParser::parse(condition);
+        if (!glyph.condition)
+            return glyph;
+    }
     glyph.name = fields.at(0);
     glyph.label = fields.at(1);
     glyph.fillColor = parseColor(fields.at(2));
     glyph.edgeColor = parseColor(fields.at(3));
     glyph.thirdColor = parseColor(fields.at(4));
-    if (fields.at(5) != ruletext::kTrue)
-        glyph.condition = ConditionParser::parse(fields.at(5));
     glyph.shape = ruletext::readInt(fields.at(6));
     glyph.edgeStyle = ruletext::readInt(fields.at(7));
     glyph.edgeWidth = ruletext::readInt(fields.at(8));
@@ -488,7 +495,7 @@ QString Rule::colorToText(const QColor& color)
 
 QString Rule::glyphToText(const BinItem& glyph)
 {
-    const QStringList fields = {
+    QStringList fields = {
         glyph.name,
         glyph.label,
         colorToText(glyph.fillColor),
@@ -498,6 +505,10 @@ QString Rule::glyphToText(const BinItem& glyph)
         QString::number(glyph.shape),
         QString::number(glyph.edgeStyle),
         QString::number(glyph.edgeWidth)};
+    // The quantifier is a tenth field, written only when it is not the
+    // default, so that items without one keep their nine fields.
+    if (glyph.quantifier != 0)
+        fields.append(QString::number(glyph.quantifier));
     return fields.join(QStringLiteral(","));
 }
 

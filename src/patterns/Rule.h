@@ -46,11 +46,14 @@ public:
     static ParseNode* parseExpression(StringScanner& scanner, int depth = 0);
     // Null for the word "epsilon" too; *failed tells the two apart.
     static ParseNode* parseChild(StringScanner& scanner, bool* failed = nullptr, int depth = 0);
-    // One glyph item "[ name,label,(r;g;b),(r;g;b),(r;g;b),condition,shape,style,width ]".
-    // *ok is false when the item has no "]" or fewer than nine fields.
+    // One glyph item "[ name,label,(r;g;b),(r;g;b),(r;g;b),condition,shape,style,width ]",
+    // optionally followed by ",quantifier". *ok is false when the item has no
+    // "]", fewer than nine fields, or a condition that does not read.
     static BinItem parseGlyph(StringScanner& scanner, bool* ok = nullptr);
     static QColor parseColor(const QString& text);
     static QString colorToText(const QColor& color);
+    // The fields of a glyph item without its brackets; the quantifier only
+    // when it is not 0.
     static QString glyphToText(const BinItem& glyph);
     // Look-ahead tests; none of them skips white space.
     static bool startsUnary(const StringScanner& scanner);

@@ -380,25 +380,42 @@ void LoadDataTest::loadRules_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QStringList>("names");
-    QTest::newRow("final line break") << "r1~true~true~A --> B\n" << QStringList{"r1"};
+    QTest::addColumn<QStringList>("skipped");
+    const QString a = QStringLiteral("[ A,x,(0;0;0),(0;0;0),(0;0;0),true,0,0,1 ]");
+    const QString ab = a + QStringLiteral(" --> &&[ delete ]");
+    const QStringList none;
+    QTest::newRow("final line break") << "r1~true~true~" + ab + "\n" << QStringList{"r1"} << none;
     QTest::newRow("blank and short lines")
-        << "r1~true~true~A --> B\n\n   \nbroken~true\nr2~false~true~C --> D"
-        << QStringList{"r1", "r2"};
-    QTest::newRow("latin-1 name") << QString::fromLatin1("caf\xe9~true~true~A --> B")
-                                  << QStringList{QString::fromLatin1("caf\xe9")};
-    QTest::newRow("empty") << "" << QStringList{};
+        << "r1~true~true~" + ab + "\n\n   \nbroken~true\nr2~false~true~" + ab << QStringList{"r1", "r2"} << none;
+    QTest::newRow("latin-1 name") << QString::fromLatin1("caf\xe9~true~true~") + ab
+                                  << QStringList{QString::fromLatin1("caf\xe9")} << none;
+    QTest::newRow("empty") << "" << QStringList{} << none;
+    QTest::newRow("sides that do not read")
+        << "r1~true~true~A --> B\nr2~true~true~" + ab + "\nr3~true~true~" + a + " --> \nr4~true~true~ --> " + a
+        << QStringList{"r2"} << QStringList{"r1", "r3", "r4"};
+    // A glyph condition that does not parse would match every event.
+    QTest::newRow("condition that does not parse")
+        << "G~true~false~[ A,x,(0;0;0),(0;0;0),(0;0;0),a ==,0,0,1 ] --> &&[ delete ]\nr2~true~true~" + ab
+        << QStringList{"r2"} << QStringList{"G"};
 }
 
 void LoadDataTest::loadRules()
 {
     QFETCH(QString, text);
     QFETCH(QStringList, names);
+    QFETCH(QStringList, skipped);
     ControlWidget control(nullptr);
+    DebugCapture capture;
+    capture.setForward(false);
     const TList<Rule> rules = control.loadRules(text);
     QStringList got;
     for (const Rule& r : rules)
         got << r.name;
     QCOMPARE(got, names);
+    QStringList lines;
+    for (const QString& name : skipped)
+        lines << QStringLiteral("rule \"%1\" skipped: its pattern does not read").arg(name);
+    QCOMPARE(capture.lines(), lines);
 }
 
 LUMIVANE_TEST(LoadDataTest)

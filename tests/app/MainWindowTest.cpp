@@ -163,7 +163,7 @@ void MainWindowTest::menus_data()
     QTest::newRow("minimap") << 1 << 2 << "Show minimap" << true
                              << "Shows an overview widget of event log";
     QTest::newRow("options") << 1 << 3 << "Show options" << true
-                             << "Shows the options tab for setting up rules";
+                             << "Shows the options tab for the specification of rules";
     QTest::newRow("about") << 2 << 0 << "&About" << false << "About this application";
 }
 

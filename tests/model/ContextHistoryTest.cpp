@@ -74,6 +74,7 @@ private slots:
     void revertWithoutHistory();
     void clearHistoryKeepsRemovals();
     void snapshotCopy();
+    void copiesOwnTheirSnapshots();
     void revertLeavesChildrenAlone();
     void filterContextKeepsSnapshot();
     void storeDeletesTreeWithSnapshots();
@@ -215,6 +216,33 @@ void ContextHistoryTest::snapshotCopy()
     QCOMPARE(copy.packets.at(0).data(), child->packets.at(0).data());
     QCOMPARE(copy.conversationCount(), child->conversationCount());
     QCOMPARE(copy.histograms.size(), child->histograms.size());
+}
+
+void ContextHistoryTest::copiesOwnTheirSnapshots()
+{
+    // Two copies of a changed context and the context itself each delete
+    // their own snapshot (a shared one would be freed three times).
+    Log log;
+    log.ctx->removePackets(log.pick("AB"));
+    QCOMPARE(log.ctx->history.size(), 1);
+    auto* first = new Context(*log.ctx);
+    auto* second = new Context(*first);
+    QCOMPARE(first->history.size(), 1);
+    QCOMPARE(second->history.size(), 1);
+    QVERIFY(first->history.at(0) != log.ctx->history.at(0));
+    QVERIFY(second->history.at(0) != first->history.at(0));
+    QCOMPARE(log.names(second->history.at(0)->packets), QString("ABCDEF"));
+    QVERIFY(second->modified);
+
+    delete first;
+    // A copy reverts on its own, to what the context held before the removal.
+    second->revert();
+    QCOMPARE(log.names(second->packets), QString("ABCDEF"));
+    QVERIFY(second->history.isEmpty());
+    delete second;
+
+    log.ctx->revert();
+    QCOMPARE(log.names(log.ctx->packets), QString("ABCDEF"));
 }
 
 void ContextHistoryTest::revertLeavesChildrenAlone()

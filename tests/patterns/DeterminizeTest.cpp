@@ -2,6 +2,9 @@
 #include "DebugCapture.h"
 #include "MatchTestUtil.h"
 
+#include "patterns/ConditionParser.h"
+#include "patterns/LabelRelations.h"
+
 #include <QScopedPointer>
 #include <QtTest>
 
@@ -27,6 +30,21 @@ ParseNode* complementOf(std::initializer_list<ParseNode*> registered)
 {
     ParseNode* node = unary(ParseNode::Not, altOf(registered));
     node->ignoreBindings = true;
+    return node;
+}
+
+ParseNode* stacked(const QString& name, const QStringList& stack, int mode = NORMAL)
+{
+    ParseNode* node = leaf(name);
+    node->glyph = item(name, stack);
+    node->glyph.mode = mode;
+    return node;
+}
+
+ParseNode* quantified(const QString& name, const QString& condition, int quantifier)
+{
+    ParseNode* node = conditional(name, ConditionParser::parse(condition));
+    node->glyph.quantifier = quantifier;
     return node;
 }
 
@@ -60,6 +78,8 @@ private slots:
     void stateSetKey();
     void closureAndMove();
     void equalLabelsMerge();
+    void labelKeys();
+    void stackedAndQuantifiedLabelsStayApart();
     void emptyPattern();
     void buildDumpsBothAutomata();
 
@@ -85,7 +105,8 @@ void DeterminizeTest::labelCovers_data()
     row("leaf does not cover epsilon", leaf("A"), eps(), false);
     row("negation does not cover epsilon", notBlue(), eps(), false);
 
-    row("not Blue covers Red", notBlue(), leaf("Red"), true);
+    // An item named Blue with Red in its stack satisfies both Red and Blue.
+    row("not Blue does not cover Red", notBlue(), leaf("Red"), false);
     row("not Blue does not cover Blue", notBlue(), leaf("Blue"), false);
     row("not Blue does not cover WildCard", notBlue(), leaf("WildCard"), false);
     row("not Blue does not cover the complement", notBlue(), complementOf({leaf("Blue")}), false);
@@ -101,7 +122,7 @@ void DeterminizeTest::labelCovers_data()
     row("same name", leaf("A"), leaf("A"), true);
     row("other name", leaf("A"), leaf("B"), false);
     row("WildCard covers a name", leaf("WildCard"), leaf("A"), true);
-    row("a name meets WildCard", leaf("A"), leaf("WildCard"), true);
+    row("a name does not cover WildCard", leaf("A"), leaf("WildCard"), false);
     row("WildCard covers the complement", leaf("WildCard"), complementOf({leaf("A")}), true);
     row("no condition covers a condition", leaf("A"), conditional("A", x(ParseNode::Equal, 1)), true);
     row("condition does not cover none", conditional("A", x(ParseNode::Equal, 1)), leaf("A"), false);
@@ -122,10 +143,43 @@ void DeterminizeTest::labelCovers_data()
     row("and against fewer children", seqOf({leaf("A"), leaf("B")}), seqOf({leaf("A")}), false);
     row("and against more children", seqOf({leaf("A")}), seqOf({leaf("A"), leaf("B")}), false);
     row("and against a leaf", seqOf({leaf("A")}), leaf("A"), false);
-    row("or needs one child", altOf({leaf("A"), leaf("B")}), altOf({leaf("C"), leaf("B")}), true);
+    // A C item satisfies the second choice, not the first.
+    row("or needs every child covered", altOf({leaf("A"), leaf("B")}), altOf({leaf("C"), leaf("B")}), false);
+    row("or covers child by child", altOf({leaf("WildCard"), leaf("B")}), altOf({leaf("A"), leaf("B")}), true);
     row("or without children", altOf({}), altOf({}), false);
     row("or against fewer children", altOf({leaf("A"), leaf("B")}), altOf({leaf("A")}), false);
-    row("negated group next to a leaf", unary(ParseNode::Not, seqOf({leaf("A"), leaf("B")})), leaf("C"), true);
+    // A C item may carry A and B in its stack.
+    row("negated group next to a leaf", unary(ParseNode::Not, seqOf({leaf("A"), leaf("B")})), leaf("C"), false);
+
+    row("stack covers itself", stacked("Blue", {"Red"}), stacked("Blue", {"Red"}), true);
+    row("stacks differ", stacked("Blue", {"Green"}), stacked("Blue", {"Red"}), false);
+    row("no stack does not cover a stack", leaf("Blue"), stacked("Blue", {"Red"}), false);
+    row("a stacked name covers its glyph", leaf("Red"), stacked("Blue", {"Red"}), true);
+    row("fewer stacked names cover more", stacked("X", {"Red"}), stacked("Y", {"Green", "Red"}), true);
+    row("WildCard stack covers anything", stacked("X", {"WildCard"}), leaf("A"), true);
+    row("WildCard with a stack does not cover a name", stacked("WildCard", {"Red"}), leaf("A"), false);
+    row("exact combinations in any order", stacked("X", {"A", "B"}, NONE), stacked("Y", {"B", "A"}, NONE), true);
+    row("exact combinations differ", stacked("X", {"A", "B"}, NONE), stacked("X", {"A"}, NONE), false);
+    row("not Blue covers a combination without Blue", notBlue(), stacked("X", {"A", "C"}, NONE), true);
+    row("not Blue does not cover a combination with Blue", notBlue(), stacked("X", {"A", "Blue"}, NONE), false);
+    row("same quantifier", quantified("A", "a == 1", 1), quantified("A", "a == 1", 1), true);
+    row("quantifiers differ", quantified("A", "a == 1", 1), quantified("A", "a == 1", 0), false);
+    row("negated condition covers another value", quantified("A", "!a == 1", 0), quantified("A", "a == 2", 0), true);
+    row("negated condition does not cover another attribute", quantified("A", "!a == 1", 0),
+        quantified("A", "b == 2", 0), false);
+    row("conditional WildCard does not cover a name", quantified("WildCard", "a == 1", 0), leaf("A"), false);
+    row("a name does not cover a conditional WildCard", leaf("A"), quantified("WildCard", "a == 1", 0), false);
+    row("nameless glyph does not cover a negation", leaf(""), unary(ParseNode::Not, leaf("A")), false);
+    row("nameless glyph does not cover a sequence", leaf(""), seqOf({leaf("A")}), false);
+    row("nameless glyph does not cover a choice", leaf(""), altOf({leaf("A")}), false);
+    row("nameless glyph covers itself", leaf(""), leaf(""), true);
+    // A repetition holds for no single item, so its negation holds for all.
+    row("negated repetition covers itself", unary(ParseNode::Not, unary(ParseNode::Plus, leaf("A"))),
+        unary(ParseNode::Not, unary(ParseNode::Plus, leaf("A"))), true);
+    row("negated repetition covers a leaf", unary(ParseNode::Not, unary(ParseNode::Star, leaf("A"))), leaf("B"),
+        true);
+    row("negated repetition does not cover epsilon", unary(ParseNode::Not, unary(ParseNode::Star, leaf("A"))),
+        eps(), false);
 
     row("star covers nothing", unary(ParseNode::Star, leaf("A")), unary(ParseNode::Star, leaf("A")), false);
     row("repeat covers nothing", repeat(leaf("A"), 1, 2), repeat(leaf("A"), 1, 2), false);
@@ -254,6 +308,58 @@ void DeterminizeTest::equalLabelsMerge()
     QScopedPointer<Automaton> dfa(Automaton::build(tree.data()));
     QCOMPARE(describeEdges(dfa.data()), QStringLiteral("0>1:E:A"));
     QCOMPARE(dfa->edges.size(), 1);
+}
+
+void DeterminizeTest::labelKeys()
+{
+    // Plain labels are known by their text; what the text leaves out makes
+    // the key longer and tells the labels apart.
+    QScopedPointer<ParseNode> plain(leaf("Blue"));
+    QScopedPointer<ParseNode> conditionOnly(quantified("Blue", "a == 1", 0));
+    QCOMPARE(LabelRelations::key(plain.data()), QStringLiteral("E:Blue"));
+    QCOMPARE(LabelRelations::key(conditionOnly.data()), QStringLiteral("E:Bluea == 1"));
+
+    QList<ParseNode*> labels{leaf("Blue"),
+                             stacked("Blue", {"Red"}),
+                             stacked("Blue", {"Green"}),
+                             stacked("Blue", {"Red", "Green"}),
+                             stacked("Blue", {"Red"}, NONE),
+                             quantified("Blue", "a == 1", 0),
+                             quantified("Blue", "a == 1", 1),
+                             quantified("Blue", "a == 1", 3),
+                             unary(ParseNode::Not, stacked("Blue", {"Red"})),
+                             unary(ParseNode::Not, leaf("Blue"))};
+    QStringList keys;
+    for (ParseNode* label : labels)
+        keys.append(LabelRelations::key(label));
+    QCOMPARE(QSet<QString>(keys.begin(), keys.end()).size(), labels.size());
+    for (int i = 0; i < labels.size(); ++i) {
+        QScopedPointer<ParseNode> copy(labels.at(i)->clone());
+        QCOMPARE(LabelRelations::key(copy.data()), keys.at(i));
+        QVERIFY(LabelRelations::same(copy.data(), labels.at(i)));
+        QVERIFY(i == 0 || !LabelRelations::same(labels.at(i - 1), labels.at(i)));
+    }
+    qDeleteAll(labels);
+}
+
+void DeterminizeTest::stackedAndQuantifiedLabelsStayApart()
+{
+    // Alternatives that print alike but match different items keep an edge
+    // each, and both enter the registry.
+    QScopedPointer<ParseNode> stacks(altOf({stacked("Blue", {"Green"}), stacked("Blue", {"Red"})}));
+    QScopedPointer<Automaton> nfa(Automaton::fromParseTree(stacks.data()));
+    QCOMPARE(nfa->labelTexts.size(), 2);
+    QScopedPointer<Automaton> dfa(nfa->determinize());
+    QCOMPARE(describeEdges(dfa.data()), QStringLiteral("0>1:E:Blue 0>2:E:Blue"));
+
+    QScopedPointer<ParseNode> quantifiers(altOf({quantified("Blue", "a == 1", 1), quantified("Blue", "a == 1", 0)}));
+    QScopedPointer<Automaton> other(Automaton::build(quantifiers.data()));
+    QCOMPARE(describeEdges(other.data()), QStringLiteral("0>1:E:Bluea == 1 0>2:E:Bluea == 1"));
+
+    // A WildCard with a stack is not split: it is a label of its own.
+    QScopedPointer<ParseNode> wild(seqOf({stacked("WildCard", {"Red"}), leaf("Blue")}));
+    QScopedPointer<Automaton> third(Automaton::build(wild.data()));
+    QCOMPARE(describeEdges(third.data()), QStringLiteral("0>1:E:WildCard 1>2:E:Blue"));
 }
 
 void DeterminizeTest::emptyPattern()

@@ -113,6 +113,8 @@ private slots:
 
     void golden_data();
     void golden();
+    void rulesFileReproducers_data();
+    void rulesFileReproducers();
     void budget_data();
     void budget();
     void nfaDetectedOnce();
@@ -160,6 +162,51 @@ void MatchSequenceTest::golden()
     controller.glyphStore->attributeColumns.insert(QStringLiteral("w"), 1);
     RuleMatcher matcher(&controller);
     QScopedPointer<Automaton> dfa(Automaton::build(tree.data()));
+    Sequence items = parseSequence(sequence);
+    const TList<BinItem*> pointers = items.pointers();
+    const bool stopAtFirst = options.startsWith(QLatin1String("first"));
+    const bool whole = options.contains(QLatin1String("whole"));
+    QTEST(describePositions(matcher.findMatches(dfa.data(), pointers, stopAtFirst, whole), pointers), "expected");
+}
+
+void MatchSequenceTest::rulesFileReproducers_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("sequence");
+    QTest::addColumn<QString>("options");
+    QTest::addColumn<QString>("expected");
+
+    QFile file(testDataPath(QStringLiteral("patterns/matching/rules-lines.txt")));
+    QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
+    int number = 0;
+    for (const QString& line : QString::fromLatin1(file.readAll()).split(QLatin1Char('\n'))) {
+        ++number;
+        if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
+            continue;
+        const QStringList fields = line.split(QLatin1Char('\t'));
+        QVERIFY2(fields.size() == 4, qPrintable(line));
+        QTest::newRow(qPrintable(QStringLiteral("line %1: %2 / %3 / %4")
+                                     .arg(number)
+                                     .arg(fields.at(0).section(QLatin1Char('~'), 0, 0), fields.at(1), fields.at(2))))
+            << fields.at(0) << fields.at(1) << fields.at(2) << fields.at(3);
+    }
+}
+
+// The rules-file lines of matcher faults, read and compiled the way the
+// readers of rules files do.
+void MatchSequenceTest::rulesFileReproducers()
+{
+    QFETCH(QString, line);
+    QFETCH(QString, sequence);
+    QFETCH(QString, options);
+    const Rule rule = Rule::fromString(line);
+    QVERIFY2(rule.pre && rule.post, qPrintable(line));
+
+    ControlWidget controller(nullptr);
+    controller.glyphStore->attributeColumns.insert(QStringLiteral("a"), 0);
+    controller.glyphStore->attributeColumns.insert(QStringLiteral("b"), 1);
+    RuleMatcher matcher(&controller);
+    QScopedPointer<Automaton> dfa(matcher.compile(rule.pre, rule.post));
     Sequence items = parseSequence(sequence);
     const TList<BinItem*> pointers = items.pointers();
     const bool stopAtFirst = options.startsWith(QLatin1String("first"));

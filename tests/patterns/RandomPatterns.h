@@ -104,6 +104,8 @@ public:
         item.shape = below(5);
         item.edgeStyle = below(3);
         item.edgeWidth = below(6);
+        if (chance(25))
+            item.quantifier = below(4);
         if (chance(40)) {
             // A lone constant "true" prints as the empty condition.
             ParseNode* tree = condition(3);
@@ -171,7 +173,7 @@ inline QString describeGlyph(const BinItem& glyph)
                       .arg(glyph.shape)
                       .arg(glyph.edgeStyle)
                       .arg(glyph.edgeWidth);
-    out += QString("|m%1").arg(glyph.mode);
+    out += QString("|m%1|q%2").arg(glyph.mode).arg(glyph.quantifier);
     if (!glyph.children.isEmpty()) {
         QStringList stack;
         for (const BinItem& child : glyph.children.items)

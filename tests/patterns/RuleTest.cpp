@@ -88,6 +88,7 @@ private slots:
     void paintFitsAtItemSize();
     void paintShrinksUntilTheRowFits();
     void paintShrinksForHeight();
+    void paintShrinksOnlyTheGlyphs();
     void paintStopsAtSizeOne();
     void incompleteRulePaintsWhite_data();
     void incompleteRulePaintsWhite();
@@ -258,6 +259,19 @@ void RuleTest::paintShrinksForHeight()
     // Wide enough, but 20 + s <= 50 only from s = 30 on.
     const QImage image = paintRule(rule, 400, 50);
     QCOMPARE(glyphRunLength(image, 3, 25), 30);
+}
+
+void RuleTest::paintShrinksOnlyTheGlyphs()
+{
+    MatrixItemSize setting(40.0);
+    // An empty slot keeps its 20 pixels while the glyphs shrink: the slot at
+    // 3, A at 26, the arrow at 32 + s, C at 32 + 2s; the row ends at 35 + 3s,
+    // which fits 110 from s = 25 on.
+    ParseNode* pre = sequence({new ParseNode(ParseNode::Group), leaf("A")});
+    Rule rule(QStringLiteral("R"), pre, sequence({leaf("C")}), true, true);
+    const QImage image = paintRule(rule, 110, 100);
+    QVERIFY(isWhite(image, 25, 50));
+    QCOMPARE(glyphRunLength(image, 26, 50), 25);
 }
 
 void RuleTest::paintStopsAtSizeOne()

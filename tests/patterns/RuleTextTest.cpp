@@ -8,6 +8,7 @@
 
 #include "PatternTestUtil.h"
 #include "core/StringScanner.h"
+#include "patterns/ConditionParser.h"
 #include "patterns/ParseNode.h"
 #include "patterns/Rule.h"
 
@@ -39,7 +40,11 @@ private slots:
     void repeatBounds();
     void glyphStack();
     void quantifierField();
+    void quantifierWritten_data();
+    void quantifierWritten();
     void conditionField();
+    void conditionThatDoesNotRead_data();
+    void conditionThatDoesNotRead();
     void deleteItem();
     void colours_data();
     void colours();
@@ -157,6 +162,37 @@ void RuleTextTest::quantifierField()
     QCOMPARE(eleven->glyph.quantifier, 3);
 }
 
+void RuleTextTest::quantifierWritten_data()
+{
+    QTest::addColumn<QString>("line");
+    // Items without a quantifier keep their nine fields, byte for byte.
+    QTest::newRow("none") << "R~true~false~&&[ A,a,(0;0;0),(0;0;0),(0;0;0),x == 1,0,0,1 ] --> &&[ delete ]";
+    QTest::newRow("any") << "R~true~false~&&[ A,a,(0;0;0),(0;0;0),(0;0;0),x == 1,0,0,1,1 ] --> &&[ delete ]";
+    QTest::newRow("last, on a stacked glyph")
+        << "R~false~true~[ A,a,(0;0;0),(0;0;0),(0;0;0),true,0,0,1 ]<[ B,b,(0;0;0),(0;0;0),(0;0;0),x == 2,0,0,1,3 ]>"
+           " --> &&[ C,c,(0;0;0),(0;0;0),(0;0;0),true,0,0,1,2 ]";
+}
+
+void RuleTextTest::quantifierWritten()
+{
+    QFETCH(QString, line);
+    const Rule rule = Rule::fromString(line);
+    QVERIFY(rule.pre && rule.post);
+    QCOMPARE(Rule::toString(rule), line);
+
+    // Written from a tree, read back: the same quantifiers.
+    Tree tree(Rule::parse("&&[ A,a,(0;0;0),(0;0;0),(0;0;0),true,0,0,5 ]"));
+    for (int quantifier : {0, 1, 2, 3}) {
+        tree->children.first()->glyph.quantifier = quantifier;
+        const QString text = Rule::treeToText(tree.get());
+        QCOMPARE(text.endsWith(QStringLiteral(",5 ]")), quantifier == 0);
+        Tree back(Rule::parse(text));
+        QVERIFY(back);
+        QCOMPARE(back->children.first()->glyph.quantifier, quantifier);
+        QCOMPARE(Rule::treeToText(back.get()), text);
+    }
+}
+
 void RuleTextTest::conditionField()
 {
     Tree tree = parse("[ A,a,(0;0;0),(0;0;0),(0;0;0),ip.src == 10.0.0.1 && len > 5,2,1,3 ]");
@@ -166,12 +202,34 @@ void RuleTextTest::conditionField()
     QCOMPARE(tree->glyph.edgeStyle, 1);
     QCOMPARE(tree->glyph.edgeWidth, 3);
 
-    // A condition that does not parse leaves the glyph without one; the
-    // other fields are read as usual.
-    Tree bad = parse("[ A,a,(0;0;0),(0;0;0),(0;0;0),ip.src = 1,2,1,3 ]");
-    QVERIFY(bad);
-    QVERIFY(!bad->glyph.condition);
-    QCOMPARE(bad->glyph.shape, 2);
+    // No condition at all: "true" or an empty field.
+    Tree blank = parse("[ A,a,(0;0;0),(0;0;0),(0;0;0), ,2,1,3 ]");
+    QVERIFY(blank);
+    QVERIFY(!blank->glyph.condition);
+    QCOMPARE(blank->glyph.shape, 2);
+}
+
+void RuleTextTest::conditionThatDoesNotRead_data()
+{
+    QTest::addColumn<QString>("text");
+    const QString deep = QString(ConditionParser::MaxDepth + 1, QLatin1Char('(')) + "a == 1"
+                         + QString(ConditionParser::MaxDepth + 1, QLatin1Char(')'));
+    QTest::newRow("no value") << "[ A,a,(0;0;0),(0;0;0),(0;0;0),a ==,0,0,1 ]";
+    QTest::newRow("single equals") << "[ A,a,(0;0;0),(0;0;0),(0;0;0),ip.src = 1,2,1,3 ]";
+    QTest::newRow("nesting past the cap") << "[ A,a,(0;0;0),(0;0;0),(0;0;0)," + deep + ",0,0,1 ]";
+    QTest::newRow("in a list") << "&&" + item("B") + "[ A,a,(0;0;0),(0;0;0),(0;0;0),a ==,0,0,1 ]";
+    QTest::newRow("in a stack") << item("B") + "<[ A,a,(0;0;0),(0;0;0),(0;0;0),(a == 1,0,0,1 ]>";
+}
+
+void RuleTextTest::conditionThatDoesNotRead()
+{
+    // Read as "no condition", the glyph would match every event: the text
+    // gives no tree instead.
+    QFETCH(QString, text);
+    QVERIFY(!parse(text));
+    const Rule rule = Rule::fromString("G~true~false~" + text + " --> &&[ delete ]");
+    QVERIFY(!rule.pre);
+    QVERIFY(rule.post);
 }
 
 void RuleTextTest::deleteItem()
@@ -234,11 +292,15 @@ void RuleTextTest::nonNumericFields()
 
 void RuleTextTest::commaInNameShiftsFields()
 {
-    // The form has no escape: the label takes the rest of the name.
-    Tree tree = parse("[ A,B,a,(1;2;3),(0;0;0),(0;0;0),true,0,0,1 ]");
+    // The form has no escape: the label takes the rest of the name, and
+    // every later field moves on by one.
+    Tree tree = parse("[ A,B,a,(1;2;3),(0;0;0),true,0,0,1 ]");
     QVERIFY(tree);
     QCOMPARE(tree->glyph.name, QString("A"));
     QCOMPARE(tree->glyph.label, QString("B"));
+    QCOMPARE(tree->glyph.edgeColor, QColor(1, 2, 3));
+    // Where a colour moves into the condition field, the item does not read.
+    QVERIFY(!parse("[ A,B,a,(1;2;3),(0;0;0),(0;0;0),true,0,0,1 ]"));
 }
 
 void RuleTextTest::incompleteText_data()
