@@ -1,6 +1,102 @@
 #include "views/attributes/AttributeWidget.h"
 
-#include <QPainter>
+#include "app/ControlWidget.h"
+#include "app/MainWindow.h"
+#include "app/SettingsWidget.h"
+#include "core/Constants.h"
+#include "core/Packet.h"
+#include "core/TVariant.h"
+#include "events/ContextEvent.h"
+#include "events/EventType.h"
+#include "events/PacketsEvent.h"
+#include "model/Context.h"
+#include "model/GlyphStore.h"
+#include "views/attributes/ContainerWidget.h"
+#include "views/attributes/DoubleSlider.h"
+#include "views/attributes/GuiThreadCheck.h"
+#include "views/attributes/RibbonAttributeWidget.h"
+#include "views/attributes/ScentedWidget.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QElapsedTimer>
+#include <QGridLayout>
+#include <QLabel>
+#include <QMutexLocker>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QThreadPool>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace {
+
+constexpr int MAX_ROWS = 15;
+constexpr int MAX_BINS = 40;
+constexpr int ROW_HEIGHT = 50;
+constexpr int CELL_SLOTS = 9;
+
+// The smallest normal double stands in for lg(0), so that h(0) = h(1) = 0.
+constexpr double LG_ZERO = 2.2250738585072014e-308;
+
+double lg(double q)
+{
+    return q != 0.0 ? std::log2(q) : LG_ZERO;
+}
+
+// Binary entropy of a share q.
+double entropy(double q)
+{
+    return -q * lg(q) - (1.0 - q) * lg(1.0 - q);
+}
+
+QSet<QSharedPointer<Packet>> toSet(const TList<QSharedPointer<Packet>>& events)
+{
+    QSet<QSharedPointer<Packet>> set;
+    set.reserve(events.size());
+    for (const QSharedPointer<Packet>& p : events.items)
+        set.insert(p);
+    return set;
+}
+
+// What an attribute needs for its relevance score.
+struct Scored {
+    QString name;
+    int column = -1;
+    bool range = false;
+    int bins = 0;
+    double min = 0.0;
+    double span = 1.0;
+    double step = 0.0;
+    THash<TVariant, int> full;
+    THash<TVariant, int> positive;
+};
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Jobs
+
+AttributeWidget::Work::Work()
+{
+    setAutoDelete(false);
+}
+
+void AttributeWidget::Work::run()
+{
+    // Pairs with the release before start(): the job sees the GUI thread's
+    // set-up of its histogram.
+    done.exchange(false, std::memory_order_acq_rel);
+    if (target && owner)
+        target->compute(owner->context, clearSets, relayout);
+    done.store(true, std::memory_order_release);
+}
+
+// ---------------------------------------------------------------------------
+// Construction
 
 AttributeWidget::AttributeWidget(ControlWidget* controlWidget, bool kind, QWidget* parent)
     : QWidget(parent)
@@ -8,30 +104,567 @@ AttributeWidget::AttributeWidget(ControlWidget* controlWidget, bool kind, QWidge
     , kind(kind)
 {
     setMouseTracking(true);
+    QPalette p = palette();
+    p.setColor(QPalette::All, QPalette::Window, Qt::white);
+    setPalette(p);
+    setUpdatesEnabled(false);
+
+    frame = new QWidget(this);
+    scrollArea = new QScrollArea;
+    scrollArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scrollArea->setFrameShape(QFrame::NoFrame);
+    scrollArea->verticalScrollBar()->setMaximumWidth(20);
+    scrollArea->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    auto* layout = new QVBoxLayout(frame);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(scrollArea, 2);
+
+    setUpdatesEnabled(true);
+    pool = new QThreadPool(this);
 }
 
-void AttributeWidget::setContext(Context* c)
+AttributeWidget::~AttributeWidget()
 {
+    waitForJobs();
+    for (Work* work : works.items)
+        delete work;
+    works.clear();
+    // Cells without a name have no parent; the others leave their grid.
+    for (QWidget* cell : cells.items)
+        delete cell;
+    cells.clear();
+}
+
+GlyphStore* AttributeWidget::store() const
+{
+    return controlWidget ? controlWidget->glyphStore : nullptr;
+}
+
+void AttributeWidget::waitForJobs()
+{
+    pool->waitForDone(-1);
+    for (Work* work : works.items)
+        work->done.load(std::memory_order_acquire);
+}
+
+TList<ScentedWidget*> AttributeWidget::histograms() const
+{
+    TList<ScentedWidget*> result;
+    for (QWidget* cell : cells.items) {
+        auto* container = qobject_cast<ContainerWidget*>(cell);
+        if (!container || container->widgets.isEmpty())
+            continue;
+        if (auto* histogram = qobject_cast<ScentedWidget*>(container->widgets.at(0)))
+            result.append(histogram);
+    }
+    return result;
+}
+
+// ---------------------------------------------------------------------------
+// Context, order and filter
+
+void AttributeWidget::setContext(Context* c, bool)
+{
+    LUMIVANE_GUI_THREAD_ONLY();
     context = c;
     refresh(QString());
 }
 
-void AttributeWidget::layoutAttributes(TList<QString>)
+void AttributeWidget::refresh(QString order)
 {
-    update();
+    LUMIVANE_GUI_THREAD_ONLY();
+    if (!order.isEmpty())
+        sort = order;
+    selected = controlWidget ? toSet(controlWidget->selectedPackets())
+                             : QSet<QSharedPointer<Packet>>();
+    GlyphStore* s = store();
+    attributes = s ? TList<QString>(computeAttributeOrder(sort, s->attributeNames(kind)))
+                   : TList<QString>();
+    layoutAttributes(attributes);
 }
 
-void AttributeWidget::refresh(QString)
+void AttributeWidget::filterAttributes(QString text)
 {
-    update();
+    LUMIVANE_GUI_THREAD_ONLY();
+    filter = text;
+    GlyphStore* s = store();
+    TList<QString> candidates;
+    if (s && context) {
+        const TList<QString> names = s->attributeNames(kind);
+        for (const QString& name : names.items) {
+            if (!s->hasValues(name, context))
+                continue;
+            if (!text.isEmpty() && !name.contains(text, Qt::CaseSensitive))
+                continue;
+            candidates.append(name);
+        }
+    }
+    attributes = computeAttributeOrder(sort, candidates);
+    layoutAttributes(attributes);
+}
+
+int AttributeWidget::distinctValues(const QString& name) const
+{
+    GlyphStore* s = store();
+    if (!s || !context)
+        return 0;
+    // The histogram the store's queries read: the event side first.
+    const int eventColumn = s->attributeColumns.value(name, -1);
+    const int traceColumn = s->conversationAttributeColumns.value(name, -1);
+    if (eventColumn != -1)
+        return eventColumn < context->histograms.size()
+                   ? context->histograms.at(eventColumn).size() : 0;
+    if (traceColumn != -1)
+        return traceColumn < context->conversationHistograms.size()
+                   ? context->conversationHistograms.at(traceColumn).size() : 0;
+    return 0;
+}
+
+int AttributeWidget::binCount(QString name)
+{
+    GlyphStore* s = store();
+    if (!s)
+        return 0;
+    if (s->isRangeAttribute(name)) {
+        const double d = s->maxValue(name, context) - s->minValue(name, context);
+        if (d > MAX_BINS)
+            return MAX_BINS;
+        if (!(d > 1.0))
+            return 1;
+        return int(d);
+    }
+    return std::min(distinctValues(name), MAX_BINS);
+}
+
+QList<QString> AttributeWidget::computeAttributeOrder(QString sort, TList<QString> names)
+{
+    LUMIVANE_GUI_THREAD_ONLY();
+    GlyphStore* s = store();
+    if (!s)
+        return {};
+
+    TList<QString> order;
+    if (sort == QLatin1String("Alphabetical")) {
+        order = s->attributeNames(kind);
+        std::sort(order.items.begin(), order.items.end());
+    } else if (sort == QLatin1String("Default")) {
+        order = s->attributeNames(kind);
+    } else if (sort == QLatin1String("Frequency") || sort == QLatin1String("Rarity")) {
+        THash<QString, double> totals;
+        for (const QString& name : names.items) {
+            // Binning keeps every count, so the binned histogram's total is
+            // the attribute's total.
+            totals[name] = s->valueTotal(context, name);
+        }
+        order = totals.keysSortedByValue();
+        if (sort == QLatin1String("Frequency"))
+            order.reverse();
+    } else if (sort == QLatin1String("Relevance")) {
+        const THash<QString, double> scores = relevanceScores(names);
+        order = scores.keysSortedByValue();
+        order.reverse();
+        for (const QString& name : order.items)
+            qDebug().noquote() << name << scores.value(name);
+    }
+
+    QList<QString> result;
+    for (const QString& name : order.items) {
+        if (!s->isNumericAttribute(name) && context && s->hasValues(name, context))
+            result.append(name);
+    }
+    for (const QString& name : order.items) {
+        if (s->isNumericAttribute(name))
+            result.append(name);
+    }
+    return result;
+}
+
+THash<QString, double> AttributeWidget::relevanceScores(const TList<QString>& names)
+{
+    THash<QString, double> scores;
+    GlyphStore* s = store();
+    if (!s)
+        return scores;
+    const THash<QString, int> columns = s->attributeMap(kind);
+
+    std::vector<Scored> scored;
+    for (const QString& name : names.items) {
+        if (s->isKeyAttribute(name))
+            continue;
+        qDebug().noquote() << name;
+        Scored a;
+        a.name = name;
+        a.column = columns.value(name, -1);
+        a.range = s->isRangeAttribute(name);
+        a.bins = binCount(name);
+        a.full = s->histogram(name, context, a.bins);
+        if (a.range && a.bins >= 1) {
+            // The bins of GlyphStore::histogram, so that a positive count
+            // lands on the key its event is counted under there.
+            a.min = s->minValue(name, context);
+            a.span = std::max(s->maxValue(name, context) - a.min, 1.0);
+            a.step = a.span / a.bins;
+        }
+        scored.push_back(std::move(a));
+    }
+
+    qDebug("count positives");
+    const QSet<QSharedPointer<Packet>> records = mapToRecords(selected, kind);
+    int k = 0;
+    for (const QSharedPointer<Packet>& record : records) {
+        for (Scored& a : scored) {
+            const TVariant& v = record->get(a.column);
+            if (!v.isValid())
+                continue;
+            if (!a.range || a.bins < 1) {
+                ++a.positive[v];
+                continue;
+            }
+            const double index = std::trunc((v.toDouble() - a.min) / a.span * (a.bins - 1));
+            const int j = std::isfinite(index)
+                              ? int(std::max(0.0, std::min(index, double(a.bins - 1)))) : 0;
+            ++a.positive[TVariant(a.min + j * a.step)];
+        }
+        if (k % 100000 == 0)
+            qDebug().noquote().nospace() << "binning " << k;
+        ++k;
+    }
+
+    std::size_t j = 0;
+    for (int i = 0; i < names.size(); ++i) {
+        const QString& name = names.at(i);
+        if (s->isKeyAttribute(name))
+            continue;
+        const Scored& a = scored[j++];
+        qDebug().noquote() << name;
+        double total = 0.0;
+        for (auto it = a.full.constBegin(); it != a.full.constEnd(); ++it)
+            total += it.value();
+        double sumPos = 0.0;
+        double sumFull = 0.0;
+        double cond = 0.0;
+        for (auto it = a.full.constBegin(); it != a.full.constEnd(); ++it) {
+            const double pos = a.positive.value(it.key(), 0);
+            const double full = it.value();
+            sumPos += pos;
+            sumFull += full;
+            cond += entropy(pos / full) * (pos + full) / total;
+        }
+        const double score =
+            (a.full.isEmpty() || sumFull == 0.0) ? 0.0 : entropy(sumPos / sumFull) - cond;
+        scores[name] = score;
+        if (i % 5 == 0)
+            qDebug().noquote().nospace() << "attributes " << i;
+    }
+    return scores;
+}
+
+QSet<QSharedPointer<Packet>> AttributeWidget::mapToRecords(QSet<QSharedPointer<Packet>> events,
+                                                          bool kind)
+{
+    if (!kind)
+        return events;
+    QSet<QSharedPointer<Packet>> result;
+    GlyphStore* s = store();
+    if (!s || !context)
+        return result;
+    const int col = s->conversationAttributeColumns.value(CONV_CONVID, 0);
+    std::vector<int> ids;
+    ids.reserve(std::size_t(events.size()));
+    for (const QSharedPointer<Packet>& event : events) {
+        const int id = event->conversationId;
+        if (id == -1) {
+            qDebug("wtf id -1");
+            continue;
+        }
+        ids.push_back(id);
+    }
+    std::sort(ids.begin(), ids.end());
+    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+
+    // The trace records come in ascending id order: one walk matches them.
+    std::size_t next = 0;
+    for (const QSharedPointer<Packet>& record : context->conversationPackets.items) {
+        if (next >= ids.size())
+            break;
+        if (record->get(col).toInt() == ids[next]) {
+            result.insert(record);
+            ++next;
+        }
+    }
+    return result;
+}
+
+// ---------------------------------------------------------------------------
+// Layout
+
+void AttributeWidget::layoutAttributes(TList<QString> names)
+{
+    LUMIVANE_GUI_THREAD_ONLY();
+    rows = std::min(names.size(), MAX_ROWS);
+    waitForJobs();
+    for (Work* work : works.items)
+        delete work;
+    works.clear();
+    for (int i = 0; i < rows * columns; ++i)
+        works.append(new Work);
+
+    setUpdatesEnabled(false);
+    blockSignals(true);
+    setContentsMargins(0, 0, 0, 0);
+    auto* grid = new QWidget;
+    auto* gridLayout = new QGridLayout(grid);
+    gridLayout->setSpacing(1);
+    gridLayout->setContentsMargins(0, 0, 0, 0);
+
+    GlyphStore* s = store();
+    TList<QString> shown;
+    if (s && context) {
+        const QString lowered = filter.toLower();
+        for (const QString& name : names.items) {
+            if (!s->hasValues(name, context) || s->isKeyAttribute(name))
+                continue;
+            if (!filter.isEmpty() && !name.toLower().contains(lowered))
+                continue;
+            shown.append(name);
+        }
+    }
+
+    for (QWidget* cell : cells.items)
+        delete cell;
+    cells.clear();
+
+    const QSet<QSharedPointer<Packet>> selection = mapToRecords(selected, kind);
+    TList<ScentedWidget*> made;
+    for (int r = 0; r < rows; ++r) {
+        for (int c = 0; c < columns; ++c) {
+            const QString name = r < shown.size() ? shown.at(r) : QString();
+            QList<QWidget*> parts;
+            for (int i = 0; i < CELL_SLOTS; ++i)
+                parts.append(nullptr);
+            ContainerWidget* cell;
+            if (name.isEmpty()) {
+                cell = new ContainerWidget(parts, nullptr);
+                cell->resize(1, 1);
+            } else {
+                auto* slider = new DoubleSlider;
+                auto* histogram = new ScentedWidget(controlWidget, nullptr, name, slider, kind);
+                histogram->logarithmic = logarithmic;
+                histogram->binSort = binSort;
+                auto* label = new QLabel(name + QLatin1Char(':'));
+                QFont labelFont = font();
+                labelFont.setPixelSize(12);
+                label->setFont(labelFont);
+                histogram->maxBins = binCount(name);
+                histogram->pickedPackets = selection;
+                connect(slider, &DoubleSlider::dragTimeOut, histogram,
+                        &ScentedWidget::sliderDragTimeOut);
+                connect(slider, &DoubleSlider::dragMove, histogram,
+                        qOverload<double, double>(&ScentedWidget::sliderDragMove));
+                connect(histogram, &ScentedWidget::setFromToValue, slider,
+                        &DoubleSlider::changeFromToValue);
+                connect(slider, &DoubleSlider::fromValueChanged, histogram,
+                        &ScentedWidget::setXBeginOffset);
+                connect(slider, &DoubleSlider::toValueChanged, histogram,
+                        &ScentedWidget::setXEndOffset);
+                histogram->setMinimumHeight(5);
+                parts[0] = histogram;
+                parts[1] = label;
+                parts[4] = slider;
+                cell = new ContainerWidget(parts, nullptr);
+                made.append(histogram);
+            }
+            cells.append(cell);
+            gridLayout->setRowMinimumHeight(r, ROW_HEIGHT);
+        }
+    }
+    for (int r = 0; r < std::min(rows, shown.size()); ++r) {
+        for (int c = 0; c < columns; ++c)
+            gridLayout->addWidget(cells.at(columns * r + c), r, c);
+    }
+
+    if (context) {
+        for (int i = 0; i < made.size() && i < works.size(); ++i) {
+            Work* work = works.at(i);
+            work->owner = this;
+            work->target = made.at(i);
+            work->clearSets = false;
+            work->relayout = false;
+            work->done.store(true, std::memory_order_release);
+            pool->start(work, 0);
+        }
+    }
+    waitForJobs();
+    // The jobs queued their repaints and slider positions to this thread:
+    // the grid is complete before the layout returns.
+    for (ScentedWidget* histogram : made.items) {
+        QCoreApplication::sendPostedEvents(histogram, QEvent::MetaCall);
+        QCoreApplication::sendPostedEvents(histogram->slider, QEvent::MetaCall);
+    }
+
+    blockSignals(false);
+    setUpdatesEnabled(true);
+    scrollArea->setWidget(grid);
+    scrollArea->setWidgetResizable(true);
+}
+
+// ---------------------------------------------------------------------------
+// Selections, hovers and options
+
+void AttributeWidget::setHoverPackets(TList<QSharedPointer<Packet>> events)
+{
+    LUMIVANE_GUI_THREAD_ONLY();
+    hovered = toSet(events);
+    const QSet<QSharedPointer<Packet>> records = mapToRecords(hovered, kind);
+    for (ScentedWidget* histogram : histograms().items)
+        histogram->highlightHovered(records);
+}
+
+void AttributeWidget::setSelectedPackets(TList<QSharedPointer<Packet>> events)
+{
+    LUMIVANE_GUI_THREAD_ONLY();
+    hovered.clear();
+    selected = toSet(events);
+    const QSet<QSharedPointer<Packet>> hoverRecords = mapToRecords(hovered, kind);
+    const QSet<QSharedPointer<Packet>> records = mapToRecords(selected, kind);
+    for (int i = 0; i < cells.size(); ++i) {
+        qDebug().noquote().nospace() << " selecting packets for " << i;
+        auto* container = qobject_cast<ContainerWidget*>(cells.at(i));
+        auto* histogram = container && !container->widgets.isEmpty()
+                              ? qobject_cast<ScentedWidget*>(container->widgets.at(0))
+                              : nullptr;
+        if (!histogram)
+            continue;
+        histogram->highlightHovered(hoverRecords);
+        histogram->highlightSelected(records);
+    }
+}
+
+void AttributeWidget::setLogarithm(bool on)
+{
+    LUMIVANE_GUI_THREAD_ONLY();
+    logarithmic = on;
+    for (ScentedWidget* histogram : histograms().items)
+        histogram->setLogarithm(on);
+}
+
+void AttributeWidget::resetSliders()
+{
+    resetSliders(true);
+}
+
+void AttributeWidget::resetSliders(bool flag)
+{
+    LUMIVANE_GUI_THREAD_ONLY();
+    if (context) {
+        QMutexLocker lock(ScentedWidget::filterMutex());
+        context->valueSets.clear();
+        context->conversationValueSets.clear();
+    }
+    for (ScentedWidget* histogram : histograms().items) {
+        histogram->sliderDragMove(0.0, 1.0, flag);
+        histogram->update();
+    }
+}
+
+void AttributeWidget::setBinSort()
+{
+    LUMIVANE_GUI_THREAD_ONLY();
+    if (binSort == BIN_SORT_SELECTED) {
+        for (ScentedWidget* histogram : histograms().items)
+            histogram->setBinSort(BIN_SORT_SELECTED);
+    } else {
+        layoutAttributes(attributes);
+    }
+}
+
+void AttributeWidget::setBinSort1()
+{
+    binSort = BIN_SORT_DEFAULT;
+    setBinSort();
+}
+
+void AttributeWidget::setBinSort2()
+{
+    binSort = BIN_SORT_FREQUENCY;
+    setBinSort();
+}
+
+void AttributeWidget::setBinSort3()
+{
+    binSort = BIN_SORT_RARITY;
+    setBinSort();
+}
+
+void AttributeWidget::setBinSort4()
+{
+    binSort = BIN_SORT_SELECTED;
+    setBinSort();
 }
 
 void AttributeWidget::refreshRules()
 {
 }
 
-void AttributeWidget::paintEvent(QPaintEvent*)
+// ---------------------------------------------------------------------------
+// Events
+
+bool AttributeWidget::event(QEvent* e)
 {
-    QPainter painter(this);
-    painter.drawText(rect(), Qt::AlignCenter, QString::fromLatin1(metaObject()->className()));
+    const int type = int(e->type());
+    if (type == PACKETSEVENT) {
+        LUMIVANE_GUI_THREAD_ONLY();
+        QElapsedTimer timer;
+        timer.start();
+        auto* pe = static_cast<PacketsEvent*>(e);
+        const QList<QVariant>& args = pe->args;
+        const bool ctrl = args.size() > 1 && args.last().toString() == QLatin1String("ctrl");
+        if (!ctrl)
+            resetSliders(false);
+        const QString action = args.isEmpty() ? QString() : args.first().toString();
+        if (action == QLatin1String("hover"))
+            setHoverPackets(pe->packets);
+        else
+            setSelectedPackets(pe->packets);
+        qDebug().noquote() << "Attributewidget packet event" << action << timer.elapsed()
+                           << "mseconds";
+        e->accept();
+        return true;
+    }
+    if (type == CONTEXTEVENT) {
+        LUMIVANE_GUI_THREAD_ONLY();
+        QElapsedTimer timer;
+        timer.start();
+        auto* ce = static_cast<ContextEvent*>(e);
+        // An event without a context changes nothing.
+        if (!ce->contexts.isEmpty()) {
+            setContext(ce->contexts.first());
+            SettingsWidget* side = (controlWidget && controlWidget->mainWindow)
+                                       ? controlWidget->mainWindow->settingsWidget : nullptr;
+            if (side && side->attributeRibbon)
+                side->attributeRibbon->refreshFilter();
+            if (side && side->conversationRibbon)
+                side->conversationRibbon->refreshFilter();
+            filterAttributes(QString());
+            update();
+        }
+        qDebug().noquote() << "AttributeWidget context event" << timer.elapsed() << "mseconds";
+        e->accept();
+        return true;
+    }
+    return QWidget::event(e);
+}
+
+void AttributeWidget::mousePressEvent(QMouseEvent* event)
+{
+    QWidget::mouseMoveEvent(event);
+    update();
+}
+
+void AttributeWidget::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    frame->resize(size());
+    scrollArea->resize(size());
 }

@@ -1,35 +1,125 @@
 #pragma once
 
-// Incomplete: a stand-in for the attribute panel; it keeps the context and
-// the attribute names it is given and paints its name.
-
+#include "core/THash.h"
 #include "core/TList.h"
 
+#include <QList>
+#include <QRunnable>
+#include <QSet>
+#include <QSharedPointer>
 #include <QString>
 #include <QWidget>
 
-class ControlWidget;
-class Context;
+#include <atomic>
 
+class Context;
+class ControlWidget;
+class GlyphStore;
+class Packet;
+class QScrollArea;
+class QThreadPool;
+class ScentedWidget;
+
+// The attribute panel: one small histogram with a range slider per
+// attribute of the loaded data (event attributes, or trace attributes for
+// kind true), at most 15, stacked in a scroll area. The panel picks and
+// orders the attributes ("Alphabetical", "Default", "Frequency", "Rarity",
+// "Relevance"), computes every histogram as one job on its own thread pool,
+// and passes selections, hovers, the logarithmic scale and the bin order on
+// to its histograms.
+//
+// Threads: every operation runs on the GUI thread. A layout starts one job
+// per histogram and waits until all of them have finished, so it returns
+// with every histogram computed; the pool is the panel's own, so the wait
+// never depends on other work of the program.
 class AttributeWidget : public QWidget
 {
     Q_OBJECT
 
 public:
-    AttributeWidget(ControlWidget* controlWidget, bool kind, QWidget* parent);
+    // One histogram computation on the panel's pool; not deleted by the pool.
+    class Work : public QRunnable
+    {
+    public:
+        Work();
+        void run() override;
 
-    void setContext(Context* context);
+        // False while the job runs. Its release on the pool thread and its
+        // acquire on the GUI thread after the wait order every write of the
+        // job before the GUI thread's next use of the histogram.
+        std::atomic<bool> done{true};
+        bool clearSets = false;
+        bool relayout = false;
+        ScentedWidget* target = nullptr;
+        AttributeWidget* owner = nullptr;
+    };
+
+    AttributeWidget(ControlWidget* controlWidget, bool kind, QWidget* parent);
+    ~AttributeWidget() override;
+
+    // Shows the context's histograms in the current order; the flag is
+    // accepted for the callers' sake and has no effect.
+    void setContext(Context* context, bool = true);
+    // Lists the attributes with values whose names contain the text
+    // (case-sensitive), in the current order.
+    void filterAttributes(QString text);
+    // Rebuilds the grid for the names and computes its histograms.
     void layoutAttributes(TList<QString> names);
+    QList<QString> computeAttributeOrder(QString sort, TList<QString> names);
+    // Bins of an attribute's histogram: 1..40 for a range attribute, 0..40
+    // for any other.
+    int binCount(QString name);
+    // The events themselves (kind false) or the trace records that hold
+    // them (kind true).
+    QSet<QSharedPointer<Packet>> mapToRecords(QSet<QSharedPointer<Packet>> events, bool kind);
+    // The information gain of each non-key attribute of names against the
+    // records of the selected events, as the "Relevance" order ranks them.
+    THash<QString, double> relevanceScores(const TList<QString>& names);
+    void setHoverPackets(TList<QSharedPointer<Packet>> events);
+    void setSelectedPackets(TList<QSharedPointer<Packet>> events);
+    // The histograms of the current grid, in row order.
+    TList<ScentedWidget*> histograms() const;
+
+    bool event(QEvent* event) override;
 
     TList<QString> attributes;
     ControlWidget* controlWidget;
     bool kind;
+    QScrollArea* scrollArea;
+    QString filter;
+    int rows = 1;
+    int columns = 1;
+    QWidget* frame;
     Context* context = nullptr;
+    QString sort = QStringLiteral("Alphabetical");
+    QSet<QSharedPointer<Packet>> selected;
+    QSet<QSharedPointer<Packet>> hovered;
+    QThreadPool* pool;               // the panel's own
+    TList<Work*> works;              // owned
+    TList<QWidget*> cells;           // owned
+    bool logarithmic = false;
+    int binSort = 0;
 
 public slots:
     void refresh(QString order = QString());
+    void setLogarithm(bool on);
+    void resetSliders(bool flag);
+    void resetSliders();
+    void setBinSort();
+    void setBinSort1();
+    void setBinSort2();
+    void setBinSort3();
+    void setBinSort4();
     void refreshRules();
 
 protected:
-    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    GlyphStore* store() const;
+    // Waits for every job, then makes their writes visible here.
+    void waitForJobs();
+    // Number of distinct values of an attribute in the context.
+    int distinctValues(const QString& name) const;
 };

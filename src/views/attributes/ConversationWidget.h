@@ -1,9 +1,9 @@
 #pragma once
 
-// Incomplete: the trace attribute panel, an attribute panel of kind true.
-
 #include "views/attributes/AttributeWidget.h"
 
+// The trace attribute panel: an attribute panel of kind true, over the
+// trace records of the context.
 class ConversationWidget : public AttributeWidget
 {
     Q_OBJECT

@@ -1,0 +1,223 @@
+#include "views/attributes/DoubleSlider.h"
+
+#include "items/GraphicsItem.h"
+#include "views/attributes/GuiThreadCheck.h"
+#include "views/attributes/Indicator.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+#include <QTimer>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// A pointer coordinate on the nearest whole pixel, halves upward.
+int roundedPixel(double v)
+{
+    return int(std::floor(v + 0.5));
+}
+
+} // namespace
+
+DoubleSlider::DoubleSlider(QWidget* parent)
+    : QWidget(parent)
+    , fromHandle(new Indicator)
+    , toHandle(new Indicator)
+    , bar(new GraphicsItem(QPointF(0, 0), 5, 5))
+    , moveTimer(new QTimer(this))
+{
+    moveTimer->setInterval(500);
+    moveTimer->setSingleShot(false);
+    connect(moveTimer, &QTimer::timeout, this, &DoubleSlider::moveTimeOut);
+    setMouseTracking(true);
+    setMinimumHeight(10);
+}
+
+DoubleSlider::~DoubleSlider()
+{
+    delete fromHandle;
+    delete toHandle;
+    delete bar;
+}
+
+QSize DoubleSlider::sizeHint() const
+{
+    return QSize(80, 8);
+}
+
+void DoubleSlider::setFromValue(double v, bool relayout)
+{
+    LUMIVANE_GUI_THREAD_ONLY();
+    from = std::max(0.0, std::min(v, to - step));
+    if (relayout)
+        updateLayout();
+}
+
+void DoubleSlider::setToValue(double v, bool relayout)
+{
+    LUMIVANE_GUI_THREAD_ONLY();
+    to = std::min(1.0, std::max(v, from + step));
+    if (relayout)
+        updateLayout();
+}
+
+void DoubleSlider::changeFromToValue(double f, double t)
+{
+    LUMIVANE_GUI_THREAD_ONLY();
+    from = std::max(0.0, std::min(f, to - step));
+    to = std::min(1.0, std::max(from + step, t));
+    updateLayout();
+    update();
+}
+
+void DoubleSlider::updateLayout()
+{
+    LUMIVANE_GUI_THREAD_ONLY();
+    const int w = width();
+    const int h = height();
+    double s;
+    double e;
+    if (h < 20) {
+        s = h;
+        e = 0.3 * h;
+    } else {
+        s = 20;
+        e = 6;
+    }
+    const double track = (w - 1) - 2 * margin - 4;
+    const double x0 = margin + 5;
+    const double span = maximum - minimum;
+    const double xf = x0 + track * (span != 0.0 ? (from - minimum) / span : 0.0);
+    const double xt = x0 + track * (span != 0.0 ? (to - minimum) / span : 0.0);
+
+    fromHandle->setPos(QPointF(xf, e));
+    fromHandle->setWidth(s);
+    fromHandle->setHeight(s);
+    toHandle->setPos(QPointF(xt, e));
+    toHandle->setWidth(s);
+    toHandle->setHeight(s);
+    bar->setPos(QPointF(xf, 0));
+    bar->setWidth((to - from) * track);
+    bar->setHeight(e);
+}
+
+bool DoubleSlider::hitsFrom(int px, int py) const
+{
+    return fromHandle->left() - 5 <= px && px <= fromHandle->right() + 5
+           && fromHandle->top() - 5 <= py && py <= fromHandle->bottom() + 5;
+}
+
+bool DoubleSlider::hitsTo(int px, int py) const
+{
+    return toHandle->contains(px, py);
+}
+
+void DoubleSlider::dragTo(QMouseEvent* event)
+{
+    LUMIVANE_GUI_THREAD_ONLY();
+    const int w = width();
+    double v = w > 0 ? double(roundedPixel(event->localPos().x())) / w : 0.0;
+    v = std::max(0.0, std::min(v, 1.0));
+    if (fromHandle->selected)
+        setFromValue(v, false);
+    if (toHandle->selected)
+        setToValue(v, false);
+    updateLayout();
+    repaint();
+}
+
+void DoubleSlider::moveTimeOut()
+{
+    if (!dragging)
+        return;
+    emit dragMove(from, to);
+    moveTimer->stop();
+}
+
+void DoubleSlider::mousePressEvent(QMouseEvent* event)
+{
+    LUMIVANE_GUI_THREAD_ONLY();
+    QWidget::mousePressEvent(event);
+    const int px = roundedPixel(event->localPos().x());
+    const int py = roundedPixel(event->localPos().y());
+    const bool fromHit = hitsFrom(px, py);
+    const bool toHit = hitsTo(px, py);
+    const bool changed = fromHit != fromHandle->selected || toHit != toHandle->selected;
+    fromHandle->selected = fromHit;
+    toHandle->selected = toHit;
+    if (changed)
+        update();
+}
+
+void DoubleSlider::mouseMoveEvent(QMouseEvent* event)
+{
+    LUMIVANE_GUI_THREAD_ONLY();
+    QWidget::mouseMoveEvent(event);
+    if (moveTimer->isActive())
+        moveTimer->stop();
+    const int px = roundedPixel(event->localPos().x());
+    const int py = roundedPixel(event->localPos().y());
+    const bool fromHover = hitsFrom(px, py);
+    const bool toHover = hitsTo(px, py);
+    const bool changed = fromHover != fromHandle->highlighted || toHover != toHandle->highlighted;
+    fromHandle->highlighted = fromHover;
+    toHandle->highlighted = toHover;
+    if (!dragging && (event->buttons() & Qt::LeftButton))
+        dragging = true;
+    if (dragging) {
+        moveTimer->start(500);
+        dragTo(event);
+    }
+    if (changed)
+        update();
+}
+
+void DoubleSlider::mouseReleaseEvent(QMouseEvent* event)
+{
+    LUMIVANE_GUI_THREAD_ONLY();
+    QWidget::mouseReleaseEvent(event);
+    if (dragging) {
+        fromHandle->selected = false;
+        toHandle->selected = false;
+        bar->selected = false;
+        emit dragMove(from, to);
+        emit dragTimeOut(from, to);
+    }
+    dragging = false;
+}
+
+void DoubleSlider::leaveEvent(QEvent* event)
+{
+    LUMIVANE_GUI_THREAD_ONLY();
+    QWidget::leaveEvent(event);
+    fromHandle->highlighted = false;
+    toHandle->highlighted = false;
+    bar->highlighted = false;
+    update();
+}
+
+void DoubleSlider::paintEvent(QPaintEvent* event)
+{
+    LUMIVANE_GUI_THREAD_ONLY();
+    QWidget::paintEvent(event);
+    QPainter painter(this);
+    painter.fillRect(QRectF(bar->x, bar->y, bar->width(), bar->height()), QColor(177, 189, 197));
+    for (Indicator* handle : {fromHandle, toHandle}) {
+        painter.save();
+        painter.translate(handle->x, handle->y);
+        painter.scale(handle->width(), handle->height());
+        QPen pen;
+        QBrush brush;
+        handle->paint(&painter, pen, brush);
+        painter.restore();
+    }
+}
+
+void DoubleSlider::resizeEvent(QResizeEvent* event)
+{
+    LUMIVANE_GUI_THREAD_ONLY();
+    QWidget::resizeEvent(event);
+    updateLayout();
+}

@@ -1,0 +1,970 @@
+#include "views/attributes/ScentedWidget.h"
+
+#include "app/ControlWidget.h"
+#include "events/PacketsEvent.h"
+#include "core/Constants.h"
+#include "model/Context.h"
+#include "model/GlyphStore.h"
+#include "core/Packet.h"
+#include "items/Axis.h"
+#include "items/BinAxis.h"
+#include "items/BinItem.h"
+#include "items/BinSerie.h"
+#include "views/attributes/DoubleSlider.h"
+#include "views/attributes/GuiThreadCheck.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QMouseEvent>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QPainter>
+#include <QTimer>
+#include <QToolTip>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+
+const QColor ScentedWidget::BAR_COLOR(177, 189, 197, 255);
+const QColor ScentedWidget::FILTERED_COLOR(222, 226, 230, 255);
+const QColor ScentedWidget::HIGHLIGHT_COLOR(255, 128, 0, 150);
+const QColor ScentedWidget::PICK_COLOR(0, 0, 255, 150);
+
+namespace {
+
+// Delay of the render made after a frame had to be skipped.
+constexpr int RENDER_RETRY_MS = 10;
+
+// A bar's height for a count on the given axis, as an int.
+int heightOf(const Axis& axis, int count)
+{
+    return axis.binIndex(TVariant(count));
+}
+
+// The side of a context whose column filters a histogram reads and writes.
+THash<int, QSet<TVariant>>& filtersOf(Context* context, bool tracesSide)
+{
+    return tracesSide ? context->conversationValueSets : context->valueSets;
+}
+
+} // namespace
+
+ScentedWidget::ScentedWidget(ControlWidget* control, QWidget* parent, const QString& attribute,
+                             DoubleSlider* slider, bool tracesSide)
+    : ImgWidget(control, parent)
+    , slider(slider)
+    , attribute(attribute)
+    , tracesSide(tracesSide)
+    , contextMutex(new QMutex)
+{
+    background = QColor(255, 255, 255, 255);
+    viewX = x();
+    viewY = y();
+    viewWidth = width();
+    viewHeight = height();
+}
+
+ScentedWidget::~ScentedWidget()
+{
+    delete xAxis;
+    delete yAxis;
+    delete serie;
+    delete contextMutex;
+}
+
+QMutex* ScentedWidget::filterMutex()
+{
+    static QMutex mutex;
+    return &mutex;
+}
+
+QSize ScentedWidget::sizeHint() const
+{
+    return QSize(30, 30);
+}
+
+QRectF ScentedWidget::dataRect()
+{
+    return QRectF(0, 0, width(), height());
+}
+
+void ScentedWidget::reset()
+{
+    ImgWidget::reset();
+}
+
+bool ScentedWidget::isRangeAttribute() const
+{
+    return glyphStore && glyphStore->isRangeAttribute(attribute);
+}
+
+int ScentedWidget::columnLocked() const
+{
+    if (!glyphStore)
+        return -1;
+    const THash<QString, int>& columns =
+        tracesSide ? glyphStore->conversationAttributeColumns : glyphStore->attributeColumns;
+    auto it = columns.constFind(attribute);
+    if (it == columns.constEnd()) {
+        qDebug().noquote() << "no column for" << attribute;
+        return -1;
+    }
+    return it.value();
+}
+
+int ScentedWidget::binCountLocked() const
+{
+    if (auto* bins = dynamic_cast<const BinAxis*>(xAxis))
+        return std::min(bins->count(), maxBins);
+    return maxBins;
+}
+
+int ScentedWidget::binCount() const
+{
+    QMutexLocker lock(contextMutex);
+    return binCountLocked();
+}
+
+// ---------------------------------------------------------------------------
+// Computing
+
+void ScentedWidget::compute(Context* c, bool clearSets, bool relayout)
+{
+    bool counted = false;
+    {
+        QMutexLocker lock(contextMutex);
+        context = c;
+        mouseX = -1.0;
+        mouseY = -1.0;
+        if (clearSets) {
+            pickedPackets.clear();
+            highlightedPackets.clear();
+        }
+        dropHoveredLocked();
+        dropPickedLocked();
+        if (!context)
+            qDebug("no selection ;(");
+        buildYAxisLocked();
+        buildXAxisLocked();
+        rebuildBinsLocked();
+        counted = context && xAxis && yAxis;
+    }
+    if (counted) {
+        layoutBins();
+        render(true, true, nullptr);
+    }
+    if (relayout) {
+        if (GuiThreadCheck::onGuiThread())
+            setSize(-1, -1);
+        else
+            QMetaObject::invokeMethod(this, [this]() { setSize(-1, -1); }, Qt::QueuedConnection);
+    }
+}
+
+void ScentedWidget::buildYAxisLocked()
+{
+    if (!context)
+        return;
+    delete yAxis;
+    yAxis = new Axis(QPointF(viewX, viewY), viewWidth, 0, QStringLiteral("#msg"), -1, 0.0, 1.0,
+                     true);
+}
+
+void ScentedWidget::buildXAxisLocked()
+{
+    if (!context || !glyphStore)
+        return;
+    delete xAxis;
+    xAxis = nullptr;
+    const QPointF pos(viewX, viewY);
+    if (isRangeAttribute()) {
+        auto* axis = new Axis(pos, viewWidth, 0, attribute, columnLocked(),
+                              glyphStore->minValue(attribute, context),
+                              glyphStore->maxValue(attribute, context), false);
+        axis->logScale = false;
+        xAxis = axis;
+        return;
+    }
+
+    const int n = maxBins;
+    TList<TVariant> values = binSort == BIN_SORT_RARITY
+                                 ? glyphStore->lastValues(attribute, n, context)
+                                 : glyphStore->firstValues(attribute, n, context);
+    const bool numbers = std::all_of(values.begin(), values.end(),
+                                     [](const TVariant& v) { return v.isNumber(); });
+    if (numbers && binSort == BIN_SORT_DEFAULT) {
+        // Ascending by number; values with the same number (1 and 1.0) are one.
+        std::map<double, TVariant> sorted;
+        for (const TVariant& v : values.items)
+            sorted.emplace(v.toDouble(), v);
+        values.clear();
+        for (const auto& entry : sorted)
+            values.append(entry.second);
+    }
+    manyValues = values.size() > 39;
+    xAxis = new BinAxis(pos, viewWidth, 0, attribute, values,
+                        glyphStore->attributeMap(tracesSide), false, values.size() > n, false);
+}
+
+void ScentedWidget::computeFilteredBinsLocked()
+{
+    filteredBins.clear();
+    if (!context || !xAxis)
+        return;
+    const int col = columnLocked();
+    QSet<TVariant> filter;
+    {
+        QMutexLocker lock(filterMutex());
+        const THash<int, QSet<TVariant>>& filters = filtersOf(context, tracesSide);
+        auto it = filters.constFind(col);
+        if (it != filters.constEnd())
+            filter = it.value();
+    }
+
+    const int n = binCountLocked();
+    if (n <= 0)
+        return;
+    int lead = 0;
+    int trail = n;
+    if (auto* bins = dynamic_cast<BinAxis*>(xAxis)) {
+        for (int i = 0; i < n; ++i) {
+            if (filter.contains(bins->value(i)))
+                filteredBins.insert(i);
+        }
+        if (bins->miscBin) {
+            const TList<TVariant> others = bins->otherValues();
+            for (const TVariant& v : others.items) {
+                if (filter.contains(v)) {
+                    filteredBins.insert(n - 1);
+                    break;
+                }
+            }
+        }
+        while (lead < n && filteredBins.contains(lead))
+            ++lead;
+        int back = 0;
+        while (back < n && filteredBins.contains(n - 1 - back))
+            ++back;
+        trail = n - back;
+    } else if (auto* axis = dynamic_cast<Axis*>(xAxis)) {
+        const double span = axis->max - axis->min;
+        // A range of one value maps no filter onto bins.
+        if (span == 0.0 || !std::isfinite(span))
+            return;
+        for (const TVariant& v : filter) {
+            if (v.isPair()) {
+                const QPair<double, double> range = v.toPair();
+                const int a = IAxis::clampToInt(std::ceil((range.first - axis->min) / span * n));
+                const int b = IAxis::clampToInt(std::ceil((range.second - axis->min) / span * n));
+                for (int i = 0; i < std::min(a, n); ++i)
+                    filteredBins.insert(i);
+                for (int i = std::max(b, 0); i < n; ++i)
+                    filteredBins.insert(i);
+                lead = a;
+                trail = b;
+            } else if (v.isValid()) {
+                const int i = IAxis::clampToInt(std::ceil((v.toDouble() - axis->min) / span * n));
+                if (i >= 0 && i < n)
+                    filteredBins.insert(i);
+            }
+        }
+    }
+
+    const int w = viewWidth;
+    if (w <= 0)
+        return;
+    const double step = double(w - 2 * (n - 1)) / n + 2;
+    moveSlider(step * lead / w, step * trail / w);
+}
+
+void ScentedWidget::rebuildBinsLocked()
+{
+    if (!xAxis || !yAxis)
+        return;
+    computeFilteredBinsLocked();
+
+    delete serie;
+    hoveredBins.clear();
+    pickedBins.clear();
+    axisOrder.clear();
+    serie = new BinSerie(nullptr);
+    const int n = binCountLocked();
+    for (int i = 0; i < n; ++i)
+        serie->items.append(new BinItem(serie, nullptr));
+
+    if (!context || n <= 0)
+        return;
+
+    const TList<QSharedPointer<Packet>>& records =
+        tracesSide ? context->conversationPackets : context->packets;
+    const int col = columnLocked();
+    auto* range = dynamic_cast<Axis*>(xAxis);
+    const double length = xAxis->width;
+    const bool anyPicked = !pickedPackets.isEmpty();
+    const bool anyHighlighted = !highlightedPackets.isEmpty();
+    // The label of a bin is the text of the last value counted into it.
+    std::vector<const TVariant*> lastValue(std::size_t(n), nullptr);
+    for (const QSharedPointer<Packet>& record : records.items) {
+        const TVariant& value = record->get(col);
+        if (!value.isValid())
+            continue;
+        int index;
+        if (range) {
+            // A pixel offset scaled to the bins; an axis without length has bin 0.
+            index = 0;
+            if (length > 0) {
+                const int offset = range->binIndex(value);
+                index = IAxis::clampToInt(std::trunc(double(n - 1) * offset / length));
+                index = std::max(0, std::min(index, n - 1));
+            }
+        } else {
+            index = xAxis->binIndex(value);
+            if (index < 0 || index >= n)
+                continue;
+        }
+        BinItem* bin = serie->items.items[std::size_t(index)];
+        lastValue[std::size_t(index)] = &value;
+        bin->packets.append(record);
+        ++bin->totalCount;
+        if (anyPicked && pickedPackets.contains(record)) {
+            ++bin->selectedCount;
+            bin->selected = true;
+        } else if (anyHighlighted && highlightedPackets.contains(record)) {
+            ++bin->auxValue;
+            bin->highlighted = true;
+        }
+    }
+
+    double largest = 0.0;
+    for (int i = 0; i < n; ++i) {
+        BinItem* bin = serie->items.items[std::size_t(i)];
+        if (lastValue[std::size_t(i)])
+            bin->label = lastValue[std::size_t(i)]->toString();
+        bin->auxDouble = bin->packets.size();
+        largest = std::max(largest, bin->auxDouble);
+        bin->auxFlag = filteredBins.contains(i);
+        if (bin->highlighted)
+            hoveredBins.append(bin);
+        if (bin->selected)
+            pickedBins.append(bin);
+    }
+    serie->second = largest;
+    yAxis->setRange(0.0, largest);
+    axisOrder = serie->items;
+}
+
+// ---------------------------------------------------------------------------
+// Order and layout of the bins
+
+void ScentedWidget::sortItems()
+{
+    LUMIVANE_GUI_THREAD_ONLY();
+    QMutexLocker lock(contextMutex);
+    sortItemsLocked();
+}
+
+void ScentedWidget::sortItemsLocked()
+{
+    if (!serie)
+        return;
+    std::vector<BinItem*>& items = serie->items.items;
+    if (binSort == BIN_SORT_SELECTED) {
+        std::stable_sort(items.begin(), items.end(), [](const BinItem* a, const BinItem* b) {
+            return a->selectedCount > b->selectedCount;
+        });
+    } else if (isRangeAttribute() && binSort == BIN_SORT_FREQUENCY) {
+        std::stable_sort(items.begin(), items.end(), [](const BinItem* a, const BinItem* b) {
+            return a->packets.size() > b->packets.size();
+        });
+    } else if (isRangeAttribute() && binSort == BIN_SORT_RARITY) {
+        std::stable_sort(items.begin(), items.end(), [](const BinItem* a, const BinItem* b) {
+            return a->packets.size() < b->packets.size();
+        });
+    } else if (axisOrder.size() == serie->items.size()) {
+        serie->items = axisOrder;
+    }
+}
+
+void ScentedWidget::layoutBins()
+{
+    QMutexLocker lock(contextMutex);
+    layoutBinsLocked();
+}
+
+void ScentedWidget::layoutBinsLocked()
+{
+    if (!xAxis || !yAxis || !serie)
+        return;
+    sortItemsLocked();
+    const int n = binCountLocked();
+    if (n <= 0)
+        return;
+    const double length = xAxis->width;
+    const double g = std::trunc(length - n);
+    const int barWidth = g / n <= 1.0 ? 1 : IAxis::clampToInt(std::ceil(g / n));
+
+    Axis heights(QPointF(yAxis->x, yAxis->y), yAxis->width, yAxis->height, yAxis->name, -1,
+                 yAxis->min, yAxis->max, true);
+    heights.logScale = logarithmic;
+
+    const int count = serie->items.size();
+    for (int i = 0; i < count; ++i) {
+        BinItem* bin = serie->items.items[std::size_t(i)];
+        const double offset = double(i) * barWidth;
+        const int events = bin->packets.size();
+        const int height = events > 0 ? std::max(3, heightOf(heights, events)) : 1;
+
+        int highlightStop = heightOf(heights, bin->selectedCount + bin->auxValue);
+        if (bin->auxValue > 0)
+            highlightStop = std::max(3, highlightStop);
+        int pickStop = heightOf(heights, bin->selectedCount);
+        if (bin->selectedCount > 0)
+            pickStop = std::max(3, pickStop);
+        if (bin->auxFlag) {
+            highlightStop = 0;
+            pickStop = 0;
+        }
+        bin->colorStops.clear();
+        bin->colorStops.append(qMakePair(HIGHLIGHT_COLOR, double(highlightStop)));
+        bin->colorStops.append(qMakePair(PICK_COLOR, double(pickStop)));
+
+        bin->setWidth(offset <= g ? barWidth : 0);
+        bin->setHeight(height);
+        bin->setX(std::trunc(xAxis->x + offset + i));
+        bin->setY(std::trunc(yAxis->y - height));
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Drawing
+
+bool ScentedWidget::render(bool renderOverlay, bool update, QImage* target)
+{
+    QImage* img = target ? target : &image;
+    const bool locked = imageMutex->tryLock();
+    if (!locked && !target) {
+        scheduleRender();
+        return false;
+    }
+    if (img->paintingActive()) {
+        if (locked)
+            imageMutex->unlock();
+        return false;
+    }
+    // The bins may be rebuilt on a pool thread right now: skip the frame.
+    if (!contextMutex->tryLock()) {
+        if (locked)
+            imageMutex->unlock();
+        if (!target)
+            scheduleRender();
+        return false;
+    }
+
+    img->fill(background);
+    QPainter painter(img);
+    painter.setPen(Qt::NoPen);
+    if (serie) {
+        for (const BinItem* bin : serie->items.items) {
+            if (!bin->visible)
+                continue;
+            const double w = bin->width();
+            const double h = bin->height();
+            painter.fillRect(QRectF(bin->x, bin->y, w, h), bin->auxFlag ? FILTERED_COLOR : BAR_COLOR);
+            for (const QPair<QColor, double>& stop : bin->colorStops.items) {
+                if (stop.second > 0)
+                    painter.fillRect(QRectF(bin->x, bin->y + h - stop.second, w, stop.second),
+                                     stop.first);
+            }
+        }
+    }
+    if (manyValues && yAxis && !isRangeAttribute()) {
+        const int h = viewHeight;
+        QFont font = painter.font();
+        font.setBold(true);
+        font.setPixelSize(std::max(1, int(0.7 * h)));
+        painter.setFont(font);
+        painter.setPen(QColor(Qt::red));
+        painter.drawText(QRectF(-1, yAxis->y - h, 10, h), Qt::AlignCenter,
+                         QStringLiteral("!"));
+    }
+    painter.end();
+    contextMutex->unlock();
+    if (locked)
+        imageMutex->unlock();
+
+    if (renderOverlay)
+        this->renderOverlay();
+    if (update)
+        requestRepaint();
+    return true;
+}
+
+void ScentedWidget::renderOverlay()
+{
+    if (!imageMutex->tryLock()) {
+        scheduleRender();
+        return;
+    }
+    if (overlay.paintingActive()) {
+        imageMutex->unlock();
+        return;
+    }
+    overlay.fill(Qt::transparent);
+    imageMutex->unlock();
+    requestRepaint();
+}
+
+void ScentedWidget::requestRepaint()
+{
+    if (GuiThreadCheck::onGuiThread())
+        update();
+    else
+        QMetaObject::invokeMethod(this, [this]() { update(); }, Qt::QueuedConnection);
+}
+
+void ScentedWidget::scheduleRender()
+{
+    if (!GuiThreadCheck::onGuiThread()) {
+        QMetaObject::invokeMethod(this, [this]() { scheduleRender(); }, Qt::QueuedConnection);
+        return;
+    }
+    if (renderPending)
+        return;
+    renderPending = true;
+    QTimer::singleShot(RENDER_RETRY_MS, this, [this]() {
+        renderPending = false;
+        render(true, true, nullptr);
+    });
+}
+
+void ScentedWidget::moveSlider(double from, double to)
+{
+    if (!slider)
+        return;
+    if (GuiThreadCheck::onGuiThread()) {
+        slider->changeFromToValue(from, to);
+        return;
+    }
+    DoubleSlider* target = slider;
+    QMetaObject::invokeMethod(
+        target, [target, from, to]() { target->changeFromToValue(from, to); },
+        Qt::QueuedConnection);
+}
+
+void ScentedWidget::paintEvent(QPaintEvent* event)
+{
+    LUMIVANE_GUI_THREAD_ONLY();
+    // A pool thread may be painting the images: paint them a moment later.
+    if (!imageMutex->tryLock()) {
+        QTimer::singleShot(RENDER_RETRY_MS, this, [this]() { update(); });
+        return;
+    }
+    ImgWidget::paintEvent(event);
+    imageMutex->unlock();
+}
+
+void ScentedWidget::setSize(int w, int h)
+{
+    LUMIVANE_GUI_THREAD_ONLY();
+    const int width = w == -1 ? this->width() : w;
+    const int height = h == -1 ? this->height() : h;
+    {
+        QMutexLocker imageLock(imageMutex);
+        ImgWidget::setSize(w, h);
+    }
+    {
+        QMutexLocker lock(contextMutex);
+        viewX = x();
+        viewY = y();
+        viewWidth = width;
+        viewHeight = height;
+        if (xAxis && yAxis) {
+            xAxis->x = 10;
+            xAxis->y = height - 2;
+            xAxis->setSize(width - 15, 0);
+            yAxis->x = 10;
+            yAxis->y = height - 2;
+            yAxis->setSize(height - 10, 0);
+            layoutBinsLocked();
+        }
+    }
+    render(true, true, nullptr);
+}
+
+void ScentedWidget::refreshView()
+{
+    layoutBins();
+    render(true, true, nullptr);
+}
+
+// ---------------------------------------------------------------------------
+// Slots
+
+void ScentedWidget::setLogarithm(bool on)
+{
+    LUMIVANE_GUI_THREAD_ONLY();
+    {
+        QMutexLocker lock(contextMutex);
+        logarithmic = on;
+    }
+    refreshView();
+}
+
+void ScentedWidget::setBinSort(int mode)
+{
+    LUMIVANE_GUI_THREAD_ONLY();
+    {
+        QMutexLocker lock(contextMutex);
+        binSort = mode;
+        if (mode != BIN_SORT_SELECTED)
+            buildXAxisLocked();
+    }
+    if (mode != BIN_SORT_SELECTED) {
+        setSize(-1, -1);
+        QMutexLocker lock(contextMutex);
+        rebuildBinsLocked();
+    }
+    refreshView();
+}
+
+void ScentedWidget::setXBeginOffset(double)
+{
+    setSize(-1, -1);
+}
+
+void ScentedWidget::setXEndOffset(double)
+{
+    setSize(-1, -1);
+}
+
+void ScentedWidget::sliderDragTimeOut()
+{
+    selectPackets();
+}
+
+void ScentedWidget::sliderDragMove(double from, double to)
+{
+    sliderDragMove(from, to, true);
+}
+
+void ScentedWidget::sliderDragMove(double from, double to, bool rebuild)
+{
+    LUMIVANE_GUI_THREAD_ONLY();
+    QMutexLocker lock(contextMutex);
+    if (!context || !glyphStore)
+        return;
+    if (from == 0.0 && to == 1.0) {
+        {
+            QMutexLocker filters(filterMutex());
+            filtersOf(context, tracesSide).clear();
+        }
+        pickedPackets.clear();
+        filteredBins.clear();
+        if (serie) {
+            for (BinItem* bin : serie->items.items)
+                bin->auxFlag = false;
+        }
+        if (slider) {
+            slider->changeFromToValue(0.0, 1.0);
+            slider->update();
+        }
+    } else {
+        const int n = binCountLocked();
+        const int w = viewWidth;
+        const int col = columnLocked();
+        // Without bins, width or column the range maps onto no filter.
+        if (n > 0 && w > 0 && col >= 0 && xAxis) {
+            const double step = double(w - 2 * (n - 1)) / n + 2;
+            const int lo = IAxis::clampToInt(std::trunc(from * w / step));
+            const int hi = IAxis::clampToInt(std::ceil(to * w / step));
+            QSet<TVariant> filter;
+            if (auto* bins = dynamic_cast<BinAxis*>(xAxis)) {
+                const int count = std::min(n, bins->count());
+                for (int i = 0; i < std::min(lo, count); ++i)
+                    filter.insert(bins->value(i));
+                for (int i = std::max(hi, 0); i < count; ++i)
+                    filter.insert(bins->value(i));
+            } else if (auto* axis = dynamic_cast<Axis*>(xAxis)) {
+                const double span = axis->max - axis->min;
+                filter.insert(TVariant(axis->min + double(lo) / n * span,
+                                       axis->min + double(hi) / n * span));
+            }
+            {
+                QMutexLocker filters(filterMutex());
+                filtersOf(context, tracesSide)[col] = filter;
+            }
+            const TList<int> columns{col};
+            for (auto it = pickedPackets.begin(); it != pickedPackets.end();) {
+                if (glyphStore->checkPacketColumns(*it, context, columns, tracesSide))
+                    ++it;
+                else
+                    it = pickedPackets.erase(it);
+            }
+        }
+    }
+    if (rebuild)
+        rebuildBinsLocked();
+    layoutBinsLocked();
+    lock.unlock();
+    render(true, true, nullptr);
+}
+
+// ---------------------------------------------------------------------------
+// Selections and hovers
+
+bool ScentedWidget::dropHoveredLocked()
+{
+    bool changed = false;
+    const int mx = IAxis::clampToInt(mouseX);
+    const int my = IAxis::clampToInt(mouseY);
+    for (int i = hoveredBins.size() - 1; i >= 0; --i) {
+        BinItem* bin = hoveredBins.items[std::size_t(i)];
+        if (!bin->contains(mx, my)) {
+            bin->highlighted = false;
+            hoveredBins.items.erase(hoveredBins.items.begin() + i);
+            changed = true;
+        }
+    }
+    return changed;
+}
+
+bool ScentedWidget::dropPickedLocked()
+{
+    bool changed = false;
+    const int mx = IAxis::clampToInt(mouseX);
+    const int my = IAxis::clampToInt(mouseY);
+    for (int i = pickedBins.size() - 1; i >= 0; --i) {
+        BinItem* bin = pickedBins.items[std::size_t(i)];
+        if (!bin->contains(mx, my)) {
+            bin->selected = false;
+            pickedBins.items.erase(pickedBins.items.begin() + i);
+            changed = true;
+        }
+    }
+    return changed;
+}
+
+void ScentedWidget::highlightHovered(const QSet<QSharedPointer<Packet>>& packets)
+{
+    LUMIVANE_GUI_THREAD_ONLY();
+    {
+        QMutexLocker lock(contextMutex);
+        dropHoveredLocked();
+        highlightedPackets = packets;
+        if (serie) {
+            const bool any = !highlightedPackets.isEmpty();
+            for (BinItem* bin : serie->items.items) {
+                int count = 0;
+                if (any) {
+                    for (const QSharedPointer<Packet>& p : bin->packets.items) {
+                        if (highlightedPackets.contains(p) && !pickedPackets.contains(p))
+                            ++count;
+                    }
+                }
+                bin->auxValue = count;
+                bin->highlighted = count > 0;
+                if (bin->highlighted && !hoveredBins.contains(bin))
+                    hoveredBins.append(bin);
+            }
+        }
+        layoutBinsLocked();
+    }
+    render(true, true, nullptr);
+}
+
+void ScentedWidget::highlightSelected(const QSet<QSharedPointer<Packet>>& packets)
+{
+    LUMIVANE_GUI_THREAD_ONLY();
+    {
+        QMutexLocker lock(contextMutex);
+        dropHoveredLocked();
+        dropPickedLocked();
+        pickedPackets = packets;
+        if (serie) {
+            const bool any = !pickedPackets.isEmpty();
+            for (BinItem* bin : serie->items.items) {
+                int count = 0;
+                if (any) {
+                    for (const QSharedPointer<Packet>& p : bin->packets.items) {
+                        if (pickedPackets.contains(p))
+                            ++count;
+                    }
+                }
+                bin->selectedCount = count;
+                bin->selected = count > 0;
+                if (bin->selected && !pickedBins.contains(bin))
+                    pickedBins.append(bin);
+            }
+        }
+        layoutBinsLocked();
+    }
+    render(true, true, nullptr);
+}
+
+void ScentedWidget::selectPackets()
+{
+    LUMIVANE_GUI_THREAD_ONLY();
+    TList<QSharedPointer<Packet>> events;
+    {
+        QMutexLocker lock(contextMutex);
+        if (!pickedPackets.isEmpty()) {
+            if (!tracesSide) {
+                events.items.assign(pickedPackets.begin(), pickedPackets.end());
+            } else if (context && glyphStore) {
+                const int col = glyphStore->conversationAttributeColumns.value(CONV_CONVID, 0);
+                for (const QSharedPointer<Packet>& record : pickedPackets) {
+                    const int id = record->get(col).toInt();
+                    auto it = context->conversations.constFind(id);
+                    if (it == context->conversations.constEnd()) {
+                        qDebug().noquote() << "no trace" << id;
+                        continue;
+                    }
+                    events.append(it.value());
+                }
+            }
+        }
+    }
+    if (!owner)
+        return;
+    auto* event = new PacketsEvent(this, events,
+                                   {QStringLiteral("select"), QStringLiteral("ctrl")});
+    QCoreApplication::sendEvent(owner, event);
+    delete event;
+}
+
+// ---------------------------------------------------------------------------
+// Mouse
+
+void ScentedWidget::resizeEvent(QResizeEvent* event)
+{
+    LUMIVANE_GUI_THREAD_ONLY();
+    ImgWidget::resizeEvent(event);
+}
+
+void ScentedWidget::mouseMoveEvent(QMouseEvent* event)
+{
+    LUMIVANE_GUI_THREAD_ONLY();
+    ImgWidget::mouseMoveEvent(event);
+    bool changed = false;
+    bool entered = false;
+    QString tip;
+    {
+        QMutexLocker lock(contextMutex);
+        changed = dropHoveredLocked();
+        if ((changed || hoveredBins.isEmpty()) && serie) {
+            const int mx = IAxis::clampToInt(mouseX);
+            const int my = IAxis::clampToInt(mouseY);
+            for (BinItem* bin : serie->items.items) {
+                if (bin->auxFlag || !bin->contains(mx, my))
+                    continue;
+                if (!bin->highlighted) {
+                    bin->highlighted = true;
+                    hoveredBins.append(bin);
+                    entered = true;
+                    const int count = bin->packets.size();
+                    const int total =
+                        (glyphStore && context) ? glyphStore->valueTotal(context, attribute) : 0;
+                    const double percent = total > 0 ? roundTo(double(count) / total * 100.0, 2) : 0.0;
+                    tip = QStringLiteral("value: ") + bin->label + QStringLiteral("\n Frequency: ")
+                          + QString::number(count) + QStringLiteral("/") + QString::number(total)
+                          + QStringLiteral(" (") + QString::number(percent, 'g', 6)
+                          + QStringLiteral("%)");
+                }
+                break;
+            }
+        }
+        // The union only changes with the hovered bins.
+        if (changed || entered) {
+            highlightedPackets.clear();
+            for (const BinItem* bin : hoveredBins.items) {
+                for (const QSharedPointer<Packet>& p : bin->packets.items)
+                    highlightedPackets.insert(p);
+            }
+        }
+    }
+    if (changed)
+        QToolTip::hideText();
+    if (!tip.isEmpty())
+        QToolTip::showText(event->globalPos(), tip, this);
+    renderOverlay();
+}
+
+void ScentedWidget::mousePressEvent(QMouseEvent* event)
+{
+    LUMIVANE_GUI_THREAD_ONLY();
+    ImgWidget::mousePressEvent(event);
+    const bool ctrl = event->modifiers() & Qt::ControlModifier;
+    const bool right = event->button() == Qt::RightButton;
+    {
+        QMutexLocker lock(contextMutex);
+        const int px = IAxis::clampToInt(pressX);
+        const int py = IAxis::clampToInt(pressY);
+        if (!ctrl) {
+            for (int i = pickedBins.size() - 1; i >= 0; --i) {
+                BinItem* bin = pickedBins.items[std::size_t(i)];
+                if (!bin->contains(px, py)) {
+                    bin->selected = false;
+                    pickedBins.items.erase(pickedBins.items.begin() + i);
+                }
+            }
+        }
+        BinItem* added = nullptr;
+        BinItem* removed = nullptr;
+        if (serie && !right) {
+            for (BinItem* bin : serie->items.items) {
+                if (bin->auxFlag || !bin->contains(px, py))
+                    continue;
+                bin->selected = !bin->selected;
+                if (bin->selected) {
+                    if (!pickedBins.contains(bin))
+                        pickedBins.append(bin);
+                    added = bin;
+                } else {
+                    pickedBins.removeOne(bin);
+                    removed = bin;
+                }
+                break;
+            }
+        }
+        qDebug("updateselected packets");
+        if (!ctrl) {
+            pickedPackets.clear();
+            if (serie) {
+                for (const BinItem* bin : serie->items.items) {
+                    if (!bin->selected)
+                        continue;
+                    for (const QSharedPointer<Packet>& p : bin->packets.items)
+                        pickedPackets.insert(p);
+                }
+            }
+        } else {
+            if (added) {
+                for (const QSharedPointer<Packet>& p : added->packets.items)
+                    pickedPackets.insert(p);
+            }
+            if (removed) {
+                for (const QSharedPointer<Packet>& p : removed->packets.items)
+                    pickedPackets.remove(p);
+            }
+        }
+        highlightedPackets.clear();
+    }
+    if (!right)
+        selectPackets();
+    renderOverlay();
+}
+
+void ScentedWidget::mouseReleaseEvent(QMouseEvent* event)
+{
+    LUMIVANE_GUI_THREAD_ONLY();
+    ImgWidget::mouseReleaseEvent(event);
+    renderOverlay();
+}
+
+void ScentedWidget::leaveEvent(QEvent* event)
+{
+    LUMIVANE_GUI_THREAD_ONLY();
+    ImgWidget::leaveEvent(event);
+    renderOverlay();
+}

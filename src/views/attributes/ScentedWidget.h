@@ -1,0 +1,152 @@
+#pragma once
+
+#include "core/TList.h"
+#include "items/ImgWidget.h"
+
+#include <QColor>
+#include <QSet>
+#include <QSharedPointer>
+#include <QString>
+
+class Axis;
+class BinItem;
+class BinSerie;
+class Context;
+class DoubleSlider;
+class IAxis;
+class Packet;
+class QMutex;
+
+// Bin orders of the attribute histograms (the ribbon's "Default",
+// "Frequency", "Rarity" and "Selected").
+inline constexpr int BIN_SORT_DEFAULT = 0;
+inline constexpr int BIN_SORT_FREQUENCY = 1;
+inline constexpr int BIN_SORT_RARITY = 2;
+inline constexpr int BIN_SORT_SELECTED = 3;
+
+// The small histogram of one attribute of a context: one bar per bin,
+// scented with the events picked in it (blue) and the events highlighted
+// (orange). A click picks a bin's events and sends them to the other views;
+// the range slider under it writes the attribute's column filter into the
+// context, and bins whose values the filter excludes are drawn pale and
+// cannot be picked. The same class serves event attributes and trace
+// attributes (tracesSide).
+//
+// Threads: compute() runs on a pool thread of the attribute panel while the
+// GUI thread is free to draw and handle the mouse. contextMutex guards the
+// context pointer, the axes, the bins and the two event sets; every GUI
+// operation on them takes it too, and a render only tries it (a busy mutex
+// skips the frame and a later one is made). Off the GUI thread compute
+// only paints into the images: the repaint and the slider update it asks
+// for are queued to the GUI thread.
+class ScentedWidget : public ImgWidget
+{
+    Q_OBJECT
+
+public:
+    ScentedWidget(ControlWidget* control, QWidget* parent, const QString& attribute,
+                  DoubleSlider* slider, bool tracesSide);
+    ~ScentedWidget() override;
+
+    // The whole recomputation: axes, bins and counts over the context.
+    void compute(Context* context, bool clearSets, bool relayout);
+    // Events hovered in another view; they replace highlightedPackets.
+    void highlightHovered(const QSet<QSharedPointer<Packet>>& packets);
+    // Events selected in another view; they replace pickedPackets.
+    void highlightSelected(const QSet<QSharedPointer<Packet>>& packets);
+    // Sends the picked events to the other views (["select", "ctrl"]).
+    void selectPackets();
+    // min(X axis bins, maxBins) for a categorical axis, else maxBins.
+    int binCount() const;
+
+    void reset() override;
+    void setSize(int w, int h) override;
+    bool render(bool renderOverlay, bool update, QImage* target) override;
+    void renderOverlay() override;
+    QRectF dataRect() override;
+    QSize sizeHint() const override;
+
+    void resizeEvent(QResizeEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+
+    // Guards the column filters of the contexts, which every histogram of
+    // both panels reads and writes.
+    static QMutex* filterMutex();
+
+    static const QColor BAR_COLOR;
+    static const QColor FILTERED_COLOR;
+    static const QColor HIGHLIGHT_COLOR;
+    static const QColor PICK_COLOR;
+
+    TList<BinItem*> hoveredBins;
+    TList<BinItem*> pickedBins;
+    DoubleSlider* slider;                                // not owned
+    QSet<QSharedPointer<Packet>> pickedPackets;
+    QSet<QSharedPointer<Packet>> highlightedPackets;
+    IAxis* xAxis = nullptr;                              // owned
+    Axis* yAxis = nullptr;                               // owned
+    QString attribute;
+    int maxBins = 8;
+    bool tracesSide;
+    BinSerie* serie = nullptr;                           // owned, with its bins
+    bool manyValues = false;
+    Context* context = nullptr;                          // not owned
+    QMutex* contextMutex;                                // owned
+    QSet<int> filteredBins;
+    bool logarithmic = false;
+    int binSort = BIN_SORT_DEFAULT;
+    TList<BinItem*> axisOrder;
+
+signals:
+    // Connected to the slider's changeFromToValue; never emitted (the
+    // slider is driven by direct calls).
+    void setFromToValue(double from, double to);
+
+public slots:
+    void sortItems();
+    void setLogarithm(bool on);
+    void setBinSort(int mode);
+    void setXBeginOffset(double value);
+    void setXEndOffset(double value);
+    void sliderDragTimeOut();
+    void sliderDragMove(double from, double to, bool rebuild);
+    void sliderDragMove(double from, double to);
+
+private:
+    // The parts below run with contextMutex held.
+    void buildYAxisLocked();
+    void buildXAxisLocked();
+    void rebuildBinsLocked();
+    void computeFilteredBinsLocked();
+    void layoutBinsLocked();
+    void sortItemsLocked();
+    int binCountLocked() const;
+    bool dropHoveredLocked();
+    bool dropPickedLocked();
+    bool isRangeAttribute() const;
+    // The attribute's column on this side; -1 (with a debug line) when the
+    // side's attribute map lacks it.
+    int columnLocked() const;
+
+    void layoutBins();
+    // Lays out and renders after a change made on the GUI thread.
+    void refreshView();
+    // update() on the GUI thread; queued to it from any other thread.
+    void requestRepaint();
+    // The slider's range set on the GUI thread (queued from a pool thread).
+    void moveSlider(double from, double to);
+    // One later render after a frame was skipped.
+    void scheduleRender();
+
+    // The widget's geometry as last seen on the GUI thread (the pool thread
+    // reads these instead of asking the widget).
+    int viewX = 0;
+    int viewY = 0;
+    int viewWidth = 0;
+    int viewHeight = 0;
+    bool renderPending = false;
+};
