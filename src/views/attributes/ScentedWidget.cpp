@@ -59,6 +59,10 @@ ScentedWidget::ScentedWidget(ControlWidget* control, QWidget* parent, const QStr
     , contextMutex(new QMutex)
 {
     background = QColor(255, 255, 255, 255);
+    // The histogram is counted at the widget's size, but its images are
+    // only shown once the grid has given it its own size: until then they
+    // are kept small.
+    ImgWidget::setSize(1, 1);
     viewX = x();
     viewY = y();
     viewWidth = width();
