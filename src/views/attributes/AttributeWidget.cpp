@@ -11,6 +11,7 @@
 #include "events/PacketsEvent.h"
 #include "model/Context.h"
 #include "model/GlyphStore.h"
+#include "views/attributes/AnnotatedLocker.h"
 #include "views/attributes/ContainerWidget.h"
 #include "views/attributes/DoubleSlider.h"
 #include "views/attributes/GuiThreadCheck.h"
@@ -22,7 +23,6 @@
 #include <QElapsedTimer>
 #include <QGridLayout>
 #include <QLabel>
-#include <QMutexLocker>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QThreadPool>
@@ -558,7 +558,7 @@ void AttributeWidget::resetSliders(bool flag)
 {
     LUMIVANE_GUI_THREAD_ONLY();
     if (context) {
-        QMutexLocker lock(ScentedWidget::filterMutex());
+        AnnotatedLocker lock(ScentedWidget::filterMutex());
         context->valueSets.clear();
         context->conversationValueSets.clear();
     }

@@ -10,6 +10,7 @@
 #include "items/BinAxis.h"
 #include "items/BinItem.h"
 #include "items/BinSerie.h"
+#include "views/attributes/AnnotatedLocker.h"
 #include "views/attributes/DoubleSlider.h"
 #include "views/attributes/GuiThreadCheck.h"
 
@@ -17,7 +18,6 @@
 #include <QDebug>
 #include <QMouseEvent>
 #include <QMutex>
-#include <QMutexLocker>
 #include <QPainter>
 #include <QTimer>
 #include <QToolTip>
@@ -126,7 +126,7 @@ int ScentedWidget::binCountLocked() const
 
 int ScentedWidget::binCount() const
 {
-    QMutexLocker lock(contextMutex);
+    AnnotatedLocker lock(contextMutex);
     return binCountLocked();
 }
 
@@ -137,7 +137,7 @@ void ScentedWidget::compute(Context* c, bool clearSets, bool relayout)
 {
     bool counted = false;
     {
-        QMutexLocker lock(contextMutex);
+        AnnotatedLocker lock(contextMutex);
         context = c;
         mouseX = -1.0;
         mouseY = -1.0;
@@ -162,7 +162,7 @@ void ScentedWidget::compute(Context* c, bool clearSets, bool relayout)
         if (GuiThreadCheck::onGuiThread())
             setSize(-1, -1);
         else
-            QMetaObject::invokeMethod(this, [this]() { setSize(-1, -1); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(this, "relayout", Qt::QueuedConnection);
     }
 }
 
@@ -219,7 +219,7 @@ void ScentedWidget::computeFilteredBinsLocked()
     const int col = columnLocked();
     QSet<TVariant> filter;
     {
-        QMutexLocker lock(filterMutex());
+        AnnotatedLocker lock(filterMutex());
         const THash<int, QSet<TVariant>>& filters = filtersOf(context, tracesSide);
         auto it = filters.constFind(col);
         if (it != filters.constEnd())
@@ -364,7 +364,7 @@ void ScentedWidget::rebuildBinsLocked()
 void ScentedWidget::sortItems()
 {
     LUMIVANE_GUI_THREAD_ONLY();
-    QMutexLocker lock(contextMutex);
+    AnnotatedLocker lock(contextMutex);
     sortItemsLocked();
 }
 
@@ -392,7 +392,7 @@ void ScentedWidget::sortItemsLocked()
 
 void ScentedWidget::layoutBins()
 {
-    QMutexLocker lock(contextMutex);
+    AnnotatedLocker lock(contextMutex);
     layoutBinsLocked();
 }
 
@@ -446,20 +446,20 @@ void ScentedWidget::layoutBinsLocked()
 bool ScentedWidget::render(bool renderOverlay, bool update, QImage* target)
 {
     QImage* img = target ? target : &image;
-    const bool locked = imageMutex->tryLock();
+    const bool locked = AnnotatedLocker::tryLock(imageMutex);
     if (!locked && !target) {
         scheduleRender();
         return false;
     }
     if (img->paintingActive()) {
         if (locked)
-            imageMutex->unlock();
+            AnnotatedLocker::unlock(imageMutex);
         return false;
     }
     // The bins may be rebuilt on a pool thread right now: skip the frame.
-    if (!contextMutex->tryLock()) {
+    if (!AnnotatedLocker::tryLock(contextMutex)) {
         if (locked)
-            imageMutex->unlock();
+            AnnotatedLocker::unlock(imageMutex);
         if (!target)
             scheduleRender();
         return false;
@@ -493,9 +493,9 @@ bool ScentedWidget::render(bool renderOverlay, bool update, QImage* target)
                          QStringLiteral("!"));
     }
     painter.end();
-    contextMutex->unlock();
+    AnnotatedLocker::unlock(contextMutex);
     if (locked)
-        imageMutex->unlock();
+        AnnotatedLocker::unlock(imageMutex);
 
     if (renderOverlay)
         this->renderOverlay();
@@ -506,16 +506,16 @@ bool ScentedWidget::render(bool renderOverlay, bool update, QImage* target)
 
 void ScentedWidget::renderOverlay()
 {
-    if (!imageMutex->tryLock()) {
+    if (!AnnotatedLocker::tryLock(imageMutex)) {
         scheduleRender();
         return;
     }
     if (overlay.paintingActive()) {
-        imageMutex->unlock();
+        AnnotatedLocker::unlock(imageMutex);
         return;
     }
     overlay.fill(Qt::transparent);
-    imageMutex->unlock();
+    AnnotatedLocker::unlock(imageMutex);
     requestRepaint();
 }
 
@@ -524,13 +524,13 @@ void ScentedWidget::requestRepaint()
     if (GuiThreadCheck::onGuiThread())
         update();
     else
-        QMetaObject::invokeMethod(this, [this]() { update(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, "update", Qt::QueuedConnection);
 }
 
 void ScentedWidget::scheduleRender()
 {
     if (!GuiThreadCheck::onGuiThread()) {
-        QMetaObject::invokeMethod(this, [this]() { scheduleRender(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, "scheduleRender", Qt::QueuedConnection);
         return;
     }
     if (renderPending)
@@ -550,22 +550,20 @@ void ScentedWidget::moveSlider(double from, double to)
         slider->changeFromToValue(from, to);
         return;
     }
-    DoubleSlider* target = slider;
-    QMetaObject::invokeMethod(
-        target, [target, from, to]() { target->changeFromToValue(from, to); },
-        Qt::QueuedConnection);
+    QMetaObject::invokeMethod(slider, "changeFromToValue", Qt::QueuedConnection,
+                              Q_ARG(double, from), Q_ARG(double, to));
 }
 
 void ScentedWidget::paintEvent(QPaintEvent* event)
 {
     LUMIVANE_GUI_THREAD_ONLY();
     // A pool thread may be painting the images: paint them a moment later.
-    if (!imageMutex->tryLock()) {
+    if (!AnnotatedLocker::tryLock(imageMutex)) {
         QTimer::singleShot(RENDER_RETRY_MS, this, [this]() { update(); });
         return;
     }
     ImgWidget::paintEvent(event);
-    imageMutex->unlock();
+    AnnotatedLocker::unlock(imageMutex);
 }
 
 void ScentedWidget::setSize(int w, int h)
@@ -574,11 +572,11 @@ void ScentedWidget::setSize(int w, int h)
     const int width = w == -1 ? this->width() : w;
     const int height = h == -1 ? this->height() : h;
     {
-        QMutexLocker imageLock(imageMutex);
+        AnnotatedLocker imageLock(imageMutex);
         ImgWidget::setSize(w, h);
     }
     {
-        QMutexLocker lock(contextMutex);
+        AnnotatedLocker lock(contextMutex);
         viewX = x();
         viewY = y();
         viewWidth = width;
@@ -596,6 +594,11 @@ void ScentedWidget::setSize(int w, int h)
     render(true, true, nullptr);
 }
 
+void ScentedWidget::relayout()
+{
+    setSize(-1, -1);
+}
+
 void ScentedWidget::refreshView()
 {
     layoutBins();
@@ -609,7 +612,7 @@ void ScentedWidget::setLogarithm(bool on)
 {
     LUMIVANE_GUI_THREAD_ONLY();
     {
-        QMutexLocker lock(contextMutex);
+        AnnotatedLocker lock(contextMutex);
         logarithmic = on;
     }
     refreshView();
@@ -619,14 +622,14 @@ void ScentedWidget::setBinSort(int mode)
 {
     LUMIVANE_GUI_THREAD_ONLY();
     {
-        QMutexLocker lock(contextMutex);
+        AnnotatedLocker lock(contextMutex);
         binSort = mode;
         if (mode != BIN_SORT_SELECTED)
             buildXAxisLocked();
     }
     if (mode != BIN_SORT_SELECTED) {
         setSize(-1, -1);
-        QMutexLocker lock(contextMutex);
+        AnnotatedLocker lock(contextMutex);
         rebuildBinsLocked();
     }
     refreshView();
@@ -655,12 +658,12 @@ void ScentedWidget::sliderDragMove(double from, double to)
 void ScentedWidget::sliderDragMove(double from, double to, bool rebuild)
 {
     LUMIVANE_GUI_THREAD_ONLY();
-    QMutexLocker lock(contextMutex);
+    AnnotatedLocker lock(contextMutex);
     if (!context || !glyphStore)
         return;
     if (from == 0.0 && to == 1.0) {
         {
-            QMutexLocker filters(filterMutex());
+            AnnotatedLocker filters(filterMutex());
             filtersOf(context, tracesSide).clear();
         }
         pickedPackets.clear();
@@ -695,7 +698,7 @@ void ScentedWidget::sliderDragMove(double from, double to, bool rebuild)
                                        axis->min + double(hi) / n * span));
             }
             {
-                QMutexLocker filters(filterMutex());
+                AnnotatedLocker filters(filterMutex());
                 filtersOf(context, tracesSide)[col] = filter;
             }
             const TList<int> columns{col};
@@ -753,7 +756,7 @@ void ScentedWidget::highlightHovered(const QSet<QSharedPointer<Packet>>& packets
 {
     LUMIVANE_GUI_THREAD_ONLY();
     {
-        QMutexLocker lock(contextMutex);
+        AnnotatedLocker lock(contextMutex);
         dropHoveredLocked();
         highlightedPackets = packets;
         if (serie) {
@@ -781,7 +784,7 @@ void ScentedWidget::highlightSelected(const QSet<QSharedPointer<Packet>>& packet
 {
     LUMIVANE_GUI_THREAD_ONLY();
     {
-        QMutexLocker lock(contextMutex);
+        AnnotatedLocker lock(contextMutex);
         dropHoveredLocked();
         dropPickedLocked();
         pickedPackets = packets;
@@ -811,7 +814,7 @@ void ScentedWidget::selectPackets()
     LUMIVANE_GUI_THREAD_ONLY();
     TList<QSharedPointer<Packet>> events;
     {
-        QMutexLocker lock(contextMutex);
+        AnnotatedLocker lock(contextMutex);
         if (!pickedPackets.isEmpty()) {
             if (!tracesSide) {
                 events.items.assign(pickedPackets.begin(), pickedPackets.end());
@@ -849,12 +852,13 @@ void ScentedWidget::resizeEvent(QResizeEvent* event)
 void ScentedWidget::mouseMoveEvent(QMouseEvent* event)
 {
     LUMIVANE_GUI_THREAD_ONLY();
-    ImgWidget::mouseMoveEvent(event);
     bool changed = false;
     bool entered = false;
     QString tip;
     {
-        QMutexLocker lock(contextMutex);
+        // A compute resets the mouse position under the same lock.
+        AnnotatedLocker lock(contextMutex);
+        ImgWidget::mouseMoveEvent(event);
         changed = dropHoveredLocked();
         if ((changed || hoveredBins.isEmpty()) && serie) {
             const int mx = IAxis::clampToInt(mouseX);
@@ -897,11 +901,11 @@ void ScentedWidget::mouseMoveEvent(QMouseEvent* event)
 void ScentedWidget::mousePressEvent(QMouseEvent* event)
 {
     LUMIVANE_GUI_THREAD_ONLY();
-    ImgWidget::mousePressEvent(event);
     const bool ctrl = event->modifiers() & Qt::ControlModifier;
     const bool right = event->button() == Qt::RightButton;
     {
-        QMutexLocker lock(contextMutex);
+        AnnotatedLocker lock(contextMutex);
+        ImgWidget::mousePressEvent(event);
         const int px = IAxis::clampToInt(pressX);
         const int py = IAxis::clampToInt(pressY);
         if (!ctrl) {
@@ -969,6 +973,9 @@ void ScentedWidget::mouseReleaseEvent(QMouseEvent* event)
 void ScentedWidget::leaveEvent(QEvent* event)
 {
     LUMIVANE_GUI_THREAD_ONLY();
-    ImgWidget::leaveEvent(event);
+    {
+        AnnotatedLocker lock(contextMutex);
+        ImgWidget::leaveEvent(event);
+    }
     renderOverlay();
 }

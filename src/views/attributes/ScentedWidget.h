@@ -139,8 +139,12 @@ private:
     void requestRepaint();
     // The slider's range set on the GUI thread (queued from a pool thread).
     void moveSlider(double from, double to);
-    // One later render after a frame was skipped.
-    void scheduleRender();
+    // One later render after a frame was skipped (queued to the GUI thread
+    // from any other; calls from other threads go through the meta-object,
+    // so the queued call is made inside Qt).
+    Q_INVOKABLE void scheduleRender();
+    // setSize(-1, -1), queued by a compute that asks for a relayout.
+    Q_INVOKABLE void relayout();
 
     // The widget's geometry as last seen on the GUI thread (the pool thread
     // reads these instead of asking the widget).

@@ -29,6 +29,7 @@
 #include <QThreadPool>
 #include <QtTest>
 
+#include <atomic>
 #include <cmath>
 #include <map>
 #include <memory>
@@ -167,9 +168,12 @@ public:
     {
         started.release();
         gate->tryAcquire(1, 20000);
+        finished.store(true, std::memory_order_release);
     }
     QSemaphore* gate;
     QSemaphore started;
+    // Read before the job is deleted: orders its run before the deletion.
+    std::atomic<bool> finished{false};
 };
 
 } // namespace
@@ -692,6 +696,7 @@ void AttributeWidgetTest::layoutIgnoresBusyGlobalPool()
     gate.release();
     global->waitForDone();
     global->setMaxThreadCount(threads);
+    QVERIFY(job->finished.load(std::memory_order_acquire));
     delete job;
     QVERIFY2(elapsed < 10000, qPrintable(QString::number(elapsed)));
     QCOMPARE(panel.histograms().size(), 6);

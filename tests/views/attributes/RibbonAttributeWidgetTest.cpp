@@ -178,7 +178,7 @@ void RibbonAttributeWidgetTest::attributeOrderMenu()
     QCOMPARE(ribbon.panel->sort, QStringLiteral("Default"));
     QCOMPARE(shownNames(ribbon.panel),
              (QStringList{"frame.time_epoch", "ip.src", "proto", "frame.len", "port", "trace"}));
-    for (const QString& order : {"Rarity", "Frequency", "Relevance", "Alphabetical"}) {
+    for (const QString order : {"Rarity", "Frequency", "Relevance", "Alphabetical"}) {
         actionNamed(menu, order)->trigger();
         QCOMPARE(ribbon.sort, order);
         QCOMPARE(ribbon.panel->sort, order);
