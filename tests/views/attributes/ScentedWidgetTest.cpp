@@ -556,6 +556,16 @@ void ScentedWidgetTest::tracePickBroadcastsTheirEvents()
     QVERIFY(!expected.isEmpty());
     QCOMPARE(setOf(spy.packets.last()), expected);
     QCOMPARE(spy.packets.last().size(), expected.size());
+
+    // A picked record whose trace the context does not hold adds nothing.
+    DebugCapture debug;
+    debug.setForward(false);
+    TList<TVariant> row;
+    row.append(TVariant(999));
+    v.widget->pickedPackets.insert(PacketPtr(new Packet(row)));
+    v.widget->selectPackets();
+    QCOMPARE(setOf(spy.packets.last()), expected);
+    QVERIFY(debug.contains(QStringLiteral("no trace 999")));
 }
 
 void ScentedWidgetTest::selectedSortKeepsCounts()
