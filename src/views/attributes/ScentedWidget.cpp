@@ -504,19 +504,20 @@ bool ScentedWidget::render(bool renderOverlay, bool update, QImage* target)
     return true;
 }
 
-void ScentedWidget::renderOverlay()
+bool ScentedWidget::renderOverlay()
 {
     if (!AnnotatedLocker::tryLock(imageMutex)) {
         scheduleRender();
-        return;
+        return false;
     }
     if (overlay.paintingActive()) {
         AnnotatedLocker::unlock(imageMutex);
-        return;
+        return false;
     }
     overlay.fill(Qt::transparent);
     AnnotatedLocker::unlock(imageMutex);
     requestRepaint();
+    return true;
 }
 
 void ScentedWidget::requestRepaint()

@@ -62,7 +62,7 @@ public:
     void reset() override;
     void setSize(int w, int h) override;
     bool render(bool renderOverlay, bool update, QImage* target) override;
-    void renderOverlay() override;
+    bool renderOverlay() override;
     QRectF dataRect() override;
     QSize sizeHint() const override;
 
