@@ -183,7 +183,6 @@ class AttributeWidgetTest : public QObject
     Q_OBJECT
 
 private slots:
-    void construction();
     void binCount_data();
     void binCount();
     void orders_data();
@@ -197,7 +196,6 @@ private slots:
     void layoutShowsAtMost15();
     void searchIsCaseSensitiveOnlyInFilter();
     void withoutContextNoJob();
-    void binOrderSelectedDoesNotRecount();
     void packetsEvent_data();
     void packetsEvent();
     void contextEvent();
@@ -205,23 +203,6 @@ private slots:
     void offGuiThreadCallsAreCounted();
     void stressLayoutsWhileJobsRun();
 };
-
-void AttributeWidgetTest::construction()
-{
-    Data d = attributes::load(QStringLiteral("events.csv"), QStringLiteral("trace"));
-    AttributeWidget panel(d.control.get(), false, nullptr);
-    QCOMPARE(panel.sort, QStringLiteral("Alphabetical"));
-    QCOMPARE(panel.binSort, 0);
-    QVERIFY(!panel.logarithmic);
-    QVERIFY(!panel.context);
-    QCOMPARE(panel.rows, 1);
-    QCOMPARE(panel.columns, 1);
-    QVERIFY(panel.pool != QThreadPool::globalInstance());
-    QCOMPARE(panel.palette().color(QPalette::Window), QColor(Qt::white));
-    ConversationWidget traces(d.control.get(), nullptr);
-    QVERIFY(traces.kind);
-    QVERIFY(qobject_cast<AttributeWidget*>(&traces));
-}
 
 void AttributeWidgetTest::binCount_data()
 {
@@ -539,31 +520,6 @@ void AttributeWidgetTest::withoutContextNoJob()
     // A refresh before any load shows nothing either.
     panel.refresh();
     QVERIFY(panel.histograms().isEmpty());
-}
-
-void AttributeWidgetTest::binOrderSelectedDoesNotRecount()
-{
-    Data d = attributes::load(QStringLiteral("events.csv"), QStringLiteral("trace"));
-    AttributeWidget panel(d.control.get(), false, nullptr);
-    panel.setContext(d.context);
-    QCOMPARE(panel.attributes.toQList(),
-             (QStringList{"frame.len", "frame.time_epoch", "ip.src", "port", "proto", "trace"}));
-    TList<ScentedWidget*> before = panel.histograms();
-    QVERIFY(!before.isEmpty());
-    QList<QPointer<ScentedWidget>> watched;
-    for (ScentedWidget* h : before.items)
-        watched << h;
-    panel.setBinSort4();
-    QCOMPARE(panel.binSort, 3);
-    QCOMPARE(panel.histograms().items, before.items);
-    for (ScentedWidget* h : before.items)
-        QCOMPARE(h->binSort, 3);
-    panel.setBinSort2();
-    QCOMPARE(panel.binSort, 1);
-    for (const QPointer<ScentedWidget>& h : watched)
-        QVERIFY(h.isNull());
-    for (ScentedWidget* h : panel.histograms().items)
-        QCOMPARE(h->binSort, 1);
 }
 
 void AttributeWidgetTest::packetsEvent_data()

@@ -9,6 +9,7 @@
 #include "views/attributes/RibbonAttributeWidget.h"
 #include "views/attributes/ScentedWidget.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -64,7 +65,6 @@ private slots:
     void refillListsNamesAndFiltersLater();
     void attributeOrderMenu();
     void selectedBinOrderDoesNotRecount();
-    void logarithmicToggle();
 };
 
 void RibbonAttributeWidgetTest::construction_data()
@@ -79,44 +79,31 @@ void RibbonAttributeWidgetTest::construction()
     QFETCH(bool, kind);
     Data d = attributes::load(QStringLiteral("events.csv"), QStringLiteral("trace"));
     RibbonAttributeWidget ribbon(d.control.get(), kind, nullptr);
-    QCOMPARE(ribbon.kind, kind);
     QCOMPARE(qobject_cast<ConversationWidget*>(ribbon.panel) != nullptr, kind);
     QCOMPARE(ribbon.panel->kind, kind);
-    QCOMPARE(ribbon.panel->parent(), &ribbon);
+    // The ribbon starts at "Default", its panel at "Alphabetical".
     QCOMPARE(ribbon.sort, QStringLiteral("Default"));
     QCOMPARE(ribbon.panel->sort, QStringLiteral("Alphabetical"));
-    QCOMPARE(ribbon.sizeHint(), QSize(300, 50));
-    QCOMPARE(ribbon.maximumHeight(), 400);
     QCOMPARE(ribbon.toolBar->windowTitle(), QStringLiteral("Settings"));
-    QCOMPARE(ribbon.toolBar->maximumHeight(), 30);
-    QCOMPARE(ribbon.toolBar->contextMenuPolicy(), Qt::PreventContextMenu);
     QCOMPARE(ribbon.logAction->text(), QStringLiteral("&Logarithmic"));
     QCOMPARE(ribbon.logAction->statusTip(), QStringLiteral("Logarithmic scale"));
-    QVERIFY(ribbon.logAction->isCheckable());
-    QVERIFY(!ribbon.logAction->isChecked());
+    for (QAbstractButton* b : {static_cast<QAbstractButton*>(ribbon.binButton),
+                               static_cast<QAbstractButton*>(ribbon.sortButton)})
+        QVERIFY(!b->icon().isNull());
     QVERIFY(!ribbon.logAction->icon().isNull());
-    QVERIFY(!ribbon.binButton->icon().isNull());
-    QVERIFY(!ribbon.sortButton->icon().isNull());
     QCOMPARE(actionTexts(ribbon.binButton->menu()),
              (QStringList{"Default", "Frequency", "Rarity", "Selected"}));
     QCOMPARE(actionTexts(ribbon.sortButton->menu()),
              (QStringList{"Default", "Alphabetical", "Rarity", "Frequency", "Relevance"}));
-    QCOMPARE(ribbon.binButton->popupMode(), QToolButton::InstantPopup);
-    QCOMPARE(ribbon.sortButton->popupMode(), QToolButton::InstantPopup);
-    QCOMPARE(ribbon.keyTimer->interval(), 500);
-    QVERIFY(ribbon.searchBox->isEditable());
+    // Typed text never becomes an item of the list.
     QCOMPARE(ribbon.searchBox->insertPolicy(), QComboBox::NoInsert);
-    QCOMPARE(ribbon.searchBox->minimumWidth(), 120);
-    // Left to right: the label, the box, the order, the scale, the bin order.
     const QList<QAction*> items = ribbon.toolBar->actions();
     QCOMPARE(items.size(), 5);
     auto* label = qobject_cast<QLabel*>(ribbon.toolBar->widgetForAction(items.at(0)));
     QVERIFY(label);
     QCOMPARE(label->text(), QStringLiteral("Search:"));
     QCOMPARE(ribbon.toolBar->widgetForAction(items.at(1)), ribbon.searchBox);
-    QCOMPARE(ribbon.toolBar->widgetForAction(items.at(2)), ribbon.sortButton);
     QCOMPARE(items.at(3), ribbon.logAction);
-    QCOMPARE(ribbon.toolBar->widgetForAction(items.at(4)), ribbon.binButton);
 }
 
 void RibbonAttributeWidgetTest::fastTypingFiltersOnce()
@@ -173,17 +160,13 @@ void RibbonAttributeWidgetTest::attributeOrderMenu()
     ribbon.panel->setContext(d.context);
     QCOMPARE(shownNames(ribbon.panel),
              (QStringList{"frame.len", "frame.time_epoch", "ip.src", "port", "proto", "trace"}));
-    const QMenu* menu = ribbon.sortButton->menu();
-    actionNamed(menu, QStringLiteral("Default"))->trigger();
+    actionNamed(ribbon.sortButton->menu(), QStringLiteral("Default"))->trigger();
     QCOMPARE(ribbon.panel->sort, QStringLiteral("Default"));
     QCOMPARE(shownNames(ribbon.panel),
              (QStringList{"frame.time_epoch", "ip.src", "proto", "frame.len", "port", "trace"}));
-    for (const QString order : {"Rarity", "Frequency", "Relevance", "Alphabetical"}) {
-        actionNamed(menu, order)->trigger();
-        QCOMPARE(ribbon.sort, order);
-        QCOMPARE(ribbon.panel->sort, order);
-        QCOMPARE(ribbon.panel->histograms().size(), 6);
-    }
+    actionNamed(ribbon.sortButton->menu(), QStringLiteral("Relevance"))->trigger();
+    QCOMPARE(ribbon.panel->sort, QStringLiteral("Relevance"));
+    QCOMPARE(ribbon.panel->histograms().size(), 6);
 }
 
 void RibbonAttributeWidgetTest::selectedBinOrderDoesNotRecount()
@@ -209,21 +192,6 @@ void RibbonAttributeWidgetTest::selectedBinOrderDoesNotRecount()
     QVERIFY(first.isNull());
     for (ScentedWidget* h : ribbon.panel->histograms().items)
         QCOMPARE(h->binSort, 2);
-}
-
-void RibbonAttributeWidgetTest::logarithmicToggle()
-{
-    Data d = attributes::load(QStringLiteral("events.csv"), QStringLiteral("trace"));
-    RibbonAttributeWidget ribbon(d.control.get(), false, nullptr);
-    ribbon.panel->setContext(d.context);
-    ribbon.logAction->setChecked(true);
-    QVERIFY(ribbon.panel->logarithmic);
-    for (ScentedWidget* h : ribbon.panel->histograms().items)
-        QVERIFY(h->logarithmic);
-    // A rebuilt grid keeps the scale.
-    ribbon.panel->setBinSort1();
-    for (ScentedWidget* h : ribbon.panel->histograms().items)
-        QVERIFY(h->logarithmic);
 }
 
 LUMIVANE_TEST(RibbonAttributeWidgetTest)

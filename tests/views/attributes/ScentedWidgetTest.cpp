@@ -152,7 +152,6 @@ class ScentedWidgetTest : public QObject
     Q_OBJECT
 
 private slots:
-    void construction();
     void countsMatchBruteForce_data();
     void countsMatchBruteForce();
     void countsOfLoopbackCapture();
@@ -173,19 +172,6 @@ private slots:
     void busyImageSkipsFrame();
     void poolComputeQueuesWidgetWork();
 };
-
-void ScentedWidgetTest::construction()
-{
-    DoubleSlider slider;
-    ScentedWidget w(nullptr, nullptr, QStringLiteral("proto"), &slider, true);
-    QCOMPARE(w.maxBins, 8);
-    QCOMPARE(w.binSort, 0);
-    QVERIFY(!w.logarithmic);
-    QVERIFY(w.tracesSide);
-    QCOMPARE(w.sizeHint(), QSize(30, 30));
-    QCOMPARE(w.background, QColor(255, 255, 255, 255));
-    QVERIFY(!w.context && !w.xAxis && !w.yAxis && !w.serie);
-}
 
 void ScentedWidgetTest::countsMatchBruteForce_data()
 {
