@@ -2,6 +2,7 @@
 
 #include "core/THash.h"
 
+#include <QLocale>
 #include <QStringView>
 #include <QVarLengthArray>
 
@@ -263,8 +264,24 @@ int orderGroup(quint16 type)
 
 } // namespace
 
+namespace {
+
+// The upper bound of a pair as its text: six significant digits when they
+// read back as the very same number, else as many as it takes. A range
+// filter compares events with this bound, so rounding it (an epoch time of
+// ten digits) would leave out events that lie inside the range.
+QByteArray upperBoundText(double hi)
+{
+    const QString rounded = QString::number(hi, 'g', 6);
+    if (!std::isfinite(hi) || rounded.toDouble() == hi)
+        return rounded.toUtf8();
+    return QString::number(hi, 'g', QLocale::FloatingPointShortest).toUtf8();
+}
+
+} // namespace
+
 TVariant::TVariant(double lo, double hi)
-    : value(lo), text(QString::number(hi, 'g', 6).toUtf8()), type(Pair)
+    : value(lo), text(upperBoundText(hi)), type(Pair)
 {
 }
 
@@ -440,8 +457,14 @@ QString TVariant::toString() const
     case Double:
         return QString::number(value, 'f', 6);
     case Pair:
+    {
+        // The bound prints with six significant digits, however exactly it is kept.
+        const QString upper = QString::fromUtf8(text.constData(), text.size());
+        bool ok = false;
+        const double hi = upper.toDouble(&ok);
         return QLatin1Char('(') + QString::number(value, 'g', 6) + QLatin1Char(',')
-            + QString::fromUtf8(text.constData(), text.size()) + QLatin1Char(')');
+            + (ok ? QString::number(hi, 'g', 6) : upper) + QLatin1Char(')');
+    }
     default:
         return QString();
     }

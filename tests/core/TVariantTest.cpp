@@ -230,6 +230,7 @@ void TVariantTest::toString_data()
     QTest::newRow("pair 0 0.5") << TVariant(0.0, 0.5) << "(0,0.5)";
     QTest::newRow("pair 0 10") << TVariant(0.0, 10.0) << "(0,10)";
     QTest::newRow("pair 6 digits") << TVariant(1234567.0, 0.1234567) << "(1.23457e+06,0.123457)";
+    QTest::newRow("pair epoch bound") << TVariant(0.0, 1612345678.25) << "(0,1.61235e+09)";
     QTest::newRow("none") << TVariant() << "";
     QTest::newRow("string") << str("h\xc3\xa9llo") << QString::fromUtf8("h\xc3\xa9llo");
 }
@@ -289,6 +290,10 @@ void TVariantTest::toPair()
 {
     QCOMPARE(TVariant(1.5, 2.5).toPair(), qMakePair(1.5, 2.5));
     QCOMPARE(TVariant(-1.0, 1e9).toPair(), qMakePair(-1.0, 1e9));
+    // Bounds that six digits would round are kept exactly: a range filter
+    // up to an epoch time must still take in the events of that second.
+    QCOMPARE(TVariant(0.0, 1612345678.25).toPair(), qMakePair(0.0, 1612345678.25));
+    QCOMPARE(TVariant(0.0, 0.1 + 0.2).toPair().second, 0.1 + 0.2);
     QCOMPARE(num(5).toPair(), qMakePair(0.0, 0.0));
     QCOMPARE(TVariant().toPair(), qMakePair(0.0, 0.0));
     QCOMPARE(str("abc").toPair(), qMakePair(0.0, 0.0));
