@@ -11,16 +11,29 @@ class BinItem;
 class ControlWidget;
 class ParseNode;
 class QDialog;
+class QEvent;
+class QKeyEvent;
+class QMouseEvent;
 class QMutex;
+class QPaintEvent;
 class QResizeEvent;
 class QTimer;
 
-// Graphical editor of one pattern tree (a ParseNode tree whose root is a
-// sequence). This part holds the tree and turns it into a row of drawable
-// items; a window-less instance (no owner, no parent) also lays out the trees
-// of a Rule, through layoutTree and subtreeExtent only: the rule's trees are
-// never handed to the widget as its root, and such an instance never touches
-// a glyph store.
+// Graphical editor of one pattern: a ParseNode tree whose root is a sequence
+// and which reads as a regular expression over glyphs (sequence, choice,
+// negation, star, plus, bounded repetition, groups and glyph stacks). The
+// tree is edited by the slots below, every edit is recorded as a deep copy
+// in the history (undo and redo move through it), and the tree is drawn as
+// one row of items that the mouse and the keys act on.
+//
+// In the editor's tree an empty slot is a Group node without children, a
+// group with children is content waiting for its repetition operator, and a
+// glyph leaf carries its glyph (a stack: a glyph with child glyphs).
+//
+// A window-less instance (no owner, no parent) also lays out the trees of a
+// Rule, through layoutTree and subtreeExtent only: the rule's trees are never
+// handed to the widget as its root, and such an instance never touches a
+// glyph store.
 class MapWidget : public QWidget
 {
     Q_OBJECT
@@ -30,12 +43,57 @@ public:
     ~MapWidget() override;
 
     // Deletes the tree; the root becomes a sequence holding one empty slot
-    // and the history holds a copy of it.
+    // and the history holds a copy of it. No signal.
     void reset();
+    // Takes ownership of the tree (null: reset) and starts the history
+    // again with a copy of it, so that undo never goes back to an earlier
+    // pattern. No signal.
+    void setRoot(ParseNode* tree);
+    // A deep copy of the tree prepared for matching (stacks made one level
+    // deep); the caller owns it. Null only when there is no tree.
+    ParseNode* removeEpsilons() const;
+
+    // Selection. clearSelection returns whether anything was selected (and
+    // then reports the empty selection).
+    bool clearSelection();
+    TList<BinItem*> selectedItems() const;
+    // Selects the item of n and the items of every node below it; reports
+    // the selection even when n is null (nothing selected).
+    void selectNode(ParseNode* n);
+    // The Right and Left keys: the next (previous) item that stands for a
+    // node after (before) the selection; the first such item when nothing is
+    // selected. Return the node selected (null: none).
+    ParseNode* selectNext();
+    ParseNode* selectPrevious();
+    // The node the ribbon treats as the parent of the nodes of the items.
+    ParseNode* commonParent(const TList<BinItem*>& items) const;
+    // The first item whose box holds the point (edges included), or null.
+    BinItem* itemAt(int x, int y) const;
+    // Clears every item's highlight; returns whether one was set.
+    bool clearHighlight();
+
+    // Edits.
+    // Records a deep copy of the tree after the current position; later
+    // entries (the redo branch) are dropped.
+    void pushHistory();
+    // Puts repl in old's place, old's children moved into repl, and deletes
+    // old; records. A node without parent is left alone (logged); false
+    // then, and repl stays the caller's.
+    bool replaceNode(ParseNode* old, ParseNode* repl);
+    // Removes a node by the editor's rules; returns the node that took its
+    // place (then already recorded) or null.
+    ParseNode* removeNode(ParseNode* node, bool record);
+    // The Delete key on these items.
+    void deleteSelection(const TList<BinItem*>& items);
+    void insertOperator(const TList<ParseNode*>& clauses, bool iterator);
+    // The glyph picker's leaf goes into the first slot or group (breadth
+    // first), else at the end. Takes ownership of the leaf.
+    void placeNode(ParseNode* leaf);
+
+    // Layout.
     // Rebuilds the items of the whole tree, shrinking the item size in steps
     // of a tenth until the row fits the width (at most ten tries).
     void relayout();
-
     // Appends the items of the subtree of `node` to `out` (the caller owns
     // them): x is the left edge, y the vertical centre line and extent the
     // height reserved by the caller. Uses the current itemSize, slotSize,
@@ -46,8 +104,12 @@ public:
     // n x itemSize + (n - 1) x gap, n = the total number of branches of all
     // choice nodes of the subtree, at least 1.
     double subtreeExtent(ParseNode* node) const;
+    // Selects every item lying entirely inside the rubber band.
+    void rubberBandSelect();
 
     QSize sizeHint() const override;
+    // Public: the search window hands every key on to its editor.
+    void keyPressEvent(QKeyEvent* event) override;
 
     ParseNode* root = nullptr;        // owned; always a sequence
     TList<BinItem*> items;            // owned; the items of the current layout
@@ -76,11 +138,33 @@ public:
     QHash<BinItem*, ParseNode*> itemNode;  // registered items -> the node they stand for
     QHash<ParseNode*, BinItem*> nodeItem;
     bool rightButton = false;
-    QMutex* mutex = nullptr;          // owned
+    QMutex* mutex = nullptr;          // owned; held by the Delete key while it deletes
     QList<ParseNode*> history;        // owned; deep copies of the tree, oldest first
     int historyIndex = -1;
 
+signals:
+    void selectionChanged(const TList<BinItem*>& selection);
+    void actionPerformed();
+
+public slots:
+    void singleClickTimeOut();
+    void dragTimeOut();
+    void insertBefore(TList<ParseNode*> clauses);
+    void insertAfter(TList<ParseNode*> clauses);
+    void insertIterator(TList<ParseNode*> clauses);
+    void insertChoice(TList<ParseNode*> clauses);
+    void insertStack(ParseNode* node);
+    void insertNegation(ParseNode* node);
+    void undo();
+    void redo();
+
 protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void enterEvent(QEvent* event) override;
+    void leaveEvent(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:
@@ -90,4 +174,23 @@ private:
     double layoutChildren(ParseNode* node, TList<BinItem*>& out, double x, double y,
                           double extent);
     double layoutOperator(ParseNode* node, TList<BinItem*>& out, double x, double y);
+    // replaceNode; without moveChildren old's children go with old.
+    bool swapNode(ParseNode* old, ParseNode* repl, bool moveChildren);
+    // The tree becomes a copy of history[index].
+    void loadHistory(int index);
+    // Drops the entries after index and loads it (a failed key action).
+    void restoreHistory(int index);
+    // Whether the node is part of the current tree.
+    bool inTree(const ParseNode* node) const;
+    void doubleClick();
+    // The condition dialog for a glyph's node.
+    void editCondition(ParseNode* node);
+    // The completer or repetition popup for the clicked item; true when it
+    // was accepted.
+    bool runPopup(BinItem* item);
+    void placePopup(QDialog* dialog);
+    // The glyphs the event completer offers (stacked: for a stack).
+    TList<BinItem> completerGlyphs(bool stacked) const;
+    // The glyph of a picked name: the store's, else the one offered.
+    BinItem findGlyph(const QString& name, const TList<BinItem>& offered) const;
 };

@@ -65,6 +65,16 @@ TList<QSharedPointer<Packet>> EventWidget::selectedPackets() const
     return {};
 }
 
+// Incomplete: built with the matrix interaction.
+void EventWidget::setPickerMode()
+{
+}
+
+// Incomplete: built with the matrix interaction.
+void EventWidget::exitPickerMode(BinItem)
+{
+}
+
 void EventWidget::reset()
 {
     ImgWidget::reset();

@@ -5,6 +5,7 @@
 
 #include "core/IList.h"
 #include "core/TList.h"
+#include "items/BinItem.h"
 #include "items/ImgWidget.h"
 #include "views/events/GNode.h"
 
@@ -31,6 +32,10 @@ public:
     // Marks the view focused; with announce, tells the control in a FocusEvent.
     void setFocused(bool focused, bool announce);
     TList<QSharedPointer<Packet>> selectedPackets() const;
+    // The glyph picker of the pattern editor's ribbon. Incomplete: built
+    // with the matrix interaction.
+    void setPickerMode();
+    void exitPickerMode(BinItem glyph);
 
     void reset() override;
     bool renderOverlay() override;
@@ -60,6 +65,9 @@ public:
     int side;
     Context* context = nullptr;
     OptionsWidget* options;
+
+signals:
+    void picked(BinItem glyph);
 
 public slots:
     void copyTo();
