@@ -97,7 +97,8 @@ QStringList QueryWidget::completionWords(int kind, const QString& token) const
     case 1:
         if (s)
             words = s->attributeNames(false).toQList();
-        words.sort();
+        // The completer searches its sorted lists as sorted without case.
+        words.sort(Qt::CaseInsensitive);
         break;
     case 2:
         words = QStringList{QStringLiteral("=="), QStringLiteral("!="), QStringLiteral("<"),
@@ -111,7 +112,7 @@ QStringList QueryWidget::completionWords(int kind, const QString& token) const
             words.reserve(values.size());
             for (auto it = values.begin(); it != values.end(); ++it)
                 words.append(it.key().toString());
-            words.sort();
+            words.sort(Qt::CaseInsensitive);
         }
         break;
     }
@@ -151,8 +152,14 @@ void QueryWidget::updateCompleter()
     model->setStringList(completionWords(kind, token));
     if (completer->model() != model)
         completer->setModel(model);
+    // The operators keep their own order: searched as sorted, a prefix
+    // would miss some of them.
+    completer->setModelSorting(kind == 2 ? QCompleter::UnsortedModel
+                                         : QCompleter::CaseInsensitivelySortedModel);
 
-    const QStringList parts = text.split(QRegularExpression(QStringLiteral("[ \t\n\r]+")));
+    // The word at the end: after a trailing blank it is the empty one.
+    const QStringList parts = textEdit->toPlainText().split(
+        QRegularExpression(QStringLiteral("[ \t\n\r]+")));
     QString prefix = parts.isEmpty() ? QString() : parts.last().trimmed();
     if (kind != lastKind)
         prefix.clear();

@@ -76,6 +76,8 @@ private slots:
     void negationAndEmptyGroup();
     void epsilonLogsAndYieldsNothing();
     void tooWidePatternShrinks();
+    void shrinkSteps_data();
+    void shrinkSteps();
     void layoutLeavesTheTreeAlone();
 };
 
@@ -289,6 +291,39 @@ void MapWidgetLayoutTest::tooWidePatternShrinks()
     // After ten tries the smallest size stands even though it does not fit.
     QCOMPARE(widget.itemSize, 4.0);
     QVERIFY(widget.items.last()->right() > 117);
+}
+
+void MapWidgetLayoutTest::shrinkSteps_data()
+{
+    QTest::addColumn<int>("width");
+    QTest::addColumn<double>("size");
+    // Ten glyphs of size s end at 3 + 10 s + 9 x 5; the first size whose row
+    // ends left of width - 3 stands.
+    for (int step = 1; step <= 9; ++step) {
+        const double size = 40.0 * (10 - step) / 10;
+        QTest::addRow("%d", int(size)) << int(52 + 10 * size) << size;
+    }
+    QTest::newRow("too narrow for any") << 60 << 4.0;
+}
+
+void MapWidgetLayoutTest::shrinkSteps()
+{
+    QFETCH(int, width);
+    QFETCH(double, size);
+    MapWidget widget(false, nullptr, nullptr);
+    widget.resize(width, 100);
+    ParseNode* root = node(ParseNode::And, {});
+    for (int i = 0; i < 10; ++i)
+        root->addChild(leaf(QString::number(i)));
+    widget.setRoot(root);
+    QCOMPARE(widget.itemSize, size);
+    QCOMPARE(widget.slotSize, int(size / 2));
+    QCOMPARE(widget.items.size(), 10);
+    QCOMPARE(widget.items.last()->width(), size);
+    // A new layout leaves nothing selected.
+    widget.items.first()->selected = true;
+    widget.relayout();
+    QVERIFY(widget.selectedItems().isEmpty());
 }
 
 void MapWidgetLayoutTest::layoutLeavesTheTreeAlone()
