@@ -725,14 +725,22 @@ void MapWidget::relayout()
             break;
 
         double x = margin;
+        bool cut = false;
         for (ParseNode* child : root->children) {
+            // Every item of a child lies right of where the child starts, so
+            // a try whose next child starts beyond the fitting edge cannot
+            // fit: the rest of it is not built (the last try is built whole).
+            if (attempt < 9 && x >= width() - margin) {
+                cut = true;
+                break;
+            }
             TList<BinItem*> list;
             layoutTree(child, list, x, centre, int(extent));
             if (!list.isEmpty())
                 x = int(gap + list.last()->right());
             items.append(list);
         }
-        if (items.isEmpty() || (width() - margin) > items.last()->right())
+        if (!cut && (items.isEmpty() || (width() - margin) > items.last()->right()))
             break;
     }
     clearSelection();
