@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QRegularExpression>
 #include <QStringListModel>
+#include <QTextCursor>
 #include <QVBoxLayout>
 
 #include <memory>
@@ -51,6 +52,8 @@ QueryWidget::QueryWidget(ControlWidget* owner, const QString& text, QWidget* par
     connect(buttons, &QDialogButtonBox::rejected, this, &QueryWidget::reject);
 
     textEdit->setPlainText(text);
+    // Completion works at the end of the text.
+    textEdit->moveCursor(QTextCursor::End);
 }
 
 GlyphStore* QueryWidget::store() const
