@@ -1,58 +1,89 @@
 #pragma once
 
+#include <QKeyEvent>
 #include <QStringList>
 
-#include <initializer_list>
 #include <vector>
 
 #include "editors/MapWidget.h"
 #include "items/BinItem.h"
 #include "patterns/ParseNode.h"
 
-// Builders of pattern trees and a printer of their shape, for comparing an
-// editor's tree with a golden text:
+// Pattern trees written as text, for building an editor's tree and comparing
+// it with a golden one:
 //   seq(..) sequence, or(..) choice, not(..), star(..), plus(..),
-//   rep2..5(..), grp(..) a group, [] an empty slot, eps, a leaf by its glyph
-//   name ("_" without one) with "{B,C}" for stacked glyphs and "(..)" for
-//   children of its own.
+//   rep2..5(..), grp(..) group, [] empty slot, eps, a leaf by its glyph name
+//   ("_" without one) with {B,C} for stacked glyphs and (..) for children.
 namespace trees {
 
-inline ParseNode* leaf(const QString& name)
+inline BinItem readGlyph(const QString& t, int& i)
 {
-    auto* n = new ParseNode(ParseNode::Leaf);
-    n->glyph.name = name;
+    BinItem glyph(nullptr, nullptr);
+    const int start = i;
+    while (i < t.size() && !QStringLiteral("(){},").contains(t.at(i)))
+        ++i;
+    glyph.name = t.mid(start, i - start);
+    if (glyph.name == QLatin1String("_"))
+        glyph.name.clear();
+    if (i < t.size() && t.at(i) == QLatin1Char('{')) {
+        do {
+            ++i;
+            glyph.children.append(readGlyph(t, i));
+        } while (t.at(i) == QLatin1Char(','));
+        ++i;  // '}'
+    }
+    return glyph;
+}
+
+inline BinItem glyphOf(const QString& text)
+{
+    int i = 0;
+    return readGlyph(text, i);
+}
+
+inline ParseNode* read(const QString& t, int& i)
+{
+    const int start = i;
+    BinItem glyph = readGlyph(t, i);
+    const QString word = t.mid(start, i - start);
+    static const QStringList kinds = {"eps", "", "seq", "or", "not", "star", "plus", "", "", "grp"};
+    ParseNode* n;
+    if (word == QLatin1String("[]")) {
+        n = new ParseNode(ParseNode::Group);
+    } else if (word.startsWith(QLatin1String("rep"))) {
+        n = new ParseNode(ParseNode::Repeat);
+        const QStringList bounds = word.mid(3).split(QStringLiteral(".."));
+        n->value = TVariant(bounds.at(0).toDouble(), bounds.at(1).toDouble());
+    } else if (!word.isEmpty() && kinds.contains(word)) {
+        n = new ParseNode(kinds.indexOf(word));
+    } else {
+        n = new ParseNode(ParseNode::Leaf);
+        n->glyph = glyph;
+    }
+    if (i < t.size() && t.at(i) == QLatin1Char('(')) {
+        do {
+            ++i;
+            if (t.at(i) != QLatin1Char(')'))
+                n->addChild(read(t, i));
+        } while (t.at(i) == QLatin1Char(','));
+        ++i;  // ')'
+    }
     return n;
 }
 
-inline ParseNode* node(int type, std::initializer_list<ParseNode*> children = {})
+inline ParseNode* tree(const QString& text)
 {
-    auto* n = new ParseNode(type);
-    for (ParseNode* child : children)
-        n->addChild(child);
-    return n;
-}
-
-inline ParseNode* seq(std::initializer_list<ParseNode*> children) { return node(ParseNode::And, children); }
-inline ParseNode* choice(std::initializer_list<ParseNode*> children) { return node(ParseNode::Or, children); }
-inline ParseNode* slot() { return node(ParseNode::Group); }
-
-inline ParseNode* repeat(int min, int max, std::initializer_list<ParseNode*> children)
-{
-    ParseNode* n = node(ParseNode::Repeat, children);
-    n->value = TVariant(double(min), double(max));
-    return n;
+    int i = 0;
+    return read(text, i);
 }
 
 inline QString glyphText(const BinItem& glyph)
 {
     QString text = glyph.name.isEmpty() ? QStringLiteral("_") : glyph.name;
-    if (!glyph.children.isEmpty()) {
-        QStringList parts;
-        for (const BinItem& child : glyph.children)
-            parts << glyphText(child);
-        text += QLatin1Char('{') + parts.join(QLatin1Char(',')) + QLatin1Char('}');
-    }
-    return text;
+    QStringList parts;
+    for (const BinItem& child : glyph.children)
+        parts << glyphText(child);
+    return parts.isEmpty() ? text : text + QLatin1Char('{') + parts.join(QLatin1Char(',')) + QLatin1Char('}');
 }
 
 inline QString shape(const ParseNode* n)
@@ -83,15 +114,9 @@ inline QString shape(const ParseNode* n)
 // Every parent pointer matches the child lists below n.
 inline bool linked(const ParseNode* n)
 {
-    std::vector<const ParseNode*> pending{n};
-    while (!pending.empty()) {
-        const ParseNode* current = pending.back();
-        pending.pop_back();
-        for (const ParseNode* child : current->children) {
-            if (child->parentNode != current)
-                return false;
-            pending.push_back(child);
-        }
+    for (const ParseNode* child : n->children) {
+        if (child->parentNode != n || !linked(child))
+            return false;
     }
     return true;
 }
@@ -99,44 +124,53 @@ inline bool linked(const ParseNode* n)
 // The first node (depth first) that prints as `text`.
 inline ParseNode* find(ParseNode* n, const QString& text)
 {
-    std::vector<ParseNode*> pending{n};
-    while (!pending.empty()) {
-        ParseNode* current = pending.back();
-        pending.pop_back();
-        if (shape(current) == text)
-            return current;
-        for (int i = current->children.size() - 1; i >= 0; --i)
-            pending.push_back(current->children.at(i));
+    if (shape(n) == text)
+        return n;
+    for (ParseNode* child : n->children) {
+        if (ParseNode* found = find(child, text))
+            return found;
     }
     return nullptr;
 }
 
-// The editor's node that prints as `text` and its item.
-inline ParseNode* findIn(MapWidget& map, const QString& text) { return find(map.root, text); }
 inline BinItem* itemOf(MapWidget& map, const QString& text)
 {
-    return map.nodeItem.value(findIn(map, text), nullptr);
+    return map.nodeItem.value(find(map.root, text), nullptr);
 }
 
 // Selects exactly the items of the nodes printed as these texts.
 inline TList<BinItem*> select(MapWidget& map, const QStringList& texts)
 {
     for (BinItem* item : map.items)
-        item->selected = false;
-    for (const QString& text : texts) {
-        if (BinItem* item = itemOf(map, text))
-            item->selected = true;
-    }
+        item->selected = texts.contains(shape(map.itemNode.value(item, nullptr)));
     return map.selectedItems();
 }
 
-inline QString itemLabels(const MapWidget& map)
+inline QString labels(const TList<BinItem*>& items)
 {
     QStringList parts;
-    for (const BinItem* item : map.items)
-        parts << (item->label.isEmpty() ? (item->name.isEmpty() ? QStringLiteral("_") : item->name)
-                                        : item->label);
+    for (const BinItem* item : items)
+        parts << (!item->label.isEmpty() ? item->label : item->name.isEmpty() ? QStringLiteral("_") : item->name);
     return parts.join(QLatin1Char(' '));
 }
+
+inline void press(MapWidget& map, int key)
+{
+    QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier);
+    map.keyPressEvent(&event);
+}
+
+// A window-less editor holding the tree as its first history entry.
+struct Editor {
+    explicit Editor(const QString& text = QString()) : map(false, nullptr, nullptr)
+    {
+        map.resize(900, 300);
+        if (!text.isEmpty())
+            map.setRoot(trees::tree(text));
+    }
+    QString now() const { return shape(map.root); }
+    ParseNode* node(const QString& text) { return find(map.root, text); }
+    MapWidget map;
+};
 
 } // namespace trees
