@@ -24,14 +24,20 @@ bool endsInDigit(const QString& name)
     return !name.isEmpty() && name.at(name.size() - 1).isDigit();
 }
 
-// The parts joined as one path; empty parts are left out.
+// The parts joined as one path; empty parts are left out and an absolute
+// part starts the path anew.
 QString joinPath(const QStringList& parts)
 {
-    QStringList kept;
-    for (const QString& p : parts)
-        if (!p.isEmpty())
-            kept.append(p);
-    return QDir::cleanPath(kept.join(QLatin1Char('/')));
+    QString path;
+    for (const QString& p : parts) {
+        if (p.isEmpty())
+            continue;
+        if (path.isEmpty() || QDir::isAbsolutePath(p))
+            path = p;
+        else
+            path += QLatin1Char('/') + p;
+    }
+    return QDir::cleanPath(path);
 }
 
 // A text value of an ARFF data line: quoted, with backslash escapes; an
@@ -141,11 +147,13 @@ bool PdmlConverter::convert(const QString& root, const QString& folder, const QS
         if (packetCount >= PACKET_LIMIT)
             break;
     }
-    if (reader.hasError() && inputRead)
+    // A document that breaks off keeps the rows read before the break.
+    const bool complete = !reader.hasError();
+    if (!complete && inputRead)
         qDebug() << "PDML read stopped:" << reader.errorString();
     const bool saved = writeOutput(folder, outputName, !firstWrite, arff);
     input.close();
-    return saved && inputRead;
+    return saved && inputRead && complete;
 }
 
 QHash<QString, QStringList> PdmlConverter::prepareTable(QXmlStreamReader& reader)
