@@ -1,5 +1,7 @@
 #include "capture/PdmlConverter.h"
 
+#include "capture/PdmlTagReader.h"
+
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -8,6 +10,7 @@
 #include <QXmlStreamReader>
 
 #include <algorithm>
+#include <memory>
 
 namespace {
 
@@ -78,6 +81,73 @@ QString arffName(const QString& name)
     return plain ? name : arffValue(name);
 }
 
+// The naming rules of the fields of one "proto" element: a stack of names,
+// one per open field.
+class ColumnNamer
+{
+public:
+    explicit ColumnNamer(const QString& protocol)
+        : tcp(protocol == QLatin1String("tcp")), cotp(protocol == QLatin1String("cotp"))
+    {
+    }
+
+    // Opens a field with the given "name" attribute; returns its column
+    // name, or a null text when the field is not recorded.
+    QString open(const QString& fullName)
+    {
+        QString part;
+        bool record = true;
+        if (fullName.isEmpty()) {
+            if (stack.isEmpty()) {
+                part = QStringLiteral("group") + QString::number(groups++);
+            } else {
+                part = DUMMY;
+                record = false;
+            }
+        } else {
+            const int dot = fullName.indexOf(QLatin1Char('.'));
+            part = dot >= 0 ? fullName.mid(dot + 1) : fullName;
+            part.replace(QLatin1Char('.'), QLatin1Char('_'));
+            if ((tcp && part.contains(QLatin1String("options")))
+                || (cotp && part.contains(QLatin1String("checksum"))))
+                record = false;
+        }
+        stack.append(part);
+        if (!record)
+            return QString();
+        QString column;
+        for (const QString& s : stack) {
+            if (s == DUMMY)
+                continue;
+            if (!column.isEmpty())
+                column += DOT;
+            column += s;
+        }
+        column = column.toLower();
+        if (used.contains(column)) {
+            int k = 1;
+            while (used.contains(column + QString::number(k)))
+                ++k;
+            column += QString::number(k);
+        }
+        used.insert(column);
+        return column;
+    }
+
+    void close()
+    {
+        if (!stack.isEmpty())
+            stack.removeLast();
+    }
+
+private:
+    bool tcp;
+    bool cotp;
+    QStringList stack;
+    QSet<QString> used;
+    int groups = 0;
+};
+
 } // namespace
 
 PdmlConverter::PdmlConverter() = default;
@@ -110,7 +180,7 @@ bool PdmlConverter::convert(const QString& root, const QString& folder, const QS
     tables.insert(PACKET, QHash<QString, QList<QVariant>>());
     QHash<QString, QStringList> columns;
     {
-        QXmlStreamReader reader(&input);
+        PdmlTagReader reader(&input);
         columns = prepareTable(reader);
     }
     qDebug() << "table prepared";
@@ -156,15 +226,13 @@ bool PdmlConverter::convert(const QString& root, const QString& folder, const QS
     return saved && inputRead && complete;
 }
 
-QHash<QString, QStringList> PdmlConverter::prepareTable(QXmlStreamReader& reader)
+QHash<QString, QStringList> PdmlConverter::prepareTable(PdmlTagReader& reader)
 {
     QHash<QString, QStringList> result;
     QHash<QString, QSet<QString>> listed;
     int packets = 0;
-    QStringList names;
-    while (!reader.atEnd() && !reader.hasError()) {
-        reader.readNext();
-        if (!reader.isStartElement() || reader.name() != PACKET)
+    while (reader.next() != PdmlTagReader::EndOfInput) {
+        if (!reader.isStart("packet"))
             continue;
         ++packets;
         const bool firstPacket = packets == 1;
@@ -172,42 +240,65 @@ QHash<QString, QStringList> PdmlConverter::prepareTable(QXmlStreamReader& reader
         QList<QPair<QString, int>> positions;
         int position = 0;
         int depth = 0;
-        while (!reader.atEnd() && !reader.hasError()) {
-            reader.readNext();
-            if (reader.isStartElement()) {
-                if (reader.name() != PROTO) {
-                    ++depth;
-                    continue;
-                }
-                const QString protocol = reader.attributes().value(QLatin1String("name")).toString();
-                if (!result.contains(protocol)) {
-                    result.insert(protocol, QStringList{PIDD});
-                    listed[protocol].insert(PIDD);
-                }
-                if (seen.contains(protocol)) {
-                    reader.skipCurrentElement();
-                } else {
-                    seen.insert(protocol);
-                    positions.append({protocol, position});
-                    names.clear();
-                    readFields(reader, protocol, nullptr, &names);
-                    QSet<QString>& known = listed[protocol];
-                    QStringList& list = result[protocol];
-                    for (const QString& n : names) {
-                        if (!known.contains(n)) {
-                            known.insert(n);
-                            list.append(n);
-                        }
-                    }
-                    if (firstPacket)
-                        columnOrder[protocol].append(names);
-                }
-                ++position;
-            } else if (reader.isEndElement()) {
+        // The protocol whose first element of this packet is being read,
+        // and the depth of that element.
+        QString protocol;
+        int protoDepth = -1;
+        std::unique_ptr<ColumnNamer> namer;
+        // Per open element inside the proto element: true for a field.
+        QVector<bool> open;
+        for (;;) {
+            const PdmlTagReader::Token token = reader.next();
+            if (token == PdmlTagReader::EndOfInput)
+                break;
+            if (token == PdmlTagReader::EndElement) {
                 if (depth == 0)
                     break;
                 --depth;
+                if (namer) {
+                    if (depth == protoDepth) {
+                        namer.reset();
+                    } else if (!open.isEmpty() && open.takeLast()) {
+                        namer->close();
+                    }
+                }
+                continue;
             }
+            ++depth;
+            if (namer) {
+                const bool field = reader.name() == "field";
+                open.append(field);
+                if (!field)
+                    continue;
+                const QString column = namer->open(reader.attribute("name"));
+                if (column.isNull())
+                    continue;
+                QSet<QString>& known = listed[protocol];
+                if (!known.contains(column)) {
+                    known.insert(column);
+                    result[protocol].append(column);
+                }
+                if (firstPacket)
+                    columnOrder[protocol].append(column);
+                continue;
+            }
+            if (reader.name() != "proto" || (protoDepth >= 0 && depth > protoDepth + 1))
+                continue;
+            protocol = reader.attribute("name");
+            if (!result.contains(protocol)) {
+                result.insert(protocol, QStringList{PIDD});
+                listed[protocol].insert(PIDD);
+            }
+            if (!seen.contains(protocol)) {
+                seen.insert(protocol);
+                positions.append({protocol, position});
+                protoDepth = depth - 1;
+                namer.reset(new ColumnNamer(protocol));
+                open.clear();
+                if (firstPacket)
+                    columnOrder[protocol];
+            }
+            ++position;
         }
         for (const auto& p : positions)
             if (!protocolOrder.contains(p.first))
@@ -232,20 +323,16 @@ QHash<QString, QStringList> PdmlConverter::prepareTable(QXmlStreamReader& reader
 void PdmlConverter::readFields(QXmlStreamReader& reader, const QString& protocol,
                                QHash<QString, QList<QVariant>>* values, QStringList* names)
 {
-    const bool tcp = protocol == QLatin1String("tcp");
-    const bool cotp = protocol == QLatin1String("cotp");
-    QStringList stack;
+    ColumnNamer namer(protocol);
     // One entry per open element inside the proto: true for a field.
     QVector<bool> open;
-    QSet<QString> used;
-    int groups = 0;
     while (!reader.atEnd() && !reader.hasError()) {
         reader.readNext();
         if (reader.isEndElement()) {
             if (open.isEmpty())
                 return;
             if (open.takeLast())
-                stack.removeLast();
+                namer.close();
             continue;
         }
         if (!reader.isStartElement())
@@ -256,44 +343,9 @@ void PdmlConverter::readFields(QXmlStreamReader& reader, const QString& protocol
         }
         open.append(true);
         const QXmlStreamAttributes attributes = reader.attributes();
-        const QStringRef fullName = attributes.value(QLatin1String("name"));
-        QString part;
-        bool record = true;
-        if (fullName.isEmpty()) {
-            if (stack.isEmpty()) {
-                part = QStringLiteral("group") + QString::number(groups++);
-            } else {
-                part = DUMMY;
-                record = false;
-            }
-        } else {
-            const int dot = fullName.indexOf(QLatin1Char('.'));
-            part = (dot >= 0 ? fullName.mid(dot + 1) : fullName).toString();
-            part.replace(QLatin1Char('.'), QLatin1Char('_'));
-            if ((tcp && part.contains(QLatin1String("options")))
-                || (cotp && part.contains(QLatin1String("checksum"))))
-                record = false;
-        }
-        stack.append(part);
-        if (!record)
+        const QString column = namer.open(attributes.value(QLatin1String("name")).toString());
+        if (column.isNull())
             continue;
-
-        QString column;
-        for (const QString& s : stack) {
-            if (s == DUMMY)
-                continue;
-            if (!column.isEmpty())
-                column += DOT;
-            column += s;
-        }
-        column = column.toLower();
-        if (used.contains(column)) {
-            int k = 1;
-            while (used.contains(column + QString::number(k)))
-                ++k;
-            column += QString::number(k);
-        }
-        used.insert(column);
         if (names)
             names->append(column);
         if (values) {

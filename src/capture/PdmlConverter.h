@@ -6,7 +6,7 @@
 #include <QStringList>
 #include <QVariant>
 
-class QFile;
+class PdmlTagReader;
 class QXmlStreamReader;
 
 // Turns a PDML file (tshark's XML dissection) into one table with a row per
@@ -31,8 +31,9 @@ public:
 
     // First pass: per protocol its distinct column names in the order first
     // met, "pidd" first; fills the protocol order, the column order of the
-    // first packet's protocols and the sorted protocol list.
-    QHash<QString, QStringList> prepareTable(QXmlStreamReader& reader);
+    // first packet's protocols and the sorted protocol list. It needs only
+    // the element structure, which the tag reader gives fast.
+    QHash<QString, QStringList> prepareTable(PdmlTagReader& reader);
     // Second pass over one packet; the reader stands on its start.
     void parsePacket(QXmlStreamReader& reader);
     // Writes the rows collected since the last write; the first write

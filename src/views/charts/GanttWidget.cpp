@@ -144,28 +144,26 @@ QHash<const Packet*, int> GanttWidget::assignLanes(const TList<QSharedPointer<Pa
         to[std::size_t(i)] = finiteOr0(r.get(toColumn).toDouble());
         byDuration[to[std::size_t(i)] - from[std::size_t(i)]].push_back(i);
     }
-    struct Lane
-    {
-        double a;
-        double b;
-    };
-    std::vector<Lane> opened;
+    // The lanes' first intervals [a, b]; with the running maximum of a and
+    // minimum of b over the lanes so far, the first lane that does not
+    // contain [s, e] (a > s or b < e) is found by two binary searches.
+    std::vector<double> maxA;
+    std::vector<double> minB;
     QHash<const Packet*, int> result;
     result.reserve(n);
     for (auto it = byDuration.rbegin(); it != byDuration.rend(); ++it) {
         for (int i : it->second) {
             const double s = from[std::size_t(i)];
             const double e = to[std::size_t(i)];
-            int lane = -1;
-            for (std::size_t k = 0; k < opened.size(); ++k) {
-                if (!(opened[k].a <= s && e <= opened[k].b)) {
-                    lane = int(k);
-                    break;
-                }
-            }
-            if (lane < 0) {
-                opened.push_back({double(saturatedInt64(s)), double(saturatedInt64(e))});
-                lane = int(opened.size()) - 1;
+            const auto byA = std::upper_bound(maxA.begin(), maxA.end(), s);
+            const auto byB = std::upper_bound(minB.begin(), minB.end(), e,
+                                              [](double v, double b) { return b < v; });
+            int lane = int(std::min(byA - maxA.begin(), byB - minB.begin()));
+            if (lane == int(maxA.size())) {
+                const double a = double(saturatedInt64(s));
+                const double b = double(saturatedInt64(e));
+                maxA.push_back(maxA.empty() ? a : std::max(maxA.back(), a));
+                minB.push_back(minB.empty() ? b : std::min(minB.back(), b));
             }
             result.insert(records.items[std::size_t(i)].data(), lane);
         }
@@ -245,22 +243,35 @@ bool GanttWidget::render(bool overlayToo, bool updateToo, QImage* target)
     }
     if (rows) {
         painter.setBrush(QBrush(BAR_FILL));
+        QPen plain(BAR_EDGE, 1);
+        QPen hovered(BAR_HOVER, 2);
+        QPen picked(BAR_SELECTED, 2);
+        const QPen* current = nullptr;
+        const QRect visible = img->rect().adjusted(-2, -2, 2, 2);
         for (int i = rows->items.size() - 1; i >= 0; --i) {
             const BinItem* bar = rows->items[std::size_t(i)];
-            QPen pen;
-            if (bar->highlighted) {
-                pen.setWidth(2);
-                pen.setColor(BAR_HOVER);
-            } else if (bar->selected) {
-                pen.setWidth(2);
-                pen.setColor(BAR_SELECTED);
-            } else {
-                pen.setWidth(1);
-                pen.setColor(BAR_EDGE);
+            const QRect box(truncated(bar->left()), truncated(bar->top()), truncated(bar->width()),
+                            truncated(bar->height()));
+            if (!visible.intersects(box.adjusted(-1, -1, 1, 1)))
+                continue;
+            const QPen* pen = bar->highlighted ? &hovered : bar->selected ? &picked : &plain;
+            if (pen == &plain && box.width() >= 0 && box.height() >= 0
+                && box.width() + box.height() > 0) {
+                // The same pixels as the outlined rectangle, without the
+                // stroker: the edge colour under the fill.
+                painter.fillRect(QRect(box.x(), box.y(), box.width() + 1, box.height() + 1),
+                                 BAR_EDGE);
+                if (box.width() > 1 && box.height() > 1)
+                    painter.fillRect(QRect(box.x() + 1, box.y() + 1, box.width() - 1,
+                                           box.height() - 1),
+                                     BAR_FILL);
+                continue;
             }
-            painter.setPen(pen);
-            painter.drawRect(truncated(bar->left()), truncated(bar->top()),
-                             truncated(bar->width()), truncated(bar->height()));
+            if (pen != current) {
+                painter.setPen(*pen);
+                current = pen;
+            }
+            painter.drawRect(box);
         }
     }
     painter.end();
