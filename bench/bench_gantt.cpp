@@ -6,10 +6,10 @@
 
 #include "app/ControlWidget.h"
 #include "core/Constants.h"
-#include "core/Context.h"
-#include "core/GlyphStore.h"
 #include "core/Packet.h"
 #include "core/TVariant.h"
+#include "model/Context.h"
+#include "model/GlyphStore.h"
 #include "views/charts/GanttWidget.h"
 
 #include <QApplication>

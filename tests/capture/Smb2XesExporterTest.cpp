@@ -54,6 +54,7 @@ private slots:
     void quotedEmptyNameIsNoName();
     void spoolFilesAreLeftOut();
     void swappedAddressesShareAnExchange();
+    void duplicateResponses();
     void splitLine_data();
     void splitLine();
     void lineLimit();
@@ -307,6 +308,32 @@ void Smb2XesExporterTest::swappedAddressesShareAnExchange()
     QCOMPARE(exporter.requestGroups.size(), 1);
     QCOMPARE(events.size(), 2);
     QCOMPARE(events[1].value("smb2.incomplete"), QStringLiteral("0"));
+}
+
+// A response group of more than two rows is logged and still one event.
+void Smb2XesExporterTest::duplicateResponses()
+{
+    TempWorkDir dir;
+    MessageRecorder boxes;
+    DebugCapture debug;
+    debug.setForward(false);
+    QString text = HEADER + "\n";
+    for (int i = 0; i < 3; ++i)
+        text += QStringLiteral("\"1700000000\",\"%1\",\"10.0.0.1\",\"10.0.0.2\",\"6\",,\"F\","
+                               "\"0x00000000\",,,,\"0x5\",\"3\",\"0x1\",\"1\"\n")
+                    .arg(i);
+    const QString input = dir.write(QStringLiteral("dup.csv"), text.toUtf8());
+    Smb2XesExporter exporter;
+    QString error;
+    const auto events = readEvents(exportTo(dir, input, &exporter), &error);
+    QVERIFY(error.isEmpty());
+    QCOMPARE(debug.count(QStringLiteral("duplicates")), 1);
+    QCOMPARE(debug.count(QStringLiteral("\"1700000000\",\"2\",\"10.0.0.1\",\"10.0.0.2\",\"6\",,"
+                                        "\"F\",\"0x00000000\",,,,\"0x5\",\"3\",\"0x1\",\"1\",")),
+             1);
+    // The response group and the session group.
+    QCOMPARE(events.size(), 2);
+    QCOMPARE(events[0].value("smb2.incomplete"), QStringLiteral("0"));
 }
 
 void Smb2XesExporterTest::splitLine_data()

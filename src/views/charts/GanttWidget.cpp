@@ -1,16 +1,16 @@
 #include "views/charts/GanttWidget.h"
 
 #include "app/ControlWidget.h"
-#include "app/PacketsEvent.h"
 #include "core/Constants.h"
-#include "core/Context.h"
-#include "core/GlyphStore.h"
 #include "core/Packet.h"
 #include "core/Saturate.h"
 #include "core/TVariant.h"
+#include "events/PacketsEvent.h"
 #include "items/AxisPer.h"
 #include "items/BinItem.h"
 #include "items/BinSerie.h"
+#include "model/Context.h"
+#include "model/GlyphStore.h"
 
 #include <QCoreApplication>
 #include <QDebug>

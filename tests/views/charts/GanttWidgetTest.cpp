@@ -4,14 +4,14 @@
 #include "Timing.h"
 
 #include "app/ControlWidget.h"
-#include "app/EventType.h"
-#include "app/PacketsEvent.h"
 #include "core/Constants.h"
-#include "core/Context.h"
-#include "core/GlyphStore.h"
+#include "events/EventType.h"
+#include "events/PacketsEvent.h"
 #include "items/AxisPer.h"
 #include "items/BinItem.h"
 #include "items/BinSerie.h"
+#include "model/Context.h"
+#include "model/GlyphStore.h"
 #include "views/charts/GanttWidget.h"
 
 #include <QMouseEvent>
