@@ -47,13 +47,8 @@ private slots:
     void routing_data();
     void routing();
     void specialValuesStayValidXml();
-    void unquotedInputGivesValidXml();
-    void shortRowsAreSkipped();
-    void missingColumnsReadEmpty();
-    void timeSwitchAndShortSpan();
-    void quotedEmptyNameIsNoName();
-    void spoolFilesAreLeftOut();
-    void swappedAddressesShareAnExchange();
+    void fixtures_data();
+    void fixtures();
     void duplicateResponses();
     void splitLine_data();
     void splitLine();
@@ -198,116 +193,68 @@ void Smb2XesExporterTest::specialValuesStayValidXml()
              QStringLiteral("\"RandD &lt;draft&gt;, \\&quot;v2\\&quot;.txt\""));
 }
 
-void Smb2XesExporterTest::unquotedInputGivesValidXml()
+void Smb2XesExporterTest::fixtures_data()
 {
-    TempWorkDir dir;
-    MessageRecorder boxes;
-    QString error;
-    const QString out = exportTo(dir, fixture(QStringLiteral("unquoted.csv")));
-    const auto events = readEvents(out, &error);
-    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("events");
+    // "event index:key=value" as an XML parser reads the output.
+    QTest::addColumn<QStringList>("values");
+    QTest::addColumn<QString>("debugLine");   // logged once, when given
     // Without quotes no row is an exchange: the session event alone.
-    QCOMPARE(events.size(), 1);
-    QCOMPARE(events[0].value("smb2.filename"), QStringLiteral("aandb<c>.txt"));
-    QCOMPARE(events[0].value("ip.src"), QStringLiteral("10.0.0.2"));
-    QVERIFY(readAll(out).contains("<string key=\"ip.src\" value=\"10.0.0.2\"/>"));
+    QTest::newRow("unquoted") << "unquoted.csv" << 1
+                              << QStringList{"0:smb2.filename=aandb<c>.txt", "0:ip.src=10.0.0.2"}
+                              << QString();
+    QTest::newRow("short rows") << "short_rows.csv" << 2 << QStringList{"0:frame.number=2"}
+                                << "Invalid packet ";
+    QTest::newRow("missing columns")
+        << "missing_columns.csv" << 1
+        << QStringList{"0:smb2.filename=m.txt", "0:smb2.fid=none", "0:smb2.sesid=none",
+                       "0:smb2.tid=0x1", "0:frame.end_time=1700000003000000000"}
+        << QString();
+    // Session 0x44 runs 2 s backward; 0x55 spans 0.4 s and keeps its end.
+    QTest::newRow("time switch")
+        << "time_switch.csv" << 1
+        << QStringList{"0:smb2.sesid=0x55", "0:frame.start_time=1700000000000000000",
+                       "0:frame.end_time=1700000000400000000"}
+        << "timeswitch detected  -2";
+    // tshark prints an empty name as "": it does not replace the name of
+    // the session's last file id; the request's own empty file id has none.
+    QTest::newRow("quoted empty name") << "empty_name.csv" << 2
+                                       << QStringList{"0:smb2.filename=x.txt",
+                                                      "1:smb2.filename=none"}
+                                       << QString();
+    // Rows of a spoolss file are dropped; a group of a "spool" file is not
+    // written.
+    QTest::newRow("spool") << "spool.csv" << 1 << QStringList{"0:smb2.sesid=0x99"}
+                           << "minTime: 1.79769e+308 maxTime: 0";
+    // The same message and file id with the addresses swapped: one exchange.
+    QTest::newRow("swapped addresses") << "swapped_addresses.csv" << 2
+                                       << QStringList{"1:smb2.incomplete=0"} << QString();
 }
 
-void Smb2XesExporterTest::shortRowsAreSkipped()
+void Smb2XesExporterTest::fixtures()
 {
+    QFETCH(QString, file);
+    QFETCH(int, events);
+    QFETCH(QStringList, values);
+    QFETCH(QString, debugLine);
     TempWorkDir dir;
     MessageRecorder boxes;
     DebugCapture debug;
     debug.setForward(false);
-    Smb2XesExporter exporter;
     QString error;
-    const auto events =
-        readEvents(exportTo(dir, fixture(QStringLiteral("short_rows.csv")), &exporter), &error);
-    QVERIFY(error.isEmpty());
-    QCOMPARE(debug.count(QStringLiteral("Invalid packet ")), 2);
-    QCOMPARE(exporter.linesRead, 3);
-    QCOMPARE(events.size(), 2);
-    QCOMPARE(events[0].value("frame.number"), QStringLiteral("2"));
-}
-
-void Smb2XesExporterTest::missingColumnsReadEmpty()
-{
-    TempWorkDir dir;
-    MessageRecorder boxes;
-    QString error;
-    const auto events =
-        readEvents(exportTo(dir, fixture(QStringLiteral("missing_columns.csv"))), &error);
+    const auto got = readEvents(exportTo(dir, fixture(file)), &error);
     QVERIFY2(error.isEmpty(), qPrintable(error));
-    QCOMPARE(events.size(), 1);
-    const auto& e = events[0];
-    QCOMPARE(e.value("smb2.filename"), QStringLiteral("m.txt"));
-    QCOMPARE(e.value("smb2.fid"), QStringLiteral("none"));
-    QCOMPARE(e.value("smb2.sesid"), QStringLiteral("none"));
-    QCOMPARE(e.value("smb2.tid"), QStringLiteral("0x1"));
-    QCOMPARE(e.value("frame.end_time"), QStringLiteral("1700000003000000000"));
-}
-
-void Smb2XesExporterTest::timeSwitchAndShortSpan()
-{
-    TempWorkDir dir;
-    MessageRecorder boxes;
-    DebugCapture debug;
-    debug.setForward(false);
-    QString error;
-    const auto events =
-        readEvents(exportTo(dir, fixture(QStringLiteral("time_switch.csv"))), &error);
-    QVERIFY(error.isEmpty());
-    QCOMPARE(events.size(), 1);
-    QCOMPARE(events[0].value("smb2.sesid"), QStringLiteral("0x55"));
-    QCOMPARE(events[0].value("frame.start_time"), QStringLiteral("1700000000000000000"));
-    QCOMPARE(events[0].value("frame.end_time"), QStringLiteral("1700000000400000000"));
-    QCOMPARE(debug.count(QStringLiteral("timeswitch detected  -2")), 1);
-    QVERIFY(debug.contains(QStringLiteral("minTime: 1.79769e+308 maxTime: 0")));
-}
-
-// tshark prints an empty name as "": it does not replace the name of the
-// session's last file id.
-void Smb2XesExporterTest::quotedEmptyNameIsNoName()
-{
-    TempWorkDir dir;
-    MessageRecorder boxes;
-    QString error;
-    const auto events =
-        readEvents(exportTo(dir, fixture(QStringLiteral("empty_name.csv"))), &error);
-    QVERIFY(error.isEmpty());
-    QCOMPARE(events.size(), 2);
-    QCOMPARE(events[0].value("smb2.filename"), QStringLiteral("x.txt"));
-    // The request's own file id is empty: it is looked up under "".
-    QCOMPARE(events[1].value("smb2.filename"), QStringLiteral("none"));
-}
-
-void Smb2XesExporterTest::spoolFilesAreLeftOut()
-{
-    TempWorkDir dir;
-    MessageRecorder boxes;
-    Smb2XesExporter exporter;
-    QString error;
-    const auto events =
-        readEvents(exportTo(dir, fixture(QStringLiteral("spool.csv")), &exporter), &error);
-    QVERIFY(error.isEmpty());
-    QVERIFY(!exporter.sessionGroups.contains(QStringLiteral("\"0x66\"")));
-    QVERIFY(exporter.sessionGroups.contains(QStringLiteral("\"0x77\"")));
-    QCOMPARE(events.size(), 1);
-    QCOMPARE(events[0].value("smb2.sesid"), QStringLiteral("0x99"));
-}
-
-void Smb2XesExporterTest::swappedAddressesShareAnExchange()
-{
-    TempWorkDir dir;
-    MessageRecorder boxes;
-    Smb2XesExporter exporter;
-    QString error;
-    const auto events = readEvents(
-        exportTo(dir, fixture(QStringLiteral("swapped_addresses.csv")), &exporter), &error);
-    QVERIFY(error.isEmpty());
-    QCOMPARE(exporter.requestGroups.size(), 1);
-    QCOMPARE(events.size(), 2);
-    QCOMPARE(events[1].value("smb2.incomplete"), QStringLiteral("0"));
+    QCOMPARE(got.size(), events);
+    for (const QString& v : values) {
+        const int colon = v.indexOf(QLatin1Char(':'));
+        const int equals = v.indexOf(QLatin1Char('='));
+        const int index = v.left(colon).toInt();
+        QCOMPARE(got[index].value(v.mid(colon + 1, equals - colon - 1)), v.mid(equals + 1));
+    }
+    if (!debugLine.isEmpty())
+        QVERIFY(debug.count(debugLine) >= 1);
+    QCOMPARE(boxes.titles(), QStringList{"Save Selection"});
 }
 
 // A response group of more than two rows is logged and still one event.
