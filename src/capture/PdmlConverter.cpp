@@ -7,7 +7,6 @@
 #include <QFile>
 #include <QSet>
 #include <QVector>
-#include <QXmlStreamReader>
 
 #include <algorithm>
 #include <memory>
@@ -81,8 +80,9 @@ QString arffName(const QString& name)
     return plain ? name : arffValue(name);
 }
 
-// The naming rules of the fields of one "proto" element: a stack of names,
-// one per open field.
+// The naming rules of the fields of one "proto" element: per open field its
+// name and the column path up to it (the names joined by ".", without the
+// "dummy" entries, in lower case).
 class ColumnNamer
 {
 public:
@@ -93,12 +93,12 @@ public:
 
     // Opens a field with the given "name" attribute; returns its column
     // name, or a null text when the field is not recorded.
-    QString open(const QString& fullName)
+    QString open(const QStringRef& fullName)
     {
         QString part;
         bool record = true;
         if (fullName.isEmpty()) {
-            if (stack.isEmpty()) {
+            if (paths.isEmpty()) {
                 part = QStringLiteral("group") + QString::number(groups++);
             } else {
                 part = DUMMY;
@@ -106,24 +106,21 @@ public:
             }
         } else {
             const int dot = fullName.indexOf(QLatin1Char('.'));
-            part = dot >= 0 ? fullName.mid(dot + 1) : fullName;
-            part.replace(QLatin1Char('.'), QLatin1Char('_'));
+            part = (dot >= 0 ? fullName.mid(dot + 1) : fullName).toString();
+            if (part.contains(QLatin1Char('.')))
+                part.replace(QLatin1Char('.'), QLatin1Char('_'));
             if ((tcp && part.contains(QLatin1String("options")))
                 || (cotp && part.contains(QLatin1String("checksum"))))
                 record = false;
         }
-        stack.append(part);
+        const QString parent = paths.isEmpty() ? QString() : paths.last();
+        if (part == DUMMY)
+            paths.append(parent);
+        else
+            paths.append(parent.isEmpty() ? part.toLower() : parent + DOT + part.toLower());
         if (!record)
             return QString();
-        QString column;
-        for (const QString& s : stack) {
-            if (s == DUMMY)
-                continue;
-            if (!column.isEmpty())
-                column += DOT;
-            column += s;
-        }
-        column = column.toLower();
+        QString column = paths.last();
         if (used.contains(column)) {
             int k = 1;
             while (used.contains(column + QString::number(k)))
@@ -136,14 +133,14 @@ public:
 
     void close()
     {
-        if (!stack.isEmpty())
-            stack.removeLast();
+        if (!paths.isEmpty())
+            paths.removeLast();
     }
 
 private:
     bool tcp;
     bool cotp;
-    QStringList stack;
+    QStringList paths;
     QSet<QString> used;
     int groups = 0;
 };
@@ -196,11 +193,10 @@ bool PdmlConverter::convert(const QString& root, const QString& folder, const QS
 
     if (inputRead)
         input.seek(0);
-    QXmlStreamReader reader(&input);
+    PdmlTagReader reader(&input);
     bool firstWrite = true;
-    while (!reader.atEnd() && !reader.hasError()) {
-        reader.readNext();
-        if (!reader.isStartElement() || reader.name() != PACKET)
+    while (reader.next() != PdmlTagReader::EndOfInput) {
+        if (!reader.isStart("packet"))
             continue;
         parsePacket(reader);
         ++packetCount;
@@ -220,7 +216,7 @@ bool PdmlConverter::convert(const QString& root, const QString& folder, const QS
     // A document that breaks off keeps the rows read before the break.
     const bool complete = !reader.hasError();
     if (!complete && inputRead)
-        qDebug() << "PDML read stopped:" << reader.errorString();
+        qDebug() << "PDML read stopped: the document breaks off or is not well formed";
     const bool saved = writeOutput(folder, outputName, !firstWrite, arff);
     input.close();
     return saved && inputRead && complete;
@@ -266,11 +262,12 @@ QHash<QString, QStringList> PdmlConverter::prepareTable(PdmlTagReader& reader)
             }
             ++depth;
             if (namer) {
-                const bool field = reader.name() == "field";
+                const bool field = reader.isName("field");
                 open.append(field);
                 if (!field)
                     continue;
-                const QString column = namer->open(reader.attribute("name"));
+                const QString name = reader.attribute("name");
+                const QString column = namer->open(QStringRef(&name));
                 if (column.isNull())
                     continue;
                 QSet<QString>& known = listed[protocol];
@@ -282,7 +279,7 @@ QHash<QString, QStringList> PdmlConverter::prepareTable(PdmlTagReader& reader)
                     columnOrder[protocol].append(column);
                 continue;
             }
-            if (reader.name() != "proto" || (protoDepth >= 0 && depth > protoDepth + 1))
+            if (!reader.isName("proto") || (protoDepth >= 0 && depth > protoDepth + 1))
                 continue;
             protocol = reader.attribute("name");
             if (!result.contains(protocol)) {
@@ -320,77 +317,76 @@ QHash<QString, QStringList> PdmlConverter::prepareTable(PdmlTagReader& reader)
     return result;
 }
 
-void PdmlConverter::readFields(QXmlStreamReader& reader, const QString& protocol,
-                               QHash<QString, QList<QVariant>>* values, QStringList* names)
+void PdmlConverter::readFields(PdmlTagReader& reader, const QString& protocol,
+                               QHash<QString, QList<QVariant>>* values)
 {
     ColumnNamer namer(protocol);
     // One entry per open element inside the proto: true for a field.
     QVector<bool> open;
-    while (!reader.atEnd() && !reader.hasError()) {
-        reader.readNext();
-        if (reader.isEndElement()) {
+    for (;;) {
+        const PdmlTagReader::Token token = reader.next();
+        if (token == PdmlTagReader::EndOfInput)
+            return;
+        if (token == PdmlTagReader::EndElement) {
             if (open.isEmpty())
                 return;
             if (open.takeLast())
                 namer.close();
             continue;
         }
-        if (!reader.isStartElement())
-            continue;
-        if (reader.name() != FIELD) {
+        if (!reader.isName("field")) {
             open.append(false);
             continue;
         }
         open.append(true);
-        const QXmlStreamAttributes attributes = reader.attributes();
-        const QString column = namer.open(attributes.value(QLatin1String("name")).toString());
-        if (column.isNull())
+        const QString name = reader.attribute("name");
+        const QString column = namer.open(QStringRef(&name));
+        if (column.isNull() || !values)
             continue;
-        if (names)
-            names->append(column);
-        if (values) {
-            const QStringRef show = attributes.value(QLatin1String("show"));
-            QString value;
-            if (!show.isEmpty())
-                value = show.toString();
-            else if (attributes.hasAttribute(QLatin1String("value")))
-                value = attributes.value(QLatin1String("value")).toString();
-            else
-                value = attributes.value(QLatin1String("size")).toString();
-            (*values)[column].append(QVariant(value));
+        QString value = reader.attribute("show");
+        if (value.isEmpty()) {
+            bool present = false;
+            value = reader.attribute("value", &present);
+            if (!present)
+                value = reader.attribute("size");
         }
+        (*values)[column].append(QVariant(value));
     }
 }
 
-void PdmlConverter::parsePacket(QXmlStreamReader& reader)
+void PdmlConverter::parsePacket(PdmlTagReader& reader)
 {
     QSet<QString> shown;
     int depth = 0;
-    while (!reader.atEnd() && !reader.hasError()) {
-        reader.readNext();
-        if (reader.isEndElement()) {
+    // Depth of a proto element being skipped, -1 when none is.
+    int skipping = -1;
+    for (;;) {
+        const PdmlTagReader::Token token = reader.next();
+        if (token == PdmlTagReader::EndOfInput)
+            break;
+        if (token == PdmlTagReader::EndElement) {
             if (depth == 0)
                 break;
             --depth;
+            if (depth == skipping)
+                skipping = -1;
             continue;
         }
-        if (!reader.isStartElement())
+        ++depth;
+        if (skipping >= 0 || !reader.isName("proto"))
             continue;
-        if (reader.name() != PROTO) {
-            ++depth;
-            continue;
-        }
-        const QString protocol = reader.attributes().value(QLatin1String("name")).toString();
+        const QString protocol = reader.attribute("name");
         if (protocol == QLatin1String("ssl") || protocol == QLatin1String("xml")
             || protocol == QLatin1String("http") || protocol == PACKET
             || shown.contains(protocol) || !tables.contains(protocol)) {
-            reader.skipCurrentElement();
+            skipping = depth - 1;
             continue;
         }
         shown.insert(protocol);
         QHash<QString, QList<QVariant>>& table = tables[protocol];
         const int before = table[PIDD].size();
-        readFields(reader, protocol, &table, nullptr);
+        readFields(reader, protocol, &table);
+        --depth;   // readFields read the proto element's end
         table[PIDD].append(QVariant(packetCount));
         for (auto column = table.begin(); column != table.end(); ++column)
             while (column->size() < before + 1)

@@ -7,16 +7,16 @@
 #include <QVariant>
 
 class PdmlTagReader;
-class QXmlStreamReader;
 
 // Turns a PDML file (tshark's XML dissection) into one table with a row per
 // packet and, per protocol, one column per dissected field, written as an
 // ARFF file or as a comma-separated file. Runs synchronously on the caller's
 // thread and reports through debug lines and its result.
 //
-// Two passes over the file: the first finds the protocols, their order and
-// their columns; the second collects the values and writes them in batches
-// of 50 packets, so memory stays bounded by one batch.
+// Two passes over the file with a fast reader of its elements: the first
+// finds the protocols, their order and their columns; the second collects
+// the values and writes them in batches of 50 packets, so memory stays
+// bounded by one batch.
 class PdmlConverter
 {
 public:
@@ -35,7 +35,7 @@ public:
     // the element structure, which the tag reader gives fast.
     QHash<QString, QStringList> prepareTable(PdmlTagReader& reader);
     // Second pass over one packet; the reader stands on its start.
-    void parsePacket(QXmlStreamReader& reader);
+    void parsePacket(PdmlTagReader& reader);
     // Writes the rows collected since the last write; the first write
     // creates the file with its header, later ones append.
     bool writeOutput(const QString& folder, const QString& outputName, bool append, bool arff);
@@ -63,10 +63,10 @@ public:
 
 private:
     // Reads the fields of one "proto" element (the reader stands on its
-    // start) up to its end. With `values` the values are appended to the
-    // protocol's columns; `names` receives every column name met, in order.
-    void readFields(QXmlStreamReader& reader, const QString& protocol,
-                    QHash<QString, QList<QVariant>>* values, QStringList* names);
+    // start) up to its end and appends their values to the protocol's
+    // columns.
+    void readFields(PdmlTagReader& reader, const QString& protocol,
+                    QHash<QString, QList<QVariant>>* values);
     // The columns of a protocol in output order, without "pidd".
     QStringList outputColumns(const QString& protocol) const;
     void prepareOutputColumns();

@@ -15,10 +15,10 @@ bool isSpace(char c)
 
 // Entities of an attribute value resolved: the five named ones and
 // character references.
-QString decoded(const QByteArray& raw)
+QString decoded(const char* raw, int size)
 {
-    const QString text = QString::fromUtf8(raw);
-    if (!raw.contains('&'))
+    const QString text = QString::fromUtf8(raw, size);
+    if (!std::memchr(raw, '&', std::size_t(size)))
         return text;
     QString out;
     out.reserve(text.size());
@@ -98,25 +98,46 @@ int PdmlTagReader::find(const char* text, int from)
     }
 }
 
+PdmlTagReader::Token PdmlTagReader::fail()
+{
+    failed = true;
+    pos = buffer.size();
+    pendingEnd = false;
+    return token = EndOfInput;
+}
+
+bool PdmlTagReader::isName(const char* element) const
+{
+    const int length = int(std::strlen(element));
+    return token != EndOfInput && nameLength == length
+        && std::memcmp(buffer.constData() + tagBegin, element, std::size_t(length)) == 0;
+}
+
+bool PdmlTagReader::isStart(const char* element) const
+{
+    return token == StartElement && isName(element);
+}
+
 PdmlTagReader::Token PdmlTagReader::next()
 {
+    if (failed)
+        return token = EndOfInput;
     if (pendingEnd) {
         pendingEnd = false;
-        --depth;
+        openNames.chop(openLengths.takeLast());
         return token = EndElement;
     }
     for (;;) {
         const int open = find("<", pos);
         if (open < 0) {
-            failed = failed || depth > 0;
             pos = buffer.size();
+            if (!openLengths.isEmpty())
+                return fail();
             return token = EndOfInput;
         }
         pos = open;
-        if (!need(2)) {
-            failed = true;
-            return token = EndOfInput;
-        }
+        if (!need(2))
+            return fail();
         const char kind = buffer.at(pos + 1);
         const char* closer = nullptr;
         if (kind == '?')
@@ -132,11 +153,8 @@ PdmlTagReader::Token PdmlTagReader::next()
         }
         if (closer) {
             const int end = find(closer, pos + 2);
-            if (end < 0) {
-                failed = true;
-                pos = buffer.size();
-                return token = EndOfInput;
-            }
+            if (end < 0)
+                return fail();
             pos = end + int(std::strlen(closer));
             continue;
         }
@@ -147,11 +165,8 @@ PdmlTagReader::Token PdmlTagReader::next()
         for (;;) {
             if (i >= buffer.size()) {
                 const int offset = i - pos;
-                if (!need(offset + 1)) {
-                    failed = true;
-                    pos = buffer.size();
-                    return token = EndOfInput;
-                }
+                if (!need(offset + 1))
+                    return fail();
                 i = pos + offset;
             }
             const char c = buffer.at(i);
@@ -167,49 +182,65 @@ PdmlTagReader::Token PdmlTagReader::next()
         }
         const bool closing = kind == '/';
         const bool selfClosing = !closing && buffer.at(i - 1) == '/';
-        tag = buffer.mid(pos + (closing ? 2 : 1), i - pos - (closing ? 2 : 1) - (selfClosing ? 1 : 0));
+        tagBegin = pos + (closing ? 2 : 1);
+        tagLength = i - tagBegin - (selfClosing ? 1 : 0);
         pos = i + 1;
-        int nameEnd = 0;
-        while (nameEnd < tag.size() && !isSpace(tag.at(nameEnd)))
-            ++nameEnd;
-        elementName = tag.left(nameEnd);
+        const char* tagText = buffer.constData() + tagBegin;
+        nameLength = 0;
+        while (nameLength < tagLength && !isSpace(tagText[nameLength]))
+            ++nameLength;
         if (closing) {
-            --depth;
+            // It must close the element open at this point.
+            if (openLengths.isEmpty() || openLengths.last() != nameLength
+                || std::memcmp(openNames.constData() + openNames.size() - nameLength, tagText,
+                               std::size_t(nameLength)) != 0)
+                return fail();
+            openNames.chop(openLengths.takeLast());
             return token = EndElement;
         }
-        ++depth;
+        openNames.append(tagText, nameLength);
+        openLengths.append(nameLength);
         pendingEnd = selfClosing;
         return token = StartElement;
     }
 }
 
-QString PdmlTagReader::attribute(const char* attributeName) const
+QString PdmlTagReader::attribute(const char* attributeName, bool* present) const
 {
-    if (token != StartElement && !pendingEnd)
+    if (present)
+        *present = false;
+    if (token != StartElement)
         return QString();
+    const char* tag = buffer.constData() + tagBegin;
+    const int size = tagLength;
     const int length = int(std::strlen(attributeName));
-    int i = elementName.size();
-    while (i < tag.size()) {
-        while (i < tag.size() && isSpace(tag.at(i)))
+    int i = nameLength;
+    while (i < size) {
+        while (i < size && isSpace(tag[i]))
             ++i;
         const int nameStart = i;
-        while (i < tag.size() && tag.at(i) != '=' && !isSpace(tag.at(i)))
+        while (i < size && tag[i] != '=' && !isSpace(tag[i]))
             ++i;
         const int nameEnd = i;
-        while (i < tag.size() && (isSpace(tag.at(i)) || tag.at(i) == '='))
+        while (i < size && (isSpace(tag[i]) || tag[i] == '='))
             ++i;
-        if (i >= tag.size())
+        if (i >= size)
             break;
-        const char quote = tag.at(i);
+        const char quote = tag[i];
         if (quote != '"' && quote != '\'')
             break;
         const int valueStart = i + 1;
-        const int valueEnd = tag.indexOf(quote, valueStart);
-        if (valueEnd < 0)
+        const char* end = static_cast<const char*>(
+            std::memchr(tag + valueStart, quote, std::size_t(size - valueStart)));
+        if (!end)
             break;
+        const int valueEnd = int(end - tag);
         if (nameEnd - nameStart == length
-            && std::memcmp(tag.constData() + nameStart, attributeName, std::size_t(length)) == 0)
-            return decoded(tag.mid(valueStart, valueEnd - valueStart));
+            && std::memcmp(tag + nameStart, attributeName, std::size_t(length)) == 0) {
+            if (present)
+                *present = true;
+            return decoded(tag + valueStart, valueEnd - valueStart);
+        }
         i = valueEnd + 1;
     }
     return QString();

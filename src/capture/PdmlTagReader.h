@@ -2,15 +2,16 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QVector>
 
 class QIODevice;
 
-// A fast forward reader of the element structure of an XML document such as
-// a PDML dissection: it yields the starts and ends of elements with their
-// names and the values of their attributes, and skips text, comments,
-// processing instructions, CDATA sections and the document type. It checks
-// no more than the nesting, which is enough to learn the structure of a
-// large file before an exact reading.
+// A fast forward reader of the elements of an XML document such as a PDML
+// dissection: it yields the starts and ends of elements with their names
+// and the values of their attributes, and skips text, comments, processing
+// instructions, CDATA sections and the document type. It checks that every
+// end tag closes the element open at that point and that the input does not
+// end inside markup or with elements open; it reads UTF-8.
 class PdmlTagReader
 {
 public:
@@ -19,15 +20,16 @@ public:
     explicit PdmlTagReader(QIODevice* device);
 
     // The next start or end of an element; a self-closing element gives its
-    // start and then its end.
+    // start and then its end. After an error only EndOfInput comes.
     Token next();
-    // The name of the element of the last token.
-    QByteArray name() const { return elementName; }
-    bool isStart(const char* element) const { return token == StartElement && elementName == element; }
+    // Whether the last token is the start of an element of that name.
+    bool isStart(const char* element) const;
+    bool isName(const char* element) const;
     // The value of an attribute of the last start, entities resolved; empty
-    // when the element has no such attribute.
-    QString attribute(const char* attributeName) const;
-    // The input ended inside markup or with elements still open.
+    // when the element has no such attribute. With `present`, whether it has.
+    QString attribute(const char* attributeName, bool* present = nullptr) const;
+    // The input ended inside markup, with elements still open, or an end
+    // tag did not match its start.
     bool hasError() const { return failed; }
 
 private:
@@ -36,15 +38,21 @@ private:
     bool need(int n);
     // Position of `text` at or after `from` (read on as needed), or -1.
     int find(const char* text, int from);
+    Token fail();
 
     QIODevice* device;
     QByteArray buffer;
     int pos = 0;
     bool deviceAtEnd = false;
     Token token = EndOfInput;
-    QByteArray elementName;
-    QByteArray tag;   // the text of the last start tag, without "<" and ">"
+    // The last tag's text in the buffer (without "<", "</", "/>" or ">")
+    // and the length of its name; valid until the next call of next().
+    int tagBegin = 0;
+    int tagLength = 0;
+    int nameLength = 0;
     bool pendingEnd = false;
-    int depth = 0;
+    // The names of the open elements, one after the other.
+    QByteArray openNames;
+    QVector<int> openLengths;
     bool failed = false;
 };

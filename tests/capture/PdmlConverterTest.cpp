@@ -60,6 +60,8 @@ private slots:
     void batchesOfFifty();
     void packetLimit();
     void truncatedInput();
+    void entitiesAndNesting_data();
+    void entitiesAndNesting();
     void unopenableInput();
     void unwritableOutput();
     void realCaptureLoadsInWeka();
@@ -167,6 +169,42 @@ void PdmlConverterTest::truncatedInput()
     for (const QString& line : out)
         QCOMPARE(line.count(QLatin1Char(',')), fields);
     QVERIFY(out[1].startsWith(QStringLiteral("0,1,60,10.0.0.1,")));
+}
+
+void PdmlConverterTest::entitiesAndNesting_data()
+{
+    QTest::addColumn<QByteArray>("pdml");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<QString>("row");
+    QTest::newRow("entities") << QByteArray("<?xml version=\"1.0\"?><!-- c --><pdml><packet>"
+                                            "<proto name='p'><field name=\"p.x\" show=\"a &amp; "
+                                            "&lt;b&gt; &#233;&#x41;, 'q'\"/></proto></packet></pdml>")
+                              << true << QString::fromUtf8("0,a & <b> \xc3\xa9" "A; 'q'");
+    QTest::newRow("value and size") << QByteArray("<pdml><packet><proto name=\"p\"><field name="
+                                                  "\"p.x\" show=\"\" value=\"\" size=\"4\"/>"
+                                                  "<field name=\"p.y\" size=\"4\"/></proto>"
+                                                  "</packet></pdml>")
+                                    << true << "0,,4";
+    QTest::newRow("crossed tags") << QByteArray("<pdml><packet><proto name=\"p\"><field name="
+                                                "\"p.x\" show=\"1\"></proto></field></packet>"
+                                                "</pdml>")
+                                  << false << "0,1";
+}
+
+void PdmlConverterTest::entitiesAndNesting()
+{
+    QFETCH(QByteArray, pdml);
+    QFETCH(bool, ok);
+    QFETCH(QString, row);
+    TempWorkDir dir;
+    dir.write(QStringLiteral("in.pdml"), pdml);
+    DebugCapture debug;
+    debug.setForward(false);
+    PdmlConverter converter;
+    QCOMPARE(converter.convert(dir.path(), QString(), QStringLiteral("in.pdml"),
+                               QStringLiteral("out"), false),
+             ok);
+    QCOMPARE(lines(dir.filePath(QStringLiteral("out.csv"))).value(1), row);
 }
 
 void PdmlConverterTest::unopenableInput()
