@@ -283,14 +283,15 @@ bool GanttWidget::render(bool overlayToo, bool updateToo, QImage* target)
     return true;
 }
 
-void GanttWidget::renderOverlay()
+bool GanttWidget::renderOverlay()
 {
     RenderGuard guard(this);
     if (!guard)
-        return;
+        return false;
     overlay.fill(Qt::transparent);
     guard.release();
     update();
+    return true;
 }
 
 QRectF GanttWidget::dataRect()

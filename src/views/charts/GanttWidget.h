@@ -34,7 +34,7 @@ public:
     // conversations; resize lays out and renders at the widget's size.
     void setData(Context* context, bool clearSelection, bool resize);
 
-    void renderOverlay() override;
+    bool renderOverlay() override;
     bool render(bool overlay, bool update, QImage* target) override;
     void setSize(int w, int h) override;
     QRectF dataRect() override;
