@@ -11,6 +11,8 @@ PACKAGES=(
   fonts-dejavu-core
   xvfb xauth
   tshark wireshark-common
+  # XES export checks (xmllint) and the ARFF check of the PDML converter (weka).
+  libxml2-utils weka
 )
 
 # Only the benchmarks need these ("tools/deps.sh bench", run by make bench):

@@ -14,6 +14,7 @@
 #include "events/RenderEvent.h"
 #include "events/ScrollEvent.h"
 #include "app/SettingsWidget.h"
+#include "capture/Smb2XesExporter.h"
 #include "core/Constants.h"
 #include "model/Context.h"
 #include "model/GlyphStore.h"
@@ -368,9 +369,11 @@ void ControlWidget::convertPCAP()
 {
 }
 
-// The XES exporter is not part of the program yet.
+// SMB2 file activity of a file of quoted tshark fields to an XES event log.
 void ControlWidget::exportXes()
 {
+    Smb2XesExporter exporter;
+    exporter.run();
 }
 
 void ControlWidget::inspectWireShark()

@@ -1,0 +1,455 @@
+#include "capture/Smb2XesExporter.h"
+
+#include "app/FileAsker.h"
+#include "app/MessageAsker.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QTextStream>
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+const char* const EXTENSIONS_HOST = "http://www.xes-standard.org/";
+
+// The fourteen event keys that have a column, in declaration order; the
+// fifteenth, "smb2.incomplete", is made by the exporter.
+const char* const KEYED_FIELDS[] = {
+    "frame.time_epoch", "frame.number", "ip.src", "ip.dst", "smb2.cmd", "smb2.filename",
+    "smb2.fid", "smb2.nt_status", "smb2.create.action", "smb2.disposition.delete_on_close",
+    "smb2.file_info.infolevel", "smb2.sesid", "smb2.msg_id", "smb2.tid"};
+
+// The field at a position; an absent column (-1) or a position beyond the
+// row reads as empty.
+const QString& fieldAt(const TList<QString>& row, int position)
+{
+    static const QString empty;
+    if (position < 0 || position >= row.size())
+        return empty;
+    return row.items[std::size_t(position)];
+}
+
+// Empty, or empty once its quotes are removed (tshark prints an empty name
+// as "").
+bool blank(const QString& field)
+{
+    return field.isEmpty() || field == QLatin1String("\"\"");
+}
+
+QString withoutQuotes(const QString& field)
+{
+    QString text = field;
+    text.remove(QLatin1Char('"'));
+    return text;
+}
+
+// Seconds of a time field; text that is no finite number counts as 0.
+double seconds(const QString& field)
+{
+    bool ok = false;
+    const double v = withoutQuotes(field).toDouble(&ok);
+    return ok && std::isfinite(v) ? v : 0.0;
+}
+
+// Nanoseconds in the general notation with up to 22 significant digits: a
+// present-day epoch time prints as a whole number.
+QString nanoseconds(double secs)
+{
+    return QString::number(secs * 1e9, 'g', 22);
+}
+
+} // namespace
+
+Smb2XesExporter::Smb2XesExporter()
+    : timeField(QStringLiteral("frame.time_epoch")),
+      msgIdField(QStringLiteral("smb2.msg_id")),
+      commandField(QStringLiteral("smb2.cmd")),
+      sessionField(QStringLiteral("smb2.sesid")),
+      fidField(QStringLiteral("smb2.fid")),
+      fileNameField(QStringLiteral("smb2.filename")),
+      responseField(QStringLiteral("smb2.flags.response")),
+      srcField(QStringLiteral("ip.src")),
+      dstField(QStringLiteral("ip.dst")),
+      statusField(QStringLiteral("smb2.nt_status")),
+      minTime(std::numeric_limits<double>::max()),
+      maxTime(0.0)
+{
+}
+
+void Smb2XesExporter::run()
+{
+    const QString input = FileAsker::openFileName(nullptr, QStringLiteral("Open CSV"),
+                                                  QDir::homePath(), QStringLiteral("*.csv"));
+    // The output is asked for even when no input was chosen.
+    const QString output = FileAsker::saveFileName(nullptr, QStringLiteral("Export Selection:"),
+                                                   QString(), QStringLiteral("Xes files (*.xes)"));
+    if (input.isEmpty() || output.isEmpty())
+        return;
+    exportFile(input, output);
+}
+
+bool Smb2XesExporter::exportFile(const QString& inputPath, const QString& outputPath)
+{
+    const auto failed = [] {
+        MessageAsker::ask(QMessageBox::Warning, QStringLiteral("Failed to save selection"),
+                          QStringLiteral("Save failed: file could not be opened or writte to"),
+                          QMessageBox::Ok, nullptr);
+        return false;
+    };
+
+    QFile in(inputPath);
+    QFile out(outputPath);
+    if (!in.open(QIODevice::ReadOnly) ||
+        !out.open(QIODevice::ReadWrite | QIODevice::Truncate | QIODevice::Text))
+        return failed();
+
+    QTextStream stream(&in);
+    stream.setCodec("UTF-8");
+    header = splitLine(stream.readLine(), QLatin1Char(','));
+
+    QStringList eventKeys;
+    QHash<QString, int> columns;
+    const auto record = [&](const QString& name) {
+        if (!columns.contains(name))
+            columns.insert(name, header.indexOf(name));
+    };
+    for (const char* key : KEYED_FIELDS) {
+        const QString name = QString::fromLatin1(key);
+        record(name);
+        eventKeys.append(name);
+    }
+    record(responseField);
+    record(srcField);
+    record(dstField);
+    eventKeys.append(QStringLiteral("smb2.incomplete"));
+
+    writeFailed = false;
+    QByteArray prologue;
+    prologue += "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n";
+    prologue += "<log xes.version=\"1.0\" xes.features=\"nested-attributes\" "
+                "openxes.version=\"1.0RC7\">\n";
+    const QByteArray host(EXTENSIONS_HOST);
+    prologue += "    <extension name=\"Time\" prefix=\"time\" uri=\"" + host + "time.xesext\"/>\n";
+    prologue += "    <extension name=\"Software\" prefix=\"software\" uri=\"" + host
+        + "software.xesext\"/>\n";
+    prologue += "    <extension name=\"Lifecycle\" prefix=\"lifecycle\" uri=\"" + host
+        + "lifecycle.xesext\"/>\n";
+    prologue += "    <extension name=\"Concept\" prefix=\"concept\" uri=\"" + host
+        + "concept.xesext\"/>\n";
+    prologue += "    <global scope=\"trace\">\n";
+    prologue += "        <string key=\"concept:name\" value=\"DEFAULT\"/>\n";
+    prologue += "    </global>\n";
+    prologue += "    <global scope=\"event\">\n";
+    for (const QString& key : eventKeys)
+        prologue += "        <string key=\"" + key.toUtf8() + "\" value=\"__INVALID__\"/>\n";
+    prologue += "    </global>";
+    prologue += "    <classifier name=\"Method Call Identifier\" "
+                "keys=\"concept:name software:class software:package\"/>\n";
+    prologue += "    <string key=\"concept:name\" value=\"A Software Event Log\"/>\n";
+    prologue += "    <trace>\n";
+    write(&out, prologue);
+
+    readPackets(&out, stream, eventKeys, columns);
+
+    write(&out, "    </trace>\n</log>\n");
+    in.close();
+    if (!out.flush() || out.error() != QFileDevice::NoError)
+        writeFailed = true;
+    out.close();
+    if (writeFailed)
+        return failed();
+
+    QString text = QStringLiteral("Export successful");
+    if (linesNotRead > 0)
+        text += QStringLiteral("\nOnly the first %1 lines of the input were read: %2 lines were "
+                               "not read.")
+                    .arg(LINE_LIMIT)
+                    .arg(linesNotRead);
+    MessageAsker::ask(QMessageBox::Information, QStringLiteral("Save Selection"), text,
+                      QMessageBox::Ok, nullptr);
+    return true;
+}
+
+void Smb2XesExporter::readPackets(QIODevice* output, QTextStream& input,
+                                  const QStringList& eventKeys, const QHash<QString, int>& columns)
+{
+    const int sessionColumn = columns.value(sessionField, -1);
+    const int msgIdColumn = columns.value(msgIdField, -1);
+    const int srcColumn = columns.value(srcField, -1);
+    const int dstColumn = columns.value(dstField, -1);
+    const int fidColumn = columns.value(fidField, -1);
+    const int fileNameColumn = columns.value(fileNameField, -1);
+    const int commandColumn = columns.value(commandField, -1);
+    const int responseColumn = columns.value(responseField, -1);
+    const int statusColumn = columns.value(statusField, -1);
+    // Times and frame numbers are new in every line: sharing them saves nothing.
+    const int timeColumn = columns.value(timeField, -1);
+    const int frameColumn = columns.value(QStringLiteral("frame.number"), -1);
+
+    const auto append = [](QHash<QString, TList<TList<QString>>>& table, QStringList& order,
+                           const QString& key, const TList<QString>& row) {
+        auto it = table.find(key);
+        if (it == table.end()) {
+            it = table.insert(key, TList<TList<QString>>());
+            order.append(key);
+        }
+        it->append(row);
+    };
+
+    int n = 0;
+    linesNotRead = 0;
+    QString line;
+    while (input.readLineInto(&line)) {
+        if (n != 0 && n % 1000 == 0)
+            qDebug() << "Read " << n << " Packets";
+        const QStringList parts = splitLine(line, QLatin1Char(','));
+        if (parts.size() < eventKeys.size()) {
+            qDebug() << "Invalid packet ";
+        } else {
+            TList<QString> row;
+            row.items.reserve(std::size_t(parts.size()));
+            for (int k = 0; k < parts.size(); ++k)
+                row.append(k == timeColumn || k == frameColumn ? parts.at(k) : shared(parts.at(k)));
+
+            const QString& sessionId = fieldAt(row, sessionColumn);
+            const QString& msgId = fieldAt(row, msgIdColumn);
+            const QString& src = fieldAt(row, srcColumn);
+            const QString& dst = fieldAt(row, dstColumn);
+            QString fid = fieldAt(row, fidColumn);
+            const QString& fileName = fieldAt(row, fileNameColumn);
+
+            if (!blank(fid))
+                sessionToFid.insert(sessionId, fid);
+            if (!blank(fileName)) {
+                if (blank(fid))
+                    fid = sessionToFid.value(sessionId);
+                fidToFileName.insert(fid, fileName);
+            }
+            const bool srcFirst = src < dst;
+            const QString key =
+                msgId + (srcFirst ? src : dst) + (srcFirst ? dst : src) + fid;
+
+            if (!fidToFileName.value(fid).contains(QLatin1String("spoolss"))) {
+                qint64 command = -1;
+                qint64 response = -1;
+                qint64 status = -1;
+                const bool hasCommand = quotedNumber(fieldAt(row, commandColumn), &command);
+                const bool hasResponse = quotedNumber(fieldAt(row, responseColumn), &response);
+                const bool hasStatus = quotedNumber(fieldAt(row, statusColumn), &status);
+                if (hasCommand && hasResponse && hasStatus && (command == 5 || command == 6)
+                    && response == 1 && status == 0)
+                    append(responseGroups, responseOrder, key, row);
+                else if (hasResponse && response == 0)
+                    append(requestGroups, requestOrder, key, row);
+                append(sessionGroups, sessionOrder, sessionId, row);
+            }
+        }
+        ++n;
+        if (n == LINE_LIMIT)
+            break;
+    }
+    linesRead = n;
+    if (n == LINE_LIMIT) {
+        while (input.readLineInto(&line))
+            ++linesNotRead;
+    }
+    texts.clear();
+
+    eventsWritten = 0;
+    for (const QString& key : responseOrder) {
+        const TList<TList<QString>>& group = responseGroups[key];
+        if (group.size() > 2) {
+            qDebug() << "duplicates";
+            for (const TList<QString>& row : group.items) {
+                QString text;
+                for (const QString& f : row.items)
+                    text += f + QLatin1Char(',');
+                qDebug().noquote() << text;
+            }
+        }
+        writeEvent(output, group, columns, false);
+    }
+    for (const QString& key : sessionOrder)
+        writeEvent(output, sessionGroups[key], columns, false);
+    for (const QString& key : requestOrder)
+        writeEvent(output, requestGroups[key], columns, true);
+
+    qDebug() << "minTime:" << minTime << "maxTime:" << maxTime;
+}
+
+void Smb2XesExporter::writeEvent(QIODevice* output, const TList<TList<QString>>& group,
+                                 const QHash<QString, int>& columns, bool fromLast)
+{
+    if (group.isEmpty())
+        return;
+    const TList<QString>& first = group.first();
+    const TList<QString>& last = group.last();
+
+    const int timeColumn = columnIndex(columns, timeField);
+    const double start = seconds(fieldAt(first, timeColumn));
+    const double end = seconds(fieldAt(last, timeColumn));
+    const QString startText = nanoseconds(start);
+    const QString endText = nanoseconds(end);
+    const double testedEnd = std::fabs(end - start) < 1.0 ? start + 1.0 : end;
+    if (start > testedEnd) {
+        qDebug() << "timeswitch detected " << end - start;
+        return;
+    }
+
+    const int sessionColumn = columns.value(sessionField, -1);
+    const int fidColumn = columns.value(fidField, -1);
+    QString sessionId;
+    QString fid;
+    for (const TList<QString>& row : group.items) {
+        if (blank(sessionId))
+            sessionId = fieldAt(row, sessionColumn);
+        if (blank(fid))
+            fid = fieldAt(row, fidColumn);
+        if (!blank(sessionId) && !blank(fid))
+            break;
+    }
+    const QString fileName = fidToFileName.value(fid);
+    if (fileName.contains(QLatin1String("spool")))
+        return;
+
+    const auto firstField = [&](const QString& name) {
+        return fieldAt(first, columnIndex(columns, name));
+    };
+    const TList<QString>& chosen = fromLast ? last : first;
+    const QPair<const char*, QString> pairs[] = {
+        {"frame.start_time", QLatin1Char('"') + startText + QLatin1Char('"')},
+        {"frame.end_time", QLatin1Char('"') + endText + QLatin1Char('"')},
+        {"frame.number", firstField(QStringLiteral("frame.number"))},
+        {"ip.src", firstField(srcField)},
+        {"ip.dst", firstField(dstField)},
+        {"smb2.cmd", firstField(commandField)},
+        {"smb2.filename", fileName},
+        {"smb2.fid", sessionToFid.value(sessionId)},
+        {"smb2.nt_status", fieldAt(chosen, columnIndex(columns, statusField))},
+        {"smb2.create.action", firstField(QStringLiteral("smb2.create.action"))},
+        {"smb2.disposition.delete_on_close",
+         firstField(QStringLiteral("smb2.disposition.delete_on_close"))},
+        {"smb2.file_info.infolevel", firstField(QStringLiteral("smb2.file_info.infolevel"))},
+        {"smb2.sesid", fieldAt(chosen, columnIndex(columns, sessionField))},
+        {"smb2.tid", firstField(QStringLiteral("smb2.tid"))},
+        {"smb2.incomplete", group.size() == 1 ? QStringLiteral("\"1\"") : QStringLiteral("\"0\"")},
+    };
+
+    QByteArray text("        <event>\n");
+    for (const auto& pair : pairs) {
+        text += "            <string key=\"";
+        text += pair.first;
+        text += "\" value=";
+        text += xmlValue(pair.second).toUtf8();
+        text += "/>\n";
+    }
+    text += "        </event>\n";
+    write(output, text);
+    ++eventsWritten;
+}
+
+int Smb2XesExporter::columnIndex(const QHash<QString, int>& columns, const QString& name) const
+{
+    return columns.value(name, 0);
+}
+
+QStringList Smb2XesExporter::splitLine(const QString& line, QChar separator)
+{
+    QStringList parts;
+    const QChar* data = line.constData();
+    const int size = line.size();
+    int from = 0;
+    bool quoted = false;
+    for (int i = 0; i < size; ++i) {
+        const QChar c = data[i];
+        if (c == QLatin1Char('"'))
+            quoted = !quoted;
+        else if (c == separator && !quoted) {
+            parts.append(line.mid(from, i - from));
+            from = i + 1;
+        }
+    }
+    parts.append(line.mid(from));
+    return parts;
+}
+
+QString Smb2XesExporter::xmlValue(const QString& field)
+{
+    int from = 0;
+    int to = field.size();
+    if (to >= 2 && field.at(0) == QLatin1Char('"') && field.at(to - 1) == QLatin1Char('"')) {
+        ++from;
+        --to;
+    }
+    QString out;
+    out.reserve(to - from + 8);
+    out += QLatin1Char('"');
+    const QChar* data = field.constData();
+    for (int i = from; i < to; ++i) {
+        const QChar c = data[i];
+        const ushort u = c.unicode();
+        if (c.isHighSurrogate()) {
+            // A pair is kept whole; a lone half is no character.
+            if (i + 1 < to && data[i + 1].isLowSurrogate()) {
+                out += c;
+                out += data[++i];
+            }
+            continue;
+        }
+        if (c.isLowSurrogate() || u == 0xFFFE || u == 0xFFFF)
+            continue;
+        switch (u) {
+        case '&': out += QLatin1String("and"); break;
+        case '<': out += QLatin1String("&lt;"); break;
+        case '>': out += QLatin1String("&gt;"); break;
+        case '"': out += QLatin1String("&quot;"); break;
+        case '\t': out += QLatin1String("&#9;"); break;
+        case '\n': out += QLatin1String("&#10;"); break;
+        case '\r': out += QLatin1String("&#13;"); break;
+        default:
+            if (u >= 0x20)
+                out += c;
+        }
+    }
+    if (out.size() == 1)
+        out += QLatin1String("none");
+    out += QLatin1Char('"');
+    return out;
+}
+
+bool Smb2XesExporter::quotedNumber(const QString& field, qint64* value)
+{
+    if (field.size() < 3 || !field.startsWith(QLatin1Char('"')) || !field.endsWith(QLatin1Char('"')))
+        return false;
+    const QStringRef text = field.midRef(1, field.size() - 2);
+    bool ok = false;
+    if (text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive)) {
+        const qulonglong v = text.mid(2).toULongLong(&ok, 16);
+        *value = qint64(v);
+    } else {
+        *value = text.toLongLong(&ok, 10);
+    }
+    return ok;
+}
+
+QString Smb2XesExporter::shared(const QString& field)
+{
+    if (field.isEmpty())
+        return field;
+    const auto it = texts.constFind(field);
+    if (it != texts.constEnd())
+        return *it;
+    texts.insert(field);
+    return field;
+}
+
+void Smb2XesExporter::write(QIODevice* output, const QByteArray& bytes)
+{
+    if (writeFailed)
+        return;
+    if (output->write(bytes) != bytes.size())
+        writeFailed = true;
+}
