@@ -1,53 +1,304 @@
 #include "views/events/EventWidget.h"
 
-#include "events/ContextEvent.h"
+#include "app/AppGlobals.h"
 #include "app/ControlWidget.h"
-#include "events/EventType.h"
-#include "events/FocusEvent.h"
+#include "app/MainWindow.h"
+#include "app/SettingsWidget.h"
+#include "core/Constants.h"
 #include "core/Packet.h"
+#include "events/ContextEvent.h"
+#include "events/EventType.h"
+#include "events/FindEvent.h"
+#include "events/FocusEvent.h"
+#include "events/PacketsEvent.h"
+#include "events/RenderEvent.h"
+#include "events/ScrollEvent.h"
 #include "items/BinItem.h"
+#include "items/EmptyAxis.h"
+#include "items/IAxis.h"
+#include "model/Context.h"
+#include "model/GlyphStore.h"
+#include "views/events/BinCell.h"
 #include "views/events/LinkageMatrix.h"
+#include "views/events/OptionsWidget.h"
+#include "views/events/RibbonEventOverviewWidget.h"
+#include "views/events/RibbonEventWidget.h"
+#include "views/sequences/RuleOverviewWidget.h"
 
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDebug>
+#include <QElapsedTimer>
 #include <QHash>
+#include <QMap>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QMutex>
 #include <QPainter>
+#include <QScrollBar>
 #include <QSet>
+#include <QTimer>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <limits>
 #include <map>
+#include <memory>
+#include <utility>
 #include <vector>
+
+namespace {
+
+using PacketPtr = QSharedPointer<Packet>;
+using Rows = TList<TList<BinItem*>>;
+
+const QString NONE_NAME = QStringLiteral("none");
+const QString DEFAULT_MODE = QStringLiteral("Default");
+const QString ALPHABETICAL_MODE = QStringLiteral("Alphabetical");
+const QString FREQUENCY_MODE = QStringLiteral("Frequency");
+const QString CLUSTER_METRIC = QStringLiteral("Eucledian");
+
+constexpr int DRAG_INTERVAL = 500;
+constexpr int WHEEL_INTERVAL = 300;
+constexpr int DOUBLE_CLICK_INTERVAL = 210;
+// After construction the hover timer waits this long; every mouse move
+// restarts it with the short hover interval.
+constexpr int IDLE_HOVER_INTERVAL = 10000;
+// One notch of a mouse wheel.
+constexpr int WHEEL_NOTCH = 120;
+// The plotting area starts this far from the left and top edges.
+constexpr int AXIS_OFFSET = 10;
+constexpr int AXIS_MARGIN = 15;
+constexpr int AXIS_THICKNESS = 5;
+
+bool isNoneName(const QString& name)
+{
+    return name == NONE_NAME || name.isEmpty();
+}
+
+bool holdsEvents(const BinCell* cell)
+{
+    return !cell->conversations.isEmpty();
+}
+
+// The trace of a row: that of the first event of its first item; false for
+// a row without items or events.
+bool rowTrace(const TList<BinItem*>& row, int* id)
+{
+    if (row.isEmpty())
+        return false;
+    const BinItem* first = row.first();
+    if (!first || first->packets.isEmpty() || !first->packets.first())
+        return false;
+    *id = first->packets.first()->conversationId;
+    return true;
+}
+
+bool rowSelected(const TList<BinItem*>& row)
+{
+    for (const BinItem* item : row)
+        if (item && item->selected)
+            return true;
+    return false;
+}
+
+// Rows that get a position: those with items, with their traces. A row
+// without items gets none.
+std::vector<std::pair<int, int>> placeableRows(const Rows& rows)
+{
+    std::vector<std::pair<int, int>> result;   // (row index, trace)
+    result.reserve(std::size_t(rows.size()));
+    for (int r = 0; r < rows.size(); ++r) {
+        int id = 0;
+        if (!rowTrace(rows[r], &id)) {
+            qDebug().noquote() << "empty list not allowed";
+            continue;
+        }
+        result.emplace_back(r, id);
+    }
+    return result;
+}
+
+// Rows by ascending trace.
+QHash<int, int> defaultOrder(const Rows& rows)
+{
+    std::vector<int> ids;
+    for (const auto& row : placeableRows(rows))
+        ids.push_back(row.second);
+    std::sort(ids.begin(), ids.end());
+    QHash<int, int> order;
+    for (std::size_t k = 0; k < ids.size(); ++k)
+        order.insert(ids[k], int(k));
+    return order;
+}
+
+// The selected rows first, then the others, each part by ascending trace;
+// descending is the exact reverse.
+QHash<int, int> selectedOrder(const Rows& rows, bool ascending)
+{
+    std::vector<int> selected;
+    std::vector<int> others;
+    for (const auto& row : placeableRows(rows))
+        (rowSelected(rows[row.first]) ? selected : others).push_back(row.second);
+    std::sort(selected.begin(), selected.end());
+    std::sort(others.begin(), others.end());
+    selected.insert(selected.end(), others.begin(), others.end());
+    if (!ascending)
+        std::reverse(selected.begin(), selected.end());
+    QHash<int, int> order;
+    for (std::size_t k = 0; k < selected.size(); ++k)
+        order.insert(selected[k], int(k));
+    return order;
+}
+
+// Rows grouped by how many rows of the cell share their pattern, the
+// counts compared as zero-padded texts; groups by ascending count, each
+// group in row order. Descending hands the positions out from the end.
+QHash<int, int> frequencyOrder(const BinCell* cell, bool stacked, bool ascending)
+{
+    const Rows& rows = cell->rows;
+    const THash<QString, int> counts = stacked ? cell->stackCounts : cell->countRowKeys(rows);
+    for (auto it = counts.constBegin(); it != counts.constEnd(); ++it)
+        qDebug().noquote() << it.key() << it.value();
+
+    const std::vector<std::pair<int, int>> placeable = placeableRows(rows);
+    std::vector<int> rowCounts;
+    rowCounts.reserve(placeable.size());
+    int largest = 0;
+    bool missing = false;
+    for (const auto& row : placeable) {
+        // The stacking counts are keyed under the multi-match flag of the
+        // last build; a key made under the other flag counts as 0.
+        auto found = counts.constFind(cell->rowKey(rows[row.first]));
+        const int count = found == counts.constEnd() ? 0 : found.value();
+        missing = missing || found == counts.constEnd();
+        rowCounts.push_back(count);
+        largest = std::max(largest, count);
+    }
+    if (missing)
+        qDebug().noquote() << "row patterns missing from the stack counts are counted as 0;"
+                              " the rows are stacked under the other multi-match setting";
+
+    const int width = QString::number(largest).size();
+    QMap<QString, std::vector<int>> groups;   // padded count -> trace ids in row order
+    for (std::size_t k = 0; k < placeable.size(); ++k)
+        groups[QString::number(rowCounts[k]).rightJustified(width, QLatin1Char('0'))].push_back(
+            placeable[k].second);
+
+    QHash<int, int> order;
+    const int n = int(placeable.size());
+    int position = ascending ? 0 : n - 1;
+    for (auto group = groups.constBegin(); group != groups.constEnd(); ++group) {
+        for (int id : group.value()) {
+            order.insert(id, position);
+            position += ascending ? 1 : -1;
+        }
+    }
+    return order;
+}
+
+// Rows by the labels of their items joined by "." ("*" for an empty label),
+// followed by "-" and the row's index.
+QHash<int, int> alphabeticalOrder(const Rows& rows, bool ascending)
+{
+    const std::vector<std::pair<int, int>> placeable = placeableRows(rows);
+    std::vector<std::pair<QString, int>> texts;   // (text, trace)
+    texts.reserve(placeable.size());
+    for (const auto& row : placeable) {
+        QString text;
+        bool first = true;
+        for (const BinItem* item : rows[row.first]) {
+            if (!first)
+                text += QLatin1Char('.');
+            first = false;
+            const QString label = item ? item->label : QString();
+            text += label.isEmpty() ? QStringLiteral("*") : label;
+        }
+        text += QLatin1Char('-') + QString::number(row.first);
+        texts.emplace_back(std::move(text), row.second);
+    }
+    std::sort(texts.begin(), texts.end(),
+              [](const std::pair<QString, int>& a, const std::pair<QString, int>& b) { return a.first < b.first; });
+    QHash<int, int> order;
+    const int n = int(texts.size());
+    for (int k = 0; k < n; ++k)
+        order.insert(texts[std::size_t(k)].second, ascending ? k : n - 1 - k);
+    return order;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Construction
 
 EventWidget::EventWidget(ControlWidget* control, OptionsWidget* options, int side, QWidget* parent)
     : ImgWidget(control, parent)
     , control(control)
     , side(side)
     , options(options)
+    , timeTo(std::numeric_limits<double>::max())
 {
     background = QColor(255, 255, 255, 255);
+    pickerColor = QColor();
+
+    timer->setInterval(DRAG_INTERVAL);
+    connect(timer, &QTimer::timeout, this, &EventWidget::dragTimeOut);
+    // The context menu and its actions are made by the interaction part.
+
+    hoverTimer->setInterval(HOVER_INTERVAL);
+    wheelTimer = new QTimer(this);
+    wheelTimer->setInterval(WHEEL_INTERVAL);
+    connect(wheelTimer, &QTimer::timeout, this, &EventWidget::wheelTimeOut);
+    doubleClickTimer = new QTimer(this);
+    doubleClickTimer->setInterval(DOUBLE_CLICK_INTERVAL);
+    connect(doubleClickTimer, &QTimer::timeout, this, &EventWidget::doubleClickTimeOut);
+    groupSort = FREQUENCY_MODE;
+    hoverTimer->setInterval(IDLE_HOVER_INTERVAL);
+    connect(hoverTimer, &QTimer::timeout, this, &EventWidget::moveTimeOut);
 }
 
-EventWidget::~EventWidget() = default;
+EventWidget::~EventWidget()
+{
+    clearImages();
+    deleteCells();
+    delete xAxis;
+    delete yAxis;
+    delete zAxis;
+    delete lastPress;
+    delete contextMenu;
+}
 
 bool EventWidget::isActive() const
 {
     return active;
 }
 
-void EventWidget::setActive(bool on, bool reload)
+void EventWidget::setActive(bool on, bool reloadNow)
 {
     active = on;
     setVisible(on);
-    if (on && reload)
+    if (on && reloadNow) {
+        reload();
         setSize(-1, -1);
+    }
 }
 
 void EventWidget::setContext(Context* c)
 {
+    cancelOverview();
+    // Waits for a pass of the overview strip that is drawing a cell.
+    for (BinCell* cell : cells) {
+        cell->rowsMutex->lock();
+        cell->rowsMutex->unlock();
+    }
     context = c;
-    render(false, true, nullptr);
+    qDebug().noquote() << "deselect";
+    clearSelection();
+    clearHighlights();
+    qDebug().noquote() << "reload";
+    reload();
 }
 
 void EventWidget::setFocused(bool focus, bool announce)
@@ -60,9 +311,196 @@ void EventWidget::setFocused(bool focus, bool announce)
     update();
 }
 
-TList<QSharedPointer<Packet>> EventWidget::selectedPackets() const
+// ---------------------------------------------------------------------------
+// Helpers
+
+IAxis* EventWidget::makeAxis(const QString& name, int role, bool traceSide)
 {
-    return {};
+    if (options)
+        return options->createAxis(name, role, traceSide);
+    return new EmptyAxis;
+}
+
+void EventWidget::cancelOverview()
+{
+    auto* ribbon = qobject_cast<RibbonEventWidget*>(QWidget::parentWidget());
+    if (ribbon && ribbon->overviewRibbon)
+        ribbon->overviewRibbon->cancelAndWait();
+}
+
+void EventWidget::deleteCells()
+{
+    for (BinCell* cell : cells)
+        delete cell;
+    cells.clear();
+    // The glyphs are gone with their cells; the selected events stay and
+    // mark the glyphs of the next cells.
+    selectedItemSet.clear();
+    selectedSequences.clear();
+}
+
+QScrollBar* EventWidget::ribbonScrollBar() const
+{
+    auto* ribbon = qobject_cast<RibbonEventWidget*>(QWidget::parentWidget());
+    return ribbon ? ribbon->binScrollBar : nullptr;
+}
+
+void EventWidget::sendOverviewRender()
+{
+    if (!control)
+        return;
+    RenderEvent e(this, {QStringLiteral("OverviewWidget"), side});
+    QCoreApplication::sendEvent(control, &e);
+}
+
+void EventWidget::resetOtherYBox(bool traceSide)
+{
+    if (!options)
+        return;
+    const auto changed = &QComboBox::currentTextChanged;
+    if (traceSide) {
+        const auto slot = QOverload<const QString&>::of(&EventWidget::changeYAxis2);
+        QComboBox* box = options->eventAxisBox;
+        disconnect(box, changed, this, slot);
+        box->setCurrentIndex(0);
+        connect(box, changed, this, slot, Qt::UniqueConnection);
+    } else {
+        const auto slot = QOverload<const QString&>::of(&EventWidget::changeYAxis);
+        QComboBox* box = options->sequentialAxisBox;
+        disconnect(box, changed, this, slot);
+        box->setCurrentIndex(0);
+        connect(box, changed, this, slot, Qt::UniqueConnection);
+    }
+}
+
+QSet<QSharedPointer<Packet>> EventWidget::highlightedPackets() const
+{
+    QSet<PacketPtr> packets;
+    for (const BinCell* cell : cells)
+        for (const TList<BinItem*>& row : cell->rows)
+            for (const BinItem* item : row)
+                if (item && item->highlighted)
+                    for (const PacketPtr& p : item->packets)
+                        packets.insert(p);
+    return packets;
+}
+
+void EventWidget::renderVisibleCells()
+{
+    for (BinCell* cell : cells)
+        if (cell->firstLine >= 0)
+            cell->render(true, true, nullptr);
+}
+
+// ---------------------------------------------------------------------------
+// Axes
+
+void EventWidget::changeXAxis(const QString& name)
+{
+    changeXAxis(name, true);
+}
+
+void EventWidget::changeXAxis(const QString& name, bool update)
+{
+    if (!context)
+        return;
+    clearHighlights();
+    clearSelection();
+    delete xAxis;
+    xAxis = makeAxis(name, 0, false);
+    xNone = isNoneName(name);
+    if (update) {
+        reload();
+        setSize(-1, -1);
+    }
+}
+
+void EventWidget::changeZAxis(const QString& name)
+{
+    changeZAxis(name, true);
+}
+
+void EventWidget::changeZAxis(const QString& name, bool update)
+{
+    if (!context)
+        return;
+    clearHighlights();
+    clearSelection();
+    delete zAxis;
+    // Null when the attribute is not an event attribute: no glyph sizes.
+    zAxis = makeAxis(name, 2, false);
+    zNone = isNoneName(name) || !zAxis;
+    if (update) {
+        reload();
+        setSize(-1, -1);
+    }
+}
+
+void EventWidget::iChangeYAxis(const QString& name)
+{
+    iChangeYAxis(name, true, true);
+}
+
+void EventWidget::iChangeYAxis(const QString& name, bool update)
+{
+    iChangeYAxis(name, update, true);
+}
+
+void EventWidget::iChangeYAxis(const QString& name, bool update, bool traceSide)
+{
+    if (!context)
+        return;
+    clearHighlights();
+    clearSelection();
+    delete yAxis;
+    // An empty name is the axis "none" too (not an axis without values).
+    yAxis = makeAxis(name.isEmpty() ? NONE_NAME : name, 1, traceSide);
+    yNone = isNoneName(name);
+    yTraceSide = traceSide;
+    if (options) {
+        options->groupOrderBox->setEnabled(!yNone);
+        options->groupDirectionBox->setEnabled(!yNone);
+    }
+    if (update) {
+        reload();
+        setSize(-1, -1);
+    }
+}
+
+void EventWidget::changeYAxis(const QString& name)
+{
+    changeYAxis(name, true);
+}
+
+void EventWidget::changeYAxis(const QString& name, bool update)
+{
+    resetOtherYBox(true);
+    iChangeYAxis(name, update, true);
+}
+
+void EventWidget::changeYAxis2(const QString& name)
+{
+    changeYAxis2(name, true);
+}
+
+void EventWidget::changeYAxis2(const QString& name, bool update)
+{
+    resetOtherYBox(false);
+    iChangeYAxis(name, update, false);
+}
+
+void EventWidget::resetAxes()
+{
+    changeXAxis(NONE_NAME, false);
+    iChangeYAxis(NONE_NAME, false, true);
+    changeZAxis(NONE_NAME, false);
+    clearSelection();
+    clearHighlights();
+    conversationMode = options && options->orientationBox->currentIndex() != 0 ? 1 : 0;
+    if (options)
+        options->setupAxisCombos();
+    reload();
+    setSize(-1, -1);
 }
 
 // Incomplete: built with the matrix interaction.
@@ -77,48 +515,580 @@ void EventWidget::exitPickerMode(BinItem)
 
 void EventWidget::reset()
 {
+    changeXAxis(NONE_NAME, false);
+    iChangeYAxis(NONE_NAME, false, true);
+    changeZAxis(NONE_NAME, false);
     ImgWidget::reset();
 }
 
-bool EventWidget::renderOverlay()
+// ---------------------------------------------------------------------------
+// Reload and layout
+
+BinCell* EventWidget::cellAt(int row, int column) const
 {
-    RenderGuard guard(this);
-    if (!guard)
-        return false;
-    overlay.fill(Qt::transparent);
-    guard.release();
-    update();
-    return true;
+    qint64 index;
+    if (xNone && yNone)
+        index = 0;
+    else if (xNone)
+        index = row;
+    else if (yNone)
+        index = column;
+    else
+        index = qint64(row) * (xAxis ? xAxis->count() : 1) + column;
+    if (row < 0 || column < 0 || index < 0 || index >= cells.size())
+        return nullptr;
+    return cells[int(index)];
 }
 
-bool EventWidget::render(bool overlayToo, bool updateToo, QImage* target)
+void EventWidget::reload()
 {
-    QImage* img = target ? target : &image;
-    RenderGuard guard(this, img, overlayToo, updateToo);
-    if (!guard)
-        return false;
-    img->fill(background);
-    {
-        QPainter painter(img);
-        painter.drawText(img->rect(), Qt::AlignCenter, QStringLiteral("EventWidget"));
+    qDebug().noquote() << "reload";
+    setUpdatesEnabled(false);
+    cancelOverview();
+
+    // Highlights survive the rebuild: the new cells mark the same events.
+    const QSet<PacketPtr> highlighted = highlightedPackets();
+    clearImages();
+    deleteCells();
+
+    GlyphStore* store = control ? control->glyphStore : glyphStore;
+    if (xAxis && yAxis && store) {
+        const int nY = yAxis->count();
+        const int nX = xAxis->count();
+        const TList<QString> labels = yAxis->labels();
+
+        IAxis* sizeAxis = nullptr;
+        int sizeColumn = -1;
+        if (!zNone && zAxis) {
+            auto found = store->attributeColumns.constFind(zAxis->name);
+            if (found != store->attributeColumns.constEnd()) {
+                sizeAxis = zAxis;
+                sizeColumn = found.value();
+            } else {
+                qDebug().noquote() << "glyph size attribute" << zAxis->name
+                                   << "is not an event attribute: glyphs keep their size";
+            }
+        }
+        const auto makeCell = [&](const QString& title, int column, int row) {
+            auto* cell = new BinCell(control, this, title, this);
+            cell->setSelectedPackets(selectedPacketSet);
+            cell->setMarkedPackets(highlighted);
+            cell->stacked = stack;
+            cell->column = column;
+            cell->row = row;
+            cell->showLabels = labelsShown;
+            cell->showPopups = popupsShown;
+            cell->timeFrom = timeFrom;
+            cell->timeTo = timeTo;
+            cell->groupSort = groupSort;
+            cell->rowGap = rowGap;
+            cell->glyphSize = glyphSize;
+            cell->conversationMode = conversationMode;
+            cell->sizeAxis = sizeAxis;
+            cell->sizeAttribute = sizeColumn;
+            return cell;
+        };
+        for (int y = 0; y < nY; ++y) {
+            const QString title = yNone ? QStringLiteral("All") : (y < labels.size() ? labels[y] : QString());
+            for (int x = 0; x < nX; ++x)
+                cells.append(makeCell(title, x, y));
+        }
+        cells.append(makeCell(QStringLiteral("Unknown"), 0, nY));
+
+        qDebug().noquote() << "dividing data";
+        if (context) {
+            for (BinCell* cell : cells)
+                cell->rowsMutex->lock();
+            const THash<QString, int>& eventColumns = store->attributeColumns;
+            const THash<QString, int>& traceColumns = store->conversationAttributeColumns;
+            const bool eventSide = !yNone && eventColumns.contains(yAxis->name);
+            const TList<PacketPtr>& records = eventSide ? context->packets : context->conversationPackets;
+            const int yColumn = yNone ? 0 : (eventSide ? eventColumns : traceColumns).value(yAxis->name, -1);
+            const int xColumn = xNone ? 0 : traceColumns.value(xAxis->name, -1);
+            const int idColumn = traceColumns.value(CONV_CONVID, -1);
+            if (!eventSide && idColumn < 0)
+                qDebug().noquote() << "no" << CONV_CONVID << "among the trace attributes: no trace is placed";
+            BinCell* unknown = cells.last();
+            bool reported = false;
+            QSet<int> placed;
+            for (const PacketPtr& record : records) {
+                if (!record)
+                    continue;
+                const int xBin = xAxis->binIndex(record->get(xColumn));
+                const int yBin = yAxis->binIndex(record->get(yColumn));
+                BinCell* cell = xBin < 0 || yBin < 0 || yBin >= nY || xBin >= nX ? nullptr : cellAt(yBin, xBin);
+                if (!cell) {
+                    if (!reported) {
+                        qDebug().noquote() << "interesting bin -1";
+                        reported = true;
+                    }
+                    if (eventSide)
+                        unknown->addPacket(record);
+                    continue;
+                }
+                if (eventSide) {
+                    cell->addPacket(record);
+                    continue;
+                }
+                if (idColumn < 0)
+                    continue;
+                const int id = record->get(idColumn).toInt();
+                if (placed.contains(id))
+                    continue;
+                placed.insert(id);
+                auto trace = context->conversations.constFind(id);
+                if (trace != context->conversations.constEnd())
+                    cell->addPackets(trace.value());
+            }
+            for (BinCell* cell : cells)
+                cell->rowsMutex->unlock();
+        }
+
+        if (!cells.isEmpty() && !holdsEvents(cells.last())) {
+            delete cells.last();
+            cells.items.pop_back();
+        }
+        for (BinCell* cell : cells)
+            cell->buildData(false);
+
+        MainWindow* window = control ? control->mainWindow : nullptr;
+        SettingsWidget* panel = window ? window->settingsWidget : nullptr;
+        RuleOverviewWidget* rules = panel ? (side == 0 ? panel->ruleOverview : panel->rightRuleOverview) : nullptr;
+        if (rules)
+            rules->rebuild();
     }
-    guard.release();
-    if (overlayToo)
-        renderOverlay();
-    if (updateToo)
-        update();
-    return true;
+
+    qDebug().noquote() << "setcluster";
+    setCluster(clusterMode);
+    qDebug().noquote() << "done";
+
+    setUpdatesEnabled(true);
+    sendOverviewRender();
+    update();
+}
+
+void EventWidget::repositionCells()
+{
+    if (!xAxis)
+        return;
+    QElapsedTimer elapsed;
+    elapsed.start();
+    const int nX = xAxis->count();
+    const int nY = yAxis ? yAxis->count() : 0;
+    const double columnWidth = std::max(nX > 0 ? xAxis->width / nX : xAxis->width, 1.0);
+    const double bottom = height();
+    // The "Unknown" cell follows the grid, when it is there.
+    BinCell* unknown = cells.size() > qint64(nX) * nY ? cells.last() : nullptr;
+
+    for (int i = 0; i < nX; ++i) {
+        const double x = i * columnWidth + xAxis->x;
+        double y = yAxis ? yAxis->y - yAxis->width : 0.0;
+        TList<BinCell*> column;
+        for (int r = 0; r < nY; ++r) {
+            BinCell* cell = cellAt(r, i);
+            if (cell && cell != unknown && !column.contains(cell))
+                column.append(cell);
+        }
+        if (i == 0 && unknown)
+            column.append(unknown);
+        for (BinCell* cell : column) {
+            double h = holdsEvents(cell) ? std::min(bottom, cell->contentHeight()) : 0.0;
+            if (y + h > bottom)
+                h = std::max(0.0, bottom - y);
+            cell->move(IAxis::clampToInt(x), IAxis::clampToInt(y));
+            if (cell->firstLine >= 0)
+                y += h;
+            cell->resizeWidget(IAxis::clampToInt(columnWidth), IAxis::clampToInt(h));
+        }
+    }
+
+    qint64 lines = 0;
+    for (const BinCell* cell : cells)
+        lines += qint64(cell->lineCount()) + 1;
+    if (auto* ribbon = qobject_cast<RibbonEventWidget*>(QWidget::parentWidget())) {
+        ribbon->setPageStep(1);
+        ribbon->setMaximum(int(std::min<qint64>(lines + 1, std::numeric_limits<int>::max())));
+    }
+    updateStatistics();
+    qDebug().noquote().nospace() << elapsed.elapsed() << " mseconds reposition cells";
 }
 
 void EventWidget::setSize(int w, int h)
 {
+    QElapsedTimer elapsed;
+    elapsed.start();
     ImgWidget::setSize(w, h);
+    const int width = image.width();
+    const int height = image.height();
+    for (IAxis* axis : {xAxis, yAxis}) {
+        if (!axis)
+            continue;
+        axis->x = AXIS_OFFSET;
+        axis->y = height - AXIS_OFFSET;
+    }
+    if (xAxis)
+        xAxis->setSize(width - AXIS_MARGIN, AXIS_THICKNESS);
+    if (yAxis)
+        yAxis->setSize(height - AXIS_MARGIN, AXIS_THICKNESS);
+    if (!cells.isEmpty())
+        repositionCells();
+    qDebug().noquote().nospace() << elapsed.elapsed() << " msecond refresh";
     render(false, true, nullptr);
 }
 
-QSize EventWidget::sizeHint() const
+void EventWidget::setBinOffset(int offset)
 {
-    return QSize(1500, 800);
+    binOffset = offset;
+    scrollBar = ribbonScrollBar();
+    qDebug().noquote() << "offset" << offset;
+    qint64 r = offset;
+    for (BinCell* cell : cells) {
+        const int lines = cell->lineCount();
+        cell->firstLine = lines >= r ? int(std::max<qint64>(r, 0)) : -1;
+        r -= qint64(lines) + 1;
+    }
+    repositionCells();
+    render(true, true, nullptr);
+    if (control) {
+        ScrollEvent e(this, std::max(offset - 1, 0), {side});
+        QCoreApplication::sendEvent(control, &e);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Display settings
+
+void EventWidget::showLabels(bool on)
+{
+    labelsShown = on;
+    for (BinCell* cell : cells) {
+        cell->showLabels = on;
+        cell->render(true, true, nullptr);
+    }
+    render(true, true, nullptr);
+}
+
+void EventWidget::showPopups(bool on)
+{
+    popupsShown = on;
+    for (BinCell* cell : cells) {
+        cell->showPopups = on;
+        cell->render(true, true, nullptr);
+    }
+    render(true, true, nullptr);
+}
+
+void EventWidget::setStack(bool on)
+{
+    cancelOverview();
+    stack = on;
+    for (BinCell* cell : cells) {
+        cell->stacked = on;
+        cell->buildData(true);
+    }
+    selectedItemSet.clear();
+    selectedSequences.clear();
+    setCluster(clusterMode);
+    if (QScrollBar* bar = ribbonScrollBar()) {
+        scrollBar = bar;
+        bar->setValue(0);
+    } else {
+        renderVisibleCells();
+        render(true, true, nullptr);
+    }
+    sendOverviewRender();
+}
+
+void EventWidget::setConv(bool traces)
+{
+    if (traces)
+        setConv1();
+    else
+        setConv2();
+}
+
+void EventWidget::setConv1()
+{
+    conversationMode = 0;
+    reload();
+    repositionCells();
+    setSize(-1, -1);
+}
+
+void EventWidget::setConv2()
+{
+    conversationMode = 1;
+    reload();
+    repositionCells();
+    setSize(-1, -1);
+}
+
+void EventWidget::setConv3()
+{
+    conversationMode = 2;
+    reload();
+    repositionCells();
+    setSize(-1, -1);
+}
+
+void EventWidget::setItemSize(int size)
+{
+    if (size < 1) {
+        qDebug().noquote() << "glyph size" << size << "is below 1 pixel: 1 is used";
+        size = 1;
+    }
+    cancelOverview();
+    matrixItemSize = size;
+    glyphSize = size;
+    const QSet<PacketPtr> highlighted = highlightedPackets();
+    for (BinCell* cell : cells) {
+        cell->markedPackets = highlighted;
+        cell->selectedPackets = selectedPacketSet;
+        rowGap = int(std::max(std::min(0.2 * size, 10.0), double(cell->itemGap + 5)));
+        cell->rowGap = rowGap;
+        cell->glyphSize = size;
+        cell->buildData(true);
+    }
+    selectedItemSet.clear();
+    selectedSequences.clear();
+    setCluster(clusterMode);
+    repositionCells();
+    render(true, true, nullptr);
+}
+
+void EventWidget::setSort(const QString&)
+{
+    // The Y axis is built again through the box that chose it, so that an
+    // event attribute keeps the event side's values and column.
+    const QString name = yNone || !yAxis ? NONE_NAME : yAxis->name;
+    if (yTraceSide)
+        changeYAxis(name, true);
+    else
+        changeYAxis2(name, true);
+    reload();
+    setSize(-1, -1);
+    sendOverviewRender();
+}
+
+void EventWidget::setGroupSort(const QString&)
+{
+    setSort(options ? options->groupOrderBox->currentText() : QString());
+}
+
+void EventWidget::setClusterSort(const QString&)
+{
+    setCluster(options ? options->sortBox->currentText() : clusterMode);
+}
+
+void EventWidget::refresh()
+{
+    if (!yNone)
+        setSort(QString());
+    if (!xNone) {
+        setCluster(clusterMode);
+        renderVisibleCells();
+        render(true, true, nullptr);
+    }
+}
+
+void EventWidget::setTimeWindow(double from, double to)
+{
+    timeFrom = from;
+    timeTo = to;
+    for (BinCell* cell : cells) {
+        cell->timeFrom = from;
+        cell->timeTo = to;
+    }
+    repositionCells();
+    render(true, true, nullptr);
+}
+
+// ---------------------------------------------------------------------------
+// Row orders
+
+void EventWidget::setCluster(const QString& mode)
+{
+    if (options)
+        options->sortDirectionBox->setEnabled(mode != DEFAULT_MODE);
+    const bool ascending = !options || options->sortDirectionBox->currentText() == QLatin1String("ASC");
+    clusterMode = mode;
+
+    if (mode == DEFAULT_MODE) {
+        for (BinCell* cell : cells)
+            cell->reorderRows(defaultOrder(cell->rows));
+    } else if (mode.contains(QLatin1String("Selected"))) {
+        for (BinCell* cell : cells)
+            cell->reorderRows(selectedOrder(cell->rows, ascending));
+    } else if (mode.contains(CLUSTER_METRIC)) {
+        // The clustering starts from the alphabetical order, which stays the
+        // recorded mode.
+        setCluster(ALPHABETICAL_MODE);
+        clusterCells();
+    } else if (mode == FREQUENCY_MODE) {
+        for (BinCell* cell : cells)
+            cell->reorderRows(frequencyOrder(cell, stack, ascending));
+    } else if (mode == ALPHABETICAL_MODE) {
+        for (BinCell* cell : cells)
+            cell->reorderRows(alphabeticalOrder(cell->rows, ascending));
+    }
+
+    sendOverviewRender();
+    setSize(-1, -1);
+}
+
+void EventWidget::clusterCells()
+{
+    for (BinCell* cell : cells) {
+        const Rows& rows = cell->rows;
+        if (rows.isEmpty())
+            continue;
+        QHash<int, int> order;
+        if (!stack) {
+            // Equal rows are clustered once, as one pattern.
+            const TList<TList<TList<BinItem*>>> groups = cell->buildStacked(rows);
+            const int count = groups.size();
+            if (count > MAX_CLUSTER_ROWS) {
+                qDebug().noquote() << "cell" << cell->header.title << "has" << count
+                                   << "distinct rows, more than the" << MAX_CLUSTER_ROWS
+                                   << "that can be clustered: the rows keep the alphabetical order";
+                continue;
+            }
+            Rows firsts;
+            firsts.items.reserve(std::size_t(count));
+            QList<int> ids;
+            ids.reserve(count);
+            for (int k = 0; k < count; ++k) {
+                firsts.append(groups[k].first());
+                ids.append(k);
+            }
+            std::unique_ptr<GNode<int>> root(hierarchicalClustering(CLUSTER_METRIC, firsts, ids));
+            if (!root)
+                continue;
+            int position = 0;
+            for (int k : root->items) {
+                if (k < 0 || k >= count)
+                    continue;
+                for (const TList<BinItem*>& row : groups[k]) {
+                    int id = 0;
+                    if (rowTrace(row, &id))
+                        order.insert(id, position++);
+                }
+            }
+        } else {
+            const int count = rows.size();
+            if (count > MAX_CLUSTER_ROWS) {
+                qDebug().noquote() << "cell" << cell->header.title << "has" << count
+                                   << "rows, more than the" << MAX_CLUSTER_ROWS
+                                   << "that can be clustered: the rows keep the alphabetical order";
+                continue;
+            }
+            QList<int> ids;
+            ids.reserve(count);
+            for (int k = 0; k < count; ++k)
+                ids.append(k);
+            std::unique_ptr<GNode<int>> root(hierarchicalClustering(CLUSTER_METRIC, rows, ids));
+            if (!root)
+                continue;
+            int position = 0;
+            for (int k : root->items) {
+                int id = 0;
+                if (k >= 0 && k < count && rowTrace(rows[k], &id))
+                    order.insert(id, position);
+                ++position;
+            }
+        }
+        cell->reorderRows(order);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Selection (the interaction part completes it)
+
+TList<QSharedPointer<Packet>> EventWidget::selectedPackets() const
+{
+    TList<PacketPtr> result;
+    if (!context || selectedPacketSet.isEmpty())
+        return result;
+    for (const PacketPtr& p : context->packets)
+        if (selectedPacketSet.contains(p))
+            result.append(p);
+    return result;
+}
+
+bool EventWidget::clearSelection()
+{
+    bool any = false;
+    for (const BinCell* cell : cells)
+        for (const TList<BinItem*>& row : cell->rows)
+            for (const BinItem* item : row)
+                any = any || (item && item->selected);
+    selectedPacketSet.clear();
+    selectedItemSet.clear();
+    selectedSequences.clear();
+    for (BinCell* cell : cells)
+        cell->setSelectedPackets(selectedPacketSet);
+    return any;
+}
+
+bool EventWidget::clearHighlights()
+{
+    // The glyph popup belongs to the interaction part.
+    bool any = false;
+    for (const BinCell* cell : cells)
+        for (const TList<BinItem*>& row : cell->rows)
+            for (const BinItem* item : row)
+                any = any || (item && item->highlighted);
+    for (BinCell* cell : cells)
+        cell->setMarkedPackets(QSet<PacketPtr>());
+    return any;
+}
+
+// Incomplete: the status line is not written yet.
+void EventWidget::updateStatistics()
+{
+    update();
+}
+
+// Incomplete: the hover of another view is not shown yet.
+void EventWidget::hoverPackets(const TList<QSharedPointer<Packet>>&)
+{
+}
+
+// Incomplete: a selection made in another view is not shown yet.
+void EventWidget::selectPackets(const TList<QSharedPointer<Packet>>&)
+{
+}
+
+// Incomplete: patterns are not searched yet.
+void EventWidget::find(ParseNode*, bool, bool, bool)
+{
+}
+
+// Incomplete: the cells are not rebuilt after a rule change yet.
+void EventWidget::reloadRules()
+{
+}
+
+// Incomplete: clicks, drags and hovers only stop their timers yet.
+void EventWidget::doubleClickTimeOut()
+{
+    clickPending = false;
+    doubleClickTimer->stop();
+}
+
+void EventWidget::dragTimeOut()
+{
+    timer->stop();
+}
+
+void EventWidget::moveTimeOut()
+{
+    hoverTimer->stop();
+}
+
+void EventWidget::wheelTimeOut()
+{
+    wheelTimer->stop();
 }
 
 void EventWidget::copyTo()
@@ -129,15 +1099,148 @@ void EventWidget::copyFrom()
 {
 }
 
+// ---------------------------------------------------------------------------
+// Drawing
+
+bool EventWidget::render(bool overlayToo, bool updateToo, QImage* target)
+{
+    QImage* img = target ? target : &image;
+    const bool locked = imageMutex->tryLock(1);
+    if (!locked && !target) {
+        scheduleRetry(true, overlayToo, updateToo);
+        return false;
+    }
+    if (img->paintingActive()) {
+        if (locked)
+            imageMutex->unlock();
+        return false;
+    }
+    img->fill(background);
+    {
+        QPainter painter(img);
+        for (const BinCell* cell : cells)
+            if (cell->firstLine >= 0 && holdsEvents(cell))
+                painter.drawImage(cell->pos(), cell->image);
+        if (pickerMode) {
+            const QRectF area = dataRect();
+            painter.setBrush(Qt::NoBrush);
+            painter.setPen(QPen(Qt::red, 2, Qt::SolidLine));
+            painter.drawRect(QRectF(1, 1, area.width() - 2, area.height() - 2));
+        }
+    }
+    if (locked)
+        imageMutex->unlock();
+    if (overlayToo)
+        renderOverlay();
+    if (updateToo)
+        update();
+    return true;
+}
+
+bool EventWidget::renderOverlay()
+{
+    RenderGuard guard(this);
+    if (!guard)
+        return false;
+    overlay.fill(Qt::transparent);
+    const auto unset = [](double a, double b) { return qFuzzyCompare(a, -1.0) && qFuzzyCompare(b, -1.0); };
+    if (rubberBandActive && !unset(x1, y1) && !unset(x2, y2)) {
+        QPainter painter(&overlay);
+        painter.setBrush(Qt::NoBrush);
+        painter.setPen(QPen(SELECTION_COLOR, 3, Qt::SolidLine));
+        painter.drawRect(QRectF(x1, y1, x2 - x1, y2 - y1));
+    }
+    guard.release();
+    update();
+    return true;
+}
+
+void EventWidget::clearImages()
+{
+    ImgWidget::clearImages();
+}
+
+QRectF EventWidget::dataRect()
+{
+    return QRectF(0, 0, width(), height());
+}
+
+QSize EventWidget::sizeHint() const
+{
+    return QSize(1500, 800);
+}
+
+// ---------------------------------------------------------------------------
+// Qt handlers
+
+void EventWidget::wheelEvent(QWheelEvent* e)
+{
+    hoverTimer->stop();
+    wheelTimer->stop();
+    if (!NO_DATA) {
+        // High-resolution wheels and touchpads send parts of a notch: they
+        // add up, and every whole notch moves one line.
+        const int delta = e->angleDelta().y();
+        if ((delta > 0 && wheelRemainder < 0) || (delta < 0 && wheelRemainder > 0))
+            wheelRemainder = 0;
+        wheelRemainder += delta;
+        const int lines = wheelRemainder / WHEEL_NOTCH;
+        wheelRemainder -= lines * WHEEL_NOTCH;
+        if (lines != 0) {
+            if (QScrollBar* bar = ribbonScrollBar()) {
+                scrollBar = bar;
+                bar->setValue(binOffset - lines);
+            } else {
+                setBinOffset(std::max(binOffset - lines, 0));
+            }
+        }
+        if (control) {
+            ScrollEvent scroll(this, std::max(binOffset - 1, 0), {side});
+            QCoreApplication::sendEvent(control, &scroll);
+        }
+    }
+    wheelTimer->start();
+    e->accept();
+}
+
+void EventWidget::enterEvent(QEvent* e)
+{
+    ImgWidget::enterEvent(e);
+    rubberBandActive = false;
+    x1 = y1 = x2 = y2 = -1.0;
+}
+
+void EventWidget::leaveEvent(QEvent* e)
+{
+    ImgWidget::leaveEvent(e);
+    rubberBandActive = false;
+    if (clearHighlights()) {
+        for (BinCell* cell : cells)
+            cell->render(true, true, nullptr);
+        render(true, true, nullptr);
+    }
+}
+
 bool EventWidget::event(QEvent* e)
 {
     if (!active || !e)
         return ImgWidget::event(e);
     switch (int(e->type())) {
+    case PACKETSEVENT: {
+        auto* pe = static_cast<PacketsEvent*>(e);
+        const QString action = pe->args.isEmpty() ? QString() : pe->args.last().toString();
+        if (action == QLatin1String("hover"))
+            hoverPackets(pe->packets);
+        else
+            selectPackets(pe->packets);
+        e->accept();
+        return true;
+    }
     case CONTEXTEVENT: {
         auto* ce = static_cast<ContextEvent*>(e);
         if (!ce->contexts.isEmpty())
             setContext(ce->contexts.last());
+        updateStatistics();
         e->accept();
         return true;
     }
@@ -145,6 +1248,20 @@ bool EventWidget::event(QEvent* e)
         setFocused(false, false);
         e->accept();
         return ImgWidget::event(e);
+    case RESIZEEVENT:
+        setSize(-1, -1);
+        e->accept();
+        return true;
+    case RELOADEVENT:
+        reloadRules();
+        e->accept();
+        return true;
+    case FINDEVENT: {
+        auto* fe = static_cast<FindEvent*>(e);
+        find(fe->tree, fe->findTraces, fe->shortestMatch, fe->createAttribute);
+        e->accept();
+        return true;
+    }
     default:
         return ImgWidget::event(e);
     }

@@ -28,3 +28,8 @@ void RibbonEventOverviewWidget::setActive(bool active, bool reload)
     overview->setActive(active, reload);
     setVisible(active);
 }
+
+// Incomplete: no pass runs on a thread yet, so there is nothing to wait for.
+void RibbonEventOverviewWidget::cancelAndWait()
+{
+}

@@ -18,6 +18,9 @@ public:
 
     bool isActive() const;
     void setActive(bool active, bool reload);
+    // Cancels a running pass over the event view's cells and waits for its
+    // end; the view calls it before it deletes or rebuilds its cells.
+    void cancelAndWait();
 
     EventOverviewWidget* overview;
     ControlWidget* owner;

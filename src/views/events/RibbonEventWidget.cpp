@@ -7,6 +7,7 @@
 #include "views/events/RibbonEventOverviewWidget.h"
 
 #include <QHBoxLayout>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 RibbonEventWidget::RibbonEventWidget(ControlWidget* control, OptionsWidget* options, int side,
@@ -17,6 +18,10 @@ RibbonEventWidget::RibbonEventWidget(ControlWidget* control, OptionsWidget* opti
     , side(side)
 {
     view = new EventWidget(control, options, side, this);
+    binScrollBar = new QScrollBar(Qt::Vertical, this);
+    connect(binScrollBar, &QScrollBar::valueChanged, this, &RibbonEventWidget::setVBinOffset);
+    binScrollBar->setRange(0, 100);
+    binScrollBar->setPageStep(100);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
@@ -24,6 +29,7 @@ RibbonEventWidget::RibbonEventWidget(ControlWidget* control, OptionsWidget* opti
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(1);
     row->addWidget(view, 1);
+    row->addWidget(binScrollBar);
     layout->addLayout(row, 1);
 }
 
@@ -33,7 +39,7 @@ void RibbonEventWidget::buildControls()
         auto* rows = static_cast<QVBoxLayout*>(layout());
         auto* row = static_cast<QHBoxLayout*>(rows->itemAt(0)->layout());
         if (overviewRibbon)
-            row->addWidget(overviewRibbon);
+            row->insertWidget(1, overviewRibbon);
         if (lineRibbon)
             rows->addWidget(lineRibbon);
     }
@@ -51,6 +57,29 @@ void RibbonEventWidget::setActive(bool active, bool reload)
         view->setActive(active, reload);
     if (!(NO_DATA && active))
         setVisible(active);
+}
+
+void RibbonEventWidget::setMaximum(int maximum)
+{
+    disconnect(binScrollBar, &QScrollBar::valueChanged, this, &RibbonEventWidget::setVBinOffset);
+    const bool blocked = binScrollBar->blockSignals(true);
+    binScrollBar->setMaximum(maximum);
+    binScrollBar->blockSignals(blocked);
+    connect(binScrollBar, &QScrollBar::valueChanged, this, &RibbonEventWidget::setVBinOffset);
+}
+
+void RibbonEventWidget::setPageStep(int step)
+{
+    disconnect(binScrollBar, &QScrollBar::valueChanged, this, &RibbonEventWidget::setVBinOffset);
+    const bool blocked = binScrollBar->blockSignals(true);
+    binScrollBar->setPageStep(step);
+    binScrollBar->blockSignals(blocked);
+    connect(binScrollBar, &QScrollBar::valueChanged, this, &RibbonEventWidget::setVBinOffset);
+}
+
+void RibbonEventWidget::setVBinOffset(int value)
+{
+    view->setBinOffset(value);
 }
 
 void RibbonEventWidget::fillBackground(bool)

@@ -9,6 +9,7 @@ class ControlWidget;
 class Context;
 class EventWidget;
 class OptionsWidget;
+class QScrollBar;
 class RibbonEventOverviewWidget;
 class RibbonLineWidget;
 
@@ -24,12 +25,20 @@ public:
     void setContext(Context* context);
     void setActive(bool active, bool reload);
     void fillBackground(bool focused);
+    // Change the scroll bar without telling the view.
+    void setMaximum(int maximum);
+    void setPageStep(int step);
     QSize sizeHint() const override;
 
+    QScrollBar* binScrollBar;
     EventWidget* view;
     OptionsWidget* options;
     ControlWidget* control;
     RibbonEventOverviewWidget* overviewRibbon = nullptr;
     RibbonLineWidget* lineRibbon = nullptr;
     int side;
+
+public slots:
+    // The scroll bar's value is the view's first visible line.
+    void setVBinOffset(int value);
 };
