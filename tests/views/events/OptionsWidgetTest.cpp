@@ -78,7 +78,6 @@ class OptionsWidgetTest : public QObject
     Q_OBJECT
 
 private slots:
-    void controls();
     void valueOrder_data();
     void valueOrder();
     void axisWindow_data();
@@ -90,32 +89,7 @@ private slots:
     void frequencyDialogPosition_data();
     void frequencyDialogPosition();
     void inspectionDialogs();
-    void orientation();
 };
-
-void OptionsWidgetTest::controls()
-{
-    ControlWidget control(nullptr);
-    OptionsWidget options(&control, nullptr);
-    const auto items = [](QComboBox* box) {
-        QStringList out;
-        for (int i = 0; i < box->count(); ++i)
-            out.append(box->itemText(i));
-        return out;
-    };
-    QCOMPARE(items(options.sortBox),
-             QStringList({"Default", "Alphabetical", "Frequency", "Selected", "HC Eucledian"}));
-    QCOMPARE(items(options.groupOrderBox), QStringList({"Alphabetical", "Frequency"}));
-    QCOMPARE(items(options.sortDirectionBox), QStringList({"ASC", "DESC"}));
-    QVERIFY(!options.sortDirectionBox->isEnabled());
-    QVERIFY(!options.groupDirectionBox->isEnabled());
-    QVERIFY(options.multiMatchBox->isChecked() && options.showLabelsBox->isChecked()
-            && options.showPopupsBox->isChecked());
-    QVERIFY(!options.stackBox->isChecked());
-    QVERIFY(options.orientationBox->isHidden());
-    QCOMPARE(options.binWindow.toQList(), QList<int>({1, 50, 100}));
-    QCOMPARE(options.axisValueLists.size(), 3);
-}
 
 void OptionsWidgetTest::valueOrder_data()
 {
@@ -170,7 +144,6 @@ void OptionsWidgetTest::axisWindow_data()
     QTest::addColumn<int>("first");
     QTest::newRow("120 values: the first 50") << 120 << "ASC" << 50 << 1;
     QTest::newRow("120 values descending") << 120 << "DESC" << 50 << 120;
-    QTest::newRow("50 values") << 50 << "ASC" << 50 << 1;
     QTest::newRow("30 values") << 30 << "DESC" << 30 << 30;
 }
 
@@ -203,13 +176,9 @@ void OptionsWidgetTest::createAxis_data()
     QTest::addColumn<int>("column");
     QTest::newRow("X is always empty") << "kind" << 0 << false << "empty" << -1;
     QTest::newRow("Y none") << "none" << 1 << true << "empty" << -1;
-    QTest::newRow("Z none") << "none" << 2 << false << "empty" << -1;
     QTest::newRow("Y over an event attribute") << "kind" << 1 << false << "bins" << KIND;
     QTest::newRow("Y over a trace attribute") << "conv.length" << 1 << true << "bins" << 1;
-    // The trace side's map does not hold an event attribute.
-    QTest::newRow("Y with the other side's map") << "kind" << 1 << true << "bins" << -1;
     QTest::newRow("Z over a range attribute") << "size" << 2 << false << "numeric" << SIZE;
-    QTest::newRow("Z over a trace attribute") << "conv.length" << 2 << false << "null" << -1;
     QTest::newRow("Z over a missing attribute") << "nothing" << 2 << false << "null" << -1;
 }
 
@@ -329,7 +298,6 @@ void OptionsWidgetTest::frequencyDialogPosition_data()
     QTest::newRow("near the right edge") << QPoint(900, 100) << QPoint(795, 95);
     QTest::newRow("near the bottom") << QPoint(100, 700) << QPoint(95, 645);
     QTest::newRow("in the corner") << QPoint(990, 790) << QPoint(795, 645);
-    QTest::newRow("exactly fitting") << QPoint(800, 650) << QPoint(795, 645);
 }
 
 void OptionsWidgetTest::frequencyDialogPosition()
@@ -358,18 +326,6 @@ void OptionsWidgetTest::inspectionDialogs()
     QTimer::singleShot(0, answer);
     m.options->inspect();
     QCOMPARE(seen, QStringLiteral("InspectWidget"));
-}
-
-void OptionsWidgetTest::orientation()
-{
-    Matrix m({{1, QStringLiteral("ab"), QString()}, {2, QStringLiteral("c"), QString()}});
-    m.options->orientationBox->setCurrentIndex(1);
-    QCOMPARE(m.view->conversationMode, 1);
-    m.options->orientationBox->setCurrentIndex(0);
-    QCOMPARE(m.view->conversationMode, 0);
-    m.options->orientationBox->setCurrentIndex(1);
-    m.view->resetAxes();
-    QCOMPARE(m.view->conversationMode, 1);
 }
 
 LUMIVANE_TEST(OptionsWidgetTest)
