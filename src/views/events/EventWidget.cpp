@@ -245,7 +245,7 @@ EventWidget::EventWidget(ControlWidget* control, OptionsWidget* options, int sid
 
     timer->setInterval(DRAG_INTERVAL);
     connect(timer, &QTimer::timeout, this, &EventWidget::dragTimeOut);
-    // The context menu and its actions are made by the interaction part.
+    // Incomplete: the context menu and its actions come with the selection handling.
 
     hoverTimer->setInterval(HOVER_INTERVAL);
     wheelTimer = new QTimer(this);
@@ -1002,7 +1002,7 @@ void EventWidget::clusterCells()
 }
 
 // ---------------------------------------------------------------------------
-// Selection (the interaction part completes it)
+// Selection (incomplete: the clicks, hovers and the status line are not built yet)
 
 TList<QSharedPointer<Packet>> EventWidget::selectedPackets() const
 {
@@ -1032,7 +1032,7 @@ bool EventWidget::clearSelection()
 
 bool EventWidget::clearHighlights()
 {
-    // The glyph popup belongs to the interaction part.
+    // Incomplete: no glyph popup is opened yet, so none is closed here.
     bool any = false;
     for (const BinCell* cell : cells)
         for (const TList<BinItem*>& row : cell->rows)

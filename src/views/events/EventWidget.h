@@ -150,7 +150,7 @@ public:
     bool pickerMode = false;            // also draws the red frame
     QWidget* pickerPopup = nullptr;
     QColor pickerColor;
-    // The context menu's actions (made by the interaction part; null until then).
+    // The context menu's actions (incomplete: null until the selection handling makes them).
     QAction* saveSelectionAction = nullptr;
     QAction* inspectSelectionAction = nullptr;
     QAction* createRuleAction = nullptr;
@@ -228,7 +228,7 @@ public slots:
     void setTimeWindow(double from, double to);
 
     void wheelTimeOut();
-    // Incomplete: the click, drag and hover handling of the interaction part.
+    // Incomplete: the click, drag and hover handling only stops its timers.
     void doubleClickTimeOut();
     void dragTimeOut();
     void moveTimeOut();

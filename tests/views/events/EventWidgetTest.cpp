@@ -272,8 +272,8 @@ void EventWidgetTest::wheel_data()
     QTest::newRow("one notch down") << QList<int>({-120}) << true << 6;
     QTest::newRow("two notches at once") << QList<int>({-240}) << true << 7;
     QTest::newRow("three thirds") << QList<int>({-40, -40, -40}) << true << 6;
-    QTest::newRow("a notch after a part") << QList<int>({-100, -120}) << true << 6;
-    QTest::newRow("turning back drops the part") << QList<int>({-100, 120}) << true << 4;
+    QTest::newRow("a notch after a fraction") << QList<int>({-100, -120}) << true << 6;
+    QTest::newRow("turning back drops the fraction") << QList<int>({-100, 120}) << true << 4;
     QTest::newRow("before any load") << QList<int>({-120}) << false << 5;
 }
 
