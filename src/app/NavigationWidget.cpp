@@ -1,25 +1,496 @@
 #include "app/NavigationWidget.h"
 
+#include "app/Bar.h"
 #include "app/ControlWidget.h"
+#include "app/FileAsker.h"
+#include "app/MainWindow.h"
+#include "app/MessageAsker.h"
+#include "app/TextInputWidget.h"
+#include "core/Constants.h"
+#include "core/Packet.h"
+#include "core/TVariant.h"
+#include "events/AttributeEvent.h"
+#include "events/ContextEvent.h"
+#include "events/EventType.h"
+#include "events/PacketsEvent.h"
+#include "model/Context.h"
 #include "model/GlyphStore.h"
+#include "views/events/EventWidget.h"
+#include "views/events/RibbonEventWidget.h"
 
-#include <QPainter>
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QDebug>
+#include <QFile>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QSet>
+
+#include <unordered_set>
+
+int selectionCounter = 0;
+
+namespace {
+
+using Packets = TList<QSharedPointer<Packet>>;
+
+// The most event lines a selection file holds.
+constexpr int MAX_EXPORTED_LINES = 10000000;
+
+// Written lines collect up to this size before they go to the device.
+constexpr int WRITE_CHUNK = 1 << 16;
+
+// The derived attributes, which the import or the trace computation adds
+// again: never exported.
+QSet<QString> derivedNames()
+{
+    return {FRAME_TIME_SECOND, FRAME_TIME_MINUTE, FRAME_TIME_HOUR,   FRAME_TIME_DAY,
+            FRAME_TIME_DATE,   FRAME_TIME_WEEK,   FRAME_TIME_MONTH,  FRAME_TIME_YEAR,
+            FRAME_TIME_STRDAY, FRAME_TIME_STRYEAR, FRAME_LENGTH,     CONV_CONVID,
+            CONV_LENGTH,       CONV_FROM_EPOCH,   CONV_TO_EPOCH,     CONV_DURATION,
+            CONV_SRC_COUNTRY,  CONV_DST_COUNTRY,  CONV_SRC,          CONV_DST,
+            CONV_FROM_SECOND,  CONV_FROM_MINUTE,  CONV_FROM_HOUR,    CONV_FROM_DAY,
+            CONV_FROM_WEEK,    CONV_FROM_MONTH,   CONV_FROM_YEAR,    CONV_FROM_STRDAY,
+            CONV_FROM_STRMONTH, CONV_TO_SECOND,   CONV_TO_MINUTE,    CONV_TO_HOUR,
+            CONV_TO_DAY,       CONV_TO_WEEK,      CONV_TO_MONTH,     CONV_TO_YEAR,
+            CONV_TO_STRDAY,    CONV_TO_STRMONTH};
+}
+
+// A field of a selection file. A text holding the separator or a quote is
+// enclosed in quotes with its quotes doubled, so that its line keeps the
+// header's number of fields when the file is read back; every other text
+// is written as it is.
+void appendField(QString& line, const QString& text)
+{
+    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"'))) {
+        line += text;
+        return;
+    }
+    line += QLatin1Char('"');
+    for (const QChar c : text) {
+        if (c == QLatin1Char('"'))
+            line += QLatin1Char('"');
+        line += c;
+    }
+    line += QLatin1Char('"');
+}
+
+// Whether `context` is `root` or one of its descendants.
+bool inTree(const Context* root, const Context* context)
+{
+    for (const Context* c = context; c; c = c->parent) {
+        if (c == root)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
 
 NavigationWidget::NavigationWidget(ControlWidget* control, QWidget* parent)
     : QTreeWidget(parent)
     , control(control)
 {
     setMouseTracking(true);
+    setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Minimum);
+    QPalette p = palette();
+    p.setBrush(QPalette::All, QPalette::Base, QBrush(Qt::white, Qt::SolidPattern));
+    setPalette(p);
+    // Rows keep the order of the contexts until the analyst sorts them by a
+    // header column.
+    header()->setSortIndicator(-1, Qt::AscendingOrder);
+}
+
+QSize NavigationWidget::sizeHint() const
+{
+    return QSize(100, 100);
+}
+
+Context* NavigationWidget::rootContext() const
+{
+    return (control && control->glyphStore) ? control->glyphStore->rootContext : nullptr;
 }
 
 void NavigationWidget::refresh()
 {
-    activeContext = (control && control->glyphStore) ? control->glyphStore->rootContext : nullptr;
+    activeContext = rootContext();
+    rebuildTree();
 }
 
-void NavigationWidget::paintEvent(QPaintEvent* event)
+void NavigationWidget::rebuildTree()
 {
-    QTreeWidget::paintEvent(event);
-    QPainter painter(viewport());
-    painter.drawText(viewport()->rect(), Qt::AlignCenter, QStringLiteral("NavigationWidget"));
+    setUpdatesEnabled(false);
+    setSortingEnabled(false);
+    clear();
+    items.clear();
+
+    auto* headerRow = new QTreeWidgetItem;
+    headerRow->setText(contextColumn, QStringLiteral("Context"));
+    headerRow->setText(eventsColumn, QStringLiteral("#Events"));
+    headerRow->setText(tracesColumn, QStringLiteral("#Traces"));
+    headerRow->setText(coverageColumn, QStringLiteral("Coverage"));
+    headerRow->setText(traceColumn, QStringLiteral("Trace"));
+    activeItem = nullptr;
+    setHeaderItem(headerRow);
+    header()->resizeSection(contextColumn, 150);
+    header()->resizeSection(eventsColumn, 50);
+    header()->resizeSection(tracesColumn, 50);
+    header()->resizeSection(coverageColumn, 80);
+    header()->resizeSection(traceColumn, 80);
+    header()->setStretchLastSection(false);
+    setSelectionMode(QAbstractItemView::NoSelection);
+    setFocusPolicy(Qt::NoFocus);
+
+    Context* root = rootContext();
+    if (root) {
+        const int rootEvents = root->packets.size();
+        // The live trace count: a filtered context drops its emptied traces
+        // from `conversations` (its trace records stay as they were).
+        const int rootTraces = root->conversations.size();
+        QFont normal = font();
+        normal.setWeight(50);
+        QFont bold = font();
+        bold.setWeight(75);
+
+        // Depth first, parents before their children, children in their
+        // stored order.
+        QList<Context*> stack{root};
+        QHash<Context*, QTreeWidgetItem*> rowOf;
+        while (!stack.isEmpty()) {
+            Context* c = stack.takeLast();
+            QTreeWidgetItem* parentRow = c == root ? nullptr : rowOf.value(c->parent, nullptr);
+            QTreeWidgetItem* row = nullptr;
+            if (parentRow) {
+                row = new QTreeWidgetItem(parentRow);
+            } else {
+                row = new QTreeWidgetItem;
+                addTopLevelItem(row);
+            }
+            rowOf.insert(c, row);
+            items.insert(row, c);
+            row->setFlags(Qt::ItemIsEnabled);
+
+            const int events = c->packets.size();
+            const int traces = c->conversations.size();
+            const double eventCoverage = rootEvents > 0 ? double(events) / rootEvents : 0.0;
+            const double traceCoverage = rootTraces > 0 ? double(traces) / rootTraces : 0.0;
+
+            row->setText(contextColumn, c->modified ? c->name + QLatin1Char('*') : c->name);
+            const bool active = c == activeContext;
+            row->setFont(contextColumn, active ? bold : normal);
+            if (active)
+                activeItem = row;
+            row->setText(eventsColumn, QString::number(events));
+            row->setText(tracesColumn, QString::number(traces));
+            setItemWidget(row, coverageColumn, new Bar(eventCoverage, 2));
+            setItemWidget(row, traceColumn, new Bar(traceCoverage, 2));
+
+            for (int i = c->children.size() - 1; i >= 0; --i)
+                stack.append(c->children.at(i));
+        }
+        expandAll();
+    }
+
+    resizeColumnToContents(contextColumn);
+    resizeColumnToContents(eventsColumn);
+    resizeColumnToContents(tracesColumn);
+    setUpdatesEnabled(true);
+    setSortingEnabled(true);
+    repaint();
+}
+
+bool NavigationWidget::event(QEvent* e)
+{
+    if (e && int(e->type()) == CONTEXTEVENT) {
+        // Another view changed the context: the counts may have changed.
+        rebuildTree();
+        e->accept();
+        return true;
+    }
+    return QTreeWidget::event(e);
+}
+
+// ---------------------------------------------------------------------------
+// Mouse
+
+void NavigationWidget::mousePressEvent(QMouseEvent* e)
+{
+    QTreeWidget::mousePressEvent(e);
+    setUpdatesEnabled(false);
+
+    const QPoint pos = e->pos();
+    QTreeWidgetItem* row = itemAt(pos);
+    const bool inContextColumn = indexAt(pos).column() == contextColumn;
+    Context* root = rootContext();
+
+    if (e->button() == Qt::RightButton) {
+        // Broadcast the row's events as a selection; nothing else changes.
+        Context* context = row && inContextColumn ? items.value(row, nullptr) : nullptr;
+        if (context && control) {
+            PacketsEvent selection(this, context->packets, {QStringLiteral("select")});
+            QCoreApplication::sendEvent(control, &selection);
+        }
+        setUpdatesEnabled(true);
+        repaint();
+        return;
+    }
+
+    if (activeItem)
+        activeItem->setFont(contextColumn, font());
+    activeItem = nullptr;
+    Context* clicked = inContextColumn && row ? items.value(row, nullptr) : nullptr;
+    if (clicked) {
+        QFont normal = font();
+        normal.setWeight(50);
+        for (auto it = items.begin(); it != items.end(); ++it)
+            it.key()->setFont(contextColumn, normal);
+        QFont bold = font();
+        bold.setWeight(75);
+        row->setFont(contextColumn, bold);
+        activeItem = row;
+        activeContext = clicked;
+    } else {
+        activeContext = root;
+    }
+    // The question may rebuild the tree: no row pointer is used after it.
+    row = nullptr;
+    settleModifiedContext();
+
+    if (control && activeContext) {
+        ContextEvent change(this, QList<Context*>{activeContext});
+        QCoreApplication::sendEvent(control, &change);
+    }
+    setUpdatesEnabled(true);
+    repaint();
+}
+
+void NavigationWidget::settleModifiedContext()
+{
+    if (!control || !control->mainWindow || !control->mainWindow->leftEventRibbon)
+        return;
+    EventWidget* view = control->focusedEventWidget();
+    if (!view || view != control->mainWindow->leftEventRibbon->view)
+        return;
+    Context* shown = view->context;
+    if (!shown || !shown->modified)
+        return;
+    const QMessageBox::StandardButton answer = MessageAsker::ask(
+        QMessageBox::Question, QStringLiteral("Kolm"),
+        QStringLiteral("The selected context has been modified, do you want to make these "
+                       "changes permanent?"),
+        QMessageBox::Yes | QMessageBox::No, this);
+    if (answer == QMessageBox::Yes) {
+        shown->clearHistory();
+    } else {
+        qDebug("Yes was *not* clicked");
+        shown->revert();
+    }
+    rebuildTree();
+}
+
+void NavigationWidget::mouseReleaseEvent(QMouseEvent* e)
+{
+    QTreeWidget::mouseReleaseEvent(e);
+    if (QTreeWidgetItem* row = itemAt(e->pos()))
+        row->setForeground(contextColumn, QBrush(Qt::black));
+}
+
+void NavigationWidget::mouseMoveEvent(QMouseEvent* e)
+{
+    QTreeWidget::mouseMoveEvent(e);
+    QTreeWidgetItem* current = currentItem();
+    if (!current) {
+        if (itemAt(e->pos()) && indexAt(e->pos()).column() == contextColumn)
+            repaint();
+        return;
+    }
+    if (items.value(current, nullptr) != activeContext)
+        current->setFont(contextColumn, font());
+    repaint();
+}
+
+void NavigationWidget::leaveEvent(QEvent* e)
+{
+    QTreeWidget::leaveEvent(e);
+    QTreeWidgetItem* current = currentItem();
+    if (current && current != activeItem) {
+        QFont normal = current->font(contextColumn);
+        normal.setWeight(50);
+        current->setFont(contextColumn, normal);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Saving a selection
+
+void NavigationWidget::saveNewSel()
+{
+    if (!control || !control->focusedEventWidget())
+        return;
+    const Packets selection = control->selectedPackets();
+    if (selection.isEmpty())
+        return;
+    saveSelection(control->currentContext(), selection);
+}
+
+Context* NavigationWidget::saveSelection(Context* parent, const Packets& selection)
+{
+    if (!control || !control->glyphStore || !parent || selection.isEmpty())
+        return nullptr;
+
+    const QString proposal = QStringLiteral("Selection ") + QString::number(selectionCounter);
+    TextInputWidget dialog(control, this);
+    dialog.nameEdit->setText(proposal);
+    if (dialog.exec() != QDialog::Accepted)
+        return nullptr;
+    const QString name = dialog.nameEdit->text();
+    const bool asAttribute = dialog.attributeBox->isChecked();
+    if (name == proposal)
+        ++selectionCounter;
+
+    // The dialog ran its own event loop: the parent must still belong to
+    // the loaded log.
+    GlyphStore* store = control->glyphStore;
+    Context* root = store ? store->rootContext : nullptr;
+    if (!root || !inTree(root, parent)) {
+        qDebug("the context of the selection is gone");
+        return nullptr;
+    }
+
+    auto* context = new Context(parent, name, selection, store, true);
+
+    if (asAttribute) {
+        // An event attribute or a trace attribute of that name keeps its
+        // column: the new one is numbered.
+        const auto taken = [store](const QString& candidate) {
+            return store->attributeColumns.contains(candidate) || store->hasAttribute(candidate);
+        };
+        QString attribute = name;
+        for (int i = 1; taken(attribute); ++i)
+            attribute = name + QLatin1Char('(') + QString::number(i) + QLatin1Char(')');
+
+        // Membership, not position: the selection may come in any order
+        // (clustered rows) and still marks each of its events.
+        std::unordered_set<const Packet*> selected;
+        selected.reserve(std::size_t(selection.size()));
+        for (const QSharedPointer<Packet>& p : selection.items)
+            selected.insert(p.data());
+        const TVariant yes(QStringLiteral("true"), true, nullptr);
+        const TVariant no(QStringLiteral("false"), true, nullptr);
+        TList<TVariant> values;
+        values.items.reserve(root->packets.items.size());
+        for (const QSharedPointer<Packet>& p : root->packets.items)
+            values.items.push_back(selected.count(p.data()) ? yes : no);
+
+        store->addAttribute(values, attribute, false, false);
+        AttributeEvent added(this);
+        QCoreApplication::sendEvent(control, &added);
+    }
+
+    rebuildTree();
+    return context;
+}
+
+// ---------------------------------------------------------------------------
+// Exporting a selection
+
+void NavigationWidget::exportCSV()
+{
+    const QString path = FileAsker::saveFileName(nullptr, QStringLiteral("Export Selection:"),
+                                                 QString(), QStringLiteral("CSV files (*.csv)"));
+    if (path.isEmpty())
+        return;
+    exportSelection(path, control ? control->selectedPackets() : Packets());
+}
+
+bool NavigationWidget::exportSelection(const QString& path, const Packets& selection)
+{
+    const QString failed = QStringLiteral("Failed to save selection");
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite | QIODevice::Truncate | QIODevice::Text)) {
+        MessageAsker::ask(QMessageBox::Warning, failed,
+                          QStringLiteral("Save failed: file could not be opened"), QMessageBox::Ok,
+                          nullptr);
+        return false;
+    }
+
+    const TList<QString> names =
+        control && control->glyphStore ? control->glyphStore->packetAttributeNames : TList<QString>();
+    bool written = writeSelection(&file, names, selection) && file.flush();
+    file.close();
+    written = written && file.error() == QFileDevice::NoError;
+    if (!written) {
+        // A full disk or a device error: the file is incomplete.
+        MessageAsker::ask(QMessageBox::Warning, failed,
+                          QStringLiteral("Save failed: file could not be written to"),
+                          QMessageBox::Ok, nullptr);
+        return false;
+    }
+    MessageAsker::ask(QMessageBox::Information, QStringLiteral("Save Selection"),
+                      QStringLiteral("Export successful"), QMessageBox::Ok, nullptr);
+    return true;
+}
+
+TList<int> NavigationWidget::exportedColumns(const TList<QString>& names, const Packets& selection)
+{
+    TList<int> columns;
+    if (selection.isEmpty())
+        return columns;
+    const QSet<QString> derived = derivedNames();
+    for (int i = 0; i < names.size(); ++i) {
+        if (derived.contains(names.at(i)))
+            continue;
+        for (const QSharedPointer<Packet>& p : selection.items) {
+            if (p && p->get(i).isValid()) {
+                columns.append(i);
+                break;
+            }
+        }
+    }
+    return columns;
+}
+
+bool NavigationWidget::writeSelection(QIODevice* device, const TList<QString>& names,
+                                      const Packets& selection)
+{
+    const TList<int> columns = exportedColumns(names, selection);
+
+    QByteArray chunk;
+    chunk.reserve(WRITE_CHUNK + 4096);
+    const auto put = [device, &chunk](bool last) {
+        if (chunk.isEmpty() || (!last && chunk.size() < WRITE_CHUNK))
+            return true;
+        const bool ok = device->write(chunk) == qint64(chunk.size());
+        chunk.clear();
+        return ok;
+    };
+
+    QString line;
+    for (int k = 0; k < columns.size(); ++k) {
+        if (k > 0)
+            line += QLatin1Char(',');
+        appendField(line, names.at(columns.at(k)));
+    }
+    chunk += line.toLatin1();
+    chunk += '\n';
+
+    const int lines = qMin(selection.size(), MAX_EXPORTED_LINES);
+    for (int n = 0; n < lines; ++n) {
+        const QSharedPointer<Packet>& p = selection.items[std::size_t(n)];
+        line.clear();
+        for (int k = 0; k < columns.size(); ++k) {
+            if (k > 0)
+                line += QLatin1Char(',');
+            if (p)
+                appendField(line, p->get(columns.at(k)).toString());
+        }
+        // An empty line after the first is left out, with its line break.
+        if (n > 0 && !line.isEmpty())
+            chunk += '\n';
+        chunk += line.toLatin1();
+        if (!put(false))
+            return false;
+    }
+    return put(true);
 }

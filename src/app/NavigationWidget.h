@@ -1,12 +1,23 @@
 #pragma once
 
-// Incomplete: a stand-in for the context tree; keeps what the shell hands it.
+#include "core/THash.h"
+#include "core/TList.h"
 
+#include <QSharedPointer>
+#include <QString>
 #include <QTreeWidget>
 
 class ControlWidget;
 class Context;
+class Packet;
+class QIODevice;
 
+// The tree of contexts in the side panel: the root context "All" of the
+// loaded log and every context derived from it (the saved selections), each
+// with its numbers of events and traces and two coverage bars. A left click
+// makes a context the active one for every view; a right click on a name
+// broadcasts that context's events as a selection. It also saves the event
+// matrix's selection as a new context and exports it as a CSV file.
 class NavigationWidget : public QTreeWidget
 {
     Q_OBJECT
@@ -14,12 +25,69 @@ class NavigationWidget : public QTreeWidget
 public:
     NavigationWidget(ControlWidget* control, QWidget* parent);
 
-    // Takes the root context of the current glyph store as the active one.
+    // Makes the root context the active one and rebuilds every row.
     void refresh();
+    // Rebuilds every row (and every coverage bar) from the root context;
+    // the bold row follows `activeContext`.
+    void rebuildTree();
 
-    ControlWidget* control;
-    Context* activeContext = nullptr;
+    bool event(QEvent* event) override;
+    QSize sizeHint() const override;
+
+    // What saveNewSel() does once it has the selection: asks for a name and
+    // creates the child context of `parent` over `selection` (optionally
+    // with a boolean event attribute that marks the selected events of the
+    // root). Returns the new context, or null when nothing was created.
+    Context* saveSelection(Context* parent, const TList<QSharedPointer<Packet>>& selection);
+
+    // What exportCSV() does once it has a file name: writes the selection
+    // to `path` and tells the user how it went. True when the file was
+    // written completely.
+    bool exportSelection(const QString& path, const TList<QSharedPointer<Packet>>& selection);
+
+    // The attributes a selection file holds for these events, as indices
+    // into `names` (the store's event attribute names), in index order:
+    // those some event has a value for, except the derived ones.
+    static TList<int> exportedColumns(const TList<QString>& names,
+                                      const TList<QSharedPointer<Packet>>& selection);
+    // Writes the selection file (header, then one line per event) to an
+    // open device in pieces, so that memory does not grow with the file.
+    // False as soon as a write fails.
+    static bool writeSelection(QIODevice* device, const TList<QString>& names,
+                               const TList<QSharedPointer<Packet>>& selection);
+
+    // The context shown by each row; refilled by every rebuild.
+    THash<QTreeWidgetItem*, Context*> items;
+    // The bold row (that of `activeContext`), or null.
+    QTreeWidgetItem* activeItem = nullptr;
+    ControlWidget* control = nullptr;   // not owned
+    int contextColumn = 0;
+    int eventsColumn = 1;
+    int tracesColumn = 2;
+    int coverageColumn = 3;
+    int traceColumn = 4;
+    // The context whose row is bold; null until the first refresh().
+    Context* activeContext = nullptr;   // not owned
+
+public slots:
+    // Saves the focused event matrix's selection as a child of its context.
+    void saveNewSel();
+    // Asks for a file and writes the focused event matrix's selection to it.
+    void exportCSV();
 
 protected:
-    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+
+private:
+    Context* rootContext() const;
+    // After a click: when the main event matrix shows a context with
+    // unsaved changes, asks whether to keep them, and rebuilds the tree.
+    void settleModifiedContext();
 };
+
+// Numbers the proposed names of saved selections ("Selection 0", ...);
+// rises only when a proposal is accepted unchanged.
+extern int selectionCounter;
