@@ -1,0 +1,255 @@
+#include "ContextFixture.h"
+#include "FileAnswers.h"
+#include "MessageRecorder.h"
+#include "SettingsGuard.h"
+#include "TempWorkDir.h"
+#include "TestRegistry.h"
+
+#include "app/ControlWidget.h"
+#include "app/MainWindow.h"
+#include "app/NavigationWidget.h"
+#include "import/OpenWidget.h"
+#include "model/Context.h"
+#include "model/GlyphStore.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QFile>
+#include <QMenu>
+#include <QPushButton>
+#include <QtTest>
+
+using fixture::Packets;
+
+namespace {
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+// A controller without views whose store has these event attributes.
+struct Exporter
+{
+    explicit Exporter(const QStringList& names)
+    {
+        GlyphStore* store = control.glyphStore;
+        store->resetConversationAttributes();
+        TList<int> kinds;
+        for (int i = 0; i < names.size(); ++i)
+            kinds.append(3);
+        store->setAttributes(TList<QString>(names), kinds);
+    }
+    MessageRecorder boxes;
+    ControlWidget control{nullptr};
+    NavigationWidget nav{&control, nullptr};
+};
+
+Packets eventsOf(const QList<QStringList>& rows)
+{
+    Packets events;
+    for (const QStringList& fields : rows)
+        events.append(fixture::makeEvent(fields));
+    return events;
+}
+
+OpenWidget* openDialog()
+{
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        auto* dialog = qobject_cast<OpenWidget*>(w);
+        if (dialog && dialog->isVisible())
+            return dialog;
+    }
+    return nullptr;
+}
+
+// Loads `path` through "Open CSV", grouped by source.
+void importThroughDialog(MainWindow& w, const QString& path)
+{
+    FileAnswers files({path});
+    QTimer::singleShot(0, []() {
+        OpenWidget* dialog = openDialog();
+        QVERIFY(dialog);
+        dialog->openFile();
+        dialog->groupingCombo->setCurrentText(QStringLiteral("ip.src"));
+        dialog->loadButton->click();
+    });
+    for (QAction* a : w.fileMenu->actions()) {
+        if (a->text() == QLatin1String("Open CSV"))
+            a->trigger();
+    }
+}
+
+} // namespace
+
+class SelectionExportTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void goldenFiles_data();
+    void goldenFiles();
+    void failures_data();
+    void failures();
+    void fileDialog();
+    void roundTripThroughImport();
+};
+
+void SelectionExportTest::goldenFiles_data()
+{
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QList<QStringList>>("rows");
+    QTest::addColumn<QString>("golden");
+
+    const QStringList ipSrc = {"ip.src"};
+    const QStringList twoIps = {"ip.src", "ip.dst"};
+    const QStringList withInfo = {"ip.src", "info"};
+    QTest::newRow("empty selection") << twoIps << QList<QStringList>() << "empty.csv";
+    QTest::newRow("one column, a gap") << ipSrc << QList<QStringList>{{"a"}, {""}, {"b"}}
+                                       << "one_column_gap.csv";
+    QTest::newRow("one column, first gap") << ipSrc << QList<QStringList>{{""}, {"a"}}
+                                           << "one_column_first_gap.csv";
+    QTest::newRow("two columns keep separators")
+        << twoIps << QList<QStringList>{{"a", ""}, {"", ""}, {"", "b"}} << "two_columns_gap.csv";
+    QTest::newRow("comma values quoted")
+        << withInfo
+        << QList<QStringList>{{"10.0.0.1", "GET /a,b"}, {"10.0.0.2", ","}, {"10.0.0.3", "plain"}}
+        << "comma.csv";
+    QTest::newRow("quote values quoted")
+        << withInfo << QList<QStringList>{{"10.0.0.1", "say \"hi\""}, {"10.0.0.2", "\""}}
+        << "quote.csv";
+    QTest::newRow("outside Latin-1")
+        << withInfo
+        << QList<QStringList>{{"10.0.0.1", QString::fromUtf8("caf\xc3\xa9")},
+                              {"10.0.0.2", QString::fromUtf8("\xce\xa9mega")},
+                              {"10.0.0.3", QString::fromUtf8("\xf0\x9f\x98\x80")}}
+        << "latin1.csv";
+    // Derived names and a column without a value in the selection are left
+    // out; booleans and doubles are written in their text form.
+    QTest::newRow("no derived names")
+        << QStringList{"frame.time_epoch", "frame.time_second", "ip.src", "frame.length",
+                       "conv.src", "unused", "conv.to_strmonth", "flag", "size"}
+        << QList<QStringList>{{"1600000000", "1", "10.0.0.1", "60", "x", "", "May", "true", "1.5"},
+                              {"1600000001", "2", "10.0.0.2", "61", "y", "", "May", "false", "60"}}
+        << "derived.csv";
+}
+
+void SelectionExportTest::goldenFiles()
+{
+    QFETCH(QStringList, names);
+    QFETCH(QList<QStringList>, rows);
+    QFETCH(QString, golden);
+
+    TempWorkDir dir;
+    Exporter e(names);
+    const QString path = dir.filePath(QStringLiteral("out.csv"));
+    QFile::remove(path);
+    // An existing file is replaced.
+    dir.write(QStringLiteral("out.csv"), QByteArray(5000, 'x'));
+    QVERIFY(e.nav.exportSelection(path, eventsOf(rows)));
+    QCOMPARE(readAll(path), readAll(testDataPath(QStringLiteral("app/selection/") + golden)));
+    QCOMPARE(e.boxes.requests.size(), 1);
+    QCOMPARE(e.boxes.requests.first().icon, QMessageBox::Information);
+    QCOMPARE(e.boxes.requests.first().title, QStringLiteral("Save Selection"));
+    QCOMPARE(e.boxes.requests.first().text, QStringLiteral("Export successful"));
+    QVERIFY(!e.boxes.requests.first().parent);
+}
+
+void SelectionExportTest::failures_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<int>("events");
+    QTest::addColumn<QString>("text");
+    const QString opened = QStringLiteral("Save failed: file could not be opened");
+    const QString written = QStringLiteral("Save failed: file could not be written to");
+    QTest::newRow("full disk, small file") << "/dev/full" << 3 << written;
+    QTest::newRow("full disk, large file") << "/dev/full" << 20000 << written;
+    QTest::newRow("a directory") << "." << 3 << opened;
+    QTest::newRow("missing folder") << "no/such/folder/out.csv" << 3 << opened;
+}
+
+void SelectionExportTest::failures()
+{
+    QFETCH(QString, path);
+    QFETCH(int, events);
+    QFETCH(QString, text);
+    if (path.startsWith(QLatin1String("/dev/")) && !QFile::exists(path))
+        QSKIP("no /dev/full here");
+
+    TempWorkDir dir;
+    Exporter e({"ip.src", "info"});
+    QList<QStringList> rows;
+    for (int i = 0; i < events; ++i)
+        rows.append({QStringLiteral("10.0.0.%1").arg(i % 250), QStringLiteral("request %1").arg(i)});
+    QVERIFY(!e.nav.exportSelection(path, eventsOf(rows)));
+    QCOMPARE(e.boxes.requests.size(), 1);
+    QCOMPARE(e.boxes.requests.first().icon, QMessageBox::Warning);
+    QCOMPARE(e.boxes.requests.first().title, QStringLiteral("Failed to save selection"));
+    QCOMPARE(e.boxes.requests.first().text, text);
+    QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("no"))));
+}
+
+void SelectionExportTest::fileDialog()
+{
+    TempWorkDir dir;
+    Exporter e({"ip.src"});
+    {
+        // Cancelled: nothing written, nothing shown.
+        FileAnswers files;
+        e.nav.exportCSV();
+        QCOMPARE(files.requests.size(), 1);
+        const FileAsker::Request& r = files.requests.first();
+        QCOMPARE(r.kind, FileAsker::SaveFile);
+        QCOMPARE(r.caption, QStringLiteral("Export Selection:"));
+        QCOMPARE(r.filter, QStringLiteral("CSV files (*.csv)"));
+        QVERIFY(r.directory.isEmpty());
+        QVERIFY(!r.parent);
+        QVERIFY(e.boxes.requests.isEmpty());
+    }
+    // Without an event matrix the selection is empty: a file of "\n".
+    const QString path = dir.filePath(QStringLiteral("chosen.csv"));
+    FileAnswers files({path});
+    e.nav.exportCSV();
+    QCOMPARE(readAll(path), QByteArray("\n"));
+    QCOMPARE(e.boxes.titles(), QStringList{"Save Selection"});
+}
+
+void SelectionExportTest::roundTripThroughImport()
+{
+    SettingsGuard settings;
+    MessageRecorder boxes;
+    TempWorkDir dir;
+    MainWindow w;
+
+    importThroughDialog(w, testDataPath(QStringLiteral("app/selection/roundtrip_log.csv")));
+    GlyphStore* first = w.controlWidget->glyphStore;
+    QCOMPARE(first->rootContext->packets.size(), 4);
+    const Packets events = first->rootContext->packets;
+    const TList<QString> names = first->packetAttributeNames;
+    QCOMPARE(events.at(0)->get(first->attributeColumns.value(QStringLiteral("info"))).toString(),
+             QStringLiteral("GET /a,b"));
+
+    const QString path = dir.filePath(QStringLiteral("selection.csv"));
+    QVERIFY(w.navigationWidget->exportSelection(path, events));
+    const QByteArray written = readAll(path);
+    QVERIFY(written.startsWith("frame.time_epoch,ip.src,ip.dst,info,size\n"));
+    QVERIFY(written.contains(",\"GET /a,b\","));
+    QVERIFY(!written.contains("frame.time_second"));
+
+    importThroughDialog(w, path);
+    GlyphStore* second = w.controlWidget->glyphStore;
+    QVERIFY(second != first);
+    QCOMPARE(second->packetAttributeNames.items, names.items);
+    const Packets again = second->rootContext->packets;
+    QCOMPARE(again.size(), events.size());
+    for (int i = 0; i < again.size(); ++i) {
+        for (int c = 0; c < names.size(); ++c)
+            QCOMPARE(again.at(i)->get(c).toString(), events.at(i)->get(c).toString());
+    }
+    QCoreApplication::setApplicationName(QStringLiteral("test_app"));
+}
+
+LUMIVANE_TEST(SelectionExportTest)
+#include "SelectionExportTest.moc"
