@@ -154,20 +154,25 @@ void NavigationWidget::rebuildTree()
         bold.setWeight(75);
 
         // Depth first, parents before their children, children in their
-        // stored order.
-        QList<Context*> stack{root};
-        QHash<Context*, QTreeWidgetItem*> rowOf;
+        // stored order. The rows are built apart from the view and enter it
+        // at once: every row inserted into a view that already holds item
+        // widgets makes it lay out all of them again.
+        struct Coverage
+        {
+            QTreeWidgetItem* row;
+            double events;
+            double traces;
+        };
+        QList<Coverage> bars;
+        // Each context waits on the stack with the row of its parent.
+        QList<QPair<Context*, QTreeWidgetItem*>> stack{{root, nullptr}};
+        QTreeWidgetItem* rootRow = nullptr;
         while (!stack.isEmpty()) {
-            Context* c = stack.takeLast();
-            QTreeWidgetItem* parentRow = c == root ? nullptr : rowOf.value(c->parent, nullptr);
-            QTreeWidgetItem* row = nullptr;
-            if (parentRow) {
-                row = new QTreeWidgetItem(parentRow);
-            } else {
-                row = new QTreeWidgetItem;
-                addTopLevelItem(row);
-            }
-            rowOf.insert(c, row);
+            const QPair<Context*, QTreeWidgetItem*> next = stack.takeLast();
+            Context* c = next.first;
+            auto* row = next.second ? new QTreeWidgetItem(next.second) : new QTreeWidgetItem;
+            if (!rootRow)
+                rootRow = row;
             items.insert(row, c);
             row->setFlags(Qt::ItemIsEnabled);
 
@@ -183,13 +188,17 @@ void NavigationWidget::rebuildTree()
                 activeItem = row;
             row->setText(eventsColumn, QString::number(events));
             row->setText(tracesColumn, QString::number(traces));
-            setItemWidget(row, coverageColumn, new Bar(eventCoverage, 2));
-            setItemWidget(row, traceColumn, new Bar(traceCoverage, 2));
+            bars.append({row, eventCoverage, traceCoverage});
 
             for (int i = c->children.size() - 1; i >= 0; --i)
-                stack.append(c->children.at(i));
+                stack.append({c->children.at(i), row});
         }
+        addTopLevelItem(rootRow);
         expandAll();
+        for (const Coverage& bar : bars) {
+            setItemWidget(bar.row, coverageColumn, new Bar(bar.events, 2));
+            setItemWidget(bar.row, traceColumn, new Bar(bar.traces, 2));
+        }
     }
 
     resizeColumnToContents(contextColumn);
