@@ -35,12 +35,10 @@ struct Exporter
 {
     explicit Exporter(const QStringList& names)
     {
-        GlyphStore* store = control.glyphStore;
-        store->resetConversationAttributes();
         TList<int> kinds;
         for (int i = 0; i < names.size(); ++i)
             kinds.append(3);
-        store->setAttributes(TList<QString>(names), kinds);
+        control.glyphStore->setAttributes(TList<QString>(names), kinds);
     }
     MessageRecorder boxes;
     ControlWidget control{nullptr};
@@ -55,26 +53,20 @@ Packets eventsOf(const QList<QStringList>& rows)
     return events;
 }
 
-OpenWidget* openDialog()
-{
-    for (QWidget* w : QApplication::topLevelWidgets()) {
-        auto* dialog = qobject_cast<OpenWidget*>(w);
-        if (dialog && dialog->isVisible())
-            return dialog;
-    }
-    return nullptr;
-}
-
 // Loads `path` through "Open CSV", grouped by source.
 void importThroughDialog(MainWindow& w, const QString& path)
 {
     FileAnswers files({path});
     QTimer::singleShot(0, []() {
-        OpenWidget* dialog = openDialog();
-        QVERIFY(dialog);
-        dialog->openFile();
-        dialog->groupingCombo->setCurrentText(QStringLiteral("ip.src"));
-        dialog->loadButton->click();
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            auto* dialog = qobject_cast<OpenWidget*>(widget);
+            if (!dialog || !dialog->isVisible())
+                continue;
+            dialog->openFile();
+            dialog->groupingCombo->setCurrentText(QStringLiteral("ip.src"));
+            dialog->loadButton->click();
+            return;
+        }
     });
     for (QAction* a : w.fileMenu->actions()) {
         if (a->text() == QLatin1String("Open CSV"))
@@ -102,35 +94,26 @@ void SelectionExportTest::goldenFiles_data()
     QTest::addColumn<QStringList>("names");
     QTest::addColumn<QList<QStringList>>("rows");
     QTest::addColumn<QString>("golden");
-
-    const QStringList ipSrc = {"ip.src"};
-    const QStringList twoIps = {"ip.src", "ip.dst"};
-    const QStringList withInfo = {"ip.src", "info"};
-    QTest::newRow("empty selection") << twoIps << QList<QStringList>() << "empty.csv";
-    QTest::newRow("one column, a gap") << ipSrc << QList<QStringList>{{"a"}, {""}, {"b"}}
-                                       << "one_column_gap.csv";
-    QTest::newRow("one column, first gap") << ipSrc << QList<QStringList>{{""}, {"a"}}
-                                           << "one_column_first_gap.csv";
+    const QStringList one = {"ip.src"};
+    const QStringList two = {"ip.src", "info"};
+    QTest::newRow("empty selection") << two << QList<QStringList>() << "empty.csv";
+    QTest::newRow("one column, a gap") << one << QList<QStringList>{{"a"}, {""}, {"b"}} << "one_column_gap.csv";
+    QTest::newRow("one column, first gap") << one << QList<QStringList>{{""}, {"a"}} << "one_column_first_gap.csv";
     QTest::newRow("two columns keep separators")
-        << twoIps << QList<QStringList>{{"a", ""}, {"", ""}, {"", "b"}} << "two_columns_gap.csv";
-    QTest::newRow("comma values quoted")
-        << withInfo
-        << QList<QStringList>{{"10.0.0.1", "GET /a,b"}, {"10.0.0.2", ","}, {"10.0.0.3", "plain"}}
-        << "comma.csv";
-    QTest::newRow("quote values quoted")
-        << withInfo << QList<QStringList>{{"10.0.0.1", "say \"hi\""}, {"10.0.0.2", "\""}}
-        << "quote.csv";
+        << QStringList{"ip.src", "ip.dst"} << QList<QStringList>{{"a", ""}, {"", ""}, {"", "b"}} << "two_columns_gap.csv";
+    QTest::newRow("comma values")
+        << two << QList<QStringList>{{"10.0.0.1", "GET /a,b"}, {"10.0.0.2", ","}, {"10.0.0.3", "plain"}} << "comma.csv";
+    QTest::newRow("quote values") << two << QList<QStringList>{{"10.0.0.1", "say \"hi\""}, {"10.0.0.2", "\""}} << "quote.csv";
     QTest::newRow("outside Latin-1")
-        << withInfo
-        << QList<QStringList>{{"10.0.0.1", QString::fromUtf8("caf\xc3\xa9")},
-                              {"10.0.0.2", QString::fromUtf8("\xce\xa9mega")},
+        << two
+        << QList<QStringList>{{"10.0.0.1", QString::fromUtf8("caf\xc3\xa9")}, {"10.0.0.2", QString::fromUtf8("\xce\xa9mega")},
                               {"10.0.0.3", QString::fromUtf8("\xf0\x9f\x98\x80")}}
         << "latin1.csv";
     // Derived names and a column without a value in the selection are left
     // out; booleans and doubles are written in their text form.
     QTest::newRow("no derived names")
-        << QStringList{"frame.time_epoch", "frame.time_second", "ip.src", "frame.length",
-                       "conv.src", "unused", "conv.to_strmonth", "flag", "size"}
+        << QStringList{"frame.time_epoch", "frame.time_second", "ip.src", "frame.length", "conv.src", "unused",
+                       "conv.to_strmonth", "flag", "size"}
         << QList<QStringList>{{"1600000000", "1", "10.0.0.1", "60", "x", "", "May", "true", "1.5"},
                               {"1600000001", "2", "10.0.0.2", "61", "y", "", "May", "false", "60"}}
         << "derived.csv";
@@ -144,17 +127,12 @@ void SelectionExportTest::goldenFiles()
 
     TempWorkDir dir;
     Exporter e(names);
-    const QString path = dir.filePath(QStringLiteral("out.csv"));
-    QFile::remove(path);
-    // An existing file is replaced.
-    dir.write(QStringLiteral("out.csv"), QByteArray(5000, 'x'));
+    // An existing longer file is replaced.
+    const QString path = dir.write(QStringLiteral("out.csv"), QByteArray(5000, 'x'));
     QVERIFY(e.nav.exportSelection(path, eventsOf(rows)));
-    QCOMPARE(readAll(path), readAll(testDataPath(QStringLiteral("app/selection/") + golden)));
-    QCOMPARE(e.boxes.requests.size(), 1);
-    QCOMPARE(e.boxes.requests.first().icon, QMessageBox::Information);
-    QCOMPARE(e.boxes.requests.first().title, QStringLiteral("Save Selection"));
+    QCOMPARE(readAll(path), readAll(testDataPath("app/selection/" + golden)));
+    QCOMPARE(e.boxes.titles(), QStringList{"Save Selection"});
     QCOMPARE(e.boxes.requests.first().text, QStringLiteral("Export successful"));
-    QVERIFY(!e.boxes.requests.first().parent);
 }
 
 void SelectionExportTest::failures_data()
@@ -175,7 +153,7 @@ void SelectionExportTest::failures()
     QFETCH(QString, path);
     QFETCH(int, events);
     QFETCH(QString, text);
-    if (path.startsWith(QLatin1String("/dev/")) && !QFile::exists(path))
+    if (path.startsWith("/dev/") && !QFile::exists(path))
         QSKIP("no /dev/full here");
 
     TempWorkDir dir;
@@ -184,11 +162,9 @@ void SelectionExportTest::failures()
     for (int i = 0; i < events; ++i)
         rows.append({QStringLiteral("10.0.0.%1").arg(i % 250), QStringLiteral("request %1").arg(i)});
     QVERIFY(!e.nav.exportSelection(path, eventsOf(rows)));
-    QCOMPARE(e.boxes.requests.size(), 1);
+    QCOMPARE(e.boxes.titles(), QStringList{"Failed to save selection"});
     QCOMPARE(e.boxes.requests.first().icon, QMessageBox::Warning);
-    QCOMPARE(e.boxes.requests.first().title, QStringLiteral("Failed to save selection"));
     QCOMPARE(e.boxes.requests.first().text, text);
-    QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("no"))));
 }
 
 void SelectionExportTest::fileDialog()
@@ -200,12 +176,9 @@ void SelectionExportTest::fileDialog()
         FileAnswers files;
         e.nav.exportCSV();
         QCOMPARE(files.requests.size(), 1);
-        const FileAsker::Request& r = files.requests.first();
-        QCOMPARE(r.kind, FileAsker::SaveFile);
-        QCOMPARE(r.caption, QStringLiteral("Export Selection:"));
-        QCOMPARE(r.filter, QStringLiteral("CSV files (*.csv)"));
-        QVERIFY(r.directory.isEmpty());
-        QVERIFY(!r.parent);
+        QCOMPARE(files.requests.first().caption, QStringLiteral("Export Selection:"));
+        QCOMPARE(files.requests.first().filter, QStringLiteral("CSV files (*.csv)"));
+        QVERIFY(!files.requests.first().parent);
         QVERIFY(e.boxes.requests.isEmpty());
     }
     // Without an event matrix the selection is empty: a file of "\n".
@@ -223,20 +196,16 @@ void SelectionExportTest::roundTripThroughImport()
     TempWorkDir dir;
     MainWindow w;
 
-    importThroughDialog(w, testDataPath(QStringLiteral("app/selection/roundtrip_log.csv")));
+    importThroughDialog(w, testDataPath("app/selection/roundtrip_log.csv"));
     GlyphStore* first = w.controlWidget->glyphStore;
-    QCOMPARE(first->rootContext->packets.size(), 4);
     const Packets events = first->rootContext->packets;
     const TList<QString> names = first->packetAttributeNames;
-    QCOMPARE(events.at(0)->get(first->attributeColumns.value(QStringLiteral("info"))).toString(),
-             QStringLiteral("GET /a,b"));
+    QCOMPARE(events.size(), 4);
+    QCOMPARE(events.at(0)->get(first->attributeColumns.value("info")).toString(), QStringLiteral("GET /a,b"));
 
     const QString path = dir.filePath(QStringLiteral("selection.csv"));
     QVERIFY(w.navigationWidget->exportSelection(path, events));
-    const QByteArray written = readAll(path);
-    QVERIFY(written.startsWith("frame.time_epoch,ip.src,ip.dst,info,size\n"));
-    QVERIFY(written.contains(",\"GET /a,b\","));
-    QVERIFY(!written.contains("frame.time_second"));
+    QVERIFY(readAll(path).startsWith("frame.time_epoch,ip.src,ip.dst,info,size\n"));
 
     importThroughDialog(w, path);
     GlyphStore* second = w.controlWidget->glyphStore;
