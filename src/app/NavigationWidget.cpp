@@ -27,7 +27,8 @@
 #include <QMouseEvent>
 #include <QSet>
 
-#include <unordered_set>
+#include <algorithm>
+#include <vector>
 
 int selectionCounter = 0;
 
@@ -381,16 +382,21 @@ Context* NavigationWidget::saveSelection(Context* parent, const Packets& selecti
 
         // Membership, not position: the selection may come in any order
         // (clustered rows) and still marks each of its events.
-        std::unordered_set<const Packet*> selected;
-        selected.reserve(std::size_t(selection.size()));
+        // A sorted list searched by halves: fewer cache misses than a hash
+        // set over the events of a large root.
+        std::vector<const Packet*> selected;
+        selected.reserve(selection.items.size());
         for (const QSharedPointer<Packet>& p : selection.items)
-            selected.insert(p.data());
+            selected.push_back(p.data());
+        std::sort(selected.begin(), selected.end());
         const TVariant yes(QStringLiteral("true"), true, nullptr);
         const TVariant no(QStringLiteral("false"), true, nullptr);
         TList<TVariant> values;
         values.items.reserve(root->packets.items.size());
-        for (const QSharedPointer<Packet>& p : root->packets.items)
-            values.items.push_back(selected.count(p.data()) ? yes : no);
+        for (const QSharedPointer<Packet>& p : root->packets.items) {
+            const bool marked = std::binary_search(selected.begin(), selected.end(), p.data());
+            values.items.push_back(marked ? yes : no);
+        }
 
         store->addAttribute(values, attribute, false, false);
         AttributeEvent added(this);
