@@ -161,6 +161,7 @@ private slots:
     void modifiedContextQuestion();
     void savedSelections();
     void selectionOutOfRootOrder();
+    void matrixSelection();
 };
 
 void NavigationWidgetTest::rowsFollowTheContexts()
@@ -383,6 +384,25 @@ void NavigationWidgetTest::selectionOutOfRootOrder()
         QCOMPARE(v.type, TVariant::Bool);
         QCOMPARE(v.toString(), QString(i >= 2 && i <= 7 ? "1" : "0"));
     }
+}
+
+void NavigationWidgetTest::matrixSelection()
+{
+    // The slots take the main event matrix's selection and context.
+    SettingsGuard settings;
+    MessageRecorder boxes;
+    MainWindow w;
+    w.controlWidget->loadData(makeEvents(12, 3), NAMES, KINDS);
+    Context* root = w.controlWidget->glyphStore->rootContext;
+    EventWidget* view = w.leftEventRibbon->view;
+    for (int i : {9, 2, 5})
+        view->selectedPacketSet.insert(root->packets.at(i));
+    answerNameDialog(nullptr, "picked", false);
+    w.navigationWidget->saveNewSel();
+    QCOMPARE(root->children.size(), 1);
+    QCOMPARE(root->children.first()->name, QStringLiteral("picked"));
+    QCOMPARE(root->children.first()->packets.items, view->selectedPackets().items);
+    QCOMPARE(w.navigationWidget->items.size(), 2);
 }
 
 LUMIVANE_TEST(NavigationWidgetTest)
