@@ -1,14 +1,22 @@
 #pragma once
 
-// Incomplete: a stand-in for the sequence ribbon; it holds the view and the
-// active flag the shell and the router read.
-
 #include <QWidget>
 
 class ControlWidget;
 class Context;
+class QCheckBox;
+class QPushButton;
+class QScrollArea;
+class QSlider;
+class QSpinBox;
+class QTimer;
 class SequenceWidget;
 
+// The last pane of the main window: the sequence view in a scroll area with
+// its controls, the gap and substitution penalties of the alignment, the
+// alignment switch, the item size with its fit button and the merge switch.
+// The main window and the event ribbon's "SequenceView" button switch it
+// active and inactive; an inactive ribbon's view is empty.
 class RibbonSequenceWidget : public QWidget
 {
     Q_OBJECT
@@ -21,9 +29,36 @@ public:
 
     SequenceWidget* sequenceView;
     ControlWidget* owner;
+    QPushButton* alignmentButton;
+    QPushButton* fitButton;
+    QPushButton* mergeButton;
+    QScrollArea* scrollArea;
+    bool alignment = false;
+    QCheckBox* linesBox;
     bool active = true;
+    QTimer* sizeTimer;
+    QSlider* sizeSlider;
+    QTimer* secondTimer;
+    QSlider* secondSlider;
+    QSpinBox* gapPenaltyBox;
+    QSpinBox* substitutionPenaltyBox;
 
 public slots:
-    void setActive(bool active, bool reload);
+    void setInsertionCost(int penalty);
+    void setSubstitutionCost(int penalty);
+    void setMSA(bool on);
+    void setItemSize();
+    void setVItemSize();
+    void setFit();
+    void setSizeTimer(int value);
+    void setSizeTimer2(int value);
+    void setActive(bool active, bool show);
     void setActive(bool active);
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    // The left event ribbon's "SequenceView" button, or null.
+    QPushButton* sequenceViewButton() const;
 };

@@ -1,15 +1,924 @@
 #include "views/sequences/SequenceWidget.h"
 
+#include "app/ControlWidget.h"
+#include "app/InspectWidget.h"
+#include "core/Constants.h"
+#include "core/Packet.h"
+#include "core/TVariant.h"
+#include "events/ContextEvent.h"
+#include "events/EventType.h"
+#include "events/GlyphsEvent.h"
+#include "events/PacketsEvent.h"
+#include "items/BinItem.h"
+#include "model/GlyphStore.h"
+#include "patterns/Automaton.h"
+#include "patterns/Edge.h"
+#include "patterns/ParseNode.h"
+#include "views/attributes/HistogramWidget.h"
+#include "views/events/BinCell.h"
+#include "views/events/SortTriangle.h"
+#include "views/sequences/SequenceAlignment.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QMenu>
+#include <QMouseEvent>
 #include <QPainter>
+#include <QSet>
+#include <QTimer>
+#include <QToolTip>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <vector>
+
+namespace {
+
+const QColor START_COLOUR(177, 189, 197);
+const QColor OVERLAY_FILL(255, 128, 0, 120);
+
+// The label and path part of an item's name: "*" for an empty name.
+QString nameOrStar(const BinItem* item)
+{
+    static const QString star = QStringLiteral("*");
+    return item->name.isEmpty() ? star : item->name;
+}
+
+// The last "."-part of a display path.
+QString lastPart(const QString& path)
+{
+    const int dot = path.lastIndexOf(QLatin1Char('.'));
+    return dot < 0 ? path : path.mid(dot + 1);
+}
+
+int truncated(double v)
+{
+    if (!(v == v))
+        return 0;
+    if (v >= 2147483647.0)
+        return 2147483647;
+    if (v <= -2147483648.0)
+        return -2147483647 - 1;
+    return int(v);
+}
+
+} // namespace
 
 SequenceWidget::SequenceWidget(ControlWidget* owner, QWidget* parent)
     : QWidget(parent)
     , owner(owner)
 {
+    setMouseTracking(true);
+    contextMenu = new QMenu(this);
+    selectSequencesAction = contextMenu->addAction(QStringLiteral("Select sequences.."));
+    inspectSelectionAction = contextMenu->addAction(QStringLiteral("Inspect selection.."));
+    inspectFrequenciesAction = contextMenu->addAction(QStringLiteral("Inspect frequencies.."));
+    connect(selectSequencesAction, &QAction::triggered, this, &SequenceWidget::selectSequences);
+    connect(inspectSelectionAction, &QAction::triggered, this, &SequenceWidget::inspect);
+    connect(inspectFrequenciesAction, &QAction::triggered, this, &SequenceWidget::inspectFreq);
+    hoverTimer = new QTimer(this);
+    hoverTimer->setInterval(1000);
+    connect(hoverTimer, &QTimer::timeout, this, &SequenceWidget::hoverTimeOut);
+    stacker = new BinCell(owner, nullptr, QString(), this);
+}
+
+SequenceWidget::~SequenceWidget()
+{
+    clearShownItems();
+    for (SortTriangle* triangle : sortTriangles.items)
+        delete triangle;
+    for (BinItem* gap : gapItems.items)
+        delete gap;
+    delete automaton;
+    delete currentQuery;
+    deleteSequences(builtSequences);
+    deleteSequences(lastSequences);
+    delete stacker;
+}
+
+// ---------------------------------------------------------------------------
+// Input
+
+TList<TList<BinItem*>> SequenceWidget::copySequences(const TList<TList<BinItem*>>& sequences)
+{
+    TList<TList<BinItem*>> copies;
+    copies.items.reserve(sequences.items.size());
+    for (const TList<BinItem*>& sequence : sequences.items) {
+        TList<BinItem*> copy;
+        copy.items.reserve(sequence.items.size());
+        for (const BinItem* item : sequence.items) {
+            BinItem* own = item ? new BinItem(*item) : new BinItem(nullptr, nullptr);
+            // The condition belongs to the store of the sender and is never
+            // read here.
+            own->condition = nullptr;
+            copy.items.push_back(own);
+        }
+        copies.items.push_back(std::move(copy));
+    }
+    return copies;
+}
+
+void SequenceWidget::deleteSequences(TList<TList<BinItem*>>& sequences)
+{
+    for (TList<BinItem*>& sequence : sequences.items) {
+        for (BinItem* item : sequence.items)
+            delete item;
+    }
+    sequences.clear();
+}
+
+bool SequenceWidget::isGap(const BinItem* item)
+{
+    return item && item->name.contains(QLatin1String("dummy"));
+}
+
+void SequenceWidget::setContext(Context*)
+{
+}
+
+void SequenceWidget::buildSequences(const TList<TList<BinItem*>>& sequences)
+{
+    TList<TList<BinItem*>> copies = copySequences(sequences);
+    buildRows(copies);
+    deleteSequences(builtSequences);
+    builtSequences = std::move(copies);
+}
+
+void SequenceWidget::setMSA(bool on)
+{
+    msaOn = on;
+    buildRows(lastSequences);
+    deleteSequences(builtSequences);
+}
+
+void SequenceWidget::recompute()
+{
+    buildRows(lastSequences);
+    deleteSequences(builtSequences);
+    updateMinimumWidth();
+}
+
+int SequenceWidget::columnCount() const
+{
+    return rows.isEmpty() ? 0 : rows.first().size();
+}
+
+void SequenceWidget::updateMinimumWidth()
+{
+    int longest = 1;
+    for (const TList<BinItem*>& row : rows.items)
+        longest = std::max(longest, row.size());
+    setMinimumWidth(truncated(columnGap + longest * itemWidth + 50));
+}
+
+void SequenceWidget::buildRows(const TList<TList<BinItem*>>& sequences)
+{
+    twins.clear();
+    for (BinItem* gap : gapItems.items)
+        delete gap;
+    gapItems.clear();
+
+    const TList<TList<TList<BinItem*>>> groups = stacker->buildStacked(sequences);
+    TList<TList<BinItem*>> built;
+    built.items.reserve(groups.items.size());
+    for (const TList<TList<BinItem*>>& group : groups.items) {
+        const TList<BinItem*>& first = group.items.front();
+        built.append(first);
+        if (group.size() > 1) {
+            for (int j = 0; j < first.size(); ++j) {
+                TList<BinItem*>& same = twins[first.items[std::size_t(j)]];
+                for (int g = 1; g < group.size(); ++g) {
+                    const TList<BinItem*>& other = group.items[std::size_t(g)];
+                    if (j < other.size())
+                        same.append(other.items[std::size_t(j)]);
+                }
+            }
+        }
+    }
+
+    delete currentQuery;
+    currentQuery = nullptr;
+
+    int length = 0;
+    if (!msaOn) {
+        for (const TList<BinItem*>& row : built.items)
+            length = std::max(length, row.size());
+        for (TList<BinItem*>& row : built.items) {
+            while (row.size() < length) {
+                auto* gap = new BinItem(nullptr, nullptr);
+                gap->name = GAP_GLYPH_NAME;
+                gapItems.append(gap);
+                row.append(gap);
+            }
+        }
+    } else if (!built.isEmpty()) {
+        QSet<BinItem*> given;
+        for (const TList<BinItem*>& row : built.items) {
+            for (BinItem* item : row.items)
+                given.insert(item);
+        }
+        built = computeAlignment(built);
+        QSet<BinItem*> recorded;
+        for (const TList<BinItem*>& row : built.items) {
+            length = std::max(length, row.size());
+            for (BinItem* item : row.items) {
+                if (item && !given.contains(item) && !recorded.contains(item)) {
+                    recorded.insert(item);
+                    gapItems.append(item);
+                }
+            }
+        }
+    }
+
+    rows = std::move(built);
+    for (SortTriangle* triangle : sortTriangles.items)
+        delete triangle;
+    sortTriangles.clear();
+    sortColumn = 0;
+    for (int k = 0; k < length; ++k) {
+        auto* triangle = new SortTriangle(owner, this);
+        triangle->setState(k == 0 ? 0 : 2);
+        sortTriangles.append(triangle);
+    }
+    mergeColumns();
+}
+
+// ---------------------------------------------------------------------------
+// Prefix automaton
+
+void SequenceWidget::mergeColumns()
+{
+    stateCounts.clear();
+    keyStates.clear();
+    stateColours.clear();
+    stateKeys.clear();
+    statePaths.clear();
+    stateItems.clear();
+    rowItemStates.clear();
+    itemStates.clear();
+    stateEvents.clear();
+    children.clear();
+    delete automaton;
+    automaton = new Automaton;
+    startState = StateId();
+    automaton->addState(startState);
+    stateKeys.insert(startState, QString());
+    statePaths.insert(startState, QString());
+    stateColours.insert(startState, START_COLOUR);
+    keyStates.insert(QString(), startState);
+
+    const int rowCount = rows.size();
+    const int length = columnCount();
+
+    // Merge labels, column by column: left of the sort column a name that
+    // comes back after another name gets a new label (A, A, B, A1, B1).
+    std::vector<std::vector<QString>> labels;
+    labels.resize(std::size_t(rowCount));
+    for (int r = 0; r < rowCount; ++r)
+        labels[std::size_t(r)].resize(std::size_t(rows.items[std::size_t(r)].size()));
+    for (int c = 0; c < length; ++c) {
+        QHash<QString, int> counters;
+        QString previous;
+        bool first = true;
+        for (int r = 0; r < rowCount; ++r) {
+            const TList<BinItem*>& row = rows.items[std::size_t(r)];
+            if (c >= row.size())
+                continue;
+            const QString name = nameOrStar(row.items[std::size_t(c)]);
+            QString label = name;
+            if (c < sortColumn) {
+                if (!first && name != previous)
+                    ++counters[previous];
+                const int n = counters.value(name, 0);
+                if (n > 0)
+                    label = name + QString::number(n);
+                previous = name;
+                first = false;
+            }
+            labels[std::size_t(r)][std::size_t(c)] = label;
+        }
+    }
+
+    for (int r = 0; r < rowCount; ++r) {
+        const TList<BinItem*>& row = rows.items[std::size_t(r)];
+        int weight = 1;
+        for (BinItem* item : row.items) {
+            auto found = twins.constFind(item);
+            if (found != twins.constEnd()) {
+                weight = 1 + found.value().size();
+                break;
+            }
+        }
+        StateId current = startState;
+        stateCounts[current] += weight;
+        for (int c = 0; c < row.size(); ++c) {
+            BinItem* item = row.items[std::size_t(c)];
+            const QString& label = labels[std::size_t(r)][std::size_t(c)];
+            const QPair<int, QString> step(current.id, label);
+            auto next = children.constFind(step);
+            StateId state;
+            if (next == children.constEnd()) {
+                automaton->addState(state);
+                automaton->addEdge(current, state, nullptr);
+                children.insert(step, state);
+                const QString& parentKey = stateKeys[current];
+                const QString& parentPath = statePaths[current];
+                const QString key = parentKey.isEmpty() ? label : parentKey + QLatin1Char('.') + label;
+                const QString path = current == startState
+                                         ? nameOrStar(item)
+                                         : parentPath + QLatin1Char('.') + nameOrStar(item);
+                stateKeys.insert(state, key);
+                statePaths.insert(state, path);
+                keyStates.insert(key, state);
+                stateColours.insert(state, item->fillColor);
+            } else {
+                state = next.value();
+            }
+            rowItemStates.insert(item, state);
+            TList<QSharedPointer<Packet>>& events = stateEvents[state];
+            events.append(item->packets);
+            auto same = twins.constFind(item);
+            if (same != twins.constEnd()) {
+                for (const BinItem* twin : same.value().items)
+                    events.append(twin->packets);
+            }
+            stateCounts[state] += weight;
+            current = state;
+        }
+    }
+
+    computeGeometry();
+    update();
+}
+
+// ---------------------------------------------------------------------------
+// Geometry
+
+void SequenceWidget::clearShownItems()
+{
+    for (BinItem* item : shownItems.items)
+        delete item;
+    shownItems.clear();
+    for (auto it = mergedRuns.begin(); it != mergedRuns.end(); ++it) {
+        for (BinItem* item : it.value().items)
+            delete item;
+    }
+    mergedRuns.clear();
+}
+
+void SequenceWidget::computeGeometry()
+{
+    overlayPaths.clear();
+    if (currentQuery)
+        buildOverlay();
+
+    itemStates.clear();
+    stateItems.clear();
+    clearShownItems();
+    clickedEvents.clear();
+
+    if (!rows.isEmpty()) {
+        for (int k = 0; k < sortTriangles.size(); ++k) {
+            SortTriangle* triangle = sortTriangles.items[std::size_t(k)];
+            triangle->setX(leftMargin + k * (itemWidth + columnGap));
+            triangle->setY(topOffset);
+            triangle->setWidth(itemWidth);
+            triangle->setHeight(headerHeight);
+        }
+    }
+
+    if (!automaton)
+        return;
+    const double H = height() - 2 * topOffset - headerHeight - 10;
+    double y = topOffset + 10 + headerHeight;
+    TList<BinItem*> laidOut;
+    for (const Edge* edge : automaton->outEdges(startState)) {
+        const int first = laidOut.size();
+        layoutState(edge->to, startState, leftMargin, y, H, laidOut);
+        if (laidOut.size() > first)
+            y = truncated(laidOut.items[std::size_t(first)]->bottom());
+    }
+
+    if (!mergeMode) {
+        shownItems = std::move(laidOut);
+        return;
+    }
+
+    // Merge mode: per column (by left edge), runs of items with one label.
+    std::vector<int> columnOrder;
+    std::map<int, std::vector<BinItem*>> columns;
+    for (BinItem* item : laidOut.items) {
+        const int left = truncated(item->left());
+        auto found = columns.find(left);
+        if (found == columns.end()) {
+            columnOrder.push_back(left);
+            columns[left].push_back(item);
+        } else {
+            found->second.push_back(item);
+        }
+    }
+    QHash<BinItem*, BinItem*> runOf;
+    for (int left : columnOrder) {
+        BinItem* run = nullptr;
+        for (BinItem* item : columns[left]) {
+            if (run && item->label == run->label) {
+                run->setHeight(run->storedHeight + item->height());
+                run->label = item->label;
+                run->name = QStringLiteral("...") + item->label;
+            } else {
+                run = new BinItem(*item);
+            }
+            mergedRuns[run].append(item);
+            runOf.insert(item, run);
+        }
+    }
+    QSet<BinItem*> placed;
+    for (BinItem* item : laidOut.items) {
+        BinItem* run = runOf.value(item);
+        if (run && !placed.contains(run)) {
+            placed.insert(run);
+            shownItems.append(run);
+        }
+    }
+}
+
+void SequenceWidget::layoutState(const StateId& s, const StateId& p, double x, double y, double h,
+                                 TList<BinItem*>& out)
+{
+    // An explicit stack: rows can be as long as a trace.
+    struct Pending
+    {
+        StateId state;
+        StateId parent;
+        double x;
+        double y;
+        double h;
+    };
+    std::vector<Pending> stack{{s, p, x, y, h}};
+    while (!stack.empty()) {
+        const Pending at = stack.back();
+        stack.pop_back();
+        double height = at.h;
+        const int parentCount = stateCounts.value(at.parent, 0);
+        if (parentCount != 0)
+            height = height * stateCounts.value(at.state, 0) / parentCount;
+
+        auto* item = new BinItem(nullptr, this);
+        item->setX(at.x);
+        item->setY(at.y);
+        item->setWidth(itemWidth);
+        item->setHeight(std::max(height, 1.0));
+        item->name = stateKeys.value(at.state);
+        const QString last = lastPart(statePaths.value(at.state));
+        item->label = last == QLatin1String("*") ? QString() : last;
+        item->fillColor = stateColours.value(at.state);
+        item->visible = !last.contains(QLatin1String("dummy"));
+        itemStates.insert(item, at.state);
+        stateItems.insert(at.state, item);
+        out.append(item);
+
+        // Children: one column on, stacked from the top of this item, each
+        // below the previous one's own item; pushed in reverse so that the
+        // first child's subtree comes first.
+        const QList<Edge*> edges = automaton->outEdges(at.state);
+        std::vector<Pending> next;
+        next.reserve(std::size_t(edges.size()));
+        const int count = stateCounts.value(at.state, 0);
+        double childY = at.y;
+        for (const Edge* edge : edges) {
+            next.push_back({edge->to, at.state, at.x + itemWidth + columnGap, childY, height});
+            double childHeight = height;
+            if (count != 0)
+                childHeight = childHeight * stateCounts.value(edge->to, 0) / count;
+            childY += std::max(childHeight, 1.0);
+        }
+        for (auto it = next.rbegin(); it != next.rend(); ++it)
+            stack.push_back(*it);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Query overlay
+
+void SequenceWidget::buildOverlay()
+{
+    overlayChecks = 0;
+    const THash<QString, int>* columns =
+        owner && owner->glyphStore ? &owner->glyphStore->attributeColumns : nullptr;
+
+    struct RowHits
+    {
+        int row;
+        int matched;
+    };
+    std::vector<RowHits> hitRows;
+    QHash<StateId, int> hits;
+    for (int r = 0; r < rows.size(); ++r) {
+        const TList<BinItem*>& row = rows.items[std::size_t(r)];
+        int weight = 1;
+        for (BinItem* item : row.items) {
+            auto found = twins.constFind(item);
+            if (found != twins.constEnd()) {
+                weight = 1 + found.value().size();
+                break;
+            }
+        }
+        std::vector<char> matched(std::size_t(weight), 0);
+        int m = 0;
+        for (BinItem* item : row.items) {
+            const TList<BinItem*>* same = nullptr;
+            auto found = twins.constFind(item);
+            if (found != twins.constEnd())
+                same = &found.value();
+            const int members = 1 + (same ? same->size() : 0);
+            for (int i = 0; i < members && i < weight; ++i) {
+                if (matched[std::size_t(i)])
+                    continue;
+                ++overlayChecks;
+                const BinItem* member = i == 0 ? item : same->items[std::size_t(i - 1)];
+                for (const QSharedPointer<Packet>& event : member->packets.items) {
+                    if (currentQuery->evaluate(event.data(), columns, nullptr)) {
+                        matched[std::size_t(i)] = 1;
+                        ++m;
+                        break;
+                    }
+                }
+            }
+            // Every sequence of the row has matched: the rest adds nothing.
+            if (m == weight)
+                break;
+        }
+        if (m > 0) {
+            hitRows.push_back({r, m});
+            for (BinItem* item : row.items)
+                hits[rowItemStates.value(item)] += m;
+        }
+    }
+
+    QHash<StateId, double> used;
+    for (const RowHits& hit : hitRows) {
+        const TList<BinItem*>& row = rows.items[std::size_t(hit.row)];
+        std::vector<const BinItem*> path;
+        std::vector<StateId> states;
+        double band = -1.0;
+        bool complete = true;
+        for (BinItem* item : row.items) {
+            const StateId state = rowItemStates.value(item);
+            const BinItem* laid = stateItems.value(state, nullptr);
+            if (!laid) {
+                complete = false;
+                break;
+            }
+            const int c = stateCounts.value(state, 0);
+            const double w = c != 0 ? double(hit.matched) / c * laid->height() : 0.0;
+            band = band < 0 ? w : std::min(band, w);
+            path.push_back(laid);
+            states.push_back(state);
+        }
+        if (!complete || path.empty())
+            continue;
+
+        QPainterPath line;
+        for (std::size_t k = 0; k < path.size(); ++k) {
+            const BinItem* laid = path[k];
+            const StateId& state = states[k];
+            int y;
+            const int cy = truncated(laid->centerY());
+            if (path.size() >= 2) {
+                const int c = stateCounts.value(state, 0);
+                const double t = hits.value(state, 0);
+                const double share = c != 0 ? t / c : 0.0;
+                double& space = used[state];
+                y = truncated(cy - share * laid->height() / 2 + band / 2 + space);
+                space = std::trunc(space + band);
+            } else {
+                y = cy;
+            }
+            const int cx = truncated(laid->centerX());
+            if (k == 0) {
+                line.moveTo(cx, y);
+                continue;
+            }
+            const QPointF current = line.currentPosition();
+            const int left = truncated(laid->left());
+            const double d = std::min(left - current.x(), laid->width() / 2);
+            line.cubicTo(QPointF(current.x() + d / 3, current.y()), QPointF(left - d / 3, y),
+                         QPointF(left, y));
+            line.lineTo(cx, y);
+        }
+        if (drawLines) {
+            overlayPaths.append(line);
+        } else {
+            QPainterPath ribbon = line.translated(0, -band / 2);
+            ribbon.connectPath(line.translated(0, band / 2).toReversed());
+            ribbon.closeSubpath();
+            overlayPaths.append(ribbon);
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Sorting
+
+void SequenceWidget::setSort(int column)
+{
+    const int length = sortTriangles.size();
+    if (column < 0 || column >= length)
+        return;
+    sortColumn = column;
+
+    auto keyName = [](const BinItem* item) {
+        if (item->name.isEmpty())
+            return QStringLiteral("|");
+        if (isGap(item))
+            return QStringLiteral("~");
+        return item->name;
+    };
+    std::map<QString, TList<TList<BinItem*>>> grouped;
+    for (const TList<BinItem*>& row : rows.items) {
+        QString key;
+        if (column < row.size())
+            key = keyName(row.items[std::size_t(column)]);
+        key += QLatin1Char('!');
+        for (const BinItem* item : row.items) {
+            key += keyName(item);
+            key += QLatin1Char('.');
+        }
+        grouped[key].append(row);
+    }
+
+    for (int k = 0; k < length; ++k) {
+        SortTriangle* triangle = sortTriangles.items[std::size_t(k)];
+        if (k != column)
+            triangle->setState(2);
+        else
+            triangle->setState(triangle->state == 0 ? 1 : 0);
+    }
+    const bool descending = sortTriangles.items[std::size_t(column)]->state == 1;
+
+    TList<TList<BinItem*>> sorted;
+    sorted.items.reserve(rows.items.size());
+    if (!descending) {
+        for (auto& entry : grouped)
+            sorted.append(entry.second);
+    } else {
+        for (auto it = grouped.rbegin(); it != grouped.rend(); ++it)
+            sorted.append(it->second);
+    }
+    rows = std::move(sorted);
+    mergeColumns();
+}
+
+// ---------------------------------------------------------------------------
+// Events and slots
+
+TList<QSharedPointer<Packet>> SequenceWidget::eventsOf(BinItem* shown) const
+{
+    TList<QSharedPointer<Packet>> events;
+    if (!shown)
+        return events;
+    auto run = mergedRuns.constFind(shown);
+    if (run != mergedRuns.constEnd()) {
+        for (BinItem* item : run.value().items) {
+            auto state = itemStates.constFind(item);
+            if (state != itemStates.constEnd())
+                events.append(stateEvents.value(state.value()));
+        }
+        return events;
+    }
+    auto state = itemStates.constFind(shown);
+    if (state != itemStates.constEnd())
+        events.append(stateEvents.value(state.value()));
+    return events;
+}
+
+double SequenceWidget::shareOf(BinItem* shown) const
+{
+    if (!shown)
+        return 0.0;
+    int count = 0;
+    auto run = mergedRuns.constFind(shown);
+    if (run != mergedRuns.constEnd()) {
+        for (BinItem* item : run.value().items)
+            count += stateCounts.value(itemStates.value(item), 0);
+    } else {
+        count = stateCounts.value(itemStates.value(shown), 0);
+    }
+    const int total = stateCounts.value(startState, 0);
+    return total != 0 ? double(count) / total : 0.0;
+}
+
+bool SequenceWidget::event(QEvent* e)
+{
+    const int type = int(e->type());
+    if (type == GLYPHSEVENT) {
+        auto* glyphs = static_cast<GlyphsEvent*>(e);
+        // The rows may point into the stored copies until the rebuild.
+        TList<TList<BinItem*>> previous = std::move(lastSequences);
+        lastSequences = copySequences(glyphs->sequences);
+        recompute();
+        deleteSequences(previous);
+        e->accept();
+    } else if (type == CONTEXTEVENT) {
+        buildSequences(TList<TList<BinItem*>>());
+    }
+    return QWidget::event(e);
+}
+
+void SequenceWidget::mousePressEvent(QMouseEvent* e)
+{
+    const int mx = truncated(e->localPos().x());
+    const int my = truncated(e->localPos().y());
+    if (e->button() == Qt::RightButton) {
+        selectSequencesAction->setEnabled(false);
+        inspectSelectionAction->setEnabled(!clickedEvents.isEmpty());
+        inspectFrequenciesAction->setEnabled(!clickedEvents.isEmpty());
+        contextMenu->popup(e->globalPos());
+        return;
+    }
+    for (BinItem* item : shownItems.items) {
+        item->selected = false;
+        item->selectedCount = 0;
+    }
+    clickedEvents.clear();
+    for (int k = 0; k < sortTriangles.size(); ++k) {
+        if (sortTriangles.items[std::size_t(k)]->contains(mx, my)) {
+            setSort(k);
+            break;
+        }
+    }
+    for (BinItem* item : shownItems.items) {
+        if (!item->contains(mx, my))
+            continue;
+        item->selected = true;
+        clickedEvents = eventsOf(item);
+        if (!clickedEvents.isEmpty() && owner) {
+            auto* packets = new PacketsEvent(this, clickedEvents, {QStringLiteral("select")});
+            QCoreApplication::sendEvent(owner, packets);
+            delete packets;
+        }
+        break;
+    }
+    update();
+}
+
+void SequenceWidget::mouseMoveEvent(QMouseEvent* e)
+{
+    lastMouseX = truncated(e->localPos().x());
+    lastMouseY = truncated(e->localPos().y());
+    hoverTimer->start();
+    if (histogramDialog) {
+        histogramDialog->close();
+        delete histogramDialog;
+        histogramDialog = nullptr;
+    }
+    for (SortTriangle* triangle : sortTriangles.items)
+        triangle->highlighted = triangle->contains(lastMouseX, lastMouseY);
+    QString tip;
+    for (BinItem* item : shownItems.items) {
+        item->highlighted = false;
+        item->auxValue = 0;
+        if (!item->contains(lastMouseX, lastMouseY))
+            continue;
+        item->highlighted = true;
+        item->auxValue = 1;
+        const double share = roundTo(shareOf(item), 3) * 100;
+        tip = QStringLiteral("Event: ")
+              + (item->name.isEmpty() ? QStringLiteral("Default") : item->name)
+              + QStringLiteral(" (") + QString::number(share, 'g', 6) + QStringLiteral("%)");
+    }
+    if (tip.isEmpty())
+        QToolTip::hideText();
+    else
+        QToolTip::showText(e->globalPos(), tip, this);
+    update();
+}
+
+void SequenceWidget::leaveEvent(QEvent* e)
+{
+    QWidget::leaveEvent(e);
+    lastMouseX = -1;
+    hoverTimer->stop();
 }
 
 void SequenceWidget::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    painter.drawText(rect(), Qt::AlignCenter, QStringLiteral("SequenceWidget"));
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    painter.fillRect(rect(), Qt::white);
+    QPen pen;
+    QBrush brush;
+    for (BinItem* item : shownItems.items) {
+        if (item->visible)
+            item->paint(&painter, pen, brush);
+    }
+    for (SortTriangle* triangle : sortTriangles.items) {
+        pen = QPen();
+        pen.setWidth(1);
+        triangle->paint(&painter, pen, brush);
+    }
+    QPen overlayPen(Qt::black, 2, drawLines ? Qt::SolidLine : Qt::NoPen);
+    QBrush overlayBrush(OVERLAY_FILL, drawLines ? Qt::NoBrush : Qt::SolidPattern);
+    painter.setPen(overlayPen);
+    painter.setBrush(overlayBrush);
+    for (const QPainterPath& path : overlayPaths.items)
+        painter.drawPath(path);
+}
+
+void SequenceWidget::resizeEvent(QResizeEvent* e)
+{
+    QWidget::resizeEvent(e);
+    computeGeometry();
+    update();
+}
+
+void SequenceWidget::inspect()
+{
+    auto* dialog = new InspectWidget(owner, clickedEvents, nullptr);
+    dialog->exec();
+    delete dialog;
+}
+
+void SequenceWidget::inspectFreq()
+{
+    BinItem* hovered = nullptr;
+    for (BinItem* item : shownItems.items) {
+        if (item->highlighted) {
+            hovered = item;
+            break;
+        }
+    }
+    if (!hovered || !hovered->visible)
+        return;
+    const TList<QSharedPointer<Packet>> events = eventsOf(hovered);
+    if (events.isEmpty())
+        return;
+    if (owner) {
+        auto* packets = new PacketsEvent(this, events, {QStringLiteral("hover")});
+        QCoreApplication::sendEvent(owner, packets);
+        delete packets;
+    }
+    // A dialog left from the last inspection (the mouse has not moved since)
+    // shows other events: a new one replaces it.
+    delete histogramDialog;
+    histogramDialog = new HistogramWidget(DST_ATTRIBUTE, owner, events, this);
+    connect(histogramDialog, &HistogramWidget::hoverQuery, this, &SequenceWidget::hoverQuery);
+    const int x = lastMouseX;
+    const int y = lastMouseY;
+    const int dx = std::max(0, histogramDialog->width() + x - width());
+    const int dy = std::max(0, histogramDialog->height() + y - height());
+    histogramDialog->move(mapToGlobal(QPoint(x - (dx + 5), y - (dy + 5))));
+    histogramDialog->exec();
+    delete currentQuery;
+    currentQuery = nullptr;
+    overlayPaths.clear();
+    update();
+}
+
+void SequenceWidget::selectSequences()
+{
+}
+
+void SequenceWidget::setDrawLines(bool on)
+{
+    drawLines = on;
+    computeGeometry();
+    repaint();
+}
+
+void SequenceWidget::hoverTimeOut()
+{
+    hoverTimer->stop();
+}
+
+void SequenceWidget::hoverQuery(ParseNode* query)
+{
+    if (query != currentQuery)
+        delete currentQuery;
+    currentQuery = query;
+    computeGeometry();
+    repaint();
+}
+
+void SequenceWidget::setItemSize(int size)
+{
+    itemWidth = size;
+    updateMinimumWidth();
+    computeGeometry();
+    update();
+}
+
+void SequenceWidget::setVItemSize(int percent)
+{
+    topOffset = truncated(percent / 100.0 * (height() - 2 * leftMargin) + leftMargin);
+    computeGeometry();
+    update();
+}
+
+void SequenceWidget::setMergeMode(bool on)
+{
+    mergeMode = on;
+    computeGeometry();
+    update();
 }

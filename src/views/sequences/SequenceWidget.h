@@ -1,24 +1,67 @@
 #pragma once
 
-// Incomplete: a stand-in for the sequence view; it only shows its name.
-
 #include "core/TList.h"
+#include "core/THash.h"
+#include "patterns/Node.h"
 #include "views/events/GNode.h"
 
+#include <QColor>
 #include <QHash>
+#include <QPainterPath>
+#include <QSharedPointer>
+#include <QString>
 #include <QWidget>
 
+class Automaton;
+class BinCell;
 class BinItem;
+class Context;
 class ControlWidget;
+class HistogramWidget;
+class Packet;
+class ParseNode;
+class QAction;
+class QMenu;
+class QTimer;
+class SortTriangle;
 
+// A state of the prefix automaton of the sequence view.
+using StateId = Node;
+
+// The glyph sequences of the traces selected in the event matrix, drawn as
+// one tree read from left to right: every column is a position in the
+// sequences, identical sequences are stacked into one row, rows that share a
+// beginning share their cells, and a cell's height is the share of the
+// sequences that pass through it. With alignment on, the rows are first
+// aligned by the multiple sequence alignment, gaps being items "<dummy>".
+//
+// Ownership: the view keeps deep copies of the sequences it is given (the
+// event matrix deletes its items at every rebuild) and owns them, together
+// with the gap items of its rows, the laid-out items and merged runs, the
+// sort triangles, the automaton and the current query.
 class SequenceWidget : public QWidget
 {
     Q_OBJECT
 
 public:
     SequenceWidget(ControlWidget* owner, QWidget* parent);
+    ~SequenceWidget() override;
 
-    ControlWidget* owner;
+    // Rebuilds the rows from copies of the given sequences (the list itself
+    // is not kept); an empty list empties the view.
+    void buildSequences(const TList<TList<BinItem*>>& sequences);
+    // Switches the alignment and rebuilds from the stored sequences.
+    void setMSA(bool on);
+    // Rebuilds from the stored sequences and sets the minimum width.
+    void recompute();
+    // The view is fed by the event bus: a context changes nothing here.
+    void setContext(Context* context);
+    // The prefix automaton of the rows and the geometry.
+    void mergeColumns();
+    // Lays out the states as items, the runs of merge mode and the overlay.
+    void computeGeometry();
+    // The length of the rows (the number of columns).
+    int columnCount() const;
 
     // Multiple sequence alignment (defined in SequenceAlignment.cpp): the
     // rows aligned along the guide tree of the event matrix's clustering,
@@ -29,6 +72,94 @@ public:
     static TList<TList<BinItem*>> alignAlongTree(GNode<int>* node,
                                                  QHash<int, TList<TList<BinItem*>>>* profiles);
 
+    // Whether an item stands for a gap.
+    static bool isGap(const BinItem* item);
+    // The events of a shown item: of its state, or in merge mode of the
+    // states of every item of its run.
+    TList<QSharedPointer<Packet>> eventsOf(BinItem* shown) const;
+    // The share of all input sequences that pass through a shown item.
+    double shareOf(BinItem* shown) const;
+
+    QHash<StateId, int> stateCounts;
+    QHash<QString, StateId> keyStates;
+    QHash<StateId, QColor> stateColours;
+    QHash<StateId, QString> stateKeys;
+    QHash<StateId, QString> statePaths;
+    TList<TList<BinItem*>> rows;
+    TList<BinItem*> shownItems;                      // owned
+    ControlWidget* owner;
+    QHash<StateId, BinItem*> stateItems;
+    QHash<BinItem*, StateId> rowItemStates;
+    int sortColumn = 0;
+    QHash<BinItem*, StateId> itemStates;
+    QHash<StateId, TList<QSharedPointer<Packet>>> stateEvents;
+    QHash<BinItem*, TList<BinItem*>> twins;
+    TList<BinItem*> gapItems;                        // owned
+    bool drawLines = false;
+    Automaton* automaton = nullptr;                  // owned
+    StateId startState;
+    bool mergeMode = true;
+    THash<BinItem*, TList<BinItem*>> mergedRuns;     // run -> covered items, all owned
+    double itemWidth = 30.0;
+    int topOffset = 10;
+    int leftMargin = 10;
+    int headerHeight = 30;
+    int columnGap = 1;
+    QTimer* hoverTimer;
+    int lastMouseX = -1;
+    int lastMouseY = -1;
+    TList<QPainterPath> overlayPaths;
+    HistogramWidget* histogramDialog = nullptr;
+    ParseNode* currentQuery = nullptr;               // owned
+    TList<SortTriangle*> sortTriangles;              // owned
+    bool msaOn = false;
+    TList<TList<BinItem*>> lastSequences;            // owned copies
+    TList<QSharedPointer<Packet>> clickedEvents;
+    QMenu* contextMenu;
+    QAction* selectSequencesAction;
+    QAction* inspectSelectionAction;
+    QAction* inspectFrequenciesAction;
+
+    // Copies made for a build from a list that is not stored (the ribbon's
+    // activation); owned, replaced at the next build.
+    TList<TList<BinItem*>> builtSequences;
+    // Member checks of the last query overlay (one per sequence and column
+    // looked at).
+    quint64 overlayChecks = 0;
+
+public slots:
+    void inspectFreq();
+    void inspect();
+    void selectSequences();
+    void setDrawLines(bool on);
+    void setSort(int column);
+    void hoverTimeOut();
+    void hoverQuery(ParseNode* query);
+    void setItemSize(int size);
+    void setVItemSize(int percent);
+    void setMergeMode(bool on);
+
 protected:
+    bool event(QEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void leaveEvent(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    // Builds the rows from sequences that the view owns already.
+    void buildRows(const TList<TList<BinItem*>>& sequences);
+    static TList<TList<BinItem*>> copySequences(const TList<TList<BinItem*>>& sequences);
+    static void deleteSequences(TList<TList<BinItem*>>& sequences);
+    void clearShownItems();
+    void buildOverlay();
+    void updateMinimumWidth();
+    // Lays out state s under parent p; appends the items depth first.
+    void layoutState(const StateId& s, const StateId& p, double x, double y, double h,
+                     TList<BinItem*>& out);
+
+    BinCell* stacker = nullptr;   // owned; groups equal sequences
+    // Successor lookup while the automaton is built: parent id and label.
+    QHash<QPair<int, QString>, StateId> children;
 };

@@ -7,6 +7,7 @@
 #include "items/BinAxis.h"
 #include "items/EmptyAxis.h"
 #include "views/attributes/HistogramWidget.h"
+#include "views/attributes/PlotWidget.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -314,7 +315,7 @@ void OptionsWidgetTest::inspectionDialogs()
     const auto answer = [&seen]() {
         QWidget* modal = QApplication::activeModalWidget();
         if (auto* histogram = qobject_cast<HistogramWidget*>(modal))
-            seen = QStringLiteral("histogram ") + histogram->attribute;
+            seen = QStringLiteral("histogram ") + histogram->plot->attribute;
         else if (modal)
             seen = QString::fromLatin1(modal->metaObject()->className());
         if (auto* dialog = qobject_cast<QDialog*>(modal))
