@@ -1,0 +1,565 @@
+#include "DebugCapture.h"
+#include "SequenceFixture.h"
+#include "TestRegistry.h"
+
+#include "core/Constants.h"
+#include "events/ContextEvent.h"
+#include "events/EventType.h"
+#include "events/GlyphsEvent.h"
+#include "events/PacketsEvent.h"
+#include "patterns/Automaton.h"
+#include "patterns/ConditionParser.h"
+#include "patterns/ParseNode.h"
+#include "views/attributes/HistogramWidget.h"
+#include "views/attributes/PlotWidget.h"
+#include "views/events/SortTriangle.h"
+#include "views/sequences/SequenceAlignment.h"
+#include "views/sequences/SequenceWidget.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QTimer>
+#include <QToolTip>
+#include <QtTest>
+
+#include <algorithm>
+#include <memory>
+
+using sequencefixture::Glyphs;
+using sequencefixture::PacketPtr;
+using sequencefixture::Rows;
+
+namespace {
+
+// The view at 400 x 300: cells span H = 300 - 20 - 30 - 10 = 240 pixels
+// from y = 50, column k starts at x = 10 + 31 k.
+constexpr int TOP = 50;
+constexpr int H = 240;
+int columnX(int k) { return 10 + 31 * k; }
+
+std::unique_ptr<SequenceWidget> makeView(Glyphs& glyphs)
+{
+    std::unique_ptr<SequenceWidget> view(new SequenceWidget(glyphs.control.get(), nullptr));
+    view->resize(400, 300);
+    return view;
+}
+
+void sendGlyphs(SequenceWidget* view, const Rows& sequences)
+{
+    GlyphsEvent event(nullptr, sequences, {QStringLiteral("select")});
+    QCoreApplication::sendEvent(view, &event);
+}
+
+// The shown items of column k, top to bottom.
+QList<BinItem*> column(const SequenceWidget& view, int k)
+{
+    QList<BinItem*> items;
+    for (BinItem* item : view.shownItems.items)
+        if (int(item->left()) == columnX(k))
+            items.append(item);
+    std::sort(items.begin(), items.end(), [](BinItem* a, BinItem* b) { return a->y < b->y; });
+    return items;
+}
+
+QStringList names(const QList<BinItem*>& items)
+{
+    QStringList out;
+    for (const BinItem* item : items)
+        out << item->name;
+    return out;
+}
+
+// The first names of the rows, top to bottom.
+QStringList rowHeads(const SequenceWidget& view, int k)
+{
+    QStringList out;
+    for (const TList<BinItem*>& row : view.rows.items)
+        out << row[k]->name;
+    return out;
+}
+
+void mouse(QWidget* w, QEvent::Type type, QPoint at, Qt::MouseButton button = Qt::NoButton)
+{
+    QMouseEvent e(type, at, w->mapToGlobal(at), button,
+                  type == QEvent::MouseMove ? Qt::NoButton : Qt::MouseButtons(button), Qt::NoModifier);
+    QCoreApplication::sendEvent(w, &e);
+}
+
+QPoint centre(const BinItem* item)
+{
+    return QPoint(int(item->left() + item->width() / 2), int(item->top() + item->height() / 2));
+}
+
+class PacketsSpy : public QObject
+{
+public:
+    explicit PacketsSpy(QObject* target) { target->installEventFilter(this); }
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (int(event->type()) == PACKETSEVENT) {
+            auto* pe = static_cast<PacketsEvent*>(event);
+            packets.append(pe->packets);
+            args.append(pe->args);
+        }
+        return false;
+    }
+    QList<TList<PacketPtr>> packets;
+    QList<QList<QVariant>> args;
+};
+
+} // namespace
+
+class SequenceWidgetTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup() { insertionCost = -1; substitutionCost = -1; }
+    void stackedRowShare();
+    void sharedBeginning();
+    void shortRowsEndInGaps();
+    void sortingAColumnTwice();
+    void firstColumnSortsDescending();
+    void sortOutsideTheColumnsDoesNothing();
+    void alignedRowWeight();
+    void mergeModeRunsAndClick();
+    void emptyNames();
+    void contextEventAndAlignmentAfterMatrixRebuild();
+    void badInput_data();
+    void badInput();
+    void contextMenu();
+    void hoverQueryOverlay();
+    void inspectFrequencies();
+    void sizes();
+};
+
+void SequenceWidgetTest::stackedRowShare()
+{
+    Glyphs glyphs;
+    auto view = makeView(glyphs);
+    view->setMergeMode(false);
+    sendGlyphs(view.get(), glyphs.rows({"A B", "A B", "A B", "C B"}));
+    QCOMPARE(view->rows.size(), 2);
+    QCOMPARE(view->stateCounts.value(view->startState), 4);
+    const QList<BinItem*> first = column(*view, 0);
+    QCOMPARE(names(first), QStringList({"A", "C"}));
+    QCOMPARE(int(first[0]->height()), H * 3 / 4);
+    QCOMPARE(int(first[1]->height()), H / 4);
+    QCOMPARE(int(first[1]->top()), TOP + H * 3 / 4);
+    // The stacked row's cells carry the events of all three sequences.
+    QCOMPARE(view->eventsOf(first[0]).size(), 3);
+
+    mouse(view.get(), QEvent::MouseMove, centre(first[0]));
+    QVERIFY(first[0]->highlighted);
+    QCOMPARE(first[0]->auxValue, 1);
+    QCOMPARE(QToolTip::text(), QStringLiteral("Event: A (75%)"));
+    mouse(view.get(), QEvent::MouseMove, centre(column(*view, 1)[1]));
+    QVERIFY(!first[0]->highlighted);
+    QCOMPARE(QToolTip::text(), QStringLiteral("Event: C.B (25%)"));
+    QVERIFY(view->hoverTimer->isActive());
+    QCOMPARE(view->hoverTimer->interval(), 1000);
+    QEvent leave(QEvent::Leave);
+    QCoreApplication::sendEvent(view.get(), &leave);
+    QCOMPARE(view->lastMouseX, -1);
+    QVERIFY(!view->hoverTimer->isActive());
+}
+
+void SequenceWidgetTest::sharedBeginning()
+{
+    Glyphs glyphs;
+    auto view = makeView(glyphs);
+    view->setMergeMode(false);
+    sendGlyphs(view.get(), glyphs.rows({"A B", "A C"}));
+    const QList<BinItem*> first = column(*view, 0);
+    const QList<BinItem*> second = column(*view, 1);
+    QCOMPARE(names(first), QStringList({"A"}));
+    QCOMPARE(int(first[0]->height()), H);
+    QCOMPARE(names(second), QStringList({"A.B", "A.C"}));
+    QCOMPARE(int(second[0]->height()), H / 2);
+    QCOMPARE(int(second[1]->height()), H / 2);
+    QCOMPARE(int(second[1]->top()), TOP + H / 2);
+    QCOMPARE(second[1]->label, QStringLiteral("C"));
+}
+
+void SequenceWidgetTest::shortRowsEndInGaps()
+{
+    Glyphs glyphs;
+    auto view = makeView(glyphs);
+    view->setMergeMode(false);
+    sendGlyphs(view.get(), glyphs.rows({"A B", "C D E F"}));
+    QCOMPARE(view->sortTriangles.size(), 4);
+    QCOMPARE(view->gapItems.size(), 2);
+    const TList<BinItem*>& shortRow = view->rows.first();
+    QCOMPARE(shortRow.size(), 4);
+    QCOMPARE(shortRow[2]->name, GAP_GLYPH_NAME);
+    for (int k = 2; k < 4; ++k) {
+        const QList<BinItem*> cells = column(*view, k);
+        QCOMPARE(cells.size(), 2);
+        QVERIFY(!cells[0]->visible);
+        QVERIFY(cells[1]->visible);
+    }
+    QCOMPARE(view->sortTriangles[0]->state, 0);
+    QCOMPARE(view->sortTriangles[3]->state, 2);
+    QCOMPARE(int(view->sortTriangles[3]->x), columnX(3));
+    QCOMPARE(int(view->sortTriangles[3]->height()), 30);
+}
+
+void SequenceWidgetTest::sortingAColumnTwice()
+{
+    Glyphs glyphs;
+    auto view = makeView(glyphs);
+    view->setMergeMode(false);
+    sendGlyphs(view.get(), glyphs.rows({"A Z", "B Y", "A X"}));
+    // Unsorted, the two rows beginning with A share their first cell.
+    QCOMPARE(names(column(*view, 0)), QStringList({"A", "B"}));
+
+    // A click on triangle 1 sorts ascending by column 1.
+    mouse(view.get(), QEvent::MouseButtonPress, QPoint(columnX(1) + 15, 20), Qt::LeftButton);
+    QCOMPARE(view->sortColumn, 1);
+    QCOMPARE(view->sortTriangles[1]->state, 0);
+    QCOMPARE(view->sortTriangles[0]->state, 2);
+    QCOMPARE(rowHeads(*view, 1), QStringList({"X", "Y", "Z"}));
+    QCOMPARE(rowHeads(*view, 0), QStringList({"A", "B", "A"}));
+    // Left of the sorted column equal names merge only where contiguous.
+    QCOMPARE(names(column(*view, 0)), QStringList({"A", "B", "A1"}));
+    QCOMPARE(column(*view, 0)[2]->label, QStringLiteral("A"));
+
+    view->setSort(1);
+    QCOMPARE(view->sortTriangles[1]->state, 1);
+    QCOMPARE(rowHeads(*view, 1), QStringList({"Z", "Y", "X"}));
+    QCOMPARE(names(column(*view, 0)), QStringList({"A", "B", "A1"}));
+
+    // Rows of one key keep their order; labels A, A, B, A1, B1 down a column.
+    sendGlyphs(view.get(), glyphs.rows({"A P", "A Q", "B R", "A S", "B T"}));
+    QCOMPARE(view->sortColumn, 0);
+    view->setSort(1);
+    QStringList labels;
+    for (const TList<BinItem*>& row : view->rows.items)
+        labels << view->stateKeys.value(view->rowItemStates.value(row[0]));
+    QCOMPARE(labels, QStringList({"A", "A", "B", "A1", "B1"}));
+}
+
+void SequenceWidgetTest::firstColumnSortsDescending()
+{
+    Glyphs glyphs;
+    auto view = makeView(glyphs);
+    sendGlyphs(view.get(), glyphs.rows({"B", "A", "C", "A"}));
+    QCOMPARE(view->sortTriangles[0]->state, 0);
+    view->setSort(0);
+    QCOMPARE(view->sortTriangles[0]->state, 1);
+    QCOMPARE(rowHeads(*view, 0), QStringList({"C", "B", "A"}));
+    view->setSort(0);
+    QCOMPARE(rowHeads(*view, 0), QStringList({"A", "B", "C"}));
+    // Every rebuild marks column 0 ascending again.
+    view->recompute();
+    QCOMPARE(view->sortTriangles[0]->state, 0);
+}
+
+void SequenceWidgetTest::sortOutsideTheColumnsDoesNothing()
+{
+    Glyphs glyphs;
+    auto view = makeView(glyphs);
+    sendGlyphs(view.get(), glyphs.rows({"B C", "A D"}));
+    const QStringList before = rowHeads(*view, 0);
+    for (int k : {-1, 2, 100}) {
+        view->setSort(k);
+        QCOMPARE(view->sortColumn, 0);
+        QCOMPARE(rowHeads(*view, 0), before);
+    }
+    SequenceWidget empty(glyphs.control.get(), nullptr);
+    empty.setSort(0);
+    QCOMPARE(empty.sortColumn, 0);
+}
+
+void SequenceWidgetTest::alignedRowWeight()
+{
+    Glyphs glyphs;
+    auto view = makeView(glyphs);
+    view->setMergeMode(false);
+    view->setMSA(true);
+    sendGlyphs(view.get(), glyphs.rows({"A C", "A C", "A C", "A B C"}));
+    QCOMPARE(view->rows.size(), 2);
+    QCOMPARE(view->columnCount(), 3);
+    const TList<BinItem*>* stacked = nullptr;
+    for (const TList<BinItem*>& row : view->rows.items)
+        if (row[1]->name == GAP_GLYPH_NAME)
+            stacked = &row;
+    QVERIFY(stacked);
+    // The gap state and the rest of the row count its three sequences; the
+    // first cell is shared with the other row.
+    QList<int> counts;
+    for (BinItem* item : stacked->items)
+        counts << view->stateCounts.value(view->rowItemStates.value(item));
+    QCOMPARE(counts, QList<int>({4, 3, 3}));
+    QCOMPARE(view->stateCounts.value(view->startState), 4);
+    QVERIFY(view->gapItems.contains((*stacked)[1]));
+    QVERIFY(!view->stateItems.value(view->rowItemStates.value((*stacked)[1]))->visible);
+}
+
+void SequenceWidgetTest::mergeModeRunsAndClick()
+{
+    Glyphs glyphs;
+    auto view = makeView(glyphs);
+    QVERIFY(view->mergeMode);
+    PacketsSpy spy(glyphs.control.get());
+    sendGlyphs(view.get(), glyphs.rows({"A B", "C B", "D E"}));
+    const QList<BinItem*> second = column(*view, 1);
+    QCOMPARE(names(second), QStringList({"...B", "D.E"}));
+    QCOMPARE(view->mergedRuns.value(second[0]).size(), 2);
+    QCOMPARE(int(second[0]->height()), H * 2 / 3);
+
+    mouse(view.get(), QEvent::MouseButtonPress, centre(second[0]), Qt::LeftButton);
+    QVERIFY(second[0]->selected);
+    QCOMPARE(view->clickedEvents.size(), 2);
+    QCOMPARE(spy.packets.size(), 1);
+    QCOMPARE(spy.args.last(), QList<QVariant>({QStringLiteral("select")}));
+    QCOMPARE(spy.packets.last().size(), 2);
+
+    // A click on empty space selects nothing and sends nothing.
+    mouse(view.get(), QEvent::MouseButtonPress, QPoint(390, 290), Qt::LeftButton);
+    QVERIFY(!second[0]->selected);
+    QVERIFY(view->clickedEvents.isEmpty());
+    QCOMPARE(spy.packets.size(), 1);
+
+    view->setMergeMode(false);
+    QCOMPARE(names(column(*view, 1)), QStringList({"A.B", "C.B", "D.E"}));
+}
+
+void SequenceWidgetTest::emptyNames()
+{
+    Glyphs glyphs;
+    auto view = makeView(glyphs);
+    view->setMergeMode(false);
+    sendGlyphs(view.get(), glyphs.rows({"_ A", "B _"}));
+    const QList<BinItem*> first = column(*view, 0);
+    QCOMPARE(names(first), QStringList({"*", "B"}));
+    QCOMPARE(first[0]->label, QString());
+    QVERIFY(first[0]->visible);
+    const StateId state = view->itemStates.value(first[0]);
+    QCOMPARE(view->statePaths.value(state), QStringLiteral("*"));
+    QCOMPARE(names(column(*view, 1)), QStringList({"*.A", "B.*"}));
+    view->setSort(1);
+    QCOMPARE(rowHeads(*view, 1), QStringList({"A", QString()}));
+    mouse(view.get(), QEvent::MouseMove, centre(column(*view, 1)[1]));
+    QCOMPARE(QToolTip::text(), QStringLiteral("Event: B.* (50%)"));
+}
+
+void SequenceWidgetTest::contextEventAndAlignmentAfterMatrixRebuild()
+{
+    Glyphs glyphs;
+    auto view = makeView(glyphs);
+    sendGlyphs(view.get(), glyphs.rows({"A B C", "A C", "B C"}));
+    QCOMPARE(view->rows.size(), 3);
+    // The matrix rebuilds: its items are gone, the view's copies stay.
+    glyphs.clear();
+    ContextEvent context(nullptr, QList<Context*>());
+    QCoreApplication::sendEvent(view.get(), &context);
+    QVERIFY(view->rows.isEmpty());
+    QVERIFY(view->shownItems.isEmpty());
+    QVERIFY(view->sortTriangles.isEmpty());
+    QCOMPARE(view->lastSequences.size(), 3);
+
+    view->setMSA(true);
+    QCOMPARE(view->rows.size(), 3);
+    QCOMPARE(view->columnCount(), 3);
+    QStringList seen;
+    for (const TList<BinItem*>& row : view->rows.items) {
+        QStringList namesOfRow;
+        for (const BinItem* item : row.items)
+            namesOfRow << item->name;
+        seen << namesOfRow.join(QLatin1Char(' '));
+    }
+    QVERIFY(seen.contains(QStringLiteral("A B C")));
+    QVERIFY(seen.contains(QStringLiteral("A <dummy> C")));
+    QVERIFY(!view->grab().isNull());
+}
+
+void SequenceWidgetTest::badInput_data()
+{
+    QTest::addColumn<QStringList>("sequences");
+    QTest::addColumn<bool>("align");
+    QTest::addColumn<int>("rows");
+    QTest::newRow("nothing") << QStringList() << false << 0;
+    QTest::newRow("nothing aligned") << QStringList() << true << 0;
+    QTest::newRow("empty sequences") << QStringList({"", ""}) << false << 1;
+    QTest::newRow("a row of gaps only") << QStringList({"", "A B"}) << false << 2;
+    QTest::newRow("a row of gaps only, aligned") << QStringList({"", "A B"}) << true << 2;
+    QTest::newRow("empty names") << QStringList({"_ _", "_"}) << true << 2;
+}
+
+void SequenceWidgetTest::badInput()
+{
+    QFETCH(QStringList, sequences);
+    QFETCH(bool, align);
+    QFETCH(int, rows);
+    Glyphs glyphs;
+    auto view = makeView(glyphs);
+    DebugCapture capture;
+    capture.setForward(false);
+    view->setMSA(align);
+    sendGlyphs(view.get(), glyphs.rows(sequences));
+    QCOMPARE(view->rows.size(), rows);
+    if (sequences.size() == 2 && sequences[0].isEmpty() && !sequences[1].isEmpty()) {
+        // The row of gaps draws nothing and still counts.
+        const TList<BinItem*>& gaps = view->rows.first().first()->name == GAP_GLYPH_NAME
+                                          ? view->rows.first()
+                                          : view->rows.last();
+        for (BinItem* gap : gaps.items)
+            QVERIFY(!view->stateItems.value(view->rowItemStates.value(gap))->visible);
+        QCOMPARE(view->stateCounts.value(view->startState), 2);
+    }
+    // Every slot still works.
+    view->setSort(0);
+    view->setItemSize(12);
+    view->setVItemSize(40);
+    view->setDrawLines(true);
+    view->setMergeMode(false);
+    view->hoverQuery(ConditionParser::parse(QStringLiteral("kind == A")));
+    view->setMergeMode(true);
+    view->hoverQuery(nullptr);
+    view->inspectFreq();
+    view->selectSequences();
+    view->hoverTimeOut();
+    mouse(view.get(), QEvent::MouseMove, QPoint(12, 60));
+    mouse(view.get(), QEvent::MouseButtonPress, QPoint(12, 60), Qt::LeftButton);
+    QVERIFY(!view->grab().isNull());
+    // Null glyphs, as a router may carry them.
+    Rows nulls;
+    nulls.append(TList<BinItem*>{nullptr, nullptr});
+    nulls.append(TList<BinItem*>{nullptr});
+    sendGlyphs(view.get(), nulls);
+    QCOMPARE(view->rows.size(), 2);
+}
+
+void SequenceWidgetTest::contextMenu()
+{
+    Glyphs glyphs;
+    auto view = makeView(glyphs);
+    sendGlyphs(view.get(), glyphs.rows({"A B"}));
+    const QList<QAction*> actions = view->contextMenu->actions();
+    QCOMPARE(actions.size(), 3);
+    QCOMPARE(actions[0]->text(), QStringLiteral("Select sequences.."));
+    QCOMPARE(actions[1]->text(), QStringLiteral("Inspect selection.."));
+    QCOMPARE(actions[2]->text(), QStringLiteral("Inspect frequencies.."));
+
+    mouse(view.get(), QEvent::MouseButtonPress, QPoint(20, 100), Qt::RightButton);
+    QVERIFY(!actions[0]->isEnabled());
+    QVERIFY(!actions[1]->isEnabled());
+    view->contextMenu->hide();
+    mouse(view.get(), QEvent::MouseButtonPress, QPoint(20, 100), Qt::LeftButton);
+    QCOMPARE(view->clickedEvents.size(), 1);
+    mouse(view.get(), QEvent::MouseButtonPress, QPoint(20, 100), Qt::RightButton);
+    QVERIFY(!actions[0]->isEnabled());
+    QVERIFY(actions[1]->isEnabled());
+    QVERIFY(actions[2]->isEnabled());
+    // The right button keeps the clicked cell.
+    QCOMPARE(view->clickedEvents.size(), 1);
+    view->contextMenu->hide();
+    // A geometry pass empties the clicked cell.
+    view->setItemSize(20);
+    QVERIFY(view->clickedEvents.isEmpty());
+}
+
+void SequenceWidgetTest::hoverQueryOverlay()
+{
+    Glyphs glyphs;
+    auto view = makeView(glyphs);
+    view->setMergeMode(false);
+    // Three sequences stacked in one row, the query matching two of them
+    // in column 0 and the third in column 2; another row without a match.
+    Rows sequences;
+    for (const char* third : {"q", "q", "x"}) {
+        TList<BinItem*> s;
+        s.append(glyphs.item(QStringLiteral("A"), QString::fromLatin1(third) == QLatin1String("x")
+                                                        ? QStringLiteral("a") : QStringLiteral("q")));
+        s.append(glyphs.item(QStringLiteral("B"), QStringLiteral("b")));
+        s.append(glyphs.item(QStringLiteral("C"), QString::fromLatin1(third) == QLatin1String("x")
+                                                        ? QStringLiteral("q") : QStringLiteral("c")));
+        s.append(glyphs.item(QStringLiteral("D"), QStringLiteral("d")));
+        sequences.append(s);
+    }
+    sequences.append(glyphs.sequence(QStringLiteral("E F G H")));
+    sendGlyphs(view.get(), sequences);
+    QCOMPARE(view->rows.size(), 2);
+
+    view->hoverQuery(ConditionParser::parse(QStringLiteral("kind == q")));
+    QVERIFY(view->currentQuery);
+    QCOMPARE(view->overlayPaths.size(), 1);
+    // Row one: 3 checks in column 0, 1 in column 1, 1 in column 2 (all
+    // matched, stop); row two: one check per column.
+    QCOMPARE(view->overlayChecks, quint64(3 + 1 + 1 + 4));
+    // The ribbon spans the whole row: the height of A's cell at full share.
+    const QRectF bounds = view->overlayPaths.first().boundingRect();
+    QVERIFY(bounds.left() <= columnX(0) + 15 + 1);
+    QVERIFY(bounds.right() >= columnX(3) + 15 - 1);
+    QCOMPARE(int(bounds.height() + 0.5), int(column(*view, 0)[0]->height()));
+
+    view->setDrawLines(true);
+    QCOMPARE(view->overlayPaths.size(), 1);
+    QCOMPARE(int(view->overlayPaths.first().boundingRect().height()), 0);
+    // The same tree again keeps it; another replaces it; null clears.
+    ParseNode* same = view->currentQuery;
+    view->hoverQuery(same);
+    QCOMPARE(view->currentQuery, same);
+    view->hoverQuery(ConditionParser::parse(QStringLiteral("kind == nothing")));
+    QVERIFY(view->overlayPaths.isEmpty());
+    view->hoverQuery(nullptr);
+    QVERIFY(!view->currentQuery);
+    QVERIFY(view->overlayPaths.isEmpty());
+}
+
+void SequenceWidgetTest::inspectFrequencies()
+{
+    Glyphs glyphs;
+    auto view = makeView(glyphs);
+    PacketsSpy spy(glyphs.control.get());
+    sendGlyphs(view.get(), glyphs.rows({"A B", "A C"}));
+    // Nothing hovered: nothing happens.
+    view->inspectFreq();
+    QVERIFY(spy.packets.isEmpty());
+    QVERIFY(!view->histogramDialog);
+
+    const QList<BinItem*> first = column(*view, 0);
+    mouse(view.get(), QEvent::MouseMove, centre(first[0]));
+    bool sawDialog = false;
+    QTimer::singleShot(0, [&]() {
+        HistogramWidget* dialog = view->histogramDialog;
+        QVERIFY(dialog);
+        sawDialog = true;
+        QCOMPARE(dialog->plot->attribute, DST_ATTRIBUTE);
+        QCOMPARE(dialog->context->packets.size(), 2);
+        QCOMPARE(dialog->parent(), static_cast<QObject*>(view.get()));
+        // A hover in the dialog draws its query in the view.
+        emit dialog->hoverQuery(ConditionParser::parse(QStringLiteral("kind == A")));
+        QVERIFY(view->currentQuery);
+        dialog->reject();
+    });
+    view->inspectFreq();
+    QVERIFY(sawDialog);
+    QCOMPARE(spy.packets.size(), 1);
+    QCOMPARE(spy.args.last(), QList<QVariant>({QStringLiteral("hover")}));
+    QCOMPARE(spy.packets.last().size(), 2);
+    QVERIFY(!view->currentQuery);
+    QVERIFY(view->histogramDialog);
+    // The next move over the view closes the dialog.
+    mouse(view.get(), QEvent::MouseMove, QPoint(5, 5));
+    QVERIFY(!view->histogramDialog);
+}
+
+void SequenceWidgetTest::sizes()
+{
+    Glyphs glyphs;
+    auto view = makeView(glyphs);
+    sendGlyphs(view.get(), glyphs.rows({"A B C D"}));
+    view->setItemSize(50);
+    QCOMPARE(view->minimumWidth(), 1 + 4 * 50 + 50);
+    QCOMPARE(int(view->sortTriangles[1]->x), 10 + 51);
+    view->setVItemSize(50);
+    QCOMPARE(view->topOffset, int(0.5 * (300 - 20) + 10));
+}
+
+LUMIVANE_TEST(SequenceWidgetTest)
+
+#include "SequenceWidgetTest.moc"
