@@ -1,0 +1,227 @@
+#include "DebugCapture.h"
+#include "SequenceFixture.h"
+#include "TempWorkDir.h"
+#include "TestRegistry.h"
+
+#include "app/MainWindow.h"
+#include "app/MessageAsker.h"
+#include "events/GlyphsEvent.h"
+#include "views/events/EventWidget.h"
+#include "views/events/RibbonEventWidget.h"
+#include "views/sequences/RibbonSequenceWidget.h"
+#include "views/sequences/SequenceAlignment.h"
+#include "views/sequences/SequenceWidget.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QSlider>
+#include <QSpinBox>
+#include <QTimer>
+#include <QtTest>
+
+#include <memory>
+
+using sequencefixture::Glyphs;
+using sequencefixture::Rows;
+
+namespace {
+
+void sendGlyphs(SequenceWidget* view, const Rows& sequences)
+{
+    GlyphsEvent event(nullptr, sequences, {QStringLiteral("select")});
+    QCoreApplication::sendEvent(view, &event);
+}
+
+// Answers every message box with Ok while it lives.
+class QuietBoxes
+{
+public:
+    QuietBoxes()
+    {
+        previous = MessageAsker::setHandler([](const MessageAsker::Request&) { return QMessageBox::Ok; });
+    }
+    ~QuietBoxes() { MessageAsker::setHandler(previous); }
+
+private:
+    MessageAsker::Handler previous;
+};
+
+} // namespace
+
+class RibbonSequenceWidgetTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup() { insertionCost = -1; substitutionCost = -1; }
+    void controlsAtStart();
+    void sliderAppliesOnceAfterPause();
+    void fit_data();
+    void fit();
+    void gapPenaltyRealignsAtOnce();
+    void activationFollowsTheButton();
+};
+
+void RibbonSequenceWidgetTest::controlsAtStart()
+{
+    Glyphs glyphs;
+    RibbonSequenceWidget ribbon(glyphs.control.get(), nullptr);
+    QVERIFY(ribbon.active);
+    QCOMPARE(ribbon.alignmentButton->text(), QStringLiteral("Multiple Sequence Alignment"));
+    QVERIFY(ribbon.alignmentButton->isCheckable() && !ribbon.alignmentButton->isChecked());
+    QVERIFY(!ribbon.fitButton->icon().isNull());
+    QVERIFY(!ribbon.mergeButton->icon().isNull());
+    QVERIFY(ribbon.linesBox->isHidden());
+    QVERIFY(ribbon.secondSlider->isHidden());
+    QCOMPARE(ribbon.sizeSlider->minimum(), 5);
+    QCOMPARE(ribbon.sizeSlider->maximum(), 100);
+    QCOMPARE(ribbon.sizeSlider->value(), 30);
+    QCOMPARE(ribbon.gapPenaltyBox->value(), 1);
+    QCOMPARE(ribbon.substitutionPenaltyBox->value(), 1);
+    QCOMPARE(ribbon.gapPenaltyBox->maximum(), 99);
+    QCOMPARE(ribbon.scrollArea->widget(), static_cast<QWidget*>(ribbon.sequenceView));
+    QStringList labels;
+    for (QLabel* label : ribbon.findChildren<QLabel*>())
+        labels << label->text();
+    QVERIFY(labels.contains(QStringLiteral("gap penalty:")));
+    QVERIFY(labels.contains(QStringLiteral("substitute penalty:")));
+
+    // Merge mode and its button agree; the first click turns it off.
+    QVERIFY(ribbon.mergeButton->isChecked());
+    QVERIFY(ribbon.sequenceView->mergeMode);
+    ribbon.mergeButton->click();
+    QVERIFY(!ribbon.sequenceView->mergeMode);
+    ribbon.alignmentButton->click();
+    QVERIFY(ribbon.alignment && ribbon.sequenceView->msaOn);
+    ribbon.linesBox->click();
+    QVERIFY(ribbon.sequenceView->drawLines);
+}
+
+void RibbonSequenceWidgetTest::sliderAppliesOnceAfterPause()
+{
+    Glyphs glyphs;
+    RibbonSequenceWidget ribbon(glyphs.control.get(), nullptr);
+    int applied = 0;
+    connect(ribbon.sizeTimer, &QTimer::timeout, [&applied]() { ++applied; });
+    for (int v : {40, 50, 60})
+        ribbon.sizeSlider->setValue(v);
+    QVERIFY(ribbon.sizeTimer->isActive());
+    QCOMPARE(ribbon.sequenceView->itemWidth, 30.0);
+    QTRY_COMPARE_WITH_TIMEOUT(ribbon.sequenceView->itemWidth, 60.0, 2000);
+    QVERIFY(!ribbon.sizeTimer->isActive());
+    QTest::qWait(350);
+    QCOMPARE(applied, 1);
+}
+
+void RibbonSequenceWidgetTest::fit_data()
+{
+    QTest::addColumn<int>("glyphs");
+    QTest::addColumn<int>("size");
+    // (400 - 2 x 10 - L x 1) / L, bounded to 30 .. 100.
+    QTest::newRow("20 glyphs: 18 gives the lower bound") << 20 << 30;
+    QTest::newRow("5 glyphs") << 5 << 75;
+    QTest::newRow("2 glyphs") << 2 << 100;
+    QTest::newRow("no rows") << 0 << 100;
+}
+
+void RibbonSequenceWidgetTest::fit()
+{
+    QFETCH(int, glyphs);
+    QFETCH(int, size);
+    Glyphs items;
+    RibbonSequenceWidget ribbon(items.control.get(), nullptr);
+    if (glyphs > 0) {
+        QStringList names;
+        for (int i = 0; i < glyphs; ++i)
+            names << QStringLiteral("G%1").arg(i);
+        sendGlyphs(ribbon.sequenceView, items.rows({names.join(QLatin1Char(' '))}));
+    }
+    ribbon.sequenceView->resize(400, 300);
+    ribbon.fitButton->click();
+    QCOMPARE(ribbon.sizeSlider->value(), size);
+    QCOMPARE(ribbon.sequenceView->itemWidth, double(size));
+    // The slider was set without its signal.
+    QVERIFY(!ribbon.sizeTimer->isActive());
+}
+
+void RibbonSequenceWidgetTest::gapPenaltyRealignsAtOnce()
+{
+    Glyphs glyphs;
+    RibbonSequenceWidget ribbon(glyphs.control.get(), nullptr);
+    ribbon.alignmentButton->setChecked(true);
+    sendGlyphs(ribbon.sequenceView, glyphs.rows({"A B C", "A C", "B C D"}));
+    const quint64 before = EventWidget::sequenceDistanceCount();
+    ribbon.gapPenaltyBox->setValue(5);
+    QCOMPARE(insertionCost, -5);
+    QVERIFY(EventWidget::sequenceDistanceCount() > before);
+    ribbon.substitutionPenaltyBox->setValue(7);
+    QCOMPARE(substitutionCost, -7);
+    QCOMPARE(ribbon.sequenceView->rows.size(), 3);
+}
+
+void RibbonSequenceWidgetTest::activationFollowsTheButton()
+{
+    TempWorkDir work;
+    QuietBoxes boxes;
+    DebugCapture capture;
+    capture.setForward(false);
+    Glyphs glyphs;
+    MainWindow window;
+    RibbonSequenceWidget* ribbon = window.sequenceRibbon;
+    RibbonEventWidget* left = window.leftEventRibbon;
+    // The event ribbon's switch as it is wired to the sequence ribbon.
+    auto* button = new QPushButton(QStringLiteral("SequenceView"), left);
+    button->setCheckable(true);
+    button->setChecked(ribbon->active);
+    connect(button, &QPushButton::toggled, ribbon,
+            QOverload<bool>::of(&RibbonSequenceWidget::setActive));
+    left->view->selectedSequences = glyphs.rows({"A B", "A C"});
+
+    // Collapsing the pane: inactive, the button follows and hides the ribbon.
+    capture.clear();
+    ribbon->setActive(false, false);
+    QVERIFY(!ribbon->active);
+    QVERIFY(!button->isChecked());
+    QVERIFY(ribbon->isHidden());
+    QVERIFY(ribbon->sequenceView->rows.isEmpty());
+
+    // Opening it: rebuilt once from the matrix's selection, shown.
+    capture.clear();
+    ribbon->setActive(true, false);
+    QVERIFY(ribbon->active && button->isChecked() && !ribbon->isHidden());
+    QCOMPARE(capture.count(QStringLiteral("build result")), 1);
+    QCOMPARE(ribbon->sequenceView->rows.size(), 2);
+    // The view holds copies: the matrix may drop its items.
+    glyphs.clear();
+    left->view->selectedSequences.clear();
+    QVERIFY(!ribbon->sequenceView->grab().isNull());
+
+    button->click();
+    QVERIFY(!ribbon->active && ribbon->isHidden());
+    button->click();
+    QVERIFY(ribbon->active && !ribbon->isHidden());
+
+    // After a load the ribbon is inactive, hidden, its view empty and the
+    // button unchecked.
+    TList<QSharedPointer<Packet>> events;
+    for (int i = 0; i < 6; ++i) {
+        auto event = QSharedPointer<Packet>::create(TList<TVariant>{
+            TVariant(1000 + i), TVariant(QStringLiteral("10.0.0.%1").arg(i % 2)), TVariant(QStringLiteral("x"))});
+        event->conversationId = i % 2;
+        events.append(event);
+    }
+    window.controlWidget->loadData(events,
+                                   TList<QString>{QStringLiteral("frame.time_epoch"), QStringLiteral("ip.src"),
+                                                  QStringLiteral("ip.dst")},
+                                   TList<int>{1, 3, 3});
+    QVERIFY(!ribbon->active);
+    QVERIFY(ribbon->isHidden());
+    QVERIFY(!button->isChecked());
+    QVERIFY(ribbon->sequenceView->rows.isEmpty());
+}
+
+LUMIVANE_TEST(RibbonSequenceWidgetTest)
+
+#include "RibbonSequenceWidgetTest.moc"

@@ -1,0 +1,228 @@
+#include "TestRegistry.h"
+
+#include "app/ControlWidget.h"
+#include "items/BinItem.h"
+#include "model/GlyphStore.h"
+#include "patterns/ParseNode.h"
+#include "patterns/Rule.h"
+#include "views/events/BinCell.h"
+#include "views/events/EventWidget.h"
+#include "views/sequences/RuleOverviewWidget.h"
+
+#include <QMouseEvent>
+#include <QToolTip>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+constexpr int WIDTH = 204;   // drawn width 200 between the margins
+
+// "A" is a glyph; "X>B" is a glyph X with the glyph B stacked on it; "_" a
+// glyph or a stacked glyph without a name.
+BinItem* glyph(const QString& text)
+{
+    const QStringList parts = text.split(QLatin1Char('>'));
+    auto* item = new BinItem(nullptr, nullptr);
+    item->name = parts.first() == QLatin1String("_") ? QString() : parts.first();
+    for (int i = 1; i < parts.size(); ++i) {
+        BinItem child(nullptr, nullptr);
+        child.name = parts.at(i) == QLatin1String("_") ? QString() : parts.at(i);
+        item->children.append(child);
+    }
+    return item;
+}
+
+// A matrix whose cells hold the given rows of glyphs, and a store whose
+// visible rules begin with the given glyph names.
+struct Matrix
+{
+    Matrix(const QList<QStringList>& cellItems, const QStringList& ruleHeads)
+        : control(new ControlWidget(nullptr))
+        , view(new EventWidget(control.get(), nullptr, 0, nullptr))
+        , overview(new RuleOverviewWidget(control.get(), view.get(), nullptr))
+    {
+        for (const QStringList& items : cellItems) {
+            auto* cell = new BinCell(control.get(), nullptr, QStringLiteral("cell"), nullptr);
+            for (const QString& item : items)
+                cell->rows.append(TList<BinItem*>{glyph(item)});
+            view->cells.append(cell);
+        }
+        for (const QString& head : ruleHeads)
+            addRule(head, true);
+        overview->resize(WIDTH, 100);
+    }
+
+    ~Matrix()
+    {
+        overview.reset();
+        for (BinCell* cell : view->cells.items)
+            delete cell;
+        view->cells.clear();
+    }
+
+    void addRule(const QString& head, bool visible)
+    {
+        auto* pre = new ParseNode(ParseNode::And);
+        auto* leaf = new ParseNode(ParseNode::Leaf);
+        leaf->glyph.name = head;
+        if (head == QLatin1String("<empty>")) {
+            leaf->glyph.name.clear();
+            leaf->glyph.mode = EMPTY;
+        }
+        pre->addChild(leaf);
+        control->glyphStore->rules.append(Rule(QStringLiteral("rule ") + head, pre, nullptr, true, visible));
+    }
+
+    // The drawn nodes as "key:width", depth first.
+    QStringList drawn() const
+    {
+        QStringList out;
+        for (const BinItem* item : overview->items.items)
+            out << QStringLiteral("%1:%2").arg(item->name).arg(int(item->width() + 0.5));
+        return out;
+    }
+
+    QStringList order() const
+    {
+        return QStringList(overview->order.items.begin(), overview->order.items.end());
+    }
+
+    int count(const QString& key) const { return overview->counts.value(overview->keys.value(key), -1); }
+
+    std::unique_ptr<ControlWidget> control;
+    std::unique_ptr<EventWidget> view;
+    std::unique_ptr<RuleOverviewWidget> overview;
+};
+
+} // namespace
+
+class RuleOverviewWidgetTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup() { showMulti = true; }
+    void noCellsGiveTheRoot();
+    void oneNameInTwoCells();
+    void nodesOutsideTheRulesCountButAreNotDrawn();
+    void multiMatchOffLetsAChildBeWider();
+    void emptyNamesCountAtTheRoot();
+    void rulesWithoutAGlyph();
+    void nameListedTwiceDrawnOnce();
+    void tooltipAndRelayout();
+};
+
+void RuleOverviewWidgetTest::noCellsGiveTheRoot()
+{
+    Matrix m({}, {"A"});
+    QVERIFY(m.overview->items.isEmpty());
+    m.overview->rebuild();
+    QCOMPARE(m.drawn(), QStringList({":200"}));
+    const BinItem* root = m.overview->items.first();
+    QCOMPARE(int(root->x), 2);
+    QCOMPARE(int(root->y), 2);
+    QCOMPARE(int(root->height()), 10);
+    QCOMPARE(root->fillColor, QColor(177, 189, 197));
+    QCOMPARE(m.order(), QStringList({"A", ""}));
+    QCOMPARE(m.overview->sizeHint(), QSize(100, 100));
+}
+
+void RuleOverviewWidgetTest::oneNameInTwoCells()
+{
+    Matrix m({{"A", "C", "C", "C"}, {"A", "C", "C", "C"}}, {"A", "C"});
+    m.overview->rebuild();
+    QCOMPARE(m.count(QString()), 8);
+    QCOMPARE(m.count("A"), 2);
+    // A's node is drawn once, at its share of all items, then C beside it.
+    QCOMPARE(m.drawn(), QStringList({":200", "A:50", "C:150"}));
+    QCOMPARE(int(m.overview->items[2]->x), 52);
+    QCOMPARE(int(m.overview->items[2]->y), 12);
+}
+
+void RuleOverviewWidgetTest::nodesOutsideTheRulesCountButAreNotDrawn()
+{
+    Matrix m({{"A", "B>A", "B", "B"}}, {"A"});
+    m.addRule(QStringLiteral("B"), false);
+    m.overview->rebuild();
+    // B heads only a hidden rule: neither it nor its subtree is drawn, but
+    // its items take their share from A's width.
+    QCOMPARE(m.count("B"), 2);
+    QCOMPARE(m.count("A"), 2);
+    QCOMPARE(m.count("A.B"), 1);
+    QCOMPARE(m.drawn(), QStringList({":200", "A:100"}));
+}
+
+void RuleOverviewWidgetTest::multiMatchOffLetsAChildBeWider()
+{
+    Matrix m({{"B", "A>B", "A>B", "C"}}, {"A", "B"});
+    m.overview->rebuild();
+    // Multi-match on: every node of a path counts.
+    QCOMPARE(m.count("B"), 3);
+    QCOMPARE(m.count("B.A"), 2);
+    QCOMPARE(m.drawn(), QStringList({":200", "B:150", "B.A:100"}));
+
+    showMulti = false;
+    m.overview->rebuild();
+    QCOMPARE(m.count("B"), 1);
+    QCOMPARE(m.count("B.A"), 2);
+    QCOMPARE(m.drawn(), QStringList({":200", "B:50", "B.A:100"}));
+}
+
+void RuleOverviewWidgetTest::emptyNamesCountAtTheRoot()
+{
+    Matrix m({{"_", "A", "A>_"}}, {"A"});
+    m.overview->rebuild();
+    // Three items, plus one for the childless nameless item and one for the
+    // nameless start of the last path.
+    QCOMPARE(m.count(QString()), 5);
+    QCOMPARE(m.count("A"), 2);
+    QCOMPARE(m.drawn(), QStringList({":200", "A:80"}));
+    QCOMPARE(m.overview->keys.size(), 2);
+}
+
+void RuleOverviewWidgetTest::rulesWithoutAGlyph()
+{
+    Matrix m({{"A", "B"}}, {"A", "<empty>"});
+    GlyphStore* store = m.control->glyphStore;
+    store->rules.append(Rule(QStringLiteral("no tree"), nullptr, nullptr, true, true));
+    store->rules.append(Rule(QStringLiteral("empty tree"), new ParseNode(ParseNode::And), nullptr, true, true));
+    m.overview->rebuild();
+    QCOMPARE(m.order(), QStringList({"A", "empty", ""}));
+    QCOMPARE(m.drawn(), QStringList({":200", "A:100"}));
+}
+
+void RuleOverviewWidgetTest::nameListedTwiceDrawnOnce()
+{
+    Matrix m({{"A", "B", "A"}}, {"A", "B", "A"});
+    m.overview->rebuild();
+    QCOMPARE(m.overview->order.size(), 4);
+    QCOMPARE(m.drawn(), QStringList({":200", "A:133", "B:67"}));
+}
+
+void RuleOverviewWidgetTest::tooltipAndRelayout()
+{
+    Matrix m({{"A", "A", "B"}}, {"A", "B"});
+    m.overview->rebuild();
+    const BinItem* a = m.overview->items[1];
+    const QPoint at(int(a->x + 5), int(a->y + 5));
+    QMouseEvent move(QEvent::MouseMove, at, m.overview->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
+                     Qt::NoModifier);
+    QCoreApplication::sendEvent(m.overview.get(), &move);
+    QVERIFY(a->highlighted);
+    QCOMPARE(a->auxValue, 1);
+    QVERIFY(!m.overview->items[0]->highlighted);
+    QCOMPARE(QToolTip::text(), QStringLiteral("Event: A (66.7%)"));
+
+    // The width follows the widget at the next relayout; the counts stay.
+    m.overview->resize(104, 100);
+    QCOMPARE(m.drawn().first(), QStringLiteral(":200"));
+    m.overview->relayout();
+    QCOMPARE(m.drawn(), QStringList({":100", "A:67", "B:33"}));
+    QCOMPARE(m.count("A"), 2);
+}
+
+LUMIVANE_TEST(RuleOverviewWidgetTest)
+
+#include "RuleOverviewWidgetTest.moc"
