@@ -25,6 +25,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QSet>
+#include <QStringBuilder>
 #include <QTimer>
 #include <QToolTip>
 
@@ -247,6 +248,46 @@ void SequenceWidget::buildRows(const TList<TList<BinItem*>>& sequences)
 // ---------------------------------------------------------------------------
 // Prefix automaton
 
+int SequenceWidget::tableSize(int entries)
+{
+    int size = 16;
+    while (size < 2 * entries)
+        size *= 2;
+    return size;
+}
+
+SequenceWidget::Successor& SequenceWidget::findSuccessor(quint64 key)
+{
+    const std::size_t mask = successorOf.size() - 1;
+    std::size_t at = std::size_t((key * 0x9E3779B97F4A7C15ull) >> 20) & mask;
+    while (successorOf[at].state >= 0 && successorOf[at].key != key)
+        at = (at + 1) & mask;
+    return successorOf[at];
+}
+
+int SequenceWidget::addState(int parent, const QString& key, const QString& path,
+                             const QString& name, const QColor& colour)
+{
+    StateId state;
+    automaton->addState(state);
+    if (parent >= 0) {
+        automaton->addEdge(nodes[std::size_t(parent)], state, nullptr);
+        successors[std::size_t(parent)].push_back(state.id);
+    }
+    stateKeys.insert(state, key);
+    statePaths.insert(state, path);
+    keyStates.insert(key, state);
+    stateColours.insert(state, colour);
+    nodes.push_back(state);
+    successors.emplace_back();
+    counts.push_back(0);
+    keys.push_back(key);
+    colours.push_back(colour);
+    // The last part of the path is the new name itself unless that holds a dot.
+    lastNames.push_back(name.contains(QLatin1Char('.')) ? lastPart(path) : name);
+    return state.id;
+}
+
 void SequenceWidget::mergeColumns()
 {
     stateCounts.clear();
@@ -258,18 +299,46 @@ void SequenceWidget::mergeColumns()
     rowItemStates.clear();
     itemStates.clear();
     stateEvents.clear();
-    children.clear();
+    labelIds.clear();
+    nodes.clear();
+    successors.clear();
+    counts.clear();
+    keys.clear();
+    colours.clear();
+    lastNames.clear();
     delete automaton;
     automaton = new Automaton;
-    startState = StateId();
-    automaton->addState(startState);
-    stateKeys.insert(startState, QString());
-    statePaths.insert(startState, QString());
-    stateColours.insert(startState, START_COLOUR);
-    keyStates.insert(QString(), startState);
 
     const int rowCount = rows.size();
     const int length = columnCount();
+    int steps = 0;
+    for (const TList<BinItem*>& row : rows.items)
+        steps += row.size();
+    // Sized once for the most states the rows can make: growing these
+    // tables step by step costs more than the whole walk.
+    const int most = steps + 1;
+    successorOf.clear();
+    successorOf.resize(std::size_t(tableSize(most)), Successor{~quint64(0), -1});
+    rowItemStates.reserve(steps);
+    stateEvents.reserve(most);
+    stateKeys.reserve(most);
+    statePaths.reserve(most);
+    keyStates.reserve(most);
+    stateColours.reserve(most);
+    automaton->states.reserve(most);
+    automaton->stateById.reserve(most);
+    automaton->incoming.reserve(most);
+    automaton->outgoing.reserve(most);
+    automaton->edges.reserve(most);
+    nodes.reserve(std::size_t(most));
+    successors.reserve(std::size_t(most));
+    counts.reserve(std::size_t(most));
+    keys.reserve(std::size_t(most));
+    colours.reserve(std::size_t(most));
+    lastNames.reserve(std::size_t(most));
+
+    addState(-1, QString(), QString(), QString(), START_COLOUR);
+    startState = nodes.front();
 
     // Merge labels, column by column: left of the sort column a name that
     // comes back after another name gets a new label (A, A, B, A1, B1).
@@ -310,43 +379,46 @@ void SequenceWidget::mergeColumns()
                 break;
             }
         }
-        StateId current = startState;
-        stateCounts[current] += weight;
+        int current = 0;
+        counts[0] += weight;
         for (int c = 0; c < row.size(); ++c) {
             BinItem* item = row.items[std::size_t(c)];
             const QString& label = labels[std::size_t(r)][std::size_t(c)];
-            const QPair<int, QString> step(current.id, label);
-            auto next = children.constFind(step);
-            StateId state;
-            if (next == children.constEnd()) {
-                automaton->addState(state);
-                automaton->addEdge(current, state, nullptr);
-                children.insert(step, state);
-                const QString& parentKey = stateKeys[current];
-                const QString& parentPath = statePaths[current];
-                const QString key = parentKey.isEmpty() ? label : parentKey + QLatin1Char('.') + label;
-                const QString path = current == startState
-                                         ? nameOrStar(item)
-                                         : parentPath + QLatin1Char('.') + nameOrStar(item);
-                stateKeys.insert(state, key);
-                statePaths.insert(state, path);
-                keyStates.insert(key, state);
-                stateColours.insert(state, item->fillColor);
+            auto labelId = labelIds.constFind(label);
+            if (labelId == labelIds.constEnd())
+                labelId = labelIds.insert(label, labelIds.size());
+            const quint64 step = (quint64(quint32(current)) << 32) | quint32(labelId.value());
+            Successor& slot = findSuccessor(step);
+            int state;
+            if (slot.state < 0) {
+                const QString& parentKey = keys[std::size_t(current)];
+                const QString& name = nameOrStar(item);
+                const QString key = current == 0 ? label : parentKey % QLatin1Char('.') % label;
+                const QString path = current == 0 ? name
+                                                  : statePaths.value(nodes[std::size_t(current)])
+                                                        % QLatin1Char('.') % name;
+                state = addState(current, key, path, name, item->fillColor);
+                slot.key = step;
+                slot.state = state;
             } else {
-                state = next.value();
+                state = slot.state;
             }
-            rowItemStates.insert(item, state);
-            TList<QSharedPointer<Packet>>& events = stateEvents[state];
+            const StateId& node = nodes[std::size_t(state)];
+            rowItemStates.insert(item, node);
+            TList<QSharedPointer<Packet>>& events = stateEvents[node];
             events.append(item->packets);
             auto same = twins.constFind(item);
             if (same != twins.constEnd()) {
                 for (const BinItem* twin : same.value().items)
                     events.append(twin->packets);
             }
-            stateCounts[state] += weight;
+            counts[std::size_t(state)] += weight;
             current = state;
         }
     }
+    stateCounts.reserve(int(nodes.size()));
+    for (std::size_t id = 0; id < nodes.size(); ++id)
+        stateCounts.insert(nodes[id], counts[id]);
 
     computeGeometry();
     update();
@@ -388,14 +460,17 @@ void SequenceWidget::computeGeometry()
         }
     }
 
-    if (!automaton)
+    if (nodes.empty())
         return;
+    itemStates.reserve(int(nodes.size()));
+    stateItems.reserve(int(nodes.size()));
     const double H = height() - 2 * topOffset - headerHeight - 10;
     double y = topOffset + 10 + headerHeight;
     TList<BinItem*> laidOut;
-    for (const Edge* edge : automaton->outEdges(startState)) {
+    laidOut.items.reserve(nodes.size());
+    for (int child : successors.front()) {
         const int first = laidOut.size();
-        layoutState(edge->to, startState, leftMargin, y, H, laidOut);
+        layoutState(child, 0, leftMargin, y, H, laidOut);
         if (laidOut.size() > first)
             y = truncated(laidOut.items[std::size_t(first)]->bottom());
     }
@@ -406,51 +481,51 @@ void SequenceWidget::computeGeometry()
     }
 
     // Merge mode: per column (by left edge), runs of items with one label.
-    std::vector<int> columnOrder;
-    std::map<int, std::vector<BinItem*>> columns;
-    for (BinItem* item : laidOut.items) {
-        const int left = truncated(item->left());
-        auto found = columns.find(left);
-        if (found == columns.end()) {
-            columnOrder.push_back(left);
-            columns[left].push_back(item);
+    QHash<int, int> columnOf;
+    std::vector<std::vector<int>> columns;
+    for (int i = 0; i < laidOut.size(); ++i) {
+        const int left = truncated(laidOut.items[std::size_t(i)]->left());
+        auto found = columnOf.constFind(left);
+        if (found == columnOf.constEnd()) {
+            columnOf.insert(left, int(columns.size()));
+            columns.push_back({i});
         } else {
-            found->second.push_back(item);
+            columns[std::size_t(found.value())].push_back(i);
         }
     }
-    QHash<BinItem*, BinItem*> runOf;
-    for (int left : columnOrder) {
+    std::vector<BinItem*> runOf(laidOut.items.size(), nullptr);
+    std::vector<char> startsRun(laidOut.items.size(), 0);
+    for (const std::vector<int>& members : columns) {
         BinItem* run = nullptr;
-        for (BinItem* item : columns[left]) {
+        for (int i : members) {
+            BinItem* item = laidOut.items[std::size_t(i)];
             if (run && item->label == run->label) {
                 run->setHeight(run->storedHeight + item->height());
                 run->label = item->label;
                 run->name = QStringLiteral("...") + item->label;
             } else {
                 run = new BinItem(*item);
+                startsRun[std::size_t(i)] = 1;
             }
             mergedRuns[run].append(item);
-            runOf.insert(item, run);
+            runOf[std::size_t(i)] = run;
         }
     }
-    QSet<BinItem*> placed;
-    for (BinItem* item : laidOut.items) {
-        BinItem* run = runOf.value(item);
-        if (run && !placed.contains(run)) {
-            placed.insert(run);
-            shownItems.append(run);
-        }
+    shownItems.items.reserve(std::size_t(mergedRuns.size()));
+    // Each run once, at the place of its first item.
+    for (std::size_t i = 0; i < runOf.size(); ++i) {
+        if (startsRun[i])
+            shownItems.append(runOf[i]);
     }
 }
 
-void SequenceWidget::layoutState(const StateId& s, const StateId& p, double x, double y, double h,
-                                 TList<BinItem*>& out)
+void SequenceWidget::layoutState(int s, int p, double x, double y, double h, TList<BinItem*>& out)
 {
     // An explicit stack: rows can be as long as a trace.
     struct Pending
     {
-        StateId state;
-        StateId parent;
+        int state;
+        int parent;
         double x;
         double y;
         double h;
@@ -460,41 +535,41 @@ void SequenceWidget::layoutState(const StateId& s, const StateId& p, double x, d
         const Pending at = stack.back();
         stack.pop_back();
         double height = at.h;
-        const int parentCount = stateCounts.value(at.parent, 0);
+        const int parentCount = counts[std::size_t(at.parent)];
+        const int count = counts[std::size_t(at.state)];
         if (parentCount != 0)
-            height = height * stateCounts.value(at.state, 0) / parentCount;
+            height = height * count / parentCount;
 
         auto* item = new BinItem(nullptr, this);
         item->setX(at.x);
         item->setY(at.y);
         item->setWidth(itemWidth);
         item->setHeight(std::max(height, 1.0));
-        item->name = stateKeys.value(at.state);
-        const QString last = lastPart(statePaths.value(at.state));
-        item->label = last == QLatin1String("*") ? QString() : last;
-        item->fillColor = stateColours.value(at.state);
+        item->name = keys[std::size_t(at.state)];
+        const QString& last = lastNames[std::size_t(at.state)];
+        if (last != QLatin1String("*"))
+            item->label = last;
+        item->fillColor = colours[std::size_t(at.state)];
         item->visible = !last.contains(QLatin1String("dummy"));
-        itemStates.insert(item, at.state);
-        stateItems.insert(at.state, item);
+        const StateId& node = nodes[std::size_t(at.state)];
+        itemStates.insert(item, node);
+        stateItems.insert(node, item);
         out.append(item);
 
         // Children: one column on, stacked from the top of this item, each
         // below the previous one's own item; pushed in reverse so that the
         // first child's subtree comes first.
-        const QList<Edge*> edges = automaton->outEdges(at.state);
-        std::vector<Pending> next;
-        next.reserve(std::size_t(edges.size()));
-        const int count = stateCounts.value(at.state, 0);
+        const std::vector<int>& next = successors[std::size_t(at.state)];
+        const std::size_t firstPending = stack.size();
         double childY = at.y;
-        for (const Edge* edge : edges) {
-            next.push_back({edge->to, at.state, at.x + itemWidth + columnGap, childY, height});
+        for (int child : next) {
+            stack.push_back({child, at.state, at.x + itemWidth + columnGap, childY, height});
             double childHeight = height;
             if (count != 0)
-                childHeight = childHeight * stateCounts.value(edge->to, 0) / count;
+                childHeight = childHeight * counts[std::size_t(child)] / count;
             childY += std::max(childHeight, 1.0);
         }
-        for (auto it = next.rbegin(); it != next.rend(); ++it)
-            stack.push_back(*it);
+        std::reverse(stack.begin() + std::ptrdiff_t(firstPending), stack.end());
     }
 }
 

@@ -12,6 +12,8 @@
 #include <QString>
 #include <QWidget>
 
+#include <vector>
+
 class Automaton;
 class BinCell;
 class BinItem;
@@ -155,11 +157,30 @@ private:
     void clearShownItems();
     void buildOverlay();
     void updateMinimumWidth();
-    // Lays out state s under parent p; appends the items depth first.
-    void layoutState(const StateId& s, const StateId& p, double x, double y, double h,
-                     TList<BinItem*>& out);
+    // Lays out state s under parent p (ids); appends the items depth first.
+    void layoutState(int s, int p, double x, double y, double h, TList<BinItem*>& out);
+    // A new state under parent (-1 for the start state); name is the last
+    // part of its path.
+    int addState(int parent, const QString& key, const QString& path, const QString& name,
+                 const QColor& colour);
 
     BinCell* stacker = nullptr;   // owned; groups equal sequences
-    // Successor lookup while the automaton is built: parent id and label.
-    QHash<QPair<int, QString>, StateId> children;
+    // The automaton's states by id, as the layout walks them: successor
+    // lookup while it is built (parent id and label), successors in edge
+    // order, counts, keys, colours and the last part of the display path.
+    struct Successor
+    {
+        quint64 key;   // parent id and label id
+        int state;     // -1 for a free slot
+    };
+    std::vector<Successor> successorOf;   // open addressing, at most half full
+    QHash<QString, int> labelIds;
+    static int tableSize(int entries);
+    Successor& findSuccessor(quint64 key);
+    std::vector<StateId> nodes;
+    std::vector<std::vector<int>> successors;
+    std::vector<int> counts;
+    std::vector<QString> keys;
+    std::vector<QColor> colours;
+    std::vector<QString> lastNames;
 };

@@ -1,0 +1,330 @@
+// The sequence view, the rule overview and the bar plot:
+// - the rows of 1000 glyph sequences of 50 glyphs built and merged (a
+//   GlyphsEvent: copies, stacking, prefix automaton and a geometry pass);
+// - one geometry pass over those rows, in merge mode and without it;
+// - one mouse move over the view (counts are only divided, never recounted);
+// - a query overlay, with the number of sequence checks it makes against
+//   its bound, the sum over the rows of group size x columns;
+// - a rebuild of the rule overview over 100000 glyph items;
+// - refreshData of the bar plot over 100000 events.
+//
+// Two shapes of sequences: random glyphs over an alphabet of 8 (a tree that
+// branches at once), and variations of 40 templates (stacked rows and long
+// shared beginnings). Each benchmark reports the time of its first run in
+// this process as "first_ms" besides the mean.
+
+#include "BenchSupport.h"
+
+#include "app/ControlWidget.h"
+#include "core/Packet.h"
+#include "core/TList.h"
+#include "core/TVariant.h"
+#include "events/GlyphsEvent.h"
+#include "items/BinItem.h"
+#include "model/Context.h"
+#include "model/GlyphStore.h"
+#include "patterns/ConditionParser.h"
+#include "patterns/ParseNode.h"
+#include "patterns/Rule.h"
+#include "views/attributes/PlotWidget.h"
+#include "views/events/BinCell.h"
+#include "views/events/EventWidget.h"
+#include "views/sequences/RuleOverviewWidget.h"
+#include "views/sequences/SequenceWidget.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QMouseEvent>
+#include <QRandomGenerator>
+
+#include <benchmark/benchmark.h>
+
+#include <map>
+#include <memory>
+#include <vector>
+
+namespace {
+
+using Rows = TList<TList<BinItem*>>;
+
+constexpr int SEQUENCES = 1000;
+constexpr int LENGTH = 50;
+
+// A controller whose store knows the attribute "kind" of the events.
+ControlWidget* control()
+{
+    static ControlWidget* c = []() {
+        auto* w = new ControlWidget(nullptr);
+        delete w->glyphStore;
+        w->glyphStore = new GlyphStore;
+        w->glyphStore->resetConversationAttributes();
+        w->glyphStore->setAttributes(TList<QString>{QStringLiteral("kind"), QStringLiteral("ip.dst")},
+                                     TList<int>{3, 3});
+        return w;
+    }();
+    return c;
+}
+
+// The glyph sequences of one shape, as a matrix would send them (each
+// item with one event whose kind is its name).
+const Rows& sequences(int shape)
+{
+    static std::map<int, Rows> made;
+    auto found = made.find(shape);
+    if (found != made.end())
+        return found->second;
+    QRandomGenerator rng(42 + shape);
+    const QStringList alphabet = {"A", "B", "C", "D", "E", "F", "G", "H"};
+    std::vector<std::vector<int>> templates;
+    for (int t = 0; t < 40; ++t) {
+        std::vector<int> glyphs;
+        for (int k = 0; k < LENGTH; ++k)
+            glyphs.push_back(int(rng.bounded(8)));
+        templates.push_back(glyphs);
+    }
+    Rows rows;
+    for (int s = 0; s < SEQUENCES; ++s) {
+        std::vector<int> glyphs;
+        if (shape == 0) {
+            for (int k = 0; k < LENGTH; ++k)
+                glyphs.push_back(int(rng.bounded(8)));
+        } else {
+            glyphs = templates[std::size_t(rng.bounded(40))];
+            // Half of them change one glyph late in the sequence.
+            if (rng.bounded(2) == 0)
+                glyphs[std::size_t(30 + rng.bounded(20))] = int(rng.bounded(8));
+        }
+        TList<BinItem*> row;
+        for (int g : glyphs) {
+            auto* item = new BinItem(nullptr, nullptr);
+            item->name = alphabet.at(g);
+            item->label = item->name;
+            item->id = g + 1;
+            item->fillColor = QColor::fromHsv(g * 45, 120, 230);
+            item->packets.append(QSharedPointer<Packet>::create(
+                TList<TVariant>{TVariant(item->name, false), TVariant(QStringLiteral("10.0.0.1"), false)}));
+            row.append(item);
+        }
+        rows.append(row);
+    }
+    return made.emplace(shape, rows).first->second;
+}
+
+std::unique_ptr<SequenceWidget> builtView(int shape, bool merge)
+{
+    std::unique_ptr<SequenceWidget> view(new SequenceWidget(control(), nullptr));
+    view->resize(1600, 900);
+    view->mergeMode = merge;
+    GlyphsEvent event(nullptr, sequences(shape), {QStringLiteral("select")});
+    QCoreApplication::sendEvent(view.get(), &event);
+    return view;
+}
+
+void reportFirst(benchmark::State& state, double firstMs)
+{
+    state.counters["first_ms"] = firstMs;
+    state.counters["peak_rss_MB"] = double(benchsupport::peakRssBytes()) / (1024.0 * 1024.0);
+}
+
+// Args: shape (0 random, 1 templates), merge mode.
+void BM_BuildRowsAndMerge(benchmark::State& state)
+{
+    const Rows& input = sequences(int(state.range(0)));
+    SequenceWidget view(control(), nullptr);
+    view.resize(1600, 900);
+    view.mergeMode = state.range(1) != 0;
+    double firstMs = -1;
+    for (auto _ : state) {
+        QElapsedTimer timer;
+        timer.start();
+        GlyphsEvent event(nullptr, input, {QStringLiteral("select")});
+        QCoreApplication::sendEvent(&view, &event);
+        if (firstMs < 0)
+            firstMs = timer.nsecsElapsed() / 1e6;
+    }
+    state.counters["rows"] = view.rows.size();
+    state.counters["states"] = view.stateCounts.size();
+    reportFirst(state, firstMs);
+}
+
+void BM_GeometryPass(benchmark::State& state)
+{
+    auto view = builtView(int(state.range(0)), state.range(1) != 0);
+    double firstMs = -1;
+    for (auto _ : state) {
+        QElapsedTimer timer;
+        timer.start();
+        view->computeGeometry();
+        if (firstMs < 0)
+            firstMs = timer.nsecsElapsed() / 1e6;
+    }
+    state.counters["shown"] = view->shownItems.size();
+    reportFirst(state, firstMs);
+}
+
+void BM_MouseMove(benchmark::State& state)
+{
+    auto view = builtView(int(state.range(0)), state.range(1) != 0);
+    const int counts = view->stateCounts.size();
+    int y = 60;
+    double firstMs = -1;
+    for (auto _ : state) {
+        const QPointF at(25, y);
+        y = y >= 800 ? 60 : y + 7;
+        QMouseEvent move(QEvent::MouseMove, at, at, Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QElapsedTimer timer;
+        timer.start();
+        QCoreApplication::sendEvent(view.get(), &move);
+        if (firstMs < 0)
+            firstMs = timer.nsecsElapsed() / 1e6;
+    }
+    if (view->stateCounts.size() != counts)
+        state.SkipWithError("a mouse move recounted the states");
+    reportFirst(state, firstMs);
+}
+
+// Args: shape, share of the glyph names the query matches (0 none, 1 "A").
+void BM_QueryOverlay(benchmark::State& state)
+{
+    auto view = builtView(int(state.range(0)), true);
+    const QString text = state.range(1) ? QStringLiteral("kind == A") : QStringLiteral("kind == Z");
+    quint64 bound = 0;
+    for (const TList<BinItem*>& row : view->rows.items) {
+        auto same = view->twins.constFind(row.first());
+        const quint64 group = 1 + (same == view->twins.constEnd() ? 0 : quint64(same.value().size()));
+        bound += group * quint64(row.size());
+    }
+    double firstMs = -1;
+    for (auto _ : state) {
+        QElapsedTimer timer;
+        timer.start();
+        view->hoverQuery(ConditionParser::parse(text));
+        if (firstMs < 0)
+            firstMs = timer.nsecsElapsed() / 1e6;
+    }
+    state.counters["checks"] = double(view->overlayChecks);
+    state.counters["bound"] = double(bound);
+    state.counters["paths"] = view->overlayPaths.size();
+    if (view->overlayChecks > bound)
+        state.SkipWithError("the overlay checked more than its bound");
+    reportFirst(state, firstMs);
+}
+
+// Args: share of stacked items in percent.
+void BM_RuleOverviewRebuild(benchmark::State& state)
+{
+    ControlWidget* c = control();
+    GlyphStore* store = c->glyphStore;
+    if (store->rules.isEmpty()) {
+        for (const char* head : {"A", "B", "C", "D"}) {
+            auto* pre = new ParseNode(ParseNode::And);
+            auto* leaf = new ParseNode(ParseNode::Leaf);
+            leaf->glyph.name = QString::fromLatin1(head);
+            pre->addChild(leaf);
+            store->rules.append(Rule(QString::fromLatin1(head), pre, nullptr, true, true));
+        }
+    }
+    EventWidget view(c, nullptr, 0, nullptr);
+    QRandomGenerator rng(7);
+    const QStringList alphabet = {"A", "B", "C", "D", "E", "F"};
+    const int stackedShare = int(state.range(0));
+    for (int k = 0; k < 10; ++k) {
+        auto* cell = new BinCell(c, nullptr, QStringLiteral("cell"), nullptr);
+        for (int r = 0; r < 1000; ++r) {
+            TList<BinItem*> row;
+            for (int i = 0; i < 10; ++i) {
+                auto* item = new BinItem(nullptr, nullptr);
+                item->name = alphabet.at(int(rng.bounded(6)));
+                if (int(rng.bounded(100)) < stackedShare) {
+                    for (int s = 0, n = 1 + int(rng.bounded(3)); s < n; ++s) {
+                        BinItem child(nullptr, nullptr);
+                        child.name = alphabet.at(int(rng.bounded(6)));
+                        item->children.append(child);
+                    }
+                }
+                row.append(item);
+            }
+            cell->rows.append(row);
+        }
+        view.cells.append(cell);
+    }
+    RuleOverviewWidget overview(c, &view, nullptr);
+    overview.resize(300, 200);
+    double firstMs = -1;
+    for (auto _ : state) {
+        QElapsedTimer timer;
+        timer.start();
+        overview.rebuild();
+        if (firstMs < 0)
+            firstMs = timer.nsecsElapsed() / 1e6;
+    }
+    state.counters["items"] = overview.counts.value(overview.root);
+    state.counters["nodes"] = overview.counts.size();
+    reportFirst(state, firstMs);
+    for (BinCell* cell : view.cells.items)
+        delete cell;
+    view.cells.clear();
+}
+
+// Args: attribute kind (0 text with 12 values, 1 range).
+void BM_PlotRefresh(benchmark::State& state)
+{
+    static std::unique_ptr<ControlWidget> owner;
+    static Context* context = nullptr;
+    if (!owner) {
+        owner.reset(new ControlWidget(nullptr));
+        delete owner->glyphStore;
+        auto* store = new GlyphStore;
+        store->resetConversationAttributes();
+        store->setAttributes(TList<QString>{QStringLiteral("proto"), QStringLiteral("frame.len")},
+                             TList<int>{3, 1});
+        owner->glyphStore = store;
+        QRandomGenerator rng(3);
+        TList<QSharedPointer<Packet>> events;
+        for (int i = 0; i < 100000; ++i) {
+            auto p = QSharedPointer<Packet>::create(TList<TVariant>{
+                TVariant(QStringLiteral("p%1").arg(rng.bounded(12)), false), TVariant(int(rng.bounded(1500)))});
+            p->conversationId = i % 500;
+            events.append(p);
+        }
+        context = new Context(nullptr, QStringLiteral("All"), events, store, true);
+        store->rootContext = context;
+    }
+    PlotWidget plot(state.range(0) ? QStringLiteral("frame.len") : QStringLiteral("proto"), owner.get(),
+                    nullptr);
+    plot.resizeWidget(600, 400);
+    double firstMs = -1;
+    for (auto _ : state) {
+        QElapsedTimer timer;
+        timer.start();
+        plot.refreshData(context, true, true);
+        if (firstMs < 0)
+            firstMs = timer.nsecsElapsed() / 1e6;
+    }
+    state.counters["bars"] = plot.binCount();
+    reportFirst(state, firstMs);
+}
+
+} // namespace
+
+BENCHMARK(BM_BuildRowsAndMerge)->ArgsProduct({{0, 1}, {1, 0}})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GeometryPass)->ArgsProduct({{0, 1}, {1, 0}})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MouseMove)->ArgsProduct({{0, 1}, {1, 0}})->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_QueryOverlay)->ArgsProduct({{0, 1}, {0, 1}})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RuleOverviewRebuild)->Arg(0)->Arg(30)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PlotRefresh)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    // The views write debug lines while stacking; keep the report readable.
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
