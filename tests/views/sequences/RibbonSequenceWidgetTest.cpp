@@ -5,6 +5,9 @@
 
 #include "app/MainWindow.h"
 #include "app/MessageAsker.h"
+#include "app/SettingsWidget.h"
+#include "views/events/BinCell.h"
+#include "views/sequences/RuleOverviewWidget.h"
 #include "events/GlyphsEvent.h"
 #include "views/events/EventWidget.h"
 #include "views/events/RibbonEventWidget.h"
@@ -220,6 +223,14 @@ void RibbonSequenceWidgetTest::activationFollowsTheButton()
     QVERIFY(ribbon->isHidden());
     QVERIFY(!button->isChecked());
     QVERIFY(ribbon->sequenceView->rows.isEmpty());
+
+    // The load's reload of the matrix rebuilt the rule overview from its cells.
+    int items = 0;
+    for (BinCell* cell : left->view->cells.items)
+        items += cell->items().size();
+    QVERIFY(items > 0);
+    RuleOverviewWidget* overview = window.settingsWidget->ruleOverview;
+    QCOMPARE(overview->counts.value(overview->root), items);
 }
 
 LUMIVANE_TEST(RibbonSequenceWidgetTest)
