@@ -481,6 +481,9 @@ void ParseWidget::collectPacketFields(QXmlStreamReader& reader, const QString& p
 
 void ParseWidget::parseData()
 {
+    // A conversion is running (its event loop delivers clicks): one at a time.
+    if (stream)
+        return;
     const QString input = inputLabel->text();
     const QString output = outputLabel->text();
     if (QFileInfo::exists(output)) {
@@ -512,6 +515,9 @@ void ParseWidget::parseData()
                                          0, stream->expectedPackets, this);
     connect(progressDialog, &QProgressDialog::canceled, this, &ParseWidget::abort);
     progressDialog->setWindowModality(Qt::WindowModal);
+    // Up from the start, so that the dialog below takes no clicks and the
+    // conversion can be cancelled at once.
+    progressDialog->setMinimumDuration(0);
 
     stream->attributes = selectedFields;
 

@@ -617,6 +617,8 @@ void ParseWidgetTest::cancelStopsConversion()
     dialog.selectedFields = toTList({"frame.number", "ip.src"});
 
     QString shownLabel;
+    bool shownProgress = false;
+    bool sameStream = false;
     bool fileThere = false;
     QElapsedTimer waited;
     waited.start();
@@ -629,6 +631,11 @@ void ParseWidgetTest::cancelStopsConversion()
             return;
         poll.stop();
         shownLabel = dialog.progressDialog->labelText();
+        shownProgress = dialog.progressDialog->isVisible();
+        // A second Convert while one runs is ignored.
+        WiresharkTerminalStream* running = dialog.stream;
+        dialog.parseData();
+        sameStream = dialog.stream == running;
         fileThere = QFile::exists(output);
         // The user's Cancel.
         if (auto* cancel = dialog.progressDialog->findChild<QPushButton*>())
@@ -642,6 +649,8 @@ void ParseWidgetTest::cancelStopsConversion()
 
     QVERIFY(clock.elapsed() < 20000);
     QCOMPARE(shownLabel, QStringLiteral("Converting data... : Parsed 1/1000 Packets"));
+    QVERIFY(shownProgress);
+    QVERIFY(sameStream);
     QVERIFY(fileThere);
     QVERIFY(!QFile::exists(output));
     QVERIFY(log->contains("kill"));
