@@ -14,6 +14,7 @@
 #include "events/RenderEvent.h"
 #include "events/ScrollEvent.h"
 #include "app/SettingsWidget.h"
+#include "capture/ParseWidget.h"
 #include "capture/Smb2XesExporter.h"
 #include "core/Constants.h"
 #include "model/Context.h"
@@ -364,9 +365,11 @@ void ControlWidget::openPCAP()
     dialog.exec();
 }
 
-// The capture conversion dialog is not part of the program yet.
+// The converted log is not loaded: the user opens it with "Open CSV".
 void ControlWidget::convertPCAP()
 {
+    ParseWidget dialog(this, nullptr);
+    dialog.exec();
 }
 
 // SMB2 file activity of a file of quoted tshark fields to an XES event log.

@@ -1,0 +1,121 @@
+#pragma once
+
+#include "core/TList.h"
+
+#include <QDialog>
+#include <QHash>
+#include <QSet>
+#include <QString>
+
+class ControlWidget;
+class MultiListWidget;
+class QLabel;
+class QLineEdit;
+class QListWidgetItem;
+class QMutex;
+class QProgressDialog;
+class QPushButton;
+class QXmlStreamReader;
+class WiresharkTerminalStream;
+
+// The dialog that converts a packet capture into a comma-separated event
+// log: it locates tshark, takes the capture, the output file, an optional
+// display filter and the fields to convert. The fields are offered as a
+// checkable list of those that tshark finds in the capture's first packets
+// (loadFields). The selection is kept short enough for one console line of
+// consoleLimit characters; the conversion itself runs through a
+// WiresharkTerminalStream under a progress dialog whose Cancel stops it.
+class ParseWidget : public QDialog
+{
+    Q_OBJECT
+
+public:
+    ParseWidget(ControlWidget* opener, QWidget* parent = nullptr);
+    ~ParseWidget() override;
+
+    // A file exists at path and the path contains "tshark".
+    static bool isTshark(const QString& path);
+    // The output proposed for a capture: in the capture's folder, its file
+    // name cut before the name's first "." and ".csv" appended.
+    static QString proposedOutput(const QString& capturePath);
+    // The tool programs for the operating system `os`: on "windows" the
+    // tshark label's path and capinfos.exe beside it, on "linux" and
+    // "macos" the bare names found on the search path, else empty.
+    QString tsharkProgram() const;
+    QString capinfosProgram() const;
+
+    void showTsharkStatus();
+    void updateConvertButton();
+    void updateCharCount();
+    void fillFieldList();
+
+    // Lets tshark dissect the first `packets` packets of the input capture
+    // (-1: all) into a private temporary PDML file and replaces allFields
+    // with the field names read from it; adds the default selections and
+    // drops the noise fields. When the capture shows no IPv4 source but an
+    // Ethernet source, the process-wide source attribute becomes "eth.src".
+    void loadFields(int packets);
+    // The field names of a PDML file: per packet the first layer of each
+    // protocol, the "geninfo" layer left out, a name without "." read as
+    // "geninfo." + name. A document that breaks off gives what was read up
+    // to there; a file that cannot be opened gives an empty list.
+    static TList<QString> readPdmlFields(const QString& path);
+    // Adds the field names of the protocol layer on whose start the reader
+    // stands to table[protocol]; stops on the next "proto" element (the
+    // layer's end or a nested layer) and leaves the reader there.
+    static void collectPacketFields(QXmlStreamReader& reader, const QString& protocol,
+                                    QHash<QString, QSet<QString>>& table);
+
+    ControlWidget* opener = nullptr;
+    QPushButton* convertButton = nullptr;
+    QPushButton* cancelButton = nullptr;
+    QPushButton* findButton = nullptr;
+    QPushButton* openButton = nullptr;
+    QLabel* tsharkLabel = nullptr;
+    QLabel* inputLabel = nullptr;
+    // Every field discovered in the capture, sorted.
+    TList<QString> allFields;
+    // The fields to convert; their order is the column order of the output.
+    TList<QString> selectedFields;
+    MultiListWidget* fieldList = nullptr;
+    // Guards the progress update against re-entry; tried without waiting.
+    QMutex* mutex = nullptr;
+    QLabel* tsharkStatus = nullptr;
+    QPushButton* autoSelectButton = nullptr;
+    int consoleLimit = 8191;
+    // An approximation of the tshark command line, measured only.
+    QString consoleLine;
+    QLabel* consoleCount = nullptr;
+    QLabel* outputLabel = nullptr;
+    QPushButton* saveButton = nullptr;
+    // A display filter.
+    QLineEdit* filterEdit = nullptr;
+    QProgressDialog* progressDialog = nullptr;
+    // The running conversion; null otherwise.
+    WiresharkTerminalStream* stream = nullptr;
+
+    // The operating system the tool paths are chosen for (osName()).
+    QString os;
+    // How long discovery waits for tshark to start and again to end, in
+    // milliseconds.
+    int toolTimeout = 30000;
+
+signals:
+    void setLabelText(QString text);
+    void setProgress(int value);
+    void closeProgress();
+
+public slots:
+    void setValue(int n);
+    void openFile();
+    void openWireShark();
+    void saveFile();
+    void parseData();
+    void abort();
+    void updateGUI(QListWidgetItem* item);
+    void updateConsoleLine();
+    void autoSelect();
+
+private:
+    void conversionDone(bool ok, bool killed, const QString& errorText);
+};

@@ -1,0 +1,467 @@
+#include "TestRegistry.h"
+
+#include "ConversionTools.h"
+#include "DebugCapture.h"
+#include "FileAnswers.h"
+#include "app/ControlWidget.h"
+#include "capture/MultiListWidget.h"
+#include "capture/ParseWidget.h"
+#include "capture/WiresharkTerminalStream.h"
+#include "core/Constants.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+
+#include <memory>
+
+using namespace conversiontest;
+
+namespace {
+
+const QStringList START{"frame.time_epoch", "ip.src", "ip.dst"};
+
+QListWidgetItem* itemOf(ParseWidget& dialog, const QString& field)
+{
+    const QList<QListWidgetItem*> items = dialog.fieldList->findItems(field, Qt::MatchExactly);
+    return items.isEmpty() ? nullptr : items.first();
+}
+
+// Rows of a converted file after its header.
+QList<QByteArray> rowsOf(const QString& path)
+{
+    QList<QByteArray> rows = readAll(path).split('\n').mid(1);
+    rows.removeAll(QByteArray());
+    return rows;
+}
+
+} // namespace
+
+class ParseWidgetTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void startAndToolPaths_data();
+    void startAndToolPaths();
+    void findTshark_data();
+    void findTshark();
+    void openProposesOutput_data();
+    void openProposesOutput();
+    void saveAs_data();
+    void saveAs();
+    void defaultsAddedForEveryCapture();
+    void checksNearTheLimit();
+    void checkAll_data();
+    void checkAll();
+    void autoSelectPassesLimitByLastField();
+    void convertsWithDisplayFilter();
+    void conversionFailures_data();
+    void conversionFailures();
+    void overwrite_data();
+    void overwrite();
+    void cancelStopsConversion();
+    void menuEntryOpensDialog();
+
+private:
+    TempWorkDir classDir;
+    std::unique_ptr<TempWorkDir> dir;
+    std::unique_ptr<DebugCapture> log;  // made per test: QTest installs its own handler first
+    QString http;  // pcap
+    QString icmp;  // pcapng
+    const QString savedTshark = TSHARK_PATH;
+};
+
+void ParseWidgetTest::initTestCase()
+{
+    http = classDir.filePath("http.pcap");
+    icmp = classDir.filePath("icmp.pcapng");
+    QVERIFY(makeCapture("http.hex", http, "pcap"));
+    QVERIFY(makeCapture("icmp-error.hex", icmp, "pcapng"));
+}
+
+void ParseWidgetTest::init()
+{
+    dir = std::make_unique<TempWorkDir>();
+    log = std::make_unique<DebugCapture>();
+    log->setForward(false);
+    TSHARK_PATH = "/usr/bin/tshark";
+}
+
+void ParseWidgetTest::cleanup()
+{
+    log.reset();
+    dir.reset();
+    TSHARK_PATH = savedTshark;
+    SRC_ATTRIBUTE = "ip.src";
+}
+
+void ParseWidgetTest::startAndToolPaths_data()
+{
+    QTest::addColumn<QString>("os");
+    QTest::addColumn<QString>("tsharkPath");  // the process-wide path
+    QTest::addColumn<QString>("label");
+    QTest::addColumn<QString>("capinfos");
+    QTest::addColumn<QString>("tshark");
+    QTest::newRow("linux") << "linux" << "/usr/bin/tshark" << "/usr/bin/tshark" << "capinfos" << "tshark";
+    QTest::newRow("macos, no tshark there") << "macos" << "/nonexistent/tshark" << "" << "capinfos" << "tshark";
+    QTest::newRow("other system") << "plan9" << "/usr/bin/tshark" << "/usr/bin/tshark" << "" << "";
+    QTest::newRow("windows") << "windows" << "C:/Program Files/Wireshark/tshark.exe"
+                             << "C:/Program Files/Wireshark/tshark.exe"
+                             << "C:/Program Files/Wireshark/capinfos.exe"
+                             << "C:/Program Files/Wireshark/tshark.exe";
+}
+
+void ParseWidgetTest::startAndToolPaths()
+{
+    QFETCH(QString, os);
+    QFETCH(QString, tsharkPath);
+    QFETCH(QString, label);
+    QFETCH(QString, capinfos);
+    QFETCH(QString, tshark);
+    TSHARK_PATH = tsharkPath;
+    ParseWidget dialog(nullptr);
+    QCOMPARE(dialog.selectedFields.toQList(), START);
+    QCOMPARE(dialog.tsharkLabel->text(), ParseWidget::isTshark(tsharkPath) ? tsharkPath : QString());
+    QCOMPARE(dialog.tsharkStatus->text(), QString(dialog.tsharkLabel->text().isEmpty() ? "" : "Found!"));
+    QVERIFY(!dialog.convertButton->isEnabled());
+    dialog.os = os;
+    dialog.tsharkLabel->setText(label);
+    QCOMPARE(dialog.capinfosProgram(), capinfos);
+    QCOMPARE(dialog.tsharkProgram(), tshark);
+}
+
+void ParseWidgetTest::findTshark_data()
+{
+    QTest::addColumn<QString>("os");
+    QTest::addColumn<QString>("answer");  // empty: cancelled
+    QTest::addColumn<QString>("filter");
+    QTest::addColumn<QString>("status");
+    QTest::newRow("linux") << "linux" << "/usr/bin/tshark" << "" << "Found!";
+    QTest::newRow("windows") << "windows" << "/usr/bin/tshark" << "*.exe" << "Found!";
+    QTest::newRow("not tshark, kept anyway") << "linux" << "/bin/sh" << "" << "Not Found!";
+    QTest::newRow("cancelled") << "linux" << "" << "" << "";
+}
+
+void ParseWidgetTest::findTshark()
+{
+    QFETCH(QString, os);
+    QFETCH(QString, answer);
+    QFETCH(QString, filter);
+    QFETCH(QString, status);
+    TSHARK_PATH = "/nonexistent/tshark";
+    QFile::remove(SETTINGS_PATH);
+    ParseWidget dialog(nullptr);
+    dialog.os = os;
+    dialog.inputLabel->setText("in.pcap");
+    dialog.outputLabel->setText("out.csv");
+    FileAnswers answers({answer});
+    dialog.findButton->click();
+    QCOMPARE(answers.requests.at(0).caption, QStringLiteral("Find tshark (WireShark)"));
+    QCOMPARE(answers.requests.at(0).filter, filter);
+    QCOMPARE(dialog.tsharkLabel->text(), answer);
+    QCOMPARE(dialog.tsharkStatus->text(), status);
+    QCOMPARE(dialog.tsharkStatus->styleSheet(),
+             QString(status.isEmpty() ? "" : status == "Found!" ? "color: green;" : "color: red;"));
+    QCOMPARE(dialog.convertButton->isEnabled(), !answer.isEmpty());
+    QCOMPARE(TSHARK_PATH, answer.isEmpty() ? QString("/nonexistent/tshark") : answer);
+    QCOMPARE(readAll(SETTINGS_PATH),
+             answer.isEmpty() ? QByteArray("<missing>") : (answer + '\n' + WIRESHARK_PATH).toUtf8());
+    QCOMPARE(log->contains("Open WireShark failed"), answer.isEmpty());
+    QFile::remove(SETTINGS_PATH);
+}
+
+void ParseWidgetTest::openProposesOutput_data()
+{
+    QTest::addColumn<QString>("capture");
+    QTest::addColumn<QString>("output");
+    QTest::newRow("folder with a dot") << "v1.2/trace.pcap" << "v1.2/trace.csv";
+    QTest::newRow("hidden folder") << ".cache/trace.pcap" << ".cache/trace.csv";
+    QTest::newRow("two dots in the name") << "a/trace.2024.pcap" << "a/trace.csv";
+    QTest::newRow("no dot") << "a/trace" << "a/trace.csv";
+    QTest::newRow("cancelled") << "" << "";
+}
+
+void ParseWidgetTest::openProposesOutput()
+{
+    QFETCH(QString, capture);
+    QFETCH(QString, output);
+    ParseWidget dialog(nullptr);
+    dialog.os = "none";  // no discovery here
+    FileAnswers answers({capture.isEmpty() ? "" : dir->filePath(capture)});
+    dialog.openButton->click();
+    QCOMPARE(answers.requests.at(0).caption, QStringLiteral("Open PCAP"));
+    QCOMPARE(answers.requests.at(0).filter, QStringLiteral("*.pcap"));
+    QCOMPARE(dialog.outputLabel->text(), output.isEmpty() ? QString() : dir->filePath(output));
+    QCOMPARE(dialog.convertButton->isEnabled(), !capture.isEmpty());
+    QCOMPARE(log->contains("Open file failed"), capture.isEmpty());
+}
+
+void ParseWidgetTest::saveAs_data()
+{
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<QString>("label");
+    QTest::newRow("without .csv") << "/data/out" << "/data/out.csv";
+    QTest::newRow("with .csv") << "/data/out.csv" << "/data/out.csv";
+    QTest::newRow(".csv inside") << "/data/x.csv.txt" << "/data/x.csv.txt";
+    QTest::newRow("cancelled") << "" << "";
+}
+
+void ParseWidgetTest::saveAs()
+{
+    QFETCH(QString, answer);
+    QFETCH(QString, label);
+    ParseWidget dialog(nullptr);
+    dialog.inputLabel->setText("in.pcap");
+    FileAnswers answers({answer});
+    dialog.saveButton->click();
+    QCOMPARE(answers.requests.at(0).caption, QStringLiteral("Save CSV"));
+    QCOMPARE(answers.requests.at(0).filter, QStringLiteral("*.csv"));
+    QCOMPARE(dialog.outputLabel->text(), label);
+    QCOMPARE(dialog.convertButton->isEnabled(), !label.isEmpty());
+    QCOMPARE(log->contains("Save WireShark failed"), answer.isEmpty());
+}
+
+void ParseWidgetTest::defaultsAddedForEveryCapture()
+{
+    ParseWidget dialog(nullptr);
+    FileAnswers answers({http, http});
+    dialog.openButton->click();
+    dialog.openButton->click();
+    const QStringList defaults{"tcp.srcport", "tcp.dstport", "tcp.stream", "frame.len", "frame.protocols"};
+    QCOMPARE(dialog.selectedFields.toQList(), START + defaults + defaults);
+    QCOMPARE(dialog.fieldList->count(), dialog.allFields.size());
+    QCOMPARE(dialog.outputLabel->text(), classDir.filePath("http.csv"));
+    // Unchecking a field selected twice leaves it out of the conversion.
+    itemOf(dialog, "tcp.srcport")->setCheckState(Qt::Unchecked);
+    QVERIFY(!dialog.selectedFields.contains("tcp.srcport"));
+    QCOMPARE(dialog.selectedFields.size(), 3 + 2 * 4);
+}
+
+void ParseWidgetTest::checksNearTheLimit()
+{
+    ParseWidget dialog(nullptr);
+    dialog.tsharkLabel->clear();
+    const QString filler(8180 - 17 - 16 - 12, 'f');  // 17 before the fields, 16 after
+    dialog.selectedFields = {filler, "abcdefghijk"};
+    dialog.allFields = {"abcdefghij", "abcdefghijk", "zyxwvutsrqp"};
+    dialog.fillFieldList();
+    QCOMPARE(dialog.consoleCount->text(), QStringLiteral("Console characters used: 8180/8191"));
+    QListWidgetItem* ten = itemOf(dialog, "abcdefghij");
+    QListWidgetItem* mine = itemOf(dialog, "abcdefghijk");
+    QListWidgetItem* other = itemOf(dialog, "zyxwvutsrqp");
+    QVERIFY(ten->flags() & Qt::ItemIsEnabled);
+    QCOMPARE(other->flags(), Qt::ItemIsUserCheckable);  // no room beside the line
+    QCOMPARE(mine->checkState(), Qt::Checked);
+
+    other->setCheckState(Qt::Checked);  // refused, and shown as refused
+    QCOMPARE(other->checkState(), Qt::Unchecked);
+    QCOMPARE(dialog.selectedFields.toQList(), QStringList({filler, "abcdefghijk"}));
+    mine->setCheckState(Qt::Unchecked);  // always taken
+    QCOMPARE(dialog.selectedFields.toQList(), QStringList({filler}));
+    ten->setCheckState(Qt::Checked);  // 8168 + 10 < 8191
+    QCOMPARE(dialog.selectedFields.toQList(), QStringList({filler, "abcdefghij"}));
+    QCOMPARE(dialog.consoleCount->text(), QStringLiteral("Console characters used: 8179/8191"));
+}
+
+void ParseWidgetTest::checkAll_data()
+{
+    QTest::addColumn<QStringList>("checked");
+    QTest::addColumn<QList<int>>("selected");
+    QTest::addColumn<QStringList>("after");
+    QTest::newRow("none checked: check all") << QStringList{} << QList<int>{0, 2} << QStringList{"a.a", "c.c"};
+    QTest::newRow("one checked: uncheck all") << QStringList{"b.b", "d.d"} << QList<int>{0, 1, 2}
+                                              << QStringList{"d.d"};
+}
+
+void ParseWidgetTest::checkAll()
+{
+    QFETCH(QStringList, checked);
+    QFETCH(QList<int>, selected);
+    QFETCH(QStringList, after);
+    ParseWidget dialog(nullptr);
+    dialog.allFields = {"a.a", "b.b", "c.c", "d.d"};
+    dialog.selectedFields = TList<QString>(checked);
+    dialog.fillFieldList();
+    for (int row : selected)
+        dialog.fieldList->item(row)->setSelected(true);
+    dialog.fieldList->menu()->actions().at(0)->trigger();
+    QCOMPARE(dialog.selectedFields.toQList(), after);
+    for (int row = 0; row < 4; ++row)
+        QCOMPARE(dialog.fieldList->item(row)->checkState() == Qt::Checked,
+                 after.contains(dialog.fieldList->item(row)->text()));
+}
+
+void ParseWidgetTest::autoSelectPassesLimitByLastField()
+{
+    ParseWidget dialog(nullptr);
+    for (int k = 0; k < 200; ++k)
+        dialog.allFields.append(QString("p%1.").arg(k, 3, 10, QChar('0')) + QString(96, 'x'));
+    dialog.allFields.append("ip.src");  // selected already
+    dialog.autoSelectButton->click();
+    const int length = dialog.consoleLine.size();
+    QVERIFY(length >= 8191 && length - 102 < 8191);  // the last field and its blank passed it
+    QCOMPARE(dialog.selectedFields.at(3), dialog.allFields.at(0));
+    QCOMPARE(itemOf(dialog, dialog.allFields.at(199))->checkState(), Qt::Unchecked);
+}
+
+void ParseWidgetTest::convertsWithDisplayFilter()
+{
+    ParseWidget dialog(nullptr);
+    FileAnswers answers({icmp});
+    dialog.openButton->click();
+    dialog.outputLabel->setText(dir->filePath("icmp.csv"));
+    dialog.filterEdit->setText("icmp");
+    dialog.selectedFields = {"frame.number", "ip.src", "icmp.type", "udp.dstport"};
+    Boxes boxes;
+    dialog.convertButton->click();
+    QCOMPARE(boxes.texts, QStringList{"Conversion successful"});
+    QCOMPARE(boxes.requests.at(0).title, QStringLiteral("Conversion PCAP CSV"));
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    const QList<QByteArray> expected =
+        run("tshark", {"-r", icmp, "-Y", "icmp", "-T", "fields", "-e", "frame.number"}).split('\n');
+    QCOMPARE(expected.size() - 1, 3);
+    QCOMPARE(rowsOf(dir->filePath("icmp.csv")), QList<QByteArray>({"2,127.0.0.1,3,9\r", "4,127.0.0.1,3,7\r",
+                                                                  "6,127.0.0.1,3,13\r"}));
+}
+
+void ParseWidgetTest::conversionFailures_data()
+{
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<bool>("offPath");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("invalid field") << "no.such.field" << false << "no.such.field";
+    QTest::newRow("tshark off the search path") << "frame.number" << true << "";
+}
+
+void ParseWidgetTest::conversionFailures()
+{
+    QFETCH(QString, field);
+    QFETCH(bool, offPath);
+    QFETCH(QString, reason);
+    ParseWidget dialog(nullptr);
+    dialog.inputLabel->setText(http);
+    dialog.outputLabel->setText(dir->filePath("out.csv"));
+    dialog.selectedFields = {"frame.number", field};
+    Boxes boxes;
+    {
+        TempWorkDir empty;
+        std::unique_ptr<SearchPath> path(offPath ? new SearchPath(empty.path(), true) : nullptr);
+        dialog.parseData();
+    }
+    const MessageAsker::Request last = boxes.requests.last();
+    QCOMPARE(last.title, QStringLiteral("Conversion PCAP CSV"));
+    QVERIFY2(last.text.startsWith("Conversion failed:\n") && last.text.size() > 20, qPrintable(last.text));
+    QVERIFY(last.text.contains(reason));
+    QVERIFY(!boxes.texts.contains("Conversion successful"));
+    QVERIFY(dialog.result() != QDialog::Accepted && !dialog.stream && !dialog.progressDialog);
+}
+
+void ParseWidgetTest::overwrite_data()
+{
+    QTest::addColumn<bool>("itself");  // the output is the capture
+    QTest::addColumn<int>("answer");
+    QTest::newRow("No keeps the file") << false << int(QMessageBox::No);
+    QTest::newRow("Yes replaces it") << false << int(QMessageBox::Yes);
+    QTest::newRow("output is the capture") << true << int(QMessageBox::Yes);
+}
+
+void ParseWidgetTest::overwrite()
+{
+    QFETCH(bool, itself);
+    QFETCH(int, answer);
+    const QString capture = dir->filePath("cap.csv");  // a capture named like a log
+    QVERIFY(QFile::copy(http, capture));
+    const QString output = itself ? capture : dir->write("old.csv", "the old file");
+    const QByteArray before = readAll(output);
+    ParseWidget dialog(nullptr);
+    dialog.inputLabel->setText(capture);
+    dialog.outputLabel->setText(output);
+    dialog.selectedFields = {"frame.number"};
+    Boxes boxes{QMessageBox::StandardButton(answer)};
+    dialog.parseData();
+    QCOMPARE(boxes.requests.at(0).title, QString(itself ? "Conversion PCAP CSV" : "File exists"));
+    if (!itself)
+        QCOMPARE(boxes.texts.at(0), QStringLiteral("The output file already exists. Do you wish to overwrite?"));
+    QCOMPARE(log->contains("Overwrite not allowed"), answer == QMessageBox::No);
+    const bool converted = !itself && answer == QMessageBox::Yes;
+    if (converted)
+        QCOMPARE(rowsOf(output).size(), 36);
+    QCOMPARE(readAll(output) == before, !converted);
+    QCOMPARE(log->contains("Yes was clicked"), converted);
+}
+
+void ParseWidgetTest::cancelStopsConversion()
+{
+    // tshark reads a pipe that stays open after some packets; capinfos,
+    // which would wait for the pipe's end, is a stand-in.
+    const QString fifo = dir->filePath("live.pcap");
+    QVERIFY(QProcess::execute("mkfifo", {fifo}) == 0);
+    TempWorkDir tools;
+    writeScript(tools, "capinfos", "printf 'File name: x\\nNumber of packets:   1000\\n'");
+    SearchPath path(tools.path());
+    QProcess feeder;
+    feeder.start("sh", {"-c", "exec > \"$1\"; head -c 3000 \"$0\"; exec sleep 60", http, fifo});
+    QVERIFY(feeder.waitForStarted());
+
+    ParseWidget dialog(nullptr);
+    dialog.inputLabel->setText(fifo);
+    dialog.outputLabel->setText(dir->filePath("live.csv"));
+    dialog.selectedFields = {"frame.number", "ip.src"};
+    QString label;
+    bool shown = false, sameStream = false, fileThere = false;
+    QElapsedTimer clock;
+    clock.start();
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, &dialog, [&]() {
+        if (!dialog.stream || (dialog.stream->rowsWritten == 0 && clock.elapsed() < 15000))
+            return;
+        poll.stop();
+        label = dialog.progressDialog->labelText();
+        shown = dialog.progressDialog->isVisible();
+        fileThere = QFile::exists(dir->filePath("live.csv"));
+        WiresharkTerminalStream* running = dialog.stream;
+        dialog.parseData();  // a second Convert is ignored
+        sameStream = dialog.stream == running;
+        dialog.progressDialog->findChild<QPushButton*>()->click();  // the user's Cancel
+    });
+    poll.start(20);
+    Boxes boxes;
+    dialog.parseData();
+    QVERIFY(clock.elapsed() < 20000);
+    QCOMPARE(label, QStringLiteral("Converting data... : Parsed 1/1000 Packets"));
+    QVERIFY(shown && sameStream && fileThere);
+    QVERIFY(!QFile::exists(dir->filePath("live.csv")));
+    QVERIFY(log->contains("kill"));
+    QCOMPARE(boxes.texts, QStringList{"Conversion aborted."});
+    QVERIFY(dialog.result() != QDialog::Accepted && !dialog.stream);
+    feeder.kill();
+    feeder.waitForFinished();
+}
+
+void ParseWidgetTest::menuEntryOpensDialog()
+{
+    ControlWidget control(nullptr);
+    QString shown;
+    QTimer::singleShot(0, [&]() {
+        if (auto* dialog = qobject_cast<ParseWidget*>(QApplication::activeModalWidget())) {
+            shown = dialog->tsharkLabel->text();
+            dialog->reject();
+        }
+    });
+    control.convertPCAP();
+    QCOMPARE(shown, QStringLiteral("/usr/bin/tshark"));
+}
+
+LUMIVANE_TEST(ParseWidgetTest)
+#include "ParseWidgetTest.moc"
