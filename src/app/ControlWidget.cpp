@@ -21,6 +21,7 @@
 #include "model/GlyphStore.h"
 #include "core/Packet.h"
 #include "model/ContextWorker.h"
+#include "import/ConversationPreprocessor.h"
 #include "import/OpenWidget.h"
 #include "patterns/Rule.h"
 #include "views/attributes/AttributeWidget.h"
@@ -40,9 +41,12 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QDebug>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMainWindow>
+#include <QProcess>
 #include <QProgressDialog>
 #include <QSet>
 #include <QStatusBar>
@@ -50,6 +54,7 @@
 #include <QThreadPool>
 
 #include <atomic>
+#include <cmath>
 #include <memory>
 
 namespace {
@@ -133,10 +138,20 @@ ControlWidget::ControlWidget(MainWindow* window)
     threadPool = QThreadPool::globalInstance();
     glyphStore = new GlyphStore;
     setMouseTracking(true);
+    // Quitting does not wait for a Wireshark window to be closed: the
+    // inspection is killed.
+    if (QCoreApplication* app = QCoreApplication::instance())
+        connect(app, &QCoreApplication::aboutToQuit, this, &ControlWidget::cancelInspection);
 }
 
 ControlWidget::~ControlWidget()
 {
+    if (work) {
+        cancelInspection();
+        waitForInspection();
+        delete work;
+        work = nullptr;
+    }
     // Pool jobs may read the store.
     if (threadPool)
         threadPool->waitForDone();
@@ -264,8 +279,10 @@ void ControlWidget::loadData(TList<QSharedPointer<Packet>> packets, TList<QStrin
         return;
     }
 
-    // Pool jobs (histograms, Wireshark) may still read the old store.
-    if (threadPool)
+    // Pool jobs may still read the old store. A running Wireshark
+    // inspection reads nothing of it and stays open: waiting for the pool
+    // would wait for its window to be closed.
+    if (threadPool && (!work || work->finished.load(std::memory_order_acquire)))
         threadPool->waitForDone();
     GlyphStore* old = glyphStore;
     glyphStore = store;
@@ -379,8 +396,174 @@ void ControlWidget::exportXes()
     exporter.run();
 }
 
+// ---------------------------------------------------------------------------
+// Wireshark inspection
+
+ControlWidget::Work::Work(ControlWidget* control)
+    : control(control)
+{
+    setAutoDelete(false);
+}
+
+void ControlWidget::Work::run()
+{
+    finished.store(false, std::memory_order_release);
+    if (!cancel.load(std::memory_order_acquire) && !pcapFile.isEmpty() && !packets.isEmpty()) {
+        const QStringList arguments{QStringLiteral("-r"), pcapFile, QStringLiteral("-Y"), filter};
+        auto* process = new QProcess;
+        // Nothing reads what the program prints.
+        process->setStandardOutputFile(QProcess::nullDevice());
+        process->setStandardErrorFile(QProcess::nullDevice());
+        process->start(program, arguments, QIODevice::ReadWrite);
+        for (;;) {
+            process->waitForFinished(waitStep);
+            // A program that never started is not running either.
+            if (process->state() == QProcess::NotRunning || cancel.load(std::memory_order_acquire))
+                break;
+        }
+        if (cancel.load(std::memory_order_acquire)) {
+            qDebug("kill");
+            process->kill();
+            process->waitForFinished(-1);
+        }
+        delete process;
+    }
+    // The events are the loaded log's; the job keeps none of them.
+    packets.clear();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    finished.store(true, std::memory_order_release);
+    m_ended.notify_all();
+}
+
+bool ControlWidget::isWiresharkPath(const QString& path)
+{
+    return path.contains(QLatin1String("wireshark")) && QFileInfo(path).isFile();
+}
+
+QString ControlWidget::buildDisplayFilter(const TList<QSharedPointer<Packet>>& packets) const
+{
+    // The command line must fit the console limit of the platform.
+    const int limit = 8190;
+    const int column = glyphStore ? glyphStore->attributeColumns.value(FRAME_NUMBER, -1) : -1;
+    QString filter;
+    if (column < 0 || packets.isEmpty())
+        return filter;
+    const QString prefix = QStringLiteral("frame.number == ");
+    const QString separator = QStringLiteral(" || ");
+    for (int i = 0; i < packets.size(); ++i) {
+        const QSharedPointer<Packet>& packet = packets.at(i);
+        const TVariant& number = packet ? packet->get(column) : *NULL_VALUE;
+        // An event without a frame number has no term: "frame.number == "
+        // alone would make the whole filter invalid.
+        if (!number.isValid())
+            continue;
+        QString value = number.toString();
+        // Frame numbers past the int range are read as doubles: written
+        // with decimals they are no frame number to Wireshark.
+        if (number.type == TVariant::Double) {
+            const double d = number.toDouble();
+            if (std::isfinite(d) && d == std::floor(d) && std::fabs(d) < 9.0e15)
+                value = QString::number(qint64(d));
+        }
+        const int length = filter.size() + (filter.isEmpty() ? 0 : separator.size())
+                           + prefix.size() + value.size();
+        if (length > limit) {
+            qDebug().noquote() << QStringLiteral("query is too large to fit in console: packets ")
+                                      + QString::number(i + 1)
+                                      + QStringLiteral(" will not be displayed");
+            break;
+        }
+        if (!filter.isEmpty())
+            filter += separator;
+        filter += prefix;
+        filter += value;
+    }
+    return filter;
+}
+
+void ControlWidget::cancelInspection()
+{
+    if (work && !work->finished.load(std::memory_order_acquire))
+        work->cancel.store(true, std::memory_order_release);
+}
+
+void ControlWidget::waitForInspection()
+{
+    if (!work || work->finished.load(std::memory_order_acquire))
+        return;
+    // Still queued behind other jobs: it never runs.
+    if (threadPool && threadPool->tryTake(work)) {
+        work->packets.clear();
+        work->finished.store(true, std::memory_order_release);
+        return;
+    }
+    std::unique_lock<std::mutex> lock(work->m_mutex);
+    work->m_ended.wait(lock, [this]() { return work->finished.load(std::memory_order_acquire); });
+}
+
 void ControlWidget::inspectWireShark()
 {
+    inspectFrames(nullptr);
+}
+
+void ControlWidget::inspectFrames(const TList<QSharedPointer<Packet>>* packets)
+{
+    if (!work)
+        work = new Work(this);
+    if (!work->finished.load(std::memory_order_acquire)) {
+        cancelInspection();
+        waitForInspection();
+        work->cancel.store(false, std::memory_order_release);
+    }
+
+    // The program's location from the settings, or asked for.
+    while (!isWiresharkPath(WIRESHARK_PATH)) {
+        // Programs carry no extension outside Windows.
+        const QString filter = osName() == QLatin1String("windows") ? QStringLiteral("*.exe")
+                                                                     : QString();
+        const QString chosen =
+            FileAsker::openFileName(this, QStringLiteral("Find Wireshark"), WIRESHARK_PATH, filter);
+        if (chosen.isEmpty()) {
+            qDebug("Open wireshark failed");
+            return;
+        }
+        WIRESHARK_PATH = chosen;
+    }
+
+    // The capture beside the log: only a trailing ".csv" gives way.
+    QString capture = glyphStore ? glyphStore->fileName : QString();
+    if (capture.endsWith(QLatin1String(".csv")))
+        capture.chop(4);
+    capture += QStringLiteral(".pcap");
+    if (QFileInfo(capture).isFile()) {
+        qDebug("pcap file exists");
+    } else {
+        qDebug("pcap file does not exists, opening dialog");
+        const QString chosen = FileAsker::openFileName(this, QStringLiteral("Open PCAP"), capture,
+                                                       QStringLiteral("*.pcap"));
+        if (!chosen.isEmpty())
+            capture = chosen;
+        else
+            qDebug("Open file failed");
+    }
+
+    const TList<QSharedPointer<Packet>> events = packets ? *packets : selectedPackets();
+    if (capture.isEmpty() || events.isEmpty())
+        return;
+
+    const QString os = osName();
+    QString program;
+    if (os == QLatin1String("windows"))
+        program = WIRESHARK_PATH;
+    else if (os == QLatin1String("linux") || os == QLatin1String("macos"))
+        program = QStringLiteral("wireshark");
+    work->packets = events;
+    work->pcapFile = capture;
+    work->program = program;
+    work->filter = buildDisplayFilter(events);
+    // Busy from here on: a job waiting in the queue is not finished.
+    work->finished.store(false, std::memory_order_release);
+    threadPool->start(work);
 }
 
 void ControlWidget::preprocessCSV()
@@ -413,8 +596,19 @@ void ControlWidget::preprocessCSV()
         FileAsker::saveFileName(this, QStringLiteral("Save CSV"), folder, QStringLiteral("*.csv"));
     if (output.isEmpty())
         return;
-    // The conversation preprocessing is not part of the program yet: the
-    // chosen directory, rules and output are not used.
+
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    QString error;
+    {
+        ConversationPreprocessor preprocessor(directory, rewriteRules, filterRules, output, this);
+        preprocessor.run();
+        error = preprocessor.errorText;
+    }
+    QGuiApplication::restoreOverrideCursor();
+    if (!error.isEmpty()) {
+        MessageAsker::ask(QMessageBox::Warning, QStringLiteral("Failed to preprocess"),
+                          QStringLiteral("Preprocessing failed: ") + error, QMessageBox::Ok, this);
+    }
 }
 
 // ---------------------------------------------------------------------------

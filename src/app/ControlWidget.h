@@ -2,9 +2,14 @@
 
 #include "core/TList.h"
 
+#include <QRunnable>
 #include <QSharedPointer>
 #include <QString>
 #include <QWidget>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
 
 template <typename K, typename V> class THash;
 class TVariant;
@@ -58,6 +63,23 @@ public:
     // The events selected in the left event view.
     TList<QSharedPointer<Packet>> selectedPackets() const;
 
+    // The Wireshark display filter that shows exactly the given events:
+    // "frame.number == N" per event with a frame number, joined by " || ",
+    // at most 8190 characters long; empty when the log has no
+    // "frame.number" attribute or there are no events.
+    QString buildDisplayFilter(const TList<QSharedPointer<Packet>>& packets) const;
+    // What inspectWireShark() does, for the given events (null: the left
+    // event view's selection, read after the file dialogs).
+    void inspectFrames(const TList<QSharedPointer<Packet>>* packets);
+    // Asks a running inspection to end (its Wireshark is killed) without
+    // waiting for it.
+    void cancelInspection();
+    // Waits for the inspection job only, never for the rest of the pool.
+    void waitForInspection();
+    // Whether a Wireshark path qualifies: a file exists there and the path
+    // contains "wireshark".
+    static bool isWiresharkPath(const QString& path);
+
     bool event(QEvent* event) override;
 
     QLabel* statusLabel = nullptr;
@@ -89,4 +111,41 @@ private:
     void routeGlyphs(QEvent* event);
     void routeAttribute();
     void handOver(Context* context);
+};
+
+// The Wireshark job: started from the global thread pool, it runs the
+// Wireshark program on the capture with the display filter of the events
+// and waits for it, in steps, until it ends or the job is cancelled
+// (then the program is killed). One per control widget, reused; the pool
+// does not delete it.
+//
+// Threads: the GUI thread marks the job busy (finished false) before it
+// hands it to the pool and writes its other fields only while it is
+// finished; run() writes nothing but the two flags and `packets`, and sets
+// finished last. The filter is built on the GUI thread, so the job reads
+// nothing of the glyph store.
+class ControlWidget::Work : public QRunnable
+{
+public:
+    explicit Work(ControlWidget* control);
+
+    void run() override;
+
+    // False from the moment the job is handed to the pool until run() ends.
+    std::atomic<bool> finished{true};
+    std::atomic<bool> cancel{false};
+    TList<QSharedPointer<Packet>> packets;
+    QString program;
+    QString pcapFile;
+    ControlWidget* control;
+    // The display filter of `packets`.
+    QString filter;
+    // Milliseconds of one wait for the program.
+    int waitStep = 1000;
+
+private:
+    friend class ControlWidget;
+    // Tells a waiting GUI thread that run() has ended.
+    std::mutex m_mutex;
+    std::condition_variable m_ended;
 };

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "core/TList.h"
+#include "patterns/Rule.h"
+
+#include <QString>
+
+class ControlWidget;
+class QFile;
+
+// Reduces a directory of conversation files (see ConversationSplitter) to one
+// event log. Every conversation becomes one glyph row with the rewrite rules
+// applied; it passes when every filter rule matches that row somewhere, and
+// then its lines are written, byte for byte, under the header line from
+// "attributes.conf". The output is that header line and "\n", then the lines
+// of the passing conversations in the order the directory walk meets their
+// files, "\n" between lines and none after the last.
+//
+// The rules run in a window-less event view's matrix cell, set so that a
+// file's events form one row (conversation mode 2), without stacking or
+// time window. The glyph store's event attribute tables are the
+// conversation files' while the run lasts and the loaded log's again after
+// it; the store's rules become the rewrite rules and stay so.
+//
+// Everything runs on the calling (GUI) thread.
+class ConversationPreprocessor
+{
+public:
+    // Opens the output for writing; when that fails, a debug line says so
+    // and nothing will be written.
+    ConversationPreprocessor(const QString& directory, const TList<Rule>& rewriteRules,
+                             const TList<Rule>& filterRules, const QString& outputPath,
+                             ControlWidget* parent);
+    ~ConversationPreprocessor();
+
+    ConversationPreprocessor(const ConversationPreprocessor&) = delete;
+    ConversationPreprocessor& operator=(const ConversationPreprocessor&) = delete;
+
+    void run();
+
+    ControlWidget* controlWidget;   // not owned; gives the glyph store
+    QFile* output;                  // owned
+    TList<Rule> rewriteRules;
+    TList<Rule> filterRules;
+    QString outputPath;
+    QString directory;
+
+    // The outcome of run(): conversation files read, conversations written,
+    // files that could not be read, and what went wrong (empty when the
+    // output holds everything it should).
+    int processed = 0;
+    int matched = 0;
+    int unreadable = 0;
+    QString errorText;
+
+private:
+    void fail(const QString& text);
+    void write(const QByteArray& bytes);
+    bool m_writeFailed = false;
+};

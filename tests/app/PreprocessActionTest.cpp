@@ -1,0 +1,107 @@
+#include "DebugCapture.h"
+#include "FileAnswers.h"
+#include "MessageRecorder.h"
+#include "TempWorkDir.h"
+#include "TestRegistry.h"
+
+#include "app/ControlWidget.h"
+#include "import/ConversationSplitter.h"
+#include "model/GlyphStore.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+QString fixture(const QString& name)
+{
+    return testDataPath(QStringLiteral("import/preprocess/") + name);
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return QByteArray("<missing>");
+    return f.readAll();
+}
+
+} // namespace
+
+// File > "PreProcess CSV": its dialogs, the run and what the user is told.
+class PreprocessActionTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void action_data();
+    void action();
+};
+
+void PreprocessActionTest::action_data()
+{
+    QTest::addColumn<QString>("rewrite");
+    QTest::addColumn<QString>("filter");
+    QTest::addColumn<QString>("output");   // relative to the temporary directory
+    QTest::addColumn<int>("dialogs");
+    QTest::addColumn<QByteArray>("written");
+    QTest::addColumn<QString>("warning");
+
+    const QByteArray header = "frame.number,sip.Call-ID,info,sip.Method\n";
+    QTest::newRow("invite calls") << "rewrite-invite.kolm" << "filter-crlf.kolm" << "out.csv" << 4
+                                  << header + "1,call-a,\"ring, ring\",INVITE\n3,call-a,ok,200\n6,call-a,na\xc3\xafve,BYE"
+                                  << "";
+    QTest::newRow("rewrite rules file missing")
+        << "missing.kolm" << "filter-invite.kolm" << "out.csv" << 2 << QByteArray("<missing>") << "";
+    QTest::newRow("filter rules file missing")
+        << "rewrite-invite.kolm" << "missing.kolm" << "out.csv" << 3 << QByteArray("<missing>") << "";
+    QTest::newRow("output not writable")
+        << "rewrite-invite.kolm" << "filter-invite.kolm" << "no/such/folder/out.csv" << 4
+        << QByteArray("<missing>") << "Preprocessing failed: could not write ";
+}
+
+void PreprocessActionTest::action()
+{
+    QFETCH(QString, rewrite);
+    QFETCH(QString, filter);
+    QFETCH(QString, output);
+    QFETCH(int, dialogs);
+    QFETCH(QByteArray, written);
+    QFETCH(QString, warning);
+
+    QTemporaryDir temp;
+    const QString dir = temp.filePath("convs");
+    QDir().mkpath(dir);
+    ConversationSplitter splitter(fixture("calls.csv"), dir);
+    QVERIFY(splitter.run());
+    const QString out = temp.filePath(output);
+
+    ControlWidget control(nullptr);
+    control.glyphStore->setAttributes(TList<QString>({"a", "b"}), {});
+    FileAnswers files({dir, fixture(rewrite), fixture(filter), out});
+    MessageRecorder boxes;
+    DebugCapture debug;
+    debug.setForward(false);
+    control.preprocessCSV();
+
+    QCOMPARE(files.requests.size(), dialogs);
+    const QStringList captions{"Select directory for processing", "Load Rewrite rules:",
+                               "Load Filter rules:", "Save CSV"};
+    for (int i = 0; i < files.requests.size(); ++i)
+        QCOMPARE(files.requests.at(i).caption, captions.at(i));
+    QCOMPARE(readAll(out), written);
+    if (warning.isEmpty()) {
+        QVERIFY(boxes.requests.isEmpty());
+    } else {
+        QCOMPARE(boxes.requests.size(), 1);
+        QCOMPARE(boxes.requests.first().title, QString("Failed to preprocess"));
+        QVERIFY2(boxes.requests.first().text.startsWith(warning), qPrintable(boxes.requests.first().text));
+    }
+    // The loaded log's attributes are the store's again.
+    QCOMPARE(control.glyphStore->packetAttributeNames.size(), 2);
+}
+
+LUMIVANE_TEST(PreprocessActionTest)
+#include "PreprocessActionTest.moc"
