@@ -591,15 +591,28 @@ void InspectWireSharkTest::inspectCancelStress()
     const int rounds = 40;
     for (int i = 0; i < rounds; ++i) {
         inspector.control.inspectFrames(&events);
-        if (i % 3 == 0)
+        switch (i % 4) {
+        case 0:   // cancelled at once, perhaps still in the queue
             inspector.control.cancelInspection();
-        if (i % 5 == 0)
             inspector.control.waitForInspection();
+            break;
+        case 1:   // cancelled while the program runs; the next start waits
+            QTest::qWait(30);
+            inspector.control.cancelInspection();
+            break;
+        case 2:   // the next inspection cancels it
+            break;
+        default:
+            inspector.control.cancelInspection();
+            break;
+        }
     }
     inspector.control.cancelInspection();
     inspector.control.waitForInspection();
     QVERIFY(inspector.idle());
     QVERIFY(inspector.control.work->packets.isEmpty());
+    // Running programs were killed on the way.
+    QVERIFY(debug.count("kill") > 0);
     // Every stub that started is gone.
     for (qint64 pid : stub.pids())
         QVERIFY(!alive(pid));
