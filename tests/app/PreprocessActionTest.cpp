@@ -55,8 +55,6 @@ void PreprocessActionTest::action_data()
                                   << "";
     QTest::newRow("rewrite rules file missing")
         << "missing.kolm" << "filter-invite.kolm" << "out.csv" << 2 << QByteArray("<missing>") << "";
-    QTest::newRow("filter rules file missing")
-        << "rewrite-invite.kolm" << "missing.kolm" << "out.csv" << 3 << QByteArray("<missing>") << "";
     QTest::newRow("output not writable")
         << "rewrite-invite.kolm" << "filter-invite.kolm" << "no/such/folder/out.csv" << 4
         << QByteArray("<missing>") << "Preprocessing failed: could not write ";
