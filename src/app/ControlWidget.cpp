@@ -407,7 +407,8 @@ ControlWidget::Work::Work(ControlWidget* control)
 
 void ControlWidget::Work::run()
 {
-    finished.store(false, std::memory_order_release);
+    // Reads the false the GUI thread stored after writing the fields.
+    finished.exchange(false, std::memory_order_acq_rel);
     if (!cancel.load(std::memory_order_acquire) && !pcapFile.isEmpty() && !packets.isEmpty()) {
         const QStringList arguments{QStringLiteral("-r"), pcapFile, QStringLiteral("-Y"), filter};
         auto* process = new QProcess;
@@ -489,14 +490,15 @@ void ControlWidget::cancelInspection()
 
 void ControlWidget::waitForInspection()
 {
-    if (!work || work->finished.load(std::memory_order_acquire))
+    if (!work)
         return;
     // Still queued behind other jobs: it never runs.
-    if (threadPool && threadPool->tryTake(work)) {
+    if (!work->finished.load(std::memory_order_acquire) && threadPool && threadPool->tryTake(work)) {
         work->packets.clear();
         work->finished.store(true, std::memory_order_release);
         return;
     }
+    // Also when it has just finished: run() may still be leaving the lock.
     std::unique_lock<std::mutex> lock(work->m_mutex);
     work->m_ended.wait(lock, [this]() { return work->finished.load(std::memory_order_acquire); });
 }
@@ -510,11 +512,9 @@ void ControlWidget::inspectFrames(const TList<QSharedPointer<Packet>>* packets)
 {
     if (!work)
         work = new Work(this);
-    if (!work->finished.load(std::memory_order_acquire)) {
-        cancelInspection();
-        waitForInspection();
-        work->cancel.store(false, std::memory_order_release);
-    }
+    cancelInspection();
+    waitForInspection();
+    work->cancel.store(false, std::memory_order_release);
 
     // The program's location from the settings, or asked for.
     while (!isWiresharkPath(WIRESHARK_PATH)) {
