@@ -362,7 +362,7 @@ void InspectWireSharkTest::loadWhileInspecting()
 {
     Stub stub;
     QVERIFY(stub.capture("x.pcap"));
-    Inspector inspector(stub.path("x.csv"));
+    Inspector inspector(stub.path("x.csv"), kColumns, 50);
     const Events events = frames({"5"});
     inspector.control.inspectFrames(&events);
     const QList<qint64> pids = stub.waitForStarts(1);
