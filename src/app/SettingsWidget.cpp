@@ -3,7 +3,11 @@
 #include "app/ControlWidget.h"
 #include "app/MainWindow.h"
 #include "app/NavigationWidget.h"
+#include "editors/GlyphEditorWidget.h"
+#include "editors/GlyphWidget.h"
+#include "editors/RuleEditorWidget.h"
 #include "editors/RuleListWidget.h"
+#include "editors/SearchWidget.h"
 #include "views/attributes/ConversationWidget.h"
 #include "views/attributes/RibbonAttributeWidget.h"
 #include "views/events/RibbonEventWidget.h"
@@ -108,16 +112,29 @@ void SettingsWidget::refreshRules()
     ruleList->refreshRules();
 }
 
+// Each press opens a new window; every window is deleted when it closes.
 void SettingsWidget::search()
 {
+    auto* window = new SearchWidget(control, nullptr);
+    window->show();
 }
 
 void SettingsWidget::map()
 {
+    RuleEditorWidget::openWindow(control);
 }
 
 void SettingsWidget::glyph()
 {
+    auto* table = new GlyphWidget(control, nullptr);
+    auto* editor = new GlyphEditorWidget(table, control, nullptr);
+    auto* window = new QWidget;
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    auto* layout = new QVBoxLayout(window);
+    layout->setSpacing(1);
+    layout->addWidget(editor);
+    layout->addWidget(table);
+    window->show();
 }
 
 void SettingsWidget::resizeEvent(QResizeEvent* event)

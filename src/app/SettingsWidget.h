@@ -1,7 +1,9 @@
 #pragma once
 
-// Incomplete: the side panel's layout and the panels the controller reaches
-// are here; the editor and search windows its buttons open come later.
+// The left pane of the main window: the attribute panels of events and
+// traces in two tabs, the tree of contexts and selections, the rule
+// overview strip, the buttons that open the search, glyph and rule windows
+// (each press a new window of its own) and the rule list.
 
 #include <QWidget>
 

@@ -24,6 +24,10 @@
 #include "views/events/RibbonEventOverviewWidget.h"
 #include "views/events/RibbonEventWidget.h"
 #include "views/sequences/RuleOverviewWidget.h"
+#include "editors/RuleEditorWidget.h"
+#include "items/EmptyItem.h"
+#include "patterns/ParseNode.h"
+#include "patterns/Rule.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -511,6 +515,81 @@ void EventWidget::setPickerMode()
 // Incomplete: built with the matrix interaction.
 void EventWidget::exitPickerMode(BinItem)
 {
+}
+
+int EventWidget::ruleCounter = 0;
+
+namespace {
+
+// A glyph of the matrix as a pattern takes it: its look and condition,
+// none of the events it stands for or of its selection.
+BinItem patternGlyph(const BinItem& item)
+{
+    BinItem copy(item);
+    copy.packets.clear();
+    copy.owner = nullptr;
+    copy.selected = false;
+    copy.highlighted = false;
+    copy.selectedCount = 0;
+    copy.totalCount = 0;
+    copy.auxValue = 0;
+    for (BinItem& child : copy.children) {
+        child.packets.clear();
+        child.owner = nullptr;
+        child.selected = false;
+        child.highlighted = false;
+        child.selectedCount = 0;
+        child.totalCount = 0;
+        child.auxValue = 0;
+        child.detail.clear();
+    }
+    return copy;
+}
+
+// The selected glyphs of every cell, in cell order and row order.
+TList<BinItem*> selectedGlyphs(const TList<BinCell*>& cells, const QHash<BinItem*, bool>& selected)
+{
+    TList<BinItem*> glyphs;
+    if (selected.isEmpty())
+        return glyphs;
+    for (BinCell* cell : cells) {
+        QMutexLocker locker(cell->rowsMutex);
+        for (const TList<BinItem*>& row : cell->rows)
+            for (BinItem* item : row)
+                if (selected.contains(item))
+                    glyphs.append(item);
+    }
+    return glyphs;
+}
+
+} // namespace
+
+void EventWidget::createRule()
+{
+    createRule(selectedGlyphs(cells, selectedItemSet));
+}
+
+RuleEditorWidget* EventWidget::createRule(const TList<BinItem*>& glyphs)
+{
+    auto* pre = new ParseNode(ParseNode::And);
+    for (const BinItem* glyph : glyphs) {
+        if (!glyph)
+            continue;
+        auto* leaf = new ParseNode(ParseNode::Leaf);
+        // The leaf owns a clone of the glyph's condition.
+        leaf->setGlyph(patternGlyph(*glyph));
+        pre->addChild(leaf);
+    }
+    auto* post = new ParseNode(ParseNode::And);
+    auto* empty = new ParseNode(ParseNode::Leaf);
+    empty->setGlyph(EmptyItem(false, nullptr));
+    post->addChild(empty);
+    const Rule rule(QStringLiteral("filter ") + QString::number(ruleCounter++), pre, post, true,
+                    true);
+
+    RuleEditorWidget* editor = RuleEditorWidget::openWindow(control);
+    editor->setRule(Rule(rule));
+    return editor;
 }
 
 void EventWidget::reset()

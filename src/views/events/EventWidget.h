@@ -26,6 +26,7 @@ class QMenu;
 class QMouseEvent;
 class QScrollBar;
 class QTimer;
+class RuleEditorWidget;
 
 // The event matrix: the traces of the current context spread over a grid of
 // cells (BinCell), one per pair of an X-axis bin and a Y-axis bin plus one
@@ -60,6 +61,14 @@ public:
     // with the matrix interaction.
     void setPickerMode();
     void exitPickerMode(BinItem glyph);
+    // "Create rule..": a rule editor window holding the filter rule "filter "
+    // + ruleCounter (which then grows by one), whose precondition is a
+    // sequence of copies of the glyphs, in order, without their events,
+    // counts and selection, and whose rewrite is one empty glyph. Returns
+    // the editor (its window() is the window).
+    RuleEditorWidget* createRule(const TList<BinItem*>& glyphs);
+    // The number of the next rule "Create rule.." names; 0 at start.
+    static int ruleCounter;
 
     // Rebuilds every cell from the context under the current axes.
     void reload();
@@ -233,6 +242,8 @@ public slots:
     void dragTimeOut();
     void moveTimeOut();
 
+    // The context menu's "Create rule.." over the selected glyphs.
+    void createRule();
     void copyTo();
     void copyFrom();
 

@@ -1,0 +1,473 @@
+#include "editors/RuleEditorWidget.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QDebug>
+#include <QFile>
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QSpacerItem>
+#include <QTableWidget>
+#include <QToolBar>
+#include <QVBoxLayout>
+
+#include "app/ControlWidget.h"
+#include "app/FileAsker.h"
+#include "app/MessageAsker.h"
+#include "editors/ExampleWidget.h"
+#include "editors/MapWidget.h"
+#include "editors/RibbonMapWidget.h"
+#include "editors/RuleWidget.h"
+#include "events/ReloadEvent.h"
+#include "items/ArrowItem.h"
+#include "model/GlyphStore.h"
+#include "patterns/ParseNode.h"
+#include "views/events/EventWidget.h"
+
+#include <utility>
+
+namespace {
+
+// Lines skipped by an import are logged one by one up to this many; the
+// rest only in the count at the end.
+constexpr int LOGGED_SKIPS = 20;
+
+ParseNode* copyTree(const ParseNode* tree)
+{
+    if (!tree)
+        return nullptr;
+    auto* copy = new ParseNode(*tree);
+    copy->parentNode = nullptr;
+    return copy;
+}
+
+// The look of a glyph for the store's list: the glyph store never frees a
+// condition, and the rule keeps (and frees) the one of its rewrite glyph.
+BinItem withoutConditions(const BinItem& glyph)
+{
+    BinItem copy(glyph);
+    copy.condition = nullptr;
+    copy.packets.clear();
+    for (BinItem& child : copy.children)
+        child = withoutConditions(child);
+    return copy;
+}
+
+// Why a line holds no rule, or an empty text when it holds one.
+QString unreadable(const QString& line, const Rule& rule)
+{
+    if (line.trimmed().isEmpty())
+        return QStringLiteral("blank");
+    if (line.count(QLatin1Char('~')) < 3)
+        return QStringLiteral("fewer than four \"~\" fields");
+    if (!rule.pre || !rule.post)
+        return QStringLiteral("its precondition or rewrite does not read");
+    return QString();
+}
+
+} // namespace
+
+RuleEditorWidget::RuleEditorWidget(RuleWidget* ruleTable, ControlWidget* owner, QWidget* parent)
+    : QDialog(parent), ruleTable(ruleTable), noTable(ruleTable == nullptr), owner(owner)
+{
+    setMouseTracking(true);
+
+    preEditor = new RibbonMapWidget(false, owner, this);
+    preEditor->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    postEditor = new RibbonMapWidget(true, owner, this);
+    postEditor->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
+
+    arrowStrip = new ExampleWidget(this);
+    ArrowItem arrow(nullptr);
+    arrowStrip->setItem(&arrow);
+    arrowStrip->setColor(Qt::white);
+    arrowStrip->setFixedWidth(int(arrow.width()));
+
+    saveButton = new QPushButton(QStringLiteral("save"), this);
+    cancelButton = new QPushButton(QStringLiteral("cancel"), this);
+    deleteButton = new QPushButton(QStringLiteral("delete"), this);
+
+    toolBar = new QToolBar(QStringLiteral("Settings"), this);
+    importAction = toolBar->addAction(QIcon(QStringLiteral(":/Resources/export.png")),
+                                      QStringLiteral("&Import"));
+    importAction->setStatusTip(QStringLiteral("Import rules"));
+    exportAction = toolBar->addAction(QIcon(QStringLiteral(":/Resources/import.png")),
+                                      QStringLiteral("&Export"));
+    exportAction->setStatusTip(QStringLiteral("Export rules"));
+
+    nameEdit = new QLineEdit(this);
+
+    auto* layout = new QVBoxLayout(this);
+    auto* nameRow = new QHBoxLayout;
+    nameRow->setSpacing(1);
+    nameRow->addWidget(new QLabel(QStringLiteral("Name:"), this));
+    nameRow->addWidget(nameEdit);
+    nameRow->addWidget(toolBar);
+    layout->addLayout(nameRow);
+
+    auto* patternRow = new QHBoxLayout;
+    patternRow->setContentsMargins(0, 0, 0, 0);
+    patternRow->setSpacing(0);
+    patternRow->addWidget(preEditor);
+    auto* arrowColumn = new QVBoxLayout;
+    arrowColumn->addItem(new QSpacerItem(2, 38, QSizePolicy::Minimum, QSizePolicy::Minimum));
+    arrowColumn->addWidget(arrowStrip);
+    patternRow->addLayout(arrowColumn);
+    patternRow->addWidget(postEditor);
+    layout->addLayout(patternRow);
+
+    auto* buttonRow = new QHBoxLayout;
+    buttonRow->addWidget(saveButton);
+    buttonRow->addWidget(cancelButton);
+    buttonRow->addWidget(deleteButton);
+    layout->addLayout(buttonRow);
+
+    // A dialog's push buttons take Return when they are (auto-)default:
+    // Return must neither save nor press a pattern editor's tool.
+    for (QPushButton* button : findChildren<QPushButton*>()) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
+
+    connect(importAction, &QAction::triggered, this, &RuleEditorWidget::loadRules);
+    connect(exportAction, &QAction::triggered, this, &RuleEditorWidget::saveRules);
+    connect(nameEdit, &QLineEdit::textChanged, this, &RuleEditorWidget::setName);
+    if (ruleTable) {
+        connect(ruleTable, &RuleWidget::deleteRule, this, &RuleEditorWidget::deleteRule);
+        connect(ruleTable, &RuleWidget::setRule, this, &RuleEditorWidget::setRule);
+    }
+    connect(saveButton, &QPushButton::clicked, this, &RuleEditorWidget::addRule);
+    connect(cancelButton, &QPushButton::clicked, this, &RuleEditorWidget::cancelRule);
+    connect(deleteButton, &QPushButton::clicked, this, &RuleEditorWidget::removeRule);
+
+    updateButtons();
+}
+
+RuleEditorWidget* RuleEditorWidget::openWindow(ControlWidget* owner)
+{
+    auto* table = new RuleWidget(owner, true, nullptr);
+    auto* editor = new RuleEditorWidget(table, owner, nullptr);
+    auto* window = new QWidget;
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    auto* layout = new QVBoxLayout(window);
+    layout->setSpacing(1);
+    layout->addWidget(editor);
+    layout->addWidget(table);
+    window->show();
+    return editor;
+}
+
+GlyphStore* RuleEditorWidget::store() const
+{
+    return owner ? owner->glyphStore : nullptr;
+}
+
+void RuleEditorWidget::sendReload()
+{
+    // The main view group's matrix; the second group is never fed.
+    EventWidget* matrix = owner ? owner->focusedEventWidget() : nullptr;
+    if (!matrix)
+        return;
+    ReloadEvent event(this, {});
+    QCoreApplication::sendEvent(matrix, &event);
+}
+
+// ---------------------------------------------------------------------------
+// Rules files
+
+void RuleEditorWidget::saveRules()
+{
+    const QString path = FileAsker::saveFileName(this, QStringLiteral("Save settings:"), QString(),
+                                                 QStringLiteral("KOLM files (*.kolm)"));
+    if (path.isEmpty())
+        return;
+    writeRulesFile(path);
+}
+
+bool RuleEditorWidget::writeRulesFile(const QString& path)
+{
+    const QString title = QStringLiteral("Failed to save rules");
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite | QIODevice::Truncate | QIODevice::Text)) {
+        MessageAsker::ask(QMessageBox::Warning, title,
+                          QStringLiteral("Save failed: file could not be opened"), QMessageBox::Ok,
+                          this);
+        return false;
+    }
+    QByteArray bytes;
+    if (GlyphStore* s = store()) {
+        for (int i = 0; i < s->rules.size(); ++i) {
+            if (i > 0)
+                bytes += '\n';
+            bytes += Rule::toString(s->rules[i]).toLatin1();
+        }
+    }
+    bool written = file.write(bytes) == bytes.size();
+    written = file.flush() && written;
+    file.close();
+    written = written && file.error() == QFileDevice::NoError;
+    if (!written) {
+        MessageAsker::ask(QMessageBox::Warning, title,
+                          QStringLiteral("Save failed: file could not be written to"),
+                          QMessageBox::Ok, this);
+        return false;
+    }
+    MessageAsker::ask(QMessageBox::Information, QStringLiteral("Save Rules"),
+                      QStringLiteral("Save successful"), QMessageBox::Ok, this);
+    return true;
+}
+
+void RuleEditorWidget::loadRules()
+{
+    const QString path = FileAsker::openFileName(this, QStringLiteral("Load settings:"), QString(),
+                                                 QStringLiteral("KOLM file (*.kolm)"));
+    if (!path.isEmpty()) {
+        readRulesFile(path);
+        updateButtons();
+        if (ruleTable)
+            ruleTable->setRules();
+        // Also after a failed open: the matrix shows the store's rules.
+        sendReload();
+    }
+    updateButtons();
+}
+
+bool RuleEditorWidget::readRulesFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        MessageAsker::ask(QMessageBox::Warning, QStringLiteral("Failed to load settings"),
+                          QStringLiteral("Load failed: file could not be opened"), QMessageBox::Ok,
+                          this);
+        return false;
+    }
+    GlyphStore* s = store();
+    if (!s)
+        return false;
+
+    const QByteArray bytes = file.readAll();
+    file.close();
+    const int end = bytes.indexOf('\0');
+    const QString text = QString::fromLatin1(bytes.constData(), end < 0 ? bytes.size() : end);
+    const QStringList lines = text.split(QLatin1Char('\n'));
+
+    TList<Rule> read;
+    read.items.reserve(std::size_t(lines.size()));
+    bool content = false;
+    int skipped = 0;
+    for (int i = 0; i < lines.size(); ++i) {
+        QString line = lines.at(i);
+        if (line.endsWith(QLatin1Char('\r')))
+            line.chop(1);
+        content = content || !line.trimmed().isEmpty();
+        Rule rule = line.count(QLatin1Char('~')) >= 3 ? Rule::fromString(line) : Rule();
+        const QString why = unreadable(line, rule);
+        if (!why.isEmpty()) {
+            // The empty part after a final line break is no rule either.
+            if (why != QLatin1String("blank") && ++skipped <= LOGGED_SKIPS)
+                qDebug().noquote() << QStringLiteral("rules file line %1 skipped: %2").arg(i + 1).arg(why);
+            continue;
+        }
+        read.append(rule);
+    }
+    if (skipped > LOGGED_SKIPS)
+        qDebug().noquote() << QStringLiteral("rules file: %1 lines skipped").arg(skipped);
+    if (read.isEmpty() && content) {
+        // Not a rules file (or nothing of it reads): the rules and glyphs
+        // the analyst has stay.
+        qDebug().noquote() << QStringLiteral("no rule read from %1: the rules are kept").arg(path);
+        return false;
+    }
+
+    s->addDefaultGlyphs();
+    for (Rule& rule : read) {
+        if (!rule.post->hasChildren())
+            continue;
+        BinItem& glyph = rule.post->children.first()->glyph;
+        if (glyph.mode == DELETE || glyph.name.isEmpty())
+            continue;
+        // The text form carries no ids: the rewrite glyph takes the store's
+        // id of its name, so that rows merged by different rules keep
+        // different row keys.
+        if (!s->hasGlyph(glyph)) {
+            BinItem added = withoutConditions(glyph);
+            s->addGlyph(added);
+            glyph.id = added.id;
+        } else {
+            glyph.id = s->findGlyph(glyph.name).id;
+        }
+    }
+    s->rules = std::move(read);
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Editing
+
+void RuleEditorWidget::setRule(Rule rule)
+{
+    if (rule.name.isEmpty() || !rule.pre) {
+        editing = false;
+        preEditor->map->reset();
+        postEditor->map->reset();
+        nameEdit->clear();
+    } else {
+        preEditor->map->setRoot(copyTree(rule.pre));
+        postEditor->map->setRoot(copyTree(rule.post));
+        nameEdit->setText(rule.name);
+        editing = true;
+    }
+    updateButtons();
+    update();
+}
+
+void RuleEditorWidget::setName(QString text)
+{
+    Q_UNUSED(text);
+    updateButtons();
+    update();
+}
+
+void RuleEditorWidget::updateButtons()
+{
+    setUpdatesEnabled(false);
+    {
+        const QSignalBlocker blocker(this);
+        preEditor->relayout();
+        postEditor->relayout();
+        saveButton->setEnabled(!nameEdit->text().trimmed().isEmpty());
+        cancelButton->setEnabled(!ruleTable || editing);
+        deleteButton->setEnabled(ruleExists());
+    }
+    setUpdatesEnabled(true);
+}
+
+bool RuleEditorWidget::ruleExists() const
+{
+    GlyphStore* s = store();
+    if (!s)
+        return false;
+    const QString name = nameEdit->text().trimmed();
+    for (const Rule& rule : s->rules.items) {
+        if (rule.name == name)
+            return true;
+    }
+    return false;
+}
+
+void RuleEditorWidget::clearEditors()
+{
+    preEditor->map->reset();
+    postEditor->map->reset();
+    if (ruleTable)
+        ruleTable->table->clearSelection();
+}
+
+void RuleEditorWidget::addRule()
+{
+    const QString name = nameEdit->text().trimmed();
+    if (name.isEmpty()) {
+        // The keypad Enter reaches here with blanks only: a rule needs a name.
+        qDebug() << "a rule needs a name";
+        return;
+    }
+    Rule rule(name, preEditor->map->removeEpsilons(), postEditor->map->removeEpsilons(), true,
+              true);
+    nameEdit->clear();
+    if (!ruleTable) {
+        if (GlyphStore* s = store())
+            s->rules.append(rule);
+        accept();
+    } else {
+        ruleTable->storeRule(rule, editing);
+        clearEditors();
+    }
+    sendReload();
+}
+
+void RuleEditorWidget::cancelRule()
+{
+    setRule(Rule(QString(), nullptr, nullptr, false, false));
+    nameEdit->clear();
+    if (ruleTable)
+        ruleTable->table->selectRow(ruleTable->table->rowCount() - 1);
+}
+
+void RuleEditorWidget::removeRule()
+{
+    if (!ruleTable)
+        return;
+    const int row = ruleTable->currentRow();
+    if (row < 0)
+        return;
+    // "delete" is enabled by the typed name: it deletes the current row's
+    // rule only when that is the rule named.
+    const QString name = nameEdit->text().trimmed();
+    if (row >= ruleTable->rules.size() || ruleTable->rules[row].name != name) {
+        qDebug().noquote() << QStringLiteral("delete: the current row does not show the rule \"%1\"; nothing deleted")
+                                  .arg(name);
+        return;
+    }
+    deleteRule(row);
+}
+
+void RuleEditorWidget::deleteRule(int row)
+{
+    GlyphStore* s = store();
+    if (!s)
+        return;
+    // A table's row stands for the store's rule at the same index only while
+    // that rule still has the row's name.
+    const int index = ruleTable ? ruleTable->storeIndex(row)
+                                : (row >= 0 && row < s->rules.size() ? row : -1);
+    if (index < 0) {
+        if (ruleTable && row >= 0 && row < ruleTable->rules.size())
+            qDebug().noquote() << QStringLiteral("rule \"%1\" is no longer at row %2; nothing deleted")
+                                      .arg(ruleTable->rules[row].name)
+                                      .arg(row);
+        return;
+    }
+    s->rules.items.erase(s->rules.items.begin() + index);
+
+    preEditor->map->reset();
+    postEditor->map->reset();
+    preEditor->relayout();
+    postEditor->relayout();
+
+    updateButtons();
+    editing = false;
+    if (ruleTable)
+        ruleTable->setRules();
+    nameEdit->clear();
+
+    sendReload();
+}
+
+void RuleEditorWidget::keyPressEvent(QKeyEvent* event)
+{
+    QDialog::keyPressEvent(event);
+    switch (event->key()) {
+    case Qt::Key_Enter:
+        if (!nameEdit->text().isEmpty())
+            addRule();
+        break;
+    case Qt::Key_Escape:
+        reject();
+        break;
+    case Qt::Key_Delete:
+        if (ruleTable && ruleTable->currentRow() >= 0)
+            removeRule();
+        break;
+    default:
+        break;
+    }
+    for (RibbonMapWidget* editor : {preEditor, postEditor}) {
+        if (editor->map->pointerInside)
+            editor->map->keyPressEvent(event);
+    }
+}

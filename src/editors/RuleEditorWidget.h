@@ -1,0 +1,88 @@
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+#include "patterns/Rule.h"
+
+class ControlWidget;
+class ExampleWidget;
+class GlyphStore;
+class QAction;
+class QKeyEvent;
+class QLineEdit;
+class QPushButton;
+class QToolBar;
+class RibbonMapWidget;
+class RuleWidget;
+
+// The editor of one rule: its name, its precondition and its rewrite, each
+// drawn in a pattern editor, with "save", "cancel" and "delete", and the
+// import and export of the whole rule set as a rules file. Above a rule
+// table it creates (nothing loaded) or edits (a rule loaded from the table,
+// whose row is then current) and stays open; alone it appends the rule and
+// closes.
+//
+// Every change of the rule set goes into the glyph store's rule list at
+// once and is followed by one ReloadEvent to the main view group's event
+// matrix.
+class RuleEditorWidget : public QDialog
+{
+    Q_OBJECT
+
+public:
+    RuleEditorWidget(RuleWidget* ruleTable, ControlWidget* owner, QWidget* parent = nullptr);
+
+    // A new window of its own holding a new editor above a new rule table
+    // with the "add New" row; it is shown and deleted when it closes.
+    // Returns the editor (its window() is the window).
+    static RuleEditorWidget* openWindow(ControlWidget* owner);
+
+    // Reads a rules file into the glyph store: its rules replace every rule,
+    // and the store's glyphs become the defaults plus the rewrite glyphs of
+    // the rules read. Blank lines, lines of fewer than four "~"-separated
+    // fields and lines whose precondition or rewrite does not read are
+    // skipped with a debug line. A file that cannot be opened is reported
+    // and a file of which no line reads changes nothing; both give false.
+    bool readRulesFile(const QString& path);
+    // Writes every rule of the store as its rules-file line, Latin-1, "\n"
+    // between lines and none after the last. Reports the outcome; true when
+    // every byte was written.
+    bool writeRulesFile(const QString& path);
+    void updateButtons();
+    // Some rule of the store has the trimmed name field as its name.
+    bool ruleExists() const;
+    void clearEditors();
+
+    RibbonMapWidget* preEditor = nullptr;
+    RibbonMapWidget* postEditor = nullptr;
+    ExampleWidget* arrowStrip = nullptr;
+    QPushButton* saveButton = nullptr;
+    QPushButton* cancelButton = nullptr;
+    QPushButton* deleteButton = nullptr;
+    QToolBar* toolBar = nullptr;
+    QAction* importAction = nullptr;
+    QAction* exportAction = nullptr;
+    RuleWidget* ruleTable = nullptr;
+    bool noTable = true;
+    ControlWidget* owner = nullptr;
+    QLineEdit* nameEdit = nullptr;
+    bool editing = false;
+
+public slots:
+    void saveRules();
+    void loadRules();
+    void addRule();
+    void cancelRule();
+    void removeRule();
+    void setRule(Rule rule);
+    void deleteRule(int row);
+    void setName(QString text);
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    GlyphStore* store() const;
+    void sendReload();
+};

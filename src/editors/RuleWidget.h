@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QWidget>
+
+#include "core/TList.h"
+#include "patterns/Rule.h"
+
+class ControlWidget;
+class GlyphStore;
+class QKeyEvent;
+class QResizeEvent;
+class QTableWidget;
+
+// The table of the rules of the glyph store: per row the rule's name and a
+// picture of the rule, optionally ended by the "add New" row. A click on a
+// row hands a copy of that row's rule to the editor above (an empty rule
+// for "add New"); the Delete key asks the editor to delete the current
+// row's rule.
+//
+// The table shows a copy of the store's rule list taken at its last refill.
+// Another window, a reorder in the rule list, an import or a data load may
+// change the store meanwhile, so a row is only trusted to stand for the
+// store's rule at the same index while that rule still has the row's name
+// (storeIndex).
+class RuleWidget : public QWidget
+{
+    Q_OBJECT
+
+public:
+    RuleWidget(ControlWidget* owner, bool showNewRow, QWidget* parent = nullptr);
+
+    // Refills the table from the glyph store.
+    void setRules();
+    // Stores an edited rule: with `replace` and a current row that shows a
+    // rule, over that rule; otherwise (or when that row no longer stands for
+    // the store's rule) as a new visible rule at the end. Then refills the
+    // table and makes its last row the selected one.
+    void storeRule(const Rule& rule, bool replace);
+    // The table's current row, -1 when none.
+    int currentRow() const;
+    // The index in the store's rule list of the rule shown at `row`, or -1
+    // when the row shows no rule or that index no longer holds a rule of
+    // the row's name.
+    int storeIndex(int row) const;
+
+    ControlWidget* owner = nullptr;
+    int ruleColumn = 1;
+    int nameColumn = 0;
+    bool showNewRow = false;
+    QTableWidget* table = nullptr;
+    TList<Rule> rules;     // row i shows rules[i]
+    int iconWidth = 200;
+    int iconHeight = 50;
+
+signals:
+    void deleteRule(int row);
+    void setRule(Rule rule);
+
+public slots:
+    void createRule(int row, int column);
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    GlyphStore* store() const;
+};
