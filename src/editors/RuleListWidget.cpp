@@ -130,9 +130,11 @@ void RuleListWidget::setRules(const TList<QString>& ruleNames, const QList<bool>
         item->setFlags(Qt::ItemIsEditable | Qt::ItemIsDragEnabled | Qt::ItemIsDropEnabled
                        | Qt::ItemIsUserCheckable | Qt::ItemIsEnabled);
         item->setToolTip(rule.displayText());
-        item->setSizeHint(container->sizeHint());
         addItem(item);
         setItemWidget(item, container);
+        // Measured inside the list: as a window of its own the container
+        // would count a window's margins.
+        item->setSizeHint(container->sizeHint());
         rowMap.insert(container, i);
     }
     viewport()->update();
@@ -227,11 +229,16 @@ void RuleListWidget::execDrag(QDrag* drag)
     drag->exec(Qt::MoveAction);
 }
 
+QObject* RuleListWidget::dragSource(const QDropEvent* event) const
+{
+    return event->source();
+}
+
 void RuleListWidget::dragEnterEvent(QDragEnterEvent* event)
 {
     QListWidget::dragEnterEvent(event);
     // Only this list's own rows are taken.
-    if (event->mimeData()->hasFormat(MIME_TYPE) && event->source() == this) {
+    if (event->mimeData()->hasFormat(MIME_TYPE) && dragSource(event) == this) {
         event->setDropAction(Qt::MoveAction);
         event->accept();
     } else {
@@ -242,7 +249,7 @@ void RuleListWidget::dragEnterEvent(QDragEnterEvent* event)
 void RuleListWidget::dragMoveEvent(QDragMoveEvent* event)
 {
     QListWidget::dragMoveEvent(event);
-    if (event->mimeData()->hasFormat(MIME_TYPE) && event->source() == this) {
+    if (event->mimeData()->hasFormat(MIME_TYPE) && dragSource(event) == this) {
         event->setDropAction(Qt::MoveAction);
         event->accept();
     } else {
@@ -259,7 +266,7 @@ void RuleListWidget::dropEvent(QDropEvent* event)
         event->ignore();
         return;
     }
-    if (event->source() != this) {
+    if (dragSource(event) != this) {
         // Another program's or widget's row index means nothing here.
         qDebug() << "drop from elsewhere ignored";
         event->ignore();

@@ -66,6 +66,8 @@ protected:
     void dropEvent(QDropEvent* event) override;
     // Runs a drag this list started, with the move action.
     virtual void execDrag(QDrag* drag);
+    // The object a drag comes from, as the drag manager knows it.
+    virtual QObject* dragSource(const QDropEvent* event) const;
 
 private:
     GlyphStore* store() const;
