@@ -59,13 +59,13 @@ int pixelsOf(const QImage& image, const QColor& fill)
     return n;
 }
 
-// Stands in for the event matrix on a rule reload: the side panel's rule
-// list is rebuilt and the cell rebuilds its rows with the rules.
-class MatrixStandIn : public QObject
+// Stands in for the event matrix's own rule reload, which comes with the
+// matrix interaction: the side panel's rule list is rebuilt and the matrix
+// rebuilds its cells, whose rows take the rules, and draws them.
+class RuleReload : public QObject
 {
 public:
-    MatrixStandIn(EventWidget* matrix, RuleListWidget* list, BinCell* cell)
-        : list(list), cell(cell)
+    RuleReload(EventWidget* matrix, RuleListWidget* list) : matrix(matrix), list(list)
     {
         matrix->installEventFilter(this);
     }
@@ -74,14 +74,13 @@ public:
         if (int(event->type()) == RELOADEVENT) {
             ++reloads;
             list->refreshRules();
-            cell->buildData(true);
-            cell->layoutItems(false, false);
-            cell->render(false, false, nullptr);
+            matrix->reload();
+            matrix->render(false, false, nullptr);
         }
         return false;
     }
+    EventWidget* matrix;
     RuleListWidget* list;
-    BinCell* cell;
     int reloads = 0;
 };
 
@@ -95,10 +94,11 @@ void save(const QImage& image, const QString& name)
 } // namespace
 
 // A log loaded through the import, rules written in the rule editor window
-// that the side panel opens, and the matrix's cell rebuilt with them: the
-// rows show the merged glyphs, and a reorder in the rule list changes them.
-// With LUMIVANE_SCREENSHOT_DIR set the windows and the cell are written
-// there as pictures (rules-main.png, rules-editor.png, rules-cell-*.png).
+// that the side panel opens, and the main window's event matrix rebuilt
+// with them: its rows show the merged glyphs, and a reorder in the rule
+// list changes them. With LUMIVANE_SCREENSHOT_DIR set the windows and the
+// matrix are written there as pictures (rules-main.png, rules-editor.png,
+// rules-matrix-*.png).
 class RuleEndToEndTest : public QObject
 {
     Q_OBJECT
@@ -127,16 +127,17 @@ private slots:
         QVERIFY(store->rootContext);
         QCOMPARE(store->rootContext->packets.size(), 17);
 
-        BinCell cell(w.control(), nullptr, QStringLiteral("All"), nullptr);
-        cell.addPackets(store->rootContext->packets);
-        cell.resizeWidget(700, 420);
-        cell.buildData(true);
-        cell.layoutItems(false, false);
-        QVERIFY(cell.render(false, false, nullptr));
-        QCOMPARE(cell.itemCount(), 17);
-        QCOMPARE(pixelsOf(cell.image, RED), 0);
+        // The matrix shows the log in one cell "All" (no axes chosen).
+        EventWidget* view = w.matrix();
+        QCOMPARE(view->context, store->rootContext);
+        QVERIFY(!view->cells.isEmpty());
+        BinCell* cell = view->cells.first();
+        QCOMPARE(cell->header.title, QStringLiteral("All"));
+        QCOMPARE(cell->itemCount(), 17);
+        QVERIFY(view->render(false, false, nullptr));
+        QCOMPARE(pixelsOf(view->image, RED), 0);
         SettingsWidget* panel = w.main->settingsWidget;
-        MatrixStandIn matrix(w.matrix(), panel->ruleList, &cell);
+        RuleReload matrix(view, panel->ruleList);
 
         // Three rules written in the window the "Rules" button opens.
         const QWidgetList before = QApplication::topLevelWidgets();
@@ -167,16 +168,17 @@ private slots:
         save(window->grab().toImage(), QStringLiteral("rules-editor.png"));
 
         // a b merge first: no b is left for b c but in the last trace.
-        QCOMPARE(rowsText(cell), QStringLiteral("M/2 Gray/1 M/2 Gray/1\n"
+        cell = view->cells.first();
+        QCOMPARE(rowsText(*cell), QStringLiteral("M/2 Gray/1 M/2 Gray/1\n"
                                                 "M/2 M/2\n"
                                                 "Gray/1 Gray/1 Gray/1\n"
                                                 "N/2 Gray/1\n"
                                                 "Q/1"));
-        QCOMPARE(cell.itemCount(), 12);
-        const int red = pixelsOf(cell.image, RED);
-        const int blue = pixelsOf(cell.image, BLUE);
+        QCOMPARE(cell->itemCount(), 12);
+        const int red = pixelsOf(view->image, RED);
+        const int blue = pixelsOf(view->image, BLUE);
         QVERIFY2(red > 2 * blue && blue > 0, qPrintable(QStringLiteral("%1 %2").arg(red).arg(blue)));
-        save(cell.image, QStringLiteral("rules-cell-ab-first.png"));
+        save(view->image, QStringLiteral("rules-matrix-ab-first.png"));
         QApplication::processEvents();
         save(w.main->grab().toImage(), QStringLiteral("rules-main.png"));
 
@@ -184,14 +186,15 @@ private slots:
         panel->ruleList->dragdrop(QModelIndex(), 2, 2, QModelIndex(), 1);
         QCOMPARE(names(store->rules), QStringList({"Zed", "BC", "AB"}));
         QCOMPARE(matrix.reloads, 4);
-        QCOMPARE(rowsText(cell), QStringLiteral("Gray/1 N/2 Gray/1 N/2\n"
+        cell = view->cells.first();
+        QCOMPARE(rowsText(*cell), QStringLiteral("Gray/1 N/2 Gray/1 N/2\n"
                                                 "M/2 M/2\n"
                                                 "Gray/1 Gray/1 Gray/1\n"
                                                 "N/2 Gray/1\n"
                                                 "Q/1"));
-        QCOMPARE(cell.itemCount(), 12);
-        QVERIFY(pixelsOf(cell.image, BLUE) > pixelsOf(cell.image, RED));
-        save(cell.image, QStringLiteral("rules-cell-bc-first.png"));
+        QCOMPARE(cell->itemCount(), 12);
+        QVERIFY(pixelsOf(view->image, BLUE) > pixelsOf(view->image, RED));
+        save(view->image, QStringLiteral("rules-matrix-bc-first.png"));
 
         // Switched off in the list, a rule no longer merges.
         QList<QCheckBox*> boxes = panel->ruleList->itemWidget(panel->ruleList->item(1))
@@ -199,8 +202,8 @@ private slots:
         QCOMPARE(boxes.size(), 1);
         QTest::mouseClick(boxes.first(), Qt::LeftButton);
         QVERIFY(!store->rules[1].visible);
-        QCOMPARE(rowsText(cell).split('\n').first(), QStringLiteral("M/2 Gray/1 M/2 Gray/1"));
-        QCOMPARE(pixelsOf(cell.image, BLUE), 0);
+        QCOMPARE(rowsText(*view->cells.first()).split('\n').first(), QStringLiteral("M/2 Gray/1 M/2 Gray/1"));
+        QCOMPARE(pixelsOf(view->image, BLUE), 0);
     }
 };
 
