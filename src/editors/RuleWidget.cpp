@@ -38,6 +38,8 @@ RuleWidget::RuleWidget(ControlWidget* owner, bool showNewRow, QWidget* parent)
     layout->addWidget(table, 0, 0);
 
     connect(table, &QTableWidget::cellClicked, this, &RuleWidget::createRule);
+    connect(table, &QTableWidget::currentCellChanged, this,
+            [this](int, int, int previous, int) { previousRow = previous; });
 
     setRules();
 }
@@ -98,8 +100,12 @@ void RuleWidget::createRule(int row, int column)
         emit setRule(Rule(QString(), nullptr, nullptr, false, false));
         return;
     }
-    if (name == DEFAULT_RULE)
+    if (name == DEFAULT_RULE) {
+        // Nothing opens, and the row the editor saves over stays the one
+        // it was: a rule being edited must not replace this one.
+        table->setCurrentCell(previousRow, nameColumn);
         return;
+    }
     if (row < 0 || row >= rules.size())
         return;
     emit setRule(Rule(rules[row]));

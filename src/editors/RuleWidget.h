@@ -65,4 +65,7 @@ protected:
 
 private:
     GlyphStore* store() const;
+
+    // The current row before the last change of it.
+    int previousRow = -1;
 };
