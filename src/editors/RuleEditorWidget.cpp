@@ -258,13 +258,14 @@ bool RuleEditorWidget::readRulesFile(const QString& path)
 
     TList<Rule> read;
     read.items.reserve(std::size_t(lines.size()));
-    bool content = false;
+    // An empty file is a rule set without rules; any other file is one only
+    // when some rule reads from it.
+    const bool content = !bytes.trimmed().isEmpty();
     int skipped = 0;
     for (int i = 0; i < lines.size(); ++i) {
         QString line = lines.at(i);
         if (line.endsWith(QLatin1Char('\r')))
             line.chop(1);
-        content = content || !line.trimmed().isEmpty();
         Rule rule = line.count(QLatin1Char('~')) >= 3 ? Rule::fromString(line) : Rule();
         const QString why = unreadable(line, rule);
         if (!why.isEmpty()) {

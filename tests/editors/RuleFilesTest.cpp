@@ -124,12 +124,14 @@ private slots:
         QTest::newRow("final newline") << "two-final-newline.kolm" << "A,B" << 0 << "";
         QTest::newRow("short, blank, null tree") << "skipped-lines.kolm" << "A,B" << 2 << "";
         QTest::newRow("zero byte") << "nul.kolm" << "A" << 0 << "";
+        QTest::newRow("only line breaks") << "blank.kolm" << "" << 0 << "";
         QTest::newRow("~ in a name") << "tilde-name.kolm" << "B" << 1 << "";
         QTest::newRow("Latin-1") << "latin1.kolm" << "Gr\u00f6\u00dfe" << 0 << "";
         QTest::newRow("missing") << "missing.kolm" << "Q" << 0 << failed;
         QTest::newRow("unreadable") << "unreadable" << "Q" << 0 << failed;
         QTest::newRow("directory") << "." << "Q" << 0 << failed;
         QTest::newRow("binary") << "binary.kolm" << "Q" << 2 << "";
+        QTest::newRow("zero byte first") << "nul-first.kolm" << "Q" << 0 << "";
         QTest::newRow("50 MB") << "big" << "Q" << 2 << "";
     }
     void reading()
