@@ -377,6 +377,15 @@ void RuleEditorWidget::addRule()
         qDebug() << "a rule needs a name";
         return;
     }
+    if (name.contains(QLatin1Char('~'))) {
+        // "~" separates the fields of a rules-file line: such a rule would be
+        // exported and then skipped by every import. The editor keeps its
+        // content, so that the name can be mended.
+        MessageAsker::ask(QMessageBox::Warning, QStringLiteral("Failed to save rule"),
+                          QStringLiteral("Save failed: a rule's name cannot contain \"~\""),
+                          QMessageBox::Ok, this);
+        return;
+    }
     Rule rule(name, preEditor->map->removeEpsilons(), postEditor->map->removeEpsilons(), true,
               true);
     nameEdit->clear();

@@ -62,6 +62,22 @@ private slots:
         QCOMPARE(win.reloads, 3);
     }
 
+    // A name holding "~" would split its rules-file line: refused with a
+    // warning, nothing stored or sent, the name left to mend.
+    void tildeInNameRefused()
+    {
+        Window win;
+        addRules(win.store(), "A");
+        RuleWindow w(win.control());
+        MessageRecorder boxes;
+        w.editor->nameEdit->setText("a~b");
+        QTest::mouseClick(w.editor->saveButton, Qt::LeftButton);
+        QCOMPARE(names(win.store()), QStringLiteral("A"));
+        QCOMPARE(boxes.titles(), QStringList{QStringLiteral("Failed to save rule")});
+        QCOMPARE(w.editor->nameEdit->text(), QStringLiteral("a~b"));
+        QCOMPARE(win.reloads, 0);
+    }
+
     // Return does not save; the keypad Enter does, with a name; Escape hides
     // the editor half of the window.
     void keys()
