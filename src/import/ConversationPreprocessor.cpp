@@ -196,12 +196,14 @@ void ConversationPreprocessor::run()
                 write(line);
                 firstLine = false;
             }
-            if (matched % 500 == 0)
-                qDebug().noquote().nospace() << "matched " << matched;
         }
         file.close();
+        // Both counts are reported after every file whenever they stand at a
+        // multiple of 500 (the processed count before this file is added).
         if (processed % 500 == 0)
             qDebug().noquote().nospace() << "processed " << processed;
+        if (matched % 500 == 0)
+            qDebug().noquote().nospace() << "matched " << matched;
         ++processed;
     }
     qDebug().noquote().nospace() << "Reduction " << processed << " to " << matched;

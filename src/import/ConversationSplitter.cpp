@@ -122,8 +122,6 @@ bool ConversationSplitter::run()
             RecordSplitter::split(m_text, ',', fields);
             if (fields.size() != columns.size()) {
                 ++invalidLines;
-                if (invalidLines % 500 == 0)
-                    qDebug().noquote().nospace() << "invalid " << invalidLines;
                 continue;
             }
             QString key = fields.at(keyColumn);
@@ -156,6 +154,10 @@ bool ConversationSplitter::run()
                 cleanup();
             if (linesWritten % 10000 == 0)
                 qDebug().noquote().nospace() << "exported " << linesWritten;
+            // Reported with every line written while the count of invalid
+            // lines stands at a positive multiple of 500.
+            if (invalidLines > 0 && invalidLines % 500 == 0)
+                qDebug().noquote().nospace() << "invalid " << invalidLines;
         }
     }
 

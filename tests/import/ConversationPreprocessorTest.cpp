@@ -144,6 +144,13 @@ void ConversationPreprocessorTest::rulesDecide()
     // The written lines are the conversation files' bytes.
     QCOMPARE(readAll(r.out), r.expected(passing));
     QVERIFY(r.debug.contains(QString("Reduction 3 to %1").arg(passing.size())));
+    // Progress after every file: "processed" before the file is counted,
+    // "matched" whenever the count of passing files is a multiple of 500.
+    QCOMPARE(r.debug.count("processed 0"), 1);
+    if (passing.isEmpty())
+        QCOMPARE(r.debug.count("matched 0"), 3);
+    else if (passing.size() == 3)
+        QCOMPARE(r.debug.count("matched 0"), 0);
 }
 
 void ConversationPreprocessorTest::emptyDirectory()
