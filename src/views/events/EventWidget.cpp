@@ -1352,6 +1352,7 @@ void EventWidget::closePopup()
         return;
     GlyphPopup* old = popup;
     popup = nullptr;
+    old->disconnect(this);
     old->hide();
     delete old;
 }

@@ -45,6 +45,19 @@ class RuleEditorWidget;
 // pattern, alphabetically by labels, or by single-linkage clustering of the
 // rows' glyph sequences (hierarchicalClustering, which the sequence view
 // also uses for its guide tree).
+//
+// Selection: the selected events (selectedPacketSet) are what the view
+// keeps; the cells mark their glyphs from them. A click selects the glyph
+// under it 210 ms after the press unless a second press (a double click:
+// the row, then the whole cell) comes first; Ctrl adds and removes; a drag
+// of more than 20 px draws a rubber band. Every selection made here goes to
+// the control as a PacketsEvent and a GlyphsEvent; selections from other
+// views arrive as PacketsEvents and are not sent back. The selected glyphs
+// and sequences are pointers into the cells: every rebuild drops them
+// before the glyphs are deleted and gathers them again from the new ones.
+//
+// Hover: the glyph under the pointer is highlighted; when the pointer rests
+// a GlyphPopup lists the events of the highlighted glyphs.
 class EventWidget : public ImgWidget
 {
     Q_OBJECT

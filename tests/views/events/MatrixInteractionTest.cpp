@@ -25,6 +25,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QScreen>
 #include <QtTest>
 
 #include <functional>
@@ -233,6 +234,7 @@ private slots:
     void rebuildsWithSelection();
     void inspectTime();
     void badInput();
+    void screenshot();
 
 private:
     std::unique_ptr<Restore<bool>> loaded;
@@ -1066,6 +1068,48 @@ void MatrixInteractionTest::badInput()
     many.items.assign(800000, m.context->packets[0]);
     InspectWidget inspect(m.control.get(), many);
     QCOMPARE(inspect.table->rowCount(), InspectWidget::MAX_EVENTS);
+}
+
+void MatrixInteractionTest::screenshot()
+{
+    // 2000 traces of three to five events; every third trace selected.
+    QList<Trace> traces;
+    for (int t = 0; t < 2000; ++t)
+        traces.append({t, QString(3 + t % 3, QLatin1Char('a' + t % 4)), QString()});
+    Matrix m(traces);
+    QList<int> selected;
+    for (int t = 0; t < 2000; t += 3)
+        selected.append(t);
+    m.selectTraces(selected);
+    m.ribbon->resize(900, 600);
+    m.ribbon->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m.ribbon.get()));
+    for (BinCell* cell : m.view->cells)
+        cell->render(true, true, nullptr);
+    m.view->render(true, true, nullptr);
+    m.view->updateStatistics();
+    QCoreApplication::processEvents();
+    const QImage shot = m.view->grab().toImage();
+    const QString path = qEnvironmentVariable("LUMIVANE_SCREENSHOT");
+    if (!path.isEmpty()) {
+        // Under a real X server (xvfb-run), the screen as the user sees it.
+        QScreen* screen = QGuiApplication::primaryScreen();
+        screen->grabWindow(0).save(path);
+        shot.save(path + QStringLiteral(".view.png"));
+    }
+    // The first row (trace 0) is selected, the second (trace 1) is not.
+    const BinItem* chosen = m.view->cells[0]->rows[0][0];
+    const BinItem* other = m.view->cells[0]->rows[1][0];
+    QVERIFY(chosen->selected && !other->selected);
+    const auto pixel = [&](const BinItem* item, double dx, double dy) {
+        return shot.pixelColor(QPointF(item->parentLeft() + dx, item->parentTop() + dy).toPoint());
+    };
+    // The default fill inside an unselected glyph (glyphs are filled a
+    // shade darker); the selection colour on the edge of a selected one.
+    QCOMPARE(pixel(other, other->width() / 2, other->height() / 2).rgba(), DEFAULT_FILL_COLOR.darker(110).rgba());
+    const QColor edge = pixel(chosen, 0, chosen->height() / 2);
+    QVERIFY2(edge.blue() > 200 && edge.red() < 120 && edge.green() < 120, qPrintable(edge.name()));
+    QVERIFY(m.control->statusLabel->text().startsWith(QStringLiteral("Selected traces: 667(33.4%) Total: 2000")));
 }
 
 LUMIVANE_TEST(MatrixInteractionTest)
