@@ -56,7 +56,6 @@
 #include <QLineF>
 #include <QMap>
 #include <QMenu>
-#include <QMetaObject>
 #include <QMouseEvent>
 #include <QMutex>
 #include <QMutexLocker>
@@ -2040,7 +2039,7 @@ void EventWidget::deleteSelection()
     setContext(context);
     MainWindow* window = control ? control->mainWindow : nullptr;
     if (window && window->navigationWidget)
-        window->navigationWidget->refresh();
+        window->navigationWidget->rebuildTree();
 }
 
 void EventWidget::wheelTimeOut()
@@ -2073,20 +2072,27 @@ void EventWidget::createContextMenu()
     invertSelectionAction = contextMenu->addAction(QStringLiteral("Invert selection.."));
     excludeSelectionAction = contextMenu->addAction(QStringLiteral("Deselect partial selections.."));
 
-    // The navigation tree is looked up when the entry is chosen: the main
-    // window may build it after this view.
-    const auto navigation = [this](const char* slot) {
+    // The navigation tree is looked up when the entry is chosen: a view
+    // made without the main window has none.
+    const auto navigation = [this]() -> NavigationWidget* {
         MainWindow* window = control ? control->mainWindow : nullptr;
-        if (!window || !window->navigationWidget || !QMetaObject::invokeMethod(window->navigationWidget, slot))
-            qDebug().noquote() << "no navigation tree for" << slot;
+        if (!window || !window->navigationWidget)
+            qDebug().noquote() << "no navigation tree";
+        return window ? window->navigationWidget : nullptr;
     };
-    connect(saveSelectionAction, &QAction::triggered, this, [navigation]() { navigation("saveNewSel"); });
+    connect(saveSelectionAction, &QAction::triggered, this, [navigation]() {
+        if (NavigationWidget* tree = navigation())
+            tree->saveNewSel();
+    });
     if (options) {
         connect(inspectSelectionAction, &QAction::triggered, options, &OptionsWidget::inspect);
         connect(inspectFrequenciesAction, &QAction::triggered, options, &OptionsWidget::inspectFreq);
     }
     // "Create rule.." is wired by the rule editor's side.
-    connect(exportSelectionAction, &QAction::triggered, this, [navigation]() { navigation("exportCSV"); });
+    connect(exportSelectionAction, &QAction::triggered, this, [navigation]() {
+        if (NavigationWidget* tree = navigation())
+            tree->exportCSV();
+    });
     if (control)
         connect(wiresharkAction, &QAction::triggered, control, &ControlWidget::inspectWireShark);
     connect(selectConversationsAction, &QAction::triggered, this, &EventWidget::selectConversations);

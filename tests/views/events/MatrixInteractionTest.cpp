@@ -6,6 +6,7 @@
 #include "app/InspectWidget.h"
 #include "app/MainWindow.h"
 #include "app/MessageAsker.h"
+#include "app/NavigationWidget.h"
 #include "app/TextInputWidget.h"
 #include "core/Constants.h"
 #include "events/FindEvent.h"
@@ -229,7 +230,7 @@ private slots:
     void picker_data();
     void picker();
     void ruleReload();
-    void ruleReloadReachesSequenceView();
+    void inMainWindow();
     void rebuildsWithSelection_data();
     void rebuildsWithSelection();
     void inspectTime();
@@ -893,7 +894,7 @@ void MatrixInteractionTest::ruleReload()
     QVERIFY(out.glyphs.isEmpty());
 }
 
-void MatrixInteractionTest::ruleReloadReachesSequenceView()
+void MatrixInteractionTest::inMainWindow()
 {
     const bool settingsMade = !QFile::exists(SETTINGS_PATH);
     if (settingsMade) {
@@ -911,8 +912,12 @@ void MatrixInteractionTest::ruleReloadReachesSequenceView()
                                          QStringLiteral("kind"), QStringLiteral("size")},
                           TList<int>{0, 3, 3, 1});
         EventWidget* view = window.leftEventRibbon->view;
-        QVERIFY(view->context);
-        view->selectPackets(view->context->packets.mid(0, 2));
+        Context* root = view->context;
+        QVERIFY(root);
+        view->selectPackets(root->packets.mid(0, 2));
+
+        // A rule change rebuilds the cells and hands the selected sequences
+        // straight to the sequence view, built from the new glyphs.
         SequenceWidget* sequences = window.sequenceRibbon->sequenceView;
         EventCounter atSequences(GLYPHSEVENT);
         int sent = -1;
@@ -932,6 +937,22 @@ void MatrixInteractionTest::ruleReloadReachesSequenceView()
         QCOMPARE(atControl.count, 0);
         QCOMPARE(sent, 1);
         QVERIFY(current);
+
+        // "Save as selection.." reaches the context tree.
+        QString proposed;
+        answerNameDialog(&proposed, QStringLiteral("picked"));
+        view->saveSelectionAction->trigger();
+        QCOMPARE(proposed.left(10), QStringLiteral("Selection "));
+        QCOMPARE(root->children.size(), 1);
+        QCOMPARE(root->children.first()->name, QStringLiteral("picked"));
+        QCOMPARE(root->children.first()->packets.size(), 2);
+
+        // Delete removes the events and rebuilds the tree.
+        const int rows = window.navigationWidget->topLevelItemCount();
+        QTest::keyClick(view, Qt::Key_Delete);
+        QCOMPARE(root->packets.size(), 2);
+        QCOMPARE(window.navigationWidget->topLevelItemCount(), rows);
+        QCOMPARE(window.navigationWidget->items.size(), 2);
     }
     MessageAsker::setHandler(previous);
     if (settingsMade)
