@@ -213,10 +213,8 @@ private slots:
     void doubleClick();
     void rubberBand_data();
     void rubberBand();
-    void hoverAndPopup();
-    void popupPlacement_data();
-    void popupPlacement();
-    void hoverFromOtherViews();
+    void hover_data();
+    void hover();
     void status_data();
     void status();
     void menuCommands_data();
@@ -229,7 +227,6 @@ private slots:
     void findAttributeNames();
     void picker_data();
     void picker();
-    void ruleReload();
     void inMainWindow();
     void rebuildsWithSelection_data();
     void rebuildsWithSelection();
@@ -404,40 +401,52 @@ void MatrixInteractionTest::rubberBand()
     QCOMPARE(m.view->overlay.pixelColor(from.x(), from.y() + 20).alpha(), 0);
 }
 
-void MatrixInteractionTest::hoverAndPopup()
+void MatrixInteractionTest::hover_data()
 {
-    Matrix m(THREE);
-    BinItem* a = firstGlyph(m, 1);
-    BinItem* x = firstGlyph(m, 2);
-    move(m.view, centre(x));
-    QVERIFY(x->highlighted);
-    QVERIFY(!a->highlighted);
-    QVERIFY(m.view->hoverTimer->isActive());
-    QCOMPARE(m.view->hoverTimer->interval(), HOVER_INTERVAL);
-    move(m.view, centre(a));
-    QVERIFY(a->highlighted);
-    QVERIFY(!x->highlighted);
-    move(m.view, QPoint(400, centre(a).y()));
-    QVERIFY(!a->highlighted);
+    QTest::addColumn<bool>("corner");   // the glyph lies near the bottom right of the view
+    QTest::newRow("top left") << false;
+    QTest::newRow("bottom right") << true;
+}
+
+void MatrixInteractionTest::hover()
+{
+    QFETCH(bool, corner);
+    // Six rows of 13 glyphs; the sixth row is the last whole one in the view.
+    QList<Trace> traces;
+    for (int t = 0; t < 6; ++t)
+        traces.append({t, QString(13, QLatin1Char('a')), QString()});
+    Matrix m(traces);
+    const BinCell* cell = m.view->cells[0];
+    BinItem* item = corner ? cell->visibleRows[5].last() : cell->visibleRows[0].first();
+    BinItem* other = cell->visibleRows[1][1];
+    QVERIFY(item->parentBottom() < m.view->height());
+    move(m.view, centre(other));
+    QVERIFY(other->highlighted);
+    move(m.view, QPoint(580, centre(item).y()));   // right of the row
+    QVERIFY(!other->highlighted);
     m.view->moveTimeOut();
     QVERIFY(!m.view->popup);
 
-    move(m.view, centre(x));
+    const QPoint pointer = centre(item);
+    move(m.view, pointer);
+    QVERIFY(item->highlighted);
     m.view->moveTimeOut();
-    QVERIFY(!m.view->hoverTimer->isActive());
     GlyphPopup* popup = m.view->popup;
-    QVERIFY(popup);
-    QVERIFY(popup->isVisible());
-    QVERIFY(!popup->parentWidget());
+    QVERIFY(popup && popup->isVisible() && !popup->parentWidget());
     const Qt::WindowFlags flags = popup->windowFlags();
     QVERIFY(flags.testFlag(Qt::Tool) && flags.testFlag(Qt::FramelessWindowHint)
             && flags.testFlag(Qt::WindowStaysOnTopHint));
     QVERIFY(popup->testAttribute(Qt::WA_ShowWithoutActivating));
     QCOMPARE(popup->focusPolicy(), Qt::NoFocus);
-    // One event: its values beside the attribute names.
-    QCOMPARE(popup->table->columnCount(), 2);
     QCOMPARE(popup->table->horizontalHeaderItem(0)->text(), QStringLiteral("Properties:"));
-    // A second rest opens no second popup.
+    const QPoint topLeft = m.view->mapFromGlobal(popup->pos());
+    if (!corner) {
+        QCOMPARE(topLeft, pointer - QPoint(5, 5));
+    } else {
+        // Moved so far that it ends 5 px inside the view's edges.
+        QCOMPARE(topLeft.x() + popup->width(), m.view->width() - 5);
+        QCOMPARE(topLeft.y() + popup->height(), m.view->height() - 5);
+    }
     m.view->moveTimeOut();
     QCOMPARE(m.view->popup, popup);
 
@@ -445,82 +454,25 @@ void MatrixInteractionTest::hoverAndPopup()
     QEvent leave(QEvent::Leave);
     QCoreApplication::sendEvent(m.view, &leave);
     QVERIFY(!m.view->popup);
-    QVERIFY(!x->highlighted);
-    QCOMPARE(m.view->mouseX, -1.0);
+    QVERIFY(!item->highlighted);
 
     // The picker shows no popup.
-    move(m.view, centre(x));
     m.view->setPickerMode();
-    move(m.view, centre(x));
+    move(m.view, pointer);
     m.view->moveTimeOut();
     QVERIFY(!m.view->popup);
     QTest::keyClick(m.view, Qt::Key_Escape);
-}
 
-void MatrixInteractionTest::popupPlacement_data()
-{
-    QTest::addColumn<bool>("corner");   // near the bottom right of the view
-    QTest::newRow("top left") << false;
-    QTest::newRow("bottom right") << true;
-}
-
-void MatrixInteractionTest::popupPlacement()
-{
-    QFETCH(bool, corner);
-    // Rows of 13 glyphs: the last glyph of the last whole row lies near the
-    // bottom right of the 600 x 400 view.
-    QList<Trace> traces;
-    for (int t = 0; t < 6; ++t)
-        traces.append({t, QString(13, QLatin1Char('a')), QString()});
-    Matrix m(traces);
-    const BinCell* cell = m.view->cells[0];
-    const BinItem* item = corner ? cell->visibleRows[5].last() : cell->visibleRows[0].first();
-    QVERIFY(item->parentBottom() < m.view->height());
-    const QPoint pointer = centre(item);
-    move(m.view, pointer);
-    m.view->moveTimeOut();
-    GlyphPopup* popup = m.view->popup;
-    QVERIFY(popup);
-    const QPoint topLeft = m.view->mapFromGlobal(popup->pos());
-    if (!corner) {
-        QCOMPARE(topLeft, pointer - QPoint(5, 5));
-    } else {
-        // Moved so far that it ends 5 px inside the view's edges.
-        QVERIFY(topLeft.x() < pointer.x() - 5 && topLeft.y() < pointer.y() - 5);
-        QCOMPARE(topLeft.x() + popup->width(), m.view->width() - 5);
-        QCOMPARE(topLeft.y() + popup->height(), m.view->height() - 5);
-    }
-}
-
-void MatrixInteractionTest::hoverFromOtherViews()
-{
-    Matrix m(THREE);
-    BinItem* x = firstGlyph(m, 2);
-    PacketsEvent hover(nullptr, x->packets, {QStringLiteral("hover")});
+    // Another view's hover marks its events (the cell draws the mark);
+    // events of another context mark nothing.
+    PacketsEvent hover(nullptr, other->packets, {QStringLiteral("hover")});
     QVERIFY(QCoreApplication::sendEvent(m.view, &hover));
-    QVERIFY(x->highlighted);
-    QVERIFY(!firstGlyph(m, 1)->highlighted);
-    // The cell's image shows the mark: it was drawn again.
-    const QPoint inCell = centre(x) - m.view->cells[0]->pos() + QPoint(0, int(x->height() / 2));
-    QCOMPARE(m.view->cells[0]->image.pixelColor(inCell).red(), 255);
-    QVERIFY(m.view->clearHighlights());
-    QVERIFY(!x->highlighted);
+    QVERIFY(other->highlighted);
+    const QPoint inCell = centre(other) - cell->pos() + QPoint(0, int(other->height() / 2));
+    QCOMPARE(cell->image.pixelColor(inCell).red(), 255);
+    PacketsEvent foreign(nullptr, makeEvents({{1, QStringLiteral("a"), QString()}}), {QStringLiteral("hover")});
+    QVERIFY(QCoreApplication::sendEvent(m.view, &foreign));
     QVERIFY(!m.view->clearHighlights());
-
-    // Events of another context mark nothing.
-    const TList<PacketPtr> foreign = makeEvents({{2, QStringLiteral("x"), QString()}});
-    PacketsEvent other(nullptr, foreign, {QStringLiteral("hover")});
-    QVERIFY(QCoreApplication::sendEvent(m.view, &other));
-    for (const BinItem* item : m.view->cells[0]->items())
-        QVERIFY(!item->highlighted);
-    // A selection from elsewhere is shown and not sent back.
-    Outbox out;
-    m.control->installEventFilter(&out);
-    PacketsEvent select(nullptr, x->packets, {QStringLiteral("select")});
-    QVERIFY(QCoreApplication::sendEvent(m.view, &select));
-    QVERIFY(x->selected);
-    QCOMPARE(m.view->selectedSequences.size(), 1);
-    QVERIFY(out.packets.isEmpty());
 }
 
 void MatrixInteractionTest::status_data()
@@ -611,33 +563,26 @@ void MatrixInteractionTest::contextMenu()
     QCOMPARE(texts, QStringList({"Save as selection..", "Inspect selection..", "Create rule..",
                                  "Inspect frequencies.. (off)", "Export selection..", "Inspect with Wireshark..",
                                  "Select conversations..", "Invert selection..", "Deselect partial selections.."}));
-    QVERIFY(!m.view->contextMenu->parent());
-
     const QList<QAction*> gated = {m.view->saveSelectionAction, m.view->exportSelectionAction,
                                    m.view->inspectSelectionAction, m.view->wiresharkAction,
                                    m.view->inspectFrequenciesAction};
     Outbox out;
     m.control->installEventFilter(&out);
-    // A right press on an unselected glyph selects it first.
+    // A right press on an unselected glyph selects it, then the menu opens;
+    // over empty space with nothing selected the five stay off.
     BinItem* x = firstGlyph(m, 2);
-    QTest::mousePress(m.view, Qt::RightButton, Qt::NoModifier, centre(x));
-    QVERIFY(x->selected);
+    for (const QPoint& point : {centre(x), QPoint(400, centre(x).y())}) {
+        m.view->clearSelection();
+        QTest::mousePress(m.view, Qt::RightButton, Qt::NoModifier, point);
+        QVERIFY(m.view->contextMenu->isVisible());
+        m.view->contextMenu->hide();
+        QTest::mouseRelease(m.view, Qt::RightButton, Qt::NoModifier, point);
+        const bool onGlyph = point == centre(x);
+        QCOMPARE(x->selected, onGlyph);
+        for (const QAction* a : gated)
+            QCOMPARE(a->isEnabled(), onGlyph);
+    }
     QCOMPARE(out.packets.size(), 1);
-    QVERIFY(m.view->contextMenu->isVisible());
-    for (const QAction* a : gated)
-        QVERIFY(a->isEnabled());
-    m.view->contextMenu->hide();
-    QTest::mouseRelease(m.view, Qt::RightButton, Qt::NoModifier, centre(x));
-
-    // Over empty space with nothing selected the five stay off.
-    m.view->clearSelection();
-    QTest::mousePress(m.view, Qt::RightButton, Qt::NoModifier, QPoint(400, centre(x).y()));
-    QCOMPARE(out.packets.size(), 1);
-    for (const QAction* a : gated)
-        QVERIFY(!a->isEnabled());
-    QVERIFY(m.view->selectConversationsAction->isEnabled());
-    m.view->contextMenu->hide();
-    QTest::mouseRelease(m.view, Qt::RightButton, Qt::NoModifier, QPoint(400, centre(x).y()));
 }
 
 void MatrixInteractionTest::deleteKey_data()
@@ -860,40 +805,6 @@ void MatrixInteractionTest::picker()
     QVERIFY(!QGuiApplication::overrideCursor());
 }
 
-void MatrixInteractionTest::ruleReload()
-{
-    Matrix m({{1, QStringLiteral("abx"), QString()}, {2, QStringLiteral("x"), QString()},
-              {3, QStringLiteral("y"), QString()}},
-             true);
-    const THash<QString, int> counts = m.store()->ruleCounts;
-    QCOMPARE(counts.value(QStringLiteral("X")), 2);
-    selectEvents(m, {0, 1, 3});
-    Outbox out;
-    m.control->installEventFilter(&out);
-    // When the overview is asked to redraw, the cells are rebuilt and show
-    // the selection again.
-    EventCounter renders(RENDEREVENT);
-    QList<bool> ready;
-    renders.onEvent = [&](QEvent*) {
-        ready.append(pointersAreCurrent(m.view) && m.view->selectedItemSet.size() == 2);
-    };
-    m.control->installEventFilter(&renders);
-    ReloadEvent e(nullptr);
-    QVERIFY(QCoreApplication::sendEvent(m.view, &e));
-    m.control->removeEventFilter(&renders);
-    QVERIFY(!ready.isEmpty());
-    QCOMPARE(ready.last(), true);
-    // The counts start again: one pass, not two.
-    QCOMPARE(m.store()->ruleCounts.value(QStringLiteral("X")), 2);
-    QCOMPARE(m.store()->ruleCounts.value(QStringLiteral("AB")), 1);
-    QCOMPARE(eventIndices(m.context, m.view->selectedPacketSet), QList<int>({0, 1, 3}));
-    QCOMPARE(m.view->selectedSequences.size(), 2);
-    QVERIFY(pointersAreCurrent(m.view));
-    // Without a main window there is no sequence view; nothing goes to the control.
-    QVERIFY(out.packets.isEmpty());
-    QVERIFY(out.glyphs.isEmpty());
-}
-
 void MatrixInteractionTest::inMainWindow()
 {
     const bool settingsMade = !QFile::exists(SETTINGS_PATH);
@@ -916,27 +827,37 @@ void MatrixInteractionTest::inMainWindow()
         QVERIFY(root);
         view->selectPackets(root->packets.mid(0, 2));
 
-        // A rule change rebuilds the cells and hands the selected sequences
-        // straight to the sequence view, built from the new glyphs.
-        SequenceWidget* sequences = window.sequenceRibbon->sequenceView;
+        // A rule change empties the match counts (one pass counts again),
+        // rebuilds the cells, shows the selection on the new glyphs and
+        // hands the selected sequences straight to the sequence view, then
+        // asks the overview to redraw.
+        Rule rule(QStringLiteral("X"), cellfixture::sequence({cellfixture::kindLeaf(QStringLiteral("x"))}),
+                  cellfixture::rewrite(QStringLiteral("X"), 21), true, true);
+        control->glyphStore->rules.append(rule);
+        control->glyphStore->ruleCounts[QStringLiteral("X")] = 40;
+        QStringList order;
         EventCounter atSequences(GLYPHSEVENT);
-        int sent = -1;
-        bool current = false;
         atSequences.onEvent = [&](QEvent* e) {
-            sent = static_cast<GlyphsEvent*>(e)->sequences.size();
-            current = pointersAreCurrent(view);
+            order << QStringLiteral("sequences %1 %2")
+                         .arg(static_cast<GlyphsEvent*>(e)->sequences.size())
+                         .arg(pointersAreCurrent(view) && control->glyphStore->ruleCounts.value("X") == 2);
         };
-        sequences->installEventFilter(&atSequences);
-        EventCounter atControl(GLYPHSEVENT);
-        control->installEventFilter(&atControl);
+        window.sequenceRibbon->sequenceView->installEventFilter(&atSequences);
+        Outbox out;
+        control->installEventFilter(&out);
+        EventCounter renders(RENDEREVENT);
+        renders.onEvent = [&](QEvent*) { order << QStringLiteral("render"); };
+        control->installEventFilter(&renders);
         ReloadEvent e(nullptr);
         QVERIFY(QCoreApplication::sendEvent(view, &e));
-        sequences->removeEventFilter(&atSequences);
-        control->removeEventFilter(&atControl);
-        QCOMPARE(atSequences.count, 1);
-        QCOMPARE(atControl.count, 0);
-        QCOMPARE(sent, 1);
-        QVERIFY(current);
+        window.sequenceRibbon->sequenceView->removeEventFilter(&atSequences);
+        control->removeEventFilter(&renders);
+        control->removeEventFilter(&out);
+        QCOMPARE(order.filter(QStringLiteral("sequences")), QStringList({"sequences 1 1"}));
+        QCOMPARE(order.last(), QStringLiteral("render"));
+        QVERIFY(out.glyphs.isEmpty() && out.packets.isEmpty());
+        QCOMPARE(control->glyphStore->ruleCounts.value(QStringLiteral("X")), 2);
+        QCOMPARE(view->selectedPacketSet.size(), 2);
 
         // "Save as selection.." reaches the context tree.
         QString proposed;
