@@ -2088,7 +2088,7 @@ void EventWidget::createContextMenu()
         connect(inspectSelectionAction, &QAction::triggered, options, &OptionsWidget::inspect);
         connect(inspectFrequenciesAction, &QAction::triggered, options, &OptionsWidget::inspectFreq);
     }
-    // "Create rule.." is wired by the rule editor's side.
+    connect(createRuleAction, &QAction::triggered, this, QOverload<>::of(&EventWidget::createRule));
     connect(exportSelectionAction, &QAction::triggered, this, [navigation]() {
         if (NavigationWidget* tree = navigation())
             tree->exportCSV();

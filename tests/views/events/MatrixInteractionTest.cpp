@@ -13,6 +13,9 @@
 #include "events/GlyphsEvent.h"
 #include "events/PacketsEvent.h"
 #include "events/ReloadEvent.h"
+#include "editors/MapWidget.h"
+#include "editors/RibbonMapWidget.h"
+#include "editors/RuleEditorWidget.h"
 #include "items/EmptyItem.h"
 #include "views/charts/GanttWidget.h"
 #include "views/events/CompareWidget.h"
@@ -583,6 +586,18 @@ void MatrixInteractionTest::contextMenu()
             QCOMPARE(a->isEnabled(), onGlyph);
     }
     QCOMPARE(out.packets.size(), 1);
+
+    // "Create rule.." makes a filter rule of the selected glyphs in a rule editor window.
+    selectEvents(m, {0, 1});
+    m.view->createRuleAction->trigger();
+    RuleEditorWidget* editor = nullptr;
+    for (QWidget* top : QApplication::topLevelWidgets())
+        if (!editor && top->isVisible())
+            editor = top->findChild<RuleEditorWidget*>();
+    QVERIFY(editor);
+    QScopedPointer<QWidget> window(editor->window());
+    QVERIFY(editor->nameEdit->text().startsWith(QStringLiteral("filter ")));
+    QCOMPARE(editor->preEditor->map->root->children.size(), 2);
 }
 
 void MatrixInteractionTest::deleteKey_data()
