@@ -84,7 +84,7 @@ const QColor EDGE_COLOR(177, 189, 197, 255);
 const QColor TEXT_COLOR(53, 56, 57, 255);
 const QColor DEFAULT_FILL_COLOR(222, 226, 230, 255);
 const QColor SELECTION_COLOR(0, 0, 255, 150);
-const QColor HOVER_COLOR(255, 128, 0, 150);
+QColor HOVER_COLOR(255, 128, 0, 150);
 const QColor WHITE_COLOR(Qt::white);
 
 // Deliberately never freed: events may still be released at process exit.

@@ -95,7 +95,8 @@ extern const QColor EDGE_COLOR;
 extern const QColor TEXT_COLOR;
 extern const QColor DEFAULT_FILL_COLOR;
 extern const QColor SELECTION_COLOR;
-extern const QColor HOVER_COLOR;
+// The highlight colour; the event matrix turns it red while it picks a glyph.
+extern QColor HOVER_COLOR;
 extern const QColor WHITE_COLOR;
 
 // The one absent value that stands for every missing attribute of every

@@ -3,13 +3,19 @@
 #include "app/AppGlobals.h"
 #include "app/ControlWidget.h"
 #include "app/MainWindow.h"
+#include "app/MessageAsker.h"
+#include "app/NavigationWidget.h"
 #include "app/SettingsWidget.h"
+#include "app/TextInputWidget.h"
 #include "core/Constants.h"
 #include "core/Packet.h"
+#include "editors/RuleListWidget.h"
+#include "events/AttributeEvent.h"
 #include "events/ContextEvent.h"
 #include "events/EventType.h"
 #include "events/FindEvent.h"
 #include "events/FocusEvent.h"
+#include "events/GlyphsEvent.h"
 #include "events/PacketsEvent.h"
 #include "events/RenderEvent.h"
 #include "events/ScrollEvent.h"
@@ -18,34 +24,51 @@
 #include "items/IAxis.h"
 #include "model/Context.h"
 #include "model/GlyphStore.h"
+#include "patterns/Automaton.h"
+#include "patterns/RuleMatcher.h"
+#include "views/charts/GanttWidget.h"
 #include "views/events/BinCell.h"
+#include "views/events/GlyphPopup.h"
 #include "views/events/LinkageMatrix.h"
 #include "views/events/OptionsWidget.h"
 #include "views/events/RibbonEventOverviewWidget.h"
 #include "views/events/RibbonEventWidget.h"
+#include "views/sequences/RibbonSequenceWidget.h"
 #include "views/sequences/RuleOverviewWidget.h"
+#include "views/sequences/SequenceWidget.h"
 #include "editors/RuleEditorWidget.h"
 #include "items/EmptyItem.h"
 #include "patterns/ParseNode.h"
 #include "patterns/Rule.h"
 
+#include <QAction>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QCursor>
 #include <QDebug>
+#include <QDialog>
 #include <QElapsedTimer>
+#include <QGuiApplication>
 #include <QHash>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLineF>
 #include <QMap>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QMutex>
+#include <QMutexLocker>
 #include <QPainter>
 #include <QScrollBar>
 #include <QSet>
 #include <QTimer>
+#include <QVBoxLayout>
 #include <QWheelEvent>
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstdlib>
 #include <limits>
 #include <map>
@@ -67,6 +90,10 @@ const QString CLUSTER_METRIC = QStringLiteral("Eucledian");
 constexpr int DRAG_INTERVAL = 500;
 constexpr int WHEEL_INTERVAL = 300;
 constexpr int DOUBLE_CLICK_INTERVAL = 210;
+// A second press farther than this from the first is no double click.
+constexpr double DOUBLE_CLICK_DISTANCE = 5.0;
+// A pointer this far from the press with the left button held draws a rubber band.
+constexpr double DRAG_DISTANCE = 20.0;
 // After construction the hover timer waits this long; every mouse move
 // restarts it with the short hover interval.
 constexpr int IDLE_HOVER_INTERVAL = 10000;
@@ -249,7 +276,7 @@ EventWidget::EventWidget(ControlWidget* control, OptionsWidget* options, int sid
 
     timer->setInterval(DRAG_INTERVAL);
     connect(timer, &QTimer::timeout, this, &EventWidget::dragTimeOut);
-    // Incomplete: the context menu and its actions come with the selection handling.
+    createContextMenu();
 
     hoverTimer->setInterval(HOVER_INTERVAL);
     wheelTimer = new QTimer(this);
@@ -266,6 +293,12 @@ EventWidget::EventWidget(ControlWidget* control, OptionsWidget* options, int sid
 EventWidget::~EventWidget()
 {
     clearImages();
+    closePopup();
+    if (pickerMode) {
+        HOVER_COLOR = pickerColor;
+        QGuiApplication::restoreOverrideCursor();
+    }
+    delete pickerPopup;
     deleteCells();
     delete xAxis;
     delete yAxis;
@@ -334,13 +367,12 @@ void EventWidget::cancelOverview()
 
 void EventWidget::deleteCells()
 {
+    // The glyphs go with their cells; the selected events stay and mark the
+    // glyphs of the next cells.
+    forgetItems();
     for (BinCell* cell : cells)
         delete cell;
     cells.clear();
-    // The glyphs are gone with their cells; the selected events stay and
-    // mark the glyphs of the next cells.
-    selectedItemSet.clear();
-    selectedSequences.clear();
 }
 
 QScrollBar* EventWidget::ribbonScrollBar() const
@@ -394,6 +426,12 @@ void EventWidget::renderVisibleCells()
     for (BinCell* cell : cells)
         if (cell->firstLine >= 0)
             cell->render(true, true, nullptr);
+}
+
+void EventWidget::renderAllCells()
+{
+    for (BinCell* cell : cells)
+        cell->render(true, true, nullptr);
 }
 
 // ---------------------------------------------------------------------------
@@ -505,16 +543,6 @@ void EventWidget::resetAxes()
         options->setupAxisCombos();
     reload();
     setSize(-1, -1);
-}
-
-// Incomplete: built with the matrix interaction.
-void EventWidget::setPickerMode()
-{
-}
-
-// Incomplete: built with the matrix interaction.
-void EventWidget::exitPickerMode(BinItem)
-{
 }
 
 int EventWidget::ruleCounter = 0;
@@ -739,6 +767,8 @@ void EventWidget::reload()
 
     qDebug().noquote() << "setcluster";
     setCluster(clusterMode);
+    // The new glyphs that hold selected events are the selected glyphs now.
+    gatherSelectedItems();
     qDebug().noquote() << "done";
 
     setUpdatesEnabled(true);
@@ -861,13 +891,14 @@ void EventWidget::setStack(bool on)
 {
     cancelOverview();
     stack = on;
+    forgetItems();
     for (BinCell* cell : cells) {
         cell->stacked = on;
+        cell->selectedPackets = selectedPacketSet;
         cell->buildData(true);
     }
-    selectedItemSet.clear();
-    selectedSequences.clear();
     setCluster(clusterMode);
+    restoreSelection();
     if (QScrollBar* bar = ribbonScrollBar()) {
         scrollBar = bar;
         bar->setValue(0);
@@ -920,6 +951,7 @@ void EventWidget::setItemSize(int size)
     matrixItemSize = size;
     glyphSize = size;
     const QSet<PacketPtr> highlighted = highlightedPackets();
+    forgetItems();
     for (BinCell* cell : cells) {
         cell->markedPackets = highlighted;
         cell->selectedPackets = selectedPacketSet;
@@ -928,9 +960,8 @@ void EventWidget::setItemSize(int size)
         cell->glyphSize = size;
         cell->buildData(true);
     }
-    selectedItemSet.clear();
-    selectedSequences.clear();
     setCluster(clusterMode);
+    restoreSelection();
     repositionCells();
     render(true, true, nullptr);
 }
@@ -1081,7 +1112,195 @@ void EventWidget::clusterCells()
 }
 
 // ---------------------------------------------------------------------------
-// Selection (incomplete: the clicks, hovers and the status line are not built yet)
+// Selection
+
+namespace {
+
+bool ctrlHeld()
+{
+    return QGuiApplication::keyboardModifiers().testFlag(Qt::ControlModifier);
+}
+
+QPointF rounded(const QPointF& p)
+{
+    return QPointF(std::round(p.x()), std::round(p.y()));
+}
+
+// Whether a drawn glyph's rectangle (edges included) holds the point, in
+// the matrix's coordinates.
+bool itemHolds(const BinItem* item, const QPointF& p)
+{
+    return item && item->visible && p.x() >= item->parentLeft() && p.x() <= item->parentRight()
+           && p.y() >= item->parentTop() && p.y() <= item->parentBottom();
+}
+
+// A share of the status line in percent: "0" when nothing is selected,
+// "<0.001" when the share rounds to 0.
+QString shareText(double share, qint64 count)
+{
+    if (share == 0.0)
+        return count == 0 ? QStringLiteral("0") : QStringLiteral("<0.001");
+    return QString::number(share * 100.0, 'g', 6);
+}
+
+const QList<QVariant> SELECT_ARGS{QStringLiteral("select")};
+
+} // namespace
+
+int EventWidget::findCounter = 0;
+
+bool EventWidget::cellHolds(const BinCell* cell, const QPointF& p) const
+{
+    return cell->firstLine >= 0 && p.x() >= cell->x() && p.x() <= cell->x() + cell->width() && p.y() >= cell->y()
+           && p.y() <= cell->y() + cell->height();
+}
+
+BinItem* EventWidget::glyphAt(const QPointF& point) const
+{
+    for (int k = cells.size() - 1; k >= 0; --k) {
+        BinCell* cell = cells[k];
+        if (cell->firstLine < 0)
+            continue;
+        // The overview strip lays the glyphs out on its own thread.
+        QMutexLocker locker(cell->rowsMutex);
+        for (const TList<BinItem*>& slice : cell->visibleRows)
+            for (BinItem* item : slice)
+                if (itemHolds(item, point))
+                    return item;
+    }
+    return nullptr;
+}
+
+void EventWidget::selectItems(const QHash<BinItem*, bool>& select, const QHash<BinItem*, bool>& deselect)
+{
+    QElapsedTimer elapsed;
+    elapsed.start();
+    const bool ctrl = ctrlHeld();
+    if (!ctrl)
+        clearSelection();
+    clearHighlights();
+    for (auto it = select.constBegin(); it != select.constEnd(); ++it) {
+        BinItem* item = it.key();
+        if (!item)
+            continue;
+        item->selected = true;
+        for (const PacketPtr& p : item->packets)
+            selectedPacketSet.insert(p);
+        selectedItemSet.insert(item, true);
+    }
+    if (ctrl) {
+        for (auto it = deselect.constBegin(); it != deselect.constEnd(); ++it) {
+            BinItem* item = it.key();
+            if (!item)
+                continue;
+            if (!selectedPacketSet.isEmpty())
+                for (const PacketPtr& p : item->packets)
+                    selectedPacketSet.remove(p);
+            selectedItemSet.remove(item);
+            item->selected = false;
+        }
+    }
+    qDebug().noquote() << selectedItemSet.size() << "number of glyphs";
+
+    QList<QVariant> args = SELECT_ARGS;
+    if (ctrl)
+        args.append(QStringLiteral("ctrl"));
+    // The cells count the selected events of every glyph (partial glyphs);
+    // the sequences are then taken from those marks.
+    for (BinCell* cell : cells)
+        cell->setSelectedPackets(selectedPacketSet);
+    collectSelectedSequences();
+    qDebug().noquote() << elapsed.elapsed() << "updated ";
+
+    qDebug().noquote() << "toList " << elapsed.elapsed();
+    TList<PacketPtr> list;
+    list.items.assign(selectedPacketSet.constBegin(), selectedPacketSet.constEnd());
+    if (!pickerMode && control) {
+        PacketsEvent packets(this, list, args);
+        QCoreApplication::sendEvent(control, &packets);
+        GlyphsEvent glyphs(this, selectedSequences, args);
+        QCoreApplication::sendEvent(control, &glyphs);
+    }
+    qDebug().noquote() << "selection done " << elapsed.elapsed();
+}
+
+void EventWidget::applySelection(TList<BinItem*> items, bool send, bool toggle)
+{
+    QHash<BinItem*, bool> select;
+    QHash<BinItem*, bool> deselect;
+    for (BinItem* item : items) {
+        if (!item)
+            continue;
+        if (!toggle) {
+            item->selected = true;
+            if (!item->packets.isEmpty()) {
+                item->selectedCount = item->totalCount;
+                select.insert(item, true);
+            }
+            continue;
+        }
+        item->selected = !item->selected;
+        if (!item->selected) {
+            item->selectedCount = 0;
+            deselect.insert(item, true);
+        } else if (!item->packets.isEmpty()) {
+            item->selectedCount = item->totalCount;
+            select.insert(item, true);
+        }
+    }
+    if (send) {
+        qDebug().noquote() << "toselect" << select.size();
+        selectItems(select, deselect);
+    }
+}
+
+void EventWidget::rubberBandSelect(bool send)
+{
+    x2 = mouseX;
+    y2 = mouseY;
+    if (!ctrlHeld())
+        clearSelection();
+    const QRectF band = QRectF(QPointF(x1, y1), QPointF(x2, y2)).normalized();
+    TList<BinItem*> collected;
+    for (int k = cells.size() - 1; k >= 0; --k) {
+        BinCell* cell = cells[k];
+        if (cell->firstLine < 0)
+            continue;
+        QMutexLocker locker(cell->rowsMutex);
+        for (const TList<BinItem*>& slice : cell->visibleRows) {
+            for (BinItem* item : slice) {
+                if (!item || !item->visible || item->packets.isEmpty())
+                    continue;
+                if (item->parentLeft() >= band.left() && item->parentRight() <= band.right()
+                    && item->parentTop() >= band.top() && item->parentBottom() <= band.bottom())
+                    collected.append(item);
+            }
+        }
+    }
+    applySelection(collected, send, false);
+    renderVisibleCells();
+    render(true, true, nullptr);
+    updateStatistics();
+}
+
+void EventWidget::collectSelectedSequences()
+{
+    selectedSequences.clear();
+    qint64 glyphs = 0;
+    for (const BinCell* cell : cells) {
+        for (const TList<BinItem*>& row : cell->rows) {
+            TList<BinItem*> sequence;
+            for (BinItem* item : row)
+                if (item && item->selected)
+                    sequence.append(item);
+            if (sequence.isEmpty())
+                continue;
+            glyphs += sequence.size();
+            selectedSequences.append(std::move(sequence));
+        }
+    }
+    qDebug().noquote() << glyphs << " selected" << selectedSequences.size();
+}
 
 TList<QSharedPointer<Packet>> EventWidget::selectedPackets() const
 {
@@ -1094,13 +1313,30 @@ TList<QSharedPointer<Packet>> EventWidget::selectedPackets() const
     return result;
 }
 
-bool EventWidget::clearSelection()
+TList<BinItem*> EventWidget::selectedItems() const
 {
-    bool any = false;
+    TList<BinItem*> result;
     for (const BinCell* cell : cells)
         for (const TList<BinItem*>& row : cell->rows)
+            for (BinItem* item : row)
+                if (item && item->selected)
+                    result.append(item);
+    return result;
+}
+
+bool EventWidget::clearSelection()
+{
+    bool any = !selectedItemSet.isEmpty();
+    for (const BinCell* cell : cells) {
+        if (any)
+            break;
+        for (const TList<BinItem*>& row : cell->rows) {
             for (const BinItem* item : row)
                 any = any || (item && item->selected);
+            if (any)
+                break;
+        }
+    }
     selectedPacketSet.clear();
     selectedItemSet.clear();
     selectedSequences.clear();
@@ -1109,60 +1345,701 @@ bool EventWidget::clearSelection()
     return any;
 }
 
+void EventWidget::closePopup()
+{
+    if (!popup)
+        return;
+    GlyphPopup* old = popup;
+    popup = nullptr;
+    old->disconnect(this);
+    old->hide();
+    delete old;
+}
+
 bool EventWidget::clearHighlights()
 {
-    // Incomplete: no glyph popup is opened yet, so none is closed here.
+    closePopup();
+    return clearMarks();
+}
+
+bool EventWidget::clearMarks()
+{
     bool any = false;
-    for (const BinCell* cell : cells)
+    for (BinItem* item : hoveredItems) {
+        any = any || item->highlighted;
+        item->highlighted = false;
+        item->auxValue = 0;
+    }
+    hoveredItems.clear();
+    // Only cells that mark events hold highlighted glyphs besides the hovered one.
+    for (BinCell* cell : cells) {
+        if (cell->markedPackets.isEmpty())
+            continue;
         for (const TList<BinItem*>& row : cell->rows)
             for (const BinItem* item : row)
                 any = any || (item && item->highlighted);
-    for (BinCell* cell : cells)
         cell->setMarkedPackets(QSet<PacketPtr>());
+    }
     return any;
 }
 
-// Incomplete: the status line is not written yet.
+QString EventWidget::statisticsText() const
+{
+    qint64 glyphs = 0;
+    for (const BinCell* cell : cells)
+        glyphs += cell->itemCount();
+    const qint64 selected = selectedPacketSet.size();
+    const qint64 events = context ? context->packets.size() : 0;
+    QSet<int> traceIds;
+    for (const PacketPtr& p : selectedPacketSet)
+        if (p)
+            traceIds.insert(p->conversationId);
+    const qint64 selectedTraces = traceIds.size();
+    const qint64 traces = context ? context->conversations.size() : 0;
+    const double eventShare = events > 0 ? roundTo(double(selected) / double(events), 3) : 0.0;
+    const double traceShare = traces > 0 ? roundTo(double(selectedTraces) / double(traces), 3) : 0.0;
+
+    const QString traceText = QStringLiteral("Selected traces: ") + QString::number(selectedTraces) + QStringLiteral("(")
+                              + shareText(traceShare, selectedTraces) + QStringLiteral("%)")
+                              + QStringLiteral(" Total: ") + QString::number(traces);
+    const QString eventText = QStringLiteral("Selected messages: ") + QString::number(selected) + QStringLiteral("(")
+                              + shareText(eventShare, selected) + QStringLiteral("%)") + QStringLiteral(" Total: ")
+                              + QString::number(glyphs);
+    if (!stack)
+        return traceText + QStringLiteral(" | ") + eventText;
+    qint64 unique = 0;
+    for (const BinCell* cell : cells)
+        unique += cell->stackCounts.size();
+    return traceText + QStringLiteral("|") + eventText + QStringLiteral("|") + QStringLiteral("Unique patterns: ")
+           + QString::number(unique);
+}
+
 void EventWidget::updateStatistics()
 {
+    if (control && control->statusLabel)
+        control->statusLabel->setText(statisticsText());
     update();
 }
 
-// Incomplete: the hover of another view is not shown yet.
-void EventWidget::hoverPackets(const TList<QSharedPointer<Packet>>&)
+void EventWidget::hoverPackets(const TList<QSharedPointer<Packet>>& packets)
 {
+    clearHighlights();
+    QSet<PacketPtr> marked;
+    marked.reserve(packets.size());
+    for (const PacketPtr& p : packets)
+        if (p)
+            marked.insert(p);
+    for (BinCell* cell : cells)
+        cell->setMarkedPackets(marked);
+    // The cells draw the marks into their own images first.
+    renderVisibleCells();
+    render(true, true, nullptr);
 }
 
-// Incomplete: a selection made in another view is not shown yet.
-void EventWidget::selectPackets(const TList<QSharedPointer<Packet>>&)
+void EventWidget::showSelection(const TList<QSharedPointer<Packet>>& packets)
 {
+    clearSelection();
+    selectedPacketSet.reserve(packets.size());
+    for (const PacketPtr& p : packets)
+        if (p)
+            selectedPacketSet.insert(p);
+    for (BinCell* cell : cells)
+        cell->setSelectedPackets(selectedPacketSet);
+    gatherSelectedItems();
+    renderVisibleCells();
+    render(true, true, nullptr);
+    updateStatistics();
 }
 
-// Incomplete: patterns are not searched yet.
-void EventWidget::find(ParseNode*, bool, bool, bool)
+void EventWidget::sendSelection(const TList<QSharedPointer<Packet>>& packets)
 {
+    if (!control)
+        return;
+    PacketsEvent e(this, packets, SELECT_ARGS);
+    QCoreApplication::sendEvent(control, &e);
 }
 
-// Incomplete: the cells are not rebuilt after a rule change yet.
+void EventWidget::selectPackets(const TList<QSharedPointer<Packet>>& packets)
+{
+    showSelection(packets);
+}
+
+void EventWidget::gatherSelectedItems()
+{
+    selectedItemSet.clear();
+    for (const BinCell* cell : cells)
+        for (const TList<BinItem*>& row : cell->rows)
+            for (BinItem* item : row)
+                if (item && item->selected)
+                    selectedItemSet.insert(item, true);
+    collectSelectedSequences();
+}
+
+void EventWidget::forgetItems()
+{
+    selectedItemSet.clear();
+    selectedSequences.clear();
+    hoveredItems.clear();
+}
+
+void EventWidget::restoreSelection()
+{
+    for (BinCell* cell : cells)
+        cell->setSelectedPackets(selectedPacketSet);
+    gatherSelectedItems();
+}
+
+void EventWidget::invertSelection()
+{
+    TList<PacketPtr> inverted;
+    if (context) {
+        inverted.items.reserve(std::size_t(std::max(0, context->packets.size() - int(selectedPacketSet.size()))));
+        for (const PacketPtr& p : context->packets)
+            if (!selectedPacketSet.contains(p))
+                inverted.append(p);
+    }
+    showSelection(inverted);
+    sendSelection(inverted);
+}
+
+void EventWidget::selectConversations()
+{
+    QSet<int> ids;
+    for (const PacketPtr& p : selectedPacketSet)
+        if (p)
+            ids.insert(p->conversationId);
+    QList<int> sorted = ids.values();
+    std::sort(sorted.begin(), sorted.end());
+    TList<PacketPtr> events;
+    for (int id : sorted) {
+        if (!context)
+            break;
+        auto trace = context->conversations.constFind(id);
+        if (trace == context->conversations.constEnd()) {
+            qDebug().noquote() << "trace" << id << "of a selected event is not among the traces of"
+                               << context->name << ": its events are left out";
+            continue;
+        }
+        for (const PacketPtr& p : trace.value())
+            events.append(p);
+    }
+    showSelection(events);
+    sendSelection(events);
+}
+
+void EventWidget::excludeSelection()
+{
+    TList<PacketPtr> events;
+    for (const BinCell* cell : cells) {
+        for (const TList<BinItem*>& row : cell->rows) {
+            bool whole = true;
+            for (const BinItem* item : row)
+                whole = whole && item && item->selected;
+            if (!whole)
+                continue;
+            for (const BinItem* item : row)
+                for (const PacketPtr& p : item->packets)
+                    events.append(p);
+        }
+    }
+    showSelection(events);
+    sendSelection(events);
+}
+
+QString EventWidget::uniqueAttributeName(const QString& name) const
+{
+    const GlyphStore* store = control ? control->glyphStore : glyphStore;
+    if (!store)
+        return name;
+    const auto taken = [store](const QString& candidate) {
+        return store->attributeColumns.contains(candidate) || store->hasAttribute(candidate);
+    };
+    QString candidate = name;
+    for (int i = 1; taken(candidate); ++i)
+        candidate = name + QLatin1Char('(') + QString::number(i) + QLatin1Char(')');
+    return candidate;
+}
+
+void EventWidget::find(ParseNode* tree, bool findTraces, bool notLongest, bool createAttribute)
+{
+    clearSelection();
+    RuleMatcher matcher(control);
+    QHash<const Packet*, int> ordinals;
+    int ordinal = 0;
+    TList<PacketPtr> outgoing;
+    if (!tree)
+        qDebug().noquote() << "find without a pattern: nothing matches";
+    for (BinCell* cell : cells) {
+        if (!tree)
+            break;
+        std::unique_ptr<Automaton> automaton(Automaton::build(tree));
+        for (const TList<BinItem*>& row : cell->rows) {
+            const TList<TList<BinItem*>> matches = matcher.findMatches(automaton.get(), row, notLongest, findTraces);
+            for (const TList<BinItem*>& match : matches) {
+                for (BinItem* glyph : match) {
+                    if (!glyph)
+                        continue;
+                    glyph->selected = true;
+                    glyph->selectedCount = glyph->totalCount;
+                    selectedItemSet.insert(glyph, true);
+                    for (const PacketPtr& p : glyph->packets) {
+                        if (createAttribute)
+                            ordinals.insert(p.data(), ordinal);
+                        selectedPacketSet.insert(p);
+                        outgoing.append(p);
+                    }
+                }
+                ++ordinal;
+            }
+        }
+    }
+    collectSelectedSequences();
+
+    GlyphStore* store = control ? control->glyphStore : glyphStore;
+    if (!createAttribute) {
+        qDebug().noquote() << " cancel rule conversion to attribute";
+    } else {
+        const QString proposed = QStringLiteral("Rule ") + QString::number(findCounter);
+        TextInputWidget dialog(control, this);
+        dialog.nameEdit->setText(proposed);
+        if (dialog.exec() != QDialog::Accepted || !store) {
+            qDebug().noquote() << " cancel rule conversion to attribute";
+        } else {
+            const QString name = dialog.nameEdit->text();
+            if (name == proposed)
+                ++findCounter;
+            // An attribute of that name keeps its column; the new one is numbered.
+            const QString attribute = uniqueAttributeName(name);
+            TList<TVariant> values;
+            if (Context* root = store->rootContext) {
+                values.items.reserve(root->packets.items.size());
+                for (const PacketPtr& p : root->packets)
+                    values.append(TVariant(ordinals.value(p.data(), ordinal + 1)));
+            }
+            store->addAttribute(values, attribute, true, false);
+            if (control) {
+                AttributeEvent changed(this);
+                QCoreApplication::sendEvent(control, &changed);
+            }
+        }
+    }
+
+    sendSelection(outgoing);
+    renderVisibleCells();
+    render(true, true, nullptr);
+    updateStatistics();
+}
+
 void EventWidget::reloadRules()
 {
+    cancelOverview();
+    GlyphStore* store = control ? control->glyphStore : glyphStore;
+    MainWindow* window = control ? control->mainWindow : nullptr;
+    SettingsWidget* panel = window ? window->settingsWidget : nullptr;
+    // The match counts start again with this rebuild.
+    if (store)
+        store->ruleCounts.clear();
+    if (panel && panel->ruleList)
+        panel->ruleList->refreshRules();
+
+    forgetItems();
+    for (BinCell* cell : cells) {
+        cell->selectedPackets = selectedPacketSet;
+        cell->buildData(true);
+    }
+    setCluster(clusterMode);
+    for (BinCell* cell : cells)
+        cell->layoutItems(false, false);
+    RuleOverviewWidget* rules = panel ? (side == 0 ? panel->ruleOverview : panel->rightRuleOverview) : nullptr;
+    if (rules)
+        rules->rebuild();
+
+    TList<PacketPtr> selection;
+    selection.items.assign(selectedPacketSet.constBegin(), selectedPacketSet.constEnd());
+    showSelection(selection);
+    SequenceWidget* sequences = window && window->sequenceRibbon ? window->sequenceRibbon->sequenceView : nullptr;
+    if (sequences) {
+        GlyphsEvent e(this, selectedSequences, SELECT_ARGS);
+        QCoreApplication::sendEvent(sequences, &e);
+    }
+
+    repositionCells();
+    render(true, true, nullptr);
+    sendOverviewRender();
 }
 
-// Incomplete: clicks, drags and hovers only stop their timers yet.
+// ---------------------------------------------------------------------------
+// Glyph picker and time inspection
+
+void EventWidget::setPickerMode()
+{
+    if (pickerMode) {
+        qDebug().noquote() << "the glyph picker is on already";
+        return;
+    }
+    clearHighlights();
+    pickerMode = true;
+    QGuiApplication::setOverrideCursor(Qt::PointingHandCursor);
+    pickerColor = HOVER_COLOR;
+    HOVER_COLOR = QColor(Qt::red);
+
+    pickerPopup = new QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    auto* layout = new QVBoxLayout(pickerPopup);
+    layout->addWidget(new QLabel(QStringLiteral("Select a binItem to copy of press <b>Esc</b> to cancel"), pickerPopup));
+    pickerPopup->setFocusPolicy(Qt::NoFocus);
+    pickerPopup->setAttribute(Qt::WA_ShowWithoutActivating);
+    pickerPopup->adjustSize();
+    pickerPopup->move(mapToGlobal(QPoint((width() - pickerPopup->width()) / 2, 0)));
+    pickerPopup->show();
+    // The red frame is part of the content image.
+    render(true, true, nullptr);
+}
+
+void EventWidget::exitPickerMode(BinItem glyph)
+{
+    if (!pickerMode) {
+        qDebug().noquote() << "the glyph picker is off";
+        return;
+    }
+    pickerMode = false;
+    delete pickerPopup;
+    pickerPopup = nullptr;
+    // Restored before the glyph is handed on, so that a receiver that starts
+    // the picker again saves the real colour.
+    HOVER_COLOR = pickerColor;
+    QGuiApplication::restoreOverrideCursor();
+    emit picked(glyph);
+    clearHighlights();
+    renderVisibleCells();
+    render(true, true, nullptr);
+}
+
+void EventWidget::inspectTime()
+{
+    GlyphStore* store = control ? control->glyphStore : glyphStore;
+    auto* temp = new Context(nullptr, QStringLiteral("temp"), selectedPackets(), store, true);
+    auto* dialog = new QDialog(this);
+    auto* layout = new QVBoxLayout(dialog);
+    auto* chart = new GanttWidget(control, dialog);
+    chart->setData(temp, true, true);
+    layout->addWidget(chart);
+    dialog->resize(400, 300);
+    dialog->exec();
+    delete chart;
+    delete temp;
+    delete dialog;
+}
+
+// ---------------------------------------------------------------------------
+// Mouse, keys and timers
+
 void EventWidget::doubleClickTimeOut()
 {
     clickPending = false;
     doubleClickTimer->stop();
+    if (!lastPress) {
+        updateStatistics();
+        return;
+    }
+    const QPointF p = rounded(lastPress->localPos());
+    const int before = selectedPacketSet.size();
+    const bool ctrl = ctrlHeld();
+    const bool cleared = !ctrl && clearSelection();
+    BinItem* hit = nullptr;
+    for (int k = cells.size() - 1; k >= 0 && !hit; --k) {
+        BinCell* cell = cells[k];
+        if (!cellHolds(cell, p))
+            continue;
+        // The cell's header and sort controls take clicks of their own.
+        cell->mousePressEvent(lastPress);
+        QMutexLocker locker(cell->rowsMutex);
+        for (const TList<BinItem*>& slice : cell->visibleRows) {
+            for (BinItem* item : slice) {
+                if (itemHolds(item, p)) {
+                    hit = item;
+                    break;
+                }
+            }
+            if (hit)
+                break;
+        }
+    }
+    if (hit) {
+        qDebug().noquote() << "clicked glyph at" << hit->parentLeft() << hit->parentTop() << "press at" << p.x()
+                           << p.y();
+        applySelection(TList<BinItem*>{hit}, true, ctrl && hit->selected);
+    } else if (before > 0) {
+        // A click on empty space announces the empty selection.
+        applySelection(TList<BinItem*>(), true, false);
+    }
+    if (cleared || hit) {
+        renderAllCells();
+        render(true, true, nullptr);
+    }
+    updateStatistics();
 }
 
 void EventWidget::dragTimeOut()
 {
+    rubberBandSelect(false);
     timer->stop();
+    update();
 }
 
 void EventWidget::moveTimeOut()
 {
     hoverTimer->stop();
+    if (popup || pickerMode)
+        return;
+    TList<PacketPtr> events;
+    for (BinCell* cell : cells) {
+        if (cell->firstLine < 0)
+            continue;
+        QMutexLocker locker(cell->rowsMutex);
+        for (const TList<BinItem*>& slice : cell->visibleRows)
+            for (const BinItem* item : slice)
+                if (item && item->highlighted)
+                    for (const PacketPtr& p : item->packets)
+                        events.append(p);
+    }
+    if (events.isEmpty())
+        return;
+    popup = new GlyphPopup(control, events, nullptr);
+    popup->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    popup->setAttribute(Qt::WA_ShowWithoutActivating);
+    popup->setFocusPolicy(Qt::NoFocus);
+    popup->adjustSize();
+    // Beside the pointer, moved so that the popup stays over the view.
+    const double left = std::max(5.0, popup->width() - (width() - mouseX) + 5.0);
+    const double up = std::max(5.0, popup->height() - (height() - mouseY) + 5.0);
+    popup->move(mapToGlobal(QPoint(IAxis::clampToInt(mouseX - left), IAxis::clampToInt(mouseY - up))));
+    popup->show();
+    // The popup closes when the pointer leaves it; when that is not back
+    // over the view, the hovered glyph is let go as well.
+    connect(popup, &QDialog::finished, this, [this]() {
+        if (rect().contains(mapFromGlobal(QCursor::pos())))
+            return;
+        if (clearMarks()) {
+            renderAllCells();
+            render(true, true, nullptr);
+        }
+    });
+}
+
+void EventWidget::mousePressEvent(QMouseEvent* e)
+{
+    if (NO_DATA)
+        return;
+    const QPointF point = rounded(e->localPos());
+    if (pickerMode) {
+        if (BinItem* glyph = glyphAt(point)) {
+            BinItem copy(*glyph);
+            copy.owner = nullptr;   // the cell may go before the copy
+            exitPickerMode(copy);
+        }
+        return;
+    }
+    previousPress = lastPress ? rounded(lastPress->localPos()) : QPointF(-1.0, -1.0);
+    ImgWidget::mousePressEvent(e);
+    delete lastPress;
+    lastPress = new QMouseEvent(e->type(), e->localPos(), e->windowPos(), e->screenPos(), e->button(), e->buttons(),
+                                e->modifiers());
+    const bool ctrl = ctrlHeld();
+
+    if (e->button() == Qt::RightButton) {
+        BinItem* glyph = glyphAt(point);
+        if (glyph && !glyph->selected) {
+            clearSelection();
+            applySelection(TList<BinItem*>{glyph}, true, false);
+            renderVisibleCells();
+            render(true, true, nullptr);
+        }
+        const bool any = !selectedPacketSet.isEmpty();
+        for (QAction* action : {saveSelectionAction, exportSelectionAction, inspectSelectionAction, wiresharkAction,
+                                inspectFrequenciesAction})
+            action->setEnabled(any);
+        contextMenu->popup(mapToGlobal(e->pos()));
+        updateStatistics();
+        return;
+    }
+    if (e->button() != Qt::LeftButton)
+        return;
+
+    if (!ctrl)
+        doubleClickTimer->stop();
+    if (!clickPending) {
+        // The single click runs when the timer fires without a second press.
+        doubleClickTimer->start();
+        clickPending = !ctrl;
+        updateStatistics();
+        return;
+    }
+
+    doubleClickTimer->stop();
+    if (QLineF(previousPress, point).length() > DOUBLE_CLICK_DISTANCE) {
+        // Too far for a double click: this is a new first press.
+        qDebug().noquote() << "not gonna happen";
+        clickPending = !ctrl;
+        doubleClickTimer->start();
+        updateStatistics();
+        return;
+    }
+    qDebug().noquote() << "double click";
+    if (!ctrl)
+        clearSelection();
+    QHash<BinItem*, bool> select;
+    bool rowFound = false;
+    for (int k = cells.size() - 1; k >= 0 && !rowFound; --k) {
+        BinCell* cell = cells[k];
+        if (cell->firstLine < 0)
+            continue;
+        QMutexLocker locker(cell->rowsMutex);
+        for (const TList<BinItem*>& slice : cell->visibleRows) {
+            if (std::none_of(slice.begin(), slice.end(), [&](const BinItem* item) { return itemHolds(item, point); }))
+                continue;
+            for (BinItem* item : slice) {
+                if (!item)
+                    continue;
+                item->selected = true;
+                select.insert(item, true);
+            }
+            rowFound = true;
+            break;
+        }
+    }
+    bool cellHit = false;
+    for (BinCell* cell : cells) {
+        if (!cellHolds(cell, point))
+            continue;
+        cellHit = true;
+        for (BinItem* item : cell->items()) {
+            if (!item)
+                continue;
+            item->selected = true;
+            select.insert(item, true);
+        }
+    }
+    selectItems(select, QHash<BinItem*, bool>());
+    clickPending = false;
+    if (cellHit) {
+        renderAllCells();
+        render(true, true, nullptr);
+    }
+    updateStatistics();
+}
+
+void EventWidget::mouseMoveEvent(QMouseEvent* e)
+{
+    ImgWidget::mouseMoveEvent(e);
+    if (e->buttons().testFlag(Qt::LeftButton)
+        && (rubberBandActive || std::hypot(mouseX - pressX, mouseY - pressY) > DRAG_DISTANCE)) {
+        qDebug().noquote() << "dragging";
+        timer->start(DRAG_INTERVAL);
+        if (!rubberBandActive) {
+            x1 = pressX;
+            y1 = pressY;
+            rubberBandActive = true;
+        }
+        x2 = mouseX;
+        y2 = mouseY;
+        renderOverlay();
+        return;
+    }
+
+    if (popup && popup->result() == QDialog::Accepted)
+        closePopup();
+    BinItem* hit = glyphAt(QPointF(mouseX, mouseY));
+    // Still over the one glyph that is highlighted: nothing to redraw.
+    const bool unchanged = hit && !popup && hoveredItems.size() == 1 && hoveredItems.contains(hit) && hit->highlighted
+                           && std::none_of(cells.begin(), cells.end(),
+                                           [](const BinCell* cell) { return !cell->markedPackets.isEmpty(); });
+    if (!unchanged) {
+        bool changed = clearHighlights();
+        if (hit) {
+            hit->highlighted = true;
+            hit->auxValue = hit->totalCount;
+            hoveredItems.insert(hit);
+            changed = true;
+        }
+        if (changed) {
+            renderAllCells();
+            render(true, true, nullptr);
+        }
+    }
+    hoverTimer->start(HOVER_INTERVAL);
+}
+
+void EventWidget::mouseReleaseEvent(QMouseEvent* e)
+{
+    ImgWidget::mouseReleaseEvent(e);
+    for (BinCell* cell : cells)
+        cell->mouseReleaseEvent(e);
+    if (rubberBandActive) {
+        timer->stop();
+        const QPointF point = rounded(e->localPos());
+        x2 = mouseX = point.x();
+        y2 = mouseY = point.y();
+        if (x2 >= 0 && x2 <= width() && y2 >= 0 && y2 <= height()) {
+            rubberBandSelect(true);
+        } else {
+            // Released outside: the glyphs shown selected while dragging go
+            // back to what the selection holds.
+            restoreSelection();
+            renderVisibleCells();
+            render(false, true, nullptr);
+            updateStatistics();
+        }
+    }
+    rubberBandActive = false;
+    x1 = y1 = x2 = y2 = -1.0;
+    renderOverlay();
+}
+
+void EventWidget::keyPressEvent(QKeyEvent* e)
+{
+    if (e->key() == Qt::Key_Escape && pickerMode) {
+        exitPickerMode(BinItem(nullptr, nullptr));
+        e->accept();
+        return;
+    }
+    if (e->key() == Qt::Key_Delete) {
+        deleteSelection();
+        e->accept();
+        return;
+    }
+    ImgWidget::keyPressEvent(e);
+}
+
+void EventWidget::deleteSelection()
+{
+    const TList<BinItem*> items = selectedItems();
+    if (items.isEmpty())
+        return;
+    const bool partial = std::any_of(items.begin(), items.end(),
+                                     [](const BinItem* item) { return item->selectedCount != item->totalCount; });
+    if (partial) {
+        const QMessageBox::StandardButton answer =
+            MessageAsker::ask(QMessageBox::Warning, QStringLiteral("Kolm"),
+                              QStringLiteral("All partially selected blocks are also deleted, Continue?"),
+                              QMessageBox::Yes | QMessageBox::No, this);
+        if (answer != QMessageBox::Yes) {
+            qDebug().noquote() << "Yes was *not* clicked";
+            return;
+        }
+        qDebug().noquote() << "Yes was clicked";
+    }
+    if (!context)
+        return;
+    GlyphStore* store = control ? control->glyphStore : glyphStore;
+    const TList<PacketPtr> doomed = selectedPackets();
+    if (store)
+        store->filterContext(context, doomed);
+    else
+        context->removePackets(doomed);
+    setContext(context);
+    MainWindow* window = control ? control->mainWindow : nullptr;
+    if (window && window->navigationWidget)
+        window->navigationWidget->rebuildTree();
 }
 
 void EventWidget::wheelTimeOut()
@@ -1176,6 +2053,51 @@ void EventWidget::copyTo()
 
 void EventWidget::copyFrom()
 {
+}
+
+// ---------------------------------------------------------------------------
+// Context menu
+
+void EventWidget::createContextMenu()
+{
+    contextMenu = new QMenu;
+    saveSelectionAction = contextMenu->addAction(QStringLiteral("Save as selection.."));
+    inspectSelectionAction = contextMenu->addAction(QStringLiteral("Inspect selection.."));
+    createRuleAction = contextMenu->addAction(QStringLiteral("Create rule.."));
+    inspectFrequenciesAction = contextMenu->addAction(QStringLiteral("Inspect frequencies.."));
+    inspectFrequenciesAction->setEnabled(false);
+    exportSelectionAction = contextMenu->addAction(QStringLiteral("Export selection.."));
+    wiresharkAction = contextMenu->addAction(QStringLiteral("Inspect with Wireshark.."));
+    selectConversationsAction = contextMenu->addAction(QStringLiteral("Select conversations.."));
+    invertSelectionAction = contextMenu->addAction(QStringLiteral("Invert selection.."));
+    excludeSelectionAction = contextMenu->addAction(QStringLiteral("Deselect partial selections.."));
+
+    // The navigation tree is looked up when the entry is chosen: a view
+    // made without the main window has none.
+    const auto navigation = [this]() -> NavigationWidget* {
+        MainWindow* window = control ? control->mainWindow : nullptr;
+        if (!window || !window->navigationWidget)
+            qDebug().noquote() << "no navigation tree";
+        return window ? window->navigationWidget : nullptr;
+    };
+    connect(saveSelectionAction, &QAction::triggered, this, [navigation]() {
+        if (NavigationWidget* tree = navigation())
+            tree->saveNewSel();
+    });
+    if (options) {
+        connect(inspectSelectionAction, &QAction::triggered, options, &OptionsWidget::inspect);
+        connect(inspectFrequenciesAction, &QAction::triggered, options, &OptionsWidget::inspectFreq);
+    }
+    connect(createRuleAction, &QAction::triggered, this, QOverload<>::of(&EventWidget::createRule));
+    connect(exportSelectionAction, &QAction::triggered, this, [navigation]() {
+        if (NavigationWidget* tree = navigation())
+            tree->exportCSV();
+    });
+    if (control)
+        connect(wiresharkAction, &QAction::triggered, control, &ControlWidget::inspectWireShark);
+    connect(selectConversationsAction, &QAction::triggered, this, &EventWidget::selectConversations);
+    connect(invertSelectionAction, &QAction::triggered, this, &EventWidget::invertSelection);
+    connect(excludeSelectionAction, &QAction::triggered, this, &EventWidget::excludeSelection);
 }
 
 // ---------------------------------------------------------------------------
@@ -1293,9 +2215,12 @@ void EventWidget::leaveEvent(QEvent* e)
 {
     ImgWidget::leaveEvent(e);
     rubberBandActive = false;
+    // The glyph popup opens under the pointer: moving into it keeps it and
+    // its glyph; it closes itself when the pointer leaves it.
+    if (popup && popup->isVisible() && popup->frameGeometry().contains(QCursor::pos()))
+        return;
     if (clearHighlights()) {
-        for (BinCell* cell : cells)
-            cell->render(true, true, nullptr);
+        renderAllCells();
         render(true, true, nullptr);
     }
 }

@@ -23,6 +23,7 @@ class Packet;
 class ParseNode;
 class QAction;
 class QMenu;
+class QKeyEvent;
 class QMouseEvent;
 class QScrollBar;
 class QTimer;
@@ -44,6 +45,19 @@ class RuleEditorWidget;
 // pattern, alphabetically by labels, or by single-linkage clustering of the
 // rows' glyph sequences (hierarchicalClustering, which the sequence view
 // also uses for its guide tree).
+//
+// Selection: the selected events (selectedPacketSet) are what the view
+// keeps; the cells mark their glyphs from them. A click selects the glyph
+// under it 210 ms after the press unless a second press (a double click:
+// the row, then the whole cell) comes first; Ctrl adds and removes; a drag
+// of more than 20 px draws a rubber band. Every selection made here goes to
+// the control as a PacketsEvent and a GlyphsEvent; selections from other
+// views arrive as PacketsEvents and are not sent back. The selected glyphs
+// and sequences are pointers into the cells: every rebuild drops them
+// before the glyphs are deleted and gathers them again from the new ones.
+//
+// Hover: the glyph under the pointer is highlighted; when the pointer rests
+// a GlyphPopup lists the events of the highlighted glyphs.
 class EventWidget : public ImgWidget
 {
     Q_OBJECT
@@ -57,9 +71,11 @@ public:
     void setContext(Context* context);
     // Marks the view focused; with announce, tells the control in a FocusEvent.
     void setFocused(bool focused, bool announce);
-    // The glyph picker of the pattern editor's ribbon. Incomplete: built
-    // with the matrix interaction.
+    // The glyph picker of the pattern editor's ribbon: the next glyph
+    // pressed (or Esc) ends it and is handed over by picked(). A second call
+    // while it is on does nothing.
     void setPickerMode();
+    // Ends the picker and emits picked(glyph); nothing while it is off.
     void exitPickerMode(BinItem glyph);
     // "Create rule..": a rule editor window holding the filter rule "filter "
     // + ruleCounter (which then grows by one), whose precondition is a
@@ -107,24 +123,46 @@ public:
 
     // --- Selection (interaction) -------------------------------------------
 
+    // The core selection: without Ctrl held the selection becomes the
+    // glyphs of `select`; with Ctrl they are added and those of `deselect`
+    // removed. Every cell is marked, and unless the glyph picker is on the
+    // events ("select", plus "ctrl" with Ctrl held) and the selected
+    // sequences go to the control.
+    void selectItems(const QHash<BinItem*, bool>& select, const QHash<BinItem*, bool>& deselect);
+    // Marks the glyphs selected (toggle: flips them); with send, hands them
+    // to selectItems.
+    void applySelection(TList<BinItem*> items, bool send, bool toggle);
+    // Selects the glyphs that lie wholly inside the rubber band.
+    void rubberBandSelect(bool send);
+    // Rebuilds the selected sequences: per row of every cell, its selected
+    // glyphs in row order.
+    void collectSelectedSequences();
     // The context's events that are selected, in context order.
     TList<QSharedPointer<Packet>> selectedPackets() const;
+    // The selected glyphs of every cell, cell by cell, row by row.
+    TList<BinItem*> selectedItems() const;
     // Deselects every glyph and empties the selection; true when a glyph
     // was selected.
     bool clearSelection();
     // Closes the glyph popup and clears every highlight; true when a glyph
     // was highlighted.
     bool clearHighlights();
-    // Incomplete: the status line of the selection.
+    // Writes the selection's numbers to the control's status label.
     void updateStatistics();
-    // Incomplete: highlights the events another view hovers.
+    // The status line: selected traces and events with their shares.
+    QString statisticsText() const;
+    // Highlights the events another view hovers.
     void hoverPackets(const TList<QSharedPointer<Packet>>& packets);
-    // Incomplete: shows a selection made in another view.
+    // Shows a selection made in another view (nothing is sent back).
     void selectPackets(const TList<QSharedPointer<Packet>>& packets);
-    // Incomplete: selects the matches of a drawn pattern.
+    // Selects the matches of a drawn pattern in every row; optionally
+    // numbers them in a new event attribute.
     void find(ParseNode* tree, bool findTraces, bool notLongest, bool createAttribute);
-    // Incomplete: rebuilds the cells with the current rules.
+    // Rebuilds the cells with the current rules and shows the selection again.
     void reloadRules();
+
+    // The number in the next proposed name of a find attribute ("Rule 0", ...).
+    static int findCounter;
 
     // --- ImgWidget ------------------------------------------------------------
 
@@ -136,6 +174,10 @@ public:
     QRectF dataRect() override;
     QSize sizeHint() const override;
 
+    void mousePressEvent(QMouseEvent* e) override;
+    void mouseReleaseEvent(QMouseEvent* e) override;
+    void mouseMoveEvent(QMouseEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
     void wheelEvent(QWheelEvent* e) override;
     void enterEvent(QEvent* e) override;
     void leaveEvent(QEvent* e) override;
@@ -157,9 +199,9 @@ public:
     QTimer* doubleClickTimer;
     bool clickPending = false;
     bool pickerMode = false;            // also draws the red frame
-    QWidget* pickerPopup = nullptr;
-    QColor pickerColor;
-    // The context menu's actions (incomplete: null until the selection handling makes them).
+    QWidget* pickerPopup = nullptr;     // the picker's hint window
+    QColor pickerColor;                 // the highlight colour before the picker
+    // The context menu's actions, in menu order.
     QAction* saveSelectionAction = nullptr;
     QAction* inspectSelectionAction = nullptr;
     QAction* createRuleAction = nullptr;
@@ -237,13 +279,22 @@ public slots:
     void setTimeWindow(double from, double to);
 
     void wheelTimeOut();
-    // Incomplete: the click, drag and hover handling only stops its timers.
+    // The single click: the press was not followed by a second one.
     void doubleClickTimeOut();
+    // The rubber band rested: its glyphs are shown selected (not announced).
     void dragTimeOut();
+    // The pointer rested: the glyph popup of the highlighted glyphs.
     void moveTimeOut();
 
+    // Context-menu commands; each announces the new selection.
+    void selectConversations();
+    void invertSelection();
+    void excludeSelection();
+    // The Gantt chart of the selected events' traces in a modal dialog.
+    void inspectTime();
     // The context menu's "Create rule.." over the selected glyphs.
     void createRule();
+
     void copyTo();
     void copyFrom();
 
@@ -264,6 +315,36 @@ private:
     // The events of every highlighted glyph of every cell.
     QSet<QSharedPointer<Packet>> highlightedPackets() const;
     void renderVisibleCells();
+    void renderAllCells();
+    void createContextMenu();
+    // Forgets every pointer to a glyph (selected glyphs, sequences, hovered
+    // glyphs) before the cells delete their glyphs.
+    void forgetItems();
+    // After a rebuild: every cell marks the selected events again, and the
+    // selected glyphs and sequences are gathered from the new glyphs.
+    void restoreSelection();
+    // Selected glyphs and sequences from the cells' selected flags.
+    void gatherSelectedItems();
+    // Step shared by the menu commands and selections from other views.
+    void showSelection(const TList<QSharedPointer<Packet>>& packets);
+    void sendSelection(const TList<QSharedPointer<Packet>>& packets);
+    // The first visible glyph, cells last to first, whose rectangle holds
+    // the point (matrix coordinates); null when none.
+    BinItem* glyphAt(const QPointF& point) const;
+    // Whether a cell that is shown holds the point (its edges included).
+    bool cellHolds(const BinCell* cell, const QPointF& point) const;
+    void deleteSelection();
+    void closePopup();
+    // Clears the highlights without closing the popup.
+    bool clearMarks();
+    // The name under which find stores its attribute: the name itself, or
+    // "name(1)", "name(2)", ... when an attribute of that name exists.
+    QString uniqueAttributeName(const QString& name) const;
+
+    // Glyphs highlighted by the pointer (not through marked events).
+    QSet<BinItem*> hoveredItems;
+    // Position of the press before the last one (double-click distance).
+    QPointF previousPress{-1.0, -1.0};
 
     // The side (trace or event) of the attribute on the Y axis.
     bool yTraceSide = true;
