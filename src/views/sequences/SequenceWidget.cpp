@@ -840,8 +840,7 @@ void SequenceWidget::mousePressEvent(QMouseEvent* e)
 
 void SequenceWidget::mouseMoveEvent(QMouseEvent* e)
 {
-    lastMouseX = truncated(e->localPos().x());
-    lastMouseY = truncated(e->localPos().y());
+    lastMouse = QPoint(truncated(e->localPos().x()), truncated(e->localPos().y()));
     hoverTimer->start();
     if (histogramDialog) {
         histogramDialog->close();
@@ -849,12 +848,12 @@ void SequenceWidget::mouseMoveEvent(QMouseEvent* e)
         histogramDialog = nullptr;
     }
     for (SortTriangle* triangle : sortTriangles.items)
-        triangle->highlighted = triangle->contains(lastMouseX, lastMouseY);
+        triangle->highlighted = triangle->contains(lastMouse.x(), lastMouse.y());
     QString tip;
     for (BinItem* item : shownItems.items) {
         item->highlighted = false;
         item->auxValue = 0;
-        if (!item->contains(lastMouseX, lastMouseY))
+        if (!item->contains(lastMouse.x(), lastMouse.y()))
             continue;
         item->highlighted = true;
         item->auxValue = 1;
@@ -873,7 +872,7 @@ void SequenceWidget::mouseMoveEvent(QMouseEvent* e)
 void SequenceWidget::leaveEvent(QEvent* e)
 {
     QWidget::leaveEvent(e);
-    lastMouseX = -1;
+    lastMouse.setX(-1);
     hoverTimer->stop();
 }
 
@@ -939,8 +938,8 @@ void SequenceWidget::inspectFreq()
     delete histogramDialog;
     histogramDialog = new HistogramWidget(DST_ATTRIBUTE, owner, events, this);
     connect(histogramDialog, &HistogramWidget::hoverQuery, this, &SequenceWidget::hoverQuery);
-    const int x = lastMouseX;
-    const int y = lastMouseY;
+    const int x = lastMouse.x();
+    const int y = lastMouse.y();
     const int dx = std::max(0, histogramDialog->width() + x - width());
     const int dy = std::max(0, histogramDialog->height() + y - height());
     histogramDialog->move(mapToGlobal(QPoint(x - (dx + 5), y - (dy + 5))));

@@ -8,6 +8,7 @@
 #include <QColor>
 #include <QHash>
 #include <QPainterPath>
+#include <QPoint>
 #include <QSharedPointer>
 #include <QString>
 #include <QWidget>
@@ -108,8 +109,7 @@ public:
     int headerHeight = 30;
     int columnGap = 1;
     QTimer* hoverTimer;
-    int lastMouseX = -1;
-    int lastMouseY = -1;
+    QPoint lastMouse{-1, -1};                        // x is -1 after the mouse left
     TList<QPainterPath> overlayPaths;
     HistogramWidget* histogramDialog = nullptr;
     ParseNode* currentQuery = nullptr;               // owned

@@ -162,7 +162,7 @@ void SequenceWidgetTest::stackedRowShare()
     QCOMPARE(view->hoverTimer->interval(), 1000);
     QEvent leave(QEvent::Leave);
     QCoreApplication::sendEvent(view.get(), &leave);
-    QCOMPARE(view->lastMouseX, -1);
+    QCOMPARE(view->lastMouse.x(), -1);
     QVERIFY(!view->hoverTimer->isActive());
 }
 
