@@ -628,7 +628,7 @@ bool AttributeWidget::event(QEvent* e)
         else
             setSelectedPackets(pe->packets);
         qDebug().noquote() << "Attributewidget packet event" << action << timer.elapsed()
-                           << "mseconds";
+                           << " mseconds";
         e->accept();
         return true;
     }
@@ -649,7 +649,7 @@ bool AttributeWidget::event(QEvent* e)
             filterAttributes(QString());
             update();
         }
-        qDebug().noquote() << "AttributeWidget context event" << timer.elapsed() << "mseconds";
+        qDebug().noquote() << "AttributeWidget context event" << timer.elapsed() << " mseconds";
         e->accept();
         return true;
     }
