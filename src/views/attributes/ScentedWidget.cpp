@@ -883,13 +883,17 @@ void ScentedWidget::mouseMoveEvent(QMouseEvent* event)
                 break;
             }
         }
-        // The union only changes with the hovered bins.
+        // The highlight is the union of the hovered bins' events; it only
+        // changes with them, but a hover handed in from another view ends
+        // once the mouse is over this histogram and no bin is hovered.
         if (changed || entered) {
             highlightedPackets.clear();
             for (const BinItem* bin : hoveredBins.items) {
                 for (const QSharedPointer<Packet>& p : bin->packets.items)
                     highlightedPackets.insert(p);
             }
+        } else if (hoveredBins.isEmpty()) {
+            highlightedPackets.clear();
         }
     }
     if (changed)

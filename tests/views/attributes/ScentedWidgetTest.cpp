@@ -596,6 +596,14 @@ void ScentedWidgetTest::hoverShowsFrequency()
     w.mouseMoveEvent(&away);
     QVERIFY(w.hoveredBins.isEmpty());
     QVERIFY(w.highlightedPackets.isEmpty());
+    // A hover from another view whose events lie in no bin of this one ends
+    // with the next move over it.
+    Data other = textLog({"x"});
+    w.highlightHovered(setOf(other.context->packets));
+    QVERIFY(w.hoveredBins.isEmpty());
+    QCOMPARE(w.highlightedPackets.size(), 1);
+    w.mouseMoveEvent(&away);
+    QVERIFY(w.highlightedPackets.isEmpty());
     QToolTip::hideText();
 }
 
