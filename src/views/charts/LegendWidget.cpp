@@ -104,8 +104,9 @@ void LegendWidget::paintEvent(QPaintEvent*)
     }
 
     if (infoShown) {
+        // Bold like the title, but in the colour of every text below it.
         painter.setFont(bold);
-        painter.setPen(Qt::black);
+        painter.setPen(LABEL_COLOR);
         painter.drawText(QRect(10, y, W - 20, h), Qt::AlignLeft | Qt::AlignVCenter,
                          QStringLiteral("info:"));
         y += h + 5;

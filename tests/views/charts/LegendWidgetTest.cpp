@@ -49,6 +49,15 @@ void LegendWidgetTest::emptyLabelsAreLeftOut()
     QVERIFY(!holds(img, QRect(10, 20, 30, 150), Qt::blue));
     // The info section still draws its red sample.
     QVERIFY(holds(img, QRect(8, 20, 34, 150), Qt::red));
+    // Only the title is black: the "info:" heading below it is grey text.
+    const int below = legend.fontMetrics().height() + 3 + 15;
+    bool dark = false;
+    for (int y = below; y < img.height() && !dark; ++y)
+        for (int x = 0; x < img.width() && !dark; ++x) {
+            const QColor c = img.pixelColor(x, y);
+            dark = c.red() < 100 && c.green() < 100 && c.blue() < 100;
+        }
+    QVERIFY(!dark);
     QCOMPARE(legend.sizeHint(), QSize(1000, 10));
 }
 
