@@ -1,12 +1,118 @@
 #include "views/charts/LineChart.h"
 
+#include "app/ControlWidget.h"
+#include "core/Constants.h"
+#include "core/Packet.h"
+#include "core/Saturate.h"
+#include "events/EventType.h"
+#include "events/PacketsEvent.h"
+#include "events/RenderEvent.h"
+#include "items/Axis.h"
+#include "items/AxisPer.h"
+#include "items/BinItem.h"
+#include "items/BinSerie.h"
+#include "items/ColorBinAxis.h"
+#include "model/Context.h"
+#include "model/GlyphStore.h"
+#include "views/charts/LineChartMiniView.h"
+#include "views/events/BinCell.h"
+#include "views/events/EventWidget.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDebug>
+#include <QLineF>
+#include <QLocale>
+#include <QMouseEvent>
+#include <QMutex>
 #include <QPainter>
+#include <QPainterPath>
+#include <QTimer>
+#include <QToolTip>
+#include <QWheelEvent>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+const QString EVENTS_ATTRIBUTE = QStringLiteral("#Events");
+const QString RULES_ATTRIBUTE = QStringLiteral("Rules");
+const QColor RUN_COLOR(0, 0, 255, 80);
+const QColor ARC_COLOR(50, 50, 50, 50);
+// The drag timer and the distance a held button travels before a drag starts.
+constexpr int DRAG_INTERVAL = 500;
+constexpr double DRAG_DISTANCE = 20.0;
+// Room around an item within which the pointer hovers it.
+constexpr double HOVER_MARGIN = 7.0;
+// An item this close to an edge of the plot draws its line on to the edge.
+constexpr double EDGE_DISTANCE = 10.0;
+
+QColor withAlpha(QColor c, int alpha)
+{
+    c.setAlpha(alpha);
+    return c;
+}
+
+// The corners of the drag rectangle count as unset when all four are -1.
+bool isUnset(double v)
+{
+    return std::abs(v + 1.0) <= 1e-12;
+}
+
+double timeOf(const QSharedPointer<Packet>& packet, int column)
+{
+    return packet->get(column).toDouble();
+}
+
+} // namespace
+
+LineChart::ChartLock::ChartLock(LineChart* chart)
+    : chart(chart), took(!chart->chartLocked)
+{
+    if (took) {
+        chart->chartMutex->lock();
+        chart->chartLocked = true;
+    }
+}
+
+LineChart::ChartLock::~ChartLock()
+{
+    if (took) {
+        chart->chartLocked = false;
+        chart->chartMutex->unlock();
+    }
+}
 
 LineChart::LineChart(ControlWidget* owner, EventWidget* eventView, QWidget* parent)
     : ImgWidget(owner, parent)
     , eventView(eventView)
+    , chartMutex(new QMutex)
 {
+    timer->setInterval(DRAG_INTERVAL);
+    // Made twice in the original wiring; the second connection is the same
+    // as the first.
+    connect(timer, &QTimer::timeout, this, &LineChart::dragTimeOut, Qt::UniqueConnection);
+    connect(timer, &QTimer::timeout, this, &LineChart::dragTimeOut, Qt::UniqueConnection);
+    connect(hoverTimer, &QTimer::timeout, this, &LineChart::moveTimeOut);
     setSizePolicy(QSizePolicy::Expanding, sizePolicy().verticalPolicy());
+}
+
+LineChart::~LineChart()
+{
+    clearSeries();
+    delete timeAxis;
+    delete valueAxis;
+    delete colorAxis;
+    delete chartMutex;
+}
+
+GlyphStore* LineChart::store() const
+{
+    if (context && context->store)
+        return context->store;
+    return glyphStore;
 }
 
 bool LineChart::isActive() const
@@ -17,19 +123,475 @@ bool LineChart::isActive() const
 void LineChart::setActive(bool on, bool rebuild)
 {
     active = on;
-    setVisible(on);
-    if (on && rebuild)
+    // A chart that no layout has taken yet would show as a window of its own.
+    if (!on || QWidget::parentWidget())
+        setVisible(on);
+    if (on && rebuild) {
+        ChartLock lock(this);
+        buildSeries();
         setSize(-1, -1);
+    }
 }
 
-void LineChart::setContext(Context* c, bool, bool)
+void LineChart::setContext(Context* c, bool clearSelectionToo, bool renderToo)
 {
-    context = c;
+    double min = 0.0;
+    double max = 0.0;
+    {
+        ChartLock lock(this);
+        context = c;
+        mouseX = -1.0;
+        mouseY = -1.0;
+        if (clearSelectionToo) {
+            clearSelection();
+            selectionChanged();
+        }
+        for (BinItem* item : hoveredItems)
+            item->highlighted = false;
+        hoveredItems.clear();
+        if (!context)
+            qDebug() << "no selection ;(";
+        fullSpan(&min, &max);
+    }
+    setRange(min, max, false);
+    setValueAttribute(EVENTS_ATTRIBUTE, -1, -1, false, false);
+    setColorAttribute(QStringLiteral("none"), TList<TVariant>(), TList<QColor>(), false);
+    if (active) {
+        ChartLock lock(this);
+        buildSeries();
+        if (renderToo)
+            setSize(-1, -1);
+    }
+    if (miniView)
+        miniView->setContext(c, clearSelectionToo, renderToo);
+}
+
+void LineChart::fullSpan(double* min, double* max)
+{
+    GlyphStore* s = store();
+    if (!context || !s) {
+        *min = 0.0;
+        *max = 0.0;
+        return;
+    }
+    // The span is read at every wheel step; the store sorts the histogram's
+    // keys for it, so it is kept until the context or the attribute changes.
+    if (spanContext != context || spanAttribute != timeAttribute
+        || spanEvents != context->packets.size()) {
+        spanContext = context;
+        spanAttribute = timeAttribute;
+        spanEvents = context->packets.size();
+        spanMin = s->minValue(timeAttribute, context);
+        spanMax = s->maxValue(timeAttribute, context);
+        if (!std::isfinite(spanMin) || !std::isfinite(spanMax)) {
+            spanMin = 0.0;
+            spanMax = 0.0;
+        }
+    }
+    *min = spanMin;
+    *max = spanMax;
+}
+
+void LineChart::setValueAttribute(const QString& name, int min, int max, bool logScale,
+                                  bool rebuild)
+{
+    ChartLock lock(this);
+    delete valueAxis;
+    valueAxis = nullptr;
+    valueAttribute = name;
+    valueMinimum = min;
+    valueMaximum = max;
+    logarithm = logScale;
+    if (rebuild) {
+        buildSeries();
+        setSize(-1, -1);
+        if (miniView)
+            miniView->setValueAttribute(name, min, max, logScale, true);
+    }
+}
+
+void LineChart::setColorAttribute(const QString& name, const TList<TVariant>& values,
+                                  const TList<QColor>& colors, bool rebuild)
+{
+    ChartLock lock(this);
+    qDebug() << "locked z";
+    colorAttribute = name;
+    GlyphStore* s = store();
+    const THash<QString, int> columns = s ? s->attributeMap(false) : THash<QString, int>();
+    delete colorAxis;
+    colorAxis = new ColorBinAxis(name, values, columns, colors, values.size() > 19);
+    if (rebuild) {
+        buildSeries();
+        setSize(-1, -1);
+        if (miniView)
+            miniView->setColorAttribute(name, values, colors, true);
+    }
+}
+
+void LineChart::setDrawArc(bool on)
+{
+    ChartLock lock(this);
+    drawArcs = on;
+    buildSeries();
+    setSize(-1, -1);
+}
+
+void LineChart::setConnect(bool on)
+{
+    ChartLock lock(this);
+    connectBins = on;
+    buildSeries();
+    setSize(-1, -1);
+    if (miniView)
+        miniView->setConnect(on);
+}
+
+void LineChart::setStack(bool on)
+{
+    ChartLock lock(this);
+    stack = on;
+    buildSeries();
+    setSize(-1, -1);
+    if (miniView)
+        miniView->setStack(on);
+}
+
+double LineChart::tickStep(double span)
+{
+    const double d = span * 1000.0 / 40.0;
+    if (!(d > 1.0) || !std::isfinite(d))
+        return 1.0;
+    const double p = std::pow(10.0, std::ceil(std::log10(d) - 1.0));
+    const double s = std::ceil(d / p) * p / 1000.0;
+    return s <= 1.0 ? 1.0 : std::ceil(s);
+}
+
+int LineChart::binOf(double v, double lo, double hi, int n)
+{
+    const int b = saturatedInt((v - lo) / (hi - lo) * (n - 1));
+    return std::max(0, std::min(b, n - 1));
+}
+
+int LineChart::binCount(double length)
+{
+    return std::max(1, std::min(MAX_BINS, saturatedInt(length)));
+}
+
+void LineChart::setRange(double lo, double hi, bool rebuild)
+{
+    ChartLock lock(this);
+    from = lo;
+    to = hi;
+    auto* axis = new AxisPer(timeAttribute, -1, from, to, from, to, tickStep(to - from), false, true);
+    if (timeAxis) {
+        // The new axis starts where the old one lay, so that a build before
+        // the next layout has the bins of the shown length.
+        axis->x = timeAxis->x;
+        axis->y = timeAxis->y;
+        axis->setSize(timeAxis->width, timeAxis->height);
+    }
+    delete timeAxis;
+    timeAxis = axis;
+    makeValueAxis();
+    if (rebuild) {
+        buildSeries();
+        setSize(-1, -1);
+    }
+}
+
+void LineChart::makeValueAxis()
+{
+    auto* axis = new Axis(QPointF(timeAxis ? timeAxis->x : 0.0, timeAxis ? timeAxis->y : 0.0),
+                          axisWidth, height() - axisWidth, valueAttribute, -1, countMinimum,
+                          countMaximum, true);
+    if (valueAxis) {
+        axis->x = valueAxis->x;
+        axis->y = valueAxis->y;
+        axis->setSize(valueAxis->width, valueAxis->height);
+    }
+    axis->logScale = logarithm;
+    delete valueAxis;
+    valueAxis = axis;
+}
+
+void LineChart::clearSeries()
+{
+    for (BinItem* arc : arcs)
+        delete arc;
+    arcs.clear();
+    for (BinSerie* serie : series)
+        delete serie;
+    series.clear();
+    hoveredItems.clear();
+    selectedItems.clear();
+    selectedSlotsValid = false;
+}
+
+void LineChart::addToSlot(BinSerie* serie, int slot, const QSharedPointer<Packet>& packet)
+{
+    BinItem*& item = serie->items[slot];
+    if (!item)
+        item = new BinItem(nullptr, this);
+    item->visible = true;
+    item->auxDouble = slot;
+    item->packets.append(packet);
+    const int n = item->packets.size();
+    countMinimum = std::min(countMinimum, n);
+    countMaximum = std::max(countMaximum, n);
+}
+
+void LineChart::buildSeries()
+{
+    ++buildCount;
+    // 1.
+    clearSeries();
+    buildTimeColumn = -1;
+    // 2.
+    GlyphStore* s = store();
+    if (!context || !s || !active)
+        return;
+
+    // 3.
+    const bool traceSide = s->hasAttribute(valueAttribute);
+    const TList<QSharedPointer<Packet>>& events =
+        traceSide ? context->conversationPackets : context->packets;
+    const THash<QString, int> columns = s->attributeMap(traceSide);
+
+    // 4.
+    const int n = timeAxis ? binCount(timeAxis->width) : 1;
+
+    // 5.
+    series.append(new BinSerie(nullptr));
+    int colorColumn = -1;
+    QHash<TVariant, int> colorIndex;
+    int otherIndex = -1;
+    if (colorAxis) {
+        colorColumn = columns.value(colorAttribute, -1);
+        const TList<QString> labels = colorAxis->labels();
+        const TList<QColor> palette = colorAxis->colors();
+        for (int i = 0; i < labels.size(); ++i) {
+            auto* serie = new BinSerie(nullptr);
+            if (i < palette.size())
+                serie->color = palette.at(i);
+            series.append(serie);
+        }
+        // The colour axis's own index, as a table: a value it does not list
+        // goes to its "Misc" entry when it has one, else nowhere.
+        const TList<TVariant> values = colorAxis->values();
+        for (int i = 0; i < values.size(); ++i)
+            if (!colorIndex.contains(values.at(i)))
+                colorIndex.insert(values.at(i), i);
+        if (auto* bins = dynamic_cast<ColorBinAxis*>(colorAxis); bins && bins->miscBin)
+            otherIndex = bins->index(*ColorBinAxis::miscValue);
+    }
+    const auto seriesOf = [&](const TVariant& value) {
+        auto found = colorIndex.constFind(value);
+        return found != colorIndex.constEnd() ? found.value() : otherIndex;
+    };
+
+    // 6.
+    for (BinSerie* serie : series) {
+        serie->items.items.assign(std::size_t(n), nullptr);
+        if (connectBins)
+            continue;
+        for (int b = 0; b < n; ++b) {
+            auto* item = new BinItem(nullptr, this);
+            item->visible = true;
+            item->auxDouble = b;
+            serie->items[b] = item;
+        }
+    }
+
+    // 7.
+    countMaximum = 0;
+    countMinimum = std::numeric_limits<int>::max();
+    const bool windowOpen = from < to;
+
+    if (colorAttribute != RULES_ATTRIBUTE) {
+        // 8.
+        const int timeColumn = columns.value(timeAttribute, 0);
+        buildTimeColumn = timeColumn;
+        if (windowOpen) {
+            BinSerie* all = series.first();
+            for (const QSharedPointer<Packet>& packet : events) {
+                const double v = timeOf(packet, timeColumn);
+                if (!(from <= v && v <= to))
+                    continue;
+                const int b = binOf(v, from, to, n);
+                if (colorColumn != -1) {
+                    const int c = seriesOf(packet->get(colorColumn));
+                    if (c != -1)
+                        addToSlot(series[c + 1], b, packet);
+                }
+                addToSlot(all, b, packet);
+            }
+        }
+    } else {
+        // 9. Rule mode reads times through the global time attribute.
+        const int timeColumn = s->attributeMap(false).value(TIME_ATTRIBUTE, 0);
+        buildTimeColumn = timeColumn;
+        if (windowOpen && eventView) {
+            BinSerie* all = series.first();
+            QHash<QString, int> labelIndex;
+            for (BinCell* cell : eventView->cells) {
+                if (!cell)
+                    continue;
+                for (const TList<BinItem*>& row : cell->rows) {
+                    for (const BinItem* rowItem : row) {
+                        if (!rowItem || rowItem->packets.isEmpty())
+                            continue;
+                        auto known = labelIndex.constFind(rowItem->label);
+                        if (known == labelIndex.constEnd())
+                            known = labelIndex.insert(rowItem->label,
+                                                      seriesOf(TVariant(rowItem->label, true)));
+                        const int c = known.value();
+                        for (const QSharedPointer<Packet>& packet : rowItem->packets) {
+                            const double v = timeOf(packet, timeColumn);
+                            if (!(from <= v && v <= to))
+                                continue;
+                            const int b = binOf(v, from, to, n);
+                            if (c != -1) {
+                                addToSlot(series[c + 1], b, packet);
+                                series[c + 1]->items[b]->label = rowItem->label;
+                            }
+                            addToSlot(all, b, packet);
+                            all->items[b]->label = rowItem->label;
+                        }
+                    }
+                }
+            }
+        }
+    }
+
+    // 10.
+    if (connectBins)
+        compactSeries(n);
+
+    // 11.
+    if (drawArcs)
+        buildArcs(s->attributeMap(false).value(TIME_ATTRIBUTE, 0));
+
+    // Nothing counted: the value range is 0..1 rather than an empty one.
+    if (countMinimum == std::numeric_limits<int>::max()) {
+        countMinimum = 0;
+        countMaximum = 1;
+    }
+
+    // 12.
+    if (timeAxis && valueAttribute == EVENTS_ATTRIBUTE) {
+        countMinimum = saturatedInt(std::max(double(countMinimum), valueMinimum));
+        if (valueMaximum != -1.0)
+            countMaximum = std::min(countMaximum, saturatedInt(std::ceil(valueMaximum)));
+        // A logarithmic axis starts at 1.
+        if (logarithm)
+            countMinimum = std::max(countMinimum, 1);
+        makeValueAxis();
+    }
+
+    // 13.
+    layoutItems();
+}
+
+void LineChart::compactSeries(int n)
+{
+    std::vector<bool> occupied(std::size_t(n), false);
+    for (BinSerie* serie : series)
+        for (int b = 0; b < serie->items.size() && b < n; ++b)
+            if (serie->items[b])
+                occupied[std::size_t(b)] = true;
+    for (BinSerie* serie : series) {
+        std::vector<BinItem*> compact;
+        for (int b = 0; b < n; ++b) {
+            if (!occupied[std::size_t(b)])
+                continue;
+            BinItem* item = b < serie->items.size() ? serie->items[b] : nullptr;
+            if (!item) {
+                item = new BinItem(nullptr, this);
+                item->visible = true;
+                item->auxDouble = b;
+            }
+            compact.push_back(item);
+        }
+        serie->items.items = std::move(compact);
+    }
+}
+
+void LineChart::buildArcs(int timeColumn)
+{
+    if (!eventView)
+        return;
+    for (BinCell* cell : eventView->cells) {
+        if (!cell)
+            continue;
+        for (const TList<BinItem*>& row : cell->rows) {
+            if (row.isEmpty() || !row.first() || !row.last() || row.first()->packets.isEmpty()
+                || row.last()->packets.isEmpty())
+                continue;
+            const QSharedPointer<Packet>& first = row.first()->packets.first();
+            const QSharedPointer<Packet>& last = row.last()->packets.last();
+            const double t1 = timeOf(first, timeColumn);
+            const double t2 = timeOf(last, timeColumn);
+            if (std::min(to, t2) >= std::max(from, t1)) {
+                auto* arc = new BinItem(nullptr, this);
+                arc->packets.append(first);
+                arc->packets.append(last);
+                arcs.append(arc);
+            }
+        }
+    }
+}
+
+void LineChart::layoutItems()
+{
+    selectedSlotsValid = false;
+    if (!timeAxis)
+        return;
+    const double length = timeAxis->width;
+    const int n = binCount(length);
+    const double w = length / n;
+    const bool counts = valueAttribute == EVENTS_ATTRIBUTE;
+    std::vector<int> running(std::size_t(n), 0);
+    for (int s = 0; s < series.size(); ++s) {
+        BinSerie* serie = series[s];
+        for (int i = 0; i < serie->items.size(); ++i) {
+            BinItem* item = serie->items[i];
+            if (!item)
+                continue;
+            const int events = item->packets.size();
+            const int bin = (events > 0 || connectBins) ? saturatedInt(item->auxDouble) : i;
+            const std::size_t slot = std::size_t(std::max(0, std::min(bin, n - 1)));
+            if (s > 0)
+                running[slot] += events;
+            double value = events;
+            if (!counts)
+                value = item->auxDouble;
+            else if (stack && s > 0)
+                value = running[slot];
+            double y = timeAxis->y;
+            if (valueAxis)
+                y = valueAxis->y - std::min(valueAxis->width, valueAxis->position(TVariant(value)));
+            item->setX(timeAxis->x + bin * w);
+            item->setY(y);
+            item->setWidth(1);
+            item->setHeight(1);
+        }
+    }
+    const int arcColumn = store() ? store()->attributeMap(false).value(TIME_ATTRIBUTE, 0) : 0;
+    for (BinItem* arc : arcs) {
+        const double t1 = timeOf(arc->packets.first(), arcColumn);
+        const double t2 = timeOf(arc->packets.last(), arcColumn);
+        const int x1 = saturatedInt((t1 - from) / (to - from) * length + timeAxis->x);
+        const int x2 = saturatedInt((t2 - from) / (to - from) * length + timeAxis->x);
+        arc->setX(x1);
+        arc->setWidth(double(x2) - x1);
+        arc->setHeight(1);
+    }
 }
 
 void LineChart::reset()
 {
     ImgWidget::reset();
+    timeAttribute = TIME_ATTRIBUTE;
 }
 
 bool LineChart::renderOverlay()
@@ -41,29 +603,321 @@ bool LineChart::renderOverlay()
     return true;
 }
 
+void LineChart::updateTicks()
+{
+    if (!timeAxis || (tickAxis == timeAxis && tickWidth == timeAxis->width))
+        return;
+    // The axis works its calendar ticks out while it paints; a paint into a
+    // scratch picture gives the grid the ticks of the current window.
+    QImage scratch(1, 1, QImage::Format_ARGB32);
+    QPainter painter(&scratch);
+    QPen pen;
+    QBrush brush;
+    timeAxis->paint(&painter, brush, pen);
+    tickAxis = timeAxis;
+    tickWidth = timeAxis->width;
+}
+
 bool LineChart::render(bool overlayToo, bool updateToo, QImage* target)
 {
     QImage* img = target ? target : &image;
-    RenderGuard guard(this, img, overlayToo, updateToo);
-    if (!guard)
+    const bool locked = imageMutex->tryLock(1);
+    if (!locked && !target) {
+        scheduleRetry(true, overlayToo, updateToo);
         return false;
-    img->fill(background);
-    {
-        QPainter painter(img);
-        painter.drawText(img->rect(), Qt::AlignCenter, placeholderName());
     }
-    guard.release();
-    if (overlayToo)
-        renderOverlay();
+    if (img->paintingActive()) {
+        if (locked)
+            imageMutex->unlock();
+        return false;
+    }
+
+    img->fill(background);
+    if (!context || !timeAxis) {
+        if (locked)
+            imageMutex->unlock();
+        if (updateToo)
+            update();
+        return true;
+    }
+    updateTicks();
+
+    QPainter painter(img);
+    const double left = timeAxis->x;
+    const double right = timeAxis->x + timeAxis->width;
+    const double bottom = timeAxis->y;
+    const double top = valueAxis ? valueAxis->y - valueAxis->width : 0.0;
+
+    // 3. Grid and frame.
+    QPen grid(withAlpha(LINE_COLOR, 80));
+    grid.setWidth(1);
+    painter.setPen(grid);
+    painter.setBrush(Qt::NoBrush);
+    const TList<int>& ticks = timeAxis->ticks;
+    for (int t : ticks)
+        painter.drawLine(QPointF(left + t, bottom), QPointF(left + t, top));
+    if (ticks.size() >= 3) {
+        const double spacing = ticks.at(1) - ticks.at(0);
+        if (spacing > 90) {
+            const int extra = saturatedInt(spacing / 40);
+            for (int i = 0; i + 1 < ticks.size(); ++i) {
+                const double step = double(ticks.at(i + 1) - ticks.at(i)) / (extra + 1);
+                for (int k = 1; k <= extra; ++k) {
+                    const double x = left + ticks.at(i) + k * step;
+                    painter.drawLine(QPointF(x, bottom), QPointF(x, top));
+                }
+            }
+        }
+    }
+    if (valueAxis) {
+        for (int i = 0; i < 10; ++i) {
+            const double v = valueAxis->min + i * (valueAxis->max - valueAxis->min) / 10.0;
+            const double y = valueAxis->y - valueAxis->position(TVariant(v));
+            painter.drawLine(QPointF(left, y), QPointF(right, y));
+        }
+    }
+    painter.drawRect(QRectF(left, top, right - left, bottom - top));
+
+    // 4.
     if (updateToo)
         update();
+
+    // 5. Series 0 first, then the others from the last down to series 1.
+    const auto drawSerie = [&](const BinSerie* serie) {
+        const TList<BinItem*>& items = serie->items;
+        if (items.isEmpty())
+            return;
+        QPainterPath path;
+        path.moveTo(left, bottom);
+        const BinItem* first = items.first();
+        if (first && first->visible && first->left() - left < EDGE_DISTANCE)
+            path.lineTo(left, first->top());
+        for (const BinItem* item : items)
+            if (item && item->visible)
+                path.lineTo(item->left(), item->top());
+        const BinItem* last = items.last();
+        if (last && last->visible && right - last->left() < EDGE_DISTANCE)
+            path.lineTo(right, last->top());
+        path.lineTo(right, bottom);
+        path.closeSubpath();
+        painter.fillPath(path, withAlpha(serie->color, 100));
+        QPen line(withAlpha(serie->color, 255));
+        line.setWidth(2);
+        line.setStyle(Qt::SolidLine);
+        painter.strokePath(path, line);
+    };
+    if (!series.isEmpty())
+        drawSerie(series.first());
+    for (int s = series.size() - 1; s >= 1; --s)
+        drawSerie(series[s]);
+
+    // 6., 7.
+    drawMarkers(&painter);
+    drawSelectedRuns(&painter);
+
+    // 8.
+    QPen hover(HOVER_COLOR);
+    hover.setWidth(2);
+    painter.setPen(hover);
+    painter.setBrush(withAlpha(HOVER_COLOR, 100));
+    for (const BinItem* item : hoveredItems)
+        painter.drawEllipse(QPointF(item->centerX(), item->centerY()), 3.0, 3.0);
+
+    // 9.
+    QPen axisPen;
+    QBrush axisBrush;
+    timeAxis->paint(&painter, axisBrush, axisPen);
+    if (valueAxis)
+        valueAxis->paint(&painter, axisBrush, axisPen);
+
+    // 10.
+    if (drawArcs && !arcs.isEmpty()) {
+        QPen arcPen(ARC_COLOR);
+        arcPen.setWidth(2);
+        painter.setPen(arcPen);
+        painter.setBrush(Qt::NoBrush);
+        const double logLength = std::log10(timeAxis->width);
+        const double end = timeAxis->x + timeAxis->width;
+        const double y0 = timeAxis->y;
+        for (const BinItem* arc : arcs) {
+            const int x1 = saturatedInt(arc->x);
+            const int x2 = saturatedInt(arc->x + arc->storedWidth);
+            const int d = x2 - x1;
+            double h = 0.0;
+            if (d > 0 && logLength != 0.0)
+                h = std::log10(double(d)) / logLength * arcHeight;
+            if (!std::isfinite(h))
+                h = 0.0;
+            const double xe = std::min(double(x1) + d, end);
+            QPainterPath path;
+            path.moveTo(x1, y0);
+            path.quadTo(x1, y0 + h, x1 + d / 2, y0 + h);
+            path.quadTo(xe, y0 + h, xe, y0);
+            painter.drawPath(path);
+        }
+    }
+
+    // 11.
+    if (dragging && !(isUnset(dragX1) && isUnset(dragY1) && isUnset(dragX2) && isUnset(dragY2))) {
+        QPen band(SELECTION_COLOR);
+        band.setWidth(3);
+        painter.setPen(band);
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRect(QRectF(QPointF(dragX1, dragY1), QPointF(dragX2, dragY2)).normalized());
+    }
+
+    // 12.
+    painter.end();
+    if (locked)
+        imageMutex->unlock();
+    if (overlayToo)
+        renderOverlay();
     return true;
+}
+
+const std::vector<bool>& LineChart::selectedSlots()
+{
+    if (selectedSlotsValid)
+        return selectedSlotCache;
+    selectedSlotCache.clear();
+    if (!series.isEmpty()) {
+        const TList<BinItem*>& items = series.first()->items;
+        selectedSlotCache.assign(std::size_t(items.size()), false);
+        if (!selectedPackets.isEmpty()) {
+            for (int i = 0; i < items.size(); ++i) {
+                const BinItem* item = items[i];
+                if (!item)
+                    continue;
+                for (const QSharedPointer<Packet>& p : item->packets) {
+                    if (selectedPackets.contains(p)) {
+                        selectedSlotCache[std::size_t(i)] = true;
+                        break;
+                    }
+                }
+            }
+        }
+    }
+    selectedSlotsValid = true;
+    return selectedSlotCache;
+}
+
+void LineChart::selectionChanged()
+{
+    selectedSlotsValid = false;
+}
+
+void LineChart::drawMarkers(QPainter* painter)
+{
+    if (series.isEmpty() || selectedPackets.isEmpty() || !timeAxis)
+        return;
+    const std::vector<bool>& marked = selectedSlots();
+    const TList<BinItem*>& items = series.first()->items;
+    const int count = items.size();
+    if (count == 0)
+        return;
+    const double length = timeAxis->width;
+    const double h = std::max(std::min(10.0, length / count), length / binCount(length));
+    const int hh = saturatedInt(1.1 * h) / 2;
+    QPen pen(SELECTION_COLOR);
+    pen.setWidth(3);
+    for (int i = 0; i < count; ++i) {
+        if (!marked[std::size_t(i)] || !items[i])
+            continue;
+        const double x = items[i]->left();
+        painter->setPen(pen);
+        painter->drawLine(QPointF(x, 0), QPointF(x, 7));
+        QPolygonF shape;
+        if (i == 0)
+            shape << QPointF(-4, 0) << QPointF(4, 0) << QPointF(-4, -hh);
+        else if (i == count - 1)
+            shape << QPointF(-4, 0) << QPointF(4, 0) << QPointF(-4, hh);
+        else
+            shape << QPointF(-4, 0) << QPointF(-4, -hh) << QPointF(4, 0) << QPointF(-4, hh);
+        painter->save();
+        painter->translate(x, 7);
+        painter->rotate(90);
+        painter->setPen(Qt::NoPen);
+        painter->setBrush(SELECTION_COLOR);
+        painter->drawPolygon(shape);
+        painter->restore();
+    }
+}
+
+void LineChart::drawSelectedRuns(QPainter* painter)
+{
+    if (series.isEmpty() || selectedPackets.isEmpty() || !timeAxis)
+        return;
+    const std::vector<bool>& marked = selectedSlots();
+    const TList<BinItem*>& items = series.first()->items;
+    const int count = items.size();
+    const double bottom = timeAxis->y;
+    painter->setPen(Qt::NoPen);
+    painter->setBrush(RUN_COLOR);
+    int i = 0;
+    while (i < count) {
+        if (!marked[std::size_t(i)]) {
+            ++i;
+            continue;
+        }
+        int end = i;
+        while (end + 1 < count && marked[std::size_t(end + 1)])
+            ++end;
+        const int a = std::max(0, i - 1);
+        const int b = std::min(count - 1, end + 1);
+        // A run that reaches the last slot is closed at that slot.
+        const int lastTop = end == count - 1 ? b : b - 1;
+        if (items[a] && items[b]) {
+            QPainterPath path;
+            path.moveTo(items[a]->left(), bottom);
+            for (int k = a; k <= lastTop; ++k)
+                if (items[k])
+                    path.lineTo(items[k]->left(), items[k]->top());
+            path.lineTo(items[b]->left(), bottom);
+            path.closeSubpath();
+            painter->drawPath(path);
+        }
+        i = end + 1;
+    }
 }
 
 void LineChart::setSize(int w, int h)
 {
     ImgWidget::setSize(w, h);
-    render(false, true, nullptr);
+    if (!timeAxis)
+        return;
+    const int H = h == -1 ? height() : h;
+    const int arcRoom = drawArcs ? arcHeight : 0;
+    const double originX = axisWidth + 10;
+    const double originY = H - axisWidth - arcRoom / 2 + 5;
+    timeAxis->x = originX;
+    timeAxis->y = originY;
+    if (valueAxis) {
+        valueAxis->x = originX;
+        valueAxis->y = originY;
+    }
+    const double length = width() - (axisWidth + 10) - axisWidth;
+    if (length > 0) {
+        const double previous = timeAxis->width;
+        timeAxis->setSize(length, axisWidth);
+        if (previous != length) {
+            ChartLock lock(this);
+            buildSeries();
+        }
+    }
+    if (valueAxis) {
+        const double valueLength = drawArcs ? H - 5 - arcRoom - axisWidth / 2 : H - 5 - axisWidth;
+        if (valueLength > 0)
+            valueAxis->setSize(valueLength, axisWidth + 10);
+    }
+    if (length > 0) {
+        layoutItems();
+        render(false, true, nullptr);
+    }
+}
+
+QRectF LineChart::dataRect()
+{
+    return QRectF(0, 0, width(), height());
 }
 
 QSize LineChart::sizeHint() const
@@ -71,7 +925,288 @@ QSize LineChart::sizeHint() const
     return QSize(1000, 400);
 }
 
-QString LineChart::placeholderName() const
+QString LineChart::tooltipText(const BinItem* item) const
 {
-    return QStringLiteral("LineChart");
+    QString times;
+    if (!item->packets.isEmpty() && buildTimeColumn >= 0) {
+        const auto format = [this](const QSharedPointer<Packet>& p) {
+            const double v = timeOf(p, buildTimeColumn);
+            if (!std::isfinite(v))
+                return QString();
+            const QDateTime t = QDateTime::fromMSecsSinceEpoch(saturatedInt64(v * 1000.0));
+            return QLocale::c().toString(t, QStringLiteral("dd-MM-yyyy hh:mm"));
+        };
+        times = format(item->packets.first()) + QLatin1Char('-') + format(item->packets.last());
+    }
+    return QStringLiteral("value: ") + item->label + QStringLiteral("\n TimeStamp: ") + times
+           + QStringLiteral("\n #Events: ") + QString::number(item->packets.size());
+}
+
+void LineChart::mouseMoveEvent(QMouseEvent* e)
+{
+    ImgWidget::mouseMoveEvent(e);
+    if (dragging) {
+        dragX2 = mouseX;
+        dragY2 = mouseY;
+        timer->start();
+    } else if (dragSelect && (e->buttons() & Qt::LeftButton) && pressX >= 0
+               && QLineF(pressX, pressY, mouseX, mouseY).length() > DRAG_DISTANCE) {
+        qDebug() << "dragging";
+        dragging = true;
+        timer->start();
+        dragX1 = pressX;
+        dragY1 = pressY;
+        dragX2 = mouseX;
+        dragY2 = mouseY;
+    }
+    for (BinItem* item : hoveredItems)
+        item->highlighted = false;
+    hoveredItems.clear();
+    QToolTip::hideText();
+    bool found = false;
+    for (BinSerie* serie : series) {
+        for (BinItem* item : serie->items) {
+            if (!item || !item->visible)
+                continue;
+            if (item->left() - HOVER_MARGIN <= mouseX && mouseX <= item->right() + HOVER_MARGIN
+                && item->top() - HOVER_MARGIN <= mouseY && mouseY <= item->bottom() + HOVER_MARGIN) {
+                item->highlighted = true;
+                hoveredItems.append(item);
+                QToolTip::showText(e->globalPos(), tooltipText(item), this);
+                found = true;
+                break;
+            }
+        }
+        if (found)
+            break;
+    }
+    hoverTimer->start(HOVER_INTERVAL);
+    render(false, true, nullptr);
+}
+
+void LineChart::clearSelection()
+{
+    selectedPackets.clear();
+    for (BinItem* item : selectedItems)
+        item->selected = false;
+    selectedItems.clear();
+    selectionChanged();
+}
+
+void LineChart::mousePressEvent(QMouseEvent* e)
+{
+    ImgWidget::mousePressEvent(e);
+    const bool ctrl = e->modifiers() & Qt::ControlModifier;
+    const bool modifier = e->modifiers() != Qt::NoModifier;
+    if (!ctrl)
+        clearSelection();
+    TList<BinItem*> added;
+    TList<BinItem*> removed;
+    if (!series.isEmpty()) {
+        const int px = saturatedInt(pressX);
+        const int py = saturatedInt(pressY);
+        int slot = -1;
+        const TList<BinItem*>& all = series.first()->items;
+        for (int i = 0; i < all.size(); ++i) {
+            const BinItem* item = all[i];
+            if (item && item->visible && item->left() <= px && px <= item->right()) {
+                slot = i;
+                break;
+            }
+        }
+        if (slot >= 0 && e->button() != Qt::RightButton) {
+            for (BinSerie* serie : series) {
+                BinItem* item = slot < serie->items.size() ? serie->items[slot] : nullptr;
+                if (!item || !item->visible || !(item->top() <= py && py <= item->bottom()))
+                    continue;
+                item->selected = !item->selected;
+                if (item->selected) {
+                    selectedItems.append(item);
+                    added.append(item);
+                } else {
+                    selectedItems.removeOne(item);
+                    removed.append(item);
+                }
+                break;
+            }
+        }
+    }
+    selectPackets(added, removed, modifier);
+    renderOverlay();
+    render(false, true, nullptr);
+}
+
+void LineChart::selectPackets(const TList<BinItem*>& added, const TList<BinItem*>& removed,
+                              bool modifier)
+{
+    if (!modifier) {
+        clearSelection();
+        for (BinItem* item : hoveredItems)
+            item->highlighted = false;
+        hoveredItems.clear();
+        for (BinItem* item : added) {
+            item->selected = true;
+            selectedItems.append(item);
+            for (const QSharedPointer<Packet>& p : item->packets)
+                selectedPackets.insert(p);
+        }
+    } else {
+        for (BinItem* item : added)
+            for (const QSharedPointer<Packet>& p : item->packets)
+                selectedPackets.insert(p);
+        for (BinItem* item : removed)
+            for (const QSharedPointer<Packet>& p : item->packets)
+                selectedPackets.remove(p);
+    }
+    selectionChanged();
+    TList<QSharedPointer<Packet>> all;
+    all.items.reserve(std::size_t(selectedPackets.size()));
+    for (const QSharedPointer<Packet>& p : selectedPackets)
+        all.append(p);
+    sendSelection(all, modifier);
+}
+
+void LineChart::sendSelection(const TList<QSharedPointer<Packet>>& packets, bool ctrl)
+{
+    if (!owner)
+        return;
+    QList<QVariant> args{QStringLiteral("select")};
+    if (ctrl)
+        args.append(QStringLiteral("ctrl"));
+    auto* event = new PacketsEvent(this, packets, args);
+    QCoreApplication::sendEvent(owner, event);
+    delete event;
+}
+
+void LineChart::selectRange(bool send)
+{
+    dragX2 = mouseX;
+    dragY2 = mouseY;
+    clearSelection();
+    TList<QSharedPointer<Packet>> added;
+    if (!series.isEmpty()) {
+        const QRectF band = QRectF(QPointF(dragX1, dragY1), QPointF(dragX2, dragY2)).normalized();
+        for (BinItem* item : series.first()->items) {
+            if (!item || item->packets.isEmpty())
+                continue;
+            if (item->left() >= band.left() && item->right() <= band.right()
+                && item->top() >= band.top() && item->bottom() <= band.bottom()) {
+                item->selected = true;
+                selectedItems.append(item);
+                for (const QSharedPointer<Packet>& p : item->packets) {
+                    if (!selectedPackets.contains(p)) {
+                        selectedPackets.insert(p);
+                        added.append(p);
+                    }
+                }
+            }
+        }
+    }
+    selectionChanged();
+    if (send)
+        sendSelection(added, false);
+}
+
+void LineChart::resetDrag()
+{
+    dragX1 = dragY1 = dragX2 = dragY2 = -1.0;
+}
+
+void LineChart::mouseReleaseEvent(QMouseEvent* e)
+{
+    ImgWidget::mouseReleaseEvent(e);
+    if (dragging) {
+        timer->stop();
+        mouseX = std::round(e->localPos().x());
+        mouseY = std::round(e->localPos().y());
+        if (rect().contains(e->pos()))
+            selectRange(true);
+    }
+    dragging = false;
+    resetDrag();
+    render(false, true, nullptr);
+}
+
+void LineChart::dragTimeOut()
+{
+    selectRange(false);
+    timer->stop();
+    render(false, true, nullptr);
+}
+
+void LineChart::moveTimeOut()
+{
+    // The hover shows at once; nothing waits for the pointer to rest.
+}
+
+void LineChart::wheelEvent(QWheelEvent* e)
+{
+    e->accept();
+    const int steps = e->angleDelta().y() / 120;
+    const double before = zoom;
+    zoom = std::max(0.0, std::min(zoom + steps, MAX_ZOOM));
+    if (zoom != before && context) {
+        double min = 0.0;
+        double max = 0.0;
+        fullSpan(&min, &max);
+        const double t = zoom / 100.0 * (max - min);
+        setRange(min + t, max - t, true);
+        if (miniView) {
+            RenderEvent event(this, {min + t, max - t});
+            QCoreApplication::sendEvent(miniView, &event);
+        }
+    }
+    render(false, true, nullptr);
+}
+
+void LineChart::enterEvent(QEvent* e)
+{
+    ImgWidget::enterEvent(e);
+    dragging = false;
+    resetDrag();
+}
+
+void LineChart::leaveEvent(QEvent* e)
+{
+    ImgWidget::leaveEvent(e);
+    if (dragging)
+        timer->stop();
+    hoverTimer->stop();
+    dragging = false;
+    resetDrag();
+}
+
+bool LineChart::event(QEvent* e)
+{
+    if (e->type() == toEventType(RENDEREVENT)) {
+        auto* re = static_cast<RenderEvent*>(e);
+        if (miniView && re->sender == miniView && re->args.size() >= 2) {
+            bool okFrom = false;
+            bool okTo = false;
+            const double f = re->args.at(0).toDouble(&okFrom);
+            const double g = re->args.at(1).toDouble(&okTo);
+            if (okFrom && okTo && std::isfinite(f) && std::isfinite(g)) {
+                double min = 0.0;
+                double max = 0.0;
+                fullSpan(&min, &max);
+                setRange(min + f * (max - min), min + g * (max - min), true);
+                render(false, true, nullptr);
+            }
+            e->accept();
+            return true;
+        }
+    } else if (e->type() == toEventType(PACKETSEVENT)) {
+        auto* pe = static_cast<PacketsEvent*>(e);
+        selectedPackets.clear();
+        for (const QSharedPointer<Packet>& p : pe->packets)
+            selectedPackets.insert(p);
+        for (BinItem* item : selectedItems)
+            item->selected = false;
+        selectedItems.clear();
+        selectionChanged();
+        render(false, true, nullptr);
+        e->accept();
+        return true;
+    }
+    return ImgWidget::event(e);
 }

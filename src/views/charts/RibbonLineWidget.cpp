@@ -1,24 +1,56 @@
 #include "views/charts/RibbonLineWidget.h"
 
+#include "app/ControlWidget.h"
+#include "app/MainWindow.h"
+#include "views/charts/ChartOptionsWidget.h"
 #include "views/charts/LineChart.h"
 #include "views/charts/LineChartMiniView.h"
+#include "views/events/EventWidget.h"
+#include "views/events/RibbonEventWidget.h"
 
-#include <QVBoxLayout>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QPushButton>
 
 RibbonLineWidget::RibbonLineWidget(ControlWidget* owner, EventWidget* eventView, QWidget* parent)
     : QWidget(parent)
     , owner(owner)
+    , options(eventView ? eventView->options : nullptr)
 {
-    // Children of the ribbon until the event ribbon lays them out.
-    chart = new LineChart(owner, eventView, this);
-    miniView = new LineChartMiniView(owner, eventView, chart, this);
+    // Without a Qt parent: the event ribbon's layout adopts them.
+    chart = new LineChart(owner, eventView, nullptr);
+    miniView = new LineChartMiniView(owner, eventView, chart, nullptr);
+    chartGuard = chart;
+    miniViewGuard = miniView;
     miniView->setMinimumHeight(50);
     chart->setMinimumHeight(200);
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    layout->addWidget(miniView);
-    layout->addWidget(chart);
+    chart->miniView = miniView;
+
+    gearButton = new QPushButton(QIcon(QStringLiteral(":/Resources/gear.png")), QString(), this);
+    auto* spacer = new QWidget(this);
+    spacer->setSizePolicy(QSizePolicy::Expanding, spacer->sizePolicy().verticalPolicy());
+    spacer->setMaximumHeight(25);
+    connect(gearButton, &QPushButton::clicked, this, &RibbonLineWidget::showOptions);
+
+    buttonRow = new QHBoxLayout;
+    buttonRow->setSpacing(5);
+    buttonRow->addWidget(gearButton);
+    buttonRow->addWidget(spacer);
+    auto* grid = new QGridLayout(this);
+    grid->setSpacing(0);
+    grid->setContentsMargins(0, 0, 0, 0);
+}
+
+RibbonLineWidget::~RibbonLineWidget()
+{
+    // A row that no holder took is still this ribbon's to free.
+    if (buttonRow && !buttonRow->parent())
+        delete buttonRow;
+    if (miniViewGuard && !miniViewGuard->parent())
+        delete miniViewGuard.data();
+    if (chartGuard && !chartGuard->parent())
+        delete chartGuard.data();
 }
 
 bool RibbonLineWidget::isActive() const
@@ -33,4 +65,27 @@ void RibbonLineWidget::setActive(bool active, bool rebuild)
     chart->setActive(active, rebuild);
     miniView->setActive(active, rebuild);
     setVisible(active);
+}
+
+void RibbonLineWidget::showOptions()
+{
+    MainWindow* window = owner ? owner->mainWindow : nullptr;
+    EventWidget* leftMatrix = chart->eventView;
+    EventWidget* rightMatrix = nullptr;
+    LineChart* leftChart = chart;
+    LineChart* rightChart = nullptr;
+    if (window) {
+        if (window->leftEventRibbon)
+            leftMatrix = window->leftEventRibbon->view;
+        if (window->rightEventRibbon)
+            rightMatrix = window->rightEventRibbon->view;
+        if (window->leftLineRibbon)
+            leftChart = window->leftLineRibbon->chart;
+        if (window->rightLineRibbon)
+            rightChart = window->rightLineRibbon->chart;
+    }
+    QPointer<ChartOptionsWidget> dialog =
+        new ChartOptionsWidget(owner, options, leftMatrix, rightMatrix, leftChart, rightChart, this);
+    dialog->exec();
+    delete dialog.data();
 }

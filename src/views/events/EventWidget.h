@@ -240,6 +240,15 @@ public:
     OptionsWidget* options;
     double timeFrom = 0.0;
     double timeTo;
+    // Display options the chart options dialog sets before it calls
+    // reload(); the matrix's rebuild has no use for them yet.
+    bool timeMode = false;
+    bool timeWarp = false;
+    bool alternateMode = false;
+    bool timeCluster = false;
+    bool glyphWarp = false;
+    bool triangulate = false;
+    QString glyphMode = QStringLiteral("Frequency");   // or "Ordering"
 
 signals:
     void picked(BinItem glyph);

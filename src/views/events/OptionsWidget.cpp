@@ -17,6 +17,7 @@
 #include <QDebug>
 #include <QIcon>
 #include <QPointer>
+#include <QSpinBox>
 
 #include <algorithm>
 #include <utility>
@@ -82,13 +83,18 @@ OptionsWidget::OptionsWidget(ControlWidget* control, EventWidget* view)
     orientationBox = comboBox({QStringLiteral("Vertical"), QStringLiteral("Horizontal")});
     orientationBox->hide();
     glyphSizeAxisBox = comboBox({NONE_NAME});
+    glyphPercentageBox = new QSpinBox;
+    glyphPercentageBox->setRange(1, 100);
+    glyphPercentageBox->setValue(100);
+    glyphPercentageBox->setSuffix(QStringLiteral(" %"));
 
     binWindow = TList<int>{1, 50, 100};
     axisValueLists = TList<TList<TVariant>>{TList<TVariant>(), TList<TVariant>(), TList<TVariant>()};
 
     for (QWidget* w : std::initializer_list<QWidget*>{
              sequentialAxisBox, eventAxisBox, multiMatchBox, showLabelsBox, showPopupsBox, sortDirectionBox,
-             sortBox, groupOrderBox, groupDirectionBox, stackBox, orientationBox, glyphSizeAxisBox})
+             sortBox, groupOrderBox, groupDirectionBox, stackBox, orientationBox, glyphSizeAxisBox,
+             glyphPercentageBox})
         controls.append(QPointer<QWidget>(w));
 }
 

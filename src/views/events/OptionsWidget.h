@@ -15,6 +15,7 @@ class EventWidget;
 class IAxis;
 class QCheckBox;
 class QComboBox;
+class QSpinBox;
 class QWidget;
 
 // The option controls of one event matrix and its axis factory. It has no
@@ -64,6 +65,9 @@ public:
     QCheckBox* stackBox;
     QComboBox* orientationBox;
     QComboBox* glyphSizeAxisBox;
+    // The share of a glyph's area drawn, in percent; the chart options
+    // dialog shows it beside the glyph-size box. Nothing reads it yet.
+    QSpinBox* glyphPercentageBox;
     int binOffset = 0;
     // Window lengths by axis role; -1 would mean every value.
     TList<int> binWindow;

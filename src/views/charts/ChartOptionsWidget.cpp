@@ -1,0 +1,824 @@
+#include "views/charts/ChartOptionsWidget.h"
+
+#include "app/AppGlobals.h"
+#include "app/ControlWidget.h"
+#include "core/Saturate.h"
+#include "editors/ColorBox.h"
+#include "events/EventType.h"
+#include "events/ReloadEvent.h"
+#include "events/RenderEvent.h"
+#include "items/Axis.h"
+#include "items/BinItem.h"
+#include "items/ColorPalettes.h"
+#include "model/Context.h"
+#include "model/GlyphStore.h"
+#include "patterns/ParseNode.h"
+#include "patterns/Rule.h"
+#include "views/charts/LineChart.h"
+#include "views/events/EventWidget.h"
+#include "views/events/OptionsWidget.h"
+
+#include <QBoxLayout>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDebug>
+#include <QGridLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMap>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTableWidget>
+
+#include <algorithm>
+
+namespace {
+
+const QString EVENTS_ATTRIBUTE = QStringLiteral("#Events");
+const QString NONE_TEXT = QStringLiteral("None");
+const QString RULES_ATTRIBUTE = QStringLiteral("Rules");
+
+QLabel* label(const QString& text)
+{
+    return new QLabel(text);
+}
+
+// The layout below `layout` that holds `widget` directly, and its index there.
+QLayout* findHolder(QLayout* layout, QWidget* widget, int* index)
+{
+    if (!layout)
+        return nullptr;
+    for (int i = 0; i < layout->count(); ++i) {
+        QLayoutItem* item = layout->itemAt(i);
+        if (!item)
+            continue;
+        if (item->widget() == widget) {
+            *index = i;
+            return layout;
+        }
+        if (QLayout* inner = findHolder(item->layout(), widget, index))
+            return inner;
+    }
+    return nullptr;
+}
+
+// The text as an int; false for anything else (a number in exponent form
+// among them).
+bool readInt(const QString& text, int* value)
+{
+    bool ok = false;
+    const int v = text.trimmed().toInt(&ok);
+    if (ok)
+        *value = v;
+    return ok;
+}
+
+} // namespace
+
+ChartOptionsWidget::ChartOptionsWidget(ControlWidget* controller, OptionsWidget* options,
+                                       EventWidget* leftMatrix, EventWidget* rightMatrix,
+                                       LineChart* leftChart, LineChart* rightChart, QWidget* parent)
+    : QDialog(parent)
+    , controller(controller)
+    , leftMatrix(leftMatrix)
+    , rightMatrix(rightMatrix)
+    , leftChart(leftChart)
+    , rightChart(rightChart)
+    , options(options)
+{
+    // 1.2 The "Line Chart" tab.
+    auto* chartTab = new QWidget;
+    chartGrid = new QGridLayout(chartTab);
+    axisBox = new QComboBox;
+    axisBox->addItems({QStringLiteral("Y axis"), QStringLiteral("Color axis")});
+    attributeBox = new QComboBox;
+    logarithmBox = new QCheckBox;
+    sortBox = new QComboBox;
+    sortBox->addItems({QStringLiteral("Default"), QStringLiteral("Frequency"), QStringLiteral("Rarity")});
+    drawArcBox = new QCheckBox;
+    stackBox = new QCheckBox;
+    interpolateBox = new QCheckBox;
+    minimumLabel = new QLabel;
+    maximumLabel = new QLabel;
+    minimumCaption = label(QStringLiteral("Min:"));
+    maximumCaption = label(QStringLiteral("Max:"));
+    applyButton = new QPushButton(QStringLiteral("Apply"));
+    chartGrid->addWidget(label(QStringLiteral("Axis:")), 0, 0);
+    chartGrid->addWidget(axisBox, 0, 1);
+    chartGrid->addWidget(label(QStringLiteral("Attribute:")), 0, 2);
+    chartGrid->addWidget(attributeBox, 0, 3, 1, 2);
+    chartGrid->addWidget(label(QStringLiteral("Logarithm:")), 1, 0);
+    chartGrid->addWidget(logarithmBox, 1, 1);
+    chartGrid->addWidget(label(QStringLiteral("Sort by:")), 1, 2);
+    chartGrid->addWidget(sortBox, 1, 3, 1, 2);
+    chartGrid->addWidget(label(QStringLiteral("Draw arcs:")), 2, 0);
+    chartGrid->addWidget(drawArcBox, 2, 1);
+    chartGrid->addWidget(label(QStringLiteral("Stack:")), 2, 2);
+    chartGrid->addWidget(stackBox, 2, 3);
+    chartGrid->addWidget(label(QStringLiteral("Interpolate:")), 3, 2);
+    chartGrid->addWidget(interpolateBox, 3, 3);
+    chartGrid->addWidget(minimumCaption, 4, 0);
+    chartGrid->addWidget(minimumLabel, 4, 1);
+    chartGrid->addWidget(maximumCaption, 4, 2);
+    chartGrid->addWidget(maximumLabel, 4, 3, 1, 2);
+    chartGrid->addWidget(applyButton, 5, 5);
+
+    // 1.3 The "General" tab.
+    auto* generalTab = new QWidget;
+    generalGrid = new QGridLayout(generalTab);
+    timeModeBox = new QCheckBox(QStringLiteral("Time mode"));
+    alternateBox = new QCheckBox(QStringLiteral("Alternate"));
+    timeClusterBox = new QCheckBox(QStringLiteral("Time Cluster"));
+    triangulateBox = new QCheckBox(QStringLiteral("Triangulate"));
+    glyphWarpBox = new QCheckBox(QStringLiteral("Glyph warp"));
+    timeWarpBox = new QCheckBox(QStringLiteral("Time warp"));
+    glyphModeBox = new QComboBox;
+    glyphModeBox->addItems({QStringLiteral("Frequency"), QStringLiteral("Ordering")});
+    generalGrid->addWidget(timeModeBox, 0, 0);
+    generalGrid->addWidget(alternateBox, 0, 1);
+    generalGrid->addWidget(timeClusterBox, 1, 0);
+    generalGrid->addWidget(triangulateBox, 1, 1);
+    generalGrid->addWidget(glyphWarpBox, 2, 0);
+    generalGrid->addWidget(timeWarpBox, 2, 1);
+    generalGrid->addWidget(label(QStringLiteral("Glyph mode:")), 3, 0);
+    generalGrid->addWidget(glyphModeBox, 3, 1);
+    generalGrid->addWidget(label(QStringLiteral("Glyph size:")), 4, 0);
+    generalGrid->addWidget(label(QStringLiteral("Glyph percentage:")), 5, 0);
+    if (options) {
+        borrow(options->glyphSizeAxisBox, 4);
+        borrow(options->glyphPercentageBox, 5);
+    }
+
+    // 1.4 The tabs and the side row.
+    auto* tabs = new QTabWidget;
+    tabs->addTab(generalTab, QStringLiteral("General"));
+    tabs->addTab(chartTab, QStringLiteral("Line Chart"));
+    auto* grid = new QGridLayout(this);
+    sideLabel = label(QStringLiteral("Apply to:"));
+    sideBox = new QComboBox;
+    sideBox->addItems({QStringLiteral("Left view"), QStringLiteral("Right view"), QStringLiteral("Both views")});
+    grid->addWidget(sideLabel, 0, 0);
+    grid->addWidget(sideBox, 0, 1);
+    grid->addWidget(tabs, 1, 0, 1, 2);
+    sideLabel->setVisible(SPLIT_FLAG);
+    sideBox->setVisible(SPLIT_FLAG);
+    applyButton->hide();
+    setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Minimum);
+
+    // 1.5
+    loadGeneral();
+    changeAxis(0);
+    connect(applyButton, &QPushButton::clicked, this, &ChartOptionsWidget::apply);
+    connect(axisBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &ChartOptionsWidget::changeAxis);
+    connect(interpolateBox, &QCheckBox::clicked, this, &ChartOptionsWidget::changeConnect);
+    connect(sortBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &ChartOptionsWidget::changeOrder);
+    connect(attributeBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            &ChartOptionsWidget::changeAttribute);
+    connect(logarithmBox, &QCheckBox::clicked, this, &ChartOptionsWidget::changeLogarithm);
+    connect(stackBox, &QCheckBox::clicked, this, &ChartOptionsWidget::changeStack);
+    connect(drawArcBox, &QCheckBox::clicked, this, &ChartOptionsWidget::changeDrawArc);
+    connect(timeModeBox, &QCheckBox::clicked, this, &ChartOptionsWidget::setTimeMode);
+    connect(alternateBox, &QCheckBox::clicked, this, &ChartOptionsWidget::setAlternateMode);
+    connect(timeClusterBox, &QCheckBox::clicked, this, &ChartOptionsWidget::setTimeCluster);
+    connect(triangulateBox, &QCheckBox::clicked, this, &ChartOptionsWidget::setTriangulate);
+    connect(glyphWarpBox, &QCheckBox::clicked, this, &ChartOptionsWidget::setGlyphWarp);
+    connect(timeWarpBox, &QCheckBox::clicked, this, &ChartOptionsWidget::setTimeWarp);
+    connect(glyphModeBox, &QComboBox::currentTextChanged, this, &ChartOptionsWidget::setGroupFreq);
+    if (options) {
+        optionConnections.append(
+            connect(options->showLabelsBox, &QCheckBox::clicked, this, &ChartOptionsWidget::showLabels));
+        optionConnections.append(
+            connect(options->showPopupsBox, &QCheckBox::clicked, this, &ChartOptionsWidget::showPopups));
+        optionConnections.append(
+            connect(options->multiMatchBox, &QCheckBox::clicked, this, &ChartOptionsWidget::setMulti));
+    }
+    frequencies.clear();
+    values.clear();
+    order = 0;
+    sortBox->hide();
+}
+
+ChartOptionsWidget::~ChartOptionsWidget()
+{
+    giveBack();
+}
+
+QSize ChartOptionsWidget::sizeHint() const
+{
+    return QSize(500, 300);
+}
+
+void ChartOptionsWidget::done(int result)
+{
+    giveBack();
+    QDialog::done(result);
+}
+
+int ChartOptionsWidget::side() const
+{
+    return sideBox ? std::max(0, sideBox->currentIndex()) : 0;
+}
+
+LineChart* ChartOptionsWidget::referenceChart() const
+{
+    return side() == 1 ? rightChart : leftChart;
+}
+
+EventWidget* ChartOptionsWidget::referenceMatrix() const
+{
+    return side() == 1 ? rightMatrix : leftMatrix;
+}
+
+Context* ChartOptionsWidget::currentContext() const
+{
+    Context* context = controller ? controller->currentContext() : nullptr;
+    if (!context && referenceChart())
+        context = referenceChart()->context;
+    return context;
+}
+
+void ChartOptionsWidget::borrow(QWidget* widget, int row)
+{
+    if (!widget)
+        return;
+    Borrowed b;
+    b.widget = widget;
+    b.parent = widget->parentWidget();
+    b.hidden = widget->isHidden();
+    if (b.parent) {
+        int index = -1;
+        QLayout* holder = findHolder(b.parent->layout(), widget, &index);
+        if (holder) {
+            b.layout = holder;
+            b.index = index;
+            if (auto* gridHolder = qobject_cast<QGridLayout*>(holder))
+                gridHolder->getItemPosition(index, &b.row, &b.column, &b.rowSpan, &b.columnSpan);
+        }
+    }
+    borrowed.append(b);
+    if (b.layout)
+        b.layout->removeWidget(widget);
+    generalGrid->addWidget(widget, row, 1);
+    widget->show();
+}
+
+void ChartOptionsWidget::giveBack()
+{
+    if (givenBack)
+        return;
+    givenBack = true;
+    for (const QMetaObject::Connection& c : optionConnections)
+        disconnect(c);
+    optionConnections.clear();
+    // In the reverse order of borrowing, so that each goes back to its own index.
+    for (int i = borrowed.size() - 1; i >= 0; --i) {
+        const Borrowed& b = borrowed.at(i);
+        QWidget* widget = b.widget.data();
+        if (!widget)
+            continue;
+        generalGrid->removeWidget(widget);
+        if (!b.parent) {
+            // It had no place: it goes back to its options object, hidden.
+            widget->setParent(nullptr);
+            widget->hide();
+            continue;
+        }
+        if (auto* box = qobject_cast<QBoxLayout*>(b.layout.data()))
+            box->insertWidget(std::min(b.index, box->count()), widget);
+        else if (auto* gridHolder = qobject_cast<QGridLayout*>(b.layout.data()))
+            gridHolder->addWidget(widget, b.row, b.column, b.rowSpan, b.columnSpan);
+        else
+            widget->setParent(b.parent);
+        widget->setVisible(!b.hidden);
+    }
+    borrowed.clear();
+}
+
+bool ChartOptionsWidget::event(QEvent* e)
+{
+    if (e->type() == toEventType(RENDEREVENT)) {
+        changeAxis(1);
+        apply();
+        e->accept();
+        return true;
+    }
+    return QDialog::event(e);
+}
+
+TList<int> ChartOptionsWidget::usableRules() const
+{
+    TList<int> result;
+    GlyphStore* store = controller ? controller->glyphStore : nullptr;
+    if (!store)
+        return result;
+    for (int i = 0; i < store->rules.size(); ++i) {
+        const Rule& rule = store->rules.at(i);
+        // A rule whose precondition has no element has no first glyph.
+        if (rule.pre && !rule.pre->children.isEmpty() && rule.pre->children.first())
+            result.append(i);
+    }
+    return result;
+}
+
+TList<QColor> ChartOptionsWidget::tableColors() const
+{
+    TList<QColor> colors;
+    GlyphStore* store = controller ? controller->glyphStore : nullptr;
+    // The attribute being edited decides, so that choosing "Rules" colours
+    // the chart by its rules at once.
+    if (store && attributeBox->currentText() == RULES_ATTRIBUTE && axisBox->currentIndex() == 1) {
+        for (int i : usableRules())
+            colors.append(store->rules.at(i).pre->children.first()->glyph.fillColor);
+        return colors;
+    }
+    return ColorPalettes::set3;
+}
+
+void ChartOptionsWidget::changeAxis(int axis)
+{
+    setUpdatesEnabled(false);
+    LineChart* chart = referenceChart();
+    GlyphStore* store = controller ? controller->glyphStore : nullptr;
+    const TList<QString> names = store ? store->attributeNames(false) : TList<QString>();
+
+    // 3.1
+    {
+        const QSignalBlocker blocker(attributeBox);
+        attributeBox->clear();
+        int current = 0;
+        if (axis == 0) {
+            attributeBox->addItem(EVENTS_ATTRIBUTE);
+            for (const QString& name : names)
+                if (store->isRangeAttribute(name))
+                    attributeBox->addItem(name);
+            if (chart)
+                current = std::max(0, attributeBox->findText(chart->valueAttribute));
+        } else {
+            attributeBox->addItem(NONE_TEXT);
+            attributeBox->addItem(RULES_ATTRIBUTE);
+            for (const QString& name : names)
+                if (!store->isRangeAttribute(name))
+                    attributeBox->addItem(name);
+            if (chart)
+                current = std::max(0, attributeBox->findText(chart->colorAttribute));
+        }
+        attributeBox->setCurrentIndex(current);
+    }
+
+    // 3.2 The edits and the table are made anew; the old table may be the
+    // one whose signal runs this, so it goes once control is back in the
+    // event loop.
+    {
+        const QSignalBlocker blocker(axisBox);
+        axisBox->setCurrentIndex(axis);
+    }
+    for (QLineEdit* edit : {minimumEdit, maximumEdit}) {
+        if (!edit)
+            continue;
+        chartGrid->removeWidget(edit);
+        edit->disconnect(this);
+        edit->hide();
+        edit->deleteLater();
+    }
+    minimumEdit = nullptr;
+    maximumEdit = nullptr;
+
+    // 3.3
+    {
+        const QSignalBlocker a(drawArcBox);
+        const QSignalBlocker b(stackBox);
+        const QSignalBlocker c(interpolateBox);
+        const QSignalBlocker d(logarithmBox);
+        drawArcBox->setChecked(chart && chart->drawArcs);
+        stackBox->setChecked(chart && chart->stack);
+        interpolateBox->setChecked(chart && chart->connectBins);
+        logarithmBox->setChecked(axis == 0 && chart && chart->valueAxis && chart->valueAxis->logScale);
+    }
+
+    minimumEdit = new QLineEdit;
+    maximumEdit = new QLineEdit;
+    if (axis == 0) {
+        // 3.4
+        stackBox->setEnabled(false);
+        sortBox->setEnabled(false);
+        logarithmBox->setEnabled(true);
+        drawArcBox->setEnabled(true);
+        if (chart && chart->valueAxis) {
+            double low = chart->countMinimum;
+            double high = chart->countMaximum;
+            if (chart->valueAttribute != EVENTS_ATTRIBUTE && store) {
+                low = store->minValue(chart->valueAttribute, currentContext());
+                high = store->maxValue(chart->valueAttribute, currentContext());
+            }
+            minimumLabel->setText(QString::number(low, 'g', 3));
+            maximumLabel->setText(QString::number(high, 'g', 3));
+            minimum = chart->valueAxis->min;
+            maximum = chart->valueAxis->max;
+            minimumEdit->setText(QString::number(minimum, 'g', 3));
+            maximumEdit->setText(QString::number(maximum, 'g', 3));
+        }
+        connect(minimumEdit, &QLineEdit::textChanged, this, &ChartOptionsWidget::changeFromValue);
+        connect(maximumEdit, &QLineEdit::textChanged, this, &ChartOptionsWidget::changeToValue);
+    } else {
+        // 3.5
+        stackBox->setEnabled(true);
+        sortBox->setEnabled(true);
+        logarithmBox->setEnabled(false);
+        drawArcBox->setEnabled(false);
+        minimumLabel->setText(QStringLiteral("N.A."));
+        maximumLabel->setText(QStringLiteral("N.A."));
+    }
+    buildTable(axis == 1 ? tableColors() : TList<QColor>(), axis == 1);
+
+    // 3.6
+    for (QWidget* w : {static_cast<QWidget*>(minimumCaption), static_cast<QWidget*>(maximumCaption)})
+        chartGrid->removeWidget(w);
+    chartGrid->addWidget(minimumEdit, 4, 1);
+    chartGrid->addWidget(maximumEdit, 4, 3, 1, 2);
+    chartGrid->addWidget(minimumCaption, 4, 0);
+    chartGrid->addWidget(maximumCaption, 4, 2);
+    for (int c = 0; c < chartGrid->columnCount(); ++c)
+        chartGrid->setColumnStretch(c, 0);
+    minimumEdit->setEnabled(axis == 0);
+    maximumEdit->setEnabled(axis == 0);
+    setUpdatesEnabled(true);
+    repaint();
+}
+
+void ChartOptionsWidget::buildTable(const TList<QColor>& colors, bool fill)
+{
+    // 8.1
+    const int rows = fill ? values.size() : 0;
+    if (fill) {
+        valueColors.clear();
+        for (int i = 0; i < values.size(); ++i)
+            valueColors[values.at(i)] = colors.isEmpty() ? QColor(Qt::gray) : colors.at(i % colors.size());
+    }
+
+    // 8.2
+    if (orderingTable) {
+        chartGrid->removeWidget(orderingTable);
+        orderingTable->disconnect(this);
+        orderingTable->horizontalHeader()->disconnect(this);
+        orderingTable->hide();
+        orderingTable->deleteLater();
+    }
+    auto* table = new QTableWidget(rows, 4);
+    orderingTable = table;
+    table->setHorizontalHeaderLabels({QStringLiteral("Visible"), QStringLiteral("Color"),
+                                      QStringLiteral("Value"), QStringLiteral("Frequency")});
+    table->setSortingEnabled(false);
+    table->setDragEnabled(true);
+    table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table->setSelectionMode(QAbstractItemView::SingleSelection);
+    table->verticalHeader()->hide();
+    table->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+
+    // 8.3
+    for (int i = 0; i < rows; ++i) {
+        const TVariant& v = values.at(i);
+        auto* visible = new QTableWidgetItem;
+        visible->setFlags(Qt::ItemIsUserCheckable | Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+        visible->setCheckState(hiddenValues.contains(v) ? Qt::Unchecked : Qt::Checked);
+        table->setItem(i, VISIBLE_COLUMN, visible);
+        // The table shows the colour; the chart takes it from the table's
+        // values, so the swatch does not change it.
+        table->setCellWidget(i, COLOR_COLUMN, new ColorBox(valueColors.value(v), true, nullptr));
+        const int frequency = frequencies.value(v, 0);
+        auto* text = new QTableWidgetItem(v.toString());
+        text->setFlags(Qt::ItemIsEnabled);
+        text->setForeground(frequency != 0 ? QColor(Qt::black) : QColor(Qt::lightGray));
+        text->setData(VALUE_INDEX_ROLE, i);
+        table->setItem(i, VALUE_COLUMN, text);
+        auto* count = new QTableWidgetItem;
+        count->setData(Qt::DisplayRole, frequency);
+        count->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+        table->setItem(i, FREQUENCY_COLUMN, count);
+    }
+    // Sorting starts from the values' order: no column is sorted yet.
+    table->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
+    table->setSortingEnabled(true);
+    connect(table->horizontalHeader(), &QHeaderView::sectionClicked, this,
+            &ChartOptionsWidget::changeColorOrdering);
+
+    // 8.4
+    connect(table, &QTableWidget::cellChanged, this, &ChartOptionsWidget::changeVisible);
+    table->resizeColumnsToContents();
+    table->setEnabled(axisBox->currentIndex() == 1);
+    chartGrid->addWidget(table, 5, 0, 1, 5);
+}
+
+int ChartOptionsWidget::valueIndexOfRow(int row) const
+{
+    if (!orderingTable)
+        return -1;
+    const QTableWidgetItem* item = orderingTable->item(row, VALUE_COLUMN);
+    if (!item)
+        return -1;
+    bool ok = false;
+    const int index = item->data(VALUE_INDEX_ROLE).toInt(&ok);
+    return ok && index >= 0 && index < values.size() ? index : -1;
+}
+
+void ChartOptionsWidget::changeOrder(int newOrder)
+{
+    // 4.1
+    order = newOrder;
+    const QString attribute = attributeBox->currentText();
+    frequencies.clear();
+    values.clear();
+    GlyphStore* store = controller ? controller->glyphStore : nullptr;
+
+    // 4.2
+    if (store && attribute == RULES_ATTRIBUTE) {
+        for (int i : usableRules()) {
+            const QString name = store->rules.at(i).pre->children.first()->glyph.name;
+            const TVariant value(name, true);
+            frequencies[value] = store->ruleCounts.value(name, 0);
+            values.append(value);
+        }
+    } else if (store) {
+        frequencies = store->histogram(attribute, currentContext(), -1);
+        values = frequencies.keys();
+    }
+
+    // 4.3
+    if (order == 1 || order == 2) {
+        QMap<int, TList<TVariant>> byFrequency;
+        for (const TVariant& v : values)
+            byFrequency[frequencies.value(v, 0)].append(v);
+        values.clear();
+        for (auto it = byFrequency.constBegin(); it != byFrequency.constEnd(); ++it)
+            values.append(it.value());
+        if (order == 2)
+            values.reverse();
+    }
+
+    // 4.4
+    if (values.size() > MAX_VALUES)
+        values = values.mid(0, MAX_VALUES);
+
+    // 4.5
+    buildTable(tableColors());
+    apply();
+}
+
+void ChartOptionsWidget::changeAttribute(int)
+{
+    changeOrder(0);
+    changeAxis(axisBox->currentIndex());
+}
+
+void ChartOptionsWidget::apply()
+{
+    for (LineChart* chart : chartTargets) {
+        if (!chart)
+            continue;
+        if (axisBox->currentIndex() == 0) {
+            chart->setValueAttribute(attributeBox->currentText(), saturatedInt(minimum),
+                                     saturatedInt(maximum), logarithmBox->isChecked(), true);
+            continue;
+        }
+        qDebug().noquote() << QStringLiteral("ZAttribute  is ") + chart->colorAttribute;
+        // Colours by row: each row keeps the index of its value.
+        TList<QColor> rowColors;
+        const int rows = orderingTable ? orderingTable->rowCount() : 0;
+        for (int r = 0; r < rows; ++r) {
+            const int index = valueIndexOfRow(r);
+            rowColors.append(index >= 0 ? valueColors.value(values.at(index), QColor(Qt::gray))
+                                        : QColor(Qt::gray));
+        }
+        TList<TVariant> shown;
+        TList<QColor> shownColors;
+        for (int i = 0; i < values.size(); ++i) {
+            if (hiddenValues.contains(values.at(i)))
+                continue;
+            shown.append(values.at(i));
+            shownColors.append(rows > 0 ? rowColors.at(i % rows) : valueColors.value(values.at(i), QColor(Qt::gray)));
+        }
+        chart->setColorAttribute(attributeBox->currentText(), shown, shownColors, true);
+    }
+    if (orderingTable)
+        orderingTable->viewport()->update();
+}
+
+void ChartOptionsWidget::changeVisible(int row, int column)
+{
+    if (column != VISIBLE_COLUMN || !orderingTable)
+        return;
+    const int index = valueIndexOfRow(row);
+    const QTableWidgetItem* item = orderingTable->item(row, VISIBLE_COLUMN);
+    if (index < 0 || !item)
+        return;
+    if (item->data(Qt::CheckStateRole).toInt() == Qt::Checked)
+        hiddenValues.remove(values.at(index));
+    else
+        hiddenValues.insert(values.at(index));
+    RenderEvent event(this, {QStringLiteral("OverviewWidget"), side()});
+    QCoreApplication::sendEvent(this, &event);
+}
+
+void ChartOptionsWidget::changeColorOrdering(int)
+{
+    if (!orderingTable)
+        return;
+    // The table sorted itself before the click came here: the values take
+    // the rows' order, and every row its new index.
+    TList<TVariant> ordered;
+    const int rows = orderingTable->rowCount();
+    for (int r = 0; r < rows; ++r) {
+        const int index = valueIndexOfRow(r);
+        if (index >= 0)
+            ordered.append(values.at(index));
+    }
+    if (ordered.size() != values.size())
+        return;
+    values = ordered;
+    {
+        const QSignalBlocker blocker(orderingTable);
+        const bool sorting = orderingTable->isSortingEnabled();
+        orderingTable->setSortingEnabled(false);
+        for (int r = 0; r < rows; ++r)
+            if (QTableWidgetItem* item = orderingTable->item(r, VALUE_COLUMN))
+                item->setData(VALUE_INDEX_ROLE, r);
+        orderingTable->setSortingEnabled(sorting);
+    }
+    apply();
+}
+
+void ChartOptionsWidget::changeConnect()
+{
+    if (LineChart* chart = referenceChart())
+        chart->setConnect(interpolateBox->isChecked());
+    changeAxis(axisBox->currentIndex());
+}
+
+void ChartOptionsWidget::changeLogarithm()
+{
+    apply();
+    changeAxis(axisBox->currentIndex());
+}
+
+void ChartOptionsWidget::changeStack()
+{
+    if (LineChart* chart = referenceChart())
+        chart->setStack(stackBox->isChecked());
+    changeAxis(axisBox->currentIndex());
+}
+
+void ChartOptionsWidget::changeDrawArc()
+{
+    if (LineChart* chart = referenceChart())
+        chart->setDrawArc(drawArcBox->isChecked());
+    changeAxis(axisBox->currentIndex());
+}
+
+void ChartOptionsWidget::setMatrixFlag(bool EventWidget::*flag, const QCheckBox* box)
+{
+    for (EventWidget* matrix : matrixTargets) {
+        if (!matrix)
+            continue;
+        matrix->*flag = box->isChecked();
+        matrix->reload();
+        matrix->setSize(-1, -1);
+    }
+}
+
+void ChartOptionsWidget::setTimeMode()
+{
+    setMatrixFlag(&EventWidget::timeMode, timeModeBox);
+}
+
+void ChartOptionsWidget::setAlternateMode()
+{
+    setMatrixFlag(&EventWidget::alternateMode, alternateBox);
+}
+
+void ChartOptionsWidget::setTimeCluster()
+{
+    setMatrixFlag(&EventWidget::timeCluster, timeClusterBox);
+}
+
+void ChartOptionsWidget::setTriangulate()
+{
+    setMatrixFlag(&EventWidget::triangulate, triangulateBox);
+}
+
+void ChartOptionsWidget::setGlyphWarp()
+{
+    setMatrixFlag(&EventWidget::glyphWarp, glyphWarpBox);
+}
+
+void ChartOptionsWidget::setTimeWarp()
+{
+    setMatrixFlag(&EventWidget::timeWarp, timeWarpBox);
+}
+
+void ChartOptionsWidget::setGroupFreq(const QString& mode)
+{
+    for (EventWidget* matrix : matrixTargets) {
+        if (!matrix)
+            continue;
+        matrix->glyphMode = mode;
+        matrix->reload();
+        matrix->setSize(-1, -1);
+    }
+}
+
+void ChartOptionsWidget::showLabels(bool on)
+{
+    for (EventWidget* matrix : matrixTargets)
+        if (matrix)
+            matrix->showLabels(on);
+}
+
+void ChartOptionsWidget::showPopups(bool on)
+{
+    for (EventWidget* matrix : matrixTargets)
+        if (matrix)
+            matrix->showPopups(on);
+}
+
+void ChartOptionsWidget::setMulti()
+{
+    showMulti = !showMulti;
+    for (EventWidget* matrix : {leftMatrix, rightMatrix}) {
+        if (!matrix)
+            continue;
+        ReloadEvent event(this);
+        QCoreApplication::sendEvent(matrix, &event);
+    }
+}
+
+void ChartOptionsWidget::loadGeneral()
+{
+    // 2.1
+    const int s = side();
+    matrixTargets.clear();
+    chartTargets.clear();
+    if ((s == 0 || s == 2) && leftMatrix)
+        matrixTargets.append(leftMatrix);
+    if ((s == 1 || s == 2) && rightMatrix)
+        matrixTargets.append(rightMatrix);
+    if ((s == 0 || s == 2) && leftChart)
+        chartTargets.append(leftChart);
+    if ((s == 1 || s == 2) && rightChart)
+        chartTargets.append(rightChart);
+
+    // 2.2
+    setUpdatesEnabled(false);
+    const QSignalBlocker a(timeClusterBox);
+    const QSignalBlocker b(triangulateBox);
+    const QSignalBlocker c(glyphWarpBox);
+    const QSignalBlocker d(timeWarpBox);
+    const QSignalBlocker e(glyphModeBox);
+    const EventWidget* matrix = referenceMatrix();
+    if (s == 2 || !matrix) {
+        timeClusterBox->setChecked(false);
+        triangulateBox->setChecked(false);
+        glyphWarpBox->setChecked(false);
+        timeWarpBox->setChecked(false);
+        glyphModeBox->setCurrentIndex(0);
+    } else {
+        timeClusterBox->setChecked(matrix->timeCluster);
+        triangulateBox->setChecked(matrix->triangulate);
+        glyphWarpBox->setChecked(matrix->glyphWarp);
+        timeWarpBox->setChecked(matrix->timeWarp);
+        glyphModeBox->setCurrentIndex(matrix->glyphMode == QLatin1String("Frequency") ? 0 : 1);
+    }
+    setUpdatesEnabled(true);
+}
+
+void ChartOptionsWidget::changeFromValue(const QString& text)
+{
+    int v = 0;
+    readInt(text, &v);
+    int m = 0;
+    if (maximumEdit && readInt(maximumEdit->text(), &m))
+        v = std::min(v, m);
+    if (minimumEdit) {
+        const QSignalBlocker blocker(minimumEdit);
+        minimumEdit->setText(QString::number(v));
+    }
+    minimum = v;
+    apply();
+}
+
+void ChartOptionsWidget::changeToValue(const QString& text)
+{
+    int v = 0;
+    readInt(text, &v);
+    int m = 0;
+    if (minimumEdit && readInt(minimumEdit->text(), &m))
+        v = std::max(v, m);
+    if (maximumEdit) {
+        const QSignalBlocker blocker(maximumEdit);
+        maximumEdit->setText(QString::number(v));
+    }
+    maximum = v;
+    apply();
+}
