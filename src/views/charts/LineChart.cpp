@@ -68,6 +68,48 @@ double timeOf(const QSharedPointer<Packet>& packet, int column)
 
 } // namespace
 
+void LineChart::fillUnder(QPainter* painter, const QPolygonF& outline, double base,
+                          const QColor& fill, const QPen* pen)
+{
+    if (outline.size() < 2)
+        return;
+    // The area between a line whose x never falls and the baseline, as one
+    // trapezoid per segment: the rasterizer fills a dense zigzag as a single
+    // polygon many times slower.
+    bool monotone = true;
+    for (int k = 1; k < outline.size() && monotone; ++k)
+        monotone = outline.at(k).x() >= outline.at(k - 1).x();
+    painter->setPen(Qt::NoPen);
+    painter->setBrush(fill);
+    if (monotone) {
+        QPointF quad[4];
+        for (int k = 1; k < outline.size(); ++k) {
+            const QPointF& a = outline.at(k - 1);
+            const QPointF& b = outline.at(k);
+            if (b.x() <= a.x())
+                continue;
+            quad[0] = QPointF(a.x(), base);
+            quad[1] = a;
+            quad[2] = b;
+            quad[3] = QPointF(b.x(), base);
+            painter->drawPolygon(quad, 4);
+        }
+    } else {
+        painter->drawPolygon(outline);
+    }
+    if (!pen)
+        return;
+    // The closed outline, segment by segment for the same reason.
+    QVector<QLineF> segments;
+    segments.reserve(outline.size());
+    for (int k = 1; k < outline.size(); ++k)
+        segments.append(QLineF(outline.at(k - 1), outline.at(k)));
+    segments.append(QLineF(outline.last(), outline.first()));
+    painter->setPen(*pen);
+    painter->setBrush(Qt::NoBrush);
+    painter->drawLines(segments);
+}
+
 LineChart::ChartLock::ChartLock(LineChart* chart)
     : chart(chart), took(!chart->chartLocked)
 {
@@ -687,24 +729,23 @@ bool LineChart::render(bool overlayToo, bool updateToo, QImage* target)
         const TList<BinItem*>& items = serie->items;
         if (items.isEmpty())
             return;
-        QPainterPath path;
-        path.moveTo(left, bottom);
+        QPolygonF outline;
+        outline.reserve(items.size() + 4);
+        outline.append(QPointF(left, bottom));
         const BinItem* first = items.first();
         if (first && first->visible && first->left() - left < EDGE_DISTANCE)
-            path.lineTo(left, first->top());
+            outline.append(QPointF(left, first->top()));
         for (const BinItem* item : items)
             if (item && item->visible)
-                path.lineTo(item->left(), item->top());
+                outline.append(QPointF(item->left(), item->top()));
         const BinItem* last = items.last();
         if (last && last->visible && right - last->left() < EDGE_DISTANCE)
-            path.lineTo(right, last->top());
-        path.lineTo(right, bottom);
-        path.closeSubpath();
-        painter.fillPath(path, withAlpha(serie->color, 100));
+            outline.append(QPointF(right, last->top()));
+        outline.append(QPointF(right, bottom));
         QPen line(withAlpha(serie->color, 255));
         line.setWidth(2);
         line.setStyle(Qt::SolidLine);
-        painter.strokePath(path, line);
+        fillUnder(&painter, outline, bottom, withAlpha(serie->color, 100), &line);
     };
     if (!series.isEmpty())
         drawSerie(series.first());
@@ -851,8 +892,6 @@ void LineChart::drawSelectedRuns(QPainter* painter)
     const TList<BinItem*>& items = series.first()->items;
     const int count = items.size();
     const double bottom = timeAxis->y;
-    painter->setPen(Qt::NoPen);
-    painter->setBrush(RUN_COLOR);
     int i = 0;
     while (i < count) {
         if (!marked[std::size_t(i)]) {
@@ -867,14 +906,13 @@ void LineChart::drawSelectedRuns(QPainter* painter)
         // A run that reaches the last slot is closed at that slot.
         const int lastTop = end == count - 1 ? b : b - 1;
         if (items[a] && items[b]) {
-            QPainterPath path;
-            path.moveTo(items[a]->left(), bottom);
+            QPolygonF area;
+            area.append(QPointF(items[a]->left(), bottom));
             for (int k = a; k <= lastTop; ++k)
                 if (items[k])
-                    path.lineTo(items[k]->left(), items[k]->top());
-            path.lineTo(items[b]->left(), bottom);
-            path.closeSubpath();
-            painter->drawPath(path);
+                    area.append(QPointF(items[k]->left(), items[k]->top()));
+            area.append(QPointF(items[b]->left(), bottom));
+            fillUnder(painter, area, bottom, RUN_COLOR, nullptr);
         }
         i = end + 1;
     }

@@ -22,6 +22,9 @@ class IColorAxis;
 class LineChartMiniView;
 class Packet;
 class QMutex;
+class QPainter;
+class QPen;
+class QPolygonF;
 
 // How many events of the current context fall into each time bin, drawn as
 // one filled line per series: series 0 counts every event, and one further
@@ -77,6 +80,10 @@ public:
     static double tickStep(double span);
     // The bin of time v in [from, to] out of n: trunc((v - from) / (to - from) * (n - 1)).
     static int binOf(double v, double from, double to, int n);
+    // Fills the area between `outline` and the baseline y = base and, with
+    // a pen, draws the closed outline.
+    static void fillUnder(QPainter* painter, const QPolygonF& outline, double base,
+                          const QColor& fill, const QPen* pen);
     // The number of bins for a time axis of `length` pixels: at most 512, at least 1.
     static int binCount(double length);
     // The smallest and the largest value of the time attribute in the

@@ -13,7 +13,6 @@
 #include <QMouseEvent>
 #include <QMutex>
 #include <QPainter>
-#include <QPainterPath>
 #include <QTimer>
 #include <QWheelEvent>
 
@@ -225,16 +224,16 @@ bool LineChartMiniView::render(bool overlayToo, bool updateToo, QImage* target)
         for (const BinSerie* serie : series) {
             if (serie->items.isEmpty())
                 continue;
-            QPainterPath path;
-            path.moveTo(originX, originY);
+            QPolygonF outline;
+            outline.reserve(serie->items.size() + 2);
+            outline.append(QPointF(originX, originY));
             for (const BinItem* item : serie->items)
                 if (item && item->visible)
-                    path.lineTo(item->left(), item->top());
-            path.lineTo(left + length, timeAxis->y);
-            painter.fillPath(path, withAlpha(serie->color, 100));
+                    outline.append(QPointF(item->left(), item->top()));
+            outline.append(QPointF(left + length, timeAxis->y));
             QPen line(withAlpha(serie->color, 255));
             line.setWidth(2);
-            painter.strokePath(path, line);
+            fillUnder(&painter, outline, originY, withAlpha(serie->color, 100), &line);
         }
 
         // 4. Selected runs over the full height; a run that reaches the last
