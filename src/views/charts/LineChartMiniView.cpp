@@ -352,12 +352,12 @@ void LineChartMiniView::wheelEvent(QWheelEvent* e)
     if (zoom != before) {
         const double z = std::max(minZoom, std::min(zoom / 100.0, maxZoom));
         const double centre = from + (to - from) / 2.0;
-        from = std::max(0.0, centre - (1.0 - z) / 2.0);
-        to = std::min(1.0, centre + (1.0 - z) / 2.0);
-        if (to - from < MIN_WIDTH) {
-            from = std::max(0.0, std::min(centre - MIN_WIDTH / 2.0, 1.0 - MIN_WIDTH));
-            to = from + MIN_WIDTH;
-        }
+        // The window is 1 - z wide about its centre; at an edge it moves
+        // inwards rather than losing width, so that zooming out all the way
+        // gives the whole span again.
+        const double width = std::max(MIN_WIDTH, 1.0 - z);
+        from = std::max(0.0, std::min(centre - width / 2.0, 1.0 - width));
+        to = from + width;
         lineTimer->start();
     }
     render(false, true, nullptr);
