@@ -493,19 +493,21 @@ void RibbonLineWidgetTest::chartsWithoutParentGoWithTheRibbon()
     QVERIFY(chart.isNull());
     QVERIFY(mini.isNull());
 
-    // Placed charts belong to their holder.
-    QWidget holder;
+    // Placed charts belong to their holder, also when the holder goes first.
+    auto holder = std::make_unique<QWidget>();
     {
         RibbonLineWidget ribbon(c.control.get(), c.matrix.get(), nullptr);
-        auto* box = new QVBoxLayout(&holder);
+        auto* box = new QVBoxLayout(holder.get());
+        box->addWidget(ribbon.gearButton);
         box->addWidget(ribbon.miniView);
         box->addWidget(ribbon.chart);
         chart = ribbon.chart;
         mini = ribbon.miniView;
+        QCOMPARE(chart->parent(), holder.get());
+        holder.reset();
+        QVERIFY(chart.isNull());
+        QVERIFY(mini.isNull());
     }
-    QVERIFY(!chart.isNull());
-    QVERIFY(!mini.isNull());
-    QCOMPARE(chart->parent(), &holder);
 }
 
 void RibbonLineWidgetTest::dialogPerClickGivesTheControlsBack()
