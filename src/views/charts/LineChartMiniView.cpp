@@ -205,6 +205,8 @@ bool LineChartMiniView::render(bool overlayToo, bool updateToo, QImage* target)
     img->fill(background);
     const int H = img->height();
     if (context && timeAxis) {
+        // The series fill writes into the pixels: no copy may share them.
+        img->bits();
         QPainter painter(img);
         const double left = timeAxis->x;
         const double length = timeAxis->width;

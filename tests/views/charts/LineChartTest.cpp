@@ -6,6 +6,8 @@
 #include "items/Axis.h"
 #include "views/events/BinCell.h"
 
+#include <QPainter>
+#include <QPolygonF>
 #include <QToolTip>
 #include <QtTest>
 
@@ -15,6 +17,7 @@
 using namespace chartfixture;
 
 Q_DECLARE_METATYPE(QList<double>)
+
 
 namespace {
 
@@ -85,6 +88,8 @@ private slots:
     void arcsOfTracesInTheWindow();
     void logarithmicAxisAndEmptyContext();
     void tooltipNamesTimesInLocalTime();
+    void fillUnderMatchesThePainter_data();
+    void fillUnderMatchesThePainter();
 };
 
 void LineChartTest::binsCountEventsInTheWindow_data()
@@ -519,6 +524,69 @@ void LineChartTest::tooltipNamesTimesInLocalTime()
     Charts::move(chart, QPoint(2, 2));
     QVERIFY(chart->hoveredItems.isEmpty());
     chart->hide();
+}
+
+void LineChartTest::fillUnderMatchesThePainter_data()
+{
+    QTest::addColumn<QPolygonF>("outline");
+    QTest::addColumn<double>("base");
+    QPolygonF zigzag;
+    zigzag << QPointF(10, 90);
+    for (int i = 0; i < 60; ++i)
+        zigzag << QPointF(10 + i * 1.7, i % 2 ? 15.0 : 70.0);
+    zigzag << QPointF(10 + 59 * 1.7, 90);
+    QTest::newRow("zigzag") << zigzag << 90.0;
+    QTest::newRow("flat") << QPolygonF(QVector<QPointF>{QPointF(5, 80), QPointF(5, 40), QPointF(95, 40), QPointF(95, 80)}) << 80.0;
+    QTest::newRow("one slope") << QPolygonF(QVector<QPointF>{QPointF(20.5, 60.5), QPointF(70.25, 10.75)}) << 60.5;
+    // Beyond every edge of the picture.
+    QTest::newRow("outside") << QPolygonF(QVector<QPointF>{QPointF(-30, 140), QPointF(-30, -20), QPointF(50, 30),
+                                                            QPointF(160, -40), QPointF(160, 140)})
+                             << 140.0;
+}
+
+void LineChartTest::fillUnderMatchesThePainter()
+{
+    QFETCH(QPolygonF, outline);
+    QFETCH(double, base);
+    const QColor fill(40, 90, 200, 100);
+    // Filled row by row into a 32-bit picture, and by the painter into one
+    // of another format.
+    QImage direct(100, 100, QImage::Format_ARGB32);
+    direct.fill(Qt::white);
+    QImage painted(100, 100, QImage::Format_RGB888);
+    painted.fill(Qt::white);
+    for (QImage* img : {&direct, &painted}) {
+        QPainter painter(img);
+        LineChart::fillUnder(&painter, outline, base, fill, nullptr);
+    }
+    // The filled area's border: the line, and the baseline under it.
+    QPolygonF border = outline;
+    border << QPointF(outline.last().x(), base) << QPointF(outline.first().x(), base) << outline.first();
+    const auto nearBorder = [&border](const QPointF& p) {
+        for (int k = 1; k < border.size(); ++k) {
+            const QPointF a = border.at(k - 1);
+            const QPointF d = border.at(k) - a;
+            const double length2 = QPointF::dotProduct(d, d);
+            const double t = length2 > 0 ? std::clamp(QPointF::dotProduct(p - a, d) / length2, 0.0, 1.0) : 0.0;
+            const QPointF q = a + t * d - p;
+            if (QPointF::dotProduct(q, q) <= 1.0)
+                return true;
+        }
+        return false;
+    };
+    int filled = 0;
+    for (int y = 0; y < 100; ++y) {
+        for (int x = 0; x < 100; ++x) {
+            const QRgb a = direct.pixel(x, y);
+            const QRgb b = painted.pixel(x, y);
+            filled += a != qRgb(255, 255, 255);
+            const int d = std::abs(qRed(a) - qRed(b)) + std::abs(qGreen(a) - qGreen(b)) + std::abs(qBlue(a) - qBlue(b));
+            // The two may part at the border's own pixels only.
+            if (d > 6)
+                QVERIFY2(nearBorder(QPointF(x + 0.5, y + 0.5)), qPrintable(QStringLiteral("%1,%2").arg(x).arg(y)));
+        }
+    }
+    QVERIFY(filled > 0);
 }
 
 LUMIVANE_TEST(LineChartTest)
