@@ -1269,7 +1269,7 @@ void LineChart::wheelEvent(QWheelEvent* e)
         setRange(min + t, max - t, true);
         if (miniView) {
             RenderEvent event(this, {min + t, max - t});
-            QCoreApplication::sendEvent(miniView, &event);
+            QCoreApplication::sendEvent(miniView.data(), &event);
         }
     }
     render(false, true, nullptr);
@@ -1296,7 +1296,7 @@ bool LineChart::event(QEvent* e)
 {
     if (e->type() == toEventType(RENDEREVENT)) {
         auto* re = static_cast<RenderEvent*>(e);
-        if (miniView && re->sender == miniView && re->args.size() >= 2) {
+        if (miniView && re->sender == miniView.data() && re->args.size() >= 2) {
             bool okFrom = false;
             bool okTo = false;
             const double f = re->args.at(0).toDouble(&okFrom);

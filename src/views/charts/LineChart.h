@@ -6,6 +6,7 @@
 
 #include <QColor>
 #include <QHash>
+#include <QPointer>
 #include <QSet>
 #include <QSharedPointer>
 #include <QString>
@@ -106,7 +107,8 @@ public:
     EventWidget* eventView;
     double from = 0.0;
     double to = 0.0;
-    LineChartMiniView* miniView = nullptr;
+    // The linked mini view; null when it is gone.
+    QPointer<LineChartMiniView> miniView;
     bool active = true;
     double valueMinimum = -1.0;          // -1: not locked
     double valueMaximum = -1.0;
