@@ -40,6 +40,9 @@ RibbonLineWidget::RibbonLineWidget(ControlWidget* owner, EventWidget* eventView,
     auto* grid = new QGridLayout(this);
     grid->setSpacing(0);
     grid->setContentsMargins(0, 0, 0, 0);
+    // Nothing of its own to show: unless a layout sizes it, it covers no
+    // part of its parent.
+    resize(0, 0);
 }
 
 RibbonLineWidget::~RibbonLineWidget()
