@@ -51,6 +51,14 @@ GlyphStore* RuleWidget::store() const
 
 void RuleWidget::setRules()
 {
+    // The current row is the rule a "save" overwrites: a refill (a resize
+    // refills too) keeps it on the rule it showed, and never lets it land on
+    // another rule.
+    const int oldRow = table->currentRow();
+    const bool onRule = oldRow >= 0 && oldRow < rules.size();
+    const QString oldName = onRule ? rules[oldRow].name : QString();
+    const bool onNewRow = showNewRow && oldRow >= 0 && oldRow == rules.size();
+
     table->setUpdatesEnabled(false);
     table->setRowCount(0);
 
@@ -75,6 +83,15 @@ void RuleWidget::setRules()
 
     for (int column = 0; column < table->columnCount(); ++column)
         table->horizontalHeader()->setSectionResizeMode(column, QHeaderView::Stretch);
+
+    if (onRule && oldRow < rules.size() && rules[oldRow].name == oldName)
+        table->setCurrentCell(oldRow, nameColumn);
+    else if (onNewRow)
+        table->setCurrentCell(rules.size(), nameColumn);
+    else
+        // Set explicitly: left unset, the view would soon make the first
+        // row current by itself.
+        table->setCurrentCell(-1, -1);
     table->setUpdatesEnabled(true);
 }
 

@@ -29,7 +29,9 @@ class RuleWidget : public QWidget
 public:
     RuleWidget(ControlWidget* owner, bool showNewRow, QWidget* parent = nullptr);
 
-    // Refills the table from the glyph store.
+    // Refills the table from the glyph store. The current row stays on the
+    // rule (or the "add New" row) it showed; when that row now shows another
+    // rule, no row is current.
     void setRules();
     // Stores an edited rule: with `replace` and a current row that shows a
     // rule, over that rule; otherwise (or when that row no longer stands for

@@ -121,6 +121,45 @@ private slots:
 
     // A row made stale by another window or a data load never makes the
     // table touch another rule: a save appends, a delete does nothing.
+    // A refill of the table (a resize refills it) keeps the row a save
+    // overwrites on the rule it showed, or on "add New" after a save; a row
+    // that now shows another rule is no longer current: the save appends.
+    void refillKeepsRow_data()
+    {
+        QTest::addColumn<bool>("saveFirst");     // "save" once before the refill
+        QTest::addColumn<bool>("deleteFirst");   // rule A deleted in another window first
+        QTest::addColumn<QString>("afterSave");
+        QTest::addColumn<int>("savedAt");
+        QTest::newRow("rule row") << false << false << "A,B,C" << 1;
+        QTest::newRow("row now shows another rule") << false << true << "B,C,B" << 2;
+        QTest::newRow("add New row after a save") << true << false << "A,B,C,B" << 3;
+    }
+    void refillKeepsRow()
+    {
+        QFETCH(bool, saveFirst);
+        QFETCH(bool, deleteFirst);
+        QFETCH(QString, afterSave);
+        QFETCH(int, savedAt);
+        Window win;
+        addRules(win.store(), "ABC");
+        RuleWindow w(win.control());
+        w.clickRow(1);
+        if (saveFirst)
+            w.save("B", trees::tree("seq(P)"), trees::tree("seq(Y)"));
+        if (deleteFirst) {
+            RuleWindow other(win.control());
+            other.clickRow(0);
+            QTest::mouseClick(other.editor->deleteButton, Qt::LeftButton);
+        }
+        const int width = w.editor->ruleTable->width();
+        w.window->resize(w.window->width() + 100, w.window->height() + 50);
+        QTRY_VERIFY(w.editor->ruleTable->width() != width);
+        QCoreApplication::processEvents();
+        w.save("B", trees::tree("seq(Q)"), trees::tree("seq(Y)"));
+        QCOMPARE(names(win.store()), afterSave);
+        QCOMPARE(preOf(win.store(), savedAt), QStringLiteral("seq(Q)"));
+    }
+
     void staleRows_data()
     {
         QTest::addColumn<bool>("load");
