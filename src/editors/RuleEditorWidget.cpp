@@ -322,6 +322,7 @@ void RuleEditorWidget::setRule(Rule rule)
         postEditor->map->setRoot(copyTree(rule.post));
         nameEdit->setText(rule.name);
         editing = true;
+        loadedName = rule.name;
     }
     updateButtons();
     update();
@@ -394,7 +395,18 @@ void RuleEditorWidget::addRule()
             s->rules.append(rule);
         accept();
     } else {
-        ruleTable->storeRule(rule, editing);
+        // The current row can have moved off the rule loaded (arrow keys, a
+        // press dragged off a row): that row's rule is not the one edited.
+        bool replace = editing;
+        const int row = ruleTable->currentRow();
+        if (replace && row >= 0 && row < ruleTable->rules.size()
+            && ruleTable->rules[row].name != loadedName) {
+            qDebug().noquote() << QStringLiteral("the current row shows \"%1\", not the rule loaded, \"%2\": "
+                                                 "\"%3\" added as a new rule")
+                                      .arg(ruleTable->rules[row].name, loadedName, name);
+            replace = false;
+        }
+        ruleTable->storeRule(rule, replace);
         clearEditors();
     }
     sendReload();

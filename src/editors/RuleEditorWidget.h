@@ -85,4 +85,8 @@ protected:
 private:
     GlyphStore* store() const;
     void sendReload();
+
+    // The name of the rule loaded for editing: "save" overwrites the current
+    // row only while that row still shows it.
+    QString loadedName;
 };

@@ -121,43 +121,51 @@ private slots:
 
     // A row made stale by another window or a data load never makes the
     // table touch another rule: a save appends, a delete does nothing.
-    // A refill of the table (a resize refills it) keeps the row a save
-    // overwrites on the rule it showed, or on "add New" after a save; a row
-    // that now shows another rule is no longer current: the save appends.
-    void refillKeepsRow_data()
+    // "save" in editing state overwrites the rule loaded while its row is
+    // current: a refill of the table (a resize refills it) keeps that row
+    // current, or "add New" after a save; when the current row shows another
+    // rule (deleted elsewhere, the arrow key moved on), the save appends.
+    void saveTarget_data()
     {
-        QTest::addColumn<bool>("saveFirst");     // "save" once before the refill
-        QTest::addColumn<bool>("deleteFirst");   // rule A deleted in another window first
+        QTest::addColumn<QString>("step");
         QTest::addColumn<QString>("afterSave");
         QTest::addColumn<int>("savedAt");
-        QTest::newRow("rule row") << false << false << "A,B,C" << 1;
-        QTest::newRow("row now shows another rule") << false << true << "B,C,B" << 2;
-        QTest::newRow("add New row after a save") << true << false << "A,B,C,B" << 3;
+        QTest::newRow("resize") << "resize" << "A,B,C" << 1;
+        QTest::newRow("resize after A deleted in another window") << "delete A" << "B,C,B" << 2;
+        QTest::newRow("resize after a save") << "save" << "A,B,C,B" << 3;
+        QTest::newRow("arrow key to another rule") << "down" << "A,B,C,B" << 3;
     }
-    void refillKeepsRow()
+    void saveTarget()
     {
-        QFETCH(bool, saveFirst);
-        QFETCH(bool, deleteFirst);
+        QFETCH(QString, step);
         QFETCH(QString, afterSave);
         QFETCH(int, savedAt);
         Window win;
         addRules(win.store(), "ABC");
         RuleWindow w(win.control());
         w.clickRow(1);
-        if (saveFirst)
+        DebugCapture debug;
+        debug.setForward(false);
+        if (step == "save")
             w.save("B", trees::tree("seq(P)"), trees::tree("seq(Y)"));
-        if (deleteFirst) {
+        if (step == "delete A") {
             RuleWindow other(win.control());
             other.clickRow(0);
             QTest::mouseClick(other.editor->deleteButton, Qt::LeftButton);
         }
-        const int width = w.editor->ruleTable->width();
-        w.window->resize(w.window->width() + 100, w.window->height() + 50);
-        QTRY_VERIFY(w.editor->ruleTable->width() != width);
-        QCoreApplication::processEvents();
+        if (step == "down") {
+            QTest::keyClick(w.table, Qt::Key_Down);
+            QCOMPARE(w.table->currentRow(), 2);
+        } else {
+            const int width = w.editor->ruleTable->width();
+            w.window->resize(w.window->width() + 100, w.window->height() + 50);
+            QTRY_VERIFY(w.editor->ruleTable->width() != width);
+            QCoreApplication::processEvents();
+        }
         w.save("B", trees::tree("seq(Q)"), trees::tree("seq(Y)"));
         QCOMPARE(names(win.store()), afterSave);
         QCOMPARE(preOf(win.store(), savedAt), QStringLiteral("seq(Q)"));
+        QCOMPARE(debug.lines().filter("not the rule loaded").size(), step == "down" ? 1 : 0);
     }
 
     void staleRows_data()
