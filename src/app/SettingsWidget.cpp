@@ -8,6 +8,7 @@
 #include "editors/RuleEditorWidget.h"
 #include "editors/RuleListWidget.h"
 #include "editors/SearchWidget.h"
+#include "views/attributes/AttributeWidget.h"
 #include "views/attributes/ConversationWidget.h"
 #include "views/attributes/RibbonAttributeWidget.h"
 #include "views/events/RibbonEventWidget.h"
@@ -110,6 +111,8 @@ void SettingsWidget::refreshData()
 void SettingsWidget::refreshRules()
 {
     ruleList->refreshRules();
+    if (attributeWidget)
+        attributeWidget->refreshRules();
 }
 
 // Each press opens a new window; every window is deleted when it closes.

@@ -26,7 +26,8 @@ public:
 
     // Called at every load: the rule list rebuilds its rows.
     void refreshData();
-    // Called on an attribute event: the rule list rebuilds its rows.
+    // Called on an attribute event: the rule list rebuilds its rows and the
+    // event attribute panel hears of the rule set.
     void refreshRules();
 
     QPushButton* glyphButton;
