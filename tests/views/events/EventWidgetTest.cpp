@@ -86,6 +86,8 @@ private slots:
     void itemSize();
     void badInput();
     void customEvents();
+    void displaySlots_data();
+    void displaySlots();
 };
 
 void EventWidgetTest::reload_data()
@@ -538,6 +540,66 @@ void EventWidgetTest::customEvents()
     QVERIFY(QCoreApplication::sendEvent(m.view, &resize));
     QCOMPARE(m.view->cells[0]->width(), 485);
     m.view->setContext(m.context);
+}
+
+void EventWidgetTest::displaySlots_data()
+{
+    QTest::addColumn<QString>("slot");
+    QTest::addColumn<int>("mode");        // the cells' conversation mode afterwards
+    QTest::addColumn<int>("rows");        // rows of the first cell afterwards
+    QTest::newRow("traces one after another") << "conv2" << 1 << 3;
+    QTest::newRow("one trace of all events") << "conv3" << 2 << 1;
+    QTest::newRow("a row per trace again") << "conv" << 0 << 3;
+    QTest::newRow("time window") << "time" << 0 << 3;
+    QTest::newRow("labels off") << "labels" << 0 << 3;
+    QTest::newRow("popups off") << "popups" << 0 << 3;
+    QTest::newRow("stacked: two row patterns") << "stack" << 0 << 2;
+}
+
+// The display slots hand their value to every cell; those that rebuild
+// keep the selection, gathered again from the new glyphs.
+void EventWidgetTest::displaySlots()
+{
+    QFETCH(QString, slot);
+    QFETCH(int, mode);
+    QFETCH(int, rows);
+    Matrix m({{1, QStringLiteral("ab"), QString()}, {2, QStringLiteral("xy"), QString()},
+              {3, QStringLiteral("c"), QString()}});
+    TList<PacketPtr> trace;
+    for (const PacketPtr& p : m.context->packets)
+        if (p->conversationId == 2)
+            trace.append(p);
+    m.view->selectPackets(trace);
+    if (slot == "conv2")
+        m.view->setConv2();
+    else if (slot == "conv3")
+        m.view->setConv3();
+    else if (slot == "conv") {
+        m.view->setConv2();
+        m.view->setConv(true);
+    } else if (slot == "time")
+        m.view->setTimeWindow(1001.0, 1003.0);
+    else if (slot == "labels")
+        m.view->showLabels(false);
+    else if (slot == "popups")
+        m.view->showPopups(false);
+    else if (slot == "stack")
+        m.view->setStack(true);
+    const BinCell* cell = m.view->cells[0];
+    QCOMPARE(cell->conversationMode, mode);
+    QCOMPARE(cell->rows.size(), rows);
+    QCOMPARE(cell->timeFrom, slot == "time" ? 1001.0 : 0.0);
+    QCOMPARE(cell->showLabels, slot != "labels");
+    QCOMPARE(cell->showPopups, slot != "popups");
+    QCOMPARE(cell->stacked, slot == "stack");
+    QCOMPARE(m.view->selectedPacketSet.size(), 2);
+    QCOMPARE(m.view->selectedPackets().size(), 2);
+    // The selected glyphs are glyphs of the cells now shown.
+    const TList<BinItem*> shown = cell->items();
+    QVERIFY(!m.view->selectedItemSet.isEmpty());
+    for (auto it = m.view->selectedItemSet.constBegin(); it != m.view->selectedItemSet.constEnd(); ++it)
+        QVERIFY(shown.contains(it.key()) && it.key()->selected);
+    QVERIFY(!m.view->selectedSequences.isEmpty());
 }
 
 LUMIVANE_TEST(EventWidgetTest)
