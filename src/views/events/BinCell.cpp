@@ -46,6 +46,8 @@ constexpr double OVERVIEW_BASE = 40.0;
 const QColor SLOT_COLOR(177, 189, 197);
 // Items of more events keep their time span between layouts.
 constexpr int MANY_EVENTS = 16;
+// The overview copies this many items under the rows lock before it draws them.
+constexpr int OVERVIEW_STRETCH = 256;
 
 int clampInt(double v)
 {
@@ -890,88 +892,111 @@ void BinCell::layoutItems(bool allRows, bool lockHeld)
         rowsMutex->unlock();
 }
 
+BinCell::RowPlacer::RowPlacer(const BinCell& cell)
+    : lineWidth(cell.header.width()),
+      glyph(cell.glyphSize),
+      gap(cell.itemGap),
+      leftMargin(cell.leftMargin),
+      rowGap(cell.rowGap),
+      mode(cell.conversationMode),
+      stacked(cell.stacked),
+      x(cell.leftMargin),
+      y(cell.firstLine < 1 ? cell.header.height() + cell.topMargin + cell.itemGap
+                           : cell.topMargin + cell.itemGap)
+{
+    switch (mode) {
+    case 0: lineStep = 2 + glyph; break;
+    case 1: lineStep = gap + 1.3 * glyph; break;
+    default: lineStep = gap + glyph; break;
+    }
+    const Axis* sized = dynamic_cast<const Axis*>(cell.sizeAxis);
+    if (sized && cell.sizeAttribute >= 0) {
+        axis = sized;
+        sizeAttribute = cell.sizeAttribute;
+    }
+    // Stack labels of wide glyphs are as wide as their text.
+    if (stacked && glyph >= NARROW_LABEL_GLYPH) {
+        QFont labelFont(APPLICATION_FONT);
+        labelFont.setPixelSize(std::max(1, int(0.5 * glyph)));
+        metrics = std::make_shared<QFontMetricsF>(labelFont);
+    }
+}
+
+QRectF BinCell::RowPlacer::place(const BinItem& item)
+{
+    // A line holds at least one item, however narrow the cell.
+    if (x > leftMargin && x + glyph > lineWidth) {
+        x = leftMargin;
+        y += lineStep;
+    }
+    QRectF slot(x, y, glyph, glyph);
+    if (axis) {
+        double sum = 0.0;
+        int values = 0;
+        for (const QSharedPointer<Packet>& event : item.packets) {
+            if (!event)
+                continue;
+            const TVariant& value = event->get(sizeAttribute);
+            if (value.isNumber()) {
+                sum += value.toDouble();
+                ++values;
+            }
+        }
+        double share = 1.0;
+        if (values > 0 && axis->max != axis->min)
+            share = (sum / values - axis->min) / (axis->max - axis->min);
+        if (!std::isfinite(share))
+            share = 1.0;
+        share = std::clamp(share, 0.0, 1.0);
+        double size = std::max(MIN_SCALED_SIZE, std::trunc(share * glyph));
+        size = std::min(size, glyph);
+        slot = QRectF(x + (glyph - size) / 2, y + (glyph - size) / 2, size, size);
+    }
+    x += glyph + gap;
+    return slot;
+}
+
+void BinCell::RowPlacer::endRow(bool emptyRow, int stackCount, TList<TextItem>* labels, QWidget* owner)
+{
+    if (stacked) {
+        TextItem label(QStringLiteral(" ") + QString::number(stackCount), false, owner);
+        label.setPos(QPointF(x, y));
+        label.setHeight(glyph);
+        const double labelWidth =
+            metrics ? std::max(glyph / 2, metrics->horizontalAdvance(label.label)) : glyph / 2;
+        label.setWidth(labelWidth);
+        labels->append(label);
+        x += labelWidth + gap + (mode == 1 ? 20 : 0);
+    }
+    if (mode == 0) {
+        x = leftMargin;
+        if (!emptyRow)
+            y += rowGap + glyph;
+    }
+}
+
 void BinCell::placeRows(const TList<TList<BinItem*>>& list, const QList<int>& fullRows)
 {
-    const double lineWidth = header.width();
-    const double g = glyphSize;
     extraItems.clear();
-
-    double lineStep;
-    switch (conversationMode) {
-    case 0: lineStep = 2 + g; break;
-    case 1: lineStep = itemGap + 1.3 * g; break;
-    default: lineStep = itemGap + g; break;
-    }
-
-    const Axis* axis = dynamic_cast<const Axis*>(sizeAxis);
-    const bool scaled = axis && sizeAttribute >= 0;
-    // Stack labels of wide glyphs are as wide as their text.
-    std::unique_ptr<QFontMetricsF> metrics;
-    if (stacked && glyphSize >= NARROW_LABEL_GLYPH) {
-        QFont labelFont(APPLICATION_FONT);
-        labelFont.setPixelSize(std::max(1, int(labelPixelSize)));
-        metrics = std::make_unique<QFontMetricsF>(labelFont);
-    }
-
-    double x = leftMargin;
-    double y = firstLine < 1 ? header.height() + topMargin + itemGap : topMargin + itemGap;
+    RowPlacer placer(*this);
     for (int i = 0; i < list.size(); ++i) {
         const TList<BinItem*>& itemRow = list[i];
         for (BinItem* item : itemRow) {
             if (!item)
                 continue;
-            // A line holds at least one item, however narrow the cell.
-            if (x > leftMargin && x + g > lineWidth) {
-                x = leftMargin;
-                y += lineStep;
-            }
-            if (scaled) {
-                double sum = 0.0;
-                int values = 0;
-                for (const QSharedPointer<Packet>& event : item->packets) {
-                    if (!event)
-                        continue;
-                    const TVariant& value = event->get(sizeAttribute);
-                    if (value.isNumber()) {
-                        sum += value.toDouble();
-                        ++values;
-                    }
-                }
-                double share = 1.0;
-                if (values > 0 && axis->max != axis->min)
-                    share = (sum / values - axis->min) / (axis->max - axis->min);
-                if (!std::isfinite(share))
-                    share = 1.0;
-                share = std::clamp(share, 0.0, 1.0);
-                double size = std::max(MIN_SCALED_SIZE, std::trunc(share * g));
-                size = std::min(size, g);
-                item->setPos(QPointF(x + (g - size) / 2, y + (g - size) / 2));
-                item->setWidth(size);
-                item->setHeight(size);
-            } else {
-                item->setPos(QPointF(x, y));
-                item->setWidth(g);
-                item->setHeight(g);
-            }
-            x += g + itemGap;
+            const QRectF slot = placer.place(*item);
+            item->setPos(slot.topLeft());
+            item->setWidth(slot.width());
+            item->setHeight(slot.height());
         }
+        int count = 0;
         if (stacked) {
+            // The first shown slice may be cut: its key is the full row's.
             const int full = i < fullRows.size() ? fullRows.at(i) : -1;
             const TList<BinItem*>& keyed = full >= 0 && full < rows.size() ? rows[full] : itemRow;
-            const int n = stackCounts.value(rowKey(keyed, stackMulti), 0);
-            TextItem label(QStringLiteral(" ") + QString::number(n), false, this);
-            label.setPos(QPointF(x, y));
-            label.setHeight(g);
-            const double labelWidth = metrics ? std::max(g / 2, metrics->horizontalAdvance(label.label)) : g / 2;
-            label.setWidth(labelWidth);
-            extraItems.append(label);
-            x += labelWidth + itemGap + (conversationMode == 1 ? 20 : 0);
+            count = stackCounts.value(rowKey(keyed, stackMulti), 0);
         }
-        if (conversationMode == 0) {
-            x = leftMargin;
-            if (!itemRow.isEmpty())
-                y += rowGap + g;
-        }
+        placer.endRow(itemRow.isEmpty(), count, &extraItems, this);
     }
 }
 
@@ -997,18 +1022,18 @@ void BinCell::paintItems(QPainter* painter, const TList<BinItem*>& list)
     }
 }
 
-void BinCell::paintStackLabels(QPainter* painter)
+void BinCell::paintStackLabels(QPainter* painter, const TList<TextItem>& labels, double pixelSize)
 {
-    if (extraItems.isEmpty())
+    if (labels.isEmpty())
         return;
-    if (labelPixelSize >= 5) {
+    if (pixelSize >= 5) {
         QFont font(APPLICATION_FONT);
-        font.setPixelSize(int(labelPixelSize));
+        font.setPixelSize(int(pixelSize));
         painter->setFont(font);
     }
     painter->setPen(QPen(Qt::black, 1, Qt::SolidLine));
     painter->setBrush(Qt::NoBrush);
-    for (const TextItem& label : extraItems)
+    for (const TextItem& label : labels)
         painter->drawText(QRectF(label.x, label.y, label.storedWidth, label.storedHeight), Qt::AlignCenter,
                           label.label);
 }
@@ -1063,7 +1088,7 @@ bool BinCell::render(bool overlayToo, bool updateToo, QImage* target)
         paintItems(&painter, plain);
         paintItems(&painter, selectedItems);
         paintItems(&painter, markedItems);
-        paintStackLabels(&painter);
+        paintStackLabels(&painter, extraItems, labelPixelSize);
     }
 
     if (imageLocked)
@@ -1085,10 +1110,10 @@ bool BinCell::renderOverlay()
     return true;
 }
 
-QImage BinCell::overviewImage(int width, int itemSize)
+QImage BinCell::overviewImage(int width, int itemSize, const std::atomic<bool>* cancel)
 {
-    QMutexLocker locker(rowsMutex);
     const double scale = itemSize / OVERVIEW_BASE;
+    QMutexLocker locker(rowsMutex);
     const int height = clampInt(std::floor(rowsHeight(rows) * scale));
     if (width <= 0 || height <= 0)
         return QImage();
@@ -1105,24 +1130,71 @@ QImage BinCell::overviewImage(int width, int itemSize)
     painter.setPen(pen);
     if (firstLine == 0 && header.top() + header.height() > 0)
         header.paint(&painter, pen, brush);
-    if (!header.toggled) {
-        // Drawn from copies: the items' own flags stay untouched.
-        BinItem drawn(nullptr, this);
-        for (const TList<BinItem*>& itemRow : rows) {
-            for (const BinItem* item : itemRow) {
-                if (!item || !item->visible)
+    if (header.toggled)
+        return result;
+
+    // Every row is laid out afresh on copies of its items, a stretch at a
+    // time: the items the matrix draws and hit-tests keep their positions,
+    // and the lock is held only while a stretch is copied. The copies are
+    // drawn after the lock is released, so the GUI thread, which builds,
+    // reorders and lays out the rows under the same lock, waits at most
+    // for one stretch. Between stretches the rows are looked up by index
+    // again, as they may have been reordered meanwhile.
+    RowPlacer placer(*this);
+    const double labelSize = 0.5 * glyphSize;
+    const bool outlined = sizeAxis != nullptr;
+    const double slotSide = glyphSize - 2;
+    const int column = timeColumn();
+    std::vector<BinItem> copies;
+    copies.reserve(OVERVIEW_STRETCH);
+    TList<TextItem> labels;
+    int r = 0;
+    int k = 0;
+    for (;;) {
+        int used = 0;
+        labels.clear();
+        while (used < OVERVIEW_STRETCH && r < rows.size()) {
+            const TList<BinItem*>& itemRow = rows[r];
+            if (k < itemRow.size()) {
+                const BinItem* item = itemRow[k++];
+                if (!item)
                     continue;
+                const QRectF slot = placer.place(*item);
+                if (!inTimeWindow(item, column))
+                    continue;
+                if (std::size_t(used) == copies.size())
+                    copies.emplace_back(nullptr, this);
+                BinItem& drawn = copies[std::size_t(used++)];
                 copyForDrawing(drawn, *item);
-                drawn.paint(&painter, pen, brush);
-                if (sizeAxis && drawn.width() != glyphSize) {
-                    const double side = glyphSize - 2;
-                    painter.setPen(QPen(SLOT_COLOR, 1, Qt::SolidLine));
-                    painter.setBrush(Qt::NoBrush);
-                    painter.drawRect(QRectF(drawn.centerX() - side / 2, drawn.centerY() - side / 2, side, side));
-                }
+                drawn.setPos(slot.topLeft());
+                drawn.setWidth(slot.width());
+                drawn.setHeight(slot.height());
+                continue;
+            }
+            const int count = placer.stacked ? stackCounts.value(rowKey(itemRow, stackMulti), 0) : 0;
+            placer.endRow(itemRow.isEmpty(), count, &labels, this);
+            ++r;
+            k = 0;
+        }
+        const bool more = r < rows.size();
+        locker.unlock();
+
+        for (int i = 0; i < used; ++i) {
+            BinItem& drawn = copies[std::size_t(i)];
+            drawn.paint(&painter, pen, brush);
+            if (outlined && drawn.width() != placer.glyph) {
+                painter.setPen(QPen(SLOT_COLOR, 1, Qt::SolidLine));
+                painter.setBrush(Qt::NoBrush);
+                painter.drawRect(QRectF(drawn.centerX() - slotSide / 2, drawn.centerY() - slotSide / 2, slotSide,
+                                        slotSide));
             }
         }
-        paintStackLabels(&painter);
+        paintStackLabels(&painter, labels, labelSize);
+        if (!more)
+            break;
+        if (cancel && cancel->load(std::memory_order_relaxed))
+            return QImage();
+        locker.relock();
     }
     painter.end();
     return result;

@@ -7,6 +7,8 @@
 #include <QSharedPointer>
 #include <QString>
 
+#include <atomic>
+#include <memory>
 #include <unordered_map>
 #include <utility>
 
@@ -16,9 +18,11 @@
 #include "items/ImgWidget.h"
 #include "items/TextItem.h"
 
+class Axis;
 class BinItem;
 class IAxis;
 class Packet;
+class QFontMetricsF;
 class QMutex;
 
 // One tile of the event matrix: the traces that fall into one pair of X and
@@ -99,8 +103,11 @@ public:
     bool render(bool overlay, bool update, QImage* target) override;
     bool renderOverlay() override;
     // Every row of the cell at the scale itemSize / 40, without selection
-    // or highlight marks. Thread-safe against the GUI thread's rendering.
-    QImage overviewImage(int width, int itemSize);
+    // or highlight marks. Lays out and draws copies of the items, so the
+    // items keep the positions of the matrix's layout; safe to call on
+    // another thread while the GUI thread works on the cell. A set `cancel`
+    // flag ends the drawing early with a null image.
+    QImage overviewImage(int width, int itemSize, const std::atomic<bool>* cancel = nullptr);
 
     void reset() override;
     void setSize(int w, int h) override;
@@ -163,9 +170,34 @@ private:
     // Smallest and largest time of the item's events (lo > hi when none has one).
     static std::pair<double, double> timeSpan(const BinItem* item, int timeColumn);
     int timeColumn() const;
+    // Places the items of rows on lines of glyph slots, one item or row
+    // end at a time, so that a layout can stop after any item and go on.
+    struct RowPlacer
+    {
+        explicit RowPlacer(const BinCell& cell);
+        // The slot of the next item: its position and size.
+        QRectF place(const BinItem& item);
+        // After a row's last item: its stack label (when stacked) and, a
+        // row per line, the next line.
+        void endRow(bool emptyRow, int stackCount, TList<TextItem>* labels, QWidget* owner);
+
+        double lineWidth;
+        double glyph;
+        double gap;
+        double leftMargin;
+        double rowGap;
+        double lineStep = 0.0;
+        int mode;
+        bool stacked;
+        const Axis* axis = nullptr;
+        int sizeAttribute = -1;
+        std::shared_ptr<QFontMetricsF> metrics;
+        double x;
+        double y;
+    };
     void placeRows(const TList<TList<BinItem*>>& list, const QList<int>& fullRows);
     void paintItems(QPainter* painter, const TList<BinItem*>& list);
-    void paintStackLabels(QPainter* painter);
+    void paintStackLabels(QPainter* painter, const TList<TextItem>& labels, double pixelSize);
     // Lines a row of n items takes.
     int linesOf(int n) const;
     // Full-row index of every slice of visibleRows.
