@@ -1,13 +1,71 @@
 #include "views/events/EventOverviewWidget.h"
 
-#include <QPainter>
+#include "events/EventType.h"
+#include "events/RenderEvent.h"
+#include "events/ScrollEvent.h"
+#include "views/events/EventOverviewWorker.h"
+#include "views/events/EventWidget.h"
 
-EventOverviewWidget::EventOverviewWidget(ControlWidget* owner, EventWidget* eventView,
-                                         QWidget* parent)
+#include <QDebug>
+#include <QMutex>
+#include <QPainter>
+#include <QResizeEvent>
+#include <QThread>
+#include <QTimer>
+
+#include <limits>
+
+namespace {
+
+// How long a request waits for a running pass.
+constexpr int BUSY_WAIT = 300;
+constexpr int RESIZE_INTERVAL = 300;
+
+// Every strip alive, to find those over a matrix (GUI thread only).
+QList<EventOverviewWidget*>& strips()
+{
+    static QList<EventOverviewWidget*> all;
+    return all;
+}
+
+} // namespace
+
+EventOverviewWidget::EventOverviewWidget(ControlWidget* owner, EventWidget* eventView, QWidget* parent)
     : QWidget(parent)
     , owner(owner)
     , eventView(eventView)
+    , worker(new EventOverviewWorker(this, eventView))
+    , overviewMutex(new QMutex)
+    , resizeTimer(new QTimer(this))
 {
+    resizeTimer->setInterval(RESIZE_INTERVAL);
+    connect(resizeTimer, &QTimer::timeout, this, &EventOverviewWidget::resizeTimeOut);
+    strips().append(this);
+}
+
+EventOverviewWidget::~EventOverviewWidget()
+{
+    strips().removeAll(this);
+    if (thread) {
+        worker->cancel();
+        thread->quit();
+        thread->wait();
+        // The thread is a child: it goes with this widget.
+        thread = nullptr;
+        overviewMutex->unlock();
+    }
+    delete worker;
+    delete overviewMutex;
+    images.clear();
+}
+
+void EventOverviewWidget::cancelPassesOver(const EventWidget* view)
+{
+    // A copy: cancelling changes no strip list, but stays safe if it did.
+    const QList<EventOverviewWidget*> all = strips();
+    for (EventOverviewWidget* strip : all)
+        if (view && strip->eventView == view)
+            strip->cancelAndWait();
 }
 
 bool EventOverviewWidget::isActive() const
@@ -15,20 +73,199 @@ bool EventOverviewWidget::isActive() const
     return active;
 }
 
-void EventOverviewWidget::setActive(bool on, bool)
+bool EventOverviewWidget::isRunning() const
+{
+    return thread != nullptr;
+}
+
+void EventOverviewWidget::setActive(bool on, bool reload)
 {
     active = on;
+    if (on && reload) {
+        reloadData();
+        updateVisibleImage();
+    }
     setVisible(on);
 }
 
-QSize EventOverviewWidget::sizeHint() const
+void EventOverviewWidget::setItemSize(int size)
 {
-    return QSize(300, 100);
+    itemSize = size;
+    reloadData();
+}
+
+void EventOverviewWidget::reloadData()
+{
+    if (thread && worker->done.load()) {
+        // The pass has ended but its finished() is still on its way: close
+        // it now. When that starts the pass a request was waiting for,
+        // this request is served by it too.
+        deleteThread();
+        if (thread)
+            return;
+    }
+    // The mutex is released on this (the GUI) thread by deleteThread, which
+    // cannot run while this waits: a running pass always costs the wait.
+    if (!overviewMutex->tryLock(BUSY_WAIT)) {
+        qDebug().noquote() << "overview in progress";
+        pendingPass = true;
+        return;
+    }
+    pendingPass = false;
+    thread = new QThread(this);
+    delete worker;
+    worker = new EventOverviewWorker(this, eventView);
+    worker->prepare(eventView ? eventView->cells : TList<BinCell*>(), width(), itemSize);
+    worker->moveToThread(thread);
+    connect(worker, &EventOverviewWorker::finished, this, &EventOverviewWidget::deleteThread);
+    connect(thread, &QThread::started, worker, &EventOverviewWorker::loadData);
+    qDebug().noquote() << "thread start overview";
+    thread->start(QThread::InheritPriority);
+}
+
+void EventOverviewWidget::deleteThread()
+{
+    // A finished() of a pass that cancelAndWait has already closed may
+    // still arrive; so may one while a newer pass runs.
+    if (!thread || !worker || !worker->done.load())
+        return;
+    thread->quit();
+    thread->wait();
+    thread->deleteLater();
+    thread = nullptr;
+    const bool cancelled = worker->isCancelled();
+    if (!cancelled) {
+        images = std::move(worker->images);
+        worker->images.clear();
+        stackImages();
+    }
+    overviewMutex->unlock();
+    if (pendingPass && !cancelled)
+        reloadData();
+}
+
+void EventOverviewWidget::cancelAndWait()
+{
+    if (!thread)
+        return;
+    worker->cancel();
+    thread->quit();
+    thread->wait();
+    deleteThread();
+    // The cells are about to change: draw them again afterwards.
+    requestPass();
+}
+
+void EventOverviewWidget::requestPass()
+{
+    if (passRequested)
+        return;
+    passRequested = true;
+    QMetaObject::invokeMethod(this, &EventOverviewWidget::runRequestedPass, Qt::QueuedConnection);
+}
+
+void EventOverviewWidget::runRequestedPass()
+{
+    if (!passRequested)
+        return;
+    passRequested = false;
+    if (active)
+        reloadData();
+}
+
+void EventOverviewWidget::resizeTimeOut()
+{
+    resizeTimer->stop();
+    reloadData();
+}
+
+void EventOverviewWidget::stackImages()
+{
+    qint64 total = 0;
+    for (const QImage& image : images)
+        total += image.height();
+    const int w = width();
+    if (total <= 0 || total > std::numeric_limits<int>::max() || w <= 0) {
+        // Nothing to show, or more than an image can hold: a white strip.
+        if (total > std::numeric_limits<int>::max())
+            qDebug().noquote() << "overview too tall for an image:" << total << "pixels";
+        stackedImage = QImage();
+    } else if (images.size() == 1 && images.first().width() == w
+               && images.first().format() == QImage::Format_ARGB32) {
+        // One cell: its image already is the stack (shared, not copied).
+        stackedImage = images.first();
+    } else {
+        stackedImage = QImage(w, int(total), QImage::Format_ARGB32);
+        if (!stackedImage.isNull()) {
+            stackedImage.fill(Qt::white);
+            QPainter painter(&stackedImage);
+            int y = 0;
+            for (const QImage& image : images) {
+                painter.drawImage(0, y, image);
+                y += image.height();
+            }
+        }
+    }
+    updateVisibleImage();
+}
+
+void EventOverviewWidget::updateVisibleImage()
+{
+    const qint64 top = qint64(offset) * itemSize;
+    if (stackedImage.isNull() || width() <= 0 || height() <= 0 || top > std::numeric_limits<int>::max()
+        || top < std::numeric_limits<int>::min())
+        visibleImage = QImage();
+    else
+        visibleImage = stackedImage.copy(QRect(0, int(top), width(), height()));
+    update();
+}
+
+bool EventOverviewWidget::event(QEvent* e)
+{
+    switch (int(e->type())) {
+    case SCROLLEVENT: {
+        auto* scroll = static_cast<ScrollEvent*>(e);
+        if (qobject_cast<EventWidget*>(scroll->sender)) {
+            offset = scroll->offset;
+            updateVisibleImage();
+        }
+        e->accept();
+        return true;
+    }
+    case RENDEREVENT: {
+        auto* render = static_cast<RenderEvent*>(e);
+        if (qobject_cast<EventWidget*>(render->sender))
+            requestPass();
+        e->accept();
+        return true;
+    }
+    default:
+        return QWidget::event(e);
+    }
+}
+
+void EventOverviewWidget::resizeEvent(QResizeEvent* e)
+{
+    QWidget::resizeEvent(e);
+    resizeTimer->start();
+    updateVisibleImage();
+}
+
+void EventOverviewWidget::mouseMoveEvent(QMouseEvent* e)
+{
+    QWidget::mouseMoveEvent(e);
+    update();
 }
 
 void EventOverviewWidget::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     painter.fillRect(rect(), Qt::white);
-    painter.drawText(rect(), Qt::AlignCenter, QStringLiteral("EventOverviewWidget"));
+    if (!visibleImage.isNull())
+        painter.drawImage(0, 2, visibleImage);
+}
+
+QSize EventOverviewWidget::sizeHint() const
+{
+    return QSize(300, 100);
 }

@@ -28,10 +28,10 @@
 #include "patterns/RuleMatcher.h"
 #include "views/charts/GanttWidget.h"
 #include "views/events/BinCell.h"
+#include "views/events/EventOverviewWidget.h"
 #include "views/events/GlyphPopup.h"
 #include "views/events/LinkageMatrix.h"
 #include "views/events/OptionsWidget.h"
-#include "views/events/RibbonEventOverviewWidget.h"
 #include "views/events/RibbonEventWidget.h"
 #include "views/sequences/RibbonSequenceWidget.h"
 #include "views/sequences/RuleOverviewWidget.h"
@@ -292,6 +292,9 @@ EventWidget::EventWidget(ControlWidget* control, OptionsWidget* options, int sid
 
 EventWidget::~EventWidget()
 {
+    // An overview pass may be drawing the cells, also at program exit when
+    // the matrix goes before the strip.
+    cancelOverview();
     clearImages();
     closePopup();
     if (pickerMode) {
@@ -360,9 +363,18 @@ IAxis* EventWidget::makeAxis(const QString& name, int role, bool traceSide)
 
 void EventWidget::cancelOverview()
 {
-    auto* ribbon = qobject_cast<RibbonEventWidget*>(QWidget::parentWidget());
-    if (ribbon && ribbon->overviewRibbon)
-        ribbon->overviewRibbon->cancelAndWait();
+    // Every strip drawing this view, found without the ribbons: at exit the
+    // ribbon and the overview ribbon may already be gone.
+    EventOverviewWidget::cancelPassesOver(this);
+}
+
+RibbonEventWidget* EventWidget::ribbon() const
+{
+    // The ribbon's layout puts the view into a holder below it.
+    for (QWidget* w = QWidget::parentWidget(); w; w = w->parentWidget())
+        if (auto* found = qobject_cast<RibbonEventWidget*>(w))
+            return found;
+    return nullptr;
 }
 
 void EventWidget::deleteCells()
@@ -377,8 +389,8 @@ void EventWidget::deleteCells()
 
 QScrollBar* EventWidget::ribbonScrollBar() const
 {
-    auto* ribbon = qobject_cast<RibbonEventWidget*>(QWidget::parentWidget());
-    return ribbon ? ribbon->binScrollBar : nullptr;
+    RibbonEventWidget* carrier = ribbon();
+    return carrier ? carrier->binScrollBar : nullptr;
 }
 
 void EventWidget::sendOverviewRender()
@@ -814,9 +826,9 @@ void EventWidget::repositionCells()
     qint64 lines = 0;
     for (const BinCell* cell : cells)
         lines += qint64(cell->lineCount()) + 1;
-    if (auto* ribbon = qobject_cast<RibbonEventWidget*>(QWidget::parentWidget())) {
-        ribbon->setPageStep(1);
-        ribbon->setMaximum(int(std::min<qint64>(lines + 1, std::numeric_limits<int>::max())));
+    if (RibbonEventWidget* carrier = ribbon()) {
+        carrier->setPageStep(1);
+        carrier->setMaximum(int(std::min<qint64>(lines + 1, std::numeric_limits<int>::max())));
     }
     updateStatistics();
     qDebug().noquote().nospace() << elapsed.elapsed() << " mseconds reposition cells";

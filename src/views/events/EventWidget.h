@@ -27,6 +27,7 @@ class QKeyEvent;
 class QMouseEvent;
 class QScrollBar;
 class QTimer;
+class RibbonEventWidget;
 class RuleEditorWidget;
 
 // The event matrix: the traces of the current context spread over a grid of
@@ -316,6 +317,8 @@ private:
     // Cancels and waits for a pass of the overview strip over the cells.
     void cancelOverview();
     void deleteCells();
+    // The ribbon that carries the view (an ancestor), or null outside one.
+    RibbonEventWidget* ribbon() const;
     // The ribbon's bin-offset scroll bar, or null outside a ribbon.
     QScrollBar* ribbonScrollBar() const;
     void sendOverviewRender();

@@ -2,7 +2,18 @@
 
 #include "views/events/EventOverviewWidget.h"
 
+#include <QHBoxLayout>
+#include <QSlider>
+#include <QTimer>
 #include <QVBoxLayout>
+
+namespace {
+
+constexpr int SIZE_INTERVAL = 300;
+constexpr int SMALLEST_SIZE = 1;
+constexpr int LARGEST_SIZE = 30;
+
+} // namespace
 
 RibbonEventOverviewWidget::RibbonEventOverviewWidget(ControlWidget* owner, EventWidget* eventView,
                                                      QWidget* parent)
@@ -10,10 +21,23 @@ RibbonEventOverviewWidget::RibbonEventOverviewWidget(ControlWidget* owner, Event
     , owner(owner)
 {
     overview = new EventOverviewWidget(owner, eventView, this);
+    sizeTimer = new QTimer(this);
+    sizeTimer->setInterval(SIZE_INTERVAL);
+    sizeSlider = new QSlider(Qt::Horizontal, this);
+    sizeSlider->setMinimum(SMALLEST_SIZE);
+    sizeSlider->setMaximum(LARGEST_SIZE);
+    sizeSlider->setValue(overview->itemSize);
+
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* row = new QHBoxLayout;
+    row->addWidget(sizeSlider);
+    layout->addLayout(row);
     layout->addWidget(overview);
+
+    connect(sizeSlider, &QSlider::valueChanged, this, &RibbonEventOverviewWidget::setSizeTimer);
+    connect(sizeTimer, &QTimer::timeout, this, &RibbonEventOverviewWidget::setItemSize);
 }
 
 bool RibbonEventOverviewWidget::isActive() const
@@ -25,11 +49,41 @@ void RibbonEventOverviewWidget::setActive(bool active, bool reload)
 {
     if (overview->isActive() == active)
         return;
+    sizeSlider->setVisible(active);
     overview->setActive(active, reload);
     setVisible(active);
 }
 
-// Incomplete: no pass runs on a thread yet, so there is nothing to wait for.
 void RibbonEventOverviewWidget::cancelAndWait()
 {
+    overview->cancelAndWait();
+}
+
+void RibbonEventOverviewWidget::setSizeTimer(int)
+{
+    sizeTimer->stop();
+    sizeTimer->start();
+}
+
+void RibbonEventOverviewWidget::setItemSize()
+{
+    sizeTimer->stop();
+    overview->setItemSize(sizeSlider->value());
+}
+
+void RibbonEventOverviewWidget::setMaximum(int)
+{
+}
+
+void RibbonEventOverviewWidget::setPageStep(int)
+{
+}
+
+void RibbonEventOverviewWidget::setVBinOffset(int)
+{
+}
+
+void RibbonEventOverviewWidget::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
 }

@@ -1,0 +1,49 @@
+#include "views/events/EventOverviewWorker.h"
+
+#include "views/events/BinCell.h"
+
+#include <QDebug>
+
+EventOverviewWorker::EventOverviewWorker(EventOverviewWidget* widget, EventWidget* eventView)
+    : widget(widget)
+    , eventView(eventView)
+{
+}
+
+void EventOverviewWorker::prepare(const TList<BinCell*>& passCells, int passWidth, int passItemSize)
+{
+    cells = passCells;
+    width = passWidth;
+    itemSize = passItemSize;
+    // From here until loadData returns the pass counts as running, also
+    // before its thread has reached loadData.
+    done.store(false);
+}
+
+void EventOverviewWorker::cancel()
+{
+    cancelled.store(true);
+}
+
+bool EventOverviewWorker::isCancelled() const
+{
+    return cancelled.load();
+}
+
+void EventOverviewWorker::loadData()
+{
+    done.store(false);
+    images.clear();
+    images.items.reserve(std::size_t(cells.size()));
+    for (BinCell* cell : cells) {
+        if (isCancelled())
+            break;
+        images.append(cell ? cell->overviewImage(width, itemSize, &cancelled) : QImage());
+    }
+    if (isCancelled())
+        qDebug().noquote() << "Canceled";
+    else
+        qDebug().noquote() << "Done";
+    done.store(true);
+    emit finished();
+}

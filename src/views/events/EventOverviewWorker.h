@@ -1,0 +1,58 @@
+#pragma once
+
+#include "core/TList.h"
+
+#include <QImage>
+#include <QObject>
+
+#include <atomic>
+
+class BinCell;
+class EventOverviewWidget;
+class EventWidget;
+
+// Draws the cells of an event matrix small for the overview strip, on a
+// thread of its own. One worker serves one pass: the strip creates it,
+// hands it the cells and the sizes (prepare), moves it to a new thread
+// and starts loadData there; the worker reports only through finished().
+//
+// The worker reads no widget: it works on the list of cells taken when the
+// pass starts, at the width and item size it was given, and keeps the
+// images itself until the strip takes them on the GUI thread. Between
+// cells, and between stretches of a large cell, it checks the cancel flag;
+// the matrix cancels a pass and waits for it before it deletes or replaces
+// its cells, so no cell goes while the worker draws it.
+class EventOverviewWorker : public QObject
+{
+    Q_OBJECT
+
+public:
+    EventOverviewWorker(EventOverviewWidget* widget, EventWidget* eventView);
+
+    // What the next pass draws; called on the GUI thread before the thread starts.
+    void prepare(const TList<BinCell*>& cells, int width, int itemSize);
+    // Ends the pass at the next cell or stretch; any thread.
+    void cancel();
+    bool isCancelled() const;
+
+    EventOverviewWidget* widget;   // not read by the pass
+    EventWidget* eventView;        // not read by the pass
+    // False from prepare until loadData returns.
+    std::atomic<bool> done{true};
+    // The cells of the pass, taken from the matrix when it starts.
+    TList<BinCell*> cells;
+    int width = 0;
+    int itemSize = 10;
+    // One image per cell, in the cells' order; complete only when the pass
+    // was not cancelled.
+    TList<QImage> images;
+
+public slots:
+    void loadData();
+
+signals:
+    void finished();
+
+private:
+    std::atomic<bool> cancelled{false};
+};
