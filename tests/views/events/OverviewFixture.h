@@ -16,6 +16,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QMutex>
 #include <QScrollBar>
 #include <QSemaphore>
 #include <QTest>
