@@ -478,8 +478,16 @@ void EventWidget::changeZAxis(const QString& name, bool update)
 {
     if (!context)
         return;
+    // The cells draw with this axis, also on the overview's thread: none
+    // may reach it once it is gone, whether or not a reload follows.
+    cancelOverview();
     clearHighlights();
     clearSelection();
+    for (BinCell* cell : cells) {
+        QMutexLocker locker(cell->rowsMutex);
+        if (cell->sizeAxis == zAxis)
+            cell->sizeAxis = nullptr;
+    }
     delete zAxis;
     // Null when the attribute is not an event attribute: no glyph sizes.
     zAxis = makeAxis(name, 2, false);

@@ -276,6 +276,7 @@ void EventOverviewWidgetTest::endsDuringAPass_data()
     QTest::newRow("matrix takes its context again") << "context";
     QTest::newRow("matrix stacks its rows") << "stack";
     QTest::newRow("matrix changes its glyph size") << "size";
+    QTest::newRow("matrix drops its glyph size attribute") << "zaxis";
 }
 
 void EventOverviewWidgetTest::endsDuringAPass()
@@ -286,12 +287,16 @@ void EventOverviewWidgetTest::endsDuringAPass()
     auto g = std::make_unique<Group>(traces(30));
     if (what == QLatin1String("exit"))
         g->build();
+    if (what == QLatin1String("zaxis")) {
+        g->m.view->changeZAxis(QStringLiteral("size"));
+        QVERIFY(g->m.view->cells.first()->sizeAxis);
+    }
     EventOverviewWidget* strip = g->strip;
     QVERIFY(settle(strip));
     QPointer<EventOverviewWidget> alive(strip);
     {
         // The worker waits at the first cell for a moment: the pass is live.
-        CellGate gate(g->m.view->cells.first(), 150);
+        CellGate gate(g->m.view->cells.first(), 80);
         strip->reloadData();
         QVERIFY(strip->isRunning());
         if (what == QLatin1String("strip")) {
@@ -308,6 +313,9 @@ void EventOverviewWidgetTest::endsDuringAPass()
             g->m.view->setContext(g->m.context);
         } else if (what == QLatin1String("stack")) {
             g->m.view->setStack(true);
+        } else if (what == QLatin1String("zaxis")) {
+            g->m.view->changeZAxis(QStringLiteral("none"), false);
+            QVERIFY(!g->m.view->cells.first()->sizeAxis);
         } else {
             g->m.view->setItemSize(20);
         }
