@@ -1117,6 +1117,11 @@ QImage BinCell::overviewImage(int width, int itemSize, const std::atomic<bool>* 
     const int height = clampInt(std::floor(rowsHeight(rows) * scale));
     if (width <= 0 || height <= 0)
         return QImage();
+    // Larger images are beyond what the raster engine addresses.
+    if (qint64(width) * 4 * height > std::numeric_limits<int>::max()) {
+        qDebug().noquote() << "overview of" << header.title << "too large for an image:" << width << "x" << height;
+        return QImage();
+    }
     QImage result(width, height, QImage::Format_ARGB32);
     if (result.isNull())
         return result;

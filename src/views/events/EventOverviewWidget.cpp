@@ -185,9 +185,11 @@ void EventOverviewWidget::stackImages()
     for (const QImage& image : images)
         total += image.height();
     const int w = width();
-    if (total <= 0 || total > std::numeric_limits<int>::max() || w <= 0) {
+    // An image holds at most 2 GB (the raster engine's limit).
+    const bool tooLarge = qint64(std::max(w, 0)) * 4 * total > std::numeric_limits<int>::max();
+    if (total <= 0 || w <= 0 || tooLarge) {
         // Nothing to show, or more than an image can hold: a white strip.
-        if (total > std::numeric_limits<int>::max())
+        if (tooLarge)
             qDebug().noquote() << "overview too tall for an image:" << total << "pixels";
         stackedImage = QImage();
     } else if (images.size() == 1 && images.first().width() == w
