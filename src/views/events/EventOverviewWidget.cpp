@@ -112,6 +112,9 @@ void EventOverviewWidget::reloadData()
         return;
     }
     pendingPass = false;
+    // The strip shows the stacked image; the cells' images of the last
+    // pass go now rather than live on beside the new ones.
+    images.clear();
     thread = new QThread(this);
     delete worker;
     worker = new EventOverviewWorker(this, eventView);
@@ -181,6 +184,8 @@ void EventOverviewWidget::resizeTimeOut()
 
 void EventOverviewWidget::stackImages()
 {
+    // The old stack goes first: two of them need not fit in memory at once.
+    stackedImage = QImage();
     qint64 total = 0;
     for (const QImage& image : images)
         total += image.height();
