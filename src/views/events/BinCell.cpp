@@ -74,13 +74,10 @@ bool isSingleGlyphRule(const Rule& rule)
 }
 
 // Copies what drawing reads of an item, except its selection and highlight
-// state, which the GUI thread may be changing meanwhile.
+// state, which the GUI thread may be changing meanwhile, and its place,
+// which the overview's own layout gives the copy.
 void copyForDrawing(BinItem& to, const BinItem& from)
 {
-    to.x = from.x;
-    to.y = from.y;
-    to.storedWidth = from.storedWidth;
-    to.storedHeight = from.storedHeight;
     to.centred = from.centred;
     to.sizeFactor = from.sizeFactor;
     to.edgeColor = from.edgeColor;

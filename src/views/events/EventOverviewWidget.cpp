@@ -50,6 +50,7 @@ EventOverviewWidget::~EventOverviewWidget()
         worker->cancel();
         thread->quit();
         thread->wait();
+        worker->hasEnded();
         // The thread is a child: it goes with this widget.
         thread = nullptr;
         overviewMutex->unlock();
@@ -134,6 +135,8 @@ void EventOverviewWidget::deleteThread()
         return;
     thread->quit();
     thread->wait();
+    if (!worker->hasEnded())
+        qDebug().noquote() << "overview thread ended before its pass";
     thread->deleteLater();
     thread = nullptr;
     const bool cancelled = worker->isCancelled();

@@ -30,6 +30,11 @@ bool EventOverviewWorker::isCancelled() const
     return cancelled.load();
 }
 
+bool EventOverviewWorker::hasEnded() const
+{
+    return ended.load(std::memory_order_acquire);
+}
+
 void EventOverviewWorker::loadData()
 {
     done.store(false);
@@ -46,4 +51,5 @@ void EventOverviewWorker::loadData()
         qDebug().noquote() << "Done";
     done.store(true);
     emit finished();
+    ended.store(true, std::memory_order_release);
 }

@@ -34,6 +34,9 @@ public:
     // Ends the pass at the next cell or stretch; any thread.
     void cancel();
     bool isCancelled() const;
+    // Whether loadData has returned; true once the thread has ended. Read
+    // after the thread's end, before the cells, images or the worker go.
+    bool hasEnded() const;
 
     EventOverviewWidget* widget;   // not read by the pass
     EventWidget* eventView;        // not read by the pass
@@ -55,4 +58,6 @@ signals:
 
 private:
     std::atomic<bool> cancelled{false};
+    // Set as the last step of loadData, after finished() has gone out.
+    std::atomic<bool> ended{false};
 };

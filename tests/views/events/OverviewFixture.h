@@ -112,11 +112,11 @@ class CellGate
 {
 public:
     CellGate(BinCell* cell, int hold)
-        : holder([this, cell, hold]() {
-              cell->rowsMutex->lock();
+        : holder([this, mutex = cell->rowsMutex, hold]() {
+              mutex->lock();
               locked.release();
               open.tryAcquire(1, hold);
-              cell->rowsMutex->unlock();
+              mutex->unlock();
           })
     {
         locked.acquire();
