@@ -13,6 +13,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include <cstring>
 #include <limits>
 
 namespace {
@@ -143,7 +144,10 @@ void EventOverviewWidget::deleteThread()
     if (!cancelled) {
         images = std::move(worker->images);
         worker->images.clear();
+        stackCanvas = worker->canvas;
+        worker->canvas = QImage();
         stackImages();
+        stackCanvas = QImage();
     }
     overviewMutex->unlock();
     if (pendingPass && !cancelled)
@@ -205,13 +209,30 @@ void EventOverviewWidget::stackImages()
         // One cell: its image already is the stack (shared, not copied).
         stackedImage = images.first();
     } else {
-        stackedImage = QImage(w, int(total), QImage::Format_ARGB32);
+        if (stackCanvas.size() == QSize(w, int(total)) && stackCanvas.format() == QImage::Format_ARGB32) {
+            stackedImage = stackCanvas;   // white already
+            stackCanvas = QImage();
+        } else {
+            stackedImage = QImage(w, int(total), QImage::Format_ARGB32);
+            if (!stackedImage.isNull())
+                stackedImage.fill(Qt::white);
+        }
         if (!stackedImage.isNull()) {
-            stackedImage.fill(Qt::white);
-            QPainter painter(&stackedImage);
+            // The cells' images are opaque and, drawn at the strip's width,
+            // fill their band: their lines are copied as they are. Others
+            // (the strip changed its width meanwhile) are drawn on the white.
+            QPainter painter;
+            const std::size_t lineBytes = std::size_t(w) * 4;
             int y = 0;
             for (const QImage& image : images) {
-                painter.drawImage(0, y, image);
+                if (image.width() == w && image.format() == QImage::Format_ARGB32) {
+                    for (int line = 0; line < image.height(); ++line)
+                        std::memcpy(stackedImage.scanLine(y + line), image.constScanLine(line), lineBytes);
+                } else if (!image.isNull()) {
+                    if (!painter.isActive())
+                        painter.begin(&stackedImage);
+                    painter.drawImage(0, y, image);
+                }
                 y += image.height();
             }
         }

@@ -91,6 +91,8 @@ private:
     void requestPass();
     void runRequestedPass();
 
+    // The worker's white canvas for the next stack, when it fits.
+    QImage stackCanvas;
     // A request met a running pass: one more pass follows it.
     bool pendingPass = false;
     bool passRequested = false;

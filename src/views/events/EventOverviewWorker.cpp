@@ -4,6 +4,8 @@
 
 #include <QDebug>
 
+#include <limits>
+
 EventOverviewWorker::EventOverviewWorker(EventOverviewWidget* widget, EventWidget* eventView)
     : widget(widget)
     , eventView(eventView)
@@ -39,11 +41,24 @@ void EventOverviewWorker::loadData()
 {
     done.store(false);
     images.clear();
+    canvas = QImage();
     images.items.reserve(std::size_t(cells.size()));
     for (BinCell* cell : cells) {
         if (isCancelled())
             break;
         images.append(cell ? cell->overviewImage(width, itemSize, &cancelled) : QImage());
+    }
+    // One image is the stack itself.
+    if (!isCancelled() && images.size() > 1) {
+        qint64 total = 0;
+        for (const QImage& image : images)
+            total += image.height();
+        // At most 2 GB, as for every image of the strip.
+        if (total > 0 && width > 0 && qint64(width) * 4 * total <= std::numeric_limits<int>::max()) {
+            canvas = QImage(width, int(total), QImage::Format_ARGB32);
+            if (!canvas.isNull())
+                canvas.fill(Qt::white);
+        }
     }
     if (isCancelled())
         qDebug().noquote() << "Canceled";

@@ -49,6 +49,11 @@ public:
     // One image per cell, in the cells' order; complete only when the pass
     // was not cancelled.
     TList<QImage> images;
+    // A white image as wide as the pass and as tall as all images together,
+    // into which the strip stacks them on the GUI thread (made here, so that
+    // the GUI thread does not wait for the fresh memory); null when there
+    // is at most one image or too much for one image.
+    QImage canvas;
 
 public slots:
     void loadData();
