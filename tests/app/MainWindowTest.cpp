@@ -288,19 +288,29 @@ void MainWindowTest::splitterTogglesSequenceView()
     QVERIFY(s->sizes().last() > 0);
     sizes = s->sizes();
 
-    // Closing the last pane deactivates the sequence view.
+    // Closing the last pane deactivates the sequence view; the event
+    // ribbon's "SequenceView" button follows and so hides the pane.
     sizes[1] += sizes.last();
     sizes.last() = 0;
     s->setSizes(sizes);
     w->splitterMoved(0, 4);
     QVERIFY(!w->sequenceRibbon->active);
+    QPushButton* button = w->leftEventRibbon->sequenceViewButton;
+    QVERIFY(!button->isChecked());
+    QVERIFY(w->sequenceRibbon->isHidden());
 
-    // Opening it again activates it.
+    // The button brings it back, active and shown, and the pane opens.
+    button->toggle();
+    QVERIFY(w->sequenceRibbon->active);
+    QVERIFY(!w->sequenceRibbon->isHidden());
     sizes = s->sizes();
     sizes[1] -= 200;
     sizes.last() = 200;
     s->setSizes(sizes);
     QVERIFY(s->sizes().last() > 0);
+
+    // An open pane activates an inactive view.
+    w->sequenceRibbon->active = false;
     w->splitterMoved(0, 4);
     QVERIFY(w->sequenceRibbon->active);
 

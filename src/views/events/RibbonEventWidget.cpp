@@ -214,10 +214,14 @@ void RibbonEventWidget::buildControls()
         if (overviewRibbon)
             sizeBox->addWidget(overviewRibbon->sizeSlider);
 
-        // 7.
+        // 7. The bar does not hold the ribbon at its own width: the size
+        // panel takes a share of the ribbon's width, and a narrower window
+        // may cut off the bar's end instead of keeping the ribbon wide.
         auto* topBox = new QHBoxLayout(topBar);
         topBox->setContentsMargins(ROW_SPACING, ROW_SPACING, ROW_SPACING, ROW_SPACING);
         topBox->setSpacing(0);
+        topBox->setSizeConstraint(QLayout::SetNoConstraint);
+        topBar->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
         topBox->addLayout(optionRow);
         topBox->addWidget(sizePanel);
 

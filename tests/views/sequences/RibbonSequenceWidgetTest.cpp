@@ -160,12 +160,9 @@ void RibbonSequenceWidgetTest::activationFollowsTheButton()
     MainWindow window;
     RibbonSequenceWidget* ribbon = window.sequenceRibbon;
     RibbonEventWidget* left = window.leftEventRibbon;
-    // The event ribbon's switch as it is wired to the sequence ribbon.
-    auto* button = new QPushButton(QStringLiteral("SequenceView"), left);
-    button->setCheckable(true);
-    button->setChecked(ribbon->active);
-    connect(button, &QPushButton::toggled, ribbon,
-            QOverload<bool>::of(&RibbonSequenceWidget::setActive));
+    // The event ribbon's switch, wired to the sequence ribbon.
+    QPushButton* button = left->sequenceViewButton;
+    QCOMPARE(button->isChecked(), ribbon->active);
     left->view->selectedSequences = glyphs.rows({"A B", "A C"});
 
     // Collapsing the pane: inactive, the button follows and hides the ribbon.
