@@ -32,10 +32,12 @@ QColor withAlpha(QColor c, int alpha)
     return c;
 }
 
-// Two decimals, halves up.
+// Two decimals, halves up. The small allowance keeps a value that lies a
+// rounding error below a half (0.305 is 30.499999... hundredths) rounding
+// up, so that the two ends of a moved window round the same way.
 double roundToHundredths(double v)
 {
-    return std::floor(v * 100.0 + 0.5) / 100.0;
+    return std::floor(v * 100.0 + 0.5 + 1e-7) / 100.0;
 }
 
 } // namespace
@@ -86,15 +88,9 @@ void LineChartMiniView::normaliseWindow()
     if (!std::isfinite(to))
         to = 1.0;
     from = std::max(0.0, std::min(from, 1.0));
-    to = std::max(0.0, std::min(to, 1.0));
-    // The width is rounded once, so that a moved window keeps it.
-    const double width = roundToHundredths(std::max(0.0, to - from));
+    to = std::max(from, std::min(to, 1.0));
     from = roundToHundredths(from);
-    to = roundToHundredths(from + width);
-    if (to > 1.0) {
-        to = 1.0;
-        from = roundToHundredths(1.0 - width);
-    }
+    to = roundToHundredths(to);
     if (from < 0.01)
         from = 0.0;
     if (to > 0.99)

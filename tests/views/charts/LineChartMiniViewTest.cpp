@@ -65,6 +65,10 @@ void LineChartMiniViewTest::windowIsNormalised_data()
     QTest::newRow("start rounds to 0.01") << 0.006 << 0.5 << 0.01 << 0.5 << 191 << true;
     QTest::newRow("end rounds above 0.99") << 0.3 << 0.996 << 0.3 << 1.0 << 273 << true;
     QTest::newRow("end rounds to 0.99") << 0.3 << 0.994 << 0.3 << 0.99 << 269 << true;
+    // Each end is rounded on its own, halves up.
+    QTest::newRow("ends round apart") << 0.333 << 0.666 << 0.33 << 0.67 << 132 << true;
+    QTest::newRow("halves round up") << 0.125 << 0.375 << 0.13 << 0.38 << 97 << true;
+    QTest::newRow("both ends near the edges") << 0.006 << 0.994 << 0.01 << 0.99 << 382 << true;
     QTest::newRow("inverted") << 0.7 << 0.2 << 0.695 << 0.705 << 10 << false;
     QTest::newRow("not a number") << std::nan("") << 0.5 << 0.0 << 0.5 << 195 << true;
 }
@@ -122,6 +126,19 @@ void LineChartMiniViewTest::dragMovesTheWindowWithinTheEdges()
     QCOMPARE(mini->to, 1.0);
     Charts::release(mini, p + QPoint(2000, 0));
     QVERIFY(!mini->dragging);
+
+    // A window a quarter wide keeps its width at every step of a slow drag.
+    setWindow(mini, 0.3, 0.55);
+    p = windowCentre(mini);
+    Charts::press(mini, p);
+    for (int i = 0; i < 60; ++i) {
+        p += QPoint(i % 3 ? 1 : 2, 0);
+        Charts::move(mini, p, Qt::LeftButton);
+        QVERIFY2(std::abs((mini->to - mini->from) - 0.25) < 1e-9,
+                 qPrintable(QStringLiteral("%1 %2").arg(mini->from).arg(mini->to)));
+    }
+    QVERIFY(mini->from > 0.3);
+    Charts::release(mini, p);
     // The strip selects nothing itself.
     QVERIFY(c.published.packets.isEmpty());
 }
