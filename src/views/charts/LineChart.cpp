@@ -269,6 +269,8 @@ void LineChart::setContext(Context* c, bool clearSelectionToo, bool renderToo)
         hoveredItems.clear();
         if (!context)
             qDebug() << "no selection ;(";
+        // A new context may sit where an old one lay: the span is read anew.
+        spanContext = nullptr;
         fullSpan(&min, &max);
     }
     setRange(min, max, false);

@@ -87,6 +87,7 @@ private slots:
     void ruleModeCountsRuleItems();
     void arcsOfTracesInTheWindow();
     void logarithmicAxisAndEmptyContext();
+    void contextInTheOldOnesPlaceShowsItsSpan();
     void tooltipNamesTimesInLocalTime();
     void fillUnderMatchesThePainter_data();
     void fillUnderMatchesThePainter();
@@ -507,6 +508,31 @@ void LineChartTest::logarithmicAxisAndEmptyContext()
     chart->setContext(nullptr, true, true);
     QVERIFY(chart->series.isEmpty());
     QVERIFY(chart->render(false, false, nullptr));
+}
+
+void LineChartTest::contextInTheOldOnesPlaceShowsItsSpan()
+{
+    Charts c(eventsAt({1.0, 2.0, 3.0}));
+    LineChart* chart = c.chart.get();
+    // Two logs of as many events, the second where the first one lay, as
+    // the allocator may place a new context.
+    alignas(Context) unsigned char place[sizeof(Context)];
+    for (double start : {100.0, 5000.0}) {
+        TList<PacketPtr> events;
+        for (int i = 0; i < 50; ++i)
+            events.append(PacketPtr(new Packet(TList<TVariant>{TVariant(start + i), TVariant("a", false),
+                                                               TVariant("x", false), TVariant(0.5), TVariant(1)})));
+        auto* context = new (place) Context(nullptr, QStringLiteral("log"), events, c.store(), true);
+        c.mini->setContext(context, true, true);
+        chart->setContext(context, true, true);
+        QCOMPARE(chart->from, start);
+        QCOMPARE(chart->to, start + 49);
+        QCOMPARE(sum(Charts::counts(chart->series.first())), 50);
+        QCOMPARE(c.mini->LineChart::from, start);
+        chart->setContext(nullptr, true, true);
+        c.mini->setContext(nullptr, true, true);
+        context->~Context();
+    }
 }
 
 void LineChartTest::tooltipNamesTimesInLocalTime()
