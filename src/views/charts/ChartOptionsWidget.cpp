@@ -536,9 +536,11 @@ void ChartOptionsWidget::changeOrder(int newOrder)
     // 4.2
     if (store && attribute == RULES_ATTRIBUTE) {
         for (int i : usableRules()) {
-            const QString name = store->rules.at(i).pre->children.first()->glyph.name;
-            const TVariant value(name, true);
-            frequencies[value] = store->ruleCounts.value(name, 0);
+            const Rule& rule = store->rules.at(i);
+            const TVariant value(rule.pre->children.first()->glyph.name, true);
+            // The store counts the matches of each rule under the rule's name;
+            // rules headed by the same glyph add up.
+            frequencies[value] += store->ruleCounts.value(rule.name, 0);
             values.append(value);
         }
     } else if (store) {

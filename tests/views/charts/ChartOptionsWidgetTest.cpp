@@ -318,11 +318,16 @@ void ChartOptionsWidgetTest::ruleValuesLeaveOutEmptyPreconditions()
     rules.append(Rule(QStringLiteral("None")));
     rules.append(kindRule(QStringLiteral("B"), QStringLiteral("k2"), QStringLiteral("GB"), QColor(40, 50, 60)));
     Charts c(paletteEvents(), 500, 300, rules);
-    c.store()->ruleCounts[QStringLiteral("GB")] = 7;
+    // The matrix counts each rule's matches under the rule's name.
+    c.store()->ruleCounts[QStringLiteral("A")] = 54;
+    c.store()->ruleCounts[QStringLiteral("B")] = 7;
+    c.store()->ruleCounts[QStringLiteral("GA")] = 1000;
     auto d = dialogFor(c);
     chooseColours(d.get(), QStringLiteral("Rules"));
     QCOMPARE(texts(d->values), QStringList({"GA", "GB"}));
+    QCOMPARE(d->frequencies.value(TVariant("GA", true)), 54);
     QCOMPARE(d->frequencies.value(TVariant("GB", true)), 7);
+    QCOMPARE(d->orderingTable->item(1, ChartOptionsWidget::FREQUENCY_COLUMN)->text(), QStringLiteral("7"));
     QCOMPARE(d->orderingTable->rowCount(), 2);
     QCOMPARE(d->valueColors.value(TVariant("GA", true)), QColor(10, 20, 30));
     QCOMPARE(d->valueColors.value(TVariant("GB", true)), QColor(40, 50, 60));
