@@ -455,8 +455,10 @@ void ChartOptionsWidget::buildTable(const TList<QColor>& colors, bool fill)
     const int rows = fill ? values.size() : 0;
     if (fill) {
         valueColors.clear();
-        for (int i = 0; i < values.size(); ++i)
-            valueColors[values.at(i)] = colors.isEmpty() ? QColor(Qt::gray) : colors.at(i % colors.size());
+        for (int i = 0; i < values.size(); ++i) {
+            const QColor own = colors.isEmpty() ? QColor(Qt::gray) : colors.at(i % colors.size());
+            valueColors[values.at(i)] = chosenColors.value(values.at(i), own);
+        }
     }
 
     // 8.2
@@ -485,9 +487,14 @@ void ChartOptionsWidget::buildTable(const TList<QColor>& colors, bool fill)
         visible->setFlags(Qt::ItemIsUserCheckable | Qt::ItemIsEnabled | Qt::ItemIsSelectable);
         visible->setCheckState(hiddenValues.contains(v) ? Qt::Unchecked : Qt::Checked);
         table->setItem(i, VISIBLE_COLUMN, visible);
-        // The table shows the colour; the chart takes it from the table's
-        // values, so the swatch does not change it.
-        table->setCellWidget(i, COLOR_COLUMN, new ColorBox(valueColors.value(v), true, nullptr));
+        // A colour chosen in the swatch becomes the value's colour.
+        auto* swatch = new ColorBox(valueColors.value(v), nullptr);
+        connect(swatch, &ColorBox::colorChanged, this, [this, v](const QColor& color) {
+            chosenColors.insert(v, color);
+            valueColors[v] = color;
+            apply();
+        });
+        table->setCellWidget(i, COLOR_COLUMN, swatch);
         const int frequency = frequencies.value(v, 0);
         auto* text = new QTableWidgetItem(v.toString());
         text->setFlags(Qt::ItemIsEnabled);
@@ -531,6 +538,7 @@ void ChartOptionsWidget::changeOrder(int newOrder)
     const QString attribute = attributeBox->currentText();
     frequencies.clear();
     values.clear();
+    chosenColors.clear();
     GlyphStore* store = controller ? controller->glyphStore : nullptr;
 
     // 4.2

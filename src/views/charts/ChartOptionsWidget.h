@@ -6,6 +6,7 @@
 
 #include <QColor>
 #include <QDialog>
+#include <QHash>
 #include <QList>
 #include <QMetaObject>
 #include <QPointer>
@@ -172,5 +173,8 @@ private:
     QGridLayout* generalGrid;
     QList<Borrowed> borrowed;
     QList<QMetaObject::Connection> optionConnections;
+    // Colours chosen in the table's swatches, kept over the table's
+    // rebuilds until another attribute is chosen.
+    QHash<TVariant, QColor> chosenColors;
     bool givenBack = false;
 };

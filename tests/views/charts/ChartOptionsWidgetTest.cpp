@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QColorDialog>
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -98,6 +99,7 @@ private slots:
     void colourTableListsTwentyValues_data();
     void colourTableListsTwentyValues();
     void hidingAValueKeepsTheOtherColours();
+    void chosenColourReachesTheChart();
     void headerClickReordersValuesAndColours_data();
     void headerClickReordersValuesAndColours();
     void ruleValuesLeaveOutEmptyPreconditions();
@@ -245,6 +247,50 @@ void ChartOptionsWidgetTest::hidingAValueKeepsTheOtherColours()
     axis = colourAxis(c.chart.get());
     QCOMPARE(axis->valueList.size(), 6);
     QCOMPARE(axis->color(all.at(2)), ColorPalettes::set3.at(2));
+}
+
+void ChartOptionsWidgetTest::chosenColourReachesTheChart()
+{
+    Charts c(paletteEvents());
+    auto d = dialogFor(c);
+    d->show();
+    chooseColours(d.get(), QStringLiteral("kind"));
+    const TList<TVariant> all = d->values;
+    const QColor chosen(12, 34, 56);
+    const auto swatchAt = [&d](int row) {
+        return qobject_cast<ColorBox*>(d->orderingTable->cellWidget(row, ChartOptionsWidget::COLOR_COLUMN));
+    };
+
+    // A click on the second value's swatch, the colour dialog answered.
+    QTimer::singleShot(0, [&chosen]() {
+        auto* dialog = qobject_cast<QColorDialog*>(QApplication::activeModalWidget());
+        QVERIFY(dialog);
+        dialog->setCurrentColor(chosen);
+        dialog->accept();
+    });
+    QTest::mouseClick(swatchAt(1), Qt::LeftButton);
+    QCOMPARE(swatchAt(1)->color(), chosen);
+    QCOMPARE(colourAxis(c.chart.get())->color(all.at(1)), chosen);
+    QCOMPARE(colourAxis(c.chart.get())->color(all.at(0)), ColorPalettes::set3.at(0));
+
+    // Hiding another value rebuilds the table: the chosen colour stays, in
+    // the table and in the chart; so it does when the rows are sorted.
+    d->orderingTable->item(3, ChartOptionsWidget::VISIBLE_COLUMN)->setCheckState(Qt::Unchecked);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCOMPARE(swatchAt(1)->color(), chosen);
+    QCOMPARE(colourAxis(c.chart.get())->color(all.at(1)), chosen);
+    QCOMPARE(colourAxis(c.chart.get())->color(all.at(2)), ColorPalettes::set3.at(2));
+    d->orderingTable->sortByColumn(ChartOptionsWidget::VALUE_COLUMN, Qt::DescendingOrder);
+    emit d->orderingTable->horizontalHeader()->sectionClicked(ChartOptionsWidget::VALUE_COLUMN);
+    QCOMPARE(colourAxis(c.chart.get())->color(all.at(1)), chosen);
+    swatchAt(0)->setColor(QColor(200, 0, 0));
+    QCOMPARE(colourAxis(c.chart.get())->color(d->values.at(0)), QColor(200, 0, 0));
+
+    // Another attribute starts from the palette again.
+    d->attributeBox->setCurrentText(QStringLiteral("colour"));
+    d->attributeBox->setCurrentText(QStringLiteral("kind"));
+    QCOMPARE(colourAxis(c.chart.get())->color(all.at(1)), ColorPalettes::set3.at(1));
+    d->hide();
 }
 
 void ChartOptionsWidgetTest::headerClickReordersValuesAndColours_data()
