@@ -634,7 +634,9 @@ void ChartOptionsWidget::changeVisible(int row, int column)
 
 void ChartOptionsWidget::changeColorOrdering(int)
 {
-    if (!orderingTable)
+    // A table without rows orders nothing: applying its empty list would
+    // take every value off the chart's colour axis.
+    if (!orderingTable || orderingTable->rowCount() == 0)
         return;
     // The table sorted itself before the click came here: the values take
     // the rows' order, and every row its new index.

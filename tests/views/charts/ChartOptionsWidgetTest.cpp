@@ -69,6 +69,14 @@ QStringList texts(const TList<TVariant>& values)
     return out;
 }
 
+int sum(const QList<int>& counts)
+{
+    int total = 0;
+    for (int c : counts)
+        total += c;
+    return total;
+}
+
 const ColorBinAxis* colourAxis(const LineChart* chart)
 {
     return dynamic_cast<const ColorBinAxis*>(chart->colorAxis);
@@ -102,6 +110,7 @@ private slots:
     void chosenColourReachesTheChart();
     void headerClickReordersValuesAndColours_data();
     void headerClickReordersValuesAndColours();
+    void headerClickOnAnEmptyTableKeepsTheChart();
     void ruleValuesLeaveOutEmptyPreconditions();
     void generalFlagsFollowTheSide();
     void rangeEditsHoldIntegers_data();
@@ -354,6 +363,22 @@ void ChartOptionsWidgetTest::headerClickReordersValuesAndColours()
     for (const TVariant& v : axis->valueList)
         expected += d->frequencies.value(v);
     QCOMPARE(counted, expected);
+}
+
+void ChartOptionsWidgetTest::headerClickOnAnEmptyTableKeepsTheChart()
+{
+    Charts c(paletteEvents());
+    // The chart coloured by an earlier dialog; this one lists no values yet.
+    c.chart->setColorAttribute(QStringLiteral("colour"), {TVariant("v03", false), TVariant("v07", false)},
+                               {QColor(Qt::red), QColor(Qt::blue)}, true);
+    auto d = dialogFor(c);
+    d->axisBox->setCurrentIndex(1);
+    QCOMPARE(d->attributeBox->currentText(), QStringLiteral("colour"));
+    QCOMPARE(d->orderingTable->rowCount(), 0);
+    emit d->orderingTable->horizontalHeader()->sectionClicked(ChartOptionsWidget::VALUE_COLUMN);
+    QCOMPARE(colourAxis(c.chart.get())->valueList.size(), 2);
+    QCOMPARE(c.chart->series.size(), 3);
+    QCOMPARE(sum(Charts::counts(c.chart->series[2])), 8);
 }
 
 void ChartOptionsWidgetTest::ruleValuesLeaveOutEmptyPreconditions()
