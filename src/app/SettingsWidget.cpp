@@ -22,6 +22,8 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 
 QScrollArea* overviewArea(RuleOverviewWidget* overview)
@@ -35,6 +37,27 @@ QScrollArea* overviewArea(RuleOverviewWidget* overview)
     area->setWidget(overview);
     return area;
 }
+
+// A tab page holding one attribute ribbon. It asks for the height its ribbon
+// may reach, so that in the panel's column the histograms share the height
+// with the rule list instead of getting what the rule list leaves over.
+class RibbonPage : public QWidget
+{
+public:
+    RibbonPage() = default;
+
+    QSize sizeHint() const override
+    {
+        QSize hint = QWidget::sizeHint();
+        if (ribbon && layout()) {
+            const QMargins m = layout()->contentsMargins();
+            hint.setHeight(std::max(hint.height(), ribbon->maximumHeight() + m.top() + m.bottom()));
+        }
+        return hint;
+    }
+
+    RibbonAttributeWidget* ribbon = nullptr;
+};
 
 } // namespace
 
@@ -57,17 +80,19 @@ SettingsWidget::SettingsWidget(ControlWidget* control, QWidget* parent)
 
     auto* layout = new QVBoxLayout(this);
 
-    auto* eventsPage = new QWidget;
+    auto* eventsPage = new RibbonPage;
     auto* eventsGrid = new QGridLayout(eventsPage);
     eventsGrid->setSpacing(1);
     attributeRibbon = new RibbonAttributeWidget(control, false, eventsPage);
     eventsGrid->addWidget(attributeRibbon, 0, 0);
+    eventsPage->ribbon = attributeRibbon;
 
-    auto* tracesPage = new QWidget;
+    auto* tracesPage = new RibbonPage;
     auto* tracesGrid = new QGridLayout(tracesPage);
     tracesGrid->setSpacing(1);
     conversationRibbon = new RibbonAttributeWidget(control, true, tracesPage);
     tracesGrid->addWidget(conversationRibbon, 0, 0);
+    tracesPage->ribbon = conversationRibbon;
 
     attributeWidget = attributeRibbon->panel;
     conversationWidget = static_cast<ConversationWidget*>(conversationRibbon->panel);
@@ -75,6 +100,9 @@ SettingsWidget::SettingsWidget(ControlWidget* control, QWidget* parent)
     auto* tabs = new QTabWidget(this);
     tabs->addTab(eventsPage, tr("Events"));
     tabs->addTab(tracesPage, tr("Traces"));
+    // Never taller than a page can use: the height past the ribbons goes to
+    // the rule list.
+    tabs->setSizePolicy(tabs->sizePolicy().horizontalPolicy(), QSizePolicy::Maximum);
     layout->addWidget(tabs);
 
     layout->addWidget(new QLabel(QStringLiteral("Selections:"), this));

@@ -5,7 +5,12 @@
 #include "app/ControlWidget.h"
 #include "app/MainWindow.h"
 #include "app/SettingsWidget.h"
+#include "core/Packet.h"
+#include "editors/RuleListWidget.h"
 #include "editors/SearchWidget.h"
+#include "views/attributes/AttributeWidget.h"
+#include "views/attributes/RibbonAttributeWidget.h"
+#include "views/attributes/ScentedWidget.h"
 #include "views/sequences/RuleOverviewWidget.h"
 
 #include <QAction>
@@ -98,6 +103,62 @@ private slots:
         QVERIFY(panel->isHidden());
         window->optionsAction->trigger();
         QCOMPARE(tabs->currentIndex(), 1);
+    }
+
+    // The histograms get the side panel's height before the rule list grows
+    // past its minimum; past the ribbon's maximum the rule list takes the rest.
+    void heights_data()
+    {
+        QTest::addColumn<int>("windowHeight");
+        QTest::addColumn<int>("leastRows");
+        QTest::newRow("smallest window") << 800 << 3;
+        QTest::newRow("1600 x 900") << 900 << 4;
+        QTest::newRow("tall window") << 1400 << 7;
+    }
+    void heights()
+    {
+        QFETCH(int, windowHeight);
+        QFETCH(int, leastRows);
+        TList<QString> names = {QStringLiteral("frame.time_epoch")};
+        TList<int> kinds = {1};
+        for (char c = 'a'; c <= 'h'; ++c) {
+            names.append(QString(QLatin1Char(c)));
+            kinds.append(3);
+        }
+        TList<QSharedPointer<Packet>> events;
+        for (int i = 0; i < 200; ++i) {
+            TList<TVariant> row = {TVariant(1000 + i)};
+            for (int k = 1; k < names.size(); ++k)
+                row.append(TVariant(QStringLiteral("v%1").arg((i * k) % 5)));
+            auto event = QSharedPointer<Packet>::create(row);
+            event->conversationId = i % 7;
+            events.append(event);
+        }
+        window->resize(1600, windowHeight);
+        window->controlWidget->loadData(events, names, kinds);
+        QTRY_COMPARE(window->height(), windowHeight);
+        QCoreApplication::processEvents();
+
+        AttributeWidget* attributes = panel->attributeWidget;
+        QVERIFY(attributes->histograms().size() >= leastRows);
+        QVERIFY2(attributes->scrollArea->height() >= leastRows * 50,
+                 qPrintable(QString::number(attributes->scrollArea->height())));
+        QVERIFY(attributes->histograms().at(0)->isVisible());
+        QVERIFY(panel->ruleList->height() >= 200);
+        QVERIFY(panel->attributeRibbon->height() <= 400);
+        if (windowHeight == 1400) {
+            // The ribbon at its full height sits at the top of its page.
+            QCOMPARE(panel->attributeRibbon->height(), 400);
+            QVERIFY(panel->attributeRibbon->y() <= 12);
+            QVERIFY(panel->ruleList->height() > 400);
+        }
+
+        // The trace page is laid out the same way.
+        auto* tabs = panel->findChild<QTabWidget*>();
+        tabs->setCurrentIndex(1);
+        QCoreApplication::processEvents();
+        QCOMPARE(panel->conversationRibbon->height(), panel->attributeRibbon->height());
+        tabs->setCurrentIndex(0);
     }
 
 private:

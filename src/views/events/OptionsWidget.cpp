@@ -83,6 +83,10 @@ OptionsWidget::OptionsWidget(ControlWidget* control, EventWidget* view)
     orientationBox = comboBox({QStringLiteral("Vertical"), QStringLiteral("Horizontal")});
     orientationBox->hide();
     glyphSizeAxisBox = comboBox({NONE_NAME});
+    // These three are refilled with the attribute names of every load: they
+    // widen to the names, so that the chosen one can be read.
+    for (QComboBox* box : {sequentialAxisBox, eventAxisBox, glyphSizeAxisBox})
+        box->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     glyphPercentageBox = new QSpinBox;
     glyphPercentageBox->setRange(1, 100);
     glyphPercentageBox->setValue(100);

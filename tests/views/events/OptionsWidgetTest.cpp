@@ -86,6 +86,7 @@ private slots:
     void createAxis_data();
     void createAxis();
     void refillKeepsTheView();
+    void boxesFitTheNames();
     void connectionsAreMadeOnce();
     void frequencyDialogPosition_data();
     void frequencyDialogPosition();
@@ -254,6 +255,30 @@ void OptionsWidgetTest::refillKeepsTheView()
     QCOMPARE(m.view->yAxis, y);
     QCOMPARE(m.view->zAxis, z);
     QCOMPARE(m.cellTitles(), before);
+}
+
+// The attribute boxes are sized before the first load, with "none" alone;
+// refilled with the log's names they are wide enough to show each of them.
+void OptionsWidgetTest::boxesFitTheNames()
+{
+    Matrix m({{1, QStringLiteral("ab"), QStringLiteral("h1")}});
+    QComboBox* boxes[] = {m.options->glyphSizeAxisBox, m.options->eventAxisBox,
+                          m.options->sequentialAxisBox};
+    for (QComboBox* box : boxes) {
+        box->show();
+        box->adjustSize();
+    }
+    const QString longName = QStringLiteral("frame.time_a_rather_long_attribute_name");
+    m.store()->setAttributes(TList<QString>{QStringLiteral("frame.time_epoch"), longName}, TList<int>{0, 1});
+    m.store()->conversationAttributeNames.append(longName);
+    m.options->setupAxisCombos();
+    for (QComboBox* box : boxes) {
+        QVERIFY(box->findText(longName) >= 0);
+        box->adjustSize();
+        QVERIFY2(box->width() > box->fontMetrics().horizontalAdvance(longName),
+                 qPrintable(QString::number(box->width())));
+        box->hide();
+    }
 }
 
 void OptionsWidgetTest::connectionsAreMadeOnce()
