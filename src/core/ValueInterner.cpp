@@ -14,6 +14,12 @@ namespace {
 // half of its texts were found again (numbers that are new on every row).
 const std::size_t kCacheLimit = 1u << 16;
 
+// A column's table of small numbers reaches this many numbers per record
+// read (and kMinReach at first): a number past that, such as the same
+// large number in every column of a wide log, is kept in a hashed table.
+const std::size_t kReachPerRecord = 4;
+const std::size_t kMinReach = 16;
+
 // Units of a text kept in its cache slot.
 const std::size_t kHeadUnits = 16;
 
@@ -98,6 +104,7 @@ void ValueInterner::reset()
     m_columns.clear();
     m_values.clear();
     m_valueCount = 0;
+    m_records = 0;
 }
 
 quint32 ValueInterner::text(int column, QStringView text, THash<QString, TVariant>* pool)
@@ -172,6 +179,7 @@ void ValueInterner::texts(const QStringView* texts, int count, THash<QString, TV
         for (Prepared& p : m_prepared)
             p.size = -1;
     }
+    ++m_records;
     if (std::size_t(count) > m_columns.size())
         m_columns.resize(std::size_t(count));
     if (std::size_t(count) > m_prepared.size())
@@ -202,13 +210,19 @@ void ValueInterner::texts(const QStringView* texts, int count, THash<QString, TV
                 out[i] = cache.ints[n];
                 continue;
             }
+            if (cache.farCount) {
+                if (const quint32 found = farInt(cache, n)) {
+                    // Into the table once it may reach that far.
+                    if (intReaches(cache, n))
+                        storeInt(cache, n, found);
+                    out[i] = found;
+                    continue;
+                }
+            }
             const TVariant value = TVariant::fromText(text, pool);
             out[i] = m_table->add(value);
-            if (value.type == TVariant::Int && value.value == p.number) {
-                if (cache.ints.size() <= n)
-                    cache.ints.resize(n + 1, 0u);
-                cache.ints[n] = out[i];
-            }
+            if (value.type == TVariant::Int && value.value == p.number)
+                storeInt(cache, n, out[i]);
         } else if (p.probed) {
             out[i] = miss(cache, text, p.hash, p.head, pool);
         } else {
@@ -218,6 +232,53 @@ void ValueInterner::texts(const QStringView* texts, int count, THash<QString, TV
     // What was prepared belongs to this record's texts only.
     for (Prepared& p : m_prepared)
         p.size = -1;
+}
+
+quint32 ValueInterner::farInt(const ColumnCache& cache, std::size_t number)
+{
+    const std::size_t mask = cache.farInts.size() - 1;
+    for (std::size_t s = std::size_t(mixBits(number)) & mask;; s = (s + 1) & mask) {
+        const IntSlot& slot = cache.farInts[s];
+        if (slot.number == number + 1)
+            return slot.position;
+        if (slot.number == 0)
+            return 0;
+    }
+}
+
+bool ValueInterner::intReaches(const ColumnCache& cache, std::size_t number) const
+{
+    return number < cache.ints.size() || number < kMinReach + kReachPerRecord * m_records;
+}
+
+void ValueInterner::storeInt(ColumnCache& cache, std::size_t number, quint32 position)
+{
+    if (intReaches(cache, number)) {
+        if (cache.ints.size() <= number)
+            cache.ints.resize(number + 1, 0u);
+        cache.ints[number] = position;
+        return;
+    }
+    // Kept here until it is met again once the table may reach it.
+    if ((cache.farCount + 1) * 2 > cache.farInts.size()) {
+        std::vector<IntSlot> old(cache.farInts.empty() ? 8 : cache.farInts.size() * 2);
+        old.swap(cache.farInts);
+        const std::size_t mask = cache.farInts.size() - 1;
+        for (const IntSlot& slot : old) {
+            if (slot.number == 0)
+                continue;
+            std::size_t s = std::size_t(mixBits(slot.number - 1)) & mask;
+            while (cache.farInts[s].number != 0)
+                s = (s + 1) & mask;
+            cache.farInts[s] = slot;
+        }
+    }
+    const std::size_t mask = cache.farInts.size() - 1;
+    std::size_t s = std::size_t(mixBits(number)) & mask;
+    while (cache.farInts[s].number != 0)
+        s = (s + 1) & mask;
+    cache.farInts[s] = {quint32(number + 1), position};
+    ++cache.farCount;
 }
 
 quint32 ValueInterner::probe(ColumnCache& cache, QStringView text, quint32 hash, const quint64* head)
@@ -264,7 +325,8 @@ void ValueInterner::insertText(ColumnCache& cache, quint32 hash, const quint64* 
                                quint32 position)
 {
     if ((cache.entries + 1) * 4 > cache.cells.size() * 3) {
-        std::vector<TextSlot> old(cache.cells.empty() ? 64 : cache.cells.size() * 2);
+        // Small at first: a log may have many columns of a few texts each.
+        std::vector<TextSlot> old(cache.cells.empty() ? 8 : cache.cells.size() * 2);
         old.swap(cache.cells);
         const std::size_t mask = cache.cells.size() - 1;
         for (const TextSlot& slot : old) {

@@ -63,12 +63,21 @@ private:
         quint32 length = 0;    // in UTF-16 units, plus 1; 0 = free
         quint64 head[4] = {0, 0, 0, 0};
     };
+    struct IntSlot
+    {
+        quint32 number = 0;     // plus 1; 0 = free
+        quint32 position = 0;
+    };
     struct ColumnCache
     {
         std::vector<TextSlot> cells;
         // Positions of the small whole numbers written in plain digits, by
         // number (0 = not yet seen): found without hashing their texts.
+        // The table reaches only as far as the records read allow; numbers
+        // past it are kept in `farInts`.
         std::vector<quint32> ints;
+        std::vector<IntSlot> farInts;   // open addressing, by number
+        std::size_t farCount = 0;
         std::vector<QChar> arena;
         std::size_t entries = 0;
         std::size_t lookups = 0;
@@ -103,10 +112,17 @@ private:
     void insertText(ColumnCache& cache, quint32 hash, const quint64* head, QStringView text,
                     quint32 position);
     void growValues();
+    // The position kept for a small number past the dense table, or 0.
+    static quint32 farInt(const ColumnCache& cache, std::size_t number);
+    // Whether the table of small numbers may hold `number` by now.
+    bool intReaches(const ColumnCache& cache, std::size_t number) const;
+    // Into the table when it may hold the number, else past it.
+    void storeInt(ColumnCache& cache, std::size_t number, quint32 position);
 
     ValueTable* m_table = nullptr;
     std::vector<ColumnCache> m_columns;
     std::vector<ValueSlot> m_values;
     std::vector<Prepared> m_prepared;   // by column, for the record at hand
     std::size_t m_valueCount = 0;
+    std::size_t m_records = 0;   // texts() calls since the last reset
 };

@@ -55,7 +55,9 @@ int traceDuration(qint64 first, qint64 last)
 class ValueCounter
 {
 public:
-    ValueCounter() { cells.assign(64, Cell()); }
+    // The table is made when the values stop rising (a log of many
+    // columns and few rows needs none).
+    ValueCounter() = default;
 
     // The table position of a value.
     static quint64 hashOf(const TVariant& v)
@@ -149,7 +151,7 @@ public:
             hist[keys[i]] += counts[i];
         keys.clear();
         nanEntries.clear();
-        cells.assign(64, Cell());
+        std::vector<Cell>().swap(cells);
         ascending = true;
     }
 
@@ -215,6 +217,14 @@ private:
 class PositionCounter
 {
 public:
+    // Positions below `reach` (at most kDense) are counted in a table by
+    // position. Each column has a table of its own: a log of few rows
+    // cannot fill one, so the caller sizes the reach by the rows.
+    explicit PositionCounter(std::size_t limit = kDense)
+        : reach(quint32(std::min<std::size_t>(limit, kDense)))
+    {
+    }
+
     void add(quint32 position, const ValueTable& table)
     {
         if (position == last) {
@@ -223,9 +233,9 @@ public:
         }
         // The values met first in a log have the lowest positions: their
         // keys are found straight by position.
-        if (position < kDense) {
+        if (position < reach) {
             if (dense.empty())
-                dense.assign(std::min<std::size_t>(kDense, table.size()), 0);
+                dense.assign(std::min<std::size_t>(reach, table.size()), 0);
             int& count = dense[position];
             if (count == kNanCount || (count == 0 && std::isnan(table.at(position).value))) {
                 count = kNanCount;
@@ -275,10 +285,10 @@ public:
         }
         for (std::size_t i = 0; i < keys.size(); ++i) {
             const quint32 k = keys[i];
-            const bool direct = k < kDense && dense[k] != kNanCount;
+            const bool direct = k < reach && dense[k] != kNanCount;
             hist.valueAscending(table.at(k)) += direct ? dense[k] : counts[i];
         }
-        *this = PositionCounter();
+        *this = PositionCounter(reach);
     }
 
 private:
@@ -335,7 +345,7 @@ private:
         }
         cells.assign(size, Cell());
         for (std::size_t i = 0; i < keys.size(); ++i) {
-            if (keys[i] >= kDense && !std::isnan(table.at(keys[i]).value))
+            if (keys[i] >= reach && !std::isnan(table.at(keys[i]).value))
                 place(keys[i], quint32(i), counts[i]);
         }
     }
@@ -353,6 +363,7 @@ private:
     static constexpr quint32 kNone = 0xFFFFFFFFu;
     static constexpr quint32 kDense = 1u << 16;
     static constexpr int kNanCount = -1;   // in `dense`: a NaN, its own key each time
+    quint32 reach = kDense;
     bool ascending = true;
     quint32 last = kNone;
     int* lastCount = nullptr;
@@ -360,7 +371,7 @@ private:
     std::vector<quint32> keys;   // first occurrences, in order
     std::vector<int> counts;     // per key; in the cells once not ascending
     std::vector<Cell> cells;
-    std::vector<int> dense;   // count by position, below kDense
+    std::vector<int> dense;   // count by position, below `reach`
 };
 
 // A set of events by identity: one flat table probed in place, since every
@@ -574,7 +585,9 @@ void Context::initHistograms()
     }
     if (table && !counted.empty() && counted.back() >= baseColumns)
         table = nullptr;
-    std::vector<PositionCounter> byPosition(table ? std::size_t(names.size()) : 0);
+    // A column's table by position reaches a few positions per event.
+    std::vector<PositionCounter> byPosition(table ? std::size_t(names.size()) : 0,
+                                            PositionCounter(std::size_t(packets.size()) * 4 + 1024));
     auto foldCounts = [&] {
         for (int c : counted) {
             if (table)

@@ -1,4 +1,5 @@
 #include "TestRegistry.h"
+#include "Timing.h"
 
 #include "core/Packet.h"
 #include "core/THash.h"
@@ -6,6 +7,7 @@
 #include "core/ValueInterner.h"
 #include "core/ValueTable.h"
 
+#include <QFile>
 #include <QRandomGenerator>
 #include <QtTest>
 
@@ -60,6 +62,19 @@ void comparePools(const Pool& actual, const Pool& expected)
         QCOMPARE(a.key(), e.key());
         COMPARE_VALUE(a.value(), e.value(), e.key());
     }
+}
+
+// Resident memory now, in MB (0 where unknown).
+qint64 residentMb()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong() / 1024;
+    }
+    return 0;
 }
 
 QString units(const QString& text)
@@ -154,6 +169,8 @@ private slots:
     void nanIsNeverShared();
     void referencesSurviveGrowth();
     void packetsKeepTheirTable();
+    void largeNumbersInManyColumns();
+    void numbersKeptPastTheTable();
 };
 
 void ValueInternerTest::textGivesParsedValue_data()
@@ -495,6 +512,68 @@ void ValueInternerTest::packetsKeepTheirTable()
     QCOMPARE(copy->get(0).toString(), QStringLiteral("first table"));
     copy.reset();
     QCOMPARE(young->get(1).toString(), QStringLiteral("more"));
+}
+
+void ValueInternerTest::largeNumbersInManyColumns()
+{
+    // The largest small number in each of many columns, as in a log of one
+    // record: a table by number up to it would take 256 KB per column.
+    const int columns = 8000;
+    const QString text = QStringLiteral("65535");
+    std::vector<QStringView> row(std::size_t(columns), QStringView{text});
+    std::vector<quint32> out(std::size_t(columns), 0u);
+    Pool pool;
+    seed(pool);
+    const qint64 before = residentMb();
+    ValueInterner values;
+    values.prepare(row.data(), columns);
+    values.texts(row.data(), columns, &pool, out.data(), -1, true);
+    values.texts(row.data(), columns, &pool, out.data());
+    const qint64 rise = residentMb() - before;
+    if (!testsupport::sanitizedBuild())
+        QVERIFY2(rise < 64, qPrintable(QString::number(rise)));
+    QCOMPARE(values.table()->size(), quint32(columns) + 1);
+    QCOMPARE(values.table()->at(out.back()).toInt(), 65535);
+}
+
+void ValueInternerTest::numbersKeptPastTheTable()
+{
+    // A column's table of small numbers grows with the records read; the
+    // numbers met before it reached them keep their positions, however
+    // they are written, before and after they move into the table.
+    Pool pool;
+    seed(pool);
+    Pool reference;
+    seed(reference);
+    ValueInterner values;
+    const int columns = 3;
+    QString wrong;   // the first text given another value than its parse
+    auto feed = [&](const QStringList& fields) {
+        std::vector<QStringView> views(fields.begin(), fields.end());
+        quint32 out[columns] = {};
+        values.prepare(views.data(), columns);
+        values.texts(views.data(), columns, &pool, out, -1, true);
+        for (int c = 0; c < columns; ++c) {
+            const TVariant expected = TVariant::fromText(fields.at(c), &reference);
+            if (wrong.isEmpty() && !identical(values.table()->at(out[c]), expected))
+                wrong = fields.at(c) + QStringLiteral(": ") + describe(values.table()->at(out[c]));
+        }
+        return std::vector<quint32>(out, out + columns);
+    };
+    const std::vector<quint32> first = feed({"65535", "445", "00445"});
+    QCOMPARE(feed({"65535", "0445", "445"}), first);
+    const quint32 stored = values.table()->size();
+    // Enough records for the tables to reach 445, with numbers of their own.
+    for (int r = 0; r < 300; ++r)
+        feed({QString::number(r % 40), QString::number(r), QString::number(r + 1000)});
+    QCOMPARE(values.table()->size(), stored + 640);
+    for (int k = 0; k < 3; ++k) {
+        QCOMPARE(feed({"65535", "445", "0445"}), first);
+        QCOMPARE(feed({"65535", "00445", "445"}), first);
+    }
+    QCOMPARE(values.table()->size(), stored + 640);
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
+    comparePools(pool, reference);
 }
 
 LUMIVANE_TEST(ValueInternerTest)

@@ -188,6 +188,26 @@ void build(const QString& name, Log& log, int& columns)
             addRow(row);
             log.ids.back() = rng.bounded(10) == 0 ? traceId(rng) : int(rng.bounded(400));
         }
+    } else if (name == "few events over a large table") {
+        // Positions on both sides of the stretch a few events count by
+        // position: equal values there and beyond, NaNs, repeats.
+        columns = 6;
+        std::vector<quint32> stored;
+        for (int i = 0; i < 3000; ++i) {
+            switch (i % 5) {
+            case 0: stored.push_back(v.add(TVariant(i % 13))); break;
+            case 1: stored.push_back(v.add(TVariant(double(i % 13)))); break;
+            case 2: stored.push_back(v.add(TVariant(QStringLiteral("s%1").arg(i % 11), true, nullptr))); break;
+            case 3: stored.push_back(v.add(TVariant(kNaN))); break;
+            default: stored.push_back(v.add(TVariant(i))); break;
+            }
+        }
+        for (int r = 0; r < 12; ++r) {
+            std::vector<quint32> row;
+            for (int c = 0; c < columns; ++c)
+                row.push_back(stored[rng.bounded(2) ? rng.bounded(40) : 1500 + rng.bounded(40)]);
+            addRow(row);
+        }
     } else if (name == "texts of a log") {
         columns = 6;
         THash<QString, TVariant> pool;
@@ -335,7 +355,7 @@ void ContextTableCountingTest::sameAsOwnedValues_data()
     for (const char* name : {"int and double equal as numbers", "double stored first, int seen first",
                              "positions out of order", "absent values over 40 columns", "nan values",
                              "equal values at separate positions", "rising positions",
-                             "many events and traces", "texts of a log"})
+                             "many events and traces", "few events over a large table", "texts of a log"})
         QTest::newRow(name) << QString::fromLatin1(name);
 }
 

@@ -1,0 +1,189 @@
+// Importing logs of many columns and few rows end to end without the
+// dialogs: choosing the file (header, preview, the dialog's lists), reading
+// every record, then computing the root context. Prints the time of each
+// phase and how far the resident memory rose at its highest during it.
+
+#include "BenchSupport.h"
+
+#include "app/ControlWidget.h"
+#include "app/FileAsker.h"
+#include "app/MessageAsker.h"
+#include "core/IPacketStream.h"
+#include "core/Packet.h"
+#include "import/OpenWidget.h"
+#include "import/OpenWidgetWorker.h"
+#include "model/Context.h"
+#include "model/GlyphStore.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+
+#include <benchmark/benchmark.h>
+
+#include <fstream>
+#include <memory>
+#include <string>
+
+namespace {
+
+// Resident memory now, in bytes.
+std::size_t rssBytes()
+{
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::stoull(line.substr(6)) * 1024;
+    }
+    return 0;
+}
+
+// Starts the peak (VmHWM) afresh from the memory resident now, where the
+// kernel allows it.
+void resetPeak()
+{
+    std::ofstream refs("/proc/self/clear_refs");
+    refs << "5";
+}
+
+enum Kind { Number65535, OwnText, Mixed };
+
+// `columns` columns named c0, c1, ... and `rows` records: 65535 in every
+// field, a text of its own in every column, or a mix of small numbers,
+// texts shared along a column and texts of their own.
+QString wideLog(int columns, int rows, Kind kind)
+{
+    const QString path = QDir::tempPath()
+                         + QStringLiteral("/lumivane_bench_wide_%1_%2_%3.csv").arg(columns).arg(rows).arg(int(kind));
+    if (QFile::exists(path))
+        return path;
+    QByteArray bytes;
+    for (int c = 0; c < columns; ++c)
+        bytes += (c ? ",c" : "c") + QByteArray::number(c);
+    bytes += '\n';
+    for (int r = 0; r < rows; ++r) {
+        for (int c = 0; c < columns; ++c) {
+            if (c)
+                bytes += ',';
+            if (kind == Number65535)
+                bytes += "65535";
+            else if (kind == OwnText)
+                bytes += "t" + QByteArray::number(c);
+            else if (c % 3 == 0)
+                bytes += QByteArray::number((c * 7 + r) % 65536);
+            else if (c % 3 == 1)
+                bytes += "x" + QByteArray::number(c % 97) + "_" + QByteArray::number(r % 3);
+            else
+                bytes += "v" + QByteArray::number(c) + "." + QByteArray::number(r);
+        }
+        bytes += '\n';
+    }
+    QFile f(path);
+    if (f.open(QIODevice::WriteOnly))
+        f.write(bytes);
+    return path;
+}
+
+void BM_WideLog(benchmark::State& state)
+{
+    const int columns = int(state.range(0));
+    const int rows = int(state.range(1));
+    const QString path = wideLog(columns, rows, Kind(state.range(2)));
+    FileAsker::setHandler([path](const FileAsker::Request&) { return path; });
+    MessageAsker::setHandler([](const MessageAsker::Request&) { return QMessageBox::Ok; });
+
+    double chooseMs = 0;
+    double chooseRiseMb = 0;
+    double loadMs = 0;
+    double riseMb = 0;
+    int events = 0;
+    for (auto _ : state) {
+        resetPeak();
+        const std::size_t start = rssBytes();
+        QElapsedTimer clock;
+        clock.start();
+        std::unique_ptr<ControlWidget> owner(new ControlWidget(nullptr));
+        std::unique_ptr<OpenWidget> dialog(new OpenWidget(owner.get()));
+        dialog->openFile();
+        dialog->openInit();
+        const qint64 tChoose = clock.elapsed();
+        const std::size_t chosen = benchsupport::peakRssBytes();
+
+        resetPeak();
+        const std::size_t base = rssBytes();
+        clock.restart();
+        // What "Open" does, less its dialogs, as bench_import does it.
+        IPacketStream* stream = dialog->stream;
+        const int count = stream->countLines(800000);
+        stream->readLine();
+        OpenWidgetWorker worker(dialog.get(), dialog->separator, count);
+        worker.loadData();
+        TList<int> kinds;
+        for (const QString& name : dialog->attributeNames) {
+            const int stored = dialog->attributeTypes.value(name, OpenWidget::Text);
+            kinds.append(stored == OpenWidget::Numeric ? 1 : stored == OpenWidget::Identifier ? 4 : 3);
+        }
+        std::unique_ptr<GlyphStore> store(new GlyphStore);
+        store->textPool = std::move(dialog->textPool);
+        store->resetConversationAttributes();
+        store->setAttributes(dialog->attributeNames, kinds);
+        auto* root = new Context(nullptr, QStringLiteral("All"), {}, store.get(), false);
+        root->packets = std::move(dialog->packets);
+        dialog->packets.clear();
+        store->rootContext = root;
+        root->createConversations();
+        const qint64 tLoad = clock.elapsed();
+        const std::size_t peak = benchsupport::peakRssBytes();
+        events = root->packets.size();
+        chooseMs += double(tChoose);
+        chooseRiseMb += double(chosen > start ? chosen - start : 0) / (1024.0 * 1024.0);
+        loadMs += double(tLoad);
+        riseMb += double(peak > base ? peak - base : 0) / (1024.0 * 1024.0);
+
+        state.PauseTiming();
+        store.reset();
+        dialog.reset();
+        owner.reset();
+        state.ResumeTiming();
+    }
+    FileAsker::setHandler({});
+    MessageAsker::setHandler({});
+    if (events != rows)
+        state.SkipWithError("not every record became an event");
+    const double runs = double(state.iterations());
+    // Choosing the file fills the dialog's lists of columns (one entry per
+    // column in each list, one row with a box per column in the table).
+    state.counters["choose_ms"] = chooseMs / runs;
+    state.counters["choose_peak_rise_MB"] = chooseRiseMb / runs;
+    // Reading, loading and the root context.
+    state.counters["load_ms"] = loadMs / runs;
+    state.counters["load_peak_rise_MB"] = riseMb / runs;
+}
+
+} // namespace
+
+// columns, rows, kind
+BENCHMARK(BM_WideLog)
+    ->Args({8000, 1, Number65535})
+    ->Args({100000, 1, Number65535})
+    ->Args({20000, 1, OwnText})
+    ->Args({100000, 10, Mixed})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(1);
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    // The import writes debug lines as it goes.
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
