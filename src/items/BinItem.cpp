@@ -360,7 +360,11 @@ void BinItem::paintGlyph(int px, int py, double w, double h, QPainter* painter, 
         pen = QPen(penColor, penWidth, edgeStyle == 1 ? Qt::DashLine : Qt::SolidLine);
     }
     painter->setPen(pen);
-    if (mode == EMPTY || mode == EMPTYSMALL) {
+    // The alpha below fades stacked children; it must not give a colour to
+    // a fill that has none. An empty placeholder's transparent fill reaches
+    // plain items too (the sequence view and the rule overview take a
+    // cell's fill colour for theirs), and forced opaque it would be black.
+    if (mode == EMPTY || mode == EMPTYSMALL || fill.alpha() == 0) {
         brush = QBrush(Qt::NoBrush);
     } else {
         QColor brushColor = fill;
@@ -453,7 +457,10 @@ void BinItem::paintLabel(QPainter* painter, double w, double h)
         return;
     const double luminance =
         0.213 * fillColor.redF() + 0.715 * fillColor.greenF() + 0.072 * fillColor.blueF();
-    painter->setPen(QPen(luminance > 0.5 ? Qt::black : Qt::white));
+    // Without any fill the label stands on the view's white ground, whatever
+    // the colour's (black) components say.
+    const bool darkGround = fillColor.alpha() > 0 && luminance <= 0.5;
+    painter->setPen(QPen(darkGround ? Qt::white : Qt::black));
     QFont font;
     font.setPointSize(labelPointSize(label, w, h, painter->device()));
     painter->setFont(font);

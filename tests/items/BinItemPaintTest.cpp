@@ -87,6 +87,8 @@ private slots:
     void stackOffsets_data();
     void stackOffsets();
     void tinyStackOutlinesWithoutChangingItem();
+    void fillWithoutOpacity_data();
+    void fillWithoutOpacity();
     void selectionOutline_data();
     void selectionOutline();
     void badge_data();
@@ -180,6 +182,58 @@ void BinItemPaintTest::tinyStackOutlinesWithoutChangingItem()
     const QImage plain = render(item, 30, 30);
     QVERIFY(near(plain.pixelColor(5, 10), shown(ITEM, false)));
     QVERIFY(near(plain.pixelColor(4, 10), Qt::white));
+}
+
+void BinItemPaintTest::fillWithoutOpacity_data()
+{
+    QTest::addColumn<QColor>("fill");
+    QTest::addColumn<int>("shape");
+    QTest::addColumn<int>("edgeWidth");
+    QTest::addColumn<bool>("asChild");
+    QTest::addColumn<QPoint>("probe");
+    QTest::addColumn<QColor>("expected");
+
+    // A transparent fill stays unfilled, as an empty placeholder's copy
+    // shows it; the forced alpha used to make it solid black.
+    QTest::newRow("square") << QColor(Qt::transparent) << int(SQUARE) << 0 << false << QPoint(20, 20)
+                            << QColor(Qt::white);
+    QTest::newRow("circle") << QColor(Qt::transparent) << int(CIRCLE) << 0 << false << QPoint(20, 20)
+                            << QColor(Qt::white);
+    // The dashed edge of a placeholder still shows around the empty inside.
+    QTest::newRow("edge kept") << QColor(Qt::transparent) << int(SQUARE) << 2 << false << QPoint(20, 20)
+                               << QColor(Qt::white);
+    // A faded stacked child without fill: nothing, not a dark grey square.
+    QTest::newRow("faded child") << QColor(Qt::transparent) << int(SQUARE) << 0 << true << QPoint(1, 1)
+                                 << QColor(Qt::white);
+    // Any opacity at all is still drawn fully opaque.
+    QTest::newRow("partly transparent") << QColor(0, 200, 0, 1) << int(SQUARE) << 0 << false
+                                        << QPoint(20, 20) << shown(QColor(0, 200, 0), false);
+    QTest::newRow("partly transparent child") << QColor(0, 200, 0, 100) << int(SQUARE) << 0 << true
+                                              << QPoint(1, 1) << shown(QColor(0, 200, 0), true);
+}
+
+void BinItemPaintTest::fillWithoutOpacity()
+{
+    QFETCH(QColor, fill);
+    QFETCH(int, shape);
+    QFETCH(int, edgeWidth);
+    QFETCH(bool, asChild);
+    QFETCH(QPoint, probe);
+    QFETCH(QColor, expected);
+
+    BinItem item = glyph(asChild ? ITEM : fill);
+    if (asChild) {
+        item.children.append(glyph(fill, 5));
+    } else {
+        item.shape = shape;
+        item.edgeWidth = edgeWidth;
+        item.edgeColor = TEXT_COLOR;
+    }
+    const QImage image = render(item);
+    const QColor actual = image.pixelColor(probe);
+    QVERIFY2(near(actual, expected), qPrintable(QString("got %1, want %2").arg(actual.name(), expected.name())));
+    if (edgeWidth > 0)
+        QVERIFY(near(image.pixelColor(0, 20), TEXT_COLOR));
 }
 
 void BinItemPaintTest::selectionOutline_data()
@@ -315,6 +369,8 @@ void BinItemPaintTest::label_data()
     QTest::addColumn<QColor>("pen");
     QTest::newRow("light fill") << "Ab" << QColor(222, 226, 230) << 40.0 << 40.0 << true << "Ab" << QColor(Qt::black);
     QTest::newRow("dark fill") << "Ab" << QColor(0, 0, 100) << 40.0 << 40.0 << true << "Ab" << QColor(Qt::white);
+    // The merged count on an empty glyph's copy: no fill under it, so dark text.
+    QTest::newRow("no fill") << "3" << QColor(Qt::transparent) << 40.0 << 40.0 << true << "3" << QColor(Qt::black);
     QTest::newRow("Gray is never drawn") << "Gray" << QColor(222, 226, 230) << 40.0 << 40.0 << true << "" << QColor();
     QTest::newRow("15 wide") << "Ab" << QColor(222, 226, 230) << 15.0 << 40.0 << true << "" << QColor();
     QTest::newRow("10 high") << "Ab" << QColor(222, 226, 230) << 40.0 << 10.0 << true << "" << QColor();

@@ -1,6 +1,8 @@
+#include "SequenceFixture.h"
 #include "TestRegistry.h"
 
 #include "app/ControlWidget.h"
+#include "core/Constants.h"
 #include "items/BinItem.h"
 #include "model/GlyphStore.h"
 #include "patterns/ParseNode.h"
@@ -112,6 +114,7 @@ private slots:
     void rulesWithoutAGlyph();
     void nameListedTwiceDrawnOnce();
     void tooltipAndRelayout();
+    void emptyRewriteNodeIsNotBlack();
 };
 
 void RuleOverviewWidgetTest::noCellsGiveTheRoot()
@@ -221,6 +224,27 @@ void RuleOverviewWidgetTest::tooltipAndRelayout()
     m.overview->relayout();
     QCOMPARE(m.drawn(), QStringList({":100", "A:67", "B:33"}));
     QCOMPARE(m.count("A"), 2);
+}
+
+void RuleOverviewWidgetTest::emptyRewriteNodeIsNotBlack()
+{
+    Matrix m({}, {});
+    GlyphStore* store = m.control->glyphStore;
+    store->setAttributes(TList<QString>{QStringLiteral("kind")}, TList<int>{3});
+    // The rewritten item carries the raw "Gray" glyph it replaced, so its
+    // path is "Gray" and then its own nameless node "Gray.", which the
+    // order list's empty name lets through.
+    m.view->cells.append(sequencefixture::cellAfterEmptyRewrite(m.control.get(), {"a"}, "a").release());
+    m.addRule(QStringLiteral("Gray"), true);
+    m.overview->rebuild();
+    QCOMPARE(m.drawn(), QStringList({":200", "Gray:200", "Gray.:200"}));
+
+    QImage image(m.overview->size(), QImage::Format_ARGB32);
+    image.fill(Qt::black);
+    m.overview->render(&image);
+    QCOMPARE(image.pixelColor(100, 17).rgb(), DEFAULT_FILL_COLOR.darker(110).rgb());
+    const QColor empty = image.pixelColor(100, 27);
+    QVERIFY2(empty.rgb() == QColor(Qt::white).rgb(), qPrintable(empty.name()));
 }
 
 LUMIVANE_TEST(RuleOverviewWidgetTest)

@@ -11,7 +11,11 @@
 #include "core/Packet.h"
 #include "core/TList.h"
 #include "items/BinItem.h"
+#include "items/EmptyItem.h"
 #include "model/GlyphStore.h"
+#include "patterns/ParseNode.h"
+#include "patterns/Rule.h"
+#include "views/events/BinCell.h"
 
 #include <QColor>
 #include <QHash>
@@ -87,5 +91,35 @@ public:
     std::vector<BinItem*> owned;
     std::vector<PacketPtr> events;
 };
+
+// A matrix cell over one trace with one event per kind in `kinds`, built
+// under a rule that rewrites the events of kind `rewritten` into the empty
+// glyph that the matrix's "Create rule.." leaves on the rewrite side when
+// the analyst saves it unchanged. The store needs the event attribute
+// "kind".
+inline std::unique_ptr<BinCell> cellAfterEmptyRewrite(ControlWidget* control, const QStringList& kinds,
+                                                      const QString& rewritten)
+{
+    auto* test = new ParseNode(ParseNode::Test);
+    test->name = QStringLiteral("kind");
+    test->op = ParseNode::Equal;
+    test->value = TVariant(rewritten, false);
+    auto* pre = new ParseNode(ParseNode::And);
+    auto* leaf = new ParseNode(ParseNode::Leaf);
+    leaf->glyph.name = QStringLiteral("WildCard");
+    leaf->glyph.condition = test;  // the leaf owns it
+    pre->addChild(leaf);
+    auto* post = new ParseNode(ParseNode::And);
+    auto* empty = new ParseNode(ParseNode::Leaf);
+    empty->setGlyph(EmptyItem(false, nullptr));
+    post->addChild(empty);
+    control->glyphStore->rules.append(Rule(QStringLiteral("filter 0"), pre, post, true, true));
+
+    auto cell = std::make_unique<BinCell>(control, nullptr, QStringLiteral("All"), nullptr);
+    for (const QString& kind : kinds)
+        cell->addPacket(fixture::makeEvent({kind, QStringLiteral("10.0.0.1")}, 0));
+    cell->buildData(false);
+    return cell;
+}
 
 } // namespace sequencefixture

@@ -126,6 +126,7 @@ private slots:
     void alignedRowWeight();
     void mergeModeRunsAndClick();
     void emptyNames();
+    void emptyRewriteCellIsNotBlack();
     void contextEventAndAlignmentAfterMatrixRebuild();
     void badInput_data();
     void badInput();
@@ -344,6 +345,26 @@ void SequenceWidgetTest::emptyNames()
     QCOMPARE(rowHeads(*view, 1), QStringList({"A", QString()}));
     mouse(view.get(), QEvent::MouseMove, centre(column(*view, 1)[1]));
     QCOMPARE(QToolTip::text(), QStringLiteral("Event: B.* (50%)"));
+}
+
+void SequenceWidgetTest::emptyRewriteCellIsNotBlack()
+{
+    Glyphs glyphs;
+    const auto cell = sequencefixture::cellAfterEmptyRewrite(glyphs.control.get(), {"a", "b"}, "a");
+    QCOMPARE(cell->rows.size(), 1);
+    QCOMPARE(cell->rows[0].size(), 2);
+    QCOMPARE(cell->rows[0][0]->fillColor.alpha(), 0);
+
+    auto view = makeView(glyphs);
+    sendGlyphs(view.get(), cell->rows);
+    QImage image(view->size(), QImage::Format_ARGB32);
+    image.fill(Qt::black);
+    view->render(&image);
+    // The rewritten event's cell takes the empty glyph's fill: none, so the
+    // white ground shows; the event left alone keeps its grey.
+    const QColor rewritten = image.pixelColor(columnX(0) + 15, TOP + H / 2);
+    QVERIFY2(rewritten.rgb() == QColor(Qt::white).rgb(), qPrintable(rewritten.name()));
+    QCOMPARE(image.pixelColor(columnX(1) + 15, TOP + H / 2).rgb(), DEFAULT_FILL_COLOR.darker(110).rgb());
 }
 
 void SequenceWidgetTest::contextEventAndAlignmentAfterMatrixRebuild()
