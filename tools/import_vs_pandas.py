@@ -63,6 +63,10 @@ def show(value, unit=""):
     return "-" if value is None else f"{value:.1f}{unit}"
 
 
+def count(value):
+    return "-" if value is None else str(int(value))
+
+
 def ratio(a, b):
     return "-" if a is None or not b else f"{a / b:.2f}x"
 
@@ -118,7 +122,7 @@ def main():
         ppeak = median(theirs, "peak_rss_mb")
         pstart = median(theirs, "start_rss_mb")
         print(f"{name}: {os.path.basename(path)}, grouping {grouping or 'dialog default'}, "
-              f"{show(events)} events, {show(traces)} traces")
+              f"{count(events)} events, {count(traces)} traces")
         print(f"  import_once: import_ms={show(imp)} release_ms={show(rel)} freed_ms={show(freed)} "
               f"peak_rss_mb={show(peak)}")
         print(f"  pandas:      read_ms={show(pread)} peak_rss_mb={show(ppeak)} "
