@@ -3,7 +3,9 @@
 #   make test      build (RelWithDebInfo) and run every test
 #   make sanitize  the tests under AddressSanitizer and UBSan
 #   make tsan      the threaded tests under ThreadSanitizer (not in CI)
-#   make bench     build (Release) and run the benchmarks
+#   make bench     build (Release) and run the benchmarks, then first loads of
+#                  generated logs beside pandas (BENCH_ROUNDS, BENCH_LARGE, BENCH_CASES:
+#                  see tools/import_vs_pandas.py)
 #   make deps      install the Debian packages the project needs
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
@@ -51,12 +53,11 @@ bench: build-release/.configured
 	./tools/deps.sh bench
 	$(CMAKE) --build build-release -j $(JOBS)
 	@for b in build-release/bench/bench_*; do \
-	  [ -x "$$b" ] || continue; \
+	  [ -f "$$b" ] && [ -x "$$b" ] || continue; \
 	  echo "== $$b"; \
 	  $(TEST_ENV) "$$b" || exit 1; \
 	done
-	@log=$$(ls /tmp/lumivane_bench_800000_14_20000.csv 2>/dev/null); \
-	if [ -n "$$log" ] && [ -x /usr/bin/python3 ]; then /usr/bin/python3 tools/pandas_baseline.py "$$log"; fi
+	@$(TEST_ENV) /usr/bin/python3 tools/import_vs_pandas.py build-release/bench
 
 clean:
 	rm -rf build build-release build-asan build-tsan

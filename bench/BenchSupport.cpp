@@ -4,7 +4,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
-#include <QTextStream>
+
+#include <cstring>
 #include <fstream>
 #include <string>
 
@@ -21,31 +22,57 @@ std::size_t peakRssBytes()
     return 0;
 }
 
-QString generatedLog(int lines, int columns, int traces)
+int LogShape::maxNearUnique() const
 {
-    const QString path = QDir::tempPath() + QStringLiteral("/lumivane_bench_%1_%2_%3.csv")
-                             .arg(lines).arg(columns).arg(traces);
-    if (QFileInfo::exists(path))
-        return path;
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly))
-        return QString();
+    return naturalNearUnique() + qMax(0, columns - namedColumns());
+}
+
+namespace {
+
+// A text that practically never repeats.
+void appendUniqueText(QByteArray& line, QRandomGenerator& rng)
+{
+    line += "id";
+    line += QByteArray::number(rng.generate64(), 16);
+}
+
+// The generic columns past the named ones: the first `unique` of them
+// near-unique texts, the others small numbers.
+void appendGenericColumns(QByteArray& line, QRandomGenerator& rng, int from, int columns, int unique)
+{
+    for (int c = from; c < columns; ++c) {
+        line += ",";
+        if (c - from < unique)
+            appendUniqueText(line, rng);
+        else
+            line += QByteArray::number(rng.bounded(50));
+    }
+}
+
+bool writeProject(const LogShape& shape, QFile& f)
+{
     QRandomGenerator rng(42);
+    const int traces = qMax(1, shape.groups);
+    const int extraUnique = qMax(0, shape.nearUnique - 1);
     QByteArray header = "frame.time_epoch,ip.src,ip.dst,frame.len,tcp.srcport,tcp.dstport,"
                         "frame.protocols,smb2.cmd,smb2.filename,http.method";
-    for (int c = 10; c < columns; ++c)
+    for (int c = 10; c < shape.columns; ++c)
         header += ",col" + QByteArray::number(c);
-    f.write(header + "\n");
+    if (f.write(header + "\n") < 0)
+        return false;
     static const char* protos[] = {"eth:ip:tcp", "eth:ip:udp:dns", "eth:ip:tcp:smb2", "eth:ip:tcp:http"};
     static const char* methods[] = {"GET", "POST", "", "PUT"};
     static const char* cmds[] = {"5", "6", "8", "9", ""};
     double t = 1600000000.0;
     QByteArray line;
-    for (int i = 0; i < lines; ++i) {
+    for (int i = 0; i < shape.lines; ++i) {
         const int trace = int(rng.bounded(traces));
         t += rng.bounded(1000) / 1000.0;
         line.clear();
-        line += QByteArray::number(t, 'f', 6);
+        if (shape.nearUnique >= 1)
+            line += QByteArray::number(t, 'f', 6);
+        else
+            line += QByteArray::number(qint64(t / 100) * 100);   // a value per 100 s
         line += ",10.0." + QByteArray::number(trace % 250) + "." + QByteArray::number(trace / 250 % 250);
         line += ",10.1." + QByteArray::number(trace % 7) + ".1";
         line += "," + QByteArray::number(60 + rng.bounded(1400));
@@ -58,12 +85,126 @@ QString generatedLog(int lines, int columns, int traces)
         line += ",file" + QByteArray::number(rng.bounded(100)) + ".txt";
         line += ",";
         line += methods[rng.bounded(4)];
-        for (int c = 10; c < columns; ++c)
-            line += "," + QByteArray::number(rng.bounded(50));
+        appendGenericColumns(line, rng, 10, shape.columns, extraUnique);
         line += "\n";
-        f.write(line);
+        if (f.write(line) < 0)
+            return false;
+    }
+    return true;
+}
+
+bool writeNetwork(const LogShape& shape, QFile& f)
+{
+    QRandomGenerator rng(7);
+    const int sources = qMax(1, shape.groups);
+    const int extraUnique = qMax(0, shape.nearUnique - 3);
+    QByteArray header = "frame.number,frame.time_epoch,ip.src,ip.dst,tcp.srcport,tcp.dstport,"
+                        "frame.len,ip.proto,ip.ttl,tcp.flags,tcp.len,tcp.stream,"
+                        "_ws.col.Protocol,_ws.col.Info";
+    for (int c = 14; c < shape.columns; ++c)
+        header += ",col" + QByteArray::number(c);
+    if (f.write(header + "\n") < 0)
+        return false;
+    static const char* protocols[] = {"TCP", "TLSv1.2", "HTTP", "DNS", "SMB2", "UDP"};
+    static const char* flags[] = {"0x0010", "0x0018", "0x0002", "0x0012", "0x0011", "0x0004"};
+    static const char* flagNames[] = {"[ACK]", "[PSH, ACK]", "[SYN]", "[SYN, ACK]", "[FIN, ACK]", "[RST]"};
+    static const int services[] = {443, 80, 445, 53, 22, 8080, 3389, 25};
+    static const int ttls[] = {64, 128, 255, 63, 127};
+    static const char* common[] = {"Application Data", "Continuation", "Ignored Unknown Record",
+                                   "Encrypted Alert", "Server Hello", "Client Hello"};
+    double t = 1700000000.0;
+    QByteArray line;
+    for (int i = 0; i < shape.lines; ++i) {
+        t += rng.bounded(2000) / 1000000.0;
+        const int source = int(rng.bounded(sources));
+        const int service = services[rng.bounded(8)];
+        const int port = 1024 + int(rng.bounded(64000));
+        const int flag = int(rng.bounded(6));
+        const int length = int(rng.bounded(4)) == 0 ? 0 : int(rng.bounded(1400));
+        line.clear();
+        line += QByteArray::number(shape.nearUnique >= 1 ? i + 1 : i / 1000 + 1);
+        line += ",";
+        if (shape.nearUnique >= 2)
+            line += QByteArray::number(t, 'f', 6);
+        else
+            line += QByteArray::number(qint64(t));
+        line += ",192.168." + QByteArray::number(source / 250) + "." + QByteArray::number(source % 250 + 1);
+        line += ",10.20." + QByteArray::number(rng.bounded(4)) + "." + QByteArray::number(rng.bounded(50) + 1);
+        line += "," + QByteArray::number(port);
+        line += "," + QByteArray::number(service);
+        line += "," + QByteArray::number(54 + length);
+        line += service == 53 ? ",17" : ",6";
+        line += "," + QByteArray::number(ttls[rng.bounded(5)]);
+        line += ",";
+        line += flags[flag];
+        line += "," + QByteArray::number(length);
+        line += "," + QByteArray::number(rng.bounded(20000));
+        line += ",";
+        line += protocols[rng.bounded(6)];
+        line += ",";
+        if (shape.nearUnique >= 3 && rng.bounded(100) != 0) {
+            // Quoted where it holds a comma, as a CSV writer does.
+            const bool quoted = std::strchr(flagNames[flag], ',') != nullptr;
+            if (quoted)
+                line += '"';
+            line += QByteArray::number(port) + " > " + QByteArray::number(service) + " ";
+            line += flagNames[flag];
+            line += " Seq=" + QByteArray::number(rng.bounded(100000000));
+            line += " Ack=" + QByteArray::number(rng.bounded(100000000));
+            line += " Win=" + QByteArray::number(rng.bounded(65535));
+            line += " Len=" + QByteArray::number(length);
+            if (quoted)
+                line += '"';
+        } else {
+            line += common[rng.bounded(6)];
+        }
+        appendGenericColumns(line, rng, 14, shape.columns, extraUnique);
+        line += "\n";
+        if (f.write(line) < 0)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool writeLog(const LogShape& shape, const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    const bool written = shape.kind == LogShape::Network ? writeNetwork(shape, f) : writeProject(shape, f);
+    f.close();
+    return written && f.error() == QFileDevice::NoError;
+}
+
+QString generatedLog(const LogShape& shape)
+{
+    QString name;
+    if (shape.kind == LogShape::Project && shape.nearUnique == 1)
+        name = QStringLiteral("lumivane_bench_%1_%2_%3.csv").arg(shape.lines).arg(shape.columns).arg(shape.groups);
+    else
+        name = QStringLiteral("lumivane_bench_%1_%2_%3_%4_u%5.csv")
+                   .arg(shape.kind == LogShape::Network ? QStringLiteral("network") : QStringLiteral("project"))
+                   .arg(shape.lines).arg(shape.columns).arg(shape.groups).arg(shape.nearUnique);
+    const QString path = QDir::tempPath() + QLatin1Char('/') + name;
+    if (QFileInfo::exists(path))
+        return path;
+    const QString part = path + QStringLiteral(".part");
+    if (!writeLog(shape, part) || !QFile::rename(part, path)) {
+        QFile::remove(part);
+        return QFileInfo::exists(path) ? path : QString();
     }
     return path;
+}
+
+QString generatedLog(int lines, int columns, int traces)
+{
+    LogShape shape;
+    shape.lines = lines;
+    shape.columns = columns;
+    shape.groups = traces;
+    return generatedLog(shape);
 }
 
 } // namespace benchsupport

@@ -6,8 +6,50 @@
 namespace benchsupport {
 // Peak resident set size of this process in bytes (VmHWM).
 std::size_t peakRssBytes();
-// Writes a generated event log of the given number of lines and columns
-// (time, ip.src, ip.dst, numeric and text columns) and returns its path.
-// The file is reused when it already exists with that shape.
+
+// The shape of a generated event log.
+//
+// Project: the project's own log (time, ip.src, ip.dst, numeric and text
+// columns), grouped by ip.src with `groups` distinct values; its one
+// naturally near-unique column is the time.
+//
+// Network: a log converted from a network capture: frame number, epoch time
+// with microseconds, addresses, two ports, lengths, flags, protocol and an
+// info text of which 99 % of the values are distinct; ip.src has `groups`
+// distinct values. Its naturally near-unique columns are the frame number,
+// the time and the info text.
+//
+// `nearUnique` is the number of near-unique columns: fewer than the shape's
+// natural ones turns the last of those into columns with few values, more
+// turns the generic columns past the shape's named ones (`columns` above 10
+// for Project, above 14 for Network) into near-unique texts.
+struct LogShape
+{
+    enum Kind { Project, Network };
+    Kind kind = Project;
+    int lines = 800000;
+    int columns = 14;
+    int groups = 20000;
+    int nearUnique = 1;
+
+    // The shape's named columns (the generic ones come after them).
+    int namedColumns() const { return kind == Network ? 14 : 10; }
+    // The near-unique columns the shape has by itself.
+    int naturalNearUnique() const { return kind == Network ? 3 : 1; }
+    // The largest `nearUnique` the columns allow.
+    int maxNearUnique() const;
+};
+
+// Writes a log of the shape to `path` (replacing it); false when the file
+// cannot be written.
+bool writeLog(const LogShape& shape, const QString& path);
+
+// A generated log of the shape in the temporary folder (TMPDIR), written
+// the first time it is asked for; empty when it cannot be written. A file
+// only gets its final name once complete, so an interrupted run leaves no
+// truncated log behind to be reused.
+QString generatedLog(const LogShape& shape);
+
+// The project's shape with the given number of lines, columns and traces.
 QString generatedLog(int lines, int columns = 14, int traces = 20000);
 }

@@ -266,10 +266,15 @@ void BM_RuleOverviewRebuild(benchmark::State& state)
     view.cells.clear();
 }
 
+// The plot benchmark's controller, made on first use. main() deletes it
+// while the application lives: at the program's end the global thread pool
+// its destructor waits for is gone (it hung there).
+std::unique_ptr<ControlWidget> plotOwner;
+
 // Args: attribute kind (0 text with 12 values, 1 range).
 void BM_PlotRefresh(benchmark::State& state)
 {
-    static std::unique_ptr<ControlWidget> owner;
+    std::unique_ptr<ControlWidget>& owner = plotOwner;
     static Context* context = nullptr;
     if (!owner) {
         owner.reset(new ControlWidget(nullptr));
@@ -326,5 +331,6 @@ int main(int argc, char** argv)
         return 1;
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    plotOwner.reset();
     return 0;
 }

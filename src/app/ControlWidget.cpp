@@ -19,6 +19,7 @@
 #include "core/Constants.h"
 #include "model/Context.h"
 #include "model/GlyphStore.h"
+#include "model/LogRelease.h"
 #include "core/Packet.h"
 #include "model/ContextWorker.h"
 #include "import/ConversationPreprocessor.h"
@@ -155,8 +156,11 @@ ControlWidget::~ControlWidget()
     // Pool jobs may read the store.
     if (threadPool)
         threadPool->waitForDone();
-    delete glyphStore;
+    // The store goes the way a replaced one does; nothing of it outlives
+    // this widget.
+    logrelease::releaseStore(glyphStore);
     glyphStore = nullptr;
+    logrelease::waitForReleases();
     delete loadTextPool;
     loadTextPool = nullptr;
 }
@@ -274,7 +278,7 @@ void ControlWidget::loadData(TList<QSharedPointer<Packet>> packets, TList<QStrin
 
     if (cancelled || context->cancelled) {
         // The views stay on the previous store and context, untouched.
-        delete store;   // deletes the new root context with it
+        logrelease::releaseStore(store);   // with the new root context
         NO_DATA = false;
         return;
     }
@@ -287,8 +291,10 @@ void ControlWidget::loadData(TList<QSharedPointer<Packet>> packets, TList<QStrin
     GlyphStore* old = glyphStore;
     glyphStore = store;
     handOver(context);
-    // Only now that every view holds the new context can the old one go.
-    delete old;
+    // Only now that every view holds the new context can the old one go;
+    // the GUI thread only takes it apart, its data are freed in the
+    // background.
+    logrelease::releaseStore(old);
 }
 
 void ControlWidget::handOver(Context* context)
