@@ -2,9 +2,158 @@
 
 #include "core/IPacketStream.h"
 #include "core/Packet.h"
+#include "core/ValueTable.h"
 #include "import/RecordParser.h"
 
 #include <QDebug>
+#include <QThread>
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+namespace {
+
+// Lines per stretch, whatever the number of threads: the stretches, and
+// with them everything the join makes, are the same with one thread as
+// with several.
+const int kStretchLines = 65536;
+
+// A stretch of lines read by a parser of its own.
+struct Stretch
+{
+    QByteArray bytes;            // the lines, freed once parsed
+    int lines = 0;
+    int first = 0;               // number of the first line among the records
+    std::unique_ptr<RecordParser> parser;
+    std::vector<QSharedPointer<Packet>> packets;
+    ValueTable* table = nullptr; // a reference of the stretch's own
+    bool complete = false;       // every line was parsed
+    bool done = false;           // parsed (or given up); guarded by the queue's mutex
+
+    ~Stretch()
+    {
+        // The events first: the table goes with its last reference.
+        packets.clear();
+        if (table)
+            table->deref();
+    }
+};
+
+void parseStretch(Stretch& s, const std::atomic<bool>& cancelled)
+{
+    RecordParser& parser = *s.parser;
+    s.packets.reserve(std::size_t(s.lines));
+    QString buffer;
+    const char* p = s.bytes.constData();
+    const char* end = p + s.bytes.size();
+    int n = 0;
+    for (; n < s.lines; ++n) {
+        if ((n & 1023) == 0 && cancelled.load(std::memory_order_relaxed))
+            break;
+        const char* nl = static_cast<const char*>(std::memchr(p, '\n', std::size_t(end - p)));
+        const int size = int((nl ? nl : end) - p);
+        QSharedPointer<Packet> packet = parser.parsePacket(IPacketStream::decodeLine(p, size, buffer),
+                                                           parser.separator, parser.grouping,
+                                                           &parser.textPool);
+        if (packet)
+            s.packets.push_back(std::move(packet));
+        p = nl ? nl + 1 : end;
+    }
+    s.complete = n == s.lines;
+    s.table = parser.takeValueTable();
+    s.bytes = QByteArray();
+}
+
+// Joins the stretches, in file order, into the owner's events, pool, trace
+// numbers and one value table.
+class Joiner
+{
+public:
+    explicit Joiner(RecordParser* owner) : w(owner) {}
+    ~Joiner()
+    {
+        if (table)
+            table->deref();
+    }
+
+    void join(Stretch& s)
+    {
+        RecordParser& parser = *s.parser;
+        // Texts new to the pool enter it in the order the stretch met them,
+        // which is the order a single reader meets them in; the stretch's
+        // copies of texts the pool held already give way to the pooled ones.
+        std::unordered_map<const char*, TVariant> pooled;
+        if (w->textPool.size() <= 1 && parser.textPool.size() >= 1) {
+            w->textPool = std::move(parser.textPool);
+        } else {
+            for (auto it = parser.textPool.constBegin(); it != parser.textPool.constEnd(); ++it) {
+                const TVariant& own = it.value();
+                const TVariant kept = w->textPool.insert(it.key(), own).value();
+                if (!own.text.isNull() && kept.text.constData() != own.text.constData())
+                    pooled.emplace(own.text.constData(), kept);
+            }
+        }
+
+        // The first table becomes the log's; the others' values follow it.
+        const int events = int(s.packets.size());
+        if (!table) {
+            table = s.table;
+            s.table = nullptr;
+        } else if (s.table && events > 0) {
+            const quint32 offset = table->absorb(*s.table, [&pooled](TVariant& v) {
+                if (v.type != TVariant::String || pooled.empty())
+                    return;
+                const auto it = pooled.find(v.text.constData());
+                if (it != pooled.end())
+                    v = it->second;
+            });
+            for (const QSharedPointer<Packet>& p : s.packets)
+                p->moveToTable(table, offset);
+            table->ref(events);
+            s.table->deref(events);
+        }
+
+        // Trace numbers in order of the first appearance of their keys.
+        if (w->conversationIds.isEmpty() && w->nextConversationId == 0) {
+            w->conversationIds = std::move(parser.conversationIds);
+            w->nextConversationId = parser.nextConversationId;
+        } else if (parser.nextConversationId > 0) {
+            std::vector<int> ids(std::size_t(parser.nextConversationId), -1);
+            for (auto it = parser.conversationIds.constBegin(); it != parser.conversationIds.constEnd();
+                 ++it) {
+                const int id = w->conversationIds.insert(it.key(), w->nextConversationId).value();
+                if (id == w->nextConversationId)
+                    ++w->nextConversationId;
+                if (it.value() >= 0 && it.value() < int(ids.size()))
+                    ids[std::size_t(it.value())] = id;
+            }
+            for (const QSharedPointer<Packet>& p : s.packets) {
+                const int local = p->conversationId;
+                if (local >= 0 && local < int(ids.size()) && ids[std::size_t(local)] >= 0)
+                    p->conversationId = ids[std::size_t(local)];
+            }
+        }
+
+        std::vector<QSharedPointer<Packet>>& out = w->packets.items;
+        out.insert(out.end(), std::make_move_iterator(s.packets.begin()),
+                   std::make_move_iterator(s.packets.end()));
+        s.packets.clear();
+        s.parser.reset();
+    }
+
+private:
+    RecordParser* w;
+    ValueTable* table = nullptr;   // the log's, with a reference of the joiner's
+};
+
+} // namespace
 
 OpenWidgetWorker::OpenWidgetWorker(RecordParser* owner, char separator, int total)
     : QObject(nullptr)
@@ -14,27 +163,56 @@ OpenWidgetWorker::OpenWidgetWorker(RecordParser* owner, char separator, int tota
 {
 }
 
+int OpenWidgetWorker::threadCount()
+{
+    bool ok = false;
+    const int forced = qEnvironmentVariableIntValue("LUMIVANE_THREADS", &ok);
+    if (ok && forced > 0)
+        return std::min(forced, 64);
+    return std::max(1, std::min(QThread::idealThreadCount(), 8));
+}
+
+void OpenWidgetWorker::announce(int record)
+{
+    qDebug().noquote().nospace() << "Read " << record << " Packets";
+    emit progress(record);
+    emit setLabelText(QStringLiteral("Loading data... : Read ") + QString::number(record)
+                      + QLatin1Char('/') + QString::number(total) + QStringLiteral(" Packets"));
+}
+
 void OpenWidgetWorker::loadData()
 {
     RecordParser* w = owner;
     w->packets.clear();
     w->packets.items.reserve(std::size_t(qMax(total, 0)));
-    const int grouping = w->grouping;
     // A fresh pool for every run: it goes to the new glyph store with the events.
     w->textPool.clear();
     w->textPool.insert(QString(), TVariant());
     w->resetValues();
 
     IPacketStream* stream = w->stream;
+    if (stream && w->readsInStretches() && stream->readsBytes())
+        readStretches(threadCount());
+    else
+        readRecords();
+
+    emit progress(total);
+    if (cancelled.load())
+        qDebug() << "Canceled";
+    else
+        qDebug() << "Done";
+    finished.store(true, std::memory_order_release);
+}
+
+void OpenWidgetWorker::readRecords()
+{
+    RecordParser* w = owner;
+    const int grouping = w->grouping;
+    IPacketStream* stream = w->stream;
     int i = 0;
     while (stream && !stream->atEnd() && !cancelled.load(std::memory_order_relaxed)) {
-        if (i % 1000 == 0) {
-            qDebug().noquote().nospace() << "Read " << i << " Packets";
-            emit progress(i);
-            emit setLabelText(QStringLiteral("Loading data... : Read ") + QString::number(i)
-                              + QLatin1Char('/') + QString::number(total)
-                              + QStringLiteral(" Packets"));
-        }
+        if (i % 1000 == 0)
+            announce(i);
         if (i >= total)
             break;
         QSharedPointer<Packet> packet =
@@ -43,10 +221,118 @@ void OpenWidgetWorker::loadData()
             w->packets.items.push_back(std::move(packet));
         ++i;
     }
-    emit progress(total);
-    if (cancelled.load())
-        qDebug() << "Canceled";
-    else
-        qDebug() << "Done";
-    finished.store(true, std::memory_order_release);
+}
+
+void OpenWidgetWorker::readStretches(int threads)
+{
+    RecordParser* w = owner;
+    IPacketStream* stream = w->stream;
+    Joiner joiner(w);
+
+    // Stretches read from the stream and not yet joined, in file order.
+    std::deque<std::unique_ptr<Stretch>> window;
+    std::deque<Stretch*> queue;   // waiting for a thread
+    std::mutex mutex;
+    std::condition_variable wake;    // work for the helpers, or the end
+    std::condition_variable parsed;  // a stretch is done
+    bool stop = false;
+    int read = 0;                    // lines taken from the stream
+    bool streamDone = false;
+
+    auto next = [&]() -> std::unique_ptr<Stretch> {
+        const int want = std::min(kStretchLines, total - read);
+        if (streamDone || want <= 0)
+            return nullptr;
+        auto s = std::make_unique<Stretch>();
+        s->lines = stream->readLineBlock(want, s->bytes);
+        if (s->lines == 0) {
+            streamDone = true;
+            return nullptr;
+        }
+        s->first = read;
+        read += s->lines;
+        s->parser.reset(new RecordParser);
+        s->parser->copySettings(*w);
+        s->parser->separator = separator;
+        s->parser->textPool.insert(QString(), TVariant());
+        return s;
+    };
+
+    // Every 1000th record is announced once its stretch is joined.
+    int announced = 0;
+    auto announceUpTo = [&](int end) {
+        for (; announced < end; announced += 1000)
+            announce(announced);
+    };
+
+    std::vector<std::thread> helpers;
+    const std::size_t inFlight = std::size_t(threads) + 2;
+    if (threads > 1) {
+        for (int t = 0; t < threads; ++t) {
+            helpers.emplace_back([&]() {
+                std::unique_lock<std::mutex> lock(mutex);
+                for (;;) {
+                    wake.wait(lock, [&] { return stop || !queue.empty(); });
+                    if (queue.empty())
+                        return;
+                    Stretch* s = queue.front();
+                    queue.pop_front();
+                    lock.unlock();
+                    parseStretch(*s, cancelled);
+                    lock.lock();
+                    s->done = true;
+                    parsed.notify_all();
+                }
+            });
+        }
+    }
+
+    while (!cancelled.load(std::memory_order_relaxed)) {
+        // Keep the threads busy a few stretches ahead of the join.
+        while (window.size() < (threads > 1 ? inFlight : 1)) {
+            std::unique_ptr<Stretch> s = next();
+            if (!s)
+                break;
+            Stretch* raw = s.get();
+            if (threads > 1) {
+                std::lock_guard<std::mutex> lock(mutex);
+                window.push_back(std::move(s));
+                queue.push_back(raw);
+                wake.notify_one();
+            } else {
+                window.push_back(std::move(s));
+            }
+        }
+        if (window.empty())
+            break;
+        Stretch& front = *window.front();
+        if (threads > 1) {
+            std::unique_lock<std::mutex> lock(mutex);
+            parsed.wait(lock, [&] { return front.done; });
+        } else {
+            parseStretch(front, cancelled);
+            front.done = true;
+        }
+        if (!front.complete)
+            break;   // cancelled while it was read
+        joiner.join(front);
+        announceUpTo(front.first + front.lines);
+        window.pop_front();
+    }
+
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        stop = true;
+        queue.clear();
+        wake.notify_all();
+    }
+    for (std::thread& t : helpers)
+        t.join();
+    window.clear();
+
+    // The loop of one record announces the record at the limit too, when
+    // the log goes on beyond it.
+    if (!cancelled.load(std::memory_order_relaxed) && read >= total && announced <= total
+        && total % 1000 == 0 && !stream->atEnd())
+        announceUpTo(total + 1);
 }

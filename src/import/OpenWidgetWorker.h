@@ -19,6 +19,14 @@ class RecordParser;
 // until the thread has ended. `cancelled` is written directly by the GUI
 // thread (the worker's own thread is busy in its loop and runs no queued
 // slots) and polled once per record.
+//
+// The records are read in stretches of a fixed number of lines, each by a
+// parser of its own on one of threadCount() threads, and the stretches are
+// joined in file order into the owner's events, pool and trace numbers:
+// the events, their values, the order in which texts enter the pool and
+// the trace numbers are the same whatever the number of threads. A log
+// whose records pass state on (SMB2 call tables), or a text the stream does
+// not cut into lines itself, is read record by record.
 class OpenWidgetWorker : public QObject
 {
     Q_OBJECT
@@ -33,10 +41,22 @@ public:
     // Set last by loadData(): whoever reads it true sees every write of the run.
     std::atomic<bool> finished{false};
 
+    // The threads a load reads with: LUMIVANE_THREADS when it is a
+    // positive number, else the processor count (at most 8).
+    static int threadCount();
+
 signals:
     void progress(int value);
     void setLabelText(QString text);
 
 public slots:
     void loadData();
+
+private:
+    // Reads the owner's stream in stretches on `threads` threads.
+    void readStretches(int threads);
+    // Reads the owner's stream record by record.
+    void readRecords();
+    // What the loop of one record announces: every 1000th record.
+    void announce(int record);
 };

@@ -334,6 +334,39 @@ void RecordParser::resetValues()
     m_groupByPosition.clear();
 }
 
+void RecordParser::copySettings(const RecordParser& other)
+{
+    smb2FilenameColumn = other.smb2FilenameColumn;
+    smb2CmdColumn = other.smb2CmdColumn;
+    smb2FidColumn = other.smb2FidColumn;
+    frameNumberColumn = other.frameNumberColumn;
+    smb2NtStatusColumn = other.smb2NtStatusColumn;
+    smb2FlagsResponseColumn = other.smb2FlagsResponseColumn;
+    smb2MsgIdColumn = other.smb2MsgIdColumn;
+    std::copy(other.combinedColumns, other.combinedColumns + 3, combinedColumns);
+    sessionSourceColumn = other.sessionSourceColumn;
+    sessionDestinationColumn = other.sessionDestinationColumn;
+    headerNames = other.headerNames;
+    attributeNames = other.attributeNames;
+    separator = other.separator;
+    timeColumn = other.timeColumn;
+    grouping = other.grouping;
+    baseNameCount = other.baseNameCount;
+    deriveTime = other.deriveTime;
+    combinedKey = other.combinedKey;
+}
+
+ValueTable* RecordParser::takeValueTable()
+{
+    if (!m_values)
+        return nullptr;
+    ValueTable* table = m_values->table();
+    table->ref();
+    m_values.reset();
+    m_valuesPool = nullptr;
+    return table;
+}
+
 void RecordParser::appendCallSequence(RecordFields& fields)
 {
     if (smb2CmdColumn < 0) {

@@ -18,6 +18,7 @@
 class IPacketStream;
 class Packet;
 class ValueInterner;
+class ValueTable;
 
 // The parsing of a log's records into events, apart from the dialog that
 // chooses how: the columns, the grouping and the state that the records of
@@ -45,6 +46,19 @@ public:
     // Starts a new value table (the pool was emptied); events made before
     // keep theirs.
     void resetValues();
+
+    // Takes the columns, the grouping and the time settings of `other`,
+    // which reads the same log, so that this parser can read a stretch of
+    // its records with state of its own (pool, trace numbers, value table).
+    void copySettings(const RecordParser& other);
+    // Whether records may be read in stretches by parsers of their own and
+    // joined in order: no state other than the pool, the trace numbers and
+    // the value table goes from one record to the next (the SMB2 call
+    // tables do).
+    bool readsInStretches() const { return smb2FilenameColumn < 0; }
+    // The table of the values parsed so far, with a reference for the
+    // caller; the parser lets go of its own and of its caches.
+    ValueTable* takeValueTable();
 
     IPacketStream* stream = nullptr;          // owned; replaced on every file choice
 
