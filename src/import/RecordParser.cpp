@@ -315,6 +315,7 @@ ValueInterner& RecordParser::valuesFor(const THash<QString, TVariant>* pool)
     if (!m_values || pool != m_valuesPool) {
         resetValues();
         m_valuesPool = pool;
+        m_values->setUniqueColumns(uniqueColumns);
     }
     return *m_values;
 }
@@ -354,6 +355,7 @@ void RecordParser::copySettings(const RecordParser& other)
     baseNameCount = other.baseNameCount;
     deriveTime = other.deriveTime;
     combinedKey = other.combinedKey;
+    uniqueColumns = other.uniqueColumns;
 }
 
 ValueTable* RecordParser::takeValueTable()

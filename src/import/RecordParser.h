@@ -87,6 +87,9 @@ public:
     int32_t grouping = -1;
     // The text pool of the current load; it goes to the new glyph store.
     THash<QString, TVariant> textPool;
+    // By column of the header: texts that hardly ever repeat (as the
+    // preview found them), stored without the pool and the column caches.
+    std::vector<char> uniqueColumns;
 
 protected:
     // Forgets the trace numbers given so far: the next key gets trace 0.
