@@ -15,15 +15,56 @@
 #include <memory>
 #include <mutex>
 #include <thread>
-#include <unordered_map>
 #include <vector>
 
 namespace {
 
-// Lines per stretch, whatever the number of threads: the stretches, and
-// with them everything the join makes, are the same with one thread as
-// with several.
+// Lines per stretch, whatever the number of threads.
 const int kStretchLines = 65536;
+
+// The stretch's own copies of texts the pool held already, by the address
+// of their bytes, and the pooled values that replace them: an open table
+// of addresses, made once per stretch.
+class PooledTexts
+{
+public:
+    void add(const char* own, const TVariant& pooled)
+    {
+        m_entries.emplace_back(own, pooled);
+    }
+    void build()
+    {
+        std::size_t size = 16;
+        while (size < m_entries.size() * 2)
+            size *= 2;
+        m_slots.assign(size, 0);
+        for (std::size_t i = 0; i < m_entries.size(); ++i) {
+            std::size_t s = slotOf(m_entries[i].first);
+            while (m_slots[s])
+                s = (s + 1) & (m_slots.size() - 1);
+            m_slots[s] = quint32(i + 1);
+        }
+    }
+    bool empty() const { return m_entries.empty(); }
+    const TVariant* find(const char* own) const
+    {
+        for (std::size_t s = slotOf(own); m_slots[s]; s = (s + 1) & (m_slots.size() - 1)) {
+            const auto& entry = m_entries[m_slots[s] - 1];
+            if (entry.first == own)
+                return &entry.second;
+        }
+        return nullptr;
+    }
+
+private:
+    std::size_t slotOf(const char* p) const
+    {
+        const quint64 h = quint64(quintptr(p)) * 0x9E3779B97F4A7C15ull;
+        return std::size_t(h >> 32) & (m_slots.size() - 1);
+    }
+    std::vector<std::pair<const char*, TVariant>> m_entries;
+    std::vector<quint32> m_slots;
+};
 
 // A stretch of lines read by a parser of its own.
 struct Stretch
@@ -89,7 +130,7 @@ public:
         // Texts new to the pool enter it in the order the stretch met them,
         // which is the order a single reader meets them in; the stretch's
         // copies of texts the pool held already give way to the pooled ones.
-        std::unordered_map<const char*, TVariant> pooled;
+        PooledTexts pooled;
         if (w->textPool.size() <= 1 && parser.textPool.size() >= 1) {
             w->textPool = std::move(parser.textPool);
         } else {
@@ -97,9 +138,10 @@ public:
                 const TVariant& own = it.value();
                 const TVariant kept = w->textPool.insert(it.key(), own).value();
                 if (!own.text.isNull() && kept.text.constData() != own.text.constData())
-                    pooled.emplace(own.text.constData(), kept);
+                    pooled.add(own.text.constData(), kept);
             }
         }
+        pooled.build();
 
         // The first table becomes the log's; the others' values follow it.
         const int events = int(s.packets.size());
@@ -110,9 +152,8 @@ public:
             const quint32 offset = table->absorb(*s.table, [&pooled](TVariant& v) {
                 if (v.type != TVariant::String || pooled.empty())
                     return;
-                const auto it = pooled.find(v.text.constData());
-                if (it != pooled.end())
-                    v = it->second;
+                if (const TVariant* kept = pooled.find(v.text.constData()))
+                    v = *kept;
             });
             for (const QSharedPointer<Packet>& p : s.packets)
                 p->moveToTable(table, offset);
@@ -190,9 +231,12 @@ void OpenWidgetWorker::loadData()
     w->textPool.insert(QString(), TVariant());
     w->resetValues();
 
+    // One thread reads record by record; several read stretches, whose
+    // join gives the very same events, values, pool and trace numbers.
     IPacketStream* stream = w->stream;
-    if (stream && w->readsInStretches() && stream->readsBytes())
-        readStretches(threadCount());
+    const int threads = threadCount();
+    if (threads > 1 && stream && w->readsInStretches() && stream->readsBytes())
+        readStretches(threads);
     else
         readRecords();
 
@@ -255,6 +299,23 @@ void OpenWidgetWorker::readStretches(int threads)
         s->parser->copySettings(*w);
         s->parser->separator = separator;
         s->parser->textPool.insert(QString(), TVariant());
+        if (w->smb2FilenameColumn >= 0) {
+            // The SMB2 call tables go from record to record: their texts
+            // are worked out here, in file order, before the stretch is read.
+            QString texts;
+            std::vector<RecordParser::Span> spans;
+            spans.reserve(std::size_t(s->lines) * 3);
+            QString buffer;
+            const char* p = s->bytes.constData();
+            const char* end = p + s->bytes.size();
+            for (int n = 0; n < s->lines; ++n) {
+                const char* nl = static_cast<const char*>(std::memchr(p, '\n', std::size_t(end - p)));
+                w->sequenceSmb2(IPacketStream::decodeLine(p, int((nl ? nl : end) - p), buffer), texts,
+                                spans);
+                p = nl ? nl + 1 : end;
+            }
+            s->parser->giveSmb2(std::move(texts), std::move(spans));
+        }
         return s;
     };
 
@@ -265,53 +326,44 @@ void OpenWidgetWorker::readStretches(int threads)
             announce(announced);
     };
 
+    // The helpers parse the stretches in the queue; this thread reads them
+    // from the stream ahead of them and joins them in order.
     std::vector<std::thread> helpers;
-    const std::size_t inFlight = std::size_t(threads) + 2;
-    if (threads > 1) {
-        for (int t = 0; t < threads; ++t) {
-            helpers.emplace_back([&]() {
-                std::unique_lock<std::mutex> lock(mutex);
-                for (;;) {
-                    wake.wait(lock, [&] { return stop || !queue.empty(); });
-                    if (queue.empty())
-                        return;
-                    Stretch* s = queue.front();
-                    queue.pop_front();
-                    lock.unlock();
-                    parseStretch(*s, cancelled);
-                    lock.lock();
-                    s->done = true;
-                    parsed.notify_all();
-                }
-            });
-        }
+    const std::size_t inFlight = std::size_t(threads) + 1;
+    for (int t = 0; t < threads; ++t) {
+        helpers.emplace_back([&]() {
+            std::unique_lock<std::mutex> lock(mutex);
+            for (;;) {
+                wake.wait(lock, [&] { return stop || !queue.empty(); });
+                if (queue.empty())
+                    return;
+                Stretch* s = queue.front();
+                queue.pop_front();
+                lock.unlock();
+                parseStretch(*s, cancelled);
+                lock.lock();
+                s->done = true;
+                parsed.notify_all();
+            }
+        });
     }
 
     while (!cancelled.load(std::memory_order_relaxed)) {
-        // Keep the threads busy a few stretches ahead of the join.
-        while (window.size() < (threads > 1 ? inFlight : 1)) {
+        while (window.size() < inFlight) {
             std::unique_ptr<Stretch> s = next();
             if (!s)
                 break;
-            Stretch* raw = s.get();
-            if (threads > 1) {
-                std::lock_guard<std::mutex> lock(mutex);
-                window.push_back(std::move(s));
-                queue.push_back(raw);
-                wake.notify_one();
-            } else {
-                window.push_back(std::move(s));
-            }
+            std::lock_guard<std::mutex> lock(mutex);
+            queue.push_back(s.get());
+            window.push_back(std::move(s));
+            wake.notify_one();
         }
         if (window.empty())
             break;
         Stretch& front = *window.front();
-        if (threads > 1) {
+        {
             std::unique_lock<std::mutex> lock(mutex);
             parsed.wait(lock, [&] { return front.done; });
-        } else {
-            parseStretch(front, cancelled);
-            front.done = true;
         }
         if (!front.complete)
             break;   // cancelled while it was read

@@ -20,13 +20,13 @@ class RecordParser;
 // thread (the worker's own thread is busy in its loop and runs no queued
 // slots) and polled once per record.
 //
-// The records are read in stretches of a fixed number of lines, each by a
-// parser of its own on one of threadCount() threads, and the stretches are
-// joined in file order into the owner's events, pool and trace numbers:
-// the events, their values, the order in which texts enter the pool and
-// the trace numbers are the same whatever the number of threads. A log
-// whose records pass state on (SMB2 call tables), or a text the stream does
-// not cut into lines itself, is read record by record.
+// With more than one thread (threadCount()) the records are read in
+// stretches of a fixed number of lines, each by a parser of its own, and
+// the stretches are joined in file order into the owner's events, pool and
+// trace numbers: the events, their values, the order in which texts enter
+// the pool and the trace numbers are those of a reading record by record,
+// which is what one thread does. A text the stream does not cut into lines
+// itself (UTF-16, a sequential device) is read record by record.
 class OpenWidgetWorker : public QObject
 {
     Q_OBJECT

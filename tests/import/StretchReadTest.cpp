@@ -55,6 +55,32 @@ QByteArray networkLog(int rows)
     return bytes;
 }
 
+// An SMB2 log of `rows` records whose files are opened, read and closed
+// over many sessions, so that the call tables carry state across stretches.
+QByteArray smb2Log(int rows)
+{
+    QByteArray bytes = "frame.time_epoch,ip.src,ip.dst,frame.number,smb2.cmd,smb2.flags.response,"
+                       "smb2.nt_status,smb2.fid,smb2.filename,smb2.msg_id\n";
+    quint32 state = 777;
+    auto next = [&state](quint32 bound) {
+        state = state * 1664525u + 1013904223u;
+        return (state >> 8) % bound;
+    };
+    static const char* commands[] = {"5", "6", "8", "5+8", "1"};
+    for (int i = 0; i < rows; ++i) {
+        const QByteArray client = "10.0.0." + QByteArray::number(next(40));
+        const bool response = next(2) == 1;
+        const QByteArray file = next(3) == 0 ? QByteArray() : "f" + QByteArray::number(next(500)) + ".txt";
+        bytes += QByteArray::number(1600000000 + i / 3) + ',' + (response ? "10.0.1.1," + client : client + ",10.0.1.1");
+        bytes += ',' + QByteArray::number(i + 1) + ',' + commands[next(5)];
+        bytes += response ? ",1" : ",";
+        bytes += response ? (next(4) == 0 ? ",3221225524" : ",0") : ",";
+        bytes += next(4) == 0 ? QByteArray(",") : ",fid-" + QByteArray::number(next(300));
+        bytes += ',' + file + ',' + QByteArray::number(next(2000)) + '\n';
+    }
+    return bytes;
+}
+
 // Loads the log with the given number of threads and grouping ("" for the
 // dialog's default, "-" for none).
 void load(ControlWidget& control, const QString& path, int threads, const QString& grouping,
@@ -134,6 +160,7 @@ private slots:
     void sameWithOneAndFourThreads_data();
     void sameWithOneAndFourThreads();
     void pooledTextsShared();
+    void joinedAsOneReaderReads_data();
     void joinedAsOneReaderReads();
 };
 
@@ -154,6 +181,7 @@ void StretchReadTest::sameWithOneAndFourThreads_data()
     QTest::newRow("garbage times") << "import/garbage_times.csv" << "" << "" << 6;
     QTest::newRow("field counts") << "import/field_counts.csv" << "" << "" << 2;
     QTest::newRow("smb2 sequence") << "import/smb2_sequence.csv" << "" << "" << -1;
+    QTest::newRow("generated smb2") << "smb2" << "smb2.cSeq.filename" << "" << 140000;
 }
 
 void StretchReadTest::sameWithOneAndFourThreads()
@@ -166,7 +194,9 @@ void StretchReadTest::sameWithOneAndFourThreads()
     BoxRecorder boxes;
     DebugCapture cap;
     cap.setForward(false);
-    const QString path = log.isEmpty() ? dir.write("network.csv", networkLog(140000)) : testDataPath(log);
+    const QString path = log.isEmpty()          ? dir.write("network.csv", networkLog(140000))
+                         : log == QLatin1String("smb2") ? dir.write("smb2.csv", smb2Log(140000))
+                                                        : testDataPath(log);
 
     ControlWidget one(nullptr);
     load(one, path, 1, grouping, limit);
@@ -211,20 +241,35 @@ void StretchReadTest::pooledTextsShared()
     QCOMPARE(store.rootContext->size(), 300);
 }
 
+void StretchReadTest::joinedAsOneReaderReads_data()
+{
+    QTest::addColumn<bool>("smb2");
+    QTest::addColumn<QString>("grouping");
+    QTest::newRow("network") << false << "ip.dst";
+    QTest::newRow("smb2 call tables") << true << "smb2.cSeq.filename";
+}
+
 void StretchReadTest::joinedAsOneReaderReads()
 {
     // The stretches joined give what one parser reading record after
     // record gives: the same events, values, trace numbers and pool order.
+    QFETCH(bool, smb2);
+    QFETCH(QString, grouping);
     TempWorkDir dir;
     BoxRecorder boxes;
     DebugCapture cap;
     cap.setForward(false);
-    const QString path = dir.write("network.csv", networkLog(140000));
+    const QString path = dir.write("log.csv", smb2 ? smb2Log(140000) : networkLog(140000));
     ControlWidget control(nullptr);
 
     OpenWidget joined(&control);
     chooseLog(joined, path);
-    joined.groupingCombo->setCurrentText("ip.dst");
+    QVERIFY(joined.groupingCombo->findText(grouping) >= 0);
+    joined.groupingCombo->setCurrentText(grouping);
+    QCOMPARE(joined.readsInStretches(), true);
+    joined.callSequences.clear();
+    joined.fileByFid.clear();
+    joined.fileByMessage.clear();
     joined.openInit();
     const int count = joined.stream->countLines(800000);
     joined.stream->readLine();
@@ -235,7 +280,10 @@ void StretchReadTest::joinedAsOneReaderReads()
 
     OpenWidget single(&control);
     chooseLog(single, path);
-    single.groupingCombo->setCurrentText("ip.dst");
+    single.groupingCombo->setCurrentText(grouping);
+    single.callSequences.clear();
+    single.fileByFid.clear();
+    single.fileByMessage.clear();
     single.openInit();
     single.stream->countLines(800000);
     single.stream->readLine();
