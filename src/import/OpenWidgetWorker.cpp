@@ -72,6 +72,7 @@ struct Stretch
     QByteArray bytes;            // the lines, freed once parsed
     int lines = 0;
     int first = 0;               // number of the first line among the records
+    int index = 0;               // of the stretch in the log
     std::unique_ptr<RecordParser> parser;
     std::vector<QSharedPointer<Packet>> packets;
     ValueTable* table = nullptr; // a reference of the stretch's own
@@ -86,6 +87,26 @@ struct Stretch
             table->deref();
     }
 };
+
+// Works out the SMB2 texts of the stretch's records with the call tables
+// of `owner`, which go from record to record (the stretches take turns).
+void sequenceStretch(Stretch& s, RecordParser& owner, const std::atomic<bool>& cancelled)
+{
+    QString texts;
+    std::vector<RecordParser::Span> spans;
+    spans.reserve(std::size_t(s.lines) * 3);
+    QString buffer;
+    const char* p = s.bytes.constData();
+    const char* end = p + s.bytes.size();
+    for (int n = 0; n < s.lines; ++n) {
+        if ((n & 1023) == 0 && cancelled.load(std::memory_order_relaxed))
+            break;
+        const char* nl = static_cast<const char*>(std::memchr(p, '\n', std::size_t(end - p)));
+        owner.sequenceSmb2(IPacketStream::decodeLine(p, int((nl ? nl : end) - p), buffer), texts, spans);
+        p = nl ? nl + 1 : end;
+    }
+    s.parser->giveSmb2(std::move(texts), std::move(spans));
+}
 
 void parseStretch(Stretch& s, const std::atomic<bool>& cancelled)
 {
@@ -186,7 +207,6 @@ public:
         out.insert(out.end(), std::make_move_iterator(s.packets.begin()),
                    std::make_move_iterator(s.packets.end()));
         s.packets.clear();
-        s.parser.reset();
     }
 
 private:
@@ -282,6 +302,14 @@ void OpenWidgetWorker::readStretches(int threads)
     bool stop = false;
     int read = 0;                    // lines taken from the stream
     bool streamDone = false;
+    int stretches = 0;               // taken from the stream
+    // The SMB2 call tables are the owner's and go from stretch to stretch:
+    // the stretch whose turn it is works its texts out before it is parsed.
+    const bool smb2 = w->smb2FilenameColumn >= 0;
+    int sequenced = 0;               // stretches whose SMB2 texts are done
+    std::condition_variable turn;
+    // Parsers of joined stretches, let go of by the helpers.
+    std::vector<std::unique_ptr<RecordParser>> spent;
 
     auto next = [&]() -> std::unique_ptr<Stretch> {
         const int want = std::min(kStretchLines, total - read);
@@ -299,23 +327,7 @@ void OpenWidgetWorker::readStretches(int threads)
         s->parser->copySettings(*w);
         s->parser->separator = separator;
         s->parser->textPool.insert(QString(), TVariant());
-        if (w->smb2FilenameColumn >= 0) {
-            // The SMB2 call tables go from record to record: their texts
-            // are worked out here, in file order, before the stretch is read.
-            QString texts;
-            std::vector<RecordParser::Span> spans;
-            spans.reserve(std::size_t(s->lines) * 3);
-            QString buffer;
-            const char* p = s->bytes.constData();
-            const char* end = p + s->bytes.size();
-            for (int n = 0; n < s->lines; ++n) {
-                const char* nl = static_cast<const char*>(std::memchr(p, '\n', std::size_t(end - p)));
-                w->sequenceSmb2(IPacketStream::decodeLine(p, int((nl ? nl : end) - p), buffer), texts,
-                                spans);
-                p = nl ? nl + 1 : end;
-            }
-            s->parser->giveSmb2(std::move(texts), std::move(spans));
-        }
+        s->index = stretches++;
         return s;
     };
 
@@ -334,11 +346,32 @@ void OpenWidgetWorker::readStretches(int threads)
         helpers.emplace_back([&]() {
             std::unique_lock<std::mutex> lock(mutex);
             for (;;) {
-                wake.wait(lock, [&] { return stop || !queue.empty(); });
-                if (queue.empty())
-                    return;
+                wake.wait(lock, [&] { return stop || !queue.empty() || !spent.empty(); });
+                if (queue.empty()) {
+                    if (spent.empty())
+                        return;
+                    std::unique_ptr<RecordParser> parser = std::move(spent.back());
+                    spent.pop_back();
+                    lock.unlock();
+                    parser.reset();
+                    lock.lock();
+                    continue;
+                }
                 Stretch* s = queue.front();
                 queue.pop_front();
+                if (smb2) {
+                    turn.wait(lock, [&] { return stop || sequenced == s->index; });
+                    if (stop) {
+                        s->done = true;
+                        parsed.notify_all();
+                        continue;
+                    }
+                    lock.unlock();
+                    sequenceStretch(*s, *w, cancelled);
+                    lock.lock();
+                    ++sequenced;
+                    turn.notify_all();
+                }
                 lock.unlock();
                 parseStretch(*s, cancelled);
                 lock.lock();
@@ -369,6 +402,11 @@ void OpenWidgetWorker::readStretches(int threads)
             break;   // cancelled while it was read
         joiner.join(front);
         announceUpTo(front.first + front.lines);
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            spent.push_back(std::move(front.parser));
+            wake.notify_one();
+        }
         window.pop_front();
     }
 
@@ -377,6 +415,7 @@ void OpenWidgetWorker::readStretches(int threads)
         stop = true;
         queue.clear();
         wake.notify_all();
+        turn.notify_all();
     }
     for (std::thread& t : helpers)
         t.join();
