@@ -535,6 +535,11 @@ void OpenWidget::import()
         aborted = false;
         return;
     }
+    // The trace numbers and the value caches of the load are not needed
+    // any more, and the root context is computed next: their memory goes
+    // first (the next load starts them anew).
+    clearConversations();
+    resetValues();
 
     TList<int> types;
     types.items.reserve(std::size_t(attributeNames.size()));

@@ -46,8 +46,10 @@ RecordParser::~RecordParser() = default;
 void RecordParser::clearConversations()
 {
     nextConversationId = 0;
-    conversationIds.clear();
-    m_groupByPosition.clear();
+    // Let go of the room too: a log grouped by a nearly unique attribute
+    // leaves as many keys as events.
+    conversationIds = THash<QString, int>();
+    std::vector<int>().swap(m_groupByPosition);
 }
 
 QList<QString> RecordParser::splitRecord(const QString& line, char separator)
