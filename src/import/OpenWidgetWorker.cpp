@@ -341,7 +341,7 @@ void OpenWidgetWorker::readStretches(int threads)
     // The helpers parse the stretches in the queue; this thread reads them
     // from the stream ahead of them and joins them in order.
     std::vector<std::thread> helpers;
-    const std::size_t inFlight = std::size_t(threads) + 1;
+    const std::size_t inFlight = std::size_t(threads);
     for (int t = 0; t < threads; ++t) {
         helpers.emplace_back([&]() {
             std::unique_lock<std::mutex> lock(mutex);
