@@ -20,7 +20,7 @@
 namespace {
 
 // Lines per stretch, whatever the number of threads.
-const int kStretchLines = 65536;
+const int kStretchLines = 131072;
 
 // The stretch's own copies of texts the pool held already, by the address
 // of their bytes, and the pooled values that replace them: an open table
@@ -230,7 +230,7 @@ int OpenWidgetWorker::threadCount()
     const int forced = qEnvironmentVariableIntValue("LUMIVANE_THREADS", &ok);
     if (ok && forced > 0)
         return std::min(forced, 64);
-    return std::max(1, std::min(QThread::idealThreadCount(), 8));
+    return std::max(1, std::min(QThread::idealThreadCount(), 4));
 }
 
 void OpenWidgetWorker::announce(int record)

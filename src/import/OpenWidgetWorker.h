@@ -42,7 +42,7 @@ public:
     std::atomic<bool> finished{false};
 
     // The threads a load reads with: LUMIVANE_THREADS when it is a
-    // positive number, else the processor count (at most 8).
+    // positive number, else the processor count (at most 4).
     static int threadCount();
 
 signals:
