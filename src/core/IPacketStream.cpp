@@ -65,12 +65,12 @@ QString IPacketStream::readLine()
         if (const void* nl = std::memchr(begin, '\n', std::size_t(size))) {
             const int length = int(static_cast<const char*>(nl) - begin);
             m_bytesAt += length + 1;
-            return decode(begin, length);
+            return decodeLine(begin, length, m_line);
         }
         if (!fill()) {
             // The last line, without a line end.
             m_bytesAt = m_bytes.size();
-            return decode(m_bytes.constData() + (m_bytes.size() - size), size);
+            return decodeLine(m_bytes.constData() + (m_bytes.size() - size), size, m_line);
         }
     }
 }
@@ -83,6 +83,52 @@ bool IPacketStream::atEnd() const
     if (m_byStream)
         return QTextStream::atEnd();
     return m_bytesAt >= m_bytes.size() && !fill();
+}
+
+bool IPacketStream::readsBytes() const
+{
+    if (!device())
+        return false;
+    start();
+    return !m_byStream;
+}
+
+int IPacketStream::readLineBlock(int maxLines, QByteArray& block)
+{
+    if (maxLines <= 0 || !readsBytes())
+        return 0;
+    int lines = 0;
+    int scanned = 0;   // bytes after m_bytesAt known to hold no line end
+    while (lines < maxLines) {
+        const char* begin = m_bytes.constData() + m_bytesAt;
+        const char* end = m_bytes.constData() + m_bytes.size();
+        const char* p = begin;
+        const char* from = begin + scanned;
+        while (lines < maxLines) {
+            const void* nl = std::memchr(from, '\n', std::size_t(end - from));
+            if (!nl)
+                break;
+            p = static_cast<const char*>(nl) + 1;
+            from = p;
+            ++lines;
+        }
+        block.append(begin, int(p - begin));
+        m_bytesAt += int(p - begin);
+        scanned = int(end - p);
+        if (lines >= maxLines)
+            break;
+        if (!fill()) {
+            // The last line, without a line end.
+            if (m_bytesAt < m_bytes.size()) {
+                block.append(m_bytes.constData() + m_bytesAt, m_bytes.size() - m_bytesAt);
+                m_bytesAt = m_bytes.size();
+                ++lines;
+            }
+            break;
+        }
+    }
+    m_lineNumber += lines;
+    return lines;
 }
 
 void IPacketStream::start() const
@@ -149,7 +195,7 @@ QString decodeUtf8(const char* bytes, int size)
 
 } // namespace
 
-QString IPacketStream::decode(const char* bytes, int size)
+QString IPacketStream::decodeLine(const char* bytes, int size, QString& buffer)
 {
     // The text stream drops the '\r' of a "\r\n" (or of the very end);
     // a second one would stick to the last field.
@@ -157,8 +203,8 @@ QString IPacketStream::decode(const char* bytes, int size)
         --size;
     // ASCII is widened into the buffer of the previous line, which its
     // reader has normally let go of by now; anything else is decoded.
-    m_line.resize(size);
-    ushort* out = reinterpret_cast<ushort*>(m_line.data());
+    buffer.resize(size);
+    ushort* out = reinterpret_cast<ushort*>(buffer.data());
     int i = 0;
 #ifdef __SSE2__
     const __m128i zero = _mm_setzero_si128();
@@ -176,7 +222,7 @@ QString IPacketStream::decode(const char* bytes, int size)
             return decodeUtf8(bytes, size);
         out[i] = c;
     }
-    return m_line;
+    return buffer;
 }
 
 void IPacketStream::rewind()

@@ -33,6 +33,19 @@ public:
     QString readLine();
     // Whether every line has been read.
     bool atEnd() const;
+    // Whether the stream cuts the lines from the device's bytes itself (a
+    // UTF-8 text on a device that can be read again), so that
+    // readLineBlock() may be used.
+    bool readsBytes() const;
+    // Appends the raw bytes of up to `maxLines` further lines to `block`,
+    // each with its line end (the last line of the text may have none), and
+    // counts them as read; returns their number (0 at the end). The lines
+    // are the ones readLine() would give, once decoded with decodeLine().
+    int readLineBlock(int maxLines, QByteArray& block);
+    // The text of one UTF-8 line of such a block, given without its '\n',
+    // as readLine() gives it. ASCII is widened into `buffer`, which the
+    // result shares: let go of it before the next call to reuse its room.
+    static QString decodeLine(const char* bytes, int size, QString& buffer);
     int lineNumber() const { return m_lineNumber; }
     // Back to the start of the device; the next readLine() returns the
     // header line again.
@@ -60,7 +73,6 @@ private:
     // only be read forward, is read by the text stream itself.
     bool fill() const;
     void start() const;
-    QString decode(const char* bytes, int size);
     mutable QByteArray m_bytes;
     mutable int m_bytesAt = 0;        // start of the unread bytes
     mutable bool m_deviceDone = false;

@@ -87,6 +87,17 @@ Packet::Packet(ValueTable* table, const quint32* positions, int count)
     presentCount = n;
 }
 
+void Packet::moveToTable(ValueTable* table, quint32 offset)
+{
+    if (!values.m_table)
+        return;
+    quint32* positions = const_cast<quint32*>(values.m_positions);
+    for (int k = 0; k < values.m_count; ++k)
+        positions[k] += offset;
+    presence = table->sharedPresence(baseCount, presence->words, (baseCount + 30) / 31);
+    values.m_table = table;
+}
+
 Packet::~Packet()
 {
     if (values.m_table) {

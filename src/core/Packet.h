@@ -53,6 +53,12 @@ public:
     // baseCount + the number of values appended before).
     void append(const TVariant& value);
 
+    // For an event of a table whose values and positions `table` absorbed
+    // (ValueTable::absorb, which gave `offset`): reads them from `table`,
+    // with its presence set for the same pattern. The references are the
+    // caller's to move.
+    void moveToTable(ValueTable* table, quint32 offset);
+
     // Number of columns reachable through get(): base plus appended.
     int columnCount() const;
     // The table the values live in, or null when the packet owns them.

@@ -92,8 +92,27 @@ void RecordSplitter::split(const QString& line, char separator, std::vector<QStr
     return;
 
 quoted:
+    // The unquoted texts of the fields, one after the other in one string
+    // (never longer than the line, so it is sized once and the views into
+    // it stay put).
     views.clear();
-    split(line, separator, storage);
-    for (const QString& field : qAsConst(storage))
-        views.push_back(QStringView(field));
+    storage.clear();
+    storage.append(QString(size, Qt::Uninitialized));
+    ushort* out = reinterpret_cast<ushort*>(storage.last().data());
+    const QChar* text = storage.last().constData();
+    int length = 0;
+    int fieldStart = 0;
+    bool inQuotes = false;
+    for (int k = 0; k < size; ++k) {
+        const ushort u = units[k];
+        if (u == quote) {
+            inQuotes = !inQuotes;
+        } else if (u == sep && !inQuotes) {
+            views.emplace_back(text + fieldStart, qsizetype(length - fieldStart));
+            fieldStart = length;
+        } else {
+            out[length++] = u;
+        }
+    }
+    views.emplace_back(text + fieldStart, qsizetype(length - fieldStart));
 }

@@ -18,7 +18,7 @@ public:
     // The same into a list the caller reuses (cleared first).
     static void split(const QString& line, char separator, QList<QString>& fields);
     // The same fields as views (cleared first): into the line itself when
-    // it holds no quote, else into `storage`, which then holds the fields.
+    // it holds no quote, else into `storage`, which then holds their texts.
     // The views live as long as the line and `storage` stay unchanged.
     static void split(const QString& line, char separator, std::vector<QStringView>& views,
                       QList<QString>& storage);

@@ -116,6 +116,8 @@ quint32 ValueInterner::text(int column, QStringView text, THash<QString, TVarian
     if (std::size_t(column) >= m_columns.size())
         m_columns.resize(std::size_t(column) + 1);
     ColumnCache& cache = m_columns[std::size_t(column)];
+    if (unique(column))
+        return m_table->add(TVariant::fromText(text, nullptr));
     if (cache.off)
         return m_table->add(TVariant::fromText(text, pool));
 
@@ -145,7 +147,7 @@ void ValueInterner::prepare(const QStringView* texts, int count, int skip)
         p.size = -1;
     for (int i = 0; i < count; ++i) {
         const ColumnCache& cache = m_columns[std::size_t(i)];
-        if (i == skip || texts[i].isEmpty() || cache.off)
+        if (i == skip || texts[i].isEmpty() || cache.off || unique(i))
             continue;
         Prepared& p = m_prepared[std::size_t(i)];
         prepareOne(p, texts[i]);
@@ -191,6 +193,10 @@ void ValueInterner::texts(const QStringView* texts, int count, THash<QString, TV
         const QStringView text = texts[i];
         if (text.isEmpty()) {
             out[i] = 0;
+            continue;
+        }
+        if (unique(i)) {
+            out[i] = m_table->add(TVariant::fromText(text, nullptr));
             continue;
         }
         if (cache.off) {

@@ -31,6 +31,12 @@ public:
     void reset();
     ValueTable* table() const { return m_table; }
 
+    // Columns whose texts hardly ever repeat: their values are stored as
+    // they come, each text a string of its own, without the per-column
+    // cache and without the pool (TVariant::fromText(text, nullptr)).
+    // Kept across reset().
+    void setUniqueColumns(const std::vector<char>& columns) { m_unique = columns; }
+
     // The position of TVariant::fromText(text, pool) as a value of the
     // given column (texts are cached per column).
     quint32 text(int column, QStringView text, THash<QString, TVariant>* pool);
@@ -123,6 +129,11 @@ private:
     std::vector<ColumnCache> m_columns;
     std::vector<ValueSlot> m_values;
     std::vector<Prepared> m_prepared;   // by column, for the record at hand
+    std::vector<char> m_unique;         // by column: see setUniqueColumns()
+    bool unique(int column) const
+    {
+        return std::size_t(column) < m_unique.size() && m_unique[std::size_t(column)];
+    }
     std::size_t m_valueCount = 0;
     std::size_t m_records = 0;   // texts() calls since the last reset
 };

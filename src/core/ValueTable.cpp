@@ -24,6 +24,26 @@ quint32 ValueTable::add(const TVariant& value)
     return m_size++;
 }
 
+void ValueTable::push(TVariant&& value)
+{
+    if (m_size == 0xFFFFFFFFu)
+        throw std::length_error("ValueTable: more than 2^32 - 1 values");
+    if ((m_size & (ChunkSize - 1)) == 0)
+        m_chunks.emplace_back(new TVariant[ChunkSize]);
+    m_chunks.back()[m_size & (ChunkSize - 1)] = std::move(value);
+    ++m_size;
+}
+
+void ValueTable::takeBlocks(ValueTable& other)
+{
+    // The block being filled stays the last one.
+    const auto at = m_blocks.empty() ? m_blocks.end() : m_blocks.end() - 1;
+    m_blocks.insert(at, std::make_move_iterator(other.m_blocks.begin()),
+                    std::make_move_iterator(other.m_blocks.end()));
+    other.m_blocks.clear();
+    other.m_blockUsed = BlockSize;
+}
+
 quint32* ValueTable::allocatePositions(int n)
 {
     if (n <= 0)

@@ -36,6 +36,13 @@ public:
         if (m_refs.fetch_sub(1, std::memory_order_acq_rel) == 1)
             delete this;
     }
+    // `n` references at once (events moving from one table to another).
+    void ref(int n) { m_refs.fetch_add(n, std::memory_order_relaxed); }
+    void deref(int n)
+    {
+        if (n > 0 && m_refs.fetch_sub(n, std::memory_order_acq_rel) == n)
+            delete this;
+    }
 
     // Stores a copy of the value and returns its position; an absent value
     // is always position 0.
@@ -50,12 +57,35 @@ public:
     // long as the table.
     quint32* allocatePositions(int n);
 
+    // Takes over the values of `other` (all but its absent value, in order,
+    // each passed to `fix` first) and the positions of its events, which
+    // then belong to this table. A position p of `other` becomes p plus the
+    // returned offset here; the events still have to be moved over
+    // (Packet::moveToTable). Leaves `other` without values and positions.
+    template <typename Fix>
+    quint32 absorb(ValueTable& other, Fix fix)
+    {
+        const quint32 offset = m_size - 1;
+        for (quint32 p = 1; p < other.m_size; ++p) {
+            TVariant& v = other.m_chunks[p >> ChunkShift][p & (ChunkSize - 1)];
+            fix(v);
+            push(std::move(v));
+        }
+        other.m_chunks.clear();
+        other.m_size = 0;
+        takeBlocks(other);
+        return offset;
+    }
+
     // The presence set of `columns` bits (31 to a word) whose words are
     // given: one object for every event with the same pattern, owned by the
     // table.
     const PresenceBits* sharedPresence(int columns, const quint32* words, int wordCount);
 
 private:
+    void push(TVariant&& value);
+    void takeBlocks(ValueTable& other);
+
     static constexpr int ChunkShift = 12;
     static constexpr quint32 ChunkSize = quint32(1) << ChunkShift;
     static constexpr std::size_t BlockSize = 16384;   // positions per block

@@ -2,9 +2,219 @@
 
 #include "core/IPacketStream.h"
 #include "core/Packet.h"
+#include "core/ValueTable.h"
 #include "import/RecordParser.h"
 
 #include <QDebug>
+#include <QThread>
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// Lines per stretch, whatever the number of threads.
+const int kStretchLines = 131072;
+
+// The stretch's own copies of texts the pool held already, by the address
+// of their bytes, and the pooled values that replace them: an open table
+// of addresses, made once per stretch.
+class PooledTexts
+{
+public:
+    void add(const char* own, const TVariant& pooled)
+    {
+        m_entries.emplace_back(own, pooled);
+    }
+    void build()
+    {
+        std::size_t size = 16;
+        while (size < m_entries.size() * 2)
+            size *= 2;
+        m_slots.assign(size, 0);
+        for (std::size_t i = 0; i < m_entries.size(); ++i) {
+            std::size_t s = slotOf(m_entries[i].first);
+            while (m_slots[s])
+                s = (s + 1) & (m_slots.size() - 1);
+            m_slots[s] = quint32(i + 1);
+        }
+    }
+    bool empty() const { return m_entries.empty(); }
+    const TVariant* find(const char* own) const
+    {
+        for (std::size_t s = slotOf(own); m_slots[s]; s = (s + 1) & (m_slots.size() - 1)) {
+            const auto& entry = m_entries[m_slots[s] - 1];
+            if (entry.first == own)
+                return &entry.second;
+        }
+        return nullptr;
+    }
+
+private:
+    std::size_t slotOf(const char* p) const
+    {
+        const quint64 h = quint64(quintptr(p)) * 0x9E3779B97F4A7C15ull;
+        return std::size_t(h >> 32) & (m_slots.size() - 1);
+    }
+    std::vector<std::pair<const char*, TVariant>> m_entries;
+    std::vector<quint32> m_slots;
+};
+
+// A stretch of lines read by a parser of its own.
+struct Stretch
+{
+    QByteArray bytes;            // the lines, freed once parsed
+    int lines = 0;
+    int first = 0;               // number of the first line among the records
+    int index = 0;               // of the stretch in the log
+    std::unique_ptr<RecordParser> parser;
+    std::vector<QSharedPointer<Packet>> packets;
+    ValueTable* table = nullptr; // a reference of the stretch's own
+    bool complete = false;       // every line was parsed
+    bool done = false;           // parsed (or given up); guarded by the queue's mutex
+
+    ~Stretch()
+    {
+        // The events first: the table goes with its last reference.
+        packets.clear();
+        if (table)
+            table->deref();
+    }
+};
+
+// Works out the SMB2 texts of the stretch's records with the call tables
+// of `owner`, which go from record to record (the stretches take turns).
+void sequenceStretch(Stretch& s, RecordParser& owner, const std::atomic<bool>& cancelled)
+{
+    QString texts;
+    std::vector<RecordParser::Span> spans;
+    spans.reserve(std::size_t(s.lines) * 3);
+    QString buffer;
+    const char* p = s.bytes.constData();
+    const char* end = p + s.bytes.size();
+    for (int n = 0; n < s.lines; ++n) {
+        if ((n & 1023) == 0 && cancelled.load(std::memory_order_relaxed))
+            break;
+        const char* nl = static_cast<const char*>(std::memchr(p, '\n', std::size_t(end - p)));
+        owner.sequenceSmb2(IPacketStream::decodeLine(p, int((nl ? nl : end) - p), buffer), texts, spans);
+        p = nl ? nl + 1 : end;
+    }
+    s.parser->giveSmb2(std::move(texts), std::move(spans));
+}
+
+void parseStretch(Stretch& s, const std::atomic<bool>& cancelled)
+{
+    RecordParser& parser = *s.parser;
+    s.packets.reserve(std::size_t(s.lines));
+    QString buffer;
+    const char* p = s.bytes.constData();
+    const char* end = p + s.bytes.size();
+    int n = 0;
+    for (; n < s.lines; ++n) {
+        if ((n & 1023) == 0 && cancelled.load(std::memory_order_relaxed))
+            break;
+        const char* nl = static_cast<const char*>(std::memchr(p, '\n', std::size_t(end - p)));
+        const int size = int((nl ? nl : end) - p);
+        QSharedPointer<Packet> packet = parser.parsePacket(IPacketStream::decodeLine(p, size, buffer),
+                                                           parser.separator, parser.grouping,
+                                                           &parser.textPool);
+        if (packet)
+            s.packets.push_back(std::move(packet));
+        p = nl ? nl + 1 : end;
+    }
+    s.complete = n == s.lines;
+    s.table = parser.takeValueTable();
+    s.bytes = QByteArray();
+}
+
+// Joins the stretches, in file order, into the owner's events, pool, trace
+// numbers and one value table.
+class Joiner
+{
+public:
+    explicit Joiner(RecordParser* owner) : w(owner) {}
+    ~Joiner()
+    {
+        if (table)
+            table->deref();
+    }
+
+    void join(Stretch& s)
+    {
+        RecordParser& parser = *s.parser;
+        // Texts new to the pool enter it in the order the stretch met them,
+        // which is the order a single reader meets them in; the stretch's
+        // copies of texts the pool held already give way to the pooled ones.
+        PooledTexts pooled;
+        if (w->textPool.size() <= 1 && parser.textPool.size() >= 1) {
+            w->textPool = std::move(parser.textPool);
+        } else {
+            for (auto it = parser.textPool.constBegin(); it != parser.textPool.constEnd(); ++it) {
+                const TVariant& own = it.value();
+                const TVariant kept = w->textPool.insert(it.key(), own).value();
+                if (!own.text.isNull() && kept.text.constData() != own.text.constData())
+                    pooled.add(own.text.constData(), kept);
+            }
+        }
+        pooled.build();
+
+        // The first table becomes the log's; the others' values follow it.
+        const int events = int(s.packets.size());
+        if (!table) {
+            table = s.table;
+            s.table = nullptr;
+        } else if (s.table && events > 0) {
+            const quint32 offset = table->absorb(*s.table, [&pooled](TVariant& v) {
+                if (v.type != TVariant::String || pooled.empty())
+                    return;
+                if (const TVariant* kept = pooled.find(v.text.constData()))
+                    v = *kept;
+            });
+            for (const QSharedPointer<Packet>& p : s.packets)
+                p->moveToTable(table, offset);
+            table->ref(events);
+            s.table->deref(events);
+        }
+
+        // Trace numbers in order of the first appearance of their keys.
+        if (w->conversationIds.isEmpty() && w->nextConversationId == 0) {
+            w->conversationIds = std::move(parser.conversationIds);
+            w->nextConversationId = parser.nextConversationId;
+        } else if (parser.nextConversationId > 0) {
+            std::vector<int> ids(std::size_t(parser.nextConversationId), -1);
+            for (auto it = parser.conversationIds.constBegin(); it != parser.conversationIds.constEnd();
+                 ++it) {
+                const int id = w->conversationIds.insert(it.key(), w->nextConversationId).value();
+                if (id == w->nextConversationId)
+                    ++w->nextConversationId;
+                if (it.value() >= 0 && it.value() < int(ids.size()))
+                    ids[std::size_t(it.value())] = id;
+            }
+            for (const QSharedPointer<Packet>& p : s.packets) {
+                const int local = p->conversationId;
+                if (local >= 0 && local < int(ids.size()) && ids[std::size_t(local)] >= 0)
+                    p->conversationId = ids[std::size_t(local)];
+            }
+        }
+
+        std::vector<QSharedPointer<Packet>>& out = w->packets.items;
+        out.insert(out.end(), std::make_move_iterator(s.packets.begin()),
+                   std::make_move_iterator(s.packets.end()));
+        s.packets.clear();
+    }
+
+private:
+    RecordParser* w;
+    ValueTable* table = nullptr;   // the log's, with a reference of the joiner's
+};
+
+} // namespace
 
 OpenWidgetWorker::OpenWidgetWorker(RecordParser* owner, char separator, int total)
     : QObject(nullptr)
@@ -14,27 +224,59 @@ OpenWidgetWorker::OpenWidgetWorker(RecordParser* owner, char separator, int tota
 {
 }
 
+int OpenWidgetWorker::threadCount()
+{
+    bool ok = false;
+    const int forced = qEnvironmentVariableIntValue("LUMIVANE_THREADS", &ok);
+    if (ok && forced > 0)
+        return std::min(forced, 64);
+    return std::max(1, std::min(QThread::idealThreadCount(), 4));
+}
+
+void OpenWidgetWorker::announce(int record)
+{
+    qDebug().noquote().nospace() << "Read " << record << " Packets";
+    emit progress(record);
+    emit setLabelText(QStringLiteral("Loading data... : Read ") + QString::number(record)
+                      + QLatin1Char('/') + QString::number(total) + QStringLiteral(" Packets"));
+}
+
 void OpenWidgetWorker::loadData()
 {
     RecordParser* w = owner;
     w->packets.clear();
     w->packets.items.reserve(std::size_t(qMax(total, 0)));
-    const int grouping = w->grouping;
     // A fresh pool for every run: it goes to the new glyph store with the events.
     w->textPool.clear();
     w->textPool.insert(QString(), TVariant());
     w->resetValues();
 
+    // One thread reads record by record; several read stretches, whose
+    // join gives the very same events, values, pool and trace numbers.
+    IPacketStream* stream = w->stream;
+    const int threads = threadCount();
+    if (threads > 1 && stream && w->readsInStretches() && stream->readsBytes())
+        readStretches(threads);
+    else
+        readRecords();
+
+    emit progress(total);
+    if (cancelled.load())
+        qDebug() << "Canceled";
+    else
+        qDebug() << "Done";
+    finished.store(true, std::memory_order_release);
+}
+
+void OpenWidgetWorker::readRecords()
+{
+    RecordParser* w = owner;
+    const int grouping = w->grouping;
     IPacketStream* stream = w->stream;
     int i = 0;
     while (stream && !stream->atEnd() && !cancelled.load(std::memory_order_relaxed)) {
-        if (i % 1000 == 0) {
-            qDebug().noquote().nospace() << "Read " << i << " Packets";
-            emit progress(i);
-            emit setLabelText(QStringLiteral("Loading data... : Read ") + QString::number(i)
-                              + QLatin1Char('/') + QString::number(total)
-                              + QStringLiteral(" Packets"));
-        }
+        if (i % 1000 == 0)
+            announce(i);
         if (i >= total)
             break;
         QSharedPointer<Packet> packet =
@@ -43,10 +285,145 @@ void OpenWidgetWorker::loadData()
             w->packets.items.push_back(std::move(packet));
         ++i;
     }
-    emit progress(total);
-    if (cancelled.load())
-        qDebug() << "Canceled";
-    else
-        qDebug() << "Done";
-    finished.store(true, std::memory_order_release);
+}
+
+void OpenWidgetWorker::readStretches(int threads)
+{
+    RecordParser* w = owner;
+    IPacketStream* stream = w->stream;
+    Joiner joiner(w);
+
+    // Stretches read from the stream and not yet joined, in file order.
+    std::deque<std::unique_ptr<Stretch>> window;
+    std::deque<Stretch*> queue;   // waiting for a thread
+    std::mutex mutex;
+    std::condition_variable wake;    // work for the helpers, or the end
+    std::condition_variable parsed;  // a stretch is done
+    bool stop = false;
+    int read = 0;                    // lines taken from the stream
+    bool streamDone = false;
+    int stretches = 0;               // taken from the stream
+    // The SMB2 call tables are the owner's and go from stretch to stretch:
+    // the stretch whose turn it is works its texts out before it is parsed.
+    const bool smb2 = w->smb2FilenameColumn >= 0;
+    int sequenced = 0;               // stretches whose SMB2 texts are done
+    std::condition_variable turn;
+    // Parsers of joined stretches, let go of by the helpers.
+    std::vector<std::unique_ptr<RecordParser>> spent;
+
+    auto next = [&]() -> std::unique_ptr<Stretch> {
+        const int want = std::min(kStretchLines, total - read);
+        if (streamDone || want <= 0)
+            return nullptr;
+        auto s = std::make_unique<Stretch>();
+        s->lines = stream->readLineBlock(want, s->bytes);
+        if (s->lines == 0) {
+            streamDone = true;
+            return nullptr;
+        }
+        s->first = read;
+        read += s->lines;
+        s->parser.reset(new RecordParser);
+        s->parser->copySettings(*w);
+        s->parser->separator = separator;
+        s->parser->textPool.insert(QString(), TVariant());
+        s->index = stretches++;
+        return s;
+    };
+
+    // Every 1000th record is announced once its stretch is joined.
+    int announced = 0;
+    auto announceUpTo = [&](int end) {
+        for (; announced < end; announced += 1000)
+            announce(announced);
+    };
+
+    // The helpers parse the stretches in the queue; this thread reads them
+    // from the stream ahead of them and joins them in order.
+    std::vector<std::thread> helpers;
+    const std::size_t inFlight = std::size_t(threads);
+    for (int t = 0; t < threads; ++t) {
+        helpers.emplace_back([&]() {
+            std::unique_lock<std::mutex> lock(mutex);
+            for (;;) {
+                wake.wait(lock, [&] { return stop || !queue.empty() || !spent.empty(); });
+                if (queue.empty()) {
+                    if (spent.empty())
+                        return;
+                    std::unique_ptr<RecordParser> parser = std::move(spent.back());
+                    spent.pop_back();
+                    lock.unlock();
+                    parser.reset();
+                    lock.lock();
+                    continue;
+                }
+                Stretch* s = queue.front();
+                queue.pop_front();
+                if (smb2) {
+                    turn.wait(lock, [&] { return stop || sequenced == s->index; });
+                    if (stop) {
+                        s->done = true;
+                        parsed.notify_all();
+                        continue;
+                    }
+                    lock.unlock();
+                    sequenceStretch(*s, *w, cancelled);
+                    lock.lock();
+                    ++sequenced;
+                    turn.notify_all();
+                }
+                lock.unlock();
+                parseStretch(*s, cancelled);
+                lock.lock();
+                s->done = true;
+                parsed.notify_all();
+            }
+        });
+    }
+
+    while (!cancelled.load(std::memory_order_relaxed)) {
+        while (window.size() < inFlight) {
+            std::unique_ptr<Stretch> s = next();
+            if (!s)
+                break;
+            std::lock_guard<std::mutex> lock(mutex);
+            queue.push_back(s.get());
+            window.push_back(std::move(s));
+            wake.notify_one();
+        }
+        if (window.empty())
+            break;
+        Stretch& front = *window.front();
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            parsed.wait(lock, [&] { return front.done; });
+        }
+        if (!front.complete)
+            break;   // cancelled while it was read
+        joiner.join(front);
+        announceUpTo(front.first + front.lines);
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            spent.push_back(std::move(front.parser));
+            wake.notify_one();
+        }
+        window.pop_front();
+    }
+
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        stop = true;
+        queue.clear();
+        wake.notify_all();
+        turn.notify_all();
+    }
+    for (std::thread& t : helpers)
+        t.join();
+    window.clear();
+
+    // The loop of one record announces the record at the limit too, when
+    // the log goes on beyond it.
+    if (!cancelled.load(std::memory_order_relaxed) && read >= total && announced <= total
+        && total % 1000 == 0 && !stream->atEnd())
+        announceUpTo(total + 1);
 }

@@ -19,6 +19,14 @@ class RecordParser;
 // until the thread has ended. `cancelled` is written directly by the GUI
 // thread (the worker's own thread is busy in its loop and runs no queued
 // slots) and polled once per record.
+//
+// With more than one thread (threadCount()) the records are read in
+// stretches of a fixed number of lines, each by a parser of its own, and
+// the stretches are joined in file order into the owner's events, pool and
+// trace numbers: the events, their values, the order in which texts enter
+// the pool and the trace numbers are those of a reading record by record,
+// which is what one thread does. A text the stream does not cut into lines
+// itself (UTF-16, a sequential device) is read record by record.
 class OpenWidgetWorker : public QObject
 {
     Q_OBJECT
@@ -33,10 +41,22 @@ public:
     // Set last by loadData(): whoever reads it true sees every write of the run.
     std::atomic<bool> finished{false};
 
+    // The threads a load reads with: LUMIVANE_THREADS when it is a
+    // positive number, else the processor count (at most 4).
+    static int threadCount();
+
 signals:
     void progress(int value);
     void setLabelText(QString text);
 
 public slots:
     void loadData();
+
+private:
+    // Reads the owner's stream in stretches on `threads` threads.
+    void readStretches(int threads);
+    // Reads the owner's stream record by record.
+    void readRecords();
+    // What the loop of one record announces: every 1000th record.
+    void announce(int record);
 };

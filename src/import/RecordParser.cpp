@@ -46,8 +46,10 @@ RecordParser::~RecordParser() = default;
 void RecordParser::clearConversations()
 {
     nextConversationId = 0;
-    conversationIds.clear();
-    m_groupByPosition.clear();
+    // Let go of the room too: a log grouped by a nearly unique attribute
+    // leaves as many keys as events.
+    conversationIds = THash<QString, int>();
+    std::vector<int>().swap(m_groupByPosition);
 }
 
 QList<QString> RecordParser::splitRecord(const QString& line, char separator)
@@ -167,10 +169,14 @@ QSharedPointer<Packet> RecordParser::parsePacket(const QString& line, char separ
         }
     }
 
-    if (smb2FilenameColumn >= 0)
-        appendCallSequence(fields);
-    if (smb2FilenameColumn >= 0 && smb2FidColumn >= 0 && frameNumberColumn >= 0)
-        appendFileName(fields);
+    if (smb2FilenameColumn >= 0 && m_smb2Given) {
+        appendGivenSmb2(fields);
+    } else {
+        if (smb2FilenameColumn >= 0)
+            appendCallSequence(fields);
+        if (smb2FilenameColumn >= 0 && smb2FidColumn >= 0 && frameNumberColumn >= 0)
+            appendFileName(fields);
+    }
 
     const int derivedCount = deriveTime ? DerivedTime::Count : 0;
     const int total = fields.size() + derivedCount + (combinedKey ? 1 : 0);
@@ -315,6 +321,7 @@ ValueInterner& RecordParser::valuesFor(const THash<QString, TVariant>* pool)
     if (!m_values || pool != m_valuesPool) {
         resetValues();
         m_valuesPool = pool;
+        m_values->setUniqueColumns(uniqueColumns);
     }
     return *m_values;
 }
@@ -332,6 +339,95 @@ void RecordParser::resetValues()
     m_lastDerivedEpoch = -1;
     m_lastDerivedDay = -1;
     m_groupByPosition.clear();
+}
+
+void RecordParser::copySettings(const RecordParser& other)
+{
+    smb2FilenameColumn = other.smb2FilenameColumn;
+    smb2CmdColumn = other.smb2CmdColumn;
+    smb2FidColumn = other.smb2FidColumn;
+    frameNumberColumn = other.frameNumberColumn;
+    smb2NtStatusColumn = other.smb2NtStatusColumn;
+    smb2FlagsResponseColumn = other.smb2FlagsResponseColumn;
+    smb2MsgIdColumn = other.smb2MsgIdColumn;
+    std::copy(other.combinedColumns, other.combinedColumns + 3, combinedColumns);
+    sessionSourceColumn = other.sessionSourceColumn;
+    sessionDestinationColumn = other.sessionDestinationColumn;
+    headerNames = other.headerNames;
+    attributeNames = other.attributeNames;
+    separator = other.separator;
+    timeColumn = other.timeColumn;
+    grouping = other.grouping;
+    baseNameCount = other.baseNameCount;
+    deriveTime = other.deriveTime;
+    combinedKey = other.combinedKey;
+    uniqueColumns = other.uniqueColumns;
+}
+
+bool RecordParser::readsInStretches() const
+{
+    if (smb2FilenameColumn < 0)
+        return true;
+    // The SMB2 texts are worked out ahead from the fields as the line has
+    // them, so no SMB2 field may read the rewritten time.
+    const int t = timeColumn;
+    return t < 0
+           || (t != smb2FilenameColumn && t != smb2CmdColumn && t != smb2FidColumn
+               && t != frameNumberColumn && t != smb2NtStatusColumn && t != smb2FlagsResponseColumn
+               && t != smb2MsgIdColumn && t != sessionSourceColumn && t != sessionDestinationColumn);
+}
+
+void RecordParser::sequenceSmb2(const QString& line, QString& texts, std::vector<Span>& spans)
+{
+    if (smb2FilenameColumn < 0)
+        return;
+    RecordFields& fields = m_record;
+    fields.clear();
+    RecordSplitter::split(line, separator, fields.views, fields.owned);
+    // A record parsePacket() turns away gets none.
+    if (fields.size() < headerNames.size())
+        return;
+    const int before = fields.size();
+    appendCallSequence(fields);
+    if (smb2FidColumn >= 0 && frameNumberColumn >= 0)
+        appendFileName(fields);
+    for (int i = before; i < fields.size(); ++i) {
+        const QStringView text = fields.at(i);
+        spans.push_back({texts.size(), int(text.size())});
+        texts.append(text.data(), int(text.size()));
+    }
+}
+
+void RecordParser::giveSmb2(QString texts, std::vector<Span> spans)
+{
+    m_smb2Texts = std::move(texts);
+    m_smb2Spans = std::move(spans);
+    m_smb2Next = 0;
+    m_smb2Given = true;
+}
+
+void RecordParser::appendGivenSmb2(RecordFields& fields)
+{
+    const int count = smb2FidColumn >= 0 && frameNumberColumn >= 0 ? 3 : 2;
+    for (int k = 0; k < count; ++k) {
+        if (m_smb2Next >= m_smb2Spans.size()) {
+            fields.views.emplace_back();
+            continue;
+        }
+        const Span span = m_smb2Spans[m_smb2Next++];
+        fields.views.emplace_back(m_smb2Texts.constData() + span.first, qsizetype(span.second));
+    }
+}
+
+ValueTable* RecordParser::takeValueTable()
+{
+    if (!m_values)
+        return nullptr;
+    ValueTable* table = m_values->table();
+    table->ref();
+    m_values.reset();
+    m_valuesPool = nullptr;
+    return table;
 }
 
 void RecordParser::appendCallSequence(RecordFields& fields)

@@ -13,11 +13,13 @@
 
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 class IPacketStream;
 class Packet;
 class ValueInterner;
+class ValueTable;
 
 // The parsing of a log's records into events, apart from the dialog that
 // chooses how: the columns, the grouping and the state that the records of
@@ -46,6 +48,28 @@ public:
     // keep theirs.
     void resetValues();
 
+    // Takes the columns, the grouping and the time settings of `other`,
+    // which reads the same log, so that this parser can read a stretch of
+    // its records with state of its own (pool, trace numbers, value table).
+    void copySettings(const RecordParser& other);
+    // Whether records may be read in stretches by parsers of their own and
+    // joined in order: the state that goes from one record to the next is
+    // the pool, the trace numbers, the value table and the SMB2 call
+    // tables, whose texts sequenceSmb2() works out ahead.
+    bool readsInStretches() const;
+    // The texts the SMB2 call tables add to a record's fields, worked out
+    // with this parser's tables as parsePacket() would (a record it turns
+    // away adds none): appended to `texts`, with their (start, length) in
+    // `spans`, record after record.
+    using Span = std::pair<int, int>;
+    void sequenceSmb2(const QString& line, QString& texts, std::vector<Span>& spans);
+    // From now on the records take their SMB2 texts from these, in order,
+    // instead of this parser's own call tables.
+    void giveSmb2(QString texts, std::vector<Span> spans);
+    // The table of the values parsed so far, with a reference for the
+    // caller; the parser lets go of its own and of its caches.
+    ValueTable* takeValueTable();
+
     IPacketStream* stream = nullptr;          // owned; replaced on every file choice
 
     // Columns of the SMB2 fields in `attributeNames` (-1 when absent).
@@ -73,6 +97,9 @@ public:
     int32_t grouping = -1;
     // The text pool of the current load; it goes to the new glyph store.
     THash<QString, TVariant> textPool;
+    // By column of the header: texts that hardly ever repeat (as the
+    // preview found them), stored without the pool and the column caches.
+    std::vector<char> uniqueColumns;
 
 protected:
     // Forgets the trace numbers given so far: the next key gets trace 0.
@@ -116,6 +143,12 @@ private:
     // The SMB2 values of one record, appended to its fields.
     void appendCallSequence(RecordFields& fields);
     void appendFileName(RecordFields& fields);
+    void appendGivenSmb2(RecordFields& fields);
+    // SMB2 texts worked out ahead (giveSmb2()), and the next one to use.
+    bool m_smb2Given = false;
+    QString m_smb2Texts;
+    std::vector<Span> m_smb2Spans;
+    std::size_t m_smb2Next = 0;
 
     // The values of the records parsed with one pool: each distinct text of
     // a column is parsed and stored once, and the events share the table.

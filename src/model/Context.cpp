@@ -6,10 +6,12 @@
 #include "model/GlyphStore.h"
 #include "core/Packet.h"
 #include "core/PresenceBits.h"
+#include "core/ValueInterner.h"
 #include "core/ValueTable.h"
 #include "core/DerivedTime.h"
 
 #include <QDebug>
+#include <QVarLengthArray>
 
 #include <cmath>
 #include <cstdint>
@@ -824,6 +826,10 @@ void Context::initHistograms()
             traceCounters[std::size_t(c)].foldInto(conversationHistograms.items[std::size_t(c)]);
     };
     conversationPackets.items.reserve(conversationPackets.items.size() + std::size_t(convTotal));
+    // The trace's number and its first and last time are its own; its other
+    // values mostly repeat from trace to trace and are stored once.
+    ValueInterner traceValues;
+    QVarLengthArray<quint32, 32> positions;
     auto trace = conversations.constBegin();
     for (int k = 0; k < convTotal; ++k, ++trace) {
         const int id = trace.key();
@@ -853,7 +859,14 @@ void Context::initHistograms()
             if (v.isValid())
                 traceCounters[std::size_t(c)].add(v);
         }
-        conversationPackets.append(QSharedPointer<Packet>(new Packet(row)));
+        // The record keeps positions into the traces' value table: a log
+        // of one event per trace has as many traces as events.
+        positions.resize(row.size());
+        for (int c = 0; c < row.size(); ++c) {
+            const TVariant& v = row.items[std::size_t(c)];
+            positions[c] = c == 0 || c == 2 || c == 3 ? traceValues.add(v) : traceValues.value(v);
+        }
+        conversationPackets.append(traceValues.packet(positions.constData(), positions.size()));
         if (k % 100 == 0)
             emit setLabelText(QStringLiteral("Initializing histograms conversations ")
                               + QString::number(k) + QLatin1Char('/') + convTotalText
