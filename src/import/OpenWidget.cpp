@@ -31,12 +31,15 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSet>
+#include <QScrollBar>
 #include <QStringList>
+#include <QStringListModel>
 #include <QTableWidget>
 #include <QThread>
 #include <QVarLengthArray>
 
 #include <algorithm>
+#include <functional>
 #include <limits>
 #include <cstring>
 
@@ -69,6 +72,37 @@ std::vector<char> nearlyUniqueColumns(const TList<QSharedPointer<Packet>>& previ
     }
     return unique;
 }
+// Up to this many rows the attribute table has a type box in every row.
+// Each box costs some kilobytes and tens of microseconds to make, so a
+// longer table makes them for the rows in view only.
+const int ALL_TYPE_COMBOS_ROWS = 1000;
+// Characters a combo box of a long list of names is sized for.
+const int LONG_LIST_NAME_LENGTH = 24;
+// Rows above and below the view that get a box as well.
+const int TYPE_COMBO_MARGIN = 20;
+// Boxes a long table keeps before it drops those far out of view.
+const int TYPE_COMBOS_KEPT = 400;
+
+// Calls `react` when the watched widget is resized or shown.
+class ResizeWatcher : public QObject
+{
+public:
+    ResizeWatcher(QWidget* watched, std::function<void()> react)
+        : QObject(watched)
+        , react(std::move(react))
+    {
+        watched->installEventFilter(this);
+    }
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Resize || event->type() == QEvent::Show)
+            react();
+        return false;
+    }
+
+private:
+    std::function<void()> react;
+};
 
 } // namespace
 
@@ -103,6 +137,17 @@ OpenWidget::OpenWidget(ControlWidget* owner, QWidget* parent)
     filterEdit = new QLineEdit(this);
     exportButton = new QPushButton(QStringLiteral("Export"), this);
 
+    timeNames = new QStringListModel(this);
+    sourceNames = new QStringListModel(this);
+    destinationNames = new QStringListModel(this);
+    sortedNames = new QStringListModel(this);
+    timeCombo->setModel(timeNames);
+    sourceCombo->setModel(sourceNames);
+    destinationCombo->setModel(destinationNames);
+    for (QComboBox* combo :
+         {groupingCombo, combinedSourceCombo, combinedDestinationCombo, combinedSessionCombo})
+        combo->setModel(sortedNames);
+
     hiddenCombo1->hide();
     hiddenCombo2->hide();
     tcpRadio->hide();
@@ -120,6 +165,9 @@ OpenWidget::OpenWidget(ControlWidget* owner, QWidget* parent)
     connect(loadButton, &QPushButton::clicked, this, &OpenWidget::import);
     connect(exportButton, &QPushButton::clicked, this, &OpenWidget::exportData);
     connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
+    connect(attributeTable->verticalScrollBar(), &QScrollBar::valueChanged, this,
+            &OpenWidget::showTypeCombos);
+    typeWatcher = new ResizeWatcher(attributeTable->viewport(), [this]() { showTypeCombos(); });
 
     auto* grid = new QGridLayout(this);
     grid->addWidget(new QLabel(QStringLiteral("Input file:"), this), 0, 0);
@@ -174,6 +222,11 @@ OpenWidget::~OpenWidget()
         SRC_ATTRIBUTE = savedSourceAttribute;
         DST_ATTRIBUTE = savedDestinationAttribute;
     }
+    // The table outlives this part of the dialog: nothing it does while it
+    // is taken down may reach the type boxes' bookkeeping.
+    disconnect(attributeTable->verticalScrollBar(), nullptr, this, nullptr);
+    delete typeWatcher;
+    typeCombosInView = false;
     delete stream;
     delete file;
 }
@@ -214,19 +267,25 @@ void OpenWidget::openFile()
         readHeader();
         separator = stream->separator();
         // Filling the time combo runs openInit, which adds "frame.convid" to
-        // the names under "Combined" grouping before they are listed below.
-        for (const QString& name : headerNames) {
-            timeCombo->addItem(name);
-            sourceCombo->addItem(name);
-            destinationCombo->addItem(name);
-        }
-        TList<QString> sorted = attributeNames;
-        std::sort(sorted.begin(), sorted.end());
+        // the names under "Combined" grouping before they are listed below;
+        // the source and destination combos are still empty then.
+        const QStringList header = headerNames.toQList();
+        // A box sized to its longest entry measures every entry: for a long
+        // list it is sized to a long name instead.
+        const bool longLists = header.size() > ALL_TYPE_COMBOS_ROWS;
         for (QComboBox* combo :
-             {groupingCombo, combinedSourceCombo, combinedDestinationCombo, combinedSessionCombo}) {
-            for (const QString& name : sorted)
-                combo->addItem(name);
+             {timeCombo, sourceCombo, destinationCombo, groupingCombo, combinedSourceCombo,
+              combinedDestinationCombo, combinedSessionCombo}) {
+            combo->setSizeAdjustPolicy(longLists ? QComboBox::AdjustToMinimumContentsLengthWithIcon
+                                                 : QComboBox::AdjustToContentsOnFirstShow);
+            combo->setMinimumContentsLength(longLists ? LONG_LIST_NAME_LENGTH : 0);
         }
+        timeNames->setStringList(header);
+        sourceNames->setStringList(header);
+        destinationNames->setStringList(QStringList(QStringLiteral("none")) + header);
+        QStringList sorted = attributeNames.toQList();
+        std::sort(sorted.begin(), sorted.end());
+        sortedNames->setStringList(sorted);
     }
 
     // The default columns are chosen before the preview, so that the
@@ -312,6 +371,12 @@ void OpenWidget::readPreview()
     if (!TIME_ATTRIBUTE.isEmpty())
         attributeTypes[TIME_ATTRIBUTE] = Numeric;
 
+    // The preview's texts and value tables served the guess only: a load
+    // reads into tables of its own, and a wide log's preview holds as many
+    // texts as the log.
+    stream->pool = THash<QString, TVariant>();
+    resetValues();
+
     stream->rewind();
     stream->readLine();
 }
@@ -319,33 +384,87 @@ void OpenWidget::readPreview()
 void OpenWidget::fillAttributeTable()
 {
     setUpdatesEnabled(false);
+    typeCombosInView = false;
+    typeComboRows.clear();
     attributeTable->clearContents();
     attributeTable->setRowCount(0);
     attributeTable->setColumnCount(2);
     const QString filter = filterEdit->text();
+    QStringList shown;
     for (const QString& name : attributeNames) {
-        if (!name.contains(filter))
-            continue;
-        const int row = attributeTable->rowCount();
-        attributeTable->insertRow(row);
-        attributeTable->setItem(row, 0, new QTableWidgetItem(name));
-        auto* type = new QComboBox;
-        type->addItems({QStringLiteral("Numeric"), QStringLiteral("Text"),
-                        QStringLiteral("Identifier")});
-        const int stored = attributeTypes.value(name, Text);
-        type->setCurrentIndex(stored == Numeric ? 0 : stored == Identifier ? 2 : 1);
-        connect(type, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
-                &OpenWidget::updateType);
-        attributeTable->setCellWidget(row, 1, type);
+        if (name.contains(filter))
+            shown.append(name);
     }
+    // The rows are made at once: one by one, every row would move the
+    // table's bookkeeping of the rows before it.
+    attributeTable->setRowCount(shown.size());
+    typeCombosInView = shown.size() > ALL_TYPE_COMBOS_ROWS;
+    for (int row = 0; row < shown.size(); ++row) {
+        attributeTable->setItem(row, 0, new QTableWidgetItem(shown.at(row)));
+        if (!typeCombosInView)
+            attributeTable->setCellWidget(row, 1, makeTypeCombo(shown.at(row)));
+    }
+    showTypeCombos();
     setUpdatesEnabled(true);
     repaint();
+}
+
+QComboBox* OpenWidget::makeTypeCombo(const QString& name)
+{
+    auto* type = new QComboBox;
+    type->addItems({QStringLiteral("Numeric"), QStringLiteral("Text"),
+                    QStringLiteral("Identifier")});
+    const int stored = attributeTypes.value(name, Text);
+    type->setCurrentIndex(stored == Numeric ? 0 : stored == Identifier ? 2 : 1);
+    connect(type, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            &OpenWidget::updateType);
+    return type;
+}
+
+void OpenWidget::showTypeCombos()
+{
+    if (!typeCombosInView)
+        return;
+    const int rows = attributeTable->rowCount();
+    if (rows == 0)
+        return;
+    int first = attributeTable->rowAt(0);
+    int last = attributeTable->rowAt(std::max(0, attributeTable->viewport()->height() - 1));
+    if (first < 0)
+        first = 0;
+    if (last < 0)
+        last = rows - 1;
+    first = std::max(0, first - TYPE_COMBO_MARGIN);
+    last = std::min(rows - 1, last + TYPE_COMBO_MARGIN);
+
+    if (int(typeComboRows.size()) > TYPE_COMBOS_KEPT) {
+        std::vector<int> kept;
+        for (int row : typeComboRows) {
+            if (row >= first && row <= last)
+                kept.push_back(row);
+            else
+                attributeTable->removeCellWidget(row, 1);
+        }
+        typeComboRows.swap(kept);
+    }
+    for (int row = first; row <= last; ++row) {
+        if (attributeTable->cellWidget(row, 1))
+            continue;
+        const QTableWidgetItem* item = attributeTable->item(row, 0);
+        if (!item)
+            continue;
+        attributeTable->setCellWidget(row, 1, makeTypeCombo(item->text()));
+        typeComboRows.push_back(row);
+    }
 }
 
 void OpenWidget::updateType(int index)
 {
     QObject* combo = sender();
-    for (int row = 0; row < attributeTable->rowCount(); ++row) {
+    // A long table has boxes in the rows it made them for only.
+    const int count = typeCombosInView ? int(typeComboRows.size()) : attributeTable->rowCount();
+    for (int i = 0; i < count; ++i) {
+        const int row = typeCombosInView ? typeComboRows[std::size_t(i)] : i;
         if (attributeTable->cellWidget(row, 1) != combo)
             continue;
         const QTableWidgetItem* item = attributeTable->item(row, 0);

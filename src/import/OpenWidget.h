@@ -29,6 +29,7 @@ class QLineEdit;
 class QProgressDialog;
 class QPushButton;
 class QRadioButton;
+class QStringListModel;
 class ValueInterner;
 class QTableWidget;
 
@@ -111,6 +112,11 @@ private:
     void readHeader();
     void readPreview();
     void fillAttributeTable();
+    // A type box for the column `name`, set to its stored type.
+    QComboBox* makeTypeCombo(const QString& name);
+    // On a long table, gives the rows in view (and a few around) their type
+    // box; boxes far out of view go when there are many.
+    void showTypeCombos();
     // Splits the chosen log into conversation files; false with a reason
     // when that failed.
     bool splitConversations(const QString& directory, QString* error);
@@ -120,4 +126,17 @@ private:
     QString savedSourceAttribute;
     QString savedDestinationAttribute;
 
+    // The column names the combo boxes list, one list per combo box that
+    // lists them in its own way: a log of many thousand columns is not
+    // copied into every box. The grouping combo and the three combined
+    // combos share the sorted names.
+    QStringListModel* timeNames = nullptr;
+    QStringListModel* sourceNames = nullptr;
+    QStringListModel* destinationNames = nullptr;
+    QStringListModel* sortedNames = nullptr;
+    // A table of more than a thousand rows makes its type boxes as its rows
+    // come into view; these are the rows that have one.
+    bool typeCombosInView = false;
+    std::vector<int> typeComboRows;
+    QObject* typeWatcher = nullptr;   // of the table's resizes, owned by it
 };

@@ -10,6 +10,7 @@
 
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QScrollBar>
 #include <QtTest>
 
 #include <memory>
@@ -33,6 +34,33 @@ QString typeShown(OpenWidget& dialog, const QString& name)
     return QString();
 }
 
+// The rows of the attribute table that have a type box.
+QList<int> rowsWithTypeBox(OpenWidget& dialog)
+{
+    QList<int> rows;
+    for (int row = 0; row < dialog.attributeTable->rowCount(); ++row) {
+        if (qobject_cast<QComboBox*>(dialog.attributeTable->cellWidget(row, 1)))
+            rows << row;
+    }
+    return rows;
+}
+
+// A log of `columns` columns c0, c1, ... of which c1 is "ip.src" and c3
+// "frame.len", and a few records.
+QByteArray manyColumns(int columns)
+{
+    QByteArray bytes;
+    for (int c = 0; c < columns; ++c)
+        bytes += (c ? "," : "") + (c == 1 ? QByteArray("ip.src") : c == 3 ? QByteArray("frame.len") : "c" + QByteArray::number(c));
+    bytes += '\n';
+    for (int r = 0; r < 3; ++r) {
+        for (int c = 0; c < columns; ++c)
+            bytes += (c ? "," : "") + QByteArray::number(r * 10 + c % 7);
+        bytes += '\n';
+    }
+    return bytes;
+}
+
 } // namespace
 
 class OpenWidgetTest : public QObject
@@ -48,6 +76,8 @@ private slots:
     void typeGuesses();
     void combinedIsIdempotent();
     void filterAndTypeChanges();
+    void groupingCombosChooseApart();
+    void longTableMakesBoxesInView();
     void cancelledFileDialogChangesNothing();
     void unreadableFile();
     void choosingAndCancellingLeavesTheStore();
@@ -192,6 +222,74 @@ void OpenWidgetTest::filterAndTypeChanges()
     QVERIFY(!dialog->attributeTypes.contains("ip.src"));
     dialog->filterEdit->setText("");
     QCOMPARE(dialog->attributeTable->rowCount(), dialog->attributeNames.size());
+}
+
+void OpenWidgetTest::groupingCombosChooseApart()
+{
+    chooseLog(*dialog, testDataPath("import/basic.csv"));
+    QStringList sorted = dialog->attributeNames.toQList();
+    sorted.sort();
+    for (QComboBox* combo : {dialog->groupingCombo, dialog->combinedSourceCombo,
+                             dialog->combinedDestinationCombo, dialog->combinedSessionCombo})
+        QCOMPARE(comboItems(combo), sorted);
+    QCOMPARE(comboItems(dialog->sourceCombo), QStringList(dialog->headerNames.toQList()));
+    // The boxes list the same names, each keeps its own choice.
+    dialog->groupingCombo->setCurrentText("ip.src");
+    dialog->combinedSourceCombo->setCurrentText("ip.dst");
+    QCOMPARE(dialog->groupingCombo->currentText(), QStringLiteral("ip.src"));
+    QCOMPARE(dialog->combinedSourceCombo->currentText(), QStringLiteral("ip.dst"));
+    QCOMPARE(dialog->combinedSessionCombo->currentText(), sorted.first());
+    dialog->timeCombo->setCurrentText("ip.dst");
+    QCOMPARE(dialog->sourceCombo->currentText(), QStringLiteral("ip.src"));
+    // Another log replaces every list.
+    chooseLog(*dialog, testDataPath("import/no_standard_columns.csv"));
+    QCOMPARE(comboItems(dialog->timeCombo), (QStringList{"a", "b", "c"}));
+    QCOMPARE(comboItems(dialog->combinedSessionCombo).size(), dialog->attributeNames.size());
+    QCOMPARE(dialog->groupingCombo->currentText(), QStringLiteral("a"));
+}
+
+void OpenWidgetTest::longTableMakesBoxesInView()
+{
+    TempWorkDir dir;
+    chooseLog(*dialog, dir.write("wide.csv", manyColumns(3000)));
+    QTableWidget* table = dialog->attributeTable;
+    QCOMPARE(table->rowCount(), dialog->attributeNames.size());
+    QCOMPARE(table->item(2999, 0)->text(), QStringLiteral("c2999"));
+    // The rows at the top have boxes with their guessed types, the rows
+    // far below none yet.
+    QList<int> rows = rowsWithTypeBox(*dialog);
+    QVERIFY(rows.size() < 200);
+    QCOMPARE(typeShown(*dialog, "frame.len"), QStringLiteral("Numeric"));
+    QCOMPARE(typeShown(*dialog, "c2"), QStringLiteral("Text"));
+    QVERIFY(!table->cellWidget(2999, 1));
+
+    // Scrolling to the end gives the last rows boxes, which store types.
+    dialog->resize(400, 600);
+    dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dialog));
+    table->verticalScrollBar()->setValue(table->verticalScrollBar()->maximum());
+    auto* last = qobject_cast<QComboBox*>(table->cellWidget(table->rowCount() - 1, 1));
+    QVERIFY(last);
+    last->setCurrentIndex(2);
+    QCOMPARE(dialog->attributeTypes.value(dialog->attributeNames.last(), -1), 2);
+    last->setCurrentIndex(1);
+    QVERIFY(!dialog->attributeTypes.contains(dialog->attributeNames.last()));
+    // A box made later shows the type stored meanwhile.
+    dialog->attributeTypes["c1500"] = 0;
+    table->scrollToItem(table->item(1500, 0));
+    QCOMPARE(typeShown(*dialog, "c1500"), QStringLiteral("Numeric"));
+
+    // Scrolling through the whole table keeps a bounded number of boxes.
+    for (int value = 0; value <= table->verticalScrollBar()->maximum(); value += 7)
+        table->verticalScrollBar()->setValue(value);
+    rows = rowsWithTypeBox(*dialog);
+    QVERIFY2(rows.size() < 600, qPrintable(QString::number(rows.size())));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+    // A filter short enough gives every row its box again.
+    dialog->filterEdit->setText("c29");
+    QCOMPARE(table->rowCount(), 111);
+    QCOMPARE(rowsWithTypeBox(*dialog).size(), 111);
 }
 
 void OpenWidgetTest::cancelledFileDialogChangesNothing()
