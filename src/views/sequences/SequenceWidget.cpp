@@ -268,20 +268,38 @@ SequenceWidget::Successor& SequenceWidget::findSuccessor(quint64 key)
 int SequenceWidget::addState(int parent, const QString& key, const QString& path,
                              const QString& name, const QColor& colour)
 {
-    StateId state;
-    automaton->addState(state);
+    // Ids as the automaton gives them: in the order the states are made.
+    const StateId state(qint32(nodes.size()));
     if (parent >= 0) {
-        automaton->addEdge(nodes[std::size_t(parent)], state, nullptr);
-        successors[std::size_t(parent)].push_back(state.id);
+        const std::size_t p = std::size_t(parent);
+        if (firstChild[p] < 0)
+            firstChild[p] = state.id;
+        else
+            nextSibling[std::size_t(lastChild[p])] = state.id;
+        lastChild[p] = state.id;
     }
-    stateKeys.insert(state, key);
-    statePaths.insert(state, path);
+    parents.push_back(parent);
+    firstChild.push_back(-1);
+    lastChild.push_back(-1);
+    nextSibling.push_back(-1);
+    // An id below keyedStates finds its entry of the last merge and
+    // overwrites it; a new one is inserted.
+    stateKeys[state] = key;
+    statePaths[state] = path;
     keyStates.insert(key, state);
-    stateColours.insert(state, colour);
+    stateColours[state] = colour;
+    // The start state has no events: no row item maps to it.
+    if (parent >= 0) {
+        TList<QSharedPointer<Packet>>& events = stateEvents[state];
+        events.clear();
+        eventLists.push_back(&events);
+    } else {
+        eventLists.push_back(nullptr);
+    }
     nodes.push_back(state);
-    successors.emplace_back();
     counts.push_back(0);
     keys.push_back(key);
+    paths.push_back(path);
     colours.push_back(colour);
     // The last part of the path is the new name itself unless that holds a dot.
     lastNames.push_back(name.contains(QLatin1Char('.')) ? lastPart(path) : name);
@@ -290,24 +308,28 @@ int SequenceWidget::addState(int parent, const QString& key, const QString& path
 
 void SequenceWidget::mergeColumns()
 {
-    stateCounts.clear();
+    // stateCounts, stateColours, stateKeys, statePaths and stateEvents are
+    // overwritten state by state below and lose the ids beyond the new
+    // states at the end; stateItems and itemStates follow at the geometry
+    // pass, which lays out every state anew.
+    const int previousStates = keyedStates;
     keyStates.clear();
-    stateColours.clear();
-    stateKeys.clear();
-    statePaths.clear();
-    stateItems.clear();
     rowItemStates.clear();
-    itemStates.clear();
-    stateEvents.clear();
+    layoutCurrent = false;
     labelIds.clear();
     nodes.clear();
-    successors.clear();
+    parents.clear();
+    firstChild.clear();
+    lastChild.clear();
+    nextSibling.clear();
     counts.clear();
     keys.clear();
+    paths.clear();
     colours.clear();
     lastNames.clear();
+    eventLists.clear();
     delete automaton;
-    automaton = new Automaton;
+    automaton = nullptr;
 
     const int rowCount = rows.size();
     const int length = columnCount();
@@ -320,33 +342,42 @@ void SequenceWidget::mergeColumns()
     successorOf.clear();
     successorOf.resize(std::size_t(tableSize(most)), Successor{~quint64(0), -1});
     rowItemStates.reserve(steps);
-    stateEvents.reserve(most);
-    stateKeys.reserve(most);
-    statePaths.reserve(most);
     keyStates.reserve(most);
-    stateColours.reserve(most);
-    automaton->states.reserve(most);
-    automaton->stateById.reserve(most);
-    automaton->incoming.reserve(most);
-    automaton->outgoing.reserve(most);
-    automaton->edges.reserve(most);
+    // Only growing: a smaller reserve would rebuild the bucket tables.
+    if (most > stateCounts.capacity()) {
+        stateEvents.reserve(most);
+        stateKeys.reserve(most);
+        statePaths.reserve(most);
+        stateColours.reserve(most);
+        stateCounts.reserve(most);
+    }
     nodes.reserve(std::size_t(most));
-    successors.reserve(std::size_t(most));
+    parents.reserve(std::size_t(most));
+    firstChild.reserve(std::size_t(most));
+    lastChild.reserve(std::size_t(most));
+    nextSibling.reserve(std::size_t(most));
     counts.reserve(std::size_t(most));
     keys.reserve(std::size_t(most));
+    paths.reserve(std::size_t(most));
     colours.reserve(std::size_t(most));
     lastNames.reserve(std::size_t(most));
+    eventLists.reserve(std::size_t(most));
 
     addState(-1, QString(), QString(), QString(), START_COLOUR);
     startState = nodes.front();
 
     // Merge labels, column by column: left of the sort column a name that
     // comes back after another name gets a new label (A, A, B, A1, B1).
+    // From the sort column on the label is the name (or "*").
     std::vector<std::vector<QString>> labels;
-    labels.resize(std::size_t(rowCount));
-    for (int r = 0; r < rowCount; ++r)
-        labels[std::size_t(r)].resize(std::size_t(rows.items[std::size_t(r)].size()));
-    for (int c = 0; c < length; ++c) {
+    const int counted = std::min(sortColumn, length);
+    if (counted > 0) {
+        labels.resize(std::size_t(rowCount));
+        for (int r = 0; r < rowCount; ++r)
+            labels[std::size_t(r)].resize(
+                std::size_t(std::min(counted, rows.items[std::size_t(r)].size())));
+    }
+    for (int c = 0; c < counted; ++c) {
         QHash<QString, int> counters;
         QString previous;
         bool first = true;
@@ -356,15 +387,13 @@ void SequenceWidget::mergeColumns()
                 continue;
             const QString name = nameOrStar(row.items[std::size_t(c)]);
             QString label = name;
-            if (c < sortColumn) {
-                if (!first && name != previous)
-                    ++counters[previous];
-                const int n = counters.value(name, 0);
-                if (n > 0)
-                    label = name + QString::number(n);
-                previous = name;
-                first = false;
-            }
+            if (!first && name != previous)
+                ++counters[previous];
+            const int n = counters.value(name, 0);
+            if (n > 0)
+                label = name + QString::number(n);
+            previous = name;
+            first = false;
             labels[std::size_t(r)][std::size_t(c)] = label;
         }
     }
@@ -372,18 +401,21 @@ void SequenceWidget::mergeColumns()
     for (int r = 0; r < rowCount; ++r) {
         const TList<BinItem*>& row = rows.items[std::size_t(r)];
         int weight = 1;
-        for (BinItem* item : row.items) {
-            auto found = twins.constFind(item);
-            if (found != twins.constEnd()) {
-                weight = 1 + found.value().size();
-                break;
+        if (!twins.isEmpty()) {
+            for (BinItem* item : row.items) {
+                auto found = twins.constFind(item);
+                if (found != twins.constEnd()) {
+                    weight = 1 + found.value().size();
+                    break;
+                }
             }
         }
         int current = 0;
         counts[0] += weight;
         for (int c = 0; c < row.size(); ++c) {
             BinItem* item = row.items[std::size_t(c)];
-            const QString& label = labels[std::size_t(r)][std::size_t(c)];
+            const QString& label =
+                c < counted ? labels[std::size_t(r)][std::size_t(c)] : nameOrStar(item);
             auto labelId = labelIds.constFind(label);
             if (labelId == labelIds.constEnd())
                 labelId = labelIds.insert(label, labelIds.size());
@@ -391,37 +423,61 @@ void SequenceWidget::mergeColumns()
             Successor& slot = findSuccessor(step);
             int state;
             if (slot.state < 0) {
-                const QString& parentKey = keys[std::size_t(current)];
                 const QString& name = nameOrStar(item);
-                const QString key = current == 0 ? label : parentKey % QLatin1Char('.') % label;
+                const QString key = current == 0 ? label
+                                                 : keys[std::size_t(current)] % QLatin1Char('.') % label;
                 const QString path = current == 0 ? name
-                                                  : statePaths.value(nodes[std::size_t(current)])
-                                                        % QLatin1Char('.') % name;
+                                                  : paths[std::size_t(current)] % QLatin1Char('.') % name;
                 state = addState(current, key, path, name, item->fillColor);
                 slot.key = step;
                 slot.state = state;
             } else {
                 state = slot.state;
             }
-            const StateId& node = nodes[std::size_t(state)];
-            rowItemStates.insert(item, node);
-            TList<QSharedPointer<Packet>>& events = stateEvents[node];
+            rowItemStates.insert(item, nodes[std::size_t(state)]);
+            TList<QSharedPointer<Packet>>& events = *eventLists[std::size_t(state)];
             events.append(item->packets);
-            auto same = twins.constFind(item);
-            if (same != twins.constEnd()) {
-                for (const BinItem* twin : same.value().items)
-                    events.append(twin->packets);
+            if (!twins.isEmpty()) {
+                auto same = twins.constFind(item);
+                if (same != twins.constEnd()) {
+                    for (const BinItem* twin : same.value().items)
+                        events.append(twin->packets);
+                }
             }
             counts[std::size_t(state)] += weight;
             current = state;
         }
     }
-    stateCounts.reserve(int(nodes.size()));
-    for (std::size_t id = 0; id < nodes.size(); ++id)
-        stateCounts.insert(nodes[id], counts[id]);
+
+    const int states = int(nodes.size());
+    for (int id = 0; id < states; ++id)
+        stateCounts[nodes[std::size_t(id)]] = counts[std::size_t(id)];
+    for (int id = states; id < previousStates; ++id) {
+        const StateId gone(id);
+        stateCounts.remove(gone);
+        stateKeys.remove(gone);
+        statePaths.remove(gone);
+        stateColours.remove(gone);
+        stateEvents.remove(gone);
+    }
+    keyedStates = states;
 
     computeGeometry();
     update();
+}
+
+Automaton* SequenceWidget::prefixAutomaton()
+{
+    if (automaton || nodes.empty())
+        return automaton;
+    automaton = new Automaton;
+    for (std::size_t id = 0; id < nodes.size(); ++id) {
+        StateId state;
+        automaton->addState(state);
+    }
+    for (std::size_t id = 1; id < nodes.size(); ++id)
+        automaton->addEdge(nodes[std::size_t(parents[id])], nodes[id], nullptr);
+    return automaton;
 }
 
 // ---------------------------------------------------------------------------
@@ -429,14 +485,52 @@ void SequenceWidget::mergeColumns()
 
 void SequenceWidget::clearShownItems()
 {
-    for (BinItem* item : shownItems.items)
+    for (BinItem* item : layoutPool)
         delete item;
+    layoutPool.clear();
+    for (BinItem* run : runPool)
+        delete run;
+    runPool.clear();
     shownItems.clear();
-    for (auto it = mergedRuns.begin(); it != mergedRuns.end(); ++it) {
-        for (BinItem* item : it.value().items)
-            delete item;
-    }
     mergedRuns.clear();
+    itemStates.clear();
+    stateItems.clear();
+    keyedRuns = 0;
+}
+
+void SequenceWidget::syncLayoutPool(int states)
+{
+    // Slot 0 stands for the start state, which is not laid out.
+    const std::size_t wanted = std::size_t(std::max(states, 1));
+    for (std::size_t id = wanted; id < layoutPool.size(); ++id) {
+        BinItem* item = layoutPool[id];
+        itemStates.remove(item);
+        stateItems.remove(StateId(qint32(id)));
+        delete item;
+    }
+    if (layoutPool.size() > wanted)
+        layoutPool.resize(wanted);
+    if (int(wanted) > itemStates.capacity()) {
+        itemStates.reserve(int(wanted));
+        stateItems.reserve(int(wanted));
+        layoutPool.reserve(wanted);
+    }
+    if (layoutPool.empty())
+        layoutPool.push_back(nullptr);
+    for (std::size_t id = layoutPool.size(); id < wanted; ++id) {
+        auto* item = new BinItem(nullptr, this);
+        const StateId state{qint32(id)};
+        itemStates.insert(item, state);
+        stateItems.insert(state, item);
+        layoutPool.push_back(item);
+    }
+}
+
+BinItem* SequenceWidget::runItem(int k)
+{
+    if (std::size_t(k) >= runPool.size())
+        runPool.push_back(new BinItem(nullptr, this));
+    return runPool[std::size_t(k)];
 }
 
 void SequenceWidget::computeGeometry()
@@ -445,9 +539,7 @@ void SequenceWidget::computeGeometry()
     if (currentQuery)
         buildOverlay();
 
-    itemStates.clear();
-    stateItems.clear();
-    clearShownItems();
+    shownItems.clear();
     clickedEvents.clear();
 
     if (!rows.isEmpty()) {
@@ -460,66 +552,86 @@ void SequenceWidget::computeGeometry()
         }
     }
 
-    if (nodes.empty())
-        return;
-    itemStates.reserve(int(nodes.size()));
-    stateItems.reserve(int(nodes.size()));
-    const double H = height() - 2 * topOffset - headerHeight - 10;
-    double y = topOffset + 10 + headerHeight;
+    // Every state but the start one gets its item of the pool: the keys of
+    // itemStates and stateItems stay as they were for the states both
+    // passes have.
+    syncLayoutPool(int(nodes.size()));
+    layoutCurrent = true;
     TList<BinItem*> laidOut;
-    laidOut.items.reserve(nodes.size());
-    for (int child : successors.front()) {
-        const int first = laidOut.size();
-        layoutState(child, 0, leftMargin, y, H, laidOut);
-        if (laidOut.size() > first)
-            y = truncated(laidOut.items[std::size_t(first)]->bottom());
-    }
-
-    if (!mergeMode) {
-        shownItems = std::move(laidOut);
-        return;
-    }
-
-    // Merge mode: per column (by left edge), runs of items with one label.
-    QHash<int, int> columnOf;
-    std::vector<std::vector<int>> columns;
-    for (int i = 0; i < laidOut.size(); ++i) {
-        const int left = truncated(laidOut.items[std::size_t(i)]->left());
-        auto found = columnOf.constFind(left);
-        if (found == columnOf.constEnd()) {
-            columnOf.insert(left, int(columns.size()));
-            columns.push_back({i});
-        } else {
-            columns[std::size_t(found.value())].push_back(i);
+    if (!nodes.empty()) {
+        const double H = height() - 2 * topOffset - headerHeight - 10;
+        double y = topOffset + 10 + headerHeight;
+        laidOut.items.reserve(nodes.size());
+        const BinItem blank(nullptr, this);
+        for (int child = firstChild.front(); child >= 0; child = nextSibling[std::size_t(child)]) {
+            const int first = laidOut.size();
+            layoutState(child, 0, leftMargin, y, H, blank, laidOut);
+            if (laidOut.size() > first)
+                y = truncated(laidOut.items[std::size_t(first)]->bottom());
         }
     }
-    std::vector<BinItem*> runOf(laidOut.items.size(), nullptr);
-    std::vector<char> startsRun(laidOut.items.size(), 0);
-    for (const std::vector<int>& members : columns) {
-        BinItem* run = nullptr;
-        for (int i : members) {
-            BinItem* item = laidOut.items[std::size_t(i)];
-            if (run && item->label == run->label) {
-                run->setHeight(run->storedHeight + item->height());
-                run->label = item->label;
-                run->name = QStringLiteral("...") + item->label;
+
+    int runs = 0;
+    if (mergeMode && !laidOut.isEmpty()) {
+        // Merge mode: per column (by left edge), runs of items with one label.
+        QHash<int, int> columnOf;
+        std::vector<std::vector<int>> columns;
+        for (int i = 0; i < laidOut.size(); ++i) {
+            const int left = truncated(laidOut.items[std::size_t(i)]->left());
+            auto found = columnOf.constFind(left);
+            if (found == columnOf.constEnd()) {
+                columnOf.insert(left, int(columns.size()));
+                columns.push_back({i});
             } else {
-                run = new BinItem(*item);
-                startsRun[std::size_t(i)] = 1;
+                columns[std::size_t(found.value())].push_back(i);
             }
-            mergedRuns[run].append(item);
-            runOf[std::size_t(i)] = run;
         }
+        std::vector<BinItem*> runOf(laidOut.items.size(), nullptr);
+        std::vector<char> startsRun(laidOut.items.size(), 0);
+        for (const std::vector<int>& members : columns) {
+            BinItem* run = nullptr;
+            TList<BinItem*>* covered = nullptr;
+            for (int i : members) {
+                BinItem* item = laidOut.items[std::size_t(i)];
+                if (run && item->label == run->label) {
+                    run->setHeight(run->storedHeight + item->height());
+                    run->label = item->label;
+                    run->name = QStringLiteral("...") + item->label;
+                } else {
+                    // A run of the last pass keeps its entry in mergedRuns.
+                    run = runItem(runs);
+                    *run = *item;
+                    covered = &mergedRuns[run];
+                    covered->clear();
+                    ++runs;
+                    startsRun[std::size_t(i)] = 1;
+                }
+                covered->append(item);
+                runOf[std::size_t(i)] = run;
+            }
+        }
+        shownItems.items.reserve(std::size_t(runs));
+        // Each run once, at the place of its first item.
+        for (std::size_t i = 0; i < runOf.size(); ++i) {
+            if (startsRun[i])
+                shownItems.append(runOf[i]);
+        }
+    } else {
+        shownItems = std::move(laidOut);
     }
-    shownItems.items.reserve(std::size_t(mergedRuns.size()));
-    // Each run once, at the place of its first item.
-    for (std::size_t i = 0; i < runOf.size(); ++i) {
-        if (startsRun[i])
-            shownItems.append(runOf[i]);
-    }
+
+    // Runs of the last pass beyond this pass's runs are gone.
+    const int keyed = std::max(keyedRuns, runs);
+    for (int k = runs; k < keyed; ++k)
+        mergedRuns.remove(runPool[std::size_t(k)]);
+    for (std::size_t k = std::size_t(runs); k < runPool.size(); ++k)
+        delete runPool[k];
+    runPool.resize(std::size_t(runs));
+    keyedRuns = runs;
 }
 
-void SequenceWidget::layoutState(int s, int p, double x, double y, double h, TList<BinItem*>& out)
+void SequenceWidget::layoutState(int s, int p, double x, double y, double h, const BinItem& blank,
+                                 TList<BinItem*>& out)
 {
     // An explicit stack: rows can be as long as a trace.
     struct Pending
@@ -540,7 +652,8 @@ void SequenceWidget::layoutState(int s, int p, double x, double y, double h, TLi
         if (parentCount != 0)
             height = height * count / parentCount;
 
-        auto* item = new BinItem(nullptr, this);
+        BinItem* item = layoutPool[std::size_t(at.state)];
+        *item = blank;
         item->setX(at.x);
         item->setY(at.y);
         item->setWidth(itemWidth);
@@ -551,18 +664,15 @@ void SequenceWidget::layoutState(int s, int p, double x, double y, double h, TLi
             item->label = last;
         item->fillColor = colours[std::size_t(at.state)];
         item->visible = !last.contains(QLatin1String("dummy"));
-        const StateId& node = nodes[std::size_t(at.state)];
-        itemStates.insert(item, node);
-        stateItems.insert(node, item);
         out.append(item);
 
         // Children: one column on, stacked from the top of this item, each
         // below the previous one's own item; pushed in reverse so that the
         // first child's subtree comes first.
-        const std::vector<int>& next = successors[std::size_t(at.state)];
         const std::size_t firstPending = stack.size();
         double childY = at.y;
-        for (int child : next) {
+        for (int child = firstChild[std::size_t(at.state)]; child >= 0;
+             child = nextSibling[std::size_t(child)]) {
             stack.push_back({child, at.state, at.x + itemWidth + columnGap, childY, height});
             double childHeight = height;
             if (count != 0)
@@ -640,7 +750,9 @@ void SequenceWidget::buildOverlay()
         bool complete = true;
         for (BinItem* item : row.items) {
             const StateId state = rowItemStates.value(item);
-            const BinItem* laid = stateItems.value(state, nullptr);
+            // Right after a merge the laid-out items are those of the last
+            // states: none belongs to the new ones yet.
+            const BinItem* laid = layoutCurrent ? stateItems.value(state, nullptr) : nullptr;
             if (!laid) {
                 complete = false;
                 break;
