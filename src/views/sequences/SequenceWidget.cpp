@@ -101,15 +101,55 @@ SequenceWidget::~SequenceWidget()
 // ---------------------------------------------------------------------------
 // Input
 
-TList<TList<BinItem*>> SequenceWidget::copySequences(const TList<TList<BinItem*>>& sequences)
+TList<TList<BinItem*>> SequenceWidget::copySequences(const TList<TList<BinItem*>>& sequences,
+                                                     TList<TList<BinItem*>>& spares)
 {
+    // The spares' items are overwritten in turn rather than deleted and
+    // made anew; those left over are deleted. Items given again as input
+    // (the caller's own copies) would be overwritten before they are read:
+    // then every copy is a new item.
+    std::vector<BinItem*> reuse;
+    const BinItem* firstGiven = nullptr;
+    for (const TList<BinItem*>& sequence : sequences.items) {
+        for (const BinItem* item : sequence.items) {
+            if (item) {
+                firstGiven = item;
+                break;
+            }
+        }
+        if (firstGiven)
+            break;
+    }
+    bool given = false;
+    for (const TList<BinItem*>& sequence : spares.items) {
+        for (BinItem* item : sequence.items) {
+            given = given || item == firstGiven;
+            reuse.push_back(item);
+        }
+    }
+    spares.clear();
+    if (given) {
+        TList<TList<BinItem*>> copies = copySequences(sequences, spares);
+        for (BinItem* item : reuse)
+            delete item;
+        return copies;
+    }
+
+    const BinItem blank(nullptr, nullptr);
+    std::size_t next = 0;
     TList<TList<BinItem*>> copies;
     copies.items.reserve(sequences.items.size());
     for (const TList<BinItem*>& sequence : sequences.items) {
         TList<BinItem*> copy;
         copy.items.reserve(sequence.items.size());
         for (const BinItem* item : sequence.items) {
-            BinItem* own = item ? new BinItem(*item) : new BinItem(nullptr, nullptr);
+            BinItem* own;
+            if (next < reuse.size()) {
+                own = reuse[next++];
+                *own = item ? *item : blank;
+            } else {
+                own = item ? new BinItem(*item) : new BinItem(nullptr, nullptr);
+            }
             // The condition belongs to the store of the sender and is never
             // read here.
             own->condition = nullptr;
@@ -117,6 +157,8 @@ TList<TList<BinItem*>> SequenceWidget::copySequences(const TList<TList<BinItem*>
         }
         copies.items.push_back(std::move(copy));
     }
+    for (; next < reuse.size(); ++next)
+        delete reuse[next];
     return copies;
 }
 
@@ -140,10 +182,10 @@ void SequenceWidget::setContext(Context*)
 
 void SequenceWidget::buildSequences(const TList<TList<BinItem*>>& sequences)
 {
-    TList<TList<BinItem*>> copies = copySequences(sequences);
-    buildRows(copies);
-    deleteSequences(builtSequences);
-    builtSequences = std::move(copies);
+    // The items of the last build's copies are reused for the new ones; the
+    // rows point at them until buildRows replaces the rows, reading none.
+    builtSequences = copySequences(sequences, builtSequences);
+    buildRows(builtSequences);
 }
 
 void SequenceWidget::setMSA(bool on)
@@ -424,10 +466,14 @@ void SequenceWidget::mergeColumns()
             int state;
             if (slot.state < 0) {
                 const QString& name = nameOrStar(item);
-                const QString key = current == 0 ? label
-                                                 : keys[std::size_t(current)] % QLatin1Char('.') % label;
-                const QString path = current == 0 ? name
-                                                  : paths[std::size_t(current)] % QLatin1Char('.') % name;
+                const QString& parentKey = keys[std::size_t(current)];
+                const QString& parentPath = paths[std::size_t(current)];
+                const QString key = current == 0 ? label : parentKey % QLatin1Char('.') % label;
+                // Where every label on the way is its name, the path is the
+                // key: one string for both.
+                const QString path = parentPath.isSharedWith(parentKey) && label == name
+                                         ? key
+                                         : current == 0 ? name : parentPath % QLatin1Char('.') % name;
                 state = addState(current, key, path, name, item->fillColor);
                 slot.key = step;
                 slot.state = state;
@@ -901,11 +947,11 @@ bool SequenceWidget::event(QEvent* e)
     const int type = int(e->type());
     if (type == GLYPHSEVENT) {
         auto* glyphs = static_cast<GlyphsEvent*>(e);
-        // The rows may point into the stored copies until the rebuild.
-        TList<TList<BinItem*>> previous = std::move(lastSequences);
-        lastSequences = copySequences(glyphs->sequences);
+        // The items of the stored copies are reused for the new ones; the
+        // rows point at them until the rebuild replaces the rows, reading
+        // none.
+        lastSequences = copySequences(glyphs->sequences, lastSequences);
         recompute();
-        deleteSequences(previous);
         e->accept();
     } else if (type == CONTEXTEVENT) {
         buildSequences(TList<TList<BinItem*>>());

@@ -156,7 +156,10 @@ protected:
 private:
     // Builds the rows from sequences that the view owns already.
     void buildRows(const TList<TList<BinItem*>>& sequences);
-    static TList<TList<BinItem*>> copySequences(const TList<TList<BinItem*>>& sequences);
+    // Deep copies of the sequences (the sender's conditions left out), made
+    // in the items of spares, which it empties.
+    static TList<TList<BinItem*>> copySequences(const TList<TList<BinItem*>>& sequences,
+                                                TList<TList<BinItem*>>& spares);
     static void deleteSequences(TList<TList<BinItem*>>& sequences);
     // Deletes the laid-out items and runs and empties the tables that
     // point at them.
