@@ -89,7 +89,11 @@ SequenceWidget::~SequenceWidget()
     clearShownItems();
     for (SortTriangle* triangle : sortTriangles.items)
         delete triangle;
-    for (BinItem* gap : gapItems.items)
+    if (alignedGaps) {
+        for (BinItem* gap : gapItems.items)
+            delete gap;
+    }
+    for (BinItem* gap : paddingGaps)
         delete gap;
     delete automaton;
     delete currentQuery;
@@ -218,8 +222,12 @@ void SequenceWidget::updateMinimumWidth()
 void SequenceWidget::buildRows(const TList<TList<BinItem*>>& sequences)
 {
     twins.clear();
-    for (BinItem* gap : gapItems.items)
-        delete gap;
+    // Gaps that lengthened short rows are kept for the next padding; those
+    // of the alignment are deleted.
+    if (alignedGaps) {
+        for (BinItem* gap : gapItems.items)
+            delete gap;
+    }
     gapItems.clear();
 
     const TList<TList<TList<BinItem*>>> groups = stacker->buildStacked(sequences);
@@ -244,17 +252,31 @@ void SequenceWidget::buildRows(const TList<TList<BinItem*>>& sequences)
     currentQuery = nullptr;
 
     int length = 0;
+    alignedGaps = msaOn;
     if (!msaOn) {
         for (const TList<BinItem*>& row : built.items)
             length = std::max(length, row.size());
+        const BinItem blank(nullptr, nullptr);
+        std::size_t used = 0;
         for (TList<BinItem*>& row : built.items) {
             while (row.size() < length) {
-                auto* gap = new BinItem(nullptr, nullptr);
+                BinItem* gap;
+                if (used < paddingGaps.size()) {
+                    gap = paddingGaps[used];
+                    *gap = blank;
+                } else {
+                    gap = new BinItem(nullptr, nullptr);
+                    paddingGaps.push_back(gap);
+                }
+                ++used;
                 gap->name = GAP_GLYPH_NAME;
                 gapItems.append(gap);
                 row.append(gap);
             }
         }
+        for (std::size_t k = used; k < paddingGaps.size(); ++k)
+            delete paddingGaps[k];
+        paddingGaps.resize(used);
     } else if (!built.isEmpty()) {
         QSet<BinItem*> given;
         for (const TList<BinItem*>& row : built.items) {
@@ -307,6 +329,39 @@ SequenceWidget::Successor& SequenceWidget::findSuccessor(quint64 key)
     return successorOf[at];
 }
 
+int SequenceWidget::findChild(int state, int label)
+{
+    const std::size_t s = std::size_t(state);
+    if (childCount[s] > WIDE_STATE)
+        return findSuccessor((quint64(quint32(state)) << 32) | quint32(label)).state;
+    for (int child = firstChild[s]; child >= 0; child = nextSibling[std::size_t(child)]) {
+        if (labelOf[std::size_t(child)] == label)
+            return child;
+    }
+    return -1;
+}
+
+void SequenceWidget::addChild(int state, int child, int label)
+{
+    labelOf[std::size_t(child)] = label;
+    const int children = ++childCount[std::size_t(state)];
+    if (children <= WIDE_STATE)
+        return;
+    if (successorOf.empty())
+        successorOf.resize(std::size_t(tableSize(successorCapacity)), Successor{~quint64(0), -1});
+    auto put = [this, state](int c) {
+        const quint64 key = (quint64(quint32(state)) << 32) | quint32(labelOf[std::size_t(c)]);
+        findSuccessor(key) = {key, c};
+    };
+    if (children == WIDE_STATE + 1) {
+        // Just grown wide: its children so far go into the table too.
+        for (int c = firstChild[std::size_t(state)]; c >= 0; c = nextSibling[std::size_t(c)])
+            put(c);
+    } else {
+        put(child);
+    }
+}
+
 int SequenceWidget::addState(int parent, const QString& key, const QString& path,
                              const QString& name, const QColor& colour)
 {
@@ -324,6 +379,8 @@ int SequenceWidget::addState(int parent, const QString& key, const QString& path
     firstChild.push_back(-1);
     lastChild.push_back(-1);
     nextSibling.push_back(-1);
+    labelOf.push_back(-1);
+    childCount.push_back(0);
     // An id below keyedStates finds its entry of the last merge and
     // overwrites it; a new one is inserted.
     stateKeys[state] = key;
@@ -356,7 +413,6 @@ void SequenceWidget::mergeColumns()
     // pass, which lays out every state anew.
     const int previousStates = keyedStates;
     keyStates.clear();
-    rowItemStates.clear();
     layoutCurrent = false;
     labelIds.clear();
     nodes.clear();
@@ -364,6 +420,8 @@ void SequenceWidget::mergeColumns()
     firstChild.clear();
     lastChild.clear();
     nextSibling.clear();
+    labelOf.clear();
+    childCount.clear();
     counts.clear();
     keys.clear();
     paths.clear();
@@ -382,8 +440,10 @@ void SequenceWidget::mergeColumns()
     // tables step by step costs more than the whole walk.
     const int most = steps + 1;
     successorOf.clear();
-    successorOf.resize(std::size_t(tableSize(most)), Successor{~quint64(0), -1});
-    rowItemStates.reserve(steps);
+    successorCapacity = most;
+    rowItems.reserve(std::size_t(steps));
+    if (steps > rowItemStates.capacity())
+        rowItemStates.reserve(steps);
     keyStates.reserve(most);
     // Only growing: a smaller reserve would rebuild the bucket tables.
     if (most > stateCounts.capacity()) {
@@ -398,6 +458,8 @@ void SequenceWidget::mergeColumns()
     firstChild.reserve(std::size_t(most));
     lastChild.reserve(std::size_t(most));
     nextSibling.reserve(std::size_t(most));
+    labelOf.reserve(std::size_t(most));
+    childCount.reserve(std::size_t(most));
     counts.reserve(std::size_t(most));
     keys.reserve(std::size_t(most));
     paths.reserve(std::size_t(most));
@@ -461,10 +523,9 @@ void SequenceWidget::mergeColumns()
             auto labelId = labelIds.constFind(label);
             if (labelId == labelIds.constEnd())
                 labelId = labelIds.insert(label, labelIds.size());
-            const quint64 step = (quint64(quint32(current)) << 32) | quint32(labelId.value());
-            Successor& slot = findSuccessor(step);
-            int state;
-            if (slot.state < 0) {
+            const int labelNumber = labelId.value();
+            int state = findChild(current, labelNumber);
+            if (state < 0) {
                 const QString& name = nameOrStar(item);
                 const QString& parentKey = keys[std::size_t(current)];
                 const QString& parentPath = paths[std::size_t(current)];
@@ -475,12 +536,12 @@ void SequenceWidget::mergeColumns()
                                          ? key
                                          : current == 0 ? name : parentPath % QLatin1Char('.') % name;
                 state = addState(current, key, path, name, item->fillColor);
-                slot.key = step;
-                slot.state = state;
-            } else {
-                state = slot.state;
+                addChild(current, state, labelNumber);
             }
-            rowItemStates.insert(item, nodes[std::size_t(state)]);
+            // The copies and padding gaps are reused items: most of them
+            // find their entry of the last merge.
+            rowItemStates[item] = nodes[std::size_t(state)];
+            rowItems.push_back(item);
             TList<QSharedPointer<Packet>>& events = *eventLists[std::size_t(state)];
             events.append(item->packets);
             if (!twins.isEmpty()) {
@@ -494,6 +555,21 @@ void SequenceWidget::mergeColumns()
             current = state;
         }
     }
+
+    // Entries of row items that the last merge had and this one has not.
+    // Every item of the rows has its entry now, so with the alignment's
+    // gaps (which may stand in a row more than once) aside, a table of the
+    // size of the rows holds nothing else.
+    if (rowItemStates.size() != int(rowItems.size()) || msaOn) {
+        std::vector<BinItem*> current = rowItems;
+        std::sort(current.begin(), current.end());
+        for (BinItem* item : lastRowItems) {
+            if (!std::binary_search(current.begin(), current.end(), item))
+                rowItemStates.remove(item);
+        }
+    }
+    lastRowItems.swap(rowItems);
+    rowItems.clear();
 
     const int states = int(nodes.size());
     for (int id = 0; id < states; ++id)
@@ -539,6 +615,7 @@ void SequenceWidget::clearShownItems()
     runPool.clear();
     shownItems.clear();
     mergedRuns.clear();
+    runLists.clear();
     itemStates.clear();
     stateItems.clear();
     keyedRuns = 0;
@@ -647,7 +724,12 @@ void SequenceWidget::computeGeometry()
                     // A run of the last pass keeps its entry in mergedRuns.
                     run = runItem(runs);
                     *run = *item;
-                    covered = &mergedRuns[run];
+                    if (runs < keyedRuns) {
+                        covered = runLists[std::size_t(runs)];
+                    } else {
+                        covered = &mergedRuns[run];
+                        runLists.push_back(covered);
+                    }
                     covered->clear();
                     ++runs;
                     startsRun[std::size_t(i)] = 1;
@@ -670,6 +752,7 @@ void SequenceWidget::computeGeometry()
     const int keyed = std::max(keyedRuns, runs);
     for (int k = runs; k < keyed; ++k)
         mergedRuns.remove(runPool[std::size_t(k)]);
+    runLists.resize(std::size_t(runs));
     for (std::size_t k = std::size_t(runs); k < runPool.size(); ++k)
         delete runPool[k];
     runPool.resize(std::size_t(runs));

@@ -186,7 +186,18 @@ private:
         quint64 key;   // parent id and label id
         int state;     // -1 for a free slot
     };
+    // A state's child of a label is found along its children, or for a
+    // state with more than WIDE_STATE children in successorOf (made at the
+    // first such state of a merge, for up to successorCapacity entries).
+    static constexpr int WIDE_STATE = 16;
     std::vector<Successor> successorOf;   // open addressing, at most half full
+    int successorCapacity = 0;
+    std::vector<int> labelOf;      // label id of the edge into a state
+    std::vector<int> childCount;
+    // The child of state with the label id, -1 for none.
+    int findChild(int state, int label);
+    // Records child (made under state) as its child of the label id.
+    void addChild(int state, int child, int label);
     QHash<QString, int> labelIds;
     static int tableSize(int entries);
     Successor& findSuccessor(quint64 key);
@@ -212,9 +223,21 @@ private:
     std::vector<BinItem*> layoutPool;   // owned; [0] is null
     std::vector<BinItem*> runPool;      // owned
     int keyedRuns = 0;                  // runs of runPool with an entry in mergedRuns
+    // The values of mergedRuns by run: a run's entry stays where it is
+    // while the run keeps it.
+    std::vector<TList<BinItem*>*> runLists;
     // Whether stateItems stand for the states of the last merge; until the
     // next geometry pass after a merge the overlay finds no laid-out items.
     bool layoutCurrent = false;
+    // The row items that the last merge gave an entry in rowItemStates,
+    // and those of the merge under way.
+    std::vector<BinItem*> lastRowItems;
+    std::vector<BinItem*> rowItems;
+    // The gap items that lengthened short rows, reused at the next build;
+    // gapItems holds them unless the rows were aligned, when it holds the
+    // alignment's own gaps.
+    std::vector<BinItem*> paddingGaps;   // owned
+    bool alignedGaps = false;            // gapItems are the alignment's (owned)
     void syncLayoutPool(int states);
     BinItem* runItem(int k);
 };

@@ -137,6 +137,7 @@ private slots:
     void rebuildMatchesAFreshView_data();
     void rebuildMatchesAFreshView();
     void prefixAutomaton();
+    void manyBranchesAtOneState();
 };
 
 void SequenceWidgetTest::stackedRowShare()
@@ -696,6 +697,31 @@ void SequenceWidgetTest::prefixAutomaton()
     // A merge replaces it.
     view->setSort(1);
     QCOMPARE(view->prefixAutomaton()->stateList.size(), view->stateCounts.size());
+}
+
+// A state with many children finds each of them again, also those it had
+// before it grew wide.
+void SequenceWidgetTest::manyBranchesAtOneState()
+{
+    Glyphs glyphs;
+    auto view = makeView(glyphs);
+    QStringList sequences;
+    for (int k = 0; k < 40; ++k)
+        sequences << QStringLiteral("N%1 A").arg(k);
+    for (int k = 0; k < 40; k += 3)
+        sequences << QStringLiteral("N%1 B").arg(k) << QStringLiteral("N%1 A").arg(k);
+    sendGlyphs(view.get(), glyphs.rows(sequences));
+    QCOMPARE(view->stateCounts.size(), 1 + 40 + 40 + 14);
+    auto count = [&view](const QString& key) {
+        return view->stateCounts.value(view->keyStates.value(key, StateId(-9)), -1);
+    };
+    QCOMPARE(count(QString()), 40 + 28);
+    QCOMPARE(count(QStringLiteral("N0")), 3);
+    QCOMPARE(count(QStringLiteral("N0.A")), 2);
+    QCOMPARE(count(QStringLiteral("N39.A")), 2);
+    QCOMPARE(count(QStringLiteral("N39.B")), 1);
+    QCOMPARE(count(QStringLiteral("N38")), 1);
+    QCOMPARE(count(QStringLiteral("N38.B")), -1);
 }
 
 LUMIVANE_TEST(SequenceWidgetTest)
