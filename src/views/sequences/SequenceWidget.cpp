@@ -442,6 +442,7 @@ void SequenceWidget::mergeColumns()
     successorOf.clear();
     successorCapacity = most;
     rowItems.reserve(std::size_t(steps));
+    rowStates.reserve(std::size_t(steps));
     if (steps > rowItemStates.capacity())
         rowItemStates.reserve(steps);
     keyStates.reserve(most);
@@ -542,6 +543,7 @@ void SequenceWidget::mergeColumns()
             // find their entry of the last merge.
             rowItemStates[item] = nodes[std::size_t(state)];
             rowItems.push_back(item);
+            rowStates.push_back(state);
             TList<QSharedPointer<Packet>>& events = *eventLists[std::size_t(state)];
             events.append(item->packets);
             if (!twins.isEmpty()) {
@@ -570,6 +572,8 @@ void SequenceWidget::mergeColumns()
     }
     lastRowItems.swap(rowItems);
     rowItems.clear();
+    lastRowStates.swap(rowStates);
+    rowStates.clear();
 
     const int states = int(nodes.size());
     for (int id = 0; id < states; ++id)
@@ -782,15 +786,30 @@ void SequenceWidget::layoutState(int s, int p, double x, double y, double h, con
             height = height * count / parentCount;
 
         BinItem* item = layoutPool[std::size_t(at.state)];
+        // The item as new, but with the name and label it holds already
+        // when they are the state's (a pass without a merge): their texts
+        // are not touched.
+        QString name;
+        QString label;
+        name.swap(item->name);
+        label.swap(item->label);
         *item = blank;
         item->setX(at.x);
         item->setY(at.y);
         item->setWidth(itemWidth);
         item->setHeight(std::max(height, 1.0));
-        item->name = keys[std::size_t(at.state)];
+        const QString& key = keys[std::size_t(at.state)];
+        if (name.isSharedWith(key))
+            item->name.swap(name);
+        else
+            item->name = key;
         const QString& last = lastNames[std::size_t(at.state)];
-        if (last != QLatin1String("*"))
-            item->label = last;
+        if (last != QLatin1String("*")) {
+            if (label.isSharedWith(last))
+                item->label.swap(label);
+            else
+                item->label = last;
+        }
         item->fillColor = colours[std::size_t(at.state)];
         item->visible = !last.contains(QLatin1String("dummy"));
         out.append(item);
@@ -821,30 +840,51 @@ void SequenceWidget::buildOverlay()
     const THash<QString, int>* columns =
         owner && owner->glyphStore ? &owner->glyphStore->attributeColumns : nullptr;
 
+    // The state of every row item, from the last merge's walk where the rows
+    // are still those it walked, else from rowItemStates; -1 for none.
+    const int stateTotal = int(nodes.size());
+    std::vector<int> rowStart(std::size_t(rows.size()) + 1, 0);
+    for (int r = 0; r < rows.size(); ++r)
+        rowStart[std::size_t(r) + 1] = rowStart[std::size_t(r)] + rows.items[std::size_t(r)].size();
+    auto stateOf = [this, stateTotal](std::size_t k, BinItem* item) {
+        int id;
+        if (k < lastRowItems.size() && lastRowItems[k] == item) {
+            id = lastRowStates[k];
+        } else {
+            auto found = rowItemStates.constFind(item);
+            id = found == rowItemStates.constEnd() ? -1 : found.value().id;
+        }
+        return id >= 0 && id < stateTotal ? id : -1;
+    };
+
     struct RowHits
     {
         int row;
         int matched;
     };
     std::vector<RowHits> hitRows;
-    QHash<StateId, int> hits;
+    std::vector<int> hits(std::size_t(stateTotal), 0);
     for (int r = 0; r < rows.size(); ++r) {
         const TList<BinItem*>& row = rows.items[std::size_t(r)];
         int weight = 1;
-        for (BinItem* item : row.items) {
-            auto found = twins.constFind(item);
-            if (found != twins.constEnd()) {
-                weight = 1 + found.value().size();
-                break;
+        if (!twins.isEmpty()) {
+            for (BinItem* item : row.items) {
+                auto found = twins.constFind(item);
+                if (found != twins.constEnd()) {
+                    weight = 1 + found.value().size();
+                    break;
+                }
             }
         }
         std::vector<char> matched(std::size_t(weight), 0);
         int m = 0;
         for (BinItem* item : row.items) {
             const TList<BinItem*>* same = nullptr;
-            auto found = twins.constFind(item);
-            if (found != twins.constEnd())
-                same = &found.value();
+            if (!twins.isEmpty()) {
+                auto found = twins.constFind(item);
+                if (found != twins.constEnd())
+                    same = &found.value();
+            }
             const int members = 1 + (same ? same->size() : 0);
             for (int i = 0; i < members && i < weight; ++i) {
                 if (matched[std::size_t(i)])
@@ -865,28 +905,38 @@ void SequenceWidget::buildOverlay()
         }
         if (m > 0) {
             hitRows.push_back({r, m});
-            for (BinItem* item : row.items)
-                hits[rowItemStates.value(item)] += m;
+            std::size_t k = std::size_t(rowStart[std::size_t(r)]);
+            for (BinItem* item : row.items) {
+                const int state = stateOf(k++, item);
+                if (state >= 0)
+                    hits[std::size_t(state)] += m;
+            }
         }
     }
 
-    QHash<StateId, double> used;
+    std::vector<double> used(std::size_t(stateTotal), 0.0);
+    std::vector<const BinItem*> path;
+    std::vector<int> states;
     for (const RowHits& hit : hitRows) {
         const TList<BinItem*>& row = rows.items[std::size_t(hit.row)];
-        std::vector<const BinItem*> path;
-        std::vector<StateId> states;
+        path.clear();
+        states.clear();
         double band = -1.0;
         bool complete = true;
+        std::size_t k = std::size_t(rowStart[std::size_t(hit.row)]);
         for (BinItem* item : row.items) {
-            const StateId state = rowItemStates.value(item);
+            const int state = stateOf(k++, item);
             // Right after a merge the laid-out items are those of the last
-            // states: none belongs to the new ones yet.
-            const BinItem* laid = layoutCurrent ? stateItems.value(state, nullptr) : nullptr;
+            // states: none belongs to the new ones yet. The laid-out item of
+            // state s (s >= 1) is the pool's.
+            const BinItem* laid = layoutCurrent && state >= 1 && std::size_t(state) < layoutPool.size()
+                                      ? layoutPool[std::size_t(state)]
+                                      : nullptr;
             if (!laid) {
                 complete = false;
                 break;
             }
-            const int c = stateCounts.value(state, 0);
+            const int c = counts[std::size_t(state)];
             const double w = c != 0 ? double(hit.matched) / c * laid->height() : 0.0;
             band = band < 0 ? w : std::min(band, w);
             path.push_back(laid);
@@ -896,14 +946,14 @@ void SequenceWidget::buildOverlay()
             continue;
 
         QPainterPath line;
-        for (std::size_t k = 0; k < path.size(); ++k) {
-            const BinItem* laid = path[k];
-            const StateId& state = states[k];
+        for (std::size_t p = 0; p < path.size(); ++p) {
+            const BinItem* laid = path[p];
+            const std::size_t state = std::size_t(states[p]);
             int y;
             const int cy = truncated(laid->centerY());
             if (path.size() >= 2) {
-                const int c = stateCounts.value(state, 0);
-                const double t = hits.value(state, 0);
+                const int c = counts[state];
+                const double t = hits[state];
                 const double share = c != 0 ? t / c : 0.0;
                 double& space = used[state];
                 y = truncated(cy - share * laid->height() / 2 + band / 2 + space);
@@ -912,7 +962,7 @@ void SequenceWidget::buildOverlay()
                 y = cy;
             }
             const int cx = truncated(laid->centerX());
-            if (k == 0) {
+            if (p == 0) {
                 line.moveTo(cx, y);
                 continue;
             }

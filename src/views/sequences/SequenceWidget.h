@@ -233,6 +233,9 @@ private:
     // and those of the merge under way.
     std::vector<BinItem*> lastRowItems;
     std::vector<BinItem*> rowItems;
+    // The state ids of those items, in the same order (rows in order).
+    std::vector<int> lastRowStates;
+    std::vector<int> rowStates;
     // The gap items that lengthened short rows, reused at the next build;
     // gapItems holds them unless the rows were aligned, when it holds the
     // alignment's own gaps.
