@@ -412,9 +412,15 @@ void SequenceWidget::mergeColumns()
     // states at the end; stateItems and itemStates follow at the geometry
     // pass, which lays out every state anew.
     const int previousStates = keyedStates;
-    keyStates.clear();
+    // Emptied entry by entry: its bucket table stays for the new keys, and
+    // the freed entries are at hand for them.
+    for (auto it = keyStates.begin(); it != keyStates.end();)
+        it = keyStates.erase(it);
     layoutCurrent = false;
-    labelIds.clear();
+    // Label ids stay from merge to merge (the ids only need to tell labels
+    // apart); a table grown large is emptied.
+    if (labelIds.size() > 4096)
+        labelIds.clear();
     nodes.clear();
     parents.clear();
     firstChild.clear();
@@ -445,7 +451,8 @@ void SequenceWidget::mergeColumns()
     rowStates.reserve(std::size_t(steps));
     if (steps > rowItemStates.capacity())
         rowItemStates.reserve(steps);
-    keyStates.reserve(most);
+    if (most > keyStates.capacity())
+        keyStates.reserve(most);
     // Only growing: a smaller reserve would rebuild the bucket tables.
     if (most > stateCounts.capacity()) {
         stateEvents.reserve(most);
