@@ -100,7 +100,10 @@ void RuleOverviewWidget::rebuild()
     lastNames.clear();
     nodeCounts.clear();
     counted.clear();
-    nameIds.clear();
+    // Name ids stay from rebuild to rebuild (they only tell names apart);
+    // a table grown large is emptied.
+    if (nameIds.size() > 4096)
+        nameIds.clear();
     parents.reserve(keyedNodes);
     firstChild.reserve(keyedNodes);
     lastChild.reserve(keyedNodes);
