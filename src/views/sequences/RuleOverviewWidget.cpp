@@ -13,6 +13,7 @@
 
 #include <QMouseEvent>
 #include <QPainter>
+#include <QStringBuilder>
 #include <QToolTip>
 
 #include <algorithm>
@@ -77,7 +78,6 @@ int RuleOverviewWidget::addNode(int parent, const QString& key, const QString& l
     lastNames.push_back(lastName);
     nodeCounts.push_back(0);
     counted.push_back(0);
-    keys.insert(key, node);
     nodeKeys[node] = key;
     colours[node] = colour;
     return id;
@@ -113,6 +113,7 @@ void RuleOverviewWidget::rebuild()
     nodeCounts.reserve(keyedNodes);
     counted.reserve(keyedNodes);
     root = Node(addNode(-1, QString(), QString(), ROOT_COLOUR));
+    keys.insert(QString(), root);
 
     order.clear();
     GlyphStore* store = owner ? owner->glyphStore : nullptr;
@@ -156,13 +157,16 @@ void RuleOverviewWidget::rebuild()
         if (known.node >= 0)
             return known.node;
         const QString& fromKey = nodeKeyList[std::size_t(from)];
-        const QString key = fromKey.isEmpty() ? name : fromKey + QLatin1Char('.') + name;
-        auto found = keys.constFind(key);
-        const int node = found != keys.constEnd()
-                             ? found.value().id
-                             : addNode(from, key,
-                                       name.contains(QLatin1Char('.')) ? lastName(name) : name,
-                                       colour);
+        const QString key = fromKey.isEmpty() ? name : QString(fromKey % QLatin1Char('.') % name);
+        // One lookup finds the node of the key or makes its entry (a new
+        // entry holds an invalid id until the node is added).
+        Node& entry = keys[key];
+        int node = entry.id;
+        if (node < 0) {
+            node = addNode(from, key, name.contains(QLatin1Char('.')) ? lastName(name) : name,
+                           colour);
+            entry = Node(node);
+        }
         addStep(at, node);
         return node;
     };

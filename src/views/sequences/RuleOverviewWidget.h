@@ -62,7 +62,8 @@ protected:
 private:
     void clearItems();
     // A new node under parent (-1 for the root) with its key, the last
-    // "."-part of that key and its colour; returns its id.
+    // "."-part of that key and its colour; returns its id. The caller
+    // enters the key in keys.
     int addNode(int parent, const QString& key, const QString& lastName, const QColor& colour);
 
     Automaton* automaton = nullptr;       // owned; made by prefixAutomaton()
