@@ -172,17 +172,25 @@ void RuleOverviewWidget::rebuild()
     };
 
     const TList<BinCell*> cells = source ? source->cells : TList<BinCell*>();
-    // About as many nodes and steps as the last rebuild made.
+    std::vector<TList<BinItem*>> cellItemLists;
+    cellItemLists.reserve(cells.items.size());
+    int itemCount = 0;
+    for (BinCell* cell : cells.items) {
+        if (cell) {
+            cellItemLists.push_back(cell->items());
+            itemCount += cellItemLists.back().size();
+        }
+    }
+    // As many nodes and steps as the last rebuild made, or at the first
+    // rebuild a share of the items: the tables rarely grow on the way.
+    const int expected = std::max(keyedNodes > 0 ? keyedNodes : itemCount / 4, 16);
     std::size_t tableSize = 64;
-    while (tableSize < 2 * std::size_t(keyedNodes))
+    while (tableSize < 2 * std::size_t(expected))
         tableSize *= 2;
     steps.assign(tableSize, Step{0, -1});
     stepCount = 0;
-    keys.reserve(std::max(keyedNodes, 16));
-    for (BinCell* cell : cells.items) {
-        if (!cell)
-            continue;
-        const TList<BinItem*> cellItems = cell->items();
+    keys.reserve(expected);
+    for (const TList<BinItem*>& cellItems : cellItemLists) {
         nodeCounts[0] += cellItems.size();
         counted[0] = 1;
         for (const BinItem* item : cellItems.items) {
