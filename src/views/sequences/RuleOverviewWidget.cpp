@@ -23,6 +23,16 @@ namespace {
 
 const QColor ROOT_COLOUR(177, 189, 197);
 
+// Asks for the memory at p ahead of its use, where the compiler can.
+inline void prefetch(const void* p)
+{
+#if defined(__GNUC__) || defined(__clang__)
+    __builtin_prefetch(p);
+#else
+    (void)p;
+#endif
+}
+
 QString lastName(const QString& key)
 {
     const int dot = key.lastIndexOf(QLatin1Char('.'));
@@ -193,7 +203,16 @@ void RuleOverviewWidget::rebuild()
     for (const TList<BinItem*>& cellItems : cellItemLists) {
         nodeCounts[0] += cellItems.size();
         counted[0] = 1;
-        for (const BinItem* item : cellItems.items) {
+        const std::size_t itemTotal = cellItems.items.size();
+        for (std::size_t i = 0; i < itemTotal; ++i) {
+            const BinItem* item = cellItems.items[i];
+            // The items lie apart in memory: the one a few places ahead is
+            // fetched while this one is counted.
+            if (i + 8 < itemTotal && cellItems.items[i + 8]) {
+                const BinItem* ahead = cellItems.items[i + 8];
+                prefetch(&ahead->name);
+                prefetch(&ahead->children);
+            }
             if (!item)
                 continue;
             if (item->children.isEmpty()) {
