@@ -281,6 +281,7 @@ void BM_RuleOverviewRebuild(benchmark::State& state)
     }
     state.counters["items"] = overview.counts.value(overview.root);
     state.counters["nodes"] = overview.counts.size();
+    state.counters["drawn"] = overview.items.size();
     reportFirst(state, firstMs);
     for (BinCell* cell : view.cells.items)
         delete cell;
