@@ -1,17 +1,24 @@
 // The sequence view, the rule overview and the bar plot:
 // - the rows of 1000 glyph sequences of 50 glyphs built and merged (a
 //   GlyphsEvent: copies, stacking, prefix automaton and a geometry pass);
+//   the iterations alternate between two inputs of one shape, so that no
+//   build finds the rows of the one before;
 // - one geometry pass over those rows, in merge mode and without it;
-// - one mouse move over the view (counts are only divided, never recounted);
+// - one mouse move over the view (counts are only divided, never recounted:
+//   the counts table must stay untouched);
 // - a query overlay, with the number of sequence checks it makes against
 //   its bound, the sum over the rows of group size x columns;
 // - a rebuild of the rule overview over 100000 glyph items;
 // - refreshData of the bar plot over 100000 events.
 //
-// Two shapes of sequences: random glyphs over an alphabet of 8 (a tree that
-// branches at once), and variations of 40 templates (stacked rows and long
-// shared beginnings). Each benchmark reports the time of its first run in
-// this process as "first_ms" besides the mean.
+// Shapes of sequences: 0 random glyphs over an alphabet of 8 (a tree that
+// branches at once), 1 variations of 40 templates (stacked rows and long
+// shared beginnings), 2 three beginnings of 40 glyphs with random tails of
+// 10, 3 random glyphs over an alphabet of 2 (few distinct glyphs: a tree
+// that stays narrow for a few columns, then as wide as the random one).
+// Each benchmark reports the time of its first run in this process as
+// "first_ms" besides the mean; run one benchmark per process
+// (--benchmark_filter) for the first run of a fresh process.
 
 #include "BenchSupport.h"
 
@@ -66,15 +73,18 @@ ControlWidget* control()
 }
 
 // The glyph sequences of one shape, as a matrix would send them (each
-// item with one event whose kind is its name).
-const Rows& sequences(int shape)
+// item with one event whose kind is its name); variant 0 and 1 are two
+// draws of the same shape.
+const Rows& sequences(int shape, int variant = 0)
 {
     static std::map<int, Rows> made;
-    auto found = made.find(shape);
+    const int id = shape * 2 + variant;
+    auto found = made.find(id);
     if (found != made.end())
         return found->second;
-    QRandomGenerator rng(42 + shape);
+    QRandomGenerator rng(quint32(42 + id));
     const QStringList alphabet = {"A", "B", "C", "D", "E", "F", "G", "H"};
+    const quint32 letters = shape == 3 ? 2 : 8;
     std::vector<std::vector<int>> templates;
     for (int t = 0; t < 40; ++t) {
         std::vector<int> glyphs;
@@ -85,14 +95,18 @@ const Rows& sequences(int shape)
     Rows rows;
     for (int s = 0; s < SEQUENCES; ++s) {
         std::vector<int> glyphs;
-        if (shape == 0) {
-            for (int k = 0; k < LENGTH; ++k)
-                glyphs.push_back(int(rng.bounded(8)));
-        } else {
+        if (shape == 1) {
             glyphs = templates[std::size_t(rng.bounded(40))];
             // Half of them change one glyph late in the sequence.
             if (rng.bounded(2) == 0)
                 glyphs[std::size_t(30 + rng.bounded(20))] = int(rng.bounded(8));
+        } else if (shape == 2) {
+            glyphs = templates[std::size_t(rng.bounded(3))];
+            for (int k = 40; k < LENGTH; ++k)
+                glyphs[std::size_t(k)] = int(rng.bounded(8));
+        } else {
+            for (int k = 0; k < LENGTH; ++k)
+                glyphs.push_back(int(rng.bounded(letters)));
         }
         TList<BinItem*> row;
         for (int g : glyphs) {
@@ -107,7 +121,7 @@ const Rows& sequences(int shape)
         }
         rows.append(row);
     }
-    return made.emplace(shape, rows).first->second;
+    return made.emplace(id, rows).first->second;
 }
 
 std::unique_ptr<SequenceWidget> builtView(int shape, bool merge)
@@ -126,15 +140,18 @@ void reportFirst(benchmark::State& state, double firstMs)
     state.counters["peak_rss_MB"] = double(benchsupport::peakRssBytes()) / (1024.0 * 1024.0);
 }
 
-// Args: shape (0 random, 1 templates), merge mode.
+// Args: shape, merge mode.
 void BM_BuildRowsAndMerge(benchmark::State& state)
 {
-    const Rows& input = sequences(int(state.range(0)));
+    const Rows* inputs[2] = {&sequences(int(state.range(0)), 0), &sequences(int(state.range(0)), 1)};
     SequenceWidget view(control(), nullptr);
     view.resize(1600, 900);
     view.mergeMode = state.range(1) != 0;
     double firstMs = -1;
+    int turn = 0;
     for (auto _ : state) {
+        const Rows& input = *inputs[turn];
+        turn = 1 - turn;
         QElapsedTimer timer;
         timer.start();
         GlyphsEvent event(nullptr, input, {QStringLiteral("select")});
@@ -165,7 +182,8 @@ void BM_GeometryPass(benchmark::State& state)
 void BM_MouseMove(benchmark::State& state)
 {
     auto view = builtView(int(state.range(0)), state.range(1) != 0);
-    const int counts = view->stateCounts.size();
+    // Shares the counts' data: a move that wrote to them would detach it.
+    const QHash<StateId, int> counts = view->stateCounts;
     int y = 60;
     double firstMs = -1;
     for (auto _ : state) {
@@ -178,7 +196,7 @@ void BM_MouseMove(benchmark::State& state)
         if (firstMs < 0)
             firstMs = timer.nsecsElapsed() / 1e6;
     }
-    if (view->stateCounts.size() != counts)
+    if (!view->stateCounts.isSharedWith(counts))
         state.SkipWithError("a mouse move recounted the states");
     reportFirst(state, firstMs);
 }
@@ -210,23 +228,26 @@ void BM_QueryOverlay(benchmark::State& state)
     reportFirst(state, firstMs);
 }
 
-// Args: share of stacked items in percent.
+// Args: share of stacked items in percent, number of glyph names (a rule
+// heads every other name).
 void BM_RuleOverviewRebuild(benchmark::State& state)
 {
     ControlWidget* c = control();
     GlyphStore* store = c->glyphStore;
-    if (store->rules.isEmpty()) {
-        for (const char* head : {"A", "B", "C", "D"}) {
-            auto* pre = new ParseNode(ParseNode::And);
-            auto* leaf = new ParseNode(ParseNode::Leaf);
-            leaf->glyph.name = QString::fromLatin1(head);
-            pre->addChild(leaf);
-            store->rules.append(Rule(QString::fromLatin1(head), pre, nullptr, true, true));
-        }
+    const int names = int(state.range(1));
+    QStringList alphabet;
+    for (int k = 0; k < names; ++k)
+        alphabet << (names <= 26 ? QString(QChar('A' + k)) : QStringLiteral("G%1").arg(k));
+    store->rules.clear();
+    for (int k = 0; k < names; k += 2) {
+        auto* pre = new ParseNode(ParseNode::And);
+        auto* leaf = new ParseNode(ParseNode::Leaf);
+        leaf->glyph.name = alphabet.at(k);
+        pre->addChild(leaf);
+        store->rules.append(Rule(alphabet.at(k), pre, nullptr, true, true));
     }
     EventWidget view(c, nullptr, 0, nullptr);
     QRandomGenerator rng(7);
-    const QStringList alphabet = {"A", "B", "C", "D", "E", "F"};
     const int stackedShare = int(state.range(0));
     for (int k = 0; k < 10; ++k) {
         auto* cell = new BinCell(c, nullptr, QStringLiteral("cell"), nullptr);
@@ -234,11 +255,11 @@ void BM_RuleOverviewRebuild(benchmark::State& state)
             TList<BinItem*> row;
             for (int i = 0; i < 10; ++i) {
                 auto* item = new BinItem(nullptr, nullptr);
-                item->name = alphabet.at(int(rng.bounded(6)));
+                item->name = alphabet.at(int(rng.bounded(names)));
                 if (int(rng.bounded(100)) < stackedShare) {
                     for (int s = 0, n = 1 + int(rng.bounded(3)); s < n; ++s) {
                         BinItem child(nullptr, nullptr);
-                        child.name = alphabet.at(int(rng.bounded(6)));
+                        child.name = alphabet.at(int(rng.bounded(names)));
                         item->children.append(child);
                     }
                 }
@@ -260,43 +281,45 @@ void BM_RuleOverviewRebuild(benchmark::State& state)
     }
     state.counters["items"] = overview.counts.value(overview.root);
     state.counters["nodes"] = overview.counts.size();
+    state.counters["drawn"] = overview.items.size();
     reportFirst(state, firstMs);
     for (BinCell* cell : view.cells.items)
         delete cell;
     view.cells.clear();
+    store->rules.clear();
 }
 
-// The plot benchmark's controller, made on first use. main() deletes it
-// while the application lives: at the program's end the global thread pool
-// its destructor waits for is gone (it hung there).
-std::unique_ptr<ControlWidget> plotOwner;
-
-// Args: attribute kind (0 text with 12 values, 1 range).
+// Args: attribute (0 text with 12 values, 1 range, 2 text with 5000 values).
 void BM_PlotRefresh(benchmark::State& state)
 {
-    std::unique_ptr<ControlWidget>& owner = plotOwner;
+    // Left to the end of the process, as control() is: a controller
+    // destroyed after the application waits for a thread pool that no
+    // longer runs.
+    static ControlWidget* owner = nullptr;
     static Context* context = nullptr;
     if (!owner) {
-        owner.reset(new ControlWidget(nullptr));
+        owner = new ControlWidget(nullptr);
         delete owner->glyphStore;
         auto* store = new GlyphStore;
         store->resetConversationAttributes();
-        store->setAttributes(TList<QString>{QStringLiteral("proto"), QStringLiteral("frame.len")},
-                             TList<int>{3, 1});
+        store->setAttributes(TList<QString>{QStringLiteral("proto"), QStringLiteral("frame.len"),
+                                            QStringLiteral("host")},
+                             TList<int>{3, 1, 3});
         owner->glyphStore = store;
         QRandomGenerator rng(3);
         TList<QSharedPointer<Packet>> events;
         for (int i = 0; i < 100000; ++i) {
             auto p = QSharedPointer<Packet>::create(TList<TVariant>{
-                TVariant(QStringLiteral("p%1").arg(rng.bounded(12)), false), TVariant(int(rng.bounded(1500)))});
+                TVariant(QStringLiteral("p%1").arg(rng.bounded(12)), false), TVariant(int(rng.bounded(1500))),
+                TVariant(QStringLiteral("h%1").arg(rng.bounded(5000)), false)});
             p->conversationId = i % 500;
             events.append(p);
         }
         context = new Context(nullptr, QStringLiteral("All"), events, store, true);
         store->rootContext = context;
     }
-    PlotWidget plot(state.range(0) ? QStringLiteral("frame.len") : QStringLiteral("proto"), owner.get(),
-                    nullptr);
+    const QString attributes[] = {QStringLiteral("proto"), QStringLiteral("frame.len"), QStringLiteral("host")};
+    PlotWidget plot(attributes[state.range(0)], owner, nullptr);
     plot.resizeWidget(600, 400);
     double firstMs = -1;
     for (auto _ : state) {
@@ -312,12 +335,12 @@ void BM_PlotRefresh(benchmark::State& state)
 
 } // namespace
 
-BENCHMARK(BM_BuildRowsAndMerge)->ArgsProduct({{0, 1}, {1, 0}})->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_GeometryPass)->ArgsProduct({{0, 1}, {1, 0}})->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_MouseMove)->ArgsProduct({{0, 1}, {1, 0}})->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_QueryOverlay)->ArgsProduct({{0, 1}, {0, 1}})->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_RuleOverviewRebuild)->Arg(0)->Arg(30)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_PlotRefresh)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BuildRowsAndMerge)->ArgsProduct({{0, 1, 2, 3}, {1, 0}})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GeometryPass)->ArgsProduct({{0, 1, 2, 3}, {1, 0}})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MouseMove)->ArgsProduct({{0, 1, 2, 3}, {1, 0}})->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_QueryOverlay)->ArgsProduct({{0, 1, 2, 3}, {0, 1}})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RuleOverviewRebuild)->ArgsProduct({{0, 30}, {6, 60}})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PlotRefresh)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv)
 {
@@ -331,6 +354,5 @@ int main(int argc, char** argv)
         return 1;
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    plotOwner.reset();
     return 0;
 }

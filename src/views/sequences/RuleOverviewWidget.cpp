@@ -13,6 +13,7 @@
 
 #include <QMouseEvent>
 #include <QPainter>
+#include <QStringBuilder>
 #include <QToolTip>
 
 #include <algorithm>
@@ -21,6 +22,16 @@
 namespace {
 
 const QColor ROOT_COLOUR(177, 189, 197);
+
+// Asks for the memory at p ahead of its use, where the compiler can.
+inline void prefetch(const void* p)
+{
+#if defined(__GNUC__) || defined(__clang__)
+    __builtin_prefetch(p);
+#else
+    (void)p;
+#endif
+}
 
 QString lastName(const QString& key)
 {
@@ -56,20 +67,63 @@ void RuleOverviewWidget::clearItems()
     items.clear();
 }
 
+int RuleOverviewWidget::addNode(int parent, const QString& key, const QString& lastName,
+                                const QColor& colour)
+{
+    const int id = int(parents.size());
+    const Node node(id);
+    if (parent >= 0) {
+        const std::size_t p = std::size_t(parent);
+        if (firstChild[p] < 0)
+            firstChild[p] = id;
+        else
+            nextSibling[std::size_t(lastChild[p])] = id;
+        lastChild[p] = id;
+    }
+    parents.push_back(parent);
+    firstChild.push_back(-1);
+    lastChild.push_back(-1);
+    nextSibling.push_back(-1);
+    nodeKeyList.push_back(key);
+    lastNames.push_back(lastName);
+    nodeCounts.push_back(0);
+    counted.push_back(0);
+    nodeKeys[node] = key;
+    colours[node] = colour;
+    return id;
+}
+
 void RuleOverviewWidget::rebuild()
 {
-    counts.clear();
-    colours.clear();
+    // counts, colours and nodeKeys are overwritten node by node and lose
+    // the ids beyond the new nodes at the end.
+    const int previousNodes = keyedNodes;
     keys.clear();
-    nodeKeys.clear();
     delete automaton;
-    automaton = new Automaton;
-    root = Node();
-    automaton->addState(root);
+    automaton = nullptr;
+    built = true;
+    parents.clear();
+    firstChild.clear();
+    lastChild.clear();
+    nextSibling.clear();
+    nodeKeyList.clear();
+    lastNames.clear();
+    nodeCounts.clear();
+    counted.clear();
+    // Name ids stay from rebuild to rebuild (they only tell names apart);
+    // a table grown large is emptied.
+    if (nameIds.size() > 4096)
+        nameIds.clear();
+    parents.reserve(keyedNodes);
+    firstChild.reserve(keyedNodes);
+    lastChild.reserve(keyedNodes);
+    nextSibling.reserve(keyedNodes);
+    nodeKeyList.reserve(keyedNodes);
+    lastNames.reserve(keyedNodes);
+    nodeCounts.reserve(keyedNodes);
+    counted.reserve(keyedNodes);
+    root = Node(addNode(-1, QString(), QString(), ROOT_COLOUR));
     keys.insert(QString(), root);
-    nodeKeys.insert(root, QString());
-    colours.insert(root, ROOT_COLOUR);
-    counts.insert(root, 0);
 
     order.clear();
     GlyphStore* store = owner ? owner->glyphStore : nullptr;
@@ -84,115 +138,222 @@ void RuleOverviewWidget::rebuild()
     }
     order.append(QString());
 
-    // Finds or adds the node of key under the previous node.
-    auto step = [this](const Node& from, const QString& key, const QColor& colour) {
-        auto found = keys.constFind(key);
-        if (found != keys.constEnd())
-            return found.value();
-        Node node;
-        automaton->addState(node);
-        automaton->addEdge(from, node, nullptr);
-        keys.insert(key, node);
-        nodeKeys.insert(node, key);
-        colours.insert(node, colour);
+    // The node of the key that name makes under the node from: found by
+    // that key, or added with an edge from `from`. The key of a node is
+    // fixed, so the answer for (from, name) is kept for the next items.
+    // Names are looked up by their text's address first: the items' names
+    // share their text, and every name read here lives to the end of the
+    // rebuild.
+    struct NameSlot
+    {
+        const QChar* text;
+        int length;
+        int id;
+    };
+    NameSlot recentNames[64] = {};
+    auto nameIdOf = [this, &recentNames](const QString& name) {
+        NameSlot& slot = recentNames[(quintptr(name.constData()) >> 4) & 63];
+        if (slot.text == name.constData() && slot.length == name.size() && slot.text)
+            return slot.id;
+        auto found = nameIds.constFind(name);
+        if (found == nameIds.constEnd())
+            found = nameIds.insert(name, nameIds.size());
+        slot = {name.constData(), name.size(), found.value()};
+        return found.value();
+    };
+    auto step = [this, &nameIdOf](int from, const QString& name, const QColor& colour) {
+        const quint64 at = (quint64(quint32(from)) << 32) | quint32(nameIdOf(name));
+        const Step& known = findStep(at);
+        if (known.node >= 0)
+            return known.node;
+        const QString& fromKey = nodeKeyList[std::size_t(from)];
+        const QString key = fromKey.isEmpty() ? name : QString(fromKey % QLatin1Char('.') % name);
+        // One lookup finds the node of the key or makes its entry (a new
+        // entry holds an invalid id until the node is added).
+        Node& entry = keys[key];
+        int node = entry.id;
+        if (node < 0) {
+            node = addNode(from, key, name.contains(QLatin1Char('.')) ? lastName(name) : name,
+                           colour);
+            entry = Node(node);
+        }
+        addStep(at, node);
         return node;
     };
 
     const TList<BinCell*> cells = source ? source->cells : TList<BinCell*>();
+    std::vector<TList<BinItem*>> cellItemLists;
+    cellItemLists.reserve(cells.items.size());
+    int itemCount = 0;
     for (BinCell* cell : cells.items) {
-        if (!cell)
-            continue;
-        const TList<BinItem*> cellItems = cell->items();
-        counts[root] += cellItems.size();
-        for (const BinItem* item : cellItems.items) {
+        if (cell) {
+            cellItemLists.push_back(cell->items());
+            itemCount += cellItemLists.back().size();
+        }
+    }
+    // As many nodes and steps as the last rebuild made, or at the first
+    // rebuild a share of the items: the tables rarely grow on the way.
+    const int expected = std::max(keyedNodes > 0 ? keyedNodes : itemCount / 4, 16);
+    std::size_t tableSize = 64;
+    while (tableSize < 2 * std::size_t(expected))
+        tableSize *= 2;
+    steps.assign(tableSize, Step{0, -1});
+    stepCount = 0;
+    keys.reserve(expected);
+    for (const TList<BinItem*>& cellItems : cellItemLists) {
+        nodeCounts[0] += cellItems.size();
+        counted[0] = 1;
+        const std::size_t itemTotal = cellItems.items.size();
+        for (std::size_t i = 0; i < itemTotal; ++i) {
+            const BinItem* item = cellItems.items[i];
+            // The items lie apart in memory: the one a few places ahead is
+            // fetched while this one is counted.
+            if (i + 8 < itemTotal && cellItems.items[i + 8]) {
+                const BinItem* ahead = cellItems.items[i + 8];
+                prefetch(&ahead->name);
+                prefetch(&ahead->children);
+            }
             if (!item)
                 continue;
             if (item->children.isEmpty()) {
-                const Node node = step(root, item->name, item->fillColor);
-                counts[node] += 1;
+                const std::size_t node = std::size_t(step(0, item->name, item->fillColor));
+                nodeCounts[node] += 1;
+                counted[node] = 1;
                 continue;
             }
             // The stacked glyphs deepest first, the item itself last.
-            std::vector<const BinItem*> path;
-            for (int k = item->children.size() - 1; k >= 0; --k)
-                path.push_back(&item->children.items[std::size_t(k)]);
-            path.push_back(item);
-            QString key;
-            Node current = root;
-            for (std::size_t k = 0; k < path.size(); ++k) {
-                const BinItem* element = path[k];
-                key = key.isEmpty() ? element->name : key + QLatin1Char('.') + element->name;
-                current = step(current, key, element->fillColor);
-                if (showMulti || k + 1 == path.size())
-                    counts[current] += 1;
+            int current = 0;
+            for (int k = item->children.size() - 1; k >= -1; --k) {
+                const BinItem* element = k >= 0 ? &item->children.items[std::size_t(k)] : item;
+                current = step(current, element->name, element->fillColor);
+                if (showMulti || k < 0) {
+                    nodeCounts[std::size_t(current)] += 1;
+                    counted[std::size_t(current)] = 1;
+                }
             }
         }
     }
+
+    // The root always has a count; another node only once an item has
+    // counted in it.
+    counted[0] = 1;
+    const int nodes = int(parents.size());
+    for (int id = 0; id < nodes; ++id) {
+        if (counted[std::size_t(id)])
+            counts[Node(id)] = nodeCounts[std::size_t(id)];
+        else
+            counts.remove(Node(id));
+    }
+    for (int id = nodes; id < previousNodes; ++id) {
+        const Node gone(id);
+        counts.remove(gone);
+        colours.remove(gone);
+        nodeKeys.remove(gone);
+    }
+    keyedNodes = nodes;
 
     relayout();
     update();
 }
 
+RuleOverviewWidget::Step& RuleOverviewWidget::findStep(quint64 key)
+{
+    const std::size_t mask = steps.size() - 1;
+    std::size_t at = std::size_t((key * 0x9E3779B97F4A7C15ull) >> 20) & mask;
+    while (steps[at].node >= 0 && steps[at].key != key)
+        at = (at + 1) & mask;
+    return steps[at];
+}
+
+void RuleOverviewWidget::addStep(quint64 key, int node)
+{
+    if (2 * std::size_t(stepCount + 1) > steps.size()) {
+        std::vector<Step> old(2 * steps.size(), Step{0, -1});
+        old.swap(steps);
+        for (const Step& entry : old) {
+            if (entry.node >= 0)
+                findStep(entry.key) = entry;
+        }
+    }
+    findStep(key) = {key, node};
+    ++stepCount;
+}
+
+Automaton* RuleOverviewWidget::prefixAutomaton()
+{
+    if (automaton || !built)
+        return automaton;
+    automaton = new Automaton;
+    for (std::size_t id = 0; id < parents.size(); ++id) {
+        Node node;
+        automaton->addState(node);
+    }
+    for (std::size_t id = 1; id < parents.size(); ++id)
+        automaton->addEdge(Node(parents[id]), Node(qint32(id)), nullptr);
+    return automaton;
+}
+
 void RuleOverviewWidget::relayout()
 {
     clearItems();
-    if (!automaton) {
+    if (!built) {
         update();
         return;
     }
+    // The first place of every name in the order list.
+    QHash<QString, int> places;
+    for (int k = 0; k < order.size(); ++k) {
+        if (!places.contains(order.items[std::size_t(k)]))
+            places.insert(order.items[std::size_t(k)], k);
+    }
     struct Pending
     {
-        Node node;
-        Node parent;
+        int node;
+        int parent;
         double x;
         double y;
         double w;
     };
-    std::vector<Pending> stack{{root, root, double(margin), double(margin),
-                                double(width() - 2 * margin)}};
+    std::vector<Pending> stack{{0, 0, double(margin), double(margin), double(width() - 2 * margin)}};
+    std::vector<std::pair<int, int>> drawn;
     while (!stack.empty()) {
         const Pending at = stack.back();
         stack.pop_back();
         double w = at.w;
-        const int parentCount = counts.value(at.parent, 0);
-        if (!(at.node == at.parent) && parentCount != 0)
-            w = w * counts.value(at.node, 0) / parentCount;
+        const int parentCount = nodeCounts[std::size_t(at.parent)];
+        if (at.node != at.parent && parentCount != 0)
+            w = w * nodeCounts[std::size_t(at.node)] / parentCount;
         auto* item = new BinItem(nullptr, this);
         item->setX(at.x);
         item->setY(at.y);
         item->setHeight(levelHeight);
         item->setWidth(std::max(w, 1.0));
-        item->name = nodeKeys.value(at.node);
-        item->fillColor = colours.value(at.node);
+        item->name = nodeKeyList[std::size_t(at.node)];
+        item->fillColor = colours.value(Node(at.node));
         items.append(item);
 
         // The successors in the order of their names' first places in the
         // order list, each once; the others are not drawn.
-        const QList<Edge*> edges = automaton->outEdges(at.node);
-        std::vector<std::pair<int, Node>> drawn;
-        for (const Edge* edge : edges) {
-            const int place = order.items.empty()
-                                  ? -1
-                                  : int(std::find(order.items.begin(), order.items.end(),
-                                                  lastName(nodeKeys.value(edge->to)))
-                                        - order.items.begin());
-            if (place >= 0 && place < order.size())
-                drawn.emplace_back(place, edge->to);
+        drawn.clear();
+        for (int child = firstChild[std::size_t(at.node)]; child >= 0;
+             child = nextSibling[std::size_t(child)]) {
+            auto place = places.constFind(lastNames[std::size_t(child)]);
+            if (place != places.constEnd())
+                drawn.emplace_back(place.value(), child);
         }
         std::stable_sort(drawn.begin(), drawn.end(),
                          [](const auto& a, const auto& b) { return a.first < b.first; });
-        std::vector<Pending> next;
+        const std::size_t firstPending = stack.size();
         double childX = at.x;
-        const int count = counts.value(at.node, 0);
+        const int count = nodeCounts[std::size_t(at.node)];
         for (const auto& entry : drawn) {
-            next.push_back({entry.second, at.node, childX, at.y + levelHeight, w});
+            stack.push_back({entry.second, at.node, childX, at.y + levelHeight, w});
             double childW = w;
             if (count != 0)
-                childW = childW * counts.value(entry.second, 0) / count;
+                childW = childW * nodeCounts[std::size_t(entry.second)] / count;
             childX += std::max(childW, 1.0);
         }
-        for (auto it = next.rbegin(); it != next.rend(); ++it)
-            stack.push_back(*it);
+        std::reverse(stack.begin() + std::ptrdiff_t(firstPending), stack.end());
     }
     update();
 }

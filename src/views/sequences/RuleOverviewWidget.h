@@ -8,6 +8,8 @@
 #include <QString>
 #include <QWidget>
 
+#include <vector>
+
 class Automaton;
 class BinItem;
 class ControlWidget;
@@ -32,12 +34,18 @@ public:
     // Lays the drawn nodes out at the current width; the settings pane
     // calls it when it is resized.
     void relayout();
+    // The prefix tree of the last rebuild as an automaton: a state per node,
+    // the root first, and an unlabelled edge into every other node from the
+    // node it was first reached from, in the order the nodes were made.
+    // Built on the first call after a rebuild (the overview walks its own
+    // tables); owned by the overview, replaced by the next rebuild. Null
+    // before the first rebuild.
+    Automaton* prefixAutomaton();
     QSize sizeHint() const override;
 
     ControlWidget* owner;
     int margin = 2;
     double levelHeight = 10.0;
-    Automaton* automaton = nullptr;       // owned
     QHash<Node, int> counts;
     QHash<Node, QColor> colours;
     QHash<QString, Node> keys;
@@ -53,4 +61,36 @@ protected:
 
 private:
     void clearItems();
+    // A new node under parent (-1 for the root) with its key, the last
+    // "."-part of that key and its colour; returns its id. The caller
+    // enters the key in keys.
+    int addNode(int parent, const QString& key, const QString& lastName, const QColor& colour);
+
+    Automaton* automaton = nullptr;       // owned; made by prefixAutomaton()
+    bool built = false;                   // a rebuild has run
+    // The nodes by id (the root 0) as the last rebuild made them: parent,
+    // children in the order they were made, key, last name and count.
+    std::vector<int> parents;
+    std::vector<int> firstChild;
+    std::vector<int> lastChild;
+    std::vector<int> nextSibling;
+    std::vector<QString> nodeKeyList;
+    std::vector<QString> lastNames;
+    std::vector<int> nodeCounts;
+    std::vector<char> counted;   // whether an item has counted in the node
+    // The node that a name leads to from a node, by (node id, name id):
+    // open addressing, at most half full.
+    struct Step
+    {
+        quint64 key;
+        int node;   // -1 for a free slot
+    };
+    std::vector<Step> steps;
+    int stepCount = 0;
+    Step& findStep(quint64 key);
+    void addStep(quint64 key, int node);
+    QHash<QString, int> nameIds;
+    // counts, colours and nodeKeys hold the ids 0 .. keyedNodes - 1: a
+    // rebuild overwrites them in place.
+    int keyedNodes = 0;
 };

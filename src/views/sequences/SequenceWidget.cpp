@@ -89,7 +89,11 @@ SequenceWidget::~SequenceWidget()
     clearShownItems();
     for (SortTriangle* triangle : sortTriangles.items)
         delete triangle;
-    for (BinItem* gap : gapItems.items)
+    if (alignedGaps) {
+        for (BinItem* gap : gapItems.items)
+            delete gap;
+    }
+    for (BinItem* gap : paddingGaps)
         delete gap;
     delete automaton;
     delete currentQuery;
@@ -101,15 +105,55 @@ SequenceWidget::~SequenceWidget()
 // ---------------------------------------------------------------------------
 // Input
 
-TList<TList<BinItem*>> SequenceWidget::copySequences(const TList<TList<BinItem*>>& sequences)
+TList<TList<BinItem*>> SequenceWidget::copySequences(const TList<TList<BinItem*>>& sequences,
+                                                     TList<TList<BinItem*>>& spares)
 {
+    // The spares' items are overwritten in turn rather than deleted and
+    // made anew; those left over are deleted. Items given again as input
+    // (the caller's own copies) would be overwritten before they are read:
+    // then every copy is a new item.
+    std::vector<BinItem*> reuse;
+    const BinItem* firstGiven = nullptr;
+    for (const TList<BinItem*>& sequence : sequences.items) {
+        for (const BinItem* item : sequence.items) {
+            if (item) {
+                firstGiven = item;
+                break;
+            }
+        }
+        if (firstGiven)
+            break;
+    }
+    bool given = false;
+    for (const TList<BinItem*>& sequence : spares.items) {
+        for (BinItem* item : sequence.items) {
+            given = given || item == firstGiven;
+            reuse.push_back(item);
+        }
+    }
+    spares.clear();
+    if (given) {
+        TList<TList<BinItem*>> copies = copySequences(sequences, spares);
+        for (BinItem* item : reuse)
+            delete item;
+        return copies;
+    }
+
+    const BinItem blank(nullptr, nullptr);
+    std::size_t next = 0;
     TList<TList<BinItem*>> copies;
     copies.items.reserve(sequences.items.size());
     for (const TList<BinItem*>& sequence : sequences.items) {
         TList<BinItem*> copy;
         copy.items.reserve(sequence.items.size());
         for (const BinItem* item : sequence.items) {
-            BinItem* own = item ? new BinItem(*item) : new BinItem(nullptr, nullptr);
+            BinItem* own;
+            if (next < reuse.size()) {
+                own = reuse[next++];
+                *own = item ? *item : blank;
+            } else {
+                own = item ? new BinItem(*item) : new BinItem(nullptr, nullptr);
+            }
             // The condition belongs to the store of the sender and is never
             // read here.
             own->condition = nullptr;
@@ -117,6 +161,8 @@ TList<TList<BinItem*>> SequenceWidget::copySequences(const TList<TList<BinItem*>
         }
         copies.items.push_back(std::move(copy));
     }
+    for (; next < reuse.size(); ++next)
+        delete reuse[next];
     return copies;
 }
 
@@ -140,10 +186,10 @@ void SequenceWidget::setContext(Context*)
 
 void SequenceWidget::buildSequences(const TList<TList<BinItem*>>& sequences)
 {
-    TList<TList<BinItem*>> copies = copySequences(sequences);
-    buildRows(copies);
-    deleteSequences(builtSequences);
-    builtSequences = std::move(copies);
+    // The items of the last build's copies are reused for the new ones; the
+    // rows point at them until buildRows replaces the rows, reading none.
+    builtSequences = copySequences(sequences, builtSequences);
+    buildRows(builtSequences);
 }
 
 void SequenceWidget::setMSA(bool on)
@@ -176,8 +222,12 @@ void SequenceWidget::updateMinimumWidth()
 void SequenceWidget::buildRows(const TList<TList<BinItem*>>& sequences)
 {
     twins.clear();
-    for (BinItem* gap : gapItems.items)
-        delete gap;
+    // Gaps that lengthened short rows are kept for the next padding; those
+    // of the alignment are deleted.
+    if (alignedGaps) {
+        for (BinItem* gap : gapItems.items)
+            delete gap;
+    }
     gapItems.clear();
 
     const TList<TList<TList<BinItem*>>> groups = stacker->buildStacked(sequences);
@@ -202,17 +252,31 @@ void SequenceWidget::buildRows(const TList<TList<BinItem*>>& sequences)
     currentQuery = nullptr;
 
     int length = 0;
+    alignedGaps = msaOn;
     if (!msaOn) {
         for (const TList<BinItem*>& row : built.items)
             length = std::max(length, row.size());
+        const BinItem blank(nullptr, nullptr);
+        std::size_t used = 0;
         for (TList<BinItem*>& row : built.items) {
             while (row.size() < length) {
-                auto* gap = new BinItem(nullptr, nullptr);
+                BinItem* gap;
+                if (used < paddingGaps.size()) {
+                    gap = paddingGaps[used];
+                    *gap = blank;
+                } else {
+                    gap = new BinItem(nullptr, nullptr);
+                    paddingGaps.push_back(gap);
+                }
+                ++used;
                 gap->name = GAP_GLYPH_NAME;
                 gapItems.append(gap);
                 row.append(gap);
             }
         }
+        for (std::size_t k = used; k < paddingGaps.size(); ++k)
+            delete paddingGaps[k];
+        paddingGaps.resize(used);
     } else if (!built.isEmpty()) {
         QSet<BinItem*> given;
         for (const TList<BinItem*>& row : built.items) {
@@ -265,23 +329,76 @@ SequenceWidget::Successor& SequenceWidget::findSuccessor(quint64 key)
     return successorOf[at];
 }
 
+int SequenceWidget::findChild(int state, int label)
+{
+    const std::size_t s = std::size_t(state);
+    if (childCount[s] > WIDE_STATE)
+        return findSuccessor((quint64(quint32(state)) << 32) | quint32(label)).state;
+    for (int child = firstChild[s]; child >= 0; child = nextSibling[std::size_t(child)]) {
+        if (labelOf[std::size_t(child)] == label)
+            return child;
+    }
+    return -1;
+}
+
+void SequenceWidget::addChild(int state, int child, int label)
+{
+    labelOf[std::size_t(child)] = label;
+    const int children = ++childCount[std::size_t(state)];
+    if (children <= WIDE_STATE)
+        return;
+    if (successorOf.empty())
+        successorOf.resize(std::size_t(tableSize(successorCapacity)), Successor{~quint64(0), -1});
+    auto put = [this, state](int c) {
+        const quint64 key = (quint64(quint32(state)) << 32) | quint32(labelOf[std::size_t(c)]);
+        findSuccessor(key) = {key, c};
+    };
+    if (children == WIDE_STATE + 1) {
+        // Just grown wide: its children so far go into the table too.
+        for (int c = firstChild[std::size_t(state)]; c >= 0; c = nextSibling[std::size_t(c)])
+            put(c);
+    } else {
+        put(child);
+    }
+}
+
 int SequenceWidget::addState(int parent, const QString& key, const QString& path,
                              const QString& name, const QColor& colour)
 {
-    StateId state;
-    automaton->addState(state);
+    // Ids as the automaton gives them: in the order the states are made.
+    const StateId state(qint32(nodes.size()));
     if (parent >= 0) {
-        automaton->addEdge(nodes[std::size_t(parent)], state, nullptr);
-        successors[std::size_t(parent)].push_back(state.id);
+        const std::size_t p = std::size_t(parent);
+        if (firstChild[p] < 0)
+            firstChild[p] = state.id;
+        else
+            nextSibling[std::size_t(lastChild[p])] = state.id;
+        lastChild[p] = state.id;
     }
-    stateKeys.insert(state, key);
-    statePaths.insert(state, path);
+    parents.push_back(parent);
+    firstChild.push_back(-1);
+    lastChild.push_back(-1);
+    nextSibling.push_back(-1);
+    labelOf.push_back(-1);
+    childCount.push_back(0);
+    // An id below keyedStates finds its entry of the last merge and
+    // overwrites it; a new one is inserted.
+    stateKeys[state] = key;
+    statePaths[state] = path;
     keyStates.insert(key, state);
-    stateColours.insert(state, colour);
+    stateColours[state] = colour;
+    // The start state has no events: no row item maps to it.
+    if (parent >= 0) {
+        TList<QSharedPointer<Packet>>& events = stateEvents[state];
+        events.clear();
+        eventLists.push_back(&events);
+    } else {
+        eventLists.push_back(nullptr);
+    }
     nodes.push_back(state);
-    successors.emplace_back();
     counts.push_back(0);
     keys.push_back(key);
+    paths.push_back(path);
     colours.push_back(colour);
     // The last part of the path is the new name itself unless that holds a dot.
     lastNames.push_back(name.contains(QLatin1Char('.')) ? lastPart(path) : name);
@@ -290,24 +407,35 @@ int SequenceWidget::addState(int parent, const QString& key, const QString& path
 
 void SequenceWidget::mergeColumns()
 {
-    stateCounts.clear();
-    keyStates.clear();
-    stateColours.clear();
-    stateKeys.clear();
-    statePaths.clear();
-    stateItems.clear();
-    rowItemStates.clear();
-    itemStates.clear();
-    stateEvents.clear();
-    labelIds.clear();
+    // stateCounts, stateColours, stateKeys, statePaths and stateEvents are
+    // overwritten state by state below and lose the ids beyond the new
+    // states at the end; stateItems and itemStates follow at the geometry
+    // pass, which lays out every state anew.
+    const int previousStates = keyedStates;
+    // Emptied entry by entry: its bucket table stays for the new keys, and
+    // the freed entries are at hand for them.
+    for (auto it = keyStates.begin(); it != keyStates.end();)
+        it = keyStates.erase(it);
+    layoutCurrent = false;
+    // Label ids stay from merge to merge (the ids only need to tell labels
+    // apart); a table grown large is emptied.
+    if (labelIds.size() > 4096)
+        labelIds.clear();
     nodes.clear();
-    successors.clear();
+    parents.clear();
+    firstChild.clear();
+    lastChild.clear();
+    nextSibling.clear();
+    labelOf.clear();
+    childCount.clear();
     counts.clear();
     keys.clear();
+    paths.clear();
     colours.clear();
     lastNames.clear();
+    eventLists.clear();
     delete automaton;
-    automaton = new Automaton;
+    automaton = nullptr;
 
     const int rowCount = rows.size();
     const int length = columnCount();
@@ -318,35 +446,50 @@ void SequenceWidget::mergeColumns()
     // tables step by step costs more than the whole walk.
     const int most = steps + 1;
     successorOf.clear();
-    successorOf.resize(std::size_t(tableSize(most)), Successor{~quint64(0), -1});
-    rowItemStates.reserve(steps);
-    stateEvents.reserve(most);
-    stateKeys.reserve(most);
-    statePaths.reserve(most);
-    keyStates.reserve(most);
-    stateColours.reserve(most);
-    automaton->states.reserve(most);
-    automaton->stateById.reserve(most);
-    automaton->incoming.reserve(most);
-    automaton->outgoing.reserve(most);
-    automaton->edges.reserve(most);
+    successorCapacity = most;
+    rowItems.reserve(std::size_t(steps));
+    rowStates.reserve(std::size_t(steps));
+    if (steps > rowItemStates.capacity())
+        rowItemStates.reserve(steps);
+    if (most > keyStates.capacity())
+        keyStates.reserve(most);
+    // Only growing: a smaller reserve would rebuild the bucket tables.
+    if (most > stateCounts.capacity()) {
+        stateEvents.reserve(most);
+        stateKeys.reserve(most);
+        statePaths.reserve(most);
+        stateColours.reserve(most);
+        stateCounts.reserve(most);
+    }
     nodes.reserve(std::size_t(most));
-    successors.reserve(std::size_t(most));
+    parents.reserve(std::size_t(most));
+    firstChild.reserve(std::size_t(most));
+    lastChild.reserve(std::size_t(most));
+    nextSibling.reserve(std::size_t(most));
+    labelOf.reserve(std::size_t(most));
+    childCount.reserve(std::size_t(most));
     counts.reserve(std::size_t(most));
     keys.reserve(std::size_t(most));
+    paths.reserve(std::size_t(most));
     colours.reserve(std::size_t(most));
     lastNames.reserve(std::size_t(most));
+    eventLists.reserve(std::size_t(most));
 
     addState(-1, QString(), QString(), QString(), START_COLOUR);
     startState = nodes.front();
 
     // Merge labels, column by column: left of the sort column a name that
     // comes back after another name gets a new label (A, A, B, A1, B1).
+    // From the sort column on the label is the name (or "*").
     std::vector<std::vector<QString>> labels;
-    labels.resize(std::size_t(rowCount));
-    for (int r = 0; r < rowCount; ++r)
-        labels[std::size_t(r)].resize(std::size_t(rows.items[std::size_t(r)].size()));
-    for (int c = 0; c < length; ++c) {
+    const int counted = std::min(sortColumn, length);
+    if (counted > 0) {
+        labels.resize(std::size_t(rowCount));
+        for (int r = 0; r < rowCount; ++r)
+            labels[std::size_t(r)].resize(
+                std::size_t(std::min(counted, rows.items[std::size_t(r)].size())));
+    }
+    for (int c = 0; c < counted; ++c) {
         QHash<QString, int> counters;
         QString previous;
         bool first = true;
@@ -356,15 +499,13 @@ void SequenceWidget::mergeColumns()
                 continue;
             const QString name = nameOrStar(row.items[std::size_t(c)]);
             QString label = name;
-            if (c < sortColumn) {
-                if (!first && name != previous)
-                    ++counters[previous];
-                const int n = counters.value(name, 0);
-                if (n > 0)
-                    label = name + QString::number(n);
-                previous = name;
-                first = false;
-            }
+            if (!first && name != previous)
+                ++counters[previous];
+            const int n = counters.value(name, 0);
+            if (n > 0)
+                label = name + QString::number(n);
+            previous = name;
+            first = false;
             labels[std::size_t(r)][std::size_t(c)] = label;
         }
     }
@@ -372,56 +513,104 @@ void SequenceWidget::mergeColumns()
     for (int r = 0; r < rowCount; ++r) {
         const TList<BinItem*>& row = rows.items[std::size_t(r)];
         int weight = 1;
-        for (BinItem* item : row.items) {
-            auto found = twins.constFind(item);
-            if (found != twins.constEnd()) {
-                weight = 1 + found.value().size();
-                break;
+        if (!twins.isEmpty()) {
+            for (BinItem* item : row.items) {
+                auto found = twins.constFind(item);
+                if (found != twins.constEnd()) {
+                    weight = 1 + found.value().size();
+                    break;
+                }
             }
         }
         int current = 0;
         counts[0] += weight;
         for (int c = 0; c < row.size(); ++c) {
             BinItem* item = row.items[std::size_t(c)];
-            const QString& label = labels[std::size_t(r)][std::size_t(c)];
+            const QString& label =
+                c < counted ? labels[std::size_t(r)][std::size_t(c)] : nameOrStar(item);
             auto labelId = labelIds.constFind(label);
             if (labelId == labelIds.constEnd())
                 labelId = labelIds.insert(label, labelIds.size());
-            const quint64 step = (quint64(quint32(current)) << 32) | quint32(labelId.value());
-            Successor& slot = findSuccessor(step);
-            int state;
-            if (slot.state < 0) {
-                const QString& parentKey = keys[std::size_t(current)];
+            const int labelNumber = labelId.value();
+            int state = findChild(current, labelNumber);
+            if (state < 0) {
                 const QString& name = nameOrStar(item);
+                const QString& parentKey = keys[std::size_t(current)];
+                const QString& parentPath = paths[std::size_t(current)];
                 const QString key = current == 0 ? label : parentKey % QLatin1Char('.') % label;
-                const QString path = current == 0 ? name
-                                                  : statePaths.value(nodes[std::size_t(current)])
-                                                        % QLatin1Char('.') % name;
+                // Where every label on the way is its name, the path is the
+                // key: one string for both.
+                const QString path = parentPath.isSharedWith(parentKey) && label == name
+                                         ? key
+                                         : current == 0 ? name : parentPath % QLatin1Char('.') % name;
                 state = addState(current, key, path, name, item->fillColor);
-                slot.key = step;
-                slot.state = state;
-            } else {
-                state = slot.state;
+                addChild(current, state, labelNumber);
             }
-            const StateId& node = nodes[std::size_t(state)];
-            rowItemStates.insert(item, node);
-            TList<QSharedPointer<Packet>>& events = stateEvents[node];
+            // The copies and padding gaps are reused items: most of them
+            // find their entry of the last merge.
+            rowItemStates[item] = nodes[std::size_t(state)];
+            rowItems.push_back(item);
+            rowStates.push_back(state);
+            TList<QSharedPointer<Packet>>& events = *eventLists[std::size_t(state)];
             events.append(item->packets);
-            auto same = twins.constFind(item);
-            if (same != twins.constEnd()) {
-                for (const BinItem* twin : same.value().items)
-                    events.append(twin->packets);
+            if (!twins.isEmpty()) {
+                auto same = twins.constFind(item);
+                if (same != twins.constEnd()) {
+                    for (const BinItem* twin : same.value().items)
+                        events.append(twin->packets);
+                }
             }
             counts[std::size_t(state)] += weight;
             current = state;
         }
     }
-    stateCounts.reserve(int(nodes.size()));
-    for (std::size_t id = 0; id < nodes.size(); ++id)
-        stateCounts.insert(nodes[id], counts[id]);
+
+    // Entries of row items that the last merge had and this one has not.
+    // Every item of the rows has its entry now, so with the alignment's
+    // gaps (which may stand in a row more than once) aside, a table of the
+    // size of the rows holds nothing else.
+    if (rowItemStates.size() != int(rowItems.size()) || msaOn) {
+        std::vector<BinItem*> current = rowItems;
+        std::sort(current.begin(), current.end());
+        for (BinItem* item : lastRowItems) {
+            if (!std::binary_search(current.begin(), current.end(), item))
+                rowItemStates.remove(item);
+        }
+    }
+    lastRowItems.swap(rowItems);
+    rowItems.clear();
+    lastRowStates.swap(rowStates);
+    rowStates.clear();
+
+    const int states = int(nodes.size());
+    for (int id = 0; id < states; ++id)
+        stateCounts[nodes[std::size_t(id)]] = counts[std::size_t(id)];
+    for (int id = states; id < previousStates; ++id) {
+        const StateId gone(id);
+        stateCounts.remove(gone);
+        stateKeys.remove(gone);
+        statePaths.remove(gone);
+        stateColours.remove(gone);
+        stateEvents.remove(gone);
+    }
+    keyedStates = states;
 
     computeGeometry();
     update();
+}
+
+Automaton* SequenceWidget::prefixAutomaton()
+{
+    if (automaton || nodes.empty())
+        return automaton;
+    automaton = new Automaton;
+    for (std::size_t id = 0; id < nodes.size(); ++id) {
+        StateId state;
+        automaton->addState(state);
+    }
+    for (std::size_t id = 1; id < nodes.size(); ++id)
+        automaton->addEdge(nodes[std::size_t(parents[id])], nodes[id], nullptr);
+    return automaton;
 }
 
 // ---------------------------------------------------------------------------
@@ -429,14 +618,53 @@ void SequenceWidget::mergeColumns()
 
 void SequenceWidget::clearShownItems()
 {
-    for (BinItem* item : shownItems.items)
+    for (BinItem* item : layoutPool)
         delete item;
+    layoutPool.clear();
+    for (BinItem* run : runPool)
+        delete run;
+    runPool.clear();
     shownItems.clear();
-    for (auto it = mergedRuns.begin(); it != mergedRuns.end(); ++it) {
-        for (BinItem* item : it.value().items)
-            delete item;
-    }
     mergedRuns.clear();
+    runLists.clear();
+    itemStates.clear();
+    stateItems.clear();
+    keyedRuns = 0;
+}
+
+void SequenceWidget::syncLayoutPool(int states)
+{
+    // Slot 0 stands for the start state, which is not laid out.
+    const std::size_t wanted = std::size_t(std::max(states, 1));
+    for (std::size_t id = wanted; id < layoutPool.size(); ++id) {
+        BinItem* item = layoutPool[id];
+        itemStates.remove(item);
+        stateItems.remove(StateId(qint32(id)));
+        delete item;
+    }
+    if (layoutPool.size() > wanted)
+        layoutPool.resize(wanted);
+    if (int(wanted) > itemStates.capacity()) {
+        itemStates.reserve(int(wanted));
+        stateItems.reserve(int(wanted));
+        layoutPool.reserve(wanted);
+    }
+    if (layoutPool.empty())
+        layoutPool.push_back(nullptr);
+    for (std::size_t id = layoutPool.size(); id < wanted; ++id) {
+        auto* item = new BinItem(nullptr, this);
+        const StateId state{qint32(id)};
+        itemStates.insert(item, state);
+        stateItems.insert(state, item);
+        layoutPool.push_back(item);
+    }
+}
+
+BinItem* SequenceWidget::runItem(int k)
+{
+    if (std::size_t(k) >= runPool.size())
+        runPool.push_back(new BinItem(nullptr, this));
+    return runPool[std::size_t(k)];
 }
 
 void SequenceWidget::computeGeometry()
@@ -445,9 +673,7 @@ void SequenceWidget::computeGeometry()
     if (currentQuery)
         buildOverlay();
 
-    itemStates.clear();
-    stateItems.clear();
-    clearShownItems();
+    shownItems.clear();
     clickedEvents.clear();
 
     if (!rows.isEmpty()) {
@@ -460,66 +686,92 @@ void SequenceWidget::computeGeometry()
         }
     }
 
-    if (nodes.empty())
-        return;
-    itemStates.reserve(int(nodes.size()));
-    stateItems.reserve(int(nodes.size()));
-    const double H = height() - 2 * topOffset - headerHeight - 10;
-    double y = topOffset + 10 + headerHeight;
+    // Every state but the start one gets its item of the pool: the keys of
+    // itemStates and stateItems stay as they were for the states both
+    // passes have.
+    syncLayoutPool(int(nodes.size()));
+    layoutCurrent = true;
     TList<BinItem*> laidOut;
-    laidOut.items.reserve(nodes.size());
-    for (int child : successors.front()) {
-        const int first = laidOut.size();
-        layoutState(child, 0, leftMargin, y, H, laidOut);
-        if (laidOut.size() > first)
-            y = truncated(laidOut.items[std::size_t(first)]->bottom());
-    }
-
-    if (!mergeMode) {
-        shownItems = std::move(laidOut);
-        return;
-    }
-
-    // Merge mode: per column (by left edge), runs of items with one label.
-    QHash<int, int> columnOf;
-    std::vector<std::vector<int>> columns;
-    for (int i = 0; i < laidOut.size(); ++i) {
-        const int left = truncated(laidOut.items[std::size_t(i)]->left());
-        auto found = columnOf.constFind(left);
-        if (found == columnOf.constEnd()) {
-            columnOf.insert(left, int(columns.size()));
-            columns.push_back({i});
-        } else {
-            columns[std::size_t(found.value())].push_back(i);
+    if (!nodes.empty()) {
+        const double H = height() - 2 * topOffset - headerHeight - 10;
+        double y = topOffset + 10 + headerHeight;
+        laidOut.items.reserve(nodes.size());
+        const BinItem blank(nullptr, this);
+        for (int child = firstChild.front(); child >= 0; child = nextSibling[std::size_t(child)]) {
+            const int first = laidOut.size();
+            layoutState(child, 0, leftMargin, y, H, blank, laidOut);
+            if (laidOut.size() > first)
+                y = truncated(laidOut.items[std::size_t(first)]->bottom());
         }
     }
-    std::vector<BinItem*> runOf(laidOut.items.size(), nullptr);
-    std::vector<char> startsRun(laidOut.items.size(), 0);
-    for (const std::vector<int>& members : columns) {
-        BinItem* run = nullptr;
-        for (int i : members) {
-            BinItem* item = laidOut.items[std::size_t(i)];
-            if (run && item->label == run->label) {
-                run->setHeight(run->storedHeight + item->height());
-                run->label = item->label;
-                run->name = QStringLiteral("...") + item->label;
+
+    int runs = 0;
+    if (mergeMode && !laidOut.isEmpty()) {
+        // Merge mode: per column (by left edge), runs of items with one label.
+        QHash<int, int> columnOf;
+        std::vector<std::vector<int>> columns;
+        for (int i = 0; i < laidOut.size(); ++i) {
+            const int left = truncated(laidOut.items[std::size_t(i)]->left());
+            auto found = columnOf.constFind(left);
+            if (found == columnOf.constEnd()) {
+                columnOf.insert(left, int(columns.size()));
+                columns.push_back({i});
             } else {
-                run = new BinItem(*item);
-                startsRun[std::size_t(i)] = 1;
+                columns[std::size_t(found.value())].push_back(i);
             }
-            mergedRuns[run].append(item);
-            runOf[std::size_t(i)] = run;
         }
+        std::vector<BinItem*> runOf(laidOut.items.size(), nullptr);
+        std::vector<char> startsRun(laidOut.items.size(), 0);
+        for (const std::vector<int>& members : columns) {
+            BinItem* run = nullptr;
+            TList<BinItem*>* covered = nullptr;
+            for (int i : members) {
+                BinItem* item = laidOut.items[std::size_t(i)];
+                if (run && item->label == run->label) {
+                    run->setHeight(run->storedHeight + item->height());
+                    run->label = item->label;
+                    run->name = QStringLiteral("...") + item->label;
+                } else {
+                    // A run of the last pass keeps its entry in mergedRuns.
+                    run = runItem(runs);
+                    *run = *item;
+                    if (runs < keyedRuns) {
+                        covered = runLists[std::size_t(runs)];
+                    } else {
+                        covered = &mergedRuns[run];
+                        runLists.push_back(covered);
+                    }
+                    covered->clear();
+                    ++runs;
+                    startsRun[std::size_t(i)] = 1;
+                }
+                covered->append(item);
+                runOf[std::size_t(i)] = run;
+            }
+        }
+        shownItems.items.reserve(std::size_t(runs));
+        // Each run once, at the place of its first item.
+        for (std::size_t i = 0; i < runOf.size(); ++i) {
+            if (startsRun[i])
+                shownItems.append(runOf[i]);
+        }
+    } else {
+        shownItems = std::move(laidOut);
     }
-    shownItems.items.reserve(std::size_t(mergedRuns.size()));
-    // Each run once, at the place of its first item.
-    for (std::size_t i = 0; i < runOf.size(); ++i) {
-        if (startsRun[i])
-            shownItems.append(runOf[i]);
-    }
+
+    // Runs of the last pass beyond this pass's runs are gone.
+    const int keyed = std::max(keyedRuns, runs);
+    for (int k = runs; k < keyed; ++k)
+        mergedRuns.remove(runPool[std::size_t(k)]);
+    runLists.resize(std::size_t(runs));
+    for (std::size_t k = std::size_t(runs); k < runPool.size(); ++k)
+        delete runPool[k];
+    runPool.resize(std::size_t(runs));
+    keyedRuns = runs;
 }
 
-void SequenceWidget::layoutState(int s, int p, double x, double y, double h, TList<BinItem*>& out)
+void SequenceWidget::layoutState(int s, int p, double x, double y, double h, const BinItem& blank,
+                                 TList<BinItem*>& out)
 {
     // An explicit stack: rows can be as long as a trace.
     struct Pending
@@ -540,29 +792,42 @@ void SequenceWidget::layoutState(int s, int p, double x, double y, double h, TLi
         if (parentCount != 0)
             height = height * count / parentCount;
 
-        auto* item = new BinItem(nullptr, this);
+        BinItem* item = layoutPool[std::size_t(at.state)];
+        // The item as new, but with the name and label it holds already
+        // when they are the state's (a pass without a merge): their texts
+        // are not touched.
+        QString name;
+        QString label;
+        name.swap(item->name);
+        label.swap(item->label);
+        *item = blank;
         item->setX(at.x);
         item->setY(at.y);
         item->setWidth(itemWidth);
         item->setHeight(std::max(height, 1.0));
-        item->name = keys[std::size_t(at.state)];
+        const QString& key = keys[std::size_t(at.state)];
+        if (name.isSharedWith(key))
+            item->name.swap(name);
+        else
+            item->name = key;
         const QString& last = lastNames[std::size_t(at.state)];
-        if (last != QLatin1String("*"))
-            item->label = last;
+        if (last != QLatin1String("*")) {
+            if (label.isSharedWith(last))
+                item->label.swap(label);
+            else
+                item->label = last;
+        }
         item->fillColor = colours[std::size_t(at.state)];
         item->visible = !last.contains(QLatin1String("dummy"));
-        const StateId& node = nodes[std::size_t(at.state)];
-        itemStates.insert(item, node);
-        stateItems.insert(node, item);
         out.append(item);
 
         // Children: one column on, stacked from the top of this item, each
         // below the previous one's own item; pushed in reverse so that the
         // first child's subtree comes first.
-        const std::vector<int>& next = successors[std::size_t(at.state)];
         const std::size_t firstPending = stack.size();
         double childY = at.y;
-        for (int child : next) {
+        for (int child = firstChild[std::size_t(at.state)]; child >= 0;
+             child = nextSibling[std::size_t(child)]) {
             stack.push_back({child, at.state, at.x + itemWidth + columnGap, childY, height});
             double childHeight = height;
             if (count != 0)
@@ -582,30 +847,51 @@ void SequenceWidget::buildOverlay()
     const THash<QString, int>* columns =
         owner && owner->glyphStore ? &owner->glyphStore->attributeColumns : nullptr;
 
+    // The state of every row item, from the last merge's walk where the rows
+    // are still those it walked, else from rowItemStates; -1 for none.
+    const int stateTotal = int(nodes.size());
+    std::vector<int> rowStart(std::size_t(rows.size()) + 1, 0);
+    for (int r = 0; r < rows.size(); ++r)
+        rowStart[std::size_t(r) + 1] = rowStart[std::size_t(r)] + rows.items[std::size_t(r)].size();
+    auto stateOf = [this, stateTotal](std::size_t k, BinItem* item) {
+        int id;
+        if (k < lastRowItems.size() && lastRowItems[k] == item) {
+            id = lastRowStates[k];
+        } else {
+            auto found = rowItemStates.constFind(item);
+            id = found == rowItemStates.constEnd() ? -1 : found.value().id;
+        }
+        return id >= 0 && id < stateTotal ? id : -1;
+    };
+
     struct RowHits
     {
         int row;
         int matched;
     };
     std::vector<RowHits> hitRows;
-    QHash<StateId, int> hits;
+    std::vector<int> hits(std::size_t(stateTotal), 0);
     for (int r = 0; r < rows.size(); ++r) {
         const TList<BinItem*>& row = rows.items[std::size_t(r)];
         int weight = 1;
-        for (BinItem* item : row.items) {
-            auto found = twins.constFind(item);
-            if (found != twins.constEnd()) {
-                weight = 1 + found.value().size();
-                break;
+        if (!twins.isEmpty()) {
+            for (BinItem* item : row.items) {
+                auto found = twins.constFind(item);
+                if (found != twins.constEnd()) {
+                    weight = 1 + found.value().size();
+                    break;
+                }
             }
         }
         std::vector<char> matched(std::size_t(weight), 0);
         int m = 0;
         for (BinItem* item : row.items) {
             const TList<BinItem*>* same = nullptr;
-            auto found = twins.constFind(item);
-            if (found != twins.constEnd())
-                same = &found.value();
+            if (!twins.isEmpty()) {
+                auto found = twins.constFind(item);
+                if (found != twins.constEnd())
+                    same = &found.value();
+            }
             const int members = 1 + (same ? same->size() : 0);
             for (int i = 0; i < members && i < weight; ++i) {
                 if (matched[std::size_t(i)])
@@ -626,26 +912,38 @@ void SequenceWidget::buildOverlay()
         }
         if (m > 0) {
             hitRows.push_back({r, m});
-            for (BinItem* item : row.items)
-                hits[rowItemStates.value(item)] += m;
+            std::size_t k = std::size_t(rowStart[std::size_t(r)]);
+            for (BinItem* item : row.items) {
+                const int state = stateOf(k++, item);
+                if (state >= 0)
+                    hits[std::size_t(state)] += m;
+            }
         }
     }
 
-    QHash<StateId, double> used;
+    std::vector<double> used(std::size_t(stateTotal), 0.0);
+    std::vector<const BinItem*> path;
+    std::vector<int> states;
     for (const RowHits& hit : hitRows) {
         const TList<BinItem*>& row = rows.items[std::size_t(hit.row)];
-        std::vector<const BinItem*> path;
-        std::vector<StateId> states;
+        path.clear();
+        states.clear();
         double band = -1.0;
         bool complete = true;
+        std::size_t k = std::size_t(rowStart[std::size_t(hit.row)]);
         for (BinItem* item : row.items) {
-            const StateId state = rowItemStates.value(item);
-            const BinItem* laid = stateItems.value(state, nullptr);
+            const int state = stateOf(k++, item);
+            // Right after a merge the laid-out items are those of the last
+            // states: none belongs to the new ones yet. The laid-out item of
+            // state s (s >= 1) is the pool's.
+            const BinItem* laid = layoutCurrent && state >= 1 && std::size_t(state) < layoutPool.size()
+                                      ? layoutPool[std::size_t(state)]
+                                      : nullptr;
             if (!laid) {
                 complete = false;
                 break;
             }
-            const int c = stateCounts.value(state, 0);
+            const int c = counts[std::size_t(state)];
             const double w = c != 0 ? double(hit.matched) / c * laid->height() : 0.0;
             band = band < 0 ? w : std::min(band, w);
             path.push_back(laid);
@@ -655,14 +953,14 @@ void SequenceWidget::buildOverlay()
             continue;
 
         QPainterPath line;
-        for (std::size_t k = 0; k < path.size(); ++k) {
-            const BinItem* laid = path[k];
-            const StateId& state = states[k];
+        for (std::size_t p = 0; p < path.size(); ++p) {
+            const BinItem* laid = path[p];
+            const std::size_t state = std::size_t(states[p]);
             int y;
             const int cy = truncated(laid->centerY());
             if (path.size() >= 2) {
-                const int c = stateCounts.value(state, 0);
-                const double t = hits.value(state, 0);
+                const int c = counts[state];
+                const double t = hits[state];
                 const double share = c != 0 ? t / c : 0.0;
                 double& space = used[state];
                 y = truncated(cy - share * laid->height() / 2 + band / 2 + space);
@@ -671,7 +969,7 @@ void SequenceWidget::buildOverlay()
                 y = cy;
             }
             const int cx = truncated(laid->centerX());
-            if (k == 0) {
+            if (p == 0) {
                 line.moveTo(cx, y);
                 continue;
             }
@@ -789,11 +1087,11 @@ bool SequenceWidget::event(QEvent* e)
     const int type = int(e->type());
     if (type == GLYPHSEVENT) {
         auto* glyphs = static_cast<GlyphsEvent*>(e);
-        // The rows may point into the stored copies until the rebuild.
-        TList<TList<BinItem*>> previous = std::move(lastSequences);
-        lastSequences = copySequences(glyphs->sequences);
+        // The items of the stored copies are reused for the new ones; the
+        // rows point at them until the rebuild replaces the rows, reading
+        // none.
+        lastSequences = copySequences(glyphs->sequences, lastSequences);
         recompute();
-        deleteSequences(previous);
         e->accept();
     } else if (type == CONTEXTEVENT) {
         buildSequences(TList<TList<BinItem*>>());

@@ -65,6 +65,11 @@ public:
     void computeGeometry();
     // The length of the rows (the number of columns).
     int columnCount() const;
+    // The prefix automaton of the rows: the states of the last merge, each
+    // with an unlabelled edge from its parent in the order the states were
+    // made. Built on the first call after a merge (the view itself walks its
+    // own tables); owned by the view, replaced by the next merge.
+    Automaton* prefixAutomaton();
 
     // Multiple sequence alignment (defined in SequenceAlignment.cpp): the
     // rows aligned along the guide tree of the event matrix's clustering,
@@ -99,7 +104,6 @@ public:
     QHash<BinItem*, TList<BinItem*>> twins;
     TList<BinItem*> gapItems;                        // owned
     bool drawLines = false;
-    Automaton* automaton = nullptr;                  // owned
     StateId startState;
     bool mergeMode = true;
     THash<BinItem*, TList<BinItem*>> mergedRuns;     // run -> covered items, all owned
@@ -152,35 +156,91 @@ protected:
 private:
     // Builds the rows from sequences that the view owns already.
     void buildRows(const TList<TList<BinItem*>>& sequences);
-    static TList<TList<BinItem*>> copySequences(const TList<TList<BinItem*>>& sequences);
+    // Deep copies of the sequences (the sender's conditions left out), made
+    // in the items of spares, which it empties.
+    static TList<TList<BinItem*>> copySequences(const TList<TList<BinItem*>>& sequences,
+                                                TList<TList<BinItem*>>& spares);
     static void deleteSequences(TList<TList<BinItem*>>& sequences);
+    // Deletes the laid-out items and runs and empties the tables that
+    // point at them.
     void clearShownItems();
     void buildOverlay();
     void updateMinimumWidth();
-    // Lays out state s under parent p (ids); appends the items depth first.
-    void layoutState(int s, int p, double x, double y, double h, TList<BinItem*>& out);
+    // Lays out state s under parent p (ids), each item reset to blank first;
+    // appends the items depth first.
+    void layoutState(int s, int p, double x, double y, double h, const BinItem& blank,
+                     TList<BinItem*>& out);
     // A new state under parent (-1 for the start state); name is the last
     // part of its path.
     int addState(int parent, const QString& key, const QString& path, const QString& name,
                  const QColor& colour);
 
+    Automaton* automaton = nullptr;   // owned; made by prefixAutomaton()
     BinCell* stacker = nullptr;   // owned; groups equal sequences
-    // The automaton's states by id, as the layout walks them: successor
-    // lookup while it is built (parent id and label), successors in edge
-    // order, counts, keys, colours and the last part of the display path.
+    // The states by id as the last merge made them (ids 0 .. n - 1, the
+    // start state 0): successor lookup while they are made (parent id and
+    // label), children in edge order, counts, keys, display paths, colours,
+    // the last part of the display path and the event list of each.
     struct Successor
     {
         quint64 key;   // parent id and label id
         int state;     // -1 for a free slot
     };
+    // A state's child of a label is found along its children, or for a
+    // state with more than WIDE_STATE children in successorOf (made at the
+    // first such state of a merge, for up to successorCapacity entries).
+    static constexpr int WIDE_STATE = 16;
     std::vector<Successor> successorOf;   // open addressing, at most half full
+    int successorCapacity = 0;
+    std::vector<int> labelOf;      // label id of the edge into a state
+    std::vector<int> childCount;
+    // The child of state with the label id, -1 for none.
+    int findChild(int state, int label);
+    // Records child (made under state) as its child of the label id.
+    void addChild(int state, int child, int label);
     QHash<QString, int> labelIds;
     static int tableSize(int entries);
     Successor& findSuccessor(quint64 key);
     std::vector<StateId> nodes;
-    std::vector<std::vector<int>> successors;
+    std::vector<int> parents;       // -1 for the start state
+    std::vector<int> firstChild;    // -1 for none
+    std::vector<int> lastChild;
+    std::vector<int> nextSibling;   // -1 for the last child
     std::vector<int> counts;
     std::vector<QString> keys;
+    std::vector<QString> paths;
     std::vector<QColor> colours;
     std::vector<QString> lastNames;
+    std::vector<TList<QSharedPointer<Packet>>*> eventLists;   // the values of stateEvents
+
+    // The tables keyed by state id hold ids 0 .. keyedStates - 1; a merge
+    // overwrites them in place, since every merge numbers its states from 0.
+    int keyedStates = 0;
+    // The laid-out item of state s is layoutPool[s] (s >= 1) and the k-th
+    // merged run runPool[k], overwritten at every geometry pass: the items
+    // are made anew only when there are more states or runs than before, so
+    // itemStates and stateItems keep their entries from pass to pass.
+    std::vector<BinItem*> layoutPool;   // owned; [0] is null
+    std::vector<BinItem*> runPool;      // owned
+    int keyedRuns = 0;                  // runs of runPool with an entry in mergedRuns
+    // The values of mergedRuns by run: a run's entry stays where it is
+    // while the run keeps it.
+    std::vector<TList<BinItem*>*> runLists;
+    // Whether stateItems stand for the states of the last merge; until the
+    // next geometry pass after a merge the overlay finds no laid-out items.
+    bool layoutCurrent = false;
+    // The row items that the last merge gave an entry in rowItemStates,
+    // and those of the merge under way.
+    std::vector<BinItem*> lastRowItems;
+    std::vector<BinItem*> rowItems;
+    // The state ids of those items, in the same order (rows in order).
+    std::vector<int> lastRowStates;
+    std::vector<int> rowStates;
+    // The gap items that lengthened short rows, reused at the next build;
+    // gapItems holds them unless the rows were aligned, when it holds the
+    // alignment's own gaps.
+    std::vector<BinItem*> paddingGaps;   // owned
+    bool alignedGaps = false;            // gapItems are the alignment's (owned)
+    void syncLayoutPool(int states);
+    BinItem* runItem(int k);
 };

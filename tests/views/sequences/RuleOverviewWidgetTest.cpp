@@ -4,6 +4,8 @@
 #include "app/ControlWidget.h"
 #include "core/Constants.h"
 #include "items/BinItem.h"
+#include "patterns/Automaton.h"
+#include "patterns/Edge.h"
 #include "model/GlyphStore.h"
 #include "patterns/ParseNode.h"
 #include "patterns/Rule.h"
@@ -114,6 +116,9 @@ private slots:
     void rulesWithoutAGlyph();
     void nameListedTwiceDrawnOnce();
     void tooltipAndRelayout();
+    void rebuildMatchesAFreshOverview_data();
+    void rebuildMatchesAFreshOverview();
+    void prefixAutomaton();
     void emptyRewriteNodeIsNotBlack();
 };
 
@@ -224,6 +229,88 @@ void RuleOverviewWidgetTest::tooltipAndRelayout()
     m.overview->relayout();
     QCOMPARE(m.drawn(), QStringList({":100", "A:67", "B:33"}));
     QCOMPARE(m.count("A"), 2);
+}
+
+namespace {
+
+// Every node with its count (or "-" when it has none), colour and key,
+// checked against the inverse table.
+QStringList nodes(const RuleOverviewWidget& overview)
+{
+    QStringList out;
+    for (int id = 0; id < overview.nodeKeys.size(); ++id) {
+        const Node node(id);
+        const QString key = overview.nodeKeys.value(node);
+        out << QStringLiteral("%1 %2 %3 %4")
+                   .arg(key)
+                   .arg(overview.counts.contains(node) ? QString::number(overview.counts.value(node))
+                                                       : QStringLiteral("-"))
+                   .arg(overview.colours.value(node).name())
+                   .arg(overview.keys.value(key).id == id);
+    }
+    if (overview.keys.size() != overview.nodeKeys.size() || overview.colours.size() != overview.nodeKeys.size())
+        out << QStringLiteral("table sizes differ");
+    return out;
+}
+
+} // namespace
+
+void RuleOverviewWidgetTest::rebuildMatchesAFreshOverview_data()
+{
+    QTest::addColumn<QStringList>("before");
+    QTest::addColumn<QStringList>("after");
+    QTest::addColumn<bool>("multi");
+    const QStringList many = {"A>B>C", "B>A", "C", "A.B", "A>_", "_", "B>A>A"};
+    const QStringList few = {"C>A", "A"};
+    QTest::newRow("fewer nodes") << many << few << true;
+    QTest::newRow("fewer nodes, multi-match off") << many << few << false;
+    QTest::newRow("more nodes, multi-match off") << few << many << false;
+    QTest::newRow("to no items") << many << QStringList() << true;
+}
+
+// The tables that an overview keeps from one rebuild to the next hold
+// nothing of the cells before.
+void RuleOverviewWidgetTest::rebuildMatchesAFreshOverview()
+{
+    QFETCH(QStringList, before);
+    QFETCH(QStringList, after);
+    QFETCH(bool, multi);
+    showMulti = multi;
+    Matrix used({before}, {"A", "B", "C"});
+    Matrix fresh({after}, {"A", "B", "C"});
+    used.overview->rebuild();
+    for (BinCell* cell : used.view->cells.items)
+        delete cell;
+    used.view->cells.clear();
+    auto* cell = new BinCell(used.control.get(), nullptr, QStringLiteral("cell"), nullptr);
+    for (const QString& item : after)
+        cell->rows.append(TList<BinItem*>{glyph(item)});
+    used.view->cells.append(cell);
+    used.overview->rebuild();
+    fresh.overview->rebuild();
+    QCOMPARE(nodes(*used.overview), nodes(*fresh.overview));
+    QCOMPARE(used.drawn(), fresh.drawn());
+}
+
+void RuleOverviewWidgetTest::prefixAutomaton()
+{
+    // "A.B" alone and "B" with "A" stacked on it (the path A, B) make the
+    // same key: one node, first reached from the root, whose edge stays.
+    Matrix m({{"A.B", "A", "B>A"}}, {"A"});
+    QVERIFY(!m.overview->prefixAutomaton());
+    m.overview->rebuild();
+    QCOMPARE(m.count("A.B"), 2);
+    Automaton* automaton = m.overview->prefixAutomaton();
+    QVERIFY(automaton);
+    QCOMPARE(m.overview->prefixAutomaton(), automaton);
+    QCOMPARE(automaton->start(), m.overview->root);
+    QStringList edges;
+    for (const Node& node : automaton->stateList) {
+        for (const Edge* edge : automaton->outEdges(node))
+            edges << m.overview->nodeKeys.value(node) + QStringLiteral(">")
+                         + m.overview->nodeKeys.value(edge->to);
+    }
+    QCOMPARE(edges, QStringList({">A.B", ">A"}));
 }
 
 void RuleOverviewWidgetTest::emptyRewriteNodeIsNotBlack()

@@ -8,6 +8,7 @@
 #include "events/GlyphsEvent.h"
 #include "events/PacketsEvent.h"
 #include "patterns/Automaton.h"
+#include "patterns/Edge.h"
 #include "patterns/ConditionParser.h"
 #include "patterns/ParseNode.h"
 #include "views/attributes/HistogramWidget.h"
@@ -134,6 +135,10 @@ private slots:
     void hoverQueryOverlay();
     void inspectFrequencies();
     void sizes();
+    void rebuildMatchesAFreshView_data();
+    void rebuildMatchesAFreshView();
+    void prefixAutomaton();
+    void manyBranchesAtOneState();
 };
 
 void SequenceWidgetTest::stackedRowShare()
@@ -579,6 +584,165 @@ void SequenceWidgetTest::sizes()
     QCOMPARE(int(view->sortTriangles[1]->x), 10 + 51);
     view->setVItemSize(50);
     QCOMPARE(view->topOffset, int(0.5 * (300 - 20) + 10));
+}
+
+namespace {
+
+// The states, the laid-out items and the runs of a view as text, state by
+// state, with the tables that must agree with one another checked.
+QStringList describe(const SequenceWidget& view)
+{
+    QStringList out;
+    const int states = view.stateCounts.size();
+    const int laid = states > 0 ? states - 1 : 0;
+    if (view.stateKeys.size() != states || view.statePaths.size() != states
+        || view.stateColours.size() != states || view.keyStates.size() != states
+        || view.stateEvents.size() != laid || view.stateItems.size() != laid
+        || view.itemStates.size() != laid)
+        out << QStringLiteral("table sizes differ");
+    for (int id = 0; id < states; ++id) {
+        const StateId state(id);
+        QString line = QStringLiteral("%1 %2 %3 %4 %5 %6")
+                           .arg(id)
+                           .arg(view.stateCounts.value(state, -1))
+                           .arg(view.stateKeys.value(state), view.statePaths.value(state),
+                                view.stateColours.value(state).name())
+                           .arg(view.stateEvents.value(state).size());
+        if (view.keyStates.value(view.stateKeys.value(state)).id != id)
+            line += QStringLiteral(" key elsewhere");
+        if (BinItem* item = view.stateItems.value(state, nullptr)) {
+            if (view.itemStates.value(item).id != id)
+                line += QStringLiteral(" item elsewhere");
+            line += QStringLiteral(" %1,%2 %3x%4 %5 %6 %7")
+                        .arg(item->x)
+                        .arg(item->y)
+                        .arg(item->width())
+                        .arg(item->height())
+                        .arg(item->name, item->label)
+                        .arg(item->visible);
+        }
+        out << line;
+    }
+    int covered = 0;
+    for (BinItem* shown : view.shownItems.items) {
+        QString line = QStringLiteral("shown %1,%2 %3 %4 %5")
+                           .arg(shown->x)
+                           .arg(shown->y)
+                           .arg(shown->height())
+                           .arg(shown->name)
+                           .arg(view.shareOf(shown));
+        if (view.mergeMode) {
+            const TList<BinItem*> run = view.mergedRuns.value(shown);
+            covered += run.size();
+            line += QStringLiteral(" covers %1").arg(run.size());
+        }
+        out << line;
+    }
+    if (view.mergeMode ? (view.mergedRuns.size() != view.shownItems.size() || covered != laid)
+                       : !view.mergedRuns.isEmpty())
+        out << QStringLiteral("runs differ");
+    return out;
+}
+
+} // namespace
+
+void SequenceWidgetTest::rebuildMatchesAFreshView_data()
+{
+    QTest::addColumn<QStringList>("before");
+    QTest::addColumn<QStringList>("after");
+    QTest::addColumn<bool>("merge");
+    const QStringList many = {"A B C D", "A B C E", "A B", "B C D A", "C C C C C C", "A B C D", "_ A"};
+    const QStringList few = {"D A", "A"};
+    QTest::newRow("fewer states") << many << few << false;
+    QTest::newRow("fewer states, merged") << many << few << true;
+    QTest::newRow("more states, merged") << few << many << true;
+    QTest::newRow("other states of one number") << QStringList({"A B", "A C"})
+                                                << QStringList({"B A", "C A"}) << true;
+    QTest::newRow("to nothing") << many << QStringList() << true;
+    QTest::newRow("from nothing") << QStringList() << many << false;
+}
+
+// Tables and items that a view keeps from one build to the next hold
+// nothing of the sequences before.
+void SequenceWidgetTest::rebuildMatchesAFreshView()
+{
+    QFETCH(QStringList, before);
+    QFETCH(QStringList, after);
+    QFETCH(bool, merge);
+    Glyphs glyphs;
+    auto used = makeView(glyphs);
+    auto fresh = makeView(glyphs);
+    used->setMergeMode(merge);
+    fresh->setMergeMode(merge);
+    sendGlyphs(used.get(), glyphs.rows(before));
+    used->setSort(1);
+    mouse(used.get(), QEvent::MouseMove, QPoint(columnX(0) + 5, TOP + 5));
+    mouse(used.get(), QEvent::MouseButtonPress, QPoint(columnX(0) + 5, TOP + 5), Qt::LeftButton);
+    used->setMergeMode(!merge);
+    used->setMergeMode(merge);
+    const Rows next = glyphs.rows(after);
+    sendGlyphs(used.get(), next);
+    sendGlyphs(fresh.get(), next);
+    QCOMPARE(describe(*used), describe(*fresh));
+    // A geometry pass keeps them too.
+    used->setItemSize(20);
+    fresh->setItemSize(20);
+    QCOMPARE(describe(*used), describe(*fresh));
+    used->setSort(0);
+    fresh->setSort(0);
+    QCOMPARE(describe(*used), describe(*fresh));
+}
+
+void SequenceWidgetTest::prefixAutomaton()
+{
+    Glyphs glyphs;
+    auto view = makeView(glyphs);
+    QVERIFY(!view->prefixAutomaton());
+    sendGlyphs(view.get(), glyphs.rows({"A B", "A C", "D"}));
+    Automaton* automaton = view->prefixAutomaton();
+    QVERIFY(automaton);
+    QCOMPARE(view->prefixAutomaton(), automaton);
+    QCOMPARE(automaton->start(), view->startState);
+    QCOMPARE(automaton->stateList.size(), view->stateCounts.size());
+    // One unlabelled edge into every state but the start, in the order
+    // the rows reached them.
+    QStringList edges;
+    for (const Node& state : automaton->stateList) {
+        for (const Edge* edge : automaton->outEdges(state)) {
+            QCOMPARE(edge->label ? int(edge->label->type) : -1, int(ParseNode::Epsilon));
+            edges << view->stateKeys.value(state) + QStringLiteral(">")
+                         + view->stateKeys.value(edge->to);
+        }
+    }
+    QCOMPARE(edges, QStringList({">A", ">D", "A>A.B", "A>A.C", "D>D.<dummy>"}));
+    // A merge replaces it.
+    view->setSort(1);
+    QCOMPARE(view->prefixAutomaton()->stateList.size(), view->stateCounts.size());
+}
+
+// A state with many children finds each of them again, also those it had
+// before it grew wide.
+void SequenceWidgetTest::manyBranchesAtOneState()
+{
+    Glyphs glyphs;
+    auto view = makeView(glyphs);
+    QStringList sequences;
+    for (int k = 0; k < 40; ++k)
+        sequences << QStringLiteral("N%1 A").arg(k);
+    for (int k = 0; k < 40; k += 3)
+        sequences << QStringLiteral("N%1 B").arg(k) << QStringLiteral("N%1 A").arg(k);
+    sendGlyphs(view.get(), glyphs.rows(sequences));
+    QCOMPARE(view->stateCounts.size(), 1 + 40 + 40 + 14);
+    auto count = [&view](const QString& key) {
+        return view->stateCounts.value(view->keyStates.value(key, StateId(-9)), -1);
+    };
+    QCOMPARE(count(QString()), 40 + 28);
+    QCOMPARE(count(QStringLiteral("N0")), 3);
+    QCOMPARE(count(QStringLiteral("N0.A")), 2);
+    QCOMPARE(count(QStringLiteral("N39.A")), 2);
+    QCOMPARE(count(QStringLiteral("N39.B")), 1);
+    QCOMPARE(count(QStringLiteral("N38")), 1);
+    QCOMPARE(count(QStringLiteral("N38.B")), -1);
 }
 
 LUMIVANE_TEST(SequenceWidgetTest)
