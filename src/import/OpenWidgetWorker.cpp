@@ -9,6 +9,9 @@
 #include <QThread>
 
 #include <algorithm>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -360,6 +363,16 @@ void OpenWidgetWorker::readRecords()
 
 void OpenWidgetWorker::readStretches(int threads)
 {
+#ifdef __GLIBC__
+    // The stretches' big passing blocks (their lines, caches and pools)
+    // come and go on several threads while the events' small values stay.
+    // With the allocator's sliding threshold the blocks soon come from the
+    // threads' heaps instead of being mapped, and what they leave there
+    // cannot go back between the values: a fixed threshold maps them and
+    // gives them back as soon as they are freed.
+    static std::once_flag mapped;
+    std::call_once(mapped, [] { mallopt(M_MMAP_THRESHOLD, 1 << 20); });
+#endif
     RecordParser* w = owner;
     IPacketStream* stream = w->stream;
     Joiner joiner(w);
