@@ -9,6 +9,9 @@
 #include <QThread>
 
 #include <algorithm>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -64,6 +67,71 @@ private:
     }
     std::vector<std::pair<const char*, TVariant>> m_entries;
     std::vector<quint32> m_slots;
+};
+
+// The trace numbers of the joined stretches by the text of their grouping
+// value, as UTF-8 bytes: for a text value the very bytes the value table
+// holds (shared, not copied), else those of the value's text form. The
+// texts are those a single reader keys its numbers by (TVariant::toString()),
+// in a form that costs the log no second copy of them.
+class TraceKeys
+{
+public:
+    // Numbers given before the join starts.
+    void seed(const THash<QString, int>& ids)
+    {
+        for (auto it = ids.constBegin(); it != ids.constEnd(); ++it)
+            find(it.key().toUtf8(), it.value());
+    }
+    // The number of the value's text, or `next` when it is new (and then
+    // kept for it).
+    int find(const TVariant& value, int next)
+    {
+        return find(value.type == TVariant::String ? value.text : value.toString().toUtf8(), next);
+    }
+
+private:
+    struct Slot
+    {
+        uint hash = 0;
+        int id = -1;          // -1 = free
+        quint32 key = 0;      // in m_keys
+    };
+    int find(const QByteArray& key, int next)
+    {
+        const uint hash = qHash(key, 0u);
+        if ((m_keys.size() + 1) * 2 > m_slots.size())
+            grow();
+        const std::size_t mask = m_slots.size() - 1;
+        for (std::size_t s = hash & mask;; s = (s + 1) & mask) {
+            Slot& slot = m_slots[s];
+            if (slot.id < 0) {
+                slot.hash = hash;
+                slot.id = next;
+                slot.key = quint32(m_keys.size());
+                m_keys.push_back(key);
+                return next;
+            }
+            if (slot.hash == hash && m_keys[slot.key] == key)
+                return slot.id;
+        }
+    }
+    void grow()
+    {
+        std::vector<Slot> old(m_slots.empty() ? 64 : m_slots.size() * 2);
+        old.swap(m_slots);
+        const std::size_t mask = m_slots.size() - 1;
+        for (const Slot& slot : old) {
+            if (slot.id < 0)
+                continue;
+            std::size_t s = slot.hash & mask;
+            while (m_slots[s].id >= 0)
+                s = (s + 1) & mask;
+            m_slots[s] = slot;
+        }
+    }
+    std::vector<QByteArray> m_keys;
+    std::vector<Slot> m_slots;
 };
 
 // A stretch of lines read by a parser of its own.
@@ -166,11 +234,12 @@ public:
 
         // The first table becomes the log's; the others' values follow it.
         const int events = int(s.packets.size());
+        quint32 offset = 0;
         if (!table) {
             table = s.table;
             s.table = nullptr;
         } else if (s.table && events > 0) {
-            const quint32 offset = table->absorb(*s.table, [&pooled](TVariant& v) {
+            offset = table->absorb(*s.table, [&pooled](TVariant& v) {
                 if (v.type != TVariant::String || pooled.empty())
                     return;
                 if (const TVariant* kept = pooled.find(v.text.constData()))
@@ -182,23 +251,26 @@ public:
             s.table->deref(events);
         }
 
-        // Trace numbers in order of the first appearance of their keys.
-        if (w->conversationIds.isEmpty() && w->nextConversationId == 0) {
-            w->conversationIds = std::move(parser.conversationIds);
-            w->nextConversationId = parser.nextConversationId;
-        } else if (parser.nextConversationId > 0) {
-            std::vector<int> ids(std::size_t(parser.nextConversationId), -1);
-            for (auto it = parser.conversationIds.constBegin(); it != parser.conversationIds.constEnd();
-                 ++it) {
-                const int id = w->conversationIds.insert(it.key(), w->nextConversationId).value();
+        // Trace numbers in order of the first appearance of their keys: the
+        // stretch numbered its grouping values' positions in the order it
+        // met them, which the log's numbers follow.
+        if (!parser.tracePositions.empty()) {
+            if (!keysSeeded) {
+                keys.seed(w->conversationIds);
+                keysSeeded = true;
+            }
+            std::vector<int> ids(parser.tracePositions.size());
+            for (std::size_t local = 0; local < ids.size(); ++local) {
+                const quint32 p = parser.tracePositions[local];
+                const int id = keys.find(table->at(p == 0 ? 0 : p + offset), w->nextConversationId);
                 if (id == w->nextConversationId)
                     ++w->nextConversationId;
-                if (it.value() >= 0 && it.value() < int(ids.size()))
-                    ids[std::size_t(it.value())] = id;
+                ids[local] = id;
             }
+            std::vector<quint32>().swap(parser.tracePositions);
             for (const QSharedPointer<Packet>& p : s.packets) {
                 const int local = p->conversationId;
-                if (local >= 0 && local < int(ids.size()) && ids[std::size_t(local)] >= 0)
+                if (local >= 0 && local < int(ids.size()))
                     p->conversationId = ids[std::size_t(local)];
             }
         }
@@ -212,6 +284,8 @@ public:
 private:
     RecordParser* w;
     ValueTable* table = nullptr;   // the log's, with a reference of the joiner's
+    TraceKeys keys;
+    bool keysSeeded = false;
 };
 
 } // namespace
@@ -289,6 +363,16 @@ void OpenWidgetWorker::readRecords()
 
 void OpenWidgetWorker::readStretches(int threads)
 {
+#ifdef __GLIBC__
+    // The stretches' big passing blocks (their lines, caches and pools)
+    // come and go on several threads while the events' small values stay.
+    // With the allocator's sliding threshold the blocks soon come from the
+    // threads' heaps instead of being mapped, and what they leave there
+    // cannot go back between the values: a fixed threshold maps them and
+    // gives them back as soon as they are freed.
+    static std::once_flag mapped;
+    std::call_once(mapped, [] { mallopt(M_MMAP_THRESHOLD, 1 << 20); });
+#endif
     RecordParser* w = owner;
     IPacketStream* stream = w->stream;
     Joiner joiner(w);
@@ -327,6 +411,7 @@ void OpenWidgetWorker::readStretches(int threads)
         s->parser->copySettings(*w);
         s->parser->separator = separator;
         s->parser->textPool.insert(QString(), TVariant());
+        s->parser->tracesByPosition = true;
         s->index = stretches++;
         return s;
     };
@@ -347,9 +432,10 @@ void OpenWidgetWorker::readStretches(int threads)
             std::unique_lock<std::mutex> lock(mutex);
             for (;;) {
                 wake.wait(lock, [&] { return stop || !queue.empty() || !spent.empty(); });
-                if (queue.empty()) {
-                    if (spent.empty())
-                        return;
+                // A joined stretch's parser (its pool, trace numbers and
+                // caches) goes before the next stretch is taken on, so that
+                // they do not pile up while the queue is never empty.
+                if (!spent.empty()) {
                     std::unique_ptr<RecordParser> parser = std::move(spent.back());
                     spent.pop_back();
                     lock.unlock();
@@ -357,6 +443,8 @@ void OpenWidgetWorker::readStretches(int threads)
                     lock.lock();
                     continue;
                 }
+                if (queue.empty())
+                    return;
                 Stretch* s = queue.front();
                 queue.pop_front();
                 if (smb2) {

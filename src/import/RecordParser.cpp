@@ -272,7 +272,10 @@ QSharedPointer<Packet> RecordParser::parsePacket(const QString& line, char separ
         if (m_groupByPosition.size() <= position)
             m_groupByPosition.resize(std::max<std::size_t>(position + 1, m_groupByPosition.size() * 2), -1);
         int& known = m_groupByPosition[position];
-        if (known < 0) {
+        if (known < 0 && tracesByPosition) {
+            tracePositions.push_back(position);
+            known = nextConversationId++;
+        } else if (known < 0) {
             // The key is the value's text; a short ASCII text is looked up as
             // it is, without decoding it into a new string.
             const TVariant& value = table->at(position);
@@ -427,6 +430,7 @@ ValueTable* RecordParser::takeValueTable()
     table->ref();
     m_values.reset();
     m_valuesPool = nullptr;
+    std::vector<int>().swap(m_groupByPosition);
     return table;
 }
 

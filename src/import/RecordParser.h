@@ -92,6 +92,13 @@ public:
     TList<QSharedPointer<Packet>> packets;    // the events of the last load
     THash<QString, int> conversationIds;      // trace number by grouping key
     int32_t nextConversationId = 0;
+    // A parser that reads one stretch of a log numbers the traces by the
+    // value-table position of their grouping value instead of by its text,
+    // and keeps the position of each number's first value here: the join
+    // gives the numbers of the log by text (equal texts at different
+    // positions meet there). `conversationIds` stays empty.
+    bool tracesByPosition = false;
+    std::vector<quint32> tracePositions;
     char separator = ',';
     int32_t timeColumn = -1;
     int32_t grouping = -1;

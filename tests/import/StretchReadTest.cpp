@@ -174,6 +174,11 @@ void StretchReadTest::sameWithOneAndFourThreads_data()
     QTest::newRow("generated, by ip.src") << "" << "ip.src" << "" << 140000 - 28;
     QTest::newRow("generated, default grouping") << "" << "" << "" << 140000 - 28;
     QTest::newRow("generated, no grouping") << "" << "-" << "" << 140000 - 28;
+    // Trace numbers joined by the text of numbers, of times and of texts
+    // with an empty and a non-ASCII one among them.
+    QTest::newRow("generated, by tcp.srcport") << "" << "tcp.srcport" << "" << 140000 - 28;
+    QTest::newRow("generated, by frame.time_epoch") << "" << "frame.time_epoch" << "" << 140000 - 28;
+    QTest::newRow("generated, by proto") << "" << "proto" << "" << 140000 - 28;
     QTest::newRow("generated, limit inside a stretch") << "" << "ip.dst" << "135000" << 135000 - 27;
     QTest::newRow("basic") << "import/basic.csv" << "ip.src" << "" << 3;
     QTest::newRow("crlf") << "import/crlf.csv" << "" << "" << 2;
