@@ -671,15 +671,26 @@ void Context::initHistograms()
     std::vector<PositionCounter> byPosition(table ? std::size_t(names.size()) : 0,
                                             PositionCounter(std::size_t(packets.size()) * 4 + 1024));
     // With several threads the columns of the events are counted side by
-    // side, each column by one thread at a time (see below). The counts are
-    // folded on this thread: its heap holds the histograms.
+    // side (see below).
     std::unique_ptr<Crew> crew;
     if (table && counted.size() > 1 && packets.size() > 1) {
         const int threads = std::min(OpenWidgetWorker::threadCount(), int(counted.size()));
         if (threads > 1)
             crew.reset(new Crew(threads));
     }
+    // Each column is counted and folded by one thread throughout: the
+    // memory its counter frees is then there for its histogram.
+    auto ownerOf = [&](std::size_t k) { return int((k + 1) % std::size_t(crew->size())); };
     auto foldCounts = [&] {
+        if (crew) {
+            crew->run([&](int number) {
+                for (std::size_t k = 0; k < counted.size(); ++k) {
+                    if (ownerOf(k) == number)
+                        byPosition[std::size_t(counted[k])].foldInto(histograms.items[std::size_t(counted[k])], *table);
+                }
+            });
+            return;
+        }
         for (int c : counted) {
             if (table)
                 byPosition[std::size_t(c)].foldInto(histograms.items[std::size_t(c)], *table);
@@ -869,13 +880,14 @@ void Context::initHistograms()
                     expandPositions(*packets.items[std::size_t(j)], &block[std::size_t(j - first)], rows);
                 }
             });
-            std::atomic<std::size_t> next{0};
             crew->run([&](int number) {
                 if (number == 0) {
                     for (int j = first; j < last; ++j)
                         groupEvent(j);
                 }
-                for (std::size_t k; (k = next++) < width;) {
+                for (std::size_t k = 0; k < width; ++k) {
+                    if (ownerOf(k) != number)
+                        continue;
                     // A copy of its own: the counters of neighbouring
                     // columns, counted on other threads, share cache lines.
                     PositionCounter counter = std::move(byPosition[std::size_t(counted[k])]);
