@@ -9,15 +9,20 @@
 #include "core/ValueInterner.h"
 #include "core/ValueTable.h"
 #include "core/DerivedTime.h"
+#include "import/OpenWidgetWorker.h"
 
 #include <QDebug>
 #include <QVarLengthArray>
 
 #include <cmath>
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -376,6 +381,81 @@ private:
     std::vector<int> dense;   // count by position, below `reach`
 };
 
+// Helper threads that run one job at a time together with the calling
+// thread: run() hands the job to every helper, does its own share as number
+// 0 and returns once each helper has finished its share.
+class Crew
+{
+public:
+    explicit Crew(int size)
+    {
+        for (int t = 1; t < size; ++t)
+            helpers.emplace_back([this, t] { serve(t); });
+    }
+
+    ~Crew()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            quit = true;
+            ++generation;
+        }
+        wake.notify_all();
+        for (std::thread& t : helpers)
+            t.join();
+    }
+
+    Crew(const Crew&) = delete;
+    Crew& operator=(const Crew&) = delete;
+
+    int size() const { return int(helpers.size()) + 1; }
+
+    template <typename Job>
+    void run(const Job& job)
+    {
+        const std::function<void(int)> share = job;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            current = &share;
+            busy = int(helpers.size());
+            ++generation;
+        }
+        wake.notify_all();
+        job(0);
+        std::unique_lock<std::mutex> lock(mutex);
+        finished.wait(lock, [this] { return busy == 0; });
+        current = nullptr;
+    }
+
+private:
+    void serve(int number)
+    {
+        quint64 seen = 0;
+        std::unique_lock<std::mutex> lock(mutex);
+        for (;;) {
+            wake.wait(lock, [&] { return generation != seen; });
+            seen = generation;
+            if (quit)
+                return;
+            const std::function<void(int)>* job = current;
+            lock.unlock();
+            (*job)(number);
+            lock.lock();
+            if (--busy == 0)
+                finished.notify_one();
+        }
+    }
+
+    std::vector<std::thread> helpers;
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::condition_variable finished;
+    const std::function<void(int)>* current = nullptr;
+    quint64 generation = 0;
+    int busy = 0;
+    bool quit = false;
+};
+
 // A set of events by identity: one flat table probed in place, since every
 // event of a context is looked up in it.
 class PacketSet
@@ -590,7 +670,27 @@ void Context::initHistograms()
     // A column's table by position reaches a few positions per event.
     std::vector<PositionCounter> byPosition(table ? std::size_t(names.size()) : 0,
                                             PositionCounter(std::size_t(packets.size()) * 4 + 1024));
+    // With several threads the columns of the events are counted side by
+    // side (see below).
+    std::unique_ptr<Crew> crew;
+    if (table && counted.size() > 1 && packets.size() > 1) {
+        const int threads = std::min(OpenWidgetWorker::threadCount(), int(counted.size()));
+        if (threads > 1)
+            crew.reset(new Crew(threads));
+    }
+    // Each column is counted and folded by one thread throughout: the
+    // memory its counter frees is then there for its histogram.
+    auto ownerOf = [&](std::size_t k) { return int((k + 1) % std::size_t(crew->size())); };
     auto foldCounts = [&] {
+        if (crew) {
+            crew->run([&](int number) {
+                for (std::size_t k = 0; k < counted.size(); ++k) {
+                    if (ownerOf(k) == number)
+                        byPosition[std::size_t(counted[k])].foldInto(histograms.items[std::size_t(counted[k])], *table);
+                }
+            });
+            return;
+        }
         for (int c : counted) {
             if (table)
                 byPosition[std::size_t(c)].foldInto(histograms.items[std::size_t(c)], *table);
@@ -599,11 +699,12 @@ void Context::initHistograms()
         }
     };
     // The positions of the counted columns of one event, 0 where absent.
-    auto expandPositions = [&](const Packet& p, quint32* out) {
+    // The position of column k goes to out[k * stride].
+    auto expandPositions = [&](const Packet& p, quint32* out, std::size_t stride) {
         const quint32* positions = p.tablePositions();
         if (p.presentCount == p.baseCount) {
             for (std::size_t k = 0; k < counted.size(); ++k)
-                out[k] = positions[counted[k]];
+                out[k * stride] = positions[counted[k]];
             return;
         }
         // Walk the present columns, with the rank of each in `positions`.
@@ -613,11 +714,11 @@ void Context::initHistograms()
         for (int c = 0; c < p.baseCount && k < counted.size(); ++c) {
             const bool present = (bits.words[c / 31] >> (c % 31)) & 1u;
             if (counted[k] == c)
-                out[k++] = present ? positions[rank] : 0u;
+                out[stride * k++] = present ? positions[rank] : 0u;
             rank += present ? 1 : 0;
         }
         for (; k < counted.size(); ++k)
-            out[k] = 0;
+            out[k * stride] = 0;
     };
     // Counts the events [first, end) column by column, so that one column's
     // counting table stays in the cache for the whole stretch.
@@ -630,7 +731,7 @@ void Context::initHistograms()
                 __builtin_prefetch(packets.items[std::size_t(j + 8)].data());
             if (j + 4 < end)
                 __builtin_prefetch(packets.items[std::size_t(j + 4)]->tablePositions());
-            expandPositions(*packets.items[std::size_t(j)], &block[std::size_t(j - first) * width]);
+            expandPositions(*packets.items[std::size_t(j)], &block[std::size_t(j - first) * width], 1);
         }
         for (std::size_t k = 0; k < width; ++k) {
             PositionCounter& counter = byPosition[std::size_t(counted[k])];
@@ -734,7 +835,77 @@ void Context::initHistograms()
                           + QLatin1Char('/') + totalText + QStringLiteral(" packets"));
     };
 
-    if (table) {
+    if (crew) {
+        // The stretches, labels and cancel checks of the loop below, taken
+        // a batch of stretches at a time: the labels of a batch are shown
+        // and the cancel flag looked at before its events are counted, so
+        // a cancel stops the counting after the same events as there. The
+        // threads then count the batch, taking the columns one by one; this
+        // thread also notes each event's trace.
+        const int batch = 8192;
+        int i = 0;
+        while (i < total) {
+            const int first = i;
+            bool stop = false;
+            while (i < total && i - first < batch) {
+                if (cancelled) {
+                    ++i;
+                    stop = true;
+                    break;
+                }
+                const int end = std::min(total, ((i + 999) / 1000) * 1000 + 1);
+                i = end;
+                if (cancelled) {
+                    stop = true;
+                    break;
+                }
+                if ((end - 1) % 1000 == 0)
+                    emitLabel(end - 1);
+            }
+            const int last = i;
+            // The positions of the batch's events, column after column:
+            // each thread reads a share of the events once.
+            const std::size_t rows = std::size_t(last - first);
+            const std::size_t width = counted.size();
+            block.resize(rows * width);
+            const int threads = crew->size();
+            crew->run([&](int number) {
+                const int from = first + int(rows * std::size_t(number) / std::size_t(threads));
+                const int to = first + int(rows * std::size_t(number + 1) / std::size_t(threads));
+                for (int j = from; j < to; ++j) {
+                    if (j + 8 < to)
+                        __builtin_prefetch(packets.items[std::size_t(j + 8)].data());
+                    if (j + 4 < to)
+                        __builtin_prefetch(packets.items[std::size_t(j + 4)]->tablePositions());
+                    expandPositions(*packets.items[std::size_t(j)], &block[std::size_t(j - first)], rows);
+                }
+            });
+            crew->run([&](int number) {
+                if (number == 0) {
+                    for (int j = first; j < last; ++j)
+                        groupEvent(j);
+                }
+                for (std::size_t k = 0; k < width; ++k) {
+                    if (ownerOf(k) != number)
+                        continue;
+                    // A copy of its own: the counters of neighbouring
+                    // columns, counted on other threads, share cache lines.
+                    PositionCounter counter = std::move(byPosition[std::size_t(counted[k])]);
+                    const quint32* column = &block[k * rows];
+                    for (std::size_t r = 0; r < rows; ++r) {
+                        if (column[r])
+                            counter.add(column[r], *table);
+                    }
+                    byPosition[std::size_t(counted[k])] = std::move(counter);
+                }
+            });
+            if (stop) {
+                foldCounts();
+                groupEvents(last);
+                return;
+            }
+        }
+    } else if (table) {
         // Stretches of events end at each labelled event (every 1000th).
         // The cancel flag is looked at after each stretch and at the start
         // of the next: a cancel asked for while a label was shown stops
@@ -789,6 +960,7 @@ void Context::initHistograms()
         }
     }
     foldCounts();
+    crew.reset();
     groupEvents(total);
     std::vector<int>().swap(groupOf);
 
