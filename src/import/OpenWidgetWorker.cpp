@@ -2,6 +2,7 @@
 
 #include "core/IPacketStream.h"
 #include "core/Packet.h"
+#include "core/ThreadBudget.h"
 #include "core/ValueTable.h"
 #include "import/RecordParser.h"
 
@@ -300,11 +301,7 @@ OpenWidgetWorker::OpenWidgetWorker(RecordParser* owner, char separator, int tota
 
 int OpenWidgetWorker::threadCount()
 {
-    bool ok = false;
-    const int forced = qEnvironmentVariableIntValue("LUMIVANE_THREADS", &ok);
-    if (ok && forced > 0)
-        return std::min(forced, 64);
-    return std::max(1, std::min(QThread::idealThreadCount(), 4));
+    return ThreadBudget::count();
 }
 
 void OpenWidgetWorker::announce(int record)

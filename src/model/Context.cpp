@@ -9,7 +9,7 @@
 #include "core/ValueInterner.h"
 #include "core/ValueTable.h"
 #include "core/DerivedTime.h"
-#include "import/OpenWidgetWorker.h"
+#include "core/ThreadBudget.h"
 
 #include <QDebug>
 #include <QVarLengthArray>
@@ -674,7 +674,7 @@ void Context::initHistograms()
     // side (see below).
     std::unique_ptr<Crew> crew;
     if (table && counted.size() > 1 && packets.size() > 1) {
-        const int threads = std::min(OpenWidgetWorker::threadCount(), int(counted.size()));
+        const int threads = std::min(ThreadBudget::count(), int(counted.size()));
         if (threads > 1)
             crew.reset(new Crew(threads));
     }
