@@ -1,5 +1,10 @@
 #include "BenchSupport.h"
 
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QProcess>
+#include <QStringList>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -208,3 +213,34 @@ QString generatedLog(int lines, int columns, int traces)
 }
 
 } // namespace benchsupport
+
+int runInFreshProcesses(int argc, char** argv, std::initializer_list<const char*> names)
+{
+    bool filtered = false;
+    for (int i = 1; i < argc; ++i)
+        filtered = filtered || QByteArray(argv[i]).startsWith("--benchmark_filter")
+                   || QByteArray(argv[i]).startsWith("--benchmark_list_tests");
+    if (!filtered) {
+        int status = 0;
+        for (const char* name : names) {
+            QStringList args{QStringLiteral("--benchmark_filter=^%1/").arg(QLatin1String(name))};
+            for (int i = 1; i < argc; ++i)
+                args.append(QString::fromLocal8Bit(argv[i]));
+            QProcess child;
+            child.setProcessChannelMode(QProcess::ForwardedChannels);
+            child.start(QString::fromLocal8Bit(argv[0]), args);
+            child.waitForFinished(-1);
+            if (child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0)
+                status = 1;
+        }
+        return status;
+    }
+
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

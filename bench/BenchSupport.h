@@ -1,5 +1,7 @@
 #pragma once
 
+#include <initializer_list>
+
 #include <QString>
 #include <cstddef>
 
@@ -53,3 +55,8 @@ QString generatedLog(const LogShape& shape);
 // The project's shape with the given number of lines, columns and traces.
 QString generatedLog(int lines, int columns = 14, int traces = 20000);
 }
+
+// Runs each named benchmark in a fresh child process (a first run each),
+// unless the command line already picks or lists benchmarks: then it runs
+// them here, in an application of its own. Returns the exit status.
+int runInFreshProcesses(int argc, char** argv, std::initializer_list<const char*> names);

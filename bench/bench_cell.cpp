@@ -230,38 +230,11 @@ int main(int argc, char** argv)
     // The cell logs a line per build step; the figures are what matters here.
     qputenv("QT_LOGGING_RULES", "default.debug=false");
 
-    bool filtered = false;
-    for (int i = 1; i < argc; ++i)
-        filtered = filtered || QByteArray(argv[i]).startsWith("--benchmark_filter")
-                   || QByteArray(argv[i]).startsWith("--benchmark_list_tests");
-    if (!filtered) {
-        // One fresh process per benchmark.
-        const char* names[] = {"buildData/plain_random", "buildData/plain_patterns",
-                               "buildData/rules_random", "buildData/rules_patterns",
-                               "buildData/stacked_patterns", "buildData/stacked_rules_patterns",
-                               "layoutAndRender/random", "layoutAndRender/rules_random",
-                               "layoutAndRender/stacked_patterns", "layoutAndRender/stacked_rules_patterns",
-                               "overview/random", "overview/stacked_patterns"};
-        int status = 0;
-        for (const char* name : names) {
-            QStringList args{QStringLiteral("--benchmark_filter=^%1/").arg(QLatin1String(name))};
-            for (int i = 1; i < argc; ++i)
-                args.append(QString::fromLocal8Bit(argv[i]));
-            QProcess child;
-            child.setProcessChannelMode(QProcess::ForwardedChannels);
-            child.start(QString::fromLocal8Bit(argv[0]), args);
-            child.waitForFinished(-1);
-            if (child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0)
-                status = 1;
-        }
-        return status;
-    }
-
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    // One fresh process per benchmark.
+    return runInFreshProcesses(argc, argv, {"buildData/plain_random", "buildData/plain_patterns",
+                                       "buildData/rules_random", "buildData/rules_patterns",
+                                       "buildData/stacked_patterns", "buildData/stacked_rules_patterns",
+                                       "layoutAndRender/random", "layoutAndRender/rules_random",
+                                       "layoutAndRender/stacked_patterns", "layoutAndRender/stacked_rules_patterns",
+                                       "overview/random", "overview/stacked_patterns"});
 }

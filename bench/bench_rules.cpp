@@ -228,37 +228,10 @@ int main(int argc, char** argv)
     // The cells and readers log per step; the figures are what matters here.
     qputenv("QT_LOGGING_RULES", "default.debug=false");
 
-    bool filtered = false;
-    for (int i = 1; i < argc; ++i)
-        filtered = filtered || QByteArray(argv[i]).startsWith("--benchmark_filter")
-                   || QByteArray(argv[i]).startsWith("--benchmark_list_tests");
-    if (!filtered) {
-        // One fresh process per benchmark.
-        const char* names[] = {"importFile/short_rules", "importFile/long_rules",
-                               "refillTable/short_rules", "refillTable/long_rules",
-                               "refillList/short_rules", "refillList/long_rules",
-                               "matrixReload/random_short_rules", "matrixReload/patterns_short_rules",
-                               "matrixReload/random_long_rules", "matrixReload/patterns_long_rules"};
-        int status = 0;
-        for (const char* name : names) {
-            QStringList args{QStringLiteral("--benchmark_filter=^%1/").arg(QLatin1String(name))};
-            for (int i = 1; i < argc; ++i)
-                args.append(QString::fromLocal8Bit(argv[i]));
-            QProcess child;
-            child.setProcessChannelMode(QProcess::ForwardedChannels);
-            child.start(QString::fromLocal8Bit(argv[0]), args);
-            child.waitForFinished(-1);
-            if (child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0)
-                status = 1;
-        }
-        return status;
-    }
-
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    // One fresh process per benchmark.
+    return runInFreshProcesses(argc, argv, {"importFile/short_rules", "importFile/long_rules",
+                                       "refillTable/short_rules", "refillTable/long_rules",
+                                       "refillList/short_rules", "refillList/long_rules",
+                                       "matrixReload/random_short_rules", "matrixReload/patterns_short_rules",
+                                       "matrixReload/random_long_rules", "matrixReload/patterns_long_rules"});
 }
