@@ -23,8 +23,10 @@ public:
 private:
     friend class Packet;
     const ValueTable* m_table = nullptr;   // null: the values are `m_own`
-    const quint32* m_positions = nullptr;
-    TVariant* m_own = nullptr;
+    union {
+        const quint32* m_positions = nullptr;   // with a table
+        TVariant* m_own;                        // without one
+    };
     int m_count = 0;
 };
 

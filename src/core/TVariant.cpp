@@ -262,6 +262,27 @@ int orderGroup(quint16 type)
     }
 }
 
+// The UTF-8 bytes of a text in an array of exactly their size. QString's own
+// conversion keeps room for three bytes per character, and a log's texts
+// stay loaded for as long as the log.
+QByteArray utf8Of(QStringView s)
+{
+    const int n = s.size();
+    const QChar* p = s.data();
+    int i = 0;
+    while (i < n && p[i].unicode() < 0x80)
+        ++i;
+    if (n == 0 || i < n) {
+        const QByteArray wide = s.toUtf8();
+        return wide.size() == wide.capacity() ? wide : QByteArray(wide.constData(), wide.size());
+    }
+    QByteArray out(n, Qt::Uninitialized);
+    char* d = out.data();
+    for (int k = 0; k < n; ++k)
+        d[k] = char(p[k].unicode());
+    return out;
+}
+
 } // namespace
 
 namespace {
@@ -314,7 +335,7 @@ TVariant::TVariant(const QString& s, bool parse, THash<QString, TVariant>* pool)
     }
     if (parse && parseText(s, *this))
         return;
-    text = s.toUtf8();
+    text = utf8Of(s);
     if (pool)
         (*pool)[s] = *this;
 }
@@ -351,8 +372,14 @@ TVariant TVariant::fromText(QStringView text, THash<QString, TVariant>* pool)
         auto it = pool->constFindText(text);
         if (it != pool->constEnd())
             return it.value();
+        return TVariant(text.toString(), true, pool);
     }
-    return TVariant(text.toString(), true, pool);
+    TVariant v;
+    v.type = String;
+    if (parseText(text, v))
+        return v;
+    v.text = utf8Of(text);
+    return v;
 }
 
 void TVariant::fromTexts(const QStringView* texts, int count, THash<QString, TVariant>* pool,

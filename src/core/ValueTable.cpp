@@ -24,16 +24,6 @@ quint32 ValueTable::add(const TVariant& value)
     return m_size++;
 }
 
-void ValueTable::push(TVariant&& value)
-{
-    if (m_size == 0xFFFFFFFFu)
-        throw std::length_error("ValueTable: more than 2^32 - 1 values");
-    if ((m_size & (ChunkSize - 1)) == 0)
-        m_chunks.emplace_back(new TVariant[ChunkSize]);
-    m_chunks.back()[m_size & (ChunkSize - 1)] = std::move(value);
-    ++m_size;
-}
-
 void ValueTable::takeBlocks(ValueTable& other)
 {
     // The block being filled stays the last one.

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -57,24 +58,34 @@ public:
     // long as the table.
     quint32* allocatePositions(int n);
 
-    // Takes over the values of `other` (all but its absent value, in order,
-    // each passed to `fix` first) and the positions of its events, which
-    // then belong to this table. A position p of `other` becomes p plus the
-    // returned offset here; the events still have to be moved over
-    // (Packet::moveToTable). Leaves `other` without values and positions.
+    // Takes over the values of `other` (each passed to `fix` first) and the
+    // positions of its events, which then belong to this table. A position
+    // p of `other` becomes p plus the returned offset here; the events still
+    // have to be moved over (Packet::moveToTable). The values stay where
+    // they are: this table's last chunk is closed (its free slots are never
+    // used) and the other's chunks follow it. Leaves `other` without values
+    // and positions.
     template <typename Fix>
     quint32 absorb(ValueTable& other, Fix fix)
     {
-        const quint32 offset = m_size - 1;
-        for (quint32 p = 1; p < other.m_size; ++p) {
-            TVariant& v = other.m_chunks[p >> ChunkShift][p & (ChunkSize - 1)];
-            fix(v);
-            push(std::move(v));
+        if (other.m_size <= 1) {
+            other.m_chunks.clear();
+            other.m_size = 0;
+            takeBlocks(other);
+            return m_size - 1;
         }
+        for (quint32 p = 1; p < other.m_size; ++p)
+            fix(other.m_chunks[p >> ChunkShift][p & (ChunkSize - 1)]);
+        const quint64 offset = (quint64(m_size) + ChunkSize - 1) & ~quint64(ChunkSize - 1);
+        if (offset + other.m_size > 0xFFFFFFFFull)
+            throw std::length_error("ValueTable: more than 2^32 - 1 values");
+        m_chunks.insert(m_chunks.end(), std::make_move_iterator(other.m_chunks.begin()),
+                        std::make_move_iterator(other.m_chunks.end()));
+        m_size = quint32(offset + other.m_size);
         other.m_chunks.clear();
         other.m_size = 0;
         takeBlocks(other);
-        return offset;
+        return quint32(offset);
     }
 
     // The presence set of `columns` bits (31 to a word) whose words are
@@ -83,7 +94,6 @@ public:
     const PresenceBits* sharedPresence(int columns, const quint32* words, int wordCount);
 
 private:
-    void push(TVariant&& value);
     void takeBlocks(ValueTable& other);
 
     static constexpr int ChunkShift = 12;

@@ -30,6 +30,8 @@ private slots:
     void parsingAgreesWithQt_data();
     void parsingAgreesWithQt();
     void cStringKeepsBytes();
+    void textsKeepNoSpareRoom_data();
+    void textsKeepNoSpareRoom();
     void poolSharing();
     void poolForNumbers();
     void toString_data();
@@ -164,6 +166,39 @@ void TVariantTest::cStringKeepsBytes()
     QCOMPARE(v.text, QByteArray(invalid));
     const TVariant nullText(static_cast<const char*>(nullptr), true, nullptr);
     QVERIFY(!nullText.isValid());
+}
+
+void TVariantTest::textsKeepNoSpareRoom_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::newRow("ascii") << QStringLiteral("30752 > 80 [FIN, ACK] Seq=30380094 Ack=59417306 Len=1240");
+    QTest::newRow("latin") << QStringLiteral("Gr\u00fc\u00dfe aus K\u00f6ln");
+    QTest::newRow("astral") << QString::fromUtf8("frame \xf0\x9f\x93\xa6 lost");
+    QTest::newRow("one char") << QStringLiteral("x");
+}
+
+// A log's texts stay loaded as long as the log: each holds its bytes and
+// no room for more, whichever way it was made.
+void TVariantTest::textsKeepNoSpareRoom()
+{
+    QFETCH(QString, text);
+    const QByteArray bytes = text.toUtf8();
+    THash<QString, TVariant> pool;
+    pool[QString()] = TVariant();
+    const TVariant made[] = {TVariant(text, true, nullptr), TVariant(text, false, nullptr),
+                             TVariant::fromText(text, nullptr), TVariant::fromText(text, &pool)};
+    for (const TVariant& v : made) {
+        QCOMPARE(int(v.type), int(TVariant::String));
+        QCOMPARE(v.text, bytes);
+        QCOMPARE(v.text.capacity(), v.text.size());
+        QCOMPARE(v.toString(), text);
+    }
+    // The same value from the pool the second time.
+    QCOMPARE(TVariant::fromText(text, &pool).text.constData(), made[3].text.constData());
+    // An empty text stays an absent value; an empty unparsed one an empty string.
+    QVERIFY(!TVariant::fromText(QStringView(), nullptr).isValid());
+    QVERIFY(!TVariant(QString(""), true, nullptr).isValid());
+    QCOMPARE(TVariant(QString(""), false, nullptr).text, QByteArray(""));
 }
 
 void TVariantTest::poolSharing()

@@ -90,6 +90,8 @@ private slots:
     void presenceSharedByPattern();
     void widePacketsAmongNarrowOnes();
     void appendedValues();
+    void absorbedTableKeepsItsValues_data();
+    void absorbedTableKeepsItsValues();
 };
 
 void TablePacketTest::answersAsOwnedEvent_data()
@@ -250,6 +252,67 @@ void TablePacketTest::appendedValues()
     const QSharedPointer<Packet> other = values.packet(positions.data(), 33);
     QCOMPARE(other->columnCount(), 33);
     QVERIFY(!other->get(33).isValid());
+}
+
+void TablePacketTest::absorbedTableKeepsItsValues_data()
+{
+    QTest::addColumn<int>("before");   // values in the absorbing table
+    QTest::addColumn<int>("taken");    // values in the absorbed one
+    QTest::newRow("both small") << 5 << 7;
+    QTest::newRow("absorbed spans chunks") << 3 << 9000;
+    QTest::newRow("absorbing ends a chunk") << 4095 << 10;
+    QTest::newRow("absorbing fills a chunk") << 4096 << 4096;
+    QTest::newRow("nothing to take") << 20 << 0;
+}
+
+// Joining the tables of two parts of a log: the events of the second read
+// their values (in place, from the first table) as before, and the first
+// table goes on growing afterwards.
+void TablePacketTest::absorbedTableKeepsItsValues()
+{
+    QFETCH(int, before);
+    QFETCH(int, taken);
+    auto* mine = new ValueTable;
+    for (int i = 0; i < before; ++i)
+        mine->add(TVariant(QStringLiteral("mine %1").arg(i), false, nullptr));
+    auto* theirs = new ValueTable;
+    std::vector<quint32> held;
+    for (int i = 0; i < taken; ++i)
+        held.push_back(theirs->add(i % 2 ? TVariant(i) : TVariant(QStringLiteral("t%1").arg(i), false, nullptr)));
+    std::vector<QSharedPointer<Packet>> events;
+    std::vector<const TVariant*> addresses;
+    for (std::size_t i = 0; i < held.size(); ++i) {
+        const quint32 row[3] = {held[i], 0, held[held.size() - 1 - i]};
+        events.push_back(QSharedPointer<Packet>::create(theirs, row, 3));
+        addresses.push_back(&theirs->at(held[i]));
+    }
+    const TVariant replaced(QStringLiteral("pooled"), false, nullptr);
+    const quint32 offset = mine->absorb(*theirs, [&](TVariant& v) {
+        if (v.type == TVariant::String && v.text == "t0")
+            v = replaced;
+    });
+    for (const QSharedPointer<Packet>& e : events)
+        e->moveToTable(mine, offset);
+    mine->ref(int(events.size()));
+    theirs->deref(int(events.size()) + 1);
+    for (std::size_t i = 0; i < held.size(); ++i) {
+        const int a = int(i), b = int(held.size() - 1 - i);
+        const auto expected = [](int k) {
+            return k == 0 ? QStringLiteral("pooled") : k % 2 ? QString::number(k) : QStringLiteral("t%1").arg(k);
+        };
+        QCOMPARE(events[i]->get(0).toString(), expected(a));
+        QVERIFY(!events[i]->get(1).isValid());
+        QCOMPARE(events[i]->get(2).toString(), expected(b));
+        QCOMPARE(&mine->at(held[i] + offset), addresses[i]);
+    }
+    for (int i = 0; i < before; ++i)
+        QCOMPARE(mine->at(quint32(i + 1)).toString(), QStringLiteral("mine %1").arg(i));
+    const quint32 later = mine->add(TVariant(QStringLiteral("later"), false, nullptr));
+    QVERIFY(later >= offset + quint32(taken));
+    QCOMPARE(mine->at(later).toString(), QStringLiteral("later"));
+    QCOMPARE(mine->size(), later + 1);
+    events.clear();
+    mine->deref();
 }
 
 LUMIVANE_TEST(TablePacketTest)
