@@ -157,22 +157,40 @@ struct Stretch
     }
 };
 
-// Works out the SMB2 texts of the stretch's records with the call tables
-// of `owner`, which go from record to record (the stretches take turns).
-void sequenceStretch(Stretch& s, RecordParser& owner, const std::atomic<bool>& cancelled)
+// Keeps the fields of the stretch's records that the SMB2 call tables read
+// (any thread, before the stretch's turn).
+void takeStretchInput(const Stretch& s, const RecordParser& owner, const std::vector<int>& columns,
+                      RecordParser::Smb2Input& input, const std::atomic<bool>& cancelled)
 {
-    QString texts;
-    std::vector<RecordParser::Span> spans;
-    spans.reserve(std::size_t(s.lines) * 3);
+    input.lengths.reserve(std::size_t(s.lines) * (columns.size() + 1));
     QString buffer;
+    std::vector<QStringView> views;
+    QList<QString> owned;
     const char* p = s.bytes.constData();
     const char* end = p + s.bytes.size();
     for (int n = 0; n < s.lines; ++n) {
         if ((n & 1023) == 0 && cancelled.load(std::memory_order_relaxed))
             break;
         const char* nl = static_cast<const char*>(std::memchr(p, '\n', std::size_t(end - p)));
-        owner.sequenceSmb2(IPacketStream::decodeLine(p, int((nl ? nl : end) - p), buffer), texts, spans);
+        owner.takeSmb2Input(IPacketStream::decodeLine(p, int((nl ? nl : end) - p), buffer), columns,
+                            input, views, owned);
         p = nl ? nl + 1 : end;
+    }
+}
+
+// Works out the SMB2 texts of the stretch's records with the call tables
+// of `owner`, which go from record to record (the stretches take turns).
+void sequenceStretch(Stretch& s, RecordParser& owner, const std::vector<int>& columns,
+                     const RecordParser::Smb2Input& input, const std::atomic<bool>& cancelled)
+{
+    QString texts;
+    std::vector<RecordParser::Span> spans;
+    spans.reserve(std::size_t(s.lines) * 3);
+    RecordParser::Smb2Cursor at;
+    for (int n = 0; n < s.lines; ++n) {
+        if ((n & 1023) == 0 && cancelled.load(std::memory_order_relaxed))
+            break;
+        owner.sequenceSmb2(input, columns, at, texts, spans);
     }
     s.parser->giveSmb2(std::move(texts), std::move(spans));
 }
@@ -236,6 +254,7 @@ public:
         // The first table becomes the log's; the others' values follow it.
         const int events = int(s.packets.size());
         quint32 offset = 0;
+        bool moving = false;
         if (!table) {
             table = s.table;
             s.table = nullptr;
@@ -246,21 +265,19 @@ public:
                 if (const TVariant* kept = pooled.find(v.text.constData()))
                     v = *kept;
             });
-            for (const QSharedPointer<Packet>& p : s.packets)
-                p->moveToTable(table, offset);
-            table->ref(events);
-            s.table->deref(events);
+            moving = true;
         }
 
         // Trace numbers in order of the first appearance of their keys: the
         // stretch numbered its grouping values' positions in the order it
         // met them, which the log's numbers follow.
+        std::vector<int> ids;
         if (!parser.tracePositions.empty()) {
             if (!keysSeeded) {
                 keys.seed(w->conversationIds);
                 keysSeeded = true;
             }
-            std::vector<int> ids(parser.tracePositions.size());
+            ids.resize(parser.tracePositions.size());
             for (std::size_t local = 0; local < ids.size(); ++local) {
                 const quint32 p = parser.tracePositions[local];
                 const int id = keys.find(table->at(p == 0 ? 0 : p + offset), w->nextConversationId);
@@ -269,11 +286,29 @@ public:
                 ids[local] = id;
             }
             std::vector<quint32>().swap(parser.tracePositions);
-            for (const QSharedPointer<Packet>& p : s.packets) {
-                const int local = p->conversationId;
-                if (local >= 0 && local < int(ids.size()))
-                    p->conversationId = ids[std::size_t(local)];
+        }
+
+        // One pass over the events, which lie all over the heap: each is
+        // asked for a few events ahead.
+        if (moving || !ids.empty()) {
+            const std::size_t n = s.packets.size();
+            const int known = int(ids.size());
+            for (std::size_t i = 0; i < n; ++i) {
+                if (i + 8 < n)
+                    __builtin_prefetch(s.packets[i + 8].data(), 1);
+                if (moving && i + 4 < n)
+                    __builtin_prefetch(s.packets[i + 4]->tablePositions(), 1);
+                Packet& p = *s.packets[i];
+                if (moving)
+                    p.moveToTable(table, offset);
+                const int local = p.conversationId;
+                if (local >= 0 && local < known)
+                    p.conversationId = ids[std::size_t(local)];
             }
+        }
+        if (moving) {
+            table->ref(events);
+            s.table->deref(events);
         }
 
         std::vector<QSharedPointer<Packet>>& out = w->packets.items;
@@ -387,6 +422,7 @@ void OpenWidgetWorker::readStretches(int threads)
     // The SMB2 call tables are the owner's and go from stretch to stretch:
     // the stretch whose turn it is works its texts out before it is parsed.
     const bool smb2 = w->smb2FilenameColumn >= 0;
+    const std::vector<int> smb2Columns = smb2 ? w->smb2InputColumns() : std::vector<int>();
     int sequenced = 0;               // stretches whose SMB2 texts are done
     std::condition_variable turn;
     // Parsers of joined stretches, let go of by the helpers.
@@ -423,7 +459,9 @@ void OpenWidgetWorker::readStretches(int threads)
     // The helpers parse the stretches in the queue; this thread reads them
     // from the stream ahead of them and joins them in order.
     std::vector<std::thread> helpers;
-    const std::size_t inFlight = std::size_t(threads);
+    // Two stretches a thread are read ahead: the helpers find the next
+    // stretch waiting while this thread joins the front one.
+    const std::size_t inFlight = std::size_t(threads) * 2;
     for (int t = 0; t < threads; ++t) {
         helpers.emplace_back([&]() {
             std::unique_lock<std::mutex> lock(mutex);
@@ -445,6 +483,12 @@ void OpenWidgetWorker::readStretches(int threads)
                 Stretch* s = queue.front();
                 queue.pop_front();
                 if (smb2) {
+                    // The fields are taken side by side; the call tables
+                    // then go through the stretches in turn.
+                    lock.unlock();
+                    RecordParser::Smb2Input input;
+                    takeStretchInput(*s, *w, smb2Columns, input, cancelled);
+                    lock.lock();
                     turn.wait(lock, [&] { return stop || sequenced == s->index; });
                     if (stop) {
                         s->done = true;
@@ -452,7 +496,8 @@ void OpenWidgetWorker::readStretches(int threads)
                         continue;
                     }
                     lock.unlock();
-                    sequenceStretch(*s, *w, cancelled);
+                    sequenceStretch(*s, *w, smb2Columns, input, cancelled);
+                    input = RecordParser::Smb2Input();
                     lock.lock();
                     ++sequenced;
                     turn.notify_all();

@@ -387,6 +387,58 @@ void RecordParser::sequenceSmb2(const QString& line, QString& texts, std::vector
     RecordFields& fields = m_record;
     fields.clear();
     RecordSplitter::split(line, separator, fields.views, fields.owned);
+    sequenceFields(fields, texts, spans);
+}
+
+std::vector<int> RecordParser::smb2InputColumns() const
+{
+    std::vector<int> columns;
+    for (int c : {smb2FilenameColumn, smb2CmdColumn, smb2FlagsResponseColumn, sessionSourceColumn,
+                  sessionDestinationColumn, smb2NtStatusColumn, smb2MsgIdColumn, smb2FidColumn,
+                  frameNumberColumn}) {
+        if (c >= 0 && std::find(columns.begin(), columns.end(), c) == columns.end())
+            columns.push_back(c);
+    }
+    return columns;
+}
+
+void RecordParser::takeSmb2Input(const QString& line, const std::vector<int>& columns,
+                                 Smb2Input& input, std::vector<QStringView>& views,
+                                 QList<QString>& owned) const
+{
+    views.clear();
+    if (!owned.isEmpty())
+        owned.erase(owned.begin(), owned.end());
+    RecordSplitter::split(line, separator, views, owned);
+    const int count = int(views.size());
+    input.lengths.push_back(count);
+    for (int c : columns) {
+        const QStringView text = c < count ? views[std::size_t(c)] : QStringView();
+        input.lengths.push_back(int(text.size()));
+        input.text.append(text.data(), int(text.size()));
+    }
+}
+
+void RecordParser::sequenceSmb2(const Smb2Input& input, const std::vector<int>& columns,
+                                Smb2Cursor& at, QString& texts, std::vector<Span>& spans)
+{
+    if (smb2FilenameColumn < 0 || at.length >= input.lengths.size())
+        return;
+    RecordFields& fields = m_record;
+    fields.clear();
+    const int count = input.lengths[at.length++];
+    fields.views.assign(std::size_t(count), QStringView());
+    for (int c : columns) {
+        const int length = input.lengths[at.length++];
+        if (c < count)
+            fields.views[std::size_t(c)] = QStringView(input.text.constData() + at.text, qsizetype(length));
+        at.text += length;
+    }
+    sequenceFields(fields, texts, spans);
+}
+
+void RecordParser::sequenceFields(RecordFields& fields, QString& texts, std::vector<Span>& spans)
+{
     // A record parsePacket() turns away gets none.
     if (fields.size() < headerNames.size())
         return;

@@ -63,6 +63,26 @@ public:
     // `spans`, record after record.
     using Span = std::pair<int, int>;
     void sequenceSmb2(const QString& line, QString& texts, std::vector<Span>& spans);
+    // The same in two steps. The first (const, any thread, ahead of the
+    // record's turn) keeps the fields the call tables read: per line the
+    // number of fields, then the length of each column smb2InputColumns()
+    // names, whose texts follow one another in `text`. The second works
+    // the texts out in turn, with `at` moving from line to line.
+    struct Smb2Input
+    {
+        QString text;
+        std::vector<int> lengths;
+    };
+    struct Smb2Cursor
+    {
+        std::size_t length = 0;   // in Smb2Input::lengths
+        int text = 0;             // in Smb2Input::text
+    };
+    std::vector<int> smb2InputColumns() const;
+    void takeSmb2Input(const QString& line, const std::vector<int>& columns, Smb2Input& input,
+                       std::vector<QStringView>& views, QList<QString>& owned) const;
+    void sequenceSmb2(const Smb2Input& input, const std::vector<int>& columns, Smb2Cursor& at,
+                      QString& texts, std::vector<Span>& spans);
     // From now on the records take their SMB2 texts from these, in order,
     // instead of this parser's own call tables.
     void giveSmb2(QString texts, std::vector<Span> spans);
@@ -151,6 +171,8 @@ private:
     void appendCallSequence(RecordFields& fields);
     void appendFileName(RecordFields& fields);
     void appendGivenSmb2(RecordFields& fields);
+    // The SMB2 texts of a split record, as sequenceSmb2() gives them.
+    void sequenceFields(RecordFields& fields, QString& texts, std::vector<Span>& spans);
     // SMB2 texts worked out ahead (giveSmb2()), and the next one to use.
     bool m_smb2Given = false;
     QString m_smb2Texts;

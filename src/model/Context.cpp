@@ -769,20 +769,45 @@ void Context::initHistograms()
         for (std::size_t g = 0; g < groups.size(); ++g)
             start[g + 1] = start[g] + sizes[g];
         std::vector<int> order(static_cast<std::size_t>(count));
-        for (int i = 0; i < count; ++i)
-            order[std::size_t(start[std::size_t(groupOf[std::size_t(i)])]++)] = i;
-        std::size_t k = 0;
-        for (std::size_t g = 0; g < groups.size(); ++g) {
-            std::vector<QSharedPointer<Packet>>& list = lists[g]->items;
-            for (int n = 0; n < sizes[g]; ++n, ++k) {
-                // The list's slot of an event first, its block later.
-                if (k + 32 < order.size())
-                    __builtin_prefetch(&packets.items[std::size_t(order[k + 32])]);
-                if (k + 16 < order.size())
-                    __builtin_prefetch(packets.items[std::size_t(order[k + 16])].data(), 1);
-                list.push_back(packets.items[std::size_t(order[k])]);
-            }
+        {
+            std::vector<int> at(start.begin(), start.end() - 1);
+            for (int i = 0; i < count; ++i)
+                order[std::size_t(at[std::size_t(groupOf[std::size_t(i)])]++)] = i;
         }
+        // Traces [from, to) of the lists, whose events are order[start[from]..].
+        auto fill = [&](std::size_t from, std::size_t to) {
+            const std::size_t endAt = std::size_t(start[to]);
+            std::size_t k = std::size_t(start[from]);
+            for (std::size_t g = from; g < to; ++g) {
+                std::vector<QSharedPointer<Packet>>& list = lists[g]->items;
+                for (int n = 0; n < sizes[g]; ++n, ++k) {
+                    // The list's slot of an event first, its block later.
+                    if (k + 32 < endAt)
+                        __builtin_prefetch(&packets.items[std::size_t(order[k + 32])]);
+                    if (k + 16 < endAt)
+                        __builtin_prefetch(packets.items[std::size_t(order[k + 16])].data(), 1);
+                    list.push_back(packets.items[std::size_t(order[k])]);
+                }
+            }
+        };
+        if (!crew || groups.size() < 2) {
+            fill(0, groups.size());
+            return;
+        }
+        // Each thread takes the traces of about an equal share of the events.
+        const int threads = crew->size();
+        std::vector<std::size_t> bounds(std::size_t(threads) + 1, groups.size());
+        bounds[0] = 0;
+        std::size_t g = 0;
+        for (int t = 1; t < threads; ++t) {
+            const std::size_t want = std::size_t(count) * std::size_t(t) / std::size_t(threads);
+            while (g < groups.size() && std::size_t(start[g]) < want)
+                ++g;
+            bounds[std::size_t(t)] = g;
+        }
+        crew->run([&](int number) {
+            fill(bounds[std::size_t(number)], bounds[std::size_t(number) + 1]);
+        });
     };
     // The events lie all over the heap and the large tables are visited at
     // random: each event's memory is prefetched a few events ahead, and the
@@ -959,99 +984,121 @@ void Context::initHistograms()
                 emitLabel(i);
         }
     }
-    foldCounts();
-    crew.reset();
     groupEvents(total);
     std::vector<int>().swap(groupOf);
 
-    emit progress(2);
-    qDebug() << "build conversation data";
-    emit setLabelText(QStringLiteral("Building conversation data"));
+    // The trace records and their histograms.
+    auto buildTraces = [&] {
+        emit progress(2);
+        qDebug() << "build conversation data";
+        emit setLabelText(QStringLiteral("Building conversation data"));
 
-    if (cancelled)
-        return;
-    conversationHistograms.clear();
-    const TList<QString> convNames = store ? store->conversationAttributeNames : TList<QString>();
-    for (const QString& n : convNames.items)
-        conversationHistograms.append(THash<TVariant, int>(store->isOrderedAttribute(n)));
-    emit progress(3);
-
-    auto column = [this](const QString& n) {
-        return store ? store->attributeColumns.value(n, -1) : -1;
-    };
-    const int timeCol = column(TIME_ATTRIBUTE);
-    const int srcCountryCol = column(GEOIP_SRC_COUNTRY);
-    const int dstCountryCol = column(GEOIP_DST_COUNTRY);
-    const int srcCol = column(SRC_ATTRIBUTE);
-    const int dstCol = column(DST_ATTRIBUTE);
-    IntValues ints(store ? &store->textPool : nullptr);
-    DerivedTime derivedTime;
-    const TVariant none;
-    const TVariant unknown(QStringLiteral("Unknown"), true, nullptr);
-
-    const int convTotal = conversations.size();
-    const QString convTotalText = QString::number(convTotal);
-    const int traceColumns = std::min(27, conversationHistograms.size());
-    std::vector<ValueCounter> traceCounters(static_cast<std::size_t>(traceColumns));
-    auto foldTraceCounts = [&] {
-        for (int c = 0; c < traceColumns; ++c)
-            traceCounters[std::size_t(c)].foldInto(conversationHistograms.items[std::size_t(c)]);
-    };
-    conversationPackets.items.reserve(conversationPackets.items.size() + std::size_t(convTotal));
-    // The trace's number and its first and last time are its own; its other
-    // values mostly repeat from trace to trace and are stored once.
-    ValueInterner traceValues;
-    QVarLengthArray<quint32, 32> positions;
-    auto trace = conversations.constBegin();
-    for (int k = 0; k < convTotal; ++k, ++trace) {
-        const int id = trace.key();
-        const PacketList& events = trace.value();
-        const Packet& first = *events.items.front();
-        const Packet& last = *events.items.back();
-        const TVariant& tFirst = timeCol >= 0 ? first.get(timeCol) : none;
-        const TVariant& tLast = timeCol >= 0 ? last.get(timeCol) : none;
-
-        TList<TVariant> row;
-        row.items.reserve(27);
-        row.append(ints.get(id));
-        row.append(ints.get(events.size()));
-        row.append(tFirst);
-        row.append(tLast);
-        row.append(ints.get(traceDuration(saturatedInt64(tFirst.toDouble()),
-                                          saturatedInt64(tLast.toDouble()))));
-        row.append(srcCountryCol >= 0 ? first.get(srcCountryCol) : unknown);
-        row.append(dstCountryCol >= 0 ? first.get(dstCountryCol) : unknown);
-        row.append(srcCol >= 0 ? first.get(srcCol) : none);
-        row.append(dstCol >= 0 ? first.get(dstCol) : none);
-        appendDateParts(row, tFirst, derivedTime);
-        appendDateParts(row, tLast, derivedTime);
-
-        for (int c = 0; c < traceColumns; ++c) {
-            const TVariant& v = row.items[std::size_t(c)];
-            if (v.isValid())
-                traceCounters[std::size_t(c)].add(v);
-        }
-        // The record keeps positions into the traces' value table: a log
-        // of one event per trace has as many traces as events.
-        positions.resize(row.size());
-        for (int c = 0; c < row.size(); ++c) {
-            const TVariant& v = row.items[std::size_t(c)];
-            positions[c] = c == 0 || c == 2 || c == 3 ? traceValues.add(v) : traceValues.value(v);
-        }
-        conversationPackets.append(traceValues.packet(positions.constData(), positions.size()));
-        if (k % 100 == 0)
-            emit setLabelText(QStringLiteral("Initializing histograms conversations ")
-                              + QString::number(k) + QLatin1Char('/') + convTotalText
-                              + QStringLiteral(" conversations"));
-        if (k != convTotal - 1 && cancelled) {
-            foldTraceCounts();
+        if (cancelled)
             return;
-        }
-    }
-    foldTraceCounts();
+        conversationHistograms.clear();
+        const TList<QString> convNames = store ? store->conversationAttributeNames : TList<QString>();
+        for (const QString& n : convNames.items)
+            conversationHistograms.append(THash<TVariant, int>(store->isOrderedAttribute(n)));
+        emit progress(3);
 
-    emit progress(4);
-    qDebug() << "done";
+        auto column = [this](const QString& n) {
+            return store ? store->attributeColumns.value(n, -1) : -1;
+        };
+        const int timeCol = column(TIME_ATTRIBUTE);
+        const int srcCountryCol = column(GEOIP_SRC_COUNTRY);
+        const int dstCountryCol = column(GEOIP_DST_COUNTRY);
+        const int srcCol = column(SRC_ATTRIBUTE);
+        const int dstCol = column(DST_ATTRIBUTE);
+        IntValues ints(store ? &store->textPool : nullptr);
+        DerivedTime derivedTime;
+        const TVariant none;
+        const TVariant unknown(QStringLiteral("Unknown"), true, nullptr);
+
+        const int convTotal = conversations.size();
+        const QString convTotalText = QString::number(convTotal);
+        const int traceColumns = std::min(27, conversationHistograms.size());
+        std::vector<ValueCounter> traceCounters(static_cast<std::size_t>(traceColumns));
+        auto foldTraceCounts = [&] {
+            for (int c = 0; c < traceColumns; ++c)
+                traceCounters[std::size_t(c)].foldInto(conversationHistograms.items[std::size_t(c)]);
+        };
+        conversationPackets.items.reserve(conversationPackets.items.size() + std::size_t(convTotal));
+        // The trace's number and its first and last time are its own; its other
+        // values mostly repeat from trace to trace and are stored once.
+        ValueInterner traceValues;
+        QVarLengthArray<quint32, 32> positions;
+        auto trace = conversations.constBegin();
+        for (int k = 0; k < convTotal; ++k, ++trace) {
+            const int id = trace.key();
+            const PacketList& events = trace.value();
+            const Packet& first = *events.items.front();
+            const Packet& last = *events.items.back();
+            const TVariant& tFirst = timeCol >= 0 ? first.get(timeCol) : none;
+            const TVariant& tLast = timeCol >= 0 ? last.get(timeCol) : none;
+
+            TList<TVariant> row;
+            row.items.reserve(27);
+            row.append(ints.get(id));
+            row.append(ints.get(events.size()));
+            row.append(tFirst);
+            row.append(tLast);
+            row.append(ints.get(traceDuration(saturatedInt64(tFirst.toDouble()),
+                                              saturatedInt64(tLast.toDouble()))));
+            row.append(srcCountryCol >= 0 ? first.get(srcCountryCol) : unknown);
+            row.append(dstCountryCol >= 0 ? first.get(dstCountryCol) : unknown);
+            row.append(srcCol >= 0 ? first.get(srcCol) : none);
+            row.append(dstCol >= 0 ? first.get(dstCol) : none);
+            appendDateParts(row, tFirst, derivedTime);
+            appendDateParts(row, tLast, derivedTime);
+
+            for (int c = 0; c < traceColumns; ++c) {
+                const TVariant& v = row.items[std::size_t(c)];
+                if (v.isValid())
+                    traceCounters[std::size_t(c)].add(v);
+            }
+            // The record keeps positions into the traces' value table: a log
+            // of one event per trace has as many traces as events.
+            positions.resize(row.size());
+            for (int c = 0; c < row.size(); ++c) {
+                const TVariant& v = row.items[std::size_t(c)];
+                positions[c] = c == 0 || c == 2 || c == 3 ? traceValues.add(v) : traceValues.value(v);
+            }
+            conversationPackets.append(traceValues.packet(positions.constData(), positions.size()));
+            if (k % 100 == 0)
+                emit setLabelText(QStringLiteral("Initializing histograms conversations ")
+                                  + QString::number(k) + QLatin1Char('/') + convTotalText
+                                  + QStringLiteral(" conversations"));
+            if (k != convTotal - 1 && cancelled) {
+                foldTraceCounts();
+                return;
+            }
+        }
+        foldTraceCounts();
+
+        emit progress(4);
+        qDebug() << "done";
+    };
+
+    // With a crew, its other threads fold the counts into the histograms
+    // while this one builds the trace records, which need none of them.
+    if (crew && crew->size() > 1) {
+        const std::size_t others = std::size_t(crew->size() - 1);
+        crew->run([&](int number) {
+            if (number == 0) {
+                buildTraces();
+                return;
+            }
+            for (std::size_t k = 0; k < counted.size(); ++k) {
+                if (1 + k % others == std::size_t(number))
+                    byPosition[std::size_t(counted[k])].foldInto(histograms.items[std::size_t(counted[k])], *table);
+            }
+        });
+        crew.reset();
+        return;
+    }
+    foldCounts();
+    crew.reset();
+    buildTraces();
 }
 
 void Context::appendHistogram()

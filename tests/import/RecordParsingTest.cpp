@@ -47,6 +47,8 @@ private slots:
     void smb2CallSequence();
     void smb2MissingColumns_data();
     void smb2MissingColumns();
+    void smb2TextsTakenAhead_data();
+    void smb2TextsTakenAhead();
     void headerOnlyPreviewWarns();
 
 private:
@@ -278,6 +280,58 @@ void RecordParsingTest::smb2MissingColumns()
     QCOMPARE(got, values);
     if (!session.isEmpty())
         QVERIFY(dialog->callSequences.contains(session));
+}
+
+void RecordParsingTest::smb2TextsTakenAhead_data()
+{
+    QTest::addColumn<QString>("log");
+    QTest::newRow("sequence") << "import/smb2_sequence.csv";
+    QTest::newRow("no command") << "import/smb2_no_command.csv";
+    QTest::newRow("no address columns") << "import/smb2_no_session.csv";
+    QTest::newRow("quotes, short and long rows") << "import/smb2_awkward.csv";
+}
+
+// The call tables' texts worked out from fields taken ahead (as the threads
+// of a load do) are the texts worked out from the whole lines.
+void RecordParsingTest::smb2TextsTakenAhead()
+{
+    QFETCH(QString, log);
+    chooseLog(*dialog, testDataPath(log));
+    dialog->openInit();
+    dialog->stream->rewind();
+    dialog->stream->readLine();
+    QStringList lines;
+    while (!dialog->stream->atEnd())
+        lines << dialog->stream->readLine();
+    QVERIFY(lines.size() >= 2);
+    auto reset = [this] {
+        dialog->callSequences.clear();
+        dialog->fileByFid.clear();
+        dialog->fileByMessage.clear();
+    };
+
+    reset();
+    QString wholeTexts;
+    std::vector<RecordParser::Span> wholeSpans;
+    for (const QString& line : lines)
+        dialog->sequenceSmb2(line, wholeTexts, wholeSpans);
+
+    reset();
+    const std::vector<int> columns = dialog->smb2InputColumns();
+    RecordParser::Smb2Input input;
+    std::vector<QStringView> views;
+    QList<QString> owned;
+    for (const QString& line : lines)
+        dialog->takeSmb2Input(line, columns, input, views, owned);
+    QString texts;
+    std::vector<RecordParser::Span> spans;
+    RecordParser::Smb2Cursor at;
+    for (int n = 0; n < lines.size(); ++n)
+        dialog->sequenceSmb2(input, columns, at, texts, spans);
+    QCOMPARE(at.length, input.lengths.size());
+    QCOMPARE(texts, wholeTexts);
+    QVERIFY(spans == wholeSpans);
+    QVERIFY(!spans.empty());
 }
 
 void RecordParsingTest::headerOnlyPreviewWarns()
