@@ -25,6 +25,8 @@ namespace {
 
 // Lines per stretch, whatever the number of threads.
 const int kStretchLines = 131072;
+// Lines read ahead beyond one stretch a thread, in bytes.
+const qint64 kAheadBytes = qint64(128) << 20;
 
 // The stretch's own copies of texts the pool held already, by the address
 // of their bytes, and the pooled values that replace them: an open table
@@ -140,6 +142,7 @@ struct Stretch
 {
     QByteArray bytes;            // the lines, freed once parsed
     int lines = 0;
+    qint64 byteCount = 0;        // of the lines, as read
     int first = 0;               // number of the first line among the records
     int index = 0;               // of the stretch in the log
     std::unique_ptr<RecordParser> parser;
@@ -459,9 +462,12 @@ void OpenWidgetWorker::readStretches(int threads)
     // The helpers parse the stretches in the queue; this thread reads them
     // from the stream ahead of them and joins them in order.
     std::vector<std::thread> helpers;
-    // Two stretches a thread are read ahead: the helpers find the next
-    // stretch waiting while this thread joins the front one.
+    // Up to two stretches a thread are read ahead, so that the helpers find
+    // the next stretch waiting while this thread joins the front one; beyond
+    // one a thread only while the lines read ahead stay below kAheadBytes
+    // (a log of long lines would otherwise hold gigabytes of them).
     const std::size_t inFlight = std::size_t(threads) * 2;
+    qint64 windowBytes = 0;   // lines read by the stretches in the window
     for (int t = 0; t < threads; ++t) {
         helpers.emplace_back([&]() {
             std::unique_lock<std::mutex> lock(mutex);
@@ -512,10 +518,13 @@ void OpenWidgetWorker::readStretches(int threads)
     }
 
     while (!cancelled.load(std::memory_order_relaxed)) {
-        while (window.size() < inFlight) {
+        while (window.size() < std::size_t(threads)
+               || (window.size() < inFlight && windowBytes < kAheadBytes)) {
             std::unique_ptr<Stretch> s = next();
             if (!s)
                 break;
+            s->byteCount = s->bytes.size();
+            windowBytes += s->byteCount;
             std::lock_guard<std::mutex> lock(mutex);
             queue.push_back(s.get());
             window.push_back(std::move(s));
@@ -537,6 +546,7 @@ void OpenWidgetWorker::readStretches(int threads)
             spent.push_back(std::move(front.parser));
             wake.notify_one();
         }
+        windowBytes -= front.byteCount;
         window.pop_front();
     }
 
