@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -210,6 +211,36 @@ QString generatedLog(int lines, int columns, int traces)
     shape.columns = columns;
     shape.groups = traces;
     return generatedLog(shape);
+}
+
+TList<QSharedPointer<Packet>> patternedEvents(int traces, int perTrace, const std::vector<TVariant>& kinds,
+                                              const std::vector<TVariant>& sources, int patterns,
+                                              quint32 seed)
+{
+    const quint32 kindCount = quint32(kinds.size());
+    QRandomGenerator rng(seed);
+    std::vector<std::vector<int>> shapes(std::size_t(std::max(patterns, 0)));
+    for (auto& shape : shapes) {
+        shape.resize(std::size_t(perTrace));
+        for (int& k : shape)
+            k = int(rng.bounded(kindCount));
+    }
+    TList<QSharedPointer<Packet>> events;
+    events.items.reserve(std::size_t(traces) * std::size_t(perTrace));
+    double time = 1.6e9;
+    for (int t = 0; t < traces; ++t) {
+        for (int e = 0; e < perTrace; ++e) {
+            const int k = patterns > 0 ? shapes[std::size_t(t % patterns)][std::size_t(e)]
+                                       : int(rng.bounded(kindCount));
+            QSharedPointer<Packet> p(new Packet(TList<TVariant>{
+                TVariant(time), sources[std::size_t(t) % sources.size()], kinds[std::size_t(k)],
+                TVariant(int(rng.bounded(100)))}));
+            p->conversationId = t;
+            events.append(p);
+            time += 0.5;
+        }
+    }
+    return events;
 }
 
 } // namespace benchsupport

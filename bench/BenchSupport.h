@@ -2,8 +2,13 @@
 
 #include <initializer_list>
 
+#include "core/Packet.h"
+#include "core/TList.h"
+
+#include <QSharedPointer>
 #include <QString>
 #include <cstddef>
+#include <vector>
 
 namespace benchsupport {
 // Peak resident set size of this process in bytes (VmHWM).
@@ -54,6 +59,14 @@ QString generatedLog(const LogShape& shape);
 
 // The project's shape with the given number of lines, columns and traces.
 QString generatedLog(int lines, int columns = 14, int traces = 20000);
+
+// `traces` traces of `perTrace` events each, trace by trace: a time (from
+// 1.6e9, half a second apart), the trace's source (sources[t % size]), a
+// kind and a number below 100. With `patterns` > 0 trace t repeats pattern
+// t % patterns of kinds, drawn first; otherwise each event draws its kind.
+TList<QSharedPointer<Packet>> patternedEvents(int traces, int perTrace, const std::vector<TVariant>& kinds,
+                                              const std::vector<TVariant>& sources, int patterns,
+                                              quint32 seed);
 }
 
 // Runs each named benchmark in a fresh child process (a first run each),

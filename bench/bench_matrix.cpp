@@ -16,7 +16,6 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QProcess>
-#include <QRandomGenerator>
 
 #include <fstream>
 #include <memory>
@@ -111,29 +110,8 @@ struct Setup
         std::vector<TVariant> sources;
         for (int s = 0; s < SOURCES; ++s)
             sources.emplace_back(QStringLiteral("10.0.0.%1").arg(s), false);
-        QRandomGenerator rng(11);
-        std::vector<std::vector<int>> shapes(static_cast<std::size_t>(patterns));
-        for (auto& shape : shapes) {
-            shape.resize(std::size_t(EVENTS));
-            for (int& k : shape)
-                k = int(rng.bounded(KINDS));
-        }
-
-        TList<QSharedPointer<Packet>> events;
-        events.items.reserve(std::size_t(TRACES) * EVENTS);
-        double time = 1.6e9;
-        for (int t = 0; t < TRACES; ++t) {
-            for (int e = 0; e < EVENTS; ++e) {
-                const int k = patterns > 0 ? shapes[std::size_t(t % patterns)][std::size_t(e)]
-                                           : int(rng.bounded(KINDS));
-                QSharedPointer<Packet> p(new Packet(TList<TVariant>{
-                    TVariant(time), sources[std::size_t(t % SOURCES)], kinds[std::size_t(k)],
-                    TVariant(int(rng.bounded(100)))}));
-                p->conversationId = t;
-                events.append(p);
-                time += 0.5;
-            }
-        }
+        const TList<QSharedPointer<Packet>> events =
+            benchsupport::patternedEvents(TRACES, EVENTS, kinds, sources, patterns, 11);
         context = new Context(nullptr, QStringLiteral("All"), events, store, true);
         store->rootContext = context;
 

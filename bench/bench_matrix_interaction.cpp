@@ -18,7 +18,6 @@
 #include <QApplication>
 #include <QMouseEvent>
 #include <QProcess>
-#include <QRandomGenerator>
 
 #include <memory>
 #include <vector>
@@ -94,28 +93,9 @@ struct Setup
         std::vector<TVariant> kinds;
         for (int k = 0; k < KINDS; ++k)
             kinds.emplace_back(kindName(k), false);
-        const TVariant source(QStringLiteral("10.0.0.1"), false);
-        QRandomGenerator rng(17);
-        std::vector<std::vector<int>> shapes(static_cast<std::size_t>(patterns));
-        for (auto& shape : shapes) {
-            shape.resize(std::size_t(EVENTS));
-            for (int& k : shape)
-                k = int(rng.bounded(KINDS));
-        }
-        TList<QSharedPointer<Packet>> events;
-        events.items.reserve(std::size_t(TRACES) * EVENTS);
-        double time = 1.6e9;
-        for (int t = 0; t < TRACES; ++t) {
-            for (int e = 0; e < EVENTS; ++e) {
-                const int k = patterns > 0 ? shapes[std::size_t(t % patterns)][std::size_t(e)]
-                                           : int(rng.bounded(KINDS));
-                QSharedPointer<Packet> p(new Packet(
-                    TList<TVariant>{TVariant(time), source, kinds[std::size_t(k)], TVariant(int(rng.bounded(100)))}));
-                p->conversationId = t;
-                events.append(p);
-                time += 0.5;
-            }
-        }
+        const std::vector<TVariant> sources{TVariant(QStringLiteral("10.0.0.1"), false)};
+        const TList<QSharedPointer<Packet>> events =
+            benchsupport::patternedEvents(TRACES, EVENTS, kinds, sources, patterns, 17);
         context = new Context(nullptr, QStringLiteral("All"), events, store, true);
         store->rootContext = context;
 
