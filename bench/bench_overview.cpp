@@ -15,10 +15,8 @@
 
 #include <benchmark/benchmark.h>
 
-#include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QProcess>
 #include <QTimer>
 
 #include <algorithm>
@@ -174,33 +172,6 @@ int main(int argc, char** argv)
     // The matrix logs a line per step; the figures are what matters here.
     qputenv("QT_LOGGING_RULES", "default.debug=false");
 
-    bool filtered = false;
-    for (int i = 1; i < argc; ++i)
-        filtered = filtered || QByteArray(argv[i]).startsWith("--benchmark_filter")
-                   || QByteArray(argv[i]).startsWith("--benchmark_list_tests");
-    if (!filtered) {
-        // One fresh process per benchmark.
-        const char* names[] = {"pass/all_random", "pass/by_source_random", "pass/stacked_patterns"};
-        int status = 0;
-        for (const char* name : names) {
-            QStringList args{QStringLiteral("--benchmark_filter=^%1").arg(QLatin1String(name))};
-            for (int i = 1; i < argc; ++i)
-                args.append(QString::fromLocal8Bit(argv[i]));
-            QProcess child;
-            child.setProcessChannelMode(QProcess::ForwardedChannels);
-            child.start(QString::fromLocal8Bit(argv[0]), args);
-            child.waitForFinished(-1);
-            if (child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0)
-                status = 1;
-        }
-        return status;
-    }
-
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    // One fresh process per benchmark.
+    return runInFreshProcesses(argc, argv, {"pass/all_random", "pass/by_source_random", "pass/stacked_patterns"});
 }
