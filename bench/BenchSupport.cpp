@@ -1,5 +1,9 @@
 #include "BenchSupport.h"
 
+#include "import/OpenWidget.h"
+#include "model/Context.h"
+#include "model/GlyphStore.h"
+
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
@@ -211,6 +215,25 @@ QString generatedLog(int lines, int columns, int traces)
     shape.columns = columns;
     shape.groups = traces;
     return generatedLog(shape);
+}
+
+std::unique_ptr<GlyphStore> takeLoadedLog(OpenWidget& dialog)
+{
+    TList<int> kinds;
+    for (const QString& name : dialog.attributeNames) {
+        const int stored = dialog.attributeTypes.value(name, OpenWidget::Text);
+        kinds.append(stored == OpenWidget::Numeric ? 1 : stored == OpenWidget::Identifier ? 4 : 3);
+    }
+    std::unique_ptr<GlyphStore> store(new GlyphStore);
+    store->textPool = std::move(dialog.textPool);
+    store->resetConversationAttributes();
+    store->setAttributes(dialog.attributeNames, kinds);
+    // The events move into the context.
+    auto* root = new Context(nullptr, QStringLiteral("All"), {}, store.get(), false);
+    root->packets = std::move(dialog.packets);
+    dialog.packets.clear();
+    store->rootContext = root;
+    return store;
 }
 
 TList<QSharedPointer<Packet>> patternedEvents(int traces, int perTrace, const std::vector<TVariant>& kinds,

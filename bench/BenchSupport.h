@@ -8,7 +8,11 @@
 #include <QSharedPointer>
 #include <QString>
 #include <cstddef>
+#include <memory>
 #include <vector>
+
+class GlyphStore;
+class OpenWidget;
 
 namespace benchsupport {
 // Peak resident set size of this process in bytes (VmHWM).
@@ -59,6 +63,11 @@ QString generatedLog(const LogShape& shape);
 
 // The project's shape with the given number of lines, columns and traces.
 QString generatedLog(int lines, int columns = 14, int traces = 20000);
+
+// What the loader hands the events `dialog` has read to, as "Open" does
+// (less its dialogs): a glyph store with the dialog's pool and attributes,
+// whose root context holds the events and is not computed yet.
+std::unique_ptr<GlyphStore> takeLoadedLog(OpenWidget& dialog);
 
 // `traces` traces of `perTrace` events each, trace by trace: a time (from
 // 1.6e9, half a second apart), the trace's source (sources[t % size]), a

@@ -63,20 +63,8 @@ void BM_ImportLog(benchmark::State& state)
         worker.loadData();
         const qint64 tRead = clock.elapsed();
 
-        TList<int> kinds;
-        for (const QString& name : dialog->attributeNames) {
-            const int stored = dialog->attributeTypes.value(name, OpenWidget::Text);
-            kinds.append(stored == OpenWidget::Numeric ? 1 : stored == OpenWidget::Identifier ? 4 : 3);
-        }
-        std::unique_ptr<GlyphStore> store(new GlyphStore);
-        store->textPool = std::move(dialog->textPool);
-        store->resetConversationAttributes();
-        store->setAttributes(dialog->attributeNames, kinds);
-        // As the loader hands them over: the events move into the context.
-        auto* root = new Context(nullptr, QStringLiteral("All"), {}, store.get(), false);
-        root->packets = std::move(dialog->packets);
-        dialog->packets.clear();
-        store->rootContext = root;
+        std::unique_ptr<GlyphStore> store = benchsupport::takeLoadedLog(*dialog);
+        Context* root = store->rootContext;
         root->createConversations();
         const qint64 tContext = clock.elapsed();
         countMs += double(tCount);

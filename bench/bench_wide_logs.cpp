@@ -131,19 +131,8 @@ void BM_WideLog(benchmark::State& state)
         stream->readLine();
         OpenWidgetWorker worker(dialog.get(), dialog->separator, count);
         worker.loadData();
-        TList<int> kinds;
-        for (const QString& name : dialog->attributeNames) {
-            const int stored = dialog->attributeTypes.value(name, OpenWidget::Text);
-            kinds.append(stored == OpenWidget::Numeric ? 1 : stored == OpenWidget::Identifier ? 4 : 3);
-        }
-        std::unique_ptr<GlyphStore> store(new GlyphStore);
-        store->textPool = std::move(dialog->textPool);
-        store->resetConversationAttributes();
-        store->setAttributes(dialog->attributeNames, kinds);
-        auto* root = new Context(nullptr, QStringLiteral("All"), {}, store.get(), false);
-        root->packets = std::move(dialog->packets);
-        dialog->packets.clear();
-        store->rootContext = root;
+        std::unique_ptr<GlyphStore> store = benchsupport::takeLoadedLog(*dialog);
+        Context* root = store->rootContext;
         root->createConversations();
         const qint64 tLoad = clock.elapsed();
         const std::size_t peak = benchsupport::peakRssBytes();
