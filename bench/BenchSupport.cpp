@@ -21,15 +21,36 @@
 
 namespace benchsupport {
 
-std::size_t peakRssBytes()
+namespace {
+
+// A "kB" line of /proc/self/status, in bytes (0 when absent).
+std::size_t statusBytes(const char* key)
 {
     std::ifstream in("/proc/self/status");
     std::string line;
+    const std::size_t length = std::strlen(key);
     while (std::getline(in, line)) {
-        if (line.rfind("VmHWM:", 0) == 0)
-            return std::stoull(line.substr(6)) * 1024;
+        if (line.rfind(key, 0) == 0)
+            return std::stoull(line.substr(length)) * 1024;
     }
     return 0;
+}
+
+} // namespace
+
+std::size_t peakRssBytes()
+{
+    return statusBytes("VmHWM:");
+}
+
+std::size_t rssBytes()
+{
+    return statusBytes("VmRSS:");
+}
+
+void resetPeak()
+{
+    std::ofstream("/proc/self/clear_refs") << "5";
 }
 
 int LogShape::maxNearUnique() const

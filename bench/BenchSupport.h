@@ -17,6 +17,11 @@ class OpenWidget;
 namespace benchsupport {
 // Peak resident set size of this process in bytes (VmHWM).
 std::size_t peakRssBytes();
+// Resident set size of this process now, in bytes (VmRSS).
+std::size_t rssBytes();
+// Starts the peak (VmHWM) afresh from the memory resident now, where the
+// kernel allows it.
+void resetPeak();
 
 // The shape of a generated event log.
 //

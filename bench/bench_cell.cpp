@@ -16,7 +16,6 @@
 #include <QProcess>
 #include <QRandomGenerator>
 
-#include <fstream>
 #include <memory>
 #include <string>
 
@@ -35,17 +34,6 @@ constexpr int TRACES = 10000;
 constexpr int EVENTS = 80;
 constexpr int KINDS = 10;
 constexpr int PATTERNS = 10;
-
-std::size_t currentRssBytes()
-{
-    std::ifstream in("/proc/self/status");
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::stoull(line.substr(6)) * 1024;
-    }
-    return 0;
-}
 
 double megabytes(std::size_t bytes)
 {
@@ -158,13 +146,13 @@ struct Setup
 void reportMemory(benchmark::State& state, std::size_t before)
 {
     state.counters["peak_rss_MB"] = megabytes(benchsupport::peakRssBytes());
-    state.counters["items_MB"] = megabytes(currentRssBytes() - std::min(before, currentRssBytes()));
+    state.counters["items_MB"] = megabytes(benchsupport::rssBytes() - std::min(before, benchsupport::rssBytes()));
 }
 
 void buildData(benchmark::State& state, bool patterns, bool rules, bool stacked)
 {
     Setup setup(patterns, rules, stacked);
-    const std::size_t before = currentRssBytes();
+    const std::size_t before = benchsupport::rssBytes();
     for (auto _ : state)
         setup.cell->buildData(true);
     reportMemory(state, before);

@@ -17,7 +17,6 @@
 #include <QElapsedTimer>
 #include <QProcess>
 
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -39,17 +38,6 @@ constexpr int TRACES = 10000;
 constexpr int EVENTS = 80;
 constexpr int KINDS = 5;
 constexpr int SOURCES = 50;
-
-std::size_t currentRssBytes()
-{
-    std::ifstream in("/proc/self/status");
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::stoull(line.substr(6)) * 1024;
-    }
-    return 0;
-}
 
 double megabytes(std::size_t bytes)
 {
@@ -151,7 +139,7 @@ void counters(benchmark::State& state, const Setup& setup, std::size_t before)
 void setContext(benchmark::State& state, int patterns)
 {
     Setup setup(patterns, false);
-    const std::size_t before = currentRssBytes();
+    const std::size_t before = benchsupport::rssBytes();
     for (auto _ : state)
         setup.view->setContext(setup.context);
     counters(state, setup, before);
@@ -179,7 +167,7 @@ void reloadBySource(benchmark::State& state, int patterns)
     Setup setup(patterns, false);
     setup.view->setContext(setup.context);
     setup.view->changeYAxis(QStringLiteral("conv.src"), false);
-    const std::size_t before = currentRssBytes();
+    const std::size_t before = benchsupport::rssBytes();
     for (auto _ : state)
         setup.view->reload();
     counters(state, setup, before);
@@ -189,7 +177,7 @@ void order(benchmark::State& state, int patterns, bool rules, const char* mode)
 {
     Setup setup(patterns, rules);
     setup.view->setContext(setup.context);
-    const std::size_t before = currentRssBytes();
+    const std::size_t before = benchsupport::rssBytes();
     for (auto _ : state)
         setup.view->setCluster(QString::fromLatin1(mode));
     counters(state, setup, before);

@@ -35,7 +35,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 #include <memory>
 #include <string>
 
@@ -52,25 +51,6 @@ constexpr int kContexts = 1000;
 enum LogShape { PlainValues = 0, QuotedValues = 1 };
 enum TreeShape { Flat = 0, Nested = 1 };
 enum SelectionShape { RootOrder = 0, Shuffled = 1 };
-
-// Resident set size now, and the peak since the last resetPeak(), in bytes.
-std::size_t statusBytes(const char* key)
-{
-    std::ifstream in("/proc/self/status");
-    std::string line;
-    const std::string prefix(key);
-    while (std::getline(in, line)) {
-        if (line.rfind(prefix, 0) == 0)
-            return std::stoull(line.substr(prefix.size())) * 1024;
-    }
-    return 0;
-}
-
-void resetPeak()
-{
-    std::ofstream out("/proc/self/clear_refs");
-    out << "5";
-}
 
 // What the event loop does after a rebuild: the bars of the removed rows go
 // through deleteLater, and the new ones wait for layout and polish.
@@ -274,12 +254,12 @@ void exportSelection(benchmark::State& state)
     int n = 0;
     QElapsedTimer clock;
     for (auto _ : state) {
-        const std::size_t before = statusBytes("VmRSS:");
-        resetPeak();
+        const std::size_t before = benchsupport::rssBytes();
+        benchsupport::resetPeak();
         clock.start();
         const bool ok = log.nav.exportSelection(path, selection);
         const double ms = clock.nsecsElapsed() / 1e6;
-        const std::size_t peak = statusBytes("VmHWM:");
+        const std::size_t peak = benchsupport::peakRssBytes();
         if (!ok) {
             state.SkipWithError("the export failed");
             break;

@@ -28,27 +28,10 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
-#include <fstream>
 #include <map>
 #include <string>
 
 namespace {
-
-std::size_t residentBytes()
-{
-    std::ifstream in("/proc/self/status");
-    std::string line;
-    while (std::getline(in, line))
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::stoull(line.substr(6)) * 1024;
-    return 0;
-}
-
-// Starts the peak resident size afresh from the current size.
-void resetPeak()
-{
-    std::ofstream("/proc/self/clear_refs") << "5";
-}
 
 void put16(QByteArray& b, int v)
 {
@@ -235,8 +218,8 @@ void runDiscovery(benchmark::State& state, const QString& shape, int packets)
     for (auto _ : state) {
         ParseWidget dialog(nullptr);
         dialog.inputLabel->setText(capture);
-        resetPeak();
-        const std::size_t before = residentBytes();
+        benchsupport::resetPeak();
+        const std::size_t before = benchsupport::rssBytes();
         QElapsedTimer clock;
         clock.start();
         dialog.loadFields(1500);

@@ -19,7 +19,6 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
-#include <fstream>
 #include <string>
 
 namespace {
@@ -29,16 +28,6 @@ constexpr int PACKETS = 200000;
 const QStringList FIELDS{"frame.number",  "frame.time_epoch", "ip.src",         "ip.dst",
                          "tcp.srcport",   "tcp.dstport",      "frame.len",      "frame.protocols",
                          "http.request.uri", "http.user_agent"};
-
-std::size_t residentBytes()
-{
-    std::ifstream in("/proc/self/status");
-    std::string line;
-    while (std::getline(in, line))
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::stoull(line.substr(6)) * 1024;
-    return 0;
-}
 
 void put16(QByteArray& b, int v)
 {
@@ -195,7 +184,7 @@ void BM_Stream(benchmark::State& state)
     for (auto _ : state) {
         WiresharkTerminalStream stream(output, fields);
         stream.countPackets(capture, QStringLiteral("capinfos"));
-        const std::size_t before = residentBytes();
+        const std::size_t before = benchsupport::rssBytes();
         QElapsedTimer clock;
         clock.start();
         const bool ok = stream.start(capture, QStringLiteral("tshark"), QString(), -1);

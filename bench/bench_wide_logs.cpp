@@ -33,31 +33,10 @@
 
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <string>
 
 namespace {
-
-// Resident memory now, in bytes.
-std::size_t rssBytes()
-{
-    std::ifstream in("/proc/self/status");
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::stoull(line.substr(6)) * 1024;
-    }
-    return 0;
-}
-
-// Starts the peak (VmHWM) afresh from the memory resident now, where the
-// kernel allows it.
-void resetPeak()
-{
-    std::ofstream refs("/proc/self/clear_refs");
-    refs << "5";
-}
 
 enum Kind { Number65535, OwnText, Mixed };
 
@@ -111,8 +90,8 @@ void BM_WideLog(benchmark::State& state)
     double riseMb = 0;
     int events = 0;
     for (auto _ : state) {
-        resetPeak();
-        const std::size_t start = rssBytes();
+        benchsupport::resetPeak();
+        const std::size_t start = benchsupport::rssBytes();
         QElapsedTimer clock;
         clock.start();
         std::unique_ptr<ControlWidget> owner(new ControlWidget(nullptr));
@@ -122,8 +101,8 @@ void BM_WideLog(benchmark::State& state)
         const qint64 tChoose = clock.elapsed();
         const std::size_t chosen = benchsupport::peakRssBytes();
 
-        resetPeak();
-        const std::size_t base = rssBytes();
+        benchsupport::resetPeak();
+        const std::size_t base = benchsupport::rssBytes();
         clock.restart();
         // What "Open" does, less its dialogs, as bench_import does it.
         IPacketStream* stream = dialog->stream;
@@ -180,7 +159,7 @@ int runWholeProcess(const char* shape)
         ++boxes;
         return QMessageBox::Ok;
     });
-    const double startMb = double(rssBytes()) / (1024.0 * 1024.0);
+    const double startMb = double(benchsupport::rssBytes()) / (1024.0 * 1024.0);
 
     double chooseMs = 0;
     double shownMs = 0;
