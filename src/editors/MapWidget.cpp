@@ -24,6 +24,7 @@
 #include "editors/TextEdit.h"
 #include "items/BinItem.h"
 #include "items/EmptyItem.h"
+#include "items/ScreenPlacement.h"
 #include "items/TextItem.h"
 #include "model/GlyphStore.h"
 #include "patterns/ConditionParser.h"
@@ -1099,7 +1100,8 @@ void MapWidget::placePopup(QDialog* dialog)
     dialog->adjustSize();
     const int dx = std::max(0, pressX + dialog->width() - width()) + 5;
     const int dy = std::max(0, pressY + dialog->height() - height()) + 5;
-    dialog->move(mapToGlobal(QPoint(pressX, pressY)) - QPoint(dx, dy));
+    const QPoint press = mapToGlobal(QPoint(pressX, pressY));
+    ScreenPlacement::moveOnScreen(dialog, press - QPoint(dx, dy), press);
 }
 
 bool MapWidget::runPopup(BinItem* item)

@@ -22,6 +22,7 @@
 #include "items/BinItem.h"
 #include "items/EmptyAxis.h"
 #include "items/IAxis.h"
+#include "items/ScreenPlacement.h"
 #include "model/Context.h"
 #include "model/GlyphStore.h"
 #include "patterns/Automaton.h"
@@ -42,6 +43,7 @@
 #include "patterns/Rule.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QCursor>
@@ -900,6 +902,10 @@ void EventWidget::showLabels(bool on)
 void EventWidget::showPopups(bool on)
 {
     popupsShown = on;
+    if (!on) {
+        hoverTimer->stop();
+        closePopup();
+    }
     for (BinCell* cell : cells) {
         cell->showPopups = on;
         cell->render(true, true, nullptr);
@@ -1709,7 +1715,7 @@ void EventWidget::setPickerMode()
     pickerPopup->setFocusPolicy(Qt::NoFocus);
     pickerPopup->setAttribute(Qt::WA_ShowWithoutActivating);
     pickerPopup->adjustSize();
-    pickerPopup->move(mapToGlobal(QPoint((width() - pickerPopup->width()) / 2, 0)));
+    ScreenPlacement::moveOnScreen(pickerPopup, mapToGlobal(QPoint((width() - pickerPopup->width()) / 2, 0)));
     pickerPopup->show();
     // The red frame is part of the content image.
     render(true, true, nullptr);
@@ -1806,10 +1812,18 @@ void EventWidget::dragTimeOut()
     update();
 }
 
+bool EventWidget::popupAllowed() const
+{
+    // Nothing opens over the context menu, another menu or completer, or a
+    // modal dialog, nor while the picker waits for a glyph.
+    return popupsShown && !pickerMode && !(contextMenu && contextMenu->isVisible())
+           && !QApplication::activePopupWidget() && !QApplication::activeModalWidget();
+}
+
 void EventWidget::moveTimeOut()
 {
     hoverTimer->stop();
-    if (popup || pickerMode)
+    if (popup || !popupAllowed())
         return;
     TList<PacketPtr> events;
     for (BinCell* cell : cells) {
@@ -1829,10 +1843,10 @@ void EventWidget::moveTimeOut()
     popup->setAttribute(Qt::WA_ShowWithoutActivating);
     popup->setFocusPolicy(Qt::NoFocus);
     popup->adjustSize();
-    // Beside the pointer, moved so that the popup stays over the view.
-    const double left = std::max(5.0, popup->width() - (width() - mouseX) + 5.0);
-    const double up = std::max(5.0, popup->height() - (height() - mouseY) + 5.0);
-    popup->move(mapToGlobal(QPoint(IAxis::clampToInt(mouseX - left), IAxis::clampToInt(mouseY - up))));
+    // Beside the pointer, never under it: presses (the context menu above
+    // all) reach the view, and the popup stays on the screen.
+    const QPoint pointer(IAxis::clampToInt(mouseX), IAxis::clampToInt(mouseY));
+    ScreenPlacement::placeBesidePointer(popup, mapToGlobal(pointer));
     popup->show();
     // The popup closes when the pointer leaves it; when that is not back
     // over the view, the hovered glyph is let go as well.
@@ -1848,6 +1862,10 @@ void EventWidget::moveTimeOut()
 
 void EventWidget::mousePressEvent(QMouseEvent* e)
 {
+    // A press ends the hover: the popup goes and none opens until the
+    // pointer moves and rests again.
+    hoverTimer->stop();
+    closePopup();
     if (NO_DATA)
         return;
     const QPointF point = rounded(e->localPos());
@@ -1969,8 +1987,9 @@ void EventWidget::mouseMoveEvent(QMouseEvent* e)
     if (popup && popup->result() == QDialog::Accepted)
         closePopup();
     BinItem* hit = glyphAt(QPointF(mouseX, mouseY));
-    // Still over the one glyph that is highlighted: nothing to redraw.
-    const bool unchanged = hit && !popup && hoveredItems.size() == 1 && hoveredItems.contains(hit) && hit->highlighted
+    // Still over the one glyph that is highlighted: nothing to redraw, and
+    // its popup (beside the pointer) stays open.
+    const bool unchanged = hit && hoveredItems.size() == 1 && hoveredItems.contains(hit) && hit->highlighted
                            && std::none_of(cells.begin(), cells.end(),
                                            [](const BinCell* cell) { return !cell->markedPackets.isEmpty(); });
     if (!unchanged) {
@@ -2235,8 +2254,8 @@ void EventWidget::leaveEvent(QEvent* e)
 {
     ImgWidget::leaveEvent(e);
     rubberBandActive = false;
-    // The glyph popup opens under the pointer: moving into it keeps it and
-    // its glyph; it closes itself when the pointer leaves it.
+    // Moving from the glyph into its popup keeps the popup and the glyph;
+    // the popup closes itself when the pointer leaves it.
     if (popup && popup->isVisible() && popup->frameGeometry().contains(QCursor::pos()))
         return;
     if (clearHighlights()) {

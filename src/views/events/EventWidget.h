@@ -58,7 +58,8 @@ class RuleEditorWidget;
 // before the glyphs are deleted and gathers them again from the new ones.
 //
 // Hover: the glyph under the pointer is highlighted; when the pointer rests
-// a GlyphPopup lists the events of the highlighted glyphs.
+// a GlyphPopup beside it lists the events of the highlighted glyphs ("Show
+// popups" on, no menu, modal dialog or picker open). A press closes it.
 class EventWidget : public ImgWidget
 {
     Q_OBJECT
@@ -347,6 +348,9 @@ private:
     bool cellHolds(const BinCell* cell, const QPointF& point) const;
     void deleteSelection();
     void closePopup();
+    // Whether a glyph popup may open now: popups shown, no picker, and no
+    // menu or modal dialog open.
+    bool popupAllowed() const;
     // Clears the highlights without closing the popup.
     bool clearMarks();
     // The name under which find stores its attribute: the name itself, or

@@ -6,6 +6,7 @@
 #include "items/Axis.h"
 #include "items/BinAxis.h"
 #include "items/EmptyAxis.h"
+#include "items/ScreenPlacement.h"
 #include "model/Context.h"
 #include "model/GlyphStore.h"
 #include "views/attributes/HistogramWidget.h"
@@ -241,8 +242,8 @@ TList<TVariant> OptionsWidget::axisValues(const QString& name, const QString& or
 
 QPoint OptionsWidget::frequencyDialogPosition(const QPoint& cursor, const QSize& dialog, const QSize& matrix)
 {
-    // The pointer is global while the matrix's size is its own: the dialog
-    // is kept within the matrix's width and height measured from the pointer.
+    // Pointer and result in the matrix's own coordinates: the dialog is
+    // moved left and up as far as it would reach past the matrix's edges.
     const qint64 dy = qint64(dialog.height()) - (qint64(matrix.height()) - cursor.y());
     const qint64 up = dy > 0 ? dy + DIALOG_MARGIN : DIALOG_MARGIN;
     const qint64 dx = qint64(dialog.width()) - (qint64(matrix.width()) - cursor.x());
@@ -262,8 +263,13 @@ void OptionsWidget::inspectFreq()
 {
     const TList<QSharedPointer<Packet>> packets = control ? control->selectedPackets() : TList<QSharedPointer<Packet>>();
     auto* dialog = new HistogramWidget(FREQUENCY_INSPECTION_ATTRIBUTE, control, packets, nullptr);
-    const QSize matrix = view ? view->size() : QSize(0, 0);
-    dialog->move(frequencyDialogPosition(QCursor::pos(), dialog->size(), matrix));
+    // The size it shows with, so that the placement counts with it.
+    dialog->adjustSize();
+    const QPoint pointer = QCursor::pos();
+    QPoint topLeft = pointer - QPoint(DIALOG_MARGIN, DIALOG_MARGIN);
+    if (view)
+        topLeft = view->mapToGlobal(frequencyDialogPosition(view->mapFromGlobal(pointer), dialog->size(), view->size()));
+    ScreenPlacement::moveOnScreen(dialog, topLeft, pointer);
     dialog->exec();
     delete dialog;
 }

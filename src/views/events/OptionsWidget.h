@@ -48,7 +48,8 @@ public:
     // ascending frequency for "Frequency", else alphabetically by text.
     TList<TVariant> axisValues(const QString& name, const QString& order);
     // Where the frequency dialog of size `dialog` opens for the pointer at
-    // `cursor` (global) over a matrix of size `matrix`.
+    // `cursor` over a matrix of size `matrix`, both in the matrix's
+    // coordinates (inspectFreq then keeps it on the screen).
     static QPoint frequencyDialogPosition(const QPoint& cursor, const QSize& dialog, const QSize& matrix);
 
     QComboBox* sequentialAxisBox;

@@ -10,6 +10,7 @@
 #include "events/GlyphsEvent.h"
 #include "events/PacketsEvent.h"
 #include "items/BinItem.h"
+#include "items/ScreenPlacement.h"
 #include "model/GlyphStore.h"
 #include "patterns/Automaton.h"
 #include "patterns/Edge.h"
@@ -1236,11 +1237,13 @@ void SequenceWidget::inspectFreq()
     delete histogramDialog;
     histogramDialog = new HistogramWidget(DST_ATTRIBUTE, owner, events, this);
     connect(histogramDialog, &HistogramWidget::hoverQuery, this, &SequenceWidget::hoverQuery);
+    histogramDialog->adjustSize();
     const int x = lastMouse.x();
     const int y = lastMouse.y();
     const int dx = std::max(0, histogramDialog->width() + x - width());
     const int dy = std::max(0, histogramDialog->height() + y - height());
-    histogramDialog->move(mapToGlobal(QPoint(x - (dx + 5), y - (dy + 5))));
+    ScreenPlacement::moveOnScreen(histogramDialog, mapToGlobal(QPoint(x - (dx + 5), y - (dy + 5))),
+                                  mapToGlobal(lastMouse));
     histogramDialog->exec();
     delete currentQuery;
     currentQuery = nullptr;

@@ -20,16 +20,20 @@
 #include "views/charts/GanttWidget.h"
 #include "views/events/CompareWidget.h"
 #include "views/events/GlyphPopup.h"
+#include "items/ScreenPlacement.h"
 #include "views/sequences/RibbonSequenceWidget.h"
 #include "views/sequences/SequenceWidget.h"
 
 #include <QAction>
+#include <QDialog>
 #include <QApplication>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPointer>
 #include <QScreen>
+#include <QTimer>
 #include <QtTest>
 
 #include <functional>
@@ -218,6 +222,8 @@ private slots:
     void rubberBand();
     void hover_data();
     void hover();
+    void hoverAndPresses_data();
+    void hoverAndPresses();
     void status_data();
     void status();
     void menuCommands_data();
@@ -442,16 +448,24 @@ void MatrixInteractionTest::hover()
     QVERIFY(popup->testAttribute(Qt::WA_ShowWithoutActivating));
     QCOMPARE(popup->focusPolicy(), Qt::NoFocus);
     QCOMPARE(popup->table->horizontalHeaderItem(0)->text(), QStringLiteral("Properties:"));
-    const QPoint topLeft = m.view->mapFromGlobal(popup->pos());
+    // Beside the pointer, never under it, and on the screen.
+    const QPoint global = m.view->mapToGlobal(pointer);
+    const QRect screen = ScreenPlacement::availableGeometryAt(global);
+    QVERIFY(!popup->frameGeometry().contains(global));
+    QVERIFY(screen.contains(popup->frameGeometry()));
     if (!corner) {
-        QCOMPARE(topLeft, pointer - QPoint(5, 5));
+        QCOMPARE(popup->pos(), global + QPoint(5, 5));
     } else {
-        // Moved so far that it ends 5 px inside the view's edges.
-        QCOMPARE(topLeft.x() + popup->width(), m.view->width() - 5);
-        QCOMPARE(topLeft.y() + popup->height(), m.view->height() - 5);
+        // No room right of or below the pointer: left of and above it.
+        QVERIFY(global.x() + 5 + popup->width() > screen.right() + 1);
+        QCOMPARE(popup->frameGeometry().right(), global.x() - 6);
     }
     m.view->moveTimeOut();
     QCOMPARE(m.view->popup, popup);
+    // Moving within the glyph keeps its popup.
+    move(m.view, pointer + QPoint(1, 1));
+    QCOMPARE(m.view->popup, popup);
+    QVERIFY(item->highlighted);
 
     // Leaving the view (not into the popup) lets the glyph and the popup go.
     QEvent leave(QEvent::Leave);
@@ -476,6 +490,87 @@ void MatrixInteractionTest::hover()
     PacketsEvent foreign(nullptr, makeEvents({{1, QStringLiteral("a"), QString()}}), {QStringLiteral("hover")});
     QVERIFY(QCoreApplication::sendEvent(m.view, &foreign));
     QVERIFY(!m.view->clearHighlights());
+}
+
+void MatrixInteractionTest::hoverAndPresses_data()
+{
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<int>("opened");   // popups that opened on the way
+    // The pointer rests on a glyph until its popup shows, then the right button.
+    QTest::newRow("rest, then right press") << "rest right" << 1;
+    // The right button within the hover interval: the timer would fire over the menu.
+    QTest::newRow("right press before the rest") << "right rest" << 0;
+    QTest::newRow("rest, then left press") << "rest left" << 1;
+    // "Show popups" unticked: resting opens nothing, an open popup goes.
+    QTest::newRow("popups off") << "off rest" << 0;
+    QTest::newRow("popups off while one is open") << "rest off rest" << 1;
+    // Over a modal dialog or another menu nothing opens.
+    QTest::newRow("modal dialog open") << "modal" << 0;
+    QTest::newRow("other menu open") << "menu rest" << 0;
+}
+
+void MatrixInteractionTest::hoverAndPresses()
+{
+    QFETCH(QString, steps);
+    QFETCH(int, opened);
+    Matrix m(THREE);
+    const QPoint pointer = centre(firstGlyph(m, 2));
+    int seen = 0;
+    QPointer<GlyphPopup> last;
+    const auto rest = [&]() {
+        move(m.view, pointer);
+        QVERIFY(m.view->hoverTimer->isActive());
+        QTest::qWait(HOVER_INTERVAL + 100);
+        if (m.view->popup && m.view->popup != last) {
+            ++seen;
+            last = m.view->popup;
+        }
+    };
+    QMenu otherMenu;
+    otherMenu.addAction(QStringLiteral("other"));
+    for (const QString& step : steps.split(QLatin1Char(' '))) {
+        if (step == QLatin1String("rest")) {
+            rest();
+        } else if (step == QLatin1String("right") || step == QLatin1String("left")) {
+            const bool right = step == QLatin1String("right");
+            move(m.view, pointer);   // the hover timer runs
+            QTest::mousePress(m.view, right ? Qt::RightButton : Qt::LeftButton, Qt::NoModifier, pointer);
+            QVERIFY(!m.view->popup);
+            QVERIFY(!m.view->hoverTimer->isActive());
+            QCOMPARE(m.view->contextMenu->isVisible(), right);
+            if (!right)
+                QTest::mouseRelease(m.view, Qt::LeftButton, Qt::NoModifier, pointer);
+        } else if (step == QLatin1String("off")) {
+            m.view->showPopups(false);
+            QVERIFY(!m.view->popup);
+        } else if (step == QLatin1String("modal")) {
+            // The pointer rests while a modal dialog runs its loop.
+            QDialog dialog;
+            QTimer::singleShot(0, [&]() {
+                rest();
+                dialog.reject();
+            });
+            dialog.exec();
+        } else if (step == QLatin1String("menu")) {
+            otherMenu.popup(QPoint(0, 0));
+            QVERIFY(otherMenu.isVisible());
+        }
+    }
+    QCOMPARE(seen, opened);
+    // A popup that opened is closed and deleted.
+    QVERIFY(!m.view->popup);
+    QVERIFY(!last);
+    if (steps.contains(QLatin1String("right"))) {
+        // The menu, not a popup, took the press: its actions are there and
+        // the glyph under the press is selected, so they are enabled.
+        QVERIFY(m.view->contextMenu->isVisible());
+        QCOMPARE(m.view->contextMenu->actions().size(), 9);
+        QVERIFY(m.view->inspectFrequenciesAction->isEnabled());
+        QVERIFY(m.view->saveSelectionAction->isEnabled());
+        QCOMPARE(m.view->selectedPacketSet.size(), 1);
+        m.view->contextMenu->hide();
+    }
+    otherMenu.hide();
 }
 
 void MatrixInteractionTest::status_data()

@@ -6,11 +6,14 @@
 #include "items/Axis.h"
 #include "items/BinAxis.h"
 #include "items/EmptyAxis.h"
+#include "items/ScreenPlacement.h"
 #include "views/attributes/HistogramWidget.h"
 #include "views/attributes/PlotWidget.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QCursor>
+#include <QTimer>
 #include <QtTest>
 
 #include <memory>
@@ -90,6 +93,8 @@ private slots:
     void connectionsAreMadeOnce();
     void frequencyDialogPosition_data();
     void frequencyDialogPosition();
+    void frequencyDialogOnScreen_data();
+    void frequencyDialogOnScreen();
     void inspectionDialogs();
 };
 
@@ -331,6 +336,49 @@ void OptionsWidgetTest::frequencyDialogPosition()
     QFETCH(QPoint, cursor);
     QFETCH(QPoint, expected);
     QCOMPARE(OptionsWidget::frequencyDialogPosition(cursor, QSize(200, 150), QSize(1000, 800)), expected);
+}
+
+void OptionsWidgetTest::frequencyDialogOnScreen_data()
+{
+    QTest::addColumn<bool>("bottomRight");   // the matrix in the screen's bottom right corner, else top left
+    QTest::newRow("glyph in the top rows") << false;
+    QTest::newRow("glyph in the bottom right corner") << true;
+}
+
+void OptionsWidgetTest::frequencyDialogOnScreen()
+{
+    QFETCH(bool, bottomRight);
+    Matrix m({{1, QStringLiteral("ab"), QStringLiteral("h1")}});
+    m.ribbon->resize(500, 420);
+    m.ribbon->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m.ribbon.get()));
+    const QRect screen = ScreenPlacement::availableGeometryAt(m.view->mapToGlobal(QPoint(0, 0)));
+    if (bottomRight)
+        m.ribbon->move(m.ribbon->pos() + screen.bottomRight()
+                       - m.view->mapToGlobal(QPoint(m.view->width() - 1, m.view->height() - 1)));
+    else
+        m.ribbon->move(m.ribbon->pos() + screen.topLeft() - m.view->mapToGlobal(QPoint(0, 0)));
+    const QPoint local = bottomRight ? QPoint(m.view->width() - 10, m.view->height() - 10) : QPoint(20, 10);
+    const QPoint pointer = m.view->mapToGlobal(local);
+    QVERIFY(screen.contains(pointer));
+    QCursor::setPos(pointer);
+    QRect shown;
+    QTimer::singleShot(0, [&shown]() {
+        auto* dialog = qobject_cast<HistogramWidget*>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        shown = dialog->frameGeometry();
+        dialog->reject();
+    });
+    m.options->inspectFreq();
+    QVERIFY(shown.isValid());
+    QVERIFY2(screen.contains(shown), qPrintable(QStringLiteral("%1,%2 %3x%4")
+                                                     .arg(shown.x()).arg(shown.y())
+                                                     .arg(shown.width()).arg(shown.height())));
+    if (!bottomRight)
+        QCOMPARE(shown.topLeft(), pointer - QPoint(5, 5));
+    else   // moved up and left so far that it ends inside the matrix
+        QVERIFY(QRect(m.view->mapToGlobal(QPoint(0, 0)), m.view->size()).contains(shown.bottomRight()));
 }
 
 void OptionsWidgetTest::inspectionDialogs()

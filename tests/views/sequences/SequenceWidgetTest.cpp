@@ -7,6 +7,7 @@
 #include "events/EventType.h"
 #include "events/GlyphsEvent.h"
 #include "events/PacketsEvent.h"
+#include "items/ScreenPlacement.h"
 #include "patterns/Automaton.h"
 #include "patterns/Edge.h"
 #include "patterns/ConditionParser.h"
@@ -549,7 +550,10 @@ void SequenceWidgetTest::inspectFrequencies()
 
     const QList<BinItem*> first = column(*view, 0);
     mouse(view.get(), QEvent::MouseMove, centre(first[0]));
+    const QRect screen = ScreenPlacement::availableGeometryAt(view->mapToGlobal(QPoint(0, 0)));
+    view->move(view->pos() + screen.bottomRight() - view->mapToGlobal(centre(first[0])));
     bool sawDialog = false;
+    QRect shownAt;
     QTimer::singleShot(0, [&]() {
         HistogramWidget* dialog = view->histogramDialog;
         QVERIFY(dialog);
@@ -557,6 +561,7 @@ void SequenceWidgetTest::inspectFrequencies()
         QCOMPARE(dialog->plot->attribute, DST_ATTRIBUTE);
         QCOMPARE(dialog->context->packets.size(), 2);
         QCOMPARE(dialog->parent(), static_cast<QObject*>(view.get()));
+        shownAt = dialog->frameGeometry();
         // A hover in the dialog draws its query in the view.
         emit dialog->hoverQuery(ConditionParser::parse(QStringLiteral("kind == A")));
         QVERIFY(view->currentQuery);
@@ -564,6 +569,9 @@ void SequenceWidgetTest::inspectFrequencies()
     });
     view->inspectFreq();
     QVERIFY(sawDialog);
+    // The glyph lies in the screen's bottom right corner: the dialog opened
+    // on the screen all the same.
+    QVERIFY(screen.contains(shownAt));
     QCOMPARE(spy.packets.size(), 1);
     QCOMPARE(spy.args.last(), QList<QVariant>({QStringLiteral("hover")}));
     QCOMPARE(spy.packets.last().size(), 2);
