@@ -26,8 +26,8 @@ class QFile;
 class ConversationPreprocessor
 {
 public:
-    // Keeps what the run needs; the output is opened by run(), once the
-    // directory has shown to hold conversation files.
+    // Keeps what the run needs; the output is opened by run(), once
+    // "attributes.conf" has been read.
     ConversationPreprocessor(const QString& directory, const TList<Rule>& rewriteRules,
                              const TList<Rule>& filterRules, const QString& outputPath,
                              ControlWidget* parent);
