@@ -25,6 +25,7 @@
 #include "import/ConversationPreprocessor.h"
 #include "import/OpenWidget.h"
 #include "patterns/Rule.h"
+#include "patterns/RulesFile.h"
 #include "views/attributes/AttributeWidget.h"
 #include "views/attributes/ConversationWidget.h"
 #include "views/attributes/RibbonAttributeWidget.h"
@@ -359,24 +360,7 @@ void ControlWidget::setLoadSource(const QString& fileName, THash<QString, TVaria
 
 TList<Rule> ControlWidget::loadRules(QString text)
 {
-    TList<Rule> rules;
-    const QStringList lines = text.split(QLatin1Char('\n'));
-    for (const QString& line : lines) {
-        // A blank or short line (such as the empty one after a final line
-        // break) holds no rule.
-        if (line.trimmed().isEmpty() || line.count(QLatin1Char('~')) < 3)
-            continue;
-        // A side that does not read (a glyph condition that does not parse
-        // among the causes) leaves the rule without that tree: it cannot be
-        // matched or written back.
-        Rule rule = Rule::fromString(line);
-        if (!rule.pre || !rule.post) {
-            qDebug().noquote() << QStringLiteral("rule \"%1\" skipped: its pattern does not read").arg(rule.name);
-            continue;
-        }
-        rules.append(rule);
-    }
-    return rules;
+    return RulesFile::fromText(text).rules;
 }
 
 // ---------------------------------------------------------------------------
@@ -574,29 +558,66 @@ void ControlWidget::inspectFrames(const TList<QSharedPointer<Packet>>* packets)
 
 void ControlWidget::preprocessCSV()
 {
+    const QString title = QStringLiteral("Failed to preprocess");
+    const auto refuse = [this, &title](const QString& why) {
+        MessageAsker::ask(QMessageBox::Warning, title, QStringLiteral("Preprocessing failed: ") + why,
+                          QMessageBox::Ok, this);
+    };
     const QString folder = QDir::homePath();
     const QString directory = FileAsker::existingDirectory(
         this, QStringLiteral("Select directory for processing"), folder);
     if (directory.isEmpty())
         return;
+    // Before any file is asked for: a folder without conversation files
+    // ends here, and no output is touched.
+    const QString problem = ConversationPreprocessor::checkDirectory(directory);
+    if (!problem.isEmpty()) {
+        refuse(problem);
+        return;
+    }
 
     // Rules files are written as Latin-1; their text ends at a zero byte.
-    const auto readRules = [folder, this](const QString& caption, TList<Rule>* rules) {
+    // A blank file is a set without rules; a file of which no rule reads
+    // ends the action, and skipped lines are told about once per file.
+    const auto readRules = [folder, this, &refuse](const QString& caption, const QString& kind,
+                                                   TList<Rule>* rules) {
         const QString path =
             FileAsker::openFileName(this, caption, folder, QStringLiteral("KOLM file (*.kolm)"));
         if (path.isEmpty())
             return false;
         QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
+        if (!file.open(QIODevice::ReadOnly)) {
+            refuse(QStringLiteral("could not read ") + path + QStringLiteral(": ") + file.errorString());
             return false;
-        *rules = loadRules(QString::fromLatin1(file.readAll().constData()));
+        }
+        RulesFile read = RulesFile::fromBytes(file.readAll());
+        if (read.rules.isEmpty() && !read.blank()) {
+            QString why = QStringLiteral("no rule could be read from the ") + kind
+                          + QStringLiteral(" rules file ") + path;
+            if (read.skipped > 0)
+                why += QStringLiteral(" (") + read.skippedText() + QLatin1Char(')');
+            refuse(why);
+            return false;
+        }
+        if (read.skipped > 0) {
+            MessageAsker::ask(QMessageBox::Warning, QStringLiteral("PreProcess CSV"),
+                              QStringLiteral("%1 rules file %2: %3; %4 read")
+                                  .arg(kind == QLatin1String("rewrite") ? QStringLiteral("Rewrite")
+                                                                        : QStringLiteral("Filter"),
+                                       path, read.skippedText(),
+                                       read.rules.size() == 1
+                                           ? QStringLiteral("1 rule was")
+                                           : QStringLiteral("%1 rules were").arg(read.rules.size())),
+                              QMessageBox::Ok, this);
+        }
+        *rules = std::move(read.rules);
         return true;
     };
     TList<Rule> rewriteRules;
-    if (!readRules(QStringLiteral("Load Rewrite rules:"), &rewriteRules))
+    if (!readRules(QStringLiteral("Load Rewrite rules:"), QStringLiteral("rewrite"), &rewriteRules))
         return;
     TList<Rule> filterRules;
-    if (!readRules(QStringLiteral("Load Filter rules:"), &filterRules))
+    if (!readRules(QStringLiteral("Load Filter rules:"), QStringLiteral("filter"), &filterRules))
         return;
     const QString output =
         FileAsker::saveFileName(this, QStringLiteral("Save CSV"), folder, QStringLiteral("*.csv"));
@@ -611,10 +632,8 @@ void ControlWidget::preprocessCSV()
         error = preprocessor.errorText;
     }
     QGuiApplication::restoreOverrideCursor();
-    if (!error.isEmpty()) {
-        MessageAsker::ask(QMessageBox::Warning, QStringLiteral("Failed to preprocess"),
-                          QStringLiteral("Preprocessing failed: ") + error, QMessageBox::Ok, this);
-    }
+    if (!error.isEmpty())
+        refuse(error);
 }
 
 // ---------------------------------------------------------------------------

@@ -51,9 +51,8 @@ public:
     // The new store takes both; a load without them (or a cancelled one)
     // leaves the current store's as they are.
     void setLoadSource(const QString& fileName, THash<QString, TVariant> pool);
-    // The rules of a rules file's text, one per line; blank lines, lines
-    // with fewer than four "~"-separated fields and lines whose precondition
-    // or rewrite does not read are skipped (the last with a debug line).
+    // The rules of a rules file's text, one per line, as RulesFile reads
+    // them: blank lines and lines that hold no rule are skipped.
     TList<Rule> loadRules(QString text);
 
     // The context shown by the left event view (null before any view).
@@ -94,6 +93,12 @@ public:
     // Set by setLoadSource(), taken by the next loadData().
     QString loadFileName;
     THash<QString, TVariant>* loadTextPool = nullptr;   // owned
+
+signals:
+    // A rule editor changed the glyph store's rule set (a save, a delete, an
+    // import). `source` is the rule table that already shows the change, or
+    // null; every other rule table refills.
+    void rulesChanged(QObject* source);
 
 public slots:
     void exportXes();

@@ -27,15 +27,12 @@
 #include "items/ArrowItem.h"
 #include "model/GlyphStore.h"
 #include "patterns/ParseNode.h"
+#include "patterns/RulesFile.h"
 #include "views/events/EventWidget.h"
 
 #include <utility>
 
 namespace {
-
-// Lines skipped by an import are logged one by one up to this many; the
-// rest only in the count at the end.
-constexpr int LOGGED_SKIPS = 20;
 
 ParseNode* copyTree(const ParseNode* tree)
 {
@@ -56,18 +53,6 @@ BinItem withoutConditions(const BinItem& glyph)
     for (BinItem& child : copy.children)
         child = withoutConditions(child);
     return copy;
-}
-
-// Why a line holds no rule, or an empty text when it holds one.
-QString unreadable(const QString& line, const Rule& rule)
-{
-    if (line.trimmed().isEmpty())
-        return QStringLiteral("blank");
-    if (line.count(QLatin1Char('~')) < 3)
-        return QStringLiteral("fewer than four \"~\" fields");
-    if (!rule.pre || !rule.post)
-        return QStringLiteral("its precondition or rewrite does not read");
-    return QString();
 }
 
 } // namespace
@@ -169,6 +154,9 @@ GlyphStore* RuleEditorWidget::store() const
 
 void RuleEditorWidget::sendReload()
 {
+    // The rule tables of other windows refill.
+    if (owner)
+        emit owner->rulesChanged(ruleTable);
     // The main view group's matrix; the second group is never fed.
     EventWidget* matrix = owner ? owner->focusedEventWidget() : nullptr;
     if (!matrix)
@@ -239,8 +227,10 @@ void RuleEditorWidget::loadRules()
 
 bool RuleEditorWidget::readRulesFile(const QString& path)
 {
+    // Not in text mode: only the reader decides which carriage returns end
+    // a line.
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+    if (!file.open(QIODevice::ReadOnly)) {
         MessageAsker::ask(QMessageBox::Warning, QStringLiteral("Failed to load settings"),
                           QStringLiteral("Load failed: file could not be opened"), QMessageBox::Ok,
                           this);
@@ -250,44 +240,25 @@ bool RuleEditorWidget::readRulesFile(const QString& path)
     if (!s)
         return false;
 
-    const QByteArray bytes = file.readAll();
+    RulesFile read = RulesFile::fromBytes(file.readAll());
     file.close();
-    const int end = bytes.indexOf('\0');
-    const QString text = QString::fromLatin1(bytes.constData(), end < 0 ? bytes.size() : end);
-    const QStringList lines = text.split(QLatin1Char('\n'));
-
-    TList<Rule> read;
-    read.items.reserve(std::size_t(lines.size()));
     // An empty file is a rule set without rules; any other file is one only
     // when some rule reads from it.
-    const bool content = !bytes.trimmed().isEmpty();
-    int skipped = 0;
-    for (int i = 0; i < lines.size(); ++i) {
-        QString line = lines.at(i);
-        if (line.endsWith(QLatin1Char('\r')))
-            line.chop(1);
-        Rule rule = line.count(QLatin1Char('~')) >= 3 ? Rule::fromString(line) : Rule();
-        const QString why = unreadable(line, rule);
-        if (!why.isEmpty()) {
-            // The empty part after a final line break is no rule either.
-            if (why != QLatin1String("blank") && ++skipped <= LOGGED_SKIPS)
-                qDebug().noquote() << QStringLiteral("rules file line %1 skipped: %2").arg(i + 1).arg(why);
-            continue;
-        }
-        read.append(rule);
-    }
-    if (skipped > LOGGED_SKIPS)
-        qDebug().noquote() << QStringLiteral("rules file: %1 lines skipped").arg(skipped);
-    if (read.isEmpty() && content) {
+    if (read.rules.isEmpty() && !read.blank()) {
         // Not a rules file (or nothing of it reads): the rules and glyphs
         // the analyst has stay.
         qDebug().noquote() << QStringLiteral("no rule read from %1: the rules are kept").arg(path);
+        QString text = QStringLiteral("Load failed: no rule could be read");
+        if (read.skipped > 0)
+            text += QStringLiteral(" (") + read.skippedText() + QLatin1Char(')');
+        MessageAsker::ask(QMessageBox::Warning, QStringLiteral("Failed to load settings"),
+                          text + QStringLiteral("; the rules are unchanged"), QMessageBox::Ok, this);
         return false;
     }
 
     s->addDefaultGlyphs();
-    for (Rule& rule : read) {
-        if (!rule.post->hasChildren())
+    for (Rule& rule : read.rules) {
+        if (!rule.post || !rule.post->hasChildren())
             continue;
         BinItem& glyph = rule.post->children.first()->glyph;
         if (glyph.mode == DELETE || glyph.name.isEmpty())
@@ -303,7 +274,17 @@ bool RuleEditorWidget::readRulesFile(const QString& path)
             glyph.id = s->findGlyph(glyph.name).id;
         }
     }
-    s->rules = std::move(read);
+    const int count = read.rules.size();
+    s->rules = std::move(read.rules);
+    if (read.skipped > 0) {
+        // The rules that read are loaded; the user learns what was left out.
+        MessageAsker::ask(QMessageBox::Warning, QStringLiteral("Load settings"),
+                          QStringLiteral("%1; %2 loaded")
+                              .arg(read.skippedText(),
+                                   count == 1 ? QStringLiteral("1 rule was")
+                                              : QStringLiteral("%1 rules were").arg(count)),
+                          QMessageBox::Ok, this);
+    }
     return true;
 }
 

@@ -38,12 +38,12 @@ public:
     // Returns the editor (its window() is the window).
     static RuleEditorWidget* openWindow(ControlWidget* owner);
 
-    // Reads a rules file into the glyph store: its rules replace every rule,
-    // and the store's glyphs become the defaults plus the rewrite glyphs of
-    // the rules read. Blank lines, lines of fewer than four "~"-separated
-    // fields and lines whose precondition or rewrite does not read are
-    // skipped with a debug line. A file that cannot be opened is reported
-    // and a file of which no line reads changes nothing; both give false.
+    // Reads a rules file (RulesFile) into the glyph store: its rules replace
+    // every rule, and the store's glyphs become the defaults plus the
+    // rewrite glyphs of the rules read. Lines that hold no rule are skipped;
+    // when any are, one warning tells how many. A file that cannot be
+    // opened, and a file that is not blank but of which no rule reads, are
+    // reported and change nothing; both give false.
     bool readRulesFile(const QString& path);
     // Writes every rule of the store as its rules-file line, Latin-1, "\n"
     // between lines and none after the last. Reports the outcome; true when
@@ -84,6 +84,8 @@ protected:
 
 private:
     GlyphStore* store() const;
+    // After every change of the rule set: the other windows' rule tables
+    // refill and the event matrix reloads its rules.
     void sendReload();
 
     // The name of the rule loaded for editing: "save" overwrites the current

@@ -40,6 +40,13 @@ RuleWidget::RuleWidget(ControlWidget* owner, bool showNewRow, QWidget* parent)
     connect(table, &QTableWidget::cellClicked, this, &RuleWidget::createRule);
     connect(table, &QTableWidget::currentCellChanged, this,
             [this](int, int, int previous, int) { previousRow = previous; });
+    // Another rule window changed the rules: this table follows.
+    if (owner) {
+        connect(owner, &ControlWidget::rulesChanged, this, [this](QObject* source) {
+            if (source != this)
+                setRules();
+        });
+    }
 
     setRules();
 }
@@ -84,8 +91,17 @@ void RuleWidget::setRules()
     for (int column = 0; column < table->columnCount(); ++column)
         table->horizontalHeader()->setSectionResizeMode(column, QHeaderView::Stretch);
 
-    if (onRule && oldRow < rules.size() && rules[oldRow].name == oldName)
-        table->setCurrentCell(oldRow, nameColumn);
+    // A rule that moved (a rule before it deleted or inserted in another
+    // window) is followed to the row of its name nearest to where it was.
+    int follow = -1;
+    for (int d = 0; onRule && follow < 0 && (oldRow - d >= 0 || oldRow + d < rules.size()); ++d) {
+        if (oldRow - d >= 0 && oldRow - d < rules.size() && rules[oldRow - d].name == oldName)
+            follow = oldRow - d;
+        else if (oldRow + d < rules.size() && rules[oldRow + d].name == oldName)
+            follow = oldRow + d;
+    }
+    if (follow >= 0)
+        table->setCurrentCell(follow, nameColumn);
     else if (onNewRow)
         table->setCurrentCell(rules.size(), nameColumn);
     else

@@ -17,11 +17,11 @@ class QTableWidget;
 // for "add New"); the Delete key asks the editor to delete the current
 // row's rule.
 //
-// The table shows a copy of the store's rule list taken at its last refill.
-// Another window, a reorder in the rule list, an import or a data load may
-// change the store meanwhile, so a row is only trusted to stand for the
-// store's rule at the same index while that rule still has the row's name
-// (storeIndex).
+// The table shows a copy of the store's rule list taken at its last refill;
+// it refills when a rule editor of another window changes the rules. A
+// reorder in the rule list or a data load may change the store meanwhile,
+// so a row is only trusted to stand for the store's rule at the same index
+// while that rule still has the row's name (storeIndex).
 class RuleWidget : public QWidget
 {
     Q_OBJECT
@@ -30,8 +30,8 @@ public:
     RuleWidget(ControlWidget* owner, bool showNewRow, QWidget* parent = nullptr);
 
     // Refills the table from the glyph store. The current row stays on the
-    // rule (or the "add New" row) it showed; when that row now shows another
-    // rule, no row is current.
+    // rule (or the "add New" row) it showed, at the row of that name nearest
+    // to where it was; when no row has that name, no row is current.
     void setRules();
     // Stores an edited rule: with `replace` and a current row that shows a
     // rule, over that rule; otherwise (or when that row no longer stands for

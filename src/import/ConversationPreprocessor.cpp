@@ -17,6 +17,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cstring>
 #include <limits>
@@ -58,12 +59,6 @@ ConversationPreprocessor::ConversationPreprocessor(const QString& directory,
     , outputPath(outputPath)
     , directory(directory)
 {
-    if (!output->open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        qDebug().noquote() << "Not allowed to write file" << outputPath << output->errorString();
-        fail(QStringLiteral("could not write ") + outputPath + QStringLiteral(": ")
-             + output->errorString());
-        m_writeFailed = true;
-    }
 }
 
 ConversationPreprocessor::~ConversationPreprocessor()
@@ -90,25 +85,48 @@ void ConversationPreprocessor::write(const QByteArray& bytes)
     }
 }
 
+QString ConversationPreprocessor::checkDirectory(const QString& directory)
+{
+    if (!QFileInfo(directory).isDir())
+        return QStringLiteral("no folder ") + directory;
+    const QString attributesPath = QDir(directory).filePath(QStringLiteral("attributes.conf"));
+    QFile attributes(attributesPath);
+    if (!attributes.open(QIODevice::ReadOnly)) {
+        qDebug().noquote().nospace() << "could not load attributes " << attributesPath << " "
+                                     << attributes.errorString();
+        return QStringLiteral("could not read ") + attributesPath + QStringLiteral(": ")
+               + attributes.errorString();
+    }
+    return QString();
+}
+
 void ConversationPreprocessor::run()
 {
     GlyphStore* store = controlWidget ? controlWidget->glyphStore : nullptr;
     if (!store)
         return;
 
-    const QString attributesPath = QDir(directory).filePath(QStringLiteral("attributes.conf"));
-    QFile attributes(attributesPath);
+    const QString problem = checkDirectory(directory);
+    if (!problem.isEmpty()) {
+        fail(problem);
+        return;
+    }
+    QFile attributes(QDir(directory).filePath(QStringLiteral("attributes.conf")));
     if (!attributes.open(QIODevice::ReadOnly)) {
-        qDebug().noquote().nospace() << "could not load attributes " << attributesPath << " "
-                                     << attributes.errorString();
-        fail(QStringLiteral("could not read ") + attributesPath + QStringLiteral(": ")
+        fail(QStringLiteral("could not read ") + attributes.fileName() + QStringLiteral(": ")
              + attributes.errorString());
-        output->close();
         return;
     }
     const QList<QByteArray> headerLines = splitLines(attributes.readAll());
     attributes.close();
     const QByteArray header = headerLines.isEmpty() ? QByteArray() : headerLines.first();
+
+    if (!output->open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        qDebug().noquote() << "Not allowed to write file" << outputPath << output->errorString();
+        fail(QStringLiteral("could not write ") + outputPath + QStringLiteral(": ")
+             + output->errorString());
+        m_writeFailed = true;
+    }
 
     // The views still show the loaded log: its attribute tables come back
     // after the run.

@@ -26,8 +26,8 @@ class QFile;
 class ConversationPreprocessor
 {
 public:
-    // Opens the output for writing; when that fails, a debug line says so
-    // and nothing will be written.
+    // Keeps what the run needs; the output is opened by run(), once
+    // "attributes.conf" has been read.
     ConversationPreprocessor(const QString& directory, const TList<Rule>& rewriteRules,
                              const TList<Rule>& filterRules, const QString& outputPath,
                              ControlWidget* parent);
@@ -36,7 +36,15 @@ public:
     ConversationPreprocessor(const ConversationPreprocessor&) = delete;
     ConversationPreprocessor& operator=(const ConversationPreprocessor&) = delete;
 
+    // Reads "attributes.conf" first: without it nothing happens, and the
+    // output, which may be a file the user agreed to replace, is left as it
+    // was. Then opens the output for writing; when that fails, a debug line
+    // says so and the run writes nothing.
     void run();
+
+    // Why `directory` cannot be preprocessed (it is no directory, or its
+    // "attributes.conf" cannot be read), or an empty text.
+    static QString checkDirectory(const QString& directory);
 
     ControlWidget* controlWidget;   // not owned; gives the glyph store
     QFile* output;                  // owned

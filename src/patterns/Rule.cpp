@@ -10,6 +10,7 @@
 // A rule is laid out by the pattern editor that draws its two trees.
 #include "editors/MapWidget.h"
 #include "items/ArrowItem.h"
+#include "items/EmptyItem.h"
 #include "patterns/ParseNode.h"
 
 #include <QDebug>
@@ -706,7 +707,7 @@ QString Rule::toString(const Rule& rule)
            + treeToText(rule.post);
 }
 
-Rule Rule::fromString(const QString& line)
+Rule Rule::fromString(const QString& line, bool* readable)
 {
     using namespace ruletext;
     // A short line (an empty one among them) reads its missing parts as
@@ -720,5 +721,20 @@ Rule Rule::fromString(const QString& line)
     // Without the arrow the rewrite side starts at the fifth character.
     const QString postText = trees.mid(arrow + kArrow.size()).trimmed();
 
-    return Rule(part(0), parse(preText), parse(postText), part(1) == kTrue, part(2) == kTrue);
+    ParseNode* pre = parse(preText);
+    ParseNode* post = nullptr;
+    if (postText == QueryTokens::AND) {
+        // The printer leaves empty slots out, so a rewrite of empty slots
+        // only is the list operator alone: it reads back as the rewrite
+        // "Create rule.." gives, a sequence holding one empty slot.
+        post = new ParseNode(ParseNode::And);
+        auto* slot = new ParseNode(ParseNode::Leaf);
+        slot->setGlyph(EmptyItem(false, nullptr));
+        post->addChild(slot);
+    } else {
+        post = parse(postText);
+    }
+    if (readable)
+        *readable = parts.size() >= 4 && pre && (post || postText.isEmpty());
+    return Rule(part(0), pre, post, part(1) == kTrue, part(2) == kTrue);
 }

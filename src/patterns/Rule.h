@@ -69,12 +69,19 @@ public:
     static QString displayText(const Rule& rule);
     QString displayText() const { return displayText(*this); }
 
-    // The rules-file line "name~match~visible~pre --> post".
+    // The rules-file line "name~match~visible~pre --> post". A rewrite of
+    // nothing but empty slots (what "Create rule.." gives) is written "&&";
+    // a rule without a rewrite tree ends in the arrow.
     static QString toString(const Rule& rule);
     QString toString() const { return toString(*this); }
     // Never fails: a side that does not read leaves that tree null (a short
-    // or empty line gives a rule without trees, which readers skip).
-    static Rule fromString(const QString& line);
+    // or empty line gives a rule without trees). A rewrite side that is
+    // "&&" alone reads as the empty rewrite, a sequence of one empty slot;
+    // an empty rewrite side as no rewrite tree. *readable tells whether the
+    // line holds a rule: four "~"-separated fields, a precondition that
+    // reads (a bare "&&" does not), and a rewrite that reads, is "&&" or is
+    // empty.
+    static Rule fromString(const QString& line, bool* readable = nullptr);
 
     bool match = false;
     ParseNode* pre = nullptr;

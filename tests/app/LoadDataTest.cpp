@@ -396,23 +396,28 @@ void LoadDataTest::loadRules_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QStringList>("names");
-    QTest::addColumn<QStringList>("skipped");
+    QTest::addColumn<QStringList>("skipped");   // line number: why
     const QString a = QStringLiteral("[ A,x,(0;0;0),(0;0;0),(0;0;0),true,0,0,1 ]");
     const QString ab = a + QStringLiteral(" --> &&[ delete ]");
+    const QString sides = QStringLiteral("its precondition or rewrite does not read");
     const QStringList none;
     QTest::newRow("final line break") << "r1~true~true~" + ab + "\n" << QStringList{"r1"} << none;
     QTest::newRow("blank and short lines")
-        << "r1~true~true~" + ab + "\n\n   \nbroken~true\nr2~false~true~" + ab << QStringList{"r1", "r2"} << none;
+        << "r1~true~true~" + ab + "\n\n   \nbroken~true\nr2~false~true~" + ab << QStringList{"r1", "r2"}
+        << QStringList{"4: fewer than four \"~\" fields"};
     QTest::newRow("latin-1 name") << QString::fromLatin1("caf\xe9~true~true~") + ab
                                   << QStringList{QString::fromLatin1("caf\xe9")} << none;
     QTest::newRow("empty") << "" << QStringList{} << none;
+    // An empty rewrite side is a rule without a rewrite; "&&" alone is the
+    // empty rewrite, but no precondition.
     QTest::newRow("sides that do not read")
         << "r1~true~true~A --> B\nr2~true~true~" + ab + "\nr3~true~true~" + a + " --> \nr4~true~true~ --> " + a
-        << QStringList{"r2"} << QStringList{"r1", "r3", "r4"};
+               + "\nr5~true~true~" + a + " --> &&\nr6~true~true~&& --> &&"
+        << QStringList{"r2", "r3", "r5"} << QStringList{"1: " + sides, "4: " + sides, "6: " + sides};
     // A glyph condition that does not parse would match every event.
     QTest::newRow("condition that does not parse")
         << "G~true~false~[ A,x,(0;0;0),(0;0;0),(0;0;0),a ==,0,0,1 ] --> &&[ delete ]\nr2~true~true~" + ab
-        << QStringList{"r2"} << QStringList{"G"};
+        << QStringList{"r2"} << QStringList{"1: " + sides};
 }
 
 void LoadDataTest::loadRules()
@@ -429,8 +434,8 @@ void LoadDataTest::loadRules()
         got << r.name;
     QCOMPARE(got, names);
     QStringList lines;
-    for (const QString& name : skipped)
-        lines << QStringLiteral("rule \"%1\" skipped: its pattern does not read").arg(name);
+    for (const QString& line : skipped)
+        lines << QStringLiteral("rules file line %1 skipped: %2").arg(line.section(": ", 0, 0), line.section(": ", 1));
     QCOMPARE(capture.lines(), lines);
 }
 

@@ -47,17 +47,34 @@ void PreprocessActionTest::action_data()
     QTest::addColumn<QString>("output");   // relative to the temporary directory
     QTest::addColumn<int>("dialogs");
     QTest::addColumn<QByteArray>("written");
-    QTest::addColumn<QString>("warning");
+    QTest::addColumn<QString>("warning");   // title / the start of the text
 
     const QByteArray header = "frame.number,sip.Call-ID,info,sip.Method\n";
+    const QByteArray callA = "1,call-a,\"ring, ring\",INVITE\n3,call-a,ok,200\n6,call-a,na\xc3\xafve,BYE";
+    const QString failed = "Failed to preprocess / Preprocessing failed: ";
     QTest::newRow("invite calls") << "rewrite-invite.kolm" << "filter-crlf.kolm" << "out.csv" << 4
-                                  << header + "1,call-a,\"ring, ring\",INVITE\n3,call-a,ok,200\n6,call-a,na\xc3\xafve,BYE"
-                                  << "";
+                                  << header + callA << "";
+    QTest::newRow("filter rule with an empty rewrite")
+        << "empty.kolm" << "filter-empty-rewrite.kolm" << "out.csv" << 4 << header + callA << "";
+    // The rules that read are used; the user is told of the rest once.
+    QTest::newRow("lines skipped")
+        << "rewrite-latin1.kolm" << "filter-invite.kolm" << "out.csv" << 4
+        << header + "4,call-c,caf\xe9 latin1,INVITE\n7,call-c,x,CANCEL\n" + callA
+        << "PreProcess CSV / Rewrite rules file " + fixture("rewrite-latin1.kolm")
+               + ": 2 lines could not be read and were skipped; 1 rule was read";
     QTest::newRow("rewrite rules file missing")
-        << "missing.kolm" << "filter-invite.kolm" << "out.csv" << 2 << QByteArray("<missing>") << "";
+        << "missing.kolm" << "filter-invite.kolm" << "out.csv" << 2 << QByteArray("previous output")
+        << failed + "could not read " + fixture("missing.kolm");
+    QTest::newRow("no rule in the filter rules file")
+        << "rewrite-invite.kolm" << "garbage.kolm" << "out.csv" << 3 << QByteArray("previous output")
+        << failed + "no rule could be read from the filter rules file " + fixture("garbage.kolm")
+               + " (2 lines could not be read and were skipped)";
+    QTest::newRow("folder without attributes.conf")
+        << "rewrite-invite.kolm" << "filter-invite.kolm" << "out.csv" << 1 << QByteArray("previous output")
+        << failed + "could not read ";
     QTest::newRow("output not writable")
         << "rewrite-invite.kolm" << "filter-invite.kolm" << "no/such/folder/out.csv" << 4
-        << QByteArray("<missing>") << "Preprocessing failed: could not write ";
+        << QByteArray("<missing>") << failed + "could not write ";
 }
 
 void PreprocessActionTest::action()
@@ -74,7 +91,12 @@ void PreprocessActionTest::action()
     QDir().mkpath(dir);
     ConversationSplitter splitter(fixture("calls.csv"), dir);
     QVERIFY(splitter.run());
+    if (QString(QTest::currentDataTag()) == "folder without attributes.conf")
+        QVERIFY(QFile::remove(dir + "/attributes.conf"));
     const QString out = temp.filePath(output);
+    // A file the user agreed to replace: it changes only with a run.
+    if (QFile f(out); f.open(QIODevice::WriteOnly))
+        f.write("previous output");
 
     ControlWidget control(nullptr);
     control.glyphStore->setAttributes(TList<QString>({"a", "b"}), {});
@@ -94,8 +116,8 @@ void PreprocessActionTest::action()
         QVERIFY(boxes.requests.isEmpty());
     } else {
         QCOMPARE(boxes.requests.size(), 1);
-        QCOMPARE(boxes.requests.first().title, QString("Failed to preprocess"));
-        QVERIFY2(boxes.requests.first().text.startsWith(warning), qPrintable(boxes.requests.first().text));
+        const QString box = boxes.requests.first().title + " / " + boxes.requests.first().text;
+        QVERIFY2(box.startsWith(warning), qPrintable(box));
     }
     // The loaded log's attributes are the store's again.
     QCOMPARE(control.glyphStore->packetAttributeNames.size(), 2);

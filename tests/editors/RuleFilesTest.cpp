@@ -119,20 +119,32 @@ private slots:
         QTest::addColumn<int>("skipped");
         QTest::addColumn<QString>("box");
         const QString failed = "Failed to load settings / Load failed: file could not be opened";
+        const QString noRule = "Failed to load settings / Load failed: no rule could be read";
+        const QString twoSkipped = " (2 lines could not be read and were skipped); the rules are unchanged";
         QTest::newRow("LF") << "two.kolm" << "A,B" << 0 << "";
         QTest::newRow("CRLF") << "two-crlf.kolm" << "A,B" << 0 << "";
         QTest::newRow("final newline") << "two-final-newline.kolm" << "A,B" << 0 << "";
-        QTest::newRow("short, blank, null tree") << "skipped-lines.kolm" << "A,B" << 2 << "";
+        QTest::newRow("short, blank, null tree")
+            << "skipped-lines.kolm" << "A,B" << 2
+            << "Load settings / 2 lines could not be read and were skipped; 2 rules were loaded";
+        QTest::newRow("unreadable line in the middle")
+            << "middle-unreadable.kolm" << "A,B" << 1
+            << "Load settings / 1 line could not be read and was skipped; 2 rules were loaded";
+        // Only a carriage return that ends a line is dropped.
+        QTest::newRow("carriage return inside") << "cr-inside.kolm" << "R\rS,B" << 0 << "";
         QTest::newRow("zero byte") << "nul.kolm" << "A" << 0 << "";
         QTest::newRow("only line breaks") << "blank.kolm" << "" << 0 << "";
-        QTest::newRow("~ in a name") << "tilde-name.kolm" << "B" << 1 << "";
+        QTest::newRow("~ in a name")
+            << "tilde-name.kolm" << "B" << 1
+            << "Load settings / 1 line could not be read and was skipped; 1 rule was loaded";
         QTest::newRow("Latin-1") << "latin1.kolm" << "Gr\u00f6\u00dfe" << 0 << "";
         QTest::newRow("missing") << "missing.kolm" << "Q" << 0 << failed;
         QTest::newRow("unreadable") << "unreadable" << "Q" << 0 << failed;
         QTest::newRow("directory") << "." << "Q" << 0 << failed;
-        QTest::newRow("binary") << "binary.kolm" << "Q" << 2 << "";
-        QTest::newRow("zero byte first") << "nul-first.kolm" << "Q" << 0 << "";
-        QTest::newRow("50 MB") << "big" << "Q" << 2 << "";
+        QTest::newRow("binary") << "binary.kolm" << "Q" << 2 << noRule + twoSkipped;
+        QTest::newRow("zero byte first") << "nul-first.kolm" << "Q" << 0
+                                         << noRule + "; the rules are unchanged";
+        QTest::newRow("50 MB") << "big" << "Q" << 2 << noRule + twoSkipped;
     }
     void reading()
     {
@@ -161,8 +173,74 @@ private slots:
         QCOMPARE(rulefix::names(control.glyphStore), names);
         QCOMPARE(debug.lines().filter("skipped").size(), skipped);
         QCOMPARE(boxes(recorder), box);
+        QCOMPARE(recorder.requests.size(), box.isEmpty() ? 0 : 1);
         if (names.startsWith("A"))
             QCOMPARE(lines(control.glyphStore).first(), LINE_A);
+    }
+
+    // Every kind of rule the editor holds comes back equal through the
+    // rule editor's Export and Import: the filter rule "Create rule.." makes
+    // (an empty rewrite), a delete rewrite, a rule saved with its rewrite
+    // left empty, one without a rewrite tree, each with its flags.
+    void exportImportKeepsEveryKind()
+    {
+        Window w;
+        EventWidget::ruleCounter = 0;
+        QWidget cell;
+        BinItem login(nullptr, &cell);
+        login.name = "Login";
+        RuleEditorWidget* created = w.main->leftEventRibbon->view->createRule(TList<BinItem*>{&login, &login});
+        QScopedPointer<QWidget> createdWindow(created->window());
+        QTest::mouseClick(created->saveButton, Qt::LeftButton);
+        GlyphStore* s = w.store();
+        QCOMPARE(names(s), QStringLiteral("filter 0"));
+        s->rules.append(Rule("T", kinds("ab"), rewrite("X"), false, true));
+        s->rules.append(Rule("D", kinds("c"), trees::tree("seq(_)"), true, false));
+        s->rules.last().post->children.first()->glyph.mode = DELETE;
+        s->rules.append(Rule("S", kinds("d"), trees::tree("seq([])"), true, true));
+        s->rules.append(Rule("N", kinds("e"), nullptr, false, false));
+        const QStringList written = lines(s);
+        QVERIFY(written.first().endsWith(" --> &&") && written.at(3).endsWith(" --> &&"));
+
+        RuleWindow rules(w.control());
+        TempWorkDir dir;
+        const QString path = dir.filePath("all.kolm");
+        MessageRecorder recorder;
+        FileAnswers answers({path, path});
+        rules.editor->exportAction->trigger();
+        s->rules.clear();
+        rules.editor->importAction->trigger();
+        QCOMPARE(boxes(recorder), QStringLiteral("Save Rules / Save successful"));
+        QCOMPARE(recorder.requests.size(), 1);
+        QCOMPARE(lines(s), written);
+        QCOMPARE(rules.table->rowCount(), 6);
+        // An empty rewrite is one empty slot, as "Create rule.." made it.
+        for (int i : {0, 3}) {
+            QCOMPARE(s->rules[i].post->children.size(), 1);
+            QCOMPARE(s->rules[i].post->children.first()->glyph.mode, EMPTY);
+        }
+        QCOMPARE(s->rules[2].post->children.first()->glyph.mode, DELETE);
+        QVERIFY(!s->rules[4].post);
+        // The filter rule loads into the editor as it was made.
+        rules.clickRow(0);
+        QCOMPARE(rules.editor->nameEdit->text(), QStringLiteral("filter 0"));
+        QCOMPARE(rules.editor->preEditor->map->root->children.size(), 2);
+        QCOMPARE(rules.editor->postEditor->map->root->children.first()->glyph.mode, EMPTY);
+    }
+
+    // A filter rule exported before empty rewrites were read back.
+    void olderFilterRuleReads()
+    {
+        ControlWidget control(nullptr);
+        RuleEditorWidget editor(nullptr, &control);
+        MessageRecorder recorder;
+        QVERIFY(editor.readRulesFile(testDataPath("editors/rules/older-filter.kolm")));
+        QCOMPARE(names(control.glyphStore), QStringLiteral("filter 3,A"));
+        const Rule& filter = control.glyphStore->rules[0];
+        QCOMPARE(trees::shape(filter.pre), QStringLiteral("seq(Login,Read)"));
+        QCOMPARE(filter.post->children.first()->glyph.mode, EMPTY);
+        QVERIFY(filter.match && filter.visible);
+        QVERIFY(recorder.requests.isEmpty());
     }
 
     // Rules drawn in the editor read back the same after an export and an

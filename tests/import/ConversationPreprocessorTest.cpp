@@ -127,6 +127,9 @@ void ConversationPreprocessorTest::rulesDecide_data()
     // Both filter rules must match; the rules file has CRLF line ends.
     QTest::newRow("two filters, CRLF") << "rewrite-invite.kolm" << "filter-crlf.kolm" << QStringList{"call-a"};
     // A Latin-1 rule name, a blank, a short and an unreadable line.
+    // The filter rule "Create rule.." makes: its rewrite is empty.
+    QTest::newRow("filter rule with an empty rewrite")
+        << "empty.kolm" << "filter-empty-rewrite.kolm" << QStringList{"call-a"};
     QTest::newRow("latin-1 rules file")
         << "rewrite-latin1.kolm" << "filter-invite.kolm" << QStringList{"call-a", "call-c"};
 }
@@ -194,6 +197,9 @@ void ConversationPreprocessorTest::unreadableConversation()
                              r.dir + "/cal/l-b", r.dir + "/cal/l-c"})
         QFile::setPermissions(d, QFileDevice::Permissions(0x7755));
     ConversationPreprocessor p(r.dir, {}, {}, r.out, &r.control);
+    // The output the ordinary user replaces.
+    write(r.out, "earlier run");
+    QFile::setPermissions(r.out, QFileDevice::Permissions(0x6666));
     if (root && seteuid(65534) != 0)
         QSKIP("cannot run as an ordinary user");
     p.run();
@@ -215,8 +221,10 @@ void ConversationPreprocessorTest::failures_data()
 
     // The run goes on and writes nothing.
     QTest::newRow("output not writable") << false << "^Not allowed to write file " << "could not write ";
-    // Nothing happens at all: the store keeps its attributes and rules.
+    // Nothing happens at all: the store keeps its attributes and rules, and
+    // the output the user agreed to replace keeps what it held.
     QTest::newRow("attributes.conf missing") << true << "^could not load attributes " << "could not read ";
+    QTest::newRow("no such folder") << true << "" << "no folder ";
 }
 
 void ConversationPreprocessorTest::failures()
@@ -226,15 +234,20 @@ void ConversationPreprocessorTest::failures()
     QFETCH(QString, error);
 
     Run r;
-    if (outputWritable)
+    if (QString(QTest::currentDataTag()) == "no such folder")
+        r.dir += "/gone";
+    else if (outputWritable)
         QVERIFY(QFile::remove(r.dir + "/attributes.conf"));
     else
         r.out = r.temp.filePath("missing/out.csv");
+    if (outputWritable)
+        write(r.out, "earlier run");
     r.control.glyphStore->rules = r.rules("filter-invite.kolm");
     ConversationPreprocessor p(r.dir, r.rules("rewrite-invite.kolm"), {}, r.out, &r.control);
     p.run();
-    QCOMPARE(r.debug.lines().filter(QRegularExpression(debugLine)).size(), 1);
-    QCOMPARE(readAll(r.out), outputWritable ? QByteArray() : QByteArray("<missing>"));
+    if (!debugLine.isEmpty())
+        QCOMPARE(r.debug.lines().filter(QRegularExpression(debugLine)).size(), 1);
+    QCOMPARE(readAll(r.out), outputWritable ? QByteArray("earlier run") : QByteArray("<missing>"));
     QCOMPARE(r.debug.contains("Reduction 3 to 3"), !outputWritable);
     QCOMPARE(ruleNames(r.control.glyphStore->rules), QStringList{outputWritable ? "has invite" : "inv"});
     QCOMPARE(r.control.glyphStore->packetAttributeNames.size(), 3);

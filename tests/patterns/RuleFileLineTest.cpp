@@ -60,6 +60,8 @@ private slots:
     void shortLines_data();
     void shortLines();
     void nullTreesPrintEmpty();
+    void rewriteSides_data();
+    void rewriteSides();
 };
 
 void RuleFileLineTest::lineOfARule()
@@ -296,6 +298,57 @@ void RuleFileLineTest::nullTreesPrintEmpty()
     QCOMPARE(Rule::treeToDisplayText(nullptr), QString());
     const Rule empty;
     QCOMPARE(Rule::toString(empty), QString("~false~false~ --> "));
+}
+
+// What each kind of rewrite side reads as, whether the line holds a rule,
+// and the line the rule read writes again.
+void RuleFileLineTest::rewriteSides_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<bool>("readable");
+    QTest::addColumn<QString>("post");   // "null", or the tree
+    QTest::addColumn<QString>("written");
+    const QString pre = "R~true~false~&&" + text("A");
+    QTest::newRow("tree") << pre + " --> &&" + text("B") << true << "And(L:B)" << pre + " --> &&" + text("B");
+    // "&&" alone is what the printer makes of a rewrite of empty slots; the
+    // rule "Create rule.." makes comes back with its one empty slot.
+    QTest::newRow("empty rewrite") << pre + " --> &&" << true << "And(L:)" << pre + " --> &&";
+    QTest::newRow("empty rewrite, blanks") << pre + " -->   && " << true << "And(L:)" << pre + " --> &&";
+    QTest::newRow("no rewrite") << pre + " --> " << true << "null" << pre + " --> ";
+    QTest::newRow("rewrite that does not read") << pre + " --> &&[ B ]" << false << "null" << "";
+    QTest::newRow("choice operator alone") << pre + " --> ||" << false << "null" << "";
+    QTest::newRow("bare && precondition") << "R~true~false~&& --> &&" + text("B") << false << "And(L:B)" << "";
+    QTest::newRow("no precondition") << "R~true~false~ --> &&" << false << "And(L:)" << "";
+    QTest::newRow("three parts") << "R~true~false" << false << "null" << "";
+}
+
+void RuleFileLineTest::rewriteSides()
+{
+    QFETCH(QString, line);
+    QFETCH(bool, readable);
+    QFETCH(QString, post);
+    QFETCH(QString, written);
+    bool ok = !readable;
+    const Rule rule = Rule::fromString(line, &ok);
+    QCOMPARE(ok, readable);
+    QCOMPARE(rule.post ? describeTree(rule.post) : QString("null"), post);
+    if (post == "And(L:)")
+        QCOMPARE(rule.post->children.first()->glyph.mode, EMPTY);
+    if (!readable)
+        return;
+    QCOMPARE(Rule::toString(rule), written);
+    const Rule again = Rule::fromString(written, &ok);
+    QVERIFY(ok);
+    QCOMPARE(again.post ? describeTree(again.post) : QString("null"), post);
+
+    // The editor's own empty rewrite, an empty slot or a placeholder glyph,
+    // writes the same line.
+    if (post == "And(L:)") {
+        auto* empty = new ParseNode(ParseNode::And);
+        empty->addChild(new ParseNode(ParseNode::Group));
+        const Rule drawn("R", Rule::parse("&&" + text("A")), empty, true, false);
+        QCOMPARE(Rule::toString(drawn), written);
+    }
 }
 
 LUMIVANE_TEST(RuleFileLineTest)
