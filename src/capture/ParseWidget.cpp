@@ -526,6 +526,15 @@ void ParseWidget::parseData()
     // A conversion is running (its event loop delivers clicks): one at a time.
     if (stream)
         return;
+    // Checked before anything is asked or touched: a tshark that cannot
+    // start would leave an empty file in place of an older one.
+    const QString tshark = tsharkProgram();
+    if (!ToolLocator::canStart(tshark)) {
+        MessageAsker::ask(QMessageBox::Warning, CONVERSION_TITLE,
+                          QStringLiteral("Conversion failed:\n") + tsharkMissingText(),
+                          QMessageBox::Ok, this);
+        return;
+    }
     const QString input = inputLabel->text();
     const QString output = outputLabel->text();
     if (QFileInfo::exists(output)) {
@@ -548,15 +557,6 @@ void ParseWidget::parseData()
     }
     qDebug() << "Yes was clicked";
 
-    // Checked before the output is touched: a tshark that cannot start
-    // would leave an empty file in place of an older one.
-    const QString tshark = tsharkProgram();
-    if (!ToolLocator::canStart(tshark)) {
-        MessageAsker::ask(QMessageBox::Warning, CONVERSION_TITLE,
-                          QStringLiteral("Conversion failed:\n") + tsharkMissingText(),
-                          QMessageBox::Ok, this);
-        return;
-    }
     const QString capinfos = capinfosProgram();
 
     stream = new WiresharkTerminalStream(output, allFields);

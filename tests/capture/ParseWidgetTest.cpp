@@ -470,7 +470,9 @@ void ParseWidgetTest::conversionFailures()
         dialog.parseData();
     }
     QList<MessageAsker::Request> failures = boxes.requests;
-    QCOMPARE(failures.takeFirst().title, QStringLiteral("File exists"));
+    // Without tshark nothing is asked first.
+    if (setup != "no tshark")
+        QCOMPARE(failures.takeFirst().title, QStringLiteral("File exists"));
     QCOMPARE(failures.size(), 1);
     QCOMPARE(failures.at(0).title, title);
     QVERIFY2(failures.at(0).text.startsWith(reason.arg(notRunnable)), qPrintable(failures.at(0).text));
