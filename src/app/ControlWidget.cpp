@@ -14,6 +14,7 @@
 #include "events/RenderEvent.h"
 #include "events/ScrollEvent.h"
 #include "app/SettingsWidget.h"
+#include "app/ToolLocator.h"
 #include "capture/ParseWidget.h"
 #include "capture/Smb2XesExporter.h"
 #include "core/Constants.h"
@@ -507,17 +508,38 @@ void ControlWidget::inspectFrames(const TList<QSharedPointer<Packet>>* packets)
     work->cancel.store(false, std::memory_order_release);
 
     // The program's location from the settings, or asked for.
+    const QString os = osName();
     while (!isWiresharkPath(WIRESHARK_PATH)) {
         // Programs carry no extension outside Windows.
-        const QString filter = osName() == QLatin1String("windows") ? QStringLiteral("*.exe")
-                                                                     : QString();
+        const QString filter = os == QLatin1String("windows") ? QStringLiteral("*.exe") : QString();
         const QString chosen =
             FileAsker::openFileName(this, QStringLiteral("Find Wireshark"), WIRESHARK_PATH, filter);
         if (chosen.isEmpty()) {
             qDebug("Open wireshark failed");
+            MessageAsker::ask(QMessageBox::Warning, QStringLiteral("Failed to start Wireshark"),
+                              QStringLiteral("Wireshark was not started: no Wireshark program was "
+                                             "chosen. Choose it in \"Find Wireshark\", or write its "
+                                             "path as the second line of ")
+                                  + SETTINGS_PATH + QLatin1Char('.'),
+                              QMessageBox::Ok, this);
             return;
         }
         WIRESHARK_PATH = chosen;
+    }
+    // The path from the settings when it can run; else the program of that
+    // name on the search path.
+    const QString program = ToolLocator::program(WIRESHARK_PATH, QStringLiteral("wireshark"), os);
+    if (!ToolLocator::canStart(program)) {
+        QString text = QStringLiteral("Wireshark could not be started: \"%1\" is no executable "
+                                      "program")
+                           .arg(WIRESHARK_PATH);
+        if (os == QLatin1String("linux") || os == QLatin1String("macos"))
+            text += QStringLiteral(", and there is no wireshark on the search path (PATH)");
+        text += QStringLiteral(". Write the path of the Wireshark program as the second line of ")
+            + SETTINGS_PATH + QLatin1Char('.');
+        MessageAsker::ask(QMessageBox::Warning, QStringLiteral("Failed to start Wireshark"), text,
+                          QMessageBox::Ok, this);
+        return;
     }
 
     // The capture beside the log: only a trailing ".csv" gives way.
@@ -541,12 +563,6 @@ void ControlWidget::inspectFrames(const TList<QSharedPointer<Packet>>* packets)
     if (capture.isEmpty() || events.isEmpty())
         return;
 
-    const QString os = osName();
-    QString program;
-    if (os == QLatin1String("windows"))
-        program = WIRESHARK_PATH;
-    else if (os == QLatin1String("linux") || os == QLatin1String("macos"))
-        program = QStringLiteral("wireshark");
     work->packets = events;
     work->pcapFile = capture;
     work->program = program;

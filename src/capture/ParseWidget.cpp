@@ -3,6 +3,7 @@
 #include "app/FileAsker.h"
 #include "app/MainWindow.h"
 #include "app/MessageAsker.h"
+#include "app/ToolLocator.h"
 #include "capture/MultiListWidget.h"
 #include "capture/WiresharkTerminalStream.h"
 #include "core/Constants.h"
@@ -70,6 +71,10 @@ ParseWidget::ParseWidget(ControlWidget* opener, QWidget* parent)
     outputLabel = new QLabel;
     saveButton = new QPushButton(QStringLiteral("Save as"));
     filterEdit = new QLineEdit;
+    filterEdit->setToolTip(QStringLiteral(
+        "A display filter, as typed in Wireshark's filter bar (for example smb2 or "
+        "ip.addr == 10.0.0.1): only the packets it shows are converted. tshark gets it "
+        "with -Y. Empty: every packet."));
 
     auto* layout = new QGridLayout(this);
     layout->addWidget(textLabel("WireShark (tshark.exe) Location:"), 0, 0);
@@ -140,21 +145,36 @@ QString ParseWidget::proposedOutput(const QString& capturePath)
 
 QString ParseWidget::tsharkProgram() const
 {
-    if (os == QLatin1String("windows"))
-        return tsharkLabel->text();
-    if (os == QLatin1String("linux") || os == QLatin1String("macos"))
-        return QStringLiteral("tshark");
-    return QString();
+    return ToolLocator::program(tsharkLabel->text(), QStringLiteral("tshark"), os);
 }
 
 QString ParseWidget::capinfosProgram() const
 {
-    if (os == QLatin1String("windows"))
-        return tsharkLabel->text().chopped(std::min(10, tsharkLabel->text().size()))
-               + QStringLiteral("capinfos.exe");
+    const bool windows = os == QLatin1String("windows");
+    const QString tshark = tsharkLabel->text();
+    if (ToolLocator::isExecutableFile(tshark)) {
+        const QString beside = ToolLocator::beside(
+            tshark, windows ? QStringLiteral("capinfos.exe") : QStringLiteral("capinfos"));
+        if (!beside.isEmpty())
+            return beside;
+    }
+    if (windows)
+        return tshark.chopped(std::min(10, tshark.size())) + QStringLiteral("capinfos.exe");
     if (os == QLatin1String("linux") || os == QLatin1String("macos"))
         return QStringLiteral("capinfos");
     return QString();
+}
+
+QString ParseWidget::tsharkMissingText() const
+{
+    const QString path = tsharkLabel->text();
+    QString text = path.isEmpty()
+        ? QStringLiteral("tshark could not be started: no tshark program is set")
+        : QStringLiteral("tshark could not be started: \"%1\" is no executable program").arg(path);
+    if (os == QLatin1String("linux") || os == QLatin1String("macos"))
+        text += QStringLiteral(", and there is no tshark on the search path (PATH)");
+    return text + QStringLiteral(". Choose the tshark program with \"Find\"; its path is kept "
+                                 "in settings.txt.");
 }
 
 // ---------------------------------------------------------------------------
@@ -207,6 +227,10 @@ void ParseWidget::openFile()
     loadFields(1500);
     fillFieldList();
     updateConvertButton();
+    if (allFields.isEmpty())
+        MessageAsker::ask(QMessageBox::Warning, CONVERSION_TITLE,
+                          QStringLiteral("No fields were found in the capture.\n") + fieldsError,
+                          QMessageBox::Ok, this);
 }
 
 void ParseWidget::saveFile()
@@ -339,8 +363,10 @@ void ParseWidget::loadFields(int packets)
     QProcess process;
     process.setProcessChannelMode(QProcess::SeparateChannels);
     QByteArray errorOutput;
-    if (program.isEmpty()) {
-        qDebug() << "no tshark for" << os;
+    bool timedOut = false;
+    const bool startable = ToolLocator::canStart(program);
+    if (!startable) {
+        qDebug() << "no tshark to start for" << os << program;
     } else {
         process.start(program, arguments, QIODevice::ReadWrite);
         qDebug() << program << process.errorString() << arguments;
@@ -367,6 +393,7 @@ void ParseWidget::loadFields(int packets)
         }
         if (process.state() != QProcess::NotRunning) {
             qDebug() << "tshark did not end in time; stopped";
+            timedOut = true;
             process.kill();
             process.waitForFinished(5000);
         }
@@ -395,6 +422,21 @@ void ParseWidget::loadFields(int packets)
     std::sort(allFields.begin(), allFields.end());
     for (const QString& noise : NOISE_FIELDS)
         allFields.removeOne(noise);
+
+    fieldsError.clear();
+    if (!allFields.isEmpty())
+        return;
+    const QString tsharkSaid = WiresharkTerminalStream::withoutRootWarning(errorOutput);
+    if (!startable)
+        fieldsError = tsharkMissingText();
+    else if (!tsharkSaid.isEmpty())
+        fieldsError = QStringLiteral("tshark said:\n") + tsharkSaid;
+    else if (timedOut)
+        fieldsError = QStringLiteral("tshark did not end within %1 s.").arg(toolTimeout / 1000);
+    else if (!pdmlOpen)
+        fieldsError = QStringLiteral("A temporary file could not be created.");
+    else
+        fieldsError = QStringLiteral("tshark found no packet in it.");
 }
 
 TList<QString> ParseWidget::readPdmlFields(const QString& path)
@@ -484,6 +526,15 @@ void ParseWidget::parseData()
     // A conversion is running (its event loop delivers clicks): one at a time.
     if (stream)
         return;
+    // Checked before anything is asked or touched: a tshark that cannot
+    // start would leave an empty file in place of an older one.
+    const QString tshark = tsharkProgram();
+    if (!ToolLocator::canStart(tshark)) {
+        MessageAsker::ask(QMessageBox::Warning, CONVERSION_TITLE,
+                          QStringLiteral("Conversion failed:\n") + tsharkMissingText(),
+                          QMessageBox::Ok, this);
+        return;
+    }
     const QString input = inputLabel->text();
     const QString output = outputLabel->text();
     if (QFileInfo::exists(output)) {
@@ -506,10 +557,14 @@ void ParseWidget::parseData()
     }
     qDebug() << "Yes was clicked";
 
-    stream = new WiresharkTerminalStream(output, allFields);
     const QString capinfos = capinfosProgram();
-    const QString tshark = tsharkProgram();
-    stream->countPackets(input, capinfos);
+
+    stream = new WiresharkTerminalStream(output, allFields);
+    // Without capinfos the conversion runs all the same, without a count.
+    if (ToolLocator::canStart(capinfos))
+        stream->countPackets(input, capinfos);
+    else
+        qDebug() << "no capinfos to start:" << capinfos;
 
     progressDialog = new QProgressDialog(QStringLiteral("Loading data..."), QStringLiteral("Cancel"),
                                          0, stream->expectedPackets, this);
@@ -529,6 +584,7 @@ void ParseWidget::parseData()
     const bool ok = stream->start(input, tshark, filterEdit->text(), -1);
 
     const bool killed = stream->killed;
+    const bool reported = stream->reported;
     const QString errorText = stream->errorText;
     stream->stopping = true;
     delete stream;
@@ -541,10 +597,10 @@ void ParseWidget::parseData()
     progressDialog->deleteLater();
     progressDialog = nullptr;
 
-    conversionDone(ok, killed, errorText);
+    conversionDone(ok, killed, reported, errorText);
 }
 
-void ParseWidget::conversionDone(bool ok, bool killed, const QString& errorText)
+void ParseWidget::conversionDone(bool ok, bool killed, bool reported, const QString& errorText)
 {
     if (killed) {
         MessageAsker::ask(QMessageBox::Warning, CONVERSION_TITLE, QStringLiteral("Conversion aborted."),
@@ -552,8 +608,11 @@ void ParseWidget::conversionDone(bool ok, bool killed, const QString& errorText)
         return;
     }
     if (!ok) {
-        MessageAsker::ask(QMessageBox::Warning, CONVERSION_TITLE,
-                          QStringLiteral("Conversion failed:\n") + errorText, QMessageBox::Ok, this);
+        // The stream showed its own box for this failure: one is enough.
+        if (!reported)
+            MessageAsker::ask(QMessageBox::Warning, CONVERSION_TITLE,
+                              QStringLiteral("Conversion failed:\n") + errorText, QMessageBox::Ok,
+                              this);
         return;
     }
     MessageAsker::ask(QMessageBox::Warning, CONVERSION_TITLE, QStringLiteral("Conversion successful"),

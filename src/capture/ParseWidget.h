@@ -38,11 +38,16 @@ public:
     // The output proposed for a capture: in the capture's folder, its file
     // name cut before the name's first "." and ".csv" appended.
     static QString proposedOutput(const QString& capturePath);
-    // The tool programs for the operating system `os`: on "windows" the
-    // tshark label's path and capinfos.exe beside it, on "linux" and
-    // "macos" the bare names found on the search path, else empty.
+    // The tool programs for the operating system `os`: tshark is the tshark
+    // label's path when that is an executable file; capinfos is the one
+    // beside that tshark when there is one. Otherwise, as the system has
+    // them: on "windows" the label's path and capinfos.exe in its folder, on
+    // "linux" and "macos" the bare names found on the search path, else
+    // empty.
     QString tsharkProgram() const;
     QString capinfosProgram() const;
+    // Why tshark cannot be started, naming the path tried and what to set.
+    QString tsharkMissingText() const;
 
     void showTsharkStatus();
     void updateConvertButton();
@@ -54,6 +59,7 @@ public:
     // with the field names read from it; adds the default selections and
     // drops the noise fields. When the capture shows no IPv4 source but an
     // Ethernet source, the process-wide source attribute becomes "eth.src".
+    // When no field is found, fieldsError says why.
     void loadFields(int packets);
     // The field names of a PDML file: per packet the first layer of each
     // protocol, the "geninfo" layer left out, a name without "." read as
@@ -99,6 +105,8 @@ public:
     // How long discovery waits for tshark to start and again to end, in
     // milliseconds.
     int toolTimeout = 30000;
+    // Why the last discovery found no field; empty when it found some.
+    QString fieldsError;
 
 signals:
     void setLabelText(QString text);
@@ -117,5 +125,5 @@ public slots:
     void autoSelect();
 
 private:
-    void conversionDone(bool ok, bool killed, const QString& errorText);
+    void conversionDone(bool ok, bool killed, bool reported, const QString& errorText);
 };

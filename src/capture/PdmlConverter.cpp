@@ -65,6 +65,22 @@ QString arffValue(const QString& text)
     return out;
 }
 
+// A name or value of the comma-separated table: "," becomes ";" (tables
+// written before rely on it); a text holding a double quote or a line break
+// then stands in double quotes with its quotes doubled, so that a reader of
+// quoted fields gets it back whole.
+QString csvField(QString text)
+{
+    text.replace(QLatin1Char(','), SEMICOLON);
+    if (text.contains(QLatin1Char('"')) || text.contains(QLatin1Char('\n'))
+        || text.contains(QLatin1Char('\r'))) {
+        text.replace(QLatin1String("\""), QLatin1String("\"\""));
+        text.prepend(QLatin1Char('"'));
+        text.append(QLatin1Char('"'));
+    }
+    return text;
+}
+
 // An ARFF attribute name: plain when it holds only characters an ARFF
 // reader takes as part of a word, else quoted.
 QString arffName(const QString& name)
@@ -437,12 +453,9 @@ void PdmlConverter::prepareOutputColumns()
 QString PdmlConverter::writeCsvHeader()
 {
     QString text = QStringLiteral("pid");
-    for (const QString& protocol : written) {
-        for (QString column : columnsOut.value(protocol)) {
-            column.replace(QLatin1Char(','), SEMICOLON);
-            text += QLatin1Char(',') + protocol + DOT + column;
-        }
-    }
+    for (const QString& protocol : written)
+        for (const QString& column : columnsOut.value(protocol))
+            text += QLatin1Char(',') + csvField(protocol + DOT + column);
     return text + QLatin1Char('\n');
 }
 
@@ -487,8 +500,7 @@ QString PdmlConverter::writeRow(const QString& protocol, bool present, int rowIn
         if (arffOutput) {
             text += arffValue(value);
         } else {
-            value.replace(QLatin1Char(','), SEMICOLON);
-            text += value;
+            text += csvField(value);
         }
     }
     return text;

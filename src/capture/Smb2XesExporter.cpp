@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QTextStream>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -32,27 +33,17 @@ const QString& fieldAt(const TList<QString>& row, int position)
     return row.items[std::size_t(position)];
 }
 
-// Empty, or empty once its quotes are removed (tshark prints an empty name
-// as "").
-bool blank(const QString& field)
-{
-    return field.isEmpty() || field == QLatin1String("\"\"");
-}
-
-QString withoutQuotes(const QString& field)
-{
-    QString text = field;
-    text.remove(QLatin1Char('"'));
-    return text;
-}
-
-// Seconds of a time field; text that is no finite number counts as 0.
-double seconds(const QString& field)
+// Seconds of a time value; text that is no finite number counts as 0.
+double seconds(const QString& value)
 {
     bool ok = false;
-    const double v = withoutQuotes(field).toDouble(&ok);
+    const double v = value.toDouble(&ok);
     return ok && std::isfinite(v) ? v : 0.0;
 }
+
+// Joins the parts of an exchange key: a line break cannot stand in a field
+// read line by line, so no two different keys read alike.
+const QChar KEY_SEPARATOR = QLatin1Char('\n');
 
 // Nanoseconds in the general notation with up to 22 significant digits: a
 // present-day epoch time prints as a whole number.
@@ -93,22 +84,33 @@ void Smb2XesExporter::run()
 
 bool Smb2XesExporter::exportFile(const QString& inputPath, const QString& outputPath)
 {
-    const auto failed = [] {
-        MessageAsker::ask(QMessageBox::Warning, QStringLiteral("Failed to save selection"),
-                          QStringLiteral("Save failed: file could not be opened or writte to"),
-                          QMessageBox::Ok, nullptr);
+    const QString failedTitle = QStringLiteral("Failed to save selection");
+    const auto failed = [&failedTitle](const QString& text) {
+        MessageAsker::ask(QMessageBox::Warning, failedTitle, text, QMessageBox::Ok, nullptr);
         return false;
     };
+    const QString notOpened = QStringLiteral("Save failed: file could not be opened or writte to");
 
     QFile in(inputPath);
-    QFile out(outputPath);
-    if (!in.open(QIODevice::ReadOnly) ||
-        !out.open(QIODevice::ReadWrite | QIODevice::Truncate | QIODevice::Text))
-        return failed();
+    if (!in.open(QIODevice::ReadOnly))
+        return failed(notOpened);
 
     QTextStream stream(&in);
     stream.setCodec("UTF-8");
-    header = splitLine(stream.readLine(), QLatin1Char(','));
+    header.clear();
+    for (const QString& name : splitLine(stream.readLine(), QLatin1Char(',')))
+        header.append(unquote(name));
+
+    // Without these the packets cannot be grouped or routed: refused before
+    // anything is written.
+    const QStringList missing = missingFields();
+    if (!missing.isEmpty())
+        return failed(QStringLiteral("Export failed: the input lacks the field%1 %2, which the "
+                                     "export needs. Convert the capture with %3 selected.")
+                          .arg(missing.size() > 1 ? QStringLiteral("s") : QString(),
+                               missing.join(QStringLiteral(", ")),
+                               missing.size() > 1 ? QStringLiteral("these fields")
+                                                  : QStringLiteral("this field")));
 
     QStringList eventKeys;
     QHash<QString, int> columns;
@@ -125,6 +127,17 @@ bool Smb2XesExporter::exportFile(const QString& inputPath, const QString& output
     record(srcField);
     record(dstField);
     eventKeys.append(QStringLiteral("smb2.incomplete"));
+
+    readPackets(stream, columns);
+    in.close();
+    if (smb2Rows == 0)
+        return failed(QStringLiteral("Export failed: the input holds no SMB2 packets (no row has "
+                                     "a value in %1).")
+                          .arg(commandField));
+
+    QFile out(outputPath);
+    if (!out.open(QIODevice::ReadWrite | QIODevice::Truncate | QIODevice::Text))
+        return failed(notOpened);
 
     writeFailed = false;
     QByteArray prologue;
@@ -152,15 +165,14 @@ bool Smb2XesExporter::exportFile(const QString& inputPath, const QString& output
     prologue += "    <trace>\n";
     write(&out, prologue);
 
-    readPackets(&out, stream, eventKeys, columns);
+    writeEvents(&out, columns);
 
     write(&out, "    </trace>\n</log>\n");
-    in.close();
     if (!out.flush() || out.error() != QFileDevice::NoError)
         writeFailed = true;
     out.close();
     if (writeFailed)
-        return failed();
+        return failed(notOpened);
 
     QString text = QStringLiteral("Export successful");
     if (linesNotRead > 0)
@@ -173,8 +185,17 @@ bool Smb2XesExporter::exportFile(const QString& inputPath, const QString& output
     return true;
 }
 
-void Smb2XesExporter::readPackets(QIODevice* output, QTextStream& input,
-                                  const QStringList& eventKeys, const QHash<QString, int>& columns)
+QStringList Smb2XesExporter::missingFields() const
+{
+    QStringList missing;
+    for (const QString* name : {&timeField, &msgIdField, &commandField, &sessionField, &fidField,
+                                &fileNameField, &responseField, &srcField, &dstField, &statusField})
+        if (!header.contains(*name))
+            missing.append(*name);
+    return missing;
+}
+
+void Smb2XesExporter::readPackets(QTextStream& input, const QHash<QString, int>& columns)
 {
     const int sessionColumn = columns.value(sessionField, -1);
     const int msgIdColumn = columns.value(msgIdField, -1);
@@ -188,6 +209,10 @@ void Smb2XesExporter::readPackets(QIODevice* output, QTextStream& input,
     // Times and frame numbers are new in every line: sharing them saves nothing.
     const int timeColumn = columns.value(timeField, -1);
     const int frameColumn = columns.value(QStringLiteral("frame.number"), -1);
+    // A line must reach every column that is read.
+    int width = 0;
+    for (const int column : columns)
+        width = std::max(width, column + 1);
 
     const auto append = [](QHash<QString, TList<TList<QString>>>& table, QStringList& order,
                            const QString& key, const TList<QString>& row) {
@@ -201,18 +226,21 @@ void Smb2XesExporter::readPackets(QIODevice* output, QTextStream& input,
 
     int n = 0;
     linesNotRead = 0;
+    smb2Rows = 0;
     QString line;
     while (input.readLineInto(&line)) {
         if (n != 0 && n % 1000 == 0)
             qDebug() << "Read " << n << " Packets";
         const QStringList parts = splitLine(line, QLatin1Char(','));
-        if (parts.size() < eventKeys.size()) {
+        if (parts.size() < width) {
             qDebug() << "Invalid packet ";
         } else {
             TList<QString> row;
             row.items.reserve(std::size_t(parts.size()));
-            for (int k = 0; k < parts.size(); ++k)
-                row.append(k == timeColumn || k == frameColumn ? parts.at(k) : shared(parts.at(k)));
+            for (int k = 0; k < parts.size(); ++k) {
+                const QString value = unquote(parts.at(k));
+                row.append(k == timeColumn || k == frameColumn ? value : shared(value));
+            }
 
             const QString& sessionId = fieldAt(row, sessionColumn);
             const QString& msgId = fieldAt(row, msgIdColumn);
@@ -221,24 +249,26 @@ void Smb2XesExporter::readPackets(QIODevice* output, QTextStream& input,
             QString fid = fieldAt(row, fidColumn);
             const QString& fileName = fieldAt(row, fileNameColumn);
 
-            if (!blank(fid))
+            if (!fid.isEmpty())
                 sessionToFid.insert(sessionId, fid);
-            if (!blank(fileName)) {
-                if (blank(fid))
+            if (!fileName.isEmpty()) {
+                if (fid.isEmpty())
                     fid = sessionToFid.value(sessionId);
                 fidToFileName.insert(fid, fileName);
             }
             const bool srcFirst = src < dst;
-            const QString key =
-                msgId + (srcFirst ? src : dst) + (srcFirst ? dst : src) + fid;
+            const QString key = msgId + KEY_SEPARATOR + (srcFirst ? src : dst) + KEY_SEPARATOR
+                + (srcFirst ? dst : src) + KEY_SEPARATOR + fid;
 
             if (!fidToFileName.value(fid).contains(QLatin1String("spoolss"))) {
                 qint64 command = -1;
                 qint64 response = -1;
                 qint64 status = -1;
-                const bool hasCommand = quotedNumber(fieldAt(row, commandColumn), &command);
-                const bool hasResponse = quotedNumber(fieldAt(row, responseColumn), &response);
-                const bool hasStatus = quotedNumber(fieldAt(row, statusColumn), &status);
+                const bool hasCommand = integerValue(fieldAt(row, commandColumn), &command);
+                const bool hasResponse = integerValue(fieldAt(row, responseColumn), &response);
+                const bool hasStatus = integerValue(fieldAt(row, statusColumn), &status);
+                if (!fieldAt(row, commandColumn).isEmpty())
+                    ++smb2Rows;
                 if (hasCommand && hasResponse && hasStatus && (command == 5 || command == 6)
                     && response == 1 && status == 0)
                     append(responseGroups, responseOrder, key, row);
@@ -257,7 +287,10 @@ void Smb2XesExporter::readPackets(QIODevice* output, QTextStream& input,
             ++linesNotRead;
     }
     texts.clear();
+}
 
+void Smb2XesExporter::writeEvents(QIODevice* output, const QHash<QString, int>& columns)
+{
     eventsWritten = 0;
     for (const QString& key : responseOrder) {
         const TList<TList<QString>>& group = responseGroups[key];
@@ -304,11 +337,11 @@ void Smb2XesExporter::writeEvent(QIODevice* output, const TList<TList<QString>>&
     QString sessionId;
     QString fid;
     for (const TList<QString>& row : group.items) {
-        if (blank(sessionId))
+        if (sessionId.isEmpty())
             sessionId = fieldAt(row, sessionColumn);
-        if (blank(fid))
+        if (fid.isEmpty())
             fid = fieldAt(row, fidColumn);
-        if (!blank(sessionId) && !blank(fid))
+        if (!sessionId.isEmpty() && !fid.isEmpty())
             break;
     }
     const QString fileName = fidToFileName.value(fid);
@@ -320,8 +353,8 @@ void Smb2XesExporter::writeEvent(QIODevice* output, const TList<TList<QString>>&
     };
     const TList<QString>& chosen = fromLast ? last : first;
     const QPair<const char*, QString> pairs[] = {
-        {"frame.start_time", QLatin1Char('"') + startText + QLatin1Char('"')},
-        {"frame.end_time", QLatin1Char('"') + endText + QLatin1Char('"')},
+        {"frame.start_time", startText},
+        {"frame.end_time", endText},
         {"frame.number", firstField(QStringLiteral("frame.number"))},
         {"ip.src", firstField(srcField)},
         {"ip.dst", firstField(dstField)},
@@ -335,7 +368,7 @@ void Smb2XesExporter::writeEvent(QIODevice* output, const TList<TList<QString>>&
         {"smb2.file_info.infolevel", firstField(QStringLiteral("smb2.file_info.infolevel"))},
         {"smb2.sesid", fieldAt(chosen, columnIndex(columns, sessionField))},
         {"smb2.tid", firstField(QStringLiteral("smb2.tid"))},
-        {"smb2.incomplete", group.size() == 1 ? QStringLiteral("\"1\"") : QStringLiteral("\"0\"")},
+        {"smb2.incomplete", group.size() == 1 ? QStringLiteral("1") : QStringLiteral("0")},
     };
 
     QByteArray text("        <event>\n");
@@ -376,19 +409,24 @@ QStringList Smb2XesExporter::splitLine(const QString& line, QChar separator)
     return parts;
 }
 
-QString Smb2XesExporter::xmlValue(const QString& field)
+QString Smb2XesExporter::unquote(const QString& field)
 {
-    int from = 0;
-    int to = field.size();
-    if (to >= 2 && field.at(0) == QLatin1Char('"') && field.at(to - 1) == QLatin1Char('"')) {
-        ++from;
-        --to;
-    }
+    const QChar quote = QLatin1Char('"');
+    if (field.size() < 2 || field.at(0) != quote || field.at(field.size() - 1) != quote)
+        return field;
+    QString value = field.mid(1, field.size() - 2);
+    value.replace(QLatin1String("\"\""), QLatin1String("\""));
+    return value;
+}
+
+QString Smb2XesExporter::xmlValue(const QString& value)
+{
+    const int to = value.size();
     QString out;
-    out.reserve(to - from + 8);
+    out.reserve(to + 8);
     out += QLatin1Char('"');
-    const QChar* data = field.constData();
-    for (int i = from; i < to; ++i) {
+    const QChar* data = value.constData();
+    for (int i = 0; i < to; ++i) {
         const QChar c = data[i];
         const ushort u = c.unicode();
         if (c.isHighSurrogate()) {
@@ -420,17 +458,14 @@ QString Smb2XesExporter::xmlValue(const QString& field)
     return out;
 }
 
-bool Smb2XesExporter::quotedNumber(const QString& field, qint64* value)
+bool Smb2XesExporter::integerValue(const QString& value, qint64* number)
 {
-    if (field.size() < 3 || !field.startsWith(QLatin1Char('"')) || !field.endsWith(QLatin1Char('"')))
-        return false;
-    const QStringRef text = field.midRef(1, field.size() - 2);
     bool ok = false;
-    if (text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive)) {
-        const qulonglong v = text.mid(2).toULongLong(&ok, 16);
-        *value = qint64(v);
+    if (value.startsWith(QLatin1String("0x"), Qt::CaseInsensitive)) {
+        const qulonglong v = value.midRef(2).toULongLong(&ok, 16);
+        *number = qint64(v);
     } else {
-        *value = text.toLongLong(&ok, 10);
+        *number = value.toLongLong(&ok, 10);
     }
     return ok;
 }

@@ -10,14 +10,21 @@
 class QIODevice;
 class QTextStream;
 
-// Turns a comma-separated file of quoted tshark SMB2 fields (a header line of
-// field names, then one line per packet) into an XES event log of file
-// activity with one trace. Every event stands for one group of packets: the
+// Turns a comma-separated file of tshark SMB2 fields (a header line of field
+// names, then one line per packet) into an XES event log of file activity
+// with one trace. Every event stands for one group of packets: the
 // successful create or close responses of one exchange, the requests of one
 // exchange, or all kept packets of one SMB2 session.
 //
+// A field is read alike whether it stands in double quotes (doubled quotes
+// inside, as tshark prints with "-E quote=d") or bare (as the capture
+// conversion writes it): the log of a converted capture and tshark's quoted
+// fields of the same capture give the same events.
+//
 // Runs once on the GUI thread: run() asks for the two files, exportFile()
-// writes the document and reports the outcome in one message box. Groups are
+// reads the whole input, writes the document and reports the outcome in one
+// message box. An input that lacks a field the export reads, or that holds
+// no SMB2 packet, is refused before the output is touched. Groups are
 // written in the order of their first row, so the same input always gives
 // the same file.
 class Smb2XesExporter
@@ -29,28 +36,36 @@ public:
     // and exports when both were given.
     void run();
     // Reads `inputPath`, writes the XES document to `outputPath` and shows
-    // the outcome; false when a file could not be opened or written.
+    // the outcome; false when a file could not be opened or written, when
+    // the input lacks a needed field or holds no SMB2 packet.
     bool exportFile(const QString& inputPath, const QString& outputPath);
     // Reads the data lines (the stream stands after the header) into the
-    // groups, then writes one event per group.
-    void readPackets(QIODevice* output, QTextStream& input, const QStringList& eventKeys,
-                     const QHash<QString, int>& columns);
+    // groups; their fields are stored unquoted.
+    void readPackets(QTextStream& input, const QHash<QString, int>& columns);
+    // Writes one event per group: the response, session and request groups.
+    void writeEvents(QIODevice* output, const QHash<QString, int>& columns);
     // Writes the event of one group, or nothing (a time switch, a spool file).
     void writeEvent(QIODevice* output, const TList<TList<QString>>& group,
                     const QHash<QString, int>& columns, bool fromLast);
     // The position recorded for the name, 0 when the table lacks it.
     int columnIndex(const QHash<QString, int>& columns, const QString& name) const;
-    // Splits at every separator outside double quotes, keeping empty parts.
+    // Splits at every separator outside double quotes, keeping empty parts
+    // and the quotes.
     static QStringList splitLine(const QString& line, QChar separator);
+    // The value of one field of a line: a field in double quotes loses them
+    // and its doubled quotes become one; a bare field is its value.
+    static QString unquote(const QString& field);
+    // The fields the export reads that the header lacks, in the order of
+    // the field table.
+    QStringList missingFields() const;
 
-    // The text of a field as an XML attribute value in double quotes: one
-    // pair of surrounding quotes is removed, "&" becomes "and", markup
-    // characters are escaped and characters XML cannot hold are dropped; an
-    // empty value is "none".
-    static QString xmlValue(const QString& field);
-    // A double-quoted field holding an integer (decimal, or hex after "0x"):
-    // true with the number in *value. Unquoted fields never match.
-    static bool quotedNumber(const QString& field, qint64* value);
+    // A value as an XML attribute value in double quotes: "&" becomes "and",
+    // markup characters are escaped and characters XML cannot hold are
+    // dropped; an empty value is "none".
+    static QString xmlValue(const QString& value);
+    // A value holding an integer (decimal, or hex after "0x"): true with the
+    // number in *number.
+    static bool integerValue(const QString& value, qint64* number);
 
     // At most this many data lines are read.
     static constexpr int LINE_LIMIT = 100001;
@@ -82,6 +97,8 @@ public:
     // left unread behind the limit, of the last export.
     int linesRead = 0;
     qint64 linesNotRead = 0;
+    // Rows of the last export with an SMB2 command.
+    int smb2Rows = 0;
     // Events written by the last export.
     int eventsWritten = 0;
 

@@ -112,6 +112,7 @@ bool WiresharkTerminalStream::start(QString capturePath, QString tsharkPath, QSt
                                     int limit)
 {
     killed = false;
+    reported = false;
     errorText.clear();
     errorOutput.clear();
     pending.clear();
@@ -161,6 +162,7 @@ bool WiresharkTerminalStream::start(QString capturePath, QString tsharkPath, QSt
             attributes = attributes.mid(0, passed);
     } else {
         warn(CREATE_FAILED);
+        reported = true;
     }
 
     int length = tsharkPath.size();
@@ -178,8 +180,10 @@ bool WiresharkTerminalStream::start(QString capturePath, QString tsharkPath, QSt
     const bool started = process->waitForStarted(30000);
     const QString startError = process->errorString();
     qDebug() << startError;
-    if (!started && !startError.isEmpty() && startError != QLatin1String("Unknown error"))
+    if (!started && !startError.isEmpty() && startError != QLatin1String("Unknown error")) {
         warn(START_FAILED + startError);
+        reported = true;
+    }
     qDebug() << arguments;
     qDebug() << process->state();
     if (process->state() == QProcess::NotRunning)
@@ -220,7 +224,7 @@ bool WiresharkTerminalStream::start(QString capturePath, QString tsharkPath, QSt
         errorText = startError;
         return false;
     }
-    const QString tsharkText = keptErrorOutput();
+    const QString tsharkText = withoutRootWarning(errorOutput);
     if (process->exitStatus() == QProcess::CrashExit) {
         qDebug() << "something happened";
         errorText = tsharkText.isEmpty() ? process->errorString() : tsharkText;
@@ -432,7 +436,7 @@ void WiresharkTerminalStream::endRecordLine()
         qDebug() << "i'm stuck ";
 }
 
-QString WiresharkTerminalStream::keptErrorOutput() const
+QString WiresharkTerminalStream::withoutRootWarning(const QByteArray& errorOutput)
 {
     // tshark warns about running as root at every run; that line says
     // nothing about this conversion.

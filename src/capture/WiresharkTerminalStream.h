@@ -22,7 +22,7 @@ class QTextStream;
 // every row with "\r\n"; the file is UTF-8.
 //
 // Use: construct, countPackets, set `attributes`, start (returns when tshark
-// has ended, with the outcome), read `killed` and `errorText`, set
+// has ended, with the outcome), read `killed`, `errorText` and `reported`, set
 // `stopping`, destroy. Everything runs on the GUI thread; start runs a local
 // event loop while tshark works, so a progress dialog stays responsive and
 // its Cancel can call abort.
@@ -66,6 +66,14 @@ public:
     // Why the last start failed, for the message shown to the user; empty
     // after a successful conversion.
     QString errorText;
+    // Set when the last start showed its own message box about its failure
+    // (the output could not be created, tshark could not be started), so
+    // that the caller does not repeat it.
+    bool reported = false;
+
+    // tshark's error output as text, without the warning about running as
+    // root that it prints at every run.
+    static QString withoutRootWarning(const QByteArray& errorOutput);
 
 signals:
     void progress(int value);
@@ -81,7 +89,6 @@ private:
     void addToken(const QString& text);
     void endRecordLine();
     void stop();
-    QString keptErrorOutput() const;
 
     QString outputPath;
     // Output bytes after the last complete line.

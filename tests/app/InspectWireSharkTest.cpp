@@ -2,6 +2,7 @@
 #include "FileAnswers.h"
 #include "PacketRows.h"
 #include "TestRegistry.h"
+#include "MessageRecorder.h"
 
 #include "app/ControlWidget.h"
 #include "core/Constants.h"
@@ -12,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QSemaphore>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThreadPool>
 #include <QTimer>
@@ -231,18 +233,33 @@ void InspectWireSharkTest::dialogs_data()
     QTest::addColumn<QString>("capture");   // looked for beside the log
     QTest::addColumn<bool>("present");
     QTest::addColumn<QStringList>("dialogs");
+    QTest::addColumn<bool>("onPath");        // the stub on the search path
+    QTest::addColumn<QString>("message");    // the start of the one box shown
 
     const QStringList none;
-    QTest::newRow("x.csv") << "" << none << "x.csv" << "x.pcap" << true << none;
-    QTest::newRow(".csv in a folder name") << "" << none << "a.csv.d/x.csv" << "a.csv.d/x.pcap" << true << none;
+    QTest::newRow("x.csv") << "" << none << "x.csv" << "x.pcap" << true << none << true << "";
+    QTest::newRow(".csv in a folder name") << "" << none << "a.csv.d/x.csv" << "a.csv.d/x.pcap" << true
+                                           << none << true << "";
     // Wireshark gets the derived path and reports the missing capture.
     QTest::newRow("capture missing, dialog refused")
-        << "" << none << "y.csv" << "y.pcap" << false << QStringList{"Open PCAP"};
+        << "" << none << "y.csv" << "y.pcap" << false << QStringList{"Open PCAP"} << true << "";
     QTest::newRow("Wireshark missing, dialog refused")
-        << "gone/wireshark" << none << "x.csv" << "x.pcap" << true << QStringList{"Find Wireshark"};
+        << "gone/wireshark" << none << "x.csv" << "x.pcap" << true << QStringList{"Find Wireshark"}
+        << true << "Wireshark was not started: no Wireshark program was chosen.";
     QTest::newRow("a file without the name, then the stub")
         << "frame.txt" << QStringList{"frame.txt", "bin/wireshark"} << "x.csv" << "x.pcap" << true
-        << QStringList{"Find Wireshark", "Find Wireshark"};
+        << QStringList{"Find Wireshark", "Find Wireshark"} << true << "";
+    // The settings' program runs from outside the search path.
+    QTest::newRow("the settings' program, off the search path")
+        << "" << none << "x.csv" << "x.pcap" << true << none << false << "";
+    // A settings path that cannot run gives way to the search path's program.
+    QTest::newRow("not executable, the search path's program")
+        << "notes/wireshark.txt" << none << "x.csv" << "x.pcap" << true << none << true << "";
+    QTest::newRow("not executable, none on the search path")
+        << "notes/wireshark.txt" << none << "x.csv" << "x.pcap" << true << none << false
+        << "Wireshark could not be started: \"%1\" is no executable program, and there is no "
+           "wireshark on the search path (PATH). Write the path of the Wireshark program as the "
+           "second line of ";
 }
 
 void InspectWireSharkTest::dialogs()
@@ -253,19 +270,43 @@ void InspectWireSharkTest::dialogs()
     QFETCH(QString, capture);
     QFETCH(bool, present);
     QFETCH(QStringList, dialogs);
+    QFETCH(bool, onPath);
+    QFETCH(QString, message);
 
     Stub stub;
     QVERIFY(stub.capture(present ? capture : "other.pcap"));
     if (!setting.isEmpty())
         WIRESHARK_PATH = stub.path(setting);
+    if (setting.startsWith("notes/")) {
+        QVERIFY(QDir().mkpath(stub.path("notes")));
+        QFile notes(WIRESHARK_PATH);
+        QVERIFY(notes.open(QIODevice::WriteOnly));
+    }
+    // Off the search path: one holding only what the stub itself runs.
+    QTemporaryDir tools;
+    if (!onPath) {
+        for (const QString& tool : {"dirname", "mv", "sleep"})
+            QVERIFY(QFile::link(QStandardPaths::findExecutable(tool), tools.filePath(tool)));
+        qputenv("PATH", QFile::encodeName(tools.path()));   // the stub puts it back
+    }
     const QString first = WIRESHARK_PATH;
-    const bool started = !dialogs.contains("Find Wireshark") || answers.size() == dialogs.size();
+    const bool started = message.isEmpty()
+        && (!dialogs.contains("Find Wireshark") || answers.size() == dialogs.size());
     for (QString& a : answers)
         a = stub.path(a);
     Inspector inspector(stub.path(log), kColumns, 50);
     FileAnswers files(answers);
+    MessageRecorder boxes;
     const Events events = frames({"12", "15"});
     inspector.control.inspectFrames(&events);
+
+    QCOMPARE(boxes.requests.size(), message.isEmpty() ? 0 : 1);
+    if (!message.isEmpty()) {
+        QCOMPARE(boxes.requests[0].title, QStringLiteral("Failed to start Wireshark"));
+        QVERIFY2(boxes.requests[0].text.startsWith(message.arg(first)),
+                 qPrintable(boxes.requests[0].text));
+        QVERIFY(boxes.requests[0].text.contains("settings.txt"));
+    }
 
     QStringList captions;
     for (const FileAsker::Request& r : files.requests) {
@@ -276,7 +317,7 @@ void InspectWireSharkTest::dialogs()
         QCOMPARE(r.filter, find ? QString() : QString("*.pcap"));   // no "*.exe" here
     }
     QCOMPARE(captions, dialogs);
-    QCOMPARE(m_debug->contains("Open wireshark failed"), !started);
+    QCOMPARE(m_debug->contains("Open wireshark failed"), dialogs.contains("Find Wireshark") && !started);
     QCOMPARE(m_debug->contains("pcap file exists"), started && present);
     QCOMPARE(m_debug->contains("Open file failed"), !present);
     QCOMPARE(inspector.idle(), !started);

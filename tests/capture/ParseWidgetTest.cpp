@@ -66,6 +66,10 @@ private slots:
     void checkAll();
     void autoSelectPassesLimitByLastField();
     void convertsWithDisplayFilter();
+    void toolsOutsideSearchPath_data();
+    void toolsOutsideSearchPath();
+    void emptyFieldListSaysWhy_data();
+    void emptyFieldListSaysWhy();
     void conversionFailures_data();
     void conversionFailures();
     void overwrite_data();
@@ -113,9 +117,15 @@ void ParseWidgetTest::startAndToolPaths_data()
     QTest::addColumn<QString>("label");
     QTest::addColumn<QString>("capinfos");
     QTest::addColumn<QString>("tshark");
-    QTest::newRow("linux") << "linux" << "/usr/bin/tshark" << "/usr/bin/tshark" << "capinfos" << "tshark";
+    // An executable tshark of the settings runs, and the capinfos beside it.
+    QTest::newRow("linux") << "linux" << "/usr/bin/tshark" << "/usr/bin/tshark" << "/usr/bin/capinfos"
+                           << "/usr/bin/tshark";
     QTest::newRow("macos, no tshark there") << "macos" << "/nonexistent/tshark" << "" << "capinfos" << "tshark";
-    QTest::newRow("other system") << "plan9" << "/usr/bin/tshark" << "/usr/bin/tshark" << "" << "";
+    QTest::newRow("linux, not executable") << "linux" << "/usr/bin/tshark" << "/etc/passwd" << "capinfos"
+                                           << "tshark";
+    QTest::newRow("other system") << "plan9" << "/usr/bin/tshark" << "/usr/bin/tshark" << "/usr/bin/capinfos"
+                                  << "/usr/bin/tshark";
+    QTest::newRow("other system, no tshark") << "plan9" << "/nonexistent/tshark" << "" << "" << "";
     QTest::newRow("windows") << "windows" << "C:/Program Files/Wireshark/tshark.exe"
                              << "C:/Program Files/Wireshark/tshark.exe"
                              << "C:/Program Files/Wireshark/capinfos.exe"
@@ -197,9 +207,12 @@ void ParseWidgetTest::openProposesOutput()
     QFETCH(QString, capture);
     QFETCH(QString, output);
     ParseWidget dialog(nullptr);
-    dialog.os = "none";  // no discovery here
+    dialog.os = "none";
     FileAnswers answers({capture.isEmpty() ? "" : dir->filePath(capture)});
+    Boxes boxes;
     dialog.openButton->click();
+    // No capture there, no fields: the box says so.
+    QCOMPARE(boxes.texts.size(), capture.isEmpty() ? 0 : 1);
     QCOMPARE(answers.requests.at(0).caption, QStringLiteral("Open PCAP"));
     QCOMPARE(answers.requests.at(0).filter, QStringLiteral("*.pcap"));
     QCOMPARE(dialog.outputLabel->text(), output.isEmpty() ? QString() : dir->filePath(output));
@@ -328,6 +341,8 @@ void ParseWidgetTest::convertsWithDisplayFilter()
     QCOMPARE(boxes.texts, QStringList{"Conversion successful"});
     QCOMPARE(boxes.requests.at(0).title, QStringLiteral("Conversion PCAP CSV"));
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QVERIFY(dialog.filterEdit->toolTip().contains("display filter"));
+    QVERIFY(dialog.filterEdit->toolTip().contains("-Y"));
     const QList<QByteArray> expected =
         run("tshark", {"-r", icmp, "-Y", "icmp", "-T", "fields", "-e", "frame.number"}).split('\n');
     QCOMPARE(expected.size() - 1, 3);
@@ -335,35 +350,136 @@ void ParseWidgetTest::convertsWithDisplayFilter()
                                                                   "6,127.0.0.1,3,13\r"}));
 }
 
+// The tools that the settings name run from outside the search path:
+// stand-ins that log their start and hand over to the real tools.
+void ParseWidgetTest::toolsOutsideSearchPath_data()
+{
+    QTest::addColumn<bool>("capinfosBeside");
+    QTest::newRow("capinfos beside tshark") << true;
+    QTest::newRow("tshark alone") << false;
+}
+
+void ParseWidgetTest::toolsOutsideSearchPath()
+{
+    QFETCH(bool, capinfosBeside);
+    TempWorkDir tools;
+    const QString calls = tools.filePath("calls.txt");
+    writeScript(tools, "tshark", "echo tshark \"$*\" >> '" + calls + "'\nexec /usr/bin/tshark \"$@\"");
+    if (capinfosBeside)
+        writeScript(tools, "capinfos", "echo capinfos >> '" + calls + "'\nexec /usr/bin/capinfos \"$@\"");
+    TempWorkDir empty;
+    SearchPath path(empty.path(), true);
+    TSHARK_PATH = tools.filePath("tshark");
+
+    ParseWidget dialog(nullptr);
+    QCOMPARE(dialog.tsharkStatus->text(), QStringLiteral("Found!"));
+    FileAnswers answers({http});
+    Boxes boxes;
+    dialog.openButton->click();
+    QVERIFY(dialog.allFields.contains("tcp.srcport"));
+    dialog.outputLabel->setText(dir->filePath("http.csv"));
+    dialog.selectedFields = {"frame.number", "ip.src"};
+    dialog.convertButton->click();
+    QCOMPARE(boxes.texts, QStringList{"Conversion successful"});
+    QCOMPARE(rowsOf(dir->filePath("http.csv")).size(), 36);
+    // Discovery, count and conversion; the count only with capinfos there.
+    const QStringList lines = QString::fromUtf8(readAll(calls)).split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), capinfosBeside ? 3 : 2);
+    QVERIFY(lines.first().startsWith("tshark ") && lines.first().endsWith("-T pdml"));
+    if (capinfosBeside)
+        QCOMPARE(lines.at(1), QStringLiteral("capinfos"));
+    QVERIFY(lines.last().contains("-T fields -E separator=~"));
+}
+
+void ParseWidgetTest::emptyFieldListSaysWhy_data()
+{
+    QTest::addColumn<bool>("tsharkThere");
+    QTest::addColumn<QString>("capture");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("no tshark anywhere") << false << "http"
+                                        << "tshark could not be started: \"%1\" is no executable "
+                                           "program, and there is no tshark on the search path";
+    QTest::newRow("not a capture") << true << "capture/not-a-capture.txt"
+                                   << "tshark said:\ntshark: The file";
+}
+
+void ParseWidgetTest::emptyFieldListSaysWhy()
+{
+    QFETCH(bool, tsharkThere);
+    QFETCH(QString, capture);
+    QFETCH(QString, reason);
+    TempWorkDir empty;
+    // A file named tshark that cannot run, and nothing on the search path.
+    const QString notRunnable = dir->write("tshark", "not a program");
+    std::unique_ptr<SearchPath> path(tsharkThere ? nullptr : new SearchPath(empty.path(), true));
+    ParseWidget dialog(nullptr);
+    if (!tsharkThere)
+        dialog.tsharkLabel->setText(notRunnable);
+    FileAnswers answers({capture == "http" ? http : testDataPath(capture)});
+    Boxes boxes;
+    dialog.openButton->click();
+    QCOMPARE(dialog.fieldList->count(), 0);
+    QCOMPARE(boxes.requests.size(), 1);
+    QCOMPARE(boxes.requests.at(0).title, QStringLiteral("Conversion PCAP CSV"));
+    const QString text = boxes.texts.at(0);
+    QVERIFY2(text.startsWith("No fields were found in the capture.\n" + reason.arg(notRunnable)),
+             qPrintable(text));
+    QVERIFY(!text.contains("Running as user"));
+}
+
 void ParseWidgetTest::conversionFailures_data()
 {
     QTest::addColumn<QString>("field");
-    QTest::addColumn<bool>("offPath");
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<QString>("title");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("invalid field") << "no.such.field" << false << "no.such.field";
-    QTest::newRow("tshark off the search path") << "frame.number" << true << "";
+    QTest::newRow("invalid field") << "no.such.field" << "" << "Conversion PCAP CSV"
+                                   << "Conversion failed:\n";
+    // The old output stays: nothing is converted.
+    QTest::newRow("no tshark anywhere")
+        << "frame.number" << "no tshark" << "Conversion PCAP CSV"
+        << "Conversion failed:\ntshark could not be started: \"%1\" is no executable program, and "
+           "there is no tshark on the search path (PATH). Choose the tshark program with \"Find\"";
+    // The stream's own box; the dialog does not repeat it.
+    QTest::newRow("output cannot be created") << "frame.number" << "folder" << "LumiVane"
+                                              << "The file could not be created";
 }
 
 void ParseWidgetTest::conversionFailures()
 {
     QFETCH(QString, field);
-    QFETCH(bool, offPath);
+    QFETCH(QString, setup);
+    QFETCH(QString, title);
     QFETCH(QString, reason);
+    const QString notRunnable = dir->write("tshark", "not a program");
+    const QString output = dir->filePath("out.csv");
+    if (setup == "folder")
+        QVERIFY(QDir(dir->path()).mkdir("out.csv"));
+    else
+        dir->write("out.csv", "the old file");
     ParseWidget dialog(nullptr);
     dialog.inputLabel->setText(http);
-    dialog.outputLabel->setText(dir->filePath("out.csv"));
+    dialog.outputLabel->setText(output);
     dialog.selectedFields = {"frame.number", field};
-    Boxes boxes;
+    Boxes boxes;  // Yes to the overwrite question
     {
         TempWorkDir empty;
-        std::unique_ptr<SearchPath> path(offPath ? new SearchPath(empty.path(), true) : nullptr);
+        std::unique_ptr<SearchPath> path(setup == "no tshark" ? new SearchPath(empty.path(), true) : nullptr);
+        if (setup == "no tshark")
+            dialog.tsharkLabel->setText(notRunnable);
         dialog.parseData();
     }
-    const MessageAsker::Request last = boxes.requests.last();
-    QCOMPARE(last.title, QStringLiteral("Conversion PCAP CSV"));
-    QVERIFY2(last.text.startsWith("Conversion failed:\n") && last.text.size() > 20, qPrintable(last.text));
-    QVERIFY(last.text.contains(reason));
-    QVERIFY(!boxes.texts.contains("Conversion successful"));
+    QList<MessageAsker::Request> failures = boxes.requests;
+    // Without tshark nothing is asked first.
+    if (setup != "no tshark")
+        QCOMPARE(failures.takeFirst().title, QStringLiteral("File exists"));
+    QCOMPARE(failures.size(), 1);
+    QCOMPARE(failures.at(0).title, title);
+    QVERIFY2(failures.at(0).text.startsWith(reason.arg(notRunnable)), qPrintable(failures.at(0).text));
+    if (field == "no.such.field")
+        QVERIFY(failures.at(0).text.contains(field));
+    if (setup == "no tshark")
+        QCOMPARE(readAll(output), QByteArray("the old file"));
     QVERIFY(dialog.result() != QDialog::Accepted && !dialog.stream && !dialog.progressDialog);
 }
 
@@ -409,7 +525,8 @@ void ParseWidgetTest::cancelStopsConversion()
     QVERIFY(QProcess::execute("mkfifo", {fifo}) == 0);
     TempWorkDir tools;
     writeScript(tools, "capinfos", "printf 'File name: x\\nNumber of packets:   1000\\n'");
-    SearchPath path(tools.path());
+    writeScript(tools, "tshark", "exec /usr/bin/tshark \"$@\"");
+    TSHARK_PATH = tools.filePath("tshark");  // the capinfos beside it runs
     QProcess feeder;
     feeder.start("sh", {"-c", "exec > \"$1\"; head -c 3000 \"$0\"; exec sleep 60", http, fifo});
     QVERIFY(feeder.waitForStarted());

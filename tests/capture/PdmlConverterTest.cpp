@@ -36,6 +36,46 @@ QStringList lines(const QString& path)
     return result;
 }
 
+// The records of a comma-separated text as a reader of RFC 4180 reads
+// them: a field in double quotes may hold separators, line breaks and
+// doubled quotes; records end with LF or CR LF.
+QList<QStringList> readRfc4180(const QString& text)
+{
+    QList<QStringList> records;
+    QStringList record;
+    QString field;
+    bool quoted = false;
+    for (int i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (quoted) {
+            if (c == QLatin1Char('"') && i + 1 < text.size() && text.at(i + 1) == QLatin1Char('"')) {
+                field += c;
+                ++i;
+            } else if (c == QLatin1Char('"')) {
+                quoted = false;
+            } else {
+                field += c;
+            }
+        } else if (c == QLatin1Char('"') && field.isEmpty()) {
+            quoted = true;
+        } else if (c == QLatin1Char(',')) {
+            record << field;
+            field.clear();
+        } else if (c == QLatin1Char('\n')) {
+            if (field.endsWith(QLatin1Char('\r')))
+                field.chop(1);
+            records << (record << field);
+            record.clear();
+            field.clear();
+        } else {
+            field += c;
+        }
+    }
+    if (!field.isEmpty() || !record.isEmpty())
+        records << (record << field);
+    return records;
+}
+
 // A PDML text of `count` packets, each of one protocol with one field whose
 // value is the packet's number from 0.
 QByteArray generated(int count)
@@ -56,6 +96,7 @@ class PdmlConverterTest : public QObject
 
 private slots:
     void csvTable();
+    void csvReadsBack();
     void arffTable();
     void batchesOfFifty();
     void packetLimit();
@@ -83,6 +124,24 @@ void PdmlConverterTest::csvTable()
     QCOMPARE(out[1], QStringLiteral(
         "0,1,60,10.0.0.1,10.0.0.1,10.0.0.2,0x02,1,Header text,More text,7,9,U,ff,3,a;b,,,,445,"));
     QCOMPARE(out[2], QStringLiteral("1,2,60,10.0.0.9,,,,,,,,,,,,,late value,8,53,,"));
+}
+
+// Quotes and line breaks in values and names, and a protocol name with a
+// comma: every record reads back whole, with the exact values.
+void PdmlConverterTest::csvReadsBack()
+{
+    TempWorkDir dir;
+    PdmlConverter converter;
+    QVERIFY(converter.convert(QString(), dir.path(), fixture(QStringLiteral("quotes_and_breaks.pdml")),
+                              QStringLiteral("table"), false));
+    QFile file(dir.filePath(QStringLiteral("table.csv")));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QList<QStringList> records = readRfc4180(QString::fromUtf8(file.readAll()));
+    QCOMPARE(records.size(), 3);
+    QCOMPARE(records[0], (QStringList{"pid", "a;b.q\"name", "a;b.lf", "a;b.crlf", "a;b.plain",
+                                      "udp.srcport"}));
+    QCOMPARE(records[1], (QStringList{"0", "say \"hi\"", "one\ntwo", "one\r\ntwo", "x;y", "53"}));
+    QCOMPARE(records[2], (QStringList{"1", "\"", "\n", "cr\r", "plain", ""}));
 }
 
 void PdmlConverterTest::arffTable()

@@ -5,6 +5,7 @@
 #include "../app/MessageRecorder.h"
 
 #include "capture/Smb2XesExporter.h"
+#include "capture/WiresharkTerminalStream.h"
 
 #include <QFileInfo>
 #include <QSet>
@@ -111,11 +112,14 @@ private slots:
     void fileNamesAreTheClientsNames();
     void twoRunsAreIdentical();
     void wellFormedAndValid();
+    void convertedCaptureGivesTheSameEvents();
+    void captureWithoutSmb2();
 
 private:
     QString exportOnce(const QString& name);
 
     std::unique_ptr<TempWorkDir> dir;
+    QString pcap;
     QString csv;
 };
 
@@ -124,7 +128,7 @@ void Smb2XesCaptureTest::initTestCase()
     if (!haveTool(QStringLiteral("text2pcap")) || !haveTool(QStringLiteral("tshark")))
         QSKIP("text2pcap and tshark are needed (Debian packages wireshark-common, tshark)");
     dir.reset(new TempWorkDir);
-    const QString pcap = rebuildCapture(*dir);
+    pcap = rebuildCapture(*dir);
     QVERIFY2(!pcap.isEmpty(), "text2pcap could not rebuild the recorded session");
     csv = smb2Csv(*dir, pcap);
     QVERIFY2(!csv.isEmpty(), "tshark could not convert the recorded session");
@@ -231,6 +235,72 @@ void Smb2XesCaptureTest::wellFormedAndValid()
     QCOMPARE(runTool(QStringLiteral("xmllint"), args + QStringList{normalised}, QString(), &errors),
              0);
     QVERIFY2(errors.trimmed().endsWith(QLatin1String("validates")), qPrintable(errors));
+}
+
+// The capture converted as "Convert PCAP" does it (bare values, its own
+// column order, other columns beside) gives the events of tshark's quoted
+// fields; only a "," in a value is a ";" there, as the conversion writes it.
+void Smb2XesCaptureTest::convertedCaptureGivesTheSameEvents()
+{
+    MessageRecorder boxes;
+    const QString converted = dir->filePath(QStringLiteral("converted.csv"));
+    {
+        TList<QString> fields;
+        fields.append(QStringLiteral("tcp.stream"));
+        QStringList smb2 = smb2Fields();
+        std::reverse(smb2.begin(), smb2.end());
+        for (const QString& f : smb2)
+            fields.append(f);
+        fields.append(QStringLiteral("frame.len"));
+        WiresharkTerminalStream stream(converted, fields);
+        stream.countPackets(pcap, QStringLiteral("capinfos"));
+        QVERIFY2(stream.start(pcap, QStringLiteral("tshark"), QString(), -1),
+                 qPrintable(stream.errorText));
+    }
+    QVERIFY(!xestest::readAll(converted).contains('"'));
+
+    Smb2XesExporter fromConverted;
+    const QString a = dir->filePath(QStringLiteral("converted.xes"));
+    QVERIFY(fromConverted.exportFile(converted, a));
+    Smb2XesExporter fromQuoted;
+    const QString b = dir->filePath(QStringLiteral("quoted.xes"));
+    QVERIFY(fromQuoted.exportFile(csv, b));
+    QCOMPARE(boxes.titles(), (QStringList{"Save Selection", "Save Selection"}));
+
+    QString error;
+    const auto convertedEvents = xestest::readEvents(a, &error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    auto quotedEvents = xestest::readEvents(b, &error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QCOMPARE(convertedEvents.size(), expectedEvents(csv));
+    bool commaSeen = false;  // the name with "," is in the session
+    for (auto& event : quotedEvents) {
+        for (QString& value : event) {
+            commaSeen = commaSeen || value.contains(QLatin1Char(','));
+            value.replace(QLatin1Char(','), QLatin1Char(';'));
+        }
+    }
+    QVERIFY(commaSeen);
+    QCOMPARE(convertedEvents, quotedEvents);
+}
+
+// A capture without SMB2: the export says so and writes nothing.
+void Smb2XesCaptureTest::captureWithoutSmb2()
+{
+    TempWorkDir local;
+    const QString http = local.filePath(QStringLiteral("http.pcap"));
+    QCOMPARE(runTool(QStringLiteral("text2pcap"),
+                     {QStringLiteral("-q"), testDataPath(QStringLiteral("capture/http.hex")), http}),
+             0);
+    const QString fields = smb2Csv(local, http);
+    QVERIFY(!fields.isEmpty());
+    MessageRecorder boxes;
+    Smb2XesExporter exporter;
+    const QString out = local.filePath(QStringLiteral("http.xes"));
+    QVERIFY(!exporter.exportFile(fields, out));
+    QCOMPARE(boxes.requests.size(), 1);
+    QVERIFY(boxes.requests[0].text.contains(QStringLiteral("no SMB2 packets")));
+    QVERIFY(!QFileInfo::exists(out));
 }
 
 LUMIVANE_TEST(Smb2XesCaptureTest)

@@ -42,8 +42,11 @@ class Smb2XesExporterTest : public QObject
     Q_OBJECT
 
 private slots:
-    void headerOnlyGivesThePrologue();
+    void prologueAndEpilogue();
     void createExchangeGivesThreeEvents();
+    void quotedAndBareAlike();
+    void refusedInputs_data();
+    void refusedInputs();
     void routing_data();
     void routing();
     void specialValuesStayValidXml();
@@ -58,11 +61,11 @@ private slots:
     void dialogs();
 };
 
-void Smb2XesExporterTest::headerOnlyGivesThePrologue()
+void Smb2XesExporterTest::prologueAndEpilogue()
 {
     TempWorkDir dir;
     MessageRecorder boxes;
-    const QString out = exportTo(dir, fixture(QStringLiteral("header_only.csv")));
+    const QString out = exportTo(dir, fixture(QStringLiteral("create_exchange.csv")));
     QByteArray expected =
         "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n"
         "<log xes.version=\"1.0\" xes.features=\"nested-attributes\" openxes.version=\"1.0RC7\">\n"
@@ -84,9 +87,10 @@ void Smb2XesExporterTest::headerOnlyGivesThePrologue()
         "software:class software:package\"/>\n"
         "    <string key=\"concept:name\" value=\"A Software Event Log\"/>\n"
         "    <trace>\n"
-        "    </trace>\n"
-        "</log>\n";
-    QCOMPARE(readAll(out), expected);
+        "        <event>\n";
+    const QByteArray text = readAll(out);
+    QCOMPARE(text.left(expected.size()), expected);
+    QVERIFY(text.endsWith("        </event>\n    </trace>\n</log>\n"));
     QCOMPARE(boxes.requests.size(), 1);
     QCOMPARE(boxes.requests[0].icon, QMessageBox::Information);
     QCOMPARE(boxes.requests[0].title, QStringLiteral("Save Selection"));
@@ -131,6 +135,66 @@ void Smb2XesExporterTest::createExchangeGivesThreeEvents()
     QCOMPARE(request.size(), 15);
 }
 
+// tshark's quoted fields and the capture conversion's bare ones (another
+// column order, other columns, CR LF row ends) give the same document.
+void Smb2XesExporterTest::quotedAndBareAlike()
+{
+    TempWorkDir dir;
+    MessageRecorder boxes;
+    Smb2XesExporter quotedExporter;
+    const QString quoted = dir.filePath(QStringLiteral("quoted.xes"));
+    QVERIFY(quotedExporter.exportFile(fixture(QStringLiteral("alike_quoted.csv")), quoted));
+    Smb2XesExporter bareExporter;
+    const QString bare = dir.filePath(QStringLiteral("bare.xes"));
+    QVERIFY(bareExporter.exportFile(fixture(QStringLiteral("alike_bare.csv")), bare));
+    QCOMPARE(readAll(bare), readAll(quoted));
+    // Two responses, the session, two requests.
+    QCOMPARE(bareExporter.eventsWritten, 5);
+    QString error;
+    const auto events = readEvents(bare, &error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    // The doubled quotes are one quote of the name (of the first request).
+    QCOMPARE(events[3].value("smb2.filename"), QStringLiteral("say \"hi\" and go.txt"));
+    QCOMPARE(boxes.titles(), (QStringList{"Save Selection", "Save Selection"}));
+}
+
+void Smb2XesExporterTest::refusedInputs_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("fields missing")
+        << "missing_columns.csv"
+        << "Export failed: the input lacks the fields smb2.sesid, smb2.fid, smb2.flags.response, "
+           "which the export needs. Convert the capture with these fields selected.";
+    QTest::newRow("one field missing")
+        << "no_session.csv"
+        << "Export failed: the input lacks the field smb2.sesid, which the export needs. Convert "
+           "the capture with this field selected.";
+    QTest::newRow("header only")
+        << "header_only.csv"
+        << "Export failed: the input holds no SMB2 packets (no row has a value in smb2.cmd).";
+    QTest::newRow("no SMB2 rows")
+        << "no_smb2.csv"
+        << "Export failed: the input holds no SMB2 packets (no row has a value in smb2.cmd).";
+}
+
+// Refused before the output is touched: an older file there stays.
+void Smb2XesExporterTest::refusedInputs()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, text);
+    TempWorkDir dir;
+    MessageRecorder boxes;
+    const QString out = dir.write(QStringLiteral("out.xes"), "older export");
+    Smb2XesExporter exporter;
+    QVERIFY(!exporter.exportFile(fixture(file), out));
+    QCOMPARE(boxes.requests.size(), 1);
+    QCOMPARE(boxes.requests[0].icon, QMessageBox::Warning);
+    QCOMPARE(boxes.requests[0].title, QStringLiteral("Failed to save selection"));
+    QCOMPARE(boxes.requests[0].text, text);
+    QCOMPARE(readAll(out), QByteArray("older export"));
+}
+
 void Smb2XesExporterTest::routing_data()
 {
     QTest::addColumn<QString>("fields");   // cmd, status, response flag
@@ -141,8 +205,9 @@ void Smb2XesExporterTest::routing_data()
     QTest::newRow("create failed") << "\"5\",\"0xc0000034\",\"1\"" << false << false;
     QTest::newRow("read response") << "\"8\",\"0\",\"1\"" << false << false;
     QTest::newRow("request") << "\"5\",,\"0\"" << false << true;
-    QTest::newRow("unquoted create") << "5,0,1" << false << false;
-    QTest::newRow("unquoted request") << "5,,0" << false << false;
+    QTest::newRow("unquoted create") << "5,0,1" << true << false;
+    QTest::newRow("unquoted request") << "5,,0" << false << true;
+    QTest::newRow("unquoted hex status") << "6,0x00000000,1" << true << false;
     QTest::newRow("other flag") << "\"5\",\"0\",\"2\"" << false << false;
 }
 
@@ -189,7 +254,8 @@ void Smb2XesExporterTest::specialValuesStayValidXml()
 
     // The raw bytes of the first name as the log had it, escaped.
     Smb2XesExporter exporter;
-    QCOMPARE(exporter.xmlValue(QStringLiteral("\"R&D <draft>, \\\"v2\\\"\x01.txt\"")),
+    QCOMPARE(exporter.xmlValue(Smb2XesExporter::unquote(
+                 QStringLiteral("\"R&D <draft>, \\\"v2\\\"\x01.txt\""))),
              QStringLiteral("\"RandD &lt;draft&gt;, \\&quot;v2\\&quot;.txt\""));
 }
 
@@ -200,17 +266,20 @@ void Smb2XesExporterTest::fixtures_data()
     // "event index:key=value" as an XML parser reads the output.
     QTest::addColumn<QStringList>("values");
     QTest::addColumn<QString>("debugLine");   // logged once, when given
-    // Without quotes no row is an exchange: the session event alone.
-    QTest::newRow("unquoted") << "unquoted.csv" << 1
-                              << QStringList{"0:smb2.filename=aandb<c>.txt", "0:ip.src=10.0.0.2"}
+    // Bare values are read like quoted ones: the response, the session and
+    // the request.
+    QTest::newRow("unquoted") << "unquoted.csv" << 3
+                              << QStringList{"0:smb2.filename=aandb<c>.txt", "0:ip.src=10.0.0.1",
+                                             "1:ip.src=10.0.0.2", "2:smb2.nt_status=none"}
                               << QString();
     QTest::newRow("short rows") << "short_rows.csv" << 2 << QStringList{"0:frame.number=2"}
                                 << "Invalid packet ";
-    QTest::newRow("missing columns")
-        << "missing_columns.csv" << 1
-        << QStringList{"0:smb2.filename=m.txt", "0:smb2.fid=none", "0:smb2.sesid=none",
-                       "0:smb2.tid=0x1", "0:frame.end_time=1700000003000000000"}
-        << QString();
+    // Only the fields the export needs: the fields it merely copies are
+    // "none", and rows narrower than fifteen fields are read.
+    QTest::newRow("narrow, bare, CR LF") << "narrow_bare.csv" << 2
+                                         << QStringList{"0:smb2.filename=x.txt", "0:smb2.tid=none",
+                                                        "1:smb2.sesid=0x11"}
+                                         << QString();
     // Session 0x44 runs 2 s backward; 0x55 spans 0.4 s and keeps its end.
     QTest::newRow("time switch")
         << "time_switch.csv" << 1
@@ -275,8 +344,8 @@ void Smb2XesExporterTest::duplicateResponses()
     const auto events = readEvents(exportTo(dir, input, &exporter), &error);
     QVERIFY(error.isEmpty());
     QCOMPARE(debug.count(QStringLiteral("duplicates")), 1);
-    QCOMPARE(debug.count(QStringLiteral("\"1700000000\",\"2\",\"10.0.0.1\",\"10.0.0.2\",\"6\",,"
-                                        "\"F\",\"0x00000000\",,,,\"0x5\",\"3\",\"0x1\",\"1\",")),
+    QCOMPARE(debug.count(QStringLiteral("1700000000,2,10.0.0.1,10.0.0.2,6,,F,0x00000000,,,,0x5,3,"
+                                        "0x1,1,")),
              1);
     // The response group and the session group.
     QCOMPARE(events.size(), 2);
@@ -319,7 +388,7 @@ void Smb2XesExporterTest::lineLimit()
     QVERIFY(error.isEmpty());
     QCOMPARE(exporter.linesRead, Smb2XesExporter::LINE_LIMIT);
     QCOMPARE(exporter.linesNotRead, qint64(9));
-    QCOMPARE(exporter.sessionGroups.value(QStringLiteral("\"0x5\"")).size(),
+    QCOMPARE(exporter.sessionGroups.value(QStringLiteral("0x5")).size(),
              Smb2XesExporter::LINE_LIMIT);
     QCOMPARE(debug.count(QStringLiteral("Read  100000  Packets")), 1);
     QCOMPARE(events.size(), 1);

@@ -447,6 +447,8 @@ void WiresharkTerminalStreamTest::failures()
     QVERIFY(!stream.errorText.isEmpty());
     QVERIFY2(stream.errorText.contains(text), qPrintable(stream.errorText));
     QVERIFY(!stream.errorText.contains(QStringLiteral("Running as user")));
+    // The caller learns whether a box told the user already.
+    QCOMPARE(stream.reported, startBox);
     if (startBox) {
         QCOMPARE(boxes.requests.size(), 1);
         QCOMPARE(boxes.requests.at(0).title, QStringLiteral("LumiVane"));
@@ -489,6 +491,7 @@ void WiresharkTerminalStreamTest::unwritableOutput()
     QCOMPARE(boxes.requests.at(0).text,
              QStringLiteral("The file could not be created. Is in use by another process"));
     QCOMPARE(stream.errorText, boxes.requests.at(0).text);
+    QVERIFY(stream.reported);
     QVERIFY(!QFile::exists(dir->filePath(QStringLiteral("ran.txt"))));
     QVERIFY(QFileInfo(dir->filePath(QStringLiteral("taken.csv"))).isDir());
 }
