@@ -48,6 +48,38 @@ void RecordSplitter::split(const QString& line, char separator, QList<QString>& 
     fields.append(field);
 }
 
+void RecordSplitter::split(const QByteArray& line, char separator, QList<QByteArray>& fields)
+{
+    fields.clear();
+    const char* data = line.constData();
+    const int size = line.size();
+    if (line.indexOf('"') < 0) {
+        int start = 0;
+        for (int i = 0; i < size; ++i) {
+            if (data[i] == separator) {
+                fields.append(QByteArray(data + start, i - start));
+                start = i + 1;
+            }
+        }
+        fields.append(QByteArray(data + start, size - start));
+        return;
+    }
+    QByteArray field;
+    bool quoted = false;
+    for (int i = 0; i < size; ++i) {
+        const char c = data[i];
+        if (c == '"') {
+            quoted = !quoted;
+        } else if (c == separator && !quoted) {
+            fields.append(field);
+            field.clear();
+        } else {
+            field.append(c);
+        }
+    }
+    fields.append(field);
+}
+
 void RecordSplitter::split(const QString& line, char separator, std::vector<QStringView>& views,
                            QList<QString>& storage)
 {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QList>
 #include <QString>
 #include <QStringView>
@@ -22,4 +23,8 @@ public:
     // The views live as long as the line and `storage` stay unchanged.
     static void split(const QString& line, char separator, std::vector<QStringView>& views,
                       QList<QString>& storage);
+    // The same over the bytes of a record in an ASCII-compatible encoding
+    // (UTF-8 among them), whatever they hold: the fields are byte strings,
+    // so that texts that are not valid UTF-8 stay as they are.
+    static void split(const QByteArray& line, char separator, QList<QByteArray>& fields);
 };
