@@ -103,7 +103,12 @@ QSharedPointer<Packet> RecordParser::parsePacket(const QString& line, char separ
     fields.clear();
     RecordSplitter::split(line, separator, fields.views, fields.owned);
     if (fields.size() < headerNames.size()) {
-        qDebug().noquote().nospace() << "bad packet " << line;
+        // A line of megabytes is not copied into the debug log.
+        if (line.size() > 1000)
+            qDebug().noquote().nospace() << "bad packet " << line.left(1000) << "... ("
+                                         << line.size() << " characters)";
+        else
+            qDebug().noquote().nospace() << "bad packet " << line;
         return {};
     }
 
