@@ -247,6 +247,9 @@ bool IPacketStream::fill() const
     if (m_bytesAt > 0) {
         m_bytes.remove(0, m_bytesAt);
         m_bytesAt = 0;
+        // The room a long line took goes once the line is read.
+        if (m_bytes.capacity() > (4 << 20) && m_bytes.size() < (1 << 20))
+            m_bytes.squeeze();
     }
     const int chunk = 1 << 16;
     const int old = m_bytes.size();

@@ -81,10 +81,16 @@ void RecordSplitter::split(const QByteArray& line, char separator, QList<QByteAr
 }
 
 void RecordSplitter::split(const QString& line, char separator, std::vector<QStringView>& views,
-                           QList<QString>& storage)
+                           QList<QString>& storage, int maxFields)
 {
     views.clear();
+    // Fields before the last one allowed.
+    const std::size_t cut = maxFields > 0 ? std::size_t(maxFields - 1) : std::size_t(-1);
     const QChar* data = line.constData();
+    if (cut == 0) {
+        views.emplace_back(data, qsizetype(line.size()));
+        return;
+    }
     // constData(), not utf16(): the latter copies a line made with fromRawData.
     const ushort* units = reinterpret_cast<const ushort*>(line.constData());
     const int size = line.size();
@@ -107,6 +113,8 @@ void RecordSplitter::split(const QString& line, char separator, std::vector<QStr
             const int at = i + __builtin_ctz(hits) / 2;
             views.emplace_back(data + start, qsizetype(at - start));
             start = at + 1;
+            if (views.size() == cut)
+                goto rest;
             hits &= hits - 1;
             hits &= hits - 1;   // both bytes of the unit
         }
@@ -118,8 +126,11 @@ void RecordSplitter::split(const QString& line, char separator, std::vector<QStr
         if (units[i] == sep) {
             views.emplace_back(data + start, qsizetype(i - start));
             start = i + 1;
+            if (views.size() == cut)
+                goto rest;
         }
     }
+rest:
     views.emplace_back(data + start, qsizetype(size - start));
     return;
 
@@ -142,6 +153,10 @@ quoted:
         } else if (u == sep && !inQuotes) {
             views.emplace_back(text + fieldStart, qsizetype(length - fieldStart));
             fieldStart = length;
+            if (views.size() == cut) {
+                views.emplace_back(data + k + 1, qsizetype(size - k - 1));
+                return;
+            }
         } else {
             out[length++] = u;
         }
