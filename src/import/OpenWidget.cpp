@@ -322,7 +322,10 @@ void OpenWidget::clearFile()
     attributeNames.clear();
     baseNameCount = 0;
     attributeTypes.clear();
+    typeCombosInView = false;
+    typeComboRows.clear();
     attributeTable->setRowCount(0);
+    attributeTable->setColumnCount(0);
     destinationCombo->addItem(QStringLiteral("none"));
 }
 
@@ -379,7 +382,6 @@ QString OpenWidget::fileProblem()
 void OpenWidget::refuseFile(const QString& path, const QString& problem)
 {
     clearFile();
-    fillAttributeTable();
     updateFields();
     const QString name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
     MessageAsker::ask(QMessageBox::Warning, PRODUCT_NAME,
