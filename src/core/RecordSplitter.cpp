@@ -11,12 +11,15 @@ QList<QString> RecordSplitter::split(const QString& line, char separator)
     return fields;
 }
 
-void RecordSplitter::split(const QString& line, char separator, QList<QString>& fields)
+namespace {
+
+// The fields of a text (QString) or of bytes (QByteArray), as the class
+// comment says; `Unit` is the type of one element, QChar or char.
+template <typename Text, typename Unit>
+void splitFields(const Text& line, Unit sep, Unit quote, QList<Text>& fields)
 {
     fields.clear();
-    const QChar sep = QLatin1Char(separator);
-    const QChar quote = QLatin1Char('"');
-    const QChar* data = line.constData();
+    const auto* data = line.constData();
     const int size = line.size();
 
     if (line.indexOf(quote) < 0) {
@@ -24,18 +27,18 @@ void RecordSplitter::split(const QString& line, char separator, QList<QString>& 
         int start = 0;
         for (int i = 0; i < size; ++i) {
             if (data[i] == sep) {
-                fields.append(QString(data + start, i - start));
+                fields.append(Text(data + start, i - start));
                 start = i + 1;
             }
         }
-        fields.append(QString(data + start, size - start));
+        fields.append(Text(data + start, size - start));
         return;
     }
 
-    QString field;
+    Text field;
     bool quoted = false;
     for (int i = 0; i < size; ++i) {
-        const QChar c = data[i];
+        const auto c = data[i];
         if (c == quote) {
             quoted = !quoted;
         } else if (c == sep && !quoted) {
@@ -48,36 +51,16 @@ void RecordSplitter::split(const QString& line, char separator, QList<QString>& 
     fields.append(field);
 }
 
+} // namespace
+
+void RecordSplitter::split(const QString& line, char separator, QList<QString>& fields)
+{
+    splitFields(line, QChar(QLatin1Char(separator)), QChar(QLatin1Char('"')), fields);
+}
+
 void RecordSplitter::split(const QByteArray& line, char separator, QList<QByteArray>& fields)
 {
-    fields.clear();
-    const char* data = line.constData();
-    const int size = line.size();
-    if (line.indexOf('"') < 0) {
-        int start = 0;
-        for (int i = 0; i < size; ++i) {
-            if (data[i] == separator) {
-                fields.append(QByteArray(data + start, i - start));
-                start = i + 1;
-            }
-        }
-        fields.append(QByteArray(data + start, size - start));
-        return;
-    }
-    QByteArray field;
-    bool quoted = false;
-    for (int i = 0; i < size; ++i) {
-        const char c = data[i];
-        if (c == '"') {
-            quoted = !quoted;
-        } else if (c == separator && !quoted) {
-            fields.append(field);
-            field.clear();
-        } else {
-            field.append(c);
-        }
-    }
-    fields.append(field);
+    splitFields(line, separator, '"', fields);
 }
 
 void RecordSplitter::split(const QString& line, char separator, std::vector<QStringView>& views,
