@@ -28,7 +28,14 @@ IPacketStream::IPacketStream(QIODevice* device, const TList<QString>& header)
 
     if (!QTextStream::device())
         return;
+    m_lineLimit = HEADER_LIMIT;
     const QString line = readLine();
+    m_lineLimit = 0;
+    if (m_lineCut) {
+        m_headerCut = true;
+        m_headerPrefix = line;
+        return;
+    }
     QString unquoted = line;
     unquoted.remove(QLatin1Char('"'));
     if (unquoted.contains(QLatin1Char(',')))
@@ -48,30 +55,106 @@ IPacketStream::~IPacketStream() = default;
 QString IPacketStream::readLine()
 {
     ++m_lineNumber;
+    m_lineCut = false;
     if (!device())
         return QString();
     start();
     if (m_byStream) {
-        QString line = QTextStream::readLine();
-        // The stream drops "\r\n" itself; a lone '\r' before the end of
-        // the file would otherwise stick to the last field.
-        if (line.endsWith(QLatin1Char('\r')))
+        QString line = readDecodedLine();
+        // The '\r' of a "\r\n", and one more, as decodeLine() drops them.
+        for (int k = 0; k < 2 && line.endsWith(QLatin1Char('\r')); ++k)
             line.chop(1);
         return line;
     }
+    int scanned = 0;   // bytes after m_bytesAt known to hold no line end
     for (;;) {
         const char* begin = m_bytes.constData() + m_bytesAt;
         const int size = m_bytes.size() - m_bytesAt;
-        if (const void* nl = std::memchr(begin, '\n', std::size_t(size))) {
+        if (const void* nl = std::memchr(begin + scanned, '\n', std::size_t(size - scanned))) {
             const int length = int(static_cast<const char*>(nl) - begin);
+            if (m_lineLimit > 0 && length > m_lineLimit) {
+                const QByteArray kept = skipLongLine(m_lineLimit);
+                return decodeLine(kept.constData(), kept.size(), m_line);
+            }
             m_bytesAt += length + 1;
             return decodeLine(begin, length, m_line);
         }
+        if (m_lineLimit > 0 && size > m_lineLimit) {
+            const QByteArray kept = skipLongLine(m_lineLimit);
+            return decodeLine(kept.constData(), kept.size(), m_line);
+        }
+        scanned = size;
         if (!fill()) {
             // The last line, without a line end.
             m_bytesAt = m_bytes.size();
             return decodeLine(m_bytes.constData() + (m_bytes.size() - size), size, m_line);
         }
+    }
+}
+
+QByteArray IPacketStream::skipLongLine(int keep)
+{
+    m_lineCut = true;
+    const uchar* begin = reinterpret_cast<const uchar*>(m_bytes.constData()) + m_bytesAt;
+    // Cut before a character that would not fit whole.
+    int cut = keep;
+    for (int back = 0; back < 3 && cut > 0 && (begin[cut] & 0xC0) == 0x80; ++back)
+        --cut;
+    QByteArray kept(reinterpret_cast<const char*>(begin), cut);
+    m_bytesAt += keep;
+    for (;;) {
+        const char* from = m_bytes.constData() + m_bytesAt;
+        const int size = m_bytes.size() - m_bytesAt;
+        if (const void* nl = std::memchr(from, '\n', std::size_t(size))) {
+            m_bytesAt += int(static_cast<const char*>(nl) - from) + 1;
+            return kept;
+        }
+        m_bytesAt = m_bytes.size();
+        if (!fill())
+            return kept;
+    }
+}
+
+QString IPacketStream::readDecodedLine()
+{
+    // The decoded text is cut at '\n' here (as the text stream would), so
+    // that a line beyond the limit is passed over without being kept.
+    const int chunk = 1 << 16;
+    int scanned = m_decodedAt;   // known to hold no line end before this
+    QString kept;                // the first characters of a line beyond the limit
+    bool cut = false;
+    auto cutHere = [&]() {
+        cut = true;
+        m_lineCut = true;
+        kept = m_decoded.mid(m_decodedAt, m_lineLimit);
+        if (kept.at(kept.size() - 1).isHighSurrogate())
+            kept.chop(1);
+    };
+    for (;;) {
+        const int nl = m_decoded.indexOf(QLatin1Char('\n'), scanned);
+        if (nl >= 0) {
+            if (!cut && m_lineLimit > 0 && nl - m_decodedAt > m_lineLimit)
+                cutHere();
+            QString line = cut ? kept : m_decoded.mid(m_decodedAt, nl - m_decodedAt);
+            m_decodedAt = nl + 1;
+            return line;
+        }
+        if (!cut && m_lineLimit > 0 && m_decoded.size() - m_decodedAt > m_lineLimit)
+            cutHere();
+        if (cut)
+            m_decodedAt = m_decoded.size();
+        // Keep the unread part and decode the next chunk behind it.
+        m_decoded.remove(0, m_decodedAt);
+        m_decodedAt = 0;
+        scanned = m_decoded.size();
+        const QString more = QTextStream::read(chunk);
+        if (more.isEmpty()) {
+            // The last line, without a line end.
+            QString line = cut ? kept : m_decoded;
+            m_decoded.clear();
+            return line;
+        }
+        m_decoded += more;
     }
 }
 
@@ -81,7 +164,7 @@ bool IPacketStream::atEnd() const
         return true;
     start();
     if (m_byStream)
-        return QTextStream::atEnd();
+        return m_decodedAt >= m_decoded.size() && QTextStream::atEnd();
     return m_bytesAt >= m_bytes.size() && !fill();
 }
 
@@ -164,6 +247,9 @@ bool IPacketStream::fill() const
     if (m_bytesAt > 0) {
         m_bytes.remove(0, m_bytesAt);
         m_bytesAt = 0;
+        // The room a long line took goes once the line is read.
+        if (m_bytes.capacity() > (4 << 20) && m_bytes.size() < (1 << 20))
+            m_bytes.squeeze();
     }
     const int chunk = 1 << 16;
     const int old = m_bytes.size();
@@ -234,9 +320,11 @@ void IPacketStream::rewind()
     m_deviceDone = false;
     m_started = false;
     m_byStream = false;
+    m_decoded.clear();
+    m_decodedAt = 0;
 }
 
-int IPacketStream::countLines(int limit)
+int IPacketStream::countLines(int limit, const std::atomic<bool>* cancelled)
 {
     rewind();
     QIODevice* d = device();
@@ -254,11 +342,17 @@ int IPacketStream::countLines(int limit)
     }
     int count = 0;
     if (!raw) {
+        // Only the line ends count: the lines themselves are not kept.
+        const int kept = m_lineLimit;
+        m_lineLimit = 1;
         readLine();
         while (count < limit && !atEnd()) {
+            if (cancelled && (count & 1023) == 0 && cancelled->load(std::memory_order_relaxed))
+                break;
             readLine();
             ++count;
         }
+        m_lineLimit = kept;
         rewind();
         return count;
     }
@@ -267,6 +361,8 @@ int IPacketStream::countLines(int limit)
     bool pending = false;   // bytes after the last line end
     QByteArray block;
     while (count < limit) {
+        if (cancelled && cancelled->load(std::memory_order_relaxed))
+            break;
         block = d->read(1 << 20);
         if (block.isEmpty())
             break;

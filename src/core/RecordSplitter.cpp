@@ -11,12 +11,15 @@ QList<QString> RecordSplitter::split(const QString& line, char separator)
     return fields;
 }
 
-void RecordSplitter::split(const QString& line, char separator, QList<QString>& fields)
+namespace {
+
+// The fields of a text (QString) or of bytes (QByteArray), as the class
+// comment says; `Unit` is the type of one element, QChar or char.
+template <typename Text, typename Unit>
+void splitFields(const Text& line, Unit sep, Unit quote, QList<Text>& fields)
 {
     fields.clear();
-    const QChar sep = QLatin1Char(separator);
-    const QChar quote = QLatin1Char('"');
-    const QChar* data = line.constData();
+    const auto* data = line.constData();
     const int size = line.size();
 
     if (line.indexOf(quote) < 0) {
@@ -24,18 +27,18 @@ void RecordSplitter::split(const QString& line, char separator, QList<QString>& 
         int start = 0;
         for (int i = 0; i < size; ++i) {
             if (data[i] == sep) {
-                fields.append(QString(data + start, i - start));
+                fields.append(Text(data + start, i - start));
                 start = i + 1;
             }
         }
-        fields.append(QString(data + start, size - start));
+        fields.append(Text(data + start, size - start));
         return;
     }
 
-    QString field;
+    Text field;
     bool quoted = false;
     for (int i = 0; i < size; ++i) {
-        const QChar c = data[i];
+        const auto c = data[i];
         if (c == quote) {
             quoted = !quoted;
         } else if (c == sep && !quoted) {
@@ -48,11 +51,29 @@ void RecordSplitter::split(const QString& line, char separator, QList<QString>& 
     fields.append(field);
 }
 
+} // namespace
+
+void RecordSplitter::split(const QString& line, char separator, QList<QString>& fields)
+{
+    splitFields(line, QChar(QLatin1Char(separator)), QChar(QLatin1Char('"')), fields);
+}
+
+void RecordSplitter::split(const QByteArray& line, char separator, QList<QByteArray>& fields)
+{
+    splitFields(line, separator, '"', fields);
+}
+
 void RecordSplitter::split(const QString& line, char separator, std::vector<QStringView>& views,
-                           QList<QString>& storage)
+                           QList<QString>& storage, int maxFields)
 {
     views.clear();
+    // Fields before the last one allowed.
+    const std::size_t cut = maxFields > 0 ? std::size_t(maxFields - 1) : std::size_t(-1);
     const QChar* data = line.constData();
+    if (cut == 0) {
+        views.emplace_back(data, qsizetype(line.size()));
+        return;
+    }
     // constData(), not utf16(): the latter copies a line made with fromRawData.
     const ushort* units = reinterpret_cast<const ushort*>(line.constData());
     const int size = line.size();
@@ -75,6 +96,8 @@ void RecordSplitter::split(const QString& line, char separator, std::vector<QStr
             const int at = i + __builtin_ctz(hits) / 2;
             views.emplace_back(data + start, qsizetype(at - start));
             start = at + 1;
+            if (views.size() == cut)
+                goto rest;
             hits &= hits - 1;
             hits &= hits - 1;   // both bytes of the unit
         }
@@ -86,8 +109,11 @@ void RecordSplitter::split(const QString& line, char separator, std::vector<QStr
         if (units[i] == sep) {
             views.emplace_back(data + start, qsizetype(i - start));
             start = i + 1;
+            if (views.size() == cut)
+                goto rest;
         }
     }
+rest:
     views.emplace_back(data + start, qsizetype(size - start));
     return;
 
@@ -110,6 +136,10 @@ quoted:
         } else if (u == sep && !inQuotes) {
             views.emplace_back(text + fieldStart, qsizetype(length - fieldStart));
             fieldStart = length;
+            if (views.size() == cut) {
+                views.emplace_back(data + k + 1, qsizetype(size - k - 1));
+                return;
+            }
         } else {
             out[length++] = u;
         }

@@ -6,9 +6,9 @@
 #include <QDebug>
 #include <QDir>
 #include <QFile>
-#include <QRegularExpression>
 #include <QTextStream>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -36,6 +36,90 @@ qint64 raiseFileLimit()
     if (limit.rlim_cur == RLIM_INFINITY)
         return -1;
     return qint64(limit.rlim_cur);
+}
+
+// The length of the valid UTF-8 character that starts at `p` (`n` bytes
+// left), 0 when the byte there starts none.
+int characterLength(const uchar* p, int n)
+{
+    const uchar c = p[0];
+    if (c < 0x80)
+        return 1;
+    int length = 0;
+    uchar low = 0x80;
+    uchar high = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) {
+        length = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        length = 3;
+        if (c == 0xE0)
+            low = 0xA0;        // no overlong forms
+        else if (c == 0xED)
+            high = 0x9F;       // no surrogates
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        length = 4;
+        if (c == 0xF0)
+            low = 0x90;
+        else if (c == 0xF4)
+            high = 0x8F;       // nothing beyond U+10FFFF
+    } else {
+        return 0;
+    }
+    if (n < length || p[1] < low || p[1] > high)
+        return 0;
+    for (int k = 2; k < length; ++k) {
+        if (p[k] < 0x80 || p[k] > 0xBF)
+            return 0;
+    }
+    return length;
+}
+
+// The text a key is named by: the key itself when it is valid UTF-8;
+// otherwise its characters with every byte that starts none written as
+// "%XX" and every '%' as "%25", so that different bytes give different
+// names.
+QString nameText(const QByteArray& key)
+{
+    const uchar* p = reinterpret_cast<const uchar*>(key.constData());
+    const int size = key.size();
+    int at = 0;
+    while (at < size) {
+        const int length = characterLength(p + at, size - at);
+        if (length == 0)
+            break;
+        at += length;
+    }
+    if (at == size)
+        return QString::fromUtf8(key);
+
+    static const char hex[] = "0123456789ABCDEF";
+    QByteArray escaped;
+    escaped.reserve(size + 16);
+    for (at = 0; at < size;) {
+        const int length = characterLength(p + at, size - at);
+        if (length == 0 || p[at] == '%') {
+            escaped.append('%');
+            escaped.append(hex[p[at] >> 4]);
+            escaped.append(hex[p[at] & 15]);
+            ++at;
+        } else {
+            escaped.append(key.constData() + at, length);
+            at += length;
+        }
+    }
+    return QString::fromUtf8(escaped);
+}
+
+// The nine characters a key loses, and NUL.
+bool lostInKeys(char c)
+{
+    switch (c) {
+    case '\\': case '/': case ':': case '*': case '?': case '"': case '<': case '>': case '|':
+    case '\0':
+        return true;
+    default:
+        return false;
+    }
 }
 
 // "." and ".." would climb out of their folder.
@@ -83,11 +167,6 @@ void ConversationSplitter::fail(const QString& text)
 
 bool ConversationSplitter::run()
 {
-    // The nine characters a key loses, and NUL.
-    static const QRegularExpression cleaner(
-        QStringLiteral("[") + QRegularExpression::escape(QStringLiteral("\\/:*?\"<>|"))
-        + QStringLiteral("\\x{0}]"));
-
     // Only what this format puts at the top of D is replaced; the rest of
     // the directory is the analyst's.
     const QDir target(directory);
@@ -103,13 +182,14 @@ bool ConversationSplitter::run()
     bool keyed = false;
     int keyColumn = -1;
     if (nextLine()) {
+        const QString text = QString::fromUtf8(m_line);
         QFile header(target.filePath(QStringLiteral("attributes.conf")));
         if (!header.open(QIODevice::WriteOnly) || header.write(m_line) != m_line.size()) {
             fail(QStringLiteral("could not write ") + header.fileName() + QStringLiteral(": ")
                  + header.errorString());
         }
         header.close();
-        columns = TList<QString>(RecordSplitter::split(m_text, ','));
+        columns = TList<QString>(RecordSplitter::split(text, ','));
         keyColumn = columns.indexOf(KEY_COLUMN, 0);
         keyed = keyColumn >= 0;
         if (!keyed)
@@ -117,15 +197,17 @@ bool ConversationSplitter::run()
     }
 
     if (keyed) {
-        QList<QString> fields;
+        // Keys are compared by their bytes: texts that are not valid UTF-8
+        // would all read as the same replacement characters.
+        QList<QByteArray> fields;
         while (nextLine()) {
-            RecordSplitter::split(m_text, ',', fields);
+            RecordSplitter::split(m_line, ',', fields);
             if (fields.size() != columns.size()) {
                 ++invalidLines;
                 continue;
             }
-            QString key = fields.at(keyColumn);
-            key.remove(cleaner);
+            QByteArray key = fields.at(keyColumn);
+            key.truncate(int(std::remove_if(key.begin(), key.end(), lostInKeys) - key.begin()));
 
             QFile* file = cache.value(key, nullptr);
             if (!file) {
@@ -177,13 +259,13 @@ bool ConversationSplitter::nextLine()
     if (m_decoder) {
         if (m_decoder->atEnd())
             return false;
-        m_text = m_decoder->readLine();
-        if (!m_decodedLine && m_text.startsWith(QChar(0xFEFF)))
-            m_text.remove(0, 1);
+        QString text = m_decoder->readLine();
+        if (!m_decodedLine && text.startsWith(QChar(0xFEFF)))
+            text.remove(0, 1);
         m_decodedLine = true;
-        if (m_text.endsWith(QLatin1Char('\r')))
-            m_text.chop(1);
-        m_line = m_text.toUtf8();
+        if (text.endsWith(QLatin1Char('\r')))
+            text.chop(1);
+        m_line = text.toUtf8();
         return true;
     }
 
@@ -198,7 +280,6 @@ bool ConversationSplitter::nextLine()
             if (length > 0 && begin[length - 1] == '\r')
                 --length;
             m_line = QByteArray(begin, length);
-            m_text = QString::fromUtf8(m_line.constData(), m_line.size());
             return true;
         }
         if (m_inputDone)
@@ -231,11 +312,13 @@ bool ConversationSplitter::nextLine()
     }
 }
 
-QString ConversationSplitter::pathFor(const QString& key)
+QString ConversationSplitter::pathFor(const QByteArray& keyBytes)
 {
     QString folder = directory;
-    const QString a = safeFolder(key.mid(0, 3));
-    const QString b = safeFolder(key.mid(3, 3));
+    const QString text = QString::fromUtf8(keyBytes);
+    const QString a = safeFolder(text.mid(0, 3));
+    const QString b = safeFolder(text.mid(3, 3));
+    const QString key = nameText(keyBytes);
     if (!a.isEmpty())
         folder += QLatin1Char('/') + a;
     if (!b.isEmpty())
@@ -246,7 +329,7 @@ QString ConversationSplitter::pathFor(const QString& key)
         // Shortened at a character boundary; the hash keeps long keys apart.
         const QString tail = QLatin1Char('-')
                              + QString::fromLatin1(QCryptographicHash::hash(
-                                   key.toUtf8(), QCryptographicHash::Sha1).toHex())
+                                   keyBytes, QCryptographicHash::Sha1).toHex())
                              + QStringLiteral(".conv");
         const int room = m_nameMax - int(tail.size());
         int bytes = 0;
@@ -271,7 +354,7 @@ QString ConversationSplitter::pathFor(const QString& key)
     return folder + QLatin1Char('/') + name;
 }
 
-QFile* ConversationSplitter::openFile(const QString& key)
+QFile* ConversationSplitter::openFile(const QByteArray& key)
 {
     const QString path = pathFor(key);
     auto* file = new QFile(path);

@@ -17,6 +17,11 @@ class QTextStream;
 // it holds the log's lines with that key in log order, "\n" between them
 // and none after the last. The lines are copied byte for byte.
 //
+// Keys are told apart by their bytes. A key that is not valid UTF-8 is
+// named with each byte that starts no character written as "%XX" (two
+// upper-case hex digits) and each '%' as "%25"; its folders A and B are
+// those of its text, where such bytes read as replacement characters.
+//
 // A key loses the characters \ / : * ? " < > | and NUL; a folder part "."
 // or ".." becomes "_" or "__" so that nothing lands outside D; a file name
 // longer than the file system allows is shortened and ends in a hash of the
@@ -54,7 +59,7 @@ public:
     QString inputPath;
     QString directory;
     QFile* input = nullptr;                  // owned
-    THash<QString, QFile*> cache;            // key -> open conversation file (owned)
+    THash<QByteArray, QFile*> cache;         // key -> open conversation file (owned)
     TList<QString> columns;                  // the header's names
 
     // The outcome of run().
@@ -67,15 +72,14 @@ public:
 
 private:
     bool nextLine();
-    QFile* openFile(const QString& key);
-    QString pathFor(const QString& key);
+    QFile* openFile(const QByteArray& key);
+    QString pathFor(const QByteArray& key);
     void cleanup();
     void closeAll();
     void fail(const QString& text);
 
-    // The current line: its bytes (without the line end) and its text.
+    // The current line: its bytes (without the line end).
     QByteArray m_line;
-    QString m_text;
     // Input read in chunks; `m_at` is the start of the unread bytes.
     QByteArray m_buffer;
     int m_at = 0;

@@ -115,6 +115,9 @@ OpenWidget::OpenWidget(ControlWidget* owner, QWidget* parent)
 {
     fileButton = new QPushButton(QStringLiteral("Open"), this);
     fileLabel = new QLabel(this);
+    previewNote = new QLabel(this);
+    previewNote->setWordWrap(true);
+    previewNote->hide();
     timeCombo = new QComboBox(this);
     sourceCombo = new QComboBox(this);
     destinationCombo = new QComboBox(this);
@@ -173,6 +176,7 @@ OpenWidget::OpenWidget(ControlWidget* owner, QWidget* parent)
     grid->addWidget(new QLabel(QStringLiteral("Input file:"), this), 0, 0);
     grid->addWidget(fileLabel, 0, 1);
     grid->addWidget(fileButton, 0, 2);
+    grid->addWidget(previewNote, 1, 0, 1, 3);
     grid->addWidget(networkCheck, 4, 0);
     grid->addWidget(hiddenCombo1, 5, 1);
     grid->addWidget(new QLabel(QStringLiteral("Group events by:"), this), 6, 0);
@@ -245,25 +249,16 @@ void OpenWidget::openFile()
 
     // The path reaches the glyph store with a completed load only: until
     // then the loaded log's store stays exactly as it is.
+    clearFile();
     fileLabel->setText(path);
-    delete stream;
-    stream = nullptr;
-    delete file;
     file = new QFile(path);
 
-    for (QComboBox* combo : {timeCombo, sourceCombo, destinationCombo, hiddenCombo1, hiddenCombo2,
-                             groupingCombo, combinedSourceCombo, combinedDestinationCombo,
-                             combinedSessionCombo})
-        combo->clear();
-    headerNames.clear();
-    attributeNames.clear();
-    baseNameCount = 0;
-    attributeTypes.clear();
-    attributeTable->setRowCount(0);
-    destinationCombo->addItem(QStringLiteral("none"));
-
     if (file->open(QIODevice::ReadOnly)) {
-        stream = new CSVPacketStream(file, TList<QString>());
+        const QString problem = fileProblem();
+        if (!problem.isEmpty()) {
+            refuseFile(path, problem);
+            return;
+        }
         readHeader();
         separator = stream->separator();
         // Filling the time combo runs openInit, which adds "frame.convid" to
@@ -297,11 +292,102 @@ void OpenWidget::openFile()
     const int destination = destinationCombo->findText(QStringLiteral("ip.dst"));
     destinationCombo->setCurrentIndex(destination >= 0 ? destination : 0);
 
-    if (stream)
-        readPreview();
+    if (stream) {
+        QString problem;
+        if (!readPreview(&problem)) {
+            refuseFile(path, problem);
+            return;
+        }
+    }
 
     fillAttributeTable();
     updateFields();
+}
+
+void OpenWidget::clearFile()
+{
+    fileLabel->clear();
+    previewNote->clear();
+    previewNote->hide();
+    delete stream;
+    stream = nullptr;
+    delete file;
+    file = nullptr;
+
+    for (QComboBox* combo : {timeCombo, sourceCombo, destinationCombo, hiddenCombo1, hiddenCombo2,
+                             groupingCombo, combinedSourceCombo, combinedDestinationCombo,
+                             combinedSessionCombo})
+        combo->clear();
+    headerNames.clear();
+    attributeNames.clear();
+    baseNameCount = 0;
+    attributeTypes.clear();
+    typeCombosInView = false;
+    typeComboRows.clear();
+    attributeTable->setRowCount(0);
+    attributeTable->setColumnCount(0);
+    destinationCombo->addItem(QStringLiteral("none"));
+}
+
+namespace {
+
+const QString CR_ONLY = QStringLiteral(
+    "its lines end in a carriage return (CR) alone, so it reads as one header line without "
+    "data rows. Save it with LF or CRLF line ends.");
+
+} // namespace
+
+QString OpenWidget::fileProblem()
+{
+    const QByteArray start = file->peek(1 << 16);
+    if (start.isEmpty())
+        return QStringLiteral("the file is empty; it has no header line.");
+    // A UTF-16 or UTF-32 text holds zero bytes; any other text none, and
+    // hardly a control character but tabs and line ends.
+    const bool wide = start.startsWith("\xFF\xFE") || start.startsWith("\xFE\xFF")
+                      || start.startsWith(QByteArray("\x00\x00\xFE\xFF", 4));
+    if (!wide) {
+        int controls = 0;
+        for (const char c : start) {
+            const uchar u = uchar(c);
+            if (u == 0)
+                return QStringLiteral("it is not a text file (it holds zero bytes).");
+            if ((u < 0x20 && u != '\t' && u != '\n' && u != '\r' && u != '\f' && u != '\v'
+                 && u != 0x1B)
+                || u == 0x7F)
+                ++controls;
+        }
+        if (controls * 100 > start.size())
+            return QStringLiteral("it is not a text file (it holds control characters).");
+    }
+
+    stream = new CSVPacketStream(file, TList<QString>());
+    if (stream->headerCut()) {
+        if (stream->headerPrefix().contains(QLatin1Char('\r')))
+            return CR_ONLY;
+        return QStringLiteral("its first line is longer than %1 MB, so it is no header of column "
+                              "names (only its first %1 MB were read).")
+            .arg(IPacketStream::HEADER_LIMIT >> 20);
+    }
+    const QList<QString> header = stream->header();
+    if (header.isEmpty() || (header.size() == 1 && header.first().trimmed().isEmpty()))
+        return QStringLiteral("its first line, the header of column names, is empty.");
+    for (const QString& name : header) {
+        if (name.contains(QLatin1Char('\r')))
+            return CR_ONLY;
+    }
+    return QString();
+}
+
+void OpenWidget::refuseFile(const QString& path, const QString& problem)
+{
+    clearFile();
+    updateFields();
+    const QString name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+    MessageAsker::ask(QMessageBox::Warning, PRODUCT_NAME,
+                      name + QStringLiteral(" cannot be loaded: ") + problem
+                          + QStringLiteral("\n\nThe loaded log stays as it is."),
+                      QMessageBox::Ok, this);
 }
 
 void OpenWidget::readHeader()
@@ -337,7 +423,7 @@ void OpenWidget::readHeader()
     baseNameCount = attributeNames.size();
 }
 
-void OpenWidget::readPreview()
+bool OpenWidget::readPreview(QString* problem)
 {
     attributeTypes.clear();
     for (const QString& name : attributeNames) {
@@ -350,7 +436,30 @@ void OpenWidget::readPreview()
     fileByFid.clear();
     fileByMessage.clear();
     uniqueColumns.clear();
-    const TList<QSharedPointer<Packet>> preview = checkPackets(stream, PREVIEW_RECORDS);
+    if (stream->atEnd()) {
+        *problem = QStringLiteral("it has a header line but no data rows.");
+        return false;
+    }
+    QStringList failed;
+    QStringList cut;
+    stream->setLineLimit(PREVIEW_LINE_LIMIT);
+    const TList<QSharedPointer<Packet>> preview =
+        previewPackets(stream, PREVIEW_RECORDS, &failed, &cut);
+    stream->setLineLimit(0);
+    if (preview.isEmpty() && !failed.isEmpty() && cut.isEmpty()) {
+        *problem = QStringLiteral("none of its rows (%1 read) has as many fields as its header (%2).")
+                       .arg(failed.size())
+                       .arg(headerNames.size());
+        return false;
+    }
+    warnFailed(failed);
+    if (!cut.isEmpty()) {
+        previewNote->setText(QStringLiteral("The preview read only the first %1 MB of these longer "
+                                            "lines and guessed no types from them: %2.")
+                                 .arg(PREVIEW_LINE_LIMIT >> 20)
+                                 .arg(cut.join(QStringLiteral(", "))));
+        previewNote->show();
+    }
     uniqueColumns = nearlyUniqueColumns(preview, headerNames.size());
     if (owner && owner->glyphStore) {
         for (const QString& name : owner->glyphStore->collectDistinctValues(preview, attributeNames))
@@ -379,6 +488,7 @@ void OpenWidget::readPreview()
 
     stream->rewind();
     stream->readLine();
+    return true;
 }
 
 void OpenWidget::fillAttributeTable()
@@ -557,34 +667,54 @@ void OpenWidget::updateTCP()
 
 TList<QSharedPointer<Packet>> OpenWidget::checkPackets(IPacketStream* stream, int max)
 {
+    QStringList failed;
+    QStringList cut;
+    TList<QSharedPointer<Packet>> result = previewPackets(stream, max, &failed, &cut);
+    warnFailed(failed);
+    return result;
+}
+
+TList<QSharedPointer<Packet>> OpenWidget::previewPackets(IPacketStream* stream, int max,
+                                                         QStringList* failed, QStringList* cut)
+{
     TList<QSharedPointer<Packet>> result;
     if (!stream || max < 1)
         return result;
     // The preview shares its texts through the stream's own pool: the
     // loaded log's glyph store is not touched.
     resetValues();
-    QStringList failed;
+    const QIODevice* device = stream->device();
     for (int i = 0;; ++i) {
-        const QSharedPointer<Packet> packet =
-            parsePacket(stream->readLine(), separator, -2, &stream->pool);
-        if (packet) {
+        const QString line = stream->readLine();
+        if (stream->lineCut()) {
+            // Only a part of it was read: the load reads it whole.
+            *cut << QString::number(stream->lineNumber());
+        } else if (const QSharedPointer<Packet> packet =
+                       parsePacket(line, separator, -2, &stream->pool)) {
             result.append(packet);
         } else {
             qDebug().noquote().nospace() << "invalid Wireshark packet " << i;
-            failed << QString::number(i);
+            *failed << QString::number(i);
         }
         if (stream->atEnd() || i + 1 >= max)
             break;
-    }
-    if (!failed.isEmpty()) {
-        MessageAsker::ask(QMessageBox::Warning, PRODUCT_NAME,
-                          QStringLiteral("Tshark was not able to convert all wireshark packets "
-                                         "properly.\n\n Packets {")
-                              + failed.join(QLatin1Char(','))
-                              + QStringLiteral("} will be ignored."),
-                          QMessageBox::Ok, this);
+        // A log of very long lines is previewed from its start only.
+        if (device && device->pos() > PREVIEW_BYTES)
+            break;
     }
     return result;
+}
+
+void OpenWidget::warnFailed(const QStringList& failed)
+{
+    if (failed.isEmpty())
+        return;
+    MessageAsker::ask(QMessageBox::Warning, PRODUCT_NAME,
+                      QStringLiteral("Tshark was not able to convert all wireshark packets "
+                                     "properly.\n\n Packets {")
+                          + failed.join(QLatin1Char(','))
+                          + QStringLiteral("} will be ignored."),
+                      QMessageBox::Ok, this);
 }
 
 // ---------------------------------------------------------------------------
@@ -602,11 +732,11 @@ void OpenWidget::import()
     if (!ok)
         limit = 0;
 
-    const int count = stream->countLines(limit);
-    stream->readLine();
-
+    // The records are counted on the loader's thread, behind the progress
+    // dialog (busy until the count is known), so that a Cancel is heard
+    // from the start.
     auto* dialog = new QProgressDialog(QStringLiteral("Loading data..."), QStringLiteral("Cancel"),
-                                       0, count, this);
+                                       0, 0, this);
     dialog->setWindowModality(Qt::WindowModal);
     dialog->setMinimumDuration(0);
     progressDialog = dialog;
@@ -620,7 +750,8 @@ void OpenWidget::import()
     fileByMessage.clear();
     derivedTime.clear();
 
-    auto* run = new OpenWidgetWorker(this, separator, count);
+    auto* run = new OpenWidgetWorker(this, separator, 0);
+    run->limit = limit;
     worker = run;
     run->moveToThread(thread);
     // The thread ends as soon as the reading returns, so that its end also
@@ -632,6 +763,7 @@ void OpenWidget::import()
         run->loadData();
         own->quit();
     });
+    connect(run, &OpenWidgetWorker::counted, dialog, &QProgressDialog::setMaximum);
     connect(run, &OpenWidgetWorker::progress, dialog, &QProgressDialog::setValue);
     connect(run, &OpenWidgetWorker::setLabelText, dialog, &QProgressDialog::setLabelText);
     // Hide, not close: closing a progress dialog counts as cancelling it.
@@ -652,6 +784,17 @@ void OpenWidget::import()
 
     if (aborted) {
         aborted = false;
+        return;
+    }
+    // A log that gave no event (it changed since it was chosen) does not
+    // replace the loaded one; a limit of 0 asks for no event.
+    if (packets.isEmpty() && limit > 0) {
+        const QString path = fileLabel->text();
+        MessageAsker::ask(QMessageBox::Warning, PRODUCT_NAME,
+                          path.mid(path.lastIndexOf(QLatin1Char('/')) + 1)
+                              + QStringLiteral(" cannot be loaded: none of its rows gave an event.")
+                              + QStringLiteral("\n\nThe loaded log stays as it is."),
+                          QMessageBox::Ok, this);
         return;
     }
     // The trace numbers and the value caches of the load are not needed

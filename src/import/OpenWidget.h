@@ -10,6 +10,7 @@
 #include <QList>
 #include <QSharedPointer>
 #include <QString>
+#include <QStringList>
 #include <QStringView>
 
 #include <cstdint>
@@ -62,9 +63,16 @@ public:
     // stream's own text pool); warns about the records that gave none.
     TList<QSharedPointer<Packet>> checkPackets(IPacketStream* stream, int max);
 
+    // The preview reads this many bytes of a line at most, and stops once
+    // it has gone this far into the file.
+    static constexpr int PREVIEW_LINE_LIMIT = 4 << 20;
+    static constexpr qint64 PREVIEW_BYTES = qint64(64) << 20;
+
     // Widgets and state, in the order of their meaning for the dialog.
     QPushButton* fileButton = nullptr;        // "Open": choose the log
     QLabel* fileLabel = nullptr;              // the chosen path, empty until chosen
+    // What the preview left out (rows longer than it reads); hidden when empty.
+    QLabel* previewNote = nullptr;
     QComboBox* timeCombo = nullptr;
     QComboBox* sourceCombo = nullptr;
     QComboBox* destinationCombo = nullptr;
@@ -110,7 +118,24 @@ public slots:
 
 private:
     void readHeader();
-    void readPreview();
+    // Reads the preview and guesses the types; false when the log holds no
+    // events, with the reason in `problem`.
+    bool readPreview(QString* problem);
+    // The preview's records: as checkPackets() without its warning; the
+    // numbers of the records that gave no event go to `failed`, those of
+    // the records longer than the preview reads (not parsed) to `cut`.
+    TList<QSharedPointer<Packet>> previewPackets(IPacketStream* stream, int max, QStringList* failed,
+                                                 QStringList* cut);
+    // The warning about the preview's records that gave no event.
+    void warnFailed(const QStringList& failed);
+    // Why the chosen file cannot be a log (its first bytes, its header),
+    // or an empty text.
+    QString fileProblem();
+    // Tells the analyst why the file holds no events and forgets it: the
+    // dialog is back to no file chosen, and the loaded log stays.
+    void refuseFile(const QString& path, const QString& problem);
+    // Forgets the chosen file, its stream, its names and its table.
+    void clearFile();
     void fillAttributeTable();
     // A type box for the column `name`, set to its stored type.
     QComboBox* makeTypeCombo(const QString& name);

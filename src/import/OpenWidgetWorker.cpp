@@ -353,6 +353,13 @@ void OpenWidgetWorker::announce(int record)
 void OpenWidgetWorker::loadData()
 {
     RecordParser* w = owner;
+    if (limit >= 0) {
+        // Counting a long log takes a while: a cancel meanwhile ends it.
+        total = w->stream ? w->stream->countLines(limit, &cancelled) : 0;
+        if (w->stream)
+            w->stream->readLine();
+        emit counted(total);
+    }
     w->packets.clear();
     w->packets.items.reserve(std::size_t(qMax(total, 0)));
     // A fresh pool for every run: it goes to the new glyph store with the events.

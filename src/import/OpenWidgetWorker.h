@@ -35,6 +35,9 @@ public:
     OpenWidgetWorker(RecordParser* owner, char separator, int total);
 
     int32_t total = 0;                    // records to read
+    // When not negative, loadData() first counts the records to read, at
+    // most `limit`, into `total` and tells it with counted().
+    int limit = -1;
     std::atomic<bool> cancelled{false};
     char separator = ',';
     RecordParser* owner = nullptr;        // not owned
@@ -46,6 +49,7 @@ public:
     static int threadCount();
 
 signals:
+    void counted(int total);
     void progress(int value);
     void setLabelText(QString text);
 

@@ -101,9 +101,16 @@ QSharedPointer<Packet> RecordParser::parsePacket(const QString& line, char separ
     // reused from record to record.
     RecordFields& fields = m_record;
     fields.clear();
-    RecordSplitter::split(line, separator, fields.views, fields.owned);
+    // A record of more fields than the header gives no event: one field
+    // more tells it, however many the line holds.
+    RecordSplitter::split(line, separator, fields.views, fields.owned, headerNames.size() + 1);
     if (fields.size() < headerNames.size()) {
-        qDebug().noquote().nospace() << "bad packet " << line;
+        // A line of megabytes is not copied into the debug log.
+        if (line.size() > 1000)
+            qDebug().noquote().nospace() << "bad packet " << line.left(1000) << "... ("
+                                         << line.size() << " characters)";
+        else
+            qDebug().noquote().nospace() << "bad packet " << line;
         return {};
     }
 
@@ -112,8 +119,12 @@ QSharedPointer<Packet> RecordParser::parsePacket(const QString& line, char separ
     ValueInterner& values = valuesFor(pool);
     // The lookups of the fields start loading now and are finished below,
     // after the time and the SMB2 fields.
-    values.prepare(fields.views.data(), fields.size(),
-                   timeColumn < fields.size() ? timeColumn : -1);
+    // A record of more fields than the header gives no event (below): its
+    // fields are not looked up, nor do they make the caches as wide as it.
+    const bool prepared = fields.size() == headerNames.size();
+    if (prepared)
+        values.prepare(fields.views.data(), fields.size(),
+                       timeColumn < fields.size() ? timeColumn : -1);
     quint32 epoch = 0xFFFFFFFFu;
     bool numericTime = false;
     bool timeKnown = false;
@@ -221,7 +232,7 @@ QSharedPointer<Packet> RecordParser::parsePacket(const QString& line, char separ
     ValueTable* table = values.table();
     QVarLengthArray<quint32, 64> row(total);
     values.texts(fields.views.data(), fields.size(), pool, row.data(), timeKnown ? timeColumn : -1,
-                 true);
+                 prepared);
     if (timeKnown)
         row[timeColumn] = timePosition;
     // The trace number of the grouping value is wanted at the end.
@@ -386,7 +397,7 @@ void RecordParser::sequenceSmb2(const QString& line, QString& texts, std::vector
         return;
     RecordFields& fields = m_record;
     fields.clear();
-    RecordSplitter::split(line, separator, fields.views, fields.owned);
+    RecordSplitter::split(line, separator, fields.views, fields.owned, headerNames.size() + 1);
     sequenceFields(fields, texts, spans);
 }
 
@@ -409,7 +420,7 @@ void RecordParser::takeSmb2Input(const QString& line, const std::vector<int>& co
     views.clear();
     if (!owned.isEmpty())
         owned.erase(owned.begin(), owned.end());
-    RecordSplitter::split(line, separator, views, owned);
+    RecordSplitter::split(line, separator, views, owned, headerNames.size() + 1);
     const int count = int(views.size());
     input.lengths.push_back(count);
     for (int c : columns) {

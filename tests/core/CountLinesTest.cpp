@@ -7,6 +7,7 @@
 #include <QBuffer>
 #include <QFile>
 #include <QTextStream>
+#include <QTextCodec>
 #include <QtTest>
 
 #include <cstring>
@@ -116,6 +117,17 @@ QStringList linesOf(IPacketStream& stream)
     return lines;
 }
 
+// The UTF-16 (little-endian) bytes of a text, without a byte-order mark.
+QByteArray utf16(const QString& text)
+{
+    QByteArray bytes;
+    for (const QChar c : text) {
+        bytes.append(char(c.unicode() & 0xFF));
+        bytes.append(char(c.unicode() >> 8));
+    }
+    return bytes;
+}
+
 } // namespace
 
 class CountLinesTest : public QObject
@@ -128,6 +140,11 @@ private slots:
     void cutCharacterAtTheEndIsKept();
     void linesAsDecodedText_data();
     void linesAsDecodedText();
+    void lineLimit_data();
+    void lineLimit();
+    void headerBeyondItsLimit_data();
+    void headerBeyondItsLimit();
+    void cancelledCount();
 };
 
 void CountLinesTest::asReadLineByLine_data()
@@ -292,6 +309,105 @@ void CountLinesTest::cutCharacterAtTheEndIsKept()
     stream.rewind();
     const QStringList expected = {QStringLiteral("h"), QStringLiteral("a"), QString(2, QChar(0xFFFD))};
     QCOMPARE(linesOf(stream), expected);
+}
+
+void CountLinesTest::lineLimit_data()
+{
+    QTest::addColumn<QByteArray>("bytes");     // after the header line "h"
+    QTest::addColumn<int>("limit");
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<QList<bool>>("cut");
+
+    const QString e = QString::fromUtf8("\xC3\xA9");
+    QTest::newRow("at the limit") << QByteArray("abcd\nxy\n") << 4 << QStringList{"abcd", "xy"}
+                                  << QList<bool>{false, false};
+    QTest::newRow("one beyond") << QByteArray("abcde\nxy\n") << 4 << QStringList{"abcd", "xy"}
+                                << QList<bool>{true, false};
+    QTest::newRow("crlf at the limit") << QByteArray("abcd\r\nxy") << 5 << QStringList{"abcd", "xy"}
+                                       << QList<bool>{false, false};
+    QTest::newRow("last line beyond") << QByteArray("xy\nabcdefgh") << 3 << QStringList{"xy", "abc"}
+                                      << QList<bool>{false, true};
+    // A character that does not fit whole is left out.
+    QTest::newRow("character across the limit") << QByteArray("ab\xC3\xA9" "cd\nz\n") << 3
+                                                << QStringList{"ab", "z"} << QList<bool>{true, false};
+    QTest::newRow("character at the limit") << QByteArray("a\xC3\xA9" "cd\nz\n") << 3
+                                            << QStringList{"a" + e, "z"} << QList<bool>{true, false};
+    // Far beyond the stream's chunks: the rest is passed over, not kept.
+    QTest::newRow("megabytes") << (QByteArray(3 << 20, 'x') + "\nz") << 10
+                               << QStringList{QString(10, 'x'), "z"} << QList<bool>{true, false};
+    // A text the text stream decodes counts characters.
+    QTest::newRow("utf-16") << utf16(QString(200000, 'y') + "\nz\n") << 5
+                            << QStringList{"yyyyy", "z"} << QList<bool>{true, false};
+}
+
+void CountLinesTest::lineLimit()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, limit);
+    QFETCH(QStringList, lines);
+    QFETCH(QList<bool>, cut);
+
+    QByteArray all = QTest::currentDataTag() == QByteArray("utf-16")
+                         ? QByteArray("\xFF\xFE") + utf16(QStringLiteral("h\n")) + bytes
+                         : "h\n" + bytes;
+    QBuffer device(&all);
+    QVERIFY(device.open(QIODevice::ReadOnly));
+    CSVPacketStream stream(&device, TList<QString>());
+    QCOMPARE(stream.header(), QList<QString>{"h"});
+    stream.setLineLimit(limit);
+    QStringList got;
+    QList<bool> gotCut;
+    while (!stream.atEnd()) {
+        got << stream.readLine();
+        gotCut << stream.lineCut();
+    }
+    QCOMPARE(got, lines);
+    QCOMPARE(gotCut, cut);
+    // Counting keeps no line, whatever the limit.
+    QCOMPARE(stream.countLines(100), lines.size());
+    QCOMPARE(stream.lineLimit(), limit);
+}
+
+void CountLinesTest::headerBeyondItsLimit_data()
+{
+    QTest::addColumn<QByteArray>("first");
+    QTest::addColumn<bool>("cut");
+    QTest::newRow("at the limit") << QByteArray(IPacketStream::HEADER_LIMIT, 'a') << false;
+    QTest::newRow("beyond") << QByteArray(IPacketStream::HEADER_LIMIT + 1, 'a') << true;
+    QTest::newRow("carriage returns") << QByteArray("a,b\r1,2\r").repeated(IPacketStream::HEADER_LIMIT / 4)
+                                      << true;
+}
+
+void CountLinesTest::headerBeyondItsLimit()
+{
+    QFETCH(QByteArray, first);
+    QFETCH(bool, cut);
+    QByteArray bytes = first + "\n1\n";
+    QBuffer device(&bytes);
+    QVERIFY(device.open(QIODevice::ReadOnly));
+    CSVPacketStream stream(&device, TList<QString>());
+    QCOMPARE(stream.headerCut(), cut);
+    QCOMPARE(stream.header().isEmpty(), cut);
+    // The first bytes read, less the line end's carriage returns.
+    QVERIFY(stream.headerPrefix().size() <= (cut ? IPacketStream::HEADER_LIMIT : 0));
+    QVERIFY(stream.headerPrefix().size() >= (cut ? IPacketStream::HEADER_LIMIT - 2 : 0));
+    // Reading goes on after the header line, however long it was, and
+    // lines are read whole again.
+    QCOMPARE(stream.lineLimit(), 0);
+    QCOMPARE(stream.readLine(), QStringLiteral("1"));
+    QVERIFY(stream.atEnd());
+}
+
+void CountLinesTest::cancelledCount()
+{
+    QByteArray bytes = "h\n" + QByteArray("1\n").repeated(1000);
+    QBuffer device(&bytes);
+    QVERIFY(device.open(QIODevice::ReadOnly));
+    CSVPacketStream stream(&device, TList<QString>());
+    std::atomic<bool> cancelled{false};
+    QCOMPARE(stream.countLines(100000, &cancelled), 1000);
+    cancelled = true;
+    QCOMPARE(stream.countLines(100000, &cancelled), 0);
 }
 
 LUMIVANE_TEST(CountLinesTest)

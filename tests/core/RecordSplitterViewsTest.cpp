@@ -84,6 +84,8 @@ private slots:
     void everyPosition();
     void randomLines_data();
     void randomLines();
+    void atMostFields_data();
+    void atMostFields();
 };
 
 void RecordSplitterViewsTest::everyPosition_data()
@@ -169,6 +171,45 @@ void RecordSplitterViewsTest::randomLines()
         const QString tail = QString::fromRawData(line.constData() + length / 3, length - length / 3);
         if (!sameFields(line, separator) || !sameFields(tail, separator, false))
             return;
+    }
+}
+
+void RecordSplitterViewsTest::atMostFields_data()
+{
+    QTest::addColumn<int>("maxFields");
+    QTest::newRow("1") << 1;
+    QTest::newRow("2") << 2;
+    QTest::newRow("3") << 3;
+    QTest::newRow("5") << 5;
+}
+
+void RecordSplitterViewsTest::atMostFields()
+{
+    // A line of fewer fields splits as without the cap; a longer one gives
+    // the same first fields and one more holding the rest.
+    QFETCH(int, maxFields);
+    QRandomGenerator rng{quint32(maxFields)};
+    std::vector<QStringView> views;
+    QList<QString> storage;
+    for (int n = 0; n < 20000; ++n) {
+        const int length = int(rng.bounded(41));
+        QString line;
+        for (int i = 0; i < length; ++i) {
+            const quint32 pick = rng.bounded(100);
+            line += pick < 25 ? QLatin1Char(',') : pick < 28 ? QLatin1Char('"') : QLatin1Char('x');
+        }
+        const QList<QString> all = RecordSplitter::split(line, ',');
+        RecordSplitter::split(line, ',', views, storage, maxFields);
+        QStringList capped;
+        for (QStringView v : views)
+            capped << v.toString();
+        if (all.size() < maxFields) {
+            QCOMPARE(capped, QStringList(all));
+            continue;
+        }
+        QVERIFY2(capped.size() == maxFields, qPrintable(shown(line)));
+        for (int k = 0; k + 1 < maxFields; ++k)
+            QCOMPARE(capped.at(k), all.at(k));
     }
 }
 

@@ -83,6 +83,7 @@ private slots:
     void keyPaths_data();
     void keyPaths();
     void longKeysAreShortened();
+    void keysApartByBytes();
     void splittingTwice();
     void fieldCounts();
     void progressLines();
@@ -131,6 +132,18 @@ void ConversationSplitterTest::keyPaths_data()
     QTest::newRow("NUL") << QByteArray("a\0b", 3) << "ab/ab.conv";
     QTest::newRow("nine characters") << QByteArray("x\\/:*?<>|y") << "xy/xy.conv";
     QTest::newRow("climbing") << QByteArray("../../etc") << ".../.et/....etc.conv";
+    // Bytes that start no UTF-8 character are named by their hex code; the
+    // folders are those of the key's text.
+    QTest::newRow("invalid byte") << QByteArray("\xFF") << QString::fromUtf8("\uFFFD/%FF.conv");
+    QTest::newRow("cut character") << QByteArray("ab\xC3") << QString::fromUtf8("ab\uFFFD/ab%C3.conv");
+    QTest::newRow("two invalid bytes") << QByteArray("\xFEx\xFFyz")
+                                       << QString::fromUtf8("\uFFFDx\uFFFD/yz/%FEx%FFyz.conv");
+    QTest::newRow("invalid with percent") << QByteArray("ab%FFc\xFF")
+                                          << QString::fromUtf8("ab%/FFc/ab%25FFc%FF.conv");
+    // A valid key keeps its name, percent sign and all.
+    QTest::newRow("valid with percent") << QByteArray("a%FF") << "a%F/F/a%FF.conv";
+    QTest::newRow("replacement character") << QByteArray("\xEF\xBF\xBD")
+                                           << QString::fromUtf8("\uFFFD/\uFFFD.conv");
 }
 
 void ConversationSplitterTest::keyPaths()
@@ -152,6 +165,26 @@ void ConversationSplitterTest::keyPaths()
         if (!f.startsWith("out/"))
             outside << f;
     QCOMPARE(outside, QStringList{"log.csv"});
+}
+
+void ConversationSplitterTest::keysApartByBytes()
+{
+    // 0xFF and 0xFE both read as U+FFFD; every line lands in exactly one
+    // file, that of its own key.
+    Split s;
+    QVERIFY(s.run(fixture("invalid_keys.csv")));
+    const QString ff = QString::fromUtf8("\uFFFD/%FF.conv");
+    const QString fe = QString::fromUtf8("\uFFFD/%FE.conv");
+    const QString mixed = QString::fromUtf8("ab%/FFc/ab%25FFc%FF.conv");
+    const QString valid = QString::fromUtf8("\u00E9t\u00E9/\u00E9t\u00E9.conv");
+    QStringList expected{ff, fe, mixed, valid, "attributes.conf"};
+    expected.sort();
+    QCOMPARE(filesUnder(s.out), expected);
+    QCOMPARE(s.file(ff), QByteArray("1,\xFF,first\n3,\xFF,third"));
+    QCOMPARE(s.file(fe), QByteArray("2,\xFE,second"));
+    QCOMPARE(s.file(mixed), QByteArray("4,ab%FFc\xFF,fourth"));
+    QCOMPARE(s.file(valid), QByteArray("5,\xC3\xA9t\xC3\xA9,fifth"));
+    QCOMPARE(s.splitter->linesWritten, 5);
 }
 
 void ConversationSplitterTest::longKeysAreShortened()

@@ -13,6 +13,8 @@
 #include "import/OpenWidgetWorker.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QLabel>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -50,6 +52,9 @@ private slots:
     void badInput_data();
     void badInput();
     void longLine();
+    void noEvents_data();
+    void noEvents();
+    void countedOnTheLoaderThread();
     void stressLoadCancelReload();
 
 private:
@@ -191,8 +196,6 @@ void ImportRunTest::badInput_data()
     QTest::addColumn<QString>("log");
     QTest::addColumn<int>("events");
     QTest::addColumn<QString>("check");   // attribute=value of the first event
-    QTest::newRow("empty") << "empty.csv" << 0 << "";
-    QTest::newRow("header only") << "header_only.csv" << 0 << "";
     QTest::newRow("semicolons") << "semicolon.csv" << 2 << "ip.dst=10.0.0.2";
     QTest::newRow("unterminated quote") << "unterminated_quote.csv" << 2 << "info=open";
     QTest::newRow("field counts") << "field_counts.csv" << 2 << "ip.dst=10.0.0.2";
@@ -231,8 +234,118 @@ void ImportRunTest::longLine()
     const QByteArray big(10 * 1024 * 1024, 'x');
     chooseLog(dialog, dir->write("long.csv", "frame.time_epoch,ip.src,info\n1600000000,a," + big
                                                   + "\n1600000001,b,c\n"));
+    // The preview read only the start of the long line and says so; the
+    // load reads it whole.
+    QVERIFY(!dialog.previewNote->isHidden());
+    QVERIFY2(dialog.previewNote->text().endsWith(": 2."), qPrintable(dialog.previewNote->text()));
+    QVERIFY(boxes->requests.isEmpty());
     dialog.import();
     QCOMPARE(control.glyphStore->rootContext->packets.size(), 2);
+}
+
+void ImportRunTest::noEvents_data()
+{
+    QTest::addColumn<QString>("log");      // a fixture, or a generated log's name
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("empty") << "empty.csv" << "the file is empty; it has no header line.";
+    QTest::newRow("header only") << "header_only.csv" << "it has a header line but no data rows.";
+    QTest::newRow("binary") << "binary.csv" << "it is not a text file (it holds zero bytes).";
+    QTest::newRow("blank header") << "blank_header.csv"
+                                  << "its first line, the header of column names, is empty.";
+    QTest::newRow("cr only") << "cr_only.csv" << "its lines end in a carriage return (CR) alone";
+    QTest::newRow("no row fits") << "no_matching_rows.csv"
+                                 << "none of its rows (2 read) has as many fields as its header (3).";
+    // Generated: one line of 50 MB, and a log of 20 MB with CR line ends.
+    QTest::newRow("50 MB line") << "line50.csv" << "its first line is longer than 4 MB";
+    QTest::newRow("20 MB, CR only") << "cr20.csv" << "its lines end in a carriage return (CR) alone";
+}
+
+void ImportRunTest::noEvents()
+{
+    QFETCH(QString, log);
+    QFETCH(QString, reason);
+
+    QString path;
+    if (log == "line50.csv")
+        path = dir->write(log, QByteArray("1600000000,10.0.0.1,").repeated((50 << 20) / 20));
+    else if (log == "cr20.csv")
+        path = dir->write(log, "frame.time_epoch,ip.src\r"
+                                   + QByteArray("1600000000,10.0.0.1\r").repeated(1 << 20));
+    else
+        path = testDataPath("import/" + log);
+
+    ControlWidget control(nullptr);
+    control.loadData({}, {}, {});
+    GlyphStore* store = control.glyphStore;
+    store->fileName = "/old.csv";
+    OpenWidget dialog(&control);
+    DebugCapture cap;
+    cap.setForward(false);
+    QElapsedTimer clock;
+    clock.start();
+    chooseLog(dialog, path);
+    // Generous for the sanitizers: what matters is seconds, not a minute.
+    QVERIFY(clock.elapsed() < 5000);
+
+    // One message that says what is wrong, and the dialog is back to no
+    // log chosen: "Open" cannot replace the loaded log with nothing.
+    QCOMPARE(boxes->requests.size(), 1);
+    QCOMPARE(boxes->requests.first().title, QStringLiteral("LumiVane"));
+    const QString name = log;
+    QVERIFY2(boxes->requests.first().text.startsWith(name + " cannot be loaded: " + reason),
+             qPrintable(boxes->requests.first().text));
+    QVERIFY(boxes->requests.first().text.endsWith("\n\nThe loaded log stays as it is."));
+    QVERIFY(!dialog.stream);
+    QVERIFY(dialog.fileLabel->text().isEmpty());
+    QVERIFY(!dialog.loadButton->isEnabled());
+    QCOMPARE(dialog.attributeTable->rowCount(), 0);
+    dialog.import();
+    QCOMPARE(control.glyphStore, store);
+    QCOMPARE(store->fileName, QStringLiteral("/old.csv"));
+    QVERIFY(dialog.result() != QDialog::Accepted);
+
+    // A good log chosen next loads as usual.
+    chooseLog(dialog, testDataPath("import/basic.csv"));
+    dialog.import();
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QCOMPARE(control.glyphStore->rootContext->packets.size(), 3);
+}
+
+void ImportRunTest::countedOnTheLoaderThread()
+{
+    ControlWidget control(nullptr);
+    OpenWidget dialog(&control);
+    chooseLog(dialog, dir->write("log.csv", generatedLog(2500)));
+    dialog.openInit();
+    DebugCapture cap;
+    cap.setForward(false);
+
+    // The worker counts the records itself, at most the limit.
+    {
+        OpenWidgetWorker run(&dialog, ',', 0);
+        run.limit = 2000;
+        QSignalSpy counted(&run, &OpenWidgetWorker::counted);
+        QSignalSpy progress(&run, &OpenWidgetWorker::progress);
+        run.loadData();
+        QCOMPARE(counted.size(), 1);
+        QCOMPARE(counted.first().first().toInt(), 2000);
+        QCOMPARE(run.total, 2000);
+        QCOMPARE(progress.last().first().toInt(), 2000);
+        QCOMPARE(dialog.packets.size(), 2000);
+    }
+    // A cancel that comes while it counts ends the run there.
+    {
+        OpenWidgetWorker run(&dialog, ',', 0);
+        run.limit = 800000;
+        run.cancelled = true;
+        QSignalSpy counted(&run, &OpenWidgetWorker::counted);
+        run.loadData();
+        QCOMPARE(counted.size(), 1);
+        QCOMPARE(run.total, 0);
+        QCOMPARE(dialog.packets.size(), 0);
+        QVERIFY(cap.contains("Canceled"));
+    }
 }
 
 void ImportRunTest::stressLoadCancelReload()

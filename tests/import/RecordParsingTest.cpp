@@ -339,13 +339,24 @@ void RecordParsingTest::headerOnlyPreviewWarns()
     DebugCapture cap;
     cap.setForward(false);
     chooseLog(*dialog, testDataPath("import/header_only.csv"));
-    QVERIFY(cap.contains("invalid Wireshark packet 0"));
+    // No record is read: the file is refused with the reason.
+    QVERIFY(!cap.contains("invalid Wireshark packet 0"));
     QCOMPARE(boxes->requests.size(), 1);
     QCOMPARE(boxes->requests.first().title, QStringLiteral("LumiVane"));
     QCOMPARE(boxes->requests.first().text,
-             QStringLiteral("Tshark was not able to convert all wireshark packets properly.\n\n "
-                            "Packets {0} will be ignored."));
+             QStringLiteral("header_only.csv cannot be loaded: it has a header line but no data "
+                            "rows.\n\nThe loaded log stays as it is."));
+    QVERIFY(!dialog->stream);
     QVERIFY(dialog->checkPackets(dialog->stream, 0).isEmpty());
+
+    // Records that give no event beside some that do keep the warning
+    // about them.
+    boxes->requests.clear();
+    chooseLog(*dialog, testDataPath("import/field_counts.csv"));
+    QCOMPARE(boxes->requests.size(), 1);
+    QVERIFY(boxes->requests.first().text.startsWith(
+        QStringLiteral("Tshark was not able to convert all wireshark packets properly.\n\n Packets {")));
+    QVERIFY(dialog->stream);
 }
 
 LUMIVANE_TEST(RecordParsingTest)
