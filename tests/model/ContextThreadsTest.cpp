@@ -250,15 +250,22 @@ void ContextThreadsTest::cancelFromAnotherThread()
     cap.setForward(false);
     Context ctx(nullptr, "All", events, store.get(), false);
     std::atomic<bool> started{false};
+    std::atomic<bool> cancelSet{false};
+    // The reporting thread waits until the cancel is set, so that a busy
+    // machine cannot let the count run to its end before the cancel lands.
     QObject::connect(&ctx, &Context::setLabelText, &ctx, [&](const QString& text) {
-        if (text.startsWith(QLatin1String("Initializing histograms packets 2000/")))
+        if (text.startsWith(QLatin1String("Initializing histograms packets 2000/"))) {
             started = true;
+            while (!cancelSet)
+                std::this_thread::yield();
+        }
     }, Qt::DirectConnection);
     qputenv("LUMIVANE_THREADS", "4");
     std::thread worker([&] { ctx.createConversations(); });
     while (!started)
         std::this_thread::yield();
     ctx.cancelled = true;
+    cancelSet = true;
     worker.join();
     qunsetenv("LUMIVANE_THREADS");
 
