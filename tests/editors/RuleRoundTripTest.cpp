@@ -254,6 +254,8 @@ private slots:
             "seq(not(star(A)))");
         row("negation of a group", "pick A / pick B / iterator A / negate grp(A)" + toX, "seq(not([]),B)");
         row("negation's content after", "pick A / negate A / after A" + toX, "seq(not(A))");
+        row("negation whose content was deleted", "pick A / negate A / delete A / pick B" + toX,
+            "seq(not(not([])),B)");
         row("negation replaced by a glyph", "pick A / negate A / fill not(A) B" + toX, "seq(B)");
         row("stack waiting for its glyph", "pick A / stack A / pick B" + toX, "seq(_{A},B)");
         row("stack", "pick A / stack A / fill _{A} B" + toX, "seq(B{A})");
