@@ -287,8 +287,8 @@ bool readStack(StringScanner& scanner, BinItem& glyph)
     return true;
 }
 
-// "[ ]", blanks or none between the brackets: an empty item. Older files
-// never hold one (nothing read it), so it reads the same in every file.
+// "[ ]", blanks or none between the brackets: an empty item. No file that
+// read before holds one (no glyph item has fewer than nine fields).
 bool takeEmptyItem(StringScanner& scanner)
 {
     const int start = scanner.position;
