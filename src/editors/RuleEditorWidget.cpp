@@ -30,6 +30,7 @@
 #include "patterns/RulesFile.h"
 #include "views/events/EventWidget.h"
 
+#include <memory>
 #include <utility>
 
 namespace {
@@ -368,8 +369,12 @@ void RuleEditorWidget::addRule()
                           QMessageBox::Ok, this);
         return;
     }
-    Rule rule(name, preEditor->map->removeEpsilons(), postEditor->map->removeEpsilons(), true,
-              true);
+    // Saved as an export keeps it: what matches nothing is left out (see
+    // Rule::normalised), so that an export and an import give this rule back.
+    const std::unique_ptr<ParseNode> drawnPre(preEditor->map->removeEpsilons());
+    const std::unique_ptr<ParseNode> drawnPost(postEditor->map->removeEpsilons());
+    Rule rule(name, Rule::normalised(drawnPre.get(), false), Rule::normalised(drawnPost.get(), true),
+              true, true);
     nameEdit->clear();
     if (!ruleTable) {
         if (GlyphStore* s = store())

@@ -6,6 +6,7 @@
 #include <QPixmap>
 
 #include <algorithm>
+#include <memory>
 
 // A rule is laid out by the pattern editor that draws its two trees.
 #include "editors/MapWidget.h"
@@ -201,6 +202,9 @@ namespace {
 namespace ruletext {
 
 const QString kEpsilon = QStringLiteral("epsilon");
+// An empty slot, and with a glyph stack behind it an empty item that
+// carries the stack.
+const QString kEmptyItem = QStringLiteral("[ ]");
 const QString kDelete = QStringLiteral("delete");
 const QString kStackSeparator = QStringLiteral(";");
 const QString kArrow = QStringLiteral(" --> ");
@@ -252,26 +256,24 @@ QString boundText(double bound)
     return QString::number(qint64(qBound(-2147483648.0, bound, 2147483647.0)));
 }
 
-ParseNode* parseLeaf(StringScanner& scanner)
+// The glyph stack "<[...];[...]>" that may follow an item, into the glyph's
+// children; false (the glyph's conditions freed) when an item of it does
+// not read.
+bool readStack(StringScanner& scanner, BinItem& glyph)
 {
-    bool ok = false;
-    BinItem glyph = Rule::parseGlyph(scanner, &ok);
-    if (!ok) {
-        freeConditions(glyph);
-        return nullptr;
-    }
     skipWhitespace(scanner);
     if (scanner.lookingAt(QueryTokens::LT)) {
         scanner.take(QueryTokens::LT);
         TList<BinItem> stack;
         while (scanner.lookingAt(QueryTokens::LBRACKET)) {
+            bool ok = false;
             BinItem child = Rule::parseGlyph(scanner, &ok);
             if (!ok) {
                 freeConditions(child);
                 for (BinItem& item : stack.items)
                     freeConditions(item);
                 freeConditions(glyph);
-                return nullptr;
+                return false;
             }
             stack.items.push_back(child);
             if (scanner.lookingAt(kStackSeparator))
@@ -282,6 +284,48 @@ ParseNode* parseLeaf(StringScanner& scanner)
     if (scanner.lookingAt(QueryTokens::GT))
         scanner.take(QueryTokens::GT);
     skipWhitespace(scanner);
+    return true;
+}
+
+// "[ ]", blanks or none between the brackets: an empty item. No file that
+// read before holds one (no glyph item has fewer than nine fields).
+bool takeEmptyItem(StringScanner& scanner)
+{
+    const int start = scanner.position;
+    if (!scanner.lookingAt(QueryTokens::LBRACKET))
+        return false;
+    scanner.take(QueryTokens::LBRACKET);
+    skipWhitespace(scanner);
+    if (scanner.lookingAt(QueryTokens::RBRACKET)) {
+        scanner.take(QueryTokens::RBRACKET);
+        return true;
+    }
+    scanner.position = start;
+    return false;
+}
+
+ParseNode* parseLeaf(StringScanner& scanner)
+{
+    if (takeEmptyItem(scanner)) {
+        // An empty slot, or with a stack the empty item of a stack that
+        // waits for its glyph.
+        BinItem glyph = EmptyItem(false, nullptr);
+        if (!readStack(scanner, glyph))
+            return nullptr;
+        if (glyph.children.isEmpty())
+            return new ParseNode(ParseNode::Group);
+        ParseNode* node = new ParseNode(ParseNode::Leaf);
+        node->glyph = glyph;
+        return node;
+    }
+    bool ok = false;
+    BinItem glyph = Rule::parseGlyph(scanner, &ok);
+    if (!ok) {
+        freeConditions(glyph);
+        return nullptr;
+    }
+    if (!readStack(scanner, glyph))
+        return nullptr;
     if (scanner.lookingAt(kDelete)) {
         scanner.take(kDelete);
         freeConditions(glyph);
@@ -300,10 +344,27 @@ ParseNode* parseLeaf(StringScanner& scanner)
     return node;
 }
 
+bool isPlaceholder(const BinItem& glyph)
+{
+    return glyph.mode == EMPTY || glyph.mode == EMPTYSMALL;
+}
+
+// An empty slot, and a leaf whose empty item carries a glyph stack: the
+// text writes both.
+bool isEmptySlot(const ParseNode* node)
+{
+    return node->type == ParseNode::Group && node->children.isEmpty();
+}
+
+bool isWaitingStack(const ParseNode* node)
+{
+    return node->type == ParseNode::Leaf && isPlaceholder(node->glyph)
+           && !node->glyph.children.isEmpty();
+}
+
 bool leftOutOfText(const ParseNode* node)
 {
-    return node->type == ParseNode::Group || node->glyph.mode == EMPTY
-           || node->glyph.mode == EMPTYSMALL;
+    return node->type == ParseNode::Group || isPlaceholder(node->glyph);
 }
 
 QString repeatText(const ParseNode* node)
@@ -317,6 +378,160 @@ QString bracketed(const BinItem& glyph)
 {
     return QueryTokens::LBRACKET + QStringLiteral(" ") + Rule::glyphToText(glyph)
            + QStringLiteral(" ") + QueryTokens::RBRACKET;
+}
+
+// "<[ ... ];[ ... ]>" for a glyph with child items; one level only.
+QString stackText(const BinItem& glyph)
+{
+    if (glyph.children.isEmpty())
+        return QString();
+    QStringList stacked;
+    for (const BinItem& child : glyph.children.items)
+        stacked.append(bracketed(child));
+    return QueryTokens::LT + stacked.join(kStackSeparator) + QueryTokens::GT;
+}
+
+// ---- Normalising a tree for saving (Rule::normalised) ----
+
+ParseNode* emptySlot()
+{
+    return new ParseNode(ParseNode::Group);
+}
+
+// The rewrite of nothing: one empty item, as "Create rule.." makes it.
+ParseNode* emptyRewrite()
+{
+    auto* root = new ParseNode(ParseNode::And);
+    auto* item = new ParseNode(ParseNode::Leaf);
+    item->setGlyph(EmptyItem(false, nullptr));
+    root->addChild(item);
+    return root;
+}
+
+// The leaf alone, its glyph stack one level deep; null for an empty item
+// without a stack.
+ParseNode* normalisedLeaf(const ParseNode* leaf)
+{
+    auto* node = new ParseNode(ParseNode::Leaf);
+    if (leaf->glyph.mode == DELETE) {
+        // The text keeps nothing of a delete item but its mode.
+        node->glyph.mode = DELETE;
+        return node;
+    }
+    if (isPlaceholder(leaf->glyph) && leaf->glyph.children.isEmpty()) {
+        delete node;
+        return nullptr;
+    }
+    // Shares the source's conditions until setGlyph clones the ones kept.
+    BinItem glyph = isPlaceholder(leaf->glyph) ? BinItem(EmptyItem(false, nullptr)) : leaf->glyph;
+    glyph.children = leaf->glyph.children;
+    for (BinItem& child : glyph.children.items)
+        child.children.clear();
+    node->setGlyph(glyph);
+    return node;
+}
+
+ParseNode* normalisedTest(const ParseNode* node);
+
+// A negation: its first child as an item test.
+ParseNode* normalisedNegation(const ParseNode* node)
+{
+    auto* negation = new ParseNode(ParseNode::Not);
+    if (node->children.isEmpty()) {
+        // Holds for no item, as the negation of what holds for every item.
+        auto* every = new ParseNode(ParseNode::Not);
+        every->addChild(emptySlot());
+        negation->addChild(every);
+    } else {
+        negation->addChild(normalisedTest(node->children.first()));
+    }
+    return negation;
+}
+
+// What a negation tests one item against: a glyph, a negation, all or one
+// of a list of tests; anything else holds for no item and is kept only
+// when it writes readably. Never null.
+ParseNode* normalisedTest(const ParseNode* node)
+{
+    switch (node->type) {
+    case ParseNode::Leaf: {
+        ParseNode* leaf = normalisedLeaf(node);
+        return leaf ? leaf : emptySlot();
+    }
+    case ParseNode::Not:
+        return normalisedNegation(node);
+    case ParseNode::And:
+    case ParseNode::Or: {
+        if (node->children.isEmpty()) {
+            // All of no test holds, one of them does not.
+            if (node->type == ParseNode::Or)
+                return emptySlot();
+            auto* every = new ParseNode(ParseNode::Not);
+            every->addChild(emptySlot());
+            return every;
+        }
+        auto* list = new ParseNode(node->type);
+        for (const ParseNode* child : node->children)
+            list->addChild(normalisedTest(child));
+        return list;
+    }
+    case ParseNode::Star:
+    case ParseNode::Plus:
+    case ParseNode::Repeat: {
+        if (node->children.isEmpty())
+            return emptySlot();
+        auto* repetition = new ParseNode(node->type);
+        repetition->value = node->value;
+        repetition->addChild(normalisedTest(node->children.first()));
+        return repetition;
+    }
+    default:
+        return emptySlot();
+    }
+}
+
+// A pattern as matching reads it; null for one that stands for nothing.
+ParseNode* normalisedPattern(const ParseNode* node)
+{
+    switch (node->type) {
+    case ParseNode::Leaf:
+        return normalisedLeaf(node);
+    case ParseNode::Not:
+        return normalisedNegation(node);
+    case ParseNode::Star:
+    case ParseNode::Plus:
+    case ParseNode::Repeat: {
+        ParseNode* body = node->children.isEmpty() ? nullptr : normalisedPattern(node->children.first());
+        if (!body)
+            return nullptr;
+        auto* repetition = new ParseNode(node->type);
+        repetition->value = node->value;
+        repetition->addChild(body);
+        return repetition;
+    }
+    case ParseNode::And:
+    case ParseNode::Or: {
+        auto* list = new ParseNode(node->type);
+        bool any = false;
+        for (const ParseNode* child : node->children) {
+            ParseNode* kept = normalisedPattern(child);
+            any = any || kept;
+            if (kept)
+                list->addChild(kept);
+            else if (node->type == ParseNode::Or)
+                list->addChild(emptySlot());
+        }
+        if (!any) {
+            delete list;
+            return nullptr;
+        }
+        return list;
+    }
+    default:
+        // Empty slots, groups without their repetition, and what the
+        // editor never holds.
+        return nullptr;
+    }
 }
 
 } // namespace ruletext
@@ -471,6 +686,12 @@ BinItem Rule::parseGlyph(StringScanner& scanner, bool* ok)
     glyph.edgeStyle = ruletext::readInt(fields.at(7));
     glyph.edgeWidth = ruletext::readInt(fields.at(8));
     glyph.quantifier = fields.size() >= 10 ? ruletext::readInt(fields.at(9)) : 0;
+    if (fields.size() >= 11) {
+        // An empty item has a form of its own ("[ ]"), never this field.
+        const int mode = ruletext::readInt(fields.at(10));
+        if (mode >= NORMAL && mode <= GROUP && mode != EMPTY && mode != EMPTYSMALL)
+            glyph.mode = mode;
+    }
     if (ok)
         *ok = true;
     return glyph;
@@ -506,10 +727,13 @@ QString Rule::glyphToText(const BinItem& glyph)
         QString::number(glyph.shape),
         QString::number(glyph.edgeStyle),
         QString::number(glyph.edgeWidth)};
-    // The quantifier is a tenth field, written only when it is not the
-    // default, so that items without one keep their nine fields.
-    if (glyph.quantifier != 0)
+    // The quantifier is a tenth field and the mode an eleventh, each
+    // written only when needed, so that plain items keep their nine fields.
+    const bool plain = glyph.mode == NORMAL || ruletext::isPlaceholder(glyph);
+    if (glyph.quantifier != 0 || !plain)
         fields.append(QString::number(glyph.quantifier));
+    if (!plain)
+        fields.append(QString::number(glyph.mode));
     return fields.join(QStringLiteral(","));
 }
 
@@ -568,11 +792,16 @@ QString Rule::treeToText(const ParseNode* root)
             qDebug() << "hebben we deze nog?";
             continue;
         }
-        if (leftOutOfText(node))
-            continue;
-
         QString text;
-        switch (node->type) {
+        if (isEmptySlot(node)) {
+            text = kEmptyItem;
+        } else if (isWaitingStack(node)) {
+            text = kEmptyItem + stackText(node->glyph);
+        } else if (leftOutOfText(node)) {
+            continue;
+        }
+
+        switch (text.isEmpty() ? node->type : -1) {
         case ParseNode::Not:
             text = QueryTokens::NOT;
             break;
@@ -597,13 +826,7 @@ QString Rule::treeToText(const ParseNode* root)
                        + QueryTokens::RBRACKET;
                 break;
             }
-            text = bracketed(node->glyph);
-            if (!node->glyph.children.isEmpty()) {
-                QStringList stacked;
-                for (const BinItem& child : node->glyph.children.items)
-                    stacked.append(bracketed(child));
-                text += QueryTokens::LT + stacked.join(kStackSeparator) + QueryTokens::GT;
-            }
+            text = bracketed(node->glyph) + stackText(node->glyph);
             break;
         default:
             break;
@@ -702,9 +925,26 @@ QString Rule::displayText(const Rule& rule)
 QString Rule::toString(const Rule& rule)
 {
     using namespace ruletext;
+    const std::unique_ptr<ParseNode> pre(normalised(rule.pre, false));
+    const std::unique_ptr<ParseNode> post(normalised(rule.post, true));
     return rule.name + kFieldSeparator + (rule.match ? kTrue : kFalse) + kFieldSeparator
-           + (rule.visible ? kTrue : kFalse) + kFieldSeparator + treeToText(rule.pre) + kArrow
-           + treeToText(rule.post);
+           + (rule.visible ? kTrue : kFalse) + kFieldSeparator + treeToText(pre.get()) + kArrow
+           + treeToText(post.get());
+}
+
+ParseNode* Rule::normalised(const ParseNode* tree, bool rewrite)
+{
+    using namespace ruletext;
+    if (!tree)
+        return nullptr;
+    ParseNode* kept = normalisedPattern(tree);
+    if (kept)
+        return kept;
+    if (rewrite)
+        return emptyRewrite();
+    auto* root = new ParseNode(ParseNode::And);
+    root->addChild(emptySlot());
+    return root;
 }
 
 Rule Rule::fromString(const QString& line, bool* readable)
@@ -727,10 +967,7 @@ Rule Rule::fromString(const QString& line, bool* readable)
         // The printer leaves empty slots out, so a rewrite of empty slots
         // only is the list operator alone: it reads back as the rewrite
         // "Create rule.." gives, a sequence holding one empty slot.
-        post = new ParseNode(ParseNode::And);
-        auto* slot = new ParseNode(ParseNode::Leaf);
-        slot->setGlyph(EmptyItem(false, nullptr));
-        post->addChild(slot);
+        post = emptyRewrite();
     } else {
         post = parse(postText);
     }

@@ -53,7 +53,9 @@ public:
     static QColor parseColor(const QString& text);
     static QString colorToText(const QColor& color);
     // The fields of a glyph item without its brackets; the quantifier only
-    // when it is not 0.
+    // when it is not 0 or a mode follows, the mode only when the glyph is
+    // neither a plain one nor an empty item (the "None" glyph of an exact
+    // stack, for one).
     static QString glyphToText(const BinItem& glyph);
     // Look-ahead tests; none of them skips white space.
     static bool startsUnary(const StringScanner& scanner);
@@ -64,14 +66,19 @@ public:
 
     // Printers: the text form above (read back by parse()) and the readable
     // form shown in the rule list ("A.(B||C)D"). A null tree prints as "".
+    // An empty slot is written "[ ]" and an empty item carrying a glyph
+    // stack (a stack waiting for its glyph) "[ ]<...>"; a group with
+    // content and an empty item without a stack are left out.
     static QString treeToText(const ParseNode* root);
     static QString treeToDisplayText(const ParseNode* root);
     static QString displayText(const Rule& rule);
     QString displayText() const { return displayText(*this); }
 
-    // The rules-file line "name~match~visible~pre --> post". A rewrite of
-    // nothing but empty slots (what "Create rule.." gives) is written "&&";
-    // a rule without a rewrite tree ends in the arrow.
+    // The rules-file line "name~match~visible~pre --> post" of the rule's
+    // trees as normalised() makes them, so that the line reads back as
+    // those trees. A rewrite of nothing but empty slots (what "Create
+    // rule.." gives) is written "&&", a precondition of nothing "&&[ ]"; a
+    // rule without a rewrite tree ends in the arrow.
     static QString toString(const Rule& rule);
     QString toString() const { return toString(*this); }
     // Never fails: a side that does not read leaves that tree null (a short
@@ -82,6 +89,27 @@ public:
     // reads (a bare "&&" does not), and a rewrite that reads, is "&&" or is
     // empty.
     static Rule fromString(const QString& line, bool* readable = nullptr);
+
+    // A copy of a pattern tree (the caller owns it; null for null) without
+    // what matching never reads, in the form a rules-file line keeps, so
+    // that the rule editor saves what an export and an import give back:
+    // - empty slots, groups whose repetition was never chosen, empty items
+    //   without a glyph stack, and a star, plus or bounded repetition of
+    //   nothing stand for nothing: a sequence leaves them out, a choice
+    //   keeps each as an empty branch ("or nothing"), a choice and a
+    //   sequence of nothing are nothing themselves;
+    // - a glyph leaf loses the nodes it took over from a group or a
+    //   negation (matching reads its glyph only), and its glyph stack is
+    //   kept one level deep; a delete leaf becomes the plain delete item;
+    // - a negation tests one item against its first child only: the others
+    //   go, and inside it whatever holds for no item (an empty slot, a
+    //   group, a repetition of nothing) becomes an empty slot; a negation
+    //   of nothing, which holds for no item, becomes the negation of "![ ]"
+    //   (which holds for every item);
+    // - a tree of nothing becomes the editor's empty pattern, a sequence of
+    //   one empty slot, or as a rewrite the sequence of one empty item that
+    //   "Create rule.." gives its filter rule.
+    static ParseNode* normalised(const ParseNode* tree, bool rewrite);
 
     bool match = false;
     ParseNode* pre = nullptr;
