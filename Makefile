@@ -5,7 +5,8 @@
 #   make tsan      the threaded tests under ThreadSanitizer (not in CI)
 #   make bench     build (Release) and run the benchmarks, then first loads of
 #                  generated logs beside pandas (BENCH_ROUNDS, BENCH_LARGE, BENCH_CASES:
-#                  see tools/import_vs_pandas.py)
+#                  see tools/import_vs_pandas.py) and the memory a replaced log
+#                  leaves behind (reload_once; BENCH_LARGE=0 skips it)
 #   make deps      install the Debian packages the project needs
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
@@ -58,6 +59,14 @@ bench: build-release/.configured
 	  $(TEST_ENV) "$$b" || exit 1; \
 	done
 	@$(TEST_ENV) /usr/bin/python3 tools/import_vs_pandas.py build-release/bench
+	@if [ "$${BENCH_LARGE:-1}" = 0 ]; then \
+	  echo "== reload_once skipped (BENCH_LARGE=0)"; \
+	else \
+	  big=$$(build-release/bench/gen_log --shape project --lines 3200000) && [ -n "$$big" ] && \
+	  small=$$(build-release/bench/gen_log --shape project --lines 800000) && [ -n "$$small" ] && \
+	  echo "== reload_once: a 3.2-million-line log replaced by an 800000-line one" && \
+	  $(TEST_ENV) build-release/bench/reload_once "$$big" "$$small" ip.src || exit 1; \
+	fi
 
 clean:
 	rm -rf build build-release build-asan build-tsan

@@ -15,6 +15,7 @@
 #include "events/PacketsEvent.h"
 #include "model/Context.h"
 #include "model/GlyphStore.h"
+#include "views/events/EventOverviewWidget.h"
 #include "views/events/EventWidget.h"
 #include "views/events/RibbonEventWidget.h"
 
@@ -398,6 +399,8 @@ Context* NavigationWidget::saveSelection(Context* parent, const Packets& selecti
             values.items.push_back(marked ? yes : no);
         }
 
+        // Overview passes read the events and the attribute tables.
+        EventOverviewWidget::cancelAllPasses();
         store->addAttribute(values, attribute, false, false);
         AttributeEvent added(this);
         QCoreApplication::sendEvent(control, &added);

@@ -11,6 +11,7 @@
 // The rules run the way the event matrix runs them: in a matrix cell of a
 // (window-less) event view.
 #include "views/events/BinCell.h"
+#include "views/events/EventOverviewWidget.h"
 #include "views/events/EventWidget.h"
 
 #include <QDebug>
@@ -137,6 +138,9 @@ void ConversationPreprocessor::run()
     // is copied as it is.
     const QList<QString> names =
         RecordSplitter::split(QString::fromUtf8(header.constData(), header.size()), ',');
+    // Overview passes read the tables. The run gives the event loop no turn:
+    // none starts again before the loaded log's tables are back.
+    EventOverviewWidget::cancelAllPasses();
     store->packetAttributeNames.clear();
     store->attributeColumns.clear();
     for (int i = 0; i < names.size(); ++i) {

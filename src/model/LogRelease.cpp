@@ -10,6 +10,10 @@
 #include <QSet>
 #include <QSharedPointer>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #include <condition_variable>
 #include <deque>
 #include <memory>
@@ -102,6 +106,19 @@ public:
 private:
     Releaser() = default;
 
+    // The allocator keeps what a log freed for the next allocations: its
+    // small blocks lie between those of the log that replaced it, and the
+    // resident size would stay that of the largest log ever loaded. Free
+    // whole pages go back to the system, in every arena (the loader's
+    // threads allocated from their own). Only after the last queued log:
+    // it walks every arena's free lists.
+    static void giveBack()
+    {
+#ifdef __GLIBC__
+        malloc_trim(0);
+#endif
+    }
+
     void run()
     {
         std::unique_lock<std::mutex> lock(m_mutex);
@@ -112,8 +129,11 @@ private:
             std::unique_ptr<Remains> next = std::move(m_queue.front());
             m_queue.pop_front();
             m_busy = true;
+            const bool last = m_queue.empty();
             lock.unlock();
             next.reset();
+            if (last)
+                giveBack();
             lock.lock();
             m_busy = false;
             if (m_queue.empty())

@@ -1,5 +1,6 @@
 #include "TestRegistry.h"
 #include "ContextFixture.h"
+#include "Timing.h"
 
 #include "model/LogRelease.h"
 
@@ -7,11 +8,18 @@
 #include <QThread>
 #include <QtTest>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #include <atomic>
+#include <fstream>
 #include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
+
+#include <unistd.h>
 
 using namespace fixture;
 
@@ -79,6 +87,16 @@ struct Log
     Context* snapshot = nullptr;
 };
 
+// The resident size of this process, in bytes.
+qint64 residentBytes()
+{
+    std::ifstream statm("/proc/self/statm");
+    qint64 pages = 0;
+    qint64 resident = 0;
+    statm >> pages >> resident;
+    return resident * qint64(sysconf(_SC_PAGESIZE));
+}
+
 } // namespace
 
 class LogReleaseTest : public QObject
@@ -92,6 +110,7 @@ private slots:
     void heldEventsOutliveTheRelease();
     void releasesQueueInOrder();
     void nothingToRelease();
+    void freedMemoryGoesBackToTheSystem();
 };
 
 void LogReleaseTest::eventsAreFreedOffTheGuiThread()
@@ -171,6 +190,33 @@ void LogReleaseTest::nothingToRelease()
     logrelease::releaseStore(new GlyphStore);   // no root context yet
     logrelease::waitForReleases();
     logrelease::waitForReleases();
+}
+
+void LogReleaseTest::freedMemoryGoesBackToTheSystem()
+{
+    if (testsupport::sanitizedBuild())
+        QSKIP("the sanitizers' allocator keeps what is freed");
+#ifndef __GLIBC__
+    QSKIP("only the C library's allocator is asked to give memory back");
+#else
+    Deletions deletions;
+    // What earlier tests freed does not count.
+    malloc_trim(0);
+    const qint64 before = residentBytes();
+    std::unique_ptr<Log> big(new Log(deletions, 100000));
+    // The log that replaces it comes after it in the heap: the big log's
+    // memory is not at the heap's end, whence freeing alone returns it.
+    Log small(deletions, 2000);
+    const qint64 loaded = residentBytes() - before;
+    QVERIFY2(loaded > (qint64(20) << 20), qPrintable(QString::number(loaded)));
+    logrelease::releaseStore(big->store);
+    logrelease::waitForReleases();
+    const qint64 kept = residentBytes() - before;
+    QVERIFY2(kept < loaded / 4, qPrintable(QStringLiteral("%1 of %2 bytes kept").arg(kept).arg(loaded)));
+    QCOMPARE(deletions.count(), 100000);
+    logrelease::releaseStore(small.store);
+    logrelease::waitForReleases();
+#endif
 }
 
 LUMIVANE_TEST(LogReleaseTest)

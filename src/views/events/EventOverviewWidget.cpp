@@ -70,6 +70,13 @@ void EventOverviewWidget::cancelPassesOver(const EventWidget* view)
             strip->cancelAndWait();
 }
 
+void EventOverviewWidget::cancelAllPasses()
+{
+    const QList<EventOverviewWidget*> all = strips();
+    for (EventOverviewWidget* strip : all)
+        strip->cancelAndWait();
+}
+
 bool EventOverviewWidget::isActive() const
 {
     return active;

@@ -30,7 +30,8 @@ class QTimer;
 // deleteThread. A scroll only copies another window out of the stacked
 // image. The matrix cancels a running pass and waits for it before it
 // deletes or replaces its cells (cancelPassesOver); the strip does the same
-// before it goes.
+// before it goes, and so does every change of the glyph store's attribute
+// tables or of the events' values (cancelAllPasses).
 class EventOverviewWidget : public QWidget
 {
     Q_OBJECT
@@ -59,6 +60,12 @@ public:
     // `view`; the matrix calls it before it deletes or replaces its cells
     // and when it is destroyed.
     static void cancelPassesOver(const EventWidget* view);
+    // Cancels and waits for the running pass of every strip. A pass reads
+    // the glyph store's attribute tables (the time column) and the events'
+    // values (the glyph size attribute): whatever changes either (an added
+    // attribute, tables swapped for a while) calls this first, on the GUI
+    // thread, and makes its change before the GUI's event loop runs again.
+    static void cancelAllPasses();
 
     ControlWidget* owner;
     QImage stackedImage;

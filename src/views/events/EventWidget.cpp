@@ -1642,6 +1642,8 @@ void EventWidget::find(ParseNode* tree, bool findTraces, bool notLongest, bool c
                 for (const PacketPtr& p : root->packets)
                     values.append(TVariant(ordinals.value(p.data(), ordinal + 1)));
             }
+            // Overview passes read the events and the attribute tables.
+            EventOverviewWidget::cancelAllPasses();
             store->addAttribute(values, attribute, true, false);
             if (control) {
                 AttributeEvent changed(this);
