@@ -5,7 +5,9 @@
 #   make tsan      the threaded tests under ThreadSanitizer (not in CI)
 #   make bench     build (Release) and run the benchmarks, then first loads of
 #                  generated logs beside pandas (BENCH_ROUNDS, BENCH_LARGE, BENCH_CASES:
-#                  see tools/import_vs_pandas.py)
+#                  see tools/import_vs_pandas.py), then selecting and clearing every
+#                  event of a tile of a generated 800000-line log (select_once, three
+#                  fresh processes)
 #   make deps      install the Debian packages the project needs
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
@@ -58,6 +60,11 @@ bench: build-release/.configured
 	  $(TEST_ENV) "$$b" || exit 1; \
 	done
 	@$(TEST_ENV) /usr/bin/python3 tools/import_vs_pandas.py build-release/bench
+	@log=$$(build-release/bench/gen_log --shape network --lines 800000) || exit 1; \
+	echo "== select_once $$log tcp.stream"; \
+	for run in 1 2 3; do \
+	  $(TEST_ENV) build-release/bench/select_once "$$log" tcp.stream || exit 1; \
+	done
 
 clean:
 	rm -rf build build-release build-asan build-tsan

@@ -13,6 +13,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "app/ControlWidget.h"
@@ -20,6 +21,7 @@
 #include "model/GlyphStore.h"
 #include "core/Packet.h"
 #include "core/TVariant.h"
+#include "core/ThreadBudget.h"
 #include "items/Axis.h"
 #include "items/IAxis.h"
 #include "patterns/Automaton.h"
@@ -35,6 +37,7 @@ const QString GRAY = QStringLiteral("Gray");
 constexpr int GRAY_ID = 2;
 // Progress of the item build is logged every this many traces.
 constexpr int PROGRESS_STEP = 5000;
+
 // Grouping rows by key is logged every this many rows.
 constexpr int STACK_PROGRESS_STEP = 50;
 // The smallest size an item is drawn at on a size axis.
@@ -100,6 +103,8 @@ void copyForDrawing(BinItem& to, const BinItem& from)
 }
 
 } // namespace
+
+int BinCell::parallelMarks = 100000;
 
 BinCell::BinCell(ControlWidget* owner, QObject* receiver, const QString& title, QWidget* view)
     : ImgWidget(owner, nullptr),
@@ -453,22 +458,63 @@ int BinCell::itemCount() const
     return int(std::min<qint64>(n, std::numeric_limits<int>::max()));
 }
 
-void BinCell::setSelectedPackets(const QSet<QSharedPointer<Packet>>& packets)
+bool BinCell::setSelectedPackets(const PacketSet& packets, bool chosenMarked,
+                                 TList<TList<BinItem*>>* selectedRows)
 {
     selectedPackets = packets;
     const bool any = !selectedPackets.isEmpty();
-    for (TList<BinItem*>& itemRow : rows) {
-        for (BinItem* item : itemRow) {
-            if (!item)
-                continue;
-            int count = 0;
-            if (any)
-                for (const QSharedPointer<Packet>& event : item->packets)
-                    count += selectedPackets.contains(event) ? 1 : 0;
-            item->selectedCount = count;
-            item->selected = count > 0;
+    // Marks rows [from, to); true when an item of them was selected before.
+    auto markRows = [this, any, chosenMarked](std::size_t from, std::size_t to,
+                                                 TList<TList<BinItem*>>* out) {
+        bool before = false;
+        for (std::size_t r = from; r < to; ++r) {
+            TList<BinItem*> chosen;
+            for (BinItem* item : rows.items[r]) {
+                if (!item)
+                    continue;
+                before = before || item->selected;
+                int count = 0;
+                if (chosenMarked && item->selectedCount == CHOSEN)
+                    count = item->packets.size();
+                else if (any)
+                    for (const QSharedPointer<Packet>& event : item->packets)
+                        count += selectedPackets.contains(event) ? 1 : 0;
+                item->selectedCount = count;
+                item->selected = count > 0;
+                if (out && item->selected)
+                    chosen.append(item);
+            }
+            if (!chosen.isEmpty())
+                out->append(std::move(chosen));
         }
-    }
+        return before;
+    };
+    // Many items are marked in parts of the rows, one helper thread each
+    // besides this one; every item belongs to one part.
+    const std::size_t rowCount = rows.items.size();
+    const int parts = itemCount() >= parallelMarks
+                          ? int(std::min<std::size_t>(std::size_t(ThreadBudget::count()), rowCount))
+                          : 1;
+    if (parts <= 1)
+        return markRows(0, rowCount, selectedRows);
+    std::vector<TList<TList<BinItem*>>> outs(static_cast<std::size_t>(parts));
+    std::vector<char> before(static_cast<std::size_t>(parts), 0);
+    auto part = [&](int k) {
+        const std::size_t from = rowCount * std::size_t(k) / std::size_t(parts);
+        const std::size_t to = rowCount * std::size_t(k + 1) / std::size_t(parts);
+        before[std::size_t(k)] = markRows(from, to, selectedRows ? &outs[std::size_t(k)] : nullptr) ? 1 : 0;
+    };
+    std::vector<std::thread> helpers;
+    for (int k = 1; k < parts; ++k)
+        helpers.emplace_back(part, k);
+    part(0);
+    for (std::thread& helper : helpers)
+        helper.join();
+    if (selectedRows)
+        for (TList<TList<BinItem*>>& out : outs)
+            for (TList<BinItem*>& row : out.items)
+                selectedRows->append(std::move(row));
+    return std::find(before.begin(), before.end(), 1) != before.end();
 }
 
 void BinCell::setMarkedPackets(const QSet<QSharedPointer<Packet>>& packets)

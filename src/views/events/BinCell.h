@@ -12,6 +12,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "core/FlatSet.h"
 #include "core/THash.h"
 #include "core/TList.h"
 #include "items/BinHeader.h"
@@ -75,7 +76,19 @@ public:
     TList<BinItem*> items() const;
     TList<BinItem*> visibleItems() const;
     int itemCount() const;
-    void setSelectedPackets(const QSet<QSharedPointer<Packet>>& packets);
+    // Marks the items: selected count = how many of its events the set
+    // holds, selected while that is not 0. With chosenMarked, the items the
+    // caller has given the selected count CHOSEN are known to hold only
+    // events of the set: they count all their events without a lookup.
+    // With selectedRows, the selected items of every row, in row order, are
+    // appended there as one list per row that has any. Returns whether any
+    // item was flagged selected before.
+    bool setSelectedPackets(const PacketSet& packets, bool chosenMarked = false,
+                            TList<TList<BinItem*>>* selectedRows = nullptr);
+    static constexpr int CHOSEN = -1;
+    // From this many items on, setSelectedPackets marks them on several
+    // threads (tests lower it to reach that way with a few items).
+    static int parallelMarks;
     void setMarkedPackets(const QSet<QSharedPointer<Packet>>& packets);
     // Hides the items of `visibleRows` whose events lie outside the time
     // window. Called by the layout, under the lock.
@@ -145,7 +158,7 @@ public:
     TList<TList<QSharedPointer<Packet>>> conversations;
     THash<int, int> conversationSlots{true};   // trace id -> index in conversations
     int nextSlot = 0;
-    QSet<QSharedPointer<Packet>> selectedPackets;
+    PacketSet selectedPackets;
     QSet<QSharedPointer<Packet>> markedPackets;
     QObject* receiver;
     QMutex* rowsMutex;

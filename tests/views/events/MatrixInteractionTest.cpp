@@ -56,7 +56,7 @@ public:
     {
         if (int(e->type()) == PACKETSEVENT) {
             auto* pe = static_cast<PacketsEvent*>(e);
-            packets.append(pe->packets);
+            packets.append(pe->eventList());
             args.append(pe->args);
         } else if (int(e->type()) == GLYPHSEVENT) {
             glyphs.append(static_cast<GlyphsEvent*>(e)->sequences.size());
@@ -124,7 +124,7 @@ QList<int> selectedTraces(const EventWidget* view)
     return sorted;
 }
 
-QList<int> eventIndices(const Context* context, const QSet<PacketPtr>& events)
+QList<int> eventIndices(const Context* context, const PacketSet& events)
 {
     QList<int> indices;
     for (int i = 0; i < context->packets.size(); ++i)
@@ -148,8 +148,8 @@ bool pointersAreCurrent(const EventWidget* view)
     for (const BinCell* cell : view->cells)
         for (BinItem* item : cell->items())
             live.insert(item);
-    for (auto it = view->selectedItemSet.constBegin(); it != view->selectedItemSet.constEnd(); ++it)
-        if (!live.contains(it.key()) || !it.key()->selected)
+    for (BinItem* item : view->selectedItemSet)
+        if (!live.contains(item) || !item->selected)
             return false;
     for (const TList<BinItem*>& sequence : view->selectedSequences)
         for (BinItem* item : sequence)
