@@ -3,11 +3,11 @@
 //
 //   select_ms=… clear_ms=… selected=… events=… traces=… select_settled_ms=… clear_settled_ms=…
 //
-//   select_once PATH GROUPING [LIMIT]
+//   select_once PATH GROUPING
 //
 // The log is loaded into the whole main window through the import dialog
-// (grouped by GROUPING, LIMIT records, 800000 when left out), with the
-// event matrix offscreen at 1600 x 900. Then two presses on a glyph of the
+// (grouped by GROUPING, the dialog's other choices as it makes them), with
+// the event matrix offscreen at 1600 x 900. Then two presses on a glyph of the
 // first tile make the double click that selects the tile's events, and a
 // click on empty space, once its timer has run out, clears the selection.
 //
@@ -37,7 +37,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QLineEdit>
 #include <QMouseEvent>
 #include <QTemporaryDir>
 #include <QThreadPool>
@@ -49,7 +48,7 @@ namespace {
 
 int usage(const char* problem)
 {
-    std::fprintf(stderr, "select_once: %s\nusage: select_once PATH GROUPING [LIMIT]\n", problem);
+    std::fprintf(stderr, "select_once: %s\nusage: select_once PATH GROUPING\n", problem);
     return 2;
 }
 
@@ -157,20 +156,12 @@ int main(int argc, char** argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const QStringList args = app.arguments().mid(1);
-    if (args.size() < 2 || args.size() > 3)
-        return usage("one log and a grouping attribute, and optionally a limit");
+    if (args.size() != 2)
+        return usage("one log and a grouping attribute");
     const QString path = QFileInfo(args[0]).absoluteFilePath();
     if (!QFileInfo(path).isReadable())
         return usage(qPrintable(QStringLiteral("cannot read ") + args[0]));
     const QString grouping = args[1];
-    int limit = 800000;
-    if (args.size() > 2) {
-        bool ok = false;
-        limit = args[2].toInt(&ok);
-        if (!ok || limit < 1)
-            return usage(qPrintable(QStringLiteral("the limit is a positive count, not \"") + args[2]
-                                    + QLatin1Char('"')));
-    }
 
     // The window reads and writes its settings file in the current folder.
     QTemporaryDir work;
@@ -200,7 +191,6 @@ int main(int argc, char** argv)
             if (index < 0)
                 return usage(qPrintable(QStringLiteral("the log has no attribute ") + grouping));
             dialog.groupingCombo->setCurrentIndex(index);
-            dialog.limitEdit->setText(QString::number(limit));
             dialog.import();
         }
         EventOverviewWidget* overview =

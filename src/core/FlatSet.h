@@ -2,6 +2,7 @@
 
 #include "core/BitMix.h"
 #include "core/DeferredRelease.h"
+#include "core/ThreadBudget.h"
 
 #include <QSet>
 #include <QSharedPointer>
@@ -11,7 +12,6 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -169,14 +169,11 @@ public:
                 d->entries.push_back(std::move(value));
             part.clear();
         }
-        const std::size_t count = d->entries.size() - first;
         std::vector<std::vector<std::size_t>> repeated(static_cast<std::size_t>(threads));
-        auto index = [this, first, count, threads, &repeated](int k) {
-            const std::size_t from = first + count * std::size_t(k) / std::size_t(threads);
-            const std::size_t to = first + count * std::size_t(k + 1) / std::size_t(threads);
+        auto index = [this, first, &repeated](int k, std::size_t from, std::size_t to) {
             quint64* table = d->table.data();
             const std::size_t mask = d->mask();
-            for (std::size_t pos = from; pos < to; ++pos) {
+            for (std::size_t pos = first + from; pos < first + to; ++pos) {
                 const quintptr key = flatSetKey(d->entries[pos]);
                 const quint64 h = mixBits(quint64(key));
                 const quint64 wanted = (quint64(quint32(h)) << 32) | quint64(pos + 1);
@@ -193,12 +190,7 @@ public:
                 }
             }
         };
-        std::vector<std::thread> helpers;
-        for (int k = 1; k < threads; ++k)
-            helpers.emplace_back(index, k);
-        index(0);
-        for (std::thread& helper : helpers)
-            helper.join();
+        ThreadBudget::runInParts(d->entries.size() - first, threads, index);
         // The repeated values leave, from the back: the last value moves
         // into each gap, and its slot follows it.
         std::vector<std::size_t> gaps;

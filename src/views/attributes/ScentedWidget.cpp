@@ -763,6 +763,47 @@ void ScentedWidget::waitForJobs()
         jobPool->waitForDone(-1);
 }
 
+void ScentedWidget::markHighlightedLocked()
+{
+    if (!serie)
+        return;
+    const bool any = !highlightedPackets.isEmpty();
+    for (BinItem* bin : serie->items.items) {
+        int count = 0;
+        if (any) {
+            for (const QSharedPointer<Packet>& p : bin->packets.items) {
+                if (highlightedPackets.contains(p) && !pickedPackets.contains(p))
+                    ++count;
+            }
+        }
+        bin->auxValue = count;
+        bin->highlighted = count > 0;
+        if (bin->highlighted && !hoveredBins.contains(bin))
+            hoveredBins.append(bin);
+    }
+}
+
+void ScentedWidget::markPickedLocked(const PacketSet& members)
+{
+    if (!serie)
+        return;
+    const bool any = !pickedPackets.isEmpty();
+    const bool flat = !members.isEmpty();
+    for (BinItem* bin : serie->items.items) {
+        int count = 0;
+        if (any) {
+            for (const QSharedPointer<Packet>& p : bin->packets.items) {
+                if (flat ? members.contains(p) : pickedPackets.contains(p))
+                    ++count;
+            }
+        }
+        bin->selectedCount = count;
+        bin->selected = count > 0;
+        if (bin->selected && !pickedBins.contains(bin))
+            pickedBins.append(bin);
+    }
+}
+
 void ScentedWidget::highlightHovered(const QSet<QSharedPointer<Packet>>& packets)
 {
     LUMIVANE_GUI_THREAD_ONLY();
@@ -771,22 +812,7 @@ void ScentedWidget::highlightHovered(const QSet<QSharedPointer<Packet>>& packets
         AnnotatedLocker lock(contextMutex);
         dropHoveredLocked();
         highlightedPackets = packets;
-        if (serie) {
-            const bool any = !highlightedPackets.isEmpty();
-            for (BinItem* bin : serie->items.items) {
-                int count = 0;
-                if (any) {
-                    for (const QSharedPointer<Packet>& p : bin->packets.items) {
-                        if (highlightedPackets.contains(p) && !pickedPackets.contains(p))
-                            ++count;
-                    }
-                }
-                bin->auxValue = count;
-                bin->highlighted = count > 0;
-                if (bin->highlighted && !hoveredBins.contains(bin))
-                    hoveredBins.append(bin);
-            }
-        }
+        markHighlightedLocked();
         layoutBinsLocked();
     }
     render(true, true, nullptr);
@@ -801,22 +827,7 @@ void ScentedWidget::highlightSelected(const QSet<QSharedPointer<Packet>>& packet
         dropHoveredLocked();
         dropPickedLocked();
         pickedPackets = packets;
-        if (serie) {
-            const bool any = !pickedPackets.isEmpty();
-            for (BinItem* bin : serie->items.items) {
-                int count = 0;
-                if (any) {
-                    for (const QSharedPointer<Packet>& p : bin->packets.items) {
-                        if (pickedPackets.contains(p))
-                            ++count;
-                    }
-                }
-                bin->selectedCount = count;
-                bin->selected = count > 0;
-                if (bin->selected && !pickedBins.contains(bin))
-                    pickedBins.append(bin);
-            }
-        }
+        markPickedLocked(PacketSet());
         layoutBinsLocked();
     }
     render(true, true, nullptr);
@@ -830,25 +841,8 @@ void ScentedWidget::applySelection(const QSet<QSharedPointer<Packet>>& records, 
         dropPickedLocked();
         highlightedPackets.clear();
         pickedPackets = records;
-        if (serie) {
-            const bool any = !pickedPackets.isEmpty();
-            const bool flat = !members.isEmpty();
-            for (BinItem* bin : serie->items.items) {
-                int count = 0;
-                if (any) {
-                    for (const QSharedPointer<Packet>& p : bin->packets.items) {
-                        if (flat ? members.contains(p) : pickedPackets.contains(p))
-                            ++count;
-                    }
-                }
-                bin->auxValue = 0;
-                bin->highlighted = false;
-                bin->selectedCount = count;
-                bin->selected = count > 0;
-                if (bin->selected && !pickedBins.contains(bin))
-                    pickedBins.append(bin);
-            }
-        }
+        markHighlightedLocked();
+        markPickedLocked(members);
         layoutBinsLocked();
     }
     render(true, true, nullptr);

@@ -139,6 +139,12 @@ private:
     int binCountLocked() const;
     bool dropHoveredLocked();
     bool dropPickedLocked();
+    // The bins' highlighted counts (events highlighted and not picked) and
+    // flags, and hoveredBins, from highlightedPackets.
+    void markHighlightedLocked();
+    // The bins' picked counts and flags, and pickedBins, from pickedPackets
+    // (or `members`, when not empty, which holds the same events).
+    void markPickedLocked(const PacketSet& members);
     bool isRangeAttribute() const;
     // The attribute's column on this side; -1 (with a debug line) when the
     // side's attribute map lacks it.

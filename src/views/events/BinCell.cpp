@@ -13,7 +13,6 @@
 #include <cmath>
 #include <limits>
 #include <memory>
-#include <thread>
 #include <vector>
 
 #include "app/ControlWidget.h"
@@ -458,63 +457,72 @@ int BinCell::itemCount() const
     return int(std::min<qint64>(n, std::numeric_limits<int>::max()));
 }
 
-bool BinCell::setSelectedPackets(const PacketSet& packets, bool chosenMarked,
-                                 TList<TList<BinItem*>>* selectedRows)
+int BinCell::markingParts() const
+{
+    return itemCount() >= parallelMarks
+               ? int(std::min<std::size_t>(std::size_t(ThreadBudget::count()), rows.items.size()))
+               : 1;
+}
+
+bool BinCell::setSelectedPackets(const PacketSet& packets)
 {
     selectedPackets = packets;
     const bool any = !selectedPackets.isEmpty();
-    // Marks rows [from, to); true when an item of them was selected before.
-    auto markRows = [this, any, chosenMarked](std::size_t from, std::size_t to,
-                                                 TList<TList<BinItem*>>* out) {
-        bool before = false;
+    // Many items are marked in parts of the rows, on several threads.
+    const int parts = markingParts();
+    std::vector<char> before(static_cast<std::size_t>(parts), 0);
+    ThreadBudget::runInParts(rows.items.size(), parts, [this, any, &before](int k, std::size_t from, std::size_t to) {
+        bool was = false;
+        for (std::size_t r = from; r < to; ++r) {
+            for (BinItem* item : rows.items[r]) {
+                if (!item)
+                    continue;
+                was = was || item->selected;
+                int count = 0;
+                if (any)
+                    for (const QSharedPointer<Packet>& event : item->packets)
+                        count += selectedPackets.contains(event) ? 1 : 0;
+                item->selectedCount = count;
+                item->selected = count > 0;
+            }
+        }
+        before[std::size_t(k)] = was ? 1 : 0;
+    });
+    return std::find(before.begin(), before.end(), 1) != before.end();
+}
+
+void BinCell::markChosen(TList<TList<BinItem*>>& selectedRows, TList<BinItem*>& others)
+{
+    const int parts = markingParts();
+    std::vector<TList<TList<BinItem*>>> chosenRows(static_cast<std::size_t>(parts));
+    std::vector<TList<BinItem*>> unchosen(static_cast<std::size_t>(parts));
+    ThreadBudget::runInParts(rows.items.size(), parts, [&](int k, std::size_t from, std::size_t to) {
         for (std::size_t r = from; r < to; ++r) {
             TList<BinItem*> chosen;
             for (BinItem* item : rows.items[r]) {
                 if (!item)
                     continue;
-                before = before || item->selected;
-                int count = 0;
-                if (chosenMarked && item->selectedCount == CHOSEN)
-                    count = item->packets.size();
-                else if (any)
-                    for (const QSharedPointer<Packet>& event : item->packets)
-                        count += selectedPackets.contains(event) ? 1 : 0;
-                item->selectedCount = count;
-                item->selected = count > 0;
-                if (out && item->selected)
+                if (item->selectedCount == CHOSEN) {
+                    item->selectedCount = item->packets.size();
+                    item->selected = item->selectedCount > 0;
+                } else {
+                    item->selectedCount = 0;
+                    item->selected = false;
+                    if (!item->packets.isEmpty())
+                        unchosen[std::size_t(k)].append(item);
+                }
+                if (item->selected)
                     chosen.append(item);
             }
             if (!chosen.isEmpty())
-                out->append(std::move(chosen));
+                chosenRows[std::size_t(k)].append(std::move(chosen));
         }
-        return before;
-    };
-    // Many items are marked in parts of the rows, one helper thread each
-    // besides this one; every item belongs to one part.
-    const std::size_t rowCount = rows.items.size();
-    const int parts = itemCount() >= parallelMarks
-                          ? int(std::min<std::size_t>(std::size_t(ThreadBudget::count()), rowCount))
-                          : 1;
-    if (parts <= 1)
-        return markRows(0, rowCount, selectedRows);
-    std::vector<TList<TList<BinItem*>>> outs(static_cast<std::size_t>(parts));
-    std::vector<char> before(static_cast<std::size_t>(parts), 0);
-    auto part = [&](int k) {
-        const std::size_t from = rowCount * std::size_t(k) / std::size_t(parts);
-        const std::size_t to = rowCount * std::size_t(k + 1) / std::size_t(parts);
-        before[std::size_t(k)] = markRows(from, to, selectedRows ? &outs[std::size_t(k)] : nullptr) ? 1 : 0;
-    };
-    std::vector<std::thread> helpers;
-    for (int k = 1; k < parts; ++k)
-        helpers.emplace_back(part, k);
-    part(0);
-    for (std::thread& helper : helpers)
-        helper.join();
-    if (selectedRows)
-        for (TList<TList<BinItem*>>& out : outs)
-            for (TList<BinItem*>& row : out.items)
-                selectedRows->append(std::move(row));
-    return std::find(before.begin(), before.end(), 1) != before.end();
+    });
+    for (std::size_t k = 0; k < chosenRows.size(); ++k) {
+        for (TList<BinItem*>& row : chosenRows[k].items)
+            selectedRows.append(std::move(row));
+        others.items.insert(others.items.end(), unchosen[k].items.begin(), unchosen[k].items.end());
+    }
 }
 
 void BinCell::setMarkedPackets(const QSet<QSharedPointer<Packet>>& packets)

@@ -1376,12 +1376,10 @@ void EventWidget::selectGlyphs(const TList<BinItem*>& select, const TList<BinIte
         if (!ctrl)
             item->selectedCount = BinCell::CHOSEN;
     }
-    selectedPacketSet = chosen.takeEvents();
-    if (chosen.traces() >= 0) {
-        countedSet = selectedPacketSet;
-        countedTraces = chosen.traces();
-    }
+    QList<QVariant> args = SELECT_ARGS;
     if (ctrl) {
+        args.append(QStringLiteral("ctrl"));
+        selectedPacketSet = chosen.takeEvents();
         selectedItemSet = chosen.takeGlyphs();
         for (BinItem* item : deselect) {
             if (!item)
@@ -1392,30 +1390,53 @@ void EventWidget::selectGlyphs(const TList<BinItem*>& select, const TList<BinIte
             selectedItemSet.remove(item);
             item->selected = false;
         }
-    }
-
-    QList<QVariant> args = SELECT_ARGS;
-    if (ctrl)
-        args.append(QStringLiteral("ctrl"));
-    // The cells count the selected events of every glyph (partial glyphs);
-    // the sequences are then taken from those marks. Without Ctrl the
-    // chosen glyphs, marked above, hold only events just added: the cells
-    // count them without looking their events up, unmark every other glyph
-    // of the old selection and gather the sequences, all in one pass.
-    selectedSequences.clear();
-    if (ctrl) {
+        // The cells count the selected events of every glyph (partial
+        // glyphs); the sequences are then taken from those marks.
         for (BinCell* cell : cells)
             cell->setSelectedPackets(selectedPacketSet);
-    } else {
-        for (BinCell* cell : cells)
-            cell->setSelectedPackets(selectedPacketSet, true, &selectedSequences);
-        selectedItemSet = chosen.takeGlyphs();
-    }
-    qDebug().noquote() << selectedItemSet.size() << "number of glyphs";
-    if (ctrl)
+        qDebug().noquote() << selectedItemSet.size() << "number of glyphs";
         collectSelectedSequences();
-    else
-        logSelectedSequences();
+    } else {
+        // The chosen glyphs hold only events of the selection: the cells
+        // mark them, unmark every other glyph and gather the sequences
+        // while the helpers may still fill the sets. Then the events of
+        // the other glyphs are looked up; one that holds some of the chosen
+        // events is partly selected.
+        selectedSequences.clear();
+        TList<BinItem*> others;
+        for (BinCell* cell : cells)
+            cell->markChosen(selectedSequences, others);
+        selectedPacketSet = chosen.takeEvents();
+        if (chosen.traces() >= 0) {
+            countedSet = selectedPacketSet;
+            countedTraces = chosen.traces();
+        }
+        for (BinCell* cell : cells)
+            cell->selectedPackets = selectedPacketSet;
+        std::atomic<bool> partly{false};
+        if (!selectedPacketSet.isEmpty()) {
+            const int parts = others.size() >= BinCell::parallelMarks ? ThreadBudget::count() : 1;
+            ThreadBudget::runInParts(others.items.size(), parts, [&](int, std::size_t from, std::size_t to) {
+                for (std::size_t i = from; i < to; ++i) {
+                    BinItem* item = others.items[i];
+                    int count = 0;
+                    for (const PacketPtr& p : item->packets)
+                        count += selectedPacketSet.contains(p) ? 1 : 0;
+                    if (count > 0) {
+                        item->selectedCount = count;
+                        item->selected = true;
+                        partly.store(true, std::memory_order_relaxed);
+                    }
+                }
+            });
+        }
+        selectedItemSet = chosen.takeGlyphs();
+        qDebug().noquote() << selectedItemSet.size() << "number of glyphs";
+        if (partly.load(std::memory_order_relaxed))
+            collectSelectedSequences();
+        else
+            logSelectedSequences();
+    }
     qDebug().noquote() << elapsed.elapsed() << "updated ";
 
     qDebug().noquote() << "toList " << elapsed.elapsed();
@@ -2123,6 +2144,7 @@ void EventWidget::mousePressEvent(QMouseEvent* e)
             continue;
         cellHit = true;
         // selectGlyphs flags them.
+        select.items.reserve(select.items.size() + std::size_t(cell->itemCount()));
         for (const TList<BinItem*>& row : cell->rows)
             for (BinItem* item : row)
                 if (item)

@@ -341,7 +341,7 @@ private:
     void restoreSelection();
     // Selected glyphs and sequences from the cells' selected flags.
     void gatherSelectedItems();
-    // selectItems over lists of glyphs (a glyph may come twice).
+    // selectItems over lists of the cells' glyphs (a glyph may come twice).
     void selectGlyphs(const TList<BinItem*>& select, const TList<BinItem*>& deselect);
     // Step shared by the menu commands and selections from other views.
     void showSelection(const TList<QSharedPointer<Packet>>& packets);
