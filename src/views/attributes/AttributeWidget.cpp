@@ -104,12 +104,19 @@ public:
         // Pairs with the release before start() on the selection job's thread.
         ready.load(std::memory_order_acquire);
         target->applySelection(records, members);
+        records = QSet<QSharedPointer<Packet>>();
+        members = PacketSet();
+        // Last: the panel's wait reads the count, which orders all that this
+        // job did with the histogram (its repaint requests too) before what
+        // the panel does next, such as deleting it.
+        finished->fetch_add(1, std::memory_order_acq_rel);
     }
 
     std::atomic<bool> ready{false};
     ScentedWidget* target = nullptr;
     QSet<QSharedPointer<Packet>> records;
     PacketSet members;
+    std::atomic<int>* finished = nullptr;
 };
 
 // What an attribute needs for its relevance score.
@@ -168,6 +175,7 @@ void AttributeWidget::SelectionWork::run()
             mark->target = target;
             mark->records = picked;
             mark->members = members;
+            mark->finished = &marked;
             mark->ready.store(true, std::memory_order_release);
             owner->pool->start(mark);
         }
@@ -233,10 +241,7 @@ void AttributeWidget::waitForJobs()
         work->done.load(std::memory_order_acquire);
     if (selectionWork) {
         selectionWork->done.load(std::memory_order_acquire);
-        // Its histogram jobs wrote under each histogram's lock: taking the
-        // locks once orders their writes before what follows here.
-        for (ScentedWidget* histogram : selectionWork->targets.items)
-            AnnotatedLocker lock(histogram->contextMutex);
+        selectionWork->marked.load(std::memory_order_acquire);
     }
 }
 

@@ -79,6 +79,8 @@ public:
         TList<QSharedPointer<Packet>> records;
         int idColumn = 0;
         TList<ScentedWidget*> targets;
+        // Histogram jobs ended; each adds one as its last step.
+        std::atomic<int> marked{0};
     };
 
     AttributeWidget(ControlWidget* controlWidget, bool kind, QWidget* parent);

@@ -1369,9 +1369,11 @@ void EventWidget::selectGlyphs(const TList<BinItem*>& select, const TList<BinIte
         countedSet.clear();
     }
     clearHighlights();
+    bool anyChosen = false;
     for (BinItem* item : select) {
         if (!item)
             continue;
+        anyChosen = true;
         item->selected = true;
         if (!ctrl)
             item->selectedCount = BinCell::CHOSEN;
@@ -1404,8 +1406,12 @@ void EventWidget::selectGlyphs(const TList<BinItem*>& select, const TList<BinIte
         // events is partly selected.
         selectedSequences.clear();
         TList<BinItem*> others;
-        for (BinCell* cell : cells)
-            cell->markChosen(selectedSequences, others);
+        for (BinCell* cell : cells) {
+            if (anyChosen)
+                cell->markChosen(selectedSequences, others);
+            else
+                cell->setSelectedPackets(PacketSet());
+        }
         selectedPacketSet = chosen.takeEvents();
         if (chosen.traces() >= 0) {
             countedSet = selectedPacketSet;
