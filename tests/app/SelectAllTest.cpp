@@ -1,5 +1,6 @@
 #include "FileAnswers.h"
 #include "MessageRecorder.h"
+#include "Restore.h"
 #include "SettingsGuard.h"
 #include "TestRegistry.h"
 
@@ -38,19 +39,6 @@
 namespace {
 
 using PacketPtr = QSharedPointer<Packet>;
-
-// Restores a static setting when the test ends.
-template <typename T>
-class Restore
-{
-public:
-    Restore(T& value, T now) : value(value), before(value) { value = now; }
-    ~Restore() { value = before; }
-
-private:
-    T& value;
-    T before;
-};
 
 QString share(qint64 part, qint64 whole)
 {

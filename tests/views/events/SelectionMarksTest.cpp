@@ -1,4 +1,5 @@
 #include "MatrixFixture.h"
+#include "Restore.h"
 #include "TestRegistry.h"
 
 #include "app/AppGlobals.h"
@@ -13,18 +14,6 @@
 using namespace matrixfixture;
 
 namespace {
-
-template <typename T>
-class Restore
-{
-public:
-    Restore(T& value, T now) : value(value), before(value) { value = now; }
-    ~Restore() { value = before; }
-
-private:
-    T& value;
-    T before;
-};
 
 TList<BinItem*> rowOf(const Matrix& m, int trace)
 {
