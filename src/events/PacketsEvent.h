@@ -14,10 +14,10 @@ class Packet;
 // A set of events (a selection, or the events under the pointer); args holds
 // the action: "select", optionally followed by "ctrl", or "hover".
 //
-// The events come as the list packets, or, from a sender that keeps them as
-// a set anyway (the event matrix), as the set packetSet alone: a selection
-// of hundreds of thousands of events is then handed on without a copy, and
-// receivers that need a set share it. Receivers read the events through
+// The events come as the list packets; a sender that keeps them as a set
+// anyway (the event matrix) also gives that set in packetSet, so that
+// receivers that need a set share it instead of building one from the list
+// of hundreds of thousands of events. Receivers may read the events through
 // eventList() or eventSet(), which serve either form.
 class PacketsEvent : public QEvent
 {
@@ -35,7 +35,7 @@ public:
     QObject* sender;
     TList<QSharedPointer<Packet>> packets;
     QList<QVariant> args;
-    // Set by a sender that gives the events as a set (packets then stays
-    // empty), or by the first eventSet().
+    // Set by a sender that also gives the events as a set, or by the first
+    // eventSet().
     mutable PacketSet packetSet;
 };

@@ -8,6 +8,7 @@
 #include "app/SettingsWidget.h"
 #include "app/TextInputWidget.h"
 #include "core/Constants.h"
+#include "core/DeferredRelease.h"
 #include "core/Packet.h"
 #include "core/ThreadBudget.h"
 #include "editors/RuleListWidget.h"
@@ -1447,11 +1448,19 @@ void EventWidget::selectGlyphs(const TList<BinItem*>& select, const TList<BinIte
 
     qDebug().noquote() << "toList " << elapsed.elapsed();
     if (!pickerMode && control) {
-        // The events go as the set alone: the receivers share it, and no
-        // list of them is made unless one asks for it.
+        // The events go as their list, as every packets event carries
+        // them, and as the set itself, which the receivers that need a set
+        // share instead of building their own.
         PacketsEvent packets(this, TList<PacketPtr>(), args);
+        packets.packets.items = selectedPacketSet.values();
         packets.packetSet = selectedPacketSet;
         QCoreApplication::sendEvent(control, &packets);
+        if (packets.packets.items.size() >= (std::size_t(1) << 15)) {
+            // Dropping hundreds of thousands of references is left to the
+            // background thread that frees the large sets.
+            auto* list = new std::vector<PacketPtr>(std::move(packets.packets.items));
+            deferredrelease::post([list]() { delete list; });
+        }
         GlyphsEvent glyphs(this, selectedSequences, args);
         QCoreApplication::sendEvent(control, &glyphs);
     }

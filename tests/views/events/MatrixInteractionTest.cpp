@@ -56,7 +56,7 @@ public:
     {
         if (int(e->type()) == PACKETSEVENT) {
             auto* pe = static_cast<PacketsEvent*>(e);
-            packets.append(pe->eventList());
+            packets.append(pe->packets);
             args.append(pe->args);
         } else if (int(e->type()) == GLYPHSEVENT) {
             glyphs.append(static_cast<GlyphsEvent*>(e)->sequences.size());
