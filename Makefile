@@ -5,8 +5,10 @@
 #   make tsan      the threaded tests under ThreadSanitizer (not in CI)
 #   make bench     build (Release) and run the benchmarks, then first loads of
 #                  generated logs beside pandas (BENCH_ROUNDS, BENCH_LARGE, BENCH_CASES:
-#                  see tools/import_vs_pandas.py) and the memory a replaced log
-#                  leaves behind (reload_once; BENCH_LARGE=0 skips it)
+#                  see tools/import_vs_pandas.py), the memory a replaced log leaves
+#                  behind (reload_once; BENCH_LARGE=0 skips it), then selecting and
+#                  clearing every event of a tile of a generated 800000-line log
+#                  (select_once, three fresh processes)
 #   make deps      install the Debian packages the project needs
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
@@ -67,6 +69,11 @@ bench: build-release/.configured
 	  echo "== reload_once: a 3.2-million-line log replaced by an 800000-line one" && \
 	  $(TEST_ENV) build-release/bench/reload_once "$$big" "$$small" ip.src || exit 1; \
 	fi
+	@log=$$(build-release/bench/gen_log --shape network --lines 800000) || exit 1; \
+	echo "== select_once $$log tcp.stream"; \
+	for run in 1 2 3; do \
+	  $(TEST_ENV) build-release/bench/select_once "$$log" tcp.stream || exit 1; \
+	done
 
 clean:
 	rm -rf build build-release build-asan build-tsan

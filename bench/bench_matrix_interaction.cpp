@@ -150,10 +150,7 @@ void markSelection(benchmark::State& state, int patterns)
 {
     Setup setup(patterns);
     const TList<QSharedPointer<Packet>> half = setup.halfOfTheTraces();
-    QSet<QSharedPointer<Packet>> selected;
-    selected.reserve(half.size());
-    for (const QSharedPointer<Packet>& p : half)
-        selected.insert(p);
+    const PacketSet selected = PacketSet::fromList(half);
     int items = 0;
     for (const BinCell* cell : setup.view->cells)
         items += cell->itemCount();

@@ -60,7 +60,7 @@ struct Sent : QObject
             contexts = static_cast<ContextEvent*>(event)->contexts;
         } else if (int(event->type()) == PACKETSEVENT) {
             words << "packets";
-            packets = static_cast<PacketsEvent*>(event)->packets;
+            packets = static_cast<PacketsEvent*>(event)->eventList();
             args = static_cast<PacketsEvent*>(event)->args;
         } else if (int(event->type()) == ATTRIBUTEEVENT) {
             words << "attribute";

@@ -62,6 +62,63 @@ QSet<QSharedPointer<Packet>> toSet(const TList<QSharedPointer<Packet>>& events)
     return set;
 }
 
+// The trace records, among `records` (ascending by the id in `column`), of
+// the traces that hold the events.
+template <typename Events>
+QSet<QSharedPointer<Packet>> recordsOf(const Events& events, const TList<QSharedPointer<Packet>>& records,
+                                       int column)
+{
+    std::vector<int> ids;
+    ids.reserve(std::size_t(events.size()));
+    for (const QSharedPointer<Packet>& event : events) {
+        const int id = event->conversationId;
+        if (id == -1) {
+            qDebug("wtf id -1");
+            continue;
+        }
+        ids.push_back(id);
+    }
+    std::sort(ids.begin(), ids.end());
+    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+
+    // The trace records come in ascending id order: one walk matches them.
+    QSet<QSharedPointer<Packet>> result;
+    std::size_t next = 0;
+    for (const QSharedPointer<Packet>& record : records.items) {
+        if (next >= ids.size())
+            break;
+        if (record->get(column).toInt() == ids[next]) {
+            result.insert(record);
+            ++next;
+        }
+    }
+    return result;
+}
+
+// One histogram's part of a selection job.
+class MarkWork : public QRunnable
+{
+public:
+    void run() override
+    {
+        // Pairs with the release before start() on the selection job's thread.
+        ready.load(std::memory_order_acquire);
+        target->applySelection(records, members);
+        records = QSet<QSharedPointer<Packet>>();
+        members = PacketSet();
+        // Last: the panel's wait reads the count, which orders all that this
+        // job did with the histogram (its repaint requests too) before what
+        // the panel does next, such as deleting it.
+        finished->fetch_add(1, std::memory_order_acq_rel);
+    }
+
+    std::atomic<bool> ready{false};
+    ScentedWidget* target = nullptr;
+    QSet<QSharedPointer<Packet>> records;
+    PacketSet members;
+    std::atomic<int>* finished = nullptr;
+};
+
 // What an attribute needs for its relevance score.
 struct Scored {
     QString name;
@@ -92,6 +149,40 @@ void AttributeWidget::Work::run()
     done.exchange(false, std::memory_order_acq_rel);
     if (target && owner)
         target->compute(owner->context, clearSets, relayout);
+    done.store(true, std::memory_order_release);
+}
+
+AttributeWidget::SelectionWork::SelectionWork()
+{
+    setAutoDelete(false);
+}
+
+void AttributeWidget::SelectionWork::run()
+{
+    done.exchange(false, std::memory_order_acq_rel);
+    QSet<QSharedPointer<Packet>> set;
+    set.reserve(events.size());
+    for (const QSharedPointer<Packet>& p : events)
+        set.insert(p);
+    const QSet<QSharedPointer<Packet>> picked = traces ? recordsOf(events, records, idColumn) : set;
+    // The histograms of the event side test membership in the flat set,
+    // which holds the same events.
+    const PacketSet members = traces ? PacketSet() : events;
+    if (owner) {
+        owner->selected = std::move(set);
+        for (ScentedWidget* target : targets.items) {
+            auto* mark = new MarkWork;
+            mark->target = target;
+            mark->records = picked;
+            mark->members = members;
+            mark->finished = &marked;
+            mark->ready.store(true, std::memory_order_release);
+            owner->pool->start(mark);
+        }
+    }
+    // What the job was handed goes here, not with the job on the GUI thread.
+    events = PacketSet();
+    records = TList<QSharedPointer<Packet>>();
     done.store(true, std::memory_order_release);
 }
 
@@ -130,6 +221,8 @@ AttributeWidget::~AttributeWidget()
     for (Work* work : works.items)
         delete work;
     works.clear();
+    delete selectionWork;
+    selectionWork = nullptr;
     // Cells without a name have no parent; the others leave their grid.
     for (QWidget* cell : cells.items)
         delete cell;
@@ -146,6 +239,10 @@ void AttributeWidget::waitForJobs()
     pool->waitForDone(-1);
     for (Work* work : works.items)
         work->done.load(std::memory_order_acquire);
+    if (selectionWork) {
+        selectionWork->done.load(std::memory_order_acquire);
+        selectionWork->marked.load(std::memory_order_acquire);
+    }
 }
 
 TList<ScentedWidget*> AttributeWidget::histograms() const
@@ -167,6 +264,7 @@ TList<ScentedWidget*> AttributeWidget::histograms() const
 void AttributeWidget::setContext(Context* c, bool)
 {
     LUMIVANE_GUI_THREAD_ONLY();
+    waitForJobs();
     context = c;
     refresh(QString());
 }
@@ -174,6 +272,7 @@ void AttributeWidget::setContext(Context* c, bool)
 void AttributeWidget::refresh(QString order)
 {
     LUMIVANE_GUI_THREAD_ONLY();
+    waitForJobs();
     if (!order.isEmpty())
         sort = order;
     selected = controlWidget ? toSet(controlWidget->selectedPackets())
@@ -187,6 +286,7 @@ void AttributeWidget::refresh(QString order)
 void AttributeWidget::filterAttributes(QString text)
 {
     LUMIVANE_GUI_THREAD_ONLY();
+    waitForJobs();
     filter = text;
     GlyphStore* s = store();
     TList<QString> candidates;
@@ -365,35 +465,11 @@ QSet<QSharedPointer<Packet>> AttributeWidget::mapToRecords(QSet<QSharedPointer<P
 {
     if (!kind)
         return events;
-    QSet<QSharedPointer<Packet>> result;
     GlyphStore* s = store();
     if (!s || !context)
-        return result;
+        return {};
     const int col = s->conversationAttributeColumns.value(CONV_CONVID, 0);
-    std::vector<int> ids;
-    ids.reserve(std::size_t(events.size()));
-    for (const QSharedPointer<Packet>& event : events) {
-        const int id = event->conversationId;
-        if (id == -1) {
-            qDebug("wtf id -1");
-            continue;
-        }
-        ids.push_back(id);
-    }
-    std::sort(ids.begin(), ids.end());
-    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
-
-    // The trace records come in ascending id order: one walk matches them.
-    std::size_t next = 0;
-    for (const QSharedPointer<Packet>& record : context->conversationPackets.items) {
-        if (next >= ids.size())
-            break;
-        if (record->get(col).toInt() == ids[next]) {
-            result.insert(record);
-            ++next;
-        }
-    }
-    return result;
+    return recordsOf(events, context->conversationPackets, col);
 }
 
 // ---------------------------------------------------------------------------
@@ -407,6 +483,9 @@ void AttributeWidget::layoutAttributes(TList<QString> names)
     for (Work* work : works.items)
         delete work;
     works.clear();
+    // It points to the histograms about to go.
+    delete selectionWork;
+    selectionWork = nullptr;
     for (int i = 0; i < rows * columns; ++i)
         works.append(new Work);
 
@@ -458,6 +537,7 @@ void AttributeWidget::layoutAttributes(TList<QString> names)
                 label->setFont(labelFont);
                 histogram->maxBins = binCount(name);
                 histogram->pickedPackets = selection;
+                histogram->jobPool = pool;
                 connect(slider, &DoubleSlider::dragTimeOut, histogram,
                         &ScentedWidget::sliderDragTimeOut);
                 connect(slider, &DoubleSlider::dragMove, histogram,
@@ -515,6 +595,7 @@ void AttributeWidget::layoutAttributes(TList<QString> names)
 void AttributeWidget::setHoverPackets(TList<QSharedPointer<Packet>> events)
 {
     LUMIVANE_GUI_THREAD_ONLY();
+    waitForJobs();
     hovered = toSet(events);
     const QSet<QSharedPointer<Packet>> records = mapToRecords(hovered, kind);
     for (ScentedWidget* histogram : histograms().items)
@@ -523,27 +604,44 @@ void AttributeWidget::setHoverPackets(TList<QSharedPointer<Packet>> events)
 
 void AttributeWidget::setSelectedPackets(TList<QSharedPointer<Packet>> events)
 {
+    selectPackets(PacketSet::fromList(events.items));
+    waitForJobs();
+}
+
+void AttributeWidget::selectPackets(const PacketSet& events)
+{
     LUMIVANE_GUI_THREAD_ONLY();
+    waitForJobs();
+    delete selectionWork;
     hovered.clear();
-    selected = toSet(events);
-    const QSet<QSharedPointer<Packet>> hoverRecords = mapToRecords(hovered, kind);
-    const QSet<QSharedPointer<Packet>> records = mapToRecords(selected, kind);
+    auto* work = new SelectionWork;
+    work->owner = this;
+    work->events = events;
+    GlyphStore* s = store();
+    // Without a context the trace side has no records to pick.
+    work->traces = kind;
+    if (kind && s && context) {
+        work->idColumn = s->conversationAttributeColumns.value(CONV_CONVID, 0);
+        work->records = context->conversationPackets;
+    }
     for (int i = 0; i < cells.size(); ++i) {
         qDebug().noquote().nospace() << " selecting packets for " << i;
         auto* container = qobject_cast<ContainerWidget*>(cells.at(i));
         auto* histogram = container && !container->widgets.isEmpty()
                               ? qobject_cast<ScentedWidget*>(container->widgets.at(0))
                               : nullptr;
-        if (!histogram)
-            continue;
-        histogram->highlightHovered(hoverRecords);
-        histogram->highlightSelected(records);
+        if (histogram)
+            work->targets.append(histogram);
     }
+    selectionWork = work;
+    work->done.store(true, std::memory_order_release);
+    pool->start(work);
 }
 
 void AttributeWidget::setLogarithm(bool on)
 {
     LUMIVANE_GUI_THREAD_ONLY();
+    waitForJobs();
     logarithmic = on;
     for (ScentedWidget* histogram : histograms().items)
         histogram->setLogarithm(on);
@@ -557,6 +655,7 @@ void AttributeWidget::resetSliders()
 void AttributeWidget::resetSliders(bool flag)
 {
     LUMIVANE_GUI_THREAD_ONLY();
+    waitForJobs();
     if (context) {
         AnnotatedLocker lock(ScentedWidget::filterMutex());
         context->valueSets.clear();
@@ -571,6 +670,7 @@ void AttributeWidget::resetSliders(bool flag)
 void AttributeWidget::setBinSort()
 {
     LUMIVANE_GUI_THREAD_ONLY();
+    waitForJobs();
     if (binSort == BIN_SORT_SELECTED) {
         for (ScentedWidget* histogram : histograms().items)
             histogram->setBinSort(BIN_SORT_SELECTED);
@@ -624,9 +724,9 @@ bool AttributeWidget::event(QEvent* e)
             resetSliders(false);
         const QString action = args.isEmpty() ? QString() : args.first().toString();
         if (action == QLatin1String("hover"))
-            setHoverPackets(pe->packets);
+            setHoverPackets(pe->eventList());
         else
-            setSelectedPackets(pe->packets);
+            selectPackets(pe->eventSet());
         qDebug().noquote() << "Attributewidget packet event" << action << timer.elapsed()
                            << " mseconds";
         e->accept();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/FlatSet.h"
 #include "core/THash.h"
 #include "core/TList.h"
 
@@ -31,7 +32,12 @@ class ScentedWidget;
 // Threads: every operation runs on the GUI thread. A layout starts one job
 // per histogram and waits until all of them have finished, so it returns
 // with every histogram computed; the pool is the panel's own, so the wait
-// never depends on other work of the program.
+// never depends on other work of the program. A selection that arrives in
+// a packets event is applied on the pool too (SelectionWork), without
+// waiting: with hundreds of thousands of events the sets and marks take
+// long. Every later operation of the panel, and every change a histogram
+// makes on the GUI thread, first waits for the pool, so nothing sees or
+// overtakes a selection half applied.
 class AttributeWidget : public QWidget
 {
     Q_OBJECT
@@ -52,6 +58,29 @@ public:
         bool relayout = false;
         ScentedWidget* target = nullptr;
         AttributeWidget* owner = nullptr;
+    };
+
+    // A selection made in another view, applied on the pool: the selected
+    // events become `selected`, and every histogram picks their records
+    // (ScentedWidget::applySelection, one job per histogram).
+    class SelectionWork : public QRunnable
+    {
+    public:
+        SelectionWork();
+        void run() override;
+
+        // As Work's: false while the job runs, ordering its writes.
+        std::atomic<bool> done{true};
+        AttributeWidget* owner = nullptr;
+        PacketSet events;
+        // For trace records: the context's records and their id column,
+        // taken on the GUI thread (the context may change meanwhile).
+        bool traces = false;
+        TList<QSharedPointer<Packet>> records;
+        int idColumn = 0;
+        TList<ScentedWidget*> targets;
+        // Histogram jobs ended; each adds one as its last step.
+        std::atomic<int> marked{0};
     };
 
     AttributeWidget(ControlWidget* controlWidget, bool kind, QWidget* parent);
@@ -76,7 +105,13 @@ public:
     // records of the selected events, as the "Relevance" order ranks them.
     THash<QString, double> relevanceScores(const TList<QString>& names);
     void setHoverPackets(TList<QSharedPointer<Packet>> events);
+    // Applies a selection and returns once it is applied.
     void setSelectedPackets(TList<QSharedPointer<Packet>> events);
+    // The same without waiting: the selection is applied on the pool
+    // (SelectionWork); a selection in a packets event goes this way.
+    void selectPackets(const PacketSet& events);
+    // Waits for every job, then makes their writes visible here.
+    void waitForJobs();
     // The histograms of the current grid, in row order.
     TList<ScentedWidget*> histograms() const;
 
@@ -96,6 +131,7 @@ public:
     QSet<QSharedPointer<Packet>> hovered;
     QThreadPool* pool;               // the panel's own
     TList<Work*> works;              // owned
+    SelectionWork* selectionWork = nullptr;   // owned: the last selection's job
     TList<QWidget*> cells;           // owned
     bool logarithmic = false;
     int binSort = 0;
@@ -118,8 +154,6 @@ protected:
 
 private:
     GlyphStore* store() const;
-    // Waits for every job, then makes their writes visible here.
-    void waitForJobs();
     // Number of distinct values of an attribute in the context.
     int distinctValues(const QString& name) const;
 };

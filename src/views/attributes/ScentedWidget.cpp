@@ -19,6 +19,7 @@
 #include <QMouseEvent>
 #include <QMutex>
 #include <QPainter>
+#include <QThreadPool>
 #include <QTimer>
 #include <QToolTip>
 
@@ -612,6 +613,7 @@ void ScentedWidget::refreshView()
 void ScentedWidget::setLogarithm(bool on)
 {
     LUMIVANE_GUI_THREAD_ONLY();
+    waitForJobs();
     {
         AnnotatedLocker lock(contextMutex);
         logarithmic = on;
@@ -622,6 +624,7 @@ void ScentedWidget::setLogarithm(bool on)
 void ScentedWidget::setBinSort(int mode)
 {
     LUMIVANE_GUI_THREAD_ONLY();
+    waitForJobs();
     {
         AnnotatedLocker lock(contextMutex);
         binSort = mode;
@@ -659,6 +662,7 @@ void ScentedWidget::sliderDragMove(double from, double to)
 void ScentedWidget::sliderDragMove(double from, double to, bool rebuild)
 {
     LUMIVANE_GUI_THREAD_ONLY();
+    waitForJobs();
     AnnotatedLocker lock(contextMutex);
     if (!context || !glyphStore)
         return;
@@ -753,29 +757,62 @@ bool ScentedWidget::dropPickedLocked()
     return changed;
 }
 
+void ScentedWidget::waitForJobs()
+{
+    if (jobPool)
+        jobPool->waitForDone(-1);
+}
+
+void ScentedWidget::markHighlightedLocked()
+{
+    if (!serie)
+        return;
+    const bool any = !highlightedPackets.isEmpty();
+    for (BinItem* bin : serie->items.items) {
+        int count = 0;
+        if (any) {
+            for (const QSharedPointer<Packet>& p : bin->packets.items) {
+                if (highlightedPackets.contains(p) && !pickedPackets.contains(p))
+                    ++count;
+            }
+        }
+        bin->auxValue = count;
+        bin->highlighted = count > 0;
+        if (bin->highlighted && !hoveredBins.contains(bin))
+            hoveredBins.append(bin);
+    }
+}
+
+void ScentedWidget::markPickedLocked(const PacketSet& members)
+{
+    if (!serie)
+        return;
+    const bool any = !pickedPackets.isEmpty();
+    const bool flat = !members.isEmpty();
+    for (BinItem* bin : serie->items.items) {
+        int count = 0;
+        if (any) {
+            for (const QSharedPointer<Packet>& p : bin->packets.items) {
+                if (flat ? members.contains(p) : pickedPackets.contains(p))
+                    ++count;
+            }
+        }
+        bin->selectedCount = count;
+        bin->selected = count > 0;
+        if (bin->selected && !pickedBins.contains(bin))
+            pickedBins.append(bin);
+    }
+}
+
 void ScentedWidget::highlightHovered(const QSet<QSharedPointer<Packet>>& packets)
 {
     LUMIVANE_GUI_THREAD_ONLY();
+    waitForJobs();
     {
         AnnotatedLocker lock(contextMutex);
         dropHoveredLocked();
         highlightedPackets = packets;
-        if (serie) {
-            const bool any = !highlightedPackets.isEmpty();
-            for (BinItem* bin : serie->items.items) {
-                int count = 0;
-                if (any) {
-                    for (const QSharedPointer<Packet>& p : bin->packets.items) {
-                        if (highlightedPackets.contains(p) && !pickedPackets.contains(p))
-                            ++count;
-                    }
-                }
-                bin->auxValue = count;
-                bin->highlighted = count > 0;
-                if (bin->highlighted && !hoveredBins.contains(bin))
-                    hoveredBins.append(bin);
-            }
-        }
+        markHighlightedLocked();
         layoutBinsLocked();
     }
     render(true, true, nullptr);
@@ -784,27 +821,28 @@ void ScentedWidget::highlightHovered(const QSet<QSharedPointer<Packet>>& packets
 void ScentedWidget::highlightSelected(const QSet<QSharedPointer<Packet>>& packets)
 {
     LUMIVANE_GUI_THREAD_ONLY();
+    waitForJobs();
     {
         AnnotatedLocker lock(contextMutex);
         dropHoveredLocked();
         dropPickedLocked();
         pickedPackets = packets;
-        if (serie) {
-            const bool any = !pickedPackets.isEmpty();
-            for (BinItem* bin : serie->items.items) {
-                int count = 0;
-                if (any) {
-                    for (const QSharedPointer<Packet>& p : bin->packets.items) {
-                        if (pickedPackets.contains(p))
-                            ++count;
-                    }
-                }
-                bin->selectedCount = count;
-                bin->selected = count > 0;
-                if (bin->selected && !pickedBins.contains(bin))
-                    pickedBins.append(bin);
-            }
-        }
+        markPickedLocked(PacketSet());
+        layoutBinsLocked();
+    }
+    render(true, true, nullptr);
+}
+
+void ScentedWidget::applySelection(const QSet<QSharedPointer<Packet>>& records, const PacketSet& members)
+{
+    {
+        AnnotatedLocker lock(contextMutex);
+        dropHoveredLocked();
+        dropPickedLocked();
+        highlightedPackets.clear();
+        pickedPackets = records;
+        markHighlightedLocked();
+        markPickedLocked(members);
         layoutBinsLocked();
     }
     render(true, true, nullptr);
@@ -813,6 +851,7 @@ void ScentedWidget::highlightSelected(const QSet<QSharedPointer<Packet>>& packet
 void ScentedWidget::selectPackets()
 {
     LUMIVANE_GUI_THREAD_ONLY();
+    waitForJobs();
     TList<QSharedPointer<Packet>> events;
     {
         AnnotatedLocker lock(contextMutex);
@@ -853,6 +892,7 @@ void ScentedWidget::resizeEvent(QResizeEvent* event)
 void ScentedWidget::mouseMoveEvent(QMouseEvent* event)
 {
     LUMIVANE_GUI_THREAD_ONLY();
+    waitForJobs();
     bool changed = false;
     bool entered = false;
     QString tip;
@@ -906,6 +946,7 @@ void ScentedWidget::mouseMoveEvent(QMouseEvent* event)
 void ScentedWidget::mousePressEvent(QMouseEvent* event)
 {
     LUMIVANE_GUI_THREAD_ONLY();
+    waitForJobs();
     const bool ctrl = event->modifiers() & Qt::ControlModifier;
     const bool right = event->button() == Qt::RightButton;
     {

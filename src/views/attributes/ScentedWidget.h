@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/FlatSet.h"
 #include "core/TList.h"
 #include "items/ImgWidget.h"
 
@@ -16,6 +17,7 @@ class DoubleSlider;
 class IAxis;
 class Packet;
 class QMutex;
+class QThreadPool;
 
 // Bin orders of the attribute histograms (the ribbon's "Default",
 // "Frequency", "Rarity" and "Selected").
@@ -36,9 +38,11 @@ inline constexpr int BIN_SORT_SELECTED = 3;
 // GUI thread is free to draw and handle the mouse. contextMutex guards the
 // context pointer, the axes, the bins and the two event sets; every GUI
 // operation on them takes it too, and a render only tries it (a busy mutex
-// skips the frame and a later one is made). Off the GUI thread compute
-// only paints into the images: the repaint and the slider update it asks
-// for are queued to the GUI thread.
+// skips the frame and a later one is made). Off the GUI thread compute and
+// applySelection only paint into the images: the repaint and the slider
+// update they ask for are queued to the GUI thread. The GUI thread's own
+// changes (mouse, slider, orders, broadcast) first wait for the panel's
+// jobs, so a selection the pool still applies is never overtaken.
 class ScentedWidget : public ImgWidget
 {
     Q_OBJECT
@@ -54,6 +58,11 @@ public:
     void highlightHovered(const QSet<QSharedPointer<Packet>>& packets);
     // Events selected in another view; they replace pickedPackets.
     void highlightSelected(const QSet<QSharedPointer<Packet>>& packets);
+    // Both at once for a selection made in another view, from any thread:
+    // highlightHovered with no events, then highlightSelected(records).
+    // `members`, when not empty, holds the same records and answers the
+    // bins' membership tests faster than the node-based set.
+    void applySelection(const QSet<QSharedPointer<Packet>>& records, const PacketSet& members);
     // Sends the picked events to the other views (["select", "ctrl"]).
     void selectPackets();
     // min(X axis bins, maxBins) for a categorical axis, else maxBins.
@@ -100,6 +109,9 @@ public:
     bool logarithmic = false;
     int binSort = BIN_SORT_DEFAULT;
     TList<BinItem*> axisOrder;
+    // The pool of the panel's jobs for this histogram (not owned), or null:
+    // a change made on the GUI thread first waits for the jobs.
+    QThreadPool* jobPool = nullptr;
 
 signals:
     // Connected to the slider's changeFromToValue; never emitted (the
@@ -127,12 +139,20 @@ private:
     int binCountLocked() const;
     bool dropHoveredLocked();
     bool dropPickedLocked();
+    // The bins' highlighted counts (events highlighted and not picked) and
+    // flags, and hoveredBins, from highlightedPackets.
+    void markHighlightedLocked();
+    // The bins' picked counts and flags, and pickedBins, from pickedPackets
+    // (or `members`, when not empty, which holds the same events).
+    void markPickedLocked(const PacketSet& members);
     bool isRangeAttribute() const;
     // The attribute's column on this side; -1 (with a debug line) when the
     // side's attribute map lacks it.
     int columnLocked() const;
 
     void layoutBins();
+    // Waits for the panel's jobs (see jobPool).
+    void waitForJobs();
     // Lays out and renders after a change made on the GUI thread.
     void refreshView();
     // update() on the GUI thread; queued to it from any other thread.

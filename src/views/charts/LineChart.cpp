@@ -1316,7 +1316,7 @@ bool LineChart::event(QEvent* e)
     } else if (e->type() == toEventType(PACKETSEVENT)) {
         auto* pe = static_cast<PacketsEvent*>(e);
         selectedPackets.clear();
-        for (const QSharedPointer<Packet>& p : pe->packets)
+        for (const QSharedPointer<Packet>& p : pe->events())
             selectedPackets.insert(p);
         for (BinItem* item : selectedItems)
             item->selected = false;

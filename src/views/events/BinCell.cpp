@@ -20,6 +20,7 @@
 #include "model/GlyphStore.h"
 #include "core/Packet.h"
 #include "core/TVariant.h"
+#include "core/ThreadBudget.h"
 #include "items/Axis.h"
 #include "items/IAxis.h"
 #include "patterns/Automaton.h"
@@ -35,6 +36,7 @@ const QString GRAY = QStringLiteral("Gray");
 constexpr int GRAY_ID = 2;
 // Progress of the item build is logged every this many traces.
 constexpr int PROGRESS_STEP = 5000;
+
 // Grouping rows by key is logged every this many rows.
 constexpr int STACK_PROGRESS_STEP = 50;
 // The smallest size an item is drawn at on a size axis.
@@ -100,6 +102,8 @@ void copyForDrawing(BinItem& to, const BinItem& from)
 }
 
 } // namespace
+
+int BinCell::parallelMarks = 100000;
 
 BinCell::BinCell(ControlWidget* owner, QObject* receiver, const QString& title, QWidget* view)
     : ImgWidget(owner, nullptr),
@@ -453,21 +457,71 @@ int BinCell::itemCount() const
     return int(std::min<qint64>(n, std::numeric_limits<int>::max()));
 }
 
-void BinCell::setSelectedPackets(const QSet<QSharedPointer<Packet>>& packets)
+int BinCell::markingParts() const
+{
+    return itemCount() >= parallelMarks
+               ? int(std::min<std::size_t>(std::size_t(ThreadBudget::count()), rows.items.size()))
+               : 1;
+}
+
+bool BinCell::setSelectedPackets(const PacketSet& packets)
 {
     selectedPackets = packets;
     const bool any = !selectedPackets.isEmpty();
-    for (TList<BinItem*>& itemRow : rows) {
-        for (BinItem* item : itemRow) {
-            if (!item)
-                continue;
-            int count = 0;
-            if (any)
-                for (const QSharedPointer<Packet>& event : item->packets)
-                    count += selectedPackets.contains(event) ? 1 : 0;
-            item->selectedCount = count;
-            item->selected = count > 0;
+    // Many items are marked in parts of the rows, on several threads.
+    const int parts = markingParts();
+    std::vector<char> before(static_cast<std::size_t>(parts), 0);
+    ThreadBudget::runInParts(rows.items.size(), parts, [this, any, &before](int k, std::size_t from, std::size_t to) {
+        bool was = false;
+        for (std::size_t r = from; r < to; ++r) {
+            for (BinItem* item : rows.items[r]) {
+                if (!item)
+                    continue;
+                was = was || item->selected;
+                int count = 0;
+                if (any)
+                    for (const QSharedPointer<Packet>& event : item->packets)
+                        count += selectedPackets.contains(event) ? 1 : 0;
+                item->selectedCount = count;
+                item->selected = count > 0;
+            }
         }
+        before[std::size_t(k)] = was ? 1 : 0;
+    });
+    return std::find(before.begin(), before.end(), 1) != before.end();
+}
+
+void BinCell::markChosen(TList<TList<BinItem*>>& selectedRows, TList<BinItem*>& others)
+{
+    const int parts = markingParts();
+    std::vector<TList<TList<BinItem*>>> chosenRows(static_cast<std::size_t>(parts));
+    std::vector<TList<BinItem*>> unchosen(static_cast<std::size_t>(parts));
+    ThreadBudget::runInParts(rows.items.size(), parts, [&](int k, std::size_t from, std::size_t to) {
+        for (std::size_t r = from; r < to; ++r) {
+            TList<BinItem*> chosen;
+            for (BinItem* item : rows.items[r]) {
+                if (!item)
+                    continue;
+                if (item->selectedCount == CHOSEN) {
+                    item->selectedCount = item->packets.size();
+                    item->selected = item->selectedCount > 0;
+                } else {
+                    item->selectedCount = 0;
+                    item->selected = false;
+                    if (!item->packets.isEmpty())
+                        unchosen[std::size_t(k)].append(item);
+                }
+                if (item->selected)
+                    chosen.append(item);
+            }
+            if (!chosen.isEmpty())
+                chosenRows[std::size_t(k)].append(std::move(chosen));
+        }
+    });
+    for (std::size_t k = 0; k < chosenRows.size(); ++k) {
+        for (TList<BinItem*>& row : chosenRows[k].items)
+            selectedRows.append(std::move(row));
+        others.items.insert(others.items.end(), unchosen[k].items.begin(), unchosen[k].items.end());
     }
 }
 

@@ -12,6 +12,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "core/FlatSet.h"
 #include "core/THash.h"
 #include "core/TList.h"
 #include "items/BinHeader.h"
@@ -75,7 +76,24 @@ public:
     TList<BinItem*> items() const;
     TList<BinItem*> visibleItems() const;
     int itemCount() const;
-    void setSelectedPackets(const QSet<QSharedPointer<Packet>>& packets);
+    // Marks the items: selected count = how many of its events the set
+    // holds, selected while that is not 0. Returns whether any item was
+    // flagged selected before.
+    bool setSelectedPackets(const PacketSet& packets);
+    // The marks of a selection made of chosen items, before its set of
+    // events is complete: the items the caller gave the selected count
+    // CHOSEN count all their events (the selection holds them all); every
+    // other item is unmarked, and those that hold events are appended to
+    // `others`, whose events the caller looks up in the set once it is
+    // complete. The chosen items of every row, in row order, are appended
+    // to selectedRows as one list per row. The caller sets selectedPackets.
+    void markChosen(TList<TList<BinItem*>>& selectedRows, TList<BinItem*>& others);
+    static constexpr int CHOSEN = -1;
+    // From this many items on, setSelectedPackets marks them on several
+    // threads (tests lower it to reach that way with a few items).
+    static int parallelMarks;
+    // How many parts (threads) the items are marked in.
+    int markingParts() const;
     void setMarkedPackets(const QSet<QSharedPointer<Packet>>& packets);
     // Hides the items of `visibleRows` whose events lie outside the time
     // window. Called by the layout, under the lock.
@@ -145,7 +163,7 @@ public:
     TList<TList<QSharedPointer<Packet>>> conversations;
     THash<int, int> conversationSlots{true};   // trace id -> index in conversations
     int nextSlot = 0;
-    QSet<QSharedPointer<Packet>> selectedPackets;
+    PacketSet selectedPackets;
     QSet<QSharedPointer<Packet>> markedPackets;
     QObject* receiver;
     QMutex* rowsMutex;

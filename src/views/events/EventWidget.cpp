@@ -8,7 +8,9 @@
 #include "app/SettingsWidget.h"
 #include "app/TextInputWidget.h"
 #include "core/Constants.h"
+#include "core/DeferredRelease.h"
 #include "core/Packet.h"
+#include "core/ThreadBudget.h"
 #include "editors/RuleListWidget.h"
 #include "events/AttributeEvent.h"
 #include "events/ContextEvent.h"
@@ -75,6 +77,7 @@
 #include <limits>
 #include <map>
 #include <memory>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -597,7 +600,7 @@ BinItem patternGlyph(const BinItem& item)
 }
 
 // The selected glyphs of every cell, in cell order and row order.
-TList<BinItem*> selectedGlyphs(const TList<BinCell*>& cells, const QHash<BinItem*, bool>& selected)
+TList<BinItem*> selectedGlyphs(const TList<BinCell*>& cells, const FlatSet<BinItem*>& selected)
 {
     TList<BinItem*> glyphs;
     if (selected.isEmpty())
@@ -1171,9 +1174,156 @@ QString shareText(double share, qint64 count)
 
 const QList<QVariant> SELECT_ARGS{QStringLiteral("select")};
 
+// The number of distinct trace numbers. They are mostly 0 .. traces - 1: a
+// table of seen numbers counts them in one pass; scattered numbers are
+// sorted instead.
+qint64 distinctIds(std::vector<int>& ids)
+{
+    if (ids.empty())
+        return 0;
+    const auto range = std::minmax_element(ids.begin(), ids.end());
+    const qint64 low = *range.first;
+    const qint64 span = qint64(*range.second) - low + 1;
+    if (span <= 4 * qint64(ids.size()) + 1024) {
+        std::vector<char> seen(std::size_t(span), 0);
+        qint64 count = 0;
+        for (int id : ids) {
+            char& mark = seen[std::size_t(id - low)];
+            count += mark ? 0 : 1;
+            mark = 1;
+        }
+        return count;
+    }
+    std::sort(ids.begin(), ids.end());
+    return qint64(std::unique(ids.begin(), ids.end()) - ids.begin());
+}
+
+// The number of distinct traces the events belong to.
+qint64 distinctTraces(const PacketSet& events)
+{
+    std::vector<int> ids;
+    ids.reserve(std::size_t(events.size()));
+    for (const PacketPtr& p : events)
+        if (p)
+            ids.push_back(p->conversationId);
+    return distinctIds(ids);
+}
+
+// The sets of a selection made of chosen glyphs: their events and the
+// glyphs themselves, added to copies of the current sets. For many glyphs,
+// helper threads fill them while the caller goes on: it may write the
+// glyphs' flags and counts meanwhile, but not their event lists. The take
+// functions wait for the helpers; each is called once.
+class ChosenSets
+{
+public:
+    ChosenSets(const TList<BinItem*>& select, PacketSet events, FlatSet<BinItem*> glyphs)
+        : select(select), events(std::move(events)), glyphs(std::move(glyphs)),
+          parallel(select.size() >= EventWidget::parallelSelection)
+    {
+        if (!parallel)
+            return;
+        // Copies of the events, part by part, one helper each; then the set
+        // indexes them on as many threads.
+        parts = ThreadBudget::count();
+        copies.resize(std::size_t(parts));
+        ids.resize(std::size_t(parts));
+        counting = this->events.isEmpty();
+        for (int k = 0; k < parts; ++k)
+            helpers.emplace_back([this, k]() { copyPart(k); });
+        glyphsHelper = std::thread([this]() { addGlyphs(); });
+    }
+
+    ~ChosenSets()
+    {
+        for (std::thread& helper : helpers)
+            if (helper.joinable())
+                helper.join();
+        if (glyphsHelper.joinable())
+            glyphsHelper.join();
+    }
+
+    ChosenSets(const ChosenSets&) = delete;
+    ChosenSets& operator=(const ChosenSets&) = delete;
+
+    PacketSet takeEvents()
+    {
+        if (!parallel) {
+            for (const BinItem* item : select)
+                if (item)
+                    for (const PacketPtr& p : item->packets)
+                        events.insert(p);
+            return std::move(events);
+        }
+        for (std::thread& helper : helpers)
+            helper.join();
+        events.adoptAll(copies, parts);
+        if (counting) {
+            std::vector<int> all;
+            for (const std::vector<int>& part : ids)
+                all.insert(all.end(), part.begin(), part.end());
+            traceCount = distinctIds(all);
+        }
+        return std::move(events);
+    }
+
+    FlatSet<BinItem*> takeGlyphs()
+    {
+        if (parallel)
+            glyphsHelper.join();
+        else
+            addGlyphs();
+        return std::move(glyphs);
+    }
+
+    // After takeEvents: the number of distinct traces of the chosen events
+    // when the helpers counted them (they start from no events), else -1.
+    qint64 traces() const { return traceCount; }
+
+private:
+    void copyPart(int k)
+    {
+        const std::size_t from = select.items.size() * std::size_t(k) / std::size_t(parts);
+        const std::size_t to = select.items.size() * std::size_t(k + 1) / std::size_t(parts);
+        std::vector<PacketPtr>& copy = copies[std::size_t(k)];
+        std::vector<int>& traceIds = ids[std::size_t(k)];
+        for (std::size_t i = from; i < to; ++i) {
+            const BinItem* item = select.items[i];
+            if (!item)
+                continue;
+            for (const PacketPtr& p : item->packets) {
+                copy.push_back(p);
+                if (counting && p)
+                    traceIds.push_back(p->conversationId);
+            }
+        }
+    }
+
+    void addGlyphs()
+    {
+        glyphs.reserve(glyphs.size() + select.size());
+        for (BinItem* item : select)
+            if (item)
+                glyphs.insert(item);
+    }
+
+    const TList<BinItem*>& select;
+    PacketSet events;
+    FlatSet<BinItem*> glyphs;
+    const bool parallel;
+    int parts = 1;
+    bool counting = false;
+    qint64 traceCount = -1;
+    std::vector<std::vector<PacketPtr>> copies;
+    std::vector<std::vector<int>> ids;
+    std::vector<std::thread> helpers;
+    std::thread glyphsHelper;
+};
+
 } // namespace
 
 int EventWidget::findCounter = 0;
+int EventWidget::parallelSelection = 20000;
 
 bool EventWidget::cellHolds(const BinCell* cell, const QPointF& p) const
 {
@@ -1199,24 +1349,48 @@ BinItem* EventWidget::glyphAt(const QPointF& point) const
 
 void EventWidget::selectItems(const QHash<BinItem*, bool>& select, const QHash<BinItem*, bool>& deselect)
 {
+    TList<BinItem*> chosen;
+    chosen.items.reserve(std::size_t(select.size()));
+    for (auto it = select.constBegin(); it != select.constEnd(); ++it)
+        chosen.append(it.key());
+    TList<BinItem*> dropped;
+    dropped.items.reserve(std::size_t(deselect.size()));
+    for (auto it = deselect.constBegin(); it != deselect.constEnd(); ++it)
+        dropped.append(it.key());
+    selectGlyphs(chosen, dropped);
+}
+
+void EventWidget::selectGlyphs(const TList<BinItem*>& select, const TList<BinItem*>& deselect)
+{
     QElapsedTimer elapsed;
     elapsed.start();
     const bool ctrl = ctrlHeld();
-    if (!ctrl)
-        clearSelection();
+    ChosenSets chosen(select, ctrl ? selectedPacketSet : PacketSet(),
+                      ctrl ? selectedItemSet : FlatSet<BinItem*>());
+    if (!ctrl) {
+        // The old selection goes; the cells' pass below gives every glyph
+        // its marks anew.
+        selectedPacketSet.clear();
+        selectedItemSet.clear();
+        selectedSequences.clear();
+        countedSet.clear();
+    }
     clearHighlights();
-    for (auto it = select.constBegin(); it != select.constEnd(); ++it) {
-        BinItem* item = it.key();
+    bool anyChosen = false;
+    for (BinItem* item : select) {
         if (!item)
             continue;
+        anyChosen = true;
         item->selected = true;
-        for (const PacketPtr& p : item->packets)
-            selectedPacketSet.insert(p);
-        selectedItemSet.insert(item, true);
+        if (!ctrl)
+            item->selectedCount = BinCell::CHOSEN;
     }
+    QList<QVariant> args = SELECT_ARGS;
     if (ctrl) {
-        for (auto it = deselect.constBegin(); it != deselect.constEnd(); ++it) {
-            BinItem* item = it.key();
+        args.append(QStringLiteral("ctrl"));
+        selectedPacketSet = chosen.takeEvents();
+        selectedItemSet = chosen.takeGlyphs();
+        for (BinItem* item : deselect) {
             if (!item)
                 continue;
             if (!selectedPacketSet.isEmpty())
@@ -1225,25 +1399,74 @@ void EventWidget::selectItems(const QHash<BinItem*, bool>& select, const QHash<B
             selectedItemSet.remove(item);
             item->selected = false;
         }
+        // The cells count the selected events of every glyph (partial
+        // glyphs); the sequences are then taken from those marks.
+        for (BinCell* cell : cells)
+            cell->setSelectedPackets(selectedPacketSet);
+        qDebug().noquote() << selectedItemSet.size() << "number of glyphs";
+        collectSelectedSequences();
+    } else {
+        // The chosen glyphs hold only events of the selection: the cells
+        // mark them, unmark every other glyph and gather the sequences
+        // while the helpers may still fill the sets. Then the events of
+        // the other glyphs are looked up; one that holds some of the chosen
+        // events is partly selected.
+        selectedSequences.clear();
+        TList<BinItem*> others;
+        for (BinCell* cell : cells) {
+            if (anyChosen)
+                cell->markChosen(selectedSequences, others);
+            else
+                cell->setSelectedPackets(PacketSet());
+        }
+        selectedPacketSet = chosen.takeEvents();
+        if (chosen.traces() >= 0) {
+            countedSet = selectedPacketSet;
+            countedTraces = chosen.traces();
+        }
+        for (BinCell* cell : cells)
+            cell->selectedPackets = selectedPacketSet;
+        std::atomic<bool> partly{false};
+        if (!selectedPacketSet.isEmpty()) {
+            const int parts = others.size() >= BinCell::parallelMarks ? ThreadBudget::count() : 1;
+            ThreadBudget::runInParts(others.items.size(), parts, [&](int, std::size_t from, std::size_t to) {
+                for (std::size_t i = from; i < to; ++i) {
+                    BinItem* item = others.items[i];
+                    int count = 0;
+                    for (const PacketPtr& p : item->packets)
+                        count += selectedPacketSet.contains(p) ? 1 : 0;
+                    if (count > 0) {
+                        item->selectedCount = count;
+                        item->selected = true;
+                        partly.store(true, std::memory_order_relaxed);
+                    }
+                }
+            });
+        }
+        selectedItemSet = chosen.takeGlyphs();
+        qDebug().noquote() << selectedItemSet.size() << "number of glyphs";
+        if (partly.load(std::memory_order_relaxed))
+            collectSelectedSequences();
+        else
+            logSelectedSequences();
     }
-    qDebug().noquote() << selectedItemSet.size() << "number of glyphs";
-
-    QList<QVariant> args = SELECT_ARGS;
-    if (ctrl)
-        args.append(QStringLiteral("ctrl"));
-    // The cells count the selected events of every glyph (partial glyphs);
-    // the sequences are then taken from those marks.
-    for (BinCell* cell : cells)
-        cell->setSelectedPackets(selectedPacketSet);
-    collectSelectedSequences();
     qDebug().noquote() << elapsed.elapsed() << "updated ";
 
     qDebug().noquote() << "toList " << elapsed.elapsed();
-    TList<PacketPtr> list;
-    list.items.assign(selectedPacketSet.constBegin(), selectedPacketSet.constEnd());
     if (!pickerMode && control) {
-        PacketsEvent packets(this, list, args);
+        // The events go as their list, as every packets event carries
+        // them, and as the set itself, which the receivers that need a set
+        // share instead of building their own.
+        PacketsEvent packets(this, TList<PacketPtr>(), args);
+        packets.packets.items = selectedPacketSet.values();
+        packets.packetSet = selectedPacketSet;
         QCoreApplication::sendEvent(control, &packets);
+        if (packets.packets.items.size() >= (std::size_t(1) << 15)) {
+            // Dropping hundreds of thousands of references is left to the
+            // background thread that frees the large sets.
+            auto* list = new std::vector<PacketPtr>(std::move(packets.packets.items));
+            deferredrelease::post([list]() { delete list; });
+        }
         GlyphsEvent glyphs(this, selectedSequences, args);
         QCoreApplication::sendEvent(control, &glyphs);
     }
@@ -1312,19 +1535,24 @@ void EventWidget::rubberBandSelect(bool send)
 void EventWidget::collectSelectedSequences()
 {
     selectedSequences.clear();
-    qint64 glyphs = 0;
     for (const BinCell* cell : cells) {
         for (const TList<BinItem*>& row : cell->rows) {
             TList<BinItem*> sequence;
             for (BinItem* item : row)
                 if (item && item->selected)
                     sequence.append(item);
-            if (sequence.isEmpty())
-                continue;
-            glyphs += sequence.size();
-            selectedSequences.append(std::move(sequence));
+            if (!sequence.isEmpty())
+                selectedSequences.append(std::move(sequence));
         }
     }
+    logSelectedSequences();
+}
+
+void EventWidget::logSelectedSequences() const
+{
+    qint64 glyphs = 0;
+    for (const TList<BinItem*>& sequence : selectedSequences)
+        glyphs += sequence.size();
     qDebug().noquote() << glyphs << " selected" << selectedSequences.size();
 }
 
@@ -1353,21 +1581,13 @@ TList<BinItem*> EventWidget::selectedItems() const
 bool EventWidget::clearSelection()
 {
     bool any = !selectedItemSet.isEmpty();
-    for (const BinCell* cell : cells) {
-        if (any)
-            break;
-        for (const TList<BinItem*>& row : cell->rows) {
-            for (const BinItem* item : row)
-                any = any || (item && item->selected);
-            if (any)
-                break;
-        }
-    }
     selectedPacketSet.clear();
+    countedSet.clear();
     selectedItemSet.clear();
     selectedSequences.clear();
+    // One pass over the glyphs both finds the selected ones and unmarks them.
     for (BinCell* cell : cells)
-        cell->setSelectedPackets(selectedPacketSet);
+        any = cell->setSelectedPackets(selectedPacketSet) || any;
     return any;
 }
 
@@ -1416,11 +1636,14 @@ QString EventWidget::statisticsText() const
         glyphs += cell->itemCount();
     const qint64 selected = selectedPacketSet.size();
     const qint64 events = context ? context->packets.size() : 0;
-    QSet<int> traceIds;
-    for (const PacketPtr& p : selectedPacketSet)
-        if (p)
-            traceIds.insert(p->conversationId);
-    const qint64 selectedTraces = traceIds.size();
+    if (selectedPacketSet.isEmpty()) {
+        countedSet.clear();
+        countedTraces = 0;
+    } else if (!selectedPacketSet.isSharedWith(countedSet)) {
+        countedSet = selectedPacketSet;
+        countedTraces = distinctTraces(selectedPacketSet);
+    }
+    const qint64 selectedTraces = countedTraces;
     const qint64 traces = context ? context->conversations.size() : 0;
     const double eventShare = events > 0 ? roundTo(double(selected) / double(events), 3) : 0.0;
     const double traceShare = traces > 0 ? roundTo(double(selectedTraces) / double(traces), 3) : 0.0;
@@ -1464,11 +1687,18 @@ void EventWidget::hoverPackets(const TList<QSharedPointer<Packet>>& packets)
 
 void EventWidget::showSelection(const TList<QSharedPointer<Packet>>& packets)
 {
-    clearSelection();
-    selectedPacketSet.reserve(packets.size());
+    PacketSet set;
+    set.reserve(packets.size());
     for (const PacketPtr& p : packets)
         if (p)
-            selectedPacketSet.insert(p);
+            set.insert(p);
+    showSelection(set);
+}
+
+void EventWidget::showSelection(const PacketSet& packets)
+{
+    clearSelection();
+    selectedPacketSet = packets;
     for (BinCell* cell : cells)
         cell->setSelectedPackets(selectedPacketSet);
     gatherSelectedItems();
@@ -1497,7 +1727,7 @@ void EventWidget::gatherSelectedItems()
         for (const TList<BinItem*>& row : cell->rows)
             for (BinItem* item : row)
                 if (item && item->selected)
-                    selectedItemSet.insert(item, true);
+                    selectedItemSet.insert(item);
     collectSelectedSequences();
 }
 
@@ -1607,7 +1837,7 @@ void EventWidget::find(ParseNode* tree, bool findTraces, bool notLongest, bool c
                         continue;
                     glyph->selected = true;
                     glyph->selectedCount = glyph->totalCount;
-                    selectedItemSet.insert(glyph, true);
+                    selectedItemSet.insert(glyph);
                     for (const PacketPtr& p : glyph->packets) {
                         if (createAttribute)
                             ordinals.insert(p.data(), ordinal);
@@ -1925,9 +2155,8 @@ void EventWidget::mousePressEvent(QMouseEvent* e)
         return;
     }
     qDebug().noquote() << "double click";
-    if (!ctrl)
-        clearSelection();
-    QHash<BinItem*, bool> select;
+    // Without Ctrl selectGlyphs clears the selection first.
+    TList<BinItem*> select;
     bool rowFound = false;
     for (int k = cells.size() - 1; k >= 0 && !rowFound; --k) {
         BinCell* cell = cells[k];
@@ -1937,12 +2166,9 @@ void EventWidget::mousePressEvent(QMouseEvent* e)
         for (const TList<BinItem*>& slice : cell->visibleRows) {
             if (std::none_of(slice.begin(), slice.end(), [&](const BinItem* item) { return itemHolds(item, point); }))
                 continue;
-            for (BinItem* item : slice) {
-                if (!item)
-                    continue;
-                item->selected = true;
-                select.insert(item, true);
-            }
+            for (BinItem* item : slice)
+                if (item)
+                    select.append(item);
             rowFound = true;
             break;
         }
@@ -1952,14 +2178,14 @@ void EventWidget::mousePressEvent(QMouseEvent* e)
         if (!cellHolds(cell, point))
             continue;
         cellHit = true;
-        for (BinItem* item : cell->items()) {
-            if (!item)
-                continue;
-            item->selected = true;
-            select.insert(item, true);
-        }
+        // selectGlyphs flags them.
+        select.items.reserve(select.items.size() + std::size_t(cell->itemCount()));
+        for (const TList<BinItem*>& row : cell->rows)
+            for (BinItem* item : row)
+                if (item)
+                    select.append(item);
     }
-    selectItems(select, QHash<BinItem*, bool>());
+    selectGlyphs(select, TList<BinItem*>());
     clickPending = false;
     if (cellHit) {
         renderAllCells();
@@ -2078,6 +2304,13 @@ void EventWidget::deleteSelection()
     else
         context->removePackets(doomed);
     setContext(context);
+    // The deleted events were the selection: the other views drop it too.
+    // "ctrl" keeps the histograms' range sliders, which the deletion does
+    // not concern.
+    if (control) {
+        PacketsEvent e(this, TList<PacketPtr>(), {QStringLiteral("select"), QStringLiteral("ctrl")});
+        QCoreApplication::sendEvent(control, &e);
+    }
     MainWindow* window = control ? control->mainWindow : nullptr;
     if (window && window->navigationWidget)
         window->navigationWidget->rebuildTree();
@@ -2275,9 +2508,9 @@ bool EventWidget::event(QEvent* e)
         auto* pe = static_cast<PacketsEvent*>(e);
         const QString action = pe->args.isEmpty() ? QString() : pe->args.last().toString();
         if (action == QLatin1String("hover"))
-            hoverPackets(pe->packets);
+            hoverPackets(pe->eventList());
         else
-            selectPackets(pe->packets);
+            showSelection(pe->eventSet());
         e->accept();
         return true;
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/FlatSet.h"
 #include "core/IList.h"
 #include "core/TList.h"
 #include "items/BinItem.h"
@@ -165,6 +166,9 @@ public:
 
     // The number in the next proposed name of a find attribute ("Rule 0", ...).
     static int findCounter;
+    // From this many chosen glyphs on, a selection's sets are filled on
+    // helper threads (tests lower it to reach that way with a few glyphs).
+    static int parallelSelection;
 
     // --- ImgWidget ------------------------------------------------------------
 
@@ -218,8 +222,8 @@ public:
     QMouseEvent* lastPress = nullptr;   // owned copy of the last press
     TList<BinCell*> cells;              // owned, in creation order
     bool rubberBandActive = false;
-    QSet<QSharedPointer<Packet>> selectedPacketSet;
-    QHash<BinItem*, bool> selectedItemSet;
+    PacketSet selectedPacketSet;
+    FlatSet<BinItem*> selectedItemSet;
     TList<TList<BinItem*>> selectedSequences;
     // Axes built by the options' factory, owned; null until set.
     IAxis* xAxis = nullptr;
@@ -338,8 +342,13 @@ private:
     void restoreSelection();
     // Selected glyphs and sequences from the cells' selected flags.
     void gatherSelectedItems();
+    // selectItems over lists of the cells' glyphs (a glyph may come twice).
+    void selectGlyphs(const TList<BinItem*>& select, const TList<BinItem*>& deselect);
     // Step shared by the menu commands and selections from other views.
     void showSelection(const TList<QSharedPointer<Packet>>& packets);
+    void showSelection(const PacketSet& packets);
+    // The debug line of the selected sequences (glyphs, sequences).
+    void logSelectedSequences() const;
     void sendSelection(const TList<QSharedPointer<Packet>>& packets);
     // The first visible glyph, cells last to first, whose rectangle holds
     // the point (matrix coordinates); null when none.
@@ -359,6 +368,10 @@ private:
 
     // Glyphs highlighted by the pointer (not through marked events).
     QSet<BinItem*> hoveredItems;
+    // The selection whose traces the status line counted last (a copy, so
+    // that a change of the selection separates them) and their number.
+    mutable PacketSet countedSet;
+    mutable qint64 countedTraces = 0;
     // Position of the press before the last one (double-click distance).
     QPointF previousPress{-1.0, -1.0};
 

@@ -89,7 +89,7 @@ public:
     {
         if (int(event->type()) == PACKETSEVENT) {
             auto* pe = static_cast<PacketsEvent*>(event);
-            packets.append(pe->packets);
+            packets.append(pe->eventList());
             args.append(pe->args);
             senders.append(pe->sender);
         }

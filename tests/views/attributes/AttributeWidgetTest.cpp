@@ -556,6 +556,8 @@ void AttributeWidgetTest::packetsEvent()
     PacketsEvent event(nullptr, events, args);
     QVERIFY(QCoreApplication::sendEvent(&panel, &event));
     QVERIFY(event.isAccepted());
+    // A selection is applied on the panel's pool.
+    panel.waitForJobs();
     QCOMPARE(d.context->valueSets.isEmpty(), !slidersStay);
     QCOMPARE(d.context->conversationValueSets.isEmpty(), !slidersStay);
 

@@ -62,7 +62,7 @@ public:
             auto* pe = static_cast<PacketsEvent*>(e);
             args.append(pe->args);
             QSet<PacketPtr> set;
-            for (const PacketPtr& p : pe->packets)
+            for (const PacketPtr& p : pe->events())
                 set.insert(p);
             packets.append(set);
         }

@@ -41,7 +41,7 @@ public:
             auto* pe = static_cast<PacketsEvent*>(e);
             args.append(pe->args);
             QList<int> ids;
-            for (const auto& p : pe->packets.items)
+            for (const auto& p : pe->events())
                 ids.append(p->conversationId);
             events.append(ids);
         }

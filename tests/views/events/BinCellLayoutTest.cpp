@@ -507,7 +507,7 @@ void BinCellLayoutTest::overviewImage()
     // The second row's first item, at a quarter of its size.
     QCOMPARE(pixel(plain, 7, 30), filled(DEFAULT_FILL_COLOR));
 
-    QSet<QSharedPointer<Packet>> all;
+    PacketSet all;
     for (const auto& p : one)
         all.insert(p);
     cell->setSelectedPackets(all);

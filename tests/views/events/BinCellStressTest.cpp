@@ -70,7 +70,7 @@ void BinCellStressTest::overviewWhileTheGuiWorks()
     });
 
     for (int round = 0; round < 200; ++round) {
-        QSet<QSharedPointer<Packet>> selected;
+        PacketSet selected;
         QSet<QSharedPointer<Packet>> marked;
         for (int i = round % 5; i < events.size(); i += 5)
             selected.insert(events.at(i));

@@ -597,8 +597,8 @@ void EventWidgetTest::displaySlots()
     // The selected glyphs are glyphs of the cells now shown.
     const TList<BinItem*> shown = cell->items();
     QVERIFY(!m.view->selectedItemSet.isEmpty());
-    for (auto it = m.view->selectedItemSet.constBegin(); it != m.view->selectedItemSet.constEnd(); ++it)
-        QVERIFY(shown.contains(it.key()) && it.key()->selected);
+    for (BinItem* item : m.view->selectedItemSet)
+        QVERIFY(shown.contains(item) && item->selected);
     QVERIFY(!m.view->selectedSequences.isEmpty());
 }
 

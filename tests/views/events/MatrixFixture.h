@@ -159,7 +159,7 @@ public:
 
     void selectTraces(const QList<int>& ids)
     {
-        QSet<PacketPtr> selected;
+        PacketSet selected;
         for (const PacketPtr& p : context->packets)
             if (ids.contains(p->conversationId))
                 selected.insert(p);

@@ -128,7 +128,7 @@ QList<int> selectedTraces(const EventWidget* view)
     return sorted;
 }
 
-QList<int> eventIndices(const Context* context, const QSet<PacketPtr>& events)
+QList<int> eventIndices(const Context* context, const PacketSet& events)
 {
     QList<int> indices;
     for (int i = 0; i < context->packets.size(); ++i)
@@ -152,8 +152,8 @@ bool pointersAreCurrent(const EventWidget* view)
     for (const BinCell* cell : view->cells)
         for (BinItem* item : cell->items())
             live.insert(item);
-    for (auto it = view->selectedItemSet.constBegin(); it != view->selectedItemSet.constEnd(); ++it)
-        if (!live.contains(it.key()) || !it.key()->selected)
+    for (BinItem* item : view->selectedItemSet)
+        if (!live.contains(item) || !item->selected)
             return false;
     for (const TList<BinItem*>& sequence : view->selectedSequences)
         for (BinItem* item : sequence)

@@ -6,6 +6,7 @@
 // running; and ways to wait for the strip to be idle.
 
 #include "MatrixFixture.h"
+#include "Restore.h"
 
 #include "app/AppGlobals.h"
 #include "core/Constants.h"
@@ -27,15 +28,7 @@ namespace overviewfixture {
 
 using namespace matrixfixture;
 
-// Sets a process-wide value for the length of a test.
-template <typename T>
-struct Restore
-{
-    Restore(T& variable, T value) : variable(variable), old(variable) { variable = value; }
-    ~Restore() { variable = old; }
-    T& variable;
-    T old;
-};
+using ::Restore;
 
 // Traces of `events` kinds each, spread over the kinds a..e.
 inline QList<Trace> traces(int count, int events = 6)

@@ -1,0 +1,247 @@
+// Selects every event of the event matrix's first tile and clears the
+// selection again, once, in this fresh process, and prints one line:
+//
+//   select_ms=… clear_ms=… selected=… events=… traces=… select_settled_ms=… clear_settled_ms=…
+//
+//   select_once PATH GROUPING
+//
+// The log is loaded into the whole main window through the import dialog
+// (grouped by GROUPING, the dialog's other choices as it makes them), with
+// the event matrix offscreen at 1600 x 900. Then two presses on a glyph of the
+// first tile make the double click that selects the tile's events, and a
+// click on empty space, once its timer has run out, clears the selection.
+//
+// select_ms and clear_ms are what the GUI thread spends on the press (or
+// the click) and on the events it leaves behind, up to the repaint of the
+// window: the time the window does not answer. The settled figures run on
+// until the side panel's histogram jobs have ended and their results are
+// on screen. selected is the number of events selected by the double click.
+
+#include "app/ControlWidget.h"
+#include "app/FileAsker.h"
+#include "app/MainWindow.h"
+#include "app/MessageAsker.h"
+#include "app/SettingsWidget.h"
+#include "import/OpenWidget.h"
+#include "model/Context.h"
+#include "views/attributes/AttributeWidget.h"
+#include "views/attributes/ConversationWidget.h"
+#include "views/events/BinCell.h"
+#include "views/events/EventOverviewWidget.h"
+#include "views/events/EventWidget.h"
+#include "views/events/RibbonEventOverviewWidget.h"
+#include "views/events/RibbonEventWidget.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QMouseEvent>
+#include <QTemporaryDir>
+#include <QThreadPool>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace {
+
+int usage(const char* problem)
+{
+    std::fprintf(stderr, "select_once: %s\nusage: select_once PATH GROUPING\n", problem);
+    return 2;
+}
+
+void press(QWidget* view, const QPointF& at, QEvent::Type type)
+{
+    QMouseEvent e(type, at, view->mapToGlobal(at.toPoint()), Qt::LeftButton,
+                  type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(view, &e);
+}
+
+void click(QWidget* view, const QPointF& at)
+{
+    press(view, at, QEvent::MouseButtonPress);
+    press(view, at, QEvent::MouseButtonRelease);
+}
+
+// Lets timers and posted events run for a while.
+void settle(int ms)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+// Waits until the overview strip has drawn the matrix and nothing is left
+// to do: the measurements are to see only the selection's own work.
+void waitForQuiet(EventOverviewWidget* overview)
+{
+    for (int round = 0; round < 3; ++round) {
+        QElapsedTimer clock;
+        clock.start();
+        while (overview && overview->isRunning() && clock.elapsed() < 120000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        settle(400);
+    }
+}
+
+// The centre of the first visible glyph of the first tile that shows events.
+bool firstGlyph(const EventWidget* view, QPointF* at)
+{
+    for (const BinCell* cell : view->cells) {
+        if (cell->firstLine < 0)
+            continue;
+        for (const TList<BinItem*>& row : cell->visibleRows)
+            for (const BinItem* item : row) {
+                if (!item || !item->visible || item->packets.isEmpty())
+                    continue;
+                *at = QPointF(std::round((item->parentLeft() + item->parentRight()) / 2),
+                              std::round((item->parentTop() + item->parentBottom()) / 2));
+                return true;
+            }
+    }
+    return false;
+}
+
+// A point of the matrix that no glyph covers (a click there clears).
+bool emptySpace(const EventWidget* view, QPointF* at)
+{
+    for (int y = view->height() - 3; y > 0; y -= 7) {
+        for (int x = view->width() - 3; x > 0; x -= 7) {
+            const QPointF p(x, y);
+            bool covered = false;
+            for (const BinCell* cell : view->cells) {
+                if (cell->firstLine < 0)
+                    continue;
+                for (const TList<BinItem*>& row : cell->visibleRows) {
+                    for (const BinItem* item : row)
+                        if (item && item->visible && p.x() >= item->parentLeft() - 6
+                            && p.x() <= item->parentRight() + 6 && p.y() >= item->parentTop() - 6
+                            && p.y() <= item->parentBottom() + 6) {
+                            covered = true;
+                            break;
+                        }
+                    if (covered)
+                        break;
+                }
+                if (covered)
+                    break;
+            }
+            if (!covered) {
+                *at = p;
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+void waitForPanels(MainWindow& window)
+{
+    SettingsWidget* side = window.settingsWidget;
+    for (AttributeWidget* panel : {side ? static_cast<AttributeWidget*>(side->attributeWidget) : nullptr,
+                                   side ? static_cast<AttributeWidget*>(side->conversationWidget) : nullptr})
+        if (panel)
+            panel->pool->waitForDone(-1);
+    QThreadPool::globalInstance()->waitForDone(-1);
+    QCoreApplication::processEvents();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments().mid(1);
+    if (args.size() != 2)
+        return usage("one log and a grouping attribute");
+    const QString path = QFileInfo(args[0]).absoluteFilePath();
+    if (!QFileInfo(path).isReadable())
+        return usage(qPrintable(QStringLiteral("cannot read ") + args[0]));
+    const QString grouping = args[1];
+
+    // The window reads and writes its settings file in the current folder.
+    QTemporaryDir work;
+    if (!work.isValid() || !QDir::setCurrent(work.path()))
+        return usage("no temporary folder to work in");
+    // The program writes debug lines all along.
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+    FileAsker::setHandler([path](const FileAsker::Request&) { return path; });
+    MessageAsker::setHandler([](const MessageAsker::Request&) { return QMessageBox::Ok; });
+
+    int status = 1;
+    {
+        MainWindow window;
+        window.show();
+        EventWidget* view = window.leftEventRibbon ? window.leftEventRibbon->view : nullptr;
+        if (!view)
+            return usage("the window has no event matrix");
+        window.resize(window.size() + (QSize(1600, 900) - view->size()));
+        settle(100);
+
+        {
+            OpenWidget dialog(window.controlWidget);
+            dialog.openFile();
+            if (!dialog.stream)
+                return usage(qPrintable(QStringLiteral("no log read from ") + path));
+            const int index = dialog.groupingCombo->findText(grouping);
+            if (index < 0)
+                return usage(qPrintable(QStringLiteral("the log has no attribute ") + grouping));
+            dialog.groupingCombo->setCurrentIndex(index);
+            dialog.import();
+        }
+        EventOverviewWidget* overview =
+            window.leftOverviewRibbon ? window.leftOverviewRibbon->overview : nullptr;
+        waitForQuiet(overview);
+        const Context* root = view->context;
+        const int events = root ? root->packets.size() : 0;
+        const int traces = root ? root->conversations.size() : 0;
+
+        QPointF glyph;
+        if (!firstGlyph(view, &glyph))
+            return usage("the matrix shows no glyph");
+        QPointF empty;
+        if (!emptySpace(view, &empty))
+            return usage("the matrix has no empty space to click");
+
+        // The double click: the first press starts the click timer, the
+        // second one selects the glyph's row and its whole tile.
+        click(view, glyph);
+        QElapsedTimer clock;
+        clock.start();
+        press(view, glyph, QEvent::MouseButtonPress);
+        QCoreApplication::processEvents();
+        const double selectMs = double(clock.nsecsElapsed()) / 1e6;
+        waitForPanels(window);
+        const double selectSettledMs = double(clock.nsecsElapsed()) / 1e6;
+        press(view, glyph, QEvent::MouseButtonRelease);
+        const int selected = int(view->selectedPacketSet.size());
+        settle(300);
+
+        // A single click on empty space, which runs when the click timer
+        // runs out.
+        click(view, empty);
+        view->doubleClickTimer->stop();
+        clock.restart();
+        view->doubleClickTimeOut();
+        QCoreApplication::processEvents();
+        const double clearMs = double(clock.nsecsElapsed()) / 1e6;
+        waitForPanels(window);
+        const double clearSettledMs = double(clock.nsecsElapsed()) / 1e6;
+        const bool cleared = view->selectedPacketSet.isEmpty();
+
+        std::printf("select_ms=%.1f clear_ms=%.1f selected=%d events=%d traces=%d select_settled_ms=%.1f "
+                    "clear_settled_ms=%.1f\n",
+                    selectMs, clearMs, selected, events, traces, selectSettledMs, clearSettledMs);
+        std::fflush(stdout);
+        status = selected > 0 && cleared ? 0 : 1;
+        if (!cleared)
+            std::fprintf(stderr, "select_once: the click on empty space left events selected\n");
+    }
+    FileAsker::setHandler({});
+    MessageAsker::setHandler({});
+    return status;
+}
