@@ -1,5 +1,6 @@
 #include "model/LogRelease.h"
 
+#include "core/DeferredRelease.h"
 #include "core/Packet.h"
 #include "core/THash.h"
 #include "core/TList.h"
@@ -14,11 +15,8 @@
 #include <malloc.h>
 #endif
 
-#include <condition_variable>
 #include <deque>
 #include <memory>
-#include <mutex>
-#include <thread>
 #include <utility>
 
 namespace {
@@ -63,92 +61,17 @@ void collect(Context* context, Remains& remains)
         collect(snapshot, remains);
 }
 
-// One background thread that frees what it is handed, in order. It starts
-// with the first release and is joined at the end of the program, after it
-// has freed everything still queued.
-class Releaser
+// The allocator keeps what a log freed for the next allocations: its small
+// blocks lie between those of the log that replaced it, and the resident
+// size would stay that of the largest log ever loaded. Free whole pages go
+// back to the system, in every arena (the loader's threads allocated from
+// their own).
+void giveBack()
 {
-public:
-    static Releaser& instance()
-    {
-        static Releaser releaser;
-        return releaser;
-    }
-
-    ~Releaser()
-    {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_stopping = true;
-        }
-        m_wake.notify_all();
-        if (m_thread.joinable())
-            m_thread.join();
-    }
-
-    void post(std::unique_ptr<Remains> remains)
-    {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_queue.push_back(std::move(remains));
-            if (!m_thread.joinable())
-                m_thread = std::thread([this] { run(); });
-        }
-        m_wake.notify_all();
-    }
-
-    void wait()
-    {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_idle.wait(lock, [this] { return m_queue.empty() && !m_busy; });
-    }
-
-private:
-    Releaser() = default;
-
-    // The allocator keeps what a log freed for the next allocations: its
-    // small blocks lie between those of the log that replaced it, and the
-    // resident size would stay that of the largest log ever loaded. Free
-    // whole pages go back to the system, in every arena (the loader's
-    // threads allocated from their own). Only after the last queued log:
-    // it walks every arena's free lists.
-    static void giveBack()
-    {
 #ifdef __GLIBC__
-        malloc_trim(0);
+    malloc_trim(0);
 #endif
-    }
-
-    void run()
-    {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        for (;;) {
-            m_wake.wait(lock, [this] { return m_stopping || !m_queue.empty(); });
-            if (m_queue.empty())
-                return;   // stopping, and nothing left
-            std::unique_ptr<Remains> next = std::move(m_queue.front());
-            m_queue.pop_front();
-            m_busy = true;
-            const bool last = m_queue.empty();
-            lock.unlock();
-            next.reset();
-            if (last)
-                giveBack();
-            lock.lock();
-            m_busy = false;
-            if (m_queue.empty())
-                m_idle.notify_all();
-        }
-    }
-
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
-    std::condition_variable m_idle;
-    std::deque<std::unique_ptr<Remains>> m_queue;
-    bool m_busy = false;
-    bool m_stopping = false;
-    std::thread m_thread;
-};
+}
 
 } // namespace
 
@@ -166,12 +89,17 @@ void releaseStore(GlyphStore* store)
     // The store and its contexts (Qt objects of the GUI thread) go here;
     // they hold nothing large any more.
     delete store;
-    Releaser::instance().post(std::move(remains));
+    // Freed in order with the other large structures the GUI lets go of.
+    Remains* bulk = remains.release();
+    deferredrelease::post([bulk]() {
+        delete bulk;
+        giveBack();
+    });
 }
 
 void waitForReleases()
 {
-    Releaser::instance().wait();
+    deferredrelease::waitForAll();
 }
 
 } // namespace logrelease

@@ -285,7 +285,7 @@ void InspectWireSharkTest::dialogs()
     // Off the search path: one holding only what the stub itself runs.
     QTemporaryDir tools;
     if (!onPath) {
-        for (const QString& tool : {"dirname", "mv", "sleep"})
+        for (const char* tool : {"dirname", "mv", "sleep"})
             QVERIFY(QFile::link(QStandardPaths::findExecutable(tool), tools.filePath(tool)));
         qputenv("PATH", QFile::encodeName(tools.path()));   // the stub puts it back
     }
