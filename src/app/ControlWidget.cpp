@@ -620,10 +620,7 @@ void ControlWidget::preprocessCSV()
                               QStringLiteral("%1 rules file %2: %3; %4 read")
                                   .arg(kind == QLatin1String("rewrite") ? QStringLiteral("Rewrite")
                                                                         : QStringLiteral("Filter"),
-                                       path, read.skippedText(),
-                                       read.rules.size() == 1
-                                           ? QStringLiteral("1 rule was")
-                                           : QStringLiteral("%1 rules were").arg(read.rules.size())),
+                                       path, read.skippedText(), read.rulesText()),
                               QMessageBox::Ok, this);
         }
         *rules = std::move(read.rules);

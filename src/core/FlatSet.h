@@ -4,7 +4,6 @@
 #include "core/DeferredRelease.h"
 #include "core/ThreadBudget.h"
 
-#include <QSet>
 #include <QSharedPointer>
 #include <QtGlobal>
 
@@ -76,12 +75,6 @@ public:
     {
         reserve(int(values.size()));
         for (const T& v : values)
-            insert(v);
-    }
-    explicit FlatSet(const QSet<T>& set)
-    {
-        reserve(set.size());
-        for (const T& v : set)
             insert(v);
     }
     template <typename List>
@@ -252,15 +245,6 @@ public:
     // Whether both are copies of one unchanged set (a change of either
     // separates them), or both empty.
     bool isSharedWith(const FlatSet& other) const { return d == other.d; }
-
-    QSet<T> toQSet() const
-    {
-        QSet<T> set;
-        set.reserve(size());
-        for (const T& v : *this)
-            set.insert(v);
-        return set;
-    }
 
 private:
     struct Data

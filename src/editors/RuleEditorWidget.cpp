@@ -275,17 +275,14 @@ bool RuleEditorWidget::readRulesFile(const QString& path)
             glyph.id = s->findGlyph(glyph.name).id;
         }
     }
-    const int count = read.rules.size();
+    // The rules that read are loaded; the user learns what was left out.
+    const QString skippedWarning =
+        read.skipped > 0 ? QStringLiteral("%1; %2 loaded").arg(read.skippedText(), read.rulesText())
+                         : QString();
     s->rules = std::move(read.rules);
-    if (read.skipped > 0) {
-        // The rules that read are loaded; the user learns what was left out.
-        MessageAsker::ask(QMessageBox::Warning, QStringLiteral("Load settings"),
-                          QStringLiteral("%1; %2 loaded")
-                              .arg(read.skippedText(),
-                                   count == 1 ? QStringLiteral("1 rule was")
-                                              : QStringLiteral("%1 rules were").arg(count)),
+    if (!skippedWarning.isEmpty())
+        MessageAsker::ask(QMessageBox::Warning, QStringLiteral("Load settings"), skippedWarning,
                           QMessageBox::Ok, this);
-    }
     return true;
 }
 

@@ -383,6 +383,11 @@ void OpenWidget::refuseFile(const QString& path, const QString& problem)
 {
     clearFile();
     updateFields();
+    tellNotLoaded(path, problem);
+}
+
+void OpenWidget::tellNotLoaded(const QString& path, const QString& problem)
+{
     const QString name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
     MessageAsker::ask(QMessageBox::Warning, PRODUCT_NAME,
                       name + QStringLiteral(" cannot be loaded: ") + problem
@@ -789,12 +794,7 @@ void OpenWidget::import()
     // A log that gave no event (it changed since it was chosen) does not
     // replace the loaded one; a limit of 0 asks for no event.
     if (packets.isEmpty() && limit > 0) {
-        const QString path = fileLabel->text();
-        MessageAsker::ask(QMessageBox::Warning, PRODUCT_NAME,
-                          path.mid(path.lastIndexOf(QLatin1Char('/')) + 1)
-                              + QStringLiteral(" cannot be loaded: none of its rows gave an event.")
-                              + QStringLiteral("\n\nThe loaded log stays as it is."),
-                          QMessageBox::Ok, this);
+        tellNotLoaded(fileLabel->text(), QStringLiteral("none of its rows gave an event."));
         return;
     }
     // The trace numbers and the value caches of the load are not needed

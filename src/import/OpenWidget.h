@@ -134,6 +134,9 @@ private:
     // Tells the analyst why the file holds no events and forgets it: the
     // dialog is back to no file chosen, and the loaded log stays.
     void refuseFile(const QString& path, const QString& problem);
+    // The message of a file that holds no events: "NAME cannot be loaded:
+    // PROBLEM", and that the loaded log stays.
+    void tellNotLoaded(const QString& path, const QString& problem);
     // Forgets the chosen file, its stream, its names and its table.
     void clearFile();
     void fillAttributeTable();

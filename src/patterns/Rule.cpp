@@ -964,9 +964,9 @@ Rule Rule::fromString(const QString& line, bool* readable)
     ParseNode* pre = parse(preText);
     ParseNode* post = nullptr;
     if (postText == QueryTokens::AND) {
-        // The printer leaves empty slots out, so a rewrite of empty slots
-        // only is the list operator alone: it reads back as the rewrite
-        // "Create rule.." gives, a sequence holding one empty slot.
+        // The printer leaves empty items out, so a rewrite of nothing is
+        // the list operator alone: it reads back as the rewrite "Create
+        // rule.." gives, a sequence holding one empty item.
         post = emptyRewrite();
     } else {
         post = parse(postText);

@@ -57,6 +57,12 @@ void RulesFile::readLines(const QString& text)
         qDebug().noquote() << QStringLiteral("rules file: %1 lines skipped").arg(skipped);
 }
 
+QString RulesFile::rulesText() const
+{
+    return rules.size() == 1 ? QStringLiteral("1 rule was")
+                             : QStringLiteral("%1 rules were").arg(rules.size());
+}
+
 QString RulesFile::skippedText() const
 {
     if (skipped == 0)

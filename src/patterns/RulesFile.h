@@ -28,6 +28,8 @@ public:
     // "1 line could not be read and was skipped" or "N lines could not be
     // read and were skipped"; empty when nothing was skipped.
     QString skippedText() const;
+    // "1 rule was" or "N rules were", for the rules read.
+    QString rulesText() const;
 
     TList<Rule> rules;   // in file order
     int skipped = 0;     // lines with text that hold no rule

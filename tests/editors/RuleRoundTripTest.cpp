@@ -67,7 +67,7 @@ struct Drive {
     Drive() : rules(&control)
     {
         GlyphStore* s = control.glyphStore;
-        for (const QString& name : {"A", "B", "C", "X", "Y"}) {
+        for (const QString name : {"A", "B", "C", "X", "Y"}) {
             BinItem glyph(nullptr, nullptr);
             glyph.name = name;
             glyph.label = name.toLower();
