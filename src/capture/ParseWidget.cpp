@@ -96,9 +96,9 @@ ParseWidget::ParseWidget(ControlWidget* opener, QWidget* parent)
     layout->addWidget(convertButton, 10, 0);
     layout->addWidget(cancelButton, 10, 1);
 
-    selectedFields.append(TIME_ATTRIBUTE);
-    selectedFields.append(SRC_ATTRIBUTE);
-    selectedFields.append(DST_ATTRIBUTE);
+    select(TIME_ATTRIBUTE);
+    select(SRC_ATTRIBUTE);
+    select(DST_ATTRIBUTE);
     consoleLimit = 8191;
     consoleLine.clear();
     fieldList->clear();
@@ -249,6 +249,14 @@ void ParseWidget::saveFile()
 
 // ---------------------------------------------------------------------------
 // Field list and console line
+
+void ParseWidget::select(const QString& field)
+{
+    // "none" is the import's choice of no attribute, not a field to convert.
+    if (field.isEmpty() || field == QLatin1String("none") || selectedFields.contains(field))
+        return;
+    selectedFields.append(field);
+}
 
 void ParseWidget::updateConsoleLine()
 {
@@ -410,7 +418,7 @@ void ParseWidget::loadFields(int packets)
 
     for (const QString& field : DEFAULT_FIELDS)
         if (allFields.contains(field))
-            selectedFields.append(field);
+            select(field);
 
     pdml.remove();
 
@@ -608,11 +616,22 @@ void ParseWidget::conversionDone(bool ok, bool killed, bool reported, const QStr
         return;
     }
     if (!ok) {
+        // Fields that tshark does not know (a column name of the imported
+        // log, say) may not stand in the list to be unchecked: they leave
+        // the selection, so that the next Convert can succeed.
+        const TList<QString> refused = WiresharkTerminalStream::refusedFields(errorText);
+        QString text = QStringLiteral("Conversion failed:\n") + errorText;
+        if (!refused.isEmpty()) {
+            for (const QString& field : refused)
+                while (selectedFields.removeOne(field)) {
+                }
+            fillFieldList();
+            text += QStringLiteral("\n\nThese fields were taken out of the selection: ")
+                    + refused.toQList().join(QStringLiteral(", ")) + QLatin1Char('.');
+        }
         // The stream showed its own box for this failure: one is enough.
         if (!reported)
-            MessageAsker::ask(QMessageBox::Warning, CONVERSION_TITLE,
-                              QStringLiteral("Conversion failed:\n") + errorText, QMessageBox::Ok,
-                              this);
+            MessageAsker::ask(QMessageBox::Warning, CONVERSION_TITLE, text, QMessageBox::Ok, this);
         return;
     }
     MessageAsker::ask(QMessageBox::Warning, CONVERSION_TITLE, QStringLiteral("Conversion successful"),
