@@ -167,10 +167,19 @@ QString ParseWidget::capinfosProgram() const
 
 QString ParseWidget::tsharkMissingText() const
 {
-    const QString path = tsharkLabel->text();
-    QString text = path.isEmpty()
-        ? QStringLiteral("tshark could not be started: no tshark program is set")
-        : QStringLiteral("tshark could not be started: \"%1\" is no executable program").arg(path);
+    // The label stays empty when the path of settings.txt names no tshark:
+    // that path is what the user has to mend.
+    const bool fromSettings = tsharkLabel->text().isEmpty() && !TSHARK_PATH.isEmpty();
+    const QString path = fromSettings ? TSHARK_PATH : tsharkLabel->text();
+    const QString where = fromSettings ? QStringLiteral(" (the path in settings.txt)") : QString();
+    QString text;
+    if (path.isEmpty())
+        text = QStringLiteral("tshark could not be started: no tshark program is set");
+    else if (!QFileInfo::exists(path))
+        text = QStringLiteral("tshark could not be started: \"%1\"%2 does not exist").arg(path, where);
+    else
+        text = QStringLiteral("tshark could not be started: \"%1\"%2 is no executable program")
+                   .arg(path, where);
     if (os == QLatin1String("linux") || os == QLatin1String("macos"))
         text += QStringLiteral(", and there is no tshark on the search path (PATH)");
     return text + QStringLiteral(". Choose the tshark program with \"Find\"; its path is kept "

@@ -464,6 +464,10 @@ void ParseWidgetTest::conversionFailures_data()
     // The refused field leaves the selection; the old output stays.
     QTest::newRow("invalid field") << "no.such.field" << "" << "Conversion PCAP CSV"
                                    << "Conversion failed:\n";
+    QTest::newRow("settings name a missing tshark")
+        << "frame.number" << "missing tshark" << "Conversion PCAP CSV"
+        << "Conversion failed:\ntshark could not be started: \"%1\" (the path in settings.txt) "
+           "does not exist, and there is no tshark on the search path (PATH).";
     // The old output stays: nothing is converted.
     QTest::newRow("no tshark anywhere")
         << "frame.number" << "no tshark" << "Conversion PCAP CSV"
@@ -481,6 +485,9 @@ void ParseWidgetTest::conversionFailures()
     QFETCH(QString, title);
     QFETCH(QString, reason);
     const QString notRunnable = dir->write("tshark", "not a program");
+    const QString missing = dir->filePath("gone/tshark");
+    if (setup == "missing tshark")
+        TSHARK_PATH = missing;
     const QString output = dir->filePath("out.csv");
     if (setup == "folder")
         QVERIFY(QDir(dir->path()).mkdir("out.csv"));
@@ -491,7 +498,7 @@ void ParseWidgetTest::conversionFailures()
     dialog.outputLabel->setText(output);
     dialog.selectedFields = {"frame.number", field};
     Boxes boxes;  // Yes to the overwrite question
-    const bool noTshark = setup == "no tshark";
+    const bool noTshark = setup == "no tshark" || setup == "missing tshark";
     {
         TempWorkDir empty;
         std::unique_ptr<SearchPath> path(noTshark ? new SearchPath(empty.path(), true) : nullptr);
@@ -506,7 +513,7 @@ void ParseWidgetTest::conversionFailures()
     QCOMPARE(failures.size(), 1);
     QCOMPARE(failures.at(0).title, title);
     const QString text = failures.at(0).text;
-    QVERIFY2(text.startsWith(reason.arg(notRunnable)),
+    QVERIFY2(text.startsWith(reason.arg(setup == "missing tshark" ? missing : notRunnable)),
              qPrintable(text));
     if (field == "no.such.field") {
         QVERIFY(text.endsWith("These fields were taken out of the selection: no.such.field."));
