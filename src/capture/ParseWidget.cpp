@@ -96,9 +96,9 @@ ParseWidget::ParseWidget(ControlWidget* opener, QWidget* parent)
     layout->addWidget(convertButton, 10, 0);
     layout->addWidget(cancelButton, 10, 1);
 
-    selectedFields.append(TIME_ATTRIBUTE);
-    selectedFields.append(SRC_ATTRIBUTE);
-    selectedFields.append(DST_ATTRIBUTE);
+    select(TIME_ATTRIBUTE);
+    select(SRC_ATTRIBUTE);
+    select(DST_ATTRIBUTE);
     consoleLimit = 8191;
     consoleLine.clear();
     fieldList->clear();
@@ -167,10 +167,19 @@ QString ParseWidget::capinfosProgram() const
 
 QString ParseWidget::tsharkMissingText() const
 {
-    const QString path = tsharkLabel->text();
-    QString text = path.isEmpty()
-        ? QStringLiteral("tshark could not be started: no tshark program is set")
-        : QStringLiteral("tshark could not be started: \"%1\" is no executable program").arg(path);
+    // The label stays empty when the path of settings.txt names no tshark:
+    // that path is what the user has to mend.
+    const bool fromSettings = tsharkLabel->text().isEmpty() && !TSHARK_PATH.isEmpty();
+    const QString path = fromSettings ? TSHARK_PATH : tsharkLabel->text();
+    const QString where = fromSettings ? QStringLiteral(" (the path in settings.txt)") : QString();
+    QString text;
+    if (path.isEmpty())
+        text = QStringLiteral("tshark could not be started: no tshark program is set");
+    else if (!QFileInfo::exists(path))
+        text = QStringLiteral("tshark could not be started: \"%1\"%2 does not exist").arg(path, where);
+    else
+        text = QStringLiteral("tshark could not be started: \"%1\"%2 is no executable program")
+                   .arg(path, where);
     if (os == QLatin1String("linux") || os == QLatin1String("macos"))
         text += QStringLiteral(", and there is no tshark on the search path (PATH)");
     return text + QStringLiteral(". Choose the tshark program with \"Find\"; its path is kept "
@@ -249,6 +258,14 @@ void ParseWidget::saveFile()
 
 // ---------------------------------------------------------------------------
 // Field list and console line
+
+void ParseWidget::select(const QString& field)
+{
+    // "none" is the import's choice of no attribute, not a field to convert.
+    if (field.isEmpty() || field == QLatin1String("none") || selectedFields.contains(field))
+        return;
+    selectedFields.append(field);
+}
 
 void ParseWidget::updateConsoleLine()
 {
@@ -410,7 +427,7 @@ void ParseWidget::loadFields(int packets)
 
     for (const QString& field : DEFAULT_FIELDS)
         if (allFields.contains(field))
-            selectedFields.append(field);
+            select(field);
 
     pdml.remove();
 
@@ -608,11 +625,22 @@ void ParseWidget::conversionDone(bool ok, bool killed, bool reported, const QStr
         return;
     }
     if (!ok) {
+        // Fields that tshark does not know (a column name of the imported
+        // log, say) may not stand in the list to be unchecked: they leave
+        // the selection, so that the next Convert can succeed.
+        const TList<QString> refused = WiresharkTerminalStream::refusedFields(errorText);
+        QString text = QStringLiteral("Conversion failed:\n") + errorText;
+        if (!refused.isEmpty()) {
+            for (const QString& field : refused)
+                while (selectedFields.removeOne(field)) {
+                }
+            fillFieldList();
+            text += QStringLiteral("\n\nThese fields were taken out of the selection: ")
+                    + refused.toQList().join(QStringLiteral(", ")) + QLatin1Char('.');
+        }
         // The stream showed its own box for this failure: one is enough.
         if (!reported)
-            MessageAsker::ask(QMessageBox::Warning, CONVERSION_TITLE,
-                              QStringLiteral("Conversion failed:\n") + errorText, QMessageBox::Ok,
-                              this);
+            MessageAsker::ask(QMessageBox::Warning, CONVERSION_TITLE, text, QMessageBox::Ok, this);
         return;
     }
     MessageAsker::ask(QMessageBox::Warning, CONVERSION_TITLE, QStringLiteral("Conversion successful"),

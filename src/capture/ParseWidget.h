@@ -125,5 +125,7 @@ public slots:
     void autoSelect();
 
 private:
+    // Adds a field to the selection unless it is empty, "none" or selected.
+    void select(const QString& field);
     void conversionDone(bool ok, bool killed, bool reported, const QString& errorText);
 };

@@ -134,6 +134,12 @@ bool Smb2XesExporter::exportFile(const QString& inputPath, const QString& output
         return failed(QStringLiteral("Export failed: the input holds no SMB2 packets (no row has "
                                      "a value in %1).")
                           .arg(commandField));
+    // A document without an event is no export: refused, and an older file
+    // at the output stays as it was.
+    int timeSwitches = 0;
+    int spoolFiles = 0;
+    if (countEvents(columns, &timeSwitches, &spoolFiles) == 0)
+        return failed(noEventText(timeSwitches, spoolFiles));
 
     QFile out(outputPath);
     if (!out.open(QIODevice::ReadWrite | QIODevice::Truncate | QIODevice::Text))
@@ -185,6 +191,47 @@ bool Smb2XesExporter::exportFile(const QString& inputPath, const QString& output
     return true;
 }
 
+int Smb2XesExporter::countEvents(const QHash<QString, int>& columns, int* timeSwitches,
+                                 int* spoolFiles) const
+{
+    int events = 0;
+    for (const QHash<QString, TList<TList<QString>>>* table :
+         {&responseGroups, &sessionGroups, &requestGroups}) {
+        for (const TList<TList<QString>>& group : *table) {
+            if (group.isEmpty())
+                continue;
+            switch (fateOf(group, columns)) {
+            case Written: ++events; break;
+            case TimeSwitch: ++*timeSwitches; break;
+            case SpoolFile: ++*spoolFiles; break;
+            }
+        }
+    }
+    return events;
+}
+
+QString Smb2XesExporter::noEventText(int timeSwitches, int spoolFiles) const
+{
+    const auto counted = [](int n, const char* one, const char* many) {
+        return QString::number(n) + QLatin1Char(' ') + QLatin1String(n == 1 ? one : many);
+    };
+    QStringList reasons;
+    if (spoolssRows > 0)
+        reasons << counted(spoolssRows, "packet belongs", "packets belong")
+                       + QStringLiteral(" to a file whose name contains \"spoolss\" (print "
+                                        "spooling), which the export leaves out.");
+    if (timeSwitches > 0)
+        reasons << counted(timeSwitches, "group runs", "groups run")
+                       + QStringLiteral(" backward in time: its first packet is more than 1 s "
+                                        "later than its last.");
+    if (spoolFiles > 0)
+        reasons << counted(spoolFiles, "group belongs", "groups belong")
+                       + QStringLiteral(" to a file whose name contains \"spool\", which the "
+                                        "export leaves out.");
+    return QStringLiteral("Export failed: no event is left to write, so no file was written.\n")
+        + reasons.join(QLatin1Char('\n'));
+}
+
 QStringList Smb2XesExporter::missingFields() const
 {
     QStringList missing;
@@ -227,6 +274,7 @@ void Smb2XesExporter::readPackets(QTextStream& input, const QHash<QString, int>&
     int n = 0;
     linesNotRead = 0;
     smb2Rows = 0;
+    spoolssRows = 0;
     QString line;
     while (input.readLineInto(&line)) {
         if (n != 0 && n % 1000 == 0)
@@ -260,15 +308,19 @@ void Smb2XesExporter::readPackets(QTextStream& input, const QHash<QString, int>&
             const QString key = msgId + KEY_SEPARATOR + (srcFirst ? src : dst) + KEY_SEPARATOR
                 + (srcFirst ? dst : src) + KEY_SEPARATOR + fid;
 
-            if (!fidToFileName.value(fid).contains(QLatin1String("spoolss"))) {
+            const bool smb2 = !fieldAt(row, commandColumn).isEmpty();
+            if (smb2)
+                ++smb2Rows;
+            if (fidToFileName.value(fid).contains(QLatin1String("spoolss"))) {
+                if (smb2)
+                    ++spoolssRows;
+            } else {
                 qint64 command = -1;
                 qint64 response = -1;
                 qint64 status = -1;
                 const bool hasCommand = integerValue(fieldAt(row, commandColumn), &command);
                 const bool hasResponse = integerValue(fieldAt(row, responseColumn), &response);
                 const bool hasStatus = integerValue(fieldAt(row, statusColumn), &status);
-                if (!fieldAt(row, commandColumn).isEmpty())
-                    ++smb2Rows;
                 if (hasCommand && hasResponse && hasStatus && (command == 5 || command == 6)
                     && response == 1 && status == 0)
                     append(responseGroups, responseOrder, key, row);
@@ -326,27 +378,13 @@ void Smb2XesExporter::writeEvent(QIODevice* output, const TList<TList<QString>>&
     const double end = seconds(fieldAt(last, timeColumn));
     const QString startText = nanoseconds(start);
     const QString endText = nanoseconds(end);
-    const double testedEnd = std::fabs(end - start) < 1.0 ? start + 1.0 : end;
-    if (start > testedEnd) {
-        qDebug() << "timeswitch detected " << end - start;
-        return;
-    }
-
-    const int sessionColumn = columns.value(sessionField, -1);
-    const int fidColumn = columns.value(fidField, -1);
     QString sessionId;
-    QString fid;
-    for (const TList<QString>& row : group.items) {
-        if (sessionId.isEmpty())
-            sessionId = fieldAt(row, sessionColumn);
-        if (fid.isEmpty())
-            fid = fieldAt(row, fidColumn);
-        if (!sessionId.isEmpty() && !fid.isEmpty())
-            break;
+    QString fileName;
+    switch (fateOf(group, columns, &sessionId, &fileName)) {
+    case Written: break;
+    case TimeSwitch: qDebug() << "timeswitch detected " << end - start; return;
+    case SpoolFile: return;
     }
-    const QString fileName = fidToFileName.value(fid);
-    if (fileName.contains(QLatin1String("spool")))
-        return;
 
     const auto firstField = [&](const QString& name) {
         return fieldAt(first, columnIndex(columns, name));
@@ -382,6 +420,39 @@ void Smb2XesExporter::writeEvent(QIODevice* output, const TList<TList<QString>>&
     text += "        </event>\n";
     write(output, text);
     ++eventsWritten;
+}
+
+Smb2XesExporter::Fate Smb2XesExporter::fateOf(const TList<TList<QString>>& group,
+                                               const QHash<QString, int>& columns,
+                                               QString* sessionIdOut, QString* fileNameOut) const
+{
+    const int timeColumn = columnIndex(columns, timeField);
+    const double start = seconds(fieldAt(group.first(), timeColumn));
+    const double end = seconds(fieldAt(group.last(), timeColumn));
+    const double testedEnd = std::fabs(end - start) < 1.0 ? start + 1.0 : end;
+    if (start > testedEnd)
+        return TimeSwitch;
+
+    const int sessionColumn = columns.value(sessionField, -1);
+    const int fidColumn = columns.value(fidField, -1);
+    QString sessionId;
+    QString fid;
+    for (const TList<QString>& row : group.items) {
+        if (sessionId.isEmpty())
+            sessionId = fieldAt(row, sessionColumn);
+        if (fid.isEmpty())
+            fid = fieldAt(row, fidColumn);
+        if (!sessionId.isEmpty() && !fid.isEmpty())
+            break;
+    }
+    const QString fileName = fidToFileName.value(fid);
+    if (fileName.contains(QLatin1String("spool")))
+        return SpoolFile;
+    if (sessionIdOut)
+        *sessionIdOut = sessionId;
+    if (fileNameOut)
+        *fileNameOut = fileName;
+    return Written;
 }
 
 int Smb2XesExporter::columnIndex(const QHash<QString, int>& columns, const QString& name) const

@@ -23,8 +23,9 @@ class QTextStream;
 //
 // Runs once on the GUI thread: run() asks for the two files, exportFile()
 // reads the whole input, writes the document and reports the outcome in one
-// message box. An input that lacks a field the export reads, or that holds
-// no SMB2 packet, is refused before the output is touched. Groups are
+// message box. An input that lacks a field the export reads, that holds no
+// SMB2 packet, or whose groups are all left out (so that no event would be
+// written), is refused before the output is touched. Groups are
 // written in the order of their first row, so the same input always gives
 // the same file.
 class Smb2XesExporter
@@ -37,7 +38,7 @@ public:
     void run();
     // Reads `inputPath`, writes the XES document to `outputPath` and shows
     // the outcome; false when a file could not be opened or written, when
-    // the input lacks a needed field or holds no SMB2 packet.
+    // the input lacks a needed field, holds no SMB2 packet or gives no event.
     bool exportFile(const QString& inputPath, const QString& outputPath);
     // Reads the data lines (the stream stands after the header) into the
     // groups; their fields are stored unquoted.
@@ -97,12 +98,25 @@ public:
     // left unread behind the limit, of the last export.
     int linesRead = 0;
     qint64 linesNotRead = 0;
-    // Rows of the last export with an SMB2 command.
+    // Rows of the last export with an SMB2 command, and those of them left
+    // out for a "spoolss" file.
     int smb2Rows = 0;
+    int spoolssRows = 0;
     // Events written by the last export.
     int eventsWritten = 0;
 
 private:
+    // What becomes of a group: its event, or nothing for one of two reasons.
+    enum Fate { Written, TimeSwitch, SpoolFile };
+    // The group's fate; for an event also its session id and file name.
+    Fate fateOf(const TList<TList<QString>>& group, const QHash<QString, int>& columns,
+                QString* sessionId = nullptr, QString* fileName = nullptr) const;
+    // The events the groups give; the groups that give none are counted
+    // by reason.
+    int countEvents(const QHash<QString, int>& columns, int* timeSwitches, int* spoolFiles) const;
+    // Why no event is left, for the user.
+    QString noEventText(int timeSwitches, int spoolFiles) const;
+
     // Equal field texts share one stored copy: the groups hold every row
     // until the end.
     QString shared(const QString& field);

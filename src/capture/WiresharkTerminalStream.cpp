@@ -7,6 +7,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QProcess>
+#include <QSaveFile>
 #include <QStringList>
 #include <QTextCodec>
 #include <QTextStream>
@@ -42,12 +43,10 @@ void warn(const QString& text)
 } // namespace
 
 WiresharkTerminalStream::WiresharkTerminalStream(QString path, TList<QString> fields)
-    : outputPath(path)
 {
-    if (QFile::exists(path))
-        QFile::remove(path);
-    outputFile = new QFile(path);
-    if (outputFile->open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    // Written beside the output and put in its place on success only.
+    outputFile = new QSaveFile(path);
+    if (outputFile->open(QIODevice::WriteOnly)) {
         out = new QTextStream(outputFile);
         out->setCodec(QTextCodec::codecForName("UTF-8"));
         process = new QProcess;
@@ -66,12 +65,10 @@ WiresharkTerminalStream::~WiresharkTerminalStream()
                    &WiresharkTerminalStream::readyReadStandardError);
         process->disconnect(this);
     }
-    if (out)
-        out->flush();
+    // An output that was not put in place by start is dropped with its file.
+    discardOutput();
     delete out;
     out = nullptr;
-    if (outputFile)
-        outputFile->close();
     delete outputFile;
     outputFile = nullptr;
     if (process) {
@@ -170,10 +167,8 @@ bool WiresharkTerminalStream::start(QString capturePath, QString tsharkPath, QSt
         length += 1 + argument.size();
     qDebug() << tsharkPath << arguments;
     qDebug() << "application length " << length;
-    if (!process) {
-        errorText = CREATE_FAILED;
-        return false;
-    }
+    if (!process)
+        return fail(CREATE_FAILED);
 
     emit progress(0);
     process->start(tsharkPath, arguments, QIODevice::ReadWrite);
@@ -213,41 +208,56 @@ bool WiresharkTerminalStream::start(QString capturePath, QString tsharkPath, QSt
     if (out && !killed)
         out->flush();
 
-    if (killed) {
-        errorText = QStringLiteral("The conversion was stopped.");
-        return false;
-    }
+    if (killed)
+        return fail(QStringLiteral("The conversion was stopped."));
     if (!started) {
         // No finished signal comes for a program that never ran; a progress
         // display still learns that the conversion is over.
         emit progress(INT_MAX);
-        errorText = startError;
-        return false;
+        return fail(startError);
     }
     const QString tsharkText = withoutRootWarning(errorOutput);
     if (process->exitStatus() == QProcess::CrashExit) {
         qDebug() << "something happened";
-        errorText = tsharkText.isEmpty() ? process->errorString() : tsharkText;
-        return false;
+        return fail(tsharkText.isEmpty() ? process->errorString() : tsharkText);
     }
-    if (process->exitCode() != 0) {
-        errorText = tsharkText.isEmpty()
+    if (process->exitCode() != 0)
+        return fail(tsharkText.isEmpty()
                         ? QStringLiteral("tshark ended with code %1.").arg(process->exitCode())
-                        : tsharkText;
-        return false;
-    }
-    if (out && out->status() != QTextStream::Ok) {
-        errorText = QStringLiteral("The output file could not be written.");
-        return false;
-    }
+                        : tsharkText);
+    if (out && out->status() != QTextStream::Ok)
+        return fail(QStringLiteral("The output file could not be written."));
     if (filter.isEmpty() && expectedPackets > 0 && rowsWritten == rowsBefore) {
-        errorText = QStringLiteral("tshark printed no record for the %1 packets of the capture.")
-                        .arg(expectedPackets);
+        QString text = QStringLiteral("tshark printed no record for the %1 packets of the capture.")
+                           .arg(expectedPackets);
         if (!tsharkText.isEmpty())
-            errorText += QLatin1Char('\n') + tsharkText;
-        return false;
+            text += QLatin1Char('\n') + tsharkText;
+        return fail(text);
     }
+    // Only now does the new file take the output's place.
+    if (!outputFile->commit())
+        return fail(QStringLiteral("The output file could not be written: ")
+                    + outputFile->errorString());
     return true;
+}
+
+bool WiresharkTerminalStream::fail(const QString& text)
+{
+    errorText = text;
+    discardOutput();
+    return false;
+}
+
+void WiresharkTerminalStream::discardOutput()
+{
+    if (!outputFile || !outputFile->isOpen())
+        return;
+    // Whatever the text stream still holds goes into the file that is
+    // dropped, not into a closed one later.
+    if (out)
+        out->flush();
+    outputFile->cancelWriting();
+    outputFile->commit();
 }
 
 void WiresharkTerminalStream::abort()
@@ -307,12 +317,8 @@ void WiresharkTerminalStream::stop()
         return;
     qDebug() << "kill";
     process->kill();
-    if (out)
-        out->flush();
-    if (outputFile)
-        outputFile->close();
+    discardOutput();
     killed = true;
-    QFile::remove(outputPath);
 }
 
 void WiresharkTerminalStream::convertLines(const QByteArray& bytes, bool toEnd)
@@ -434,6 +440,26 @@ void WiresharkTerminalStream::endRecordLine()
     }
     if (rowsWritten > expectedPackets)
         qDebug() << "i'm stuck ";
+}
+
+TList<QString> WiresharkTerminalStream::refusedFields(const QString& tsharkText)
+{
+    // tshark lists the names it does not know one a line, indented, after
+    // "Some fields aren't valid:".
+    TList<QString> fields;
+    const QStringList lines = tsharkText.split(QLatin1Char('\n'));
+    int at = 0;
+    while (at < lines.size() && !lines.at(at).contains(QLatin1String("Some fields aren't valid:")))
+        ++at;
+    for (int k = at + 1; k < lines.size(); ++k) {
+        const QString& line = lines.at(k);
+        if (!line.startsWith(QLatin1Char('\t')) && !line.startsWith(QLatin1Char(' ')))
+            break;
+        const QString name = line.trimmed();
+        if (!name.isEmpty() && !fields.contains(name))
+            fields.append(name);
+    }
+    return fields;
 }
 
 QString WiresharkTerminalStream::withoutRootWarning(const QByteArray& errorOutput)

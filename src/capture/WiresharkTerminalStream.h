@@ -7,8 +7,8 @@
 #include <QString>
 
 class QEventLoop;
-class QFile;
 class QProcess;
+class QSaveFile;
 class QTextStream;
 
 // Converts a packet capture into the comma-separated event log that the
@@ -21,6 +21,10 @@ class QTextStream;
 // double quotes inside a value dropped. The header line ends with "\n",
 // every row with "\r\n"; the file is UTF-8.
 //
+// The rows go to a temporary file beside the output, which replaces the
+// output only when the conversion succeeded: a failed or stopped conversion
+// leaves an older file as it was, and leaves no file where there was none.
+//
 // Use: construct, countPackets, set `attributes`, start (returns when tshark
 // has ended, with the outcome), read `killed`, `errorText` and `reported`, set
 // `stopping`, destroy. Everything runs on the GUI thread; start runs a local
@@ -31,9 +35,9 @@ class WiresharkTerminalStream : public QObject
     Q_OBJECT
 
 public:
-    // Removes a file at outputPath and creates it anew. When it cannot be
-    // created, `out` and `process` stay null and `attributes` empty; start
-    // then reports it.
+    // Opens the temporary file beside outputPath. When it cannot be created
+    // (or outputPath is a folder or a file that may not be written), `out`
+    // and `process` stay null and `attributes` empty; start then reports it.
     WiresharkTerminalStream(QString outputPath, TList<QString> fields);
     ~WiresharkTerminalStream() override;
 
@@ -47,11 +51,11 @@ public:
     // when the output could not be created, tshark could not start, crashed,
     // exited with an error, was stopped by abort, or printed no record for
     // an unfiltered capture in which capinfos counted packets; errorText
-    // then says why.
+    // then says why. Only a successful conversion replaces the output file.
     bool start(QString capturePath, QString tsharkPath, QString filter, int limit);
 
     // Stops a running conversion: tshark is killed and the partial output
-    // removed; start then returns false with `killed` set.
+    // dropped; start then returns false with `killed` set.
     void abort();
 
     bool stopping = false;
@@ -59,7 +63,8 @@ public:
     TList<QString> attributes;
     QProcess* process = nullptr;
     int expectedPackets = 0;
-    QFile* outputFile = nullptr;
+    // The temporary file that becomes the output on success.
+    QSaveFile* outputFile = nullptr;
     QTextStream* out = nullptr;
     int rowsWritten = 0;
     bool killed = false;
@@ -74,6 +79,8 @@ public:
     // tshark's error output as text, without the warning about running as
     // root that it prints at every run.
     static QString withoutRootWarning(const QByteArray& errorOutput);
+    // The field names that tshark's error text says it does not know.
+    static TList<QString> refusedFields(const QString& tsharkText);
 
 signals:
     void progress(int value);
@@ -89,8 +96,10 @@ private:
     void addToken(const QString& text);
     void endRecordLine();
     void stop();
+    // Drops the partial output; an older output file stays as it was.
+    void discardOutput();
+    bool fail(const QString& text);
 
-    QString outputPath;
     // Output bytes after the last complete line.
     QByteArray pending;
     // The record being read; it carries over from one output batch to the

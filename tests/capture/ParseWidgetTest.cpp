@@ -60,7 +60,9 @@ private slots:
     void openProposesOutput();
     void saveAs_data();
     void saveAs();
-    void defaultsAddedForEveryCapture();
+    void defaultsSelectedOnce();
+    void importChoicesAsFields_data();
+    void importChoicesAsFields();
     void checksNearTheLimit();
     void checkAll_data();
     void checkAll();
@@ -108,6 +110,8 @@ void ParseWidgetTest::cleanup()
     dir.reset();
     TSHARK_PATH = savedTshark;
     SRC_ATTRIBUTE = "ip.src";
+    DST_ATTRIBUTE = "ip.dst";
+    TIME_ATTRIBUTE = "frame.time_epoch";
 }
 
 void ParseWidgetTest::startAndToolPaths_data()
@@ -245,20 +249,44 @@ void ParseWidgetTest::saveAs()
     QCOMPARE(log->contains("Save WireShark failed"), answer.isEmpty());
 }
 
-void ParseWidgetTest::defaultsAddedForEveryCapture()
+// Opening the capture again (or another one) selects no field twice.
+void ParseWidgetTest::defaultsSelectedOnce()
 {
     ParseWidget dialog(nullptr);
     FileAnswers answers({http, http});
     dialog.openButton->click();
     dialog.openButton->click();
     const QStringList defaults{"tcp.srcport", "tcp.dstport", "tcp.stream", "frame.len", "frame.protocols"};
-    QCOMPARE(dialog.selectedFields.toQList(), START + defaults + defaults);
+    QCOMPARE(dialog.selectedFields.toQList(), START + defaults);
     QCOMPARE(dialog.fieldList->count(), dialog.allFields.size());
     QCOMPARE(dialog.outputLabel->text(), classDir.filePath("http.csv"));
-    // Unchecking a field selected twice leaves it out of the conversion.
     itemOf(dialog, "tcp.srcport")->setCheckState(Qt::Unchecked);
     QVERIFY(!dialog.selectedFields.contains("tcp.srcport"));
-    QCOMPARE(dialog.selectedFields.size(), 3 + 2 * 4);
+    QCOMPARE(dialog.selectedFields.size(), 3 + 4);
+}
+
+void ParseWidgetTest::importChoicesAsFields_data()
+{
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("destination");
+    QTest::addColumn<QStringList>("selected");
+    QTest::newRow("destination none") << "frame.number" << "none"
+                                      << QStringList{"frame.time_epoch", "frame.number"};
+    QTest::newRow("source is the time") << "frame.time_epoch" << "none" << QStringList{"frame.time_epoch"};
+    QTest::newRow("no source") << "" << "ip.dst" << QStringList{"frame.time_epoch", "ip.dst"};
+}
+
+// The attributes chosen at the last import start the selection, which is
+// what tshark gets: "none" is no field, and none is passed twice.
+void ParseWidgetTest::importChoicesAsFields()
+{
+    QFETCH(QString, source);
+    QFETCH(QString, destination);
+    QFETCH(QStringList, selected);
+    SRC_ATTRIBUTE = source;
+    DST_ATTRIBUTE = destination;
+    ParseWidget dialog(nullptr);
+    QCOMPARE(dialog.selectedFields.toQList(), selected);
 }
 
 void ParseWidgetTest::checksNearTheLimit()
@@ -433,8 +461,13 @@ void ParseWidgetTest::conversionFailures_data()
     QTest::addColumn<QString>("setup");
     QTest::addColumn<QString>("title");
     QTest::addColumn<QString>("reason");
+    // The refused field leaves the selection; the old output stays.
     QTest::newRow("invalid field") << "no.such.field" << "" << "Conversion PCAP CSV"
                                    << "Conversion failed:\n";
+    QTest::newRow("settings name a missing tshark")
+        << "frame.number" << "missing tshark" << "Conversion PCAP CSV"
+        << "Conversion failed:\ntshark could not be started: \"%1\" (the path in settings.txt) "
+           "does not exist, and there is no tshark on the search path (PATH).";
     // The old output stays: nothing is converted.
     QTest::newRow("no tshark anywhere")
         << "frame.number" << "no tshark" << "Conversion PCAP CSV"
@@ -452,6 +485,9 @@ void ParseWidgetTest::conversionFailures()
     QFETCH(QString, title);
     QFETCH(QString, reason);
     const QString notRunnable = dir->write("tshark", "not a program");
+    const QString missing = dir->filePath("gone/tshark");
+    if (setup == "missing tshark")
+        TSHARK_PATH = missing;
     const QString output = dir->filePath("out.csv");
     if (setup == "folder")
         QVERIFY(QDir(dir->path()).mkdir("out.csv"));
@@ -462,23 +498,28 @@ void ParseWidgetTest::conversionFailures()
     dialog.outputLabel->setText(output);
     dialog.selectedFields = {"frame.number", field};
     Boxes boxes;  // Yes to the overwrite question
+    const bool noTshark = setup == "no tshark" || setup == "missing tshark";
     {
         TempWorkDir empty;
-        std::unique_ptr<SearchPath> path(setup == "no tshark" ? new SearchPath(empty.path(), true) : nullptr);
+        std::unique_ptr<SearchPath> path(noTshark ? new SearchPath(empty.path(), true) : nullptr);
         if (setup == "no tshark")
             dialog.tsharkLabel->setText(notRunnable);
         dialog.parseData();
     }
     QList<MessageAsker::Request> failures = boxes.requests;
     // Without tshark nothing is asked first.
-    if (setup != "no tshark")
+    if (!noTshark)
         QCOMPARE(failures.takeFirst().title, QStringLiteral("File exists"));
     QCOMPARE(failures.size(), 1);
     QCOMPARE(failures.at(0).title, title);
-    QVERIFY2(failures.at(0).text.startsWith(reason.arg(notRunnable)), qPrintable(failures.at(0).text));
-    if (field == "no.such.field")
-        QVERIFY(failures.at(0).text.contains(field));
-    if (setup == "no tshark")
+    const QString text = failures.at(0).text;
+    QVERIFY2(text.startsWith(reason.arg(setup == "missing tshark" ? missing : notRunnable)),
+             qPrintable(text));
+    if (field == "no.such.field") {
+        QVERIFY(text.endsWith("These fields were taken out of the selection: no.such.field."));
+        QCOMPARE(dialog.selectedFields.toQList(), QStringList{"frame.number"});
+    }
+    if (setup != "folder")
         QCOMPARE(readAll(output), QByteArray("the old file"));
     QVERIFY(dialog.result() != QDialog::Accepted && !dialog.stream && !dialog.progressDialog);
 }
@@ -557,8 +598,10 @@ void ParseWidgetTest::cancelStopsConversion()
     dialog.parseData();
     QVERIFY(clock.elapsed() < 20000);
     QCOMPARE(label, QStringLiteral("Converting data... : Parsed 1/1000 Packets"));
-    QVERIFY(shown && sameStream && fileThere);
+    // The output appears only when a conversion succeeds; nothing is left.
+    QVERIFY(shown && sameStream && !fileThere);
     QVERIFY(!QFile::exists(dir->filePath("live.csv")));
+    QCOMPARE(QDir(dir->path()).entryList({"live.csv*"}, QDir::Files | QDir::Hidden), QStringList());
     QVERIFY(log->contains("kill"));
     QCOMPARE(boxes.texts, QStringList{"Conversion aborted."});
     QVERIFY(dialog.result() != QDialog::Accepted && !dialog.stream);

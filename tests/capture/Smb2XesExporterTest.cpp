@@ -176,6 +176,22 @@ void Smb2XesExporterTest::refusedInputs_data()
     QTest::newRow("no SMB2 rows")
         << "no_smb2.csv"
         << "Export failed: the input holds no SMB2 packets (no row has a value in smb2.cmd).";
+    // Every group is left out: no event, no success.
+    const QString noEvent = "Export failed: no event is left to write, so no file was written.\n";
+    QTest::newRow("only a time switch")
+        << "backward_only.csv"
+        << noEvent + "1 group runs backward in time: its first packet is more than 1 s later "
+                     "than its last.";
+    QTest::newRow("only a spool file")
+        << "spool_only.csv"
+        << noEvent + "2 groups belong to a file whose name contains \"spool\", which the export "
+                     "leaves out.";
+    // The file id is named "\spoolss" only after the session's first row.
+    QTest::newRow("spoolss named later")
+        << "spoolss_later.csv"
+        << noEvent + "1 packet belongs to a file whose name contains \"spoolss\" (print "
+                     "spooling), which the export leaves out.\n1 group belongs to a file whose "
+                     "name contains \"spool\", which the export leaves out.";
 }
 
 // Refused before the output is touched: an older file there stays.

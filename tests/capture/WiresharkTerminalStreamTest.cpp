@@ -156,6 +156,8 @@ private slots:
     void awkwardCapturePath();
     void failures_data();
     void failures();
+    void failureKeepsOutput_data();
+    void failureKeepsOutput();
     void noRecordFromPackets();
     void unwritableOutput();
     void abortKillsAndRemoves();
@@ -460,6 +462,30 @@ void WiresharkTerminalStreamTest::failures()
     }
 }
 
+void WiresharkTerminalStreamTest::failureKeepsOutput_data()
+{
+    QTest::addColumn<bool>("older");  // an output file is there before
+    QTest::newRow("older file") << true;
+    QTest::newRow("no file") << false;
+}
+
+// A field that tshark refuses leaves the folder as it was: the older file
+// byte for byte, no header-only file, no temporary file.
+void WiresharkTerminalStreamTest::failureKeepsOutput()
+{
+    QFETCH(bool, older);
+    const QString output = dir->filePath(QStringLiteral("out.csv"));
+    if (older)
+        dir->write(QStringLiteral("out.csv"), "older,file\r\n");
+    const QStringList before = QDir(dir->path()).entryList(QDir::Files | QDir::Hidden);
+    {
+        WiresharkTerminalStream stream(output, toTList({"frame.number", "none"}));
+        QVERIFY(!stream.start(capture, QStringLiteral("tshark"), QString(), -1));
+    }
+    QCOMPARE(readAll(output), older ? QByteArray("older,file\r\n") : QByteArray("<missing>"));
+    QCOMPARE(QDir(dir->path()).entryList(QDir::Files | QDir::Hidden), before);
+}
+
 void WiresharkTerminalStreamTest::noRecordFromPackets()
 {
     // tshark ends well but prints nothing for a capture with packets.
@@ -507,7 +533,8 @@ void WiresharkTerminalStreamTest::abortKillsAndRemoves()
                  {"-c", "exec > \"$1\"; head -c 2000 \"$0\"; exec sleep 60", capture, fifo});
     QVERIFY(feeder.waitForStarted());
 
-    const QString output = dir->filePath(QStringLiteral("partial.csv"));
+    // The output of an earlier conversion stays as it was.
+    const QString output = dir->write(QStringLiteral("partial.csv"), "earlier\r\n");
     WiresharkTerminalStream stream(output, toTList({"frame.number", "ip.src"}));
     // Cancel once the first rows are in (or after a while regardless).
     bool ranDuringStart = false;
@@ -521,7 +548,7 @@ void WiresharkTerminalStreamTest::abortKillsAndRemoves()
             return;
         poll.stop();
         ranDuringStart = true;
-        fileThere = QFile::exists(output);
+        fileThere = readAll(output) == "earlier\r\n";
         stream.abort();
     });
     poll.start();
@@ -532,7 +559,9 @@ void WiresharkTerminalStreamTest::abortKillsAndRemoves()
     QVERIFY(fileThere);
     QVERIFY(stream.killed);
     QVERIFY(stream.rowsWritten > 0);
-    QVERIFY(!QFile::exists(output));
+    QCOMPARE(readAll(output), QByteArray("earlier\r\n"));
+    QCOMPARE(QDir(dir->path()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot),
+             QStringList({"live.pcap", "partial.csv"}));
     QVERIFY(log->contains(QStringLiteral("kill")));
     QVERIFY(clock.elapsed() < 20000);
     feeder.kill();
