@@ -101,12 +101,12 @@ Rule::~Rule()
 
 bool Rule::paintable() const
 {
-    return pre && post && pre->hasChildren();
+    return pre && pre->hasChildren();
 }
 
 bool Rule::hasSinglePostGlyph() const
 {
-    if (!paintable())
+    if (!paintable() || !post)
         return false;
     return pre->children.size() == 1 && post->glyph.mode != DELETE;
 }
@@ -154,7 +154,9 @@ void Rule::paint(QPainter* painter, QPen& pen, QBrush& brush)
         row.append(arrow);
         x = int(arrowX + arrow->width());
 
-        x = layOut(post, x);
+        // A rule read without a rewrite shows its precondition and the arrow.
+        if (post)
+            x = layOut(post, x);
 
         const bool fits = x <= w && halfItemSize + layout.subtreeExtent(pre) <= h;
         if (fits || s <= 1) {

@@ -394,6 +394,9 @@ void RuleFileLineTest::rewriteSides()
         QCOMPARE(rule.post->children.first()->glyph.mode, EMPTY);
     if (!readable)
         return;
+    // Every rule that reads shows its precondition, with or without a rewrite.
+    const QImage picture = Rule(rule).icon(60, 40).pixmap(60, 40).toImage();
+    QVERIFY(picture.pixelColor(6, 20) != QColor(Qt::white));
     QCOMPARE(Rule::toString(rule), written);
     const Rule again = Rule::fromString(written, &ok);
     QVERIFY(ok);
