@@ -330,8 +330,6 @@ ParseNode* parseLeaf(StringScanner& scanner)
         return nullptr;
     if (scanner.lookingAt(kDelete)) {
         scanner.take(kDelete);
-        freeConditions(glyph);
-        glyph = BinItem(nullptr, nullptr);
         glyph.mode = DELETE;
         // The printer writes "[ delete ]": the word's item ends at one "]".
         skipWhitespace(scanner);
@@ -339,6 +337,14 @@ ParseNode* parseLeaf(StringScanner& scanner)
             scanner.take(QueryTokens::RBRACKET);
             skipWhitespace(scanner);
         }
+    }
+    if (glyph.mode == DELETE) {
+        // A delete item is nothing but its mode, also when a glyph item
+        // names the mode in its fields: it is written "[ delete ]" and must
+        // read back as what it was read as.
+        freeConditions(glyph);
+        glyph = BinItem(nullptr, nullptr);
+        glyph.mode = DELETE;
     }
     ParseNode* node = new ParseNode(ParseNode::Leaf);
     // A freshly parsed glyph: the leaf takes over the conditions it holds.

@@ -439,6 +439,8 @@ void RuleFileLineTest::emptyItemsAndModes_data()
                                              << "L:A" << "06 " << text("A") + "<[ B,,(0;0;0),(0;0;0),(0;0;0),true,0,0,0,0,6 ]>";
     QTest::newRow("an empty item's mode is no field")
         << "[ A,a,(222;226;230),(0;0;0),(0;0;0),true,0,0,1,0,1 ]" << "L:A" << "0 " << text("A");
+    QTest::newRow("delete named in the fields") << text("A").replace(" ]", ",0,4 ]") + stackOfA
+                                                << "L:" << "4 " << "[ delete ]";
     QTest::newRow("quantifier before a mode") << "[ N,,(0;0;0),(0;0;0),(0;0;0),true,0,0,0,2,5 ]"
                                               << "L:N" << "5 " << "[ N,,(0;0;0),(0;0;0),(0;0;0),true,0,0,0,2,5 ]";
     QTest::newRow("text inside the brackets") << "&&[ x ]" << "null" << "" << "";
