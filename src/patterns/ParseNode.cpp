@@ -1,8 +1,10 @@
 #include "patterns/ParseNode.h"
 
 #include <QDebug>
+#include <QLocale>
 #include <QStringList>
 
+#include <cmath>
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -427,6 +429,23 @@ QString quoted(const QString& text)
     return QueryTokens::QUOTE + text + QueryTokens::QUOTE;
 }
 
+// A number as a condition writes it: with six decimals, as conditions always
+// have been written, when that text reads back as the very same number;
+// otherwise the shortest text that does ("9.9999999", "-2e-24"), since a
+// rounded bound would match other events once the condition is read again.
+QString numberText(double number)
+{
+    const QString sixDecimals = QString::number(number, 'f', 6);
+    if (!std::isfinite(number))
+        return sixDecimals;
+    bool ok = false;
+    const double back = sixDecimals.toDouble(&ok);
+    // Negative zero prints as "0.000000" and compares equal to it.
+    if (ok && back == number)
+        return sixDecimals;
+    return QString::number(number, 'g', QLocale::FloatingPointShortest);
+}
+
 } // namespace
 
 QString ParseNode::testText() const
@@ -436,7 +455,7 @@ QString ParseNode::testText() const
                              && value.toDouble() == 0.0;
         return isFalse ? QueryTokens::FALSEWORD : QueryTokens::TRUEWORD;
     }
-    QString valueText = value.toString();
+    QString valueText = value.type == TVariant::Double ? numberText(value.toDouble()) : value.toString();
     if (!isVariable) {
         // The absent value is written as the empty quoted text, which is
         // how the parser reads it.

@@ -101,12 +101,12 @@ Rule::~Rule()
 
 bool Rule::paintable() const
 {
-    return pre && post && pre->hasChildren();
+    return pre && pre->hasChildren();
 }
 
 bool Rule::hasSinglePostGlyph() const
 {
-    if (!paintable())
+    if (!paintable() || !post)
         return false;
     return pre->children.size() == 1 && post->glyph.mode != DELETE;
 }
@@ -154,7 +154,9 @@ void Rule::paint(QPainter* painter, QPen& pen, QBrush& brush)
         row.append(arrow);
         x = int(arrowX + arrow->width());
 
-        x = layOut(post, x);
+        // A rule read without a rewrite shows its precondition and the arrow.
+        if (post)
+            x = layOut(post, x);
 
         const bool fits = x <= w && halfItemSize + layout.subtreeExtent(pre) <= h;
         if (fits || s <= 1) {
@@ -328,8 +330,6 @@ ParseNode* parseLeaf(StringScanner& scanner)
         return nullptr;
     if (scanner.lookingAt(kDelete)) {
         scanner.take(kDelete);
-        freeConditions(glyph);
-        glyph = BinItem(nullptr, nullptr);
         glyph.mode = DELETE;
         // The printer writes "[ delete ]": the word's item ends at one "]".
         skipWhitespace(scanner);
@@ -337,6 +337,14 @@ ParseNode* parseLeaf(StringScanner& scanner)
             scanner.take(QueryTokens::RBRACKET);
             skipWhitespace(scanner);
         }
+    }
+    if (glyph.mode == DELETE) {
+        // A delete item is nothing but its mode, also when a glyph item
+        // names the mode in its fields: it is written "[ delete ]" and must
+        // read back as what it was read as.
+        freeConditions(glyph);
+        glyph = BinItem(nullptr, nullptr);
+        glyph.mode = DELETE;
     }
     ParseNode* node = new ParseNode(ParseNode::Leaf);
     // A freshly parsed glyph: the leaf takes over the conditions it holds.

@@ -17,8 +17,9 @@ class StringScanner;
 //
 // A Rule owns both trees: the constructor takes them over, copies copy them
 // deeply (a null tree stays null) and the destructor frees them. A rule with
-// a null or childless precondition, or a null rewrite, paints as a white
-// area and has no single post glyph.
+// a null or childless precondition paints as a white area; one without a
+// rewrite (a rules-file line that ends in the arrow) paints its precondition
+// and the arrow. Neither has a single post glyph.
 class Rule : public BinItem
 {
 public:

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "PatternTestUtil.h"
+#include "core/Packet.h"
 #include "patterns/ConditionParser.h"
 #include "patterns/Automaton.h"
 #include "patterns/ParseNode.h"
@@ -120,6 +121,8 @@ private slots:
     void emptyItemsAndModes();
     void normalisedMeansTheSame_data();
     void normalisedMeansTheSame();
+    void conditionNumbersKeepTheirValue_data();
+    void conditionNumbersKeepTheirValue();
 };
 
 void RuleFileLineTest::lineOfARule()
@@ -394,6 +397,9 @@ void RuleFileLineTest::rewriteSides()
         QCOMPARE(rule.post->children.first()->glyph.mode, EMPTY);
     if (!readable)
         return;
+    // Every rule that reads shows its precondition, with or without a rewrite.
+    const QImage picture = Rule(rule).icon(60, 40).pixmap(60, 40).toImage();
+    QVERIFY(picture.pixelColor(6, 20) != QColor(Qt::white));
     QCOMPARE(Rule::toString(rule), written);
     const Rule again = Rule::fromString(written, &ok);
     QVERIFY(ok);
@@ -436,6 +442,8 @@ void RuleFileLineTest::emptyItemsAndModes_data()
                                              << "L:A" << "06 " << text("A") + "<[ B,,(0;0;0),(0;0;0),(0;0;0),true,0,0,0,0,6 ]>";
     QTest::newRow("an empty item's mode is no field")
         << "[ A,a,(222;226;230),(0;0;0),(0;0;0),true,0,0,1,0,1 ]" << "L:A" << "0 " << text("A");
+    QTest::newRow("delete named in the fields") << text("A").replace(" ]", ",0,4 ]") + stackOfA
+                                                << "L:" << "4 " << "[ delete ]";
     QTest::newRow("quantifier before a mode") << "[ N,,(0;0;0),(0;0;0),(0;0;0),true,0,0,0,2,5 ]"
                                               << "L:N" << "5 " << "[ N,,(0;0;0),(0;0;0),(0;0;0),true,0,0,0,2,5 ]";
     QTest::newRow("text inside the brackets") << "&&[ x ]" << "null" << "" << "";
@@ -517,6 +525,38 @@ void RuleFileLineTest::normalisedMeansTheSame()
         QCOMPARE(describeTree(rewrite.get()) + leafModes(rewrite.get()), QString("And(L:)1 "));
     else
         QCOMPARE(describeTree(rewrite.get()), kept);
+}
+
+// Numbers in a glyph's condition: six decimals while they read back as the
+// same number, else the shortest exact text; read back, the rule matches
+// the same events.
+void RuleFileLineTest::conditionNumbersKeepTheirValue_data()
+{
+    QTest::addColumn<QString>("condition");
+    QTest::addColumn<QString>("written");
+    QTest::newRow("integer as double") << "b == 10.0" << "b == 10.000000";
+    QTest::newRow("negative zero") << "b <= -0.0" << "b <= 0.000000";
+    QTest::newRow("rounds up at six") << "b > 9.9999999" << "b > 9.9999999";
+    QTest::newRow("tiny negative") << "b < -2e-24" << "b < -2e-24";
+    QTest::newRow("smallest double") << "b > 5e-324" << "b > 5e-324";
+    QTest::newRow("huge") << "b < 1e300" << "b < " + QString::number(1e300, 'f', 6);
+}
+
+void RuleFileLineTest::conditionNumbersKeepTheirValue()
+{
+    QFETCH(QString, condition);
+    QFETCH(QString, written);
+    const Rule rule("R", node(ParseNode::And, {leaf("A", condition)}), nullptr, true, true);
+    const QString line = Rule::toString(rule);
+    QVERIFY2(line.contains("," + written + ","), qPrintable(line));
+    const Rule back = Rule::fromString(line);
+    THash<QString, int> columns;
+    columns["b"] = 0;
+    for (double b : {-1.0, -1e-300, 0.0, 5e-324, 10.0, 1e301}) {
+        const Packet event(TList<TVariant>{TVariant(b)});
+        QCOMPARE(back.pre->children.first()->glyph.condition->evaluate(&event, &columns, nullptr),
+                 rule.pre->children.first()->glyph.condition->evaluate(&event, &columns, nullptr));
+    }
 }
 
 LUMIVANE_TEST(RuleFileLineTest)

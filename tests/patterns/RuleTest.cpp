@@ -290,7 +290,6 @@ void RuleTest::incompleteRulePaintsWhite_data()
     QTest::addColumn<bool>("withPost");
     QTest::newRow("null pre") << false << false << true;
     QTest::newRow("childless pre") << true << false << true;
-    QTest::newRow("null post") << true << true << false;
 }
 
 void RuleTest::incompleteRulePaintsWhite()
