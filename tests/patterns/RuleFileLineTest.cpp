@@ -73,7 +73,7 @@ QString matchLengths(ParseNode* pattern)
     RuleMatcher matcher(nullptr);
     QStringList sequences{QString()};
     for (int i = 0; i < sequences.size() && sequences.at(i).size() < 3; ++i)
-        for (const QString& c : {"A", "B", "C"})
+        for (const char* c : {"A", "B", "C"})
             sequences.append(sequences.at(i) + c);
     QStringList lengths;
     for (const QString& letters : sequences) {
