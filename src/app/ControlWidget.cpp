@@ -11,6 +11,7 @@
 #include "app/MessageAsker.h"
 #include "app/NavigationWidget.h"
 #include "events/PacketsEvent.h"
+#include "events/ReloadEvent.h"
 #include "events/RenderEvent.h"
 #include "events/ScrollEvent.h"
 #include "app/SettingsWidget.h"
@@ -652,6 +653,13 @@ void ControlWidget::preprocessCSV()
         error = preprocessor.errorText;
     }
     QGuiApplication::restoreOverrideCursor();
+    // The rewrite rules are the session's rules now: every view shows and
+    // applies them, as after a rules import.
+    emit rulesChanged(nullptr);
+    if (EventWidget* matrix = focusedEventWidget()) {
+        ReloadEvent reload(this, {});
+        QCoreApplication::sendEvent(matrix, &reload);
+    }
     if (!error.isEmpty())
         refuse(error);
 }
