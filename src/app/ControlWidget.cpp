@@ -11,6 +11,7 @@
 #include "app/MessageAsker.h"
 #include "app/NavigationWidget.h"
 #include "events/PacketsEvent.h"
+#include "events/ReloadEvent.h"
 #include "events/RenderEvent.h"
 #include "events/ScrollEvent.h"
 #include "app/SettingsWidget.h"
@@ -494,6 +495,13 @@ void ControlWidget::waitForInspection()
     work->m_ended.wait(lock, [this]() { return work->finished.load(std::memory_order_acquire); });
 }
 
+QWidget* ControlWidget::dialogParent()
+{
+    if (mainWindow)
+        return mainWindow;
+    return this;
+}
+
 void ControlWidget::inspectWireShark()
 {
     inspectFrames(nullptr);
@@ -513,7 +521,7 @@ void ControlWidget::inspectFrames(const TList<QSharedPointer<Packet>>* packets)
         // Programs carry no extension outside Windows.
         const QString filter = os == QLatin1String("windows") ? QStringLiteral("*.exe") : QString();
         const QString chosen =
-            FileAsker::openFileName(this, QStringLiteral("Find Wireshark"), WIRESHARK_PATH, filter);
+            FileAsker::openFileName(dialogParent(), QStringLiteral("Find Wireshark"), WIRESHARK_PATH, filter);
         if (chosen.isEmpty()) {
             qDebug("Open wireshark failed");
             MessageAsker::ask(QMessageBox::Warning, QStringLiteral("Failed to start Wireshark"),
@@ -521,7 +529,7 @@ void ControlWidget::inspectFrames(const TList<QSharedPointer<Packet>>* packets)
                                              "chosen. Choose it in \"Find Wireshark\", or write its "
                                              "path as the second line of ")
                                   + SETTINGS_PATH + QLatin1Char('.'),
-                              QMessageBox::Ok, this);
+                              QMessageBox::Ok, dialogParent());
             return;
         }
         WIRESHARK_PATH = chosen;
@@ -538,7 +546,7 @@ void ControlWidget::inspectFrames(const TList<QSharedPointer<Packet>>* packets)
         text += QStringLiteral(". Write the path of the Wireshark program as the second line of ")
             + SETTINGS_PATH + QLatin1Char('.');
         MessageAsker::ask(QMessageBox::Warning, QStringLiteral("Failed to start Wireshark"), text,
-                          QMessageBox::Ok, this);
+                          QMessageBox::Ok, dialogParent());
         return;
     }
 
@@ -551,7 +559,7 @@ void ControlWidget::inspectFrames(const TList<QSharedPointer<Packet>>* packets)
         qDebug("pcap file exists");
     } else {
         qDebug("pcap file does not exists, opening dialog");
-        const QString chosen = FileAsker::openFileName(this, QStringLiteral("Open PCAP"), capture,
+        const QString chosen = FileAsker::openFileName(dialogParent(), QStringLiteral("Open PCAP"), capture,
                                                        QStringLiteral("*.pcap"));
         if (!chosen.isEmpty())
             capture = chosen;
@@ -577,11 +585,11 @@ void ControlWidget::preprocessCSV()
     const QString title = QStringLiteral("Failed to preprocess");
     const auto refuse = [this, &title](const QString& why) {
         MessageAsker::ask(QMessageBox::Warning, title, QStringLiteral("Preprocessing failed: ") + why,
-                          QMessageBox::Ok, this);
+                          QMessageBox::Ok, dialogParent());
     };
     const QString folder = QDir::homePath();
     const QString directory = FileAsker::existingDirectory(
-        this, QStringLiteral("Select directory for processing"), folder);
+        dialogParent(), QStringLiteral("Select directory for processing"), folder);
     if (directory.isEmpty())
         return;
     // Before any file is asked for: a folder without conversation files
@@ -598,7 +606,7 @@ void ControlWidget::preprocessCSV()
     const auto readRules = [folder, this, &refuse](const QString& caption, const QString& kind,
                                                    TList<Rule>* rules) {
         const QString path =
-            FileAsker::openFileName(this, caption, folder, QStringLiteral("KOLM file (*.kolm)"));
+            FileAsker::openFileName(dialogParent(), caption, folder, QStringLiteral("KOLM file (*.kolm)"));
         if (path.isEmpty())
             return false;
         QFile file(path);
@@ -621,7 +629,7 @@ void ControlWidget::preprocessCSV()
                                   .arg(kind == QLatin1String("rewrite") ? QStringLiteral("Rewrite")
                                                                         : QStringLiteral("Filter"),
                                        path, read.skippedText(), read.rulesText()),
-                              QMessageBox::Ok, this);
+                              QMessageBox::Ok, dialogParent());
         }
         *rules = std::move(read.rules);
         return true;
@@ -633,7 +641,7 @@ void ControlWidget::preprocessCSV()
     if (!readRules(QStringLiteral("Load Filter rules:"), QStringLiteral("filter"), &filterRules))
         return;
     const QString output =
-        FileAsker::saveFileName(this, QStringLiteral("Save CSV"), folder, QStringLiteral("*.csv"));
+        FileAsker::saveFileName(dialogParent(), QStringLiteral("Save CSV"), folder, QStringLiteral("*.csv"));
     if (output.isEmpty())
         return;
 
@@ -645,6 +653,13 @@ void ControlWidget::preprocessCSV()
         error = preprocessor.errorText;
     }
     QGuiApplication::restoreOverrideCursor();
+    // The rewrite rules are the session's rules now: every view shows and
+    // applies them, as after a rules import.
+    emit rulesChanged(nullptr);
+    if (EventWidget* matrix = focusedEventWidget()) {
+        ReloadEvent reload(this, {});
+        QCoreApplication::sendEvent(matrix, &reload);
+    }
     if (!error.isEmpty())
         refuse(error);
 }
@@ -856,7 +871,7 @@ void ControlWidget::routeGlyphs(QEvent* e)
             QMessageBox::Question, PRODUCT_NAME,
             QStringLiteral("Selection limit for sequence view is exceeded: limit, Alignment will "
                            "take time. Continue?"),
-            QMessageBox::Yes | QMessageBox::No, this);
+            QMessageBox::Yes | QMessageBox::No, dialogParent());
         send = answer == QMessageBox::Yes;
         if (send)
             qDebug("Yes was clicked");

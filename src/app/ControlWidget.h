@@ -108,6 +108,9 @@ public slots:
     void preprocessCSV();
 
 private:
+    // Where the controller's dialogs and boxes open: over the main window
+    // (this widget is never shown), or this widget when there is none.
+    QWidget* dialogParent();
     bool routeRender(QEvent* event);
     bool routeScroll(QEvent* event);
     void routeContext(QEvent* event);

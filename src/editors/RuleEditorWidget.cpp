@@ -44,18 +44,6 @@ ParseNode* copyTree(const ParseNode* tree)
     return copy;
 }
 
-// The look of a glyph for the store's list: the glyph store never frees a
-// condition, and the rule keeps (and frees) the one of its rewrite glyph.
-BinItem withoutConditions(const BinItem& glyph)
-{
-    BinItem copy(glyph);
-    copy.condition = nullptr;
-    copy.packets.clear();
-    for (BinItem& child : copy.children)
-        child = withoutConditions(child);
-    return copy;
-}
-
 } // namespace
 
 RuleEditorWidget::RuleEditorWidget(RuleWidget* ruleTable, ControlWidget* owner, QWidget* parent)
@@ -258,23 +246,7 @@ bool RuleEditorWidget::readRulesFile(const QString& path)
     }
 
     s->addDefaultGlyphs();
-    for (Rule& rule : read.rules) {
-        if (!rule.post || !rule.post->hasChildren())
-            continue;
-        BinItem& glyph = rule.post->children.first()->glyph;
-        if (glyph.mode == DELETE || glyph.name.isEmpty())
-            continue;
-        // The text form carries no ids: the rewrite glyph takes the store's
-        // id of its name, so that rows merged by different rules keep
-        // different row keys.
-        if (!s->hasGlyph(glyph)) {
-            BinItem added = withoutConditions(glyph);
-            s->addGlyph(added);
-            glyph.id = added.id;
-        } else {
-            glyph.id = s->findGlyph(glyph.name).id;
-        }
-    }
+    s->adoptRewriteGlyphs(read.rules);
     // The rules that read are loaded; the user learns what was left out.
     const QString skippedWarning =
         read.skipped > 0 ? QStringLiteral("%1; %2 loaded").arg(read.skippedText(), read.rulesText())

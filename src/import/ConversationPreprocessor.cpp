@@ -168,7 +168,9 @@ void ConversationPreprocessor::run()
     for (const Rule& rule : filterRules)
         filters.push_back(rule.visible && rule.pre ? matcher.compile(rule.pre, rule.post)
                                                    : new Automaton);
-    // The cell applies the store's rules.
+    // The cell applies the store's rules; they stay the session's rules,
+    // their rewrite glyphs among the store's glyphs as after a rules import.
+    store->adoptRewriteGlyphs(rewriteRules);
     store->rules = rewriteRules;
 
     const TList<QString> columns = store->packetAttributeNames;

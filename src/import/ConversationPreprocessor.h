@@ -20,7 +20,9 @@ class QFile;
 // file's events form one row (conversation mode 2), without stacking or
 // time window. The glyph store's event attribute tables are the
 // conversation files' while the run lasts and the loaded log's again after
-// it; the store's rules become the rewrite rules and stay so.
+// it; the store's rules become the rewrite rules and stay so (glyphs they
+// write that the store lacks are added to it). The caller has the views
+// show and apply them.
 //
 // Everything runs on the calling (GUI) thread.
 class ConversationPreprocessor

@@ -74,30 +74,44 @@ int characterLength(const uchar* p, int n)
     return length;
 }
 
-// The text a key is named by: the key itself when it is valid UTF-8;
-// otherwise its characters with every byte that starts none written as
-// "%XX" and every '%' as "%25", so that different bytes give different
+const char BYTE_ORDER_MARK[] = "\xEF\xBB\xBF";
+
+// The characters of UTF-8 bytes, all of them: a leading byte-order mark
+// stays a character (U+FEFF), where the decoder drops it, and a NUL byte
+// does not end the text.
+QString decodeAll(const char* bytes, int size)
+{
+    if (size >= 3 && std::memcmp(bytes, BYTE_ORDER_MARK, 3) == 0)
+        return QChar(0xFEFF) + decodeAll(bytes + 3, size - 3);
+    return QString::fromUtf8(bytes, size);
+}
+
+// The text a key is named by: the key itself when it is valid UTF-8 and
+// does not start with a byte-order mark; otherwise its characters with a
+// leading mark written as "%EF%BB%BF", every byte that starts no character
+// as "%XX" and every '%' as "%25", so that different bytes give different
 // names.
 QString nameText(const QByteArray& key)
 {
     const uchar* p = reinterpret_cast<const uchar*>(key.constData());
     const int size = key.size();
+    const bool marked = key.startsWith(BYTE_ORDER_MARK);
     int at = 0;
-    while (at < size) {
+    while (at < size && !marked) {
         const int length = characterLength(p + at, size - at);
         if (length == 0)
             break;
         at += length;
     }
     if (at == size)
-        return QString::fromUtf8(key);
+        return decodeAll(key.constData(), size);
 
     static const char hex[] = "0123456789ABCDEF";
     QByteArray escaped;
     escaped.reserve(size + 16);
     for (at = 0; at < size;) {
         const int length = characterLength(p + at, size - at);
-        if (length == 0 || p[at] == '%') {
+        if (length == 0 || p[at] == '%' || (marked && at < 3)) {
             escaped.append('%');
             escaped.append(hex[p[at] >> 4]);
             escaped.append(hex[p[at] & 15]);
@@ -107,7 +121,7 @@ QString nameText(const QByteArray& key)
             at += length;
         }
     }
-    return QString::fromUtf8(escaped);
+    return decodeAll(escaped.constData(), escaped.size());
 }
 
 // The nine characters a key loses, and NUL.
@@ -182,7 +196,8 @@ bool ConversationSplitter::run()
     bool keyed = false;
     int keyColumn = -1;
     if (nextLine()) {
-        const QString text = QString::fromUtf8(m_line);
+        // Decoded with its length: a NUL byte does not end the header.
+        const QString text = decodeAll(m_line.constData(), m_line.size());
         QFile header(target.filePath(QStringLiteral("attributes.conf")));
         if (!header.open(QIODevice::WriteOnly) || header.write(m_line) != m_line.size()) {
             fail(QStringLiteral("could not write ") + header.fileName() + QStringLiteral(": ")
@@ -315,7 +330,7 @@ bool ConversationSplitter::nextLine()
 QString ConversationSplitter::pathFor(const QByteArray& keyBytes)
 {
     QString folder = directory;
-    const QString text = QString::fromUtf8(keyBytes);
+    const QString text = decodeAll(keyBytes.constData(), keyBytes.size());
     const QString a = safeFolder(text.mid(0, 3));
     const QString b = safeFolder(text.mid(3, 3));
     const QString key = nameText(keyBytes);

@@ -17,10 +17,12 @@ class QTextStream;
 // it holds the log's lines with that key in log order, "\n" between them
 // and none after the last. The lines are copied byte for byte.
 //
-// Keys are told apart by their bytes. A key that is not valid UTF-8 is
-// named with each byte that starts no character written as "%XX" (two
+// Keys are told apart by their bytes. A key that is not valid UTF-8, or
+// starts with a byte-order mark (EF BB BF), is named with that mark written
+// as "%EF%BB%BF", each byte that starts no character as "%XX" (two
 // upper-case hex digits) and each '%' as "%25"; its folders A and B are
-// those of its text, where such bytes read as replacement characters.
+// those of its text, where such bytes read as replacement characters and
+// the mark as the character U+FEFF.
 //
 // A key loses the characters \ / : * ? " < > | and NUL; a folder part "."
 // or ".." becomes "_" or "__" so that nothing lands outside D; a file name

@@ -4,6 +4,7 @@
 #include "model/Context.h"
 #include "core/Packet.h"
 #include "items/EmptyItem.h"
+#include "patterns/ParseNode.h"
 
 #include <QColor>
 #include <QDebug>
@@ -14,6 +15,18 @@
 int nextGlyphId = 1;
 
 namespace {
+
+// The look of a glyph for the store's list: the glyph store never frees a
+// condition, and the rule keeps (and frees) the one of its rewrite glyph.
+BinItem withoutConditions(const BinItem& glyph)
+{
+    BinItem copy(glyph);
+    copy.condition = nullptr;
+    copy.packets.clear();
+    for (BinItem& child : copy.children)
+        child = withoutConditions(child);
+    return copy;
+}
 
 // Deletes a context with all its descendants and their snapshots, leaves
 // first, so that no context outlives the one it points to as parent.
@@ -125,6 +138,24 @@ BinItem GlyphStore::findGlyph(const QString& name) const
     if (name == noneGlyph.name)
         return noneGlyph;
     return EmptyItem(false, nullptr);
+}
+
+void GlyphStore::adoptRewriteGlyphs(TList<Rule>& rules)
+{
+    for (Rule& rule : rules) {
+        if (!rule.post || !rule.post->hasChildren())
+            continue;
+        BinItem& glyph = rule.post->children.first()->glyph;
+        if (glyph.mode == DELETE || glyph.name.isEmpty())
+            continue;
+        if (!hasGlyph(glyph)) {
+            BinItem added = withoutConditions(glyph);
+            addGlyph(added);
+            glyph.id = added.id;
+        } else {
+            glyph.id = findGlyph(glyph.name).id;
+        }
+    }
 }
 
 bool GlyphStore::hasGlyph(const BinItem& glyph) const

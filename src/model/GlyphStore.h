@@ -44,6 +44,11 @@ public:
 
     // Rules.
     Rule findRule(const QString& name) const;
+    // Rules read from text carry no glyph ids: every rule's rewrite glyph
+    // takes the id of the store's glyph of its name, and a glyph the store
+    // lacks is added first (so that rows merged by different rules keep
+    // different row keys, and the glyph lists show what the rules write).
+    void adoptRewriteGlyphs(TList<Rule>& rules);
 
     // Contexts.
     void filterContext(Context* context, const TList<QSharedPointer<Packet>>& events);

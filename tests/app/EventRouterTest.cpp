@@ -414,7 +414,7 @@ void EventRouterTest::glyphsEvent()
         QCOMPARE(r.text, QStringLiteral("Selection limit for sequence view is exceeded: limit, "
                                         "Alignment will take time. Continue?"));
         QCOMPARE(r.buttons, QMessageBox::Yes | QMessageBox::No);
-        QCOMPARE(r.parent, static_cast<QWidget*>(window->controlWidget));
+        QCOMPARE(r.parent, static_cast<QWidget*>(window.get()));
         QVERIFY(cap.contains(answer == QMessageBox::Yes ? QStringLiteral("Yes was clicked")
                                                         : QStringLiteral("Yes was *not* clicked")));
     }

@@ -1,13 +1,23 @@
 #include "DebugCapture.h"
 #include "FileAnswers.h"
 #include "MessageRecorder.h"
+#include "SettingsGuard.h"
 #include "TempWorkDir.h"
 #include "TestRegistry.h"
 
 #include "app/ControlWidget.h"
+#include "app/MainWindow.h"
+#include "app/SettingsWidget.h"
+#include "editors/RuleListWidget.h"
 #include "import/ConversationSplitter.h"
+#include "import/OpenWidget.h"
 #include "model/GlyphStore.h"
+#include "patterns/ParseNode.h"
+#include "views/events/BinCell.h"
+#include "views/events/EventWidget.h"
+#include "views/events/RibbonEventWidget.h"
 
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -38,6 +48,7 @@ class PreprocessActionTest : public QObject
 private slots:
     void action_data();
     void action();
+    void viewsTakeTheRules();
 };
 
 void PreprocessActionTest::action_data()
@@ -121,6 +132,58 @@ void PreprocessActionTest::action()
     }
     // The loaded log's attributes are the store's again.
     QCOMPARE(control.glyphStore->packetAttributeNames.size(), 2);
+}
+
+// With a log loaded, the rewrite rules of a run are the rules that the side
+// panel lists and the matrix applies; the dialogs and boxes open over the
+// main window.
+void PreprocessActionTest::viewsTakeTheRules()
+{
+    SettingsGuard settings;
+    MessageRecorder boxes;
+    MainWindow w;
+    ControlWidget* control = w.controlWidget;
+    {
+        FileAnswers log({fixture("calls.csv")});
+        OpenWidget dialog(control);
+        dialog.openFile();
+        dialog.groupingCombo->setCurrentText("sip.Call-ID");
+        dialog.import();
+    }
+    QVERIFY(control->glyphStore->rootContext);
+    boxes.requests.clear();
+    const auto invites = [&w]() {
+        int n = 0;
+        for (BinCell* cell : w.leftEventRibbon->view->cells)
+            for (const TList<BinItem*>& row : cell->rows)
+                for (const BinItem* item : row)
+                    n += item && item->name == "Invite";
+        return n;
+    };
+    QCOMPARE(invites(), 0);
+
+    QTemporaryDir temp;
+    const QString dir = temp.filePath("convs");
+    QDir().mkpath(dir);
+    QVERIFY(ConversationSplitter(fixture("calls.csv"), dir).run());
+    FileAnswers files({dir, fixture("rewrite-latin1.kolm"), fixture("filter-invite.kolm"),
+                       temp.filePath("out.csv")});
+    DebugCapture debug;
+    debug.setForward(false);
+    control->preprocessCSV();
+
+    QCOMPARE(files.requests.size(), 4);
+    for (const FileAsker::Request& r : files.requests)
+        QCOMPARE(r.parent, static_cast<QWidget*>(&w));
+    QCOMPARE(boxes.titles(), QStringList{"PreProcess CSV"});   // the lines skipped
+    QCOMPARE(boxes.requests.first().parent, static_cast<QWidget*>(&w));
+
+    QCOMPARE(w.settingsWidget->ruleList->count(), 1);
+    // The INVITEs of call-a and call-c, each rewritten in its row, by a
+    // glyph that is the store's, as after a rules import.
+    QCOMPARE(invites(), 2);
+    const int id = control->glyphStore->findGlyph("Invite").id;
+    QVERIFY(id > 0 && control->glyphStore->rules.first().post->children.first()->glyph.id == id);
 }
 
 LUMIVANE_TEST(PreprocessActionTest)

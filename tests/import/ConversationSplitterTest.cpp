@@ -88,6 +88,7 @@ private slots:
     void fieldCounts();
     void progressLines();
     void noCallId();
+    void nulInHeader();
     void quotedComma();
     void bytesStayAsTheyAre();
     void markAndLineEnds();
@@ -144,6 +145,11 @@ void ConversationSplitterTest::keyPaths_data()
     QTest::newRow("valid with percent") << QByteArray("a%FF") << "a%F/F/a%FF.conv";
     QTest::newRow("replacement character") << QByteArray("\xEF\xBF\xBD")
                                            << QString::fromUtf8("\uFFFD/\uFFFD.conv");
+    // A leading byte-order mark is named by its bytes and is a character
+    // (U+FEFF) in the folders.
+    QTest::newRow("mark, percent, invalid byte")
+        << QByteArray("\xEF\xBB\xBF" "a%\xFF")
+        << QChar(0xFEFF) + QString::fromUtf8("a%/\uFFFD/%EF%BB%BFa%25%FF.conv");
 }
 
 void ConversationSplitterTest::keyPaths()
@@ -185,6 +191,23 @@ void ConversationSplitterTest::keysApartByBytes()
     QCOMPARE(s.file(mixed), QByteArray("4,ab%FFc\xFF,fourth"));
     QCOMPARE(s.file(valid), QByteArray("5,\xC3\xA9t\xC3\xA9,fifth"));
     QCOMPARE(s.splitter->linesWritten, 5);
+
+    // A key and the same key behind a byte-order mark.
+    Split marked;
+    QVERIFY(marked.run(fixture("bom_keys.csv")));
+    const QString withMark = QChar(0xFEFF) + QString("ab/c/%EF%BB%BFabc.conv");
+    QCOMPARE(filesUnder(marked.out), (QStringList{"abc/abc.conv", "attributes.conf", withMark}));
+    QCOMPARE(marked.file("abc/abc.conv"), QByteArray("2,abc"));
+    QCOMPARE(marked.file(withMark), QByteArray("1,\xEF\xBB\xBF" "abc\n3,\xEF\xBB\xBF" "abc"));
+}
+
+void ConversationSplitterTest::nulInHeader()
+{
+    Split s;
+    QVERIFY2(s.run(fixture("nul_header.csv")), qPrintable(s.splitter->errorText));
+    QCOMPARE(s.file("attributes.conf"), QByteArray("n\0,sip.Call-ID", 14));
+    QCOMPARE(filesUnder(s.out), (QStringList{"attributes.conf", "k1/k1.conv", "k2/k2.conv"}));
+    QCOMPARE(s.file("k2/k2.conv"), QByteArray("y,k2"));
 }
 
 void ConversationSplitterTest::longKeysAreShortened()
