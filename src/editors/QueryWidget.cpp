@@ -14,6 +14,7 @@
 
 #include "app/ControlWidget.h"
 #include "app/MessageAsker.h"
+#include "core/DisplayText.h"
 #include "editors/TextEdit.h"
 #include "model/GlyphStore.h"
 #include "patterns/ConditionParser.h"
@@ -113,8 +114,12 @@ QStringList QueryWidget::completionWords(int kind, const QString& token) const
         if (s && context) {
             const THash<TVariant, int> values = s->histogram(token, context, -1);
             words.reserve(values.size());
+            // A value too long to be shown whole is left out: the list would
+            // lay out all of its text, and a shortened entry would complete
+            // to a text that is not the value.
             for (auto it = values.begin(); it != values.end(); ++it)
-                words.append(it.key().toString());
+                if (DisplayText::fits(it.key()))
+                    words.append(it.key().toString());
             words.sort(Qt::CaseInsensitive);
         }
         break;

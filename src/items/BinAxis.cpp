@@ -1,5 +1,7 @@
 #include "items/BinAxis.h"
 
+#include "core/DisplayText.h"
+
 #include <QDateTime>
 #include <QLocale>
 
@@ -46,7 +48,7 @@ void BinAxis::setValues(const IList<TVariant>& values)
         } else {
             bins.append(v);
             binOf[v] = i;
-            label = timeLabels ? formatTime(v.toInt(), lo, hi) : v.toString();
+            label = timeLabels ? formatTime(v.toInt(), lo, hi) : DisplayText::of(v);
         }
         labelList.append(label);
     }

@@ -1,5 +1,6 @@
 #include "items/ColorBinAxis.h"
 
+#include "core/DisplayText.h"
 #include "items/ColorPalettes.h"
 
 const TVariant* const ColorBinAxis::miscValue = new TVariant("Misc", true, nullptr);
@@ -49,6 +50,6 @@ TList<QString> ColorBinAxis::labels() const
 {
     TList<QString> result;
     for (const TVariant& v : valueList)
-        result.append(v.toString());
+        result.append(DisplayText::of(v));
     return result;
 }

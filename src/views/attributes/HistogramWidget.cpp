@@ -68,11 +68,12 @@ void HistogramWidget::setDataAttribute(const QString& name)
 void HistogramWidget::hoverItem(BinItem* item)
 {
     // A bar without events has no value to compare with.
-    if (!item || item->label.isEmpty()) {
+    const QString value = item ? plot->valueText(item) : QString();
+    if (value.isEmpty()) {
         emit hoverQuery(nullptr);
         return;
     }
-    emit hoverQuery(equalityQuery(plot->attribute, item->label));
+    emit hoverQuery(equalityQuery(plot->attribute, value));
 }
 
 void HistogramWidget::leaveEvent(QEvent* event)

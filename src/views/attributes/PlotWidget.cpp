@@ -1,5 +1,6 @@
 #include "views/attributes/PlotWidget.h"
 
+#include "core/DisplayText.h"
 #include "core/Packet.h"
 #include "core/TVariant.h"
 #include "items/Axis.h"
@@ -30,6 +31,14 @@ PlotWidget::PlotWidget(const QString& attribute, ControlWidget* control, QWidget
 QSize PlotWidget::sizeHint() const
 {
     return QSize(200, 200);
+}
+
+QString PlotWidget::valueText(const BinItem* bar) const
+{
+    // The label is made of the value of the last event counted into the bar.
+    if (!bar || bar->packets.isEmpty() || !bar->packets.last())
+        return QString();
+    return bar->packets.last()->get(column()).toString();
 }
 
 int PlotWidget::binCount() const
@@ -169,7 +178,7 @@ void PlotWidget::buildBars()
         }
         for (int i = 0; i < n; ++i) {
             if (lastValue[std::size_t(i)])
-                serie->items.items[std::size_t(i)]->label = lastValue[std::size_t(i)]->toString();
+                serie->items.items[std::size_t(i)]->label = DisplayText::of(*lastValue[std::size_t(i)]);
         }
     }
 

@@ -23,6 +23,9 @@ public:
     void drawSerie(BinSerie* serie, QPainter* painter, QPen pen, QBrush brush) override;
     void refreshData(Context* context, bool clearSets, bool relayout) override;
     QSize sizeHint() const override;
+    // The whole text of the value a bar is labelled with (its label shows a
+    // long value shortened); empty for a bar without events.
+    QString valueText(const BinItem* bar) const;
 
     void mouseMoveEvent(QMouseEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;

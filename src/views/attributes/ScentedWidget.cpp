@@ -3,6 +3,7 @@
 #include "app/ControlWidget.h"
 #include "events/PacketsEvent.h"
 #include "core/Constants.h"
+#include "core/DisplayText.h"
 #include "model/Context.h"
 #include "model/GlyphStore.h"
 #include "core/Packet.h"
@@ -345,7 +346,7 @@ void ScentedWidget::rebuildBinsLocked()
     for (int i = 0; i < n; ++i) {
         BinItem* bin = serie->items.items[std::size_t(i)];
         if (lastValue[std::size_t(i)])
-            bin->label = lastValue[std::size_t(i)]->toString();
+            bin->label = DisplayText::of(*lastValue[std::size_t(i)]);
         bin->auxDouble = bin->packets.size();
         largest = std::max(largest, bin->auxDouble);
         bin->auxFlag = filteredBins.contains(i);

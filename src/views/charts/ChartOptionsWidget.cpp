@@ -2,6 +2,7 @@
 
 #include "app/AppGlobals.h"
 #include "app/ControlWidget.h"
+#include "core/DisplayText.h"
 #include "core/Saturate.h"
 #include "editors/ColorBox.h"
 #include "events/EventType.h"
@@ -496,7 +497,7 @@ void ChartOptionsWidget::buildTable(const TList<QColor>& colors, bool fill)
         });
         table->setCellWidget(i, COLOR_COLUMN, swatch);
         const int frequency = frequencies.value(v, 0);
-        auto* text = new QTableWidgetItem(v.toString());
+        auto* text = new QTableWidgetItem(DisplayText::of(v));
         text->setFlags(Qt::ItemIsEnabled);
         text->setForeground(frequency != 0 ? QColor(Qt::black) : QColor(Qt::lightGray));
         text->setData(VALUE_INDEX_ROLE, i);

@@ -2,6 +2,7 @@
 
 #include "app/ControlWidget.h"
 #include "core/Constants.h"
+#include "core/DisplayText.h"
 #include "core/Packet.h"
 #include "core/Saturate.h"
 #include "core/TVariant.h"
@@ -119,7 +120,7 @@ void GanttWidget::rebuild()
     for (const QSharedPointer<Packet>& record : context->conversationPackets.items) {
         const TVariant& id = record->get(idColumn);
         BinItem* bar = new BinItem(rows, this);
-        bar->name = QStringLiteral("Conversation ") + id.toString();
+        bar->name = QStringLiteral("Conversation ") + DisplayText::of(id);
         bar->auxDouble = id.toInt();
         bar->packets.append(record);
         // A kept selection shows on the new bars.
@@ -336,7 +337,7 @@ void GanttWidget::mouseMoveEvent(QMouseEvent* e)
         const QSharedPointer<Packet>& record = bar->packets.first();
         QToolTip::showText(mapToGlobal(e->pos()), QStringLiteral("value: ") + bar->name
                                + QStringLiteral("\n #Events: ")
-                               + record->get(lengthColumn).toString());
+                               + DisplayText::of(record->get(lengthColumn)));
         hoveredBars.append(bar);
     }
     hoverTimer->start(HOVER_INTERVAL);

@@ -2,6 +2,7 @@
 
 #include "app/ControlWidget.h"
 #include "core/Constants.h"
+#include "core/DisplayText.h"
 #include "model/GlyphStore.h"
 #include "core/Packet.h"
 
@@ -70,7 +71,7 @@ void CompareWidget::updateTable()
     const QString valueText;
     auto valueItem = [&](int k, int column) {
         const QSharedPointer<Packet>& p = packets.at(k);
-        auto* item = new QTableWidgetItem(p ? p->get(column).toString() : valueText);
+        auto* item = new QTableWidgetItem(p ? DisplayText::of(p->get(column)) : valueText);
         item->setFlags(Qt::NoItemFlags);
         return item;
     };

@@ -2,6 +2,7 @@
 #include "DebugCapture.h"
 #include "TestRegistry.h"
 
+#include "core/DisplayText.h"
 #include "items/Axis.h"
 #include "items/BinAxis.h"
 #include "items/BinItem.h"
@@ -287,6 +288,7 @@ void HistogramWidgetTest::valueTexts_data()
     QTest::newRow("quote") << "file" << "say\"hi";
     QTest::newRow("number") << "file" << "42";
     QTest::newRow("attribute with operators") << "a<=b c" << "v";
+    QTest::newRow("longer than a label") << "file" << QString(2 * DisplayText::LIMIT, 'x');
 }
 
 void HistogramWidgetTest::valueTexts()
@@ -296,11 +298,15 @@ void HistogramWidgetTest::valueTexts()
     Data data = attributes::make({attribute}, {3}, {{value}, {QStringLiteral("other")}});
     HistogramWidget dialog(attribute, data.control.get(), data.context->packets, nullptr);
     QSignalSpy queries(&dialog, &HistogramWidget::hoverQuery);
-    // The bar's label is the text of the event's value.
+    // The bar's label is the text of the event's value as shown, shortened
+    // when long; the query compares with the whole text.
     const QString label = data.context->packets.first()->get(0).toString();
     BinItem bar(nullptr, nullptr);
-    bar.label = label;
+    bar.label = DisplayText::of(data.context->packets.first()->get(0));
     bar.packets.append(data.context->packets.first());
+    for (const BinItem* own : dialog.plot->series.first()->items.items)
+        if (own->packets.contains(data.context->packets.first()))
+            QCOMPARE(own->label, bar.label);
     dialog.hoverItem(&bar);
     std::unique_ptr<ParseNode> tree(queries.last().at(0).value<ParseNode*>());
     QVERIFY(tree);

@@ -3,11 +3,13 @@
 
 #include "app/ControlWidget.h"
 #include "core/Constants.h"
+#include "core/DisplayText.h"
 #include "model/GlyphStore.h"
 #include "views/events/CompareWidget.h"
 #include "views/events/GlyphPopup.h"
 #include "views/events/SortTriangle.h"
 
+#include <QElapsedTimer>
 #include <QHeaderView>
 #include <QImage>
 #include <QPainter>
@@ -84,6 +86,8 @@ private slots:
     void onlyShownEventsDecideTheAttributes();
     void popupShowsTheFirst500();
     void popupClosesWhenLeft();
+    void popupShortensLongValues_data();
+    void popupShortensLongValues();
     void triangleMargins_data();
     void triangleMargins();
     void trianglePixels();
@@ -223,6 +227,40 @@ void CompareWidgetTest::popupClosesWhenLeft()
     QCoreApplication::sendEvent(&popup, &leave);
     QVERIFY(!popup.isVisible());
     QCOMPARE(popup.result(), int(QDialog::Accepted));
+}
+
+void CompareWidgetTest::popupShortensLongValues_data()
+{
+    QTest::addColumn<QByteArray>("value");
+    QTest::addColumn<QString>("shown");
+    const int n = DisplayText::LIMIT;
+    const QChar dots = DisplayText::ELLIPSIS;
+    QTest::newRow("5 MB") << QByteArray(5 << 20, 'a') << QString(n, 'a') + dots;
+    // More bytes than the limit, but no more characters: nothing is cut.
+    QTest::newRow("two-byte letters") << QByteArray("\xc3\xa9").repeated(n) << QString(n, QChar(0xe9));
+    // A surrogate pair across the cut is left out whole.
+    QTest::newRow("pair at the cut") << QByteArray(n - 1, 'a') + "\xf0\x9f\x98\x80"
+                                     << QString(n - 1, 'a') + dots;
+    QTest::newRow("bad bytes") << QByteArray(4 * n, '\xff') << QString(n, QChar(0xfffd)) + dots;
+}
+
+void CompareWidgetTest::popupShortensLongValues()
+{
+    QFETCH(QByteArray, value);
+    QFETCH(QString, shown);
+    const TList<TVariant> row{TVariant("z"), TVariant(value.constData(), false), TVariant(), TVariant()};
+    Packets list;
+    list.append(QSharedPointer<Packet>::create(row));
+    QElapsedTimer clock;
+    clock.start();
+    GlyphPopup popup(control.get(), list);
+    popup.adjustSize();
+    popup.show();
+    popup.grab();
+    // Laying out and painting megabytes of text took seconds.
+    QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(popup.table->item(0, 1)->text(), shown);
+    QCOMPARE(list.at(0)->get(1).text, value);
 }
 
 void CompareWidgetTest::triangleMargins_data()
