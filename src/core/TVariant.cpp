@@ -171,6 +171,21 @@ bool plainDouble(QStringView s, double& out)
     return true;
 }
 
+// Whether Qt's number readers could accept the text: after white space it
+// starts with a digit, a sign or a point ("inf" and "nan" read as numbers
+// that are not finite, which stay strings anyway). Any other text is asked
+// nothing, since asking copies and scans all of it: a value of megabytes.
+bool qtMayRead(QStringView s)
+{
+    for (const QChar c : s) {
+        if (c.isSpace())
+            continue;
+        const ushort u = c.unicode();
+        return (u >= '0' && u <= '9') || u == '+' || u == '-' || u == '.';
+    }
+    return false;
+}
+
 // The parsing rule: empty -> none; no '.' and a base-10 int -> int; a finite
 // double -> double; exactly "true"/"false" -> bool; otherwise false (a string).
 // "nan", "inf" and overflowing numbers are not finite and stay strings.
@@ -193,7 +208,7 @@ bool parseText(QStringView s, TVariant& out)
         int i = 0;
         if (plainInt(s, i)) {
             ok = true;
-        } else {
+        } else if (qtMayRead(s)) {
             i = s.toString().toInt(&ok, 10);
         }
         if (ok) {
@@ -205,7 +220,7 @@ bool parseText(QStringView s, TVariant& out)
     double d = 0.0;
     if (plainDouble(s, d)) {
         ok = true;
-    } else {
+    } else if (qtMayRead(s)) {
         d = s.toString().toDouble(&ok);
     }
     if (ok && std::isfinite(d)) {

@@ -209,6 +209,17 @@ void ConditionParserTest::quotedNamesAndValues()
     // A quoted name may begin with "true".
     Tree named = parse("\"trueValue\" == 3");
     QCOMPARE(describeTree(named.get()), QString("trueValue==3"));
+
+    // A value of many megabytes (a hovered histogram bar's query) with line
+    // breaks in it reads whole, and at once.
+    const QString huge = QString(40 * 1024 * 1024, QLatin1Char('v')) + QStringLiteral("\n,\nend");
+    QElapsedTimer timer;
+    timer.start();
+    Tree big = parse("a == \"" + huge + "\" && b == 1");
+    QVERIFY2(timer.elapsed() < 1500, qPrintable(QString::number(timer.elapsed())));
+    QVERIFY(big && big->type == ParseNode::And);
+    QCOMPARE(big->children.at(0)->value.toString(), huge);
+    QCOMPARE(describeTree(big->children.at(1)), QString("b==1"));
 }
 
 void ConditionParserTest::attributeMapAndReportedName()
