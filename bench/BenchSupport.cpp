@@ -71,9 +71,13 @@ int runInScratchFolder(int argc, char** argv)
         return -1;
     }
     if (child == 0) {
+        // By its own path, so that the run keeps the program's name.
+        char self[PATH_MAX];
+        const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+        self[length > 0 ? length : 0] = '\0';
         setenv(from, here, 1);
-        if (chdir(scratch.constData()) == 0)
-            execv("/proc/self/exe", argv);
+        if (length > 0 && chdir(scratch.constData()) == 0)
+            execv(self, argv);
         std::perror("runInScratchFolder");
         _exit(127);
     }

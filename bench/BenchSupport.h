@@ -18,10 +18,10 @@ namespace benchsupport {
 // Runs this program again in a scratch folder of its own, which goes once
 // the run has ended, and returns the run's exit status: the settings file
 // is kept in the folder a program starts in, and a benchmark leaves nothing
-// behind in the folder it is started from. In that run (and after a failure
-// to start it) it returns -1 and the run goes on in the folder it was
-// started from, so that relative paths mean what they meant. To be called
-// first thing in main().
+// behind in the folder it is started from. In that run it returns -1 and
+// goes on in the folder the program was started from, so that relative
+// paths mean what they meant; so it does when no scratch folder can be
+// made. To be called first thing in main().
 int runInScratchFolder(int argc, char** argv);
 
 // Peak resident set size of this process in bytes (VmHWM).
