@@ -156,8 +156,28 @@ void BinCell::addPacket(const QSharedPointer<Packet>& packet)
 
 void BinCell::addPackets(const TList<QSharedPointer<Packet>>& packets)
 {
-    for (const QSharedPointer<Packet>& packet : packets)
-        addPacket(packet);
+    // The events of a trace share their id: each run of events with the
+    // same id goes where its first one goes, in one step.
+    const std::vector<QSharedPointer<Packet>>& events = packets.items;
+    const auto idOf = [](const QSharedPointer<Packet>& p) { return p ? p->conversationId : 0; };
+    std::size_t i = 0;
+    while (i < events.size()) {
+        std::size_t end = i + 1;
+        if (conversationMode == 2) {
+            end = events.size();
+        } else {
+            const int id = idOf(events[i]);
+            while (end < events.size() && idOf(events[end]) == id)
+                ++end;
+        }
+        addPacket(events[i]);
+        if (end > i + 1) {
+            const int slot = conversationMode == 2 ? 0 : conversationSlots.find(idOf(events[i])).value();
+            std::vector<QSharedPointer<Packet>>& list = conversations[slot].items;
+            list.insert(list.end(), events.begin() + std::ptrdiff_t(i + 1), events.begin() + std::ptrdiff_t(end));
+        }
+        i = end;
+    }
 }
 
 void BinCell::clearData()
@@ -185,13 +205,27 @@ void BinCell::buildData(bool updateVisible)
     const bool anySelected = !selectedPackets.isEmpty();
     const bool anyMarked = !markedPackets.isEmpty();
     rows.items.reserve(std::size_t(count));
+    // Each glyph holds a reference on its event, whose count lies somewhere
+    // in a large heap. The references are all taken first, in one tight
+    // pass that waits for many counts at once, and then handed to the glyphs.
+    std::vector<QSharedPointer<Packet>> held;
+    {
+        std::size_t total = 0;
+        for (int c = 0; c < count; ++c)
+            total += conversations[c].items.size();
+        held.reserve(total);
+        for (int c = 0; c < count; ++c)
+            held.insert(held.end(), conversations[c].items.begin(), conversations[c].items.end());
+    }
+    std::size_t next = 0;
     for (int c = 0; c < count; ++c) {
         const TList<QSharedPointer<Packet>>& events = conversations[c];
         TList<BinItem*> itemRow;
         itemRow.items.reserve(events.items.size());
-        for (const QSharedPointer<Packet>& event : events) {
+        for (std::size_t j = 0; j < events.items.size(); ++j) {
+            const QSharedPointer<Packet>& event = events.items[j];
             BinItem* item = new BinItem(nullptr, this);
-            item->packets.append(event);
+            item->packets.items.push_back(std::move(held[next++]));
             item->totalCount = 1;
             item->setWidth(glyphSize);
             item->setHeight(glyphSize);

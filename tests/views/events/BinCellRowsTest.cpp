@@ -77,6 +77,8 @@ void BinCellRowsTest::addPacketFilesByTrace_data()
     QTest::newRow("mode 1: as mode 0") << 1 << ids << "3,2,1";
     QTest::newRow("mode 2: one trace") << 2 << ids << "6";
     QTest::newRow("no grouping: trace 0") << 0 << QList<int>{0, 0, 0} << "3";
+    QTest::newRow("runs of a trace") << 0 << QList<int>{5, 5, 3, 3, 5, 7, 7} << "3,2,2";
+    QTest::newRow("mode 2: runs") << 2 << QList<int>{5, 5, 3} << "3";
 }
 
 void BinCellRowsTest::addPacketFilesByTrace()
@@ -87,12 +89,24 @@ void BinCellRowsTest::addPacketFilesByTrace()
 
     auto cell = fixture->cell();
     cell->conversationMode = mode;
+    TList<PacketPtr> events;
     for (int id : traces)
-        cell->addPacket(makeEvent(id, QStringLiteral("a")));
+        events.append(makeEvent(id, QStringLiteral("a")));
+    for (const PacketPtr& event : events)
+        cell->addPacket(event);
     QStringList got;
     for (const auto& c : cell->conversations)
         got.append(QString::number(c.size()));
     QCOMPARE(got.join(QLatin1Char(',')), sizes);
+
+    // Handed over as one list, the events land in the same traces in the
+    // same order.
+    auto bulk = fixture->cell();
+    bulk->conversationMode = mode;
+    bulk->addPackets(events);
+    QCOMPARE(bulk->conversations.size(), cell->conversations.size());
+    for (int c = 0; c < cell->conversations.size(); ++c)
+        QVERIFY(bulk->conversations[c].items == cell->conversations[c].items);
 
     cell->buildData(false);
     QCOMPARE(cell->rows.size(), sizes.split(QLatin1Char(',')).size());
