@@ -404,8 +404,14 @@ void ScentedWidget::rebuildBinsLocked()
     // lists come out in record order all the same.
     static std::atomic<unsigned> turn{0};
     const std::size_t start = count * (turn.fetch_add(1, std::memory_order_relaxed) % 16) / 16;
+    constexpr std::size_t AHEAD = 16;
     for (std::size_t k = 0; k < count; ++k) {
         const std::size_t r = start + k < count ? start + k : start + k - count;
+        // A count is changed under a lock that waits for its memory: the
+        // counts a stretch ahead are asked for meanwhile.
+        const std::size_t ahead = r + AHEAD < count ? r + AHEAD : r + AHEAD - count;
+        if (AHEAD < count && binOf[ahead] >= 0)
+            __builtin_prefetch(records.items[ahead].data(), 1);
         const int b = binOf[r];
         if (b >= 0)
             (*lists[std::size_t(b)])[std::size_t(slotOf[r])] = records.items[r];
