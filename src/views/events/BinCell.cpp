@@ -17,6 +17,7 @@
 
 #include "app/ControlWidget.h"
 #include "core/Constants.h"
+#include "core/DeferredRelease.h"
 #include "model/GlyphStore.h"
 #include "core/Packet.h"
 #include "core/TVariant.h"
@@ -123,9 +124,37 @@ BinCell::~BinCell()
 {
     // Waits for an overview pass that is drawing this cell.
     rowsMutex->lock();
+    // A tile of a large log holds every event of its traces twice, in its
+    // traces and in its glyphs: the references go to the background thread
+    // that frees large structures, the glyphs themselves here.
+    struct Held
+    {
+        std::vector<QSharedPointer<Packet>> events;
+        std::vector<TList<QSharedPointer<Packet>>> traces;
+    };
+    auto held = std::make_unique<Held>();
+    std::size_t total = 0;
+    for (TList<QSharedPointer<Packet>>& trace : conversations.items)
+        total += trace.items.size();
+    held->events.reserve(total);
+    for (TList<BinItem*>& row : rows.items)
+        for (BinItem* item : row.items) {
+            if (!item)
+                continue;
+            for (QSharedPointer<Packet>& event : item->packets.items)
+                held->events.push_back(std::move(event));
+            item->packets.items.clear();
+        }
+    held->traces = std::move(conversations.items);
+    conversations.items.clear();
     clearData();
     rowsMutex->unlock();
     delete rowsMutex;
+    constexpr std::size_t FEW = 4096;
+    if (total + held->events.size() >= FEW) {
+        Held* bulk = held.release();
+        deferredrelease::post([bulk]() { delete bulk; });
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -206,16 +235,26 @@ void BinCell::buildData(bool updateVisible)
     const bool anyMarked = !markedPackets.isEmpty();
     rows.items.reserve(std::size_t(count));
     // Each glyph holds a reference on its event, whose count lies somewhere
-    // in a large heap. The references are all taken first, in one tight
-    // pass that waits for many counts at once, and then handed to the glyphs.
+    // in a large heap and is changed under a lock that waits for it. The
+    // references are all taken first, in one tight pass that asks for the
+    // counts a stretch ahead, and then handed to the glyphs.
     std::vector<QSharedPointer<Packet>> held;
     {
         std::size_t total = 0;
         for (int c = 0; c < count; ++c)
             total += conversations[c].items.size();
-        held.reserve(total);
+        std::vector<const QSharedPointer<Packet>*> from;
+        from.reserve(total);
         for (int c = 0; c < count; ++c)
-            held.insert(held.end(), conversations[c].items.begin(), conversations[c].items.end());
+            for (const QSharedPointer<Packet>& event : conversations[c].items)
+                from.push_back(&event);
+        constexpr std::size_t AHEAD = 16;
+        held.reserve(total);
+        for (std::size_t k = 0; k < total; ++k) {
+            if (k + AHEAD < total)
+                __builtin_prefetch(from[k + AHEAD]->data(), 1);
+            held.push_back(*from[k]);
+        }
     }
     std::size_t next = 0;
     for (int c = 0; c < count; ++c) {

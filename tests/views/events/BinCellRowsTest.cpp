@@ -2,7 +2,10 @@
 #include "DebugCapture.h"
 #include "CellFixture.h"
 
+#include "core/DeferredRelease.h"
+
 #include <QScopedPointer>
+#include <QWeakPointer>
 #include <QtTest>
 
 using namespace cellfixture;
@@ -58,6 +61,8 @@ private slots:
     void reorderRows();
     void reorderRowsDropsEmptyRows();
     void selectedAndMarkedCounts();
+    void deletedCellLetsItsEventsGo_data();
+    void deletedCellLetsItsEventsGo();
     void timeWindow_data();
     void timeWindow();
 
@@ -455,6 +460,34 @@ void BinCellRowsTest::reorderRowsDropsEmptyRows()
     cell->reorderRows(QHash<int, int>{{1, 0}});
     QCOMPARE(cell->rows.size(), 1);
     QCOMPARE(capture->count(QStringLiteral("empty glyphs are not allowed")), 1);
+}
+
+void BinCellRowsTest::deletedCellLetsItsEventsGo_data()
+{
+    QTest::addColumn<int>("traces");
+    QTest::newRow("a few events, freed at once") << 3;
+    QTest::newRow("many events, freed in the background") << 2000;
+}
+
+void BinCellRowsTest::deletedCellLetsItsEventsGo()
+{
+    QFETCH(int, traces);
+    auto cell = fixture->cell();
+    QList<QWeakPointer<Packet>> watched;
+    for (int t = 0; t < traces; ++t) {
+        const TList<PacketPtr> events = trace(t, QStringLiteral("abc"));
+        for (const PacketPtr& event : events.items)
+            watched.append(event.toWeakRef());
+        cell->addPackets(events);
+    }
+    cell->buildData(false);
+    QCOMPARE(cell->itemCount(), 3 * traces);
+    cell.reset();
+    deferredrelease::waitForAll();
+    int alive = 0;
+    for (const QWeakPointer<Packet>& event : watched)
+        alive += event.toStrongRef() ? 1 : 0;
+    QCOMPARE(alive, 0);
 }
 
 void BinCellRowsTest::selectedAndMarkedCounts()
