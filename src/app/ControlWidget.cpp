@@ -293,7 +293,10 @@ void ControlWidget::loadData(TList<QSharedPointer<Packet>> packets, TList<QStrin
     GlyphStore* old = glyphStore;
     glyphStore = store;
     // The dialog stays up while the views take the new context (it keeps
-    // another load out meanwhile); an empty load shows none.
+    // another load out meanwhile); an empty load shows none. What the
+    // computation still had to tell it (the end of the thread hides it)
+    // is told first.
+    QCoreApplication::sendPostedEvents(dialog, QEvent::MetaCall);
     handOver(context, anyEvent ? dialog : nullptr);
     delete dialog;
     progressDialog = nullptr;

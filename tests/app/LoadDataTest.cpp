@@ -300,7 +300,8 @@ void LoadDataTest::handOverNamesEachView()
         stages << dialog->labelText();
         QVERIFY(dialog->isVisible());
         QVERIFY(dialog->findChildren<QPushButton*>().isEmpty());
-        dialog->cancel();
+        if (stages.size() == 3)
+            dialog->cancel();
     });
     ticker.start();
     control->loadData(makeEvents(3000, 40), NAMES, KINDS);
