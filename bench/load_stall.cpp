@@ -7,8 +7,8 @@
 //
 // The log is opened in the import dialog and loaded with "Open" (grouped by
 // GROUPING, the dialog's other choices as it makes them) into the main
-// window, with the event matrix offscreen at 1600 x 900, as select_once
-// loads it.
+// window, with the event matrix at 1600 x 900 (offscreen unless
+// QT_QPA_PLATFORM asks for another platform), as select_once loads it.
 //
 // load_ms runs from "Open" to the end of the first paint of the event matrix
 // with the new log. longest_stall_ms is the longest time the GUI thread did
@@ -166,7 +166,9 @@ int main(int argc, char** argv)
     const int scratch = benchsupport::runInScratchFolder(argc, argv);
     if (scratch >= 0)
         return scratch;
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Offscreen unless another platform is asked for (a real X server).
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const QStringList args = app.arguments().mid(1);
     if (args.size() != 2)
