@@ -233,57 +233,51 @@ void BinCell::buildData(bool updateVisible)
     const int count = conversations.size();
     const bool anySelected = !selectedPackets.isEmpty();
     const bool anyMarked = !markedPackets.isEmpty();
-    rows.items.reserve(std::size_t(count));
-    // Each glyph holds a reference on its event, whose count lies somewhere
-    // in a large heap and is changed under a lock that waits for it. The
-    // references are all taken first, in one tight pass that asks for the
-    // counts a stretch ahead, and then handed to the glyphs.
-    std::vector<QSharedPointer<Packet>> held;
-    {
-        std::size_t total = 0;
-        for (int c = 0; c < count; ++c)
-            total += conversations[c].items.size();
-        std::vector<const QSharedPointer<Packet>*> from;
-        from.reserve(total);
-        for (int c = 0; c < count; ++c)
-            for (const QSharedPointer<Packet>& event : conversations[c].items)
-                from.push_back(&event);
+    // Many glyphs are made in parts of the rows, on several threads, as
+    // many items are marked; the calling thread waits for them. Each glyph
+    // holds a reference on its event, changed under a lock that waits for
+    // its memory: the events a stretch ahead are asked for meanwhile. Each
+    // part names its glyphs with a copy of its own, so that the parts do not
+    // all count references on one name.
+    std::size_t total = 0;
+    for (const TList<QSharedPointer<Packet>>& events : conversations.items)
+        total += events.items.size();
+    const int parts = total >= std::size_t(parallelMarks)
+                          ? int(std::min<std::size_t>(std::size_t(ThreadBudget::count()), std::size_t(count)))
+                          : 1;
+    rows.items.resize(std::size_t(count));
+    ThreadBudget::runInParts(std::size_t(count), parts, [&](int, std::size_t from, std::size_t to) {
         constexpr std::size_t AHEAD = 16;
-        held.reserve(total);
-        for (std::size_t k = 0; k < total; ++k) {
-            if (k + AHEAD < total)
-                __builtin_prefetch(from[k + AHEAD]->data(), 1);
-            held.push_back(*from[k]);
-        }
-    }
-    std::size_t next = 0;
-    for (int c = 0; c < count; ++c) {
-        const TList<QSharedPointer<Packet>>& events = conversations[c];
-        TList<BinItem*> itemRow;
-        itemRow.items.reserve(events.items.size());
-        for (std::size_t j = 0; j < events.items.size(); ++j) {
-            const QSharedPointer<Packet>& event = events.items[j];
-            BinItem* item = new BinItem(nullptr, this);
-            item->packets.items.push_back(std::move(held[next++]));
-            item->totalCount = 1;
-            item->setWidth(glyphSize);
-            item->setHeight(glyphSize);
-            item->name = GRAY;
-            item->id = GRAY_ID;
-            if (anySelected && selectedPackets.contains(event)) {
-                item->selected = true;
-                item->selectedCount = 1;
+        const QString gray = parts > 1 ? QString(GRAY.constData(), GRAY.size()) : GRAY;
+        for (std::size_t c = from; c < to; ++c) {
+            const std::vector<QSharedPointer<Packet>>& events = conversations.items[c].items;
+            std::vector<BinItem*>& itemRow = rows.items[c].items;
+            itemRow.reserve(events.size());
+            for (std::size_t j = 0; j < events.size(); ++j) {
+                if (j + AHEAD < events.size())
+                    __builtin_prefetch(events[j + AHEAD].data(), 1);
+                const QSharedPointer<Packet>& event = events[j];
+                BinItem* item = new BinItem(nullptr, this);
+                item->packets.items.push_back(event);
+                item->totalCount = 1;
+                item->setWidth(glyphSize);
+                item->setHeight(glyphSize);
+                item->name = gray;
+                item->id = GRAY_ID;
+                if (anySelected && selectedPackets.contains(event)) {
+                    item->selected = true;
+                    item->selectedCount = 1;
+                }
+                if (anyMarked && markedPackets.contains(event)) {
+                    item->highlighted = true;
+                    item->auxValue = item->selected ? 0 : 1;
+                }
+                itemRow.push_back(item);
             }
-            if (anyMarked && markedPackets.contains(event)) {
-                item->highlighted = true;
-                item->auxValue = item->selected ? 0 : 1;
-            }
-            itemRow.append(item);
         }
-        rows.items.push_back(std::move(itemRow));
-        if (c % PROGRESS_STEP == 0)
-            qDebug().noquote() << double(c) / count << "% loaded in cache";
-    }
+    });
+    for (int c = 0; c < count; c += PROGRESS_STEP)
+        qDebug().noquote() << double(c) / count << "% loaded in cache";
     qDebug().noquote() << "done";
 
     applyRules();

@@ -2,6 +2,7 @@
 #include "DebugCapture.h"
 #include "CellFixture.h"
 
+#include "Restore.h"
 #include "core/DeferredRelease.h"
 
 #include <QScopedPointer>
@@ -61,6 +62,7 @@ private slots:
     void reorderRows();
     void reorderRowsDropsEmptyRows();
     void selectedAndMarkedCounts();
+    void helpersBuildTheSameRows();
     void deletedCellLetsItsEventsGo_data();
     void deletedCellLetsItsEventsGo();
     void timeWindow_data();
@@ -460,6 +462,46 @@ void BinCellRowsTest::reorderRowsDropsEmptyRows()
     cell->reorderRows(QHash<int, int>{{1, 0}});
     QCOMPARE(cell->rows.size(), 1);
     QCOMPARE(capture->count(QStringLiteral("empty glyphs are not allowed")), 1);
+}
+
+void BinCellRowsTest::helpersBuildTheSameRows()
+{
+    // Rows of different lengths, some events selected, some highlighted.
+    const QStringList kinds = {QStringLiteral("abc"), QStringLiteral("a"), QStringLiteral("abcabcab"),
+                               QStringLiteral("bb"), QStringLiteral("cab")};
+    TList<TList<PacketPtr>> traces;
+    PacketSet selected;
+    QSet<PacketPtr> marked;
+    for (int t = 0; t < 40; ++t) {
+        traces.append(trace(t, kinds.at(t % kinds.size())));
+        selected.insert(traces.last().first());
+        marked.insert(traces.last().last());
+    }
+    const auto build = [&](bool helpers) {
+        Restore<int> marks(BinCell::parallelMarks, helpers ? 1 : BinCell::parallelMarks);
+        auto cell = fixture->cell();
+        for (const TList<PacketPtr>& events : traces.items)
+            cell->addPackets(events);
+        cell->selectedPackets = selected;
+        cell->setMarkedPackets(marked);
+        cell->buildData(false);
+        QStringList out;
+        for (const TList<BinItem*>& row : cell->rows.items) {
+            QStringList glyphs;
+            for (const BinItem* item : row.items)
+                glyphs << QStringLiteral("%1:%2:%3%4%5")
+                              .arg(item->name)
+                              .arg(quintptr(item->packets.first().data()))
+                              .arg(item->selectedCount)
+                              .arg(item->selected ? "s" : "")
+                              .arg(item->highlighted ? "h" : "");
+            out << glyphs.join(QLatin1Char(' '));
+        }
+        return out;
+    };
+    const QStringList alone = build(false);
+    QCOMPARE(alone.size(), 40);
+    QCOMPARE(build(true), alone);
 }
 
 void BinCellRowsTest::deletedCellLetsItsEventsGo_data()
