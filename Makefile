@@ -8,7 +8,9 @@
 #                  see tools/import_vs_pandas.py), the memory a replaced log leaves
 #                  behind (reload_once; BENCH_LARGE=0 skips it), then selecting and
 #                  clearing every event of a tile of a generated 800000-line log
-#                  (select_once, three fresh processes)
+#                  (select_once, three fresh processes), and how long the window
+#                  does not answer while such a log loads (load_stall, three fresh
+#                  processes for each of two shapes)
 #   make deps      install the Debian packages the project needs
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
@@ -73,6 +75,16 @@ bench: build-release/.configured
 	echo "== select_once $$log tcp.stream"; \
 	for run in 1 2 3; do \
 	  $(TEST_ENV) build-release/bench/select_once "$$log" tcp.stream || exit 1; \
+	done
+	@net=$$(build-release/bench/gen_log --shape network --lines 800000 --groups 20000) || exit 1; \
+	project=$$(build-release/bench/gen_log --shape project --lines 800000) || exit 1; \
+	echo "== load_stall $$net tcp.stream"; \
+	for run in 1 2 3; do \
+	  $(TEST_ENV) build-release/bench/load_stall "$$net" tcp.stream || exit 1; \
+	done; \
+	echo "== load_stall $$project ip.src"; \
+	for run in 1 2 3; do \
+	  $(TEST_ENV) build-release/bench/load_stall "$$project" ip.src || exit 1; \
 	done
 
 clean:

@@ -15,9 +15,16 @@
 #include <QRandomGenerator>
 
 #include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace benchsupport {
 
@@ -37,6 +44,51 @@ std::size_t statusBytes(const char* key)
 }
 
 } // namespace
+
+int runInScratchFolder(int argc, char** argv)
+{
+    Q_UNUSED(argc);
+    static const char* const from = "LUMIVANE_BENCH_STARTED_IN";
+    if (const char* start = std::getenv(from)) {
+        // The run in the scratch folder: the settings file's path has been
+        // taken from it by now.
+        const std::string folder(start);
+        unsetenv(from);
+        if (chdir(folder.c_str()) != 0)
+            std::perror(folder.c_str());
+        return -1;
+    }
+    char here[PATH_MAX];
+    if (!getcwd(here, sizeof here))
+        return -1;
+    QByteArray scratch = QFile::encodeName(QDir::tempPath()) + "/lumivane_bench_XXXXXX";
+    if (!mkdtemp(scratch.data()))
+        return -1;
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child < 0) {
+        rmdir(scratch.constData());
+        return -1;
+    }
+    if (child == 0) {
+        // By its own path, so that the run keeps the program's name.
+        char self[PATH_MAX];
+        const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+        self[length > 0 ? length : 0] = '\0';
+        setenv(from, here, 1);
+        if (length > 0 && chdir(scratch.constData()) == 0)
+            execv(self, argv);
+        std::perror("runInScratchFolder");
+        _exit(127);
+    }
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    QDir(QFile::decodeName(scratch)).removeRecursively();
+    if (WIFEXITED(status))
+        return WEXITSTATUS(status);
+    return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : 1;
+}
 
 std::size_t peakRssBytes()
 {

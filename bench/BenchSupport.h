@@ -15,6 +15,15 @@ class GlyphStore;
 class OpenWidget;
 
 namespace benchsupport {
+// Runs this program again in a scratch folder of its own, which goes once
+// the run has ended, and returns the run's exit status: the settings file
+// is kept in the folder a program starts in, and a benchmark leaves nothing
+// behind in the folder it is started from. In that run it returns -1 and
+// goes on in the folder the program was started from, so that relative
+// paths mean what they meant; so it does when no scratch folder can be
+// made. To be called first thing in main().
+int runInScratchFolder(int argc, char** argv);
+
 // Peak resident set size of this process in bytes (VmHWM).
 std::size_t peakRssBytes();
 // Resident set size of this process now, in bytes (VmRSS).

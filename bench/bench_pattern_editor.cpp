@@ -5,6 +5,8 @@
 // first run of a process is reported on its own (first_ms): run one
 // benchmark per process with --benchmark_filter to see each shape fresh.
 
+#include "BenchSupport.h"
+
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
@@ -252,6 +254,11 @@ BENCHMARK(completerValues)->Arg(Addresses)->Arg(Numbers)->Unit(benchmark::kMilli
 
 int main(int argc, char** argv)
 {
+    // The main window reads and writes its settings file in the folder it
+    // starts in.
+    const int scratch = benchsupport::runInScratchFolder(argc, argv);
+    if (scratch >= 0)
+        return scratch;
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);

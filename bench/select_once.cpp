@@ -17,6 +17,8 @@
 // until the side panel's histogram jobs have ended and their results are
 // on screen. selected is the number of events selected by the double click.
 
+#include "BenchSupport.h"
+
 #include "app/ControlWidget.h"
 #include "app/FileAsker.h"
 #include "app/MainWindow.h"
@@ -34,11 +36,9 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QMouseEvent>
-#include <QTemporaryDir>
 #include <QThreadPool>
 #include <QTimer>
 
@@ -153,6 +153,10 @@ void waitForPanels(MainWindow& window)
 
 int main(int argc, char** argv)
 {
+    // The window reads and writes its settings file in the folder it starts in.
+    const int scratch = benchsupport::runInScratchFolder(argc, argv);
+    if (scratch >= 0)
+        return scratch;
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const QStringList args = app.arguments().mid(1);
@@ -163,10 +167,6 @@ int main(int argc, char** argv)
         return usage(qPrintable(QStringLiteral("cannot read ") + args[0]));
     const QString grouping = args[1];
 
-    // The window reads and writes its settings file in the current folder.
-    QTemporaryDir work;
-    if (!work.isValid() || !QDir::setCurrent(work.path()))
-        return usage("no temporary folder to work in");
     // The program writes debug lines all along.
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
     FileAsker::setHandler([path](const FileAsker::Request&) { return path; });

@@ -276,10 +276,10 @@ void ControlWidget::loadData(TList<QSharedPointer<Packet>> packets, TList<QStrin
     delete worker;
     contextWorker = nullptr;
     delete thread;
-    delete dialog;
-    progressDialog = nullptr;
 
     if (cancelled || context->cancelled) {
+        delete dialog;
+        progressDialog = nullptr;
         // The views stay on the previous store and context, untouched.
         logrelease::releaseStore(store);   // with the new root context
         NO_DATA = false;
@@ -293,19 +293,47 @@ void ControlWidget::loadData(TList<QSharedPointer<Packet>> packets, TList<QStrin
         threadPool->waitForDone();
     GlyphStore* old = glyphStore;
     glyphStore = store;
-    handOver(context);
+    // The dialog stays up while the views take the new context (it keeps
+    // another load out meanwhile); an empty load shows none. What the
+    // computation still had to tell it (the end of the thread hides it)
+    // is told first.
+    QCoreApplication::sendPostedEvents(dialog, QEvent::MetaCall);
+    handOver(context, anyEvent ? dialog : nullptr);
+    delete dialog;
+    progressDialog = nullptr;
     // Only now that every view holds the new context can the old one go;
     // the GUI thread only takes it apart, its data are freed in the
     // background.
     logrelease::releaseStore(old);
 }
 
-void ControlWidget::handOver(Context* context)
+void ControlWidget::handOver(Context* context, QProgressDialog* dialog)
 {
     MainWindow* w = mainWindow;
     EventWidget* left = w ? eventView(w->leftEventRibbon) : nullptr;
     SettingsWidget* side = w ? w->settingsWidget : nullptr;
 
+    // Taking a large log takes each view a while. The views take it one
+    // after the other, and between two of them the window comes back to
+    // its event loop: it repaints, and the dialog names the view that takes
+    // the log next. The computation is over: nothing is left to cancel.
+    constexpr int STAGES = 5;
+    if (dialog) {
+        dialog->setCancelButton(nullptr);
+        dialog->setRange(0, STAGES + 1);
+        dialog->setValue(0);
+        dialog->show();
+    }
+    int stage = 0;
+    const auto next = [dialog, &stage](const QString& text) {
+        if (!dialog)
+            return;
+        dialog->setLabelText(QStringLiteral("Showing data: ") + text);
+        dialog->setValue(++stage);
+        QCoreApplication::processEvents();
+    };
+
+    next(QStringLiteral("rules and navigation"));
     if (left)
         left->context = context;
     if (w && w->leftEventRibbon)
@@ -318,16 +346,23 @@ void ControlWidget::handOver(Context* context)
         w->rightOptions->connectSignals();
     if (w && w->navigationWidget)
         w->navigationWidget->refresh();
+    // The panels lay their grids out once, in the store's order: taking the
+    // context works out the panel's own order without a grid of its own,
+    // which would be replaced at once.
+    next(QStringLiteral("event attributes"));
     if (side && side->attributeWidget) {
-        side->attributeWidget->setContext(context);
+        side->attributeWidget->takeContext(context);
         side->attributeWidget->layoutAttributes(glyphStore->packetAttributeNames);
     }
+    next(QStringLiteral("trace attributes"));
     if (side && side->conversationWidget) {
-        side->conversationWidget->setContext(context);
+        side->conversationWidget->takeContext(context);
         side->conversationWidget->layoutAttributes(glyphStore->conversationAttributeNames);
     }
+    next(QStringLiteral("event matrix"));
     if (w && w->leftEventRibbon)
         w->leftEventRibbon->setContext(context);
+    next(QStringLiteral("charts and sequences"));
     if (w && w->leftLineRibbon) {
         LineChart* chart = w->leftLineRibbon->chart;
         LineChart* mini = w->leftLineRibbon->miniView;

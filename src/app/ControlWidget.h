@@ -118,7 +118,9 @@ private:
     void routeFocus(QEvent* event);
     void routeGlyphs(QEvent* event);
     void routeAttribute();
-    void handOver(Context* context);
+    // Gives the views the new root context, in their order; with a dialog,
+    // one view after the other, the dialog naming each.
+    void handOver(Context* context, QProgressDialog* dialog);
 };
 
 // The Wireshark job: started from the global thread pool, it runs the

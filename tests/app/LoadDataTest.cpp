@@ -156,6 +156,7 @@ private slots:
     void emptyLoadWithoutViews();
     void loadReachesEveryView();
     void cancelKeepsTheShownData();
+    void handOverNamesEachView();
     void reloadReleasesTheOldData();
     void scriptedOpenFeedsEveryView();
     void cancelledComputationKeepsTheShownLog();
@@ -279,6 +280,43 @@ void LoadDataTest::cancelKeepsTheShownData()
     // A later load still works.
     control->loadData(makeEvents(5), NAMES, KINDS);
     QCOMPARE(control->glyphStore->rootContext->packets.size(), 5);
+}
+
+void LoadDataTest::handOverNamesEachView()
+{
+    MessageRecorder boxes;
+    MainWindow w;
+    ControlWidget* control = w.controlWidget;
+    // Fires whenever the window is back in its event loop while the views
+    // take the log; a press of Escape then (what closing the dialog does
+    // too) cancels nothing any more.
+    QStringList stages;
+    QTimer ticker;
+    ticker.setInterval(0);
+    connect(&ticker, &QTimer::timeout, control, [control, &stages]() {
+        QProgressDialog* dialog = control->progressDialog;
+        if (!dialog || control->contextWorker || stages.contains(dialog->labelText()))
+            return;
+        stages << dialog->labelText();
+        QVERIFY(dialog->isVisible());
+        QVERIFY(dialog->findChildren<QPushButton*>().isEmpty());
+        if (stages.size() == 3)
+            dialog->cancel();
+    });
+    ticker.start();
+    control->loadData(makeEvents(3000, 40), NAMES, KINDS);
+    ticker.stop();
+
+    QCOMPARE(stages, (QStringList{"Showing data: rules and navigation", "Showing data: event attributes",
+                                  "Showing data: trace attributes", "Showing data: event matrix",
+                                  "Showing data: charts and sequences"}));
+    Context* root = control->glyphStore->rootContext;
+    QCOMPARE(root->packets.size(), 3000);
+    QCOMPARE(w.leftEventRibbon->view->context, root);
+    QCOMPARE(w.settingsWidget->attributeWidget->context, root);
+    QCOMPARE(w.leftLineRibbon->chart->context, root);
+    QVERIFY(!control->progressDialog);
+    QVERIFY(!NO_DATA);
 }
 
 void LoadDataTest::reloadReleasesTheOldData()

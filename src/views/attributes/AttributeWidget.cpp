@@ -22,6 +22,7 @@
 #include <QDebug>
 #include <QElapsedTimer>
 #include <QGridLayout>
+#include <QHash>
 #include <QLabel>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -266,13 +267,21 @@ void AttributeWidget::setContext(Context* c, bool)
     LUMIVANE_GUI_THREAD_ONLY();
     waitForJobs();
     context = c;
+    recount = true;
     refresh(QString());
 }
 
-void AttributeWidget::refresh(QString order)
+void AttributeWidget::takeContext(Context* c)
 {
     LUMIVANE_GUI_THREAD_ONLY();
     waitForJobs();
+    context = c;
+    recount = true;
+    prepareRefresh(QString());
+}
+
+void AttributeWidget::prepareRefresh(const QString& order)
+{
     if (!order.isEmpty())
         sort = order;
     selected = controlWidget ? toSet(controlWidget->selectedPackets())
@@ -280,6 +289,13 @@ void AttributeWidget::refresh(QString order)
     GlyphStore* s = store();
     attributes = s ? TList<QString>(computeAttributeOrder(sort, s->attributeNames(kind)))
                    : TList<QString>();
+}
+
+void AttributeWidget::refresh(QString order)
+{
+    LUMIVANE_GUI_THREAD_ONLY();
+    waitForJobs();
+    prepareRefresh(order);
     layoutAttributes(attributes);
 }
 
@@ -510,11 +526,26 @@ void AttributeWidget::layoutAttributes(TList<QString> names)
         }
     }
 
+    const QSet<QSharedPointer<Packet>> selection = mapToRecords(selected, kind);
+    // A histogram whose counts would come out the same keeps its cell.
+    QHash<QString, ContainerWidget*> kept;
+    if (context && !recount) {
+        for (QWidget*& cell : cells.items) {
+            auto* container = qobject_cast<ContainerWidget*>(cell);
+            auto* histogram = container && !container->widgets.isEmpty()
+                                  ? qobject_cast<ScentedWidget*>(container->widgets.at(0)) : nullptr;
+            if (!histogram || kept.contains(histogram->attribute) || !shown.contains(histogram->attribute)
+                || !histogram->showsCountsOf(context, selection, binCount(histogram->attribute), binSort,
+                                             logarithmic))
+                continue;
+            kept.insert(histogram->attribute, container);
+            cell = nullptr;
+        }
+    }
     for (QWidget* cell : cells.items)
         delete cell;
     cells.clear();
 
-    const QSet<QSharedPointer<Packet>> selection = mapToRecords(selected, kind);
     TList<ScentedWidget*> made;
     for (int r = 0; r < rows; ++r) {
         for (int c = 0; c < columns; ++c) {
@@ -526,6 +557,8 @@ void AttributeWidget::layoutAttributes(TList<QString> names)
             if (name.isEmpty()) {
                 cell = new ContainerWidget(parts, nullptr);
                 cell->resize(1, 1);
+            } else if (kept.contains(name)) {
+                cell = kept.take(name);
             } else {
                 auto* slider = new DoubleSlider;
                 auto* histogram = new ScentedWidget(controlWidget, nullptr, name, slider, kind);
@@ -582,6 +615,11 @@ void AttributeWidget::layoutAttributes(TList<QString> names)
         QCoreApplication::sendPostedEvents(histogram, QEvent::MetaCall);
         QCoreApplication::sendPostedEvents(histogram->slider, QEvent::MetaCall);
     }
+
+    // Kept cells that found no row (a name given twice) go now.
+    for (auto it = kept.begin(); it != kept.end(); ++it)
+        delete it.value();
+    recount = false;
 
     blockSignals(false);
     setUpdatesEnabled(true);

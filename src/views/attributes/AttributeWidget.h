@@ -89,6 +89,11 @@ public:
     // Shows the context's histograms in the current order; the flag is
     // accepted for the callers' sake and has no effect.
     void setContext(Context* context, bool = true);
+    // Takes the context and works out the selection and the attribute order
+    // as setContext does, but leaves the grid as it is: for a caller that
+    // lays the grid out right after, so that the histograms are not
+    // computed twice.
+    void takeContext(Context* context);
     // Lists the attributes with values whose names contain the text
     // (case-sensitive), in the current order.
     void filterAttributes(QString text);
@@ -154,6 +159,15 @@ protected:
 
 private:
     GlyphStore* store() const;
+    // What a refresh works out before it lays the grid out: the order
+    // (when given), the selection and the attribute order.
+    void prepareRefresh(const QString& order);
+
+    // Set when the context is (re)set: the next layout computes every
+    // histogram. Until then a layout keeps the histograms whose counts it
+    // would compute again unchanged (a new order or filter of the same
+    // attributes).
+    bool recount = true;
     // Number of distinct values of an attribute in the context.
     int distinctValues(const QString& name) const;
 };

@@ -3,6 +3,7 @@
 #include "app/ControlWidget.h"
 #include "events/PacketsEvent.h"
 #include "core/Constants.h"
+#include "core/DeferredRelease.h"
 #include "core/DisplayText.h"
 #include "model/Context.h"
 #include "model/GlyphStore.h"
@@ -24,9 +25,12 @@
 #include <QTimer>
 #include <QToolTip>
 
+#include <atomic>
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <memory>
+#include <vector>
 
 const QColor ScentedWidget::BAR_COLOR(177, 189, 197, 255);
 const QColor ScentedWidget::FILTERED_COLOR(222, 226, 230, 255);
@@ -48,6 +52,30 @@ int heightOf(const Axis& axis, int count)
 THash<int, QSet<TVariant>>& filtersOf(Context* context, bool tracesSide)
 {
     return tracesSide ? context->conversationValueSets : context->valueSets;
+}
+
+// A histogram of a large log holds every event once in its bins: the bins'
+// event lists go to the background thread that frees large structures,
+// the bins themselves here.
+void dropSerie(BinSerie* serie)
+{
+    if (!serie)
+        return;
+    constexpr std::size_t FEW = 4096;
+    auto lists = std::make_unique<std::vector<std::vector<QSharedPointer<Packet>>>>();
+    std::size_t held = 0;
+    for (BinItem* bin : serie->items.items) {
+        if (!bin || bin->packets.items.empty())
+            continue;
+        held += bin->packets.items.size();
+        lists->push_back(std::move(bin->packets.items));
+        bin->packets.items = std::vector<QSharedPointer<Packet>>();
+    }
+    delete serie;
+    if (held < FEW)
+        return;
+    auto* bulk = lists.release();
+    deferredrelease::post([bulk]() { delete bulk; });
 }
 
 } // namespace
@@ -75,7 +103,7 @@ ScentedWidget::~ScentedWidget()
 {
     delete xAxis;
     delete yAxis;
-    delete serie;
+    dropSerie(serie);
     delete contextMutex;
 }
 
@@ -166,6 +194,23 @@ void ScentedWidget::compute(Context* c, bool clearSets, bool relayout)
         else
             QMetaObject::invokeMethod(this, "relayout", Qt::QueuedConnection);
     }
+}
+
+bool ScentedWidget::showsCountsOf(const Context* c, const QSet<QSharedPointer<Packet>>& picked, int bins,
+                                  int order, bool logScale) const
+{
+    LUMIVANE_GUI_THREAD_ONLY();
+    AnnotatedLocker lock(contextMutex);
+    if (!c || context != c || !serie || !xAxis || !yAxis || maxBins != bins || binSort != order
+        || logarithmic != logScale || mouseX >= 0 || mouseY >= 0 || !highlightedPackets.isEmpty()
+        || !hoveredBins.isEmpty() || pickedPackets != picked)
+        return false;
+    // A compute puts the slider on the bins of the column's filter: a
+    // slider the user has moved shows it otherwise.
+    AnnotatedLocker filterLock(filterMutex());
+    const THash<int, QSet<TVariant>>& filters = filtersOf(context, tracesSide);
+    auto it = filters.constFind(columnLocked());
+    return it == filters.constEnd() || it.value().isEmpty();
 }
 
 void ScentedWidget::buildYAxisLocked()
@@ -290,7 +335,7 @@ void ScentedWidget::rebuildBinsLocked()
         return;
     computeFilteredBinsLocked();
 
-    delete serie;
+    dropSerie(serie);
     hoveredBins.clear();
     pickedBins.clear();
     axisOrder.clear();
@@ -311,7 +356,14 @@ void ScentedWidget::rebuildBinsLocked()
     const bool anyHighlighted = !highlightedPackets.isEmpty();
     // The label of a bin is the text of the last value counted into it.
     std::vector<const TVariant*> lastValue(std::size_t(n), nullptr);
-    for (const QSharedPointer<Packet>& record : records.items) {
+    // First the bin of every record and its place in the bin's list, which
+    // only reads the records; then every list is filled at its full size.
+    const std::size_t count = records.items.size();
+    std::vector<int> binOf(count, -1);
+    std::vector<int> slotOf(count, 0);
+    std::vector<int> sizes(std::size_t(n), 0);
+    for (std::size_t r = 0; r < count; ++r) {
+        const QSharedPointer<Packet>& record = records.items[r];
         const TVariant& value = record->get(col);
         if (!value.isValid())
             continue;
@@ -331,7 +383,8 @@ void ScentedWidget::rebuildBinsLocked()
         }
         BinItem* bin = serie->items.items[std::size_t(index)];
         lastValue[std::size_t(index)] = &value;
-        bin->packets.append(record);
+        binOf[r] = index;
+        slotOf[r] = sizes[std::size_t(index)]++;
         ++bin->totalCount;
         if (anyPicked && pickedPackets.contains(record)) {
             ++bin->selectedCount;
@@ -340,6 +393,29 @@ void ScentedWidget::rebuildBinsLocked()
             ++bin->auxValue;
             bin->highlighted = true;
         }
+    }
+    std::vector<std::vector<QSharedPointer<Packet>>*> lists(static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i) {
+        lists[std::size_t(i)] = &serie->items.items[std::size_t(i)]->packets.items;
+        lists[std::size_t(i)]->resize(std::size_t(sizes[std::size_t(i)]));
+    }
+    // Every copy counts a reference on the event. The histograms of a panel
+    // are computed side by side over the same events: each one starts at
+    // another place, so that they do not fight over the same counts. The
+    // lists come out in record order all the same.
+    static std::atomic<unsigned> turn{0};
+    const std::size_t start = count * (turn.fetch_add(1, std::memory_order_relaxed) % 16) / 16;
+    constexpr std::size_t AHEAD = 16;
+    for (std::size_t k = 0; k < count; ++k) {
+        const std::size_t r = start + k < count ? start + k : start + k - count;
+        // A count is changed under a lock that waits for its memory: the
+        // counts a stretch ahead are asked for meanwhile.
+        const std::size_t ahead = r + AHEAD < count ? r + AHEAD : r + AHEAD - count;
+        if (AHEAD < count && binOf[ahead] >= 0)
+            __builtin_prefetch(records.items[ahead].data(), 1);
+        const int b = binOf[r];
+        if (b >= 0)
+            (*lists[std::size_t(b)])[std::size_t(slotOf[r])] = records.items[r];
     }
 
     double largest = 0.0;

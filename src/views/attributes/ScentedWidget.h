@@ -54,6 +54,11 @@ public:
 
     // The whole recomputation: axes, bins and counts over the context.
     void compute(Context* context, bool clearSets, bool relayout);
+    // Whether what it shows is what a compute over the context would show
+    // with these picked events, bin count, bin order and scale (nothing
+    // hovered, the pointer away): its counts can be shown as they are.
+    bool showsCountsOf(const Context* context, const QSet<QSharedPointer<Packet>>& picked, int bins,
+                       int order, bool logScale) const;
     // Events hovered in another view; they replace highlightedPackets.
     void highlightHovered(const QSet<QSharedPointer<Packet>>& packets);
     // Events selected in another view; they replace pickedPackets.

@@ -17,6 +17,7 @@
 
 #include "app/ControlWidget.h"
 #include "core/Constants.h"
+#include "core/DeferredRelease.h"
 #include "model/GlyphStore.h"
 #include "core/Packet.h"
 #include "core/TVariant.h"
@@ -123,9 +124,37 @@ BinCell::~BinCell()
 {
     // Waits for an overview pass that is drawing this cell.
     rowsMutex->lock();
+    // A tile of a large log holds every event of its traces twice, in its
+    // traces and in its glyphs: the references go to the background thread
+    // that frees large structures, the glyphs themselves here.
+    struct Held
+    {
+        std::vector<QSharedPointer<Packet>> events;
+        std::vector<TList<QSharedPointer<Packet>>> traces;
+    };
+    auto held = std::make_unique<Held>();
+    std::size_t total = 0;
+    for (TList<QSharedPointer<Packet>>& trace : conversations.items)
+        total += trace.items.size();
+    held->events.reserve(total);
+    for (TList<BinItem*>& row : rows.items)
+        for (BinItem* item : row.items) {
+            if (!item)
+                continue;
+            for (QSharedPointer<Packet>& event : item->packets.items)
+                held->events.push_back(std::move(event));
+            item->packets.items.clear();
+        }
+    held->traces = std::move(conversations.items);
+    conversations.items.clear();
     clearData();
     rowsMutex->unlock();
     delete rowsMutex;
+    constexpr std::size_t FEW = 4096;
+    if (total + held->events.size() >= FEW) {
+        Held* bulk = held.release();
+        deferredrelease::post([bulk]() { delete bulk; });
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -156,8 +185,28 @@ void BinCell::addPacket(const QSharedPointer<Packet>& packet)
 
 void BinCell::addPackets(const TList<QSharedPointer<Packet>>& packets)
 {
-    for (const QSharedPointer<Packet>& packet : packets)
-        addPacket(packet);
+    // The events of a trace share their id: each run of events with the
+    // same id goes where its first one goes, in one step.
+    const std::vector<QSharedPointer<Packet>>& events = packets.items;
+    const auto idOf = [](const QSharedPointer<Packet>& p) { return p ? p->conversationId : 0; };
+    std::size_t i = 0;
+    while (i < events.size()) {
+        std::size_t end = i + 1;
+        if (conversationMode == 2) {
+            end = events.size();
+        } else {
+            const int id = idOf(events[i]);
+            while (end < events.size() && idOf(events[end]) == id)
+                ++end;
+        }
+        addPacket(events[i]);
+        if (end > i + 1) {
+            const int slot = conversationMode == 2 ? 0 : conversationSlots.find(idOf(events[i])).value();
+            std::vector<QSharedPointer<Packet>>& list = conversations[slot].items;
+            list.insert(list.end(), events.begin() + std::ptrdiff_t(i + 1), events.begin() + std::ptrdiff_t(end));
+        }
+        i = end;
+    }
 }
 
 void BinCell::clearData()
@@ -184,33 +233,51 @@ void BinCell::buildData(bool updateVisible)
     const int count = conversations.size();
     const bool anySelected = !selectedPackets.isEmpty();
     const bool anyMarked = !markedPackets.isEmpty();
-    rows.items.reserve(std::size_t(count));
-    for (int c = 0; c < count; ++c) {
-        const TList<QSharedPointer<Packet>>& events = conversations[c];
-        TList<BinItem*> itemRow;
-        itemRow.items.reserve(events.items.size());
-        for (const QSharedPointer<Packet>& event : events) {
-            BinItem* item = new BinItem(nullptr, this);
-            item->packets.append(event);
-            item->totalCount = 1;
-            item->setWidth(glyphSize);
-            item->setHeight(glyphSize);
-            item->name = GRAY;
-            item->id = GRAY_ID;
-            if (anySelected && selectedPackets.contains(event)) {
-                item->selected = true;
-                item->selectedCount = 1;
+    // Many glyphs are made in parts of the rows, on several threads, as
+    // many items are marked; the calling thread waits for them. Each glyph
+    // holds a reference on its event, changed under a lock that waits for
+    // its memory: the events a stretch ahead are asked for meanwhile. Each
+    // part names its glyphs with a copy of its own, so that the parts do not
+    // all count references on one name.
+    std::size_t total = 0;
+    for (const TList<QSharedPointer<Packet>>& events : conversations.items)
+        total += events.items.size();
+    const int parts = total >= std::size_t(parallelMarks)
+                          ? int(std::min<std::size_t>(std::size_t(ThreadBudget::count()), std::size_t(count)))
+                          : 1;
+    rows.items.resize(std::size_t(count));
+    ThreadBudget::runInParts(std::size_t(count), parts, [&](int, std::size_t from, std::size_t to) {
+        constexpr std::size_t AHEAD = 16;
+        const QString gray = parts > 1 ? QString(GRAY.constData(), GRAY.size()) : GRAY;
+        for (std::size_t c = from; c < to; ++c) {
+            const std::vector<QSharedPointer<Packet>>& events = conversations.items[c].items;
+            std::vector<BinItem*>& itemRow = rows.items[c].items;
+            itemRow.reserve(events.size());
+            for (std::size_t j = 0; j < events.size(); ++j) {
+                if (j + AHEAD < events.size())
+                    __builtin_prefetch(events[j + AHEAD].data(), 1);
+                const QSharedPointer<Packet>& event = events[j];
+                BinItem* item = new BinItem(nullptr, this);
+                item->packets.items.push_back(event);
+                item->totalCount = 1;
+                item->setWidth(glyphSize);
+                item->setHeight(glyphSize);
+                item->name = gray;
+                item->id = GRAY_ID;
+                if (anySelected && selectedPackets.contains(event)) {
+                    item->selected = true;
+                    item->selectedCount = 1;
+                }
+                if (anyMarked && markedPackets.contains(event)) {
+                    item->highlighted = true;
+                    item->auxValue = item->selected ? 0 : 1;
+                }
+                itemRow.push_back(item);
             }
-            if (anyMarked && markedPackets.contains(event)) {
-                item->highlighted = true;
-                item->auxValue = item->selected ? 0 : 1;
-            }
-            itemRow.append(item);
         }
-        rows.items.push_back(std::move(itemRow));
-        if (c % PROGRESS_STEP == 0)
-            qDebug().noquote() << double(c) / count << "% loaded in cache";
-    }
+    });
+    for (int c = 0; c < count; c += PROGRESS_STEP)
+        qDebug().noquote() << double(c) / count << "% loaded in cache";
     qDebug().noquote() << "done";
 
     applyRules();

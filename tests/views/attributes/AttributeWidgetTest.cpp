@@ -23,6 +23,7 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QRandomGenerator>
 #include <QScrollArea>
 #include <QSemaphore>
@@ -199,6 +200,8 @@ private slots:
     void packetsEvent_data();
     void packetsEvent();
     void contextEvent();
+    void relayoutKeepsUnchangedCounts_data();
+    void relayoutKeepsUnchangedCounts();
     void layoutIgnoresBusyGlobalPool();
     void offGuiThreadCallsAreCounted();
     void stressLayoutsWhileJobsRun();
@@ -630,6 +633,65 @@ void AttributeWidgetTest::contextEvent()
     ContextEvent empty(nullptr, {});
     QVERIFY(QCoreApplication::sendEvent(panel, &empty));
     QCOMPARE(panel->context, child);
+}
+
+void AttributeWidgetTest::relayoutKeepsUnchangedCounts_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<bool>("kept");
+    QTest::newRow("nothing") << QString() << true;
+    QTest::newRow("context taken again") << "context" << false;
+    QTest::newRow("selection") << "selection" << false;
+    QTest::newRow("slider filter") << "filter" << false;
+    QTest::newRow("hover") << "hover" << false;
+}
+
+void AttributeWidgetTest::relayoutKeepsUnchangedCounts()
+{
+    QFETCH(QString, change);
+    QFETCH(bool, kept);
+    Data d = attributes::load(QStringLiteral("events.csv"), QStringLiteral("trace"));
+    const auto histogram = [](const AttributeWidget& panel, const QString& name) -> ScentedWidget* {
+        for (ScentedWidget* h : panel.histograms().items)
+            if (h->attribute == name)
+                return h;
+        return nullptr;
+    };
+    // Bar by bar: events, picked events, filtered out.
+    const auto bars = [](const ScentedWidget* h) {
+        QList<QList<int>> out;
+        for (BinItem* bin : h->serie->items.items)
+            out.append({bin->packets.size(), bin->selectedCount, bin->auxFlag ? 1 : 0});
+        return out;
+    };
+    AttributeWidget panel(d.control.get(), false, nullptr);
+    panel.setContext(d.context);
+    QPointer<ScentedWidget> before = histogram(panel, QStringLiteral("proto"));
+    QVERIFY(before);
+    if (change == QLatin1String("context")) {
+        panel.takeContext(d.context);
+    } else if (change == QLatin1String("selection")) {
+        panel.selected = {d.context->packets.first()};
+    } else if (change == QLatin1String("filter")) {
+        QMutexLocker lock(ScentedWidget::filterMutex());
+        d.context->valueSets[d.store->attributeColumns.value(QStringLiteral("proto"))].insert(
+            TVariant(QStringLiteral("udp")));
+    } else if (change == QLatin1String("hover")) {
+        before->highlightHovered({d.context->packets.first()});
+    }
+    // What the search box's refill after a load leads to.
+    panel.filterAttributes(QString());
+    ScentedWidget* after = histogram(panel, QStringLiteral("proto"));
+    QVERIFY(after);
+    QCOMPARE(!before.isNull() && before.data() == after, kept);
+
+    // Kept or not, it shows what a panel computing it afresh shows.
+    AttributeWidget fresh(d.control.get(), false, nullptr);
+    fresh.context = d.context;
+    fresh.selected = panel.selected;
+    fresh.filterAttributes(QString());
+    QCOMPARE(shownNames(panel.histograms()), shownNames(fresh.histograms()));
+    QCOMPARE(bars(after), bars(histogram(fresh, QStringLiteral("proto"))));
 }
 
 void AttributeWidgetTest::layoutIgnoresBusyGlobalPool()

@@ -210,6 +210,18 @@ void ScentedWidgetTest::countsMatchBruteForce()
     const QList<int> counts = v.axisCounts();
     QVERIFY(!counts.isEmpty());
     QCOMPARE(counts, bruteForce(*v.widget, records, column));
+    // However often it is computed, a bin holds its events once each, in
+    // the order of the records.
+    QHash<Packet*, int> place;
+    for (int i = 0; i < records.size(); ++i)
+        place.insert(records.at(i).data(), i);
+    for (int round = 0; round < 3; ++round) {
+        v.widget->compute(v.data.context, false, false);
+        QCOMPARE(v.axisCounts(), counts);
+        for (BinItem* bin : v.widget->axisOrder.items)
+            for (int k = 1; k < bin->packets.size(); ++k)
+                QVERIFY(place.value(bin->packets.at(k - 1).data(), -1) < place.value(bin->packets.at(k).data(), -1));
+    }
 
     if (range) {
         // Every valid value lands in one bin.

@@ -2,7 +2,11 @@
 #include "DebugCapture.h"
 #include "CellFixture.h"
 
+#include "Restore.h"
+#include "core/DeferredRelease.h"
+
 #include <QScopedPointer>
+#include <QWeakPointer>
 #include <QtTest>
 
 using namespace cellfixture;
@@ -58,6 +62,9 @@ private slots:
     void reorderRows();
     void reorderRowsDropsEmptyRows();
     void selectedAndMarkedCounts();
+    void helpersBuildTheSameRows();
+    void deletedCellLetsItsEventsGo_data();
+    void deletedCellLetsItsEventsGo();
     void timeWindow_data();
     void timeWindow();
 
@@ -77,6 +84,8 @@ void BinCellRowsTest::addPacketFilesByTrace_data()
     QTest::newRow("mode 1: as mode 0") << 1 << ids << "3,2,1";
     QTest::newRow("mode 2: one trace") << 2 << ids << "6";
     QTest::newRow("no grouping: trace 0") << 0 << QList<int>{0, 0, 0} << "3";
+    QTest::newRow("runs of a trace") << 0 << QList<int>{5, 5, 3, 3, 5, 7, 7} << "3,2,2";
+    QTest::newRow("mode 2: runs") << 2 << QList<int>{5, 5, 3} << "3";
 }
 
 void BinCellRowsTest::addPacketFilesByTrace()
@@ -87,12 +96,24 @@ void BinCellRowsTest::addPacketFilesByTrace()
 
     auto cell = fixture->cell();
     cell->conversationMode = mode;
+    TList<PacketPtr> events;
     for (int id : traces)
-        cell->addPacket(makeEvent(id, QStringLiteral("a")));
+        events.append(makeEvent(id, QStringLiteral("a")));
+    for (const PacketPtr& event : events)
+        cell->addPacket(event);
     QStringList got;
     for (const auto& c : cell->conversations)
         got.append(QString::number(c.size()));
     QCOMPARE(got.join(QLatin1Char(',')), sizes);
+
+    // Handed over as one list, the events land in the same traces in the
+    // same order.
+    auto bulk = fixture->cell();
+    bulk->conversationMode = mode;
+    bulk->addPackets(events);
+    QCOMPARE(bulk->conversations.size(), cell->conversations.size());
+    for (int c = 0; c < cell->conversations.size(); ++c)
+        QVERIFY(bulk->conversations[c].items == cell->conversations[c].items);
 
     cell->buildData(false);
     QCOMPARE(cell->rows.size(), sizes.split(QLatin1Char(',')).size());
@@ -441,6 +462,74 @@ void BinCellRowsTest::reorderRowsDropsEmptyRows()
     cell->reorderRows(QHash<int, int>{{1, 0}});
     QCOMPARE(cell->rows.size(), 1);
     QCOMPARE(capture->count(QStringLiteral("empty glyphs are not allowed")), 1);
+}
+
+void BinCellRowsTest::helpersBuildTheSameRows()
+{
+    // Rows of different lengths, some events selected, some highlighted.
+    const QStringList kinds = {QStringLiteral("abc"), QStringLiteral("a"), QStringLiteral("abcabcab"),
+                               QStringLiteral("bb"), QStringLiteral("cab")};
+    TList<TList<PacketPtr>> traces;
+    PacketSet selected;
+    QSet<PacketPtr> marked;
+    for (int t = 0; t < 40; ++t) {
+        traces.append(trace(t, kinds.at(t % kinds.size())));
+        selected.insert(traces.last().first());
+        marked.insert(traces.last().last());
+    }
+    const auto build = [&](bool helpers) {
+        Restore<int> marks(BinCell::parallelMarks, helpers ? 1 : BinCell::parallelMarks);
+        auto cell = fixture->cell();
+        for (const TList<PacketPtr>& events : traces.items)
+            cell->addPackets(events);
+        cell->selectedPackets = selected;
+        cell->setMarkedPackets(marked);
+        cell->buildData(false);
+        QStringList out;
+        for (const TList<BinItem*>& row : cell->rows.items) {
+            QStringList glyphs;
+            for (const BinItem* item : row.items)
+                glyphs << QStringLiteral("%1:%2:%3%4%5")
+                              .arg(item->name)
+                              .arg(quintptr(item->packets.first().data()))
+                              .arg(item->selectedCount)
+                              .arg(item->selected ? "s" : "")
+                              .arg(item->highlighted ? "h" : "");
+            out << glyphs.join(QLatin1Char(' '));
+        }
+        return out;
+    };
+    const QStringList alone = build(false);
+    QCOMPARE(alone.size(), 40);
+    QCOMPARE(build(true), alone);
+}
+
+void BinCellRowsTest::deletedCellLetsItsEventsGo_data()
+{
+    QTest::addColumn<int>("traces");
+    QTest::newRow("a few events, freed at once") << 3;
+    QTest::newRow("many events, freed in the background") << 2000;
+}
+
+void BinCellRowsTest::deletedCellLetsItsEventsGo()
+{
+    QFETCH(int, traces);
+    auto cell = fixture->cell();
+    QList<QWeakPointer<Packet>> watched;
+    for (int t = 0; t < traces; ++t) {
+        const TList<PacketPtr> events = trace(t, QStringLiteral("abc"));
+        for (const PacketPtr& event : events.items)
+            watched.append(event.toWeakRef());
+        cell->addPackets(events);
+    }
+    cell->buildData(false);
+    QCOMPARE(cell->itemCount(), 3 * traces);
+    cell.reset();
+    deferredrelease::waitForAll();
+    int alive = 0;
+    for (const QWeakPointer<Packet>& event : watched)
+        alive += event.toStrongRef() ? 1 : 0;
+    QCOMPARE(alive, 0);
 }
 
 void BinCellRowsTest::selectedAndMarkedCounts()
