@@ -223,9 +223,9 @@ void ControlWidget::loadData(TList<QSharedPointer<Packet>> packets, TList<QStrin
     store->setAttributes(names, types);
 
     auto* dialog = new QProgressDialog(QStringLiteral("Loading data..."), QStringLiteral("Cancel"),
-                                       0, 4, this);
-    // Application-modal: this widget is never shown, so a window-modal
-    // dialog would block nothing.
+                                       0, 4, dialogParent());
+    // Application-modal: it shows over the main window, and no other
+    // window (a rule editor) may act while the views change logs.
     dialog->setWindowModality(Qt::ApplicationModal);
     dialog->setMinimumDuration(0);
     progressDialog = dialog;

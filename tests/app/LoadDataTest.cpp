@@ -293,12 +293,13 @@ void LoadDataTest::handOverNamesEachView()
     QStringList stages;
     QTimer ticker;
     ticker.setInterval(0);
-    connect(&ticker, &QTimer::timeout, control, [control, &stages]() {
+    connect(&ticker, &QTimer::timeout, control, [control, &stages, &w]() {
         QProgressDialog* dialog = control->progressDialog;
         if (!dialog || control->contextWorker || stages.contains(dialog->labelText()))
             return;
         stages << dialog->labelText();
         QVERIFY(dialog->isVisible());
+        QCOMPARE(dialog->parentWidget(), &w);
         QVERIFY(dialog->findChildren<QPushButton*>().isEmpty());
         if (stages.size() == 3)
             dialog->cancel();
