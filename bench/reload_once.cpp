@@ -30,6 +30,7 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QProcess>
+#include <QRegularExpression>
 
 #include <cstdio>
 
@@ -93,7 +94,7 @@ double freshRun(const QString& program, const QString& small, const QString& gro
     if (!child.waitForFinished(-1) || child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0)
         return -1.0;
     const QString out = QString::fromLocal8Bit(child.readAllStandardOutput());
-    for (const QString& token : out.split(QRegExp(QStringLiteral("\\s+")), QString::SkipEmptyParts)) {
+    for (const QString& token : out.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts)) {
         if (token.startsWith(QLatin1String("fresh_rss_mb=")))
             return token.mid(13).toDouble();
     }
