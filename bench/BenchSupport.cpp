@@ -1,12 +1,19 @@
 #include "BenchSupport.h"
 
+#include "app/FileAsker.h"
+#include "app/MainWindow.h"
+#include "app/MessageAsker.h"
 #include "import/OpenWidget.h"
+#include "views/events/EventWidget.h"
+#include "views/events/RibbonEventWidget.h"
 #include "model/Context.h"
 #include "model/GlyphStore.h"
 
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QStringList>
 #include <QDir>
@@ -370,4 +377,67 @@ int runInFreshProcesses(int argc, char** argv, std::initializer_list<const char*
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     return 0;
+}
+
+bool benchsupport::refuse(const char* program, const QString& problem)
+{
+    std::fprintf(stderr, "%s: %s\nusage: %s PATH GROUPING\n", program, qPrintable(problem), program);
+    return false;
+}
+
+bool benchsupport::takeLogArguments(const char* program, QString* path, QString* grouping)
+{
+    const QStringList args = QCoreApplication::arguments().mid(1);
+    if (args.size() != 2)
+        return refuse(program, QStringLiteral("one log and a grouping attribute"));
+    *path = QFileInfo(args[0]).absoluteFilePath();
+    if (!QFileInfo(*path).isReadable())
+        return refuse(program, QStringLiteral("cannot read ") + args[0]);
+    *grouping = args[1];
+
+    // The program writes debug lines all along.
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+    const QString log = *path;
+    FileAsker::setHandler([log](const FileAsker::Request&) { return log; });
+    MessageAsker::setHandler([](const MessageAsker::Request&) { return QMessageBox::Ok; });
+    return true;
+}
+
+void benchsupport::stopAnswering()
+{
+    FileAsker::setHandler({});
+    MessageAsker::setHandler({});
+}
+
+void benchsupport::settle(int ms)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+EventWidget* benchsupport::showMatrixWindow(const char* program, MainWindow& window)
+{
+    window.show();
+    EventWidget* view = window.leftEventRibbon ? window.leftEventRibbon->view : nullptr;
+    if (!view) {
+        refuse(program, QStringLiteral("the window has no event matrix"));
+        return nullptr;
+    }
+    window.resize(window.size() + (QSize(1600, 900) - view->size()));
+    settle(100);
+    return view;
+}
+
+bool benchsupport::prepareImport(const char* program, OpenWidget& dialog, const QString& grouping)
+{
+    dialog.openFile();
+    if (!dialog.stream)
+        return refuse(program, QStringLiteral("no log read from the file"));
+    const int index = dialog.groupingCombo->findText(grouping);
+    if (index < 0)
+        return refuse(program, QStringLiteral("the log has no attribute ") + grouping);
+    dialog.groupingCombo->setCurrentIndex(index);
+    return true;
 }

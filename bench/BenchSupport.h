@@ -11,7 +11,9 @@
 #include <memory>
 #include <vector>
 
+class EventWidget;
 class GlyphStore;
+class MainWindow;
 class OpenWidget;
 
 namespace benchsupport {
@@ -23,6 +25,26 @@ namespace benchsupport {
 // paths mean what they meant; so it does when no scratch folder can be
 // made. To be called first thing in main().
 int runInScratchFolder(int argc, char** argv);
+
+// For the programs run as PROGRAM PATH GROUPING that load a log into the
+// whole main window. Each returns false after a line on stderr (a problem
+// and the usage) when the run cannot go on; the program then exits with 2.
+//
+// Reads PATH (made absolute) and GROUPING from the application's
+// arguments, answers every file dialog with the log and every message box
+// with OK, and drops the program's debug lines.
+bool takeLogArguments(const char* program, QString* path, QString* grouping);
+// Shows the window with its event matrix at 1600 x 900 and lets it settle.
+EventWidget* showMatrixWindow(const char* program, MainWindow& window);
+// Reads the log into the import dialog, grouped by `grouping`, ready for
+// "Open".
+bool prepareImport(const char* program, OpenWidget& dialog, const QString& grouping);
+// Writes "PROGRAM: problem" and the usage line to stderr; returns false.
+bool refuse(const char* program, const QString& problem);
+// Lets timers and posted events run for `ms` milliseconds.
+void settle(int ms);
+// Drops the dialog and box answers of takeLogArguments.
+void stopAnswering();
 
 // Peak resident set size of this process in bytes (VmHWM).
 std::size_t peakRssBytes();

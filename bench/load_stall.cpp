@@ -47,20 +47,9 @@
 
 namespace {
 
-int usage(const char* problem)
-{
-    std::fprintf(stderr, "load_stall: %s\nusage: load_stall PATH GROUPING\n", problem);
-    return 2;
-}
+using benchsupport::settle;
 
-// Lets timers and posted events run for a while.
-void settle(int ms)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-}
+constexpr const char* PROGRAM = "load_stall";
 
 // A timer that fires every millisecond in whichever event loop of the GUI
 // thread runs: the time between two of its shots is a time the thread did
@@ -170,28 +159,17 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const QStringList args = app.arguments().mid(1);
-    if (args.size() != 2)
-        return usage("one log and a grouping attribute");
-    const QString path = QFileInfo(args[0]).absoluteFilePath();
-    if (!QFileInfo(path).isReadable())
-        return usage(qPrintable(QStringLiteral("cannot read ") + args[0]));
-    const QString grouping = args[1];
-
-    // The program writes debug lines all along.
-    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
-    FileAsker::setHandler([path](const FileAsker::Request&) { return path; });
-    MessageAsker::setHandler([](const MessageAsker::Request&) { return QMessageBox::Ok; });
+    QString path;
+    QString grouping;
+    if (!benchsupport::takeLogArguments(PROGRAM, &path, &grouping))
+        return 2;
 
     int status = 1;
     {
         MainWindow window;
-        window.show();
-        EventWidget* view = window.leftEventRibbon ? window.leftEventRibbon->view : nullptr;
+        EventWidget* view = benchsupport::showMatrixWindow(PROGRAM, window);
         if (!view)
-            return usage("the window has no event matrix");
-        window.resize(window.size() + (QSize(1600, 900) - view->size()));
-        settle(100);
+            return 2;
 
         QElapsedTimer clock;
         clock.start();
@@ -204,13 +182,8 @@ int main(int argc, char** argv)
         };
         {
             auto* dialog = new OpenWidget(window.controlWidget);
-            dialog->openFile();
-            if (!dialog->stream)
-                return usage(qPrintable(QStringLiteral("no log read from ") + path));
-            const int index = dialog->groupingCombo->findText(grouping);
-            if (index < 0)
-                return usage(qPrintable(QStringLiteral("the log has no attribute ") + grouping));
-            dialog->groupingCombo->setCurrentIndex(index);
+            if (!benchsupport::prepareImport(PROGRAM, *dialog, grouping))
+                return 2;
 
             // "Open", then the dialog goes as "Open CSV" lets it go.
             clock.restart();
@@ -239,7 +212,6 @@ int main(int argc, char** argv)
         if (loadMs < 0)
             std::fprintf(stderr, "load_stall: the matrix never showed the log\n");
     }
-    FileAsker::setHandler({});
-    MessageAsker::setHandler({});
+    benchsupport::stopAnswering();
     return status;
 }

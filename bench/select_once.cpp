@@ -46,9 +46,13 @@
 
 namespace {
 
+using benchsupport::settle;
+
+constexpr const char* PROGRAM = "select_once";
+
 int usage(const char* problem)
 {
-    std::fprintf(stderr, "select_once: %s\nusage: select_once PATH GROUPING\n", problem);
+    benchsupport::refuse(PROGRAM, QString::fromUtf8(problem));
     return 2;
 }
 
@@ -63,15 +67,6 @@ void click(QWidget* view, const QPointF& at)
 {
     press(view, at, QEvent::MouseButtonPress);
     press(view, at, QEvent::MouseButtonRelease);
-}
-
-// Lets timers and posted events run for a while.
-void settle(int ms)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
 }
 
 // Waits until the overview strip has drawn the matrix and nothing is left
@@ -159,38 +154,21 @@ int main(int argc, char** argv)
         return scratch;
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const QStringList args = app.arguments().mid(1);
-    if (args.size() != 2)
-        return usage("one log and a grouping attribute");
-    const QString path = QFileInfo(args[0]).absoluteFilePath();
-    if (!QFileInfo(path).isReadable())
-        return usage(qPrintable(QStringLiteral("cannot read ") + args[0]));
-    const QString grouping = args[1];
-
-    // The program writes debug lines all along.
-    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
-    FileAsker::setHandler([path](const FileAsker::Request&) { return path; });
-    MessageAsker::setHandler([](const MessageAsker::Request&) { return QMessageBox::Ok; });
+    QString path;
+    QString grouping;
+    if (!benchsupport::takeLogArguments(PROGRAM, &path, &grouping))
+        return 2;
 
     int status = 1;
     {
         MainWindow window;
-        window.show();
-        EventWidget* view = window.leftEventRibbon ? window.leftEventRibbon->view : nullptr;
+        EventWidget* view = benchsupport::showMatrixWindow(PROGRAM, window);
         if (!view)
-            return usage("the window has no event matrix");
-        window.resize(window.size() + (QSize(1600, 900) - view->size()));
-        settle(100);
-
+            return 2;
         {
             OpenWidget dialog(window.controlWidget);
-            dialog.openFile();
-            if (!dialog.stream)
-                return usage(qPrintable(QStringLiteral("no log read from ") + path));
-            const int index = dialog.groupingCombo->findText(grouping);
-            if (index < 0)
-                return usage(qPrintable(QStringLiteral("the log has no attribute ") + grouping));
-            dialog.groupingCombo->setCurrentIndex(index);
+            if (!benchsupport::prepareImport(PROGRAM, dialog, grouping))
+                return 2;
             dialog.import();
         }
         EventOverviewWidget* overview =
@@ -241,7 +219,6 @@ int main(int argc, char** argv)
         if (!cleared)
             std::fprintf(stderr, "select_once: the click on empty space left events selected\n");
     }
-    FileAsker::setHandler({});
-    MessageAsker::setHandler({});
+    benchsupport::stopAnswering();
     return status;
 }
