@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <functional>
+#include <memory>
 
 // Lets go of large structures on one background thread, in the order they
 // are handed over, so that the thread that drops them (mostly the GUI
@@ -13,5 +15,19 @@ namespace deferredrelease {
 void post(std::function<void()> release);
 // Returns once everything posted so far has run.
 void waitForAll();
+
+// Below this many references, freeing costs less than handing over.
+constexpr std::size_t FEW = 4096;
+
+// Frees `held`, which holds `count` references: on the background thread
+// when they are not FEW, here otherwise.
+template <typename T>
+void release(std::unique_ptr<T> held, std::size_t count)
+{
+    if (!held || count < FEW)
+        return;
+    T* bulk = held.release();
+    post([bulk]() { delete bulk; });
+}
 
 } // namespace deferredrelease

@@ -61,7 +61,6 @@ void dropSerie(BinSerie* serie)
 {
     if (!serie)
         return;
-    constexpr std::size_t FEW = 4096;
     auto lists = std::make_unique<std::vector<std::vector<QSharedPointer<Packet>>>>();
     std::size_t held = 0;
     for (BinItem* bin : serie->items.items) {
@@ -72,10 +71,7 @@ void dropSerie(BinSerie* serie)
         bin->packets.items = std::vector<QSharedPointer<Packet>>();
     }
     delete serie;
-    if (held < FEW)
-        return;
-    auto* bulk = lists.release();
-    deferredrelease::post([bulk]() { delete bulk; });
+    deferredrelease::release(std::move(lists), held);
 }
 
 } // namespace

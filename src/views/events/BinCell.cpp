@@ -150,11 +150,8 @@ BinCell::~BinCell()
     clearData();
     rowsMutex->unlock();
     delete rowsMutex;
-    constexpr std::size_t FEW = 4096;
-    if (total + held->events.size() >= FEW) {
-        Held* bulk = held.release();
-        deferredrelease::post([bulk]() { delete bulk; });
-    }
+    const std::size_t count = total + held->events.size();
+    deferredrelease::release(std::move(held), count);
 }
 
 // ---------------------------------------------------------------------------
