@@ -6,6 +6,8 @@
 #include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
 #include <QTextStream>
 
 #include <algorithm>
@@ -86,32 +88,44 @@ QString decodeAll(const char* bytes, int size)
     return QString::fromUtf8(bytes, size);
 }
 
-// The text a key is named by: the key itself when it is valid UTF-8 and
-// does not start with a byte-order mark; otherwise its characters with a
-// leading mark written as "%EF%BB%BF", every byte that starts no character
-// as "%XX" and every '%' as "%25", so that different bytes give different
-// names.
+// True when the '%' at `at` is followed by two upper-case hex digits: a
+// name could read it as the start of an escaped byte.
+bool readsAsByte(const QByteArray& key, int at)
+{
+    const auto hexDigit = [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); };
+    return at + 2 < key.size() && hexDigit(key.at(at + 1)) && hexDigit(key.at(at + 2));
+}
+
+// The text a key is named by. Read back, a name gives the key's bytes: "%XX"
+// (two upper-case hex digits) stands for the byte XX, every other character
+// for its UTF-8 bytes. So a valid UTF-8 key that does not start with a
+// byte-order mark is named by itself, only its '%' that is followed by two
+// such digits written "%25"; any other key by its characters with a
+// leading mark written "%EF%BB%BF", every byte that starts no character as
+// "%XX" and every '%' as "%25". Different keys give different names.
 QString nameText(const QByteArray& key)
 {
     const uchar* p = reinterpret_cast<const uchar*>(key.constData());
     const int size = key.size();
     const bool marked = key.startsWith(BYTE_ORDER_MARK);
-    int at = 0;
-    while (at < size && !marked) {
+    bool valid = !marked;
+    bool percent = false;
+    for (int at = 0; at < size && valid;) {
         const int length = characterLength(p + at, size - at);
-        if (length == 0)
-            break;
+        valid = length > 0;
+        percent = percent || (p[at] == '%' && readsAsByte(key, at));
         at += length;
     }
-    if (at == size)
+    if (valid && !percent)
         return decodeAll(key.constData(), size);
 
     static const char hex[] = "0123456789ABCDEF";
     QByteArray escaped;
     escaped.reserve(size + 16);
-    for (at = 0; at < size;) {
+    for (int at = 0; at < size;) {
         const int length = characterLength(p + at, size - at);
-        if (length == 0 || p[at] == '%' || (marked && at < 3)) {
+        if (length == 0 || (marked && at < 3)
+            || (p[at] == '%' && (!valid || readsAsByte(key, at)))) {
             escaped.append('%');
             escaped.append(hex[p[at] >> 4]);
             escaped.append(hex[p[at] & 15]);
@@ -122,6 +136,23 @@ QString nameText(const QByteArray& key)
         }
     }
     return decodeAll(escaped.constData(), escaped.size());
+}
+
+const int HASH_DIGITS = 40;   // a SHA-1 in hex
+
+// The tail of a shortened name: "-", the hex digits of the key's hash and
+// ".conv".
+bool endsLikeShortened(const QString& name)
+{
+    const int dash = name.size() - 5 - HASH_DIGITS - 1;
+    if (dash < 0 || name.at(dash) != QLatin1Char('-') || !name.endsWith(QLatin1String(".conv")))
+        return false;
+    for (int i = dash + 1; i < dash + 1 + HASH_DIGITS; ++i) {
+        const ushort c = name.at(i).unicode();
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
+            return false;
+    }
+    return true;
 }
 
 // The nine characters a key loses, and NUL.
@@ -181,81 +212,95 @@ void ConversationSplitter::fail(const QString& text)
 
 bool ConversationSplitter::run()
 {
-    // Only what this format puts at the top of D is replaced; the rest of
-    // the directory is the analyst's.
+    // Whatever can refuse the split does so before D is touched: a refused
+    // split changes no file of D and leaves none behind.
     const QDir target(directory);
-    QFile::remove(target.filePath(QStringLiteral("attributes.conf")));
-    QFile::remove(target.filePath(QStringLiteral(".conv")));
-
+    if (!QFileInfo(directory).isDir()) {
+        fail(QStringLiteral("no folder ") + directory);
+        return false;
+    }
     if (!input->open(QIODevice::ReadOnly)) {
         fail(QStringLiteral("could not read ") + inputPath + QStringLiteral(": ")
              + input->errorString());
         return false;
     }
-
-    bool keyed = false;
-    int keyColumn = -1;
-    if (nextLine()) {
-        // Decoded with its length: a NUL byte does not end the header.
-        const QString text = decodeAll(m_line.constData(), m_line.size());
-        QFile header(target.filePath(QStringLiteral("attributes.conf")));
-        if (!header.open(QIODevice::WriteOnly) || header.write(m_line) != m_line.size()) {
-            fail(QStringLiteral("could not write ") + header.fileName() + QStringLiteral(": ")
-                 + header.errorString());
-        }
-        header.close();
-        columns = TList<QString>(RecordSplitter::split(text, ','));
-        keyColumn = columns.indexOf(KEY_COLUMN, 0);
-        keyed = keyColumn >= 0;
-        if (!keyed)
-            fail(QStringLiteral("the log has no column \"") + KEY_COLUMN + QLatin1Char('"'));
+    const bool headed = nextLine();
+    if (m_readError) {
+        fail(QStringLiteral("reading ") + inputPath + QStringLiteral(" failed"));
+        input->close();
+        return false;
     }
+    if (!headed) {
+        fail(QStringLiteral("the log is empty"));
+        input->close();
+        return false;
+    }
+    // Decoded with its length: a NUL byte does not end the header.
+    const QString text = decodeAll(m_line.constData(), m_line.size());
+    columns = TList<QString>(RecordSplitter::split(text, ','));
+    const int keyColumn = columns.indexOf(KEY_COLUMN, 0);
+    if (keyColumn < 0) {
+        fail(QStringLiteral("the log has no column \"") + KEY_COLUMN + QLatin1Char('"'));
+        input->close();
+        return false;
+    }
+    // The header takes the place of the old one only once it is written
+    // whole.
+    QSaveFile header(target.filePath(QStringLiteral("attributes.conf")));
+    if (!header.open(QIODevice::WriteOnly) || header.write(m_line) != m_line.size()
+        || !header.commit()) {
+        fail(QStringLiteral("could not write ") + header.fileName() + QStringLiteral(": ")
+             + header.errorString());
+        input->close();
+        return false;
+    }
+    // Only what this format puts at the top of D is replaced; the rest of
+    // the directory is the analyst's.
+    QFile::remove(target.filePath(QStringLiteral(".conv")));
 
-    if (keyed) {
-        // Keys are compared by their bytes: texts that are not valid UTF-8
-        // would all read as the same replacement characters.
-        QList<QByteArray> fields;
-        while (nextLine()) {
-            RecordSplitter::split(m_line, ',', fields);
-            if (fields.size() != columns.size()) {
-                ++invalidLines;
-                continue;
-            }
-            QByteArray key = fields.at(keyColumn);
-            key.truncate(int(std::remove_if(key.begin(), key.end(), lostInKeys) - key.begin()));
-
-            QFile* file = cache.value(key, nullptr);
-            if (!file) {
-                file = openFile(key);
-                if (!file) {
-                    ++lostLines;
-                    continue;
-                }
-                cache.insert(key, file);
-            }
-            m_out.clear();
-            if (file->pos() > 0)
-                m_out.append('\n');
-            m_out.append(m_line);
-            if (file->write(m_out) != m_out.size()) {
-                ++lostLines;
-                if (m_firstLost.isEmpty())
-                    m_firstLost = file->fileName() + QStringLiteral(": ") + file->errorString();
-                // A file that failed once is opened afresh for the next line.
-                cache.remove(key);
-                delete file;
-                continue;
-            }
-            ++linesWritten;
-            if (cache.size() >= fileCap)
-                cleanup();
-            if (linesWritten % 10000 == 0)
-                qDebug().noquote().nospace() << "exported " << linesWritten;
-            // Reported with every line written while the count of invalid
-            // lines stands at a positive multiple of 500.
-            if (invalidLines > 0 && invalidLines % 500 == 0)
-                qDebug().noquote().nospace() << "invalid " << invalidLines;
+    // Keys are compared by their bytes: texts that are not valid UTF-8
+    // would all read as the same replacement characters.
+    QList<QByteArray> fields;
+    while (nextLine()) {
+        RecordSplitter::split(m_line, ',', fields);
+        if (fields.size() != columns.size()) {
+            ++invalidLines;
+            continue;
         }
+        QByteArray key = fields.at(keyColumn);
+        key.truncate(int(std::remove_if(key.begin(), key.end(), lostInKeys) - key.begin()));
+
+        QFile* file = cache.value(key, nullptr);
+        if (!file) {
+            file = openFile(key);
+            if (!file) {
+                ++lostLines;
+                continue;
+            }
+            cache.insert(key, file);
+        }
+        m_out.clear();
+        if (file->pos() > 0)
+            m_out.append('\n');
+        m_out.append(m_line);
+        if (file->write(m_out) != m_out.size()) {
+            ++lostLines;
+            if (m_firstLost.isEmpty())
+                m_firstLost = file->fileName() + QStringLiteral(": ") + file->errorString();
+            // A file that failed once is opened afresh for the next line.
+            cache.remove(key);
+            delete file;
+            continue;
+        }
+        ++linesWritten;
+        if (cache.size() >= fileCap)
+            cleanup();
+        if (linesWritten % 10000 == 0)
+            qDebug().noquote().nospace() << "exported " << linesWritten;
+        // Reported with every line written while the count of invalid
+        // lines stands at a positive multiple of 500.
+        if (invalidLines > 0 && invalidLines % 500 == 0)
+            qDebug().noquote().nospace() << "invalid " << invalidLines;
     }
 
     closeAll();
@@ -340,23 +385,31 @@ QString ConversationSplitter::pathFor(const QByteArray& keyBytes)
         folder += QLatin1Char('/') + b;
 
     QString name = key + QStringLiteral(".conv");
-    if (QFile::encodeName(name).size() > m_nameMax) {
+    int bytes = QFile::encodeName(name).size();
+    // A shortened name takes the last three bytes or fewer below the
+    // limit. A name of that length that ends as one does could be another
+    // key's: its dash is written as the byte it is.
+    if (bytes >= m_nameMax - 3 && bytes <= m_nameMax && endsLikeShortened(name)) {
+        name.replace(name.size() - 5 - HASH_DIGITS - 1, 1, QStringLiteral("%2D"));
+        bytes += 2;
+    }
+    if (bytes > m_nameMax) {
         // Shortened at a character boundary; the hash keeps long keys apart.
         const QString tail = QLatin1Char('-')
                              + QString::fromLatin1(QCryptographicHash::hash(
                                    keyBytes, QCryptographicHash::Sha1).toHex())
                              + QStringLiteral(".conv");
         const int room = m_nameMax - int(tail.size());
-        int bytes = 0;
+        int used = 0;
         int cut = 0;
         while (cut < key.size()) {
             const bool pair = key.at(cut).isHighSurrogate() && cut + 1 < key.size()
                               && key.at(cut + 1).isLowSurrogate();
             const int step = pair ? 2 : 1;
             const int size = QFile::encodeName(key.mid(cut, step)).size();
-            if (bytes + size > room)
+            if (used + size > room)
                 break;
-            bytes += size;
+            used += size;
             cut += step;
         }
         name = key.left(cut) + tail;

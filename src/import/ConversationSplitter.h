@@ -17,19 +17,26 @@ class QTextStream;
 // it holds the log's lines with that key in log order, "\n" between them
 // and none after the last. The lines are copied byte for byte.
 //
-// Keys are told apart by their bytes. A key that is not valid UTF-8, or
-// starts with a byte-order mark (EF BB BF), is named with that mark written
-// as "%EF%BB%BF", each byte that starts no character as "%XX" (two
-// upper-case hex digits) and each '%' as "%25"; its folders A and B are
-// those of its text, where such bytes read as replacement characters and
-// the mark as the character U+FEFF.
+// Keys are told apart by their bytes: a name that is not shortened reads
+// back as its key, "%XX" (two upper-case hex digits) standing for the byte
+// XX and every other character for its UTF-8 bytes. A valid UTF-8 key is named by itself, only
+// a '%' followed by two such digits written "%25". A key that is not valid
+// UTF-8, or starts with a byte-order mark (EF BB BF), is named with that
+// mark written as "%EF%BB%BF", each byte that starts no character as "%XX"
+// and each '%' as "%25"; its folders A and B are those of its text, where
+// such bytes read as replacement characters and the mark as the character
+// U+FEFF.
 //
 // A key loses the characters \ / : * ? " < > | and NUL; a folder part "."
 // or ".." becomes "_" or "__" so that nothing lands outside D; a file name
-// longer than the file system allows is shortened and ends in a hash of the
-// whole key. Splitting again into the same directory replaces
+// longer than the file system allows is shortened and ends in "-", the hex
+// digits of a hash of the whole key and ".conv" (a name that ends so without
+// being shortened, and is as long as such a name, has that "-" written
+// "%2D"). Splitting again into the same directory replaces
 // "attributes.conf" and the empty key's ".conv" and appends to the other
-// conversation files.
+// conversation files. A split that is refused (the log cannot be read, is
+// empty or has no key column, D is no folder or its "attributes.conf"
+// cannot be written) changes no file of D.
 //
 // Conversation files stay open between lines, up to a cap below the
 // process's open-file limit; then all of them are closed and reopened on
@@ -52,7 +59,8 @@ public:
 
     // Performs the split; true when every line went where it belongs
     // (lines with the wrong number of fields are counted and skipped, which
-    // is no failure). Otherwise `errorText` says what went wrong.
+    // is no failure). Otherwise `errorText` says what went wrong; a refused
+    // split has left D as it was.
     bool run();
 
     // The cap for a given open-file limit: min(50000, limit - 64), at least 1.

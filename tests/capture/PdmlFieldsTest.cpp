@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLabel>
+#include <QTemporaryDir>
 #include <QXmlStreamReader>
 #include <QtTest>
 
@@ -69,10 +70,26 @@ QStringList independentFields(const QByteArray& pdml)
     return fields;
 }
 
-QStringList tempSamples()
+// A temporary folder of the test's own is the process's (TMPDIR) while it
+// lives: the samples the dialog leaves there are its alone to count.
+struct OwnTemp
 {
-    return QDir(QDir::tempPath()).entryList({"lumivane-*.pdml"}, QDir::Files | QDir::Hidden);
-}
+    QTemporaryDir dir;
+    const bool had = qEnvironmentVariableIsSet("TMPDIR");
+    const QByteArray previous = qgetenv("TMPDIR");
+    OwnTemp() { qputenv("TMPDIR", QFile::encodeName(dir.path())); }
+    ~OwnTemp()
+    {
+        if (had)
+            qputenv("TMPDIR", previous);
+        else
+            qunsetenv("TMPDIR");
+    }
+    QStringList samples() const
+    {
+        return QDir(dir.path()).entryList({"lumivane-*.pdml"}, QDir::Files | QDir::Hidden);
+    }
+};
 
 const QStringList START{"frame.time_epoch", "ip.src", "ip.dst"};
 
@@ -169,7 +186,7 @@ void PdmlFieldsTest::discovery()
     QFETCH(QString, source);
     QFETCH(QStringList, defaults);
     const QString path = captures[capture];
-    const QStringList samplesBefore = tempSamples();
+    const OwnTemp temp;
     ParseWidget dialog(nullptr);
     dialog.inputLabel->setText(path);
     dialog.loadFields(1500);
@@ -190,7 +207,7 @@ void PdmlFieldsTest::discovery()
     QCOMPARE(SRC_ATTRIBUTE, source);
     QCOMPARE(dialog.selectedFields.toQList(), START + defaults);
     QVERIFY(!log->contains("this is not network traffic!"));
-    QCOMPARE(tempSamples(), samplesBefore);
+    QCOMPARE(temp.samples(), QStringList());
     if (capture == "ethernet") {
         QVERIFY(pdml[path].contains("<field name=\"data\""));  // read as geninfo.data, removed
         ParseWidget later(nullptr);
@@ -235,7 +252,7 @@ void PdmlFieldsTest::badCaptures()
     QFETCH(QString, os);
     TempWorkDir local;
     local.write("empty.pcap", QByteArray());
-    const QStringList samplesBefore = tempSamples();
+    const OwnTemp temp;
     ParseWidget dialog(nullptr);
     dialog.os = os;
     if (os == "plan9")  // and no tshark set either
@@ -248,7 +265,7 @@ void PdmlFieldsTest::badCaptures()
     QCOMPARE(dialog.fieldList->count(), 0);
     QCOMPARE(dialog.selectedFields.toQList(), START);
     QVERIFY(log->contains("this is not network traffic!"));
-    QCOMPARE(tempSamples(), samplesBefore);
+    QCOMPARE(temp.samples(), QStringList());
 }
 
 void PdmlFieldsTest::slowTsharkKeepsWhatItPrinted()

@@ -7,6 +7,9 @@
 
 #include <QDir>
 #include <QDirIterator>
+#include <QMap>
+#include <QRandomGenerator>
+#include <QSet>
 #include <QTextCodec>
 #include <QtTest>
 
@@ -32,6 +35,24 @@ QStringList filesUnder(const QString& dir)
     while (it.hasNext())
         out << QDir(dir).relativeFilePath(it.next());
     out.sort();
+    return out;
+}
+
+// Every file below `dir` (hidden ones too) with its bytes, and every folder
+// (as "name/").
+QMap<QString, QByteArray> snapshot(const QString& dir)
+{
+    QMap<QString, QByteArray> out;
+    QDirIterator it(dir, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QString relative = QDir(dir).relativeFilePath(path);
+        if (it.fileInfo().isDir())
+            out.insert(relative + '/', QByteArray());
+        else
+            out.insert(relative, readAll(path));
+    }
     return out;
 }
 
@@ -84,6 +105,8 @@ private slots:
     void keyPaths();
     void longKeysAreShortened();
     void keysApartByBytes();
+    void manyKeysNeverShareAFile();
+    void namesLikeShortenedOnes();
     void splittingTwice();
     void fieldCounts();
     void progressLines();
@@ -94,6 +117,8 @@ private slots:
     void markAndLineEnds();
     void utf16Log();
     void unreadableInput();
+    void refusedSplitLeavesTheFolder_data();
+    void refusedSplitLeavesTheFolder();
     void unwritableFolder();
     void capFor_data();
     void capFor();
@@ -141,8 +166,15 @@ void ConversationSplitterTest::keyPaths_data()
                                        << QString::fromUtf8("\uFFFDx\uFFFD/yz/%FEx%FFyz.conv");
     QTest::newRow("invalid with percent") << QByteArray("ab%FFc\xFF")
                                           << QString::fromUtf8("ab%/FFc/ab%25FFc%FF.conv");
-    // A valid key keeps its name, percent sign and all.
-    QTest::newRow("valid with percent") << QByteArray("a%FF") << "a%F/F/a%FF.conv";
+    // A valid key keeps its name, percent signs and all, but for a '%' that
+    // would read as an escaped byte.
+    QTest::newRow("valid with percent") << QByteArray("a%FF") << "a%F/F/a%25FF.conv";
+    QTest::newRow("percent before percent") << QByteArray("%%41") << "%%4/1/%%2541.conv";
+    QTest::newRow("percent, lower-case digits") << QByteArray("a%ff") << "a%f/f/a%ff.conv";
+    QTest::newRow("percent, one digit") << QByteArray("ab%F") << "ab%/F/ab%F.conv";
+    QTest::newRow("percent at the end") << QByteArray("abc%") << "abc/%/abc%.conv";
+    QTest::newRow("hash-like tail") << QByteArray("call-da39a3ee5e6b4b0d3255bfef95601890afd80709")
+                                    << "cal/l-d/call-da39a3ee5e6b4b0d3255bfef95601890afd80709.conv";
     QTest::newRow("replacement character") << QByteArray("\xEF\xBF\xBD")
                                            << QString::fromUtf8("\uFFFD/\uFFFD.conv");
     // A leading byte-order mark is named by its bytes and is a character
@@ -199,6 +231,75 @@ void ConversationSplitterTest::keysApartByBytes()
     QCOMPARE(filesUnder(marked.out), (QStringList{"abc/abc.conv", "attributes.conf", withMark}));
     QCOMPARE(marked.file("abc/abc.conv"), QByteArray("2,abc"));
     QCOMPARE(marked.file(withMark), QByteArray("1,\xEF\xBB\xBF" "abc\n3,\xEF\xBB\xBF" "abc"));
+}
+
+void ConversationSplitterTest::manyKeysNeverShareAFile()
+{
+    // Keys that read alike, every key of up to three of the characters and
+    // bytes that names escape (alone and behind six characters, past the
+    // folders), and longer ones at random: every file holds the lines of
+    // one key, and every key has a file.
+    QList<QByteArray> keys{"%EF%BB%BFabc", "\xEF\xBB\xBF" "abc", "abcdef%25%FF", "abcdef%\xFF",
+                           "abcdef%C3", "abcdef\xC3", "abcdef%2D", "abcdef-"};
+    QList<QByteArray> shortKeys{""};
+    for (int i = 0; i < shortKeys.size() && shortKeys.at(i).size() < 3; ++i)
+        for (char c : QByteArray("%F2Af\xFF"))
+            shortKeys << shortKeys.at(i) + c;
+    for (const QByteArray& key : shortKeys)
+        keys << key << "abcdef" + key;
+    const QByteArray many("%25AFDf-.\xFF\xEF\xBB\xBF\xC3\xA9\x80");
+    QRandomGenerator random(20240611);
+    for (int i = 0; i < 300; ++i) {
+        QByteArray key = random.bounded(2) ? "abcdef" : "";
+        for (int n = int(random.bounded(8)); n > 0; --n)
+            key += many.at(int(random.bounded(many.size())));
+        keys.append(key);
+    }
+    QByteArray log = "n,sip.Call-ID\n";
+    for (int i = 0; i < keys.size(); ++i)
+        log += QByteArray::number(i) + ',' + keys.at(i) + '\n';
+
+    Split s;
+    QVERIFY2(s.run(s.write("log.csv", log)), qPrintable(s.splitter->errorText));
+    QSet<QByteArray> found;
+    for (const QString& f : filesUnder(s.out)) {
+        QSet<QByteArray> inFile;
+        for (const QByteArray& line : s.file(f).split('\n'))
+            inFile.insert(line.mid(line.indexOf(',') + 1));
+        QVERIFY2(f == "attributes.conf" || (inFile.size() == 1 && !found.contains(*inFile.begin())),
+                 qPrintable(f));
+        if (f != "attributes.conf")
+            found.unite(inFile);
+    }
+    QCOMPARE(found, QSet<QByteArray>(keys.begin(), keys.end()));
+}
+
+void ConversationSplitterTest::namesLikeShortenedOnes()
+{
+    // The key that reads as the shortened name of a long key.
+    Split first;
+    const QByteArray longKey(300, 'k');
+    QVERIFY(first.run(first.write("log.csv", "n,sip.Call-ID\n1," + longKey + "\n")));
+    const QStringList names = QDir(first.out + "/kkk/kkk").entryList(QDir::Files);
+    QCOMPARE(names.size(), 1);
+    const QByteArray lookalike = QFile::encodeName(names.first().chopped(5));
+    const QByteArray shorter = lookalike.mid(2);   // its name fits with the dash escaped
+
+    Split s;
+    QVERIFY(s.run(s.write("log.csv", "n,sip.Call-ID\n1," + longKey + "\n2," + lookalike + "\n3,"
+                                         + shorter + "\n")));
+    QStringList files = QDir(s.out + "/kkk/kkk").entryList(QDir::Files);
+    QCOMPARE(files.size(), 3);
+    // The long key keeps its name.
+    QCOMPARE(s.file("kkk/kkk/" + names.first()), "1," + longKey);
+    QString escaped = QString::fromLatin1(shorter) + ".conv";
+    escaped.replace(escaped.size() - 46, 1, "%2D");
+    QCOMPARE(s.file("kkk/kkk/" + escaped), "3," + shorter);
+    files.removeOne(names.first());
+    files.removeOne(escaped);
+    QCOMPARE(files.size(), 1);
+    QVERIFY(QFile::encodeName(files.first()).size() <= 255);
+    QCOMPARE(s.file("kkk/kkk/" + files.first()), "2," + lookalike);
 }
 
 void ConversationSplitterTest::nulInHeader()
@@ -307,8 +408,8 @@ void ConversationSplitterTest::noCallId()
 {
     Split s;
     QVERIFY(!s.run(fixture("no_call_id.csv")));
-    QCOMPARE(filesUnder(s.out), QStringList{"attributes.conf"});
-    QCOMPARE(s.file("attributes.conf"), QByteArray("frame.number,ip.src"));
+    // Refused before anything is written.
+    QCOMPARE(filesUnder(s.out), QStringList{});
     QVERIFY2(s.splitter->errorText.contains("\"sip.Call-ID\""), qPrintable(s.splitter->errorText));
 }
 
@@ -364,6 +465,56 @@ void ConversationSplitterTest::unreadableInput()
     QVERIFY(!s.run(missing));
     QVERIFY(s.splitter->errorText.contains(missing));
     QCOMPARE(filesUnder(s.out), QStringList{"notes.txt"});
+}
+
+void ConversationSplitterTest::refusedSplitLeavesTheFolder_data()
+{
+    QTest::addColumn<QString>("log");        // a fixture, or a path as it is
+    QTest::addColumn<QString>("folder");     // what D holds: "empty", "split", "blocked", "file"
+    QTest::addColumn<QString>("error");      // the start of the error text
+
+    const QStringList folders{"empty", "split"};
+    for (const QString& folder : folders) {
+        const QByteArray tag = folder.toLatin1() + " folder, ";
+        QTest::newRow(tag + "no key column") << fixture("no_call_id.csv") << folder
+                                             << "the log has no column \"sip.Call-ID\"";
+        QTest::newRow(tag + "missing log") << "missing.csv" << folder << "could not read ";
+        QTest::newRow(tag + "log is a folder") << "." << folder << "could not read ";
+        // Opens, but reading its first bytes fails.
+        QTest::newRow(tag + "unreadable log") << "/proc/self/mem" << folder << "reading ";
+        QTest::newRow(tag + "empty log") << fixture("empty.csv") << folder << "the log is empty";
+    }
+    QTest::newRow("attributes.conf is a folder") << fixture("keys.csv") << "blocked"
+                                                 << "could not write ";
+    QTest::newRow("D is a file") << fixture("keys.csv") << "file" << "no folder ";
+}
+
+void ConversationSplitterTest::refusedSplitLeavesTheFolder()
+{
+    QFETCH(QString, log);
+    QFETCH(QString, folder);
+    QFETCH(QString, error);
+
+    Split s;
+    if (folder == "split") {
+        // An earlier split of another log, the empty key's file among it.
+        QVERIFY(s.run(fixture("keys.csv")));
+        s.write("out/.conv", "1,,empty key");
+        s.write("out/notes.txt", "the analyst's");
+    } else if (folder == "blocked") {
+        QVERIFY(QDir(s.out).mkpath("attributes.conf/inside"));
+        s.write("out/attributes.conf/inside/x", "x");
+    } else if (folder == "file") {
+        QVERIFY(QDir(s.out).removeRecursively());
+        s.write("out", "a file");
+    }
+    const QMap<QString, QByteArray> before = snapshot(s.temp.path());
+    const QString input = QFileInfo(log).isAbsolute() ? log : s.temp.filePath(log);
+
+    QVERIFY(!s.run(input));
+    QVERIFY2(s.splitter->errorText.startsWith(error), qPrintable(s.splitter->errorText));
+    QCOMPARE(snapshot(s.temp.path()), before);
+    QCOMPARE(s.splitter->linesWritten, 0);
 }
 
 void ConversationSplitterTest::unwritableFolder()
@@ -484,9 +635,12 @@ void ConversationSplitterTest::exportButton()
     f.dialog.exportData();
     QCOMPARE(f.boxes.texts().last(), lastText);
     QCOMPARE(f.dialog.result() == QDialog::Accepted, accepted);
-    QCOMPARE(s.file("attributes.conf").isEmpty(), false);
-    if (accepted)
+    if (accepted) {
+        QCOMPARE(s.file("attributes.conf"), QByteArray("frame.number,sip.Call-ID,info"));
         QCOMPARE(s.file("ab/ab.conv"), QByteArray("2,ab,second"));
+    } else {
+        QCOMPARE(filesUnder(s.out), QStringList());   // refused: nothing written
+    }
 }
 
 LUMIVANE_TEST(ConversationSplitterTest)

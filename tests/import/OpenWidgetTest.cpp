@@ -355,7 +355,8 @@ void OpenWidgetTest::sessionKeyUsesTheNewHeader()
 
 void OpenWidgetTest::exportIsRefusedWithoutFile()
 {
-    FileAnswers files({"/tmp"});
+    TempWorkDir dir;
+    FileAnswers files({dir.path()});
     dialog->exportData();
     QVERIFY(files.requests.isEmpty());
     QCOMPARE(boxes->titles(), QStringList{"Failed to export"});

@@ -1,6 +1,7 @@
 #include "TestRegistry.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QObject>
 #include <QStringList>
 #include <QTest>
@@ -27,6 +28,11 @@ int registerTest(const char* name, TestFactory factory)
 
 int runAll(int argc, char** argv)
 {
+    // The temporary folder CTest names for the area may have been removed
+    // since the build was configured (QDir::tempPath() is empty then).
+    const QString temporary = qEnvironmentVariable("TMPDIR");
+    if (!temporary.isEmpty())
+        QDir().mkpath(temporary);
     QApplication app(argc, argv);
     QStringList args = app.arguments();
     QStringList only;
