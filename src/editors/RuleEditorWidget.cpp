@@ -427,14 +427,24 @@ void RuleEditorWidget::deleteRule(int row)
 
 void RuleEditorWidget::keyPressEvent(QKeyEvent* event)
 {
-    QDialog::keyPressEvent(event);
+    // Inside its window the editor is no dialog of its own: rejecting would
+    // hide it and leave the window with its table alone. There Escape is
+    // the editor's "cancel", and only while that is enabled (a rule loaded),
+    // so that a pattern being drawn is not thrown away.
+    const bool embedded = !isWindow();
+    if (!(embedded && event->key() == Qt::Key_Escape))
+        QDialog::keyPressEvent(event);
     switch (event->key()) {
     case Qt::Key_Enter:
         if (!nameEdit->text().isEmpty())
             addRule();
         break;
     case Qt::Key_Escape:
-        reject();
+        if (!embedded)
+            reject();
+        else if (cancelButton->isEnabled())
+            cancelRule();
+        event->accept();
         break;
     case Qt::Key_Delete:
         if (ruleTable && ruleTable->currentRow() >= 0)
