@@ -18,6 +18,7 @@
 
 #include "app/ControlWidget.h"
 #include "app/FileAsker.h"
+#include "app/MainWindow.h"
 #include "app/MessageAsker.h"
 #include "editors/ExampleWidget.h"
 #include "editors/MapWidget.h"
@@ -25,6 +26,7 @@
 #include "editors/RuleWidget.h"
 #include "events/ReloadEvent.h"
 #include "items/ArrowItem.h"
+#include "items/ScreenPlacement.h"
 #include "model/GlyphStore.h"
 #include "patterns/ParseNode.h"
 #include "patterns/RulesFile.h"
@@ -132,6 +134,12 @@ RuleEditorWidget* RuleEditorWidget::openWindow(ControlWidget* owner)
     layout->setSpacing(1);
     layout->addWidget(editor);
     layout->addWidget(table);
+    // Over the main window wherever it was moved. The window stays one of
+    // its own (no parent): not modal, not kept above the main window, whose
+    // matrix the analyst works in beside it, and deleted when it closes.
+    window->adjustSize();
+    if (owner && owner->mainWindow)
+        ScreenPlacement::centreOver(window, owner->mainWindow);
     window->show();
     return editor;
 }
