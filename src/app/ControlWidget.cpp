@@ -405,7 +405,7 @@ TList<Rule> ControlWidget::loadRules(QString text)
 
 void ControlWidget::openPCAP()
 {
-    OpenWidget dialog(this, nullptr);
+    OpenWidget dialog(this, dialogParent());
     dialog.exec();
 }
 

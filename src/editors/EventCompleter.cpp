@@ -74,25 +74,26 @@ void EventCompleter::updateFilter(QString text)
     fillList();
 }
 
-BinItem EventCompleter::glyphOfRow(int row) const
+int EventCompleter::indexOfRow(int row) const
 {
     int shown = 0;
-    for (const BinItem& glyph : glyphs.items) {
-        if (!glyph.name.contains(filter, Qt::CaseSensitive))
+    for (int i = 0; i < glyphs.size(); ++i) {
+        if (!glyphs[i].name.contains(filter, Qt::CaseSensitive))
             continue;
         if (shown == row)
-            return glyph;
+            return i;
         ++shown;
     }
     qDebug() << "item does not exist";
-    return BinItem(nullptr, nullptr);
+    return -1;
 }
 
 void EventCompleter::unload(QListWidgetItem* item)
 {
     if (!item)
         return;
-    result = glyphOfRow(list->row(item)).name;
+    picked = indexOfRow(list->row(item));
+    result = picked >= 0 ? glyphs[picked].name : QString();
     if (!result.isEmpty())
         accept();
     else

@@ -21,7 +21,8 @@ class QPushButton;
 // counts), a click on an entry picks it and accepts, "Close" and Escape
 // reject, and a press outside the popup accepts with whatever was picked
 // (nothing, when nothing was). With new glyphs allowed, "Add new..." is the
-// first entry.
+// first entry. Entries may share a name (a rule's first glyph with its own
+// condition beside the stored glyph): `picked` tells which one was picked.
 class EventCompleter : public QDialog
 {
     Q_OBJECT
@@ -35,6 +36,7 @@ public:
     void* data = nullptr;           // handed over by the pattern editor, unused here
     QWidget* editor = nullptr;      // the pattern editor that opened the popup
     QString result;                 // the name picked
+    int picked = -1;                // the entry picked, an index of glyphs; -1 for none
     QPushButton* closeButton = nullptr;
     QString addNewLabel = QStringLiteral("Add new...");
     QString filter;                 // the current search text
@@ -51,8 +53,9 @@ protected:
     void leaveEvent(QEvent* event) override;
 
 private:
-    // The glyph shown on row r under the current filter.
-    BinItem glyphOfRow(int row) const;
+    // The index in glyphs of the entry shown on row r under the current
+    // filter; -1 for none.
+    int indexOfRow(int row) const;
     void fillList();
     const QIcon& iconOf(int index);
 

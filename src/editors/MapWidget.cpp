@@ -1077,10 +1077,15 @@ TList<BinItem> MapWidget::completerGlyphs(bool stacked) const
             if (i != 1)
                 out.append(glyphs.at(i));
         }
-        // The first glyph of every rule whose precondition has one.
+        // The first glyph of every rule whose precondition has one; a
+        // precondition of one bare item is that item.
         for (const Rule& rule : store->rules) {
-            if (rule.pre && rule.pre->hasChildren())
+            if (!rule.pre)
+                continue;
+            if (rule.pre->hasChildren())
                 out.append(rule.pre->children.first()->glyph);
+            else if (rule.pre->type == ParseNode::Leaf)
+                out.append(rule.pre->glyph);
         }
         if (stacked)
             out.append(store->noneGlyph);
@@ -1168,6 +1173,10 @@ bool MapWidget::runPopup(BinItem* item)
             delete editor;
             if (!inTree(node))
                 return true;
+        } else if (completer->picked >= 0 && completer->picked < completer->glyphs.size()) {
+            // The entry itself: two entries may share a name (a rule's
+            // first glyph with its condition beside the stored glyph).
+            glyph = completer->glyphs[completer->picked];
         } else {
             glyph = findGlyph(name, completer->glyphs);
         }

@@ -18,6 +18,7 @@
 
 #include "app/ControlWidget.h"
 #include "app/FileAsker.h"
+#include "app/MainWindow.h"
 #include "app/MessageAsker.h"
 #include "editors/ExampleWidget.h"
 #include "editors/MapWidget.h"
@@ -25,6 +26,7 @@
 #include "editors/RuleWidget.h"
 #include "events/ReloadEvent.h"
 #include "items/ArrowItem.h"
+#include "items/ScreenPlacement.h"
 #include "model/GlyphStore.h"
 #include "patterns/ParseNode.h"
 #include "patterns/RulesFile.h"
@@ -132,6 +134,12 @@ RuleEditorWidget* RuleEditorWidget::openWindow(ControlWidget* owner)
     layout->setSpacing(1);
     layout->addWidget(editor);
     layout->addWidget(table);
+    // Over the main window wherever it was moved. The window stays one of
+    // its own (no parent): not modal, not kept above the main window, whose
+    // matrix the analyst works in beside it, and deleted when it closes.
+    window->adjustSize();
+    if (owner && owner->mainWindow)
+        ScreenPlacement::centreOver(window, owner->mainWindow);
     window->show();
     return editor;
 }
@@ -427,14 +435,24 @@ void RuleEditorWidget::deleteRule(int row)
 
 void RuleEditorWidget::keyPressEvent(QKeyEvent* event)
 {
-    QDialog::keyPressEvent(event);
+    // Inside its window the editor is no dialog of its own: rejecting would
+    // hide it and leave the window with its table alone. There Escape is
+    // the editor's "cancel", and only while that is enabled (a rule loaded),
+    // so that a pattern being drawn is not thrown away.
+    const bool embedded = !isWindow();
+    if (!(embedded && event->key() == Qt::Key_Escape))
+        QDialog::keyPressEvent(event);
     switch (event->key()) {
     case Qt::Key_Enter:
         if (!nameEdit->text().isEmpty())
             addRule();
         break;
     case Qt::Key_Escape:
-        reject();
+        if (!embedded)
+            reject();
+        else if (cancelButton->isEnabled())
+            cancelRule();
+        event->accept();
         break;
     case Qt::Key_Delete:
         if (ruleTable && ruleTable->currentRow() >= 0)

@@ -80,6 +80,9 @@ public slots:
     void setName(QString text);
 
 protected:
+    // The keypad Enter saves (Return does not). Escape rejects an editor
+    // that is a window of its own; inside its window it is "cancel" while
+    // that is enabled, and never hides the editor.
     void keyPressEvent(QKeyEvent* event) override;
 
 private:

@@ -130,3 +130,14 @@ void ScreenPlacement::placeBesidePointer(QWidget* window, const QPoint& pointer)
         window->resize(place.size());
     window->move(place.topLeft());
 }
+
+void ScreenPlacement::centreOver(QWidget* window, const QWidget* other)
+{
+    if (!window || !other || !other->window()->isVisible())
+        return;
+    const QRect over = other->window()->frameGeometry();
+    const QSize size = window->isVisible() ? window->frameGeometry().size() : window->size();
+    const QPoint topLeft(over.x() + (over.width() - size.width()) / 2,
+                         over.y() + (over.height() - size.height()) / 2);
+    moveOnScreen(window, topLeft, over.center());
+}

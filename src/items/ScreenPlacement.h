@@ -41,4 +41,10 @@ public:
     // Gives the window the geometry of besidePointer on the screen under the
     // pointer (global).
     static void placeBesidePointer(QWidget* window, const QPoint& pointer);
+
+    // Moves a window (before it is shown, so that it opens there) centred
+    // over the other's window, as a dialog opens over its parent, and onto
+    // the screen that holds that window's centre. Nothing when the other is
+    // null or not shown.
+    static void centreOver(QWidget* window, const QWidget* other);
 };

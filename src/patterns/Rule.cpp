@@ -43,6 +43,18 @@ void deleteAll(TList<BinItem*>& row)
     row.clear();
 }
 
+// What a side of a rule draws, left to right: the elements of a sequence,
+// or any other tree (one bare item, a negation, a choice, a repetition) as
+// the one element it is. Empty for no tree and for a sequence of nothing.
+QList<ParseNode*> drawnElements(ParseNode* side)
+{
+    if (!side)
+        return {};
+    if (side->type == ParseNode::And)
+        return side->children;
+    return {side};
+}
+
 } // namespace
 
 Rule::Rule(const QString& name, ParseNode* pre, ParseNode* post, bool match, bool visible)
@@ -101,12 +113,12 @@ Rule::~Rule()
 
 bool Rule::paintable() const
 {
-    return pre && pre->hasChildren();
+    return !drawnElements(pre).isEmpty();
 }
 
 bool Rule::hasSinglePostGlyph() const
 {
-    if (!paintable() || !post)
+    if (!pre || !pre->hasChildren() || !post)
         return false;
     return pre->children.size() == 1 && post->glyph.mode != DELETE;
 }
@@ -132,8 +144,8 @@ void Rule::paint(QPainter* painter, QPen& pen, QBrush& brush)
         layout.gap = margin;
         layout.itemSize = s;
 
-        auto layOut = [&](const ParseNode* side, double x) {
-            for (ParseNode* child : side->children) {
+        auto layOut = [&](ParseNode* side, double x) {
+            for (ParseNode* child : drawnElements(side)) {
                 TList<BinItem*> items;
                 layout.layoutTree(child, items, x, yc, yc);
                 if (!items.isEmpty())
@@ -155,8 +167,7 @@ void Rule::paint(QPainter* painter, QPen& pen, QBrush& brush)
         x = int(arrowX + arrow->width());
 
         // A rule read without a rewrite shows its precondition and the arrow.
-        if (post)
-            x = layOut(post, x);
+        x = layOut(post, x);
 
         const bool fits = x <= w && halfItemSize + layout.subtreeExtent(pre) <= h;
         if (fits || s <= 1) {

@@ -16,10 +16,13 @@ class StringScanner;
 // listed and drawn like a glyph (name, visibility, a picture of its trees).
 //
 // A Rule owns both trees: the constructor takes them over, copies copy them
-// deeply (a null tree stays null) and the destructor frees them. A rule with
-// a null or childless precondition paints as a white area; one without a
-// rewrite (a rules-file line that ends in the arrow) paints its precondition
-// and the arrow. Neither has a single post glyph.
+// deeply (a null tree stays null) and the destructor frees them. A side
+// that is a sequence draws its elements in a row; any other tree (one bare
+// item, a negation, a choice, a repetition, as rules files may hold them)
+// draws as the one element it is. A rule without a precondition, or with a
+// sequence of nothing as one, paints as a white area; one without a rewrite
+// (a rules-file line that ends in the arrow) paints its precondition and
+// the arrow. Neither has a single post glyph.
 class Rule : public BinItem
 {
 public:

@@ -161,6 +161,7 @@ private slots:
     void scriptedOpenFeedsEveryView();
     void cancelledComputationKeepsTheShownLog();
     void laterDialogsShowNothing();
+    void importDialogOverTheWindow();
     void loadRules_data();
     void loadRules();
 
@@ -429,6 +430,27 @@ void LoadDataTest::laterDialogsShowNothing()
     QCOMPARE(files.requests.size(), 3);
     QCOMPARE(files.requests.last().caption, QStringLiteral("Select directory for processing"));
     QCOMPARE(w.controlWidget->glyphStore, store);
+}
+
+// "Open CSV" opens its dialog over the main window, modal as before, and
+// gone with the action.
+void LoadDataTest::importDialogOverTheWindow()
+{
+    MessageRecorder boxes;
+    MainWindow w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QPointer<OpenWidget> seen;
+    bool modalOverTheWindow = false;
+    QTimer::singleShot(0, [&]() {
+        seen = openDialog();
+        modalOverTheWindow = seen && QApplication::activeModalWidget() == seen && seen->parentWidget() == &w;
+        if (seen)
+            seen->reject();
+    });
+    fileAction(w, QStringLiteral("Open CSV"))->trigger();
+    QVERIFY(modalOverTheWindow);
+    QVERIFY(seen.isNull());
 }
 
 void LoadDataTest::loadRules_data()

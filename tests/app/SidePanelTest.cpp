@@ -6,8 +6,10 @@
 #include "app/MainWindow.h"
 #include "app/SettingsWidget.h"
 #include "core/Packet.h"
+#include "editors/RuleEditorWidget.h"
 #include "editors/RuleListWidget.h"
 #include "editors/SearchWidget.h"
+#include "items/ScreenPlacement.h"
 #include "views/attributes/AttributeWidget.h"
 #include "views/attributes/RibbonAttributeWidget.h"
 #include "views/attributes/ScentedWidget.h"
@@ -18,6 +20,7 @@
 #include <QLabel>
 #include <QLayout>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QTabWidget>
 #include <QtTest>
@@ -85,6 +88,30 @@ private slots:
         QCOMPARE(windows.size(), 2);
         for (QWidget* w : windows)
             QVERIFY(qobject_cast<SearchWidget*>(w) && w->testAttribute(Qt::WA_DeleteOnClose));
+    }
+
+    // "Rules" opens its window over the main window wherever that was
+    // moved (as ScreenPlacement::centreOver puts it: this screen is smaller
+    // than the main window), as a window of its own: no parent, not modal,
+    // deleted when it closes, its editor above its table.
+    void rulesOverTheWindow()
+    {
+        window->move(300, 200);
+        QTRY_COMPARE(window->pos(), QPoint(300, 200));
+        QTest::mouseClick(panel->ruleButton, Qt::LeftButton);
+        const QWidgetList windows = opened();
+        QCOMPARE(windows.size(), 1);
+        QWidget* rules = windows.first();
+        auto* editor = rules->findChild<RuleEditorWidget*>();
+        QVERIFY(editor && editor->isVisible() && editor->parentWidget() == rules);
+        QVERIFY(!rules->parentWidget() && rules->testAttribute(Qt::WA_DeleteOnClose));
+        QVERIFY(!rules->isModal() && !QApplication::activeModalWidget());
+        // Placed before it was shown, when its layout was a little larger.
+        QWidget probe;
+        probe.resize(rules->size());
+        ScreenPlacement::centreOver(&probe, window.get());
+        QVERIFY((rules->pos() - probe.pos()).manhattanLength() <= 10);
+        QVERIFY(QGuiApplication::primaryScreen()->availableGeometry().contains(rules->frameGeometry()));
     }
 
     // Every resize lays the rule overview out again (the panel keeps its

@@ -118,6 +118,8 @@ private slots:
     void completerReplacesTheClickedNode();
     void completerListsByMode_data();
     void completerListsByMode();
+    void pickedEntryIsPlaced_data();
+    void pickedEntryIsPlaced();
     void addNewOpensTheGlyphEditor();
     void answersThatChangeNothing();
     void repetitionDialogGivesTheOperator_data();
@@ -203,6 +205,52 @@ void MapWidgetInteractionTest::completerListsByMode()
     QVERIFY(t.click(centre(t.map.items.first()), Qt::LeftButton,
                     [](QDialog* popup) { pick(popup, "First"); }));
     QCOMPARE(t.now(), QStringLiteral("seq(First)"));
+}
+
+// A rule's first glyph is offered beside the stored glyph of its name; the
+// entry picked is the glyph placed, condition and all, whichever of the two
+// it is, also for a rule whose precondition is one bare item.
+void MapWidgetInteractionTest::pickedEntryIsPlaced_data()
+{
+    QTest::addColumn<QString>("pre");
+    QTest::addColumn<int>("entry");     // of the entries named "WildCard"
+    QTest::addColumn<bool>("fromRule");
+    const QString wild = "[ WildCard,w,(222;226;230),(0;0;0),(0;0;0),kind == a,0,0,1 ]";
+    QTest::newRow("stored glyph") << "&&" + wild << 0 << false;
+    QTest::newRow("the rule's glyph") << "&&" + wild << 1 << true;
+    QTest::newRow("the rule's glyph, bare item") << wild << 1 << true;
+}
+
+void MapWidgetInteractionTest::pickedEntryIsPlaced()
+{
+    QFETCH(QString, pre);
+    QFETCH(int, entry);
+    QFETCH(bool, fromRule);
+    Interaction t("seq([])");
+    bool readable = false;
+    t.f.store()->rules.append(
+        Rule::fromString("W~true~true~" + pre + " --> &&[ X,x,(255;0;0),(0;0;0),(0;0;0),true,0,0,1 ]", &readable));
+    QVERIFY(readable);
+    const Rule& rule = t.f.store()->rules.last();
+    const BinItem& ruleGlyph = rule.pre->hasChildren() ? rule.pre->children.first()->glyph : rule.pre->glyph;
+    QVERIFY(ruleGlyph.condition);
+
+    int entries = 0;
+    QVERIFY(t.click(centre(t.map.items.first()), Qt::LeftButton, [&](QDialog* popup) {
+        auto* completer = qobject_cast<EventCompleter*>(popup);
+        const QList<QListWidgetItem*> rows = completer->list->findItems("WildCard", Qt::MatchExactly);
+        entries = rows.size();
+        if (entry < rows.size())
+            completer->unload(rows.at(entry));
+    }));
+    QCOMPARE(entries, 2);
+    QCOMPARE(t.now(), QStringLiteral("seq(WildCard)"));
+    const BinItem& placed = t.map.root->children.first()->glyph;
+    QCOMPARE(placed.label, fromRule ? QStringLiteral("w") : t.f.store()->findGlyph("WildCard").label);
+    QCOMPARE(placed.condition ? placed.condition->toString() : QStringLiteral("true"),
+             fromRule ? ruleGlyph.condition->toString() : QStringLiteral("true"));
+    // The leaf owns a copy of the condition, not the rule's.
+    QVERIFY(!placed.condition || placed.condition != ruleGlyph.condition);
 }
 
 void MapWidgetInteractionTest::addNewOpensTheGlyphEditor()

@@ -80,8 +80,8 @@ private slots:
         QCOMPARE(win.reloads, 0);
     }
 
-    // Return does not save; the keypad Enter does, with a name; Escape hides
-    // the editor half of the window.
+    // Return does not save; the keypad Enter does, with a name; Escape
+    // leaves the editor in its window.
     void keys()
     {
         Window win;
@@ -95,7 +95,49 @@ private slots:
         QTest::keyClick(w.editor->nameEdit, Qt::Key_Enter, Qt::KeypadModifier);
         QCOMPARE(names(win.store()) + QString::number(win.reloads), QStringLiteral("R1"));
         QTest::keyClick(w.editor->nameEdit, Qt::Key_Escape);
-        QVERIFY(w.editor->isHidden() && w.window->isVisible());
+        QVERIFY(w.editor->isVisible() && w.window->isVisible());
+    }
+
+    // Escape never leaves the window without its editor, wherever in the
+    // editor it is pressed: with a rule loaded it is "cancel" (the rule as
+    // stored, the editor emptied), while a new rule is drawn it keeps what
+    // is drawn. "add New" and "save" work on afterwards.
+    void escapeKeepsTheEditor_data()
+    {
+        QTest::addColumn<bool>("loaded");
+        QTest::addColumn<QString>("focus");
+        QTest::newRow("drawing, pattern editor") << false << "pattern";
+        QTest::newRow("rule loaded, name field") << true << "name";
+        QTest::newRow("rule loaded, a button") << true << "button";
+    }
+    void escapeKeepsTheEditor()
+    {
+        QFETCH(bool, loaded);
+        QFETCH(QString, focus);
+        Window win;
+        addRules(win.store(), "AB");
+        RuleWindow w(win.control());
+        if (loaded)
+            w.clickRow(1);
+        else
+            w.editor->nameEdit->setText("N");
+        w.editor->preEditor->map->setRoot(trees::tree("seq(Q,R)"));
+        QWidget* target = focus == "name" ? static_cast<QWidget*>(w.editor->nameEdit)
+                          : focus == "pattern" ? static_cast<QWidget*>(w.editor->preEditor->map)
+                                               : static_cast<QWidget*>(w.editor->saveButton);
+        QTest::keyClick(target, Qt::Key_Escape);
+        QVERIFY(w.editor->isVisible() && w.window->isVisible());
+        QCOMPARE(w.editor->editing, false);
+        QCOMPARE(w.editor->nameEdit->text(), loaded ? QString() : QStringLiteral("N"));
+        QCOMPARE(trees::shape(w.editor->preEditor->map->root),
+                 loaded ? QStringLiteral("seq([])") : QStringLiteral("seq(Q,R)"));
+        QCOMPARE(preOf(win.store(), 1), QStringLiteral("seq(WildCard)"));
+        QCOMPARE(win.reloads, 0);
+
+        w.clickRow(2);  // "add New"
+        w.save("C", trees::tree("seq(S)"), trees::tree("seq(Y)"));
+        QVERIFY(w.editor->isVisible());
+        QCOMPARE(names(win.store()), QStringLiteral("A,B,C"));
     }
 
     // Delete on "add New" or without a current row does nothing; "delete"

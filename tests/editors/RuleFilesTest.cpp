@@ -7,6 +7,9 @@
 
 #include <QDir>
 
+#include "app/IconWidget.h"
+#include "editors/RuleListWidget.h"
+
 #include <unistd.h>
 
 using namespace rulefix;
@@ -226,6 +229,29 @@ private slots:
         QCOMPARE(rules.editor->nameEdit->text(), QStringLiteral("filter 0"));
         QCOMPARE(rules.editor->preEditor->map->root->children.size(), 2);
         QCOMPARE(rules.editor->postEditor->map->root->children.first()->glyph.mode, EMPTY);
+    }
+
+    // A rule whose precondition is one bare item (no "&&", as preprocessing
+    // files have it) is drawn in the rule table and in the rule list.
+    void bareItemRuleIsDrawn()
+    {
+        ControlWidget control(nullptr);
+        RuleWindow rules(&control);
+        FileAnswers answers({testDataPath("editors/rules/bare-item.kolm")});
+        rules.editor->importAction->trigger();
+        QCOMPARE(control.glyphStore->rules[0].pre->type, int(ParseNode::Leaf));
+        const auto blank = [](const QIcon& icon) {
+            const QImage image = icon.pixmap(200, 50).toImage();
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width(); ++x)
+                    if (image.pixelColor(x, y) != QColor(Qt::white))
+                        return false;
+            return true;
+        };
+        QVERIFY(!blank(rules.table->item(0, 1)->data(Qt::DecorationRole).value<QIcon>()));
+        RuleListWidget list(&control, nullptr);
+        list.refreshRules();
+        QVERIFY(!blank(list.itemWidget(list.item(0))->findChild<IconWidget*>()->icon));
     }
 
     // A filter rule exported before empty rewrites were read back.

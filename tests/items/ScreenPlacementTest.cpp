@@ -18,6 +18,8 @@ private slots:
     void besidePointer();
     void windowsAtTheCorners_data();
     void windowsAtTheCorners();
+    void centreOver_data();
+    void centreOver();
 };
 
 namespace {
@@ -130,6 +132,44 @@ void ScreenPlacementTest::windowsAtTheCorners()
     QCOMPARE(popup.size(), POPUP);
     QVERIFY(screen.contains(popup.frameGeometry()));
     QVERIFY(!popup.frameGeometry().contains(pointer));
+}
+
+// A window opened over another is centred over it, on the screen (this
+// one is 800 x 600), wherever the other was moved; over a window that is
+// not shown it stays where it was.
+void ScreenPlacementTest::centreOver_data()
+{
+    QTest::addColumn<QRect>("other");
+    QTest::addColumn<bool>("shown");
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<QPoint>("expected");
+    const QSize small(200, 100);
+    QTest::newRow("over the other") << QRect(100, 100, 400, 300) << true << small << QPoint(200, 200);
+    QTest::newRow("other moved") << QRect(350, 250, 400, 300) << true << small << QPoint(450, 350);
+    QTest::newRow("other at the screen's corner") << QRect(600, 450, 400, 300) << true << small
+                                                  << QPoint(600, 500);
+    QTest::newRow("other not shown") << QRect(350, 250, 400, 300) << false << small << QPoint(10, 20);
+}
+
+void ScreenPlacementTest::centreOver()
+{
+    QFETCH(QRect, other);
+    QFETCH(bool, shown);
+    QFETCH(QSize, size);
+    QFETCH(QPoint, expected);
+    if (QGuiApplication::primaryScreen()->availableGeometry() != QRect(0, 0, 800, 600))
+        QSKIP("needs the offscreen platform's 800 x 600 screen");
+    QWidget under;
+    under.setGeometry(other);
+    if (shown) {
+        under.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&under));
+    }
+    QWidget window;
+    window.resize(size);
+    window.move(10, 20);
+    ScreenPlacement::centreOver(&window, &under);
+    QCOMPARE(window.pos(), expected);
 }
 
 LUMIVANE_TEST(ScreenPlacementTest)

@@ -70,6 +70,27 @@ int glyphRunLength(const QImage& image, int x0, int y)
     return n;
 }
 
+// A glyph item of the rule text form with the given fill.
+QString item(const QString& name, const QString& fill)
+{
+    return QString("[ %1,,(%2),(0;0;0),(0;0;0),true,0,0,1 ]").arg(name, fill);
+}
+
+// Pixels of a glyph filled blue (or red): that one channel alone, shaded
+// as glyphs are drawn.
+int pixelsOf(const QImage& image, bool blue)
+{
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            const int own = blue ? c.blue() : c.red();
+            const int other = blue ? c.red() : c.blue();
+            n += own > 150 && other < 40 && c.green() < 40;
+        }
+    return n;
+}
+
 } // namespace
 
 class RuleTest : public QObject
@@ -90,6 +111,8 @@ private slots:
     void paintShrinksForHeight();
     void paintShrinksOnlyTheGlyphs();
     void paintStopsAtSizeOne();
+    void everySideThatReadsIsDrawn_data();
+    void everySideThatReadsIsDrawn();
     void incompleteRulePaintsWhite_data();
     void incompleteRulePaintsWhite();
     void iconRestoresGeometry();
@@ -281,6 +304,46 @@ void RuleTest::paintStopsAtSizeOne()
     const QImage image = paintRule(rule, 8, 30);  // never fits: drawn at size 1
     QVERIFY(isWhite(image, 0, 0));
     QVERIFY(isWhite(image, 7, 29));
+}
+
+// A side that is no sequence (rules files hold one bare item, and the
+// text form reads a bare negation, choice or repetition) is drawn as the
+// one element it is: the same picture as the sequence of that element,
+// precondition, arrow and rewrite alike.
+void RuleTest::everySideThatReadsIsDrawn_data()
+{
+    QTest::addColumn<QString>("pre");
+    QTest::addColumn<QString>("post");
+    const QString a = item("A", "0;0;200");
+    const QString b = item("B", "0;0;200");
+    const QString x = item("X", "255;0;0");
+    QTest::newRow("bare item") << a << "&&" + x;
+    QTest::newRow("bare rewrite item") << "&&" + a << x;
+    QTest::newRow("both bare") << a << x;
+    QTest::newRow("bare negation") << "!" + a << "&&" + x;
+    QTest::newRow("bare choice") << "||" + a + b << x;
+    QTest::newRow("bare star") << "*" + a << "&&" + x;
+    QTest::newRow("bare bounded repetition") << "{2,3}" + a << "&&" + x;
+    QTest::newRow("bare empty slot") << "[ ]" << x;
+}
+
+void RuleTest::everySideThatReadsIsDrawn()
+{
+    QFETCH(QString, pre);
+    QFETCH(QString, post);
+    MatrixItemSize setting(40.0);
+    const auto sequenceOf = [](const QString& side) { return side.startsWith("&&") ? side : "&&" + side; };
+    bool readable = false;
+    Rule bare = Rule::fromString("R~true~true~" + pre + " --> " + post, &readable);
+    QVERIFY(readable);
+    Rule sequence = Rule::fromString("R~true~true~" + sequenceOf(pre) + " --> " + sequenceOf(post), &readable);
+    QVERIFY(readable);
+
+    // At the rule table's size.
+    const QImage picture = bare.icon(200, 50).pixmap(200, 50).toImage();
+    QCOMPARE(picture, sequence.icon(200, 50).pixmap(200, 50).toImage());
+    QCOMPARE(pixelsOf(picture, true) > 0, pre.contains("A"));
+    QVERIFY(pixelsOf(picture, false) > 0);
 }
 
 void RuleTest::incompleteRulePaintsWhite_data()
