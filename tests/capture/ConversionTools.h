@@ -16,7 +16,8 @@ inline bool makeCapture(const QString& hexName, const QString& path, const QStri
                         const QString& timeFormat = "%Y-%m-%d %H:%M:%S.")
 {
     QProcess p;
-    p.start("text2pcap", {"-q", "-F", format, "-t", timeFormat, testDataPath("capture/" + hexName), path});
+    p.start("text2pcap",
+            {"-q", "-F", format, "-t", timeFormat, testDataPath("capture/" + hexName), path});
     return p.waitForFinished(30000) && p.exitCode() == 0 && QFile::exists(path);
 }
 

@@ -300,7 +300,8 @@ void FieldDiscoveryTest::tsharkCrashes()
         QVERIFY(boxes.texts.isEmpty());
     } else {
         QVERIFY(dialog.allFields.isEmpty());
-        QCOMPARE(boxes.texts, QStringList{"No fields were found in the capture.\ntshark ended abnormally."});
+        QCOMPARE(boxes.texts,
+                 QStringList{"No fields were found in the capture.\ntshark ended abnormally."});
     }
 }
 

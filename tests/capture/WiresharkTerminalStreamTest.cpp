@@ -507,7 +507,8 @@ void WiresharkTerminalStreamTest::failureKeepsOutput()
         dir->write(QStringLiteral("out.csv"), "older,file\r\n");
     const QStringList before = QDir(dir->path()).entryList(QDir::Files | QDir::Hidden);
     {
-        WiresharkTerminalStream stream(output, toTList({"frame.number", filter.isEmpty() ? "none" : "ip.src"}));
+        const QString second = filter.isEmpty() ? QStringLiteral("none") : QStringLiteral("ip.src");
+        WiresharkTerminalStream stream(output, toTList({QStringLiteral("frame.number"), second}));
         stream.countPackets(capture, QStringLiteral("capinfos"));
         QVERIFY(!stream.start(capture, QStringLiteral("tshark"), filter, -1));
         QCOMPARE(stream.errorText.startsWith(QStringLiteral("No packet passed the filter")),
