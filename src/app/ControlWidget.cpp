@@ -412,14 +412,14 @@ void ControlWidget::openPCAP()
 // The converted log is not loaded: the user opens it with "Open CSV".
 void ControlWidget::convertPCAP()
 {
-    ParseWidget dialog(this, nullptr);
+    ParseWidget dialog(this, dialogParent());
     dialog.exec();
 }
 
 // SMB2 file activity of a file of quoted tshark fields to an XES event log.
 void ControlWidget::exportXes()
 {
-    Smb2XesExporter exporter;
+    Smb2XesExporter exporter(dialogParent());
     exporter.run();
 }
 

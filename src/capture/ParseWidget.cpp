@@ -4,24 +4,30 @@
 #include "app/MainWindow.h"
 #include "app/MessageAsker.h"
 #include "app/ToolLocator.h"
+#include "capture/FieldDiscovery.h"
 #include "capture/MultiListWidget.h"
+#include "capture/PdmlFieldReader.h"
 #include "capture/WiresharkTerminalStream.h"
 #include "core/Constants.h"
 
+#include <QDeadlineTimer>
 #include <QDebug>
 #include <QDir>
-#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QFont>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidgetItem>
 #include <QMutex>
 #include <QProcess>
+#include <QPointer>
 #include <QProgressDialog>
 #include <QPushButton>
-#include <QTemporaryFile>
+#include <QStandardPaths>
+#include <QTimer>
 #include <QXmlStreamReader>
 
 #include <algorithm>
@@ -40,9 +46,6 @@ const QStringList NOISE_FIELDS{QStringLiteral("geninfo.data"), QStringLiteral("m
 const QStringList DEFAULT_FIELDS{QStringLiteral("tcp.srcport"), QStringLiteral("tcp.dstport"),
                                  QStringLiteral("tcp.stream"), QStringLiteral("frame.len"),
                                  QStringLiteral("frame.protocols")};
-
-// Error output kept from the discovery run, for the log.
-constexpr int MAX_ERROR_BYTES = 4096;
 
 QLabel* textLabel(const char* text)
 {
@@ -110,17 +113,29 @@ ParseWidget::ParseWidget(ControlWidget* opener, QWidget* parent)
     connect(saveButton, &QPushButton::clicked, this, &ParseWidget::saveFile);
     connect(autoSelectButton, &QPushButton::clicked, this, &ParseWidget::autoSelect);
 
+    tsharkStatus->setWordWrap(true);
     if (isTshark(TSHARK_PATH)) {
         tsharkLabel->setText(TSHARK_PATH);
-        showTsharkStatus();
         fillFieldList();
     }
+    showTsharkStatus();
     updateConvertButton();
 }
 
 ParseWidget::~ParseWidget()
 {
+    // A discovery waiting in openFile ends without touching this dialog.
+    if (discovery)
+        discovery->cancel();
     delete mutex;
+}
+
+void ParseWidget::done(int result)
+{
+    // Closing the dialog ends a running discovery; it changes nothing.
+    if (discovery)
+        discovery->cancel();
+    QDialog::done(result);
 }
 
 // ---------------------------------------------------------------------------
@@ -189,20 +204,54 @@ QString ParseWidget::tsharkMissingText() const
 // ---------------------------------------------------------------------------
 // Labels and buttons
 
+QString ParseWidget::settingsTsharkText(bool* replaced) const
+{
+    const QString path = TSHARK_PATH;
+    QString text;
+    if (path.isEmpty())
+        text = QStringLiteral("settings.txt names no tshark");
+    else if (!QFileInfo::exists(path))
+        text = QStringLiteral("The path in settings.txt, \"%1\", does not exist").arg(path);
+    else
+        text = QStringLiteral("The path in settings.txt, \"%1\", is no tshark program").arg(path);
+    const QString program = tsharkProgram();
+    *replaced = !program.isEmpty() && program != path && ToolLocator::canStart(program);
+    if (*replaced) {
+        QString found = QStandardPaths::findExecutable(program);
+        if (found.isEmpty())
+            found = program;
+        return text + QStringLiteral(": the tshark on PATH (%1) is used.").arg(found);
+    }
+    return text + QStringLiteral(". Choose the tshark program with \"Find\".");
+}
+
 void ParseWidget::showTsharkStatus()
 {
-    if (isTshark(tsharkLabel->text())) {
+    const QString label = tsharkLabel->text();
+    if (isTshark(label)) {
         tsharkStatus->setStyleSheet(QStringLiteral("color: green;"));
         tsharkStatus->setText(QStringLiteral("Found!"));
-    } else {
+    } else if (!label.isEmpty()) {
         tsharkStatus->setStyleSheet(QStringLiteral("color: red;"));
         tsharkStatus->setText(QStringLiteral("Not Found!"));
+    } else {
+        // The label stays empty when settings.txt names no tshark: say so,
+        // and which tshark runs instead.
+        bool replaced = false;
+        const QString text = settingsTsharkText(&replaced);
+        tsharkStatus->setStyleSheet(replaced ? QStringLiteral("color: darkorange;")
+                                             : QStringLiteral("color: red;"));
+        tsharkStatus->setText(text);
     }
 }
 
 void ParseWidget::updateConvertButton()
 {
-    convertButton->setEnabled(!tsharkLabel->text().isEmpty() && !inputLabel->text().isEmpty()
+    // Without a tshark of its own the dialog converts with the one on PATH,
+    // which its status names.
+    const bool tshark =
+        !tsharkLabel->text().isEmpty() || ToolLocator::canStart(tsharkProgram());
+    convertButton->setEnabled(tshark && !inputLabel->text().isEmpty()
                               && !outputLabel->text().isEmpty());
 }
 
@@ -231,9 +280,16 @@ void ParseWidget::openFile()
         qDebug() << "Open file failed";
         return;
     }
+    // A capture opened while another one is read takes its place.
+    if (discovery)
+        discovery->cancel();
+    const QPointer<ParseWidget> self(this);
+    const FieldSample sample = discover(path, 1500);
+    if (!self || sample.cancelled)
+        return;
     inputLabel->setText(path);
     outputLabel->setText(proposedOutput(path));
-    loadFields(1500);
+    takeFields(sample);
     fillFieldList();
     updateConvertButton();
     if (allFields.isEmpty())
@@ -304,15 +360,43 @@ void ParseWidget::fillFieldList()
     QSet<QString> selected;
     for (const QString& field : selectedFields)
         selected.insert(field);
+    QSet<QString> listed;
+    if (!allFields.isEmpty()) {
+        QSet<QString> offered;
+        for (const QString& field : allFields)
+            offered.insert(field);
+        // Fields selected before (for another capture, at the import) that
+        // this capture did not show are converted all the same: they head
+        // the list, where they can be unticked.
+        QFont font = fieldList->font();
+        font.setItalic(true);
+        for (const QString& field : selectedFields) {
+            if (offered.contains(field) || listed.contains(field))
+                continue;
+            listed.insert(field);
+            auto* item = new QListWidgetItem(field, fieldList);
+            item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+            item->setCheckState(Qt::Checked);
+            item->setFont(font);
+            item->setToolTip(QStringLiteral("Not found in the packets read from this capture; "
+                                            "converted while it is ticked."));
+        }
+    }
     for (const QString& field : allFields) {
+        // A field found under two protocols is offered once.
+        if (listed.contains(field))
+            continue;
+        listed.insert(field);
         auto* item = new QListWidgetItem(field, fieldList);
-        if (field.size() + base < consoleLimit)
+        // A ticked field can always be unticked; an unticked one is offered
+        // while the line has room for it.
+        if (selected.contains(field) || field.size() + base < consoleLimit)
             item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
         else
             item->setFlags(Qt::ItemIsUserCheckable);
         item->setCheckState(selected.contains(field) ? Qt::Checked : Qt::Unchecked);
     }
-    if (fieldList->count() != allFields.size())
+    if (fieldList->count() != listed.size())
         qDebug() << " item does not exist";
 
     fieldList->setUpdatesEnabled(true);
@@ -329,7 +413,7 @@ void ParseWidget::updateGUI(QListWidgetItem* item)
             // The line has no room for it: the item shows what is converted.
             const QSignalBlocker quiet(fieldList);
             item->setCheckState(Qt::Unchecked);
-        } else {
+        } else if (!selectedFields.contains(field)) {
             selectedFields.append(field);
         }
     } else {
@@ -347,8 +431,8 @@ void ParseWidget::autoSelect()
 {
     updateConsoleLine();
     for (const QString& field : allFields) {
-        // Tested before the field is added: the last one may pass the limit.
-        if (!selectedFields.contains(field) && consoleLine.size() < consoleLimit) {
+        // Taken when the line keeps within the limit with it, as a tick is.
+        if (!selectedFields.contains(field) && consoleLine.size() + field.size() < consoleLimit) {
             selectedFields.append(field);
             updateConsoleLine();
         }
@@ -360,76 +444,95 @@ void ParseWidget::autoSelect()
 // ---------------------------------------------------------------------------
 // Field discovery
 
-void ParseWidget::loadFields(int packets)
+bool ParseWidget::loadFields(int packets)
 {
-    const QString capture = inputLabel->text();
+    if (discovery)
+        discovery->cancel();
+    const FieldSample sample = discover(inputLabel->text(), packets);
+    if (sample.cancelled)
+        return false;
+    takeFields(sample);
+    return true;
+}
+
+ParseWidget::FieldSample ParseWidget::discover(const QString& capture, int packets)
+{
+    FieldSample sample;
     const QString program = tsharkProgram();
     QStringList arguments{QStringLiteral("-r"), capture};
     if (packets != -1)
         arguments << QStringLiteral("-c") << QString::number(packets);
     arguments << QStringLiteral("-T") << QStringLiteral("pdml");
-
-    // tshark's PDML goes to a private file of its own: nothing beside the
-    // capture is touched, and the capture's folder may be read-only.
-    QTemporaryFile pdml(QDir(QDir::tempPath()).filePath(QStringLiteral("lumivane-XXXXXX.pdml")));
-    const bool pdmlOpen = pdml.open();
-    if (!pdmlOpen)
-        qDebug().noquote() << "Could not open to PDML file " + pdml.fileTemplate() + ", error:"
-                                  + pdml.errorString();
-
-    QProcess process;
-    process.setProcessChannelMode(QProcess::SeparateChannels);
-    QByteArray errorOutput;
-    bool timedOut = false;
-    const bool startable = ToolLocator::canStart(program);
-    if (!startable) {
+    if (!ToolLocator::canStart(program)) {
         qDebug() << "no tshark to start for" << os << program;
-    } else {
-        process.start(program, arguments, QIODevice::ReadWrite);
-        qDebug() << program << process.errorString() << arguments;
-        if (!process.waitForStarted(toolTimeout))
-            qDebug() << "not running";
-
-        // The output goes to the file as it comes (PDML is large); tshark
-        // gets toolTimeout to finish and is stopped after that, keeping
-        // what it printed.
-        QElapsedTimer clock;
-        clock.start();
-        while (process.state() != QProcess::NotRunning) {
-            const qint64 left = toolTimeout - clock.elapsed();
-            if (left <= 0)
-                break;
-            process.waitForReadyRead(int(std::min<qint64>(left, 1000)));
-            const QByteArray bytes = process.readAllStandardOutput();
-            if (pdmlOpen && !bytes.isEmpty())
-                pdml.write(bytes);
-            if (errorOutput.size() < MAX_ERROR_BYTES)
-                errorOutput += process.readAllStandardError();
-            else
-                process.readAllStandardError();
-        }
-        if (process.state() != QProcess::NotRunning) {
-            qDebug() << "tshark did not end in time; stopped";
-            timedOut = true;
-            process.kill();
-            process.waitForFinished(5000);
-        }
-        const QByteArray rest = process.readAllStandardOutput();
-        if (pdmlOpen && !rest.isEmpty())
-            pdml.write(rest);
-        errorOutput += process.readAllStandardError();
-        if (!errorOutput.isEmpty())
-            qDebug() << errorOutput.left(MAX_ERROR_BYTES);
+        sample.startable = false;
+        return sample;
     }
-    pdml.close();
 
-    allFields = pdmlOpen ? readPdmlFields(pdml.fileName()) : TList<QString>();
+    // tshark's PDML is read as it comes, never stored: nothing is written
+    // beside the capture or anywhere else.
+    FieldDiscovery run;
+    const QPointer<ParseWidget> self(this);
+    discovery = &run;
+    auto* progress = new QProgressDialog(
+        QStringLiteral("Reading the fields of %1...").arg(QFileInfo(capture).fileName()),
+        QStringLiteral("Cancel"), 0, std::max(packets, 0), this);
+    progress->setWindowModality(Qt::WindowModal);
+    progress->setAutoReset(false);
+    progress->setAutoClose(false);
+    // Up from the start, so that the dialog below takes no clicks meanwhile.
+    progress->setMinimumDuration(0);
+    discoveryProgress = progress;
+    connect(progress, &QProgressDialog::canceled, &run, &FieldDiscovery::cancel);
+    QTimer tick;
+    tick.setInterval(100);
+    connect(&tick, &QTimer::timeout, progress, [this, progress, &run]() {
+        // A modal progress dialog serves events in setValue: never twice at once.
+        if (!mutex->tryLock(0))
+            return;
+        progress->setValue(std::min(run.packets(), progress->maximum()));
+        mutex->unlock();
+    });
+    QEventLoop wait;
+    connect(&run, &FieldDiscovery::finished, &wait, &QEventLoop::quit);
+    run.start(program, arguments, toolTimeout);
+    progress->setValue(0);
+    tick.start();
+    if (!run.isDone())
+        wait.exec();
+    tick.stop();
+    if (!self) {
+        // The dialog went while tshark ran: nothing of it is left to change.
+        sample.cancelled = true;
+        return sample;
+    }
+    if (discovery == &run)
+        discovery = nullptr;
+    if (discoveryProgress == progress)
+        discoveryProgress = nullptr;
+    // Closing a progress dialog counts as its Cancel.
+    disconnect(progress, &QProgressDialog::canceled, &run, &FieldDiscovery::cancel);
+    progress->close();
+    progress->deleteLater();
+
+    sample.cancelled = run.isCancelled();
+    sample.timedOut = run.timedOut();
+    sample.crashed = run.crashed();
+    sample.errorOutput = run.errorOutput;
+    if (!sample.cancelled)
+        sample.fields = run.fields();
+    else
+        qDebug() << "field discovery cancelled";
+    return sample;
+}
+
+void ParseWidget::takeFields(const FieldSample& sample)
+{
+    allFields = sample.fields;
 
     for (const QString& field : DEFAULT_FIELDS)
         if (allFields.contains(field))
             select(field);
-
-    pdml.remove();
 
     if (!allFields.contains(SRC_ATTRIBUTE) && allFields.contains(ETH_SRC))
         SRC_ATTRIBUTE = ETH_SRC;
@@ -443,15 +546,15 @@ void ParseWidget::loadFields(int packets)
     fieldsError.clear();
     if (!allFields.isEmpty())
         return;
-    const QString tsharkSaid = WiresharkTerminalStream::withoutRootWarning(errorOutput);
-    if (!startable)
+    const QString tsharkSaid = WiresharkTerminalStream::withoutRootWarning(sample.errorOutput);
+    if (!sample.startable)
         fieldsError = tsharkMissingText();
     else if (!tsharkSaid.isEmpty())
         fieldsError = QStringLiteral("tshark said:\n") + tsharkSaid;
-    else if (timedOut)
+    else if (sample.timedOut)
         fieldsError = QStringLiteral("tshark did not end within %1 s.").arg(toolTimeout / 1000);
-    else if (!pdmlOpen)
-        fieldsError = QStringLiteral("A temporary file could not be created.");
+    else if (sample.crashed)
+        fieldsError = QStringLiteral("tshark ended abnormally.");
     else
         fieldsError = QStringLiteral("tshark found no packet in it.");
 }
@@ -464,73 +567,25 @@ TList<QString> ParseWidget::readPdmlFields(const QString& path)
                                   + file.errorString();
         return TList<QString>();
     }
-
-    const QString packetName = QStringLiteral("packet");
-    const QString protoName = QStringLiteral("proto");
-    const QString nameAttribute = QStringLiteral("name");
-
-    QHash<QString, QSet<QString>> table;
-    QSet<QString> visited;
-    int packets = 0;
-    QXmlStreamReader reader(&file);
-    // A document that breaks off (tshark stopped, a disk full) ends with a
-    // reader error: what was read up to there is kept.
-    auto more = [&reader]() { return !reader.atEnd() && !reader.hasError(); };
-    reader.readNext();
-    while (more()) {
-        reader.readNext();
-        if (!(reader.isStartElement() && reader.name() == packetName))
-            continue;
-        visited.clear();
-        while (more() && !(reader.isEndElement() && reader.name() == packetName)) {
-            reader.readNext();
-            if (reader.isStartElement() && reader.name() == protoName) {
-                const QString protocol = reader.attributes().value(nameAttribute).toString();
-                if (visited.contains(protocol))
-                    continue;
-                visited.insert(protocol);
-                collectPacketFields(reader, protocol, table);
-            }
-        }
-        ++packets;
-        if (packets % 1000 == 0)
-            qDebug() << "Packet" << packets;
+    PdmlFieldReader reader;
+    while (!reader.atEnd()) {
+        const QByteArray bytes = file.read(1 << 20);
+        if (bytes.isEmpty())
+            reader.finish();
+        reader.addData(bytes);
+        reader.read(QDeadlineTimer(QDeadlineTimer::Forever));
     }
-    if (reader.hasError())
-        qDebug() << "PDML ends early:" << reader.errorString();
-
-    TList<QString> fields;
-    for (auto it = table.cbegin(); it != table.cend(); ++it) {
-        if (it.key().contains(QLatin1String("geninfo")))
-            continue;
-        QStringList names = it.value().values();
-        std::sort(names.begin(), names.end());
-        for (const QString& name : names)
-            fields.append(name);
-    }
-    return fields;
+    return reader.fields();
 }
 
 void ParseWidget::collectPacketFields(QXmlStreamReader& reader, const QString& protocol,
                                       QHash<QString, QSet<QString>>& table)
 {
-    const QString protoName = QStringLiteral("proto");
-    const QString fieldName = QStringLiteral("field");
-    const QString nameAttribute = QStringLiteral("name");
-
     reader.readNext();
     QSet<QString>& fields = table[protocol];
     while (!reader.atEnd() && !reader.hasError()) {
-        if ((reader.isStartElement() || reader.isEndElement()) && reader.name() == protoName)
+        if (!PdmlFieldReader::takeLayerToken(reader, fields))
             return;
-        if (reader.isStartElement() && reader.name() == fieldName) {
-            QString name = reader.attributes().value(nameAttribute).toString();
-            if (!name.isEmpty()) {
-                if (!name.contains(QLatin1Char('.')))
-                    name.prepend(QStringLiteral("geninfo."));
-                fields.insert(name);
-            }
-        }
         reader.readNext();
     }
 }
@@ -540,8 +595,9 @@ void ParseWidget::collectPacketFields(QXmlStreamReader& reader, const QString& p
 
 void ParseWidget::parseData()
 {
-    // A conversion is running (its event loop delivers clicks): one at a time.
-    if (stream)
+    // A conversion or a discovery is running (its event loop delivers
+    // clicks): one at a time.
+    if (stream || discovery)
         return;
     // Checked before anything is asked or touched: a tshark that cannot
     // start would leave an empty file in place of an older one.
@@ -577,6 +633,7 @@ void ParseWidget::parseData()
     const QString capinfos = capinfosProgram();
 
     stream = new WiresharkTerminalStream(output, allFields);
+    stream->boxParent = this;
     // Without capinfos the conversion runs all the same, without a count.
     if (ToolLocator::canStart(capinfos))
         stream->countPackets(input, capinfos);

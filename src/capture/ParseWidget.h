@@ -8,6 +8,7 @@
 #include <QString>
 
 class ControlWidget;
+class FieldDiscovery;
 class MultiListWidget;
 class QLabel;
 class QLineEdit;
@@ -22,9 +23,11 @@ class WiresharkTerminalStream;
 // log: it locates tshark, takes the capture, the output file, an optional
 // display filter and the fields to convert. The fields are offered as a
 // checkable list of those that tshark finds in the capture's first packets
-// (loadFields). The selection is kept short enough for one console line of
-// consoleLimit characters; the conversion itself runs through a
-// WiresharkTerminalStream under a progress dialog whose Cancel stops it.
+// (loadFields), read while tshark runs under a progress dialog whose Cancel
+// leaves everything as it was. The selection is kept short enough for one
+// console line of consoleLimit characters; the conversion itself runs
+// through a WiresharkTerminalStream under a progress dialog whose Cancel
+// stops it.
 class ParseWidget : public QDialog
 {
     Q_OBJECT
@@ -55,12 +58,15 @@ public:
     void fillFieldList();
 
     // Lets tshark dissect the first `packets` packets of the input capture
-    // (-1: all) into a private temporary PDML file and replaces allFields
-    // with the field names read from it; adds the default selections and
-    // drops the noise fields. When the capture shows no IPv4 source but an
-    // Ethernet source, the process-wide source attribute becomes "eth.src".
-    // When no field is found, fieldsError says why.
-    void loadFields(int packets);
+    // (-1: all) and replaces allFields with the field names read from its
+    // PDML; adds the default selections and drops the noise fields. When the
+    // capture shows no IPv4 source but an Ethernet source, the process-wide
+    // source attribute becomes "eth.src". When no field is found,
+    // fieldsError says why. The window is served while tshark runs, under a
+    // progress dialog; returns false, having changed nothing, when the
+    // discovery was cancelled (its Cancel, the dialog closed, another
+    // capture opened).
+    bool loadFields(int packets);
     // The field names of a PDML file: per packet the first layer of each
     // protocol, the "geninfo" layer left out, a name without "." read as
     // "geninfo." + name. A document that breaks off gives what was read up
@@ -107,6 +113,11 @@ public:
     int toolTimeout = 30000;
     // Why the last discovery found no field; empty when it found some.
     QString fieldsError;
+    // The running field discovery and its progress dialog; null otherwise.
+    FieldDiscovery* discovery = nullptr;
+    QProgressDialog* discoveryProgress = nullptr;
+
+    void done(int result) override;
 
 signals:
     void setLabelText(QString text);
@@ -125,6 +136,23 @@ public slots:
     void autoSelect();
 
 private:
+    // What one field discovery found.
+    struct FieldSample
+    {
+        bool cancelled = false;
+        bool startable = true;
+        bool timedOut = false;
+        bool crashed = false;
+        QByteArray errorOutput;
+        TList<QString> fields;
+    };
+    // Runs the discovery on `capture` and waits for it, serving the window.
+    FieldSample discover(const QString& capture, int packets);
+    // Takes the discovered fields over (see loadFields).
+    void takeFields(const FieldSample& sample);
+    // Why settings.txt's tshark is not used, and what is used instead.
+    QString settingsTsharkText(bool* replaced) const;
+
     // Adds a field to the selection unless it is empty, "none" or selected.
     void select(const QString& field);
     void conversionDone(bool ok, bool killed, bool reported, const QString& errorText);

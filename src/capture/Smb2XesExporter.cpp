@@ -54,8 +54,9 @@ QString nanoseconds(double secs)
 
 } // namespace
 
-Smb2XesExporter::Smb2XesExporter()
-    : timeField(QStringLiteral("frame.time_epoch")),
+Smb2XesExporter::Smb2XesExporter(QWidget* parent)
+    : parent(parent),
+      timeField(QStringLiteral("frame.time_epoch")),
       msgIdField(QStringLiteral("smb2.msg_id")),
       commandField(QStringLiteral("smb2.cmd")),
       sessionField(QStringLiteral("smb2.sesid")),
@@ -72,10 +73,10 @@ Smb2XesExporter::Smb2XesExporter()
 
 void Smb2XesExporter::run()
 {
-    const QString input = FileAsker::openFileName(nullptr, QStringLiteral("Open CSV"),
+    const QString input = FileAsker::openFileName(parent, QStringLiteral("Open CSV"),
                                                   QDir::homePath(), QStringLiteral("*.csv"));
     // The output is asked for even when no input was chosen.
-    const QString output = FileAsker::saveFileName(nullptr, QStringLiteral("Export Selection:"),
+    const QString output = FileAsker::saveFileName(parent, QStringLiteral("Export Selection:"),
                                                    QString(), QStringLiteral("Xes files (*.xes)"));
     if (input.isEmpty() || output.isEmpty())
         return;
@@ -85,8 +86,8 @@ void Smb2XesExporter::run()
 bool Smb2XesExporter::exportFile(const QString& inputPath, const QString& outputPath)
 {
     const QString failedTitle = QStringLiteral("Failed to save selection");
-    const auto failed = [&failedTitle](const QString& text) {
-        MessageAsker::ask(QMessageBox::Warning, failedTitle, text, QMessageBox::Ok, nullptr);
+    const auto failed = [this, &failedTitle](const QString& text) {
+        MessageAsker::ask(QMessageBox::Warning, failedTitle, text, QMessageBox::Ok, parent);
         return false;
     };
     const QString notOpened = QStringLiteral("Save failed: file could not be opened or writte to");
@@ -187,7 +188,7 @@ bool Smb2XesExporter::exportFile(const QString& inputPath, const QString& output
                     .arg(LINE_LIMIT)
                     .arg(linesNotRead);
     MessageAsker::ask(QMessageBox::Information, QStringLiteral("Save Selection"), text,
-                      QMessageBox::Ok, nullptr);
+                      QMessageBox::Ok, parent);
     return true;
 }
 

@@ -9,6 +9,7 @@
 
 class QIODevice;
 class QTextStream;
+class QWidget;
 
 // Turns a comma-separated file of tshark SMB2 fields (a header line of field
 // names, then one line per packet) into an XES event log of file activity
@@ -31,7 +32,9 @@ class QTextStream;
 class Smb2XesExporter
 {
 public:
-    Smb2XesExporter();
+    // Its file dialogs and message boxes open over `parent` (none: on
+    // their own).
+    explicit Smb2XesExporter(QWidget* parent = nullptr);
 
     // Asks for the input ("Open CSV") and the output ("Export Selection:")
     // and exports when both were given.
@@ -70,6 +73,8 @@ public:
 
     // At most this many data lines are read.
     static constexpr int LINE_LIMIT = 100001;
+
+    QWidget* parent = nullptr;
 
     QString timeField;
     QString msgIdField;

@@ -35,9 +35,9 @@ QString decodeUpToNul(const QByteArray& bytes)
     return QString::fromUtf8(bytes.constData(), int(qstrnlen(bytes.constData(), uint(bytes.size()))));
 }
 
-void warn(const QString& text)
+void warn(const QString& text, QWidget* parent)
 {
-    MessageAsker::ask(QMessageBox::Warning, PRODUCT_NAME, text, QMessageBox::Ok, nullptr);
+    MessageAsker::ask(QMessageBox::Warning, PRODUCT_NAME, text, QMessageBox::Ok, parent);
 }
 
 } // namespace
@@ -119,6 +119,15 @@ bool WiresharkTerminalStream::start(QString capturePath, QString tsharkPath, QSt
     inQuote = false;
     const int rowsBefore = rowsWritten;
 
+    // tshark leaves the first of two equal -e columns empty: each field is
+    // asked for once.
+    TList<QString> distinct;
+    for (const QString& field : attributes)
+        if (!distinct.contains(field))
+            distinct.append(field);
+    if (distinct.size() < attributes.size())
+        attributes = distinct;
+
     if (process) {
         process->disconnect(this);
         connect(process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), this,
@@ -158,7 +167,7 @@ bool WiresharkTerminalStream::start(QString capturePath, QString tsharkPath, QSt
         if (passed < attributes.size())
             attributes = attributes.mid(0, passed);
     } else {
-        warn(CREATE_FAILED);
+        warn(CREATE_FAILED, boxParent);
         reported = true;
     }
 
@@ -176,7 +185,7 @@ bool WiresharkTerminalStream::start(QString capturePath, QString tsharkPath, QSt
     const QString startError = process->errorString();
     qDebug() << startError;
     if (!started && !startError.isEmpty() && startError != QLatin1String("Unknown error")) {
-        warn(START_FAILED + startError);
+        warn(START_FAILED + startError, boxParent);
         reported = true;
     }
     qDebug() << arguments;
@@ -227,6 +236,13 @@ bool WiresharkTerminalStream::start(QString capturePath, QString tsharkPath, QSt
                         : tsharkText);
     if (out && out->status() != QTextStream::Ok)
         return fail(QStringLiteral("The output file could not be written."));
+    if (!filter.isEmpty() && rowsWritten == rowsBefore) {
+        QString text = QStringLiteral("No packet passed the filter \"%1\": nothing was converted.")
+                           .arg(filter);
+        if (!tsharkText.isEmpty())
+            text += QLatin1Char('\n') + tsharkText;
+        return fail(text);
+    }
     if (filter.isEmpty() && expectedPackets > 0 && rowsWritten == rowsBefore) {
         QString text = QStringLiteral("tshark printed no record for the %1 packets of the capture.")
                            .arg(expectedPackets);

@@ -10,6 +10,7 @@ class QEventLoop;
 class QProcess;
 class QSaveFile;
 class QTextStream;
+class QWidget;
 
 // Converts a packet capture into the comma-separated event log that the
 // import reads, by running capinfos (for the packet count) and tshark (for
@@ -45,13 +46,15 @@ public:
     // output holds no "Number of packets:" line).
     void countPackets(QString capturePath, QString capinfosPath);
 
-    // Writes the header and converts tshark's output for the capture.
-    // filter: a display filter, passed as one argument after "-Y" (none when
-    // empty); limit: the most packets to read, -1 for all. Returns false
-    // when the output could not be created, tshark could not start, crashed,
-    // exited with an error, was stopped by abort, or printed no record for
-    // an unfiltered capture in which capinfos counted packets; errorText
-    // then says why. Only a successful conversion replaces the output file.
+    // Writes the header and converts tshark's output for the capture. A
+    // field named more than once is passed and written once, where it first
+    // stands. filter: a display filter, passed as one argument after "-Y"
+    // (none when empty); limit: the most packets to read, -1 for all.
+    // Returns false when the output could not be created, tshark could not
+    // start, crashed, exited with an error, was stopped by abort, let no
+    // packet pass the filter, or printed no record for an unfiltered
+    // capture in which capinfos counted packets; errorText then says why.
+    // Only a successful conversion replaces the output file.
     bool start(QString capturePath, QString tsharkPath, QString filter, int limit);
 
     // Stops a running conversion: tshark is killed and the partial output
@@ -75,6 +78,8 @@ public:
     // (the output could not be created, tshark could not be started), so
     // that the caller does not repeat it.
     bool reported = false;
+    // Where its message boxes open (none: on their own).
+    QWidget* boxParent = nullptr;
 
     // tshark's error output as text, without the warning about running as
     // root that it prints at every run.

@@ -12,11 +12,12 @@
 
 namespace conversiontest {
 
-inline bool makeCapture(const QString& hexName, const QString& path, const QString& format)
+inline bool makeCapture(const QString& hexName, const QString& path, const QString& format,
+                        const QString& timeFormat = "%Y-%m-%d %H:%M:%S.")
 {
     QProcess p;
-    p.start("text2pcap", {"-q", "-F", format, "-t", "%Y-%m-%d %H:%M:%S.",
-                          testDataPath("capture/" + hexName), path});
+    p.start("text2pcap",
+            {"-q", "-F", format, "-t", timeFormat, testDataPath("capture/" + hexName), path});
     return p.waitForFinished(30000) && p.exitCode() == 0 && QFile::exists(path);
 }
 

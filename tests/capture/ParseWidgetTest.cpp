@@ -4,8 +4,10 @@
 #include "DebugCapture.h"
 #include "FileAnswers.h"
 #include "app/ControlWidget.h"
+#include "app/MainWindow.h"
 #include "capture/MultiListWidget.h"
 #include "capture/ParseWidget.h"
+#include "capture/Smb2XesExporter.h"
 #include "capture/WiresharkTerminalStream.h"
 #include "core/Constants.h"
 
@@ -17,7 +19,9 @@
 #include <QMenu>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTimer>
+#include <QWindow>
 #include <QtTest>
 
 #include <memory>
@@ -66,7 +70,8 @@ private slots:
     void checksNearTheLimit();
     void checkAll_data();
     void checkAll();
-    void autoSelectPassesLimitByLastField();
+    void autoSelectStaysWithinLimit_data();
+    void autoSelectStaysWithinLimit();
     void convertsWithDisplayFilter();
     void toolsOutsideSearchPath_data();
     void toolsOutsideSearchPath();
@@ -77,7 +82,13 @@ private slots:
     void overwrite_data();
     void overwrite();
     void cancelStopsConversion();
+    void earlierFieldsShown_data();
+    void earlierFieldsShown();
+    void fieldsListedOnce();
+    void missingSettingsTshark_data();
+    void missingSettingsTshark();
     void menuEntryOpensDialog();
+    void dialogsOverMainWindow();
 
 private:
     TempWorkDir classDir;
@@ -85,6 +96,8 @@ private:
     std::unique_ptr<DebugCapture> log;  // made per test: QTest installs its own handler first
     QString http;  // pcap
     QString icmp;  // pcapng
+    QString ethernet;  // pcap, Ethernet addresses only
+    QString expert;    // pcap, expert info under TCP and under HTTP
     const QString savedTshark = TSHARK_PATH;
 };
 
@@ -94,6 +107,10 @@ void ParseWidgetTest::initTestCase()
     icmp = classDir.filePath("icmp.pcapng");
     QVERIFY(makeCapture("http.hex", http, "pcap"));
     QVERIFY(makeCapture("icmp-error.hex", icmp, "pcapng"));
+    ethernet = classDir.filePath("ethernet.pcap");
+    expert = classDir.filePath("expert.pcap");
+    QVERIFY(makeCapture("ethernet-only.hex", ethernet, "pcap"));
+    QVERIFY(makeCapture("expert-twice.hex", expert, "pcap"));
 }
 
 void ParseWidgetTest::init()
@@ -147,7 +164,12 @@ void ParseWidgetTest::startAndToolPaths()
     ParseWidget dialog(nullptr);
     QCOMPARE(dialog.selectedFields.toQList(), START);
     QCOMPARE(dialog.tsharkLabel->text(), ParseWidget::isTshark(tsharkPath) ? tsharkPath : QString());
-    QCOMPARE(dialog.tsharkStatus->text(), QString(dialog.tsharkLabel->text().isEmpty() ? "" : "Found!"));
+    // A path of the settings that names nothing is said, and what runs instead.
+    QCOMPARE(dialog.tsharkStatus->text(),
+             dialog.tsharkLabel->text().isEmpty()
+                 ? QString("The path in settings.txt, \"%1\", does not exist: the tshark on PATH "
+                           "(%2) is used.").arg(tsharkPath, QStandardPaths::findExecutable("tshark"))
+                 : QString("Found!"));
     QVERIFY(!dialog.convertButton->isEnabled());
     dialog.os = os;
     dialog.tsharkLabel->setText(label);
@@ -161,10 +183,15 @@ void ParseWidgetTest::findTshark_data()
     QTest::addColumn<QString>("answer");  // empty: cancelled
     QTest::addColumn<QString>("filter");
     QTest::addColumn<QString>("status");
-    QTest::newRow("linux") << "linux" << "/usr/bin/tshark" << "" << "Found!";
-    QTest::newRow("windows") << "windows" << "/usr/bin/tshark" << "*.exe" << "Found!";
-    QTest::newRow("not tshark, kept anyway") << "linux" << "/bin/sh" << "" << "Not Found!";
-    QTest::newRow("cancelled") << "linux" << "" << "" << "";
+    QTest::addColumn<QString>("style");
+    QTest::newRow("linux") << "linux" << "/usr/bin/tshark" << "" << "Found!" << "color: green;";
+    QTest::newRow("windows") << "windows" << "/usr/bin/tshark" << "*.exe" << "Found!" << "color: green;";
+    QTest::newRow("not tshark, kept anyway") << "linux" << "/bin/sh" << "" << "Not Found!" << "color: red;";
+    // The status of the settings' path stays.
+    QTest::newRow("cancelled") << "linux" << "" << ""
+                               << "The path in settings.txt, \"/nonexistent/tshark\", does not exist: "
+                                  "the tshark on PATH (/usr/bin/tshark) is used."
+                               << "color: darkorange;";
 }
 
 void ParseWidgetTest::findTshark()
@@ -173,6 +200,7 @@ void ParseWidgetTest::findTshark()
     QFETCH(QString, answer);
     QFETCH(QString, filter);
     QFETCH(QString, status);
+    QFETCH(QString, style);
     TSHARK_PATH = "/nonexistent/tshark";
     QFile::remove(SETTINGS_PATH);
     ParseWidget dialog(nullptr);
@@ -185,9 +213,9 @@ void ParseWidgetTest::findTshark()
     QCOMPARE(answers.requests.at(0).filter, filter);
     QCOMPARE(dialog.tsharkLabel->text(), answer);
     QCOMPARE(dialog.tsharkStatus->text(), status);
-    QCOMPARE(dialog.tsharkStatus->styleSheet(),
-             QString(status.isEmpty() ? "" : status == "Found!" ? "color: green;" : "color: red;"));
-    QCOMPARE(dialog.convertButton->isEnabled(), !answer.isEmpty());
+    QCOMPARE(dialog.tsharkStatus->styleSheet(), style);
+    // Without a path of its own the dialog converts with the tshark on PATH.
+    QVERIFY(dialog.convertButton->isEnabled());
     QCOMPARE(TSHARK_PATH, answer.isEmpty() ? QString("/nonexistent/tshark") : answer);
     QCOMPARE(readAll(SETTINGS_PATH),
              answer.isEmpty() ? QByteArray("<missing>") : (answer + '\n' + WIRESHARK_PATH).toUtf8());
@@ -258,7 +286,9 @@ void ParseWidgetTest::defaultsSelectedOnce()
     dialog.openButton->click();
     const QStringList defaults{"tcp.srcport", "tcp.dstport", "tcp.stream", "frame.len", "frame.protocols"};
     QCOMPARE(dialog.selectedFields.toQList(), START + defaults);
-    QCOMPARE(dialog.fieldList->count(), dialog.allFields.size());
+    QStringList offered = dialog.allFields.toQList();
+    offered.removeDuplicates();  // the expert info stands under two protocols
+    QCOMPARE(dialog.fieldList->count(), offered.size());
     QCOMPARE(dialog.outputLabel->text(), classDir.filePath("http.csv"));
     itemOf(dialog, "tcp.srcport")->setCheckState(Qt::Unchecked);
     QVERIFY(!dialog.selectedFields.contains("tcp.srcport"));
@@ -343,17 +373,49 @@ void ParseWidgetTest::checkAll()
                  after.contains(dialog.fieldList->item(row)->text()));
 }
 
-void ParseWidgetTest::autoSelectPassesLimitByLastField()
+void ParseWidgetTest::autoSelectStaysWithinLimit_data()
 {
+    QTest::addColumn<int>("pathLength");  // of the tshark label
+    QTest::addColumn<int>("taken");        // fields Auto-Select takes
+    QTest::newRow("fills the line") << 15 << 79;
+    QTest::newRow("no room at all") << 8200 << 0;
+}
+
+// Auto-Select keeps the line within the limit, and every ticked field,
+// those of the import among them, can still be unticked.
+void ParseWidgetTest::autoSelectStaysWithinLimit()
+{
+    QFETCH(int, pathLength);
+    QFETCH(int, taken);
     ParseWidget dialog(nullptr);
+    dialog.tsharkLabel->setText(QString(pathLength, 't'));
     for (int k = 0; k < 200; ++k)
         dialog.allFields.append(QString("p%1.").arg(k, 3, 10, QChar('0')) + QString(96, 'x'));
-    dialog.allFields.append("ip.src");  // selected already
+    dialog.allFields.append("ip.src");  // selected already; the other two are not offered
     dialog.autoSelectButton->click();
+    QCOMPARE(dialog.selectedFields.size(), 3 + taken);
     const int length = dialog.consoleLine.size();
-    QVERIFY(length >= 8191 && length - 102 < 8191);  // the last field and its blank passed it
-    QCOMPARE(dialog.selectedFields.at(3), dialog.allFields.at(0));
-    QCOMPARE(itemOf(dialog, dialog.allFields.at(199))->checkState(), Qt::Unchecked);
+    if (taken > 0) {
+        QVERIFY2(length <= 8191 && length + 101 >= 8191, qPrintable(QString::number(length)));
+        QCOMPARE(dialog.consoleCount->text(), QString("Console characters used: %1/8191").arg(length));
+        QCOMPARE(dialog.selectedFields.at(3), dialog.allFields.at(0));
+    }
+    for (const QString& field : START) {
+        QListWidgetItem* item = itemOf(dialog, field);
+        QVERIFY2(item && item->checkState() == Qt::Checked, qPrintable(field));
+    }
+    for (int row = 0; row < dialog.fieldList->count(); ++row) {
+        QListWidgetItem* item = dialog.fieldList->item(row);
+        const bool ticked = item->checkState() == Qt::Checked;
+        QCOMPARE(bool(item->flags() & Qt::ItemIsEnabled), ticked);  // no room for the others
+        QVERIFY(item->flags() & Qt::ItemIsUserCheckable);
+    }
+    // Unticking takes the field out, for one of the import and an offered one.
+    for (const QString& field : {QString("ip.dst"), QString("ip.src")}) {
+        itemOf(dialog, field)->setCheckState(Qt::Unchecked);
+        QVERIFY(!dialog.selectedFields.contains(field));
+    }
+    QCOMPARE(dialog.selectedFields.size(), 1 + taken);
 }
 
 void ParseWidgetTest::convertsWithDisplayFilter()
@@ -476,6 +538,10 @@ void ParseWidgetTest::conversionFailures_data()
     // The stream's own box; the dialog does not repeat it.
     QTest::newRow("output cannot be created") << "frame.number" << "folder" << "LumiVane"
                                               << "The file could not be created";
+    // No header-only file in place of the old one.
+    QTest::newRow("no packet passes the filter")
+        << "ip.src" << "filter" << "Conversion PCAP CSV"
+        << "Conversion failed:\nNo packet passed the filter \"dns\": nothing was converted.";
 }
 
 void ParseWidgetTest::conversionFailures()
@@ -497,6 +563,8 @@ void ParseWidgetTest::conversionFailures()
     dialog.inputLabel->setText(http);
     dialog.outputLabel->setText(output);
     dialog.selectedFields = {"frame.number", field};
+    if (setup == "filter")
+        dialog.filterEdit->setText("dns");
     Boxes boxes;  // Yes to the overwrite question
     const bool noTshark = setup == "no tshark" || setup == "missing tshark";
     {
@@ -512,6 +580,7 @@ void ParseWidgetTest::conversionFailures()
         QCOMPARE(failures.takeFirst().title, QStringLiteral("File exists"));
     QCOMPARE(failures.size(), 1);
     QCOMPARE(failures.at(0).title, title);
+    QCOMPARE(failures.at(0).parent, static_cast<QWidget*>(&dialog));  // over the dialog
     const QString text = failures.at(0).text;
     QVERIFY2(text.startsWith(reason.arg(setup == "missing tshark" ? missing : notRunnable)),
              qPrintable(text));
@@ -609,6 +678,129 @@ void ParseWidgetTest::cancelStopsConversion()
     feeder.waitForFinished();
 }
 
+void ParseWidgetTest::earlierFieldsShown_data()
+{
+    QTest::addColumn<QString>("source");  // the import's choice
+    QTest::addColumn<QStringList>("opened");
+    QTest::addColumn<QStringList>("unfound");  // selected, not in the last capture
+    QTest::newRow("TCP fields of an earlier capture")
+        << "ip.src" << QStringList{"http", "icmp"}
+        << QStringList{"tcp.srcport", "tcp.dstport", "tcp.stream"};
+    QTest::newRow("the import's column") << "my.column" << QStringList{"icmp"} << QStringList{"my.column"};
+    QTest::newRow("Ethernet addresses only") << "ip.src" << QStringList{"ethernet"}
+                                             << QStringList{"ip.src", "ip.dst"};
+}
+
+// Every field that will be converted is in the list: those that the last
+// capture did not show head it, ticked, and can be unticked.
+void ParseWidgetTest::earlierFieldsShown()
+{
+    QFETCH(QString, source);
+    QFETCH(QStringList, opened);
+    QFETCH(QStringList, unfound);
+    SRC_ATTRIBUTE = source;
+    ParseWidget dialog(nullptr);
+    QStringList paths;
+    for (const QString& name : opened)
+        paths << (name == "http" ? http : name == "icmp" ? icmp : ethernet);
+    FileAnswers answers(paths);
+    for (int k = 0; k < opened.size(); ++k)
+        dialog.openButton->click();
+    QStringList offered = dialog.allFields.toQList();
+    offered.removeDuplicates();
+    QCOMPARE(dialog.fieldList->count(), unfound.size() + offered.size());
+    for (int row = 0; row < unfound.size(); ++row) {
+        QListWidgetItem* item = dialog.fieldList->item(row);
+        QCOMPARE(item->text(), unfound.at(row));
+        QCOMPARE(item->checkState(), Qt::Checked);
+        QVERIFY(item->flags() & Qt::ItemIsEnabled);
+        QVERIFY(item->font().italic() && !item->toolTip().isEmpty());
+    }
+    for (int row = unfound.size(); row < dialog.fieldList->count(); ++row)
+        QVERIFY(!unfound.contains(dialog.fieldList->item(row)->text()));
+    for (const QString& field : unfound)
+        QVERIFY(dialog.selectedFields.contains(field));
+    // Unticked, they are not converted.
+    for (int row = 0; row < unfound.size(); ++row)
+        dialog.fieldList->item(row)->setCheckState(Qt::Unchecked);
+    for (const QString& field : unfound)
+        QVERIFY(!dialog.selectedFields.contains(field));
+    dialog.outputLabel->setText(dir->filePath("out.csv"));
+    Boxes boxes;
+    dialog.convertButton->click();
+    QCOMPARE(boxes.texts, QStringList{"Conversion successful"});
+    const QByteArray header = readAll(dir->filePath("out.csv")).split('\n').first();
+    QCOMPARE(header, dialog.selectedFields.toQList().join(',').toUtf8());
+}
+
+// A field found under two protocols is offered once, selected once, and
+// named once in the header, whose column holds its values.
+void ParseWidgetTest::fieldsListedOnce()
+{
+    ParseWidget dialog(nullptr);
+    FileAnswers answers({expert});
+    dialog.openButton->click();
+    QCOMPARE(dialog.allFields.toQList().count("_ws.expert.message"), 2);
+    QCOMPARE(dialog.fieldList->findItems("_ws.expert.message", Qt::MatchExactly).size(), 1);
+    itemOf(dialog, "_ws.expert.message")->setCheckState(Qt::Checked);
+    dialog.autoSelectButton->click();
+    QStringList selected = dialog.selectedFields.toQList();
+    QCOMPARE(selected.count("_ws.expert.message"), 1);
+    QCOMPARE(selected.removeDuplicates(), 0);
+    for (int row = 0; row < dialog.fieldList->count(); ++row)
+        QCOMPARE(dialog.fieldList->item(row)->checkState(), Qt::Checked);  // all of them fit
+    dialog.outputLabel->setText(dir->filePath("expert.csv"));
+    Boxes boxes;
+    dialog.convertButton->click();
+    QCOMPARE(boxes.texts, QStringList{"Conversion successful"});
+    const QList<QByteArray> lines = readAll(dir->filePath("expert.csv")).split('\n');
+    const QList<QByteArray> header = lines.at(0).split(',');
+    QCOMPARE(header.size(), selected.size());
+    const int column = header.indexOf("_ws.expert.message");
+    QCOMPARE(header.lastIndexOf("_ws.expert.message"), column);
+    QCOMPARE(lines.at(1).split(',').at(column),
+             QByteArray("Connection establish request (SYN): server port 18766"));
+    QCOMPARE(lines.at(2).split(',').at(column), QByteArray("GET /x;yz?q=1 HTTP/1.1\\r\\n"));
+}
+
+void ParseWidgetTest::missingSettingsTshark_data()
+{
+    QTest::addColumn<bool>("onPath");
+    QTest::newRow("tshark on PATH") << true;
+    QTest::newRow("no tshark on PATH") << false;
+}
+
+// The settings name a tshark that is not there: the dialog says so, and
+// converts with the tshark on PATH when there is one.
+void ParseWidgetTest::missingSettingsTshark()
+{
+    QFETCH(bool, onPath);
+    TSHARK_PATH = dir->filePath("gone/tshark");
+    TempWorkDir tools;
+    writeScript(tools, "tshark", "exec /usr/bin/tshark \"$@\"");
+    SearchPath path(tools.path(), true);  // this one, or none
+    if (!onPath)
+        QFile::remove(tools.filePath("tshark"));
+    ParseWidget dialog(nullptr);
+    QVERIFY(dialog.tsharkLabel->text().isEmpty());
+    const QString said = "The path in settings.txt, \"" + TSHARK_PATH + "\", does not exist";
+    QCOMPARE(dialog.tsharkStatus->text(),
+             said + (onPath ? ": the tshark on PATH (" + tools.filePath("tshark") + ") is used."
+                            : ". Choose the tshark program with \"Find\"."));
+    QCOMPARE(dialog.tsharkStatus->styleSheet(), QString(onPath ? "color: darkorange;" : "color: red;"));
+    FileAnswers answers({icmp});
+    Boxes boxes;
+    dialog.openButton->click();
+    QCOMPARE(dialog.allFields.isEmpty(), !onPath);
+    QCOMPARE(dialog.convertButton->isEnabled(), onPath);
+    dialog.outputLabel->setText(dir->filePath("icmp.csv"));
+    dialog.parseData();
+    QCOMPARE(boxes.texts.size(), 1 + !onPath);  // no fields without tshark, then the failure
+    QVERIFY2(boxes.texts.last().startsWith(onPath ? "Conversion successful" : "Conversion failed:\n"),
+             qPrintable(boxes.texts.last()));
+    QCOMPARE(rowsOf(dir->filePath("icmp.csv")).size(), onPath ? 6 : 0);
+}
+
 void ParseWidgetTest::menuEntryOpensDialog()
 {
     ControlWidget control(nullptr);
@@ -621,6 +813,40 @@ void ParseWidgetTest::menuEntryOpensDialog()
     });
     control.convertPCAP();
     QCOMPARE(shown, QStringLiteral("/usr/bin/tshark"));
+}
+
+// Convert PCAP and Export XES open over the main window, wherever it was
+// moved to: their dialogs and boxes have it as their parent.
+void ParseWidgetTest::dialogsOverMainWindow()
+{
+    Boxes boxes;  // a first start without settings says so
+    MainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QWidget* parent = nullptr;
+    QWindow* transientFor = nullptr;
+    QTimer::singleShot(0, [&]() {
+        if (auto* dialog = qobject_cast<ParseWidget*>(QApplication::activeModalWidget())) {
+            parent = dialog->parentWidget();
+            // What the window manager places it over.
+            transientFor = dialog->windowHandle()->transientParent();
+            dialog->reject();
+        }
+    });
+    window.controlWidget->convertPCAP();
+    QCOMPARE(parent, static_cast<QWidget*>(&window));
+    QCOMPARE(transientFor, window.windowHandle());
+
+    const QString input = dir->write("smb2.csv", "frame.time_epoch,smb2.cmd\n1,5\n");
+    FileAnswers answers({input, dir->filePath("out.xes")});
+    boxes.requests.clear();
+    window.controlWidget->exportXes();
+    QCOMPARE(answers.requests.size(), 2);
+    for (const FileAsker::Request& r : answers.requests)
+        QCOMPARE(r.parent, static_cast<QWidget*>(&window));
+    QCOMPARE(boxes.requests.size(), 1);  // the input lacks fields
+    QCOMPARE(boxes.requests.at(0).title, QStringLiteral("Failed to save selection"));
+    QCOMPARE(boxes.requests.at(0).parent, static_cast<QWidget*>(&window));
 }
 
 LUMIVANE_TEST(ParseWidgetTest)

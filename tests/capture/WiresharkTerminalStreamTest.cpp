@@ -151,6 +151,7 @@ private slots:
     void packetCount_data();
     void packetCount();
     void convertsLikeTshark();
+    void repeatedFieldOnce();
     void displayFilter();
     void filterWithOptionsStaysOneFilter();
     void awkwardCapturePath();
@@ -365,6 +366,25 @@ void WiresharkTerminalStreamTest::convertsLikeTshark()
     QVERIFY(!log->contains(QStringLiteral("i'm stuck ")));
 }
 
+// tshark leaves the first of two equal columns empty: a field named twice
+// is asked for, and written, once.
+void WiresharkTerminalStreamTest::repeatedFieldOnce()
+{
+    const QString output = dir->filePath(QStringLiteral("expert.csv"));
+    const QStringList distinct{"frame.number", "_ws.expert.message", "ip.src"};
+    WiresharkTerminalStream stream(
+        output, toTList({"frame.number", "_ws.expert.message", "ip.src", "_ws.expert.message",
+                         "frame.number"}));
+    QVERIFY2(stream.start(capture, QStringLiteral("tshark"), QString(), -1),
+             qPrintable(stream.errorText));
+    QCOMPARE(stream.attributes.toQList(), distinct);
+    QByteArray header;
+    const QStringList rows = rowsOf(readAll(output), &header);
+    QCOMPARE(header, QByteArray("frame.number,_ws.expert.message,ip.src\n"));
+    QCOMPARE(rows, expectedRows(capture, distinct));
+    QVERIFY(rows.at(0).contains(QStringLiteral("Connection establish request")));
+}
+
 void WiresharkTerminalStreamTest::displayFilter()
 {
     const QString output = dir->filePath(QStringLiteral("requests.csv"));
@@ -377,12 +397,15 @@ void WiresharkTerminalStreamTest::displayFilter()
     QCOMPARE(expected.size(), 3);
     QCOMPARE(rowsOf(readAll(output)), expected);
 
-    // A filter that matches nothing is not a failure.
+    // A filter that matches nothing converts nothing: said, and no file is
+    // left where there was none.
     const QString none = dir->filePath(QStringLiteral("none.csv"));
     WiresharkTerminalStream empty(none, toTList(names));
     empty.countPackets(capture, QStringLiteral("capinfos"));
-    QVERIFY(empty.start(capture, QStringLiteral("tshark"), QStringLiteral("udp"), -1));
-    QCOMPARE(rowsOf(readAll(none)), QStringList());
+    QVERIFY(!empty.start(capture, QStringLiteral("tshark"), QStringLiteral("udp"), -1));
+    QCOMPARE(empty.errorText,
+             QStringLiteral("No packet passed the filter \"udp\": nothing was converted."));
+    QVERIFY(!QFile::exists(none));
 }
 
 void WiresharkTerminalStreamTest::filterWithOptionsStaysOneFilter()
@@ -465,22 +488,31 @@ void WiresharkTerminalStreamTest::failures()
 void WiresharkTerminalStreamTest::failureKeepsOutput_data()
 {
     QTest::addColumn<bool>("older");  // an output file is there before
-    QTest::newRow("older file") << true;
-    QTest::newRow("no file") << false;
+    QTest::addColumn<QString>("filter");
+    QTest::newRow("refused field, older file") << true << "";
+    QTest::newRow("refused field, no file") << false << "";
+    QTest::newRow("no packet passes the filter, older file") << true << "dns";
+    QTest::newRow("no packet passes the filter, no file") << false << "dns";
 }
 
-// A field that tshark refuses leaves the folder as it was: the older file
-// byte for byte, no header-only file, no temporary file.
+// A field that tshark refuses, or a filter that no packet passes, leaves
+// the folder as it was: the older file byte for byte, no header-only file,
+// no temporary file.
 void WiresharkTerminalStreamTest::failureKeepsOutput()
 {
     QFETCH(bool, older);
+    QFETCH(QString, filter);
     const QString output = dir->filePath(QStringLiteral("out.csv"));
     if (older)
         dir->write(QStringLiteral("out.csv"), "older,file\r\n");
     const QStringList before = QDir(dir->path()).entryList(QDir::Files | QDir::Hidden);
     {
-        WiresharkTerminalStream stream(output, toTList({"frame.number", "none"}));
-        QVERIFY(!stream.start(capture, QStringLiteral("tshark"), QString(), -1));
+        const QString second = filter.isEmpty() ? QStringLiteral("none") : QStringLiteral("ip.src");
+        WiresharkTerminalStream stream(output, toTList({QStringLiteral("frame.number"), second}));
+        stream.countPackets(capture, QStringLiteral("capinfos"));
+        QVERIFY(!stream.start(capture, QStringLiteral("tshark"), filter, -1));
+        QCOMPARE(stream.errorText.startsWith(QStringLiteral("No packet passed the filter")),
+                 !filter.isEmpty());
     }
     QCOMPARE(readAll(output), older ? QByteArray("older,file\r\n") : QByteArray("<missing>"));
     QCOMPARE(QDir(dir->path()).entryList(QDir::Files | QDir::Hidden), before);
@@ -494,11 +526,11 @@ void WiresharkTerminalStreamTest::noRecordFromPackets()
     stream.expectedPackets = 5;
     QVERIFY(!stream.start(capture, tshark, QString(), -1));
     QVERIFY(stream.errorText.contains(QStringLiteral("no record")));
-    // With a filter, no record is a possible answer.
+    // With a filter, no record means that no packet passed it.
     WiresharkTerminalStream filtered(dir->filePath(QStringLiteral("out2.csv")), fields(2));
     filtered.expectedPackets = 5;
-    QVERIFY(filtered.start(capture, tshark, QStringLiteral("udp"), -1));
-    QVERIFY(filtered.errorText.isEmpty());
+    QVERIFY(!filtered.start(capture, tshark, QStringLiteral("udp"), -1));
+    QVERIFY(filtered.errorText.startsWith(QStringLiteral("No packet passed the filter \"udp\"")));
 }
 
 void WiresharkTerminalStreamTest::unwritableOutput()

@@ -1,0 +1,151 @@
+#include "capture/FieldDiscovery.h"
+
+#include "capture/PdmlFieldReader.h"
+
+#include <QDeadlineTimer>
+#include <QDebug>
+#include <QProcess>
+#include <QTimer>
+
+namespace {
+
+// Error output kept from a run, for the log and the user.
+constexpr int MAX_ERROR_BYTES = 4096;
+
+// Longest stretch of reading before the window is served again, in
+// milliseconds.
+constexpr int SLICE_MS = 20;
+
+} // namespace
+
+FieldDiscovery::FieldDiscovery(QObject* parent)
+    : QObject(parent)
+    , reader(std::make_unique<PdmlFieldReader>())
+{
+    timeoutTimer = new QTimer(this);
+    timeoutTimer->setSingleShot(true);
+    connect(timeoutTimer, &QTimer::timeout, this, [this]() {
+        if (!process || process->state() == QProcess::NotRunning)
+            return;
+        qDebug() << "tshark did not end in time; stopped";
+        stoppedByTimeout = true;
+        process->kill();
+    });
+    sliceTimer = new QTimer(this);
+    sliceTimer->setSingleShot(true);
+    sliceTimer->setInterval(0);
+    connect(sliceTimer, &QTimer::timeout, this, &FieldDiscovery::readSlice);
+}
+
+FieldDiscovery::~FieldDiscovery()
+{
+    if (process) {
+        process->disconnect(this);
+        if (process->state() != QProcess::NotRunning) {
+            process->kill();
+            process->waitForFinished(5000);
+        }
+        delete process;
+    }
+}
+
+void FieldDiscovery::start(const QString& program, const QStringList& arguments, int timeout)
+{
+    process = new QProcess;
+    process->setProcessChannelMode(QProcess::SeparateChannels);
+    connect(process, &QProcess::readyReadStandardOutput, this, &FieldDiscovery::readOutput);
+    connect(process, &QProcess::readyReadStandardError, this, &FieldDiscovery::readErrors);
+    connect(process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), this,
+            &FieldDiscovery::processEnded);
+    connect(process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+        // A program that never ran sends no finished signal.
+        if (error == QProcess::FailedToStart) {
+            qDebug() << "not running";
+            errorOutput += process->errorString().toUtf8();
+            processEnded();
+        }
+    });
+    process->start(program, arguments, QIODevice::ReadOnly);
+    qDebug() << program << process->errorString() << arguments;
+    timeoutTimer->start(timeout);
+}
+
+void FieldDiscovery::cancel()
+{
+    if (done)
+        return;
+    cancelled = true;
+    if (process) {
+        process->disconnect(this);
+        if (process->state() != QProcess::NotRunning) {
+            process->kill();
+            process->waitForFinished(5000);
+        }
+    }
+    end();
+}
+
+int FieldDiscovery::packets() const
+{
+    return reader->packets();
+}
+
+TList<QString> FieldDiscovery::fields() const
+{
+    return reader->fields();
+}
+
+void FieldDiscovery::readOutput()
+{
+    reader->addData(process->readAllStandardOutput());
+    if (!sliceTimer->isActive())
+        readSlice();
+}
+
+void FieldDiscovery::readErrors()
+{
+    const QByteArray bytes = process->readAllStandardError();
+    if (errorOutput.size() < MAX_ERROR_BYTES)
+        errorOutput += bytes;
+}
+
+void FieldDiscovery::processEnded()
+{
+    if (processDone)
+        return;
+    processDone = true;
+    timeoutTimer->stop();
+    // What is left in the pipes once tshark has ended.
+    if (process->state() == QProcess::NotRunning) {
+        reader->addData(process->readAllStandardOutput());
+        readErrors();
+        crashedAlone = process->exitStatus() == QProcess::CrashExit && !stoppedByTimeout;
+    }
+    if (!errorOutput.isEmpty())
+        qDebug() << errorOutput.left(MAX_ERROR_BYTES);
+    reader->finish();
+    if (!sliceTimer->isActive())
+        readSlice();
+}
+
+void FieldDiscovery::readSlice()
+{
+    if (done)
+        return;
+    if (!reader->read(QDeadlineTimer(SLICE_MS))) {
+        sliceTimer->start();
+        return;
+    }
+    if (processDone)
+        end();
+}
+
+void FieldDiscovery::end()
+{
+    if (done)
+        return;
+    done = true;
+    timeoutTimer->stop();
+    sliceTimer->stop();
+    emit finished();
+}

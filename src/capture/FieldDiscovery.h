@@ -1,0 +1,70 @@
+#pragma once
+
+#include "core/TList.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class PdmlFieldReader;
+class QProcess;
+class QTimer;
+
+// One run of tshark's PDML dissection of a capture, read for its field
+// names while tshark writes it. Nothing blocks: tshark runs as a child
+// process whose output is read as it comes, in slices short enough for the
+// window to answer in between; `finished` is emitted once, when tshark has
+// ended and its output is read, when it could not be started, or when the
+// run was cancelled. Everything happens on the thread the object lives on.
+class FieldDiscovery : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit FieldDiscovery(QObject* parent = nullptr);
+    ~FieldDiscovery() override;
+
+    // Starts `program` with `arguments`; after `timeout` milliseconds a
+    // tshark still running is stopped and what it printed is kept.
+    void start(const QString& program, const QStringList& arguments, int timeout);
+    // Stops tshark and ends the run at once; its fields are not read.
+    void cancel();
+
+    bool isDone() const { return done; }
+    bool isCancelled() const { return cancelled; }
+    bool timedOut() const { return stoppedByTimeout; }
+    // tshark ended by a signal of its own (not stopped for its time).
+    bool crashed() const { return crashedAlone; }
+    // The packets read so far.
+    int packets() const;
+    // The field names read (see PdmlFieldReader::fields).
+    TList<QString> fields() const;
+    // tshark's error output (its first few kilobytes) and, when it could not
+    // be started, the reason.
+    QByteArray errorOutput;
+
+signals:
+    void finished();
+
+private:
+    void readOutput();
+    void readErrors();
+    void processEnded();
+    // Reads what has arrived for a while; goes on later when more is left.
+    void readSlice();
+    void end();
+
+    QProcess* process = nullptr;
+    std::unique_ptr<PdmlFieldReader> reader;
+    QTimer* timeoutTimer = nullptr;
+    // Queues the next slice when a slice ran out of time.
+    QTimer* sliceTimer = nullptr;
+    bool processDone = false;
+    bool done = false;
+    bool cancelled = false;
+    bool stoppedByTimeout = false;
+    bool crashedAlone = false;
+};
