@@ -208,7 +208,10 @@ void RibbonSequenceWidget::setActive(bool on, bool show)
         MainWindow* window = owner ? owner->mainWindow : nullptr;
         RibbonEventWidget* ribbon = window ? window->leftEventRibbon : nullptr;
         EventWidget* view = ribbon ? ribbon->view : nullptr;
-        sequenceView->buildSequences(view ? view->selectedSequences : TList<TList<BinItem*>>());
+        // The selection becomes the view's own: the alignment switch and
+        // the penalties rebuild from it, as from a selection sent while the
+        // pane was open.
+        sequenceView->showSequences(view ? view->selectedSequences : TList<TList<BinItem*>>());
     }
     if (show)
         setVisible(on);

@@ -193,6 +193,14 @@ void SequenceWidget::buildSequences(const TList<TList<BinItem*>>& sequences)
     buildRows(builtSequences);
 }
 
+void SequenceWidget::showSequences(const TList<TList<BinItem*>>& sequences)
+{
+    // The items of the stored copies are reused for the new ones; the rows
+    // point at them until the rebuild replaces the rows, reading none.
+    lastSequences = copySequences(sequences, lastSequences);
+    recompute();
+}
+
 void SequenceWidget::setMSA(bool on)
 {
     msaOn = on;
@@ -1087,12 +1095,7 @@ bool SequenceWidget::event(QEvent* e)
 {
     const int type = int(e->type());
     if (type == GLYPHSEVENT) {
-        auto* glyphs = static_cast<GlyphsEvent*>(e);
-        // The items of the stored copies are reused for the new ones; the
-        // rows point at them until the rebuild replaces the rows, reading
-        // none.
-        lastSequences = copySequences(glyphs->sequences, lastSequences);
-        recompute();
+        showSequences(static_cast<GlyphsEvent*>(e)->sequences);
         e->accept();
     } else if (type == CONTEXTEVENT) {
         buildSequences(TList<TList<BinItem*>>());

@@ -53,6 +53,10 @@ public:
     // Rebuilds the rows from copies of the given sequences (the list itself
     // is not kept); an empty list empties the view.
     void buildSequences(const TList<TList<BinItem*>>& sequences);
+    // Keeps copies of the given sequences as the view's own, as a glyphs
+    // event does, and rebuilds from them: switching the alignment or a
+    // penalty afterwards rebuilds from these.
+    void showSequences(const TList<TList<BinItem*>>& sequences);
     // Switches the alignment and rebuilds from the stored sequences.
     void setMSA(bool on);
     // Rebuilds from the stored sequences and sets the minimum width.
