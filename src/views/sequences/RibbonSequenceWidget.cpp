@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QSlider>
 #include <QSpinBox>
 #include <QTimer>
@@ -111,6 +112,13 @@ RibbonSequenceWidget::RibbonSequenceWidget(ControlWidget* owner, QWidget* parent
             &RibbonSequenceWidget::setInsertionCost);
     connect(substitutionPenaltyBox, QOverload<int>::of(&QSpinBox::valueChanged), this,
             &RibbonSequenceWidget::setSubstitutionCost);
+    // An alignment that could not be completed switched itself off; the
+    // switch follows without rebuilding again.
+    connect(sequenceView, &SequenceWidget::alignmentDropped, this, [this]() {
+        alignment = false;
+        const QSignalBlocker blocker(alignmentButton);
+        alignmentButton->setChecked(false);
+    });
 }
 
 void RibbonSequenceWidget::setContext(Context*)

@@ -11,6 +11,7 @@
 #include "events/GlyphsEvent.h"
 #include "views/events/EventWidget.h"
 #include "views/events/RibbonEventWidget.h"
+#include "views/sequences/AlignmentBudget.h"
 #include "views/sequences/RibbonSequenceWidget.h"
 #include "views/sequences/SequenceAlignment.h"
 #include "views/sequences/SequenceWidget.h"
@@ -66,6 +67,7 @@ private slots:
     void activationFollowsTheButton();
     void switchesShowTheSelection_data();
     void switchesShowTheSelection();
+    void droppedAlignmentUnchecksTheSwitch();
 };
 
 void RibbonSequenceWidgetTest::controlsAtStart()
@@ -288,6 +290,39 @@ void RibbonSequenceWidgetTest::switchesShowTheSelection()
             QVERIFY2(inner, qPrintable(step));
         }
     }
+}
+
+// An alignment too large for the memory switches the alignment button off
+// without another rebuild, and the message box opens over the ribbon.
+void RibbonSequenceWidgetTest::droppedAlignmentUnchecksTheSwitch()
+{
+    Glyphs glyphs;
+    DebugCapture capture;
+    capture.setForward(false);
+    RibbonSequenceWidget ribbon(glyphs.control.get(), nullptr);
+    sendGlyphs(ribbon.sequenceView, glyphs.rows({"A B C", "A C", "B C"}));
+    QList<MessageAsker::Request> boxes;
+    const MessageAsker::Handler previous = MessageAsker::setHandler([&boxes](const MessageAsker::Request& r) {
+        boxes.append(r);
+        return QMessageBox::Ok;
+    });
+    AlignmentBudget::setLimitOverride(1);
+    capture.clear();
+    ribbon.alignmentButton->click();
+    AlignmentBudget::setLimitOverride(0);
+    MessageAsker::setHandler(previous);
+    QCOMPARE(capture.count(QStringLiteral("build result")), 1);
+    QVERIFY(!ribbon.alignmentButton->isChecked());
+    QVERIFY(!ribbon.alignment);
+    QVERIFY(!ribbon.sequenceView->msaOn);
+    QCOMPARE(ribbon.sequenceView->rows.size(), 3);
+    QCOMPARE(boxes.size(), 1);
+    QCOMPARE(boxes.first().parent, static_cast<QWidget*>(&ribbon));
+    QVERIFY(!boxes.first().modal);
+    // The next click aligns.
+    ribbon.alignmentButton->click();
+    QVERIFY(ribbon.alignmentButton->isChecked() && ribbon.sequenceView->msaOn);
+    QCOMPARE(ribbon.sequenceView->columnCount(), 3);
 }
 
 LUMIVANE_TEST(RibbonSequenceWidgetTest)
