@@ -503,14 +503,23 @@ bool SequenceWidget::alignRows(TList<TList<BinItem*>>& built)
         result = computeAlignment(built, &budget);
     } catch (const AlignmentBudget::Stopped& stop) {
         dropped = true;
-        if (stop.reason == AlignmentBudget::OutOfMemory) {
+        if (stop.reason == AlignmentBudget::OutOfMemory && stop.atLeast) {
+            // Stopped on the way, once what it has reached is already too
+            // wide for the memory.
             alignmentProblem =
-                QStringLiteral("The alignment of %1 distinct sequences %2: it needs %3 %4 of memory, "
-                               "but %5 can be spared for it. The sequences are shown unaligned.")
+                QStringLiteral("The alignment of %1 distinct sequences was stopped: it needs more "
+                               "than the %2 of memory that can be spared for it. The sequences are "
+                               "shown unaligned.")
+                    .arg(count)
+                    .arg(bytesText(stop.limit));
+        } else if (stop.reason == AlignmentBudget::OutOfMemory) {
+            alignmentProblem =
+                QStringLiteral("The alignment of %1 distinct sequences %2: it needs about %3 of "
+                               "memory, but only %4 can be spared for it. The sequences are shown "
+                               "unaligned.")
                     .arg(count)
                     .arg(stop.phase == AlignmentBudget::Clustering ? QStringLiteral("was not started")
                                                                    : QStringLiteral("was stopped"))
-                    .arg(stop.atLeast ? QStringLiteral("at least") : QStringLiteral("about"))
                     .arg(bytesText(stop.needed))
                     .arg(bytesText(stop.limit));
         }

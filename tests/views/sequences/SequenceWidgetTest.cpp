@@ -833,6 +833,7 @@ void SequenceWidgetTest::alignmentThatCannotComplete_data()
     QTest::addColumn<QString>("how");
     QTest::addColumn<QString>("message");   // a part of it; empty: none
     QTest::newRow("too large to start") << "limit below the start" << "was not started: it needs about";
+    QTest::newRow("a profile too wide") << "limit below a profile" << "was stopped: it needs more than the";
     QTest::newRow("too large for its rows") << "limit below the rows" << "was stopped: it needs about";
     QTest::newRow("out of memory while aligning") << "fail Aligning 2" << "ran out of memory and was stopped";
     QTest::newRow("out of memory in the view's merge") << "fail LayingOut 1" << "ran out of memory and was stopped";
@@ -871,6 +872,8 @@ void SequenceWidgetTest::alignmentThatCannotComplete()
     const QStringList words = how.split(QLatin1Char(' '));
     if (how == QLatin1String("limit below the start"))
         AlignmentBudget::setLimitOverride(probe.resultBytes(4, 4, 0) - 1);
+    else if (how == QLatin1String("limit below a profile"))
+        AlignmentBudget::setLimitOverride(probe.resultBytes(4, 4, 0));
     else if (how == QLatin1String("limit below the rows"))
         AlignmentBudget::setLimitOverride(probe.needed - 1);
     else if (words.first() == QLatin1String("fail"))
