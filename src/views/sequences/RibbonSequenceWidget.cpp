@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QSlider>
 #include <QSpinBox>
 #include <QTimer>
@@ -111,6 +112,13 @@ RibbonSequenceWidget::RibbonSequenceWidget(ControlWidget* owner, QWidget* parent
             &RibbonSequenceWidget::setInsertionCost);
     connect(substitutionPenaltyBox, QOverload<int>::of(&QSpinBox::valueChanged), this,
             &RibbonSequenceWidget::setSubstitutionCost);
+    // An alignment that could not be completed switched itself off; the
+    // switch follows without rebuilding again.
+    connect(sequenceView, &SequenceWidget::alignmentDropped, this, [this]() {
+        alignment = false;
+        const QSignalBlocker blocker(alignmentButton);
+        alignmentButton->setChecked(false);
+    });
 }
 
 void RibbonSequenceWidget::setContext(Context*)
@@ -208,7 +216,10 @@ void RibbonSequenceWidget::setActive(bool on, bool show)
         MainWindow* window = owner ? owner->mainWindow : nullptr;
         RibbonEventWidget* ribbon = window ? window->leftEventRibbon : nullptr;
         EventWidget* view = ribbon ? ribbon->view : nullptr;
-        sequenceView->buildSequences(view ? view->selectedSequences : TList<TList<BinItem*>>());
+        // The selection becomes the view's own: the alignment switch and
+        // the penalties rebuild from it, as from a selection sent while the
+        // pane was open.
+        sequenceView->showSequences(view ? view->selectedSequences : TList<TList<BinItem*>>());
     }
     if (show)
         setVisible(on);

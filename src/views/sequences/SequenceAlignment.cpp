@@ -4,6 +4,7 @@
 #include "core/THash.h"
 #include "items/BinItem.h"
 #include "views/events/EventWidget.h"
+#include "views/sequences/AlignmentBudget.h"
 #include "views/sequences/SequenceWidget.h"
 
 #include <QDebug>
@@ -177,30 +178,111 @@ public:
     // Aligns a with b: the result holds a's rows, then b's.
     NodePtr align(const NodePtr& a, const NodePtr& b);
 
-    // The rows of a finished profile; the gap glyphs are made here.
+    // The rows of a finished profile; the gap glyphs are made here. When
+    // memory runs out on the way, the gap glyphs made so far are deleted
+    // before the error goes on.
     static TList<TList<BinItem*>> rowsOf(const Node* node)
     {
+        qint64 given = 0;
+        auto count = [&given](const Node* block, int, const std::vector<int>&) {
+            given += qint64(block->rows) * qint64(block->len);
+        };
+        forEachBlock(node, identity(node->len), 0, count);
+        std::vector<BinItem*> made;
         TList<TList<BinItem*>> rows;
-        rows.items.resize(std::size_t(node->rows));
-        std::vector<char> filled;
-        auto write = [&rows, &filled, node](const Node* block, int rowOffset,
-                                            const std::vector<int>& map) {
-            for (int r = 0; r < block->rows; ++r) {
-                std::vector<BinItem*>& row = rows.items[std::size_t(rowOffset + r)].items;
-                row.assign(std::size_t(node->len), nullptr);
-                filled.assign(std::size_t(node->len), 0);
-                for (int c = 0; c < block->len; ++c) {
-                    const std::size_t to = std::size_t(map[std::size_t(c)]);
-                    row[to] = block->items[std::size_t(c) * std::size_t(block->rows) + std::size_t(r)];
-                    filled[to] = 1;
+        try {
+            made.reserve(std::size_t(std::max<qint64>(0, qint64(node->rows) * node->len - given)));
+            rows.items.resize(std::size_t(node->rows));
+            std::vector<char> filled;
+            auto write = [&rows, &filled, &made, node](const Node* block, int rowOffset,
+                                                       const std::vector<int>& map) {
+                for (int r = 0; r < block->rows; ++r) {
+                    std::vector<BinItem*>& row = rows.items[std::size_t(rowOffset + r)].items;
+                    row.assign(std::size_t(node->len), nullptr);
+                    filled.assign(std::size_t(node->len), 0);
+                    for (int c = 0; c < block->len; ++c) {
+                        const std::size_t to = std::size_t(map[std::size_t(c)]);
+                        row[to] = block->items[std::size_t(c) * std::size_t(block->rows) + std::size_t(r)];
+                        filled[to] = 1;
+                    }
+                    for (std::size_t c = 0; c < row.size(); ++c) {
+                        if (!filled[c]) {
+                            made.push_back(newGap());
+                            row[c] = made.back();
+                        }
+                    }
                 }
-                for (std::size_t c = 0; c < row.size(); ++c)
-                    if (!filled[c])
-                        row[c] = newGap();
+            };
+            forEachBlock(node, identity(node->len), 0, write);
+        } catch (...) {
+            for (BinItem* gap : made)
+                delete gap;
+            throw;
+        }
+        return rows;
+    }
+
+    // What the sequence view makes of the rows of node: one state per
+    // distinct prefix of names, whose key is the names ("*" for an empty
+    // one) joined by "."; counts the states and the characters of their keys.
+    void layoutStats(const Node* node, qint64& states, qint64& keyChars) const
+    {
+        states = 0;
+        keyChars = 0;
+        const std::size_t width = std::size_t(node->len);
+        // (state, name id) -> state, open addressing, at most half full.
+        std::vector<quint64> keys(1024, ~quint64(0));
+        std::vector<int> values(keys.size(), -1);
+        auto slot = [&keys](quint64 key) {
+            const std::size_t mask = keys.size() - 1;
+            quint64 mixed = key ^ (key >> 33);
+            mixed *= 0xff51afd7ed558ccdull;
+            mixed ^= mixed >> 33;
+            std::size_t at = std::size_t(mixed) & mask;
+            while (keys[at] != ~quint64(0) && keys[at] != key)
+                at = (at + 1) & mask;
+            return at;
+        };
+        int made = 0;
+        std::vector<int> row(width);
+        auto walk = [&](const Node* block, int, const std::vector<int>& map) {
+            for (int r = 0; r < block->rows; ++r) {
+                std::fill(row.begin(), row.end(), gapName);
+                for (int c = 0; c < block->len; ++c)
+                    row[std::size_t(map[std::size_t(c)])] =
+                        block->names[std::size_t(c) * std::size_t(block->rows) + std::size_t(r)];
+                int state = 0;
+                qint64 length = -1;
+                for (std::size_t c = 0; c < width; ++c) {
+                    const QString& name = names[std::size_t(row[c])];
+                    length += 1 + (name.isEmpty() ? 1 : name.size());
+                    const quint64 key = (quint64(quint32(state)) << 32) | quint32(row[c]);
+                    std::size_t at = slot(key);
+                    if (keys[at] == key) {
+                        state = values[at];
+                        continue;
+                    }
+                    keys[at] = key;
+                    values[at] = state = ++made;
+                    ++states;
+                    keyChars += length;
+                    if (std::size_t(made) * 2 > keys.size()) {
+                        std::vector<quint64> oldKeys(keys.size() * 2, ~quint64(0));
+                        std::vector<int> oldValues(oldKeys.size(), -1);
+                        oldKeys.swap(keys);
+                        oldValues.swap(values);
+                        for (std::size_t k = 0; k < oldKeys.size(); ++k) {
+                            if (oldKeys[k] == ~quint64(0))
+                                continue;
+                            at = slot(oldKeys[k]);
+                            keys[at] = oldKeys[k];
+                            values[at] = oldValues[k];
+                        }
+                    }
+                }
             }
         };
-        forEachBlock(node, identity(node->len), 0, write);
-        return rows;
+        forEachBlock(node, identity(node->len), 0, walk);
     }
 
 private:
@@ -556,31 +638,44 @@ NodePtr Aligner::align(const NodePtr& pa, const NodePtr& pb)
     return joined;
 }
 
-// The profile of the subtree under node, aligned child by child.
-NodePtr alignSubtree(Aligner& aligner, const GNode<int>* node, std::map<int, NodePtr>& leaves)
+// The profile of the subtree under node, aligned child by child; a budget
+// is asked before and told after every merge.
+NodePtr alignSubtree(Aligner& aligner, const GNode<int>* node, std::map<int, NodePtr>& leaves,
+                     AlignmentBudget* budget, int merges)
 {
     if (node->children.isEmpty()) {
         // A copy: aligning drops a part's counts, and a tree may name a
         // leaf twice.
         return std::make_shared<Node>(*leaves[node->id]);
     }
-    NodePtr acc = alignSubtree(aligner, node->children.at(0), leaves);
-    for (int k = 1; k < node->children.size(); ++k)
-        acc = aligner.align(acc, alignSubtree(aligner, node->children.at(k), leaves));
+    NodePtr acc = alignSubtree(aligner, node->children.at(0), leaves, budget, merges);
+    for (int k = 1; k < node->children.size(); ++k) {
+        NodePtr next = alignSubtree(aligner, node->children.at(k), leaves, budget, merges);
+        if (budget)
+            budget->beforeMerge(acc->len, next->len, merges);
+        acc = aligner.align(acc, next);
+        if (budget)
+            budget->merged();
+    }
     return acc;
 }
 
-void collectLeaves(const GNode<int>* node, std::vector<int>& ids)
+// The leaf ids under node; returns the number of merges of its walk.
+int collectLeaves(const GNode<int>* node, std::vector<int>& ids)
 {
+    int merges = 0;
     std::vector<const GNode<int>*> pending{node};
     while (!pending.empty()) {
         const GNode<int>* n = pending.back();
         pending.pop_back();
         if (n->children.isEmpty())
             ids.push_back(n->id);
+        else
+            merges += n->children.size() - 1;
         for (const GNode<int>* child : n->children)
             pending.push_back(child);
     }
+    return merges;
 }
 
 } // namespace
@@ -652,10 +747,20 @@ double gapScore(const TList<TList<BinItem*>>& p, int a, int b)
 // The sequence view's two alignment operations live here, beside the
 // engine they drive.
 
-TList<TList<BinItem*>> SequenceWidget::computeAlignment(const TList<TList<BinItem*>>& sequences)
+TList<TList<BinItem*>> SequenceWidget::computeAlignment(const TList<TList<BinItem*>>& sequences,
+                                                        AlignmentBudget* budget)
 {
     if (sequences.isEmpty())
         return {};
+    if (budget) {
+        qint64 glyphs = 0;
+        qint64 longest = 0;
+        for (const TList<BinItem*>& sequence : sequences.items) {
+            glyphs += sequence.size();
+            longest = std::max<qint64>(longest, sequence.size());
+        }
+        budget->start(sequences.size(), glyphs, longest);
+    }
     QHash<int, TList<TList<BinItem*>>> profiles;
     QList<int> keys;
     for (int k = 0; k < sequences.size(); ++k) {
@@ -668,7 +773,7 @@ TList<TList<BinItem*>> SequenceWidget::computeAlignment(const TList<TList<BinIte
         EventWidget::hierarchicalClustering(QStringLiteral("Eucledian"), sequences, keys);
     TList<TList<BinItem*>> result;
     try {
-        result = alignAlongTree(root, &profiles);
+        result = alignAlongTree(root, &profiles, budget);
     } catch (...) {
         delete root;
         throw;
@@ -678,7 +783,8 @@ TList<TList<BinItem*>> SequenceWidget::computeAlignment(const TList<TList<BinIte
 }
 
 TList<TList<BinItem*>> SequenceWidget::alignAlongTree(GNode<int>* node,
-                                                      QHash<int, TList<TList<BinItem*>>>* profiles)
+                                                      QHash<int, TList<TList<BinItem*>>>* profiles,
+                                                      AlignmentBudget* budget)
 {
     if (!node || !profiles)
         return {};
@@ -687,13 +793,19 @@ TList<TList<BinItem*>> SequenceWidget::alignAlongTree(GNode<int>* node,
 
     Aligner aligner;
     std::vector<int> ids;
-    collectLeaves(node, ids);
+    const int merges = collectLeaves(node, ids);
     std::map<int, NodePtr> leaves;
     for (int id : ids)
         if (leaves.find(id) == leaves.end())
             leaves.emplace(id, aligner.block((*profiles)[id]));
     aligner.checkGapKeys();
-    const NodePtr joined = alignSubtree(aligner, node, leaves);
+    const NodePtr joined = alignSubtree(aligner, node, leaves, budget, merges);
     leaves.clear();
+    if (budget) {
+        qint64 states = 0;
+        qint64 keyChars = 0;
+        aligner.layoutStats(joined.get(), states, keyChars);
+        budget->beforeRows(joined->len, states, keyChars);
+    }
     return Aligner::rowsOf(joined.get());
 }

@@ -2,6 +2,7 @@
 
 #include "app/ControlWidget.h"
 #include "app/InspectWidget.h"
+#include "app/MessageAsker.h"
 #include "core/Constants.h"
 #include "core/Packet.h"
 #include "core/TVariant.h"
@@ -18,11 +19,14 @@
 #include "views/attributes/HistogramWidget.h"
 #include "views/events/BinCell.h"
 #include "views/events/SortTriangle.h"
+#include "views/sequences/AlignmentBudget.h"
 #include "views/sequences/SequenceAlignment.h"
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QMenu>
+#include <QProgressDialog>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QSet>
@@ -33,6 +37,8 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <memory>
+#include <stdexcept>
 #include <vector>
 
 namespace {
@@ -185,16 +191,58 @@ void SequenceWidget::setContext(Context*)
 {
 }
 
+std::shared_ptr<TList<TList<BinItem*>>> SequenceWidget::heldCopies(
+    const TList<TList<BinItem*>>& sequences)
+{
+    struct Held
+    {
+        TList<TList<BinItem*>> copies;
+        ~Held() { deleteSequences(copies); }
+    };
+    auto held = std::make_shared<Held>();
+    TList<TList<BinItem*>> none;
+    held->copies = copySequences(sequences, none);
+    return std::shared_ptr<TList<TList<BinItem*>>>(held, &held->copies);
+}
+
+void SequenceWidget::defer(std::function<void()> build, bool rebuild)
+{
+    deferredBuilds.push_back(std::move(build));
+    supersede = supersede || rebuild;
+}
+
 void SequenceWidget::buildSequences(const TList<TList<BinItem*>>& sequences)
 {
+    if (aligning) {
+        auto copies = heldCopies(sequences);
+        defer([this, copies]() { buildSequences(*copies); });
+        return;
+    }
     // The items of the last build's copies are reused for the new ones; the
     // rows point at them until buildRows replaces the rows, reading none.
     builtSequences = copySequences(sequences, builtSequences);
     buildRows(builtSequences);
 }
 
+void SequenceWidget::showSequences(const TList<TList<BinItem*>>& sequences)
+{
+    if (aligning) {
+        auto copies = heldCopies(sequences);
+        defer([this, copies]() { showSequences(*copies); });
+        return;
+    }
+    // The items of the stored copies are reused for the new ones; the rows
+    // point at them until the rebuild replaces the rows, reading none.
+    lastSequences = copySequences(sequences, lastSequences);
+    recompute();
+}
+
 void SequenceWidget::setMSA(bool on)
 {
+    if (aligning) {
+        defer([this, on]() { setMSA(on); });
+        return;
+    }
     msaOn = on;
     buildRows(lastSequences);
     deleteSequences(builtSequences);
@@ -202,6 +250,10 @@ void SequenceWidget::setMSA(bool on)
 
 void SequenceWidget::recompute()
 {
+    if (aligning) {
+        defer([this]() { recompute(); });
+        return;
+    }
     buildRows(lastSequences);
     deleteSequences(builtSequences);
     updateMinimumWidth();
@@ -222,6 +274,11 @@ void SequenceWidget::updateMinimumWidth()
 
 void SequenceWidget::buildRows(const TList<TList<BinItem*>>& sequences)
 {
+    buildRows(sequences, msaOn);
+}
+
+void SequenceWidget::buildRows(const TList<TList<BinItem*>>& sequences, bool align)
+{
     twins.clear();
     // Gaps that lengthened short rows are kept for the next padding; those
     // of the alignment are deleted.
@@ -230,6 +287,7 @@ void SequenceWidget::buildRows(const TList<TList<BinItem*>>& sequences)
             delete gap;
     }
     gapItems.clear();
+    alignedGaps = false;
 
     const TList<TList<TList<BinItem*>>> groups = stacker->buildStacked(sequences);
     TList<TList<BinItem*>> built;
@@ -253,8 +311,9 @@ void SequenceWidget::buildRows(const TList<TList<BinItem*>>& sequences)
     currentQuery = nullptr;
 
     int length = 0;
-    alignedGaps = msaOn;
-    if (!msaOn) {
+    const bool aligned = align && !built.isEmpty() && alignRows(built);
+    alignedGaps = aligned;
+    if (!aligned) {
         for (const TList<BinItem*>& row : built.items)
             length = std::max(length, row.size());
         const BinItem blank(nullptr, nullptr);
@@ -278,21 +337,19 @@ void SequenceWidget::buildRows(const TList<TList<BinItem*>>& sequences)
         for (std::size_t k = used; k < paddingGaps.size(); ++k)
             delete paddingGaps[k];
         paddingGaps.resize(used);
-    } else if (!built.isEmpty()) {
+    } else {
+        // Every entry that is not one of the given glyphs is a gap glyph of
+        // the alignment's own, one per position.
         QSet<BinItem*> given;
-        for (const TList<BinItem*>& row : built.items) {
-            for (BinItem* item : row.items)
+        for (const TList<BinItem*>& sequence : sequences.items) {
+            for (BinItem* item : sequence.items)
                 given.insert(item);
         }
-        built = computeAlignment(built);
-        QSet<BinItem*> recorded;
         for (const TList<BinItem*>& row : built.items) {
             length = std::max(length, row.size());
             for (BinItem* item : row.items) {
-                if (item && !given.contains(item) && !recorded.contains(item)) {
-                    recorded.insert(item);
+                if (item && !given.contains(item))
                     gapItems.append(item);
-                }
             }
         }
     }
@@ -307,7 +364,216 @@ void SequenceWidget::buildRows(const TList<TList<BinItem*>>& sequences)
         triangle->setState(k == 0 ? 0 : 2);
         sortTriangles.append(triangle);
     }
+    if (!aligned) {
+        mergeColumns();
+    } else {
+        // The states of many aligned rows take a while: the progress dialog
+        // stays, rebuilds asked for meanwhile wait.
+        const int count = rows.size();
+        aligning = true;
+        mergeProgress = [this, count](int done, int total) {
+            return reportProgress(AlignmentBudget::LayingOut, done, total, count);
+        };
+        bool stopped = false;
+        try {
+            mergeColumns();
+        } catch (const AlignmentBudget::Stopped&) {
+            stopped = true;
+        } catch (const std::bad_alloc&) {
+            stopped = true;
+            alignmentProblem = alignmentFailure(count);
+        }
+        mergeProgress = nullptr;
+        aligning = false;
+        if (stopped) {
+            // The tables are dropped and the rows are shown unaligned.
+            merging = false;
+            forgetStates();
+            rows.clear();
+            const bool dropped = !supersede;
+            supersede = false;
+            if (dropped)
+                msaOn = false;
+            buildRows(sequences, false);
+            if (dropped)
+                emit alignmentDropped();
+            return;
+        }
+    }
+    progressDialog.reset();
+    if (!alignmentProblem.isEmpty()) {
+        const QString problem = alignmentProblem;
+        alignmentProblem.clear();
+        MessageAsker::notify(QMessageBox::Warning, QStringLiteral("Multiple Sequence Alignment"),
+                             problem, window());
+    }
+    if (!deferredBuilds.empty() && !aligning) {
+        std::vector<std::function<void()>> builds;
+        builds.swap(deferredBuilds);
+        supersede = false;
+        for (const std::function<void()>& build : builds)
+            build();
+    }
+}
+
+QString SequenceWidget::alignmentFailure(int count)
+{
+    return QStringLiteral("The alignment of %1 distinct sequences ran out of memory and was "
+                          "stopped. The sequences are shown unaligned.")
+        .arg(count);
+}
+
+namespace {
+
+QString bytesText(qint64 bytes)
+{
+    const double gib = double(bytes) / double(qint64(1) << 30);
+    if (gib >= 1.0)
+        return QString::number(gib, 'f', 1) + QStringLiteral(" GiB");
+    return QString::number(double(bytes) / double(1 << 20), 'f', 0) + QStringLiteral(" MiB");
+}
+
+} // namespace
+
+bool SequenceWidget::reportProgress(int phase, int done, int total, int count)
+{
+    AlignmentBudget::checkFailure(AlignmentBudget::Phase(phase));
+    if (supersede)
+        return false;
+    // Shown at once before a guide tree that takes long to build, else once
+    // the alignment has run for a while.
+    if (!progressDialog) {
+        const bool longTree = phase == AlignmentBudget::Clustering && count >= LONG_GUIDE_TREE;
+        if (!longTree && progressClock.elapsed() < progressDelay)
+            return true;
+        progressDialog.reset(new QProgressDialog(QString(), QStringLiteral("Cancel"), 0, 0, window()));
+        progressDialog->setWindowTitle(QStringLiteral("Multiple Sequence Alignment"));
+        progressDialog->setWindowModality(Qt::WindowModal);
+        progressDialog->setAutoClose(false);
+        progressDialog->setAutoReset(false);
+        progressDialog->setMinimumDuration(0);
+    }
+    QString label;
+    if (phase == AlignmentBudget::Clustering)
+        label = QStringLiteral("Building the guide tree of %1 sequences...").arg(count);
+    else if (phase == AlignmentBudget::Aligning)
+        label = QStringLiteral("Aligning %1 sequences...").arg(count);
+    else
+        label = QStringLiteral("Laying out %1 aligned rows...").arg(count);
+    const bool fresh = progressDialog->labelText() != label;
+    if (fresh) {
+        progressDialog->setLabelText(label);
+        progressDialog->setMaximum(std::max(total, 0));
+        progressDialog->show();
+    }
+    // Events every 50 ms: the dialog's Cancel button, painting.
+    if (fresh || progressClock.elapsed() - progressShownAt >= 50) {
+        progressShownAt = progressClock.elapsed();
+        progressDialog->setValue(std::min(done, progressDialog->maximum()));
+        QCoreApplication::processEvents();
+    }
+    return !progressDialog->wasCanceled() && !supersede;
+}
+
+bool SequenceWidget::alignRows(TList<TList<BinItem*>>& built)
+{
+    const int count = built.size();
+    // What the view shows while the alignment runs (its progress dialog
+    // lets events through): nothing that points at the rows of the last
+    // build, whose sequences may be gone.
+    rows.clear();
+    for (SortTriangle* triangle : sortTriangles.items)
+        delete triangle;
+    sortTriangles.clear();
+    sortColumn = 0;
     mergeColumns();
+
+    AlignmentBudget budget(AlignmentBudget::memoryLimit());
+    progressClock.start();
+    progressShownAt = 0;
+    budget.progress = [this, count](AlignmentBudget::Phase phase, int done, int total) {
+        return reportProgress(phase, done, total, count);
+    };
+
+    aligning = true;
+    supersede = false;
+    bool dropped = false;
+    TList<TList<BinItem*>> result;
+    try {
+        result = computeAlignment(built, &budget);
+    } catch (const AlignmentBudget::Stopped& stop) {
+        dropped = true;
+        if (stop.reason == AlignmentBudget::OutOfMemory && stop.atLeast) {
+            // Stopped on the way, once what it has reached is already too
+            // wide for the memory.
+            alignmentProblem =
+                QStringLiteral("The alignment of %1 distinct sequences was stopped: it needs more "
+                               "than the %2 of memory that can be spared for it. The sequences are "
+                               "shown unaligned.")
+                    .arg(count)
+                    .arg(bytesText(stop.limit));
+        } else if (stop.reason == AlignmentBudget::OutOfMemory) {
+            alignmentProblem =
+                QStringLiteral("The alignment of %1 distinct sequences %2: it needs about %3 of "
+                               "memory, but only %4 can be spared for it. The sequences are shown "
+                               "unaligned.")
+                    .arg(count)
+                    .arg(stop.phase == AlignmentBudget::Clustering ? QStringLiteral("was not started")
+                                                                   : QStringLiteral("was stopped"))
+                    .arg(bytesText(stop.needed))
+                    .arg(bytesText(stop.limit));
+        }
+    } catch (const std::bad_alloc&) {
+        dropped = true;
+        alignmentProblem = alignmentFailure(count);
+    } catch (const std::length_error&) {
+        dropped = true;
+        alignmentProblem = alignmentFailure(count);
+    }
+    aligning = false;
+    if (!dropped)
+        return built = std::move(result), true;
+    // A rebuild asked for while it ran comes next and decides for itself;
+    // otherwise the alignment is switched off, the rows shown unaligned.
+    if (!supersede) {
+        msaOn = false;
+        emit alignmentDropped();
+    }
+    return false;
+}
+
+void SequenceWidget::forgetStates()
+{
+    clearShownItems();
+    stateCounts.clear();
+    keyStates.clear();
+    stateColours.clear();
+    stateKeys.clear();
+    statePaths.clear();
+    stateEvents.clear();
+    rowItemStates.clear();
+    nodes.clear();
+    parents.clear();
+    firstChild.clear();
+    lastChild.clear();
+    nextSibling.clear();
+    labelOf.clear();
+    childCount.clear();
+    counts.clear();
+    keys.clear();
+    paths.clear();
+    colours.clear();
+    lastNames.clear();
+    eventLists.clear();
+    successorOf.clear();
+    lastRowItems.clear();
+    rowItems.clear();
+    lastRowStates.clear();
+    rowStates.clear();
+    keyedStates = 0;
+    layoutCurrent = false;
+    delete automaton;
+    automaton = nullptr;
 }
 
 // ---------------------------------------------------------------------------
@@ -412,6 +678,7 @@ void SequenceWidget::mergeColumns()
     // overwritten state by state below and lose the ids beyond the new
     // states at the end; stateItems and itemStates follow at the geometry
     // pass, which lays out every state anew.
+    merging = true;
     const int previousStates = keyedStates;
     // Emptied entry by entry: its bucket table stays for the new keys, and
     // the freed entries are at hand for them.
@@ -512,6 +779,9 @@ void SequenceWidget::mergeColumns()
     }
 
     for (int r = 0; r < rowCount; ++r) {
+        if (mergeProgress && r % 16 == 0 && !mergeProgress(r, rowCount))
+            throw AlignmentBudget::Stopped{AlignmentBudget::Cancelled, 0, 0, false,
+                                           AlignmentBudget::LayingOut};
         const TList<BinItem*>& row = rows.items[std::size_t(r)];
         int weight = 1;
         if (!twins.isEmpty()) {
@@ -596,6 +866,7 @@ void SequenceWidget::mergeColumns()
     }
     keyedStates = states;
 
+    merging = false;
     computeGeometry();
     update();
 }
@@ -670,6 +941,9 @@ BinItem* SequenceWidget::runItem(int k)
 
 void SequenceWidget::computeGeometry()
 {
+    // A merge under way lays the states out when it ends.
+    if (merging)
+        return;
     overlayPaths.clear();
     if (currentQuery)
         buildOverlay();
@@ -997,6 +1271,11 @@ void SequenceWidget::buildOverlay()
 
 void SequenceWidget::setSort(int column)
 {
+    if (aligning) {
+        // Sorts the rows that the alignment under way gives.
+        defer([this, column]() { setSort(column); }, false);
+        return;
+    }
     const int length = sortTriangles.size();
     if (column < 0 || column >= length)
         return;
@@ -1087,12 +1366,7 @@ bool SequenceWidget::event(QEvent* e)
 {
     const int type = int(e->type());
     if (type == GLYPHSEVENT) {
-        auto* glyphs = static_cast<GlyphsEvent*>(e);
-        // The items of the stored copies are reused for the new ones; the
-        // rows point at them until the rebuild replaces the rows, reading
-        // none.
-        lastSequences = copySequences(glyphs->sequences, lastSequences);
-        recompute();
+        showSequences(static_cast<GlyphsEvent*>(e)->sequences);
         e->accept();
     } else if (type == CONTEXTEVENT) {
         buildSequences(TList<TList<BinItem*>>());

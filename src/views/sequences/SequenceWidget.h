@@ -6,6 +6,7 @@
 #include "views/events/GNode.h"
 
 #include <QColor>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QPainterPath>
 #include <QPoint>
@@ -13,8 +14,11 @@
 #include <QString>
 #include <QWidget>
 
+#include <functional>
+#include <memory>
 #include <vector>
 
+class AlignmentBudget;
 class Automaton;
 class BinCell;
 class BinItem;
@@ -25,6 +29,7 @@ class Packet;
 class ParseNode;
 class QAction;
 class QMenu;
+class QProgressDialog;
 class QTimer;
 class SortTriangle;
 
@@ -53,6 +58,10 @@ public:
     // Rebuilds the rows from copies of the given sequences (the list itself
     // is not kept); an empty list empties the view.
     void buildSequences(const TList<TList<BinItem*>>& sequences);
+    // Keeps copies of the given sequences as the view's own, as a glyphs
+    // event does, and rebuilds from them: switching the alignment or a
+    // penalty afterwards rebuilds from these.
+    void showSequences(const TList<TList<BinItem*>>& sequences);
     // Switches the alignment and rebuilds from the stored sequences.
     void setMSA(bool on);
     // Rebuilds from the stored sequences and sets the minimum width.
@@ -74,11 +83,16 @@ public:
     // Multiple sequence alignment (defined in SequenceAlignment.cpp): the
     // rows aligned along the guide tree of the event matrix's clustering,
     // in the tree's leaf order, gap glyphs "<dummy>" owned by the caller.
-    static TList<TList<BinItem*>> computeAlignment(const TList<TList<BinItem*>>& sequences);
+    // With a budget, its checks and progress reports may stop the
+    // alignment by throwing AlignmentBudget::Stopped; nothing is kept then.
+    static TList<TList<BinItem*>> computeAlignment(const TList<TList<BinItem*>>& sequences,
+                                                   AlignmentBudget* budget = nullptr);
     // The aligned profile of the subtree under node; profiles holds the
-    // profile of every leaf under its id.
+    // profile of every leaf under its id. A budget must have been started
+    // (computeAlignment does).
     static TList<TList<BinItem*>> alignAlongTree(GNode<int>* node,
-                                                 QHash<int, TList<TList<BinItem*>>>* profiles);
+                                                 QHash<int, TList<TList<BinItem*>>>* profiles,
+                                                 AlignmentBudget* budget = nullptr);
 
     // Whether an item stands for a gap.
     static bool isGap(const BinItem* item);
@@ -127,8 +141,18 @@ public:
     QAction* inspectFrequenciesAction;
 
     // Copies made for a build from a list that is not stored (the ribbon's
-    // activation); owned, replaced at the next build.
+    // deactivation, a context event); owned, replaced at the next build.
     TList<TList<BinItem*>> builtSequences;
+    // How long an alignment runs before its progress dialog shows (ms).
+    int progressDelay = 500;
+
+signals:
+    // An alignment that could not be completed (too large for the memory
+    // that can be spared, out of memory, cancelled) switched the alignment
+    // off; the rows are shown unaligned.
+    void alignmentDropped();
+
+public:
     // Member checks of the last query overlay (one per sequence and column
     // looked at).
     quint64 overlayChecks = 0;
@@ -154,8 +178,42 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    // Builds the rows from sequences that the view owns already.
+    // Builds the rows from sequences that the view owns already, aligned
+    // while the alignment is on.
     void buildRows(const TList<TList<BinItem*>>& sequences);
+    void buildRows(const TList<TList<BinItem*>>& sequences, bool align);
+    // Shows the progress of an alignment of count rows (the phase of
+    // AlignmentBudget) in the progress dialog, made once it takes long, and
+    // lets events through now and then; false when it is to stop.
+    bool reportProgress(int phase, int done, int total, int count);
+    // Aligns the stacked rows in place, behind a progress dialog once it
+    // takes long; false when the alignment could not be completed (then the
+    // rows stay as given and, unless a rebuild asked for meanwhile comes
+    // next, the alignment is switched off and the reason kept for a
+    // message).
+    bool alignRows(TList<TList<BinItem*>>& built);
+    static QString alignmentFailure(int count);
+    // Empties every table of states and rows, after a merge that ran out
+    // of memory.
+    void forgetStates();
+    // Copies of sequences owned by the pointer (deleted with it).
+    static std::shared_ptr<TList<TList<BinItem*>>> heldCopies(const TList<TList<BinItem*>>& sequences);
+    // Keeps what was asked for while an alignment runs, to run once it has
+    // ended; a rebuild stops it at its next progress report.
+    void defer(std::function<void()> build, bool rebuild = true);
+    // The guide tree of this many sequences takes long enough to show the
+    // progress dialog before it is built.
+    static constexpr int LONG_GUIDE_TREE = 3000;
+    bool aligning = false;
+    bool supersede = false;   // a rebuild waits: the running alignment stops
+    bool merging = false;     // a merge is under way (its geometry pass follows)
+    // Progress of the merge of aligned rows; false stops it.
+    std::function<bool(int done, int total)> mergeProgress;
+    QElapsedTimer progressClock;
+    qint64 progressShownAt = 0;
+    std::vector<std::function<void()>> deferredBuilds;
+    std::unique_ptr<QProgressDialog> progressDialog;
+    QString alignmentProblem;   // shown once the rows are built
     // Deep copies of the sequences (the sender's conditions left out), made
     // in the items of spares, which it empties.
     static TList<TList<BinItem*>> copySequences(const TList<TList<BinItem*>>& sequences,

@@ -3,6 +3,7 @@
 #include "DebugCapture.h"
 #include "items/BinItem.h"
 #include "views/events/EventWidget.h"
+#include "views/sequences/AlignmentBudget.h"
 #include "views/sequences/SequenceAlignment.h"
 #include "views/sequences/SequenceWidget.h"
 
@@ -13,6 +14,7 @@
 #include <array>
 #include <chrono>
 #include <future>
+#include <limits>
 #include <memory>
 #include <set>
 #include <stdexcept>
@@ -313,6 +315,8 @@ private slots:
     void matchesPlainRecurrence();
     void largeProfilesMatchPlainRecurrence_data();
     void largeProfilesMatchPlainRecurrence();
+    void budgetStops_data();
+    void budgetStops();
 
 private:
     std::unique_ptr<DebugCapture> capture;
@@ -628,6 +632,80 @@ void AlignmentTest::largeProfilesMatchPlainRecurrence()
         QCOMPARE(got.size(), int(want.size()));
         for (int c = 0; c < got.size(); ++c)
             QVERIFY(want[std::size_t(c)].gap ? !g.isInput(got[c]) : got[c] == want[std::size_t(c)].item);
+    }
+}
+
+void AlignmentTest::budgetStops_data()
+{
+    QTest::addColumn<QString>("limit");
+    QTest::addColumn<int>("phase");   // -1: the alignment completes
+    QTest::addColumn<bool>("atLeast");
+    QTest::newRow("the estimate of the result fits") << "exact" << -1 << false;
+    QTest::newRow("a byte less: stopped before the rows")
+        << "exact - 1" << int(AlignmentBudget::LayingOut) << false;
+    QTest::newRow("room for the longest only: stopped once a profile is wider")
+        << "longest" << int(AlignmentBudget::Aligning) << true;
+    QTest::newRow("no room for the longest: not started")
+        << "longest - 1" << int(AlignmentBudget::Clustering) << false;
+    QTest::newRow("cancelled after the first merge") << "cancel" << int(AlignmentBudget::Aligning) << false;
+}
+
+// The checks stop an alignment where its memory first goes beyond the
+// limit; one that fits gives the result it gives without them.
+void AlignmentTest::budgetStops()
+{
+    QFETCH(QString, limit);
+    QFETCH(int, phase);
+    QFETCH(bool, atLeast);
+    Glyphs g;
+    // The first three widen to five columns before the last one joins.
+    Rows input;
+    for (const char* s : {"a b c d", "a b c e", "a c d e", "f"})
+        input.append(g.sequence(QString::fromLatin1(s)));
+    const Rows plain = SequenceWidget::computeAlignment(input);
+    QVERIFY(g.adopt(plain));
+    AlignmentBudget probe(std::numeric_limits<qint64>::max());
+    const Rows probed = SequenceWidget::computeAlignment(input, &probe);
+    QVERIFY(g.adopt(probed));
+    QCOMPARE(g.text(probed), g.text(plain));
+    QCOMPARE(plain.first().size(), 5);
+
+    qint64 bytes = std::numeric_limits<qint64>::max();
+    if (limit == QLatin1String("exact"))
+        bytes = probe.needed;
+    else if (limit == QLatin1String("exact - 1"))
+        bytes = probe.needed - 1;
+    else if (limit == QLatin1String("longest"))
+        bytes = probe.resultBytes(4, 4, 0);
+    else if (limit == QLatin1String("longest - 1"))
+        bytes = probe.resultBytes(4, 4, 0) - 1;
+    const bool cancel = limit == QLatin1String("cancel");
+    AlignmentBudget budget(bytes);
+    QList<int> reports;
+    budget.progress = [&](AlignmentBudget::Phase p, int done, int) {
+        reports << p;
+        return !(cancel && p == AlignmentBudget::Aligning && done >= 1);
+    };
+    try {
+        const Rows result = SequenceWidget::computeAlignment(input, &budget);
+        QVERIFY(g.adopt(result));
+        QCOMPARE(phase, -1);
+        QCOMPARE(g.text(result), g.text(plain));
+        QCOMPARE(budget.needed, probe.needed);
+        // Every phase is reported, the merges one by one.
+        QCOMPARE(reports, QList<int>({AlignmentBudget::Clustering, AlignmentBudget::Aligning,
+                                      AlignmentBudget::Aligning, AlignmentBudget::Aligning,
+                                      AlignmentBudget::Aligning, AlignmentBudget::LayingOut}));
+    } catch (const AlignmentBudget::Stopped& stop) {
+        QCOMPARE(int(stop.phase), phase);
+        QCOMPARE(stop.atLeast, atLeast);
+        QCOMPARE(stop.limit, bytes);
+        if (cancel) {
+            QCOMPARE(stop.reason, AlignmentBudget::Cancelled);
+        } else {
+            QCOMPARE(stop.reason, AlignmentBudget::OutOfMemory);
+            QVERIFY(stop.needed > bytes);
+        }
     }
 }
 

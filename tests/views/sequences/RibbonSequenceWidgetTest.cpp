@@ -11,6 +11,7 @@
 #include "events/GlyphsEvent.h"
 #include "views/events/EventWidget.h"
 #include "views/events/RibbonEventWidget.h"
+#include "views/sequences/AlignmentBudget.h"
 #include "views/sequences/RibbonSequenceWidget.h"
 #include "views/sequences/SequenceAlignment.h"
 #include "views/sequences/SequenceWidget.h"
@@ -64,6 +65,9 @@ private slots:
     void fit();
     void gapPenaltyRealignsAtOnce();
     void activationFollowsTheButton();
+    void switchesShowTheSelection_data();
+    void switchesShowTheSelection();
+    void droppedAlignmentUnchecksTheSwitch();
 };
 
 void RibbonSequenceWidgetTest::controlsAtStart()
@@ -214,6 +218,111 @@ void RibbonSequenceWidgetTest::activationFollowsTheButton()
     QVERIFY(items > 0);
     RuleOverviewWidget* overview = window.settingsWidget->ruleOverview;
     QCOMPARE(overview->counts.value(overview->root), items);
+}
+
+void RibbonSequenceWidgetTest::switchesShowTheSelection_data()
+{
+    // Steps: "select" (the matrix's selection changes while the pane is
+    // closed, so no glyphs event reaches the view), "open", "close" (the
+    // pane), "align", "unalign" (the alignment switch).
+    QTest::addColumn<QStringList>("steps");
+    QTest::newRow("open, then alignment on and off")
+        << QStringList({"close", "select", "open", "align", "unalign", "align"});
+    QTest::newRow("alignment on while closed, then open")
+        << QStringList({"close", "select", "align", "open", "unalign"});
+    QTest::newRow("alignment off while closed, then open")
+        << QStringList({"align", "close", "select", "unalign", "open", "align"});
+    QTest::newRow("closed and opened between the switches")
+        << QStringList({"close", "select", "open", "align", "close", "open", "unalign", "close", "open"});
+    QTest::newRow("a penalty changed after opening")
+        << QStringList({"close", "select", "open", "align", "penalty", "unalign", "penalty"});
+}
+
+// Whichever order the pane and the alignment are switched in, an open pane
+// shows the rows of the matrix's current selection.
+void RibbonSequenceWidgetTest::switchesShowTheSelection()
+{
+    QFETCH(QStringList, steps);
+    TempWorkDir work;
+    QuietBoxes boxes;
+    DebugCapture capture;
+    capture.setForward(false);
+    Glyphs glyphs;
+    MainWindow window;
+    RibbonSequenceWidget* ribbon = window.sequenceRibbon;
+    SequenceWidget* view = ribbon->sequenceView;
+    EventWidget* matrix = window.leftEventRibbon->view;
+    const Rows selection = glyphs.rows({"A B C", "A C", "B C", "A C"});
+    for (const QString& step : steps) {
+        if (step == QLatin1String("select"))
+            matrix->selectedSequences = selection;
+        else if (step == QLatin1String("open"))
+            ribbon->setActive(true, false);
+        else if (step == QLatin1String("close"))
+            ribbon->setActive(false, false);
+        else if (step == QLatin1String("align"))
+            ribbon->alignmentButton->setChecked(true);
+        else if (step == QLatin1String("unalign"))
+            ribbon->alignmentButton->setChecked(false);
+        else if (step == QLatin1String("penalty"))
+            ribbon->gapPenaltyBox->setValue(ribbon->gapPenaltyBox->value() + 1);
+        if (!ribbon->active || matrix->selectedSequences.isEmpty())
+            continue;
+        // Three distinct sequences, the repeated one stacked.
+        QVERIFY2(view->rows.size() == 3, qPrintable(step));
+        QCOMPARE(view->stateCounts.value(view->startState), 4);
+        QStringList shown;
+        for (const TList<BinItem*>& row : view->rows.items) {
+            QStringList names;
+            for (const BinItem* item : row.items)
+                if (!SequenceWidget::isGap(item))
+                    names << item->name;
+            shown << names.join(QLatin1Char(' '));
+        }
+        shown.sort();
+        QCOMPARE(shown, QStringList({"A B C", "A C", "B C"}));
+        if (ribbon->alignmentButton->isChecked()) {
+            // Aligned: the "A C" row has a gap in the middle, not at the end.
+            QCOMPARE(view->columnCount(), 3);
+            bool inner = false;
+            for (const TList<BinItem*>& row : view->rows.items)
+                inner = inner || (SequenceWidget::isGap(row[1]) && !SequenceWidget::isGap(row[2]));
+            QVERIFY2(inner, qPrintable(step));
+        }
+    }
+}
+
+// An alignment too large for the memory switches the alignment button off
+// without another rebuild, and the message box opens over the ribbon.
+void RibbonSequenceWidgetTest::droppedAlignmentUnchecksTheSwitch()
+{
+    Glyphs glyphs;
+    DebugCapture capture;
+    capture.setForward(false);
+    RibbonSequenceWidget ribbon(glyphs.control.get(), nullptr);
+    sendGlyphs(ribbon.sequenceView, glyphs.rows({"A B C", "A C", "B C"}));
+    QList<MessageAsker::Request> boxes;
+    const MessageAsker::Handler previous = MessageAsker::setHandler([&boxes](const MessageAsker::Request& r) {
+        boxes.append(r);
+        return QMessageBox::Ok;
+    });
+    AlignmentBudget::setLimitOverride(1);
+    capture.clear();
+    ribbon.alignmentButton->click();
+    AlignmentBudget::setLimitOverride(0);
+    MessageAsker::setHandler(previous);
+    QCOMPARE(capture.count(QStringLiteral("build result")), 1);
+    QVERIFY(!ribbon.alignmentButton->isChecked());
+    QVERIFY(!ribbon.alignment);
+    QVERIFY(!ribbon.sequenceView->msaOn);
+    QCOMPARE(ribbon.sequenceView->rows.size(), 3);
+    QCOMPARE(boxes.size(), 1);
+    QCOMPARE(boxes.first().parent, static_cast<QWidget*>(&ribbon));
+    QVERIFY(!boxes.first().modal);
+    // The next click aligns.
+    ribbon.alignmentButton->click();
+    QVERIFY(ribbon.alignmentButton->isChecked() && ribbon.sequenceView->msaOn);
+    QCOMPARE(ribbon.sequenceView->columnCount(), 3);
 }
 
 LUMIVANE_TEST(RibbonSequenceWidgetTest)

@@ -14,7 +14,9 @@
 #include "patterns/ParseNode.h"
 #include "views/attributes/HistogramWidget.h"
 #include "views/attributes/PlotWidget.h"
+#include "app/MessageAsker.h"
 #include "views/events/SortTriangle.h"
+#include "views/sequences/AlignmentBudget.h"
 #include "views/sequences/SequenceAlignment.h"
 #include "views/sequences/SequenceWidget.h"
 
@@ -22,11 +24,14 @@
 #include <QApplication>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QProgressDialog>
+#include <QSignalSpy>
 #include <QTimer>
 #include <QToolTip>
 #include <QtTest>
 
 #include <algorithm>
+#include <limits>
 #include <memory>
 
 using sequencefixture::Glyphs;
@@ -111,6 +116,75 @@ public:
     QList<QList<QVariant>> args;
 };
 
+// Records the message boxes shown while it lives.
+class Messages
+{
+public:
+    Messages()
+    {
+        previous = MessageAsker::setHandler([this](const MessageAsker::Request& request) {
+            requests.append(request);
+            return QMessageBox::Ok;
+        });
+    }
+    ~Messages() { MessageAsker::setHandler(previous); }
+    QList<MessageAsker::Request> requests;
+
+private:
+    MessageAsker::Handler previous;
+};
+
+// Puts the machine's memory limit and the allocations back.
+struct BudgetReset
+{
+    ~BudgetReset()
+    {
+        AlignmentBudget::setLimitOverride(0);
+        AlignmentBudget::setAllocationFailure(AlignmentBudget::Clustering, -1);
+    }
+};
+
+// The rows as text, gaps as "-"; without gaps, sorted.
+QStringList rowTexts(const SequenceWidget& view, bool gaps = true)
+{
+    QStringList out;
+    for (const TList<BinItem*>& row : view.rows.items) {
+        QStringList names;
+        for (const BinItem* item : row.items)
+            if (gaps || !SequenceWidget::isGap(item))
+                names << (SequenceWidget::isGap(item) ? QStringLiteral("-") : item->name);
+        out << names.join(QLatin1Char(' '));
+    }
+    if (!gaps)
+        out.sort();
+    return out;
+}
+
+// Cancels the progress dialog of view once its label holds text.
+class Canceller : public QObject
+{
+public:
+    Canceller(SequenceWidget* view, const QString& text) : view(view), text(text)
+    {
+        // Fires only while the alignment lets events through.
+        poller.setInterval(0);
+        connect(&poller, &QTimer::timeout, this, [this]() {
+            for (QProgressDialog* dialog : this->view->findChildren<QProgressDialog*>()) {
+                seen << dialog->labelText();
+                if (dialog->isVisible() && dialog->labelText().contains(this->text)) {
+                    dialog->cancel();
+                    poller.stop();
+                }
+            }
+        });
+        poller.start();
+    }
+    SequenceWidget* view;
+    QString text;
+    QTimer poller;
+    QStringList seen;
+};
+
 } // namespace
 
 class SequenceWidgetTest : public QObject
@@ -140,6 +214,10 @@ private slots:
     void rebuildMatchesAFreshView();
     void prefixAutomaton();
     void manyBranchesAtOneState();
+    void alignmentThatCannotComplete_data();
+    void alignmentThatCannotComplete();
+    void rebuildAskedForWhileAligning_data();
+    void rebuildAskedForWhileAligning();
 };
 
 void SequenceWidgetTest::stackedRowShare()
@@ -751,6 +829,171 @@ void SequenceWidgetTest::manyBranchesAtOneState()
     QCOMPARE(count(QStringLiteral("N39.B")), 1);
     QCOMPARE(count(QStringLiteral("N38")), 1);
     QCOMPARE(count(QStringLiteral("N38.B")), -1);
+}
+
+void SequenceWidgetTest::alignmentThatCannotComplete_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<QString>("message");   // a part of it; empty: none
+    QTest::newRow("too large to start") << "limit below the start" << "was not started: it needs about";
+    QTest::newRow("a profile too wide") << "limit below a profile" << "was stopped: it needs more than the";
+    QTest::newRow("too large for its rows") << "limit below the rows" << "was stopped: it needs about";
+    QTest::newRow("out of memory while aligning") << "fail Aligning 2" << "ran out of memory and was stopped";
+    QTest::newRow("out of memory in the view's merge") << "fail LayingOut 1" << "ran out of memory and was stopped";
+    QTest::newRow("cancelled at the guide tree") << "cancel guide tree" << "";
+    QTest::newRow("cancelled while aligning") << "cancel Aligning" << "";
+    QTest::newRow("cancelled before the rows") << "cancel Laying out" << "";
+}
+
+// An alignment that cannot complete leaves the rows unaligned, switches
+// the alignment off and says why, unless the analyst cancelled it; the
+// sequences stay for the next try.
+void SequenceWidgetTest::alignmentThatCannotComplete()
+{
+    QFETCH(QString, how);
+    QFETCH(QString, message);
+    BudgetReset reset;
+    Glyphs glyphs;
+    auto view = makeView(glyphs);
+    DebugCapture capture;
+    capture.setForward(false);
+    const Rows input = glyphs.rows({"A B C D", "A B C E", "A C D E", "F", "A B C E"});
+    sendGlyphs(view.get(), input);
+    const QStringList unaligned = rowTexts(*view);
+    const int paddingGaps = view->gapItems.size();
+
+    AlignmentBudget probe(std::numeric_limits<qint64>::max());
+    Rows distinct = input;
+    distinct.items.pop_back();
+    const Rows probed = SequenceWidget::computeAlignment(distinct, &probe);
+    for (const auto& row : probed)
+        for (BinItem* item : row)
+            if (std::find(glyphs.owned.begin(), glyphs.owned.end(), item) == glyphs.owned.end())
+                delete item;
+
+    std::unique_ptr<Canceller> canceller;
+    const QStringList words = how.split(QLatin1Char(' '));
+    if (how == QLatin1String("limit below the start"))
+        AlignmentBudget::setLimitOverride(probe.resultBytes(4, 4, 0) - 1);
+    else if (how == QLatin1String("limit below a profile"))
+        AlignmentBudget::setLimitOverride(probe.resultBytes(4, 4, 0));
+    else if (how == QLatin1String("limit below the rows"))
+        AlignmentBudget::setLimitOverride(probe.needed - 1);
+    else if (words.first() == QLatin1String("fail"))
+        AlignmentBudget::setAllocationFailure(words[1] == QLatin1String("Aligning") ? AlignmentBudget::Aligning
+                                                                                     : AlignmentBudget::LayingOut,
+                                              words[2].toInt());
+    if (words.first() == QLatin1String("cancel")) {
+        view->progressDelay = 0;
+        canceller = std::make_unique<Canceller>(view.get(), how.mid(7));
+    }
+
+    Messages messages;
+    QSignalSpy dropped(view.get(), &SequenceWidget::alignmentDropped);
+    view->setMSA(true);
+    QCOMPARE(dropped.count(), 1);
+    QVERIFY(!view->msaOn);
+    QCOMPARE(rowTexts(*view), unaligned);
+    QCOMPARE(view->stateCounts.value(view->startState), 5);
+    QCOMPARE(view->gapItems.size(), paddingGaps);
+    QVERIFY(view->findChildren<QProgressDialog*>().isEmpty());
+    if (message.isEmpty()) {
+        QVERIFY(messages.requests.isEmpty());
+        QVERIFY2(canceller && canceller->poller.isActive() == false, qPrintable(canceller->seen.join('|')));
+    } else {
+        QCOMPARE(messages.requests.size(), 1);
+        const MessageAsker::Request& box = messages.requests.first();
+        QCOMPARE(box.title, QStringLiteral("Multiple Sequence Alignment"));
+        QCOMPARE(box.icon, QMessageBox::Warning);
+        QCOMPARE(box.parent, view->window());
+        QVERIFY2(box.text.contains(message), qPrintable(box.text));
+        QVERIFY(box.text.contains(QStringLiteral("The alignment of 4 distinct sequences")));
+        QVERIFY(box.text.endsWith(QStringLiteral("The sequences are shown unaligned.")));
+    }
+    QVERIFY(!view->grab().isNull());
+
+    // With room, the same sequences align.
+    AlignmentBudget::setLimitOverride(0);
+    AlignmentBudget::setAllocationFailure(AlignmentBudget::Clustering, -1);
+    canceller.reset();
+    view->setMSA(true);
+    QVERIFY(view->msaOn);
+    QCOMPARE(view->columnCount(), 5);
+    QCOMPARE(view->stateCounts.value(view->startState), 5);
+    QCOMPARE(dropped.count(), 1);
+    QCOMPARE(messages.requests.size(), message.isEmpty() ? 0 : 1);
+}
+
+void SequenceWidgetTest::rebuildAskedForWhileAligning_data()
+{
+    QTest::addColumn<QString>("request");
+    QTest::addColumn<bool>("aligned");
+    QTest::addColumn<QStringList>("rows");   // sorted, gaps left out
+    QTest::newRow("a new selection") << "glyphs" << true << QStringList({"X Y", "X Z"});
+    QTest::newRow("the alignment switched off") << "off" << false << QStringList({"A B C", "A C"});
+    QTest::newRow("a penalty changed") << "recompute" << true << QStringList({"A B C", "A C"});
+    QTest::newRow("a new context") << "context" << true << QStringList();
+    QTest::newRow("the pane opened") << "build" << true << QStringList({"X Y", "X Z"});
+    QTest::newRow("a column sorted") << "sort" << true << QStringList({"A B C", "A C"});
+}
+
+// A rebuild asked for while an alignment lets events through stops it and
+// runs once it has unwound, on sequences copied when it was asked for.
+void SequenceWidgetTest::rebuildAskedForWhileAligning()
+{
+    QFETCH(QString, request);
+    QFETCH(bool, aligned);
+    QFETCH(QStringList, rows);
+    Glyphs glyphs;
+    auto view = makeView(glyphs);
+    DebugCapture capture;
+    capture.setForward(false);
+    Messages messages;
+    view->progressDelay = 0;
+    view->setMSA(true);
+    QSignalSpy dropped(view.get(), &SequenceWidget::alignmentDropped);
+
+    bool asked = false;
+    QTimer once;
+    once.setSingleShot(true);
+    connect(&once, &QTimer::timeout, view.get(), [&]() {
+        asked = true;
+        // The sender's items go right after it sent them.
+        auto other = std::make_unique<Glyphs>();
+        const Rows next = other->rows({"X Y", "X Z"});
+        if (request == QLatin1String("glyphs")) {
+            sendGlyphs(view.get(), next);
+        } else if (request == QLatin1String("build")) {
+            view->showSequences(next);
+        } else if (request == QLatin1String("off")) {
+            view->setMSA(false);
+        } else if (request == QLatin1String("recompute")) {
+            view->recompute();
+        } else if (request == QLatin1String("sort")) {
+            view->setSort(1);
+        } else {
+            ContextEvent context(nullptr, QList<Context*>());
+            QCoreApplication::sendEvent(view.get(), &context);
+        }
+    });
+    once.start(0);
+    sendGlyphs(view.get(), glyphs.rows({"A B C", "A C", "A C"}));
+    QVERIFY(asked);
+    QCOMPARE(view->msaOn, request != QLatin1String("off"));
+    QCOMPARE(dropped.count(), 0);
+    QVERIFY(messages.requests.isEmpty());
+    QVERIFY(view->findChildren<QProgressDialog*>().isEmpty());
+    QCOMPARE(rowTexts(*view, false), rows);
+    QCOMPARE(view->sortColumn, request == QLatin1String("sort") ? 1 : 0);
+    if (!rows.isEmpty()) {
+        // Aligned rows have their gap inside, padded ones at the end.
+        bool inner = false;
+        for (const TList<BinItem*>& row : view->rows.items)
+            for (int c = 0; c + 1 < row.size(); ++c)
+                inner = inner || (SequenceWidget::isGap(row[c]) && !SequenceWidget::isGap(row[c + 1]));
+        QCOMPARE(inner, aligned && request != QLatin1String("glyphs") && request != QLatin1String("build"));
+    }
+    QVERIFY(!view->grab().isNull());
 }
 
 LUMIVANE_TEST(SequenceWidgetTest)
