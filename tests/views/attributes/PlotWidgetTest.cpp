@@ -1,6 +1,7 @@
 #include "AttributeFixture.h"
 #include "DebugCapture.h"
 #include "TestRegistry.h"
+#include "Timing.h"
 
 #include "core/DisplayText.h"
 #include "items/Axis.h"
@@ -12,6 +13,7 @@
 #include "views/attributes/PlotWidget.h"
 
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QMouseEvent>
 #include <QSignalSpy>
 #include <QtTest>
@@ -66,6 +68,8 @@ private slots:
     void clicks();
     void hoverReportsAfterPauseAndLeave();
     void noBinsNoContextNoColumn();
+    void countLabelsShownWhole_data();
+    void countLabelsShownWhole();
 };
 
 void PlotWidgetTest::barWidths_data()
@@ -217,6 +221,44 @@ void PlotWidgetTest::noBinsNoContextNoColumn()
     QVERIFY(capture.contains(QStringLiteral("no column for no such")));
 }
 
+void PlotWidgetTest::countLabelsShownWhole_data()
+{
+    QTest::addColumn<int>("events");   // all of one value: the fullest bar
+    QTest::newRow("one") << 1;
+    QTest::newRow("three digits") << 201;
+    QTest::newRow("five digits") << 12000;
+}
+
+void PlotWidgetTest::countLabelsShownWhole()
+{
+    QFETCH(int, events);
+    QList<QStringList> rows;
+    for (int i = 0; i < events; ++i)
+        rows.append({QStringLiteral("a")});
+    rows.append({QStringLiteral("b")});
+    Data data = attributes::make({"proto"}, {3}, rows);
+    PlotWidget plot(QStringLiteral("proto"), data.control.get(), nullptr);
+    plot.resizeWidget(445, 300);
+    plot.refreshData(data.context, true, true);
+    QCOMPARE(plot.yAxis->labels().last(), QString::number(events));
+
+    // The count axis draws its labels in its band less a line's height, and
+    // cuts what is wider: the band leaves room for every label.
+    const QFontMetrics& metrics = plot.yAxis->fontMetrics;
+    const int room = int(plot.yAxis->height) - metrics.height();
+    for (const QString& label : plot.yAxis->labels().items)
+        QVERIFY2(metrics.horizontalAdvance(label) <= room, qPrintable(label));
+    QVERIFY(int(plot.yAxis->height) >= plot.axisSpace);
+    // Both axes start behind the band; the value axis and the bars still end
+    // at the plot's right edge.
+    QCOMPARE(plot.yAxis->x, plot.yAxis->height);
+    QCOMPARE(plot.xAxis->x, plot.yAxis->height);
+    QCOMPARE(int(plot.xAxis->x + plot.xAxis->width), plot.width() - 5);
+    const TList<BinItem*> list = bars(plot);
+    QVERIFY(list.first()->left() >= plot.yAxis->x);
+    QVERIFY(list.last()->right() <= plot.width() - 5);
+}
+
 LUMIVANE_TEST(PlotWidgetTest)
 
 // ---------------------------------------------------------------------------
@@ -232,6 +274,10 @@ private slots:
     void valueTexts_data();
     void valueTexts();
     void switchingAttribute();
+    void boxShowsThePlottedAttribute_data();
+    void boxShowsThePlottedAttribute();
+    void longValueHoverAnswersAtOnce();
+    void hoverWithoutReceiverKeepsNothing();
 };
 
 void HistogramWidgetTest::offersAttributesWithValues()
@@ -286,6 +332,10 @@ void HistogramWidgetTest::valueTexts_data()
     QTest::newRow("word true") << "file" << "true";
     QTest::newRow("variable") << "file" << "?x";
     QTest::newRow("quote") << "file" << "say\"hi";
+    QTest::newRow("quotes and blank") << "file" << "say \"hi there\"";
+    QTest::newRow("backslashes and quote") << "file" << "C:\\dir\\\"x\\";
+    QTest::newRow("line break and quote") << "file" << "a\n\"b\" == c";
+    QTest::newRow("only a quote") << "file" << "\"";
     QTest::newRow("number") << "file" << "42";
     QTest::newRow("attribute with operators") << "a<=b c" << "v";
     QTest::newRow("longer than a label") << "file" << QString(2 * DisplayText::LIMIT, 'x');
@@ -295,7 +345,10 @@ void HistogramWidgetTest::valueTexts()
 {
     QFETCH(QString, attribute);
     QFETCH(QString, value);
-    Data data = attributes::make({attribute}, {3}, {{value}, {QStringLiteral("other")}});
+    // The value, another one, and two that differ from it by a quote.
+    Data data = attributes::make({attribute}, {3},
+                                 {{value}, {QStringLiteral("other")}, {value + QLatin1Char('"')},
+                                  {QLatin1Char('"') + value}});
     HistogramWidget dialog(attribute, data.control.get(), data.context->packets, nullptr);
     QSignalSpy queries(&dialog, &HistogramWidget::hoverQuery);
     // The bar's label is the text of the event's value as shown, shortened
@@ -316,7 +369,8 @@ void HistogramWidgetTest::valueTexts()
     QCOMPARE(int(tree->op), int(ParseNode::Equal));
     QCOMPARE(tree->value.toString(), label);
     QVERIFY(tree->evaluate(data.context->packets[0].data(), &data.store->attributeColumns, nullptr));
-    QVERIFY(!tree->evaluate(data.context->packets[1].data(), &data.store->attributeColumns, nullptr));
+    for (int i = 1; i < data.context->packets.size(); ++i)
+        QVERIFY(!tree->evaluate(data.context->packets[i].data(), &data.store->attributeColumns, nullptr));
 }
 
 void HistogramWidgetTest::switchingAttribute()
@@ -327,6 +381,119 @@ void HistogramWidgetTest::switchingAttribute()
     dialog.attributes->setCurrentText(QStringLiteral("len"));
     QCOMPARE(dialog.plot->attribute, QStringLiteral("len"));
     QCOMPARE(dialog.plot->binCount(), 20);
+}
+
+void HistogramWidgetTest::boxShowsThePlottedAttribute_data()
+{
+    QTest::addColumn<QString>("asked");
+    QTest::addColumn<bool>("events");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("offered") << "len" << true << "len";
+    // An identifier keeps no histogram and is not offered.
+    QTest::newRow("identifier") << "id" << true << "proto";
+    QTest::newRow("no values among the events") << "empty" << true << "proto";
+    QTest::newRow("no such attribute") << "ip.src" << true << "proto";
+    QTest::newRow("no events: nothing offered") << "len" << false << "";
+}
+
+void HistogramWidgetTest::boxShowsThePlottedAttribute()
+{
+    QFETCH(QString, asked);
+    QFETCH(bool, events);
+    QFETCH(QString, shown);
+    Data data = attributes::make({"proto", "len", "empty", "id"}, {3, 1, 3, 4},
+                                 {{"a", "0", "", "1"}, {"b", "100", "", "2"}, {"b", "50", "", "3"}});
+    const TList<QSharedPointer<Packet>> packets = events ? data.context->packets : TList<QSharedPointer<Packet>>();
+    HistogramWidget dialog(asked, data.control.get(), packets, nullptr);
+    QCOMPARE(dialog.attributes->findText(QStringLiteral("id")), -1);
+    QCOMPARE(dialog.attributes->currentText(), shown);
+    if (!events) {
+        QCOMPARE(dialog.plot->attribute, asked);
+        return;
+    }
+    QCOMPARE(dialog.plot->attribute, shown);
+    int counted = 0;
+    for (const BinItem* bar : bars(*dialog.plot).items)
+        counted += bar->packets.size();
+    QCOMPARE(counted, 3);
+    // Choosing another attribute and back keeps the two together.
+    dialog.attributes->setCurrentText(shown == QLatin1String("len") ? QStringLiteral("proto") : QStringLiteral("len"));
+    QCOMPARE(dialog.plot->attribute, dialog.attributes->currentText());
+}
+
+void HistogramWidgetTest::longValueHoverAnswersAtOnce()
+{
+    // Tens of megabytes with quotes and backslashes and no blank: the value
+    // no condition text could carry.
+    const QString unit = QStringLiteral("dir\\\"sub\"\\");
+    QString value;
+    value.reserve(32 * 1024 * 1024 + unit.size());
+    while (value.size() < 32 * 1024 * 1024)
+        value += unit;
+    Data data = attributes::make({"file"}, {3}, {{value}, {QStringLiteral("other")}, {value + QLatin1Char('x')}});
+    value.clear();
+    value.squeeze();
+    HistogramWidget dialog(QStringLiteral("file"), data.control.get(), data.context->packets, nullptr);
+    std::unique_ptr<ParseNode> tree;
+    int queries = 0;
+    connect(&dialog, &HistogramWidget::hoverQuery, &dialog, [&](ParseNode* query) {
+        tree.reset(query);
+        ++queries;
+    });
+    PlotWidget* plot = dialog.plot;
+    plot->resizeWidget(445, 300);
+    const QSharedPointer<Packet> event = data.context->packets.first();
+    BinItem* bar = nullptr;
+    for (BinItem* b : bars(*plot).items)
+        if (b->packets.contains(event))
+            bar = b;
+    QVERIFY(bar);
+
+    QElapsedTimer timer;
+    timer.start();
+    const QPoint at = centre(bar);
+    sendMouse(plot, QEvent::MouseMove, at.x(), at.y());
+    plot->moveTimeOut();
+    const qint64 elapsed = timer.elapsed();
+    QCOMPARE(queries, 1);
+    QVERIFY(tree);
+    LUMIVANE_VERIFY_TIME(elapsed, 500);
+    // The condition holds the event's own value, not a copy of its text.
+    QVERIFY(tree->value.text.constData() == event->get(0).text.constData());
+    QVERIFY(tree->evaluate(event.data(), &data.store->attributeColumns, nullptr));
+    QVERIFY(!tree->evaluate(data.context->packets[1].data(), &data.store->attributeColumns, nullptr));
+    QVERIFY(!tree->evaluate(data.context->packets[2].data(), &data.store->attributeColumns, nullptr));
+}
+
+void HistogramWidgetTest::hoverWithoutReceiverKeepsNothing()
+{
+    // The event matrix's dialog takes no condition: a hover must leave none
+    // behind (a leak of the hovered value each time).
+    Data data = smallLog();
+    HistogramWidget dialog(QStringLiteral("proto"), data.control.get(), data.context->packets, nullptr);
+    PlotWidget* plot = dialog.plot;
+    plot->resizeWidget(445, 300);
+    BinItem* bar = bars(*plot).first();
+    // The holders of the texts of the bar's values (a copy adds one each
+    // time it asks).
+    const auto references = [bar]() {
+        int sum = 0;
+        for (const QSharedPointer<Packet>& event : bar->packets.items) {
+            QByteArray copy = event->get(0).text;
+            sum += copy.data_ptr()->ref.atomic.loadRelaxed();
+        }
+        return sum;
+    };
+    const int before = references();
+    for (int i = 0; i < 3; ++i) {
+        const QPoint at = centre(bar);
+        sendMouse(plot, QEvent::MouseMove, at.x(), at.y());
+        QCOMPARE(plot->hoveredBins.size(), 1);
+        plot->moveTimeOut();
+        sendMouse(plot, QEvent::MouseMove, 1, 1);
+        plot->moveTimeOut();
+    }
+    QCOMPARE(references(), before);
 }
 
 LUMIVANE_TEST(HistogramWidgetTest)
