@@ -592,10 +592,6 @@ void MatrixInteractionTest::status_data()
     QTest::newRow("share too small to show")
         << many << false << QList<int>({7})
         << "Selected traces: 1(<0.05%) Total: 2001 | Selected messages: 1(<0.05%) Total: 2001";
-    many.removeLast();
-    QTest::newRow("half of a thousandth rounds up")
-        << many << false << QList<int>({7})
-        << "Selected traces: 1(0.1%) Total: 2000 | Selected messages: 1(0.1%) Total: 2000";
     // Stacked with the rules: [X] twice and [Y] make two rows of one glyph.
     QTest::newRow("stacked") << QList<Trace>({{1, QStringLiteral("x"), QString()}, {2, QStringLiteral("x"), QString()},
                                                {3, QStringLiteral("y"), QString()}})
