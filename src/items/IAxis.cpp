@@ -84,8 +84,14 @@ void IAxis::paint(QPainter* painter, QBrush&, QPen& pen)
             const int h = std::max(fh, 1);
             const int w = std::min(tw + 5, m);
             double left = c - w * 0.5;
-            if (edgeLabels)
-                left = (i == n - 1) ? c - w - 10 : c;
+            // Edge labels stand at the ends themselves, the first starting
+            // at the axis's start and the last ending before its end: the
+            // half step that centres a label on its bin would put the first
+            // mid-axis and the last past the end, cut off.
+            if (edgeLabels) {
+                const double end = c - s * 0.5;
+                left = (i == n - 1) ? end - w - 10 : end;
+            }
             painter->drawText(QRectF(left, 5, m, h), text, option);
         } else {
             painter->save();

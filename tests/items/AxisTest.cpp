@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <QtTest>
 
+#include <algorithm>
 #include <limits>
 #include <memory>
 
@@ -67,6 +68,7 @@ private slots:
     void paintDegenerate_data();
     void paintDegenerate();
     void verticalLabelsNeedRoom();
+    void horizontalEdgeLabelsAtTheEnds();
 };
 
 void AxisTest::binIndex_data()
@@ -199,6 +201,26 @@ void AxisTest::verticalLabelsNeedRoom()
     };
     QCOMPARE(image("a", 15), image("wwww", 15));
     QVERIFY(image("a", 300) != image("wwww", 300));
+}
+
+void AxisTest::horizontalEdgeLabelsAtTheEnds()
+{
+    // A horizontal range axis, as the histogram dialog draws one: the ink of
+    // its label row (under the line, above the name) runs from its start to
+    // its end, wide enough for both texts.
+    Axis axis(QPointF(20, 10), 300, 60, "frame.time_epoch", 0, 1700000000.0, 1700086400.0, false);
+    const QImage img = paintAxis(axis, 420, 80);
+    int left = img.width();
+    int right = -1;
+    for (int y = 15; y < 15 + axis.fontMetrics.height(); ++y)
+        for (int x = 0; x < img.width(); ++x)
+            if (img.pixel(x, y) != qRgb(255, 255, 255)) {
+                left = std::min(left, x);
+                right = std::max(right, x);
+            }
+    QVERIFY2(left >= 20 && left < 25, qPrintable(QString::number(left)));
+    QVERIFY2(right <= 320 && right > 290, qPrintable(QString::number(right)));
+    QVERIFY(axis.fontMetrics.horizontalAdvance(axis.labels().first() + axis.labels().last()) < right - left);
 }
 
 LUMIVANE_TEST(AxisTest)

@@ -2,14 +2,15 @@
 
 #include "app/ControlWidget.h"
 #include "core/Packet.h"
+#include "core/TVariant.h"
 #include "items/BinItem.h"
 #include "model/Context.h"
 #include "model/GlyphStore.h"
-#include "patterns/ConditionParser.h"
 #include "patterns/ParseNode.h"
 #include "views/attributes/PlotWidget.h"
 
 #include <QComboBox>
+#include <QMetaMethod>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -30,7 +31,17 @@ HistogramWidget::HistogramWidget(const QString& attribute, ControlWidget* contro
         }
     }
 
-    plot = new PlotWidget(attribute, control, this);
+    // The box starts on the attribute asked for when it offers it; when it
+    // does not (no values here, or an identifier, which keeps no histogram),
+    // the plot takes the attribute the box shows instead of an empty one.
+    QString shown = attribute;
+    const int offered = attributes->findText(attribute);
+    if (offered >= 0)
+        attributes->setCurrentIndex(offered);
+    else if (attributes->count() > 0)
+        shown = attributes->currentText();
+
+    plot = new PlotWidget(shown, control, this);
     connect(plot, &PlotWidget::hoveredItem, this, &HistogramWidget::hoverItem);
     plot->refreshData(context, true, true);
 
@@ -50,13 +61,16 @@ HistogramWidget::~HistogramWidget()
     delete context;
 }
 
-ParseNode* HistogramWidget::equalityQuery(const QString& attribute, const QString& value)
+ParseNode* HistogramWidget::equalityQuery(const QString& attribute, const TVariant& value)
 {
-    ParseNode test(ParseNode::Test);
-    test.name = attribute;
-    test.op = ParseNode::Equal;
-    test.value = TVariant(value, false);
-    return ConditionParser::parse(test.toString());
+    if (attribute.isEmpty() || !value.isValid())
+        return nullptr;
+    // The value is shared, not copied: the tree costs the same for any value.
+    auto* test = new ParseNode(ParseNode::Test);
+    test->name = attribute;
+    test->op = ParseNode::Equal;
+    test->value = value;
+    return test;
 }
 
 void HistogramWidget::setDataAttribute(const QString& name)
@@ -67,12 +81,12 @@ void HistogramWidget::setDataAttribute(const QString& name)
 
 void HistogramWidget::hoverItem(BinItem* item)
 {
-    // A bar without events has no value to compare with.
-    const QString value = item ? plot->valueText(item) : QString();
-    if (value.isEmpty()) {
-        emit hoverQuery(nullptr);
+    // The receiver owns the condition: with none (the event matrix's dialog
+    // takes none) it would never be freed, so none is built.
+    if (!isSignalConnected(QMetaMethod::fromSignal(&HistogramWidget::hoverQuery)))
         return;
-    }
+    // A bar without events has no value to compare with.
+    const TVariant value = item ? plot->barValue(item) : TVariant();
     emit hoverQuery(equalityQuery(plot->attribute, value));
 }
 

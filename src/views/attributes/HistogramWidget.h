@@ -14,11 +14,14 @@ class ParseNode;
 class PlotWidget;
 class QComboBox;
 class QTabWidget;
+class TVariant;
 
 // The histogram of one attribute over a fixed list of events, in a dialog
-// with a chooser of the attributes that have values among them. A bar the
-// mouse rests on becomes the condition "attribute == value", sent as a
-// parsed tree (hoverQuery) to whoever opened the dialog.
+// with a chooser of the attributes that have values among them. The plot
+// shows the attribute the chooser shows: the one asked for when it is
+// offered, else the first one offered. A bar the mouse rests on becomes the
+// condition "attribute == value", sent as a tree (hoverQuery) to whoever
+// opened the dialog.
 class HistogramWidget : public QDialog
 {
     Q_OBJECT
@@ -28,10 +31,11 @@ public:
                     const TList<QSharedPointer<Packet>>& packets, QWidget* parent);
     ~HistogramWidget() override;
 
-    // The condition comparing the attribute with one value, written the way
-    // the condition printer quotes names and values so that any characters
-    // read back as that one comparison; null when it does not read.
-    static ParseNode* equalityQuery(const QString& attribute, const QString& value);
+    // The condition comparing the attribute with exactly this value, built as
+    // a tree: no text of the value is made or read, so a value of megabytes,
+    // or one with quotes, backslashes or line breaks, costs a moment and
+    // matches the events that hold it. Null for no attribute or no value.
+    static ParseNode* equalityQuery(const QString& attribute, const TVariant& value);
 
     PlotWidget* plot;        // a child of the dialog
     QComboBox* attributes;   // a child of the dialog
@@ -39,7 +43,8 @@ public:
     QTabWidget* tabs;        // a child of the dialog
 
 signals:
-    // The condition of the hovered bar, or null; the receiver owns it.
+    // The condition of the hovered bar, or null; the one receiver owns it.
+    // Without a receiver no condition is built.
     void hoverQuery(ParseNode* query);
 
 public slots:

@@ -7,9 +7,18 @@
 
 #include <QPainter>
 
+#include <algorithm>
+
 const QColor IPlotWidget::BAR_COLOR(177, 189, 197, 255);
 const QColor IPlotWidget::HIGHLIGHT_COLOR(255, 128, 0, 150);
 const QColor IPlotWidget::PICK_COLOR(0, 0, 255, 150);
+
+namespace {
+
+// Free pixels beside the widest label of the Y axis.
+const int LABEL_MARGIN = 4;
+
+} // namespace
 
 IPlotWidget::IPlotWidget(ControlWidget* control, QWidget* parent)
     : ImgWidget(control, parent)
@@ -77,18 +86,39 @@ bool IPlotWidget::renderOverlay()
     return true;
 }
 
+int IPlotWidget::leftSpace() const
+{
+    if (!yAxis)
+        return axisSpace;
+    // A vertical axis draws its labels right-aligned in a box as wide as its
+    // band less one line height, and wraps (cuts) what does not fit.
+    int widest = 0;
+    const TList<QString> labels = yAxis->labels();
+    for (const QString& label : labels.items)
+        widest = std::max(widest, yAxis->fontMetrics.horizontalAdvance(label));
+    return std::max(axisSpace, widest + yAxis->fontMetrics.height() + LABEL_MARGIN);
+}
+
+void IPlotWidget::placeAxes(int width, int height)
+{
+    if (!xAxis || !yAxis)
+        return;
+    const int left = leftSpace();
+    xAxis->x = left;
+    xAxis->y = height - axisSpace;
+    xAxis->setSize(width - 5 - left, axisSpace);
+    yAxis->x = left;
+    yAxis->y = height - axisSpace;
+    yAxis->setSize(height - 5 - axisSpace, left);
+}
+
 void IPlotWidget::setSize(int w, int h)
 {
     ImgWidget::setSize(w, h);
     const int width = w == -1 ? this->width() : w;
     const int height = h == -1 ? this->height() : h;
     if (xAxis && yAxis) {
-        xAxis->x = axisSpace;
-        xAxis->y = height - axisSpace;
-        xAxis->setSize(width - 5 - axisSpace, axisSpace);
-        yAxis->x = axisSpace;
-        yAxis->y = height - axisSpace;
-        yAxis->setSize(height - 5 - axisSpace, axisSpace);
+        placeAxes(width, height);
         layoutPlot();
     }
     render(true, true, nullptr);

@@ -39,8 +39,14 @@ public:
     bool render(bool renderOverlay, bool update, QImage* target) override;
     bool renderOverlay() override;
     // The base's new images, then the axes along the left and bottom edges
-    // (axisSpace wide) and a new layout.
+    // (placeAxes) and a new layout.
     void setSize(int w, int h) override;
+    // Puts both axes along the edges of a plot of this size: the X axis
+    // above a band of axisSpace, the Y axis right of a band of leftSpace().
+    void placeAxes(int width, int height);
+    // The band left of the plot: axisSpace, or wider when the Y axis's
+    // widest label needs more room to be shown whole.
+    int leftSpace() const;
 
     // Deletes every serie with its bars.
     void clearSeries();

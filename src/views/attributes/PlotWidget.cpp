@@ -33,12 +33,12 @@ QSize PlotWidget::sizeHint() const
     return QSize(200, 200);
 }
 
-QString PlotWidget::valueText(const BinItem* bar) const
+TVariant PlotWidget::barValue(const BinItem* bar) const
 {
     // The label is made of the value of the last event counted into the bar.
     if (!bar || bar->packets.isEmpty() || !bar->packets.last())
-        return QString();
-    return bar->packets.last()->get(column()).toString();
+        return TVariant();
+    return bar->packets.last()->get(column());
 }
 
 int PlotWidget::binCount() const

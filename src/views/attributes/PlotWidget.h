@@ -4,6 +4,8 @@
 
 #include <QString>
 
+class TVariant;
+
 // The bar histogram of one event attribute of a context, shown in the
 // histogram dialog: one serie of wide, spaced bars over a value axis and a
 // count axis. A hovered bar is outlined orange and, after the hover timer's
@@ -23,9 +25,9 @@ public:
     void drawSerie(BinSerie* serie, QPainter* painter, QPen pen, QBrush brush) override;
     void refreshData(Context* context, bool clearSets, bool relayout) override;
     QSize sizeHint() const override;
-    // The whole text of the value a bar is labelled with (its label shows a
-    // long value shortened); empty for a bar without events.
-    QString valueText(const BinItem* bar) const;
+    // The value a bar is labelled with (its label shows a long value
+    // shortened); none for a bar without events.
+    TVariant barValue(const BinItem* bar) const;
 
     void mouseMoveEvent(QMouseEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;

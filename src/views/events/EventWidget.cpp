@@ -10,6 +10,7 @@
 #include "core/Constants.h"
 #include "core/DeferredRelease.h"
 #include "core/Packet.h"
+#include "core/ShareText.h"
 #include "core/ThreadBudget.h"
 #include "editors/RuleListWidget.h"
 #include "events/AttributeEvent.h"
@@ -1163,15 +1164,6 @@ bool itemHolds(const BinItem* item, const QPointF& p)
            && p.y() >= item->parentTop() && p.y() <= item->parentBottom();
 }
 
-// A share of the status line in percent: "0" when nothing is selected,
-// "<0.001" when the share rounds to 0.
-QString shareText(double share, qint64 count)
-{
-    if (share == 0.0)
-        return count == 0 ? QStringLiteral("0") : QStringLiteral("<0.001");
-    return QString::number(share * 100.0, 'g', 6);
-}
-
 const QList<QVariant> SELECT_ARGS{QStringLiteral("select")};
 
 // The number of distinct trace numbers. They are mostly 0 .. traces - 1: a
@@ -1645,14 +1637,12 @@ QString EventWidget::statisticsText() const
     }
     const qint64 selectedTraces = countedTraces;
     const qint64 traces = context ? context->conversations.size() : 0;
-    const double eventShare = events > 0 ? roundTo(double(selected) / double(events), 3) : 0.0;
-    const double traceShare = traces > 0 ? roundTo(double(selectedTraces) / double(traces), 3) : 0.0;
 
     const QString traceText = QStringLiteral("Selected traces: ") + QString::number(selectedTraces) + QStringLiteral("(")
-                              + shareText(traceShare, selectedTraces) + QStringLiteral("%)")
+                              + ShareText::percent(selectedTraces, traces) + QStringLiteral("%)")
                               + QStringLiteral(" Total: ") + QString::number(traces);
     const QString eventText = QStringLiteral("Selected messages: ") + QString::number(selected) + QStringLiteral("(")
-                              + shareText(eventShare, selected) + QStringLiteral("%)") + QStringLiteral(" Total: ")
+                              + ShareText::percent(selected, events) + QStringLiteral("%)") + QStringLiteral(" Total: ")
                               + QString::number(glyphs);
     if (!stack)
         return traceText + QStringLiteral(" | ") + eventText;

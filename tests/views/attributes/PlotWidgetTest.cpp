@@ -1,6 +1,7 @@
 #include "AttributeFixture.h"
 #include "DebugCapture.h"
 #include "TestRegistry.h"
+#include "Timing.h"
 
 #include "core/DisplayText.h"
 #include "items/Axis.h"
@@ -12,6 +13,7 @@
 #include "views/attributes/PlotWidget.h"
 
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QMouseEvent>
 #include <QSignalSpy>
 #include <QtTest>
@@ -66,6 +68,8 @@ private slots:
     void clicks();
     void hoverReportsAfterPauseAndLeave();
     void noBinsNoContextNoColumn();
+    void countLabelsShownWhole_data();
+    void countLabelsShownWhole();
 };
 
 void PlotWidgetTest::barWidths_data()
@@ -217,6 +221,36 @@ void PlotWidgetTest::noBinsNoContextNoColumn()
     QVERIFY(capture.contains(QStringLiteral("no column for no such")));
 }
 
+void PlotWidgetTest::countLabelsShownWhole_data()
+{
+    QTest::addColumn<int>("events");   // all of one value: the fullest bar
+    QTest::newRow("one") << 1;
+    QTest::newRow("three digits") << 201;
+    QTest::newRow("five digits") << 12000;
+}
+
+void PlotWidgetTest::countLabelsShownWhole()
+{
+    QFETCH(int, events);
+    QList<QStringList> rows;
+    for (int i = 0; i <= events; ++i)
+        rows.append({i < events ? QStringLiteral("a") : QStringLiteral("b")});
+    Data data = attributes::make({"proto"}, {3}, rows);
+    PlotWidget plot(QStringLiteral("proto"), data.control.get(), nullptr);
+    plot.resizeWidget(445, 300);
+    plot.refreshData(data.context, true, true);
+    QCOMPARE(plot.yAxis->labels().last(), QString::number(events));
+    // The count axis draws its labels in its band less a line's height and
+    // cuts what is wider; both axes start behind the band, and the value
+    // axis still ends at the plot's right edge.
+    const QFontMetrics& metrics = plot.yAxis->fontMetrics;
+    for (const QString& label : plot.yAxis->labels().items)
+        QVERIFY2(metrics.horizontalAdvance(label) <= int(plot.yAxis->height) - metrics.height(), qPrintable(label));
+    QCOMPARE(plot.xAxis->x, plot.yAxis->height);
+    QCOMPARE(plot.yAxis->x, plot.yAxis->height);
+    QCOMPARE(int(plot.xAxis->x + plot.xAxis->width), plot.width() - 5);
+}
+
 LUMIVANE_TEST(PlotWidgetTest)
 
 // ---------------------------------------------------------------------------
@@ -232,6 +266,10 @@ private slots:
     void valueTexts_data();
     void valueTexts();
     void switchingAttribute();
+    void boxShowsThePlottedAttribute_data();
+    void boxShowsThePlottedAttribute();
+    void hoverOfALongValue_data();
+    void hoverOfALongValue();
 };
 
 void HistogramWidgetTest::offersAttributesWithValues()
@@ -286,6 +324,10 @@ void HistogramWidgetTest::valueTexts_data()
     QTest::newRow("word true") << "file" << "true";
     QTest::newRow("variable") << "file" << "?x";
     QTest::newRow("quote") << "file" << "say\"hi";
+    QTest::newRow("quotes and blank") << "file" << "say \"hi there\"";
+    QTest::newRow("backslashes and quote") << "file" << "C:\\dir\\\"x\\";
+    QTest::newRow("line break and quote") << "file" << "a\n\"b\" == c";
+    QTest::newRow("only a quote") << "file" << "\"";
     QTest::newRow("number") << "file" << "42";
     QTest::newRow("attribute with operators") << "a<=b c" << "v";
     QTest::newRow("longer than a label") << "file" << QString(2 * DisplayText::LIMIT, 'x');
@@ -295,7 +337,10 @@ void HistogramWidgetTest::valueTexts()
 {
     QFETCH(QString, attribute);
     QFETCH(QString, value);
-    Data data = attributes::make({attribute}, {3}, {{value}, {QStringLiteral("other")}});
+    // The value, another one, and two that differ from it by a quote.
+    Data data = attributes::make({attribute}, {3},
+                                 {{value}, {QStringLiteral("other")}, {value + QLatin1Char('"')},
+                                  {QLatin1Char('"') + value}});
     HistogramWidget dialog(attribute, data.control.get(), data.context->packets, nullptr);
     QSignalSpy queries(&dialog, &HistogramWidget::hoverQuery);
     // The bar's label is the text of the event's value as shown, shortened
@@ -316,7 +361,8 @@ void HistogramWidgetTest::valueTexts()
     QCOMPARE(int(tree->op), int(ParseNode::Equal));
     QCOMPARE(tree->value.toString(), label);
     QVERIFY(tree->evaluate(data.context->packets[0].data(), &data.store->attributeColumns, nullptr));
-    QVERIFY(!tree->evaluate(data.context->packets[1].data(), &data.store->attributeColumns, nullptr));
+    for (int i = 1; i < data.context->packets.size(); ++i)
+        QVERIFY(!tree->evaluate(data.context->packets[i].data(), &data.store->attributeColumns, nullptr));
 }
 
 void HistogramWidgetTest::switchingAttribute()
@@ -327,6 +373,78 @@ void HistogramWidgetTest::switchingAttribute()
     dialog.attributes->setCurrentText(QStringLiteral("len"));
     QCOMPARE(dialog.plot->attribute, QStringLiteral("len"));
     QCOMPARE(dialog.plot->binCount(), 20);
+}
+
+void HistogramWidgetTest::boxShowsThePlottedAttribute_data()
+{
+    QTest::addColumn<QString>("asked");
+    QTest::addColumn<bool>("events");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("offered") << "len" << true << "len";
+    // An identifier keeps no histogram and is not offered.
+    QTest::newRow("identifier") << "id" << true << "proto";
+    QTest::newRow("no values among the events") << "empty" << true << "proto";
+    QTest::newRow("no such attribute") << "ip.src" << true << "proto";
+    QTest::newRow("no events, nothing offered") << "len" << false << "";
+}
+
+void HistogramWidgetTest::boxShowsThePlottedAttribute()
+{
+    QFETCH(QString, asked);
+    QFETCH(bool, events);
+    QFETCH(QString, shown);
+    Data data = attributes::make({"proto", "len", "empty", "id"}, {3, 1, 3, 4},
+                                 {{"a", "0", "", "1"}, {"b", "100", "", "2"}});
+    HistogramWidget dialog(asked, data.control.get(), events ? data.context->packets : fixture::Packets(), nullptr);
+    QCOMPARE(dialog.attributes->currentText(), shown);
+    QCOMPARE(dialog.plot->attribute, events ? shown : asked);
+}
+
+void HistogramWidgetTest::hoverOfALongValue_data()
+{
+    QTest::addColumn<bool>("taken");
+    QTest::newRow("a receiver takes the condition") << true;
+    // As in the event matrix's dialog: nothing may be left behind.
+    QTest::newRow("nobody takes it") << false;
+}
+
+void HistogramWidgetTest::hoverOfALongValue()
+{
+    QFETCH(bool, taken);
+    // Tens of megabytes with quotes and backslashes, no blank: no condition
+    // text could carry it.
+    QString value;
+    while (value.size() < 32 * 1024 * 1024)
+        value += QStringLiteral("dir\\\"sub\"\\");
+    Data data = attributes::make({"file"}, {3}, {{value}, {QStringLiteral("other")}, {value + QLatin1Char('x')}});
+    value = QString();
+    HistogramWidget dialog(QStringLiteral("file"), data.control.get(), data.context->packets, nullptr);
+    std::unique_ptr<ParseNode> tree;
+    if (taken)
+        connect(&dialog, &HistogramWidget::hoverQuery, &dialog, [&tree](ParseNode* query) { tree.reset(query); });
+    dialog.plot->resizeWidget(445, 300);
+    const QSharedPointer<Packet> event = data.context->packets.first();
+    BinItem* bar = nullptr;
+    for (BinItem* b : bars(*dialog.plot).items)
+        bar = b->packets.contains(event) ? b : bar;
+    // Holders of the value's text (the copy asking adds one).
+    const auto references = [&event]() { QByteArray t = event->get(0).text; return t.data_ptr()->ref.atomic.loadRelaxed(); };
+    const int before = references();
+
+    QElapsedTimer timer;
+    timer.start();
+    const QPoint at = centre(bar);
+    sendMouse(dialog.plot, QEvent::MouseMove, at.x(), at.y());
+    dialog.plot->moveTimeOut();
+    LUMIVANE_VERIFY_TIME(timer.elapsed(), 500);
+    if (!taken) {
+        QCOMPARE(references(), before);
+        return;
+    }
+    // The condition holds the event's own value, not a copy of its text.
+    QVERIFY(tree && tree->value.text.constData() == event->get(0).text.constData());
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(tree->evaluate(data.context->packets[i].data(), &data.store->attributeColumns, nullptr), i == 0);
 }
 
 LUMIVANE_TEST(HistogramWidgetTest)

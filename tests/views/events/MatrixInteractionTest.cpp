@@ -588,9 +588,10 @@ void MatrixInteractionTest::status_data()
     QList<Trace> many;
     for (int t = 0; t < 2001; ++t)
         many.append({t, QStringLiteral("a"), QString()});
-    QTest::newRow("share below a thousandth")
+    // 1 of 2001 is 0.04998 %: too small to show, and under 0.05 %.
+    QTest::newRow("share too small to show")
         << many << false << QList<int>({7})
-        << "Selected traces: 1(<0.001%) Total: 2001 | Selected messages: 1(<0.001%) Total: 2001";
+        << "Selected traces: 1(<0.05%) Total: 2001 | Selected messages: 1(<0.05%) Total: 2001";
     // Stacked with the rules: [X] twice and [Y] make two rows of one glyph.
     QTest::newRow("stacked") << QList<Trace>({{1, QStringLiteral("x"), QString()}, {2, QStringLiteral("x"), QString()},
                                                {3, QStringLiteral("y"), QString()}})
