@@ -45,16 +45,19 @@
 // action_ms runs from the action to the end of the last of these paints:
 //   - the first paint of the result view (the event matrix; the dialog's
 //     field list for discover) that starts after the action's handler has
-//     returned, at a moment the view shows the result: the matrix grouped by
-//     ATTRIBUTE (by none), its tiles all stacked (all unstacked), events
-//     selected, the rule visible and applied at least once; the field list
-//     not empty;
+//     returned, at a moment the view shows the result: for group (ungroup)
+//     the matrix grouped by ATTRIBUTE (by none) with a tile of each of the
+//     axis's values, for stack (unstack) every tile stacked (none), for find
+//     events selected, for rule the rule visible, applied at least once and
+//     its glyph among those shown, for the import the file's rules in the
+//     store, for discover the field list not empty;
 //   - for each view whose background work the action started (the overview
-//     strip's pass over the tiles, the histogram jobs of the side panels'
-//     event and trace attributes), the first paint of that view that starts
-//     after the work was last seen running. A view that is not on screen,
-//     or that painted its last results before the work was seen ended,
-//     counts until the work was seen ended.
+//     strip's pass over the tiles, when "Show minimap" shows the strip; the
+//     histogram jobs of the side panels' event and trace attributes), the
+//     first paint of that view that starts after the work was last seen
+//     running. A view that is not on screen, or that painted its last
+//     results before the work was seen ended, counts until the work was
+//     seen ended.
 // longest_stall_ms is the longest time the GUI thread did not come back to
 // an event loop (the loops of dialogs and of the window's own waits
 // included) from the action until the end of action_ms, and
@@ -459,15 +462,55 @@ qint64 rowCount(const EventWidget* view)
     return rows;
 }
 
-// Whether the matrix is stacked (or not) throughout.
+// Whether the matrix shows the tiles of its Y axis: one a value, titled
+// by it, in the axis's order (the "Unknown" tile may follow).
+bool tilesOfAxis(const EventWidget* view)
+{
+    const TList<QString> labels = view->yNone || !view->yAxis ? TList<QString>{QStringLiteral("All")}
+                                                               : view->yAxis->labels();
+    if (view->cells.size() < labels.size())
+        return false;
+    for (int k = 0; k < labels.size(); ++k)
+        if (view->cells[k]->header.title != labels[k])
+            return false;
+    return true;
+}
+
+// Whether the matrix is stacked (or not) throughout: every tile's rows
+// were stacked (each has its count), or none.
 bool stackedThroughout(const EventWidget* view, bool on)
 {
     if (view->stack != on)
         return false;
-    for (const BinCell* cell : view->cells)
+    for (BinCell* cell : view->cells) {
         if (cell->stacked != on)
             return false;
+        // Not waited for: the overview strip may be drawing the tile.
+        if (!cell->rowsMutex->tryLock())
+            return false;
+        const bool counted = cell->rows.isEmpty() || cell->stackCounts.isEmpty() != on;
+        cell->rowsMutex->unlock();
+        if (!counted)
+            return false;
+    }
     return true;
+}
+
+// Whether a glyph named `name` is among those the matrix shows.
+bool showsGlyph(const EventWidget* view, const QString& name)
+{
+    for (BinCell* cell : view->cells) {
+        if (cell->firstLine < 0 || !cell->rowsMutex->tryLock())
+            continue;
+        bool found = false;
+        for (const TList<BinItem*>& slice : cell->visibleRows)
+            for (const BinItem* item : slice)
+                found = found || (item && item->name == name);
+        cell->rowsMutex->unlock();
+        if (found)
+            return true;
+    }
+    return false;
 }
 
 // The top-level window of type T that was not among `before`, or null.
@@ -516,9 +559,8 @@ int groupAction(Bench& bench, const QString& attribute, bool back)
     const Figures f = bench.measure(
         back ? "ungroup" : "group", view,
         [view, attribute, back]() {
-            if (back)
-                return view->yNone;
-            return !view->yNone && view->yAxis && view->yAxis->name == attribute;
+            const bool axis = back ? view->yNone : !view->yNone && view->yAxis && view->yAxis->name == attribute;
+            return axis && tilesOfAxis(view);
         },
         [box, index, back]() { box->setCurrentIndex(back ? 0 : index); });
     std::printf("action_ms=%.1f longest_stall_ms=%.1f longest_stall_at_ms=%.1f settle_stall_ms=%.1f cells=%d",
@@ -594,7 +636,13 @@ int ruleAction(Bench& bench, const QString& rulesFile)
     const RulesFile read = RulesFile::fromBytes(file.readAll());
     if (read.rules.isEmpty() || read.rules.first().visible)
         return cannot(rulesFile + QStringLiteral(" holds no rule, or its first is visible"));
-    const QString name = read.rules.first().name;
+    const Rule& first = read.rules.first();
+    const QString name = first.name;
+    // The glyph the rule rewrites its matches into.
+    const QString glyph = first.post && !first.post->children.isEmpty() ? first.post->children.first()->glyph.name
+                                                                        : QString();
+    if (glyph.isEmpty())
+        return cannot(rulesFile + QStringLiteral(": its first rule rewrites into no glyph"));
 
     // The side panel's "Rules" opens the rule window.
     const QWidgetList before = QApplication::topLevelWidgets();
@@ -619,8 +667,9 @@ int ruleAction(Bench& bench, const QString& rulesFile)
         return cannot(QStringLiteral("the rule list shows no hidden first rule"));
     const Figures f = bench.measure(
         "rule", view,
-        [store, name]() {
-            return !store->rules.isEmpty() && store->rules.first().visible && store->ruleCounts.value(name) > 0;
+        [store, name, view, glyph]() {
+            return !store->rules.isEmpty() && store->rules.first().visible && store->ruleCounts.value(name) > 0
+                   && showsGlyph(view, glyph);
         },
         [box]() { box->click(); });
     std::printf("action_ms=%.1f longest_stall_ms=%.1f longest_stall_at_ms=%.1f settle_stall_ms=%.1f matches=%d",
