@@ -8,9 +8,10 @@
 #                  see tools/import_vs_pandas.py), the memory a replaced log leaves
 #                  behind (reload_once; BENCH_LARGE=0 skips it), then selecting and
 #                  clearing every event of a tile of a generated 800000-line log
-#                  (select_once, three fresh processes), and how long the window
+#                  (select_once, three fresh processes), how long the window
 #                  does not answer while such a log loads (load_stall, three fresh
-#                  processes for each of two shapes)
+#                  processes for each of two shapes) and during everyday actions on
+#                  the network one (action_stall, three fresh processes an action)
 #   make deps      install the Debian packages the project needs
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
@@ -85,6 +86,18 @@ bench: build-release/.configured
 	echo "== load_stall $$project ip.src"; \
 	for run in 1 2 3; do \
 	  $(TEST_ENV) build-release/bench/load_stall "$$project" ip.src || exit 1; \
+	done
+	@net=$$(build-release/bench/gen_log --shape network --lines 800000 --groups 20000) || exit 1; \
+	capture=$${TMPDIR:-/tmp}/lumivane_bench_smb2_sessions.pcap; \
+	TZ=UTC text2pcap -q -t '%Y-%m-%d %H:%M:%S.%f' tests/data/capture/smb2_session.hex "$$capture.one" || exit 1; \
+	mergecap -a -w "$$capture" $$(for i in $$(seq 20); do echo "$$capture.one"; done) || exit 1; \
+	rm -f "$$capture.one"; \
+	for action in group:_ws.col.Protocol ungroup:_ws.col.Protocol stack unstack \
+	    'find:_ws.col.Protocol == "SMB2"' rule:bench/network_rules.kolm "discover:$$capture"; do \
+	  echo "== action_stall $$net tcp.stream $$action"; \
+	  for run in 1 2 3; do \
+	    $(TEST_ENV) build-release/bench/action_stall "$$net" tcp.stream "$$action" || exit 1; \
+	  done; \
 	done
 
 clean:

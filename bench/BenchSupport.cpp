@@ -1,10 +1,16 @@
 #include "BenchSupport.h"
 
+#include "app/ControlWidget.h"
 #include "app/FileAsker.h"
 #include "app/MainWindow.h"
 #include "app/MessageAsker.h"
+#include "app/SettingsWidget.h"
 #include "import/OpenWidget.h"
+#include "views/attributes/AttributeWidget.h"
+#include "views/attributes/ConversationWidget.h"
+#include "views/events/EventOverviewWidget.h"
 #include "views/events/EventWidget.h"
+#include "views/events/RibbonEventOverviewWidget.h"
 #include "views/events/RibbonEventWidget.h"
 #include "model/Context.h"
 #include "model/GlyphStore.h"
@@ -20,6 +26,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QThreadPool>
+#include <QTimer>
 
 #include <algorithm>
 #include <cerrno>
@@ -379,21 +387,33 @@ int runInFreshProcesses(int argc, char** argv, std::initializer_list<const char*
     return 0;
 }
 
+namespace {
+
+// The arguments the usage line names.
+const char* usageArguments = "PATH GROUPING";
+
+} // namespace
+
 bool benchsupport::refuse(const char* program, const QString& problem)
 {
-    std::fprintf(stderr, "%s: %s\nusage: %s PATH GROUPING\n", program, qPrintable(problem), program);
+    std::fprintf(stderr, "%s: %s\nusage: %s %s\n", program, qPrintable(problem), program, usageArguments);
     return false;
 }
 
-bool benchsupport::takeLogArguments(const char* program, QString* path, QString* grouping)
+bool benchsupport::takeLogArguments(const char* program, QString* path, QString* grouping, QString* action)
 {
+    if (action)
+        usageArguments = "PATH GROUPING ACTION";
     const QStringList args = QCoreApplication::arguments().mid(1);
-    if (args.size() != 2)
-        return refuse(program, QStringLiteral("one log and a grouping attribute"));
+    if (args.size() != (action ? 3 : 2))
+        return refuse(program, action ? QStringLiteral("one log, a grouping attribute and an action")
+                                      : QStringLiteral("one log and a grouping attribute"));
     *path = QFileInfo(args[0]).absoluteFilePath();
     if (!QFileInfo(*path).isReadable())
         return refuse(program, QStringLiteral("cannot read ") + args[0]);
     *grouping = args[1];
+    if (action)
+        *action = args[2];
 
     // The program writes debug lines all along.
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
@@ -440,4 +460,132 @@ bool benchsupport::prepareImport(const char* program, OpenWidget& dialog, const 
         return refuse(program, QStringLiteral("the log has no attribute ") + grouping);
     dialog.groupingCombo->setCurrentIndex(index);
     return true;
+}
+
+EventWidget* benchsupport::showLogWindow(const char* program, MainWindow& window, const QString& grouping)
+{
+    EventWidget* view = showMatrixWindow(program, window);
+    if (!view)
+        return nullptr;
+    {
+        OpenWidget dialog(window.controlWidget);
+        if (!prepareImport(program, dialog, grouping))
+            return nullptr;
+        dialog.import();
+    }
+    ControlWidget* control = window.controlWidget;
+    const auto shown = [control, view]() {
+        return control->glyphStore && view->context && view->context == control->glyphStore->rootContext
+               && !view->context->packets.isEmpty();
+    };
+    QElapsedTimer wait;
+    wait.start();
+    while (!shown() && wait.elapsed() < 120000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    if (!shown()) {
+        refuse(program, QStringLiteral("the matrix never showed the log"));
+        return nullptr;
+    }
+    waitForQuiet(window);
+    return view;
+}
+
+void benchsupport::preferOffscreen()
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+}
+
+void benchsupport::waitForQuiet(MainWindow& window)
+{
+    EventOverviewWidget* overview = window.leftOverviewRibbon ? window.leftOverviewRibbon->overview : nullptr;
+    for (int round = 0; round < 3; ++round) {
+        QElapsedTimer clock;
+        clock.start();
+        while (overview && overview->isRunning() && clock.elapsed() < 120000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        SettingsWidget* side = window.settingsWidget;
+        for (AttributeWidget* panel :
+             {side ? static_cast<AttributeWidget*>(side->attributeWidget) : nullptr,
+              side ? static_cast<AttributeWidget*>(side->conversationWidget) : nullptr})
+            while (panel && panel->pool->activeThreadCount() > 0 && clock.elapsed() < 120000)
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        settle(400);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// StallWatch
+
+namespace {
+
+// Stalls up to this long are the timer's own pace and are not kept.
+constexpr double KEPT_STALL_MS = 3.0;
+
+} // namespace
+
+benchsupport::StallWatch::StallWatch(const QElapsedTimer& clock, const char* traceVariable)
+    : clock(clock)
+    , timer(new QTimer(this))
+{
+    const QByteArray trace = qgetenv(traceVariable);
+    traceMs = trace.isEmpty() ? -1.0 : trace.toDouble();
+    timer->setTimerType(Qt::PreciseTimer);
+    timer->setInterval(1);
+    QObject::connect(timer, &QTimer::timeout, this, [this]() { shot(); });
+}
+
+void benchsupport::StallWatch::start()
+{
+    last = clock.nsecsElapsed();
+    timer->start();
+}
+
+void benchsupport::StallWatch::stop()
+{
+    timer->stop();
+}
+
+void benchsupport::StallWatch::shot()
+{
+    const qint64 now = clock.nsecsElapsed();
+    const double gap = double(now - last) / 1e6;
+    const double at = double(now) / 1e6;
+    if (gap > longestMs) {
+        longestMs = gap;
+        longestAtMs = at;
+    }
+    if (gap > KEPT_STALL_MS)
+        stalls.push_back({gap, at});
+    if (traceMs >= 0 && gap > traceMs)
+        std::fprintf(stderr, "stall %.1f ms ending at %.1f ms\n", gap, at);
+    last = now;
+    if (onShot)
+        onShot(at);
+}
+
+benchsupport::StallWatch::Stall benchsupport::StallWatch::longestBetween(double fromMs, double toMs) const
+{
+    Stall longest{0, 0};
+    for (const Stall& stall : stalls)
+        if (stall.endMs > fromMs && stall.endMs <= toMs && stall.ms > longest.ms)
+            longest = stall;
+    return longest;
+}
+
+// ---------------------------------------------------------------------------
+// PaintWatch
+
+benchsupport::PaintWatch::PaintWatch(QWidget* view, std::function<bool()> shows)
+    : view(view)
+    , shows(std::move(shows))
+{
+    view->installEventFilter(this);
+}
+
+bool benchsupport::PaintWatch::eventFilter(QObject* watched, QEvent* e)
+{
+    if (watched == view && e->type() == QEvent::Paint && !painting && shows())
+        painting = true;
+    return false;
 }

@@ -5,9 +5,11 @@
 #include "core/Packet.h"
 #include "core/TList.h"
 
+#include <QObject>
 #include <QSharedPointer>
 #include <QString>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -15,6 +17,9 @@ class EventWidget;
 class GlyphStore;
 class MainWindow;
 class OpenWidget;
+class QElapsedTimer;
+class QTimer;
+class QWidget;
 
 namespace benchsupport {
 // Runs this program again in a scratch folder of its own, which goes once
@@ -32,19 +37,88 @@ int runInScratchFolder(int argc, char** argv);
 //
 // Reads PATH (made absolute) and GROUPING from the application's
 // arguments, answers every file dialog with the log and every message box
-// with OK, and drops the program's debug lines.
-bool takeLogArguments(const char* program, QString* path, QString* grouping);
+// with OK, and drops the program's debug lines. With `action` the program
+// is run as PROGRAM PATH GROUPING ACTION, and ACTION goes there.
+bool takeLogArguments(const char* program, QString* path, QString* grouping, QString* action = nullptr);
 // Shows the window with its event matrix at 1600 x 900 and lets it settle.
 EventWidget* showMatrixWindow(const char* program, MainWindow& window);
 // Reads the log into the import dialog, grouped by `grouping`, ready for
 // "Open".
 bool prepareImport(const char* program, OpenWidget& dialog, const QString& grouping);
+// Shows the window as showMatrixWindow does, loads the log the file
+// dialogs answer with into it through the import dialog's "Open", grouped
+// by `grouping`, and waits until the event matrix shows it and the load has
+// settled (waitForQuiet). Returns the matrix, or null when it never showed
+// the log.
+EventWidget* showLogWindow(const char* program, MainWindow& window, const QString& grouping);
+// The offscreen platform, unless QT_QPA_PLATFORM asks for another one (a
+// real X server); to be called before the application is made.
+void preferOffscreen();
 // Writes "PROGRAM: problem" and the usage line to stderr; returns false.
 bool refuse(const char* program, const QString& problem);
 // Lets timers and posted events run for `ms` milliseconds.
 void settle(int ms);
 // Drops the dialog and box answers of takeLogArguments.
 void stopAnswering();
+// Waits until the left overview strip has drawn the matrix and the side
+// panels' histogram jobs have ended, three times over with 400 ms of
+// timers and posted events after each.
+void waitForQuiet(MainWindow& window);
+
+// A timer that fires every millisecond in whichever event loop of the GUI
+// thread runs: the time between two of its shots is a time the thread did
+// not come back to an event loop (plus the millisecond). Times are read on
+// `clock`. With the environment variable `traceVariable` set to MS, every
+// stall longer than MS milliseconds is written to stderr as it ends.
+class StallWatch : public QObject
+{
+public:
+    StallWatch(const QElapsedTimer& clock, const char* traceVariable);
+
+    void start();
+    void stop();
+    // A shot now, as if the timer had fired: ends the stall that runs.
+    void shot();
+
+    struct Stall
+    {
+        double ms;
+        double endMs;
+    };
+    // The longest stall that ended after `fromMs` and no later than `toMs`
+    // (both on the clock); {0, 0} when none did.
+    Stall longestBetween(double fromMs, double toMs) const;
+
+    // The longest stall since the start and when it ended.
+    double longestMs = 0;
+    double longestAtMs = 0;
+    // Called at every shot with the time on the clock.
+    std::function<void(double)> onShot;
+
+private:
+    const QElapsedTimer& clock;
+    QTimer* timer;
+    qint64 last = 0;
+    double traceMs = -1;
+    // Every stall of more than a few milliseconds, in order.
+    std::vector<Stall> stalls;
+};
+
+// Notes the first paint of `view` that starts while `shows` holds; the
+// next shot of a stall watch (the paint done) ends it.
+class PaintWatch : public QObject
+{
+public:
+    PaintWatch(QWidget* view, std::function<bool()> shows);
+
+    bool eventFilter(QObject* watched, QEvent* e) override;
+
+    bool painting = false;
+
+private:
+    QWidget* view;
+    std::function<bool()> shows;
+};
 
 // Peak resident set size of this process in bytes (VmHWM).
 std::size_t peakRssBytes();

@@ -22,131 +22,20 @@
 #include "BenchSupport.h"
 
 #include "app/ControlWidget.h"
-#include "app/FileAsker.h"
 #include "app/MainWindow.h"
-#include "app/MessageAsker.h"
-#include "app/SettingsWidget.h"
 #include "import/OpenWidget.h"
 #include "model/Context.h"
 #include "model/GlyphStore.h"
-#include "views/attributes/AttributeWidget.h"
-#include "views/attributes/ConversationWidget.h"
-#include "views/events/EventOverviewWidget.h"
 #include "views/events/EventWidget.h"
-#include "views/events/RibbonEventOverviewWidget.h"
-#include "views/events/RibbonEventWidget.h"
 
 #include <QApplication>
-#include <QComboBox>
 #include <QElapsedTimer>
-#include <QFileInfo>
-#include <QThreadPool>
-#include <QTimer>
 
 #include <cstdio>
 
 namespace {
 
-using benchsupport::settle;
-
 constexpr const char* PROGRAM = "load_stall";
-
-// A timer that fires every millisecond in whichever event loop of the GUI
-// thread runs: the time between two of its shots is a time the thread did
-// not come back to an event loop (plus the millisecond).
-class StallWatch : public QObject
-{
-public:
-    explicit StallWatch(const QElapsedTimer& clock)
-        : clock(clock)
-    {
-        const QByteArray trace = qgetenv("LOAD_STALL_TRACE");
-        traceMs = trace.isEmpty() ? -1.0 : trace.toDouble();
-        timer.setTimerType(Qt::PreciseTimer);
-        timer.setInterval(1);
-        QObject::connect(&timer, &QTimer::timeout, this, [this]() { shot(); });
-    }
-
-    void start()
-    {
-        last = clock.nsecsElapsed();
-        timer.start();
-    }
-    void stop() { timer.stop(); }
-
-    // A shot now, as if the timer had fired: ends the stall that runs.
-    void shot()
-    {
-        const qint64 now = clock.nsecsElapsed();
-        const double gap = double(now - last) / 1e6;
-        if (gap > longestMs) {
-            longestMs = gap;
-            longestAtMs = double(now) / 1e6;
-        }
-        if (traceMs >= 0 && gap > traceMs)
-            std::fprintf(stderr, "stall %.1f ms ending at %.1f ms\n", gap, double(now) / 1e6);
-        last = now;
-        if (onShot)
-            onShot(double(now) / 1e6);
-    }
-
-    double longestMs = 0;
-    double longestAtMs = 0;
-    std::function<void(double)> onShot;
-
-private:
-    const QElapsedTimer& clock;
-    QTimer timer;
-    qint64 last = 0;
-    double traceMs = -1;
-};
-
-// Notes the first paint of the event matrix that shows the log loaded;
-// the next shot of the stall watch (the paint done) ends the load.
-class PaintWatch : public QObject
-{
-public:
-    PaintWatch(EventWidget* view, ControlWidget* control)
-        : view(view)
-        , control(control)
-    {
-        view->installEventFilter(this);
-    }
-
-    bool eventFilter(QObject* watched, QEvent* e) override
-    {
-        if (watched == view && e->type() == QEvent::Paint && !painting && control->glyphStore
-            && view->context && view->context == control->glyphStore->rootContext
-            && !view->context->packets.isEmpty())
-            painting = true;
-        return false;
-    }
-
-    bool painting = false;
-
-private:
-    EventWidget* view;
-    ControlWidget* control;
-};
-
-// Waits until the overview strip has drawn the matrix and the side panels'
-// histogram jobs have ended.
-void waitForQuiet(MainWindow& window, EventOverviewWidget* overview)
-{
-    for (int round = 0; round < 3; ++round) {
-        QElapsedTimer clock;
-        clock.start();
-        while (overview && overview->isRunning() && clock.elapsed() < 120000)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        SettingsWidget* side = window.settingsWidget;
-        for (AttributeWidget* panel :
-             {side ? static_cast<AttributeWidget*>(side->attributeWidget) : nullptr,
-              side ? static_cast<AttributeWidget*>(side->conversationWidget) : nullptr})
-            while (panel && panel->pool->activeThreadCount() > 0 && clock.elapsed() < 120000)
-                QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        settle(400);
-    }
-}
 
 } // namespace
 
@@ -155,9 +44,7 @@ int main(int argc, char** argv)
     const int scratch = benchsupport::runInScratchFolder(argc, argv);
     if (scratch >= 0)
         return scratch;
-    // Offscreen unless another platform is asked for (a real X server).
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    benchsupport::preferOffscreen();
     QApplication app(argc, argv);
     QString path;
     QString grouping;
@@ -173,8 +60,13 @@ int main(int argc, char** argv)
 
         QElapsedTimer clock;
         clock.start();
-        StallWatch stalls(clock);
-        PaintWatch paints(view, window.controlWidget);
+        benchsupport::StallWatch stalls(clock, "LOAD_STALL_TRACE");
+        // The first paint of the matrix that shows the log loaded.
+        ControlWidget* control = window.controlWidget;
+        benchsupport::PaintWatch paints(view, [view, control]() {
+            return control->glyphStore && view->context && view->context == control->glyphStore->rootContext
+                   && !view->context->packets.isEmpty();
+        });
         double loadMs = -1;
         stalls.onShot = [&](double now) {
             if (loadMs < 0 && paints.painting)
@@ -193,13 +85,11 @@ int main(int argc, char** argv)
         }
         // Back in the event loop from here.
         stalls.shot();
-        EventOverviewWidget* overview =
-            window.leftOverviewRibbon ? window.leftOverviewRibbon->overview : nullptr;
         QElapsedTimer wait;
         wait.start();
         while (loadMs < 0 && wait.elapsed() < 120000)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        waitForQuiet(window, overview);
+        benchsupport::waitForQuiet(window);
         stalls.stop();
 
         const Context* root = view->context;

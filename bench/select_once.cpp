@@ -20,24 +20,17 @@
 #include "BenchSupport.h"
 
 #include "app/ControlWidget.h"
-#include "app/FileAsker.h"
 #include "app/MainWindow.h"
-#include "app/MessageAsker.h"
 #include "app/SettingsWidget.h"
-#include "import/OpenWidget.h"
 #include "model/Context.h"
 #include "views/attributes/AttributeWidget.h"
 #include "views/attributes/ConversationWidget.h"
 #include "views/events/BinCell.h"
-#include "views/events/EventOverviewWidget.h"
 #include "views/events/EventWidget.h"
-#include "views/events/RibbonEventOverviewWidget.h"
 #include "views/events/RibbonEventWidget.h"
 
 #include <QApplication>
-#include <QComboBox>
 #include <QElapsedTimer>
-#include <QFileInfo>
 #include <QMouseEvent>
 #include <QThreadPool>
 #include <QTimer>
@@ -67,19 +60,6 @@ void click(QWidget* view, const QPointF& at)
 {
     press(view, at, QEvent::MouseButtonPress);
     press(view, at, QEvent::MouseButtonRelease);
-}
-
-// Waits until the overview strip has drawn the matrix and nothing is left
-// to do: the measurements are to see only the selection's own work.
-void waitForQuiet(EventOverviewWidget* overview)
-{
-    for (int round = 0; round < 3; ++round) {
-        QElapsedTimer clock;
-        clock.start();
-        while (overview && overview->isRunning() && clock.elapsed() < 120000)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        settle(400);
-    }
 }
 
 // The centre of the first visible glyph of the first tile that shows events.
@@ -162,18 +142,11 @@ int main(int argc, char** argv)
     int status = 1;
     {
         MainWindow window;
-        EventWidget* view = benchsupport::showMatrixWindow(PROGRAM, window);
+        // Once nothing is left to do: the measurements see only the
+        // selection's own work.
+        EventWidget* view = benchsupport::showLogWindow(PROGRAM, window, grouping);
         if (!view)
             return 2;
-        {
-            OpenWidget dialog(window.controlWidget);
-            if (!benchsupport::prepareImport(PROGRAM, dialog, grouping))
-                return 2;
-            dialog.import();
-        }
-        EventOverviewWidget* overview =
-            window.leftOverviewRibbon ? window.leftOverviewRibbon->overview : nullptr;
-        waitForQuiet(overview);
         const Context* root = view->context;
         const int events = root ? root->packets.size() : 0;
         const int traces = root ? root->conversations.size() : 0;

@@ -1,0 +1,766 @@
+// Does one everyday action on a log loaded into the whole main window, once,
+// in this fresh process, and tells how long the action took and how long
+// the window did not answer meanwhile. Prints one line:
+//
+//   action_ms=… longest_stall_ms=… longest_stall_at_ms=… settle_stall_ms=… RESULT=… events=… traces=…
+//
+//   action_stall PATH GROUPING ACTION
+//
+// The log is loaded as load_stall loads it: through the import dialog's
+// "Open" (grouped by GROUPING) into the main window, with the event matrix
+// at 1600 x 900 (offscreen unless QT_QPA_PLATFORM asks for another
+// platform). Once the load has settled (the overview strip drawn, the side
+// panels' histograms computed), ACTION is done as the user's click does it,
+// through the widget the click reaches:
+//
+//   group:ATTRIBUTE    Group ▸ Event attributes ▸ ATTRIBUTE: the event box
+//                      of the matrix's options picks ATTRIBUTE.
+//                      RESULT: cells, the matrix's tiles.
+//   ungroup:ATTRIBUTE  the same box back to "none", after it picked
+//                      ATTRIBUTE (and that settled). RESULT: cells.
+//   stack              the click on "Stack" that turns it on.
+//                      RESULT: rows, the rows of every tile.
+//   unstack            the click that turns it off, after one that turned it
+//                      on. RESULT: rows.
+//   find:CONDITION     the side panel's "Find" opens the find window, whose
+//                      pattern then is one "WildCard" glyph with the
+//                      condition CONDITION for all its events, as the
+//                      pattern editor's condition dialog makes it; the
+//                      action is the window's "Find".
+//                      RESULT: selected, the events selected.
+//   rule:RULESFILE     the side panel's "Rules" opens the rule window, whose
+//                      "Import" reads RULESFILE (its file dialog answered
+//                      with it; the file's first rule must be hidden); the
+//                      action is the click on the box of the first row of
+//                      the side panel's rule list, which makes that rule
+//                      visible. RESULT: matches, the times the rule applied.
+//                      The import is measured as well: import_ms and
+//                      import_stall_ms come last on the line.
+//   discover:CAPTURE   the Convert PCAP dialog (as File ▸ Convert PCAP opens
+//                      it, shown without a loop of its own); the action is
+//                      its "Open", whose file dialog is answered with
+//                      CAPTURE, until tshark's fields are listed. RESULT:
+//                      fields, the fields listed.
+//
+// action_ms runs from the action to the end of the last of these paints:
+//   - the first paint of the result view (the event matrix; the dialog's
+//     field list for discover) that starts after the action's handler has
+//     returned, at a moment the view shows the result: for group (ungroup)
+//     the matrix grouped by ATTRIBUTE (by none) with a tile of each of the
+//     axis's values, for stack (unstack) every tile stacked (none), for find
+//     events selected, for rule the rule visible, applied at least once and
+//     its glyph among those shown, for the import the file's rules in the
+//     store, for discover the field list not empty;
+//   - for each view whose background work the action started (the overview
+//     strip's pass over the tiles, when "Show minimap" shows the strip; the
+//     histogram jobs of the side panels' event and trace attributes), the
+//     first paint of that view that starts after the work was last seen
+//     running. A view that is not on screen, or that painted its last
+//     results before the work was seen ended, counts until the work was
+//     seen ended.
+// longest_stall_ms is the longest time the GUI thread did not come back to
+// an event loop (the loops of dialogs and of the window's own waits
+// included) from the action until the end of action_ms, and
+// longest_stall_at_ms when that stall ended, counted from the action.
+// settle_stall_ms is the longest stall after that, until nothing of the
+// action runs any more.
+//
+// With ACTION_STALL_TRACE=MS in the environment every stall longer than MS
+// milliseconds of the measured actions is written to stderr as it ends,
+// each action after a line naming it. ACTION_STALL_PERF=CTL[,ACK] names the
+// control fifo of a `perf record --delay=-1 --control fifo:CTL[,ACK]`
+// (and its acknowledgement fifo): "enable" is written to it right before
+// each measured action and "disable" once nothing of the action runs any
+// more, so that the profile holds the actions alone.
+
+#include "BenchSupport.h"
+
+#include "app/ControlWidget.h"
+#include "app/FileAsker.h"
+#include "app/MainWindow.h"
+#include "app/SettingsWidget.h"
+#include "capture/ParseWidget.h"
+#include "capture/MultiListWidget.h"
+#include "editors/MapWidget.h"
+#include "editors/RibbonMapWidget.h"
+#include "editors/RuleEditorWidget.h"
+#include "editors/RuleListWidget.h"
+#include "editors/SearchWidget.h"
+#include "items/IAxis.h"
+#include "model/Context.h"
+#include "model/GlyphStore.h"
+#include "patterns/ConditionParser.h"
+#include "patterns/ParseNode.h"
+#include "patterns/Rule.h"
+#include "patterns/RulesFile.h"
+#include "views/attributes/AttributeWidget.h"
+#include "views/attributes/ConversationWidget.h"
+#include "views/events/BinCell.h"
+#include "views/events/EventOverviewWidget.h"
+#include "views/events/EventWidget.h"
+#include "views/events/OptionsWidget.h"
+#include "views/events/RibbonEventOverviewWidget.h"
+#include "views/events/RibbonEventWidget.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QListWidget>
+#include <QMutexLocker>
+#include <QPointer>
+#include <QPushButton>
+#include <QThreadPool>
+
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using benchsupport::settle;
+
+constexpr const char* PROGRAM = "action_stall";
+// The longest wait for an action's result, in milliseconds.
+constexpr qint64 RESULT_WAIT_MS = 120000;
+
+// ---------------------------------------------------------------------------
+// Watching an action
+
+// Follows the views an action changes, from the action until nothing of it
+// runs any more, and works out afterwards when the action ended (see the
+// header). Paints are seen through an event filter on the application:
+// a paint of a view or of any widget inside it is a paint of the view. A
+// paint ends at the next shot of the stall watch.
+class ActionWatch : public QObject
+{
+public:
+    explicit ActionWatch(const QElapsedTimer& clock)
+        : clock(clock)
+    {
+        qApp->installEventFilter(this);
+    }
+
+    ~ActionWatch() override { qApp->removeEventFilter(this); }
+
+    ActionWatch(const ActionWatch&) = delete;
+    ActionWatch& operator=(const ActionWatch&) = delete;
+
+    // The view that shows the action's result; `shows` tells whether it
+    // shows it now.
+    void setResultView(const char* name, QWidget* widget, std::function<bool()> shows)
+    {
+        View view;
+        view.name = name;
+        view.widget = widget;
+        view.shows = std::move(shows);
+        view.result = true;
+        views.push_back(std::move(view));
+    }
+
+    // A view whose background work (`busy` while it runs) the action may
+    // start; without a widget the work only has to end.
+    void addWorkView(const char* name, QWidget* widget, std::function<bool()> busy)
+    {
+        View view;
+        view.name = name;
+        view.widget = widget;
+        view.busy = std::move(busy);
+        views.push_back(std::move(view));
+    }
+
+    // The action's handler returned to the caller at `ms`: no paint before
+    // shows its result.
+    void handlerReturned(double ms)
+    {
+        armed = true;
+        for (View& view : views)
+            if (view.result)
+                view.lastBusyMs = std::max(view.lastBusyMs, ms);
+    }
+
+    // At every shot of the stall watch: the paints begun end, and the
+    // background work is looked at.
+    void shot(double ms)
+    {
+        for (View& view : views) {
+            if (view.open) {
+                view.paints.back().second = ms;
+                view.open = false;
+            }
+            if (view.busy) {
+                if (view.busy()) {
+                    view.lastBusyMs = ms;
+                } else if (view.lastBusyMs >= 0 && view.idleMs < view.lastBusyMs) {
+                    view.idleMs = ms;
+                }
+            }
+        }
+    }
+
+    // Whether background work of a view runs now.
+    bool busy() const
+    {
+        for (const View& view : views)
+            if (view.busy && view.busy())
+                return true;
+        return false;
+    }
+
+    // Whether the result view has shown the result (a paint that ended).
+    bool resultShown() const
+    {
+        for (const View& view : views)
+            if (view.result && resultPaint(view) < 0)
+                return false;
+        return true;
+    }
+
+    // When the action ended (see the header), or -1 with the names of the
+    // views that never showed their results.
+    double endMs(QString* missing) const
+    {
+        double end = -1;
+        bool complete = true;
+        for (const View& view : views) {
+            if (!view.result && view.lastBusyMs < 0)
+                continue;   // no work of this view was started
+            double at = resultPaint(view);
+            if (at < 0 && !view.result && view.idleMs > view.lastBusyMs)
+                at = view.idleMs;
+            if (at < 0) {
+                complete = false;
+                if (missing)
+                    *missing += (missing->isEmpty() ? QString() : QStringLiteral(", ")) + view.name;
+                continue;
+            }
+            end = std::max(end, at);
+        }
+        return complete ? end : -1;
+    }
+
+    // The views whose work the action started, and when each showed its
+    // result ("name@ms"), for the trace.
+    QString describe() const
+    {
+        QString text;
+        for (const View& view : views) {
+            if (!view.result && view.lastBusyMs < 0)
+                continue;
+            const double paint = resultPaint(view);
+            text += QStringLiteral(" %1@%2").arg(view.name).arg(paint >= 0 ? paint : view.idleMs, 0, 'f', 1);
+            if (!view.result)
+                text += QStringLiteral("(work to %1)").arg(view.lastBusyMs, 0, 'f', 1);
+        }
+        return text.trimmed();
+    }
+
+    bool eventFilter(QObject* watched, QEvent* e) override
+    {
+        if (e->type() != QEvent::Paint || !watched->isWidgetType())
+            return false;
+        auto* widget = static_cast<QWidget*>(watched);
+        const double now = double(clock.nsecsElapsed()) / 1e6;
+        for (View& view : views) {
+            if (view.open || !view.widget || (widget != view.widget && !view.widget->isAncestorOf(widget)))
+                continue;
+            if (view.result && (!armed || !view.shows())) {
+                // A paint that does not show the result.
+                if (armed)
+                    view.lastBusyMs = now;
+                continue;
+            }
+            if (view.busy && view.busy())
+                view.lastBusyMs = now;
+            view.paints.emplace_back(now, -1.0);
+            view.open = true;
+        }
+        return false;
+    }
+
+private:
+    struct View
+    {
+        QString name;
+        QPointer<QWidget> widget;
+        std::function<bool()> shows;
+        std::function<bool()> busy;
+        bool result = false;
+        // The last moment the view's work was seen running (a result view:
+        // the handler's return, or a paint without the result); -1 never.
+        double lastBusyMs = -1;
+        // The first shot after that which saw the work ended.
+        double idleMs = -1;
+        // Start and end of every paint.
+        std::vector<std::pair<double, double>> paints;
+        bool open = false;
+    };
+
+    // The end of the first paint that started after the view's work, or -1
+    // (a work view then counts until its work was seen ended).
+    static double resultPaint(const View& view)
+    {
+        for (const auto& paint : view.paints)
+            if (paint.first > view.lastBusyMs && paint.second >= 0)
+                return paint.second;
+        return -1;
+    }
+
+    const QElapsedTimer& clock;
+    std::vector<View> views;
+    bool armed = false;
+};
+
+// The perf control fifo of ACTION_STALL_PERF (see the header); does
+// nothing without it.
+class PerfControl
+{
+public:
+    PerfControl()
+    {
+        const QByteArray value = qgetenv("ACTION_STALL_PERF");
+        if (value.isEmpty())
+            return;
+        const QList<QByteArray> fifos = value.split(',');
+        control = std::fopen(fifos.at(0).constData(), "w");
+        if (!control)
+            std::perror(fifos.at(0).constData());
+        if (fifos.size() > 1) {
+            ack = std::fopen(fifos.at(1).constData(), "r");
+            if (!ack)
+                std::perror(fifos.at(1).constData());
+        }
+    }
+
+    ~PerfControl()
+    {
+        if (control)
+            std::fclose(control);
+        if (ack)
+            std::fclose(ack);
+    }
+
+    PerfControl(const PerfControl&) = delete;
+    PerfControl& operator=(const PerfControl&) = delete;
+
+    void command(const char* text)
+    {
+        if (!control)
+            return;
+        std::fprintf(control, "%s\n", text);
+        std::fflush(control);
+        char answer[16];
+        if (ack && !std::fgets(answer, sizeof answer, ack))
+            std::fprintf(stderr, "%s: no answer from perf to %s\n", PROGRAM, text);
+    }
+
+private:
+    std::FILE* control = nullptr;
+    std::FILE* ack = nullptr;
+};
+
+// What one measured action gave.
+struct Figures
+{
+    double actionMs = -1;
+    double longestStallMs = 0;
+    double longestStallAtMs = 0;
+    double settleStallMs = 0;
+};
+
+// The main window with its log loaded, and what an action needs of it.
+struct Bench
+{
+    MainWindow* window = nullptr;
+    EventWidget* view = nullptr;
+    PerfControl* perf = nullptr;
+
+    ControlWidget* control() const { return window->controlWidget; }
+    GlyphStore* store() const { return window->controlWidget->glyphStore; }
+
+    // Does `action` (the handler of a click) with the result shown by
+    // `resultView` once `shows` holds, and waits until nothing of it runs
+    // any more.
+    Figures measure(const char* name, QWidget* resultView, const std::function<bool()>& shows,
+                    const std::function<void()>& action)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        benchsupport::StallWatch stalls(clock, "ACTION_STALL_TRACE");
+        const bool tracing = !qEnvironmentVariableIsEmpty("ACTION_STALL_TRACE");
+        ActionWatch watch(clock);
+        watch.setResultView(name, resultView, shows);
+        EventOverviewWidget* overview =
+            window->leftOverviewRibbon ? window->leftOverviewRibbon->overview : nullptr;
+        if (overview)
+            watch.addWorkView("overview", overview, [overview]() { return overview->isRunning(); });
+        SettingsWidget* side = window->settingsWidget;
+        for (AttributeWidget* panel : {side ? static_cast<AttributeWidget*>(side->attributeWidget) : nullptr,
+                                       side ? static_cast<AttributeWidget*>(side->conversationWidget) : nullptr}) {
+            if (!panel)
+                continue;
+            watch.addWorkView(panel == side->attributeWidget ? "event-histograms" : "trace-histograms", panel,
+                              [panel]() { return panel->pool->activeThreadCount() > 0; });
+        }
+        stalls.onShot = [&watch](double now) { watch.shot(now); };
+
+        if (tracing)
+            std::fprintf(stderr, "%s: %s\n", PROGRAM, name);
+        if (perf)
+            perf->command("enable");
+        clock.restart();
+        stalls.start();
+        action();
+        const double returned = double(clock.nsecsElapsed()) / 1e6;
+        // Back in the event loop from here.
+        stalls.shot();
+        watch.handlerReturned(returned);
+        QElapsedTimer wait;
+        wait.start();
+        while ((watch.busy() || !watch.resultShown()) && wait.elapsed() < RESULT_WAIT_MS)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        if (perf)
+            perf->command("disable");
+        // Work the action set off late (an overview pass after its wait).
+        benchsupport::waitForQuiet(*window);
+        stalls.stop();
+
+        Figures figures;
+        QString missing;
+        figures.actionMs = watch.endMs(&missing);
+        if (figures.actionMs < 0) {
+            std::fprintf(stderr, "%s: %s: never shown: %s\n", PROGRAM, name, qPrintable(missing));
+            figures.longestStallMs = stalls.longestMs;
+            figures.longestStallAtMs = stalls.longestAtMs;
+            return figures;
+        }
+        const benchsupport::StallWatch::Stall during = stalls.longestBetween(0, figures.actionMs + 0.001);
+        figures.longestStallMs = during.ms;
+        figures.longestStallAtMs = during.endMs;
+        figures.settleStallMs = stalls.longestBetween(figures.actionMs + 0.001, 1e12).ms;
+        if (tracing)
+            std::fprintf(stderr, "%s: %s returned at %.1f ms, shown: %s\n", PROGRAM, name, returned,
+                         qPrintable(watch.describe()));
+        return figures;
+    }
+};
+
+// Every row of every tile of the matrix.
+qint64 rowCount(const EventWidget* view)
+{
+    qint64 rows = 0;
+    for (BinCell* cell : view->cells) {
+        QMutexLocker locker(cell->rowsMutex);
+        rows += cell->rows.size();
+    }
+    return rows;
+}
+
+// Whether the matrix shows the tiles of its Y axis: one a value, titled
+// by it, in the axis's order (the "Unknown" tile may follow).
+bool tilesOfAxis(const EventWidget* view)
+{
+    const TList<QString> labels = view->yNone || !view->yAxis ? TList<QString>{QStringLiteral("All")}
+                                                               : view->yAxis->labels();
+    if (view->cells.size() < labels.size())
+        return false;
+    for (int k = 0; k < labels.size(); ++k)
+        if (view->cells[k]->header.title != labels[k])
+            return false;
+    return true;
+}
+
+// Whether the matrix is stacked (or not) throughout: every tile's rows
+// were stacked (each has its count), or none.
+bool stackedThroughout(const EventWidget* view, bool on)
+{
+    if (view->stack != on)
+        return false;
+    for (BinCell* cell : view->cells) {
+        if (cell->stacked != on)
+            return false;
+        // Not waited for: the overview strip may be drawing the tile.
+        if (!cell->rowsMutex->tryLock())
+            return false;
+        const bool counted = cell->rows.isEmpty() || cell->stackCounts.isEmpty() != on;
+        cell->rowsMutex->unlock();
+        if (!counted)
+            return false;
+    }
+    return true;
+}
+
+// Whether a glyph named `name` is among those the matrix shows.
+bool showsGlyph(const EventWidget* view, const QString& name)
+{
+    for (BinCell* cell : view->cells) {
+        if (cell->firstLine < 0 || !cell->rowsMutex->tryLock())
+            continue;
+        bool found = false;
+        for (const TList<BinItem*>& slice : cell->visibleRows)
+            for (const BinItem* item : slice)
+                found = found || (item && item->name == name);
+        cell->rowsMutex->unlock();
+        if (found)
+            return true;
+    }
+    return false;
+}
+
+// The top-level window of type T that was not among `before`, or null.
+template <typename T>
+T* newWindow(const QWidgetList& before)
+{
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+        if (before.contains(top) || !top->isVisible())
+            continue;
+        if (auto* found = qobject_cast<T*>(top))
+            return found;
+        if (auto* found = top->findChild<T*>())
+            return found;
+    }
+    return nullptr;
+}
+
+// Says why the action cannot be done on this log; the exit status 2.
+int cannot(const QString& problem)
+{
+    benchsupport::refuse(PROGRAM, problem);
+    return 2;
+}
+
+void answerFilesWith(const QString& path)
+{
+    FileAsker::setHandler([path](const FileAsker::Request&) { return path; });
+}
+
+// ---------------------------------------------------------------------------
+// The actions. Each prints its line and returns the exit status (2: the
+// action cannot be done on this log).
+
+int groupAction(Bench& bench, const QString& attribute, bool back)
+{
+    OptionsWidget* options = bench.window->leftOptions;
+    QComboBox* box = options ? options->eventAxisBox : nullptr;
+    const int index = box ? box->findText(attribute) : -1;
+    if (index <= 0)
+        return cannot(QStringLiteral("the log has no event attribute ") + attribute);
+    EventWidget* view = bench.view;
+    if (back) {
+        box->setCurrentIndex(index);
+        benchsupport::waitForQuiet(*bench.window);
+    }
+    const Figures f = bench.measure(
+        back ? "ungroup" : "group", view,
+        [view, attribute, back]() {
+            const bool axis = back ? view->yNone : !view->yNone && view->yAxis && view->yAxis->name == attribute;
+            return axis && tilesOfAxis(view);
+        },
+        [box, index, back]() { box->setCurrentIndex(back ? 0 : index); });
+    std::printf("action_ms=%.1f longest_stall_ms=%.1f longest_stall_at_ms=%.1f settle_stall_ms=%.1f cells=%d",
+                f.actionMs, f.longestStallMs, f.longestStallAtMs, f.settleStallMs, view->cells.size());
+    return f.actionMs >= 0 ? 0 : 1;
+}
+
+int stackAction(Bench& bench, bool on)
+{
+    OptionsWidget* options = bench.window->leftOptions;
+    QCheckBox* box = options ? options->stackBox : nullptr;
+    if (!box || box->isChecked())
+        return cannot(QStringLiteral("the matrix has no \"Stack\" box that is off"));
+    EventWidget* view = bench.view;
+    if (!on) {
+        box->click();
+        benchsupport::waitForQuiet(*bench.window);
+    }
+    const Figures f = bench.measure(
+        on ? "stack" : "unstack", view, [view, on]() { return stackedThroughout(view, on); },
+        [box]() { box->click(); });
+    std::printf("action_ms=%.1f longest_stall_ms=%.1f longest_stall_at_ms=%.1f settle_stall_ms=%.1f rows=%lld",
+                f.actionMs, f.longestStallMs, f.longestStallAtMs, f.settleStallMs, rowCount(view));
+    return f.actionMs >= 0 && box->isChecked() == on ? 0 : 1;
+}
+
+int findAction(Bench& bench, const QString& condition)
+{
+    GlyphStore* store = bench.store();
+    int error = 0;
+    ParseNode* tree = ConditionParser::parse(condition, &store->attributeColumns, &error);
+    if (!tree)
+        return cannot(QStringLiteral("the condition does not read: ") + condition);
+
+    // The side panel's "Find" opens the find window.
+    const QWidgetList before = QApplication::topLevelWidgets();
+    bench.window->settingsWidget->findButton->click();
+    QPointer<SearchWidget> search = newWindow<SearchWidget>(before);
+    if (!search) {
+        delete tree;
+        return cannot(QStringLiteral("\"Find\" opened no find window"));
+    }
+    // One "WildCard" glyph with the condition, for all its events: what the
+    // pattern editor's glyph menu and condition dialog make.
+    auto* leaf = new ParseNode(ParseNode::Leaf);
+    leaf->setGlyph(store->findGlyph(QStringLiteral("WildCard")));
+    delete leaf->glyph.condition;
+    leaf->glyph.condition = tree;
+    leaf->glyph.quantifier = 0;
+    auto* pattern = new ParseNode(ParseNode::And);
+    pattern->addChild(leaf);
+    search->editor->map->setRoot(pattern);
+    benchsupport::waitForQuiet(*bench.window);
+
+    EventWidget* view = bench.view;
+    const Figures f = bench.measure(
+        "find", view, [view]() { return !view->selectedPacketSet.isEmpty(); },
+        [search]() { search->findButton->click(); });
+    const int selected = view->selectedPacketSet.size();
+    std::printf("action_ms=%.1f longest_stall_ms=%.1f longest_stall_at_ms=%.1f settle_stall_ms=%.1f selected=%d",
+                f.actionMs, f.longestStallMs, f.longestStallAtMs, f.settleStallMs, selected);
+    if (search)
+        search->close();
+    return f.actionMs >= 0 && selected > 0 ? 0 : 1;
+}
+
+int ruleAction(Bench& bench, const QString& rulesFile)
+{
+    const QString path = QFileInfo(rulesFile).absoluteFilePath();
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return cannot(QStringLiteral("cannot read ") + rulesFile);
+    const RulesFile read = RulesFile::fromBytes(file.readAll());
+    if (read.rules.isEmpty() || read.rules.first().visible)
+        return cannot(rulesFile + QStringLiteral(" holds no rule, or its first is visible"));
+    const Rule& first = read.rules.first();
+    const QString name = first.name;
+    // The glyph the rule rewrites its matches into.
+    const QString glyph = first.post && !first.post->children.isEmpty() ? first.post->children.first()->glyph.name
+                                                                        : QString();
+    if (glyph.isEmpty())
+        return cannot(rulesFile + QStringLiteral(": its first rule rewrites into no glyph"));
+
+    // The side panel's "Rules" opens the rule window.
+    const QWidgetList before = QApplication::topLevelWidgets();
+    bench.window->settingsWidget->ruleButton->click();
+    QPointer<RuleEditorWidget> editor = newWindow<RuleEditorWidget>(before);
+    if (!editor)
+        return cannot(QStringLiteral("\"Rules\" opened no rule window"));
+    benchsupport::waitForQuiet(*bench.window);
+
+    GlyphStore* store = bench.store();
+    EventWidget* view = bench.view;
+    answerFilesWith(path);
+    const Figures import = bench.measure(
+        "import", view, [store, name]() { return !store->rules.isEmpty() && store->rules.first().name == name; },
+        [editor]() { editor->importAction->trigger(); });
+
+    RuleListWidget* list = bench.window->settingsWidget->ruleList;
+    QListWidgetItem* row = list->count() > 0 ? list->item(0) : nullptr;
+    QWidget* container = row ? list->itemWidget(row) : nullptr;
+    QCheckBox* box = container ? container->findChild<QCheckBox*>() : nullptr;
+    if (!box || box->isChecked())
+        return cannot(QStringLiteral("the rule list shows no hidden first rule"));
+    const Figures f = bench.measure(
+        "rule", view,
+        [store, name, view, glyph]() {
+            return !store->rules.isEmpty() && store->rules.first().visible && store->ruleCounts.value(name) > 0
+                   && showsGlyph(view, glyph);
+        },
+        [box]() { box->click(); });
+    std::printf("action_ms=%.1f longest_stall_ms=%.1f longest_stall_at_ms=%.1f settle_stall_ms=%.1f matches=%d",
+                f.actionMs, f.longestStallMs, f.longestStallAtMs, f.settleStallMs, store->ruleCounts.value(name));
+    if (editor)
+        editor->window()->close();
+    // The import's figures come last.
+    std::printf(" import_ms=%.1f import_stall_ms=%.1f", import.actionMs, import.longestStallMs);
+    return f.actionMs >= 0 && import.actionMs >= 0 && store->ruleCounts.value(name) > 0 ? 0 : 1;
+}
+
+int discoverAction(Bench& bench, const QString& capture)
+{
+    const QString path = QFileInfo(capture).absoluteFilePath();
+    if (!QFileInfo(path).isReadable())
+        return cannot(QStringLiteral("cannot read ") + capture);
+    // As File ▸ Convert PCAP makes it; shown without a loop of its own.
+    auto dialog = std::make_unique<ParseWidget>(bench.control(), nullptr);
+    if (dialog->tsharkLabel->text().isEmpty())
+        return cannot(QStringLiteral("no tshark found (settings.txt)"));
+    dialog->show();
+    benchsupport::waitForQuiet(*bench.window);
+
+    answerFilesWith(path);
+    QListWidget* fields = dialog->fieldList;
+    QPushButton* open = dialog->openButton;
+    const Figures f = bench.measure(
+        "discover", fields, [fields]() { return fields->count() > 0; }, [open]() { open->click(); });
+    std::printf("action_ms=%.1f longest_stall_ms=%.1f longest_stall_at_ms=%.1f settle_stall_ms=%.1f fields=%d",
+                f.actionMs, f.longestStallMs, f.longestStallAtMs, f.settleStallMs, fields->count());
+    const bool listed = fields->count() > 0;
+    dialog->close();
+    return f.actionMs >= 0 && listed ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const int scratch = benchsupport::runInScratchFolder(argc, argv);
+    if (scratch >= 0)
+        return scratch;
+    benchsupport::preferOffscreen();
+    QApplication app(argc, argv);
+    QString path;
+    QString grouping;
+    QString action;
+    if (!benchsupport::takeLogArguments(PROGRAM, &path, &grouping, &action))
+        return 2;
+    const int colon = action.indexOf(QLatin1Char(':'));
+    const QString kind = colon < 0 ? action : action.left(colon);
+    const QString argument = colon < 0 ? QString() : action.mid(colon + 1);
+    const bool needsArgument = kind != QLatin1String("stack") && kind != QLatin1String("unstack");
+    static const QStringList kinds{QStringLiteral("group"), QStringLiteral("ungroup"), QStringLiteral("stack"),
+                                   QStringLiteral("unstack"), QStringLiteral("find"), QStringLiteral("rule"),
+                                   QStringLiteral("discover")};
+    if (!kinds.contains(kind) || needsArgument == argument.isEmpty())
+        return cannot(QStringLiteral("ACTION is one of group:ATTRIBUTE, ungroup:ATTRIBUTE, stack, unstack, "
+                                     "find:CONDITION, rule:RULESFILE, discover:CAPTURE"));
+
+    int status = 1;
+    {
+        MainWindow window;
+        EventWidget* view = benchsupport::showLogWindow(PROGRAM, window, grouping);
+        if (!view)
+            return 2;
+        const Context* root = view->context;
+        const int events = root ? root->packets.size() : 0;
+        const int traces = root ? root->conversations.size() : 0;
+
+        PerfControl perf;
+        Bench bench;
+        bench.window = &window;
+        bench.view = view;
+        bench.perf = &perf;
+        if (kind == QLatin1String("group") || kind == QLatin1String("ungroup"))
+            status = groupAction(bench, argument, kind == QLatin1String("ungroup"));
+        else if (kind == QLatin1String("stack") || kind == QLatin1String("unstack"))
+            status = stackAction(bench, kind == QLatin1String("stack"));
+        else if (kind == QLatin1String("find"))
+            status = findAction(bench, argument);
+        else if (kind == QLatin1String("rule"))
+            status = ruleAction(bench, argument);
+        else
+            status = discoverAction(bench, argument);
+        if (status != 2) {
+            std::printf(" events=%d traces=%d\n", events, traces);
+            std::fflush(stdout);
+        }
+        settle(100);
+    }
+    benchsupport::stopAnswering();
+    return status;
+}
