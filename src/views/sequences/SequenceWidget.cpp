@@ -465,6 +465,9 @@ bool SequenceWidget::reportProgress(int phase, int done, int total, int count)
         progressDialog->setLabelText(label);
         progressDialog->setMaximum(std::max(total, 0));
         progressDialog->show();
+    } else if (total > 0 && total != progressDialog->maximum()) {
+        // A phase that began without knowing its steps (a busy bar).
+        progressDialog->setMaximum(total);
     }
     // Events every 50 ms: the dialog's Cancel button, painting.
     if (fresh || progressClock.elapsed() - progressShownAt >= 50) {

@@ -1,6 +1,7 @@
 #include "TestRegistry.h"
 
 #include "DebugCapture.h"
+#include "Restore.h"
 #include "items/BinItem.h"
 #include "views/events/EventWidget.h"
 #include "views/events/GNode.h"
@@ -9,8 +10,12 @@
 #include <QRandomGenerator>
 #include <QtTest>
 
+#include <QElapsedTimer>
+#include <QThread>
+
 #include <limits>
 #include <memory>
+#include <stdexcept>
 #include <vector>
 
 namespace {
@@ -142,6 +147,32 @@ GNode<int>* plainClustering(const TList<TList<BinItem*>>& sequences, QList<int> 
     return nodes.front();
 }
 
+// n sequences of 3 to 8 glyphs over a few names (with stacked children
+// when `children`), random but the same for the same seed.
+QStringList repeatedText(int n, const QString& text)
+{
+    QStringList texts;
+    for (int k = 0; k < n; ++k)
+        texts << text;
+    return texts;
+}
+
+QStringList randomTexts(int n, quint32 seed, bool children = false)
+{
+    QRandomGenerator random(seed);
+    const QStringList names = children ? QStringList{"a", "b", "a+b", "b+c", "c+a+b", "d"}
+                                       : QStringList{"a", "b", "c", "d", "e", "f"};
+    QStringList texts;
+    for (int k = 0; k < n; ++k) {
+        QStringList seq;
+        const int len = random.bounded(3, 9);
+        for (int i = 0; i < len; ++i)
+            seq << names.at(random.bounded(names.size()));
+        texts << seq.join(QLatin1Char(' '));
+    }
+    return texts;
+}
+
 struct MultiFlag
 {
     explicit MultiFlag(bool on) : saved(showMulti) { showMulti = on; }
@@ -168,6 +199,10 @@ private slots:
     void matchesPlainClustering_data();
     void matchesPlainClustering();
     void mergeIntoLaterPosition();
+    void sameTreeOnHelpersAndWithReports_data();
+    void sameTreeOnHelpersAndWithReports();
+    void stopsWhereAsked_data();
+    void stopsWhereAsked();
 };
 
 void ClusteringTest::goldenTree()
@@ -364,6 +399,173 @@ void ClusteringTest::mergeIntoLaterPosition()
     QCOMPARE(matrix.nearestDistance[1], 3.0);
     delete matrix.nodes[0];
     delete matrix.nodes[1];
+}
+
+void ClusteringTest::sameTreeOnHelpersAndWithReports_data()
+{
+    QTest::addColumn<QStringList>("texts");
+    QTest::addColumn<QList<int>>("ids");   // empty: 0 .. n - 1
+    QTest::addColumn<bool>("multi");
+    QList<int> repeated;
+    for (int k = 0; k < 150; ++k)
+        repeated << (k * 7) % 90;
+    QTest::newRow("no ids") << QStringList() << QList<int>() << false;
+    QTest::newRow("one id") << QStringList{"a b"} << QList<int>() << false;
+    QTest::newRow("two ids") << QStringList{"a b c", "a c"} << QList<int>{9, 4} << false;
+    QTest::newRow("all distances equal") << repeatedText(70, QStringLiteral("a b")) << QList<int>() << false;
+    QTest::newRow("repeated ids") << randomTexts(150, 3) << repeated << false;
+    QTest::newRow("empty sequences among others") << (repeatedText(40, QString()) + randomTexts(60, 4))
+                                                  << QList<int>() << false;
+    QTest::newRow("a few tiles, the last one cut") << randomTexts(300, 5) << QList<int>() << false;
+    QTest::newRow("multi-match") << randomTexts(200, 6, true) << QList<int>() << true;
+}
+
+// The distance table computed on helper threads and the reports change
+// nothing in the tree, nor in the distances counted; the reports count up
+// to the merges.
+void ClusteringTest::sameTreeOnHelpersAndWithReports()
+{
+    QFETCH(QStringList, texts);
+    QFETCH(QList<int>, ids);
+    QFETCH(bool, multi);
+    MultiFlag flag(multi);
+    DebugCapture capture;
+    capture.setForward(false);
+    Glyphs g;
+    TList<TList<BinItem*>> seqs;
+    for (const QString& text : texts)
+        seqs.append(g.sequence(text));
+    if (ids.isEmpty())
+        for (int k = 0; k < texts.size(); ++k)
+            ids << k;
+    const int n = ids.size();
+    std::unique_ptr<GNode<int>> plain(plainClustering(seqs, ids));
+    const QString expected = shape(plain.get());
+
+    for (const bool helpers : {false, true}) {
+        for (const bool reports : {false, true}) {
+            Restore<int> parallel(EventWidget::parallelClustering,
+                                  helpers ? 1 : std::numeric_limits<int>::max());
+            QList<int> done;
+            int totals = -1;
+            std::function<bool(int, int)> progress;
+            if (reports)
+                progress = [&](int d, int total) {
+                    done << d;
+                    totals = total;
+                    return true;
+                };
+            const quint64 before = EventWidget::sequenceDistanceCount();
+            std::unique_ptr<GNode<int>> root(
+                EventWidget::hierarchicalClustering(QStringLiteral("Eucledian"), seqs, ids, progress));
+            const QString where = QStringLiteral("helpers %1, reports %2").arg(helpers).arg(reports);
+            QVERIFY2(shape(root.get()) == expected, qPrintable(where));
+            if (root)
+                QCOMPARE(leafOrder(root.get()), leafOrder(plain.get()));
+            QCOMPARE(EventWidget::sequenceDistanceCount() - before, quint64(n) * quint64(n + 1) / 2);
+            QVERIFY(std::is_sorted(done.begin(), done.end()));
+            if (!done.isEmpty()) {
+                QCOMPARE(totals, 2 * n - 1);
+                QVERIFY(done.last() <= totals);
+            }
+            // On helpers the first report comes at once.
+            if (reports && helpers && n > 0)
+                QVERIFY(!done.isEmpty() && done.first() == 0);
+        }
+    }
+}
+
+void ClusteringTest::stopsWhereAsked_data()
+{
+    QTest::addColumn<bool>("helpers");
+    QTest::addColumn<QString>("where");   // "table" or "merging"
+    QTest::addColumn<bool>("throws");
+    for (const bool helpers : {false, true}) {
+        for (const char* where : {"table", "merging"}) {
+            for (const bool throws : {false, true}) {
+                QTest::addRow("%s, %s, %s", helpers ? "helpers" : "one thread", where,
+                              throws ? "report throws" : "report says stop")
+                    << helpers << QString::fromLatin1(where) << throws;
+            }
+        }
+    }
+}
+
+// A report that says stop (or throws) while the distance table is computed
+// or while the clusters merge ends the clustering there: the helpers end
+// the tile they are in, nothing more is reported, and everything built so
+// far is freed (the sanitizer runs see to that).
+void ClusteringTest::stopsWhereAsked()
+{
+    QFETCH(bool, helpers);
+    QFETCH(QString, where);
+    QFETCH(bool, throws);
+    DebugCapture capture;
+    capture.setForward(false);
+    Restore<int> parallel(EventWidget::parallelClustering, helpers ? 1 : std::numeric_limits<int>::max());
+    const int n = 1500;
+    Glyphs g;
+    TList<TList<BinItem*>> seqs;
+    QList<int> ids;
+    for (const QString& text : randomTexts(n, 8)) {
+        seqs.append(g.sequence(text));
+        ids << ids.size();
+    }
+    const quint64 table = quint64(n) * quint64(n + 1) / 2;
+    const quint64 before = EventWidget::sequenceDistanceCount();
+    int reports = 0;
+    int after = 0;
+    bool stopped = false;
+    auto progress = [&](int done, int total) {
+        QElapsedTimer waited;
+        waited.start();
+        if (stopped) {
+            ++after;
+            return false;
+        }
+        ++reports;
+        if (where == QLatin1String("table")) {
+            if (done >= n)
+                return true;
+            // On helpers the first reports come before the tiles: wait a
+            // little for the helpers to be under way in them.
+            while (EventWidget::sequenceDistanceCount() == before && waited.elapsed() < 200)
+                QThread::usleep(200);
+            if (EventWidget::sequenceDistanceCount() == before)
+                return true;
+        } else if (done <= n) {
+            return true;
+        }
+        stopped = true;
+        if (throws)
+            throw std::runtime_error("stopped");
+        Q_UNUSED(total);
+        return false;
+    };
+    GNode<int>* root = nullptr;
+    bool thrown = false;
+    try {
+        root = EventWidget::hierarchicalClustering(QStringLiteral("Eucledian"), seqs, ids, progress);
+    } catch (const std::runtime_error&) {
+        thrown = true;
+    }
+    QVERIFY(stopped);
+    QVERIFY(!root);
+    QCOMPARE(thrown, throws);
+    QCOMPARE(after, 0);
+    const quint64 computed = EventWidget::sequenceDistanceCount() - before;
+    if (where == QLatin1String("table")) {
+        QVERIFY2(computed > 0 && computed < table / 2, qPrintable(QString::number(computed)));
+    } else {
+        QCOMPARE(computed, table);
+        QVERIFY(capture.contains(QStringLiteral("merging")));
+    }
+
+    // The same clustering, let through, still gives the tree.
+    std::unique_ptr<GNode<int>> full(
+        EventWidget::hierarchicalClustering(QStringLiteral("Eucledian"), seqs, ids, [](int, int) { return true; }));
+    QVERIFY(full);
+    QCOMPARE(full->items.size(), n);
 }
 
 LUMIVANE_TEST(ClusteringTest)
