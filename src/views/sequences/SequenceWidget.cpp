@@ -469,8 +469,8 @@ bool SequenceWidget::reportProgress(int phase, int done, int total, int count)
         // A phase that began without knowing its steps (a busy bar).
         progressDialog->setMaximum(total);
     }
-    // Events every 50 ms: the dialog's Cancel button, painting.
-    if (fresh || progressClock.elapsed() - progressShownAt >= 50) {
+    // Events every so often: the dialog's Cancel button, painting.
+    if (fresh || progressClock.elapsed() - progressShownAt >= progressInterval) {
         progressShownAt = progressClock.elapsed();
         progressDialog->setValue(std::min(done, progressDialog->maximum()));
         QCoreApplication::processEvents();
