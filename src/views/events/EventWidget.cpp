@@ -2699,7 +2699,6 @@ double internedDistance(const std::vector<int>& a, const std::vector<int>& b,
     return sum + lengths;
 }
 
-
 // Work between two progress reports of a clustering, on the thread that
 // does it: glyphs interned, element comparisons of the distance table,
 // table entries searched for the nearest clusters, clusters scanned by the
@@ -2899,6 +2898,7 @@ bool reserveTable(TList<double>& table, std::size_t cells, ClusteringPasses& pas
     return true;
 #endif
 }
+
 } // namespace
 
 double EventWidget::sequenceDistance(const TList<BinItem*>& a, const TList<BinItem*>& b)
@@ -2979,8 +2979,9 @@ GNode<int>* EventWidget::hierarchicalClustering(QString metric,
     ClusteringPasses passes(helpers, progress, total);
     const std::size_t w = std::size_t(n);
 
-    // The table goes on the helpers' side too: a large one takes a while
-    // to be handed out and to be given back.
+    // A large table takes a while to be made ready and to be freed: the
+    // helpers make it ready, the background thread of deferredrelease
+    // frees it, however this function is left.
     TList<double> table;
     struct TableRelease
     {
@@ -3007,34 +3008,31 @@ GNode<int>* EventWidget::hierarchicalClustering(QString metric,
             for (std::size_t j = i; j < side; ++j)
                 tiles.emplace_back(i, j);
         double* d = table.items.data();
-        const double perPair = 1.0 + double(glyphs) / double(n);
-        int nextLine = 0;
-        auto pairsOf = [&](std::size_t k) {
-            const std::size_t i0 = tiles[k].first * TILE, i1 = std::min(w, i0 + TILE);
-            const std::size_t j0 = tiles[k].second * TILE, j1 = std::min(w, j0 + TILE);
+        // Tile k: the pairs (i, j), first <= i < last, max(i, from) <= j < to.
+        auto pairsOf = [&](std::size_t k, auto&& pair) {
+            const std::size_t first = tiles[k].first * TILE, last = std::min(w, first + TILE);
+            const std::size_t from = tiles[k].second * TILE, to = std::min(w, from + TILE);
             qint64 pairs = 0;
-            for (std::size_t i = i0; i < i1; ++i)
-                pairs += qint64(j1 - std::max(i, j0));
+            for (std::size_t i = first; i < last; ++i) {
+                for (std::size_t j = std::max(i, from); j < to; ++j)
+                    pair(i, j);
+                pairs += qint64(to - std::max(i, from));
+            }
             return pairs;
         };
+        const double perPair = 1.0 + double(glyphs) / double(n);
+        int nextLine = 0;
         ClusteringPasses::Pass distances{
             tiles.size(),
             [&](std::size_t k) {
-                const std::size_t i0 = tiles[k].first * TILE, i1 = std::min(w, i0 + TILE);
-                const std::size_t j0 = tiles[k].second * TILE, j1 = std::min(w, j0 + TILE);
-                qint64 pairs = 0;
-                for (std::size_t i = i0; i < i1; ++i) {
-                    const std::vector<int>& a = leaves[i];
-                    for (std::size_t j = std::max(i, j0); j < j1; ++j) {
-                        const double v = internedDistance(a, leaves[j], interned);
-                        d[i * w + j] = v;
-                        d[j * w + i] = v;
-                    }
-                    pairs += qint64(j1 - std::max(i, j0));
-                }
+                const qint64 pairs = pairsOf(k, [&](std::size_t i, std::size_t j) {
+                    const double v = internedDistance(leaves[i], leaves[j], interned);
+                    d[i * w + j] = v;
+                    d[j * w + i] = v;
+                });
                 distancesComputed.fetch_add(quint64(pairs), std::memory_order_relaxed);
             },
-            [&](std::size_t k) { return qint64(double(pairsOf(k)) * perPair); },
+            [&](std::size_t k) { return qint64(double(pairsOf(k, [](std::size_t, std::size_t) {})) * perPair); },
             [&](std::size_t done) {
                 const int steps = int(qint64(done) * n / qint64(tiles.size()));
                 for (; nextLine < n && nextLine < steps; nextLine += 500)
