@@ -111,16 +111,18 @@ public:
     // "Eucledian" (another name leaves every distance 0). Returns a new tree
     // that the caller owns (deleting the root frees it), or null for no ids.
     //
-    // From parallelClustering ids on, the distance table is computed on
-    // helper threads. With a progress report, the calling thread only
-    // waits for them, in slices of a few milliseconds, and calls
-    // progress(done, total) after each; it also calls it every so often
-    // while it interns the sequences and merges the clusters. The steps are
-    // the ids (the distance table, counted by the share of it that is done)
-    // followed by the merges: total = 2 n - 1. progress returning false
-    // stops the clustering: it returns null once the helpers have ended; an
-    // exception thrown by progress is thrown on the same way. The tree is
-    // the same with and without helpers and report.
+    // From parallelClustering ids on, the distance table is made ready and
+    // computed on helper threads (ThreadBudget::count() of them). With a
+    // progress report the calling thread then only waits for them, in
+    // slices of a few milliseconds, and calls progress(done, total) at once
+    // and after every slice; below that number it computes the table itself
+    // and calls progress every so often, as it does while it interns the
+    // sequences and merges the clusters. The steps are the ids (the distance
+    // table, counted by the share of it that is done) followed by the
+    // merges: total = 2 n - 1. progress returning false stops the
+    // clustering, which returns null once the helpers have ended and all it
+    // built is freed; an exception thrown by progress is thrown on the same
+    // way. The tree is the same with and without helpers and report.
     static GNode<int>* hierarchicalClustering(QString metric,
                                               const IList<TList<BinItem*>>& sequences,
                                               QList<int> ids,
