@@ -164,20 +164,23 @@ QStringList rowTexts(const SequenceWidget& view, bool gaps = true)
     return out;
 }
 
-// Cancels the progress dialog of view once its label holds text.
+// Cancels the progress dialog of view once its label holds text (and it
+// shows what `when` waits for), or does `act` instead.
 class Canceller : public QObject
 {
 public:
-    Canceller(SequenceWidget* view, const QString& text) : view(view), text(text)
+    Canceller(SequenceWidget* view, const QString& text,
+              std::function<bool(const QProgressDialog&)> when = {}, std::function<void()> act = {})
+        : view(view), text(text)
     {
         // Fires only while the alignment lets events through.
         poller.setInterval(0);
-        connect(&poller, &QTimer::timeout, this, [this]() {
+        connect(&poller, &QTimer::timeout, this, [this, when, act]() {
             for (QProgressDialog* dialog : this->view->findChildren<QProgressDialog*>()) {
                 seen << dialog->labelText();
-                if (dialog->isVisible() && dialog->labelText().contains(this->text)) {
-                    dialog->cancel();
+                if (dialog->isVisible() && dialog->labelText().contains(this->text) && (!when || when(*dialog))) {
                     poller.stop();
+                    act ? act() : dialog->cancel();
                 }
             }
         });
@@ -187,29 +190,6 @@ public:
     QString text;
     QTimer poller;
     QStringList seen;
-};
-
-// Does `act` once, while the view lets events through, when the progress
-// dialog of view shows what `when` waits for.
-class DialogWatcher : public QObject
-{
-public:
-    DialogWatcher(SequenceWidget* view, std::function<bool(const QProgressDialog&)> when,
-                  std::function<void(QProgressDialog&)> act)
-    {
-        poller.setInterval(0);
-        connect(&poller, &QTimer::timeout, this, [this, view, when, act]() {
-            for (QProgressDialog* dialog : view->findChildren<QProgressDialog*>()) {
-                if (dialog->isVisible() && when(*dialog)) {
-                    poller.stop();
-                    act(*dialog);
-                    return;
-                }
-            }
-        });
-        poller.start();
-    }
-    QTimer poller;
 };
 
 // n distinct sequences of 3 to 8 glyphs named A to F.
@@ -1045,111 +1025,66 @@ void SequenceWidgetTest::rebuildAskedForWhileAligning()
 void SequenceWidgetTest::guideTreeThatIsStopped_data()
 {
     QTest::addColumn<bool>("helpers");
-    QTest::addColumn<QString>("how");
     QTest::addColumn<bool>("merging");   // where it stops: the merges, else the distance table
-    QTest::newRow("cancelled in the distance table, on helpers") << true << "cancel" << false;
-    QTest::newRow("cancelled in the distance table, on the window's thread") << false << "cancel" << false;
-    QTest::newRow("cancelled while the tree merges") << false << "cancel" << true;
-    QTest::newRow("out of memory while the tree merges") << false << "fail" << true;
-    QTest::newRow("a new selection while the table is built") << true << "glyphs" << false;
+    QTest::addColumn<bool>("superseded");   // by a new selection, else cancelled
+    QTest::newRow("cancelled in the distance table, on helpers") << true << false << false;
+    QTest::newRow("cancelled in the distance table, on the window's thread") << false << false << false;
+    QTest::newRow("cancelled while the tree merges") << false << true << false;
+    QTest::newRow("a new selection while the table is built") << true << false << true;
 }
 
-// The guide tree of many sequences stops where it is when the alignment
-// is cancelled, runs out of memory or is superseded, and the view goes on
-// as it does when that happens later: the rows unaligned, the alignment
-// off (unless a rebuild was asked for), a message only for the memory.
+// The guide tree of many sequences stops where it is when the alignment is
+// cancelled or superseded, and the view goes on as it does when that
+// happens later: the rows unaligned and the alignment off, or the new
+// selection aligned.
 void SequenceWidgetTest::guideTreeThatIsStopped()
 {
     QFETCH(bool, helpers);
-    QFETCH(QString, how);
     QFETCH(bool, merging);
-    BudgetReset reset;
+    QFETCH(bool, superseded);
     Restore<int> parallel(EventWidget::parallelClustering, helpers ? 1 : std::numeric_limits<int>::max());
     Glyphs glyphs;
     auto view = makeView(glyphs);
     DebugCapture capture;
     capture.setForward(false);
     const int n = 400;
-    const Rows input = glyphs.rows(distinctTexts(n));
-    sendGlyphs(view.get(), input);
+    sendGlyphs(view.get(), glyphs.rows(distinctTexts(n)));
     const QStringList unaligned = rowTexts(*view);
-    const QStringList sequences = rowTexts(*view, false);
     view->progressDelay = 0;
     view->progressInterval = 0;
 
-    // The dialog counts the steps of the tree once it reports them: the
-    // rows of the distance table, then the merges.
-    auto inTree = [n, merging](const QProgressDialog& dialog) {
-        return dialog.labelText().contains(QStringLiteral("guide tree")) && dialog.maximum() == 2 * n - 1
-               && (dialog.value() > n) == merging;
-    };
-    std::unique_ptr<DialogWatcher> watcher;
+    // The dialog counts the steps of the tree once the tree reports them:
+    // the rows of the distance table, then the merges.
     std::unique_ptr<Glyphs> other;
-    if (how == QLatin1String("cancel")) {
-        watcher = std::make_unique<DialogWatcher>(view.get(), inTree, [](QProgressDialog& d) { d.cancel(); });
-    } else if (how == QLatin1String("glyphs")) {
-        watcher = std::make_unique<DialogWatcher>(view.get(), inTree, [&](QProgressDialog&) {
+    std::function<void()> supersede;
+    if (superseded)
+        supersede = [&]() {
             other = std::make_unique<Glyphs>();
             sendGlyphs(view.get(), other->rows({"X Y", "X Z"}));
-        });
-    } else {
-        // The report that fails: the first one of the merges, after the
-        // one that opens the phase and those of the distance table.
-        QList<int> ids;
-        for (int k = 0; k < n; ++k)
-            ids << k;
-        int first = -1;
-        int count = 0;
-        std::unique_ptr<GNode<int>> probe(EventWidget::hierarchicalClustering(
-            QStringLiteral("Eucledian"), input, ids, [&](int done, int) {
-                if (first < 0 && done > n)
-                    first = count;
-                ++count;
-                return true;
-            }));
-        QVERIFY(first > 0);
-        AlignmentBudget::setAllocationFailure(AlignmentBudget::Clustering, 1 + first);
-    }
-
+        };
+    Canceller watcher(view.get(), QStringLiteral("guide tree"),
+                      [n, merging](const QProgressDialog& dialog) {
+                          return dialog.maximum() == 2 * n - 1 && (dialog.value() > n) == merging;
+                      },
+                      supersede);
     Messages messages;
     QSignalSpy dropped(view.get(), &SequenceWidget::alignmentDropped);
     const quint64 before = EventWidget::sequenceDistanceCount();
     view->setMSA(true);
     const quint64 computed = EventWidget::sequenceDistanceCount() - before;
+    const quint64 table = quint64(n) * (n + 1) / 2;
+    QVERIFY(!watcher.poller.isActive());
     QVERIFY(view->findChildren<QProgressDialog*>().isEmpty());
-    if (watcher)
-        QVERIFY(!watcher->poller.isActive());
-    if (how == QLatin1String("glyphs")) {
-        QVERIFY(view->msaOn);
-        QCOMPARE(dropped.count(), 0);
-        QVERIFY(messages.requests.isEmpty());
+    QVERIFY(messages.requests.isEmpty());
+    QCOMPARE(view->msaOn, superseded);
+    QCOMPARE(dropped.count(), superseded ? 0 : 1);
+    if (superseded) {
         QCOMPARE(rowTexts(*view, false), QStringList({"X Y", "X Z"}));
-        QVERIFY(computed < quint64(n) * (n + 1) / 2);
-        return;
-    }
-    QCOMPARE(dropped.count(), 1);
-    QVERIFY(!view->msaOn);
-    QCOMPARE(rowTexts(*view), unaligned);
-    QCOMPARE(view->stateCounts.value(view->startState), n);
-    if (merging)
-        QCOMPARE(computed, quint64(n) * (n + 1) / 2);
-    else
-        QVERIFY2(computed < quint64(n) * (n + 1) / 2, qPrintable(QString::number(computed)));
-    if (how == QLatin1String("cancel")) {
-        QVERIFY(messages.requests.isEmpty());
     } else {
-        QCOMPARE(messages.requests.size(), 1);
-        QVERIFY(messages.requests.first().text.startsWith(
-            QStringLiteral("The alignment of 400 distinct sequences ran out of memory and was stopped.")));
+        QCOMPARE(rowTexts(*view), unaligned);
+        QCOMPARE(view->stateCounts.value(view->startState), n);
     }
-
-    // Let through, the same sequences align.
-    AlignmentBudget::setAllocationFailure(AlignmentBudget::Clustering, -1);
-    watcher.reset();
-    view->setMSA(true);
-    QVERIFY(view->msaOn);
-    QCOMPARE(view->rows.size(), n);
-    QCOMPARE(rowTexts(*view, false), sequences);
+    QVERIFY2(merging ? computed == table : computed < table, qPrintable(QString::number(computed)));
 }
 
 LUMIVANE_TEST(SequenceWidgetTest)
