@@ -71,13 +71,24 @@
 #include <QVBoxLayout>
 #include <QWheelEvent>
 
+#if defined(Q_OS_LINUX)
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
+
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <cstdint>
 #include <cstdlib>
+#include <exception>
+#include <functional>
 #include <limits>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -2678,6 +2689,206 @@ double internedDistance(const std::vector<int>& a, const std::vector<int>& b,
     return sum + lengths;
 }
 
+// Work between two progress reports of a clustering, on the thread that
+// does it: glyphs interned, element comparisons of the distance table,
+// table entries searched for the nearest clusters, clusters scanned by the
+// merges.
+constexpr qint64 INTERN_REPORT_WORK = 1 << 16;
+constexpr qint64 TABLE_REPORT_WORK = 1 << 18;
+constexpr qint64 MERGE_REPORT_WORK = 1 << 14;
+// The distance table is computed in square tiles of this many pairs a side,
+// and its nearest clusters found for this many rows at a time.
+constexpr std::size_t TILE = 64;
+constexpr std::size_t NEAREST_ROWS = 16;
+// How long the calling thread waits for the helpers between two reports.
+constexpr int WAIT_SLICE_MS = 15;
+
+// The passes over the distance table of one clustering, each a number of
+// independent jobs. Without helpers the calling thread runs the jobs in
+// order and, with a report, reports after a job once TABLE_REPORT_WORK
+// has been done since the last report. With helpers, each takes the next
+// job as it ends one; the calling thread takes jobs too when there is no
+// report, else it reports at once and then after every slice of waiting.
+// A report returning false stops the pass: the helpers end the job they
+// are in and run() returns false once they have all ended. An exception of
+// a report or of a job also stops the pass and is thrown on from run(),
+// once the helpers have ended.
+class ClusteringPasses
+{
+public:
+    struct Pass
+    {
+        std::size_t jobs;
+        std::function<void(std::size_t job)> run;
+        // The work of a job (reports without helpers); null: none.
+        std::function<qint64(std::size_t job)> work;
+        // The steps of the clustering done once `done` jobs have ended; null: 0.
+        std::function<int(std::size_t done)> steps;
+    };
+
+    ClusteringPasses(int helpers, const std::function<bool(int, int)>& progress, int total)
+        : helpers(std::max(0, helpers)), progress(progress), total(total)
+    {
+    }
+
+    bool run(const Pass& pass)
+    {
+        if (pass.jobs == 0)
+            return true;
+        if (helpers == 0)
+            return runHere(pass);
+        return runOnHelpers(pass);
+    }
+
+private:
+    int stepsOf(const Pass& pass, std::size_t done) const { return pass.steps ? pass.steps(done) : 0; }
+
+    bool runHere(const Pass& pass)
+    {
+        qint64 work = 0;
+        for (std::size_t k = 0; k < pass.jobs; ++k) {
+            pass.run(k);
+            if (!progress || !pass.work)
+                continue;
+            work += pass.work(k);
+            if (work >= TABLE_REPORT_WORK) {
+                work = 0;
+                if (!progress(stepsOf(pass, k + 1), total))
+                    return false;
+            }
+        }
+        stepsOf(pass, pass.jobs);
+        return true;
+    }
+
+    bool runOnHelpers(const Pass& pass)
+    {
+        std::atomic<std::size_t> next{0};
+        std::atomic<std::size_t> finished{0};
+        std::atomic<bool> halt{false};
+        std::mutex lock;
+        std::condition_variable ended;
+        int running = 0;
+        std::exception_ptr failure;
+
+        auto work = [&]() {
+            while (!halt.load(std::memory_order_relaxed)) {
+                const std::size_t k = next.fetch_add(1, std::memory_order_relaxed);
+                if (k >= pass.jobs)
+                    break;
+                try {
+                    pass.run(k);
+                } catch (...) {
+                    std::lock_guard<std::mutex> guard(lock);
+                    if (!failure)
+                        failure = std::current_exception();
+                    halt.store(true, std::memory_order_relaxed);
+                    break;
+                }
+                finished.fetch_add(1, std::memory_order_release);
+            }
+        };
+        // Joins the helpers however this pass is left.
+        struct Helpers
+        {
+            std::atomic<bool>& halt;
+            std::vector<std::thread> threads;
+            void join()
+            {
+                for (std::thread& thread : threads)
+                    if (thread.joinable())
+                        thread.join();
+            }
+            ~Helpers()
+            {
+                halt.store(true, std::memory_order_relaxed);
+                join();
+            }
+        } started{halt, {}};
+        // Without a report the calling thread takes the first job itself.
+        const int count = int(std::min<std::size_t>(std::size_t(helpers), pass.jobs - (progress ? 0 : 1)));
+        started.threads.reserve(std::size_t(count));
+        for (int h = 0; h < count; ++h) {
+            {
+                std::lock_guard<std::mutex> guard(lock);
+                ++running;
+            }
+            try {
+                started.threads.emplace_back([&]() {
+                    work();
+                    std::lock_guard<std::mutex> guard(lock);
+                    --running;
+                    ended.notify_all();
+                });
+            } catch (...) {
+                std::lock_guard<std::mutex> guard(lock);
+                --running;
+                throw;
+            }
+        }
+
+        bool going = true;
+        if (!progress) {
+            work();
+        } else {
+            going = progress(stepsOf(pass, finished.load(std::memory_order_acquire)), total);
+            while (going) {
+                std::unique_lock<std::mutex> held(lock);
+                if (ended.wait_for(held, std::chrono::milliseconds(WAIT_SLICE_MS), [&]() { return running == 0; }))
+                    break;
+                held.unlock();
+                going = progress(stepsOf(pass, finished.load(std::memory_order_acquire)), total);
+            }
+        }
+        if (!going)
+            halt.store(true, std::memory_order_relaxed);
+        started.join();
+        if (failure)
+            std::rethrow_exception(failure);
+        if (going)
+            stepsOf(pass, pass.jobs);
+        return going;
+    }
+
+    const int helpers;
+    const std::function<bool(int, int)>& progress;
+    const int total;
+};
+
+// Reserves room for a table of `cells` doubles and, where the system can
+// be asked to, has its pages made ready by the helpers, a few megabytes a
+// job: for a large table that is most of what it costs before it is
+// filled, and done this way it goes faster and can be stopped on the way.
+bool reserveTable(TList<double>& table, std::size_t cells, ClusteringPasses& passes)
+{
+    table.items.reserve(cells);
+#if defined(Q_OS_LINUX) && defined(MADV_POPULATE_WRITE)
+    const long pageSize = sysconf(_SC_PAGESIZE);
+    const std::uintptr_t page = pageSize > 0 ? std::uintptr_t(pageSize) : 4096;
+    const auto begin = reinterpret_cast<std::uintptr_t>(table.items.data());
+    const std::uintptr_t from = (begin + page - 1) / page * page;
+    const std::uintptr_t to = (begin + cells * sizeof(double)) / page * page;
+    if (to <= from)
+        return true;
+    constexpr std::uintptr_t CHUNK = std::uintptr_t(8) << 20;
+    std::atomic<bool> unsupported{false};
+    return passes.run({std::size_t((to - from + CHUNK - 1) / CHUNK),
+                       [&](std::size_t k) {
+                           if (unsupported.load(std::memory_order_relaxed))
+                               return;
+                           const std::uintptr_t a = from + k * CHUNK;
+                           const std::uintptr_t b = std::min(to, a + CHUNK);
+                           // Refused (an older system): the filling makes them ready.
+                           if (madvise(reinterpret_cast<void*>(a), b - a, MADV_POPULATE_WRITE) != 0)
+                               unsupported.store(true, std::memory_order_relaxed);
+                       },
+                       nullptr, nullptr});
+#else
+    Q_UNUSED(passes);
+    return true;
+#endif
+}
+
 } // namespace
 
 double EventWidget::sequenceDistance(const TList<BinItem*>& a, const TList<BinItem*>& b)
@@ -2710,13 +2921,17 @@ quint64 EventWidget::sequenceDistanceCount()
     return distancesComputed.load(std::memory_order_relaxed);
 }
 
+int EventWidget::parallelClustering = 1000;
+
 GNode<int>* EventWidget::hierarchicalClustering(QString metric,
                                                 const IList<TList<BinItem*>>& sequences,
-                                                QList<int> ids)
+                                                QList<int> ids,
+                                                const std::function<bool(int done, int total)>& progress)
 {
     const int n = ids.size();
     if (n == 0)
         return nullptr;
+    const int total = 2 * n - 1;
 
     // The leaves are the ids in ascending order; a repeated id stands for
     // the last sequence that carries it.
@@ -2726,43 +2941,153 @@ GNode<int>* EventWidget::hierarchicalClustering(QString metric,
     QList<int> sorted = ids;
     std::sort(sorted.begin(), sorted.end());
 
-    TList<double> table;
-    table.items.assign(std::size_t(n) * std::size_t(n), 0.0);
-    if (metric == QLatin1String("Eucledian")) {
-        InternedSequences interned(showMulti);
-        std::vector<std::vector<int>> leaves;
+    // Every sequence is interned here, before any helper starts: from then
+    // on the helpers only read the interned sequences and their sets.
+    const bool measured = metric == QLatin1String("Eucledian");
+    InternedSequences interned(showMulti);
+    std::vector<std::vector<int>> leaves;
+    qint64 glyphs = 0;
+    if (measured) {
         leaves.reserve(std::size_t(n));
         static const TList<BinItem*> empty;
+        qint64 work = 0;
         for (int id : sorted) {
             const int p = positionOf.value(id);
             leaves.push_back(interned.intern(p < sequences.size() ? sequences.at(p) : empty));
-        }
-        double* d = table.items.data();
-        const std::size_t w = std::size_t(n);
-        for (int i = 0; i < n; ++i) {
-            for (int j = i; j < n; ++j) {
-                const double v = internedDistance(leaves[std::size_t(i)], leaves[std::size_t(j)],
-                                                  interned);
-                d[std::size_t(i) * w + std::size_t(j)] = v;
-                d[std::size_t(j) * w + std::size_t(i)] = v;
+            glyphs += qint64(leaves.back().size());
+            work += qint64(leaves.back().size()) + 1;
+            if (progress && work >= INTERN_REPORT_WORK) {
+                work = 0;
+                if (!progress(0, total))
+                    return nullptr;
             }
-            distancesComputed.fetch_add(quint64(n - i), std::memory_order_relaxed);
-            if (i % 500 == 0)
-                qDebug() << i << "distance " << n;
         }
     }
 
-    LinkageMatrix matrix(sorted, std::move(table));
+    const bool parallel = n >= parallelClustering;
+    const int helpers = parallel ? ThreadBudget::count() - (progress ? 0 : 1) : 0;
+    ClusteringPasses passes(helpers, progress, total);
+    const std::size_t w = std::size_t(n);
+
+    // A large table takes a while to be made ready and to be freed: the
+    // helpers make it ready, the background thread of deferredrelease
+    // frees it, however this function is left.
+    TList<double> table;
+    struct TableRelease
+    {
+        TList<double>& table;
+        ~TableRelease()
+        {
+            const std::size_t count = table.items.size();
+            deferredrelease::release(std::make_unique<std::vector<double>>(std::move(table.items)), count);
+        }
+    } release{table};
+    if (helpers > 0 && !reserveTable(table, w * w, passes))
+        return nullptr;
+    if (!passes.run({1, [&](std::size_t) { table.items.assign(w * w, 0.0); }, nullptr, nullptr}))
+        return nullptr;
+
+    if (measured) {
+        // Square tiles of pairs on and above the diagonal, each pair
+        // measured once from the lower leaf and stored on both sides; the
+        // tiles below the diagonal are written only by their mirror.
+        const std::size_t side = (w + TILE - 1) / TILE;
+        std::vector<std::pair<std::size_t, std::size_t>> tiles;
+        tiles.reserve(side * (side + 1) / 2);
+        for (std::size_t i = 0; i < side; ++i)
+            for (std::size_t j = i; j < side; ++j)
+                tiles.emplace_back(i, j);
+        double* d = table.items.data();
+        // Tile k: the pairs (i, j), first <= i < last, max(i, from) <= j < to.
+        auto pairsOf = [&](std::size_t k, auto&& pair) {
+            const std::size_t first = tiles[k].first * TILE, last = std::min(w, first + TILE);
+            const std::size_t from = tiles[k].second * TILE, to = std::min(w, from + TILE);
+            qint64 pairs = 0;
+            for (std::size_t i = first; i < last; ++i) {
+                for (std::size_t j = std::max(i, from); j < to; ++j)
+                    pair(i, j);
+                pairs += qint64(to - std::max(i, from));
+            }
+            return pairs;
+        };
+        const double perPair = 1.0 + double(glyphs) / double(n);
+        int nextLine = 0;
+        ClusteringPasses::Pass distances{
+            tiles.size(),
+            [&](std::size_t k) {
+                const qint64 pairs = pairsOf(k, [&](std::size_t i, std::size_t j) {
+                    const double v = internedDistance(leaves[i], leaves[j], interned);
+                    d[i * w + j] = v;
+                    d[j * w + i] = v;
+                });
+                distancesComputed.fetch_add(quint64(pairs), std::memory_order_relaxed);
+            },
+            [&](std::size_t k) { return qint64(double(pairsOf(k, [](std::size_t, std::size_t) {})) * perPair); },
+            [&](std::size_t done) {
+                const int steps = int(qint64(done) * n / qint64(tiles.size()));
+                for (; nextLine < n && nextLine < steps; nextLine += 500)
+                    qDebug() << nextLine << "distance " << n;
+                return steps;
+            }};
+        if (!passes.run(distances))
+            return nullptr;
+    }
+
+    // Each cluster's nearest one, row by row.
+    TList<double> nearestDistance;
+    TList<int> nearestIndex;
+    nearestDistance.items.resize(w);
+    nearestIndex.items.resize(w);
+    const double* d = table.items.data();
+    const ClusteringPasses::Pass nearest{
+        (w + NEAREST_ROWS - 1) / NEAREST_ROWS,
+        [&](std::size_t k) {
+            for (std::size_t r = k * NEAREST_ROWS; r < std::min(w, (k + 1) * NEAREST_ROWS); ++r)
+                nearestIndex.items[r] =
+                    LinkageMatrix::nearestInRow(d + r * w, int(r), n, nearestDistance.items[r]);
+        },
+        [&](std::size_t) { return qint64(NEAREST_ROWS) * n; },
+        [&](std::size_t) { return n; }};
+    if (!passes.run(nearest))
+        return nullptr;
+
+    LinkageMatrix matrix(sorted, std::move(table), std::move(nearestDistance), std::move(nearestIndex));
     qDebug() << "merging";
-    while (matrix.size() > 1) {
-        int a = 0;
-        for (int k = 1; k < matrix.size(); ++k)
-            if (matrix.nearestDistance[k] < matrix.nearestDistance[a])
-                a = k;
-        int b = matrix.nearestIndex[a];
-        if (b < 0 || b == a)
-            b = a == 0 ? 1 : 0;  // no finite distance known: take the first other
-        matrix.merge(a, b);
+    bool stopped = false;
+    try {
+        qint64 work = 0;
+        int merges = 0;
+        while (matrix.size() > 1) {
+            const int m = matrix.size();
+            int a = 0;
+            for (int k = 1; k < m; ++k)
+                if (matrix.nearestDistance[k] < matrix.nearestDistance[a])
+                    a = k;
+            int b = matrix.nearestIndex[a];
+            if (b < 0 || b == a)
+                b = a == 0 ? 1 : 0;  // no finite distance known: take the first other
+            matrix.merge(a, b);
+            ++merges;
+            work += m;
+            if (progress && work >= MERGE_REPORT_WORK) {
+                work = 0;
+                if (!progress(n + merges, total)) {
+                    stopped = true;
+                    break;
+                }
+            }
+        }
+    } catch (...) {
+        table = std::move(matrix.distances);
+        for (GNode<int>* node : matrix.nodes.items)
+            delete node;
+        throw;
+    }
+    table = std::move(matrix.distances);
+    if (stopped) {
+        for (GNode<int>* node : matrix.nodes.items)
+            delete node;
+        return nullptr;
     }
     return matrix.nodes[0];
 }

@@ -14,6 +14,8 @@
 #include <QSharedPointer>
 #include <QString>
 
+#include <functional>
+
 class BinCell;
 class BinItem;
 class Context;
@@ -108,9 +110,26 @@ public:
     // belongs to the sequence at position p. The only metric is
     // "Eucledian" (another name leaves every distance 0). Returns a new tree
     // that the caller owns (deleting the root frees it), or null for no ids.
+    //
+    // From parallelClustering ids on, the distance table is made ready and
+    // computed on helper threads (ThreadBudget::count() of them). With a
+    // progress report the calling thread then only waits for them, in
+    // slices of a few milliseconds, and calls progress(done, total) at once
+    // and after every slice; below that number it computes the table itself
+    // and calls progress every so often, as it does while it interns the
+    // sequences and merges the clusters. The steps are the ids (the distance
+    // table, counted by the share of it that is done) followed by the
+    // merges: total = 2 n - 1. progress returning false stops the
+    // clustering, which returns null once the helpers have ended and all it
+    // built is freed; an exception thrown by progress is thrown on the same
+    // way. The tree is the same with and without helpers and report.
     static GNode<int>* hierarchicalClustering(QString metric,
                                               const IList<TList<BinItem*>>& sequences,
-                                              QList<int> ids);
+                                              QList<int> ids,
+                                              const std::function<bool(int done, int total)>& progress = {});
+    // From this many ids on, hierarchicalClustering computes its distance
+    // table on helper threads (tests lower it to reach that way with a few).
+    static int parallelClustering;
     // Mismatches over the common length plus the difference of the lengths.
     // With multi-match on (showMulti) a position adds 1 - |A & B| / |B| for
     // the name sets of the two items (own name and children's names), so

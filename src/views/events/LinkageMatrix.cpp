@@ -11,18 +11,43 @@ constexpr double NO_DISTANCE = std::numeric_limits<double>::max();
 LinkageMatrix::LinkageMatrix(QList<int> ids, const TList<double>& table)
     : distances(table)
 {
-    init(ids);
+    init(ids, true);
 }
 
 LinkageMatrix::LinkageMatrix(QList<int> ids, TList<double>&& table)
     : distances(std::move(table))
 {
-    init(ids);
+    init(ids, true);
+}
+
+LinkageMatrix::LinkageMatrix(QList<int> ids, TList<double>&& table, TList<double>&& nearest,
+                             TList<int>&& nearestAt)
+    : distances(std::move(table)), nearestDistance(std::move(nearest)), nearestIndex(std::move(nearestAt))
+{
+    const bool found = nearestDistance.size() == ids.size() && nearestIndex.size() == ids.size();
+    if (!found) {
+        nearestDistance.clear();
+        nearestIndex.clear();
+    }
+    init(ids, !found);
 }
 
 LinkageMatrix::~LinkageMatrix() = default;
 
-void LinkageMatrix::init(const QList<int>& ids)
+int LinkageMatrix::nearestInRow(const double* row, int r, int width, double& best)
+{
+    best = NO_DISTANCE;
+    int bestIndex = -1;
+    for (int c = 0; c < width; ++c) {
+        if (c != r && row[c] < best) {
+            best = row[c];
+            bestIndex = c;
+        }
+    }
+    return bestIndex;
+}
+
+void LinkageMatrix::init(const QList<int>& ids, bool findNearest)
 {
     width = ids.size();
     const std::size_t cells = std::size_t(width) * std::size_t(width);
@@ -31,13 +56,9 @@ void LinkageMatrix::init(const QList<int>& ids)
                  << "clusters";
         distances.items.resize(cells, 0.0);
     }
-    nearestDistance.items.reserve(std::size_t(width));
-    nearestIndex.items.reserve(std::size_t(width));
     nodes.items.reserve(std::size_t(width));
     slotOf.items.reserve(std::size_t(width));
     for (int id : ids) {
-        nearestDistance.append(NO_DISTANCE);
-        nearestIndex.append(-1);
         auto* leaf = new GNode<int>;
         leaf->items.append(id);
         leaf->height = 0.0;
@@ -45,18 +66,13 @@ void LinkageMatrix::init(const QList<int>& ids)
         nodes.append(leaf);
         slotOf.append(slotOf.size());
     }
+    if (!findNearest)
+        return;
+    nearestDistance.items.assign(std::size_t(width), NO_DISTANCE);
+    nearestIndex.items.assign(std::size_t(width), -1);
     for (int r = 0; r < width; ++r) {
         const double* row = distances.items.data() + std::size_t(r) * std::size_t(width);
-        double best = NO_DISTANCE;
-        int bestIndex = -1;
-        for (int c = 0; c < width; ++c) {
-            if (c != r && row[c] < best) {
-                best = row[c];
-                bestIndex = c;
-            }
-        }
-        nearestDistance[r] = best;
-        nearestIndex[r] = bestIndex;
+        nearestIndex[r] = nearestInRow(row, r, width, nearestDistance[r]);
     }
 }
 

@@ -23,6 +23,10 @@ public:
     // cluster at position r to the one at c.
     LinkageMatrix(QList<int> ids, const TList<double>& distances);
     LinkageMatrix(QList<int> ids, TList<double>&& distances);
+    // As above, with every cluster's nearest distance and position found
+    // already (by nearestInRow over its row).
+    LinkageMatrix(QList<int> ids, TList<double>&& distances, TList<double>&& nearestDistance,
+                  TList<int>&& nearestIndex);
     // Releases the lists; the nodes belong to the tree that is handed out.
     ~LinkageMatrix();
     LinkageMatrix(const LinkageMatrix&) = delete;
@@ -32,6 +36,12 @@ public:
     // single linkage: the new node (children: a's node, then b's) takes
     // position a, position b is removed.
     void merge(int a, int b);
+
+    // The nearest other cluster of the one at r, from its row of the
+    // distance table (width entries): the first position c != r holding
+    // the row's smallest distance, or -1 (best the largest finite double)
+    // when none is smaller than that.
+    static int nearestInRow(const double* row, int r, int width, double& best);
 
     // Clusters left.
     int size() const { return nodes.size(); }
@@ -57,5 +67,5 @@ public:
     int width = 0;
 
 private:
-    void init(const QList<int>& ids);
+    void init(const QList<int>& ids, bool findNearest);
 };

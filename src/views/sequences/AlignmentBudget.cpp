@@ -193,6 +193,11 @@ void AlignmentBudget::start(qint64 n, qint64 glyphCount, qint64 longest)
     report(Clustering, 0, 0);
 }
 
+void AlignmentBudget::clustering(int done, int total)
+{
+    report(Clustering, done, total);
+}
+
 void AlignmentBudget::beforeMerge(qint64 a, qint64 b, int total)
 {
     if (!walking) {

@@ -44,13 +44,16 @@ public:
     static void setAllocationFailure(Phase phase, int report);
     static void checkFailure(Phase phase);
 
-    // Called at the start of each phase (done 0) and after every merge;
-    // returning false cancels the alignment.
+    // Called at the start of each phase (done 0), every so often while the
+    // guide tree is built and after every merge; returning false cancels
+    // the alignment.
     std::function<bool(Phase phase, int done, int total)> progress;
 
     // Before the guide tree is built: n sequences holding `glyphs` glyphs,
     // the longest `longest` long.
     void start(qint64 sequences, qint64 glyphs, qint64 longest);
+    // Progress of the guide tree: done of total steps.
+    void clustering(int done, int total);
     // Before a merge of profiles of widths a and b; `total` is the number
     // of merges of the whole walk.
     void beforeMerge(qint64 a, qint64 b, int total);

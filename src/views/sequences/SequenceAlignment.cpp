@@ -12,6 +12,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <memory>
 #include <utility>
@@ -769,8 +770,19 @@ TList<TList<BinItem*>> SequenceWidget::computeAlignment(const TList<TList<BinIte
         single.append(sequences.at(k));
         profiles.insert(k, single);
     }
+    // The guide tree reports its progress, and a stop (a cancel, a failed
+    // check) leaves it from within, once its helper threads have ended.
+    std::function<bool(int, int)> treeProgress;
+    if (budget)
+        treeProgress = [budget](int done, int total) {
+            budget->clustering(done, total);
+            return true;
+        };
     GNode<int>* root =
-        EventWidget::hierarchicalClustering(QStringLiteral("Eucledian"), sequences, keys);
+        EventWidget::hierarchicalClustering(QStringLiteral("Eucledian"), sequences, keys, treeProgress);
+    if (!root)
+        throw AlignmentBudget::Stopped{AlignmentBudget::Cancelled, 0, budget ? budget->limit : 0, false,
+                                       AlignmentBudget::Clustering};
     TList<TList<BinItem*>> result;
     try {
         result = alignAlongTree(root, &profiles, budget);

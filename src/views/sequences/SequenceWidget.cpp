@@ -465,9 +465,12 @@ bool SequenceWidget::reportProgress(int phase, int done, int total, int count)
         progressDialog->setLabelText(label);
         progressDialog->setMaximum(std::max(total, 0));
         progressDialog->show();
+    } else if (total > 0 && total != progressDialog->maximum()) {
+        // A phase that began without knowing its steps (a busy bar).
+        progressDialog->setMaximum(total);
     }
-    // Events every 50 ms: the dialog's Cancel button, painting.
-    if (fresh || progressClock.elapsed() - progressShownAt >= 50) {
+    // Events every so often: the dialog's Cancel button, painting.
+    if (fresh || progressClock.elapsed() - progressShownAt >= progressInterval) {
         progressShownAt = progressClock.elapsed();
         progressDialog->setValue(std::min(done, progressDialog->maximum()));
         QCoreApplication::processEvents();

@@ -145,6 +145,8 @@ public:
     TList<TList<BinItem*>> builtSequences;
     // How long an alignment runs before its progress dialog shows (ms).
     int progressDelay = 500;
+    // How often the progress dialog lets events through meanwhile (ms).
+    int progressInterval = 50;
 
 signals:
     // An alignment that could not be completed (too large for the memory

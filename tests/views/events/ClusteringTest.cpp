@@ -1,14 +1,18 @@
 #include "TestRegistry.h"
 
 #include "DebugCapture.h"
+#include "Restore.h"
 #include "items/BinItem.h"
 #include "views/events/EventWidget.h"
 #include "views/events/GNode.h"
 #include "views/events/LinkageMatrix.h"
 
+#include <QElapsedTimer>
 #include <QRandomGenerator>
+#include <QThread>
 #include <QtTest>
 
+#include <functional>
 #include <limits>
 #include <memory>
 #include <vector>
@@ -142,6 +146,22 @@ GNode<int>* plainClustering(const TList<TList<BinItem*>>& sequences, QList<int> 
     return nodes.front();
 }
 
+// n texts of 3 to 8 glyphs over six names, some with stacked children;
+// all the same text with `same`.
+QStringList randomTexts(int n, quint32 seed, const QString& same = QString())
+{
+    QRandomGenerator random(seed);
+    const QStringList names{"a", "b", "a+b", "b+c", "c+a+b", "d"};
+    QStringList texts;
+    for (int k = 0; k < n; ++k) {
+        QStringList seq;
+        for (int i = random.bounded(3, 9); i > 0; --i)
+            seq << names.at(random.bounded(names.size()));
+        texts << (same.isNull() ? seq.join(QLatin1Char(' ')) : same);
+    }
+    return texts;
+}
+
 struct MultiFlag
 {
     explicit MultiFlag(bool on) : saved(showMulti) { showMulti = on; }
@@ -168,6 +188,10 @@ private slots:
     void matchesPlainClustering_data();
     void matchesPlainClustering();
     void mergeIntoLaterPosition();
+    void sameTreeOnHelpersAndWithReports_data();
+    void sameTreeOnHelpersAndWithReports();
+    void stopsWhereAsked_data();
+    void stopsWhereAsked();
 };
 
 void ClusteringTest::goldenTree()
@@ -364,6 +388,116 @@ void ClusteringTest::mergeIntoLaterPosition()
     QCOMPARE(matrix.nearestDistance[1], 3.0);
     delete matrix.nodes[0];
     delete matrix.nodes[1];
+}
+
+void ClusteringTest::sameTreeOnHelpersAndWithReports_data()
+{
+    QTest::addColumn<QStringList>("texts");
+    QTest::addColumn<QList<int>>("ids");   // empty: 0 .. n - 1
+    QTest::addColumn<bool>("multi");
+    QList<int> repeated;
+    for (int k = 0; k < 150; ++k)
+        repeated << (k * 7) % 90;
+    QTest::newRow("no ids") << QStringList() << QList<int>() << false;
+    QTest::newRow("one id") << QStringList{"a b"} << QList<int>() << false;
+    QTest::newRow("two ids") << QStringList{"a b c", "a c"} << QList<int>{9, 4} << false;
+    QTest::newRow("all distances equal") << randomTexts(70, 1, "a b") << QList<int>() << false;
+    QTest::newRow("repeated ids") << randomTexts(150, 3) << repeated << false;
+    QTest::newRow("empty sequences among others")
+        << randomTexts(40, 2, QStringLiteral("")) + randomTexts(60, 4) << QList<int>() << false;
+    QTest::newRow("tiles, the last one cut") << randomTexts(300, 5) << QList<int>() << false;
+    QTest::newRow("multi-match") << randomTexts(200, 6) << QList<int>() << true;
+}
+
+// Helper threads and reports change nothing in the tree, nor in the
+// distances counted; the reports count up to the merges.
+void ClusteringTest::sameTreeOnHelpersAndWithReports()
+{
+    QFETCH(QStringList, texts);
+    QFETCH(QList<int>, ids);
+    QFETCH(bool, multi);
+    MultiFlag flag(multi);
+    DebugCapture capture;
+    capture.setForward(false);
+    Glyphs g;
+    TList<TList<BinItem*>> seqs;
+    for (const QString& text : texts)
+        seqs.append(g.sequence(text));
+    for (int k = 0; ids.size() < texts.size(); ++k)
+        ids << k;
+    const int n = ids.size();
+    std::unique_ptr<GNode<int>> plain(plainClustering(seqs, ids));
+    for (const int mode : {0, 1, 2, 3}) {
+        const bool helpers = mode & 1;
+        Restore<int> parallel(EventWidget::parallelClustering, helpers ? 1 : std::numeric_limits<int>::max());
+        QList<int> done;
+        std::function<bool(int, int)> progress;
+        if (mode & 2)
+            progress = [&](int d, int total) {
+                done << d;
+                return total == 2 * n - 1 && d <= total;
+            };
+        const quint64 before = EventWidget::sequenceDistanceCount();
+        std::unique_ptr<GNode<int>> root(
+            EventWidget::hierarchicalClustering(QStringLiteral("Eucledian"), seqs, ids, progress));
+        QVERIFY2(shape(root.get()) == shape(plain.get()), qPrintable(QString::number(mode)));
+        QCOMPARE(EventWidget::sequenceDistanceCount() - before, quint64(n) * quint64(n + 1) / 2);
+        QVERIFY(std::is_sorted(done.begin(), done.end()));
+        // On helpers the first report comes at once.
+        QCOMPARE(!done.isEmpty() && done.first() == 0, mode == 3 && n > 0);
+    }
+}
+
+void ClusteringTest::stopsWhereAsked_data()
+{
+    QTest::addColumn<bool>("helpers");
+    QTest::addColumn<bool>("merging");   // else in the distance table
+    QTest::newRow("table, one thread") << false << false;
+    QTest::newRow("table, helpers") << true << false;
+    QTest::newRow("merging, one thread") << false << true;
+    QTest::newRow("merging, helpers") << true << true;
+}
+
+// A report saying stop ends the clustering there: the helpers end the tile
+// they are in, nothing more is reported and all that was built is freed
+// (the sanitizer runs see to that). A throwing report is the alignment's.
+void ClusteringTest::stopsWhereAsked()
+{
+    QFETCH(bool, helpers);
+    QFETCH(bool, merging);
+    DebugCapture capture;
+    capture.setForward(false);
+    Restore<int> parallel(EventWidget::parallelClustering, helpers ? 1 : std::numeric_limits<int>::max());
+    const int n = 1500;
+    Glyphs g;
+    TList<TList<BinItem*>> seqs;
+    QList<int> ids;
+    for (const QString& text : randomTexts(n, 8)) {
+        seqs.append(g.sequence(text));
+        ids << ids.size();
+    }
+    const quint64 table = quint64(n) * quint64(n + 1) / 2;
+    const quint64 before = EventWidget::sequenceDistanceCount();
+    int after = 0;
+    bool stopped = false;
+    auto progress = [&](int done, int) {
+        if (stopped)
+            return ++after, false;
+        if (merging)
+            return !(stopped = done > n);
+        // On helpers the first reports come before the tiles: wait a little
+        // for the helpers to be under way in them.
+        QElapsedTimer waited;
+        waited.start();
+        while (EventWidget::sequenceDistanceCount() == before && waited.elapsed() < 200)
+            QThread::usleep(200);
+        return !(stopped = EventWidget::sequenceDistanceCount() > before && done < n);
+    };
+    QVERIFY(!EventWidget::hierarchicalClustering(QStringLiteral("Eucledian"), seqs, ids, progress));
+    QVERIFY(stopped);
+    QCOMPARE(after, 0);
+    const quint64 computed = EventWidget::sequenceDistanceCount() - before;
+    QVERIFY2(merging ? computed == table : computed < table / 2, qPrintable(QString::number(computed)));
 }
 
 LUMIVANE_TEST(ClusteringTest)

@@ -1,4 +1,5 @@
 #include "DebugCapture.h"
+#include "Restore.h"
 #include "SequenceFixture.h"
 #include "TestRegistry.h"
 
@@ -15,6 +16,7 @@
 #include "views/attributes/HistogramWidget.h"
 #include "views/attributes/PlotWidget.h"
 #include "app/MessageAsker.h"
+#include "views/events/EventWidget.h"
 #include "views/events/SortTriangle.h"
 #include "views/sequences/AlignmentBudget.h"
 #include "views/sequences/SequenceAlignment.h"
@@ -25,12 +27,14 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QProgressDialog>
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTimer>
 #include <QToolTip>
 #include <QtTest>
 
 #include <algorithm>
+#include <functional>
 #include <limits>
 #include <memory>
 
@@ -160,20 +164,23 @@ QStringList rowTexts(const SequenceWidget& view, bool gaps = true)
     return out;
 }
 
-// Cancels the progress dialog of view once its label holds text.
+// Cancels the progress dialog of view once its label holds text (and it
+// shows what `when` waits for), or does `act` instead.
 class Canceller : public QObject
 {
 public:
-    Canceller(SequenceWidget* view, const QString& text) : view(view), text(text)
+    Canceller(SequenceWidget* view, const QString& text,
+              std::function<bool(const QProgressDialog&)> when = {}, std::function<void()> act = {})
+        : view(view), text(text)
     {
         // Fires only while the alignment lets events through.
         poller.setInterval(0);
-        connect(&poller, &QTimer::timeout, this, [this]() {
+        connect(&poller, &QTimer::timeout, this, [this, when, act]() {
             for (QProgressDialog* dialog : this->view->findChildren<QProgressDialog*>()) {
                 seen << dialog->labelText();
-                if (dialog->isVisible() && dialog->labelText().contains(this->text)) {
-                    dialog->cancel();
+                if (dialog->isVisible() && dialog->labelText().contains(this->text) && (!when || when(*dialog))) {
                     poller.stop();
+                    act ? act() : dialog->cancel();
                 }
             }
         });
@@ -184,6 +191,23 @@ public:
     QTimer poller;
     QStringList seen;
 };
+
+// n distinct sequences of 3 to 8 glyphs named A to F.
+QStringList distinctTexts(int n)
+{
+    QRandomGenerator random(17);
+    QStringList texts;
+    while (texts.size() < n) {
+        QString text;
+        const int len = random.bounded(3, 9);
+        for (int k = 0; k < len; ++k)
+            text += QString(QLatin1Char(char('A' + random.bounded(6)))) + QLatin1Char(' ');
+        text.chop(1);
+        if (!texts.contains(text))
+            texts << text;
+    }
+    return texts;
+}
 
 } // namespace
 
@@ -218,6 +242,8 @@ private slots:
     void alignmentThatCannotComplete();
     void rebuildAskedForWhileAligning_data();
     void rebuildAskedForWhileAligning();
+    void guideTreeThatIsStopped_data();
+    void guideTreeThatIsStopped();
 };
 
 void SequenceWidgetTest::stackedRowShare()
@@ -994,6 +1020,71 @@ void SequenceWidgetTest::rebuildAskedForWhileAligning()
         QCOMPARE(inner, aligned && request != QLatin1String("glyphs") && request != QLatin1String("build"));
     }
     QVERIFY(!view->grab().isNull());
+}
+
+void SequenceWidgetTest::guideTreeThatIsStopped_data()
+{
+    QTest::addColumn<bool>("helpers");
+    QTest::addColumn<bool>("merging");   // where it stops: the merges, else the distance table
+    QTest::addColumn<bool>("superseded");   // by a new selection, else cancelled
+    QTest::newRow("cancelled in the distance table, on helpers") << true << false << false;
+    QTest::newRow("cancelled in the distance table, on the window's thread") << false << false << false;
+    QTest::newRow("cancelled while the tree merges") << false << true << false;
+    QTest::newRow("a new selection while the table is built") << true << false << true;
+}
+
+// The guide tree of many sequences stops where it is when the alignment is
+// cancelled or superseded, and the view goes on as it does when that
+// happens later: the rows unaligned and the alignment off, or the new
+// selection aligned.
+void SequenceWidgetTest::guideTreeThatIsStopped()
+{
+    QFETCH(bool, helpers);
+    QFETCH(bool, merging);
+    QFETCH(bool, superseded);
+    Restore<int> parallel(EventWidget::parallelClustering, helpers ? 1 : std::numeric_limits<int>::max());
+    Glyphs glyphs;
+    auto view = makeView(glyphs);
+    DebugCapture capture;
+    capture.setForward(false);
+    const int n = 400;
+    sendGlyphs(view.get(), glyphs.rows(distinctTexts(n)));
+    const QStringList unaligned = rowTexts(*view);
+    view->progressDelay = 0;
+    view->progressInterval = 0;
+
+    // The dialog counts the steps of the tree once the tree reports them:
+    // the rows of the distance table, then the merges.
+    std::unique_ptr<Glyphs> other;
+    std::function<void()> supersede;
+    if (superseded)
+        supersede = [&]() {
+            other = std::make_unique<Glyphs>();
+            sendGlyphs(view.get(), other->rows({"X Y", "X Z"}));
+        };
+    Canceller watcher(view.get(), QStringLiteral("guide tree"),
+                      [n, merging](const QProgressDialog& dialog) {
+                          return dialog.maximum() == 2 * n - 1 && (dialog.value() > n) == merging;
+                      },
+                      supersede);
+    Messages messages;
+    QSignalSpy dropped(view.get(), &SequenceWidget::alignmentDropped);
+    const quint64 before = EventWidget::sequenceDistanceCount();
+    view->setMSA(true);
+    const quint64 computed = EventWidget::sequenceDistanceCount() - before;
+    const quint64 table = quint64(n) * (n + 1) / 2;
+    QVERIFY(!watcher.poller.isActive());
+    QVERIFY(view->findChildren<QProgressDialog*>().isEmpty());
+    QVERIFY(messages.requests.isEmpty());
+    QCOMPARE(view->msaOn, superseded);
+    QCOMPARE(dropped.count(), superseded ? 0 : 1);
+    if (superseded) {
+        QCOMPARE(rowTexts(*view, false), QStringList({"X Y", "X Z"}));
+    } else {
+        QCOMPARE(rowTexts(*view), unaligned);
+        QCOMPARE(view->stateCounts.value(view->startState), n);
+    }
+    QVERIFY2(merging ? computed == table : computed < table, qPrintable(QString::number(computed)));
 }
 
 LUMIVANE_TEST(SequenceWidgetTest)
