@@ -19,7 +19,9 @@ extern std::atomic<bool> nfaReported;
 
 // Matches patterns against glyph sequences: one item against a glyph or an
 // edge label, and a deterministic automaton along a sequence. Each client
-// builds its own matcher; it keeps nothing between calls.
+// builds its own matcher; it keeps nothing between calls. Matchers on
+// several threads may match at once, over the same automaton too, as long
+// as nothing changes the automaton, the items or the glyph store meanwhile.
 class RuleMatcher
 {
 public:
@@ -55,5 +57,7 @@ private:
     // Whether a match from this item may start with the edge's label: never
     // false where matchFrom() could take the edge.
     static bool mayStart(const BinItem* item, const ParseNode* label);
+    // The length of the match matchFrom() gives, 0 for none.
+    int matchLength(int start, const TList<BinItem*>& sequence, const Automaton* automaton, bool stopAtFirst);
     const THash<QString, int>* attributeMap() const;
 };
