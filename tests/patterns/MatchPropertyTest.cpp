@@ -6,6 +6,7 @@
 #include "model/GlyphStore.h"
 #include "patterns/ConditionParser.h"
 #include "patterns/RuleMatcher.h"
+#include "ReferenceMatcher.h"
 #include "Timing.h"
 
 #include <QElapsedTimer>
@@ -377,6 +378,67 @@ QString spans(const TList<TList<BinItem*>>& matches, const TList<BinItem*>& sequ
     return out.join(QLatin1Char(' '));
 }
 
+// A comparison of an attribute with a variable ("a == ?x" and the like).
+ParseNode* variableTest(const QString& attribute, int op, const QString& variable)
+{
+    ParseNode* node = test(attribute, op, TVariant(variable, false));
+    node->isVariable = true;
+    return node;
+}
+
+// Conditions that bind a variable at its first use and compare with it
+// afterwards, alone or beside plain comparisons.
+ParseNode* variableCondition(int kind)
+{
+    switch (kind % 5) {
+    case 0:
+        return variableTest(QStringLiteral("a"), ParseNode::Equal, QStringLiteral("?x"));
+    case 1:
+        return variableTest(QStringLiteral("b"), ParseNode::Equal, QStringLiteral("?x"));
+    case 2:
+        return variableTest(QStringLiteral("a"), ParseNode::NotEqual, QStringLiteral("?y"));
+    case 3:
+        return altOf({variableTest(QStringLiteral("a"), ParseNode::Equal, QStringLiteral("?x")),
+                      test(QStringLiteral("b"), ParseNode::Equal, TVariant(2))});
+    default:
+        return seqOf({test(QStringLiteral("b"), ParseNode::Equal, TVariant(1)),
+                      variableTest(QStringLiteral("b"), ParseNode::Equal, QStringLiteral("?y"))});
+    }
+}
+
+// Gives about half the glyph leaves of the pattern a condition with a
+// variable in place of the one they had.
+void addVariables(ParseNode* node, PatternMaker& maker)
+{
+    if (node->type == ParseNode::Leaf && maker.below(2) == 0) {
+        delete node->glyph.condition;
+        node->glyph.condition = variableCondition(maker.below(5));
+        node->glyph.quantifier = maker.below(4);
+    }
+    for (ParseNode* child : node->children)
+        addVariables(child, maker);
+}
+
+bool sameMatches(const TList<TList<BinItem*>>& a, const TList<TList<BinItem*>>& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (int i = 0; i < a.size(); ++i)
+        if (a[i].items != b[i].items)
+            return false;
+    return true;
+}
+
+// The matches as positions with their debug lines, for messages.
+QString describeRun(const TList<TList<BinItem*>>& matches, const TList<BinItem*>& sequence,
+                    const QStringList& lines)
+{
+    QStringList counts;
+    for (const QString& line : {QStringLiteral("timeout for matching sequence"), QStringLiteral("nfa detected")})
+        counts.append(QStringLiteral("%1 x %2").arg(lines.count(line)).arg(line));
+    return spans(matches, sequence) + QStringLiteral(" (") + counts.join(QStringLiteral(", ")) + QLatin1Char(')');
+}
+
 }  // namespace
 
 class MatchPropertyTest : public QObject
@@ -386,6 +448,8 @@ class MatchPropertyTest : public QObject
 private slots:
     void findMatchesAgreesWithBacktracking();
     void deterministicAgreesWithNondeterministic();
+    void sameMatchesAsTheCopyingSearch_data();
+    void sameMatchesAsTheCopyingSearch();
 };
 
 void MatchPropertyTest::findMatchesAgreesWithBacktracking()
@@ -516,6 +580,108 @@ void MatchPropertyTest::deterministicAgreesWithNondeterministic()
     qInfo("%d patterns, %d start positions compared, %d without states, %lld ms", patterns, compared, skipped,
           timer.elapsed());
     QVERIFY(compared > patterns);
+}
+
+void MatchPropertyTest::sameMatchesAsTheCopyingSearch_data()
+{
+    QTest::addColumn<quint32>("seed");
+    QTest::addColumn<bool>("variables");
+    QTest::addColumn<int>("length");     // the least of the sequences; 0: a few items
+    QTest::addColumn<int>("patterns");
+
+    QTest::newRow("patterns of every kind") << 20261208u << false << 0 << 3000;
+    QTest::newRow("variables bound along the way") << 20261209u << true << 12 << 1500;
+    QTest::newRow("sequences beyond the step budget") << 20261210u << false << 1300 << 12;
+    QTest::newRow("variables beyond the step budget") << 20261211u << true << 1300 << 12;
+}
+
+// The matcher finds what the search that copied every path and every
+// binding found, with the same debug lines in the same order: searches
+// that run out of steps, that follow several edges, that bind variables.
+void MatchPropertyTest::sameMatchesAsTheCopyingSearch()
+{
+    QFETCH(quint32, seed);
+    QFETCH(bool, variables);
+    QFETCH(int, length);
+    QFETCH(int, patterns);
+    if (testsupport::sanitizedBuild())
+        patterns = std::max(4, patterns / 10);
+    DebugCapture capture;
+    capture.setForward(false);
+    PatternMaker maker(seed);
+    ControlWidget controller(nullptr);
+    controller.glyphStore->attributeColumns.insert(QStringLiteral("a"), 0);
+    controller.glyphStore->attributeColumns.insert(QStringLiteral("b"), 1);
+    RuleMatcher matcher(&controller);
+
+    int timeouts = 0;
+    int matched = 0;
+    for (int p = 0; p < patterns; ++p) {
+        QScopedPointer<ParseNode> root(maker.richPattern(1 + maker.below(3)));
+        if (length > RuleMatcher::StepBudget) {
+            // A run of nearly anything first: searches that go on to the
+            // end of a long sequence.
+            root.reset(seqOf({unary(ParseNode::Star, altOf({maker.richLeaf(), leaf(QStringLiteral("WildCard"))})),
+                              root.take()}));
+        }
+        if (variables)
+            addVariables(root.data(), maker);
+        QScopedPointer<Automaton> dfa(Automaton::build(root.data()));
+        Sequence sequence;
+        do {
+            maker.richSequence(sequence);
+        } while (sequence.storage.size() < length);
+        const TList<BinItem*> items = sequence.pointers();
+        for (int mode = 0; mode < 4; ++mode) {
+            const bool stopAtFirst = mode & 1;
+            const bool whole = mode & 2;
+            nfaReported = false;
+            capture.clear();
+            const TList<TList<BinItem*>> expected =
+                referencematcher::findMatches(matcher, dfa.data(), items, stopAtFirst, whole);
+            const QStringList expectedLines = capture.lines();
+            nfaReported = false;
+            capture.clear();
+            const TList<TList<BinItem*>> got = matcher.findMatches(dfa.data(), items, stopAtFirst, whole);
+            if (!sameMatches(got, expected) || capture.lines() != expectedLines)
+                QFAIL(qPrintable(QStringLiteral("pattern %1 %2 on %3, stop at first %4, whole %5: %6, before %7")
+                                     .arg(p)
+                                     .arg(describeLeaves(root.data()),
+                                          length > 100 ? QStringLiteral("%1 items").arg(items.size())
+                                                     : describeItems(items))
+                                     .arg(stopAtFirst)
+                                     .arg(whole)
+                                     .arg(describeRun(got, items, capture.lines()),
+                                          describeRun(expected, items, expectedLines))));
+            timeouts += expectedLines.count(QStringLiteral("timeout for matching sequence"));
+            matched += expected.size();
+        }
+        // From every start (every 37th of a long sequence), alone.
+        for (int from = 0; from < items.size(); from += length > 100 ? 37 : 1) {
+            for (bool stopAtFirst : {false, true}) {
+                nfaReported = false;
+                capture.clear();
+                const TList<BinItem*> expected =
+                    referencematcher::matchFrom(matcher, from, items, dfa.data(), stopAtFirst);
+                const QStringList expectedLines = capture.lines();
+                nfaReported = false;
+                capture.clear();
+                const TList<BinItem*> got = matcher.matchFrom(from, items, dfa.data(), stopAtFirst);
+                QVERIFY2(got.items == expected.items && capture.lines() == expectedLines,
+                         qPrintable(QStringLiteral("pattern %1 %2 from %3, stop at first %4: %5 items, before %6")
+                                        .arg(p)
+                                        .arg(describeLeaves(root.data()))
+                                        .arg(from)
+                                        .arg(stopAtFirst)
+                                        .arg(got.size())
+                                        .arg(expected.size())));
+            }
+        }
+    }
+    // The cases reach what they are about.
+    QVERIFY(matched > 0);
+    if (length > RuleMatcher::StepBudget)
+        QVERIFY(timeouts > 0);
 }
 
 LUMIVANE_TEST(MatchPropertyTest)

@@ -1896,14 +1896,17 @@ void EventWidget::find(ParseNode* tree, bool findTraces, bool notLongest, bool c
     // depend on the threads.
     const int parts = glyphs >= std::size_t(parallelFind) ? ThreadBudget::count() : 1;
     std::atomic<std::size_t> nextRow{0};
-    constexpr std::size_t ROWS_AT_ONCE = 16;
+    // Rows are of any length: the threads take a few at a time, fewer when
+    // there are few, so that they end together.
+    const std::size_t rowsAtOnce =
+        std::max<std::size_t>(1, std::min<std::size_t>(16, rows.size() / (8 * std::size_t(parts))));
     ThreadBudget::runInParts(std::size_t(parts), parts, [&](int, std::size_t, std::size_t) {
         RuleMatcher matcher(control);
         for (;;) {
-            const std::size_t from = nextRow.fetch_add(ROWS_AT_ONCE, std::memory_order_relaxed);
+            const std::size_t from = nextRow.fetch_add(rowsAtOnce, std::memory_order_relaxed);
             if (from >= rows.size())
                 break;
-            const std::size_t to = std::min(rows.size(), from + ROWS_AT_ONCE);
+            const std::size_t to = std::min(rows.size(), from + rowsAtOnce);
             for (std::size_t r = from; r < to; ++r) {
                 const TList<TList<BinItem*>> matches =
                     matcher.findMatches(automata[std::size_t(tileOf[r])].get(), *rows[r], notLongest, findTraces);
