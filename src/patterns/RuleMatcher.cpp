@@ -173,8 +173,6 @@ void logMatching(int position)
         qDebug("matching %d", position);
 }
 
-constexpr int READ_AHEAD = 16;
-
 // Whether a label reads the events of the item it is tested on: a glyph
 // with a condition somewhere in it.
 bool readsEvents(const ParseNode* label)
@@ -187,15 +185,17 @@ bool readsEvents(const ParseNode* label)
     return false;
 }
 
-// The events that the searches along a sequence read lie scattered over the
-// memory of the log, and each is a long wait for the memory when it is read
-// where it is needed. Read one after the other in a short loop, the events
-// of the next few items are fetched side by side instead: their records
-// first, then the positions of their values. Returns the position up to
-// which the items' events have been read.
-int readAhead(const TList<BinItem*>& sequence, int from)
+}  // namespace
+
+// The events lie scattered over the memory of the log, and each is a long
+// wait for the memory when it is read where it is needed. Read one after
+// the other in a short loop, the first events of the next few items are
+// fetched side by side instead: their records first, then the positions of
+// their values.
+int RuleMatcher::readAhead(const TList<BinItem*>& sequence, int from)
 {
-    constexpr std::size_t AHEAD = READ_AHEAD;
+    constexpr std::size_t AHEAD = ReadAhead;
+    from = std::max(from, 0);
     const std::size_t end = std::min(sequence.items.size(), std::size_t(from) + AHEAD);
     const Packet* events[AHEAD];
     std::size_t count = 0;
@@ -219,8 +219,6 @@ int readAhead(const TList<BinItem*>& sequence, int from)
     Q_UNUSED(kept);
     return int(end);
 }
-
-}  // namespace
 
 TList<BinItem*> RuleMatcher::matchFrom(int start, const TList<BinItem*>& sequence, Automaton* automaton,
                                        bool stopAtFirst)

@@ -49,6 +49,13 @@ public:
     TList<TList<BinItem*>> findMatches(Automaton* automaton, const TList<BinItem*>& sequence,
                                        bool stopAtFirst, bool wholeSequence);
 
+    // Reads the first event of each item from `from` on, ReadAhead items at
+    // once, so that testing them one by one does not wait for the memory at
+    // each; returns the position up to which they were read. A caller that
+    // tests the items of a sequence in turn calls it again on reaching it.
+    static int readAhead(const TList<BinItem*>& sequence, int from);
+    static constexpr int ReadAhead = 16;
+
     ControlWidget* controller = nullptr;
 
 private:
