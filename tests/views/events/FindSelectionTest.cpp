@@ -54,13 +54,9 @@ ParseNode* node(int type, std::initializer_list<ParseNode*> children)
 // variable ?h (the first such test binds it).
 ParseNode* sameSource(const QString& name)
 {
-    ParseNode* leaf = cellfixture::nameLeaf(name);
-    auto* test = new ParseNode(ParseNode::Test);
-    test->name = QStringLiteral("ip.src");
-    test->op = ParseNode::Equal;
-    test->value = TVariant(QStringLiteral("?h"), false);
-    test->isVariable = true;
-    leaf->glyph.condition = test;
+    ParseNode* leaf = cellfixture::kindLeaf(QStringLiteral("?h"), name);
+    leaf->glyph.condition->name = QStringLiteral("ip.src");
+    leaf->glyph.condition->isVariable = true;
     return leaf;
 }
 
@@ -95,26 +91,6 @@ struct Found
     QList<int> attribute;               // the new attribute over the events
     QString status;
     int announced = 0;
-};
-
-class Announcements : public QObject
-{
-public:
-    bool eventFilter(QObject*, QEvent* e) override
-    {
-        if (int(e->type()) != PACKETSEVENT)
-            return false;
-        auto* pe = static_cast<PacketsEvent*>(e);
-        ++found->announced;
-        found->sent.clear();
-        for (const PacketPtr& p : pe->packets)
-            found->sent.append(p.data());
-        found->sentSet.clear();
-        for (const PacketPtr& p : pe->packetSet)
-            found->sentSet.append(p.data());
-        return false;
-    }
-    Found* found = nullptr;
 };
 
 // The find of `tree` over the matrix as it was made before the rows were
@@ -181,8 +157,17 @@ void nameAttribute(const QString& name)
 Found runFind(Matrix& m, ParseNode* tree, bool traces, bool shortest, const QString& attribute)
 {
     Found found;
-    Announcements announcements;
-    announcements.found = &found;
+    EventCounter announcements(PACKETSEVENT);
+    announcements.onEvent = [&found](QEvent* e) {
+        auto* pe = static_cast<PacketsEvent*>(e);
+        ++found.announced;
+        found.sent.clear();
+        for (const PacketPtr& p : pe->packets)
+            found.sent.append(p.data());
+        found.sentSet.clear();
+        for (const PacketPtr& p : pe->packetSet)
+            found.sentSet.append(p.data());
+    };
     m.control->installEventFilter(&announcements);
     if (!attribute.isEmpty())
         nameAttribute(attribute);
