@@ -10,6 +10,7 @@
 #include "patterns/ParseNode.h"
 
 #include <QDebug>
+#include <QLoggingCategory>
 #include <QStringList>
 
 #include <algorithm>
@@ -133,65 +134,173 @@ bool RuleMatcher::evalLabel(BinItem* item, ParseNode* label, const THash<QString
     }
 }
 
+namespace {
+
+// One entry of the search stack. A path from `start` consumes the items
+// start, start + 1, ... one by one (an epsilon step consumes nothing), so
+// its length says which items it holds. Its bindings are an index into the
+// bindings made during the call, or -1 for none: bindings only grow while a
+// label is evaluated and never change once made, so paths share them.
+struct Branch
+{
+    Node state;
+    int length;
+    int bound;
+};
+
+// The search stack and the edges taken from one state, kept per thread so
+// that a call allocates nothing for them; a call never runs inside another
+// on the same thread.
+struct SearchScratch
+{
+    std::vector<Branch> stack;
+    // Here `length` is what the step consumes: 1, or 0 for an epsilon step.
+    std::vector<Branch> taken;
+};
+
+SearchScratch& searchScratch()
+{
+    thread_local SearchScratch scratch;
+    return scratch;
+}
+
+// "matching" and the position: a line for every position a search starts
+// at, formatted only when debug lines of the default category are wanted.
+void logMatching(int position)
+{
+    const QLoggingCategory* category = QLoggingCategory::defaultCategory();
+    if (category && category->isDebugEnabled())
+        qDebug("matching %d", position);
+}
+
+// Whether a label reads the events of the item it is tested on: a glyph
+// with a condition somewhere in it.
+bool readsEvents(const ParseNode* label)
+{
+    if (label->type == ParseNode::Leaf)
+        return label->glyph.condition != nullptr;
+    for (const ParseNode* child : label->children)
+        if (readsEvents(child))
+            return true;
+    return false;
+}
+
+}  // namespace
+
+// The events lie scattered over the memory of the log, and each is a long
+// wait for the memory when it is read where it is needed. Read one after
+// the other in a short loop, the first events of the next few items are
+// fetched side by side instead: their records first, then the positions of
+// their values.
+int RuleMatcher::readAhead(const TList<BinItem*>& sequence, int from)
+{
+    constexpr std::size_t AHEAD = ReadAhead;
+    from = std::max(from, 0);
+    const std::size_t end = std::min(sequence.items.size(), std::size_t(from) + AHEAD);
+    const Packet* events[AHEAD];
+    std::size_t count = 0;
+    for (std::size_t k = std::size_t(from); k < end; ++k) {
+        const BinItem* item = sequence.items[k];
+        const Packet* event = item && !item->packets.items.empty() ? item->packets.items.front().data() : nullptr;
+        if (event)
+            events[count++] = event;
+    }
+    quintptr sum = 0;
+    for (std::size_t k = 0; k < count; ++k)
+        sum += quintptr(events[k]->tablePositions()) + quintptr(events[k]->presentCount);
+    for (std::size_t k = 0; k < count; ++k) {
+        const quint32* positions = events[k]->tablePositions();
+        const int present = events[k]->presentCount;
+        if (positions && present > 0)
+            sum += positions[0] + positions[present - 1];
+    }
+    // Kept, so that the reads are made.
+    volatile quintptr kept = sum;
+    Q_UNUSED(kept);
+    return int(end);
+}
+
 TList<BinItem*> RuleMatcher::matchFrom(int start, const TList<BinItem*>& sequence, Automaton* automaton,
                                        bool stopAtFirst)
 {
-    TList<BinItem*> best;
+    TList<BinItem*> match;
     if (!automaton || start < 0)
-        return best;
+        return match;
+    const int length = matchLength(start, sequence, automaton, stopAtFirst);
+    if (length > 0)
+        match.items.assign(sequence.items.begin() + start, sequence.items.begin() + start + length);
+    return match;
+}
+
+int RuleMatcher::matchLength(int start, const TList<BinItem*>& sequence, const Automaton* automaton,
+                             bool stopAtFirst)
+{
     const THash<QString, int>* attributes = attributeMap();
+    SearchScratch& scratch = searchScratch();
+    std::vector<Branch>& stack = scratch.stack;
+    std::vector<Branch>& taken = scratch.taken;
+    stack.clear();
+    stack.push_back(Branch{automaton->start(), 0, -1});
+    // The bindings of the call; `fresh` receives what a label binds on a
+    // path that had bound nothing yet.
+    std::vector<THash<QString, TVariant>> bound;
+    THash<QString, TVariant> fresh;
 
-    // Three parallel stacks, top at the back.
-    std::vector<Node> states;
-    std::vector<TList<BinItem*>> paths;
-    std::vector<THash<QString, TVariant>> bindings;
-    states.push_back(automaton->start());
-    paths.emplace_back();
-    bindings.emplace_back();
-
-    std::vector<std::pair<Node, bool>> taken;
+    int best = 0;
     int budget = StepBudget;
-    const int length = sequence.size();
+    const int size = sequence.size();
     for (;;) {
-        const Node state = states.back();
-        states.pop_back();
-        TList<BinItem*> path = std::move(paths.back());
-        paths.pop_back();
-        THash<QString, TVariant> bound = std::move(bindings.back());
-        bindings.pop_back();
+        const Branch branch = stack.back();
+        stack.pop_back();
 
-        const int position = start + path.size();
-        if (position < length) {
-            BinItem* item = sequence.at(position);
+        const int position = start + branch.length;
+        if (position < size) {
+            BinItem* item = sequence.items[std::size_t(position)];
             taken.clear();
-            const auto out = automaton->outgoing.constFind(state);
+            const auto out = automaton->outgoing.constFind(branch.state);
             if (out != automaton->outgoing.constEnd()) {
-                for (Edge* edge : *out) {
-                    THash<QString, TVariant> copy = bound;
-                    // The complement label must not bind variables.
-                    THash<QString, TVariant>* use = edge->label->ignoreBindings ? nullptr : &copy;
-                    if (evalLabel(item, edge->label, attributes, use)) {
-                        bindings.push_back(std::move(copy));
-                        taken.emplace_back(edge->to, edge->label->type == ParseNode::Epsilon);
+                for (const Edge* edge : *out) {
+                    ParseNode* label = edge->label;
+                    int binding = branch.bound;
+                    bool holds = false;
+                    if (label->ignoreBindings) {
+                        // The complement label must not bind variables.
+                        holds = evalLabel(item, label, attributes, nullptr);
+                    } else if (branch.bound < 0) {
+                        if (!fresh.isEmpty())
+                            fresh.clear();
+                        holds = evalLabel(item, label, attributes, &fresh);
+                        if (holds && !fresh.isEmpty()) {
+                            bound.push_back(std::move(fresh));
+                            fresh = THash<QString, TVariant>();
+                            binding = int(bound.size()) - 1;
+                        }
+                    } else {
+                        THash<QString, TVariant> copy = bound[std::size_t(branch.bound)];
+                        const int before = copy.size();
+                        holds = evalLabel(item, label, attributes, &copy);
+                        if (holds && copy.size() != before) {
+                            bound.push_back(std::move(copy));
+                            binding = int(bound.size()) - 1;
+                        }
                     }
+                    if (holds)
+                        taken.push_back(Branch{edge->to, label->type == ParseNode::Epsilon ? 0 : 1, binding});
                 }
             }
             if (taken.size() > 1 && !nfaReported.exchange(true))
                 qDebug().noquote() << "nfa detected";
-            for (const auto& next : taken) {
-                TList<BinItem*> extended = path;
-                if (!next.second)
-                    extended.append(item);
-                const bool accepted = automaton->accepting.contains(next.first);
+            for (const Branch& next : taken) {
+                const int extended = branch.length + next.length;
+                const bool accepted = automaton->accepting.contains(next.state);
                 if (accepted && stopAtFirst)
                     return extended;
-                if (accepted && extended.size() > best.size())
+                if (accepted && extended > best)
                     best = extended;
-                paths.push_back(std::move(extended));
-                states.push_back(next.first);
+                stack.push_back(Branch{next.state, extended, next.bound});
             }
         }
-        if (states.empty())
+        if (stack.empty())
             break;
         if (--budget == 0) {
             qDebug().noquote() << "timeout for matching sequence";
@@ -218,11 +327,17 @@ TList<TList<BinItem*>> RuleMatcher::findMatches(Automaton* automaton, const TLis
         return result;
     const QList<Edge*> startEdges = automaton->outEdges(automaton->start());
     bool alwaysOpen = false;
-    for (const Edge* edge : startEdges)
+    bool conditions = false;
+    for (const Edge* edge : startEdges) {
         alwaysOpen = alwaysOpen || edge->label->type != ParseNode::Leaf;
+        conditions = conditions || readsEvents(edge->label);
+    }
 
     int i = 0;
+    int read = 0;
     while (i < sequence.size()) {
+        if (conditions && i >= read)
+            read = readAhead(sequence, i);
         BinItem* item = sequence.at(i);
         bool open = alwaysOpen;
         for (int e = 0; !open && e < startEdges.size(); ++e)
@@ -231,16 +346,18 @@ TList<TList<BinItem*>> RuleMatcher::findMatches(Automaton* automaton, const TLis
             ++i;
             continue;
         }
-        qDebug().noquote() << "matching" << i;
-        TList<BinItem*> match = matchFrom(i, sequence, automaton, stopAtFirst);
-        if (match.isEmpty()) {
+        logMatching(i);
+        const int matched = matchLength(i, sequence, automaton, stopAtFirst);
+        if (matched == 0) {
             ++i;
         } else if (wholeSequence) {
             result.append(sequence);
             return result;
         } else {
-            i += match.size();
+            TList<BinItem*> match;
+            match.items.assign(sequence.items.begin() + i, sequence.items.begin() + i + matched);
             result.append(std::move(match));
+            i += matched;
         }
     }
     return result;

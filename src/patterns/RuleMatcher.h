@@ -19,7 +19,9 @@ extern std::atomic<bool> nfaReported;
 
 // Matches patterns against glyph sequences: one item against a glyph or an
 // edge label, and a deterministic automaton along a sequence. Each client
-// builds its own matcher; it keeps nothing between calls.
+// builds its own matcher; it keeps nothing between calls. Matchers on
+// several threads may match at once, over the same automaton too, as long
+// as nothing changes the automaton, the items or the glyph store meanwhile.
 class RuleMatcher
 {
 public:
@@ -47,6 +49,13 @@ public:
     TList<TList<BinItem*>> findMatches(Automaton* automaton, const TList<BinItem*>& sequence,
                                        bool stopAtFirst, bool wholeSequence);
 
+    // Reads the first event of each item from `from` on, ReadAhead items at
+    // once, so that testing them one by one does not wait for the memory at
+    // each; returns the position up to which they were read. A caller that
+    // tests the items of a sequence in turn calls it again on reaching it.
+    static int readAhead(const TList<BinItem*>& sequence, int from);
+    static constexpr int ReadAhead = 16;
+
     ControlWidget* controller = nullptr;
 
 private:
@@ -55,5 +64,7 @@ private:
     // Whether a match from this item may start with the edge's label: never
     // false where matchFrom() could take the edge.
     static bool mayStart(const BinItem* item, const ParseNode* label);
+    // The length of the match matchFrom() gives, 0 for none.
+    int matchLength(int start, const TList<BinItem*>& sequence, const Automaton* automaton, bool stopAtFirst);
     const THash<QString, int>* attributeMap() const;
 };

@@ -6,6 +6,7 @@
 #include "model/GlyphStore.h"
 #include "patterns/ConditionParser.h"
 #include "patterns/RuleMatcher.h"
+#include "ReferenceMatcher.h"
 #include "Timing.h"
 
 #include <QElapsedTimer>
@@ -377,6 +378,32 @@ QString spans(const TList<TList<BinItem*>>& matches, const TList<BinItem*>& sequ
     return out.join(QLatin1Char(' '));
 }
 
+// Gives about half the glyph leaves of the pattern a condition that binds
+// a variable at its first use and compares with it afterwards.
+void addVariables(ParseNode* node, PatternMaker& maker)
+{
+    if (node->type == ParseNode::Leaf && maker.below(2) == 0) {
+        ParseNode* variable = test(maker.below(2) ? QStringLiteral("a") : QStringLiteral("b"),
+                                   maker.below(3) ? ParseNode::Equal : ParseNode::NotEqual,
+                                   TVariant(maker.below(2) ? QStringLiteral("?x") : QStringLiteral("?y"), false));
+        variable->isVariable = true;
+        delete node->glyph.condition;
+        node->glyph.condition =
+            maker.below(3) ? variable : altOf({variable, test(QStringLiteral("b"), ParseNode::Equal, TVariant(2))});
+        node->glyph.quantifier = maker.below(4);
+    }
+    for (ParseNode* child : node->children)
+        addVariables(child, maker);
+}
+
+QString positions(const TList<TList<BinItem*>>& matches, const TList<BinItem*>& sequence)
+{
+    QStringList out;
+    for (const TList<BinItem*>& match : matches)
+        out.append(QStringLiteral("%1+%2").arg(sequence.indexOf(match.first())).arg(match.size()));
+    return out.join(QLatin1Char(' '));
+}
+
 }  // namespace
 
 class MatchPropertyTest : public QObject
@@ -386,6 +413,8 @@ class MatchPropertyTest : public QObject
 private slots:
     void findMatchesAgreesWithBacktracking();
     void deterministicAgreesWithNondeterministic();
+    void sameMatchesAsTheCopyingSearch_data();
+    void sameMatchesAsTheCopyingSearch();
 };
 
 void MatchPropertyTest::findMatchesAgreesWithBacktracking()
@@ -516,6 +545,105 @@ void MatchPropertyTest::deterministicAgreesWithNondeterministic()
     qInfo("%d patterns, %d start positions compared, %d without states, %lld ms", patterns, compared, skipped,
           timer.elapsed());
     QVERIFY(compared > patterns);
+}
+
+void MatchPropertyTest::sameMatchesAsTheCopyingSearch_data()
+{
+    QTest::addColumn<quint32>("seed");
+    QTest::addColumn<bool>("variables");
+    QTest::addColumn<int>("length");     // the least of the sequences; 0: a few items
+    QTest::addColumn<int>("patterns");
+
+    QTest::newRow("patterns of every kind") << 20261208u << false << 0 << 3000;
+    QTest::newRow("variables bound along the way") << 20261209u << true << 12 << 1500;
+    QTest::newRow("sequences beyond the step budget") << 20261210u << false << 1300 << 12;
+    QTest::newRow("variables beyond the step budget") << 20261211u << true << 1300 << 12;
+}
+
+// The matcher finds what the search that copied every path and every
+// binding found, with the same debug lines in the same order: searches
+// that run out of steps, that follow several edges, that bind variables.
+void MatchPropertyTest::sameMatchesAsTheCopyingSearch()
+{
+    QFETCH(quint32, seed);
+    QFETCH(bool, variables);
+    QFETCH(int, length);
+    QFETCH(int, patterns);
+    if (testsupport::sanitizedBuild() && patterns > 100)
+        patterns /= 10;
+    DebugCapture capture;
+    capture.setForward(false);
+    PatternMaker maker(seed);
+    ControlWidget controller(nullptr);
+    controller.glyphStore->attributeColumns.insert(QStringLiteral("a"), 0);
+    controller.glyphStore->attributeColumns.insert(QStringLiteral("b"), 1);
+    RuleMatcher matcher(&controller);
+
+    int timeouts = 0;
+    int matched = 0;
+    for (int p = 0; p < patterns; ++p) {
+        QScopedPointer<ParseNode> root(maker.richPattern(1 + maker.below(3)));
+        if (variables)
+            addVariables(root.data(), maker);
+        if (length > RuleMatcher::StepBudget) {
+            // A run of anything first: searches that go on to the end of a
+            // long sequence.
+            root.reset(seqOf({unary(ParseNode::Star, altOf({maker.richLeaf(), leaf(QStringLiteral("WildCard"))})),
+                              root.take()}));
+        }
+        QScopedPointer<Automaton> dfa(Automaton::build(root.data()));
+        Sequence sequence;
+        do {
+            maker.richSequence(sequence);
+        } while (sequence.storage.size() < length);
+        const TList<BinItem*> items = sequence.pointers();
+        for (int mode = 0; mode < 4; ++mode) {
+            const bool stopAtFirst = mode & 1;
+            const bool whole = mode & 2;
+            nfaReported = false;
+            capture.clear();
+            const TList<TList<BinItem*>> expected =
+                referencematcher::findMatches(matcher, dfa.data(), items, stopAtFirst, whole);
+            const QStringList expectedLines = capture.lines();
+            nfaReported = false;
+            capture.clear();
+            const TList<TList<BinItem*>> got = matcher.findMatches(dfa.data(), items, stopAtFirst, whole);
+            QVERIFY2(positions(got, items) == positions(expected, items) && capture.lines() == expectedLines,
+                     qPrintable(QStringLiteral("pattern %1 %2, stop at first %3, whole %4: %5, before %6")
+                                    .arg(p)
+                                    .arg(describeLeaves(root.data()))
+                                    .arg(stopAtFirst)
+                                    .arg(whole)
+                                    .arg(positions(got, items), positions(expected, items))));
+            timeouts += expectedLines.count(QStringLiteral("timeout for matching sequence"));
+            matched += expected.size();
+        }
+        // From every start (every 37th of a long sequence), alone.
+        for (int from = 0; from < items.size(); from += length > 100 ? 37 : 1) {
+            for (bool stopAtFirst : {false, true}) {
+                nfaReported = false;
+                capture.clear();
+                const TList<BinItem*> expected =
+                    referencematcher::matchFrom(matcher, from, items, dfa.data(), stopAtFirst);
+                const QStringList expectedLines = capture.lines();
+                nfaReported = false;
+                capture.clear();
+                const TList<BinItem*> got = matcher.matchFrom(from, items, dfa.data(), stopAtFirst);
+                QVERIFY2(got.items == expected.items && capture.lines() == expectedLines,
+                         qPrintable(QStringLiteral("pattern %1 %2 from %3, stop at first %4: %5 items, before %6")
+                                        .arg(p)
+                                        .arg(describeLeaves(root.data()))
+                                        .arg(from)
+                                        .arg(stopAtFirst)
+                                        .arg(got.size())
+                                        .arg(expected.size())));
+            }
+        }
+    }
+    // The cases reach what they are about.
+    QVERIFY(matched > 0);
+    if (length > RuleMatcher::StepBudget)
+        QVERIFY(timeouts > 0);
 }
 
 LUMIVANE_TEST(MatchPropertyTest)

@@ -6,6 +6,7 @@
 #include "model/GlyphStore.h"
 #include "patterns/Rule.h"
 #include "patterns/RuleMatcher.h"
+#include "core/ValueInterner.h"
 
 #include <QScopedPointer>
 #include <QtTest>
@@ -50,6 +51,8 @@ private slots:
     void evalLabel();
     void compileIgnoresTheRewrite();
     void attributeMapComesFromTheStore();
+    void readAhead_data();
+    void readAhead();
 
 private:
     QScopedPointer<DebugCapture> capture;
@@ -251,6 +254,46 @@ void RuleMatcherTest::attributeMapComesFromTheStore()
     // The store is read at every call: a replaced map is picked up.
     controller.glyphStore->attributeColumns.clear();
     QVERIFY(matcher.findMatches(dfa.data(), sequence.pointers(), false, false).isEmpty());
+}
+
+void RuleMatcherTest::readAhead_data()
+{
+    QTest::addColumn<int>("from");
+    QTest::addColumn<int>("reached");
+    // Over 20 items: events of a value table with none, some or all of
+    // their three values present, events with values of their own, items
+    // without events and null items.
+    QTest::newRow("from the start") << 0 << RuleMatcher::ReadAhead;
+    QTest::newRow("to the end") << 10 << 20;
+    QTest::newRow("at the end") << 20 << 20;
+    QTest::newRow("beyond the end") << 25 << 20;
+    QTest::newRow("before the start") << -3 << RuleMatcher::ReadAhead;
+}
+
+// Reading the events ahead reads what the items hold, whatever it is, and
+// tells how far it got.
+void RuleMatcherTest::readAhead()
+{
+    QFETCH(int, from);
+    QFETCH(int, reached);
+    ValueInterner values;
+    Sequence sequence;
+    for (int i = 0; i < 20; ++i) {
+        BinItem value = item(QStringLiteral("A"));
+        if (i % 5 < 3) {
+            std::vector<quint32> positions;
+            for (int c = 0; c < 3; ++c)
+                positions.push_back(c < i % 5 ? values.value(TVariant(i * 3 + c)) : 0u);
+            value.packets.append(values.packet(positions.data(), 3));
+        } else if (i % 5 == 3) {
+            value.packets.append(makeEvent(i));
+        }
+        sequence.add(value);
+    }
+    TList<BinItem*> items = sequence.pointers();
+    items[7] = nullptr;
+    QCOMPARE(RuleMatcher::readAhead(items, from), reached);
+    QCOMPARE(RuleMatcher::readAhead(TList<BinItem*>(), from), 0);
 }
 
 LUMIVANE_TEST(RuleMatcherTest)

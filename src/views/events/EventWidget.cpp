@@ -1327,6 +1327,7 @@ private:
 
 int EventWidget::findCounter = 0;
 int EventWidget::parallelSelection = 20000;
+int EventWidget::parallelFind = 20000;
 
 bool EventWidget::cellHolds(const BinCell* cell, const QPointF& p) const
 {
@@ -1367,6 +1368,7 @@ void EventWidget::selectGlyphs(const TList<BinItem*>& select, const TList<BinIte
 {
     QElapsedTimer elapsed;
     elapsed.start();
+    selectionMarksClear = false;
     const bool ctrl = ctrlHeld();
     ChosenSets chosen(select, ctrl ? selectedPacketSet : PacketSet(),
                       ctrl ? selectedItemSet : FlatSet<BinItem*>());
@@ -1478,6 +1480,7 @@ void EventWidget::selectGlyphs(const TList<BinItem*>& select, const TList<BinIte
 
 void EventWidget::applySelection(TList<BinItem*> items, bool send, bool toggle)
 {
+    selectionMarksClear = selectionMarksClear && items.isEmpty();
     QHash<BinItem*, bool> select;
     QHash<BinItem*, bool> deselect;
     for (BinItem* item : items) {
@@ -1581,16 +1584,30 @@ TList<BinItem*> EventWidget::selectedItems() const
     return result;
 }
 
+bool EventWidget::nothingMarked() const
+{
+    if (!selectionMarksClear || !selectedPacketSet.isEmpty() || !selectedItemSet.isEmpty())
+        return false;
+    for (const BinCell* cell : cells)
+        if (!cell->selectedPackets.isEmpty())
+            return false;
+    return true;
+}
+
 bool EventWidget::clearSelection()
 {
     bool any = !selectedItemSet.isEmpty();
+    const bool unmarked = nothingMarked();
     selectedPacketSet.clear();
     countedSet.clear();
     selectedItemSet.clear();
     selectedSequences.clear();
+    if (unmarked)
+        return any;
     // One pass over the glyphs both finds the selected ones and unmarks them.
     for (BinCell* cell : cells)
         any = cell->setSelectedPackets(selectedPacketSet) || any;
+    selectionMarksClear = true;
     return any;
 }
 
@@ -1699,21 +1716,32 @@ void EventWidget::showSelection(const TList<QSharedPointer<Packet>>& packets)
 void EventWidget::showSelection(const PacketSet& packets)
 {
     clearSelection();
-    selectedPacketSet = packets;
-    for (BinCell* cell : cells)
-        cell->setSelectedPackets(selectedPacketSet);
+    if (!packets.isEmpty()) {
+        selectedPacketSet = packets;
+        selectionMarksClear = false;
+        for (BinCell* cell : cells)
+            cell->setSelectedPackets(selectedPacketSet);
+    }
     gatherSelectedItems();
     renderVisibleCells();
     render(true, true, nullptr);
     updateStatistics();
 }
 
-void EventWidget::sendSelection(const TList<QSharedPointer<Packet>>& packets)
+void EventWidget::sendSelection(TList<QSharedPointer<Packet>> packets, const PacketSet& set)
 {
     if (!control)
         return;
-    PacketsEvent e(this, packets, SELECT_ARGS);
+    PacketsEvent e(this, TList<PacketPtr>(), SELECT_ARGS);
+    e.packets.items = std::move(packets.items);
+    e.packetSet = set;
     QCoreApplication::sendEvent(control, &e);
+    if (e.packets.items.size() >= (std::size_t(1) << 15)) {
+        // Dropping hundreds of thousands of references is left to the
+        // background thread that frees the large sets.
+        auto* list = new std::vector<PacketPtr>(std::move(e.packets.items));
+        deferredrelease::post([list]() { delete list; });
+    }
 }
 
 void EventWidget::selectPackets(const TList<QSharedPointer<Packet>>& packets)
@@ -1724,12 +1752,24 @@ void EventWidget::selectPackets(const TList<QSharedPointer<Packet>>& packets)
 void EventWidget::gatherSelectedItems()
 {
     selectedItemSet.clear();
-    for (const BinCell* cell : cells)
-        for (const TList<BinItem*>& row : cell->rows)
-            for (BinItem* item : row)
-                if (item && item->selected)
-                    selectedItemSet.insert(item);
-    collectSelectedSequences();
+    selectedSequences.clear();
+    if (!nothingMarked()) {
+        // The glyphs and the sequences in one pass.
+        for (const BinCell* cell : cells) {
+            for (const TList<BinItem*>& row : cell->rows) {
+                TList<BinItem*> sequence;
+                for (BinItem* item : row) {
+                    if (item && item->selected) {
+                        selectedItemSet.insert(item);
+                        sequence.append(item);
+                    }
+                }
+                if (!sequence.isEmpty())
+                    selectedSequences.append(std::move(sequence));
+            }
+        }
+    }
+    logSelectedSequences();
 }
 
 void EventWidget::forgetItems()
@@ -1741,8 +1781,12 @@ void EventWidget::forgetItems()
 
 void EventWidget::restoreSelection()
 {
-    for (BinCell* cell : cells)
-        cell->setSelectedPackets(selectedPacketSet);
+    // Glyphs made from no selected events carry no marks to clear.
+    if (!nothingMarked()) {
+        for (BinCell* cell : cells)
+            cell->setSelectedPackets(selectedPacketSet);
+        selectionMarksClear = selectedPacketSet.isEmpty();
+    }
     gatherSelectedItems();
 }
 
@@ -1756,7 +1800,7 @@ void EventWidget::invertSelection()
                 inverted.append(p);
     }
     showSelection(inverted);
-    sendSelection(inverted);
+    sendSelection(std::move(inverted), selectedPacketSet);
 }
 
 void EventWidget::selectConversations()
@@ -1781,7 +1825,7 @@ void EventWidget::selectConversations()
             events.append(p);
     }
     showSelection(events);
-    sendSelection(events);
+    sendSelection(std::move(events), selectedPacketSet);
 }
 
 void EventWidget::excludeSelection()
@@ -1800,7 +1844,7 @@ void EventWidget::excludeSelection()
         }
     }
     showSelection(events);
-    sendSelection(events);
+    sendSelection(std::move(events), selectedPacketSet);
 }
 
 QString EventWidget::uniqueAttributeName(const QString& name) const
@@ -1820,37 +1864,128 @@ QString EventWidget::uniqueAttributeName(const QString& name) const
 void EventWidget::find(ParseNode* tree, bool findTraces, bool notLongest, bool createAttribute)
 {
     clearSelection();
-    RuleMatcher matcher(control);
-    QHash<const Packet*, int> ordinals;
-    int ordinal = 0;
-    TList<PacketPtr> outgoing;
     if (!tree)
         qDebug().noquote() << "find without a pattern: nothing matches";
-    for (BinCell* cell : cells) {
+
+    // Every row of every tile, in tile order and row order, with the
+    // automaton of its tile (one a tile).
+    std::vector<std::unique_ptr<Automaton>> automata;
+    std::vector<const TList<BinItem*>*> rows;
+    std::vector<int> tileOf;
+    std::size_t glyphs = 0;
+    for (const BinCell* cell : cells) {
         if (!tree)
             break;
-        std::unique_ptr<Automaton> automaton(Automaton::build(tree));
+        automata.emplace_back(Automaton::build(tree));
         for (const TList<BinItem*>& row : cell->rows) {
-            const TList<TList<BinItem*>> matches = matcher.findMatches(automaton.get(), row, notLongest, findTraces);
-            for (const TList<BinItem*>& match : matches) {
-                for (BinItem* glyph : match) {
-                    if (!glyph)
-                        continue;
-                    glyph->selected = true;
-                    glyph->selectedCount = glyph->totalCount;
-                    selectedItemSet.insert(glyph);
-                    for (const PacketPtr& p : glyph->packets) {
-                        if (createAttribute)
-                            ordinals.insert(p.data(), ordinal);
-                        selectedPacketSet.insert(p);
-                        outgoing.append(p);
-                    }
-                }
-                ++ordinal;
-            }
+            rows.push_back(&row);
+            tileOf.push_back(int(automata.size()) - 1);
+            glyphs += row.items.size();
         }
     }
-    collectSelectedSequences();
+
+    // What the matches of one row select: their glyphs in row order (the
+    // row's selected sequence, as nothing was selected before), their
+    // events in that order, once for the list that is sent and once for the
+    // set, and with an attribute to make, the number of the match of each
+    // event within the row.
+    struct RowMatches
+    {
+        TList<BinItem*> glyphs;
+        std::vector<PacketPtr> events;
+        std::vector<PacketPtr> forSet;
+        std::vector<int> matchOf;
+        int matches = 0;
+    };
+    std::vector<RowMatches> found(rows.size());
+
+    // The rows are matched on helper threads too, each with its own matcher,
+    // taking a few rows at a time; the automata, the events and the glyph
+    // store are only read meanwhile, and each glyph is marked by the thread
+    // that matched its row. The results are kept by row and taken in row
+    // order below, so that what is selected, and in what order, does not
+    // depend on the threads.
+    const int parts = glyphs >= std::size_t(parallelFind) ? ThreadBudget::count() : 1;
+    std::atomic<std::size_t> nextRow{0};
+    // Rows are of any length: the threads take a few at a time, fewer when
+    // there are few, so that they end together.
+    const std::size_t rowsAtOnce =
+        std::max<std::size_t>(1, std::min<std::size_t>(16, rows.size() / (8 * std::size_t(parts))));
+    ThreadBudget::runInParts(std::size_t(parts), parts, [&](int, std::size_t, std::size_t) {
+        RuleMatcher matcher(control);
+        for (;;) {
+            const std::size_t from = nextRow.fetch_add(rowsAtOnce, std::memory_order_relaxed);
+            if (from >= rows.size())
+                break;
+            const std::size_t to = std::min(rows.size(), from + rowsAtOnce);
+            for (std::size_t r = from; r < to; ++r) {
+                const TList<TList<BinItem*>> matches =
+                    matcher.findMatches(automata[std::size_t(tileOf[r])].get(), *rows[r], notLongest, findTraces);
+                if (matches.isEmpty())
+                    continue;
+                RowMatches& result = found[r];
+                for (const TList<BinItem*>& match : matches) {
+                    for (BinItem* glyph : match) {
+                        if (!glyph)
+                            continue;
+                        glyph->selected = true;
+                        glyph->selectedCount = glyph->totalCount;
+                        result.glyphs.append(glyph);
+                        for (const PacketPtr& p : glyph->packets) {
+                            result.events.push_back(p);
+                            result.forSet.push_back(p);
+                            if (createAttribute)
+                                result.matchOf.push_back(result.matches);
+                        }
+                    }
+                    ++result.matches;
+                }
+            }
+        }
+    });
+
+    std::size_t events = 0;
+    std::size_t matchedGlyphs = 0;
+    for (const RowMatches& result : found) {
+        events += result.events.size();
+        matchedGlyphs += result.glyphs.items.size();
+    }
+    if (matchedGlyphs > 0)
+        selectionMarksClear = false;
+    // Sized once: the sets grow by whole rows below.
+    selectedPacketSet.reserve(int(std::min<std::size_t>(events, std::numeric_limits<int>::max() / 2)));
+    selectedItemSet.reserve(int(std::min<std::size_t>(matchedGlyphs, std::numeric_limits<int>::max() / 2)));
+    TList<PacketPtr> outgoing;
+    outgoing.items.reserve(events);
+    QHash<const Packet*, int> ordinals;
+    int ordinal = 0;
+    for (RowMatches& result : found) {
+        if (result.matches == 0)
+            continue;
+        for (BinItem* glyph : result.glyphs)
+            selectedItemSet.insert(glyph);
+        if (createAttribute)
+            for (std::size_t k = 0; k < result.events.size(); ++k)
+                ordinals.insert(result.events[k].data(), ordinal + result.matchOf[k]);
+        ordinal += result.matches;
+        // The set takes the copies of events it does not hold yet, in order.
+        selectedPacketSet.adopt(result.forSet);
+        for (PacketPtr& p : result.events)
+            outgoing.items.push_back(std::move(p));
+        if (!result.glyphs.isEmpty())
+            selectedSequences.append(std::move(result.glyphs));
+    }
+    automata.clear();
+    logSelectedSequences();
+    {
+        // The rest of the rows' results (the copies of events that the set
+        // already held) go with the rows' lists, in the background when many.
+        auto* rest = new std::vector<RowMatches>(std::move(found));
+        if (events >= (std::size_t(1) << 15))
+            deferredrelease::post([rest]() { delete rest; });
+        else
+            delete rest;
+    }
 
     GlyphStore* store = control ? control->glyphStore : glyphStore;
     if (!createAttribute) {
@@ -1883,7 +2018,8 @@ void EventWidget::find(ParseNode* tree, bool findTraces, bool notLongest, bool c
         }
     }
 
-    sendSelection(outgoing);
+    // The receivers share the selected set instead of each making its own.
+    sendSelection(std::move(outgoing), selectedPacketSet);
     renderVisibleCells();
     render(true, true, nullptr);
     updateStatistics();

@@ -188,6 +188,9 @@ public:
     // From this many chosen glyphs on, a selection's sets are filled on
     // helper threads (tests lower it to reach that way with a few glyphs).
     static int parallelSelection;
+    // From this many glyphs in the rows on, find matches the rows on helper
+    // threads as well (tests lower it).
+    static int parallelFind;
 
     // --- ImgWidget ------------------------------------------------------------
 
@@ -368,7 +371,9 @@ private:
     void showSelection(const PacketSet& packets);
     // The debug line of the selected sequences (glyphs, sequences).
     void logSelectedSequences() const;
-    void sendSelection(const TList<QSharedPointer<Packet>>& packets);
+    // Sends the events with the set of them (without null events), which
+    // the receivers then share.
+    void sendSelection(TList<QSharedPointer<Packet>> packets, const PacketSet& set);
     // The first visible glyph, cells last to first, whose rectangle holds
     // the point (matrix coordinates); null when none.
     BinItem* glyphAt(const QPointF& point) const;
@@ -387,6 +392,14 @@ private:
 
     // Glyphs highlighted by the pointer (not through marked events).
     QSet<BinItem*> hoveredItems;
+    // Set by a pass that left every glyph unselected (count 0), cleared by
+    // every selection made here. Glyphs take their marks only from the
+    // cells' selected events when they are made and from the selections
+    // made here, so while it is set, no event is selected and no cell holds
+    // selected events, no glyph is marked: the passes that would find or
+    // clear marks are skipped.
+    bool selectionMarksClear = false;
+    bool nothingMarked() const;
     // The selection whose traces the status line counted last (a copy, so
     // that a change of the selection separates them) and their number.
     mutable PacketSet countedSet;

@@ -3,8 +3,12 @@
 #include "TestRegistry.h"
 
 #include "app/AppGlobals.h"
+#include "patterns/ParseNode.h"
 
 #include <QtTest>
+
+#include <functional>
+#include <memory>
 
 // How the matrix marks a selection of chosen glyphs when some other glyph
 // holds an event of a chosen one too: the chosen glyphs are wholly
@@ -24,6 +28,27 @@ TList<BinItem*> rowOf(const Matrix& m, int trace)
     return {};
 }
 
+// The glyphs with a mark (selected or counted), as "trace:position".
+QStringList markedGlyphs(const Matrix& m)
+{
+    QStringList out;
+    for (const BinCell* cell : m.view->cells)
+        for (const TList<BinItem*>& row : cell->rows)
+            for (int i = 0; i < row.size(); ++i)
+                if (row[i]->selected || row[i]->selectedCount != 0)
+                    out.append(QStringLiteral("%1:%2").arg(row[i]->packets.first()->conversationId).arg(i));
+    return out;
+}
+
+TList<PacketPtr> eventsOf(const Matrix& m, int trace)
+{
+    TList<PacketPtr> out;
+    for (const PacketPtr& p : m.context->packets)
+        if (p->conversationId == trace)
+            out.append(p);
+    return out;
+}
+
 } // namespace
 
 class SelectionMarksTest : public QObject
@@ -33,6 +58,8 @@ class SelectionMarksTest : public QObject
 private slots:
     void sharedEvent_data();
     void sharedEvent();
+    void clearedWhateverMarkedThem_data();
+    void clearedWhateverMarkedThem();
 };
 
 void SelectionMarksTest::sharedEvent_data()
@@ -93,6 +120,75 @@ void SelectionMarksTest::sharedEvent()
         for (const TList<BinItem*>& row : cell->rows)
             for (const BinItem* item : row)
                 QVERIFY(!item->selected && item->selectedCount == 0);
+}
+
+using Marking = std::function<void(Matrix&)>;
+Q_DECLARE_METATYPE(Marking)
+
+void SelectionMarksTest::clearedWhateverMarkedThem_data()
+{
+    QTest::addColumn<Marking>("mark");
+    QTest::addColumn<QStringList>("marked");   // the glyphs marked before the clearing
+
+    const auto find = [](const QString& kind) {
+        return [kind](Matrix& m) {
+            std::unique_ptr<ParseNode> tree(cellfixture::sequence({cellfixture::kindLeaf(kind)}));
+            m.view->find(tree.get(), false, false, false);
+        };
+    };
+    QTest::newRow("a find") << Marking(find(QStringLiteral("x"))) << QStringList({"2:0", "2:2"});
+    QTest::newRow("a find of nothing") << Marking(find(QStringLiteral("q"))) << QStringList();
+    QTest::newRow("a rubber band at rest") << Marking([](Matrix& m) {
+        m.view->applySelection(rowOf(m, 1), false, false);
+    }) << QStringList({"1:0", "1:1"});
+    QTest::newRow("a selection from another view") << Marking([](Matrix& m) {
+        m.view->selectPackets(eventsOf(m, 3));
+    }) << QStringList({"3:0"});
+    QTest::newRow("a selection kept through stacking") << Marking([](Matrix& m) {
+        m.view->selectPackets(eventsOf(m, 1));
+        m.view->setStack(true);
+        QCOMPARE(m.view->selectedItemSet.size(), 2);
+        QCOMPARE(m.view->selectedSequences.size(), 1);
+    }) << QStringList({"1:0", "1:1"});
+    QTest::newRow("stacking with nothing selected") << Marking([](Matrix& m) {
+        m.view->selectPackets(eventsOf(m, 1));
+        m.view->selectPackets({});
+        m.view->setStack(true);
+        m.view->setStack(false);
+    }) << QStringList();
+    QTest::newRow("a rubber band at rest after a clearing") << Marking([](Matrix& m) {
+        m.view->clearSelection();
+        m.view->applySelection(rowOf(m, 3), false, false);
+    }) << QStringList({"3:0"});
+}
+
+// Clearing the selection unmarks every glyph, however they were marked,
+// and tells whether any was; a second clearing finds none. The passes that
+// clearing, stacking and showing a selection skip when nothing can be
+// marked must not leave marks behind.
+void SelectionMarksTest::clearedWhateverMarkedThem()
+{
+    QFETCH(Marking, mark);
+    QFETCH(QStringList, marked);
+    Restore<bool> loaded(NO_DATA, false);
+    Matrix m({{1, QStringLiteral("ab"), QString()}, {2, QStringLiteral("xyx"), QString()},
+              {3, QStringLiteral("c"), QString()}});
+    m.view->clearSelection();
+    QVERIFY(markedGlyphs(m).isEmpty());
+
+    mark(m);
+    QCOMPARE(markedGlyphs(m), marked);
+    QCOMPARE(m.view->clearSelection(), !marked.isEmpty());
+    QVERIFY(markedGlyphs(m).isEmpty());
+    QVERIFY(m.view->selectedPacketSet.isEmpty());
+    QVERIFY(m.view->selectedItemSet.isEmpty());
+    QVERIFY(m.view->selectedSequences.isEmpty());
+    QVERIFY(!m.view->clearSelection());
+
+    // What is selected next is marked as ever.
+    m.view->selectPackets(eventsOf(m, 2));
+    QCOMPARE(markedGlyphs(m), QStringList({"2:0", "2:1", "2:2"}));
+    QCOMPARE(m.view->selectedSequences.size(), 1);
 }
 
 LUMIVANE_TEST(SelectionMarksTest)
