@@ -102,6 +102,32 @@ void copyForDrawing(BinItem& to, const BinItem& from)
     to.showDetail = false;
 }
 
+// Items handed to the background thread that frees large structures.
+struct HeldItems
+{
+    std::vector<TList<BinItem*>> rows;
+    ~HeldItems()
+    {
+        for (TList<BinItem*>& row : rows)
+            for (BinItem* item : row.items)
+                delete item;
+    }
+};
+
+// Deletes the items of the rows: on that background thread when there are
+// many (the items are plain data that any thread may free), here otherwise.
+void releaseItems(TList<TList<BinItem*>>&& rows)
+{
+    auto held = std::make_unique<HeldItems>();
+    held->rows = std::move(rows.items);
+    rows.items.clear();
+    std::size_t count = 0;
+    for (const TList<BinItem*>& row : held->rows)
+        count += row.items.size();
+    // Below the hand-over size the holder frees them here as it goes.
+    deferredrelease::release(std::move(held), count);
+}
+
 } // namespace
 
 int BinCell::parallelMarks = 100000;
@@ -125,33 +151,22 @@ BinCell::~BinCell()
     // Waits for an overview pass that is drawing this cell.
     rowsMutex->lock();
     // A tile of a large log holds every event of its traces twice, in its
-    // traces and in its glyphs: the references go to the background thread
-    // that frees large structures, the glyphs themselves here.
+    // traces and in its glyphs: both go to the background thread that frees
+    // large structures.
     struct Held
     {
-        std::vector<QSharedPointer<Packet>> events;
         std::vector<TList<QSharedPointer<Packet>>> traces;
     };
     auto held = std::make_unique<Held>();
     std::size_t total = 0;
     for (TList<QSharedPointer<Packet>>& trace : conversations.items)
         total += trace.items.size();
-    held->events.reserve(total);
-    for (TList<BinItem*>& row : rows.items)
-        for (BinItem* item : row.items) {
-            if (!item)
-                continue;
-            for (QSharedPointer<Packet>& event : item->packets.items)
-                held->events.push_back(std::move(event));
-            item->packets.items.clear();
-        }
     held->traces = std::move(conversations.items);
     conversations.items.clear();
     clearData();
     rowsMutex->unlock();
     delete rowsMutex;
-    const std::size_t count = total + held->events.size();
-    deferredrelease::release(std::move(held), count);
+    deferredrelease::release(std::move(held), total);
 }
 
 // ---------------------------------------------------------------------------
@@ -178,6 +193,56 @@ void BinCell::addPacket(const QSharedPointer<Packet>& packet)
         conversations[slot].append(packet);
     else
         conversations.append(TList<QSharedPointer<Packet>>{packet});
+}
+
+void BinCell::addRecords(const TList<QSharedPointer<Packet>>& records, const std::vector<BinCell*>& target)
+{
+    const std::vector<QSharedPointer<Packet>>& events = records.items;
+    const std::size_t n = std::min(events.size(), target.size());
+    if (conversationMode == 2) {
+        std::size_t count = 0;
+        for (std::size_t i = 0; i < n; ++i)
+            count += target[i] == this ? 1 : 0;
+        if (count == 0)
+            return;
+        if (conversations.isEmpty())
+            conversations.append(TList<QSharedPointer<Packet>>());
+        std::vector<QSharedPointer<Packet>>& list = conversations.first().items;
+        list.reserve(list.size() + count);
+        for (std::size_t i = 0; i < n; ++i)
+            if (target[i] == this)
+                list.push_back(events[i]);
+        return;
+    }
+    // Two passes: the first gives every event its trace's slot and counts
+    // the events of each slot, the second fills the traces at their size.
+    std::vector<int> slotOfEvent;
+    std::vector<std::size_t> counts(conversations.items.size(), 0);
+    for (std::size_t i = 0; i < n; ++i) {
+        if (target[i] != this)
+            continue;
+        const int id = events[i] ? events[i]->conversationId : 0;
+        auto found = conversationSlots.find(id);
+        int slot;
+        if (found == conversationSlots.end()) {
+            slot = nextSlot++;
+            conversationSlots.insert(id, slot);
+        } else {
+            slot = found.value();
+        }
+        if (std::size_t(slot) >= counts.size())
+            counts.resize(std::size_t(slot) + 1, 0);
+        ++counts[std::size_t(slot)];
+        slotOfEvent.push_back(slot);
+    }
+    if (conversations.items.size() < counts.size())
+        conversations.items.resize(counts.size());
+    for (std::size_t slot = 0; slot < counts.size(); ++slot)
+        conversations.items[slot].items.reserve(conversations.items[slot].items.size() + counts[slot]);
+    std::size_t next = 0;
+    for (std::size_t i = 0; i < n; ++i)
+        if (target[i] == this)
+            conversations.items[std::size_t(slotOfEvent[next++])].items.push_back(events[i]);
 }
 
 void BinCell::addPackets(const TList<QSharedPointer<Packet>>& packets)
@@ -210,9 +275,7 @@ void BinCell::clearData()
 {
     background = Qt::transparent;
     frameColor = TEXT_COLOR;
-    for (TList<BinItem*>& r : rows)
-        for (BinItem* item : r)
-            delete item;
+    releaseItems(std::move(rows));
     rows.clear();
     visibleRows.clear();
     visibleRowIndex.clear();
@@ -290,103 +353,65 @@ void BinCell::applyRules()
     if (!store)
         return;
     const TList<Rule>& rules = store->rules;
-    RuleMatcher matcher(owner);
+    RuleMatcher compiler(owner);
 
     // One automaton per rule, so that the indices stay aligned; a rule that
     // is hidden or cannot be applied matches nothing.
     std::vector<Automaton*> automata;
-    std::vector<bool> applied;
+    std::vector<int> applied;
     automata.reserve(std::size_t(rules.size()));
-    for (const Rule& rule : rules) {
+    for (int i = 0; i < rules.size(); ++i) {
+        const Rule& rule = rules[i];
         const bool usable = rule.visible && rewriteLeaf(rule);
         if (rule.visible && !usable)
             qDebug().noquote() << "rule without precondition or rewrite glyph:" << rule.name;
-        automata.push_back(usable ? matcher.compile(rule.pre, rule.post) : new Automaton);
-        applied.push_back(usable);
+        automata.push_back(usable ? compiler.compile(rule.pre, rule.post) : new Automaton);
+        if (usable)
+            applied.push_back(i);
     }
 
-    const THash<QString, int>* attributes = &store->attributeColumns;
-    for (int i = 0; i < rules.size(); ++i) {
-        if (!applied[std::size_t(i)])
-            continue;
-        const Rule& rule = rules[i];
-        Automaton* automaton = automata[std::size_t(i)];
-        const BinItem& rewriteGlyph = rewriteLeaf(rule)->glyph;
-        const QList<Edge*> startEdges = automaton->outEdges(automaton->start());
-
-        TList<TList<BinItem*>> survivors;
-        survivors.items.reserve(rows.items.size());
-        std::vector<std::pair<int, int>> runs;
-        for (TList<BinItem*>& itemRow : rows) {
-            nfaReported = false;
-            runs.clear();
-            const int length = itemRow.size();
-            for (int j = 0; j < length;) {
-                // A run can only start where a first step of the automaton holds.
-                bool opens = false;
-                for (int e = 0; !opens && e < startEdges.size(); ++e) {
-                    ParseNode* label = startEdges.at(e)->label;
-                    THash<QString, TVariant> bindings;
-                    opens = matcher.evalLabel(itemRow[j], label, attributes,
-                                              label->ignoreBindings ? nullptr : &bindings);
-                }
-                const int matched =
-                    opens ? matcher.matchFrom(j, itemRow, automaton, rule.match).size() : 0;
-                if (matched > 0) {
-                    runs.emplace_back(j, matched);
-                    j += matched;
-                } else {
-                    ++j;
-                }
-            }
-            nfaReported = false;
-            if (runs.empty()) {
-                survivors.items.push_back(std::move(itemRow));
-                continue;
-            }
-
-            TList<BinItem*> rebuilt;
-            rebuilt.items.reserve(std::size_t(length));
-            std::size_t next = 0;
-            for (int j = 0; j < length;) {
-                if (next < runs.size() && runs[next].first == j) {
-                    const int runLength = runs[next].second;
-                    TList<BinItem*> run = itemRow.mid(j, runLength);
-                    BinItem* merged = mergeMatch(run, rewriteGlyph);
-                    store->ruleCounts[rule.name] += 1;
-                    if (merged) {
-                        const BinItem* head = run.first();
-                        if (!head->name.isEmpty() && head->name == GRAY) {
-                            BinItem copy(*head);
-                            copy.packets.clear();
-                            merged->children.append(copy.flatten());
-                        } else if (!head->name.isEmpty() && run.size() > 1) {
-                            for (int k = 0; k < i; ++k) {
-                                const Rule& earlier = rules[k];
-                                if (!isSingleGlyphRule(earlier))
-                                    continue;
-                                BinItem* pattern = &earlier.pre->children.first()->glyph;
-                                if (matcher.matchGlyph(merged, pattern, attributes, nullptr))
-                                    merged->children.append(rewriteLeaf(earlier)->glyph.flatten());
-                            }
-                        }
-                        if (merged->packets.size() > 1)
-                            merged->label = QString::number(merged->packets.size());
-                        rebuilt.append(merged);
+    if (!applied.empty()) {
+        // A row meets the rules in their order and no other row: the rows
+        // are rewritten in parts, on several threads when there are many
+        // events, each with its own matcher over the shared automata. A row
+        // that a rule empties is dropped and meets no later rule.
+        const THash<QString, int>* attributes = &store->attributeColumns;
+        const std::size_t count = rows.items.size();
+        std::size_t total = 0;
+        for (const TList<BinItem*>& itemRow : rows.items)
+            total += itemRow.items.size();
+        const int parts = total >= std::size_t(parallelMarks)
+                              ? int(std::min<std::size_t>(std::size_t(ThreadBudget::count()), count))
+                              : 1;
+        std::vector<std::vector<int>> matches(std::size_t(std::max(parts, 1)),
+                                              std::vector<int>(std::size_t(rules.size()), 0));
+        std::vector<char> kept(count, 1);
+        ThreadBudget::runInParts(count, parts, [&](int k, std::size_t from, std::size_t to) {
+            RuleMatcher matcher(owner);
+            std::vector<int>& counted = matches[std::size_t(k)];
+            for (std::size_t r = from; r < to; ++r) {
+                TList<BinItem*>& itemRow = rows.items[r];
+                for (int i : applied) {
+                    if (!applyRule(matcher, rules, i, automata[std::size_t(i)], attributes, itemRow,
+                                   counted[std::size_t(i)])) {
+                        kept[r] = 0;
+                        break;
                     }
-                    for (BinItem* item : run)
-                        delete item;
-                    j += runLength;
-                    ++next;
-                } else {
-                    rebuilt.append(itemRow[j]);
-                    ++j;
                 }
             }
-            itemRow.items.clear();
-            if (!rebuilt.isEmpty())
-                survivors.items.push_back(std::move(rebuilt));
+        });
+        for (int i : applied) {
+            int n = 0;
+            for (const std::vector<int>& counted : matches)
+                n += counted[std::size_t(i)];
+            if (n > 0)
+                store->ruleCounts[rules[i].name] += n;
         }
+        TList<TList<BinItem*>> survivors;
+        survivors.items.reserve(count);
+        for (std::size_t r = 0; r < count; ++r)
+            if (kept[r])
+                survivors.items.push_back(std::move(rows.items[r]));
         rows = std::move(survivors);
         if (rows.isEmpty())
             rows.append(TList<BinItem*>());
@@ -394,6 +419,78 @@ void BinCell::applyRules()
 
     for (Automaton* automaton : automata)
         delete automaton;
+}
+
+bool BinCell::applyRule(RuleMatcher& matcher, const TList<Rule>& rules, int i, Automaton* automaton,
+                        const THash<QString, int>* attributes, TList<BinItem*>& itemRow, int& matched)
+{
+    const Rule& rule = rules[i];
+    const BinItem& rewriteGlyph = rewriteLeaf(rule)->glyph;
+    const QList<Edge*> startEdges = automaton->outEdges(automaton->start());
+
+    nfaReported = false;
+    std::vector<std::pair<int, int>> runs;
+    const int length = itemRow.size();
+    for (int j = 0; j < length;) {
+        // A run can only start where a first step of the automaton holds.
+        bool opens = false;
+        for (int e = 0; !opens && e < startEdges.size(); ++e) {
+            ParseNode* label = startEdges.at(e)->label;
+            THash<QString, TVariant> bindings;
+            opens = matcher.evalLabel(itemRow[j], label, attributes, label->ignoreBindings ? nullptr : &bindings);
+        }
+        const int runLength = opens ? matcher.matchFrom(j, itemRow, automaton, rule.match).size() : 0;
+        if (runLength > 0) {
+            runs.emplace_back(j, runLength);
+            j += runLength;
+        } else {
+            ++j;
+        }
+    }
+    nfaReported = false;
+    if (runs.empty())
+        return true;
+
+    TList<BinItem*> rebuilt;
+    rebuilt.items.reserve(std::size_t(length));
+    std::size_t next = 0;
+    for (int j = 0; j < length;) {
+        if (next < runs.size() && runs[next].first == j) {
+            const int runLength = runs[next].second;
+            TList<BinItem*> run = itemRow.mid(j, runLength);
+            BinItem* merged = mergeMatch(run, rewriteGlyph);
+            ++matched;
+            if (merged) {
+                const BinItem* head = run.first();
+                if (!head->name.isEmpty() && head->name == GRAY) {
+                    BinItem copy(*head);
+                    copy.packets.clear();
+                    merged->children.append(copy.flatten());
+                } else if (!head->name.isEmpty() && run.size() > 1) {
+                    for (int k = 0; k < i; ++k) {
+                        const Rule& earlier = rules[k];
+                        if (!isSingleGlyphRule(earlier))
+                            continue;
+                        BinItem* pattern = &earlier.pre->children.first()->glyph;
+                        if (matcher.matchGlyph(merged, pattern, attributes, nullptr))
+                            merged->children.append(rewriteLeaf(earlier)->glyph.flatten());
+                    }
+                }
+                if (merged->packets.size() > 1)
+                    merged->label = QString::number(merged->packets.size());
+                rebuilt.append(merged);
+            }
+            for (BinItem* item : run)
+                delete item;
+            j += runLength;
+            ++next;
+        } else {
+            rebuilt.append(itemRow[j]);
+            ++j;
+        }
+    }
+    itemRow = std::move(rebuilt);
+    return !itemRow.isEmpty();
 }
 
 BinItem* BinCell::mergeMatch(const TList<BinItem*>& run, const BinItem& rewriteGlyph)
@@ -434,66 +531,128 @@ void BinCell::stackRows()
     // the first layout need not read every event again.
     const int column = timeColumn();
     timeSpanColumn = column;
-    QHash<QString, int> slotOf;
-    TList<TList<BinItem*>> stored;
-    for (const TList<BinItem*>& itemRow : rows) {
-        const QString key = rowKey(itemRow, stackMulti);
-        auto found = slotOf.constFind(key);
-        if (found == slotOf.constEnd()) {
-            TList<BinItem*> copy;
-            copy.items.reserve(itemRow.items.size());
-            for (const BinItem* item : itemRow)
-                copy.append(item ? new BinItem(*item) : nullptr);
-            if (copy.size() != itemRow.size())
-                qDebug().noquote() << "invalid conversations stackmap" << copy.size() << itemRow.size() << key;
-            slotOf.insert(key, stored.size());
-            stored.items.push_back(std::move(copy));
-        } else {
-            TList<BinItem*>& target = stored[found.value()];
-            if (target.size() != itemRow.size())
-                qDebug().noquote() << "invalid conversations stackmap" << target.size() << itemRow.size();
-            const int common = std::min(target.size(), itemRow.size());
-            for (int k = 0; k < common; ++k) {
-                BinItem* to = target[k];
-                const BinItem* from = itemRow[k];
-                if (!to || !from) {
-                    qDebug().noquote() << "invalid event item stackmap";
-                    continue;
-                }
-                if (column >= 0) {
-                    auto span = timeSpans.find(to);
-                    if (span == timeSpans.end())
-                        span = timeSpans.emplace(to, timeSpan(to, column)).first;
-                    const std::pair<double, double> more = timeSpan(from, column);
-                    span->second.first = std::min(span->second.first, more.first);
-                    span->second.second = std::max(span->second.second, more.second);
-                }
-                // Grows geometrically: a stacked item collects one trace at a time.
-                to->packets.items.insert(to->packets.items.end(), from->packets.begin(), from->packets.end());
-                to->selected = to->selected || from->selected;
-                to->selectedCount += from->selectedCount;
-                to->totalCount += from->totalCount;
-                const int events = from->packets.size();
-                if (!to->label.isEmpty()) {
-                    if (to->label != QString::number(events))
-                        to->label = QStringLiteral("*");
-                } else if (events > 1) {
-                    to->label = QString::number(events);
-                }
-                if (to->totalCount == 0)
-                    qDebug().noquote() << "ohoh";
-            }
+    const std::size_t count = rows.items.size();
+    std::size_t total = 0;
+    for (const TList<BinItem*>& itemRow : rows.items)
+        total += itemRow.items.size();
+    const int parts = total >= std::size_t(parallelMarks)
+                          ? int(std::min<std::size_t>(std::size_t(ThreadBudget::count()), count))
+                          : 1;
+
+    // The key of every row and the time span of every item, in parts.
+    std::vector<QString> keys(count);
+    std::vector<std::vector<std::pair<double, double>>> spans(count);
+    ThreadBudget::runInParts(count, parts, [&](int, std::size_t from, std::size_t to) {
+        for (std::size_t r = from; r < to; ++r) {
+            const TList<BinItem*>& itemRow = rows.items[r];
+            keys[r] = rowKey(itemRow, stackMulti);
+            if (column < 0)
+                continue;
+            std::vector<std::pair<double, double>>& rowSpans = spans[r];
+            rowSpans.reserve(itemRow.items.size());
+            for (const BinItem* item : itemRow.items)
+                rowSpans.push_back(item ? timeSpan(item, column)
+                                        : std::make_pair(std::numeric_limits<double>::infinity(),
+                                                         -std::numeric_limits<double>::infinity()));
         }
-        stackCounts[key] += 1;
+    });
+
+    // The rows of each key, keys in the order of their first row.
+    QHash<QString, int> slotOf;
+    std::vector<std::vector<std::size_t>> members;
+    for (std::size_t r = 0; r < count; ++r) {
+        auto found = slotOf.constFind(keys[r]);
+        if (found == slotOf.constEnd()) {
+            slotOf.insert(keys[r], int(members.size()));
+            members.push_back({r});
+        } else {
+            members[std::size_t(found.value())].push_back(r);
+        }
     }
+    for (const std::vector<std::size_t>& group : members)
+        stackCounts[keys[group.front()]] += int(group.size());
+
+    // Each key's stacked row: a copy of its first row that collects the
+    // events of the others, item by item; the keys in parts.
+    TList<TList<BinItem*>> stored;
+    stored.items.resize(members.size());
+    std::vector<std::vector<std::pair<const BinItem*, std::pair<double, double>>>> merged(members.size());
+    const int groupParts = parts > 1 ? int(std::min<std::size_t>(std::size_t(parts), members.size())) : 1;
+    ThreadBudget::runInParts(members.size(), groupParts, [&](int, std::size_t from, std::size_t to) {
+        for (std::size_t g = from; g < to; ++g)
+            stackGroup(members[g], keys, spans, column, stored.items[g], merged[g]);
+    });
+    for (const auto& groupSpans : merged)
+        for (const auto& span : groupSpans)
+            timeSpans.emplace(span.first, span.second);
+
     qDebug().noquote() << "create result";
     TList<TList<BinItem*>> old = std::move(rows);
     rows = std::move(stored);
     qDebug().noquote() << "delete cache";
-    for (TList<BinItem*>& itemRow : old)
-        for (BinItem* item : itemRow)
-            delete item;
+    releaseItems(std::move(old));
     qDebug().noquote() << "done";
+}
+
+void BinCell::stackGroup(const std::vector<std::size_t>& members, const std::vector<QString>& keys,
+                         const std::vector<std::vector<std::pair<double, double>>>& spans, int column,
+                         TList<BinItem*>& target,
+                         std::vector<std::pair<const BinItem*, std::pair<double, double>>>& merged) const
+{
+    const TList<BinItem*>& first = rows.items[members.front()];
+    target.items.reserve(first.items.size());
+    for (const BinItem* item : first)
+        target.append(item ? new BinItem(*item) : nullptr);
+    if (target.size() != first.size())
+        qDebug().noquote() << "invalid conversations stackmap" << target.size() << first.size()
+                           << keys[members.front()];
+    // The span of each item of the stacked row, once it takes a second row.
+    std::vector<std::pair<double, double>> span;
+    std::vector<char> took;
+    if (column >= 0 && members.size() > 1) {
+        span = spans[members.front()];
+        took.assign(span.size(), 0);
+    }
+    for (std::size_t m = 1; m < members.size(); ++m) {
+        const std::size_t r = members[m];
+        const TList<BinItem*>& itemRow = rows.items[r];
+        if (target.size() != itemRow.size())
+            qDebug().noquote() << "invalid conversations stackmap" << target.size() << itemRow.size();
+        const int common = std::min(target.size(), itemRow.size());
+        for (int k = 0; k < common; ++k) {
+            BinItem* to = target[k];
+            const BinItem* from = itemRow[k];
+            if (!to || !from) {
+                qDebug().noquote() << "invalid event item stackmap";
+                continue;
+            }
+            if (column >= 0) {
+                const std::pair<double, double>& more = spans[r][std::size_t(k)];
+                span[std::size_t(k)].first = std::min(span[std::size_t(k)].first, more.first);
+                span[std::size_t(k)].second = std::max(span[std::size_t(k)].second, more.second);
+                took[std::size_t(k)] = 1;
+            }
+            // Grows geometrically: a stacked item collects one trace at a time.
+            to->packets.items.insert(to->packets.items.end(), from->packets.begin(), from->packets.end());
+            to->selected = to->selected || from->selected;
+            to->selectedCount += from->selectedCount;
+            to->totalCount += from->totalCount;
+            const int events = from->packets.size();
+            if (!to->label.isEmpty()) {
+                if (to->label != QString::number(events))
+                    to->label = QStringLiteral("*");
+            } else if (events > 1) {
+                to->label = QString::number(events);
+            }
+            if (to->totalCount == 0)
+                qDebug().noquote() << "ohoh";
+        }
+    }
+    // Only the items that took another row's items keep a span, as when
+    // they were merged one by one.
+    for (std::size_t k = 0; k < took.size(); ++k)
+        if (took[k])
+            merged.emplace_back(target[int(k)], span[k]);
 }
 
 TList<BinItem*> BinCell::items() const

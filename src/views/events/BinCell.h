@@ -10,6 +10,7 @@
 #include <atomic>
 #include <memory>
 #include <unordered_map>
+#include <vector>
 #include <utility>
 
 #include "core/FlatSet.h"
@@ -19,8 +20,11 @@
 #include "items/ImgWidget.h"
 #include "items/TextItem.h"
 
+class Automaton;
 class Axis;
 class BinItem;
+class Rule;
+class RuleMatcher;
 class IAxis;
 class Packet;
 class QFontMetricsF;
@@ -62,6 +66,9 @@ public:
 
     void addPacket(const QSharedPointer<Packet>& packet);
     void addPackets(const TList<QSharedPointer<Packet>>& packets);
+    // Adds, in their order, the records whose entry of `target` (one per
+    // record) is this cell, as addPacket one by one would.
+    void addRecords(const TList<QSharedPointer<Packet>>& records, const std::vector<BinCell*>& target);
     // Rebuilds `rows` from `conversations` under the lock: one item per
     // event, the visible rules in order, then stacking; with updateVisible
     // also the visible window.
@@ -161,7 +168,7 @@ public:
     TList<TList<BinItem*>> visibleRows;
     TList<TList<BinItem*>> rows;
     TList<TList<QSharedPointer<Packet>>> conversations;
-    THash<int, int> conversationSlots{true};   // trace id -> index in conversations
+    THash<int, int> conversationSlots{false};  // trace id -> index in conversations
     int nextSlot = 0;
     PacketSet selectedPackets;
     QSet<QSharedPointer<Packet>> markedPackets;
@@ -182,7 +189,20 @@ public:
 private:
     QString rowKey(const TList<BinItem*>& row, bool multi) const;
     void applyRules();
+    // Applies rule i of `rules` (its automaton given) to one row, counting
+    // its matches in `matched`; false when the rewrite left the row empty.
+    // Safe on several threads at once, each with its own matcher and rows.
+    bool applyRule(RuleMatcher& matcher, const TList<Rule>& rules, int i, Automaton* automaton,
+                   const THash<QString, int>* attributes, TList<BinItem*>& itemRow, int& matched);
     void stackRows();
+    // The stacked row of one key: a copy of the first of its rows (indices
+    // into `rows`) that collects the events of the others; the spans of the
+    // items that took events of another row go to `merged`. Reads `rows`
+    // only, so keys can be stacked on several threads at once.
+    void stackGroup(const std::vector<std::size_t>& members, const std::vector<QString>& keys,
+                    const std::vector<std::vector<std::pair<double, double>>>& spans, int column,
+                    TList<BinItem*>& target,
+                    std::vector<std::pair<const BinItem*, std::pair<double, double>>>& merged) const;
     // Whether the item's time span meets the time window.
     bool inTimeWindow(const BinItem* item, int timeColumn);
     // Smallest and largest time of the item's events (lo > hi when none has one).

@@ -754,8 +754,43 @@ void EventWidget::reload()
                 qDebug().noquote() << "no" << CONV_CONVID << "among the trace attributes: no trace is placed";
             BinCell* unknown = cells.last();
             bool reported = false;
+            if (eventSide) {
+                // Each event's tile is found in parts, on several threads
+                // when there are many; then each tile takes its events in
+                // their order, the tiles in parts as well.
+                const std::size_t n = records.items.size();
+                std::vector<BinCell*> target(n, nullptr);
+                const int parts = n >= std::size_t(BinCell::parallelMarks) ? ThreadBudget::count() : 1;
+                std::vector<char> outside(std::size_t(parts), 0);
+                ThreadBudget::runInParts(n, parts, [&](int k, std::size_t from, std::size_t to) {
+                    for (std::size_t i = from; i < to; ++i) {
+                        const PacketPtr& record = records.items[i];
+                        if (!record)
+                            continue;
+                        const int xBin = xAxis->binIndex(record->get(xColumn));
+                        const int yBin = yAxis->binIndex(record->get(yColumn));
+                        BinCell* cell = xBin < 0 || yBin < 0 || yBin >= nY || xBin >= nX ? nullptr
+                                                                                         : cellAt(yBin, xBin);
+                        if (!cell) {
+                            outside[std::size_t(k)] = 1;
+                            cell = unknown;
+                        }
+                        target[i] = cell;
+                    }
+                });
+                if (std::find(outside.begin(), outside.end(), 1) != outside.end())
+                    qDebug().noquote() << "interesting bin -1";
+                const int cellParts = parts > 1 ? int(std::min<qint64>(parts, cells.size())) : 1;
+                ThreadBudget::runInParts(std::size_t(cells.size()), cellParts,
+                                         [&](int, std::size_t from, std::size_t to) {
+                                             for (std::size_t c = from; c < to; ++c)
+                                                 cells.items[c]->addRecords(records, target);
+                                         });
+            }
+            // Traces go whole into the tile of their trace attributes.
             QSet<int> placed;
-            for (const PacketPtr& record : records) {
+            const TList<PacketPtr> noRecords;
+            for (const PacketPtr& record : eventSide ? noRecords : records) {
                 if (!record)
                     continue;
                 const int xBin = xAxis->binIndex(record->get(xColumn));
@@ -766,12 +801,6 @@ void EventWidget::reload()
                         qDebug().noquote() << "interesting bin -1";
                         reported = true;
                     }
-                    if (eventSide)
-                        unknown->addPacket(record);
-                    continue;
-                }
-                if (eventSide) {
-                    cell->addPacket(record);
                     continue;
                 }
                 if (idColumn < 0)
