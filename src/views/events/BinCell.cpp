@@ -130,7 +130,7 @@ void releaseItems(TList<TList<BinItem*>>&& rows)
 
 } // namespace
 
-int BinCell::parallelMarks = 100000;
+int BinCell::parallelMarks = 20000;
 
 BinCell::BinCell(ControlWidget* owner, QObject* receiver, const QString& title, QWidget* view)
     : ImgWidget(owner, nullptr),
@@ -216,7 +216,13 @@ void BinCell::addRecords(const TList<QSharedPointer<Packet>>& records, const std
     }
     // Two passes: the first gives every event its trace's slot and counts
     // the events of each slot, the second fills the traces at their size.
+    std::size_t mine = 0;
+    for (std::size_t i = 0; i < n; ++i)
+        mine += target[i] == this ? 1 : 0;
+    if (mine == 0)
+        return;
     std::vector<int> slotOfEvent;
+    slotOfEvent.reserve(mine);
     std::vector<std::size_t> counts(conversations.items.size(), 0);
     for (std::size_t i = 0; i < n; ++i) {
         if (target[i] != this)
