@@ -48,7 +48,21 @@ public:
     void wait()
     {
         std::unique_lock<std::mutex> lock(m_mutex);
+        // A pause does not hold back what a waiter waits for.
+        ++m_waiters;
+        m_wake.notify_all();
         m_idle.wait(lock, [this] { return m_queue.empty() && !m_busy; });
+        --m_waiters;
+    }
+
+    void pause(bool on)
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_paused += on ? 1 : -1;
+        }
+        if (!on)
+            m_wake.notify_all();
     }
 
 private:
@@ -58,7 +72,9 @@ private:
     {
         std::unique_lock<std::mutex> lock(m_mutex);
         for (;;) {
-            m_wake.wait(lock, [this] { return m_stopping || !m_queue.empty(); });
+            m_wake.wait(lock, [this] {
+                return m_stopping || (!m_queue.empty() && (m_paused == 0 || m_waiters > 0));
+            });
             if (m_queue.empty())
                 return;   // stopping, and nothing left
             std::function<void()> next = std::move(m_queue.front());
@@ -80,6 +96,8 @@ private:
     std::deque<std::function<void()>> m_queue;
     bool m_busy = false;
     bool m_stopping = false;
+    int m_paused = 0;
+    int m_waiters = 0;
     std::thread m_thread;
 };
 
@@ -95,6 +113,16 @@ void post(std::function<void()> release)
 void waitForAll()
 {
     Releaser::instance().wait();
+}
+
+Pause::Pause()
+{
+    Releaser::instance().pause(true);
+}
+
+Pause::~Pause()
+{
+    Releaser::instance().pause(false);
 }
 
 } // namespace deferredrelease

@@ -16,6 +16,19 @@ void post(std::function<void()> release);
 // Returns once everything posted so far has run.
 void waitForAll();
 
+// Holds back the background thread while it lives (what it is freeing
+// goes on): work that allocates much on several threads at once runs
+// without the frees competing for the allocator. What is posted meanwhile
+// runs once the last pause has ended, or for a waitForAll().
+class Pause
+{
+public:
+    Pause();
+    ~Pause();
+    Pause(const Pause&) = delete;
+    Pause& operator=(const Pause&) = delete;
+};
+
 // Below this many references, freeing costs less than handing over.
 constexpr std::size_t FEW = 4096;
 

@@ -432,26 +432,20 @@ bool BinCell::applyRule(RuleMatcher& matcher, const TList<Rule>& rules, int i, A
 {
     const Rule& rule = rules[i];
     const BinItem& rewriteGlyph = rewriteLeaf(rule)->glyph;
-    const QList<Edge*> startEdges = automaton->outEdges(automaton->start());
 
+    // The runs the rule rewrites: its matches from left to right, none
+    // overlapping another.
     nfaReported = false;
+    const TList<TList<BinItem*>> found = matcher.findMatches(automaton, itemRow, rule.match, false);
     std::vector<std::pair<int, int>> runs;
+    runs.reserve(found.items.size());
     const int length = itemRow.size();
-    for (int j = 0; j < length;) {
-        // A run can only start where a first step of the automaton holds.
-        bool opens = false;
-        for (int e = 0; !opens && e < startEdges.size(); ++e) {
-            ParseNode* label = startEdges.at(e)->label;
-            THash<QString, TVariant> bindings;
-            opens = matcher.evalLabel(itemRow[j], label, attributes, label->ignoreBindings ? nullptr : &bindings);
-        }
-        const int runLength = opens ? matcher.matchFrom(j, itemRow, automaton, rule.match).size() : 0;
-        if (runLength > 0) {
-            runs.emplace_back(j, runLength);
-            j += runLength;
-        } else {
-            ++j;
-        }
+    int at = 0;
+    for (const TList<BinItem*>& match : found.items) {
+        while (at < length && itemRow.items[std::size_t(at)] != match.items.front())
+            ++at;
+        runs.emplace_back(at, match.size());
+        at += match.size();
     }
     nfaReported = false;
     if (runs.empty())
@@ -645,7 +639,8 @@ void BinCell::stackGroup(const std::vector<std::size_t>& members, const std::vec
             to->totalCount += from->totalCount;
             const int events = from->packets.size();
             if (!to->label.isEmpty()) {
-                if (to->label != QString::number(events))
+                // Once "*", always "*": no number to compare with.
+                if (to->label != QLatin1String("*") && to->label != QString::number(events))
                     to->label = QStringLiteral("*");
             } else if (events > 1) {
                 to->label = QString::number(events);
@@ -834,6 +829,25 @@ QString BinCell::rowKey(const TList<BinItem*>& itemRow) const
     return rowKey(itemRow, showMulti);
 }
 
+namespace {
+
+// Appends the decimal digits of n, as QString::number gives them.
+void appendNumber(QString& key, qint32 n)
+{
+    QChar digits[12];
+    int at = 12;
+    quint32 magnitude = n < 0 ? quint32(0) - quint32(n) : quint32(n);
+    do {
+        digits[--at] = QLatin1Char(char('0' + magnitude % 10));
+        magnitude /= 10;
+    } while (magnitude != 0);
+    if (n < 0)
+        digits[--at] = QLatin1Char('-');
+    key.append(digits + at, 12 - at);
+}
+
+} // namespace
+
 QString BinCell::rowKey(const TList<BinItem*>& itemRow, bool multi) const
 {
     QString key;
@@ -843,11 +857,11 @@ QString BinCell::rowKey(const TList<BinItem*>& itemRow, bool multi) const
             key += QLatin1String(";[]");
             continue;
         }
-        key += QString::number(item->id);
+        appendNumber(key, item->id);
         key += QLatin1String(";[");
         if (multi) {
             for (const BinItem& child : item->children) {
-                key += QString::number(child.id);
+                appendNumber(key, child.id);
                 key += QLatin1Char(',');
             }
         }

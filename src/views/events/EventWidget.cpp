@@ -686,6 +686,8 @@ BinCell* EventWidget::cellAt(int row, int column) const
 
 void EventWidget::reload()
 {
+    // What the rebuild drops is freed once it is over.
+    const deferredrelease::Pause pause;
     qDebug().noquote() << "reload";
     setUpdatesEnabled(false);
     cancelOverview();
@@ -959,6 +961,8 @@ void EventWidget::showPopups(bool on)
 
 void EventWidget::setStack(bool on)
 {
+    // What the rebuild drops is freed once it is over.
+    const deferredrelease::Pause pause;
     cancelOverview();
     stack = on;
     forgetItems();
@@ -2056,6 +2060,8 @@ void EventWidget::find(ParseNode* tree, bool findTraces, bool notLongest, bool c
 
 void EventWidget::reloadRules()
 {
+    // What the rebuild drops is freed once it is over.
+    const deferredrelease::Pause pause;
     cancelOverview();
     GlyphStore* store = control ? control->glyphStore : glyphStore;
     MainWindow* window = control ? control->mainWindow : nullptr;
