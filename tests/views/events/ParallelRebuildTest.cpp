@@ -265,10 +265,13 @@ void ParallelRebuildTest::addRecordsFilesAsAddPacket()
 void ParallelRebuildTest::rulesInParts_data()
 {
     QTest::addColumn<QStringList>("shapes");
+    QTest::addColumn<int>("traces");
     QTest::addColumn<int>("rows");
 
-    QTest::newRow("merges, deletions, nesting") << mixedShapes << 250;
-    QTest::newRow("every row deleted: one empty row") << QStringList{"d", "dd", "ddd"} << 1;
+    QTest::newRow("merges, deletions, nesting") << mixedShapes << 300 << 250;
+    QTest::newRow("every row deleted: one empty row") << QStringList{"d", "dd", "ddd"} << 300 << 1;
+    // Enough glyphs that a rebuild frees the old ones in the background.
+    QTest::newRow("many traces") << mixedShapes << 3000 << 2500;
 }
 
 // The visible rules rewrite the rows in parts as they do on one thread:
@@ -276,10 +279,11 @@ void ParallelRebuildTest::rulesInParts_data()
 void ParallelRebuildTest::rulesInParts()
 {
     QFETCH(QStringList, shapes);
+    QFETCH(int, traces);
     QFETCH(int, rows);
 
     addRules(*fixture);
-    const Events events(shapes, 300);
+    const Events events(shapes, traces);
     const auto alone = build(*fixture, events, false, false);
     const QMap<QString, int> aloneCounts = sorted(fixture->store()->ruleCounts);
     const auto parts = build(*fixture, events, false, true);
@@ -288,6 +292,11 @@ void ParallelRebuildTest::rulesInParts()
     QCOMPARE(alone->rows.size(), rows);
     QCOMPARE(rowsDump(*parts), rowsDump(*alone));
     QCOMPARE(partsCounts, aloneCounts);
+    {
+        Restore<int> marks(BinCell::parallelMarks, 1);
+        parts->buildData(false);
+    }
+    QCOMPARE(rowsDump(*parts), rowsDump(*alone));
     QVERIFY(!aloneCounts.contains(QStringLiteral("hidden")));
     QVERIFY(aloneCounts.value(QStringLiteral("drop")) > 0);
     if (rows == 1) {
@@ -301,11 +310,14 @@ void ParallelRebuildTest::rulesInParts()
 void ParallelRebuildTest::stackingInParts_data()
 {
     QTest::addColumn<QStringList>("shapes");
+    QTest::addColumn<int>("traces");
     QTest::addColumn<bool>("multi");
 
-    QTest::newRow("multi-match on") << mixedShapes << true;
-    QTest::newRow("multi-match off") << mixedShapes << false;
-    QTest::newRow("every row deleted") << QStringList{"d", "dd"} << true;
+    QTest::newRow("multi-match on") << mixedShapes << 400 << true;
+    QTest::newRow("multi-match off") << mixedShapes << 400 << false;
+    QTest::newRow("every row deleted") << QStringList{"d", "dd"} << 400 << true;
+    // The rows before stacking freed in the background.
+    QTest::newRow("many traces") << mixedShapes << 3000 << true;
 }
 
 // Equal rows stack in parts as they do on one thread: same rows, counts,
@@ -314,15 +326,16 @@ void ParallelRebuildTest::stackingInParts_data()
 void ParallelRebuildTest::stackingInParts()
 {
     QFETCH(QStringList, shapes);
+    QFETCH(int, traces);
     QFETCH(bool, multi);
 
     Restore<bool> multiMatch(showMulti, multi);
     addRules(*fixture);
     // One trace of many c's in a row of its own: an item of many events
     // whose span stacking did not work out.
-    Events events(shapes, 400);
+    Events events(shapes, traces);
     if (shapes.size() > 2)
-        events.traces.append(trace(400, QString(20, QLatin1Char('c')) + QStringLiteral("bb"), 50.0));
+        events.traces.append(trace(traces, QString(20, QLatin1Char('c')) + QStringLiteral("bb"), 50.0));
     const auto alone = build(*fixture, events, true, false);
     const auto parts = build(*fixture, events, true, true);
 
