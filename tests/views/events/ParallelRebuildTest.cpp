@@ -208,8 +208,8 @@ void ParallelRebuildTest::addRecordsFilesAsAddPacket_data()
                                                << QList<int>{};
     QTest::newRow("tiles that hold traces") << 0 << ids << tiles << QList<int>{3, 8, 3};
     QTest::newRow("mode 2, tiles that hold events") << 2 << ids << tiles << QList<int>{3, 8};
-    QTest::newRow("records for no tile or two") << 0 << ids << "0-0-1-1-0---" << QList<int>{8};
-    QTest::newRow("mode 2, records for no tile or two") << 2 << ids << "0-0-1-1-0---" << QList<int>{};
+    QTest::newRow("records for no tile, a tile without any") << 0 << ids << "0-0-1-1-0---" << QList<int>{8};
+    QTest::newRow("mode 2, a tile without any record") << 2 << ids << "0-0-1-1-0---" << QList<int>{};
     QTest::newRow("no record") << 0 << QList<int>{} << "" << QList<int>{7};
 }
 
