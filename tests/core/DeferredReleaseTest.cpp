@@ -1,0 +1,78 @@
+#include "TestRegistry.h"
+#include "core/DeferredRelease.h"
+
+#include <QtTest>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+// The background frees of large structures, held back by pauses.
+class DeferredReleaseTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void pausesHoldBackUntilTheLastEnds_data();
+    void pausesHoldBackUntilTheLastEnds();
+    void waitingRunsWhatAPauseHolds();
+};
+
+namespace {
+
+// Long enough for the background thread to have run what it was free to run.
+void settle()
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+}
+
+} // namespace
+
+void DeferredReleaseTest::pausesHoldBackUntilTheLastEnds_data()
+{
+    QTest::addColumn<int>("pauses");
+    QTest::newRow("one pause") << 1;
+    QTest::newRow("nested pauses") << 3;
+}
+
+void DeferredReleaseTest::pausesHoldBackUntilTheLastEnds()
+{
+    QFETCH(int, pauses);
+    deferredrelease::waitForAll();
+    std::atomic<int> ran{0};
+    {
+        std::vector<std::unique_ptr<deferredrelease::Pause>> held;
+        for (int k = 0; k < pauses; ++k)
+            held.push_back(std::make_unique<deferredrelease::Pause>());
+        deferredrelease::post([&ran] { ran.fetch_add(1); });
+        deferredrelease::post([&ran] { ran.fetch_add(1); });
+        while (held.size() > 1) {
+            held.pop_back();
+            settle();
+            QCOMPARE(ran.load(), 0);
+        }
+        settle();
+        QCOMPARE(ran.load(), 0);
+    }
+    deferredrelease::waitForAll();
+    QCOMPARE(ran.load(), 2);
+}
+
+void DeferredReleaseTest::waitingRunsWhatAPauseHolds()
+{
+    std::atomic<int> ran{0};
+    const deferredrelease::Pause pause;
+    deferredrelease::post([&ran] { ran.fetch_add(1); });
+    // Would never return if the pause held back what it waits for.
+    deferredrelease::waitForAll();
+    QCOMPARE(ran.load(), 1);
+    // Later posts are held back again.
+    deferredrelease::post([&ran] { ran.fetch_add(1); });
+    settle();
+    QCOMPARE(ran.load(), 1);
+    deferredrelease::waitForAll();
+    QCOMPARE(ran.load(), 2);
+}
+
+LUMIVANE_TEST(DeferredReleaseTest)
+#include "DeferredReleaseTest.moc"
