@@ -195,7 +195,8 @@ void BinCell::addPacket(const QSharedPointer<Packet>& packet)
         conversations.append(TList<QSharedPointer<Packet>>{packet});
 }
 
-void BinCell::addRecords(const TList<QSharedPointer<Packet>>& records, const std::vector<BinCell*>& target)
+void BinCell::addRecords(const TList<QSharedPointer<Packet>>& records, const std::vector<BinCell*>& target,
+                         const std::vector<int>* traceIds)
 {
     const std::vector<QSharedPointer<Packet>>& events = records.items;
     const std::size_t n = std::min(events.size(), target.size());
@@ -224,10 +225,11 @@ void BinCell::addRecords(const TList<QSharedPointer<Packet>>& records, const std
     std::vector<int> slotOfEvent;
     slotOfEvent.reserve(mine);
     std::vector<std::size_t> counts(conversations.items.size(), 0);
+    const bool given = traceIds && traceIds->size() >= n;
     for (std::size_t i = 0; i < n; ++i) {
         if (target[i] != this)
             continue;
-        const int id = events[i] ? events[i]->conversationId : 0;
+        const int id = given ? (*traceIds)[i] : events[i] ? events[i]->conversationId : 0;
         auto found = conversationSlots.find(id);
         int slot;
         if (found == conversationSlots.end()) {

@@ -67,8 +67,10 @@ public:
     void addPacket(const QSharedPointer<Packet>& packet);
     void addPackets(const TList<QSharedPointer<Packet>>& packets);
     // Adds, in their order, the records whose entry of `target` (one per
-    // record) is this cell, as addPacket one by one would.
-    void addRecords(const TList<QSharedPointer<Packet>>& records, const std::vector<BinCell*>& target);
+    // record) is this cell, as addPacket one by one would. `traceIds`, when
+    // given, holds the trace id of every record (read already).
+    void addRecords(const TList<QSharedPointer<Packet>>& records, const std::vector<BinCell*>& target,
+                    const std::vector<int>* traceIds = nullptr);
     // Rebuilds `rows` from `conversations` under the lock: one item per
     // event, the visible rules in order, then stacking; with updateVisible
     // also the visible window.

@@ -441,12 +441,25 @@ void EventWidget::resetOtherYBox(bool traceSide)
 QSet<QSharedPointer<Packet>> EventWidget::highlightedPackets() const
 {
     QSet<PacketPtr> packets;
-    for (const BinCell* cell : cells)
-        for (const TList<BinItem*>& row : cell->rows)
-            for (const BinItem* item : row)
-                if (item && item->highlighted)
-                    for (const PacketPtr& p : item->packets)
-                        packets.insert(p);
+    for (const BinCell* cell : cells) {
+        // The glyphs of a large tile are looked at in parts, on several
+        // threads; the events are gathered in row order.
+        const std::vector<TList<BinItem*>>& rows = cell->rows.items;
+        const int parts = cell->itemCount() >= BinCell::parallelMarks
+                              ? int(std::min<std::size_t>(std::size_t(ThreadBudget::count()), rows.size()))
+                              : 1;
+        std::vector<std::vector<const BinItem*>> marked(std::size_t(std::max(parts, 1)));
+        ThreadBudget::runInParts(rows.size(), parts, [&](int k, std::size_t from, std::size_t to) {
+            for (std::size_t r = from; r < to; ++r)
+                for (const BinItem* item : rows[r].items)
+                    if (item && item->highlighted)
+                        marked[std::size_t(k)].push_back(item);
+        });
+        for (const std::vector<const BinItem*>& part : marked)
+            for (const BinItem* item : part)
+                for (const PacketPtr& p : item->packets)
+                    packets.insert(p);
+    }
     return packets;
 }
 
@@ -762,6 +775,7 @@ void EventWidget::reload()
                 // their order, the tiles in parts as well.
                 const std::size_t n = records.items.size();
                 std::vector<BinCell*> target(n, nullptr);
+                std::vector<int> traceIds(n, 0);
                 const int parts = n >= std::size_t(BinCell::parallelMarks) ? ThreadBudget::count() : 1;
                 std::vector<char> outside(std::size_t(parts), 0);
                 ThreadBudget::runInParts(n, parts, [&](int k, std::size_t from, std::size_t to) {
@@ -778,6 +792,7 @@ void EventWidget::reload()
                             cell = unknown;
                         }
                         target[i] = cell;
+                        traceIds[i] = record->conversationId;
                     }
                 });
                 if (std::find(outside.begin(), outside.end(), 1) != outside.end())
@@ -786,7 +801,7 @@ void EventWidget::reload()
                 ThreadBudget::runInParts(std::size_t(cells.size()), cellParts,
                                          [&](int, std::size_t from, std::size_t to) {
                                              for (std::size_t c = from; c < to; ++c)
-                                                 cells.items[c]->addRecords(records, target);
+                                                 cells.items[c]->addRecords(records, target, &traceIds);
                                          });
             }
             // Traces go whole into the tile of their trace attributes.
