@@ -153,9 +153,13 @@ BinCell::~BinCell()
     // A tile of a large log holds every event of its traces twice, in its
     // traces and in its glyphs: both go to the background thread that frees
     // large structures.
+    // So do the maps of a trace each, whose many small nodes would make
+    // the allocator sort its free lists here.
     struct Held
     {
         std::vector<TList<QSharedPointer<Packet>>> traces;
+        THash<int, int> traceSlots{false};
+        std::unordered_map<const BinItem*, std::pair<double, double>> spans;
     };
     auto held = std::make_unique<Held>();
     std::size_t total = 0;
@@ -163,6 +167,9 @@ BinCell::~BinCell()
         total += trace.items.size();
     held->traces = std::move(conversations.items);
     conversations.items.clear();
+    total += std::size_t(conversationSlots.size()) + timeSpans.size();
+    std::swap(held->traceSlots, conversationSlots);
+    std::swap(held->spans, timeSpans);
     clearData();
     rowsMutex->unlock();
     delete rowsMutex;
@@ -251,6 +258,68 @@ void BinCell::addRecords(const TList<QSharedPointer<Packet>>& records, const std
     for (std::size_t i = 0; i < n; ++i)
         if (target[i] == this)
             conversations.items[std::size_t(slotOfEvent[next++])].items.push_back(events[i]);
+}
+
+void BinCell::addTraces(const std::vector<const TList<QSharedPointer<Packet>>*>& traces)
+{
+    // Where each run of events with one id goes, in order, as addPackets
+    // finds it; then the traces are filled at their size, in parts.
+    struct Run
+    {
+        const QSharedPointer<Packet>* from;
+        const QSharedPointer<Packet>* to;
+    };
+    std::vector<std::vector<Run>> runsOf(conversations.items.size());
+    std::size_t total = 0;
+    const auto idOf = [](const QSharedPointer<Packet>& p) { return p ? p->conversationId : 0; };
+    for (const TList<QSharedPointer<Packet>>* trace : traces) {
+        const std::vector<QSharedPointer<Packet>>& events = trace->items;
+        std::size_t i = 0;
+        while (i < events.size()) {
+            std::size_t end = i + 1;
+            int slot = 0;
+            if (conversationMode == 2) {
+                end = events.size();
+                if (conversations.isEmpty())
+                    conversations.append(TList<QSharedPointer<Packet>>());
+            } else {
+                const int id = idOf(events[i]);
+                while (end < events.size() && idOf(events[end]) == id)
+                    ++end;
+                auto found = conversationSlots.find(id);
+                if (found == conversationSlots.end()) {
+                    slot = nextSlot++;
+                    conversationSlots.insert(id, slot);
+                } else {
+                    slot = found.value();
+                }
+            }
+            if (std::size_t(slot) >= conversations.items.size())
+                conversations.items.resize(std::size_t(slot) + 1);
+            if (std::size_t(slot) >= runsOf.size())
+                runsOf.resize(std::size_t(slot) + 1);
+            runsOf[std::size_t(slot)].push_back({events.data() + i, events.data() + end});
+            total += end - i;
+            i = end;
+        }
+    }
+    const int parts = total >= std::size_t(parallelMarks)
+                          ? int(std::min<std::size_t>(std::size_t(ThreadBudget::count()), runsOf.size()))
+                          : 1;
+    ThreadBudget::runInParts(runsOf.size(), parts, [&](int, std::size_t from, std::size_t to) {
+        for (std::size_t slot = from; slot < to; ++slot) {
+            const std::vector<Run>& runs = runsOf[slot];
+            if (runs.empty())
+                continue;
+            std::vector<QSharedPointer<Packet>>& list = conversations.items[slot].items;
+            std::size_t size = list.size();
+            for (const Run& run : runs)
+                size += std::size_t(run.to - run.from);
+            list.reserve(size);
+            for (const Run& run : runs)
+                list.insert(list.end(), run.from, run.to);
+        }
+    });
 }
 
 void BinCell::addPackets(const TList<QSharedPointer<Packet>>& packets)

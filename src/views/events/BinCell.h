@@ -66,6 +66,9 @@ public:
 
     void addPacket(const QSharedPointer<Packet>& packet);
     void addPackets(const TList<QSharedPointer<Packet>>& packets);
+    // Adds the events of the traces, one trace after the other, as
+    // addPackets trace by trace would; many events are copied in parts.
+    void addTraces(const std::vector<const TList<QSharedPointer<Packet>>*>& traces);
     // Adds, in their order, the records whose entry of `target` (one per
     // record) is this cell, as addPacket one by one would. `traceIds`, when
     // given, holds the trace id of every record (read already).

@@ -441,7 +441,15 @@ void EventWidget::resetOtherYBox(bool traceSide)
 QSet<QSharedPointer<Packet>> EventWidget::highlightedPackets() const
 {
     QSet<PacketPtr> packets;
+    // Highlighted glyphs are the hovered ones and glyphs of cells that mark
+    // events: the other cells need not be looked at.
+    for (const BinItem* item : hoveredItems)
+        if (item && item->highlighted)
+            for (const PacketPtr& p : item->packets)
+                packets.insert(p);
     for (const BinCell* cell : cells) {
+        if (cell->markedPackets.isEmpty())
+            continue;
         // The glyphs of a large tile are looked at in parts, on several
         // threads; the events are gathered in row order.
         const std::vector<TList<BinItem*>>& rows = cell->rows.items;
@@ -778,13 +786,19 @@ void EventWidget::reload()
                 std::vector<int> traceIds(n, 0);
                 const int parts = n >= std::size_t(BinCell::parallelMarks) ? ThreadBudget::count() : 1;
                 std::vector<char> outside(std::size_t(parts), 0);
+                // An axis of no attribute puts every value into its one bin:
+                // its value need not be read.
+                const bool xConstant = dynamic_cast<const EmptyAxis*>(xAxis) != nullptr;
+                const bool yConstant = dynamic_cast<const EmptyAxis*>(yAxis) != nullptr;
+                const int xFixed = xConstant ? xAxis->binIndex(TVariant()) : 0;
+                const int yFixed = yConstant ? yAxis->binIndex(TVariant()) : 0;
                 ThreadBudget::runInParts(n, parts, [&](int k, std::size_t from, std::size_t to) {
                     for (std::size_t i = from; i < to; ++i) {
                         const PacketPtr& record = records.items[i];
                         if (!record)
                             continue;
-                        const int xBin = xAxis->binIndex(record->get(xColumn));
-                        const int yBin = yAxis->binIndex(record->get(yColumn));
+                        const int xBin = xConstant ? xFixed : xAxis->binIndex(record->get(xColumn));
+                        const int yBin = yConstant ? yFixed : yAxis->binIndex(record->get(yColumn));
                         BinCell* cell = xBin < 0 || yBin < 0 || yBin >= nY || xBin >= nX ? nullptr
                                                                                          : cellAt(yBin, xBin);
                         if (!cell) {
@@ -806,6 +820,7 @@ void EventWidget::reload()
             }
             // Traces go whole into the tile of their trace attributes.
             QSet<int> placed;
+            std::map<BinCell*, std::vector<const TList<PacketPtr>*>> tracesOf;
             const TList<PacketPtr> noRecords;
             for (const PacketPtr& record : eventSide ? noRecords : records) {
                 if (!record)
@@ -828,8 +843,10 @@ void EventWidget::reload()
                 placed.insert(id);
                 auto trace = context->conversations.constFind(id);
                 if (trace != context->conversations.constEnd())
-                    cell->addPackets(trace.value());
+                    tracesOf[cell].push_back(&trace.value());
             }
+            for (auto& entry : tracesOf)
+                entry.first->addTraces(entry.second);
             for (BinCell* cell : cells)
                 cell->rowsMutex->unlock();
         }

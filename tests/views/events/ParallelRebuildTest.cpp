@@ -179,6 +179,8 @@ private slots:
 
     void addRecordsFilesAsAddPacket_data();
     void addRecordsFilesAsAddPacket();
+    void addTracesFilesAsAddPackets_data();
+    void addTracesFilesAsAddPackets();
     void rulesInParts_data();
     void rulesInParts();
     void stackingInParts_data();
@@ -260,6 +262,59 @@ void ParallelRebuildTest::addRecordsFilesAsAddPacket()
         QCOMPARE(tracesText(*byRecords[t]), tracesText(*byPacket[t]));
         QCOMPARE(byRecords[t]->nextSlot, byPacket[t]->nextSlot);
     }
+}
+
+void ParallelRebuildTest::addTracesFilesAsAddPackets_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QString>("traces");      // the ids of each trace's events, traces split by "|"
+    QTest::addColumn<QList<int>>("before");   // traces the tile holds beforehand
+
+    const QString traces = QStringLiteral("5 5 5|3 3|7|5 5|9 9 9 9|1");
+    QTest::newRow("a trace each") << 0 << traces << QList<int>{};
+    QTest::newRow("mode 2: one trace of all events") << 2 << traces << QList<int>{};
+    QTest::newRow("runs of other ids within a trace") << 0 << QStringLiteral("4 4 6 6 4|6 8|8 8 4")
+                                                      << QList<int>{};
+    QTest::newRow("a tile that holds traces") << 0 << traces << QList<int>{9, 2, 5};
+}
+
+// Whole traces are filed in parts as trace by trace: same traces, same
+// order, same slots for what comes later.
+void ParallelRebuildTest::addTracesFilesAsAddPackets()
+{
+    QFETCH(int, mode);
+    QFETCH(QString, traces);
+    QFETCH(QList<int>, before);
+
+    Restore<int> marks(BinCell::parallelMarks, 1);
+    std::unique_ptr<BinCell> byTrace = fixture->cell();
+    std::unique_ptr<BinCell> inParts = fixture->cell();
+    for (BinCell* cell : {byTrace.get(), inParts.get()})
+        cell->conversationMode = mode;
+    for (int i = 0; i < before.size(); ++i) {
+        const PacketPtr p = makeEvent(before.at(i), QStringLiteral("a"), 1000 + i);
+        byTrace->addPacket(p);
+        inParts->addPacket(p);
+    }
+    std::vector<TList<PacketPtr>> lists;
+    int time = 0;
+    for (const QString& trace : traces.split(QLatin1Char('|'))) {
+        lists.emplace_back();
+        for (const QString& id : trace.split(QLatin1Char(' ')))
+            lists.back().append(makeEvent(id.toInt(), QStringLiteral("a"), time++));
+    }
+    std::vector<const TList<PacketPtr>*> pointers;
+    for (const TList<PacketPtr>& list : lists) {
+        byTrace->addPackets(list);
+        pointers.push_back(&list);
+    }
+    inParts->addTraces(pointers);
+    QCOMPARE(tracesText(*inParts), tracesText(*byTrace));
+    QCOMPARE(inParts->nextSlot, byTrace->nextSlot);
+    const PacketPtr later = makeEvent(3, QStringLiteral("a"), 5000);
+    byTrace->addPacket(later);
+    inParts->addPacket(later);
+    QCOMPARE(tracesText(*inParts), tracesText(*byTrace));
 }
 
 void ParallelRebuildTest::rulesInParts_data()
