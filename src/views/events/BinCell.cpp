@@ -272,8 +272,29 @@ void BinCell::addTraces(const std::vector<const TList<QSharedPointer<Packet>>*>&
     std::vector<std::vector<Run>> runsOf(conversations.items.size());
     std::size_t total = 0;
     const auto idOf = [](const QSharedPointer<Packet>& p) { return p ? p->conversationId : 0; };
-    for (const TList<QSharedPointer<Packet>>* trace : traces) {
-        const std::vector<QSharedPointer<Packet>>& events = trace->items;
+    std::size_t eventCount = 0;
+    for (const TList<QSharedPointer<Packet>>* trace : traces)
+        eventCount += trace->items.size();
+    // Whether all events of a trace share the id of its first, read in
+    // parts first: such a trace is one run.
+    std::vector<char> uniform(traces.size(), 0);
+    if (conversationMode != 2) {
+        const int parts = eventCount >= std::size_t(parallelMarks)
+                              ? int(std::min<std::size_t>(std::size_t(ThreadBudget::count()), traces.size()))
+                              : 1;
+        ThreadBudget::runInParts(traces.size(), parts, [&](int, std::size_t from, std::size_t to) {
+            for (std::size_t t = from; t < to; ++t) {
+                const std::vector<QSharedPointer<Packet>>& list = traces[t]->items;
+                bool same = true;
+                const int id = list.empty() ? 0 : idOf(list.front());
+                for (std::size_t k = 1; same && k < list.size(); ++k)
+                    same = idOf(list[k]) == id;
+                uniform[t] = same ? 1 : 0;
+            }
+        });
+    }
+    for (std::size_t t = 0; t < traces.size(); ++t) {
+        const std::vector<QSharedPointer<Packet>>& events = traces[t]->items;
         std::size_t i = 0;
         while (i < events.size()) {
             std::size_t end = i + 1;
@@ -284,6 +305,8 @@ void BinCell::addTraces(const std::vector<const TList<QSharedPointer<Packet>>*>&
                     conversations.append(TList<QSharedPointer<Packet>>());
             } else {
                 const int id = idOf(events[i]);
+                if (uniform[t])
+                    end = events.size();
                 while (end < events.size() && idOf(events[end]) == id)
                     ++end;
                 auto found = conversationSlots.find(id);
