@@ -254,10 +254,24 @@ void BinCell::addRecords(const TList<QSharedPointer<Packet>>& records, const std
         conversations.items.resize(counts.size());
     for (std::size_t slot = 0; slot < counts.size(); ++slot)
         conversations.items[slot].items.reserve(conversations.items[slot].items.size() + counts[slot]);
-    std::size_t next = 0;
+    // The events of this cell, in order; many are copied in parts, each
+    // part filling the traces of its own range of slots.
+    std::vector<std::size_t> mineAt;
+    mineAt.reserve(mine);
     for (std::size_t i = 0; i < n; ++i)
         if (target[i] == this)
-            conversations.items[std::size_t(slotOfEvent[next++])].items.push_back(events[i]);
+            mineAt.push_back(i);
+    const std::size_t slotCount = counts.size();
+    const int parts = mine >= std::size_t(parallelMarks)
+                          ? int(std::min<std::size_t>(std::size_t(ThreadBudget::count()), slotCount))
+                          : 1;
+    ThreadBudget::runInParts(slotCount, parts, [&](int, std::size_t from, std::size_t to) {
+        for (std::size_t k = 0; k < mineAt.size(); ++k) {
+            const std::size_t slot = std::size_t(slotOfEvent[k]);
+            if (slot >= from && slot < to)
+                conversations.items[slot].items.push_back(events[mineAt[k]]);
+        }
+    });
 }
 
 void BinCell::addTraces(const std::vector<const TList<QSharedPointer<Packet>>*>& traces)
