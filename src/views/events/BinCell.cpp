@@ -179,6 +179,16 @@ BinCell::~BinCell()
 // ---------------------------------------------------------------------------
 // Rows, rules and cache
 
+int BinCell::slotOf(int id)
+{
+    auto found = conversationSlots.find(id);
+    if (found != conversationSlots.end())
+        return found.value();
+    const int slot = nextSlot++;
+    conversationSlots.insert(id, slot);
+    return slot;
+}
+
 void BinCell::addPacket(const QSharedPointer<Packet>& packet)
 {
     if (conversationMode == 2) {
@@ -187,15 +197,7 @@ void BinCell::addPacket(const QSharedPointer<Packet>& packet)
         conversations.first().append(packet);
         return;
     }
-    const int id = packet ? packet->conversationId : 0;
-    auto found = conversationSlots.find(id);
-    int slot;
-    if (found == conversationSlots.end()) {
-        slot = nextSlot++;
-        conversationSlots.insert(id, slot);
-    } else {
-        slot = found.value();
-    }
+    const int slot = slotOf(packet ? packet->conversationId : 0);
     if (slot < conversations.size())
         conversations[slot].append(packet);
     else
@@ -207,16 +209,16 @@ void BinCell::addRecords(const TList<QSharedPointer<Packet>>& records, const std
 {
     const std::vector<QSharedPointer<Packet>>& events = records.items;
     const std::size_t n = std::min(events.size(), target.size());
+    std::size_t mine = 0;
+    for (std::size_t i = 0; i < n; ++i)
+        mine += target[i] == this ? 1 : 0;
+    if (mine == 0)
+        return;
     if (conversationMode == 2) {
-        std::size_t count = 0;
-        for (std::size_t i = 0; i < n; ++i)
-            count += target[i] == this ? 1 : 0;
-        if (count == 0)
-            return;
         if (conversations.isEmpty())
             conversations.append(TList<QSharedPointer<Packet>>());
         std::vector<QSharedPointer<Packet>>& list = conversations.first().items;
-        list.reserve(list.size() + count);
+        list.reserve(list.size() + mine);
         for (std::size_t i = 0; i < n; ++i)
             if (target[i] == this)
                 list.push_back(events[i]);
@@ -224,11 +226,6 @@ void BinCell::addRecords(const TList<QSharedPointer<Packet>>& records, const std
     }
     // Two passes: the first gives every event its trace's slot and counts
     // the events of each slot, the second fills the traces at their size.
-    std::size_t mine = 0;
-    for (std::size_t i = 0; i < n; ++i)
-        mine += target[i] == this ? 1 : 0;
-    if (mine == 0)
-        return;
     std::vector<int> slotOfEvent;
     slotOfEvent.reserve(mine);
     std::vector<std::size_t> counts(conversations.items.size(), 0);
@@ -236,15 +233,7 @@ void BinCell::addRecords(const TList<QSharedPointer<Packet>>& records, const std
     for (std::size_t i = 0; i < n; ++i) {
         if (target[i] != this)
             continue;
-        const int id = given ? (*traceIds)[i] : events[i] ? events[i]->conversationId : 0;
-        auto found = conversationSlots.find(id);
-        int slot;
-        if (found == conversationSlots.end()) {
-            slot = nextSlot++;
-            conversationSlots.insert(id, slot);
-        } else {
-            slot = found.value();
-        }
+        const int slot = slotOf(given ? (*traceIds)[i] : events[i] ? events[i]->conversationId : 0);
         if (std::size_t(slot) >= counts.size())
             counts.resize(std::size_t(slot) + 1, 0);
         ++counts[std::size_t(slot)];
@@ -323,13 +312,7 @@ void BinCell::addTraces(const std::vector<const TList<QSharedPointer<Packet>>*>&
                     end = events.size();
                 while (end < events.size() && idOf(events[end]) == id)
                     ++end;
-                auto found = conversationSlots.find(id);
-                if (found == conversationSlots.end()) {
-                    slot = nextSlot++;
-                    conversationSlots.insert(id, slot);
-                } else {
-                    slot = found.value();
-                }
+                slot = slotOf(id);
             }
             if (std::size_t(slot) >= conversations.items.size())
                 conversations.items.resize(std::size_t(slot) + 1);

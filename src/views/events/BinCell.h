@@ -193,6 +193,9 @@ public:
 
 private:
     QString rowKey(const TList<BinItem*>& row, bool multi) const;
+    // The index in `conversations` of the trace with this id, a new one
+    // after the last when the id is new.
+    int slotOf(int id);
     void applyRules();
     // Applies rule i of `rules` (its automaton given) to one row, counting
     // its matches in `matched`; false when the rewrite left the row empty.
