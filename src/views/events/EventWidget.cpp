@@ -95,6 +95,30 @@
 
 namespace {
 
+// Shows the busy cursor while a rebuild of many events holds the window,
+// so that a click meanwhile is not taken for one the window ignored.
+class BusyCursor
+{
+public:
+    explicit BusyCursor(const Context* context)
+        : on(context && context->packets.size() >= BUSY_EVENTS && qobject_cast<QApplication*>(qApp))
+    {
+        if (on)
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+    }
+    ~BusyCursor()
+    {
+        if (on)
+            QApplication::restoreOverrideCursor();
+    }
+    BusyCursor(const BusyCursor&) = delete;
+    BusyCursor& operator=(const BusyCursor&) = delete;
+
+private:
+    static constexpr int BUSY_EVENTS = 200000;
+    const bool on;
+};
+
 using PacketPtr = QSharedPointer<Packet>;
 using Rows = TList<TList<BinItem*>>;
 
@@ -707,6 +731,7 @@ BinCell* EventWidget::cellAt(int row, int column) const
 
 void EventWidget::reload()
 {
+    const BusyCursor busy(context);
     // What the rebuild drops is freed once it is over.
     const deferredrelease::Pause pause;
     qDebug().noquote() << "reload";
@@ -993,6 +1018,7 @@ void EventWidget::showPopups(bool on)
 
 void EventWidget::setStack(bool on)
 {
+    const BusyCursor busy(context);
     // What the rebuild drops is freed once it is over.
     const deferredrelease::Pause pause;
     cancelOverview();
@@ -2092,6 +2118,7 @@ void EventWidget::find(ParseNode* tree, bool findTraces, bool notLongest, bool c
 
 void EventWidget::reloadRules()
 {
+    const BusyCursor busy(context);
     // What the rebuild drops is freed once it is over.
     const deferredrelease::Pause pause;
     cancelOverview();
