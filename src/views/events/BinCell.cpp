@@ -124,6 +124,11 @@ void releaseItems(TList<TList<BinItem*>>&& rows)
     std::size_t count = 0;
     for (const TList<BinItem*>& row : held->rows)
         count += row.items.size();
+    // A few glyphs may hold many events each (stacked rows).
+    if (count < deferredrelease::FEW)
+        for (const TList<BinItem*>& row : held->rows)
+            for (const BinItem* item : row.items)
+                count += item ? item->packets.items.size() : 0;
     // Below the hand-over size the holder frees them here as it goes.
     deferredrelease::release(std::move(held), count);
 }
