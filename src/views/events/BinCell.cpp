@@ -137,6 +137,13 @@ void releaseItems(TList<TList<BinItem*>>&& rows)
 
 int BinCell::parallelMarks = 20000;
 
+int BinCell::partsFor(std::size_t work, std::size_t pieces)
+{
+    if (work < std::size_t(parallelMarks))
+        return 1;
+    return int(std::max<std::size_t>(1, std::min<std::size_t>(std::size_t(ThreadBudget::count()), pieces)));
+}
+
 BinCell::BinCell(ControlWidget* owner, QObject* receiver, const QString& title, QWidget* view)
     : ImgWidget(owner, nullptr),
       glyphSize(static_cast<int>(defaultGlyphSize)),
@@ -256,9 +263,7 @@ void BinCell::addRecords(const TList<QSharedPointer<Packet>>& records, const std
         if (target[i] == this)
             mineAt.push_back(i);
     const std::size_t slotCount = counts.size();
-    const int parts = mine >= std::size_t(parallelMarks)
-                          ? int(std::min<std::size_t>(std::size_t(ThreadBudget::count()), slotCount))
-                          : 1;
+    const int parts = partsFor(mine, slotCount);
     ThreadBudget::runInParts(slotCount, parts, [&](int, std::size_t from, std::size_t to) {
         for (std::size_t k = 0; k < mineAt.size(); ++k) {
             const std::size_t slot = std::size_t(slotOfEvent[k]);
@@ -287,9 +292,7 @@ void BinCell::addTraces(const std::vector<const TList<QSharedPointer<Packet>>*>&
     // parts first: such a trace is one run.
     std::vector<char> uniform(traces.size(), 0);
     if (conversationMode != 2) {
-        const int parts = eventCount >= std::size_t(parallelMarks)
-                              ? int(std::min<std::size_t>(std::size_t(ThreadBudget::count()), traces.size()))
-                              : 1;
+        const int parts = partsFor(eventCount, traces.size());
         ThreadBudget::runInParts(traces.size(), parts, [&](int, std::size_t from, std::size_t to) {
             for (std::size_t t = from; t < to; ++t) {
                 const std::vector<QSharedPointer<Packet>>& list = traces[t]->items;
@@ -328,9 +331,7 @@ void BinCell::addTraces(const std::vector<const TList<QSharedPointer<Packet>>*>&
             i = end;
         }
     }
-    const int parts = total >= std::size_t(parallelMarks)
-                          ? int(std::min<std::size_t>(std::size_t(ThreadBudget::count()), runsOf.size()))
-                          : 1;
+    const int parts = partsFor(total, runsOf.size());
     ThreadBudget::runInParts(runsOf.size(), parts, [&](int, std::size_t from, std::size_t to) {
         for (std::size_t slot = from; slot < to; ++slot) {
             const std::vector<Run>& runs = runsOf[slot];
@@ -404,9 +405,7 @@ void BinCell::buildData(bool updateVisible)
     std::size_t total = 0;
     for (const TList<QSharedPointer<Packet>>& events : conversations.items)
         total += events.items.size();
-    const int parts = total >= std::size_t(parallelMarks)
-                          ? int(std::min<std::size_t>(std::size_t(ThreadBudget::count()), std::size_t(count)))
-                          : 1;
+    const int parts = partsFor(total, std::size_t(count));
     rows.items.resize(std::size_t(count));
     ThreadBudget::runInParts(std::size_t(count), parts, [&](int, std::size_t from, std::size_t to) {
         constexpr std::size_t AHEAD = 16;
@@ -479,12 +478,7 @@ void BinCell::applyRules()
         // that a rule empties is dropped and meets no later rule.
         const THash<QString, int>* attributes = &store->attributeColumns;
         const std::size_t count = rows.items.size();
-        std::size_t total = 0;
-        for (const TList<BinItem*>& itemRow : rows.items)
-            total += itemRow.items.size();
-        const int parts = total >= std::size_t(parallelMarks)
-                              ? int(std::min<std::size_t>(std::size_t(ThreadBudget::count()), count))
-                              : 1;
+        const int parts = partsFor(std::size_t(itemCount()), count);
         std::vector<std::vector<int>> matches(std::size_t(std::max(parts, 1)),
                                               std::vector<int>(std::size_t(rules.size()), 0));
         std::vector<char> kept(count, 1);
@@ -628,12 +622,7 @@ void BinCell::stackRows()
     const int column = timeColumn();
     timeSpanColumn = column;
     const std::size_t count = rows.items.size();
-    std::size_t total = 0;
-    for (const TList<BinItem*>& itemRow : rows.items)
-        total += itemRow.items.size();
-    const int parts = total >= std::size_t(parallelMarks)
-                          ? int(std::min<std::size_t>(std::size_t(ThreadBudget::count()), count))
-                          : 1;
+    const int parts = partsFor(std::size_t(itemCount()), count);
 
     // The key of every row and the time span of every item, in parts.
     std::vector<QString> keys(count);
@@ -779,9 +768,7 @@ int BinCell::itemCount() const
 
 int BinCell::markingParts() const
 {
-    return itemCount() >= parallelMarks
-               ? int(std::min<std::size_t>(std::size_t(ThreadBudget::count()), rows.items.size()))
-               : 1;
+    return partsFor(std::size_t(itemCount()), rows.items.size());
 }
 
 bool BinCell::setSelectedPackets(const PacketSet& packets)

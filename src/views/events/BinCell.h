@@ -104,6 +104,10 @@ public:
     // From this many items on, setSelectedPackets marks them on several
     // threads (tests lower it to reach that way with a few items).
     static int parallelMarks;
+    // How many parts (threads) `work` items, events or glyphs, split into
+    // `pieces` that each stay on one thread, are handled in: one below
+    // parallelMarks, else as many as the thread budget and the pieces allow.
+    static int partsFor(std::size_t work, std::size_t pieces);
     // How many parts (threads) the items are marked in.
     int markingParts() const;
     void setMarkedPackets(const QSet<QSharedPointer<Packet>>& packets);

@@ -477,9 +477,7 @@ QSet<QSharedPointer<Packet>> EventWidget::highlightedPackets() const
         // The glyphs of a large tile are looked at in parts, on several
         // threads; the events are gathered in row order.
         const std::vector<TList<BinItem*>>& rows = cell->rows.items;
-        const int parts = cell->itemCount() >= BinCell::parallelMarks
-                              ? int(std::min<std::size_t>(std::size_t(ThreadBudget::count()), rows.size()))
-                              : 1;
+        const int parts = cell->markingParts();
         std::vector<std::vector<const BinItem*>> marked(std::size_t(std::max(parts, 1)));
         ThreadBudget::runInParts(rows.size(), parts, [&](int k, std::size_t from, std::size_t to) {
             for (std::size_t r = from; r < to; ++r)
