@@ -95,28 +95,30 @@
 
 namespace {
 
-// Shows the busy cursor while a rebuild of many events holds the window,
-// so that a click meanwhile is not taken for one the window ignored.
-class BusyCursor
+// Held by a rebuild of the cells: shows the busy cursor while a rebuild of
+// many events holds the window, so that a click meanwhile is not taken for
+// one the window ignored, and frees what the rebuild drops once it is over.
+class RebuildScope
 {
 public:
-    explicit BusyCursor(const Context* context)
-        : on(context && context->packets.size() >= BUSY_EVENTS && qobject_cast<QApplication*>(qApp))
+    explicit RebuildScope(const Context* context)
+        : busy(context && context->packets.size() >= BUSY_EVENTS && qobject_cast<QApplication*>(qApp))
     {
-        if (on)
+        if (busy)
             QApplication::setOverrideCursor(Qt::WaitCursor);
     }
-    ~BusyCursor()
+    ~RebuildScope()
     {
-        if (on)
+        if (busy)
             QApplication::restoreOverrideCursor();
     }
-    BusyCursor(const BusyCursor&) = delete;
-    BusyCursor& operator=(const BusyCursor&) = delete;
+    RebuildScope(const RebuildScope&) = delete;
+    RebuildScope& operator=(const RebuildScope&) = delete;
 
 private:
     static constexpr int BUSY_EVENTS = 200000;
-    const bool on;
+    const bool busy;
+    const deferredrelease::Pause pause;
 };
 
 using PacketPtr = QSharedPointer<Packet>;
@@ -729,9 +731,7 @@ BinCell* EventWidget::cellAt(int row, int column) const
 
 void EventWidget::reload()
 {
-    const BusyCursor busy(context);
-    // What the rebuild drops is freed once it is over.
-    const deferredrelease::Pause pause;
+    const RebuildScope rebuild(context);
     qDebug().noquote() << "reload";
     setUpdatesEnabled(false);
     cancelOverview();
@@ -807,7 +807,7 @@ void EventWidget::reload()
                 const std::size_t n = records.items.size();
                 std::vector<BinCell*> target(n, nullptr);
                 std::vector<int> traceIds(n, 0);
-                const int parts = n >= std::size_t(BinCell::parallelMarks) ? ThreadBudget::count() : 1;
+                const int parts = BinCell::partsFor(n, n);
                 std::vector<char> outside(std::size_t(parts), 0);
                 // An axis of no attribute puts every value into its one bin:
                 // its value need not be read.
@@ -834,7 +834,7 @@ void EventWidget::reload()
                 });
                 if (std::find(outside.begin(), outside.end(), 1) != outside.end())
                     qDebug().noquote() << "interesting bin -1";
-                const int cellParts = parts > 1 ? int(std::min<qint64>(parts, cells.size())) : 1;
+                const int cellParts = BinCell::partsFor(n, std::size_t(cells.size()));
                 ThreadBudget::runInParts(std::size_t(cells.size()), cellParts,
                                          [&](int, std::size_t from, std::size_t to) {
                                              for (std::size_t c = from; c < to; ++c)
@@ -1016,9 +1016,7 @@ void EventWidget::showPopups(bool on)
 
 void EventWidget::setStack(bool on)
 {
-    const BusyCursor busy(context);
-    // What the rebuild drops is freed once it is over.
-    const deferredrelease::Pause pause;
+    const RebuildScope rebuild(context);
     cancelOverview();
     stack = on;
     forgetItems();
@@ -2116,9 +2114,7 @@ void EventWidget::find(ParseNode* tree, bool findTraces, bool notLongest, bool c
 
 void EventWidget::reloadRules()
 {
-    const BusyCursor busy(context);
-    // What the rebuild drops is freed once it is over.
-    const deferredrelease::Pause pause;
+    const RebuildScope rebuild(context);
     cancelOverview();
     GlyphStore* store = control ? control->glyphStore : glyphStore;
     MainWindow* window = control ? control->mainWindow : nullptr;
