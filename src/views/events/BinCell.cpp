@@ -240,6 +240,8 @@ void BinCell::addRecords(const TList<QSharedPointer<Packet>>& records, const std
     // the events of each slot, the second fills the traces at their size.
     std::vector<int> slotOfEvent;
     slotOfEvent.reserve(mine);
+    std::vector<std::size_t> mineAt;
+    mineAt.reserve(mine);
     std::vector<std::size_t> counts(conversations.items.size(), 0);
     const bool given = traceIds && traceIds->size() >= n;
     for (std::size_t i = 0; i < n; ++i) {
@@ -250,18 +252,14 @@ void BinCell::addRecords(const TList<QSharedPointer<Packet>>& records, const std
             counts.resize(std::size_t(slot) + 1, 0);
         ++counts[std::size_t(slot)];
         slotOfEvent.push_back(slot);
+        mineAt.push_back(i);
     }
     if (conversations.items.size() < counts.size())
         conversations.items.resize(counts.size());
     for (std::size_t slot = 0; slot < counts.size(); ++slot)
         conversations.items[slot].items.reserve(conversations.items[slot].items.size() + counts[slot]);
-    // The events of this cell, in order; many are copied in parts, each
-    // part filling the traces of its own range of slots.
-    std::vector<std::size_t> mineAt;
-    mineAt.reserve(mine);
-    for (std::size_t i = 0; i < n; ++i)
-        if (target[i] == this)
-            mineAt.push_back(i);
+    // Many events are copied in parts, each part filling the traces of its
+    // own range of slots.
     const std::size_t slotCount = counts.size();
     const int parts = partsFor(mine, slotCount);
     ThreadBudget::runInParts(slotCount, parts, [&](int, std::size_t from, std::size_t to) {
@@ -283,7 +281,6 @@ void BinCell::addTraces(const std::vector<const TList<QSharedPointer<Packet>>*>&
         const QSharedPointer<Packet>* to;
     };
     std::vector<std::vector<Run>> runsOf(conversations.items.size());
-    std::size_t total = 0;
     const auto idOf = [](const QSharedPointer<Packet>& p) { return p ? p->conversationId : 0; };
     std::size_t eventCount = 0;
     for (const TList<QSharedPointer<Packet>>* trace : traces)
@@ -327,11 +324,10 @@ void BinCell::addTraces(const std::vector<const TList<QSharedPointer<Packet>>*>&
             if (std::size_t(slot) >= runsOf.size())
                 runsOf.resize(std::size_t(slot) + 1);
             runsOf[std::size_t(slot)].push_back({events.data() + i, events.data() + end});
-            total += end - i;
             i = end;
         }
     }
-    const int parts = partsFor(total, runsOf.size());
+    const int parts = partsFor(eventCount, runsOf.size());
     ThreadBudget::runInParts(runsOf.size(), parts, [&](int, std::size_t from, std::size_t to) {
         for (std::size_t slot = from; slot < to; ++slot) {
             const std::vector<Run>& runs = runsOf[slot];
