@@ -62,13 +62,22 @@ QStringList columnsOf(const GlyphStore* store)
 // log has other columns.
 struct Run
 {
+    // A run made as an ordinary user needs a folder that user can reach:
+    // the test's own temporary folder may lie below one only its owner
+    // may enter (a clone in a private folder), the system's one does not.
+    static QString folderTemplate(bool ordinaryUser)
+    {
+        return (ordinaryUser ? QStringLiteral("/tmp") : QDir::tempPath()) + QStringLiteral("/lumivane-convs-XXXXXX");
+    }
+
     QTemporaryDir temp;
     QString dir = temp.filePath("convs");
     QString out = temp.filePath("out.csv");
     ControlWidget control{nullptr};
     DebugCapture debug;
 
-    explicit Run(bool split = true)
+    explicit Run(bool split = true, bool ordinaryUser = false)
+        : temp(folderTemplate(ordinaryUser))
     {
         debug.setForward(false);
         QDir().mkpath(dir);
@@ -188,11 +197,11 @@ void ConversationPreprocessorTest::storeComesBack()
 
 void ConversationPreprocessorTest::unreadableConversation()
 {
-    Run r;
-    const QString locked = r.dir + "/cal/l-b/call-b.conv";
-    QVERIFY(QFile::setPermissions(locked, QFileDevice::Permissions()));
     // Root reads every file: the run is made as an ordinary user then.
     const bool root = geteuid() == 0;
+    Run r(true, root);
+    const QString locked = r.dir + "/cal/l-b/call-b.conv";
+    QVERIFY(QFile::setPermissions(locked, QFileDevice::Permissions()));
     for (const QString& d : {r.temp.path(), r.dir, r.dir + "/cal", r.dir + "/cal/l-a",
                              r.dir + "/cal/l-b", r.dir + "/cal/l-c"})
         QFile::setPermissions(d, QFileDevice::Permissions(0x7755));
