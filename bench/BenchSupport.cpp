@@ -201,8 +201,12 @@ bool writeNetwork(const LogShape& shape, QFile& f)
                         "_ws.col.Protocol,_ws.col.Info";
     for (int c = 14; c < shape.columns; ++c)
         header += ",col" + QByteArray::number(c);
+    if (shape.smb2Commands)
+        header += ",smb2.cmd";
     if (f.write(header + "\n") < 0)
         return false;
+    // Drawn apart, so that the other columns are those of the log without it.
+    QRandomGenerator commands(11);
     static const char* protocols[] = {"TCP", "TLSv1.2", "HTTP", "DNS", "SMB2", "UDP"};
     static const char* flags[] = {"0x0010", "0x0018", "0x0002", "0x0012", "0x0011", "0x0004"};
     static const char* flagNames[] = {"[ACK]", "[PSH, ACK]", "[SYN]", "[SYN, ACK]", "[FIN, ACK]", "[RST]"};
@@ -238,7 +242,8 @@ bool writeNetwork(const LogShape& shape, QFile& f)
         line += "," + QByteArray::number(length);
         line += "," + QByteArray::number(rng.bounded(20000));
         line += ",";
-        line += protocols[rng.bounded(6)];
+        const int protocol = int(rng.bounded(6));
+        line += protocols[protocol];
         line += ",";
         if (shape.nearUnique >= 3 && rng.bounded(100) != 0) {
             // Quoted where it holds a comma, as a CSV writer does.
@@ -257,6 +262,11 @@ bool writeNetwork(const LogShape& shape, QFile& f)
             line += common[rng.bounded(6)];
         }
         appendGenericColumns(line, rng, 14, shape.columns, extraUnique);
+        if (shape.smb2Commands) {
+            line += ",";
+            if (std::strcmp(protocols[protocol], "SMB2") == 0)
+                line += QByteArray::number(commands.bounded(19));
+        }
         line += "\n";
         if (f.write(line) < 0)
             return false;
@@ -285,6 +295,8 @@ QString generatedLog(const LogShape& shape)
         name = QStringLiteral("lumivane_bench_%1_%2_%3_%4_u%5.csv")
                    .arg(shape.kind == LogShape::Network ? QStringLiteral("network") : QStringLiteral("project"))
                    .arg(shape.lines).arg(shape.columns).arg(shape.groups).arg(shape.nearUnique);
+    if (shape.smb2Commands)
+        name.insert(name.size() - 4, QStringLiteral("_smb2"));
     const QString path = QDir::tempPath() + QLatin1Char('/') + name;
     if (QFileInfo::exists(path))
         return path;

@@ -152,6 +152,10 @@ struct LogShape
     int columns = 14;
     int groups = 20000;
     int nearUnique = 1;
+    // Network shape: a last column "smb2.cmd" holds an SMB2 command number
+    // (0 to 18) on SMB2 lines and nothing on the others; the other columns
+    // stay as they are without it.
+    bool smb2Commands = false;
 
     // The shape's named columns (the generic ones come after them).
     int namedColumns() const { return kind == Network ? 14 : 10; }

@@ -1,13 +1,14 @@
 // Writes a generated event log for the benchmarks and prints its path.
 //
 //   gen_log [--shape project|network] [--lines N] [--columns N]
-//           [--groups N] [--unique N] [--out PATH]
+//           [--groups N] [--unique N] [--smb2 0|1] [--out PATH]
 //
 // Without --out the log goes to the temporary folder (TMPDIR) under a name
 // that tells its shape, and an existing one is reused. The defaults are the
 // project's shape (800000 lines, 14 columns, 20000 groups, one near-unique
 // column); the network shape defaults to 300 values of ip.src and three
-// near-unique columns (frame number, time, info text).
+// near-unique columns (frame number, time, info text). --smb2 1 gives the
+// network shape a last column "smb2.cmd" (a command number on SMB2 lines).
 
 #include "BenchSupport.h"
 
@@ -23,7 +24,7 @@ int usage(const char* problem)
     std::fprintf(stderr,
                  "gen_log: %s\n"
                  "usage: gen_log [--shape project|network] [--lines N] [--columns N] "
-                 "[--groups N] [--unique N] [--out PATH]\n",
+                 "[--groups N] [--unique N] [--smb2 0|1] [--out PATH]\n",
                  problem);
     return 2;
 }
@@ -68,6 +69,8 @@ int main(int argc, char** argv)
             groups = number;
         else if (arg == QLatin1String("--unique"))
             unique = number;
+        else if (arg == QLatin1String("--smb2"))
+            shape.smb2Commands = number != 0;
         else
             return usage(qPrintable(QStringLiteral("unknown option ") + arg));
     }
