@@ -25,8 +25,11 @@ void MultiListWidget::checkAll()
         }
     }
     const Qt::CheckState state = anyChecked ? Qt::Unchecked : Qt::Checked;
+    checkingAll = true;
     for (QListWidgetItem* item : items)
         item->setCheckState(state);
+    checkingAll = false;
+    emit checkedAll();
     viewport()->update();
 }
 

@@ -19,11 +19,17 @@ public:
 
     // The context menu; it has no parent and belongs to the list.
     QMenu* menu() const { return contextMenu.get(); }
+    // checkAll is changing the items.
+    bool isCheckingAll() const { return checkingAll; }
+
+signals:
+    // checkAll has changed every selected item.
+    void checkedAll();
 
 public slots:
     // Among the selected items: when any is checked, all of them are
     // unchecked, otherwise all are checked. Every change is announced by
-    // itemChanged as usual.
+    // itemChanged as usual; checkedAll follows the last.
     void checkAll();
 
 protected:
@@ -31,4 +37,5 @@ protected:
 
 private:
     std::unique_ptr<QMenu> contextMenu;
+    bool checkingAll = false;
 };

@@ -112,6 +112,7 @@ ParseWidget::ParseWidget(ControlWidget* opener, QWidget* parent)
     connect(openButton, &QPushButton::clicked, this, &ParseWidget::openFile);
     connect(saveButton, &QPushButton::clicked, this, &ParseWidget::saveFile);
     connect(autoSelectButton, &QPushButton::clicked, this, &ParseWidget::autoSelect);
+    connect(fieldList, &MultiListWidget::checkedAll, this, &ParseWidget::updateFieldStates);
 
     tsharkStatus->setWordWrap(true);
     if (isTshark(TSHARK_PATH)) {
@@ -350,7 +351,6 @@ void ParseWidget::updateCharCount()
 void ParseWidget::fillFieldList()
 {
     updateConsoleLine();
-    const int base = consoleLine.size();
     updateCharCount();
 
     fieldList->setUpdatesEnabled(false);
@@ -388,16 +388,11 @@ void ParseWidget::fillFieldList()
             continue;
         listed.insert(field);
         auto* item = new QListWidgetItem(field, fieldList);
-        // A ticked field can always be unticked; an unticked one is offered
-        // while the line has room for it.
-        if (selected.contains(field) || field.size() + base < consoleLimit)
-            item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
-        else
-            item->setFlags(Qt::ItemIsUserCheckable);
         item->setCheckState(selected.contains(field) ? Qt::Checked : Qt::Unchecked);
     }
     if (fieldList->count() != listed.size())
         qDebug() << " item does not exist";
+    updateFieldStates();
 
     fieldList->setUpdatesEnabled(true);
     connect(fieldList, &QListWidget::itemChanged, this, &ParseWidget::updateGUI);
@@ -424,7 +419,28 @@ void ParseWidget::updateGUI(QListWidgetItem* item)
     }
     updateConsoleLine();
     updateCharCount();
+    // checkAll ticks many at once: the states follow once it is done.
+    if (!fieldList->isCheckingAll())
+        updateFieldStates();
     fieldList->viewport()->update();
+}
+
+void ParseWidget::updateFieldStates()
+{
+    // Ticking adds the field and one blank: it fits while the line plus the
+    // field stays below the limit, as updateGUI takes it.
+    const int room = consoleLimit - consoleLine.size();
+    static const Qt::ItemFlags offered = QListWidgetItem().flags() | Qt::ItemIsUserCheckable;
+    // A change of flags is announced as itemChanged, which is no tick.
+    const QSignalBlocker quiet(fieldList);
+    for (int row = 0, rows = fieldList->count(); row < rows; ++row) {
+        QListWidgetItem* item = fieldList->item(row);
+        // A ticked field can always be unticked.
+        const bool open = item->checkState() == Qt::Checked || item->text().size() < room;
+        const Qt::ItemFlags flags = open ? offered : Qt::ItemFlags(Qt::ItemIsUserCheckable);
+        if (item->flags() != flags)
+            item->setFlags(flags);
+    }
 }
 
 void ParseWidget::autoSelect()

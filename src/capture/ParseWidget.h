@@ -56,6 +56,9 @@ public:
     void updateConvertButton();
     void updateCharCount();
     void fillFieldList();
+    // Enables every ticked field and every unticked one that fits beside the
+    // console line within consoleLimit; disables the others.
+    void updateFieldStates();
 
     // Lets tshark dissect the first `packets` packets of the input capture
     // (-1: all) and replaces allFields with the field names read from its

@@ -72,6 +72,8 @@ private slots:
     void checkAll();
     void autoSelectStaysWithinLimit_data();
     void autoSelectStaysWithinLimit();
+    void fieldsThatFitCanBeTicked_data();
+    void fieldsThatFitCanBeTicked();
     void convertsWithDisplayFilter();
     void toolsOutsideSearchPath_data();
     void toolsOutsideSearchPath();
@@ -416,6 +418,59 @@ void ParseWidgetTest::autoSelectStaysWithinLimit()
         QVERIFY(!dialog.selectedFields.contains(field));
     }
     QCOMPARE(dialog.selectedFields.size(), 1 + taken);
+}
+
+void ParseWidgetTest::fieldsThatFitCanBeTicked_data()
+{
+    QTest::addColumn<QStringList>("untick");  // two by "Select/Deselect all"
+    QTest::addColumn<QString>("tick");
+    QTest::addColumn<QStringList>("open");  // the unticked fields that can be ticked then
+    const QStringList two{"_ws.expert", "_ws.expert.group"};
+    const QStringList upTo11{"_ws.expert", "tcp.seq_raw", "tcp.srcport", "tcp.stream"};
+    const QStringList upTo20 = upTo11 + QStringList{"_ws.expert.group", "tcp.time_delta", "tcp.time_relative",
+                                                    "tcp.urgent_pointer", "tcp.window_size"};
+    QTest::newRow("Auto-Select, 8190") << QStringList{} << "" << QStringList{};
+    QTest::newRow("untick, 8179") << QStringList{"_ws.expert"} << "" << upTo11 + QStringList{"tcp.seq"};
+    QTest::newRow("untick and tick, 8187") << QStringList{"_ws.expert"} << "tcp.seq" << QStringList{};
+    QTest::newRow("untick two, 8162")
+        << two << "" << upTo20 + QStringList{"tcp.seq", "tcp.window_size_scalefactor", "tcp.window_size_value"};
+    QTest::newRow("untick two and tick, 8170") << two << "tcp.seq" << upTo20;  // 21 left
+}
+
+// Ticked fields stay enabled; an unticked one is enabled when it fits.
+void ParseWidgetTest::fieldsThatFitCanBeTicked()
+{
+    QFETCH(QStringList, untick);
+    QFETCH(QString, tick);
+    QFETCH(QStringList, open);
+    ParseWidget dialog(nullptr);
+    dialog.tsharkLabel->setText(QString(5948, 't'));
+    dialog.allFields = TList<QString>(
+        QString::fromUtf8(readAll(testDataPath("capture/fields/http.txt"))).split('\n', Qt::SkipEmptyParts));
+    dialog.autoSelectButton->click();
+    for (const QString& field : untick) {
+        if (untick.size() == 1)
+            itemOf(dialog, field)->setCheckState(Qt::Unchecked);
+        else
+            itemOf(dialog, field)->setSelected(true);
+    }
+    dialog.fieldList->menu()->actions().at(0)->trigger();  // no-op without a selection
+    if (!tick.isEmpty()) {
+        QVERIFY(itemOf(dialog, tick)->flags() & Qt::ItemIsEnabled);
+        itemOf(dialog, tick)->setCheckState(Qt::Checked);
+        QVERIFY(dialog.selectedFields.contains(tick));
+    }
+    QStringList opened;
+    for (int row = 0; row < dialog.fieldList->count(); ++row) {
+        QListWidgetItem* item = dialog.fieldList->item(row);
+        const bool ticked = item->checkState() == Qt::Checked;
+        QVERIFY(ticked <= bool(item->flags() & Qt::ItemIsEnabled));
+        if (!ticked && (item->flags() & Qt::ItemIsEnabled))
+            opened << item->text();
+    }
+    opened.sort();
+    open.sort();
+    QCOMPARE(opened, open);
 }
 
 void ParseWidgetTest::convertsWithDisplayFilter()
