@@ -226,6 +226,8 @@ private slots:
     void alignedRowWeight();
     void mergeModeRunsAndClick();
     void emptyNames();
+    void labelsAreWholeNames_data();
+    void labelsAreWholeNames();
     void emptyRewriteCellIsNotBlack();
     void contextEventAndAlignmentAfterMatrixRebuild();
     void badInput_data();
@@ -455,6 +457,40 @@ void SequenceWidgetTest::emptyNames()
     QCOMPARE(rowHeads(*view, 1), QStringList({"A", QString()}));
     mouse(view.get(), QEvent::MouseMove, centre(column(*view, 1)[1]));
     QCOMPARE(QToolTip::text(), QStringLiteral("Event: B.* (50%)"));
+}
+
+void SequenceWidgetTest::labelsAreWholeNames_data()
+{
+    QTest::addColumn<bool>("merge");
+    QTest::newRow("merge mode") << true;
+    QTest::newRow("without merging") << false;
+}
+
+// A name that holds a dot is its cell's whole label; the keys and display
+// paths still join the names with dots.
+void SequenceWidgetTest::labelsAreWholeNames()
+{
+    QFETCH(bool, merge);
+    Glyphs glyphs;
+    auto view = makeView(glyphs);
+    view->setMergeMode(merge);
+    sendGlyphs(view.get(), glyphs.rows({"TLSv1.2 X.Y", "X.Y X.Y"}));
+    const QList<BinItem*> first = column(*view, 0);
+    QCOMPARE(names(first), QStringList({"TLSv1.2", "X.Y"}));
+    QCOMPARE(first[0]->label, QStringLiteral("TLSv1.2"));
+    QCOMPARE(first[1]->label, QStringLiteral("X.Y"));
+    const QList<BinItem*> second = column(*view, 1);
+    if (merge) {
+        QCOMPARE(names(second), QStringList({"...X.Y"}));
+        QCOMPARE(second[0]->label, QStringLiteral("X.Y"));
+    } else {
+        QCOMPARE(names(second), QStringList({"TLSv1.2.X.Y", "X.Y.X.Y"}));
+        for (const BinItem* item : second) {
+            QCOMPARE(item->label, QStringLiteral("X.Y"));
+            QCOMPARE(view->statePaths.value(view->itemStates.value(const_cast<BinItem*>(item))), item->name);
+            QVERIFY(item->visible);
+        }
+    }
 }
 
 void SequenceWidgetTest::emptyRewriteCellIsNotBlack()
