@@ -132,7 +132,6 @@
 #include <QMutexLocker>
 #include <QPointer>
 #include <QPushButton>
-#include <QSet>
 #include <QThreadPool>
 
 #include <cmath>
@@ -759,39 +758,20 @@ bool firstGlyphAt(const EventWidget* view, QPointF* at)
     return false;
 }
 
-// The first press of select_once's double click; the second press, which
-// selects, is pressSecond.
-void pressFirst(EventWidget* view, const QPointF& at)
+// A click: the first of select_once's double click starts the matrix's
+// click timer, the second, before it runs out, selects.
+void clickAt(EventWidget* view, const QPointF& at)
 {
     pressAt(view, at, QEvent::MouseButtonPress);
     pressAt(view, at, QEvent::MouseButtonRelease);
 }
 
-void pressSecond(EventWidget* view, const QPointF& at)
+// Whether the pane has laid out the rows of every sequence the matrix
+// has selected.
+bool paneShowsSelection(const SequenceWidget* pane, const EventWidget* view)
 {
-    pressAt(view, at, QEvent::MouseButtonPress);
-    pressAt(view, at, QEvent::MouseButtonRelease);
-}
-
-// The number of distinct sequences among the matrix's selected ones.
-int distinctSequences(const EventWidget* view)
-{
-    QSet<QString> keys;
-    for (const TList<BinItem*>& sequence : view->selectedSequences) {
-        QString key;
-        for (const BinItem* item : sequence) {
-            key += item ? item->name : QString();
-            key += QChar(0x1f);
-        }
-        keys.insert(key);
-    }
-    return keys.size();
-}
-
-// Whether the pane has laid out every row of the matrix's selection.
-bool paneShowsSelection(SequenceWidget* pane, int rows)
-{
-    return rows > 0 && pane->rows.size() == rows && !pane->shownItems.isEmpty() && !pane->building();
+    return !view->selectedSequences.isEmpty() && !pane->building() && !pane->shownItems.isEmpty()
+           && pane->lastSequences.size() == view->selectedSequences.size();
 }
 
 // Question boxes (the pane's about a large selection) are answered "Yes",
@@ -827,34 +807,27 @@ int paneAction(Bench& bench, bool selectFirst)
     Figures f;
     double paneMb = 0;
     if (selectFirst) {
-        pressFirst(view, glyph);
-        pressSecond(view, glyph);
+        clickAt(view, glyph);
+        clickAt(view, glyph);
         benchsupport::waitForQuiet(*bench.window);
         if (view->selectedPacketSet.isEmpty())
             return cannot(QStringLiteral("the double click selected nothing"));
-        const int rows = distinctSequences(view);
 #ifdef __GLIBC__
         malloc_trim(0);
 #endif
         const double before = residentMb();
         f = bench.measure(
-            "pane", pane, [pane, rows]() { return paneShowsSelection(pane, rows); }, [button]() { button->click(); });
+            "pane", pane, [pane, view]() { return paneShowsSelection(pane, view); }, [button]() { button->click(); });
         paneMb = residentMb() - before;
     } else {
         button->click();
         benchsupport::waitForQuiet(*bench.window);
         if (!ribbon->active)
             return cannot(QStringLiteral("the \"SequenceView\" switch did not open the pane"));
-        pressFirst(view, glyph);
-        int rows = -1;
+        clickAt(view, glyph);
         f = bench.measure(
-            "selectpane", pane,
-            [pane, view, &rows]() {
-                if (rows < 0 && !view->selectedPacketSet.isEmpty())
-                    rows = distinctSequences(view);
-                return paneShowsSelection(pane, rows);
-            },
-            [view, glyph]() { pressSecond(view, glyph); });
+            "selectpane", pane, [pane, view]() { return paneShowsSelection(pane, view); },
+            [view, glyph]() { clickAt(view, glyph); });
     }
     std::printf("action_ms=%.1f longest_stall_ms=%.1f longest_stall_at_ms=%.1f settle_stall_ms=%.1f rows=%d",
                 f.actionMs, f.longestStallMs, f.longestStallAtMs, f.settleStallMs, pane->rows.size());

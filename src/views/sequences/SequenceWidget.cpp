@@ -329,8 +329,10 @@ void SequenceWidget::buildRows(const TList<TList<BinItem*>>& sequences, bool ali
 {
     const bool resumed = resumingParts;
     resumingParts = false;
-    // A build under way gives way to this one.
+    // A build under way gives way to this one (or goes on, as this one).
+    const bool setWidth = resumed && partsSetWidth;
     stopParts();
+    partsSetWidth = setWidth;
     bool inParts = false;
     if (!align && (&sequences == &lastSequences || &sequences == &builtSequences)) {
         qint64 glyphs = 0;

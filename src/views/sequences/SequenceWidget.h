@@ -259,8 +259,8 @@ private:
     // appends the items depth first.
     void layoutState(int s, int p, double x, double y, double h, const BinItem& blank,
                      TList<BinItem*>& out);
-    // A new state under parent (-1 for the start state); name is the last
-    // part of its path.
+    // A new state under parent (-1 for the start state); name is the glyph
+    // name it adds to its path ("*" for an empty one), its cell's label.
     int addState(int parent, const QString& key, const QString& path, const QString& name,
                  const QColor& colour);
 
@@ -269,7 +269,8 @@ private:
     // The states by id as the last merge made them (ids 0 .. n - 1, the
     // start state 0): successor lookup while they are made (parent id and
     // label), children in edge order, counts, keys, display paths, colours,
-    // the last part of the display path and the event list of each.
+    // the name the state adds to its path (its label) and the event list of
+    // each.
     struct Successor
     {
         quint64 key;   // parent id and label id

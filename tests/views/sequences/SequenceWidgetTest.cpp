@@ -238,6 +238,8 @@ private slots:
     void sizes();
     void rebuildMatchesAFreshView_data();
     void rebuildMatchesAFreshView();
+    void buildInPartsMatchesOneBuild_data();
+    void buildInPartsMatchesOneBuild();
     void prefixAutomaton();
     void manyBranchesAtOneState();
     void alignmentThatCannotComplete_data();
@@ -839,6 +841,63 @@ void SequenceWidgetTest::rebuildMatchesAFreshView()
     used->setSort(0);
     fresh->setSort(0);
     QCOMPARE(describe(*used), describe(*fresh));
+}
+
+void SequenceWidgetTest::buildInPartsMatchesOneBuild_data()
+{
+    // What happens while the build in parts runs: nothing, a sort, other
+    // sequences, a context event.
+    QTest::addColumn<QString>("meanwhile");
+    QTest::addColumn<bool>("merge");
+    QTest::newRow("nothing") << "" << false;
+    QTest::newRow("nothing, merged") << "" << true;
+    QTest::newRow("a sort") << "sort" << true;
+    QTest::newRow("other sequences") << "replace" << true;
+    QTest::newRow("a context event") << "context" << false;
+}
+
+// A build in parts, one row a part, ends with the states, items, runs and
+// shares of a build at once; what is asked for meanwhile is done after it
+// or replaces it.
+void SequenceWidgetTest::buildInPartsMatchesOneBuild()
+{
+    QFETCH(QString, meanwhile);
+    QFETCH(bool, merge);
+    Glyphs glyphs;
+    auto parts = makeView(glyphs);
+    auto once = makeView(glyphs);
+    parts->partsFrom = 0;
+    parts->partMs = 0;
+    parts->setMergeMode(merge);
+    once->setMergeMode(merge);
+    const Rows sequences = glyphs.rows({"A B C D", "A B C E", "A B", "B C D A", "C C C C C C", "A B C D", "_ A",
+                                        "B C D A", "A B C D"});
+    sendGlyphs(parts.get(), meanwhile == QLatin1String("replace") ? glyphs.rows({"X Y", "Z"}) : sequences);
+    QVERIFY(parts->building());
+    // Nothing of the last rows is shown meanwhile.
+    QVERIFY(parts->rows.isEmpty() && parts->shownItems.isEmpty() && parts->sortTriangles.isEmpty());
+    QCoreApplication::processEvents();
+    QVERIFY(parts->building());
+    if (meanwhile == QLatin1String("replace"))
+        sendGlyphs(parts.get(), sequences);
+    sendGlyphs(once.get(), sequences);
+    if (meanwhile == QLatin1String("sort")) {
+        parts->setSort(1);
+        once->setSort(1);
+    }
+    if (meanwhile == QLatin1String("context")) {
+        ContextEvent context(nullptr, QList<Context*>());
+        QCoreApplication::sendEvent(parts.get(), &context);
+        QCoreApplication::sendEvent(once.get(), &context);
+    }
+    QTRY_VERIFY(!parts->building());
+    QCOMPARE(describe(*parts), describe(*once));
+    QCOMPARE(rowTexts(*parts), rowTexts(*once));
+    QCOMPARE(parts->sortColumn, once->sortColumn);
+    // Rows that were never shown set no width.
+    if (meanwhile != QLatin1String("context"))
+        QCOMPARE(parts->minimumWidth(), once->minimumWidth());
+    QCOMPARE(parts->lastSequences.size(), once->lastSequences.size());
 }
 
 void SequenceWidgetTest::prefixAutomaton()
