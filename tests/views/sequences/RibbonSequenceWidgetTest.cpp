@@ -1,10 +1,12 @@
 #include "DebugCapture.h"
 #include "FileAnswers.h"
+#include "Restore.h"
 #include "SequenceFixture.h"
 #include "TempWorkDir.h"
 #include "TestRegistry.h"
 
 #include "app/MainWindow.h"
+#include "core/Constants.h"
 #include "app/MessageAsker.h"
 #include "app/SettingsWidget.h"
 #include "views/events/BinCell.h"
@@ -374,6 +376,10 @@ void RibbonSequenceWidgetTest::paneFollowsEverySelection_data()
 void RibbonSequenceWidgetTest::paneFollowsEverySelection()
 {
     QFETCH(QString, origin);
+    // The import sets the attributes it was given.
+    Restore<QString> time(TIME_ATTRIBUTE, TIME_ATTRIBUTE);
+    Restore<QString> source(SRC_ATTRIBUTE, SRC_ATTRIBUTE);
+    Restore<QString> destination(DST_ATTRIBUTE, DST_ATTRIBUTE);
     TempWorkDir work;
     DebugCapture capture;
     capture.setForward(false);
