@@ -93,7 +93,7 @@ bench: build-release/.configured
 	mergecap -a -w "$$capture" $$(for i in $$(seq 20); do echo "$$capture.one"; done) || exit 1; \
 	rm -f "$$capture.one"; \
 	for action in group:_ws.col.Protocol ungroup:_ws.col.Protocol stack unstack \
-	    'find:_ws.col.Protocol == "SMB2"' rule:bench/network_rules.kolm "discover:$$capture"; do \
+	    'find:_ws.col.Protocol == "SMB2"' rule:bench/network_rules.kolm "discover:$$capture" pane selectpane; do \
 	  echo "== action_stall $$net tcp.stream $$action"; \
 	  for run in 1 2 3; do \
 	    $(TEST_ENV) build-release/bench/action_stall "$$net" tcp.stream "$$action" || exit 1; \

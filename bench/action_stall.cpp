@@ -41,6 +41,20 @@
 //                      its "Open", whose file dialog is answered with
 //                      CAPTURE, until tshark's fields are listed. RESULT:
 //                      fields, the fields listed.
+//   pane               every event selected as select_once selects them
+//                      (not measured), with the sequence pane closed; the
+//                      action is the click on the event ribbon's
+//                      "SequenceView" switch that opens the pane.
+//                      RESULT: rows, the pane's rows (the distinct selected
+//                      sequences); pane_rss_mb comes last on the line: the
+//                      resident memory the open pane added (from before the
+//                      click, once freed memory was given back, to the end
+//                      of the action).
+//   selectpane         the pane opened (not measured) with nothing
+//                      selected; the action is the double click on a glyph
+//                      of the first tile that selects every event there
+//                      (select_once's), the pane's question about a large
+//                      selection answered "Yes". RESULT: rows.
 //
 // action_ms runs from the action to the end of the last of these paints:
 //   - the first paint of the result view (the event matrix; the dialog's
@@ -77,6 +91,7 @@
 
 #include "app/ControlWidget.h"
 #include "app/FileAsker.h"
+#include "app/MessageAsker.h"
 #include "app/MainWindow.h"
 #include "app/SettingsWidget.h"
 #include "capture/ParseWidget.h"
@@ -101,6 +116,8 @@
 #include "views/events/OptionsWidget.h"
 #include "views/events/RibbonEventOverviewWidget.h"
 #include "views/events/RibbonEventWidget.h"
+#include "views/sequences/RibbonSequenceWidget.h"
+#include "views/sequences/SequenceWidget.h"
 
 #include <QAction>
 #include <QApplication>
@@ -111,16 +128,22 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QListWidget>
+#include <QMouseEvent>
 #include <QMutexLocker>
 #include <QPointer>
 #include <QPushButton>
 #include <QThreadPool>
 
+#include <cmath>
 #include <cstdio>
 #include <functional>
 #include <memory>
 #include <utility>
 #include <vector>
+
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 namespace {
 
@@ -705,6 +728,114 @@ int discoverAction(Bench& bench, const QString& capture)
     return f.actionMs >= 0 && listed ? 0 : 1;
 }
 
+// ---------------------------------------------------------------------------
+// The sequence pane
+
+void pressAt(QWidget* widget, const QPointF& at, QEvent::Type type)
+{
+    QMouseEvent e(type, at, widget->mapToGlobal(at.toPoint()), Qt::LeftButton,
+                  type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(widget, &e);
+}
+
+// The centre of the first visible glyph of the first tile that shows
+// events (where select_once double-clicks).
+bool firstGlyphAt(const EventWidget* view, QPointF* at)
+{
+    for (BinCell* cell : view->cells) {
+        if (cell->firstLine < 0)
+            continue;
+        QMutexLocker locker(cell->rowsMutex);
+        for (const TList<BinItem*>& row : cell->visibleRows)
+            for (const BinItem* item : row) {
+                if (!item || !item->visible || item->packets.isEmpty())
+                    continue;
+                *at = QPointF(std::round((item->parentLeft() + item->parentRight()) / 2),
+                              std::round((item->parentTop() + item->parentBottom()) / 2));
+                return true;
+            }
+    }
+    return false;
+}
+
+// A click: the first of select_once's double click starts the matrix's
+// click timer, the second, before it runs out, selects.
+void clickAt(EventWidget* view, const QPointF& at)
+{
+    pressAt(view, at, QEvent::MouseButtonPress);
+    pressAt(view, at, QEvent::MouseButtonRelease);
+}
+
+// Whether the pane has laid out the rows of every sequence the matrix
+// has selected.
+bool paneShowsSelection(const SequenceWidget* pane, const EventWidget* view)
+{
+    return !view->selectedSequences.isEmpty() && !pane->building() && !pane->shownItems.isEmpty()
+           && pane->lastSequences.size() == view->selectedSequences.size();
+}
+
+// Question boxes (the pane's about a large selection) are answered "Yes",
+// the others "OK".
+void answerYes()
+{
+    MessageAsker::setHandler([](const MessageAsker::Request& r) {
+        return r.buttons.testFlag(QMessageBox::Yes) ? QMessageBox::Yes : QMessageBox::Ok;
+    });
+}
+
+double residentMb()
+{
+    return double(benchsupport::rssBytes()) / (1024.0 * 1024.0);
+}
+
+int paneAction(Bench& bench, bool selectFirst)
+{
+    EventWidget* view = bench.view;
+    RibbonSequenceWidget* ribbon = bench.window->sequenceRibbon;
+    RibbonEventWidget* events = bench.window->leftEventRibbon;
+    QPushButton* button = events ? events->sequenceViewButton : nullptr;
+    if (!ribbon || !button)
+        return cannot(QStringLiteral("the window has no sequence pane"));
+    if (ribbon->active || button->isChecked())
+        return cannot(QStringLiteral("the sequence pane is open after the load"));
+    QPointF glyph;
+    if (!firstGlyphAt(view, &glyph))
+        return cannot(QStringLiteral("the matrix shows no glyph"));
+    answerYes();
+    SequenceWidget* pane = ribbon->sequenceView;
+
+    Figures f;
+    double paneMb = 0;
+    if (selectFirst) {
+        clickAt(view, glyph);
+        clickAt(view, glyph);
+        benchsupport::waitForQuiet(*bench.window);
+        if (view->selectedPacketSet.isEmpty())
+            return cannot(QStringLiteral("the double click selected nothing"));
+#ifdef __GLIBC__
+        malloc_trim(0);
+#endif
+        const double before = residentMb();
+        f = bench.measure(
+            "pane", pane, [pane, view]() { return paneShowsSelection(pane, view); }, [button]() { button->click(); });
+        paneMb = residentMb() - before;
+    } else {
+        button->click();
+        benchsupport::waitForQuiet(*bench.window);
+        if (!ribbon->active)
+            return cannot(QStringLiteral("the \"SequenceView\" switch did not open the pane"));
+        clickAt(view, glyph);
+        f = bench.measure(
+            "selectpane", pane, [pane, view]() { return paneShowsSelection(pane, view); },
+            [view, glyph]() { clickAt(view, glyph); });
+    }
+    std::printf("action_ms=%.1f longest_stall_ms=%.1f longest_stall_at_ms=%.1f settle_stall_ms=%.1f rows=%d",
+                f.actionMs, f.longestStallMs, f.longestStallAtMs, f.settleStallMs, pane->rows.size());
+    if (selectFirst)
+        std::printf(" pane_rss_mb=%.1f", paneMb);
+    return f.actionMs >= 0 && pane->rows.size() > 0 ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -722,13 +853,14 @@ int main(int argc, char** argv)
     const int colon = action.indexOf(QLatin1Char(':'));
     const QString kind = colon < 0 ? action : action.left(colon);
     const QString argument = colon < 0 ? QString() : action.mid(colon + 1);
-    const bool needsArgument = kind != QLatin1String("stack") && kind != QLatin1String("unstack");
+    const bool needsArgument = kind != QLatin1String("stack") && kind != QLatin1String("unstack")
+                               && kind != QLatin1String("pane") && kind != QLatin1String("selectpane");
     static const QStringList kinds{QStringLiteral("group"), QStringLiteral("ungroup"), QStringLiteral("stack"),
                                    QStringLiteral("unstack"), QStringLiteral("find"), QStringLiteral("rule"),
-                                   QStringLiteral("discover")};
+                                   QStringLiteral("discover"), QStringLiteral("pane"), QStringLiteral("selectpane")};
     if (!kinds.contains(kind) || needsArgument == argument.isEmpty())
         return cannot(QStringLiteral("ACTION is one of group:ATTRIBUTE, ungroup:ATTRIBUTE, stack, unstack, "
-                                     "find:CONDITION, rule:RULESFILE, discover:CAPTURE"));
+                                     "find:CONDITION, rule:RULESFILE, discover:CAPTURE, pane, selectpane"));
 
     int status = 1;
     {
@@ -753,6 +885,8 @@ int main(int argc, char** argv)
             status = findAction(bench, argument);
         else if (kind == QLatin1String("rule"))
             status = ruleAction(bench, argument);
+        else if (kind == QLatin1String("pane") || kind == QLatin1String("selectpane"))
+            status = paneAction(bench, kind == QLatin1String("pane"));
         else
             status = discoverAction(bench, argument);
         if (status != 2) {

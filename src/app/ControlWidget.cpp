@@ -835,13 +835,20 @@ void ControlWidget::routePackets(QEvent* e)
         return;
     QObject* sender = eventSender(e);
     SettingsWidget* side = mainWindow->settingsWidget;
+    // The left event view when it took the event as its selection.
+    EventWidget* selecting = nullptr;
     if (!isFrom<EventWidget>(sender)) {
         EventWidget* left = eventView(mainWindow->leftEventRibbon);
         EventWidget* right = eventView(mainWindow->rightEventRibbon);
-        if (left && left->isActive())
+        if (left && left->isActive()) {
             deliver(left, e);
-        else if (SPLIT_FLAG && right)
+            const auto* pe = static_cast<PacketsEvent*>(e);
+            const bool hover = !pe->args.isEmpty() && pe->args.last().toString() == QLatin1String("hover");
+            if (!hover)
+                selecting = left;
+        } else if (SPLIT_FLAG && right) {
             deliver(right, e);
+        }
     }
     if (side && side->attributeWidget && !isFrom<AttributeWidget>(sender))
         deliver(side->attributeWidget, e);
@@ -855,8 +862,17 @@ void ControlWidget::routePackets(QEvent* e)
     if (SPLIT_FLAG)
         return;
     RibbonSequenceWidget* ribbon = mainWindow->sequenceRibbon;
-    if (ribbon && ribbon->active && ribbon->sequenceView && !isFrom<SequenceWidget>(sender))
+    if (ribbon && ribbon->active && ribbon->sequenceView && !isFrom<SequenceWidget>(sender)) {
         deliver(ribbon->sequenceView, e);
+        // A selection made in another view is the event view's selection
+        // now: its sequences go to the sequence view as the event view's
+        // own glyphs event would take them. A selection made in the
+        // sequence view leaves the view as it is.
+        if (selecting) {
+            GlyphsEvent glyphs(selecting, selecting->selectedSequences, static_cast<PacketsEvent*>(e)->args);
+            routeGlyphs(&glyphs);
+        }
+    }
 }
 
 void ControlWidget::routeFocus(QEvent* e)

@@ -219,22 +219,24 @@ void EventRouterTest::packetsEvent_data()
     QTest::addColumn<bool>("chartActive");
     QTest::addColumn<bool>("sequenceActive");
     QTest::addColumn<QStringList>("expected");
+    // A selection that the left event view took reaches the sequence view
+    // twice: the packets, then the event view's sequences.
     QTest::newRow("null sender") << "null" << true << false << true
-                                 << QStringList({"left", "attr", "conv", "seq"});
+                                 << QStringList({"left", "attr", "conv", "seq", "seq"});
     QTest::newRow("from the event view") << "left" << true << false << true
                                          << QStringList({"attr", "conv", "seq"});
     QTest::newRow("from the trace panel") << "conv" << true << false << true
-                                          << QStringList({"left", "seq"});
+                                          << QStringList({"left", "seq", "seq"});
     QTest::newRow("from the attribute panel") << "attr" << true << false << true
-                                              << QStringList({"left", "conv", "seq"});
+                                              << QStringList({"left", "conv", "seq", "seq"});
     QTest::newRow("event view inactive") << "nav" << false << false << true
                                          << QStringList({"attr", "conv", "seq"});
     QTest::newRow("charts active") << "nav" << true << true << true
-                                   << QStringList({"left", "attr", "conv", "chart", "mini", "seq"});
+                                   << QStringList({"left", "attr", "conv", "chart", "mini", "seq", "seq"});
     QTest::newRow("from a chart") << "chart" << true << true << true
-                                  << QStringList({"left", "attr", "conv", "seq"});
+                                  << QStringList({"left", "attr", "conv", "seq", "seq"});
     QTest::newRow("from the mini view") << "mini" << true << true << true
-                                        << QStringList({"left", "attr", "conv", "seq"});
+                                        << QStringList({"left", "attr", "conv", "seq", "seq"});
     QTest::newRow("sequence ribbon inactive") << "nav" << true << false << false
                                               << QStringList({"left", "attr", "conv"});
     QTest::newRow("from the sequence view") << "seq" << true << true << true

@@ -1829,6 +1829,10 @@ void EventWidget::sendSelection(TList<QSharedPointer<Packet>> packets, const Pac
         auto* list = new std::vector<PacketPtr>(std::move(e.packets.items));
         deferredrelease::post([list]() { delete list; });
     }
+    // The sequence view shows the new selection's sequences, as after a
+    // click.
+    GlyphsEvent glyphs(this, selectedSequences, SELECT_ARGS);
+    QCoreApplication::sendEvent(control, &glyphs);
 }
 
 void EventWidget::selectPackets(const TList<QSharedPointer<Packet>>& packets)
@@ -2140,7 +2144,11 @@ void EventWidget::reloadRules()
     TList<PacketPtr> selection;
     selection.items.assign(selectedPacketSet.constBegin(), selectedPacketSet.constEnd());
     showSelection(selection);
-    SequenceWidget* sequences = window && window->sequenceRibbon ? window->sequenceRibbon->sequenceView : nullptr;
+    // An open sequence pane shows the rebuilt glyphs; a closed one takes
+    // the selection when it opens.
+    SequenceWidget* sequences = window && window->sequenceRibbon && window->sequenceRibbon->active
+                                    ? window->sequenceRibbon->sequenceView
+                                    : nullptr;
     if (sequences) {
         GlyphsEvent e(this, selectedSequences, SELECT_ARGS);
         QCoreApplication::sendEvent(sequences, &e);

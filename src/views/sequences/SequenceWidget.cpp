@@ -53,13 +53,6 @@ QString nameOrStar(const BinItem* item)
     return item->name.isEmpty() ? star : item->name;
 }
 
-// The last "."-part of a display path.
-QString lastPart(const QString& path)
-{
-    const int dot = path.lastIndexOf(QLatin1Char('.'));
-    return dot < 0 ? path : path.mid(dot + 1);
-}
-
 int truncated(double v)
 {
     if (!(v == v))
@@ -89,6 +82,10 @@ SequenceWidget::SequenceWidget(ControlWidget* owner, QWidget* parent)
     hoverTimer->setInterval(1000);
     connect(hoverTimer, &QTimer::timeout, this, &SequenceWidget::hoverTimeOut);
     stacker = new BinCell(owner, nullptr, QString(), this);
+    partTimer = new QTimer(this);
+    partTimer->setSingleShot(true);
+    partTimer->setInterval(0);
+    connect(partTimer, &QTimer::timeout, this, &SequenceWidget::runPart);
 }
 
 SequenceWidget::~SequenceWidget()
@@ -257,6 +254,7 @@ void SequenceWidget::recompute()
     buildRows(lastSequences);
     deleteSequences(builtSequences);
     updateMinimumWidth();
+    partsSetWidth = building();
 }
 
 int SequenceWidget::columnCount() const
@@ -277,8 +275,90 @@ void SequenceWidget::buildRows(const TList<TList<BinItem*>>& sequences)
     buildRows(sequences, msaOn);
 }
 
+void SequenceWidget::stopParts()
+{
+    if (partPhase == NoPart)
+        return;
+    partTimer->stop();
+    partPhase = NoPart;
+    partSource = nullptr;
+    partsSetWidth = false;
+    merging = false;
+    mergeLabels.clear();
+}
+
+void SequenceWidget::runPart()
+{
+    if (partPhase == Stacking) {
+        resumingParts = true;
+        buildRows(*partSource, false);
+        return;
+    }
+    if (partPhase != Merging)
+        return;
+    QElapsedTimer clock;
+    clock.start();
+    const int total = rows.size();
+    while (mergeAt < total) {
+        mergeRows(mergeAt, mergeAt + 1);
+        ++mergeAt;
+        if (clock.elapsed() >= partMs)
+            break;
+    }
+    if (mergeAt < total) {
+        partTimer->start();
+        return;
+    }
+    const bool setWidth = partsSetWidth;
+    partPhase = NoPart;
+    partSource = nullptr;
+    partsSetWidth = false;
+    finishMerge();
+    if (setWidth)
+        updateMinimumWidth();
+    if (!deferredBuilds.empty() && !aligning) {
+        std::vector<std::function<void()>> builds;
+        builds.swap(deferredBuilds);
+        supersede = false;
+        for (const std::function<void()>& build : builds)
+            build();
+    }
+}
+
 void SequenceWidget::buildRows(const TList<TList<BinItem*>>& sequences, bool align)
 {
+    const bool resumed = resumingParts;
+    resumingParts = false;
+    // A build under way gives way to this one (or goes on, as this one).
+    const bool setWidth = resumed && partsSetWidth;
+    stopParts();
+    partsSetWidth = setWidth;
+    bool inParts = false;
+    if (!align && (&sequences == &lastSequences || &sequences == &builtSequences)) {
+        qint64 glyphs = 0;
+        for (const TList<BinItem*>& sequence : sequences.items)
+            glyphs += sequence.size();
+        inParts = glyphs >= partsFrom;
+    }
+    if (inParts && !resumed) {
+        // The rows of the last build point at copies that are gone or
+        // overwritten: the view empties now, and the next turn of the
+        // event loop stacks the sequences.
+        forgetStates();
+        rows.clear();
+        for (SortTriangle* triangle : sortTriangles.items)
+            delete triangle;
+        sortTriangles.clear();
+        sortColumn = 0;
+        twins.clear();
+        partSource = &sequences;
+        partPhase = Stacking;
+        merging = true;
+        partTimer->start();
+        update();
+        return;
+    }
+
     twins.clear();
     // Gaps that lengthened short rows are kept for the next padding; those
     // of the alignment are deleted.
@@ -364,7 +444,14 @@ void SequenceWidget::buildRows(const TList<TList<BinItem*>>& sequences, bool ali
         triangle->setState(k == 0 ? 0 : 2);
         sortTriangles.append(triangle);
     }
-    if (!aligned) {
+    if (!aligned && inParts) {
+        // The rows are merged a few at a time (runPart).
+        beginMerge();
+        mergeAt = 0;
+        partSource = &sequences;
+        partPhase = Merging;
+        partTimer->start();
+    } else if (!aligned) {
         mergeColumns();
     } else {
         // The states of many aligned rows take a while: the progress dialog
@@ -407,7 +494,7 @@ void SequenceWidget::buildRows(const TList<TList<BinItem*>>& sequences, bool ali
         MessageAsker::notify(QMessageBox::Warning, QStringLiteral("Multiple Sequence Alignment"),
                              problem, window());
     }
-    if (!deferredBuilds.empty() && !aligning) {
+    if (!deferredBuilds.empty() && !aligning && !building()) {
         std::vector<std::function<void()>> builds;
         builds.swap(deferredBuilds);
         supersede = false;
@@ -670,19 +757,26 @@ int SequenceWidget::addState(int parent, const QString& key, const QString& path
     keys.push_back(key);
     paths.push_back(path);
     colours.push_back(colour);
-    // The last part of the path is the new name itself unless that holds a dot.
-    lastNames.push_back(name.contains(QLatin1Char('.')) ? lastPart(path) : name);
+    // The label is the glyph's whole name, dots and all.
+    lastNames.push_back(name);
     return state.id;
 }
 
 void SequenceWidget::mergeColumns()
+{
+    beginMerge();
+    mergeRows(0, rows.size());
+    finishMerge();
+}
+
+void SequenceWidget::beginMerge()
 {
     // stateCounts, stateColours, stateKeys, statePaths and stateEvents are
     // overwritten state by state below and lose the ids beyond the new
     // states at the end; stateItems and itemStates follow at the geometry
     // pass, which lays out every state anew.
     merging = true;
-    const int previousStates = keyedStates;
+    previousStates = keyedStates;
     // Emptied entry by entry: its bucket table stays for the new keys, and
     // the freed entries are at hand for them.
     for (auto it = keyStates.begin(); it != keyStates.end();)
@@ -752,8 +846,10 @@ void SequenceWidget::mergeColumns()
     // Merge labels, column by column: left of the sort column a name that
     // comes back after another name gets a new label (A, A, B, A1, B1).
     // From the sort column on the label is the name (or "*").
-    std::vector<std::vector<QString>> labels;
+    std::vector<std::vector<QString>>& labels = mergeLabels;
+    labels.clear();
     const int counted = std::min(sortColumn, length);
+    labelledColumns = counted;
     if (counted > 0) {
         labels.resize(std::size_t(rowCount));
         for (int r = 0; r < rowCount; ++r)
@@ -780,8 +876,14 @@ void SequenceWidget::mergeColumns()
             labels[std::size_t(r)][std::size_t(c)] = label;
         }
     }
+}
 
-    for (int r = 0; r < rowCount; ++r) {
+void SequenceWidget::mergeRows(int from, int to)
+{
+    const int rowCount = rows.size();
+    const int counted = labelledColumns;
+    const std::vector<std::vector<QString>>& labels = mergeLabels;
+    for (int r = from; r < to; ++r) {
         if (mergeProgress && r % 16 == 0 && !mergeProgress(r, rowCount))
             throw AlignmentBudget::Stopped{AlignmentBudget::Cancelled, 0, 0, false,
                                            AlignmentBudget::LayingOut};
@@ -825,19 +927,26 @@ void SequenceWidget::mergeColumns()
             rowItemStates[item] = nodes[std::size_t(state)];
             rowItems.push_back(item);
             rowStates.push_back(state);
-            TList<QSharedPointer<Packet>>& events = *eventLists[std::size_t(state)];
-            events.append(item->packets);
+            // Appended as the vector grows by itself: a state that many
+            // rows pass gets the events of every one of them.
+            std::vector<QSharedPointer<Packet>>& events = eventLists[std::size_t(state)]->items;
+            events.insert(events.end(), item->packets.items.begin(), item->packets.items.end());
             if (!twins.isEmpty()) {
                 auto same = twins.constFind(item);
                 if (same != twins.constEnd()) {
                     for (const BinItem* twin : same.value().items)
-                        events.append(twin->packets);
+                        events.insert(events.end(), twin->packets.items.begin(), twin->packets.items.end());
                 }
             }
             counts[std::size_t(state)] += weight;
             current = state;
         }
     }
+}
+
+void SequenceWidget::finishMerge()
+{
+    mergeLabels.clear();
 
     // Entries of row items that the last merge had and this one has not.
     // Every item of the rows has its entry now, so with the alignment's
@@ -1274,6 +1383,11 @@ void SequenceWidget::buildOverlay()
 
 void SequenceWidget::setSort(int column)
 {
+    if (building()) {
+        // Sorts the rows once they are all merged.
+        defer([this, column]() { setSort(column); }, false);
+        return;
+    }
     if (aligning) {
         // Sorts the rows that the alignment under way gives.
         defer([this, column]() { setSort(column); }, false);
@@ -1338,14 +1452,16 @@ TList<QSharedPointer<Packet>> SequenceWidget::eventsOf(BinItem* shown) const
     if (run != mergedRuns.constEnd()) {
         for (BinItem* item : run.value().items) {
             auto state = itemStates.constFind(item);
-            if (state != itemStates.constEnd())
-                events.append(stateEvents.value(state.value()));
+            if (state != itemStates.constEnd()) {
+                const std::vector<QSharedPointer<Packet>>& more = stateEvents.value(state.value()).items;
+                events.items.insert(events.items.end(), more.begin(), more.end());
+            }
         }
         return events;
     }
     auto state = itemStates.constFind(shown);
     if (state != itemStates.constEnd())
-        events.append(stateEvents.value(state.value()));
+        events = stateEvents.value(state.value());
     return events;
 }
 

@@ -74,6 +74,8 @@ public:
     void computeGeometry();
     // The length of the rows (the number of columns).
     int columnCount() const;
+    // Whether a build in parts is under way (the rows are not all shown yet).
+    bool building() const { return partPhase != NoPart; }
     // The prefix automaton of the rows: the states of the last merge, each
     // with an unlabelled edge from its parent in the order the states were
     // made. Built on the first call after a merge (the view itself walks its
@@ -143,6 +145,13 @@ public:
     // Copies made for a build from a list that is not stored (the ribbon's
     // deactivation, a context event); owned, replaced at the next build.
     TList<TList<BinItem*>> builtSequences;
+    // Unaligned rows of at least this many glyphs are stacked, merged and
+    // laid out in parts between turns of the event loop: the view empties
+    // at once and shows the rows when they are ready, the window answering
+    // meanwhile.
+    int partsFrom = 50000;
+    // How long one such part runs at most before the event loop's turn (ms).
+    int partMs = 40;
     // How long an alignment runs before its progress dialog shows (ms).
     int progressDelay = 500;
     // How often the progress dialog lets events through meanwhile (ms).
@@ -198,6 +207,26 @@ private:
     // Empties every table of states and rows, after a merge that ran out
     // of memory.
     void forgetStates();
+    // The prefix automaton in three steps: the tables emptied (and the
+    // labels of the columns left of the sort column made), the rows from
+    // `from` to `to` walked, the counts written and the geometry pass.
+    void beginMerge();
+    void mergeRows(int from, int to);
+    void finishMerge();
+    // A build in parts: the next part, and the end of a build under way
+    // (a new build replaces it).
+    void runPart();
+    void stopParts();
+    enum PartPhase { NoPart, Stacking, Merging };
+    PartPhase partPhase = NoPart;
+    const TList<TList<BinItem*>>* partSource = nullptr;   // lastSequences or builtSequences
+    bool resumingParts = false;   // buildRows runs as the first part
+    bool partsSetWidth = false;   // the minimum width follows the rows at the end
+    int mergeAt = 0;              // the next row to merge
+    QTimer* partTimer = nullptr;
+    int previousStates = 0;       // the states of the merge before
+    int labelledColumns = 0;      // columns left of the sort column
+    std::vector<std::vector<QString>> mergeLabels;
     // Copies of sequences owned by the pointer (deleted with it).
     static std::shared_ptr<TList<TList<BinItem*>>> heldCopies(const TList<TList<BinItem*>>& sequences);
     // Keeps what was asked for while an alignment runs, to run once it has
@@ -230,8 +259,8 @@ private:
     // appends the items depth first.
     void layoutState(int s, int p, double x, double y, double h, const BinItem& blank,
                      TList<BinItem*>& out);
-    // A new state under parent (-1 for the start state); name is the last
-    // part of its path.
+    // A new state under parent (-1 for the start state); name is the glyph
+    // name it adds to its path ("*" for an empty one), its cell's label.
     int addState(int parent, const QString& key, const QString& path, const QString& name,
                  const QColor& colour);
 
@@ -240,7 +269,8 @@ private:
     // The states by id as the last merge made them (ids 0 .. n - 1, the
     // start state 0): successor lookup while they are made (parent id and
     // label), children in edge order, counts, keys, display paths, colours,
-    // the last part of the display path and the event list of each.
+    // the name the state adds to its path (its label) and the event list of
+    // each.
     struct Successor
     {
         quint64 key;   // parent id and label id

@@ -648,7 +648,9 @@ void MatrixInteractionTest::menuCommands()
     QCOMPARE(out.packets.size(), 1);
     QCOMPARE(out.lastArgs(), QStringList({"select"}));
     QCOMPARE(out.packets.last().size(), after.size());
-    QVERIFY(out.glyphs.isEmpty());
+    // The new selection's sequences follow for the sequence view.
+    QCOMPARE(out.glyphs.size(), 1);
+    QCOMPARE(out.glyphs.last(), m.view->selectedSequences.size());
     QCOMPARE(m.view->selectedItems().size(), after.size());
     QVERIFY(pointersAreCurrent(m.view));
 }
@@ -954,6 +956,11 @@ void MatrixInteractionTest::inMainWindow()
                          .arg(pointersAreCurrent(view) && control->glyphStore->ruleCounts.value("X") == 2);
         };
         window.sequenceRibbon->sequenceView->installEventFilter(&atSequences);
+        // A closed sequence pane is left alone; an open one gets them.
+        ReloadEvent closed(nullptr);
+        QVERIFY(QCoreApplication::sendEvent(view, &closed));
+        QVERIFY(order.isEmpty());
+        window.sequenceRibbon->setActive(true, true);
         Outbox out;
         control->installEventFilter(&out);
         EventCounter renders(RENDEREVENT);

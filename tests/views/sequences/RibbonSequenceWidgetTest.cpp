@@ -1,14 +1,23 @@
 #include "DebugCapture.h"
+#include "FileAnswers.h"
+#include "Restore.h"
 #include "SequenceFixture.h"
 #include "TempWorkDir.h"
 #include "TestRegistry.h"
 
 #include "app/MainWindow.h"
+#include "core/Constants.h"
 #include "app/MessageAsker.h"
 #include "app/SettingsWidget.h"
 #include "views/events/BinCell.h"
 #include "views/sequences/RuleOverviewWidget.h"
 #include "events/GlyphsEvent.h"
+#include "events/PacketsEvent.h"
+#include "import/OpenWidget.h"
+#include "views/attributes/AttributeWidget.h"
+#include "views/attributes/ConversationWidget.h"
+#include "views/charts/LineChart.h"
+#include "views/charts/RibbonLineWidget.h"
 #include "views/events/EventWidget.h"
 #include "views/events/RibbonEventWidget.h"
 #include "views/sequences/AlignmentBudget.h"
@@ -17,6 +26,8 @@
 #include "views/sequences/SequenceWidget.h"
 
 #include <QCheckBox>
+#include <QComboBox>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSlider>
@@ -51,6 +62,28 @@ private:
     MessageAsker::Handler previous;
 };
 
+// The events of the sequences' glyphs (gaps have none), stacked twins
+// included, in one order.
+QList<const Packet*> eventsIn(const Rows& sequences, const QHash<BinItem*, TList<BinItem*>>& twins = {})
+{
+    QList<const Packet*> events;
+    auto add = [&events](const BinItem* item) {
+        for (const QSharedPointer<Packet>& p : item->packets.items)
+            events << p.data();
+    };
+    for (const TList<BinItem*>& sequence : sequences.items) {
+        for (BinItem* item : sequence.items) {
+            if (!item)
+                continue;
+            add(item);
+            for (const BinItem* twin : twins.value(item).items)
+                add(twin);
+        }
+    }
+    std::sort(events.begin(), events.end());
+    return events;
+}
+
 } // namespace
 
 class RibbonSequenceWidgetTest : public QObject
@@ -68,6 +101,8 @@ private slots:
     void switchesShowTheSelection_data();
     void switchesShowTheSelection();
     void droppedAlignmentUnchecksTheSwitch();
+    void paneFollowsEverySelection_data();
+    void paneFollowsEverySelection();
 };
 
 void RibbonSequenceWidgetTest::controlsAtStart()
@@ -323,6 +358,123 @@ void RibbonSequenceWidgetTest::droppedAlignmentUnchecksTheSwitch()
     ribbon.alignmentButton->click();
     QVERIFY(ribbon.alignmentButton->isChecked() && ribbon.sequenceView->msaOn);
     QCOMPARE(ribbon.sequenceView->columnCount(), 3);
+}
+
+void RibbonSequenceWidgetTest::paneFollowsEverySelection_data()
+{
+    // Where the second selection is made.
+    QTest::addColumn<QString>("origin");
+    QTest::newRow("event attribute panel") << "attr";
+    QTest::newRow("trace attribute panel") << "conv";
+    QTest::newRow("line chart") << "chart";
+    QTest::newRow("matrix: select traces") << "traces";
+    QTest::newRow("matrix: invert") << "invert";
+}
+
+// The open pane shows the matrix's current selection, wherever it was made,
+// and the alignment switch aligns that selection; a closed pane takes none.
+void RibbonSequenceWidgetTest::paneFollowsEverySelection()
+{
+    QFETCH(QString, origin);
+    // The import sets the attributes it was given.
+    Restore<QString> time(TIME_ATTRIBUTE, TIME_ATTRIBUTE);
+    Restore<QString> source(SRC_ATTRIBUTE, SRC_ATTRIBUTE);
+    Restore<QString> destination(DST_ATTRIBUTE, DST_ATTRIBUTE);
+    TempWorkDir work;
+    DebugCapture capture;
+    capture.setForward(false);
+    QList<MessageAsker::Request> boxes;
+    const MessageAsker::Handler previous = MessageAsker::setHandler([&boxes](const MessageAsker::Request& r) {
+        boxes.append(r);
+        return QMessageBox::Yes;
+    });
+    MainWindow window;
+    {
+        FileAnswers files({QStringLiteral(LUMIVANE_TEST_DATA_DIR "/app/select/streams.csv")});
+        OpenWidget dialog(window.controlWidget);
+        dialog.openFile();
+        dialog.groupingCombo->setCurrentIndex(dialog.groupingCombo->findText(QStringLiteral("tcp.stream")));
+        dialog.import();
+    }
+    EventWidget* matrix = window.leftEventRibbon->view;
+    RibbonSequenceWidget* ribbon = window.sequenceRibbon;
+    SequenceWidget* pane = ribbon->sequenceView;
+    QVERIFY(matrix->context && !ribbon->active);
+    window.leftLineRibbon->setActive(true, false);
+    QVERIFY(window.leftLineRibbon->chart->isActive());
+
+    auto select = [&](const QString& from, const QString& column, const QString& value) {
+        const int at = window.controlWidget->glyphStore->attributeColumns.value(column);
+        TList<QSharedPointer<Packet>> events;
+        for (const QSharedPointer<Packet>& p : matrix->context->packets.items)
+            if (p->values[at].toString() == value)
+                events.append(p);
+        QObject* sender = from == QLatin1String("conv") ? static_cast<QObject*>(window.settingsWidget->conversationWidget)
+                          : from == QLatin1String("chart") ? static_cast<QObject*>(window.leftLineRibbon->chart)
+                                                          : static_cast<QObject*>(window.settingsWidget->attributeWidget);
+        PacketsEvent e(sender, events, {QStringLiteral("select")});
+        QCoreApplication::sendEvent(window.controlWidget, &e);
+        QVERIFY(!matrix->selectedSequences.isEmpty());
+    };
+    auto shows = [&]() {
+        return pane->lastSequences.size() == matrix->selectedSequences.size()
+               && pane->stateCounts.value(pane->startState) == matrix->selectedSequences.size()
+               && eventsIn(pane->lastSequences) == eventsIn(matrix->selectedSequences)
+               && eventsIn(pane->rows, pane->twins) == eventsIn(matrix->selectedSequences);
+    };
+
+    // Closed: a selection leaves the pane alone; opened, it shows it.
+    select(QStringLiteral("attr"), QStringLiteral("tcp.stream"), QStringLiteral("1"));
+    QVERIFY(pane->rows.isEmpty() && pane->lastSequences.isEmpty());
+    ribbon->setActive(true, true);
+    QVERIFY(shows());
+    const QList<const Packet*> firstEvents = eventsIn(pane->rows, pane->twins);
+
+    if (origin == QLatin1String("traces")) {
+        select(QStringLiteral("attr"), QStringLiteral("proto"), QStringLiteral("udp"));
+        matrix->selectConversations();
+    } else if (origin == QLatin1String("invert")) {
+        matrix->invertSelection();
+    } else {
+        select(origin, QStringLiteral("proto"), QStringLiteral("udp"));
+    }
+    QVERIFY(shows());
+    QVERIFY(eventsIn(pane->rows, pane->twins) != firstEvents);
+
+    // The alignment switch aligns what is shown: the current selection.
+    ribbon->alignmentButton->click();
+    QVERIFY(pane->msaOn);
+    QVERIFY(shows());
+    for (const TList<BinItem*>& row : pane->rows.items)
+        QCOMPARE(row.size(), pane->columnCount());
+    // The small selections asked nothing.
+    QVERIFY(boxes.isEmpty());
+
+    // A click in the pane selects in the matrix and leaves the pane as it is.
+    const QList<const Packet*> aligned = eventsIn(pane->rows, pane->twins);
+    pane->resize(600, 400);
+    BinItem* cell = nullptr;
+    QPoint at;
+    for (BinItem* item : pane->shownItems.items) {
+        at = QPoint(int(item->left() + item->width() / 2), int(item->top() + item->height() / 2));
+        // The first cell under its own centre, which a click there selects.
+        BinItem* hit = nullptr;
+        for (BinItem* other : pane->shownItems.items)
+            if (!hit && other->contains(at.x(), at.y()))
+                hit = other;
+        if (hit == item && item->visible && !pane->eventsOf(item).isEmpty()) {
+            cell = item;
+            break;
+        }
+    }
+    QVERIFY(cell);
+    QMouseEvent press(QEvent::MouseButtonPress, at, pane->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QCoreApplication::sendEvent(pane, &press);
+    QVERIFY(!pane->clickedEvents.isEmpty());
+    QCOMPARE(matrix->selectedPacketSet.size(), pane->clickedEvents.size());
+    QCOMPARE(eventsIn(pane->rows, pane->twins), aligned);
+    MessageAsker::setHandler(previous);
 }
 
 LUMIVANE_TEST(RibbonSequenceWidgetTest)

@@ -226,6 +226,8 @@ private slots:
     void alignedRowWeight();
     void mergeModeRunsAndClick();
     void emptyNames();
+    void labelsAreWholeNames_data();
+    void labelsAreWholeNames();
     void emptyRewriteCellIsNotBlack();
     void contextEventAndAlignmentAfterMatrixRebuild();
     void badInput_data();
@@ -236,6 +238,8 @@ private slots:
     void sizes();
     void rebuildMatchesAFreshView_data();
     void rebuildMatchesAFreshView();
+    void buildInPartsMatchesOneBuild_data();
+    void buildInPartsMatchesOneBuild();
     void prefixAutomaton();
     void manyBranchesAtOneState();
     void alignmentThatCannotComplete_data();
@@ -455,6 +459,40 @@ void SequenceWidgetTest::emptyNames()
     QCOMPARE(rowHeads(*view, 1), QStringList({"A", QString()}));
     mouse(view.get(), QEvent::MouseMove, centre(column(*view, 1)[1]));
     QCOMPARE(QToolTip::text(), QStringLiteral("Event: B.* (50%)"));
+}
+
+void SequenceWidgetTest::labelsAreWholeNames_data()
+{
+    QTest::addColumn<bool>("merge");
+    QTest::newRow("merge mode") << true;
+    QTest::newRow("without merging") << false;
+}
+
+// A name that holds a dot is its cell's whole label; the keys and display
+// paths still join the names with dots.
+void SequenceWidgetTest::labelsAreWholeNames()
+{
+    QFETCH(bool, merge);
+    Glyphs glyphs;
+    auto view = makeView(glyphs);
+    view->setMergeMode(merge);
+    sendGlyphs(view.get(), glyphs.rows({"TLSv1.2 X.Y", "X.Y X.Y"}));
+    const QList<BinItem*> first = column(*view, 0);
+    QCOMPARE(names(first), QStringList({"TLSv1.2", "X.Y"}));
+    QCOMPARE(first[0]->label, QStringLiteral("TLSv1.2"));
+    QCOMPARE(first[1]->label, QStringLiteral("X.Y"));
+    const QList<BinItem*> second = column(*view, 1);
+    if (merge) {
+        QCOMPARE(names(second), QStringList({"...X.Y"}));
+        QCOMPARE(second[0]->label, QStringLiteral("X.Y"));
+    } else {
+        QCOMPARE(names(second), QStringList({"TLSv1.2.X.Y", "X.Y.X.Y"}));
+        for (const BinItem* item : second) {
+            QCOMPARE(item->label, QStringLiteral("X.Y"));
+            QCOMPARE(view->statePaths.value(view->itemStates.value(const_cast<BinItem*>(item))), item->name);
+            QVERIFY(item->visible);
+        }
+    }
 }
 
 void SequenceWidgetTest::emptyRewriteCellIsNotBlack()
@@ -803,6 +841,63 @@ void SequenceWidgetTest::rebuildMatchesAFreshView()
     used->setSort(0);
     fresh->setSort(0);
     QCOMPARE(describe(*used), describe(*fresh));
+}
+
+void SequenceWidgetTest::buildInPartsMatchesOneBuild_data()
+{
+    // What happens while the build in parts runs: nothing, a sort, other
+    // sequences, a context event.
+    QTest::addColumn<QString>("meanwhile");
+    QTest::addColumn<bool>("merge");
+    QTest::newRow("nothing") << "" << false;
+    QTest::newRow("nothing, merged") << "" << true;
+    QTest::newRow("a sort") << "sort" << true;
+    QTest::newRow("other sequences") << "replace" << true;
+    QTest::newRow("a context event") << "context" << false;
+}
+
+// A build in parts, one row a part, ends with the states, items, runs and
+// shares of a build at once; what is asked for meanwhile is done after it
+// or replaces it.
+void SequenceWidgetTest::buildInPartsMatchesOneBuild()
+{
+    QFETCH(QString, meanwhile);
+    QFETCH(bool, merge);
+    Glyphs glyphs;
+    auto parts = makeView(glyphs);
+    auto once = makeView(glyphs);
+    parts->partsFrom = 0;
+    parts->partMs = 0;
+    parts->setMergeMode(merge);
+    once->setMergeMode(merge);
+    const Rows sequences = glyphs.rows({"A B C D", "A B C E", "A B", "B C D A", "C C C C C C", "A B C D", "_ A",
+                                        "B C D A", "A B C D"});
+    sendGlyphs(parts.get(), meanwhile == QLatin1String("replace") ? glyphs.rows({"X Y", "Z"}) : sequences);
+    QVERIFY(parts->building());
+    // Nothing of the last rows is shown meanwhile.
+    QVERIFY(parts->rows.isEmpty() && parts->shownItems.isEmpty() && parts->sortTriangles.isEmpty());
+    QCoreApplication::processEvents();
+    QVERIFY(parts->building());
+    if (meanwhile == QLatin1String("replace"))
+        sendGlyphs(parts.get(), sequences);
+    sendGlyphs(once.get(), sequences);
+    if (meanwhile == QLatin1String("sort")) {
+        parts->setSort(1);
+        once->setSort(1);
+    }
+    if (meanwhile == QLatin1String("context")) {
+        ContextEvent context(nullptr, QList<Context*>());
+        QCoreApplication::sendEvent(parts.get(), &context);
+        QCoreApplication::sendEvent(once.get(), &context);
+    }
+    QTRY_VERIFY(!parts->building());
+    QCOMPARE(describe(*parts), describe(*once));
+    QCOMPARE(rowTexts(*parts), rowTexts(*once));
+    QCOMPARE(parts->sortColumn, once->sortColumn);
+    // Rows that were never shown set no width.
+    if (meanwhile != QLatin1String("context"))
+        QCOMPARE(parts->minimumWidth(), once->minimumWidth());
+    QCOMPARE(parts->lastSequences.size(), once->lastSequences.size());
 }
 
 void SequenceWidgetTest::prefixAutomaton()
