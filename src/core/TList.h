@@ -55,7 +55,11 @@ public:
         const int n = other.size();
         if (n <= 0)
             return;
-        items.reserve(items.size() + std::size_t(n));
+        // Grows as push_back does: a list that receives many appends in
+        // turn is copied a logarithmic number of times, not once an append.
+        const std::size_t needed = items.size() + std::size_t(n);
+        if (needed > items.capacity())
+            items.reserve(std::max(needed, 2 * items.capacity()));
         for (int i = 0; i < n; ++i)
             items.push_back(other[i]);
     }

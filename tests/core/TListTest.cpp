@@ -54,6 +54,7 @@ private slots:
     void fromQtContainers();
     void appendOther();
     void appendSelf();
+    void manyAppendsGrowGeometrically();
     void copiesAreIndependent();
 };
 
@@ -230,6 +231,27 @@ void TListTest::copiesAreIndependent()
     pointers.append(&x);
     TList<int*> copy = pointers;
     QCOMPARE(copy.first(), &x); // pointers are copied as pointers
+}
+
+void TListTest::manyAppendsGrowGeometrically()
+{
+    // Lists appended one after another must not be copied at every append.
+    TList<int> piece;
+    piece.append(1);
+    piece.append(2);
+    TList<int> all;
+    int moves = 0;
+    const int* data = nullptr;
+    for (int k = 0; k < 10000; ++k) {
+        all.append(piece);
+        if (all.items.data() != data) {
+            data = all.items.data();
+            ++moves;
+        }
+    }
+    QCOMPARE(all.size(), 20000);
+    QCOMPARE(all.at(19999), 2);
+    QVERIFY2(moves <= 20, qPrintable(QString::number(moves)));
 }
 
 LUMIVANE_TEST(TListTest)
