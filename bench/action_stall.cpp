@@ -41,6 +41,15 @@
 //                      its "Open", whose file dialog is answered with
 //                      CAPTURE, until tshark's fields are listed. RESULT:
 //                      fields, the fields listed.
+//   export:LOG         the import dialog (as File ▸ Open CSV opens it, shown
+//                      without a loop of its own) with LOG chosen (LOG holds
+//                      a "sip.Call-ID" column); the action is its "Export",
+//                      whose folder dialog is answered with an empty scratch
+//                      folder (in TMPDIR, removed afterwards), until the box
+//                      that says how the export ended is asked for (the
+//                      boxes are answered with OK). RESULT: files, the
+//                      conversation files written, and lines, the lines they
+//                      hold.
 //
 // action_ms runs from the action to the end of the last of these paints:
 //   - the first paint of the result view (the event matrix; the dialog's
@@ -58,6 +67,8 @@
 //     running. A view that is not on screen, or that painted its last
 //     results before the work was seen ended, counts until the work was
 //     seen ended.
+// For export action_ms runs from the click to the moment the box that
+// tells how the export ended is asked for.
 // longest_stall_ms is the longest time the GUI thread did not come back to
 // an event loop (the loops of dialogs and of the window's own waits
 // included) from the action until the end of action_ms, and
@@ -78,6 +89,7 @@
 #include "app/ControlWidget.h"
 #include "app/FileAsker.h"
 #include "app/MainWindow.h"
+#include "app/MessageAsker.h"
 #include "app/SettingsWidget.h"
 #include "capture/ParseWidget.h"
 #include "capture/MultiListWidget.h"
@@ -86,6 +98,8 @@
 #include "editors/RuleEditorWidget.h"
 #include "editors/RuleListWidget.h"
 #include "editors/SearchWidget.h"
+#include "core/IPacketStream.h"
+#include "import/OpenWidget.h"
 #include "items/IAxis.h"
 #include "model/Context.h"
 #include "model/GlyphStore.h"
@@ -106,6 +120,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -114,6 +129,7 @@
 #include <QMutexLocker>
 #include <QPointer>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QThreadPool>
 
 #include <cstdio>
@@ -705,6 +721,97 @@ int discoverAction(Bench& bench, const QString& capture)
     return f.actionMs >= 0 && listed ? 0 : 1;
 }
 
+// The conversation files below `folder` and the lines they hold.
+std::pair<int, qint64> conversationFiles(const QString& folder)
+{
+    int files = 0;
+    qint64 lines = 0;
+    QDirIterator walk(folder, QStringList{QStringLiteral("*.conv")}, QDir::Files | QDir::Hidden,
+                      QDirIterator::Subdirectories);
+    while (walk.hasNext()) {
+        QFile file(walk.next());
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray bytes = file.readAll();
+        ++files;
+        lines += bytes.isEmpty() ? 0 : bytes.count('\n') + 1;
+    }
+    return {files, lines};
+}
+
+int exportAction(Bench& bench, const QString& log)
+{
+    const QString path = QFileInfo(log).absoluteFilePath();
+    if (!QFileInfo(path).isReadable())
+        return cannot(QStringLiteral("cannot read ") + log);
+    QTemporaryDir target;
+    if (!target.isValid())
+        return cannot(QStringLiteral("no scratch folder in ") + QDir::tempPath());
+    // As File ▸ Open CSV makes it; shown without a loop of its own.
+    auto dialog = std::make_unique<OpenWidget>(bench.control());
+    dialog->show();
+    answerFilesWith(path);
+    dialog->fileButton->click();
+    if (!dialog->stream || !dialog->stream->header().contains(QStringLiteral("sip.Call-ID")))
+        return cannot(log + QStringLiteral(" has no column sip.Call-ID"));
+    benchsupport::waitForQuiet(*bench.window);
+
+    answerFilesWith(target.path());
+    QElapsedTimer clock;
+    clock.start();
+    benchsupport::StallWatch stalls(clock, "ACTION_STALL_TRACE");
+    double endMs = -1;
+    bool succeeded = false;
+    // A box runs an event loop of its own: the stall that runs ends there.
+    MessageAsker::setHandler([&clock, &stalls, &endMs, &succeeded](const MessageAsker::Request& request) {
+        stalls.shot();
+        const bool end = request.text == QLatin1String("Export successful!")
+                         || request.text.startsWith(QLatin1String("Export failed"));
+        if (end && endMs < 0) {
+            endMs = double(clock.nsecsElapsed()) / 1e6;
+            succeeded = request.text == QLatin1String("Export successful!");
+        }
+        return QMessageBox::Ok;
+    });
+    if (!qEnvironmentVariableIsEmpty("ACTION_STALL_TRACE"))
+        std::fprintf(stderr, "%s: export\n", PROGRAM);
+    if (bench.perf)
+        bench.perf->command("enable");
+    clock.restart();
+    stalls.start();
+    dialog->exportButton->click();
+    stalls.shot();
+    QElapsedTimer wait;
+    wait.start();
+    while (endMs < 0 && wait.elapsed() < RESULT_WAIT_MS)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    if (bench.perf)
+        bench.perf->command("disable");
+    benchsupport::settle(400);
+    stalls.stop();
+    MessageAsker::setHandler([](const MessageAsker::Request&) { return QMessageBox::Ok; });
+
+    Figures f;
+    if (endMs >= 0) {
+        f.actionMs = endMs;
+        const benchsupport::StallWatch::Stall during = stalls.longestBetween(0, endMs + 0.001);
+        f.longestStallMs = during.ms;
+        f.longestStallAtMs = during.endMs;
+        f.settleStallMs = stalls.longestBetween(endMs + 0.001, 1e12).ms;
+    } else {
+        std::fprintf(stderr, "%s: export: never ended\n", PROGRAM);
+        f.longestStallMs = stalls.longestMs;
+        f.longestStallAtMs = stalls.longestAtMs;
+    }
+    const std::pair<int, qint64> written = conversationFiles(target.path());
+    std::printf("action_ms=%.1f longest_stall_ms=%.1f longest_stall_at_ms=%.1f settle_stall_ms=%.1f files=%d "
+                "lines=%lld",
+                f.actionMs, f.longestStallMs, f.longestStallAtMs, f.settleStallMs, written.first,
+                written.second);
+    dialog.reset();
+    return endMs >= 0 && succeeded ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -725,10 +832,10 @@ int main(int argc, char** argv)
     const bool needsArgument = kind != QLatin1String("stack") && kind != QLatin1String("unstack");
     static const QStringList kinds{QStringLiteral("group"), QStringLiteral("ungroup"), QStringLiteral("stack"),
                                    QStringLiteral("unstack"), QStringLiteral("find"), QStringLiteral("rule"),
-                                   QStringLiteral("discover")};
+                                   QStringLiteral("discover"), QStringLiteral("export")};
     if (!kinds.contains(kind) || needsArgument == argument.isEmpty())
         return cannot(QStringLiteral("ACTION is one of group:ATTRIBUTE, ungroup:ATTRIBUTE, stack, unstack, "
-                                     "find:CONDITION, rule:RULESFILE, discover:CAPTURE"));
+                                     "find:CONDITION, rule:RULESFILE, discover:CAPTURE, export:LOG"));
 
     int status = 1;
     {
@@ -753,6 +860,8 @@ int main(int argc, char** argv)
             status = findAction(bench, argument);
         else if (kind == QLatin1String("rule"))
             status = ruleAction(bench, argument);
+        else if (kind == QLatin1String("export"))
+            status = exportAction(bench, argument);
         else
             status = discoverAction(bench, argument);
         if (status != 2) {
