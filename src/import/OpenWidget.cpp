@@ -39,6 +39,7 @@
 #include <QTimer>
 #include <QVarLengthArray>
 
+#include <atomic>
 #include <algorithm>
 #include <functional>
 #include <limits>
@@ -902,7 +903,13 @@ bool OpenWidget::splitConversations(const QString& directory, QString* error, bo
     connect(&dialog, &QDialog::rejected, &dialog, cancel);
     bool complete = false;
     bool done = false;
-    QThread* thread = QThread::create([&splitter, &complete]() { complete = splitter.run(); });
+    // Set last by the split's thread: whoever reads it true sees every
+    // write of the split.
+    std::atomic<bool> ended{false};
+    QThread* thread = QThread::create([&splitter, &complete, &ended]() {
+        complete = splitter.run();
+        ended.store(true, std::memory_order_release);
+    });
     // Hide, not close: closing a progress dialog counts as cancelling it.
     connect(thread, &QThread::finished, &dialog, [&done, &dialog]() {
         done = true;
@@ -921,6 +928,7 @@ bool OpenWidget::splitConversations(const QString& directory, QString* error, bo
         dialog.exec();
     poll.stop();
     thread->wait();
+    ended.load(std::memory_order_acquire);
     delete thread;
 
     if (cancelled)
