@@ -124,7 +124,6 @@ private slots:
     void refusedSplitLeavesTheFolder();
     void failedSplitLeavesTheFolder_data();
     void failedSplitLeavesTheFolder();
-    void semicolonLog();
     void matchesReference();
     void unwritableFolder();
     void capFor_data();
@@ -589,27 +588,6 @@ void ConversationSplitterTest::failedSplitLeavesTheFolder()
     QVERIFY2(splitter->errorText.startsWith(error), qPrintable(splitter->errorText));
     QVERIFY2(splitter->errorText.endsWith("; nothing was written"), qPrintable(splitter->errorText));
     QCOMPARE(snapshot(s.temp.path()), before);
-}
-
-void ConversationSplitterTest::semicolonLog()
-{
-    // Read at its own separator: the tree of its comma twin, with the two
-    // characters swapped in names and bytes.
-    Split commas;
-    Split semicolons;
-    QVERIFY(commas.run(fixture("commas.csv")));
-    QVERIFY2(semicolons.run(fixture("semicolons.csv")), qPrintable(semicolons.splitter->errorText));
-    const auto swapped = [](QByteArray bytes) {
-        for (char& c : bytes)
-            c = c == ',' ? ';' : c == ';' ? ',' : c;
-        return bytes;
-    };
-    QMap<QString, QByteArray> expected;
-    const QMap<QString, QByteArray> twin = snapshot(commas.out);
-    for (auto it = twin.begin(); it != twin.end(); ++it)
-        expected.insert(QString::fromUtf8(swapped(it.key().toUtf8())), swapped(it.value()));
-    QCOMPARE(snapshot(semicolons.out), expected);
-    QCOMPARE(semicolons.file("ab/ab.conv"), QByteArray("2;ab;\"second, with a comma\"\n5;ab;x,y"));
 }
 
 void ConversationSplitterTest::matchesReference()
