@@ -99,6 +99,12 @@ bench: build-release/.configured
 	    $(TEST_ENV) build-release/bench/action_stall "$$net" tcp.stream "$$action" || exit 1; \
 	  done; \
 	done
+	@net=$$(build-release/bench/gen_log --shape network --lines 800000 --groups 20000) || exit 1; \
+	sip=$$(build-release/bench/gen_log --shape network --lines 800000 --groups 20000 --sip 1) || exit 1; \
+	echo "== action_stall $$net tcp.stream export:$$sip"; \
+	for run in 1 2 3; do \
+	  $(TEST_ENV) build-release/bench/action_stall "$$net" tcp.stream "export:$$sip" || exit 1; \
+	done
 
 clean:
 	rm -rf build build-release build-asan build-tsan

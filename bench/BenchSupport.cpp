@@ -203,10 +203,21 @@ bool writeNetwork(const LogShape& shape, QFile& f)
         header += ",col" + QByteArray::number(c);
     if (shape.smb2Commands)
         header += ",smb2.cmd";
+    if (shape.sipCalls)
+        header += ",sip.Call-ID";
     if (f.write(header + "\n") < 0)
         return false;
     // Drawn apart, so that the other columns are those of the log without it.
     QRandomGenerator commands(11);
+    // The call ids: hex numbers at a host, as SIP user agents make them.
+    std::vector<QByteArray> callIds;
+    QRandomGenerator calls(13);
+    if (shape.sipCalls) {
+        callIds.reserve(LogShape::SIP_CALLS);
+        for (int k = 0; k < LogShape::SIP_CALLS; ++k)
+            callIds.push_back(QByteArray::number(calls.generate64(), 16) + "@pbx"
+                              + QByteArray::number(k % 7) + ".example.org");
+    }
     static const char* protocols[] = {"TCP", "TLSv1.2", "HTTP", "DNS", "SMB2", "UDP"};
     static const char* flags[] = {"0x0010", "0x0018", "0x0002", "0x0012", "0x0011", "0x0004"};
     static const char* flagNames[] = {"[ACK]", "[PSH, ACK]", "[SYN]", "[SYN, ACK]", "[FIN, ACK]", "[RST]"};
@@ -267,6 +278,10 @@ bool writeNetwork(const LogShape& shape, QFile& f)
             if (std::strcmp(protocols[protocol], "SMB2") == 0)
                 line += QByteArray::number(commands.bounded(19));
         }
+        if (shape.sipCalls) {
+            line += ",";
+            line += callIds[calls.bounded(LogShape::SIP_CALLS)];
+        }
         line += "\n";
         if (f.write(line) < 0)
             return false;
@@ -297,6 +312,8 @@ QString generatedLog(const LogShape& shape)
                    .arg(shape.lines).arg(shape.columns).arg(shape.groups).arg(shape.nearUnique);
     if (shape.smb2Commands)
         name.insert(name.size() - 4, QStringLiteral("_smb2"));
+    if (shape.sipCalls)
+        name.insert(name.size() - 4, QStringLiteral("_sip"));
     const QString path = QDir::tempPath() + QLatin1Char('/') + name;
     if (QFileInfo::exists(path))
         return path;

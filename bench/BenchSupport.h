@@ -156,6 +156,11 @@ struct LogShape
     // (0 to 18) on SMB2 lines and nothing on the others; the other columns
     // stay as they are without it.
     bool smb2Commands = false;
+    // Network shape: a last column "sip.Call-ID" (after "smb2.cmd") holds
+    // one of SIP_CALLS call ids on every line; the other columns stay as
+    // they are without it.
+    bool sipCalls = false;
+    static constexpr int SIP_CALLS = 20000;
 
     // The shape's named columns (the generic ones come after them).
     int namedColumns() const { return kind == Network ? 14 : 10; }

@@ -55,6 +55,15 @@
 //                      of the first tile that selects every event there
 //                      (select_once's), the pane's question about a large
 //                      selection answered "Yes". RESULT: rows.
+//   export:LOG         the import dialog (as File ▸ Open CSV opens it, shown
+//                      without a loop of its own) with LOG chosen (LOG holds
+//                      a "sip.Call-ID" column); the action is its "Export",
+//                      whose folder dialog is answered with an empty scratch
+//                      folder (in TMPDIR, removed afterwards), until the box
+//                      that says how the export ended is asked for (the
+//                      boxes are answered with OK). RESULT: files, the
+//                      conversation files written, and lines, the lines they
+//                      hold.
 //
 // action_ms runs from the action to the end of the last of these paints:
 //   - the first paint of the result view (the event matrix; the dialog's
@@ -72,6 +81,8 @@
 //     running. A view that is not on screen, or that painted its last
 //     results before the work was seen ended, counts until the work was
 //     seen ended.
+// For export action_ms runs from the click to the moment the box that
+// tells how the export ended is asked for.
 // longest_stall_ms is the longest time the GUI thread did not come back to
 // an event loop (the loops of dialogs and of the window's own waits
 // included) from the action until the end of action_ms, and
@@ -93,6 +104,7 @@
 #include "app/FileAsker.h"
 #include "app/MessageAsker.h"
 #include "app/MainWindow.h"
+#include "app/MessageAsker.h"
 #include "app/SettingsWidget.h"
 #include "capture/ParseWidget.h"
 #include "capture/MultiListWidget.h"
@@ -101,6 +113,8 @@
 #include "editors/RuleEditorWidget.h"
 #include "editors/RuleListWidget.h"
 #include "editors/SearchWidget.h"
+#include "core/IPacketStream.h"
+#include "import/OpenWidget.h"
 #include "items/IAxis.h"
 #include "model/Context.h"
 #include "model/GlyphStore.h"
@@ -123,6 +137,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -132,6 +147,7 @@
 #include <QMutexLocker>
 #include <QPointer>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QThreadPool>
 
 #include <cmath>
@@ -836,6 +852,100 @@ int paneAction(Bench& bench, bool selectFirst)
     return f.actionMs >= 0 && pane->rows.size() > 0 ? 0 : 1;
 }
 
+// ---------------------------------------------------------------------------
+// Conversation export
+
+// The conversation files below `folder` and the lines they hold.
+std::pair<int, qint64> conversationFiles(const QString& folder)
+{
+    int files = 0;
+    qint64 lines = 0;
+    QDirIterator walk(folder, QStringList{QStringLiteral("*.conv")}, QDir::Files | QDir::Hidden,
+                      QDirIterator::Subdirectories);
+    while (walk.hasNext()) {
+        QFile file(walk.next());
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray bytes = file.readAll();
+        ++files;
+        lines += bytes.isEmpty() ? 0 : bytes.count('\n') + 1;
+    }
+    return {files, lines};
+}
+
+int exportAction(Bench& bench, const QString& log)
+{
+    const QString path = QFileInfo(log).absoluteFilePath();
+    if (!QFileInfo(path).isReadable())
+        return cannot(QStringLiteral("cannot read ") + log);
+    QTemporaryDir target;
+    if (!target.isValid())
+        return cannot(QStringLiteral("no scratch folder in ") + QDir::tempPath());
+    // As File ▸ Open CSV makes it; shown without a loop of its own.
+    auto dialog = std::make_unique<OpenWidget>(bench.control());
+    dialog->show();
+    answerFilesWith(path);
+    dialog->fileButton->click();
+    if (!dialog->stream || !dialog->stream->header().contains(QStringLiteral("sip.Call-ID")))
+        return cannot(log + QStringLiteral(" has no column sip.Call-ID"));
+    benchsupport::waitForQuiet(*bench.window);
+
+    answerFilesWith(target.path());
+    QElapsedTimer clock;
+    clock.start();
+    benchsupport::StallWatch stalls(clock, "ACTION_STALL_TRACE");
+    double endMs = -1;
+    bool succeeded = false;
+    // A box runs an event loop of its own: the stall that runs ends there.
+    MessageAsker::setHandler([&clock, &stalls, &endMs, &succeeded](const MessageAsker::Request& request) {
+        stalls.shot();
+        const bool end = request.text == QLatin1String("Export successful!")
+                         || request.text.startsWith(QLatin1String("Export failed"));
+        if (end && endMs < 0) {
+            endMs = double(clock.nsecsElapsed()) / 1e6;
+            succeeded = request.text == QLatin1String("Export successful!");
+        }
+        return QMessageBox::Ok;
+    });
+    if (!qEnvironmentVariableIsEmpty("ACTION_STALL_TRACE"))
+        std::fprintf(stderr, "%s: export\n", PROGRAM);
+    if (bench.perf)
+        bench.perf->command("enable");
+    clock.restart();
+    stalls.start();
+    dialog->exportButton->click();
+    stalls.shot();
+    QElapsedTimer wait;
+    wait.start();
+    while (endMs < 0 && wait.elapsed() < RESULT_WAIT_MS)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    if (bench.perf)
+        bench.perf->command("disable");
+    benchsupport::settle(400);
+    stalls.stop();
+    MessageAsker::setHandler([](const MessageAsker::Request&) { return QMessageBox::Ok; });
+
+    Figures f;
+    if (endMs >= 0) {
+        f.actionMs = endMs;
+        const benchsupport::StallWatch::Stall during = stalls.longestBetween(0, endMs + 0.001);
+        f.longestStallMs = during.ms;
+        f.longestStallAtMs = during.endMs;
+        f.settleStallMs = stalls.longestBetween(endMs + 0.001, 1e12).ms;
+    } else {
+        std::fprintf(stderr, "%s: export: never ended\n", PROGRAM);
+        f.longestStallMs = stalls.longestMs;
+        f.longestStallAtMs = stalls.longestAtMs;
+    }
+    const std::pair<int, qint64> written = conversationFiles(target.path());
+    std::printf("action_ms=%.1f longest_stall_ms=%.1f longest_stall_at_ms=%.1f settle_stall_ms=%.1f files=%d "
+                "lines=%lld",
+                f.actionMs, f.longestStallMs, f.longestStallAtMs, f.settleStallMs, written.first,
+                written.second);
+    dialog.reset();
+    return endMs >= 0 && succeeded ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -857,10 +967,12 @@ int main(int argc, char** argv)
                                && kind != QLatin1String("pane") && kind != QLatin1String("selectpane");
     static const QStringList kinds{QStringLiteral("group"), QStringLiteral("ungroup"), QStringLiteral("stack"),
                                    QStringLiteral("unstack"), QStringLiteral("find"), QStringLiteral("rule"),
-                                   QStringLiteral("discover"), QStringLiteral("pane"), QStringLiteral("selectpane")};
+                                   QStringLiteral("discover"), QStringLiteral("pane"), QStringLiteral("selectpane"),
+                                   QStringLiteral("export")};
     if (!kinds.contains(kind) || needsArgument == argument.isEmpty())
         return cannot(QStringLiteral("ACTION is one of group:ATTRIBUTE, ungroup:ATTRIBUTE, stack, unstack, "
-                                     "find:CONDITION, rule:RULESFILE, discover:CAPTURE, pane, selectpane"));
+                                     "find:CONDITION, rule:RULESFILE, discover:CAPTURE, pane, selectpane, "
+                                     "export:LOG"));
 
     int status = 1;
     {
@@ -887,6 +999,8 @@ int main(int argc, char** argv)
             status = ruleAction(bench, argument);
         else if (kind == QLatin1String("pane") || kind == QLatin1String("selectpane"))
             status = paneAction(bench, kind == QLatin1String("pane"));
+        else if (kind == QLatin1String("export"))
+            status = exportAction(bench, argument);
         else
             status = discoverAction(bench, argument);
         if (status != 2) {

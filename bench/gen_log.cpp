@@ -1,14 +1,16 @@
 // Writes a generated event log for the benchmarks and prints its path.
 //
 //   gen_log [--shape project|network] [--lines N] [--columns N]
-//           [--groups N] [--unique N] [--smb2 0|1] [--out PATH]
+//           [--groups N] [--unique N] [--smb2 0|1] [--sip 0|1] [--out PATH]
 //
 // Without --out the log goes to the temporary folder (TMPDIR) under a name
 // that tells its shape, and an existing one is reused. The defaults are the
 // project's shape (800000 lines, 14 columns, 20000 groups, one near-unique
 // column); the network shape defaults to 300 values of ip.src and three
 // near-unique columns (frame number, time, info text). --smb2 1 gives the
-// network shape a last column "smb2.cmd" (a command number on SMB2 lines).
+// network shape a last column "smb2.cmd" (a command number on SMB2 lines);
+// --sip 1 a last column "sip.Call-ID" (after it), 20000 call ids drawn at
+// random over the lines.
 
 #include "BenchSupport.h"
 
@@ -24,7 +26,7 @@ int usage(const char* problem)
     std::fprintf(stderr,
                  "gen_log: %s\n"
                  "usage: gen_log [--shape project|network] [--lines N] [--columns N] "
-                 "[--groups N] [--unique N] [--smb2 0|1] [--out PATH]\n",
+                 "[--groups N] [--unique N] [--smb2 0|1] [--sip 0|1] [--out PATH]\n",
                  problem);
     return 2;
 }
@@ -71,6 +73,8 @@ int main(int argc, char** argv)
             unique = number;
         else if (arg == QLatin1String("--smb2"))
             shape.smb2Commands = number != 0;
+        else if (arg == QLatin1String("--sip"))
+            shape.sipCalls = number != 0;
         else
             return usage(qPrintable(QStringLiteral("unknown option ") + arg));
     }

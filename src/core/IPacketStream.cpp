@@ -36,21 +36,25 @@ IPacketStream::IPacketStream(QIODevice* device, const TList<QString>& header)
         m_headerPrefix = line;
         return;
     }
-    QString unquoted = line;
-    unquoted.remove(QLatin1Char('"'));
-    if (unquoted.contains(QLatin1Char(',')))
-        m_separator = ',';
-    else if (unquoted.contains(QLatin1Char(';')))
-        m_separator = ';';
-    else
-        m_separator = ',';
+    m_separator = separatorOf(line);
     // Split like the data lines, so that a quoted name holding the separator
     // stays one column in both.
-    if (!unquoted.isEmpty())
+    if (line.size() > line.count(QLatin1Char('"')))
         m_header = RecordSplitter::split(line, m_separator);
 }
 
 IPacketStream::~IPacketStream() = default;
+
+char IPacketStream::separatorOf(const QString& header)
+{
+    QString unquoted = header;
+    unquoted.remove(QLatin1Char('"'));
+    if (unquoted.contains(QLatin1Char(',')))
+        return ',';
+    if (unquoted.contains(QLatin1Char(';')))
+        return ';';
+    return ',';
+}
 
 QString IPacketStream::readLine()
 {

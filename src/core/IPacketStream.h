@@ -33,6 +33,11 @@ public:
     IPacketStream(QIODevice* device, const TList<QString>& header);
     virtual ~IPacketStream();
 
+    // The separator of a log whose header line is `header`: ',' when the
+    // line, its '"' characters dropped, has one, else ';' when it has one,
+    // else ','.
+    static char separatorOf(const QString& header);
+
     // The bytes of the header line read at most.
     static constexpr int HEADER_LIMIT = 4 << 20;
 
@@ -79,6 +84,8 @@ public:
     int countLines(int limit, const std::atomic<bool>* cancelled = nullptr);
     QList<QString> header() const { return m_header; }
     char separator() const { return m_separator; }
+    // Reads the lines at `separator` from now on (a stream given its header).
+    void setSeparator(char separator) { m_separator = separator; }
 
     // Text pool shared by every value read through this stream: equal texts
     // share one stored string. Starts with the empty text mapped to none.

@@ -134,10 +134,12 @@ void ConversationPreprocessor::run()
     const TList<QString> savedNames = store->packetAttributeNames;
     const THash<QString, int> savedColumns = store->attributeColumns;
 
-    // Names are decoded as UTF-8, as the import reads them; the line itself
-    // is copied as it is.
-    const QList<QString> names =
-        RecordSplitter::split(QString::fromUtf8(header.constData(), header.size()), ',');
+    // Names are decoded as UTF-8 and separated as the import reads them
+    // (the lines are those of the log the folder was split from); the line
+    // itself is copied as it is.
+    const QString headerText = QString::fromUtf8(header.constData(), header.size());
+    const char separator = IPacketStream::separatorOf(headerText);
+    const QList<QString> names = RecordSplitter::split(headerText, separator);
     // Overview passes read the tables. The run gives the event loop no turn:
     // none starts again before the loaded log's tables are back.
     EventOverviewWidget::cancelAllPasses();
@@ -193,6 +195,7 @@ void ConversationPreprocessor::run()
 
         // Every line is one event of the file's one conversation.
         CSVPacketStream stream(&file, columns);
+        stream.setSeparator(separator);
         TList<QSharedPointer<Packet>> packets;
         packets.items.reserve(std::size_t(lines.size()));
         for (const QByteArray& line : lines)

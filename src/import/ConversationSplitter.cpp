@@ -1,5 +1,6 @@
 #include "import/ConversationSplitter.h"
 
+#include "core/IPacketStream.h"
 #include "core/RecordSplitter.h"
 
 #include <QCryptographicHash>
@@ -15,6 +16,7 @@
 #include <cstring>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -167,6 +169,20 @@ bool lostInKeys(char c)
     }
 }
 
+// Where the `count` characters of `text` from `at` end: a surrogate pair is
+// one character, which a folder name must not cut.
+int afterCharacters(const QString& text, int at, int count)
+{
+    for (; count > 0 && at < text.size(); --count) {
+        const bool pair = text.at(at).isHighSurrogate() && at + 1 < text.size()
+                          && text.at(at + 1).isLowSurrogate();
+        at += pair ? 2 : 1;
+    }
+    return at;
+}
+
+const QString NOTHING_WRITTEN = QStringLiteral("nothing was written");
+
 // "." and ".." would climb out of their folder.
 QString safeFolder(const QString& part)
 {
@@ -186,11 +202,14 @@ ConversationSplitter::ConversationSplitter(const QString& inputPath, const QStri
     const long nameMax = pathconf(QFile::encodeName(directory).constData(), _PC_NAME_MAX);
     if (nameMax > 0)
         m_nameMax = int(qMin<long>(nameMax, 4096));
+    inputSize = QFileInfo(inputPath).size();
 }
 
 ConversationSplitter::~ConversationSplitter()
 {
     closeAll();
+    delete m_header;
+    delete m_emptyKey;
     delete m_decoder;
     delete input;
 }
@@ -235,62 +254,63 @@ bool ConversationSplitter::run()
         input->close();
         return false;
     }
-    // Decoded with its length: a NUL byte does not end the header.
+    // Decoded with its length: a NUL byte does not end the header. Its
+    // separator is the one the import reads the log with.
     const QString text = decodeAll(m_line.constData(), m_line.size());
-    columns = TList<QString>(RecordSplitter::split(text, ','));
+    m_separator = IPacketStream::separatorOf(text);
+    columns = TList<QString>(RecordSplitter::split(text, m_separator));
     const int keyColumn = columns.indexOf(KEY_COLUMN, 0);
     if (keyColumn < 0) {
         fail(QStringLiteral("the log has no column \"") + KEY_COLUMN + QLatin1Char('"'));
         input->close();
         return false;
     }
-    // The header takes the place of the old one only once it is written
-    // whole.
-    QSaveFile header(target.filePath(QStringLiteral("attributes.conf")));
-    if (!header.open(QIODevice::WriteOnly) || header.write(m_line) != m_line.size()
-        || !header.commit()) {
-        fail(QStringLiteral("could not write ") + header.fileName() + QStringLiteral(": ")
-             + header.errorString());
-        input->close();
-        return false;
-    }
-    // Only what this format puts at the top of D is replaced; the rest of
-    // the directory is the analyst's.
-    QFile::remove(target.filePath(QStringLiteral(".conv")));
-
+    const QByteArray headerLine = m_line;
     // Keys are compared by their bytes: texts that are not valid UTF-8
     // would all read as the same replacement characters.
     QList<QByteArray> fields;
-    while (nextLine()) {
-        RecordSplitter::split(m_line, ',', fields);
-        if (fields.size() != columns.size()) {
-            ++invalidLines;
-            continue;
-        }
+    bool row = nextRow(fields);
+    if (!row) {
+        input->close();
+        if (cancelled.load())
+            fail(QStringLiteral("cancelled; ") + NOTHING_WRITTEN);
+        else if (m_readError)
+            fail(QStringLiteral("reading ") + inputPath + QStringLiteral(" failed"));
+        else if (invalidLines == 0)
+            fail(QStringLiteral("the log holds no line after its header"));
+        else
+            fail(QStringLiteral("no line of the log has the header's %1 fields").arg(columns.size()));
+        return false;
+    }
+    // The header takes the place of the old one only once every line is
+    // written.
+    m_header = new QSaveFile(target.filePath(QStringLiteral("attributes.conf")));
+    if (!m_header->open(QIODevice::WriteOnly) || m_header->write(headerLine) != headerLine.size()) {
+        fail(QStringLiteral("could not write ") + m_header->fileName() + QStringLiteral(": ")
+             + m_header->errorString());
+        delete m_header;
+        m_header = nullptr;
+        input->close();
+        return false;
+    }
+
+    bool stopped = false;
+    for (; row; row = nextRow(fields)) {
+        if (cancelled.load(std::memory_order_relaxed))
+            break;
         QByteArray key = fields.at(keyColumn);
         key.truncate(int(std::remove_if(key.begin(), key.end(), lostInKeys) - key.begin()));
 
-        QFile* file = cache.value(key, nullptr);
-        if (!file) {
-            file = openFile(key);
-            if (!file) {
-                ++lostLines;
-                continue;
-            }
-            cache.insert(key, file);
-        }
+        QFileDevice* file = fileFor(key);
         m_out.clear();
-        if (file->pos() > 0)
+        if (file && file->pos() > 0)
             m_out.append('\n');
         m_out.append(m_line);
-        if (file->write(m_out) != m_out.size()) {
-            ++lostLines;
-            if (m_firstLost.isEmpty())
+        if (!file || file->write(m_out) != m_out.size()) {
+            if (file && m_firstLost.isEmpty())
                 m_firstLost = file->fileName() + QStringLiteral(": ") + file->errorString();
-            // A file that failed once is opened afresh for the next line.
-            cache.remove(key);
-            delete file;
-            continue;
+            stopped = true;
+            break;
         }
         ++linesWritten;
         if (cache.size() >= fileCap)
@@ -305,13 +325,101 @@ bool ConversationSplitter::run()
 
     closeAll();
     input->close();
-    if (m_readError)
+    if (cancelled.load()) {
+        fail(QStringLiteral("cancelled"));
+    } else if (stopped) {
+        lostLines = 1;
+        fail(QStringLiteral("could not write ") + m_firstLost);
+    } else if (m_readError) {
         fail(QStringLiteral("reading ") + inputPath + QStringLiteral(" failed"));
-    if (lostLines > 0) {
-        fail(QString::number(lostLines) + QStringLiteral(" lines could not be written (")
-             + m_firstLost + QLatin1Char(')'));
     }
-    return errorText.isEmpty();
+    if (!errorText.isEmpty() || !commit()) {
+        rollBack();
+        return false;
+    }
+    return true;
+}
+
+bool ConversationSplitter::nextRow(QList<QByteArray>& fields)
+{
+    while (!cancelled.load(std::memory_order_relaxed) && nextLine()) {
+        RecordSplitter::split(m_line, m_separator, fields);
+        if (fields.size() == columns.size())
+            return true;
+        ++invalidLines;
+    }
+    return false;
+}
+
+bool ConversationSplitter::commit()
+{
+    // "attributes.conf" first: should the empty key's file then fail to
+    // take its place, the old header is written back.
+    const QString headerPath = m_header->fileName();
+    QFile old(headerPath);
+    const bool hadHeader = old.exists();
+    const QByteArray oldHeader = old.open(QIODevice::ReadOnly) ? old.readAll() : QByteArray();
+    const bool oldRead = old.isOpen() && old.error() == QFileDevice::NoError;
+    old.close();
+    if (!m_header->commit()) {
+        fail(QStringLiteral("could not write ") + headerPath + QStringLiteral(": ")
+             + m_header->errorString());
+        return false;
+    }
+    const QString emptyKeyPath = QDir(directory).filePath(QStringLiteral(".conv"));
+    if (!m_emptyKey) {
+        // The log has no empty key: its file of an earlier split goes.
+        QFile::remove(emptyKeyPath);
+        return true;
+    }
+    if (m_emptyKey->commit())
+        return true;
+    fail(QStringLiteral("could not write ") + emptyKeyPath + QStringLiteral(": ")
+         + m_emptyKey->errorString());
+    bool back = false;
+    if (!hadHeader) {
+        back = QFile::remove(headerPath);
+    } else if (oldRead) {
+        QSaveFile restore(headerPath);
+        back = restore.open(QIODevice::WriteOnly) && restore.write(oldHeader) == oldHeader.size()
+               && restore.commit();
+    }
+    if (!back)
+        m_headerLeft = true;
+    return false;
+}
+
+void ConversationSplitter::rollBack()
+{
+    closeAll();
+    // Not committed: their temporary files go, the old files stay.
+    delete m_header;
+    m_header = nullptr;
+    delete m_emptyKey;
+    m_emptyKey = nullptr;
+
+    QStringList left;
+    if (m_headerLeft)
+        left << QDir(directory).filePath(QStringLiteral("attributes.conf"));
+    for (auto it = m_lengths.constBegin(); it != m_lengths.constEnd(); ++it) {
+        QString folder;
+        const QString path = pathFor(it.key(), &folder);
+        if (it.value() < 0) {
+            if (!QFile::remove(path) && QFileInfo::exists(path))
+                left << path;
+        } else if (QFileInfo(path).size() != it.value() && !QFile::resize(path, it.value())) {
+            left << path;
+        }
+    }
+    for (int i = m_madeFolders.size() - 1; i >= 0; --i) {
+        if (!QDir().rmdir(m_madeFolders.at(i)))
+            left << m_madeFolders.at(i);
+    }
+    if (left.isEmpty())
+        fail(NOTHING_WRITTEN);
+    else
+        fail(QStringLiteral("the folder could not be put back as it was (%1 left: %2)")
+                 .arg(left.size()).arg(left.first()));
 }
 
 bool ConversationSplitter::nextLine()
@@ -326,6 +434,7 @@ bool ConversationSplitter::nextLine()
         if (text.endsWith(QLatin1Char('\r')))
             text.chop(1);
         m_line = text.toUtf8();
+        bytesRead.store(input->pos(), std::memory_order_relaxed);
         return true;
     }
 
@@ -355,6 +464,7 @@ bool ConversationSplitter::nextLine()
             m_readError = true;
         if (n <= 0)
             m_inputDone = true;
+        bytesRead.store(input->pos(), std::memory_order_relaxed);
         if (first && !m_buffer.isEmpty()) {
             if (m_buffer.startsWith("\xFF\xFE") || m_buffer.startsWith("\xFE\xFF")
                 || m_buffer.startsWith(QByteArray("\x00\x00\xFE\xFF", 4))) {
@@ -372,12 +482,13 @@ bool ConversationSplitter::nextLine()
     }
 }
 
-QString ConversationSplitter::pathFor(const QByteArray& keyBytes)
+QString ConversationSplitter::pathFor(const QByteArray& keyBytes, QString* folderOut) const
 {
     QString folder = directory;
     const QString text = decodeAll(keyBytes.constData(), keyBytes.size());
-    const QString a = safeFolder(text.mid(0, 3));
-    const QString b = safeFolder(text.mid(3, 3));
+    const int aEnd = afterCharacters(text, 0, 3);
+    const QString a = safeFolder(text.left(aEnd));
+    const QString b = safeFolder(text.mid(aEnd, afterCharacters(text, aEnd, 3) - aEnd));
     const QString key = nameText(keyBytes);
     if (!a.isEmpty())
         folder += QLatin1Char('/') + a;
@@ -403,9 +514,7 @@ QString ConversationSplitter::pathFor(const QByteArray& keyBytes)
         int used = 0;
         int cut = 0;
         while (cut < key.size()) {
-            const bool pair = key.at(cut).isHighSurrogate() && cut + 1 < key.size()
-                              && key.at(cut + 1).isLowSurrogate();
-            const int step = pair ? 2 : 1;
+            const int step = afterCharacters(key, cut, 1) - cut;
             const int size = QFile::encodeName(key.mid(cut, step)).size();
             if (used + size > room)
                 break;
@@ -414,35 +523,81 @@ QString ConversationSplitter::pathFor(const QByteArray& keyBytes)
         }
         name = key.left(cut) + tail;
     }
-
-    if (!m_folders.contains(folder)) {
-        QDir().mkpath(folder);
-        m_folders.insert(folder);
-    }
+    *folderOut = folder;
     return folder + QLatin1Char('/') + name;
+}
+
+void ConversationSplitter::makeFolder(const QString& folder)
+{
+    if (m_folders.contains(folder))
+        return;
+    // Level by level below D (its parts hold no '/'), so that an undo
+    // knows what it made.
+    int from = directory.size();
+    while (from < folder.size()) {
+        const int slash = folder.indexOf(QLatin1Char('/'), from + 1);
+        const QString level = slash < 0 ? folder : folder.left(slash);
+        from = slash < 0 ? folder.size() : slash;
+        if (m_folders.contains(level))
+            continue;
+        if (::mkdir(QFile::encodeName(level).constData(), 0777) == 0)
+            m_madeFolders.append(level);
+        else if (errno != EEXIST)
+            return;   // opening the file says why
+        m_folders.insert(level);
+    }
+}
+
+QFileDevice* ConversationSplitter::fileFor(const QByteArray& key)
+{
+    if (key.isEmpty()) {
+        // The empty key's file is replaced, once every line is written.
+        if (!m_emptyKey) {
+            m_emptyKey = new QSaveFile(QDir(directory).filePath(QStringLiteral(".conv")));
+            if (!m_emptyKey->open(QIODevice::WriteOnly)) {
+                qDebug().noquote() << "file open not allowed" << m_emptyKey->fileName()
+                                   << m_emptyKey->errorString();
+                m_firstLost = m_emptyKey->fileName() + QStringLiteral(": ") + m_emptyKey->errorString();
+                return nullptr;
+            }
+        }
+        return m_emptyKey;
+    }
+    QFile* file = cache.value(key, nullptr);
+    if (!file) {
+        file = openFile(key);
+        if (file)
+            cache.insert(key, file);
+    }
+    return file;
 }
 
 QFile* ConversationSplitter::openFile(const QByteArray& key)
 {
-    const QString path = pathFor(key);
+    QString folder;
+    const QString path = pathFor(key, &folder);
+    makeFolder(folder);
+    // A file met for the first time: its length before the split, for an
+    // undo (a link is kept as the link it is).
+    const bool first = !m_lengths.contains(key);
+    struct stat status;
+    const bool existed = first && ::lstat(QFile::encodeName(path).constData(), &status) == 0;
     auto* file = new QFile(path);
     const QIODevice::OpenMode mode = QIODevice::Append | QIODevice::Unbuffered;
-    if (!file->open(mode)) {
-        const int error = errno;
-        // Out of descriptors: the open files make room, once.
-        if ((error == EMFILE || error == ENFILE) && !cache.isEmpty()) {
-            cleanup();
-            if (file->open(mode))
-                return file;
-        }
-        // The folder may have gone (or been a file) since it was made.
-        m_folders.remove(path.left(path.lastIndexOf(QLatin1Char('/'))));
+    bool opened = file->open(mode);
+    // Out of descriptors: the open files make room, once.
+    if (!opened && (errno == EMFILE || errno == ENFILE) && !cache.isEmpty()) {
+        cleanup();
+        opened = file->open(mode);
+    }
+    if (!opened) {
         qDebug().noquote() << "file open not allowed" << path << file->errorString();
-        if (m_firstLost.isEmpty())
-            m_firstLost = path + QStringLiteral(": ") + file->errorString();
+        m_firstLost = path + QStringLiteral(": ") + file->errorString();
         delete file;
         return nullptr;
     }
+    if (first)
+        m_lengths.insert(key, existed ? file->pos() : -1);
     return file;
 }
 

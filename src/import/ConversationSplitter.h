@@ -4,18 +4,27 @@
 #include "core/TList.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QSet>
 #include <QString>
+#include <QStringList>
+
+#include <atomic>
 
 class QFile;
+class QFileDevice;
+class QSaveFile;
 class QTextStream;
 
 // Splits a SIP event log into one file per conversation. The target
 // directory D receives "attributes.conf" (the header line, without a line
 // end) and, for every value K of the column "sip.Call-ID", the file
-// D/A/B/K.conv with A = K's first three and B its next three characters;
-// it holds the log's lines with that key in log order, "\n" between them
-// and none after the last. The lines are copied byte for byte.
+// D/A/B/K.conv with A = K's first three and B its next three characters
+// (a character outside the Basic Multilingual Plane counts as one); it
+// holds the log's lines with that key in log order, "\n" between them and
+// none after the last. The lines are copied byte for byte. The log's
+// fields are separated as the import reads them: by ',' unless the header
+// line has none but a ';'.
 //
 // Keys are told apart by their bytes: a name that is not shortened reads
 // back as its key, "%XX" (two upper-case hex digits) standing for the byte
@@ -34,13 +43,22 @@ class QTextStream;
 // being shortened, and is as long as such a name, has that "-" written
 // "%2D"). Splitting again into the same directory replaces
 // "attributes.conf" and the empty key's ".conv" and appends to the other
-// conversation files. A split that is refused (the log cannot be read, is
-// empty or has no key column, D is no folder or its "attributes.conf"
-// cannot be written) changes no file of D.
+// conversation files.
+//
+// A split that is refused (the log cannot be read, is empty, has no data
+// row or no key column, D is no folder or its "attributes.conf" cannot be
+// written) changes no file of D. A split that fails on the way (a file
+// that cannot be written, the log that cannot be read on, a cancel) leaves
+// D as it was: the files it appended to are cut back to their earlier
+// length, the files and folders it made are removed, and "attributes.conf"
+// and ".conv" are replaced only once every line is written.
 //
 // Conversation files stay open between lines, up to a cap below the
 // process's open-file limit; then all of them are closed and reopened on
 // demand.
+//
+// run() may run on a thread of its own: `cancelled` and `bytesRead` are
+// the ones to touch from another thread meanwhile.
 class ConversationSplitter
 {
 public:
@@ -59,8 +77,8 @@ public:
 
     // Performs the split; true when every line went where it belongs
     // (lines with the wrong number of fields are counted and skipped, which
-    // is no failure). Otherwise `errorText` says what went wrong; a refused
-    // split has left D as it was.
+    // is no failure). Otherwise `errorText` says what went wrong, and D is
+    // as it was (or the text says what could not be put back).
     bool run();
 
     // The cap for a given open-file limit: min(50000, limit - 64), at least 1.
@@ -72,9 +90,16 @@ public:
     THash<QByteArray, QFile*> cache;         // key -> open conversation file (owned)
     TList<QString> columns;                  // the header's names
 
+    // Set by another thread to stop the split; it then leaves D as it was.
+    std::atomic<bool> cancelled{false};
+    // How far the split has read: bytes of the log, of `inputSize`.
+    std::atomic<qint64> bytesRead{0};
+    qint64 inputSize = 0;
+
     // The outcome of run().
     qint64 linesWritten = 0;
     qint64 invalidLines = 0;
+    // The line the split stopped at, when it could not be written (0 or 1).
     qint64 lostLines = 0;
     QString errorText;
     // Open conversation files at most; a test may lower it.
@@ -82,8 +107,19 @@ public:
 
 private:
     bool nextLine();
+    // The next line with as many fields as the header, split into `fields`;
+    // false at the end of the log (or when cancelled).
+    bool nextRow(QList<QByteArray>& fields);
+    // The key's open file, opened (and noted for an undo) when needed.
+    QFileDevice* fileFor(const QByteArray& key);
     QFile* openFile(const QByteArray& key);
-    QString pathFor(const QByteArray& key);
+    QString pathFor(const QByteArray& key, QString* folder) const;
+    // Makes the folder's missing levels below D, noting those it made.
+    void makeFolder(const QString& folder);
+    // Puts "attributes.conf" and the empty key's file in place.
+    bool commit();
+    // Undoes what the split wrote; the error text ends by saying so.
+    void rollBack();
     void cleanup();
     void closeAll();
     void fail(const QString& text);
@@ -97,8 +133,17 @@ private:
     bool m_readError = false;
     QTextStream* m_decoder = nullptr;        // owned; UTF-16 and UTF-32 logs
     bool m_decodedLine = false;              // the decoder gave a line
+    char m_separator = ',';
     QByteArray m_out;                        // reused for every write
     QSet<QString> m_folders;                 // folders known to exist
     int m_nameMax = 255;
-    QString m_firstLost;                     // the first failed file and why
+    QString m_firstLost;                     // the failed file and why
+    // The new "attributes.conf" and empty key's file, put in place last.
+    QSaveFile* m_header = nullptr;
+    QSaveFile* m_emptyKey = nullptr;
+    bool m_headerLeft = false;               // the old one not written back
+    // What an undo needs: the length each key's file had before the split
+    // (-1: the split made it), and the folders the split made, in order.
+    QHash<QByteArray, qint64> m_lengths;
+    QStringList m_madeFolders;
 };

@@ -36,8 +36,10 @@
 #include <QStringListModel>
 #include <QTableWidget>
 #include <QThread>
+#include <QTimer>
 #include <QVarLengthArray>
 
+#include <atomic>
 #include <algorithm>
 #include <functional>
 #include <limits>
@@ -863,7 +865,12 @@ void OpenWidget::exportData()
                       QStringLiteral("Be patient this may take a while... Press OK to start"),
                       QMessageBox::Ok, this);
     QString error;
-    if (!splitConversations(directory, &error)) {
+    bool cancelled = false;
+    if (!splitConversations(directory, &error, &cancelled)) {
+        // A cancelled export has left the folder as it was; the dialog
+        // stays open for another attempt.
+        if (cancelled)
+            return;
         MessageAsker::ask(QMessageBox::Warning, QStringLiteral("Failed to export"),
                           QStringLiteral("Export failed: ") + error, QMessageBox::Ok, this);
         return;
@@ -873,12 +880,59 @@ void OpenWidget::exportData()
     accept();
 }
 
-bool OpenWidget::splitConversations(const QString& directory, QString* error)
+bool OpenWidget::splitConversations(const QString& directory, QString* error, bool* cancelled)
 {
+    // The split runs on a thread of its own behind a progress dialog, so
+    // that the window keeps answering; "Cancel" stops it, and the split
+    // then puts the folder back as it was.
     ConversationSplitter splitter(fileLabel->text(), directory);
-    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    const bool complete = splitter.run();
-    QGuiApplication::restoreOverrideCursor();
+    const int steps = 1000;
+    QProgressDialog dialog(QStringLiteral("Exporting conversations..."), QStringLiteral("Cancel"), 0,
+                           steps, this);
+    dialog.setWindowModality(Qt::WindowModal);
+    dialog.setMinimumDuration(0);
+    dialog.setAutoReset(false);
+    dialog.setAutoClose(false);
+    // Written directly: the split polls the flag once a line. Escape
+    // cancels too.
+    const auto cancel = [&splitter, &dialog]() {
+        splitter.cancelled.store(true);
+        dialog.setLabelText(QStringLiteral("Cancelling..."));
+    };
+    connect(&dialog, &QProgressDialog::canceled, &dialog, cancel);
+    connect(&dialog, &QDialog::rejected, &dialog, cancel);
+    bool complete = false;
+    bool done = false;
+    // Set last by the split's thread: whoever reads it true sees every
+    // write of the split.
+    std::atomic<bool> ended{false};
+    QThread* thread = QThread::create([&splitter, &complete, &ended]() {
+        complete = splitter.run();
+        ended.store(true, std::memory_order_release);
+    });
+    // Hide, not close: closing a progress dialog counts as cancelling it.
+    connect(thread, &QThread::finished, &dialog, [&done, &dialog]() {
+        done = true;
+        dialog.hide();
+    });
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, &dialog, [&splitter, &dialog, steps]() {
+        if (splitter.inputSize > 0)
+            dialog.setValue(int(qMin<qint64>(steps, splitter.bytesRead.load() * steps / splitter.inputSize)));
+    });
+    thread->start();
+    poll.start(100);
+    // A cancel hides the dialog; it shows again until the split has put
+    // the folder back.
+    while (!done)
+        dialog.exec();
+    poll.stop();
+    thread->wait();
+    ended.load(std::memory_order_acquire);
+    delete thread;
+
+    if (cancelled)
+        *cancelled = splitter.cancelled.load();
     if (!complete && error)
         *error = splitter.errorText;
     return complete;

@@ -145,9 +145,10 @@ private:
     // On a long table, gives the rows in view (and a few around) their type
     // box; boxes far out of view go when there are many.
     void showTypeCombos();
-    // Splits the chosen log into conversation files; false with a reason
-    // when that failed.
-    bool splitConversations(const QString& directory, QString* error);
+    // Splits the chosen log into conversation files, on a thread behind a
+    // progress dialog; false with a reason when that failed or was
+    // cancelled (`cancelled` then set).
+    bool splitConversations(const QString& directory, QString* error, bool* cancelled);
 
     bool loaded = false;           // a load completed
     QString savedTimeAttribute;

@@ -119,6 +119,7 @@ private slots:
     void failures_data();
     void failures();
     void oddKeysAndEmptyFiles();
+    void semicolonFolder();
 };
 
 void ConversationPreprocessorTest::rulesDecide_data()
@@ -280,6 +281,22 @@ void ConversationPreprocessorTest::oddKeysAndEmptyFiles()
     QStringList lines = QString::fromUtf8(out).split('\n').mid(1);
     lines.sort();
     QCOMPARE(lines, (QStringList{"1,.hidden", "2,", "3,..", "4,.hidden"}));
+}
+
+// A folder split from a log separated by semicolons is read at them: the
+// rules see its columns, and the lines are written as they are.
+void ConversationPreprocessorTest::semicolonFolder()
+{
+    Run r(false);
+    QVERIFY(ConversationSplitter(fixture("calls_semicolon.csv"), r.dir).run());
+    ConversationPreprocessor p(r.dir, r.rules("rewrite-invite.kolm"), r.rules("filter-invite.kolm"), r.out,
+                               &r.control);
+    p.run();
+    QVERIFY2(p.errorText.isEmpty(), qPrintable(p.errorText));
+    QByteArray expected = r.expected({"call-a", "call-c"});
+    for (char& c : expected)
+        c = c == ',' ? ';' : c == ';' ? ',' : c;
+    QCOMPARE(readAll(r.out), expected);
 }
 
 LUMIVANE_TEST(ConversationPreprocessorTest)

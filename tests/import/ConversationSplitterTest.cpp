@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QMap>
+#include <QProgressDialog>
 #include <QRandomGenerator>
 #include <QSet>
 #include <QTextCodec>
@@ -48,7 +49,9 @@ QMap<QString, QByteArray> snapshot(const QString& dir)
     while (it.hasNext()) {
         const QString path = it.next();
         const QString relative = QDir(dir).relativeFilePath(path);
-        if (it.fileInfo().isDir())
+        if (it.fileInfo().isSymLink())
+            out.insert(relative, "-> " + QFile::encodeName(it.fileInfo().symLinkTarget()));
+        else if (it.fileInfo().isDir())
             out.insert(relative + '/', QByteArray());
         else
             out.insert(relative, readAll(path));
@@ -119,6 +122,9 @@ private slots:
     void unreadableInput();
     void refusedSplitLeavesTheFolder_data();
     void refusedSplitLeavesTheFolder();
+    void failedSplitLeavesTheFolder_data();
+    void failedSplitLeavesTheFolder();
+    void matchesReference();
     void unwritableFolder();
     void capFor_data();
     void capFor();
@@ -126,6 +132,7 @@ private slots:
     void descriptorShortage();
     void exportButton_data();
     void exportButton();
+    void cancelledExport();
 };
 
 void ConversationSplitterTest::keysGoToTheirFolders()
@@ -175,6 +182,15 @@ void ConversationSplitterTest::keyPaths_data()
     QTest::newRow("percent at the end") << QByteArray("abc%") << "abc/%/abc%.conv";
     QTest::newRow("hash-like tail") << QByteArray("call-da39a3ee5e6b4b0d3255bfef95601890afd80709")
                                     << "cal/l-d/call-da39a3ee5e6b4b0d3255bfef95601890afd80709.conv";
+    // A character outside the Basic Multilingual Plane is one character of
+    // a folder name, never cut in half.
+    const QByteArray smile("\xF0\x9F\x98\x80");
+    QTest::newRow("astral, second part")
+        << "abcde" + smile << QString::fromUtf8("abc/de" + smile + "/abcde" + smile + ".conv");
+    QTest::newRow("astral, first part")
+        << "ab" + smile << QString::fromUtf8("ab" + smile + "/ab" + smile + ".conv");
+    QTest::newRow("astral across the parts")
+        << "ab" + smile + "cdef" << QString::fromUtf8("ab" + smile + "/cde/ab" + smile + "cdef.conv");
     QTest::newRow("replacement character") << QByteArray("\xEF\xBF\xBD")
                                            << QString::fromUtf8("\uFFFD/\uFFFD.conv");
     // A leading byte-order mark is named by its bytes and is a character
@@ -240,7 +256,8 @@ void ConversationSplitterTest::manyKeysNeverShareAFile()
     // folders), and longer ones at random: every file holds the lines of
     // one key, and every key has a file.
     QList<QByteArray> keys{"%EF%BB%BFabc", "\xEF\xBB\xBF" "abc", "abcdef%25%FF", "abcdef%\xFF",
-                           "abcdef%C3", "abcdef\xC3", "abcdef%2D", "abcdef-"};
+                           "abcdef%C3", "abcdef\xC3", "abcdef%2D", "abcdef-",
+                           "abcde\xF0\x9F\x98\x80", "ab\xF0\x9F\x98\x80", "ab\xF0\x9F\x98\x80" "cd"};
     QList<QByteArray> shortKeys{""};
     for (int i = 0; i < shortKeys.size() && shortKeys.at(i).size() < 3; ++i)
         for (char c : QByteArray("%F2Af\xFF"))
@@ -483,6 +500,10 @@ void ConversationSplitterTest::refusedSplitLeavesTheFolder_data()
         // Opens, but reading its first bytes fails.
         QTest::newRow(tag + "unreadable log") << "/proc/self/mem" << folder << "reading ";
         QTest::newRow(tag + "empty log") << fixture("empty.csv") << folder << "the log is empty";
+        QTest::newRow(tag + "header only") << fixture("header_only.csv") << folder
+                                           << "the log holds no line after its header";
+        QTest::newRow(tag + "no data row") << fixture("no_data_row.csv") << folder
+                                           << "no line of the log has the header's 3 fields";
     }
     QTest::newRow("attributes.conf is a folder") << fixture("keys.csv") << "blocked"
                                                  << "could not write ";
@@ -517,6 +538,104 @@ void ConversationSplitterTest::refusedSplitLeavesTheFolder()
     QCOMPARE(s.splitter->linesWritten, 0);
 }
 
+void ConversationSplitterTest::failedSplitLeavesTheFolder_data()
+{
+    QTest::addColumn<QString>("blocker");   // what stands at D/zzz/zzz.conv
+    QTest::addColumn<QString>("error");     // the start of the error text
+
+    QTest::newRow("conversation file is a folder") << "folder" << "could not write ";
+    QTest::newRow("disk full") << "/dev/full" << "could not write ";
+    QTest::newRow("cancelled halfway") << "" << "cancelled";
+}
+
+void ConversationSplitterTest::failedSplitLeavesTheFolder()
+{
+    QFETCH(QString, blocker);
+    QFETCH(QString, error);
+
+    // An earlier split (its empty key's file among it); the new log appends
+    // to one of its files, makes others with their folders, replaces
+    // "attributes.conf" and ".conv", and fails at its last line.
+    Split s;
+    QVERIFY(s.run(fixture("keys.csv")));
+    s.write("out/.conv", "1,,empty key");
+    QDir(s.out).mkpath("zzz");
+    if (blocker == "folder")
+        QDir(s.out).mkpath("zzz/zzz.conv");
+    else if (!blocker.isEmpty() && !QFile::link(blocker, s.out + "/zzz/zzz.conv"))
+        QSKIP("no link to /dev/full");
+    QByteArray log = "n,sip.Call-ID,x\n1,abcdefgh,more\n2,,empty\n";
+    for (int i = 0; i < 10050; ++i)
+        log += QByteArray::number(i) + ",new" + QByteArray::number(i % 40) + ",y\n";
+    log += "3,zzz,last\n";
+    const QString input = s.write("log.csv", log);
+    const QMap<QString, QByteArray> before = snapshot(s.temp.path());
+
+    s.splitter.reset(new ConversationSplitter(input, s.out));
+    ConversationSplitter* splitter = s.splitter.get();
+    // The cancel comes with the progress line of the 10000th line.
+    static ConversationSplitter* cancelling = nullptr;
+    cancelling = blocker.isEmpty() ? splitter : nullptr;
+    const QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& text) {
+            if (cancelling && text == "exported 10000")
+                cancelling->cancelled.store(true);
+        });
+    const bool complete = splitter->run();
+    qInstallMessageHandler(previous);
+
+    QVERIFY(!complete);
+    QVERIFY2(splitter->errorText.startsWith(error), qPrintable(splitter->errorText));
+    QVERIFY2(splitter->errorText.endsWith("; nothing was written"), qPrintable(splitter->errorText));
+    QCOMPARE(snapshot(s.temp.path()), before);
+}
+
+void ConversationSplitterTest::matchesReference()
+{
+    // A log of plain keys split twice into one folder, with few files open
+    // at a time, against the layout worked out here line by line.
+    QRandomGenerator random(7);
+    const QByteArray letters("abcdefghijklmnopqrstuvwxyz0123456789_-");
+    QList<QByteArray> keys;
+    for (int i = 0; i < 60; ++i) {
+        QByteArray key;
+        for (int n = 1 + int(random.bounded(10)); n > 0; --n)
+            key += letters.at(int(random.bounded(letters.size())));
+        keys << key;
+    }
+    QByteArray log = "n,sip.Call-ID,info\r\n";
+    QMap<QString, QByteArray> expected{{"attributes.conf", "n,sip.Call-ID,info"}};
+    QList<QByteArray> lines;
+    for (int i = 0; i < 2000; ++i) {
+        const QByteArray key = keys.at(int(random.bounded(keys.size())));
+        const QByteArray line = QByteArray::number(i) + ',' + key + (i % 3 ? ",\"x, y\"" : ",z");
+        log += (i % 50 == 0 ? "bad\n" : "") + line + (i % 7 ? "\n" : "\r\n");
+        lines << line;
+    }
+    for (int round = 0; round < 2; ++round) {
+        for (const QByteArray& line : lines) {
+            const QByteArray key = line.split(',').at(1);
+            QString path;
+            for (const QByteArray& part : {key.left(3), key.mid(3, 3)}) {
+                if (!part.isEmpty())
+                    expected.insert(path += part + '/', QByteArray());
+            }
+            QByteArray& bytes = expected[path + key + ".conv"];
+            bytes += (bytes.isEmpty() ? "" : "\n") + line;
+        }
+    }
+    Split s;
+    const QString input = s.write("log.csv", log);
+    DebugCapture debug;
+    debug.setForward(false);
+    for (int round = 0; round < 2; ++round) {
+        s.splitter.reset(new ConversationSplitter(input, s.out));
+        s.splitter->fileCap = 5;
+        QVERIFY(s.splitter->run());
+    }
+    QCOMPARE(snapshot(s.out), expected);
+}
+
 void ConversationSplitterTest::unwritableFolder()
 {
     Split s;
@@ -529,14 +648,14 @@ void ConversationSplitterTest::unwritableFolder()
     DebugCapture debug;
     debug.setForward(false);
     QVERIFY(!s.run(fixture("keys.csv")));
-    QCOMPARE(s.splitter->lostLines, 3);
-    QCOMPARE(s.splitter->linesWritten, 1);
-    QCOMPARE(s.file("ab/ab.conv"), QByteArray("2,ab,second"));
+    // Stopped at the first line that could not be written, and undone.
+    QCOMPARE(s.splitter->lostLines, 1);
+    QCOMPARE(s.splitter->linesWritten, 0);
+    QCOMPARE(filesUnder(s.out), QStringList{"abc"});
     QCOMPARE(s.file("abc"), QByteArray("not a folder"));
-    QVERIFY2(s.splitter->errorText.startsWith("3 lines could not be written ("),
+    QVERIFY2(s.splitter->errorText.startsWith("could not write " + s.out + "/abc/def/abcdefgh.conv: "),
              qPrintable(s.splitter->errorText));
-    QVERIFY(s.splitter->errorText.contains("abc/def/abcdefgh.conv"));
-    QCOMPARE(debug.lines().filter(QRegularExpression("^file open not allowed ")).size(), 3);
+    QCOMPARE(debug.lines().filter(QRegularExpression("^file open not allowed ")).size(), 1);
 }
 
 void ConversationSplitterTest::capFor_data()
@@ -613,34 +732,73 @@ void ConversationSplitterTest::descriptorShortage()
 void ConversationSplitterTest::exportButton_data()
 {
     QTest::addColumn<QString>("log");
-    QTest::addColumn<QString>("lastText");
+    QTest::addColumn<QByteArray>("rewritten");   // what the log holds at "Export", if changed
+    QTest::addColumn<QString>("blocker");        // a file in D before the export
+    QTest::addColumn<QString>("lastText");       // the start of the last box's text
     QTest::addColumn<bool>("accepted");
 
-    QTest::newRow("split") << "keys.csv" << "Export successful!" << true;
-    QTest::newRow("no key column") << "no_call_id.csv"
-                                   << "Export failed: the log has no column \"sip.Call-ID\""
-                                   << false;
+    QTest::newRow("split") << "keys.csv" << QByteArray() << "" << "Export successful!" << true;
+    QTest::newRow("semicolons") << "semicolons.csv" << QByteArray() << "" << "Export successful!" << true;
+    QTest::newRow("no key column") << "no_call_id.csv" << QByteArray() << ""
+                                   << "Export failed: the log has no column \"sip.Call-ID\"" << false;
+    QTest::newRow("rewritten to its header")
+        << "keys.csv" << QByteArray("frame.number,sip.Call-ID,info\n") << ""
+        << "Export failed: the log holds no line after its header" << false;
+    QTest::newRow("a file cannot be written") << "keys.csv" << QByteArray() << "abc"
+                                              << "Export failed: could not write " << false;
 }
 
 void ConversationSplitterTest::exportButton()
 {
     QFETCH(QString, log);
+    QFETCH(QByteArray, rewritten);
+    QFETCH(QString, blocker);
     QFETCH(QString, lastText);
     QFETCH(bool, accepted);
 
     DialogFixture f;
-    chooseLog(f.dialog, fixture(log));
     Split s;
+    const QByteArray bytes = readAll(fixture(log));
+    const QString path = s.write("log.csv", bytes);
+    chooseLog(f.dialog, path);
+    if (!rewritten.isEmpty())
+        s.write("log.csv", rewritten);
+    if (!blocker.isEmpty())
+        s.write("out/" + blocker, "x");
     FileAnswers files({s.out});
     f.dialog.exportData();
-    QCOMPARE(f.boxes.texts().last(), lastText);
+    QVERIFY2(f.boxes.texts().last().startsWith(lastText), qPrintable(f.boxes.texts().last()));
     QCOMPARE(f.dialog.result() == QDialog::Accepted, accepted);
     if (accepted) {
-        QCOMPARE(s.file("attributes.conf"), QByteArray("frame.number,sip.Call-ID,info"));
-        QCOMPARE(s.file("ab/ab.conv"), QByteArray("2,ab,second"));
+        QCOMPARE(s.file("attributes.conf"), bytes.left(bytes.indexOf('\n')));
+        QVERIFY(filesUnder(s.out).contains("ab/ab.conv"));
     } else {
-        QCOMPARE(filesUnder(s.out), QStringList());   // refused: nothing written
+        // Refused, or undone: nothing written.
+        QCOMPARE(filesUnder(s.out), blocker.isEmpty() ? QStringList() : QStringList{blocker});
     }
+}
+
+void ConversationSplitterTest::cancelledExport()
+{
+    // "Cancel" in the progress dialog as soon as it shows: the split stops
+    // and undoes what it wrote; no box follows and the dialog stays open.
+    DialogFixture f;
+    Split s;
+    QByteArray log = "n,sip.Call-ID\n";
+    for (int i = 0; i < 200000; ++i)
+        log += QByteArray::number(i) + ",call" + QByteArray::number(i % 500) + "\n";
+    chooseLog(f.dialog, s.write("log.csv", log));
+    FileAnswers files({s.out});
+    DebugCapture debug;
+    debug.setForward(false);
+    QTimer::singleShot(0, &f.dialog, [&f]() {
+        if (auto* progress = f.dialog.findChild<QProgressDialog*>())
+            progress->findChild<QPushButton*>()->click();
+    });
+    f.dialog.exportData();
+    QCOMPARE(f.boxes.texts(), QStringList{"Be patient this may take a while... Press OK to start"});
+    QVERIFY(f.dialog.result() != QDialog::Accepted);
+    QCOMPARE(filesUnder(s.out), QStringList());
 }
 
 LUMIVANE_TEST(ConversationSplitterTest)
