@@ -84,7 +84,8 @@ public:
 
     // Multiple sequence alignment (defined in SequenceAlignment.cpp): the
     // rows aligned along the guide tree of the event matrix's clustering,
-    // in the tree's leaf order, gap glyphs "<dummy>" owned by the caller.
+    // in the tree's leaf order; one gap glyph "<dummy>" stands at every gap
+    // position and is owned by the caller.
     // With a budget, its checks and progress reports may stop the
     // alignment by throwing AlignmentBudget::Stopped; nothing is kept then.
     static TList<TList<BinItem*>> computeAlignment(const TList<TList<BinItem*>>& sequences,
@@ -98,6 +99,8 @@ public:
 
     // Whether an item stands for a gap.
     static bool isGap(const BinItem* item);
+    // Whether an alignment (or the layout of its rows) is under way.
+    bool isAligning() const { return aligning; }
     // The events of a shown item: of its state, or in merge mode of the
     // states of every item of its run.
     TList<QSharedPointer<Packet>> eventsOf(BinItem* shown) const;
