@@ -418,18 +418,20 @@ void SequenceWidget::buildRows(const TList<TList<BinItem*>>& sequences, bool ali
             delete paddingGaps[k];
         paddingGaps.resize(used);
     } else {
-        // Every entry that is not one of the given glyphs is a gap glyph of
-        // the alignment's own, one per position.
+        // The alignment puts one gap glyph of its own at every gap position:
+        // the first entry that is not one of the given glyphs.
+        length = built.isEmpty() ? 0 : built.first().size();
         QSet<BinItem*> given;
         for (const TList<BinItem*>& sequence : sequences.items) {
             for (BinItem* item : sequence.items)
                 given.insert(item);
         }
         for (const TList<BinItem*>& row : built.items) {
-            length = std::max(length, row.size());
-            for (BinItem* item : row.items) {
-                if (item && !given.contains(item))
-                    gapItems.append(item);
+            auto gap = std::find_if(row.items.begin(), row.items.end(),
+                                    [&given](BinItem* item) { return item && !given.contains(item); });
+            if (gap != row.items.end()) {
+                gapItems.append(*gap);
+                break;
             }
         }
     }
@@ -568,15 +570,15 @@ bool SequenceWidget::reportProgress(int phase, int done, int total, int count)
 bool SequenceWidget::alignRows(TList<TList<BinItem*>>& built)
 {
     const int count = built.size();
-    // What the view shows while the alignment runs (its progress dialog
-    // lets events through): nothing that points at the rows of the last
-    // build, whose sequences may be gone.
+    // While the alignment runs (its progress dialog lets events through),
+    // the view keeps the states and items of its last build, which are its
+    // own, but not the rows of that build, whose items may be gone: the
+    // geometry and the overlay read none of them.
     rows.clear();
     for (SortTriangle* triangle : sortTriangles.items)
         delete triangle;
     sortTriangles.clear();
     sortColumn = 0;
-    mergeColumns();
 
     AlignmentBudget budget(AlignmentBudget::memoryLimit());
     progressClock.start();

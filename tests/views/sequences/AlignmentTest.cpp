@@ -54,21 +54,24 @@ public:
     void markInput(BinItem* item) { inputs.insert(item); }
     bool isInput(const BinItem* item) const { return inputs.count(item) > 0; }
 
-    // Takes over the gap glyphs of a result; false if an entry is neither
-    // an input glyph nor a fresh gap glyph named "<dummy>".
-    bool adopt(const Rows& rows)
+    // Takes over the gap glyph of a result (the profiles of one call):
+    // false if an entry is neither an input glyph nor the result's one gap
+    // glyph, a fresh item named "<dummy>".
+    bool adopt(const Rows& rows) { return adopt(TList<Rows>{rows}); }
+    bool adopt(const TList<Rows>& parts)
     {
-        bool ok = true;
-        for (const auto& row : rows)
-            for (BinItem* item : row) {
-                if (isInput(item))
-                    continue;
-                if (!item || item->name != QLatin1String("<dummy>") || gaps.count(item))
-                    ok = false;
-                else
+        BinItem* gap = nullptr;
+        for (const Rows& rows : parts)
+            for (const auto& row : rows)
+                for (BinItem* item : row) {
+                    if (isInput(item) || (gap && item == gap))
+                        continue;
+                    if (gap || !item || item->name != QLatin1String("<dummy>") || gaps.count(item))
+                        return false;
+                    gap = item;
                     gaps.insert(item);
-            }
-        return ok;
+                }
+        return true;
     }
 
     // A row as text: names, "-" for a gap glyph, "0" for a null entry.
@@ -378,8 +381,7 @@ void AlignmentTest::firstColumnsShared()
     const TList<TList<TList<BinItem*>>> both =
         alignProfiles(Rows{g.sequence(a)}, Rows{g.sequence(b)});
     QCOMPARE(both.size(), 2);
-    QVERIFY(g.adopt(both[0]));
-    QVERIFY(g.adopt(both[1]));
+    QVERIFY(g.adopt(both));
     QCOMPARE(QStringList({g.text(both[0][0]), g.text(both[1][0])}), rows);
 }
 
@@ -459,8 +461,7 @@ void AlignmentTest::oneDebugLinePerStep()
 {
     Glyphs g;
     const auto both = alignProfiles(Rows{g.sequence("a b c")}, Rows{g.sequence("a c")});
-    QVERIFY(g.adopt(both[0]));
-    QVERIFY(g.adopt(both[1]));
+    QVERIFY(g.adopt(both));
     const QStringList steps =
         capture->lines().filter(QRegularExpression(QStringLiteral("^\\d+ \\d+$")));
     QCOMPARE(steps.size(), both[0][0].size());
@@ -611,8 +612,7 @@ void AlignmentTest::largeProfilesMatchPlainRecurrence()
     const Rows a = profile(rows, 7);
     const Rows b = profile(rows, 5);
     const auto both = alignProfiles(a, b);
-    QVERIFY(g.adopt(both[0]));
-    QVERIFY(g.adopt(both[1]));
+    QVERIFY(g.adopt(both));
 
     auto cells = [](const Rows& p) {
         Profile out;

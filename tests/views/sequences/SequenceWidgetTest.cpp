@@ -37,6 +37,7 @@
 #include <functional>
 #include <limits>
 #include <memory>
+#include <set>
 
 using sequencefixture::Glyphs;
 using sequencefixture::PacketPtr;
@@ -987,10 +988,13 @@ void SequenceWidgetTest::alignmentThatCannotComplete()
     Rows distinct = input;
     distinct.items.pop_back();
     const Rows probed = SequenceWidget::computeAlignment(distinct, &probe);
+    std::set<BinItem*> gaps;
     for (const auto& row : probed)
         for (BinItem* item : row)
             if (std::find(glyphs.owned.begin(), glyphs.owned.end(), item) == glyphs.owned.end())
-                delete item;
+                gaps.insert(item);
+    for (BinItem* gap : gaps)
+        delete gap;
 
     std::unique_ptr<Canceller> canceller;
     const QStringList words = how.split(QLatin1Char(' '));
