@@ -214,9 +214,11 @@ void AlignmentBudget::merged()
     report(Aligning, mergesDone, std::max(mergesDone, merges));
 }
 
-void AlignmentBudget::reached(qint64 width, qint64 states, qint64 keyChars)
+void AlignmentBudget::reached(qint64 width, qint64 stateCount, qint64 keyCharCount)
 {
-    require(resultBytes(width, states, keyChars), true, Aligning);
+    states = stateCount;
+    keyChars = keyCharCount;
+    require(resultBytes(width, stateCount, keyCharCount), true, Aligning);
 }
 
 void AlignmentBudget::stillAligning()
@@ -224,8 +226,10 @@ void AlignmentBudget::stillAligning()
     report(Aligning, mergesDone, std::max(mergesDone, merges));
 }
 
-void AlignmentBudget::beforeRows(qint64 width, qint64 states, qint64 keyChars)
+void AlignmentBudget::beforeRows(qint64 width, qint64 stateCount, qint64 keyCharCount)
 {
-    require(resultBytes(width, states, keyChars), false, LayingOut);
+    states = stateCount;
+    keyChars = keyCharCount;
+    require(resultBytes(width, stateCount, keyCharCount), false, LayingOut);
     report(LayingOut, 0, 0);
 }

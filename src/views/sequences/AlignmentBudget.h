@@ -83,6 +83,10 @@ public:
     // The bytes of the last check: after a completed alignment, the
     // estimate of its rows and of the view's states.
     qint64 needed = 0;
+    // The states of the view and the characters of their keys that the
+    // last layout check counted.
+    qint64 states = 0;
+    qint64 keyChars = 0;
 
 private:
     void require(qint64 bytes, bool atLeast, Phase phase);

@@ -320,6 +320,9 @@ private slots:
     void largeProfilesMatchPlainRecurrence();
     void budgetStops_data();
     void budgetStops();
+    void budgetCountsTheViewsStates_data();
+    void budgetCountsTheViewsStates();
+    void growingProfileStopsOnTheWay();
 
 private:
     std::unique_ptr<DebugCapture> capture;
@@ -706,6 +709,101 @@ void AlignmentTest::budgetStops()
             QCOMPARE(stop.reason, AlignmentBudget::OutOfMemory);
             QVERIFY(stop.needed > bytes);
         }
+    }
+}
+
+void AlignmentTest::budgetCountsTheViewsStates_data()
+{
+    QTest::addColumn<QString>("names");   // one letter a name, "0" a null entry
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("longest");
+    QTest::newRow("two names, many shared beginnings") << "ab" << 200 << 6;
+    QTest::newRow("long names, few rows") << "abcdefghij" << 12 << 30;
+    QTest::newRow("empty names and nulls") << "ab 0" << 60 << 10;
+}
+
+// The budget counts the states the view makes of the aligned rows (one per
+// distinct beginning of names) and the characters of their keys (the names,
+// "*" for an empty one, joined by ".").
+void AlignmentTest::budgetCountsTheViewsStates()
+{
+    QFETCH(QString, names);
+    QFETCH(int, count);
+    QFETCH(int, longest);
+    QRandomGenerator random(uint(count + longest));
+    Glyphs g;
+    g.markInput(nullptr);
+    Rows input;
+    for (int s = 0; s < count; ++s) {
+        TList<BinItem*> seq;
+        for (int k = random.bounded(1, longest + 1); k > 0; --k) {
+            const QChar c = names.at(random.bounded(names.size()));
+            seq.append(c == QLatin1Char('0') ? nullptr
+                                             : g.get(c == QLatin1Char(' ') ? QString() : QString(5, c)));
+        }
+        input.append(seq);
+    }
+    AlignmentBudget probe(std::numeric_limits<qint64>::max());
+    const Rows result = SequenceWidget::computeAlignment(input, &probe);
+    QVERIFY(g.adopt(result));
+
+    std::set<QStringList> prefixes;
+    qint64 keyChars = 0;
+    for (const auto& row : result) {
+        QStringList prefix;
+        qint64 length = -1;
+        for (BinItem* item : row) {
+            const QString name = item ? item->name : QString();
+            prefix << name;
+            length += 1 + (name.isEmpty() ? 1 : name.size());
+            if (prefixes.insert(prefix).second)
+                keyChars += length;
+        }
+    }
+    QCOMPARE(probe.states, qint64(prefixes.size()));
+    QCOMPARE(probe.keyChars, keyChars);
+}
+
+// A profile that grows on the way is laid out as the view would lay out
+// its rows; once even those need more than can be spared, the alignment
+// stops there, before its last merges.
+void AlignmentTest::growingProfileStopsOnTheWay()
+{
+    QRandomGenerator random(31);
+    Glyphs g;
+    Rows input;
+    for (int s = 0; s < 300; ++s) {
+        TList<BinItem*> seq;
+        for (int k = random.bounded(150, 200); k > 0; --k)
+            seq.append(g.get(QString(QLatin1Char(char('a' + random.bounded(4))))));
+        input.append(seq);
+    }
+    AlignmentBudget probe(std::numeric_limits<qint64>::max());
+    const Rows result = SequenceWidget::computeAlignment(input, &probe);
+    QVERIFY(g.adopt(result));
+    capture->clear();
+    const qint64 width = result.first().size();
+
+    // Room for rows of the final width and as many states: the merges'
+    // own checks pass, the layout of a growing profile does not.
+    const qint64 limit = probe.resultBytes(width, width, 0);
+    AlignmentBudget budget(limit);
+    int merges = 0;
+    budget.progress = [&merges](AlignmentBudget::Phase phase, int done, int) {
+        if (phase == AlignmentBudget::Aligning)
+            merges = done;
+        return true;
+    };
+    try {
+        const Rows stopped = SequenceWidget::computeAlignment(input, &budget);
+        QVERIFY(g.adopt(stopped));
+        QFAIL("the alignment was not stopped");
+    } catch (const AlignmentBudget::Stopped& stop) {
+        QCOMPARE(stop.reason, AlignmentBudget::OutOfMemory);
+        QCOMPARE(int(stop.phase), int(AlignmentBudget::Aligning));
+        QVERIFY(stop.atLeast);
+        QVERIFY(stop.needed > limit);
+        QVERIFY2(merges < input.size() - 1, qPrintable(QString::number(merges)));
     }
 }
 

@@ -225,6 +225,7 @@ private slots:
     void firstColumnSortsDescending();
     void sortOutsideTheColumnsDoesNothing();
     void alignedRowWeight();
+    void alignedGapsAreOneItem();
     void mergeModeRunsAndClick();
     void emptyNames();
     void labelsAreWholeNames_data();
@@ -412,6 +413,34 @@ void SequenceWidgetTest::alignedRowWeight()
     QCOMPARE(view->stateCounts.value(view->startState), 4);
     QVERIFY(view->gapItems.contains((*stacked)[1]));
     QVERIFY(!view->stateItems.value(view->rowItemStates.value((*stacked)[1]))->visible);
+}
+
+// The aligned rows hold one gap item of the view's own at every gap
+// position; it is an invisible gap cell wherever it stands, and the next
+// build replaces it.
+void SequenceWidgetTest::alignedGapsAreOneItem()
+{
+    Glyphs glyphs;
+    auto view = makeView(glyphs);
+    view->setMergeMode(false);
+    view->setMSA(true);
+    sendGlyphs(view.get(), glyphs.rows({"A B C D", "A C", "B D", "A D", "C"}));
+    QCOMPARE(view->gapItems.size(), 1);
+    BinItem* gap = view->gapItems.first();
+    QVERIFY(SequenceWidget::isGap(gap));
+    int gaps = 0;
+    for (const TList<BinItem*>& row : view->rows.items)
+        for (BinItem* item : row.items)
+            if (SequenceWidget::isGap(item)) {
+                QCOMPARE(item, gap);
+                ++gaps;
+            }
+    QVERIFY(gaps >= 8);
+    for (BinItem* shown : view->shownItems.items)
+        QCOMPARE(shown->visible, !shown->name.endsWith(QLatin1String("<dummy>")));
+    sendGlyphs(view.get(), glyphs.rows({"A C", "A B C"}));
+    QCOMPARE(view->gapItems.size(), 1);
+    QCOMPARE(rowTexts(*view, true).join(QLatin1Char('|')), QStringLiteral("A - C|A B C"));
 }
 
 void SequenceWidgetTest::mergeModeRunsAndClick()
