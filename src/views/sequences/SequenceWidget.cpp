@@ -327,6 +327,10 @@ void SequenceWidget::runPart()
 
 void SequenceWidget::buildRows(const TList<TList<BinItem*>>& sequences, bool align)
 {
+    // The rows shown now are those of a whole unaligned build with its
+    // states (not sorted): should an alignment of the same rows stop, they
+    // stay.
+    const bool shownUnaligned = !building() && !alignedGaps && sortColumn == 0 && !rows.isEmpty();
     const bool resumed = resumingParts;
     resumingParts = false;
     // A build under way gives way to this one (or goes on, as this one).
@@ -391,7 +395,8 @@ void SequenceWidget::buildRows(const TList<TList<BinItem*>>& sequences, bool ali
     currentQuery = nullptr;
 
     int length = 0;
-    const bool aligned = align && !built.isEmpty() && alignRows(built);
+    TList<TList<BinItem*>> shownBefore;
+    const bool aligned = align && !built.isEmpty() && alignRows(built, shownUnaligned ? &shownBefore : nullptr);
     alignedGaps = aligned;
     if (!aligned) {
         for (const TList<BinItem*>& row : built.items)
@@ -436,6 +441,13 @@ void SequenceWidget::buildRows(const TList<TList<BinItem*>>& sequences, bool ali
         }
     }
 
+    // An alignment that stopped over the rows shown before it leaves them
+    // as they were, states and all: nothing to merge again.
+    const bool unchanged = !aligned && !shownBefore.isEmpty()
+                           && std::equal(shownBefore.items.begin(), shownBefore.items.end(), built.items.begin(),
+                                         built.items.end(), [](const TList<BinItem*>& a, const TList<BinItem*>& b) {
+                                             return a.items == b.items;
+                                         });
     rows = std::move(built);
     for (SortTriangle* triangle : sortTriangles.items)
         delete triangle;
@@ -446,7 +458,19 @@ void SequenceWidget::buildRows(const TList<TList<BinItem*>>& sequences, bool ali
         triangle->setState(k == 0 ? 0 : 2);
         sortTriangles.append(triangle);
     }
-    if (!aligned && inParts) {
+    if (unchanged) {
+        // As the geometry pass places the triangles; the items stay.
+        for (int k = 0; k < sortTriangles.size(); ++k) {
+            SortTriangle* triangle = sortTriangles.items[std::size_t(k)];
+            triangle->setX(leftMargin + k * (itemWidth + columnGap));
+            triangle->setY(topOffset);
+            triangle->setWidth(itemWidth);
+            triangle->setHeight(headerHeight);
+        }
+        overlayPaths.clear();
+        clickedEvents.clear();
+        update();
+    } else if (!aligned && inParts) {
         // The rows are merged a few at a time (runPart).
         beginMerge();
         mergeAt = 0;
@@ -567,13 +591,16 @@ bool SequenceWidget::reportProgress(int phase, int done, int total, int count)
     return !progressDialog->wasCanceled() && !supersede;
 }
 
-bool SequenceWidget::alignRows(TList<TList<BinItem*>>& built)
+bool SequenceWidget::alignRows(TList<TList<BinItem*>>& built, TList<TList<BinItem*>>* shownBefore)
 {
     const int count = built.size();
     // While the alignment runs (its progress dialog lets events through),
     // the view keeps the states and items of its last build, which are its
     // own, but not the rows of that build, whose items may be gone: the
-    // geometry and the overlay read none of them.
+    // geometry and the overlay read none of them. They are handed back
+    // only to be compared with the rows of a stopped alignment.
+    if (shownBefore)
+        *shownBefore = std::move(rows);
     rows.clear();
     for (SortTriangle* triangle : sortTriangles.items)
         delete triangle;

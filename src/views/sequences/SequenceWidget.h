@@ -155,8 +155,9 @@ public:
     int partsFrom = 50000;
     // How long one such part runs at most before the event loop's turn (ms).
     int partMs = 40;
-    // How long an alignment runs before its progress dialog shows (ms).
-    int progressDelay = 500;
+    // How long an alignment runs before its progress dialog shows (ms):
+    // well within the half second in which switching it on is answered.
+    int progressDelay = 200;
     // How often the progress dialog lets events through meanwhile (ms).
     int progressInterval = 50;
 
@@ -204,8 +205,8 @@ private:
     // takes long; false when the alignment could not be completed (then the
     // rows stay as given and, unless a rebuild asked for meanwhile comes
     // next, the alignment is switched off and the reason kept for a
-    // message).
-    bool alignRows(TList<TList<BinItem*>>& built);
+    // message). The rows shown until then go to shownBefore, if given.
+    bool alignRows(TList<TList<BinItem*>>& built, TList<TList<BinItem*>>* shownBefore = nullptr);
     static QString alignmentFailure(int count);
     // Empties every table of states and rows, after a merge that ran out
     // of memory.

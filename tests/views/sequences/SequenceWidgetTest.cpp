@@ -250,6 +250,8 @@ private slots:
     void rebuildAskedForWhileAligning();
     void guideTreeThatIsStopped_data();
     void guideTreeThatIsStopped();
+    void stoppedAlignmentMatchesAFreshView_data();
+    void stoppedAlignmentMatchesAFreshView();
 };
 
 void SequenceWidgetTest::stackedRowShare()
@@ -1213,6 +1215,48 @@ void SequenceWidgetTest::guideTreeThatIsStopped()
         QCOMPARE(view->stateCounts.value(view->startState), n);
     }
     QVERIFY2(merging ? computed == table : computed < table, qPrintable(QString::number(computed)));
+}
+
+void SequenceWidgetTest::stoppedAlignmentMatchesAFreshView_data()
+{
+    QTest::addColumn<QStringList>("shown");   // empty: the stored sequences
+    QTest::addColumn<bool>("sorted");
+    QTest::newRow("the rows shown") << QStringList() << false;
+    QTest::newRow("the rows shown, sorted") << QStringList() << true;
+    QTest::newRow("other rows shown") << QStringList({"B C D", "A C", "X", "Y Z"}) << false;
+}
+
+// An alignment that stops leaves the view as a fresh view shows the stored
+// sequences unaligned, whatever it showed before.
+void SequenceWidgetTest::stoppedAlignmentMatchesAFreshView()
+{
+    QFETCH(QStringList, shown);
+    QFETCH(bool, sorted);
+    BudgetReset reset;
+    Glyphs glyphs;
+    auto used = makeView(glyphs);
+    auto fresh = makeView(glyphs);
+    DebugCapture capture;
+    capture.setForward(false);
+    Messages messages;
+    // Column 1 sorts them into another order.
+    const Rows stored = glyphs.rows({"A C X", "B B", "A B C D", "A C", "A B C D"});
+    sendGlyphs(used.get(), stored);
+    if (!shown.isEmpty())
+        used->buildSequences(glyphs.rows(shown));
+    if (sorted)
+        used->setSort(1);
+    AlignmentBudget::setLimitOverride(1);
+    used->setMSA(true);
+    QVERIFY(!used->msaOn);
+    QCOMPARE(messages.requests.size(), 1);
+    sendGlyphs(fresh.get(), stored);
+    QCOMPARE(describe(*used), describe(*fresh));
+    QCOMPARE(rowTexts(*used), rowTexts(*fresh));
+    QCOMPARE(used->sortColumn, 0);
+    QCOMPARE(used->sortTriangles.size(), fresh->sortTriangles.size());
+    QCOMPARE(used->sortTriangles.first()->state, fresh->sortTriangles.first()->state);
+    QCOMPARE(used->sortTriangles.last()->x, fresh->sortTriangles.last()->x);
 }
 
 LUMIVANE_TEST(SequenceWidgetTest)
