@@ -194,13 +194,10 @@ public:
             for (int r = 0; r < block->rows; ++r) {
                 std::vector<BinItem*>& row = rows.items[std::size_t(rowOffset + r)].items;
                 row.assign(std::size_t(node->len), nullptr);
-                int placed = 0;
-                for (int c = 0; c < block->len; ++c) {
+                for (int c = 0; c < block->len; ++c)
                     row[std::size_t(map[std::size_t(c)])] =
                         block->items[std::size_t(c) * std::size_t(block->rows) + std::size_t(r)];
-                    ++placed;
-                }
-                if (placed == node->len)
+                if (block->len == node->len)
                     continue;
                 if (!gap)
                     gap.reset(newGap());
