@@ -1128,8 +1128,14 @@ int alignAction(Bench& bench, const QString& argument)
         return cannot(problem.isEmpty() ? QStringLiteral("the find selected nothing") : problem);
     if (!left->sequenceViewButton->isChecked())
         left->sequenceViewButton->click();
+    // The pane builds a large selection in parts, between turns of the
+    // event loop.
+    QElapsedTimer built;
+    built.start();
+    while (view->building() && built.elapsed() < RESULT_WAIT_MS)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     benchsupport::waitForQuiet(*bench.window);
-    if (!ribbon->active || view->rows.isEmpty())
+    if (!ribbon->active || view->rows.isEmpty() || view->building())
         return cannot(QStringLiteral("the sequence pane shows no sequence"));
     if (ribbon->alignmentButton->isChecked())
         return cannot(QStringLiteral("the alignment is on already"));

@@ -448,6 +448,15 @@ void SequenceWidget::buildRows(const TList<TList<BinItem*>>& sequences, bool ali
                                          built.items.end(), [](const TList<BinItem*>& a, const TList<BinItem*>& b) {
                                              return a.items == b.items;
                                          });
+    if (align && !aligned && !unchanged && !built.isEmpty()) {
+        // Stopped, and the rows shown before were others: the unaligned
+        // build of the sequences (in parts, where they are many) follows,
+        // the reason for the stop said at once.
+        progressDialog.reset();
+        showAlignmentProblem();
+        buildRows(sequences, false);
+        return;
+    }
     rows = std::move(built);
     for (SortTriangle* triangle : sortTriangles.items)
         delete triangle;
@@ -514,12 +523,7 @@ void SequenceWidget::buildRows(const TList<TList<BinItem*>>& sequences, bool ali
         }
     }
     progressDialog.reset();
-    if (!alignmentProblem.isEmpty()) {
-        const QString problem = alignmentProblem;
-        alignmentProblem.clear();
-        MessageAsker::notify(QMessageBox::Warning, QStringLiteral("Multiple Sequence Alignment"),
-                             problem, window());
-    }
+    showAlignmentProblem();
     if (!deferredBuilds.empty() && !aligning && !building()) {
         std::vector<std::function<void()>> builds;
         builds.swap(deferredBuilds);
@@ -527,6 +531,15 @@ void SequenceWidget::buildRows(const TList<TList<BinItem*>>& sequences, bool ali
         for (const std::function<void()>& build : builds)
             build();
     }
+}
+
+void SequenceWidget::showAlignmentProblem()
+{
+    if (alignmentProblem.isEmpty())
+        return;
+    const QString problem = alignmentProblem;
+    alignmentProblem.clear();
+    MessageAsker::notify(QMessageBox::Warning, QStringLiteral("Multiple Sequence Alignment"), problem, window());
 }
 
 QString SequenceWidget::alignmentFailure(int count)

@@ -208,6 +208,8 @@ private:
     // message). The rows shown until then go to shownBefore, if given.
     bool alignRows(TList<TList<BinItem*>>& built, TList<TList<BinItem*>>* shownBefore = nullptr);
     static QString alignmentFailure(int count);
+    // The message about an alignment that could not complete, if one waits.
+    void showAlignmentProblem();
     // Empties every table of states and rows, after a merge that ran out
     // of memory.
     void forgetStates();

@@ -25,6 +25,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QMenu>
+#include <QElapsedTimer>
 #include <QMouseEvent>
 #include <QProgressDialog>
 #include <QRandomGenerator>
@@ -1221,9 +1222,13 @@ void SequenceWidgetTest::stoppedAlignmentMatchesAFreshView_data()
 {
     QTest::addColumn<QStringList>("shown");   // empty: the stored sequences
     QTest::addColumn<bool>("sorted");
-    QTest::newRow("the rows shown") << QStringList() << false;
-    QTest::newRow("the rows shown, sorted") << QStringList() << true;
-    QTest::newRow("other rows shown") << QStringList({"B C D", "A C", "X", "Y Z"}) << false;
+    QTest::addColumn<bool>("parts");   // unaligned builds in parts
+    const QStringList other{"B C D", "A C", "X", "Y Z"};
+    QTest::newRow("the rows shown") << QStringList() << false << false;
+    QTest::newRow("the rows shown, sorted") << QStringList() << true << false;
+    QTest::newRow("other rows shown") << other << false << false;
+    QTest::newRow("the rows shown, built in parts") << QStringList() << false << true;
+    QTest::newRow("other rows shown, built in parts") << other << false << true;
 }
 
 // An alignment that stops leaves the view as a fresh view shows the stored
@@ -1232,10 +1237,22 @@ void SequenceWidgetTest::stoppedAlignmentMatchesAFreshView()
 {
     QFETCH(QStringList, shown);
     QFETCH(bool, sorted);
+    QFETCH(bool, parts);
     BudgetReset reset;
     Glyphs glyphs;
     auto used = makeView(glyphs);
     auto fresh = makeView(glyphs);
+    if (parts) {
+        used->partsFrom = 1;
+        fresh->partsFrom = 1;
+    }
+    auto built = [](SequenceWidget* view) {
+        QElapsedTimer waited;
+        waited.start();
+        while (view->building() && waited.elapsed() < 10000)
+            QCoreApplication::processEvents();
+        return !view->building();
+    };
     DebugCapture capture;
     capture.setForward(false);
     Messages messages;
@@ -1244,13 +1261,18 @@ void SequenceWidgetTest::stoppedAlignmentMatchesAFreshView()
     sendGlyphs(used.get(), stored);
     if (!shown.isEmpty())
         used->buildSequences(glyphs.rows(shown));
+    QVERIFY(built(used.get()));
     if (sorted)
         used->setSort(1);
     AlignmentBudget::setLimitOverride(1);
     used->setMSA(true);
     QVERIFY(!used->msaOn);
+    // Said at once, also while other rows are built in parts.
     QCOMPARE(messages.requests.size(), 1);
+    QCOMPARE(used->building(), parts && !shown.isEmpty());
+    QVERIFY(built(used.get()));
     sendGlyphs(fresh.get(), stored);
+    QVERIFY(built(fresh.get()));
     QCOMPARE(describe(*used), describe(*fresh));
     QCOMPARE(rowTexts(*used), rowTexts(*fresh));
     QCOMPARE(used->sortColumn, 0);
