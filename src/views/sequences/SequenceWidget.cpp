@@ -449,12 +449,20 @@ void SequenceWidget::buildRows(const TList<TList<BinItem*>>& sequences, bool ali
                                              return a.items == b.items;
                                          });
     if (align && !aligned && !unchanged && !built.isEmpty()) {
-        // Stopped, and the rows shown before were others: the unaligned
-        // build of the sequences (in parts, where they are many) follows,
-        // the reason for the stop said at once.
+        // Stopped, and the rows shown before were others: the reason is
+        // said at once; a rebuild asked for meanwhile comes next, else the
+        // unaligned build of the sequences (in parts, where they are many).
         progressDialog.reset();
         showAlignmentProblem();
-        buildRows(sequences, false);
+        if (!supersede) {
+            buildRows(sequences, false);
+            return;
+        }
+        std::vector<std::function<void()>> builds;
+        builds.swap(deferredBuilds);
+        supersede = false;
+        for (const std::function<void()>& build : builds)
+            build();
         return;
     }
     rows = std::move(built);
