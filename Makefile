@@ -11,10 +11,16 @@
 #                  (select_once, three fresh processes), how long the window
 #                  does not answer while such a log loads (load_stall, three fresh
 #                  processes for each of two shapes) and during everyday actions on
-#                  the network one (action_stall, three fresh processes an action)
+#                  the network one (action_stall, three fresh processes an action), the
+#                  alignment among them beside clustalo on the same sequences
 #   make deps      install the Debian packages the project needs
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+# The alignment benchmark's selection on the generated network log with its
+# SMB2 commands: the events of 3110 traces but their TCP and UDP lines and
+# four commands, 3110 distinct sequences of at most 52 glyphs over 18 names.
+ALIGN_CONDITION = tcp.stream < 3110 && _ws.col.Protocol != "TCP" && _ws.col.Protocol != "UDP" \
+  && smb2.cmd != 15 && smb2.cmd != 16 && smb2.cmd != 17 && smb2.cmd != 18
 CMAKE ?= cmake
 TEST_ENV = QT_QPA_PLATFORM=offscreen TZ=UTC LC_ALL=C.UTF-8
 DEPS_STAMP = build/.deps-ok
@@ -104,6 +110,30 @@ bench: build-release/.configured
 	echo "== action_stall $$net tcp.stream export:$$sip"; \
 	for run in 1 2 3; do \
 	  $(TEST_ENV) build-release/bench/action_stall "$$net" tcp.stream "export:$$sip" || exit 1; \
+	done
+	@net=$$(build-release/bench/gen_log --shape network --lines 800000 --groups 20000 --smb2 1) || exit 1; \
+	fasta=$${TMPDIR:-/tmp}/lumivane_bench_align.fa; \
+	for action in 'align:bench/network_rules_25.kolm:$(ALIGN_CONDITION)'; do \
+	  echo "== action_stall $$net tcp.stream $$action"; \
+	  times=""; \
+	  for run in 1 2 3; do \
+	    line=$$($(TEST_ENV) ALIGN_FASTA="$$fasta" build-release/bench/action_stall "$$net" tcp.stream "$$action") || exit 1; \
+	    echo "$$line"; \
+	    times="$$times $$(echo "$$line" | sed -n 's/.*action_ms=\([0-9.]*\).*/\1/p')"; \
+	  done; \
+	  ms=$$(echo $$times | tr ' ' '\n' | sort -n | sed -n 2p); \
+	  echo "== clustalo --threads=1 on the $$(grep -c '>' "$$fasta") sequences it aligned"; \
+	  /usr/bin/time -f '%e %M' -o "$$fasta.time" clustalo --threads=1 --force -i "$$fasta" -o "$$fasta.aln" || exit 1; \
+	  read secs kb < "$$fasta.time"; \
+	  columns=$$(awk '/^>/ { if (n++) exit; next } { c += length($$0) } END { print c }' "$$fasta.aln"); \
+	  awk -v ours="$$ms" -v secs="$$secs" -v kb="$$kb" -v columns="$$columns" 'BEGIN { \
+	    printf "clustalo_ms=%.1f clustalo_peak_rss_mb=%.0f clustalo_columns=%d median_action_ms=%.1f action_to_clustalo=%.2f\n", \
+	      secs * 1000, kb / 1024, columns, ours, ours / (secs * 1000) }'; \
+	  rm -f "$$fasta.aln" "$$fasta.time"; \
+	done; \
+	echo "== action_stall $$net tcp.stream align:bench/network_rules_25.kolm:true (every event)"; \
+	for run in 1 2 3; do \
+	  $(TEST_ENV) build-release/bench/action_stall "$$net" tcp.stream align:bench/network_rules_25.kolm:true || exit 1; \
 	done
 
 clean:

@@ -64,6 +64,32 @@
 //                      boxes are answered with OK). RESULT: files, the
 //                      conversation files written, and lines, the lines they
 //                      hold.
+//   align:RULESFILE:CONDITION
+//                      the rule window's "Import" reads RULESFILE (its rules
+//                      visible as the file says), the find window's "Find"
+//                      of one "WildCard" glyph with the condition CONDITION
+//                      ("true" selects every event) selects events, and the
+//                      "SequenceView" button turns the sequence pane on,
+//                      none of it timed; the action is the click on
+//                      "Multiple Sequence Alignment", until the alignment
+//                      has ended or stopped (the sequence view shows the
+//                      aligned rows, or the unaligned ones with the
+//                      alignment off). Its line is
+//                        action_ms=… longest_stall_ms=… first_answer_ms=…
+//                        sequences=… aligned=… columns=… peak_rss_mb=…
+//                        loaded_rss_mb=… (then settle_stall_ms, glyph_names,
+//                        longest_sequence, events, traces)
+//                      first_answer_ms: until the alignment's progress
+//                      dialog or its message is on screen (or the aligned
+//                      rows, when they come first); sequences: the distinct
+//                      sequences aligned; aligned: 1 when the alignment
+//                      completed, 0 when it stopped; columns: the columns of
+//                      the rows shown; peak_rss_mb: the most memory resident
+//                      during the action; loaded_rss_mb: resident before it
+//                      (the log loaded, the pane on). With ALIGN_FASTA=FILE
+//                      the distinct sequences are written to FILE as FASTA,
+//                      one letter per glyph name (those of proteins first),
+//                      so that another aligner can be run on the same work.
 //
 // action_ms runs from the action to the end of the last of these paints:
 //   - the first paint of the result view (the event matrix; the dialog's
@@ -146,10 +172,13 @@
 #include <QMouseEvent>
 #include <QMutexLocker>
 #include <QPointer>
+#include <QProgressDialog>
 #include <QPushButton>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QThreadPool>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <functional>
@@ -946,6 +975,222 @@ int exportAction(Bench& bench, const QString& log)
     return endMs >= 0 && succeeded ? 0 : 1;
 }
 
+// ---------------------------------------------------------------------------
+// align:RULESFILE:CONDITION
+
+// Notes when a progress dialog is first painted, or a message first asked
+// for, on a clock of the action's own (-1: never).
+class AnswerWatch : public QObject
+{
+public:
+    explicit AnswerWatch(const QElapsedTimer& clock)
+        : clock(clock)
+    {
+        qApp->installEventFilter(this);
+    }
+    ~AnswerWatch() override { qApp->removeEventFilter(this); }
+
+    void note()
+    {
+        if (firstMs < 0 && clock.isValid())
+            firstMs = double(clock.nsecsElapsed()) / 1e6;
+    }
+
+    bool eventFilter(QObject* watched, QEvent* e) override
+    {
+        if (e->type() == QEvent::Paint && watched->isWidgetType()
+            && qobject_cast<QProgressDialog*>(static_cast<QWidget*>(watched)->window()))
+            note();
+        return false;
+    }
+
+    double firstMs = -1;
+
+private:
+    const QElapsedTimer& clock;
+};
+
+// The rule window's "Import" of rulesFile; the rules stay visible or hidden
+// as the file says. Empty, or why it could not be done.
+QString importRules(Bench& bench, const QString& rulesFile)
+{
+    const QString path = QFileInfo(rulesFile).absoluteFilePath();
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("cannot read ") + rulesFile;
+    const RulesFile read = RulesFile::fromBytes(file.readAll());
+    if (read.rules.isEmpty())
+        return rulesFile + QStringLiteral(" holds no rule");
+    const QWidgetList before = QApplication::topLevelWidgets();
+    bench.window->settingsWidget->ruleButton->click();
+    QPointer<RuleEditorWidget> editor = newWindow<RuleEditorWidget>(before);
+    if (!editor)
+        return QStringLiteral("\"Rules\" opened no rule window");
+    benchsupport::waitForQuiet(*bench.window);
+    answerFilesWith(path);
+    editor->importAction->trigger();
+    benchsupport::waitForQuiet(*bench.window);
+    GlyphStore* store = bench.store();
+    const bool imported = !store->rules.isEmpty() && store->rules.first().name == read.rules.first().name;
+    if (editor)
+        editor->window()->close();
+    benchsupport::waitForQuiet(*bench.window);
+    return imported ? QString() : QStringLiteral("the rule window imported nothing from ") + rulesFile;
+}
+
+// The find window's "Find" of one "WildCard" glyph with the condition; the
+// number of events selected, or -1 with the reason in problem.
+int selectFound(Bench& bench, const QString& condition, QString* problem)
+{
+    GlyphStore* store = bench.store();
+    int error = 0;
+    ParseNode* tree = ConditionParser::parse(condition, &store->attributeColumns, &error);
+    if (!tree) {
+        *problem = QStringLiteral("the condition does not read: ") + condition;
+        return -1;
+    }
+    const QWidgetList before = QApplication::topLevelWidgets();
+    bench.window->settingsWidget->findButton->click();
+    QPointer<SearchWidget> search = newWindow<SearchWidget>(before);
+    if (!search) {
+        delete tree;
+        *problem = QStringLiteral("\"Find\" opened no find window");
+        return -1;
+    }
+    auto* leaf = new ParseNode(ParseNode::Leaf);
+    leaf->setGlyph(store->findGlyph(QStringLiteral("WildCard")));
+    delete leaf->glyph.condition;
+    leaf->glyph.condition = tree;
+    leaf->glyph.quantifier = 0;
+    auto* pattern = new ParseNode(ParseNode::And);
+    pattern->addChild(leaf);
+    search->editor->map->setRoot(pattern);
+    benchsupport::waitForQuiet(*bench.window);
+    search->findButton->click();
+    benchsupport::waitForQuiet(*bench.window);
+    if (search)
+        search->close();
+    benchsupport::waitForQuiet(*bench.window);
+    return bench.view->selectedPacketSet.size();
+}
+
+// Writes the rows' glyphs (gaps left out, empty rows too) as FASTA, one
+// letter per glyph name in the order the names first come; false when the
+// file cannot be written or there are more names than letters.
+bool writeFasta(const QString& path, const TList<TList<BinItem*>>& rows, int* names)
+{
+    static const char LETTERS[] = "ACDEFGHIKLMNPQRSTVWYBZXJUO";
+    QHash<QString, char> letterOf;
+    QByteArray text;
+    int written = 0;
+    for (const TList<BinItem*>& row : rows) {
+        QByteArray letters;
+        for (const BinItem* item : row) {
+            if (SequenceWidget::isGap(item))
+                continue;
+            const QString name = item ? item->name : QString();
+            auto found = letterOf.constFind(name);
+            if (found == letterOf.constEnd()) {
+                if (letterOf.size() >= int(sizeof LETTERS) - 1) {
+                    *names = letterOf.size() + 1;
+                    return false;
+                }
+                found = letterOf.insert(name, LETTERS[letterOf.size()]);
+            }
+            letters += found.value();
+        }
+        if (letters.isEmpty())
+            continue;
+        text += ">s" + QByteArray::number(written++) + '\n' + letters + '\n';
+    }
+    *names = letterOf.size();
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
+}
+
+int alignAction(Bench& bench, const QString& argument)
+{
+    const int colon = argument.indexOf(QLatin1Char(':'));
+    if (colon <= 0)
+        return cannot(QStringLiteral("align takes RULESFILE:CONDITION"));
+    const QString rulesFile = argument.left(colon);
+    const QString condition = argument.mid(colon + 1);
+    RibbonSequenceWidget* ribbon = bench.window->sequenceRibbon;
+    RibbonEventWidget* left = bench.window->leftEventRibbon;
+    if (!ribbon || !left || !left->sequenceViewButton)
+        return cannot(QStringLiteral("the window has no sequence pane"));
+    SequenceWidget* view = ribbon->sequenceView;
+
+    QString problem = importRules(bench, rulesFile);
+    if (!problem.isEmpty())
+        return cannot(problem);
+    if (selectFound(bench, condition, &problem) <= 0)
+        return cannot(problem.isEmpty() ? QStringLiteral("the find selected nothing") : problem);
+    if (!left->sequenceViewButton->isChecked())
+        left->sequenceViewButton->click();
+    // The pane builds a large selection in parts, between turns of the
+    // event loop.
+    QElapsedTimer built;
+    built.start();
+    while (view->building() && built.elapsed() < RESULT_WAIT_MS)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    benchsupport::waitForQuiet(*bench.window);
+    if (!ribbon->active || view->rows.isEmpty() || view->building())
+        return cannot(QStringLiteral("the sequence pane shows no sequence"));
+    if (ribbon->alignmentButton->isChecked())
+        return cannot(QStringLiteral("the alignment is on already"));
+
+    const int distinct = view->rows.size();
+    int longest = 0;
+    for (const TList<BinItem*>& row : view->rows) {
+        int glyphs = 0;
+        for (const BinItem* item : row)
+            glyphs += !SequenceWidget::isGap(item);
+        longest = std::max(longest, glyphs);
+    }
+    const double mib = 1024.0 * 1024.0;
+    benchsupport::resetPeak();
+    const double loadedMb = double(benchsupport::rssBytes()) / mib;
+    QElapsedTimer answerClock;
+    AnswerWatch answer(answerClock);
+    MessageAsker::setHandler([&answer](const MessageAsker::Request& request) {
+        answer.note();
+        std::fprintf(stderr, "%s: message: %s\n", PROGRAM, qPrintable(request.text));
+        return QMessageBox::Ok;
+    });
+    QPushButton* button = ribbon->alignmentButton;
+    const Figures f = bench.measure(
+        "align", view, [view]() { return !view->isAligning(); },
+        [&answerClock, button]() {
+            answerClock.start();
+            button->click();
+        });
+    MessageAsker::setHandler([](const MessageAsker::Request&) { return QMessageBox::Ok; });
+    const double peakMb = double(benchsupport::peakRssBytes()) / mib;
+    double first = f.actionMs;
+    if (answer.firstMs >= 0 && (first < 0 || answer.firstMs < first))
+        first = answer.firstMs;
+    const bool aligned = view->msaOn && button->isChecked();
+
+    int names = 0;
+    const QString fasta = qEnvironmentVariable("ALIGN_FASTA");
+    bool written = true;
+    if (!fasta.isEmpty())
+        written = writeFasta(fasta, view->rows, &names);
+    QSet<QString> nameSet;
+    for (const TList<BinItem*>& row : view->rows)
+        for (const BinItem* item : row)
+            if (!SequenceWidget::isGap(item))
+                nameSet.insert(item ? item->name : QString());
+    std::printf("action_ms=%.1f longest_stall_ms=%.1f first_answer_ms=%.1f sequences=%d aligned=%d columns=%d "
+                "peak_rss_mb=%.0f loaded_rss_mb=%.0f settle_stall_ms=%.1f glyph_names=%d longest_sequence=%d",
+                f.actionMs, f.longestStallMs, first, distinct, aligned ? 1 : 0, view->columnCount(), peakMb,
+                loadedMb, f.settleStallMs, int(nameSet.size()), longest);
+    if (!written)
+        std::fprintf(stderr, "%s: %s not written (%d glyph names)\n", PROGRAM, qPrintable(fasta), names);
+    return f.actionMs >= 0 && written ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -968,11 +1213,11 @@ int main(int argc, char** argv)
     static const QStringList kinds{QStringLiteral("group"), QStringLiteral("ungroup"), QStringLiteral("stack"),
                                    QStringLiteral("unstack"), QStringLiteral("find"), QStringLiteral("rule"),
                                    QStringLiteral("discover"), QStringLiteral("pane"), QStringLiteral("selectpane"),
-                                   QStringLiteral("export")};
+                                   QStringLiteral("export"), QStringLiteral("align")};
     if (!kinds.contains(kind) || needsArgument == argument.isEmpty())
         return cannot(QStringLiteral("ACTION is one of group:ATTRIBUTE, ungroup:ATTRIBUTE, stack, unstack, "
                                      "find:CONDITION, rule:RULESFILE, discover:CAPTURE, pane, selectpane, "
-                                     "export:LOG"));
+                                     "export:LOG, align:RULESFILE:CONDITION"));
 
     int status = 1;
     {
@@ -1001,6 +1246,8 @@ int main(int argc, char** argv)
             status = paneAction(bench, kind == QLatin1String("pane"));
         else if (kind == QLatin1String("export"))
             status = exportAction(bench, argument);
+        else if (kind == QLatin1String("align"))
+            status = alignAction(bench, argument);
         else
             status = discoverAction(bench, argument);
         if (status != 2) {

@@ -16,10 +16,12 @@ PACKAGES=(
 )
 
 # Only the benchmarks need these ("tools/deps.sh bench", run by make bench):
-# clustalo is the yardstick of the alignment benchmark, pandas that of the
-# import (tools/pandas_baseline.py, run with the system's /usr/bin/python3).
+# clustalo is the yardstick of the alignment benchmark (timed by time),
+# pandas that of the import (tools/pandas_baseline.py, run with the
+# system's /usr/bin/python3).
 BENCH_PACKAGES=(
   clustalo
+  time
   python3-pandas
 )
 if [ "${1:-}" = "bench" ]; then

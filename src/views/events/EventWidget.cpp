@@ -2820,9 +2820,32 @@ public:
 
     bool allSingletons() const { return singletonsOnly; }
 
+    // Once every sequence is interned: the mismatch of every pair of sets
+    // worked out ahead, when there are few sets.
+    void tabulate()
+    {
+        const std::size_t count = sets.size();
+        if (singletonsOnly || count > MAX_TABULATED_SETS)
+            return;
+        table.resize(count * count);
+        for (std::size_t a = 0; a < count; ++a)
+            for (std::size_t b = 0; b < count; ++b)
+                table[a * count + b] = setMismatch(int(a), int(b));
+    }
+
     // 1 - |A & B| / |B|, the mismatch of an item with set a against one
     // with set b; computed as sequenceDistance does.
     double mismatch(int a, int b) const
+    {
+        if (!table.empty())
+            return table[std::size_t(a) * sets.size() + std::size_t(b)];
+        return setMismatch(a, b);
+    }
+
+private:
+    static constexpr std::size_t MAX_TABULATED_SETS = 1024;
+
+    double setMismatch(int a, int b) const
     {
         if (a == b)
             return 0.0;
@@ -2847,7 +2870,6 @@ public:
         return 1.0 - double(common) / double(sb.size());
     }
 
-private:
     int nameId(const QString& name)
     {
         auto it = names.constFind(name);
@@ -2898,6 +2920,7 @@ private:
     std::vector<int> singletonOfName;
     std::map<std::vector<int>, int> setIds;
     std::vector<std::vector<int>> sets;
+    std::vector<double> table;   // sets x sets, or empty
 };
 
 // Same arithmetic as EventWidget::sequenceDistance: the mismatches added in
@@ -3194,6 +3217,7 @@ GNode<int>* EventWidget::hierarchicalClustering(QString metric,
                     return nullptr;
             }
         }
+        interned.tabulate();
     }
 
     const bool parallel = n >= parallelClustering;
@@ -3284,6 +3308,8 @@ GNode<int>* EventWidget::hierarchicalClustering(QString metric,
         return nullptr;
 
     LinkageMatrix matrix(sorted, std::move(table), std::move(nearestDistance), std::move(nearestIndex));
+    // Every pair was stored on both sides.
+    matrix.symmetric = true;
     qDebug() << "merging";
     bool stopped = false;
     try {

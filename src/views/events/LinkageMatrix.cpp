@@ -99,13 +99,26 @@ void LinkageMatrix::merge(int a, int b)
     const std::size_t w = std::size_t(width);
     const std::size_t sa = std::size_t(slotOf[a]);
     const std::size_t sb = std::size_t(slotOf[b]);
-    for (int k = 0; k < m; ++k) {
-        const std::size_t sk = std::size_t(slotOf[k]);
-        d[sa * w + sk] = std::min(d[sa * w + sk], d[sb * w + sk]);
-    }
-    for (int k = 0; k < m; ++k) {
-        const std::size_t sk = std::size_t(slotOf[k]);
-        d[sk * w + sa] = std::min(d[sk * w + sa], d[sk * w + sb]);
+    if (symmetric) {
+        // Column a takes the values of row a: what the column pass below
+        // gives a symmetric table, in one pass along the rows.
+        for (int k = 0; k < m; ++k) {
+            const std::size_t sk = std::size_t(slotOf[k]);
+            if (sk == sa || sk == sb)
+                continue;
+            const double v = std::min(d[sa * w + sk], d[sb * w + sk]);
+            d[sa * w + sk] = v;
+            d[sk * w + sa] = v;
+        }
+    } else {
+        for (int k = 0; k < m; ++k) {
+            const std::size_t sk = std::size_t(slotOf[k]);
+            d[sa * w + sk] = std::min(d[sa * w + sk], d[sb * w + sk]);
+        }
+        for (int k = 0; k < m; ++k) {
+            const std::size_t sk = std::size_t(slotOf[k]);
+            d[sk * w + sa] = std::min(d[sk * w + sa], d[sk * w + sb]);
+        }
     }
 
     nodes[a] = node;
@@ -121,7 +134,7 @@ void LinkageMatrix::merge(int a, int b)
     for (int k = 0; k < left; ++k) {
         if (k == merged)
             continue;
-        const double v = d[std::size_t(slotOf[k]) * w + sa];
+        const double v = symmetric ? d[sa * w + std::size_t(slotOf[k])] : d[std::size_t(slotOf[k]) * w + sa];
         if (v < best) {
             best = v;
             bestIndex = k;

@@ -65,6 +65,9 @@ public:
     TList<int> slotOf;
     // Row length of the distance table: the number of clusters at the start.
     int width = 0;
+    // Set by a caller whose table is symmetric: merges then read and write
+    // the table along its rows (the results are those of any table).
+    bool symmetric = false;
 
 private:
     void init(const QList<int>& ids, bool findNearest);

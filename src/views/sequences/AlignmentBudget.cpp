@@ -1,7 +1,5 @@
 #include "views/sequences/AlignmentBudget.h"
 
-#include "items/BinItem.h"
-
 #include <QFile>
 
 #include <algorithm>
@@ -23,8 +21,6 @@ int failureReport = -1;
 // its entry in the row item tables and the per-step tables that a merge
 // sizes for every position.
 constexpr qint64 SLOT_BYTES = 240;
-// A gap item, with the allocator's overhead.
-constexpr qint64 GAP_BYTES = qint64(sizeof(BinItem)) + 16;
 // A state of the view: its laid-out item, its entries in the tables keyed
 // by state and its prefix key's string header.
 constexpr qint64 STATE_BYTES = 700;
@@ -160,9 +156,8 @@ qint64 AlignmentBudget::clusteringBytes(qint64 n)
 qint64 AlignmentBudget::resultBytes(qint64 width, qint64 states, qint64 keyChars) const
 {
     const qint64 positions = times(sequences, width);
-    const qint64 gaps = std::max<qint64>(0, positions - glyphs);
+    // The gaps are one item, whatever their number.
     qint64 bytes = times(positions, SLOT_BYTES);
-    bytes = plus(bytes, times(gaps, GAP_BYTES));
     bytes = plus(bytes, times(states, STATE_BYTES));
     return plus(bytes, times(keyChars, 2));
 }
@@ -219,8 +214,22 @@ void AlignmentBudget::merged()
     report(Aligning, mergesDone, std::max(mergesDone, merges));
 }
 
-void AlignmentBudget::beforeRows(qint64 width, qint64 states, qint64 keyChars)
+void AlignmentBudget::reached(qint64 width, qint64 stateCount, qint64 keyCharCount)
 {
-    require(resultBytes(width, states, keyChars), false, LayingOut);
+    states = stateCount;
+    keyChars = keyCharCount;
+    require(resultBytes(width, stateCount, keyCharCount), true, Aligning);
+}
+
+void AlignmentBudget::stillAligning()
+{
+    report(Aligning, mergesDone, std::max(mergesDone, merges));
+}
+
+void AlignmentBudget::beforeRows(qint64 width, qint64 stateCount, qint64 keyCharCount)
+{
+    states = stateCount;
+    keyChars = keyCharCount;
+    require(resultBytes(width, stateCount, keyCharCount), false, LayingOut);
     report(LayingOut, 0, 0);
 }

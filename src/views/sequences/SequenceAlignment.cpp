@@ -104,6 +104,9 @@ void forEachBlock(const Node* node, const std::vector<int>& map, int rowOffset, 
     forEachBlock(node->right.get(), rightMap, rowOffset + node->left->rows, f);
 }
 
+// Cells of rows written out between two progress reports.
+constexpr std::size_t TICK_CELLS = std::size_t(1) << 21;
+
 std::vector<int> identity(int len)
 {
     std::vector<int> map(static_cast<std::size_t>(len));
@@ -179,111 +182,105 @@ public:
     // Aligns a with b: the result holds a's rows, then b's.
     NodePtr align(const NodePtr& a, const NodePtr& b);
 
-    // The rows of a finished profile; the gap glyphs are made here. When
-    // memory runs out on the way, the gap glyphs made so far are deleted
-    // before the error goes on.
+    // The rows of a finished profile. One gap glyph is made for them and
+    // stands at every gap position; it belongs to the receiver of the rows
+    // (none is made when there is no gap).
     static TList<TList<BinItem*>> rowsOf(const Node* node)
     {
-        qint64 given = 0;
-        auto count = [&given](const Node* block, int, const std::vector<int>&) {
-            given += qint64(block->rows) * qint64(block->len);
-        };
-        forEachBlock(node, identity(node->len), 0, count);
-        std::vector<BinItem*> made;
+        std::unique_ptr<BinItem> gap;
         TList<TList<BinItem*>> rows;
-        try {
-            made.reserve(std::size_t(std::max<qint64>(0, qint64(node->rows) * node->len - given)));
-            rows.items.resize(std::size_t(node->rows));
-            std::vector<char> filled;
-            auto write = [&rows, &filled, &made, node](const Node* block, int rowOffset,
-                                                       const std::vector<int>& map) {
-                for (int r = 0; r < block->rows; ++r) {
-                    std::vector<BinItem*>& row = rows.items[std::size_t(rowOffset + r)].items;
-                    row.assign(std::size_t(node->len), nullptr);
-                    filled.assign(std::size_t(node->len), 0);
-                    for (int c = 0; c < block->len; ++c) {
-                        const std::size_t to = std::size_t(map[std::size_t(c)]);
-                        row[to] = block->items[std::size_t(c) * std::size_t(block->rows) + std::size_t(r)];
-                        filled[to] = 1;
-                    }
-                    for (std::size_t c = 0; c < row.size(); ++c) {
-                        if (!filled[c]) {
-                            made.push_back(newGap());
-                            row[c] = made.back();
-                        }
-                    }
+        rows.items.resize(std::size_t(node->rows));
+        auto write = [&rows, &gap, node](const Node* block, int rowOffset, const std::vector<int>& map) {
+            for (int r = 0; r < block->rows; ++r) {
+                std::vector<BinItem*>& row = rows.items[std::size_t(rowOffset + r)].items;
+                row.assign(std::size_t(node->len), nullptr);
+                for (int c = 0; c < block->len; ++c)
+                    row[std::size_t(map[std::size_t(c)])] =
+                        block->items[std::size_t(c) * std::size_t(block->rows) + std::size_t(r)];
+                if (block->len == node->len)
+                    continue;
+                if (!gap)
+                    gap.reset(newGap());
+                // The block's columns stand in ascending order in the row.
+                int next = 0;
+                for (int c = 0; c < block->len; ++c) {
+                    const int to = map[std::size_t(c)];
+                    for (; next < to; ++next)
+                        row[std::size_t(next)] = gap.get();
+                    next = to + 1;
                 }
-            };
-            forEachBlock(node, identity(node->len), 0, write);
-        } catch (...) {
-            for (BinItem* gap : made)
-                delete gap;
-            throw;
-        }
+                for (; next < node->len; ++next)
+                    row[std::size_t(next)] = gap.get();
+            }
+        };
+        forEachBlock(node, identity(node->len), 0, write);
+        gap.release();
         return rows;
     }
 
     // What the sequence view makes of the rows of node: one state per
     // distinct prefix of names, whose key is the names ("*" for an empty
     // one) joined by "."; counts the states and the characters of their keys.
-    void layoutStats(const Node* node, qint64& states, qint64& keyChars) const
+    // The rows are written out as name ids and sorted: a row makes a state
+    // for every prefix longer than the one it shares with the row before it.
+    // tick is called every so often.
+    void layoutStats(const Node* node, qint64& states, qint64& keyChars,
+                     const std::function<void()>& tick) const
     {
         states = 0;
         keyChars = 0;
         const std::size_t width = std::size_t(node->len);
-        // (state, name id) -> state, open addressing, at most half full.
-        std::vector<quint64> keys(1024, ~quint64(0));
-        std::vector<int> values(keys.size(), -1);
-        auto slot = [&keys](quint64 key) {
-            const std::size_t mask = keys.size() - 1;
-            quint64 mixed = key ^ (key >> 33);
-            mixed *= 0xff51afd7ed558ccdull;
-            mixed ^= mixed >> 33;
-            std::size_t at = std::size_t(mixed) & mask;
-            while (keys[at] != ~quint64(0) && keys[at] != key)
-                at = (at + 1) & mask;
-            return at;
-        };
-        int made = 0;
-        std::vector<int> row(width);
-        auto walk = [&](const Node* block, int, const std::vector<int>& map) {
+        const std::size_t count = std::size_t(node->rows);
+        if (width == 0 || count == 0)
+            return;
+        std::vector<int> table(width * count, gapName);
+        std::size_t written = 0;
+        auto write = [&](const Node* block, int rowOffset, const std::vector<int>& map) {
             for (int r = 0; r < block->rows; ++r) {
-                std::fill(row.begin(), row.end(), gapName);
+                int* row = table.data() + std::size_t(rowOffset + r) * width;
                 for (int c = 0; c < block->len; ++c)
-                    row[std::size_t(map[std::size_t(c)])] =
+                    row[map[std::size_t(c)]] =
                         block->names[std::size_t(c) * std::size_t(block->rows) + std::size_t(r)];
-                int state = 0;
-                qint64 length = -1;
-                for (std::size_t c = 0; c < width; ++c) {
-                    const QString& name = names[std::size_t(row[c])];
-                    length += 1 + (name.isEmpty() ? 1 : name.size());
-                    const quint64 key = (quint64(quint32(state)) << 32) | quint32(row[c]);
-                    std::size_t at = slot(key);
-                    if (keys[at] == key) {
-                        state = values[at];
-                        continue;
-                    }
-                    keys[at] = key;
-                    values[at] = state = ++made;
-                    ++states;
-                    keyChars += length;
-                    if (std::size_t(made) * 2 > keys.size()) {
-                        std::vector<quint64> oldKeys(keys.size() * 2, ~quint64(0));
-                        std::vector<int> oldValues(oldKeys.size(), -1);
-                        oldKeys.swap(keys);
-                        oldValues.swap(values);
-                        for (std::size_t k = 0; k < oldKeys.size(); ++k) {
-                            if (oldKeys[k] == ~quint64(0))
-                                continue;
-                            at = slot(oldKeys[k]);
-                            keys[at] = oldKeys[k];
-                            values[at] = oldValues[k];
-                        }
-                    }
+                written += width;
+                if (tick && written >= TICK_CELLS) {
+                    written = 0;
+                    tick();
                 }
             }
         };
-        forEachBlock(node, identity(node->len), 0, walk);
+        forEachBlock(node, identity(node->len), 0, write);
+
+        std::vector<int> order(count);
+        for (std::size_t r = 0; r < count; ++r)
+            order[r] = int(r);
+        auto rowAt = [&table, width](int r) { return table.data() + std::size_t(r) * width; };
+        std::sort(order.begin(), order.end(), [&](int x, int y) {
+            return std::lexicographical_compare(rowAt(x), rowAt(x) + width, rowAt(y), rowAt(y) + width);
+        });
+
+        std::vector<int> nameChars(names.size());
+        for (std::size_t id = 0; id < names.size(); ++id)
+            nameChars[id] = names[id].isEmpty() ? 1 : names[id].size();
+        const int* previous = nullptr;
+        written = 0;
+        for (int r : order) {
+            const int* row = rowAt(r);
+            const std::size_t shared =
+                previous ? std::size_t(std::mismatch(row, row + width, previous).first - row) : 0;
+            qint64 length = -1;
+            for (std::size_t c = 0; c < width; ++c) {
+                length += 1 + nameChars[std::size_t(row[c])];
+                if (c >= shared)
+                    keyChars += length;
+            }
+            states += qint64(width - shared);
+            previous = row;
+            written += width;
+            if (tick && written >= TICK_CELLS) {
+                written = 0;
+                tick();
+            }
+        }
     }
 
 private:
@@ -639,24 +636,40 @@ NodePtr Aligner::align(const NodePtr& pa, const NodePtr& pb)
     return joined;
 }
 
+// Profiles of this many positions and more are laid out in the budget's
+// terms as they grow (each time their positions have doubled).
+constexpr qint64 LAYOUT_CHECK_CELLS = qint64(1) << 16;
+
 // The profile of the subtree under node, aligned child by child; a budget
-// is asked before and told after every merge.
+// is asked before and told after every merge. The states of a profile
+// and their keys are a lower bound of those of the whole result (its rows
+// there only gain gap columns), so a growing profile is checked against
+// the budget with them now and then.
 NodePtr alignSubtree(Aligner& aligner, const GNode<int>* node, std::map<int, NodePtr>& leaves,
-                     AlignmentBudget* budget, int merges)
+                     AlignmentBudget* budget, int merges, qint64& checkedCells)
 {
     if (node->children.isEmpty()) {
         // A copy: aligning drops a part's counts, and a tree may name a
         // leaf twice.
         return std::make_shared<Node>(*leaves[node->id]);
     }
-    NodePtr acc = alignSubtree(aligner, node->children.at(0), leaves, budget, merges);
+    NodePtr acc = alignSubtree(aligner, node->children.at(0), leaves, budget, merges, checkedCells);
     for (int k = 1; k < node->children.size(); ++k) {
-        NodePtr next = alignSubtree(aligner, node->children.at(k), leaves, budget, merges);
+        NodePtr next = alignSubtree(aligner, node->children.at(k), leaves, budget, merges, checkedCells);
         if (budget)
             budget->beforeMerge(acc->len, next->len, merges);
         acc = aligner.align(acc, next);
-        if (budget)
-            budget->merged();
+        if (!budget)
+            continue;
+        budget->merged();
+        const qint64 cells = qint64(acc->rows) * acc->len;
+        if (cells >= LAYOUT_CHECK_CELLS && cells >= 2 * checkedCells) {
+            checkedCells = cells;
+            qint64 states = 0;
+            qint64 keyChars = 0;
+            aligner.layoutStats(acc.get(), states, keyChars, [budget]() { budget->stillAligning(); });
+            budget->reached(acc->len, states, keyChars);
+        }
     }
     return acc;
 }
@@ -811,12 +824,13 @@ TList<TList<BinItem*>> SequenceWidget::alignAlongTree(GNode<int>* node,
         if (leaves.find(id) == leaves.end())
             leaves.emplace(id, aligner.block((*profiles)[id]));
     aligner.checkGapKeys();
-    const NodePtr joined = alignSubtree(aligner, node, leaves, budget, merges);
+    qint64 checkedCells = 0;
+    const NodePtr joined = alignSubtree(aligner, node, leaves, budget, merges, checkedCells);
     leaves.clear();
     if (budget) {
         qint64 states = 0;
         qint64 keyChars = 0;
-        aligner.layoutStats(joined.get(), states, keyChars);
+        aligner.layoutStats(joined.get(), states, keyChars, [budget]() { budget->stillAligning(); });
         budget->beforeRows(joined->len, states, keyChars);
     }
     return Aligner::rowsOf(joined.get());

@@ -6,9 +6,10 @@
 //
 // A profile is a list of rows of equal length; column k is the k-th entry
 // of every row. Glyphs are compared by name; a null entry counts under the
-// empty name in column scores and as no entry in gap scores. Gap glyphs are
-// new items named "<dummy>", one per row and gap position, owned by whoever
-// receives the result. Input glyphs are never copied or changed.
+// empty name in column scores and as no entry in gap scores. The gaps of a
+// result are one new item named "<dummy>" that stands at every gap position
+// of its rows (none when there is no gap), owned by whoever receives the
+// result. Input glyphs are never copied or changed.
 
 #include "core/TList.h"
 

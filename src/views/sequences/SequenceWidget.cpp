@@ -327,6 +327,10 @@ void SequenceWidget::runPart()
 
 void SequenceWidget::buildRows(const TList<TList<BinItem*>>& sequences, bool align)
 {
+    // The rows shown now are those of a whole unaligned build with its
+    // states (not sorted): should an alignment of the same rows stop, they
+    // stay.
+    const bool shownUnaligned = !building() && !alignedGaps && sortColumn == 0 && !rows.isEmpty();
     const bool resumed = resumingParts;
     resumingParts = false;
     // A build under way gives way to this one (or goes on, as this one).
@@ -391,7 +395,8 @@ void SequenceWidget::buildRows(const TList<TList<BinItem*>>& sequences, bool ali
     currentQuery = nullptr;
 
     int length = 0;
-    const bool aligned = align && !built.isEmpty() && alignRows(built);
+    TList<TList<BinItem*>> shownBefore;
+    const bool aligned = align && !built.isEmpty() && alignRows(built, shownUnaligned ? &shownBefore : nullptr);
     alignedGaps = aligned;
     if (!aligned) {
         for (const TList<BinItem*>& row : built.items)
@@ -418,22 +423,48 @@ void SequenceWidget::buildRows(const TList<TList<BinItem*>>& sequences, bool ali
             delete paddingGaps[k];
         paddingGaps.resize(used);
     } else {
-        // Every entry that is not one of the given glyphs is a gap glyph of
-        // the alignment's own, one per position.
+        // The alignment puts one gap glyph of its own at every gap position:
+        // the first entry that is not one of the given glyphs.
+        length = built.isEmpty() ? 0 : built.first().size();
         QSet<BinItem*> given;
         for (const TList<BinItem*>& sequence : sequences.items) {
             for (BinItem* item : sequence.items)
                 given.insert(item);
         }
         for (const TList<BinItem*>& row : built.items) {
-            length = std::max(length, row.size());
-            for (BinItem* item : row.items) {
-                if (item && !given.contains(item))
-                    gapItems.append(item);
+            auto gap = std::find_if(row.items.begin(), row.items.end(),
+                                    [&given](BinItem* item) { return item && !given.contains(item); });
+            if (gap != row.items.end()) {
+                gapItems.append(*gap);
+                break;
             }
         }
     }
 
+    // An alignment that stopped over the rows shown before it leaves them
+    // as they were, states and all: nothing to merge again.
+    const bool unchanged = !aligned && !shownBefore.isEmpty()
+                           && std::equal(shownBefore.items.begin(), shownBefore.items.end(), built.items.begin(),
+                                         built.items.end(), [](const TList<BinItem*>& a, const TList<BinItem*>& b) {
+                                             return a.items == b.items;
+                                         });
+    if (align && !aligned && !unchanged && !built.isEmpty()) {
+        // Stopped, and the rows shown before were others: the reason is
+        // said at once; a rebuild asked for meanwhile comes next, else the
+        // unaligned build of the sequences (in parts, where they are many).
+        progressDialog.reset();
+        showAlignmentProblem();
+        if (!supersede) {
+            buildRows(sequences, false);
+            return;
+        }
+        std::vector<std::function<void()>> builds;
+        builds.swap(deferredBuilds);
+        supersede = false;
+        for (const std::function<void()>& build : builds)
+            build();
+        return;
+    }
     rows = std::move(built);
     for (SortTriangle* triangle : sortTriangles.items)
         delete triangle;
@@ -444,7 +475,19 @@ void SequenceWidget::buildRows(const TList<TList<BinItem*>>& sequences, bool ali
         triangle->setState(k == 0 ? 0 : 2);
         sortTriangles.append(triangle);
     }
-    if (!aligned && inParts) {
+    if (unchanged) {
+        // As the geometry pass places the triangles; the items stay.
+        for (int k = 0; k < sortTriangles.size(); ++k) {
+            SortTriangle* triangle = sortTriangles.items[std::size_t(k)];
+            triangle->setX(leftMargin + k * (itemWidth + columnGap));
+            triangle->setY(topOffset);
+            triangle->setWidth(itemWidth);
+            triangle->setHeight(headerHeight);
+        }
+        overlayPaths.clear();
+        clickedEvents.clear();
+        update();
+    } else if (!aligned && inParts) {
         // The rows are merged a few at a time (runPart).
         beginMerge();
         mergeAt = 0;
@@ -488,12 +531,7 @@ void SequenceWidget::buildRows(const TList<TList<BinItem*>>& sequences, bool ali
         }
     }
     progressDialog.reset();
-    if (!alignmentProblem.isEmpty()) {
-        const QString problem = alignmentProblem;
-        alignmentProblem.clear();
-        MessageAsker::notify(QMessageBox::Warning, QStringLiteral("Multiple Sequence Alignment"),
-                             problem, window());
-    }
+    showAlignmentProblem();
     if (!deferredBuilds.empty() && !aligning && !building()) {
         std::vector<std::function<void()>> builds;
         builds.swap(deferredBuilds);
@@ -501,6 +539,15 @@ void SequenceWidget::buildRows(const TList<TList<BinItem*>>& sequences, bool ali
         for (const std::function<void()>& build : builds)
             build();
     }
+}
+
+void SequenceWidget::showAlignmentProblem()
+{
+    if (alignmentProblem.isEmpty())
+        return;
+    const QString problem = alignmentProblem;
+    alignmentProblem.clear();
+    MessageAsker::notify(QMessageBox::Warning, QStringLiteral("Multiple Sequence Alignment"), problem, window());
 }
 
 QString SequenceWidget::alignmentFailure(int count)
@@ -565,18 +612,21 @@ bool SequenceWidget::reportProgress(int phase, int done, int total, int count)
     return !progressDialog->wasCanceled() && !supersede;
 }
 
-bool SequenceWidget::alignRows(TList<TList<BinItem*>>& built)
+bool SequenceWidget::alignRows(TList<TList<BinItem*>>& built, TList<TList<BinItem*>>* shownBefore)
 {
     const int count = built.size();
-    // What the view shows while the alignment runs (its progress dialog
-    // lets events through): nothing that points at the rows of the last
-    // build, whose sequences may be gone.
+    // While the alignment runs (its progress dialog lets events through),
+    // the view keeps the states and items of its last build, which are its
+    // own, but not the rows of that build, whose items may be gone: the
+    // geometry and the overlay read none of them. They are handed back
+    // only to be compared with the rows of a stopped alignment.
+    if (shownBefore)
+        *shownBefore = std::move(rows);
     rows.clear();
     for (SortTriangle* triangle : sortTriangles.items)
         delete triangle;
     sortTriangles.clear();
     sortColumn = 0;
-    mergeColumns();
 
     AlignmentBudget budget(AlignmentBudget::memoryLimit());
     progressClock.start();

@@ -84,7 +84,8 @@ public:
 
     // Multiple sequence alignment (defined in SequenceAlignment.cpp): the
     // rows aligned along the guide tree of the event matrix's clustering,
-    // in the tree's leaf order, gap glyphs "<dummy>" owned by the caller.
+    // in the tree's leaf order; one gap glyph "<dummy>" stands at every gap
+    // position and is owned by the caller.
     // With a budget, its checks and progress reports may stop the
     // alignment by throwing AlignmentBudget::Stopped; nothing is kept then.
     static TList<TList<BinItem*>> computeAlignment(const TList<TList<BinItem*>>& sequences,
@@ -98,6 +99,8 @@ public:
 
     // Whether an item stands for a gap.
     static bool isGap(const BinItem* item);
+    // Whether an alignment (or the layout of its rows) is under way.
+    bool isAligning() const { return aligning; }
     // The events of a shown item: of its state, or in merge mode of the
     // states of every item of its run.
     TList<QSharedPointer<Packet>> eventsOf(BinItem* shown) const;
@@ -152,8 +155,9 @@ public:
     int partsFrom = 50000;
     // How long one such part runs at most before the event loop's turn (ms).
     int partMs = 40;
-    // How long an alignment runs before its progress dialog shows (ms).
-    int progressDelay = 500;
+    // How long an alignment runs before its progress dialog shows (ms):
+    // well within the half second in which switching it on is answered.
+    int progressDelay = 200;
     // How often the progress dialog lets events through meanwhile (ms).
     int progressInterval = 50;
 
@@ -201,9 +205,11 @@ private:
     // takes long; false when the alignment could not be completed (then the
     // rows stay as given and, unless a rebuild asked for meanwhile comes
     // next, the alignment is switched off and the reason kept for a
-    // message).
-    bool alignRows(TList<TList<BinItem*>>& built);
+    // message). The rows shown until then go to shownBefore, if given.
+    bool alignRows(TList<TList<BinItem*>>& built, TList<TList<BinItem*>>* shownBefore = nullptr);
     static QString alignmentFailure(int count);
+    // The message about an alignment that could not complete, if one waits.
+    void showAlignmentProblem();
     // Empties every table of states and rows, after a merge that ran out
     // of memory.
     void forgetStates();

@@ -468,7 +468,9 @@ void ClusteringTest::stopsWhereAsked()
     DebugCapture capture;
     capture.setForward(false);
     Restore<int> parallel(EventWidget::parallelClustering, helpers ? 1 : std::numeric_limits<int>::max());
-    const int n = 1500;
+    // Enough pairs that the helpers are still at the table when the stop
+    // is seen, also on a busy machine.
+    const int n = 3000;
     Glyphs g;
     TList<TList<BinItem*>> seqs;
     QList<int> ids;

@@ -54,21 +54,24 @@ public:
     void markInput(BinItem* item) { inputs.insert(item); }
     bool isInput(const BinItem* item) const { return inputs.count(item) > 0; }
 
-    // Takes over the gap glyphs of a result; false if an entry is neither
-    // an input glyph nor a fresh gap glyph named "<dummy>".
-    bool adopt(const Rows& rows)
+    // Takes over the gap glyph of a result (the profiles of one call):
+    // false if an entry is neither an input glyph nor the result's one gap
+    // glyph, a fresh item named "<dummy>".
+    bool adopt(const Rows& rows) { return adopt(TList<Rows>{rows}); }
+    bool adopt(const TList<Rows>& parts)
     {
-        bool ok = true;
-        for (const auto& row : rows)
-            for (BinItem* item : row) {
-                if (isInput(item))
-                    continue;
-                if (!item || item->name != QLatin1String("<dummy>") || gaps.count(item))
-                    ok = false;
-                else
+        BinItem* gap = nullptr;
+        for (const Rows& rows : parts)
+            for (const auto& row : rows)
+                for (BinItem* item : row) {
+                    if (isInput(item) || (gap && item == gap))
+                        continue;
+                    if (gap || !item || item->name != QLatin1String("<dummy>") || gaps.count(item))
+                        return false;
+                    gap = item;
                     gaps.insert(item);
-            }
-        return ok;
+                }
+        return true;
     }
 
     // A row as text: names, "-" for a gap glyph, "0" for a null entry.
@@ -317,6 +320,9 @@ private slots:
     void largeProfilesMatchPlainRecurrence();
     void budgetStops_data();
     void budgetStops();
+    void budgetCountsTheViewsStates_data();
+    void budgetCountsTheViewsStates();
+    void growingProfileStopsOnTheWay();
 
 private:
     std::unique_ptr<DebugCapture> capture;
@@ -378,8 +384,7 @@ void AlignmentTest::firstColumnsShared()
     const TList<TList<TList<BinItem*>>> both =
         alignProfiles(Rows{g.sequence(a)}, Rows{g.sequence(b)});
     QCOMPARE(both.size(), 2);
-    QVERIFY(g.adopt(both[0]));
-    QVERIFY(g.adopt(both[1]));
+    QVERIFY(g.adopt(both));
     QCOMPARE(QStringList({g.text(both[0][0]), g.text(both[1][0])}), rows);
 }
 
@@ -459,8 +464,7 @@ void AlignmentTest::oneDebugLinePerStep()
 {
     Glyphs g;
     const auto both = alignProfiles(Rows{g.sequence("a b c")}, Rows{g.sequence("a c")});
-    QVERIFY(g.adopt(both[0]));
-    QVERIFY(g.adopt(both[1]));
+    QVERIFY(g.adopt(both));
     const QStringList steps =
         capture->lines().filter(QRegularExpression(QStringLiteral("^\\d+ \\d+$")));
     QCOMPARE(steps.size(), both[0][0].size());
@@ -611,8 +615,7 @@ void AlignmentTest::largeProfilesMatchPlainRecurrence()
     const Rows a = profile(rows, 7);
     const Rows b = profile(rows, 5);
     const auto both = alignProfiles(a, b);
-    QVERIFY(g.adopt(both[0]));
-    QVERIFY(g.adopt(both[1]));
+    QVERIFY(g.adopt(both));
 
     auto cells = [](const Rows& p) {
         Profile out;
@@ -706,6 +709,101 @@ void AlignmentTest::budgetStops()
             QCOMPARE(stop.reason, AlignmentBudget::OutOfMemory);
             QVERIFY(stop.needed > bytes);
         }
+    }
+}
+
+void AlignmentTest::budgetCountsTheViewsStates_data()
+{
+    QTest::addColumn<QString>("names");   // one letter a name, "0" a null entry
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("longest");
+    QTest::newRow("two names, many shared beginnings") << "ab" << 200 << 6;
+    QTest::newRow("long names, few rows") << "abcdefghij" << 12 << 30;
+    QTest::newRow("empty names and nulls") << "ab 0" << 60 << 10;
+}
+
+// The budget counts the states the view makes of the aligned rows (one per
+// distinct beginning of names) and the characters of their keys (the names,
+// "*" for an empty one, joined by ".").
+void AlignmentTest::budgetCountsTheViewsStates()
+{
+    QFETCH(QString, names);
+    QFETCH(int, count);
+    QFETCH(int, longest);
+    QRandomGenerator random(uint(count + longest));
+    Glyphs g;
+    g.markInput(nullptr);
+    Rows input;
+    for (int s = 0; s < count; ++s) {
+        TList<BinItem*> seq;
+        for (int k = random.bounded(1, longest + 1); k > 0; --k) {
+            const QChar c = names.at(random.bounded(names.size()));
+            seq.append(c == QLatin1Char('0') ? nullptr
+                                             : g.get(c == QLatin1Char(' ') ? QString() : QString(5, c)));
+        }
+        input.append(seq);
+    }
+    AlignmentBudget probe(std::numeric_limits<qint64>::max());
+    const Rows result = SequenceWidget::computeAlignment(input, &probe);
+    QVERIFY(g.adopt(result));
+
+    std::set<QStringList> prefixes;
+    qint64 keyChars = 0;
+    for (const auto& row : result) {
+        QStringList prefix;
+        qint64 length = -1;
+        for (BinItem* item : row) {
+            const QString name = item ? item->name : QString();
+            prefix << name;
+            length += 1 + (name.isEmpty() ? 1 : name.size());
+            if (prefixes.insert(prefix).second)
+                keyChars += length;
+        }
+    }
+    QCOMPARE(probe.states, qint64(prefixes.size()));
+    QCOMPARE(probe.keyChars, keyChars);
+}
+
+// A profile that grows on the way is laid out as the view would lay out
+// its rows; once even those need more than can be spared, the alignment
+// stops there, before its last merges.
+void AlignmentTest::growingProfileStopsOnTheWay()
+{
+    QRandomGenerator random(31);
+    Glyphs g;
+    Rows input;
+    for (int s = 0; s < 300; ++s) {
+        TList<BinItem*> seq;
+        for (int k = random.bounded(150, 200); k > 0; --k)
+            seq.append(g.get(QString(QLatin1Char(char('a' + random.bounded(4))))));
+        input.append(seq);
+    }
+    AlignmentBudget probe(std::numeric_limits<qint64>::max());
+    const Rows result = SequenceWidget::computeAlignment(input, &probe);
+    QVERIFY(g.adopt(result));
+    capture->clear();
+    const qint64 width = result.first().size();
+
+    // Room for rows of the final width and as many states: the merges'
+    // own checks pass, the layout of a growing profile does not.
+    const qint64 limit = probe.resultBytes(width, width, 0);
+    AlignmentBudget budget(limit);
+    int merges = 0;
+    budget.progress = [&merges](AlignmentBudget::Phase phase, int done, int) {
+        if (phase == AlignmentBudget::Aligning)
+            merges = done;
+        return true;
+    };
+    try {
+        const Rows stopped = SequenceWidget::computeAlignment(input, &budget);
+        QVERIFY(g.adopt(stopped));
+        QFAIL("the alignment was not stopped");
+    } catch (const AlignmentBudget::Stopped& stop) {
+        QCOMPARE(stop.reason, AlignmentBudget::OutOfMemory);
+        QCOMPARE(int(stop.phase), int(AlignmentBudget::Aligning));
+        QVERIFY(stop.atLeast);
+        QVERIFY(stop.needed > limit);
+        QVERIFY2(merges < input.size() - 1, qPrintable(QString::number(merges)));
     }
 }
 

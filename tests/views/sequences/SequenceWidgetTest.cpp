@@ -25,6 +25,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QMenu>
+#include <QElapsedTimer>
 #include <QMouseEvent>
 #include <QProgressDialog>
 #include <QRandomGenerator>
@@ -37,6 +38,7 @@
 #include <functional>
 #include <limits>
 #include <memory>
+#include <set>
 
 using sequencefixture::Glyphs;
 using sequencefixture::PacketPtr;
@@ -224,6 +226,7 @@ private slots:
     void firstColumnSortsDescending();
     void sortOutsideTheColumnsDoesNothing();
     void alignedRowWeight();
+    void alignedGapsAreOneItem();
     void mergeModeRunsAndClick();
     void emptyNames();
     void labelsAreWholeNames_data();
@@ -248,6 +251,8 @@ private slots:
     void rebuildAskedForWhileAligning();
     void guideTreeThatIsStopped_data();
     void guideTreeThatIsStopped();
+    void stoppedAlignmentMatchesAFreshView_data();
+    void stoppedAlignmentMatchesAFreshView();
 };
 
 void SequenceWidgetTest::stackedRowShare()
@@ -411,6 +416,34 @@ void SequenceWidgetTest::alignedRowWeight()
     QCOMPARE(view->stateCounts.value(view->startState), 4);
     QVERIFY(view->gapItems.contains((*stacked)[1]));
     QVERIFY(!view->stateItems.value(view->rowItemStates.value((*stacked)[1]))->visible);
+}
+
+// The aligned rows hold one gap item of the view's own at every gap
+// position; it is an invisible gap cell wherever it stands, and the next
+// build replaces it.
+void SequenceWidgetTest::alignedGapsAreOneItem()
+{
+    Glyphs glyphs;
+    auto view = makeView(glyphs);
+    view->setMergeMode(false);
+    view->setMSA(true);
+    sendGlyphs(view.get(), glyphs.rows({"A B C D", "A C", "B D", "A D", "C"}));
+    QCOMPARE(view->gapItems.size(), 1);
+    BinItem* gap = view->gapItems.first();
+    QVERIFY(SequenceWidget::isGap(gap));
+    int gaps = 0;
+    for (const TList<BinItem*>& row : view->rows.items)
+        for (BinItem* item : row.items)
+            if (SequenceWidget::isGap(item)) {
+                QCOMPARE(item, gap);
+                ++gaps;
+            }
+    QVERIFY(gaps >= 8);
+    for (BinItem* shown : view->shownItems.items)
+        QCOMPARE(shown->visible, !shown->name.endsWith(QLatin1String("<dummy>")));
+    sendGlyphs(view.get(), glyphs.rows({"A C", "A B C"}));
+    QCOMPARE(view->gapItems.size(), 1);
+    QCOMPARE(rowTexts(*view, true).join(QLatin1Char('|')), QStringLiteral("A - C|A B C"));
 }
 
 void SequenceWidgetTest::mergeModeRunsAndClick()
@@ -987,10 +1020,13 @@ void SequenceWidgetTest::alignmentThatCannotComplete()
     Rows distinct = input;
     distinct.items.pop_back();
     const Rows probed = SequenceWidget::computeAlignment(distinct, &probe);
+    std::set<BinItem*> gaps;
     for (const auto& row : probed)
         for (BinItem* item : row)
             if (std::find(glyphs.owned.begin(), glyphs.owned.end(), item) == glyphs.owned.end())
-                delete item;
+                gaps.insert(item);
+    for (BinItem* gap : gaps)
+        delete gap;
 
     std::unique_ptr<Canceller> canceller;
     const QStringList words = how.split(QLatin1Char(' '));
@@ -1180,6 +1216,69 @@ void SequenceWidgetTest::guideTreeThatIsStopped()
         QCOMPARE(view->stateCounts.value(view->startState), n);
     }
     QVERIFY2(merging ? computed == table : computed < table, qPrintable(QString::number(computed)));
+}
+
+void SequenceWidgetTest::stoppedAlignmentMatchesAFreshView_data()
+{
+    QTest::addColumn<QStringList>("shown");   // empty: the stored sequences
+    QTest::addColumn<bool>("sorted");
+    QTest::addColumn<bool>("parts");   // unaligned builds in parts
+    const QStringList other{"B C D", "A C", "X", "Y Z"};
+    QTest::newRow("the rows shown") << QStringList() << false << false;
+    QTest::newRow("the rows shown, sorted") << QStringList() << true << false;
+    QTest::newRow("other rows shown") << other << false << false;
+    QTest::newRow("the rows shown, built in parts") << QStringList() << false << true;
+    QTest::newRow("other rows shown, built in parts") << other << false << true;
+}
+
+// An alignment that stops leaves the view as a fresh view shows the stored
+// sequences unaligned, whatever it showed before.
+void SequenceWidgetTest::stoppedAlignmentMatchesAFreshView()
+{
+    QFETCH(QStringList, shown);
+    QFETCH(bool, sorted);
+    QFETCH(bool, parts);
+    BudgetReset reset;
+    Glyphs glyphs;
+    auto used = makeView(glyphs);
+    auto fresh = makeView(glyphs);
+    if (parts) {
+        used->partsFrom = 1;
+        fresh->partsFrom = 1;
+    }
+    auto built = [](SequenceWidget* view) {
+        QElapsedTimer waited;
+        waited.start();
+        while (view->building() && waited.elapsed() < 10000)
+            QCoreApplication::processEvents();
+        return !view->building();
+    };
+    DebugCapture capture;
+    capture.setForward(false);
+    Messages messages;
+    // Column 1 sorts them into another order.
+    const Rows stored = glyphs.rows({"A C X", "B B", "A B C D", "A C", "A B C D"});
+    sendGlyphs(used.get(), stored);
+    if (!shown.isEmpty())
+        used->buildSequences(glyphs.rows(shown));
+    QVERIFY(built(used.get()));
+    if (sorted)
+        used->setSort(1);
+    AlignmentBudget::setLimitOverride(1);
+    used->setMSA(true);
+    QVERIFY(!used->msaOn);
+    // Said at once, also while other rows are built in parts.
+    QCOMPARE(messages.requests.size(), 1);
+    QCOMPARE(used->building(), parts && !shown.isEmpty());
+    QVERIFY(built(used.get()));
+    sendGlyphs(fresh.get(), stored);
+    QVERIFY(built(fresh.get()));
+    QCOMPARE(describe(*used), describe(*fresh));
+    QCOMPARE(rowTexts(*used), rowTexts(*fresh));
+    QCOMPARE(used->sortColumn, 0);
+    QCOMPARE(used->sortTriangles.size(), fresh->sortTriangles.size());
+    QCOMPARE(used->sortTriangles.first()->state, fresh->sortTriangles.first()->state);
+    QCOMPARE(used->sortTriangles.last()->x, fresh->sortTriangles.last()->x);
 }
 
 LUMIVANE_TEST(SequenceWidgetTest)
