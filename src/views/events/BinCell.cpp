@@ -263,10 +263,27 @@ void BinCell::addRecords(const TList<QSharedPointer<Packet>>& records, const std
     const std::size_t slotCount = counts.size();
     const int parts = partsFor(mine, slotCount);
     ThreadBudget::runInParts(slotCount, parts, [&](int, std::size_t from, std::size_t to) {
-        for (std::size_t k = 0; k < mineAt.size(); ++k) {
+        const auto ours = [&](std::size_t k) {
             const std::size_t slot = std::size_t(slotOfEvent[k]);
-            if (slot >= from && slot < to)
-                conversations.items[slot].items.push_back(events[mineAt[k]]);
+            return slot >= from && slot < to;
+        };
+        // The reference counts of the part's next few events are asked for
+        // ahead (they lie right before the events, see buildData()).
+        constexpr int AHEAD = 16;
+        std::size_t ahead = 0;
+        int asked = 0;
+        for (std::size_t k = 0; k < mineAt.size(); ++k) {
+            for (; ahead < mineAt.size() && asked < AHEAD; ++ahead) {
+                if (!ours(ahead))
+                    continue;
+                if (const Packet* event = events[mineAt[ahead]].data())
+                    __builtin_prefetch(reinterpret_cast<const char*>(event) - 16, 1);
+                ++asked;
+            }
+            if (!ours(k))
+                continue;
+            --asked;
+            conversations.items[std::size_t(slotOfEvent[k])].items.push_back(events[mineAt[k]]);
         }
     });
 }
@@ -406,13 +423,32 @@ void BinCell::buildData(bool updateVisible)
     ThreadBudget::runInParts(std::size_t(count), parts, [&](int, std::size_t from, std::size_t to) {
         constexpr std::size_t AHEAD = 16;
         const QString gray = parts > 1 ? QString(GRAY.constData(), GRAY.size()) : GRAY;
+        // The event AHEAD events on, over the traces of the part: its
+        // reference count, which the events made by QSharedPointer::create
+        // keep right before the event, and the event.
+        std::size_t aheadTrace = from;
+        std::size_t aheadEvent = 0;
+        const auto askAhead = [&]() {
+            while (aheadTrace < to && aheadEvent >= conversations.items[aheadTrace].items.size()) {
+                ++aheadTrace;
+                aheadEvent = 0;
+            }
+            if (aheadTrace >= to)
+                return;
+            const Packet* event = conversations.items[aheadTrace].items[aheadEvent++].data();
+            if (!event)
+                return;
+            __builtin_prefetch(reinterpret_cast<const char*>(event) - 16, 1);
+            __builtin_prefetch(event, 1);
+        };
+        for (std::size_t k = 0; k < AHEAD; ++k)
+            askAhead();
         for (std::size_t c = from; c < to; ++c) {
             const std::vector<QSharedPointer<Packet>>& events = conversations.items[c].items;
             std::vector<BinItem*>& itemRow = rows.items[c].items;
             itemRow.reserve(events.size());
             for (std::size_t j = 0; j < events.size(); ++j) {
-                if (j + AHEAD < events.size())
-                    __builtin_prefetch(events[j + AHEAD].data(), 1);
+                askAhead();
                 const QSharedPointer<Packet>& event = events[j];
                 BinItem* item = new BinItem(nullptr, this);
                 item->packets.items.push_back(event);
@@ -436,7 +472,6 @@ void BinCell::buildData(bool updateVisible)
     for (int c = 0; c < count; c += PROGRESS_STEP)
         qDebug().noquote() << double(c) / count << "% loaded in cache";
     qDebug().noquote() << "done";
-
     applyRules();
     if (stacked)
         stackRows();
