@@ -53,6 +53,11 @@ private slots:
     void attributeMapComesFromTheStore();
     void readAhead_data();
     void readAhead();
+    void singleItems_data();
+    void singleItems();
+    void plainCondition_data();
+    void plainCondition();
+    void runsAreTheMatchesWithoutLines();
 
 private:
     QScopedPointer<DebugCapture> capture;
@@ -294,6 +299,120 @@ void RuleMatcherTest::readAhead()
     items[7] = nullptr;
     QCOMPARE(RuleMatcher::readAhead(items, from), reached);
     QCOMPARE(RuleMatcher::readAhead(TList<BinItem*>(), from), 0);
+}
+
+void RuleMatcherTest::singleItems_data()
+{
+    QTest::addColumn<void*>("pattern");
+    QTest::addColumn<bool>("single");
+
+    auto row = [](const char* name, ParseNode* pattern, bool single) {
+        QTest::newRow(name) << static_cast<void*>(pattern) << single;
+    };
+    row("one glyph", seqOf({leaf("A")}), true);
+    row("a choice of glyphs", seqOf({altOf({leaf("A"), leaf("B")})}), true);
+    row("one of a repetition 1..1", seqOf({repeat(leaf("A"), 1, 1)}), true);
+    row("two glyphs", seqOf({leaf("A"), leaf("B")}), false);
+    row("a glyph or two", seqOf({altOf({leaf("A"), seqOf({leaf("A"), leaf("B")})})}), false);
+    row("plus", seqOf({unary(ParseNode::Plus, leaf("A"))}), false);
+    row("star", seqOf({unary(ParseNode::Star, leaf("A"))}), false);
+    row("nothing", seqOf({}), false);
+}
+
+// Only an automaton whose every match is one item says so: the rule pass
+// applies such rules item by item.
+void RuleMatcherTest::singleItems()
+{
+    QFETCH(void*, pattern);
+    QScopedPointer<ParseNode> tree(static_cast<ParseNode*>(pattern));
+    QScopedPointer<Automaton> dfa(Automaton::build(tree.data()));
+    QTEST(dfa->matchesSingleItems(), "single");
+}
+
+void RuleMatcherTest::plainCondition_data()
+{
+    QTest::addColumn<void*>("label");
+    QTest::addColumn<bool>("plain");
+
+    auto row = [](const char* name, ParseNode* label, bool plain) {
+        QTest::newRow(name) << static_cast<void*>(label) << plain;
+    };
+    auto withCondition = [](const QString& name, ParseNode* condition, int quantifier = 0) {
+        ParseNode* label = leaf(name);
+        label->glyph.condition = condition;
+        label->glyph.quantifier = quantifier;
+        return label;
+    };
+    auto equal = [] { return test("v", ParseNode::Equal, TVariant(1)); };
+    row("wild card, v == 1", withCondition("WildCard", equal()), true);
+    row("quantifier last", withCondition("WildCard", equal(), 3), true);
+    row("quantifier 4", withCondition("WildCard", equal(), 4), false);
+    row("a named glyph", withCondition("Blue", equal()), false);
+    row("no condition", leaf("WildCard"), false);
+    row("v != 1", withCondition("WildCard", test("v", ParseNode::NotEqual, TVariant(1))), false);
+    row("v in a range", withCondition("WildCard", test("v", ParseNode::Equal, TVariant(0.0, 2.0))), false);
+    row("v == a variable", withCondition("WildCard", [] {
+            ParseNode* t = test("v", ParseNode::Equal, TVariant(QStringLiteral("?x"), false));
+            t->isVariable = true;
+            return t;
+        }()), false);
+    row("an and of one", withCondition("WildCard", seqOf({equal()})), false);
+    ParseNode* stacked = withCondition("WildCard", equal());
+    stacked->glyph.children.append(item("Blue"));
+    row("stacked glyphs", stacked, false);
+    ParseNode* combination = withCondition("WildCard", equal());
+    combination->glyph.mode = NONE;
+    row("an exact combination", combination, false);
+    row("a negation", unary(ParseNode::Not, withCondition("WildCard", equal())), false);
+}
+
+// A label that the rule pass decides by one comparison of the event's value
+// holds for every item of one event, whatever its name, exactly when that
+// value compares equal.
+void RuleMatcherTest::plainCondition()
+{
+    QFETCH(void*, label);
+    QFETCH(bool, plain);
+    QScopedPointer<ParseNode> node(static_cast<ParseNode*>(label));
+    const ParseNode* condition = RuleMatcher::plainCondition(node.data());
+    QCOMPARE(condition != nullptr, plain);
+    if (!condition)
+        return;
+    RuleMatcher matcher(nullptr);
+    for (const char* name : {"Gray", "Blue"}) {
+        for (int v : {1, 2}) {
+            BinItem target = itemWithEvents(QString::fromLatin1(name), {v});
+            QCOMPARE(matcher.evalLabel(&target, node.data(), &attributes, nullptr),
+                     condition->columnIn(&attributes) >= 0 && condition->equalsValue(target.packets.first()->get(0)));
+        }
+    }
+}
+
+// The rule pass's runs are the matches the find gives, without its line
+// per position.
+void RuleMatcherTest::runsAreTheMatchesWithoutLines()
+{
+    QScopedPointer<ParseNode> tree(seqOf({leaf("A"), unary(ParseNode::Star, leaf("B"))}));
+    QScopedPointer<Automaton> dfa(Automaton::build(tree.data()));
+    Sequence sequence;
+    for (const char* name : {"B", "A", "B", "B", "C", "A", "A", "B"})
+        sequence.add(item(QString::fromLatin1(name)));
+    RuleMatcher matcher(nullptr);
+    capture->clear();
+    for (bool stopAtFirst : {false, true}) {
+        QString runs;
+        for (const std::pair<int, int>& run : matcher.matchRuns(dfa.data(), sequence.pointers(), stopAtFirst))
+            runs += QStringLiteral("%1+%2 ").arg(run.first).arg(run.second);
+        QCOMPARE(capture->lines(), QStringList());
+        QString matches;
+        const TList<TList<BinItem*>> found = matcher.findMatches(dfa.data(), sequence.pointers(), stopAtFirst, false);
+        for (const TList<BinItem*>& match : found)
+            matches += QStringLiteral("%1+%2 ").arg(sequence.pointers().indexOf(match.first())).arg(match.size());
+        QCOMPARE(runs, matches);
+        QCOMPARE(runs, stopAtFirst ? QStringLiteral("1+1 5+1 6+1 ") : QStringLiteral("1+3 5+1 6+2 "));
+        QCOMPARE(capture->lines(), QStringList({"matching 1", "matching 5", "matching 6"}));
+        capture->clear();
+    }
 }
 
 LUMIVANE_TEST(RuleMatcherTest)

@@ -136,6 +136,7 @@ void releaseItems(TList<TList<BinItem*>>&& rows)
 } // namespace
 
 int BinCell::parallelMarks = 20000;
+bool BinCell::rulesTogether = true;
 
 int BinCell::partsFor(std::size_t work, std::size_t pieces)
 {
@@ -522,7 +523,7 @@ void BinCell::applyRules()
         std::vector<QList<Edge*>> startEdges(std::size_t(rules.size()));
         for (int i : applied) {
             const Automaton* automaton = automata[std::size_t(i)];
-            if (!automaton->matchesSingleItems()) {
+            if (!rulesTogether || !automaton->matchesSingleItems()) {
                 steps.emplace_back();
                 steps.back().rule = i;
                 continue;

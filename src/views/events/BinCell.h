@@ -108,6 +108,10 @@ public:
     // From this many items on, setSelectedPackets marks them on several
     // threads (tests lower it to reach that way with a few items).
     static int parallelMarks;
+    // Whether rules in a row of the list that each match single items are
+    // applied together, item by item (tests turn it off to apply every rule
+    // alone and compare).
+    static bool rulesTogether;
     // How many parts (threads) `work` items, events or glyphs, split into
     // `pieces` that each stay on one thread, are handled in: one below
     // parallelMarks, else as many as the thread budget and the pieces allow.
