@@ -420,8 +420,13 @@ void BinCell::buildData(bool updateVisible)
     for (const TList<QSharedPointer<Packet>>& events : conversations.items)
         total += events.items.size();
     const int parts = partsFor(total, std::size_t(count));
+    for (int c = 0; c < count; c += PROGRESS_STEP)
+        qDebug().noquote() << double(c) / count << "% loaded in cache";
+    qDebug().noquote() << "done";
     rows.items.resize(std::size_t(count));
-    ThreadBudget::runInParts(std::size_t(count), parts, [&](int, std::size_t from, std::size_t to) {
+    // Each row goes to the rules as soon as it is made, while its glyphs
+    // and events are at hand.
+    const RowMaker makeRows = [&](std::size_t from, std::size_t to, const std::function<void(std::size_t)>& made) {
         constexpr std::size_t AHEAD = 16;
         const QString gray = parts > 1 ? QString(GRAY.constData(), GRAY.size()) : GRAY;
         // The event AHEAD events on, over the traces of the part: its
@@ -468,23 +473,25 @@ void BinCell::buildData(bool updateVisible)
                 }
                 itemRow.push_back(item);
             }
+            if (made)
+                made(c);
         }
-    });
-    for (int c = 0; c < count; c += PROGRESS_STEP)
-        qDebug().noquote() << double(c) / count << "% loaded in cache";
-    qDebug().noquote() << "done";
-    applyRules();
+    };
+    applyRules(parts, makeRows);
     if (stacked)
         stackRows();
     if (updateVisible)
         updateVisibleRows();
 }
 
-void BinCell::applyRules()
+void BinCell::applyRules(int parts, const RowMaker& makeRows)
 {
     GlyphStore* store = glyphStore;
-    if (!store)
+    if (!store) {
+        ThreadBudget::runInParts(rows.items.size(), parts,
+                                 [&](int, std::size_t from, std::size_t to) { makeRows(from, to, {}); });
         return;
+    }
     const TList<Rule>& rules = store->rules;
     RuleMatcher compiler(owner);
 
@@ -507,7 +514,10 @@ void BinCell::applyRules()
     for (Automaton* automaton : automata)
         automaton->resolveColumns(attributes);
 
-    if (!applied.empty()) {
+    if (applied.empty()) {
+        ThreadBudget::runInParts(rows.items.size(), parts,
+                                 [&](int, std::size_t from, std::size_t to) { makeRows(from, to, {}); });
+    } else {
         // A row meets the rules in their order and no other row: the rows
         // are rewritten in parts, on several threads when there are many
         // events, each with its own matcher over the shared automata. A row
@@ -549,7 +559,6 @@ void BinCell::applyRules()
         }
 
         const std::size_t count = rows.items.size();
-        const int parts = partsFor(std::size_t(itemCount()), count);
         std::vector<std::vector<int>> matches(std::size_t(std::max(parts, 1)),
                                               std::vector<int>(std::size_t(rules.size()), 0));
         std::vector<char> kept(count, 1);
@@ -574,7 +583,7 @@ void BinCell::applyRules()
                 for (std::size_t g = 0; g < glyphs[s].size(); ++g)
                     own[s].glyphs[g] = &glyphs[s][g];
             }
-            for (std::size_t r = from; r < to; ++r) {
+            makeRows(from, to, [&](std::size_t r) {
                 TList<BinItem*>& itemRow = rows.items[r];
                 for (std::size_t s = 0; s < steps.size(); ++s) {
                     const int rule = steps[s].rule;
@@ -587,7 +596,7 @@ void BinCell::applyRules()
                         break;
                     }
                 }
-            }
+            });
         });
         for (int i : applied) {
             int n = 0;

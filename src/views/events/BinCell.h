@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <unordered_map>
 #include <vector>
@@ -208,7 +209,12 @@ private:
     // The index in `conversations` of the trace with this id, a new one
     // after the last when the id is new.
     int slotOf(int id);
-    void applyRules();
+    // Makes the rows from..to - 1 of `rows` (the glyphs of their traces),
+    // calling `made` (when given) with each row once it is made.
+    using RowMaker =
+        std::function<void(std::size_t from, std::size_t to, const std::function<void(std::size_t)>& made)>;
+    // Makes the rows in `parts` parts and applies the visible rules to each.
+    void applyRules(int parts, const RowMaker& makeRows);
     // Applies rule i of `rules` (its automaton given) to one row, counting
     // its matches in `matched`; false when the rewrite left the row empty.
     // Safe on several threads at once, each with its own matcher and rows.
