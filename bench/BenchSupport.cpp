@@ -2,6 +2,7 @@
 
 #include "app/ControlWidget.h"
 #include "app/FileAsker.h"
+#include "app/LoggingDefaults.h"
 #include "app/MainWindow.h"
 #include "app/MessageAsker.h"
 #include "app/SettingsWidget.h"
@@ -444,8 +445,8 @@ bool benchsupport::takeLogArguments(const char* program, QString* path, QString*
     if (action)
         *action = args[2];
 
-    // The program writes debug lines all along.
-    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+    // The logging the program starts with: what a user gets.
+    LoggingDefaults::apply();
     const QString log = *path;
     FileAsker::setHandler([log](const FileAsker::Request&) { return log; });
     MessageAsker::setHandler([](const MessageAsker::Request&) { return QMessageBox::Ok; });

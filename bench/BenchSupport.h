@@ -37,7 +37,8 @@ int runInScratchFolder(int argc, char** argv);
 //
 // Reads PATH (made absolute) and GROUPING from the application's
 // arguments, answers every file dialog with the log and every message box
-// with OK, and drops the program's debug lines. With `action` the program
+// with OK, and starts the program's logging as the program itself does
+// (LoggingDefaults): stderr gets what a user's stderr gets. With `action` the program
 // is run as PROGRAM PATH GROUPING ACTION, and ACTION goes there.
 bool takeLogArguments(const char* program, QString* path, QString* grouping, QString* action = nullptr);
 // Shows the window with its event matrix at 1600 x 900 and lets it settle.

@@ -6,6 +6,7 @@
 
 #include "app/ControlWidget.h"
 #include "app/FileAsker.h"
+#include "app/LoggingDefaults.h"
 #include "app/MessageAsker.h"
 #include "model/Context.h"
 #include "model/GlyphStore.h"
@@ -132,8 +133,8 @@ int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    // The import writes a debug line every 1000 records.
-    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+    // The logging the program starts with: what a user gets.
+    LoggingDefaults::apply();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;

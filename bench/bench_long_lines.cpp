@@ -17,6 +17,7 @@
 
 #include "app/ControlWidget.h"
 #include "app/FileAsker.h"
+#include "app/LoggingDefaults.h"
 #include "app/MessageAsker.h"
 #include "import/OpenWidget.h"
 #include "model/Context.h"
@@ -151,8 +152,8 @@ void registerAll()
 int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    // The import writes debug lines as it goes.
-    qputenv("QT_LOGGING_RULES", "default.debug=false");
+    // The logging the program starts with: what a user gets.
+    LoggingDefaults::apply();
     registerAll();
     return runInFreshProcesses(argc, argv,
                                {"long_lines/single_50mb", "long_lines/cr_only_20mb", "long_lines/row_50mb"});

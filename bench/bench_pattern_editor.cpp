@@ -19,6 +19,7 @@
 #include <random>
 
 #include "app/ControlWidget.h"
+#include "app/LoggingDefaults.h"
 #include "app/MainWindow.h"
 #include "app/MessageAsker.h"
 #include "core/Packet.h"
@@ -262,6 +263,8 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    // The logging the program starts with: what a user gets.
+    LoggingDefaults::apply();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;

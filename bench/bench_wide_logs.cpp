@@ -13,6 +13,7 @@
 
 #include "app/ControlWidget.h"
 #include "app/FileAsker.h"
+#include "app/LoggingDefaults.h"
 #include "app/MessageAsker.h"
 #include "core/IPacketStream.h"
 #include "core/Packet.h"
@@ -254,8 +255,8 @@ int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    // The import writes debug lines as it goes.
-    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+    // The logging the program starts with: what a user gets.
+    LoggingDefaults::apply();
     if (argc == 2 && std::strncmp(argv[1], WHOLE_PROCESS, std::strlen(WHOLE_PROCESS)) == 0)
         return runWholeProcess(argv[1] + std::strlen(WHOLE_PROCESS));
     benchmark::Initialize(&argc, argv);

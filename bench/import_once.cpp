@@ -19,6 +19,7 @@
 
 #include "app/ControlWidget.h"
 #include "app/FileAsker.h"
+#include "app/LoggingDefaults.h"
 #include "app/MessageAsker.h"
 #include "model/Context.h"
 #include "model/GlyphStore.h"
@@ -73,8 +74,8 @@ int main(int argc, char** argv)
     }
     const QString grouping = args.size() > 2 ? args[2] : QString();
 
-    // The import writes a debug line every 1000 records.
-    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+    // The logging the program starts with: what a user gets.
+    LoggingDefaults::apply();
     FileAsker::setHandler([path](const FileAsker::Request&) { return path; });
     MessageAsker::setHandler([](const MessageAsker::Request&) { return QMessageBox::Ok; });
 

@@ -19,6 +19,7 @@
 
 #include "app/ControlWidget.h"
 #include "app/FileAsker.h"
+#include "app/LoggingDefaults.h"
 #include "app/MessageAsker.h"
 #include "model/Context.h"
 #include "model/GlyphStore.h"
@@ -117,8 +118,8 @@ int main(int argc, char** argv)
         if (!QFileInfo(args[i]).isReadable())
             return usage(qPrintable(QStringLiteral("cannot read ") + args[i]));
 
-    // The import writes a debug line every 1000 records.
-    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+    // The logging the program starts with: what a user gets.
+    LoggingDefaults::apply();
     MessageAsker::setHandler([](const MessageAsker::Request&) { return QMessageBox::Ok; });
 
     int status = 0;

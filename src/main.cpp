@@ -1,3 +1,4 @@
+#include "app/LoggingDefaults.h"
 #include "app/MainWindow.h"
 
 #include <QApplication>
@@ -5,6 +6,7 @@
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
+    LoggingDefaults::apply();
     int result = 0;
     {
         // The window goes before the application object.

@@ -111,6 +111,28 @@ bool Automaton::isEmpty() const
     return states.isEmpty() && edges.isEmpty();
 }
 
+bool Automaton::matchesSingleItems() const
+{
+    const auto out = outgoing.constFind(startNode);
+    if (out == outgoing.constEnd() || out->isEmpty())
+        return false;
+    for (const Edge* edge : *out) {
+        if (!edge->label || edge->label->type == ParseNode::Epsilon || !accepting.contains(edge->to))
+            return false;
+        const auto next = outgoing.constFind(edge->to);
+        if (next != outgoing.constEnd() && !next->isEmpty())
+            return false;
+    }
+    return true;
+}
+
+void Automaton::resolveColumns(const THash<QString, int>* attributes)
+{
+    for (Edge* edge : qAsConst(edges))
+        if (edge->label)
+            edge->label->resolveColumns(attributes);
+}
+
 void Automaton::removeState(const Node& node)
 {
     states.remove(node);

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "core/THash.h"
 #include "patterns/Node.h"
 
 class Edge;
@@ -47,6 +48,12 @@ public:
     QList<Edge*> outEdges(const Node& node) const;
     QSet<Edge*> inEdges(const Node& node) const;
     bool isEmpty() const;
+    // Whether every match is one item long: the start state has edges, and
+    // each consumes an item (no epsilon label) and ends in an accepting
+    // state that has no edge of its own.
+    bool matchesSingleItems() const;
+    // ParseNode::resolveColumns for the labels of every edge.
+    void resolveColumns(const THash<QString, int>* attributes);
     // Drops the state with every edge that touches it. The accepting set is
     // left alone.
     void removeState(const Node& node);

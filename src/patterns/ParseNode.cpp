@@ -110,6 +110,29 @@ void ParseNode::setGlyph(const BinItem& newGlyph)
     glyph = copy;
 }
 
+void ParseNode::resolveColumns(const THash<QString, int>* attributes)
+{
+    std::vector<ParseNode*> pending{this};
+    std::vector<BinItem*> glyphs;
+    while (!pending.empty()) {
+        ParseNode* node = pending.back();
+        pending.pop_back();
+        node->resolvedIn = attributes;
+        node->resolvedColumn = attributes && !node->name.isEmpty() ? attributes->value(node->name, -1) : -1;
+        for (ParseNode* child : qAsConst(node->children))
+            pending.push_back(child);
+        glyphs.assign(1, &node->glyph);
+        while (!glyphs.empty()) {
+            BinItem* glyph = glyphs.back();
+            glyphs.pop_back();
+            if (glyph->condition)
+                pending.push_back(glyph->condition);
+            for (BinItem& child : glyph->children.items)
+                glyphs.push_back(&child);
+        }
+    }
+}
+
 ParseNode* ParseNode::shallowCopy() const
 {
     ParseNode* copy = new ParseNode(type);
@@ -215,6 +238,11 @@ bool sameText(const TVariant& a, const TVariant& b)
             break;
         }
     }
+    // A missing value has the empty text, as only an empty string has.
+    if (a.type == TVariant::None || b.type == TVariant::None) {
+        const TVariant& other = a.type == TVariant::None ? b : a;
+        return other.type == TVariant::None || (other.type == TVariant::String && other.text.isEmpty());
+    }
     return a.toString() == b.toString();
 }
 
@@ -267,13 +295,30 @@ bool oneOfAscii(const QByteArray& text, const QByteArray& wanted)
 
 } // namespace
 
+int ParseNode::columnIn(const THash<QString, int>* attributes) const
+{
+    if (!attributes)
+        return -1;
+    return attributes == resolvedIn ? resolvedColumn : attributes->value(name, -1);
+}
+
+bool ParseNode::isPlainEquality() const
+{
+    return type == Test && !name.isEmpty() && !isVariable && op == Equal && value.isValid() && !value.isPair();
+}
+
+bool ParseNode::equalsValue(const TVariant& attributeValue) const
+{
+    return sameText(attributeValue, value);
+}
+
 bool ParseNode::compare(const Packet* event, const THash<QString, int>* attributes,
                         THash<QString, TVariant>* bindings) const
 {
     if (!attributes)
         return false;
     // One lookup: an absent name and the column -1 both give false.
-    const int column = attributes->value(name, -1);
+    const int column = columnIn(attributes);
     if (column < 0)
         return false;
 

@@ -81,6 +81,19 @@ public:
     // of "?name" variables during one match attempt and may be null.
     bool evaluate(const Packet* event, const THash<QString, int>* attributes,
                   THash<QString, TVariant>* bindings) const;
+    // Looks up, once, the columns of the attributes that this tree (and the
+    // conditions of its glyphs) compares in `attributes`, so that evaluating
+    // it with that map reads them instead of looking each name up. The map
+    // must stay as it is until the tree is evaluated with it for the last
+    // time; copies of the tree start without them.
+    void resolveColumns(const THash<QString, int>* attributes);
+    // The column evaluation with that map reads `name` from (-1: none).
+    int columnIn(const THash<QString, int>* attributes) const;
+    // Whether this is a comparison of an attribute with a constant by "=="
+    // (no variable, no range): it holds for an event exactly when the
+    // attribute's column exists and equalsValue() of the event's value there.
+    bool isPlainEquality() const;
+    bool equalsValue(const TVariant& attributeValue) const;
     // Text form of the subtree; a printed condition reads back through the
     // condition parser as the same condition.
     QString toString() const;
@@ -101,6 +114,10 @@ public:
     ParseNode* parentNode = nullptr;
 
 private:
+    // The map resolveColumns() was given and the column of `name` in it.
+    const THash<QString, int>* resolvedIn = nullptr;
+    qint32 resolvedColumn = -1;
+
     bool compare(const Packet* event, const THash<QString, int>* attributes,
                  THash<QString, TVariant>* bindings) const;
     void appendText(QString& out, bool lastOperand) const;

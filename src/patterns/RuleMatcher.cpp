@@ -74,7 +74,7 @@ bool RuleMatcher::namesMatch(const BinItem* item, const BinItem* glyph)
     return true;
 }
 
-bool RuleMatcher::matchGlyph(BinItem* item, BinItem* glyph, const THash<QString, int>* attributes,
+bool RuleMatcher::matchGlyph(const BinItem* item, const BinItem* glyph, const THash<QString, int>* attributes,
                              THash<QString, TVariant>* bindings)
 {
     if (!namesMatch(item, glyph))
@@ -104,7 +104,9 @@ bool RuleMatcher::matchGlyph(BinItem* item, BinItem* glyph, const THash<QString,
     }
 }
 
-bool RuleMatcher::evalLabel(BinItem* item, ParseNode* label, const THash<QString, int>* attributes,
+// Labels are shared by the matchers of several threads: they are read only
+// through const access, which leaves their lists as they are.
+bool RuleMatcher::evalLabel(const BinItem* item, const ParseNode* label, const THash<QString, int>* attributes,
                             THash<QString, TVariant>* bindings)
 {
     switch (label->type) {
@@ -114,18 +116,18 @@ bool RuleMatcher::evalLabel(BinItem* item, ParseNode* label, const THash<QString
         qDebug().noquote() << "should not be present in dfa";
         return true;
     case ParseNode::And:
-        for (ParseNode* child : label->children)
+        for (const ParseNode* child : label->children)
             if (!evalLabel(item, child, attributes, bindings))
                 return false;
         return true;
     case ParseNode::Or:
-        for (ParseNode* child : label->children)
+        for (const ParseNode* child : label->children)
             if (evalLabel(item, child, attributes, bindings))
                 return true;
         return false;
     case ParseNode::Not:
         // A negation of nothing holds for nothing.
-        return !label->children.isEmpty() && !evalLabel(item, label->children.first(), attributes, bindings);
+        return !label->children.isEmpty() && !evalLabel(item, label->children.constFirst(), attributes, bindings);
     case ParseNode::Test:
         qDebug().noquote() << "Regexpr not allowed";
         return false;
@@ -255,12 +257,12 @@ int RuleMatcher::matchLength(int start, const TList<BinItem*>& sequence, const A
 
         const int position = start + branch.length;
         if (position < size) {
-            BinItem* item = sequence.items[std::size_t(position)];
+            const BinItem* item = sequence.items[std::size_t(position)];
             taken.clear();
             const auto out = automaton->outgoing.constFind(branch.state);
             if (out != automaton->outgoing.constEnd()) {
                 for (const Edge* edge : *out) {
-                    ParseNode* label = edge->label;
+                    const ParseNode* label = edge->label;
                     int binding = branch.bound;
                     bool holds = false;
                     if (label->ignoreBindings) {
@@ -319,12 +321,12 @@ bool RuleMatcher::mayStart(const BinItem* item, const ParseNode* label)
     return namesMatch(item, &label->glyph);
 }
 
-TList<TList<BinItem*>> RuleMatcher::findMatches(Automaton* automaton, const TList<BinItem*>& sequence,
-                                                bool stopAtFirst, bool wholeSequence)
+std::vector<std::pair<int, int>> RuleMatcher::runs(const Automaton* automaton, const TList<BinItem*>& sequence,
+                                                   bool stopAtFirst, bool firstOnly, bool logPositions)
 {
-    TList<TList<BinItem*>> result;
+    std::vector<std::pair<int, int>> found;
     if (!automaton || automaton->isEmpty())
-        return result;
+        return found;
     const QList<Edge*> startEdges = automaton->outEdges(automaton->start());
     bool alwaysOpen = false;
     bool conditions = false;
@@ -338,7 +340,7 @@ TList<TList<BinItem*>> RuleMatcher::findMatches(Automaton* automaton, const TLis
     while (i < sequence.size()) {
         if (conditions && i >= read)
             read = readAhead(sequence, i);
-        BinItem* item = sequence.at(i);
+        const BinItem* item = sequence.at(i);
         bool open = alwaysOpen;
         for (int e = 0; !open && e < startEdges.size(); ++e)
             open = mayStart(item, startEdges.at(e)->label);
@@ -346,19 +348,71 @@ TList<TList<BinItem*>> RuleMatcher::findMatches(Automaton* automaton, const TLis
             ++i;
             continue;
         }
-        logMatching(i);
+        if (logPositions)
+            logMatching(i);
         const int matched = matchLength(i, sequence, automaton, stopAtFirst);
         if (matched == 0) {
             ++i;
-        } else if (wholeSequence) {
-            result.append(sequence);
-            return result;
-        } else {
-            TList<BinItem*> match;
-            match.items.assign(sequence.items.begin() + i, sequence.items.begin() + i + matched);
-            result.append(std::move(match));
-            i += matched;
+            continue;
         }
+        found.emplace_back(i, matched);
+        if (firstOnly)
+            break;
+        i += matched;
+    }
+    return found;
+}
+
+TList<TList<BinItem*>> RuleMatcher::findMatches(Automaton* automaton, const TList<BinItem*>& sequence,
+                                                bool stopAtFirst, bool wholeSequence)
+{
+    TList<TList<BinItem*>> result;
+    const std::vector<std::pair<int, int>> found = runs(automaton, sequence, stopAtFirst, wholeSequence, true);
+    if (wholeSequence) {
+        if (!found.empty())
+            result.append(sequence);
+        return result;
+    }
+    result.items.reserve(found.size());
+    for (const std::pair<int, int>& run : found) {
+        TList<BinItem*> match;
+        match.items.assign(sequence.items.begin() + run.first, sequence.items.begin() + run.first + run.second);
+        result.append(std::move(match));
     }
     return result;
+}
+
+std::vector<std::pair<int, int>> RuleMatcher::matchRuns(const Automaton* automaton, const TList<BinItem*>& sequence,
+                                                        bool stopAtFirst)
+{
+    return runs(automaton, sequence, stopAtFirst, false, false);
+}
+
+const ParseNode* RuleMatcher::plainCondition(const ParseNode* label)
+{
+    if (!label || label->type != ParseNode::Leaf)
+        return nullptr;
+    const BinItem& glyph = label->glyph;
+    if (glyph.mode == NONE || !glyph.children.isEmpty() || glyph.name != WILDCARD)
+        return nullptr;
+    if (glyph.quantifier < 0 || glyph.quantifier > 3 || !glyph.condition || !glyph.condition->isPlainEquality())
+        return nullptr;
+    return glyph.condition;
+}
+
+int RuleMatcher::edgesHolding(const BinItem* item, const QList<Edge*>& edges, const THash<QString, int>* attributes)
+{
+    int holding = 0;
+    for (const Edge* edge : edges) {
+        const ParseNode* label = edge->label;
+        if (label->ignoreBindings) {
+            holding += evalLabel(item, label, attributes, nullptr) ? 1 : 0;
+        } else {
+            // Each edge binds afresh, as on a path that has bound nothing.
+            if (!scratchBindings.isEmpty())
+                scratchBindings.clear();
+            holding += evalLabel(item, label, attributes, &scratchBindings) ? 1 : 0;
+        }
+    }
+    return holding;
 }

@@ -97,6 +97,7 @@ private slots:
     void absentValueRules_data();
     void absentValueRules();
     void unknownAttributeIsFalse();
+    void resolvedColumns();
     void variablesBindOnFirstUse();
     void unsupportedOperatorLogs();
     void andOrStopAtTheDecidingChild();
@@ -188,6 +189,11 @@ void ConditionEvalTest::operators_data()
     QTest::newRow("pair upper bound") << int(ColLength) << TVariant(10.0) << "frame.length" << int(ParseNode::Equal) << TVariant(0.0, 10.0) << true;
     QTest::newRow("pair outside") << int(ColLength) << TVariant(10.5) << "frame.length" << int(ParseNode::Equal) << TVariant(0.0, 10.0) << false;
     QTest::newRow("bool and int text") << int(ColA) << TVariant(QStringLiteral("true")) << "a" << int(ParseNode::Equal) << TVariant(1) << true;
+    // A missing value reads as the empty text.
+    QTest::newRow("== text, value missing") << int(ColProto) << TVariant() << "proto" << int(ParseNode::Equal) << tcp << false;
+    QTest::newRow("== empty text, value missing") << int(ColProto) << TVariant() << "proto" << int(ParseNode::Equal) << text("") << true;
+    QTest::newRow("== int, value missing") << int(ColLength) << TVariant() << "frame.length" << int(ParseNode::Equal) << TVariant(0) << false;
+    QTest::newRow("!= int, value missing") << int(ColLength) << TVariant() << "frame.length" << int(ParseNode::NotEqual) << TVariant(0) << true;
 }
 
 void ConditionEvalTest::operators()
@@ -227,6 +233,25 @@ void ConditionEvalTest::absentValueRules()
     auto e = eventHasIt ? makeEvent({{ColName, text("x")}}) : makeEvent({});
     std::unique_ptr<ParseNode> condition(test(QStringLiteral("name"), op, TVariant()));
     QCOMPARE(condition->evaluate(e.get(), &map, nullptr), expected);
+}
+
+// A tree resolved against a map reads the columns found there; evaluated
+// with another map, or copied, it looks the names up.
+void ConditionEvalTest::resolvedColumns()
+{
+    THash<QString, int> map = attributeMap();
+    THash<QString, int> other = attributeMap();
+    other[QStringLiteral("proto")] = ColName;
+    auto e = makeEvent({{ColProto, text("TCP")}, {ColName, text("UDP")}});
+    std::unique_ptr<ParseNode> condition(
+        node(ParseNode::Or, {test(QStringLiteral("nosuch"), ParseNode::Equal, text("TCP")),
+                             test(QStringLiteral("proto"), ParseNode::Equal, text("UDP"))}));
+    condition->resolveColumns(&map);
+    QVERIFY(!condition->evaluate(e.get(), &map, nullptr));
+    QVERIFY(condition->evaluate(e.get(), &other, nullptr));
+    std::unique_ptr<ParseNode> copy(condition->clone());
+    map[QStringLiteral("proto")] = ColName;
+    QVERIFY(copy->evaluate(e.get(), &map, nullptr));
 }
 
 void ConditionEvalTest::unknownAttributeIsFalse()

@@ -53,6 +53,8 @@ private slots:
     void attributeMapComesFromTheStore();
     void readAhead_data();
     void readAhead();
+    void plainCondition_data();
+    void plainCondition();
 
 private:
     QScopedPointer<DebugCapture> capture;
@@ -294,6 +296,57 @@ void RuleMatcherTest::readAhead()
     items[7] = nullptr;
     QCOMPARE(RuleMatcher::readAhead(items, from), reached);
     QCOMPARE(RuleMatcher::readAhead(TList<BinItem*>(), from), 0);
+}
+
+void RuleMatcherTest::plainCondition_data()
+{
+    QTest::addColumn<void*>("label");
+    QTest::addColumn<bool>("plain");
+
+    auto row = [](const char* name, ParseNode* label, bool plain) {
+        QTest::newRow(name) << static_cast<void*>(label) << plain;
+    };
+    auto withCondition = [](const QString& name, ParseNode* condition, int quantifier = 0) {
+        ParseNode* label = leaf(name);
+        label->glyph.condition = condition;
+        label->glyph.quantifier = quantifier;
+        return label;
+    };
+    auto equal = [] { return test("v", ParseNode::Equal, TVariant(1)); };
+    row("wild card, v == 1", withCondition("WildCard", equal()), true);
+    row("quantifier 4", withCondition("WildCard", equal(), 4), false);
+    row("a named glyph", withCondition("Blue", equal()), false);
+    row("v in a range", withCondition("WildCard", test("v", ParseNode::Equal, TVariant(0.0, 2.0))), false);
+    row("v == a variable", withCondition("WildCard", [] {
+            ParseNode* t = test("v", ParseNode::Equal, TVariant(QStringLiteral("?x"), false));
+            t->isVariable = true;
+            return t;
+        }()), false);
+    ParseNode* stacked = withCondition("WildCard", equal());
+    stacked->glyph.children.append(item("Blue"));
+    row("stacked glyphs", stacked, false);
+}
+
+// A label that the rule pass decides by one comparison of the event's value
+// holds for every item of one event, whatever its name, exactly when that
+// value compares equal.
+void RuleMatcherTest::plainCondition()
+{
+    QFETCH(void*, label);
+    QFETCH(bool, plain);
+    QScopedPointer<ParseNode> node(static_cast<ParseNode*>(label));
+    const ParseNode* condition = RuleMatcher::plainCondition(node.data());
+    QCOMPARE(condition != nullptr, plain);
+    if (!condition)
+        return;
+    RuleMatcher matcher(nullptr);
+    for (const char* name : {"Gray", "Blue"}) {
+        for (int v : {1, 2}) {
+            BinItem target = itemWithEvents(QString::fromLatin1(name), {v});
+            QCOMPARE(matcher.evalLabel(&target, node.data(), &attributes, nullptr),
+                     condition->columnIn(&attributes) >= 0 && condition->equalsValue(target.packets.first()->get(0)));
+        }
+    }
 }
 
 LUMIVANE_TEST(RuleMatcherTest)

@@ -63,7 +63,7 @@ const ParseNode* rewriteLeaf(const Rule& rule)
 {
     if (!rule.pre || !rule.post || rule.post->children.isEmpty())
         return nullptr;
-    return rule.post->children.first();
+    return rule.post->children.constFirst();
 }
 
 // A rule whose one-glyph precondition is rewritten into one glyph that
@@ -136,6 +136,7 @@ void releaseItems(TList<TList<BinItem*>>&& rows)
 } // namespace
 
 int BinCell::parallelMarks = 20000;
+bool BinCell::rulesTogether = true;
 
 int BinCell::partsFor(std::size_t work, std::size_t pieces)
 {
@@ -263,10 +264,27 @@ void BinCell::addRecords(const TList<QSharedPointer<Packet>>& records, const std
     const std::size_t slotCount = counts.size();
     const int parts = partsFor(mine, slotCount);
     ThreadBudget::runInParts(slotCount, parts, [&](int, std::size_t from, std::size_t to) {
-        for (std::size_t k = 0; k < mineAt.size(); ++k) {
+        const auto ours = [&](std::size_t k) {
             const std::size_t slot = std::size_t(slotOfEvent[k]);
-            if (slot >= from && slot < to)
-                conversations.items[slot].items.push_back(events[mineAt[k]]);
+            return slot >= from && slot < to;
+        };
+        // The reference counts of the part's next few events are asked for
+        // ahead (they lie right before the events, see buildData()).
+        constexpr int AHEAD = 16;
+        std::size_t ahead = 0;
+        int asked = 0;
+        for (std::size_t k = 0; k < mineAt.size(); ++k) {
+            for (; ahead < mineAt.size() && asked < AHEAD; ++ahead) {
+                if (!ours(ahead))
+                    continue;
+                if (const Packet* event = events[mineAt[ahead]].data())
+                    __builtin_prefetch(reinterpret_cast<const char*>(event) - 16, 1);
+                ++asked;
+            }
+            if (!ours(k))
+                continue;
+            --asked;
+            conversations.items[std::size_t(slotOfEvent[k])].items.push_back(events[mineAt[k]]);
         }
     });
 }
@@ -402,17 +420,41 @@ void BinCell::buildData(bool updateVisible)
     for (const TList<QSharedPointer<Packet>>& events : conversations.items)
         total += events.items.size();
     const int parts = partsFor(total, std::size_t(count));
+    for (int c = 0; c < count; c += PROGRESS_STEP)
+        qDebug().noquote() << double(c) / count << "% loaded in cache";
+    qDebug().noquote() << "done";
     rows.items.resize(std::size_t(count));
-    ThreadBudget::runInParts(std::size_t(count), parts, [&](int, std::size_t from, std::size_t to) {
+    // Each row goes to the rules as soon as it is made, while its glyphs
+    // and events are at hand.
+    const RowMaker makeRows = [&](std::size_t from, std::size_t to, const std::function<void(std::size_t)>& made) {
         constexpr std::size_t AHEAD = 16;
         const QString gray = parts > 1 ? QString(GRAY.constData(), GRAY.size()) : GRAY;
+        // The event AHEAD events on, over the traces of the part: its
+        // reference count, which the events made by QSharedPointer::create
+        // keep right before the event, and the event.
+        std::size_t aheadTrace = from;
+        std::size_t aheadEvent = 0;
+        const auto askAhead = [&]() {
+            while (aheadTrace < to && aheadEvent >= conversations.items[aheadTrace].items.size()) {
+                ++aheadTrace;
+                aheadEvent = 0;
+            }
+            if (aheadTrace >= to)
+                return;
+            const Packet* event = conversations.items[aheadTrace].items[aheadEvent++].data();
+            if (!event)
+                return;
+            __builtin_prefetch(reinterpret_cast<const char*>(event) - 16, 1);
+            __builtin_prefetch(event, 1);
+        };
+        for (std::size_t k = 0; k < AHEAD; ++k)
+            askAhead();
         for (std::size_t c = from; c < to; ++c) {
             const std::vector<QSharedPointer<Packet>>& events = conversations.items[c].items;
             std::vector<BinItem*>& itemRow = rows.items[c].items;
             itemRow.reserve(events.size());
             for (std::size_t j = 0; j < events.size(); ++j) {
-                if (j + AHEAD < events.size())
-                    __builtin_prefetch(events[j + AHEAD].data(), 1);
+                askAhead();
                 const QSharedPointer<Packet>& event = events[j];
                 BinItem* item = new BinItem(nullptr, this);
                 item->packets.items.push_back(event);
@@ -431,24 +473,25 @@ void BinCell::buildData(bool updateVisible)
                 }
                 itemRow.push_back(item);
             }
+            if (made)
+                made(c);
         }
-    });
-    for (int c = 0; c < count; c += PROGRESS_STEP)
-        qDebug().noquote() << double(c) / count << "% loaded in cache";
-    qDebug().noquote() << "done";
-
-    applyRules();
+    };
+    applyRules(parts, makeRows);
     if (stacked)
         stackRows();
     if (updateVisible)
         updateVisibleRows();
 }
 
-void BinCell::applyRules()
+void BinCell::applyRules(int parts, const RowMaker& makeRows)
 {
     GlyphStore* store = glyphStore;
-    if (!store)
+    if (!store) {
+        ThreadBudget::runInParts(rows.items.size(), parts,
+                                 [&](int, std::size_t from, std::size_t to) { makeRows(from, to, {}); });
         return;
+    }
     const TList<Rule>& rules = store->rules;
     RuleMatcher compiler(owner);
 
@@ -466,31 +509,94 @@ void BinCell::applyRules()
         if (usable)
             applied.push_back(i);
     }
+    // The store's tables stay as they are while the rows are rewritten.
+    const THash<QString, int>* attributes = &store->attributeColumns;
+    for (Automaton* automaton : automata)
+        automaton->resolveColumns(attributes);
 
-    if (!applied.empty()) {
+    if (applied.empty()) {
+        ThreadBudget::runInParts(rows.items.size(), parts,
+                                 [&](int, std::size_t from, std::size_t to) { makeRows(from, to, {}); });
+    } else {
         // A row meets the rules in their order and no other row: the rows
         // are rewritten in parts, on several threads when there are many
         // events, each with its own matcher over the shared automata. A row
-        // that a rule empties is dropped and meets no later rule.
-        const THash<QString, int>* attributes = &store->attributeColumns;
+        // that a rule empties is dropped and meets no later rule. Rules in
+        // a row of the list that each match single items are applied
+        // together, item by item.
+        struct Step
+        {
+            int rule = -1;       // a rule applied alone
+            ItemRules together;  // else rules applied item by item
+        };
+        std::vector<Step> steps;
+        std::vector<QList<Edge*>> startEdges(std::size_t(rules.size()));
+        for (int i : applied) {
+            const Automaton* automaton = automata[std::size_t(i)];
+            if (!rulesTogether || !automaton->matchesSingleItems()) {
+                steps.emplace_back();
+                steps.back().rule = i;
+                continue;
+            }
+            if (steps.empty() || steps.back().rule >= 0)
+                steps.emplace_back();
+            const QList<Edge*>& edges = startEdges[std::size_t(i)] = automaton->outEdges(automaton->start());
+            ItemRules& together = steps.back().together;
+            together.rules.push_back(i);
+            together.edges.push_back(&edges);
+            together.glyphs.push_back(&rewriteLeaf(rules[i])->glyph);
+            const ParseNode* plain = edges.size() == 1 ? RuleMatcher::plainCondition(edges.constFirst()->label) : nullptr;
+            int slot = -1;
+            if (plain) {
+                const int column = plain->columnIn(attributes);
+                const auto known = std::find(together.columns.begin(), together.columns.end(), column);
+                slot = int(known - together.columns.begin());
+                if (known == together.columns.end())
+                    together.columns.push_back(column);
+            }
+            together.plain.push_back(plain);
+            together.valueIndex.push_back(slot);
+        }
+
         const std::size_t count = rows.items.size();
-        const int parts = partsFor(std::size_t(itemCount()), count);
         std::vector<std::vector<int>> matches(std::size_t(std::max(parts, 1)),
                                               std::vector<int>(std::size_t(rules.size()), 0));
         std::vector<char> kept(count, 1);
         ThreadBudget::runInParts(count, parts, [&](int k, std::size_t from, std::size_t to) {
             RuleMatcher matcher(owner);
             std::vector<int>& counted = matches[std::size_t(k)];
-            for (std::size_t r = from; r < to; ++r) {
+            std::vector<char> several;
+            std::vector<const TVariant*> values;
+            // Each part rewrites with glyphs of its own, texts included, so
+            // that the parts do not all count references on the same ones.
+            std::vector<std::vector<BinItem>> glyphs(steps.size());
+            std::vector<ItemRules> own(steps.size());
+            for (std::size_t s = 0; s < steps.size(); ++s) {
+                if (steps[s].rule >= 0)
+                    continue;
+                own[s] = steps[s].together;
+                glyphs[s].reserve(own[s].glyphs.size());
+                for (const BinItem* glyph : own[s].glyphs) {
+                    glyphs[s].push_back(*glyph);
+                    ownTexts(glyphs[s].back());
+                }
+                for (std::size_t g = 0; g < glyphs[s].size(); ++g)
+                    own[s].glyphs[g] = &glyphs[s][g];
+            }
+            makeRows(from, to, [&](std::size_t r) {
                 TList<BinItem*>& itemRow = rows.items[r];
-                for (int i : applied) {
-                    if (!applyRule(matcher, rules, i, automata[std::size_t(i)], attributes, itemRow,
-                                   counted[std::size_t(i)])) {
+                for (std::size_t s = 0; s < steps.size(); ++s) {
+                    const int rule = steps[s].rule;
+                    const bool left =
+                        rule >= 0 ? applyRule(matcher, rules, rule, automata[std::size_t(rule)], attributes, itemRow,
+                                              counted[std::size_t(rule)])
+                                  : applyItemRules(matcher, own[s], attributes, itemRow, counted, several, values);
+                    if (!left) {
                         kept[r] = 0;
                         break;
                     }
                 }
-            }
+            });
         });
         for (int i : applied) {
             int n = 0;
@@ -522,42 +628,31 @@ bool BinCell::applyRule(RuleMatcher& matcher, const TList<Rule>& rules, int i, A
     // The runs the rule rewrites: its matches from left to right, none
     // overlapping another.
     nfaReported = false;
-    const TList<TList<BinItem*>> found = matcher.findMatches(automaton, itemRow, rule.match, false);
-    std::vector<std::pair<int, int>> runs;
-    runs.reserve(found.items.size());
-    const int length = itemRow.size();
-    int at = 0;
-    for (const TList<BinItem*>& match : found.items) {
-        while (at < length && itemRow.items[std::size_t(at)] != match.items.front())
-            ++at;
-        runs.emplace_back(at, match.size());
-        at += match.size();
-    }
+    const std::vector<std::pair<int, int>> runs = matcher.matchRuns(automaton, itemRow, rule.match);
     nfaReported = false;
     if (runs.empty())
         return true;
 
+    const int length = itemRow.size();
     TList<BinItem*> rebuilt;
     rebuilt.items.reserve(std::size_t(length));
     std::size_t next = 0;
     for (int j = 0; j < length;) {
         if (next < runs.size() && runs[next].first == j) {
             const int runLength = runs[next].second;
-            TList<BinItem*> run = itemRow.mid(j, runLength);
-            BinItem* merged = mergeMatch(run, rewriteGlyph);
+            BinItem* const* run = itemRow.items.data() + j;
+            BinItem* merged = merge(run, std::size_t(runLength), rewriteGlyph);
             ++matched;
             if (merged) {
-                const BinItem* head = run.first();
+                const BinItem* head = run[0];
                 if (!head->name.isEmpty() && head->name == GRAY) {
-                    BinItem copy(*head);
-                    copy.packets.clear();
-                    merged->children.append(copy.flatten());
-                } else if (!head->name.isEmpty() && run.size() > 1) {
+                    nestEventItem(merged, head);
+                } else if (!head->name.isEmpty() && runLength > 1) {
                     for (int k = 0; k < i; ++k) {
                         const Rule& earlier = rules[k];
                         if (!isSingleGlyphRule(earlier))
                             continue;
-                        BinItem* pattern = &earlier.pre->children.first()->glyph;
+                        const BinItem* pattern = &earlier.pre->children.constFirst()->glyph;
                         if (matcher.matchGlyph(merged, pattern, attributes, nullptr))
                             merged->children.append(rewriteLeaf(earlier)->glyph.flatten());
                     }
@@ -566,8 +661,8 @@ bool BinCell::applyRule(RuleMatcher& matcher, const TList<Rule>& rules, int i, A
                     merged->label = QString::number(merged->packets.size());
                 rebuilt.append(merged);
             }
-            for (BinItem* item : run)
-                delete item;
+            for (int m = 0; m < runLength; ++m)
+                delete run[m];
             j += runLength;
             ++next;
         } else {
@@ -579,7 +674,125 @@ bool BinCell::applyRule(RuleMatcher& matcher, const TList<Rule>& rules, int i, A
     return !itemRow.isEmpty();
 }
 
+bool BinCell::applyItemRules(RuleMatcher& matcher, const ItemRules& group, const THash<QString, int>* attributes,
+                             TList<BinItem*>& itemRow, std::vector<int>& matched, std::vector<char>& several,
+                             std::vector<const TVariant*>& values)
+{
+    const std::size_t ruleCount = group.rules.size();
+    several.assign(ruleCount, 0);
+    std::vector<BinItem*>& items = itemRow.items;
+    const int length = int(items.size());
+    bool rewritten = false;
+    std::size_t kept = 0;
+    int read = 0;
+    for (int j = 0; j < length; ++j) {
+        if (j >= read)
+            read = RuleMatcher::readAhead(itemRow, j);
+        BinItem* item = items[std::size_t(j)];
+        // A rewrite keeps the events: an item of one event has the values
+        // the plain comparisons read all along, each read once.
+        const Packet* event = item->packets.items.size() == 1 ? item->packets.items.front().data() : nullptr;
+        const bool oneEvent = item->packets.items.size() == 1;
+        values.assign(group.columns.size(), nullptr);
+        for (std::size_t g = 0; g < ruleCount && item; ++g) {
+            int holding = 0;
+            const ParseNode* plain = group.plain[g];
+            if (plain && oneEvent) {
+                const int slot = group.valueIndex[g];
+                const int column = group.columns[std::size_t(slot)];
+                if (event && column >= 0) {
+                    const TVariant*& value = values[std::size_t(slot)];
+                    if (!value)
+                        value = &event->get(column);
+                    holding = plain->equalsValue(*value) ? 1 : 0;
+                }
+            } else {
+                holding = matcher.edgesHolding(item, *group.edges[g], attributes);
+            }
+            if (holding == 0)
+                continue;
+            if (holding > 1)
+                several[g] = 1;
+            rewritten = true;
+            ++matched[std::size_t(group.rules[g])];
+            item = rewriteItem(item, *group.glyphs[g]);
+        }
+        if (item)
+            items[kept++] = item;
+    }
+    items.resize(kept);
+    // "nfa detected" once for each rule that took several edges somewhere
+    // in the row, as a rule applied alone to the row writes it.
+    for (std::size_t g = 0; g < ruleCount; ++g)
+        if (several[g])
+            qDebug().noquote() << "nfa detected";
+    return !rewritten || kept > 0;
+}
+
+void BinCell::nestEventItem(BinItem* merged, const BinItem* head)
+{
+    BinItem copy(*head);
+    copy.packets.clear();
+    merged->children.append(copy.flatten());
+}
+
+BinItem* BinCell::rewriteItem(BinItem* item, const BinItem& rewriteGlyph)
+{
+    if (rewriteGlyph.mode == DELETE) {
+        delete item;
+        return nullptr;
+    }
+    // merge() of the item alone, nestEventItem() and the count label, made
+    // in the item's place: it becomes the copy of the rewrite glyph, with
+    // its own events and counts.
+    std::vector<QSharedPointer<Packet>> events = std::move(item->packets.items);
+    item->packets.items.clear();
+    TList<BinItem> nested;
+    if (!item->name.isEmpty() && item->name == GRAY) {
+        if (item->children.isEmpty())
+            nested.items.push_back(*item);
+        else
+            nested = item->flatten();
+    }
+    const qint32 total = item->totalCount;
+    const qint32 selectedEvents = item->selectedCount;
+    const bool isSelected = item->selected;
+    const qint32 marked = item->auxValue;
+    const bool isHighlighted = item->highlighted;
+    *item = rewriteGlyph;
+    item->owner = this;
+    item->setWidth(glyphSize);
+    item->setHeight(glyphSize);
+    item->packets.items = std::move(events);
+    item->totalCount = total;
+    item->selectedCount = selectedEvents;
+    item->selected = isSelected;
+    item->auxValue = marked;
+    item->highlighted = isHighlighted;
+    if (item->children.isEmpty())
+        item->children.items = std::move(nested.items);
+    else
+        item->children.append(nested);
+    if (item->packets.size() > 1)
+        item->label = QString::number(item->packets.size());
+    return item;
+}
+
+void BinCell::ownTexts(BinItem& glyph)
+{
+    for (QString* text : {&glyph.name, &glyph.label, &glyph.detail})
+        if (!text->isNull())
+            *text = QString(text->constData(), text->size());
+    for (BinItem& child : glyph.children.items)
+        ownTexts(child);
+}
+
 BinItem* BinCell::mergeMatch(const TList<BinItem*>& run, const BinItem& rewriteGlyph)
+{
+    return merge(run.items.data(), run.items.size(), rewriteGlyph);
+}
+
+BinItem* BinCell::merge(BinItem* const* run, std::size_t length, const BinItem& rewriteGlyph)
 {
     if (rewriteGlyph.mode == DELETE)
         return nullptr;
@@ -594,10 +807,11 @@ BinItem* BinCell::mergeMatch(const TList<BinItem*>& run, const BinItem& rewriteG
     merged->highlighted = false;
     merged->auxValue = 0;
     std::size_t events = 0;
-    for (const BinItem* item : run)
-        events += item->packets.items.size();
+    for (std::size_t k = 0; k < length; ++k)
+        events += run[k]->packets.items.size();
     merged->packets.items.reserve(events);
-    for (const BinItem* item : run) {
+    for (std::size_t k = 0; k < length; ++k) {
+        const BinItem* item = run[k];
         merged->packets.append(item->packets);
         merged->totalCount += item->totalCount;
         merged->selectedCount += item->selectedCount;

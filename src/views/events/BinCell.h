@@ -3,11 +3,13 @@
 #include <QColor>
 #include <QHash>
 #include <QImage>
+#include <QList>
 #include <QSet>
 #include <QSharedPointer>
 #include <QString>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <unordered_map>
 #include <vector>
@@ -23,10 +25,13 @@
 class Automaton;
 class Axis;
 class BinItem;
+class Edge;
 class Rule;
 class RuleMatcher;
+class TVariant;
 class IAxis;
 class Packet;
+class ParseNode;
 class QFontMetricsF;
 class QMutex;
 
@@ -104,6 +109,10 @@ public:
     // From this many items on, setSelectedPackets marks them on several
     // threads (tests lower it to reach that way with a few items).
     static int parallelMarks;
+    // Whether rules in a row of the list that each match single items are
+    // applied together, item by item (tests turn it off to apply every rule
+    // alone and compare).
+    static bool rulesTogether;
     // How many parts (threads) `work` items, events or glyphs, split into
     // `pieces` that each stay on one thread, are handled in: one below
     // parallelMarks, else as many as the thread budget and the pieces allow.
@@ -200,12 +209,48 @@ private:
     // The index in `conversations` of the trace with this id, a new one
     // after the last when the id is new.
     int slotOf(int id);
-    void applyRules();
+    // Makes the rows from..to - 1 of `rows` (the glyphs of their traces),
+    // calling `made` (when given) with each row once it is made.
+    using RowMaker =
+        std::function<void(std::size_t from, std::size_t to, const std::function<void(std::size_t)>& made)>;
+    // Makes the rows in `parts` parts and applies the visible rules to each.
+    void applyRules(int parts, const RowMaker& makeRows);
     // Applies rule i of `rules` (its automaton given) to one row, counting
     // its matches in `matched`; false when the rewrite left the row empty.
     // Safe on several threads at once, each with its own matcher and rows.
     bool applyRule(RuleMatcher& matcher, const TList<Rule>& rules, int i, Automaton* automaton,
                    const THash<QString, int>* attributes, TList<BinItem*>& itemRow, int& matched);
+    // Rules that each match single items, in their order, with the edges
+    // from their automaton's start and their rewrite glyphs.
+    struct ItemRules
+    {
+        std::vector<int> rules;
+        std::vector<const QList<Edge*>*> edges;
+        std::vector<const BinItem*> glyphs;
+        // Per rule, the comparison that decides it for an item of one event
+        // (RuleMatcher::plainCondition of its one edge) or null, and the
+        // index in `columns` of the column it reads.
+        std::vector<const ParseNode*> plain;
+        std::vector<int> valueIndex;
+        std::vector<int> columns;
+    };
+    // Applies such rules to one row item by item, each rule to the item the
+    // rules before it left: the rows and counts that applying them one
+    // after the other gives, reading each item once. Same contract as
+    // applyRule(); `several` is scratch room.
+    bool applyItemRules(RuleMatcher& matcher, const ItemRules& group, const THash<QString, int>* attributes,
+                        TList<BinItem*>& itemRow, std::vector<int>& matched, std::vector<char>& several,
+                        std::vector<const TVariant*>& values);
+    // mergeMatch() of `length` items from `run` on.
+    BinItem* merge(BinItem* const* run, std::size_t length, const BinItem& rewriteGlyph);
+    // A merged item whose run began with an event item holds that item,
+    // without its events, as its first stacked glyph.
+    static void nestEventItem(BinItem* merged, const BinItem* head);
+    // What rewriting the item alone gives (null for a deletion); the item
+    // is deleted.
+    BinItem* rewriteItem(BinItem* item, const BinItem& rewriteGlyph);
+    // Gives the glyph (and its stacked glyphs) texts of their own.
+    static void ownTexts(BinItem& glyph);
     void stackRows();
     // The stacked row of one key: a copy of the first of its rows (indices
     // into `rows`) that collects the events of the others; the spans of the

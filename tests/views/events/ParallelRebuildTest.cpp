@@ -156,6 +156,48 @@ std::unique_ptr<BinCell> build(Fixture& f, const Events& events, bool stacked, b
 
 const QStringList mixedShapes{"aab", "aaaa", "d", "cdc", "ccab", "dd", "bab", "cb", "ccb", "cccb", "adda", "ca"};
 
+// Rules that feed each other: rules of one item on the kind and on names
+// that earlier rules gave, between rules of runs; one whose glyph needs
+// "any" event of kind c; a choice; a hidden rule.
+void addChainedRules(Fixture& f)
+{
+    const auto kind = [](const char* k) { return kindLeaf(QString::fromLatin1(k)); };
+    const auto name = [](const char* n) { return nameLeaf(QString::fromLatin1(n)); };
+    f.addRule(QStringLiteral("A"), sequence({kind("a")}), rewrite(QStringLiteral("A"), 20));
+    f.addRule(QStringLiteral("hidden"), sequence({kind("b")}), deletion(), true, false);
+    f.addRule(QStringLiteral("B"), sequence({kind("b")}), rewrite(QStringLiteral("B"), 21));
+    f.addRule(QStringLiteral("AB"), sequence({name("A"), name("B")}), rewrite(QStringLiteral("AB"), 22));
+    f.addRule(QStringLiteral("A2"), sequence({name("A")}), rewrite(QStringLiteral("A2"), 23));
+    f.addRule(QStringLiteral("drop"), sequence({kind("d")}), deletion());
+    f.addRule(QStringLiteral("E"), sequence({kind("e")}), rewrite(QStringLiteral("E"), 24));
+    auto* plus = new ParseNode(ParseNode::Plus);
+    plus->addChild(kind("c"));
+    f.addRule(QStringLiteral("C"), sequence({plus}), rewrite(QStringLiteral("C"), 25), false);
+    f.addRule(QStringLiteral("C2"), sequence({name("C")}), rewrite(QStringLiteral("C2"), 26));
+    ParseNode* any = kind("c");
+    any->glyph.quantifier = 1;
+    f.addRule(QStringLiteral("anyC"), sequence({any}), rewrite(QStringLiteral("CC"), 27));
+    auto* choice = new ParseNode(ParseNode::Or);
+    choice->addChild(kind("e"));
+    choice->addChild(name("E"));
+    f.addRule(QStringLiteral("X"), sequence({choice}), rewrite(QStringLiteral("X"), 28));
+}
+
+const QStringList chainedShapes{"abab", "aabbcc", "dcd", "ecce", "ebae", "cccab", "d", "ab", "eee", "bca", "abdab"};
+
+// Per row its items as name, stacked glyphs in brackets and label.
+QString chainText(const BinCell& cell)
+{
+    QStringList rows;
+    for (const TList<BinItem*>& row : cell.rows) {
+        QStringList items;
+        for (const BinItem* item : row)
+            items << item->name + QLatin1Char('[') + childNames(item) + QLatin1Char(']') + item->label;
+        rows << items.join(QLatin1Char(' '));
+    }
+    return rows.join(QStringLiteral(" | "));
+}
+
 } // namespace
 
 class ParallelRebuildTest : public QObject
@@ -183,6 +225,10 @@ private slots:
     void addTracesFilesAsAddPackets();
     void rulesInParts_data();
     void rulesInParts();
+    void chainedRules_data();
+    void chainedRules();
+    void rulesTogetherAsAlone_data();
+    void rulesTogetherAsAlone();
     void stackingInParts_data();
     void stackingInParts();
     void eventGroupingInParts_data();
@@ -360,6 +406,71 @@ void ParallelRebuildTest::rulesInParts()
         QCOMPARE(aloneCounts.keys(), QStringList({"A", "AA", "C", "drop"}));
         QVERIFY(rowsDump(*alone).join(QString()).contains(QStringLiteral("21AA '2' n2 [20A]")));
     }
+}
+
+void ParallelRebuildTest::chainedRules_data()
+{
+    QTest::addColumn<QString>("shape");
+    QTest::addColumn<QString>("rows");
+
+    QTest::newRow("A and B into AB") << "abab" << "AB[]2 AB[]2";
+    QTest::newRow("a lone A into A2") << "aabbcc" << "A2[] AB[]2 B[Gray] CC[]2";
+    QTest::newRow("B then A stay apart") << "bca" << "B[Gray] CC[] A2[]";
+    QTest::newRow("d's gone") << "dcd" << "CC[]";
+    QTest::newRow("E into X") << "ecce" << "X[] CC[]2 X[]";
+    QTest::newRow("every event deleted: one empty row") << "dd" << "";
+}
+
+// Rules apply in their order, each to what the rules before it left,
+// whether rules of single items are applied together or one by one.
+void ParallelRebuildTest::chainedRules()
+{
+    QFETCH(QString, shape);
+    QFETCH(QString, rows);
+
+    addChainedRules(*fixture);
+    const Events events({shape}, 1);
+    for (bool together : {true, false}) {
+        Restore<bool> applied(BinCell::rulesTogether, together);
+        QCOMPARE(chainText(*build(*fixture, events, false, false)), rows);
+    }
+}
+
+void ParallelRebuildTest::rulesTogetherAsAlone_data()
+{
+    QTest::addColumn<bool>("parts");
+    QTest::newRow("one thread") << false;
+    QTest::newRow("in parts") << true;
+}
+
+// Over many rows, the rules of single items applied together give the
+// rows, counts and lines of every rule applied alone; no line per position.
+void ParallelRebuildTest::rulesTogetherAsAlone()
+{
+    QFETCH(bool, parts);
+
+    addChainedRules(*fixture);
+    const Events events(chainedShapes, 660);
+    QList<QStringList> dumps;
+    QList<QMap<QString, int>> counts;
+    QList<int> several;
+    for (bool together : {true, false}) {
+        Restore<bool> applied(BinCell::rulesTogether, together);
+        capture->clear();
+        const auto cell = build(*fixture, events, false, parts);
+        dumps << rowsDump(*cell);
+        counts << sorted(fixture->store()->ruleCounts);
+        several << capture->count(QStringLiteral("nfa detected"));
+        QVERIFY(capture->lines().filter(QRegularExpression(QStringLiteral("^matching"))).isEmpty());
+    }
+    QCOMPARE(dumps.at(0), dumps.at(1));
+    QCOMPARE(counts.at(0), counts.at(1));
+    QCOMPARE(counts.at(0).value(QStringLiteral("anyC")), 300);
+    // "nfa detected" once for each row of an e (its E holds for both
+    // choices); rules applied alone on several threads share one flag.
+    QCOMPARE(several.at(0), 180);
+    if (!parts)
+        QCOMPARE(several.at(1), 180);
 }
 
 void ParallelRebuildTest::stackingInParts_data()

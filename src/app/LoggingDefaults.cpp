@@ -1,0 +1,9 @@
+#include "app/LoggingDefaults.h"
+
+#include <QLoggingCategory>
+#include <QString>
+
+void LoggingDefaults::apply()
+{
+    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+}
