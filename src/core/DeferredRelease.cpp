@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <new>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -51,18 +52,19 @@ void Releaser::post(std::function<void()> release)
     {
         std::lock_guard<std::mutex> lock(d->mutex);
         bool running = d->thread.joinable();
-        if (!d->stopping && !running) {
-            // Started before anything is queued: a release that cannot be
-            // handed over is done here, and nobody waits for it.
-            try {
+        // The thread is started before anything is queued: a release that
+        // cannot be handed over is done here, and nobody waits for it.
+        try {
+            if (!d->stopping && !running) {
                 d->thread = ThreadStarter::start([this] { run(); });
                 running = true;
-            } catch (const std::system_error&) {
             }
-        }
-        if (!d->stopping && running) {
-            d->queue.push_back(std::move(release));
-            release = nullptr;
+            if (!d->stopping && running) {
+                d->queue.push_back(std::move(release));
+                release = nullptr;
+            }
+        } catch (const std::system_error&) {
+        } catch (const std::bad_alloc&) {
         }
     }
     if (release)

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -68,9 +69,11 @@ namespace {
 using Job = ThreadBudget::Background::Job;
 
 constexpr int MAX_THREADS = 64;
+// How long a helper waits for parts before it ends.
+constexpr std::chrono::milliseconds IDLE{250};
 
 // The helper threads of the process. They are started as the budget asks
-// for them and wait for parts between calls; `busy` counts the slots in
+// for them and wait for parts between calls, a while; `busy` counts the slots in
 // use, by helpers in a part and by the holders of Slots, and stays at most
 // `limit`, count() - 1 as the last call read it.
 class Helpers
@@ -84,14 +87,15 @@ public:
 
     ~Helpers()
     {
+        std::vector<std::thread> ending;
         {
             std::lock_guard<std::mutex> lock(mutex);
             stopping = true;
+            ending.swap(threads);
         }
         wake.notify_all();
-        for (std::thread& thread : threads)
-            if (thread.joinable())
-                thread.join();
+        for (std::thread& thread : ending)
+            thread.join();
     }
 
     // Offers the job's parts to the helpers, starting those that are not
@@ -103,10 +107,14 @@ public:
         job.opened = true;
         offered.push_back(&job);
         while (int(threads.size()) < limit) {
+            // Refused by the system, or no memory for it: the threads
+            // there are take the parts.
             try {
                 threads.push_back(ThreadStarter::start([this] { serve(); }));
             } catch (const std::system_error&) {
-                break;   // the threads there are take the parts
+                break;
+            } catch (const std::bad_alloc&) {
+                break;
             }
         }
         wake.notify_all();
@@ -145,7 +153,8 @@ public:
     }
 
 private:
-    Helpers() = default;
+    // Room for every thread there may be: adding one never allocates.
+    Helpers() { threads.reserve(MAX_THREADS); }
 
     // With the lock held: the next part of the job, or -1.
     int take(Job& job)
@@ -192,7 +201,19 @@ private:
     {
         std::unique_lock<std::mutex> lock(mutex);
         for (;;) {
-            wake.wait(lock, [this] { return stopping || (!offered.empty() && busy < limit); });
+            if (!wake.wait_for(lock, IDLE, [this] { return stopping || (!offered.empty() && busy < limit); })) {
+                // Idle: the thread ends, and its memory goes back to the
+                // threads the program starts meanwhile; the next call that
+                // wants it starts another.
+                const std::thread::id self = std::this_thread::get_id();
+                const auto found = std::find_if(threads.begin(), threads.end(),
+                                                [self](const std::thread& t) { return t.get_id() == self; });
+                if (found != threads.end()) {
+                    found->detach();
+                    threads.erase(found);
+                }
+                return;
+            }
             if (stopping)
                 return;
             Job& job = *offered.front();

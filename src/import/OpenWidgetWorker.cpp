@@ -475,6 +475,7 @@ bool OpenWidgetWorker::readStretches(int threads)
     // refuses to start leaves the stretches to the others.
     ThreadBudget::Slots budget(threads - 1);
     threads = 1 + budget.count();
+    helpers.reserve(std::size_t(threads));
     for (int t = 0; t < threads; ++t) {
         std::function<void()> helper = [&]() {
             std::unique_lock<std::mutex> lock(mutex);

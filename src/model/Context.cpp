@@ -24,6 +24,7 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <system_error>
 #include <thread>
 #include <unordered_map>
@@ -396,10 +397,13 @@ public:
     explicit Crew(int size)
         : budget(size - 1)
     {
+        helpers.reserve(std::size_t(budget.count()));
         for (int t = 1; t <= budget.count(); ++t) {
             try {
                 helpers.push_back(ThreadStarter::start([this, t] { serve(t); }));
             } catch (const std::system_error&) {
+                break;
+            } catch (const std::bad_alloc&) {
                 break;
             }
         }

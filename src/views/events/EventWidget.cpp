@@ -1959,17 +1959,20 @@ void EventWidget::showSelection(const TList<QSharedPointer<Packet>>& packets)
 
 void EventWidget::showSelection(const PacketSet& packets)
 {
-    clearSelection();
-    if (!packets.isEmpty()) {
-        selectedPacketSet = packets;
-        selectionMarksClear = false;
-        for (BinCell* cell : cells)
-            cell->setSelectedPackets(selectedPacketSet);
-    }
-    gatherSelectedItems();
-    renderVisibleCells();
-    render(true, true, nullptr);
-    updateStatistics();
+    guardRebuild(QStringLiteral("Failed to select events"), QStringLiteral("selecting the events"),
+                 Recovery::Selection, [&] {
+                     clearSelection();
+                     if (!packets.isEmpty()) {
+                         selectedPacketSet = packets;
+                         selectionMarksClear = false;
+                         for (BinCell* cell : cells)
+                             cell->setSelectedPackets(selectedPacketSet);
+                     }
+                     gatherSelectedItems();
+                     renderVisibleCells();
+                     render(true, true, nullptr);
+                     updateStatistics();
+                 });
 }
 
 void EventWidget::sendSelection(TList<QSharedPointer<Packet>> packets, const PacketSet& set)
