@@ -69,8 +69,11 @@ namespace {
 using Job = ThreadBudget::Background::Job;
 
 constexpr int MAX_THREADS = 64;
-// How long a helper waits for parts before it ends.
-constexpr std::chrono::milliseconds IDLE{250};
+// How long a helper waits for parts before it ends: long enough for the
+// next call of a piece of work, short enough that the threads the program
+// starts next find its memory free (each thread that allocates holds an
+// arena of the allocator while it lives).
+constexpr std::chrono::milliseconds IDLE{2};
 
 // The helper threads of the process. They are started as the budget asks
 // for them and wait for parts between calls, a while; `busy` counts the slots in

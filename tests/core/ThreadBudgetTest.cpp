@@ -1,4 +1,5 @@
 #include "TestRegistry.h"
+#include "ThreadsSetting.h"
 #include "core/ThreadBudget.h"
 #include "core/ThreadStarter.h"
 
@@ -29,22 +30,6 @@ private slots:
 
 namespace {
 
-class Threads
-{
-public:
-    explicit Threads(int n) : old(qgetenv("LUMIVANE_THREADS")) { qputenv("LUMIVANE_THREADS", QByteArray::number(n)); }
-    ~Threads()
-    {
-        if (old.isNull())
-            qunsetenv("LUMIVANE_THREADS");
-        else
-            qputenv("LUMIVANE_THREADS", old);
-    }
-
-private:
-    QByteArray old;
-};
-
 // Waits until `count` reaches `wanted`, two seconds at most: the parts
 // that wait so are taken by the helpers as well as by the caller.
 void awaitCount(const std::atomic<int>& count, int wanted)
@@ -54,7 +39,7 @@ void awaitCount(const std::atomic<int>& count, int wanted)
         std::this_thread::yield();
 }
 
-// The parts k of [0, size) that `parts` parts cover, each as often as it ran.
+// How often each index of [0, size) was met by `parts` parts.
 std::vector<int> coverage(std::size_t size, int parts)
 {
     std::vector<std::atomic<int>> hits(size);
@@ -81,7 +66,7 @@ void ThreadBudgetTest::aThrowingPartIsJoinedAndRaised_data()
 void ThreadBudgetTest::aThrowingPartIsJoinedAndRaised()
 {
     QFETCH(QString, thrower);
-    const Threads threads(4);
+    const ThreadsSetting threads(4);
     const std::thread::id caller = std::this_thread::get_id();
     std::atomic<int> begun{0};
     std::atomic<int> ended{0};
@@ -131,7 +116,7 @@ void ThreadBudgetTest::helpersThatCannotStart()
 {
     QFETCH(bool, background);
     // More helpers than any other test asks for: they must be started.
-    const Threads threads(background ? 48 : 32);
+    const ThreadsSetting threads(background ? 48 : 32);
     ThreadStarter::refuseNext(1000);
     std::vector<int> hits(5000, 0);
     const auto part = [&](int, std::size_t from, std::size_t to) {
@@ -162,7 +147,7 @@ void ThreadBudgetTest::nestedPartsStayWithinTheBudget()
 {
     QFETCH(int, budget);
     QFETCH(int, depth);
-    const Threads threads(budget);
+    const ThreadsSetting threads(budget);
     std::atomic<int> running{0};
     std::atomic<int> most{0};
     std::atomic<long> covered{0};

@@ -1,6 +1,7 @@
 #include "MatrixFixture.h"
 #include "Restore.h"
 #include "TestRegistry.h"
+#include "ThreadsSetting.h"
 
 #include "app/AppGlobals.h"
 #include "app/MessageAsker.h"
@@ -20,22 +21,6 @@
 using namespace matrixfixture;
 
 namespace {
-
-class Threads
-{
-public:
-    explicit Threads(int n) : old(qgetenv("LUMIVANE_THREADS")) { qputenv("LUMIVANE_THREADS", QByteArray::number(n)); }
-    ~Threads()
-    {
-        if (old.isNull())
-            qunsetenv("LUMIVANE_THREADS");
-        else
-            qputenv("LUMIVANE_THREADS", old);
-    }
-
-private:
-    QByteArray old;
-};
 
 // Every tile's title and rows: glyph names, '+' on a selected glyph.
 QStringList matrixText(const Matrix& m)
@@ -118,7 +103,7 @@ void RebuildMemoryTest::outOfMemory()
     QFETCH(QString, title);
     QFETCH(bool, dropsCells);
     Restore<bool> loaded(NO_DATA, false);
-    const Threads threads(3);
+    const ThreadsSetting threads(3);
     Restore<int> marks(BinCell::parallelMarks, 1);
     Restore<int> chosen(EventWidget::parallelSelection, 1);
     Restore<int> finds(EventWidget::parallelFind, 1);
