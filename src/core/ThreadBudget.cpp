@@ -95,6 +95,9 @@ public:
             std::lock_guard<std::mutex> lock(mutex);
             stopping = true;
             ending.swap(threads);
+            for (std::thread& thread : ended)
+                ending.push_back(std::move(thread));
+            ended.clear();
         }
         wake.notify_all();
         for (std::thread& thread : ending)
@@ -106,6 +109,11 @@ public:
     void open(Job& job, int helperLimit)
     {
         std::lock_guard<std::mutex> lock(mutex);
+        // Threads that ended let go of the lock for good before they are
+        // found here.
+        for (std::thread& thread : ended)
+            thread.join();
+        ended.clear();
         limit = helperLimit;
         job.opened = true;
         offered.push_back(&job);
@@ -157,7 +165,11 @@ public:
 
 private:
     // Room for every thread there may be: adding one never allocates.
-    Helpers() { threads.reserve(MAX_THREADS); }
+    Helpers()
+    {
+        threads.reserve(MAX_THREADS);
+        ended.reserve(MAX_THREADS);
+    }
 
     // With the lock held: the next part of the job, or -1.
     int take(Job& job)
@@ -212,7 +224,7 @@ private:
                 const auto found = std::find_if(threads.begin(), threads.end(),
                                                 [self](const std::thread& t) { return t.get_id() == self; });
                 if (found != threads.end()) {
-                    found->detach();
+                    ended.push_back(std::move(*found));
                     threads.erase(found);
                 }
                 return;
@@ -231,6 +243,7 @@ private:
     std::condition_variable wake;
     std::deque<Job*> offered;   // jobs with parts not taken yet, oldest first
     std::vector<std::thread> threads;
+    std::vector<std::thread> ended;   // idle threads that ended, to be joined
     int limit = 0;
     int busy = 0;
     bool stopping = false;
