@@ -1,109 +1,119 @@
 #include "core/DeferredRelease.h"
 
+#include "core/ThreadStarter.h"
+
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <new>
+#include <system_error>
 #include <thread>
 #include <utility>
 
-namespace {
+namespace deferredrelease {
 
-class Releaser
+struct Releaser::State
 {
-public:
-    static Releaser& instance()
-    {
-        static Releaser releaser;
-        return releaser;
-    }
-
-    ~Releaser()
-    {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_stopping = true;
-        }
-        m_wake.notify_all();
-        if (m_thread.joinable())
-            m_thread.join();
-    }
-
-    void post(std::function<void()> release)
-    {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            if (!m_stopping) {
-                m_queue.push_back(std::move(release));
-                if (!m_thread.joinable())
-                    m_thread = std::thread([this] { run(); });
-                release = nullptr;
-            }
-        }
-        if (release)
-            release();
-        else
-            m_wake.notify_all();
-    }
-
-    void wait()
-    {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        // A pause does not hold back what a waiter waits for.
-        ++m_waiters;
-        m_wake.notify_all();
-        m_idle.wait(lock, [this] { return m_queue.empty() && !m_busy; });
-        --m_waiters;
-    }
-
-    void pause(bool on)
-    {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_paused += on ? 1 : -1;
-        }
-        if (!on)
-            m_wake.notify_all();
-    }
-
-private:
-    Releaser() = default;
-
-    void run()
-    {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        for (;;) {
-            m_wake.wait(lock, [this] {
-                return m_stopping || (!m_queue.empty() && (m_paused == 0 || m_waiters > 0));
-            });
-            if (m_queue.empty())
-                return;   // stopping, and nothing left
-            std::function<void()> next = std::move(m_queue.front());
-            m_queue.pop_front();
-            m_busy = true;
-            lock.unlock();
-            next();
-            next = nullptr;
-            lock.lock();
-            m_busy = false;
-            if (m_queue.empty())
-                m_idle.notify_all();
-        }
-    }
-
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
-    std::condition_variable m_idle;
-    std::deque<std::function<void()>> m_queue;
-    bool m_busy = false;
-    bool m_stopping = false;
-    int m_paused = 0;
-    int m_waiters = 0;
-    std::thread m_thread;
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::condition_variable idle;
+    std::deque<std::function<void()>> queue;
+    bool busy = false;
+    bool stopping = false;
+    int paused = 0;
+    int waiters = 0;
+    std::thread thread;
 };
 
-} // namespace
+Releaser::Releaser()
+    : d(new State)
+{
+}
 
-namespace deferredrelease {
+Releaser::~Releaser()
+{
+    {
+        std::lock_guard<std::mutex> lock(d->mutex);
+        d->stopping = true;
+    }
+    d->wake.notify_all();
+    if (d->thread.joinable())
+        d->thread.join();
+}
+
+Releaser& Releaser::instance()
+{
+    static Releaser releaser;
+    return releaser;
+}
+
+void Releaser::post(std::function<void()> release)
+{
+    {
+        std::lock_guard<std::mutex> lock(d->mutex);
+        bool running = d->thread.joinable();
+        // The thread is started before anything is queued: a release that
+        // cannot be handed over is done here, and nobody waits for it.
+        try {
+            if (!d->stopping && !running) {
+                d->thread = ThreadStarter::start([this] { run(); });
+                running = true;
+            }
+            if (!d->stopping && running) {
+                d->queue.push_back(std::move(release));
+                release = nullptr;
+            }
+        } catch (const std::system_error&) {
+        } catch (const std::bad_alloc&) {
+        }
+    }
+    if (release)
+        release();
+    else
+        d->wake.notify_all();
+}
+
+void Releaser::wait()
+{
+    std::unique_lock<std::mutex> lock(d->mutex);
+    // A pause does not hold back what a waiter waits for.
+    ++d->waiters;
+    d->wake.notify_all();
+    d->idle.wait(lock, [this] { return d->queue.empty() && !d->busy; });
+    --d->waiters;
+}
+
+void Releaser::pause(bool on)
+{
+    {
+        std::lock_guard<std::mutex> lock(d->mutex);
+        d->paused += on ? 1 : -1;
+    }
+    if (!on)
+        d->wake.notify_all();
+}
+
+void Releaser::run()
+{
+    std::unique_lock<std::mutex> lock(d->mutex);
+    for (;;) {
+        d->wake.wait(lock, [this] {
+            return d->stopping || (!d->queue.empty() && (d->paused == 0 || d->waiters > 0));
+        });
+        if (d->queue.empty())
+            return;   // stopping, and nothing left
+        std::function<void()> next = std::move(d->queue.front());
+        d->queue.pop_front();
+        d->busy = true;
+        lock.unlock();
+        next();
+        next = nullptr;
+        lock.lock();
+        d->busy = false;
+        if (d->queue.empty())
+            d->idle.notify_all();
+    }
+}
 
 void post(std::function<void()> release)
 {

@@ -11,7 +11,8 @@
 namespace deferredrelease {
 
 // Runs `release` on the background thread (started with the first call).
-// While the program ends, after the thread has been stopped, it runs here.
+// While the program ends, after the thread has been stopped, or when the
+// system refuses to start the thread, it runs here.
 void post(std::function<void()> release);
 // Returns once everything posted so far has run.
 void waitForAll();
@@ -27,6 +28,27 @@ public:
     ~Pause();
     Pause(const Pause&) = delete;
     Pause& operator=(const Pause&) = delete;
+};
+
+// A background thread and the releases handed to it: the functions above
+// use the program's one.
+class Releaser
+{
+public:
+    Releaser();
+    ~Releaser();
+    Releaser(const Releaser&) = delete;
+    Releaser& operator=(const Releaser&) = delete;
+
+    static Releaser& instance();
+    void post(std::function<void()> release);
+    void wait();
+    void pause(bool on);
+
+private:
+    struct State;
+    void run();
+    std::unique_ptr<State> d;
 };
 
 // Below this many references, freeing costs less than handing over.

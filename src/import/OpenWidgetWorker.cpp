@@ -3,6 +3,7 @@
 #include "core/IPacketStream.h"
 #include "core/Packet.h"
 #include "core/ThreadBudget.h"
+#include "core/ThreadStarter.h"
 #include "core/ValueTable.h"
 #include "import/RecordParser.h"
 
@@ -15,9 +16,11 @@
 #endif
 #include <condition_variable>
 #include <cstring>
+#include <functional>
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -371,9 +374,7 @@ void OpenWidgetWorker::loadData()
     // join gives the very same events, values, pool and trace numbers.
     IPacketStream* stream = w->stream;
     const int threads = threadCount();
-    if (threads > 1 && stream && w->readsInStretches() && stream->readsBytes())
-        readStretches(threads);
-    else
+    if (!(threads > 1 && stream && w->readsInStretches() && stream->readsBytes() && readStretches(threads)))
         readRecords();
 
     emit progress(total);
@@ -403,7 +404,7 @@ void OpenWidgetWorker::readRecords()
     }
 }
 
-void OpenWidgetWorker::readStretches(int threads)
+bool OpenWidgetWorker::readStretches(int threads)
 {
 #ifdef __GLIBC__
     // The stretches' big passing blocks (their lines, caches and pools)
@@ -469,14 +470,14 @@ void OpenWidgetWorker::readStretches(int threads)
     // The helpers parse the stretches in the queue; this thread reads them
     // from the stream ahead of them and joins them in order.
     std::vector<std::thread> helpers;
-    // Up to two stretches a thread are read ahead, so that the helpers find
-    // the next stretch waiting while this thread joins the front one; beyond
-    // one a thread only while the lines read ahead stay below kAheadBytes
-    // (a log of long lines would otherwise hold gigabytes of them).
-    const std::size_t inFlight = std::size_t(threads) * 2;
-    qint64 windowBytes = 0;   // lines read by the stretches in the window
+    // This thread mostly waits for the helpers: they take its place in the
+    // thread budget, and the slots free besides. A helper that the system
+    // refuses to start leaves the stretches to the others.
+    ThreadBudget::Slots budget(threads - 1);
+    threads = 1 + budget.count();
+    helpers.reserve(std::size_t(threads));
     for (int t = 0; t < threads; ++t) {
-        helpers.emplace_back([&]() {
+        std::function<void()> helper = [&]() {
             std::unique_lock<std::mutex> lock(mutex);
             for (;;) {
                 wake.wait(lock, [&] { return stop || !queue.empty() || !spent.empty(); });
@@ -521,8 +522,23 @@ void OpenWidgetWorker::readStretches(int threads)
                 s->done = true;
                 parsed.notify_all();
             }
-        });
+        };
+        try {
+            helpers.push_back(ThreadStarter::start(std::move(helper)));
+        } catch (const std::system_error&) {
+            break;
+        }
     }
+    if (helpers.empty())
+        return false;   // nothing read yet: one thread reads record by record
+    threads = int(helpers.size());
+    budget.giveBack(budget.count() - (threads - 1));
+    // Up to two stretches a thread are read ahead, so that the helpers find
+    // the next stretch waiting while this thread joins the front one; beyond
+    // one a thread only while the lines read ahead stay below kAheadBytes
+    // (a log of long lines would otherwise hold gigabytes of them).
+    const std::size_t inFlight = std::size_t(threads) * 2;
+    qint64 windowBytes = 0;   // lines read by the stretches in the window
 
     while (!cancelled.load(std::memory_order_relaxed)) {
         while (window.size() < std::size_t(threads)
@@ -573,4 +589,5 @@ void OpenWidgetWorker::readStretches(int threads)
     if (!cancelled.load(std::memory_order_relaxed) && read >= total && announced <= total
         && total % 1000 == 0 && !stream->atEnd())
         announceUpTo(total + 1);
+    return true;
 }

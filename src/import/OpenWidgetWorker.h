@@ -58,7 +58,8 @@ public slots:
 
 private:
     // Reads the owner's stream in stretches on `threads` threads.
-    void readStretches(int threads);
+    // False when no helper could start, before anything is read.
+    bool readStretches(int threads);
     // Reads the owner's stream record by record.
     void readRecords();
     // What the loop of one record announces: every 1000th record.

@@ -10,6 +10,7 @@
 #include "core/ValueTable.h"
 #include "core/DerivedTime.h"
 #include "core/ThreadBudget.h"
+#include "core/ThreadStarter.h"
 
 #include <QDebug>
 #include <QVarLengthArray>
@@ -18,10 +19,13 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstring>
+#include <exception>
 #include <functional>
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <new>
+#include <system_error>
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
@@ -383,14 +387,27 @@ private:
 
 // Helper threads that run one job at a time together with the calling
 // thread: run() hands the job to every helper, does its own share as number
-// 0 and returns once each helper has finished its share.
+// 0 and returns once each helper has finished its share. The helpers are
+// slots of the thread budget; a helper the system refuses to start leaves
+// the crew smaller. The first exception of a share is thrown on from run()
+// once every share has ended.
 class Crew
 {
 public:
     explicit Crew(int size)
+        : budget(size - 1)
     {
-        for (int t = 1; t < size; ++t)
-            helpers.emplace_back([this, t] { serve(t); });
+        helpers.reserve(std::size_t(budget.count()));
+        for (int t = 1; t <= budget.count(); ++t) {
+            try {
+                helpers.push_back(ThreadStarter::start([this, t] { serve(t); }));
+            } catch (const std::system_error&) {
+                break;
+            } catch (const std::bad_alloc&) {
+                break;
+            }
+        }
+        budget.giveBack(budget.count() - int(helpers.size()));
     }
 
     ~Crew()
@@ -418,13 +435,24 @@ public:
             std::lock_guard<std::mutex> lock(mutex);
             current = &share;
             busy = int(helpers.size());
+            failure = nullptr;
             ++generation;
         }
         wake.notify_all();
-        job(0);
+        std::exception_ptr own;
+        try {
+            job(0);
+        } catch (...) {
+            own = std::current_exception();
+        }
         std::unique_lock<std::mutex> lock(mutex);
         finished.wait(lock, [this] { return busy == 0; });
         current = nullptr;
+        std::exception_ptr thrown = own ? own : failure;
+        failure = nullptr;
+        lock.unlock();
+        if (thrown)
+            std::rethrow_exception(thrown);
     }
 
 private:
@@ -439,18 +467,27 @@ private:
                 return;
             const std::function<void(int)>* job = current;
             lock.unlock();
-            (*job)(number);
+            std::exception_ptr thrown;
+            try {
+                (*job)(number);
+            } catch (...) {
+                thrown = std::current_exception();
+            }
             lock.lock();
+            if (thrown && !failure)
+                failure = thrown;
             if (--busy == 0)
                 finished.notify_one();
         }
     }
 
+    ThreadBudget::Slots budget;
     std::vector<std::thread> helpers;
     std::mutex mutex;
     std::condition_variable wake;
     std::condition_variable finished;
     const std::function<void(int)>* current = nullptr;
+    std::exception_ptr failure;
     quint64 generation = 0;
     int busy = 0;
     bool quit = false;

@@ -1,5 +1,6 @@
 #include "TestRegistry.h"
 #include "core/DeferredRelease.h"
+#include "core/ThreadStarter.h"
 
 #include <QtTest>
 
@@ -16,6 +17,7 @@ private slots:
     void pausesHoldBackUntilTheLastEnds_data();
     void pausesHoldBackUntilTheLastEnds();
     void waitingRunsWhatAPauseHolds();
+    void aThreadThatCannotStart();
 };
 
 namespace {
@@ -72,6 +74,22 @@ void DeferredReleaseTest::waitingRunsWhatAPauseHolds()
     QCOMPARE(ran.load(), 1);
     deferredrelease::waitForAll();
     QCOMPARE(ran.load(), 2);
+}
+
+void DeferredReleaseTest::aThreadThatCannotStart()
+{
+    deferredrelease::Releaser releaser;
+    std::thread::id ranOn;
+    ThreadStarter::refuseNext(1);
+    releaser.post([&ranOn] { ranOn = std::this_thread::get_id(); });
+    // Done here, and nothing left for a wait to wait for.
+    QCOMPARE(ranOn, std::this_thread::get_id());
+    releaser.wait();
+    // The next release starts the thread after all.
+    releaser.post([&ranOn] { ranOn = std::this_thread::get_id(); });
+    releaser.wait();
+    QVERIFY(ranOn != std::this_thread::get_id());
+    QCOMPARE(ThreadStarter::refuseNext(0), 0);
 }
 
 LUMIVANE_TEST(DeferredReleaseTest)

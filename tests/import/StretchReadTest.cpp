@@ -2,6 +2,7 @@
 #include "ImportFixture.h"
 #include "TempWorkDir.h"
 #include "TestRegistry.h"
+#include "core/ThreadStarter.h"
 
 #include "app/ControlWidget.h"
 #include "model/Context.h"
@@ -170,23 +171,26 @@ void StretchReadTest::sameWithOneAndFourThreads_data()
     QTest::addColumn<QString>("grouping");
     QTest::addColumn<QString>("limit");
     QTest::addColumn<int>("events");
+    QTest::addColumn<bool>("refused");     // every helper thread refused
     // Two stretches, the second one short; a bad record every 5000.
-    QTest::newRow("generated, by ip.src") << "" << "ip.src" << "" << 140000 - 28;
-    QTest::newRow("generated, default grouping") << "" << "" << "" << 140000 - 28;
-    QTest::newRow("generated, no grouping") << "" << "-" << "" << 140000 - 28;
+    QTest::newRow("generated, by ip.src") << "" << "ip.src" << "" << 140000 - 28 << false;
+    QTest::newRow("generated, default grouping") << "" << "" << "" << 140000 - 28 << false;
+    QTest::newRow("generated, no grouping") << "" << "-" << "" << 140000 - 28 << false;
     // Trace numbers joined by the text of numbers, of times and of texts
     // with an empty and a non-ASCII one among them.
-    QTest::newRow("generated, by tcp.srcport") << "" << "tcp.srcport" << "" << 140000 - 28;
-    QTest::newRow("generated, by frame.time_epoch") << "" << "frame.time_epoch" << "" << 140000 - 28;
-    QTest::newRow("generated, by proto") << "" << "proto" << "" << 140000 - 28;
-    QTest::newRow("generated, limit inside a stretch") << "" << "ip.dst" << "135000" << 135000 - 27;
-    QTest::newRow("basic") << "import/basic.csv" << "ip.src" << "" << 3;
-    QTest::newRow("crlf") << "import/crlf.csv" << "" << "" << 2;
-    QTest::newRow("invalid utf-8") << "import/invalid_utf8.csv" << "" << "" << 2;
-    QTest::newRow("garbage times") << "import/garbage_times.csv" << "" << "" << 6;
-    QTest::newRow("field counts") << "import/field_counts.csv" << "" << "" << 2;
-    QTest::newRow("smb2 sequence") << "import/smb2_sequence.csv" << "" << "" << -1;
-    QTest::newRow("generated smb2") << "smb2" << "smb2.cSeq.filename" << "" << 140000;
+    QTest::newRow("generated, by tcp.srcport") << "" << "tcp.srcport" << "" << 140000 - 28 << false;
+    QTest::newRow("generated, by frame.time_epoch") << "" << "frame.time_epoch" << "" << 140000 - 28 << false;
+    QTest::newRow("generated, by proto") << "" << "proto" << "" << 140000 - 28 << false;
+    QTest::newRow("generated, limit inside a stretch") << "" << "ip.dst" << "135000" << 135000 - 27 << false;
+    QTest::newRow("basic") << "import/basic.csv" << "ip.src" << "" << 3 << false;
+    QTest::newRow("crlf") << "import/crlf.csv" << "" << "" << 2 << false;
+    QTest::newRow("invalid utf-8") << "import/invalid_utf8.csv" << "" << "" << 2 << false;
+    QTest::newRow("garbage times") << "import/garbage_times.csv" << "" << "" << 6 << false;
+    QTest::newRow("field counts") << "import/field_counts.csv" << "" << "" << 2 << false;
+    QTest::newRow("smb2 sequence") << "import/smb2_sequence.csv" << "" << "" << -1 << false;
+    QTest::newRow("generated smb2") << "smb2" << "smb2.cSeq.filename" << "" << 140000 << false;
+    QTest::newRow("generated, helpers refused") << "" << "ip.src" << "" << 140000 - 28 << true;
+    QTest::newRow("generated smb2, helpers refused") << "smb2" << "smb2.cSeq.filename" << "" << 140000 << true;
 }
 
 void StretchReadTest::sameWithOneAndFourThreads()
@@ -195,6 +199,7 @@ void StretchReadTest::sameWithOneAndFourThreads()
     QFETCH(QString, grouping);
     QFETCH(QString, limit);
     QFETCH(int, events);
+    QFETCH(bool, refused);
     TempWorkDir dir;
     BoxRecorder boxes;
     DebugCapture cap;
@@ -206,7 +211,9 @@ void StretchReadTest::sameWithOneAndFourThreads()
     ControlWidget one(nullptr);
     load(one, path, 1, grouping, limit);
     ControlWidget many(nullptr);
+    ThreadStarter::refuseNext(refused ? 1000 : 0);
     load(many, path, 4, grouping, limit);
+    QVERIFY(ThreadStarter::refuseNext(0) < (refused ? 1000 : 1));
     QVERIFY(one.glyphStore->rootContext);
     QVERIFY(many.glyphStore->rootContext);
     if (events >= 0)

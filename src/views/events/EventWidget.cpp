@@ -12,6 +12,7 @@
 #include "core/Packet.h"
 #include "core/ShareText.h"
 #include "core/ThreadBudget.h"
+#include "core/ThreadStarter.h"
 #include "editors/RuleListWidget.h"
 #include "events/AttributeEvent.h"
 #include "events/ContextEvent.h"
@@ -89,6 +90,8 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
+#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -119,6 +122,29 @@ private:
     static constexpr int BUSY_EVENTS = 200000;
     const bool busy;
     const deferredrelease::Pause pause;
+};
+
+// Holds the rows mutex of every cell while the events are filed into
+// them, and lets go of them however the filing is left.
+class CellsLocked
+{
+public:
+    explicit CellsLocked(const TList<BinCell*>& cells)
+        : cells(cells)
+    {
+        for (BinCell* cell : cells)
+            cell->rowsMutex->lock();
+    }
+    ~CellsLocked()
+    {
+        for (BinCell* cell : cells)
+            cell->rowsMutex->unlock();
+    }
+    CellsLocked(const CellsLocked&) = delete;
+    CellsLocked& operator=(const CellsLocked&) = delete;
+
+private:
+    const TList<BinCell*>& cells;
 };
 
 using PacketPtr = QSharedPointer<Packet>;
@@ -518,17 +544,19 @@ void EventWidget::changeXAxis(const QString& name)
 
 void EventWidget::changeXAxis(const QString& name, bool update)
 {
-    if (!context)
-        return;
-    clearHighlights();
-    clearSelection();
-    delete xAxis;
-    xAxis = makeAxis(name, 0, false);
-    xNone = isNoneName(name);
-    if (update) {
-        reload();
-        setSize(-1, -1);
-    }
+    guardRebuild(QStringLiteral("Failed to group events"), QStringLiteral("grouping the events"), Recovery::Cells, [&] {
+        if (!context)
+            return;
+        clearHighlights();
+        clearSelection();
+        delete xAxis;
+        xAxis = makeAxis(name, 0, false);
+        xNone = isNoneName(name);
+        if (update) {
+            reload();
+            setSize(-1, -1);
+        }
+    });
 }
 
 void EventWidget::changeZAxis(const QString& name)
@@ -572,23 +600,25 @@ void EventWidget::iChangeYAxis(const QString& name, bool update)
 
 void EventWidget::iChangeYAxis(const QString& name, bool update, bool traceSide)
 {
-    if (!context)
-        return;
-    clearHighlights();
-    clearSelection();
-    delete yAxis;
-    // An empty name is the axis "none" too (not an axis without values).
-    yAxis = makeAxis(name.isEmpty() ? NONE_NAME : name, 1, traceSide);
-    yNone = isNoneName(name);
-    yTraceSide = traceSide;
-    if (options) {
-        options->groupOrderBox->setEnabled(!yNone);
-        options->groupDirectionBox->setEnabled(!yNone);
-    }
-    if (update) {
-        reload();
-        setSize(-1, -1);
-    }
+    guardRebuild(QStringLiteral("Failed to group events"), QStringLiteral("grouping the events"), Recovery::Cells, [&] {
+        if (!context)
+            return;
+        clearHighlights();
+        clearSelection();
+        delete yAxis;
+        // An empty name is the axis "none" too (not an axis without values).
+        yAxis = makeAxis(name.isEmpty() ? NONE_NAME : name, 1, traceSide);
+        yNone = isNoneName(name);
+        yTraceSide = traceSide;
+        if (options) {
+            options->groupOrderBox->setEnabled(!yNone);
+            options->groupDirectionBox->setEnabled(!yNone);
+        }
+        if (update) {
+            reload();
+            setSize(-1, -1);
+        }
+    });
 }
 
 void EventWidget::changeYAxis(const QString& name)
@@ -729,9 +759,10 @@ BinCell* EventWidget::cellAt(int row, int column) const
     return cells[int(index)];
 }
 
-void EventWidget::reload()
+void EventWidget::reloadCells()
 {
     const RebuildScope rebuild(context);
+    cellsDropped = false;
     qDebug().noquote() << "reload";
     setUpdatesEnabled(false);
     cancelOverview();
@@ -787,8 +818,7 @@ void EventWidget::reload()
 
         qDebug().noquote() << "dividing data";
         if (context) {
-            for (BinCell* cell : cells)
-                cell->rowsMutex->lock();
+            const CellsLocked locked(cells);
             const THash<QString, int>& eventColumns = store->attributeColumns;
             const THash<QString, int>& traceColumns = store->conversationAttributeColumns;
             const bool eventSide = !yNone && eventColumns.contains(yAxis->name);
@@ -870,8 +900,6 @@ void EventWidget::reload()
             }
             for (auto& entry : tracesOf)
                 entry.first->addTraces(entry.second);
-            for (BinCell* cell : cells)
-                cell->rowsMutex->unlock();
         }
 
         if (!cells.isEmpty() && !holdsEvents(cells.last())) {
@@ -897,6 +925,141 @@ void EventWidget::reload()
     setUpdatesEnabled(true);
     sendOverviewRender();
     update();
+}
+
+// ---------------------------------------------------------------------------
+// Rebuilds that run out of memory
+
+void EventWidget::reload()
+{
+    guardRebuild(QStringLiteral("Failed to group events"), QStringLiteral("grouping the events"), Recovery::Cells,
+                 [this] { reloadCells(); });
+}
+
+void EventWidget::setStack(bool on)
+{
+    guardRebuild(QStringLiteral("Failed to stack rows"), QStringLiteral("stacking the rows"), Recovery::Cells,
+                 [this, on] {
+                     if (!cellsDropped) {
+                         stackCells(on);
+                         return;
+                     }
+                     stack = on;
+                     reloadCells();
+                     setSize(-1, -1);
+                 });
+}
+
+void EventWidget::setItemSize(int size)
+{
+    guardRebuild(QStringLiteral("Failed to resize glyphs"), QStringLiteral("resizing the glyphs"), Recovery::Cells,
+                 [this, size] {
+                     if (cellsDropped)
+                         reloadCells();
+                     resizeItems(size);
+                 });
+}
+
+void EventWidget::reloadRules()
+{
+    guardRebuild(QStringLiteral("Failed to apply rules"), QStringLiteral("applying the rules"), Recovery::Cells,
+                 [this] {
+                     if (cellsDropped)
+                         reloadCells();
+                     reloadCellsWithRules();
+                 });
+}
+
+void EventWidget::find(ParseNode* tree, bool findTraces, bool notLongest, bool createAttribute)
+{
+    guardRebuild(QStringLiteral("Failed to find events"), QStringLiteral("finding the events"), Recovery::Selection,
+                 [&] { findInCells(tree, findTraces, notLongest, createAttribute); });
+}
+
+void EventWidget::selectGlyphs(const TList<BinItem*>& select, const TList<BinItem*>& deselect)
+{
+    guardRebuild(QStringLiteral("Failed to select events"), QStringLiteral("selecting the events"),
+                 Recovery::Selection, [&] { selectGlyphsInCells(select, deselect); });
+}
+
+bool EventWidget::guardRebuild(const QString& title, const QString& action, Recovery recovery,
+                               const std::function<void()>& work)
+{
+    if (rebuildDepth > 0) {
+        work();
+        return true;
+    }
+    QString failure;
+    try {
+        struct Depth
+        {
+            int& depth;
+            explicit Depth(int& depth) : depth(depth) { ++depth; }
+            ~Depth() { --depth; }
+        } inside(rebuildDepth);
+        work();
+        return true;
+    } catch (const std::bad_alloc&) {
+        failure = QStringLiteral("ran out of memory");
+    } catch (const std::system_error&) {
+        failure = QStringLiteral("could not start a thread");
+    }
+    qWarning().noquote() << "the event matrix" << failure << "while" << action;
+    QString shows;
+    try {
+        if (recovery == Recovery::Selection) {
+            dropSelection();
+            shows = QStringLiteral("now shows no selection.");
+        }
+    } catch (const std::exception&) {
+        recovery = Recovery::Cells;
+    }
+    if (recovery == Recovery::Cells) {
+        dropCells();
+        shows = QStringLiteral("now shows no events. A change of the grouping, the stacking or the context "
+                               "builds it again.");
+    }
+    MessageAsker::ask(QMessageBox::Warning, title,
+                      QStringLiteral("The event matrix ") + failure + QStringLiteral(" while ") + action
+                          + QStringLiteral(" and ") + shows,
+                      QMessageBox::Ok, this);
+    return false;
+}
+
+void EventWidget::dropCells()
+{
+    cancelOverview();
+    closePopup();
+    deleteCells();
+    cellsDropped = true;
+    MainWindow* window = control ? control->mainWindow : nullptr;
+    SettingsWidget* panel = window ? window->settingsWidget : nullptr;
+    RuleOverviewWidget* rules = panel ? (side == 0 ? panel->ruleOverview : panel->rightRuleOverview) : nullptr;
+    if (rules)
+        rules->rebuild();
+    // The selected events stay: the next cells mark their glyphs.
+    setUpdatesEnabled(true);
+    clearImages();
+    repositionCells();
+    render(true, true, nullptr);
+    sendOverviewRender();
+    updateStatistics();
+}
+
+void EventWidget::dropSelection()
+{
+    // The rebuild may have marked glyphs before it set the flag that says so.
+    selectionMarksClear = false;
+    clearSelection();
+    sendSelection(TList<PacketPtr>(), selectedPacketSet);
+    if (control) {
+        GlyphsEvent glyphs(this, selectedSequences, {QStringLiteral("select")});
+        QCoreApplication::sendEvent(control, &glyphs);
+    }
+    setUpdatesEnabled(true);
+    renderAllCells();
+    render(true, true, nullptr);
+    updateStatistics();
 }
 
 void EventWidget::repositionCells()
@@ -1014,7 +1177,7 @@ void EventWidget::showPopups(bool on)
     render(true, true, nullptr);
 }
 
-void EventWidget::setStack(bool on)
+void EventWidget::stackCells(bool on)
 {
     const RebuildScope rebuild(context);
     cancelOverview();
@@ -1069,7 +1232,7 @@ void EventWidget::setConv3()
     setSize(-1, -1);
 }
 
-void EventWidget::setItemSize(int size)
+void EventWidget::resizeItems(int size)
 {
     if (size < 1) {
         qDebug().noquote() << "glyph size" << size << "is below 1 pixel: 1 is used";
@@ -1096,16 +1259,20 @@ void EventWidget::setItemSize(int size)
 
 void EventWidget::setSort(const QString&)
 {
-    // The Y axis is built again through the box that chose it, so that an
-    // event attribute keeps the event side's values and column.
-    const QString name = yNone || !yAxis ? NONE_NAME : yAxis->name;
-    if (yTraceSide)
-        changeYAxis(name, true);
-    else
-        changeYAxis2(name, true);
-    reload();
-    setSize(-1, -1);
-    sendOverviewRender();
+    guardRebuild(QStringLiteral("Failed to group events"), QStringLiteral("grouping the events"), Recovery::Cells,
+                 [this] {
+                     // The Y axis is built again through the box that chose
+                     // it, so that an event attribute keeps the event side's
+                     // values and column.
+                     const QString name = yNone || !yAxis ? NONE_NAME : yAxis->name;
+                     if (yTraceSide)
+                         changeYAxis(name, true);
+                     else
+                         changeYAxis2(name, true);
+                     reload();
+                     setSize(-1, -1);
+                     sendOverviewRender();
+                 });
 }
 
 void EventWidget::setGroupSort(const QString&)
@@ -1301,9 +1468,10 @@ qint64 distinctTraces(const PacketSet& events)
 
 // The sets of a selection made of chosen glyphs: their events and the
 // glyphs themselves, added to copies of the current sets. For many glyphs,
-// helper threads fill them while the caller goes on: it may write the
-// glyphs' flags and counts meanwhile, but not their event lists. The take
-// functions wait for the helpers; each is called once.
+// the helpers of the thread budget fill them while the caller goes on: it
+// may write the glyphs' flags and counts meanwhile, but not their event
+// lists. The take functions wait for the helpers (or do what none took);
+// each is called once.
 class ChosenSets
 {
 public:
@@ -1313,24 +1481,15 @@ public:
     {
         if (!parallel)
             return;
-        // Copies of the events, part by part, one helper each; then the set
-        // indexes them on as many threads.
+        // Copies of the events, part by part; then the set indexes them on
+        // as many threads.
         parts = ThreadBudget::count();
         copies.resize(std::size_t(parts));
         ids.resize(std::size_t(parts));
         counting = this->events.isEmpty();
-        for (int k = 0; k < parts; ++k)
-            helpers.emplace_back([this, k]() { copyPart(k); });
-        glyphsHelper = std::thread([this]() { addGlyphs(); });
-    }
-
-    ~ChosenSets()
-    {
-        for (std::thread& helper : helpers)
-            if (helper.joinable())
-                helper.join();
-        if (glyphsHelper.joinable())
-            glyphsHelper.join();
+        copying = std::make_unique<ThreadBudget::Background>(
+            select.items.size(), parts, [this](int k, std::size_t from, std::size_t to) { copyPart(k, from, to); });
+        adding = std::make_unique<ThreadBudget::Background>(1, 1, [this](int, std::size_t, std::size_t) { addGlyphs(); });
     }
 
     ChosenSets(const ChosenSets&) = delete;
@@ -1345,8 +1504,7 @@ public:
                         events.insert(p);
             return std::move(events);
         }
-        for (std::thread& helper : helpers)
-            helper.join();
+        copying->finish();
         events.adoptAll(copies, parts);
         if (counting) {
             std::vector<int> all;
@@ -1360,7 +1518,7 @@ public:
     FlatSet<BinItem*> takeGlyphs()
     {
         if (parallel)
-            glyphsHelper.join();
+            adding->finish();
         else
             addGlyphs();
         return std::move(glyphs);
@@ -1371,10 +1529,8 @@ public:
     qint64 traces() const { return traceCount; }
 
 private:
-    void copyPart(int k)
+    void copyPart(int k, std::size_t from, std::size_t to)
     {
-        const std::size_t from = select.items.size() * std::size_t(k) / std::size_t(parts);
-        const std::size_t to = select.items.size() * std::size_t(k + 1) / std::size_t(parts);
         std::vector<PacketPtr>& copy = copies[std::size_t(k)];
         std::vector<int>& traceIds = ids[std::size_t(k)];
         for (std::size_t i = from; i < to; ++i) {
@@ -1406,8 +1562,9 @@ private:
     qint64 traceCount = -1;
     std::vector<std::vector<PacketPtr>> copies;
     std::vector<std::vector<int>> ids;
-    std::vector<std::thread> helpers;
-    std::thread glyphsHelper;
+    // Last: they end the helpers' parts before the sets above go.
+    std::unique_ptr<ThreadBudget::Background> copying;
+    std::unique_ptr<ThreadBudget::Background> adding;
 };
 
 } // namespace
@@ -1451,7 +1608,7 @@ void EventWidget::selectItems(const QHash<BinItem*, bool>& select, const QHash<B
     selectGlyphs(chosen, dropped);
 }
 
-void EventWidget::selectGlyphs(const TList<BinItem*>& select, const TList<BinItem*>& deselect)
+void EventWidget::selectGlyphsInCells(const TList<BinItem*>& select, const TList<BinItem*>& deselect)
 {
     QElapsedTimer elapsed;
     elapsed.start();
@@ -1802,17 +1959,20 @@ void EventWidget::showSelection(const TList<QSharedPointer<Packet>>& packets)
 
 void EventWidget::showSelection(const PacketSet& packets)
 {
-    clearSelection();
-    if (!packets.isEmpty()) {
-        selectedPacketSet = packets;
-        selectionMarksClear = false;
-        for (BinCell* cell : cells)
-            cell->setSelectedPackets(selectedPacketSet);
-    }
-    gatherSelectedItems();
-    renderVisibleCells();
-    render(true, true, nullptr);
-    updateStatistics();
+    guardRebuild(QStringLiteral("Failed to select events"), QStringLiteral("selecting the events"),
+                 Recovery::Selection, [&] {
+                     clearSelection();
+                     if (!packets.isEmpty()) {
+                         selectedPacketSet = packets;
+                         selectionMarksClear = false;
+                         for (BinCell* cell : cells)
+                             cell->setSelectedPackets(selectedPacketSet);
+                     }
+                     gatherSelectedItems();
+                     renderVisibleCells();
+                     render(true, true, nullptr);
+                     updateStatistics();
+                 });
 }
 
 void EventWidget::sendSelection(TList<QSharedPointer<Packet>> packets, const PacketSet& set)
@@ -1952,7 +2112,7 @@ QString EventWidget::uniqueAttributeName(const QString& name) const
     return candidate;
 }
 
-void EventWidget::find(ParseNode* tree, bool findTraces, bool notLongest, bool createAttribute)
+void EventWidget::findInCells(ParseNode* tree, bool findTraces, bool notLongest, bool createAttribute)
 {
     clearSelection();
     if (!tree)
@@ -2116,7 +2276,7 @@ void EventWidget::find(ParseNode* tree, bool findTraces, bool notLongest, bool c
     updateStatistics();
 }
 
-void EventWidget::reloadRules()
+void EventWidget::reloadCellsWithRules()
 {
     const RebuildScope rebuild(context);
     cancelOverview();
@@ -3069,18 +3229,26 @@ private:
                 ++running;
             }
             try {
-                started.threads.emplace_back([&]() {
+                started.threads.push_back(ThreadStarter::start([&]() {
                     work();
                     std::lock_guard<std::mutex> guard(lock);
                     --running;
                     ended.notify_all();
-                });
+                }));
+            } catch (const std::system_error&) {
+                // The system refuses another thread: the pass goes on with
+                // the threads it has.
+                std::lock_guard<std::mutex> guard(lock);
+                --running;
+                break;
             } catch (...) {
                 std::lock_guard<std::mutex> guard(lock);
                 --running;
                 throw;
             }
         }
+        if (started.threads.empty())
+            return runHere(pass);
 
         bool going = true;
         if (!progress) {
@@ -3221,7 +3389,10 @@ GNode<int>* EventWidget::hierarchicalClustering(QString metric,
     }
 
     const bool parallel = n >= parallelClustering;
-    const int helpers = parallel ? ThreadBudget::count() - (progress ? 0 : 1) : 0;
+    // The helpers take slots of the thread budget; with a report the
+    // calling thread only reports and waits, and one more takes its place.
+    ThreadBudget::Slots budget(parallel ? ThreadBudget::count() - 1 : 0);
+    const int helpers = parallel ? budget.count() + (progress ? 1 : 0) : 0;
     ClusteringPasses passes(helpers, progress, total);
     const std::size_t w = std::size_t(n);
 

@@ -407,6 +407,31 @@ private:
     // Position of the press before the last one (double-click distance).
     QPointF previousPress{-1.0, -1.0};
 
+    // What a rebuild that ran out of memory (or could not start a thread)
+    // leaves: the cells dropped, or, for a selection, the matrix without one.
+    enum class Recovery { Cells, Selection };
+    // Runs `work`, a rebuild of the cells or the selection. When it runs out
+    // of memory the matrix is brought to a consistent state and the user is
+    // told, under `title`; false then. A rebuild inside another leaves that
+    // to the outer one.
+    bool guardRebuild(const QString& title, const QString& action, Recovery recovery,
+                      const std::function<void()>& work);
+    // The matrix without cells, as the views fed by it see it.
+    void dropCells();
+    // The matrix without a selection, and the other views told so.
+    void dropSelection();
+    // The bodies of the rebuilds that guardRebuild runs.
+    void reloadCells();
+    void stackCells(bool on);
+    void resizeItems(int size);
+    void findInCells(ParseNode* tree, bool findTraces, bool notLongest, bool createAttribute);
+    void reloadCellsWithRules();
+    void selectGlyphsInCells(const TList<BinItem*>& select, const TList<BinItem*>& deselect);
+    int rebuildDepth = 0;
+    // Set when a rebuild dropped the cells: the next rebuild of the cells
+    // in place makes them anew.
+    bool cellsDropped = false;
+
     // The side (trace or event) of the attribute on the Y axis.
     bool yTraceSide = true;
     // Wheel angle not yet turned into whole lines.
