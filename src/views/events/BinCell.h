@@ -30,6 +30,7 @@ class Rule;
 class RuleMatcher;
 class TVariant;
 class IAxis;
+class ItemStock;
 class Packet;
 class ParseNode;
 class QFontMetricsF;
@@ -81,8 +82,12 @@ public:
                     const std::vector<int>* traceIds = nullptr);
     // Rebuilds `rows` from `conversations` under the lock: one item per
     // event, the visible rules in order, then stacking; with updateVisible
-    // also the visible window.
-    void buildData(bool updateVisible);
+    // also the visible window. The new glyphs are made of those of `stock`
+    // (as far as it holds glyphs), or else of the glyphs they replace.
+    void buildData(bool updateVisible, ItemStock* stock = nullptr);
+    // Gives the glyphs of the rows to the stock, under the lock, and
+    // empties the rows as clearData() does.
+    void handOverItems(ItemStock& stock);
     // The item that replaces a matched run: a copy of the rewrite glyph
     // holding every event of the run (owned by the caller), or null when the
     // rewrite glyph deletes.
