@@ -346,6 +346,10 @@ void RuleOverviewWidget::rebuild()
                     prefetch(&ahead->name);
                     prefetch(&ahead->children);
                 }
+                // So is the glyph stacked last on one a little less far
+                // ahead, whose list was fetched meanwhile.
+                if (i + 4 < itemTotal && items[i + 4] && !items[i + 4]->children.items.empty())
+                    prefetch(&items[i + 4]->children.items.back().name);
                 if (item)
                     tree.addPath(*item, multi);
             }
