@@ -475,8 +475,7 @@ void BinCell::buildData(bool updateVisible, ItemStock* stock)
             for (std::size_t j = 0; j < events.size(); ++j) {
                 askAhead();
                 const QSharedPointer<Packet>& event = events[j];
-                BinItem* item = share.make(this);
-                item->packets.items.push_back(event);
+                BinItem* item = share.make(this, event);
                 item->totalCount = 1;
                 item->setWidth(glyphSize);
                 item->setHeight(glyphSize);

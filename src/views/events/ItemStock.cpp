@@ -35,13 +35,13 @@ ItemStock::~ItemStock()
     // Everything goes to the background thread in one piece.
     struct Held
     {
-        std::vector<BinItem*> glyphs;
-        std::vector<TList<BinItem*>> rowLists;
+        std::vector<TList<BinItem*>> rows;
         Share::Kept* kept = nullptr;
         ~Held()
         {
-            for (BinItem* glyph : glyphs)
-                delete glyph;
+            for (const TList<BinItem*>& row : rows)
+                for (BinItem* glyph : row.items)
+                    delete glyph;
             while (kept) {
                 Share::Kept* older = kept->older;
                 delete kept;
@@ -50,31 +50,24 @@ ItemStock::~ItemStock()
         }
     };
     auto held = std::make_unique<Held>();
-    std::size_t count = glyphs.size() + rowLists.size();
+    std::size_t count = starts.back() + rows.size();
     for (const Share::Kept* k = kept; k; k = k->older)
         count += k->texts.size() + k->events.size() + k->childLists.size();
-    held->glyphs = std::move(glyphs);
-    held->rowLists = std::move(rowLists);
+    held->rows = std::move(rows);
     held->kept = kept;
     kept = nullptr;
     deferredrelease::release(std::move(held), count);
 }
 
-void ItemStock::add(TList<TList<BinItem*>>& rows)
+void ItemStock::add(TList<TList<BinItem*>>& taken)
 {
-    std::size_t count = 0;
-    for (const TList<BinItem*>& row : rows.items)
-        count += row.items.size();
-    glyphs.reserve(glyphs.size() + count);
-    rowLists.reserve(rowLists.size() + rows.items.size());
-    for (TList<BinItem*>& row : rows.items) {
-        for (BinItem* glyph : row.items)
-            if (glyph)
-                glyphs.push_back(glyph);
-        row.items.clear();
-        rowLists.push_back(std::move(row));
+    rows.reserve(rows.size() + taken.items.size());
+    starts.reserve(starts.size() + taken.items.size());
+    for (TList<BinItem*>& row : taken.items) {
+        starts.push_back(starts.back() + row.items.size());
+        rows.push_back(std::move(row));
     }
-    rows.items.clear();
+    taken.items.clear();
 }
 
 std::size_t ItemStock::claim(std::size_t count)
@@ -85,15 +78,17 @@ std::size_t ItemStock::claim(std::size_t count)
 }
 
 ItemStock::Share::Share(ItemStock& stock, std::size_t from, std::size_t count)
-    : stock(stock),
-      next(stock.glyphs.data() + std::min(from, stock.glyphs.size())),
-      end(stock.glyphs.data() + std::min(from + count, stock.glyphs.size())),
-      kept(std::make_unique<Kept>())
+    : stock(stock), row(0), at(0), left(0), kept(std::make_unique<Kept>())
 {
-    // Most reused glyphs hold a text or two and an event.
-    const std::size_t n = std::size_t(end - next);
-    kept->texts.reserve(2 * n);
-    kept->events.reserve(n);
+    const std::size_t size = stock.size();
+    if (from >= size)
+        return;
+    left = std::min(count, size - from);
+    // The row holding glyph `from`: the last that starts at it or before.
+    row = std::size_t(std::upper_bound(stock.starts.begin(), stock.starts.end(), from) - stock.starts.begin()) - 1;
+    at = from - stock.starts[row];
+    // Most reused glyphs hold a text or two.
+    kept->texts.reserve(2 * left);
 }
 
 ItemStock::Share::~Share()
@@ -101,6 +96,18 @@ ItemStock::Share::~Share()
     std::lock_guard<std::mutex> lock(stock.mutex);
     kept->older = stock.kept;
     stock.kept = kept.release();
+}
+
+BinItem** ItemStock::Share::nextPlace()
+{
+    if (left == 0)
+        return nullptr;
+    while (at >= stock.rows[row].items.size()) {
+        ++row;
+        at = 0;
+    }
+    --left;
+    return &stock.rows[row].items[at++];
 }
 
 void ItemStock::Share::keep(BinItem& glyph)
@@ -115,23 +122,34 @@ void ItemStock::Share::keep(BinItem& glyph)
         keep(child);
 }
 
-BinItem* ItemStock::Share::make(QWidget* owner)
+BinItem* ItemStock::Share::make(QWidget* owner, const QSharedPointer<Packet>& event)
 {
-    for (; next != end; ++next) {
-        BinItem* glyph = *next;
+    while (BinItem** place = nextPlace()) {
+        BinItem* glyph = *place;
         // A glyph not reused stays in the stock, which frees it.
-        if (!reusable(*glyph))
+        if (!glyph || !reusable(*glyph))
             continue;
         if (!blank || blank->owner != owner)
             blank = std::make_unique<BinItem>(nullptr, owner);
         // Its texts and events are kept, so that taking the blank glyph's
-        // values lets go of nothing here; its lists keep their room.
+        // values lets go of nothing here; its lists keep their room. Where
+        // the rows are built again from the same traces, most glyphs held
+        // the very event they hold next.
+        QSharedPointer<Packet> same;
+        if (glyph->packets.items.size() == 1 && glyph->packets.items.front() == event)
+            same.swap(glyph->packets.items.front());
         keep(*glyph);
         *glyph = *blank;
-        *next++ = nullptr;
+        if (same)
+            glyph->packets.items.push_back(std::move(same));
+        else
+            glyph->packets.items.push_back(event);
+        *place = nullptr;
         return glyph;
     }
-    return new BinItem(nullptr, owner);
+    auto* glyph = new BinItem(nullptr, owner);
+    glyph->packets.items.push_back(event);
+    return glyph;
 }
 
 void ItemStock::Share::dropChildren(BinItem& glyph)

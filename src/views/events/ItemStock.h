@@ -22,6 +22,7 @@ class QWidget;
 // goes with the glyphs not reused to the background thread that frees
 // large structures once the stock goes, as the old glyphs would have.
 //
+// The glyphs are numbered in the order of the rows given, row by row.
 // Threads: add() and claim() on one thread; each Share on one thread, the
 // shares of ranges that do not overlap on several at once.
 class ItemStock
@@ -32,27 +33,27 @@ public:
     ItemStock(const ItemStock&) = delete;
     ItemStock& operator=(const ItemStock&) = delete;
 
-    // Takes the glyphs of the rows, row by row; the rows are left empty.
+    // Takes the rows' glyphs; the rows are left empty.
     void add(TList<TList<BinItem*>>& rows);
-    std::size_t size() const { return glyphs.size(); }
+    std::size_t size() const { return starts.back(); }
     // Where the next `count` glyphs of the stock start; the caller shares
     // them out (a share past the end makes new glyphs).
     std::size_t claim(std::size_t count);
 
-    // The glyphs at [from, from + count) of the stock, for one piece of
-    // work.
+    // The glyphs numbered [from, from + count), for one piece of work.
     class Share
     {
     public:
         Share(ItemStock& stock, std::size_t from, std::size_t count);
-        // Hands what the share kept back to the stock.
+        // Hands what the share kept to the stock.
         ~Share();
         Share(const Share&) = delete;
         Share& operator=(const Share&) = delete;
 
-        // A glyph equal to BinItem(nullptr, owner), the caller's: the next
-        // glyph of the share emptied, or a new one once none is left.
-        BinItem* make(QWidget* owner);
+        // A glyph equal to BinItem(nullptr, owner) holding `event` alone,
+        // the caller's: the next glyph of the share emptied (an event it
+        // held that is `event` stays), or a new one once none is left.
+        BinItem* make(QWidget* owner, const QSharedPointer<Packet>& event);
         // A reused glyph keeps the room of its list of stacked glyphs: when
         // it stacks none, the room goes with the rest.
         void dropChildren(BinItem& glyph);
@@ -68,19 +69,23 @@ public:
 
     private:
         void keep(BinItem& glyph);
+        // The place of the next glyph, or null once the share is used up.
+        BinItem** nextPlace();
 
         ItemStock& stock;
-        BinItem** next;
-        BinItem** end;
+        std::size_t row;      // the row of the next glyph
+        std::size_t at;       // its place in the row
+        std::size_t left;     // glyphs of the share not looked at
         std::unique_ptr<Kept> kept;
         std::unique_ptr<BinItem> blank;   // what make() turns a glyph into
     };
 
 private:
-    // Null where a share took the glyph.
-    std::vector<BinItem*> glyphs;
+    // The rows' lists, null where a share took the glyph, and the number
+    // of the first glyph of each (one more for the end).
+    std::vector<TList<BinItem*>> rows;
+    std::vector<std::size_t> starts{0};
     std::size_t claimed = 0;
-    std::vector<TList<BinItem*>> rowLists;   // the emptied lists of the rows
     std::mutex mutex;                         // guards kept
     Share::Kept* kept = nullptr;              // owned, the last handed back first
 };
