@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <limits>
 #include <memory>
 #include <vector>
@@ -922,7 +923,7 @@ void BinCell::stackRows()
 void BinCell::stackGroup(const std::vector<std::size_t>& members, const std::vector<QString>& keys,
                          const std::vector<std::vector<std::pair<double, double>>>& spans, int column,
                          TList<BinItem*>& target,
-                         std::vector<std::pair<const BinItem*, std::pair<double, double>>>& merged) const
+                         std::vector<std::pair<const BinItem*, std::pair<double, double>>>& merged)
 {
     const TList<BinItem*>& first = rows.items[members.front()];
     target.items.reserve(first.items.size());
@@ -946,7 +947,7 @@ void BinCell::stackGroup(const std::vector<std::size_t>& members, const std::vec
         const int common = std::min(target.size(), itemRow.size());
         for (int k = 0; k < common; ++k) {
             BinItem* to = target[k];
-            const BinItem* from = itemRow[k];
+            BinItem* from = itemRow[k];
             if (!to || !from) {
                 qDebug().noquote() << "invalid event item stackmap";
                 continue;
@@ -957,12 +958,15 @@ void BinCell::stackGroup(const std::vector<std::size_t>& members, const std::vec
                 span[std::size_t(k)].second = std::max(span[std::size_t(k)].second, more.second);
                 took[std::size_t(k)] = 1;
             }
-            // Grows geometrically: a stacked item collects one trace at a time.
-            to->packets.items.insert(to->packets.items.end(), from->packets.begin(), from->packets.end());
+            // Grows geometrically: a stacked item collects one trace at a
+            // time. The events move: the rows stacked go afterwards.
+            const int events = from->packets.size();
+            std::vector<QSharedPointer<Packet>>& taken = from->packets.items;
+            to->packets.items.insert(to->packets.items.end(), std::make_move_iterator(taken.begin()),
+                                     std::make_move_iterator(taken.end()));
             to->selected = to->selected || from->selected;
             to->selectedCount += from->selectedCount;
             to->totalCount += from->totalCount;
-            const int events = from->packets.size();
             if (!to->label.isEmpty()) {
                 // Once "*", always "*": no number to compare with.
                 if (to->label != QLatin1String("*") && to->label != QString::number(events))

@@ -258,13 +258,15 @@ private:
     static void ownTexts(BinItem& glyph);
     void stackRows();
     // The stacked row of one key: a copy of the first of its rows (indices
-    // into `rows`) that collects the events of the others; the spans of the
-    // items that took events of another row go to `merged`. Reads `rows`
-    // only, so keys can be stacked on several threads at once.
+    // into `rows`) that collects the events of the others, which move out
+    // of their items (the rows stacked go afterwards); the spans of the
+    // items that took events of another row go to `merged`. Touches the
+    // rows of the key only, so keys can be stacked on several threads at
+    // once.
     void stackGroup(const std::vector<std::size_t>& members, const std::vector<QString>& keys,
                     const std::vector<std::vector<std::pair<double, double>>>& spans, int column,
                     TList<BinItem*>& target,
-                    std::vector<std::pair<const BinItem*, std::pair<double, double>>>& merged) const;
+                    std::vector<std::pair<const BinItem*, std::pair<double, double>>>& merged);
     // Whether the item's time span meets the time window.
     bool inTimeWindow(const BinItem* item, int timeColumn);
     // Smallest and largest time of the item's events (lo > hi when none has one).
