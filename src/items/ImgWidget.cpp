@@ -55,8 +55,7 @@ void ImgWidget::setSize(int w, int h)
     // An image of the size wanted is cleared rather than made anew: a
     // large image made anew is memory the system hands out afresh.
     for (QImage* target : {&image, &overlay})
-        if (target->width() != iw || target->height() != ih || target->format() != QImage::Format_ARGB32
-            || target->paintingActive())
+        if (target->width() != iw || target->height() != ih || target->format() != QImage::Format_ARGB32)
             *target = QImage(iw, ih, QImage::Format_ARGB32);
     clearImages();
 }

@@ -144,12 +144,13 @@ BinItem* ItemStock::Share::make(QWidget* owner, const QSharedPointer<Packet>& ev
             glyph->packets.items.push_back(std::move(same));
         else
             glyph->packets.items.push_back(event);
+        // The caller's from here on.
         *place = nullptr;
         return glyph;
     }
-    auto* glyph = new BinItem(nullptr, owner);
+    auto glyph = std::make_unique<BinItem>(nullptr, owner);
     glyph->packets.items.push_back(event);
-    return glyph;
+    return glyph.release();
 }
 
 void ItemStock::Share::dropChildren(BinItem& glyph)
