@@ -1,6 +1,7 @@
 #include "views/events/ItemStock.h"
 
 #include <algorithm>
+#include <new>
 #include <typeinfo>
 #include <utility>
 
@@ -30,33 +31,47 @@ void keepText(QString& text, std::vector<QString>& texts)
 
 ItemStock::ItemStock() = default;
 
+namespace {
+
+// What a stock leaves: the glyphs no share took and what the glyphs taken
+// held.
+struct Held
+{
+    std::vector<TList<BinItem*>> rows;
+    ItemStock::Share::Kept* kept = nullptr;
+    ~Held()
+    {
+        for (const TList<BinItem*>& row : rows)
+            for (BinItem* glyph : row.items)
+                delete glyph;
+        while (kept) {
+            ItemStock::Share::Kept* older = kept->older;
+            delete kept;
+            kept = older;
+        }
+    }
+};
+
+} // namespace
+
 ItemStock::~ItemStock()
 {
-    // Everything goes to the background thread in one piece.
-    struct Held
-    {
-        std::vector<TList<BinItem*>> rows;
-        Share::Kept* kept = nullptr;
-        ~Held()
-        {
-            for (const TList<BinItem*>& row : rows)
-                for (BinItem* glyph : row.items)
-                    delete glyph;
-            while (kept) {
-                Share::Kept* older = kept->older;
-                delete kept;
-                kept = older;
-            }
-        }
-    };
-    auto held = std::make_unique<Held>();
-    std::size_t count = starts.back() + rows.size();
-    for (const Share::Kept* k = kept; k; k = k->older)
-        count += k->texts.size() + k->events.size() + k->childLists.size();
-    held->rows = std::move(rows);
-    held->kept = kept;
+    // Everything goes to the background thread in one piece; without the
+    // memory to hand it over (a rebuild that ran out of it), it goes here.
+    Held left;
+    left.rows = std::move(rows);
+    left.kept = kept;
     kept = nullptr;
-    deferredrelease::release(std::move(held), count);
+    try {
+        auto held = std::make_unique<Held>();
+        std::size_t count = starts.back() + left.rows.size();
+        for (const Share::Kept* k = left.kept; k; k = k->older)
+            count += k->texts.size() + k->events.size() + k->childLists.size();
+        std::swap(held->rows, left.rows);
+        std::swap(held->kept, left.kept);
+        deferredrelease::release(std::move(held), count);
+    } catch (const std::bad_alloc&) {
+    }
 }
 
 void ItemStock::add(TList<TList<BinItem*>>& taken)
