@@ -498,6 +498,17 @@ void BinCell::applyRules(int parts, const RowMaker& makeRows)
     // One automaton per rule, so that the indices stay aligned; a rule that
     // is hidden or cannot be applied matches nothing.
     std::vector<Automaton*> automata;
+    // Deleted however the rewriting ends: a part that runs out of memory
+    // stops it with an exception.
+    struct DeleteAll
+    {
+        std::vector<Automaton*>& list;
+        ~DeleteAll()
+        {
+            for (Automaton* automaton : list)
+                delete automaton;
+        }
+    } deleteAll{automata};
     std::vector<int> applied;
     automata.reserve(std::size_t(rules.size()));
     for (int i = 0; i < rules.size(); ++i) {
@@ -614,9 +625,6 @@ void BinCell::applyRules(int parts, const RowMaker& makeRows)
         if (rows.isEmpty())
             rows.append(TList<BinItem*>());
     }
-
-    for (Automaton* automaton : automata)
-        delete automaton;
 }
 
 bool BinCell::applyRule(RuleMatcher& matcher, const TList<Rule>& rules, int i, Automaton* automaton,
