@@ -1531,6 +1531,56 @@ double SequenceWidget::shareOf(BinItem* shown) const
     return total != 0 ? double(count) / total : 0.0;
 }
 
+int SequenceWidget::stateCount() const { return stateCounts.size(); }
+int SequenceWidget::countOf(int state) const { return stateCounts.value(StateId(state), 0); }
+QString SequenceWidget::keyOf(int state) const { return stateKeys.value(StateId(state)); }
+QString SequenceWidget::pathOf(int state) const { return statePaths.value(StateId(state)); }
+QColor SequenceWidget::colourOf(int state) const { return stateColours.value(StateId(state)); }
+int SequenceWidget::parentOf(int state) const
+{
+    return state >= 0 && std::size_t(state) < parents.size() ? parents[std::size_t(state)] : -1;
+}
+TList<QSharedPointer<Packet>> SequenceWidget::eventsOfState(int state) const
+{
+    return stateEvents.value(StateId(state));
+}
+int SequenceWidget::stateOfKey(const QString& key) const { return keyStates.value(key, StateId(-1)).id; }
+int SequenceWidget::stateAt(int row, int column) const
+{
+    if (row < 0 || row >= rows.size() || column < 0 || column >= rows.items[std::size_t(row)].size())
+        return -1;
+    std::size_t k = 0;
+    for (int r = 0; r < row; ++r)
+        k += rows.items[std::size_t(r)].items.size();
+    k += std::size_t(column);
+    if (k < lastRowStates.size() && lastRowItems[k] == rows.items[std::size_t(row)].items[std::size_t(column)])
+        return lastRowStates[k];
+    return rowItemStates.value(rows.items[std::size_t(row)].items[std::size_t(column)], StateId(-1)).id;
+}
+BinItem* SequenceWidget::stateItem(int state) { return stateItems.value(StateId(state), nullptr); }
+int SequenceWidget::stateOfItem(const BinItem* item) const
+{
+    return itemStates.value(const_cast<BinItem*>(item), StateId(-1)).id;
+}
+int SequenceWidget::shownCount() const { return shownItems.size(); }
+BinItem* SequenceWidget::shownItem(int k) { return shownItems.items[std::size_t(k)]; }
+QList<BinItem*> SequenceWidget::shownList()
+{
+    QList<BinItem*> out;
+    for (BinItem* item : shownItems.items)
+        out.append(item);
+    return out;
+}
+QList<BinItem*> SequenceWidget::runItems(const BinItem* shown)
+{
+    QList<BinItem*> out;
+    auto run = mergedRuns.constFind(const_cast<BinItem*>(shown));
+    if (run != mergedRuns.constEnd())
+        for (BinItem* item : run.value().items)
+            out.append(item);
+    return out;
+}
+
 bool SequenceWidget::event(QEvent* e)
 {
     const int type = int(e->type());

@@ -107,6 +107,35 @@ public:
     // The share of all input sequences that pass through a shown item.
     double shareOf(BinItem* shown) const;
 
+    // The states of the last merge by id, 0 being the start state: their
+    // counts, prefix keys (merge labels joined by "."), display paths
+    // (names joined by ".", "*" for an empty one), fill colours, parents
+    // and events.
+    int stateCount() const;
+    int countOf(int state) const;
+    QString keyOf(int state) const;
+    QString pathOf(int state) const;
+    QColor colourOf(int state) const;
+    int parentOf(int state) const;
+    TList<QSharedPointer<Packet>> eventsOfState(int state) const;
+    // The state whose prefix key is key; -1 for none.
+    int stateOfKey(const QString& key) const;
+    // The state that the item at (row, column) of the rows maps to; -1 for
+    // none.
+    int stateAt(int row, int column) const;
+    // The laid-out cell of a state (null for the start state and before
+    // the geometry pass), and the state of a laid-out or shown cell (-1
+    // for a merged run and for items that are not the view's cells).
+    BinItem* stateItem(int state);
+    int stateOfItem(const BinItem* item) const;
+    // The shown cells in the order they are laid out: one per state, or in
+    // merge mode one per run; a run's laid-out cells, top to bottom (empty
+    // for a cell that is not a run).
+    int shownCount() const;
+    BinItem* shownItem(int k);
+    QList<BinItem*> shownList();
+    QList<BinItem*> runItems(const BinItem* shown);
+
     QHash<StateId, int> stateCounts;
     QHash<QString, StateId> keyStates;
     QHash<StateId, QColor> stateColours;
