@@ -818,9 +818,9 @@ void clickAt(EventWidget* view, const QPointF& at)
 
 // Whether the pane has laid out the rows of every sequence the matrix
 // has selected.
-bool paneShowsSelection(const SequenceWidget* pane, const EventWidget* view)
+bool paneShowsSelection(SequenceWidget* pane, const EventWidget* view)
 {
-    return !view->selectedSequences.isEmpty() && !pane->building() && !pane->shownItems.isEmpty()
+    return !view->selectedSequences.isEmpty() && !pane->building() && pane->shownCount() > 0
            && pane->lastSequences.size() == view->selectedSequences.size();
 }
 

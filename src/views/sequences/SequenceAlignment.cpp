@@ -219,16 +219,13 @@ public:
     }
 
     // What the sequence view makes of the rows of node: one state per
-    // distinct prefix of names, whose key is the names ("*" for an empty
-    // one) joined by "."; counts the states and the characters of their keys.
-    // The rows are written out as name ids and sorted: a row makes a state
-    // for every prefix longer than the one it shares with the row before it.
-    // tick is called every so often.
-    void layoutStats(const Node* node, qint64& states, qint64& keyChars,
-                     const std::function<void()>& tick) const
+    // distinct prefix of names; counts the states. The rows are written out
+    // as name ids and sorted: a row makes a state for every prefix longer
+    // than the one it shares with the row before it. tick is called every
+    // so often.
+    void layoutStats(const Node* node, qint64& states, const std::function<void()>& tick) const
     {
         states = 0;
-        keyChars = 0;
         const std::size_t width = std::size_t(node->len);
         const std::size_t count = std::size_t(node->rows);
         if (width == 0 || count == 0)
@@ -258,21 +255,12 @@ public:
             return std::lexicographical_compare(rowAt(x), rowAt(x) + width, rowAt(y), rowAt(y) + width);
         });
 
-        std::vector<int> nameChars(names.size());
-        for (std::size_t id = 0; id < names.size(); ++id)
-            nameChars[id] = names[id].isEmpty() ? 1 : names[id].size();
         const int* previous = nullptr;
         written = 0;
         for (int r : order) {
             const int* row = rowAt(r);
             const std::size_t shared =
                 previous ? std::size_t(std::mismatch(row, row + width, previous).first - row) : 0;
-            qint64 length = -1;
-            for (std::size_t c = 0; c < width; ++c) {
-                length += 1 + nameChars[std::size_t(row[c])];
-                if (c >= shared)
-                    keyChars += length;
-            }
             states += qint64(width - shared);
             previous = row;
             written += width;
@@ -666,9 +654,8 @@ NodePtr alignSubtree(Aligner& aligner, const GNode<int>* node, std::map<int, Nod
         if (cells >= LAYOUT_CHECK_CELLS && cells >= 2 * checkedCells) {
             checkedCells = cells;
             qint64 states = 0;
-            qint64 keyChars = 0;
-            aligner.layoutStats(acc.get(), states, keyChars, [budget]() { budget->stillAligning(); });
-            budget->reached(acc->len, states, keyChars);
+            aligner.layoutStats(acc.get(), states, [budget]() { budget->stillAligning(); });
+            budget->reached(acc->len, states);
         }
     }
     return acc;
@@ -829,9 +816,8 @@ TList<TList<BinItem*>> SequenceWidget::alignAlongTree(GNode<int>* node,
     leaves.clear();
     if (budget) {
         qint64 states = 0;
-        qint64 keyChars = 0;
-        aligner.layoutStats(joined.get(), states, keyChars, [budget]() { budget->stillAligning(); });
-        budget->beforeRows(joined->len, states, keyChars);
+        aligner.layoutStats(joined.get(), states, [budget]() { budget->stillAligning(); });
+        budget->beforeRows(joined->len, states);
     }
     return Aligner::rowsOf(joined.get());
 }
