@@ -103,8 +103,7 @@ SequenceWidget::~SequenceWidget()
         for (BinItem* gap : gapItems.items)
             delete gap;
     }
-    for (BinItem* gap : paddingGaps)
-        delete gap;
+    delete paddingGap;
     delete automaton;
     delete currentQuery;
     deleteSequences(builtSequences);
@@ -157,16 +156,19 @@ TList<TList<BinItem*>> SequenceWidget::copySequences(const TList<TList<BinItem*>
         TList<BinItem*> copy;
         copy.items.reserve(sequence.items.size());
         for (const BinItem* item : sequence.items) {
-            BinItem* own;
-            if (next < reuse.size()) {
-                own = reuse[next++];
-                *own = item ? *item : blank;
-            } else {
-                own = item ? new BinItem(*item) : new BinItem(nullptr, nullptr);
-            }
-            // The condition belongs to the store of the sender and is never
+            BinItem* own = next < reuse.size() ? reuse[next++] : new BinItem(nullptr, nullptr);
+            // Only what the view, the stacking, the guide tree and the
+            // alignment read: the rest keeps the values of a new item. The
+            // condition belongs to the store of the sender and is never
             // read here.
-            own->condition = nullptr;
+            const BinItem& from = item ? *item : blank;
+            own->id = from.id;
+            own->name = from.name;
+            own->label = from.label;
+            own->fillColor = from.fillColor;
+            own->packets = from.packets;
+            own->totalCount = from.totalCount;
+            own->children = from.children;
             copy.items.push_back(own);
         }
         copies.items.push_back(std::move(copy));
@@ -424,27 +426,23 @@ void SequenceWidget::buildRows(const TList<TList<BinItem*>>& sequences, bool ali
     if (!aligned) {
         for (const TList<BinItem*>& row : built.items)
             length = std::max(length, row.size());
-        const BinItem blank(nullptr, nullptr);
-        std::size_t used = 0;
+        // One gap item stands at every position that lengthens a short
+        // row; it is reused from build to build.
+        BinItem* gap = nullptr;
         for (TList<BinItem*>& row : built.items) {
-            while (row.size() < length) {
-                BinItem* gap;
-                if (used < paddingGaps.size()) {
-                    gap = paddingGaps[used];
-                    *gap = blank;
-                } else {
-                    gap = new BinItem(nullptr, nullptr);
-                    paddingGaps.push_back(gap);
-                }
-                ++used;
+            if (row.size() >= length)
+                continue;
+            if (!gap) {
+                if (!paddingGap)
+                    paddingGap = new BinItem(nullptr, nullptr);
+                else
+                    *paddingGap = BinItem(nullptr, nullptr);
+                gap = paddingGap;
                 gap->name = GAP_GLYPH_NAME;
                 gapItems.append(gap);
-                row.append(gap);
             }
+            row.items.insert(row.items.end(), std::size_t(length - row.size()), gap);
         }
-        for (std::size_t k = used; k < paddingGaps.size(); ++k)
-            delete paddingGaps[k];
-        paddingGaps.resize(used);
     } else {
         // The alignment puts one gap glyph of its own at every gap position:
         // the first entry that is not one of the given glyphs.

@@ -425,10 +425,10 @@ private:
     // The events of the states of a cell, appended.
     void appendEvents(int state, TList<QSharedPointer<Packet>>& out) const;
 
-    // The gap items that lengthened short rows, reused at the next build;
-    // gapItems holds them unless the rows were aligned, when it holds the
-    // alignment's own gaps.
-    std::vector<BinItem*> paddingGaps;   // owned
+    // The gap item that lengthens short rows, reused at the next build;
+    // gapItems holds it unless the rows were aligned, when it holds the
+    // alignment's own gap.
+    BinItem* paddingGap = nullptr;       // owned
     bool alignedGaps = false;            // gapItems are the alignment's (owned)
     std::vector<std::vector<qint32>> mergeLabelIds;
     // Sized for this many states at the next merge (the alignment knows).

@@ -313,10 +313,13 @@ void SequenceWidgetTest::shortRowsEndInGaps()
     view->setMergeMode(false);
     sendGlyphs(view.get(), glyphs.rows({"A B", "C D E F"}));
     QCOMPARE(view->sortTriangles.size(), 4);
-    QCOMPARE(view->gapItems.size(), 2);
+    // One gap item of the view's own lengthens the short row.
+    QCOMPARE(view->gapItems.size(), 1);
     const TList<BinItem*>& shortRow = view->rows.first();
     QCOMPARE(shortRow.size(), 4);
     QCOMPARE(shortRow[2]->name, GAP_GLYPH_NAME);
+    QCOMPARE(shortRow[2], view->gapItems.first());
+    QCOMPARE(shortRow[3], view->gapItems.first());
     for (int k = 2; k < 4; ++k) {
         const QList<BinItem*> cells = column(*view, k);
         QCOMPARE(cells.size(), 2);
