@@ -96,6 +96,7 @@ SequenceWidget::SequenceWidget(ControlWidget* owner, QWidget* parent)
 
 SequenceWidget::~SequenceWidget()
 {
+    abandonCopy();
     dropCells();
     for (SortTriangle* triangle : sortTriangles.items)
         delete triangle;
@@ -157,18 +158,7 @@ TList<TList<BinItem*>> SequenceWidget::copySequences(const TList<TList<BinItem*>
         copy.items.reserve(sequence.items.size());
         for (const BinItem* item : sequence.items) {
             BinItem* own = next < reuse.size() ? reuse[next++] : new BinItem(nullptr, nullptr);
-            // Only what the view, the stacking, the guide tree and the
-            // alignment read: the rest keeps the values of a new item. The
-            // condition belongs to the store of the sender and is never
-            // read here.
-            const BinItem& from = item ? *item : blank;
-            own->id = from.id;
-            own->name = from.name;
-            own->label = from.label;
-            own->fillColor = from.fillColor;
-            own->packets = from.packets;
-            own->totalCount = from.totalCount;
-            own->children = from.children;
+            copyItem(own, item, blank);
             copy.items.push_back(own);
         }
         copies.items.push_back(std::move(copy));
@@ -176,6 +166,138 @@ TList<TList<BinItem*>> SequenceWidget::copySequences(const TList<TList<BinItem*>
     for (; next < reuse.size(); ++next)
         delete reuse[next];
     return copies;
+}
+
+void SequenceWidget::copyItem(BinItem* own, const BinItem* item, const BinItem& blank)
+{
+    // Only what the view, the stacking, the guide tree and the alignment
+    // read: the rest keeps the values of a new item. The condition belongs
+    // to the store of the sender and is never read here.
+    const BinItem& from = item ? *item : blank;
+    own->id = from.id;
+    own->name = from.name;
+    own->label = from.label;
+    own->fillColor = from.fillColor;
+    own->packets = from.packets;
+    own->totalCount = from.totalCount;
+    own->children = from.children;
+}
+
+void SequenceWidget::startCopy(const TList<TList<BinItem*>>& sequences)
+{
+    abandonCopy();
+    stopParts();
+    copySource = sequences;
+    copyReleases = BinCell::itemReleases();
+    // The items of the stored copies are reused for the new ones, unless
+    // they are what is given.
+    const BinItem* firstGiven = nullptr;
+    for (const TList<BinItem*>& sequence : sequences.items) {
+        for (const BinItem* item : sequence.items) {
+            if (item && !firstGiven)
+                firstGiven = item;
+        }
+        if (firstGiven)
+            break;
+    }
+    bool given = false;
+    for (const TList<BinItem*>& sequence : lastSequences.items) {
+        for (BinItem* item : sequence.items) {
+            given = given || item == firstGiven;
+            copySpares.push_back(item);
+        }
+    }
+    lastSequences.clear();
+    copySparesUsed = 0;
+    if (given)
+        copyGiven.swap(copySpares);
+    // Nothing of the last rows is shown meanwhile: they point at the items
+    // that are reused.
+    forgetStates();
+    rows.clear();
+    for (SortTriangle* triangle : sortTriangles.items)
+        delete triangle;
+    sortTriangles.clear();
+    sortColumn = 0;
+    twins.clear();
+    delete currentQuery;
+    currentQuery = nullptr;
+    overlayPaths.clear();
+    clickedEvents.clear();
+    copyRow = 0;
+    partPhase = Copying;
+    partTimer->start();
+    update();
+}
+
+bool SequenceWidget::continueCopy(const QElapsedTimer* clock, qint64 budgetMs)
+{
+    const BinItem blank(nullptr, nullptr);
+    bool progressed = false;
+    for (; copyRow < copySource.size(); ++copyRow) {
+        if (clock && progressed && clock->elapsed() >= budgetMs)
+            return false;
+        progressed = true;
+        const TList<BinItem*>& sequence = copySource.items[std::size_t(copyRow)];
+        TList<BinItem*> copy;
+        copy.items.reserve(sequence.items.size());
+        for (const BinItem* item : sequence.items) {
+            BinItem* own = copySparesUsed < copySpares.size() ? copySpares[copySparesUsed++]
+                                                               : new BinItem(nullptr, nullptr);
+            copyItem(own, item, blank);
+            copy.items.push_back(own);
+        }
+        copied.items.push_back(std::move(copy));
+    }
+    return true;
+}
+
+void SequenceWidget::finishCopy()
+{
+    // The spares left over, and the stored copies when they were what was
+    // given, go once the copy is made.
+    std::vector<BinItem*> left(copySpares.begin() + std::ptrdiff_t(copySparesUsed), copySpares.end());
+    left.insert(left.end(), copyGiven.begin(), copyGiven.end());
+    release(copySpares);
+    release(copyGiven);
+    copySparesUsed = 0;
+    lastSequences = std::move(copied);
+    copied.clear();
+    copySource.clear();
+    partPhase = NoPart;
+    partTimer->stop();
+    for (BinItem* item : left)
+        delete item;
+}
+
+void SequenceWidget::abandonCopy()
+{
+    if (partPhase != Copying)
+        return;
+    partTimer->stop();
+    partPhase = NoPart;
+    deleteSequences(copied);
+    for (std::size_t k = copySparesUsed; k < copySpares.size(); ++k)
+        delete copySpares[k];
+    for (BinItem* item : copyGiven)
+        delete item;
+    release(copySpares);
+    release(copyGiven);
+    copySparesUsed = 0;
+    copySource.clear();
+}
+
+void SequenceWidget::completeCopy()
+{
+    if (partPhase != Copying)
+        return;
+    if (BinCell::itemReleases() != copyReleases) {
+        abandonCopy();
+        emit sequencesGone();
+        return;
+    }
+    continueCopy(nullptr, 0);
+    finishCopy();
 }
 
 void SequenceWidget::deleteSequences(TList<TList<BinItem*>>& sequences)
@@ -223,6 +345,7 @@ void SequenceWidget::buildSequences(const TList<TList<BinItem*>>& sequences)
         defer([this, copies]() { buildSequences(*copies); });
         return;
     }
+    completeCopy();
     // The items of the last build's copies are reused for the new ones; the
     // rows point at them until buildRows replaces the rows, reading none.
     builtSequences = copySequences(sequences, builtSequences);
@@ -236,6 +359,14 @@ void SequenceWidget::showSequences(const TList<TList<BinItem*>>& sequences)
         defer([this, copies]() { showSequences(*copies); });
         return;
     }
+    qint64 glyphs = 0;
+    for (const TList<BinItem*>& sequence : sequences.items)
+        glyphs += sequence.size();
+    if (glyphs >= partsFrom) {
+        startCopy(sequences);
+        return;
+    }
+    abandonCopy();
     // The items of the stored copies are reused for the new ones; the rows
     // point at them until the rebuild replaces the rows, reading none.
     lastSequences = copySequences(sequences, lastSequences);
@@ -248,6 +379,7 @@ void SequenceWidget::setMSA(bool on)
         defer([this, on]() { setMSA(on); });
         return;
     }
+    completeCopy();
     msaOn = on;
     buildRows(lastSequences);
     deleteSequences(builtSequences);
@@ -259,6 +391,7 @@ void SequenceWidget::recompute()
         defer([this]() { recompute(); });
         return;
     }
+    completeCopy();
     buildRows(lastSequences);
     deleteSequences(builtSequences);
     updateMinimumWidth();
@@ -285,6 +418,7 @@ void SequenceWidget::buildRows(const TList<TList<BinItem*>>& sequences)
 
 void SequenceWidget::stopParts()
 {
+    abandonCopy();
     if (partPhase == NoPart)
         return;
     partTimer->stop();
@@ -305,6 +439,22 @@ void SequenceWidget::runPart()
     }
     QElapsedTimer clock;
     clock.start();
+    if (partPhase == Copying) {
+        if (BinCell::itemReleases() != copyReleases) {
+            // The sender's items may be gone: none is read.
+            abandonCopy();
+            update();
+            emit sequencesGone();
+            return;
+        }
+        if (!continueCopy(&clock, partMs)) {
+            partTimer->start();
+            return;
+        }
+        finishCopy();
+        recompute();
+        return;
+    }
     if (partPhase == LayingOut) {
         if (!continueLayout(&clock, partMs)) {
             partTimer->start();
@@ -1071,8 +1221,9 @@ void SequenceWidget::stopLayout()
 
 void SequenceWidget::computeGeometry()
 {
-    // A merge under way lays the states out when it ends.
-    if (merging)
+    // A merge under way lays the states out when it ends, and one follows
+    // a copy under way.
+    if (merging || partPhase == Copying)
         return;
     overlayPaths.clear();
     if (currentQuery)

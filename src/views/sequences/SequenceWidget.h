@@ -185,6 +185,9 @@ public:
     int progressInterval = 50;
 
 signals:
+    // Sequences given to showSequences were let go by their owner before
+    // the view had copied them all: the view is empty and has none stored.
+    void sequencesGone();
     // An alignment that could not be completed (too large for the memory
     // that can be spared, out of memory, cancelled) switched the alignment
     // off; the rows are shown unaligned.
@@ -248,7 +251,7 @@ private:
     void stopParts();
     // Runs what waited for a build or an alignment to end.
     void runDeferred();
-    enum PartPhase { NoPart, Stacking, Merging, LayingOut };
+    enum PartPhase { NoPart, Copying, Stacking, Merging, LayingOut };
     PartPhase partPhase = NoPart;
     const TList<TList<BinItem*>>* partSource = nullptr;   // lastSequences or builtSequences
     bool resumingParts = false;   // buildRows runs as the first part
@@ -278,6 +281,26 @@ private:
     // in the items of spares, which it empties.
     static TList<TList<BinItem*>> copySequences(const TList<TList<BinItem*>>& sequences,
                                                 TList<TList<BinItem*>>& spares);
+    // The copy of one item, made in own.
+    static void copyItem(BinItem* own, const BinItem* item, const BinItem& blank);
+    // Many sequences given to showSequences are copied a few rows a part
+    // (the sender's items are read only while no cell has let its items
+    // go since they were given); the view is empty meanwhile and builds
+    // from them once they are all copied.
+    void startCopy(const TList<TList<BinItem*>>& sequences);
+    bool continueCopy(const QElapsedTimer* clock, qint64 budgetMs);
+    void finishCopy();
+    void abandonCopy();
+    // A copy under way is finished at once (or dropped, its sequences
+    // gone): for what rebuilds from the stored sequences.
+    void completeCopy();
+    TList<TList<BinItem*>> copySource;    // the given lists (not owned items)
+    TList<TList<BinItem*>> copied;        // owned
+    std::vector<BinItem*> copySpares;     // owned; reused in turn
+    std::vector<BinItem*> copyGiven;      // owned; the stored copies, given again
+    std::size_t copySparesUsed = 0;
+    int copyRow = 0;
+    quint64 copyReleases = 0;
     static void deleteSequences(TList<TList<BinItem*>>& sequences);
     void buildOverlay();
     void updateMinimumWidth();

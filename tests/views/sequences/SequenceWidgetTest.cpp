@@ -16,6 +16,7 @@
 #include "views/attributes/HistogramWidget.h"
 #include "views/attributes/PlotWidget.h"
 #include "app/MessageAsker.h"
+#include "views/events/BinCell.h"
 #include "views/events/EventWidget.h"
 #include "views/events/SortTriangle.h"
 #include "views/sequences/AlignmentBudget.h"
@@ -256,6 +257,8 @@ private slots:
     void stoppedAlignmentMatchesAFreshView();
     void viewsAsRecorded_data();
     void viewsAsRecorded();
+    void sequencesLetGoWhileCopied_data();
+    void sequencesLetGoWhileCopied();
 };
 
 void SequenceWidgetTest::stackedRowShare()
@@ -924,10 +927,12 @@ void SequenceWidgetTest::buildInPartsMatchesOneBuild()
         QCoreApplication::sendEvent(once.get(), &context);
     }
     if (meanwhile == QLatin1String("size")) {
-        // Once the rows are merged (a turn a row), the states are laid
-        // out a cell a turn; a new size starts that again.
-        for (int turn = 0; turn < 14 && parts->building(); ++turn)
+        // Once the rows are copied and merged (a turn a row), the states
+        // are laid out a cell a turn; a new size starts that again.
+        for (int turn = 0; turn < 100 && parts->stateCount() != once->stateCount(); ++turn)
             QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
         QVERIFY(parts->building());
         QCOMPARE(parts->stateCount(), once->stateCount());
         parts->setItemSize(20);
@@ -1470,6 +1475,48 @@ void SequenceWidgetTest::viewsAsRecorded()
             file.write(text.toUtf8());
     }
     QCOMPARE(got, digest);
+}
+
+void SequenceWidgetTest::sequencesLetGoWhileCopied_data()
+{
+    QTest::addColumn<bool>("whileCopying");
+    QTest::newRow("while they are copied") << true;
+    QTest::newRow("once they are copied") << false;
+}
+
+// Many sequences are copied a row a part; once a cell has let its items go
+// meanwhile (as the matrix does at a rebuild) none of the sequences is read
+// again: the view empties, stores none and says so.
+void SequenceWidgetTest::sequencesLetGoWhileCopied()
+{
+    QFETCH(bool, whileCopying);
+    Glyphs glyphs;
+    auto view = makeView(glyphs);
+    view->partsFrom = 0;
+    view->partMs = 0;
+    QSignalSpy gone(view.get(), &SequenceWidget::sequencesGone);
+    const QStringList texts = distinctTexts(30);
+    sendGlyphs(view.get(), glyphs.rows(texts));
+    QVERIFY(view->building());
+    QCoreApplication::processEvents();
+    if (!whileCopying) {
+        while (view->lastSequences.size() < texts.size())
+            QCoreApplication::processEvents();
+    }
+    {
+        BinCell cell(glyphs.control.get(), nullptr, QStringLiteral("All"), nullptr);
+        cell.clearData();
+    }
+    glyphs.clear();
+    QTRY_VERIFY(!view->building());
+    QCOMPARE(gone.count(), whileCopying ? 1 : 0);
+    QCOMPARE(view->lastSequences.size(), whileCopying ? 0 : texts.size());
+    QCOMPARE(view->rows.size(), whileCopying ? 0 : texts.size());
+    QCOMPARE(view->shownCount() > 0, !whileCopying);
+    // The view goes on as usual.
+    view->setMSA(true);
+    QCOMPARE(view->rows.size(), whileCopying ? 0 : texts.size());
+    QVERIFY(!view->grab().isNull());
 }
 
 LUMIVANE_TEST(SequenceWidgetTest)
