@@ -230,3 +230,8 @@ void AlignmentBudget::beforeRows(qint64 width, qint64 stateCount)
     require(resultBytes(width, stateCount), false, LayingOut);
     report(LayingOut, 0, 0);
 }
+
+void AlignmentBudget::layingOut()
+{
+    report(LayingOut, 0, 0);
+}

@@ -69,6 +69,8 @@ public:
     // Before the aligned rows (n rows of `width` columns) are written out:
     // the view will hold `states` states.
     void beforeRows(qint64 width, qint64 states);
+    // While the rows are written out and laid out: reports that phase.
+    void layingOut();
 
     // Bytes of an aligned result as the view holds it: the rows, the view's
     // arrays over the rows and its states.

@@ -106,6 +106,8 @@ void forEachBlock(const Node* node, const std::vector<int>& map, int rowOffset, 
 
 // Cells of rows written out between two progress reports.
 constexpr std::size_t TICK_CELLS = std::size_t(1) << 21;
+// And every so many comparisons of rows.
+constexpr std::size_t TICK_COMPARES = std::size_t(1) << 14;
 
 std::vector<int> identity(int len)
 {
@@ -185,13 +187,21 @@ public:
     // The rows of a finished profile. One gap glyph is made for them and
     // stands at every gap position; it belongs to the receiver of the rows
     // (none is made when there is no gap).
-    static TList<TList<BinItem*>> rowsOf(const Node* node)
+    // tick is called every so often.
+    static TList<TList<BinItem*>> rowsOf(const Node* node, const std::function<void()>& tick = {})
     {
         std::unique_ptr<BinItem> gap;
         TList<TList<BinItem*>> rows;
         rows.items.resize(std::size_t(node->rows));
-        auto write = [&rows, &gap, node](const Node* block, int rowOffset, const std::vector<int>& map) {
+        std::size_t written = 0;
+        auto write = [&rows, &gap, &written, &tick, node](const Node* block, int rowOffset,
+                                                          const std::vector<int>& map) {
             for (int r = 0; r < block->rows; ++r) {
+                written += std::size_t(node->len);
+                if (tick && written >= TICK_CELLS) {
+                    written = 0;
+                    tick();
+                }
                 std::vector<BinItem*>& row = rows.items[std::size_t(rowOffset + r)].items;
                 row.assign(std::size_t(node->len), nullptr);
                 for (int c = 0; c < block->len; ++c)
@@ -251,7 +261,12 @@ public:
         for (std::size_t r = 0; r < count; ++r)
             order[r] = int(r);
         auto rowAt = [&table, width](int r) { return table.data() + std::size_t(r) * width; };
+        std::size_t compared = 0;
         std::sort(order.begin(), order.end(), [&](int x, int y) {
+            if (tick && ++compared >= TICK_COMPARES) {
+                compared = 0;
+                tick();
+            }
             return std::lexicographical_compare(rowAt(x), rowAt(x) + width, rowAt(y), rowAt(y) + width);
         });
 
@@ -819,5 +834,8 @@ TList<TList<BinItem*>> SequenceWidget::alignAlongTree(GNode<int>* node,
         aligner.layoutStats(joined.get(), states, [budget]() { budget->stillAligning(); });
         budget->beforeRows(joined->len, states);
     }
-    return Aligner::rowsOf(joined.get());
+    std::function<void()> tick;
+    if (budget)
+        tick = [budget]() { budget->layingOut(); };
+    return Aligner::rowsOf(joined.get(), tick);
 }

@@ -1056,12 +1056,16 @@ void SequenceWidget::beginMerge()
             release(*states);
         states->reserve(std::size_t(most));
     }
+    // Written position by position as the rows are walked in order (the
+    // memory is touched only then).
     if (qint64(nextPass.capacity()) > 2 * steps + 1024) {
         release(nextPass);
         release(rowStates);
     }
-    nextPass.assign(std::size_t(steps), -1);
-    rowStates.assign(std::size_t(steps), -1);
+    nextPass.clear();
+    rowStates.clear();
+    nextPass.reserve(std::size_t(steps));
+    rowStates.reserve(std::size_t(steps));
     passesCurrent = true;
     release(successorOf);
     successorEntries = 0;
@@ -1150,7 +1154,8 @@ void SequenceWidget::mergeRows(int from, int to)
             }
             const std::size_t s = std::size_t(state);
             const qint32 at = qint32(position);
-            rowStates[std::size_t(position)] = state;
+            rowStates.push_back(state);
+            nextPass.push_back(-1);
             if (lastPass[s] >= 0)
                 nextPass[std::size_t(lastPass[s])] = at;
             else
@@ -1567,7 +1572,8 @@ void SequenceWidget::buildOverlay()
 
     // The state of every row item from the last merge's walk; -1 for none.
     const int stateTotal = int(parents.size());
-    const bool walked = passesCurrent && int(rowStart.size()) == rows.size() + 1;
+    const bool walked = passesCurrent && int(rowStart.size()) == rows.size() + 1
+                        && qint64(rowStates.size()) == rowStart.back();
     auto stateOf = [this, stateTotal, walked](int r, int c) {
         if (!walked)
             return -1;
@@ -1831,7 +1837,8 @@ int SequenceWidget::stateAt(int row, int column) const
     if (!passesCurrent || row < 0 || row >= rows.size() || int(rowStart.size()) != rows.size() + 1 || column < 0
         || column >= rows.items[std::size_t(row)].size())
         return -1;
-    return rowStates[std::size_t(rowStart[std::size_t(row)] + column)];
+    const std::size_t at = std::size_t(rowStart[std::size_t(row)] + column);
+    return at < rowStates.size() ? rowStates[at] : -1;
 }
 
 int SequenceWidget::stateOfItem(const BinItem* item) const { return cachedStates.value(item, -1); }
