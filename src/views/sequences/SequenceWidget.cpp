@@ -59,6 +59,14 @@ template <class T> void release(std::vector<T>& v)
     std::vector<T>().swap(v);
 }
 
+// Resizes a vector, giving its memory back first when it holds far more.
+template <class T> void fit(std::vector<T>& v, std::size_t n)
+{
+    if (v.capacity() > 2 * n + 1024)
+        release(v);
+    v.resize(n);
+}
+
 int truncated(double v)
 {
     if (!(v == v))
@@ -1276,17 +1284,18 @@ void SequenceWidget::beginLayout()
     runsLaidOut = false;
     const std::size_t states = parents.size();
     const std::size_t columns = columnSizes.size();
-    tops.resize(states);
-    spans.resize(states);
+    fit(tops, states);
+    fit(spans, states);
     columnStart.assign(columns + 1, 0);
     for (std::size_t k = 0; k < columns; ++k)
         columnStart[k + 1] = columnStart[k] + columnSizes[k];
-    columnCells.resize(std::size_t(columnStart.back()));
+    fit(columnCells, std::size_t(columnStart.back()));
     columnFill.assign(columnStart.begin(), columnStart.end());
     runStart.assign(columns + 1, 0);
-    runFirst.clear();
-    runLength.clear();
-    runHeight.clear();
+    // Runs are at most one a cell.
+    for (std::vector<qint32>* runs : {&runFirst, &runLength})
+        fit(*runs, 0);
+    fit(runHeight, 0);
     runColumn = 0;
     laidLeft = leftMargin;
     laidStep = itemWidth + columnGap;
@@ -1769,7 +1778,20 @@ void SequenceWidget::setSort(int column)
             sorted.append(it->second);
     }
     rows = std::move(sorted);
-    mergeColumns();
+    qint64 glyphs = 0;
+    for (const TList<BinItem*>& row : rows.items)
+        glyphs += row.size();
+    if (glyphs < partsFrom || aligning) {
+        mergeColumns();
+        return;
+    }
+    // Many rows are merged a few at a time (runPart), the cells shown
+    // once they are laid out.
+    beginMerge();
+    update();
+    mergeAt = 0;
+    partPhase = Merging;
+    partTimer->start();
 }
 
 // ---------------------------------------------------------------------------
