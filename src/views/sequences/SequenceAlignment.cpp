@@ -181,8 +181,10 @@ public:
         }
     }
 
-    // Aligns a with b: the result holds a's rows, then b's.
+    // Aligns a with b: the result holds a's rows, then b's. tick, when
+    // set, is called every so often while the scores are filled in.
     NodePtr align(const NodePtr& a, const NodePtr& b);
+    std::function<void()> tick;
 
     // The rows of a finished profile. One gap glyph is made for them and
     // stands at every gap position; it belongs to the receiver of the rows
@@ -544,7 +546,13 @@ NodePtr Aligner::align(const NodePtr& pa, const NodePtr& pb)
     if (plain && bound < 2147483647LL) {
         const qint64 zeroZero = pairs;
         const qint64 zeroOther = qint64(sub) * pairs;
+        std::size_t filled = 0;
         for (int i = 1; i <= lenA; ++i) {
+            filled += std::size_t(lenB);
+            if (tick && filled >= TICK_CELLS) {
+                filled = 0;
+                tick();
+            }
             spread(a, i - 1);
             const qint64 gb = gapB(i, 0);
             const int* above = &score[at(i - 1, 0)];
@@ -568,6 +576,8 @@ NodePtr Aligner::align(const NodePtr& pa, const NodePtr& pb)
             unspread(a, i - 1);
         }
     } else for (int i = 1; i <= lenA; ++i) {
+        if (tick && i % std::max<int>(1, int(TICK_CELLS / 8 / std::size_t(std::max(lenB, 1)))) == 0)
+            tick();
         spread(a, i - 1);
         const qint64 gbRow = plain ? saturatedInt(double(gapB(i, 0))) : 0;
         const int* above = &score[at(i - 1, 0)];
@@ -819,6 +829,8 @@ TList<TList<BinItem*>> SequenceWidget::alignAlongTree(GNode<int>* node,
         return profiles->value(node->id);
 
     Aligner aligner;
+    if (budget)
+        aligner.tick = [budget]() { budget->stillAligning(); };
     std::vector<int> ids;
     const int merges = collectLeaves(node, ids);
     std::map<int, NodePtr> leaves;

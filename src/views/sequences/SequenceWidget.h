@@ -44,10 +44,15 @@ using StateId = Node;
 // sequences that pass through it. With alignment on, the rows are first
 // aligned by the multiple sequence alignment, gaps being items "<dummy>".
 //
-// Ownership: the view keeps deep copies of the sequences it is given (the
-// event matrix deletes its items at every rebuild) and owns them, together
-// with the gap items of its rows, the laid-out items and merged runs, the
-// sort triangles, the automaton and the current query.
+// Ownership: the view keeps copies of the sequences it is given (the event
+// matrix deletes its items at every rebuild) and owns them, together with
+// the gap items of its rows, the cells it has made as items, the sort
+// triangles, the automaton and the current query.
+//
+// The states and cells are held in arrays (a few numbers a state): the
+// cells are made as items only where one is needed (a hover, a click, a
+// caller), and painting and hit tests look only at the columns and cells
+// concerned, so that millions of states stay lean.
 class SequenceWidget : public QWidget
 {
     Q_OBJECT
@@ -61,7 +66,8 @@ public:
     void buildSequences(const TList<TList<BinItem*>>& sequences);
     // Keeps copies of the given sequences as the view's own, as a glyphs
     // event does, and rebuilds from them: switching the alignment or a
-    // penalty afterwards rebuilds from these.
+    // penalty afterwards rebuilds from these. Many sequences are copied in
+    // parts (see sequencesGone).
     void showSequences(const TList<TList<BinItem*>>& sequences);
     // Switches the alignment and rebuilds from the stored sequences.
     void setMSA(bool on);
