@@ -242,11 +242,14 @@ public:
         const std::size_t count = std::size_t(node->rows);
         if (width == 0 || count == 0)
             return;
-        std::vector<int> table(width * count, gapName);
+        // Every row is written once, gaps first: the memory is touched row
+        // by row, between the progress reports.
+        std::unique_ptr<int[]> table(new int[width * count]);
         std::size_t written = 0;
         auto write = [&](const Node* block, int rowOffset, const std::vector<int>& map) {
             for (int r = 0; r < block->rows; ++r) {
-                int* row = table.data() + std::size_t(rowOffset + r) * width;
+                int* row = table.get() + std::size_t(rowOffset + r) * width;
+                std::fill(row, row + width, gapName);
                 for (int c = 0; c < block->len; ++c)
                     row[map[std::size_t(c)]] =
                         block->names[std::size_t(c) * std::size_t(block->rows) + std::size_t(r)];
@@ -262,7 +265,7 @@ public:
         std::vector<int> order(count);
         for (std::size_t r = 0; r < count; ++r)
             order[r] = int(r);
-        auto rowAt = [&table, width](int r) { return table.data() + std::size_t(r) * width; };
+        auto rowAt = [&table, width](int r) { return table.get() + std::size_t(r) * width; };
         std::size_t compared = 0;
         std::sort(order.begin(), order.end(), [&](int x, int y) {
             if (tick && ++compared >= TICK_COMPARES) {
@@ -523,7 +526,10 @@ NodePtr Aligner::align(const NodePtr& pa, const NodePtr& pb)
     };
 
     const std::size_t width = std::size_t(lenB) + 1;
-    std::vector<int> score((std::size_t(lenA) + 1) * width, 0);
+    // Every cell is written below, row 0 and column 0 first: the memory is
+    // touched as the rows are filled in, between the progress reports.
+    std::unique_ptr<int[]> score(new int[(std::size_t(lenA) + 1) * width]);
+    score[0] = 0;
     auto at = [width](int i, int j) { return std::size_t(i) * width + std::size_t(j); };
     for (int i = 1; i <= lenA; ++i)
         score[at(i, 0)] = saturatedInt(double(qint64(score[at(i - 1, 0)]) + gapA(i, i - 1)));
