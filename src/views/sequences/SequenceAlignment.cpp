@@ -840,9 +840,14 @@ TList<TList<BinItem*>> SequenceWidget::alignAlongTree(GNode<int>* node,
     std::vector<int> ids;
     const int merges = collectLeaves(node, ids);
     std::map<int, NodePtr> leaves;
-    for (int id : ids)
-        if (leaves.find(id) == leaves.end())
-            leaves.emplace(id, aligner.block((*profiles)[id]));
+    int made = 0;
+    for (int id : ids) {
+        if (leaves.find(id) != leaves.end())
+            continue;
+        leaves.emplace(id, aligner.block((*profiles)[id]));
+        if (budget && ++made % 1024 == 0)
+            budget->stillAligning();
+    }
     aligner.checkGapKeys();
     qint64 checkedCells = 0;
     const NodePtr joined = alignSubtree(aligner, node, leaves, budget, merges, checkedCells);
