@@ -10,6 +10,7 @@
 #include <QResizeEvent>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -29,6 +30,8 @@
 #include "patterns/ParseNode.h"
 #include "patterns/Rule.h"
 #include "patterns/RuleMatcher.h"
+
+#include <atomic>
 
 namespace {
 
@@ -114,10 +117,14 @@ struct HeldItems
     }
 };
 
+std::atomic<quint64> releasedRows{0};
+
 // Deletes the items of the rows: on that background thread when there are
 // many (the items are plain data that any thread may free), here otherwise.
+// Every row item of a cell goes this way.
 void releaseItems(TList<TList<BinItem*>>&& rows)
 {
+    releasedRows.fetch_add(1);
     auto held = std::make_unique<HeldItems>();
     held->rows = std::move(rows.items);
     rows.items.clear();
@@ -157,6 +164,11 @@ BinCell::BinCell(ControlWidget* owner, QObject* receiver, const QString& title, 
     parentWidget = view;
     header.setHeight(defaultGlyphSize);
     clearData();
+}
+
+quint64 BinCell::itemReleases()
+{
+    return releasedRows.load();
 }
 
 BinCell::~BinCell()
