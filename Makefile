@@ -139,6 +139,10 @@ bench: build-release/.configured
 	echo "== action_stall $$net tcp.stream align:bench/network_rules_25.kolm:true (every event)"; \
 	for run in 1 2 3; do \
 	  $(TEST_ENV) build-release/bench/action_stall "$$net" tcp.stream align:bench/network_rules_25.kolm:true || exit 1; \
+	done; \
+	echo "== action_stall $$net tcp.stream pane:bench/network_rules_25.kolm (distinct rows)"; \
+	for run in 1 2 3; do \
+	  $(TEST_ENV) build-release/bench/action_stall "$$net" tcp.stream pane:bench/network_rules_25.kolm || exit 1; \
 	done
 
 clean:

@@ -41,8 +41,11 @@
 //                      its "Open", whose file dialog is answered with
 //                      CAPTURE, until tshark's fields are listed. RESULT:
 //                      fields, the fields listed.
-//   pane               every event selected as select_once selects them
-//                      (not measured), with the sequence pane closed; the
+//   pane[:RULESFILE]   every event selected as select_once selects them
+//                      (not measured), with the sequence pane closed (and,
+//                      with RULESFILE, the rule window's "Import" of it
+//                      first, its rules visible as the file says, so that
+//                      the traces make distinct rows); the
 //                      action is the click on the event ribbon's
 //                      "SequenceView" switch that opens the pane.
 //                      RESULT: rows, the pane's rows (the distinct selected
@@ -50,8 +53,10 @@
 //                      resident memory the open pane added (from before the
 //                      click, once freed memory was given back, to the end
 //                      of the action).
-//   selectpane         the pane opened (not measured) with nothing
-//                      selected; the action is the double click on a glyph
+//   selectpane[:RULESFILE]
+//                      the pane opened (not measured) with nothing
+//                      selected (RULESFILE imported first, as for pane);
+//                      the action is the double click on a glyph
 //                      of the first tile that selects every event there
 //                      (select_once's), the pane's question about a large
 //                      selection answered "Yes". RESULT: rows.
@@ -813,9 +818,9 @@ void clickAt(EventWidget* view, const QPointF& at)
 
 // Whether the pane has laid out the rows of every sequence the matrix
 // has selected.
-bool paneShowsSelection(const SequenceWidget* pane, const EventWidget* view)
+bool paneShowsSelection(SequenceWidget* pane, const EventWidget* view)
 {
-    return !view->selectedSequences.isEmpty() && !pane->building() && !pane->shownItems.isEmpty()
+    return !view->selectedSequences.isEmpty() && !pane->building() && pane->shownCount() > 0
            && pane->lastSequences.size() == view->selectedSequences.size();
 }
 
@@ -833,7 +838,9 @@ double residentMb()
     return double(benchsupport::rssBytes()) / (1024.0 * 1024.0);
 }
 
-int paneAction(Bench& bench, bool selectFirst)
+QString importRules(Bench& bench, const QString& rulesFile);
+
+int paneAction(Bench& bench, bool selectFirst, const QString& rulesFile)
 {
     EventWidget* view = bench.view;
     RibbonSequenceWidget* ribbon = bench.window->sequenceRibbon;
@@ -843,6 +850,11 @@ int paneAction(Bench& bench, bool selectFirst)
         return cannot(QStringLiteral("the window has no sequence pane"));
     if (ribbon->active || button->isChecked())
         return cannot(QStringLiteral("the sequence pane is open after the load"));
+    if (!rulesFile.isEmpty()) {
+        const QString problem = importRules(bench, rulesFile);
+        if (!problem.isEmpty())
+            return cannot(problem);
+    }
     QPointF glyph;
     if (!firstGlyphAt(view, &glyph))
         return cannot(QStringLiteral("the matrix shows no glyph"));
@@ -1210,13 +1222,15 @@ int main(int argc, char** argv)
     const QString argument = colon < 0 ? QString() : action.mid(colon + 1);
     const bool needsArgument = kind != QLatin1String("stack") && kind != QLatin1String("unstack")
                                && kind != QLatin1String("pane") && kind != QLatin1String("selectpane");
+    const bool optionalArgument = kind == QLatin1String("pane") || kind == QLatin1String("selectpane");
     static const QStringList kinds{QStringLiteral("group"), QStringLiteral("ungroup"), QStringLiteral("stack"),
                                    QStringLiteral("unstack"), QStringLiteral("find"), QStringLiteral("rule"),
                                    QStringLiteral("discover"), QStringLiteral("pane"), QStringLiteral("selectpane"),
                                    QStringLiteral("export"), QStringLiteral("align")};
-    if (!kinds.contains(kind) || needsArgument == argument.isEmpty())
+    if (!kinds.contains(kind) || (!optionalArgument && needsArgument == argument.isEmpty()))
         return cannot(QStringLiteral("ACTION is one of group:ATTRIBUTE, ungroup:ATTRIBUTE, stack, unstack, "
-                                     "find:CONDITION, rule:RULESFILE, discover:CAPTURE, pane, selectpane, "
+                                     "find:CONDITION, rule:RULESFILE, discover:CAPTURE, pane[:RULESFILE], "
+                                     "selectpane[:RULESFILE], "
                                      "export:LOG, align:RULESFILE:CONDITION"));
 
     int status = 1;
@@ -1243,7 +1257,7 @@ int main(int argc, char** argv)
         else if (kind == QLatin1String("rule"))
             status = ruleAction(bench, argument);
         else if (kind == QLatin1String("pane") || kind == QLatin1String("selectpane"))
-            status = paneAction(bench, kind == QLatin1String("pane"));
+            status = paneAction(bench, kind == QLatin1String("pane"), argument);
         else if (kind == QLatin1String("export"))
             status = exportAction(bench, argument);
         else if (kind == QLatin1String("align"))

@@ -10,6 +10,7 @@
 #include <QResizeEvent>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <iterator>
 #include <limits>
@@ -31,6 +32,8 @@
 #include "patterns/Rule.h"
 #include "patterns/RuleMatcher.h"
 #include "views/events/ItemStock.h"
+
+#include <atomic>
 
 namespace {
 
@@ -116,10 +119,14 @@ struct HeldItems
     }
 };
 
+std::atomic<quint64> releasedRows{0};
+
 // Deletes the items of the rows: on that background thread when there are
 // many (the items are plain data that any thread may free), here otherwise.
+// Every row item of a cell goes this way.
 void releaseItems(TList<TList<BinItem*>>&& rows)
 {
+    releasedRows.fetch_add(1);
     auto held = std::make_unique<HeldItems>();
     held->rows = std::move(rows.items);
     rows.items.clear();
@@ -159,6 +166,11 @@ BinCell::BinCell(ControlWidget* owner, QObject* receiver, const QString& title, 
     parentWidget = view;
     header.setHeight(defaultGlyphSize);
     clearData();
+}
+
+quint64 BinCell::itemReleases()
+{
+    return releasedRows.load();
 }
 
 BinCell::~BinCell()
@@ -522,6 +534,17 @@ void BinCell::applyRules(int parts, const RowMaker& makeRows)
     // One automaton per rule, so that the indices stay aligned; a rule that
     // is hidden or cannot be applied matches nothing.
     std::vector<Automaton*> automata;
+    // Deleted however the rewriting ends: a part that runs out of memory
+    // stops it with an exception.
+    struct DeleteAll
+    {
+        std::vector<Automaton*>& list;
+        ~DeleteAll()
+        {
+            for (Automaton* automaton : list)
+                delete automaton;
+        }
+    } deleteAll{automata};
     std::vector<int> applied;
     automata.reserve(std::size_t(rules.size()));
     for (int i = 0; i < rules.size(); ++i) {
@@ -638,9 +661,6 @@ void BinCell::applyRules(int parts, const RowMaker& makeRows)
         if (rows.isEmpty())
             rows.append(TList<BinItem*>());
     }
-
-    for (Automaton* automaton : automata)
-        delete automaton;
 }
 
 bool BinCell::applyRule(RuleMatcher& matcher, const TList<Rule>& rules, int i, Automaton* automaton,

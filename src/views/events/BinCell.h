@@ -122,6 +122,12 @@ public:
     // `pieces` that each stay on one thread, are handled in: one below
     // parallelMarks, else as many as the thread budget and the pieces allow.
     static int partsFor(std::size_t work, std::size_t pieces);
+    // How many times the items of some cell's rows were let go (to be
+    // deleted, perhaps on another thread): a reader that keeps pointers to
+    // row items across turns of the event loop reads none once this has
+    // changed. Rows are let go on the window's thread, or on helpers while
+    // it waits for them.
+    static quint64 itemReleases();
     // How many parts (threads) the items are marked in.
     int markingParts() const;
     void setMarkedPackets(const QSet<QSharedPointer<Packet>>& packets);

@@ -18,12 +18,13 @@ int failurePhase = -1;
 int failureReport = -1;
 
 // What the view spends per position of its aligned rows: the row's pointer,
-// its entry in the row item tables and the per-step tables that a merge
-// sizes for every position.
-constexpr qint64 SLOT_BYTES = 240;
-// A state of the view: its laid-out item, its entries in the tables keyed
-// by state and its prefix key's string header.
-constexpr qint64 STATE_BYTES = 700;
+// the position's state and the link to the next position of that state.
+constexpr qint64 SLOT_BYTES = 24;
+// A state of the view: its parent, label, name, colour, count, child and
+// sibling links, first position and, while the merge runs, its last child,
+// number of children and last position; its cell's top and height and its
+// place in its column; at most one merged run.
+constexpr qint64 STATE_BYTES = 96;
 // The distance table of the guide tree: a double per pair of sequences,
 // with its copies and the lists kept beside it.
 constexpr qint64 PAIR_BYTES = 10;
@@ -153,13 +154,11 @@ qint64 AlignmentBudget::clusteringBytes(qint64 n)
     return times(times(n, n), PAIR_BYTES);
 }
 
-qint64 AlignmentBudget::resultBytes(qint64 width, qint64 states, qint64 keyChars) const
+qint64 AlignmentBudget::resultBytes(qint64 width, qint64 states) const
 {
     const qint64 positions = times(sequences, width);
     // The gaps are one item, whatever their number.
-    qint64 bytes = times(positions, SLOT_BYTES);
-    bytes = plus(bytes, times(states, STATE_BYTES));
-    return plus(bytes, times(keyChars, 2));
+    return plus(times(positions, SLOT_BYTES), times(states, STATE_BYTES));
 }
 
 void AlignmentBudget::require(qint64 bytes, bool atLeast, Phase phase)
@@ -184,7 +183,7 @@ void AlignmentBudget::start(qint64 n, qint64 glyphCount, qint64 longest)
     // The distance table goes before the walk starts; every aligned row is
     // at least as long as the longest sequence, and the view holds a state
     // at least for every column.
-    require(std::max(clusteringBytes(n), resultBytes(longest, longest, 0)), false, Clustering);
+    require(std::max(clusteringBytes(n), resultBytes(longest, longest)), false, Clustering);
     report(Clustering, 0, 0);
 }
 
@@ -205,7 +204,7 @@ void AlignmentBudget::beforeMerge(qint64 a, qint64 b, int total)
     // merge lives while it runs.
     const qint64 table = times(times(a + 1, b + 1), 4);
     const qint64 width = std::max(a, b);
-    require(std::max(table, resultBytes(width, width, 0)), true, Aligning);
+    require(std::max(table, resultBytes(width, width)), true, Aligning);
 }
 
 void AlignmentBudget::merged()
@@ -214,11 +213,10 @@ void AlignmentBudget::merged()
     report(Aligning, mergesDone, std::max(mergesDone, merges));
 }
 
-void AlignmentBudget::reached(qint64 width, qint64 stateCount, qint64 keyCharCount)
+void AlignmentBudget::reached(qint64 width, qint64 stateCount)
 {
     states = stateCount;
-    keyChars = keyCharCount;
-    require(resultBytes(width, stateCount, keyCharCount), true, Aligning);
+    require(resultBytes(width, stateCount), true, Aligning);
 }
 
 void AlignmentBudget::stillAligning()
@@ -226,10 +224,14 @@ void AlignmentBudget::stillAligning()
     report(Aligning, mergesDone, std::max(mergesDone, merges));
 }
 
-void AlignmentBudget::beforeRows(qint64 width, qint64 stateCount, qint64 keyCharCount)
+void AlignmentBudget::beforeRows(qint64 width, qint64 stateCount)
 {
     states = stateCount;
-    keyChars = keyCharCount;
-    require(resultBytes(width, stateCount, keyCharCount), false, LayingOut);
+    require(resultBytes(width, stateCount), false, LayingOut);
+    report(LayingOut, 0, 0);
+}
+
+void AlignmentBudget::layingOut()
+{
     report(LayingOut, 0, 0);
 }

@@ -7,9 +7,10 @@
 // What one multiple sequence alignment may spend, and where it reports its
 // progress. The alignment and the sequence view's rows and states built
 // from its result grow with the number of sequences times the aligned
-// width (every position of a row has its entries in the view's tables,
-// every state of the view a laid-out item and a prefix key; the gaps are
-// one item), so the alignment is checked against the
+// width (every position of a row has its entries in the view's arrays,
+// every state of the view its entries and its cell's geometry; prefix keys
+// are made only when asked for, and the gaps are one item), so the
+// alignment is checked against the
 // memory the process can spare: before it starts, before every merge along
 // the guide tree (the widths reached so far bound the result from below)
 // and, exactly, before its rows are written out. A check that fails throws
@@ -61,19 +62,19 @@ public:
     // After a merge.
     void merged();
     // A profile on the way, `width` wide, whose rows alone make `states`
-    // states with `keyChars` characters of keys in the view: the result
-    // needs at least as much.
-    void reached(qint64 width, qint64 states, qint64 keyChars);
+    // states in the view: the result needs at least as much.
+    void reached(qint64 width, qint64 states);
     // Work after the merges, before the rows: reports the merges again.
     void stillAligning();
     // Before the aligned rows (n rows of `width` columns) are written out:
-    // the view will hold `states` states whose prefix keys have `keyChars`
-    // characters in all.
-    void beforeRows(qint64 width, qint64 states, qint64 keyChars);
+    // the view will hold `states` states.
+    void beforeRows(qint64 width, qint64 states);
+    // While the rows are written out and laid out: reports that phase.
+    void layingOut();
 
     // Bytes of an aligned result as the view holds it: the rows, the view's
-    // tables over the rows and its states with their keys.
-    qint64 resultBytes(qint64 width, qint64 states, qint64 keyChars) const;
+    // arrays over the rows and its states.
+    qint64 resultBytes(qint64 width, qint64 states) const;
     // Bytes of the guide tree's distance table.
     static qint64 clusteringBytes(qint64 sequences);
 
@@ -83,10 +84,8 @@ public:
     // The bytes of the last check: after a completed alignment, the
     // estimate of its rows and of the view's states.
     qint64 needed = 0;
-    // The states of the view and the characters of their keys that the
-    // last layout check counted.
+    // The states of the view that the last layout check counted.
     qint64 states = 0;
-    qint64 keyChars = 0;
 
 private:
     void require(qint64 bytes, bool atLeast, Phase phase);

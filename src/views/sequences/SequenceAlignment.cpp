@@ -106,6 +106,8 @@ void forEachBlock(const Node* node, const std::vector<int>& map, int rowOffset, 
 
 // Cells of rows written out between two progress reports.
 constexpr std::size_t TICK_CELLS = std::size_t(1) << 21;
+// And every so many comparisons of rows.
+constexpr std::size_t TICK_COMPARES = std::size_t(1) << 14;
 
 std::vector<int> identity(int len)
 {
@@ -179,19 +181,29 @@ public:
         }
     }
 
-    // Aligns a with b: the result holds a's rows, then b's.
+    // Aligns a with b: the result holds a's rows, then b's. tick, when
+    // set, is called every so often while the scores are filled in.
     NodePtr align(const NodePtr& a, const NodePtr& b);
+    std::function<void()> tick;
 
     // The rows of a finished profile. One gap glyph is made for them and
     // stands at every gap position; it belongs to the receiver of the rows
     // (none is made when there is no gap).
-    static TList<TList<BinItem*>> rowsOf(const Node* node)
+    // tick is called every so often.
+    static TList<TList<BinItem*>> rowsOf(const Node* node, const std::function<void()>& tick = {})
     {
         std::unique_ptr<BinItem> gap;
         TList<TList<BinItem*>> rows;
         rows.items.resize(std::size_t(node->rows));
-        auto write = [&rows, &gap, node](const Node* block, int rowOffset, const std::vector<int>& map) {
+        std::size_t written = 0;
+        auto write = [&rows, &gap, &written, &tick, node](const Node* block, int rowOffset,
+                                                          const std::vector<int>& map) {
             for (int r = 0; r < block->rows; ++r) {
+                written += std::size_t(node->len);
+                if (tick && written >= TICK_CELLS) {
+                    written = 0;
+                    tick();
+                }
                 std::vector<BinItem*>& row = rows.items[std::size_t(rowOffset + r)].items;
                 row.assign(std::size_t(node->len), nullptr);
                 for (int c = 0; c < block->len; ++c)
@@ -219,25 +231,25 @@ public:
     }
 
     // What the sequence view makes of the rows of node: one state per
-    // distinct prefix of names, whose key is the names ("*" for an empty
-    // one) joined by "."; counts the states and the characters of their keys.
-    // The rows are written out as name ids and sorted: a row makes a state
-    // for every prefix longer than the one it shares with the row before it.
-    // tick is called every so often.
-    void layoutStats(const Node* node, qint64& states, qint64& keyChars,
-                     const std::function<void()>& tick) const
+    // distinct prefix of names; counts the states. The rows are written out
+    // as name ids and sorted: a row makes a state for every prefix longer
+    // than the one it shares with the row before it. tick is called every
+    // so often.
+    void layoutStats(const Node* node, qint64& states, const std::function<void()>& tick) const
     {
         states = 0;
-        keyChars = 0;
         const std::size_t width = std::size_t(node->len);
         const std::size_t count = std::size_t(node->rows);
         if (width == 0 || count == 0)
             return;
-        std::vector<int> table(width * count, gapName);
+        // Every row is written once, gaps first: the memory is touched row
+        // by row, between the progress reports.
+        std::unique_ptr<int[]> table(new int[width * count]);
         std::size_t written = 0;
         auto write = [&](const Node* block, int rowOffset, const std::vector<int>& map) {
             for (int r = 0; r < block->rows; ++r) {
-                int* row = table.data() + std::size_t(rowOffset + r) * width;
+                int* row = table.get() + std::size_t(rowOffset + r) * width;
+                std::fill(row, row + width, gapName);
                 for (int c = 0; c < block->len; ++c)
                     row[map[std::size_t(c)]] =
                         block->names[std::size_t(c) * std::size_t(block->rows) + std::size_t(r)];
@@ -253,26 +265,22 @@ public:
         std::vector<int> order(count);
         for (std::size_t r = 0; r < count; ++r)
             order[r] = int(r);
-        auto rowAt = [&table, width](int r) { return table.data() + std::size_t(r) * width; };
+        auto rowAt = [&table, width](int r) { return table.get() + std::size_t(r) * width; };
+        std::size_t compared = 0;
         std::sort(order.begin(), order.end(), [&](int x, int y) {
+            if (tick && ++compared >= TICK_COMPARES) {
+                compared = 0;
+                tick();
+            }
             return std::lexicographical_compare(rowAt(x), rowAt(x) + width, rowAt(y), rowAt(y) + width);
         });
 
-        std::vector<int> nameChars(names.size());
-        for (std::size_t id = 0; id < names.size(); ++id)
-            nameChars[id] = names[id].isEmpty() ? 1 : names[id].size();
         const int* previous = nullptr;
         written = 0;
         for (int r : order) {
             const int* row = rowAt(r);
             const std::size_t shared =
                 previous ? std::size_t(std::mismatch(row, row + width, previous).first - row) : 0;
-            qint64 length = -1;
-            for (std::size_t c = 0; c < width; ++c) {
-                length += 1 + nameChars[std::size_t(row[c])];
-                if (c >= shared)
-                    keyChars += length;
-            }
             states += qint64(width - shared);
             previous = row;
             written += width;
@@ -518,7 +526,10 @@ NodePtr Aligner::align(const NodePtr& pa, const NodePtr& pb)
     };
 
     const std::size_t width = std::size_t(lenB) + 1;
-    std::vector<int> score((std::size_t(lenA) + 1) * width, 0);
+    // Every cell is written below, row 0 and column 0 first: the memory is
+    // touched as the rows are filled in, between the progress reports.
+    std::unique_ptr<int[]> score(new int[(std::size_t(lenA) + 1) * width]);
+    score[0] = 0;
     auto at = [width](int i, int j) { return std::size_t(i) * width + std::size_t(j); };
     for (int i = 1; i <= lenA; ++i)
         score[at(i, 0)] = saturatedInt(double(qint64(score[at(i - 1, 0)]) + gapA(i, i - 1)));
@@ -541,7 +552,13 @@ NodePtr Aligner::align(const NodePtr& pa, const NodePtr& pb)
     if (plain && bound < 2147483647LL) {
         const qint64 zeroZero = pairs;
         const qint64 zeroOther = qint64(sub) * pairs;
+        std::size_t filled = 0;
         for (int i = 1; i <= lenA; ++i) {
+            filled += std::size_t(lenB);
+            if (tick && filled >= TICK_CELLS) {
+                filled = 0;
+                tick();
+            }
             spread(a, i - 1);
             const qint64 gb = gapB(i, 0);
             const int* above = &score[at(i - 1, 0)];
@@ -565,6 +582,8 @@ NodePtr Aligner::align(const NodePtr& pa, const NodePtr& pb)
             unspread(a, i - 1);
         }
     } else for (int i = 1; i <= lenA; ++i) {
+        if (tick && i % std::max<int>(1, int(TICK_CELLS / 8 / std::size_t(std::max(lenB, 1)))) == 0)
+            tick();
         spread(a, i - 1);
         const qint64 gbRow = plain ? saturatedInt(double(gapB(i, 0))) : 0;
         const int* above = &score[at(i - 1, 0)];
@@ -666,9 +685,8 @@ NodePtr alignSubtree(Aligner& aligner, const GNode<int>* node, std::map<int, Nod
         if (cells >= LAYOUT_CHECK_CELLS && cells >= 2 * checkedCells) {
             checkedCells = cells;
             qint64 states = 0;
-            qint64 keyChars = 0;
-            aligner.layoutStats(acc.get(), states, keyChars, [budget]() { budget->stillAligning(); });
-            budget->reached(acc->len, states, keyChars);
+            aligner.layoutStats(acc.get(), states, [budget]() { budget->stillAligning(); });
+            budget->reached(acc->len, states);
         }
     }
     return acc;
@@ -817,21 +835,30 @@ TList<TList<BinItem*>> SequenceWidget::alignAlongTree(GNode<int>* node,
         return profiles->value(node->id);
 
     Aligner aligner;
+    if (budget)
+        aligner.tick = [budget]() { budget->stillAligning(); };
     std::vector<int> ids;
     const int merges = collectLeaves(node, ids);
     std::map<int, NodePtr> leaves;
-    for (int id : ids)
-        if (leaves.find(id) == leaves.end())
-            leaves.emplace(id, aligner.block((*profiles)[id]));
+    int made = 0;
+    for (int id : ids) {
+        if (leaves.find(id) != leaves.end())
+            continue;
+        leaves.emplace(id, aligner.block((*profiles)[id]));
+        if (budget && ++made % 1024 == 0)
+            budget->stillAligning();
+    }
     aligner.checkGapKeys();
     qint64 checkedCells = 0;
     const NodePtr joined = alignSubtree(aligner, node, leaves, budget, merges, checkedCells);
     leaves.clear();
     if (budget) {
         qint64 states = 0;
-        qint64 keyChars = 0;
-        aligner.layoutStats(joined.get(), states, keyChars, [budget]() { budget->stillAligning(); });
-        budget->beforeRows(joined->len, states, keyChars);
+        aligner.layoutStats(joined.get(), states, [budget]() { budget->stillAligning(); });
+        budget->beforeRows(joined->len, states);
     }
-    return Aligner::rowsOf(joined.get());
+    std::function<void()> tick;
+    if (budget)
+        tick = [budget]() { budget->layingOut(); };
+    return Aligner::rowsOf(joined.get(), tick);
 }

@@ -53,6 +53,20 @@ QString nameOrStar(const BinItem* item)
     return item->name.isEmpty() ? star : item->name;
 }
 
+// Empties a vector and gives its memory back.
+template <class T> void release(std::vector<T>& v)
+{
+    std::vector<T>().swap(v);
+}
+
+// Resizes a vector, giving its memory back first when it holds far more.
+template <class T> void fit(std::vector<T>& v, std::size_t n)
+{
+    if (v.capacity() > 2 * n + 1024)
+        release(v);
+    v.resize(n);
+}
+
 int truncated(double v)
 {
     if (!(v == v))
@@ -90,15 +104,15 @@ SequenceWidget::SequenceWidget(ControlWidget* owner, QWidget* parent)
 
 SequenceWidget::~SequenceWidget()
 {
-    clearShownItems();
+    abandonCopy();
+    dropCells();
     for (SortTriangle* triangle : sortTriangles.items)
         delete triangle;
     if (alignedGaps) {
         for (BinItem* gap : gapItems.items)
             delete gap;
     }
-    for (BinItem* gap : paddingGaps)
-        delete gap;
+    delete paddingGap;
     delete automaton;
     delete currentQuery;
     deleteSequences(builtSequences);
@@ -151,16 +165,8 @@ TList<TList<BinItem*>> SequenceWidget::copySequences(const TList<TList<BinItem*>
         TList<BinItem*> copy;
         copy.items.reserve(sequence.items.size());
         for (const BinItem* item : sequence.items) {
-            BinItem* own;
-            if (next < reuse.size()) {
-                own = reuse[next++];
-                *own = item ? *item : blank;
-            } else {
-                own = item ? new BinItem(*item) : new BinItem(nullptr, nullptr);
-            }
-            // The condition belongs to the store of the sender and is never
-            // read here.
-            own->condition = nullptr;
+            BinItem* own = next < reuse.size() ? reuse[next++] : new BinItem(nullptr, nullptr);
+            copyItem(own, item, blank);
             copy.items.push_back(own);
         }
         copies.items.push_back(std::move(copy));
@@ -168,6 +174,138 @@ TList<TList<BinItem*>> SequenceWidget::copySequences(const TList<TList<BinItem*>
     for (; next < reuse.size(); ++next)
         delete reuse[next];
     return copies;
+}
+
+void SequenceWidget::copyItem(BinItem* own, const BinItem* item, const BinItem& blank)
+{
+    // Only what the view, the stacking, the guide tree and the alignment
+    // read: the rest keeps the values of a new item. The condition belongs
+    // to the store of the sender and is never read here.
+    const BinItem& from = item ? *item : blank;
+    own->id = from.id;
+    own->name = from.name;
+    own->label = from.label;
+    own->fillColor = from.fillColor;
+    own->packets = from.packets;
+    own->totalCount = from.totalCount;
+    own->children = from.children;
+}
+
+void SequenceWidget::startCopy(const TList<TList<BinItem*>>& sequences)
+{
+    abandonCopy();
+    stopParts();
+    copySource = sequences;
+    copyReleases = BinCell::itemReleases();
+    // The items of the stored copies are reused for the new ones, unless
+    // they are what is given.
+    const BinItem* firstGiven = nullptr;
+    for (const TList<BinItem*>& sequence : sequences.items) {
+        for (const BinItem* item : sequence.items) {
+            if (item && !firstGiven)
+                firstGiven = item;
+        }
+        if (firstGiven)
+            break;
+    }
+    bool given = false;
+    for (const TList<BinItem*>& sequence : lastSequences.items) {
+        for (BinItem* item : sequence.items) {
+            given = given || item == firstGiven;
+            copySpares.push_back(item);
+        }
+    }
+    lastSequences.clear();
+    copySparesUsed = 0;
+    if (given)
+        copyGiven.swap(copySpares);
+    // Nothing of the last rows is shown meanwhile: they point at the items
+    // that are reused.
+    forgetStates();
+    rows.clear();
+    for (SortTriangle* triangle : sortTriangles.items)
+        delete triangle;
+    sortTriangles.clear();
+    sortColumn = 0;
+    twins.clear();
+    delete currentQuery;
+    currentQuery = nullptr;
+    overlayPaths.clear();
+    clickedEvents.clear();
+    copyRow = 0;
+    partPhase = Copying;
+    partTimer->start();
+    update();
+}
+
+bool SequenceWidget::continueCopy(const QElapsedTimer* clock, qint64 budgetMs)
+{
+    const BinItem blank(nullptr, nullptr);
+    bool progressed = false;
+    for (; copyRow < copySource.size(); ++copyRow) {
+        if (clock && progressed && clock->elapsed() >= budgetMs)
+            return false;
+        progressed = true;
+        const TList<BinItem*>& sequence = copySource.items[std::size_t(copyRow)];
+        TList<BinItem*> copy;
+        copy.items.reserve(sequence.items.size());
+        for (const BinItem* item : sequence.items) {
+            BinItem* own = copySparesUsed < copySpares.size() ? copySpares[copySparesUsed++]
+                                                               : new BinItem(nullptr, nullptr);
+            copyItem(own, item, blank);
+            copy.items.push_back(own);
+        }
+        copied.items.push_back(std::move(copy));
+    }
+    return true;
+}
+
+void SequenceWidget::finishCopy()
+{
+    // The spares left over, and the stored copies when they were what was
+    // given, go once the copy is made.
+    std::vector<BinItem*> left(copySpares.begin() + std::ptrdiff_t(copySparesUsed), copySpares.end());
+    left.insert(left.end(), copyGiven.begin(), copyGiven.end());
+    release(copySpares);
+    release(copyGiven);
+    copySparesUsed = 0;
+    lastSequences = std::move(copied);
+    copied.clear();
+    copySource.clear();
+    partPhase = NoPart;
+    partTimer->stop();
+    for (BinItem* item : left)
+        delete item;
+}
+
+void SequenceWidget::abandonCopy()
+{
+    if (partPhase != Copying)
+        return;
+    partTimer->stop();
+    partPhase = NoPart;
+    deleteSequences(copied);
+    for (std::size_t k = copySparesUsed; k < copySpares.size(); ++k)
+        delete copySpares[k];
+    for (BinItem* item : copyGiven)
+        delete item;
+    release(copySpares);
+    release(copyGiven);
+    copySparesUsed = 0;
+    copySource.clear();
+}
+
+void SequenceWidget::completeCopy()
+{
+    if (partPhase != Copying)
+        return;
+    if (BinCell::itemReleases() != copyReleases) {
+        abandonCopy();
+        emit sequencesGone();
+        return;
+    }
+    continueCopy(nullptr, 0);
+    finishCopy();
 }
 
 void SequenceWidget::deleteSequences(TList<TList<BinItem*>>& sequences)
@@ -215,6 +353,7 @@ void SequenceWidget::buildSequences(const TList<TList<BinItem*>>& sequences)
         defer([this, copies]() { buildSequences(*copies); });
         return;
     }
+    completeCopy();
     // The items of the last build's copies are reused for the new ones; the
     // rows point at them until buildRows replaces the rows, reading none.
     builtSequences = copySequences(sequences, builtSequences);
@@ -228,6 +367,14 @@ void SequenceWidget::showSequences(const TList<TList<BinItem*>>& sequences)
         defer([this, copies]() { showSequences(*copies); });
         return;
     }
+    qint64 glyphs = 0;
+    for (const TList<BinItem*>& sequence : sequences.items)
+        glyphs += sequence.size();
+    if (glyphs >= partsFrom) {
+        startCopy(sequences);
+        return;
+    }
+    abandonCopy();
     // The items of the stored copies are reused for the new ones; the rows
     // point at them until the rebuild replaces the rows, reading none.
     lastSequences = copySequences(sequences, lastSequences);
@@ -240,6 +387,7 @@ void SequenceWidget::setMSA(bool on)
         defer([this, on]() { setMSA(on); });
         return;
     }
+    completeCopy();
     msaOn = on;
     buildRows(lastSequences);
     deleteSequences(builtSequences);
@@ -251,6 +399,7 @@ void SequenceWidget::recompute()
         defer([this]() { recompute(); });
         return;
     }
+    completeCopy();
     buildRows(lastSequences);
     deleteSequences(builtSequences);
     updateMinimumWidth();
@@ -277,6 +426,7 @@ void SequenceWidget::buildRows(const TList<TList<BinItem*>>& sequences)
 
 void SequenceWidget::stopParts()
 {
+    abandonCopy();
     if (partPhase == NoPart)
         return;
     partTimer->stop();
@@ -284,7 +434,8 @@ void SequenceWidget::stopParts()
     partSource = nullptr;
     partsSetWidth = false;
     merging = false;
-    mergeLabels.clear();
+    mergeLabelIds.clear();
+    release(layoutStack);
 }
 
 void SequenceWidget::runPart()
@@ -294,10 +445,36 @@ void SequenceWidget::runPart()
         buildRows(*partSource, false);
         return;
     }
-    if (partPhase != Merging)
-        return;
     QElapsedTimer clock;
     clock.start();
+    if (partPhase == Copying) {
+        if (BinCell::itemReleases() != copyReleases) {
+            // The sender's items may be gone: none is read.
+            abandonCopy();
+            update();
+            emit sequencesGone();
+            return;
+        }
+        if (!continueCopy(&clock, partMs)) {
+            partTimer->start();
+            return;
+        }
+        finishCopy();
+        recompute();
+        return;
+    }
+    if (partPhase == LayingOut) {
+        if (!continueLayout(&clock, partMs)) {
+            partTimer->start();
+            return;
+        }
+        partPhase = NoPart;
+        finishLayout();
+        runDeferred();
+        return;
+    }
+    if (partPhase != Merging)
+        return;
     const int total = rows.size();
     while (mergeAt < total) {
         mergeRows(mergeAt, mergeAt + 1);
@@ -313,16 +490,22 @@ void SequenceWidget::runPart()
     partPhase = NoPart;
     partSource = nullptr;
     partsSetWidth = false;
+    // Many states are laid out in parts in turn.
     finishMerge();
     if (setWidth)
         updateMinimumWidth();
-    if (!deferredBuilds.empty() && !aligning) {
-        std::vector<std::function<void()>> builds;
-        builds.swap(deferredBuilds);
-        supersede = false;
-        for (const std::function<void()>& build : builds)
-            build();
-    }
+    runDeferred();
+}
+
+void SequenceWidget::runDeferred()
+{
+    if (deferredBuilds.empty() || aligning || building())
+        return;
+    std::vector<std::function<void()>> builds;
+    builds.swap(deferredBuilds);
+    supersede = false;
+    for (const std::function<void()>& build : builds)
+        build();
 }
 
 void SequenceWidget::buildRows(const TList<TList<BinItem*>>& sequences, bool align)
@@ -401,27 +584,23 @@ void SequenceWidget::buildRows(const TList<TList<BinItem*>>& sequences, bool ali
     if (!aligned) {
         for (const TList<BinItem*>& row : built.items)
             length = std::max(length, row.size());
-        const BinItem blank(nullptr, nullptr);
-        std::size_t used = 0;
+        // One gap item stands at every position that lengthens a short
+        // row; it is reused from build to build.
+        BinItem* gap = nullptr;
         for (TList<BinItem*>& row : built.items) {
-            while (row.size() < length) {
-                BinItem* gap;
-                if (used < paddingGaps.size()) {
-                    gap = paddingGaps[used];
-                    *gap = blank;
-                } else {
-                    gap = new BinItem(nullptr, nullptr);
-                    paddingGaps.push_back(gap);
-                }
-                ++used;
+            if (row.size() >= length)
+                continue;
+            if (!gap) {
+                if (!paddingGap)
+                    paddingGap = new BinItem(nullptr, nullptr);
+                else
+                    *paddingGap = BinItem(nullptr, nullptr);
+                gap = paddingGap;
                 gap->name = GAP_GLYPH_NAME;
                 gapItems.append(gap);
-                row.append(gap);
             }
+            row.items.insert(row.items.end(), std::size_t(length - row.size()), gap);
         }
-        for (std::size_t k = used; k < paddingGaps.size(); ++k)
-            delete paddingGaps[k];
-        paddingGaps.resize(used);
     } else {
         // The alignment puts one gap glyph of its own at every gap position:
         // the first entry that is not one of the given glyphs.
@@ -486,6 +665,8 @@ void SequenceWidget::buildRows(const TList<TList<BinItem*>>& sequences, bool ali
         }
         overlayPaths.clear();
         clickedEvents.clear();
+        // The rows are those the states were merged from again.
+        passesCurrent = true;
         update();
     } else if (!aligned && inParts) {
         // The rows are merged a few at a time (runPart).
@@ -532,13 +713,7 @@ void SequenceWidget::buildRows(const TList<TList<BinItem*>>& sequences, bool ali
     }
     progressDialog.reset();
     showAlignmentProblem();
-    if (!deferredBuilds.empty() && !aligning && !building()) {
-        std::vector<std::function<void()>> builds;
-        builds.swap(deferredBuilds);
-        supersede = false;
-        for (const std::function<void()>& build : builds)
-            build();
-    }
+    runDeferred();
 }
 
 void SequenceWidget::showAlignmentProblem()
@@ -623,6 +798,8 @@ bool SequenceWidget::alignRows(TList<TList<BinItem*>>& built, TList<TList<BinIte
     if (shownBefore)
         *shownBefore = std::move(rows);
     rows.clear();
+    passesCurrent = false;
+    hoveredCells.clear();
     for (SortTriangle* triangle : sortTriangles.items)
         delete triangle;
     sortTriangles.clear();
@@ -671,8 +848,12 @@ bool SequenceWidget::alignRows(TList<TList<BinItem*>>& built, TList<TList<BinIte
         alignmentProblem = alignmentFailure(count);
     }
     aligning = false;
-    if (!dropped)
-        return built = std::move(result), true;
+    if (!dropped) {
+        // The view's merge makes as many states as the budget counted.
+        stateHint = budget.states;
+        built = std::move(result);
+        return true;
+    }
     // A rebuild asked for while it ran comes next and decides for itself;
     // otherwise the alignment is switched off, the rows shown unaligned.
     if (!supersede) {
@@ -684,34 +865,38 @@ bool SequenceWidget::alignRows(TList<TList<BinItem*>>& built, TList<TList<BinIte
 
 void SequenceWidget::forgetStates()
 {
-    clearShownItems();
-    stateCounts.clear();
-    keyStates.clear();
-    stateColours.clear();
-    stateKeys.clear();
-    statePaths.clear();
-    stateEvents.clear();
-    rowItemStates.clear();
-    nodes.clear();
-    parents.clear();
-    firstChild.clear();
-    lastChild.clear();
-    nextSibling.clear();
-    labelOf.clear();
-    childCount.clear();
-    counts.clear();
-    keys.clear();
-    paths.clear();
-    colours.clear();
-    lastNames.clear();
-    eventLists.clear();
-    successorOf.clear();
-    lastRowItems.clear();
-    rowItems.clear();
-    lastRowStates.clear();
-    rowStates.clear();
-    keyedStates = 0;
-    layoutCurrent = false;
+    dropCells();
+    release(parents);
+    release(labelOf);
+    release(nameOf);
+    release(colourIds);
+    release(counts);
+    release(firstChild);
+    release(nextSibling);
+    release(lastChild);
+    release(childCount);
+    release(firstPass);
+    release(lastPass);
+    release(nextPass);
+    release(rowStates);
+    release(rowStart);
+    release(columnSizes);
+    release(successorOf);
+    successorEntries = 0;
+    mergeLabelIds.clear();
+    release(tops);
+    release(spans);
+    release(columnStart);
+    release(columnCells);
+    release(runStart);
+    release(runFirst);
+    release(runLength);
+    release(runHeight);
+    release(layoutStack);
+    release(columnFill);
+    laidOut = false;
+    runsLaidOut = false;
+    passesCurrent = false;
     delete automaton;
     automaton = nullptr;
 }
@@ -719,12 +904,37 @@ void SequenceWidget::forgetStates()
 // ---------------------------------------------------------------------------
 // Prefix automaton
 
-int SequenceWidget::tableSize(int entries)
+qint32 SequenceWidget::textId(const QString& text)
 {
-    int size = 16;
-    while (size < 2 * entries)
-        size *= 2;
-    return size;
+    auto found = textIds.constFind(text);
+    if (found != textIds.constEnd())
+        return found.value();
+    const qint32 id = qint32(texts.size());
+    textIds.insert(text, id);
+    texts.push_back(text);
+    textIsGap.push_back(text.contains(QLatin1String("dummy")) ? 1 : 0);
+    return id;
+}
+
+qint32 SequenceWidget::colourId(const QColor& colour)
+{
+    const QRgb key = colour.rgba();
+    auto found = paletteIds.constFind(key);
+    if (found != paletteIds.constEnd() && palette[std::size_t(found.value())] == colour)
+        return found.value();
+    // Colours of one 8-bit value that differ in their spec or finer
+    // components are told apart along the palette.
+    if (found != paletteIds.constEnd()) {
+        for (std::size_t k = 0; k < palette.size(); ++k) {
+            if (palette[k] == colour)
+                return qint32(k);
+        }
+    }
+    const qint32 id = qint32(palette.size());
+    palette.push_back(colour);
+    if (found == paletteIds.constEnd())
+        paletteIds.insert(key, id);
+    return id;
 }
 
 SequenceWidget::Successor& SequenceWidget::findSuccessor(quint64 key)
@@ -734,6 +944,21 @@ SequenceWidget::Successor& SequenceWidget::findSuccessor(quint64 key)
     while (successorOf[at].state >= 0 && successorOf[at].key != key)
         at = (at + 1) & mask;
     return successorOf[at];
+}
+
+void SequenceWidget::putSuccessor(quint64 key, int state)
+{
+    if (2 * (successorEntries + 1) > qint64(successorOf.size())) {
+        std::vector<Successor> old;
+        old.swap(successorOf);
+        successorOf.assign(std::max<std::size_t>(1024, 2 * old.size()), Successor{~quint64(0), -1});
+        for (const Successor& entry : old) {
+            if (entry.state >= 0)
+                findSuccessor(entry.key) = entry;
+        }
+    }
+    findSuccessor(key) = {key, state};
+    ++successorEntries;
 }
 
 int SequenceWidget::findChild(int state, int label)
@@ -750,66 +975,45 @@ int SequenceWidget::findChild(int state, int label)
 
 void SequenceWidget::addChild(int state, int child, int label)
 {
-    labelOf[std::size_t(child)] = label;
     const int children = ++childCount[std::size_t(state)];
     if (children <= WIDE_STATE)
         return;
-    if (successorOf.empty())
-        successorOf.resize(std::size_t(tableSize(successorCapacity)), Successor{~quint64(0), -1});
-    auto put = [this, state](int c) {
-        const quint64 key = (quint64(quint32(state)) << 32) | quint32(labelOf[std::size_t(c)]);
-        findSuccessor(key) = {key, c};
-    };
+    auto keyOf = [state](int l) { return (quint64(quint32(state)) << 32) | quint32(l); };
     if (children == WIDE_STATE + 1) {
         // Just grown wide: its children so far go into the table too.
         for (int c = firstChild[std::size_t(state)]; c >= 0; c = nextSibling[std::size_t(c)])
-            put(c);
+            putSuccessor(keyOf(labelOf[std::size_t(c)]), c);
     } else {
-        put(child);
+        putSuccessor(keyOf(label), child);
     }
 }
 
-int SequenceWidget::addState(int parent, const QString& key, const QString& path,
-                             const QString& name, const QColor& colour)
+int SequenceWidget::addState(int parent, int label, int name, int colour, int column)
 {
     // Ids as the automaton gives them: in the order the states are made.
-    const StateId state(qint32(nodes.size()));
+    const qint32 state = qint32(parents.size());
     if (parent >= 0) {
         const std::size_t p = std::size_t(parent);
         if (firstChild[p] < 0)
-            firstChild[p] = state.id;
+            firstChild[p] = state;
         else
-            nextSibling[std::size_t(lastChild[p])] = state.id;
-        lastChild[p] = state.id;
+            nextSibling[std::size_t(lastChild[p])] = state;
+        lastChild[p] = state;
     }
     parents.push_back(parent);
-    firstChild.push_back(-1);
-    lastChild.push_back(-1);
-    nextSibling.push_back(-1);
-    labelOf.push_back(-1);
-    childCount.push_back(0);
-    // An id below keyedStates finds its entry of the last merge and
-    // overwrites it; a new one is inserted.
-    stateKeys[state] = key;
-    statePaths[state] = path;
-    keyStates.insert(key, state);
-    stateColours[state] = colour;
-    // The start state has no events: no row item maps to it.
-    if (parent >= 0) {
-        TList<QSharedPointer<Packet>>& events = stateEvents[state];
-        events.clear();
-        eventLists.push_back(&events);
-    } else {
-        eventLists.push_back(nullptr);
-    }
-    nodes.push_back(state);
+    labelOf.push_back(label);
+    nameOf.push_back(name);
+    colourIds.push_back(colour);
     counts.push_back(0);
-    keys.push_back(key);
-    paths.push_back(path);
-    colours.push_back(colour);
-    // The label is the glyph's whole name, dots and all.
-    lastNames.push_back(name);
-    return state.id;
+    firstChild.push_back(-1);
+    nextSibling.push_back(-1);
+    lastChild.push_back(-1);
+    childCount.push_back(0);
+    firstPass.push_back(-1);
+    lastPass.push_back(-1);
+    if (column >= 0)
+        ++columnSizes[std::size_t(column)];
+    return state;
 }
 
 void SequenceWidget::mergeColumns()
@@ -821,89 +1025,74 @@ void SequenceWidget::mergeColumns()
 
 void SequenceWidget::beginMerge()
 {
-    // stateCounts, stateColours, stateKeys, statePaths and stateEvents are
-    // overwritten state by state below and lose the ids beyond the new
-    // states at the end; stateItems and itemStates follow at the geometry
-    // pass, which lays out every state anew.
     merging = true;
-    previousStates = keyedStates;
-    // Emptied entry by entry: its bucket table stays for the new keys, and
-    // the freed entries are at hand for them.
-    for (auto it = keyStates.begin(); it != keyStates.end();)
-        it = keyStates.erase(it);
-    layoutCurrent = false;
-    // Label ids stay from merge to merge (the ids only need to tell labels
-    // apart); a table grown large is emptied.
-    if (labelIds.size() > 4096)
-        labelIds.clear();
-    nodes.clear();
-    parents.clear();
-    firstChild.clear();
-    lastChild.clear();
-    nextSibling.clear();
-    labelOf.clear();
-    childCount.clear();
-    counts.clear();
-    keys.clear();
-    paths.clear();
-    colours.clear();
-    lastNames.clear();
-    eventLists.clear();
+    stopLayout();
+    dropCells();
+    laidOut = false;
+    runsLaidOut = false;
+    // Text and colour ids only need to tell texts apart within a merge; a
+    // table grown large starts again.
+    if (texts.size() > 4096) {
+        textIds.clear();
+        texts.clear();
+        textIsGap.clear();
+    }
+    if (palette.size() > 4096) {
+        palette.clear();
+        paletteIds.clear();
+    }
+    for (ItemText& entry : itemTexts)
+        entry = ItemText();
     delete automaton;
     automaton = nullptr;
 
     const int rowCount = rows.size();
     const int length = columnCount();
-    int steps = 0;
-    for (const TList<BinItem*>& row : rows.items)
-        steps += row.size();
-    // Sized once for the most states the rows can make: growing these
-    // tables step by step costs more than the whole walk.
-    const int most = steps + 1;
-    successorOf.clear();
-    successorCapacity = most;
-    rowItems.reserve(std::size_t(steps));
-    rowStates.reserve(std::size_t(steps));
-    if (steps > rowItemStates.capacity())
-        rowItemStates.reserve(steps);
-    if (most > keyStates.capacity())
-        keyStates.reserve(most);
-    // Only growing: a smaller reserve would rebuild the bucket tables.
-    if (most > stateCounts.capacity()) {
-        stateEvents.reserve(most);
-        stateKeys.reserve(most);
-        statePaths.reserve(most);
-        stateColours.reserve(most);
-        stateCounts.reserve(most);
+    rowStart.assign(std::size_t(rowCount) + 1, 0);
+    for (int r = 0; r < rowCount; ++r)
+        rowStart[std::size_t(r) + 1] = rowStart[std::size_t(r)] + rows.items[std::size_t(r)].size();
+    const qint64 steps = rowStart.back();
+    // Sized once for the most states the rows can make (or as many as the
+    // alignment counted): growing the arrays step by step costs more than
+    // the whole walk.
+    const qint64 most = stateHint > 0 ? std::min(steps + 1, stateHint + 1) : steps + 1;
+    stateHint = 0;
+    for (std::vector<qint32>* states : {&parents, &labelOf, &nameOf, &colourIds, &counts, &firstChild,
+                                        &nextSibling, &lastChild, &childCount, &firstPass, &lastPass}) {
+        states->clear();
+        if (qint64(states->capacity()) > 2 * most + 1024)
+            release(*states);
+        states->reserve(std::size_t(most));
     }
-    nodes.reserve(std::size_t(most));
-    parents.reserve(std::size_t(most));
-    firstChild.reserve(std::size_t(most));
-    lastChild.reserve(std::size_t(most));
-    nextSibling.reserve(std::size_t(most));
-    labelOf.reserve(std::size_t(most));
-    childCount.reserve(std::size_t(most));
-    counts.reserve(std::size_t(most));
-    keys.reserve(std::size_t(most));
-    paths.reserve(std::size_t(most));
-    colours.reserve(std::size_t(most));
-    lastNames.reserve(std::size_t(most));
-    eventLists.reserve(std::size_t(most));
+    // Written position by position as the rows are walked in order (the
+    // memory is touched only then).
+    if (qint64(nextPass.capacity()) > 2 * steps + 1024) {
+        release(nextPass);
+        release(rowStates);
+    }
+    nextPass.clear();
+    rowStates.clear();
+    nextPass.reserve(std::size_t(steps));
+    rowStates.reserve(std::size_t(steps));
+    passesCurrent = true;
+    release(successorOf);
+    successorEntries = 0;
+    columnSizes.assign(std::size_t(length), 0);
 
-    addState(-1, QString(), QString(), QString(), START_COLOUR);
-    startState = nodes.front();
+    const qint32 none = textId(QString());
+    addState(-1, none, none, colourId(START_COLOUR), -1);
+    startState = StateId(0);
 
     // Merge labels, column by column: left of the sort column a name that
     // comes back after another name gets a new label (A, A, B, A1, B1).
     // From the sort column on the label is the name (or "*").
-    std::vector<std::vector<QString>>& labels = mergeLabels;
-    labels.clear();
+    mergeLabelIds.clear();
     const int counted = std::min(sortColumn, length);
     labelledColumns = counted;
     if (counted > 0) {
-        labels.resize(std::size_t(rowCount));
+        mergeLabelIds.resize(std::size_t(rowCount));
         for (int r = 0; r < rowCount; ++r)
-            labels[std::size_t(r)].resize(
+            mergeLabelIds[std::size_t(r)].resize(
                 std::size_t(std::min(counted, rows.items[std::size_t(r)].size())));
     }
     for (int c = 0; c < counted; ++c) {
@@ -923,16 +1112,27 @@ void SequenceWidget::beginMerge()
                 label = name + QString::number(n);
             previous = name;
             first = false;
-            labels[std::size_t(r)][std::size_t(c)] = label;
+            mergeLabelIds[std::size_t(r)][std::size_t(c)] = textId(label);
         }
     }
+}
+
+qint32 SequenceWidget::itemText(const BinItem* item)
+{
+    // The rows repeat their items (a gap in every row, the glyphs of
+    // stacked rows): a few recent ones skip the hashing of their names.
+    ItemText& slot = itemTexts[(quintptr(item) >> 4) % itemTexts.size()];
+    if (slot.item != item) {
+        slot.item = item;
+        slot.id = textId(nameOrStar(item));
+    }
+    return slot.id;
 }
 
 void SequenceWidget::mergeRows(int from, int to)
 {
     const int rowCount = rows.size();
     const int counted = labelledColumns;
-    const std::vector<std::vector<QString>>& labels = mergeLabels;
     for (int r = from; r < to; ++r) {
         if (mergeProgress && r % 16 == 0 && !mergeProgress(r, rowCount))
             throw AlignmentBudget::Stopped{AlignmentBudget::Cancelled, 0, 0, false,
@@ -950,45 +1150,26 @@ void SequenceWidget::mergeRows(int from, int to)
         }
         int current = 0;
         counts[0] += weight;
-        for (int c = 0; c < row.size(); ++c) {
-            BinItem* item = row.items[std::size_t(c)];
-            const QString& label =
-                c < counted ? labels[std::size_t(r)][std::size_t(c)] : nameOrStar(item);
-            auto labelId = labelIds.constFind(label);
-            if (labelId == labelIds.constEnd())
-                labelId = labelIds.insert(label, labelIds.size());
-            const int labelNumber = labelId.value();
-            int state = findChild(current, labelNumber);
+        qint64 position = rowStart[std::size_t(r)];
+        for (int c = 0; c < row.size(); ++c, ++position) {
+            const BinItem* item = row.items[std::size_t(c)];
+            const qint32 label = c < counted ? mergeLabelIds[std::size_t(r)][std::size_t(c)] : itemText(item);
+            int state = findChild(current, label);
             if (state < 0) {
-                const QString& name = nameOrStar(item);
-                const QString& parentKey = keys[std::size_t(current)];
-                const QString& parentPath = paths[std::size_t(current)];
-                const QString key = current == 0 ? label : parentKey % QLatin1Char('.') % label;
-                // Where every label on the way is its name, the path is the
-                // key: one string for both.
-                const QString path = parentPath.isSharedWith(parentKey) && label == name
-                                         ? key
-                                         : current == 0 ? name : parentPath % QLatin1Char('.') % name;
-                state = addState(current, key, path, name, item->fillColor);
-                addChild(current, state, labelNumber);
+                const qint32 name = c < counted ? itemText(item) : label;
+                state = addState(current, label, name, colourId(item->fillColor), c);
+                addChild(current, state, label);
             }
-            // The copies and padding gaps are reused items: most of them
-            // find their entry of the last merge.
-            rowItemStates[item] = nodes[std::size_t(state)];
-            rowItems.push_back(item);
+            const std::size_t s = std::size_t(state);
+            const qint32 at = qint32(position);
             rowStates.push_back(state);
-            // Appended as the vector grows by itself: a state that many
-            // rows pass gets the events of every one of them.
-            std::vector<QSharedPointer<Packet>>& events = eventLists[std::size_t(state)]->items;
-            events.insert(events.end(), item->packets.items.begin(), item->packets.items.end());
-            if (!twins.isEmpty()) {
-                auto same = twins.constFind(item);
-                if (same != twins.constEnd()) {
-                    for (const BinItem* twin : same.value().items)
-                        events.insert(events.end(), twin->packets.items.begin(), twin->packets.items.end());
-                }
-            }
-            counts[std::size_t(state)] += weight;
+            nextPass.push_back(-1);
+            if (lastPass[s] >= 0)
+                nextPass[std::size_t(lastPass[s])] = at;
+            else
+                firstPass[s] = at;
+            lastPass[s] = at;
+            counts[s] += weight;
             current = state;
         }
     }
@@ -996,38 +1177,13 @@ void SequenceWidget::mergeRows(int from, int to)
 
 void SequenceWidget::finishMerge()
 {
-    mergeLabels.clear();
-
-    // Entries of row items that the last merge had and this one has not.
-    // Every item of the rows has its entry now, so with the alignment's
-    // gaps (which may stand in a row more than once) aside, a table of the
-    // size of the rows holds nothing else.
-    if (rowItemStates.size() != int(rowItems.size()) || msaOn) {
-        std::vector<BinItem*> current = rowItems;
-        std::sort(current.begin(), current.end());
-        for (BinItem* item : lastRowItems) {
-            if (!std::binary_search(current.begin(), current.end(), item))
-                rowItemStates.remove(item);
-        }
-    }
-    lastRowItems.swap(rowItems);
-    rowItems.clear();
-    lastRowStates.swap(rowStates);
-    rowStates.clear();
-
-    const int states = int(nodes.size());
-    for (int id = 0; id < states; ++id)
-        stateCounts[nodes[std::size_t(id)]] = counts[std::size_t(id)];
-    for (int id = states; id < previousStates; ++id) {
-        const StateId gone(id);
-        stateCounts.remove(gone);
-        stateKeys.remove(gone);
-        statePaths.remove(gone);
-        stateColours.remove(gone);
-        stateEvents.remove(gone);
-    }
-    keyedStates = states;
-
+    mergeLabelIds.clear();
+    // Only the walk needs these.
+    release(lastChild);
+    release(childCount);
+    release(lastPass);
+    release(successorOf);
+    successorEntries = 0;
     merging = false;
     computeGeometry();
     update();
@@ -1035,82 +1191,56 @@ void SequenceWidget::finishMerge()
 
 Automaton* SequenceWidget::prefixAutomaton()
 {
-    if (automaton || nodes.empty())
+    if (automaton || parents.empty())
         return automaton;
     automaton = new Automaton;
-    for (std::size_t id = 0; id < nodes.size(); ++id) {
+    for (std::size_t id = 0; id < parents.size(); ++id) {
         StateId state;
         automaton->addState(state);
     }
-    for (std::size_t id = 1; id < nodes.size(); ++id)
-        automaton->addEdge(nodes[std::size_t(parents[id])], nodes[id], nullptr);
+    for (std::size_t id = 1; id < parents.size(); ++id)
+        automaton->addEdge(StateId(qint32(parents[id])), StateId(qint32(id)), nullptr);
     return automaton;
 }
 
 // ---------------------------------------------------------------------------
 // Geometry
 
-void SequenceWidget::clearShownItems()
+void SequenceWidget::dropCells()
 {
-    for (BinItem* item : layoutPool)
+    for (BinItem* item : stateCache)
         delete item;
-    layoutPool.clear();
-    for (BinItem* run : runPool)
-        delete run;
-    runPool.clear();
-    shownItems.clear();
-    mergedRuns.clear();
-    runLists.clear();
-    itemStates.clear();
-    stateItems.clear();
-    keyedRuns = 0;
+    for (auto it = shownCache.constBegin(); it != shownCache.constEnd(); ++it) {
+        if (!cachedStates.contains(it.value()))
+            delete it.value();
+    }
+    stateCache.clear();
+    shownCache.clear();
+    cachedShown.clear();
+    cachedStates.clear();
+    hoveredCells.clear();
+    release(shownOrder);
+    shownOrderMade = false;
 }
 
-void SequenceWidget::syncLayoutPool(int states)
+void SequenceWidget::stopLayout()
 {
-    // Slot 0 stands for the start state, which is not laid out.
-    const std::size_t wanted = std::size_t(std::max(states, 1));
-    for (std::size_t id = wanted; id < layoutPool.size(); ++id) {
-        BinItem* item = layoutPool[id];
-        itemStates.remove(item);
-        stateItems.remove(StateId(qint32(id)));
-        delete item;
+    if (partPhase == LayingOut) {
+        partTimer->stop();
+        partPhase = NoPart;
     }
-    if (layoutPool.size() > wanted)
-        layoutPool.resize(wanted);
-    if (int(wanted) > itemStates.capacity()) {
-        itemStates.reserve(int(wanted));
-        stateItems.reserve(int(wanted));
-        layoutPool.reserve(wanted);
-    }
-    if (layoutPool.empty())
-        layoutPool.push_back(nullptr);
-    for (std::size_t id = layoutPool.size(); id < wanted; ++id) {
-        auto* item = new BinItem(nullptr, this);
-        const StateId state{qint32(id)};
-        itemStates.insert(item, state);
-        stateItems.insert(state, item);
-        layoutPool.push_back(item);
-    }
-}
-
-BinItem* SequenceWidget::runItem(int k)
-{
-    if (std::size_t(k) >= runPool.size())
-        runPool.push_back(new BinItem(nullptr, this));
-    return runPool[std::size_t(k)];
+    release(layoutStack);
 }
 
 void SequenceWidget::computeGeometry()
 {
-    // A merge under way lays the states out when it ends.
-    if (merging)
+    // A merge under way lays the states out when it ends, and one follows
+    // a copy under way.
+    if (merging || partPhase == Copying)
         return;
     overlayPaths.clear();
     if (currentQuery)
         buildOverlay();
-
-    shownItems.clear();
     clickedEvents.clear();
 
     if (!rows.isEmpty()) {
@@ -1123,155 +1253,320 @@ void SequenceWidget::computeGeometry()
         }
     }
 
-    // Every state but the start one gets its item of the pool: the keys of
-    // itemStates and stateItems stay as they were for the states both
-    // passes have.
-    syncLayoutPool(int(nodes.size()));
-    layoutCurrent = true;
-    TList<BinItem*> laidOut;
-    if (!nodes.empty()) {
-        const double H = height() - 2 * topOffset - headerHeight - 10;
-        double y = topOffset + 10 + headerHeight;
-        laidOut.items.reserve(nodes.size());
-        const BinItem blank(nullptr, this);
-        for (int child = firstChild.front(); child >= 0; child = nextSibling[std::size_t(child)]) {
-            const int first = laidOut.size();
-            layoutState(child, 0, leftMargin, y, H, blank, laidOut);
-            if (laidOut.size() > first)
-                y = truncated(laidOut.items[std::size_t(first)]->bottom());
-        }
+    stopLayout();
+    dropCells();
+    beginLayout();
+    if (!mergeProgress && qint64(parents.size()) >= layoutPartsFrom) {
+        // Laid out a part at a time (runPart); the cells show once all are.
+        partPhase = LayingOut;
+        partTimer->start();
+        return;
     }
-
-    int runs = 0;
-    if (mergeMode && !laidOut.isEmpty()) {
-        // Merge mode: per column (by left edge), runs of items with one label.
-        QHash<int, int> columnOf;
-        std::vector<std::vector<int>> columns;
-        for (int i = 0; i < laidOut.size(); ++i) {
-            const int left = truncated(laidOut.items[std::size_t(i)]->left());
-            auto found = columnOf.constFind(left);
-            if (found == columnOf.constEnd()) {
-                columnOf.insert(left, int(columns.size()));
-                columns.push_back({i});
-            } else {
-                columns[std::size_t(found.value())].push_back(i);
-            }
-        }
-        std::vector<BinItem*> runOf(laidOut.items.size(), nullptr);
-        std::vector<char> startsRun(laidOut.items.size(), 0);
-        for (const std::vector<int>& members : columns) {
-            BinItem* run = nullptr;
-            TList<BinItem*>* covered = nullptr;
-            for (int i : members) {
-                BinItem* item = laidOut.items[std::size_t(i)];
-                if (run && item->label == run->label) {
-                    run->setHeight(run->storedHeight + item->height());
-                    run->label = item->label;
-                    run->name = QStringLiteral("...") + item->label;
-                } else {
-                    // A run of the last pass keeps its entry in mergedRuns.
-                    run = runItem(runs);
-                    *run = *item;
-                    if (runs < keyedRuns) {
-                        covered = runLists[std::size_t(runs)];
-                    } else {
-                        covered = &mergedRuns[run];
-                        runLists.push_back(covered);
-                    }
-                    covered->clear();
-                    ++runs;
-                    startsRun[std::size_t(i)] = 1;
-                }
-                covered->append(item);
-                runOf[std::size_t(i)] = run;
-            }
-        }
-        shownItems.items.reserve(std::size_t(runs));
-        // Each run once, at the place of its first item.
-        for (std::size_t i = 0; i < runOf.size(); ++i) {
-            if (startsRun[i])
-                shownItems.append(runOf[i]);
-        }
-    } else {
-        shownItems = std::move(laidOut);
-    }
-
-    // Runs of the last pass beyond this pass's runs are gone.
-    const int keyed = std::max(keyedRuns, runs);
-    for (int k = runs; k < keyed; ++k)
-        mergedRuns.remove(runPool[std::size_t(k)]);
-    runLists.resize(std::size_t(runs));
-    for (std::size_t k = std::size_t(runs); k < runPool.size(); ++k)
-        delete runPool[k];
-    runPool.resize(std::size_t(runs));
-    keyedRuns = runs;
+    layoutAtOnce();
 }
 
-void SequenceWidget::layoutState(int s, int p, double x, double y, double h, const BinItem& blank,
-                                 TList<BinItem*>& out)
+void SequenceWidget::layoutAtOnce()
 {
-    // An explicit stack: rows can be as long as a trace.
-    struct Pending
-    {
-        int state;
-        int parent;
-        double x;
-        double y;
-        double h;
-    };
-    std::vector<Pending> stack{{s, p, x, y, h}};
-    while (!stack.empty()) {
-        const Pending at = stack.back();
-        stack.pop_back();
+    QElapsedTimer clock;
+    clock.start();
+    const int rowCount = rows.size();
+    while (!continueLayout(mergeProgress ? &clock : nullptr, 50)) {
+        if (!mergeProgress(rowCount, rowCount))
+            throw AlignmentBudget::Stopped{AlignmentBudget::Cancelled, 0, 0, false, AlignmentBudget::LayingOut};
+        clock.restart();
+    }
+    finishLayout();
+}
+
+void SequenceWidget::beginLayout()
+{
+    laidOut = false;
+    runsLaidOut = false;
+    const std::size_t states = parents.size();
+    const std::size_t columns = columnSizes.size();
+    fit(tops, states);
+    fit(spans, states);
+    columnStart.assign(columns + 1, 0);
+    for (std::size_t k = 0; k < columns; ++k)
+        columnStart[k + 1] = columnStart[k] + columnSizes[k];
+    fit(columnCells, std::size_t(columnStart.back()));
+    columnFill.assign(columnStart.begin(), columnStart.end());
+    runStart.assign(columns + 1, 0);
+    // Runs are at most one a cell.
+    for (std::vector<qint32>* runs : {&runFirst, &runLength})
+        fit(*runs, 0);
+    fit(runHeight, 0);
+    runColumn = 0;
+    laidLeft = leftMargin;
+    laidStep = itemWidth + columnGap;
+    laidWidth = itemWidth;
+    layoutHeight = height() - 2 * topOffset - headerHeight - 10;
+    nextTopY = topOffset + 10 + headerHeight;
+    nextTopChild = states > 0 ? firstChild.front() : -1;
+    layoutStack.clear();
+}
+
+bool SequenceWidget::continueLayout(const QElapsedTimer* clock, qint64 budgetMs)
+{
+    // A walk with an explicit stack (rows can be as long as a trace), in
+    // the order of a depth-first walk: each state's cell, then its
+    // children's subtrees one column on, stacked from its top, each below
+    // the previous one's own cell.
+    // The clock is read every so many cells (every one without a budget).
+    const quint32 every = budgetMs > 0 ? 1023u : 0u;
+    quint32 steps = 0;
+    while (true) {
+        if (clock && steps > 0 && (steps & every) == 0 && clock->elapsed() >= budgetMs)
+            return false;
+        ++steps;
+        if (layoutStack.empty()) {
+            if (nextTopChild < 0)
+                break;
+            layoutStack.push_back({nextTopChild, 0, 0, nextTopY, layoutHeight});
+            nextTopChild = nextSibling[std::size_t(nextTopChild)];
+        }
+        const Pending at = layoutStack.back();
+        layoutStack.pop_back();
+        const std::size_t s = std::size_t(at.state);
         double height = at.h;
         const int parentCount = counts[std::size_t(at.parent)];
-        const int count = counts[std::size_t(at.state)];
+        const int count = counts[s];
         if (parentCount != 0)
             height = height * count / parentCount;
+        tops[s] = at.y;
+        spans[s] = height;
+        columnCells[std::size_t(columnFill[std::size_t(at.column)]++)] = at.state;
+        if (at.parent == 0)
+            nextTopY = truncated(at.y + std::max(height, 1.0));
 
-        BinItem* item = layoutPool[std::size_t(at.state)];
-        // The item as new, but with the name and label it holds already
-        // when they are the state's (a pass without a merge): their texts
-        // are not touched.
-        QString name;
-        QString label;
-        name.swap(item->name);
-        label.swap(item->label);
-        *item = blank;
-        item->setX(at.x);
-        item->setY(at.y);
-        item->setWidth(itemWidth);
-        item->setHeight(std::max(height, 1.0));
-        const QString& key = keys[std::size_t(at.state)];
-        if (name.isSharedWith(key))
-            item->name.swap(name);
-        else
-            item->name = key;
-        const QString& last = lastNames[std::size_t(at.state)];
-        if (last != QLatin1String("*")) {
-            if (label.isSharedWith(last))
-                item->label.swap(label);
-            else
-                item->label = last;
-        }
-        item->fillColor = colours[std::size_t(at.state)];
-        item->visible = !last.contains(QLatin1String("dummy"));
-        out.append(item);
-
-        // Children: one column on, stacked from the top of this item, each
-        // below the previous one's own item; pushed in reverse so that the
-        // first child's subtree comes first.
-        const std::size_t firstPending = stack.size();
+        const std::size_t firstPending = layoutStack.size();
         double childY = at.y;
-        for (int child = firstChild[std::size_t(at.state)]; child >= 0;
-             child = nextSibling[std::size_t(child)]) {
-            stack.push_back({child, at.state, at.x + itemWidth + columnGap, childY, height});
+        for (int child = firstChild[s]; child >= 0; child = nextSibling[std::size_t(child)]) {
+            layoutStack.push_back({child, at.state, at.column + 1, childY, height});
             double childHeight = height;
             if (count != 0)
                 childHeight = childHeight * counts[std::size_t(child)] / count;
             childY += std::max(childHeight, 1.0);
         }
-        std::reverse(stack.begin() + std::ptrdiff_t(firstPending), stack.end());
+        std::reverse(layoutStack.begin() + std::ptrdiff_t(firstPending), layoutStack.end());
+    }
+    if (!mergeMode)
+        return true;
+    // Merge mode: down every column, the cells of one label in a row make
+    // one run.
+    const int columns = int(columnSizes.size());
+    bool progressed = false;
+    for (; runColumn < columns; ++runColumn) {
+        if (clock && progressed && clock->elapsed() >= budgetMs)
+            return false;
+        progressed = true;
+        const std::size_t k = std::size_t(runColumn);
+        runStart[k] = qint64(runFirst.size());
+        for (qint64 i = columnStart[k]; i < columnStart[k + 1]; ++i) {
+            const std::size_t s = std::size_t(columnCells[std::size_t(i)]);
+            const double h = std::max(spans[s], 1.0);
+            if (i > columnStart[k] && nameOf[s] == nameOf[std::size_t(columnCells[std::size_t(i - 1)])]) {
+                ++runLength.back();
+                runHeight.back() = runHeight.back() + h;
+            } else {
+                runFirst.push_back(qint32(i));
+                runLength.push_back(1);
+                runHeight.push_back(h);
+            }
+        }
+    }
+    runStart[std::size_t(columns)] = qint64(runFirst.size());
+    return true;
+}
+
+void SequenceWidget::finishLayout()
+{
+    release(layoutStack);
+    release(columnFill);
+    laidOut = true;
+    runsLaidOut = mergeMode;
+    update();
+}
+
+int SequenceWidget::cellColumns() const
+{
+    return laidOut ? int(columnSizes.size()) : 0;
+}
+
+int SequenceWidget::columnOfState(int s) const
+{
+    int column = -1;
+    for (int t = s; t > 0; t = parents[std::size_t(t)])
+        ++column;
+    return column;
+}
+
+int SequenceWidget::columnOfRun(int r) const
+{
+    return int(std::upper_bound(runStart.begin(), runStart.end(), qint64(r)) - runStart.begin()) - 1;
+}
+
+double SequenceWidget::cellTop(int cell) const
+{
+    if (runsLaidOut)
+        return tops[std::size_t(columnCells[std::size_t(runFirst[std::size_t(cell)])])];
+    return tops[std::size_t(cell)];
+}
+
+double SequenceWidget::cellHeight(int cell) const
+{
+    if (runsLaidOut)
+        return runHeight[std::size_t(cell)];
+    return std::max(spans[std::size_t(cell)], 1.0);
+}
+
+void SequenceWidget::cellsIn(int k, double y0, double y1, std::vector<qint32>& out) const
+{
+    const std::size_t column = std::size_t(k);
+    if (runsLaidOut) {
+        for (qint64 r = runStart[column]; r < runStart[column + 1]; ++r) {
+            const double top = cellTop(int(r));
+            if (top <= y1 && top + runHeight[std::size_t(r)] >= y0)
+                out.push_back(qint32(r));
+        }
+        return;
+    }
+    for (qint64 i = columnStart[column]; i < columnStart[column + 1]; ++i) {
+        const std::size_t s = std::size_t(columnCells[std::size_t(i)]);
+        const double top = tops[s];
+        if (top <= y1 && top + std::max(spans[s], 1.0) >= y0)
+            out.push_back(qint32(s));
+    }
+}
+
+std::vector<qint32> SequenceWidget::cellsAt(int x, int y) const
+{
+    std::vector<qint32> out;
+    const int columns = cellColumns();
+    if (columns == 0 || !(laidStep > 0))
+        return out;
+    // Edges included: a point on the gap between two columns may touch
+    // both when there is none.
+    const double at = std::floor((x - laidLeft) / laidStep);
+    if (!(at > -2.0 && at < double(columns) + 1.0))
+        return out;
+    for (int k = std::max(0, int(at) - 1); k <= int(at) && k < columns; ++k) {
+        const double left = laidLeft + k * laidStep;
+        if (left <= x && x <= left + laidWidth)
+            cellsIn(k, y, y, out);
+    }
+    return out;
+}
+
+void SequenceWidget::fillStateCell(BinItem& item, int s, int column, bool named) const
+{
+    const std::size_t state = std::size_t(s);
+    item = BinItem(nullptr, const_cast<SequenceWidget*>(this));
+    item.setX(laidLeft + column * laidStep);
+    item.setY(tops[state]);
+    item.setWidth(laidWidth);
+    item.setHeight(std::max(spans[state], 1.0));
+    if (named)
+        item.name = keyOrPath(s, false);
+    const QString& last = texts[std::size_t(nameOf[state])];
+    if (last != QLatin1String("*"))
+        item.label = last;
+    item.fillColor = palette[std::size_t(colourIds[state])];
+    item.visible = !textIsGap[std::size_t(nameOf[state])];
+}
+
+void SequenceWidget::fillRunCell(BinItem& item, int r, int column, bool named) const
+{
+    const std::size_t run = std::size_t(r);
+    fillStateCell(item, columnCells[std::size_t(runFirst[run])], column, named);
+    if (runLength[run] > 1) {
+        item.setHeight(runHeight[run]);
+        item.name = QStringLiteral("...") + item.label;
+    }
+}
+
+BinItem* SequenceWidget::stateItem(int state)
+{
+    if (!laidOut || state < 1 || std::size_t(state) >= parents.size())
+        return nullptr;
+    auto found = stateCache.constFind(state);
+    if (found != stateCache.constEnd())
+        return found.value();
+    auto* item = new BinItem(nullptr, this);
+    fillStateCell(*item, state, columnOfState(state));
+    stateCache.insert(state, item);
+    cachedStates.insert(item, state);
+    if (!runsLaidOut) {
+        // Without merging the shown cell of a state is its laid-out cell.
+        shownCache.insert(state, item);
+        cachedShown.insert(item, state);
+    }
+    return item;
+}
+
+BinItem* SequenceWidget::cellItem(int cell)
+{
+    if (!runsLaidOut)
+        return stateItem(cell);
+    auto found = shownCache.constFind(cell);
+    if (found != shownCache.constEnd())
+        return found.value();
+    auto* item = new BinItem(nullptr, this);
+    fillRunCell(*item, cell, columnOfRun(cell));
+    shownCache.insert(cell, item);
+    cachedShown.insert(item, cell);
+    return item;
+}
+
+int SequenceWidget::countOfCell(int cell) const
+{
+    if (!runsLaidOut)
+        return counts[std::size_t(cell)];
+    int count = 0;
+    const std::size_t run = std::size_t(cell);
+    for (qint32 i = runFirst[run]; i < runFirst[run] + runLength[run]; ++i)
+        count += counts[std::size_t(columnCells[std::size_t(i)])];
+    return count;
+}
+
+QString SequenceWidget::keyOrPath(int state, bool path) const
+{
+    if (state <= 0 || std::size_t(state) >= parents.size())
+        return QString();
+    const std::vector<qint32>& ids = path ? nameOf : labelOf;
+    std::vector<qint32> chain;
+    int length = -1;
+    for (int t = state; t > 0; t = parents[std::size_t(t)]) {
+        chain.push_back(ids[std::size_t(t)]);
+        length += 1 + texts[std::size_t(ids[std::size_t(t)])].size();
+    }
+    QString out;
+    out.reserve(length);
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        if (it != chain.rbegin())
+            out += QLatin1Char('.');
+        out += texts[std::size_t(*it)];
+    }
+    return out;
+}
+
+void SequenceWidget::appendEvents(int state, TList<QSharedPointer<Packet>>& out) const
+{
+    if (!passesCurrent || state < 1 || std::size_t(state) >= firstPass.size())
+        return;
+    std::vector<QSharedPointer<Packet>>& events = out.items;
+    for (qint32 p = firstPass[std::size_t(state)]; p >= 0; p = nextPass[std::size_t(p)]) {
+        const std::size_t r =
+            std::size_t(std::upper_bound(rowStart.begin(), rowStart.end(), qint64(p)) - rowStart.begin()) - 1;
+        const BinItem* item = rows.items[r].items[std::size_t(p - rowStart[r])];
+        events.insert(events.end(), item->packets.items.begin(), item->packets.items.end());
+        if (!twins.isEmpty()) {
+            auto same = twins.constFind(const_cast<BinItem*>(item));
+            if (same != twins.constEnd()) {
+                for (const BinItem* twin : same.value().items)
+                    events.insert(events.end(), twin->packets.items.begin(), twin->packets.items.end());
+            }
+        }
     }
 }
 
@@ -1284,20 +1579,14 @@ void SequenceWidget::buildOverlay()
     const THash<QString, int>* columns =
         owner && owner->glyphStore ? &owner->glyphStore->attributeColumns : nullptr;
 
-    // The state of every row item, from the last merge's walk where the rows
-    // are still those it walked, else from rowItemStates; -1 for none.
-    const int stateTotal = int(nodes.size());
-    std::vector<int> rowStart(std::size_t(rows.size()) + 1, 0);
-    for (int r = 0; r < rows.size(); ++r)
-        rowStart[std::size_t(r) + 1] = rowStart[std::size_t(r)] + rows.items[std::size_t(r)].size();
-    auto stateOf = [this, stateTotal](std::size_t k, BinItem* item) {
-        int id;
-        if (k < lastRowItems.size() && lastRowItems[k] == item) {
-            id = lastRowStates[k];
-        } else {
-            auto found = rowItemStates.constFind(item);
-            id = found == rowItemStates.constEnd() ? -1 : found.value().id;
-        }
+    // The state of every row item from the last merge's walk; -1 for none.
+    const int stateTotal = int(parents.size());
+    const bool walked = passesCurrent && int(rowStart.size()) == rows.size() + 1
+                        && qint64(rowStates.size()) == rowStart.back();
+    auto stateOf = [this, stateTotal, walked](int r, int c) {
+        if (!walked)
+            return -1;
+        const int id = rowStates[std::size_t(rowStart[std::size_t(r)] + c)];
         return id >= 0 && id < stateTotal ? id : -1;
     };
 
@@ -1349,17 +1638,24 @@ void SequenceWidget::buildOverlay()
         }
         if (m > 0) {
             hitRows.push_back({r, m});
-            std::size_t k = std::size_t(rowStart[std::size_t(r)]);
-            for (BinItem* item : row.items) {
-                const int state = stateOf(k++, item);
+            for (int c = 0; c < row.size(); ++c) {
+                const int state = stateOf(r, c);
                 if (state >= 0)
                     hits[std::size_t(state)] += m;
             }
         }
     }
 
+    // The cells of the last layout as they stand: right after a merge
+    // there is none for the new states.
+    struct Laid
+    {
+        double left;
+        double top;
+        double height;
+    };
     std::vector<double> used(std::size_t(stateTotal), 0.0);
-    std::vector<const BinItem*> path;
+    std::vector<Laid> path;
     std::vector<int> states;
     for (const RowHits& hit : hitRows) {
         const TList<BinItem*>& row = rows.items[std::size_t(hit.row)];
@@ -1367,21 +1663,16 @@ void SequenceWidget::buildOverlay()
         states.clear();
         double band = -1.0;
         bool complete = true;
-        std::size_t k = std::size_t(rowStart[std::size_t(hit.row)]);
-        for (BinItem* item : row.items) {
-            const int state = stateOf(k++, item);
-            // Right after a merge the laid-out items are those of the last
-            // states: none belongs to the new ones yet. The laid-out item of
-            // state s (s >= 1) is the pool's.
-            const BinItem* laid = layoutCurrent && state >= 1 && std::size_t(state) < layoutPool.size()
-                                      ? layoutPool[std::size_t(state)]
-                                      : nullptr;
-            if (!laid) {
+        for (int c = 0; c < row.size(); ++c) {
+            const int state = stateOf(hit.row, c);
+            if (!laidOut || state < 1) {
                 complete = false;
                 break;
             }
-            const int c = counts[std::size_t(state)];
-            const double w = c != 0 ? double(hit.matched) / c * laid->height() : 0.0;
+            const Laid laid{laidLeft + c * laidStep, tops[std::size_t(state)],
+                            std::max(spans[std::size_t(state)], 1.0)};
+            const int count = counts[std::size_t(state)];
+            const double w = count != 0 ? double(hit.matched) / count * laid.height : 0.0;
             band = band < 0 ? w : std::min(band, w);
             path.push_back(laid);
             states.push_back(state);
@@ -1391,28 +1682,28 @@ void SequenceWidget::buildOverlay()
 
         QPainterPath line;
         for (std::size_t p = 0; p < path.size(); ++p) {
-            const BinItem* laid = path[p];
+            const Laid& laid = path[p];
             const std::size_t state = std::size_t(states[p]);
             int y;
-            const int cy = truncated(laid->centerY());
+            const int cy = truncated(laid.top + 0.5 * laid.height);
             if (path.size() >= 2) {
                 const int c = counts[state];
                 const double t = hits[state];
                 const double share = c != 0 ? t / c : 0.0;
                 double& space = used[state];
-                y = truncated(cy - share * laid->height() / 2 + band / 2 + space);
+                y = truncated(cy - share * laid.height / 2 + band / 2 + space);
                 space = std::trunc(space + band);
             } else {
                 y = cy;
             }
-            const int cx = truncated(laid->centerX());
+            const int cx = truncated(laid.left + 0.5 * laidWidth);
             if (p == 0) {
                 line.moveTo(cx, y);
                 continue;
             }
             const QPointF current = line.currentPosition();
-            const int left = truncated(laid->left());
-            const double d = std::min(left - current.x(), laid->width() / 2);
+            const int left = truncated(laid.left);
+            const double d = std::min(left - current.x(), laidWidth / 2);
             line.cubicTo(QPointF(current.x() + d / 3, current.y()), QPointF(left - d / 3, y),
                          QPointF(left, y));
             line.lineTo(cx, y);
@@ -1487,47 +1778,189 @@ void SequenceWidget::setSort(int column)
             sorted.append(it->second);
     }
     rows = std::move(sorted);
-    mergeColumns();
+    qint64 glyphs = 0;
+    for (const TList<BinItem*>& row : rows.items)
+        glyphs += row.size();
+    if (glyphs < partsFrom || aligning) {
+        mergeColumns();
+        return;
+    }
+    // Many rows are merged a few at a time (runPart), the cells shown
+    // once they are laid out.
+    beginMerge();
+    update();
+    mergeAt = 0;
+    partPhase = Merging;
+    partTimer->start();
 }
 
 // ---------------------------------------------------------------------------
 // Events and slots
+
+int SequenceWidget::stateCount() const { return int(parents.size()); }
+
+int SequenceWidget::countOf(int state) const
+{
+    return state >= 0 && std::size_t(state) < counts.size() ? counts[std::size_t(state)] : 0;
+}
+
+QString SequenceWidget::keyOf(int state) const { return keyOrPath(state, false); }
+
+QString SequenceWidget::pathOf(int state) const { return keyOrPath(state, true); }
+
+QColor SequenceWidget::colourOf(int state) const
+{
+    if (state < 0 || std::size_t(state) >= colourIds.size())
+        return QColor();
+    return palette[std::size_t(colourIds[std::size_t(state)])];
+}
+
+int SequenceWidget::parentOf(int state) const
+{
+    return state >= 0 && std::size_t(state) < parents.size() ? parents[std::size_t(state)] : -1;
+}
+
+TList<QSharedPointer<Packet>> SequenceWidget::eventsOfState(int state) const
+{
+    TList<QSharedPointer<Packet>> events;
+    appendEvents(state, events);
+    return events;
+}
+
+int SequenceWidget::stateOfKey(const QString& key) const
+{
+    if (parents.empty())
+        return -1;
+    if (key.isEmpty())
+        return 0;
+    // Labels may hold dots: every way of reading the key along the tree is
+    // followed; where two states have one key, the later one has it.
+    int found = -1;
+    std::vector<std::pair<int, int>> pending{{0, 0}};   // state, characters read
+    while (!pending.empty()) {
+        const std::pair<int, int> at = pending.back();
+        pending.pop_back();
+        for (int child = firstChild[std::size_t(at.first)]; child >= 0; child = nextSibling[std::size_t(child)]) {
+            const QString& label = texts[std::size_t(labelOf[std::size_t(child)])];
+            if (!key.midRef(at.second).startsWith(label))
+                continue;
+            const int end = at.second + label.size();
+            if (end == key.size())
+                found = std::max(found, child);
+            else if (key.at(end) == QLatin1Char('.'))
+                pending.push_back({child, end + 1});
+        }
+    }
+    return found;
+}
+
+int SequenceWidget::stateAt(int row, int column) const
+{
+    if (!passesCurrent || row < 0 || row >= rows.size() || int(rowStart.size()) != rows.size() + 1 || column < 0
+        || column >= rows.items[std::size_t(row)].size())
+        return -1;
+    const std::size_t at = std::size_t(rowStart[std::size_t(row)] + column);
+    return at < rowStates.size() ? rowStates[at] : -1;
+}
+
+int SequenceWidget::stateOfItem(const BinItem* item) const { return cachedStates.value(item, -1); }
+
+int SequenceWidget::shownCount() const
+{
+    if (!laidOut)
+        return 0;
+    return runsLaidOut ? int(runFirst.size()) : int(parents.size()) - 1;
+}
+
+BinItem* SequenceWidget::shownItem(int k)
+{
+    if (k < 0 || k >= shownCount())
+        return nullptr;
+    if (!shownOrderMade) {
+        // The order of the layout's walk: every state after its parent,
+        // children in edge order; runs by their first cell.
+        std::vector<qint32> walk;
+        walk.reserve(parents.size());
+        std::vector<qint32> stack;
+        for (int child = firstChild.front(); child >= 0; child = nextSibling[std::size_t(child)])
+            stack.insert(stack.begin(), child);
+        while (!stack.empty()) {
+            const qint32 s = stack.back();
+            stack.pop_back();
+            walk.push_back(s);
+            const std::size_t before = stack.size();
+            for (int child = firstChild[std::size_t(s)]; child >= 0; child = nextSibling[std::size_t(child)])
+                stack.push_back(child);
+            std::reverse(stack.begin() + std::ptrdiff_t(before), stack.end());
+        }
+        if (runsLaidOut) {
+            std::vector<qint32> rank(parents.size(), 0);
+            for (std::size_t k = 0; k < walk.size(); ++k)
+                rank[std::size_t(walk[k])] = qint32(k);
+            shownOrder.resize(runFirst.size());
+            for (std::size_t r = 0; r < runFirst.size(); ++r)
+                shownOrder[r] = qint32(r);
+            std::sort(shownOrder.begin(), shownOrder.end(), [this, &rank](qint32 a, qint32 b) {
+                return rank[std::size_t(columnCells[std::size_t(runFirst[std::size_t(a)])])]
+                       < rank[std::size_t(columnCells[std::size_t(runFirst[std::size_t(b)])])];
+            });
+        } else {
+            shownOrder = std::move(walk);
+        }
+        shownOrderMade = true;
+    }
+    return cellItem(shownOrder[std::size_t(k)]);
+}
+
+QList<BinItem*> SequenceWidget::shownList()
+{
+    QList<BinItem*> out;
+    const int count = shownCount();
+    for (int k = 0; k < count; ++k)
+        out.append(shownItem(k));
+    return out;
+}
+
+QList<BinItem*> SequenceWidget::runItems(const BinItem* shown)
+{
+    QList<BinItem*> out;
+    if (!runsLaidOut)
+        return out;
+    const int run = cachedShown.value(shown, -1);
+    if (run < 0)
+        return out;
+    for (qint32 i = runFirst[std::size_t(run)]; i < runFirst[std::size_t(run)] + runLength[std::size_t(run)]; ++i)
+        out.append(stateItem(columnCells[std::size_t(i)]));
+    return out;
+}
 
 TList<QSharedPointer<Packet>> SequenceWidget::eventsOf(BinItem* shown) const
 {
     TList<QSharedPointer<Packet>> events;
     if (!shown)
         return events;
-    auto run = mergedRuns.constFind(shown);
-    if (run != mergedRuns.constEnd()) {
-        for (BinItem* item : run.value().items) {
-            auto state = itemStates.constFind(item);
-            if (state != itemStates.constEnd()) {
-                const std::vector<QSharedPointer<Packet>>& more = stateEvents.value(state.value()).items;
-                events.items.insert(events.items.end(), more.begin(), more.end());
-            }
-        }
+    const int cell = cachedShown.value(shown, -1);
+    if (cell >= 0 && runsLaidOut) {
+        const std::size_t run = std::size_t(cell);
+        for (qint32 i = runFirst[run]; i < runFirst[run] + runLength[run]; ++i)
+            appendEvents(columnCells[std::size_t(i)], events);
         return events;
     }
-    auto state = itemStates.constFind(shown);
-    if (state != itemStates.constEnd())
-        events = stateEvents.value(state.value());
+    appendEvents(cachedStates.value(shown, -1), events);
     return events;
 }
 
 double SequenceWidget::shareOf(BinItem* shown) const
 {
-    if (!shown)
+    if (!shown || counts.empty())
         return 0.0;
     int count = 0;
-    auto run = mergedRuns.constFind(shown);
-    if (run != mergedRuns.constEnd()) {
-        for (BinItem* item : run.value().items)
-            count += stateCounts.value(itemStates.value(item), 0);
-    } else {
-        count = stateCounts.value(itemStates.value(shown), 0);
-    }
-    const int total = stateCounts.value(startState, 0);
+    const int cell = cachedShown.value(shown, -1);
+    if (cell >= 0)
+        count = countOfCell(cell);
+    else
+        count = countOf(cachedStates.value(shown, -1));
+    const int total = counts.front();
     return total != 0 ? double(count) / total : 0.0;
 }
 
@@ -1554,7 +1987,8 @@ void SequenceWidget::mousePressEvent(QMouseEvent* e)
         contextMenu->popup(e->globalPos());
         return;
     }
-    for (BinItem* item : shownItems.items) {
+    // Only cells made as items can carry a mark.
+    for (BinItem* item : shownCache) {
         item->selected = false;
         item->selectedCount = 0;
     }
@@ -1565,9 +1999,9 @@ void SequenceWidget::mousePressEvent(QMouseEvent* e)
             break;
         }
     }
-    for (BinItem* item : shownItems.items) {
-        if (!item->contains(mx, my))
-            continue;
+    const std::vector<qint32> hit = cellsAt(mx, my);
+    if (!hit.empty()) {
+        BinItem* item = cellItem(hit.front());
         item->selected = true;
         clickedEvents = eventsOf(item);
         if (!clickedEvents.isEmpty() && owner) {
@@ -1575,7 +2009,6 @@ void SequenceWidget::mousePressEvent(QMouseEvent* e)
             QCoreApplication::sendEvent(owner, packets);
             delete packets;
         }
-        break;
     }
     update();
 }
@@ -1591,12 +2024,14 @@ void SequenceWidget::mouseMoveEvent(QMouseEvent* e)
     }
     for (SortTriangle* triangle : sortTriangles.items)
         triangle->highlighted = triangle->contains(lastMouse.x(), lastMouse.y());
-    QString tip;
-    for (BinItem* item : shownItems.items) {
+    for (BinItem* item : shownCache) {
         item->highlighted = false;
         item->auxValue = 0;
-        if (!item->contains(lastMouse.x(), lastMouse.y()))
-            continue;
+    }
+    hoveredCells = cellsAt(lastMouse.x(), lastMouse.y());
+    QString tip;
+    for (qint32 cell : hoveredCells) {
+        BinItem* item = cellItem(cell);
         item->highlighted = true;
         item->auxValue = 1;
         const double share = roundTo(shareOf(item), 3) * 100;
@@ -1618,16 +2053,39 @@ void SequenceWidget::leaveEvent(QEvent* e)
     hoverTimer->stop();
 }
 
-void SequenceWidget::paintEvent(QPaintEvent*)
+void SequenceWidget::paintEvent(QPaintEvent* e)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing, true);
     painter.fillRect(rect(), Qt::white);
     QPen pen;
     QBrush brush;
-    for (BinItem* item : shownItems.items) {
-        if (item->visible)
-            item->paint(&painter, pen, brush);
+    // Only the cells in the part to paint (and a little around it, for the
+    // edges' pens), column by column in the layout's order.
+    const int columns = cellColumns();
+    if (columns > 0 && laidStep > 0) {
+        const QRect area = e->rect();
+        const int from = std::max(0, int(std::floor((area.left() - laidLeft) / laidStep)) - 1);
+        const int to = std::min(columns - 1, int(std::floor((area.right() - laidLeft) / laidStep)) + 1);
+        std::vector<qint32> cells;
+        BinItem scratch(nullptr, this);
+        for (int k = from; k <= to; ++k) {
+            cells.clear();
+            cellsIn(k, area.top() - 2.0, area.bottom() + 2.0, cells);
+            for (qint32 cell : cells) {
+                auto cached = shownCache.constFind(cell);
+                BinItem* item = cached != shownCache.constEnd() ? cached.value() : nullptr;
+                if (!item) {
+                    if (runsLaidOut)
+                        fillRunCell(scratch, cell, k, false);
+                    else
+                        fillStateCell(scratch, cell, k, false);
+                    item = &scratch;
+                }
+                if (item->visible)
+                    item->paint(&painter, pen, brush);
+            }
+        }
     }
     for (SortTriangle* triangle : sortTriangles.items) {
         pen = QPen();
@@ -1659,7 +2117,8 @@ void SequenceWidget::inspect()
 void SequenceWidget::inspectFreq()
 {
     BinItem* hovered = nullptr;
-    for (BinItem* item : shownItems.items) {
+    for (qint32 cell : hoveredCells) {
+        BinItem* item = cellItem(cell);
         if (item->highlighted) {
             hovered = item;
             break;

@@ -14,6 +14,7 @@
 #include <QString>
 #include <QWidget>
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -43,10 +44,15 @@ using StateId = Node;
 // sequences that pass through it. With alignment on, the rows are first
 // aligned by the multiple sequence alignment, gaps being items "<dummy>".
 //
-// Ownership: the view keeps deep copies of the sequences it is given (the
-// event matrix deletes its items at every rebuild) and owns them, together
-// with the gap items of its rows, the laid-out items and merged runs, the
-// sort triangles, the automaton and the current query.
+// Ownership: the view keeps copies of the sequences it is given (the event
+// matrix deletes its items at every rebuild) and owns them, together with
+// the gap items of its rows, the cells it has made as items, the sort
+// triangles, the automaton and the current query.
+//
+// The states and cells are held in arrays (a few numbers a state): the
+// cells are made as items only where one is needed (a hover, a click, a
+// caller), and painting and hit tests look only at the columns and cells
+// concerned, so that millions of states stay lean.
 class SequenceWidget : public QWidget
 {
     Q_OBJECT
@@ -60,7 +66,8 @@ public:
     void buildSequences(const TList<TList<BinItem*>>& sequences);
     // Keeps copies of the given sequences as the view's own, as a glyphs
     // event does, and rebuilds from them: switching the alignment or a
-    // penalty afterwards rebuilds from these.
+    // penalty afterwards rebuilds from these. Many sequences are copied in
+    // parts (see sequencesGone).
     void showSequences(const TList<TList<BinItem*>>& sequences);
     // Switches the alignment and rebuilds from the stored sequences.
     void setMSA(bool on);
@@ -107,25 +114,43 @@ public:
     // The share of all input sequences that pass through a shown item.
     double shareOf(BinItem* shown) const;
 
-    QHash<StateId, int> stateCounts;
-    QHash<QString, StateId> keyStates;
-    QHash<StateId, QColor> stateColours;
-    QHash<StateId, QString> stateKeys;
-    QHash<StateId, QString> statePaths;
+    // The states of the last merge by id, 0 being the start state: their
+    // counts, prefix keys (merge labels joined by "."), display paths
+    // (names joined by ".", "*" for an empty one), fill colours, parents
+    // and events.
+    int stateCount() const;
+    int countOf(int state) const;
+    QString keyOf(int state) const;
+    QString pathOf(int state) const;
+    QColor colourOf(int state) const;
+    int parentOf(int state) const;
+    TList<QSharedPointer<Packet>> eventsOfState(int state) const;
+    // The state whose prefix key is key; -1 for none.
+    int stateOfKey(const QString& key) const;
+    // The state that the item at (row, column) of the rows maps to; -1 for
+    // none.
+    int stateAt(int row, int column) const;
+    // The laid-out cell of a state (null for the start state and before
+    // the geometry pass), and the state of a laid-out or shown cell (-1
+    // for a merged run and for items that are not the view's cells).
+    BinItem* stateItem(int state);
+    int stateOfItem(const BinItem* item) const;
+    // The shown cells in the order they are laid out: one per state, or in
+    // merge mode one per run; a run's laid-out cells, top to bottom (empty
+    // for a cell that is not a run).
+    int shownCount() const;
+    BinItem* shownItem(int k);
+    QList<BinItem*> shownList();
+    QList<BinItem*> runItems(const BinItem* shown);
+
     TList<TList<BinItem*>> rows;
-    TList<BinItem*> shownItems;                      // owned
     ControlWidget* owner;
-    QHash<StateId, BinItem*> stateItems;
-    QHash<BinItem*, StateId> rowItemStates;
     int sortColumn = 0;
-    QHash<BinItem*, StateId> itemStates;
-    QHash<StateId, TList<QSharedPointer<Packet>>> stateEvents;
     QHash<BinItem*, TList<BinItem*>> twins;
     TList<BinItem*> gapItems;                        // owned
     bool drawLines = false;
     StateId startState;
     bool mergeMode = true;
-    THash<BinItem*, TList<BinItem*>> mergedRuns;     // run -> covered items, all owned
     double itemWidth = 30.0;
     int topOffset = 10;
     int leftMargin = 10;
@@ -155,6 +180,10 @@ public:
     int partsFrom = 50000;
     // How long one such part runs at most before the event loop's turn (ms).
     int partMs = 40;
+    // States of at least this many (outside an alignment, which reports its
+    // progress meanwhile) are laid out in parts too, the cells shown once
+    // all are.
+    int layoutPartsFrom = 200000;
     // How long an alignment runs before its progress dialog shows (ms):
     // well within the half second in which switching it on is answered.
     int progressDelay = 200;
@@ -162,6 +191,9 @@ public:
     int progressInterval = 50;
 
 signals:
+    // Sequences given to showSequences were let go by their owner before
+    // the view had copied them all: the view is empty and has none stored.
+    void sequencesGone();
     // An alignment that could not be completed (too large for the memory
     // that can be spared, out of memory, cancelled) switched the alignment
     // off; the rows are shown unaligned.
@@ -223,16 +255,16 @@ private:
     // (a new build replaces it).
     void runPart();
     void stopParts();
-    enum PartPhase { NoPart, Stacking, Merging };
+    // Runs what waited for a build or an alignment to end.
+    void runDeferred();
+    enum PartPhase { NoPart, Copying, Stacking, Merging, LayingOut };
     PartPhase partPhase = NoPart;
     const TList<TList<BinItem*>>* partSource = nullptr;   // lastSequences or builtSequences
     bool resumingParts = false;   // buildRows runs as the first part
     bool partsSetWidth = false;   // the minimum width follows the rows at the end
     int mergeAt = 0;              // the next row to merge
     QTimer* partTimer = nullptr;
-    int previousStates = 0;       // the states of the merge before
     int labelledColumns = 0;      // columns left of the sort column
-    std::vector<std::vector<QString>> mergeLabels;
     // Copies of sequences owned by the pointer (deleted with it).
     static std::shared_ptr<TList<TList<BinItem*>>> heldCopies(const TList<TList<BinItem*>>& sequences);
     // Keeps what was asked for while an alignment runs, to run once it has
@@ -255,88 +287,179 @@ private:
     // in the items of spares, which it empties.
     static TList<TList<BinItem*>> copySequences(const TList<TList<BinItem*>>& sequences,
                                                 TList<TList<BinItem*>>& spares);
+    // The copy of one item, made in own.
+    static void copyItem(BinItem* own, const BinItem* item, const BinItem& blank);
+    // Many sequences given to showSequences are copied a few rows a part
+    // (the sender's items are read only while no cell has let its items
+    // go since they were given); the view is empty meanwhile and builds
+    // from them once they are all copied.
+    void startCopy(const TList<TList<BinItem*>>& sequences);
+    bool continueCopy(const QElapsedTimer* clock, qint64 budgetMs);
+    void finishCopy();
+    void abandonCopy();
+    // A copy under way is finished at once (or dropped, its sequences
+    // gone): for what rebuilds from the stored sequences.
+    void completeCopy();
+    TList<TList<BinItem*>> copySource;    // the given lists (not owned items)
+    TList<TList<BinItem*>> copied;        // owned
+    std::vector<BinItem*> copySpares;     // owned; reused in turn
+    std::vector<BinItem*> copyGiven;      // owned; the stored copies, given again
+    std::size_t copySparesUsed = 0;
+    int copyRow = 0;
+    quint64 copyReleases = 0;
     static void deleteSequences(TList<TList<BinItem*>>& sequences);
-    // Deletes the laid-out items and runs and empties the tables that
-    // point at them.
-    void clearShownItems();
     void buildOverlay();
     void updateMinimumWidth();
-    // Lays out state s under parent p (ids), each item reset to blank first;
-    // appends the items depth first.
-    void layoutState(int s, int p, double x, double y, double h, const BinItem& blank,
-                     TList<BinItem*>& out);
-    // A new state under parent (-1 for the start state); name is the glyph
-    // name it adds to its path ("*" for an empty one), its cell's label.
-    int addState(int parent, const QString& key, const QString& path, const QString& name,
-                 const QColor& colour);
 
     Automaton* automaton = nullptr;   // owned; made by prefixAutomaton()
     BinCell* stacker = nullptr;   // owned; groups equal sequences
-    // The states by id as the last merge made them (ids 0 .. n - 1, the
-    // start state 0): successor lookup while they are made (parent id and
-    // label), children in edge order, counts, keys, display paths, colours,
-    // the name the state adds to its path (its label) and the event list of
-    // each.
+
+    // The states of the last merge by id (ids 0 .. n - 1, the start state
+    // 0), in arrays: nothing holds a prefix key or a display path, which
+    // are made from the chain of parents when asked for. A state's label
+    // (its merge label) and name (the glyph name it adds to its path, "*"
+    // for an empty one) are ids of texts.
+    std::vector<qint32> parents;       // -1 for the start state
+    std::vector<qint32> labelOf;       // text id of the merge label
+    std::vector<qint32> nameOf;        // text id of the name
+    std::vector<qint32> colourIds;     // index in palette
+    std::vector<qint32> counts;
+    std::vector<qint32> firstChild;    // -1 for none
+    std::vector<qint32> nextSibling;   // -1 for the last child
+    // While a merge runs: the last child and the number of children.
+    std::vector<qint32> lastChild;
+    std::vector<qint32> childCount;
+    // The row positions that pass a state, in row order: the first, then
+    // each one's next (-1 ends); a position is rowStart[row] + column.
+    // The events of a state are those of the row items at these positions
+    // and of their twins.
+    std::vector<qint32> firstPass;
+    std::vector<qint32> lastPass;      // while a merge runs
+    std::vector<qint32> nextPass;      // by position
+    std::vector<qint32> rowStates;     // by position: the state of the row item
+    std::vector<qint64> rowStart;      // rows + 1 entries
+    // Whether the row positions are those of `rows` (not while an
+    // alignment holds the rows).
+    bool passesCurrent = false;
+    // States per column (a state's column is its depth).
+    std::vector<qint64> columnSizes;
+
+    // Texts of labels and names by id, with their cell labels ("" for
+    // "*") and whether they stand for gaps.
+    QHash<QString, qint32> textIds;
+    std::vector<QString> texts;
+    std::vector<char> textIsGap;
+    qint32 textId(const QString& text);
+    // The text id of an item's name ("*" for an empty one), through a few
+    // recently seen items.
+    struct ItemText
+    {
+        const BinItem* item = nullptr;
+        qint32 id = -1;
+    };
+    std::array<ItemText, 64> itemTexts;
+    qint32 itemText(const BinItem* item);
+    std::vector<QColor> palette;
+    QHash<QRgb, qint32> paletteIds;   // the first colour of each value
+    qint32 colourId(const QColor& colour);
+
+    // A state's child of a label is found along its children, or for a
+    // state with more than WIDE_STATE children in successorOf, which grows
+    // with its entries.
     struct Successor
     {
         quint64 key;   // parent id and label id
-        int state;     // -1 for a free slot
+        qint32 state;  // -1 for a free slot
     };
-    // A state's child of a label is found along its children, or for a
-    // state with more than WIDE_STATE children in successorOf (made at the
-    // first such state of a merge, for up to successorCapacity entries).
     static constexpr int WIDE_STATE = 16;
     std::vector<Successor> successorOf;   // open addressing, at most half full
-    int successorCapacity = 0;
-    std::vector<int> labelOf;      // label id of the edge into a state
-    std::vector<int> childCount;
-    // The child of state with the label id, -1 for none.
+    qint64 successorEntries = 0;
     int findChild(int state, int label);
-    // Records child (made under state) as its child of the label id.
     void addChild(int state, int child, int label);
-    QHash<QString, int> labelIds;
-    static int tableSize(int entries);
     Successor& findSuccessor(quint64 key);
-    std::vector<StateId> nodes;
-    std::vector<int> parents;       // -1 for the start state
-    std::vector<int> firstChild;    // -1 for none
-    std::vector<int> lastChild;
-    std::vector<int> nextSibling;   // -1 for the last child
-    std::vector<int> counts;
-    std::vector<QString> keys;
-    std::vector<QString> paths;
-    std::vector<QColor> colours;
-    std::vector<QString> lastNames;
-    std::vector<TList<QSharedPointer<Packet>>*> eventLists;   // the values of stateEvents
+    void putSuccessor(quint64 key, int state);
+    int addState(int parent, int label, int name, int colour, int column);
 
-    // The tables keyed by state id hold ids 0 .. keyedStates - 1; a merge
-    // overwrites them in place, since every merge numbers its states from 0.
-    int keyedStates = 0;
-    // The laid-out item of state s is layoutPool[s] (s >= 1) and the k-th
-    // merged run runPool[k], overwritten at every geometry pass: the items
-    // are made anew only when there are more states or runs than before, so
-    // itemStates and stateItems keep their entries from pass to pass.
-    std::vector<BinItem*> layoutPool;   // owned; [0] is null
-    std::vector<BinItem*> runPool;      // owned
-    int keyedRuns = 0;                  // runs of runPool with an entry in mergedRuns
-    // The values of mergedRuns by run: a run's entry stays where it is
-    // while the run keeps it.
-    std::vector<TList<BinItem*>*> runLists;
-    // Whether stateItems stand for the states of the last merge; until the
-    // next geometry pass after a merge the overlay finds no laid-out items.
-    bool layoutCurrent = false;
-    // The row items that the last merge gave an entry in rowItemStates,
-    // and those of the merge under way.
-    std::vector<BinItem*> lastRowItems;
-    std::vector<BinItem*> rowItems;
-    // The state ids of those items, in the same order (rows in order).
-    std::vector<int> lastRowStates;
-    std::vector<int> rowStates;
-    // The gap items that lengthened short rows, reused at the next build;
-    // gapItems holds them unless the rows were aligned, when it holds the
-    // alignment's own gaps.
-    std::vector<BinItem*> paddingGaps;   // owned
+    // The geometry of the last layout: per state its top and its height
+    // before clamping (a cell is at least 1 high); the states of every
+    // column in layout order (top to bottom along the tree); in merge mode
+    // the runs of every column: first cell (index in columnCells), number
+    // of cells and summed height.
+    std::vector<double> tops;
+    std::vector<double> spans;
+    std::vector<qint64> columnStart;   // columns + 1 entries
+    std::vector<qint32> columnCells;
+    std::vector<qint64> runStart;      // columns + 1 entries (merge mode)
+    std::vector<qint32> runFirst;
+    std::vector<qint32> runLength;
+    std::vector<double> runHeight;
+    bool laidOut = false;         // the arrays above hold a whole layout
+    bool runsLaidOut = false;     // and its runs
+    // The sizes the layout used (the overlay reads the last layout).
+    double laidLeft = 0;
+    double laidStep = 0;
+    double laidWidth = 0;
+    // The layout as a stack walk, in parts where it is large.
+    struct Pending
+    {
+        qint32 state;
+        qint32 parent;
+        qint32 column;
+        double y;
+        double h;
+    };
+    std::vector<Pending> layoutStack;
+    std::vector<qint64> columnFill;
+    qint32 nextTopChild = -1;
+    double nextTopY = 0;
+    double layoutHeight = 0;
+    qint32 runColumn = 0;
+    void beginLayout();
+    void stopLayout();
+    // Lays out until done (true) or until the clock passes budgetMs.
+    bool continueLayout(const QElapsedTimer* clock, qint64 budgetMs);
+    void finishLayout();
+    // Lays out the states at once, reporting to mergeProgress when set.
+    void layoutAtOnce();
+
+    // Cells made as items when something needs one (a hover, a click, a
+    // test), kept until the next layout: shown cells by cell (a state, or
+    // in merge mode a run), laid-out cells by state.
+    QHash<qint32, BinItem*> shownCache;
+    QHash<qint32, BinItem*> stateCache;
+    QHash<const BinItem*, qint32> cachedShown;   // item -> cell
+    QHash<const BinItem*, qint32> cachedStates;  // item -> state
+    // The shown cells in layout order, made when asked for by index.
+    std::vector<qint32> shownOrder;
+    bool shownOrderMade = false;
+    void dropCells();
+    // The cells under the mouse at its last move, in layout order.
+    std::vector<qint32> hoveredCells;
+    // Fills item as the laid-out cell of state s in its column or as the
+    // shown run r (without its name, which only the items made need).
+    void fillStateCell(BinItem& item, int s, int column, bool named = true) const;
+    void fillRunCell(BinItem& item, int r, int column, bool named = true) const;
+    int columnOfState(int s) const;
+    int columnOfRun(int r) const;
+    BinItem* cellItem(int cell);
+    // The shown cells of column k whose rectangles meet the rows y0 to y1,
+    // in layout order; the first column whose cells x may be in.
+    void cellsIn(int k, double y0, double y1, std::vector<qint32>& out) const;
+    std::vector<qint32> cellsAt(int x, int y) const;
+    int cellColumns() const;
+    double cellTop(int cell) const;
+    double cellHeight(int cell) const;
+    int countOfCell(int cell) const;
+    QString keyOrPath(int state, bool path) const;
+    // The events of the states of a cell, appended.
+    void appendEvents(int state, TList<QSharedPointer<Packet>>& out) const;
+
+    // The gap item that lengthens short rows, reused at the next build;
+    // gapItems holds it unless the rows were aligned, when it holds the
+    // alignment's own gap.
+    BinItem* paddingGap = nullptr;       // owned
     bool alignedGaps = false;            // gapItems are the alignment's (owned)
-    void syncLayoutPool(int states);
-    BinItem* runItem(int k);
+    std::vector<std::vector<qint32>> mergeLabelIds;
+    // Sized for this many states at the next merge (the alignment knows).
+    qint64 stateHint = 0;
 };

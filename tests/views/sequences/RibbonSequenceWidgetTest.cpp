@@ -305,7 +305,7 @@ void RibbonSequenceWidgetTest::switchesShowTheSelection()
             continue;
         // Three distinct sequences, the repeated one stacked.
         QVERIFY2(view->rows.size() == 3, qPrintable(step));
-        QCOMPARE(view->stateCounts.value(view->startState), 4);
+        QCOMPARE(view->countOf(0), 4);
         QStringList shown;
         for (const TList<BinItem*>& row : view->rows.items) {
             QStringList names;
@@ -418,7 +418,7 @@ void RibbonSequenceWidgetTest::paneFollowsEverySelection()
     };
     auto shows = [&]() {
         return pane->lastSequences.size() == matrix->selectedSequences.size()
-               && pane->stateCounts.value(pane->startState) == matrix->selectedSequences.size()
+               && pane->countOf(0) == matrix->selectedSequences.size()
                && eventsIn(pane->lastSequences) == eventsIn(matrix->selectedSequences)
                && eventsIn(pane->rows, pane->twins) == eventsIn(matrix->selectedSequences);
     };
@@ -455,11 +455,12 @@ void RibbonSequenceWidgetTest::paneFollowsEverySelection()
     pane->resize(600, 400);
     BinItem* cell = nullptr;
     QPoint at;
-    for (BinItem* item : pane->shownItems.items) {
+    const QList<BinItem*> shown = pane->shownList();
+    for (BinItem* item : shown) {
         at = QPoint(int(item->left() + item->width() / 2), int(item->top() + item->height() / 2));
         // The first cell under its own centre, which a click there selects.
         BinItem* hit = nullptr;
-        for (BinItem* other : pane->shownItems.items)
+        for (BinItem* other : shown)
             if (!hit && other->contains(at.x(), at.y()))
                 hit = other;
         if (hit == item && item->visible && !pane->eventsOf(item).isEmpty()) {

@@ -16,6 +16,7 @@
 #include "views/attributes/HistogramWidget.h"
 #include "views/attributes/PlotWidget.h"
 #include "app/MessageAsker.h"
+#include "views/events/BinCell.h"
 #include "views/events/EventWidget.h"
 #include "views/events/SortTriangle.h"
 #include "views/sequences/AlignmentBudget.h"
@@ -23,6 +24,7 @@
 #include "views/sequences/SequenceWidget.h"
 
 #include <QAction>
+#include <QCryptographicHash>
 #include <QApplication>
 #include <QMenu>
 #include <QElapsedTimer>
@@ -66,10 +68,10 @@ void sendGlyphs(SequenceWidget* view, const Rows& sequences)
 }
 
 // The shown items of column k, top to bottom.
-QList<BinItem*> column(const SequenceWidget& view, int k)
+QList<BinItem*> column(SequenceWidget& view, int k)
 {
     QList<BinItem*> items;
-    for (BinItem* item : view.shownItems.items)
+    for (BinItem* item : view.shownList())
         if (int(item->left()) == columnX(k))
             items.append(item);
     std::sort(items.begin(), items.end(), [](BinItem* a, BinItem* b) { return a->y < b->y; });
@@ -253,6 +255,10 @@ private slots:
     void guideTreeThatIsStopped();
     void stoppedAlignmentMatchesAFreshView_data();
     void stoppedAlignmentMatchesAFreshView();
+    void viewsAsRecorded_data();
+    void viewsAsRecorded();
+    void sequencesLetGoWhileCopied_data();
+    void sequencesLetGoWhileCopied();
 };
 
 void SequenceWidgetTest::stackedRowShare()
@@ -262,7 +268,7 @@ void SequenceWidgetTest::stackedRowShare()
     view->setMergeMode(false);
     sendGlyphs(view.get(), glyphs.rows({"A B", "A B", "A B", "C B"}));
     QCOMPARE(view->rows.size(), 2);
-    QCOMPARE(view->stateCounts.value(view->startState), 4);
+    QCOMPARE(view->countOf(0), 4);
     const QList<BinItem*> first = column(*view, 0);
     QCOMPARE(names(first), QStringList({"A", "C"}));
     QCOMPARE(int(first[0]->height()), H * 3 / 4);
@@ -310,10 +316,13 @@ void SequenceWidgetTest::shortRowsEndInGaps()
     view->setMergeMode(false);
     sendGlyphs(view.get(), glyphs.rows({"A B", "C D E F"}));
     QCOMPARE(view->sortTriangles.size(), 4);
-    QCOMPARE(view->gapItems.size(), 2);
+    // One gap item of the view's own lengthens the short row.
+    QCOMPARE(view->gapItems.size(), 1);
     const TList<BinItem*>& shortRow = view->rows.first();
     QCOMPARE(shortRow.size(), 4);
     QCOMPARE(shortRow[2]->name, GAP_GLYPH_NAME);
+    QCOMPARE(shortRow[2], view->gapItems.first());
+    QCOMPARE(shortRow[3], view->gapItems.first());
     for (int k = 2; k < 4; ++k) {
         const QList<BinItem*> cells = column(*view, k);
         QCOMPARE(cells.size(), 2);
@@ -356,8 +365,8 @@ void SequenceWidgetTest::sortingAColumnTwice()
     QCOMPARE(view->sortColumn, 0);
     view->setSort(1);
     QStringList labels;
-    for (const TList<BinItem*>& row : view->rows.items)
-        labels << view->stateKeys.value(view->rowItemStates.value(row[0]));
+    for (int r = 0; r < view->rows.size(); ++r)
+        labels << view->keyOf(view->stateAt(r, 0));
     QCOMPARE(labels, QStringList({"A", "A", "B", "A1", "B1"}));
 }
 
@@ -402,20 +411,21 @@ void SequenceWidgetTest::alignedRowWeight()
     sendGlyphs(view.get(), glyphs.rows({"A C", "A C", "A C", "A B C"}));
     QCOMPARE(view->rows.size(), 2);
     QCOMPARE(view->columnCount(), 3);
-    const TList<BinItem*>* stacked = nullptr;
-    for (const TList<BinItem*>& row : view->rows.items)
-        if (row[1]->name == GAP_GLYPH_NAME)
-            stacked = &row;
-    QVERIFY(stacked);
+    int r = -1;
+    for (int k = 0; k < view->rows.size(); ++k)
+        if (view->rows[k][1]->name == GAP_GLYPH_NAME)
+            r = k;
+    QVERIFY(r >= 0);
+    const TList<BinItem*>* stacked = &view->rows[r];
     // The gap state and the rest of the row count its three sequences; the
     // first cell is shared with the other row.
     QList<int> counts;
-    for (BinItem* item : stacked->items)
-        counts << view->stateCounts.value(view->rowItemStates.value(item));
+    for (int c = 0; c < stacked->size(); ++c)
+        counts << view->countOf(view->stateAt(r, c));
     QCOMPARE(counts, QList<int>({4, 3, 3}));
-    QCOMPARE(view->stateCounts.value(view->startState), 4);
+    QCOMPARE(view->countOf(0), 4);
     QVERIFY(view->gapItems.contains((*stacked)[1]));
-    QVERIFY(!view->stateItems.value(view->rowItemStates.value((*stacked)[1]))->visible);
+    QVERIFY(!view->stateItem(view->stateAt(r, 1))->visible);
 }
 
 // The aligned rows hold one gap item of the view's own at every gap
@@ -439,7 +449,7 @@ void SequenceWidgetTest::alignedGapsAreOneItem()
                 ++gaps;
             }
     QVERIFY(gaps >= 8);
-    for (BinItem* shown : view->shownItems.items)
+    for (BinItem* shown : view->shownList())
         QCOMPARE(shown->visible, !shown->name.endsWith(QLatin1String("<dummy>")));
     sendGlyphs(view.get(), glyphs.rows({"A C", "A B C"}));
     QCOMPARE(view->gapItems.size(), 1);
@@ -455,7 +465,7 @@ void SequenceWidgetTest::mergeModeRunsAndClick()
     sendGlyphs(view.get(), glyphs.rows({"A B", "C B", "D E"}));
     const QList<BinItem*> second = column(*view, 1);
     QCOMPARE(names(second), QStringList({"...B", "D.E"}));
-    QCOMPARE(view->mergedRuns.value(second[0]).size(), 2);
+    QCOMPARE(view->runItems(second[0]).size(), 2);
     QCOMPARE(int(second[0]->height()), H * 2 / 3);
 
     mouse(view.get(), QEvent::MouseButtonPress, centre(second[0]), Qt::LeftButton);
@@ -485,8 +495,7 @@ void SequenceWidgetTest::emptyNames()
     QCOMPARE(names(first), QStringList({"*", "B"}));
     QCOMPARE(first[0]->label, QString());
     QVERIFY(first[0]->visible);
-    const StateId state = view->itemStates.value(first[0]);
-    QCOMPARE(view->statePaths.value(state), QStringLiteral("*"));
+    QCOMPARE(view->pathOf(view->stateOfItem(first[0])), QStringLiteral("*"));
     QCOMPARE(names(column(*view, 1)), QStringList({"*.A", "B.*"}));
     view->setSort(1);
     QCOMPARE(rowHeads(*view, 1), QStringList({"A", QString()}));
@@ -522,7 +531,7 @@ void SequenceWidgetTest::labelsAreWholeNames()
         QCOMPARE(names(second), QStringList({"TLSv1.2.X.Y", "X.Y.X.Y"}));
         for (const BinItem* item : second) {
             QCOMPARE(item->label, QStringLiteral("X.Y"));
-            QCOMPARE(view->statePaths.value(view->itemStates.value(const_cast<BinItem*>(item))), item->name);
+            QCOMPARE(view->pathOf(view->stateOfItem(item)), item->name);
             QVERIFY(item->visible);
         }
     }
@@ -559,7 +568,7 @@ void SequenceWidgetTest::contextEventAndAlignmentAfterMatrixRebuild()
     ContextEvent context(nullptr, QList<Context*>());
     QCoreApplication::sendEvent(view.get(), &context);
     QVERIFY(view->rows.isEmpty());
-    QVERIFY(view->shownItems.isEmpty());
+    QCOMPARE(view->shownCount(), 0);
     QVERIFY(view->sortTriangles.isEmpty());
     QCOMPARE(view->lastSequences.size(), 3);
 
@@ -605,12 +614,10 @@ void SequenceWidgetTest::badInput()
     QCOMPARE(view->rows.size(), rows);
     if (sequences.size() == 2 && sequences[0].isEmpty() && !sequences[1].isEmpty()) {
         // The row of gaps draws nothing and still counts.
-        const TList<BinItem*>& gaps = view->rows.first().first()->name == GAP_GLYPH_NAME
-                                          ? view->rows.first()
-                                          : view->rows.last();
-        for (BinItem* gap : gaps.items)
-            QVERIFY(!view->stateItems.value(view->rowItemStates.value(gap))->visible);
-        QCOMPARE(view->stateCounts.value(view->startState), 2);
+        const int gaps = view->rows.first().first()->name == GAP_GLYPH_NAME ? 0 : view->rows.size() - 1;
+        for (int c = 0; c < view->rows[gaps].size(); ++c)
+            QVERIFY(!view->stateItem(view->stateAt(gaps, c))->visible);
+        QCOMPARE(view->countOf(0), 2);
     }
     // Every slot still works.
     view->setSort(0);
@@ -773,28 +780,20 @@ namespace {
 
 // The states, the laid-out items and the runs of a view as text, state by
 // state, with the tables that must agree with one another checked.
-QStringList describe(const SequenceWidget& view)
+QStringList describe(SequenceWidget& view)
 {
     QStringList out;
-    const int states = view.stateCounts.size();
-    const int laid = states > 0 ? states - 1 : 0;
-    if (view.stateKeys.size() != states || view.statePaths.size() != states
-        || view.stateColours.size() != states || view.keyStates.size() != states
-        || view.stateEvents.size() != laid || view.stateItems.size() != laid
-        || view.itemStates.size() != laid)
-        out << QStringLiteral("table sizes differ");
+    const int states = view.stateCount();
     for (int id = 0; id < states; ++id) {
-        const StateId state(id);
         QString line = QStringLiteral("%1 %2 %3 %4 %5 %6")
                            .arg(id)
-                           .arg(view.stateCounts.value(state, -1))
-                           .arg(view.stateKeys.value(state), view.statePaths.value(state),
-                                view.stateColours.value(state).name())
-                           .arg(view.stateEvents.value(state).size());
-        if (view.keyStates.value(view.stateKeys.value(state)).id != id)
+                           .arg(view.countOf(id))
+                           .arg(view.keyOf(id), view.pathOf(id), view.colourOf(id).name())
+                           .arg(view.eventsOfState(id).size());
+        if (view.stateOfKey(view.keyOf(id)) != id)
             line += QStringLiteral(" key elsewhere");
-        if (BinItem* item = view.stateItems.value(state, nullptr)) {
-            if (view.itemStates.value(item).id != id)
+        if (BinItem* item = view.stateItem(id)) {
+            if (view.stateOfItem(item) != id)
                 line += QStringLiteral(" item elsewhere");
             line += QStringLiteral(" %1,%2 %3x%4 %5 %6 %7")
                         .arg(item->x)
@@ -803,11 +802,13 @@ QStringList describe(const SequenceWidget& view)
                         .arg(item->height())
                         .arg(item->name, item->label)
                         .arg(item->visible);
+        } else if (id > 0) {
+            line += QStringLiteral(" not laid out");
         }
         out << line;
     }
     int covered = 0;
-    for (BinItem* shown : view.shownItems.items) {
+    for (BinItem* shown : view.shownList()) {
         QString line = QStringLiteral("shown %1,%2 %3 %4 %5")
                            .arg(shown->x)
                            .arg(shown->y)
@@ -815,14 +816,13 @@ QStringList describe(const SequenceWidget& view)
                            .arg(shown->name)
                            .arg(view.shareOf(shown));
         if (view.mergeMode) {
-            const TList<BinItem*> run = view.mergedRuns.value(shown);
+            const QList<BinItem*> run = view.runItems(shown);
             covered += run.size();
             line += QStringLiteral(" covers %1").arg(run.size());
         }
         out << line;
     }
-    if (view.mergeMode ? (view.mergedRuns.size() != view.shownItems.size() || covered != laid)
-                       : !view.mergedRuns.isEmpty())
+    if (view.mergeMode && covered != std::max(states - 1, 0))
         out << QStringLiteral("runs differ");
     return out;
 }
@@ -887,6 +887,8 @@ void SequenceWidgetTest::buildInPartsMatchesOneBuild_data()
     QTest::newRow("a sort") << "sort" << true;
     QTest::newRow("other sequences") << "replace" << true;
     QTest::newRow("a context event") << "context" << false;
+    QTest::newRow("an item size while laying out") << "size" << true;
+    QTest::newRow("an item size while laying out, not merged") << "size" << false;
 }
 
 // A build in parts, one row a part, ends with the states, items, runs and
@@ -901,6 +903,7 @@ void SequenceWidgetTest::buildInPartsMatchesOneBuild()
     auto once = makeView(glyphs);
     parts->partsFrom = 0;
     parts->partMs = 0;
+    parts->layoutPartsFrom = 0;
     parts->setMergeMode(merge);
     once->setMergeMode(merge);
     const Rows sequences = glyphs.rows({"A B C D", "A B C E", "A B", "B C D A", "C C C C C C", "A B C D", "_ A",
@@ -908,7 +911,7 @@ void SequenceWidgetTest::buildInPartsMatchesOneBuild()
     sendGlyphs(parts.get(), meanwhile == QLatin1String("replace") ? glyphs.rows({"X Y", "Z"}) : sequences);
     QVERIFY(parts->building());
     // Nothing of the last rows is shown meanwhile.
-    QVERIFY(parts->rows.isEmpty() && parts->shownItems.isEmpty() && parts->sortTriangles.isEmpty());
+    QVERIFY(parts->rows.isEmpty() && parts->shownCount() == 0 && parts->sortTriangles.isEmpty());
     QCoreApplication::processEvents();
     QVERIFY(parts->building());
     if (meanwhile == QLatin1String("replace"))
@@ -922,6 +925,20 @@ void SequenceWidgetTest::buildInPartsMatchesOneBuild()
         ContextEvent context(nullptr, QList<Context*>());
         QCoreApplication::sendEvent(parts.get(), &context);
         QCoreApplication::sendEvent(once.get(), &context);
+    }
+    if (meanwhile == QLatin1String("size")) {
+        // Once the rows are copied and merged (a turn a row), the states
+        // are laid out a cell a turn; a new size starts that again.
+        for (int turn = 0; turn < 100 && parts->stateCount() != once->stateCount(); ++turn)
+            QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+        QVERIFY(parts->building());
+        QCOMPARE(parts->stateCount(), once->stateCount());
+        parts->setItemSize(20);
+        once->setItemSize(20);
+        QVERIFY(parts->building());
+        QCOMPARE(parts->shownCount(), 0);
     }
     QTRY_VERIFY(!parts->building());
     QCOMPARE(describe(*parts), describe(*once));
@@ -943,21 +960,20 @@ void SequenceWidgetTest::prefixAutomaton()
     QVERIFY(automaton);
     QCOMPARE(view->prefixAutomaton(), automaton);
     QCOMPARE(automaton->start(), view->startState);
-    QCOMPARE(automaton->stateList.size(), view->stateCounts.size());
+    QCOMPARE(automaton->stateList.size(), view->stateCount());
     // One unlabelled edge into every state but the start, in the order
     // the rows reached them.
     QStringList edges;
     for (const Node& state : automaton->stateList) {
         for (const Edge* edge : automaton->outEdges(state)) {
             QCOMPARE(edge->label ? int(edge->label->type) : -1, int(ParseNode::Epsilon));
-            edges << view->stateKeys.value(state) + QStringLiteral(">")
-                         + view->stateKeys.value(edge->to);
+            edges << view->keyOf(state.id) + QStringLiteral(">") + view->keyOf(edge->to.id);
         }
     }
     QCOMPARE(edges, QStringList({">A", ">D", "A>A.B", "A>A.C", "D>D.<dummy>"}));
     // A merge replaces it.
     view->setSort(1);
-    QCOMPARE(view->prefixAutomaton()->stateList.size(), view->stateCounts.size());
+    QCOMPARE(view->prefixAutomaton()->stateList.size(), view->stateCount());
 }
 
 // A state with many children finds each of them again, also those it had
@@ -972,9 +988,10 @@ void SequenceWidgetTest::manyBranchesAtOneState()
     for (int k = 0; k < 40; k += 3)
         sequences << QStringLiteral("N%1 B").arg(k) << QStringLiteral("N%1 A").arg(k);
     sendGlyphs(view.get(), glyphs.rows(sequences));
-    QCOMPARE(view->stateCounts.size(), 1 + 40 + 40 + 14);
+    QCOMPARE(view->stateCount(), 1 + 40 + 40 + 14);
     auto count = [&view](const QString& key) {
-        return view->stateCounts.value(view->keyStates.value(key, StateId(-9)), -1);
+        const int state = view->stateOfKey(key);
+        return state < 0 ? -1 : view->countOf(state);
     };
     QCOMPARE(count(QString()), 40 + 28);
     QCOMPARE(count(QStringLiteral("N0")), 3);
@@ -1031,9 +1048,9 @@ void SequenceWidgetTest::alignmentThatCannotComplete()
     std::unique_ptr<Canceller> canceller;
     const QStringList words = how.split(QLatin1Char(' '));
     if (how == QLatin1String("limit below the start"))
-        AlignmentBudget::setLimitOverride(probe.resultBytes(4, 4, 0) - 1);
+        AlignmentBudget::setLimitOverride(probe.resultBytes(4, 4) - 1);
     else if (how == QLatin1String("limit below a profile"))
-        AlignmentBudget::setLimitOverride(probe.resultBytes(4, 4, 0));
+        AlignmentBudget::setLimitOverride(probe.resultBytes(4, 4));
     else if (how == QLatin1String("limit below the rows"))
         AlignmentBudget::setLimitOverride(probe.needed - 1);
     else if (words.first() == QLatin1String("fail"))
@@ -1051,7 +1068,7 @@ void SequenceWidgetTest::alignmentThatCannotComplete()
     QCOMPARE(dropped.count(), 1);
     QVERIFY(!view->msaOn);
     QCOMPARE(rowTexts(*view), unaligned);
-    QCOMPARE(view->stateCounts.value(view->startState), 5);
+    QCOMPARE(view->countOf(0), 5);
     QCOMPARE(view->gapItems.size(), paddingGaps);
     QVERIFY(view->findChildren<QProgressDialog*>().isEmpty());
     if (message.isEmpty()) {
@@ -1076,7 +1093,7 @@ void SequenceWidgetTest::alignmentThatCannotComplete()
     view->setMSA(true);
     QVERIFY(view->msaOn);
     QCOMPARE(view->columnCount(), 5);
-    QCOMPARE(view->stateCounts.value(view->startState), 5);
+    QCOMPARE(view->countOf(0), 5);
     QCOMPARE(dropped.count(), 1);
     QCOMPARE(messages.requests.size(), message.isEmpty() ? 0 : 1);
 }
@@ -1213,7 +1230,7 @@ void SequenceWidgetTest::guideTreeThatIsStopped()
         QCOMPARE(rowTexts(*view, false), QStringList({"X Y", "X Z"}));
     } else {
         QCOMPARE(rowTexts(*view), unaligned);
-        QCOMPARE(view->stateCounts.value(view->startState), n);
+        QCOMPARE(view->countOf(0), n);
     }
     QVERIFY2(merging ? computed == table : computed < table, qPrintable(QString::number(computed)));
 }
@@ -1279,6 +1296,227 @@ void SequenceWidgetTest::stoppedAlignmentMatchesAFreshView()
     QCOMPARE(used->sortTriangles.size(), fresh->sortTriangles.size());
     QCOMPARE(used->sortTriangles.first()->state, fresh->sortTriangles.first()->state);
     QCOMPARE(used->sortTriangles.last()->x, fresh->sortTriangles.last()->x);
+}
+
+namespace {
+
+QString number(double v) { return QString::number(v, 'g', 17); }
+
+// Everything the view shows and answers of its rows as text: the states,
+// the row items' states, the laid-out and shown cells with their shares
+// and events, the overlay, and at points across the view the cell a click
+// selects and the tooltip a hover gives.
+QString snapshot(SequenceWidget& view, const Glyphs& glyphs)
+{
+    QHash<const Packet*, int> eventIds;
+    for (std::size_t k = 0; k < glyphs.events.size(); ++k)
+        eventIds.insert(glyphs.events[k].data(), int(k));
+    auto ids = [&eventIds](const TList<PacketPtr>& events) {
+        QStringList out;
+        for (const PacketPtr& event : events.items)
+            out << QString::number(eventIds.value(event.data(), -1));
+        return out.join(QLatin1Char(','));
+    };
+    auto cell = [](const BinItem* item) {
+        return QStringList{number(item->x), number(item->y), number(item->width()), number(item->height()),
+                           item->name, item->label, QString::number(item->visible),
+                           item->fillColor.name(QColor::HexArgb)}
+            .join(QLatin1Char(' '));
+    };
+    QStringList out;
+    for (int s = 0; s < view.stateCount(); ++s) {
+        QString line = QStringLiteral("state %1 %2 %3 [%4] [%5] %6 {%7}")
+                           .arg(s)
+                           .arg(view.parentOf(s))
+                           .arg(view.countOf(s))
+                           .arg(view.keyOf(s), view.pathOf(s), view.colourOf(s).name(QColor::HexArgb),
+                                ids(view.eventsOfState(s)));
+        if (view.stateOfKey(view.keyOf(s)) != s)
+            line += QStringLiteral(" key elsewhere");
+        if (BinItem* item = view.stateItem(s)) {
+            line += QStringLiteral(" cell ") + cell(item);
+            if (view.stateOfItem(item) != s)
+                line += QStringLiteral(" item elsewhere");
+        }
+        out << line;
+    }
+    for (int r = 0; r < view.rows.size(); ++r) {
+        QStringList states;
+        for (int c = 0; c < view.rows[r].size(); ++c)
+            states << QString::number(view.stateAt(r, c));
+        out << QStringLiteral("row ") + states.join(QLatin1Char(' '));
+    }
+    const QList<BinItem*> shown = view.shownList();
+    for (int k = 0; k < shown.size(); ++k) {
+        QStringList covered;
+        for (const BinItem* item : view.runItems(shown[k]))
+            covered << QString::number(view.stateOfItem(item));
+        out << QStringLiteral("shown %1 %2 %3 {%4} [%5]")
+                   .arg(cell(shown[k]), number(view.shareOf(shown[k])), ids(view.eventsOf(shown[k])),
+                        covered.join(QLatin1Char(' ')))
+                   .arg(view.stateOfItem(shown[k]));
+    }
+    for (const QPainterPath& path : view.overlayPaths.items) {
+        QStringList points;
+        for (int e = 0; e < path.elementCount(); ++e)
+            points << QStringLiteral("%1:%2,%3").arg(int(path.elementAt(e).type))
+                          .arg(number(path.elementAt(e).x), number(path.elementAt(e).y));
+        out << QStringLiteral("overlay ") + points.join(QLatin1Char(' '));
+    }
+    for (int y = TOP - 1; y < 300; y += 5) {
+        for (int x = 8; x < 400; x += 6) {
+            mouse(&view, QEvent::MouseMove, QPoint(x, y));
+            const QString tip = QToolTip::isVisible() ? QToolTip::text() : QString();
+            mouse(&view, QEvent::MouseButtonPress, QPoint(x, y), Qt::LeftButton);
+            int selected = -1;
+            int highlighted = 0;
+            const QList<BinItem*> now = view.shownList();
+            for (int k = 0; k < now.size(); ++k) {
+                if (now[k]->selected && selected < 0)
+                    selected = k;
+                highlighted += now[k]->highlighted;
+            }
+            if (selected >= 0 || !tip.isEmpty())
+                out << QStringLiteral("at %1,%2 %3 %4 %5 %6")
+                           .arg(x)
+                           .arg(y)
+                           .arg(selected)
+                           .arg(highlighted)
+                           .arg(view.clickedEvents.size())
+                           .arg(tip);
+        }
+    }
+    return out.join(QLatin1Char('\n'));
+}
+
+} // namespace
+
+void SequenceWidgetTest::viewsAsRecorded_data()
+{
+    QTest::addColumn<QStringList>("sequences");
+    QTest::addColumn<bool>("merge");
+    QTest::addColumn<bool>("align");
+    QTest::addColumn<QString>("sorts");
+    QTest::addColumn<QString>("query");
+    QTest::addColumn<bool>("lines");
+    QTest::addColumn<QString>("digest");
+    const QStringList stacked{"A B", "A B", "A B", "C B"};
+    const QStringList mixed{"A B C", "A C", "B", "A B C D E", "_ A", "X.Y Z", "A C", "B B B"};
+    const QStringList aligned{"A B C D", "A C", "B D", "A D", "C", "A C", "D D"};
+    const QStringList queried{"A B C", "A B D", "A C", "B C", "A B C", "C"};
+    const QStringList crowded = distinctTexts(300);
+    QTest::newRow("stacked") << stacked << true << false << "" << "" << false
+                  << "239995067dc7097aa960faaca80cdd38db27a036";
+    QTest::newRow("stacked, not merged") << stacked << false << false << "" << "" << false
+                  << "7e08f44da28d3ae77a98a8e26f0335f6065788a6";
+    QTest::newRow("gaps and names") << mixed << true << false << "" << "" << false
+                  << "2a634305651670caefea3e2bec0e8f6dacb98407";
+    QTest::newRow("gaps and names, not merged") << mixed << false << false << "" << "" << false
+                  << "4a0202259136f8db16b35453d1e0c72d44c312ac";
+    QTest::newRow("sorted twice") << mixed << true << false << "1 1" << "" << false
+                  << "e83278bb373e9b9f4402c84415710bf91d929b5b";
+    QTest::newRow("sorted columns") << mixed << false << false << "2 0 3" << "" << false
+                  << "a553d1dc7aa66a908a2d0d5bb6077ad006cdbb84";
+    QTest::newRow("aligned") << aligned << true << true << "" << "" << false
+                  << "145617ea53cb80e76dea004900b87ce87aebbd36";
+    QTest::newRow("aligned, not merged") << aligned << false << true << "" << "" << false
+                  << "d2a9bb8f17b989f0cd86ad309bfb812470de2358";
+    QTest::newRow("aligned, sorted") << aligned << true << true << "2" << "" << false
+                  << "35900921c218e6575cc3ffb0e63b8a3761da92e6";
+    QTest::newRow("overlay ribbon") << queried << false << false << "" << "kind == C" << false
+                  << "fb46e735cd963c0ae55ec1983c235bc0b395f367";
+    QTest::newRow("overlay lines") << queried << false << false << "" << "kind == B" << true
+                  << "8e0d519484698cd3a2fb4f8bb2e189729995bc22";
+    QTest::newRow("overlay, merged and sorted") << queried << true << false << "1" << "kind == C" << false
+                  << "951b30123de66bbedcf4867b39a2ff256b2c7093";
+    QTest::newRow("crowded") << crowded << false << false << "" << "" << false
+                  << "f7ffe5290dc4e97481e88b3b0c8f4e5c266ac5c6";
+    QTest::newRow("crowded, merged") << crowded << true << false << "" << "" << false
+                  << "b895c16ea5d16eb2d5e6b1a8db5c0a09092b7215";
+    QTest::newRow("crowded, sorted, overlay") << crowded << true << false << "3" << "kind == E" << false
+                  << "55365d13f531da493949880147f9c3cd008527e5";
+    QTest::newRow("crowded, aligned") << distinctTexts(60) << false << true << "" << "kind == A" << false
+                  << "4d666d2648e21c0fdecb64f610c5bb15e0941495";
+    QTest::newRow("crowded, aligned, merged") << distinctTexts(60) << true << true << "" << "" << false
+                  << "a3f55ef97063a0633d7ab60305329fe50de734d1";
+}
+
+// The views of varied rows are as they were recorded before the view's
+// tables were made lean: every state, cell, run, share, event, overlay
+// point, click and tooltip.
+void SequenceWidgetTest::viewsAsRecorded()
+{
+    QFETCH(QStringList, sequences);
+    QFETCH(bool, merge);
+    QFETCH(bool, align);
+    QFETCH(QString, sorts);
+    QFETCH(QString, query);
+    QFETCH(bool, lines);
+    QFETCH(QString, digest);
+    Glyphs glyphs;
+    auto view = makeView(glyphs);
+    DebugCapture capture;
+    capture.setForward(false);
+    view->setMergeMode(merge);
+    view->setDrawLines(lines);
+    view->setMSA(align);
+    sendGlyphs(view.get(), glyphs.rows(sequences));
+    for (const QString& column : sorts.split(QLatin1Char(' '), Qt::SkipEmptyParts))
+        view->setSort(column.toInt());
+    if (!query.isEmpty())
+        view->hoverQuery(ConditionParser::parse(query));
+    const QString text = snapshot(*view, glyphs);
+    const QString got =
+        QString::fromLatin1(QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Sha1).toHex());
+    const QByteArray dump = qgetenv("SEQUENCE_SNAPSHOTS");
+    if (!dump.isEmpty()) {
+        QFile file(QString::fromLocal8Bit(dump) + QLatin1Char('/') + QString::fromLatin1(QTest::currentDataTag()));
+        if (file.open(QIODevice::WriteOnly))
+            file.write(text.toUtf8());
+    }
+    QCOMPARE(got, digest);
+}
+
+void SequenceWidgetTest::sequencesLetGoWhileCopied_data()
+{
+    QTest::addColumn<bool>("whileCopying");
+    QTest::newRow("while they are copied") << true;
+    QTest::newRow("once they are copied") << false;
+}
+
+// Many sequences are copied a row a part; once a cell has let its items go
+// meanwhile (as the matrix does at a rebuild) none of the sequences is read
+// again: the view empties, stores none and says so.
+void SequenceWidgetTest::sequencesLetGoWhileCopied()
+{
+    QFETCH(bool, whileCopying);
+    Glyphs glyphs;
+    auto view = makeView(glyphs);
+    view->partsFrom = 0;
+    view->partMs = 0;
+    QSignalSpy gone(view.get(), &SequenceWidget::sequencesGone);
+    const QStringList texts = distinctTexts(30);
+    sendGlyphs(view.get(), glyphs.rows(texts));
+    QVERIFY(view->building());
+    QCoreApplication::processEvents();
+    if (!whileCopying) {
+        while (view->lastSequences.size() < texts.size())
+            QCoreApplication::processEvents();
+    }
+    {
+        BinCell cell(glyphs.control.get(), nullptr, QStringLiteral("All"), nullptr);
+        cell.clearData();
+    }
+    glyphs.clear();
+    QTRY_VERIFY(!view->building());
+    QCOMPARE(gone.count(), whileCopying ? 1 : 0);
+    QCOMPARE(view->lastSequences.size(), whileCopying ? 0 : texts.size());
+    QCOMPARE(view->rows.size(), whileCopying ? 0 : texts.size());
+    QCOMPARE(view->shownCount() > 0, !whileCopying);
+    // The view goes on as usual.
+    view->setMSA(true);
+    QCOMPARE(view->rows.size(), whileCopying ? 0 : texts.size());
+    QVERIFY(!view->grab().isNull());
 }
 
 LUMIVANE_TEST(SequenceWidgetTest)
