@@ -52,8 +52,11 @@ void ImgWidget::setSize(int w, int h)
 {
     const int iw = std::max(w == -1 ? width() : w, 1);
     const int ih = std::max(h == -1 ? height() : h, 1);
-    image = QImage(iw, ih, QImage::Format_ARGB32);
-    overlay = QImage(iw, ih, QImage::Format_ARGB32);
+    // An image of the size wanted is cleared rather than made anew: a
+    // large image made anew is memory the system hands out afresh.
+    for (QImage* target : {&image, &overlay})
+        if (target->width() != iw || target->height() != ih || target->format() != QImage::Format_ARGB32)
+            *target = QImage(iw, ih, QImage::Format_ARGB32);
     clearImages();
 }
 

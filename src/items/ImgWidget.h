@@ -56,7 +56,8 @@ public:
     virtual void clearImages();
     virtual void resizeWidget(int w, int h);
     // -1 keeps the widget's current width or height; other values are at
-    // least 1. Replaces both images and clears them.
+    // least 1. Both images get that size (an image of that size already
+    // is kept) and are cleared.
     void setSize(int w, int h) override;
 
     // The whole widget; views with margins override it.

@@ -13,6 +13,7 @@
 #include <QtTest>
 
 #include <atomic>
+#include <memory>
 #include <thread>
 
 namespace {
@@ -115,6 +116,8 @@ private slots:
     void construction();
     void setSize_data();
     void setSize();
+    void sameSizeClearsTheImages_data();
+    void sameSizeClearsTheImages();
     void resizeWidgetResizesImages();
     void resizeEventClearsImages();
     void mouseRounding_data();
@@ -182,6 +185,44 @@ void ImgWidgetTest::setSize()
     QCOMPARE(view.overlay.pixel(0, 0), qRgba(0, 0, 0, 0));
     // The widget itself keeps its size.
     QCOMPARE(view.size(), QSize(300, 200));
+}
+
+void ImgWidgetTest::sameSizeClearsTheImages_data()
+{
+    QTest::addColumn<bool>("painting");   // a painter open on the content image
+    QTest::addColumn<bool>("shared");     // a copy of the content image kept
+
+    QTest::newRow("the images at hand") << false << false;
+    QTest::newRow("an image being painted") << true << false;
+    QTest::newRow("an image whose copy is kept") << false << true;
+}
+
+// A size the images have already clears them in place: a painter open on
+// the content image goes on painting it, a copy of it keeps its pixels.
+void ImgWidgetTest::sameSizeClearsTheImages()
+{
+    QFETCH(bool, painting);
+    QFETCH(bool, shared);
+
+    TestView view;
+    view.setSize(120, 80);
+    view.background = Qt::yellow;
+    view.image.fill(Qt::black);
+    view.overlay.fill(Qt::black);
+    const QImage copy = shared ? view.image : QImage();
+    std::unique_ptr<QPainter> painter(painting ? new QPainter(&view.image) : nullptr);
+    view.setSize(120, 80);
+    QCOMPARE(view.image.size(), QSize(120, 80));
+    QCOMPARE(view.overlay.size(), QSize(120, 80));
+    QCOMPARE(QColor(view.image.pixel(30, 30)), QColor(Qt::yellow));
+    QCOMPARE(view.overlay.pixel(30, 30), qRgba(0, 0, 0, 0));
+    if (painter) {
+        painter->fillRect(QRect(0, 0, 10, 10), Qt::red);
+        painter.reset();
+        QCOMPARE(QColor(view.image.pixel(3, 3)), QColor(Qt::red));
+    }
+    if (shared)
+        QCOMPARE(QColor(copy.pixel(30, 30)), QColor(Qt::black));
 }
 
 void ImgWidgetTest::resizeWidgetResizesImages()

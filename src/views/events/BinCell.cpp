@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <iterator>
 #include <limits>
 #include <memory>
 #include <vector>
@@ -30,6 +31,7 @@
 #include "patterns/ParseNode.h"
 #include "patterns/Rule.h"
 #include "patterns/RuleMatcher.h"
+#include "views/events/ItemStock.h"
 
 #include <atomic>
 
@@ -413,10 +415,23 @@ void BinCell::clearData()
     timeSpans.clear();
 }
 
-void BinCell::buildData(bool updateVisible)
+void BinCell::handOverItems(ItemStock& stock)
+{
+    QMutexLocker locker(rowsMutex);
+    stock.add(rows);
+    clearData();
+}
+
+void BinCell::buildData(bool updateVisible, ItemStock* stock)
 {
     QMutexLocker locker(rowsMutex);
     qDebug().noquote() << "clearing data";
+    // The glyphs being replaced become the new ones.
+    ItemStock own;
+    if (!stock) {
+        own.add(rows);
+        stock = &own;
+    }
     clearData();
 
     const int count = conversations.size();
@@ -428,9 +443,13 @@ void BinCell::buildData(bool updateVisible)
     // its memory: the events a stretch ahead are asked for meanwhile. Each
     // part names its glyphs with a copy of its own, so that the parts do not
     // all count references on one name.
-    std::size_t total = 0;
-    for (const TList<QSharedPointer<Packet>>& events : conversations.items)
-        total += events.items.size();
+    // The events before each trace: a part's share of the stock starts
+    // where the events of its first trace do.
+    std::vector<std::size_t> before(std::size_t(count) + 1, 0);
+    for (std::size_t c = 0; c < std::size_t(count); ++c)
+        before[c + 1] = before[c] + conversations.items[c].items.size();
+    const std::size_t total = before.back();
+    const std::size_t stockFrom = stock->claim(total);
     const int parts = partsFor(total, std::size_t(count));
     for (int c = 0; c < count; c += PROGRESS_STEP)
         qDebug().noquote() << double(c) / count << "% loaded in cache";
@@ -441,6 +460,7 @@ void BinCell::buildData(bool updateVisible)
     const RowMaker makeRows = [&](std::size_t from, std::size_t to, const std::function<void(std::size_t)>& made) {
         constexpr std::size_t AHEAD = 16;
         const QString gray = parts > 1 ? QString(GRAY.constData(), GRAY.size()) : GRAY;
+        ItemStock::Share share(*stock, stockFrom + before[from], before[to] - before[from]);
         // The event AHEAD events on, over the traces of the part: its
         // reference count, which the events made by QSharedPointer::create
         // keep right before the event, and the event.
@@ -468,8 +488,7 @@ void BinCell::buildData(bool updateVisible)
             for (std::size_t j = 0; j < events.size(); ++j) {
                 askAhead();
                 const QSharedPointer<Packet>& event = events[j];
-                BinItem* item = new BinItem(nullptr, this);
-                item->packets.items.push_back(event);
+                BinItem* item = share.make(this, event);
                 item->totalCount = 1;
                 item->setWidth(glyphSize);
                 item->setHeight(glyphSize);
@@ -487,6 +506,11 @@ void BinCell::buildData(bool updateVisible)
             }
             if (made)
                 made(c);
+            // A reused glyph that nests no glyph lets go of the room of
+            // the list it nested one in before.
+            for (BinItem* item : itemRow)
+                if (item)
+                    share.dropChildren(*item);
         }
     };
     applyRules(parts, makeRows);
@@ -767,12 +791,17 @@ BinItem* BinCell::rewriteItem(BinItem* item, const BinItem& rewriteGlyph)
     // its own events and counts.
     std::vector<QSharedPointer<Packet>> events = std::move(item->packets.items);
     item->packets.items.clear();
+    // The event's glyph is nested into the new one; most hold no glyph of
+    // their own and go into the room their (empty) list has.
     TList<BinItem> nested;
     if (!item->name.isEmpty() && item->name == GRAY) {
-        if (item->children.isEmpty())
+        if (item->children.isEmpty()) {
+            nested.items = std::move(item->children.items);
+            item->children.items.clear();
             nested.items.push_back(*item);
-        else
+        } else {
             nested = item->flatten();
+        }
     }
     const qint32 total = item->totalCount;
     const qint32 selectedEvents = item->selectedCount;
@@ -789,10 +818,12 @@ BinItem* BinCell::rewriteItem(BinItem* item, const BinItem& rewriteGlyph)
     item->selected = isSelected;
     item->auxValue = marked;
     item->highlighted = isHighlighted;
-    if (item->children.isEmpty())
-        item->children.items = std::move(nested.items);
-    else
-        item->children.append(nested);
+    if (!nested.isEmpty()) {
+        if (item->children.isEmpty())
+            item->children.items = std::move(nested.items);
+        else
+            item->children.append(nested);
+    }
     if (item->packets.size() > 1)
         item->label = QString::number(item->packets.size());
     return item;
@@ -912,7 +943,7 @@ void BinCell::stackRows()
 void BinCell::stackGroup(const std::vector<std::size_t>& members, const std::vector<QString>& keys,
                          const std::vector<std::vector<std::pair<double, double>>>& spans, int column,
                          TList<BinItem*>& target,
-                         std::vector<std::pair<const BinItem*, std::pair<double, double>>>& merged) const
+                         std::vector<std::pair<const BinItem*, std::pair<double, double>>>& merged)
 {
     const TList<BinItem*>& first = rows.items[members.front()];
     target.items.reserve(first.items.size());
@@ -936,7 +967,7 @@ void BinCell::stackGroup(const std::vector<std::size_t>& members, const std::vec
         const int common = std::min(target.size(), itemRow.size());
         for (int k = 0; k < common; ++k) {
             BinItem* to = target[k];
-            const BinItem* from = itemRow[k];
+            BinItem* from = itemRow[k];
             if (!to || !from) {
                 qDebug().noquote() << "invalid event item stackmap";
                 continue;
@@ -947,12 +978,15 @@ void BinCell::stackGroup(const std::vector<std::size_t>& members, const std::vec
                 span[std::size_t(k)].second = std::max(span[std::size_t(k)].second, more.second);
                 took[std::size_t(k)] = 1;
             }
-            // Grows geometrically: a stacked item collects one trace at a time.
-            to->packets.items.insert(to->packets.items.end(), from->packets.begin(), from->packets.end());
+            // Grows geometrically: a stacked item collects one trace at a
+            // time. The events move: the rows stacked go afterwards.
+            const int events = from->packets.size();
+            std::vector<QSharedPointer<Packet>>& taken = from->packets.items;
+            to->packets.items.insert(to->packets.items.end(), std::make_move_iterator(taken.begin()),
+                                     std::make_move_iterator(taken.end()));
             to->selected = to->selected || from->selected;
             to->selectedCount += from->selectedCount;
             to->totalCount += from->totalCount;
-            const int events = from->packets.size();
             if (!to->label.isEmpty()) {
                 // Once "*", always "*": no number to compare with.
                 if (to->label != QLatin1String("*") && to->label != QString::number(events))

@@ -30,6 +30,7 @@ class Rule;
 class RuleMatcher;
 class TVariant;
 class IAxis;
+class ItemStock;
 class Packet;
 class ParseNode;
 class QFontMetricsF;
@@ -81,8 +82,12 @@ public:
                     const std::vector<int>* traceIds = nullptr);
     // Rebuilds `rows` from `conversations` under the lock: one item per
     // event, the visible rules in order, then stacking; with updateVisible
-    // also the visible window.
-    void buildData(bool updateVisible);
+    // also the visible window. The new glyphs are made of those of `stock`
+    // (as far as it holds glyphs), or else of the glyphs they replace.
+    void buildData(bool updateVisible, ItemStock* stock = nullptr);
+    // Gives the glyphs of the rows to the stock, under the lock, and
+    // empties the rows as clearData() does.
+    void handOverItems(ItemStock& stock);
     // The item that replaces a matched run: a copy of the rewrite glyph
     // holding every event of the run (owned by the caller), or null when the
     // rewrite glyph deletes.
@@ -259,13 +264,15 @@ private:
     static void ownTexts(BinItem& glyph);
     void stackRows();
     // The stacked row of one key: a copy of the first of its rows (indices
-    // into `rows`) that collects the events of the others; the spans of the
-    // items that took events of another row go to `merged`. Reads `rows`
-    // only, so keys can be stacked on several threads at once.
+    // into `rows`) that collects the events of the others, which move out
+    // of their items (the rows stacked go afterwards); the spans of the
+    // items that took events of another row go to `merged`. Touches the
+    // rows of the key only, so keys can be stacked on several threads at
+    // once.
     void stackGroup(const std::vector<std::size_t>& members, const std::vector<QString>& keys,
                     const std::vector<std::vector<std::pair<double, double>>>& spans, int column,
                     TList<BinItem*>& target,
-                    std::vector<std::pair<const BinItem*, std::pair<double, double>>>& merged) const;
+                    std::vector<std::pair<const BinItem*, std::pair<double, double>>>& merged);
     // Whether the item's time span meets the time window.
     bool inTimeWindow(const BinItem* item, int timeColumn);
     // Smallest and largest time of the item's events (lo > hi when none has one).

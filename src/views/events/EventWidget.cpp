@@ -35,6 +35,7 @@
 #include "views/events/BinCell.h"
 #include "views/events/EventOverviewWidget.h"
 #include "views/events/GlyphPopup.h"
+#include "views/events/ItemStock.h"
 #include "views/events/LinkageMatrix.h"
 #include "views/events/OptionsWidget.h"
 #include "views/events/RibbonEventWidget.h"
@@ -770,6 +771,10 @@ void EventWidget::reloadCells()
     // Highlights survive the rebuild: the new cells mark the same events.
     const QSet<PacketPtr> highlighted = highlightedPackets();
     clearImages();
+    // The glyphs of the old cells become those of the new ones.
+    ItemStock stock;
+    for (BinCell* cell : cells)
+        cell->handOverItems(stock);
     deleteCells();
 
     GlyphStore* store = control ? control->glyphStore : glyphStore;
@@ -907,7 +912,7 @@ void EventWidget::reloadCells()
             cells.items.pop_back();
         }
         for (BinCell* cell : cells)
-            cell->buildData(false);
+            cell->buildData(false, &stock);
 
         MainWindow* window = control ? control->mainWindow : nullptr;
         SettingsWidget* panel = window ? window->settingsWidget : nullptr;

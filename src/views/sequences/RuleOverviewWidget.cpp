@@ -2,6 +2,7 @@
 
 #include "app/ControlWidget.h"
 #include "core/TVariant.h"
+#include "core/ThreadBudget.h"
 #include "items/BinItem.h"
 #include "model/GlyphStore.h"
 #include "patterns/Automaton.h"
@@ -38,6 +39,123 @@ QString lastName(const QString& key)
     const int dot = key.lastIndexOf(QLatin1Char('.'));
     return dot < 0 ? key : key.mid(dot + 1);
 }
+
+// The glyph paths of some items as a tree of their own, a node per name
+// under a node: node 0 the root, the others in the order the items first
+// reach them, each with the name and colour of the element that did so and
+// the items counted in it. Reads the items' names and colours in place:
+// they must stay as they are while the tree is in use.
+class PathTree
+{
+public:
+    PathTree() { addNode(-1, nullptr, nullptr); }
+
+    // An item without stacked glyphs is a path of one name, counted in its
+    // node; one with stacked glyphs the path of them, deepest first, and
+    // itself last, counted in every node (with `multi`) or in its last.
+    void addPath(const BinItem& item, bool multi)
+    {
+        if (item.children.isEmpty()) {
+            count(step(0, item.name, item.fillColor));
+            return;
+        }
+        int current = 0;
+        for (int k = item.children.size() - 1; k >= -1; --k) {
+            const BinItem& element = k >= 0 ? item.children.items[std::size_t(k)] : item;
+            current = step(current, element.name, element.fillColor);
+            if (multi || k < 0)
+                count(current);
+        }
+    }
+
+    std::size_t nodeCount() const { return parents.size(); }
+    int parentOf(std::size_t node) const { return parents[node]; }
+    const QString& nameOf(std::size_t node) const { return *names[node]; }
+    const QColor& colourOf(std::size_t node) const { return *colours[node]; }
+    int countOf(std::size_t node) const { return counts[node]; }
+    bool countedIn(std::size_t node) const { return counted[node] != 0; }
+
+private:
+    struct Slot
+    {
+        quint64 key;
+        int node;   // -1 for a free slot
+    };
+    struct NameSlot
+    {
+        const QChar* text;
+        int length;
+        int id;
+    };
+
+    void count(int node)
+    {
+        ++counts[std::size_t(node)];
+        counted[std::size_t(node)] = 1;
+    }
+
+    int addNode(int parent, const QString* name, const QColor* colour)
+    {
+        parents.push_back(parent);
+        names.push_back(name);
+        colours.push_back(colour);
+        counts.push_back(0);
+        counted.push_back(0);
+        return int(parents.size()) - 1;
+    }
+
+    // Names are told apart by id; the items' names mostly share their
+    // text, so a name is looked up by its text's address first.
+    int nameId(const QString& name)
+    {
+        NameSlot& recent = recentNames[(quintptr(name.constData()) >> 4) & 63];
+        if (recent.text && recent.text == name.constData() && recent.length == name.size())
+            return recent.id;
+        auto found = nameIds.constFind(name);
+        if (found == nameIds.constEnd())
+            found = nameIds.insert(name, nameIds.size());
+        recent = {name.constData(), name.size(), found.value()};
+        return found.value();
+    }
+
+    Slot& find(quint64 key)
+    {
+        const std::size_t mask = table.size() - 1;
+        std::size_t at = std::size_t((key * 0x9E3779B97F4A7C15ull) >> 20) & mask;
+        while (table[at].node >= 0 && table[at].key != key)
+            at = (at + 1) & mask;
+        return table[at];
+    }
+
+    int step(int from, const QString& name, const QColor& colour)
+    {
+        const quint64 key = (quint64(quint32(from)) << 32) | quint32(nameId(name));
+        Slot& slot = find(key);
+        if (slot.node >= 0)
+            return slot.node;
+        const int node = addNode(from, &name, &colour);
+        if (2 * (parents.size() + 1) > table.size()) {
+            std::vector<Slot> old(2 * table.size(), Slot{0, -1});
+            old.swap(table);
+            for (const Slot& entry : old)
+                if (entry.node >= 0)
+                    find(entry.key) = entry;
+            find(key) = {key, node};
+        } else {
+            slot = {key, node};
+        }
+        return node;
+    }
+
+    std::vector<int> parents;
+    std::vector<const QString*> names;
+    std::vector<const QColor*> colours;
+    std::vector<int> counts;
+    std::vector<char> counted;
+    std::vector<Slot> table = std::vector<Slot>(64, Slot{0, -1});
+    QHash<QString, int> nameIds;
+    NameSlot recentNames[64] = {};
+};
 
 } // namespace
 
@@ -181,56 +299,69 @@ void RuleOverviewWidget::rebuild()
         return node;
     };
 
+    // The rows of every cell, in order; the root counts every item.
     const TList<BinCell*> cells = source ? source->cells : TList<BinCell*>();
-    std::vector<TList<BinItem*>> cellItemLists;
-    cellItemLists.reserve(cells.items.size());
-    int itemCount = 0;
+    std::vector<const TList<BinItem*>*> rows;
+    std::size_t itemCount = 0;
     for (BinCell* cell : cells.items) {
-        if (cell) {
-            cellItemLists.push_back(cell->items());
-            itemCount += cellItemLists.back().size();
+        if (!cell)
+            continue;
+        int cellItems = 0;
+        for (const TList<BinItem*>& row : cell->rows.items) {
+            rows.push_back(&row);
+            cellItems += row.size();
         }
+        itemCount += std::size_t(cellItems);
+        nodeCounts[0] += cellItems;
+        counted[0] = 1;
     }
-    // As many nodes and steps as the last rebuild made, or at the first
-    // rebuild a share of the items: the tables rarely grow on the way.
-    const int expected = std::max(keyedNodes > 0 ? keyedNodes : itemCount / 4, 16);
+    // As many nodes and steps as the last rebuild made: the tables rarely
+    // grow on the way.
+    const int expected = std::max(keyedNodes, 16);
     std::size_t tableSize = 64;
     while (tableSize < 2 * std::size_t(expected))
         tableSize *= 2;
     steps.assign(tableSize, Step{0, -1});
     stepCount = 0;
     keys.reserve(expected);
-    for (const TList<BinItem*>& cellItems : cellItemLists) {
-        nodeCounts[0] += cellItems.size();
-        counted[0] = 1;
-        const std::size_t itemTotal = cellItems.items.size();
-        for (std::size_t i = 0; i < itemTotal; ++i) {
-            const BinItem* item = cellItems.items[i];
-            // The items lie apart in memory: the one a few places ahead is
-            // fetched while this one is counted.
-            if (i + 8 < itemTotal && cellItems.items[i + 8]) {
-                const BinItem* ahead = cellItems.items[i + 8];
-                prefetch(&ahead->name);
-                prefetch(&ahead->children);
-            }
-            if (!item)
-                continue;
-            if (item->children.isEmpty()) {
-                const std::size_t node = std::size_t(step(0, item->name, item->fillColor));
-                nodeCounts[node] += 1;
-                counted[node] = 1;
-                continue;
-            }
-            // The stacked glyphs deepest first, the item itself last.
-            int current = 0;
-            for (int k = item->children.size() - 1; k >= -1; --k) {
-                const BinItem* element = k >= 0 ? &item->children.items[std::size_t(k)] : item;
-                current = step(current, element->name, element->fillColor);
-                if (showMulti || k < 0) {
-                    nodeCounts[std::size_t(current)] += 1;
-                    counted[std::size_t(current)] = 1;
+
+    // Many items are walked in parts of the rows, on several threads, each
+    // part into a tree of its own; the trees are then added up in the order
+    // of the parts, node by node in the order each part made them, which
+    // makes the nodes in the order one walk over all items makes them.
+    const int parts = BinCell::partsFor(itemCount, rows.size());
+    std::vector<PathTree> trees(std::size_t(std::max(parts, 1)));
+    const bool multi = showMulti;
+    ThreadBudget::runInParts(rows.size(), parts, [&](int k, std::size_t from, std::size_t to) {
+        PathTree& tree = trees[std::size_t(k)];
+        for (std::size_t r = from; r < to; ++r) {
+            const std::vector<BinItem*>& items = rows[r]->items;
+            const std::size_t itemTotal = items.size();
+            for (std::size_t i = 0; i < itemTotal; ++i) {
+                const BinItem* item = items[i];
+                // The items lie apart in memory: the one a few places ahead
+                // is fetched while this one is counted.
+                if (i + 8 < itemTotal && items[i + 8]) {
+                    const BinItem* ahead = items[i + 8];
+                    prefetch(&ahead->name);
+                    prefetch(&ahead->children);
                 }
+                // So is the glyph stacked last on one a little less far
+                // ahead, whose list was fetched meanwhile.
+                if (i + 4 < itemTotal && items[i + 4] && !items[i + 4]->children.items.empty())
+                    prefetch(&items[i + 4]->children.items.back().name);
+                if (item)
+                    tree.addPath(*item, multi);
             }
+        }
+    });
+    for (const PathTree& tree : trees) {
+        std::vector<int> global(tree.nodeCount(), 0);
+        for (std::size_t n = 1; n < tree.nodeCount(); ++n) {
+            const int node = step(global[std::size_t(tree.parentOf(n))], tree.nameOf(n), tree.colourOf(n));
+            global[n] = node;
+            nodeCounts[std::size_t(node)] += tree.countOf(n);
+            counted[std::size_t(node)] = counted[std::size_t(node)] || tree.countedIn(n) ? 1 : 0;
         }
     }
 

@@ -233,6 +233,10 @@ private slots:
     void stackingInParts();
     void eventGroupingInParts_data();
     void eventGroupingInParts();
+    void rebuildOverOldGlyphs_data();
+    void rebuildOverOldGlyphs();
+    void regroupOverOldGlyphs_data();
+    void regroupOverOldGlyphs();
 
 private:
     QScopedPointer<DebugCapture> capture;
@@ -590,6 +594,118 @@ void ParallelRebuildTest::eventGroupingInParts()
     QCOMPARE(tiles.at(1), tiles.at(0));
     QCOMPARE(outside.at(1), outside.at(0));
     QCOMPARE(outside.at(0), titles.contains(QStringLiteral("Unknown")) ? 1 : 0);
+}
+
+void ParallelRebuildTest::rebuildOverOldGlyphs_data()
+{
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<QString>("after");
+    QTest::addColumn<bool>("reselect");
+    QTest::addColumn<bool>("parts");
+
+    // "plain": no rule visible; "rules": the rules as added; "no A": the
+    // rules but A; "stacked": the rules, the rows stacked.
+    const QList<QStringList> changes{{"plain", "rules"},   {"rules", "plain"}, {"rules", "no A"},
+                                     {"no A", "rules"},    {"stacked", "rules"}, {"rules", "stacked"},
+                                     {"rules", "rules"}};
+    for (bool parts : {false, true}) {
+        for (const QStringList& change : changes)
+            QTest::newRow(qPrintable(QStringLiteral("%1 after %2%3")
+                                         .arg(change.at(1), change.at(0), parts ? QStringLiteral(", in parts")
+                                                                                : QString())))
+                << change.at(0) << change.at(1) << false << parts;
+        QTest::newRow(parts ? "another selection, in parts" : "another selection")
+            << "rules" << "rules" << true << parts;
+    }
+}
+
+// A rebuild makes its glyphs of those of the rows it replaces: the rows,
+// marks and counts are those of a tile built afresh, and a glyph keeps no
+// room for stacked glyphs it does not hold.
+void ParallelRebuildTest::rebuildOverOldGlyphs()
+{
+    QFETCH(QString, before);
+    QFETCH(QString, after);
+    QFETCH(bool, reselect);
+    QFETCH(bool, parts);
+
+    addRules(*fixture);
+    const auto show = [this](const QString& state) {
+        for (Rule& rule : fixture->store()->rules.items)
+            rule.visible = state != QLatin1String("plain") && rule.name != QLatin1String("hidden")
+                           && !(state == QLatin1String("no A") && rule.name == QLatin1String("A"));
+    };
+    Events events(mixedShapes, 600);
+    show(before);
+    const auto rebuilt = build(*fixture, events, before == QLatin1String("stacked"), parts);
+    if (reselect) {
+        events.selected.clear();
+        for (int t = 1; t < events.traces.size(); t += 4)
+            for (const PacketPtr& p : events.traces[t])
+                events.selected.insert(p);
+    }
+    show(after);
+    {
+        Restore<int> marks(BinCell::parallelMarks, marksFor(parts));
+        fixture->store()->ruleCounts.clear();
+        rebuilt->stacked = after == QLatin1String("stacked");
+        rebuilt->selectedPackets = events.selected;
+        rebuilt->buildData(false);
+    }
+    const QMap<QString, int> counts = sorted(fixture->store()->ruleCounts);
+    const auto fresh = build(*fixture, events, after == QLatin1String("stacked"), parts);
+
+    QCOMPARE(rowsDump(*rebuilt), rowsDump(*fresh));
+    QCOMPARE(counts, sorted(fixture->store()->ruleCounts));
+    QCOMPARE(sorted(rebuilt->stackCounts), sorted(fresh->stackCounts));
+    for (const BinItem* item : rebuilt->items())
+        QVERIFY(!item->children.isEmpty() || item->children.items.capacity() == 0);
+}
+
+void ParallelRebuildTest::regroupOverOldGlyphs_data()
+{
+    QTest::addColumn<QStringList>("groupings");   // event attributes in turn
+    QTest::addColumn<bool>("parts");
+
+    for (bool parts : {false, true}) {
+        const QString where = parts ? QStringLiteral(", in parts") : QString();
+        QTest::newRow(qPrintable(QStringLiteral("by kind after none") + where)) << QStringList{"kind"} << parts;
+        QTest::newRow(qPrintable(QStringLiteral("by source after kind") + where))
+            << QStringList{"kind", "ip.src"} << parts;
+        QTest::newRow(qPrintable(QStringLiteral("none after kind") + where)) << QStringList{"kind", "none"} << parts;
+    }
+}
+
+// Grouped anew, the matrix's new tiles make their glyphs of the old tiles'
+// ones: each tile's rows are those of a tile of its traces built afresh.
+void ParallelRebuildTest::regroupOverOldGlyphs()
+{
+    QFETCH(QStringList, groupings);
+    QFETCH(bool, parts);
+
+    using matrixfixture::Matrix;
+    using matrixfixture::Trace;
+    const QStringList shapes{"ab", "xyc", "c", "abx", "yy", "cab", "x", "bcay"};
+    QList<Trace> traces;
+    for (int t = 0; t < 240; ++t)
+        traces.append(Trace{t + 1, shapes.at(t % shapes.size()),
+                            t % 3 == 0 ? QString() : QStringLiteral("h%1").arg(1 + t % 3 / 2)});
+    Matrix m(traces, true);
+    Restore<int> marks(BinCell::parallelMarks, marksFor(parts));
+    for (const QString& grouping : groupings)
+        m.options->eventAxisBox->setCurrentText(grouping);
+    QVERIFY(m.view->cells.size() > 1 || groupings.last() == QLatin1String("none"));
+    for (BinCell* cell : m.view->cells) {
+        BinCell fresh(m.control.get(), nullptr, cell->header.title, nullptr);
+        for (const TList<PacketPtr>& events : cell->conversations)
+            fresh.addPackets(events);
+        fresh.buildData(false);
+        QStringList built = rowsDump(*cell);
+        QStringList expected = rowsDump(fresh);
+        built.sort();
+        expected.sort();
+        QCOMPARE(built, expected);
+    }
 }
 
 LUMIVANE_TEST(ParallelRebuildTest)

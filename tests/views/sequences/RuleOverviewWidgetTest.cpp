@@ -1,5 +1,7 @@
+#include "Restore.h"
 #include "SequenceFixture.h"
 #include "TestRegistry.h"
+#include "ThreadsSetting.h"
 
 #include "app/ControlWidget.h"
 #include "core/Constants.h"
@@ -17,6 +19,7 @@
 #include <QToolTip>
 #include <QtTest>
 
+#include <limits>
 #include <memory>
 
 namespace {
@@ -120,6 +123,8 @@ private slots:
     void rebuildMatchesAFreshOverview();
     void prefixAutomaton();
     void emptyRewriteNodeIsNotBlack();
+    void partsCountAsOneWalk_data();
+    void partsCountAsOneWalk();
 };
 
 void RuleOverviewWidgetTest::noCellsGiveTheRoot()
@@ -332,6 +337,56 @@ void RuleOverviewWidgetTest::emptyRewriteNodeIsNotBlack()
     QCOMPARE(image.pixelColor(100, 17).rgb(), DEFAULT_FILL_COLOR.darker(110).rgb());
     const QColor empty = image.pixelColor(100, 27);
     QVERIFY2(empty.rgb() == QColor(Qt::white).rgb(), qPrintable(empty.name()));
+}
+
+void RuleOverviewWidgetTest::partsCountAsOneWalk_data()
+{
+    QTest::addColumn<QList<QStringList>>("cells");
+    QTest::addColumn<bool>("multi");
+
+    const QStringList mixed{"A>B>C", "B>A", "C", "A.B", "A>_", "_", "B>A>A", "C>A", "A", "B.A>C", "B"};
+    QStringList many;
+    for (int k = 0; k < 6; ++k)
+        many << mixed;
+    QTest::newRow("one cell") << QList<QStringList>{many} << true;
+    QTest::newRow("multi-match off") << QList<QStringList>{many} << false;
+    QTest::newRow("three cells") << QList<QStringList>{mixed, many, mixed} << true;
+    QStringList late;
+    for (int k = 0; k < 40; ++k)
+        late << QStringLiteral("A");
+    late << "B>A" << "A.B" << "C>B>A" << "C.B.A";
+    QTest::newRow("nodes first reached late") << QList<QStringList>{late} << true;
+}
+
+// Items counted in parts make the nodes, counts and colours (of the item
+// that reached a node first) of one walk over the items, in its order.
+void RuleOverviewWidgetTest::partsCountAsOneWalk()
+{
+    QFETCH(QList<QStringList>, cells);
+    QFETCH(bool, multi);
+    showMulti = multi;
+    const ThreadsSetting threads(3);
+    Matrix m(cells, {"A", "B", "C"});
+    int n = 0;
+    for (BinCell* cell : m.view->cells.items) {
+        for (BinItem* item : cell->items()) {
+            item->fillColor = QColor::fromHsv(n++ * 37 % 360, 200, 200);
+            for (BinItem& child : item->children.items)
+                child.fillColor = QColor::fromHsv(n++ * 37 % 360, 100, 250);
+        }
+    }
+    QList<QStringList> built;
+    for (bool parts : {false, true}) {
+        Restore<int> marks(BinCell::parallelMarks, parts ? 1 : std::numeric_limits<int>::max());
+        m.overview->rebuild();
+        QStringList edges;
+        Automaton* automaton = m.overview->prefixAutomaton();
+        for (const Node& node : automaton->stateList)
+            for (const Edge* edge : automaton->outEdges(node))
+                edges << m.overview->nodeKeys.value(node) + QStringLiteral(">") + m.overview->nodeKeys.value(edge->to);
+        built << nodes(*m.overview) + m.drawn() + edges;
+    }
+    QCOMPARE(built.at(1), built.at(0));
 }
 
 LUMIVANE_TEST(RuleOverviewWidgetTest)
