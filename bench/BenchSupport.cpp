@@ -9,6 +9,7 @@
 #include "import/OpenWidget.h"
 #include "views/attributes/AttributeWidget.h"
 #include "views/attributes/ConversationWidget.h"
+#include "views/events/BinCell.h"
 #include "views/events/EventOverviewWidget.h"
 #include "views/events/EventWidget.h"
 #include "views/events/RibbonEventOverviewWidget.h"
@@ -21,6 +22,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QMutexLocker>
 #include <QProcess>
 #include <QStringList>
 #include <QDir>
@@ -33,6 +35,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -465,6 +468,24 @@ void benchsupport::settle(int ms)
     clock.start();
     while (clock.elapsed() < ms)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+bool benchsupport::firstGlyphAt(const EventWidget* view, QPointF* at)
+{
+    for (BinCell* cell : view->cells) {
+        if (cell->firstLine < 0)
+            continue;
+        QMutexLocker locker(cell->rowsMutex);
+        for (const TList<BinItem*>& row : cell->visibleRows)
+            for (const BinItem* item : row) {
+                if (!item || !item->visible || item->packets.isEmpty())
+                    continue;
+                *at = QPointF(std::round((item->parentLeft() + item->parentRight()) / 2),
+                              std::round((item->parentTop() + item->parentBottom()) / 2));
+                return true;
+            }
+    }
+    return false;
 }
 
 EventWidget* benchsupport::showMatrixWindow(const char* program, MainWindow& window)

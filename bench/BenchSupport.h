@@ -6,6 +6,7 @@
 #include "core/TList.h"
 
 #include <QObject>
+#include <QPointF>
 #include <QSharedPointer>
 #include <QString>
 #include <cstddef>
@@ -59,6 +60,9 @@ void preferOffscreen();
 bool refuse(const char* program, const QString& problem);
 // Lets timers and posted events run for `ms` milliseconds.
 void settle(int ms);
+// The centre of the first visible glyph of the first tile that shows
+// events (where select_once double-clicks); false when there is none.
+bool firstGlyphAt(const EventWidget* view, QPointF* at);
 // Drops the dialog and box answers of takeLogArguments.
 void stopAnswering();
 // Waits until the left overview strip has drawn the matrix and the side

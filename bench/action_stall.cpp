@@ -197,6 +197,7 @@
 
 namespace {
 
+using benchsupport::firstGlyphAt;
 using benchsupport::settle;
 
 constexpr const char* PROGRAM = "action_stall";
@@ -786,26 +787,6 @@ void pressAt(QWidget* widget, const QPointF& at, QEvent::Type type)
     QMouseEvent e(type, at, widget->mapToGlobal(at.toPoint()), Qt::LeftButton,
                   type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(widget, &e);
-}
-
-// The centre of the first visible glyph of the first tile that shows
-// events (where select_once double-clicks).
-bool firstGlyphAt(const EventWidget* view, QPointF* at)
-{
-    for (BinCell* cell : view->cells) {
-        if (cell->firstLine < 0)
-            continue;
-        QMutexLocker locker(cell->rowsMutex);
-        for (const TList<BinItem*>& row : cell->visibleRows)
-            for (const BinItem* item : row) {
-                if (!item || !item->visible || item->packets.isEmpty())
-                    continue;
-                *at = QPointF(std::round((item->parentLeft() + item->parentRight()) / 2),
-                              std::round((item->parentTop() + item->parentBottom()) / 2));
-                return true;
-            }
-    }
-    return false;
 }
 
 // A click: the first of select_once's double click starts the matrix's

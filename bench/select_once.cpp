@@ -39,6 +39,7 @@
 
 namespace {
 
+using benchsupport::firstGlyphAt;
 using benchsupport::settle;
 
 constexpr const char* PROGRAM = "select_once";
@@ -60,24 +61,6 @@ void click(QWidget* view, const QPointF& at)
 {
     press(view, at, QEvent::MouseButtonPress);
     press(view, at, QEvent::MouseButtonRelease);
-}
-
-// The centre of the first visible glyph of the first tile that shows events.
-bool firstGlyph(const EventWidget* view, QPointF* at)
-{
-    for (const BinCell* cell : view->cells) {
-        if (cell->firstLine < 0)
-            continue;
-        for (const TList<BinItem*>& row : cell->visibleRows)
-            for (const BinItem* item : row) {
-                if (!item || !item->visible || item->packets.isEmpty())
-                    continue;
-                *at = QPointF(std::round((item->parentLeft() + item->parentRight()) / 2),
-                              std::round((item->parentTop() + item->parentBottom()) / 2));
-                return true;
-            }
-    }
-    return false;
 }
 
 // A point of the matrix that no glyph covers (a click there clears).
@@ -152,7 +135,7 @@ int main(int argc, char** argv)
         const int traces = root ? root->conversations.size() : 0;
 
         QPointF glyph;
-        if (!firstGlyph(view, &glyph))
+        if (!firstGlyphAt(view, &glyph))
             return usage("the matrix shows no glyph");
         QPointF empty;
         if (!emptySpace(view, &empty))

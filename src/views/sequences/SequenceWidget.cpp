@@ -123,14 +123,9 @@ SequenceWidget::~SequenceWidget()
 // ---------------------------------------------------------------------------
 // Input
 
-TList<TList<BinItem*>> SequenceWidget::copySequences(const TList<TList<BinItem*>>& sequences,
-                                                     TList<TList<BinItem*>>& spares)
+bool SequenceWidget::takeSpares(const TList<TList<BinItem*>>& sequences, TList<TList<BinItem*>>& spares,
+                                std::vector<BinItem*>& into)
 {
-    // The spares' items are overwritten in turn rather than deleted and
-    // made anew; those left over are deleted. Items given again as input
-    // (the caller's own copies) would be overwritten before they are read:
-    // then every copy is a new item.
-    std::vector<BinItem*> reuse;
     const BinItem* firstGiven = nullptr;
     for (const TList<BinItem*>& sequence : sequences.items) {
         for (const BinItem* item : sequence.items) {
@@ -146,49 +141,60 @@ TList<TList<BinItem*>> SequenceWidget::copySequences(const TList<TList<BinItem*>
     for (const TList<BinItem*>& sequence : spares.items) {
         for (BinItem* item : sequence.items) {
             given = given || item == firstGiven;
-            reuse.push_back(item);
+            into.push_back(item);
         }
     }
     spares.clear();
-    if (given) {
+    return given;
+}
+
+TList<BinItem*> SequenceWidget::copySequence(const TList<BinItem*>& sequence, const std::vector<BinItem*>& spares,
+                                             std::size_t& used)
+{
+    // Only what the view, the stacking, the guide tree and the alignment
+    // read: the rest keeps the values of a new item. The condition belongs
+    // to the store of the sender and is never read here.
+    static const BinItem blank(nullptr, nullptr);
+    TList<BinItem*> copy;
+    copy.items.reserve(sequence.items.size());
+    for (const BinItem* item : sequence.items) {
+        BinItem* own = used < spares.size() ? spares[used++] : new BinItem(nullptr, nullptr);
+        const BinItem& from = item ? *item : blank;
+        own->id = from.id;
+        own->name = from.name;
+        own->label = from.label;
+        own->fillColor = from.fillColor;
+        own->packets = from.packets;
+        own->totalCount = from.totalCount;
+        own->children = from.children;
+        copy.items.push_back(own);
+    }
+    return copy;
+}
+
+TList<TList<BinItem*>> SequenceWidget::copySequences(const TList<TList<BinItem*>>& sequences,
+                                                     TList<TList<BinItem*>>& spares)
+{
+    // The spares' items are overwritten in turn rather than deleted and
+    // made anew; those left over are deleted. Items given again as input
+    // (the caller's own copies) would be overwritten before they are read:
+    // then every copy is a new item.
+    std::vector<BinItem*> reuse;
+    if (takeSpares(sequences, spares, reuse)) {
         TList<TList<BinItem*>> copies = copySequences(sequences, spares);
         for (BinItem* item : reuse)
             delete item;
         return copies;
     }
 
-    const BinItem blank(nullptr, nullptr);
     std::size_t next = 0;
     TList<TList<BinItem*>> copies;
     copies.items.reserve(sequences.items.size());
-    for (const TList<BinItem*>& sequence : sequences.items) {
-        TList<BinItem*> copy;
-        copy.items.reserve(sequence.items.size());
-        for (const BinItem* item : sequence.items) {
-            BinItem* own = next < reuse.size() ? reuse[next++] : new BinItem(nullptr, nullptr);
-            copyItem(own, item, blank);
-            copy.items.push_back(own);
-        }
-        copies.items.push_back(std::move(copy));
-    }
+    for (const TList<BinItem*>& sequence : sequences.items)
+        copies.items.push_back(copySequence(sequence, reuse, next));
     for (; next < reuse.size(); ++next)
         delete reuse[next];
     return copies;
-}
-
-void SequenceWidget::copyItem(BinItem* own, const BinItem* item, const BinItem& blank)
-{
-    // Only what the view, the stacking, the guide tree and the alignment
-    // read: the rest keeps the values of a new item. The condition belongs
-    // to the store of the sender and is never read here.
-    const BinItem& from = item ? *item : blank;
-    own->id = from.id;
-    own->name = from.name;
-    own->label = from.label;
-    own->fillColor = from.fillColor;
-    own->packets = from.packets;
-    own->totalCount = from.totalCount;
-    own->children = from.children;
 }
 
 void SequenceWidget::startCopy(const TList<TList<BinItem*>>& sequences)
@@ -199,25 +205,8 @@ void SequenceWidget::startCopy(const TList<TList<BinItem*>>& sequences)
     copyReleases = BinCell::itemReleases();
     // The items of the stored copies are reused for the new ones, unless
     // they are what is given.
-    const BinItem* firstGiven = nullptr;
-    for (const TList<BinItem*>& sequence : sequences.items) {
-        for (const BinItem* item : sequence.items) {
-            if (item && !firstGiven)
-                firstGiven = item;
-        }
-        if (firstGiven)
-            break;
-    }
-    bool given = false;
-    for (const TList<BinItem*>& sequence : lastSequences.items) {
-        for (BinItem* item : sequence.items) {
-            given = given || item == firstGiven;
-            copySpares.push_back(item);
-        }
-    }
-    lastSequences.clear();
     copySparesUsed = 0;
-    if (given)
+    if (takeSpares(sequences, lastSequences, copySpares))
         copyGiven.swap(copySpares);
     // Nothing of the last rows is shown meanwhile: they point at the items
     // that are reused.
@@ -240,22 +229,12 @@ void SequenceWidget::startCopy(const TList<TList<BinItem*>>& sequences)
 
 bool SequenceWidget::continueCopy(const QElapsedTimer* clock, qint64 budgetMs)
 {
-    const BinItem blank(nullptr, nullptr);
     bool progressed = false;
     for (; copyRow < copySource.size(); ++copyRow) {
         if (clock && progressed && clock->elapsed() >= budgetMs)
             return false;
         progressed = true;
-        const TList<BinItem*>& sequence = copySource.items[std::size_t(copyRow)];
-        TList<BinItem*> copy;
-        copy.items.reserve(sequence.items.size());
-        for (const BinItem* item : sequence.items) {
-            BinItem* own = copySparesUsed < copySpares.size() ? copySpares[copySparesUsed++]
-                                                               : new BinItem(nullptr, nullptr);
-            copyItem(own, item, blank);
-            copy.items.push_back(own);
-        }
-        copied.items.push_back(std::move(copy));
+        copied.items.push_back(copySequence(copySource.items[std::size_t(copyRow)], copySpares, copySparesUsed));
     }
     return true;
 }

@@ -287,8 +287,14 @@ private:
     // in the items of spares, which it empties.
     static TList<TList<BinItem*>> copySequences(const TList<TList<BinItem*>>& sequences,
                                                 TList<TList<BinItem*>>& spares);
-    // The copy of one item, made in own.
-    static void copyItem(BinItem* own, const BinItem* item, const BinItem& blank);
+    // Moves the items of spares' rows into `into` and empties spares; true
+    // when they hold the first item of sequences (copies given again).
+    static bool takeSpares(const TList<TList<BinItem*>>& sequences, TList<TList<BinItem*>>& spares,
+                           std::vector<BinItem*>& into);
+    // The copy of one sequence, made in spares from `used` on, then in new
+    // items.
+    static TList<BinItem*> copySequence(const TList<BinItem*>& sequence, const std::vector<BinItem*>& spares,
+                                        std::size_t& used);
     // Many sequences given to showSequences are copied a few rows a part
     // (the sender's items are read only while no cell has let its items
     // go since they were given); the view is empty meanwhile and builds

@@ -198,6 +198,17 @@ QString chainText(const BinCell& cell)
     return rows.join(QStringLiteral(" | "));
 }
 
+// 240 traces of varied shapes, two of every three with a host.
+QList<matrixfixture::Trace> groupedTraces()
+{
+    const QStringList shapes{"ab", "xyc", "c", "abx", "yy", "cab", "x", "bcay"};
+    QList<matrixfixture::Trace> traces;
+    for (int t = 0; t < 240; ++t)
+        traces.append(matrixfixture::Trace{t + 1, shapes.at(t % shapes.size()),
+                                           t % 3 == 0 ? QString() : QStringLiteral("h%1").arg(1 + t % 3 / 2)});
+    return traces;
+}
+
 } // namespace
 
 class ParallelRebuildTest : public QObject
@@ -565,14 +576,7 @@ void ParallelRebuildTest::eventGroupingInParts()
     QFETCH(int, mode);
     QFETCH(QStringList, titles);
 
-    using matrixfixture::Matrix;
-    using matrixfixture::Trace;
-    const QStringList shapes{"ab", "xyc", "c", "abx", "yy", "cab", "x", "bcay"};
-    QList<Trace> traces;
-    for (int t = 0; t < 240; ++t)
-        traces.append(Trace{t + 1, shapes.at(t % shapes.size()),
-                            t % 3 == 0 ? QString() : QStringLiteral("h%1").arg(1 + t % 3 / 2)});
-    Matrix m(traces, true);
+    matrixfixture::Matrix m(groupedTraces(), true);
     m.view->conversationMode = mode;
     m.options->eventAxisBox->setCurrentText(attribute);
 
@@ -683,14 +687,7 @@ void ParallelRebuildTest::regroupOverOldGlyphs()
     QFETCH(QStringList, groupings);
     QFETCH(bool, parts);
 
-    using matrixfixture::Matrix;
-    using matrixfixture::Trace;
-    const QStringList shapes{"ab", "xyc", "c", "abx", "yy", "cab", "x", "bcay"};
-    QList<Trace> traces;
-    for (int t = 0; t < 240; ++t)
-        traces.append(Trace{t + 1, shapes.at(t % shapes.size()),
-                            t % 3 == 0 ? QString() : QStringLiteral("h%1").arg(1 + t % 3 / 2)});
-    Matrix m(traces, true);
+    matrixfixture::Matrix m(groupedTraces(), true);
     Restore<int> marks(BinCell::parallelMarks, marksFor(parts));
     for (const QString& grouping : groupings)
         m.options->eventAxisBox->setCurrentText(grouping);
