@@ -112,19 +112,24 @@ RibbonSequenceWidget::RibbonSequenceWidget(ControlWidget* owner, QWidget* parent
             &RibbonSequenceWidget::setInsertionCost);
     connect(substitutionPenaltyBox, QOverload<int>::of(&QSpinBox::valueChanged), this,
             &RibbonSequenceWidget::setSubstitutionCost);
+    // The selection the pane was copying is gone (the matrix rebuilt its
+    // glyphs): the pane shows the matrix's selection as it is now. Queued:
+    // the view may tell it from within a rebuild, which would drop the new
+    // copy.
+    connect(
+        sequenceView, &SequenceWidget::sequencesGone, this,
+        [this]() {
+            if (!active)
+                return;
+            MainWindow* window = this->owner ? this->owner->mainWindow : nullptr;
+            RibbonEventWidget* ribbon = window ? window->leftEventRibbon : nullptr;
+            EventWidget* view = ribbon ? ribbon->view : nullptr;
+            if (view)
+                sequenceView->showSequences(view->selectedSequences);
+        },
+        Qt::QueuedConnection);
     // An alignment that could not be completed switched itself off; the
     // switch follows without rebuilding again.
-    // The selection the pane was copying is gone (the matrix rebuilt its
-    // glyphs): the pane shows the matrix's selection as it is now.
-    connect(sequenceView, &SequenceWidget::sequencesGone, this, [this]() {
-        if (!active)
-            return;
-        MainWindow* window = this->owner ? this->owner->mainWindow : nullptr;
-        RibbonEventWidget* ribbon = window ? window->leftEventRibbon : nullptr;
-        EventWidget* view = ribbon ? ribbon->view : nullptr;
-        if (view)
-            sequenceView->showSequences(view->selectedSequences);
-    });
     connect(sequenceView, &SequenceWidget::alignmentDropped, this, [this]() {
         alignment = false;
         const QSignalBlocker blocker(alignmentButton);

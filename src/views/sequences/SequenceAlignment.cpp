@@ -659,22 +659,32 @@ NodePtr Aligner::align(const NodePtr& pa, const NodePtr& pb)
 // terms as they grow (each time their positions have doubled).
 constexpr qint64 LAYOUT_CHECK_CELLS = qint64(1) << 16;
 
+// The last profile whose states were counted for the budget.
+struct CheckedLayout
+{
+    const void* profile = nullptr;
+    int rows = 0;
+    int len = 0;
+    qint64 states = 0;
+    qint64 cells() const { return qint64(rows) * len; }
+};
+
 // The profile of the subtree under node, aligned child by child; a budget
 // is asked before and told after every merge. The states of a profile
-// and their keys are a lower bound of those of the whole result (its rows
-// there only gain gap columns), so a growing profile is checked against
-// the budget with them now and then.
+// are a lower bound of those of the whole result (its rows there only gain
+// gap columns), so a growing profile is checked against the budget with
+// them now and then.
 NodePtr alignSubtree(Aligner& aligner, const GNode<int>* node, std::map<int, NodePtr>& leaves,
-                     AlignmentBudget* budget, int merges, qint64& checkedCells)
+                     AlignmentBudget* budget, int merges, CheckedLayout& checked)
 {
     if (node->children.isEmpty()) {
         // A copy: aligning drops a part's counts, and a tree may name a
         // leaf twice.
         return std::make_shared<Node>(*leaves[node->id]);
     }
-    NodePtr acc = alignSubtree(aligner, node->children.at(0), leaves, budget, merges, checkedCells);
+    NodePtr acc = alignSubtree(aligner, node->children.at(0), leaves, budget, merges, checked);
     for (int k = 1; k < node->children.size(); ++k) {
-        NodePtr next = alignSubtree(aligner, node->children.at(k), leaves, budget, merges, checkedCells);
+        NodePtr next = alignSubtree(aligner, node->children.at(k), leaves, budget, merges, checked);
         if (budget)
             budget->beforeMerge(acc->len, next->len, merges);
         acc = aligner.align(acc, next);
@@ -682,10 +692,10 @@ NodePtr alignSubtree(Aligner& aligner, const GNode<int>* node, std::map<int, Nod
             continue;
         budget->merged();
         const qint64 cells = qint64(acc->rows) * acc->len;
-        if (cells >= LAYOUT_CHECK_CELLS && cells >= 2 * checkedCells) {
-            checkedCells = cells;
+        if (cells >= LAYOUT_CHECK_CELLS && cells >= 2 * checked.cells()) {
             qint64 states = 0;
             aligner.layoutStats(acc.get(), states, [budget]() { budget->stillAligning(); });
+            checked = CheckedLayout{acc.get(), acc->rows, acc->len, states};
             budget->reached(acc->len, states);
         }
     }
@@ -849,12 +859,16 @@ TList<TList<BinItem*>> SequenceWidget::alignAlongTree(GNode<int>* node,
             budget->stillAligning();
     }
     aligner.checkGapKeys();
-    qint64 checkedCells = 0;
-    const NodePtr joined = alignSubtree(aligner, node, leaves, budget, merges, checkedCells);
+    CheckedLayout checked;
+    const NodePtr joined = alignSubtree(aligner, node, leaves, budget, merges, checked);
     leaves.clear();
     if (budget) {
-        qint64 states = 0;
-        aligner.layoutStats(joined.get(), states, [budget]() { budget->stillAligning(); });
+        // The last merge's check may have counted the result already.
+        qint64 states = checked.states;
+        if (checked.profile != joined.get() || checked.rows != joined->rows || checked.len != joined->len) {
+            states = 0;
+            aligner.layoutStats(joined.get(), states, [budget]() { budget->stillAligning(); });
+        }
         budget->beforeRows(joined->len, states);
     }
     std::function<void()> tick;

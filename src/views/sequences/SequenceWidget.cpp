@@ -1217,6 +1217,10 @@ void SequenceWidget::computeGeometry()
     // a copy under way.
     if (merging || partPhase == Copying)
         return;
+    if (layingOutAtOnce) {
+        relayoutWanted = true;
+        return;
+    }
     overlayPaths.clear();
     if (currentQuery)
         buildOverlay();
@@ -1249,12 +1253,25 @@ void SequenceWidget::layoutAtOnce()
     QElapsedTimer clock;
     clock.start();
     const int rowCount = rows.size();
-    while (!continueLayout(mergeProgress ? &clock : nullptr, 50)) {
-        if (!mergeProgress(rowCount, rowCount))
-            throw AlignmentBudget::Stopped{AlignmentBudget::Cancelled, 0, 0, false, AlignmentBudget::LayingOut};
-        clock.restart();
+    layingOutAtOnce = true;
+    relayoutWanted = false;
+    try {
+        while (!continueLayout(mergeProgress ? &clock : nullptr, 50)) {
+            if (!mergeProgress(rowCount, rowCount))
+                throw AlignmentBudget::Stopped{AlignmentBudget::Cancelled, 0, 0, false, AlignmentBudget::LayingOut};
+            clock.restart();
+        }
+    } catch (...) {
+        layingOutAtOnce = false;
+        relayoutWanted = false;
+        throw;
     }
+    layingOutAtOnce = false;
     finishLayout();
+    if (relayoutWanted) {
+        relayoutWanted = false;
+        computeGeometry();
+    }
 }
 
 void SequenceWidget::beginLayout()

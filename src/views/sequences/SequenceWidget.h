@@ -276,6 +276,10 @@ private:
     bool aligning = false;
     bool supersede = false;   // a rebuild waits: the running alignment stops
     bool merging = false;     // a merge is under way (its geometry pass follows)
+    // A layout at once lets events through (its progress dialog): a resize
+    // meanwhile asks for another layout, made once this one has ended.
+    bool layingOutAtOnce = false;
+    bool relayoutWanted = false;
     // Progress of the merge of aligned rows; false stops it.
     std::function<bool(int done, int total)> mergeProgress;
     QElapsedTimer progressClock;
