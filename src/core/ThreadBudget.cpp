@@ -115,8 +115,8 @@ public:
             thread.join();
         ended.clear();
         limit = helperLimit;
-        job.opened = true;
         offered.push_back(&job);
+        job.opened = true;
         while (int(threads.size()) < limit) {
             // Refused by the system, or no memory for it: the threads
             // there are take the parts.
@@ -296,8 +296,15 @@ ThreadBudget::Background::Background(std::size_t size, int parts,
     job->owned = std::move(part);
     job->part = &job->owned;
     const int limit = helperLimit();
-    if (limit > 0)
-        Helpers::instance().open(*job, limit);
+    if (limit > 0) {
+        try {
+            Helpers::instance().open(*job, limit);
+        } catch (...) {
+            // Not offered to any helper.
+            delete job;
+            throw;
+        }
+    }
 }
 
 ThreadBudget::Background::~Background()

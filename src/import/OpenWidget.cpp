@@ -921,6 +921,12 @@ bool OpenWidget::splitConversations(const QString& directory, QString* error, bo
             dialog.setValue(int(qMin<qint64>(steps, splitter.bytesRead.load() * steps / splitter.inputSize)));
     });
     thread->start();
+    if (!thread->isRunning() && !thread->isFinished()) {
+        // No thread could be started: the split runs here, the window
+        // waiting for it.
+        complete = splitter.run();
+        done = true;
+    }
     poll.start(100);
     // A cancel hides the dialog; it shows again until the split has put
     // the folder back.

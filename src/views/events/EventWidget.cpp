@@ -1057,10 +1057,6 @@ void EventWidget::dropSelection()
     selectionMarksClear = false;
     clearSelection();
     sendSelection(TList<PacketPtr>(), selectedPacketSet);
-    if (control) {
-        GlyphsEvent glyphs(this, selectedSequences, {QStringLiteral("select")});
-        QCoreApplication::sendEvent(control, &glyphs);
-    }
     setUpdatesEnabled(true);
     renderAllCells();
     render(true, true, nullptr);
