@@ -1879,7 +1879,8 @@ BinItem* SequenceWidget::shownItem(int k)
         walk.reserve(parents.size());
         std::vector<qint32> stack;
         for (int child = firstChild.front(); child >= 0; child = nextSibling[std::size_t(child)])
-            stack.insert(stack.begin(), child);
+            stack.push_back(child);
+        std::reverse(stack.begin(), stack.end());
         while (!stack.empty()) {
             const qint32 s = stack.back();
             stack.pop_back();
