@@ -1,0 +1,157 @@
+#include "FailingNew.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <new>
+
+namespace {
+
+// Plain thread-locals, constant-initialised: reading them never allocates.
+thread_local long target = 0;   // 0: not armed
+thread_local long seen = 0;
+thread_local bool reached = false;
+
+// True when this allocation is the one to fail.
+bool failsNow()
+{
+    if (target <= 0)
+        return false;
+    if (++seen < target)
+        return false;
+    target = 0;
+    reached = true;
+    return true;
+}
+
+void* allocate(std::size_t size)
+{
+    if (failsNow())
+        throw std::bad_alloc();
+    void* p = std::malloc(size ? size : 1);
+    if (!p)
+        throw std::bad_alloc();
+    return p;
+}
+
+void* allocateAligned(std::size_t size, std::align_val_t align)
+{
+    if (failsNow())
+        throw std::bad_alloc();
+    void* p = nullptr;
+    const std::size_t a = std::max(std::size_t(align), sizeof(void*));
+    if (posix_memalign(&p, a, size ? size : 1) != 0)
+        throw std::bad_alloc();
+    return p;
+}
+
+} // namespace
+
+namespace failingnew {
+
+void failAt(long n)
+{
+    seen = 0;
+    reached = false;
+    target = n > 0 ? n : 0;
+}
+
+bool disarm()
+{
+    target = 0;
+    return reached;
+}
+
+long counted()
+{
+    return seen;
+}
+
+} // namespace failingnew
+
+void* operator new(std::size_t size)
+{
+    return allocate(size);
+}
+
+void* operator new[](std::size_t size)
+{
+    return allocate(size);
+}
+
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept
+{
+    try {
+        return allocate(size);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept
+{
+    try {
+        return allocate(size);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+void* operator new(std::size_t size, std::align_val_t align)
+{
+    return allocateAligned(size, align);
+}
+
+void* operator new[](std::size_t size, std::align_val_t align)
+{
+    return allocateAligned(size, align);
+}
+
+void operator delete(void* p) noexcept
+{
+    std::free(p);
+}
+
+void operator delete[](void* p) noexcept
+{
+    std::free(p);
+}
+
+void operator delete(void* p, std::size_t) noexcept
+{
+    std::free(p);
+}
+
+void operator delete[](void* p, std::size_t) noexcept
+{
+    std::free(p);
+}
+
+void operator delete(void* p, const std::nothrow_t&) noexcept
+{
+    std::free(p);
+}
+
+void operator delete[](void* p, const std::nothrow_t&) noexcept
+{
+    std::free(p);
+}
+
+void operator delete(void* p, std::align_val_t) noexcept
+{
+    std::free(p);
+}
+
+void operator delete[](void* p, std::align_val_t) noexcept
+{
+    std::free(p);
+}
+
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept
+{
+    std::free(p);
+}
+
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept
+{
+    std::free(p);
+}

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+// Sweeps the failure of every allocation of an action: attempt(n) sets up
+// what it needs, runs the action with its n-th allocation failing
+// (failingnew::FailAt) and checks what is left; it returns whether the
+// failure was reached. The sweep goes n = 1, 2, ... until an attempt runs
+// through without reaching it, and returns the number of failure points.
+//
+// A watchdog ends the process with the action's name and the failure
+// point when one attempt takes longer than SWEEP_STALL_SECONDS (default
+// 300): a lock left held hangs the next attempt, and the stack dump of a
+// hang is of little use without the point that caused it.
+namespace sweep {
+
+long run(const QString& action, const std::function<bool(long n)>& attempt);
+
+} // namespace sweep
