@@ -31,6 +31,7 @@
 #include <QXmlStreamReader>
 
 #include <algorithm>
+#include <mutex>
 
 namespace {
 
@@ -504,10 +505,10 @@ ParseWidget::FieldSample ParseWidget::discover(const QString& capture, int packe
     tick.setInterval(100);
     connect(&tick, &QTimer::timeout, progress, [this, progress, &run]() {
         // A modal progress dialog serves events in setValue: never twice at once.
-        if (!mutex->tryLock(0))
+        const std::unique_lock<QMutex> lock(*mutex, std::try_to_lock);
+        if (!lock.owns_lock())
             return;
         progress->setValue(std::min(run.packets(), progress->maximum()));
-        mutex->unlock();
     });
     QEventLoop wait;
     connect(&run, &FieldDiscovery::finished, &wait, &QEventLoop::quit);
@@ -726,13 +727,12 @@ void ParseWidget::setValue(int n)
     if (!stream)
         return;
     const int total = stream->expectedPackets;
-    if (mutex->tryLock(0)) {
+    if (std::unique_lock<QMutex> lock{*mutex, std::try_to_lock}) {
         int shown = progressDialog ? std::min(n, progressDialog->maximum()) : n;
         shown = std::max(shown, 1);
         emit setProgress(shown);
         emit setLabelText(QStringLiteral("Converting data... : Parsed ") + QString::number(shown)
                           + QLatin1Char('/') + QString::number(total) + QStringLiteral(" Packets"));
-        mutex->unlock();
     }
     if (total <= n || !stream->out) {
         // Closing a progress dialog counts as its Cancel: once the

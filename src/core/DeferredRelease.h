@@ -55,14 +55,19 @@ private:
 constexpr std::size_t FEW = 4096;
 
 // Frees `held`, which holds `count` references: on the background thread
-// when they are not FEW, here otherwise.
+// when they are not FEW, here otherwise (also when it cannot be handed
+// over). Destructors may call it: it throws nothing.
 template <typename T>
-void release(std::unique_ptr<T> held, std::size_t count)
+void release(std::unique_ptr<T> held, std::size_t count) noexcept
 {
     if (!held || count < FEW)
         return;
     T* bulk = held.release();
-    post([bulk]() { delete bulk; });
+    try {
+        post([bulk]() { delete bulk; });
+    } catch (...) {
+        delete bulk;
+    }
 }
 
 } // namespace deferredrelease

@@ -275,7 +275,12 @@ private:
             return;
         }
         Data* last = d;
-        deferredrelease::post([last]() { delete last; });
+        // Destructors come here: what cannot be handed over goes at once.
+        try {
+            deferredrelease::post([last]() { delete last; });
+        } catch (...) {
+            delete last;
+        }
     }
 
     static constexpr std::size_t BACKGROUND_RELEASE = 1 << 15;

@@ -29,16 +29,25 @@ ParseNode::ParseNode(const ParseNode& other)
 ParseNode::~ParseNode()
 {
     deleteConditions(glyph);
-    // Detach the whole subtree level by level and delete the nodes once
-    // their children are taken away, so a long chain costs no stack.
-    std::vector<ParseNode*> pending(children.begin(), children.end());
-    children.clear();
-    while (!pending.empty()) {
-        ParseNode* node = pending.back();
-        pending.pop_back();
-        for (ParseNode* child : node->children)
-            pending.push_back(child);
+    // The nodes of the subtree wait for their turn in a stack chained
+    // through their parent links, and each is deleted once its children are
+    // taken away: a long chain costs no stack, and freeing the tree needs
+    // no memory (the lists are only read, then let go of).
+    ParseNode* pending = nullptr;
+    const auto takeChildren = [&pending](ParseNode* node) {
+        for (ParseNode* child : qAsConst(node->children)) {
+            if (!child)
+                continue;
+            child->parentNode = pending;
+            pending = child;
+        }
         node->children.clear();
+    };
+    takeChildren(this);
+    while (pending) {
+        ParseNode* node = pending;
+        pending = node->parentNode;
+        takeChildren(node);
         node->parentNode = nullptr;
         delete node;
     }

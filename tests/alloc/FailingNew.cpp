@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <execinfo.h>
+#include <unistd.h>
 #include <new>
 
 namespace {
@@ -10,6 +12,8 @@ namespace {
 thread_local long target = 0;   // 0: not armed
 thread_local long seen = 0;
 thread_local bool reached = false;
+// FAILINGNEW_TRACE set: the stack of every failed allocation goes to stderr.
+thread_local bool trace = false;
 
 // True when this allocation is the one to fail.
 bool failsNow()
@@ -20,6 +24,13 @@ bool failsNow()
         return false;
     target = 0;
     reached = true;
+    if (trace) {
+        void* frames[64];
+        const int depth = backtrace(frames, 64);
+        static const char line[] = "failingnew: the armed allocation fails here\n";
+        (void)!write(2, line, sizeof line - 1);
+        backtrace_symbols_fd(frames, depth, 2);
+    }
     return true;
 }
 
@@ -52,6 +63,7 @@ void failAt(long n)
 {
     seen = 0;
     reached = false;
+    trace = std::getenv("FAILINGNEW_TRACE") != nullptr;
     target = n > 0 ? n : 0;
 }
 

@@ -1,5 +1,7 @@
 #include "Sweep.h"
 
+#include "app/LoggingDefaults.h"
+
 #include <QByteArray>
 #include <QtGlobal>
 
@@ -67,15 +69,19 @@ namespace sweep {
 
 long run(const QString& action, const std::function<bool(long n)>& attempt)
 {
+    // The program's own logging: its debug lines are off unless asked for.
+    LoggingDefaults::apply();
     watchdog().start();
-    long n = 1;
+    // SWEEP_FROM=N starts at the N-th point (to look at one again).
+    long n = qEnvironmentVariableIsSet("SWEEP_FROM") ? qMax(1, qEnvironmentVariableIntValue("SWEEP_FROM")) : 1;
+    const long first = n;
     for (;; ++n) {
         watchdog().at(QStringLiteral("failure point %1 of %2").arg(n).arg(action).toLocal8Bit());
         if (!attempt(n))
             break;
     }
     watchdog().at(QByteArray());
-    return n - 1;
+    return n - first;
 }
 
 } // namespace sweep

@@ -13,7 +13,9 @@
 // A watchdog ends the process with the action's name and the failure
 // point when one attempt takes longer than SWEEP_STALL_SECONDS (default
 // 300): a lock left held hangs the next attempt, and the stack dump of a
-// hang is of little use without the point that caused it.
+// hang is of little use without the point that caused it. SWEEP_FROM=N
+// starts at the N-th point; FAILINGNEW_TRACE=1 prints the stack of each
+// failed allocation.
 namespace sweep {
 
 long run(const QString& action, const std::function<bool(long n)>& attempt);

@@ -32,8 +32,10 @@
 #include <QWheelEvent>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <limits>
+#include <mutex>
 
 namespace {
 
@@ -741,21 +743,23 @@ void LineChart::updateTicks()
 bool LineChart::render(bool overlayToo, bool updateToo, QImage* target)
 {
     QImage* img = target ? target : &image;
-    const bool locked = imageMutex->tryLock(1);
+    // Let go of however the drawing ends.
+    std::unique_lock<QMutex> imageLock(*imageMutex, std::defer_lock);
+    const bool locked = imageLock.try_lock_for(std::chrono::milliseconds(1));
     if (!locked && !target) {
         scheduleRetry(true, overlayToo, updateToo);
         return false;
     }
     if (img->paintingActive()) {
         if (locked)
-            imageMutex->unlock();
+            imageLock.unlock();
         return false;
     }
 
     img->fill(background);
     if (!context || !timeAxis) {
         if (locked)
-            imageMutex->unlock();
+            imageLock.unlock();
         if (updateToo)
             update();
         return true;
@@ -890,7 +894,7 @@ bool LineChart::render(bool overlayToo, bool updateToo, QImage* target)
     // 12.
     painter.end();
     if (locked)
-        imageMutex->unlock();
+        imageLock.unlock();
     if (overlayToo)
         renderOverlay();
     return true;

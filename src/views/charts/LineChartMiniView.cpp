@@ -17,7 +17,9 @@
 #include <QWheelEvent>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <mutex>
 
 namespace {
 
@@ -188,14 +190,16 @@ bool LineChartMiniView::renderOverlay()
 bool LineChartMiniView::render(bool overlayToo, bool updateToo, QImage* target)
 {
     QImage* img = target ? target : &image;
-    const bool locked = imageMutex->tryLock(1);
+    // Let go of however the drawing ends.
+    std::unique_lock<QMutex> imageLock(*imageMutex, std::defer_lock);
+    const bool locked = imageLock.try_lock_for(std::chrono::milliseconds(1));
     if (!locked && !target) {
         scheduleRetry(true, overlayToo, updateToo);
         return false;
     }
     if (img->paintingActive()) {
         if (locked)
-            imageMutex->unlock();
+            imageLock.unlock();
         return false;
     }
     img->fill(background);
@@ -283,7 +287,7 @@ bool LineChartMiniView::render(bool overlayToo, bool updateToo, QImage* target)
     }
     // 6.
     if (locked)
-        imageMutex->unlock();
+        imageLock.unlock();
     if (updateToo)
         update();
     if (overlayToo)

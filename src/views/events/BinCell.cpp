@@ -11,10 +11,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <iterator>
 #include <limits>
 #include <memory>
+#include <mutex>
+#include <new>
 #include <vector>
 
 #include "app/ControlWidget.h"
@@ -34,6 +37,7 @@
 #include "views/events/ItemStock.h"
 
 #include <atomic>
+#include <chrono>
 
 namespace {
 
@@ -127,9 +131,15 @@ std::atomic<quint64> releasedRows{0};
 void releaseItems(TList<TList<BinItem*>>&& rows)
 {
     releasedRows.fetch_add(1);
-    auto held = std::make_unique<HeldItems>();
-    held->rows = std::move(rows.items);
-    rows.items.clear();
+    // Without the memory for the holder (a rebuild that ran out of it),
+    // the items are freed here: freeing needs none.
+    std::unique_ptr<HeldItems> held(new (std::nothrow) HeldItems);
+    if (!held) {
+        HeldItems here;
+        std::swap(here.rows, rows.items);
+        return;
+    }
+    std::swap(held->rows, rows.items);
     std::size_t count = 0;
     for (const TList<BinItem*>& row : held->rows)
         count += row.items.size();
@@ -176,7 +186,7 @@ quint64 BinCell::itemReleases()
 BinCell::~BinCell()
 {
     // Waits for an overview pass that is drawing this cell.
-    rowsMutex->lock();
+    QMutexLocker locker(rowsMutex);
     // A tile of a large log holds every event of its traces twice, in its
     // traces and in its glyphs: both go to the background thread that frees
     // large structures.
@@ -188,17 +198,24 @@ BinCell::~BinCell()
         THash<int, int> traceSlots{false};
         std::unordered_map<const BinItem*, std::pair<double, double>> spans;
     };
-    auto held = std::make_unique<Held>();
+    // Without the memory for the holder (the cells of a rebuild that ran
+    // out of it), they go here with the cell.
+    std::unique_ptr<Held> held;
+    try {
+        held = std::make_unique<Held>();
+    } catch (const std::bad_alloc&) {
+    }
     std::size_t total = 0;
-    for (TList<QSharedPointer<Packet>>& trace : conversations.items)
-        total += trace.items.size();
-    held->traces = std::move(conversations.items);
-    conversations.items.clear();
-    total += std::size_t(conversationSlots.size()) + timeSpans.size();
-    std::swap(held->traceSlots, conversationSlots);
-    std::swap(held->spans, timeSpans);
+    if (held) {
+        for (TList<QSharedPointer<Packet>>& trace : conversations.items)
+            total += trace.items.size();
+        std::swap(held->traces, conversations.items);
+        total += std::size_t(conversationSlots.size()) + timeSpans.size();
+        std::swap(held->traceSlots, conversationSlots);
+        std::swap(held->spans, timeSpans);
+    }
     clearData();
-    rowsMutex->unlock();
+    locker.unlock();
     delete rowsMutex;
     deferredrelease::release(std::move(held), total);
 }
@@ -680,13 +697,28 @@ bool BinCell::applyRule(RuleMatcher& matcher, const TList<Rule>& rules, int i, A
     const int length = itemRow.size();
     TList<BinItem*> rebuilt;
     rebuilt.items.reserve(std::size_t(length));
+    // The merged glyphs belong to the rewrite until the new row takes the
+    // old one's place; the glyphs of the runs stay in the row until then.
+    // Running out of memory on the way leaves the row as it was.
+    struct Made
+    {
+        std::vector<BinItem*> items;
+        ~Made()
+        {
+            for (BinItem* item : items)
+                delete item;
+        }
+    } made;
+    made.items.reserve(runs.size());
+    int matches = 0;
     std::size_t next = 0;
     for (int j = 0; j < length;) {
         if (next < runs.size() && runs[next].first == j) {
             const int runLength = runs[next].second;
             BinItem* const* run = itemRow.items.data() + j;
-            BinItem* merged = merge(run, std::size_t(runLength), rewriteGlyph);
-            ++matched;
+            std::unique_ptr<BinItem> owned(merge(run, std::size_t(runLength), rewriteGlyph));
+            BinItem* merged = owned.get();
+            ++matches;
             if (merged) {
                 const BinItem* head = run[0];
                 if (!head->name.isEmpty() && head->name == GRAY) {
@@ -703,18 +735,24 @@ bool BinCell::applyRule(RuleMatcher& matcher, const TList<Rule>& rules, int i, A
                 }
                 if (merged->packets.size() > 1)
                     merged->label = QString::number(merged->packets.size());
-                rebuilt.append(merged);
+                // Room for both was taken ahead: neither allocates.
+                made.items.push_back(owned.release());
+                rebuilt.items.push_back(merged);
             }
-            for (int m = 0; m < runLength; ++m)
-                delete run[m];
             j += runLength;
             ++next;
         } else {
-            rebuilt.append(itemRow[j]);
+            rebuilt.items.push_back(itemRow.items[std::size_t(j)]);
             ++j;
         }
     }
-    itemRow = std::move(rebuilt);
+    made.items.clear();
+    std::swap(itemRow.items, rebuilt.items);
+    matched += matches;
+    // The glyphs of the runs, now only in the old row.
+    for (const std::pair<int, int>& run : runs)
+        for (int m = 0; m < run.second; ++m)
+            delete rebuilt.items[std::size_t(run.first + m)];
     return !itemRow.isEmpty();
 }
 
@@ -759,10 +797,19 @@ bool BinCell::applyItemRules(RuleMatcher& matcher, const ItemRules& group, const
                 several[g] = 1;
             rewritten = true;
             ++matched[std::size_t(group.rules[g])];
+            // The row never holds a glyph that is gone, nor one glyph
+            // twice: running out of memory at any item leaves a row that
+            // frees each of its glyphs once.
+            if (group.glyphs[g]->mode == DELETE)
+                items[std::size_t(j)] = nullptr;
             item = rewriteItem(item, *group.glyphs[g]);
         }
-        if (item)
-            items[kept++] = item;
+        if (item) {
+            items[kept] = item;
+            if (kept != std::size_t(j))
+                items[std::size_t(j)] = nullptr;
+            ++kept;
+        }
     }
     items.resize(kept);
     // "nfa detected" once for each rule that took several edges somewhere
@@ -847,7 +894,8 @@ BinItem* BinCell::merge(BinItem* const* run, std::size_t length, const BinItem& 
 {
     if (rewriteGlyph.mode == DELETE)
         return nullptr;
-    BinItem* merged = new BinItem(rewriteGlyph);
+    std::unique_ptr<BinItem> made(new BinItem(rewriteGlyph));
+    BinItem* merged = made.get();
     merged->owner = this;
     merged->setWidth(glyphSize);
     merged->setHeight(glyphSize);
@@ -871,7 +919,7 @@ BinItem* BinCell::merge(BinItem* const* run, std::size_t length, const BinItem& 
         merged->auxValue += item->auxValue;
         merged->highlighted = merged->highlighted || item->highlighted;
     }
-    return merged;
+    return made.release();
 }
 
 void BinCell::stackRows()
@@ -1496,8 +1544,9 @@ void BinCell::updateVisibleRows()
 
 void BinCell::layoutItems(bool allRows, bool lockHeld)
 {
+    std::unique_lock<QMutex> locker(*rowsMutex, std::defer_lock);
     if (!lockHeld)
-        rowsMutex->lock();
+        locker.lock();
     QElapsedTimer timer;
     timer.start();
     labelPixelSize = 0.5 * glyphSize;
@@ -1529,8 +1578,6 @@ void BinCell::layoutItems(bool allRows, bool lockHeld)
     } else {
         applyTimeWindow();
     }
-    if (!lockHeld)
-        rowsMutex->unlock();
 }
 
 BinCell::RowPlacer::RowPlacer(const BinCell& cell)
@@ -1682,22 +1729,22 @@ void BinCell::paintStackLabels(QPainter* painter, const TList<TextItem>& labels,
 bool BinCell::render(bool overlayToo, bool updateToo, QImage* target)
 {
     QImage* img = target ? target : &image;
-    const bool imageLocked = imageMutex->tryLock(1);
+    // Both locks are let go of however the drawing ends.
+    std::unique_lock<QMutex> imageLock(*imageMutex, std::defer_lock);
+    const bool imageLocked = imageLock.try_lock_for(std::chrono::milliseconds(1));
     if (!imageLocked && !target) {
         scheduleRetry(true, overlayToo, updateToo);
         return false;
     }
-    if (img->paintingActive()) {
-        if (imageLocked)
-            imageMutex->unlock();
+    if (img->paintingActive())
         return false;
-    }
+    std::unique_lock<QMutex> rowsLock(*rowsMutex, std::defer_lock);
     if (target) {
-        rowsMutex->lock();
-    } else if (!rowsMutex->tryLock()) {
+        rowsLock.lock();
+    } else if (!rowsLock.try_lock()) {
         // The overview worker is drawing this cell: skip the frame rather
         // than block the GUI thread, and try again shortly.
-        imageMutex->unlock();
+        imageLock.unlock();
         scheduleRetry(true, overlayToo, updateToo);
         return false;
     }
@@ -1733,10 +1780,10 @@ bool BinCell::render(bool overlayToo, bool updateToo, QImage* target)
     }
 
     if (imageLocked)
-        imageMutex->unlock();
+        imageLock.unlock();
     if (overlayToo)
         renderOverlay();
-    rowsMutex->unlock();
+    rowsLock.unlock();
     if (updateToo)
         update();
     return true;

@@ -121,11 +121,29 @@ void EventOverviewWidget::reloadData()
         return;
     }
     pendingPass = false;
+    // A pass that cannot be started (no memory for it, no thread) leaves
+    // the strip as if none had been asked for: no thread, the mutex free.
+    struct Abandon
+    {
+        EventOverviewWidget* strip;
+        bool started = false;
+        ~Abandon()
+        {
+            if (started)
+                return;
+            delete strip->thread;
+            strip->thread = nullptr;
+            delete strip->worker;
+            strip->worker = nullptr;
+            strip->overviewMutex->unlock();
+        }
+    } abandon{this};
     // The strip shows the stacked image; the cells' images of the last
     // pass go now rather than live on beside the new ones.
     images.clear();
     thread = new QThread(this);
     delete worker;
+    worker = nullptr;
     worker = new EventOverviewWorker(this, eventView);
     worker->prepare(eventView ? eventView->cells : TList<BinCell*>(), width(), itemSize);
     worker->moveToThread(thread);
@@ -133,6 +151,9 @@ void EventOverviewWidget::reloadData()
     connect(thread, &QThread::started, worker, &EventOverviewWorker::loadData);
     qDebug().noquote() << "thread start overview";
     thread->start(QThread::InheritPriority);
+    abandon.started = thread->isRunning() || thread->isFinished();
+    if (!abandon.started)
+        qWarning().noquote() << "the overview strip could not start its thread";
 }
 
 void EventOverviewWidget::deleteThread()
@@ -141,22 +162,31 @@ void EventOverviewWidget::deleteThread()
     // still arrive; so may one while a newer pass runs.
     if (!thread || !worker || !worker->done.load())
         return;
+    // The pass is over however the stacking of its images ends.
+    struct Unlock
+    {
+        QMutex* mutex;
+        ~Unlock() { mutex->unlock(); }
+    };
     thread->quit();
     thread->wait();
     if (!worker->hasEnded())
         qDebug().noquote() << "overview thread ended before its pass";
-    thread->deleteLater();
+    QThread* ended = thread;
     thread = nullptr;
     const bool cancelled = worker->isCancelled();
-    if (!cancelled) {
-        images = std::move(worker->images);
-        worker->images.clear();
-        stackCanvas = worker->canvas;
-        worker->canvas = QImage();
-        stackImages();
-        stackCanvas = QImage();
+    {
+        const Unlock unlock{overviewMutex};
+        ended->deleteLater();
+        if (!cancelled) {
+            images = std::move(worker->images);
+            worker->images.clear();
+            stackCanvas = worker->canvas;
+            worker->canvas = QImage();
+            stackImages();
+            stackCanvas = QImage();
+        }
     }
-    overviewMutex->unlock();
     if (pendingPass && !cancelled)
         reloadData();
 }
@@ -177,8 +207,8 @@ void EventOverviewWidget::requestPass()
 {
     if (passRequested)
         return;
-    passRequested = true;
     QMetaObject::invokeMethod(this, &EventOverviewWidget::runRequestedPass, Qt::QueuedConnection);
+    passRequested = true;
 }
 
 void EventOverviewWidget::runRequestedPass()

@@ -475,20 +475,11 @@ void EventWidget::resetOtherYBox(bool traceSide)
 {
     if (!options)
         return;
-    const auto changed = &QComboBox::currentTextChanged;
-    if (traceSide) {
-        const auto slot = QOverload<const QString&>::of(&EventWidget::changeYAxis2);
-        QComboBox* box = options->eventAxisBox;
-        disconnect(box, changed, this, slot);
-        box->setCurrentIndex(0);
-        connect(box, changed, this, slot, Qt::UniqueConnection);
-    } else {
-        const auto slot = QOverload<const QString&>::of(&EventWidget::changeYAxis);
-        QComboBox* box = options->sequentialAxisBox;
-        disconnect(box, changed, this, slot);
-        box->setCurrentIndex(0);
-        connect(box, changed, this, slot, Qt::UniqueConnection);
-    }
+    // Only this view listens to the boxes; blocking their signals needs no
+    // memory, unlike taking the connection down and making it again.
+    QComboBox* box = traceSide ? options->eventAxisBox : options->sequentialAxisBox;
+    const QSignalBlocker quiet(box);
+    box->setCurrentIndex(0);
 }
 
 QSet<QSharedPointer<Packet>> EventWidget::highlightedPackets() const
@@ -549,9 +540,11 @@ void EventWidget::changeXAxis(const QString& name, bool update)
         if (!context)
             return;
         clearHighlights();
-        clearSelection();
+        dropSelectionForRebuild();
+        // The new axis is made before the old one goes.
+        IAxis* axis = makeAxis(name, 0, false);
         delete xAxis;
-        xAxis = makeAxis(name, 0, false);
+        xAxis = axis;
         xNone = isNoneName(name);
         if (update) {
             reload();
@@ -567,26 +560,32 @@ void EventWidget::changeZAxis(const QString& name)
 
 void EventWidget::changeZAxis(const QString& name, bool update)
 {
-    if (!context)
-        return;
-    // The cells draw with this axis, also on the overview's thread: none
-    // may reach it once it is gone, whether or not a reload follows.
-    cancelOverview();
-    clearHighlights();
-    clearSelection();
-    for (BinCell* cell : cells) {
-        QMutexLocker locker(cell->rowsMutex);
-        if (cell->sizeAxis == zAxis)
-            cell->sizeAxis = nullptr;
-    }
-    delete zAxis;
-    // Null when the attribute is not an event attribute: no glyph sizes.
-    zAxis = makeAxis(name, 2, false);
-    zNone = isNoneName(name) || !zAxis;
-    if (update) {
-        reload();
-        setSize(-1, -1);
-    }
+    guardRebuild(QStringLiteral("Failed to resize glyphs"), QStringLiteral("resizing the glyphs"), Recovery::Cells,
+                 [&] {
+                     if (!context)
+                         return;
+                     // Null when the attribute is not an event attribute:
+                     // no glyph sizes. Made before the old one goes.
+                     IAxis* axis = makeAxis(name, 2, false);
+                     // The cells draw with this axis, also on the
+                     // overview's thread: none may reach it once it is
+                     // gone, whether or not a reload follows.
+                     cancelOverview();
+                     clearHighlights();
+                     dropSelectionForRebuild();
+                     for (BinCell* cell : cells) {
+                         QMutexLocker locker(cell->rowsMutex);
+                         if (cell->sizeAxis == zAxis)
+                             cell->sizeAxis = nullptr;
+                     }
+                     delete zAxis;
+                     zAxis = axis;
+                     zNone = isNoneName(name) || !zAxis;
+                     if (update) {
+                         reload();
+                         setSize(-1, -1);
+                     }
+                 });
 }
 
 void EventWidget::iChangeYAxis(const QString& name)
@@ -605,10 +604,12 @@ void EventWidget::iChangeYAxis(const QString& name, bool update, bool traceSide)
         if (!context)
             return;
         clearHighlights();
-        clearSelection();
-        delete yAxis;
+        dropSelectionForRebuild();
         // An empty name is the axis "none" too (not an axis without values).
-        yAxis = makeAxis(name.isEmpty() ? NONE_NAME : name, 1, traceSide);
+        // The new axis is made before the old one goes.
+        IAxis* axis = makeAxis(name.isEmpty() ? NONE_NAME : name, 1, traceSide);
+        delete yAxis;
+        yAxis = axis;
         yNone = isNoneName(name);
         yTraceSide = traceSide;
         if (options) {
@@ -629,8 +630,11 @@ void EventWidget::changeYAxis(const QString& name)
 
 void EventWidget::changeYAxis(const QString& name, bool update)
 {
-    resetOtherYBox(true);
-    iChangeYAxis(name, update, true);
+    guardRebuild(QStringLiteral("Failed to group events"), QStringLiteral("grouping the events"), Recovery::Cells,
+                 [&] {
+                     resetOtherYBox(true);
+                     iChangeYAxis(name, update, true);
+                 });
 }
 
 void EventWidget::changeYAxis2(const QString& name)
@@ -640,8 +644,11 @@ void EventWidget::changeYAxis2(const QString& name)
 
 void EventWidget::changeYAxis2(const QString& name, bool update)
 {
-    resetOtherYBox(false);
-    iChangeYAxis(name, update, false);
+    guardRebuild(QStringLiteral("Failed to group events"), QStringLiteral("grouping the events"), Recovery::Cells,
+                 [&] {
+                     resetOtherYBox(false);
+                     iChangeYAxis(name, update, false);
+                 });
 }
 
 void EventWidget::resetAxes()
@@ -987,14 +994,14 @@ void EventWidget::selectGlyphs(const TList<BinItem*>& select, const TList<BinIte
                  Recovery::Selection, [&] { selectGlyphsInCells(select, deselect); });
 }
 
-bool EventWidget::guardRebuild(const QString& title, const QString& action, Recovery recovery,
-                               const std::function<void()>& work)
+bool EventWidget::guardRebuild(const QString& title, const QString& action, Recovery recovery, void (*run)(void*),
+                               void* work)
 {
     if (rebuildDepth > 0) {
-        work();
+        run(work);
         return true;
     }
-    QString failure;
+    const char* failure = nullptr;
     try {
         struct Depth
         {
@@ -1002,13 +1009,29 @@ bool EventWidget::guardRebuild(const QString& title, const QString& action, Reco
             explicit Depth(int& depth) : depth(depth) { ++depth; }
             ~Depth() { --depth; }
         } inside(rebuildDepth);
-        work();
+        run(work);
         return true;
     } catch (const std::bad_alloc&) {
-        failure = QStringLiteral("ran out of memory");
+        failure = "ran out of memory";
     } catch (const std::system_error&) {
-        failure = QStringLiteral("could not start a thread");
+        failure = "could not start a thread";
     }
+    try {
+        recoverRebuild(title, action, recovery, QString::fromLatin1(failure));
+    } catch (const std::exception&) {
+        // Not even the way back found the memory it needed: the matrix goes
+        // without cells and without a word, which freeing them needs none.
+        deleteCells();
+        cellsDropped = true;
+        setUpdatesEnabled(true);
+        update();
+    }
+    return false;
+}
+
+void EventWidget::recoverRebuild(const QString& title, const QString& action, Recovery recovery,
+                                 const QString& failure)
+{
     qWarning().noquote() << "the event matrix" << failure << "while" << action;
     QString shows;
     try {
@@ -1028,7 +1051,6 @@ bool EventWidget::guardRebuild(const QString& title, const QString& action, Reco
                       QStringLiteral("The event matrix ") + failure + QStringLiteral(" while ") + action
                           + QStringLiteral(" and ") + shows,
                       QMessageBox::Ok, this);
-    return false;
 }
 
 void EventWidget::dropCells()
@@ -1049,6 +1071,16 @@ void EventWidget::dropCells()
     render(true, true, nullptr);
     sendOverviewRender();
     updateStatistics();
+}
+
+void EventWidget::dropSelectionForRebuild()
+{
+    const bool shown = !selectedPacketSet.isEmpty() || !selectedItemSet.isEmpty() || !selectedSequences.isEmpty();
+    clearSelection();
+    // The views that show the selection are told, as by a click on empty
+    // space.
+    if (shown)
+        sendSelection(TList<PacketPtr>(), selectedPacketSet);
 }
 
 void EventWidget::dropSelection()
@@ -1723,7 +1755,13 @@ void EventWidget::selectGlyphsInCells(const TList<BinItem*>& select, const TList
     qDebug().noquote() << "selection done " << elapsed.elapsed();
 }
 
-void EventWidget::applySelection(TList<BinItem*> items, bool send, bool toggle)
+void EventWidget::applySelection(const TList<BinItem*>& items, bool send, bool toggle)
+{
+    guardRebuild(QStringLiteral("Failed to select events"), QStringLiteral("selecting the events"),
+                 Recovery::Selection, [&] { applySelectionToCells(items, send, toggle); });
+}
+
+void EventWidget::applySelectionToCells(const TList<BinItem*>& items, bool send, bool toggle)
 {
     selectionMarksClear = selectionMarksClear && items.isEmpty();
     QHash<BinItem*, bool> select;
@@ -1950,18 +1988,36 @@ void EventWidget::hoverPackets(const TList<QSharedPointer<Packet>>& packets)
 
 void EventWidget::showSelection(const TList<QSharedPointer<Packet>>& packets)
 {
-    PacketSet set;
-    set.reserve(packets.size());
-    for (const PacketPtr& p : packets)
-        if (p)
-            set.insert(p);
-    showSelection(set);
+    guardRebuild(QStringLiteral("Failed to select events"), QStringLiteral("selecting the events"),
+                 Recovery::Selection, [&] {
+                     PacketSet set;
+                     set.reserve(packets.size());
+                     for (const PacketPtr& p : packets)
+                         if (p)
+                             set.insert(p);
+                     showSelection(set);
+                 });
 }
 
 void EventWidget::showSelection(const PacketSet& packets)
 {
     guardRebuild(QStringLiteral("Failed to select events"), QStringLiteral("selecting the events"),
                  Recovery::Selection, [&] {
+                     // The selection is put back should the new one not be
+                     // made (a rebuild that shows its own selection again
+                     // keeps it then).
+                     struct Kept
+                     {
+                         PacketSet& selection;
+                         PacketSet old;
+                         bool done = false;
+                         explicit Kept(PacketSet& selection) : selection(selection) { old.swap(selection); }
+                         ~Kept()
+                         {
+                             if (!done)
+                                 selection.swap(old);
+                         }
+                     } kept(selectedPacketSet);
                      clearSelection();
                      if (!packets.isEmpty()) {
                          selectedPacketSet = packets;
@@ -1969,6 +2025,7 @@ void EventWidget::showSelection(const PacketSet& packets)
                          for (BinCell* cell : cells)
                              cell->setSelectedPackets(selectedPacketSet);
                      }
+                     kept.done = true;
                      gatherSelectedItems();
                      renderVisibleCells();
                      render(true, true, nullptr);
@@ -2774,16 +2831,15 @@ void EventWidget::createContextMenu()
 bool EventWidget::render(bool overlayToo, bool updateToo, QImage* target)
 {
     QImage* img = target ? target : &image;
-    const bool locked = imageMutex->tryLock(1);
+    // Let go of however the drawing ends.
+    std::unique_lock<QMutex> lock(*imageMutex, std::defer_lock);
+    const bool locked = lock.try_lock_for(std::chrono::milliseconds(1));
     if (!locked && !target) {
         scheduleRetry(true, overlayToo, updateToo);
         return false;
     }
-    if (img->paintingActive()) {
-        if (locked)
-            imageMutex->unlock();
+    if (img->paintingActive())
         return false;
-    }
     img->fill(background);
     {
         QPainter painter(img);
@@ -2798,7 +2854,7 @@ bool EventWidget::render(bool overlayToo, bool updateToo, QImage* target)
         }
     }
     if (locked)
-        imageMutex->unlock();
+        lock.unlock();
     if (overlayToo)
         renderOverlay();
     if (updateToo)
@@ -2904,7 +2960,8 @@ bool EventWidget::event(QEvent* e)
         if (action == QLatin1String("hover"))
             hoverPackets(pe->eventList());
         else
-            showSelection(pe->eventSet());
+            guardRebuild(QStringLiteral("Failed to select events"), QStringLiteral("selecting the events"),
+                         Recovery::Selection, [pe, this] { showSelection(pe->eventSet()); });
         e->accept();
         return true;
     }

@@ -15,6 +15,7 @@
 #include <QString>
 
 #include <functional>
+#include <type_traits>
 
 class BinCell;
 class BinItem;
@@ -153,7 +154,7 @@ public:
     void selectItems(const QHash<BinItem*, bool>& select, const QHash<BinItem*, bool>& deselect);
     // Marks the glyphs selected (toggle: flips them); with send, hands them
     // to selectItems.
-    void applySelection(TList<BinItem*> items, bool send, bool toggle);
+    void applySelection(const TList<BinItem*>& items, bool send, bool toggle);
     // Selects the glyphs that lie wholly inside the rubber band.
     void rubberBandSelect(bool send);
     // Rebuilds the selected sequences: per row of every cell, its selected
@@ -413,13 +414,27 @@ private:
     // Runs `work`, a rebuild of the cells or the selection. When it runs out
     // of memory the matrix is brought to a consistent state and the user is
     // told, under `title`; false then. A rebuild inside another leaves that
-    // to the outer one.
-    bool guardRebuild(const QString& title, const QString& action, Recovery recovery,
-                      const std::function<void()>& work);
+    // to the outer one. Nothing is allocated before the guard is up: the
+    // work is reached through a plain pointer.
+    template <typename Work>
+    bool guardRebuild(const QString& title, const QString& action, Recovery recovery, Work&& work)
+    {
+        using Callable = std::remove_reference_t<Work>;
+        return guardRebuild(title, action, recovery, [](void* w) { (*static_cast<Callable*>(w))(); },
+                            const_cast<void*>(static_cast<const void*>(&work)));
+    }
+    bool guardRebuild(const QString& title, const QString& action, Recovery recovery, void (*run)(void*),
+                      void* work);
+    // After a rebuild that failed: the matrix brought to `recovery`'s state
+    // and the message shown.
+    void recoverRebuild(const QString& title, const QString& action, Recovery recovery, const QString& failure);
     // The matrix without cells, as the views fed by it see it.
     void dropCells();
     // The matrix without a selection, and the other views told so.
     void dropSelection();
+    // The selection cleared before a rebuild of the cells; the views that
+    // show it are told.
+    void dropSelectionForRebuild();
     // The bodies of the rebuilds that guardRebuild runs.
     void reloadCells();
     void stackCells(bool on);
@@ -427,6 +442,7 @@ private:
     void findInCells(ParseNode* tree, bool findTraces, bool notLongest, bool createAttribute);
     void reloadCellsWithRules();
     void selectGlyphsInCells(const TList<BinItem*>& select, const TList<BinItem*>& deselect);
+    void applySelectionToCells(const TList<BinItem*>& items, bool send, bool toggle);
     int rebuildDepth = 0;
     // Set when a rebuild dropped the cells: the next rebuild of the cells
     // in place makes them anew.

@@ -18,6 +18,7 @@
 
 #include <QComboBox>
 #include <QEvent>
+#include <QSize>
 #include <QStringList>
 
 #include <functional>
@@ -81,7 +82,7 @@ class Matrix
 public:
     // With rules, kind x becomes glyph "X" (id 21), y "Y" (id 22) and the
     // pair a b one glyph "AB" (id 20) labelled with its event count.
-    explicit Matrix(const QList<Trace>& traces, bool rules = false)
+    explicit Matrix(const QList<Trace>& traces, bool rules = false, const QSize& size = QSize(600, 400))
         : control(new ControlWidget(nullptr))
     {
         GlyphStore* store = control->glyphStore;
@@ -110,7 +111,7 @@ public:
         view->context = context;
         view->reset();
         options->connectSignals();
-        view->resizeWidget(600, 400);
+        view->resizeWidget(size.width(), size.height());
         view->setContext(context);
     }
 
