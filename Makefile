@@ -3,16 +3,7 @@
 #   make test      build (RelWithDebInfo) and run every test
 #   make sanitize  the tests under AddressSanitizer and UBSan
 #   make tsan      the threaded tests under ThreadSanitizer (not in CI)
-#   make bench     build (Release) and run the benchmarks, then first loads of
-#                  generated logs beside pandas (BENCH_ROUNDS, BENCH_LARGE, BENCH_CASES:
-#                  see tools/import_vs_pandas.py), the memory a replaced log leaves
-#                  behind (reload_once; BENCH_LARGE=0 skips it), then selecting and
-#                  clearing every event of a tile of a generated 800000-line log
-#                  (select_once, three fresh processes), how long the window
-#                  does not answer while such a log loads (load_stall, three fresh
-#                  processes for each of two shapes) and during everyday actions on
-#                  the network one (action_stall, three fresh processes an action), the
-#                  alignment among them beside clustalo on the same sequences
+#   make bench     build (Release) and run the benchmarks: README.md, "Benchmarks"
 #   make deps      install the Debian packages the project needs
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)

@@ -33,6 +33,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -40,6 +41,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <new>
 #include <string>
 
 #include <sys/wait.h>
@@ -424,8 +426,71 @@ namespace {
 
 // The arguments the usage line names.
 const char* usageArguments = "PATH GROUPING";
+// The program that takeLogArguments was called for.
+const char* programName = "bench";
+// Set once the load has begun: failure boxes end the run from then on.
+std::atomic<bool> failuresEndRun{false};
+
+std::function<void()>& cleanupOnEnd()
+{
+    static std::function<void()> cleanup;
+    return cleanup;
+}
 
 } // namespace
+
+bool benchsupport::isFailureMessage(const MessageAsker::Request& request)
+{
+    if (request.icon != QMessageBox::Warning && request.icon != QMessageBox::Critical)
+        return false;
+    if (request.buttons & (QMessageBox::Yes | QMessageBox::No))
+        return false;   // a question, which the benchmark answers
+    if (request.title.startsWith(QLatin1String("Failed")))
+        return true;
+    for (const char* sign : {"failed", "out of memory", "cannot", "could not", "no fields were found"})
+        if (request.text.contains(QLatin1String(sign), Qt::CaseInsensitive))
+            return true;
+    return false;
+}
+
+void benchsupport::endOnFailure(const MessageAsker::Request& request)
+{
+    if (!failuresEndRun.load() || !isFailureMessage(request))
+        return;
+    std::fflush(stdout);
+    try {
+        // One line, whatever line breaks the text has.
+        const QByteArray line = (QStringLiteral("message: ") + request.title.simplified() + QStringLiteral(": ")
+                                 + request.text.simplified())
+                                    .toLocal8Bit();
+        std::fprintf(stderr, "%s: %s\n", programName, line.constData());
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "%s: message: (no memory to print it)\n", programName);
+    }
+    try {
+        if (cleanupOnEnd())
+            cleanupOnEnd()();
+    } catch (const std::exception&) {
+        std::fprintf(stderr, "%s: the cleanup did not end\n", programName);
+    }
+    std::fflush(nullptr);
+    // At once: the window and its work are left as they are, since their
+    // teardown may need the memory that is lacking.
+    std::_Exit(MESSAGE_EXIT_STATUS);
+}
+
+void benchsupport::setCleanupOnEnd(std::function<void()> cleanup)
+{
+    cleanupOnEnd() = std::move(cleanup);
+}
+
+void benchsupport::answerWithOk()
+{
+    MessageAsker::setHandler([](const MessageAsker::Request& request) {
+        endOnFailure(request);
+        return QMessageBox::Ok;
+    });
+}
 
 bool benchsupport::refuse(const char* program, const QString& problem)
 {
@@ -435,6 +500,7 @@ bool benchsupport::refuse(const char* program, const QString& problem)
 
 bool benchsupport::takeLogArguments(const char* program, QString* path, QString* grouping, QString* action)
 {
+    programName = program;
     if (action)
         usageArguments = "PATH GROUPING ACTION";
     const QStringList args = QCoreApplication::arguments().mid(1);
@@ -452,12 +518,14 @@ bool benchsupport::takeLogArguments(const char* program, QString* path, QString*
     LoggingDefaults::apply();
     const QString log = *path;
     FileAsker::setHandler([log](const FileAsker::Request&) { return log; });
-    MessageAsker::setHandler([](const MessageAsker::Request&) { return QMessageBox::Ok; });
+    answerWithOk();
     return true;
 }
 
 void benchsupport::stopAnswering()
 {
+    failuresEndRun.store(false);
+    cleanupOnEnd() = nullptr;
     FileAsker::setHandler({});
     MessageAsker::setHandler({});
 }
@@ -503,6 +571,9 @@ EventWidget* benchsupport::showMatrixWindow(const char* program, MainWindow& win
 
 bool benchsupport::prepareImport(const char* program, OpenWidget& dialog, const QString& grouping)
 {
+    // The boxes before (the window's about its settings file, which a
+    // fresh scratch folder lacks) are no failure of the load.
+    failuresEndRun.store(true);
     dialog.openFile();
     if (!dialog.stream)
         return refuse(program, QStringLiteral("no log read from the file"));

@@ -2,6 +2,7 @@
 
 #include <initializer_list>
 
+#include "app/MessageAsker.h"
 #include "core/Packet.h"
 #include "core/TList.h"
 
@@ -38,14 +39,39 @@ int runInScratchFolder(int argc, char** argv);
 //
 // Reads PATH (made absolute) and GROUPING from the application's
 // arguments, answers every file dialog with the log and every message box
-// with OK, and starts the program's logging as the program itself does
-// (LoggingDefaults): stderr gets what a user's stderr gets. With `action` the program
-// is run as PROGRAM PATH GROUPING ACTION, and ACTION goes there.
+// with OK (but see endOnFailure), and starts the program's logging as the
+// program itself does (LoggingDefaults): stderr gets what a user's stderr
+// gets. With `action` the program is run as PROGRAM PATH GROUPING ACTION,
+// and ACTION goes there.
 bool takeLogArguments(const char* program, QString* path, QString* grouping, QString* action = nullptr);
+// The exit status of a run that a failure box ended (see endOnFailure).
+// The programs' others: 0 (figures printed), 1 (figures incomplete), 2
+// (the run cannot be done on this log); an abort or a crash gives 128 and
+// more.
+constexpr int MESSAGE_EXIT_STATUS = 3;
+// Whether the box tells that the work failed: a warning or critical box
+// (not a question) whose title begins with "Failed" or whose text says
+// that something failed, ran out of memory, cannot or could not be done,
+// or that no fields were found. Boxes that end work as planned (a refusal for want of
+// memory that can be spared, "Export successful!") are not failures.
+bool isFailureMessage(const MessageAsker::Request& request);
+// To be called first by every answer to a message box. Once the load has
+// begun (prepareImport), a failure box ends the run: "PROGRAM: message:
+// TITLE: TEXT" on one line of stderr, the cleanup of setCleanupOnEnd, and
+// the exit status MESSAGE_EXIT_STATUS at once, before the work can go on
+// into a wait, an abort or a crash. Other boxes return.
+void endOnFailure(const MessageAsker::Request& request);
+// What endOnFailure removes before the run ends (an empty function:
+// nothing); for what the run makes outside its scratch folder.
+void setCleanupOnEnd(std::function<void()> cleanup);
+// Answers every message box with OK after endOnFailure (what
+// takeLogArguments sets up).
+void answerWithOk();
 // Shows the window with its event matrix at 1600 x 900 and lets it settle.
 EventWidget* showMatrixWindow(const char* program, MainWindow& window);
 // Reads the log into the import dialog, grouped by `grouping`, ready for
-// "Open".
+// "Open". The load begins here: from now on a failure box ends the run
+// (endOnFailure).
 bool prepareImport(const char* program, OpenWidget& dialog, const QString& grouping);
 // Shows the window as showMatrixWindow does, loads the log the file
 // dialogs answer with into it through the import dialog's "Open", grouped

@@ -128,6 +128,18 @@
 // (and its acknowledgement fifo): "enable" is written to it right before
 // each measured action and "disable" once nothing of the action runs any
 // more, so that the profile holds the actions alone.
+//
+// The exit status is 0 when the line holds the action's figures, 1 when
+// the action's result never showed (or showed nothing), 2 when the action
+// cannot be done on this log (a line on stderr says why), and 3 when a
+// message box that tells of a failure of the load or of the action (a
+// "Failed to ..." title, out of memory, an export or a load that failed)
+// ended the run at once: "action_stall: message: TITLE: TEXT" on one line
+// of stderr. An abort or a crash gives 128 and more (134, 139). The boxes
+// that are part of an action stay answered: the pane's question "Yes", the
+// export's "Be patient ..." and "Export successful!" OK, and the
+// alignment's refusal for want of memory that can be spared (aligned=0) is
+// one of its results.
 
 #include "BenchSupport.h"
 
@@ -806,10 +818,11 @@ bool paneShowsSelection(SequenceWidget* pane, const EventWidget* view)
 }
 
 // Question boxes (the pane's about a large selection) are answered "Yes",
-// the others "OK".
+// the others "OK"; a failure box ends the run.
 void answerYes()
 {
     MessageAsker::setHandler([](const MessageAsker::Request& r) {
+        benchsupport::endOnFailure(r);
         return r.buttons.testFlag(QMessageBox::Yes) ? QMessageBox::Yes : QMessageBox::Ok;
     });
 }
@@ -913,20 +926,20 @@ int exportAction(Bench& bench, const QString& log)
     benchsupport::waitForQuiet(*bench.window);
 
     answerFilesWith(target.path());
+    // A run that a failure box ends leaves no scratch folder behind either.
+    const QString targetPath = target.path();
+    benchsupport::setCleanupOnEnd([targetPath]() { QDir(targetPath).removeRecursively(); });
     QElapsedTimer clock;
     clock.start();
     benchsupport::StallWatch stalls(clock, "ACTION_STALL_TRACE");
     double endMs = -1;
-    bool succeeded = false;
     // A box runs an event loop of its own: the stall that runs ends there.
-    MessageAsker::setHandler([&clock, &stalls, &endMs, &succeeded](const MessageAsker::Request& request) {
+    // "Export failed: ..." ends the run as a failure box.
+    MessageAsker::setHandler([&clock, &stalls, &endMs](const MessageAsker::Request& request) {
         stalls.shot();
-        const bool end = request.text == QLatin1String("Export successful!")
-                         || request.text.startsWith(QLatin1String("Export failed"));
-        if (end && endMs < 0) {
+        benchsupport::endOnFailure(request);
+        if (request.text == QLatin1String("Export successful!") && endMs < 0)
             endMs = double(clock.nsecsElapsed()) / 1e6;
-            succeeded = request.text == QLatin1String("Export successful!");
-        }
         return QMessageBox::Ok;
     });
     if (!qEnvironmentVariableIsEmpty("ACTION_STALL_TRACE"))
@@ -945,7 +958,7 @@ int exportAction(Bench& bench, const QString& log)
         bench.perf->command("disable");
     benchsupport::settle(400);
     stalls.stop();
-    MessageAsker::setHandler([](const MessageAsker::Request&) { return QMessageBox::Ok; });
+    benchsupport::answerWithOk();
 
     Figures f;
     if (endMs >= 0) {
@@ -965,7 +978,8 @@ int exportAction(Bench& bench, const QString& log)
                 f.actionMs, f.longestStallMs, f.longestStallAtMs, f.settleStallMs, written.first,
                 written.second);
     dialog.reset();
-    return endMs >= 0 && succeeded ? 0 : 1;
+    benchsupport::setCleanupOnEnd({});
+    return endMs >= 0 ? 0 : 1;
 }
 
 // ---------------------------------------------------------------------------
@@ -1146,8 +1160,11 @@ int alignAction(Bench& bench, const QString& argument)
     const double loadedMb = double(benchsupport::rssBytes()) / mib;
     QElapsedTimer answerClock;
     AnswerWatch answer(answerClock);
+    // The alignment's refusal for want of memory that can be spared is one
+    // of its results; a failure box ends the run.
     MessageAsker::setHandler([&answer](const MessageAsker::Request& request) {
         answer.note();
+        benchsupport::endOnFailure(request);
         std::fprintf(stderr, "%s: message: %s\n", PROGRAM, qPrintable(request.text));
         return QMessageBox::Ok;
     });
@@ -1158,7 +1175,7 @@ int alignAction(Bench& bench, const QString& argument)
             answerClock.start();
             button->click();
         });
-    MessageAsker::setHandler([](const MessageAsker::Request&) { return QMessageBox::Ok; });
+    benchsupport::answerWithOk();
     const double peakMb = double(benchsupport::peakRssBytes()) / mib;
     double first = f.actionMs;
     if (answer.firstMs >= 0 && (first < 0 || answer.firstMs < first))

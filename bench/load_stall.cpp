@@ -18,6 +18,11 @@
 // are on screen; longest_stall_at_ms is when that stall ended, counted from
 // "Open". With LOAD_STALL_TRACE=MS in the environment every stall longer
 // than MS milliseconds is written to stderr as it ends.
+//
+// The exit status is 0 when the matrix showed the log, 1 when it never did,
+// 2 when the run cannot be done on this log (a line on stderr says why),
+// and 3 when a message box that tells of a failure of the load ended the
+// run at once ("load_stall: message: TITLE: TEXT" on stderr).
 
 #include "BenchSupport.h"
 

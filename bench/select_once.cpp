@@ -16,6 +16,12 @@
 // window: the time the window does not answer. The settled figures run on
 // until the side panel's histogram jobs have ended and their results are
 // on screen. selected is the number of events selected by the double click.
+//
+// The exit status is 0 when the double click selected events and the click
+// cleared them, 1 when not, 2 when the run cannot be done on this log (a
+// line on stderr says why), and 3 when a message box that tells of a
+// failure of the load or of the selection ended the run at once
+// ("select_once: message: TITLE: TEXT" on stderr).
 
 #include "BenchSupport.h"
 
