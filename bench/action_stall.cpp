@@ -154,6 +154,7 @@
 #include "patterns/Rule.h"
 #include "patterns/RulesFile.h"
 #include "views/attributes/AttributeWidget.h"
+#include "views/attributes/JobPool.h"
 #include "views/attributes/ConversationWidget.h"
 #include "views/events/BinCell.h"
 #include "views/events/EventOverviewWidget.h"
