@@ -807,10 +807,11 @@ bool paneShowsSelection(SequenceWidget* pane, const EventWidget* view)
 }
 
 // Question boxes (the pane's about a large selection) are answered "Yes",
-// the others "OK".
+// the others "OK"; each one's text goes to stderr.
 void answerYes()
 {
     MessageAsker::setHandler([](const MessageAsker::Request& r) {
+        std::fprintf(stderr, "%s: message: %s\n", PROGRAM, qPrintable(r.text));
         return r.buttons.testFlag(QMessageBox::Yes) ? QMessageBox::Yes : QMessageBox::Ok;
     });
 }
