@@ -8,6 +8,7 @@
 #include "app/SettingsWidget.h"
 #include "import/OpenWidget.h"
 #include "views/attributes/AttributeWidget.h"
+#include "views/attributes/JobPool.h"
 #include "views/attributes/ConversationWidget.h"
 #include "views/events/BinCell.h"
 #include "views/events/EventOverviewWidget.h"

@@ -166,6 +166,7 @@
 #include "patterns/Rule.h"
 #include "patterns/RulesFile.h"
 #include "views/attributes/AttributeWidget.h"
+#include "views/attributes/JobPool.h"
 #include "views/attributes/ConversationWidget.h"
 #include "views/events/BinCell.h"
 #include "views/events/EventOverviewWidget.h"
@@ -818,11 +819,13 @@ bool paneShowsSelection(SequenceWidget* pane, const EventWidget* view)
 }
 
 // Question boxes (the pane's about a large selection) are answered "Yes",
-// the others "OK"; a failure box ends the run.
+// the others "OK"; a failure box ends the run, the text of any other goes
+// to stderr.
 void answerYes()
 {
     MessageAsker::setHandler([](const MessageAsker::Request& r) {
         benchsupport::endOnFailure(r);
+        std::fprintf(stderr, "%s: message: %s\n", PROGRAM, qPrintable(r.text));
         return r.buttons.testFlag(QMessageBox::Yes) ? QMessageBox::Yes : QMessageBox::Ok;
     });
 }

@@ -20,6 +20,7 @@
 #include "model/Context.h"
 #include "model/GlyphStore.h"
 #include "views/attributes/AttributeWidget.h"
+#include "views/attributes/JobPool.h"
 #include "views/attributes/DoubleSlider.h"
 #include "views/attributes/ScentedWidget.h"
 

@@ -15,6 +15,7 @@
 #include "views/attributes/ContainerWidget.h"
 #include "views/attributes/DoubleSlider.h"
 #include "views/attributes/GuiThreadCheck.h"
+#include "views/attributes/JobPool.h"
 #include "views/attributes/RibbonAttributeWidget.h"
 #include "views/attributes/ScentedWidget.h"
 
@@ -26,11 +27,12 @@
 #include <QLabel>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QThreadPool>
 #include <QVBoxLayout>
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
+#include <new>
 #include <vector>
 
 namespace {
@@ -172,13 +174,24 @@ void AttributeWidget::SelectionWork::run()
     if (owner) {
         owner->selected = std::move(set);
         for (ScentedWidget* target : targets.items) {
-            auto* mark = new MarkWork;
+            // A job that cannot be made for want of memory is done here.
+            std::unique_ptr<MarkWork> mark;
+            try {
+                mark.reset(new MarkWork);
+                mark->records = picked;
+                mark->members = members;
+            } catch (const std::bad_alloc&) {
+                mark.reset();
+            }
+            if (!mark) {
+                target->applySelection(picked, members);
+                marked.fetch_add(1, std::memory_order_acq_rel);
+                continue;
+            }
             mark->target = target;
-            mark->records = picked;
-            mark->members = members;
             mark->finished = &marked;
             mark->ready.store(true, std::memory_order_release);
-            owner->pool->start(mark);
+            owner->pool->start(mark.release());
         }
     }
     // What the job was handed goes here, not with the job on the GUI thread.
@@ -213,7 +226,7 @@ AttributeWidget::AttributeWidget(ControlWidget* controlWidget, bool kind, QWidge
     layout->addWidget(scrollArea, 2);
 
     setUpdatesEnabled(true);
-    pool = new QThreadPool(this);
+    pool = new JobPool(this);
 }
 
 AttributeWidget::~AttributeWidget()
@@ -502,8 +515,13 @@ void AttributeWidget::layoutAttributes(TList<QString> names)
     // It points to the histograms about to go.
     delete selectionWork;
     selectionWork = nullptr;
-    for (int i = 0; i < rows * columns; ++i)
-        works.append(new Work);
+    // Out of memory, the histograms without a job are computed here.
+    try {
+        works.items.reserve(std::size_t(rows * columns));
+        for (int i = 0; i < rows * columns; ++i)
+            works.append(new Work);
+    } catch (const std::bad_alloc&) {
+    }
 
     setUpdatesEnabled(false);
     blockSignals(true);
@@ -598,14 +616,18 @@ void AttributeWidget::layoutAttributes(TList<QString> names)
     }
 
     if (context) {
-        for (int i = 0; i < made.size() && i < works.size(); ++i) {
+        for (int i = 0; i < made.size(); ++i) {
+            if (i >= works.size()) {
+                made.at(i)->compute(context, false, false);
+                continue;
+            }
             Work* work = works.at(i);
             work->owner = this;
             work->target = made.at(i);
             work->clearSets = false;
             work->relayout = false;
             work->done.store(true, std::memory_order_release);
-            pool->start(work, 0);
+            pool->start(work);
         }
     }
     waitForJobs();
@@ -651,29 +673,38 @@ void AttributeWidget::selectPackets(const PacketSet& events)
     LUMIVANE_GUI_THREAD_ONLY();
     waitForJobs();
     delete selectionWork;
+    selectionWork = nullptr;
     hovered.clear();
-    auto* work = new SelectionWork;
-    work->owner = this;
-    work->events = events;
-    GlyphStore* s = store();
-    // Without a context the trace side has no records to pick.
-    work->traces = kind;
-    if (kind && s && context) {
-        work->idColumn = s->conversationAttributeColumns.value(CONV_CONVID, 0);
-        work->records = context->conversationPackets;
+    // A job that cannot be made for want of memory leaves the marks as
+    // they are.
+    std::unique_ptr<SelectionWork> work;
+    try {
+        work.reset(new SelectionWork);
+        work->owner = this;
+        work->events = events;
+        GlyphStore* s = store();
+        // Without a context the trace side has no records to pick.
+        work->traces = kind;
+        if (kind && s && context) {
+            work->idColumn = s->conversationAttributeColumns.value(CONV_CONVID, 0);
+            work->records = context->conversationPackets;
+        }
+        for (int i = 0; i < cells.size(); ++i) {
+            qDebug().noquote().nospace() << " selecting packets for " << i;
+            auto* container = qobject_cast<ContainerWidget*>(cells.at(i));
+            auto* histogram = container && !container->widgets.isEmpty()
+                                  ? qobject_cast<ScentedWidget*>(container->widgets.at(0))
+                                  : nullptr;
+            if (histogram)
+                work->targets.append(histogram);
+        }
+    } catch (const std::bad_alloc&) {
+        qWarning("The selection could not be applied to the attribute histograms: out of memory");
+        return;
     }
-    for (int i = 0; i < cells.size(); ++i) {
-        qDebug().noquote().nospace() << " selecting packets for " << i;
-        auto* container = qobject_cast<ContainerWidget*>(cells.at(i));
-        auto* histogram = container && !container->widgets.isEmpty()
-                              ? qobject_cast<ScentedWidget*>(container->widgets.at(0))
-                              : nullptr;
-        if (histogram)
-            work->targets.append(histogram);
-    }
-    selectionWork = work;
-    work->done.store(true, std::memory_order_release);
-    pool->start(work);
+    selectionWork = work.release();
+    selectionWork->done.store(true, std::memory_order_release);
+    pool->start(selectionWork);
 }
 
 void AttributeWidget::setLogarithm(bool on)

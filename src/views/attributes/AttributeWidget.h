@@ -16,9 +16,9 @@
 class Context;
 class ControlWidget;
 class GlyphStore;
+class JobPool;
 class Packet;
 class QScrollArea;
-class QThreadPool;
 class ScentedWidget;
 
 // The attribute panel: one small histogram with a range slider per
@@ -32,7 +32,10 @@ class ScentedWidget;
 // Threads: every operation runs on the GUI thread. A layout starts one job
 // per histogram and waits until all of them have finished, so it returns
 // with every histogram computed; the pool is the panel's own, so the wait
-// never depends on other work of the program. A selection that arrives in
+// never depends on other work of the program, and a job whose thread
+// cannot be started runs on the GUI thread (JobPool). A job that cannot be
+// made for want of memory is done on the GUI thread too (a histogram), or
+// not at all (a selection, which leaves the marks as they were). A selection that arrives in
 // a packets event is applied on the pool too (SelectionWork), without
 // waiting: with hundreds of thousands of events the sets and marks take
 // long. Every later operation of the panel, and every change a histogram
@@ -134,7 +137,7 @@ public:
     QString sort = QStringLiteral("Alphabetical");
     QSet<QSharedPointer<Packet>> selected;
     QSet<QSharedPointer<Packet>> hovered;
-    QThreadPool* pool;               // the panel's own
+    JobPool* pool;                   // the panel's own
     TList<Work*> works;              // owned
     SelectionWork* selectionWork = nullptr;   // owned: the last selection's job
     TList<QWidget*> cells;           // owned

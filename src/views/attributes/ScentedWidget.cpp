@@ -15,13 +15,13 @@
 #include "views/attributes/AnnotatedLocker.h"
 #include "views/attributes/DoubleSlider.h"
 #include "views/attributes/GuiThreadCheck.h"
+#include "views/attributes/JobPool.h"
 
 #include <QCoreApplication>
 #include <QDebug>
 #include <QMouseEvent>
 #include <QMutex>
 #include <QPainter>
-#include <QThreadPool>
 #include <QTimer>
 #include <QToolTip>
 

@@ -17,7 +17,7 @@ class DoubleSlider;
 class IAxis;
 class Packet;
 class QMutex;
-class QThreadPool;
+class JobPool;
 
 // Bin orders of the attribute histograms (the ribbon's "Default",
 // "Frequency", "Rarity" and "Selected").
@@ -116,7 +116,7 @@ public:
     TList<BinItem*> axisOrder;
     // The pool of the panel's jobs for this histogram (not owned), or null:
     // a change made on the GUI thread first waits for the jobs.
-    QThreadPool* jobPool = nullptr;
+    JobPool* jobPool = nullptr;
 
 signals:
     // Connected to the slider's changeFromToValue; never emitted (the

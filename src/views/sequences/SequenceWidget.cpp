@@ -157,17 +157,26 @@ TList<BinItem*> SequenceWidget::copySequence(const TList<BinItem*>& sequence, co
     static const BinItem blank(nullptr, nullptr);
     TList<BinItem*> copy;
     copy.items.reserve(sequence.items.size());
-    for (const BinItem* item : sequence.items) {
-        BinItem* own = used < spares.size() ? spares[used++] : new BinItem(nullptr, nullptr);
-        const BinItem& from = item ? *item : blank;
-        own->id = from.id;
-        own->name = from.name;
-        own->label = from.label;
-        own->fillColor = from.fillColor;
-        own->packets = from.packets;
-        own->totalCount = from.totalCount;
-        own->children = from.children;
-        copy.items.push_back(own);
+    // Every item taken is in the copy before it is filled in: out of
+    // memory, the copy's items go (the spares taken among them are the
+    // copy's from then on, as `used` says).
+    try {
+        for (const BinItem* item : sequence.items) {
+            BinItem* own = used < spares.size() ? spares[used++] : new BinItem(nullptr, nullptr);
+            copy.items.push_back(own);
+            const BinItem& from = item ? *item : blank;
+            own->id = from.id;
+            own->name = from.name;
+            own->label = from.label;
+            own->fillColor = from.fillColor;
+            own->packets = from.packets;
+            own->totalCount = from.totalCount;
+            own->children = from.children;
+        }
+    } catch (...) {
+        for (BinItem* own : copy.items)
+            delete own;
+        throw;
     }
     return copy;
 }
@@ -179,9 +188,18 @@ TList<TList<BinItem*>> SequenceWidget::copySequences(const TList<TList<BinItem*>
     // made anew; those left over are deleted. Items given again as input
     // (the caller's own copies) would be overwritten before they are read:
     // then every copy is a new item.
+    // Out of memory, the spares stay where they are until they are all
+    // taken; from then on the spares and the copies made go.
     std::vector<BinItem*> reuse;
     if (takeSpares(sequences, spares, reuse)) {
-        TList<TList<BinItem*>> copies = copySequences(sequences, spares);
+        TList<TList<BinItem*>> copies;
+        try {
+            copies = copySequences(sequences, spares);
+        } catch (...) {
+            for (BinItem* item : reuse)
+                delete item;
+            throw;
+        }
         for (BinItem* item : reuse)
             delete item;
         return copies;
@@ -189,9 +207,16 @@ TList<TList<BinItem*>> SequenceWidget::copySequences(const TList<TList<BinItem*>
 
     std::size_t next = 0;
     TList<TList<BinItem*>> copies;
-    copies.items.reserve(sequences.items.size());
-    for (const TList<BinItem*>& sequence : sequences.items)
-        copies.items.push_back(copySequence(sequence, reuse, next));
+    try {
+        copies.items.reserve(sequences.items.size());
+        for (const TList<BinItem*>& sequence : sequences.items)
+            copies.items.push_back(copySequence(sequence, reuse, next));
+    } catch (...) {
+        deleteSequences(copies);
+        for (; next < reuse.size(); ++next)
+            delete reuse[next];
+        throw;
+    }
     for (; next < reuse.size(); ++next)
         delete reuse[next];
     return copies;
@@ -201,13 +226,29 @@ void SequenceWidget::startCopy(const TList<TList<BinItem*>>& sequences)
 {
     abandonCopy();
     stopParts();
-    copySource = sequences;
+    // What the copy needs is made before anything changes: room for every
+    // copied row (a row copied is added without allocating) and for the
+    // spares.
+    TList<TList<BinItem*>> source = sequences;
+    TList<TList<BinItem*>> rowsCopied;
+    rowsCopied.items.reserve(sequences.items.size());
+    std::size_t stored = 0;
+    for (const TList<BinItem*>& sequence : lastSequences.items)
+        stored += sequence.items.size();
+    std::vector<BinItem*> spares;
+    spares.reserve(stored);
+    copySource.items.swap(source.items);
+    copied.items.swap(rowsCopied.items);
     copyReleases = BinCell::itemReleases();
     // The items of the stored copies are reused for the new ones, unless
     // they are what is given.
     copySparesUsed = 0;
-    if (takeSpares(sequences, lastSequences, copySpares))
-        copyGiven.swap(copySpares);
+    if (takeSpares(sequences, lastSequences, spares))
+        copyGiven.swap(spares);
+    else
+        copySpares.swap(spares);
+    copyRow = 0;
+    partPhase = Copying;
     // Nothing of the last rows is shown meanwhile: they point at the items
     // that are reused.
     forgetStates();
@@ -221,8 +262,6 @@ void SequenceWidget::startCopy(const TList<TList<BinItem*>>& sequences)
     currentQuery = nullptr;
     overlayPaths.clear();
     clickedEvents.clear();
-    copyRow = 0;
-    partPhase = Copying;
     partTimer->start();
     update();
 }
@@ -243,8 +282,10 @@ void SequenceWidget::finishCopy()
 {
     // The spares left over, and the stored copies when they were what was
     // given, go once the copy is made.
-    std::vector<BinItem*> left(copySpares.begin() + std::ptrdiff_t(copySparesUsed), copySpares.end());
-    left.insert(left.end(), copyGiven.begin(), copyGiven.end());
+    for (std::size_t k = copySparesUsed; k < copySpares.size(); ++k)
+        delete copySpares[k];
+    for (BinItem* item : copyGiven)
+        delete item;
     release(copySpares);
     release(copyGiven);
     copySparesUsed = 0;
@@ -253,8 +294,6 @@ void SequenceWidget::finishCopy()
     copySource.clear();
     partPhase = NoPart;
     partTimer->stop();
-    for (BinItem* item : left)
-        delete item;
 }
 
 void SequenceWidget::abandonCopy()
@@ -319,6 +358,109 @@ std::shared_ptr<TList<TList<BinItem*>>> SequenceWidget::heldCopies(
     return std::shared_ptr<TList<TList<BinItem*>>>(held, &held->copies);
 }
 
+template <class Step> void SequenceWidget::guarded(Step&& step)
+{
+    if (guardDepth > 0) {
+        step();
+        return;
+    }
+    bool failed = false;
+    {
+        struct Depth
+        {
+            explicit Depth(int& depth) : depth(depth) { ++depth; }
+            ~Depth() { --depth; }
+            int& depth;
+        } depth(guardDepth);
+        try {
+            step();
+        } catch (const std::bad_alloc&) {
+            failed = true;
+        } catch (const std::length_error&) {
+            failed = true;
+        }
+    }
+    // The message is shown outside the step: what its event loop delivers
+    // is guarded on its own.
+    if (failed)
+        outOfMemory();
+}
+
+void SequenceWidget::outOfMemory()
+{
+    if (aligning) {
+        // Called from within an alignment's progress report: what the
+        // alignment reads stays, and it stops at its next report.
+        failedWhileAligning = true;
+        return;
+    }
+    const int alignmentCount = alignmentCopyFailed;
+    alignmentCopyFailed = -1;
+    // Everything the view holds goes, none of it read again: the rows and
+    // the states first (they point at the copies), then the copies. Nothing
+    // here allocates.
+    stopParts();
+    partSource = nullptr;
+    resumingParts = false;
+    partsSetWidth = false;
+    merging = false;
+    layingOutAtOnce = false;
+    relayoutWanted = false;
+    mergeProgress = nullptr;
+    supersede = false;
+    failedWhileAligning = false;
+    std::vector<std::function<void()>>().swap(deferredBuilds);
+    progressDialog.reset();
+    forgetStates();
+    rows.clear();
+    twins.clear();
+    for (SortTriangle* triangle : sortTriangles.items)
+        delete triangle;
+    sortTriangles.clear();
+    sortColumn = 0;
+    delete currentQuery;
+    currentQuery = nullptr;
+    overlayPaths.clear();
+    clickedEvents.clear();
+    if (alignedGaps) {
+        for (BinItem* gap : gapItems.items)
+            delete gap;
+    }
+    gapItems.clear();
+    alignedGaps = false;
+    deleteSequences(lastSequences);
+    deleteSequences(builtSequences);
+    textIds.clear();
+    std::vector<QString>().swap(texts);
+    std::vector<char>().swap(textIsGap);
+    std::vector<QColor>().swap(palette);
+    paletteIds.clear();
+    for (ItemText& entry : itemTexts)
+        entry = ItemText();
+    stateHint = 0;
+    // The message of an alignment that was under way is this one.
+    alignmentProblem.clear();
+    // The alignment is switched off with the rows it was for.
+    const bool dropped = msaOn || alignmentCount >= 0;
+    msaOn = false;
+    update();
+    if (dropped)
+        emit alignmentDropped();
+    if (alignmentCount >= 0) {
+        MessageAsker::notify(QMessageBox::Warning, QStringLiteral("Multiple Sequence Alignment"),
+                             QStringLiteral("The alignment of %1 sequences was not started: the sequence view ran "
+                                            "out of memory while copying them and was emptied. A smaller "
+                                            "selection can be shown.")
+                                 .arg(alignmentCount),
+                             window());
+        return;
+    }
+    MessageAsker::notify(QMessageBox::Warning, QStringLiteral("Sequence View"),
+                         QStringLiteral("The sequence view ran out of memory while building its rows and was "
+                                        "emptied. A smaller selection can be shown."),
+                         window());
+}
+
 void SequenceWidget::defer(std::function<void()> build, bool rebuild)
 {
     deferredBuilds.push_back(std::move(build));
@@ -327,62 +469,79 @@ void SequenceWidget::defer(std::function<void()> build, bool rebuild)
 
 void SequenceWidget::buildSequences(const TList<TList<BinItem*>>& sequences)
 {
-    if (aligning) {
-        auto copies = heldCopies(sequences);
-        defer([this, copies]() { buildSequences(*copies); });
-        return;
-    }
-    completeCopy();
-    // The items of the last build's copies are reused for the new ones; the
-    // rows point at them until buildRows replaces the rows, reading none.
-    builtSequences = copySequences(sequences, builtSequences);
-    buildRows(builtSequences);
+    guarded([&]() {
+        if (aligning) {
+            auto copies = heldCopies(sequences);
+            defer([this, copies]() { buildSequences(*copies); });
+            return;
+        }
+        completeCopy();
+        // The items of the last build's copies are reused for the new ones;
+        // the rows point at them until buildRows replaces the rows, reading
+        // none.
+        builtSequences = copySequences(sequences, builtSequences);
+        buildRows(builtSequences);
+    });
 }
 
 void SequenceWidget::showSequences(const TList<TList<BinItem*>>& sequences)
 {
-    if (aligning) {
-        auto copies = heldCopies(sequences);
-        defer([this, copies]() { showSequences(*copies); });
-        return;
-    }
-    qint64 glyphs = 0;
-    for (const TList<BinItem*>& sequence : sequences.items)
-        glyphs += sequence.size();
-    if (glyphs >= partsFrom) {
-        startCopy(sequences);
-        return;
-    }
-    abandonCopy();
-    // The items of the stored copies are reused for the new ones; the rows
-    // point at them until the rebuild replaces the rows, reading none.
-    lastSequences = copySequences(sequences, lastSequences);
-    recompute();
+    guarded([&]() {
+        if (aligning) {
+            auto copies = heldCopies(sequences);
+            defer([this, copies]() { showSequences(*copies); });
+            return;
+        }
+        qint64 glyphs = 0;
+        for (const TList<BinItem*>& sequence : sequences.items)
+            glyphs += sequence.size();
+        if (glyphs >= partsFrom) {
+            startCopy(sequences);
+            return;
+        }
+        abandonCopy();
+        // The items of the stored copies are reused for the new ones; the
+        // rows point at them until the rebuild replaces the rows, reading
+        // none.
+        lastSequences = copySequences(sequences, lastSequences);
+        recompute();
+    });
 }
 
 void SequenceWidget::setMSA(bool on)
 {
-    if (aligning) {
-        defer([this, on]() { setMSA(on); });
-        return;
-    }
-    completeCopy();
-    msaOn = on;
-    buildRows(lastSequences);
-    deleteSequences(builtSequences);
+    guarded([&]() {
+        if (aligning) {
+            defer([this, on]() { setMSA(on); });
+            return;
+        }
+        const int copying = partPhase == Copying ? copySource.size() : -1;
+        try {
+            completeCopy();
+        } catch (const std::bad_alloc&) {
+            if (on)
+                alignmentCopyFailed = copying;
+            throw;
+        }
+        msaOn = on;
+        buildRows(lastSequences);
+        deleteSequences(builtSequences);
+    });
 }
 
 void SequenceWidget::recompute()
 {
-    if (aligning) {
-        defer([this]() { recompute(); });
-        return;
-    }
-    completeCopy();
-    buildRows(lastSequences);
-    deleteSequences(builtSequences);
-    updateMinimumWidth();
-    partsSetWidth = building();
+    guarded([&]() {
+        if (aligning) {
+            defer([this]() { recompute(); });
+            return;
+        }
+        completeCopy();
+        buildRows(lastSequences);
+        deleteSequences(builtSequences);
+        updateMinimumWidth();
+        partsSetWidth = building();
+    });
 }
 
 int SequenceWidget::columnCount() const
@@ -419,61 +578,64 @@ void SequenceWidget::stopParts()
 
 void SequenceWidget::runPart()
 {
-    if (partPhase == Stacking) {
-        resumingParts = true;
-        buildRows(*partSource, false);
-        return;
-    }
-    QElapsedTimer clock;
-    clock.start();
-    if (partPhase == Copying) {
-        if (BinCell::itemReleases() != copyReleases) {
-            // The sender's items may be gone: none is read.
-            abandonCopy();
-            update();
-            emit sequencesGone();
+    // Out of memory, the view empties (see guarded).
+    guarded([this]() {
+        if (partPhase == Stacking) {
+            resumingParts = true;
+            buildRows(*partSource, false);
             return;
         }
-        if (!continueCopy(&clock, partMs)) {
+        QElapsedTimer clock;
+        clock.start();
+        if (partPhase == Copying) {
+            if (BinCell::itemReleases() != copyReleases) {
+                // The sender's items may be gone: none is read.
+                abandonCopy();
+                update();
+                emit sequencesGone();
+                return;
+            }
+            if (!continueCopy(&clock, partMs)) {
+                partTimer->start();
+                return;
+            }
+            finishCopy();
+            recompute();
+            return;
+        }
+        if (partPhase == LayingOut) {
+            if (!continueLayout(&clock, partMs)) {
+                partTimer->start();
+                return;
+            }
+            partPhase = NoPart;
+            finishLayout();
+            runDeferred();
+            return;
+        }
+        if (partPhase != Merging)
+            return;
+        const int total = rows.size();
+        while (mergeAt < total) {
+            mergeRows(mergeAt, mergeAt + 1);
+            ++mergeAt;
+            if (clock.elapsed() >= partMs)
+                break;
+        }
+        if (mergeAt < total) {
             partTimer->start();
             return;
         }
-        finishCopy();
-        recompute();
-        return;
-    }
-    if (partPhase == LayingOut) {
-        if (!continueLayout(&clock, partMs)) {
-            partTimer->start();
-            return;
-        }
+        const bool setWidth = partsSetWidth;
         partPhase = NoPart;
-        finishLayout();
+        partSource = nullptr;
+        partsSetWidth = false;
+        // Many states are laid out in parts in turn.
+        finishMerge();
+        if (setWidth)
+            updateMinimumWidth();
         runDeferred();
-        return;
-    }
-    if (partPhase != Merging)
-        return;
-    const int total = rows.size();
-    while (mergeAt < total) {
-        mergeRows(mergeAt, mergeAt + 1);
-        ++mergeAt;
-        if (clock.elapsed() >= partMs)
-            break;
-    }
-    if (mergeAt < total) {
-        partTimer->start();
-        return;
-    }
-    const bool setWidth = partsSetWidth;
-    partPhase = NoPart;
-    partSource = nullptr;
-    partsSetWidth = false;
-    // Many states are laid out in parts in turn.
-    finishMerge();
-    if (setWidth)
-        updateMinimumWidth();
-    runDeferred();
+    });
 }
 
 void SequenceWidget::runDeferred()
@@ -525,7 +687,62 @@ void SequenceWidget::buildRows(const TList<TList<BinItem*>>& sequences, bool ali
         return;
     }
 
-    twins.clear();
+    // The sequences are stacked before anything shown changes: should the
+    // memory run out meanwhile, the rows and states shown are whole.
+    TList<TList<BinItem*>> built;
+    QHash<BinItem*, TList<BinItem*>> stackedTwins;
+    bool stacked = false;
+    try {
+        const TList<TList<TList<BinItem*>>> groups = stacker->buildStacked(sequences);
+        built.items.reserve(groups.items.size());
+        for (const TList<TList<BinItem*>>& group : groups.items) {
+            const TList<BinItem*>& first = group.items.front();
+            built.append(first);
+            if (group.size() > 1) {
+                for (int j = 0; j < first.size(); ++j) {
+                    TList<BinItem*>& same = stackedTwins[first.items[std::size_t(j)]];
+                    for (int g = 1; g < group.size(); ++g) {
+                        const TList<BinItem*>& other = group.items[std::size_t(g)];
+                        if (j < other.size())
+                            same.append(other.items[std::size_t(j)]);
+                    }
+                }
+            }
+        }
+        // Room for the gap item of the rows, added without allocating.
+        gapItems.items.reserve(1);
+        stacked = true;
+    } catch (const std::bad_alloc&) {
+        if (!align)
+            throw;
+    } catch (const std::length_error&) {
+        if (!align)
+            throw;
+    }
+    if (!stacked) {
+        // Not even the alignment's input could be made: the alignment is
+        // switched off and says so, the unaligned rows shown stay (or are
+        // built, when others were shown).
+        built.clear();
+        stackedTwins.clear();
+        alignmentProblem = alignmentNotStarted(sequences.size());
+        msaOn = false;
+        emit alignmentDropped();
+        progressDialog.reset();
+        if (shownUnaligned) {
+            showAlignmentProblem();
+            runDeferred();
+            return;
+        }
+        // Said once the rebuild is under way: should it run out of memory,
+        // its own message says so instead.
+        buildRows(sequences, false);
+        showAlignmentProblem();
+        return;
+    }
+
+    twins.swap(stackedTwins);
+    stackedTwins.clear();
     // Gaps that lengthened short rows are kept for the next padding; those
     // of the alignment are deleted.
     if (alignedGaps) {
@@ -535,32 +752,44 @@ void SequenceWidget::buildRows(const TList<TList<BinItem*>>& sequences, bool ali
     gapItems.clear();
     alignedGaps = false;
 
-    const TList<TList<TList<BinItem*>>> groups = stacker->buildStacked(sequences);
-    TList<TList<BinItem*>> built;
-    built.items.reserve(groups.items.size());
-    for (const TList<TList<BinItem*>>& group : groups.items) {
-        const TList<BinItem*>& first = group.items.front();
-        built.append(first);
-        if (group.size() > 1) {
-            for (int j = 0; j < first.size(); ++j) {
-                TList<BinItem*>& same = twins[first.items[std::size_t(j)]];
-                for (int g = 1; g < group.size(); ++g) {
-                    const TList<BinItem*>& other = group.items[std::size_t(g)];
-                    if (j < other.size())
-                        same.append(other.items[std::size_t(j)]);
-                }
-            }
-        }
-    }
-
     delete currentQuery;
     currentQuery = nullptr;
 
     int length = 0;
     TList<TList<BinItem*>> shownBefore;
     const bool aligned = align && !built.isEmpty() && alignRows(built, shownUnaligned ? &shownBefore : nullptr);
-    alignedGaps = aligned;
-    if (!aligned) {
+    if (aligned) {
+        // The alignment puts one gap glyph of its own at every gap position:
+        // the first gap entry that is none of the given glyphs. It is found
+        // without allocating (the rows would lose it otherwise): given
+        // glyphs named as gaps are few.
+        length = built.isEmpty() ? 0 : built.first().size();
+        const BinItem* notOwn = nullptr;
+        auto given = [&sequences](const BinItem* item) {
+            for (const TList<BinItem*>& sequence : sequences.items) {
+                if (std::find(sequence.items.begin(), sequence.items.end(), item) != sequence.items.end())
+                    return true;
+            }
+            return false;
+        };
+        BinItem* own = nullptr;
+        for (const TList<BinItem*>& row : built.items) {
+            for (BinItem* item : row.items) {
+                if (!isGap(item) || item == notOwn)
+                    continue;
+                if (!given(item)) {
+                    own = item;
+                    break;
+                }
+                notOwn = item;
+            }
+            if (own)
+                break;
+        }
+        if (own)
+            gapItems.append(own);
+        alignedGaps = true;
+    } else {
         for (const TList<BinItem*>& row : built.items)
             length = std::max(length, row.size());
         // One gap item stands at every position that lengthens a short
@@ -580,23 +809,6 @@ void SequenceWidget::buildRows(const TList<TList<BinItem*>>& sequences, bool ali
             }
             row.items.insert(row.items.end(), std::size_t(length - row.size()), gap);
         }
-    } else {
-        // The alignment puts one gap glyph of its own at every gap position:
-        // the first entry that is not one of the given glyphs.
-        length = built.isEmpty() ? 0 : built.first().size();
-        QSet<BinItem*> given;
-        for (const TList<BinItem*>& sequence : sequences.items) {
-            for (BinItem* item : sequence.items)
-                given.insert(item);
-        }
-        for (const TList<BinItem*>& row : built.items) {
-            auto gap = std::find_if(row.items.begin(), row.items.end(),
-                                    [&given](BinItem* item) { return item && !given.contains(item); });
-            if (gap != row.items.end()) {
-                gapItems.append(*gap);
-                break;
-            }
-        }
     }
 
     // An alignment that stopped over the rows shown before it leaves them
@@ -609,13 +821,15 @@ void SequenceWidget::buildRows(const TList<TList<BinItem*>>& sequences, bool ali
     if (align && !aligned && !unchanged && !built.isEmpty()) {
         // Stopped, and the rows shown before were others: the reason is
         // said at once; a rebuild asked for meanwhile comes next, else the
-        // unaligned build of the sequences (in parts, where they are many).
+        // unaligned build of the sequences (in parts, where they are many),
+        // once it is under way.
         progressDialog.reset();
-        showAlignmentProblem();
         if (!supersede) {
             buildRows(sequences, false);
+            showAlignmentProblem();
             return;
         }
+        showAlignmentProblem();
         std::vector<std::function<void()>> builds;
         builds.swap(deferredBuilds);
         supersede = false;
@@ -628,6 +842,7 @@ void SequenceWidget::buildRows(const TList<TList<BinItem*>>& sequences, bool ali
         delete triangle;
     sortTriangles.clear();
     sortColumn = 0;
+    sortTriangles.items.reserve(std::size_t(length));
     for (int k = 0; k < length; ++k) {
         auto* triangle = new SortTriangle(owner, this);
         triangle->setState(k == 0 ? 0 : 2);
@@ -646,6 +861,10 @@ void SequenceWidget::buildRows(const TList<TList<BinItem*>>& sequences, bool ali
         clickedEvents.clear();
         // The rows are those the states were merged from again.
         passesCurrent = true;
+        // A layout that ran out of memory while the alignment let events
+        // through left none.
+        if (!laidOut)
+            computeGeometry();
         update();
     } else if (!aligned && inParts) {
         // The rows are merged a few at a time (runPart).
@@ -660,18 +879,19 @@ void SequenceWidget::buildRows(const TList<TList<BinItem*>>& sequences, bool ali
         // The states of many aligned rows take a while: the progress dialog
         // stays, rebuilds asked for meanwhile wait.
         const int count = rows.size();
-        aligning = true;
-        mergeProgress = [this, count](int done, int total) {
-            return reportProgress(AlignmentBudget::LayingOut, done, total, count);
-        };
         bool stopped = false;
+        bool outOfMemory = false;
+        aligning = true;
         try {
+            mergeProgress = [this, count](int done, int total) {
+                return reportProgress(AlignmentBudget::LayingOut, done, total, count);
+            };
             mergeColumns();
         } catch (const AlignmentBudget::Stopped&) {
             stopped = true;
         } catch (const std::bad_alloc&) {
             stopped = true;
-            alignmentProblem = alignmentFailure(count);
+            outOfMemory = true;
         }
         mergeProgress = nullptr;
         aligning = false;
@@ -684,9 +904,12 @@ void SequenceWidget::buildRows(const TList<TList<BinItem*>>& sequences, bool ali
             supersede = false;
             if (dropped)
                 msaOn = false;
-            buildRows(sequences, false);
+            if (outOfMemory)
+                alignmentProblem = alignmentFailure(count);
             if (dropped)
                 emit alignmentDropped();
+            buildRows(sequences, false);
+            showAlignmentProblem();
             return;
         }
     }
@@ -702,6 +925,13 @@ void SequenceWidget::showAlignmentProblem()
     const QString problem = alignmentProblem;
     alignmentProblem.clear();
     MessageAsker::notify(QMessageBox::Warning, QStringLiteral("Multiple Sequence Alignment"), problem, window());
+}
+
+QString SequenceWidget::alignmentNotStarted(int count)
+{
+    return QStringLiteral("The alignment of %1 sequences was not started: there was not enough memory to "
+                          "prepare it. The sequences are shown unaligned.")
+        .arg(count);
 }
 
 QString SequenceWidget::alignmentFailure(int count)
@@ -726,6 +956,10 @@ QString bytesText(qint64 bytes)
 bool SequenceWidget::reportProgress(int phase, int done, int total, int count)
 {
     AlignmentBudget::checkFailure(AlignmentBudget::Phase(phase));
+    if (failedWhileAligning) {
+        failedWhileAligning = false;
+        throw std::bad_alloc();
+    }
     if (supersede)
         return false;
     // Shown at once before a guide tree that takes long to build, else once
@@ -761,7 +995,15 @@ bool SequenceWidget::reportProgress(int phase, int done, int total, int count)
     if (fresh || progressClock.elapsed() - progressShownAt >= progressInterval) {
         progressShownAt = progressClock.elapsed();
         progressDialog->setValue(std::min(done, progressDialog->maximum()));
+        // What the events start guards itself (see outOfMemory).
+        const int depth = guardDepth;
+        guardDepth = 0;
         QCoreApplication::processEvents();
+        guardDepth = depth;
+        if (failedWhileAligning) {
+            failedWhileAligning = false;
+            throw std::bad_alloc();
+        }
     }
     return !progressDialog->wasCanceled() && !supersede;
 }
@@ -794,11 +1036,27 @@ bool SequenceWidget::alignRows(TList<TList<BinItem*>>& built, TList<TList<BinIte
     aligning = true;
     supersede = false;
     bool dropped = false;
+    // What stopped it; the message is made once the alignment has let go
+    // of its memory.
+    bool outOfMemory = false;
+    AlignmentBudget::Stopped stop{AlignmentBudget::Cancelled, 0, 0, false, AlignmentBudget::Clustering};
     TList<TList<BinItem*>> result;
     try {
         result = computeAlignment(built, &budget);
-    } catch (const AlignmentBudget::Stopped& stop) {
+    } catch (const AlignmentBudget::Stopped& stopped) {
         dropped = true;
+        stop = stopped;
+    } catch (const std::bad_alloc&) {
+        dropped = true;
+        outOfMemory = true;
+    } catch (const std::length_error&) {
+        dropped = true;
+        outOfMemory = true;
+    }
+    aligning = false;
+    if (outOfMemory) {
+        alignmentProblem = alignmentFailure(count);
+    } else if (dropped) {
         if (stop.reason == AlignmentBudget::OutOfMemory && stop.atLeast) {
             // Stopped on the way, once what it has reached is already too
             // wide for the memory.
@@ -819,14 +1077,7 @@ bool SequenceWidget::alignRows(TList<TList<BinItem*>>& built, TList<TList<BinIte
                     .arg(bytesText(stop.needed))
                     .arg(bytesText(stop.limit));
         }
-    } catch (const std::bad_alloc&) {
-        dropped = true;
-        alignmentProblem = alignmentFailure(count);
-    } catch (const std::length_error&) {
-        dropped = true;
-        alignmentProblem = alignmentFailure(count);
     }
-    aligning = false;
     if (!dropped) {
         // The view's merge makes as many states as the budget counted.
         stateHint = budget.states;
@@ -888,7 +1139,11 @@ qint32 SequenceWidget::textId(const QString& text)
     auto found = textIds.constFind(text);
     if (found != textIds.constEnd())
         return found.value();
+    // The tables stay of one length: an id is handed out only once every
+    // table holds its entry.
     const qint32 id = qint32(texts.size());
+    texts.reserve(texts.size() + 1);
+    textIsGap.reserve(textIsGap.size() + 1);
     textIds.insert(text, id);
     texts.push_back(text);
     textIsGap.push_back(text.contains(QLatin1String("dummy")) ? 1 : 0);
@@ -928,10 +1183,10 @@ SequenceWidget::Successor& SequenceWidget::findSuccessor(quint64 key)
 void SequenceWidget::putSuccessor(quint64 key, int state)
 {
     if (2 * (successorEntries + 1) > qint64(successorOf.size())) {
-        std::vector<Successor> old;
-        old.swap(successorOf);
-        successorOf.assign(std::max<std::size_t>(1024, 2 * old.size()), Successor{~quint64(0), -1});
-        for (const Successor& entry : old) {
+        // The larger table is made before the entries move to it.
+        std::vector<Successor> grown(std::max<std::size_t>(1024, 2 * successorOf.size()), Successor{~quint64(0), -1});
+        grown.swap(successorOf);
+        for (const Successor& entry : grown) {
             if (entry.state >= 0)
                 findSuccessor(entry.key) = entry;
         }
@@ -1102,8 +1357,9 @@ qint32 SequenceWidget::itemText(const BinItem* item)
     // stacked rows): a few recent ones skip the hashing of their names.
     ItemText& slot = itemTexts[(quintptr(item) >> 4) % itemTexts.size()];
     if (slot.item != item) {
+        const qint32 id = textId(nameOrStar(item));
         slot.item = item;
-        slot.id = textId(nameOrStar(item));
+        slot.id = id;
     }
     return slot.id;
 }
@@ -1213,39 +1469,41 @@ void SequenceWidget::stopLayout()
 
 void SequenceWidget::computeGeometry()
 {
-    // A merge under way lays the states out when it ends, and one follows
-    // a copy under way.
-    if (merging || partPhase == Copying)
-        return;
-    if (layingOutAtOnce) {
-        relayoutWanted = true;
-        return;
-    }
-    overlayPaths.clear();
-    if (currentQuery)
-        buildOverlay();
-    clickedEvents.clear();
-
-    if (!rows.isEmpty()) {
-        for (int k = 0; k < sortTriangles.size(); ++k) {
-            SortTriangle* triangle = sortTriangles.items[std::size_t(k)];
-            triangle->setX(leftMargin + k * (itemWidth + columnGap));
-            triangle->setY(topOffset);
-            triangle->setWidth(itemWidth);
-            triangle->setHeight(headerHeight);
+    guarded([this]() {
+        // A merge under way lays the states out when it ends, and one follows
+        // a copy under way.
+        if (merging || partPhase == Copying)
+            return;
+        if (layingOutAtOnce) {
+            relayoutWanted = true;
+            return;
         }
-    }
+        overlayPaths.clear();
+        if (currentQuery)
+            buildOverlay();
+        clickedEvents.clear();
 
-    stopLayout();
-    dropCells();
-    beginLayout();
-    if (!mergeProgress && qint64(parents.size()) >= layoutPartsFrom) {
-        // Laid out a part at a time (runPart); the cells show once all are.
-        partPhase = LayingOut;
-        partTimer->start();
-        return;
-    }
-    layoutAtOnce();
+        if (!rows.isEmpty()) {
+            for (int k = 0; k < sortTriangles.size(); ++k) {
+                SortTriangle* triangle = sortTriangles.items[std::size_t(k)];
+                triangle->setX(leftMargin + k * (itemWidth + columnGap));
+                triangle->setY(topOffset);
+                triangle->setWidth(itemWidth);
+                triangle->setHeight(headerHeight);
+            }
+        }
+
+        stopLayout();
+        dropCells();
+        beginLayout();
+        if (!mergeProgress && qint64(parents.size()) >= layoutPartsFrom) {
+            // Laid out a part at a time (runPart); the cells show once all are.
+            partPhase = LayingOut;
+            partTimer->start();
+            return;
+        }
+        layoutAtOnce();
+    });
 }
 
 void SequenceWidget::layoutAtOnce()
@@ -1720,74 +1978,76 @@ void SequenceWidget::buildOverlay()
 
 void SequenceWidget::setSort(int column)
 {
-    if (building()) {
-        // Sorts the rows once they are all merged.
-        defer([this, column]() { setSort(column); }, false);
-        return;
-    }
-    if (aligning) {
-        // Sorts the rows that the alignment under way gives.
-        defer([this, column]() { setSort(column); }, false);
-        return;
-    }
-    const int length = sortTriangles.size();
-    if (column < 0 || column >= length)
-        return;
-    sortColumn = column;
-
-    auto keyName = [](const BinItem* item) {
-        if (item->name.isEmpty())
-            return QStringLiteral("|");
-        if (isGap(item))
-            return QStringLiteral("~");
-        return item->name;
-    };
-    std::map<QString, TList<TList<BinItem*>>> grouped;
-    for (const TList<BinItem*>& row : rows.items) {
-        QString key;
-        if (column < row.size())
-            key = keyName(row.items[std::size_t(column)]);
-        key += QLatin1Char('!');
-        for (const BinItem* item : row.items) {
-            key += keyName(item);
-            key += QLatin1Char('.');
+    guarded([&]() {
+        if (building()) {
+            // Sorts the rows once they are all merged.
+            defer([this, column]() { setSort(column); }, false);
+            return;
         }
-        grouped[key].append(row);
-    }
+        if (aligning) {
+            // Sorts the rows that the alignment under way gives.
+            defer([this, column]() { setSort(column); }, false);
+            return;
+        }
+        const int length = sortTriangles.size();
+        if (column < 0 || column >= length)
+            return;
+        sortColumn = column;
 
-    for (int k = 0; k < length; ++k) {
-        SortTriangle* triangle = sortTriangles.items[std::size_t(k)];
-        if (k != column)
-            triangle->setState(2);
-        else
-            triangle->setState(triangle->state == 0 ? 1 : 0);
-    }
-    const bool descending = sortTriangles.items[std::size_t(column)]->state == 1;
+        auto keyName = [](const BinItem* item) {
+            if (item->name.isEmpty())
+                return QStringLiteral("|");
+            if (isGap(item))
+                return QStringLiteral("~");
+            return item->name;
+        };
+        std::map<QString, TList<TList<BinItem*>>> grouped;
+        for (const TList<BinItem*>& row : rows.items) {
+            QString key;
+            if (column < row.size())
+                key = keyName(row.items[std::size_t(column)]);
+            key += QLatin1Char('!');
+            for (const BinItem* item : row.items) {
+                key += keyName(item);
+                key += QLatin1Char('.');
+            }
+            grouped[key].append(row);
+        }
 
-    TList<TList<BinItem*>> sorted;
-    sorted.items.reserve(rows.items.size());
-    if (!descending) {
-        for (auto& entry : grouped)
-            sorted.append(entry.second);
-    } else {
-        for (auto it = grouped.rbegin(); it != grouped.rend(); ++it)
-            sorted.append(it->second);
-    }
-    rows = std::move(sorted);
-    qint64 glyphs = 0;
-    for (const TList<BinItem*>& row : rows.items)
-        glyphs += row.size();
-    if (glyphs < partsFrom || aligning) {
-        mergeColumns();
-        return;
-    }
-    // Many rows are merged a few at a time (runPart), the cells shown
-    // once they are laid out.
-    beginMerge();
-    update();
-    mergeAt = 0;
-    partPhase = Merging;
-    partTimer->start();
+        for (int k = 0; k < length; ++k) {
+            SortTriangle* triangle = sortTriangles.items[std::size_t(k)];
+            if (k != column)
+                triangle->setState(2);
+            else
+                triangle->setState(triangle->state == 0 ? 1 : 0);
+        }
+        const bool descending = sortTriangles.items[std::size_t(column)]->state == 1;
+
+        TList<TList<BinItem*>> sorted;
+        sorted.items.reserve(rows.items.size());
+        if (!descending) {
+            for (auto& entry : grouped)
+                sorted.append(entry.second);
+        } else {
+            for (auto it = grouped.rbegin(); it != grouped.rend(); ++it)
+                sorted.append(it->second);
+        }
+        rows = std::move(sorted);
+        qint64 glyphs = 0;
+        for (const TList<BinItem*>& row : rows.items)
+            glyphs += row.size();
+        if (glyphs < partsFrom || aligning) {
+            mergeColumns();
+            return;
+        }
+        // Many rows are merged a few at a time (runPart), the cells shown
+        // once they are laid out.
+        beginMerge();
+        update();
+        mergeAt = 0;
+        partPhase = Merging;
+        partTimer->start();
+    });
 }
 
 // ---------------------------------------------------------------------------

@@ -83,6 +83,9 @@ public:
     int columnCount() const;
     // Whether a build in parts is under way (the rows are not all shown yet).
     bool building() const { return partPhase != NoPart; }
+    // What the next part of a build in parts does (NoPart: none is under way).
+    enum PartPhase { NoPart, Copying, Stacking, Merging, LayingOut };
+    PartPhase buildPart() const { return partPhase; }
     // The prefix automaton of the rows: the states of the last merge, each
     // with an unlabelled edge from its parent in the order the states were
     // made. Built on the first call after a merge (the view itself walks its
@@ -240,8 +243,23 @@ private:
     // message). The rows shown until then go to shownBefore, if given.
     bool alignRows(TList<TList<BinItem*>>& built, TList<TList<BinItem*>>* shownBefore = nullptr);
     static QString alignmentFailure(int count);
+    static QString alignmentNotStarted(int count);
     // The message about an alignment that could not complete, if one waits.
     void showAlignmentProblem();
+    // Runs a step of a build (copying, stacking, merging, laying out, from
+    // a call or from the timer's parts): one that runs out of memory leaves
+    // the view empty, holding nothing, and says so. Only the outermost step
+    // catches; the steps it calls leave a failure to it.
+    template <class Step> void guarded(Step&& step);
+    void outOfMemory();
+    int guardDepth = 0;
+    // A step run from the event loop while an alignment let events through
+    // ran out of memory: the alignment stops at its next report, as out of
+    // memory, which empties nothing it still reads.
+    bool failedWhileAligning = false;
+    // The copy that the alignment switch finishes at once ran out of memory
+    // (of this many sequences): the message is the alignment's.
+    int alignmentCopyFailed = -1;
     // Empties every table of states and rows, after a merge that ran out
     // of memory.
     void forgetStates();
@@ -257,7 +275,6 @@ private:
     void stopParts();
     // Runs what waited for a build or an alignment to end.
     void runDeferred();
-    enum PartPhase { NoPart, Copying, Stacking, Merging, LayingOut };
     PartPhase partPhase = NoPart;
     const TList<TList<BinItem*>>* partSource = nullptr;   // lastSequences or builtSequences
     bool resumingParts = false;   // buildRows runs as the first part

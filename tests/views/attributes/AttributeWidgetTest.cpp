@@ -7,6 +7,7 @@
 #include "app/MessageAsker.h"
 #include "app/SettingsWidget.h"
 #include "core/Constants.h"
+#include "core/ThreadStarter.h"
 #include "events/ContextEvent.h"
 #include "items/BinItem.h"
 #include "items/BinSerie.h"
@@ -15,6 +16,7 @@
 #include "views/attributes/ConversationWidget.h"
 #include "views/attributes/DoubleSlider.h"
 #include "views/attributes/GuiThreadCheck.h"
+#include "views/attributes/JobPool.h"
 #include "views/attributes/RibbonAttributeWidget.h"
 #include "views/attributes/ScentedWidget.h"
 
@@ -205,6 +207,9 @@ private slots:
     void layoutIgnoresBusyGlobalPool();
     void offGuiThreadCallsAreCounted();
     void stressLayoutsWhileJobsRun();
+    void refusedThreadStarts_data();
+    void refusedThreadStarts();
+    void queuedJobRunsInTheWait();
 };
 
 void AttributeWidgetTest::binCount_data()
@@ -791,6 +796,116 @@ void AttributeWidgetTest::stressLayoutsWhileJobsRun()
     }
     events.resetSliders();
     QCOMPARE(GuiThreadCheck::violations(), violations);
+}
+
+void AttributeWidgetTest::refusedThreadStarts_data()
+{
+    // Thread starts the system refuses while the histograms are computed,
+    // and while a selection is applied (-1: every one).
+    QTest::addColumn<int>("atLayout");
+    QTest::addColumn<int>("atSelection");
+    QTest::newRow("every start refused") << -1 << -1;
+    QTest::newRow("the first start refused") << 1 << 0;
+    QTest::newRow("the layout's starts refused") << -1 << 0;
+}
+
+// A job whose thread cannot be started runs all the same: every histogram
+// is computed and marks the selection, and the next selection, once
+// threads start again, does not wait for a job that never ran.
+void AttributeWidgetTest::refusedThreadStarts()
+{
+    QFETCH(int, atLayout);
+    QFETCH(int, atSelection);
+    struct Refusals
+    {
+        ~Refusals() { ThreadStarter::refuseNext(0); }
+    } refusals;
+    Data d = attributes::load(QStringLiteral("events.csv"), QStringLiteral("trace"));
+    DebugCapture debug;
+    debug.setForward(false);
+    const auto bars = [](const AttributeWidget& panel) {
+        QList<QList<int>> out;
+        for (ScentedWidget* h : panel.histograms().items) {
+            out.append({h->serie ? h->serie->size() : -1});
+            if (h->serie)
+                for (BinItem* bin : h->serie->items.items)
+                    out.append({bin->packets.size(), bin->selectedCount});
+        }
+        return out;
+    };
+    Packets first;
+    first.append(d.context->conversations.value(2));
+    Packets second;
+    second.append(d.context->conversations.value(5));
+    const auto select = [](AttributeWidget& panel, const Packets& events) {
+        PacketsEvent event(nullptr, events, QVariantList{QStringLiteral("select")});
+        QCoreApplication::sendEvent(&panel, &event);
+    };
+
+    AttributeWidget reference(d.control.get(), false, nullptr);
+    reference.setContext(d.context);
+    select(reference, first);
+    reference.waitForJobs();
+    const QList<QList<int>> firstBars = bars(reference);
+    select(reference, second);
+    reference.waitForJobs();
+    const QList<QList<int>> secondBars = bars(reference);
+    QVERIFY(firstBars != secondBars);
+
+    AttributeWidget panel(d.control.get(), false, nullptr);
+    const int many = 1000;
+    ThreadStarter::refuseNext(atLayout < 0 ? many : atLayout);
+    panel.setContext(d.context);
+    if (atLayout != 0)
+        QVERIFY(ThreadStarter::refuseNext(0) < (atLayout < 0 ? many : atLayout));
+    QCOMPARE(panel.histograms().size(), 6);
+    ThreadStarter::refuseNext(atSelection < 0 ? many : atSelection);
+    select(panel, first);
+    panel.waitForJobs();
+    if (atSelection != 0)
+        QVERIFY(ThreadStarter::refuseNext(0) < many);
+    QCOMPARE(bars(panel), firstBars);
+    // Threads start again: the next selection neither hangs nor loses a
+    // histogram.
+    QElapsedTimer clock;
+    clock.start();
+    select(panel, second);
+    panel.waitForJobs();
+    QVERIFY2(clock.elapsed() < 20000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(bars(panel), secondBars);
+    QCOMPARE(panel.pool->activeThreadCount(), 0);
+}
+
+// A job queued while the pool's thread is busy and no other thread can be
+// started is run by a wait on the waiting thread, which then waits only
+// for the job that really runs.
+void AttributeWidgetTest::queuedJobRunsInTheWait()
+{
+    struct Refusals
+    {
+        ~Refusals() { ThreadStarter::refuseNext(0); }
+    } refusals;
+    JobPool pool;
+    pool.setMaxThreadCount(2);
+    QSemaphore gate;
+    auto* busy = new BlockingJob(&gate);
+    busy->setAutoDelete(false);
+    pool.start(busy);
+    QVERIFY(busy->started.tryAcquire(1, 5000));
+    ThreadStarter::refuseNext(1);
+    std::atomic<bool> ranHere{false};
+    pool.start(QRunnable::create([&ranHere, caller = std::this_thread::get_id()]() {
+        ranHere.store(std::this_thread::get_id() == caller, std::memory_order_release);
+    }));
+    QCOMPARE(ThreadStarter::refuseNext(0), 0);
+    QCOMPARE(pool.activeThreadCount(), 2);
+    QVERIFY(!pool.waitForDone(50));
+    QVERIFY(ranHere.load(std::memory_order_acquire));
+    QCOMPARE(pool.activeThreadCount(), 1);
+    gate.release();
+    QVERIFY(pool.waitForDone(-1));
+    QVERIFY(busy->finished.load(std::memory_order_acquire));
+    delete busy;
 }
 
 LUMIVANE_TEST(AttributeWidgetTest)
