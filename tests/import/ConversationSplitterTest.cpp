@@ -16,6 +16,8 @@
 
 #include <sys/resource.h>
 
+#include <cerrno>
+#include <csignal>
 #include <memory>
 
 namespace {
@@ -133,6 +135,8 @@ private slots:
     void exportButton_data();
     void exportButton();
     void cancelledExport();
+    void emptyKeyOnAFullDisk_data();
+    void emptyKeyOnAFullDisk();
 };
 
 void ConversationSplitterTest::keysGoToTheirFolders()
@@ -799,6 +803,50 @@ void ConversationSplitterTest::cancelledExport()
     QCOMPARE(f.boxes.texts(), QStringList{"Be patient this may take a while... Press OK to start"});
     QVERIFY(f.dialog.result() != QDialog::Accepted);
     QCOMPARE(filesUnder(s.out), QStringList());
+}
+
+void ConversationSplitterTest::emptyKeyOnAFullDisk_data()
+{
+    QTest::addColumn<int>("lines");   // the empty key's lines of 100 bytes
+
+    // Within a QSaveFile's write buffer (16 KiB), and beyond it.
+    QTest::newRow("less than a write buffer") << 30;
+    QTest::newRow("more than a write buffer") << 400;
+}
+
+void ConversationSplitterTest::emptyKeyOnAFullDisk()
+{
+    // The empty key's file cannot be written in full: the split fails with
+    // the system's cause, and D stays as an earlier split left it. The
+    // disk fills up at 2 KiB a file, by the process's file size limit: a
+    // write is cut short there, and the next one fails with EFBIG, as with
+    // ENOSPC on a full disk.
+    QFETCH(int, lines);
+
+    Split s;
+    QVERIFY(s.run(s.write("earlier.csv", "n,sip.Call-ID,x\n1,,earlier\n2,abc,earlier\n")));
+    QByteArray log = "n,sip.Call-ID,x\n3,abc,more\n";
+    for (int i = 0; i < lines; ++i)
+        log += QByteArray::number(i).rightJustified(4, '0') + ",," + QByteArray(93, 'e') + "\n";
+    const QString input = s.write("log.csv", log);
+    const QMap<QString, QByteArray> before = snapshot(s.temp.path());
+
+    s.splitter.reset(new ConversationSplitter(input, s.out));
+    rlimit saved;
+    QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit small = saved;
+    small.rlim_cur = 2048;
+    void (*handler)(int) = std::signal(SIGXFSZ, SIG_IGN);
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool complete = s.splitter->run();
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, handler);
+
+    QVERIFY(!complete);
+    QCOMPARE(s.splitter->errorText, "could not write " + s.out + "/.conv: " + qt_error_string(EFBIG)
+                                        + "; nothing was written");
+    QCOMPARE(s.splitter->lostLines, 1);
+    QCOMPARE(snapshot(s.temp.path()), before);
 }
 
 LUMIVANE_TEST(ConversationSplitterTest)
