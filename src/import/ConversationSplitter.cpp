@@ -13,7 +13,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -182,6 +184,76 @@ int afterCharacters(const QString& text, int at, int count)
 }
 
 const QString NOTHING_WRITTEN = QStringLiteral("nothing was written");
+const QString OUT_OF_MEMORY = QStringLiteral("ran out of memory");
+// Said instead of the whole story when there is no memory left to tell it.
+const QString OUT_OF_MEMORY_NOTHING_WRITTEN = QStringLiteral("ran out of memory; nothing was written");
+const QString OUT_OF_MEMORY_LEFT =
+    QStringLiteral("ran out of memory; the folder could not be put back as it was");
+
+// Debug lines. One that runs out of memory is lost, and nothing else: a
+// QDebug's destructor that throws would end the program.
+void debugLine(const char* text) noexcept
+{
+    try {
+        qDebug("%s", text);
+    } catch (const std::bad_alloc&) {
+    }
+}
+
+void debugLine(const char* text, qint64 number) noexcept
+{
+    try {
+        qDebug("%s%lld", text, number);
+    } catch (const std::bad_alloc&) {
+    }
+}
+
+void debugLine(const char* text, const QString& path, const QString& why) noexcept
+{
+    try {
+        qDebug("%s %s %s", text, qUtf8Printable(path), qUtf8Printable(why));
+    } catch (const std::bad_alloc&) {
+    }
+}
+
+// Writes all of `bytes`. A write that a full disk cuts short reports no
+// cause; the rest written again either goes through or fails with the
+// system's.
+bool writeAll(QIODevice* file, const QByteArray& bytes)
+{
+    qint64 done = 0;
+    while (done < bytes.size()) {
+        const qint64 n = file->write(bytes.constData() + done, bytes.size() - done);
+        if (n <= 0)
+            return false;
+        done += n;
+    }
+    return true;
+}
+
+// Writes `bytes` to a new file named after the template `spare` (which
+// becomes its name), gives it `mode` and renames it to `path`. Allocates
+// nothing.
+bool putBack(const QByteArray& path, QByteArray& spare, const QByteArray& bytes, uint mode)
+{
+    const int fd = ::mkstemp(spare.data());
+    if (fd < 0)
+        return false;
+    bool written = true;
+    for (qint64 done = 0; written && done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, std::size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        written = n > 0;
+        done += n;
+    }
+    written = written && ::fchmod(fd, mode_t(mode)) == 0 && (::fsync(fd) == 0 || errno == EINVAL);
+    written = ::close(fd) == 0 && written;
+    if (written && ::rename(spare.constData(), path.constData()) == 0)
+        return true;
+    ::unlink(spare.constData());
+    return false;
+}
 
 // "." and ".." would climb out of their folder.
 QString safeFolder(const QString& part)
@@ -230,6 +302,42 @@ void ConversationSplitter::fail(const QString& text)
 }
 
 bool ConversationSplitter::run()
+{
+    try {
+        return split();
+    } catch (const std::bad_alloc&) {
+        return outOfMemory();
+    }
+}
+
+ConversationSplitter::FileId ConversationSplitter::fileId(const QByteArray& path)
+{
+    FileId id;
+    struct stat status;
+    if (::stat(path.constData(), &status) == 0) {
+        id.exists = true;
+        id.device = quint64(status.st_dev);
+        id.inode = quint64(status.st_ino);
+    }
+    return id;
+}
+
+bool ConversationSplitter::outOfMemory()
+{
+    // Ran out after the last file was in place: the split is complete.
+    if (m_stage == Stage::Done
+        || (m_stage == Stage::EmptyKey && !(fileId(m_emptyKeyPath) == m_emptyKeyBefore)))
+        return true;
+    try {
+        fail(OUT_OF_MEMORY);
+    } catch (const std::bad_alloc&) {
+        errorText = OUT_OF_MEMORY;
+    }
+    rollBack();
+    return false;
+}
+
+bool ConversationSplitter::split()
 {
     // Whatever can refuse the split does so before D is touched: a refused
     // split changes no file of D and leaves none behind.
@@ -283,9 +391,12 @@ bool ConversationSplitter::run()
         return false;
     }
     // The header takes the place of the old one only once every line is
-    // written.
+    // written. Like the empty key's file it is written unbuffered, as the
+    // conversation files are: a write that fails says so at once and with
+    // its cause (a failed flush in QSaveFile's commit() goes unnoticed).
     m_header = new QSaveFile(target.filePath(QStringLiteral("attributes.conf")));
-    if (!m_header->open(QIODevice::WriteOnly) || m_header->write(headerLine) != headerLine.size()) {
+    if (!m_header->open(QIODevice::WriteOnly | QIODevice::Unbuffered)
+        || !writeAll(m_header, headerLine)) {
         fail(QStringLiteral("could not write ") + m_header->fileName() + QStringLiteral(": ")
              + m_header->errorString());
         delete m_header;
@@ -306,7 +417,7 @@ bool ConversationSplitter::run()
         if (file && file->pos() > 0)
             m_out.append('\n');
         m_out.append(m_line);
-        if (!file || file->write(m_out) != m_out.size()) {
+        if (!file || !writeAll(file, m_out)) {
             if (file && m_firstLost.isEmpty())
                 m_firstLost = file->fileName() + QStringLiteral(": ") + file->errorString();
             stopped = true;
@@ -316,11 +427,11 @@ bool ConversationSplitter::run()
         if (cache.size() >= fileCap)
             cleanup();
         if (linesWritten % 10000 == 0)
-            qDebug().noquote().nospace() << "exported " << linesWritten;
+            debugLine("exported ", linesWritten);
         // Reported with every line written while the count of invalid
         // lines stands at a positive multiple of 500.
         if (invalidLines > 0 && invalidLines % 500 == 0)
-            qDebug().noquote().nospace() << "invalid " << invalidLines;
+            debugLine("invalid ", invalidLines);
     }
 
     closeAll();
@@ -354,72 +465,117 @@ bool ConversationSplitter::nextRow(QList<QByteArray>& fields)
 bool ConversationSplitter::commit()
 {
     // "attributes.conf" first: should the empty key's file then fail to
-    // take its place, the old header is written back.
-    const QString headerPath = m_header->fileName();
-    QFile old(headerPath);
-    const bool hadHeader = old.exists();
-    const QByteArray oldHeader = old.open(QIODevice::ReadOnly) ? old.readAll() : QByteArray();
-    const bool oldRead = old.isOpen() && old.error() == QFileDevice::NoError;
+    // take its place, the old header is written back. All an undo needs
+    // for that is ready before the header is replaced. It is replaced
+    // where a link leads, as QSaveFile does.
+    QFileInfo header(m_header->fileName());
+    for (int depth = 0; depth < 128 && header.isSymLink(); ++depth)
+        header.setFile(header.symLinkTarget());
+    m_headerPath = QFile::encodeName(header.filePath());
+    m_emptyKeyPath = QFile::encodeName(QDir(directory).filePath(QStringLiteral(".conv")));
+    m_headerBefore = fileId(m_headerPath);
+    QFile old(header.filePath());
+    m_oldHeader = old.open(QIODevice::ReadOnly) ? old.readAll() : QByteArray();
+    m_oldHeaderRead = old.isOpen() && old.error() == QFileDevice::NoError;
     old.close();
-    if (!m_header->commit()) {
-        fail(QStringLiteral("could not write ") + headerPath + QStringLiteral(": ")
-             + m_header->errorString());
+    struct stat status;
+    if (::stat(m_headerPath.constData(), &status) == 0)
+        m_oldHeaderMode = uint(status.st_mode & 07777);
+    m_spare = m_headerPath + QByteArrayLiteral(".XXXXXX");
+    m_spare.detach();
+    m_emptyKeyBefore = fileId(m_emptyKeyPath);
+
+    m_stage = Stage::Header;
+    if (!commitFile(m_header))
         return false;
-    }
-    const QString emptyKeyPath = QDir(directory).filePath(QStringLiteral(".conv"));
+    m_stage = Stage::EmptyKey;
     if (!m_emptyKey) {
         // The log has no empty key: its file of an earlier split goes.
-        QFile::remove(emptyKeyPath);
-        return true;
+        ::unlink(m_emptyKeyPath.constData());
+    } else if (!commitFile(m_emptyKey)) {
+        return false;
     }
-    if (m_emptyKey->commit())
-        return true;
-    fail(QStringLiteral("could not write ") + emptyKeyPath + QStringLiteral(": ")
-         + m_emptyKey->errorString());
-    bool back = false;
-    if (!hadHeader) {
-        back = QFile::remove(headerPath);
-    } else if (oldRead) {
-        QSaveFile restore(headerPath);
-        back = restore.open(QIODevice::WriteOnly) && restore.write(oldHeader) == oldHeader.size()
-               && restore.commit();
+    m_stage = Stage::Done;
+    return true;
+}
+
+bool ConversationSplitter::commitFile(QSaveFile* file)
+{
+    // Its bytes went out unbuffered; should the disk tell only now that
+    // they did not fit, the cause is reported here.
+    if (::fsync(file->handle()) != 0 && errno != EINVAL) {
+        const int error = errno;
+        fail(QStringLiteral("could not write ") + file->fileName() + QStringLiteral(": ")
+             + qt_error_string(error));
+        return false;
     }
-    if (!back)
-        m_headerLeft = true;
+    if (file->commit())
+        return true;
+    fail(QStringLiteral("could not write ") + file->fileName() + QStringLiteral(": ")
+         + file->errorString());
     return false;
 }
 
 void ConversationSplitter::rollBack()
 {
-    closeAll();
+    // Nothing here allocates but for the text at the end (and what Qt's
+    // closing of files might).
+    try {
+        closeAll();
+    } catch (const std::bad_alloc&) {
+    }
+    try {
+        input->close();
+    } catch (const std::bad_alloc&) {
+    }
     // Not committed: their temporary files go, the old files stay.
     delete m_header;
     m_header = nullptr;
     delete m_emptyKey;
     m_emptyKey = nullptr;
 
-    QStringList left;
-    if (m_headerLeft)
-        left << QDir(directory).filePath(QStringLiteral("attributes.conf"));
-    for (auto it = m_lengths.constBegin(); it != m_lengths.constEnd(); ++it) {
-        QString folder;
-        const QString path = pathFor(it.key(), &folder);
-        if (it.value() < 0) {
-            if (!QFile::remove(path) && QFileInfo::exists(path))
-                left << path;
-        } else if (QFileInfo(path).size() != it.value() && !QFile::resize(path, it.value())) {
-            left << path;
+    int left = 0;
+    QByteArray firstLeft;
+    const auto leave = [&left, &firstLeft](const QByteArray& path) {
+        if (left++ == 0)
+            firstLeft = path;
+    };
+    struct stat status;
+    if (m_stage != Stage::Writing && !(fileId(m_headerPath) == m_headerBefore)) {
+        // The new header took the old one's place.
+        const bool back =
+            m_headerBefore.exists
+                ? m_oldHeaderRead && putBack(m_headerPath, m_spare, m_oldHeader, m_oldHeaderMode)
+                : ::unlink(m_headerPath.constData()) == 0;
+        if (!back)
+            leave(m_headerPath);
+    }
+    for (auto it = m_written.constBegin(); it != m_written.constEnd(); ++it) {
+        const char* path = it.value().path.constData();
+        const qint64 length = it.value().length;
+        if (length < 0) {
+            if (::unlink(path) != 0 && ::lstat(path, &status) == 0)
+                leave(it.value().path);
+        } else if ((::stat(path, &status) != 0 || qint64(status.st_size) != length)
+                   && ::truncate(path, off_t(length)) != 0) {
+            leave(it.value().path);
         }
     }
     for (int i = m_madeFolders.size() - 1; i >= 0; --i) {
-        if (!QDir().rmdir(m_madeFolders.at(i)))
-            left << m_madeFolders.at(i);
+        if (::rmdir(m_madeFolders.at(i).constData()) != 0)
+            leave(m_madeFolders.at(i));
     }
-    if (left.isEmpty())
-        fail(NOTHING_WRITTEN);
-    else
-        fail(QStringLiteral("the folder could not be put back as it was (%1 left: %2)")
-                 .arg(left.size()).arg(left.first()));
+    leftBehind = left;
+    try {
+        if (left == 0)
+            fail(NOTHING_WRITTEN);
+        else
+            fail(QStringLiteral("the folder could not be put back as it was (%1 left: %2)")
+                     .arg(left)
+                     .arg(QFile::decodeName(firstLeft)));
+    } catch (const std::bad_alloc&) {
+        errorText = left == 0 ? OUT_OF_MEMORY_NOTHING_WRITTEN : OUT_OF_MEMORY_LEFT;
+    }
 }
 
 bool ConversationSplitter::nextLine()
@@ -540,10 +696,14 @@ void ConversationSplitter::makeFolder(const QString& folder)
         from = slash < 0 ? folder.size() : slash;
         if (m_folders.contains(level))
             continue;
-        if (::mkdir(QFile::encodeName(level).constData(), 0777) == 0)
-            m_madeFolders.append(level);
-        else if (errno != EEXIST)
-            return;   // opening the file says why
+        // Noted before it is made: an undo never misses a folder.
+        m_madeFolders.append(QFile::encodeName(level));
+        if (::mkdir(m_madeFolders.constLast().constData(), 0777) != 0) {
+            const int error = errno;
+            m_madeFolders.removeLast();
+            if (error != EEXIST)
+                return;   // opening the file says why
+        }
         m_folders.insert(level);
     }
 }
@@ -554,9 +714,8 @@ QFileDevice* ConversationSplitter::fileFor(const QByteArray& key)
         // The empty key's file is replaced, once every line is written.
         if (!m_emptyKey) {
             m_emptyKey = new QSaveFile(QDir(directory).filePath(QStringLiteral(".conv")));
-            if (!m_emptyKey->open(QIODevice::WriteOnly)) {
-                qDebug().noquote() << "file open not allowed" << m_emptyKey->fileName()
-                                   << m_emptyKey->errorString();
+            if (!m_emptyKey->open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+                debugLine("file open not allowed", m_emptyKey->fileName(), m_emptyKey->errorString());
                 m_firstLost = m_emptyKey->fileName() + QStringLiteral(": ") + m_emptyKey->errorString();
                 return nullptr;
             }
@@ -565,24 +724,32 @@ QFileDevice* ConversationSplitter::fileFor(const QByteArray& key)
     }
     QFile* file = cache.value(key, nullptr);
     if (!file) {
-        file = openFile(key);
-        if (file)
-            cache.insert(key, file);
+        std::unique_ptr<QFile> opened = openFile(key);
+        if (!opened)
+            return nullptr;
+        cache.insert(key, opened.get());
+        file = opened.release();
     }
     return file;
 }
 
-QFile* ConversationSplitter::openFile(const QByteArray& key)
+std::unique_ptr<QFile> ConversationSplitter::openFile(const QByteArray& key)
 {
     QString folder;
     const QString path = pathFor(key, &folder);
     makeFolder(folder);
-    // A file met for the first time: its length before the split, for an
-    // undo (a link is kept as the link it is).
-    const bool first = !m_lengths.contains(key);
-    struct stat status;
-    const bool existed = first && ::lstat(QFile::encodeName(path).constData(), &status) == 0;
-    auto* file = new QFile(path);
+    // A file met for the first time is noted for an undo before it is
+    // made or written to, with its length before the split (that of the
+    // file a link leads to; the link is kept as the link it is).
+    if (!m_written.contains(key)) {
+        Written written;
+        written.path = QFile::encodeName(path);
+        struct stat status;
+        if (::lstat(written.path.constData(), &status) == 0)
+            written.length = ::stat(written.path.constData(), &status) == 0 ? qint64(status.st_size) : 0;
+        m_written.insert(key, written);
+    }
+    auto file = std::make_unique<QFile>(path);
     const QIODevice::OpenMode mode = QIODevice::Append | QIODevice::Unbuffered;
     bool opened = file->open(mode);
     // Out of descriptors: the open files make room, once.
@@ -591,35 +758,42 @@ QFile* ConversationSplitter::openFile(const QByteArray& key)
         opened = file->open(mode);
     }
     if (!opened) {
-        qDebug().noquote() << "file open not allowed" << path << file->errorString();
+        debugLine("file open not allowed", path, file->errorString());
         m_firstLost = path + QStringLiteral(": ") + file->errorString();
-        delete file;
         return nullptr;
     }
-    if (first)
-        m_lengths.insert(key, existed ? file->pos() : -1);
     return file;
 }
 
 void ConversationSplitter::cleanup()
 {
-    qDebug().noquote() << "start cleanup";
+    debugLine("start cleanup");
     int index = 0;
     for (auto it = cache.begin(); it != cache.end(); ++it, ++index) {
         if (index % 500 == 0)
-            qDebug().noquote().nospace() << "closed " << index;
-        it.value()->close();
-        delete it.value();
+            debugLine("closed ", index);
+        // Taken out first: a close that fails half way leaves no file
+        // to be deleted twice.
+        QFile* file = it.value();
+        it.value() = nullptr;
+        if (file) {
+            file->close();
+            delete file;
+        }
     }
     cache.clear();
-    qDebug().noquote() << "done cleanup";
+    debugLine("done cleanup");
 }
 
 void ConversationSplitter::closeAll()
 {
     for (auto it = cache.begin(); it != cache.end(); ++it) {
-        it.value()->close();
-        delete it.value();
+        QFile* file = it.value();
+        it.value() = nullptr;
+        if (file) {
+            file->close();
+            delete file;
+        }
     }
     cache.clear();
 }

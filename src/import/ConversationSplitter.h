@@ -10,6 +10,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <memory>
 
 class QFile;
 class QFileDevice;
@@ -51,7 +52,10 @@ class QTextStream;
 // that cannot be written, the log that cannot be read on, a cancel) leaves
 // D as it was: the files it appended to are cut back to their earlier
 // length, the files and folders it made are removed, and "attributes.conf"
-// and ".conv" are replaced only once every line is written.
+// and ".conv" are replaced only once every line is written. Running out of
+// memory is such a failure: run() catches it and undoes what it wrote. The
+// undo allocates nothing but for its message; what it could not put back
+// is counted in `leftBehind` and named in the error text.
 //
 // Conversation files stay open between lines, up to a cap below the
 // process's open-file limit; then all of them are closed and reopened on
@@ -102,23 +106,57 @@ public:
     // The line the split stopped at, when it could not be written (0 or 1).
     qint64 lostLines = 0;
     QString errorText;
+    // Files and folders a failed split could not put back as they were.
+    int leftBehind = 0;
     // Open conversation files at most; a test may lower it.
     int fileCap = MAX_OPEN_FILES;
 
 private:
+    // A file as it stands: whether it exists and which one it is.
+    struct FileId
+    {
+        bool exists = false;
+        quint64 device = 0;
+        quint64 inode = 0;
+        bool operator==(const FileId& other) const
+        {
+            return exists == other.exists && device == other.device && inode == other.inode;
+        }
+    };
+    // A conversation file the split writes to: its path (encoded) and its
+    // length before the split (-1: the split made it).
+    struct Written
+    {
+        QByteArray path;
+        qint64 length = -1;
+    };
+    // How far putting "attributes.conf" and ".conv" in place has come.
+    enum class Stage { Writing, Header, EmptyKey, Done };
+
+    // The file at `path` (encoded), a link followed.
+    static FileId fileId(const QByteArray& path);
+    // run() but for running out of memory.
+    bool split();
+    // Undoes what the split wrote after running out of memory, unless all
+    // of it was in place already (then true).
+    bool outOfMemory();
     bool nextLine();
     // The next line with as many fields as the header, split into `fields`;
     // false at the end of the log (or when cancelled).
     bool nextRow(QList<QByteArray>& fields);
     // The key's open file, opened (and noted for an undo) when needed.
     QFileDevice* fileFor(const QByteArray& key);
-    QFile* openFile(const QByteArray& key);
+    std::unique_ptr<QFile> openFile(const QByteArray& key);
     QString pathFor(const QByteArray& key, QString* folder) const;
     // Makes the folder's missing levels below D, noting those it made.
     void makeFolder(const QString& folder);
     // Puts "attributes.conf" and the empty key's file in place.
     bool commit();
-    // Undoes what the split wrote; the error text ends by saying so.
+    // Puts one of them in place; false (and why in the error text) when
+    // it could not.
+    bool commitFile(QSaveFile* file);
+    // Undoes what the split wrote; the error text ends by saying so. Never
+    // throws; allocates only for the text.
     void rollBack();
     void cleanup();
     void closeAll();
@@ -141,9 +179,22 @@ private:
     // The new "attributes.conf" and empty key's file, put in place last.
     QSaveFile* m_header = nullptr;
     QSaveFile* m_emptyKey = nullptr;
-    bool m_headerLeft = false;               // the old one not written back
-    // What an undo needs: the length each key's file had before the split
-    // (-1: the split made it), and the folders the split made, in order.
-    QHash<QByteArray, qint64> m_lengths;
-    QStringList m_madeFolders;
+    Stage m_stage = Stage::Writing;
+    // The files put in place (encoded; "attributes.conf" as the file a link
+    // leads to), and what stood there before they were.
+    QByteArray m_headerPath;
+    QByteArray m_emptyKeyPath;
+    FileId m_headerBefore;
+    FileId m_emptyKeyBefore;
+    // The old "attributes.conf", should it have to be written back: its
+    // bytes (when they could be read), its mode and a name to write it to
+    // first.
+    QByteArray m_oldHeader;
+    bool m_oldHeaderRead = false;
+    uint m_oldHeaderMode = 0644;
+    QByteArray m_spare;
+    // What an undo needs: each key's file, and the folders the split made
+    // (encoded), in order. An entry is made before what it undoes.
+    QHash<QByteArray, Written> m_written;
+    QList<QByteArray> m_madeFolders;
 };

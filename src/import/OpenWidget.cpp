@@ -867,8 +867,9 @@ void OpenWidget::exportData()
     QString error;
     bool cancelled = false;
     if (!splitConversations(directory, &error, &cancelled)) {
-        // A cancelled export has left the folder as it was; the dialog
-        // stays open for another attempt.
+        // A cancelled export that has left the folder as it was says
+        // nothing; the dialog stays open for another attempt. One that
+        // could not put everything back says what was left.
         if (cancelled)
             return;
         MessageAsker::ask(QMessageBox::Warning, QStringLiteral("Failed to export"),
@@ -938,7 +939,7 @@ bool OpenWidget::splitConversations(const QString& directory, QString* error, bo
     delete thread;
 
     if (cancelled)
-        *cancelled = splitter.cancelled.load();
+        *cancelled = splitter.cancelled.load() && splitter.leftBehind == 0;
     if (!complete && error)
         *error = splitter.errorText;
     return complete;

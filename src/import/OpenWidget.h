@@ -147,7 +147,8 @@ private:
     void showTypeCombos();
     // Splits the chosen log into conversation files, on a thread behind a
     // progress dialog; false with a reason when that failed or was
-    // cancelled (`cancelled` then set).
+    // cancelled (`cancelled` then set, unless the cancelled split left
+    // something in the folder).
     bool splitConversations(const QString& directory, QString* error, bool* cancelled);
 
     bool loaded = false;           // a load completed

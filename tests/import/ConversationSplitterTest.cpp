@@ -5,6 +5,7 @@
 
 #include "import/ConversationSplitter.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QDirIterator>
 #include <QMap>
@@ -12,10 +13,15 @@
 #include <QRandomGenerator>
 #include <QSet>
 #include <QTextCodec>
+#include <QThread>
 #include <QtTest>
 
 #include <sys/resource.h>
 
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <functional>
 #include <memory>
 
 namespace {
@@ -96,6 +102,24 @@ struct Split
     }
 };
 
+// Run on the split's thread as it reports its 10000th line: `meanwhile`
+// changes the folder as another program would; then the split waits until
+// the window's thread has clicked "Cancel" in the export's progress dialog.
+std::function<void()> meanwhile;
+std::atomic<bool> tenThousand{false};
+std::atomic<bool> cancelClicked{false};
+
+void cancelAtTenThousand(QtMsgType, const QMessageLogContext&, const QString& text)
+{
+    if (text != QLatin1String("exported 10000") || !meanwhile)
+        return;
+    meanwhile();
+    tenThousand.store(true);
+    const QDeadlineTimer deadline(30000);
+    while (!cancelClicked.load() && !deadline.hasExpired())
+        QThread::msleep(1);
+}
+
 } // namespace
 
 class ConversationSplitterTest : public QObject
@@ -133,6 +157,10 @@ private slots:
     void exportButton_data();
     void exportButton();
     void cancelledExport();
+    void cancelLeavingSomething_data();
+    void cancelLeavingSomething();
+    void emptyKeyOnAFullDisk_data();
+    void emptyKeyOnAFullDisk();
 };
 
 void ConversationSplitterTest::keysGoToTheirFolders()
@@ -799,6 +827,129 @@ void ConversationSplitterTest::cancelledExport()
     QCOMPARE(f.boxes.texts(), QStringList{"Be patient this may take a while... Press OK to start"});
     QVERIFY(f.dialog.result() != QDialog::Accepted);
     QCOMPARE(filesUnder(s.out), QStringList());
+}
+
+void ConversationSplitterTest::cancelLeavingSomething_data()
+{
+    QTest::addColumn<QString>("earlier");     // a conversation file in D before the export
+    QTest::addColumn<QString>("intruder");    // what another program makes meanwhile
+    QTest::addColumn<int>("left");            // what could not be put back (0: no message)
+    QTest::addColumn<QString>("named");       // the first of it, as the message names it
+    QTest::addColumn<QStringList>("after");   // what D holds afterwards
+
+    QTest::newRow("all put back") << "" << "" << 0 << "" << QStringList();
+    QTest::newRow("a file in a folder the export made")
+        << "" << "cal/l7/notes.txt" << 2 << "cal/l7"
+        << QStringList{"cal/", "cal/l7/", "cal/l7/notes.txt"};
+    QTest::newRow("a file it appended to replaced by a folder")
+        << "cal/l7/call7.conv" << "cal/l7/call7.conv/" << 1 << "cal/l7/call7.conv"
+        << QStringList{"cal/", "cal/l7/", "cal/l7/call7.conv/"};
+}
+
+void ConversationSplitterTest::cancelLeavingSomething()
+{
+    // "Cancel" once 10000 lines are written: a split that put the folder
+    // back says nothing and the dialog stays open; one that could not
+    // says what was left, as a failed one does.
+    QFETCH(QString, earlier);
+    QFETCH(QString, intruder);
+    QFETCH(int, left);
+    QFETCH(QString, named);
+    QFETCH(QStringList, after);
+
+    DialogFixture f;
+    Split s;
+    QByteArray log = "n,sip.Call-ID\n";
+    for (int i = 0; i < 200000; ++i)
+        log += QByteArray::number(i) + ",call" + QByteArray::number(i % 500) + "\n";
+    chooseLog(f.dialog, s.write("log.csv", log));
+    if (!earlier.isEmpty()) {
+        QVERIFY(QDir(s.out).mkpath(QFileInfo(earlier).path()));
+        s.write("out/" + earlier, "old");
+    }
+    const QString out = s.out;
+    meanwhile = [out, intruder]() {
+        if (intruder.endsWith('/')) {
+            QFile::remove(out + '/' + intruder.chopped(1));
+            QDir(out).mkpath(intruder);
+        } else if (!intruder.isEmpty()) {
+            QFile notes(out + '/' + intruder);
+            if (notes.open(QIODevice::WriteOnly))
+                notes.write("another program's");
+        }
+    };
+    tenThousand.store(false);
+    cancelClicked.store(false);
+    QTimer click;
+    connect(&click, &QTimer::timeout, &f.dialog, [&f]() {
+        if (!tenThousand.load() || cancelClicked.load())
+            return;
+        if (auto* progress = f.dialog.findChild<QProgressDialog*>())
+            progress->findChild<QPushButton*>()->click();
+        cancelClicked.store(true);
+    });
+    click.start(1);
+    FileAnswers files({s.out});
+    const QtMessageHandler previous = qInstallMessageHandler(cancelAtTenThousand);
+    f.dialog.exportData();
+    qInstallMessageHandler(previous);
+    meanwhile = nullptr;
+
+    QVERIFY(cancelClicked.load());
+    QStringList texts{"Be patient this may take a while... Press OK to start"};
+    if (left > 0)
+        texts << QString("Export failed: cancelled; the folder could not be put back as it was "
+                         "(%1 left: %2)")
+                     .arg(left)
+                     .arg(s.out + '/' + named);
+    QCOMPARE(f.boxes.texts(), texts);
+    QCOMPARE(f.boxes.titles().last(), QString(left > 0 ? "Failed to export" : "Processing"));
+    QVERIFY(f.dialog.result() != QDialog::Accepted);
+    QCOMPARE(snapshot(s.out).keys(), after);
+}
+
+void ConversationSplitterTest::emptyKeyOnAFullDisk_data()
+{
+    QTest::addColumn<int>("lines");   // the empty key's lines of 100 bytes
+
+    // Within a QSaveFile's write buffer (16 KiB), and beyond it.
+    QTest::newRow("less than a write buffer") << 30;
+    QTest::newRow("more than a write buffer") << 400;
+}
+
+void ConversationSplitterTest::emptyKeyOnAFullDisk()
+{
+    // The empty key's file cannot be written in full: the split fails with
+    // the system's cause, and D stays as an earlier split left it. The
+    // disk fills up at 2 KiB a file, by the process's file size limit: a
+    // write is cut short there, and the next one fails with EFBIG, as with
+    // ENOSPC on a full disk.
+    QFETCH(int, lines);
+
+    Split s;
+    QVERIFY(s.run(s.write("earlier.csv", "n,sip.Call-ID,x\n1,,earlier\n2,abc,earlier\n")));
+    QByteArray log = "n,sip.Call-ID,x\n3,abc,more\n";
+    for (int i = 0; i < lines; ++i)
+        log += QByteArray::number(i).rightJustified(4, '0') + ",," + QByteArray(93, 'e') + "\n";
+    const QString input = s.write("log.csv", log);
+    const QMap<QString, QByteArray> before = snapshot(s.temp.path());
+
+    s.splitter.reset(new ConversationSplitter(input, s.out));
+    rlimit saved;
+    QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit small = saved;
+    small.rlim_cur = 2048;
+    void (*handler)(int) = std::signal(SIGXFSZ, SIG_IGN);
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool complete = s.splitter->run();
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, handler);
+
+    QVERIFY(!complete);
+    QCOMPARE(s.splitter->errorText, "could not write " + s.out + "/.conv: " + qt_error_string(EFBIG)
+                                        + "; nothing was written");
+    QCOMPARE(s.splitter->lostLines, 1);
+    QCOMPARE(snapshot(s.temp.path()), before);
 }
 
 LUMIVANE_TEST(ConversationSplitterTest)
