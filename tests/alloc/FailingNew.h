@@ -3,7 +3,9 @@
 // This executable's operator new can be told to fail: the n-th allocation
 // made on the arming thread after arming throws std::bad_alloc (the nothrow
 // forms return null), once; every other allocation is served by malloc.
-// Allocations of other threads are never failed nor counted.
+// Allocations of other threads are never failed nor counted. An allocation
+// inside Qt's own constructor of a widget is not failed (that constructor
+// cannot recover from it): the next one is.
 namespace failingnew {
 
 // Arms the failure of the n-th allocation from now on (n >= 1) on this thread.

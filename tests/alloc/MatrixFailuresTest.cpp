@@ -11,6 +11,7 @@
 #include "events/ReloadEvent.h"
 #include "patterns/ParseNode.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QtTest>
 
@@ -117,6 +118,19 @@ struct Action
 void attempt(const QString& action, const QString& title, const QStringList& once, long n,
              QList<MessageAsker::Request>& boxes, bool& hit, long& messages)
 {
+    // No widget outlives the matrix (a tile lost on the way would).
+    const int widgets = QApplication::allWidgets().size();
+    struct Widgets
+    {
+        int before;
+        long n;
+        ~Widgets()
+        {
+            if (QApplication::allWidgets().size() != before)
+                QTest::qFail(qPrintable(QStringLiteral("failure point %1 leaves a widget behind").arg(n)), __FILE__,
+                             __LINE__);
+        }
+    } left{widgets, n};
     std::unique_ptr<Matrix> m = makeMatrix();
     Action act(action);
     act.prepare(*m);

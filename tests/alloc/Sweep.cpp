@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QtGlobal>
+#include <QtTest>
 
 #include <atomic>
 #include <chrono>
@@ -12,6 +13,11 @@
 #include <cstdlib>
 #include <mutex>
 #include <thread>
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#define SWEEP_LEAK_CHECK 1
+#endif
 
 namespace {
 
@@ -75,12 +81,31 @@ long run(const QString& action, const std::function<bool(long n)>& attempt)
     // SWEEP_FROM=N starts at the N-th point (to look at one again).
     long n = qEnvironmentVariableIsSet("SWEEP_FROM") ? qMax(1, qEnvironmentVariableIntValue("SWEEP_FROM")) : 1;
     const long first = n;
+    // SWEEP_TO=N stops after the N-th point (to look at a stretch of them).
+    const long last = qEnvironmentVariableIsSet("SWEEP_TO") ? qEnvironmentVariableIntValue("SWEEP_TO") : 0;
+#ifdef SWEEP_LEAK_CHECK
+    // What each point leaves unfreed is found at the end, or after each
+    // point with SWEEP_LEAK_CHECK=each (slow, to find the point).
+    const bool eachPoint = qgetenv("SWEEP_LEAK_CHECK") == "each";
+#endif
     for (;; ++n) {
         watchdog().at(QStringLiteral("failure point %1 of %2").arg(n).arg(action).toLocal8Bit());
-        if (!attempt(n))
+        const bool more = attempt(n);
+#ifdef SWEEP_LEAK_CHECK
+        if (eachPoint && __lsan_do_recoverable_leak_check() != 0) {
+            QTest::qFail(qPrintable(QStringLiteral("%1: failure point %2 leaks").arg(action).arg(n)), __FILE__,
+                         __LINE__);
+            break;
+        }
+#endif
+        if (!more || n == last)
             break;
     }
     watchdog().at(QByteArray());
+#ifdef SWEEP_LEAK_CHECK
+    if (__lsan_do_recoverable_leak_check() != 0)
+        QTest::qFail(qPrintable(action + QStringLiteral(": its failures leave memory unfreed")), __FILE__, __LINE__);
+#endif
     return n - first;
 }
 

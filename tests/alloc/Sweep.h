@@ -14,8 +14,10 @@
 // point when one attempt takes longer than SWEEP_STALL_SECONDS (default
 // 300): a lock left held hangs the next attempt, and the stack dump of a
 // hang is of little use without the point that caused it. SWEEP_FROM=N
-// starts at the N-th point; FAILINGNEW_TRACE=1 prints the stack of each
-// failed allocation.
+// starts at the N-th point, SWEEP_TO=N stops after it; FAILINGNEW_TRACE=1 prints the stack of each
+// failed allocation. Built with AddressSanitizer, the sweep fails the test
+// when its failures leave memory unfreed (SWEEP_LEAK_CHECK=each: looked
+// for after every point, which names it).
 namespace sweep {
 
 long run(const QString& action, const std::function<bool(long n)>& attempt);

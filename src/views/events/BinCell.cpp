@@ -969,6 +969,18 @@ void BinCell::stackRows()
     // Each key's stacked row: a copy of its first row that collects the
     // events of the others, item by item; the keys in parts.
     TList<TList<BinItem*>> stored;
+    // The stacked rows are the stacking's until they take the rows' place:
+    // running out of memory on the way frees them.
+    struct Made
+    {
+        TList<TList<BinItem*>>& rows;
+        bool placed = false;
+        ~Made()
+        {
+            if (!placed)
+                releaseItems(std::move(rows));
+        }
+    } made{stored};
     stored.items.resize(members.size());
     std::vector<std::vector<std::pair<const BinItem*, std::pair<double, double>>>> merged(members.size());
     const int groupParts = parts > 1 ? int(std::min<std::size_t>(std::size_t(parts), members.size())) : 1;
@@ -976,15 +988,26 @@ void BinCell::stackRows()
         for (std::size_t g = from; g < to; ++g)
             stackGroup(members[g], keys, spans, column, stored.items[g], merged[g]);
     });
+    decltype(timeSpans) stackedSpans;
     for (const auto& groupSpans : merged)
         for (const auto& span : groupSpans)
-            timeSpans.emplace(span.first, span.second);
+            stackedSpans.emplace(span.first, span.second);
 
     qDebug().noquote() << "create result";
-    TList<TList<BinItem*>> old = std::move(rows);
-    rows = std::move(stored);
-    qDebug().noquote() << "delete cache";
-    releaseItems(std::move(old));
+    {
+        // The rows replaced go however this block is left.
+        TList<TList<BinItem*>> old;
+        struct Release
+        {
+            TList<TList<BinItem*>>& rows;
+            ~Release() { releaseItems(std::move(rows)); }
+        } release{old};
+        made.placed = true;
+        old = std::move(rows);
+        rows = std::move(stored);
+        timeSpans.swap(stackedSpans);
+        qDebug().noquote() << "delete cache";
+    }
     qDebug().noquote() << "done";
 }
 

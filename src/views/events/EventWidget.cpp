@@ -802,8 +802,11 @@ void EventWidget::reloadCells()
                                    << "is not an event attribute: glyphs keep their size";
             }
         }
+        // A cell is the matrix's once it is in the list; until then it goes
+        // should its setting up run out of memory.
         const auto makeCell = [&](const QString& title, int column, int row) {
-            auto* cell = new BinCell(control, this, title, this);
+            std::unique_ptr<BinCell> made(new BinCell(control, this, title, this));
+            BinCell* cell = made.get();
             cell->setSelectedPackets(selectedPacketSet);
             cell->setMarkedPackets(highlighted);
             cell->stacked = stack;
@@ -819,14 +822,15 @@ void EventWidget::reloadCells()
             cell->conversationMode = conversationMode;
             cell->sizeAxis = sizeAxis;
             cell->sizeAttribute = sizeColumn;
-            return cell;
+            cells.append(cell);
+            made.release();
         };
         for (int y = 0; y < nY; ++y) {
             const QString title = yNone ? QStringLiteral("All") : (y < labels.size() ? labels[y] : QString());
             for (int x = 0; x < nX; ++x)
-                cells.append(makeCell(title, x, y));
+                makeCell(title, x, y);
         }
-        cells.append(makeCell(QStringLiteral("Unknown"), 0, nY));
+        makeCell(QStringLiteral("Unknown"), 0, nY);
 
         qDebug().noquote() << "dividing data";
         if (context) {
