@@ -8,6 +8,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -28,6 +31,33 @@ ParseNode* rootClone(const ParseNode* node)
     copy->parentNode = nullptr;
     return copy;
 }
+
+// Appends a root clone of the node to the list, which owns it from then on.
+void appendClone(QList<ParseNode*>& list, const ParseNode* node)
+{
+    std::unique_ptr<ParseNode> copy(rootClone(node));
+    list.append(copy.get());
+    copy.release();
+}
+
+// New nodes in a list, freed with it unless handed on by release().
+struct OwnedNodes
+{
+    OwnedNodes() = default;
+    explicit OwnedNodes(QList<ParseNode*>&& list) : nodes(std::move(list)) {}
+    OwnedNodes(const OwnedNodes&) = delete;
+    OwnedNodes& operator=(const OwnedNodes&) = delete;
+    ~OwnedNodes() { qDeleteAll(nodes); }
+
+    QList<ParseNode*> release()
+    {
+        QList<ParseNode*> out;
+        out.swap(nodes);
+        return out;
+    }
+
+    QList<ParseNode*> nodes;
+};
 
 }  // namespace
 
@@ -54,8 +84,11 @@ struct Automaton::Construction
 
 Automaton::Automaton()
 {
-    complement = new ParseNode(ParseNode::Not);
-    complement->addChild(new ParseNode(ParseNode::Or));
+    std::unique_ptr<ParseNode> negation(new ParseNode(ParseNode::Not));
+    std::unique_ptr<ParseNode> alternatives(new ParseNode(ParseNode::Or));
+    negation->addChild(alternatives.get());
+    alternatives.release();
+    complement = negation.release();
 }
 
 Automaton::~Automaton()
@@ -67,28 +100,95 @@ Automaton::~Automaton()
 
 void Automaton::addState(Node& node)
 {
-    node.id = nextId;
-    node.valid = true;
-    stateById.insert(nextId, node);
+    // Recorded everywhere or, out of memory, nowhere.
+    const Node state(nextId);
+    const bool first = states.isEmpty();
+    int recorded = 0;
+    try {
+        stateById.insert(state.id, state);
+        ++recorded;
+        stateList.append(state);
+        ++recorded;
+        incoming.insert(state, QSet<Edge*>());
+        ++recorded;
+        outgoing.insert(state, QList<Edge*>());
+        ++recorded;
+        states.insert(state);
+    } catch (...) {
+        if (recorded > 3)
+            outgoing.remove(state);
+        if (recorded > 2)
+            incoming.remove(state);
+        if (recorded > 1)
+            stateList.removeLast();
+        if (recorded > 0)
+            stateById.remove(state.id);
+        throw;
+    }
     ++nextId;
-    if (states.isEmpty())
-        startNode = node;
-    stateList.append(node);
-    incoming.insert(node, QSet<Edge*>());
-    outgoing.insert(node, QList<Edge*>());
-    states.insert(node);
+    if (first)
+        startNode = state;
+    node = state;
 }
 
 void Automaton::addEdge(const Node& from, const Node& to, ParseNode* label)
 {
-    if (!label)
-        label = new ParseNode(ParseNode::Epsilon);
-    if (isRegistered(label))
-        ++labelUses[insertLabel(label)];
-    Edge* edge = new Edge(from, to, label);
-    incoming[to].insert(edge);
-    outgoing[from].append(edge);
-    edges.insert(edge);
+    std::unique_ptr<ParseNode> owned(label);
+    if (!owned)
+        owned.reset(new ParseNode(ParseNode::Epsilon));
+    std::unique_ptr<Edge> edge(new Edge(from, to, owned.get()));
+    owned.release();
+    Edge* const made = edge.get();
+
+    // Out of memory, the steps taken are undone and the edge goes with its
+    // label.
+    const bool registered = isRegistered(made->label);
+    bool added = false;
+    const QString key = registered ? insertLabel(made->label, &added) : QString();
+    bool counted = false;
+    bool newIn = false;
+    bool newOut = false;
+    QSet<Edge*>* in = nullptr;
+    QList<Edge*>* out = nullptr;
+    try {
+        if (registered) {
+            ++labelUses[key];
+            counted = true;
+        }
+        auto inIt = incoming.find(to);
+        if (inIt == incoming.end()) {
+            inIt = incoming.insert(to, QSet<Edge*>());
+            newIn = true;
+        }
+        inIt->insert(made);
+        in = &*inIt;
+        auto outIt = outgoing.find(from);
+        if (outIt == outgoing.end()) {
+            outIt = outgoing.insert(from, QList<Edge*>());
+            newOut = true;
+        }
+        outIt->append(made);
+        out = &*outIt;
+        edges.insert(made);
+    } catch (...) {
+        if (newOut)
+            outgoing.remove(from);
+        else if (out)
+            out->removeLast();
+        if (newIn)
+            incoming.remove(to);
+        else if (in)
+            in->remove(made);
+        if (counted) {
+            const auto uses = labelUses.find(key);
+            if (--uses.value() == 0)
+                labelUses.erase(uses);
+        }
+        if (added)
+            unregister(key);
+        throw;
+    }
+    edge.release();
 }
 
 Node Automaton::start() const
@@ -133,8 +233,81 @@ void Automaton::resolveColumns(const THash<QString, int>* attributes)
             edge->label->resolveColumns(attributes);
 }
 
-void Automaton::removeState(const Node& node)
+void Automaton::removeState(const Node& state)
 {
+    // A copy: the caller's node may be one of stateList's.
+    const Node node = state;
+    // What needs memory comes first, while the automaton is unchanged; the
+    // removal after it allocates nothing.
+    const QList<Edge*> out = outgoing.value(node);
+    const QSet<Edge*> in = incoming.value(node);
+    // Take the edges out in a fixed order (outgoing first) so the registry
+    // bookkeeping does not depend on pointer order.
+    QList<Edge*> order = out;
+    for (Edge* edge : in)
+        if (!out.contains(edge))
+            order.append(edge);
+    // The key of each edge's label (null for a label not registered).
+    QStringList keys;
+    // After clearLabels() or a registration of a label that no edge carries
+    // the counts no longer describe the registry: it is made again from the
+    // edges that stay, in their order (orderedEdges() without the state).
+    QSet<QString> texts;
+    QStringList textOrder;
+    QHash<QString, int> uses;
+    struct Clones
+    {
+        QHash<QString, ParseNode*> map;  // owned: the new registry's, then the old one's
+        ~Clones() { qDeleteAll(map); }
+    } clones;
+    if (labelsExact) {
+        keys.reserve(order.size());
+        for (const Edge* edge : qAsConst(order))
+            keys.append(isRegistered(edge->label) ? LabelRelations::key(edge->label) : QString());
+    } else {
+        for (const Node& kept : qAsConst(stateList)) {
+            const auto it = outgoing.constFind(kept);
+            if (kept == node || it == outgoing.constEnd())
+                continue;
+            for (const Edge* edge : *it) {
+                if (edge->to == node || !isRegistered(edge->label))
+                    continue;
+                const QString key = LabelRelations::key(edge->label);
+                if (!texts.contains(key)) {
+                    std::unique_ptr<ParseNode> copy(rootClone(edge->label));
+                    clones.map.insert(key, copy.get());
+                    copy.release();
+                    texts.insert(key);
+                    textOrder.append(key);
+                }
+                ++uses[key];
+            }
+        }
+    }
+    // Containers shared with copies handed out (outEdges(), inEdges(), the
+    // public sets) would allocate on their first change.
+    states.detach();
+    stateList.detach();
+    edges.detach();
+    outgoing.detach();
+    incoming.detach();
+    if (labelsExact) {
+        labelTexts.detach();
+        labelCache.detach();
+    }
+    for (const Edge* edge : qAsConst(order)) {
+        if (edge->from != node) {
+            auto it = outgoing.find(edge->from);
+            if (it != outgoing.end())
+                it->detach();
+        }
+        if (edge->to != node) {
+            auto it = incoming.find(edge->to);
+            if (it != incoming.end())
+                it->detach();
+        }
+    }
+
     states.remove(node);
     // States are unique and the one removed is usually among the last added.
     for (int i = stateList.size() - 1; i >= 0; --i) {
@@ -143,21 +316,8 @@ void Automaton::removeState(const Node& node)
             break;
         }
     }
-
-    QSet<Edge*> doomed;
-    const QList<Edge*> out = outgoing.value(node);
-    for (Edge* edge : out)
-        doomed.insert(edge);
-    const QSet<Edge*> in = incoming.value(node);
-    for (Edge* edge : in)
-        doomed.insert(edge);
-    // Take the edges out in a fixed order (outgoing first) so the registry
-    // bookkeeping does not depend on pointer order.
-    QList<Edge*> order = out;
-    for (Edge* edge : in)
-        if (!out.contains(edge))
-            order.append(edge);
-    for (Edge* edge : order) {
+    for (int i = 0; i < order.size(); ++i) {
+        Edge* edge = order.at(i);
         edges.remove(edge);
         if (edge->from != node) {
             auto it = outgoing.find(edge->from);
@@ -169,20 +329,17 @@ void Automaton::removeState(const Node& node)
             if (it != incoming.end())
                 it->remove(edge);
         }
-        if (labelsExact)
-            forgetLabel(edge->label);
+        if (labelsExact && !keys.at(i).isNull())
+            dropUse(keys.at(i));
         delete edge;
     }
     outgoing.remove(node);
     incoming.remove(node);
-    // After clearLabels() or a registration of a label that no edge carries
-    // the counts no longer describe the registry: rebuild it from the edges.
     if (!labelsExact) {
-        clearLabels();
-        for (Edge* edge : orderedEdges()) {
-            if (isRegistered(edge->label))
-                ++labelUses[insertLabel(edge->label)];
-        }
+        labelTexts.swap(texts);
+        labelCache.swap(clones.map);
+        labelOrder.swap(textOrder);
+        labelUses.swap(uses);
         labelsExact = true;
     }
     if (startNode == node)
@@ -214,15 +371,13 @@ void Automaton::merge(Automaton* other)
 
 void Automaton::append(Automaton* other)
 {
+    const std::unique_ptr<Automaton> owned(other);
     // An automaton without states (an empty group, a childless sequence)
     // stands for nothing: appending it must not drop our accepting state.
-    if (other->isEmpty()) {
-        delete other;
+    if (other->isEmpty())
         return;
-    }
     if (isEmpty()) {
         merge(other);
-        delete other;
         return;
     }
     const Node f = accepting.isEmpty() ? Node() : *accepting.begin();
@@ -238,7 +393,6 @@ void Automaton::append(Automaton* other)
     accepting.clear();
     for (const Node& state : other->accepting)
         accepting.insert(m.value(state, Node()));
-    delete other;
 }
 
 bool Automaton::containsEdge(const Node& from, const Node& to, ParseNode* label) const
@@ -280,25 +434,41 @@ QString Automaton::insertLabel(const ParseNode* label, bool* added)
     const QString key = LabelRelations::key(label);
     if (labelTexts.contains(key))
         return key;
-    labelTexts.insert(key);
-    labelCache.insert(key, rootClone(label));
-    labelOrder.append(key);
+    std::unique_ptr<ParseNode> copy(rootClone(label));
+    bool inTexts = false;
+    bool inCache = false;
+    try {
+        labelTexts.insert(key);
+        inTexts = true;
+        labelCache.insert(key, copy.get());
+        inCache = true;
+        labelOrder.append(key);
+    } catch (...) {
+        if (inCache)
+            labelCache.remove(key);
+        if (inTexts)
+            labelTexts.remove(key);
+        throw;
+    }
+    copy.release();
     if (added)
         *added = true;
     return key;
 }
 
-void Automaton::forgetLabel(const ParseNode* label)
+void Automaton::dropUse(const QString& key)
 {
-    if (!isRegistered(label))
-        return;
-    const QString key = LabelRelations::key(label);
     auto it = labelUses.find(key);
     if (it == labelUses.end())
         return;
     if (--it.value() > 0)
         return;
     labelUses.erase(it);
+    unregister(key);
+}
+
+void Automaton::unregister(const QString& key)
+{
     labelTexts.remove(key);
     delete labelCache.take(key);
     labelOrder.removeOne(key);
@@ -339,18 +509,20 @@ Automaton* Automaton::fromParseTree(ParseNode* tree)
     if (!tree)
         return new Automaton;
     Construction construction;
-    Automaton* result = fragment(tree, construction);
+    Fragment result = fragment(tree, construction);
     if (construction.capped) {
-        delete result;
-        result = new Automaton;
+        result.reset();
+        result.reset(new Automaton);
         result->capped = true;
     }
-    return result;
+    return result.release();
 }
 
-Automaton* Automaton::epsilonFragment()
+// Fragments under construction are owned by the level that builds them, so
+// that running out of memory at any step frees every one.
+Automaton::Fragment Automaton::epsilonFragment()
 {
-    auto* a = new Automaton;
+    auto a = std::make_unique<Automaton>();
     Node s, e;
     a->addState(s);
     a->addState(e);
@@ -360,19 +532,19 @@ Automaton* Automaton::epsilonFragment()
     return a;
 }
 
-Automaton* Automaton::fragmentOrEpsilon(const ParseNode* node, Construction& construction)
+Automaton::Fragment Automaton::fragmentOrEpsilon(const ParseNode* node, Construction& construction)
 {
-    Automaton* a = fragment(node, construction);
+    Fragment a = fragment(node, construction);
     if (a->isEmpty() && !construction.capped) {
-        delete a;
+        a.reset();
         return epsilonFragment();
     }
     return a;
 }
 
-Automaton* Automaton::fragment(const ParseNode* node, Construction& construction)
+Automaton::Fragment Automaton::fragment(const ParseNode* node, Construction& construction)
 {
-    Automaton* result = buildFragment(node, construction);
+    Fragment result = buildFragment(node, construction);
     construction.work += result->states.size();
     if (construction.work > MaxConstructionStates)
         construction.fail(QStringLiteral("pattern too large: construction exceeds %1 states")
@@ -380,7 +552,7 @@ Automaton* Automaton::fragment(const ParseNode* node, Construction& construction
     return result;
 }
 
-Automaton* Automaton::buildFragment(const ParseNode* node, Construction& construction)
+Automaton::Fragment Automaton::buildFragment(const ParseNode* node, Construction& construction)
 {
     switch (node->type) {
     case ParseNode::Epsilon:
@@ -390,7 +562,7 @@ Automaton* Automaton::buildFragment(const ParseNode* node, Construction& constru
     case ParseNode::Not: {
         if (node->type == ParseNode::Not && node->children.size() != 1)
             qDebug().noquote() << "invalid negation query, only consider first child";
-        auto* a = new Automaton;
+        auto a = std::make_unique<Automaton>();
         Node s, e;
         a->addState(s);
         a->addState(e);
@@ -400,88 +572,82 @@ Automaton* Automaton::buildFragment(const ParseNode* node, Construction& constru
         return a;
     }
     case ParseNode::And: {
-        auto* a = new Automaton;
+        auto a = std::make_unique<Automaton>();
         for (const ParseNode* child : node->children) {
-            Automaton* part = fragment(child, construction);
-            if (construction.capped) {
-                delete part;
+            Fragment part = fragment(child, construction);
+            if (construction.capped)
                 return a;
-            }
-            a->append(part);
-            if (construction.tooBig(a))
+            a->append(part.release());
+            if (construction.tooBig(a.get()))
                 return a;
         }
         return a;
     }
     case ParseNode::Or: {
-        auto* a = new Automaton;
-        QList<Automaton*> parts;
-        QList<QHash<Node, Node>> maps;
+        auto a = std::make_unique<Automaton>();
+        std::vector<Fragment> parts;
+        std::vector<QHash<Node, Node>> maps;
+        parts.reserve(std::size_t(node->children.size()));
+        maps.reserve(std::size_t(node->children.size()));
         for (const ParseNode* child : node->children) {
-            Automaton* part = fragmentOrEpsilon(child, construction);
-            parts.append(part);
-            maps.append(QHash<Node, Node>());
+            parts.push_back(fragmentOrEpsilon(child, construction));
+            maps.emplace_back();
             if (construction.capped)
                 break;
-            a->merge(part, maps.last());
-            if (construction.tooBig(a))
+            a->merge(parts.back().get(), maps.back());
+            if (construction.tooBig(a.get()))
                 break;
         }
-        if (construction.capped) {
-            qDeleteAll(parts);
+        if (construction.capped)
             return a;
-        }
         Node s, e;
         a->addState(s);
         a->addState(e);
         a->startNode = s;
         a->accepting = {e};
-        for (int i = 0; i < parts.size(); ++i) {
-            const Automaton* part = parts.at(i);
+        for (std::size_t i = 0; i < parts.size(); ++i) {
+            const Automaton* part = parts[i].get();
             const Node partEnd = part->accepting.isEmpty() ? Node() : *part->accepting.begin();
-            a->addEdge(s, maps.at(i).value(part->startNode, Node()), nullptr);
-            a->addEdge(maps.at(i).value(partEnd, Node()), e, nullptr);
+            a->addEdge(s, maps[i].value(part->startNode, Node()), nullptr);
+            a->addEdge(maps[i].value(partEnd, Node()), e, nullptr);
         }
-        qDeleteAll(parts);
         return a;
     }
     case ParseNode::Star:
         if (node->children.isEmpty())
-            return new Automaton;
+            return std::make_unique<Automaton>();
         return starCore(node->children.first(), construction);
     case ParseNode::Plus: {
         if (node->children.isEmpty())
-            return new Automaton;
-        Automaton* star = starCore(node->children.first(), construction);
+            return std::make_unique<Automaton>();
+        Fragment star = starCore(node->children.first(), construction);
         if (construction.capped)
             return star;
-        Automaton* a = fragmentOrEpsilon(node->children.first(), construction);
-        a->append(star);
-        construction.tooBig(a);
+        Fragment a = fragmentOrEpsilon(node->children.first(), construction);
+        a->append(star.release());
+        construction.tooBig(a.get());
         return a;
     }
     case ParseNode::Repeat:
         if (node->children.isEmpty())
-            return new Automaton;
+            return std::make_unique<Automaton>();
         return repetition(node, construction);
     default:
-        return new Automaton;
+        return std::make_unique<Automaton>();
     }
 }
 
-Automaton* Automaton::starCore(const ParseNode* child, Construction& construction)
+Automaton::Fragment Automaton::starCore(const ParseNode* child, Construction& construction)
 {
-    auto* a = new Automaton;
-    Automaton* body = fragmentOrEpsilon(child, construction);
-    if (construction.capped) {
-        delete body;
+    auto a = std::make_unique<Automaton>();
+    Fragment body = fragmentOrEpsilon(child, construction);
+    if (construction.capped)
         return a;
-    }
     QHash<Node, Node> map;
-    a->merge(body, map);
+    a->merge(body.get(), map);
     const Node ss = map.value(body->startNode, Node());
     const Node f = body->accepting.isEmpty() ? Node() : map.value(*body->accepting.begin(), Node());
-    delete body;
+    body.reset();
     Node s, e;
     a->addState(s);
     a->addState(e);
@@ -491,11 +657,11 @@ Automaton* Automaton::starCore(const ParseNode* child, Construction& constructio
     a->addEdge(f, ss, nullptr);
     a->addEdge(f, e, nullptr);
     a->addEdge(s, e, nullptr);
-    construction.tooBig(a);
+    construction.tooBig(a.get());
     return a;
 }
 
-Automaton* Automaton::repetition(const ParseNode* node, Construction& construction)
+Automaton::Fragment Automaton::repetition(const ParseNode* node, Construction& construction)
 {
     const QPair<double, double> bounds = node->value.toPair();
     const double minBound = std::trunc(bounds.first);
@@ -504,7 +670,7 @@ Automaton* Automaton::repetition(const ParseNode* node, Construction& constructi
 
     if (minBound > MaxCopies || maxBound > MaxCopies) {
         construction.fail(QStringLiteral("pattern too large: more than %1 repetitions").arg(MaxCopies));
-        return new Automaton;
+        return std::make_unique<Automaton>();
     }
     // Both bounds are now small enough to count in an int; counts below 0
     // act like 0 (and a maximum below 0 other than -1 allows no optional copy).
@@ -513,29 +679,29 @@ Automaton* Automaton::repetition(const ParseNode* node, Construction& constructi
     const int maxCount = count(maxBound);
 
     if (bounds.second == -1) {
-        Automaton* a = starCore(child, construction);
+        Fragment a = starCore(child, construction);
         for (int i = 0; i < minCount && !construction.capped; ++i) {
-            Automaton* copy = fragmentOrEpsilon(child, construction);
-            copy->append(a);
-            a = copy;
-            construction.tooBig(a);
+            Fragment copy = fragmentOrEpsilon(child, construction);
+            copy->append(a.release());
+            a = std::move(copy);
+            construction.tooBig(a.get());
         }
         return a;
     }
 
-    auto* a = new Automaton;
+    auto a = std::make_unique<Automaton>();
     for (int i = 0; i < minCount && !construction.capped; ++i) {
-        a->append(fragmentOrEpsilon(child, construction));
-        construction.tooBig(a);
+        a->append(fragmentOrEpsilon(child, construction).release());
+        construction.tooBig(a.get());
     }
     // A negative lower bound counts as 0: between 0 and max copies.
     QList<int> optional;
     for (int i = std::max(minCount, 0); i < maxCount && !construction.capped; ++i) {
         const bool hadStates = !a->accepting.isEmpty();
         const Node before = hadStates ? *a->accepting.begin() : Node();
-        a->append(fragmentOrEpsilon(child, construction));
+        a->append(fragmentOrEpsilon(child, construction).release());
         optional.append(hadStates ? before.id : a->startNode.id);
-        construction.tooBig(a);
+        construction.tooBig(a.get());
     }
     if (construction.capped)
         return a;
@@ -550,16 +716,15 @@ Automaton* Automaton::repetition(const ParseNode* node, Construction& constructi
 
 Automaton* Automaton::build(ParseNode* tree)
 {
-    Automaton* nfa = fromParseTree(tree);
+    std::unique_ptr<Automaton> nfa(fromParseTree(tree));
     if (nfa->capped) {
-        delete nfa;
+        nfa.reset();
         return new Automaton;
     }
     nfa->debugPrint();
-    Automaton* dfa = nfa->determinize();
+    std::unique_ptr<Automaton> dfa(nfa->determinize());
     dfa->debugPrint();
-    delete nfa;
-    return dfa;
+    return dfa.release();
 }
 
 QList<Node> Automaton::sortedNodes(const QSet<Node>& subset)
@@ -604,30 +769,34 @@ bool Automaton::labelCovers(const ParseNode* a, const ParseNode* b)
 
 QList<ParseNode*> Automaton::wildcardLabels()
 {
-    QList<ParseNode*> result;
+    OwnedNodes result;
     if (labelTexts.isEmpty())
-        return result;
+        return result.release();
+    // Out of memory the template keeps the alternatives made so far; each
+    // call makes them anew.
     complement->ignoreBindings = true;
     ParseNode* alternatives = complement->children.first();
     qDeleteAll(alternatives->children);
     alternatives->children.clear();
-    for (const QString& key : labelOrder) {
+    for (const QString& key : qAsConst(labelOrder)) {
         const ParseNode* label = labelCache.value(key);
         if (!label)
             continue;
-        alternatives->addChild(rootClone(label));
-        result.append(rootClone(label));
+        std::unique_ptr<ParseNode> alternative(rootClone(label));
+        alternatives->addChild(alternative.get());
+        alternative.release();
+        appendClone(result.nodes, label);
     }
-    result.append(rootClone(complement));
-    return result;
+    appendClone(result.nodes, complement);
+    return result.release();
 }
 
 QList<ParseNode*> Automaton::edgeLabels(const QSet<Node>& subset)
 {
-    QList<ParseNode*> result;
+    OwnedNodes result;
     QSet<QString> taken;
     // The split of a wildcard is the same for every wildcard edge.
-    QList<ParseNode*> split;
+    OwnedNodes split;
     bool splitMade = false;
     for (const Node& state : sortedNodes(subset)) {
         const auto it = outgoing.constFind(state);
@@ -636,15 +805,15 @@ QList<ParseNode*> Automaton::edgeLabels(const QSet<Node>& subset)
         for (const Edge* edge : *it) {
             if (isPlainWildcard(edge->label)) {
                 if (!splitMade) {
-                    split = wildcardLabels();
+                    split.nodes = wildcardLabels();
                     splitMade = true;
                 }
-                if (!split.isEmpty()) {
-                    for (const ParseNode* label : split) {
+                if (!split.nodes.isEmpty()) {
+                    for (const ParseNode* label : qAsConst(split.nodes)) {
                         const QString key = LabelRelations::key(label);
                         if (!taken.contains(key)) {
                             taken.insert(key);
-                            result.append(rootClone(label));
+                            appendClone(result.nodes, label);
                         }
                     }
                     continue;
@@ -653,12 +822,11 @@ QList<ParseNode*> Automaton::edgeLabels(const QSet<Node>& subset)
             const QString key = LabelRelations::key(edge->label);
             if (!taken.contains(key)) {
                 taken.insert(key);
-                result.append(rootClone(edge->label));
+                appendClone(result.nodes, edge->label);
             }
         }
     }
-    qDeleteAll(split);
-    return result;
+    return result.release();
 }
 
 QString Automaton::stateSetKey(const QSet<Node>& subset)
@@ -681,7 +849,7 @@ bool Automaton::isAccepting(const QSet<Node>& subset) const
 
 Automaton* Automaton::determinize()
 {
-    auto* dfa = new Automaton;
+    std::unique_ptr<Automaton> dfa(new Automaton);
     // Subsets are identified by their key; it names each subset exactly once.
     QHash<QString, Node> table;
     QList<QSet<Node>> queue;
@@ -707,8 +875,8 @@ Automaton* Automaton::determinize()
     while (!queue.isEmpty()) {
         const QSet<Node> subset = queue.takeFirst();
         const Node from = stateFor(subset, stateSetKey(subset));
-        const QList<ParseNode*> labels = edgeLabels(subset);
-        for (ParseNode* label : labels) {
+        const OwnedNodes labels(edgeLabels(subset));
+        for (ParseNode* label : labels.nodes) {
             if (label->type == ParseNode::Epsilon)
                 continue;
             const QSet<Node> target = epsilonClosure(move(subset, label, false));
@@ -721,16 +889,15 @@ Automaton* Automaton::determinize()
             if (!dfa->containsEdge(from, to, label))
                 dfa->addEdge(from, to, rootClone(label));
         }
-        qDeleteAll(labels);
         if (dfa->states.size() > MaxDfaStates) {
             qDebug().noquote()
                 << QStringLiteral("pattern too large: more than %1 deterministic states").arg(MaxDfaStates);
-            delete dfa;
-            dfa = new Automaton;
+            dfa.reset();
+            dfa.reset(new Automaton);
             dfa->capped = true;
-            return dfa;
+            return dfa.release();
         }
     }
     dfa->startNode = table.value(key0, Node());
-    return dfa;
+    return dfa.release();
 }

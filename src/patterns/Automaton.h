@@ -9,6 +9,8 @@
 #include "core/THash.h"
 #include "patterns/Node.h"
 
+#include <memory>
+
 class Edge;
 class ParseNode;
 
@@ -21,6 +23,11 @@ class ParseNode;
 //
 // The automaton owns its edges, their labels, the complement template and
 // the registry clones. It is not copyable.
+//
+// Out of memory (std::bad_alloc) nothing made on the way is leaked and the
+// automaton stays usable: addState(), addEdge() and removeState() then
+// leave it as it was; a merge or append that stops half way leaves part of
+// the other automaton copied.
 class Automaton
 {
 public:
@@ -42,7 +49,8 @@ public:
 
     // Gives the node the next id and adds it; the first state becomes the start.
     void addState(Node& node);
-    // A null label becomes an epsilon label. Takes ownership of the label.
+    // A null label becomes an epsilon label. Takes ownership of the label,
+    // also when it runs out of memory (the label is freed then).
     void addEdge(const Node& from, const Node& to, ParseNode* label);
     Node start() const;
     QList<Edge*> outEdges(const Node& node) const;
@@ -62,8 +70,8 @@ public:
     // copies of other's accepting states.
     void merge(Automaton* other, QHash<Node, Node>& map);
     void merge(Automaton* other);
-    // This automaton followed by other; takes other and deletes it. An empty
-    // other changes nothing.
+    // This automaton followed by other; takes other and deletes it (also
+    // when it runs out of memory). An empty other changes nothing.
     void append(Automaton* other);
     // An edge between the two states whose label is the given one: the same
     // key (LabelRelations::key; null counts as epsilon).
@@ -113,18 +121,24 @@ public:
 
 private:
     struct Construction;
-    static Automaton* fragment(const ParseNode* node, Construction& construction);
-    static Automaton* buildFragment(const ParseNode* node, Construction& construction);
-    static Automaton* fragmentOrEpsilon(const ParseNode* node, Construction& construction);
-    static Automaton* epsilonFragment();
-    static Automaton* starCore(const ParseNode* child, Construction& construction);
-    static Automaton* repetition(const ParseNode* node, Construction& construction);
+    using Fragment = std::unique_ptr<Automaton>;
+    static Fragment fragment(const ParseNode* node, Construction& construction);
+    static Fragment buildFragment(const ParseNode* node, Construction& construction);
+    static Fragment fragmentOrEpsilon(const ParseNode* node, Construction& construction);
+    static Fragment epsilonFragment();
+    static Fragment starCore(const ParseNode* child, Construction& construction);
+    static Fragment repetition(const ParseNode* node, Construction& construction);
     static bool isRegistered(const ParseNode* label);
     static QList<Node> sortedNodes(const QSet<Node>& subset);
     // Adds the label to the registry when it is not there yet (*added tells);
     // returns its key, empty for a label that is not registered at all.
+    // Out of memory the registry is as it was.
     QString insertLabel(const ParseNode* label, bool* added = nullptr);
-    void forgetLabel(const ParseNode* label);
+    // One edge fewer carries the key; at none the key leaves the registry.
+    // Allocates nothing.
+    void dropUse(const QString& key);
+    // Takes the key out of the registry. Allocates nothing.
+    void unregister(const QString& key);
     // Every edge in a fixed order: per state in creation order, its outgoing list.
     QList<Edge*> orderedEdges() const;
 

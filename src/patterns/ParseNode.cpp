@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -17,13 +18,18 @@ ParseNode::ParseNode(int type)
 {
 }
 
+// Delegating makes the node complete before the copying starts, so that
+// should the copying run out of memory, the destructor frees what was copied.
 ParseNode::ParseNode(const ParseNode& other)
-    : glyph(nullptr, nullptr)
+    : ParseNode(Epsilon)
 {
     copyFieldsFrom(other);
     parentNode = other.parentNode;
-    for (const ParseNode* child : other.children)
-        addChild(child->clone());
+    for (const ParseNode* child : other.children) {
+        std::unique_ptr<ParseNode> copy(child->clone());
+        addChild(copy.get());
+        copy.release();
+    }
 }
 
 ParseNode::~ParseNode()
@@ -93,22 +99,24 @@ bool ParseNode::isRepetition() const
 
 ParseNode* ParseNode::clone() const
 {
-    ParseNode* copy = shallowCopy();
+    // Every copied node is in the copied tree as soon as it is made, and
+    // the tree goes as a whole when a later copy runs out of memory.
+    std::unique_ptr<ParseNode> copy(shallowCopy());
     copy->parentNode = parentNode;
     // Copy level by level with an explicit stack: deep trees cost no stack.
     std::vector<std::pair<const ParseNode*, ParseNode*>> pending;
-    pending.emplace_back(this, copy);
+    pending.emplace_back(this, copy.get());
     while (!pending.empty()) {
         const ParseNode* source = pending.back().first;
         ParseNode* target = pending.back().second;
         pending.pop_back();
         for (const ParseNode* child : source->children) {
-            ParseNode* childCopy = child->shallowCopy();
-            target->addChild(childCopy);
-            pending.emplace_back(child, childCopy);
+            std::unique_ptr<ParseNode> childCopy(child->shallowCopy());
+            target->addChild(childCopy.get());
+            pending.emplace_back(child, childCopy.release());
         }
     }
-    return copy;
+    return copy.release();
 }
 
 void ParseNode::setGlyph(const BinItem& newGlyph)
@@ -116,7 +124,14 @@ void ParseNode::setGlyph(const BinItem& newGlyph)
     BinItem copy(newGlyph);
     cloneConditions(copy);
     deleteConditions(glyph);
-    glyph = copy;
+    try {
+        glyph = copy;
+    } catch (...) {
+        // Assigned half way: the node keeps no condition, the clones go.
+        forgetConditions(glyph);
+        deleteConditions(copy);
+        throw;
+    }
 }
 
 void ParseNode::resolveColumns(const THash<QString, int>* attributes)
@@ -144,9 +159,9 @@ void ParseNode::resolveColumns(const THash<QString, int>* attributes)
 
 ParseNode* ParseNode::shallowCopy() const
 {
-    ParseNode* copy = new ParseNode(type);
+    std::unique_ptr<ParseNode> copy(new ParseNode(type));
     copy->copyFieldsFrom(*this);
-    return copy;
+    return copy.release();
 }
 
 void ParseNode::copyFieldsFrom(const ParseNode& other)
@@ -158,20 +173,60 @@ void ParseNode::copyFieldsFrom(const ParseNode& other)
     isVariable = other.isVariable;
     ignoreBindings = other.ignoreBindings;
     // The glyph's condition pointers are shared at first, then replaced by
-    // clones that this node owns.
-    glyph = other.glyph;
+    // clones that this node owns. The glyph held none before (the node is
+    // new), so a copy that stops half way leaves it none either.
+    try {
+        glyph = other.glyph;
+    } catch (...) {
+        forgetConditions(glyph);
+        throw;
+    }
     cloneConditions(glyph);
 }
 
-void ParseNode::cloneConditions(BinItem& item)
+namespace {
+
+// Replaces the condition pointers of the item and its stack, in pre-order,
+// by clones; `made` counts those replaced.
+void cloneEach(BinItem& item, int& made)
 {
     if (item.condition) {
-        item.condition = item.condition->clone();
+        ParseNode* copy = item.condition->clone();
         // A condition is a root of its own.
-        item.condition->parentNode = nullptr;
+        copy->parentNode = nullptr;
+        item.condition = copy;
+        ++made;
     }
     for (BinItem& child : item.children.items)
-        cloneConditions(child);
+        cloneEach(child, made);
+}
+
+// Undoes cloneEach() that stopped after `made` clones: those are freed, and
+// the pointers after them, still the source's, are cleared.
+void dropEach(BinItem& item, int& made)
+{
+    if (item.condition) {
+        if (made > 0) {
+            --made;
+            delete item.condition;
+        }
+        item.condition = nullptr;
+    }
+    for (BinItem& child : item.children.items)
+        dropEach(child, made);
+}
+
+} // namespace
+
+void ParseNode::cloneConditions(BinItem& item)
+{
+    int made = 0;
+    try {
+        cloneEach(item, made);
+    } catch (...) {
+        dropEach(item, made);
+        throw;
+    }
 }
 
 void ParseNode::deleteConditions(BinItem& item)
@@ -180,6 +235,13 @@ void ParseNode::deleteConditions(BinItem& item)
     item.condition = nullptr;
     for (BinItem& child : item.children.items)
         deleteConditions(child);
+}
+
+void ParseNode::forgetConditions(BinItem& item)
+{
+    item.condition = nullptr;
+    for (BinItem& child : item.children.items)
+        forgetConditions(child);
 }
 
 // ---------------------------------------------------------------------------

@@ -68,12 +68,15 @@ public:
     bool hasChildren() const;
     bool isRepetition() const;
     // A new heap copy of the subtree; its root keeps this node's parent
-    // pointer, every copied child points at its copied parent.
+    // pointer, every copied child points at its copied parent. A copy that
+    // runs out of memory frees what it made (so does the copy constructor).
     ParseNode* clone() const;
 
     // Replaces the embedded glyph by a copy of `glyph` that owns clones of
     // its conditions (the caller keeps `glyph` and its trees); the conditions
-    // the node held before are freed.
+    // the node held before are freed. Out of memory before they are freed,
+    // the node is unchanged; after, its glyph may be partly replaced and
+    // holds no condition.
     void setGlyph(const BinItem& glyph);
 
     // Truth of a condition tree for one event. `attributes` maps attribute
@@ -125,7 +128,14 @@ private:
     // Copies every field but the children and the parent; the copy owns
     // clones of the glyph's conditions.
     ParseNode* shallowCopy() const;
+    // Into a new node, whose glyph holds no condition: when it runs out of
+    // memory the glyph holds only conditions the node owns.
     void copyFieldsFrom(const ParseNode& other);
+    // Replaces every condition pointer of the glyph and its stack by a
+    // clone; when a clone cannot be made, the clones made are freed and
+    // every pointer is null.
     static void cloneConditions(BinItem& glyph);
     static void deleteConditions(BinItem& glyph);
+    // Clears the condition pointers without freeing them.
+    static void forgetConditions(BinItem& glyph);
 };
