@@ -78,26 +78,31 @@ Rule::Rule(const QString& name, ParseNode* pre, ParseNode* post, bool match, boo
 Rule::Rule(const Rule& other)
     : BinItem(other),
       match(other.match),
-      pre(copyRoot(other.pre)),
-      post(copyRoot(other.post)),
       margin(other.margin),
       itemSize(other.itemSize),
       halfItemSize(other.halfItemSize)
 {
+    // Both trees are copied before the rule holds either: a copy that runs
+    // out of memory frees the other.
+    std::unique_ptr<ParseNode> newPre(copyRoot(other.pre));
+    std::unique_ptr<ParseNode> newPost(copyRoot(other.post));
+    pre = newPre.release();
+    post = newPost.release();
 }
 
 Rule& Rule::operator=(const Rule& other)
 {
     if (this == &other)
         return *this;
-    // Copy before freeing our own trees, so a failure leaves them intact.
-    ParseNode* newPre = copyRoot(other.pre);
-    ParseNode* newPost = copyRoot(other.post);
+    // Copy before freeing our own trees, so a failure leaves them intact
+    // and frees the copies.
+    std::unique_ptr<ParseNode> newPre(copyRoot(other.pre));
+    std::unique_ptr<ParseNode> newPost(copyRoot(other.post));
     BinItem::operator=(other);
     delete pre;
     delete post;
-    pre = newPre;
-    post = newPost;
+    pre = newPre.release();
+    post = newPost.release();
     match = other.match;
     margin = other.margin;
     itemSize = other.itemSize;

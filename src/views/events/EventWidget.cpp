@@ -2189,7 +2189,8 @@ void EventWidget::findInCells(ParseNode* tree, bool findTraces, bool notLongest,
     for (const BinCell* cell : cells) {
         if (!tree)
             break;
-        automata.emplace_back(Automaton::build(tree));
+        std::unique_ptr<Automaton> automaton(Automaton::build(tree));
+        automata.push_back(std::move(automaton));
         for (const TList<BinItem*>& row : cell->rows) {
             rows.push_back(&row);
             tileOf.push_back(int(automata.size()) - 1);
