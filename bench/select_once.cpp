@@ -30,6 +30,7 @@
 #include "app/SettingsWidget.h"
 #include "model/Context.h"
 #include "views/attributes/AttributeWidget.h"
+#include "views/attributes/JobPool.h"
 #include "views/attributes/ConversationWidget.h"
 #include "views/events/BinCell.h"
 #include "views/events/EventWidget.h"
