@@ -91,10 +91,12 @@ void Packet::moveToTable(ValueTable* table, quint32 offset)
 {
     if (!values.m_table)
         return;
+    // The table's presence first: out of memory, the event stays as it was.
+    const PresenceBits* shared = table->sharedPresence(baseCount, presence->words, (baseCount + 30) / 31);
     quint32* positions = const_cast<quint32*>(values.m_positions);
     for (int k = 0; k < values.m_count; ++k)
         positions[k] += offset;
-    presence = table->sharedPresence(baseCount, presence->words, (baseCount + 30) / 31);
+    presence = shared;
     values.m_table = table;
 }
 

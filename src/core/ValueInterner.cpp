@@ -7,6 +7,7 @@
 #include <cmath>
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -99,8 +100,10 @@ ValueInterner::~ValueInterner()
 
 void ValueInterner::reset()
 {
+    // The new table first: out of memory, the interner keeps the old one.
+    ValueTable* fresh = new ValueTable;
     m_table->deref();
-    m_table = new ValueTable;
+    m_table = fresh;
     m_columns.clear();
     m_values.clear();
     m_valueCount = 0;
@@ -409,5 +412,11 @@ quint32 ValueInterner::add(const TVariant& v)
 
 QSharedPointer<Packet> ValueInterner::packet(const quint32* positions, int count)
 {
-    return QSharedPointer<Packet>::create(m_table, positions, count);
+    // Not QSharedPointer::create(): when the memory for its block runs out,
+    // it lets go of whatever its result held before it was set (another
+    // event's count, as it happens). The event first, then its count.
+    std::unique_ptr<Packet> event(new Packet(m_table, positions, count));
+    QSharedPointer<Packet> shared(event.get());
+    event.release();
+    return shared;
 }

@@ -18,8 +18,11 @@ quint32 ValueTable::add(const TVariant& value)
         return 0;
     if (m_size == 0xFFFFFFFFu)
         throw std::length_error("ValueTable: more than 2^32 - 1 values");
-    if ((m_size & (ChunkSize - 1)) == 0)
-        m_chunks.emplace_back(new TVariant[ChunkSize]);
+    if ((m_size & (ChunkSize - 1)) == 0) {
+        // Owned before the list grows: a list out of memory frees it.
+        std::unique_ptr<TVariant[]> chunk(new TVariant[ChunkSize]);
+        m_chunks.push_back(std::move(chunk));
+    }
     m_chunks.back()[m_size & (ChunkSize - 1)] = value;
     return m_size++;
 }
@@ -41,7 +44,8 @@ quint32* ValueTable::allocatePositions(int n)
     const std::size_t count = std::size_t(n);
     if (count > BlockSize / 4) {
         // A very wide event gets a block of its own.
-        m_blocks.emplace_back(new quint32[count]);
+        std::unique_ptr<quint32[]> block(new quint32[count]);
+        m_blocks.push_back(std::move(block));
         quint32* own = m_blocks.back().get();
         // Keep the current block the one being filled.
         if (m_blocks.size() > 1)
@@ -49,7 +53,8 @@ quint32* ValueTable::allocatePositions(int n)
         return own;
     }
     if (m_blockUsed + count > BlockSize) {
-        m_blocks.emplace_back(new quint32[BlockSize]);
+        std::unique_ptr<quint32[]> block(new quint32[BlockSize]);
+        m_blocks.push_back(std::move(block));
         m_blockUsed = 0;
     }
     quint32* p = m_blocks.back().get() + m_blockUsed;
