@@ -117,7 +117,16 @@ void Releaser::run()
 
 void post(std::function<void()> release)
 {
-    Releaser::instance().post(std::move(release));
+    // Without memory for the releaser itself, the release runs here.
+    Releaser* releaser = nullptr;
+    try {
+        releaser = &Releaser::instance();
+    } catch (const std::bad_alloc&) {
+    }
+    if (releaser)
+        releaser->post(std::move(release));
+    else
+        release();
 }
 
 void waitForAll()

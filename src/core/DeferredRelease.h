@@ -12,7 +12,8 @@ namespace deferredrelease {
 
 // Runs `release` on the background thread (started with the first call).
 // While the program ends, after the thread has been stopped, or when the
-// system refuses to start the thread, it runs here.
+// system refuses to start the thread (or there is no memory to hand it
+// over), it runs here. Throws nothing that `release` does not throw.
 void post(std::function<void()> release);
 // Returns once everything posted so far has run.
 void waitForAll();

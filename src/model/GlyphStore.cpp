@@ -32,9 +32,10 @@ BinItem withoutConditions(const BinItem& glyph)
 // first, so that no context outlives the one it points to as parent.
 void deleteTree(Context* context)
 {
-    const TList<Context*> children = context->children;
-    for (Context* child : children.items)
-        deleteTree(child);
+    // Each child leaves the list as it goes, so the list is not copied: a
+    // store is deleted also where no memory is left.
+    while (!context->children.isEmpty())
+        deleteTree(context->children.first());
     context->clearHistory();
     delete context;
 }

@@ -17,6 +17,7 @@
 
 #include <deque>
 #include <memory>
+#include <new>
 #include <utility>
 
 namespace {
@@ -81,16 +82,24 @@ void releaseStore(GlyphStore* store)
 {
     if (!store)
         return;
-    auto remains = std::make_unique<Remains>();
-    if (store->rootContext)
-        collect(store->rootContext, *remains);
-    remains->textPool = std::move(store->textPool);
-    store->textPool = THash<QString, TVariant>();
+    Remains* bulk = nullptr;
+    try {
+        auto remains = std::make_unique<Remains>();
+        if (store->rootContext)
+            collect(store->rootContext, *remains);
+        remains->textPool = std::move(store->textPool);
+        store->textPool = THash<QString, TVariant>();
+        bulk = remains.release();
+    } catch (const std::bad_alloc&) {
+        // No room to set the data aside: what was moved went with
+        // `remains`, the rest goes with the store, here.
+    }
     // The store and its contexts (Qt objects of the GUI thread) go here;
     // they hold nothing large any more.
     delete store;
+    if (!bulk)
+        return;
     // Freed in order with the other large structures the GUI lets go of.
-    Remains* bulk = remains.release();
     deferredrelease::post([bulk]() {
         delete bulk;
         giveBack();

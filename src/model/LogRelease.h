@@ -18,7 +18,8 @@ namespace logrelease {
 // once nothing reads the store any more (no view shows it, no worker or
 // pool job reads it). Events and values the GUI still holds elsewhere (a
 // selection, a copied value) stay valid: they are reference counted and go
-// with their last holder.
+// with their last holder. Throws nothing: without memory to set the data
+// aside, they are freed here.
 void releaseStore(GlyphStore* store);
 // Returns once everything handed to releaseStore() so far is freed and
 // its memory given back.
