@@ -106,7 +106,11 @@ public:
     {
         // Pairs with the release before start() on the selection job's thread.
         ready.load(std::memory_order_acquire);
-        target->applySelection(records, members);
+        try {
+            target->applySelection(records, members);
+        } catch (const std::bad_alloc&) {
+            // Out of memory: the histogram keeps the marks it had.
+        }
         records = QSet<QSharedPointer<Packet>>();
         members = PacketSet();
         // Last: the panel's wait reads the count, which orders all that this
@@ -150,8 +154,13 @@ void AttributeWidget::Work::run()
     // Pairs with the release before start(): the job sees the GUI thread's
     // set-up of its histogram.
     done.exchange(false, std::memory_order_acq_rel);
-    if (target && owner)
-        target->compute(owner->context, clearSets, relayout);
+    ranOut.store(false, std::memory_order_relaxed);
+    try {
+        if (target && owner)
+            target->compute(owner->context, clearSets, relayout);
+    } catch (const std::bad_alloc&) {
+        ranOut.store(true, std::memory_order_relaxed);
+    }
     done.store(true, std::memory_order_release);
 }
 
@@ -163,6 +172,19 @@ AttributeWidget::SelectionWork::SelectionWork()
 void AttributeWidget::SelectionWork::run()
 {
     done.exchange(false, std::memory_order_acq_rel);
+    try {
+        apply();
+    } catch (const std::bad_alloc&) {
+        // Out of memory: the panel keeps the selection it had.
+    }
+    // What the job was handed goes here, not with the job on the GUI thread.
+    events = PacketSet();
+    records = TList<QSharedPointer<Packet>>();
+    done.store(true, std::memory_order_release);
+}
+
+void AttributeWidget::SelectionWork::apply()
+{
     QSet<QSharedPointer<Packet>> set;
     set.reserve(events.size());
     for (const QSharedPointer<Packet>& p : events)
@@ -194,10 +216,6 @@ void AttributeWidget::SelectionWork::run()
             owner->pool->start(mark.release());
         }
     }
-    // What the job was handed goes here, not with the job on the GUI thread.
-    events = PacketSet();
-    records = TList<QSharedPointer<Packet>>();
-    done.store(true, std::memory_order_release);
 }
 
 // ---------------------------------------------------------------------------
@@ -257,6 +275,15 @@ void AttributeWidget::waitForJobs()
         selectionWork->done.load(std::memory_order_acquire);
         selectionWork->marked.load(std::memory_order_acquire);
     }
+}
+
+bool AttributeWidget::ranOutOfMemory() const
+{
+    for (const Work* work : works.items) {
+        if (work->ranOut.load(std::memory_order_relaxed))
+            return true;
+    }
+    return false;
 }
 
 TList<ScentedWidget*> AttributeWidget::histograms() const
@@ -523,11 +550,29 @@ void AttributeWidget::layoutAttributes(TList<QString> names)
     } catch (const std::bad_alloc&) {
     }
 
-    setUpdatesEnabled(false);
-    blockSignals(true);
+    // Out of memory on the way, the panel shows again what it showed, and
+    // what was made for it goes.
+    struct Quiet
+    {
+        AttributeWidget* panel;
+        explicit Quiet(AttributeWidget* panel) : panel(panel)
+        {
+            panel->setUpdatesEnabled(false);
+            panel->blockSignals(true);
+        }
+        ~Quiet() { end(); }
+        void end()
+        {
+            if (!panel)
+                return;
+            panel->blockSignals(false);
+            panel->setUpdatesEnabled(true);
+            panel = nullptr;
+        }
+    } quiet(this);
     setContentsMargins(0, 0, 0, 0);
-    auto* grid = new QWidget;
-    auto* gridLayout = new QGridLayout(grid);
+    std::unique_ptr<QWidget> grid(new QWidget);
+    auto* gridLayout = new QGridLayout(grid.get());
     gridLayout->setSpacing(1);
     gridLayout->setContentsMargins(0, 0, 0, 0);
 
@@ -571,18 +616,19 @@ void AttributeWidget::layoutAttributes(TList<QString> names)
             QList<QWidget*> parts;
             for (int i = 0; i < CELL_SLOTS; ++i)
                 parts.append(nullptr);
-            ContainerWidget* cell;
+            std::unique_ptr<ContainerWidget> cell;
             if (name.isEmpty()) {
-                cell = new ContainerWidget(parts, nullptr);
+                cell.reset(new ContainerWidget(parts, nullptr));
                 cell->resize(1, 1);
             } else if (kept.contains(name)) {
-                cell = kept.take(name);
+                cell.reset(kept.take(name));
             } else {
-                auto* slider = new DoubleSlider;
-                auto* histogram = new ScentedWidget(controlWidget, nullptr, name, slider, kind);
+                // The grid holds the parts until their cell takes them.
+                auto* slider = new DoubleSlider(grid.get());
+                auto* histogram = new ScentedWidget(controlWidget, grid.get(), name, slider, kind);
                 histogram->logarithmic = logarithmic;
                 histogram->binSort = binSort;
-                auto* label = new QLabel(name + QLatin1Char(':'));
+                auto* label = new QLabel(name + QLatin1Char(':'), grid.get());
                 QFont labelFont = font();
                 labelFont.setPixelSize(12);
                 label->setFont(labelFont);
@@ -603,10 +649,11 @@ void AttributeWidget::layoutAttributes(TList<QString> names)
                 parts[0] = histogram;
                 parts[1] = label;
                 parts[4] = slider;
-                cell = new ContainerWidget(parts, nullptr);
                 made.append(histogram);
+                cell.reset(new ContainerWidget(parts, nullptr));
             }
-            cells.append(cell);
+            cells.append(cell.get());
+            cell.release();
             gridLayout->setRowMinimumHeight(r, ROW_HEIGHT);
         }
     }
@@ -638,14 +685,13 @@ void AttributeWidget::layoutAttributes(TList<QString> names)
         QCoreApplication::sendPostedEvents(histogram->slider, QEvent::MetaCall);
     }
 
-    // Kept cells that found no row (a name given twice) go now.
+    // Kept cells that found no row (a name given twice) go now. (Out of
+    // memory before, they stay in the grid shown, which they go with.)
     for (auto it = kept.begin(); it != kept.end(); ++it)
         delete it.value();
     recount = false;
-
-    blockSignals(false);
-    setUpdatesEnabled(true);
-    scrollArea->setWidget(grid);
+    quiet.end();
+    scrollArea->setWidget(grid.release());
     scrollArea->setWidgetResizable(true);
 }
 

@@ -57,6 +57,9 @@ public:
         // acquire on the GUI thread after the wait order every write of the
         // job before the GUI thread's next use of the histogram.
         std::atomic<bool> done{true};
+        // Set by a run that ran out of memory: the histogram then shows
+        // what it had counted, or nothing.
+        std::atomic<bool> ranOut{false};
         bool clearSets = false;
         bool relayout = false;
         ScentedWidget* target = nullptr;
@@ -71,6 +74,8 @@ public:
     public:
         SelectionWork();
         void run() override;
+        // What run() does, but for the end of the job.
+        void apply();
 
         // As Work's: false while the job runs, ordering its writes.
         std::atomic<bool> done{true};
@@ -120,6 +125,8 @@ public:
     void selectPackets(const PacketSet& events);
     // Waits for every job, then makes their writes visible here.
     void waitForJobs();
+    // Whether a histogram job of the last layout ran out of memory.
+    bool ranOutOfMemory() const;
     // The histograms of the current grid, in row order.
     TList<ScentedWidget*> histograms() const;
 

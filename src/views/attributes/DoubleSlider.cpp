@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
 namespace {
 
@@ -23,16 +24,27 @@ int roundedPixel(double v)
 
 DoubleSlider::DoubleSlider(QWidget* parent)
     : QWidget(parent)
-    , fromHandle(new Indicator)
-    , toHandle(new Indicator)
-    , bar(new GraphicsItem(QPointF(0, 0), 5, 5))
+    , fromHandle(nullptr)
+    , toHandle(nullptr)
+    , bar(nullptr)
     , moveTimer(new QTimer(this))
 {
+    // Owned here until the slider is complete: a constructor that runs out
+    // of memory leaves nothing behind.
+    std::unique_ptr<Indicator> from(new Indicator);
+    std::unique_ptr<Indicator> to(new Indicator);
+    std::unique_ptr<GraphicsItem> line(new GraphicsItem(QPointF(0, 0), 5, 5));
+    fromHandle = from.get();
+    toHandle = to.get();
+    bar = line.get();
     moveTimer->setInterval(500);
     moveTimer->setSingleShot(false);
     connect(moveTimer, &QTimer::timeout, this, &DoubleSlider::moveTimeOut);
     setMouseTracking(true);
     setMinimumHeight(10);
+    from.release();
+    to.release();
+    line.release();
 }
 
 DoubleSlider::~DoubleSlider()

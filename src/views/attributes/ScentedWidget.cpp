@@ -61,14 +61,20 @@ void dropSerie(BinSerie* serie)
 {
     if (!serie)
         return;
-    auto lists = std::make_unique<std::vector<std::vector<QSharedPointer<Packet>>>>();
+    std::unique_ptr<std::vector<std::vector<QSharedPointer<Packet>>>> lists;
     std::size_t held = 0;
-    for (BinItem* bin : serie->items.items) {
-        if (!bin || bin->packets.items.empty())
-            continue;
-        held += bin->packets.items.size();
-        lists->push_back(std::move(bin->packets.items));
-        bin->packets.items = std::vector<QSharedPointer<Packet>>();
+    try {
+        lists = std::make_unique<std::vector<std::vector<QSharedPointer<Packet>>>>();
+        for (BinItem* bin : serie->items.items) {
+            if (!bin || bin->packets.items.empty())
+                continue;
+            lists->push_back(std::move(bin->packets.items));
+            held += lists->back().size();
+            bin->packets.items = std::vector<QSharedPointer<Packet>>();
+        }
+    } catch (const std::bad_alloc&) {
+        // No room to hand the lists over (a destructor calls this): the
+        // rest go here with their bins.
     }
     delete serie;
     deferredrelease::release(std::move(lists), held);
@@ -214,6 +220,7 @@ void ScentedWidget::buildYAxisLocked()
     if (!context)
         return;
     delete yAxis;
+    yAxis = nullptr;
     yAxis = new Axis(QPointF(viewX, viewY), viewWidth, 0, QStringLiteral("#msg"), -1, 0.0, 1.0,
                      true);
 }
@@ -332,13 +339,17 @@ void ScentedWidget::rebuildBinsLocked()
     computeFilteredBinsLocked();
 
     dropSerie(serie);
+    serie = nullptr;
     hoveredBins.clear();
     pickedBins.clear();
     axisOrder.clear();
     serie = new BinSerie(nullptr);
     const int n = binCountLocked();
-    for (int i = 0; i < n; ++i)
-        serie->items.append(new BinItem(serie, nullptr));
+    for (int i = 0; i < n; ++i) {
+        std::unique_ptr<BinItem> bin(new BinItem(serie, nullptr));
+        serie->items.append(bin.get());
+        bin.release();
+    }
 
     if (!context || n <= 0)
         return;
