@@ -340,8 +340,10 @@ void LineChart::setColorAttribute(const QString& name, const TList<TVariant>& va
     colorAttribute = name;
     GlyphStore* s = store();
     const THash<QString, int> columns = s ? s->attributeMap(false) : THash<QString, int>();
+    // The new axis first: out of memory, the chart keeps the old one.
+    auto* axis = new ColorBinAxis(name, values, columns, colors, values.size() > 19);
     delete colorAxis;
-    colorAxis = new ColorBinAxis(name, values, columns, colors, values.size() > 19);
+    colorAxis = axis;
     if (rebuild) {
         buildSeries();
         setSize(-1, -1);
