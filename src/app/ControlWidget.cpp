@@ -23,6 +23,7 @@
 #include "model/GlyphStore.h"
 #include "model/LogRelease.h"
 #include "core/Packet.h"
+#include "core/ThreadStarter.h"
 #include "model/ContextWorker.h"
 #include "import/ConversationPreprocessor.h"
 #include "import/OpenWidget.h"
@@ -60,6 +61,7 @@
 #include <atomic>
 #include <cmath>
 #include <memory>
+#include <new>
 
 namespace {
 
@@ -195,95 +197,87 @@ TList<QSharedPointer<Packet>> ControlWidget::selectedPackets() const
 // ---------------------------------------------------------------------------
 // Loading
 
-void ControlWidget::loadData(TList<QSharedPointer<Packet>> packets, TList<QString> names,
+bool ControlWidget::loadData(TList<QSharedPointer<Packet>> packets, TList<QString> names,
                              TList<int> types)
 {
     if (progressDialog || contextWorker) {
         // A load is already running (its dialog's event loop let this in).
         qDebug("load in progress");
-        return;
+        return false;
     }
+
+    // What an import handed over is for this load only, whatever becomes
+    // of it.
+    std::unique_ptr<THash<QString, TVariant>> pool(loadTextPool);
+    loadTextPool = nullptr;
+    QString fileName;
+    fileName.swap(loadFileName);
 
     // The new store and root context are built aside: the views keep
-    // showing the current ones until the new context is complete.
-    auto* store = new GlyphStore;
-    if (loadTextPool) {
-        // An import's events share their texts through the pool they were
-        // read with; the store keeps the log's path for later lookups.
-        store->textPool = std::move(*loadTextPool);
-        store->fileName = loadFileName;
-        delete loadTextPool;
-        loadTextPool = nullptr;
-        loadFileName.clear();
-    } else if (glyphStore) {
-        store->textPool = glyphStore->textPool;
-        store->fileName = glyphStore->fileName;
+    // showing the current ones until the new context is complete. Out of
+    // memory on the way, the new store goes and the views keep theirs.
+    StoreHandle store;
+    Context* context = nullptr;
+    std::unique_ptr<QProgressDialog> dialog;
+    struct Shown   // the dialog is the load's for as long as it lives
+    {
+        QProgressDialog*& current;
+        ~Shown() { current = nullptr; }
+    } shown{progressDialog};
+    bool anyEvent = false;
+    bool cancelled = false;
+    bool ranOut = false;
+    try {
+        store.reset(new GlyphStore);
+        if (pool) {
+            // An import's events share their texts through the pool they
+            // were read with; the store keeps the log's path for later
+            // lookups.
+            store->textPool = std::move(*pool);
+            store->fileName = fileName;
+        } else if (glyphStore) {
+            store->textPool = glyphStore->textPool;
+            store->fileName = glyphStore->fileName;
+        }
+        pool.reset();
+        store->resetConversationAttributes();
+        store->setAttributes(names, types);
+
+        dialog.reset(new QProgressDialog(QStringLiteral("Loading data..."), QStringLiteral("Cancel"), 0, 4,
+                                         dialogParent()));
+        // Application-modal: it shows over the main window, and no other
+        // window (a rule editor) may act while the views change logs.
+        dialog->setWindowModality(Qt::ApplicationModal);
+        dialog->setMinimumDuration(0);
+        progressDialog = dialog.get();
+
+        // The events move into the context: copying 800000 shared pointers
+        // and then dropping the originals costs two atomic counts per event.
+        context = new Context(nullptr, QStringLiteral("All"), {}, store.get(), false);
+        store->rootContext = context;   // owned by the new store from here on
+        context->packets = std::move(packets);
+        anyEvent = !context->packets.isEmpty();
+        connect(context, &Context::setLabelText, dialog.get(), &QProgressDialog::setLabelText);
+        connect(context, &Context::progress, dialog.get(), &QProgressDialog::setValue);
+        computeRoot(context, dialog.get(), anyEvent, &cancelled, &ranOut);
+    } catch (const std::bad_alloc&) {
+        ranOut = true;
     }
-    store->resetConversationAttributes();
-    store->setAttributes(names, types);
 
-    auto* dialog = new QProgressDialog(QStringLiteral("Loading data..."), QStringLiteral("Cancel"),
-                                       0, 4, dialogParent());
-    // Application-modal: it shows over the main window, and no other
-    // window (a rule editor) may act while the views change logs.
-    dialog->setWindowModality(Qt::ApplicationModal);
-    dialog->setMinimumDuration(0);
-    progressDialog = dialog;
-
-    // The events move into the context: copying 800000 shared pointers
-    // and then dropping the originals costs two atomic counts per event.
-    auto* context = new Context(nullptr, QStringLiteral("All"), {}, store, false);
-    context->packets = std::move(packets);
-    const bool anyEvent = !context->packets.isEmpty();
-    store->rootContext = context;   // owned by the new store from here on
-    connect(context, &Context::setLabelText, dialog, &QProgressDialog::setLabelText);
-    connect(context, &Context::progress, dialog, &QProgressDialog::setValue);
-
-    auto* thread = new QThread(this);
-    auto* worker = new ContextWorker(context);
-    contextWorker = worker;
-    worker->moveToThread(thread);
-    // Hide, not close: closing a progress dialog counts as cancelling it.
-    connect(thread, &QThread::finished, dialog, &QProgressDialog::hide);
-    // The thread ends as soon as the computation returns: no idle thread
-    // stays. `finished` publishes the worker's writes to the GUI thread in a
-    // way race detectors see (QThread::wait synchronises inside Qt only).
-    auto finished = std::make_shared<std::atomic<bool>>(false);
-    connect(thread, &QThread::started, worker, [worker, thread, finished]() {
-        // Captures are read before the release: the GUI thread frees them
-        // with the worker once it has seen `finished`.
-        QThread* own = thread;
-        std::shared_ptr<std::atomic<bool>> done = finished;
-        worker->loadData();
-        done->store(true, std::memory_order_release);
-        own->quit();
-    });
-    // Direct: the worker's own thread is busy in the computation.
-    connect(dialog, &QProgressDialog::canceled, worker, &ContextWorker::cancel,
-            Qt::DirectConnection);
-    thread->start();
-
-    if (anyEvent)
-        dialog->exec();
-
-    const bool cancelled = dialog->wasCanceled();
-    if (cancelled)
-        context->cancelled = true;
-    thread->quit();
-    thread->wait();
-    finished->load(std::memory_order_acquire);
-    // Worker and thread go here, exactly once, after the thread has ended.
-    delete worker;
-    contextWorker = nullptr;
-    delete thread;
-
-    if (cancelled || context->cancelled) {
-        delete dialog;
+    if (cancelled || ranOut || !context || context->cancelled) {
         progressDialog = nullptr;
+        dialog.reset();
         // The views stay on the previous store and context, untouched.
-        logrelease::releaseStore(store);   // with the new root context
+        store.reset();   // with the new root context
         NO_DATA = false;
-        return;
+        if (ranOut) {
+            // The memory of the new log is back before the message asks
+            // for some.
+            logrelease::waitForReleases();
+            tellLoadOutOfMemory(dialogParent(), fileName, QStringLiteral("counting its values and traces"),
+                                QStringLiteral("The loaded log stays as it is."));
+        }
+        return false;
     }
 
     // Pool jobs may still read the old store. A running Wireshark
@@ -291,20 +285,158 @@ void ControlWidget::loadData(TList<QSharedPointer<Packet>> packets, TList<QStrin
     // would wait for its window to be closed.
     if (threadPool && (!work || work->finished.load(std::memory_order_acquire)))
         threadPool->waitForDone();
-    GlyphStore* old = glyphStore;
-    glyphStore = store;
+    StoreHandle old(glyphStore);
+    glyphStore = store.release();
     // The dialog stays up while the views take the new context (it keeps
     // another load out meanwhile); an empty load shows none. What the
     // computation still had to tell it (the end of the thread hides it)
     // is told first.
-    QCoreApplication::sendPostedEvents(dialog, QEvent::MetaCall);
-    handOver(context, anyEvent ? dialog : nullptr);
-    delete dialog;
+    bool handedOver = true;
+    try {
+        QCoreApplication::sendPostedEvents(dialog.get(), QEvent::MetaCall);
+        handOver(context, anyEvent ? dialog.get() : nullptr);
+    } catch (const std::bad_alloc&) {
+        handedOver = false;
+    }
     progressDialog = nullptr;
+    dialog.reset();
+    if (!handedOver) {
+        // The views show parts of both logs: they take an empty log, and
+        // then both go.
+        StoreHandle failed(glyphStore);
+        glyphStore = old.release();
+        showNoLog(std::move(failed));
+        logrelease::waitForReleases();
+        tellLoadOutOfMemory(dialogParent(), fileName, QStringLiteral("the views took it"),
+                            QStringLiteral("The window shows no log now."));
+        return false;
+    }
     // Only now that every view holds the new context can the old one go;
     // the GUI thread only takes it apart, its data are freed in the
     // background.
-    logrelease::releaseStore(old);
+    old.reset();
+    return true;
+}
+
+void ControlWidget::computeRoot(Context* context, QProgressDialog* dialog, bool wait, bool* cancelled,
+                                bool* ranOut)
+{
+    std::unique_ptr<QThread> thread(new QThread(this));
+    std::unique_ptr<ContextWorker> worker(new ContextWorker(context));
+    struct Running   // the worker is the load's for as long as it lives
+    {
+        ContextWorker*& current;
+        ~Running() { current = nullptr; }
+    } running{contextWorker};
+    contextWorker = worker.get();
+    worker->moveToThread(thread.get());
+    // Hide, not close: closing a progress dialog counts as cancelling it.
+    connect(thread.get(), &QThread::finished, dialog, &QProgressDialog::hide);
+    // The thread ends as soon as the computation returns: no idle thread
+    // stays. `finished` publishes the worker's writes to the GUI thread in a
+    // way race detectors see (QThread::wait synchronises inside Qt only).
+    auto finished = std::make_shared<std::atomic<bool>>(false);
+    ContextWorker* run = worker.get();
+    QThread* own = thread.get();
+    connect(own, &QThread::started, run, [run, own, finished]() {
+        // Captures are read before the release: the GUI thread frees them
+        // with the worker once it has seen `finished`.
+        QThread* ending = own;
+        std::shared_ptr<std::atomic<bool>> done = finished;
+        run->loadData();
+        done->store(true, std::memory_order_release);
+        ending->quit();
+    });
+    // Direct: the worker's own thread is busy in the computation.
+    connect(dialog, &QProgressDialog::canceled, run, &ContextWorker::cancel, Qt::DirectConnection);
+
+    if (ThreadStarter::start(own)) {
+        // Whatever happens here, the worker and its thread go only once the
+        // thread has ended.
+        struct Join
+        {
+            QThread* thread;
+            Context* context;
+            ~Join()
+            {
+                if (!thread)
+                    return;
+                context->cancelled = true;
+                thread->quit();
+                thread->wait();
+            }
+        } join{own, context};
+        if (wait)
+            dialog->exec();
+        if (dialog->wasCanceled())
+            context->cancelled = true;
+        join.thread = nullptr;
+        own->quit();
+        own->wait();
+        finished->load(std::memory_order_acquire);
+    } else {
+        // No thread could be started for the computation: it runs here,
+        // its dialog letting events through as it moves on.
+        run->loadData();
+        dialog->hide();
+    }
+    *cancelled = dialog->wasCanceled();
+    *ranOut = run->outOfMemory.load();
+}
+
+void ControlWidget::showNoLog(StoreHandle failed)
+{
+    // The failed log, the one before and every empty one tried are kept
+    // until the views hold none of them. A view that takes the empty log
+    // lets go of the larger data it showed, so a second try finds more
+    // room.
+    GlyphStore* held[5] = {glyphStore, failed.release(), nullptr, nullptr, nullptr};
+    int count = 2;
+    bool shown = false;
+    for (int attempt = 0; attempt < 3 && !shown; ++attempt) {
+        try {
+            StoreHandle empty(new GlyphStore);
+            empty->resetConversationAttributes();
+            empty->setAttributes({}, {});
+            empty->rootContext = new Context(nullptr, QStringLiteral("All"), {}, empty.get(), true);
+            glyphStore = empty.get();
+            held[count++] = empty.release();
+            handOver(glyphStore->rootContext, nullptr);
+            shown = true;
+            if (mainWindow)
+                mainWindow->setWindowTitle(PRODUCT_NAME);
+            QCoreApplication::setApplicationName(PRODUCT_NAME + QLatin1Char(' ') + VERSION_STRING);
+        } catch (const std::bad_alloc&) {
+        }
+    }
+    // Without room for an empty log either, the views may hold any of
+    // them still: none can go.
+    if (!shown)
+        return;
+    for (int i = 0; i < count; ++i) {
+        if (held[i] != glyphStore)
+            logrelease::releaseStore(held[i]);
+    }
+}
+
+void ControlWidget::StoreRelease::operator()(GlyphStore* store) const
+{
+    logrelease::releaseStore(store);
+}
+
+void ControlWidget::tellLoadOutOfMemory(QWidget* parent, const QString& fileName, const QString& during,
+                                        const QString& outcome)
+{
+    try {
+        const QString name = fileName.isEmpty() ? QStringLiteral("the log")
+                                                : fileName.mid(fileName.lastIndexOf(QLatin1Char('/')) + 1);
+        MessageAsker::ask(QMessageBox::Warning, QStringLiteral("Failed to load data"),
+                          QStringLiteral("Loading ") + name + QStringLiteral(" ran out of memory while ") + during
+                              + QStringLiteral(". ") + outcome,
+                          QMessageBox::Ok, parent);
+    } catch (const std::bad_alloc&) {
+        // Not even the message found room; the load has stopped all the same.
+    }
 }
 
 void ControlWidget::handOver(Context* context, QProgressDialog* dialog)
@@ -350,14 +482,19 @@ void ControlWidget::handOver(Context* context, QProgressDialog* dialog)
     // context works out the panel's own order without a grid of its own,
     // which would be replaced at once.
     next(QStringLiteral("event attributes"));
+    // A histogram that ran out of memory would leave the panel half shown.
     if (side && side->attributeWidget) {
         side->attributeWidget->takeContext(context);
         side->attributeWidget->layoutAttributes(glyphStore->packetAttributeNames);
+        if (side->attributeWidget->ranOutOfMemory())
+            throw std::bad_alloc();
     }
     next(QStringLiteral("trace attributes"));
     if (side && side->conversationWidget) {
         side->conversationWidget->takeContext(context);
         side->conversationWidget->layoutAttributes(glyphStore->conversationAttributeNames);
+        if (side->conversationWidget->ranOutOfMemory())
+            throw std::bad_alloc();
     }
     next(QStringLiteral("event matrix"));
     if (w && w->leftEventRibbon)
@@ -390,8 +527,10 @@ void ControlWidget::handOver(Context* context, QProgressDialog* dialog)
 
 void ControlWidget::setLoadSource(const QString& fileName, THash<QString, TVariant> pool)
 {
+    // The new holder first: out of memory, the one before stays whole.
+    auto* held = new THash<QString, TVariant>(std::move(pool));
     delete loadTextPool;
-    loadTextPool = new THash<QString, TVariant>(std::move(pool));
+    loadTextPool = held;
     loadFileName = fileName;
 }
 

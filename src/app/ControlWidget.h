@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 
 template <typename K, typename V> class THash;
@@ -44,8 +45,11 @@ public:
     // Loads a log: a new glyph store and root context "All" are built aside
     // and computed behind a progress dialog; only a completed computation is
     // swapped in and handed to the views, a cancelled one is dropped and the
-    // views keep the store and context they show.
-    void loadData(TList<QSharedPointer<Packet>> packets, TList<QString> names, TList<int> types);
+    // views keep the store and context they show. Nothing is thrown: a load
+    // that runs out of memory stops with a message, before the hand-over
+    // with the views as they were, during it with the views on an empty log
+    // (as at the start). True when the views show the new log.
+    bool loadData(TList<QSharedPointer<Packet>> packets, TList<QString> names, TList<int> types);
     // What an import hands over with its events, for the next loadData()
     // only: the log's path and the text pool its values were read through.
     // The new store takes both; a load without them (or a cancelled one)
@@ -78,6 +82,10 @@ public:
     // Whether a Wireshark path qualifies: a file exists there and the path
     // contains "wireshark".
     static bool isWiresharkPath(const QString& path);
+    // The warning of a load of the log at `fileName` (empty: "the log") that
+    // ran out of memory while `during`, with what the window shows now.
+    static void tellLoadOutOfMemory(QWidget* parent, const QString& fileName, const QString& during,
+                                    const QString& outcome);
 
     bool event(QEvent* event) override;
 
@@ -121,6 +129,19 @@ private:
     // Gives the views the new root context, in their order; with a dialog,
     // one view after the other, the dialog naming each.
     void handOver(Context* context, QProgressDialog* dialog);
+    // Computes a new root context on a thread of its own (here when none
+    // can be started) behind its dialog, which runs while `wait`.
+    void computeRoot(Context* context, QProgressDialog* dialog, bool wait, bool* cancelled, bool* ranOut);
+    // A store goes as a replaced one does (logrelease).
+    struct StoreRelease
+    {
+        void operator()(GlyphStore* store) const;
+    };
+    using StoreHandle = std::unique_ptr<GlyphStore, StoreRelease>;
+    // After a hand-over that ran out of memory: the views take an empty
+    // log, as at the start, and the failed log and the current one
+    // (glyphStore) go.
+    void showNoLog(StoreHandle failed);
 };
 
 // The Wireshark job: started from the global thread pool, it runs the

@@ -14,6 +14,7 @@
 #include "core/ValueTable.h"
 #include "import/ConversationSplitter.h"
 #include "import/OpenWidgetWorker.h"
+#include "core/ThreadStarter.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -733,23 +734,113 @@ void OpenWidget::import()
     if (!stream || worker)
         return;
 
+    // Out of memory before the log is handed over, the load stops with a
+    // message, the dialog open and the loaded log as it was.
+    bool ranOut = false;
+    int limit = 0;
+    try {
+        readLog(&limit, &ranOut);
+    } catch (const std::bad_alloc&) {
+        ranOut = true;
+    }
+    const bool cancelled = aborted;
+    aborted = false;
+    if (cancelled && !ranOut)
+        return;
+    // A log that gave no event (it changed since it was chosen) does not
+    // replace the loaded one; a limit of 0 asks for no event.
+    if (!ranOut && packets.isEmpty() && limit > 0) {
+        tellNotLoaded(fileLabel->text(), QStringLiteral("none of its rows gave an event."));
+        return;
+    }
+
+    struct WaitCursor
+    {
+        bool on = false;
+        ~WaitCursor()
+        {
+            if (on)
+                QGuiApplication::restoreOverrideCursor();
+        }
+    } cursor;
+    bool shown = false;
+    QString during = QStringLiteral("reading its records");
+    if (!ranOut) {
+        during = QStringLiteral("passing its records on");
+        try {
+            // The trace numbers and the value caches of the load are not
+            // needed any more, and the root context is computed next: their
+            // memory goes first (the next load starts them anew).
+            clearConversations();
+            resetValues();
+
+            TList<int> types;
+            types.items.reserve(std::size_t(attributeNames.size()));
+            for (const QString& name : attributeNames) {
+                auto it = attributeTypes.constFind(name);
+                const int stored = it == attributeTypes.constEnd() ? Text : it.value();
+                types.append(stored == Numeric ? 1 : stored == Identifier ? 4 : 3);
+            }
+
+            QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+            cursor.on = true;
+            fileByFid.clear();
+            fileByMessage.clear();
+            repaint();
+
+            if (owner) {
+                TList<QString> names = attributeNames;
+                owner->setLoadSource(fileLabel->text(), std::move(textPool));
+                textPool = THash<QString, TVariant>();
+                // From here on the controller tells of its own failures.
+                TList<QSharedPointer<Packet>> events = std::move(packets);
+                packets = TList<QSharedPointer<Packet>>();
+                shown = owner->loadData(std::move(events), std::move(names), std::move(types));
+            }
+        } catch (const std::bad_alloc&) {
+            ranOut = true;
+        }
+    }
+    if (ranOut) {
+        dropRead();
+        ControlWidget::tellLoadOutOfMemory(this, fileLabel->text(), during,
+                                           QStringLiteral("The loaded log stays as it is."));
+        return;
+    }
+    // The title names the log only once its data are on screen.
+    if (shown) {
+        loaded = true;
+        try {
+            const QString name = fileLabel->text().mid(fileLabel->text().lastIndexOf(QLatin1Char('/')) + 1);
+            QCoreApplication::setApplicationName(QStringLiteral("Kolm ") + VERSION_STRING
+                                                 + QStringLiteral(" Kolm (") + name + QLatin1Char(')'));
+            if (owner->mainWindow)
+                owner->mainWindow->setWindowTitle(QCoreApplication::applicationName());
+        } catch (const std::bad_alloc&) {
+            // The log is shown all the same, under the title it had.
+        }
+    }
+    accept();
+}
+
+void OpenWidget::readLog(int* limit, bool* ranOut)
+{
     openInit();
     bool ok = false;
-    int limit = limitEdit->text().toInt(&ok, 10);
+    *limit = limitEdit->text().toInt(&ok, 10);
     if (!ok)
-        limit = 0;
+        *limit = 0;
 
     // The records are counted on the loader's thread, behind the progress
     // dialog (busy until the count is known), so that a Cancel is heard
     // from the start.
-    auto* dialog = new QProgressDialog(QStringLiteral("Loading data..."), QStringLiteral("Cancel"),
-                                       0, 0, this);
+    std::unique_ptr<QProgressDialog> dialog(new QProgressDialog(
+        QStringLiteral("Loading data..."), QStringLiteral("Cancel"), 0, 0, this));
     dialog->setWindowModality(Qt::WindowModal);
     dialog->setMinimumDuration(0);
-    progressDialog = dialog;
-    connect(dialog, &QProgressDialog::canceled, this, &OpenWidget::abort);
+    connect(dialog.get(), &QProgressDialog::canceled, this, &OpenWidget::abort);
 
-    auto* thread = new QThread(this);
+    std::unique_ptr<QThread> thread(new QThread(this));
     callSequences.clear();
     // Every run starts from the same SMB2 state, whatever a preview or a
     // cancelled run left behind.
@@ -757,86 +848,81 @@ void OpenWidget::import()
     fileByMessage.clear();
     derivedTime.clear();
 
-    auto* run = new OpenWidgetWorker(this, separator, 0);
-    run->limit = limit;
-    worker = run;
-    run->moveToThread(thread);
+    std::unique_ptr<OpenWidgetWorker> run(new OpenWidgetWorker(this, separator, 0));
+    run->limit = *limit;
+    run->moveToThread(thread.get());
     // The thread ends as soon as the reading returns, so that its end also
     // ends the progress dialog when the bar never reaches its maximum (an
     // empty range). Captures are copied first: the GUI thread frees them
     // with the worker once the thread has ended.
-    connect(thread, &QThread::started, run, [run, thread]() {
-        QThread* own = thread;
-        run->loadData();
-        own->quit();
+    OpenWidgetWorker* reader = run.get();
+    QThread* own = thread.get();
+    connect(own, &QThread::started, reader, [reader, own]() {
+        QThread* ending = own;
+        reader->loadData();
+        ending->quit();
     });
-    connect(run, &OpenWidgetWorker::counted, dialog, &QProgressDialog::setMaximum);
-    connect(run, &OpenWidgetWorker::progress, dialog, &QProgressDialog::setValue);
-    connect(run, &OpenWidgetWorker::setLabelText, dialog, &QProgressDialog::setLabelText);
+    connect(reader, &OpenWidgetWorker::counted, dialog.get(), &QProgressDialog::setMaximum);
+    connect(reader, &OpenWidgetWorker::progress, dialog.get(), &QProgressDialog::setValue);
+    connect(reader, &OpenWidgetWorker::setLabelText, dialog.get(), &QProgressDialog::setLabelText);
     // Hide, not close: closing a progress dialog counts as cancelling it.
-    connect(thread, &QThread::finished, dialog, &QProgressDialog::hide);
-    thread->start();
-    dialog->exec();
+    connect(own, &QThread::finished, dialog.get(), &QProgressDialog::hide);
 
-    // Nothing the worker uses is touched before its thread has ended.
-    thread->quit();
-    thread->wait();
-    run->finished.load(std::memory_order_acquire);
-    worker = nullptr;
-    progressDialog = nullptr;
-    delete run;
-    delete thread;
-    dialog->disconnect(this);
-    delete dialog;
+    // The run is the dialog's for as long as it lives; its progress dialog
+    // goes without a word to it.
+    struct Running
+    {
+        OpenWidget* self;
+        QProgressDialog* dialog;
+        ~Running()
+        {
+            self->worker = nullptr;
+            self->progressDialog = nullptr;
+            dialog->disconnect(self);
+        }
+    } running{this, dialog.get()};
+    worker = reader;
+    progressDialog = dialog.get();
+    if (ThreadStarter::start(own)) {
+        // Whatever happens here, nothing the worker uses is touched before
+        // its thread has ended.
+        struct Join
+        {
+            QThread* thread;
+            OpenWidgetWorker* reader;
+            ~Join()
+            {
+                if (!thread)
+                    return;
+                reader->cancelled.store(true);
+                thread->quit();
+                thread->wait();
+            }
+        } join{own, reader};
+        dialog->exec();
+        join.thread = nullptr;
+        own->quit();
+        own->wait();
+    } else {
+        // No thread could be started for the reading: it runs here, its
+        // dialog letting events through (a Cancel too) as it moves on.
+        reader->loadData();
+        dialog->hide();
+    }
+    reader->finished.load(std::memory_order_acquire);
+    *ranOut = reader->outOfMemory.load();
+}
 
-    if (aborted) {
-        aborted = false;
-        return;
-    }
-    // A log that gave no event (it changed since it was chosen) does not
-    // replace the loaded one; a limit of 0 asks for no event.
-    if (packets.isEmpty() && limit > 0) {
-        tellNotLoaded(fileLabel->text(), QStringLiteral("none of its rows gave an event."));
-        return;
-    }
-    // The trace numbers and the value caches of the load are not needed
-    // any more, and the root context is computed next: their memory goes
-    // first (the next load starts them anew).
+void OpenWidget::dropRead()
+{
+    packets = TList<QSharedPointer<Packet>>();
+    textPool = THash<QString, TVariant>();
     clearConversations();
-    resetValues();
-
-    TList<int> types;
-    types.items.reserve(std::size_t(attributeNames.size()));
-    for (const QString& name : attributeNames) {
-        auto it = attributeTypes.constFind(name);
-        const int stored = it == attributeTypes.constEnd() ? Text : it.value();
-        types.append(stored == Numeric ? 1 : stored == Identifier ? 4 : 3);
-    }
-
-    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    if (ValueTable* table = takeValueTable())
+        table->deref();
+    callSequences.clear();
     fileByFid.clear();
     fileByMessage.clear();
-    repaint();
-
-    GlyphStore* before = owner ? owner->glyphStore : nullptr;
-    if (owner) {
-        owner->setLoadSource(fileLabel->text(), std::move(textPool));
-        textPool = THash<QString, TVariant>();
-        owner->loadData(std::move(packets), attributeNames, types);
-        packets.clear();
-    }
-    // The title names the log only once its data are on screen.
-    if (owner && owner->glyphStore != before) {
-        loaded = true;
-        const QString name = fileLabel->text().mid(fileLabel->text().lastIndexOf(QLatin1Char('/')) + 1);
-        QCoreApplication::setApplicationName(QStringLiteral("Kolm ") + VERSION_STRING
-                                             + QStringLiteral(" Kolm (") + name
-                                             + QLatin1Char(')'));
-        if (owner->mainWindow)
-            owner->mainWindow->setWindowTitle(QCoreApplication::applicationName());
-    }
-    QGuiApplication::restoreOverrideCursor();
-    accept();
 }
 
 void OpenWidget::abort()

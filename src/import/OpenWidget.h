@@ -145,6 +145,13 @@ private:
     // On a long table, gives the rows in view (and a few around) their type
     // box; boxes far out of view go when there are many.
     void showTypeCombos();
+    // Reads the chosen log into `packets` (and the pool, the trace numbers)
+    // on the loader's thread, here when none can be started, behind a
+    // progress dialog; `ranOut` tells a run that stopped out of memory.
+    void readLog(int* limit, bool* ranOut);
+    // Lets go of everything a load read, as a load that stopped out of
+    // memory does.
+    void dropRead();
     // Splits the chosen log into conversation files, on a thread behind a
     // progress dialog; false with a reason when that failed or was
     // cancelled (`cancelled` then set, unless the cancelled split left

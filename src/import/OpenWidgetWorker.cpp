@@ -26,6 +26,20 @@
 
 namespace {
 
+// Calls `f` when it goes, also when an exception leaves its scope.
+template <typename F>
+class OnExit
+{
+public:
+    explicit OnExit(F f) : f(std::move(f)) {}
+    ~OnExit() { f(); }
+    OnExit(const OnExit&) = delete;
+    OnExit& operator=(const OnExit&) = delete;
+
+private:
+    F f;
+};
+
 // Lines per stretch, whatever the number of threads.
 const int kStretchLines = 131072;
 // Lines read ahead beyond one stretch a thread, in bytes.
@@ -296,21 +310,34 @@ public:
 
         // One pass over the events, which lie all over the heap: each is
         // asked for a few events ahead.
-        if (moving || !ids.empty()) {
-            const std::size_t n = s.packets.size();
-            const int known = int(ids.size());
-            for (std::size_t i = 0; i < n; ++i) {
-                if (i + 8 < n)
-                    __builtin_prefetch(s.packets[i + 8].data(), 1);
-                if (moving && i + 4 < n)
-                    __builtin_prefetch(s.packets[i + 4]->tablePositions(), 1);
-                Packet& p = *s.packets[i];
-                if (moving)
-                    p.moveToTable(table, offset);
-                const int local = p.conversationId;
-                if (local >= 0 && local < known)
-                    p.conversationId = ids[std::size_t(local)];
+        // The events moved so far take their references along, also when a
+        // move runs out of memory.
+        int moved = 0;
+        try {
+            if (moving || !ids.empty()) {
+                const std::size_t n = s.packets.size();
+                const int known = int(ids.size());
+                for (std::size_t i = 0; i < n; ++i) {
+                    if (i + 8 < n)
+                        __builtin_prefetch(s.packets[i + 8].data(), 1);
+                    if (moving && i + 4 < n)
+                        __builtin_prefetch(s.packets[i + 4]->tablePositions(), 1);
+                    Packet& p = *s.packets[i];
+                    if (moving) {
+                        p.moveToTable(table, offset);
+                        ++moved;
+                    }
+                    const int local = p.conversationId;
+                    if (local >= 0 && local < known)
+                        p.conversationId = ids[std::size_t(local)];
+                }
             }
+        } catch (const std::bad_alloc&) {
+            if (moved > 0) {
+                table->ref(moved);
+                s.table->deref(moved);
+            }
+            throw;
         }
         if (moving) {
             table->ref(events);
@@ -355,6 +382,17 @@ void OpenWidgetWorker::announce(int record)
 
 void OpenWidgetWorker::loadData()
 {
+    try {
+        read();
+    } catch (const std::bad_alloc&) {
+        // The owner drops what was read; nothing here allocates.
+        outOfMemory.store(true);
+    }
+    finished.store(true, std::memory_order_release);
+}
+
+void OpenWidgetWorker::read()
+{
     RecordParser* w = owner;
     if (limit >= 0) {
         // Counting a long log takes a while: a cancel meanwhile ends it.
@@ -382,7 +420,6 @@ void OpenWidgetWorker::loadData()
         qDebug() << "Canceled";
     else
         qDebug() << "Done";
-    finished.store(true, std::memory_order_release);
 }
 
 void OpenWidgetWorker::readRecords()
@@ -468,34 +505,30 @@ bool OpenWidgetWorker::readStretches(int threads)
     };
 
     // The helpers parse the stretches in the queue; this thread reads them
-    // from the stream ahead of them and joins them in order.
-    std::vector<std::thread> helpers;
-    // This thread mostly waits for the helpers: they take its place in the
-    // thread budget, and the slots free besides. A helper that the system
-    // refuses to start leaves the stretches to the others.
-    ThreadBudget::Slots budget(threads - 1);
-    threads = 1 + budget.count();
-    helpers.reserve(std::size_t(threads));
-    for (int t = 0; t < threads; ++t) {
-        std::function<void()> helper = [&]() {
-            std::unique_lock<std::mutex> lock(mutex);
-            for (;;) {
-                wake.wait(lock, [&] { return stop || !queue.empty() || !spent.empty(); });
-                // A joined stretch's parser (its pool, trace numbers and
-                // caches) goes before the next stretch is taken on, so that
-                // they do not pile up while the queue is never empty.
-                if (!spent.empty()) {
-                    std::unique_ptr<RecordParser> parser = std::move(spent.back());
-                    spent.pop_back();
-                    lock.unlock();
-                    parser.reset();
-                    lock.lock();
-                    continue;
-                }
-                if (queue.empty())
-                    return;
-                Stretch* s = queue.front();
-                queue.pop_front();
+    // from the stream ahead of them and joins them in order. A helper that
+    // runs out of memory gives its stretch up and says so in `failed`
+    // (guarded by the mutex): this thread then stops the others.
+    bool failed = false;
+    std::function<void()> helper = [&]() {
+        std::unique_lock<std::mutex> lock(mutex);
+        for (;;) {
+            wake.wait(lock, [&] { return stop || !queue.empty() || !spent.empty(); });
+            // A joined stretch's parser (its pool, trace numbers and
+            // caches) goes before the next stretch is taken on, so that
+            // they do not pile up while the queue is never empty.
+            if (!spent.empty()) {
+                std::unique_ptr<RecordParser> parser = std::move(spent.back());
+                spent.pop_back();
+                lock.unlock();
+                parser.reset();
+                lock.lock();
+                continue;
+            }
+            if (queue.empty() || failed)
+                return;
+            Stretch* s = queue.front();
+            queue.pop_front();
+            try {
                 if (smb2) {
                     // The fields are taken side by side; the call tables
                     // then go through the stretches in turn.
@@ -519,13 +552,45 @@ bool OpenWidgetWorker::readStretches(int threads)
                 lock.unlock();
                 parseStretch(*s, cancelled);
                 lock.lock();
-                s->done = true;
-                parsed.notify_all();
+            } catch (const std::bad_alloc&) {
+                if (!lock.owns_lock())
+                    lock.lock();
+                failed = true;
+                turn.notify_all();
             }
-        };
+            s->done = true;
+            parsed.notify_all();
+        }
+    };
+    // This thread mostly waits for the helpers: they take its place in the
+    // thread budget, and the slots free besides. A helper that the system
+    // refuses to start (or that finds no memory to start with) leaves the
+    // stretches to the others.
+    ThreadBudget::Slots budget(threads - 1);
+    threads = 1 + budget.count();
+    std::vector<std::thread> helpers;
+    // However this function is left, the helpers end before the state
+    // they share with it goes.
+    auto endHelpers = [&]() {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            stop = true;
+            queue.clear();
+        }
+        wake.notify_all();
+        turn.notify_all();
+        for (std::thread& t : helpers)
+            t.join();
+        helpers.clear();
+    };
+    OnExit<decltype(endHelpers)> ending(endHelpers);
+    helpers.reserve(std::size_t(threads));
+    for (int t = 0; t < threads; ++t) {
         try {
-            helpers.push_back(ThreadStarter::start(std::move(helper)));
+            helpers.push_back(ThreadStarter::start(helper));
         } catch (const std::system_error&) {
+            break;
+        } catch (const std::bad_alloc&) {
             break;
         }
     }
@@ -540,6 +605,7 @@ bool OpenWidgetWorker::readStretches(int threads)
     const std::size_t inFlight = std::size_t(threads) * 2;
     qint64 windowBytes = 0;   // lines read by the stretches in the window
 
+    bool ranOut = false;
     while (!cancelled.load(std::memory_order_relaxed)) {
         while (window.size() < std::size_t(threads)
                || (window.size() < inFlight && windowBytes < kAheadBytes)) {
@@ -547,10 +613,12 @@ bool OpenWidgetWorker::readStretches(int threads)
             if (!s)
                 break;
             s->byteCount = s->bytes.size();
-            windowBytes += s->byteCount;
-            std::lock_guard<std::mutex> lock(mutex);
-            queue.push_back(s.get());
+            // In the window first: a stretch in the queue is always one the
+            // window holds.
             window.push_back(std::move(s));
+            windowBytes += window.back()->byteCount;
+            std::lock_guard<std::mutex> lock(mutex);
+            queue.push_back(window.back().get());
             wake.notify_one();
         }
         if (window.empty())
@@ -558,10 +626,11 @@ bool OpenWidgetWorker::readStretches(int threads)
         Stretch& front = *window.front();
         {
             std::unique_lock<std::mutex> lock(mutex);
-            parsed.wait(lock, [&] { return front.done; });
+            parsed.wait(lock, [&] { return front.done || failed; });
+            ranOut = failed;
         }
-        if (!front.complete)
-            break;   // cancelled while it was read
+        if (ranOut || !front.complete)
+            break;   // out of memory, or cancelled while it was read
         joiner.join(front);
         announceUpTo(front.first + front.lines);
         {
@@ -573,16 +642,10 @@ bool OpenWidgetWorker::readStretches(int threads)
         window.pop_front();
     }
 
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        stop = true;
-        queue.clear();
-        wake.notify_all();
-        turn.notify_all();
-    }
-    for (std::thread& t : helpers)
-        t.join();
+    endHelpers();
     window.clear();
+    if (ranOut || failed)
+        throw std::bad_alloc();
 
     // The loop of one record announces the record at the limit too, when
     // the log goes on beyond it.

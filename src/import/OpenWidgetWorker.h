@@ -41,6 +41,9 @@ public:
     std::atomic<bool> cancelled{false};
     char separator = ',';
     RecordParser* owner = nullptr;        // not owned
+    // Set when the run stopped because memory ran out: the owner's events,
+    // pool and parsing state are then those of a part of the log only.
+    std::atomic<bool> outOfMemory{false};
     // Set last by loadData(): whoever reads it true sees every write of the run.
     std::atomic<bool> finished{false};
 
@@ -54,11 +57,17 @@ signals:
     void setLabelText(QString text);
 
 public slots:
+    // Reads the log; nothing is thrown from here (an exception would end
+    // the program on the loader's thread): a run out of memory stops with
+    // `outOfMemory` set.
     void loadData();
 
 private:
+    void read();
     // Reads the owner's stream in stretches on `threads` threads.
-    // False when no helper could start, before anything is read.
+    // False when no helper could start, before anything is read. Throws
+    // std::bad_alloc, once every helper has ended, when memory ran out on
+    // any of the threads.
     bool readStretches(int threads);
     // Reads the owner's stream record by record.
     void readRecords();

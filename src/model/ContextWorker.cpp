@@ -4,6 +4,8 @@
 
 #include <QDebug>
 
+#include <new>
+
 ContextWorker::ContextWorker(Context* context)
     : QObject(nullptr), context(context)
 {
@@ -13,11 +15,15 @@ void ContextWorker::loadData()
 {
     if (!context)
         return;
-    context->createConversations();
-    if (context->cancelled)
-        qDebug() << "Canceled";
-    else
-        qDebug() << "Done";
+    try {
+        context->createConversations();
+        if (context->cancelled)
+            qDebug() << "Canceled";
+        else
+            qDebug() << "Done";
+    } catch (const std::bad_alloc&) {
+        outOfMemory.store(true);
+    }
 }
 
 void ContextWorker::cancel()

@@ -2,6 +2,8 @@
 
 #include <QObject>
 
+#include <atomic>
+
 class Context;
 
 // Computes a freshly built root context on a thread of its own, so that the
@@ -19,8 +21,13 @@ public:
     explicit ContextWorker(Context* context);
 
     Context* context = nullptr;   // not owned
+    // Set when the computation ran out of memory: the context is then
+    // incomplete and must not be shown.
+    std::atomic<bool> outOfMemory{false};
 
 public slots:
+    // Computes the context; nothing is thrown from here (an exception would
+    // end the program on the worker's thread).
     void loadData();
     void cancel();
 };
