@@ -1,12 +1,15 @@
 #include "FailingNew.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
 #include <execinfo.h>
 #include <unistd.h>
 #include <new>
+
+#include <link.h>
 
 namespace {
 
@@ -36,10 +39,34 @@ bool insideQtWidgetConstruction()
     return false;
 }
 
+// The code of the spared libraries, [start, end) each; filled before any
+// thread reads it, never changed after.
+struct Range
+{
+    const char* start;
+    const char* end;
+};
+constexpr int MAX_SPARED = 32;
+Range spared[MAX_SPARED];
+std::atomic<int> sparedCount{0};
+
+bool isSpared(const void* caller)
+{
+    const char* at = static_cast<const char*>(caller);
+    const int count = sparedCount.load(std::memory_order_acquire);
+    for (int i = 0; i < count; ++i) {
+        if (at >= spared[i].start && at < spared[i].end)
+            return true;
+    }
+    return false;
+}
+
 // True when this allocation is the one to fail.
-bool failsNow()
+bool failsNow(const void* caller)
 {
     if (target <= 0)
+        return false;
+    if (caller && isSpared(caller))
         return false;
     if (++seen < target)
         return false;
@@ -59,9 +86,9 @@ bool failsNow()
     return true;
 }
 
-void* allocate(std::size_t size)
+void* allocate(std::size_t size, const void* caller)
 {
-    if (failsNow())
+    if (failsNow(caller))
         throw std::bad_alloc();
     void* p = std::malloc(size ? size : 1);
     if (!p)
@@ -69,9 +96,9 @@ void* allocate(std::size_t size)
     return p;
 }
 
-void* allocateAligned(std::size_t size, std::align_val_t align)
+void* allocateAligned(std::size_t size, std::align_val_t align, const void* caller)
 {
-    if (failsNow())
+    if (failsNow(caller))
         throw std::bad_alloc();
     void* p = nullptr;
     const std::size_t a = std::max(std::size_t(align), sizeof(void*));
@@ -103,22 +130,50 @@ long counted()
     return seen;
 }
 
+bool spareCallersIn(const char* name)
+{
+    struct Search
+    {
+        const char* name;
+        bool found;
+    } search{name, false};
+    dl_iterate_phdr(
+        [](dl_phdr_info* info, std::size_t, void* data) {
+            auto* search = static_cast<Search*>(data);
+            if (!info->dlpi_name || !std::strstr(info->dlpi_name, search->name))
+                return 0;
+            search->found = true;
+            for (int i = 0; i < info->dlpi_phnum; ++i) {
+                const ElfW(Phdr)& segment = info->dlpi_phdr[i];
+                const int count = sparedCount.load(std::memory_order_relaxed);
+                if (segment.p_type != PT_LOAD || !(segment.p_flags & PF_X) || count >= MAX_SPARED)
+                    continue;
+                const char* start = reinterpret_cast<const char*>(info->dlpi_addr + segment.p_vaddr);
+                spared[count] = {start, start + segment.p_memsz};
+                sparedCount.store(count + 1, std::memory_order_release);
+            }
+            return 0;
+        },
+        &search);
+    return search.found;
+}
+
 } // namespace failingnew
 
 void* operator new(std::size_t size)
 {
-    return allocate(size);
+    return allocate(size, __builtin_return_address(0));
 }
 
 void* operator new[](std::size_t size)
 {
-    return allocate(size);
+    return allocate(size, __builtin_return_address(0));
 }
 
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept
 {
     try {
-        return allocate(size);
+        return allocate(size, __builtin_return_address(0));
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
@@ -127,7 +182,7 @@ void* operator new(std::size_t size, const std::nothrow_t&) noexcept
 void* operator new[](std::size_t size, const std::nothrow_t&) noexcept
 {
     try {
-        return allocate(size);
+        return allocate(size, __builtin_return_address(0));
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
@@ -135,12 +190,12 @@ void* operator new[](std::size_t size, const std::nothrow_t&) noexcept
 
 void* operator new(std::size_t size, std::align_val_t align)
 {
-    return allocateAligned(size, align);
+    return allocateAligned(size, align, __builtin_return_address(0));
 }
 
 void* operator new[](std::size_t size, std::align_val_t align)
 {
-    return allocateAligned(size, align);
+    return allocateAligned(size, align, __builtin_return_address(0));
 }
 
 void operator delete(void* p) noexcept

@@ -15,6 +15,14 @@ bool disarm();
 // Allocations counted on this thread since the last failAt.
 long counted();
 
+// From now on the allocations that code of a loaded shared library whose
+// file name contains `name` makes itself are neither counted nor failed.
+// Qt's own code, for one, does not recover from an allocation that fails
+// (a widget whose constructor throws stays in the lists of widgets): a
+// sweep of the program's code spares it. Call it before arming, once per
+// library; returns whether such a library is loaded.
+bool spareCallersIn(const char* name);
+
 // Arms on construction, disarms when it goes; `hit()` tells whether the
 // failure happened.
 class FailAt

@@ -13,10 +13,12 @@
 #include "model/Context.h"
 #include "model/GlyphStore.h"
 #include "core/Packet.h"
+#include "core/ThreadStarter.h"
 #include "import/OpenWidget.h"
 #include "patterns/Rule.h"
 #include "views/attributes/AttributeWidget.h"
 #include "views/attributes/ConversationWidget.h"
+#include "views/attributes/ScentedWidget.h"
 #include "views/charts/LineChart.h"
 #include "views/charts/LineChartMiniView.h"
 #include "views/charts/RibbonLineWidget.h"
@@ -162,6 +164,8 @@ private slots:
     void cancelledComputationKeepsTheShownLog();
     void laterDialogsShowNothing();
     void importDialogOverTheWindow();
+    void computedHereWithoutThread_data();
+    void computedHereWithoutThread();
     void loadRules_data();
     void loadRules();
 
@@ -451,6 +455,60 @@ void LoadDataTest::importDialogOverTheWindow()
     fileAction(w, QStringLiteral("Open CSV"))->trigger();
     QVERIFY(modalOverTheWindow);
     QVERIFY(seen.isNull());
+}
+
+// The system refuses the computation's thread: the root context is
+// computed on the window's thread, and every view takes it as it would
+// otherwise.
+void LoadDataTest::computedHereWithoutThread_data()
+{
+    QTest::addColumn<bool>("window");
+    QTest::addColumn<int>("refused");   // thread starts refused
+    QTest::newRow("no views") << false << 1;
+    QTest::newRow("window") << true << 1;
+    // The side panels' histogram jobs too.
+    QTest::newRow("window, no thread at all") << true << 1000;
+}
+
+void LoadDataTest::computedHereWithoutThread()
+{
+    QFETCH(bool, window);
+    QFETCH(int, refused);
+    MessageRecorder boxes;
+    std::unique_ptr<MainWindow> w(window ? new MainWindow : nullptr);
+    std::unique_ptr<ControlWidget> own(window ? nullptr : new ControlWidget(nullptr));
+    ControlWidget* control = window ? w->controlWidget : own.get();
+    GlyphStore* before = control->glyphStore;
+
+    ThreadStarter::refuseNext(refused);
+    QVERIFY(control->loadData(makeEvents(3000, 40), NAMES, KINDS));
+    const int left = ThreadStarter::refuseNext(0);
+    QVERIFY(left < refused);
+
+    Context* root = control->glyphStore->rootContext;
+    QVERIFY(control->glyphStore != before);
+    QCOMPARE(root->packets.size(), 3000);
+    QCOMPARE(root->size(), 40);
+    QCOMPARE(root->histograms.size(), 3);
+    QVERIFY(!control->contextWorker);
+    QVERIFY(!control->progressDialog);
+    QVERIFY(control->findChildren<QThread*>().isEmpty());
+    QVERIFY(boxes.requests.isEmpty());
+    if (window) {
+        QCOMPARE(w->leftEventRibbon->view->context, root);
+        QCOMPARE(w->settingsWidget->attributeWidget->context, root);
+        QCOMPARE(w->settingsWidget->conversationWidget->context, root);
+        QCOMPARE(w->leftLineRibbon->chart->context, root);
+        QCOMPARE(w->navigationWidget->activeContext, root);
+        // Every histogram of the panels was counted.
+        for (AttributeWidget* panel : {static_cast<AttributeWidget*>(w->settingsWidget->attributeWidget),
+                                       static_cast<AttributeWidget*>(w->settingsWidget->conversationWidget)}) {
+            QVERIFY(!panel->ranOutOfMemory());
+            QVERIFY(!panel->histograms().isEmpty());
+            for (ScentedWidget* histogram : panel->histograms().items)
+                QVERIFY(histogram->serie);
+        }
+    }
 }
 
 void LoadDataTest::loadRules_data()
