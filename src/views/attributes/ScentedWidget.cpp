@@ -549,6 +549,25 @@ bool ScentedWidget::render(bool renderOverlay, bool update, QImage* target)
             scheduleRender();
         return false;
     }
+    // Both are let go of however the drawing ends (out of memory too).
+    struct Held
+    {
+        QMutex* context;
+        QMutex* image;
+        ~Held()
+        {
+            if (context)
+                AnnotatedLocker::unlock(context);
+            if (image)
+                AnnotatedLocker::unlock(image);
+        }
+    } held{contextMutex, locked ? imageMutex : nullptr};
+    // Text needs fonts of the drawing thread's own, which a pool thread
+    // looks up through the system's font library, and that library does
+    // not survive running out of memory: the marker is drawn on the GUI
+    // thread, whose fonts are there.
+    const bool marker = manyValues && yAxis && !isRangeAttribute();
+    const bool here = GuiThreadCheck::onGuiThread();
 
     img->fill(background);
     QPainter painter(img);
@@ -567,7 +586,7 @@ bool ScentedWidget::render(bool renderOverlay, bool update, QImage* target)
             }
         }
     }
-    if (manyValues && yAxis && !isRangeAttribute()) {
+    if (marker && here) {
         const int h = viewHeight;
         QFont font = painter.font();
         font.setBold(true);
@@ -578,10 +597,19 @@ bool ScentedWidget::render(bool renderOverlay, bool update, QImage* target)
                          QStringLiteral("!"));
     }
     painter.end();
+    held.context = nullptr;
     AnnotatedLocker::unlock(contextMutex);
-    if (locked)
+    if (held.image) {
+        held.image = nullptr;
         AnnotatedLocker::unlock(imageMutex);
+    }
 
+    if (marker && !here && !target) {
+        // Drawn again there, marker and all.
+        QMetaObject::invokeMethod(this, [this, renderOverlay]() { render(renderOverlay, true, nullptr); },
+                                  Qt::QueuedConnection);
+        return true;
+    }
     if (renderOverlay)
         this->renderOverlay();
     if (update)

@@ -399,10 +399,14 @@ void ScentedWidgetTest::manyValuesMarker_data()
     QTest::addColumn<int>("values");
     QTest::addColumn<bool>("range");
     QTest::addColumn<bool>("marker");
-    QTest::newRow("39 values") << 39 << false << false;
-    QTest::newRow("40 values") << 40 << false << true;
-    QTest::newRow("45 values") << 45 << false << true;
-    QTest::newRow("range attribute") << 45 << true << false;
+    QTest::addColumn<bool>("elsewhere");   // counted again on another thread, as a panel's job does
+    QTest::newRow("39 values") << 39 << false << false << false;
+    QTest::newRow("40 values") << 40 << false << true << false;
+    QTest::newRow("45 values") << 45 << false << true << false;
+    QTest::newRow("range attribute") << 45 << true << false << false;
+    // The marker is text, drawn on the GUI thread once it runs its calls.
+    QTest::newRow("45 values, counted elsewhere") << 45 << false << true << true;
+    QTest::newRow("39 values, counted elsewhere") << 39 << false << false << true;
 }
 
 void ScentedWidgetTest::manyValuesMarker()
@@ -410,6 +414,7 @@ void ScentedWidgetTest::manyValuesMarker()
     QFETCH(int, values);
     QFETCH(bool, range);
     QFETCH(bool, marker);
+    QFETCH(bool, elsewhere);
     QList<QStringList> rows;
     for (int i = 0; i < values; ++i)
         rows << QStringList{QString::number(1600000000 + i), QStringLiteral("v%1").arg(i),
@@ -418,6 +423,16 @@ void ScentedWidgetTest::manyValuesMarker()
     v.data = attributes::make({"frame.time_epoch", "name", "size"}, {1, 3, 1}, rows);
     v.open(range ? QStringLiteral("size") : QStringLiteral("name"), false, 200, 50);
     v.widget->setSize(200, 50);
+    if (elsewhere) {
+        // Counted anew where the marker lands on the image; the thread
+        // draws no text, the GUI thread then draws it all.
+        v.widget->move(0, 50);
+        v.widget->setSize(200, 50);
+        std::thread job([&v]() { v.widget->compute(v.data.context, false, false); });
+        job.join();
+        QVERIFY(!hasRedIn(v.widget->image, QRect(0, 0, 10, 50)));
+        QCoreApplication::sendPostedEvents(v.widget.get(), QEvent::MetaCall);
+    }
     QCOMPARE(v.widget->manyValues && !range, marker);
     QCOMPARE(hasRedIn(v.widget->image, QRect(0, 0, 10, 50)), marker);
     QVERIFY(!hasRedIn(v.widget->image, QRect(20, 0, 180, 50)));
