@@ -29,6 +29,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <memory>
 #include <vector>
 
 int selectionCounter = 0;
@@ -127,14 +128,16 @@ void NavigationWidget::rebuildTree()
     clear();
     items.clear();
 
-    auto* headerRow = new QTreeWidgetItem;
+    // The rows are the view's once it holds them; out of memory before,
+    // they go.
+    std::unique_ptr<QTreeWidgetItem> headerRow(new QTreeWidgetItem);
     headerRow->setText(contextColumn, QStringLiteral("Context"));
     headerRow->setText(eventsColumn, QStringLiteral("#Events"));
     headerRow->setText(tracesColumn, QStringLiteral("#Traces"));
     headerRow->setText(coverageColumn, QStringLiteral("Coverage"));
     headerRow->setText(traceColumn, QStringLiteral("Trace"));
     activeItem = nullptr;
-    setHeaderItem(headerRow);
+    setHeaderItem(headerRow.release());
     header()->resizeSection(contextColumn, 150);
     header()->resizeSection(eventsColumn, 50);
     header()->resizeSection(tracesColumn, 50);
@@ -168,13 +171,13 @@ void NavigationWidget::rebuildTree()
         QList<Coverage> bars;
         // Each context waits on the stack with the row of its parent.
         QList<QPair<Context*, QTreeWidgetItem*>> stack{{root, nullptr}};
-        QTreeWidgetItem* rootRow = nullptr;
+        std::unique_ptr<QTreeWidgetItem> rootRow;   // the others are its own
         while (!stack.isEmpty()) {
             const QPair<Context*, QTreeWidgetItem*> next = stack.takeLast();
             Context* c = next.first;
             auto* row = next.second ? new QTreeWidgetItem(next.second) : new QTreeWidgetItem;
             if (!rootRow)
-                rootRow = row;
+                rootRow.reset(row);
             items.insert(row, c);
             row->setFlags(Qt::ItemIsEnabled);
 
@@ -195,7 +198,7 @@ void NavigationWidget::rebuildTree()
             for (int i = c->children.size() - 1; i >= 0; --i)
                 stack.append({c->children.at(i), row});
         }
-        addTopLevelItem(rootRow);
+        addTopLevelItem(rootRow.release());
         expandAll();
         for (const Coverage& bar : bars) {
             setItemWidget(bar.row, coverageColumn, new Bar(bar.events, 2));
