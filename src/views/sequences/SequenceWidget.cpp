@@ -102,6 +102,16 @@ SequenceWidget::SequenceWidget(ControlWidget* owner, QWidget* parent)
     connect(partTimer, &QTimer::timeout, this, &SequenceWidget::runPart);
 }
 
+void SequenceWidget::dropGaps()
+{
+    if (alignedGaps) {
+        for (BinItem* gap : gapItems.items)
+            delete gap;
+    }
+    gapItems.clear();
+    alignedGaps = false;
+}
+
 SequenceWidget::~SequenceWidget()
 {
     abandonCopy();
@@ -422,12 +432,7 @@ void SequenceWidget::outOfMemory()
     currentQuery = nullptr;
     overlayPaths.clear();
     clickedEvents.clear();
-    if (alignedGaps) {
-        for (BinItem* gap : gapItems.items)
-            delete gap;
-    }
-    gapItems.clear();
-    alignedGaps = false;
+    dropGaps();
     deleteSequences(lastSequences);
     deleteSequences(builtSequences);
     textIds.clear();
@@ -745,12 +750,7 @@ void SequenceWidget::buildRows(const TList<TList<BinItem*>>& sequences, bool ali
     stackedTwins.clear();
     // Gaps that lengthened short rows are kept for the next padding; those
     // of the alignment are deleted.
-    if (alignedGaps) {
-        for (BinItem* gap : gapItems.items)
-            delete gap;
-    }
-    gapItems.clear();
-    alignedGaps = false;
+    dropGaps();
 
     delete currentQuery;
     currentQuery = nullptr;

@@ -486,6 +486,8 @@ private:
     // alignment's own gap.
     BinItem* paddingGap = nullptr;       // owned
     bool alignedGaps = false;            // gapItems are the alignment's (owned)
+    // Empties gapItems, deleting the gaps when they are the alignment's.
+    void dropGaps();
     std::vector<std::vector<qint32>> mergeLabelIds;
     // Sized for this many states at the next merge (the alignment knows).
     qint64 stateHint = 0;
