@@ -10,7 +10,10 @@ class QWidget;
 // The one road by which the application shows message boxes, so that a
 // test can answer or observe every box without a person at the screen.
 // Without a handler the boxes are real: ask() runs a modal box and returns
-// the button pressed, notify() shows a box and returns at once.
+// the button pressed, notify() shows a box and returns at once. A real box
+// that finds no memory to be made in becomes a warning on stderr, and
+// ask() then answers as Cancel, No, Abort, Close or OK would (the first
+// of its buttons in that order): nothing is thrown.
 class MessageAsker
 {
 public:
