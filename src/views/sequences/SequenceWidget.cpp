@@ -102,6 +102,17 @@ SequenceWidget::SequenceWidget(ControlWidget* owner, QWidget* parent)
     connect(partTimer, &QTimer::timeout, this, &SequenceWidget::runPart);
 }
 
+void SequenceWidget::placeSortTriangles()
+{
+    for (int k = 0; k < sortTriangles.size(); ++k) {
+        SortTriangle* triangle = sortTriangles.items[std::size_t(k)];
+        triangle->setX(leftMargin + k * (itemWidth + columnGap));
+        triangle->setY(topOffset);
+        triangle->setWidth(itemWidth);
+        triangle->setHeight(headerHeight);
+    }
+}
+
 void SequenceWidget::dropGaps()
 {
     if (alignedGaps) {
@@ -850,13 +861,7 @@ void SequenceWidget::buildRows(const TList<TList<BinItem*>>& sequences, bool ali
     }
     if (unchanged) {
         // As the geometry pass places the triangles; the items stay.
-        for (int k = 0; k < sortTriangles.size(); ++k) {
-            SortTriangle* triangle = sortTriangles.items[std::size_t(k)];
-            triangle->setX(leftMargin + k * (itemWidth + columnGap));
-            triangle->setY(topOffset);
-            triangle->setWidth(itemWidth);
-            triangle->setHeight(headerHeight);
-        }
+        placeSortTriangles();
         overlayPaths.clear();
         clickedEvents.clear();
         // The rows are those the states were merged from again.
@@ -1484,13 +1489,7 @@ void SequenceWidget::computeGeometry()
         clickedEvents.clear();
 
         if (!rows.isEmpty()) {
-            for (int k = 0; k < sortTriangles.size(); ++k) {
-                SortTriangle* triangle = sortTriangles.items[std::size_t(k)];
-                triangle->setX(leftMargin + k * (itemWidth + columnGap));
-                triangle->setY(topOffset);
-                triangle->setWidth(itemWidth);
-                triangle->setHeight(headerHeight);
-            }
+            placeSortTriangles();
         }
 
         stopLayout();

@@ -488,6 +488,8 @@ private:
     bool alignedGaps = false;            // gapItems are the alignment's (owned)
     // Empties gapItems, deleting the gaps when they are the alignment's.
     void dropGaps();
+    // Puts the sort triangles over their columns.
+    void placeSortTriangles();
     std::vector<std::vector<qint32>> mergeLabelIds;
     // Sized for this many states at the next merge (the alignment knows).
     qint64 stateHint = 0;
