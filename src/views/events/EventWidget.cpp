@@ -1759,7 +1759,7 @@ void EventWidget::selectGlyphsInCells(const TList<BinItem*>& select, const TList
     qDebug().noquote() << "selection done " << elapsed.elapsed();
 }
 
-void EventWidget::applySelection(const TList<BinItem*>& items, bool send, bool toggle)
+void EventWidget::applySelection(TList<BinItem*> items, bool send, bool toggle)
 {
     guardRebuild(QStringLiteral("Failed to select events"), QStringLiteral("selecting the events"),
                  Recovery::Selection, [&] { applySelectionToCells(items, send, toggle); });
@@ -1819,7 +1819,7 @@ void EventWidget::rubberBandSelect(bool send)
             }
         }
     }
-    applySelection(collected, send, false);
+    applySelection(std::move(collected), send, false);
     renderVisibleCells();
     render(true, true, nullptr);
     updateStatistics();

@@ -153,8 +153,9 @@ public:
     // sequences go to the control.
     void selectItems(const QHash<BinItem*, bool>& select, const QHash<BinItem*, bool>& deselect);
     // Marks the glyphs selected (toggle: flips them); with send, hands them
-    // to selectItems.
-    void applySelection(const TList<BinItem*>& items, bool send, bool toggle);
+    // to selectItems. The list is taken by value: a caller hands it over
+    // (std::move) so that nothing is allocated before the guard.
+    void applySelection(TList<BinItem*> items, bool send, bool toggle);
     // Selects the glyphs that lie wholly inside the rubber band.
     void rubberBandSelect(bool send);
     // Rebuilds the selected sequences: per row of every cell, its selected
