@@ -24,6 +24,7 @@
 #include "model/LogRelease.h"
 #include "core/Packet.h"
 #include "core/ThreadStarter.h"
+#include "core/OnExit.h"
 #include "model/ContextWorker.h"
 #include "import/ConversationPreprocessor.h"
 #include "import/OpenWidget.h"
@@ -353,24 +354,16 @@ void ControlWidget::computeRoot(Context* context, QProgressDialog* dialog, bool 
     if (ThreadStarter::start(own)) {
         // Whatever happens here, the worker and its thread go only once the
         // thread has ended.
-        struct Join
-        {
-            QThread* thread;
-            Context* context;
-            ~Join()
-            {
-                if (!thread)
-                    return;
-                context->cancelled = true;
-                thread->quit();
-                thread->wait();
-            }
-        } join{own, context};
+        OnExit join([own, context]() {
+            context->cancelled = true;
+            own->quit();
+            own->wait();
+        });
         if (wait)
             dialog->exec();
         if (dialog->wasCanceled())
             context->cancelled = true;
-        join.thread = nullptr;
+        join.dismiss();
         own->quit();
         own->wait();
         finished->load(std::memory_order_acquire);

@@ -15,6 +15,7 @@
 #include "import/ConversationSplitter.h"
 #include "import/OpenWidgetWorker.h"
 #include "core/ThreadStarter.h"
+#include "core/OnExit.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -886,21 +887,13 @@ void OpenWidget::readLog(int* limit, bool* ranOut)
     if (ThreadStarter::start(own)) {
         // Whatever happens here, nothing the worker uses is touched before
         // its thread has ended.
-        struct Join
-        {
-            QThread* thread;
-            OpenWidgetWorker* reader;
-            ~Join()
-            {
-                if (!thread)
-                    return;
-                reader->cancelled.store(true);
-                thread->quit();
-                thread->wait();
-            }
-        } join{own, reader};
+        OnExit join([own, reader]() {
+            reader->cancelled.store(true);
+            own->quit();
+            own->wait();
+        });
         dialog->exec();
-        join.thread = nullptr;
+        join.dismiss();
         own->quit();
         own->wait();
     } else {

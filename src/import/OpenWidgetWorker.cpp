@@ -1,5 +1,7 @@
 #include "import/OpenWidgetWorker.h"
 
+#include "core/OnExit.h"
+
 #include "core/IPacketStream.h"
 #include "core/Packet.h"
 #include "core/ThreadBudget.h"
@@ -25,20 +27,6 @@
 #include <vector>
 
 namespace {
-
-// Calls `f` when it goes, also when an exception leaves its scope.
-template <typename F>
-class OnExit
-{
-public:
-    explicit OnExit(F f) : f(std::move(f)) {}
-    ~OnExit() { f(); }
-    OnExit(const OnExit&) = delete;
-    OnExit& operator=(const OnExit&) = delete;
-
-private:
-    F f;
-};
 
 // Lines per stretch, whatever the number of threads.
 const int kStretchLines = 131072;
@@ -583,7 +571,7 @@ bool OpenWidgetWorker::readStretches(int threads)
             t.join();
         helpers.clear();
     };
-    OnExit<decltype(endHelpers)> ending(endHelpers);
+    OnExit ending(endHelpers);
     helpers.reserve(std::size_t(threads));
     for (int t = 0; t < threads; ++t) {
         try {
