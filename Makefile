@@ -3,6 +3,7 @@
 #   make test      build (RelWithDebInfo) and run every test
 #   make sanitize  the tests under AddressSanitizer and UBSan
 #   make tsan      the threaded tests under ThreadSanitizer (not in CI)
+#   make sweeps    every failure point of the allocation sweeps, sanitized (not in CI)
 #   make bench     build (Release) and run the benchmarks: README.md, "Benchmarks"
 #   make deps      install the Debian packages the project needs
 
@@ -16,7 +17,7 @@ CMAKE ?= cmake
 TEST_ENV = QT_QPA_PLATFORM=offscreen TZ=UTC LC_ALL=C.UTF-8
 DEPS_STAMP = build/.deps-ok
 
-.PHONY: all deps run build test sanitize tsan bench clean
+.PHONY: all deps run build test sanitize sweeps tsan bench clean
 
 all: build
 
@@ -46,6 +47,12 @@ sanitize: $(DEPS_STAMP)
 	$(CMAKE) -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DLUMIVANE_SANITIZE=address
 	$(CMAKE) --build build-asan -j $(JOBS)
 	cd build-asan && $(TEST_ENV) ctest --output-on-failure -j $(JOBS)
+
+# CTest samples the allocation sweeps' failure points; this runs all of them.
+sweeps: $(DEPS_STAMP)
+	$(CMAKE) -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DLUMIVANE_SANITIZE=address
+	$(CMAKE) --build build-asan -j $(JOBS) --target test_alloc
+	cd build-asan && $(TEST_ENV) SWEEP_ALL=1 ctest --output-on-failure -j $(JOBS) -L alloc
 
 tsan: $(DEPS_STAMP)
 	$(CMAKE) -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DLUMIVANE_SANITIZE=thread

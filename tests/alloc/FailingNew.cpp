@@ -13,12 +13,14 @@
 
 namespace {
 
-// Plain thread-locals, constant-initialised: reading them never allocates.
-thread_local long target = 0;   // 0: not armed
-thread_local long seen = 0;
-thread_local bool reached = false;
+// Shared by every thread: once armed, the allocations of all threads are
+// counted, and the n-th of them, whichever thread makes it, fails. Plain
+// atomics, constant-initialised: reading them never allocates.
+std::atomic<long> target{0};   // 0: not armed
+std::atomic<long> seen{0};
+std::atomic<bool> reached{false};
 // FAILINGNEW_TRACE set: the stack of every failed allocation goes to stderr.
-thread_local bool trace = false;
+std::atomic<bool> trace{false};
 
 // Whether the allocation is made inside Qt's constructor of a widget. That
 // constructor does not survive a failure of its own allocations: the
@@ -64,19 +66,23 @@ bool isSpared(const void* caller)
 // True when this allocation is the one to fail.
 bool failsNow(const void* caller)
 {
-    if (target <= 0)
+    long armed = target.load(std::memory_order_acquire);
+    if (armed <= 0)
         return false;
     if (caller && isSpared(caller))
         return false;
-    if (++seen < target)
+    const long count = seen.fetch_add(1, std::memory_order_relaxed) + 1;
+    if (count != armed)
         return false;
     if (insideQtWidgetConstruction()) {
-        ++target;
+        // The next allocation counted, on any thread, fails instead.
+        target.compare_exchange_strong(armed, armed + 1, std::memory_order_acq_rel);
         return false;
     }
-    target = 0;
-    reached = true;
-    if (trace) {
+    if (!target.compare_exchange_strong(armed, 0, std::memory_order_acq_rel))
+        return false;
+    reached.store(true, std::memory_order_release);
+    if (trace.load(std::memory_order_relaxed)) {
         void* frames[64];
         const int depth = backtrace(frames, 64);
         static const char line[] = "failingnew: the armed allocation fails here\n";
@@ -113,21 +119,22 @@ namespace failingnew {
 
 void failAt(long n)
 {
-    seen = 0;
-    reached = false;
-    trace = std::getenv("FAILINGNEW_TRACE") != nullptr;
-    target = n > 0 ? n : 0;
+    target.store(0, std::memory_order_release);
+    seen.store(0, std::memory_order_relaxed);
+    reached.store(false, std::memory_order_relaxed);
+    trace.store(std::getenv("FAILINGNEW_TRACE") != nullptr, std::memory_order_relaxed);
+    target.store(n > 0 ? n : 0, std::memory_order_release);
 }
 
 bool disarm()
 {
-    target = 0;
-    return reached;
+    target.store(0, std::memory_order_release);
+    return reached.load(std::memory_order_acquire);
 }
 
 long counted()
 {
-    return seen;
+    return seen.load(std::memory_order_relaxed);
 }
 
 bool spareCallersIn(const char* name)

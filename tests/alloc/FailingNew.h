@@ -1,18 +1,19 @@
 #pragma once
 
 // This executable's operator new can be told to fail: the n-th allocation
-// made on the arming thread after arming throws std::bad_alloc (the nothrow
-// forms return null), once; every other allocation is served by malloc.
-// Allocations of other threads are never failed nor counted. An allocation
+// after arming, counted over every thread, throws std::bad_alloc (the
+// nothrow forms return null), once, on whichever thread makes it; every
+// other allocation is served by malloc. With work on several threads the
+// n-th allocation is not always the same one from run to run. An allocation
 // inside Qt's own constructor of a widget is not failed (that constructor
 // cannot recover from it): the next one is.
 namespace failingnew {
 
-// Arms the failure of the n-th allocation from now on (n >= 1) on this thread.
+// Arms the failure of the n-th allocation from now on (n >= 1), on any thread.
 void failAt(long n);
 // Disarms; returns whether the armed allocation was reached and failed.
 bool disarm();
-// Allocations counted on this thread since the last failAt.
+// Allocations counted on every thread since the last failAt.
 long counted();
 
 // From now on the allocations that code of a loaded shared library whose

@@ -3,7 +3,6 @@
 #include "Restore.h"
 #include "Sweep.h"
 #include "TestRegistry.h"
-#include "ThreadsSetting.h"
 
 #include "app/AppGlobals.h"
 #include "app/MessageAsker.h"
@@ -188,7 +187,6 @@ void MatrixFailuresTest::everyAllocation()
     QFETCH(QString, action);
     QFETCH(QString, title);
     Restore<bool> loaded(NO_DATA, false);
-    const ThreadsSetting threads(1);
 
     QList<MessageAsker::Request> boxes;
     const MessageAsker::Handler previous = MessageAsker::setHandler([&](const MessageAsker::Request& r) {

@@ -2,7 +2,6 @@
 #include "SequenceFixture.h"
 #include "Sweep.h"
 #include "TestRegistry.h"
-#include "ThreadsSetting.h"
 
 #include "app/MessageAsker.h"
 #include "views/sequences/AlignmentBudget.h"
@@ -230,7 +229,6 @@ void PaneFailuresTest::everyAllocation()
     QFETCH(QString, action);
     QFETCH(int, kind);
     QFETCH(bool, last);
-    const ThreadsSetting threads(1);
     struct Budget
     {
         ~Budget() { AlignmentBudget::setLimitOverride(0); }

@@ -1,5 +1,7 @@
 #include "Sweep.h"
 
+#include "FailingNew.h"
+
 #include "app/LoggingDefaults.h"
 
 #include <QByteArray>
@@ -11,6 +13,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <mutex>
 #include <thread>
 
@@ -73,24 +76,38 @@ Watchdog& watchdog()
 
 namespace sweep {
 
-long run(const QString& action, const std::function<bool(long n)>& attempt)
+long run(const QString& action, const std::function<bool(long n)>& attempt, long points)
 {
     // The program's own logging: its debug lines are off unless asked for.
     LoggingDefaults::apply();
     watchdog().start();
     // SWEEP_FROM=N starts at the N-th point (to look at one again).
     long n = qEnvironmentVariableIsSet("SWEEP_FROM") ? qMax(1, qEnvironmentVariableIntValue("SWEEP_FROM")) : 1;
-    const long first = n;
     // SWEEP_TO=N stops after the N-th point (to look at a stretch of them).
     const long last = qEnvironmentVariableIsSet("SWEEP_TO") ? qEnvironmentVariableIntValue("SWEEP_TO") : 0;
+    // SWEEP_POINTS=M: about M points spread evenly over the allocations
+    // that the action makes without a failure (counted by a first attempt
+    // that fails none); unset or 0, every point.
+    const long wanted = qEnvironmentVariableIntValue("SWEEP_ALL") > 0 ? 0
+                        : points >= 0                                ? points
+                                                                     : qEnvironmentVariableIntValue("SWEEP_POINTS");
+    long step = 1;
+    if (wanted > 0) {
+        watchdog().at(QStringLiteral("counting the allocations of %1").arg(action).toLocal8Bit());
+        attempt(std::numeric_limits<long>::max());
+        step = qMax(1L, failingnew::counted() / wanted);
+    }
+    long visited = 0;
 #ifdef SWEEP_LEAK_CHECK
     // What each point leaves unfreed is found at the end, or after each
     // point with SWEEP_LEAK_CHECK=each (slow, to find the point).
     const bool eachPoint = qgetenv("SWEEP_LEAK_CHECK") == "each";
 #endif
-    for (;; ++n) {
+    for (;; n += step) {
         watchdog().at(QStringLiteral("failure point %1 of %2").arg(n).arg(action).toLocal8Bit());
         const bool more = attempt(n);
+        if (more)
+            ++visited;
 #ifdef SWEEP_LEAK_CHECK
         if (eachPoint && __lsan_do_recoverable_leak_check() != 0) {
             QTest::qFail(qPrintable(QStringLiteral("%1: failure point %2 leaks").arg(action).arg(n)), __FILE__,
@@ -98,7 +115,7 @@ long run(const QString& action, const std::function<bool(long n)>& attempt)
             break;
         }
 #endif
-        if (!more || n == last)
+        if (!more || (last > 0 && n + step > last))
             break;
     }
     watchdog().at(QByteArray());
@@ -106,7 +123,7 @@ long run(const QString& action, const std::function<bool(long n)>& attempt)
     if (__lsan_do_recoverable_leak_check() != 0)
         QTest::qFail(qPrintable(action + QStringLiteral(": its failures leave memory unfreed")), __FILE__, __LINE__);
 #endif
-    return n - first;
+    return visited;
 }
 
 } // namespace sweep
