@@ -14,9 +14,12 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <memory>
+#include <new>
 #include <vector>
 
 #include "app/ControlWidget.h"
+#include "app/MessageAsker.h"
 #include "editors/EventCompleter.h"
 #include "editors/GlyphEditorWidget.h"
 #include "editors/ModifierCompleter.h"
@@ -63,10 +66,32 @@ ParseNode* takeChild(ParseNode* parent, int index)
     return child;
 }
 
+// Appends a new item to a list that owns it from then on; out of memory it
+// is freed.
+template <typename T>
+T* adopt(TList<BinItem*>& out, T* item)
+{
+    std::unique_ptr<T> held(item);
+    out.append(held.get());
+    return held.release();
+}
+
 // ParseNode::insertChild wants an index within 0 .. child count.
 void insertClamped(ParseNode* parent, int index, ParseNode* child)
 {
     parent->insertChild(std::max(0, std::min(index, int(parent->children.size()))), child);
+}
+
+// Moves the child at `from` of one node to `to` (clamped) of another; out of
+// memory it stays where it was.
+void moveChild(ParseNode* source, int from, ParseNode* target, int to)
+{
+    // Both lists are made to hold the change before either changes.
+    source->children.detach();
+    ParseNode* child = source->children.at(from);
+    insertClamped(target, to, child);
+    source->children.removeAt(from);
+    child->parentNode = target;
 }
 
 } // namespace
@@ -116,15 +141,31 @@ MapWidget::~MapWidget()
 
 void MapWidget::reset()
 {
-    deleteItems();
-    delete root;
-    root = new ParseNode(ParseNode::And);
-    root->addChild(new ParseNode(ParseNode::Group));
-    qDeleteAll(history);
-    history.clear();
-    history.append(new ParseNode(*root));
+    // The new tree, its entry and its items are made first: out of memory
+    // the editor keeps what it had.
+    std::unique_ptr<ParseNode> tree(new ParseNode(ParseNode::And));
+    std::unique_ptr<ParseNode> slot(new ParseNode(ParseNode::Group));
+    tree->addChild(slot.get());
+    slot.release();
+    std::unique_ptr<ParseNode> entry(new ParseNode(*tree));
+    QList<ParseNode*> entries;
+    entries.append(entry.get());
+    ParseNode* old = root;
+    root = tree.get();
+    try {
+        layoutItems();
+    } catch (...) {
+        root = old;
+        throw;
+    }
+    tree.release();
+    entry.release();
+    delete old;
+    history.swap(entries);
+    for (ParseNode* dropped : qAsConst(entries))
+        dropEntry(dropped);
     historyIndex = 0;
-    relayout();
+    clearSelection();
     update();
 }
 
@@ -134,22 +175,39 @@ void MapWidget::setRoot(ParseNode* tree)
         reset();
         return;
     }
-    deleteItems();
-    if (tree != root)
-        delete root;
+    // Ours from here on, freed when memory runs out before it is in place.
+    std::unique_ptr<ParseNode> held(tree != root ? tree : nullptr);
     tree->parentNode = nullptr;
+    std::unique_ptr<ParseNode> sequence;
+    ParseNode* next = tree;
     if (tree->type != ParseNode::And) {
         // The editor's tree is always a sequence.
-        root = new ParseNode(ParseNode::And);
-        root->addChild(tree);
-    } else {
-        root = tree;
+        sequence.reset(new ParseNode(ParseNode::And));
+        sequence->addChild(tree);
+        held.release();
+        next = sequence.get();
     }
-    qDeleteAll(history);
-    history.clear();
-    history.append(new ParseNode(*root));
+    std::unique_ptr<ParseNode> entry(new ParseNode(*next));
+    QList<ParseNode*> entries;
+    entries.append(entry.get());
+    ParseNode* old = root;
+    root = next;
+    try {
+        layoutItems();
+    } catch (...) {
+        root = old;
+        throw;
+    }
+    held.release();
+    sequence.release();
+    entry.release();
+    if (old != next)
+        delete old;
+    history.swap(entries);
+    for (ParseNode* dropped : qAsConst(entries))
+        dropEntry(dropped);
     historyIndex = 0;
-    relayout();
+    clearSelection();
     update();
 }
 
@@ -157,35 +215,166 @@ void MapWidget::pushHistory()
 {
     if (!root)
         return;
-    historyIndex = std::max(0, historyIndex + 1);
-    while (history.size() > historyIndex)
-        delete history.takeLast();
-    history.append(new ParseNode(*root));
+    std::unique_ptr<ParseNode> copy(new ParseNode(*root));
+    copy->parentNode = nullptr;
+    // The entry goes in before the redo branch goes: out of memory the
+    // history stays as it was.
+    const int index = std::max(0, historyIndex + 1);
+    history.insert(std::min(index, int(history.size())), copy.get());
+    copy.release();
+    while (history.size() > index + 1)
+        dropEntry(history.takeLast());
+    historyIndex = index;
+}
+
+void MapWidget::dropEntry(ParseNode* entry)
+{
+    if (keptHistory && keptHistory->contains(entry))
+        return;
+    delete entry;
 }
 
 void MapWidget::loadHistory(int index)
 {
     if (index < 0 || index >= history.size())
         return;
-    // The items and both hashes point into the tree that goes.
-    deleteItems();
-    delete root;
-    root = new ParseNode(*history.at(index));
-    root->parentNode = nullptr;
-    relayout();
+    // The copy and its items are made while the tree they replace stays:
+    // out of memory the editor keeps its tree, its items and its index.
+    std::unique_ptr<ParseNode> copy(new ParseNode(*history.at(index)));
+    copy->parentNode = nullptr;
+    ParseNode* old = root;
+    root = copy.get();
+    try {
+        layoutItems();
+    } catch (...) {
+        root = old;
+        throw;
+    }
+    copy.release();
+    delete old;
+    historyIndex = index;
+    clearSelection();
     update();
 }
 
 void MapWidget::undo()
 {
-    historyIndex = std::max(0, historyIndex - 1);
-    loadHistory(historyIndex);
+    loadHistory(std::max(0, historyIndex - 1));
 }
 
 void MapWidget::redo()
 {
-    historyIndex = std::min(historyIndex + 1, int(history.size()) - 1);
-    loadHistory(historyIndex);
+    loadHistory(std::min(historyIndex + 1, int(history.size()) - 1));
+}
+
+bool MapWidget::guardAction(const QString& title, bool edits, void (*run)(void*), void* work)
+{
+    if (guardDepth > 0) {
+        run(work);
+        return true;
+    }
+    // What the editor was before the action: the history's list (shared,
+    // not copied), its index, a copy of the tree and the selected items.
+    const QList<ParseNode*> entries = history;
+    const int index = historyIndex;
+    std::unique_ptr<ParseNode> tree;
+    TList<int> selected;
+    try {
+        if (edits && root)
+            tree.reset(new ParseNode(*root));
+        for (int i = 0; i < items.size(); ++i) {
+            if (items.at(i)->selected)
+                selected.append(i);
+        }
+    } catch (const std::bad_alloc&) {
+        // Nothing done yet.
+        reportMemory(title);
+        return false;
+    }
+
+    bool memory = false;
+    keptHistory = &entries;
+    ++guardDepth;
+    try {
+        run(work);
+        --guardDepth;
+        keptHistory = nullptr;
+        // The entries the action dropped go now. It changes the list only
+        // after its start: past the common beginning.
+        if (!history.isSharedWith(entries)) {
+            int same = 0;
+            while (same < entries.size() && same < history.size() && entries.at(same) == history.at(same))
+                ++same;
+            for (int i = same; i < entries.size(); ++i) {
+                if (history.indexOf(entries.at(i), same) < 0)
+                    delete entries.at(i);
+            }
+        }
+        return true;
+    } catch (const std::bad_alloc&) {
+        memory = true;
+    } catch (const std::exception& e) {
+        try {
+            qWarning("the pattern editor's action failed: %s", e.what());
+        } catch (...) {
+        }
+    } catch (...) {
+    }
+    --guardDepth;
+    keptHistory = nullptr;
+    rollBack(entries, index, std::move(tree), selected);
+    if (memory)
+        reportMemory(title);
+    return false;
+}
+
+void MapWidget::rollBack(const QList<ParseNode*>& entries, int index, std::unique_ptr<ParseNode> tree,
+                         const TList<int>& selected)
+{
+    // The entries the action added go; those it dropped were kept.
+    for (ParseNode* entry : qAsConst(history)) {
+        if (!entries.contains(entry))
+            delete entry;
+    }
+    history = entries;
+    historyIndex = index;
+    if (tree) {
+        // The items point into the tree that goes.
+        deleteItems();
+        delete root;
+        root = tree.release();
+        try {
+            layoutItems();
+        } catch (...) {
+            // Not even the old layout found memory: the editor shows no
+            // items until it is laid out again, its tree and history whole.
+        }
+    }
+    for (BinItem* item : items)
+        item->selected = false;
+    for (int i : selected) {
+        if (i < items.size())
+            items[i]->selected = true;
+    }
+    update();
+    // The ribbon's buttons follow the tree and the selection back.
+    try {
+        emit actionPerformed();
+        emit selectionChanged(selectedItems());
+    } catch (...) {
+    }
+}
+
+void MapWidget::reportMemory(const QString& title)
+{
+    try {
+        qWarning("the pattern editor ran out of memory");
+    } catch (...) {
+    }
+    MessageAsker::ask(QMessageBox::Warning, title,
+                      QStringLiteral("The pattern editor ran out of memory. The pattern and its history are as "
+                                     "they were before."),
+                      QMessageBox::Ok, window());
 }
 
 bool MapWidget::inTree(const ParseNode* node) const
@@ -370,12 +559,19 @@ bool MapWidget::clearHighlight()
 
 bool MapWidget::replaceNode(ParseNode* old, ParseNode* repl)
 {
-    return swapNode(old, repl, true);
+    // Never freed here: the tree takes it, or the caller keeps it.
+    std::unique_ptr<ParseNode> held(repl);
+    struct LetGo
+    {
+        std::unique_ptr<ParseNode>& node;
+        ~LetGo() { node.release(); }
+    } letGo{held};
+    return swapNode(old, held, true);
 }
 
-bool MapWidget::swapNode(ParseNode* old, ParseNode* repl, bool moveChildren)
+bool MapWidget::swapNode(ParseNode* old, std::unique_ptr<ParseNode>& repl, bool moveChildren)
 {
-    if (!old || !repl || old == repl)
+    if (!old || !repl || old == repl.get())
         return false;
     ParseNode* parent = old->parent();
     const int index = parent ? parent->children.indexOf(old) : -1;
@@ -384,13 +580,21 @@ bool MapWidget::swapNode(ParseNode* old, ParseNode* repl, bool moveChildren)
         qDebug() << "Parent does not exist issue....";
         return false;
     }
-    if (moveChildren) {
-        for (ParseNode* child : old->children)
-            repl->addChild(child);
-        old->children.clear();
+    // Each step either happens whole or not at all: the children move in
+    // one piece, then repl takes old's place.
+    if (moveChildren && !old->children.isEmpty()) {
+        if (repl->children.isEmpty())
+            repl->children.swap(old->children);
+        else {
+            repl->children.append(old->children);
+            old->children.clear();
+        }
+        for (ParseNode* child : qAsConst(repl->children))
+            child->parentNode = repl.get();
     }
-    takeChild(parent, index);
-    parent->insertChild(index, repl);
+    parent->children.replace(index, repl.get());
+    repl.release()->parentNode = parent;
+    old->parentNode = nullptr;
     delete old;
     pushHistory();
     emit actionPerformed();
@@ -413,25 +617,37 @@ ParseNode* MapWidget::removeNode(ParseNode* node, bool record)
     if ((parent->type == ParseNode::Or && node->type != ParseNode::Group
          && parent->children.size() == 2)
         || isOperatorKind(node->type)) {
-        ParseNode* slot = new ParseNode(ParseNode::Group);
-        if (!replaceNode(node, slot)) {
-            delete slot;
+        std::unique_ptr<ParseNode> slot(new ParseNode(ParseNode::Group));
+        ParseNode* placed = slot.get();
+        if (!swapNode(node, slot, true))
             return nullptr;
-        }
-        return slot;
+        return placed;
     }
 
+    // Each change below is made whole before anything is taken apart, so
+    // that running out of memory leaves every node in one place.
     if (node->hasChildren()) {
         // The content takes the node's place.
-        QList<ParseNode*> content = node->children;
+        QList<ParseNode*> siblings;
+        siblings.reserve(parent->children.size() + node->children.size() - 1);
+        for (int i = 0; i < parent->children.size(); ++i) {
+            if (i == index)
+                siblings.append(node->children);
+            else
+                siblings.append(parent->children.at(i));
+        }
+        parent->children.swap(siblings);
+        for (ParseNode* child : qAsConst(node->children))
+            child->parentNode = parent;
         node->children.clear();
-        takeChild(parent, index);
-        for (int i = 0; i < content.size(); ++i)
-            parent->insertChild(index + i, content.at(i));
+        node->parentNode = nullptr;
         delete node;
     } else if (parent == root && root->children.size() == 1) {
-        delete takeChild(root, 0);
-        root->addChild(new ParseNode(ParseNode::Group));
+        std::unique_ptr<ParseNode> slot(new ParseNode(ParseNode::Group));
+        ParseNode* only = root->children.at(0);
+        root->children.replace(0, slot.get());
+        slot.release()->parentNode = root;
+        delete only;
     } else {
         delete takeChild(parent, index);
     }
@@ -443,9 +659,11 @@ ParseNode* MapWidget::removeNode(ParseNode* node, bool record)
         ParseNode* grand = parent->parent();
         const int at = grand ? grand->children.indexOf(parent) : -1;
         if (at >= 0) {
-            ParseNode* only = takeChild(parent, 0);
-            takeChild(grand, at);
-            grand->insertChild(at, only);
+            ParseNode* only = parent->children.at(0);
+            grand->children.replace(at, only);
+            only->parentNode = grand;
+            parent->children.clear();
+            parent->parentNode = nullptr;
             delete parent;
         }
     }
@@ -519,17 +737,18 @@ void MapWidget::insertBefore(TList<ParseNode*> clauses)
     int index = parent->children.size();
     for (ParseNode* clause : clauses)
         index = std::min(index, int(parent->children.indexOf(clause)));
-    ParseNode* slot = new ParseNode(ParseNode::Group);
     if (index >= 0) {
-        ParseNode* inserted = slot;
+        std::unique_ptr<ParseNode> inserted(new ParseNode(ParseNode::Group));
         if (parent->type == ParseNode::Or && clauses.size() > 1) {
-            inserted = new ParseNode(ParseNode::Or);
-            inserted->addChild(slot);
+            std::unique_ptr<ParseNode> choice(new ParseNode(ParseNode::Or));
+            choice->addChild(inserted.get());
+            inserted.release();
+            inserted = std::move(choice);
         }
-        parent->insertChild(index, inserted);
+        parent->insertChild(index, inserted.get());
+        inserted.release();
     } else {
         qDebug() << "invalid before index = -1";
-        delete slot;
     }
     relayout();
     update();
@@ -545,31 +764,34 @@ void MapWidget::insertAfter(TList<ParseNode*> clauses)
     int last = -1;
     for (ParseNode* clause : clauses)
         last = std::max(last, int(parent->children.indexOf(clause)));
-    ParseNode* slot = new ParseNode(ParseNode::Group);
     if (last < 0) {
         qDebug() << "invalid after index = -1";
-        delete slot;
     } else if (parent->type != ParseNode::Or || parent->children.size() < 2) {
+        std::unique_ptr<ParseNode> slot(new ParseNode(ParseNode::Group));
         if (last == parent->children.size() - 1)
-            parent->addChild(slot);
+            parent->addChild(slot.get());
         else
-            parent->insertChild(last + 1, slot);
+            parent->insertChild(last + 1, slot.get());
+        slot.release();
     } else {
         // After clauses of a choice: they move into a new sequence that
         // ends with the slot. Each goes to the position it had in the
         // choice at its turn, which reverses adjacent clauses.
-        ParseNode* sequence = new ParseNode(ParseNode::And);
+        std::unique_ptr<ParseNode> sequence(new ParseNode(ParseNode::And));
         for (ParseNode* clause : clauses) {
             const int j = parent->children.indexOf(clause);
             if (j < 0)
                 continue;
-            insertClamped(sequence, j, takeChild(parent, j));
+            moveChild(parent, j, sequence.get(), j);
         }
-        sequence->addChild(slot);
+        std::unique_ptr<ParseNode> slot(new ParseNode(ParseNode::Group));
+        sequence->addChild(slot.get());
+        slot.release();
         if (last == parent->children.size() - 1)
-            parent->addChild(sequence);
+            parent->addChild(sequence.get());
         else
-            insertClamped(parent, last + 1, sequence);
+            insertClamped(parent, last + 1, sequence.get());
+        sequence.release();
     }
     relayout();
     update();
@@ -605,7 +827,9 @@ void MapWidget::insertOperator(const TList<ParseNode*>& clauses, bool iterator)
         else if (clauses.size() == 1 && clauses.first()->type == ParseNode::Or)
             target = clauses.first();
         if (target) {
-            target->addChild(new ParseNode(ParseNode::Group));
+            std::unique_ptr<ParseNode> slot(new ParseNode(ParseNode::Group));
+            target->addChild(slot.get());
+            slot.release();
             pushHistory();
             emit actionPerformed();
             return;
@@ -622,21 +846,25 @@ void MapWidget::insertOperator(const TList<ParseNode*>& clauses, bool iterator)
     }
     std::sort(indices.begin(), indices.end());
     if (!indices.isEmpty()) {
-        ParseNode* wrapper = new ParseNode(iterator ? ParseNode::Group : ParseNode::Or);
-        ParseNode* receiver = wrapper;
+        std::unique_ptr<ParseNode> wrapper(new ParseNode(iterator ? ParseNode::Group : ParseNode::Or));
+        ParseNode* receiver = wrapper.get();
         if (iterator && indices.size() >= 2
             && (parent->type == ParseNode::And || parent->type == ParseNode::Or)) {
-            receiver = new ParseNode(parent->type);
-            wrapper->addChild(receiver);
+            std::unique_ptr<ParseNode> inner(new ParseNode(parent->type));
+            wrapper->addChild(inner.get());
+            receiver = inner.release();
         }
-        QList<ParseNode*> taken;
+        // From the last to the first, each to the front: they keep their
+        // order.
         for (int i = indices.size() - 1; i >= 0; --i)
-            taken.prepend(takeChild(parent, indices.at(i)));
-        for (ParseNode* node : taken)
-            receiver->addChild(node);
-        parent->insertChild(indices.first(), wrapper);
-        if (!iterator && wrapper->children.size() == 1)
-            wrapper->addChild(new ParseNode(ParseNode::Group));
+            moveChild(parent, indices.at(i), receiver, 0);
+        if (!iterator && wrapper->children.size() == 1) {
+            std::unique_ptr<ParseNode> slot(new ParseNode(ParseNode::Group));
+            wrapper->addChild(slot.get());
+            slot.release();
+        }
+        parent->insertChild(indices.first(), wrapper.get());
+        wrapper.release();
     }
     pushHistory();
     emit actionPerformed();
@@ -660,12 +888,12 @@ void MapWidget::insertNegation(ParseNode* node)
 {
     if (!node)
         return;
-    ParseNode* negation = new ParseNode(ParseNode::Not);
-    ParseNode* copy = node->clone();
-    negation->addChild(copy);
+    std::unique_ptr<ParseNode> negation(new ParseNode(ParseNode::Not));
+    std::unique_ptr<ParseNode> copy(node->clone());
+    negation->addChild(copy.get());
+    copy.release();
     // The copy already holds the node's children: they go with the node.
-    if (!swapNode(node, negation, false))
-        delete negation;
+    swapNode(node, negation, false);
     relayout();
     update();
     pushHistory();
@@ -674,6 +902,7 @@ void MapWidget::insertNegation(ParseNode* node)
 
 void MapWidget::placeNode(ParseNode* leaf)
 {
+    std::unique_ptr<ParseNode> held(leaf);
     if (!leaf || !root)
         return;
     ParseNode* target = nullptr;
@@ -685,8 +914,10 @@ void MapWidget::placeNode(ParseNode* leaf)
         else
             queue.append(node->children);
     }
-    if (!target || !replaceNode(target, leaf))
-        root->addChild(leaf);
+    if (!target || !swapNode(target, held, true)) {
+        root->addChild(held.get());
+        held.release();
+    }
     relayout();
     update();
     pushHistory();
@@ -714,43 +945,71 @@ void MapWidget::setItemScale(double scale)
 
 void MapWidget::relayout()
 {
-    itemNode.clear();
-    nodeItem.clear();
-    for (int attempt = 0; attempt < 10; ++attempt) {
-        // The extent is measured with the size of the previous try.
-        const double extent = root ? subtreeExtent(root) : 0.0;
-        const int centre = int(height() * 0.5);
-        setItemScale((10 - attempt) / 10.0);
-        deleteItems();
-        if (!root)
-            break;
-
-        double x = margin;
-        bool cut = false;
-        for (ParseNode* child : root->children) {
-            // Every item of a child lies right of where the child starts, so
-            // a try whose next child starts beyond the fitting edge cannot
-            // fit: the rest of it is not built (the last try is built whole).
-            if (attempt < 9 && x >= width() - margin) {
-                cut = true;
-                break;
-            }
-            TList<BinItem*> list;
-            layoutTree(child, list, x, centre, int(extent));
-            if (!list.isEmpty())
-                x = int(gap + list.last()->right());
-            items.append(list);
-        }
-        if (!cut && (items.isEmpty() || (width() - margin) > items.last()->right()))
-            break;
-    }
+    layoutItems();
     clearSelection();
+}
+
+void MapWidget::layoutItems()
+{
+    // The new items are made while the old ones are set aside, and the old
+    // ones go only once the new ones are all made: out of memory the old
+    // layout (items, both hashes and sizes) is put back as it was.
+    TList<BinItem*> oldItems;
+    QHash<BinItem*, ParseNode*> oldItemNode;
+    QHash<ParseNode*, BinItem*> oldNodeItem;
+    oldItems.items.swap(items.items);
+    oldItemNode.swap(itemNode);
+    oldNodeItem.swap(nodeItem);
+    const double oldItemSize = itemSize;
+    const int oldSlotSize = slotSize;
+    const int oldLabelHeight = labelHeight;
+    try {
+        for (int attempt = 0; attempt < 10; ++attempt) {
+            // The extent is measured with the size of the previous try.
+            const double extent = root ? subtreeExtent(root) : 0.0;
+            const int centre = int(height() * 0.5);
+            setItemScale((10 - attempt) / 10.0);
+            deleteItems();
+            if (!root)
+                break;
+
+            double x = margin;
+            bool cut = false;
+            for (ParseNode* child : root->children) {
+                // Every item of a child lies right of where the child starts, so
+                // a try whose next child starts beyond the fitting edge cannot
+                // fit: the rest of it is not built (the last try is built whole).
+                if (attempt < 9 && x >= width() - margin) {
+                    cut = true;
+                    break;
+                }
+                const int before = items.size();
+                layoutTree(child, items, x, centre, int(extent));
+                if (items.size() > before)
+                    x = int(gap + items.last()->right());
+            }
+            if (!cut && (items.isEmpty() || (width() - margin) > items.last()->right()))
+                break;
+        }
+    } catch (...) {
+        deleteItems();
+        items.items.swap(oldItems.items);
+        itemNode.swap(oldItemNode);
+        nodeItem.swap(oldNodeItem);
+        itemSize = oldItemSize;
+        slotSize = oldSlotSize;
+        labelHeight = oldLabelHeight;
+        throw;
+    }
+    for (BinItem* item : oldItems.items)
+        delete item;
 }
 
 void MapWidget::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
-    relayout();
+    // Out of memory the old layout stays, drawn at its size.
+    guardAction(QStringLiteral("Failed to lay out the pattern"), false, [this] { relayout(); });
     update();
 }
 
@@ -796,7 +1055,7 @@ double MapWidget::layoutOperator(ParseNode* node, TList<BinItem*>& out, double x
     BinItem* label = nullptr;
     double labelWidth = charWidth;
     if (node->type == ParseNode::Group) {
-        label = new EmptyItem(true, this);
+        label = adopt(out, new EmptyItem(true, this));
     } else {
         QString text;
         if (node->type == ParseNode::Star) {
@@ -809,14 +1068,13 @@ double MapWidget::layoutOperator(ParseNode* node, TList<BinItem*>& out, double x
                    + QString::number(int(bounds.second));
             labelWidth = charWidth * text.length();
         }
-        label = new TextItem(text, true, this);
+        label = adopt(out, new TextItem(text, true, this));
     }
     label->setWidth(labelWidth);
     label->setHeight(labelHeight);
     // Raised to the top of the node's extent, like an exponent.
     label->setX(x);
     label->setY(y - subtreeExtent(node) / 2 - labelHeight / 2);
-    out.append(label);
     registerItem(label, node);
     return label->right();
 }
@@ -831,12 +1089,11 @@ double MapWidget::layoutTree(ParseNode* node, TList<BinItem*>& out, double x, do
     const ParseNode* parent = node->parent();
 
     auto makeText = [&](const QString& text, bool framed, double left, double height) {
-        TextItem* item = new TextItem(text, framed, this);
+        TextItem* item = adopt(out, new TextItem(text, framed, this));
         item->setWidth(charWidth * text.length());
         item->setHeight(height);
         item->setX(left);
         item->setY(y - int(height) / 2);
-        out.append(item);
         return item;
     };
 
@@ -846,13 +1103,12 @@ double MapWidget::layoutTree(ParseNode* node, TList<BinItem*>& out, double x, do
         break;
 
     case ParseNode::Leaf: {
-        BinItem* item = new BinItem(node->glyph);
+        BinItem* item = adopt(out, new BinItem(node->glyph));
         item->owner = this;
         item->setWidth(itemSize);
         item->setHeight(itemSize);
         item->setX(x);
         item->setY(y - itemSize / 2);
-        out.append(item);
         registerItem(item, node);
         // Children of a leaf (a leaf that took over a group's content).
         double next = x + itemSize + gap;
@@ -914,12 +1170,11 @@ double MapWidget::layoutTree(ParseNode* node, TList<BinItem*>& out, double x, do
         if (!node->hasChildren()) {
             if (node->type == ParseNode::Group) {
                 // An empty slot.
-                EmptyItem* slot = new EmptyItem(false, this);
+                EmptyItem* slot = adopt(out, new EmptyItem(false, this));
                 slot->setWidth(slotSize);
                 slot->setHeight(slotSize);
                 slot->setX(x);
                 slot->setY(y - slotSize / 2);
-                out.append(slot);
                 registerItem(slot, node);
             } else {
                 layoutOperator(node, out, x, y);
@@ -996,71 +1251,95 @@ void MapWidget::mousePressEvent(QMouseEvent* event)
 void MapWidget::doubleClick()
 {
     clickPending = false;
-    qDebug() << "double click";
     BinItem* item = itemAt(pressX, pressY);
     if (!item || rewrite)
         return;
     ParseNode* node = itemNode.value(item, nullptr);
-    if (node && isOperatorKind(node->type)) {
-        // A bounded repetition's label selects nothing.
-        if (node->type != ParseNode::Repeat)
-            selectNode(node);
-    } else if (item->mode == NORMAL && node) {
+    const bool operatorLabel = node && isOperatorKind(node->type);
+    if (!operatorLabel && item->mode == NORMAL && node) {
         QPointer<MapWidget> self(this);
         editCondition(node);
         if (!self)
             return;
     }
-    emit selectionChanged(selectedItems());
+    guardAction(QStringLiteral("Failed to select"), false, [&] {
+        qDebug() << "double click";
+        // A bounded repetition's label selects nothing.
+        if (operatorLabel && node->type != ParseNode::Repeat)
+            selectNode(node);
+        emit selectionChanged(selectedItems());
+    });
 }
 
 void MapWidget::editCondition(ParseNode* node)
 {
-    const QString text = node->glyph.condition ? node->glyph.condition->toString()
-                                               : QStringLiteral("true");
-    QPointer<QueryWidget> dialog = new QueryWidget(owner, text, this);
-    dialog->setMode(node->glyph.quantifier);
+    const QString title = QStringLiteral("Failed to edit the condition");
+    QPointer<QueryWidget> dialog;
+    try {
+        const QString text = node->glyph.condition ? node->glyph.condition->toString()
+                                                   : QStringLiteral("true");
+        dialog = new QueryWidget(owner, text, this);
+        dialog->setMode(node->glyph.quantifier);
+    } catch (const std::bad_alloc&) {
+        delete dialog;
+        reportMemory(title);
+        return;
+    }
     QPointer<MapWidget> self(this);
     const int result = dialog->exec();
     if (!self || !dialog)
         return;
-    const QString condition = dialog->textEdit->toPlainText().trimmed();
-    const int mode = dialog->matchMode;
+    QString condition;
+    int mode = 0;
+    const bool read = guardAction(title, false, [&] {
+        condition = dialog->textEdit->toPlainText().trimmed();
+        mode = dialog->matchMode;
+    });
     delete dialog;
-    if (result != QDialog::Accepted || !inTree(node))
+    if (!read || result != QDialog::Accepted || !inTree(node))
         return;
-    GlyphStore* store = owner ? owner->glyphStore : nullptr;
-    ParseNode* tree = ConditionParser::parse(condition, store ? &store->attributeColumns : nullptr);
-    // The leaf owns its condition.
-    delete node->glyph.condition;
-    node->glyph.condition = tree;
-    node->glyph.quantifier = mode;
-    pushHistory();
-    relayout();
-    update();
-    emit actionPerformed();
+    guardAction(title, true, [&] {
+        GlyphStore* store = owner ? owner->glyphStore : nullptr;
+        std::unique_ptr<ParseNode> tree(
+            ConditionParser::parse(condition, store ? &store->attributeColumns : nullptr));
+        // The leaf owns its condition.
+        delete node->glyph.condition;
+        node->glyph.condition = tree.release();
+        node->glyph.quantifier = mode;
+        pushHistory();
+        relayout();
+        update();
+        emit actionPerformed();
+    });
 }
 
 void MapWidget::singleClickTimeOut()
 {
     clickPending = false;
     singleClickTimer->stop();
-    clearSelection();
-    for (BinItem* item : items) {
-        if (item->contains(pressX, pressY))
-            item->selected = true;
-    }
-    const TList<BinItem*> selection = selectedItems();
+    BinItem* clicked = nullptr;
+    const bool selected = guardAction(QStringLiteral("Failed to select"), false, [&] {
+        clearSelection();
+        for (BinItem* item : items) {
+            if (item->contains(pressX, pressY))
+                item->selected = true;
+        }
+        const TList<BinItem*> selection = selectedItems();
+        if (selection.size() == 1 && (isPlaceholder(selection.at(0)) || rightButton))
+            clicked = selection.at(0);
+    });
+    if (!selected)
+        return;
     bool accepted = false;
-    if (selection.size() == 1 && (isPlaceholder(selection.at(0)) || rightButton)) {
+    if (clicked) {
         QPointer<MapWidget> self(this);
-        accepted = runPopup(selection.at(0));
+        accepted = runPopup(clicked);
         if (!self)
             return;
     }
     setFocus();
     if (!rewrite)
-        emit selectionChanged(selectedItems());
+        guardAction(QStringLiteral("Failed to select"), false, [this] { emit selectionChanged(selectedItems()); });
     if (!accepted)
         update();
 }
@@ -1111,21 +1390,28 @@ void MapWidget::placePopup(QDialog* dialog)
 
 bool MapWidget::runPopup(BinItem* item)
 {
+    const QString title = QStringLiteral("Failed to edit the pattern");
     ParseNode* node = itemNode.value(item, nullptr);
     const bool modifier = item->mode == EMPTYSMALL || (node && isOperatorKind(node->type));
     // What the item shows is read now: a resize while the popup is open
     // lays the items out again.
     TList<BinItem> stacked;
-    if (!item->children.isEmpty())
-        stacked = item->flatten().mid(1);
-
-    delete popup;
-    popup = nullptr;
-    if (modifier)
-        popup = new ModifierCompleter(owner, this);
-    else
-        popup = new EventCompleter(completerGlyphs(!stacked.isEmpty()), owner, rewrite, this);
-    placePopup(popup);
+    try {
+        if (!item->children.isEmpty())
+            stacked = item->flatten().mid(1);
+        // The new popup is made before the last one goes.
+        QDialog* made = nullptr;
+        if (modifier)
+            made = new ModifierCompleter(owner, this);
+        else
+            made = new EventCompleter(completerGlyphs(!stacked.isEmpty()), owner, rewrite, this);
+        delete popup;
+        popup = made;
+        placePopup(popup);
+    } catch (const std::bad_alloc&) {
+        reportMemory(title);
+        return false;
+    }
     QPointer<MapWidget> self(this);
     QPointer<QDialog> dialog(popup);
     const int result = popup->exec();
@@ -1138,28 +1424,21 @@ bool MapWidget::runPopup(BinItem* item)
     if (!node || !inTree(node))
         return true;
 
-    ParseNode* replacement = nullptr;
-    if (modifier) {
-        auto* completer = static_cast<ModifierCompleter*>(dialog.data());
-        const int start = completer->min;
-        const int end = completer->max;
-        if (start == 0 && end == -1) {
-            replacement = new ParseNode(ParseNode::Star);
-        } else if (start == 1 && end == -1) {
-            replacement = new ParseNode(ParseNode::Plus);
-        } else {
-            replacement = new ParseNode(ParseNode::Repeat);
-            replacement->value = TVariant(double(start), double(end));
-        }
-    } else {
+    BinItem glyph(nullptr, nullptr);
+    bool made = false;   // `glyph` holds the one made in the glyph editor
+    if (!modifier) {
         auto* completer = static_cast<EventCompleter*>(dialog.data());
-        const QString name = completer->result;
         // Accepted by a press outside the popup, nothing picked.
-        if (name.isEmpty())
+        if (completer->result.isEmpty())
             return true;
-        BinItem glyph(nullptr, nullptr);
-        if (name == completer->addNewLabel) {
-            QPointer<GlyphEditorWidget> editor = new GlyphEditorWidget(nullptr, owner, this);
+        if (completer->result == completer->addNewLabel) {
+            QPointer<GlyphEditorWidget> editor;
+            try {
+                editor = new GlyphEditorWidget(nullptr, owner, this);
+            } catch (const std::bad_alloc&) {
+                reportMemory(title);
+                return true;
+            }
             const int answer = editor->exec();
             if (!self)
                 return false;
@@ -1169,32 +1448,52 @@ bool MapWidget::runPopup(BinItem* item)
                 delete editor;
                 return true;
             }
-            glyph = *editor->glyph;
+            made = guardAction(title, false, [&] { glyph = *editor->glyph; });
             delete editor;
-            if (!inTree(node))
+            if (!made || !inTree(node))
                 return true;
-        } else if (completer->picked >= 0 && completer->picked < completer->glyphs.size()) {
-            // The entry itself: two entries may share a name (a rule's
-            // first glyph with its condition beside the stored glyph).
-            glyph = completer->glyphs[completer->picked];
-        } else {
-            glyph = findGlyph(name, completer->glyphs);
         }
-        for (const BinItem& extra : stacked)
-            glyph.children.append(extra);
-        replacement = new ParseNode(ParseNode::Leaf);
-        replacement->setGlyph(glyph);
     }
 
-    if (!replaceNode(node, replacement)) {
-        delete replacement;
-        return true;
-    }
-    relayout();
-    if (BinItem* shown = nodeItem.value(replacement, nullptr))
-        shown->selected = true;
-    emit selectionChanged(selectedItems());
-    update();
+    guardAction(title, true, [&] {
+        std::unique_ptr<ParseNode> replacement;
+        if (modifier) {
+            auto* completer = static_cast<ModifierCompleter*>(dialog.data());
+            const int start = completer->min;
+            const int end = completer->max;
+            if (start == 0 && end == -1) {
+                replacement.reset(new ParseNode(ParseNode::Star));
+            } else if (start == 1 && end == -1) {
+                replacement.reset(new ParseNode(ParseNode::Plus));
+            } else {
+                replacement.reset(new ParseNode(ParseNode::Repeat));
+                replacement->value = TVariant(double(start), double(end));
+            }
+        } else {
+            auto* completer = static_cast<EventCompleter*>(dialog.data());
+            if (!made) {
+                if (completer->picked >= 0 && completer->picked < completer->glyphs.size()) {
+                    // The entry itself: two entries may share a name (a rule's
+                    // first glyph with its condition beside the stored glyph).
+                    glyph = completer->glyphs[completer->picked];
+                } else {
+                    glyph = findGlyph(completer->result, completer->glyphs);
+                }
+            }
+            for (const BinItem& extra : stacked)
+                glyph.children.append(extra);
+            replacement.reset(new ParseNode(ParseNode::Leaf));
+            replacement->setGlyph(glyph);
+        }
+        ParseNode* placed = replacement.get();
+        if (!swapNode(node, replacement, true))
+            return;
+        relayout();
+        if (BinItem* shown = nodeItem.value(placed, nullptr))
+            shown->selected = true;
+        emit selectionChanged(selectedItems());
+        update();
+    });
     return true;
 }
 
@@ -1290,11 +1589,13 @@ void MapWidget::rubberBandSelect()
     const double x2 = std::max(dragStartX, dragEndX);
     const double y1 = std::min(dragStartY, dragEndY);
     const double y2 = std::max(dragStartY, dragEndY);
-    for (BinItem* item : items) {
-        if (item->left() >= x1 && item->right() <= x2 && item->top() >= y1 && item->bottom() <= y2)
-            item->selected = true;
-    }
-    emit selectionChanged(selectedItems());
+    guardAction(QStringLiteral("Failed to select"), false, [&] {
+        for (BinItem* item : items) {
+            if (item->left() >= x1 && item->right() <= x2 && item->top() >= y1 && item->bottom() <= y2)
+                item->selected = true;
+        }
+        emit selectionChanged(selectedItems());
+    });
     update();
 }
 
@@ -1344,38 +1645,19 @@ void MapWidget::keyPressEvent(QKeyEvent* event)
         return;
     }
     event->accept();
-    const int before = historyIndex;
-    try {
-        if (key == Qt::Key_Delete) {
+    if (key == Qt::Key_Delete) {
+        guardAction(QStringLiteral("Failed to delete"), true, [this] {
             QMutexLocker locker(mutex);
             deleteSelection(selectedItems());
-        } else {
-            ParseNode* target = key == Qt::Key_Left ? selectPrevious() : selectNext();
-            // The relayout makes new, unselected items: select again.
-            relayout();
-            if (target)
-                selectNode(target);
-            update();
-        }
-    } catch (const std::exception& e) {
-        qDebug() << "key action failed:" << e.what();
-        restoreHistory(before);
-    } catch (...) {
-        qDebug() << "key action failed";
-        restoreHistory(before);
-    }
-}
-
-void MapWidget::restoreHistory(int index)
-{
-    // Whatever a failed action recorded goes, and the tree is the one
-    // recorded before it.
-    if (index < 0 || index >= history.size()) {
-        reset();
+        });
         return;
     }
-    while (history.size() > index + 1)
-        delete history.takeLast();
-    historyIndex = index;
-    loadHistory(index);
+    guardAction(QStringLiteral("Failed to move the selection"), true, [this, key] {
+        ParseNode* target = key == Qt::Key_Left ? selectPrevious() : selectNext();
+        // The relayout makes new, unselected items: select again.
+        relayout();
+        if (target)
+            selectNode(target);
+        update();
+    });
 }

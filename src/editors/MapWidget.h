@@ -7,6 +7,9 @@
 
 #include "core/TList.h"
 
+#include <memory>
+#include <type_traits>
+
 class BinItem;
 class ControlWidget;
 class ParseNode;
@@ -43,11 +46,14 @@ public:
     ~MapWidget() override;
 
     // Deletes the tree; the root becomes a sequence holding one empty slot
-    // and the history holds a copy of it. No signal.
+    // and the history holds a copy of it. No signal. The new tree, its
+    // entry and its items are made before the old ones go: out of memory
+    // (std::bad_alloc) the editor stays as it was.
     void reset();
     // Takes ownership of the tree (null: reset) and starts the history
     // again with a copy of it, so that undo never goes back to an earlier
-    // pattern. No signal.
+    // pattern. No signal. Out of memory the editor stays as it was and the
+    // tree handed in is freed.
     void setRoot(ParseNode* tree);
     // A deep copy of the tree prepared for matching (stacks made one level
     // deep); the caller owns it. Null only when there is no tree.
@@ -72,13 +78,35 @@ public:
     // Clears every item's highlight; returns whether one was set.
     bool clearHighlight();
 
-    // Edits.
+    // A user's action (a key, a ribbon button, undo, redo, a popup's
+    // choice, a pick): runs `work` so that nothing it throws gets out. When
+    // it fails, the editor goes back to what it was before it: tree, items,
+    // selection, history and its index (`edits` false: the action changes
+    // the selection only, and only that is put back). Out of memory, one
+    // message titled `title` says so. Returns whether the work ran
+    // through. Nothing is allocated before the guard is up: the work is
+    // reached through a plain pointer. Inside a guarded action the work
+    // just runs, and a failure goes to the outer guard.
+    template <typename Work>
+    bool guardAction(const QString& title, bool edits, Work&& work)
+    {
+        using Callable = std::remove_reference_t<Work>;
+        return guardAction(title, edits, [](void* w) { (*static_cast<Callable*>(w))(); },
+                           const_cast<void*>(static_cast<const void*>(&work)));
+    }
+    bool guardAction(const QString& title, bool edits, void (*run)(void*), void* work);
+
+    // Edits. Each leaves the tree whole when memory runs out on the way (a
+    // node is in one place or freed), which the action's guard then puts
+    // back as it was.
     // Records a deep copy of the tree after the current position; later
-    // entries (the redo branch) are dropped.
+    // entries (the redo branch) are dropped. Out of memory the history
+    // stays as it was.
     void pushHistory();
     // Puts repl in old's place, old's children moved into repl, and deletes
     // old; records. A node without parent is left alone (logged); false
-    // then, and repl stays the caller's.
+    // then, and repl stays the caller's. Out of memory repl stays the
+    // caller's until it is in old's place (it has a parent then).
     bool replaceNode(ParseNode* old, ParseNode* repl);
     // Removes a node by the editor's rules; returns the node that took its
     // place (then already recorded) or null.
@@ -92,13 +120,16 @@ public:
 
     // Layout.
     // Rebuilds the items of the whole tree, shrinking the item size in steps
-    // of a tenth until the row fits the width (at most ten tries).
+    // of a tenth until the row fits the width (at most ten tries), and
+    // clears the selection. The old items go once the new ones are all
+    // made: out of memory the old layout stays.
     void relayout();
     // Appends the items of the subtree of `node` to `out` (the caller owns
     // them): x is the left edge, y the vertical centre line and extent the
     // height reserved by the caller. Uses the current itemSize, slotSize,
     // labelHeight and gap. Returns the right edge of the last item appended
-    // (x when none was).
+    // (x when none was). Out of memory the items appended so far stay in
+    // `out`.
     double layoutTree(ParseNode* node, TList<BinItem*>& out, double x, double y,
                       double extent);
     // n x itemSize + (n - 1) x gap, n = the total number of branches of all
@@ -142,6 +173,7 @@ public:
     QList<ParseNode*> history;        // owned; deep copies of the tree, oldest first
     int historyIndex = -1;
 
+
 signals:
     void selectionChanged(const TList<BinItem*>& selection);
     void actionPerformed();
@@ -169,17 +201,29 @@ protected:
 
 private:
     void deleteItems();
+    // relayout() without clearing the selection (no signal).
+    void layoutItems();
     void setItemScale(double scale);
     void registerItem(BinItem* item, ParseNode* node);
     double layoutChildren(ParseNode* node, TList<BinItem*>& out, double x, double y,
                           double extent);
     double layoutOperator(ParseNode* node, TList<BinItem*>& out, double x, double y);
-    // replaceNode; without moveChildren old's children go with old.
-    bool swapNode(ParseNode* old, ParseNode* repl, bool moveChildren);
-    // The tree becomes a copy of history[index].
+    // replaceNode; without moveChildren old's children go with old. repl
+    // is let go of once it is in old's place; false: it stays in `repl`.
+    bool swapNode(ParseNode* old, std::unique_ptr<ParseNode>& repl, bool moveChildren);
+    // The tree becomes a copy of history[index], which becomes the current
+    // entry. The copy and its items are made before the tree goes: out of
+    // memory nothing changes.
     void loadHistory(int index);
-    // Drops the entries after index and loads it (a failed key action).
-    void restoreHistory(int index);
+    // Frees a history entry, or, while a guarded action runs, leaves one it
+    // started with to the guard (which puts it back if the action fails).
+    void dropEntry(ParseNode* entry);
+    // After a failed action: the history, the tree (when `tree` is set),
+    // its items and the selection as they were before it.
+    void rollBack(const QList<ParseNode*>& entries, int index, std::unique_ptr<ParseNode> tree,
+                  const TList<int>& selected);
+    // The one message of an action that ran out of memory.
+    void reportMemory(const QString& title);
     // Whether the node is part of the current tree.
     bool inTree(const ParseNode* node) const;
     void doubleClick();
@@ -193,4 +237,9 @@ private:
     TList<BinItem> completerGlyphs(bool stacked) const;
     // The glyph of a picked name: the store's, else the one offered.
     BinItem findGlyph(const QString& name, const TList<BinItem>& offered) const;
+
+    int guardDepth = 0;               // guarded actions under way
+    // The history's entries when the outer guarded action started (null
+    // when none runs): they are freed only once it has run through.
+    const QList<ParseNode*>* keptHistory = nullptr;
 };

@@ -7,6 +7,8 @@
 #include <QSet>
 #include <QVBoxLayout>
 
+#include <memory>
+
 #include "app/ControlWidget.h"
 #include "editors/MapWidget.h"
 #include "patterns/ParseNode.h"
@@ -209,62 +211,81 @@ TList<ParseNode*> RibbonMapWidget::clausesOf(const TList<BinItem*>& selection) c
     return nodes;
 }
 
+// Each button's action runs under the editor's guard: out of memory the
+// editor is put back as it was before the click and says so once.
+
 void RibbonMapWidget::insertBefore()
 {
-    map->insertBefore(clausesOf(map->selectedItems()));
-    updateButtons(map->selectedItems());
+    map->guardAction(QStringLiteral("Failed to insert before"), true, [this] {
+        map->insertBefore(clausesOf(map->selectedItems()));
+        updateButtons(map->selectedItems());
+    });
 }
 
 void RibbonMapWidget::insertAfter()
 {
-    map->insertAfter(clausesOf(map->selectedItems()));
-    updateButtons(map->selectedItems());
+    map->guardAction(QStringLiteral("Failed to insert after"), true, [this] {
+        map->insertAfter(clausesOf(map->selectedItems()));
+        updateButtons(map->selectedItems());
+    });
 }
 
 void RibbonMapWidget::insertIterator()
 {
-    map->insertIterator(clausesOf(map->selectedItems()));
-    updateButtons(map->selectedItems());
+    map->guardAction(QStringLiteral("Failed to insert a repetition"), true, [this] {
+        map->insertIterator(clausesOf(map->selectedItems()));
+        updateButtons(map->selectedItems());
+    });
 }
 
 void RibbonMapWidget::insertChoice()
 {
-    map->insertChoice(clausesOf(map->selectedItems()));
-    updateButtons(map->selectedItems());
+    map->guardAction(QStringLiteral("Failed to insert a choice"), true, [this] {
+        map->insertChoice(clausesOf(map->selectedItems()));
+        updateButtons(map->selectedItems());
+    });
 }
 
 void RibbonMapWidget::insertStack()
 {
-    const TList<BinItem*> selection = map->selectedItems();
-    if (!selection.isEmpty()) {
-        if (ParseNode* node = map->itemNode.value(selection.first(), nullptr))
-            map->insertStack(node);
-    }
-    updateButtons(map->selectedItems());
+    map->guardAction(QStringLiteral("Failed to stack"), true, [this] {
+        const TList<BinItem*> selection = map->selectedItems();
+        if (!selection.isEmpty()) {
+            if (ParseNode* node = map->itemNode.value(selection.first(), nullptr))
+                map->insertStack(node);
+        }
+        updateButtons(map->selectedItems());
+    });
 }
 
 void RibbonMapWidget::insertNegation()
 {
-    const TList<BinItem*> selection = map->selectedItems();
-    if (!selection.isEmpty()) {
-        if (ParseNode* node = map->itemNode.value(selection.first(), nullptr))
-            map->insertNegation(node);
-    }
-    updateButtons(map->selectedItems());
+    map->guardAction(QStringLiteral("Failed to insert a negation"), true, [this] {
+        const TList<BinItem*> selection = map->selectedItems();
+        if (!selection.isEmpty()) {
+            if (ParseNode* node = map->itemNode.value(selection.first(), nullptr))
+                map->insertNegation(node);
+        }
+        updateButtons(map->selectedItems());
+    });
 }
 
 void RibbonMapWidget::undoAction()
 {
-    map->undo();
-    updateButtons();
-    updateButtons(map->selectedItems());
+    map->guardAction(QStringLiteral("Failed to undo"), true, [this] {
+        map->undo();
+        updateButtons();
+        updateButtons(map->selectedItems());
+    });
 }
 
 void RibbonMapWidget::redoAction()
 {
-    map->redo();
-    updateButtons();
-    updateButtons(map->selectedItems());
+    map->guardAction(QStringLiteral("Failed to redo"), true, [this] {
+        map->redo();
+        updateButtons();
+        updateButtons(map->selectedItems());
+    });
 }
 
 // ---------------------------------------------------------------------------
@@ -293,21 +314,23 @@ void RibbonMapWidget::handlePicked(BinItem glyph)
     endPick();
     // A cancelled pick (Esc) ends with a glyph without name.
     if (!glyph.name.isEmpty()) {
-        BinItem copy(glyph);
-        copy.packets.clear();
-        copy.selected = false;
-        copy.selectedCount = 0;
-        copy.totalCount = 0;
-        for (BinItem& child : copy.children) {
-            child.packets.clear();
-            child.selected = false;
-            child.selectedCount = 0;
-            child.totalCount = 0;
-            child.detail.clear();
-        }
-        auto* leaf = new ParseNode(ParseNode::Leaf);
-        leaf->setGlyph(copy);
-        map->placeNode(leaf);
+        map->guardAction(QStringLiteral("Failed to place the glyph"), true, [&] {
+            BinItem copy(glyph);
+            copy.packets.clear();
+            copy.selected = false;
+            copy.selectedCount = 0;
+            copy.totalCount = 0;
+            for (BinItem& child : copy.children) {
+                child.packets.clear();
+                child.selected = false;
+                child.selectedCount = 0;
+                child.totalCount = 0;
+                child.detail.clear();
+            }
+            std::unique_ptr<ParseNode> leaf(new ParseNode(ParseNode::Leaf));
+            leaf->setGlyph(copy);
+            map->placeNode(leaf.release());
+        });
     }
     if (QWidget* top = window()) {
         top->showNormal();
