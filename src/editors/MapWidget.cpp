@@ -397,9 +397,10 @@ ParseNode* MapWidget::removeEpsilons() const
 {
     if (!root)
         return nullptr;
-    ParseNode* copy = new ParseNode(*root);
+    // Freed should memory run out on the way.
+    std::unique_ptr<ParseNode> copy(new ParseNode(*root));
     copy->parentNode = nullptr;
-    std::vector<ParseNode*> pending{copy};
+    std::vector<ParseNode*> pending{copy.get()};
     while (!pending.empty()) {
         ParseNode* node = pending.back();
         pending.pop_back();
@@ -422,7 +423,7 @@ ParseNode* MapWidget::removeEpsilons() const
         for (int i = node->children.size() - 1; i >= 0; --i)
             pending.push_back(node->children.at(i));
     }
-    return copy;
+    return copy.release();
 }
 
 // ---------------------------------------------------------------------------

@@ -7,7 +7,10 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <new>
+
 #include "app/ControlWidget.h"
+#include "app/MessageAsker.h"
 #include "editors/MapWidget.h"
 #include "editors/RibbonMapWidget.h"
 #include "events/FindEvent.h"
@@ -55,8 +58,19 @@ SearchWidget::~SearchWidget()
 
 void SearchWidget::findRule()
 {
+    // The new pattern is made before the last one goes.
+    ParseNode* next = nullptr;
+    try {
+        next = editor->map->removeEpsilons();
+    } catch (const std::bad_alloc&) {
+        MessageAsker::ask(QMessageBox::Warning, QStringLiteral("Failed to find events"),
+                          QStringLiteral("The find window ran out of memory while copying the pattern; nothing "
+                                         "was searched."),
+                          QMessageBox::Ok, window());
+        return;
+    }
     delete pattern;
-    pattern = editor->map->removeEpsilons();
+    pattern = next;
     if (!pattern)
         return;
     FindEvent event(this, pattern, findTraces, !longestMatch, createAttribute, {});

@@ -2567,9 +2567,12 @@ void EventWidget::mousePressEvent(QMouseEvent* e)
     }
     previousPress = lastPress ? rounded(lastPress->localPos()) : QPointF(-1.0, -1.0);
     ImgWidget::mousePressEvent(e);
+    // The copy is made before the last one goes: out of memory the last
+    // press stays.
+    auto* press = new QMouseEvent(e->type(), e->localPos(), e->windowPos(), e->screenPos(), e->button(), e->buttons(),
+                                  e->modifiers());
     delete lastPress;
-    lastPress = new QMouseEvent(e->type(), e->localPos(), e->windowPos(), e->screenPos(), e->button(), e->buttons(),
-                                e->modifiers());
+    lastPress = press;
     const bool ctrl = ctrlHeld();
 
     if (e->button() == Qt::RightButton) {

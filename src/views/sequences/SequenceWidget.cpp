@@ -2391,9 +2391,11 @@ void SequenceWidget::inspectFreq()
         delete packets;
     }
     // A dialog left from the last inspection (the mouse has not moved since)
-    // shows other events: a new one replaces it.
+    // shows other events: a new one replaces it, made before the old one
+    // goes, so that out of memory the member never points at a freed one.
+    auto* dialog = new HistogramWidget(DST_ATTRIBUTE, owner, events, this);
     delete histogramDialog;
-    histogramDialog = new HistogramWidget(DST_ATTRIBUTE, owner, events, this);
+    histogramDialog = dialog;
     connect(histogramDialog, &HistogramWidget::hoverQuery, this, &SequenceWidget::hoverQuery);
     histogramDialog->adjustSize();
     const int x = lastMouse.x();

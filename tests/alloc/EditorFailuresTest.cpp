@@ -1,0 +1,265 @@
+#include "FailingNew.h"
+#include "Sweep.h"
+#include "TestRegistry.h"
+
+#include "app/MessageAsker.h"
+#include "editors/MapWidget.h"
+#include "editors/RibbonMapWidget.h"
+#include "items/BinItem.h"
+#include "patterns/ParseNode.h"
+#include "patterns/Rule.h"
+
+#include <QApplication>
+#include <QPushButton>
+#include <QtTest>
+
+#include <memory>
+
+// Every allocation of an undo, a redo and the Left, Right and Delete keys of
+// the pattern editor fails in turn, each entered where the user's click or
+// key lands. Nothing gets out of the editor; it either shows what an editor
+// that never failed shows, or it is as it was before (tree, items,
+// selection, history and its place, the ribbon's buttons) with one message
+// that names memory; the same action then gives what it gives an editor
+// that never failed, and the editor goes without a double free.
+
+namespace {
+
+ParseNode* leaf(const QString& name)
+{
+    auto* node = new ParseNode(ParseNode::Leaf);
+    node->glyph.name = name;
+    node->glyph.label = name;
+    return node;
+}
+
+ParseNode* nodeNamed(ParseNode* node, const QString& name)
+{
+    if (node->type == ParseNode::Leaf && node->glyph.name == name)
+        return node;
+    for (ParseNode* child : node->children) {
+        if (ParseNode* found = nodeNamed(child, name))
+            return found;
+    }
+    return nullptr;
+}
+
+// Whether every child points at its parent and every item at a node of the tree.
+bool linked(const ParseNode* node, QSet<const ParseNode*>& seen)
+{
+    seen.insert(node);
+    for (const ParseNode* child : node->children) {
+        if (child->parentNode != node || !linked(child, seen))
+            return false;
+    }
+    return true;
+}
+
+// The editor as text: its tree in the prefix text form, its history and
+// place in it, its items (with the selection) and the ribbon's buttons.
+QStringList editorText(RibbonMapWidget& ribbon)
+{
+    MapWidget* map = ribbon.map;
+    QStringList out;
+    QSet<const ParseNode*> nodes;
+    out << QStringLiteral("tree %1%2").arg(Rule::treeToText(map->root),
+                                           linked(map->root, nodes) ? QString() : QStringLiteral(" unlinked"));
+    out << QStringLiteral("history %1 of %2").arg(map->historyIndex).arg(map->history.size());
+    for (const ParseNode* entry : map->history)
+        out << Rule::treeToText(entry);
+    QString items;
+    for (BinItem* item : map->items) {
+        ParseNode* node = map->itemNode.value(item, nullptr);
+        const bool registered = node && nodes.contains(node) && map->nodeItem.value(node) == item;
+        items += QStringLiteral("%1@%2%3%4 ")
+                     .arg(item->label.isEmpty() ? item->name : item->label)
+                     .arg(item->left())
+                     .arg(item->selected ? QStringLiteral("+") : QString())
+                     .arg(node && !registered ? QStringLiteral("!") : QString());
+    }
+    out << items;
+    out << QStringLiteral("hashes %1 %2").arg(map->itemNode.size()).arg(map->nodeItem.size());
+    QString buttons;
+    for (QPushButton* button : {ribbon.undo, ribbon.redo, ribbon.iterator, ribbon.choice, ribbon.after,
+                                ribbon.before, ribbon.stack, ribbon.negation, ribbon.pickerButton})
+        buttons += button->isEnabled() ? QLatin1Char('1') : QLatin1Char('0');
+    out << buttons;
+    return out;
+}
+
+// A small tree with four history entries, one of them undone (a redo
+// branch), and B selected.
+std::unique_ptr<RibbonMapWidget> makeEditor()
+{
+    auto ribbon = std::make_unique<RibbonMapWidget>(false, nullptr);
+    ribbon->resize(600, 200);
+    MapWidget* map = ribbon->map;
+    auto* tree = new ParseNode(ParseNode::And);
+    for (const char* name : {"A", "B", "C"})
+        tree->addChild(leaf(QString::fromLatin1(name)));
+    map->setRoot(tree);
+    map->insertAfter({nodeNamed(map->root, QStringLiteral("A"))});
+    map->insertChoice({nodeNamed(map->root, QStringLiteral("C"))});
+    map->insertIterator({nodeNamed(map->root, QStringLiteral("A"))});
+    ribbon->undoAction();
+    map->selectNode(nodeNamed(map->root, QStringLiteral("B")));
+    return ribbon;
+}
+
+// The action where the user's click or key lands. The key's event is made
+// before the failures are armed, as Qt makes it before delivering it.
+struct Action
+{
+    explicit Action(const QString& name)
+        : name(name),
+          press(QEvent::KeyPress,
+                name == QLatin1String("left")    ? Qt::Key_Left
+                : name == QLatin1String("right") ? Qt::Key_Right
+                                                 : Qt::Key_Delete,
+                Qt::NoModifier)
+    {
+    }
+    void run(RibbonMapWidget& ribbon)
+    {
+        if (name == QLatin1String("undo"))
+            ribbon.undo->click();
+        else if (name == QLatin1String("redo"))
+            ribbon.redo->click();
+        else
+            QCoreApplication::sendEvent(ribbon.map, &press);
+    }
+    QString name;
+    QKeyEvent press;
+};
+
+} // namespace
+
+class EditorFailuresTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void everyAllocation_data();
+    void everyAllocation();
+};
+
+void EditorFailuresTest::initTestCase()
+{
+    // Only the program's own allocations fail (see LoadFailuresTest): Qt's
+    // delivery of a key or a click does not survive its own failing.
+    for (const char* library : {"libQt5Widgets", "libQt5Gui", "libQt5Core", "libQt5Test", "qt5/plugins/platforms"})
+        QVERIFY2(failingnew::spareCallersIn(library), library);
+}
+
+void EditorFailuresTest::everyAllocation_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QString>("title");
+    QTest::newRow("undo") << "undo" << "Failed to undo";
+    QTest::newRow("redo") << "redo" << "Failed to redo";
+    QTest::newRow("left") << "left" << "Failed to move the selection";
+    QTest::newRow("right") << "right" << "Failed to move the selection";
+    QTest::newRow("delete") << "delete" << "Failed to delete";
+}
+
+void EditorFailuresTest::everyAllocation()
+{
+    QFETCH(QString, action);
+    QFETCH(QString, title);
+
+    QList<MessageAsker::Request> boxes;
+    const MessageAsker::Handler previous = MessageAsker::setHandler([&](const MessageAsker::Request& r) {
+        boxes.append(r);
+        return QMessageBox::Ok;
+    });
+
+    // What an editor that never failed shows after the action, and after it
+    // twice.
+    QStringList before, once, twice;
+    {
+        std::unique_ptr<RibbonMapWidget> reference = makeEditor();
+        Action act(action);
+        before = editorText(*reference);
+        act.run(*reference);
+        once = editorText(*reference);
+        act.run(*reference);
+        twice = editorText(*reference);
+    }
+    QVERIFY(boxes.isEmpty());
+    QVERIFY2(once != before, qPrintable(once.join('|')));
+
+    long messages = 0;
+    const long points = sweep::run(action, [&](long n) {
+        const QString where = QStringLiteral("failure point %1: ").arg(n);
+        const int widgets = QApplication::allWidgets().size();
+        bool hit = false;
+        {
+            std::unique_ptr<RibbonMapWidget> ribbon = makeEditor();
+            Action act(action);
+            boxes.clear();
+            bool escaped = false;
+            {
+                failingnew::FailAt fail(n);
+                try {
+                    act.run(*ribbon);
+                } catch (...) {
+                    escaped = true;
+                }
+                hit = fail.stop();
+            }
+            if (escaped) {
+                QTest::qFail(qPrintable(where + QStringLiteral("an exception got out")), __FILE__, __LINE__);
+                return false;
+            }
+            const QStringList after = editorText(*ribbon);
+            if (boxes.isEmpty()) {
+                if (after != once) {
+                    QTest::qFail(qPrintable(where + QStringLiteral("ran through, but shows ") + after.join('|')),
+                                 __FILE__, __LINE__);
+                    return false;
+                }
+            } else {
+                ++messages;
+                const MessageAsker::Request& box = boxes.first();
+                if (boxes.size() != 1 || box.title != title || !box.text.contains(QLatin1String("memory"))
+                    || box.parent != ribbon->window()) {
+                    QTest::qFail(qPrintable(where + QString::number(boxes.size()) + QStringLiteral(" messages: ")
+                                            + box.title + QStringLiteral(": ") + box.text),
+                                 __FILE__, __LINE__);
+                    return false;
+                }
+                if (after != before) {
+                    QTest::qFail(qPrintable(where + QStringLiteral("failed, but shows ") + after.join('|')
+                                            + QStringLiteral(" instead of ") + before.join('|')),
+                                 __FILE__, __LINE__);
+                    return false;
+                }
+            }
+            // Done again, as on an editor that never failed.
+            const int shown = boxes.size();
+            act.run(*ribbon);
+            const QStringList again = editorText(*ribbon);
+            const QStringList& expected = shown ? once : twice;
+            if (boxes.size() != shown || again != expected) {
+                QTest::qFail(qPrintable(where + QStringLiteral("done again, shows ") + again.join('|')
+                                        + QStringLiteral(" instead of ") + expected.join('|')),
+                             __FILE__, __LINE__);
+                return false;
+            }
+        }
+        if (QApplication::allWidgets().size() != widgets) {
+            QTest::qFail(qPrintable(where + QStringLiteral("leaves a widget behind")), __FILE__, __LINE__);
+            return false;
+        }
+        return hit;
+    });
+    MessageAsker::setHandler(previous);
+    QVERIFY(!QTest::currentTestFailed());
+    qInfo().noquote() << action << points << "failure points," << messages << "of them stopped with the message";
+    QVERIFY(points > 0);
+    QVERIFY(messages > 0);
+}
+
+LUMIVANE_TEST(EditorFailuresTest)
+#include "EditorFailuresTest.moc"
