@@ -15,9 +15,9 @@
 
 #include <memory>
 
-// Every allocation of an undo, a redo and the Left, Right and Delete keys of
-// the pattern editor fails in turn, each entered where the user's click or
-// key lands. Nothing gets out of the editor; it either shows what an editor
+// Every allocation of an undo, a redo, the Left, Right and Delete keys and
+// the ribbon's edits that move nodes about in the pattern editor fails in
+// turn, each entered where the user's click or key lands. Nothing gets out of the editor; it either shows what an editor
 // that never failed shows, or it is as it was before (tree, items,
 // selection, history and its place, the ribbon's buttons) with one message
 // that names memory; the same action then gives what it gives an editor
@@ -106,29 +106,33 @@ std::unique_ptr<RibbonMapWidget> makeEditor()
     return ribbon;
 }
 
-// The action where the user's click or key lands. The key's event is made
-// before the failures are armed, as Qt makes it before delivering it.
+// The action where the user's click or key lands: a button of the ribbon
+// or a key on the editor. What it takes is found before the failures are
+// armed, and the key's event made, as Qt makes it before delivering it.
 struct Action
 {
-    explicit Action(const QString& name)
-        : name(name),
-          press(QEvent::KeyPress,
+    Action(const QString& name, RibbonMapWidget& ribbon)
+        : press(QEvent::KeyPress,
                 name == QLatin1String("left")    ? Qt::Key_Left
                 : name == QLatin1String("right") ? Qt::Key_Right
                                                  : Qt::Key_Delete,
                 Qt::NoModifier)
     {
+        const QHash<QString, QPushButton*> buttons{{QStringLiteral("undo"), ribbon.undo},
+                                                   {QStringLiteral("redo"), ribbon.redo},
+                                                   {QStringLiteral("after"), ribbon.after},
+                                                   {QStringLiteral("choice"), ribbon.choice},
+                                                   {QStringLiteral("negation"), ribbon.negation}};
+        button = buttons.value(name);
     }
     void run(RibbonMapWidget& ribbon)
     {
-        if (name == QLatin1String("undo"))
-            ribbon.undo->click();
-        else if (name == QLatin1String("redo"))
-            ribbon.redo->click();
+        if (button)
+            button->click();
         else
             QCoreApplication::sendEvent(ribbon.map, &press);
     }
-    QString name;
+    QPushButton* button = nullptr;
     QKeyEvent press;
 };
 
@@ -161,6 +165,10 @@ void EditorFailuresTest::everyAllocation_data()
     QTest::newRow("left") << "left" << "Failed to move the selection";
     QTest::newRow("right") << "right" << "Failed to move the selection";
     QTest::newRow("delete") << "delete" << "Failed to delete";
+    // Edits of the ribbon that move nodes about.
+    QTest::newRow("after") << "after" << "Failed to insert after";
+    QTest::newRow("choice") << "choice" << "Failed to insert a choice";
+    QTest::newRow("negation") << "negation" << "Failed to insert a negation";
 }
 
 void EditorFailuresTest::everyAllocation()
@@ -179,7 +187,7 @@ void EditorFailuresTest::everyAllocation()
     QStringList before, once, twice;
     {
         std::unique_ptr<RibbonMapWidget> reference = makeEditor();
-        Action act(action);
+        Action act(action, *reference);
         before = editorText(*reference);
         act.run(*reference);
         once = editorText(*reference);
@@ -196,7 +204,7 @@ void EditorFailuresTest::everyAllocation()
         bool hit = false;
         {
             std::unique_ptr<RibbonMapWidget> ribbon = makeEditor();
-            Action act(action);
+            Action act(action, *ribbon);
             boxes.clear();
             bool escaped = false;
             {
