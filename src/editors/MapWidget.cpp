@@ -581,8 +581,10 @@ bool MapWidget::swapNode(ParseNode* old, std::unique_ptr<ParseNode>& repl, bool 
         qDebug() << "Parent does not exist issue....";
         return false;
     }
-    // Each step either happens whole or not at all: the children move in
+    // What may need memory comes first, and each such step happens whole or
+    // not at all: the parent's list is made its own, the children move in
     // one piece, then repl takes old's place.
+    parent->children.detach();
     if (moveChildren && !old->children.isEmpty()) {
         if (repl->children.isEmpty())
             repl->children.swap(old->children);
@@ -1252,24 +1254,31 @@ void MapWidget::mousePressEvent(QMouseEvent* event)
 void MapWidget::doubleClick()
 {
     clickPending = false;
-    BinItem* item = itemAt(pressX, pressY);
-    if (!item || rewrite)
-        return;
-    ParseNode* node = itemNode.value(item, nullptr);
-    const bool operatorLabel = node && isOperatorKind(node->type);
-    if (!operatorLabel && item->mode == NORMAL && node) {
-        QPointer<MapWidget> self(this);
-        editCondition(node);
-        if (!self)
-            return;
-    }
-    guardAction(QStringLiteral("Failed to select"), false, [&] {
+    const QString title = QStringLiteral("Failed to select");
+    ParseNode* glyphNode = nullptr;   // a glyph's node: its condition dialog opens
+    guardAction(title, false, [&] {
         qDebug() << "double click";
-        // A bounded repetition's label selects nothing.
-        if (operatorLabel && node->type != ParseNode::Repeat)
-            selectNode(node);
+        BinItem* item = itemAt(pressX, pressY);
+        if (!item || rewrite)
+            return;
+        ParseNode* node = itemNode.value(item, nullptr);
+        if (node && isOperatorKind(node->type)) {
+            // A bounded repetition's label selects nothing.
+            if (node->type != ParseNode::Repeat)
+                selectNode(node);
+        } else if (item->mode == NORMAL && node) {
+            glyphNode = node;
+            return;
+        }
         emit selectionChanged(selectedItems());
     });
+    if (!glyphNode)
+        return;
+    QPointer<MapWidget> self(this);
+    editCondition(glyphNode);
+    if (!self)
+        return;
+    guardAction(title, false, [this] { emit selectionChanged(selectedItems()); });
 }
 
 void MapWidget::editCondition(ParseNode* node)
