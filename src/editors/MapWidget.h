@@ -122,7 +122,7 @@ public:
     // Rebuilds the items of the whole tree, shrinking the item size in steps
     // of a tenth until the row fits the width (at most ten tries), and
     // clears the selection. The old items go once the new ones are all
-    // made: out of memory the old layout stays.
+    // made: out of memory while making them, the old layout stays.
     void relayout();
     // Appends the items of the subtree of `node` to `out` (the caller owns
     // them): x is the left edge, y the vertical centre line and extent the
@@ -172,7 +172,6 @@ public:
     QMutex* mutex = nullptr;          // owned; held by the Delete key while it deletes
     QList<ParseNode*> history;        // owned; deep copies of the tree, oldest first
     int historyIndex = -1;
-
 
 signals:
     void selectionChanged(const TList<BinItem*>& selection);
