@@ -233,6 +233,9 @@ void ChartOptionsWidget::runGuarded(const char* action, void (*run)(void*), void
         run(work);
         return;
     }
+    // A chart that runs out of memory on the way says so, once, when the
+    // change ends; the dialog then says nothing more.
+    LineChart::OneMessage one;
     bool ranOut = false;
     {
         struct Open
@@ -247,7 +250,7 @@ void ChartOptionsWidget::runGuarded(const char* action, void (*run)(void*), void
             ranOut = true;
         }
     }
-    if (!ranOut)
+    if (!ranOut || LineChart::failurePending())
         return;
     try {
         MessageAsker::notify(QMessageBox::Warning, QStringLiteral("Failed to change the chart options"),

@@ -46,9 +46,10 @@ namespace {
 // everything here runs on the GUI thread.
 int openRuns = 0;
 int handOvers = 0;
-// The action of a run that ran out of memory inside another chart's run,
-// told once the outermost run ends.
+// The action and the chart of a run that ran out of memory while another
+// run or a OneMessage was open, told once the last of them ends.
 const char* failedAction = nullptr;
+LineChart* failedChart = nullptr;
 
 const QString EVENTS_ATTRIBUTE = QStringLiteral("#Events");
 const QString RULES_ATTRIBUTE = QStringLiteral("Rules");
@@ -296,15 +297,41 @@ bool LineChart::runGuarded(const char* action, void (*run)(void*), void* work)
     }
     if (ranOut) {
         dropSeries();
-        if (!failedAction)
+        if (!failedAction) {
             failedAction = action;
+            failedChart = this;
+        }
     }
-    if (openRuns == 0 && failedAction) {
-        const char* told = failedAction;
-        failedAction = nullptr;
-        tellOutOfMemory(told);
-    }
+    if (openRuns == 0)
+        tellPending();
     return !ranOut;
+}
+
+LineChart::OneMessage::OneMessage()
+{
+    ++openRuns;
+}
+
+LineChart::OneMessage::~OneMessage()
+{
+    if (--openRuns == 0)
+        tellPending();
+}
+
+bool LineChart::failurePending()
+{
+    return failedAction != nullptr;
+}
+
+void LineChart::tellPending() noexcept
+{
+    if (!failedAction)
+        return;
+    const char* action = failedAction;
+    LineChart* chart = failedChart;
+    failedAction = nullptr;
+    failedChart = nullptr;
+    chart->tellOutOfMemory(action);
 }
 
 void LineChart::dropSeries() noexcept

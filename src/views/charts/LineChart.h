@@ -55,6 +55,20 @@ public:
     LineChart(ControlWidget* owner, EventWidget* eventView, QWidget* parent);
     ~LineChart() override;
 
+    // Holds back the charts' messages about running out of memory while it
+    // lives and tells the first of them when the last such holder goes: an
+    // action that reaches both charts of a pair says so once.
+    class OneMessage
+    {
+    public:
+        OneMessage();
+        ~OneMessage();
+        OneMessage(const OneMessage&) = delete;
+        OneMessage& operator=(const OneMessage&) = delete;
+    };
+    // Whether a chart ran out of memory and its message is held back.
+    static bool failurePending();
+
     bool isActive() const;
     void setActive(bool active, bool rebuild);
     // Shows the context over the full span of its time attribute, with the
@@ -220,6 +234,7 @@ private:
     // the images; allocates nothing that it cannot do without.
     void dropSeries() noexcept;
     void tellOutOfMemory(const char* action) noexcept;
+    static void tellPending() noexcept;
     bool draw(bool overlay, bool update, QImage* target);
     void hover(QMouseEvent* e);
     void press(QMouseEvent* e);

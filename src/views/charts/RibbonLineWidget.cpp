@@ -69,6 +69,8 @@ void RibbonLineWidget::setActive(bool active, bool rebuild)
 {
     if (active == chart->isActive())
         return;
+    // One switch: running out of memory in both charts is told once.
+    LineChart::OneMessage one;
     chart->setActive(active, rebuild);
     miniView->setActive(active, rebuild);
     setVisible(active);
