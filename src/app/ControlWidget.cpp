@@ -988,6 +988,8 @@ void ControlWidget::routePackets(QEvent* e)
         deliver(side->conversationWidget, e);
     RibbonLineWidget* lines = mainWindow->leftLineRibbon;
     if (lines && lines->chart && lines->chart->isActive() && !isFrom<LineChart>(sender)) {
+        // Both charts out of memory say so once.
+        LineChart::OneMessage one;
         deliver(lines->chart, e);
         deliver(lines->miniView, e);
     }

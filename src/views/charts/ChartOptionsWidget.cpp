@@ -2,6 +2,7 @@
 
 #include "app/AppGlobals.h"
 #include "app/ControlWidget.h"
+#include "app/MessageAsker.h"
 #include "core/DisplayText.h"
 #include "core/Saturate.h"
 #include "editors/ColorBox.h"
@@ -36,6 +37,8 @@
 #include <QTableWidget>
 
 #include <algorithm>
+#include <memory>
+#include <new>
 
 namespace {
 
@@ -43,9 +46,11 @@ const QString EVENTS_ATTRIBUTE = QStringLiteral("#Events");
 const QString NONE_TEXT = QStringLiteral("None");
 const QString RULES_ATTRIBUTE = QStringLiteral("Rules");
 
-QLabel* label(const QString& text)
+// Made in its place: out of memory before a layout takes it, it goes with
+// its parent.
+QLabel* label(const QString& text, QWidget* parent)
 {
-    return new QLabel(text);
+    return new QLabel(text, parent);
 }
 
 // The layout below `layout` that holds `widget` directly, and its index there.
@@ -91,36 +96,50 @@ ChartOptionsWidget::ChartOptionsWidget(ControlWidget* controller, OptionsWidget*
     , rightChart(rightChart)
     , options(options)
 {
+    // Running out of memory while the dialog is made goes on to its opener,
+    // the borrowed controls given back first.
+    ++runs;
+    try {
+        build();
+    } catch (const std::bad_alloc&) {
+        giveBack();
+        throw;
+    }
+    --runs;
+}
+
+void ChartOptionsWidget::build()
+{
     // 1.2 The "Line Chart" tab.
-    auto* chartTab = new QWidget;
+    auto* chartTab = new QWidget(this);
     chartGrid = new QGridLayout(chartTab);
-    axisBox = new QComboBox;
+    axisBox = new QComboBox(chartTab);
     axisBox->addItems({QStringLiteral("Y axis"), QStringLiteral("Color axis")});
-    attributeBox = new QComboBox;
-    logarithmBox = new QCheckBox;
-    sortBox = new QComboBox;
+    attributeBox = new QComboBox(chartTab);
+    logarithmBox = new QCheckBox(chartTab);
+    sortBox = new QComboBox(chartTab);
     sortBox->addItems({QStringLiteral("Default"), QStringLiteral("Frequency"), QStringLiteral("Rarity")});
-    drawArcBox = new QCheckBox;
-    stackBox = new QCheckBox;
-    interpolateBox = new QCheckBox;
-    minimumLabel = new QLabel;
-    maximumLabel = new QLabel;
-    minimumCaption = label(QStringLiteral("Min:"));
-    maximumCaption = label(QStringLiteral("Max:"));
-    applyButton = new QPushButton(QStringLiteral("Apply"));
-    chartGrid->addWidget(label(QStringLiteral("Axis:")), 0, 0);
+    drawArcBox = new QCheckBox(chartTab);
+    stackBox = new QCheckBox(chartTab);
+    interpolateBox = new QCheckBox(chartTab);
+    minimumLabel = new QLabel(chartTab);
+    maximumLabel = new QLabel(chartTab);
+    minimumCaption = label(QStringLiteral("Min:"), chartTab);
+    maximumCaption = label(QStringLiteral("Max:"), chartTab);
+    applyButton = new QPushButton(QStringLiteral("Apply"), chartTab);
+    chartGrid->addWidget(label(QStringLiteral("Axis:"), chartTab), 0, 0);
     chartGrid->addWidget(axisBox, 0, 1);
-    chartGrid->addWidget(label(QStringLiteral("Attribute:")), 0, 2);
+    chartGrid->addWidget(label(QStringLiteral("Attribute:"), chartTab), 0, 2);
     chartGrid->addWidget(attributeBox, 0, 3, 1, 2);
-    chartGrid->addWidget(label(QStringLiteral("Logarithm:")), 1, 0);
+    chartGrid->addWidget(label(QStringLiteral("Logarithm:"), chartTab), 1, 0);
     chartGrid->addWidget(logarithmBox, 1, 1);
-    chartGrid->addWidget(label(QStringLiteral("Sort by:")), 1, 2);
+    chartGrid->addWidget(label(QStringLiteral("Sort by:"), chartTab), 1, 2);
     chartGrid->addWidget(sortBox, 1, 3, 1, 2);
-    chartGrid->addWidget(label(QStringLiteral("Draw arcs:")), 2, 0);
+    chartGrid->addWidget(label(QStringLiteral("Draw arcs:"), chartTab), 2, 0);
     chartGrid->addWidget(drawArcBox, 2, 1);
-    chartGrid->addWidget(label(QStringLiteral("Stack:")), 2, 2);
+    chartGrid->addWidget(label(QStringLiteral("Stack:"), chartTab), 2, 2);
     chartGrid->addWidget(stackBox, 2, 3);
-    chartGrid->addWidget(label(QStringLiteral("Interpolate:")), 3, 2);
+    chartGrid->addWidget(label(QStringLiteral("Interpolate:"), chartTab), 3, 2);
     chartGrid->addWidget(interpolateBox, 3, 3);
     chartGrid->addWidget(minimumCaption, 4, 0);
     chartGrid->addWidget(minimumLabel, 4, 1);
@@ -129,15 +148,15 @@ ChartOptionsWidget::ChartOptionsWidget(ControlWidget* controller, OptionsWidget*
     chartGrid->addWidget(applyButton, 5, 5);
 
     // 1.3 The "General" tab.
-    auto* generalTab = new QWidget;
+    auto* generalTab = new QWidget(this);
     generalGrid = new QGridLayout(generalTab);
-    timeModeBox = new QCheckBox(QStringLiteral("Time mode"));
-    alternateBox = new QCheckBox(QStringLiteral("Alternate"));
-    timeClusterBox = new QCheckBox(QStringLiteral("Time Cluster"));
-    triangulateBox = new QCheckBox(QStringLiteral("Triangulate"));
-    glyphWarpBox = new QCheckBox(QStringLiteral("Glyph warp"));
-    timeWarpBox = new QCheckBox(QStringLiteral("Time warp"));
-    glyphModeBox = new QComboBox;
+    timeModeBox = new QCheckBox(QStringLiteral("Time mode"), generalTab);
+    alternateBox = new QCheckBox(QStringLiteral("Alternate"), generalTab);
+    timeClusterBox = new QCheckBox(QStringLiteral("Time Cluster"), generalTab);
+    triangulateBox = new QCheckBox(QStringLiteral("Triangulate"), generalTab);
+    glyphWarpBox = new QCheckBox(QStringLiteral("Glyph warp"), generalTab);
+    timeWarpBox = new QCheckBox(QStringLiteral("Time warp"), generalTab);
+    glyphModeBox = new QComboBox(generalTab);
     glyphModeBox->addItems({QStringLiteral("Frequency"), QStringLiteral("Ordering")});
     generalGrid->addWidget(timeModeBox, 0, 0);
     generalGrid->addWidget(alternateBox, 0, 1);
@@ -145,22 +164,22 @@ ChartOptionsWidget::ChartOptionsWidget(ControlWidget* controller, OptionsWidget*
     generalGrid->addWidget(triangulateBox, 1, 1);
     generalGrid->addWidget(glyphWarpBox, 2, 0);
     generalGrid->addWidget(timeWarpBox, 2, 1);
-    generalGrid->addWidget(label(QStringLiteral("Glyph mode:")), 3, 0);
+    generalGrid->addWidget(label(QStringLiteral("Glyph mode:"), generalTab), 3, 0);
     generalGrid->addWidget(glyphModeBox, 3, 1);
-    generalGrid->addWidget(label(QStringLiteral("Glyph size:")), 4, 0);
-    generalGrid->addWidget(label(QStringLiteral("Glyph percentage:")), 5, 0);
+    generalGrid->addWidget(label(QStringLiteral("Glyph size:"), generalTab), 4, 0);
+    generalGrid->addWidget(label(QStringLiteral("Glyph percentage:"), generalTab), 5, 0);
     if (options) {
         borrow(options->glyphSizeAxisBox, 4);
         borrow(options->glyphPercentageBox, 5);
     }
 
     // 1.4 The tabs and the side row.
-    auto* tabs = new QTabWidget;
+    auto* tabs = new QTabWidget(this);
     tabs->addTab(generalTab, QStringLiteral("General"));
     tabs->addTab(chartTab, QStringLiteral("Line Chart"));
     auto* grid = new QGridLayout(this);
-    sideLabel = label(QStringLiteral("Apply to:"));
-    sideBox = new QComboBox;
+    sideLabel = label(QStringLiteral("Apply to:"), this);
+    sideBox = new QComboBox(this);
     sideBox->addItems({QStringLiteral("Left view"), QStringLiteral("Right view"), QStringLiteral("Both views")});
     grid->addWidget(sideLabel, 0, 0);
     grid->addWidget(sideBox, 0, 1);
@@ -206,6 +225,41 @@ ChartOptionsWidget::ChartOptionsWidget(ControlWidget* controller, OptionsWidget*
 ChartOptionsWidget::~ChartOptionsWidget()
 {
     giveBack();
+}
+
+void ChartOptionsWidget::runGuarded(const char* action, void (*run)(void*), void* work)
+{
+    if (runs > 0) {
+        run(work);
+        return;
+    }
+    // A chart that runs out of memory on the way says so, once, when the
+    // change ends; the dialog then says nothing more.
+    LineChart::OneMessage one;
+    bool ranOut = false;
+    {
+        struct Open
+        {
+            int& runs;
+            explicit Open(int& runs) : runs(runs) { ++runs; }
+            ~Open() { --runs; }
+        } open(runs);
+        try {
+            run(work);
+        } catch (const std::bad_alloc&) {
+            ranOut = true;
+        }
+    }
+    if (!ranOut || LineChart::failurePending())
+        return;
+    try {
+        MessageAsker::notify(QMessageBox::Warning, QStringLiteral("Failed to change the chart options"),
+                             QStringLiteral("The chart options ran out of memory while ") + QLatin1String(action)
+                                 + QStringLiteral(". The charts show what the options last gave them."),
+                             this);
+    } catch (const std::exception&) {
+        // Not even the message found room.
+    }
 }
 
 QSize ChartOptionsWidget::sizeHint() const
@@ -302,8 +356,10 @@ void ChartOptionsWidget::giveBack()
 bool ChartOptionsWidget::event(QEvent* e)
 {
     if (e->type() == toEventType(RENDEREVENT)) {
-        changeAxis(1);
-        apply();
+        guarded("showing the colour values", [this] {
+            changeAxis(1);
+            apply();
+        });
         e->accept();
         return true;
     }
@@ -340,6 +396,11 @@ TList<QColor> ChartOptionsWidget::tableColors() const
 }
 
 void ChartOptionsWidget::changeAxis(int axis)
+{
+    guarded("showing the axis", [this, axis] { showAxis(axis); });
+}
+
+void ChartOptionsWidget::showAxis(int axis)
 {
     setUpdatesEnabled(false);
     LineChart* chart = referenceChart();
@@ -400,8 +461,10 @@ void ChartOptionsWidget::changeAxis(int axis)
         logarithmBox->setChecked(axis == 0 && chart && chart->valueAxis && chart->valueAxis->logScale);
     }
 
-    minimumEdit = new QLineEdit;
-    maximumEdit = new QLineEdit;
+    // In their place at once: out of memory before the grid takes them,
+    // they go with the tab, never shown.
+    minimumEdit = new QLineEdit(chartGrid->parentWidget());
+    maximumEdit = new QLineEdit(chartGrid->parentWidget());
     if (axis == 0) {
         // 3.4
         stackBox->setEnabled(false);
@@ -462,16 +525,10 @@ void ChartOptionsWidget::buildTable(const TList<QColor>& colors, bool fill)
         }
     }
 
-    // 8.2
-    if (orderingTable) {
-        chartGrid->removeWidget(orderingTable);
-        orderingTable->disconnect(this);
-        orderingTable->horizontalHeader()->disconnect(this);
-        orderingTable->hide();
-        orderingTable->deleteLater();
-    }
-    auto* table = new QTableWidget(rows, 4);
-    orderingTable = table;
+    // 8.2 The new table is filled before the old one goes: out of memory,
+    // the old one stays.
+    std::unique_ptr<QTableWidget> made(new QTableWidget(rows, 4, chartGrid->parentWidget()));
+    QTableWidget* table = made.get();
     table->setHorizontalHeaderLabels({QStringLiteral("Visible"), QStringLiteral("Color"),
                                       QStringLiteral("Value"), QStringLiteral("Frequency")});
     table->setSortingEnabled(false);
@@ -484,28 +541,31 @@ void ChartOptionsWidget::buildTable(const TList<QColor>& colors, bool fill)
     // 8.3
     for (int i = 0; i < rows; ++i) {
         const TVariant& v = values.at(i);
-        auto* visible = new QTableWidgetItem;
+        // Each cell's item and widget are held until the table takes them.
+        std::unique_ptr<QTableWidgetItem> visible(new QTableWidgetItem);
         visible->setFlags(Qt::ItemIsUserCheckable | Qt::ItemIsEnabled | Qt::ItemIsSelectable);
         visible->setCheckState(hiddenValues.contains(v) ? Qt::Unchecked : Qt::Checked);
-        table->setItem(i, VISIBLE_COLUMN, visible);
+        table->setItem(i, VISIBLE_COLUMN, visible.release());
         // A colour chosen in the swatch becomes the value's colour.
-        auto* swatch = new ColorBox(valueColors.value(v), nullptr);
-        connect(swatch, &ColorBox::colorChanged, this, [this, v](const QColor& color) {
-            chosenColors.insert(v, color);
-            valueColors[v] = color;
-            apply();
+        std::unique_ptr<ColorBox> swatch(new ColorBox(valueColors.value(v), nullptr));
+        connect(swatch.get(), &ColorBox::colorChanged, this, [this, v](const QColor& color) {
+            guarded("colouring a value", [this, &v, &color] {
+                chosenColors.insert(v, color);
+                valueColors[v] = color;
+                apply();
+            });
         });
-        table->setCellWidget(i, COLOR_COLUMN, swatch);
+        table->setCellWidget(i, COLOR_COLUMN, swatch.release());
         const int frequency = frequencies.value(v, 0);
-        auto* text = new QTableWidgetItem(DisplayText::of(v));
+        std::unique_ptr<QTableWidgetItem> text(new QTableWidgetItem(DisplayText::of(v)));
         text->setFlags(Qt::ItemIsEnabled);
         text->setForeground(frequency != 0 ? QColor(Qt::black) : QColor(Qt::lightGray));
         text->setData(VALUE_INDEX_ROLE, i);
-        table->setItem(i, VALUE_COLUMN, text);
-        auto* count = new QTableWidgetItem;
+        table->setItem(i, VALUE_COLUMN, text.release());
+        std::unique_ptr<QTableWidgetItem> count(new QTableWidgetItem);
         count->setData(Qt::DisplayRole, frequency);
         count->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
-        table->setItem(i, FREQUENCY_COLUMN, count);
+        table->setItem(i, FREQUENCY_COLUMN, count.release());
     }
     // Sorting starts from the values' order: no column is sorted yet.
     table->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
@@ -517,6 +577,14 @@ void ChartOptionsWidget::buildTable(const TList<QColor>& colors, bool fill)
     connect(table, &QTableWidget::cellChanged, this, &ChartOptionsWidget::changeVisible);
     table->resizeColumnsToContents();
     table->setEnabled(axisBox->currentIndex() == 1);
+    if (orderingTable) {
+        chartGrid->removeWidget(orderingTable);
+        orderingTable->disconnect(this);
+        orderingTable->horizontalHeader()->disconnect(this);
+        orderingTable->hide();
+        orderingTable->deleteLater();
+    }
+    orderingTable = made.release();
     chartGrid->addWidget(table, 5, 0, 1, 5);
 }
 
@@ -533,6 +601,11 @@ int ChartOptionsWidget::valueIndexOfRow(int row) const
 }
 
 void ChartOptionsWidget::changeOrder(int newOrder)
+{
+    guarded("listing the attribute's values", [this, newOrder] { orderValues(newOrder); });
+}
+
+void ChartOptionsWidget::orderValues(int newOrder)
 {
     // 4.1
     order = newOrder;
@@ -580,11 +653,18 @@ void ChartOptionsWidget::changeOrder(int newOrder)
 
 void ChartOptionsWidget::changeAttribute(int)
 {
-    changeOrder(0);
-    changeAxis(axisBox->currentIndex());
+    guarded("changing the attribute", [this] {
+        changeOrder(0);
+        changeAxis(axisBox->currentIndex());
+    });
 }
 
 void ChartOptionsWidget::apply()
+{
+    guarded("applying them", [this] { applyToCharts(); });
+}
+
+void ChartOptionsWidget::applyToCharts()
 {
     for (LineChart* chart : chartTargets) {
         if (!chart)
@@ -619,86 +699,104 @@ void ChartOptionsWidget::apply()
 
 void ChartOptionsWidget::changeVisible(int row, int column)
 {
-    if (column != VISIBLE_COLUMN || !orderingTable)
-        return;
-    const int index = valueIndexOfRow(row);
-    const QTableWidgetItem* item = orderingTable->item(row, VISIBLE_COLUMN);
-    if (index < 0 || !item)
-        return;
-    if (item->data(Qt::CheckStateRole).toInt() == Qt::Checked)
-        hiddenValues.remove(values.at(index));
-    else
-        hiddenValues.insert(values.at(index));
-    RenderEvent event(this, {QStringLiteral("OverviewWidget"), side()});
-    QCoreApplication::sendEvent(this, &event);
+    std::unique_ptr<RenderEvent> event;
+    guarded("showing or hiding a value", [this, row, column, &event] {
+        if (column != VISIBLE_COLUMN || !orderingTable)
+            return;
+        const int index = valueIndexOfRow(row);
+        const QTableWidgetItem* item = orderingTable->item(row, VISIBLE_COLUMN);
+        if (index < 0 || !item)
+            return;
+        if (item->data(Qt::CheckStateRole).toInt() == Qt::Checked)
+            hiddenValues.remove(values.at(index));
+        else
+            hiddenValues.insert(values.at(index));
+        event.reset(new RenderEvent(this, {QStringLiteral("OverviewWidget"), side()}));
+    });
+    // Sent once the change is done: the dialog's own handling of the event
+    // ends its failures itself.
+    if (event)
+        QCoreApplication::sendEvent(this, event.get());
 }
 
 void ChartOptionsWidget::changeColorOrdering(int)
 {
-    // A table without rows orders nothing: applying its empty list would
-    // take every value off the chart's colour axis.
-    if (!orderingTable || orderingTable->rowCount() == 0)
-        return;
-    // The table sorted itself before the click came here: the values take
-    // the rows' order, and every row its new index.
-    TList<TVariant> ordered;
-    const int rows = orderingTable->rowCount();
-    for (int r = 0; r < rows; ++r) {
-        const int index = valueIndexOfRow(r);
-        if (index >= 0)
-            ordered.append(values.at(index));
-    }
-    if (ordered.size() != values.size())
-        return;
-    values = ordered;
-    {
-        const QSignalBlocker blocker(orderingTable);
-        const bool sorting = orderingTable->isSortingEnabled();
-        orderingTable->setSortingEnabled(false);
-        for (int r = 0; r < rows; ++r)
-            if (QTableWidgetItem* item = orderingTable->item(r, VALUE_COLUMN))
-                item->setData(VALUE_INDEX_ROLE, r);
-        orderingTable->setSortingEnabled(sorting);
-    }
-    apply();
+    guarded("ordering the values", [this] {
+        // A table without rows orders nothing: applying its empty list would
+        // take every value off the chart's colour axis.
+        if (!orderingTable || orderingTable->rowCount() == 0)
+            return;
+        // The table sorted itself before the click came here: the values take
+        // the rows' order, and every row its new index.
+        TList<TVariant> ordered;
+        const int rows = orderingTable->rowCount();
+        for (int r = 0; r < rows; ++r) {
+            const int index = valueIndexOfRow(r);
+            if (index >= 0)
+                ordered.append(values.at(index));
+        }
+        if (ordered.size() != values.size())
+            return;
+        values = ordered;
+        {
+            const QSignalBlocker blocker(orderingTable);
+            const bool sorting = orderingTable->isSortingEnabled();
+            orderingTable->setSortingEnabled(false);
+            for (int r = 0; r < rows; ++r)
+                if (QTableWidgetItem* item = orderingTable->item(r, VALUE_COLUMN))
+                    item->setData(VALUE_INDEX_ROLE, r);
+            orderingTable->setSortingEnabled(sorting);
+        }
+        apply();
+    });
 }
 
 void ChartOptionsWidget::changeConnect()
 {
-    if (LineChart* chart = referenceChart())
-        chart->setConnect(interpolateBox->isChecked());
-    changeAxis(axisBox->currentIndex());
+    guarded("interpolating the bins", [this] {
+        if (LineChart* chart = referenceChart())
+            chart->setConnect(interpolateBox->isChecked());
+        changeAxis(axisBox->currentIndex());
+    });
 }
 
 void ChartOptionsWidget::changeLogarithm()
 {
-    apply();
-    changeAxis(axisBox->currentIndex());
+    guarded("changing the logarithm", [this] {
+        apply();
+        changeAxis(axisBox->currentIndex());
+    });
 }
 
 void ChartOptionsWidget::changeStack()
 {
-    if (LineChart* chart = referenceChart())
-        chart->setStack(stackBox->isChecked());
-    changeAxis(axisBox->currentIndex());
+    guarded("stacking the series", [this] {
+        if (LineChart* chart = referenceChart())
+            chart->setStack(stackBox->isChecked());
+        changeAxis(axisBox->currentIndex());
+    });
 }
 
 void ChartOptionsWidget::changeDrawArc()
 {
-    if (LineChart* chart = referenceChart())
-        chart->setDrawArc(drawArcBox->isChecked());
-    changeAxis(axisBox->currentIndex());
+    guarded("drawing the arcs", [this] {
+        if (LineChart* chart = referenceChart())
+            chart->setDrawArc(drawArcBox->isChecked());
+        changeAxis(axisBox->currentIndex());
+    });
 }
 
 void ChartOptionsWidget::setMatrixFlag(bool EventWidget::*flag, const QCheckBox* box)
 {
-    for (EventWidget* matrix : matrixTargets) {
-        if (!matrix)
-            continue;
-        matrix->*flag = box->isChecked();
-        matrix->reload();
-        matrix->setSize(-1, -1);
-    }
+    guarded("changing the event matrix", [this, flag, box] {
+        for (EventWidget* matrix : matrixTargets) {
+            if (!matrix)
+                continue;
+            matrix->*flag = box->isChecked();
+            matrix->reload();
+            matrix->setSize(-1, -1);
+        }
+    });
 }
 
 void ChartOptionsWidget::setTimeMode()
@@ -733,38 +831,46 @@ void ChartOptionsWidget::setTimeWarp()
 
 void ChartOptionsWidget::setGroupFreq(const QString& mode)
 {
-    for (EventWidget* matrix : matrixTargets) {
-        if (!matrix)
-            continue;
-        matrix->glyphMode = mode;
-        matrix->reload();
-        matrix->setSize(-1, -1);
-    }
+    guarded("changing the glyph mode", [this, &mode] {
+        for (EventWidget* matrix : matrixTargets) {
+            if (!matrix)
+                continue;
+            matrix->glyphMode = mode;
+            matrix->reload();
+            matrix->setSize(-1, -1);
+        }
+    });
 }
 
 void ChartOptionsWidget::showLabels(bool on)
 {
-    for (EventWidget* matrix : matrixTargets)
-        if (matrix)
-            matrix->showLabels(on);
+    guarded("showing the labels", [this, on] {
+        for (EventWidget* matrix : matrixTargets)
+            if (matrix)
+                matrix->showLabels(on);
+    });
 }
 
 void ChartOptionsWidget::showPopups(bool on)
 {
-    for (EventWidget* matrix : matrixTargets)
-        if (matrix)
-            matrix->showPopups(on);
+    guarded("showing the pop-ups", [this, on] {
+        for (EventWidget* matrix : matrixTargets)
+            if (matrix)
+                matrix->showPopups(on);
+    });
 }
 
 void ChartOptionsWidget::setMulti()
 {
-    showMulti = !showMulti;
-    for (EventWidget* matrix : {leftMatrix, rightMatrix}) {
-        if (!matrix)
-            continue;
-        ReloadEvent event(this);
-        QCoreApplication::sendEvent(matrix, &event);
-    }
+    guarded("showing multiple matches", [this] {
+        showMulti = !showMulti;
+        for (EventWidget* matrix : {leftMatrix, rightMatrix}) {
+            if (!matrix)
+                continue;
+            ReloadEvent event(this);
+            QCoreApplication::sendEvent(matrix, &event);
+        }
+    });
 }
 
 void ChartOptionsWidget::loadGeneral()
@@ -808,30 +914,34 @@ void ChartOptionsWidget::loadGeneral()
 
 void ChartOptionsWidget::changeFromValue(const QString& text)
 {
-    int v = 0;
-    readInt(text, &v);
-    int m = 0;
-    if (maximumEdit && readInt(maximumEdit->text(), &m))
-        v = std::min(v, m);
-    if (minimumEdit) {
-        const QSignalBlocker blocker(minimumEdit);
-        minimumEdit->setText(QString::number(v));
-    }
-    minimum = v;
-    apply();
+    guarded("changing the lowest value", [this, &text] {
+        int v = 0;
+        readInt(text, &v);
+        int m = 0;
+        if (maximumEdit && readInt(maximumEdit->text(), &m))
+            v = std::min(v, m);
+        if (minimumEdit) {
+            const QSignalBlocker blocker(minimumEdit);
+            minimumEdit->setText(QString::number(v));
+        }
+        minimum = v;
+        apply();
+    });
 }
 
 void ChartOptionsWidget::changeToValue(const QString& text)
 {
-    int v = 0;
-    readInt(text, &v);
-    int m = 0;
-    if (minimumEdit && readInt(minimumEdit->text(), &m))
-        v = std::max(v, m);
-    if (maximumEdit) {
-        const QSignalBlocker blocker(maximumEdit);
-        maximumEdit->setText(QString::number(v));
-    }
-    maximum = v;
-    apply();
+    guarded("changing the highest value", [this, &text] {
+        int v = 0;
+        readInt(text, &v);
+        int m = 0;
+        if (minimumEdit && readInt(minimumEdit->text(), &m))
+            v = std::max(v, m);
+        if (maximumEdit) {
+            const QSignalBlocker blocker(maximumEdit);
+            maximumEdit->setText(QString::number(v));
+        }
+        maximum = v;
+        apply();
+    });
 }

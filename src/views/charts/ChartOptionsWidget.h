@@ -12,6 +12,8 @@
 #include <QPointer>
 #include <QSet>
 
+#include <type_traits>
+
 class Context;
 class ControlWidget;
 class EventWidget;
@@ -38,6 +40,11 @@ class QTableWidget;
 // chart, whichever ribbon opened it. When it closes it gives the borrowed
 // controls back to where they were and drops its connections to the
 // options' buttons.
+//
+// A change made through a control ends in the dialog when memory runs out
+// (a chart recovers and tells of its own failures): one message names
+// memory and the dialog stays whole as far as the change got. Making the
+// dialog lets its failure go on to the opener, the controls given back.
 class ChartOptionsWidget : public QDialog
 {
     Q_OBJECT
@@ -134,6 +141,21 @@ protected:
     bool event(QEvent* e) override;
 
 private:
+    // Runs `work` so that running out of memory ends here, with one message
+    // ending "ran out of memory while `action`"; inside another such run, or
+    // while the dialog is made, the failure goes on to that.
+    template <typename Work>
+    void guarded(const char* action, Work&& work)
+    {
+        using Run = std::remove_reference_t<Work>;
+        runGuarded(action, [](void* w) { (*static_cast<Run*>(w))(); }, &work);
+    }
+    void runGuarded(const char* action, void (*run)(void*), void* work);
+    void build();
+    void showAxis(int axis);
+    void orderValues(int order);
+    void applyToCharts();
+
     // A control of the options shown in the "General" tab while the dialog
     // is open, and where it came from.
     struct Borrowed
@@ -177,4 +199,5 @@ private:
     // rebuilds until another attribute is chosen.
     QHash<TVariant, QColor> chosenColors;
     bool givenBack = false;
+    int runs = 0;
 };

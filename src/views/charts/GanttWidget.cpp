@@ -1,6 +1,7 @@
 #include "views/charts/GanttWidget.h"
 
 #include "app/ControlWidget.h"
+#include "app/MessageAsker.h"
 #include "core/Constants.h"
 #include "core/DisplayText.h"
 #include "core/Packet.h"
@@ -24,6 +25,8 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <memory>
+#include <new>
 #include <vector>
 
 namespace {
@@ -57,6 +60,59 @@ GanttWidget::~GanttWidget()
     delete axis;
 }
 
+bool GanttWidget::runGuarded(const char* action, void (*run)(void*), void* work)
+{
+    if (runs > 0) {
+        run(work);
+        return true;
+    }
+    bool ranOut = false;
+    {
+        struct Open
+        {
+            int& runs;
+            explicit Open(int& runs) : runs(runs) { ++runs; }
+            ~Open() { --runs; }
+        } open(runs);
+        try {
+            run(work);
+        } catch (const std::bad_alloc&) {
+            ranOut = true;
+        }
+    }
+    if (!ranOut)
+        return true;
+    dropBars();
+    try {
+        MessageAsker::notify(QMessageBox::Warning, QStringLiteral("Failed to draw the Gantt chart"),
+                             QStringLiteral("The Gantt chart ran out of memory while ") + QLatin1String(action)
+                                 + QStringLiteral(". It shows no traces until a selection or a resize draws it "
+                                                  "again."),
+                             window());
+    } catch (const std::exception&) {
+        // Not even the message found room; the chart is empty all the same.
+    }
+    return false;
+}
+
+void GanttWidget::dropBars() noexcept
+{
+    hoveredBars.clear();
+    selectedBars.clear();
+    delete rows;
+    rows = nullptr;
+    lanes.clear();
+    selection.clear();
+    barsDropped = true;
+    try {
+        clearImages();
+        update();
+    } catch (const std::bad_alloc&) {
+        // An image shared with a copy finds no room to be cleared: it shows
+        // what it showed until the next render.
+    }
+}
+
 GlyphStore* GanttWidget::store() const
 {
     // The records' columns are those of the store that built the context.
@@ -67,19 +123,35 @@ GlyphStore* GanttWidget::store() const
 
 void GanttWidget::setData(Context* c, bool clearSelection, bool resize)
 {
-    context = c;
-    mouseX = -1.0;
-    mouseY = -1.0;
-    if (clearSelection)
-        selection.clear();
-    for (BinItem* bar : hoveredBars.items)
-        bar->highlighted = false;
-    hoveredBars.clear();
-    if (!context)
-        qDebug() << "no selection ;(";
-    rebuild();
-    if (resize)
-        setSize(-1, -1);
+    guarded("building its bars", [this, c, clearSelection, resize] {
+        context = c;
+        // A context of its own that the chart no longer shows goes.
+        if (ownContext && ownContext.get() != c)
+            ownContext.reset();
+        mouseX = -1.0;
+        mouseY = -1.0;
+        if (clearSelection)
+            selection.clear();
+        for (BinItem* bar : hoveredBars.items)
+            bar->highlighted = false;
+        hoveredBars.clear();
+        if (!context)
+            qDebug() << "no selection ;(";
+        rebuild();
+        if (resize)
+            setSize(-1, -1);
+    });
+}
+
+bool GanttWidget::showSelection(const TList<QSharedPointer<Packet>>& events, GlyphStore* s)
+{
+    return guarded("taking the selection's traces", [this, &events, s] {
+        // The new context first: out of memory, the chart keeps its own.
+        std::unique_ptr<Context> made(new Context(nullptr, QStringLiteral("temp"), events, s, true));
+        // The chart moves to the new context before the one it had goes.
+        made.swap(ownContext);
+        setData(ownContext.get(), true, true);
+    });
 }
 
 double GanttWidget::binStep(double span)
@@ -95,41 +167,51 @@ double GanttWidget::binStep(double span)
 
 void GanttWidget::rebuild()
 {
-    delete rows;
-    hoveredBars.clear();
-    selectedBars.clear();
-    lanes.clear();
-    rows = new BinSerie(nullptr);
+    // The new bars and axis are made aside: out of memory, the chart keeps
+    // what it had.
+    std::unique_ptr<BinSerie> built(new BinSerie(nullptr));
+    std::unique_ptr<AxisPer> builtAxis;
+    TList<BinItem*> picked;
     GlyphStore* s = store();
-    if (!context || !s)
-        return;
-
-    const int idColumn = s->conversationAttributeColumns.value(CONV_CONVID, -1);
-    delete axis;
-    axis = nullptr;
-    double start = finiteOr0(s->minValue(timeAttribute, context));
-    double end = finiteOr0(s->maxValue(timeAttribute, context));
-    if (timeAttribute == TIME_ATTRIBUTE && end - start > 60) {
-        // Whole minutes around the data, so that every bar lies on the axis.
-        start = std::floor(start / 60) * 60;
-        end = std::ceil(end / 60) * 60;
-    }
-    const double step = binStep(end - start);
-    axis = new AxisPer(TIME_ATTRIBUTE, -1, start, end, start, end, step, false, true);
-
-    for (const QSharedPointer<Packet>& record : context->conversationPackets.items) {
-        const TVariant& id = record->get(idColumn);
-        BinItem* bar = new BinItem(rows, this);
-        bar->name = QStringLiteral("Conversation ") + DisplayText::of(id);
-        bar->auxDouble = id.toInt();
-        bar->packets.append(record);
-        // A kept selection shows on the new bars.
-        if (selection.contains(record)) {
-            bar->selected = true;
-            selectedBars.append(bar);
+    if (context && s) {
+        const int idColumn = s->conversationAttributeColumns.value(CONV_CONVID, -1);
+        double start = finiteOr0(s->minValue(timeAttribute, context));
+        double end = finiteOr0(s->maxValue(timeAttribute, context));
+        if (timeAttribute == TIME_ATTRIBUTE && end - start > 60) {
+            // Whole minutes around the data, so that every bar lies on the axis.
+            start = std::floor(start / 60) * 60;
+            end = std::ceil(end / 60) * 60;
         }
-        rows->items.append(bar);
+        const double step = binStep(end - start);
+        builtAxis.reset(new AxisPer(TIME_ATTRIBUTE, -1, start, end, start, end, step, false, true));
+
+        built->items.items.reserve(context->conversationPackets.items.size());
+        for (const QSharedPointer<Packet>& record : context->conversationPackets.items) {
+            const TVariant& id = record->get(idColumn);
+            // Owned by the new series from its making on (the room is there).
+            BinItem* bar = new BinItem(built.get(), this);
+            built->items.append(bar);
+            bar->name = QStringLiteral("Conversation ") + DisplayText::of(id);
+            bar->auxDouble = id.toInt();
+            bar->packets.append(record);
+            // A kept selection shows on the new bars.
+            if (selection.contains(record)) {
+                bar->selected = true;
+                picked.append(bar);
+            }
+        }
     }
+
+    hoveredBars.clear();
+    selectedBars.items.swap(picked.items);
+    lanes.clear();
+    delete rows;
+    rows = built.release();
+    if (builtAxis) {
+        delete axis;
+        axis = builtAxis.release();
+    }
+    barsDropped = false;
 }
 
 QHash<const Packet*, int> GanttWidget::assignLanes(const TList<QSharedPointer<Packet>>& records,
@@ -174,20 +256,25 @@ QHash<const Packet*, int> GanttWidget::assignLanes(const TList<QSharedPointer<Pa
 
 void GanttWidget::setSize(int w, int h)
 {
-    ImgWidget::setSize(w, h);
-    if (!axis)
-        return;
-    const int W = w == -1 ? width() : w;
-    const int H = h == -1 ? height() : h;
-    axis->x = margin;
-    axis->y = H - margin;
-    const int L = truncated(W - 5 - 2 * margin);
-    if (L > 0)
-        axis->setSize(L, margin);
-    if (axis->width > 0) {
-        layout();
-        render(true, true, nullptr);
-    }
+    guarded("laying out its bars", [this, w, h] {
+        ImgWidget::setSize(w, h);
+        // Bars that a failure dropped are built again.
+        if (barsDropped)
+            rebuild();
+        if (!axis)
+            return;
+        const int W = w == -1 ? width() : w;
+        const int H = h == -1 ? height() : h;
+        axis->x = margin;
+        axis->y = H - margin;
+        const int L = truncated(W - 5 - 2 * margin);
+        if (L > 0)
+            axis->setSize(L, margin);
+        if (axis->width > 0) {
+            layout();
+            render(true, true, nullptr);
+        }
+    });
 }
 
 void GanttWidget::layout()
@@ -197,7 +284,8 @@ void GanttWidget::layout()
         return;
     const int fromColumn = s->conversationAttributeColumns.value(CONV_FROM_EPOCH, -1);
     const int toColumn = s->conversationAttributeColumns.value(CONV_TO_EPOCH, -1);
-    lanes = assignLanes(context->conversationPackets, fromColumn, toColumn);
+    QHash<const Packet*, int> assigned = assignLanes(context->conversationPackets, fromColumn, toColumn);
+    lanes.swap(assigned);
 
     int n = 1;
     for (auto it = lanes.constBegin(); it != lanes.constEnd(); ++it)
@@ -230,6 +318,13 @@ void GanttWidget::layout()
 }
 
 bool GanttWidget::render(bool overlayToo, bool updateToo, QImage* target)
+{
+    bool drawn = false;
+    guarded("drawing its bars", [&] { drawn = draw(overlayToo, updateToo, target); });
+    return drawn;
+}
+
+bool GanttWidget::draw(bool overlayToo, bool updateToo, QImage* target)
 {
     QImage* img = target ? target : &image;
     RenderGuard guard(this, img, overlayToo, updateToo);
@@ -323,6 +418,11 @@ BinItem* GanttWidget::barAt(int x, int y) const
 
 void GanttWidget::mouseMoveEvent(QMouseEvent* e)
 {
+    guarded("showing the trace under the pointer", [this, e] { hover(e); });
+}
+
+void GanttWidget::hover(QMouseEvent* e)
+{
     ImgWidget::mouseMoveEvent(e);
     for (BinItem* bar : hoveredBars.items)
         bar->highlighted = false;
@@ -345,6 +445,11 @@ void GanttWidget::mouseMoveEvent(QMouseEvent* e)
 }
 
 void GanttWidget::mousePressEvent(QMouseEvent* e)
+{
+    guarded("selecting traces", [this, e] { press(e); });
+}
+
+void GanttWidget::press(QMouseEvent* e)
 {
     ImgWidget::mousePressEvent(e);
     const bool additive = e->modifiers() & Qt::ControlModifier;

@@ -1,6 +1,7 @@
 #include "views/charts/LineChart.h"
 
 #include "app/ControlWidget.h"
+#include "app/MessageAsker.h"
 #include "core/Constants.h"
 #include "core/Packet.h"
 #include "core/Saturate.h"
@@ -35,9 +36,20 @@
 #include <chrono>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <mutex>
+#include <new>
 
 namespace {
+
+// Guarded runs under way, of any chart, and context hand-overs under way;
+// everything here runs on the GUI thread.
+int openRuns = 0;
+int handOvers = 0;
+// The action and the chart of a run that ran out of memory while another
+// run or a OneMessage was open, told once the last of them ends.
+const char* failedAction = nullptr;
+LineChart* failedChart = nullptr;
 
 const QString EVENTS_ATTRIBUTE = QStringLiteral("#Events");
 const QString RULES_ATTRIBUTE = QStringLiteral("Rules");
@@ -242,18 +254,146 @@ bool LineChart::isActive() const
 
 void LineChart::setActive(bool on, bool rebuild)
 {
-    active = on;
-    // A chart that no layout has taken yet would show as a window of its own.
-    if (!on || QWidget::parentWidget())
-        setVisible(on);
-    if (on && rebuild) {
-        ChartLock lock(this);
-        buildSeries();
-        setSize(-1, -1);
+    guarded("showing its events", [this, on, rebuild] {
+        active = on;
+        // A chart that no layout has taken yet would show as a window of its own.
+        if (!on || QWidget::parentWidget())
+            setVisible(on);
+        if (on && rebuild) {
+            ChartLock lock(this);
+            buildSeries();
+            setSize(-1, -1);
+        }
+    });
+}
+
+bool LineChart::runGuarded(const char* action, void (*run)(void*), void* work)
+{
+    if (ownRuns > 0 || handOvers > 0) {
+        run(work);
+        return true;
+    }
+    bool ranOut = false;
+    {
+        struct Open
+        {
+            int& own;
+            explicit Open(int& own) : own(own)
+            {
+                ++own;
+                ++openRuns;
+            }
+            ~Open()
+            {
+                --own;
+                --openRuns;
+            }
+        } open(ownRuns);
+        try {
+            run(work);
+        } catch (const std::bad_alloc&) {
+            ranOut = true;
+        }
+    }
+    if (ranOut) {
+        dropSeries();
+        if (!failedAction) {
+            failedAction = action;
+            failedChart = this;
+        }
+    }
+    if (openRuns == 0)
+        tellPending();
+    return !ranOut;
+}
+
+LineChart::OneMessage::OneMessage()
+{
+    ++openRuns;
+}
+
+LineChart::OneMessage::~OneMessage()
+{
+    if (--openRuns == 0)
+        tellPending();
+}
+
+bool LineChart::failurePending()
+{
+    return failedAction != nullptr;
+}
+
+void LineChart::tellPending() noexcept
+{
+    if (!failedAction)
+        return;
+    const char* action = failedAction;
+    LineChart* chart = failedChart;
+    failedAction = nullptr;
+    failedChart = nullptr;
+    chart->tellOutOfMemory(action);
+}
+
+void LineChart::dropSeries() noexcept
+{
+    ChartLock lock(this);
+    clearSeries();
+    selectedPackets.clear();
+    selectedSlotCache.clear();
+    selectedSlotsValid = false;
+    buildTimeColumn = -1;
+    dragging = false;
+    resetDrag();
+    seriesDropped = true;
+    try {
+        clearImages();
+        update();
+    } catch (const std::bad_alloc&) {
+        // An image shared with a copy finds no room to be cleared: it shows
+        // what it showed until the next render.
     }
 }
 
+void LineChart::tellOutOfMemory(const char* action) noexcept
+{
+    try {
+        MessageAsker::notify(QMessageBox::Warning, QStringLiteral("Failed to draw the line chart"),
+                             QStringLiteral("The line chart ran out of memory while ") + QLatin1String(action)
+                                 + QStringLiteral(". It shows no events until a selection, a change of its options "
+                                                  "or of its size draws it again."),
+                             window());
+    } catch (const std::exception&) {
+        // Not even the message found room; the chart is empty all the same.
+    }
+}
+
+void LineChart::restoreSeries()
+{
+    if (!seriesDropped)
+        return;
+    ChartLock lock(this);
+    buildSeries();
+    setSize(-1, -1);
+}
+
 void LineChart::setContext(Context* c, bool clearSelectionToo, bool renderToo)
+{
+    // The caller of a hand-over (a load) deals with running out of memory
+    // itself: the failure goes on to it, the chart left without series.
+    struct HandOver
+    {
+        HandOver() { ++handOvers; }
+        ~HandOver() { --handOvers; }
+    } handOver;
+    try {
+        takeContext(c, clearSelectionToo, renderToo);
+    } catch (const std::bad_alloc&) {
+        dropSeries();
+        throw;
+    }
+}
+
+void LineChart::takeContext(Context* c, bool clearSelectionToo, bool renderToo)
 {
     double min = 0.0;
     double max = 0.0;
@@ -317,67 +457,77 @@ void LineChart::fullSpan(double* min, double* max)
 void LineChart::setValueAttribute(const QString& name, int min, int max, bool logScale,
                                   bool rebuild)
 {
-    ChartLock lock(this);
-    delete valueAxis;
-    valueAxis = nullptr;
-    valueAttribute = name;
-    valueMinimum = min;
-    valueMaximum = max;
-    logarithm = logScale;
-    if (rebuild) {
-        buildSeries();
-        setSize(-1, -1);
-        if (miniView)
-            miniView->setValueAttribute(name, min, max, logScale, true);
-    }
+    guarded("changing its value axis", [&] {
+        ChartLock lock(this);
+        delete valueAxis;
+        valueAxis = nullptr;
+        valueAttribute = name;
+        valueMinimum = min;
+        valueMaximum = max;
+        logarithm = logScale;
+        if (rebuild) {
+            buildSeries();
+            setSize(-1, -1);
+            if (miniView)
+                miniView->setValueAttribute(name, min, max, logScale, true);
+        }
+    });
 }
 
 void LineChart::setColorAttribute(const QString& name, const TList<TVariant>& values,
                                   const TList<QColor>& colors, bool rebuild)
 {
-    ChartLock lock(this);
-    qDebug() << "locked z";
-    colorAttribute = name;
-    GlyphStore* s = store();
-    const THash<QString, int> columns = s ? s->attributeMap(false) : THash<QString, int>();
-    // The new axis first: out of memory, the chart keeps the old one.
-    auto* axis = new ColorBinAxis(name, values, columns, colors, values.size() > 19);
-    delete colorAxis;
-    colorAxis = axis;
-    if (rebuild) {
-        buildSeries();
-        setSize(-1, -1);
-        if (miniView)
-            miniView->setColorAttribute(name, values, colors, true);
-    }
+    guarded("changing its colour axis", [&] {
+        ChartLock lock(this);
+        qDebug() << "locked z";
+        colorAttribute = name;
+        GlyphStore* s = store();
+        const THash<QString, int> columns = s ? s->attributeMap(false) : THash<QString, int>();
+        // The new axis first: out of memory, the chart keeps the old one.
+        auto* axis = new ColorBinAxis(name, values, columns, colors, values.size() > 19);
+        delete colorAxis;
+        colorAxis = axis;
+        if (rebuild) {
+            buildSeries();
+            setSize(-1, -1);
+            if (miniView)
+                miniView->setColorAttribute(name, values, colors, true);
+        }
+    });
 }
 
 void LineChart::setDrawArc(bool on)
 {
-    ChartLock lock(this);
-    drawArcs = on;
-    buildSeries();
-    setSize(-1, -1);
+    guarded("drawing its arcs", [this, on] {
+        ChartLock lock(this);
+        drawArcs = on;
+        buildSeries();
+        setSize(-1, -1);
+    });
 }
 
 void LineChart::setConnect(bool on)
 {
-    ChartLock lock(this);
-    connectBins = on;
-    buildSeries();
-    setSize(-1, -1);
-    if (miniView)
-        miniView->setConnect(on);
+    guarded("interpolating its bins", [this, on] {
+        ChartLock lock(this);
+        connectBins = on;
+        buildSeries();
+        setSize(-1, -1);
+        if (miniView)
+            miniView->setConnect(on);
+    });
 }
 
 void LineChart::setStack(bool on)
 {
-    ChartLock lock(this);
-    stack = on;
-    buildSeries();
-    setSize(-1, -1);
-    if (miniView)
-        miniView->setStack(on);
+    guarded("stacking its series", [this, on] {
+        ChartLock lock(this);
+        stack = on;
+        buildSeries();
+        setSize(-1, -1);
+        if (miniView)
+            miniView->setStack(on);
+    });
 }
 
 double LineChart::tickStep(double span)
@@ -403,31 +553,35 @@ int LineChart::binCount(double length)
 
 void LineChart::setRange(double lo, double hi, bool rebuild)
 {
-    ChartLock lock(this);
-    from = lo;
-    to = hi;
-    auto* axis = new AxisPer(timeAttribute, -1, from, to, from, to, tickStep(to - from), false, true);
-    if (timeAxis) {
-        // The new axis starts where the old one lay, so that a build before
-        // the next layout has the bins of the shown length.
-        axis->x = timeAxis->x;
-        axis->y = timeAxis->y;
-        axis->setSize(timeAxis->width, timeAxis->height);
-    }
-    delete timeAxis;
-    timeAxis = axis;
-    makeValueAxis();
-    if (rebuild) {
-        buildSeries();
-        setSize(-1, -1);
-    }
+    guarded("changing its time window", [this, lo, hi, rebuild] {
+        ChartLock lock(this);
+        // The new axis first: out of memory, the chart keeps the old one.
+        std::unique_ptr<AxisPer> axis(
+            new AxisPer(timeAttribute, -1, lo, hi, lo, hi, tickStep(hi - lo), false, true));
+        if (timeAxis) {
+            // The new axis starts where the old one lay, so that a build before
+            // the next layout has the bins of the shown length.
+            axis->x = timeAxis->x;
+            axis->y = timeAxis->y;
+            axis->setSize(timeAxis->width, timeAxis->height);
+        }
+        from = lo;
+        to = hi;
+        delete timeAxis;
+        timeAxis = axis.release();
+        makeValueAxis();
+        if (rebuild) {
+            buildSeries();
+            setSize(-1, -1);
+        }
+    });
 }
 
 void LineChart::makeValueAxis()
 {
-    auto* axis = new Axis(QPointF(timeAxis ? timeAxis->x : 0.0, timeAxis ? timeAxis->y : 0.0),
-                          axisWidth, height() - axisWidth, valueAttribute, -1, countMinimum,
-                          countMaximum, true);
+    std::unique_ptr<Axis> axis(new Axis(QPointF(timeAxis ? timeAxis->x : 0.0, timeAxis ? timeAxis->y : 0.0),
+                                        axisWidth, height() - axisWidth, valueAttribute, -1, countMinimum,
+                                        countMaximum, true));
     if (valueAxis) {
         axis->x = valueAxis->x;
         axis->y = valueAxis->y;
@@ -435,7 +589,7 @@ void LineChart::makeValueAxis()
     }
     axis->logScale = logarithm;
     delete valueAxis;
-    valueAxis = axis;
+    valueAxis = axis.release();
 }
 
 void LineChart::clearSeries()
@@ -451,7 +605,7 @@ void LineChart::clearSeries()
     selectedSlotsValid = false;
 }
 
-void LineChart::addToSlot(BinSerie* serie, int slot, const QSharedPointer<Packet>& packet)
+void LineChart::addToSlot(BinSerie* serie, int slot, const QSharedPointer<Packet>& packet, Counts& counts)
 {
     BinItem*& item = serie->items[slot];
     if (!item)
@@ -460,20 +614,38 @@ void LineChart::addToSlot(BinSerie* serie, int slot, const QSharedPointer<Packet
     item->auxDouble = slot;
     item->packets.append(packet);
     const int n = item->packets.size();
-    countMinimum = std::min(countMinimum, n);
-    countMaximum = std::max(countMaximum, n);
+    counts.minimum = std::min(counts.minimum, n);
+    counts.maximum = std::max(counts.maximum, n);
 }
 
 void LineChart::buildSeries()
 {
     ++buildCount;
-    // 1.
-    clearSeries();
-    buildTimeColumn = -1;
     // 2.
     GlyphStore* s = store();
-    if (!context || !s || !active)
+    if (!context || !s || !active) {
+        // 1.
+        clearSeries();
+        buildTimeColumn = -1;
+        seriesDropped = false;
         return;
+    }
+
+    // The new series and arcs are made aside: out of memory, the chart
+    // keeps those it had and the new ones go. Once taken, the old ones go
+    // with this holder.
+    struct Built
+    {
+        TList<BinSerie*> series;
+        TList<BinItem*> arcs;
+        ~Built()
+        {
+            for (BinItem* arc : arcs)
+                delete arc;
+            for (BinSerie* serie : series)
+                delete serie;
+        }
+    } built;
 
     // 3.
     const bool traceSide = s->hasAttribute(valueAttribute);
@@ -484,20 +656,26 @@ void LineChart::buildSeries()
     // 4.
     const int n = timeAxis ? binCount(timeAxis->width) : 1;
 
-    // 5.
-    series.append(new BinSerie(nullptr));
+    // 5. Room for every series first, so that no series made is lost to
+    // an append that finds none.
     int colorColumn = -1;
     QHash<TVariant, int> colorIndex;
     int otherIndex = -1;
+    TList<QString> labels;
+    TList<QColor> palette;
+    if (colorAxis) {
+        labels = colorAxis->labels();
+        palette = colorAxis->colors();
+    }
+    built.series.items.reserve(std::size_t(labels.size()) + 1);
+    built.series.append(new BinSerie(nullptr));
     if (colorAxis) {
         colorColumn = columns.value(colorAttribute, -1);
-        const TList<QString> labels = colorAxis->labels();
-        const TList<QColor> palette = colorAxis->colors();
         for (int i = 0; i < labels.size(); ++i) {
             auto* serie = new BinSerie(nullptr);
+            built.series.append(serie);
             if (i < palette.size())
                 serie->color = palette.at(i);
-            series.append(serie);
         }
         // The colour axis's own index, as a table: a value it does not list
         // goes to its "Misc" entry when it has one, else nowhere.
@@ -514,7 +692,7 @@ void LineChart::buildSeries()
     };
 
     // 6.
-    for (BinSerie* serie : series) {
+    for (BinSerie* serie : built.series) {
         serie->items.items.assign(std::size_t(n), nullptr);
         if (connectBins)
             continue;
@@ -527,16 +705,15 @@ void LineChart::buildSeries()
     }
 
     // 7.
-    countMaximum = 0;
-    countMinimum = std::numeric_limits<int>::max();
+    Counts counts{std::numeric_limits<int>::max(), 0};
     const bool windowOpen = from < to;
+    int timeColumn = 0;
 
     if (colorAttribute != RULES_ATTRIBUTE) {
         // 8.
-        const int timeColumn = columns.value(timeAttribute, 0);
-        buildTimeColumn = timeColumn;
+        timeColumn = columns.value(timeAttribute, 0);
         if (windowOpen) {
-            BinSerie* all = series.first();
+            BinSerie* all = built.series.first();
             for (const QSharedPointer<Packet>& packet : events) {
                 const double v = timeOf(packet, timeColumn);
                 if (!(from <= v && v <= to))
@@ -545,17 +722,16 @@ void LineChart::buildSeries()
                 if (colorColumn != -1) {
                     const int c = seriesOf(packet->get(colorColumn));
                     if (c != -1)
-                        addToSlot(series[c + 1], b, packet);
+                        addToSlot(built.series[c + 1], b, packet, counts);
                 }
-                addToSlot(all, b, packet);
+                addToSlot(all, b, packet, counts);
             }
         }
     } else {
         // 9. Rule mode reads times through the global time attribute.
-        const int timeColumn = s->attributeMap(false).value(TIME_ATTRIBUTE, 0);
-        buildTimeColumn = timeColumn;
+        timeColumn = s->attributeMap(false).value(TIME_ATTRIBUTE, 0);
         if (windowOpen && eventView) {
-            BinSerie* all = series.first();
+            BinSerie* all = built.series.first();
             QHash<QString, int> labelIndex;
             for (BinCell* cell : eventView->cells) {
                 if (!cell)
@@ -575,10 +751,10 @@ void LineChart::buildSeries()
                                 continue;
                             const int b = binOf(v, from, to, n);
                             if (c != -1) {
-                                addToSlot(series[c + 1], b, packet);
-                                series[c + 1]->items[b]->label = rowItem->label;
+                                addToSlot(built.series[c + 1], b, packet, counts);
+                                built.series[c + 1]->items[b]->label = rowItem->label;
                             }
-                            addToSlot(all, b, packet);
+                            addToSlot(all, b, packet, counts);
                             all->items[b]->label = rowItem->label;
                         }
                     }
@@ -589,11 +765,22 @@ void LineChart::buildSeries()
 
     // 10.
     if (connectBins)
-        compactSeries(n);
+        compactSeries(built.series, n, this);
 
     // 11.
     if (drawArcs)
-        buildArcs(s->attributeMap(false).value(TIME_ATTRIBUTE, 0));
+        buildArcs(s->attributeMap(false).value(TIME_ATTRIBUTE, 0), built.arcs);
+
+    // 1. The chart takes the new series; the old ones go with `built`.
+    series.items.swap(built.series.items);
+    arcs.items.swap(built.arcs.items);
+    hoveredItems.clear();
+    selectedItems.clear();
+    selectedSlotsValid = false;
+    buildTimeColumn = timeColumn;
+    seriesDropped = false;
+    countMinimum = counts.minimum;
+    countMaximum = counts.maximum;
 
     // Nothing counted: the value range is 0..1 rather than an empty one.
     if (countMinimum == std::numeric_limits<int>::max()) {
@@ -616,31 +803,38 @@ void LineChart::buildSeries()
     layoutItems();
 }
 
-void LineChart::compactSeries(int n)
+void LineChart::compactSeries(TList<BinSerie*>& built, int n, LineChart* owner)
 {
     std::vector<bool> occupied(std::size_t(n), false);
-    for (BinSerie* serie : series)
+    std::size_t kept = 0;
+    for (BinSerie* serie : built)
         for (int b = 0; b < serie->items.size() && b < n; ++b)
             if (serie->items[b])
                 occupied[std::size_t(b)] = true;
-    for (BinSerie* serie : series) {
-        std::vector<BinItem*> compact;
-        for (int b = 0; b < n; ++b) {
-            if (!occupied[std::size_t(b)])
+    for (int b = 0; b < n; ++b)
+        kept += occupied[std::size_t(b)] ? 1 : 0;
+    for (BinSerie* serie : built) {
+        // Every occupied slot gets its item in its place first, so that the
+        // series owns each item made whatever happens next.
+        for (int b = 0; b < n && b < serie->items.size(); ++b) {
+            if (!occupied[std::size_t(b)] || serie->items[b])
                 continue;
-            BinItem* item = b < serie->items.size() ? serie->items[b] : nullptr;
-            if (!item) {
-                item = new BinItem(nullptr, this);
-                item->visible = true;
-                item->auxDouble = b;
-            }
-            compact.push_back(item);
+            auto* item = new BinItem(nullptr, owner);
+            item->visible = true;
+            item->auxDouble = b;
+            serie->items[b] = item;
         }
-        serie->items.items = std::move(compact);
+        std::vector<BinItem*> compact;
+        compact.reserve(kept);
+        for (int b = 0; b < n && b < serie->items.size(); ++b)
+            if (occupied[std::size_t(b)])
+                compact.push_back(serie->items[b]);
+        // An unoccupied slot holds no item: nothing is left behind.
+        serie->items.items.swap(compact);
     }
 }
 
-void LineChart::buildArcs(int timeColumn)
+void LineChart::buildArcs(int timeColumn, TList<BinItem*>& into)
 {
     if (!eventView)
         return;
@@ -656,10 +850,11 @@ void LineChart::buildArcs(int timeColumn)
             const double t1 = timeOf(first, timeColumn);
             const double t2 = timeOf(last, timeColumn);
             if (std::min(to, t2) >= std::max(from, t1)) {
-                auto* arc = new BinItem(nullptr, this);
+                std::unique_ptr<BinItem> arc(new BinItem(nullptr, this));
                 arc->packets.append(first);
                 arc->packets.append(last);
-                arcs.append(arc);
+                into.append(arc.get());
+                arc.release();
             }
         }
     }
@@ -743,6 +938,13 @@ void LineChart::updateTicks()
 }
 
 bool LineChart::render(bool overlayToo, bool updateToo, QImage* target)
+{
+    bool drawn = false;
+    guarded("drawing its series", [&] { drawn = draw(overlayToo, updateToo, target); });
+    return drawn;
+}
+
+bool LineChart::draw(bool overlayToo, bool updateToo, QImage* target)
 {
     QImage* img = target ? target : &image;
     // Let go of however the drawing ends.
@@ -1006,37 +1208,40 @@ void LineChart::drawSelectedRuns(QPainter* painter)
 
 void LineChart::setSize(int w, int h)
 {
-    ImgWidget::setSize(w, h);
-    if (!timeAxis)
-        return;
-    const int H = h == -1 ? height() : h;
-    const int arcRoom = drawArcs ? arcHeight : 0;
-    const double originX = axisWidth + 10;
-    const double originY = H - axisWidth - arcRoom / 2 + 5;
-    timeAxis->x = originX;
-    timeAxis->y = originY;
-    if (valueAxis) {
-        valueAxis->x = originX;
-        valueAxis->y = originY;
-    }
-    const double length = width() - (axisWidth + 10) - axisWidth;
-    if (length > 0) {
-        const double previous = timeAxis->width;
-        timeAxis->setSize(length, axisWidth);
-        if (previous != length) {
-            ChartLock lock(this);
-            buildSeries();
+    guarded("laying out its series", [this, w, h] {
+        ImgWidget::setSize(w, h);
+        if (!timeAxis)
+            return;
+        const int H = h == -1 ? height() : h;
+        const int arcRoom = drawArcs ? arcHeight : 0;
+        const double originX = axisWidth + 10;
+        const double originY = H - axisWidth - arcRoom / 2 + 5;
+        timeAxis->x = originX;
+        timeAxis->y = originY;
+        if (valueAxis) {
+            valueAxis->x = originX;
+            valueAxis->y = originY;
         }
-    }
-    if (valueAxis) {
-        const double valueLength = drawArcs ? H - 5 - arcRoom - axisWidth / 2 : H - 5 - axisWidth;
-        if (valueLength > 0)
-            valueAxis->setSize(valueLength, axisWidth + 10);
-    }
-    if (length > 0) {
-        layoutItems();
-        render(false, true, nullptr);
-    }
+        const double length = width() - (axisWidth + 10) - axisWidth;
+        if (length > 0) {
+            const double previous = timeAxis->width;
+            timeAxis->setSize(length, axisWidth);
+            // Series that a failure dropped are built again too.
+            if (previous != length || seriesDropped) {
+                ChartLock lock(this);
+                buildSeries();
+            }
+        }
+        if (valueAxis) {
+            const double valueLength = drawArcs ? H - 5 - arcRoom - axisWidth / 2 : H - 5 - axisWidth;
+            if (valueLength > 0)
+                valueAxis->setSize(valueLength, axisWidth + 10);
+        }
+        if (length > 0) {
+            layoutItems();
+            render(false, true, nullptr);
+        }
+    });
 }
 
 QRectF LineChart::dataRect()
@@ -1067,6 +1272,11 @@ QString LineChart::tooltipText(const BinItem* item) const
 }
 
 void LineChart::mouseMoveEvent(QMouseEvent* e)
+{
+    guarded("showing the bin under the pointer", [this, e] { hover(e); });
+}
+
+void LineChart::hover(QMouseEvent* e)
 {
     ImgWidget::mouseMoveEvent(e);
     if (dragging) {
@@ -1118,6 +1328,11 @@ void LineChart::clearSelection()
 }
 
 void LineChart::mousePressEvent(QMouseEvent* e)
+{
+    guarded("selecting bins", [this, e] { press(e); });
+}
+
+void LineChart::press(QMouseEvent* e)
 {
     ImgWidget::mousePressEvent(e);
     const bool ctrl = e->modifiers() & Qt::ControlModifier;
@@ -1197,9 +1412,8 @@ void LineChart::sendSelection(const TList<QSharedPointer<Packet>>& packets, bool
     QList<QVariant> args{QStringLiteral("select")};
     if (ctrl)
         args.append(QStringLiteral("ctrl"));
-    auto* event = new PacketsEvent(this, packets, args);
-    QCoreApplication::sendEvent(owner, event);
-    delete event;
+    PacketsEvent event(this, packets, args);
+    QCoreApplication::sendEvent(owner, &event);
 }
 
 void LineChart::selectRange(bool send)
@@ -1238,24 +1452,28 @@ void LineChart::resetDrag()
 
 void LineChart::mouseReleaseEvent(QMouseEvent* e)
 {
-    ImgWidget::mouseReleaseEvent(e);
-    if (dragging) {
-        timer->stop();
-        mouseX = std::round(e->localPos().x());
-        mouseY = std::round(e->localPos().y());
-        if (rect().contains(e->pos()))
-            selectRange(true);
-    }
-    dragging = false;
-    resetDrag();
-    render(false, true, nullptr);
+    guarded("selecting bins", [this, e] {
+        ImgWidget::mouseReleaseEvent(e);
+        if (dragging) {
+            timer->stop();
+            mouseX = std::round(e->localPos().x());
+            mouseY = std::round(e->localPos().y());
+            if (rect().contains(e->pos()))
+                selectRange(true);
+        }
+        dragging = false;
+        resetDrag();
+        render(false, true, nullptr);
+    });
 }
 
 void LineChart::dragTimeOut()
 {
-    selectRange(false);
     timer->stop();
-    render(false, true, nullptr);
+    guarded("selecting bins", [this] {
+        selectRange(false);
+        render(false, true, nullptr);
+    });
 }
 
 void LineChart::moveTimeOut()
@@ -1266,21 +1484,23 @@ void LineChart::moveTimeOut()
 void LineChart::wheelEvent(QWheelEvent* e)
 {
     e->accept();
-    const int steps = e->angleDelta().y() / 120;
-    const double before = zoom;
-    zoom = std::max(0.0, std::min(zoom + steps, MAX_ZOOM));
-    if (zoom != before && context) {
-        double min = 0.0;
-        double max = 0.0;
-        fullSpan(&min, &max);
-        const double t = zoom / 100.0 * (max - min);
-        setRange(min + t, max - t, true);
-        if (miniView) {
-            RenderEvent event(this, {min + t, max - t});
-            QCoreApplication::sendEvent(miniView.data(), &event);
+    guarded("zooming its time window", [this, e] {
+        const int steps = e->angleDelta().y() / 120;
+        const double before = zoom;
+        zoom = std::max(0.0, std::min(zoom + steps, MAX_ZOOM));
+        if (zoom != before && context) {
+            double min = 0.0;
+            double max = 0.0;
+            fullSpan(&min, &max);
+            const double t = zoom / 100.0 * (max - min);
+            setRange(min + t, max - t, true);
+            if (miniView) {
+                RenderEvent event(this, {min + t, max - t});
+                QCoreApplication::sendEvent(miniView.data(), &event);
+            }
         }
-    }
-    render(false, true, nullptr);
+        render(false, true, nullptr);
+    });
 }
 
 void LineChart::enterEvent(QEvent* e)
@@ -1310,25 +1530,33 @@ bool LineChart::event(QEvent* e)
             const double f = re->args.at(0).toDouble(&okFrom);
             const double g = re->args.at(1).toDouble(&okTo);
             if (okFrom && okTo && std::isfinite(f) && std::isfinite(g)) {
-                double min = 0.0;
-                double max = 0.0;
-                fullSpan(&min, &max);
-                setRange(min + f * (max - min), min + g * (max - min), true);
-                render(false, true, nullptr);
+                guarded("moving its time window", [this, f, g] {
+                    double min = 0.0;
+                    double max = 0.0;
+                    fullSpan(&min, &max);
+                    setRange(min + f * (max - min), min + g * (max - min), true);
+                    render(false, true, nullptr);
+                });
             }
             e->accept();
             return true;
         }
     } else if (e->type() == toEventType(PACKETSEVENT)) {
         auto* pe = static_cast<PacketsEvent*>(e);
-        selectedPackets.clear();
-        for (const QSharedPointer<Packet>& p : pe->events())
-            selectedPackets.insert(p);
-        for (BinItem* item : selectedItems)
-            item->selected = false;
-        selectedItems.clear();
-        selectionChanged();
-        render(false, true, nullptr);
+        guarded("showing the selection", [this, pe] {
+            restoreSeries();
+            // The new set is made before the old one goes.
+            QSet<QSharedPointer<Packet>> chosen;
+            chosen.reserve(int(pe->events().size()));
+            for (const QSharedPointer<Packet>& p : pe->events())
+                chosen.insert(p);
+            selectedPackets.swap(chosen);
+            for (BinItem* item : selectedItems)
+                item->selected = false;
+            selectedItems.clear();
+            selectionChanged();
+            render(false, true, nullptr);
+        });
         e->accept();
         return true;
     }

@@ -11,6 +11,7 @@
 #include <QSharedPointer>
 #include <QString>
 
+#include <type_traits>
 #include <vector>
 
 class Axis;
@@ -38,6 +39,14 @@ class QPolygonF;
 // The chart mutex serialises option changes and builds; it is not
 // recursive, and setSize, which may rebuild, takes it only when its caller
 // does not hold it already. Everything runs on the GUI thread.
+//
+// What a user's action reaches (an option, a selection sent by another
+// view, the mouse, the wheel, a resize, a render from the event loop) ends
+// in the chart when memory runs out: the chart lets go of its series and
+// its selection and shows no events, one message names memory, and the
+// next selection, option change or resize builds the series again. A
+// context handed over (setContext, a load) leaves its failure to its
+// caller, the chart left without series.
 class LineChart : public ImgWidget
 {
     Q_OBJECT
@@ -46,11 +55,26 @@ public:
     LineChart(ControlWidget* owner, EventWidget* eventView, QWidget* parent);
     ~LineChart() override;
 
+    // Holds back the charts' messages about running out of memory while it
+    // lives and tells the first of them when the last such holder goes: an
+    // action that reaches both charts of a pair says so once.
+    class OneMessage
+    {
+    public:
+        OneMessage();
+        ~OneMessage();
+        OneMessage(const OneMessage&) = delete;
+        OneMessage& operator=(const OneMessage&) = delete;
+    };
+    // Whether a chart ran out of memory and its message is held back.
+    static bool failurePending();
+
     bool isActive() const;
     void setActive(bool active, bool rebuild);
     // Shows the context over the full span of its time attribute, with the
     // value attribute "#Events" and no colour attribute, then hands the same
-    // call to the mini view.
+    // call to the mini view. Out of memory, std::bad_alloc goes on to the
+    // caller, the chart without series.
     virtual void setContext(Context* context, bool clearSelection, bool render);
     void setValueAttribute(const QString& name, int min, int max, bool logarithm, bool rebuild);
     void setColorAttribute(const QString& name, const TList<TVariant>& values,
@@ -185,13 +209,52 @@ protected:
 
     bool chartLocked = false;
 
+    // Runs `work`, what an action of the user does in this chart, so that
+    // running out of memory ends here: the chart drops its series, says so
+    // once (`action` ends "ran out of memory while ...") and false is
+    // returned. Inside another such run of this chart, or inside a context
+    // hand-over, the failure goes on to that; a run of the other chart of
+    // the pair, inside this one's, recovers its own chart and leaves the
+    // message to the outermost run.
+    template <typename Work>
+    bool guarded(const char* action, Work&& work)
+    {
+        using Run = std::remove_reference_t<Work>;
+        return runGuarded(action, [](void* w) { (*static_cast<Run*>(w))(); }, &work);
+    }
+    // Builds the series again after a failure dropped them.
+    void restoreSeries();
+
+    // A failure left the chart without series.
+    bool seriesDropped = false;
+
 private:
+    bool runGuarded(const char* action, void (*run)(void*), void* work);
+    // Frees the series, the arcs, the selection and the hover and blanks
+    // the images; allocates nothing that it cannot do without.
+    void dropSeries() noexcept;
+    void tellOutOfMemory(const char* action) noexcept;
+    static void tellPending() noexcept;
+    bool draw(bool overlay, bool update, QImage* target);
+    void hover(QMouseEvent* e);
+    void press(QMouseEvent* e);
+    void takeContext(Context* context, bool clearSelection, bool render);
     void clearSeries();
-    void compactSeries(int n);
-    void buildArcs(int timeColumn);
+    // Low and high item counts of a build.
+    struct Counts
+    {
+        int minimum;
+        int maximum;
+    };
+    // Gives every series only the slots occupied in any of them.
+    static void compactSeries(TList<BinSerie*>& built, int n, LineChart* owner);
+    void buildArcs(int timeColumn, TList<BinItem*>& into);
     // Adds the event to the slot of the series, making the slot's item.
-    void addToSlot(BinSerie* serie, int slot, const QSharedPointer<Packet>& packet);
+    void addToSlot(BinSerie* serie, int slot, const QSharedPointer<Packet>& packet, Counts& counts);
     void resetDrag();
+
+    // Guarded runs of this chart under way.
+    int ownRuns = 0;
 
     // Column of the time attribute the last build read (-1 none).
     int buildTimeColumn = -1;

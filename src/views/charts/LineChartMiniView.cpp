@@ -68,13 +68,20 @@ void LineChartMiniView::setContext(Context* c, bool clearSelectionToo, bool rend
 void LineChartMiniView::lineTimeOut()
 {
     if (from != sentFrom || to != sentTo) {
-        sentFrom = from;
-        sentTo = to;
         lineTimer->start();
-        if (chart) {
-            RenderEvent event(this, {from, to});
-            QCoreApplication::sendEvent(chart, &event);
-        }
+        // The chart recovers from running out of memory itself; the window
+        // counts as sent only once the event is made.
+        guarded("moving its time window", [this] {
+            if (chart) {
+                RenderEvent event(this, {from, to});
+                sentFrom = from;
+                sentTo = to;
+                QCoreApplication::sendEvent(chart, &event);
+            } else {
+                sentFrom = from;
+                sentTo = to;
+            }
+        });
         return;
     }
     if (dragging)
@@ -151,31 +158,34 @@ void LineChartMiniView::layoutItems()
 
 void LineChartMiniView::setSize(int w, int h)
 {
-    ImgWidget::setSize(w, h);
-    if (!timeAxis)
-        return;
-    const int H = h == -1 ? height() : h;
-    timeAxis->x = axisWidth + 10;
-    timeAxis->y = H;
-    if (valueAxis) {
-        valueAxis->x = axisWidth + 10;
-        valueAxis->y = H;
-    }
-    const double length = width() - 2 * axisWidth - 10;
-    if (length > 0) {
-        const double previous = timeAxis->width;
-        timeAxis->setSize(length, axisWidth);
-        if (previous != length) {
-            ChartLock lock(this);
-            buildSeries();
+    guarded("laying out its series", [this, w, h] {
+        ImgWidget::setSize(w, h);
+        if (!timeAxis)
+            return;
+        const int H = h == -1 ? height() : h;
+        timeAxis->x = axisWidth + 10;
+        timeAxis->y = H;
+        if (valueAxis) {
+            valueAxis->x = axisWidth + 10;
+            valueAxis->y = H;
         }
-    }
-    if (valueAxis)
-        valueAxis->setSize(H, axisWidth);
-    if (length > 0) {
-        layoutItems();
-        render(false, true, nullptr);
-    }
+        const double length = width() - 2 * axisWidth - 10;
+        if (length > 0) {
+            const double previous = timeAxis->width;
+            timeAxis->setSize(length, axisWidth);
+            // Series that a failure dropped are built again too.
+            if (previous != length || seriesDropped) {
+                ChartLock lock(this);
+                buildSeries();
+            }
+        }
+        if (valueAxis)
+            valueAxis->setSize(H, axisWidth);
+        if (length > 0) {
+            layoutItems();
+            render(false, true, nullptr);
+        }
+    });
 }
 
 bool LineChartMiniView::renderOverlay()
@@ -188,6 +198,13 @@ bool LineChartMiniView::renderOverlay()
 }
 
 bool LineChartMiniView::render(bool overlayToo, bool updateToo, QImage* target)
+{
+    bool drawn = false;
+    guarded("drawing its series", [&] { drawn = drawStrip(overlayToo, updateToo, target); });
+    return drawn;
+}
+
+bool LineChartMiniView::drawStrip(bool overlayToo, bool updateToo, QImage* target)
 {
     QImage* img = target ? target : &image;
     // Let go of however the drawing ends.
@@ -307,35 +324,39 @@ QSize LineChartMiniView::sizeHint() const
 
 void LineChartMiniView::mousePressEvent(QMouseEvent* e)
 {
-    ImgWidget::mousePressEvent(e);
-    if (!timeAxis)
-        return;
-    const double left = from * timeAxis->width + timeAxis->x;
-    const double right = to * timeAxis->width + timeAxis->x;
-    if (left <= pressX && pressX <= right && 0 <= pressY && pressY <= height()) {
-        dragging = true;
-        lineTimer->start();
-    }
+    guarded("moving its time window", [this, e] {
+        ImgWidget::mousePressEvent(e);
+        if (!timeAxis)
+            return;
+        const double left = from * timeAxis->width + timeAxis->x;
+        const double right = to * timeAxis->width + timeAxis->x;
+        if (left <= pressX && pressX <= right && 0 <= pressY && pressY <= height()) {
+            dragging = true;
+            lineTimer->start();
+        }
+    });
 }
 
 void LineChartMiniView::mouseMoveEvent(QMouseEvent* e)
 {
-    ImgWidget::mouseMoveEvent(e);
-    if (dragging && timeAxis && timeAxis->width > 0) {
-        lineTimer->start();
-        const double before = from;
-        const double width = to - from;
-        from = std::max(0.0, std::min(from + (mouseX - pressX) / timeAxis->width, 1.0 - width));
-        to = from + width;
-        normaliseWindow();
-        // The press point follows the part of the motion that moved the
-        // window: motion lost to the rounding to two decimals or held back
-        // by an edge counts towards the next move.
-        pressX += (from - before) * timeAxis->width;
-        pressY = mouseY;
-    }
-    hoverTimer->start(HOVER_INTERVAL);
-    render(false, true, nullptr);
+    guarded("moving its time window", [this, e] {
+        ImgWidget::mouseMoveEvent(e);
+        if (dragging && timeAxis && timeAxis->width > 0) {
+            lineTimer->start();
+            const double before = from;
+            const double width = to - from;
+            from = std::max(0.0, std::min(from + (mouseX - pressX) / timeAxis->width, 1.0 - width));
+            to = from + width;
+            normaliseWindow();
+            // The press point follows the part of the motion that moved the
+            // window: motion lost to the rounding to two decimals or held back
+            // by an edge counts towards the next move.
+            pressX += (from - before) * timeAxis->width;
+            pressY = mouseY;
+        }
+        hoverTimer->start(HOVER_INTERVAL);
+        render(false, true, nullptr);
+    });
 }
 
 void LineChartMiniView::mouseReleaseEvent(QMouseEvent* e)
@@ -347,22 +368,24 @@ void LineChartMiniView::mouseReleaseEvent(QMouseEvent* e)
 void LineChartMiniView::wheelEvent(QWheelEvent* e)
 {
     e->accept();
-    const int steps = e->angleDelta().y() / 120;
-    const double before = zoom;
-    // At 100 the window would have no width.
-    zoom = std::max(0.0, std::min(zoom + steps, 100.0 - MIN_WIDTH * 100.0));
-    if (zoom != before) {
-        const double z = std::max(minZoom, std::min(zoom / 100.0, maxZoom));
-        const double centre = from + (to - from) / 2.0;
-        // The window is 1 - z wide about its centre; at an edge it moves
-        // inwards rather than losing width, so that zooming out all the way
-        // gives the whole span again.
-        const double width = std::max(MIN_WIDTH, 1.0 - z);
-        from = std::max(0.0, std::min(centre - width / 2.0, 1.0 - width));
-        to = from + width;
-        lineTimer->start();
-    }
-    render(false, true, nullptr);
+    guarded("moving its time window", [this, e] {
+        const int steps = e->angleDelta().y() / 120;
+        const double before = zoom;
+        // At 100 the window would have no width.
+        zoom = std::max(0.0, std::min(zoom + steps, 100.0 - MIN_WIDTH * 100.0));
+        if (zoom != before) {
+            const double z = std::max(minZoom, std::min(zoom / 100.0, maxZoom));
+            const double centre = from + (to - from) / 2.0;
+            // The window is 1 - z wide about its centre; at an edge it moves
+            // inwards rather than losing width, so that zooming out all the way
+            // gives the whole span again.
+            const double width = std::max(MIN_WIDTH, 1.0 - z);
+            from = std::max(0.0, std::min(centre - width / 2.0, 1.0 - width));
+            to = from + width;
+            lineTimer->start();
+        }
+        render(false, true, nullptr);
+    });
 }
 
 void LineChartMiniView::enterEvent(QEvent* e)
@@ -389,20 +412,22 @@ bool LineChartMiniView::event(QEvent* e)
             bool okB = false;
             const double a = re->args.at(0).toDouble(&okA);
             const double b = re->args.at(1).toDouble(&okB);
-            double min = 0.0;
-            double max = 0.0;
-            fullSpan(&min, &max);
-            // A span of one instant gives no fractions: the window stays.
-            if (okA && okB && max > min && std::isfinite(a) && std::isfinite(b)) {
-                to = (b - min) / (max - min);
-                from = (a - min) / (max - min);
-                normaliseWindow();
-                // The wheel continues from the window's width.
-                zoom = (1.0 - (to - from)) * 100.0;
-                sentFrom = from;
-                sentTo = to;
-                render(false, true, nullptr);
-            }
+            guarded("moving its time window", [&] {
+                double min = 0.0;
+                double max = 0.0;
+                fullSpan(&min, &max);
+                // A span of one instant gives no fractions: the window stays.
+                if (okA && okB && max > min && std::isfinite(a) && std::isfinite(b)) {
+                    to = (b - min) / (max - min);
+                    from = (a - min) / (max - min);
+                    normaliseWindow();
+                    // The wheel continues from the window's width.
+                    zoom = (1.0 - (to - from)) * 100.0;
+                    sentFrom = from;
+                    sentTo = to;
+                    render(false, true, nullptr);
+                }
+            });
         }
     }
     return LineChart::event(e);

@@ -70,4 +70,7 @@ public slots:
 protected:
     bool event(QEvent* e) override;
     void layoutItems() override;
+
+private:
+    bool drawStrip(bool overlay, bool update, QImage* target);
 };

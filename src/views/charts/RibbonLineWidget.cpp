@@ -2,6 +2,7 @@
 
 #include "app/ControlWidget.h"
 #include "app/MainWindow.h"
+#include "app/MessageAsker.h"
 #include "views/charts/ChartOptionsWidget.h"
 #include "views/charts/LineChart.h"
 #include "views/charts/LineChartMiniView.h"
@@ -12,6 +13,9 @@
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QPushButton>
+
+#include <memory>
+#include <new>
 
 RibbonLineWidget::RibbonLineWidget(ControlWidget* owner, EventWidget* eventView, QWidget* parent)
     : QWidget(parent)
@@ -65,6 +69,8 @@ void RibbonLineWidget::setActive(bool active, bool rebuild)
 {
     if (active == chart->isActive())
         return;
+    // One switch: running out of memory in both charts is told once.
+    LineChart::OneMessage one;
     chart->setActive(active, rebuild);
     miniView->setActive(active, rebuild);
     setVisible(active);
@@ -87,8 +93,19 @@ void RibbonLineWidget::showOptions()
         if (window->rightLineRibbon)
             rightChart = window->rightLineRibbon->chart;
     }
-    QPointer<ChartOptionsWidget> dialog =
-        new ChartOptionsWidget(owner, options, leftMatrix, rightMatrix, leftChart, rightChart, this);
+    QPointer<ChartOptionsWidget> dialog;
+    try {
+        std::unique_ptr<ChartOptionsWidget> made(
+            new ChartOptionsWidget(owner, options, leftMatrix, rightMatrix, leftChart, rightChart, this));
+        dialog = made.get();
+        made.release();
+    } catch (const std::bad_alloc&) {
+        // The dialog gave back what it borrowed and went.
+        MessageAsker::notify(QMessageBox::Warning, QStringLiteral("Failed to open the chart options"),
+                             QStringLiteral("The chart options ran out of memory while they were made."),
+                             QWidget::window());
+        return;
+    }
     dialog->exec();
     delete dialog.data();
 }

@@ -2430,18 +2430,22 @@ void EventWidget::exitPickerMode(BinItem glyph)
 
 void EventWidget::inspectTime()
 {
-    GlyphStore* store = control ? control->glyphStore : glyphStore;
-    auto* temp = new Context(nullptr, QStringLiteral("temp"), selectedPackets(), store, true);
-    auto* dialog = new QDialog(this);
-    auto* layout = new QVBoxLayout(dialog);
-    auto* chart = new GanttWidget(control, dialog);
-    chart->setData(temp, true, true);
-    layout->addWidget(chart);
-    dialog->resize(400, 300);
-    dialog->exec();
-    delete chart;
-    delete temp;
-    delete dialog;
+    // The chart owns the selection's context and says itself when it finds
+    // no memory for it; what is made here goes however this ends.
+    try {
+        GlyphStore* store = control ? control->glyphStore : glyphStore;
+        std::unique_ptr<QDialog> dialog(new QDialog(this));
+        auto* layout = new QVBoxLayout(dialog.get());
+        auto* chart = new GanttWidget(control, dialog.get());
+        if (!chart->showSelection(selectedPackets(), store))
+            return;
+        layout->addWidget(chart);
+        dialog->resize(400, 300);
+        dialog->exec();
+    } catch (const std::bad_alloc&) {
+        MessageAsker::notify(QMessageBox::Warning, QStringLiteral("Failed to draw the Gantt chart"),
+                             QStringLiteral("The Gantt chart ran out of memory while taking the selection."), this);
+    }
 }
 
 // ---------------------------------------------------------------------------
