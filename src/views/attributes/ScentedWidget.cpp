@@ -16,6 +16,7 @@
 #include "views/attributes/DoubleSlider.h"
 #include "views/attributes/GuiThreadCheck.h"
 #include "views/attributes/JobPool.h"
+#include "views/attributes/OutOfMemory.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -30,6 +31,7 @@
 #include <cmath>
 #include <map>
 #include <memory>
+#include <new>
 #include <vector>
 
 const QColor ScentedWidget::BAR_COLOR(177, 189, 197, 255);
@@ -261,11 +263,11 @@ void ScentedWidget::buildXAxisLocked()
                         glyphStore->attributeMap(tracesSide), false, values.size() > n, false);
 }
 
-void ScentedWidget::computeFilteredBinsLocked()
+ScentedWidget::PaleBins ScentedWidget::paleBinsLocked() const
 {
-    filteredBins.clear();
+    PaleBins pale;
     if (!context || !xAxis)
-        return;
+        return pale;
     const int col = columnLocked();
     QSet<TVariant> filter;
     {
@@ -278,82 +280,124 @@ void ScentedWidget::computeFilteredBinsLocked()
 
     const int n = binCountLocked();
     if (n <= 0)
-        return;
+        return pale;
+    QSet<int>& bins = pale.bins;
     int lead = 0;
     int trail = n;
-    if (auto* bins = dynamic_cast<BinAxis*>(xAxis)) {
+    if (auto* axis = dynamic_cast<BinAxis*>(xAxis)) {
         for (int i = 0; i < n; ++i) {
-            if (filter.contains(bins->value(i)))
-                filteredBins.insert(i);
+            if (filter.contains(axis->value(i)))
+                bins.insert(i);
         }
-        if (bins->miscBin) {
-            const TList<TVariant> others = bins->otherValues();
+        if (axis->miscBin) {
+            const TList<TVariant> others = axis->otherValues();
             for (const TVariant& v : others.items) {
                 if (filter.contains(v)) {
-                    filteredBins.insert(n - 1);
+                    bins.insert(n - 1);
                     break;
                 }
             }
         }
-        while (lead < n && filteredBins.contains(lead))
+        while (lead < n && bins.contains(lead))
             ++lead;
         int back = 0;
-        while (back < n && filteredBins.contains(n - 1 - back))
+        while (back < n && bins.contains(n - 1 - back))
             ++back;
         trail = n - back;
     } else if (auto* axis = dynamic_cast<Axis*>(xAxis)) {
         const double span = axis->max - axis->min;
         // A range of one value maps no filter onto bins.
         if (span == 0.0 || !std::isfinite(span))
-            return;
+            return pale;
         for (const TVariant& v : filter) {
             if (v.isPair()) {
                 const QPair<double, double> range = v.toPair();
                 const int a = IAxis::clampToInt(std::ceil((range.first - axis->min) / span * n));
                 const int b = IAxis::clampToInt(std::ceil((range.second - axis->min) / span * n));
                 for (int i = 0; i < std::min(a, n); ++i)
-                    filteredBins.insert(i);
+                    bins.insert(i);
                 for (int i = std::max(b, 0); i < n; ++i)
-                    filteredBins.insert(i);
+                    bins.insert(i);
                 lead = a;
                 trail = b;
             } else if (v.isValid()) {
                 const int i = IAxis::clampToInt(std::ceil((v.toDouble() - axis->min) / span * n));
                 if (i >= 0 && i < n)
-                    filteredBins.insert(i);
+                    bins.insert(i);
             }
         }
     }
 
     const int w = viewWidth;
     if (w <= 0)
-        return;
+        return pale;
     const double step = double(w - 2 * (n - 1)) / n + 2;
-    moveSlider(step * lead / w, step * trail / w);
+    pale.moveSlider = true;
+    pale.from = step * lead / w;
+    pale.to = step * trail / w;
+    return pale;
 }
 
 void ScentedWidget::rebuildBinsLocked()
 {
     if (!xAxis || !yAxis)
         return;
-    computeFilteredBinsLocked();
-
-    dropSerie(serie);
-    serie = nullptr;
-    hoveredBins.clear();
-    pickedBins.clear();
-    axisOrder.clear();
-    serie = new BinSerie(nullptr);
+    // The bins, their lists and marks and the pale bins are made aside and
+    // put in place at the end, where nothing allocates: out of memory on
+    // the way, the histogram keeps what it showed.
+    PaleBins pale = paleBinsLocked();
     const int n = binCountLocked();
+    std::unique_ptr<BinSerie, void (*)(BinSerie*)> next(new BinSerie(nullptr), dropSerie);
+    next->items.items.reserve(std::size_t(std::max(n, 0)));
     for (int i = 0; i < n; ++i) {
-        std::unique_ptr<BinItem> bin(new BinItem(serie, nullptr));
-        serie->items.append(bin.get());
+        std::unique_ptr<BinItem> bin(new BinItem(next.get(), nullptr));
+        // Room for the layout's two stops and for every bin in the marked
+        // lists: a later layout, hover or selection allocates nothing.
+        bin->colorStops.items.reserve(2);
+        next->items.append(bin.get());
         bin.release();
     }
+    TList<BinItem*> hovered;
+    TList<BinItem*> picked;
+    TList<BinItem*> order;
+    hovered.items.reserve(std::size_t(std::max(n, 0)));
+    picked.items.reserve(std::size_t(std::max(n, 0)));
 
-    if (!context || n <= 0)
-        return;
+    const bool counted = context && n > 0;
+    double largest = 0.0;
+    if (counted) {
+        countBinsLocked(*next, n);
+        for (int i = 0; i < n; ++i) {
+            BinItem* bin = next->items.items[std::size_t(i)];
+            bin->auxDouble = bin->packets.size();
+            largest = std::max(largest, bin->auxDouble);
+            bin->auxFlag = pale.bins.contains(i);
+            if (bin->highlighted)
+                hovered.append(bin);
+            if (bin->selected)
+                picked.append(bin);
+        }
+        order = next->items;
+    }
 
+    // In place: nothing below allocates but the axis's two labels.
+    BinSerie* old = serie;
+    serie = next.release();
+    std::swap(hoveredBins.items, hovered.items);
+    std::swap(pickedBins.items, picked.items);
+    std::swap(axisOrder.items, order.items);
+    std::swap(filteredBins, pale.bins);
+    if (counted) {
+        serie->second = largest;
+        yAxis->setRange(0.0, largest);
+    }
+    dropSerie(old);
+    if (pale.moveSlider)
+        moveSlider(pale.from, pale.to);
+}
+
+void ScentedWidget::countBinsLocked(BinSerie& bins, int n)
+{
     const TList<QSharedPointer<Packet>>& records =
         tracesSide ? context->conversationPackets : context->packets;
     const int col = columnLocked();
@@ -388,7 +432,7 @@ void ScentedWidget::rebuildBinsLocked()
             if (index < 0 || index >= n)
                 continue;
         }
-        BinItem* bin = serie->items.items[std::size_t(index)];
+        BinItem* bin = bins.items.items[std::size_t(index)];
         lastValue[std::size_t(index)] = &value;
         binOf[r] = index;
         slotOf[r] = sizes[std::size_t(index)]++;
@@ -403,7 +447,7 @@ void ScentedWidget::rebuildBinsLocked()
     }
     std::vector<std::vector<QSharedPointer<Packet>>*> lists(static_cast<std::size_t>(n));
     for (int i = 0; i < n; ++i) {
-        lists[std::size_t(i)] = &serie->items.items[std::size_t(i)]->packets.items;
+        lists[std::size_t(i)] = &bins.items.items[std::size_t(i)]->packets.items;
         lists[std::size_t(i)]->resize(std::size_t(sizes[std::size_t(i)]));
     }
     // Every copy counts a reference on the event. The histograms of a panel
@@ -424,23 +468,10 @@ void ScentedWidget::rebuildBinsLocked()
         if (b >= 0)
             (*lists[std::size_t(b)])[std::size_t(slotOf[r])] = records.items[r];
     }
-
-    double largest = 0.0;
     for (int i = 0; i < n; ++i) {
-        BinItem* bin = serie->items.items[std::size_t(i)];
         if (lastValue[std::size_t(i)])
-            bin->label = DisplayText::of(*lastValue[std::size_t(i)]);
-        bin->auxDouble = bin->packets.size();
-        largest = std::max(largest, bin->auxDouble);
-        bin->auxFlag = filteredBins.contains(i);
-        if (bin->highlighted)
-            hoveredBins.append(bin);
-        if (bin->selected)
-            pickedBins.append(bin);
+            bins.items.items[std::size_t(i)]->label = DisplayText::of(*lastValue[std::size_t(i)]);
     }
-    serie->second = largest;
-    yAxis->setRange(0.0, largest);
-    axisOrder = serie->items;
 }
 
 // ---------------------------------------------------------------------------
@@ -493,9 +524,16 @@ void ScentedWidget::layoutBinsLocked()
     const double g = std::trunc(length - n);
     const int barWidth = g / n <= 1.0 ? 1 : IAxis::clampToInt(std::ceil(g / n));
 
-    Axis heights(QPointF(yAxis->x, yAxis->y), yAxis->width, yAxis->height, yAxis->name, -1,
-                 yAxis->min, yAxis->max, true);
-    heights.logScale = logarithmic;
+    // The bars' heights are the count axis's offsets on the chosen scale:
+    // the axis itself measures them, so that a layout allocates nothing.
+    struct Scale
+    {
+        Axis& axis;
+        const bool was;
+        ~Scale() { axis.logScale = was; }
+    } scale{*yAxis, yAxis->logScale};
+    yAxis->logScale = logarithmic;
+    const Axis& heights = *yAxis;
 
     const int count = serie->items.size();
     for (int i = 0; i < count; ++i) {
@@ -768,56 +806,100 @@ void ScentedWidget::sliderDragTimeOut()
 
 void ScentedWidget::sliderDragMove(double from, double to)
 {
-    sliderDragMove(from, to, true);
+    // The slider's drag: out of memory, the histogram and the column's
+    // filter stay as they were.
+    try {
+        sliderDragMove(from, to, true);
+    } catch (const std::bad_alloc&) {
+        tellOutOfMemory(this, QStringLiteral("Failed to filter events"),
+                        QStringLiteral("filtering the events by ") + attribute,
+                        QStringLiteral("shows them as before."));
+    }
 }
 
 void ScentedWidget::sliderDragMove(double from, double to, bool rebuild)
 {
     LUMIVANE_GUI_THREAD_ONLY();
     waitForJobs();
-    AnnotatedLocker lock(contextMutex);
-    if (!context || !glyphStore)
-        return;
-    if (from == 0.0 && to == 1.0) {
+    {
+        AnnotatedLocker lock(contextMutex);
+        if (!context || !glyphStore)
+            return;
+        const bool open = from == 0.0 && to == 1.0;
+        // The side's new filters and picked events are made aside; then they
+        // and the old ones change places, and change back unless the bins
+        // were counted anew too.
+        THash<int, QSet<TVariant>> filters;
+        QSet<QSharedPointer<Packet>> picked;
+        int col = -1;
+        if (open) {
+            AnnotatedLocker filterLock(filterMutex());
+            filters = THash<int, QSet<TVariant>>(filtersOf(context, tracesSide).isOrdered());
+        } else {
+            const int n = binCountLocked();
+            const int w = viewWidth;
+            // Without bins, width or column the range maps onto no filter.
+            if (n > 0 && w > 0 && columnLocked() >= 0 && xAxis) {
+                col = columnLocked();
+                const double step = double(w - 2 * (n - 1)) / n + 2;
+                const int lo = IAxis::clampToInt(std::trunc(from * w / step));
+                const int hi = IAxis::clampToInt(std::ceil(to * w / step));
+                QSet<TVariant> filter;
+                if (auto* bins = dynamic_cast<BinAxis*>(xAxis)) {
+                    const int count = std::min(n, bins->count());
+                    for (int i = 0; i < std::min(lo, count); ++i)
+                        filter.insert(bins->value(i));
+                    for (int i = std::max(hi, 0); i < count; ++i)
+                        filter.insert(bins->value(i));
+                } else if (auto* axis = dynamic_cast<Axis*>(xAxis)) {
+                    const double span = axis->max - axis->min;
+                    filter.insert(TVariant(axis->min + double(lo) / n * span,
+                                           axis->min + double(hi) / n * span));
+                }
+                AnnotatedLocker filterLock(filterMutex());
+                filters = filtersOf(context, tracesSide);
+                filters[col] = filter;
+            }
+            picked = pickedPackets;
+        }
+
+        struct Swapped
         {
-            AnnotatedLocker filters(filterMutex());
-            filtersOf(context, tracesSide).clear();
-        }
-        pickedPackets.clear();
-        filteredBins.clear();
-        if (serie) {
-            for (BinItem* bin : serie->items.items)
-                bin->auxFlag = false;
-        }
-        if (slider) {
+            ScentedWidget* histogram;
+            THash<int, QSet<TVariant>>* filters;
+            QSet<QSharedPointer<Packet>>& picked;
+            double from;
+            double to;
+            bool kept = false;
+            void swap()
+            {
+                if (filters) {
+                    AnnotatedLocker filterLock(filterMutex());
+                    std::swap(filtersOf(histogram->context, histogram->tracesSide), *filters);
+                }
+                histogram->pickedPackets.swap(picked);
+            }
+            ~Swapped()
+            {
+                if (kept)
+                    return;
+                swap();
+                if (DoubleSlider* s = histogram->slider) {
+                    s->from = from;
+                    s->to = to;
+                    s->updateLayout();
+                }
+            }
+        } swapped{this, (open || col >= 0) ? &filters : nullptr, picked, slider ? slider->from : 0.0,
+                  slider ? slider->to : 1.0};
+        swapped.swap();
+        // An open range puts the slider back first: the new bins may place
+        // it on their filter.
+        if (open && slider) {
             slider->changeFromToValue(0.0, 1.0);
             slider->update();
         }
-    } else {
-        const int n = binCountLocked();
-        const int w = viewWidth;
-        const int col = columnLocked();
-        // Without bins, width or column the range maps onto no filter.
-        if (n > 0 && w > 0 && col >= 0 && xAxis) {
-            const double step = double(w - 2 * (n - 1)) / n + 2;
-            const int lo = IAxis::clampToInt(std::trunc(from * w / step));
-            const int hi = IAxis::clampToInt(std::ceil(to * w / step));
-            QSet<TVariant> filter;
-            if (auto* bins = dynamic_cast<BinAxis*>(xAxis)) {
-                const int count = std::min(n, bins->count());
-                for (int i = 0; i < std::min(lo, count); ++i)
-                    filter.insert(bins->value(i));
-                for (int i = std::max(hi, 0); i < count; ++i)
-                    filter.insert(bins->value(i));
-            } else if (auto* axis = dynamic_cast<Axis*>(xAxis)) {
-                const double span = axis->max - axis->min;
-                filter.insert(TVariant(axis->min + double(lo) / n * span,
-                                       axis->min + double(hi) / n * span));
-            }
-            {
-                AnnotatedLocker filters(filterMutex());
-                filtersOf(context, tracesSide)[col] = filter;
-            }
+        if (col >= 0) {
             const TList<int> columns{col};
             for (auto it = pickedPackets.begin(); it != pickedPackets.end();) {
                 if (glyphStore->checkPacketColumns(*it, context, columns, tracesSide))
@@ -826,11 +908,19 @@ void ScentedWidget::sliderDragMove(double from, double to, bool rebuild)
                     it = pickedPackets.erase(it);
             }
         }
+        if (rebuild)
+            rebuildBinsLocked();
+        // Done: nothing below allocates.
+        swapped.kept = true;
+        if (open && !rebuild) {
+            filteredBins.clear();
+            if (serie) {
+                for (BinItem* bin : serie->items.items)
+                    bin->auxFlag = false;
+            }
+        }
+        layoutBinsLocked();
     }
-    if (rebuild)
-        rebuildBinsLocked();
-    layoutBinsLocked();
-    lock.unlock();
     render(true, true, nullptr);
 }
 

@@ -137,8 +137,21 @@ private:
     // The parts below run with contextMutex held.
     void buildYAxisLocked();
     void buildXAxisLocked();
+    // New bins counted over the context, put in place of the old ones only
+    // once complete (out of memory, the old ones stay).
     void rebuildBinsLocked();
-    void computeFilteredBinsLocked();
+    // Counts the records into the n empty bins of `bins`.
+    void countBinsLocked(BinSerie& bins, int n);
+    // The bins that the column's filter leaves out, and where the slider
+    // then stands (when the widget has a width).
+    struct PaleBins
+    {
+        QSet<int> bins;
+        bool moveSlider = false;
+        double from = 0.0;
+        double to = 1.0;
+    };
+    PaleBins paleBinsLocked() const;
     void layoutBinsLocked();
     void sortItemsLocked();
     int binCountLocked() const;
