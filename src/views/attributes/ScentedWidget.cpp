@@ -221,26 +221,34 @@ void ScentedWidget::buildYAxisLocked()
 {
     if (!context)
         return;
+    // The new axis is made before the old one goes.
+    std::unique_ptr<Axis> axis(new Axis(QPointF(viewX, viewY), viewWidth, 0, QStringLiteral("#msg"), -1, 0.0,
+                                        1.0, true));
     delete yAxis;
-    yAxis = nullptr;
-    yAxis = new Axis(QPointF(viewX, viewY), viewWidth, 0, QStringLiteral("#msg"), -1, 0.0, 1.0,
-                     true);
+    yAxis = axis.release();
 }
 
 void ScentedWidget::buildXAxisLocked()
 {
     if (!context || !glyphStore)
         return;
+    bool many = false;
+    std::unique_ptr<IAxis> axis = makeXAxisLocked(many);
     delete xAxis;
-    xAxis = nullptr;
+    xAxis = axis.release();
+    manyValues = many;
+}
+
+std::unique_ptr<IAxis> ScentedWidget::makeXAxisLocked(bool& many) const
+{
     const QPointF pos(viewX, viewY);
     if (isRangeAttribute()) {
-        auto* axis = new Axis(pos, viewWidth, 0, attribute, columnLocked(),
-                              glyphStore->minValue(attribute, context),
-                              glyphStore->maxValue(attribute, context), false);
+        many = manyValues;
+        std::unique_ptr<Axis> axis(new Axis(pos, viewWidth, 0, attribute, columnLocked(),
+                                            glyphStore->minValue(attribute, context),
+                                            glyphStore->maxValue(attribute, context), false));
         axis->logScale = false;
-        xAxis = axis;
-        return;
+        return axis;
     }
 
     const int n = maxBins;
@@ -254,13 +262,16 @@ void ScentedWidget::buildXAxisLocked()
         std::map<double, TVariant> sorted;
         for (const TVariant& v : values.items)
             sorted.emplace(v.toDouble(), v);
-        values.clear();
+        TList<TVariant> ascending;
+        ascending.items.reserve(sorted.size());
         for (const auto& entry : sorted)
-            values.append(entry.second);
+            ascending.append(entry.second);
+        std::swap(values.items, ascending.items);
     }
-    manyValues = values.size() > 39;
-    xAxis = new BinAxis(pos, viewWidth, 0, attribute, values,
-                        glyphStore->attributeMap(tracesSide), false, values.size() > n, false);
+    many = values.size() > 39;
+    return std::unique_ptr<IAxis>(new BinAxis(pos, viewWidth, 0, attribute, values,
+                                              glyphStore->attributeMap(tracesSide), false, values.size() > n,
+                                              false));
 }
 
 ScentedWidget::PaleBins ScentedWidget::paleBinsLocked() const
@@ -775,18 +786,43 @@ void ScentedWidget::setBinSort(int mode)
 {
     LUMIVANE_GUI_THREAD_ONLY();
     waitForJobs();
-    {
-        AnnotatedLocker lock(contextMutex);
-        binSort = mode;
+    if (mode == BIN_SORT_SELECTED || !context || !glyphStore) {
+        {
+            AnnotatedLocker lock(contextMutex);
+            binSort = mode;
+        }
         if (mode != BIN_SORT_SELECTED)
-            buildXAxisLocked();
+            setSize(-1, -1);
+        refreshView();
+        return;
     }
-    if (mode != BIN_SORT_SELECTED) {
-        setSize(-1, -1);
+    {
+        // The new axis and its bins take the place of the old ones together:
+        // out of memory, the order and the bins stay as they were.
         AnnotatedLocker lock(contextMutex);
-        rebuildBinsLocked();
+        const int order = binSort;
+        const bool many = manyValues;
+        IAxis* old = xAxis;
+        binSort = mode;
+        try {
+            std::unique_ptr<IAxis> axis = makeXAxisLocked(manyValues);
+            // Where the widget's size puts it: the range bins count by it.
+            axis->x = 10;
+            axis->y = height() - 2;
+            axis->setSize(width() - 15, 0);
+            xAxis = axis.release();
+            rebuildBinsLocked();
+        } catch (...) {
+            if (xAxis != old)
+                delete xAxis;
+            xAxis = old;
+            binSort = order;
+            manyValues = many;
+            throw;
+        }
+        delete old;
     }
-    refreshView();
+    setSize(-1, -1);
 }
 
 void ScentedWidget::setXBeginOffset(double)
@@ -801,7 +837,16 @@ void ScentedWidget::setXEndOffset(double)
 
 void ScentedWidget::sliderDragTimeOut()
 {
-    selectPackets();
+    // The end of the drag: the events the filter left picked go to the
+    // other views whole, or not at all.
+    try {
+        selectPackets();
+    } catch (const std::bad_alloc&) {
+        tellOutOfMemory(this, QStringLiteral("Failed to select events"),
+                        QStringLiteral("handing the events picked by ") + attribute
+                            + QStringLiteral(" to the other views"),
+                        QStringLiteral("they show the selection as before."));
+    }
 }
 
 void ScentedWidget::sliderDragMove(double from, double to)
@@ -1054,32 +1099,36 @@ void ScentedWidget::selectPackets()
 {
     LUMIVANE_GUI_THREAD_ONLY();
     waitForJobs();
-    TList<QSharedPointer<Packet>> events;
+    std::unique_ptr<PacketsEvent> event;
     {
         AnnotatedLocker lock(contextMutex);
-        if (!pickedPackets.isEmpty()) {
-            if (!tracesSide) {
-                events.items.assign(pickedPackets.begin(), pickedPackets.end());
-            } else if (context && glyphStore) {
-                const int col = glyphStore->conversationAttributeColumns.value(CONV_CONVID, 0);
-                for (const QSharedPointer<Packet>& record : pickedPackets) {
-                    const int id = record->get(col).toInt();
-                    auto it = context->conversations.constFind(id);
-                    if (it == context->conversations.constEnd()) {
-                        qDebug().noquote() << "no trace" << id;
-                        continue;
-                    }
-                    events.append(it.value());
+        event = pickedEventLocked();
+    }
+    if (owner)
+        QCoreApplication::sendEvent(owner, event.get());
+}
+
+std::unique_ptr<PacketsEvent> ScentedWidget::pickedEventLocked() const
+{
+    TList<QSharedPointer<Packet>> events;
+    if (!pickedPackets.isEmpty()) {
+        if (!tracesSide) {
+            events.items.assign(pickedPackets.begin(), pickedPackets.end());
+        } else if (context && glyphStore) {
+            const int col = glyphStore->conversationAttributeColumns.value(CONV_CONVID, 0);
+            for (const QSharedPointer<Packet>& record : pickedPackets) {
+                const int id = record->get(col).toInt();
+                auto it = context->conversations.constFind(id);
+                if (it == context->conversations.constEnd()) {
+                    qDebug().noquote() << "no trace" << id;
+                    continue;
                 }
+                events.append(it.value());
             }
         }
     }
-    if (!owner)
-        return;
-    auto* event = new PacketsEvent(this, events,
-                                   {QStringLiteral("select"), QStringLiteral("ctrl")});
-    QCoreApplication::sendEvent(owner, event);
-    delete event;
+    return std::unique_ptr<PacketsEvent>(
+        new PacketsEvent(const_cast<ScentedWidget*>(this), events, {QStringLiteral("select"), QStringLiteral("ctrl")}));
 }
 
 // ---------------------------------------------------------------------------
@@ -1096,47 +1145,22 @@ void ScentedWidget::mouseMoveEvent(QMouseEvent* event)
     LUMIVANE_GUI_THREAD_ONLY();
     waitForJobs();
     bool changed = false;
-    bool entered = false;
     QString tip;
-    {
-        // A compute resets the mouse position under the same lock.
-        AnnotatedLocker lock(contextMutex);
-        ImgWidget::mouseMoveEvent(event);
-        changed = dropHoveredLocked();
-        if ((changed || hoveredBins.isEmpty()) && serie) {
-            const int mx = IAxis::clampToInt(mouseX);
-            const int my = IAxis::clampToInt(mouseY);
-            for (BinItem* bin : serie->items.items) {
-                if (bin->auxFlag || !bin->contains(mx, my))
-                    continue;
-                if (!bin->highlighted) {
-                    bin->highlighted = true;
-                    hoveredBins.append(bin);
-                    entered = true;
-                    const int count = bin->packets.size();
-                    const int total =
-                        (glyphStore && context) ? glyphStore->valueTotal(context, attribute) : 0;
-                    const double percent = total > 0 ? roundTo(double(count) / total * 100.0, 2) : 0.0;
-                    tip = QStringLiteral("value: ") + bin->label + QStringLiteral("\n Frequency: ")
-                          + QString::number(count) + QStringLiteral("/") + QString::number(total)
-                          + QStringLiteral(" (") + QString::number(percent, 'g', 6)
-                          + QStringLiteral("%)");
-                }
-                break;
-            }
-        }
-        // The highlight is the union of the hovered bins' events; it only
-        // changes with them, but a hover handed in from another view ends
-        // once the mouse is over this histogram and no bin is hovered.
-        if (changed || entered) {
-            highlightedPackets.clear();
-            for (const BinItem* bin : hoveredBins.items) {
-                for (const QSharedPointer<Packet>& p : bin->packets.items)
-                    highlightedPackets.insert(p);
-            }
-        } else if (hoveredBins.isEmpty()) {
+    try {
+        hover(event, changed, tip);
+    } catch (const std::bad_alloc&) {
+        // Out of memory: nothing is hovered (which needs none).
+        {
+            AnnotatedLocker lock(contextMutex);
+            for (BinItem* bin : hoveredBins.items)
+                bin->highlighted = false;
+            hoveredBins.items.clear();
             highlightedPackets.clear();
         }
+        tellOutOfMemory(this, QStringLiteral("Failed to highlight events"),
+                        QStringLiteral("highlighting the events of a bin of ") + attribute,
+                        QStringLiteral("shows none highlighted."));
+        tip.clear();
     }
     if (changed)
         QToolTip::hideText();
@@ -1145,15 +1169,96 @@ void ScentedWidget::mouseMoveEvent(QMouseEvent* event)
     renderOverlay();
 }
 
+void ScentedWidget::hover(QMouseEvent* event, bool& changed, QString& tip)
+{
+    bool entered = false;
+    // A compute resets the mouse position under the same lock.
+    AnnotatedLocker lock(contextMutex);
+    ImgWidget::mouseMoveEvent(event);
+    changed = dropHoveredLocked();
+    if ((changed || hoveredBins.isEmpty()) && serie) {
+        const int mx = IAxis::clampToInt(mouseX);
+        const int my = IAxis::clampToInt(mouseY);
+        for (BinItem* bin : serie->items.items) {
+            if (bin->auxFlag || !bin->contains(mx, my))
+                continue;
+            if (!bin->highlighted) {
+                bin->highlighted = true;
+                hoveredBins.append(bin);
+                entered = true;
+                const int count = bin->packets.size();
+                const int total =
+                    (glyphStore && context) ? glyphStore->valueTotal(context, attribute) : 0;
+                const double percent = total > 0 ? roundTo(double(count) / total * 100.0, 2) : 0.0;
+                tip = QStringLiteral("value: ") + bin->label + QStringLiteral("\n Frequency: ")
+                      + QString::number(count) + QStringLiteral("/") + QString::number(total)
+                      + QStringLiteral(" (") + QString::number(percent, 'g', 6)
+                      + QStringLiteral("%)");
+            }
+            break;
+        }
+    }
+    // The highlight is the union of the hovered bins' events; it only
+    // changes with them, but a hover handed in from another view ends
+    // once the mouse is over this histogram and no bin is hovered.
+    if (changed || entered) {
+        QSet<QSharedPointer<Packet>> union_;
+        for (const BinItem* bin : hoveredBins.items) {
+            for (const QSharedPointer<Packet>& p : bin->packets.items)
+                union_.insert(p);
+        }
+        highlightedPackets.swap(union_);
+    } else if (hoveredBins.isEmpty()) {
+        highlightedPackets.clear();
+    }
+}
+
 void ScentedWidget::mousePressEvent(QMouseEvent* event)
 {
     LUMIVANE_GUI_THREAD_ONLY();
     waitForJobs();
+    try {
+        pick(event);
+    } catch (const std::bad_alloc&) {
+        tellOutOfMemory(this, QStringLiteral("Failed to select events"),
+                        QStringLiteral("picking the events of a bin of ") + attribute,
+                        QStringLiteral("shows the selection as before."));
+    }
+    renderOverlay();
+}
+
+void ScentedWidget::pick(QMouseEvent* event)
+{
     const bool ctrl = event->modifiers() & Qt::ControlModifier;
     const bool right = event->button() == Qt::RightButton;
+    std::unique_ptr<PacketsEvent> picked;
     {
         AnnotatedLocker lock(contextMutex);
         ImgWidget::mousePressEvent(event);
+        // What the press changes is noted first: out of memory before the
+        // picked events are handed on, the histogram is put back as it was.
+        const std::size_t count = serie ? serie->items.items.size() : 0;
+        std::vector<char> wasSelected(count, 0);
+        for (std::size_t i = 0; i < count; ++i)
+            wasSelected[i] = serie->items.items[i]->selected;
+        struct Undo
+        {
+            ScentedWidget* histogram;
+            std::vector<char>& selected;
+            TList<BinItem*> bins;
+            QSet<QSharedPointer<Packet>> packets;
+            bool done = false;
+            ~Undo()
+            {
+                if (done)
+                    return;
+                for (std::size_t i = 0; i < selected.size(); ++i)
+                    histogram->serie->items.items[i]->selected = selected[i] != 0;
+                std::swap(histogram->pickedBins.items, bins.items);
+                histogram->pickedPackets.swap(packets);
+            }
+        } undo{this, wasSelected, pickedBins, pickedPackets};
+
         const int px = IAxis::clampToInt(pressX);
         const int py = IAxis::clampToInt(pressY);
         if (!ctrl) {
@@ -1184,31 +1289,35 @@ void ScentedWidget::mousePressEvent(QMouseEvent* event)
             }
         }
         qDebug("updateselected packets");
+        QSet<QSharedPointer<Packet>> next;
         if (!ctrl) {
-            pickedPackets.clear();
             if (serie) {
                 for (const BinItem* bin : serie->items.items) {
                     if (!bin->selected)
                         continue;
                     for (const QSharedPointer<Packet>& p : bin->packets.items)
-                        pickedPackets.insert(p);
+                        next.insert(p);
                 }
             }
         } else {
+            next = pickedPackets;
             if (added) {
                 for (const QSharedPointer<Packet>& p : added->packets.items)
-                    pickedPackets.insert(p);
+                    next.insert(p);
             }
             if (removed) {
                 for (const QSharedPointer<Packet>& p : removed->packets.items)
-                    pickedPackets.remove(p);
+                    next.remove(p);
             }
         }
+        pickedPackets.swap(next);
+        if (!right)
+            picked = pickedEventLocked();
+        undo.done = true;
         highlightedPackets.clear();
     }
-    if (!right)
-        selectPackets();
-    renderOverlay();
+    if (picked && owner)
+        QCoreApplication::sendEvent(owner, picked.get());
 }
 
 void ScentedWidget::mouseReleaseEvent(QMouseEvent* event)

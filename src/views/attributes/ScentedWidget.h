@@ -9,6 +9,8 @@
 #include <QSharedPointer>
 #include <QString>
 
+#include <memory>
+
 class Axis;
 class BinItem;
 class BinSerie;
@@ -16,6 +18,7 @@ class Context;
 class DoubleSlider;
 class IAxis;
 class Packet;
+class PacketsEvent;
 class QMutex;
 class JobPool;
 
@@ -137,6 +140,9 @@ private:
     // The parts below run with contextMutex held.
     void buildYAxisLocked();
     void buildXAxisLocked();
+    // The X axis for the attribute, the bin count and order; `many` tells
+    // whether it has more values than are shown.
+    std::unique_ptr<IAxis> makeXAxisLocked(bool& many) const;
     // New bins counted over the context, put in place of the old ones only
     // once complete (out of memory, the old ones stay).
     void rebuildBinsLocked();
@@ -169,6 +175,11 @@ private:
     int columnLocked() const;
 
     void layoutBins();
+    // The picked events as the packets event that selectPackets sends.
+    std::unique_ptr<PacketsEvent> pickedEventLocked() const;
+    // The parts of the mouse handlers that run out of memory, if any.
+    void hover(QMouseEvent* event, bool& changed, QString& tip);
+    void pick(QMouseEvent* event);
     // Waits for the panel's jobs (see jobPool).
     void waitForJobs();
     // Lays out and renders after a change made on the GUI thread.
