@@ -10,13 +10,18 @@
 
 void tellOutOfMemory(QWidget* parent, const QString& title, const QString& action, const QString& shows) noexcept
 {
+    tellOutOfMemory(parent, title, "The attribute panel", action, shows);
+}
+
+void tellOutOfMemory(QWidget* parent, const QString& title, const char* subject, const QString& action,
+                     const QString& shows) noexcept
+{
     try {
-        qWarning().noquote() << "the attribute panel ran out of memory while" << action;
-        MessageAsker::notify(QMessageBox::Warning, title,
-                             QStringLiteral("The attribute panel ran out of memory while ") + action
-                                 + QStringLiteral(" and ") + shows,
-                             parent ? parent->window() : nullptr);
+        const QString text = QString::fromLatin1(subject) + QStringLiteral(" ran out of memory while ") + action
+                             + QStringLiteral(" and ") + shows;
+        qWarning().noquote() << text;
+        MessageAsker::notify(QMessageBox::Warning, title, text, parent ? parent->window() : nullptr);
     } catch (...) {
-        std::fputs("Out of memory: the attribute panel could not tell so\n", stderr);
+        std::fputs("Out of memory: a side panel could not tell so\n", stderr);
     }
 }

@@ -8,3 +8,6 @@ class QWidget;
 // under a "Failed to ..." title, through MessageAsker. Throws nothing: when
 // not even the message finds memory, a fixed line goes to stderr.
 void tellOutOfMemory(QWidget* parent, const QString& title, const QString& action, const QString& shows) noexcept;
+// The same for another subject than the attribute panel ("The histogram").
+void tellOutOfMemory(QWidget* parent, const QString& title, const char* subject, const QString& action,
+                     const QString& shows) noexcept;
