@@ -192,7 +192,7 @@ void AttributeWidget::SelectionWork::run()
         // all it needs first). The panel waits for its jobs before it
         // does anything, and then sees the flag; the event wakes it.
         ranOut.store(true, std::memory_order_relaxed);
-        if (QEvent* event = failed) {
+        if (QEvent* event = failed; event && owner) {
             failed = nullptr;
             try {
                 QCoreApplication::postEvent(owner, event);

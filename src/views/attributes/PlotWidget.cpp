@@ -9,6 +9,7 @@
 #include "items/BinSerie.h"
 #include "model/Context.h"
 #include "model/GlyphStore.h"
+#include "views/attributes/OutOfMemory.h"
 
 #include <QDebug>
 #include <QMouseEvent>
@@ -20,6 +21,7 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <new>
 #include <vector>
 
 PlotWidget::PlotWidget(const QString& attribute, ControlWidget* control, QWidget* parent)
@@ -312,6 +314,22 @@ void PlotWidget::moveTimeOut()
 
 void PlotWidget::mouseMoveEvent(QMouseEvent* event)
 {
+    try {
+        hover(event);
+    } catch (const std::bad_alloc&) {
+        // Out of memory: no bar is hovered (which needs none).
+        for (BinItem* bar : hoveredBins.items)
+            bar->highlighted = false;
+        hoveredBins.clear();
+        highlightedPackets.clear();
+        update();
+        tellOutOfMemory(this, QStringLiteral("Failed to highlight events"), "The histogram",
+                        QStringLiteral("highlighting the events of a bar"), QStringLiteral("shows none highlighted."));
+    }
+}
+
+void PlotWidget::hover(QMouseEvent* event)
+{
     ImgWidget::mouseMoveEvent(event);
     const bool dropped = dropHovered();
     // Resting on the hovered bar changes nothing.
@@ -356,6 +374,22 @@ void PlotWidget::mouseMoveEvent(QMouseEvent* event)
 }
 
 void PlotWidget::mousePressEvent(QMouseEvent* event)
+{
+    try {
+        pick(event);
+    } catch (const std::bad_alloc&) {
+        // Out of memory: no bar is picked (which needs none).
+        for (BinItem* bar : pickedBins.items)
+            bar->selected = false;
+        pickedBins.clear();
+        pickedPackets.clear();
+        update();
+        tellOutOfMemory(this, QStringLiteral("Failed to select events"), "The histogram",
+                        QStringLiteral("picking the events of a bar"), QStringLiteral("shows none picked."));
+    }
+}
+
+void PlotWidget::pick(QMouseEvent* event)
 {
     ImgWidget::mousePressEvent(event);
     const bool ctrl = event->modifiers() & Qt::ControlModifier;

@@ -60,6 +60,10 @@ private:
     std::unique_ptr<IAxis> makeXAxis(Context* context) const;
     std::unique_ptr<BinSerie> makeBars(Context* context, const IAxis* x, const QSet<QSharedPointer<Packet>>& picked,
                                        const QSet<QSharedPointer<Packet>>& highlighted) const;
+    // The mouse handlers' work; out of memory, the handlers leave nothing
+    // hovered or picked.
+    void hover(QMouseEvent* event);
+    void pick(QMouseEvent* event);
     // The attribute's event-side column; -1 (with a debug line) when the
     // store lacks it.
     int column() const;
