@@ -21,8 +21,9 @@
 #include <memory>
 
 // Every allocation of what another view or the user's input makes the side
-// panel do fails in turn: the range slider's drag, a selection and a hover
-// sent to the panel, the search box's filter. No exception leaves the
+// panel do fails in turn: the range slider's drag and its release (whose
+// picked events go to the other views whole or not at all), a selection and
+// a hover sent to the panel, the search box's filter. No exception leaves the
 // entry; the panel shows what a panel that never failed shows, or, with one
 // message that names memory, what it showed before or no histograms; and
 // the same action done again shows what a panel that never failed shows.
@@ -117,6 +118,20 @@ ScentedWidget* histogramOf(AttributeWidget& panel, const QString& attribute)
     return nullptr;
 }
 
+// The size of the last packets event sent to the controller (-1: none);
+// it allocates nothing, as the failures reach it too.
+class Sent : public QObject
+{
+public:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (int(event->type()) == PACKETSEVENT)
+            events = int(static_cast<PacketsEvent*>(event)->events().size());
+        return false;
+    }
+    int events = -1;
+};
+
 // A panel (of the trace side for `traces`) over the tiny log, with a
 // selection and a range filter set before the action.
 struct Panel
@@ -124,9 +139,11 @@ struct Panel
     Data data = tinyLog();
     std::unique_ptr<RibbonAttributeWidget> ribbon;
     AttributeWidget* panel = nullptr;
+    Sent sent;
 
     explicit Panel(bool traces)
     {
+        data.control->installEventFilter(&sent);
         ribbon.reset(new RibbonAttributeWidget(data.control.get(), traces, nullptr));
         panel = ribbon->panel;
         panel->setContext(data.context);
@@ -138,7 +155,7 @@ struct Panel
             emit h->slider->dragMove(0.0, 0.5);
         panel->waitForJobs();
     }
-    QStringList text() { return panelText(*panel, data.context); }
+    QStringList text() { return panelText(*panel, data.context) << QStringLiteral("sent %1").arg(sent.events); }
 };
 
 // The action as the entry the user's input reaches starts it; what it
@@ -170,6 +187,13 @@ struct Action
         if (name == QLatin1String("drag")) {
             if (histogram)
                 emit histogram->slider->dragMove(0.3, 0.8);
+        } else if (name == QLatin1String("release")) {
+            // The release of the slider: the range, then its picked events
+            // sent to the other views.
+            if (histogram) {
+                emit histogram->slider->dragMove(0.3, 0.8);
+                emit histogram->slider->dragTimeOut(0.3, 0.8);
+            }
         } else if (name == QLatin1String("search")) {
             // The key timer's time out, as the event loop delivers it.
             QMetaObject::invokeMethod(p.ribbon->keyTimer, "timeout");
@@ -280,6 +304,7 @@ void PanelFailuresTest::everyAllocation_data()
     QTest::newRow("drag over text") << "drag" << false << "proto" << "Failed to filter events";
     QTest::newRow("drag over a range") << "drag" << false << "frame.len" << "Failed to filter events";
     QTest::newRow("drag over traces") << "drag" << true << "conv.length" << "Failed to filter events";
+    QTest::newRow("release over traces") << "release" << true << "conv.length" << "Failed to filter events";
     QTest::newRow("selection") << "select" << false << "" << "Failed to select events";
     QTest::newRow("selection of traces") << "select" << true << "" << "Failed to select events";
     QTest::newRow("hover") << "hover" << false << "" << "Failed to highlight events";

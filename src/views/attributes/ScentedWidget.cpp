@@ -838,9 +838,21 @@ void ScentedWidget::setXEndOffset(double)
 void ScentedWidget::sliderDragTimeOut()
 {
     // The end of the drag: the events the filter left picked go to the
-    // other views whole, or not at all.
+    // other views whole, or not at all. After a drag that changed nothing
+    // (and said so) there is nothing new to tell them.
+    if (dragRanOut) {
+        dragRanOut = false;
+        return;
+    }
     try {
-        selectPackets();
+        // The drag made the event with its filter: it is sent as made.
+        std::unique_ptr<PacketsEvent> pick = std::move(pendingPick);
+        if (!pick) {
+            selectPackets();
+            return;
+        }
+        if (owner)
+            QCoreApplication::sendEvent(owner, pick.get());
     } catch (const std::bad_alloc&) {
         tellOutOfMemory(this, QStringLiteral("Failed to select events"),
                         QStringLiteral("handing the events picked by ") + attribute
@@ -853,9 +865,13 @@ void ScentedWidget::sliderDragMove(double from, double to)
 {
     // The slider's drag: out of memory, the histogram and the column's
     // filter stay as they were.
+    dragRanOut = false;
     try {
-        sliderDragMove(from, to, true);
+        std::unique_ptr<PacketsEvent> pick;
+        sliderDragMove(from, to, true, &pick);
+        pendingPick = std::move(pick);
     } catch (const std::bad_alloc&) {
+        dragRanOut = true;
         tellOutOfMemory(this, QStringLiteral("Failed to filter events"),
                         QStringLiteral("filtering the events by ") + attribute,
                         QStringLiteral("shows them as before."));
@@ -863,6 +879,11 @@ void ScentedWidget::sliderDragMove(double from, double to)
 }
 
 void ScentedWidget::sliderDragMove(double from, double to, bool rebuild)
+{
+    sliderDragMove(from, to, rebuild, nullptr);
+}
+
+void ScentedWidget::sliderDragMove(double from, double to, bool rebuild, std::unique_ptr<PacketsEvent>* pick)
 {
     LUMIVANE_GUI_THREAD_ONLY();
     waitForJobs();
@@ -953,6 +974,9 @@ void ScentedWidget::sliderDragMove(double from, double to, bool rebuild)
                     it = pickedPackets.erase(it);
             }
         }
+        if (pick)
+            *pick = pickedEventLocked();
+        // Last, as it puts its bins in place once made.
         if (rebuild)
             rebuildBinsLocked();
         // Done: nothing below allocates.

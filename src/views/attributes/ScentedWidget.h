@@ -202,4 +202,11 @@ private:
     int viewWidth = 0;
     int viewHeight = 0;
     bool renderPending = false;
+    // Set by a drag of the slider that ran out of memory, until the next.
+    bool dragRanOut = false;
+    // The picked events a drag left, made with its filter, for the end of
+    // the drag to send (so that it needs no memory of its own).
+    std::unique_ptr<PacketsEvent> pendingPick;
+    // A drag that also makes that event when `pick` is given.
+    void sliderDragMove(double from, double to, bool rebuild, std::unique_ptr<PacketsEvent>* pick);
 };
