@@ -37,12 +37,20 @@ class ScentedWidget;
 // never depends on other work of the program, and a job whose thread
 // cannot be started runs on the GUI thread (JobPool). A job that cannot be
 // made for want of memory is done on the GUI thread too (a histogram), or
-// not at all (a selection, which leaves the marks as they were). A selection that arrives in
-// a packets event is applied on the pool too (SelectionWork), without
-// waiting: with hundreds of thousands of events the sets and marks take
-// long. Every later operation of the panel, and every change a histogram
-// makes on the GUI thread, first waits for the pool, so nothing sees or
-// overtakes a selection half applied.
+// not at all (a selection, which leaves the marks as they were). A
+// selection that arrives in a packets event is applied on the pool too
+// (SelectionWork), without waiting: with hundreds of thousands of events
+// the sets and marks take long. Every later operation of the panel, and
+// every change a histogram makes on the GUI thread, first waits for the
+// pool, so nothing sees or overtakes a selection half applied.
+//
+// Out of memory, every action that the user or another view starts ends
+// here (guardAction), with one message: an action that makes what it needs
+// before it changes anything (a selection, a hover) leaves the histograms
+// as they were; one that lays the grid out again (a context, a search, an
+// order, a bin order, the scale), or a selection job that fails on the
+// pool after the sliders were reset for it, leaves the panel without
+// histograms until the next layout.
 class AttributeWidget : public QWidget
 {
     Q_OBJECT

@@ -46,6 +46,13 @@ inline constexpr int BIN_SORT_SELECTED = 3;
 // update they ask for are queued to the GUI thread. The GUI thread's own
 // changes (mouse, slider, orders, broadcast) first wait for the panel's
 // jobs, so a selection the pool still applies is never overtaken.
+//
+// Memory: new bins, axes, filters and picked events are made aside and put
+// in place once complete, and laying out, marking or hovering the bins
+// allocates nothing. Out of memory, a drag of the slider leaves the
+// histogram and the column's filter as they were (and its release sends
+// nothing), a click leaves the picked events as they were and a hover
+// leaves none; each tells the user once.
 class ScentedWidget : public ImgWidget
 {
     Q_OBJECT
