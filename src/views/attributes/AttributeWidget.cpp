@@ -16,6 +16,7 @@
 #include "views/attributes/DoubleSlider.h"
 #include "views/attributes/GuiThreadCheck.h"
 #include "views/attributes/JobPool.h"
+#include "views/attributes/OutOfMemory.h"
 #include "views/attributes/RibbonAttributeWidget.h"
 #include "views/attributes/ScentedWidget.h"
 
@@ -126,6 +127,13 @@ public:
     std::atomic<int>* finished = nullptr;
 };
 
+// The event a selection job that ran out of memory posts to its panel.
+QEvent::Type selectionFailedType()
+{
+    static const int type = QEvent::registerEventType();
+    return QEvent::Type(type);
+}
+
 // What an attribute needs for its relevance score.
 struct Scored {
     QString name;
@@ -169,13 +177,29 @@ AttributeWidget::SelectionWork::SelectionWork()
     setAutoDelete(false);
 }
 
+AttributeWidget::SelectionWork::~SelectionWork()
+{
+    delete failed;
+}
+
 void AttributeWidget::SelectionWork::run()
 {
     done.exchange(false, std::memory_order_acq_rel);
     try {
         apply();
     } catch (const std::bad_alloc&) {
-        // Out of memory: the panel keeps the selection it had.
+        // Out of memory before the panel's selection changed (apply makes
+        // all it needs first). The panel waits for its jobs before it
+        // does anything, and then sees the flag; the event wakes it.
+        ranOut.store(true, std::memory_order_relaxed);
+        if (QEvent* event = failed; event && owner) {
+            failed = nullptr;
+            try {
+                QCoreApplication::postEvent(owner, event);
+            } catch (...) {
+                // The flag stays for the panel's next wait.
+            }
+        }
     }
     // What the job was handed goes here, not with the job on the GUI thread.
     events = PacketSet();
@@ -249,7 +273,7 @@ AttributeWidget::AttributeWidget(ControlWidget* controlWidget, bool kind, QWidge
 
 AttributeWidget::~AttributeWidget()
 {
-    waitForJobs();
+    pool->waitForDone(-1);
     for (Work* work : works.items)
         delete work;
     works.clear();
@@ -274,7 +298,57 @@ void AttributeWidget::waitForJobs()
     if (selectionWork) {
         selectionWork->done.load(std::memory_order_acquire);
         selectionWork->marked.load(std::memory_order_acquire);
+        if (selectionWork->ranOut.exchange(false, std::memory_order_relaxed)) {
+            // The sliders may have been reset for the selection that did not
+            // come: the panel goes empty rather than show half of it.
+            dropCells();
+            tellOutOfMemory(this, QStringLiteral("Failed to select events"),
+                            QStringLiteral("applying a selection"), emptied());
+        }
     }
+}
+
+QString AttributeWidget::emptied()
+{
+    return QStringLiteral("now shows no histograms. A new search, order or context lays them out again.");
+}
+
+void AttributeWidget::dropCells() noexcept
+{
+    pool->waitForDone(-1);
+    delete selectionWork;
+    selectionWork = nullptr;
+    for (QWidget* cell : cells.items)
+        delete cell;
+    cells.clear();
+    dropped = true;
+    update();
+}
+
+void AttributeWidget::guardAction(const QString& title, const QString& action, Recovery recovery,
+                                  void (*run)(void*), void* work)
+{
+    if (actionDepth > 0) {
+        run(work);
+        return;
+    }
+    dropped = false;
+    try {
+        struct Depth
+        {
+            int& depth;
+            explicit Depth(int& depth) : depth(depth) { ++depth; }
+            ~Depth() { --depth; }
+        } inside(actionDepth);
+        run(work);
+        return;
+    } catch (const std::bad_alloc&) {
+    }
+    const bool empty = recovery == Recovery::Empty || dropped;
+    if (empty)
+        dropCells();
+    tellOutOfMemory(this, title, action,
+                    empty ? emptied() : QStringLiteral("shows its histograms as before."));
 }
 
 bool AttributeWidget::ranOutOfMemory() const
@@ -305,19 +379,26 @@ TList<ScentedWidget*> AttributeWidget::histograms() const
 void AttributeWidget::setContext(Context* c, bool)
 {
     LUMIVANE_GUI_THREAD_ONLY();
-    waitForJobs();
-    context = c;
-    recount = true;
-    refresh(QString());
+    guardAction(QStringLiteral("Failed to show attributes"), QStringLiteral("showing the attributes of a context"),
+                Recovery::Empty, [&] {
+                    waitForJobs();
+                    context = c;
+                    recount = true;
+                    prepareRefresh(QString());
+                    layoutGrid(attributes);
+                });
 }
 
 void AttributeWidget::takeContext(Context* c)
 {
     LUMIVANE_GUI_THREAD_ONLY();
-    waitForJobs();
-    context = c;
-    recount = true;
-    prepareRefresh(QString());
+    guardAction(QStringLiteral("Failed to show attributes"), QStringLiteral("showing the attributes of a context"),
+                Recovery::Empty, [&] {
+                    waitForJobs();
+                    context = c;
+                    recount = true;
+                    prepareRefresh(QString());
+                });
 }
 
 void AttributeWidget::prepareRefresh(const QString& order)
@@ -334,14 +415,23 @@ void AttributeWidget::prepareRefresh(const QString& order)
 void AttributeWidget::refresh(QString order)
 {
     LUMIVANE_GUI_THREAD_ONLY();
-    waitForJobs();
-    prepareRefresh(order);
-    layoutAttributes(attributes);
+    guardAction(QStringLiteral("Failed to order attributes"), QStringLiteral("ordering the attributes"),
+                Recovery::Empty, [&] {
+                    waitForJobs();
+                    prepareRefresh(order);
+                    layoutGrid(attributes);
+                });
 }
 
 void AttributeWidget::filterAttributes(QString text)
 {
     LUMIVANE_GUI_THREAD_ONLY();
+    guardAction(QStringLiteral("Failed to filter attributes"), QStringLiteral("filtering the attributes"),
+                Recovery::Empty, [&] { filterBy(text); });
+}
+
+void AttributeWidget::filterBy(const QString& text)
+{
     waitForJobs();
     filter = text;
     GlyphStore* s = store();
@@ -357,7 +447,7 @@ void AttributeWidget::filterAttributes(QString text)
         }
     }
     attributes = computeAttributeOrder(sort, candidates);
-    layoutAttributes(attributes);
+    layoutGrid(attributes);
 }
 
 int AttributeWidget::distinctValues(const QString& name) const
@@ -534,8 +624,14 @@ QSet<QSharedPointer<Packet>> AttributeWidget::mapToRecords(QSet<QSharedPointer<P
 void AttributeWidget::layoutAttributes(TList<QString> names)
 {
     LUMIVANE_GUI_THREAD_ONLY();
-    rows = std::min(names.size(), MAX_ROWS);
+    guardAction(QStringLiteral("Failed to show attributes"), QStringLiteral("laying out the attributes"),
+                Recovery::Empty, [&] { layoutGrid(names); });
+}
+
+void AttributeWidget::layoutGrid(const TList<QString>& names)
+{
     waitForJobs();
+    const int nextRows = std::min(names.size(), MAX_ROWS);
     for (Work* work : works.items)
         delete work;
     works.clear();
@@ -544,14 +640,16 @@ void AttributeWidget::layoutAttributes(TList<QString> names)
     selectionWork = nullptr;
     // Out of memory, the histograms without a job are computed here.
     try {
-        works.items.reserve(std::size_t(rows * columns));
-        for (int i = 0; i < rows * columns; ++i)
+        works.items.reserve(std::size_t(nextRows * columns));
+        for (int i = 0; i < nextRows * columns; ++i)
             works.append(new Work);
     } catch (const std::bad_alloc&) {
     }
 
-    // Out of memory on the way, the panel shows again what it showed, and
-    // what was made for it goes.
+    // The new grid is built beside the one shown, which it replaces once
+    // complete. Out of memory on the way, what was made for it goes, and
+    // so do the cells shown (some may have moved to the new grid already):
+    // the panel is left without histograms.
     struct Quiet
     {
         AttributeWidget* panel;
@@ -572,6 +670,24 @@ void AttributeWidget::layoutAttributes(TList<QString> names)
     } quiet(this);
     setContentsMargins(0, 0, 0, 0);
     std::unique_ptr<QWidget> grid(new QWidget);
+    // Declared after the grid, so that they go first: a cell that went
+    // into the grid leaves it.
+    std::vector<std::unique_ptr<ContainerWidget>> fresh;
+    struct Drop
+    {
+        AttributeWidget* panel;
+        ~Drop()
+        {
+            if (!panel)
+                return;
+            // The jobs still count the new histograms.
+            panel->pool->waitForDone(-1);
+            for (QWidget* cell : panel->cells.items)
+                delete cell;
+            panel->cells.clear();
+            panel->dropped = true;
+        }
+    } drop{this};
     auto* gridLayout = new QGridLayout(grid.get());
     gridLayout->setSpacing(1);
     gridLayout->setContentsMargins(0, 0, 0, 0);
@@ -590,27 +706,30 @@ void AttributeWidget::layoutAttributes(TList<QString> names)
     }
 
     const QSet<QSharedPointer<Packet>> selection = mapToRecords(selected, kind);
-    // A histogram whose counts would come out the same keeps its cell.
-    QHash<QString, ContainerWidget*> kept;
+    // A histogram whose counts would come out the same keeps its cell; the
+    // cells shown stay in `cells` until the new grid is complete.
+    QHash<QString, int> kept;
+    std::vector<char> used(std::size_t(cells.size()), 0);
     if (context && !recount) {
-        for (QWidget*& cell : cells.items) {
-            auto* container = qobject_cast<ContainerWidget*>(cell);
+        for (int i = 0; i < cells.size(); ++i) {
+            auto* container = qobject_cast<ContainerWidget*>(cells.at(i));
             auto* histogram = container && !container->widgets.isEmpty()
                                   ? qobject_cast<ScentedWidget*>(container->widgets.at(0)) : nullptr;
             if (!histogram || kept.contains(histogram->attribute) || !shown.contains(histogram->attribute)
                 || !histogram->showsCountsOf(context, selection, binCount(histogram->attribute), binSort,
                                              logarithmic))
                 continue;
-            kept.insert(histogram->attribute, container);
-            cell = nullptr;
+            kept.insert(histogram->attribute, i);
         }
     }
-    for (QWidget* cell : cells.items)
-        delete cell;
-    cells.clear();
 
+    const std::size_t room = std::size_t(std::max(nextRows * columns, 0));
+    TList<QWidget*> next;
+    next.items.reserve(room);
+    fresh.reserve(room);
     TList<ScentedWidget*> made;
-    for (int r = 0; r < rows; ++r) {
+    made.items.reserve(room);
+    for (int r = 0; r < nextRows; ++r) {
         for (int c = 0; c < columns; ++c) {
             const QString name = r < shown.size() ? shown.at(r) : QString();
             QList<QWidget*> parts;
@@ -621,7 +740,9 @@ void AttributeWidget::layoutAttributes(TList<QString> names)
                 cell.reset(new ContainerWidget(parts, nullptr));
                 cell->resize(1, 1);
             } else if (kept.contains(name)) {
-                cell.reset(kept.take(name));
+                const int i = kept.take(name);
+                used[std::size_t(i)] = 1;
+                next.append(cells.at(i));
             } else {
                 // The grid holds the parts until their cell takes them.
                 auto* slider = new DoubleSlider(grid.get());
@@ -652,14 +773,12 @@ void AttributeWidget::layoutAttributes(TList<QString> names)
                 made.append(histogram);
                 cell.reset(new ContainerWidget(parts, nullptr));
             }
-            cells.append(cell.get());
-            cell.release();
+            if (cell) {
+                next.append(cell.get());
+                fresh.push_back(std::move(cell));
+            }
             gridLayout->setRowMinimumHeight(r, ROW_HEIGHT);
         }
-    }
-    for (int r = 0; r < std::min(rows, shown.size()); ++r) {
-        for (int c = 0; c < columns; ++c)
-            gridLayout->addWidget(cells.at(columns * r + c), r, c);
     }
 
     if (context) {
@@ -678,17 +797,33 @@ void AttributeWidget::layoutAttributes(TList<QString> names)
         }
     }
     waitForJobs();
+    // A histogram whose job ran out of memory shows part of its counts, or
+    // none: the layout fails as a whole.
+    if (ranOutOfMemory())
+        throw std::bad_alloc();
     // The jobs queued their repaints and slider positions to this thread:
     // the grid is complete before the layout returns.
     for (ScentedWidget* histogram : made.items) {
         QCoreApplication::sendPostedEvents(histogram, QEvent::MetaCall);
         QCoreApplication::sendPostedEvents(histogram->slider, QEvent::MetaCall);
     }
+    for (int r = 0; r < std::min(nextRows, shown.size()); ++r) {
+        for (int c = 0; c < columns; ++c)
+            gridLayout->addWidget(next.at(columns * r + c), r, c);
+    }
 
-    // Kept cells that found no row (a name given twice) go now. (Out of
-    // memory before, they stay in the grid shown, which they go with.)
-    for (auto it = kept.begin(); it != kept.end(); ++it)
-        delete it.value();
+    // Complete: the new cells in place of the old ones, which go (a kept
+    // cell that found no row too, a name given twice). Nothing below
+    // allocates but Qt's own.
+    drop.panel = nullptr;
+    for (std::unique_ptr<ContainerWidget>& cell : fresh)
+        cell.release();
+    for (int i = 0; i < cells.size(); ++i) {
+        if (!used[std::size_t(i)])
+            delete cells.at(i);
+    }
+    std::swap(cells.items, next.items);
+    rows = nextRows;
     recount = false;
     quiet.end();
     scrollArea->setWidget(grid.release());
@@ -701,54 +836,74 @@ void AttributeWidget::layoutAttributes(TList<QString> names)
 void AttributeWidget::setHoverPackets(TList<QSharedPointer<Packet>> events)
 {
     LUMIVANE_GUI_THREAD_ONLY();
-    waitForJobs();
-    hovered = toSet(events);
-    const QSet<QSharedPointer<Packet>> records = mapToRecords(hovered, kind);
-    for (ScentedWidget* histogram : histograms().items)
+    guardAction(QStringLiteral("Failed to highlight events"), QStringLiteral("highlighting events"), Recovery::Keep,
+                [&] {
+                    waitForJobs();
+                    QSet<QSharedPointer<Packet>> set = toSet(events);
+                    const QSet<QSharedPointer<Packet>> records = mapToRecords(set, kind);
+                    showHover(histograms(), set, records);
+                });
+}
+
+void AttributeWidget::showHover(const TList<ScentedWidget*>& shown, QSet<QSharedPointer<Packet>>& events,
+                                const QSet<QSharedPointer<Packet>>& records)
+{
+    hovered.swap(events);
+    for (ScentedWidget* histogram : shown.items)
         histogram->highlightHovered(records);
 }
 
 void AttributeWidget::setSelectedPackets(TList<QSharedPointer<Packet>> events)
 {
-    selectPackets(PacketSet::fromList(events.items));
-    waitForJobs();
+    LUMIVANE_GUI_THREAD_ONLY();
+    guardAction(QStringLiteral("Failed to select events"), QStringLiteral("applying a selection"), Recovery::Keep,
+                [&] {
+                    waitForJobs();
+                    startSelection(makeSelection(PacketSet::fromList(events.items)));
+                    waitForJobs();
+                });
 }
 
 void AttributeWidget::selectPackets(const PacketSet& events)
 {
     LUMIVANE_GUI_THREAD_ONLY();
-    waitForJobs();
-    delete selectionWork;
-    selectionWork = nullptr;
-    hovered.clear();
-    // A job that cannot be made for want of memory leaves the marks as
-    // they are.
-    std::unique_ptr<SelectionWork> work;
-    try {
-        work.reset(new SelectionWork);
-        work->owner = this;
-        work->events = events;
-        GlyphStore* s = store();
-        // Without a context the trace side has no records to pick.
-        work->traces = kind;
-        if (kind && s && context) {
-            work->idColumn = s->conversationAttributeColumns.value(CONV_CONVID, 0);
-            work->records = context->conversationPackets;
-        }
-        for (int i = 0; i < cells.size(); ++i) {
-            qDebug().noquote().nospace() << " selecting packets for " << i;
-            auto* container = qobject_cast<ContainerWidget*>(cells.at(i));
-            auto* histogram = container && !container->widgets.isEmpty()
-                                  ? qobject_cast<ScentedWidget*>(container->widgets.at(0))
-                                  : nullptr;
-            if (histogram)
-                work->targets.append(histogram);
-        }
-    } catch (const std::bad_alloc&) {
-        qWarning("The selection could not be applied to the attribute histograms: out of memory");
-        return;
+    guardAction(QStringLiteral("Failed to select events"), QStringLiteral("applying a selection"), Recovery::Keep,
+                [&] {
+                    waitForJobs();
+                    startSelection(makeSelection(events));
+                });
+}
+
+std::unique_ptr<AttributeWidget::SelectionWork> AttributeWidget::makeSelection(const PacketSet& events)
+{
+    std::unique_ptr<SelectionWork> work(new SelectionWork);
+    work->failed = new QEvent(selectionFailedType());
+    work->owner = this;
+    work->events = events;
+    GlyphStore* s = store();
+    // Without a context the trace side has no records to pick.
+    work->traces = kind;
+    if (kind && s && context) {
+        work->idColumn = s->conversationAttributeColumns.value(CONV_CONVID, 0);
+        work->records = context->conversationPackets;
     }
+    for (int i = 0; i < cells.size(); ++i) {
+        qDebug().noquote().nospace() << " selecting packets for " << i;
+        auto* container = qobject_cast<ContainerWidget*>(cells.at(i));
+        auto* histogram = container && !container->widgets.isEmpty()
+                              ? qobject_cast<ScentedWidget*>(container->widgets.at(0))
+                              : nullptr;
+        if (histogram)
+            work->targets.append(histogram);
+    }
+    return work;
+}
+
+void AttributeWidget::startSelection(std::unique_ptr<SelectionWork> work)
+{
+    delete selectionWork;
     selectionWork = work.release();
+    hovered.clear();
     selectionWork->done.store(true, std::memory_order_release);
     pool->start(selectionWork);
 }
@@ -756,10 +911,13 @@ void AttributeWidget::selectPackets(const PacketSet& events)
 void AttributeWidget::setLogarithm(bool on)
 {
     LUMIVANE_GUI_THREAD_ONLY();
-    waitForJobs();
-    logarithmic = on;
-    for (ScentedWidget* histogram : histograms().items)
-        histogram->setLogarithm(on);
+    guardAction(QStringLiteral("Failed to change the scale"), QStringLiteral("changing the count scale"),
+                Recovery::Empty, [&] {
+                    waitForJobs();
+                    logarithmic = on;
+                    for (ScentedWidget* histogram : histograms().items)
+                        histogram->setLogarithm(on);
+                });
 }
 
 void AttributeWidget::resetSliders()
@@ -770,13 +928,20 @@ void AttributeWidget::resetSliders()
 void AttributeWidget::resetSliders(bool flag)
 {
     LUMIVANE_GUI_THREAD_ONLY();
+    guardAction(QStringLiteral("Failed to reset filters"), QStringLiteral("resetting the filters"),
+                Recovery::Empty, [&] { clearSliders(flag); });
+}
+
+void AttributeWidget::clearSliders(bool flag)
+{
     waitForJobs();
+    const TList<ScentedWidget*> shown = histograms();
     if (context) {
         AnnotatedLocker lock(ScentedWidget::filterMutex());
         context->valueSets.clear();
         context->conversationValueSets.clear();
     }
-    for (ScentedWidget* histogram : histograms().items) {
+    for (ScentedWidget* histogram : shown.items) {
         histogram->sliderDragMove(0.0, 1.0, flag);
         histogram->update();
     }
@@ -785,13 +950,15 @@ void AttributeWidget::resetSliders(bool flag)
 void AttributeWidget::setBinSort()
 {
     LUMIVANE_GUI_THREAD_ONLY();
-    waitForJobs();
-    if (binSort == BIN_SORT_SELECTED) {
-        for (ScentedWidget* histogram : histograms().items)
-            histogram->setBinSort(BIN_SORT_SELECTED);
-    } else {
-        layoutAttributes(attributes);
-    }
+    guardAction(QStringLiteral("Failed to sort bins"), QStringLiteral("sorting the bins"), Recovery::Empty, [&] {
+        waitForJobs();
+        if (binSort == BIN_SORT_SELECTED) {
+            for (ScentedWidget* histogram : histograms().items)
+                histogram->setBinSort(BIN_SORT_SELECTED);
+        } else {
+            layoutGrid(attributes);
+        }
+    });
 }
 
 void AttributeWidget::setBinSort1()
@@ -835,16 +1002,37 @@ bool AttributeWidget::event(QEvent* e)
         auto* pe = static_cast<PacketsEvent*>(e);
         const QList<QVariant>& args = pe->args;
         const bool ctrl = args.size() > 1 && args.last().toString() == QLatin1String("ctrl");
-        if (!ctrl)
-            resetSliders(false);
         const QString action = args.isEmpty() ? QString() : args.first().toString();
-        if (action == QLatin1String("hover"))
-            setHoverPackets(pe->eventList());
-        else
-            selectPackets(pe->eventSet());
+        const bool hover = action == QLatin1String("hover");
+        // What the events become is made before the sliders are reset: out
+        // of memory, the panel shows what it showed.
+        guardAction(hover ? QStringLiteral("Failed to highlight events") : QStringLiteral("Failed to select events"),
+                    hover ? QStringLiteral("highlighting the events of another view")
+                          : QStringLiteral("applying the selection of another view"),
+                    Recovery::Keep, [&] {
+                        waitForJobs();
+                        if (hover) {
+                            QSet<QSharedPointer<Packet>> set = toSet(pe->eventList());
+                            const QSet<QSharedPointer<Packet>> records = mapToRecords(set, kind);
+                            const TList<ScentedWidget*> shown = histograms();
+                            if (!ctrl)
+                                clearSliders(false);
+                            showHover(shown, set, records);
+                        } else {
+                            std::unique_ptr<SelectionWork> work = makeSelection(pe->eventSet());
+                            if (!ctrl)
+                                clearSliders(false);
+                            startSelection(std::move(work));
+                        }
+                    });
         qDebug().noquote() << "Attributewidget packet event" << action << timer.elapsed()
                            << " mseconds";
         e->accept();
+        return true;
+    }
+    if (e->type() == selectionFailedType()) {
+        // A selection job ran out of memory: the wait tells.
+        waitForJobs();
         return true;
     }
     if (type == CONTEXTEVENT) {
@@ -854,14 +1042,17 @@ bool AttributeWidget::event(QEvent* e)
         auto* ce = static_cast<ContextEvent*>(e);
         // An event without a context changes nothing.
         if (!ce->contexts.isEmpty()) {
-            setContext(ce->contexts.first());
-            SettingsWidget* side = (controlWidget && controlWidget->mainWindow)
-                                       ? controlWidget->mainWindow->settingsWidget : nullptr;
-            if (side && side->attributeRibbon)
-                side->attributeRibbon->refreshFilter();
-            if (side && side->conversationRibbon)
-                side->conversationRibbon->refreshFilter();
-            filterAttributes(QString());
+            guardAction(QStringLiteral("Failed to show attributes"),
+                        QStringLiteral("showing the attributes of a context"), Recovery::Empty, [&] {
+                            setContext(ce->contexts.first());
+                            SettingsWidget* side = (controlWidget && controlWidget->mainWindow)
+                                                       ? controlWidget->mainWindow->settingsWidget : nullptr;
+                            if (side && side->attributeRibbon)
+                                side->attributeRibbon->refreshFilter();
+                            if (side && side->conversationRibbon)
+                                side->conversationRibbon->refreshFilter();
+                            filterAttributes(QString());
+                        });
             update();
         }
         qDebug().noquote() << "AttributeWidget context event" << timer.elapsed() << " mseconds";

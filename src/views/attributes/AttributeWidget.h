@@ -12,6 +12,8 @@
 #include <QWidget>
 
 #include <atomic>
+#include <memory>
+#include <type_traits>
 
 class Context;
 class ControlWidget;
@@ -35,12 +37,20 @@ class ScentedWidget;
 // never depends on other work of the program, and a job whose thread
 // cannot be started runs on the GUI thread (JobPool). A job that cannot be
 // made for want of memory is done on the GUI thread too (a histogram), or
-// not at all (a selection, which leaves the marks as they were). A selection that arrives in
-// a packets event is applied on the pool too (SelectionWork), without
-// waiting: with hundreds of thousands of events the sets and marks take
-// long. Every later operation of the panel, and every change a histogram
-// makes on the GUI thread, first waits for the pool, so nothing sees or
-// overtakes a selection half applied.
+// not at all (a selection, which leaves the marks as they were). A
+// selection that arrives in a packets event is applied on the pool too
+// (SelectionWork), without waiting: with hundreds of thousands of events
+// the sets and marks take long. Every later operation of the panel, and
+// every change a histogram makes on the GUI thread, first waits for the
+// pool, so nothing sees or overtakes a selection half applied.
+//
+// Out of memory, every action that the user or another view starts ends
+// here (guardAction), with one message: an action that makes what it needs
+// before it changes anything (a selection, a hover) leaves the histograms
+// as they were; one that lays the grid out again (a context, a search, an
+// order, a bin order, the scale), or a selection job that fails on the
+// pool after the sliders were reset for it, leaves the panel without
+// histograms until the next layout.
 class AttributeWidget : public QWidget
 {
     Q_OBJECT
@@ -89,6 +99,12 @@ public:
         TList<ScentedWidget*> targets;
         // Histogram jobs ended; each adds one as its last step.
         std::atomic<int> marked{0};
+        // Set by a job that ran out of memory before it changed anything.
+        std::atomic<bool> ranOut{false};
+        // Posted to the panel by such a job, so that the GUI thread tells
+        // the user; made in advance, as the job has no memory to make it.
+        QEvent* failed = nullptr;
+        ~SelectionWork() override;
     };
 
     AttributeWidget(ControlWidget* controlWidget, bool kind, QWidget* parent);
@@ -123,7 +139,9 @@ public:
     // The same without waiting: the selection is applied on the pool
     // (SelectionWork); a selection in a packets event goes this way.
     void selectPackets(const PacketSet& events);
-    // Waits for every job, then makes their writes visible here.
+    // Waits for every job, then makes their writes visible here. A
+    // selection job that ran out of memory leaves the panel without
+    // histograms, and the user is told.
     void waitForJobs();
     // Whether a histogram job of the last layout ran out of memory.
     bool ranOutOfMemory() const;
@@ -168,6 +186,43 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    // What an action that ran out of memory leaves: the panel as it was
+    // (the action changed nothing before it failed), or without histograms.
+    enum class Recovery { Keep, Empty };
+    // Runs `work`, an action of the user or of another view. When it runs
+    // out of memory the panel is brought to `recovery`'s state (or is
+    // empty, when the work emptied it) and the user is told once, under
+    // `title`. An action inside another leaves that to the outer one.
+    // Nothing is allocated before the guard is up.
+    template <typename Work>
+    void guardAction(const QString& title, const QString& action, Recovery recovery, Work&& work)
+    {
+        using Callable = std::remove_reference_t<Work>;
+        guardAction(title, action, recovery, [](void* w) { (*static_cast<Callable*>(w))(); },
+                    const_cast<void*>(static_cast<const void*>(&work)));
+    }
+    void guardAction(const QString& title, const QString& action, Recovery recovery, void (*run)(void*),
+                     void* work);
+    // The panel without histograms (and without jobs); allocates nothing.
+    void dropCells() noexcept;
+    // What the message of an emptied panel says it shows.
+    static QString emptied();
+    // The bodies of the guarded actions.
+    void layoutGrid(const TList<QString>& names);
+    void filterBy(const QString& text);
+    // A selection job for the events; changes nothing.
+    std::unique_ptr<SelectionWork> makeSelection(const PacketSet& events);
+    // Puts the job in place of the last one and starts it; allocates nothing.
+    void startSelection(std::unique_ptr<SelectionWork> work);
+    // The hover put in place on the histograms shown; allocates nothing.
+    void showHover(const TList<ScentedWidget*>& shown, QSet<QSharedPointer<Packet>>& events,
+                   const QSet<QSharedPointer<Packet>>& records);
+    void clearSliders(bool flag);
+
+    int actionDepth = 0;
+    // Set when the panel was emptied inside a guarded action.
+    bool dropped = false;
+
     GlyphStore* store() const;
     // What a refresh works out before it lays the grid out: the order
     // (when given), the selection and the attribute order.

@@ -92,9 +92,9 @@ int IPlotWidget::leftSpace() const
         return axisSpace;
     // A vertical axis draws its labels right-aligned in a box as wide as its
     // band less one line height, and wraps (cuts) what does not fit.
+    // (Its labels are read in place: a new layout allocates nothing.)
     int widest = 0;
-    const TList<QString> labels = yAxis->labels();
-    for (const QString& label : labels.items)
+    for (const QString& label : yAxis->labelList.items)
         widest = std::max(widest, yAxis->fontMetrics.horizontalAdvance(label));
     return std::max(axisSpace, widest + yAxis->fontMetrics.height() + LABEL_MARGIN);
 }

@@ -9,6 +9,7 @@
 #include "items/BinSerie.h"
 #include "model/Context.h"
 #include "model/GlyphStore.h"
+#include "views/attributes/OutOfMemory.h"
 
 #include <QDebug>
 #include <QMouseEvent>
@@ -19,6 +20,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
+#include <new>
+#include <vector>
 
 PlotWidget::PlotWidget(const QString& attribute, ControlWidget* control, QWidget* parent)
     : IPlotWidget(control, parent)
@@ -83,6 +87,32 @@ bool PlotWidget::dropHovered()
 
 void PlotWidget::refreshData(Context* c, bool clearSets, bool relayout)
 {
+    // The axes and the bars are made aside and take the place of the old
+    // ones together: out of memory, the plot shows what it showed.
+    std::unique_ptr<Axis> y(c ? makeYAxis() : nullptr);
+    std::unique_ptr<IAxis> x((c && glyphStore) ? makeXAxis(c) : nullptr);
+    IAxis* xShown = x ? x.get() : xAxis;
+    Axis* yShown = y ? y.get() : yAxis;
+    std::unique_ptr<BinSerie> bars;
+    TList<BinItem*> hovered;
+    TList<BinItem*> picked;
+    double largest = 0.0;
+    if (xShown && yShown) {
+        const QSet<QSharedPointer<Packet>> none;
+        bars = makeBars(c, xShown, clearSets ? none : pickedPackets, clearSets ? none : highlightedPackets);
+        for (BinItem* bar : bars->items.items) {
+            bar->auxDouble = bar->packets.size();
+            largest = std::max(largest, bar->auxDouble);
+            if (bar->highlighted && !hovered.contains(bar))
+                hovered.append(bar);
+            if (bar->selected && !picked.contains(bar))
+                picked.append(bar);
+        }
+        series.items.reserve(1);
+    }
+
+    if (!c)
+        qDebug("no selection ;(");
     context = c;
     mouseX = -1.0;
     mouseY = -1.0;
@@ -91,65 +121,83 @@ void PlotWidget::refreshData(Context* c, bool clearSets, bool relayout)
         highlightedPackets.clear();
     }
     dropHovered();
-    if (!context)
-        qDebug("no selection ;(");
-    buildYAxis();
-    buildXAxis();
-    buildBars();
-    if (relayout)
-        setSize(-1, -1);
+    if (y) {
+        delete yAxis;
+        yAxis = y.release();
+    }
+    if (x) {
+        delete xAxis;
+        xAxis = x.release();
+    }
+    const bool built = bars != nullptr;
+    if (built) {
+        clearSeries();
+        series.append(bars.release());
+        std::swap(hoveredBins.items, hovered.items);
+        std::swap(pickedBins.items, picked.items);
+        series.first()->second = largest;
+    }
+    try {
+        if (built) {
+            yAxis->setRange(0.0, largest);
+            layoutPlot();
+            render(true, true, nullptr);
+        }
+        if (relayout)
+            setSize(-1, -1);
+    } catch (...) {
+        // The new bars could not be drawn: the plot shows none rather than
+        // bars out of place.
+        hoveredBins.clear();
+        pickedBins.clear();
+        clearSeries();
+        throw;
+    }
 }
 
-void PlotWidget::buildYAxis()
+std::unique_ptr<Axis> PlotWidget::makeYAxis() const
 {
-    if (!context)
-        return;
-    delete yAxis;
-    yAxis = new Axis(pos(), width(), axisSpace, QStringLiteral("#Count"), -1, 0.0, 1.0, true);
+    return std::unique_ptr<Axis>(
+        new Axis(pos(), width(), axisSpace, QStringLiteral("#Count"), -1, 0.0, 1.0, true));
 }
 
-void PlotWidget::buildXAxis()
+std::unique_ptr<IAxis> PlotWidget::makeXAxis(Context* c) const
 {
-    if (!context || !glyphStore)
-        return;
-    delete xAxis;
-    xAxis = nullptr;
     if (glyphStore->isRangeAttribute(attribute)) {
-        auto* axis = new Axis(pos(), width(), axisSpace, attribute, column(),
-                              glyphStore->minValue(attribute, context),
-                              glyphStore->maxValue(attribute, context), false);
+        std::unique_ptr<Axis> axis(new Axis(pos(), width(), axisSpace, attribute, column(),
+                                            glyphStore->minValue(attribute, c),
+                                            glyphStore->maxValue(attribute, c), false));
         axis->logScale = false;
-        xAxis = axis;
-        return;
+        return axis;
     }
     const int n = binCount();
-    const TList<TVariant> values = glyphStore->firstValues(attribute, n, context);
-    xAxis = new BinAxis(pos(), width(), axisSpace, attribute, values,
-                        glyphStore->attributeMap(false), false, values.size() > n, false);
+    const TList<TVariant> values = glyphStore->firstValues(attribute, n, c);
+    return std::unique_ptr<IAxis>(new BinAxis(pos(), width(), axisSpace, attribute, values,
+                                              glyphStore->attributeMap(false), false, values.size() > n, false));
 }
 
-void PlotWidget::buildBars()
+std::unique_ptr<BinSerie> PlotWidget::makeBars(Context* c, const IAxis* x, const QSet<QSharedPointer<Packet>>& picked,
+                                               const QSet<QSharedPointer<Packet>>& highlighted) const
 {
-    if (!xAxis || !yAxis)
-        return;
     const int col = column();
-    clearSeries();
-    hoveredBins.clear();
-    pickedBins.clear();
-    auto* serie = new BinSerie(nullptr);
-    series.append(serie);
-    const int n = std::max(0, binCount());
-    for (int i = 0; i < n; ++i)
-        serie->items.append(new BinItem(serie, nullptr));
+    std::unique_ptr<BinSerie> serie(new BinSerie(nullptr));
+    const auto* bins = dynamic_cast<const BinAxis*>(x);
+    const int n = std::max(0, bins ? bins->count() : 20);
+    serie->items.items.reserve(std::size_t(n));
+    for (int i = 0; i < n; ++i) {
+        std::unique_ptr<BinItem> bar(new BinItem(serie.get(), nullptr));
+        serie->items.append(bar.get());
+        bar.release();
+    }
 
-    if (context && n > 0) {
-        auto* range = dynamic_cast<Axis*>(xAxis);
-        const double length = xAxis->width;
-        const bool anyPicked = !pickedPackets.isEmpty();
-        const bool anyHighlighted = !highlightedPackets.isEmpty();
+    if (c && n > 0) {
+        auto* range = dynamic_cast<const Axis*>(x);
+        const double length = x->width;
+        const bool anyPicked = !picked.isEmpty();
+        const bool anyHighlighted = !highlighted.isEmpty();
         // The label of a bar is the text of the last value counted into it.
         std::vector<const TVariant*> lastValue(std::size_t(n), nullptr);
-        for (const QSharedPointer<Packet>& event : context->packets.items) {
+        for (const QSharedPointer<Packet>& event : c->packets.items) {
             const TVariant& value = event->get(col);
             if (!value.isValid())
                 continue;
@@ -160,7 +208,7 @@ void PlotWidget::buildBars()
                     index = IAxis::clampToInt(
                         std::trunc(range->binIndex(value) / length * double(n - 1)));
             } else {
-                index = xAxis->binIndex(value);
+                index = x->binIndex(value);
             }
             if (index < 0 || index >= n)
                 continue;
@@ -168,10 +216,10 @@ void PlotWidget::buildBars()
             lastValue[std::size_t(index)] = &value;
             bar->packets.append(event);
             ++bar->totalCount;
-            if (anyPicked && pickedPackets.contains(event)) {
+            if (anyPicked && picked.contains(event)) {
                 ++bar->selectedCount;
                 bar->selected = true;
-            } else if (anyHighlighted && highlightedPackets.contains(event)) {
+            } else if (anyHighlighted && highlighted.contains(event)) {
                 ++bar->auxValue;
                 bar->highlighted = true;
             }
@@ -181,20 +229,7 @@ void PlotWidget::buildBars()
                 serie->items.items[std::size_t(i)]->label = DisplayText::of(*lastValue[std::size_t(i)]);
         }
     }
-
-    double largest = 0.0;
-    for (BinItem* bar : serie->items.items) {
-        bar->auxDouble = bar->packets.size();
-        largest = std::max(largest, bar->auxDouble);
-        if (bar->highlighted && !hoveredBins.contains(bar))
-            hoveredBins.append(bar);
-        if (bar->selected && !pickedBins.contains(bar))
-            pickedBins.append(bar);
-    }
-    serie->second = largest;
-    yAxis->setRange(0.0, largest);
-    layoutPlot();
-    render(true, true, nullptr);
+    return serie;
 }
 
 // ---------------------------------------------------------------------------
@@ -216,9 +251,16 @@ void PlotWidget::layoutPlot()
     gap = std::min(gap, slot - 1);
     const int barWidth = slot - gap;
 
-    Axis heights(QPointF(yAxis->x, yAxis->y), yAxis->width, yAxis->height, yAxis->name, -1,
-                 yAxis->min, yAxis->max, true);
-    heights.logScale = logarithmic;
+    // The bars' heights are the count axis's offsets on the chosen scale:
+    // the axis itself measures them, so that a layout allocates nothing.
+    struct Scale
+    {
+        Axis& axis;
+        const bool was;
+        ~Scale() { axis.logScale = was; }
+    } scale{*yAxis, yAxis->logScale};
+    yAxis->logScale = logarithmic;
+    const Axis& heights = *yAxis;
 
     for (BinSerie* serie : series.items) {
         const int count = serie->items.size();
@@ -272,6 +314,22 @@ void PlotWidget::moveTimeOut()
 
 void PlotWidget::mouseMoveEvent(QMouseEvent* event)
 {
+    try {
+        hover(event);
+    } catch (const std::bad_alloc&) {
+        // Out of memory: no bar is hovered (which needs none).
+        for (BinItem* bar : hoveredBins.items)
+            bar->highlighted = false;
+        hoveredBins.clear();
+        highlightedPackets.clear();
+        update();
+        tellOutOfMemory(this, QStringLiteral("Failed to highlight events"), "The histogram",
+                        QStringLiteral("highlighting the events of a bar"), QStringLiteral("shows none highlighted."));
+    }
+}
+
+void PlotWidget::hover(QMouseEvent* event)
+{
     ImgWidget::mouseMoveEvent(event);
     const bool dropped = dropHovered();
     // Resting on the hovered bar changes nothing.
@@ -316,6 +374,22 @@ void PlotWidget::mouseMoveEvent(QMouseEvent* event)
 }
 
 void PlotWidget::mousePressEvent(QMouseEvent* event)
+{
+    try {
+        pick(event);
+    } catch (const std::bad_alloc&) {
+        // Out of memory: no bar is picked (which needs none).
+        for (BinItem* bar : pickedBins.items)
+            bar->selected = false;
+        pickedBins.clear();
+        pickedPackets.clear();
+        update();
+        tellOutOfMemory(this, QStringLiteral("Failed to select events"), "The histogram",
+                        QStringLiteral("picking the events of a bar"), QStringLiteral("shows none picked."));
+    }
+}
+
+void PlotWidget::pick(QMouseEvent* event)
 {
     ImgWidget::mousePressEvent(event);
     const bool ctrl = event->modifiers() & Qt::ControlModifier;

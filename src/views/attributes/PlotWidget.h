@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <memory>
+
 class TVariant;
 
 // The bar histogram of one event attribute of a context, shown in the
@@ -51,9 +53,17 @@ public slots:
     void moveTimeOut();
 
 private:
-    void buildYAxis();
-    void buildXAxis();
-    void buildBars();
+    // The parts of a new plot, made before they replace the old ones: the
+    // count axis, the value axis over the context, and the bars counted
+    // over it with the picked and highlighted events marked.
+    std::unique_ptr<Axis> makeYAxis() const;
+    std::unique_ptr<IAxis> makeXAxis(Context* context) const;
+    std::unique_ptr<BinSerie> makeBars(Context* context, const IAxis* x, const QSet<QSharedPointer<Packet>>& picked,
+                                       const QSet<QSharedPointer<Packet>>& highlighted) const;
+    // The mouse handlers' work; out of memory, the handlers leave nothing
+    // hovered or picked.
+    void hover(QMouseEvent* event);
+    void pick(QMouseEvent* event);
     // The attribute's event-side column; -1 (with a debug line) when the
     // store lacks it.
     int column() const;

@@ -11,6 +11,7 @@
 #include <QIcon>
 #include <QLabel>
 #include <QMenu>
+#include <QSignalBlocker>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
@@ -118,7 +119,8 @@ void RibbonAttributeWidget::refreshFilter()
 {
     // The box keeps its own signals: the refill restarts the search timer,
     // so the panel is filtered with the empty text 500 ms later.
-    blockSignals(true);
+    // (Unblocked however the refill ends, out of memory too.)
+    const QSignalBlocker quiet(this);
     searchBox->clear();
     GlyphStore* store = controlWidget ? controlWidget->glyphStore : nullptr;
     if (store) {
@@ -127,7 +129,6 @@ void RibbonAttributeWidget::refreshFilter()
             searchBox->addItem(name);
     }
     searchBox->setCurrentText(QString());
-    blockSignals(false);
 }
 
 void RibbonAttributeWidget::setAttributeSort1()

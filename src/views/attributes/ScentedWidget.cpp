@@ -16,6 +16,7 @@
 #include "views/attributes/DoubleSlider.h"
 #include "views/attributes/GuiThreadCheck.h"
 #include "views/attributes/JobPool.h"
+#include "views/attributes/OutOfMemory.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -30,6 +31,7 @@
 #include <cmath>
 #include <map>
 #include <memory>
+#include <new>
 #include <vector>
 
 const QColor ScentedWidget::BAR_COLOR(177, 189, 197, 255);
@@ -219,26 +221,34 @@ void ScentedWidget::buildYAxisLocked()
 {
     if (!context)
         return;
+    // The new axis is made before the old one goes.
+    std::unique_ptr<Axis> axis(new Axis(QPointF(viewX, viewY), viewWidth, 0, QStringLiteral("#msg"), -1, 0.0,
+                                        1.0, true));
     delete yAxis;
-    yAxis = nullptr;
-    yAxis = new Axis(QPointF(viewX, viewY), viewWidth, 0, QStringLiteral("#msg"), -1, 0.0, 1.0,
-                     true);
+    yAxis = axis.release();
 }
 
 void ScentedWidget::buildXAxisLocked()
 {
     if (!context || !glyphStore)
         return;
+    bool many = false;
+    std::unique_ptr<IAxis> axis = makeXAxisLocked(many);
     delete xAxis;
-    xAxis = nullptr;
+    xAxis = axis.release();
+    manyValues = many;
+}
+
+std::unique_ptr<IAxis> ScentedWidget::makeXAxisLocked(bool& many) const
+{
     const QPointF pos(viewX, viewY);
     if (isRangeAttribute()) {
-        auto* axis = new Axis(pos, viewWidth, 0, attribute, columnLocked(),
-                              glyphStore->minValue(attribute, context),
-                              glyphStore->maxValue(attribute, context), false);
+        many = manyValues;
+        std::unique_ptr<Axis> axis(new Axis(pos, viewWidth, 0, attribute, columnLocked(),
+                                            glyphStore->minValue(attribute, context),
+                                            glyphStore->maxValue(attribute, context), false));
         axis->logScale = false;
-        xAxis = axis;
-        return;
+        return axis;
     }
 
     const int n = maxBins;
@@ -252,20 +262,23 @@ void ScentedWidget::buildXAxisLocked()
         std::map<double, TVariant> sorted;
         for (const TVariant& v : values.items)
             sorted.emplace(v.toDouble(), v);
-        values.clear();
+        TList<TVariant> ascending;
+        ascending.items.reserve(sorted.size());
         for (const auto& entry : sorted)
-            values.append(entry.second);
+            ascending.append(entry.second);
+        std::swap(values.items, ascending.items);
     }
-    manyValues = values.size() > 39;
-    xAxis = new BinAxis(pos, viewWidth, 0, attribute, values,
-                        glyphStore->attributeMap(tracesSide), false, values.size() > n, false);
+    many = values.size() > 39;
+    return std::unique_ptr<IAxis>(new BinAxis(pos, viewWidth, 0, attribute, values,
+                                              glyphStore->attributeMap(tracesSide), false, values.size() > n,
+                                              false));
 }
 
-void ScentedWidget::computeFilteredBinsLocked()
+ScentedWidget::PaleBins ScentedWidget::paleBinsLocked() const
 {
-    filteredBins.clear();
+    PaleBins pale;
     if (!context || !xAxis)
-        return;
+        return pale;
     const int col = columnLocked();
     QSet<TVariant> filter;
     {
@@ -278,82 +291,124 @@ void ScentedWidget::computeFilteredBinsLocked()
 
     const int n = binCountLocked();
     if (n <= 0)
-        return;
+        return pale;
+    QSet<int>& bins = pale.bins;
     int lead = 0;
     int trail = n;
-    if (auto* bins = dynamic_cast<BinAxis*>(xAxis)) {
+    if (auto* axis = dynamic_cast<BinAxis*>(xAxis)) {
         for (int i = 0; i < n; ++i) {
-            if (filter.contains(bins->value(i)))
-                filteredBins.insert(i);
+            if (filter.contains(axis->value(i)))
+                bins.insert(i);
         }
-        if (bins->miscBin) {
-            const TList<TVariant> others = bins->otherValues();
+        if (axis->miscBin) {
+            const TList<TVariant> others = axis->otherValues();
             for (const TVariant& v : others.items) {
                 if (filter.contains(v)) {
-                    filteredBins.insert(n - 1);
+                    bins.insert(n - 1);
                     break;
                 }
             }
         }
-        while (lead < n && filteredBins.contains(lead))
+        while (lead < n && bins.contains(lead))
             ++lead;
         int back = 0;
-        while (back < n && filteredBins.contains(n - 1 - back))
+        while (back < n && bins.contains(n - 1 - back))
             ++back;
         trail = n - back;
     } else if (auto* axis = dynamic_cast<Axis*>(xAxis)) {
         const double span = axis->max - axis->min;
         // A range of one value maps no filter onto bins.
         if (span == 0.0 || !std::isfinite(span))
-            return;
+            return pale;
         for (const TVariant& v : filter) {
             if (v.isPair()) {
                 const QPair<double, double> range = v.toPair();
                 const int a = IAxis::clampToInt(std::ceil((range.first - axis->min) / span * n));
                 const int b = IAxis::clampToInt(std::ceil((range.second - axis->min) / span * n));
                 for (int i = 0; i < std::min(a, n); ++i)
-                    filteredBins.insert(i);
+                    bins.insert(i);
                 for (int i = std::max(b, 0); i < n; ++i)
-                    filteredBins.insert(i);
+                    bins.insert(i);
                 lead = a;
                 trail = b;
             } else if (v.isValid()) {
                 const int i = IAxis::clampToInt(std::ceil((v.toDouble() - axis->min) / span * n));
                 if (i >= 0 && i < n)
-                    filteredBins.insert(i);
+                    bins.insert(i);
             }
         }
     }
 
     const int w = viewWidth;
     if (w <= 0)
-        return;
+        return pale;
     const double step = double(w - 2 * (n - 1)) / n + 2;
-    moveSlider(step * lead / w, step * trail / w);
+    pale.moveSlider = true;
+    pale.from = step * lead / w;
+    pale.to = step * trail / w;
+    return pale;
 }
 
 void ScentedWidget::rebuildBinsLocked()
 {
     if (!xAxis || !yAxis)
         return;
-    computeFilteredBinsLocked();
-
-    dropSerie(serie);
-    serie = nullptr;
-    hoveredBins.clear();
-    pickedBins.clear();
-    axisOrder.clear();
-    serie = new BinSerie(nullptr);
+    // The bins, their lists and marks and the pale bins are made aside and
+    // put in place at the end, where nothing allocates: out of memory on
+    // the way, the histogram keeps what it showed.
+    PaleBins pale = paleBinsLocked();
     const int n = binCountLocked();
+    std::unique_ptr<BinSerie, void (*)(BinSerie*)> next(new BinSerie(nullptr), dropSerie);
+    next->items.items.reserve(std::size_t(std::max(n, 0)));
     for (int i = 0; i < n; ++i) {
-        std::unique_ptr<BinItem> bin(new BinItem(serie, nullptr));
-        serie->items.append(bin.get());
+        std::unique_ptr<BinItem> bin(new BinItem(next.get(), nullptr));
+        // Room for the layout's two stops and for every bin in the marked
+        // lists: a later layout, hover or selection allocates nothing.
+        bin->colorStops.items.reserve(2);
+        next->items.append(bin.get());
         bin.release();
     }
+    TList<BinItem*> hovered;
+    TList<BinItem*> picked;
+    TList<BinItem*> order;
+    hovered.items.reserve(std::size_t(std::max(n, 0)));
+    picked.items.reserve(std::size_t(std::max(n, 0)));
 
-    if (!context || n <= 0)
-        return;
+    const bool counted = context && n > 0;
+    double largest = 0.0;
+    if (counted) {
+        countBinsLocked(*next, n);
+        for (int i = 0; i < n; ++i) {
+            BinItem* bin = next->items.items[std::size_t(i)];
+            bin->auxDouble = bin->packets.size();
+            largest = std::max(largest, bin->auxDouble);
+            bin->auxFlag = pale.bins.contains(i);
+            if (bin->highlighted)
+                hovered.append(bin);
+            if (bin->selected)
+                picked.append(bin);
+        }
+        order = next->items;
+    }
 
+    // In place: nothing below allocates but the axis's two labels.
+    BinSerie* old = serie;
+    serie = next.release();
+    std::swap(hoveredBins.items, hovered.items);
+    std::swap(pickedBins.items, picked.items);
+    std::swap(axisOrder.items, order.items);
+    std::swap(filteredBins, pale.bins);
+    if (counted) {
+        serie->second = largest;
+        yAxis->setRange(0.0, largest);
+    }
+    dropSerie(old);
+    if (pale.moveSlider)
+        moveSlider(pale.from, pale.to);
+}
+
+void ScentedWidget::countBinsLocked(BinSerie& bins, int n)
+{
     const TList<QSharedPointer<Packet>>& records =
         tracesSide ? context->conversationPackets : context->packets;
     const int col = columnLocked();
@@ -388,7 +443,7 @@ void ScentedWidget::rebuildBinsLocked()
             if (index < 0 || index >= n)
                 continue;
         }
-        BinItem* bin = serie->items.items[std::size_t(index)];
+        BinItem* bin = bins.items.items[std::size_t(index)];
         lastValue[std::size_t(index)] = &value;
         binOf[r] = index;
         slotOf[r] = sizes[std::size_t(index)]++;
@@ -403,7 +458,7 @@ void ScentedWidget::rebuildBinsLocked()
     }
     std::vector<std::vector<QSharedPointer<Packet>>*> lists(static_cast<std::size_t>(n));
     for (int i = 0; i < n; ++i) {
-        lists[std::size_t(i)] = &serie->items.items[std::size_t(i)]->packets.items;
+        lists[std::size_t(i)] = &bins.items.items[std::size_t(i)]->packets.items;
         lists[std::size_t(i)]->resize(std::size_t(sizes[std::size_t(i)]));
     }
     // Every copy counts a reference on the event. The histograms of a panel
@@ -424,23 +479,10 @@ void ScentedWidget::rebuildBinsLocked()
         if (b >= 0)
             (*lists[std::size_t(b)])[std::size_t(slotOf[r])] = records.items[r];
     }
-
-    double largest = 0.0;
     for (int i = 0; i < n; ++i) {
-        BinItem* bin = serie->items.items[std::size_t(i)];
         if (lastValue[std::size_t(i)])
-            bin->label = DisplayText::of(*lastValue[std::size_t(i)]);
-        bin->auxDouble = bin->packets.size();
-        largest = std::max(largest, bin->auxDouble);
-        bin->auxFlag = filteredBins.contains(i);
-        if (bin->highlighted)
-            hoveredBins.append(bin);
-        if (bin->selected)
-            pickedBins.append(bin);
+            bins.items.items[std::size_t(i)]->label = DisplayText::of(*lastValue[std::size_t(i)]);
     }
-    serie->second = largest;
-    yAxis->setRange(0.0, largest);
-    axisOrder = serie->items;
 }
 
 // ---------------------------------------------------------------------------
@@ -493,9 +535,16 @@ void ScentedWidget::layoutBinsLocked()
     const double g = std::trunc(length - n);
     const int barWidth = g / n <= 1.0 ? 1 : IAxis::clampToInt(std::ceil(g / n));
 
-    Axis heights(QPointF(yAxis->x, yAxis->y), yAxis->width, yAxis->height, yAxis->name, -1,
-                 yAxis->min, yAxis->max, true);
-    heights.logScale = logarithmic;
+    // The bars' heights are the count axis's offsets on the chosen scale:
+    // the axis itself measures them, so that a layout allocates nothing.
+    struct Scale
+    {
+        Axis& axis;
+        const bool was;
+        ~Scale() { axis.logScale = was; }
+    } scale{*yAxis, yAxis->logScale};
+    yAxis->logScale = logarithmic;
+    const Axis& heights = *yAxis;
 
     const int count = serie->items.size();
     for (int i = 0; i < count; ++i) {
@@ -737,18 +786,43 @@ void ScentedWidget::setBinSort(int mode)
 {
     LUMIVANE_GUI_THREAD_ONLY();
     waitForJobs();
-    {
-        AnnotatedLocker lock(contextMutex);
-        binSort = mode;
+    if (mode == BIN_SORT_SELECTED || !context || !glyphStore) {
+        {
+            AnnotatedLocker lock(contextMutex);
+            binSort = mode;
+        }
         if (mode != BIN_SORT_SELECTED)
-            buildXAxisLocked();
+            setSize(-1, -1);
+        refreshView();
+        return;
     }
-    if (mode != BIN_SORT_SELECTED) {
-        setSize(-1, -1);
+    {
+        // The new axis and its bins take the place of the old ones together:
+        // out of memory, the order and the bins stay as they were.
         AnnotatedLocker lock(contextMutex);
-        rebuildBinsLocked();
+        const int order = binSort;
+        const bool many = manyValues;
+        IAxis* old = xAxis;
+        binSort = mode;
+        try {
+            std::unique_ptr<IAxis> axis = makeXAxisLocked(manyValues);
+            // Where the widget's size puts it: the range bins count by it.
+            axis->x = 10;
+            axis->y = height() - 2;
+            axis->setSize(width() - 15, 0);
+            xAxis = axis.release();
+            rebuildBinsLocked();
+        } catch (...) {
+            if (xAxis != old)
+                delete xAxis;
+            xAxis = old;
+            binSort = order;
+            manyValues = many;
+            throw;
+        }
+        delete old;
     }
-    refreshView();
+    setSize(-1, -1);
 }
 
 void ScentedWidget::setXBeginOffset(double)
@@ -763,61 +837,135 @@ void ScentedWidget::setXEndOffset(double)
 
 void ScentedWidget::sliderDragTimeOut()
 {
-    selectPackets();
+    // The end of the drag: the events the filter left picked go to the
+    // other views whole, or not at all. After a drag that changed nothing
+    // (and said so) there is nothing new to tell them.
+    if (dragRanOut) {
+        dragRanOut = false;
+        return;
+    }
+    try {
+        // The drag made the event with its filter: it is sent as made.
+        std::unique_ptr<PacketsEvent> pick = std::move(pendingPick);
+        if (!pick) {
+            selectPackets();
+            return;
+        }
+        if (owner)
+            QCoreApplication::sendEvent(owner, pick.get());
+    } catch (const std::bad_alloc&) {
+        tellOutOfMemory(this, QStringLiteral("Failed to select events"),
+                        QStringLiteral("handing the events picked by ") + attribute
+                            + QStringLiteral(" to the other views"),
+                        QStringLiteral("they show the selection as before."));
+    }
 }
 
 void ScentedWidget::sliderDragMove(double from, double to)
 {
-    sliderDragMove(from, to, true);
+    // The slider's drag: out of memory, the histogram and the column's
+    // filter stay as they were.
+    dragRanOut = false;
+    try {
+        std::unique_ptr<PacketsEvent> pick;
+        sliderDragMove(from, to, true, &pick);
+        pendingPick = std::move(pick);
+    } catch (const std::bad_alloc&) {
+        dragRanOut = true;
+        tellOutOfMemory(this, QStringLiteral("Failed to filter events"),
+                        QStringLiteral("filtering the events by ") + attribute,
+                        QStringLiteral("shows them as before."));
+    }
 }
 
 void ScentedWidget::sliderDragMove(double from, double to, bool rebuild)
 {
+    sliderDragMove(from, to, rebuild, nullptr);
+}
+
+void ScentedWidget::sliderDragMove(double from, double to, bool rebuild, std::unique_ptr<PacketsEvent>* pick)
+{
     LUMIVANE_GUI_THREAD_ONLY();
     waitForJobs();
-    AnnotatedLocker lock(contextMutex);
-    if (!context || !glyphStore)
-        return;
-    if (from == 0.0 && to == 1.0) {
+    {
+        AnnotatedLocker lock(contextMutex);
+        if (!context || !glyphStore)
+            return;
+        const bool open = from == 0.0 && to == 1.0;
+        // The side's new filters and picked events are made aside; then they
+        // and the old ones change places, and change back unless the bins
+        // were counted anew too.
+        THash<int, QSet<TVariant>> filters;
+        QSet<QSharedPointer<Packet>> picked;
+        int col = -1;
+        if (open) {
+            AnnotatedLocker filterLock(filterMutex());
+            filters = THash<int, QSet<TVariant>>(filtersOf(context, tracesSide).isOrdered());
+        } else {
+            const int n = binCountLocked();
+            const int w = viewWidth;
+            // Without bins, width or column the range maps onto no filter.
+            if (n > 0 && w > 0 && columnLocked() >= 0 && xAxis) {
+                col = columnLocked();
+                const double step = double(w - 2 * (n - 1)) / n + 2;
+                const int lo = IAxis::clampToInt(std::trunc(from * w / step));
+                const int hi = IAxis::clampToInt(std::ceil(to * w / step));
+                QSet<TVariant> filter;
+                if (auto* bins = dynamic_cast<BinAxis*>(xAxis)) {
+                    const int count = std::min(n, bins->count());
+                    for (int i = 0; i < std::min(lo, count); ++i)
+                        filter.insert(bins->value(i));
+                    for (int i = std::max(hi, 0); i < count; ++i)
+                        filter.insert(bins->value(i));
+                } else if (auto* axis = dynamic_cast<Axis*>(xAxis)) {
+                    const double span = axis->max - axis->min;
+                    filter.insert(TVariant(axis->min + double(lo) / n * span,
+                                           axis->min + double(hi) / n * span));
+                }
+                AnnotatedLocker filterLock(filterMutex());
+                filters = filtersOf(context, tracesSide);
+                filters[col] = filter;
+            }
+            picked = pickedPackets;
+        }
+
+        struct Swapped
         {
-            AnnotatedLocker filters(filterMutex());
-            filtersOf(context, tracesSide).clear();
-        }
-        pickedPackets.clear();
-        filteredBins.clear();
-        if (serie) {
-            for (BinItem* bin : serie->items.items)
-                bin->auxFlag = false;
-        }
-        if (slider) {
+            ScentedWidget* histogram;
+            THash<int, QSet<TVariant>>* filters;
+            QSet<QSharedPointer<Packet>>& picked;
+            double from;
+            double to;
+            bool kept = false;
+            void swap()
+            {
+                if (filters) {
+                    AnnotatedLocker filterLock(filterMutex());
+                    std::swap(filtersOf(histogram->context, histogram->tracesSide), *filters);
+                }
+                histogram->pickedPackets.swap(picked);
+            }
+            ~Swapped()
+            {
+                if (kept)
+                    return;
+                swap();
+                if (DoubleSlider* s = histogram->slider) {
+                    s->from = from;
+                    s->to = to;
+                    s->updateLayout();
+                }
+            }
+        } swapped{this, (open || col >= 0) ? &filters : nullptr, picked, slider ? slider->from : 0.0,
+                  slider ? slider->to : 1.0};
+        swapped.swap();
+        // An open range puts the slider back first: the new bins may place
+        // it on their filter.
+        if (open && slider) {
             slider->changeFromToValue(0.0, 1.0);
             slider->update();
         }
-    } else {
-        const int n = binCountLocked();
-        const int w = viewWidth;
-        const int col = columnLocked();
-        // Without bins, width or column the range maps onto no filter.
-        if (n > 0 && w > 0 && col >= 0 && xAxis) {
-            const double step = double(w - 2 * (n - 1)) / n + 2;
-            const int lo = IAxis::clampToInt(std::trunc(from * w / step));
-            const int hi = IAxis::clampToInt(std::ceil(to * w / step));
-            QSet<TVariant> filter;
-            if (auto* bins = dynamic_cast<BinAxis*>(xAxis)) {
-                const int count = std::min(n, bins->count());
-                for (int i = 0; i < std::min(lo, count); ++i)
-                    filter.insert(bins->value(i));
-                for (int i = std::max(hi, 0); i < count; ++i)
-                    filter.insert(bins->value(i));
-            } else if (auto* axis = dynamic_cast<Axis*>(xAxis)) {
-                const double span = axis->max - axis->min;
-                filter.insert(TVariant(axis->min + double(lo) / n * span,
-                                       axis->min + double(hi) / n * span));
-            }
-            {
-                AnnotatedLocker filters(filterMutex());
-                filtersOf(context, tracesSide)[col] = filter;
-            }
+        if (col >= 0) {
             const TList<int> columns{col};
             for (auto it = pickedPackets.begin(); it != pickedPackets.end();) {
                 if (glyphStore->checkPacketColumns(*it, context, columns, tracesSide))
@@ -826,11 +974,22 @@ void ScentedWidget::sliderDragMove(double from, double to, bool rebuild)
                     it = pickedPackets.erase(it);
             }
         }
+        if (pick)
+            *pick = pickedEventLocked();
+        // Last, as it puts its bins in place once made.
+        if (rebuild)
+            rebuildBinsLocked();
+        // Done: nothing below allocates.
+        swapped.kept = true;
+        if (open && !rebuild) {
+            filteredBins.clear();
+            if (serie) {
+                for (BinItem* bin : serie->items.items)
+                    bin->auxFlag = false;
+            }
+        }
+        layoutBinsLocked();
     }
-    if (rebuild)
-        rebuildBinsLocked();
-    layoutBinsLocked();
-    lock.unlock();
     render(true, true, nullptr);
 }
 
@@ -964,32 +1123,36 @@ void ScentedWidget::selectPackets()
 {
     LUMIVANE_GUI_THREAD_ONLY();
     waitForJobs();
-    TList<QSharedPointer<Packet>> events;
+    std::unique_ptr<PacketsEvent> event;
     {
         AnnotatedLocker lock(contextMutex);
-        if (!pickedPackets.isEmpty()) {
-            if (!tracesSide) {
-                events.items.assign(pickedPackets.begin(), pickedPackets.end());
-            } else if (context && glyphStore) {
-                const int col = glyphStore->conversationAttributeColumns.value(CONV_CONVID, 0);
-                for (const QSharedPointer<Packet>& record : pickedPackets) {
-                    const int id = record->get(col).toInt();
-                    auto it = context->conversations.constFind(id);
-                    if (it == context->conversations.constEnd()) {
-                        qDebug().noquote() << "no trace" << id;
-                        continue;
-                    }
-                    events.append(it.value());
+        event = pickedEventLocked();
+    }
+    if (owner)
+        QCoreApplication::sendEvent(owner, event.get());
+}
+
+std::unique_ptr<PacketsEvent> ScentedWidget::pickedEventLocked() const
+{
+    TList<QSharedPointer<Packet>> events;
+    if (!pickedPackets.isEmpty()) {
+        if (!tracesSide) {
+            events.items.assign(pickedPackets.begin(), pickedPackets.end());
+        } else if (context && glyphStore) {
+            const int col = glyphStore->conversationAttributeColumns.value(CONV_CONVID, 0);
+            for (const QSharedPointer<Packet>& record : pickedPackets) {
+                const int id = record->get(col).toInt();
+                auto it = context->conversations.constFind(id);
+                if (it == context->conversations.constEnd()) {
+                    qDebug().noquote() << "no trace" << id;
+                    continue;
                 }
+                events.append(it.value());
             }
         }
     }
-    if (!owner)
-        return;
-    auto* event = new PacketsEvent(this, events,
-                                   {QStringLiteral("select"), QStringLiteral("ctrl")});
-    QCoreApplication::sendEvent(owner, event);
-    delete event;
+    return std::unique_ptr<PacketsEvent>(
+        new PacketsEvent(const_cast<ScentedWidget*>(this), events, {QStringLiteral("select"), QStringLiteral("ctrl")}));
 }
 
 // ---------------------------------------------------------------------------
@@ -1006,47 +1169,22 @@ void ScentedWidget::mouseMoveEvent(QMouseEvent* event)
     LUMIVANE_GUI_THREAD_ONLY();
     waitForJobs();
     bool changed = false;
-    bool entered = false;
     QString tip;
-    {
-        // A compute resets the mouse position under the same lock.
-        AnnotatedLocker lock(contextMutex);
-        ImgWidget::mouseMoveEvent(event);
-        changed = dropHoveredLocked();
-        if ((changed || hoveredBins.isEmpty()) && serie) {
-            const int mx = IAxis::clampToInt(mouseX);
-            const int my = IAxis::clampToInt(mouseY);
-            for (BinItem* bin : serie->items.items) {
-                if (bin->auxFlag || !bin->contains(mx, my))
-                    continue;
-                if (!bin->highlighted) {
-                    bin->highlighted = true;
-                    hoveredBins.append(bin);
-                    entered = true;
-                    const int count = bin->packets.size();
-                    const int total =
-                        (glyphStore && context) ? glyphStore->valueTotal(context, attribute) : 0;
-                    const double percent = total > 0 ? roundTo(double(count) / total * 100.0, 2) : 0.0;
-                    tip = QStringLiteral("value: ") + bin->label + QStringLiteral("\n Frequency: ")
-                          + QString::number(count) + QStringLiteral("/") + QString::number(total)
-                          + QStringLiteral(" (") + QString::number(percent, 'g', 6)
-                          + QStringLiteral("%)");
-                }
-                break;
-            }
-        }
-        // The highlight is the union of the hovered bins' events; it only
-        // changes with them, but a hover handed in from another view ends
-        // once the mouse is over this histogram and no bin is hovered.
-        if (changed || entered) {
-            highlightedPackets.clear();
-            for (const BinItem* bin : hoveredBins.items) {
-                for (const QSharedPointer<Packet>& p : bin->packets.items)
-                    highlightedPackets.insert(p);
-            }
-        } else if (hoveredBins.isEmpty()) {
+    try {
+        hover(event, changed, tip);
+    } catch (const std::bad_alloc&) {
+        // Out of memory: nothing is hovered (which needs none).
+        {
+            AnnotatedLocker lock(contextMutex);
+            for (BinItem* bin : hoveredBins.items)
+                bin->highlighted = false;
+            hoveredBins.items.clear();
             highlightedPackets.clear();
         }
+        tellOutOfMemory(this, QStringLiteral("Failed to highlight events"),
+                        QStringLiteral("highlighting the events of a bin of ") + attribute,
+                        QStringLiteral("shows none highlighted."));
+        tip.clear();
     }
     if (changed)
         QToolTip::hideText();
@@ -1055,15 +1193,96 @@ void ScentedWidget::mouseMoveEvent(QMouseEvent* event)
     renderOverlay();
 }
 
+void ScentedWidget::hover(QMouseEvent* event, bool& changed, QString& tip)
+{
+    bool entered = false;
+    // A compute resets the mouse position under the same lock.
+    AnnotatedLocker lock(contextMutex);
+    ImgWidget::mouseMoveEvent(event);
+    changed = dropHoveredLocked();
+    if ((changed || hoveredBins.isEmpty()) && serie) {
+        const int mx = IAxis::clampToInt(mouseX);
+        const int my = IAxis::clampToInt(mouseY);
+        for (BinItem* bin : serie->items.items) {
+            if (bin->auxFlag || !bin->contains(mx, my))
+                continue;
+            if (!bin->highlighted) {
+                bin->highlighted = true;
+                hoveredBins.append(bin);
+                entered = true;
+                const int count = bin->packets.size();
+                const int total =
+                    (glyphStore && context) ? glyphStore->valueTotal(context, attribute) : 0;
+                const double percent = total > 0 ? roundTo(double(count) / total * 100.0, 2) : 0.0;
+                tip = QStringLiteral("value: ") + bin->label + QStringLiteral("\n Frequency: ")
+                      + QString::number(count) + QStringLiteral("/") + QString::number(total)
+                      + QStringLiteral(" (") + QString::number(percent, 'g', 6)
+                      + QStringLiteral("%)");
+            }
+            break;
+        }
+    }
+    // The highlight is the union of the hovered bins' events; it only
+    // changes with them, but a hover handed in from another view ends
+    // once the mouse is over this histogram and no bin is hovered.
+    if (changed || entered) {
+        QSet<QSharedPointer<Packet>> union_;
+        for (const BinItem* bin : hoveredBins.items) {
+            for (const QSharedPointer<Packet>& p : bin->packets.items)
+                union_.insert(p);
+        }
+        highlightedPackets.swap(union_);
+    } else if (hoveredBins.isEmpty()) {
+        highlightedPackets.clear();
+    }
+}
+
 void ScentedWidget::mousePressEvent(QMouseEvent* event)
 {
     LUMIVANE_GUI_THREAD_ONLY();
     waitForJobs();
+    try {
+        pick(event);
+    } catch (const std::bad_alloc&) {
+        tellOutOfMemory(this, QStringLiteral("Failed to select events"),
+                        QStringLiteral("picking the events of a bin of ") + attribute,
+                        QStringLiteral("shows the selection as before."));
+    }
+    renderOverlay();
+}
+
+void ScentedWidget::pick(QMouseEvent* event)
+{
     const bool ctrl = event->modifiers() & Qt::ControlModifier;
     const bool right = event->button() == Qt::RightButton;
+    std::unique_ptr<PacketsEvent> picked;
     {
         AnnotatedLocker lock(contextMutex);
         ImgWidget::mousePressEvent(event);
+        // What the press changes is noted first: out of memory before the
+        // picked events are handed on, the histogram is put back as it was.
+        const std::size_t count = serie ? serie->items.items.size() : 0;
+        std::vector<char> wasSelected(count, 0);
+        for (std::size_t i = 0; i < count; ++i)
+            wasSelected[i] = serie->items.items[i]->selected;
+        struct Undo
+        {
+            ScentedWidget* histogram;
+            std::vector<char>& selected;
+            TList<BinItem*> bins;
+            QSet<QSharedPointer<Packet>> packets;
+            bool done = false;
+            ~Undo()
+            {
+                if (done)
+                    return;
+                for (std::size_t i = 0; i < selected.size(); ++i)
+                    histogram->serie->items.items[i]->selected = selected[i] != 0;
+                std::swap(histogram->pickedBins.items, bins.items);
+                histogram->pickedPackets.swap(packets);
+            }
+        } undo{this, wasSelected, pickedBins, pickedPackets};
+
         const int px = IAxis::clampToInt(pressX);
         const int py = IAxis::clampToInt(pressY);
         if (!ctrl) {
@@ -1094,31 +1313,35 @@ void ScentedWidget::mousePressEvent(QMouseEvent* event)
             }
         }
         qDebug("updateselected packets");
+        QSet<QSharedPointer<Packet>> next;
         if (!ctrl) {
-            pickedPackets.clear();
             if (serie) {
                 for (const BinItem* bin : serie->items.items) {
                     if (!bin->selected)
                         continue;
                     for (const QSharedPointer<Packet>& p : bin->packets.items)
-                        pickedPackets.insert(p);
+                        next.insert(p);
                 }
             }
         } else {
+            next = pickedPackets;
             if (added) {
                 for (const QSharedPointer<Packet>& p : added->packets.items)
-                    pickedPackets.insert(p);
+                    next.insert(p);
             }
             if (removed) {
                 for (const QSharedPointer<Packet>& p : removed->packets.items)
-                    pickedPackets.remove(p);
+                    next.remove(p);
             }
         }
+        pickedPackets.swap(next);
+        if (!right)
+            picked = pickedEventLocked();
+        undo.done = true;
         highlightedPackets.clear();
     }
-    if (!right)
-        selectPackets();
-    renderOverlay();
+    if (picked && owner)
+        QCoreApplication::sendEvent(owner, picked.get());
 }
 
 void ScentedWidget::mouseReleaseEvent(QMouseEvent* event)

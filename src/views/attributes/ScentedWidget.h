@@ -9,6 +9,8 @@
 #include <QSharedPointer>
 #include <QString>
 
+#include <memory>
+
 class Axis;
 class BinItem;
 class BinSerie;
@@ -16,6 +18,7 @@ class Context;
 class DoubleSlider;
 class IAxis;
 class Packet;
+class PacketsEvent;
 class QMutex;
 class JobPool;
 
@@ -43,6 +46,13 @@ inline constexpr int BIN_SORT_SELECTED = 3;
 // update they ask for are queued to the GUI thread. The GUI thread's own
 // changes (mouse, slider, orders, broadcast) first wait for the panel's
 // jobs, so a selection the pool still applies is never overtaken.
+//
+// Memory: new bins, axes, filters and picked events are made aside and put
+// in place once complete, and laying out, marking or hovering the bins
+// allocates nothing. Out of memory, a drag of the slider leaves the
+// histogram and the column's filter as they were (and its release sends
+// nothing), a click leaves the picked events as they were and a hover
+// leaves none; each tells the user once.
 class ScentedWidget : public ImgWidget
 {
     Q_OBJECT
@@ -137,8 +147,24 @@ private:
     // The parts below run with contextMutex held.
     void buildYAxisLocked();
     void buildXAxisLocked();
+    // The X axis for the attribute, the bin count and order; `many` tells
+    // whether it has more values than are shown.
+    std::unique_ptr<IAxis> makeXAxisLocked(bool& many) const;
+    // New bins counted over the context, put in place of the old ones only
+    // once complete (out of memory, the old ones stay).
     void rebuildBinsLocked();
-    void computeFilteredBinsLocked();
+    // Counts the records into the n empty bins of `bins`.
+    void countBinsLocked(BinSerie& bins, int n);
+    // The bins that the column's filter leaves out, and where the slider
+    // then stands (when the widget has a width).
+    struct PaleBins
+    {
+        QSet<int> bins;
+        bool moveSlider = false;
+        double from = 0.0;
+        double to = 1.0;
+    };
+    PaleBins paleBinsLocked() const;
     void layoutBinsLocked();
     void sortItemsLocked();
     int binCountLocked() const;
@@ -156,6 +182,11 @@ private:
     int columnLocked() const;
 
     void layoutBins();
+    // The picked events as the packets event that selectPackets sends.
+    std::unique_ptr<PacketsEvent> pickedEventLocked() const;
+    // The parts of the mouse handlers that run out of memory, if any.
+    void hover(QMouseEvent* event, bool& changed, QString& tip);
+    void pick(QMouseEvent* event);
     // Waits for the panel's jobs (see jobPool).
     void waitForJobs();
     // Lays out and renders after a change made on the GUI thread.
@@ -178,4 +209,11 @@ private:
     int viewWidth = 0;
     int viewHeight = 0;
     bool renderPending = false;
+    // Set by a drag of the slider that ran out of memory, until the next.
+    bool dragRanOut = false;
+    // The picked events a drag left, made with its filter, for the end of
+    // the drag to send (so that it needs no memory of its own).
+    std::unique_ptr<PacketsEvent> pendingPick;
+    // A drag that also makes that event when `pick` is given.
+    void sliderDragMove(double from, double to, bool rebuild, std::unique_ptr<PacketsEvent>* pick);
 };
