@@ -1350,6 +1350,14 @@ void EventWidget::setTimeWindow(double from, double to)
 
 void EventWidget::setCluster(const QString& mode)
 {
+    // The clustering's distance table grows with the square of the rows:
+    // out of memory, the matrix drops its cells and says so.
+    guardRebuild(QStringLiteral("Failed to sort rows"), QStringLiteral("sorting the rows"), Recovery::Cells,
+                 [&] { orderRows(mode); });
+}
+
+void EventWidget::orderRows(const QString& mode)
+{
     if (options)
         options->sortDirectionBox->setEnabled(mode != DEFAULT_MODE);
     const bool ascending = !options || options->sortDirectionBox->currentText() == QLatin1String("ASC");
@@ -1364,7 +1372,7 @@ void EventWidget::setCluster(const QString& mode)
     } else if (mode.contains(CLUSTER_METRIC)) {
         // The clustering starts from the alphabetical order, which stays the
         // recorded mode.
-        setCluster(ALPHABETICAL_MODE);
+        orderRows(ALPHABETICAL_MODE);
         clusterCells();
     } else if (mode == FREQUENCY_MODE) {
         for (BinCell* cell : cells)
@@ -3461,7 +3469,9 @@ GNode<int>* EventWidget::hierarchicalClustering(QString metric,
 
     // A large table takes a while to be made ready and to be freed: the
     // helpers make it ready, the background thread of deferredrelease
-    // frees it, however this function is left.
+    // frees it, however this function is left. Its holder is made without
+    // throwing: with no memory for it the table is freed here, by its own
+    // destructor.
     TList<double> table;
     struct TableRelease
     {
@@ -3469,7 +3479,11 @@ GNode<int>* EventWidget::hierarchicalClustering(QString metric,
         ~TableRelease()
         {
             const std::size_t count = table.items.size();
-            deferredrelease::release(std::make_unique<std::vector<double>>(std::move(table.items)), count);
+            if (count < deferredrelease::FEW)
+                return;
+            std::unique_ptr<std::vector<double>> held(new (std::nothrow)
+                                                           std::vector<double>(std::move(table.items)));
+            deferredrelease::release(std::move(held), count);
         }
     } release{table};
     if (helpers > 0 && !reserveTable(table, w * w, passes))
