@@ -28,34 +28,73 @@
 
 namespace {
 
-const QStringList SEQUENCES{"A B C D", "A C D",   "B C D E", "A B D", "C D E",
-                            "A B C E", "B D",     "A E C",   "D C B A"};
+const QStringList SEQUENCES{"A B C D", "A C D", "B C D E", "A B D", "C D E", "A B C E", "B D", "A E C", "D C B A"};
 
-// Nine traces of distinct kinds in one tile.
-const QList<matrixfixture::Trace> TRACES{
-    {1, QStringLiteral("abcd"), QStringLiteral("10.0.0.1")}, {2, QStringLiteral("acd"), QStringLiteral("10.0.0.1")},
-    {3, QStringLiteral("bcde"), QStringLiteral("10.0.0.1")}, {4, QStringLiteral("abd"), QStringLiteral("10.0.0.1")},
-    {5, QStringLiteral("cde"), QStringLiteral("10.0.0.1")},  {6, QStringLiteral("abce"), QStringLiteral("10.0.0.1")},
-    {7, QStringLiteral("bd"), QStringLiteral("10.0.0.1")},   {8, QStringLiteral("aec"), QStringLiteral("10.0.0.1")},
-    {9, QStringLiteral("dcba"), QStringLiteral("10.0.0.1")}};
-
-// The pane in its ribbon, showing the sequences unaligned.
-struct Pane
+// The pane in its ribbon showing the sequences unaligned, or a matrix
+// whose tile holds traces of the same kinds.
+struct Subject
 {
-    Pane()
+    explicit Subject(bool pane)
     {
+        if (!pane) {
+            QList<matrixfixture::Trace> traces;
+            for (int k = 0; k < SEQUENCES.size(); ++k)
+                traces.append({k + 1, QString(SEQUENCES[k]).remove(QLatin1Char(' ')).toLower(), QStringLiteral("h")});
+            matrix = std::make_unique<matrixfixture::Matrix>(traces, false, QSize(200, 150));
+            return;
+        }
         ribbon.reset(new RibbonSequenceWidget(glyphs.control.get(), nullptr));
         ribbon->resize(500, 400);
         show();
     }
-    void show() { view()->showSequences(glyphs.rows(SEQUENCES)); }
-    SequenceWidget* view() const { return ribbon->sequenceView; }
+    void show() { ribbon->sequenceView->showSequences(glyphs.rows(SEQUENCES)); }
 
-    // The rows, the states and the cells shown with their places.
-    QStringList text() const
+    // The click: the alignment switch, or the clustered order chosen in
+    // the options' sort box (as the box's change reaches the matrix).
+    void click()
     {
-        SequenceWidget& v = *view();
+        if (ribbon)
+            ribbon->alignmentButton->click();
+        else
+            matrix->view->setCluster(QStringLiteral("HC Eucledian"));
+    }
+    // Again, as the user would: the selection shown anew or the tile
+    // rebuilt where the view went empty, the switch off where it stayed
+    // on, then the same click.
+    void again()
+    {
+        if (ribbon && emptied())
+            show();
+        if (ribbon && ribbon->alignmentButton->isChecked())
+            click();
+        if (matrix) {
+            matrix->view->changeYAxis2(QStringLiteral("none"));
+            matrix->view->setCluster(QStringLiteral("Default"));
+        }
+        click();
+    }
+    bool emptied()
+    {
+        return ribbon ? ribbon->sequenceView->rows.isEmpty() && ribbon->sequenceView->stateCount() == 0
+                      : matrix->view->cells.isEmpty();
+    }
+    const QWidget* boxParent() const
+    {
+        return ribbon ? ribbon->sequenceView->window() : static_cast<QWidget*>(matrix->view);
+    }
+
+    // The pane's rows, states and cells shown with their places; the
+    // tile's rows by trace.
+    QStringList text()
+    {
         QStringList out;
+        if (matrix) {
+            for (const BinCell* cell : matrix->view->cells)
+                for (int id : matrixfixture::Matrix::rowTraces(cell))
+                    out << QString::number(id);
+            return out;
+        }
+        SequenceWidget& v = *ribbon->sequenceView;
         out << QStringLiteral("aligned %1 switch %2 dialogs %3")
                    .arg(v.msaOn)
                    .arg(ribbon->alignmentButton->isChecked())
@@ -68,46 +107,15 @@ struct Pane
         }
         for (int id = 0; id < v.stateCount(); ++id)
             out << QStringLiteral("state %1 %2 %3").arg(v.countOf(id)).arg(v.keyOf(id), v.pathOf(id));
-        for (BinItem* shown : v.shownList())
-            out << QStringLiteral("shown %1,%2 %3 %4").arg(shown->x).arg(shown->y).arg(shown->height()).arg(shown->name);
+        for (BinItem* s : v.shownList())
+            out << QStringLiteral("shown %1,%2 %3 %4").arg(s->x).arg(s->y).arg(s->height()).arg(s->name);
         return out;
     }
 
     sequencefixture::Glyphs glyphs;
     std::unique_ptr<RibbonSequenceWidget> ribbon;
+    std::unique_ptr<matrixfixture::Matrix> matrix;
 };
-
-std::unique_ptr<matrixfixture::Matrix> makeMatrix()
-{
-    return std::make_unique<matrixfixture::Matrix>(TRACES, false, QSize(200, 150));
-}
-
-QStringList matrixText(const matrixfixture::Matrix& m)
-{
-    QStringList out;
-    for (const BinCell* cell : m.view->cells) {
-        QStringList traces;
-        for (int id : matrixfixture::Matrix::rowTraces(cell))
-            traces << QString::number(id);
-        out << cell->header.title + QStringLiteral(": ") + traces.join(QLatin1Char(' '));
-    }
-    return out;
-}
-
-// A row order chosen in the options' sort box, as the box's change reaches
-// the matrix.
-void chooseOrder(matrixfixture::Matrix& m, const QString& mode)
-{
-    m.view->setCluster(mode);
-}
-
-QString said(const QList<MessageAsker::Request>& boxes)
-{
-    QStringList out;
-    for (const MessageAsker::Request& box : boxes)
-        out << box.title + QStringLiteral(": ") + box.text;
-    return QStringLiteral("%1 messages (%2)").arg(boxes.size()).arg(out.join(QStringLiteral(" / ")));
-}
 
 } // namespace
 
@@ -122,15 +130,14 @@ private slots:
 
 void AlignmentFailuresTest::everyAllocation_data()
 {
-    QTest::addColumn<QString>("action");
-    QTest::newRow("alignment switch") << "alignment";
-    QTest::newRow("matrix clustering") << "clustering";
+    QTest::addColumn<bool>("pane");
+    QTest::newRow("alignment switch") << true;
+    QTest::newRow("matrix clustering") << false;
 }
 
 void AlignmentFailuresTest::everyAllocation()
 {
-    QFETCH(QString, action);
-    const bool aligning = action == QLatin1String("alignment");
+    QFETCH(bool, pane);
     // The tree's distance table is made on helper threads however few the
     // sequences, as it is for many.
     Restore<int> parallel(EventWidget::parallelClustering, 1);
@@ -144,97 +151,62 @@ void AlignmentFailuresTest::everyAllocation()
     // within the line's end, where nothing may throw.
     const QtMessageHandler log = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
 
-    // What a run that never failed shows: the pane unaligned and aligned,
-    // the tile's rows clustered (also after a rebuild).
-    QStringList unaligned;
+    // What a run that never failed shows before and after the click, and
+    // when it is done again.
+    QStringList before;
     QStringList once;
-    if (aligning) {
-        Pane pane;
-        unaligned = pane.text();
-        pane.ribbon->alignmentButton->click();
-        once = pane.text();
-        QVERIFY(pane.view()->msaOn);
-    } else {
-        std::unique_ptr<matrixfixture::Matrix> m = makeMatrix();
-        unaligned = matrixText(*m);
-        chooseOrder(*m, QStringLiteral("HC Eucledian"));
-        once = matrixText(*m);
-        m->view->changeYAxis2(QStringLiteral("none"));
-        chooseOrder(*m, QStringLiteral("Default"));
-        chooseOrder(*m, QStringLiteral("HC Eucledian"));
-        QCOMPARE(matrixText(*m), once);
+    {
+        Subject reference(pane);
+        before = reference.text();
+        reference.click();
+        once = reference.text();
+        reference.again();
+        QCOMPARE(reference.text(), once);
     }
-    QVERIFY(once != unaligned);
-    QVERIFY2(boxes.isEmpty(), qPrintable(said(boxes)));
+    QVERIFY(once != before);
+    QVERIFY(boxes.isEmpty());
 
     long messages = 0;
-    const long points = sweep::run(action, [&](long n) {
-        const QString where = QStringLiteral("failure point %1").arg(n);
-        std::unique_ptr<Pane> pane;
-        std::unique_ptr<matrixfixture::Matrix> m;
-        if (aligning)
-            pane = std::make_unique<Pane>();
-        else
-            m = makeMatrix();
+    const long points = sweep::run(QString(QTest::currentDataTag()), [&](long n) {
+        const QString where = QStringLiteral("failure point %1: ").arg(n);
+        Subject subject(pane);
         boxes.clear();
-        bool hit = false;
-        {
-            failingnew::FailAt fail(n);
-            try {
-                if (aligning)
-                    pane->ribbon->alignmentButton->click();
-                else
-                    chooseOrder(*m, QStringLiteral("HC Eucledian"));
-            } catch (...) {
-                QTest::qFail(qPrintable(where + QStringLiteral(": an exception escaped")), __FILE__, __LINE__);
-                return false;
-            }
-            hit = fail.stop();
+        failingnew::FailAt fail(n);
+        try {
+            subject.click();
+        } catch (...) {
+            QTest::qFail(qPrintable(where + QStringLiteral("an exception escaped")), __FILE__, __LINE__);
+            return false;
         }
-        const QStringList shown = aligning ? pane->text() : matrixText(*m);
+        const bool hit = fail.stop();
+        const QStringList shown = subject.text();
+        QString said;
+        for (const MessageAsker::Request& box : boxes)
+            said += box.title + QStringLiteral(": ") + box.text + QStringLiteral(" / ");
         if (boxes.isEmpty()) {
             if (shown != once)
-                QTest::qFail(qPrintable(where + QStringLiteral(": ran through, but shows ") + shown.join('|')),
+                QTest::qFail(qPrintable(where + QStringLiteral("ran through, but shows ") + shown.join('|')),
                              __FILE__, __LINE__);
             return hit && !QTest::currentTestFailed();
         }
         ++messages;
-        const MessageAsker::Request& box = boxes.first();
-        const bool emptied = aligning ? pane->view()->rows.isEmpty() && pane->view()->stateCount() == 0
-                                      : m->view->cells.isEmpty();
-        const QWidget* parent = aligning ? pane->view()->window() : static_cast<QWidget*>(m->view);
-        if (boxes.size() != 1 || !box.text.contains(QLatin1String("memory")) || box.parent != parent
-            || (!aligning && box.title != QLatin1String("Failed to sort rows"))) {
-            QTest::qFail(qPrintable(where + QStringLiteral(": ") + said(boxes)), __FILE__, __LINE__);
+        if (boxes.size() != 1 || !boxes.first().text.contains(QLatin1String("memory"))
+            || boxes.first().parent != subject.boxParent() || (!subject.emptied() && shown != before)) {
+            QTest::qFail(qPrintable(where + said + QStringLiteral(" shows ") + shown.join('|')), __FILE__, __LINE__);
             return false;
         }
-        if (!emptied && shown != unaligned) {
-            QTest::qFail(qPrintable(where + QStringLiteral(": stopped, but shows ") + shown.join('|')), __FILE__,
-                         __LINE__);
-            return false;
-        }
-        // Again, as the user would: the selection shown anew or the tile
-        // rebuilt where the view went empty, then the same click.
-        if (aligning) {
-            if (emptied)
-                pane->show();
-            pane->ribbon->alignmentButton->click();
-        } else {
-            m->view->changeYAxis2(QStringLiteral("none"));
-            chooseOrder(*m, QStringLiteral("Default"));
-            chooseOrder(*m, QStringLiteral("HC Eucledian"));
-        }
-        const QStringList again = aligning ? pane->text() : matrixText(*m);
-        if (boxes.size() != 1 || again != once)
-            QTest::qFail(qPrintable(where + QStringLiteral(": again, ") + said(boxes) + QStringLiteral(", shows ")
-                                    + again.join('|') + QStringLiteral(" instead of ") + once.join('|')),
+        subject.again();
+        if (boxes.size() != 1 || subject.text() != once)
+            QTest::qFail(qPrintable(where + QStringLiteral("again, ") + said + QStringLiteral(" shows ")
+                                    + subject.text().join('|')),
                          __FILE__, __LINE__);
         return hit && !QTest::currentTestFailed();
     });
     qInstallMessageHandler(log);
     MessageAsker::setHandler(previous);
     QVERIFY(!QTest::currentTestFailed());
-    qInfo().noquote() << action << points << "failure points," << messages << "of them stopped with the message";
+    qInfo().noquote() << QTest::currentDataTag() << points << "failure points," << messages
+                      << "of them stopped with the message";
     QVERIFY(points > 0);
 }
 

@@ -364,7 +364,7 @@ EventWidget::~EventWidget()
 {
     // An overview pass may be drawing the cells, also at program exit when
     // the matrix goes before the strip.
-    cancelOverview();
+    EventOverviewWidget::cancelPassesOver(this, true);
     clearImages();
     closePopup();
     if (pickerMode) {
@@ -1027,8 +1027,13 @@ bool EventWidget::guardRebuild(const QString& title, const QString& action, Reco
         // without cells and without a word, which freeing them needs none.
         deleteCells();
         cellsDropped = true;
-        setUpdatesEnabled(true);
-        update();
+        // A repaint asked for allocates too: without memory for it, the
+        // next one shows the empty matrix.
+        try {
+            setUpdatesEnabled(true);
+            update();
+        } catch (const std::bad_alloc&) {
+        }
     }
     return false;
 }
