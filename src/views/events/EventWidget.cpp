@@ -3563,9 +3563,10 @@ GNode<int>* EventWidget::hierarchicalClustering(QString metric,
     LinkageMatrix matrix(sorted, std::move(table), std::move(nearestDistance), std::move(nearestIndex));
     // Every pair was stored on both sides.
     matrix.symmetric = true;
-    qDebug() << "merging";
     bool stopped = false;
+    // From here the nodes are this function's: whatever throws frees them.
     try {
+        qDebug() << "merging";
         qint64 work = 0;
         int merges = 0;
         while (matrix.size() > 1) {
