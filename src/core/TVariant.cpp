@@ -543,7 +543,7 @@ bool TVariant::operator<(const TVariant& other) const
     return a < b;
 }
 
-uint qHash(const TVariant& v, uint seed) noexcept
+uint qHash(const TVariant& v, uint seed)
 {
     switch (v.type) {
     case TVariant::None:

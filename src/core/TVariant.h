@@ -65,7 +65,9 @@ public:
 Q_DECLARE_TYPEINFO(TVariant, Q_MOVABLE_TYPE);
 Q_DECLARE_METATYPE(TVariant)
 
-uint qHash(const TVariant& v, uint seed = 0) noexcept;
+// May throw std::bad_alloc: a text that is not short ASCII is hashed
+// through a QString made for it.
+uint qHash(const TVariant& v, uint seed = 0);
 
 // v rounded to n decimals, halves toward plus infinity (2.5 -> 3, -2.5 -> -2).
 double roundTo(double v, int n);

@@ -658,7 +658,16 @@ void AttributeWidget::layoutGrid(const TList<QString>& names)
             panel->setUpdatesEnabled(false);
             panel->blockSignals(true);
         }
-        ~Quiet() { end(); }
+        // Turning updates on again asks for a repaint, which allocates: a
+        // guard that finds no memory for it lets the panel wait for the
+        // next one rather than throw.
+        ~Quiet()
+        {
+            try {
+                end();
+            } catch (const std::bad_alloc&) {
+            }
+        }
         void end()
         {
             if (!panel)

@@ -342,13 +342,21 @@ void ChartOptionsWidget::giveBack()
             widget->hide();
             continue;
         }
-        if (auto* box = qobject_cast<QBoxLayout*>(b.layout.data()))
-            box->insertWidget(std::min(b.index, box->count()), widget);
-        else if (auto* gridHolder = qobject_cast<QGridLayout*>(b.layout.data()))
-            gridHolder->addWidget(widget, b.row, b.column, b.rowSpan, b.columnSpan);
-        else
-            widget->setParent(b.parent);
-        widget->setVisible(!b.hidden);
+        // The destructor gives back too, where nothing may throw: without
+        // the memory for its place in the layout, the widget still goes
+        // back to its parent (and does not go with this dialog).
+        try {
+            if (auto* box = qobject_cast<QBoxLayout*>(b.layout.data()))
+                box->insertWidget(std::min(b.index, box->count()), widget);
+            else if (auto* gridHolder = qobject_cast<QGridLayout*>(b.layout.data()))
+                gridHolder->addWidget(widget, b.row, b.column, b.rowSpan, b.columnSpan);
+            else
+                widget->setParent(b.parent);
+            widget->setVisible(!b.hidden);
+        } catch (const std::bad_alloc&) {
+            if (widget->parentWidget() != b.parent)
+                widget->setParent(b.parent);
+        }
     }
     borrowed.clear();
 }

@@ -1330,16 +1330,22 @@ void BinCell::reorderRows(const QHash<int, int>& order)
     {
         QMutexLocker locker(rowsMutex);
         const int size = order.size();
-        std::vector<TList<BinItem*>> placed(static_cast<std::size_t>(size));
-        std::vector<bool> taken(static_cast<std::size_t>(size), false);
+        // The new order is worked out on row numbers, and the rows are moved
+        // only once it is whole: out of memory on the way, every row stays
+        // where it was.
+        constexpr std::size_t none = std::numeric_limits<std::size_t>::max();
+        std::vector<std::size_t> placed(static_cast<std::size_t>(size), none);
         // Rows without a free position of their own keep their order after
         // the placed rows, so that none is lost or doubled.
-        TList<TList<BinItem*>> rest;
-        for (TList<BinItem*>& itemRow : rows) {
+        std::vector<std::size_t> rest;
+        std::size_t kept = 0;
+        for (std::size_t r = 0; r < rows.items.size(); ++r) {
+            const TList<BinItem*>& itemRow = rows.items[r];
             if (itemRow.isEmpty()) {
                 qDebug().noquote() << "empty glyphs are not allowed";
                 continue;
             }
+            ++kept;
             const BinItem* first = itemRow.first();
             int target = -1;
             if (first && !first->packets.isEmpty() && first->packets.first()) {
@@ -1347,19 +1353,19 @@ void BinCell::reorderRows(const QHash<int, int>& order)
                 if (found != order.constEnd())
                     target = found.value();
             }
-            if (target >= 0 && target < size && !taken[std::size_t(target)]) {
-                placed[std::size_t(target)] = std::move(itemRow);
-                taken[std::size_t(target)] = true;
-            } else {
-                rest.items.push_back(std::move(itemRow));
-            }
+            if (target >= 0 && target < size && placed[std::size_t(target)] == none)
+                placed[std::size_t(target)] = r;
+            else
+                rest.push_back(r);
         }
-        rows.clear();
-        for (int k = 0; k < size; ++k)
-            if (taken[std::size_t(k)])
-                rows.items.push_back(std::move(placed[std::size_t(k)]));
-        for (TList<BinItem*>& itemRow : rest)
-            rows.items.push_back(std::move(itemRow));
+        std::vector<TList<BinItem*>> next;
+        next.reserve(kept);
+        for (std::size_t r : placed)
+            if (r != none)
+                next.push_back(std::move(rows.items[r]));
+        for (std::size_t r : rest)
+            next.push_back(std::move(rows.items[r]));
+        rows.items.swap(next);
         // The window must show the rows in their new order.
         updateVisibleRows();
     }

@@ -15,6 +15,7 @@
 
 #include <cstring>
 #include <limits>
+#include <new>
 
 namespace {
 
@@ -61,13 +62,13 @@ EventOverviewWidget::~EventOverviewWidget()
     images.clear();
 }
 
-void EventOverviewWidget::cancelPassesOver(const EventWidget* view)
+void EventOverviewWidget::cancelPassesOver(const EventWidget* view, bool leaving)
 {
     // A copy: cancelling changes no strip list, but stays safe if it did.
     const QList<EventOverviewWidget*> all = strips();
     for (EventOverviewWidget* strip : all)
         if (view && strip->eventView == view)
-            strip->cancelAndWait();
+            strip->cancelAndWait(leaving);
 }
 
 void EventOverviewWidget::cancelAllPasses()
@@ -158,6 +159,11 @@ void EventOverviewWidget::reloadData()
 
 void EventOverviewWidget::deleteThread()
 {
+    closePass(false);
+}
+
+void EventOverviewWidget::closePass(bool leaving)
+{
     // A finished() of a pass that cancelAndWait has already closed may
     // still arrive; so may one while a newer pass runs.
     if (!thread || !worker || !worker->done.load())
@@ -170,14 +176,19 @@ void EventOverviewWidget::deleteThread()
     };
     thread->quit();
     thread->wait();
-    if (!worker->hasEnded())
+    if (!worker->hasEnded() && !leaving)
         qDebug().noquote() << "overview thread ended before its pass";
     QThread* ended = thread;
     thread = nullptr;
     const bool cancelled = worker->isCancelled();
     {
         const Unlock unlock{overviewMutex};
-        ended->deleteLater();
+        // Leaving, it goes at once, as it can once it has ended: handing
+        // it to the event loop allocates.
+        if (leaving)
+            delete ended;
+        else
+            ended->deleteLater();
         if (!cancelled) {
             images = std::move(worker->images);
             worker->images.clear();
@@ -191,16 +202,24 @@ void EventOverviewWidget::deleteThread()
         reloadData();
 }
 
-void EventOverviewWidget::cancelAndWait()
+void EventOverviewWidget::cancelAndWait(bool leaving)
 {
     if (!thread)
         return;
     worker->cancel();
     thread->quit();
     thread->wait();
-    deleteThread();
-    // The cells are about to change: draw them again afterwards.
-    requestPass();
+    // Cancelled: no image is stacked and no pass started.
+    closePass(leaving);
+    // The cells are about to change: draw them again afterwards. Leaving,
+    // a request that finds no memory is dropped: the strip keeps its last
+    // image until its next pass.
+    try {
+        requestPass();
+    } catch (const std::bad_alloc&) {
+        if (!leaving)
+            throw;
+    }
 }
 
 void EventOverviewWidget::requestPass()

@@ -51,7 +51,8 @@ public:
     void updateVisibleImage();
     // Cancels a running pass and waits for its end; the pass's images are
     // dropped and a new pass follows once the current GUI operation is over.
-    void cancelAndWait();
+    // `leaving`: called from a destructor, where nothing may throw.
+    void cancelAndWait(bool leaving = false);
     // Whether a pass is running.
     bool isRunning() const;
     QSize sizeHint() const override;
@@ -59,7 +60,7 @@ public:
     // Cancels and waits for the running pass of every strip that shows
     // `view`; the matrix calls it before it deletes or replaces its cells
     // and when it is destroyed.
-    static void cancelPassesOver(const EventWidget* view);
+    static void cancelPassesOver(const EventWidget* view, bool leaving = false);
     // Cancels and waits for the running pass of every strip. A pass reads
     // the glyph store's attribute tables (the time column) and the events'
     // values (the glyph size attribute): whatever changes either (an added
@@ -96,6 +97,8 @@ private:
     // Starts a pass when the current GUI operation is over (once for any
     // number of requests meanwhile).
     void requestPass();
+    // Ends the pass whose thread has finished (deleteThread's body).
+    void closePass(bool leaving);
     void runRequestedPass();
 
     // The worker's white canvas for the next stack, when it fits.

@@ -364,7 +364,7 @@ EventWidget::~EventWidget()
 {
     // An overview pass may be drawing the cells, also at program exit when
     // the matrix goes before the strip.
-    cancelOverview();
+    EventOverviewWidget::cancelPassesOver(this, true);
     clearImages();
     closePopup();
     if (pickerMode) {
@@ -1027,8 +1027,13 @@ bool EventWidget::guardRebuild(const QString& title, const QString& action, Reco
         // without cells and without a word, which freeing them needs none.
         deleteCells();
         cellsDropped = true;
-        setUpdatesEnabled(true);
-        update();
+        // A repaint asked for allocates too: without memory for it, the
+        // next one shows the empty matrix.
+        try {
+            setUpdatesEnabled(true);
+            update();
+        } catch (const std::bad_alloc&) {
+        }
     }
     return false;
 }
@@ -1350,6 +1355,14 @@ void EventWidget::setTimeWindow(double from, double to)
 
 void EventWidget::setCluster(const QString& mode)
 {
+    // The clustering's distance table grows with the square of the rows:
+    // out of memory, the matrix drops its cells and says so.
+    guardRebuild(QStringLiteral("Failed to sort rows"), QStringLiteral("sorting the rows"), Recovery::Cells,
+                 [&] { orderRows(mode); });
+}
+
+void EventWidget::orderRows(const QString& mode)
+{
     if (options)
         options->sortDirectionBox->setEnabled(mode != DEFAULT_MODE);
     const bool ascending = !options || options->sortDirectionBox->currentText() == QLatin1String("ASC");
@@ -1364,7 +1377,7 @@ void EventWidget::setCluster(const QString& mode)
     } else if (mode.contains(CLUSTER_METRIC)) {
         // The clustering starts from the alphabetical order, which stays the
         // recorded mode.
-        setCluster(ALPHABETICAL_MODE);
+        orderRows(ALPHABETICAL_MODE);
         clusterCells();
     } else if (mode == FREQUENCY_MODE) {
         for (BinCell* cell : cells)
@@ -3468,7 +3481,9 @@ GNode<int>* EventWidget::hierarchicalClustering(QString metric,
 
     // A large table takes a while to be made ready and to be freed: the
     // helpers make it ready, the background thread of deferredrelease
-    // frees it, however this function is left.
+    // frees it, however this function is left. Its holder is made without
+    // throwing: with no memory for it the table is freed here, by its own
+    // destructor.
     TList<double> table;
     struct TableRelease
     {
@@ -3476,7 +3491,11 @@ GNode<int>* EventWidget::hierarchicalClustering(QString metric,
         ~TableRelease()
         {
             const std::size_t count = table.items.size();
-            deferredrelease::release(std::make_unique<std::vector<double>>(std::move(table.items)), count);
+            if (count < deferredrelease::FEW)
+                return;
+            std::unique_ptr<std::vector<double>> held(new (std::nothrow)
+                                                           std::vector<double>(std::move(table.items)));
+            deferredrelease::release(std::move(held), count);
         }
     } release{table};
     if (helpers > 0 && !reserveTable(table, w * w, passes))
@@ -3551,9 +3570,10 @@ GNode<int>* EventWidget::hierarchicalClustering(QString metric,
     LinkageMatrix matrix(sorted, std::move(table), std::move(nearestDistance), std::move(nearestIndex));
     // Every pair was stored on both sides.
     matrix.symmetric = true;
-    qDebug() << "merging";
     bool stopped = false;
+    // From here the nodes are this function's: whatever throws frees them.
     try {
+        qDebug() << "merging";
         qint64 work = 0;
         int merges = 0;
         while (matrix.size() > 1) {

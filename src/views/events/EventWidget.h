@@ -106,6 +106,8 @@ public:
     void setBinOffset(int offset);
     // The clustering order for every cell.
     void clusterCells();
+    // The rows of every cell in the order of `mode` (setCluster's body).
+    void orderRows(const QString& mode);
 
     // Single-linkage clustering of glyph sequences; the id at position p
     // belongs to the sequence at position p. The only metric is

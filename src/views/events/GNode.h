@@ -8,8 +8,10 @@
 // item; an inner node for the merge of its two children.
 //
 // Ownership: a node owns its children, so deleting the root frees the whole
-// tree. The destructor walks the subtree without recursion: trees built from
-// equal distances lean to one side and are as deep as they have leaves.
+// tree. The destructor walks the subtree without recursion (trees built from
+// equal distances lean to one side and are as deep as they have leaves) and
+// without allocating, so that a tree can go also where no memory is left:
+// the way back up is kept in the child slot the walk went down through.
 template <typename T>
 class GNode
 {
@@ -20,14 +22,28 @@ public:
 
     ~GNode()
     {
-        std::vector<GNode*> pending(children.begin(), children.end());
-        children.clear();
-        while (!pending.empty()) {
-            GNode* node = pending.back();
-            pending.pop_back();
-            pending.insert(pending.end(), node->children.begin(), node->children.end());
-            node->children.clear();
+        GNode* up = nullptr;
+        GNode* node = this;
+        for (;;) {
+            std::vector<GNode*>& below = node->children.items;
+            if (!below.empty()) {
+                GNode* child = below.back();
+                if (!child) {
+                    below.pop_back();
+                    continue;
+                }
+                below.back() = up;
+                up = node;
+                node = child;
+                continue;
+            }
+            if (node == this)
+                return;
+            // Without children its own destructor has nothing to walk.
             delete node;
+            node = up;
+            up = node->children.items.back();
+            node->children.items.pop_back();
         }
     }
 

@@ -3,6 +3,7 @@
 #include <QDebug>
 
 #include <limits>
+#include <memory>
 
 namespace {
 constexpr double NO_DISTANCE = std::numeric_limits<double>::max();
@@ -58,18 +59,29 @@ void LinkageMatrix::init(const QList<int>& ids, bool findNearest)
     }
     nodes.items.reserve(std::size_t(width));
     slotOf.items.reserve(std::size_t(width));
-    for (int id : ids) {
-        auto* leaf = new GNode<int>;
-        leaf->items.append(id);
-        leaf->height = 0.0;
-        leaf->id = nextId++;
-        nodes.append(leaf);
-        slotOf.append(slotOf.size());
+    // Out of memory on the way, the leaves made so far go: a constructor
+    // that throws leaves no matrix to free them.
+    try {
+        for (int id : ids) {
+            std::unique_ptr<GNode<int>> leaf(new GNode<int>);
+            leaf->items.append(id);
+            leaf->height = 0.0;
+            leaf->id = nextId++;
+            nodes.append(leaf.release());   // reserved: appending throws nothing
+            slotOf.append(slotOf.size());
+        }
+        if (findNearest) {
+            nearestDistance.items.assign(std::size_t(width), NO_DISTANCE);
+            nearestIndex.items.assign(std::size_t(width), -1);
+        }
+    } catch (...) {
+        for (GNode<int>* leaf : nodes.items)
+            delete leaf;
+        nodes.clear();
+        throw;
     }
     if (!findNearest)
         return;
-    nearestDistance.items.assign(std::size_t(width), NO_DISTANCE);
-    nearestIndex.items.assign(std::size_t(width), -1);
     for (int r = 0; r < width; ++r) {
         const double* row = distances.items.data() + std::size_t(r) * std::size_t(width);
         nearestIndex[r] = nearestInRow(row, r, width, nearestDistance[r]);
@@ -84,9 +96,12 @@ void LinkageMatrix::merge(int a, int b)
         return;
     }
 
-    auto* node = new GNode<int>;
+    // The new node takes its children only once nothing of it can fail
+    // any more: out of memory before, it goes alone and the clusters stay.
+    std::unique_ptr<GNode<int>> node(new GNode<int>);
     node->items = nodes[a]->items;
     node->items.append(nodes[b]->items);
+    node->children.items.reserve(2);
     node->children.append(nodes[a]);
     node->children.append(nodes[b]);
     node->height = nearestDistance[a];
@@ -121,7 +136,7 @@ void LinkageMatrix::merge(int a, int b)
         }
     }
 
-    nodes[a] = node;
+    nodes[a] = node.release();
     nodes.items.erase(nodes.items.begin() + b);
     nearestDistance.items.erase(nearestDistance.items.begin() + b);
     nearestIndex.items.erase(nearestIndex.items.begin() + b);

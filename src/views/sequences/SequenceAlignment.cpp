@@ -807,9 +807,9 @@ TList<TList<BinItem*>> SequenceWidget::computeAlignment(const TList<TList<BinIte
     QList<int> keys;
     for (int k = 0; k < sequences.size(); ++k) {
         keys.append(k);
-        TList<TList<BinItem*>> single;
-        single.append(sequences.at(k));
-        profiles.insert(k, single);
+        // Entered empty, then filled: a hash node whose value fails to be
+        // copied in is lost with its memory.
+        profiles[k].append(sequences.at(k));
     }
     // The guide tree reports its progress, and a stop (a cancel, a failed
     // check) leaves it from within, once its helper threads have ended.
