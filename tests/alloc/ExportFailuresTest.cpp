@@ -1,9 +1,12 @@
 #include "FailingNew.h"
+#include "ImportFixture.h"
 #include "Sweep.h"
 #include "TestRegistry.h"
 
+#include "app/FileAsker.h"
 #include "import/ConversationSplitter.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QDirIterator>
 #include <QMap>
@@ -11,12 +14,15 @@
 #include <QtTest>
 
 #include <memory>
+#include <vector>
 
 // Every allocation of a conversation export fails in turn, on a folder that
 // holds an earlier export: the export either runs through and writes what
 // an export that never failed writes, or stops with an error that names
 // memory and leaves the folder byte for byte as it was. Done again, it
-// writes what an export that never failed writes.
+// writes what an export that never failed writes. So too "Export" in the
+// import dialog, from the split's start behind its progress dialog to the
+// box that tells how it ended.
 
 namespace {
 
@@ -140,6 +146,108 @@ void attempt(const Listing& before, const QByteArray& log, const Outcome& once, 
              qPrintable(where + QStringLiteral(": done again, left ") + show(listing(folder.out))));
 }
 
+// "Export" in the import dialog, the folder and the boxes answered. The
+// failure is armed as the dialog says it starts: the split behind its
+// progress dialog and what tells how it ended fail in turn.
+struct DialogExport
+{
+    ControlWidget control{nullptr};
+    OpenWidget dialog{&control};
+    QString directory;   // the file dialog's answer
+    long armAt = 0;      // the failure point (0: none)
+    // "TITLE: TEXT" of each box; room made in advance, so that keeping
+    // one allocates nothing.
+    std::vector<MessageAsker::Request> boxes;
+    MessageAsker::Handler previousBoxes;
+    FileAsker::Handler previousFiles;
+
+    DialogExport()
+    {
+        boxes.reserve(8);
+        previousBoxes = MessageAsker::setHandler([this](const MessageAsker::Request& r) {
+            if (boxes.size() < boxes.capacity())
+                boxes.push_back(r);
+            if (armAt > 0 && r.text.startsWith(QLatin1String("Be patient")))
+                failingnew::failAt(armAt);
+            return QMessageBox::Ok;
+        });
+        previousFiles = FileAsker::setHandler([this](const FileAsker::Request&) { return directory; });
+    }
+    ~DialogExport()
+    {
+        MessageAsker::setHandler(previousBoxes);
+        FileAsker::setHandler(previousFiles);
+    }
+
+    // The boxes, the folder's path read as D.
+    QStringList told() const
+    {
+        QStringList out;
+        for (const MessageAsker::Request& r : boxes)
+            out << QString(r.title + QStringLiteral(": ") + r.text).replace(directory, QStringLiteral("D"));
+        return out;
+    }
+};
+
+int runningThreads()
+{
+    return QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size();
+}
+
+struct DialogOutcome
+{
+    QStringList told;
+    Listing files;
+};
+
+// One failure point of "Export" in the dialog, then "Export" again.
+void dialogAttempt(DialogExport& e, const Listing& before, const DialogOutcome& once, long n, bool& hit,
+                   long& stopped)
+{
+    const QString where = QStringLiteral("failure point %1").arg(n);
+    Folder folder(before, QByteArray());
+    e.directory = folder.out;
+    e.boxes.clear();
+    e.dialog.setResult(0);
+    const int threads = runningThreads();
+    e.armAt = n;
+    bool escaped = false;
+    try {
+        e.dialog.exportData();
+    } catch (...) {
+        escaped = true;
+    }
+    hit = failingnew::disarm();
+    e.armAt = 0;
+    QVERIFY2(!escaped, qPrintable(where + QStringLiteral(": an exception left the export")));
+    // The split's thread has ended (its system thread may take a moment
+    // to go).
+    const QDeadlineTimer deadline(5000);
+    while (runningThreads() > threads && !deadline.hasExpired())
+        QThread::msleep(1);
+    QVERIFY2(runningThreads() <= threads, qPrintable(where + QStringLiteral(": a thread still runs")));
+    const QStringList told = e.told();
+    if (told == once.told) {
+        QVERIFY2(listing(folder.out) == once.files,
+                 qPrintable(where + QStringLiteral(": ran through, but left ") + show(listing(folder.out))));
+        return;
+    }
+    ++stopped;
+    QVERIFY2(told.size() == 2 && told.first() == once.told.first()
+                 && told.last().startsWith(QLatin1String("Failed to export: Export failed: "))
+                 && told.last().contains(QLatin1String("ran out of memory")),
+             qPrintable(where + QStringLiteral(": ") + told.join(QLatin1String(" / "))));
+    QVERIFY2(listing(folder.out) == before,
+             qPrintable(where + QStringLiteral(": left ") + show(listing(folder.out))));
+    QVERIFY2(e.dialog.result() != QDialog::Accepted, qPrintable(where));
+
+    e.boxes.clear();
+    e.dialog.exportData();
+    QVERIFY2(e.told() == once.told, qPrintable(where + QStringLiteral(": done again, ") + e.told().join(" / ")));
+    QVERIFY2(listing(folder.out) == once.files,
+             qPrintable(where + QStringLiteral(": done again, left ") + show(listing(folder.out))));
+}
+
 } // namespace
 
 class ExportFailuresTest : public QObject
@@ -149,6 +257,8 @@ class ExportFailuresTest : public QObject
 private slots:
     void everyAllocation_data();
     void everyAllocation();
+    void throughTheDialog_data();
+    void throughTheDialog();
 };
 
 void ExportFailuresTest::everyAllocation_data()
@@ -215,6 +325,68 @@ void ExportFailuresTest::everyAllocation()
         attempt(before, log, once, n, hit, stopped);
         return hit && !QTest::currentTestFailed();
     });
+    QVERIFY(!QTest::currentTestFailed());
+    qInfo().noquote() << QTest::currentDataTag() << points << "failure points," << stopped
+                      << "of them stopped for memory";
+    QVERIFY(points > 0);
+    QVERIFY(stopped > 0);
+}
+
+void ExportFailuresTest::throughTheDialog_data()
+{
+    everyAllocation_data();
+}
+
+void ExportFailuresTest::throughTheDialog()
+{
+    QFETCH(QByteArray, log);
+    QFETCH(QString, blocker);
+    // The export's own allocations are swept, not Qt's, which do not
+    // recover from a failed one (see LoadFailuresTest).
+    static const bool spared = [] {
+        for (const char* library :
+             {"libQt5Widgets", "libQt5Gui", "libQt5Core", "libQt5Test", "qt5/plugins/platforms"}) {
+            if (!failingnew::spareCallersIn(library))
+                return false;
+        }
+        return true;
+    }();
+    QVERIFY(spared);
+
+    Listing before;
+    {
+        Folder earlier(Listing(), EARLIER);
+        ConversationSplitter splitter(earlier.log, earlier.out);
+        QVERIFY2(splitter.run(), qPrintable(splitter.errorText));
+        if (!blocker.isEmpty())
+            QVERIFY(QDir(earlier.out).mkpath(blocker));
+        before = listing(earlier.out);
+    }
+    Folder home(Listing(), log);
+    DialogExport e;
+    chooseLog(e.dialog, home.log);
+    QVERIFY(!e.dialog.fileLabel->text().isEmpty());
+
+    DialogOutcome once;
+    {
+        Folder folder(before, QByteArray());
+        e.directory = folder.out;
+        e.boxes.clear();
+        e.dialog.exportData();
+        once.told = e.told();
+        once.files = listing(folder.out);
+        QCOMPARE(once.told.size(), 2);
+        QCOMPARE(once.told.last().startsWith(QLatin1String("Processing: Export successful!")), blocker.isEmpty());
+        QCOMPARE(once.files == before, !blocker.isEmpty());
+    }
+
+    long stopped = 0;
+    const long points = sweep::run(QStringLiteral("dialog, ") + QString::fromLatin1(QTest::currentDataTag()),
+                                   [&](long n) {
+                                       bool hit = false;
+                                       dialogAttempt(e, before, once, n, hit, stopped);
+                                       return hit && !QTest::currentTestFailed();
+                                   });
     QVERIFY(!QTest::currentTestFailed());
     qInfo().noquote() << QTest::currentDataTag() << points << "failure points," << stopped
                       << "of them stopped for memory";

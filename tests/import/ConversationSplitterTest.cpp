@@ -159,6 +159,7 @@ private slots:
     void cancelledExport();
     void cancelLeavingSomething_data();
     void cancelLeavingSomething();
+    void exportLeftByAnException();
     void emptyKeyOnAFullDisk_data();
     void emptyKeyOnAFullDisk();
 };
@@ -906,6 +907,64 @@ void ConversationSplitterTest::cancelLeavingSomething()
     QCOMPARE(f.boxes.titles().last(), QString(left > 0 ? "Failed to export" : "Processing"));
     QVERIFY(f.dialog.result() != QDialog::Accepted);
     QCOMPARE(snapshot(s.out).keys(), after);
+}
+
+void ConversationSplitterTest::exportLeftByAnException()
+{
+    // The progress dialog's poll runs out of memory while the split is half
+    // way: the split is stopped and its thread joined before the export
+    // returns, the folder is as it was, and the export fails as one that
+    // ran out of memory.
+    struct ThrowAtPoll : QObject
+    {
+        bool eventFilter(QObject* watched, QEvent* e) override
+        {
+            auto* timer = qobject_cast<QTimer*>(watched);
+            if (e->type() != QEvent::Timer || !timer || timer->interval() != 100 || !tenThousand.load()
+                || cancelClicked.load())
+                return false;
+            cancelClicked.store(true);   // lets the split go on
+            throw std::bad_alloc();
+        }
+    } throwAtPoll;
+
+    DialogFixture f;
+    Split s;
+    QByteArray log = "n,sip.Call-ID\n";
+    for (int i = 0; i < 200000; ++i)
+        log += QByteArray::number(i) + ",call" + QByteArray::number(i % 500) + "\n";
+    chooseLog(f.dialog, s.write("log.csv", log));
+    s.write("out/notes.txt", "the analyst's");
+    const QMap<QString, QByteArray> before = snapshot(s.out);
+    FileAnswers files({s.out});
+    const auto threads = []() {
+        return QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size();
+    };
+    const int threadsBefore = threads();
+    meanwhile = []() {};
+    tenThousand.store(false);
+    cancelClicked.store(false);
+    const QtMessageHandler previous = qInstallMessageHandler(cancelAtTenThousand);
+    qApp->installEventFilter(&throwAtPoll);
+    bool escaped = false;
+    try {
+        f.dialog.exportData();
+    } catch (...) {
+        escaped = true;
+    }
+    qApp->removeEventFilter(&throwAtPoll);
+    qInstallMessageHandler(previous);
+    meanwhile = nullptr;
+
+    QVERIFY(!escaped);
+    QVERIFY(cancelClicked.load());
+    QCOMPARE(f.boxes.titles().last(), QStringLiteral("Failed to export"));
+    QCOMPARE(f.boxes.texts().last(), QStringLiteral("Export failed: ran out of memory; nothing was written"));
+    QVERIFY(f.dialog.result() != QDialog::Accepted);
+    QCOMPARE(snapshot(s.out), before);
+    QVERIFY(f.dialog.findChildren<QProgressDialog*>().isEmpty());
+    // Joined: its system thread goes at once.
+    QTRY_VERIFY_WITH_TIMEOUT(threads() <= threadsBefore, 2000);
 }
 
 void ConversationSplitterTest::emptyKeyOnAFullDisk_data()
