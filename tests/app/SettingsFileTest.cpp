@@ -45,6 +45,7 @@ private slots:
     void saveRoundTrip_data();
     void saveRoundTrip();
     void saveFailureWarns();
+    void firstStartBoxOverTheWindow();
 
 private:
     QString tshark;
@@ -234,6 +235,44 @@ void SettingsFileTest::saveFailureWarns()
     QCOMPARE(boxes.titles(), QStringList({QStringLiteral("Failed to save settings")}));
     QCOMPARE(boxes.requests[0].text, SAVE_TEXT);
     QCOMPARE(TSHARK_PATH, QStringLiteral("/a"));
+}
+
+void SettingsFileTest::firstStartBoxOverTheWindow()
+{
+    // A first start: the window's box waits until the window is shown and
+    // opens over it, as its own, not behind it.
+    QFile file(SETTINGS_PATH);
+    const bool existed = file.exists();
+    const QByteArray before = existed ? readAll(SETTINGS_PATH) : QByteArray();
+    QVERIFY(!existed || file.remove());
+    MessageRecorder boxes;
+    QList<bool> overShownWindow;
+    MessageAsker::setHandler([&](const MessageAsker::Request& r) {
+        boxes.requests.append(r);
+        overShownWindow.append(r.parent && r.parent->isVisible());
+        return QMessageBox::Ok;
+    });
+    {
+        MainWindow window;
+        QVERIFY(boxes.requests.isEmpty());
+        window.show();
+        QTRY_COMPARE(boxes.requests.size(), 1);
+        QCOMPARE(boxes.requests[0].title, LOAD_TITLE + QDir::currentPath());
+        QCOMPARE(boxes.requests[0].text, LOAD_TEXT);
+        QCOMPARE(boxes.requests[0].parent, &window);
+        QVERIFY(overShownWindow[0]);
+        // Shown again, it says nothing more.
+        window.hide();
+        window.show();
+        QTest::qWait(20);
+        QCOMPARE(boxes.requests.size(), 1);
+    }
+    if (existed) {
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(before);
+    } else {
+        QFile::remove(SETTINGS_PATH);
+    }
 }
 
 LUMIVANE_TEST(SettingsFileTest)
