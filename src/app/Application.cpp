@@ -53,8 +53,11 @@ bool Application::deliverGuarded(QObject* receiver, QEvent* event, Deliver deliv
     QThread* thread = receiver ? receiver->thread() : nullptr;
     if (!thread)
         return deliver(receiver, event);
+    // Without a loop running there is none to reach: the code that sent
+    // the event (the window's building, before the loop starts) gets what
+    // it throws, as a nested delivery's sender does.
     const int level = thread->loopLevel();
-    if (level == guardedLevel)
+    if (level == 0 || level == guardedLevel)
         return deliver(receiver, event);
     const int outer = guardedLevel;
     guardedLevel = level;

@@ -12,14 +12,16 @@ class QObject;
 // memory and was stopped, and the loop goes on. Every other exception
 // passes as before.
 //
-// The boundary is the delivery that an event loop makes (a posted event, a
-// timer, what the window system sends, and what Qt sends on its way to a
-// widget). A delivery nested in another one of the same loop on the same
-// thread (an event the program sends to a view with sendEvent, a resize or
-// paint that Qt sends while a handler works) lets the exception go back to
-// the code that sent it: that code catches it where it knows how to put its
-// data back, or lets it go on to the loop's delivery. A dialog's own loop
-// (exec()) is a loop of its own, with its own boundary.
+// The boundary is the delivery that a running event loop makes (a posted
+// event, a timer, what the window system sends, and what Qt sends on its
+// way to a widget), on any thread. A delivery nested in another one of the
+// same loop on the same thread (an event the program sends to a view with
+// sendEvent, a resize or paint that Qt sends while a handler works) lets
+// the exception go back to the code that sent it: that code catches it
+// where it knows how to put its data back, or lets it go on to the loop's
+// delivery. A dialog's own loop (exec()) is a loop of its own, with its own
+// boundary. Before any loop runs (main() building the window) nothing is
+// caught here.
 class Application : public QApplication
 {
     Q_OBJECT

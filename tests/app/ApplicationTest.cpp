@@ -6,12 +6,13 @@
 #include "app/MainWindow.h"
 
 #include <QEventLoop>
+#include <QThread>
 #include <QTimer>
 #include <QtTest>
 
+#include <memory>
 #include <new>
 #include <stdexcept>
-#include <thread>
 
 // The application object's backstop for running out of memory, driven
 // through its static delivery (the tests run in an application of their
@@ -48,8 +49,21 @@ bool deliverFailing(bool memory = true)
     return Application::deliverGuarded(&failing, &event, notifyPlain);
 }
 
-// Hands its event on to `inner` with sendEvent's road, as a view hands a
-// selection on to the controller, and catches what comes back.
+// Runs `f` from a delivery of a running event loop, as the program's code
+// runs once the window is up.
+template <typename F>
+void fromLoop(F f)
+{
+    QEventLoop loop;
+    QTimer::singleShot(0, &loop, [&]() {
+        f();
+        loop.quit();
+    });
+    loop.exec();
+}
+
+// Hands its event on with sendEvent's road, as a view hands a selection on
+// to the controller, and catches what comes back.
 class Sender : public QObject
 {
 public:
@@ -63,6 +77,23 @@ public:
         return true;
     }
     bool caught = false;
+};
+
+// Runs a loop of its own (a dialog's), in which a delivery runs out.
+class Looping : public QObject
+{
+public:
+    bool event(QEvent*) override
+    {
+        QEventLoop loop;
+        QTimer::singleShot(0, &loop, [&loop, this]() {
+            inner = deliverFailing();
+            loop.quit();
+        });
+        loop.exec();
+        return true;
+    }
+    bool inner = true;
 };
 
 bool isMemoryBox(const MessageAsker::Request& r)
@@ -94,7 +125,9 @@ void ApplicationTest::boundary_data()
     QTest::newRow("sent within a delivery") << "sent" << 0;
     // A dialog's own loop inside a delivery is a boundary of its own.
     QTest::newRow("within a nested loop") << "nested" << 1;
-    QTest::newRow("on another thread") << "thread" << 1;
+    QTest::newRow("a thread's loop") << "thread" << 1;
+    // No loop runs yet: the code that sent it gets it back.
+    QTest::newRow("before the loop runs") << "none" << 0;
     QTest::newRow("over the main window") << "window" << 1;
 }
 
@@ -112,49 +145,37 @@ void ApplicationTest::boundary()
     SettingsGuard settings;
     std::unique_ptr<MainWindow> window;
 
-    bool returned = false;
+    bool delivered = true;
     if (where == QLatin1String("loop")) {
-        QVERIFY(!deliverFailing());
-        returned = true;
+        fromLoop([&]() { delivered = deliverFailing(); });
     } else if (where == QLatin1String("sent")) {
         Sender sender;
         QEvent event(QEvent::User);
-        returned = Application::deliverGuarded(&sender, &event, notifyPlain);
+        fromLoop([&]() { Application::deliverGuarded(&sender, &event, notifyPlain); });
         QVERIFY(sender.caught);
     } else if (where == QLatin1String("nested")) {
+        Looping looping;
         QEvent event(QEvent::User);
-        // The sender runs a loop, in which a timer's delivery runs out.
-        struct Looping : QObject
-        {
-            bool event(QEvent*) override
-            {
-                QEventLoop loop;
-                QTimer::singleShot(0, &loop, [&loop, this]() {
-                    inner = deliverFailing();
-                    loop.quit();
-                });
-                loop.exec();
-                return true;
-            }
-            bool inner = true;
-        } looping;
-        returned = Application::deliverGuarded(&looping, &event, notifyPlain);
-        QVERIFY(!looping.inner);
+        fromLoop([&]() { Application::deliverGuarded(&looping, &event, notifyPlain); });
+        delivered = looping.inner;
     } else if (where == QLatin1String("thread")) {
-        bool delivered = true;
-        std::thread other([&delivered]() { delivered = deliverFailing(); });
-        other.join();
-        QVERIFY(!delivered);
-        returned = true;
+        QThread thread;
+        QObject there;
+        there.moveToThread(&thread);
+        thread.start();
+        QMetaObject::invokeMethod(&there, [&]() { delivered = deliverFailing(); }, Qt::BlockingQueuedConnection);
+        thread.quit();
+        QVERIFY(thread.wait(5000));
+    } else if (where == QLatin1String("none")) {
+        QVERIFY_EXCEPTION_THROWN(deliverFailing(), std::bad_alloc);
     } else {
         window.reset(new MainWindow);
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
         recorder.requests.clear();
-        QVERIFY(!deliverFailing());
-        returned = true;
+        fromLoop([&]() { delivered = deliverFailing(); });
     }
-    QVERIFY(returned);
+    QCOMPARE(delivered, boxes == 0);
     // The box comes once the event loop gets to it.
     QCOMPARE(recorder.requests.size(), 0);
     QTest::qWait(50);
@@ -177,20 +198,23 @@ void ApplicationTest::oneBoxAtATime()
     int whileShown = 0;
     MessageAsker::setHandler([&](const MessageAsker::Request& r) {
         recorder.requests.append(r);
-        for (int i = 0; i < 3; ++i)
-            whileShown += deliverFailing() ? 0 : 1;
-        QCoreApplication::processEvents();
+        fromLoop([&]() {
+            for (int i = 0; i < 3; ++i)
+                whileShown += deliverFailing() ? 0 : 1;
+        });
         return QMessageBox::Ok;
     });
-    QVERIFY(!deliverFailing());
-    QVERIFY(!deliverFailing());
+    fromLoop([]() {
+        QVERIFY(!deliverFailing());
+        QVERIFY(!deliverFailing());
+    });
     QTest::qWait(50);
     QCOMPARE(recorder.requests.size(), 1);
     QCOMPARE(whileShown, 3);
     QTest::qWait(50);
     QCOMPARE(recorder.requests.size(), 1);
 
-    QVERIFY(!deliverFailing());
+    fromLoop([]() { QVERIFY(!deliverFailing()); });
     QTest::qWait(50);
     QCOMPARE(recorder.requests.size(), 2);
     QVERIFY(isMemoryBox(recorder.requests.last()));
@@ -199,7 +223,15 @@ void ApplicationTest::oneBoxAtATime()
 void ApplicationTest::otherExceptionsPass()
 {
     MessageRecorder recorder;
-    QVERIFY_EXCEPTION_THROWN(deliverFailing(false), std::runtime_error);
+    bool passed = false;
+    fromLoop([&]() {
+        try {
+            deliverFailing(false);
+        } catch (const std::runtime_error&) {
+            passed = true;
+        }
+    });
+    QVERIFY(passed);
     QTest::qWait(50);
     QCOMPARE(recorder.requests.size(), 0);
 }
