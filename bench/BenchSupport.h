@@ -2,6 +2,7 @@
 
 #include <initializer_list>
 
+#include "app/Application.h"
 #include "app/MessageAsker.h"
 #include "core/Packet.h"
 #include "core/TList.h"
@@ -80,7 +81,10 @@ bool prepareImport(const char* program, OpenWidget& dialog, const QString& group
 // the log.
 EventWidget* showLogWindow(const char* program, MainWindow& window, const QString& grouping);
 // The offscreen platform, unless QT_QPA_PLATFORM asks for another one (a
-// real X server); to be called before the application is made.
+// real X server); to be called before the application is made. The
+// programs that start the main window make the program's own application
+// object (Application), so that running out of memory where no code of the
+// action catches it shows the program's box, which isFailureMessage knows.
 void preferOffscreen();
 // Writes "PROGRAM: problem" and the usage line to stderr; returns false.
 bool refuse(const char* program, const QString& problem);

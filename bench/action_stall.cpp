@@ -1212,7 +1212,7 @@ int main(int argc, char** argv)
     if (scratch >= 0)
         return scratch;
     benchsupport::preferOffscreen();
-    QApplication app(argc, argv);
+    Application app(argc, argv);
     QString path;
     QString grouping;
     QString action;

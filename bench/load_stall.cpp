@@ -50,7 +50,7 @@ int main(int argc, char** argv)
     if (scratch >= 0)
         return scratch;
     benchsupport::preferOffscreen();
-    QApplication app(argc, argv);
+    Application app(argc, argv);
     QString path;
     QString grouping;
     if (!benchsupport::takeLogArguments(PROGRAM, &path, &grouping))

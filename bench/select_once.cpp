@@ -123,7 +123,7 @@ int main(int argc, char** argv)
     if (scratch >= 0)
         return scratch;
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
+    Application app(argc, argv);
     QString path;
     QString grouping;
     if (!benchsupport::takeLogArguments(PROGRAM, &path, &grouping))

@@ -1,11 +1,10 @@
+#include "app/Application.h"
 #include "app/LoggingDefaults.h"
 #include "app/MainWindow.h"
 
-#include <QApplication>
-
 int main(int argc, char* argv[])
 {
-    QApplication app(argc, argv);
+    Application app(argc, argv);
     LoggingDefaults::apply();
     int result = 0;
     {

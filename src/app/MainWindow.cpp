@@ -29,6 +29,7 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTextCodec>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
@@ -73,7 +74,7 @@ MainWindow::MainWindow()
     // 4.
     setupFont();
     // 5.
-    loadSettings();
+    loadSettings(SETTINGS_PATH, this);
 
     // 6. The views, each with the controller.
     auto* central = new QWidget;
@@ -261,8 +262,14 @@ void MainWindow::loadSettings()
     loadSettings(SETTINGS_PATH);
 }
 
-void MainWindow::loadSettings(const QString& path)
+void MainWindow::loadSettings(const QString& path, MainWindow* window)
 {
+    const auto warn = [window](const QString& title, const QString& text) {
+        if (window)
+            window->untold.append({title, text});
+        else
+            MessageAsker::notify(QMessageBox::Warning, title, text);
+    };
     const QString os = osName();
     const QString tshark = defaultTsharkPath(os);
     const QString wireshark = defaultWiresharkPath(os);
@@ -281,9 +288,8 @@ void MainWindow::loadSettings(const QString& path)
         return;
     }
 
-    MessageAsker::notify(QMessageBox::Warning,
-                         QStringLiteral("Failed to load settings") + QDir::currentPath(),
-                         QStringLiteral("Load failed: settings file could not be opened"));
+    warn(QStringLiteral("Failed to load settings") + QDir::currentPath(),
+         QStringLiteral("Load failed: settings file could not be opened"));
 
     // The Windows build keeps its built-in backslash paths for this run;
     // elsewhere the defaults are the paths in use.
@@ -294,9 +300,8 @@ void MainWindow::loadSettings(const QString& path)
 
     QFile out(path);
     if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
-        MessageAsker::notify(QMessageBox::Warning,
-                             QStringLiteral("Failed to create default settings no permissions?"),
-                             QStringLiteral("Save failed: file could not be written to"));
+        warn(QStringLiteral("Failed to create default settings no permissions?"),
+             QStringLiteral("Save failed: file could not be written to"));
         return;
     }
     out.write((tshark + QLatin1Char('\n') + wireshark).toUtf8());
@@ -377,6 +382,21 @@ void MainWindow::showOptions(bool on)
 void MainWindow::showDemo(bool on)
 {
     DEMO_LIGHTS = on;
+}
+
+void MainWindow::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (untold.isEmpty())
+        return;
+    // From the event loop, once the window is on the screen: the boxes are
+    // its own and open over it.
+    QTimer::singleShot(0, this, [this]() {
+        QList<Untold> messages;
+        messages.swap(untold);
+        for (const Untold& message : messages)
+            MessageAsker::notify(QMessageBox::Warning, message.title, message.text, this);
+    });
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)

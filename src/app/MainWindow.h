@@ -10,6 +10,7 @@ class OptionsWidget;
 class QAction;
 class QCloseEvent;
 class QMenu;
+class QShowEvent;
 class QSplitter;
 class QWidget;
 class RibbonEventOverviewWidget;
@@ -37,9 +38,11 @@ public:
     void createMenus();
     void setupFont();
     // Reads the tool paths from the settings file, or writes the file with
-    // the defaults of this system when it cannot be read.
+    // the defaults of this system when it cannot be read. The boxes that
+    // say so show at once, or, with `window`, over that window once it is
+    // shown (a box raised while the window is built would open behind it).
     static void loadSettings();
-    static void loadSettings(const QString& path);
+    static void loadSettings(const QString& path, MainWindow* window = nullptr);
     // Writes the current tool paths; called once the user located a tool.
     static void saveSettings();
     static void saveSettings(const QString& path);
@@ -84,4 +87,14 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    // The settings file's warnings, held until the window is shown.
+    struct Untold
+    {
+        QString title;
+        QString text;
+    };
+    QList<Untold> untold;
 };

@@ -24,6 +24,7 @@
 #include <QDateTime>
 #include <QDebug>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QGridLayout>
 #include <QGuiApplication>
@@ -45,6 +46,8 @@
 #include <algorithm>
 #include <functional>
 #include <limits>
+#include <memory>
+#include <new>
 #include <cstring>
 
 namespace {
@@ -951,8 +954,14 @@ void OpenWidget::exportData()
         // could not put everything back says what was left.
         if (cancelled)
             return;
-        MessageAsker::ask(QMessageBox::Warning, QStringLiteral("Failed to export"),
-                          QStringLiteral("Export failed: ") + error, QMessageBox::Ok, this);
+        QString text;
+        try {
+            text = QStringLiteral("Export failed: ") + error;
+        } catch (const std::bad_alloc&) {
+            text = QStringLiteral("Export failed: ran out of memory");
+        }
+        MessageAsker::ask(QMessageBox::Warning, QStringLiteral("Failed to export"), text, QMessageBox::Ok,
+                          this);
         return;
     }
     MessageAsker::ask(QMessageBox::Warning, QStringLiteral("Processing"),
@@ -960,66 +969,129 @@ void OpenWidget::exportData()
     accept();
 }
 
+namespace {
+
+// Why an export that ran out of memory on the window's side failed: the
+// split was stopped and has put the folder back, or says what it could
+// not put back.
+QString exportOutOfMemory(const ConversationSplitter* splitter) noexcept
+{
+    if (!splitter || splitter->leftBehind == 0)
+        return QStringLiteral("ran out of memory; nothing was written");
+    try {
+        QString rest = splitter->errorText;
+        const QString stopped = QStringLiteral("cancelled; ");
+        if (rest.startsWith(stopped))
+            rest.remove(0, stopped.size());
+        return QStringLiteral("ran out of memory; ") + rest;
+    } catch (const std::bad_alloc&) {
+        return QStringLiteral("ran out of memory; the folder could not be put back as it was");
+    }
+}
+
+} // namespace
+
 bool OpenWidget::splitConversations(const QString& directory, QString* error, bool* cancelled)
 {
     // The split runs on a thread of its own behind a progress dialog, so
     // that the window keeps answering; "Cancel" stops it, and the split
-    // then puts the folder back as it was.
-    ConversationSplitter splitter(fileLabel->text(), directory);
-    const int steps = 1000;
-    QProgressDialog dialog(QStringLiteral("Exporting conversations..."), QStringLiteral("Cancel"), 0,
-                           steps, this);
-    dialog.setWindowModality(Qt::WindowModal);
-    dialog.setMinimumDuration(0);
-    dialog.setAutoReset(false);
-    dialog.setAutoClose(false);
-    // Written directly: the split polls the flag once a line. Escape
-    // cancels too.
-    const auto cancel = [&splitter, &dialog]() {
-        splitter.cancelled.store(true);
-        dialog.setLabelText(QStringLiteral("Cancelling..."));
-    };
-    connect(&dialog, &QProgressDialog::canceled, &dialog, cancel);
-    connect(&dialog, &QDialog::rejected, &dialog, cancel);
+    // then puts the folder back as it was. Running out of memory on the
+    // window's side stops it the same way, and the export fails as one
+    // that ran out of memory (unless the split was complete by then).
+    if (cancelled)
+        *cancelled = false;
+    std::unique_ptr<ConversationSplitter> splitter;
     bool complete = false;
-    bool done = false;
     // Set last by the split's thread: whoever reads it true sees every
     // write of the split.
     std::atomic<bool> ended{false};
-    QThread* thread = QThread::create([&splitter, &complete, &ended]() {
-        complete = splitter.run();
-        ended.store(true, std::memory_order_release);
-    });
-    // Hide, not close: closing a progress dialog counts as cancelling it.
-    connect(thread, &QThread::finished, &dialog, [&done, &dialog]() {
-        done = true;
-        dialog.hide();
-    });
-    QTimer poll;
-    connect(&poll, &QTimer::timeout, &dialog, [&splitter, &dialog, steps]() {
-        if (splitter.inputSize > 0)
-            dialog.setValue(int(qMin<qint64>(steps, splitter.bytesRead.load() * steps / splitter.inputSize)));
-    });
-    thread->start();
-    if (!thread->isRunning() && !thread->isFinished()) {
-        // No thread could be started: the split runs here, the window
-        // waiting for it.
-        complete = splitter.run();
-        done = true;
+    bool ranOut = false;
+    try {
+        splitter = std::make_unique<ConversationSplitter>(fileLabel->text(), directory);
+        ConversationSplitter* split = splitter.get();
+        const int steps = 1000;
+        QProgressDialog dialog(QStringLiteral("Exporting conversations..."), QStringLiteral("Cancel"), 0,
+                               steps, this);
+        dialog.setWindowModality(Qt::WindowModal);
+        dialog.setMinimumDuration(0);
+        dialog.setAutoReset(false);
+        dialog.setAutoClose(false);
+        // The dialog is shown and waited for in a loop of this function's
+        // own, not by its exec(): an exception out of exec() would leave the
+        // dialog holding the loop that is gone, which hiding it then uses.
+        QEventLoop loop;
+        // Written directly: the split polls the flag once a line. Escape
+        // cancels too. A cancel hides the dialog; it shows again until the
+        // split has put the folder back.
+        const auto cancel = [split, &dialog, &loop]() {
+            split->cancelled.store(true);
+            dialog.setLabelText(QStringLiteral("Cancelling..."));
+            loop.quit();
+        };
+        connect(&dialog, &QProgressDialog::canceled, &dialog, cancel);
+        connect(&dialog, &QDialog::rejected, &dialog, cancel);
+        bool done = false;
+        std::unique_ptr<QThread> thread;
+        // However this is left, the split's thread has ended before what it
+        // uses goes; left by an exception, the split is stopped first and
+        // puts the folder back. Allocates nothing.
+        OnExit join([split, &thread]() {
+            if (thread) {
+                split->cancelled.store(true);
+                thread->wait();
+            }
+        });
+        thread.reset(QThread::create([split, &complete, &ended]() {
+            complete = split->run();
+            ended.store(true, std::memory_order_release);
+        }));
+        // Hide, not close: closing a progress dialog counts as cancelling it.
+        connect(thread.get(), &QThread::finished, &dialog, [&done, &dialog, &loop]() {
+            done = true;
+            dialog.hide();
+            loop.quit();
+        });
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, &dialog, [split, &dialog, &ranOut, steps]() {
+            if (split->inputSize <= 0)
+                return;
+            try {
+                dialog.setValue(
+                    int(qMin<qint64>(steps, split->bytesRead.load() * steps / split->inputSize)));
+            } catch (const std::bad_alloc&) {
+                ranOut = true;
+                split->cancelled.store(true);
+            }
+        });
+        if (!ThreadStarter::start(thread.get())) {
+            // No thread could be started: the split runs here, the window
+            // waiting for it.
+            complete = split->run();
+            done = true;
+        }
+        poll.start(100);
+        while (!done) {
+            dialog.show();
+            loop.exec();
+        }
+        poll.stop();
+        thread->wait();
+        join.dismiss();
+    } catch (const std::bad_alloc&) {
+        ranOut = true;
     }
-    poll.start(100);
-    // A cancel hides the dialog; it shows again until the split has put
-    // the folder back.
-    while (!done)
-        dialog.exec();
-    poll.stop();
-    thread->wait();
     ended.load(std::memory_order_acquire);
-    delete thread;
 
+    if (ranOut && !complete) {
+        if (error)
+            *error = exportOutOfMemory(splitter.get());
+        return false;
+    }
+    if (complete)
+        return true;
     if (cancelled)
-        *cancelled = splitter.cancelled.load() && splitter.leftBehind == 0;
-    if (!complete && error)
-        *error = splitter.errorText;
-    return complete;
+        *cancelled = splitter->cancelled.load() && splitter->leftBehind == 0;
+    if (error)
+        *error = splitter->errorText;
+    return false;
 }

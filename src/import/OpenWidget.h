@@ -153,9 +153,10 @@ private:
     // memory does.
     void dropRead();
     // Splits the chosen log into conversation files, on a thread behind a
-    // progress dialog; false with a reason when that failed or was
-    // cancelled (`cancelled` then set, unless the cancelled split left
-    // something in the folder).
+    // progress dialog; false with a reason when that failed, ran out of
+    // memory or was cancelled (`cancelled` then set, unless the cancelled
+    // split left something in the folder). Throws nothing for want of
+    // memory, and its thread has ended however it returns.
     bool splitConversations(const QString& directory, QString* error, bool* cancelled);
 
     bool loaded = false;           // a load completed

@@ -1,7 +1,9 @@
 #include "FailingNew.h"
+#include "ImportFixture.h"
 #include "Sweep.h"
 #include "TestRegistry.h"
 
+#include "app/FileAsker.h"
 #include "import/ConversationSplitter.h"
 
 #include <QDir>
@@ -16,7 +18,9 @@
 // holds an earlier export: the export either runs through and writes what
 // an export that never failed writes, or stops with an error that names
 // memory and leaves the folder byte for byte as it was. Done again, it
-// writes what an export that never failed writes.
+// writes what an export that never failed writes. So too "Export" in the
+// import dialog, from the start of the split behind its progress dialog to
+// the box that tells how it ended, which leaves no thread running.
 
 namespace {
 
@@ -140,6 +144,82 @@ void attempt(const Listing& before, const QByteArray& log, const Outcome& once, 
              qPrintable(where + QStringLiteral(": done again, left ") + show(listing(folder.out))));
 }
 
+// The folder before: the earlier export, a file of the analyst's, the
+// blocker.
+Listing earlierExport(const QString& blocker)
+{
+    Folder earlier(Listing(), EARLIER);
+    ConversationSplitter splitter(earlier.log, earlier.out);
+    splitter.run();
+    QFile notes(earlier.out + QStringLiteral("/notes.txt"));
+    if (notes.open(QIODevice::WriteOnly))
+        notes.write("the analyst's");
+    notes.close();
+    if (!blocker.isEmpty())
+        QDir(earlier.out).mkpath(blocker);
+    return listing(earlier.out);
+}
+
+int runningThreads()
+{
+    return QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size();
+}
+
+// "Export" in the import dialog into `directory`, with its n-th allocation
+// after the dialog says it starts failing (none when n is 0); the boxes
+// are kept without allocating.
+struct DialogExport
+{
+    ControlWidget control{nullptr};
+    OpenWidget dialog{&control};
+    QString directory;
+    long n = 0;
+    QString told;   // the last box
+
+    DialogExport()
+    {
+        MessageAsker::setHandler([this](const MessageAsker::Request& r) {
+            told = r.text;
+            if (n > 0 && r.text.startsWith(QLatin1String("Be patient")))
+                failingnew::failAt(n);
+            return QMessageBox::Ok;
+        });
+        FileAsker::setHandler([this](const FileAsker::Request&) { return directory; });
+    }
+    ~DialogExport()
+    {
+        MessageAsker::setHandler({});
+        FileAsker::setHandler({});
+    }
+};
+
+void dialogAttempt(DialogExport& e, const Listing& before, const QString& onceTold, const Listing& once,
+                   long n, bool& hit, long& stopped)
+{
+    const QString where = QStringLiteral("failure point %1: ").arg(n);
+    Folder folder(before, QByteArray());
+    e.directory = folder.out;
+    const int threads = runningThreads();
+    e.n = n;
+    try {
+        e.dialog.exportData();
+    } catch (...) {
+        QFAIL(qPrintable(where + QStringLiteral("an exception left the export")));
+    }
+    hit = failingnew::disarm();
+    e.n = 0;
+    QTRY_VERIFY2_WITH_TIMEOUT(runningThreads() <= threads, qPrintable(where + QStringLiteral("a thread runs")), 5000);
+    if (e.told.replace(folder.out, QStringLiteral("D")) != onceTold) {
+        ++stopped;
+        QVERIFY2(e.told.startsWith(QLatin1String("Export failed: ")) && e.told.contains(QLatin1String("ran out of memory")),
+                 qPrintable(where + e.told));
+        QVERIFY2(listing(folder.out) == before, qPrintable(where + show(listing(folder.out))));
+        e.dialog.exportData();
+    }
+    QVERIFY2(e.told.replace(folder.out, QStringLiteral("D")) == onceTold && listing(folder.out) == once,
+             qPrintable(where + e.told));
+}
+
 } // namespace
 
 class ExportFailuresTest : public QObject
@@ -149,6 +229,8 @@ class ExportFailuresTest : public QObject
 private slots:
     void everyAllocation_data();
     void everyAllocation();
+    void throughTheDialog_data() { everyAllocation_data(); }
+    void throughTheDialog();
 };
 
 void ExportFailuresTest::everyAllocation_data()
@@ -172,20 +254,7 @@ void ExportFailuresTest::everyAllocation()
     QFETCH(QByteArray, log);
     QFETCH(QString, blocker);
 
-    // The folder before: the earlier export, a file of the analyst's, the
-    // blocker.
-    Listing before;
-    {
-        Folder earlier(Listing(), EARLIER);
-        ConversationSplitter splitter(earlier.log, earlier.out);
-        QVERIFY2(splitter.run(), qPrintable(splitter.errorText));
-        QFile notes(earlier.out + QStringLiteral("/notes.txt"));
-        QVERIFY(notes.open(QIODevice::WriteOnly) && notes.write("the analyst's") > 0);
-        notes.close();
-        if (!blocker.isEmpty())
-            QVERIFY(QDir(earlier.out).mkpath(blocker));
-        before = listing(earlier.out);
-    }
+    const Listing before = earlierExport(blocker);
     QCOMPARE(before.value(QStringLiteral(".conv")), QByteArray("2,,old empty"));
 
     Outcome once;
@@ -219,6 +288,35 @@ void ExportFailuresTest::everyAllocation()
     qInfo().noquote() << QTest::currentDataTag() << points << "failure points," << stopped
                       << "of them stopped for memory";
     QVERIFY(points > 0);
+    QVERIFY(stopped > 0);
+}
+
+void ExportFailuresTest::throughTheDialog()
+{
+    QFETCH(QByteArray, log);
+    QFETCH(QString, blocker);
+    // Qt's own allocations are spared: they do not recover (see LoadFailuresTest).
+    for (const char* library : {"libQt5Widgets", "libQt5Gui", "libQt5Core", "libQt5Test", "qt5/plugins/platforms"})
+        QVERIFY2(failingnew::spareCallersIn(library), library);
+    const Listing before = earlierExport(blocker);
+    Folder home(Listing(), log);
+    DialogExport e;
+    chooseLog(e.dialog, home.log);
+    Folder folder(before, QByteArray());
+    e.directory = folder.out;
+    e.dialog.exportData();
+    const QString onceTold = e.told.replace(folder.out, QStringLiteral("D"));
+    const Listing once = listing(folder.out);
+    QCOMPARE(onceTold == QLatin1String("Export successful!"), blocker.isEmpty());
+
+    long stopped = 0;
+    const long points = sweep::run(QStringLiteral("dialog ") + QString::fromLatin1(QTest::currentDataTag()), [&](long n) {
+        bool hit = false;
+        dialogAttempt(e, before, onceTold, once, n, hit, stopped);
+        return hit && !QTest::currentTestFailed();
+    });
+    QVERIFY(!QTest::currentTestFailed());
+    qInfo().noquote() << QTest::currentDataTag() << points << "failure points," << stopped << "of them stopped";
     QVERIFY(stopped > 0);
 }
 

@@ -45,6 +45,7 @@ private slots:
     void saveRoundTrip_data();
     void saveRoundTrip();
     void saveFailureWarns();
+    void firstStartBoxOverTheWindow();
 
 private:
     QString tshark;
@@ -234,6 +235,32 @@ void SettingsFileTest::saveFailureWarns()
     QCOMPARE(boxes.titles(), QStringList({QStringLiteral("Failed to save settings")}));
     QCOMPARE(boxes.requests[0].text, SAVE_TEXT);
     QCOMPARE(TSHARK_PATH, QStringLiteral("/a"));
+}
+
+void SettingsFileTest::firstStartBoxOverTheWindow()
+{
+    // A first start: the box waits for the window to show, and opens over it.
+    const QByteArray before = readAll(SETTINGS_PATH);
+    QFile::remove(SETTINGS_PATH);
+    MessageRecorder boxes;
+    bool overShownWindow = false;
+    MessageAsker::setHandler([&](const MessageAsker::Request& r) {
+        boxes.requests.append(r);
+        overShownWindow = r.parent && r.parent->isVisible();
+        return QMessageBox::Ok;
+    });
+    {
+        MainWindow window;
+        QVERIFY(boxes.requests.isEmpty());
+        window.show();
+        QTRY_COMPARE(boxes.titles(), QStringList{LOAD_TITLE + QDir::currentPath()});
+        QCOMPARE(boxes.requests[0].parent, &window);
+        QVERIFY(overShownWindow);
+    }
+    QFile::remove(SETTINGS_PATH);
+    QFile file(SETTINGS_PATH);
+    if (before != "<unreadable>" && file.open(QIODevice::WriteOnly))
+        file.write(before);
 }
 
 LUMIVANE_TEST(SettingsFileTest)

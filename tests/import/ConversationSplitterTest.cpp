@@ -159,6 +159,7 @@ private slots:
     void cancelledExport();
     void cancelLeavingSomething_data();
     void cancelLeavingSomething();
+    void exportLeftByAnException();
     void emptyKeyOnAFullDisk_data();
     void emptyKeyOnAFullDisk();
 };
@@ -906,6 +907,44 @@ void ConversationSplitterTest::cancelLeavingSomething()
     QCOMPARE(f.boxes.titles().last(), QString(left > 0 ? "Failed to export" : "Processing"));
     QVERIFY(f.dialog.result() != QDialog::Accepted);
     QCOMPARE(snapshot(s.out).keys(), after);
+}
+
+void ConversationSplitterTest::exportLeftByAnException()
+{
+    // The progress dialog's poll runs out of memory half way: the split is
+    // stopped and joined before the export returns, the folder as it was.
+    struct ThrowAtPoll : QObject
+    {
+        bool eventFilter(QObject* watched, QEvent* e) override
+        {
+            auto* poll = qobject_cast<QTimer*>(watched);
+            if (e->type() != QEvent::Timer || !poll || poll->interval() != 100 || !tenThousand.load()
+                || cancelClicked.exchange(true))   // lets the split go on
+                return false;
+            throw std::bad_alloc();
+        }
+    } throwAtPoll;
+    DialogFixture f;
+    Split s;
+    QByteArray log = "n,sip.Call-ID\n";
+    for (int i = 0; i < 200000; ++i)
+        log += QByteArray::number(i) + ",call" + QByteArray::number(i % 500) + "\n";
+    chooseLog(f.dialog, s.write("log.csv", log));
+    s.write("out/notes.txt", "the analyst's");
+    const QMap<QString, QByteArray> before = snapshot(s.out);
+    FileAnswers files({s.out});
+    meanwhile = []() {};
+    tenThousand.store(false);
+    cancelClicked.store(false);
+    const QtMessageHandler previous = qInstallMessageHandler(cancelAtTenThousand);
+    qApp->installEventFilter(&throwAtPoll);
+    f.dialog.exportData();
+    qApp->removeEventFilter(&throwAtPoll);
+    qInstallMessageHandler(previous);
+    meanwhile = nullptr;
+    QCOMPARE(snapshot(s.out), before);
+    QVERIFY(cancelClicked.load());
+    QCOMPARE(f.boxes.texts().last(), QStringLiteral("Export failed: ran out of memory; nothing was written"));
 }
 
 void ConversationSplitterTest::emptyKeyOnAFullDisk_data()
