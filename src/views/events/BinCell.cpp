@@ -966,7 +966,7 @@ void BinCell::stackRows()
     for (const std::vector<std::size_t>& group : members)
         stackCounts[keys[group.front()]] += int(group.size());
 
-    // Each key's stacked row: a copy of its first row that collects the
+    // Each key's stacked row: the items of its first row, which collect the
     // events of the others, item by item; the keys in parts.
     TList<TList<BinItem*>> stored;
     // The stacked rows are the stacking's until they take the rows' place:
@@ -986,7 +986,7 @@ void BinCell::stackRows()
     const int groupParts = parts > 1 ? int(std::min<std::size_t>(std::size_t(parts), members.size())) : 1;
     ThreadBudget::runInParts(members.size(), groupParts, [&](int, std::size_t from, std::size_t to) {
         for (std::size_t g = from; g < to; ++g)
-            stackGroup(members[g], keys, spans, column, stored.items[g], merged[g]);
+            stackGroup(members[g], spans, column, stored.items[g], merged[g]);
     });
     decltype(timeSpans) stackedSpans;
     for (const auto& groupSpans : merged)
@@ -1011,18 +1011,15 @@ void BinCell::stackRows()
     qDebug().noquote() << "done";
 }
 
-void BinCell::stackGroup(const std::vector<std::size_t>& members, const std::vector<QString>& keys,
+void BinCell::stackGroup(const std::vector<std::size_t>& members,
                          const std::vector<std::vector<std::pair<double, double>>>& spans, int column,
                          TList<BinItem*>& target,
                          std::vector<std::pair<const BinItem*, std::pair<double, double>>>& merged)
 {
-    const TList<BinItem*>& first = rows.items[members.front()];
-    target.items.reserve(first.items.size());
-    for (const BinItem* item : first)
-        target.append(item ? new BinItem(*item) : nullptr);
-    if (target.size() != first.size())
-        qDebug().noquote() << "invalid conversations stackmap" << target.size() << first.size()
-                           << keys[members.front()];
+    // The first row's items become the stacked row's, which collects the
+    // others' events: a row is one key's alone, no other part reads it, and
+    // the rows replaced go without them.
+    target.items.swap(rows.items[members.front()].items);
     // The span of each item of the stacked row, once it takes a second row.
     std::vector<std::pair<double, double>> span;
     std::vector<char> took;
@@ -1164,6 +1161,32 @@ void BinCell::markChosen(TList<TList<BinItem*>>& selectedRows, TList<BinItem*>& 
         for (TList<BinItem*>& row : chosenRows[k].items)
             selectedRows.append(std::move(row));
         others.items.insert(others.items.end(), unchosen[k].items.begin(), unchosen[k].items.end());
+    }
+}
+
+void BinCell::gatherSelected(TList<TList<BinItem*>>& sequences, std::vector<std::vector<BinItem*>>& glyphs) const
+{
+    const int parts = markingParts();
+    std::vector<TList<TList<BinItem*>>> partRows(static_cast<std::size_t>(parts));
+    std::vector<std::vector<BinItem*>> partGlyphs(static_cast<std::size_t>(parts));
+    ThreadBudget::runInParts(rows.items.size(), parts, [&](int k, std::size_t from, std::size_t to) {
+        for (std::size_t r = from; r < to; ++r) {
+            TList<BinItem*> sequence;
+            for (BinItem* item : rows.items[r])
+                if (item && item->selected)
+                    sequence.append(item);
+            if (sequence.isEmpty())
+                continue;
+            std::vector<BinItem*>& partGlyph = partGlyphs[std::size_t(k)];
+            partGlyph.insert(partGlyph.end(), sequence.items.begin(), sequence.items.end());
+            partRows[std::size_t(k)].append(std::move(sequence));
+        }
+    });
+    glyphs.reserve(glyphs.size() + partGlyphs.size());
+    for (std::size_t k = 0; k < partRows.size(); ++k) {
+        for (TList<BinItem*>& row : partRows[k].items)
+            sequences.append(std::move(row));
+        glyphs.push_back(std::move(partGlyphs[k]));
     }
 }
 
