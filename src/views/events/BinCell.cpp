@@ -933,13 +933,16 @@ void BinCell::stackRows()
     const std::size_t count = rows.items.size();
     const int parts = partsFor(std::size_t(itemCount()), count);
 
-    // The key of every row and the time span of every item, in parts.
+    // The key of every row with its hash and the time span of every item,
+    // in parts.
     std::vector<QString> keys(count);
+    std::vector<uint> hashes(count);
     std::vector<std::vector<std::pair<double, double>>> spans(count);
     ThreadBudget::runInParts(count, parts, [&](int, std::size_t from, std::size_t to) {
         for (std::size_t r = from; r < to; ++r) {
             const TList<BinItem*>& itemRow = rows.items[r];
             keys[r] = rowKey(itemRow, stackMulti);
+            hashes[r] = qHash(keys[r]);
             if (column < 0)
                 continue;
             std::vector<std::pair<double, double>>& rowSpans = spans[r];
@@ -951,16 +954,27 @@ void BinCell::stackRows()
         }
     });
 
-    // The rows of each key, keys in the order of their first row.
-    QHash<QString, int> slotOf;
+    // The rows of each key, keys in the order of their first row: the
+    // groups are found through the hashes made above, in a table at most
+    // half full, a key read only where the hashes agree.
+    std::size_t tableSize = 16;
+    while (tableSize < 2 * count)
+        tableSize *= 2;
+    const std::size_t mask = tableSize - 1;
+    std::vector<qint64> groupAt(tableSize, -1);
     std::vector<std::vector<std::size_t>> members;
     for (std::size_t r = 0; r < count; ++r) {
-        auto found = slotOf.constFind(keys[r]);
-        if (found == slotOf.constEnd()) {
-            slotOf.insert(keys[r], int(members.size()));
-            members.push_back({r});
-        } else {
-            members[std::size_t(found.value())].push_back(r);
+        for (std::size_t t = hashes[r] & mask;; t = (t + 1) & mask) {
+            if (groupAt[t] < 0) {
+                groupAt[t] = qint64(members.size());
+                members.push_back({r});
+                break;
+            }
+            std::vector<std::size_t>& group = members[std::size_t(groupAt[t])];
+            if (hashes[group.front()] == hashes[r] && keys[group.front()] == keys[r]) {
+                group.push_back(r);
+                break;
+            }
         }
     }
     for (const std::vector<std::size_t>& group : members)
@@ -1355,21 +1369,31 @@ void BinCell::reorderRows(const QHash<int, int>& order)
         const int size = order.size();
         std::vector<TList<BinItem*>> placed(static_cast<std::size_t>(size));
         std::vector<bool> taken(static_cast<std::size_t>(size), false);
+        // The position of every row's trace, looked up in parts of the rows
+        // (on several threads when there are many): each lookup reads the
+        // row's first glyph and its event.
+        std::vector<int> targets(rows.items.size(), -1);
+        ThreadBudget::runInParts(rows.items.size(), markingParts(), [&](int, std::size_t from, std::size_t to) {
+            for (std::size_t r = from; r < to; ++r) {
+                const TList<BinItem*>& itemRow = rows.items[r];
+                const BinItem* first = itemRow.isEmpty() ? nullptr : itemRow.first();
+                if (!first || first->packets.isEmpty() || !first->packets.first())
+                    continue;
+                auto found = order.constFind(first->packets.first()->conversationId);
+                if (found != order.constEnd())
+                    targets[r] = found.value();
+            }
+        });
         // Rows without a free position of their own keep their order after
         // the placed rows, so that none is lost or doubled.
         TList<TList<BinItem*>> rest;
-        for (TList<BinItem*>& itemRow : rows) {
+        for (std::size_t r = 0; r < rows.items.size(); ++r) {
+            TList<BinItem*>& itemRow = rows.items[r];
             if (itemRow.isEmpty()) {
                 qDebug().noquote() << "empty glyphs are not allowed";
                 continue;
             }
-            const BinItem* first = itemRow.first();
-            int target = -1;
-            if (first && !first->packets.isEmpty() && first->packets.first()) {
-                auto found = order.constFind(first->packets.first()->conversationId);
-                if (found != order.constEnd())
-                    target = found.value();
-            }
+            const int target = targets[r];
             if (target >= 0 && target < size && !taken[std::size_t(target)]) {
                 placed[std::size_t(target)] = std::move(itemRow);
                 taken[std::size_t(target)] = true;
