@@ -933,24 +933,13 @@ void BinCell::stackRows()
     const std::size_t count = rows.items.size();
     const int parts = partsFor(std::size_t(itemCount()), count);
 
-    // The key of every row with its hash and the time span of every item,
-    // in parts.
+    // The key of every row with its hash, in parts.
     std::vector<QString> keys(count);
     std::vector<uint> hashes(count);
-    std::vector<std::vector<std::pair<double, double>>> spans(count);
     ThreadBudget::runInParts(count, parts, [&](int, std::size_t from, std::size_t to) {
         for (std::size_t r = from; r < to; ++r) {
-            const TList<BinItem*>& itemRow = rows.items[r];
-            keys[r] = rowKey(itemRow, stackMulti);
+            keys[r] = rowKey(rows.items[r], stackMulti);
             hashes[r] = qHash(keys[r]);
-            if (column < 0)
-                continue;
-            std::vector<std::pair<double, double>>& rowSpans = spans[r];
-            rowSpans.reserve(itemRow.items.size());
-            for (const BinItem* item : itemRow.items)
-                rowSpans.push_back(item ? timeSpan(item, column)
-                                        : std::make_pair(std::numeric_limits<double>::infinity(),
-                                                         -std::numeric_limits<double>::infinity()));
         }
     });
 
@@ -977,8 +966,37 @@ void BinCell::stackRows()
             }
         }
     }
+    std::size_t keyChars = 0;
+    for (const std::vector<std::size_t>& group : members)
+        keyChars += std::size_t(keys[group.front()].size());
+    stackCounts.reserve(int(members.size()), keyChars);
     for (const std::vector<std::size_t>& group : members)
         stackCounts[keys[group.front()]] += int(group.size());
+
+    // The time span of every item of a key of several rows, in parts (only
+    // items that take another row's events keep one: a row alone in its key
+    // needs none).
+    std::vector<std::vector<std::pair<double, double>>> spans(count);
+    if (column >= 0) {
+        std::vector<char> stacked(count, 0);
+        for (const std::vector<std::size_t>& group : members)
+            if (group.size() > 1)
+                for (std::size_t r : group)
+                    stacked[r] = 1;
+        ThreadBudget::runInParts(count, parts, [&](int, std::size_t from, std::size_t to) {
+            for (std::size_t r = from; r < to; ++r) {
+                if (!stacked[r])
+                    continue;
+                const TList<BinItem*>& itemRow = rows.items[r];
+                std::vector<std::pair<double, double>>& rowSpans = spans[r];
+                rowSpans.reserve(itemRow.items.size());
+                for (const BinItem* item : itemRow.items)
+                    rowSpans.push_back(item ? timeSpan(item, column)
+                                            : std::make_pair(std::numeric_limits<double>::infinity(),
+                                                             -std::numeric_limits<double>::infinity()));
+            }
+        });
+    }
 
     // Each key's stacked row: the items of its first row, which collect the
     // events of the others, item by item; the keys in parts.
