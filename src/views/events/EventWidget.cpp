@@ -1366,8 +1366,19 @@ void EventWidget::setCluster(const QString& mode)
     clusterMode = mode;
 
     if (mode == DEFAULT_MODE) {
-        for (BinCell* cell : cells)
-            cell->reorderRows(defaultOrder(cell->rows));
+        // The cells' orders are made in parts, on several threads when the
+        // rows are many; each cell then takes its own.
+        std::size_t rowCount = 0;
+        for (const BinCell* cell : cells)
+            rowCount += cell->rows.items.size();
+        std::vector<QHash<int, int>> orders(std::size_t(cells.size()));
+        ThreadBudget::runInParts(orders.size(), BinCell::partsFor(rowCount, orders.size()),
+                                 [&](int, std::size_t from, std::size_t to) {
+                                     for (std::size_t c = from; c < to; ++c)
+                                         orders[c] = defaultOrder(cells.items[c]->rows);
+                                 });
+        for (std::size_t c = 0; c < orders.size(); ++c)
+            cells.items[c]->reorderRows(orders[c]);
     } else if (mode.contains(QLatin1String("Selected"))) {
         for (BinCell* cell : cells)
             cell->reorderRows(selectedOrder(cell->rows, ascending));
