@@ -108,6 +108,14 @@ bench: build-release/.configured
 	for run in 1 2 3; do \
 	  $(TEST_ENV) build-release/bench/action_stall "$$smb2" tcp.stream rule:bench/network_rules_25.kolm || exit 1; \
 	done
+	@smb2=$$(build-release/bench/gen_log --shape network --lines 800000 --groups 20000 --smb2 1) || exit 1; \
+	before=rules:bench/network_rules_25.kolm,select,pane; \
+	for action in group:_ws.col.Protocol glyphsize:frame.len stack; do \
+	  echo "== ACTION_STALL_BEFORE=$$before action_stall $$smb2 tcp.stream $$action"; \
+	  for run in 1 2 3; do \
+	    $(TEST_ENV) ACTION_STALL_BEFORE=$$before build-release/bench/action_stall "$$smb2" tcp.stream "$$action" || exit 1; \
+	  done; \
+	done
 	@net=$$(build-release/bench/gen_log --shape network --lines 800000 --groups 20000) || exit 1; \
 	sip=$$(build-release/bench/gen_log --shape network --lines 800000 --groups 20000 --sip 1) || exit 1; \
 	echo "== action_stall $$net tcp.stream export:$$sip"; \

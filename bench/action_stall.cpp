@@ -18,6 +18,9 @@
 //                      RESULT: cells, the matrix's tiles.
 //   ungroup:ATTRIBUTE  the same box back to "none", after it picked
 //                      ATTRIBUTE (and that settled). RESULT: cells.
+//   glyphsize:ATTRIBUTE
+//                      the options' "Glyph size" box picks ATTRIBUTE (an
+//                      attribute with a range). RESULT: cells.
 //   stack              the click on "Stack" that turns it on.
 //                      RESULT: rows, the rows of every tile.
 //   unstack            the click that turns it off, after one that turned it
@@ -96,18 +99,34 @@
 //                      one letter per glyph name (those of proteins first),
 //                      so that another aligner can be run on the same work.
 //
+// Every line then ends with selected=… (the events the status bar's
+// "Selected messages" counts; find's line holds it as its RESULT already)
+// and pane_rows=… (the rows the open sequence pane shows; 0 when it is
+// closed or empty) before events=… traces=….
+//
+// ACTION_STALL_BEFORE=STEP,STEP,… does these steps in order before the
+// action, none of them timed, each waited for until nothing of it runs:
+//   rules:FILE   the rule window's "Import" of FILE, its rules visible as
+//                the file says, the window closed;
+//   select       select_once's double click on the first glyph (every
+//                event of the network log);
+//   pane         the event ribbon's "SequenceView" switch, until the
+//                pane's rows are built.
+//
 // action_ms runs from the action to the end of the last of these paints:
 //   - the first paint of the result view (the event matrix; the dialog's
 //     field list for discover) that starts after the action's handler has
 //     returned, at a moment the view shows the result: for group (ungroup)
 //     the matrix grouped by ATTRIBUTE (by none) with a tile of each of the
-//     axis's values, for stack (unstack) every tile stacked (none), for find
+//     axis's values, for glyphsize every tile sized by ATTRIBUTE, for stack
+//     (unstack) every tile stacked (none), for find
 //     events selected, for rule the rule visible, applied at least once and
 //     its glyph among those shown, for the import the file's rules in the
 //     store, for discover the field list not empty;
 //   - for each view whose background work the action started (the overview
 //     strip's pass over the tiles, when "Show minimap" shows the strip; the
-//     histogram jobs of the side panels' event and trace attributes), the
+//     histogram jobs of the side panels' event and trace attributes; the
+//     build in parts of an open sequence pane), the
 //     first paint of that view that starts after the work was last seen
 //     running. A view that is not on screen, or that painted its last
 //     results before the work was seen ended, counts until the work was
@@ -495,6 +514,11 @@ struct Bench
             watch.addWorkView(panel == side->attributeWidget ? "event-histograms" : "trace-histograms", panel,
                               [panel]() { return panel->pool->activeThreadCount() > 0; });
         }
+        // The open sequence pane follows the selection, building in parts.
+        RibbonSequenceWidget* ribbon = window->sequenceRibbon;
+        SequenceWidget* pane = ribbon && ribbon->active ? ribbon->sequenceView : nullptr;
+        if (pane && pane != resultView)
+            watch.addWorkView("pane", pane, [pane]() { return pane->building(); });
         stalls.onShot = [&watch](double now) { watch.shot(now); };
 
         if (tracing)
@@ -650,6 +674,32 @@ int groupAction(Bench& bench, const QString& attribute, bool back)
             return axis && tilesOfAxis(view);
         },
         [box, index, back]() { box->setCurrentIndex(back ? 0 : index); });
+    std::printf("action_ms=%.1f longest_stall_ms=%.1f longest_stall_at_ms=%.1f settle_stall_ms=%.1f cells=%d",
+                f.actionMs, f.longestStallMs, f.longestStallAtMs, f.settleStallMs, view->cells.size());
+    return f.actionMs >= 0 ? 0 : 1;
+}
+
+int glyphSizeAction(Bench& bench, const QString& attribute)
+{
+    OptionsWidget* options = bench.window->leftOptions;
+    QComboBox* box = options ? options->glyphSizeAxisBox : nullptr;
+    const int index = box ? box->findText(attribute) : -1;
+    if (index <= 0)
+        return cannot(QStringLiteral("the log has no range attribute ") + attribute);
+    if (box->currentIndex() == index)
+        return cannot(QStringLiteral("the glyph size is ") + attribute + QStringLiteral(" already"));
+    EventWidget* view = bench.view;
+    const Figures f = bench.measure(
+        "glyphsize", view,
+        [view, attribute]() {
+            if (view->zNone || !view->zAxis || view->zAxis->name != attribute || !tilesOfAxis(view))
+                return false;
+            for (const BinCell* cell : view->cells)
+                if (cell->sizeAxis != view->zAxis)
+                    return false;
+            return true;
+        },
+        [box, index]() { box->setCurrentIndex(index); });
     std::printf("action_ms=%.1f longest_stall_ms=%.1f longest_stall_at_ms=%.1f settle_stall_ms=%.1f cells=%d",
                 f.actionMs, f.longestStallMs, f.longestStallAtMs, f.settleStallMs, view->cells.size());
     return f.actionMs >= 0 ? 0 : 1;
@@ -1204,6 +1254,84 @@ int alignAction(Bench& bench, const QString& argument)
     return f.actionMs >= 0 && written ? 0 : 1;
 }
 
+// ---------------------------------------------------------------------------
+// ACTION_STALL_BEFORE and what every action leaves
+
+// Waits until the open pane has built its rows, then for the window's
+// quiet.
+void waitForPane(Bench& bench)
+{
+    RibbonSequenceWidget* ribbon = bench.window->sequenceRibbon;
+    SequenceWidget* pane = ribbon ? ribbon->sequenceView : nullptr;
+    QElapsedTimer wait;
+    wait.start();
+    while (pane && pane->building() && wait.elapsed() < RESULT_WAIT_MS)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    benchsupport::waitForQuiet(*bench.window);
+}
+
+// The steps of ACTION_STALL_BEFORE, in order, each waited for until
+// nothing of it runs; empty, or why a step could not be done.
+QString runBefore(Bench& bench, const QString& steps)
+{
+    answerYes();
+    for (const QString& step : steps.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        if (step.startsWith(QLatin1String("rules:"))) {
+            const QString problem = importRules(bench, step.mid(6));
+            if (!problem.isEmpty())
+                return problem;
+        } else if (step == QLatin1String("select")) {
+            EventWidget* view = bench.view;
+            QPointF glyph;
+            if (!firstGlyphAt(view, &glyph))
+                return QStringLiteral("the matrix shows no glyph");
+            clickAt(view, glyph);
+            clickAt(view, glyph);
+            waitForPane(bench);
+            if (view->selectedPacketSet.isEmpty())
+                return QStringLiteral("the double click selected nothing");
+            continue;
+        } else if (step == QLatin1String("pane")) {
+            RibbonEventWidget* events = bench.window->leftEventRibbon;
+            QPushButton* button = events ? events->sequenceViewButton : nullptr;
+            if (!bench.window->sequenceRibbon || !button)
+                return QStringLiteral("the window has no sequence pane");
+            if (!button->isChecked())
+                button->click();
+            if (!bench.window->sequenceRibbon->active)
+                return QStringLiteral("the \"SequenceView\" switch did not open the pane");
+        } else {
+            return QStringLiteral("ACTION_STALL_BEFORE takes rules:FILE, select and pane, not ") + step;
+        }
+        waitForPane(bench);
+    }
+    benchsupport::answerWithOk();
+    return QString();
+}
+
+// The events the status bar says are selected ("Selected messages: N"),
+// -1 when it says nothing of them.
+qint64 statusSelected(Bench& bench)
+{
+    const QLabel* label = bench.control()->statusLabel;
+    const QString text = label ? label->text() : QString();
+    const QString key = QStringLiteral("Selected messages: ");
+    const int at = text.indexOf(key);
+    if (at < 0)
+        return -1;
+    int end = at + key.size();
+    while (end < text.size() && text.at(end).isDigit())
+        ++end;
+    return text.mid(at + key.size(), end - at - key.size()).toLongLong();
+}
+
+// The rows the open pane shows (0 when it is closed or empty).
+int paneRows(Bench& bench)
+{
+    RibbonSequenceWidget* ribbon = bench.window->sequenceRibbon;
+    return ribbon && ribbon->active && ribbon->sequenceView ? ribbon->sequenceView->rows.size() : 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -1227,12 +1355,12 @@ int main(int argc, char** argv)
     static const QStringList kinds{QStringLiteral("group"), QStringLiteral("ungroup"), QStringLiteral("stack"),
                                    QStringLiteral("unstack"), QStringLiteral("find"), QStringLiteral("rule"),
                                    QStringLiteral("discover"), QStringLiteral("pane"), QStringLiteral("selectpane"),
-                                   QStringLiteral("export"), QStringLiteral("align")};
+                                   QStringLiteral("export"), QStringLiteral("align"), QStringLiteral("glyphsize")};
     if (!kinds.contains(kind) || (!optionalArgument && needsArgument == argument.isEmpty()))
         return cannot(QStringLiteral("ACTION is one of group:ATTRIBUTE, ungroup:ATTRIBUTE, stack, unstack, "
                                      "find:CONDITION, rule:RULESFILE, discover:CAPTURE, pane[:RULESFILE], "
                                      "selectpane[:RULESFILE], "
-                                     "export:LOG, align:RULESFILE:CONDITION"));
+                                     "export:LOG, align:RULESFILE:CONDITION, glyphsize:ATTRIBUTE"));
 
     int status = 1;
     {
@@ -1249,7 +1377,11 @@ int main(int argc, char** argv)
         bench.window = &window;
         bench.view = view;
         bench.perf = &perf;
-        if (kind == QLatin1String("group") || kind == QLatin1String("ungroup"))
+        const QString before = qEnvironmentVariable("ACTION_STALL_BEFORE");
+        const QString problem = before.isEmpty() ? QString() : runBefore(bench, before);
+        if (!problem.isEmpty())
+            status = cannot(problem);
+        else if (kind == QLatin1String("group") || kind == QLatin1String("ungroup"))
             status = groupAction(bench, argument, kind == QLatin1String("ungroup"));
         else if (kind == QLatin1String("stack") || kind == QLatin1String("unstack"))
             status = stackAction(bench, kind == QLatin1String("stack"));
@@ -1263,10 +1395,15 @@ int main(int argc, char** argv)
             status = exportAction(bench, argument);
         else if (kind == QLatin1String("align"))
             status = alignAction(bench, argument);
+        else if (kind == QLatin1String("glyphsize"))
+            status = glyphSizeAction(bench, argument);
         else
             status = discoverAction(bench, argument);
         if (status != 2) {
-            std::printf(" events=%d traces=%d\n", events, traces);
+            // find's line holds the events it selected already.
+            if (kind != QLatin1String("find"))
+                std::printf(" selected=%lld", statusSelected(bench));
+            std::printf(" pane_rows=%d events=%d traces=%d\n", paneRows(bench), events, traces);
             std::fflush(stdout);
         }
         settle(100);

@@ -94,6 +94,20 @@ public:
 
     static uint hashOf(QStringView key) { return qHash(key, 0u); }
 
+    // Room for `keys` keys whose texts hold `chars` UTF-16 units in all:
+    // adding them then lays the table out no more, which hashes and copies
+    // every key again each time.
+    void reserve(std::size_t keys, std::size_t chars)
+    {
+        std::size_t capacity = m_slots.empty() ? 16 : m_slots.size();
+        while (keys * 2 > capacity)
+            capacity *= 2;
+        m_entries.reserve(keys);
+        m_arena.reserve(m_arena.size() + chars);
+        if (capacity != m_slots.size())
+            relayout(capacity);
+    }
+
     // Position of the key's entry, or -1.
     std::ptrdiff_t indexOf(QStringView key, uint hash) const
     {

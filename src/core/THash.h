@@ -166,6 +166,18 @@ public:
 
     bool isOrdered() const { return ordered; }
 
+    // Room for n entries (text keys of `chars` UTF-16 units in all), so
+    // that filling a hashed map does not grow it again and again.
+    void reserve(int n, std::size_t chars = 0)
+    {
+        if (ordered || n <= 0)
+            return;
+        if constexpr (std::is_same<HashedStore, FlatTextMap<V>>::value)
+            hashed.reserve(std::size_t(n), chars);
+        else
+            hashed.reserve(std::size_t(n));
+    }
+
     // The key's value, inserted default-constructed (0, empty, none) when absent.
     V& operator[](const K& key) { return ordered ? sorted[key] : hashed[key]; }
     // Same as operator[], cheaper in ordered mode when keys arrive in

@@ -933,40 +933,72 @@ void BinCell::stackRows()
     const std::size_t count = rows.items.size();
     const int parts = partsFor(std::size_t(itemCount()), count);
 
-    // The key of every row and the time span of every item, in parts.
+    // The key of every row with its hash, in parts.
     std::vector<QString> keys(count);
-    std::vector<std::vector<std::pair<double, double>>> spans(count);
+    std::vector<uint> hashes(count);
     ThreadBudget::runInParts(count, parts, [&](int, std::size_t from, std::size_t to) {
         for (std::size_t r = from; r < to; ++r) {
-            const TList<BinItem*>& itemRow = rows.items[r];
-            keys[r] = rowKey(itemRow, stackMulti);
-            if (column < 0)
-                continue;
-            std::vector<std::pair<double, double>>& rowSpans = spans[r];
-            rowSpans.reserve(itemRow.items.size());
-            for (const BinItem* item : itemRow.items)
-                rowSpans.push_back(item ? timeSpan(item, column)
-                                        : std::make_pair(std::numeric_limits<double>::infinity(),
-                                                         -std::numeric_limits<double>::infinity()));
+            keys[r] = rowKey(rows.items[r], stackMulti);
+            hashes[r] = qHash(keys[r]);
         }
     });
 
-    // The rows of each key, keys in the order of their first row.
-    QHash<QString, int> slotOf;
+    // The rows of each key, keys in the order of their first row: the
+    // groups are found through the hashes made above, in a table at most
+    // half full, a key read only where the hashes agree.
+    std::size_t tableSize = 16;
+    while (tableSize < 2 * count)
+        tableSize *= 2;
+    const std::size_t mask = tableSize - 1;
+    std::vector<qint64> groupAt(tableSize, -1);
     std::vector<std::vector<std::size_t>> members;
     for (std::size_t r = 0; r < count; ++r) {
-        auto found = slotOf.constFind(keys[r]);
-        if (found == slotOf.constEnd()) {
-            slotOf.insert(keys[r], int(members.size()));
-            members.push_back({r});
-        } else {
-            members[std::size_t(found.value())].push_back(r);
+        for (std::size_t t = hashes[r] & mask;; t = (t + 1) & mask) {
+            if (groupAt[t] < 0) {
+                groupAt[t] = qint64(members.size());
+                members.push_back({r});
+                break;
+            }
+            std::vector<std::size_t>& group = members[std::size_t(groupAt[t])];
+            if (hashes[group.front()] == hashes[r] && keys[group.front()] == keys[r]) {
+                group.push_back(r);
+                break;
+            }
         }
     }
+    std::size_t keyChars = 0;
+    for (const std::vector<std::size_t>& group : members)
+        keyChars += std::size_t(keys[group.front()].size());
+    stackCounts.reserve(int(members.size()), keyChars);
     for (const std::vector<std::size_t>& group : members)
         stackCounts[keys[group.front()]] += int(group.size());
 
-    // Each key's stacked row: a copy of its first row that collects the
+    // The time span of every item of a key of several rows, in parts (only
+    // items that take another row's events keep one: a row alone in its key
+    // needs none).
+    std::vector<std::vector<std::pair<double, double>>> spans(count);
+    if (column >= 0) {
+        std::vector<char> stacked(count, 0);
+        for (const std::vector<std::size_t>& group : members)
+            if (group.size() > 1)
+                for (std::size_t r : group)
+                    stacked[r] = 1;
+        ThreadBudget::runInParts(count, parts, [&](int, std::size_t from, std::size_t to) {
+            for (std::size_t r = from; r < to; ++r) {
+                if (!stacked[r])
+                    continue;
+                const TList<BinItem*>& itemRow = rows.items[r];
+                std::vector<std::pair<double, double>>& rowSpans = spans[r];
+                rowSpans.reserve(itemRow.items.size());
+                for (const BinItem* item : itemRow.items)
+                    rowSpans.push_back(item ? timeSpan(item, column)
+                                            : std::make_pair(std::numeric_limits<double>::infinity(),
+                                                             -std::numeric_limits<double>::infinity()));
+            }
+        });
+    }
+
+    // Each key's stacked row: the items of its first row, which collect the
     // events of the others, item by item; the keys in parts.
     TList<TList<BinItem*>> stored;
     // The stacked rows are the stacking's until they take the rows' place:
@@ -986,7 +1018,7 @@ void BinCell::stackRows()
     const int groupParts = parts > 1 ? int(std::min<std::size_t>(std::size_t(parts), members.size())) : 1;
     ThreadBudget::runInParts(members.size(), groupParts, [&](int, std::size_t from, std::size_t to) {
         for (std::size_t g = from; g < to; ++g)
-            stackGroup(members[g], keys, spans, column, stored.items[g], merged[g]);
+            stackGroup(members[g], spans, column, stored.items[g], merged[g]);
     });
     decltype(timeSpans) stackedSpans;
     for (const auto& groupSpans : merged)
@@ -1011,18 +1043,15 @@ void BinCell::stackRows()
     qDebug().noquote() << "done";
 }
 
-void BinCell::stackGroup(const std::vector<std::size_t>& members, const std::vector<QString>& keys,
+void BinCell::stackGroup(const std::vector<std::size_t>& members,
                          const std::vector<std::vector<std::pair<double, double>>>& spans, int column,
                          TList<BinItem*>& target,
                          std::vector<std::pair<const BinItem*, std::pair<double, double>>>& merged)
 {
-    const TList<BinItem*>& first = rows.items[members.front()];
-    target.items.reserve(first.items.size());
-    for (const BinItem* item : first)
-        target.append(item ? new BinItem(*item) : nullptr);
-    if (target.size() != first.size())
-        qDebug().noquote() << "invalid conversations stackmap" << target.size() << first.size()
-                           << keys[members.front()];
+    // The first row's items become the stacked row's, which collects the
+    // others' events: a row is one key's alone, no other part reads it, and
+    // the rows replaced go without them.
+    target.items.swap(rows.items[members.front()].items);
     // The span of each item of the stacked row, once it takes a second row.
     std::vector<std::pair<double, double>> span;
     std::vector<char> took;
@@ -1164,6 +1193,32 @@ void BinCell::markChosen(TList<TList<BinItem*>>& selectedRows, TList<BinItem*>& 
         for (TList<BinItem*>& row : chosenRows[k].items)
             selectedRows.append(std::move(row));
         others.items.insert(others.items.end(), unchosen[k].items.begin(), unchosen[k].items.end());
+    }
+}
+
+void BinCell::gatherSelected(TList<TList<BinItem*>>& sequences, std::vector<std::vector<BinItem*>>& glyphs) const
+{
+    const int parts = markingParts();
+    std::vector<TList<TList<BinItem*>>> partRows(static_cast<std::size_t>(parts));
+    std::vector<std::vector<BinItem*>> partGlyphs(static_cast<std::size_t>(parts));
+    ThreadBudget::runInParts(rows.items.size(), parts, [&](int k, std::size_t from, std::size_t to) {
+        for (std::size_t r = from; r < to; ++r) {
+            TList<BinItem*> sequence;
+            for (BinItem* item : rows.items[r])
+                if (item && item->selected)
+                    sequence.append(item);
+            if (sequence.isEmpty())
+                continue;
+            std::vector<BinItem*>& partGlyph = partGlyphs[std::size_t(k)];
+            partGlyph.insert(partGlyph.end(), sequence.items.begin(), sequence.items.end());
+            partRows[std::size_t(k)].append(std::move(sequence));
+        }
+    });
+    glyphs.reserve(glyphs.size() + partGlyphs.size());
+    for (std::size_t k = 0; k < partRows.size(); ++k) {
+        for (TList<BinItem*>& row : partRows[k].items)
+            sequences.append(std::move(row));
+        glyphs.push_back(std::move(partGlyphs[k]));
     }
 }
 
@@ -1335,6 +1390,21 @@ void BinCell::reorderRows(const QHash<int, int>& order)
         // where it was.
         constexpr std::size_t none = std::numeric_limits<std::size_t>::max();
         std::vector<std::size_t> placed(static_cast<std::size_t>(size), none);
+        // The position of every row's trace, looked up in parts of the rows
+        // (on several threads when there are many): each lookup reads the
+        // row's first glyph and its event.
+        std::vector<int> targets(rows.items.size(), -1);
+        ThreadBudget::runInParts(rows.items.size(), markingParts(), [&](int, std::size_t from, std::size_t to) {
+            for (std::size_t r = from; r < to; ++r) {
+                const TList<BinItem*>& itemRow = rows.items[r];
+                const BinItem* first = itemRow.isEmpty() ? nullptr : itemRow.first();
+                if (!first || first->packets.isEmpty() || !first->packets.first())
+                    continue;
+                auto found = order.constFind(first->packets.first()->conversationId);
+                if (found != order.constEnd())
+                    targets[r] = found.value();
+            }
+        });
         // Rows without a free position of their own keep their order after
         // the placed rows, so that none is lost or doubled.
         std::vector<std::size_t> rest;
@@ -1346,13 +1416,7 @@ void BinCell::reorderRows(const QHash<int, int>& order)
                 continue;
             }
             ++kept;
-            const BinItem* first = itemRow.first();
-            int target = -1;
-            if (first && !first->packets.isEmpty() && first->packets.first()) {
-                auto found = order.constFind(first->packets.first()->conversationId);
-                if (found != order.constEnd())
-                    target = found.value();
-            }
+            const int target = targets[r];
             if (target >= 0 && target < size && placed[std::size_t(target)] == none)
                 placed[std::size_t(target)] = r;
             else

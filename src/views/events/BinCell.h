@@ -111,6 +111,10 @@ public:
     // to selectedRows as one list per row. The caller sets selectedPackets.
     void markChosen(TList<TList<BinItem*>>& selectedRows, TList<BinItem*>& others);
     static constexpr int CHOSEN = -1;
+    // The selected items of the rows, in row order: each row's are appended
+    // to `sequences` as one list, and all of them to `glyphs` as lists of
+    // parts of the rows, gathered on several threads when there are many.
+    void gatherSelected(TList<TList<BinItem*>>& sequences, std::vector<std::vector<BinItem*>>& glyphs) const;
     // From this many items on, setSelectedPackets marks them on several
     // threads (tests lower it to reach that way with a few items).
     static int parallelMarks;
@@ -263,13 +267,13 @@ private:
     // Gives the glyph (and its stacked glyphs) texts of their own.
     static void ownTexts(BinItem& glyph);
     void stackRows();
-    // The stacked row of one key: a copy of the first of its rows (indices
-    // into `rows`) that collects the events of the others, which move out
-    // of their items (the rows stacked go afterwards); the spans of the
-    // items that took events of another row go to `merged`. Touches the
-    // rows of the key only, so keys can be stacked on several threads at
-    // once.
-    void stackGroup(const std::vector<std::size_t>& members, const std::vector<QString>& keys,
+    // The stacked row of one key: the items of the first of its rows
+    // (indices into `rows`), which that row gives up, collecting the events
+    // of the others, which move out of their items (the rows stacked go
+    // afterwards); the spans of the items that took events of another row
+    // go to `merged`. Touches the rows of the key only, so keys can be
+    // stacked on several threads at once.
+    void stackGroup(const std::vector<std::size_t>& members,
                     const std::vector<std::vector<std::pair<double, double>>>& spans, int column,
                     TList<BinItem*>& target,
                     std::vector<std::pair<const BinItem*, std::pair<double, double>>>& merged);

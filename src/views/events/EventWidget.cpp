@@ -539,6 +539,9 @@ void EventWidget::changeXAxis(const QString& name, bool update)
     guardRebuild(QStringLiteral("Failed to group events"), QStringLiteral("grouping the events"), Recovery::Cells, [&] {
         if (!context)
             return;
+        // What the cleared selection lets go of (the sequence pane's copies) is
+        // freed once the rebuild is over, not while it allocates.
+        const deferredrelease::Pause pause;
         clearHighlights();
         dropSelectionForRebuild();
         // The new axis is made before the old one goes.
@@ -571,6 +574,10 @@ void EventWidget::changeZAxis(const QString& name, bool update)
                      // overview's thread: none may reach it once it is
                      // gone, whether or not a reload follows.
                      cancelOverview();
+                     // What the cleared selection lets go of (the sequence
+                     // pane's copies) is freed once the rebuild is over,
+                     // not while it allocates.
+                     const deferredrelease::Pause pause;
                      clearHighlights();
                      dropSelectionForRebuild();
                      for (BinCell* cell : cells) {
@@ -603,6 +610,9 @@ void EventWidget::iChangeYAxis(const QString& name, bool update, bool traceSide)
     guardRebuild(QStringLiteral("Failed to group events"), QStringLiteral("grouping the events"), Recovery::Cells, [&] {
         if (!context)
             return;
+        // What the cleared selection lets go of (the sequence pane's copies) is
+        // freed once the rebuild is over, not while it allocates.
+        const deferredrelease::Pause pause;
         clearHighlights();
         dropSelectionForRebuild();
         // An empty name is the axis "none" too (not an axis without values).
@@ -1369,8 +1379,19 @@ void EventWidget::orderRows(const QString& mode)
     clusterMode = mode;
 
     if (mode == DEFAULT_MODE) {
-        for (BinCell* cell : cells)
-            cell->reorderRows(defaultOrder(cell->rows));
+        // The cells' orders are made in parts, on several threads when the
+        // rows are many; each cell then takes its own.
+        std::size_t rowCount = 0;
+        for (const BinCell* cell : cells)
+            rowCount += cell->rows.items.size();
+        std::vector<QHash<int, int>> orders(std::size_t(cells.size()));
+        ThreadBudget::runInParts(orders.size(), BinCell::partsFor(rowCount, orders.size()),
+                                 [&](int, std::size_t from, std::size_t to) {
+                                     for (std::size_t c = from; c < to; ++c)
+                                         orders[c] = defaultOrder(cells.items[c]->rows);
+                                 });
+        for (std::size_t c = 0; c < orders.size(); ++c)
+            cells.items[c]->reorderRows(orders[c]);
     } else if (mode.contains(QLatin1String("Selected"))) {
         for (BinCell* cell : cells)
             cell->reorderRows(selectedOrder(cell->rows, ascending));
@@ -2080,20 +2101,13 @@ void EventWidget::gatherSelectedItems()
     selectedItemSet.clear();
     selectedSequences.clear();
     if (!nothingMarked()) {
-        // The glyphs and the sequences in one pass.
-        for (const BinCell* cell : cells) {
-            for (const TList<BinItem*>& row : cell->rows) {
-                TList<BinItem*> sequence;
-                for (BinItem* item : row) {
-                    if (item && item->selected) {
-                        selectedItemSet.insert(item);
-                        sequence.append(item);
-                    }
-                }
-                if (!sequence.isEmpty())
-                    selectedSequences.append(std::move(sequence));
-            }
-        }
+        // The glyphs and the sequences in one pass over parts of every
+        // cell's rows; many glyphs are entered into the set on several
+        // threads, in the same order.
+        std::vector<std::vector<BinItem*>> glyphs;
+        for (const BinCell* cell : cells)
+            cell->gatherSelected(selectedSequences, glyphs);
+        selectedItemSet.adoptAll(glyphs, ThreadBudget::count());
     }
     logSelectedSequences();
 }

@@ -4,6 +4,7 @@
 #include "app/InspectWidget.h"
 #include "app/MessageAsker.h"
 #include "core/Constants.h"
+#include "core/DeferredRelease.h"
 #include "core/Packet.h"
 #include "core/TVariant.h"
 #include "events/ContextEvent.h"
@@ -65,6 +66,61 @@ template <class T> void fit(std::vector<T>& v, std::size_t n)
     if (v.capacity() > 2 * n + 1024)
         release(v);
     v.resize(n);
+}
+
+// Copies of glyphs that the view lets go of: rows of them, and the items of
+// a list from a place on.
+struct HeldCopies
+{
+    std::vector<TList<BinItem*>> rows;
+    std::vector<BinItem*> items;
+    std::size_t from = 0;
+
+    ~HeldCopies()
+    {
+        for (TList<BinItem*>& row : rows)
+            for (BinItem* item : row.items)
+                delete item;
+        for (std::size_t k = from; k < items.size(); ++k)
+            delete items[k];
+    }
+};
+
+// Frees the items of `rows` and those of `items` from `from` on, emptying
+// both: on the background thread that frees large structures when they are
+// many (they are plain data that any thread may free, as the matrix's rows
+// are), here otherwise. Without the memory for the holder they are freed
+// here: freeing needs none.
+void releaseCopies(std::vector<TList<BinItem*>>* rows, std::vector<BinItem*>* items, std::size_t from) noexcept
+{
+    std::unique_ptr<HeldCopies> held(new (std::nothrow) HeldCopies);
+    if (!held) {
+        HeldCopies here;
+        if (rows)
+            here.rows.swap(*rows);
+        if (items)
+            here.items.swap(*items);
+        here.from = from;
+        return;
+    }
+    if (rows)
+        held->rows.swap(*rows);
+    if (items)
+        held->items.swap(*items);
+    held->from = std::min(from, held->items.size());
+    // The rows' lists count too.
+    std::size_t count = held->items.size() - held->from + held->rows.size();
+    for (const TList<BinItem*>& row : held->rows)
+        count += row.items.size();
+    // A few glyphs may hold many events each (stacked rows).
+    if (count < deferredrelease::FEW) {
+        for (const TList<BinItem*>& row : held->rows)
+            for (const BinItem* item : row.items)
+                count += item ? item->packets.items.size() : 0;
+        for (std::size_t k = held->from; k < held->items.size(); ++k)
+            count += held->items[k] ? held->items[k]->packets.items.size() : 0;
+    }
+    deferredrelease::release(std::move(held), count);
 }
 
 int truncated(double v)
@@ -158,13 +214,33 @@ bool SequenceWidget::takeSpares(const TList<TList<BinItem*>>& sequences, TList<T
         if (firstGiven)
             break;
     }
+    std::size_t wanted = 0;
+    for (const TList<BinItem*>& sequence : sequences.items)
+        wanted += sequence.items.size();
     bool given = false;
+    std::size_t held = 0;
     for (const TList<BinItem*>& sequence : spares.items) {
-        for (BinItem* item : sequence.items) {
-            given = given || item == firstGiven;
+        held += sequence.items.size();
+        // Spares are never null: without a first item nothing is given.
+        if (firstGiven && !given)
+            given = std::find(sequence.items.begin(), sequence.items.end(), firstGiven) != sequence.items.end();
+    }
+    // Spares that are what is given are read by the copy: all of them stay
+    // until it is made. Otherwise only those the copy can use are taken and
+    // the rest go at once (on the background thread when they are many).
+    const std::size_t take = given ? held : std::min(held, wanted);
+    into.reserve(into.size() + take);
+    std::size_t taken = 0;
+    for (TList<BinItem*>& sequence : spares.items) {
+        for (BinItem*& item : sequence.items) {
+            if (taken == take)
+                break;
             into.push_back(item);
+            item = nullptr;
+            ++taken;
         }
     }
+    releaseCopies(&spares.items, nullptr, 0);
     spares.clear();
     return given;
 }
@@ -211,18 +287,17 @@ TList<TList<BinItem*>> SequenceWidget::copySequences(const TList<TList<BinItem*>
     // then every copy is a new item.
     // Out of memory, the spares stay where they are until they are all
     // taken; from then on the spares and the copies made go.
+    // What is left over goes to the background thread (releaseCopies).
     std::vector<BinItem*> reuse;
     if (takeSpares(sequences, spares, reuse)) {
         TList<TList<BinItem*>> copies;
         try {
             copies = copySequences(sequences, spares);
         } catch (...) {
-            for (BinItem* item : reuse)
-                delete item;
+            releaseCopies(nullptr, &reuse, 0);
             throw;
         }
-        for (BinItem* item : reuse)
-            delete item;
+        releaseCopies(nullptr, &reuse, 0);
         return copies;
     }
 
@@ -234,12 +309,10 @@ TList<TList<BinItem*>> SequenceWidget::copySequences(const TList<TList<BinItem*>
             copies.items.push_back(copySequence(sequence, reuse, next));
     } catch (...) {
         deleteSequences(copies);
-        for (; next < reuse.size(); ++next)
-            delete reuse[next];
+        releaseCopies(nullptr, &reuse, next);
         throw;
     }
-    for (; next < reuse.size(); ++next)
-        delete reuse[next];
+    releaseCopies(nullptr, &reuse, next);
     return copies;
 }
 
@@ -303,12 +376,8 @@ void SequenceWidget::finishCopy()
 {
     // The spares left over, and the stored copies when they were what was
     // given, go once the copy is made.
-    for (std::size_t k = copySparesUsed; k < copySpares.size(); ++k)
-        delete copySpares[k];
-    for (BinItem* item : copyGiven)
-        delete item;
-    release(copySpares);
-    release(copyGiven);
+    releaseCopies(nullptr, &copySpares, copySparesUsed);
+    releaseCopies(nullptr, &copyGiven, 0);
     copySparesUsed = 0;
     lastSequences = std::move(copied);
     copied.clear();
@@ -324,12 +393,8 @@ void SequenceWidget::abandonCopy()
     partTimer->stop();
     partPhase = NoPart;
     deleteSequences(copied);
-    for (std::size_t k = copySparesUsed; k < copySpares.size(); ++k)
-        delete copySpares[k];
-    for (BinItem* item : copyGiven)
-        delete item;
-    release(copySpares);
-    release(copyGiven);
+    releaseCopies(nullptr, &copySpares, copySparesUsed);
+    releaseCopies(nullptr, &copyGiven, 0);
     copySparesUsed = 0;
     copySource.clear();
 }
@@ -349,10 +414,7 @@ void SequenceWidget::completeCopy()
 
 void SequenceWidget::deleteSequences(TList<TList<BinItem*>>& sequences)
 {
-    for (TList<BinItem*>& sequence : sequences.items) {
-        for (BinItem* item : sequence.items)
-            delete item;
-    }
+    releaseCopies(&sequences.items, nullptr, 0);
     sequences.clear();
 }
 

@@ -309,7 +309,9 @@ private:
     static TList<TList<BinItem*>> copySequences(const TList<TList<BinItem*>>& sequences,
                                                 TList<TList<BinItem*>>& spares);
     // Moves the items of spares' rows into `into` and empties spares; true
-    // when they hold the first item of sequences (copies given again).
+    // when they hold the first item of sequences (copies given again), when
+    // all of them are moved, else only as many as sequences has items, the
+    // others let go of (deleteSequences).
     static bool takeSpares(const TList<TList<BinItem*>>& sequences, TList<TList<BinItem*>>& spares,
                            std::vector<BinItem*>& into);
     // The copy of one sequence, made in spares from `used` on, then in new
@@ -334,6 +336,9 @@ private:
     std::size_t copySparesUsed = 0;
     int copyRow = 0;
     quint64 copyReleases = 0;
+    // Lets go of copies and empties the list: many items are freed on the
+    // background thread that frees large structures, not on the calling
+    // one (the same for the spares left over by a copy).
     static void deleteSequences(TList<TList<BinItem*>>& sequences);
     void buildOverlay();
     void updateMinimumWidth();

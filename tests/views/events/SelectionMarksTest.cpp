@@ -60,6 +60,8 @@ private slots:
     void sharedEvent();
     void clearedWhateverMarkedThem_data();
     void clearedWhateverMarkedThem();
+    void rebuildGathersAsOneThread_data();
+    void rebuildGathersAsOneThread();
 };
 
 void SelectionMarksTest::sharedEvent_data()
@@ -192,4 +194,46 @@ void SelectionMarksTest::clearedWhateverMarkedThem()
 }
 
 LUMIVANE_TEST(SelectionMarksTest)
+void SelectionMarksTest::rebuildGathersAsOneThread_data()
+{
+    QTest::addColumn<QString>("rebuild");
+    QTest::newRow("stack") << "stack";
+    QTest::newRow("glyph size") << "size";
+}
+
+// A rebuild that keeps the selection gathers its glyphs and sequences in
+// parts of the rows with helper threads as one thread does: the same
+// glyphs, in the same order.
+void SelectionMarksTest::rebuildGathersAsOneThread()
+{
+    QFETCH(QString, rebuild);
+    Restore<bool> loaded(NO_DATA, false);
+    QStringList gathered[2];
+    for (int helpers = 0; helpers < 2; ++helpers) {
+        Restore<int> marksOn(BinCell::parallelMarks, helpers ? 1 : BinCell::parallelMarks);
+        Matrix m({{1, QStringLiteral("ab"), QString()}, {2, QStringLiteral("xyz"), QString()},
+                  {3, QStringLiteral("ab"), QString()}, {4, QStringLiteral("cab"), QString()}});
+        TList<BinItem*> chosen = rowOf(m, 1);
+        for (int trace : {3, 4})
+            for (BinItem* item : rowOf(m, trace))
+                chosen.append(item);
+        m.view->applySelection(std::move(chosen), true, false);
+        if (rebuild == QLatin1String("stack"))
+            m.view->setStack(true);
+        else
+            m.view->setItemSize(24);
+        QStringList& out = gathered[helpers];
+        for (const TList<BinItem*>& sequence : m.view->selectedSequences) {
+            QStringList glyphs;
+            for (const BinItem* item : sequence)
+                glyphs << QStringLiteral("%1/%2").arg(item->name).arg(item->packets.size());
+            out << glyphs.join(QLatin1Char(' '));
+        }
+        for (BinItem* item : m.view->selectedItemSet)
+            out << QStringLiteral("%1:%2").arg(item->packets.first()->conversationId).arg(item->selectedCount);
+    }
+    QVERIFY(!gathered[0].isEmpty());
+    QCOMPARE(gathered[1], gathered[0]);
+}
+
 #include "SelectionMarksTest.moc"

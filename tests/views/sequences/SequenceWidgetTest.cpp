@@ -4,6 +4,7 @@
 #include "TestRegistry.h"
 
 #include "core/Constants.h"
+#include "core/DeferredRelease.h"
 #include "events/ContextEvent.h"
 #include "events/EventType.h"
 #include "events/GlyphsEvent.h"
@@ -259,6 +260,8 @@ private slots:
     void viewsAsRecorded();
     void sequencesLetGoWhileCopied_data();
     void sequencesLetGoWhileCopied();
+    void copiesLetGoInTheBackground_data();
+    void copiesLetGoInTheBackground();
 };
 
 void SequenceWidgetTest::stackedRowShare()
@@ -1517,6 +1520,58 @@ void SequenceWidgetTest::sequencesLetGoWhileCopied()
     view->setMSA(true);
     QCOMPARE(view->rows.size(), whileCopying ? 0 : texts.size());
     QVERIFY(!view->grab().isNull());
+}
+
+void SequenceWidgetTest::copiesLetGoInTheBackground_data()
+{
+    QTest::addColumn<int>("remaining");
+    QTest::addColumn<bool>("inParts");
+    QTest::newRow("a cleared selection") << 0 << false;
+    QTest::newRow("a smaller selection") << 40 << false;
+    QTest::newRow("a smaller selection copied in parts") << 40 << true;
+}
+
+// Many stored copies that a new selection does not reuse are freed on the
+// background thread, not on the one that empties the view; the view shows
+// what a fresh one shows.
+void SequenceWidgetTest::copiesLetGoInTheBackground()
+{
+    QFETCH(int, remaining);
+    QFETCH(bool, inParts);
+    Glyphs glyphs;
+    auto view = makeView(glyphs);
+    auto fresh = makeView(glyphs);
+    sendGlyphs(view.get(), glyphs.rows(distinctTexts(1500)));
+    QVERIFY(!view->building());
+    // The view's copies hold the only references to these events.
+    std::vector<QWeakPointer<Packet>> stored(glyphs.events.begin(), glyphs.events.end());
+    QVERIFY(stored.size() > 4096);
+    glyphs.clear();
+    glyphs.events.clear();
+    const Rows next = glyphs.rows(distinctTexts(remaining));
+    int nextGlyphs = 0;
+    for (const TList<BinItem*>& row : next)
+        nextGlyphs += row.size();
+    const auto alive = [&stored]() {
+        return int(std::count_if(stored.begin(), stored.end(), [](const QWeakPointer<Packet>& p) { return !p.isNull(); }));
+    };
+    {
+        const deferredrelease::Pause pause;
+        if (inParts) {
+            view->partsFrom = 0;
+            view->partMs = 0;
+        }
+        sendGlyphs(view.get(), next);
+        QTRY_VERIFY(!view->building());
+        // The copies reused for the new selection let go of their events;
+        // the others wait for the background thread.
+        QCOMPARE(alive(), int(stored.size()) - nextGlyphs);
+    }
+    deferredrelease::waitForAll();
+    QCOMPARE(alive(), 0);
+    sendGlyphs(fresh.get(), next);
+    QCOMPARE(rowTexts(*view), rowTexts(*fresh));
+    QCOMPARE(describe(*view), describe(*fresh));
 }
 
 LUMIVANE_TEST(SequenceWidgetTest)
