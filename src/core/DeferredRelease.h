@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <new>
 
 // Lets go of large structures on one background thread, in the order they
 // are handed over, so that the thread that drops them (mostly the GUI
@@ -69,6 +70,30 @@ void release(std::unique_ptr<T> held, std::size_t count) noexcept
     } catch (...) {
         delete bulk;
     }
+}
+
+// Empties `value`, a container of `count` references whose swap throws
+// nothing (QSet, QHash, std::vector), so that its contents are freed as
+// release() frees a holder: on the background thread when they are not
+// FEW, at once when they are or when no holder can be made. Dropping a
+// set shared with others only drops a reference there, so that whichever
+// holder lets go last, the freeing does not happen where it lets go.
+template <typename T>
+void releaseContents(T& value, std::size_t count) noexcept
+{
+    if (count < FEW) {
+        T gone;
+        gone.swap(value);
+        return;
+    }
+    std::unique_ptr<T> held(new (std::nothrow) T);
+    if (!held) {
+        T gone;
+        gone.swap(value);
+        return;
+    }
+    held->swap(value);
+    release(std::move(held), count);
 }
 
 } // namespace deferredrelease

@@ -6,7 +6,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <thread>
+#include <vector>
 
 // The background frees of large structures, held back by pauses.
 class DeferredReleaseTest : public QObject
@@ -18,6 +20,8 @@ private slots:
     void pausesHoldBackUntilTheLastEnds();
     void waitingRunsWhatAPauseHolds();
     void aThreadThatCannotStart();
+    void contentsGoWhereTheyShould_data();
+    void contentsGoWhereTheyShould();
 };
 
 namespace {
@@ -90,6 +94,34 @@ void DeferredReleaseTest::aThreadThatCannotStart()
     releaser.wait();
     QVERIFY(ranOn != std::this_thread::get_id());
     QCOMPARE(ThreadStarter::refuseNext(0), 0);
+}
+
+void DeferredReleaseTest::contentsGoWhereTheyShould_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<bool>("later");
+    QTest::newRow("few: at once") << int(deferredrelease::FEW) - 1 << false;
+    QTest::newRow("many: in the background") << int(deferredrelease::FEW) << true;
+}
+
+// A container emptied by releaseContents is empty at once; its elements
+// go at once or once the background thread runs.
+void DeferredReleaseTest::contentsGoWhereTheyShould()
+{
+    QFETCH(int, size);
+    QFETCH(bool, later);
+    deferredrelease::waitForAll();
+    const auto probe = std::make_shared<int>(7);
+    std::vector<std::shared_ptr<int>> held(std::size_t(size), probe);
+    {
+        const deferredrelease::Pause pause;
+        deferredrelease::releaseContents(held, held.size());
+        QVERIFY(held.empty());
+        settle();
+        QCOMPARE(probe.use_count(), later ? long(size) + 1 : 1L);
+    }
+    deferredrelease::waitForAll();
+    QCOMPARE(probe.use_count(), 1L);
 }
 
 LUMIVANE_TEST(DeferredReleaseTest)

@@ -4,6 +4,7 @@
 #include "app/MainWindow.h"
 #include "app/SettingsWidget.h"
 #include "core/Constants.h"
+#include "core/DeferredRelease.h"
 #include "core/Packet.h"
 #include "core/TVariant.h"
 #include "events/ContextEvent.h"
@@ -112,7 +113,7 @@ public:
         } catch (const std::bad_alloc&) {
             // Out of memory: the histogram keeps the marks it had.
         }
-        records = QSet<QSharedPointer<Packet>>();
+        deferredrelease::releaseContents(records, std::size_t(records.size()));
         members = PacketSet();
         // Last: the panel's wait reads the count, which orders all that this
         // job did with the histogram (its repaint requests too) before what
@@ -218,6 +219,9 @@ void AttributeWidget::SelectionWork::apply()
     // which holds the same events.
     const PacketSet members = traces ? PacketSet() : events;
     if (owner) {
+        // The selection replaced goes in the background (its many nodes
+        // cost a good part of a second to free).
+        deferredrelease::releaseContents(owner->selected, std::size_t(owner->selected.size()));
         owner->selected = std::move(set);
         for (ScentedWidget* target : targets.items) {
             // A job that cannot be made for want of memory is done here.
@@ -405,8 +409,10 @@ void AttributeWidget::prepareRefresh(const QString& order)
 {
     if (!order.isEmpty())
         sort = order;
-    selected = controlWidget ? toSet(controlWidget->selectedPackets())
-                             : QSet<QSharedPointer<Packet>>();
+    QSet<QSharedPointer<Packet>> now = controlWidget ? toSet(controlWidget->selectedPackets())
+                                                     : QSet<QSharedPointer<Packet>>();
+    deferredrelease::releaseContents(selected, std::size_t(selected.size()));
+    selected.swap(now);
     GlyphStore* s = store();
     attributes = s ? TList<QString>(computeAttributeOrder(sort, s->attributeNames(kind)))
                    : TList<QString>();

@@ -176,7 +176,7 @@ void ScentedWidget::compute(Context* c, bool clearSets, bool relayout)
         mouseX = -1.0;
         mouseY = -1.0;
         if (clearSets) {
-            pickedPackets.clear();
+            deferredrelease::releaseContents(pickedPackets, std::size_t(pickedPackets.size()));
             highlightedPackets.clear();
         }
         dropHoveredLocked();
@@ -1097,7 +1097,10 @@ void ScentedWidget::highlightSelected(const QSet<QSharedPointer<Packet>>& packet
         AnnotatedLocker lock(contextMutex);
         dropHoveredLocked();
         dropPickedLocked();
-        pickedPackets = packets;
+        // Taken first: what is given may be the set that goes.
+        QSet<QSharedPointer<Packet>> next = packets;
+        deferredrelease::releaseContents(pickedPackets, std::size_t(pickedPackets.size()));
+        pickedPackets.swap(next);
         markPickedLocked(PacketSet());
         layoutBinsLocked();
     }
@@ -1111,7 +1114,11 @@ void ScentedWidget::applySelection(const QSet<QSharedPointer<Packet>>& records, 
         dropHoveredLocked();
         dropPickedLocked();
         highlightedPackets.clear();
-        pickedPackets = records;
+        // A selection of many events is let go of in the background: the
+        // panel's jobs run while the matrix rebuilds.
+        QSet<QSharedPointer<Packet>> next = records;
+        deferredrelease::releaseContents(pickedPackets, std::size_t(pickedPackets.size()));
+        pickedPackets.swap(next);
         markHighlightedLocked();
         markPickedLocked(members);
         layoutBinsLocked();

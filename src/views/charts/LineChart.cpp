@@ -2,6 +2,7 @@
 
 #include "app/ControlWidget.h"
 #include "app/MessageAsker.h"
+#include "core/DeferredRelease.h"
 #include "core/Constants.h"
 #include "core/Packet.h"
 #include "core/Saturate.h"
@@ -338,7 +339,7 @@ void LineChart::dropSeries() noexcept
 {
     ChartLock lock(this);
     clearSeries();
-    selectedPackets.clear();
+    deferredrelease::releaseContents(selectedPackets, std::size_t(selectedPackets.size()));
     selectedSlotCache.clear();
     selectedSlotsValid = false;
     buildTimeColumn = -1;
@@ -1320,7 +1321,7 @@ void LineChart::hover(QMouseEvent* e)
 
 void LineChart::clearSelection()
 {
-    selectedPackets.clear();
+    deferredrelease::releaseContents(selectedPackets, std::size_t(selectedPackets.size()));
     for (BinItem* item : selectedItems)
         item->selected = false;
     selectedItems.clear();
@@ -1551,6 +1552,8 @@ bool LineChart::event(QEvent* e)
             for (const QSharedPointer<Packet>& p : pe->events())
                 chosen.insert(p);
             selectedPackets.swap(chosen);
+            // A selection of many events is let go of in the background.
+            deferredrelease::releaseContents(chosen, std::size_t(chosen.size()));
             for (BinItem* item : selectedItems)
                 item->selected = false;
             selectedItems.clear();

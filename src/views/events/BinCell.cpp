@@ -467,7 +467,10 @@ void BinCell::buildData(bool updateVisible, ItemStock* stock)
         before[c + 1] = before[c] + conversations.items[c].items.size();
     const std::size_t total = before.back();
     const std::size_t stockFrom = stock->claim(total);
-    const int parts = partsFor(total, std::size_t(count));
+    // Rows differ in length and in what the rules make of them: a few
+    // parts a thread, taken as threads come free, keep them all busy.
+    const int threads = partsFor(total, std::size_t(count));
+    const int parts = threads > 1 ? int(std::min<std::size_t>(std::size_t(threads) * 4, std::size_t(count))) : 1;
     for (int c = 0; c < count; c += PROGRESS_STEP)
         qDebug().noquote() << double(c) / count << "% loaded in cache";
     qDebug().noquote() << "done";

@@ -939,7 +939,7 @@ void EventWidget::reloadCells()
         SettingsWidget* panel = window ? window->settingsWidget : nullptr;
         RuleOverviewWidget* rules = panel ? (side == 0 ? panel->ruleOverview : panel->rightRuleOverview) : nullptr;
         if (rules)
-            rules->rebuild();
+            rules->rebuildSoon();
     }
 
     qDebug().noquote() << "setcluster";
@@ -2389,7 +2389,7 @@ void EventWidget::reloadCellsWithRules()
         cell->layoutItems(false, false);
     RuleOverviewWidget* rules = panel ? (side == 0 ? panel->ruleOverview : panel->rightRuleOverview) : nullptr;
     if (rules)
-        rules->rebuild();
+        rules->rebuildSoon();
 
     TList<PacketPtr> selection;
     selection.items.assign(selectedPacketSet.constBegin(), selectedPacketSet.constEnd());

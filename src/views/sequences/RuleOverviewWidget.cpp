@@ -1,6 +1,7 @@
 #include "views/sequences/RuleOverviewWidget.h"
 
 #include "app/ControlWidget.h"
+#include "app/MessageAsker.h"
 #include "core/TVariant.h"
 #include "core/ThreadBudget.h"
 #include "items/BinItem.h"
@@ -15,9 +16,11 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStringBuilder>
+#include <QTimer>
 #include <QToolTip>
 
 #include <algorithm>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -211,8 +214,78 @@ int RuleOverviewWidget::addNode(int parent, const QString& key, const QString& l
     return id;
 }
 
+int RuleOverviewWidget::laterFrom = 200000;
+
+void RuleOverviewWidget::rebuildSoon()
+{
+    std::size_t glyphs = 0;
+    if (source) {
+        for (const BinCell* cell : source->cells.items) {
+            if (!cell)
+                continue;
+            for (const TList<BinItem*>& row : cell->rows.items)
+                glyphs += row.items.size();
+        }
+    }
+    if (glyphs < std::size_t(std::max(laterFrom, 0))) {
+        rebuild();
+        return;
+    }
+    if (!laterTimer) {
+        std::unique_ptr<QTimer> timer(new QTimer(this));
+        timer->setSingleShot(true);
+        timer->setInterval(0);
+        connect(timer.get(), &QTimer::timeout, this, &RuleOverviewWidget::rebuildLater);
+        laterTimer = timer.release();
+    }
+    laterTimer->start();
+}
+
+void RuleOverviewWidget::rebuildLater()
+{
+    try {
+        rebuild();
+    } catch (const std::bad_alloc&) {
+        forgetCounts();
+        update();
+        MessageAsker::notify(QMessageBox::Warning, QStringLiteral("Failed to count rule paths"),
+                             QStringLiteral("The rule overview ran out of memory while counting the glyph paths "
+                                            "and shows none. It counts them again with the next change of the "
+                                            "event matrix."),
+                             window());
+    }
+}
+
+void RuleOverviewWidget::forgetCounts() noexcept
+{
+    clearItems();
+    delete automaton;
+    automaton = nullptr;
+    built = false;
+    keys.clear();
+    counts.clear();
+    colours.clear();
+    nodeKeys.clear();
+    order.clear();
+    parents.clear();
+    firstChild.clear();
+    lastChild.clear();
+    nextSibling.clear();
+    nodeKeyList.clear();
+    lastNames.clear();
+    nodeCounts.clear();
+    counted.clear();
+    steps.clear();
+    stepCount = 0;
+    keyedNodes = 0;
+    root = Node();
+}
+
 void RuleOverviewWidget::rebuild()
 {
+    // A count asked for later is this one.
+    if (laterTimer)
+        laterTimer->stop();
     // counts, colours and nodeKeys are overwritten node by node and lose
     // the ids beyond the new nodes at the end.
     const int previousNodes = keyedNodes;

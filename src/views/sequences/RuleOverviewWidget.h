@@ -14,6 +14,7 @@ class Automaton;
 class BinItem;
 class ControlWidget;
 class EventWidget;
+class QTimer;
 
 // The glyph paths of the event matrix's cells drawn top down as a tree of
 // shared beginnings: an item with the glyphs stacked on it is a path of
@@ -31,6 +32,14 @@ public:
     // Recounts the paths of the source's cells; the matrix calls it after
     // every reload.
     void rebuild();
+    // Recounts now, or, when the source's cells hold at least laterFrom
+    // glyphs, once the event loop comes round (once, however often it is
+    // asked meanwhile): a large matrix's rebuild does not wait for the
+    // count, and the overview shows the last one until then. A count
+    // made then that runs out of memory leaves the overview empty and
+    // says so.
+    void rebuildSoon();
+    static int laterFrom;
     // Lays the drawn nodes out at the current width; the settings pane
     // calls it when it is resized.
     void relayout();
@@ -61,12 +70,16 @@ protected:
 
 private:
     void clearItems();
+    void rebuildLater();
+    // Empties the tables, as before the first rebuild; allocates nothing.
+    void forgetCounts() noexcept;
     // A new node under parent (-1 for the root) with its key, the last
     // "."-part of that key and its colour; returns its id. The caller
     // enters the key in keys.
     int addNode(int parent, const QString& key, const QString& lastName, const QColor& colour);
 
     Automaton* automaton = nullptr;       // owned; made by prefixAutomaton()
+    QTimer* laterTimer = nullptr;         // a count asked for by rebuildSoon
     bool built = false;                   // a rebuild has run
     // The nodes by id (the root 0) as the last rebuild made them: parent,
     // children in the order they were made, key, last name and count.

@@ -4,6 +4,8 @@
 #include "ThreadsSetting.h"
 
 #include "app/ControlWidget.h"
+#include "app/MessageAsker.h"
+#include "core/ThreadBudget.h"
 #include "core/Constants.h"
 #include "items/BinItem.h"
 #include "patterns/Automaton.h"
@@ -125,6 +127,8 @@ private slots:
     void emptyRewriteNodeIsNotBlack();
     void partsCountAsOneWalk_data();
     void partsCountAsOneWalk();
+    void manyGlyphsCountedLater_data();
+    void manyGlyphsCountedLater();
 };
 
 void RuleOverviewWidgetTest::noCellsGiveTheRoot()
@@ -387,6 +391,55 @@ void RuleOverviewWidgetTest::partsCountAsOneWalk()
         built << nodes(*m.overview) + m.drawn() + edges;
     }
     QCOMPARE(built.at(1), built.at(0));
+}
+
+void RuleOverviewWidgetTest::manyGlyphsCountedLater_data()
+{
+    QTest::addColumn<int>("laterFrom");
+    QTest::addColumn<bool>("outOfMemory");
+    QTest::newRow("few glyphs: at once") << 4 << false;
+    QTest::newRow("many glyphs: once the loop comes round") << 3 << false;
+    QTest::newRow("many glyphs, out of memory then") << 3 << true;
+}
+
+// A matrix of many glyphs asks for its count and goes on; the overview
+// counts once, when the event loop comes round, and a count that runs out
+// of memory then leaves it empty and says so.
+void RuleOverviewWidgetTest::manyGlyphsCountedLater()
+{
+    QFETCH(int, laterFrom);
+    QFETCH(bool, outOfMemory);
+    Restore<int> later(RuleOverviewWidget::laterFrom, laterFrom);
+    QList<MessageAsker::Request> boxes;
+    const MessageAsker::Handler previous = MessageAsker::setHandler([&](const MessageAsker::Request& r) {
+        boxes.append(r);
+        return QMessageBox::Ok;
+    });
+    Matrix m({{"A", "C", "C"}}, {"A", "C"});
+    m.overview->rebuildSoon();
+    m.overview->rebuildSoon();
+    if (laterFrom > 3) {
+        QCOMPARE(m.count(QString()), 3);
+    } else {
+        QVERIFY(m.overview->items.isEmpty());
+        if (outOfMemory)
+            ThreadBudget::failPartAfter(0);
+        QCoreApplication::processEvents();
+        ThreadBudget::failPartAfter(-1);
+    }
+    MessageAsker::setHandler(previous);
+    if (outOfMemory) {
+        QVERIFY(m.overview->items.isEmpty());
+        QVERIFY(m.overview->counts.isEmpty());
+        QVERIFY(!m.overview->prefixAutomaton());
+        QCOMPARE(boxes.size(), 1);
+        QVERIFY(boxes.first().text.contains(QLatin1String("out of memory")));
+        m.overview->rebuild();
+    } else {
+        QVERIFY(boxes.isEmpty());
+    }
+    QCOMPARE(m.count(QString()), 3);
+    QCOMPARE(m.drawn(), QStringList({":200", "A:67", "C:133"}));
 }
 
 LUMIVANE_TEST(RuleOverviewWidgetTest)
