@@ -234,7 +234,9 @@ void RuleOverviewWidget::rebuildSoon()
     if (!laterTimer) {
         std::unique_ptr<QTimer> timer(new QTimer(this));
         timer->setSingleShot(true);
-        timer->setInterval(0);
+        // A little later than at once: what the window was sent during the
+        // rebuild (input, a repaint) goes first.
+        timer->setInterval(50);
         connect(timer.get(), &QTimer::timeout, this, &RuleOverviewWidget::rebuildLater);
         laterTimer = timer.release();
     }

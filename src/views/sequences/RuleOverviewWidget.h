@@ -33,9 +33,10 @@ public:
     // every reload.
     void rebuild();
     // Recounts now, or, when the source's cells hold at least laterFrom
-    // glyphs, once the event loop comes round (once, however often it is
-    // asked meanwhile): a large matrix's rebuild does not wait for the
-    // count, and the overview shows the last one until then. A count
+    // glyphs, once the event loop has come round and 50 ms have passed
+    // (once, however often it is asked meanwhile): a large matrix's
+    // rebuild does not wait for the count, and the overview shows the last
+    // one until then. A count
     // made then that runs out of memory leaves the overview empty and
     // says so.
     void rebuildSoon();
