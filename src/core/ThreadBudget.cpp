@@ -262,7 +262,7 @@ int ThreadBudget::count()
     const int forced = qEnvironmentVariableIntValue("LUMIVANE_THREADS", &ok);
     if (ok && forced > 0)
         return std::min(forced, MAX_THREADS);
-    return std::max(1, std::min(QThread::idealThreadCount(), 4));
+    return std::max(1, std::min(QThread::idealThreadCount(), 8));
 }
 
 void ThreadBudget::runInParts(std::size_t size, int parts,

@@ -4,7 +4,7 @@
 #include <functional>
 
 // How many threads the program's work split into parts runs on at once:
-// at most four, or the number given in LUMIVANE_THREADS (1 runs every
+// the machine's cores up to eight, or the number given in LUMIVANE_THREADS (1 runs every
 // part on the calling thread, in order).
 //
 // The threads beyond the caller are helpers shared by the whole process,
