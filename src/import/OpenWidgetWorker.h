@@ -48,7 +48,7 @@ public:
     std::atomic<bool> finished{false};
 
     // The threads a load reads with: LUMIVANE_THREADS when it is a
-    // positive number, else the processor count (at most 4).
+    // positive number, else the processor count (at most 8).
     static int threadCount();
 
 signals:
