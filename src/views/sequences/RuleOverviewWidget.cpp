@@ -269,6 +269,15 @@ void RuleOverviewWidget::forgetCounts() noexcept
     colours.clear();
     nodeKeys.clear();
     order.clear();
+    clearPaths();
+    steps.clear();
+    stepCount = 0;
+    keyedNodes = 0;
+    root = Node();
+}
+
+void RuleOverviewWidget::clearPaths() noexcept
+{
     parents.clear();
     firstChild.clear();
     lastChild.clear();
@@ -277,10 +286,6 @@ void RuleOverviewWidget::forgetCounts() noexcept
     lastNames.clear();
     nodeCounts.clear();
     counted.clear();
-    steps.clear();
-    stepCount = 0;
-    keyedNodes = 0;
-    root = Node();
 }
 
 void RuleOverviewWidget::rebuild()
@@ -295,14 +300,7 @@ void RuleOverviewWidget::rebuild()
     delete automaton;
     automaton = nullptr;
     built = true;
-    parents.clear();
-    firstChild.clear();
-    lastChild.clear();
-    nextSibling.clear();
-    nodeKeyList.clear();
-    lastNames.clear();
-    nodeCounts.clear();
-    counted.clear();
+    clearPaths();
     // Name ids stay from rebuild to rebuild (they only tell names apart);
     // a table grown large is emptied.
     if (nameIds.size() > 4096)

@@ -74,6 +74,8 @@ private:
     void rebuildLater();
     // Empties the tables, as before the first rebuild; allocates nothing.
     void forgetCounts() noexcept;
+    // Empties the path tree's lists.
+    void clearPaths() noexcept;
     // A new node under parent (-1 for the root) with its key, the last
     // "."-part of that key and its colour; returns its id. The caller
     // enters the key in keys.
