@@ -81,12 +81,7 @@ void release(std::unique_ptr<T> held, std::size_t count) noexcept
 template <typename T>
 void releaseContents(T& value, std::size_t count) noexcept
 {
-    if (count < FEW) {
-        T gone;
-        gone.swap(value);
-        return;
-    }
-    std::unique_ptr<T> held(new (std::nothrow) T);
+    std::unique_ptr<T> held(count < FEW ? nullptr : new (std::nothrow) T);
     if (!held) {
         T gone;
         gone.swap(value);

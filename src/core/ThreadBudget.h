@@ -4,8 +4,8 @@
 #include <functional>
 
 // How many threads the program's work split into parts runs on at once:
-// the machine's cores up to eight, or the number given in LUMIVANE_THREADS (1 runs every
-// part on the calling thread, in order).
+// the machine's cores up to eight, or the number given in LUMIVANE_THREADS
+// (1 runs every part on the calling thread, in order).
 //
 // The threads beyond the caller are helpers shared by the whole process,
 // count() - 1 of them at most running parts at once, however the calls

@@ -2,8 +2,8 @@
 
 #include "app/ControlWidget.h"
 #include "app/MessageAsker.h"
-#include "core/DeferredRelease.h"
 #include "core/Constants.h"
+#include "core/DeferredRelease.h"
 #include "core/Packet.h"
 #include "core/Saturate.h"
 #include "events/EventType.h"

@@ -36,9 +36,8 @@ public:
     // glyphs, once the event loop has come round and 50 ms have passed
     // (once, however often it is asked meanwhile): a large matrix's
     // rebuild does not wait for the count, and the overview shows the last
-    // one until then. A count
-    // made then that runs out of memory leaves the overview empty and
-    // says so.
+    // one until then. A count made then that runs out of memory leaves the
+    // overview empty and says so.
     void rebuildSoon();
     static int laterFrom;
     // Lays the drawn nodes out at the current width; the settings pane
