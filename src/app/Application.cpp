@@ -2,6 +2,7 @@
 
 #include "app/MainWindow.h"
 #include "app/MessageAsker.h"
+#include "core/HandlerGuard.h"
 #include "core/OnExit.h"
 
 #include <QThread>
@@ -18,6 +19,9 @@ thread_local int guardedLevel = -1;
 
 // A box of the backstop is due or shows.
 std::atomic<bool> telling{false};
+
+// The deliveries the last resort stopped.
+std::atomic<unsigned long> stopped{0};
 
 // The main window (or the active window, when there is none or no memory
 // to look for it): the box shows over it.
@@ -38,6 +42,12 @@ QWidget* boxParent() noexcept
 Application::Application(int& argc, char** argv)
     : QApplication(argc, argv)
 {
+    HandlerGuard::setTeller(&Application::outOfMemory);
+}
+
+unsigned long Application::backstops()
+{
+    return stopped.load();
 }
 
 bool Application::notify(QObject* receiver, QEvent* event)
@@ -65,7 +75,13 @@ bool Application::deliverGuarded(QObject* receiver, QEvent* event, Deliver deliv
     try {
         return deliver(receiver, event);
     } catch (const std::bad_alloc&) {
-        outOfMemory();
+        // A handler let its failure out: say which, without allocating.
+        stopped.fetch_add(1);
+        std::fprintf(stderr, "Out of memory: the last resort stopped event %d to %s %p\n", int(event->type()),
+                     receiver->metaObject()->className(), static_cast<void*>(receiver));
+        // Counted as a handler's failure: an operation that runs this loop
+        // learns of it (HandlerGuard::failures()).
+        HandlerGuard::failed();
         return false;
     }
 }

@@ -5,12 +5,14 @@
 class QEvent;
 class QObject;
 
-// The program's application object. Its notify() is the one boundary for
-// running out of memory that the program's own code misses: a
+// The program's application object. Every handler that Qt calls ends its
+// own running out of memory (HandlerGuard), and the application tells the
+// user of it. Its notify() is a last resort behind them, which should never
+// catch anything: a
 // std::bad_alloc that would reach an event loop ends the delivery of that
 // one event instead, the user is told once that the action ran out of
-// memory and was stopped, and the loop goes on. Every other exception
-// passes as before.
+// memory and was stopped, the receiver and the event are named on stderr,
+// and the loop goes on. Every other exception passes as before.
 //
 // The boundary is the delivery that a running event loop makes (a posted
 // event, a timer, what the window system sends, and what Qt sends on its
@@ -40,6 +42,8 @@ public:
     // kind is raised while one shows, and none at all when there is no
     // memory for it (a line on stderr says so).
     static bool deliverGuarded(QObject* receiver, QEvent* event, Deliver deliver);
+    // How many deliveries the last resort has stopped in this process.
+    static unsigned long backstops();
 
 private:
     // Tells the user, on the application's thread, unless a box of this

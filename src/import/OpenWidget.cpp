@@ -7,6 +7,7 @@
 #include "app/MessageAsker.h"
 #include "core/CSVPacketStream.h"
 #include "core/Constants.h"
+#include "core/HandlerGuard.h"
 #include "model/GlyphStore.h"
 #include "core/Packet.h"
 #include "core/RecordSplitter.h"
@@ -1052,7 +1053,13 @@ bool OpenWidget::splitConversations(const QString& directory, QString* error, bo
             loop.quit();
         });
         QTimer poll;
-        connect(&poll, &QTimer::timeout, &dialog, [split, &dialog, &ranOut, steps]() {
+        // Whatever runs out of memory in this loop fails the export.
+        const unsigned long failures = HandlerGuard::failures();
+        connect(&poll, &QTimer::timeout, &dialog, [split, &dialog, &ranOut, steps, failures]() {
+            if (HandlerGuard::failures() != failures) {
+                ranOut = true;
+                split->cancelled.store(true);
+            }
             if (split->inputSize <= 0)
                 return;
             try {
@@ -1077,6 +1084,8 @@ bool OpenWidget::splitConversations(const QString& directory, QString* error, bo
         poll.stop();
         thread->wait();
         join.dismiss();
+        if (HandlerGuard::failures() != failures)
+            ranOut = true;
     } catch (const std::bad_alloc&) {
         ranOut = true;
     }

@@ -2,6 +2,7 @@
 
 #include "FailingNew.h"
 
+#include "app/Application.h"
 #include "app/LoggingDefaults.h"
 
 #include <QByteArray>
@@ -105,9 +106,19 @@ long run(const QString& action, const std::function<bool(long n)>& attempt, long
 #endif
     for (;; n += step) {
         watchdog().at(QStringLiteral("failure point %1 of %2").arg(n).arg(action).toLocal8Bit());
+        const unsigned long backstops = Application::backstops();
         const bool more = attempt(n);
         if (more)
             ++visited;
+        // Every handler ends its own failure: the application's last
+        // resort never has one to stop.
+        if (Application::backstops() != backstops) {
+            QTest::qFail(qPrintable(QStringLiteral("%1: failure point %2 reached the application's last resort")
+                                        .arg(action)
+                                        .arg(n)),
+                         __FILE__, __LINE__);
+            break;
+        }
 #ifdef SWEEP_LEAK_CHECK
         if (eachPoint && __lsan_do_recoverable_leak_check() != 0) {
             QTest::qFail(qPrintable(QStringLiteral("%1: failure point %2 leaks").arg(action).arg(n)), __FILE__,

@@ -22,7 +22,9 @@
 // starts at the N-th allocation, SWEEP_TO=N stops after it; FAILINGNEW_TRACE=1 prints the stack of each
 // failed allocation. Built with AddressSanitizer, the sweep fails the test
 // when its failures leave memory unfreed (SWEEP_LEAK_CHECK=each: looked
-// for after every point, which names it).
+// for after every point, which names it). A point whose failure reaches the
+// application's last resort (Application::notify) fails the test: every
+// handler that Qt calls ends its own failure.
 namespace sweep {
 
 long run(const QString& action, const std::function<bool(long n)>& attempt, long points = -1);

@@ -2,6 +2,7 @@
 #include "TestRegistry.h"
 
 #include "app/Application.h"
+#include "core/HandlerGuard.h"
 
 #include <QEventLoop>
 #include <QTimer>
@@ -10,7 +11,8 @@
 #include <functional>
 #include <new>
 
-// The backstop, through the delivery the application's notify() uses.
+// The last resort, through the application's own notify() (the tests run
+// under an Application), and the guard every handler runs its body in.
 
 namespace {
 
@@ -20,25 +22,18 @@ struct Calling : QObject
     bool event(QEvent*) override { return call(), true; }
 };
 
-bool deliver(const std::function<void()>& call)
-{
-    Calling receiver;
-    receiver.call = call;
-    QEvent event(QEvent::User);
-    return Application::deliverGuarded(&receiver, &event, [](QObject* r, QEvent* e) { return qApp->notify(r, e); });
-}
-
-bool deliverFailing()
-{
-    return deliver([]() { throw std::bad_alloc(); });
-}
-
-// Runs `f` as a running loop's delivery does.
+// Runs `f` as a running loop's delivery does: a timer's.
 void fromLoop(const std::function<void()>& f)
 {
     QEventLoop loop;
-    QTimer::singleShot(0, &loop, [&]() { f(), loop.quit(); });
+    QTimer::singleShot(0, &loop, [&]() { f(); });
+    QTimer::singleShot(20, &loop, &QEventLoop::quit);
     loop.exec();
+}
+
+void failingTimer()
+{
+    throw std::bad_alloc();
 }
 
 } // namespace
@@ -59,35 +54,74 @@ private slots:
     {
         QFETCH(bool, nested);
         MessageRecorder boxes;
-        int stoppedWhileShown = 0;
+        unsigned long stoppedWhileShown = 0;
         MessageAsker::setHandler([&](const MessageAsker::Request& r) {
             boxes.requests.append(r);
-            fromLoop([&]() { stoppedWhileShown += deliverFailing() ? 0 : 1; });
+            const unsigned long before = Application::backstops();
+            fromLoop(&failingTimer);
+            stoppedWhileShown += Application::backstops() - before;
             return QMessageBox::Ok;
         });
-        bool delivered = true;
+        const unsigned long before = Application::backstops();
         bool caught = false;
         fromLoop([&]() {
-            if (nested)
-                deliver([&]() {
-                    try {
-                        deliverFailing();
-                    } catch (const std::bad_alloc&) {
-                        caught = true;
-                    }
-                });
-            else
-                delivered = deliverFailing();
+            if (!nested)
+                throw std::bad_alloc();
+            Calling receiver;
+            receiver.call = []() { throw std::bad_alloc(); };
+            QEvent event(QEvent::User);
+            try {
+                QCoreApplication::sendEvent(&receiver, &event);
+            } catch (const std::bad_alloc&) {
+                caught = true;
+            }
         });
-        QCOMPARE(boxes.requests.size(), 0);   // later, from the loop
         QTest::qWait(50);
         QCOMPARE(caught, nested);
-        QCOMPARE(delivered, nested);
+        QCOMPARE(Application::backstops() - before - stoppedWhileShown, nested ? 0UL : 1UL);
         QCOMPARE(boxes.requests.size(), nested ? 0 : 1);
-        QCOMPARE(stoppedWhileShown, nested ? 0 : 1);   // with no second box
+        QCOMPARE(stoppedWhileShown, nested ? 0UL : 1UL);   // with no second box
         if (!nested)
             QVERIFY(boxes.requests[0].icon == QMessageBox::Warning
                     && boxes.requests[0].text.contains(QLatin1String("ran out of memory: the action was stopped")));
+    }
+
+    void guard_data()
+    {
+        QTest::addColumn<bool>("paint");
+        QTest::newRow("a handler") << false;
+        QTest::newRow("a paint: told once until it paints whole") << true;
+    }
+
+    void guard()
+    {
+        QFETCH(bool, paint);
+        MessageRecorder boxes;
+        const unsigned long failures = HandlerGuard::failures();
+        int widget = 0;
+        int other = 0;
+        auto failing = []() { throw std::bad_alloc(); };
+        auto whole = []() {};
+        if (paint) {
+            QVERIFY(!HandlerGuard::paint(&widget, failing));
+            QVERIFY(!HandlerGuard::paint(&widget, failing));
+            QTest::qWait(20);
+            QVERIFY(!HandlerGuard::paint(&other, failing));
+            QTest::qWait(20);
+            QVERIFY(HandlerGuard::paint(&other, whole));
+            QVERIFY(!HandlerGuard::paint(&other, failing));
+            QTest::qWait(20);
+        } else {
+            QVERIFY(HandlerGuard::run(whole));
+            QVERIFY(!HandlerGuard::run(failing));
+            QTest::qWait(20);
+            QVERIFY(!HandlerGuard::run(failing));
+            QTest::qWait(20);
+        }
+        QCOMPARE(HandlerGuard::failures() - failures, paint ? 4UL : 2UL);
+        QCOMPARE(boxes.requests.size(), paint ? 3 : 2);
+        for (const MessageAsker::Request& r : boxes.requests)
+            QCOMPARE(r.title, QStringLiteral("Out of memory"));
     }
 };
 

@@ -1,5 +1,7 @@
 #include "TestRegistry.h"
 
+#include "app/Application.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QObject>
@@ -33,7 +35,9 @@ int runAll(int argc, char** argv)
     const QString temporary = qEnvironmentVariable("TMPDIR");
     if (!temporary.isEmpty())
         QDir().mkpath(temporary);
-    QApplication app(argc, argv);
+    // The program's own application object, with its last resort for
+    // running out of memory (the sweeps fail when it stops anything).
+    Application app(argc, argv);
     QStringList args = app.arguments();
     QStringList only;
     for (int i = 1; i + 1 < args.size();) {
