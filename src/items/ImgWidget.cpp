@@ -1,5 +1,7 @@
 #include "items/ImgWidget.h"
 
+#include "core/HandlerGuard.h"
+
 #include <QMouseEvent>
 #include <QMutex>
 #include <QPainter>
@@ -70,62 +72,74 @@ QSize ImgWidget::sizeHint() const
     return QWidget::sizeHint();
 }
 
+// The handlers below end their own running out of memory (HandlerGuard):
+// a view that calls them from its override is told nothing of a failure in
+// them, which leaves the positions as they were.
+
 void ImgWidget::keyPressEvent(QKeyEvent* e)
 {
-    QWidget::keyPressEvent(e);
+    HandlerGuard::run([&] { QWidget::keyPressEvent(e); });
 }
 
 void ImgWidget::paintEvent(QPaintEvent* e)
 {
-    QWidget::paintEvent(e);
-    QPainter painter(this);
-    painter.drawImage(0, 0, image);
-    painter.drawImage(0, 0, overlay);
+    HandlerGuard::paint(this, [&] {
+        QWidget::paintEvent(e);
+        QPainter painter(this);
+        painter.drawImage(0, 0, image);
+        painter.drawImage(0, 0, overlay);
+    });
 }
 
 void ImgWidget::mouseMoveEvent(QMouseEvent* e)
 {
-    QWidget::mouseMoveEvent(e);
-    setFocus();
-    hoverTimer->stop();
-    hoverTimer->start(HOVER_INTERVAL);
+    // The position is taken first: it needs no memory, and a view that
+    // goes on from here reads it.
     mouseX = std::round(e->localPos().x());
     mouseY = std::round(e->localPos().y());
+    HandlerGuard::run([&] {
+        QWidget::mouseMoveEvent(e);
+        setFocus();
+        hoverTimer->stop();
+        hoverTimer->start(HOVER_INTERVAL);
+    });
 }
 
 void ImgWidget::mousePressEvent(QMouseEvent* e)
 {
-    QWidget::mousePressEvent(e);
     pressX = std::round(e->localPos().x());
     pressY = std::round(e->localPos().y());
+    HandlerGuard::run([&] { QWidget::mousePressEvent(e); });
 }
 
 void ImgWidget::wheelEvent(QWheelEvent* e)
 {
-    QWidget::wheelEvent(e);
+    HandlerGuard::run([&] { QWidget::wheelEvent(e); });
 }
 
 void ImgWidget::mouseReleaseEvent(QMouseEvent* e)
 {
-    QWidget::mouseReleaseEvent(e);
+    HandlerGuard::run([&] { QWidget::mouseReleaseEvent(e); });
 }
 
 void ImgWidget::resizeEvent(QResizeEvent* e)
 {
-    QWidget::resizeEvent(e);
-    setSize(e->size().width(), e->size().height());
+    HandlerGuard::run([&] {
+        QWidget::resizeEvent(e);
+        setSize(e->size().width(), e->size().height());
+    });
 }
 
 void ImgWidget::enterEvent(QEvent* e)
 {
-    QWidget::enterEvent(e);
+    HandlerGuard::run([&] { QWidget::enterEvent(e); });
 }
 
 void ImgWidget::leaveEvent(QEvent* e)
 {
-    QWidget::leaveEvent(e);
     mouseX = -1.0;
     mouseY = -1.0;
+    HandlerGuard::run([&] { QWidget::leaveEvent(e); });
 }
 
 bool ImgWidget::tryLockFor(QImage* img)
@@ -170,8 +184,10 @@ void ImgWidget::scheduleRetry(bool content, bool overlayToo, bool update)
     retryUpdate = retryUpdate || update;
     if (retryPending)
         return;
-    retryPending = true;
+    // Marked once the timer is set: a timer that finds no memory leaves no
+    // retry pending that none will run.
     QTimer::singleShot(RENDER_RETRY_INTERVAL, this, &ImgWidget::retryRender);
+    retryPending = true;
 }
 
 void ImgWidget::retryRender()
@@ -180,12 +196,16 @@ void ImgWidget::retryRender()
     const bool overlayToo = retryOverlay;
     const bool update = retryUpdate;
     retryPending = retryContent = retryOverlay = retryUpdate = false;
-    if (content) {
-        render(overlayToo, update, nullptr);
-    } else if (overlayToo) {
-        renderOverlay();
-        QWidget::update();
-    }
+    // A timer's call: a render that runs out of memory ends here, and the
+    // view shows what the last render left until the next one.
+    HandlerGuard::run([&] {
+        if (content) {
+            render(overlayToo, update, nullptr);
+        } else if (overlayToo) {
+            renderOverlay();
+            QWidget::update();
+        }
+    });
 }
 
 ImgWidget::RenderGuard::RenderGuard(ImgWidget* widget, QImage* img, bool overlay, bool update)

@@ -23,6 +23,7 @@
 #include "app/ControlWidget.h"
 #include "core/Constants.h"
 #include "core/DeferredRelease.h"
+#include "core/HandlerGuard.h"
 #include "model/GlyphStore.h"
 #include "core/Packet.h"
 #include "core/TVariant.h"
@@ -2026,19 +2027,23 @@ QSize BinCell::sizeHint() const
 
 void BinCell::resizeEvent(QResizeEvent* e)
 {
-    QWidget::resizeEvent(e);
-    setSize(e->size().width(), e->size().height());
+    HandlerGuard::run([&] {
+        QWidget::resizeEvent(e);
+        setSize(e->size().width(), e->size().height());
+    });
 }
 
 void BinCell::mousePressEvent(QMouseEvent* e)
 {
-    // The matrix hands on its own coordinates.
-    const double px = std::round(e->localPos().x()) - x();
-    const double py = std::round(e->localPos().y()) - y();
-    // Both edges belong to the header; it is only there while it is shown.
-    const bool onHeader = firstLine == 0 && px >= header.left() && px <= header.right()
-                          && py >= header.top() && py <= header.bottom();
-    if (onHeader)
-        header.mousePress(e);
+    HandlerGuard::run([&] {
+        // The matrix hands on its own coordinates.
+        const double px = std::round(e->localPos().x()) - x();
+        const double py = std::round(e->localPos().y()) - y();
+        // Both edges belong to the header; it is only there while it is shown.
+        const bool onHeader = firstLine == 0 && px >= header.left() && px <= header.right()
+                              && py >= header.top() && py <= header.bottom();
+        if (onHeader)
+            header.mousePress(e);
+    });
     ImgWidget::mousePressEvent(e);
 }

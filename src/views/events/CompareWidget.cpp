@@ -10,6 +10,8 @@
 #include <QPalette>
 
 #include <algorithm>
+#include <memory>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -29,8 +31,16 @@ CompareWidget::CompareWidget(ControlWidget* control, int limit, bool eventsAsRow
 
 void CompareWidget::setPackets(const TList<QSharedPointer<Packet>>& list)
 {
-    packets = list;
-    updateTable();
+    // The events shown are those of the table: out of memory while the
+    // table is made, both stay as they were.
+    TList<QSharedPointer<Packet>> shown = list;
+    packets.items.swap(shown.items);
+    try {
+        updateTable();
+    } catch (const std::bad_alloc&) {
+        packets.items.swap(shown.items);
+        throw;
+    }
 }
 
 QSize CompareWidget::sizeHint() const
@@ -63,57 +73,69 @@ void CompareWidget::updateTable()
     }
     const int attributes = int(kept.size());
 
+    // Every label and item is made before the table changes: out of memory
+    // on the way, the table shows what it showed.
+    using Item = std::unique_ptr<QTableWidgetItem>;
+    const QString valueText;
+    auto valueItem = [&](int k, int column) {
+        const QSharedPointer<Packet>& p = packets.at(k);
+        Item item(new QTableWidgetItem(p ? DisplayText::of(p->get(column)) : valueText));
+        item->setFlags(Qt::NoItemFlags);
+        return item;
+    };
+    auto labelItem = [&](const QString& text) {
+        Item item(new QTableWidgetItem(text));
+        item->setFont(APPLICATION_FONT);
+        return item;
+    };
+
+    QStringList labels;
+    std::vector<Item> made;   // row by row
+    int rows = 0;
+    int columns = 0;
+    if (!eventsAsRows) {
+        rows = attributes;
+        columns = n + 1;
+        labels.reserve(columns);
+        labels << QStringLiteral("Properties:");
+        for (int k = 0; k < n; ++k)
+            labels << QStringLiteral("P") + QString::number(k);
+        made.reserve(std::size_t(rows) * std::size_t(columns));
+        for (int r = 0; r < attributes; ++r) {
+            made.push_back(labelItem(kept[std::size_t(r)].first));
+            for (int k = 0; k < n; ++k)
+                made.push_back(valueItem(k, kept[std::size_t(r)].second));
+        }
+    } else {
+        rows = n;
+        columns = attributes + 1;
+        labels.reserve(columns);
+        labels << QStringLiteral("Data:");
+        for (const auto& a : kept)
+            labels << a.first;
+        made.reserve(std::size_t(rows) * std::size_t(columns));
+        for (int k = 0; k < n; ++k) {
+            made.push_back(labelItem(QStringLiteral("P") + QString::number(k)));
+            for (int c = 0; c < attributes; ++c)
+                made.push_back(valueItem(k, kept[std::size_t(c)].second));
+        }
+    }
+
     setRowCount(0);
     setSortingEnabled(false);
     setUpdatesEnabled(false);
     const bool wasBlocked = blockSignals(true);
 
-    const QString valueText;
-    auto valueItem = [&](int k, int column) {
-        const QSharedPointer<Packet>& p = packets.at(k);
-        auto* item = new QTableWidgetItem(p ? DisplayText::of(p->get(column)) : valueText);
-        item->setFlags(Qt::NoItemFlags);
-        return item;
-    };
-    auto labelItem = [&](const QString& text) {
-        auto* item = new QTableWidgetItem(text);
-        item->setFont(APPLICATION_FONT);
-        return item;
-    };
-
-    if (!eventsAsRows) {
-        setColumnCount(n + 1);
-        QStringList labels;
-        labels.reserve(n + 1);
-        labels << QStringLiteral("Properties:");
-        for (int k = 0; k < n; ++k)
-            labels << QStringLiteral("P") + QString::number(k);
-        setHorizontalHeaderLabels(labels);
-        setRowCount(attributes);
-        for (int r = 0; r < attributes; ++r) {
-            setItem(r, 0, labelItem(kept[std::size_t(r)].first));
-            for (int k = 0; k < n; ++k)
-                setItem(r, k + 1, valueItem(k, kept[std::size_t(r)].second));
-        }
-        verticalHeader()->hide();
-    } else {
-        setColumnCount(attributes + 1);
-        QStringList labels;
-        labels.reserve(attributes + 1);
-        labels << QStringLiteral("Data:");
-        for (const auto& a : kept)
-            labels << a.first;
-        setHorizontalHeaderLabels(labels);
-        setRowCount(n);
-        for (int k = 0; k < n; ++k) {
-            setItem(k, 0, labelItem(QStringLiteral("P") + QString::number(k)));
-            for (int c = 0; c < attributes; ++c)
-                setItem(k, c + 1, valueItem(k, kept[std::size_t(c)].second));
-        }
+    setColumnCount(columns);
+    setHorizontalHeaderLabels(labels);
+    setRowCount(rows);
+    for (std::size_t i = 0; i < made.size(); ++i)
+        setItem(int(i / std::size_t(columns)), int(i % std::size_t(columns)), made[i].release());
+    if (eventsAsRows)
         verticalHeader()->show();
-    }
+    else
+        verticalHeader()->hide();
 
-    const int columns = columnCount();
     if (columns > 0) {
         const int columnWidth = std::max(100, width() / columns);
         for (int c = 0; c < columns; ++c)

@@ -1,5 +1,7 @@
 #include "views/events/EventOverviewWidget.h"
 
+#include "app/MessageAsker.h"
+#include "core/HandlerGuard.h"
 #include "events/EventType.h"
 #include "events/RenderEvent.h"
 #include "events/ScrollEvent.h"
@@ -13,6 +15,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -104,6 +107,32 @@ void EventOverviewWidget::setItemSize(int size)
     reloadData();
 }
 
+void EventOverviewWidget::showNothing() noexcept
+{
+    images.clear();
+    stackedImage = QImage();
+    visibleImage = QImage();
+    stackCanvas = QImage();
+    try {
+        update();
+    } catch (const std::bad_alloc&) {
+        // The next repaint shows the white strip.
+    }
+}
+
+void EventOverviewWidget::tellRanOut() noexcept
+{
+    try {
+        qWarning().noquote() << "the overview strip ran out of memory and shows nothing";
+        MessageAsker::notify(QMessageBox::Warning, QStringLiteral("Failed to draw the overview"),
+                             QStringLiteral("The overview strip ran out of memory while drawing the event matrix "
+                                            "and shows nothing. The next change of the matrix draws it again."),
+                             window());
+    } catch (const std::exception&) {
+        std::fputs("Out of memory: the overview strip shows nothing\n", stderr);
+    }
+}
+
 void EventOverviewWidget::reloadData()
 {
     if (thread && worker->done.load()) {
@@ -159,7 +188,7 @@ void EventOverviewWidget::reloadData()
 
 void EventOverviewWidget::deleteThread()
 {
-    closePass(false);
+    HandlerGuard::run([this] { closePass(false); });
 }
 
 void EventOverviewWidget::closePass(bool leaving)
@@ -181,22 +210,40 @@ void EventOverviewWidget::closePass(bool leaving)
     QThread* ended = thread;
     thread = nullptr;
     const bool cancelled = worker->isCancelled();
+    // A pass that ran out of memory has no images to show; neither has one
+    // whose stacking runs out of it here.
+    bool whole = !worker->ranOutOfMemory();
     {
         const Unlock unlock{overviewMutex};
-        // Leaving, it goes at once, as it can once it has ended: handing
-        // it to the event loop allocates.
-        if (leaving)
-            delete ended;
-        else
-            ended->deleteLater();
-        if (!cancelled) {
-            images = std::move(worker->images);
-            worker->images.clear();
-            stackCanvas = worker->canvas;
-            worker->canvas = QImage();
-            stackImages();
-            stackCanvas = QImage();
+        if (!cancelled && whole) {
+            try {
+                images = std::move(worker->images);
+                worker->images.clear();
+                stackCanvas = worker->canvas;
+                worker->canvas = QImage();
+                stackImages();
+                stackCanvas = QImage();
+            } catch (const std::bad_alloc&) {
+                whole = false;
+            }
         }
+        // Leaving, it goes at once, as it can once it has ended: handing
+        // it to the event loop allocates. Without the memory for that, it
+        // goes with the strip, its parent.
+        if (leaving) {
+            delete ended;
+        } else {
+            try {
+                ended->deleteLater();
+            } catch (const std::bad_alloc&) {
+            }
+        }
+    }
+    if (!cancelled && !whole) {
+        showNothing();
+        if (!leaving)
+            tellRanOut();
+        return;
     }
     if (pendingPass && !cancelled)
         reloadData();
@@ -236,13 +283,13 @@ void EventOverviewWidget::runRequestedPass()
         return;
     passRequested = false;
     if (active)
-        reloadData();
+        HandlerGuard::run([this] { reloadData(); });
 }
 
 void EventOverviewWidget::resizeTimeOut()
 {
     resizeTimer->stop();
-    reloadData();
+    HandlerGuard::run([this] { reloadData(); });
 }
 
 void EventOverviewWidget::stackImages()
@@ -309,20 +356,26 @@ void EventOverviewWidget::updateVisibleImage()
 
 bool EventOverviewWidget::event(QEvent* e)
 {
+    // Out of memory, a scroll shows the window it showed, and a request for
+    // a pass is dropped: the strip keeps its picture until the next one.
     switch (int(e->type())) {
     case SCROLLEVENT: {
         auto* scroll = static_cast<ScrollEvent*>(e);
-        if (qobject_cast<EventWidget*>(scroll->sender)) {
-            offset = scroll->offset;
-            updateVisibleImage();
-        }
+        HandlerGuard::run([this, scroll] {
+            if (qobject_cast<EventWidget*>(scroll->sender)) {
+                offset = scroll->offset;
+                updateVisibleImage();
+            }
+        });
         e->accept();
         return true;
     }
     case RENDEREVENT: {
         auto* render = static_cast<RenderEvent*>(e);
-        if (qobject_cast<EventWidget*>(render->sender))
-            requestPass();
+        HandlerGuard::run([this, render] {
+            if (qobject_cast<EventWidget*>(render->sender))
+                requestPass();
+        });
         e->accept();
         return true;
     }
@@ -333,23 +386,29 @@ bool EventOverviewWidget::event(QEvent* e)
 
 void EventOverviewWidget::resizeEvent(QResizeEvent* e)
 {
-    QWidget::resizeEvent(e);
-    resizeTimer->start();
-    updateVisibleImage();
+    HandlerGuard::run([&] {
+        QWidget::resizeEvent(e);
+        resizeTimer->start();
+        updateVisibleImage();
+    });
 }
 
 void EventOverviewWidget::mouseMoveEvent(QMouseEvent* e)
 {
-    QWidget::mouseMoveEvent(e);
-    update();
+    HandlerGuard::run([&] {
+        QWidget::mouseMoveEvent(e);
+        update();
+    });
 }
 
 void EventOverviewWidget::paintEvent(QPaintEvent*)
 {
-    QPainter painter(this);
-    painter.fillRect(rect(), Qt::white);
-    if (!visibleImage.isNull())
-        painter.drawImage(0, 2, visibleImage);
+    HandlerGuard::paint(this, [this] {
+        QPainter painter(this);
+        painter.fillRect(rect(), Qt::white);
+        if (!visibleImage.isNull())
+            painter.drawImage(0, 2, visibleImage);
+    });
 }
 
 QSize EventOverviewWidget::sizeHint() const

@@ -100,6 +100,10 @@ private:
     // Ends the pass whose thread has finished (deleteThread's body).
     void closePass(bool leaving);
     void runRequestedPass();
+    // After a pass or its stacking ran out of memory: the strip shows
+    // nothing, and says so.
+    void showNothing() noexcept;
+    void tellRanOut() noexcept;
 
     // The worker's white canvas for the next stack, when it fits.
     QImage stackCanvas;

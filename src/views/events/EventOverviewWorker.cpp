@@ -4,7 +4,9 @@
 
 #include <QDebug>
 
+#include <cstdio>
 #include <limits>
+#include <new>
 
 EventOverviewWorker::EventOverviewWorker(EventOverviewWidget* widget, EventWidget* eventView)
     : widget(widget)
@@ -32,6 +34,11 @@ bool EventOverviewWorker::isCancelled() const
     return cancelled.load();
 }
 
+bool EventOverviewWorker::ranOutOfMemory() const
+{
+    return ranOut.load();
+}
+
 bool EventOverviewWorker::hasEnded() const
 {
     return ended.load(std::memory_order_acquire);
@@ -40,6 +47,37 @@ bool EventOverviewWorker::hasEnded() const
 void EventOverviewWorker::loadData()
 {
     done.store(false);
+    // The thread's start calls this with nothing around it to catch: a
+    // failure ends here, and the strip learns of it from the flag.
+    try {
+        drawCells();
+    } catch (const std::bad_alloc&) {
+        ranOut.store(true);
+        images.clear();
+        canvas = QImage();
+    }
+    try {
+        if (ranOut.load())
+            qWarning().noquote() << "the overview pass ran out of memory";
+        else if (isCancelled())
+            qDebug().noquote() << "Canceled";
+        else
+            qDebug().noquote() << "Done";
+    } catch (const std::bad_alloc&) {
+    }
+    done.store(true);
+    try {
+        emit finished();
+    } catch (const std::bad_alloc&) {
+        // Not even the news found the memory: the strip closes the pass at
+        // its next request, which finds it done.
+        std::fputs("Out of memory: the overview pass could not report its end\n", stderr);
+    }
+    ended.store(true, std::memory_order_release);
+}
+
+void EventOverviewWorker::drawCells()
+{
     images.clear();
     canvas = QImage();
     images.items.reserve(std::size_t(cells.size()));
@@ -60,11 +98,4 @@ void EventOverviewWorker::loadData()
                 canvas.fill(Qt::white);
         }
     }
-    if (isCancelled())
-        qDebug().noquote() << "Canceled";
-    else
-        qDebug().noquote() << "Done";
-    done.store(true);
-    emit finished();
-    ended.store(true, std::memory_order_release);
 }

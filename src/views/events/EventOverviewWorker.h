@@ -22,6 +22,11 @@ class EventWidget;
 // cells, and between stretches of a large cell, it checks the cancel flag;
 // the matrix cancels a pass and waits for it before it deletes or replaces
 // its cells, so no cell goes while the worker draws it.
+//
+// Nothing leaves loadData: a pass that runs out of memory drops what it
+// drew, lets go of the cell it was drawing (the cells themselves are only
+// read), and ends as any pass does; the strip reads ranOutOfMemory() when
+// it closes the pass.
 class EventOverviewWorker : public QObject
 {
     Q_OBJECT
@@ -34,6 +39,9 @@ public:
     // Ends the pass at the next cell or stretch; any thread.
     void cancel();
     bool isCancelled() const;
+    // Whether the pass ran out of memory (its images are then dropped);
+    // read after the thread's end.
+    bool ranOutOfMemory() const;
     // Whether loadData has returned; true once the thread has ended. Read
     // after the thread's end, before the cells, images or the worker go.
     bool hasEnded() const;
@@ -62,7 +70,11 @@ signals:
     void finished();
 
 private:
+    // The drawing of loadData, which may throw.
+    void drawCells();
+
     std::atomic<bool> cancelled{false};
+    std::atomic<bool> ranOut{false};
     // Set as the last step of loadData, after finished() has gone out.
     std::atomic<bool> ended{false};
 };

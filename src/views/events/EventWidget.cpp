@@ -9,6 +9,7 @@
 #include "app/TextInputWidget.h"
 #include "core/Constants.h"
 #include "core/DeferredRelease.h"
+#include "core/HandlerGuard.h"
 #include "core/Packet.h"
 #include "core/ShareText.h"
 #include "core/ThreadBudget.h"
@@ -397,18 +398,25 @@ void EventWidget::setActive(bool on, bool reloadNow)
 
 void EventWidget::setContext(Context* c)
 {
-    cancelOverview();
-    // Waits for a pass of the overview strip that is drawing a cell.
-    for (BinCell* cell : cells) {
-        cell->rowsMutex->lock();
-        cell->rowsMutex->unlock();
-    }
+    // The context is the matrix's at once: the caller may let the old one go
+    // whatever happens here. Should the way to the new cells run out of
+    // memory, the matrix drops the old cells (which hold the old context's
+    // events) and says so.
     context = c;
-    qDebug().noquote() << "deselect";
-    clearSelection();
-    clearHighlights();
-    qDebug().noquote() << "reload";
-    reload();
+    guardRebuild(QStringLiteral("Failed to group events"), QStringLiteral("grouping the events"), Recovery::Cells,
+                 [this] {
+                     cancelOverview();
+                     // Waits for a pass of the overview strip that is drawing a cell.
+                     for (BinCell* cell : cells) {
+                         cell->rowsMutex->lock();
+                         cell->rowsMutex->unlock();
+                     }
+                     qDebug().noquote() << "deselect";
+                     clearSelection();
+                     clearHighlights();
+                     qDebug().noquote() << "reload";
+                     reload();
+                 });
 }
 
 void EventWidget::setFocused(bool focus, bool announce)
@@ -724,29 +732,35 @@ TList<BinItem*> selectedGlyphs(const TList<BinCell*>& cells, const FlatSet<BinIt
 
 void EventWidget::createRule()
 {
-    createRule(selectedGlyphs(cells, selectedItemSet));
+    HandlerGuard::run([this] { createRule(selectedGlyphs(cells, selectedItemSet)); });
 }
 
 RuleEditorWidget* EventWidget::createRule(const TList<BinItem*>& glyphs)
 {
-    auto* pre = new ParseNode(ParseNode::And);
+    // The trees are the rule's once it is made: out of memory before, they go.
+    std::unique_ptr<ParseNode> pre(new ParseNode(ParseNode::And));
     for (const BinItem* glyph : glyphs) {
         if (!glyph)
             continue;
-        auto* leaf = new ParseNode(ParseNode::Leaf);
+        std::unique_ptr<ParseNode> leaf(new ParseNode(ParseNode::Leaf));
         // The leaf owns a clone of the glyph's condition.
         leaf->setGlyph(patternGlyph(*glyph));
-        pre->addChild(leaf);
+        pre->addChild(leaf.get());
+        leaf.release();
     }
-    auto* post = new ParseNode(ParseNode::And);
-    auto* empty = new ParseNode(ParseNode::Leaf);
+    std::unique_ptr<ParseNode> post(new ParseNode(ParseNode::And));
+    std::unique_ptr<ParseNode> empty(new ParseNode(ParseNode::Leaf));
     empty->setGlyph(EmptyItem(false, nullptr));
-    post->addChild(empty);
-    const Rule rule(QStringLiteral("filter ") + QString::number(ruleCounter++), pre, post, true,
-                    true);
+    post->addChild(empty.get());
+    empty.release();
+    const Rule rule(QStringLiteral("filter ") + QString::number(ruleCounter), pre.get(), post.get(), true, true);
+    pre.release();
+    post.release();
 
     RuleEditorWidget* editor = RuleEditorWidget::openWindow(control);
     editor->setRule(Rule(rule));
+    // The number is used once the rule shows.
+    ++ruleCounter;
     return editor;
 }
 
@@ -1329,23 +1343,25 @@ void EventWidget::setSort(const QString&)
 
 void EventWidget::setGroupSort(const QString&)
 {
-    setSort(options ? options->groupOrderBox->currentText() : QString());
+    HandlerGuard::run([this] { setSort(options ? options->groupOrderBox->currentText() : QString()); });
 }
 
 void EventWidget::setClusterSort(const QString&)
 {
-    setCluster(options ? options->sortBox->currentText() : clusterMode);
+    HandlerGuard::run([this] { setCluster(options ? options->sortBox->currentText() : clusterMode); });
 }
 
 void EventWidget::refresh()
 {
-    if (!yNone)
-        setSort(QString());
-    if (!xNone) {
-        setCluster(clusterMode);
-        renderVisibleCells();
-        render(true, true, nullptr);
-    }
+    HandlerGuard::run([this] {
+        if (!yNone)
+            setSort(QString());
+        if (!xNone) {
+            setCluster(clusterMode);
+            renderVisibleCells();
+            render(true, true, nullptr);
+        }
+    });
 }
 
 void EventWidget::setTimeWindow(double from, double to)
@@ -1834,8 +1850,6 @@ void EventWidget::rubberBandSelect(bool send)
 {
     x2 = mouseX;
     y2 = mouseY;
-    if (!ctrlHeld())
-        clearSelection();
     const QRectF band = QRectF(QPointF(x1, y1), QPointF(x2, y2)).normalized();
     TList<BinItem*> collected;
     for (int k = cells.size() - 1; k >= 0; --k) {
@@ -1853,7 +1867,15 @@ void EventWidget::rubberBandSelect(bool send)
             }
         }
     }
-    applySelection(std::move(collected), send, false);
+    // The old selection goes and the new one comes as one step: out of
+    // memory between them the matrix shows none, and the other views are
+    // told so.
+    guardRebuild(QStringLiteral("Failed to select events"), QStringLiteral("selecting the events"),
+                 Recovery::Selection, [&] {
+                     if (!ctrlHeld())
+                         clearSelection();
+                     applySelection(std::move(collected), send, false);
+                 });
     renderVisibleCells();
     render(true, true, nullptr);
     updateStatistics();
@@ -2091,6 +2113,17 @@ void EventWidget::sendSelection(TList<QSharedPointer<Packet>> packets, const Pac
     QCoreApplication::sendEvent(control, &glyphs);
 }
 
+void EventWidget::showAndSend(TList<QSharedPointer<Packet>> packets)
+{
+    // Shown here and told to the other views as one step: should either run
+    // out of memory, the matrix shows no selection and tells them so.
+    guardRebuild(QStringLiteral("Failed to select events"), QStringLiteral("selecting the events"),
+                 Recovery::Selection, [&] {
+                     showSelection(packets);
+                     sendSelection(std::move(packets), selectedPacketSet);
+                 });
+}
+
 void EventWidget::selectPackets(const TList<QSharedPointer<Packet>>& packets)
 {
     showSelection(packets);
@@ -2132,6 +2165,11 @@ void EventWidget::restoreSelection()
 
 void EventWidget::invertSelection()
 {
+    HandlerGuard::run([this] { invertSelected(); });
+}
+
+void EventWidget::invertSelected()
+{
     TList<PacketPtr> inverted;
     if (context) {
         inverted.items.reserve(std::size_t(std::max(0, context->packets.size() - int(selectedPacketSet.size()))));
@@ -2139,11 +2177,15 @@ void EventWidget::invertSelection()
             if (!selectedPacketSet.contains(p))
                 inverted.append(p);
     }
-    showSelection(inverted);
-    sendSelection(std::move(inverted), selectedPacketSet);
+    showAndSend(std::move(inverted));
 }
 
 void EventWidget::selectConversations()
+{
+    HandlerGuard::run([this] { selectTracesOfSelection(); });
+}
+
+void EventWidget::selectTracesOfSelection()
 {
     QSet<int> ids;
     for (const PacketPtr& p : selectedPacketSet)
@@ -2164,11 +2206,15 @@ void EventWidget::selectConversations()
         for (const PacketPtr& p : trace.value())
             events.append(p);
     }
-    showSelection(events);
-    sendSelection(std::move(events), selectedPacketSet);
+    showAndSend(std::move(events));
 }
 
 void EventWidget::excludeSelection()
+{
+    HandlerGuard::run([this] { keepWholeRows(); });
+}
+
+void EventWidget::keepWholeRows()
 {
     TList<PacketPtr> events;
     for (const BinCell* cell : cells) {
@@ -2183,8 +2229,7 @@ void EventWidget::excludeSelection()
                     events.append(p);
         }
     }
-    showSelection(events);
-    sendSelection(std::move(events), selectedPacketSet);
+    showAndSend(std::move(events));
 }
 
 QString EventWidget::uniqueAttributeName(const QString& name) const
@@ -2335,7 +2380,17 @@ void EventWidget::findInCells(ParseNode* tree, bool findTraces, bool notLongest,
         const QString proposed = QStringLiteral("Rule ") + QString::number(findCounter);
         TextInputWidget dialog(control, this);
         dialog.nameEdit->setText(proposed);
-        if (dialog.exec() != QDialog::Accepted || !store) {
+        // Whatever runs out of memory while the dialog waits fails the find
+        // as a whole (that handler has told of it): no attribute, and the
+        // matrix shows no selection.
+        const unsigned long failures = HandlerGuard::failures();
+        const int answer = dialog.exec();
+        if (HandlerGuard::failures() != failures) {
+            qWarning().noquote() << "the find stopped: its name dialog ran out of memory";
+            dropSelection();
+            return;
+        }
+        if (answer != QDialog::Accepted || !store) {
             qDebug().noquote() << " cancel rule conversion to attribute";
         } else {
             const QString name = dialog.nameEdit->text();
@@ -2482,53 +2537,64 @@ void EventWidget::doubleClickTimeOut()
 {
     clickPending = false;
     doubleClickTimer->stop();
-    if (!lastPress) {
-        updateStatistics();
-        return;
-    }
-    const QPointF p = rounded(lastPress->localPos());
-    const int before = selectedPacketSet.size();
-    const bool ctrl = ctrlHeld();
-    const bool cleared = !ctrl && clearSelection();
-    BinItem* hit = nullptr;
-    for (int k = cells.size() - 1; k >= 0 && !hit; --k) {
-        BinCell* cell = cells[k];
-        if (!cellHolds(cell, p))
-            continue;
-        // The cell's header and sort controls take clicks of their own.
-        cell->mousePressEvent(lastPress);
-        QMutexLocker locker(cell->rowsMutex);
-        for (const TList<BinItem*>& slice : cell->visibleRows) {
-            for (BinItem* item : slice) {
-                if (itemHolds(item, p)) {
-                    hit = item;
-                    break;
-                }
-            }
-            if (hit)
-                break;
+    HandlerGuard::run([this] {
+        if (!lastPress) {
+            updateStatistics();
+            return;
         }
-    }
-    if (hit) {
-        qDebug().noquote() << "clicked glyph at" << hit->parentLeft() << hit->parentTop() << "press at" << p.x()
-                           << p.y();
-        applySelection(TList<BinItem*>{hit}, true, ctrl && hit->selected);
-    } else if (before > 0) {
-        // A click on empty space announces the empty selection.
-        applySelection(TList<BinItem*>(), true, false);
-    }
-    if (cleared || hit) {
-        renderAllCells();
-        render(true, true, nullptr);
-    }
-    updateStatistics();
+        const QPointF p = rounded(lastPress->localPos());
+        const int before = selectedPacketSet.size();
+        const bool ctrl = ctrlHeld();
+        bool cleared = false;
+        BinItem* hit = nullptr;
+        // The old selection goes and the clicked glyph's comes as one step:
+        // out of memory between them the matrix shows none, and the other
+        // views are told so.
+        guardRebuild(QStringLiteral("Failed to select events"), QStringLiteral("selecting the events"),
+                     Recovery::Selection, [&] {
+                         cleared = !ctrl && clearSelection();
+                         for (int k = cells.size() - 1; k >= 0 && !hit; --k) {
+                             BinCell* cell = cells[k];
+                             if (!cellHolds(cell, p))
+                                 continue;
+                             // The cell's header and sort controls take clicks of their own.
+                             cell->mousePressEvent(lastPress);
+                             QMutexLocker locker(cell->rowsMutex);
+                             for (const TList<BinItem*>& slice : cell->visibleRows) {
+                                 for (BinItem* item : slice) {
+                                     if (itemHolds(item, p)) {
+                                         hit = item;
+                                         break;
+                                     }
+                                 }
+                                 if (hit)
+                                     break;
+                             }
+                         }
+                         if (hit) {
+                             qDebug().noquote() << "clicked glyph at" << hit->parentLeft() << hit->parentTop()
+                                                << "press at" << p.x() << p.y();
+                             applySelection(TList<BinItem*>{hit}, true, ctrl && hit->selected);
+                         } else if (before > 0) {
+                             // A click on empty space announces the empty selection.
+                             applySelection(TList<BinItem*>(), true, false);
+                         }
+                     });
+        if (cleared || hit) {
+            renderAllCells();
+            render(true, true, nullptr);
+        }
+        updateStatistics();
+    });
 }
 
 void EventWidget::dragTimeOut()
 {
-    rubberBandSelect(false);
     timer->stop();
-    update();
+    HandlerGuard::run([this] {
+        rubberBandSelect(false);
+        update();
+    });
 }
 
 bool EventWidget::popupAllowed() const
@@ -2542,6 +2608,11 @@ bool EventWidget::popupAllowed() const
 void EventWidget::moveTimeOut()
 {
     hoverTimer->stop();
+    HandlerGuard::run([this] { openPopup(); });
+}
+
+void EventWidget::openPopup()
+{
     if (popup || !popupAllowed())
         return;
     TList<PacketPtr> events;
@@ -2557,26 +2628,31 @@ void EventWidget::moveTimeOut()
     }
     if (events.isEmpty())
         return;
-    popup = new GlyphPopup(control, events, nullptr);
-    popup->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
-    popup->setAttribute(Qt::WA_ShowWithoutActivating);
-    popup->setFocusPolicy(Qt::NoFocus);
-    popup->adjustSize();
+    // The popup is the view's once it is wired and shown: out of memory on
+    // the way it goes again.
+    std::unique_ptr<GlyphPopup> made(new GlyphPopup(control, events, nullptr));
+    made->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    made->setAttribute(Qt::WA_ShowWithoutActivating);
+    made->setFocusPolicy(Qt::NoFocus);
+    made->adjustSize();
+    // The popup closes when the pointer leaves it; when that is not back
+    // over the view, the hovered glyph is let go as well.
+    connect(made.get(), &QDialog::finished, this, [this]() {
+        HandlerGuard::run([this] {
+            if (rect().contains(mapFromGlobal(QCursor::pos())))
+                return;
+            if (clearMarks()) {
+                renderAllCells();
+                render(true, true, nullptr);
+            }
+        });
+    });
     // Beside the pointer, never under it: presses (the context menu above
     // all) reach the view, and the popup stays on the screen.
     const QPoint pointer(IAxis::clampToInt(mouseX), IAxis::clampToInt(mouseY));
-    ScreenPlacement::placeBesidePointer(popup, mapToGlobal(pointer));
-    popup->show();
-    // The popup closes when the pointer leaves it; when that is not back
-    // over the view, the hovered glyph is let go as well.
-    connect(popup, &QDialog::finished, this, [this]() {
-        if (rect().contains(mapFromGlobal(QCursor::pos())))
-            return;
-        if (clearMarks()) {
-            renderAllCells();
-            render(true, true, nullptr);
-        }
-    });
+    ScreenPlacement::placeBesidePointer(made.get(), mapToGlobal(pointer));
+    made->show();
+    popup = made.release();
 }
 
 void EventWidget::mousePressEvent(QMouseEvent* e)
@@ -2587,6 +2663,11 @@ void EventWidget::mousePressEvent(QMouseEvent* e)
     closePopup();
     if (NO_DATA)
         return;
+    HandlerGuard::run([&] { press(e); });
+}
+
+void EventWidget::press(QMouseEvent* e)
+{
     const QPointF point = rounded(e->localPos());
     if (pickerMode) {
         if (BinItem* glyph = glyphAt(point)) {
@@ -2596,21 +2677,25 @@ void EventWidget::mousePressEvent(QMouseEvent* e)
         }
         return;
     }
-    previousPress = lastPress ? rounded(lastPress->localPos()) : QPointF(-1.0, -1.0);
+    const QPointF previous = lastPress ? rounded(lastPress->localPos()) : QPointF(-1.0, -1.0);
     ImgWidget::mousePressEvent(e);
     // The copy is made before the last one goes: out of memory the last
     // press stays.
-    auto* press = new QMouseEvent(e->type(), e->localPos(), e->windowPos(), e->screenPos(), e->button(), e->buttons(),
-                                  e->modifiers());
+    auto* copied = new QMouseEvent(e->type(), e->localPos(), e->windowPos(), e->screenPos(), e->button(),
+                                   e->buttons(), e->modifiers());
     delete lastPress;
-    lastPress = press;
+    lastPress = copied;
+    previousPress = previous;
     const bool ctrl = ctrlHeld();
 
     if (e->button() == Qt::RightButton) {
         BinItem* glyph = glyphAt(point);
         if (glyph && !glyph->selected) {
-            clearSelection();
-            applySelection(TList<BinItem*>{glyph}, true, false);
+            guardRebuild(QStringLiteral("Failed to select events"), QStringLiteral("selecting the events"),
+                         Recovery::Selection, [&] {
+                             clearSelection();
+                             applySelection(TList<BinItem*>{glyph}, true, false);
+                         });
             renderVisibleCells();
             render(true, true, nullptr);
         }
@@ -2636,11 +2721,13 @@ void EventWidget::mousePressEvent(QMouseEvent* e)
     }
 
     doubleClickTimer->stop();
+    // No click is pending from here on, however this press ends.
+    clickPending = false;
     if (QLineF(previousPress, point).length() > DOUBLE_CLICK_DISTANCE) {
         // Too far for a double click: this is a new first press.
         qDebug().noquote() << "not gonna happen";
-        clickPending = !ctrl;
         doubleClickTimer->start();
+        clickPending = !ctrl;
         updateStatistics();
         return;
     }
@@ -2676,7 +2763,6 @@ void EventWidget::mousePressEvent(QMouseEvent* e)
                     select.append(item);
     }
     selectGlyphs(select, TList<BinItem*>());
-    clickPending = false;
     if (cellHit) {
         renderAllCells();
         render(true, true, nullptr);
@@ -2687,80 +2773,88 @@ void EventWidget::mousePressEvent(QMouseEvent* e)
 void EventWidget::mouseMoveEvent(QMouseEvent* e)
 {
     ImgWidget::mouseMoveEvent(e);
-    if (e->buttons().testFlag(Qt::LeftButton)
-        && (rubberBandActive || std::hypot(mouseX - pressX, mouseY - pressY) > DRAG_DISTANCE)) {
-        qDebug().noquote() << "dragging";
-        timer->start(DRAG_INTERVAL);
-        if (!rubberBandActive) {
-            x1 = pressX;
-            y1 = pressY;
-            rubberBandActive = true;
+    HandlerGuard::run([&] {
+        if (e->buttons().testFlag(Qt::LeftButton)
+            && (rubberBandActive || std::hypot(mouseX - pressX, mouseY - pressY) > DRAG_DISTANCE)) {
+            qDebug().noquote() << "dragging";
+            timer->start(DRAG_INTERVAL);
+            if (!rubberBandActive) {
+                x1 = pressX;
+                y1 = pressY;
+                rubberBandActive = true;
+            }
+            x2 = mouseX;
+            y2 = mouseY;
+            renderOverlay();
+            return;
         }
-        x2 = mouseX;
-        y2 = mouseY;
-        renderOverlay();
-        return;
-    }
 
-    if (popup && popup->result() == QDialog::Accepted)
-        closePopup();
-    BinItem* hit = glyphAt(QPointF(mouseX, mouseY));
-    // Still over the one glyph that is highlighted: nothing to redraw, and
-    // its popup (beside the pointer) stays open.
-    const bool unchanged = hit && hoveredItems.size() == 1 && hoveredItems.contains(hit) && hit->highlighted
-                           && std::none_of(cells.begin(), cells.end(),
-                                           [](const BinCell* cell) { return !cell->markedPackets.isEmpty(); });
-    if (!unchanged) {
-        bool changed = clearHighlights();
-        if (hit) {
-            hit->highlighted = true;
-            hit->auxValue = hit->totalCount;
-            hoveredItems.insert(hit);
-            changed = true;
+        if (popup && popup->result() == QDialog::Accepted)
+            closePopup();
+        BinItem* hit = glyphAt(QPointF(mouseX, mouseY));
+        // Still over the one glyph that is highlighted: nothing to redraw, and
+        // its popup (beside the pointer) stays open.
+        const bool unchanged = hit && hoveredItems.size() == 1 && hoveredItems.contains(hit) && hit->highlighted
+                               && std::none_of(cells.begin(), cells.end(),
+                                               [](const BinCell* cell) { return !cell->markedPackets.isEmpty(); });
+        if (!unchanged) {
+            bool changed = clearHighlights();
+            if (hit) {
+                // Listed before it is marked: a mark that clearMarks does not
+                // find would stay.
+                hoveredItems.insert(hit);
+                hit->highlighted = true;
+                hit->auxValue = hit->totalCount;
+                changed = true;
+            }
+            if (changed) {
+                renderAllCells();
+                render(true, true, nullptr);
+            }
         }
-        if (changed) {
-            renderAllCells();
-            render(true, true, nullptr);
-        }
-    }
-    hoverTimer->start(HOVER_INTERVAL);
+        hoverTimer->start(HOVER_INTERVAL);
+    });
 }
 
 void EventWidget::mouseReleaseEvent(QMouseEvent* e)
 {
     ImgWidget::mouseReleaseEvent(e);
-    for (BinCell* cell : cells)
-        cell->mouseReleaseEvent(e);
-    if (rubberBandActive) {
-        timer->stop();
-        const QPointF point = rounded(e->localPos());
-        x2 = mouseX = point.x();
-        y2 = mouseY = point.y();
-        if (x2 >= 0 && x2 <= width() && y2 >= 0 && y2 <= height()) {
-            rubberBandSelect(true);
-        } else {
-            // Released outside: the glyphs shown selected while dragging go
-            // back to what the selection holds.
-            restoreSelection();
-            renderVisibleCells();
-            render(false, true, nullptr);
-            updateStatistics();
+    HandlerGuard::run([&] {
+        for (BinCell* cell : cells)
+            cell->mouseReleaseEvent(e);
+        if (rubberBandActive) {
+            timer->stop();
+            const QPointF point = rounded(e->localPos());
+            x2 = mouseX = point.x();
+            y2 = mouseY = point.y();
+            if (x2 >= 0 && x2 <= width() && y2 >= 0 && y2 <= height()) {
+                rubberBandSelect(true);
+            } else {
+                // Released outside: the glyphs shown selected while dragging go
+                // back to what the selection holds.
+                guardRebuild(QStringLiteral("Failed to select events"), QStringLiteral("selecting the events"),
+                             Recovery::Selection, [this] { restoreSelection(); });
+                renderVisibleCells();
+                render(false, true, nullptr);
+                updateStatistics();
+            }
         }
-    }
+    });
+    // The band ends however its selection ended.
     rubberBandActive = false;
     x1 = y1 = x2 = y2 = -1.0;
-    renderOverlay();
+    HandlerGuard::run([this] { renderOverlay(); });
 }
 
 void EventWidget::keyPressEvent(QKeyEvent* e)
 {
     if (e->key() == Qt::Key_Escape && pickerMode) {
-        exitPickerMode(BinItem(nullptr, nullptr));
+        HandlerGuard::run([this] { exitPickerMode(BinItem(nullptr, nullptr)); });
         e->accept();
         return;
     }
     if (e->key() == Qt::Key_Delete) {
-        deleteSelection();
+        HandlerGuard::run([this] { deleteSelection(); });
         e->accept();
         return;
     }
@@ -2775,10 +2869,17 @@ void EventWidget::deleteSelection()
     const bool partial = std::any_of(items.begin(), items.end(),
                                      [](const BinItem* item) { return item->selectedCount != item->totalCount; });
     if (partial) {
+        // Whatever runs out of memory while the box waits stops the deletion
+        // (that handler has told of it): nothing is deleted.
+        const unsigned long failures = HandlerGuard::failures();
         const QMessageBox::StandardButton answer =
             MessageAsker::ask(QMessageBox::Warning, QStringLiteral("Kolm"),
                               QStringLiteral("All partially selected blocks are also deleted, Continue?"),
                               QMessageBox::Yes | QMessageBox::No, this);
+        if (HandlerGuard::failures() != failures) {
+            qWarning().noquote() << "the deletion stopped: its question ran out of memory";
+            return;
+        }
         if (answer != QMessageBox::Yes) {
             qDebug().noquote() << "Yes was *not* clicked";
             return;
@@ -2845,8 +2946,10 @@ void EventWidget::createContextMenu()
         return window ? window->navigationWidget : nullptr;
     };
     connect(saveSelectionAction, &QAction::triggered, this, [navigation]() {
-        if (NavigationWidget* tree = navigation())
-            tree->saveNewSel();
+        HandlerGuard::run([&] {
+            if (NavigationWidget* tree = navigation())
+                tree->saveNewSel();
+        });
     });
     if (options) {
         connect(inspectSelectionAction, &QAction::triggered, options, &OptionsWidget::inspect);
@@ -2854,8 +2957,10 @@ void EventWidget::createContextMenu()
     }
     connect(createRuleAction, &QAction::triggered, this, QOverload<>::of(&EventWidget::createRule));
     connect(exportSelectionAction, &QAction::triggered, this, [navigation]() {
-        if (NavigationWidget* tree = navigation())
-            tree->exportCSV();
+        HandlerGuard::run([&] {
+            if (NavigationWidget* tree = navigation())
+                tree->exportCSV();
+        });
     });
     if (control)
         connect(wiresharkAction, &QAction::triggered, control, &ControlWidget::inspectWireShark);
@@ -2941,6 +3046,12 @@ void EventWidget::wheelEvent(QWheelEvent* e)
 {
     hoverTimer->stop();
     wheelTimer->stop();
+    e->accept();
+    HandlerGuard::run([&] { turnWheel(e); });
+}
+
+void EventWidget::turnWheel(QWheelEvent* e)
+{
     if (!NO_DATA) {
         // High-resolution wheels and touchpads send parts of a notch: they
         // add up, and every whole notch moves one line.
@@ -2964,7 +3075,6 @@ void EventWidget::wheelEvent(QWheelEvent* e)
         }
     }
     wheelTimer->start();
-    e->accept();
 }
 
 void EventWidget::enterEvent(QEvent* e)
@@ -2978,46 +3088,55 @@ void EventWidget::leaveEvent(QEvent* e)
 {
     ImgWidget::leaveEvent(e);
     rubberBandActive = false;
-    // Moving from the glyph into its popup keeps the popup and the glyph;
-    // the popup closes itself when the pointer leaves it.
-    if (popup && popup->isVisible() && popup->frameGeometry().contains(QCursor::pos()))
-        return;
-    if (clearHighlights()) {
-        renderAllCells();
-        render(true, true, nullptr);
-    }
+    HandlerGuard::run([this] {
+        // Moving from the glyph into its popup keeps the popup and the glyph;
+        // the popup closes itself when the pointer leaves it.
+        if (popup && popup->isVisible() && popup->frameGeometry().contains(QCursor::pos()))
+            return;
+        if (clearHighlights()) {
+            renderAllCells();
+            render(true, true, nullptr);
+        }
+    });
 }
 
 bool EventWidget::event(QEvent* e)
 {
     if (!active || !e)
         return ImgWidget::event(e);
+    // The custom events end their own running out of memory: the selection,
+    // find, reload and context have a rollback and a message of their own,
+    // the others stop where they are.
     switch (int(e->type())) {
     case PACKETSEVENT: {
         auto* pe = static_cast<PacketsEvent*>(e);
-        const QString action = pe->args.isEmpty() ? QString() : pe->args.last().toString();
-        if (action == QLatin1String("hover"))
-            hoverPackets(pe->eventList());
-        else
-            guardRebuild(QStringLiteral("Failed to select events"), QStringLiteral("selecting the events"),
-                         Recovery::Selection, [pe, this] { showSelection(pe->eventSet()); });
+        HandlerGuard::run([pe, this] {
+            const bool hover = !pe->args.isEmpty() && pe->args.last().toString() == QLatin1String("hover");
+            if (hover)
+                hoverPackets(pe->eventList());
+            else
+                guardRebuild(QStringLiteral("Failed to select events"), QStringLiteral("selecting the events"),
+                             Recovery::Selection, [pe, this] { showSelection(pe->eventSet()); });
+        });
         e->accept();
         return true;
     }
     case CONTEXTEVENT: {
         auto* ce = static_cast<ContextEvent*>(e);
-        if (!ce->contexts.isEmpty())
-            setContext(ce->contexts.last());
-        updateStatistics();
+        HandlerGuard::run([ce, this] {
+            if (!ce->contexts.isEmpty())
+                setContext(ce->contexts.last());
+            updateStatistics();
+        });
         e->accept();
         return true;
     }
     case FOCUSEVENT:
-        setFocused(false, false);
+        HandlerGuard::run([this] { setFocused(false, false); });
         e->accept();
         return ImgWidget::event(e);
     case RESIZEEVENT:
-        setSize(-1, -1);
+        HandlerGuard::run([this] { setSize(-1, -1); });
         e->accept();
         return true;
     case RELOADEVENT:

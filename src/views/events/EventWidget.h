@@ -373,6 +373,8 @@ private:
     // Step shared by the menu commands and selections from other views.
     void showSelection(const TList<QSharedPointer<Packet>>& packets);
     void showSelection(const PacketSet& packets);
+    // A menu command's new selection: shown, then sent to the other views.
+    void showAndSend(TList<QSharedPointer<Packet>> packets);
     // The debug line of the selected sequences (glyphs, sequences).
     void logSelectedSequences() const;
     // Sends the events with the set of them (without null events), which
@@ -384,6 +386,13 @@ private:
     // Whether a cell that is shown holds the point (its edges included).
     bool cellHolds(const BinCell* cell, const QPointF& point) const;
     void deleteSelection();
+    // The bodies of the handlers of the same purpose.
+    void press(QMouseEvent* e);
+    void turnWheel(QWheelEvent* e);
+    void openPopup();
+    void invertSelected();
+    void selectTracesOfSelection();
+    void keepWholeRows();
     void closePopup();
     // Whether a glyph popup may open now: popups shown, no picker, and no
     // menu or modal dialog open.

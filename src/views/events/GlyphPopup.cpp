@@ -1,5 +1,6 @@
 #include "views/events/GlyphPopup.h"
 
+#include "core/HandlerGuard.h"
 #include "views/events/CompareWidget.h"
 
 #include <QVBoxLayout>
@@ -16,6 +17,8 @@ GlyphPopup::GlyphPopup(ControlWidget* control, const TList<QSharedPointer<Packet
 
 void GlyphPopup::leaveEvent(QEvent* event)
 {
-    QDialog::leaveEvent(event);
-    accept();
+    HandlerGuard::run([&] {
+        QDialog::leaveEvent(event);
+        accept();
+    });
 }

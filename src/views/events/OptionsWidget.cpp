@@ -2,6 +2,7 @@
 
 #include "app/ControlWidget.h"
 #include "app/InspectWidget.h"
+#include "core/HandlerGuard.h"
 #include "core/Packet.h"
 #include "items/Axis.h"
 #include "items/BinAxis.h"
@@ -21,6 +22,7 @@
 #include <QSpinBox>
 
 #include <algorithm>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -251,31 +253,42 @@ QPoint OptionsWidget::frequencyDialogPosition(const QPoint& cursor, const QSize&
     return QPoint(int(cursor.x() - left), int(cursor.y() - up));
 }
 
+// The two inspections only show: a dialog that runs out of memory while
+// it is made or shown is stopped and goes, and nothing else changes.
+
 void OptionsWidget::inspect()
 {
-    const TList<QSharedPointer<Packet>> packets = control ? control->selectedPackets() : TList<QSharedPointer<Packet>>();
-    auto* dialog = new InspectWidget(control, packets, nullptr);
-    dialog->exec();
-    delete dialog;
+    HandlerGuard::run([this] {
+        const TList<QSharedPointer<Packet>> packets =
+            control ? control->selectedPackets() : TList<QSharedPointer<Packet>>();
+        const std::unique_ptr<InspectWidget> dialog(new InspectWidget(control, packets, nullptr));
+        dialog->exec();
+    });
 }
 
 void OptionsWidget::inspectFreq()
 {
-    const TList<QSharedPointer<Packet>> packets = control ? control->selectedPackets() : TList<QSharedPointer<Packet>>();
-    auto* dialog = new HistogramWidget(FREQUENCY_INSPECTION_ATTRIBUTE, control, packets, nullptr);
-    // The size it shows with, so that the placement counts with it.
-    dialog->adjustSize();
-    const QPoint pointer = QCursor::pos();
-    QPoint topLeft = pointer - QPoint(DIALOG_MARGIN, DIALOG_MARGIN);
-    if (view)
-        topLeft = view->mapToGlobal(frequencyDialogPosition(view->mapFromGlobal(pointer), dialog->size(), view->size()));
-    ScreenPlacement::moveOnScreen(dialog, topLeft, pointer);
-    dialog->exec();
-    delete dialog;
+    HandlerGuard::run([this] {
+        const TList<QSharedPointer<Packet>> packets =
+            control ? control->selectedPackets() : TList<QSharedPointer<Packet>>();
+        const std::unique_ptr<HistogramWidget> dialog(
+            new HistogramWidget(FREQUENCY_INSPECTION_ATTRIBUTE, control, packets, nullptr));
+        // The size it shows with, so that the placement counts with it.
+        dialog->adjustSize();
+        const QPoint pointer = QCursor::pos();
+        QPoint topLeft = pointer - QPoint(DIALOG_MARGIN, DIALOG_MARGIN);
+        if (view)
+            topLeft = view->mapToGlobal(
+                frequencyDialogPosition(view->mapFromGlobal(pointer), dialog->size(), view->size()));
+        ScreenPlacement::moveOnScreen(dialog.get(), topLeft, pointer);
+        dialog->exec();
+    });
 }
 
 void OptionsWidget::setConv(int index)
 {
-    if (view)
-        view->setConv(index == 0);
+    HandlerGuard::run([this, index] {
+        if (view)
+            view->setConv(index == 0);
+    });
 }

@@ -1,5 +1,6 @@
 #include "views/events/RibbonEventOverviewWidget.h"
 
+#include "core/HandlerGuard.h"
 #include "views/events/EventOverviewWidget.h"
 
 #include <QHBoxLayout>
@@ -61,14 +62,16 @@ void RibbonEventOverviewWidget::cancelAndWait()
 
 void RibbonEventOverviewWidget::setSizeTimer(int)
 {
-    sizeTimer->stop();
-    sizeTimer->start();
+    HandlerGuard::run([this] {
+        sizeTimer->stop();
+        sizeTimer->start();
+    });
 }
 
 void RibbonEventOverviewWidget::setItemSize()
 {
     sizeTimer->stop();
-    overview->setItemSize(sizeSlider->value());
+    HandlerGuard::run([this] { overview->setItemSize(sizeSlider->value()); });
 }
 
 void RibbonEventOverviewWidget::setMaximum(int)
@@ -85,5 +88,5 @@ void RibbonEventOverviewWidget::setVBinOffset(int)
 
 void RibbonEventOverviewWidget::resizeEvent(QResizeEvent* event)
 {
-    QWidget::resizeEvent(event);
+    HandlerGuard::run([&] { QWidget::resizeEvent(event); });
 }

@@ -5,6 +5,7 @@
 #include "app/HeaderWidget.h"
 #include "app/MainWindow.h"
 #include "app/TMenu.h"
+#include "core/HandlerGuard.h"
 #include "events/ReloadEvent.h"
 #include "items/BinItem.h"
 #include "views/charts/LineChart.h"
@@ -291,28 +292,45 @@ void RibbonEventWidget::setPageStep(int step)
     connectScrollBar();
 }
 
+// The slots below end their own running out of memory. The matrix keeps
+// its data whatever part of a scroll or redraw is left undone; the next one
+// lays out and draws it all again.
+
 void RibbonEventWidget::setVBinOffset(int value)
 {
-    view->setBinOffset(value);
+    HandlerGuard::run([this, value] { view->setBinOffset(value); });
 }
 
 void RibbonEventWidget::setMulti()
 {
-    // An overview pass draws with the flag: end it before the flag changes.
-    EventOverviewWidget::cancelPassesOver(view);
-    showMulti = !showMulti;
-    ReloadEvent reload(this, {});
-    QCoreApplication::sendEvent(view, &reload);
+    bool flipped = false;
+    HandlerGuard::run([&] {
+        // An overview pass draws with the flag: end it before the flag changes.
+        EventOverviewWidget::cancelPassesOver(view);
+        ReloadEvent reload(this, {});
+        // From here the matrix's reload says itself when it runs out of
+        // memory: the flag and the cells built with it do not part.
+        showMulti = !showMulti;
+        flipped = true;
+        QCoreApplication::sendEvent(view, &reload);
+    });
+    if (!flipped && options) {
+        // The click did not get through: the box shows the flag again.
+        HandlerGuard::run([this] {
+            const QSignalBlocker quiet(options->multiMatchBox);
+            options->multiMatchBox->setChecked(!options->multiMatchBox->isChecked());
+        });
+    }
 }
 
 void RibbonEventWidget::showLabels(bool on)
 {
-    view->showLabels(on);
+    HandlerGuard::run([this, on] { view->showLabels(on); });
 }
 
 void RibbonEventWidget::showPopups(bool on)
 {
-    view->showPopups(on);
+    HandlerGuard::run([this, on] { view->showPopups(on); });
 }
 
 void RibbonEventWidget::fillBackground(bool)
@@ -331,9 +349,11 @@ QSize RibbonEventWidget::sizeHint() const
 
 void RibbonEventWidget::resizeEvent(QResizeEvent* event)
 {
-    QWidget::resizeEvent(event);
-    const int share = int(OVERVIEW_SHARE * width());
-    if (overviewRibbon && overviewRibbon->overview)
-        overviewRibbon->overview->setMinimumWidth(share);
-    sizePanel->setFixedWidth(share + binScrollBar->width() + SIZE_PANEL_EXTRA);
+    HandlerGuard::run([&] {
+        QWidget::resizeEvent(event);
+        const int share = int(OVERVIEW_SHARE * width());
+        if (overviewRibbon && overviewRibbon->overview)
+            overviewRibbon->overview->setMinimumWidth(share);
+        sizePanel->setFixedWidth(share + binScrollBar->width() + SIZE_PANEL_EXTRA);
+    });
 }

@@ -9,6 +9,7 @@
 #include "app/NavigationWidget.h"
 #include "app/TextInputWidget.h"
 #include "core/Constants.h"
+#include "core/HandlerGuard.h"
 #include "events/FindEvent.h"
 #include "events/GlyphsEvent.h"
 #include "events/PacketsEvent.h"
@@ -234,6 +235,8 @@ private slots:
     void find_data();
     void find();
     void findAttributeNames();
+    void failureWhileAsking_data();
+    void failureWhileAsking();
     void picker_data();
     void picker();
     void inMainWindow();
@@ -810,6 +813,67 @@ void MatrixInteractionTest::find()
         marked += item->selectedCount;
     QCOMPARE(marked, matched);
     QVERIFY(pointersAreCurrent(m.view));
+}
+
+void MatrixInteractionTest::failureWhileAsking_data()
+{
+    QTest::addColumn<bool>("find");
+    QTest::newRow("the find's name dialog") << true;
+    QTest::newRow("the delete key's question") << false;
+}
+
+void MatrixInteractionTest::failureWhileAsking()
+{
+    // While the dialog or box waits, another handler runs out of memory; the
+    // user then answers as if nothing happened. The action stops whole.
+    QFETCH(bool, find);
+    Restore<int> counter(EventWidget::findCounter, 5);
+    Matrix m(THREE, true);
+    const int events = m.context->packets.size();
+    const auto failOne = []() { HandlerGuard::run([]() { throw std::bad_alloc(); }); };
+    QList<MessageAsker::Request> told;
+    const MessageAsker::Handler previous = MessageAsker::setHandler([&](const MessageAsker::Request& r) {
+        told.append(r);
+        if (r.title == QLatin1String("Kolm"))
+            failOne();
+        return QMessageBox::Yes;
+    });
+    Outbox out;
+    m.control->installEventFilter(&out);
+    if (find) {
+        std::unique_ptr<ParseNode> tree(pattern(QStringLiteral("X")));
+        QTimer::singleShot(0, [failOne]() {
+            failOne();
+            auto* dialog = qobject_cast<TextInputWidget*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            dialog->nameEdit->setText(QStringLiteral("Loop"));
+            dialog->accept();
+        });
+        FindEvent e(nullptr, tree.get(), false, false, true);
+        QCoreApplication::sendEvent(m.view, &e);
+    } else {
+        // Part of the glyph AB: the question is asked.
+        selectEvents(m, {0});
+        QTest::keyClick(m.view, Qt::Key_Delete);
+    }
+    QCoreApplication::processEvents();
+    MessageAsker::setHandler(previous);
+
+    // Only the failing handler said so; nothing was made or deleted.
+    QCOMPARE(told.size(), find ? 1 : 2);
+    QCOMPARE(told.last().title, QStringLiteral("Out of memory"));
+    QCOMPARE(m.context->packets.size(), events);
+    QVERIFY(!m.store()->attributeColumns.contains(QStringLiteral("Loop")));
+    QCOMPARE(out.attributes, 0);
+    QCOMPARE(EventWidget::findCounter, 5);
+    if (find) {
+        // The find's selection went, and the other views were told so.
+        QVERIFY(m.view->selectedPacketSet.isEmpty());
+        QVERIFY(m.view->selectedItems().isEmpty());
+        QVERIFY(!out.packets.isEmpty() && out.packets.last().isEmpty());
+    } else {
+        QCOMPARE(m.view->selectedPacketSet.size(), 1);
+    }
 }
 
 void MatrixInteractionTest::findAttributeNames()
