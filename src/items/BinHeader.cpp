@@ -67,9 +67,13 @@ void BinHeader::mousePress(QMouseEvent* event)
     const bool hit = left <= px && px <= storedWidth && 0 <= py && py <= storedHeight;
     if (!hit)
         return;
-    toggled = !toggled;
-    if (receiver) {
-        ResizeEvent resize(receiver, QList<QVariant>());
-        QCoreApplication::sendEvent(receiver, &resize);
+    if (!receiver) {
+        toggled = !toggled;
+        return;
     }
+    // The event is made before the header changes: without the memory for
+    // it the header stays as the cell is laid out.
+    ResizeEvent resize(receiver, QList<QVariant>());
+    toggled = !toggled;
+    QCoreApplication::sendEvent(receiver, &resize);
 }

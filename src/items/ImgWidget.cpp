@@ -72,9 +72,10 @@ QSize ImgWidget::sizeHint() const
     return QWidget::sizeHint();
 }
 
-// The handlers below end their own running out of memory (HandlerGuard):
-// a view that calls them from its override is told nothing of a failure in
-// them, which leaves the positions as they were.
+// The handlers below end their own running out of memory (HandlerGuard). A
+// view that calls them from its override goes on after such a failure:
+// they keep no data but the positions, which they take before anything
+// that allocates.
 
 void ImgWidget::keyPressEvent(QKeyEvent* e)
 {

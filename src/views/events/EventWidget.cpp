@@ -2474,18 +2474,22 @@ void EventWidget::setPickerMode()
         return;
     }
     clearHighlights();
+    // The hint is made before the picker starts: out of memory on the way
+    // the matrix stays as it was, without a picker.
+    std::unique_ptr<QWidget> hint(
+        new QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint));
+    auto* layout = new QVBoxLayout(hint.get());
+    layout->addWidget(new QLabel(QStringLiteral("Select a binItem to copy of press <b>Esc</b> to cancel"), hint.get()));
+    hint->setFocusPolicy(Qt::NoFocus);
+    hint->setAttribute(Qt::WA_ShowWithoutActivating);
+    hint->adjustSize();
+    ScreenPlacement::moveOnScreen(hint.get(), mapToGlobal(QPoint((width() - hint->width()) / 2, 0)));
+
     pickerMode = true;
     QGuiApplication::setOverrideCursor(Qt::PointingHandCursor);
     pickerColor = HOVER_COLOR;
     HOVER_COLOR = QColor(Qt::red);
-
-    pickerPopup = new QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
-    auto* layout = new QVBoxLayout(pickerPopup);
-    layout->addWidget(new QLabel(QStringLiteral("Select a binItem to copy of press <b>Esc</b> to cancel"), pickerPopup));
-    pickerPopup->setFocusPolicy(Qt::NoFocus);
-    pickerPopup->setAttribute(Qt::WA_ShowWithoutActivating);
-    pickerPopup->adjustSize();
-    ScreenPlacement::moveOnScreen(pickerPopup, mapToGlobal(QPoint((width() - pickerPopup->width()) / 2, 0)));
+    pickerPopup = hint.release();
     pickerPopup->show();
     // The red frame is part of the content image.
     render(true, true, nullptr);
