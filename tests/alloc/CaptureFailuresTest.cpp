@@ -179,6 +179,7 @@ private:
     bool convertOnce(long n, int expected, bool& ok, bool& ranOut);
 
     std::unique_ptr<Tools> tools;
+    const QString savedTshark = TSHARK_PATH;
 };
 
 void CaptureFailuresTest::initTestCase()
@@ -194,7 +195,7 @@ void CaptureFailuresTest::initTestCase()
 void CaptureFailuresTest::cleanup()
 {
     SRC_ATTRIBUTE = QStringLiteral("ip.src");
-    TSHARK_PATH.clear();
+    TSHARK_PATH = savedTshark;
 }
 
 void CaptureFailuresTest::handlers_data()
