@@ -1,11 +1,14 @@
 #include "capture/FieldDiscovery.h"
 
 #include "capture/PdmlFieldReader.h"
+#include "core/HandlerGuard.h"
 
 #include <QDeadlineTimer>
 #include <QDebug>
 #include <QProcess>
 #include <QTimer>
+
+#include <new>
 
 namespace {
 
@@ -27,7 +30,10 @@ FieldDiscovery::FieldDiscovery(QObject* parent)
     connect(timeoutTimer, &QTimer::timeout, this, [this]() {
         if (!process || process->state() == QProcess::NotRunning)
             return;
-        qDebug() << "tshark did not end in time; stopped";
+        try {
+            qDebug() << "tshark did not end in time; stopped";
+        } catch (const std::bad_alloc&) {
+        }
         stoppedByTimeout = true;
         process->kill();
     });
@@ -39,14 +45,18 @@ FieldDiscovery::FieldDiscovery(QObject* parent)
 
 FieldDiscovery::~FieldDiscovery()
 {
-    if (process) {
+    if (!process)
+        return;
+    try {
         process->disconnect(this);
         if (process->state() != QProcess::NotRunning) {
             process->kill();
             process->waitForFinished(5000);
         }
-        delete process;
+    } catch (const std::bad_alloc&) {
+        process->kill();
     }
+    delete process;
 }
 
 void FieldDiscovery::start(const QString& program, const QStringList& arguments, int timeout)
@@ -59,11 +69,16 @@ void FieldDiscovery::start(const QString& program, const QStringList& arguments,
             &FieldDiscovery::processEnded);
     connect(process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
         // A program that never ran sends no finished signal.
-        if (error == QProcess::FailedToStart) {
+        if (error != QProcess::FailedToStart)
+            return;
+        try {
             qDebug() << "not running";
             errorOutput += process->errorString().toUtf8();
-            processEnded();
+        } catch (const std::bad_alloc&) {
+            failForMemory();
+            return;
         }
+        processEnded();
     });
     process->start(program, arguments, QIODevice::ReadOnly);
     qDebug() << program << process->errorString() << arguments;
@@ -76,11 +91,30 @@ void FieldDiscovery::cancel()
         return;
     cancelled = true;
     if (process) {
-        process->disconnect(this);
-        if (process->state() != QProcess::NotRunning) {
+        try {
+            process->disconnect(this);
+            if (process->state() != QProcess::NotRunning) {
+                process->kill();
+                process->waitForFinished(5000);
+            }
+        } catch (const std::bad_alloc&) {
             process->kill();
-            process->waitForFinished(5000);
         }
+    }
+    end();
+}
+
+void FieldDiscovery::failForMemory() noexcept
+{
+    if (done)
+        return;
+    ranOut = true;
+    if (process) {
+        try {
+            process->disconnect(this);
+        } catch (const std::bad_alloc&) {
+        }
+        process->kill();
     }
     end();
 }
@@ -95,57 +129,83 @@ TList<QString> FieldDiscovery::fields() const
     return reader->fields();
 }
 
+// The handlers below end their own running out of memory: the run ends as
+// one that ran out of memory (the reader may have missed a part).
+
 void FieldDiscovery::readOutput()
 {
-    reader->addData(process->readAllStandardOutput());
-    if (!sliceTimer->isActive())
-        readSlice();
+    try {
+        reader->addData(process->readAllStandardOutput());
+        if (!sliceTimer->isActive())
+            readSlice();
+    } catch (const std::bad_alloc&) {
+        failForMemory();
+    }
 }
 
 void FieldDiscovery::readErrors()
 {
-    const QByteArray bytes = process->readAllStandardError();
-    if (errorOutput.size() < MAX_ERROR_BYTES)
-        errorOutput += bytes;
+    try {
+        const QByteArray bytes = process->readAllStandardError();
+        if (errorOutput.size() < MAX_ERROR_BYTES)
+            errorOutput += bytes;
+    } catch (const std::bad_alloc&) {
+        failForMemory();
+    }
 }
 
 void FieldDiscovery::processEnded()
 {
     if (processDone)
         return;
-    processDone = true;
-    timeoutTimer->stop();
-    // What is left in the pipes once tshark has ended.
-    if (process->state() == QProcess::NotRunning) {
-        reader->addData(process->readAllStandardOutput());
-        readErrors();
-        crashedAlone = process->exitStatus() == QProcess::CrashExit && !stoppedByTimeout;
+    try {
+        processDone = true;
+        timeoutTimer->stop();
+        // What is left in the pipes once tshark has ended.
+        if (process->state() == QProcess::NotRunning) {
+            reader->addData(process->readAllStandardOutput());
+            readErrors();
+            crashedAlone = process->exitStatus() == QProcess::CrashExit && !stoppedByTimeout;
+        }
+        if (!errorOutput.isEmpty())
+            qDebug() << errorOutput.left(MAX_ERROR_BYTES);
+        reader->finish();
+        if (!sliceTimer->isActive())
+            readSlice();
+    } catch (const std::bad_alloc&) {
+        failForMemory();
     }
-    if (!errorOutput.isEmpty())
-        qDebug() << errorOutput.left(MAX_ERROR_BYTES);
-    reader->finish();
-    if (!sliceTimer->isActive())
-        readSlice();
 }
 
 void FieldDiscovery::readSlice()
 {
     if (done)
         return;
-    if (!reader->read(QDeadlineTimer(SLICE_MS))) {
-        sliceTimer->start();
+    try {
+        if (!reader->read(QDeadlineTimer(SLICE_MS))) {
+            sliceTimer->start();
+            return;
+        }
+    } catch (const std::bad_alloc&) {
+        failForMemory();
         return;
     }
     if (processDone)
         end();
 }
 
-void FieldDiscovery::end()
+void FieldDiscovery::end() noexcept
 {
     if (done)
         return;
     done = true;
     timeoutTimer->stop();
     sliceTimer->stop();
-    emit finished();
+    try {
+        emit finished();
+    } catch (const std::bad_alloc&) {
+        // A slot that let its failure out: counted and told; the run is
+        // over all the same.
+        HandlerGuard::failed();
+    }
 }

@@ -19,6 +19,10 @@ class QTimer;
 // window to answer in between; `finished` is emitted once, when tshark has
 // ended and its output is read, when it could not be started, or when the
 // run was cancelled. Everything happens on the thread the object lives on.
+//
+// Its handlers end their own running out of memory: the run then stops
+// tshark and ends at once, as one that ran out of memory, whose fields are
+// not to be taken (a part of them would be missing).
 class FieldDiscovery : public QObject
 {
     Q_OBJECT
@@ -31,13 +35,18 @@ public:
     // tshark still running is stopped and what it printed is kept.
     void start(const QString& program, const QStringList& arguments, int timeout);
     // Stops tshark and ends the run at once; its fields are not read.
+    // Throws nothing.
     void cancel();
+    // Ends the run as one that ran out of memory: tshark is stopped, the
+    // run ends at once, and its fields are not to be read.
+    void failForMemory() noexcept;
 
     bool isDone() const { return done; }
     bool isCancelled() const { return cancelled; }
     bool timedOut() const { return stoppedByTimeout; }
     // tshark ended by a signal of its own (not stopped for its time).
     bool crashed() const { return crashedAlone; }
+    bool ranOutOfMemory() const { return ranOut; }
     // The packets read so far.
     int packets() const;
     // The field names read (see PdmlFieldReader::fields).
@@ -55,7 +64,7 @@ private:
     void processEnded();
     // Reads what has arrived for a while; goes on later when more is left.
     void readSlice();
-    void end();
+    void end() noexcept;
 
     QProcess* process = nullptr;
     std::unique_ptr<PdmlFieldReader> reader;
@@ -67,4 +76,5 @@ private:
     bool cancelled = false;
     bool stoppedByTimeout = false;
     bool crashedAlone = false;
+    bool ranOut = false;
 };

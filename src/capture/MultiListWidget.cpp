@@ -1,5 +1,8 @@
 #include "capture/MultiListWidget.h"
 
+#include "core/HandlerGuard.h"
+#include "core/OnExit.h"
+
 #include <QAction>
 #include <QMenu>
 #include <QMouseEvent>
@@ -16,26 +19,34 @@ MultiListWidget::~MultiListWidget() = default;
 
 void MultiListWidget::checkAll()
 {
-    const QList<QListWidgetItem*> items = selectedItems();
-    bool anyChecked = false;
-    for (const QListWidgetItem* item : items) {
-        if (item->checkState() == Qt::Checked) {
-            anyChecked = true;
-            break;
+    // Each item's change is taken over by itemChanged's slot, which ends its
+    // own failure; one that stops this half way leaves every item as taken.
+    HandlerGuard::run([&] {
+        const QList<QListWidgetItem*> items = selectedItems();
+        bool anyChecked = false;
+        for (const QListWidgetItem* item : items) {
+            if (item->checkState() == Qt::Checked) {
+                anyChecked = true;
+                break;
+            }
         }
-    }
-    const Qt::CheckState state = anyChecked ? Qt::Unchecked : Qt::Checked;
-    checkingAll = true;
-    for (QListWidgetItem* item : items)
-        item->setCheckState(state);
-    checkingAll = false;
-    emit checkedAll();
-    viewport()->update();
+        const Qt::CheckState state = anyChecked ? Qt::Unchecked : Qt::Checked;
+        {
+            checkingAll = true;
+            OnExit done([this]() { checkingAll = false; });
+            for (QListWidgetItem* item : items)
+                item->setCheckState(state);
+        }
+        emit checkedAll();
+        viewport()->update();
+    });
 }
 
 void MultiListWidget::mousePressEvent(QMouseEvent* event)
 {
     QListWidget::mousePressEvent(event);
-    if (event->button() == Qt::RightButton && !selectedItems().isEmpty())
-        contextMenu->popup(mapToGlobal(event->pos()));
+    HandlerGuard::run([&] {
+        if (event->button() == Qt::RightButton && !selectedItems().isEmpty())
+            contextMenu->popup(mapToGlobal(event->pos()));
+    });
 }

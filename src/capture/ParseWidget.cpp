@@ -9,6 +9,8 @@
 #include "capture/PdmlFieldReader.h"
 #include "capture/WiresharkTerminalStream.h"
 #include "core/Constants.h"
+#include "core/HandlerGuard.h"
+#include "core/OnExit.h"
 
 #include <QDeadlineTimer>
 #include <QDebug>
@@ -32,6 +34,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <new>
 
 namespace {
 
@@ -51,6 +54,24 @@ const QStringList DEFAULT_FIELDS{QStringLiteral("tcp.srcport"), QStringLiteral("
 QLabel* textLabel(const char* text)
 {
     return new QLabel(QString::fromLatin1(text));
+}
+
+// The flags of a field's item: a ticked field can always be unticked; an
+// unticked one can be ticked while it fits in the `room` left on the
+// console line (ticking adds the field and one blank: it fits while the
+// line plus the field stays below the limit, as updateGUI takes it).
+Qt::ItemFlags flagsFor(bool ticked, int length, int room)
+{
+    static const Qt::ItemFlags offered = QListWidgetItem().flags() | Qt::ItemIsUserCheckable;
+    return ticked || length < room ? offered : Qt::ItemFlags(Qt::ItemIsUserCheckable);
+}
+
+const QString& fieldsOutOfMemoryText()
+{
+    static const QString text = QStringLiteral(
+        "Reading the fields of the capture ran out of memory and was stopped; the dialog was "
+        "left as it was.");
+    return text;
 }
 
 } // namespace
@@ -100,9 +121,9 @@ ParseWidget::ParseWidget(ControlWidget* opener, QWidget* parent)
     layout->addWidget(convertButton, 10, 0);
     layout->addWidget(cancelButton, 10, 1);
 
-    select(TIME_ATTRIBUTE);
-    select(SRC_ATTRIBUTE);
-    select(DST_ATTRIBUTE);
+    select(selectedFields, TIME_ATTRIBUTE);
+    select(selectedFields, SRC_ATTRIBUTE);
+    select(selectedFields, DST_ATTRIBUTE);
     consoleLimit = 8191;
     consoleLine.clear();
     fieldList->clear();
@@ -114,6 +135,8 @@ ParseWidget::ParseWidget(ControlWidget* opener, QWidget* parent)
     connect(saveButton, &QPushButton::clicked, this, &ParseWidget::saveFile);
     connect(autoSelectButton, &QPushButton::clicked, this, &ParseWidget::autoSelect);
     connect(fieldList, &MultiListWidget::checkedAll, this, &ParseWidget::updateFieldStates);
+    // A tick is taken over; the list is filled with its signals blocked.
+    connect(fieldList, &QListWidget::itemChanged, this, &ParseWidget::updateGUI);
 
     tsharkStatus->setWordWrap(true);
     if (isTshark(TSHARK_PATH)) {
@@ -127,6 +150,7 @@ ParseWidget::ParseWidget(ControlWidget* opener, QWidget* parent)
 ParseWidget::~ParseWidget()
 {
     // A discovery waiting in openFile ends without touching this dialog.
+    // (cancel throws nothing.)
     if (discovery)
         discovery->cancel();
     delete mutex;
@@ -135,6 +159,7 @@ ParseWidget::~ParseWidget()
 void ParseWidget::done(int result)
 {
     // Closing the dialog ends a running discovery; it changes nothing.
+    // (cancel throws nothing.)
     if (discovery)
         discovery->cancel();
     QDialog::done(result);
@@ -259,87 +284,117 @@ void ParseWidget::updateConvertButton()
 
 void ParseWidget::openWireShark()
 {
-    const QString filter = os == QLatin1String("windows") ? QStringLiteral("*.exe") : QString();
-    const QString path =
-        FileAsker::openFileName(this, QStringLiteral("Find tshark (WireShark)"), QString(), filter);
-    if (path.isEmpty()) {
-        qDebug() << "Open WireShark failed";
-    } else {
-        tsharkLabel->setText(path);
-        showTsharkStatus();
-        fillFieldList();
-        TSHARK_PATH = path;
-        MainWindow::saveSettings();
-    }
-    updateConvertButton();
+    HandlerGuard::run([&] {
+        const QString filter = os == QLatin1String("windows") ? QStringLiteral("*.exe") : QString();
+        const QString path = FileAsker::openFileName(this, QStringLiteral("Find tshark (WireShark)"),
+                                                     QString(), filter);
+        if (path.isEmpty()) {
+            qDebug() << "Open WireShark failed";
+        } else {
+            tsharkLabel->setText(path);
+            TSHARK_PATH = path;
+            showTsharkStatus();
+            fillFieldList();
+            MainWindow::saveSettings();
+        }
+        updateConvertButton();
+    });
 }
 
 void ParseWidget::openFile()
 {
-    const QString path =
-        FileAsker::openFileName(this, QStringLiteral("Open PCAP"), QString(), QStringLiteral("*.pcap"));
-    if (path.isEmpty()) {
-        qDebug() << "Open file failed";
-        return;
-    }
-    // A capture opened while another one is read takes its place.
-    if (discovery)
-        discovery->cancel();
-    const QPointer<ParseWidget> self(this);
-    const FieldSample sample = discover(path, 1500);
-    if (!self || sample.cancelled)
-        return;
-    inputLabel->setText(path);
-    outputLabel->setText(proposedOutput(path));
-    takeFields(sample);
-    fillFieldList();
-    updateConvertButton();
-    if (allFields.isEmpty())
-        MessageAsker::ask(QMessageBox::Warning, CONVERSION_TITLE,
-                          QStringLiteral("No fields were found in the capture.\n") + fieldsError,
+    HandlerGuard::run([&] {
+        const QString path = FileAsker::openFileName(this, QStringLiteral("Open PCAP"), QString(),
+                                                     QStringLiteral("*.pcap"));
+        if (path.isEmpty()) {
+            qDebug() << "Open file failed";
+            return;
+        }
+        // A capture opened while another one is read takes its place.
+        if (discovery)
+            discovery->cancel();
+        const QPointer<ParseWidget> self(this);
+        try {
+            const FieldSample sample = discover(path, 1500);
+            if (!self || sample.cancelled)
+                return;
+            if (sample.ranOutOfMemory) {
+                tellFieldsOutOfMemory();
+                return;
+            }
+            takeCapture(path, sample);
+        } catch (const std::bad_alloc&) {
+            // Nothing was taken over.
+            if (self)
+                tellFieldsOutOfMemory();
+            return;
+        }
+        updateConvertButton();
+        if (allFields.isEmpty())
+            MessageAsker::ask(QMessageBox::Warning, CONVERSION_TITLE,
+                              QStringLiteral("No fields were found in the capture.\n") + fieldsError,
+                              QMessageBox::Ok, this);
+    });
+}
+
+void ParseWidget::tellFieldsOutOfMemory()
+{
+    try {
+        MessageAsker::ask(QMessageBox::Warning, CONVERSION_TITLE, fieldsOutOfMemoryText(),
                           QMessageBox::Ok, this);
+    } catch (const std::bad_alloc&) {
+        HandlerGuard::failed();
+    }
 }
 
 void ParseWidget::saveFile()
 {
-    QString path =
-        FileAsker::saveFileName(this, QStringLiteral("Save CSV"), QString(), QStringLiteral("*.csv"));
-    if (path.isEmpty()) {
-        qDebug() << "Save WireShark failed";
-    } else {
-        if (!path.contains(QLatin1String(".csv")))
-            path += QStringLiteral(".csv");
-        outputLabel->setText(path);
-    }
-    updateConvertButton();
+    HandlerGuard::run([&] {
+        QString path = FileAsker::saveFileName(this, QStringLiteral("Save CSV"), QString(),
+                                               QStringLiteral("*.csv"));
+        if (path.isEmpty()) {
+            qDebug() << "Save WireShark failed";
+        } else {
+            if (!path.contains(QLatin1String(".csv")))
+                path += QStringLiteral(".csv");
+            outputLabel->setText(path);
+        }
+        updateConvertButton();
+    });
 }
 
 // ---------------------------------------------------------------------------
 // Field list and console line
 
-void ParseWidget::select(const QString& field)
+void ParseWidget::select(TList<QString>& selection, const QString& field)
 {
     // "none" is the import's choice of no attribute, not a field to convert.
-    if (field.isEmpty() || field == QLatin1String("none") || selectedFields.contains(field))
+    if (field.isEmpty() || field == QLatin1String("none") || selection.contains(field))
         return;
-    selectedFields.append(field);
+    selection.append(field);
+}
+
+QString ParseWidget::consoleLineFor(const QString& input, const TList<QString>& selection) const
+{
+    QString line = tsharkLabel->text() + QStringLiteral(" -r ") + QLatin1Char('"') + input
+                   + QLatin1Char('"') + QStringLiteral(" -T fields ");
+    const int base = line.size();
+    const int n = selection.size();
+    for (int k = 0; k < n; ++k) {
+        const QString& field = selection.at(k);
+        // Each field is measured against the base line alone.
+        if (field.size() + base < consoleLimit)
+            line += field;
+        if (k + 1 < n)
+            line += QLatin1Char(' ');
+    }
+    line += QStringLiteral(" -E occurrence=f");
+    return line;
 }
 
 void ParseWidget::updateConsoleLine()
 {
-    consoleLine = tsharkLabel->text() + QStringLiteral(" -r ") + QLatin1Char('"') + inputLabel->text()
-                  + QLatin1Char('"') + QStringLiteral(" -T fields ");
-    const int base = consoleLine.size();
-    const int n = selectedFields.size();
-    for (int k = 0; k < n; ++k) {
-        const QString& field = selectedFields.at(k);
-        // Each field is measured against the base line alone.
-        if (field.size() + base < consoleLimit)
-            consoleLine += field;
-        if (k + 1 < n)
-            consoleLine += QLatin1Char(' ');
-    }
-    consoleLine += QStringLiteral(" -E occurrence=f");
+    consoleLine = consoleLineFor(inputLabel->text(), selectedFields);
 }
 
 void ParseWidget::updateCharCount()
@@ -349,96 +404,145 @@ void ParseWidget::updateCharCount()
                           + QString::number(consoleLimit));
 }
 
-void ParseWidget::fillFieldList()
+ParseWidget::Items ParseWidget::makeItems(const TList<QString>& all, const TList<QString>& selection,
+                                          int room) const
 {
-    updateConsoleLine();
-    updateCharCount();
-
-    fieldList->setUpdatesEnabled(false);
-    disconnect(fieldList, &QListWidget::itemChanged, this, &ParseWidget::updateGUI);
-    fieldList->clear();
-
     QSet<QString> selected;
-    for (const QString& field : selectedFields)
+    for (const QString& field : selection)
         selected.insert(field);
     QSet<QString> listed;
-    if (!allFields.isEmpty()) {
+    Items items;
+    items.reserve(std::size_t(all.size()) + std::size_t(selection.size()));
+    if (!all.isEmpty()) {
         QSet<QString> offered;
-        for (const QString& field : allFields)
+        for (const QString& field : all)
             offered.insert(field);
         // Fields selected before (for another capture, at the import) that
         // this capture did not show are converted all the same: they head
         // the list, where they can be unticked.
         QFont font = fieldList->font();
         font.setItalic(true);
-        for (const QString& field : selectedFields) {
+        for (const QString& field : selection) {
             if (offered.contains(field) || listed.contains(field))
                 continue;
             listed.insert(field);
-            auto* item = new QListWidgetItem(field, fieldList);
-            item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+            items.push_back(std::make_unique<QListWidgetItem>(field));
+            QListWidgetItem* item = items.back().get();
             item->setCheckState(Qt::Checked);
             item->setFont(font);
             item->setToolTip(QStringLiteral("Not found in the packets read from this capture; "
                                             "converted while it is ticked."));
         }
     }
-    for (const QString& field : allFields) {
+    for (const QString& field : all) {
         // A field found under two protocols is offered once.
         if (listed.contains(field))
             continue;
         listed.insert(field);
-        auto* item = new QListWidgetItem(field, fieldList);
-        item->setCheckState(selected.contains(field) ? Qt::Checked : Qt::Unchecked);
+        items.push_back(std::make_unique<QListWidgetItem>(field));
+        items.back()->setCheckState(selected.contains(field) ? Qt::Checked : Qt::Unchecked);
     }
-    if (fieldList->count() != listed.size())
-        qDebug() << " item does not exist";
-    updateFieldStates();
+    for (const std::unique_ptr<QListWidgetItem>& item : items)
+        item->setFlags(flagsFor(item->checkState() == Qt::Checked, item->text().size(), room));
+    return items;
+}
 
-    fieldList->setUpdatesEnabled(true);
-    connect(fieldList, &QListWidget::itemChanged, this, &ParseWidget::updateGUI);
+void ParseWidget::showItems(Items& items)
+{
+    // Filling the list is no tick.
+    const QSignalBlocker quiet(fieldList);
+    fieldList->setUpdatesEnabled(false);
+    OnExit repaint([this]() { fieldList->setUpdatesEnabled(true); });
+    fieldList->clear();
+    const int count = int(items.size());
+    for (std::unique_ptr<QListWidgetItem>& item : items) {
+        fieldList->addItem(item.get());
+        item.release();
+    }
+    items.clear();
+    if (fieldList->count() != count)
+        qDebug() << " item does not exist";
+}
+
+void ParseWidget::fillFieldList()
+{
+    // Everything is built before anything changes: running out of memory
+    // leaves the list, the console line and its count as they were.
+    QString line = consoleLineFor(inputLabel->text(), selectedFields);
+    Items items = makeItems(allFields, selectedFields, consoleLimit - line.size());
+    consoleLine.swap(line);
+    showItems(items);
+    updateCharCount();
+}
+
+void ParseWidget::setSelection(TList<QString> selection)
+{
+    QString line = consoleLineFor(inputLabel->text(), selection);
+    Items items = makeItems(allFields, selection, consoleLimit - line.size());
+    selectedFields = std::move(selection);
+    consoleLine.swap(line);
+    showItems(items);
+    updateCharCount();
 }
 
 void ParseWidget::updateGUI(QListWidgetItem* item)
 {
     if (!item)
         return;
-    const QString field = item->text();
-    if (item->checkState() == Qt::Checked) {
-        if (consoleLine.size() + field.size() >= consoleLimit) {
-            // The line has no room for it: the item shows what is converted.
+    try {
+        const QString field = item->text();
+        // The selection and the console line change together, once both
+        // are built.
+        TList<QString> selection = selectedFields;
+        if (item->checkState() == Qt::Checked) {
+            if (consoleLine.size() + field.size() >= consoleLimit) {
+                // The line has no room for it: the item shows what is
+                // converted.
+                const QSignalBlocker quiet(fieldList);
+                item->setCheckState(Qt::Unchecked);
+            } else if (!selection.contains(field)) {
+                selection.append(field);
+            }
+        } else {
+            // An unchecked field is not converted at all, also when it was
+            // selected more than once.
+            while (selection.removeOne(field)) {
+            }
+        }
+        QString line = consoleLineFor(inputLabel->text(), selection);
+        selectedFields = std::move(selection);
+        consoleLine.swap(line);
+        updateCharCount();
+        // checkAll ticks many at once: the states follow once it is done.
+        if (!fieldList->isCheckingAll())
+            applyFieldStates();
+        fieldList->viewport()->update();
+    } catch (const std::bad_alloc&) {
+        // A tick that was not taken is undone: the item shows what is
+        // converted.
+        try {
             const QSignalBlocker quiet(fieldList);
-            item->setCheckState(Qt::Unchecked);
-        } else if (!selectedFields.contains(field)) {
-            selectedFields.append(field);
+            item->setCheckState(selectedFields.contains(item->text()) ? Qt::Checked : Qt::Unchecked);
+        } catch (const std::bad_alloc&) {
         }
-    } else {
-        // An unchecked field is not converted at all, also when it was
-        // selected more than once.
-        while (selectedFields.removeOne(field)) {
-        }
+        HandlerGuard::failed();
     }
-    updateConsoleLine();
-    updateCharCount();
-    // checkAll ticks many at once: the states follow once it is done.
-    if (!fieldList->isCheckingAll())
-        updateFieldStates();
-    fieldList->viewport()->update();
 }
 
 void ParseWidget::updateFieldStates()
 {
-    // Ticking adds the field and one blank: it fits while the line plus the
-    // field stays below the limit, as updateGUI takes it.
+    HandlerGuard::run([&] { applyFieldStates(); });
+}
+
+void ParseWidget::applyFieldStates()
+{
     const int room = consoleLimit - consoleLine.size();
-    static const Qt::ItemFlags offered = QListWidgetItem().flags() | Qt::ItemIsUserCheckable;
     // A change of flags is announced as itemChanged, which is no tick.
     const QSignalBlocker quiet(fieldList);
     for (int row = 0, rows = fieldList->count(); row < rows; ++row) {
         QListWidgetItem* item = fieldList->item(row);
-        // A ticked field can always be unticked.
-        const bool open = item->checkState() == Qt::Checked || item->text().size() < room;
-        const Qt::ItemFlags flags = open ? offered : Qt::ItemFlags(Qt::ItemIsUserCheckable);
+        const Qt::ItemFlags flags =
+            flagsFor(item->checkState() == Qt::Checked, item->text().size(), room);
         if (item->flags() != flags)
             item->setFlags(flags);
     }
@@ -446,16 +550,20 @@ void ParseWidget::updateFieldStates()
 
 void ParseWidget::autoSelect()
 {
-    updateConsoleLine();
-    for (const QString& field : allFields) {
-        // Taken when the line keeps within the limit with it, as a tick is.
-        if (!selectedFields.contains(field) && consoleLine.size() + field.size() < consoleLimit) {
-            selectedFields.append(field);
-            updateConsoleLine();
+    HandlerGuard::run([&] {
+        TList<QString> selection = selectedFields;
+        QString line = consoleLineFor(inputLabel->text(), selection);
+        for (const QString& field : allFields) {
+            // Taken when the line keeps within the limit with it, as a tick
+            // is.
+            if (!selection.contains(field) && line.size() + field.size() < consoleLimit) {
+                selection.append(field);
+                line = consoleLineFor(inputLabel->text(), selection);
+            }
         }
-    }
-    fillFieldList();
-    update();
+        setSelection(std::move(selection));
+        update();
+    });
 }
 
 // ---------------------------------------------------------------------------
@@ -465,11 +573,22 @@ bool ParseWidget::loadFields(int packets)
 {
     if (discovery)
         discovery->cancel();
-    const FieldSample sample = discover(inputLabel->text(), packets);
-    if (sample.cancelled)
-        return false;
-    takeFields(sample);
-    return true;
+    const QPointer<ParseWidget> self(this);
+    try {
+        const FieldSample sample = discover(inputLabel->text(), packets);
+        if (!self || sample.cancelled)
+            return false;
+        if (!sample.ranOutOfMemory) {
+            TakenFields taken = fieldsOf(sample);
+            takeFields(taken);
+            return true;
+        }
+    } catch (const std::bad_alloc&) {
+        if (!self)
+            return false;
+    }
+    tellFieldsOutOfMemory();
+    return false;
 }
 
 ParseWidget::FieldSample ParseWidget::discover(const QString& capture, int packets)
@@ -490,25 +609,49 @@ ParseWidget::FieldSample ParseWidget::discover(const QString& capture, int packe
     // beside the capture or anywhere else.
     FieldDiscovery run;
     const QPointer<ParseWidget> self(this);
-    discovery = &run;
-    auto* progress = new QProgressDialog(
+    // Whatever runs out of memory while the discovery runs fails it as a
+    // whole, the handlers of others that its loop serves included: they
+    // count it.
+    const unsigned long failures = HandlerGuard::failures();
+    QPointer<QProgressDialog> progress = new QProgressDialog(
         QStringLiteral("Reading the fields of %1...").arg(QFileInfo(capture).fileName()),
         QStringLiteral("Cancel"), 0, std::max(packets, 0), this);
+    discovery = &run;
+    discoveryProgress = progress;
+    // However this is left: the dialog no longer knows the run, and the
+    // progress dialog goes (unless it went with the dialog).
+    OnExit forget([this, &self, &run, &progress]() {
+        if (self && discovery == &run)
+            discovery = nullptr;
+        if (self && discoveryProgress == progress)
+            discoveryProgress = nullptr;
+        delete progress.data();
+    });
     progress->setWindowModality(Qt::WindowModal);
     progress->setAutoReset(false);
     progress->setAutoClose(false);
     // Up from the start, so that the dialog below takes no clicks meanwhile.
     progress->setMinimumDuration(0);
-    discoveryProgress = progress;
     connect(progress, &QProgressDialog::canceled, &run, &FieldDiscovery::cancel);
     QTimer tick;
     tick.setInterval(100);
-    connect(&tick, &QTimer::timeout, progress, [this, progress, &run]() {
-        // A modal progress dialog serves events in setValue: never twice at once.
-        const std::unique_lock<QMutex> lock(*mutex, std::try_to_lock);
-        if (!lock.owns_lock())
+    connect(&tick, &QTimer::timeout, progress, [this, &progress, &run, failures]() {
+        // A failure elsewhere in the loop ends the discovery soon, not only
+        // once tshark has ended.
+        if (HandlerGuard::failures() != failures) {
+            run.failForMemory();
             return;
-        progress->setValue(std::min(run.packets(), progress->maximum()));
+        }
+        try {
+            // A modal progress dialog serves events in setValue: never twice at once.
+            const std::unique_lock<QMutex> lock(*mutex, std::try_to_lock);
+            if (!lock.owns_lock())
+                return;
+            progress->setValue(std::min(run.packets(), progress->maximum()));
+        } catch (const std::bad_alloc&) {
+            // The progress shown is part of the discovery.
+            run.failForMemory();
+        }
     });
     QEventLoop wait;
     connect(&run, &FieldDiscovery::finished, &wait, &QEventLoop::quit);
@@ -523,57 +666,79 @@ ParseWidget::FieldSample ParseWidget::discover(const QString& capture, int packe
         sample.cancelled = true;
         return sample;
     }
-    if (discovery == &run)
-        discovery = nullptr;
-    if (discoveryProgress == progress)
-        discoveryProgress = nullptr;
     // Closing a progress dialog counts as its Cancel.
-    disconnect(progress, &QProgressDialog::canceled, &run, &FieldDiscovery::cancel);
-    progress->close();
-    progress->deleteLater();
+    if (progress)
+        disconnect(progress, &QProgressDialog::canceled, &run, &FieldDiscovery::cancel);
 
-    sample.cancelled = run.isCancelled();
+    sample.ranOutOfMemory = run.ranOutOfMemory() || HandlerGuard::failures() != failures;
+    sample.cancelled = run.isCancelled() && !sample.ranOutOfMemory;
     sample.timedOut = run.timedOut();
     sample.crashed = run.crashed();
-    sample.errorOutput = run.errorOutput;
-    if (!sample.cancelled)
-        sample.fields = run.fields();
-    else
+    if (sample.ranOutOfMemory || sample.cancelled) {
         qDebug() << "field discovery cancelled";
+        return sample;
+    }
+    sample.errorOutput = run.errorOutput;
+    sample.fields = run.fields();
     return sample;
 }
 
-void ParseWidget::takeFields(const FieldSample& sample)
+ParseWidget::TakenFields ParseWidget::fieldsOf(const FieldSample& sample) const
 {
-    allFields = sample.fields;
-
+    TakenFields taken;
+    taken.all = sample.fields;
+    taken.selected = selectedFields;
     for (const QString& field : DEFAULT_FIELDS)
-        if (allFields.contains(field))
-            select(field);
+        if (taken.all.contains(field))
+            select(taken.selected, field);
 
-    if (!allFields.contains(SRC_ATTRIBUTE) && allFields.contains(ETH_SRC))
-        SRC_ATTRIBUTE = ETH_SRC;
-    if (!allFields.contains(TIME_ATTRIBUTE) || !allFields.contains(SRC_ATTRIBUTE))
+    taken.source = SRC_ATTRIBUTE;
+    if (!taken.all.contains(taken.source) && taken.all.contains(ETH_SRC))
+        taken.source = ETH_SRC;
+    if (!taken.all.contains(TIME_ATTRIBUTE) || !taken.all.contains(taken.source))
         qDebug() << "this is not network traffic!";
 
-    std::sort(allFields.begin(), allFields.end());
+    std::sort(taken.all.begin(), taken.all.end());
     for (const QString& noise : NOISE_FIELDS)
-        allFields.removeOne(noise);
+        taken.all.removeOne(noise);
 
-    fieldsError.clear();
-    if (!allFields.isEmpty())
-        return;
+    if (!taken.all.isEmpty())
+        return taken;
     const QString tsharkSaid = WiresharkTerminalStream::withoutRootWarning(sample.errorOutput);
     if (!sample.startable)
-        fieldsError = tsharkMissingText();
+        taken.error = tsharkMissingText();
     else if (!tsharkSaid.isEmpty())
-        fieldsError = QStringLiteral("tshark said:\n") + tsharkSaid;
+        taken.error = QStringLiteral("tshark said:\n") + tsharkSaid;
     else if (sample.timedOut)
-        fieldsError = QStringLiteral("tshark did not end within %1 s.").arg(toolTimeout / 1000);
+        taken.error = QStringLiteral("tshark did not end within %1 s.").arg(toolTimeout / 1000);
     else if (sample.crashed)
-        fieldsError = QStringLiteral("tshark ended abnormally.");
+        taken.error = QStringLiteral("tshark ended abnormally.");
     else
-        fieldsError = QStringLiteral("tshark found no packet in it.");
+        taken.error = QStringLiteral("tshark found no packet in it.");
+    return taken;
+}
+
+void ParseWidget::takeFields(TakenFields& taken) noexcept
+{
+    allFields = std::move(taken.all);
+    selectedFields = std::move(taken.selected);
+    SRC_ATTRIBUTE.swap(taken.source);
+    fieldsError.swap(taken.error);
+}
+
+void ParseWidget::takeCapture(const QString& path, const FieldSample& sample)
+{
+    // Everything is built before anything changes.
+    TakenFields taken = fieldsOf(sample);
+    const QString output = proposedOutput(path);
+    QString line = consoleLineFor(path, taken.selected);
+    Items items = makeItems(taken.all, taken.selected, consoleLimit - line.size());
+    inputLabel->setText(path);
+    outputLabel->setText(output);
+    takeFields(taken);
+    consoleLine.swap(line);
+    showItems(items);
+    updateCharCount();
 }
 
 TList<QString> ParseWidget::readPdmlFields(const QString& path)
@@ -616,79 +781,128 @@ void ParseWidget::parseData()
     // clicks): one at a time.
     if (stream || discovery)
         return;
-    // Checked before anything is asked or touched: a tshark that cannot
-    // start would leave an empty file in place of an older one.
-    const QString tshark = tsharkProgram();
-    if (!ToolLocator::canStart(tshark)) {
-        MessageAsker::ask(QMessageBox::Warning, CONVERSION_TITLE,
-                          QStringLiteral("Conversion failed:\n") + tsharkMissingText(),
-                          QMessageBox::Ok, this);
-        return;
-    }
-    const QString input = inputLabel->text();
-    const QString output = outputLabel->text();
-    if (QFileInfo::exists(output)) {
-        // Converting a capture onto itself would delete it first.
-        if (QFileInfo(output).canonicalFilePath() == QFileInfo(input).canonicalFilePath()) {
+    bool ok = false;
+    bool killed = false;
+    bool reported = false;
+    bool ranOut = false;
+    QString errorText;
+    try {
+        // Checked before anything is asked or touched: a tshark that cannot
+        // start would leave an empty file in place of an older one.
+        const QString tshark = tsharkProgram();
+        if (!ToolLocator::canStart(tshark)) {
             MessageAsker::ask(QMessageBox::Warning, CONVERSION_TITLE,
-                              QStringLiteral("The output file is the input capture: choose "
-                                             "another output file."),
+                              QStringLiteral("Conversion failed:\n") + tsharkMissingText(),
                               QMessageBox::Ok, this);
             return;
         }
-        const QMessageBox::StandardButton answer = MessageAsker::ask(
-            QMessageBox::Question, QStringLiteral("File exists"),
-            QStringLiteral("The output file already exists. Do you wish to overwrite?"),
-            QMessageBox::Yes | QMessageBox::No, this);
-        if (answer != QMessageBox::Yes) {
-            qDebug() << "Overwrite not allowed";
-            return;
+        const QString input = inputLabel->text();
+        const QString output = outputLabel->text();
+        if (QFileInfo::exists(output)) {
+            // Converting a capture onto itself would delete it first.
+            if (QFileInfo(output).canonicalFilePath() == QFileInfo(input).canonicalFilePath()) {
+                MessageAsker::ask(QMessageBox::Warning, CONVERSION_TITLE,
+                                  QStringLiteral("The output file is the input capture: choose "
+                                                 "another output file."),
+                                  QMessageBox::Ok, this);
+                return;
+            }
+            const QMessageBox::StandardButton answer = MessageAsker::ask(
+                QMessageBox::Question, QStringLiteral("File exists"),
+                QStringLiteral("The output file already exists. Do you wish to overwrite?"),
+                QMessageBox::Yes | QMessageBox::No, this);
+            if (answer != QMessageBox::Yes) {
+                qDebug() << "Overwrite not allowed";
+                return;
+            }
         }
+        qDebug() << "Yes was clicked";
+
+        const QString capinfos = capinfosProgram();
+
+        stream = new WiresharkTerminalStream(output, allFields);
+        stream->boxParent = this;
+        // Without capinfos the conversion runs all the same, without a count.
+        if (ToolLocator::canStart(capinfos))
+            stream->countPackets(input, capinfos);
+        else
+            qDebug() << "no capinfos to start:" << capinfos;
+
+        progressDialog = new QProgressDialog(QStringLiteral("Loading data..."),
+                                             QStringLiteral("Cancel"), 0, stream->expectedPackets,
+                                             this);
+        connect(progressDialog, &QProgressDialog::canceled, this, &ParseWidget::abort);
+        progressDialog->setWindowModality(Qt::WindowModal);
+        // Up from the start, so that the dialog below takes no clicks and
+        // the conversion can be cancelled at once.
+        progressDialog->setMinimumDuration(0);
+
+        stream->attributes = selectedFields;
+
+        connect(this, &ParseWidget::closeProgress, progressDialog, &QProgressDialog::close);
+        connect(stream, &WiresharkTerminalStream::progress, this, &ParseWidget::setValue);
+        connect(this, &ParseWidget::setProgress, progressDialog, &QProgressDialog::setValue);
+        connect(this, &ParseWidget::setLabelText, progressDialog, &QProgressDialog::setLabelText);
+
+        ok = stream->start(input, tshark, filterEdit->text(), -1);
+
+        killed = stream->killed;
+        reported = stream->reported;
+        ranOut = stream->ranOutOfMemory;
+        errorText = stream->errorText;
+    } catch (const std::bad_alloc&) {
+        // Before the stream put anything in place: it drops its output as
+        // it goes.
+        ranOut = true;
     }
-    qDebug() << "Yes was clicked";
+    endConversion();
 
-    const QString capinfos = capinfosProgram();
+    if (ranOut) {
+        // One message: none when the stream told of its failure already.
+        if (reported)
+            return;
+        try {
+            MessageAsker::ask(QMessageBox::Warning, CONVERSION_TITLE,
+                              conversionOutOfMemoryText(), QMessageBox::Ok, this);
+        } catch (const std::bad_alloc&) {
+            HandlerGuard::failed();
+        }
+        return;
+    }
+    HandlerGuard::run([&] { conversionDone(ok, killed, reported, errorText); });
+}
 
-    stream = new WiresharkTerminalStream(output, allFields);
-    stream->boxParent = this;
-    // Without capinfos the conversion runs all the same, without a count.
-    if (ToolLocator::canStart(capinfos))
-        stream->countPackets(input, capinfos);
-    else
-        qDebug() << "no capinfos to start:" << capinfos;
+const QString& ParseWidget::conversionOutOfMemoryText()
+{
+    // As the other failures are told, the stream's text after the line that
+    // says the conversion failed; made of literals, so that telling it
+    // allocates nothing here.
+    static const QString text = QStringLiteral(
+        "Conversion failed:\nThe conversion ran out of memory and was stopped; the output file "
+        "was left as it was.");
+    return text;
+}
 
-    progressDialog = new QProgressDialog(QStringLiteral("Loading data..."), QStringLiteral("Cancel"),
-                                         0, stream->expectedPackets, this);
-    connect(progressDialog, &QProgressDialog::canceled, this, &ParseWidget::abort);
-    progressDialog->setWindowModality(Qt::WindowModal);
-    // Up from the start, so that the dialog below takes no clicks and the
-    // conversion can be cancelled at once.
-    progressDialog->setMinimumDuration(0);
-
-    stream->attributes = selectedFields;
-
-    connect(this, &ParseWidget::closeProgress, progressDialog, &QProgressDialog::close);
-    connect(stream, &WiresharkTerminalStream::progress, this, &ParseWidget::setValue);
-    connect(this, &ParseWidget::setProgress, progressDialog, &QProgressDialog::setValue);
-    connect(this, &ParseWidget::setLabelText, progressDialog, &QProgressDialog::setLabelText);
-
-    const bool ok = stream->start(input, tshark, filterEdit->text(), -1);
-
-    const bool killed = stream->killed;
-    const bool reported = stream->reported;
-    const QString errorText = stream->errorText;
-    stream->stopping = true;
-    delete stream;
-    stream = nullptr;
-
-    // The progress dialog may still be up when tshark never ran.
-    progressDialog->disconnect(this);
-    disconnect(this, nullptr, progressDialog, nullptr);
-    progressDialog->close();
-    progressDialog->deleteLater();
-    progressDialog = nullptr;
-
-    conversionDone(ok, killed, reported, errorText);
+void ParseWidget::endConversion() noexcept
+{
+    if (stream) {
+        stream->stopping = true;
+        // Its destructor drops an output that start did not put in place.
+        delete stream;
+        stream = nullptr;
+    }
+    if (progressDialog) {
+        // It may still be up when tshark never ran. Nothing of it reaches
+        // this dialog any more: closing it would count as its Cancel.
+        QProgressDialog* progress = progressDialog;
+        progressDialog = nullptr;
+        try {
+            progress->disconnect(this);
+            disconnect(this, nullptr, progress, nullptr);
+        } catch (const std::bad_alloc&) {
+        }
+        delete progress;
+    }
 }
 
 void ParseWidget::conversionDone(bool ok, bool killed, bool reported, const QString& errorText)
@@ -705,10 +919,11 @@ void ParseWidget::conversionDone(bool ok, bool killed, bool reported, const QStr
         const TList<QString> refused = WiresharkTerminalStream::refusedFields(errorText);
         QString text = QStringLiteral("Conversion failed:\n") + errorText;
         if (!refused.isEmpty()) {
+            TList<QString> selection = selectedFields;
             for (const QString& field : refused)
-                while (selectedFields.removeOne(field)) {
+                while (selection.removeOne(field)) {
                 }
-            fillFieldList();
+            setSelection(std::move(selection));
             text += QStringLiteral("\n\nThese fields were taken out of the selection: ")
                     + refused.toQList().join(QStringLiteral(", ")) + QLatin1Char('.');
         }
@@ -726,30 +941,45 @@ void ParseWidget::setValue(int n)
 {
     if (!stream)
         return;
-    const int total = stream->expectedPackets;
-    if (std::unique_lock<QMutex> lock{*mutex, std::try_to_lock}) {
-        int shown = progressDialog ? std::min(n, progressDialog->maximum()) : n;
-        shown = std::max(shown, 1);
-        emit setProgress(shown);
-        emit setLabelText(QStringLiteral("Converting data... : Parsed ") + QString::number(shown)
-                          + QLatin1Char('/') + QString::number(total) + QStringLiteral(" Packets"));
-    }
-    if (total <= n || !stream->out) {
-        // Closing a progress dialog counts as its Cancel: once the
-        // conversion is over, that must not reach the stream.
-        if (progressDialog)
-            disconnect(progressDialog, &QProgressDialog::canceled, this, &ParseWidget::abort);
-        emit closeProgress();
+    try {
+        const int total = stream->expectedPackets;
+        if (std::unique_lock<QMutex> lock{*mutex, std::try_to_lock}) {
+            int shown = progressDialog ? std::min(n, progressDialog->maximum()) : n;
+            shown = std::max(shown, 1);
+            emit setProgress(shown);
+            emit setLabelText(QStringLiteral("Converting data... : Parsed ") + QString::number(shown)
+                              + QLatin1Char('/') + QString::number(total)
+                              + QStringLiteral(" Packets"));
+        }
+        if (total <= n || !stream->out) {
+            // Closing a progress dialog counts as its Cancel: once the
+            // conversion is over, that must not reach the stream.
+            if (progressDialog)
+                disconnect(progressDialog, &QProgressDialog::canceled, this, &ParseWidget::abort);
+            emit closeProgress();
+        }
+    } catch (const std::bad_alloc&) {
+        // The progress shown is part of the conversion: it stops, as one
+        // that ran out of memory.
+        if (stream)
+            stream->stopForMemory();
     }
 }
 
 void ParseWidget::abort()
 {
-    if (stream)
-        stream->abort();
-    if (progressDialog) {
-        // close() announces a Cancel again; one is enough.
-        disconnect(progressDialog, &QProgressDialog::canceled, this, &ParseWidget::abort);
-        progressDialog->close();
+    try {
+        if (stream)
+            stream->abort();
+        if (progressDialog) {
+            // close() announces a Cancel again; one is enough.
+            disconnect(progressDialog, &QProgressDialog::canceled, this, &ParseWidget::abort);
+            progressDialog->close();
+        }
+    } catch (const std::bad_alloc&) {
+        if (stream)
+            stream->stopForMemory();
+        else
+            HandlerGuard::failed();
     }
 }

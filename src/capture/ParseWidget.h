@@ -7,6 +7,9 @@
 #include <QSet>
 #include <QString>
 
+#include <memory>
+#include <vector>
+
 class ControlWidget;
 class FieldDiscovery;
 class MultiListWidget;
@@ -28,6 +31,11 @@ class WiresharkTerminalStream;
 // console line of consoleLimit characters; the conversion itself runs
 // through a WiresharkTerminalStream under a progress dialog whose Cancel
 // stops it.
+//
+// Running out of memory: a conversion fails as a whole (the output file is
+// left as it was) and a discovery too (the dialog is left as it was), each
+// with one message; the list, the selection and the console line change
+// together or not at all.
 class ParseWidget : public QDialog
 {
     Q_OBJECT
@@ -55,6 +63,8 @@ public:
     void showTsharkStatus();
     void updateConvertButton();
     void updateCharCount();
+    // Fills the list from allFields and selectedFields. Changes nothing when
+    // it runs out of memory (it throws then).
     void fillFieldList();
     // Enables every ticked field and every unticked one that fits beside the
     // console line within consoleLimit; disables the others.
@@ -68,7 +78,7 @@ public:
     // fieldsError says why. The window is served while tshark runs, under a
     // progress dialog; returns false, having changed nothing, when the
     // discovery was cancelled (its Cancel, the dialog closed, another
-    // capture opened).
+    // capture opened), or when it ran out of memory (then said).
     bool loadFields(int packets);
     // The field names of a PDML file: per packet the first layer of each
     // protocol, the "geninfo" layer left out, a name without "." read as
@@ -146,17 +156,50 @@ private:
         bool startable = true;
         bool timedOut = false;
         bool crashed = false;
+        // Anything in the discovery ran out of memory: nothing is taken.
+        bool ranOutOfMemory = false;
         QByteArray errorOutput;
         TList<QString> fields;
     };
+    // What the dialog takes over from a discovery (see loadFields).
+    struct TakenFields
+    {
+        TList<QString> all;
+        TList<QString> selected;
+        QString source;  // the process-wide source attribute
+        QString error;   // fieldsError
+    };
+    using Items = std::vector<std::unique_ptr<QListWidgetItem>>;
+
     // Runs the discovery on `capture` and waits for it, serving the window.
     FieldSample discover(const QString& capture, int packets);
-    // Takes the discovered fields over (see loadFields).
-    void takeFields(const FieldSample& sample);
+    // What taking the sample over makes of the dialog's fields; changes
+    // nothing.
+    TakenFields fieldsOf(const FieldSample& sample) const;
+    // Puts them in place; allocates nothing.
+    void takeFields(TakenFields& taken) noexcept;
+    // Takes a discovered capture over: its path, the proposed output, the
+    // fields and the list, all or nothing.
+    void takeCapture(const QString& path, const FieldSample& sample);
+    void tellFieldsOutOfMemory();
+
+    // The console line for the input capture and the selection.
+    QString consoleLineFor(const QString& input, const TList<QString>& selection) const;
+    // The items of the list for the fields and the selection, their flags
+    // as updateFieldStates sets them for `room` characters left.
+    Items makeItems(const TList<QString>& all, const TList<QString>& selection, int room) const;
+    // Shows them in place of the list's items (they are taken).
+    void showItems(Items& items);
+    // Replaces the selection, and with it the console line and the list.
+    void setSelection(TList<QString> selection);
+    void applyFieldStates();
     // Why settings.txt's tshark is not used, and what is used instead.
     QString settingsTsharkText(bool* replaced) const;
 
     // Adds a field to the selection unless it is empty, "none" or selected.
-    void select(const QString& field);
+    static void select(TList<QString>& selection, const QString& field);
+    // The stream and the progress dialog of a conversion go.
+    void endConversion() noexcept;
+    static const QString& conversionOutOfMemoryText();
     void conversionDone(bool ok, bool killed, bool reported, const QString& errorText);
 };

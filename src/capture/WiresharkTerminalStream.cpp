@@ -2,6 +2,8 @@
 
 #include "app/MessageAsker.h"
 #include "core/Constants.h"
+#include "core/HandlerGuard.h"
+#include "core/OnExit.h"
 
 #include <QDebug>
 #include <QEventLoop>
@@ -12,11 +14,14 @@
 #include <QTextCodec>
 #include <QTextStream>
 #include <QThread>
+#include <QTimer>
 
 #include <algorithm>
 #include <climits>
 #include <cstring>
 #include <cstdio>
+#include <memory>
+#include <new>
 
 namespace {
 
@@ -44,38 +49,52 @@ void warn(const QString& text, QWidget* parent)
 
 WiresharkTerminalStream::WiresharkTerminalStream(QString path, TList<QString> fields)
 {
-    // Written beside the output and put in its place on success only.
-    outputFile = new QSaveFile(path);
-    if (outputFile->open(QIODevice::WriteOnly)) {
-        out = new QTextStream(outputFile);
-        out->setCodec(QTextCodec::codecForName("UTF-8"));
-        process = new QProcess;
+    // Written beside the output and put in its place on success only. Built
+    // whole or not at all: a failure here leaves no temporary file behind.
+    std::unique_ptr<QSaveFile> file(new QSaveFile(path));
+    if (file->open(QIODevice::WriteOnly)) {
+        std::unique_ptr<QTextStream> text(new QTextStream(file.get()));
+        text->setCodec(QTextCodec::codecForName("UTF-8"));
+        std::unique_ptr<QProcess> tshark(new QProcess);
         attributes = fields;
+        out = text.release();
+        process = tshark.release();
     }
+    outputFile = file.release();
 }
 
 WiresharkTerminalStream::~WiresharkTerminalStream()
 {
+    // Also runs while a failure unwinds the stack: nothing of its own is
+    // allocated here, and what Qt's calls may allocate is caught, so that
+    // nothing is thrown from here.
     stopping = true;
     blockSignals(true);
     if (process) {
-        disconnect(process, &QProcess::readyReadStandardOutput, this,
-                   &WiresharkTerminalStream::readyReadStandardOutput);
-        disconnect(process, &QProcess::readyReadStandardError, this,
-                   &WiresharkTerminalStream::readyReadStandardError);
-        process->disconnect(this);
+        try {
+            process->disconnect(this);
+        } catch (const std::bad_alloc&) {
+        }
     }
-    // An output that was not put in place by start is dropped with its file.
+    // An output that was not put in place by start is dropped with its file,
+    // its buffered text unwritten.
     discardOutput();
-    delete out;
-    out = nullptr;
-    delete outputFile;
-    outputFile = nullptr;
     if (process) {
-        process->close();
+        try {
+            process->close();
+        } catch (const std::bad_alloc&) {
+            process->kill();
+        }
         delete process;
         process = nullptr;
     }
+}
+
+const QString& WiresharkTerminalStream::outOfMemoryText()
+{
+    static const QString text = QStringLiteral(
+        "The conversion ran out of memory and was stopped; the output file was left as it was.");
+    return text;
 }
 
 void WiresharkTerminalStream::countPackets(QString capturePath, QString capinfosPath)
@@ -107,6 +126,25 @@ void WiresharkTerminalStream::countPackets(QString capturePath, QString capinfos
 
 bool WiresharkTerminalStream::start(QString capturePath, QString tsharkPath, QString filter,
                                     int limit)
+{
+    ranOutOfMemory = false;
+    // Whatever runs out of memory while the conversion runs fails it, the
+    // handlers of others that its loop serves included: they count it.
+    const unsigned long failures = HandlerGuard::failures();
+    bool ok = false;
+    try {
+        ok = convert(capturePath, tsharkPath, filter, limit, failures);
+    } catch (const std::bad_alloc&) {
+        ranOutOfMemory = true;
+    }
+    if (!ranOutOfMemory)
+        return ok;
+    endForMemory();
+    return false;
+}
+
+bool WiresharkTerminalStream::convert(const QString& capturePath, const QString& tsharkPath,
+                                      const QString& filter, int limit, unsigned long failures)
 {
     killed = false;
     reported = false;
@@ -180,6 +218,8 @@ bool WiresharkTerminalStream::start(QString capturePath, QString tsharkPath, QSt
         return fail(CREATE_FAILED);
 
     emit progress(0);
+    if (ranOutOfMemory)
+        return false;
     process->start(tsharkPath, arguments, QIODevice::ReadWrite);
     const bool started = process->waitForStarted(30000);
     const QString startError = process->errorString();
@@ -196,12 +236,28 @@ bool WiresharkTerminalStream::start(QString capturePath, QString tsharkPath, QSt
     if (process->state() != QProcess::NotRunning) {
         QEventLoop loop;
         waitLoop = &loop;
+        OnExit forget([this]() { waitLoop = nullptr; });
+        // A long conversion stops soon after anything in its loop ran out
+        // of memory, not only once tshark has ended.
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, this, [this, failures]() {
+            if (HandlerGuard::failures() != failures)
+                stopForMemory();
+        });
+        poll.start(100);
         try {
             loop.exec();
         } catch (const char* text) {
             std::printf("Exception Caught: %s\n", text);
         }
+        poll.stop();
         waitLoop = nullptr;
+        // A batch that a failure stopped half way is neither converted
+        // again nor dropped alone: the conversion fails as a whole.
+        if (ranOutOfMemory || HandlerGuard::failures() != failures) {
+            ranOutOfMemory = true;
+            return false;
+        }
         if (process->state() != QProcess::NotRunning) {
             qDebug() << "something happened";
             process->kill();
@@ -212,6 +268,8 @@ bool WiresharkTerminalStream::start(QString capturePath, QString tsharkPath, QSt
     // What is left once tshark has ended: its last error text and a record
     // line that may lack its line end.
     readyReadStandardError();
+    if (ranOutOfMemory)
+        return false;
     if (!stopping)
         convertLines(process->readAllStandardOutput(), true);
     if (out && !killed)
@@ -223,6 +281,8 @@ bool WiresharkTerminalStream::start(QString capturePath, QString tsharkPath, QSt
         // No finished signal comes for a program that never ran; a progress
         // display still learns that the conversion is over.
         emit progress(INT_MAX);
+        if (ranOutOfMemory)
+            return false;
         return fail(startError);
     }
     const QString tsharkText = withoutRootWarning(errorOutput);
@@ -251,10 +311,39 @@ bool WiresharkTerminalStream::start(QString capturePath, QString tsharkPath, QSt
         return fail(text);
     }
     // Only now does the new file take the output's place.
-    if (!outputFile->commit())
+    if (!outputFile || !outputFile->commit())
         return fail(QStringLiteral("The output file could not be written: ")
-                    + outputFile->errorString());
+                    + (outputFile ? outputFile->errorString() : QString()));
     return true;
+}
+
+void WiresharkTerminalStream::endForMemory() noexcept
+{
+    ranOutOfMemory = true;
+    errorText = outOfMemoryText();
+    if (process) {
+        try {
+            process->disconnect(this);
+        } catch (const std::bad_alloc&) {
+        }
+        if (process->state() != QProcess::NotRunning) {
+            process->kill();
+            try {
+                process->waitForFinished(1000);
+            } catch (const std::bad_alloc&) {
+            }
+        }
+    }
+    discardOutput();
+}
+
+void WiresharkTerminalStream::stopForMemory() noexcept
+{
+    ranOutOfMemory = true;
+    if (process && process->state() != QProcess::NotRunning)
+        process->kill();
+    if (waitLoop)
+        waitLoop->quit();
 }
 
 bool WiresharkTerminalStream::fail(const QString& text)
@@ -264,16 +353,19 @@ bool WiresharkTerminalStream::fail(const QString& text)
     return false;
 }
 
-void WiresharkTerminalStream::discardOutput()
+void WiresharkTerminalStream::discardOutput() noexcept
 {
-    if (!outputFile || !outputFile->isOpen())
-        return;
-    // Whatever the text stream still holds goes into the file that is
-    // dropped, not into a closed one later.
-    if (out)
-        out->flush();
-    outputFile->cancelWriting();
-    outputFile->commit();
+    // The text that the stream still holds is not encoded and written (that
+    // allocates): a stream that has failed writes nothing more, not even
+    // when it goes. The temporary file goes with its object unless it took
+    // the output's place already.
+    if (out) {
+        out->setStatus(QTextStream::WriteFailed);
+        delete out;
+        out = nullptr;
+    }
+    delete outputFile;
+    outputFile = nullptr;
 }
 
 void WiresharkTerminalStream::abort()
@@ -281,50 +373,76 @@ void WiresharkTerminalStream::abort()
     stopping = true;
     // Without waiting for tshark's next line: it may print nothing for a
     // long time (a filter that matches late).
-    if (process && process->state() != QProcess::NotRunning)
+    if (!process || process->state() == QProcess::NotRunning)
+        return;
+    try {
         QMetaObject::invokeMethod(
             this,
             [this]() {
-                if (process && process->state() != QProcess::NotRunning)
-                    stop();
+                try {
+                    if (process && process->state() != QProcess::NotRunning)
+                        stop();
+                } catch (const std::bad_alloc&) {
+                    stopForMemory();
+                }
             },
             Qt::QueuedConnection);
+    } catch (const std::bad_alloc&) {
+        stopForMemory();
+    }
 }
+
+// The handlers below run inside start's loop. Each ends its own running out
+// of memory by failing the conversion: a batch that stopped half way would
+// otherwise stay pending and its rows be converted again.
 
 void WiresharkTerminalStream::processFinished(int exitCode, int exitStatus)
 {
-    qDebug() << "finished" << exitCode << exitStatus << process->state();
-    emit progress(INT_MAX);
-    if (waitLoop)
-        waitLoop->quit();
+    try {
+        qDebug() << "finished" << exitCode << exitStatus << process->state();
+        emit progress(INT_MAX);
+        if (waitLoop)
+            waitLoop->quit();
+    } catch (const std::bad_alloc&) {
+        stopForMemory();
+    }
 }
 
 void WiresharkTerminalStream::readyReadStandardError()
 {
-    if (!process)
+    if (!process || ranOutOfMemory)
         return;
-    const QByteArray bytes = process->readAllStandardError();
-    if (bytes.isEmpty())
-        return;
-    qDebug() << bytes;
-    errorOutput += bytes;
+    try {
+        const QByteArray bytes = process->readAllStandardError();
+        if (bytes.isEmpty())
+            return;
+        qDebug() << bytes;
+        errorOutput += bytes;
+    } catch (const std::bad_alloc&) {
+        stopForMemory();
+    }
 }
 
 void WiresharkTerminalStream::readyReadStandardOutput()
 {
-    if (!process)
+    if (!process || ranOutOfMemory)
         return;
-    if (stopping) {
-        stop();
-        return;
+    try {
+        if (stopping) {
+            stop();
+            return;
+        }
+        convertLines(process->readAllStandardOutput(), false);
+        // tshark flushes every record (-l): waking up for each one would
+        // cost both processes more than the conversion itself. A short
+        // pause lets the records of a few milliseconds gather in the pipe
+        // (far below its size, so tshark never waits) and keeps the GUI
+        // serviced between.
+        if (process->state() == QProcess::Running)
+            QThread::usleep(BATCH_PAUSE_US);
+    } catch (const std::bad_alloc&) {
+        stopForMemory();
     }
-    convertLines(process->readAllStandardOutput(), false);
-    // tshark flushes every record (-l): waking up for each one would cost
-    // both processes more than the conversion itself. A short pause lets
-    // the records of a few milliseconds gather in the pipe (far below its
-    // size, so tshark never waits) and keeps the GUI serviced between.
-    if (process->state() == QProcess::Running)
-        QThread::usleep(BATCH_PAUSE_US);
 }
 
 void WiresharkTerminalStream::stop()

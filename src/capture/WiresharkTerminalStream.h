@@ -31,6 +31,13 @@ class QWidget;
 // `stopping`, destroy. Everything runs on the GUI thread; start runs a local
 // event loop while tshark works, so a progress dialog stays responsive and
 // its Cancel can call abort.
+//
+// Running out of memory anywhere in a conversion fails it as a whole: the
+// handlers that its loop runs (its own, and those of others that count their
+// failures, see HandlerGuard::failures) end their failure there and stop
+// tshark; start then drops the partial output and returns false with
+// `ranOutOfMemory` set. The destructor allocates nothing of its own and
+// throws nothing: it may run while such a failure unwinds the stack.
 class WiresharkTerminalStream : public QObject
 {
     Q_OBJECT
@@ -60,6 +67,11 @@ public:
     // Stops a running conversion: tshark is killed and the partial output
     // dropped; start then returns false with `killed` set.
     void abort();
+    // Ends the running conversion as one that ran out of memory: tshark is
+    // killed and start's loop left; start then returns false with
+    // `ranOutOfMemory` set. For a handler that serves the conversion (a
+    // progress display) and could not do its part.
+    void stopForMemory() noexcept;
 
     bool stopping = false;
     // The tshark fields to convert, in column order.
@@ -78,6 +90,8 @@ public:
     // (the output could not be created, tshark could not be started), so
     // that the caller does not repeat it.
     bool reported = false;
+    // Set when the last start ran out of memory; errorText then says so.
+    bool ranOutOfMemory = false;
     // Where its message boxes open (none: on their own).
     QWidget* boxParent = nullptr;
 
@@ -95,14 +109,22 @@ public slots:
     void readyReadStandardError();
     void processFinished(int exitCode, int exitStatus);
 
+    // The error text of a conversion that ran out of memory.
+    static const QString& outOfMemoryText();
+
 private:
+    bool convert(const QString& capturePath, const QString& tsharkPath, const QString& filter,
+                 int limit, unsigned long failures);
+    // After running out of memory: tshark stopped, the output dropped.
+    void endForMemory() noexcept;
     void convertLines(const QByteArray& bytes, bool toEnd);
     void convertLine(const QChar* line, int size);
     void addToken(const QString& text);
     void endRecordLine();
     void stop();
-    // Drops the partial output; an older output file stays as it was.
-    void discardOutput();
+    // Drops the partial output, unwritten; an older output file stays as it
+    // was. Allocates nothing.
+    void discardOutput() noexcept;
     bool fail(const QString& text);
 
     // Output bytes after the last complete line.

@@ -6,18 +6,21 @@
 #include "capture/MultiListWidget.h"
 #include "capture/ParseWidget.h"
 #include "core/Constants.h"
+#include "core/HandlerGuard.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLabel>
 #include <QPointer>
+#include <QProgressBar>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest>
 
 #include <memory>
+#include <new>
 
 using namespace conversiontest;
 
@@ -65,6 +68,8 @@ private slots:
     void cancelChangesNothing();
     void tsharkCrashes_data();
     void tsharkCrashes();
+    void outOfMemoryChangesNothing_data();
+    void outOfMemoryChangesNothing();
 
 private:
     TempWorkDir dir;
@@ -303,6 +308,97 @@ void FieldDiscoveryTest::tsharkCrashes()
         QCOMPARE(boxes.texts,
                  QStringList{"No fields were found in the capture.\ntshark ended abnormally."});
     }
+}
+
+void FieldDiscoveryTest::outOfMemoryChangesNothing_data()
+{
+    QTest::addColumn<QString>("where");
+    QTest::newRow("the progress shown") << "progress";
+    QTest::newRow("another handler of its loop") << "other";
+}
+
+// A discovery that runs out of memory while tshark still writes (an
+// Ethernet-only capture, which would switch the source attribute) ends at
+// once: tshark is stopped, nothing read is taken, the dialog and the source
+// attribute stay as they were, and one box says why. Opened again, the
+// capture is read.
+void FieldDiscoveryTest::outOfMemoryChangesNothing()
+{
+    QFETCH(QString, where);
+    TempWorkDir tools;
+    const QByteArray document = run("tshark", {"-r", captures["ethernet-only"], "-T", "pdml"});
+    // The first packet whole, then nothing for long.
+    const int first = document.indexOf("</packet>") + 9;
+    tools.write("start.pdml", document.left(first));
+    writeScript(tools, "tshark",
+                "case \"$2\" in *hang*) cd \"$(dirname \"$0\")\"; echo $$ > pid; cat start.pdml; "
+                "exec sleep 30;; *) exec /usr/bin/tshark \"$@\";; esac");
+    const QString hang = dir.filePath("hang.pcapng");
+    QFile::remove(hang);
+    QVERIFY(QFile::copy(captures["ethernet-only"], hang));
+
+    ParseWidget dialog(nullptr);
+    dialog.tsharkLabel->setText(tools.filePath("tshark"));
+    Boxes boxes;
+    FileAnswers answers({captures["http"], hang, hang});
+    dialog.openFile();
+    const QStringList items = shownItems(dialog);
+    const QStringList all = dialog.allFields.toQList();
+    const QStringList selected = dialog.selectedFields.toQList();
+    const QString count = dialog.consoleCount->text();
+    QVERIFY(items.size() > 50);
+
+    bool injected = false;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, &dialog, [&]() {
+        if (injected || !dialog.discoveryProgress || !alive(tools.filePath("pid")))
+            return;
+        injected = true;
+        if (where == "other") {
+            HandlerGuard::run([]() { throw std::bad_alloc(); });
+            return;
+        }
+        // The next packet count shown runs out of memory.
+        QProgressBar* bar = dialog.discoveryProgress->findChild<QProgressBar*>();
+        connect(bar, &QProgressBar::valueChanged, bar, [](int value) {
+            if (value > 0)
+                throw std::bad_alloc();
+        });
+    });
+    poll.start(10);
+    QElapsedTimer clock;
+    clock.start();
+    dialog.openFile();
+    poll.stop();
+    QVERIFY(injected);
+    QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
+    QTRY_VERIFY(!alive(tools.filePath("pid")));
+    QCoreApplication::processEvents();
+    // Another handler tells of its own failure.
+    if (where == "other")
+        QCOMPARE(boxes.requests.takeFirst().title, QStringLiteral("Out of memory"));
+    QCOMPARE(boxes.requests.size(), 1);
+    QCOMPARE(boxes.requests.at(0).title, QStringLiteral("Conversion PCAP CSV"));
+    QCOMPARE(boxes.requests.at(0).text,
+             QStringLiteral("Reading the fields of the capture ran out of memory and was stopped; "
+                            "the dialog was left as it was."));
+    QCOMPARE(SRC_ATTRIBUTE, QStringLiteral("ip.src"));
+    QVERIFY(!dialog.discovery && !dialog.discoveryProgress);
+    QCOMPARE(dialog.inputLabel->text(), captures["http"]);
+    QCOMPARE(dialog.outputLabel->text(), dir.filePath("http.csv"));
+    QCOMPARE(dialog.allFields.toQList(), all);
+    QCOMPARE(dialog.selectedFields.toQList(), selected);
+    QCOMPARE(shownItems(dialog), items);
+    QCOMPARE(dialog.consoleCount->text(), count);
+
+    // Read again without a failure, by the real tshark.
+    boxes.requests.clear();
+    dialog.tsharkLabel->setText("/usr/bin/tshark");
+    dialog.openFile();
+    QCOMPARE(dialog.inputLabel->text(), hang);
+    QCOMPARE(dialog.allFields.toQList(), recordedFields("ethernet-only"));
+    QCOMPARE(SRC_ATTRIBUTE, QStringLiteral("eth.src"));
+    QVERIFY(boxes.requests.isEmpty());
 }
 
 LUMIVANE_TEST(FieldDiscoveryTest)

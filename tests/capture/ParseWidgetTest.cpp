@@ -10,6 +10,7 @@
 #include "capture/Smb2XesExporter.h"
 #include "capture/WiresharkTerminalStream.h"
 #include "core/Constants.h"
+#include "core/HandlerGuard.h"
 
 #include <QApplication>
 #include <QDir>
@@ -25,6 +26,7 @@
 #include <QtTest>
 
 #include <memory>
+#include <new>
 
 using namespace conversiontest;
 
@@ -84,6 +86,8 @@ private slots:
     void overwrite_data();
     void overwrite();
     void cancelStopsConversion();
+    void conversionOutOfMemory_data();
+    void conversionOutOfMemory();
     void earlierFieldsShown_data();
     void earlierFieldsShown();
     void fieldsListedOnce();
@@ -731,6 +735,67 @@ void ParseWidgetTest::cancelStopsConversion()
     QVERIFY(dialog.result() != QDialog::Accepted && !dialog.stream);
     feeder.kill();
     feeder.waitForFinished();
+}
+
+void ParseWidgetTest::conversionOutOfMemory_data()
+{
+    QTest::addColumn<int>("failing");  // the progress update that runs out of memory
+    QTest::addColumn<bool>("other");   // another handler of the loop runs out instead
+    QTest::newRow("first progress, before tshark starts") << 1 << false;
+    QTest::newRow("last progress, when tshark has ended") << 2 << false;
+    QTest::newRow("another handler while tshark runs") << 0 << true;
+}
+
+// A conversion that runs out of memory anywhere fails as a whole: the old
+// output stays, one box says why, the dialog stays open, and Convert then
+// converts every row once.
+void ParseWidgetTest::conversionOutOfMemory()
+{
+    QFETCH(int, failing);
+    QFETCH(bool, other);
+    TempWorkDir tools;
+    writeScript(tools, "capinfos", "printf 'File name: x\\nNumber of packets:   3\\n'");
+    writeScript(tools, "tshark",
+                QString("echo '\"1\"~\"10.0.0.1\"'; sleep %1; echo '\"2\"~\"10.0.0.2\"'; "
+                        "echo '\"3\"~\"10.0.0.3\"'").arg(other ? "1" : "0.05"));
+    TSHARK_PATH = tools.filePath("tshark");
+    const QString output = dir->write("out.csv", "the old file");
+    ParseWidget dialog(nullptr);
+    dialog.inputLabel->setText(http);
+    dialog.outputLabel->setText(output);
+    dialog.selectedFields = {"frame.number", "ip.src"};
+    int updates = 0;
+    const QMetaObject::Connection injected =
+        connect(&dialog, &ParseWidget::setLabelText, &dialog, [&](const QString&) {
+            if (++updates == failing)
+                throw std::bad_alloc();
+            if (other && updates == 1)
+                QTimer::singleShot(200, &dialog, []() { HandlerGuard::run([]() { throw std::bad_alloc(); }); });
+        });
+    Boxes boxes;  // Yes to the overwrite question
+    QElapsedTimer clock;
+    clock.start();
+    dialog.parseData();
+    QVERIFY(clock.elapsed() < 900 || !other);  // stopped, not waited for
+    QCoreApplication::processEvents();
+    QStringList told = boxes.texts;
+    QCOMPARE(told.takeFirst(), QStringLiteral("The output file already exists. Do you wish to overwrite?"));
+    // Another handler tells of its own failure.
+    if (other)
+        QCOMPARE(boxes.requests.at(1).title, QStringLiteral("Out of memory"));
+    QCOMPARE(told.last(), QStringLiteral("Conversion failed:\nThe conversion ran out of memory and "
+                                         "was stopped; the output file was left as it was."));
+    QCOMPARE(told.size(), other ? 2 : 1);
+    QCOMPARE(boxes.requests.last().title, QStringLiteral("Conversion PCAP CSV"));
+    QCOMPARE(readAll(output), QByteArray("the old file"));
+    QCOMPARE(QDir(dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList{"out.csv"});
+    QVERIFY(dialog.result() != QDialog::Accepted && !dialog.stream && !dialog.progressDialog);
+
+    disconnect(injected);
+    boxes.texts.clear();
+    dialog.parseData();
+    QCOMPARE(boxes.texts.last(), QStringLiteral("Conversion successful"));
+    QCOMPARE(readAll(output), QByteArray("frame.number,ip.src\n1,10.0.0.1\r\n2,10.0.0.2\r\n3,10.0.0.3\r\n"));
 }
 
 void ParseWidgetTest::earlierFieldsShown_data()

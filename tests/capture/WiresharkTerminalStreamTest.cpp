@@ -4,6 +4,7 @@
 #include "TempWorkDir.h"
 #include "app/MessageAsker.h"
 #include "capture/WiresharkTerminalStream.h"
+#include "core/HandlerGuard.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,6 +15,7 @@
 
 #include <climits>
 #include <memory>
+#include <new>
 
 namespace {
 
@@ -133,6 +135,24 @@ private:
     MessageAsker::Handler previous;
 };
 
+// An output device that runs out of memory at every write, as a file whose
+// buffer cannot grow does.
+class FailingDevice : public QIODevice
+{
+public:
+    FailingDevice() { open(QIODevice::WriteOnly); }
+    bool isSequential() const override { return true; }
+    int writes = 0;
+
+protected:
+    qint64 readData(char*, qint64) override { return -1; }
+    qint64 writeData(const char*, qint64) override
+    {
+        ++writes;
+        throw std::bad_alloc();
+    }
+};
+
 } // namespace
 
 class WiresharkTerminalStreamTest : public QObject
@@ -162,6 +182,10 @@ private slots:
     void noRecordFromPackets();
     void unwritableOutput();
     void abortKillsAndRemoves();
+    void outOfMemoryFailsWhole_data();
+    void outOfMemoryFailsWhole();
+    void goesWithoutWriting_data();
+    void goesWithoutWriting();
 
 private:
     std::unique_ptr<TempWorkDir> classDir;
@@ -598,6 +622,108 @@ void WiresharkTerminalStreamTest::abortKillsAndRemoves()
     QVERIFY(clock.elapsed() < 20000);
     feeder.kill();
     feeder.waitForFinished();
+}
+
+void WiresharkTerminalStreamTest::outOfMemoryFailsWhole_data()
+{
+    QTest::addColumn<QString>("where");
+    QTest::addColumn<bool>("older");  // an output file is there before
+    // The rows fill the text stream's buffer, whose writing runs out of
+    // memory half way through a batch; tshark would go on for long.
+    QTest::newRow("output handler, older file") << "output" << true;
+    QTest::newRow("output handler, no file") << "output" << false;
+    // tshark has ended and every row is converted.
+    QTest::newRow("finished handler") << "finished" << true;
+    // Another object's handler in the conversion's loop, which tells of
+    // its own failure; tshark would go on for long.
+    QTest::newRow("another handler of its loop") << "other" << true;
+}
+
+// Running out of memory inside the conversion's loop fails it as a whole:
+// tshark is stopped, no row is converted twice or put in place, the older
+// output stays byte for byte and no temporary file is left.
+void WiresharkTerminalStreamTest::outOfMemoryFailsWhole()
+{
+    QFETCH(QString, where);
+    QFETCH(bool, older);
+    const bool ends = where == QLatin1String("finished");
+    TempWorkDir tools;
+    const QString tshark = writeTool(
+        tools, QStringLiteral("tshark"),
+        QStringLiteral("i=0; while [ $i -lt 1500 ]; do echo '\"'$i'\"~\"10.0.0.'$((i % 7))'\"'; "
+                       "i=$((i + 1)); done\n")
+            + (ends ? QString() : QStringLiteral("exec sleep 30")));
+    const QString output = dir->filePath(QStringLiteral("out.csv"));
+    if (older)
+        dir->write(QStringLiteral("out.csv"), "older,file\r\n");
+    const QStringList before = QDir(dir->path()).entryList(QDir::Files | QDir::Hidden);
+    FailingDevice device;
+    Boxes boxes;
+    bool ok = true;
+    QElapsedTimer clock;
+    clock.start();
+    {
+        WiresharkTerminalStream stream(output, fields(2));
+        if (where == QLatin1String("output"))
+            stream.out->setDevice(&device);
+        if (where == QLatin1String("finished"))
+            connect(&stream, &WiresharkTerminalStream::progress, this, [](int value) {
+                if (value == INT_MAX)
+                    throw std::bad_alloc();
+            });
+        if (where == QLatin1String("other"))
+            QTimer::singleShot(300, this, []() { HandlerGuard::run([]() { throw std::bad_alloc(); }); });
+        ok = stream.start(QStringLiteral("in.pcap"), tshark, QString(), -1);
+        QVERIFY(stream.ranOutOfMemory);
+        QCOMPARE(stream.errorText, WiresharkTerminalStream::outOfMemoryText());
+        QVERIFY(!stream.killed);
+        QVERIFY(!stream.out);
+        QCOMPARE(stream.process->state(), QProcess::NotRunning);
+        if (where == QLatin1String("output")) {
+            QVERIFY(device.writes > 0);
+            QVERIFY(stream.rowsWritten > 0);
+        }
+    }
+    QVERIFY(!ok);
+    QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(readAll(output), older ? QByteArray("older,file\r\n") : QByteArray("<missing>"));
+    QCOMPARE(QDir(dir->path()).entryList(QDir::Files | QDir::Hidden), before);
+    // The stream tells nothing itself; another handler told of its own.
+    QCoreApplication::processEvents();
+    QCOMPARE(boxes.requests.size(), where == QLatin1String("other") ? 1 : 0);
+}
+
+void WiresharkTerminalStreamTest::goesWithoutWriting_data()
+{
+    QTest::addColumn<bool>("older");
+    QTest::newRow("older file") << true;
+    QTest::newRow("no file") << false;
+}
+
+// A stream that goes before its output was put in place (a failure
+// unwinding the conversion) writes none of the text it still holds: writing
+// allocates, and a failure thrown from its destructor would end the program.
+void WiresharkTerminalStreamTest::goesWithoutWriting()
+{
+    QFETCH(bool, older);
+    const QString output = dir->filePath(QStringLiteral("out.csv"));
+    if (older)
+        dir->write(QStringLiteral("out.csv"), "older,file\r\n");
+    const QStringList before = QDir(dir->path()).entryList(QDir::Files | QDir::Hidden);
+    FailingDevice device;
+    bool unwound = false;
+    try {
+        WiresharkTerminalStream stream(output, fields(2));
+        stream.out->setDevice(&device);
+        *stream.out << "f1,f2\n1,2\r\n";
+        throw std::bad_alloc();
+    } catch (const std::bad_alloc&) {
+        unwound = true;
+    }
+    QVERIFY(unwound);
+    QCOMPARE(device.writes, 0);
+    QCOMPARE(readAll(output), older ? QByteArray("older,file\r\n") : QByteArray("<missing>"));
+    QCOMPARE(QDir(dir->path()).entryList(QDir::Files | QDir::Hidden), before);
 }
 
 LUMIVANE_TEST(WiresharkTerminalStreamTest)
