@@ -502,7 +502,7 @@ void RuleOverviewWidget::countPaths(TList<QString>& heads, bool multi)
     }
     keyedNodes = nodes;
 
-    relayout();
+    layOutItems();
     update();
 }
 
@@ -544,6 +544,13 @@ Automaton* RuleOverviewWidget::prefixAutomaton()
 }
 
 void RuleOverviewWidget::relayout()
+{
+    // Called by the settings pane's resize: out of memory, the drawn nodes
+    // stay as they were until the next relayout or count.
+    HandlerGuard::run([this] { layOutItems(); });
+}
+
+void RuleOverviewWidget::layOutItems()
 {
     if (!built) {
         clearItems();

@@ -48,7 +48,8 @@ public:
     // Whether a count put off by rebuildSoon waits.
     bool countPending() const;
     // Lays the drawn nodes out at the current width; the settings pane
-    // calls it when it is resized.
+    // calls it when it is resized. Out of memory, the nodes drawn stay
+    // (and the user is told).
     void relayout();
     // The prefix tree of the last rebuild as an automaton: a state per node,
     // the root first, and an unlabelled edge into every other node from the
@@ -86,6 +87,9 @@ private:
     // and the failure goes on to the caller.
     void count(TList<QString> heads, bool multi);
     void countPaths(TList<QString>& heads, bool multi);
+    // The drawn nodes made anew at the current width; out of memory, those
+    // drawn before stay.
+    void layOutItems();
     // The drawn nodes at the current width, appended to laid.
     void layOut(TList<BinItem*>& laid) const;
     // Empties the tables, as before the first rebuild; allocates nothing.
