@@ -1,31 +1,20 @@
-#include "CellFixture.h"
 #include "FailingNew.h"
 #include "PaintSweep.h"
 #include "Restore.h"
+#include "RuleWindow.h"
 #include "SequenceFixture.h"
 #include "Sweep.h"
-#include "TempWorkDir.h"
 #include "TestRegistry.h"
 
 #include "app/AppGlobals.h"
-#include "app/ControlWidget.h"
-#include "app/MainWindow.h"
 #include "app/MessageAsker.h"
-#include "app/SettingsWidget.h"
 #include "events/GlyphsEvent.h"
-#include "events/ReloadEvent.h"
-#include "model/GlyphStore.h"
 #include "patterns/ConditionParser.h"
 #include "views/events/BinCell.h"
-#include "views/events/EventWidget.h"
-#include "views/events/RibbonEventWidget.h"
 #include "views/sequences/RibbonSequenceWidget.h"
-#include "views/sequences/RuleOverviewWidget.h"
 #include "views/sequences/SequenceWidget.h"
 
-#include <QRegularExpression>
 #include <QResizeEvent>
-#include <QTimer>
 #include <QtTest>
 
 #include <limits>
@@ -90,46 +79,9 @@ QStringList matrixText(const EventWidget& view)
     return out;
 }
 
-// The main window over a few traces, some of them alike, under rules that
-// make one glyph "AB" of a pair a, b and one "C" of a c, and three that
-// never match but head the overview's drawn nodes "Gray", "AB" and "C".
-struct Window
+// The main window with its rules applied, and the settings pane's resize.
+struct Window : rulewindow::RuleWindow
 {
-    Window()
-    {
-        TList<QSharedPointer<Packet>> events;
-        const QStringList traces{"abc", "ab", "abc", "cab", "abc", "bb"};
-        double time = 1000;
-        for (int t = 0; t < traces.size(); ++t) {
-            for (const QChar kind : traces[t]) {
-                auto event = QSharedPointer<Packet>::create(
-                    TList<TVariant>{TVariant(time++), TVariant(QStringLiteral("10.0.0.%1").arg(t)),
-                                    TVariant(QString(kind), false)});
-                event->conversationId = t;
-                events.append(event);
-            }
-        }
-        window.controlWidget->loadData(events,
-                                       TList<QString>{QStringLiteral("frame.time_epoch"), QStringLiteral("ip.src"),
-                                                      QStringLiteral("kind")},
-                                       TList<int>{1, 3, 3});
-        view = window.leftEventRibbon->view;
-        overview = window.settingsWidget->ruleOverview;
-        overview->resize(204, 60);
-        using namespace cellfixture;
-        GlyphStore* store = window.controlWidget->glyphStore;
-        for (const QString& head : {QStringLiteral("Gray"), QStringLiteral("AB"), QStringLiteral("C")})
-            store->rules.append(Rule(QStringLiteral("never ") + head,
-                                     sequence({nameLeaf(head), kindLeaf(QStringLiteral("none"))}),
-                                     rewrite(head, 30), true, true));
-        store->rules.append(Rule(QStringLiteral("AB"),
-                                 sequence({kindLeaf(QStringLiteral("a")), kindLeaf(QStringLiteral("b"))}),
-                                 rewrite(QStringLiteral("AB"), 20), true, true));
-        store->rules.append(Rule(QStringLiteral("C"), sequence({kindLeaf(QStringLiteral("c"))}),
-                                 rewrite(QStringLiteral("C"), 21), true, true));
-        reset();
-    }
-
     // The rules applied to unstacked, ungrouped rows, their count made.
     void reset()
     {
@@ -139,20 +91,6 @@ struct Window
         applyRules();
         countNow();
     }
-    void applyRules()
-    {
-        ReloadEvent reload(nullptr);
-        QCoreApplication::sendEvent(view, &reload);
-    }
-    // The put-off count, as its timer makes it.
-    void countNow()
-    {
-        QTimer* timer = overview->findChild<QTimer*>();
-        if (timer && timer->isActive()) {
-            timer->stop();
-            QMetaObject::invokeMethod(timer, "timeout");
-        }
-    }
     // The settings pane resized, the overview with it.
     void resizePane(int overviewWidth)
     {
@@ -160,11 +98,6 @@ struct Window
         QResizeEvent resized(QSize(overviewWidth, 400), QSize(204, 400));
         QCoreApplication::sendEvent(window.settingsWidget, &resized);
     }
-
-    TempWorkDir work;
-    MainWindow window;
-    EventWidget* view = nullptr;
-    RuleOverviewWidget* overview = nullptr;
 };
 
 // What is done with the failures armed, after `prepare` without them.

@@ -2343,8 +2343,9 @@ void SequenceWidget::mousePressEvent(QMouseEvent* e)
             item->selected = true;
             clickedEvents = std::move(events);
             if (!clickedEvents.isEmpty() && owner) {
-                PacketsEvent packets(this, clickedEvents, {QStringLiteral("select")});
-                QCoreApplication::sendEvent(owner, &packets);
+                const std::unique_ptr<PacketsEvent> packets(
+                    new PacketsEvent(this, clickedEvents, {QStringLiteral("select")}));
+                QCoreApplication::sendEvent(owner, packets.get());
             }
         }
         update();
@@ -2475,8 +2476,8 @@ void SequenceWidget::inspectFreq()
         if (events.isEmpty())
             return;
         if (owner) {
-            PacketsEvent packets(this, events, {QStringLiteral("hover")});
-            QCoreApplication::sendEvent(owner, &packets);
+            const std::unique_ptr<PacketsEvent> packets(new PacketsEvent(this, events, {QStringLiteral("hover")}));
+            QCoreApplication::sendEvent(owner, packets.get());
         }
         // A dialog left from the last inspection (the mouse has not moved
         // since) shows other events: a new one replaces it, made before the

@@ -1,15 +1,12 @@
-#include "../events/CellFixture.h"
 #include "DebugCapture.h"
 #include "Restore.h"
+#include "RuleWindow.h"
 #include "SequenceFixture.h"
-#include "TempWorkDir.h"
 #include "TestRegistry.h"
 #include "ThreadsSetting.h"
 
 #include "app/ControlWidget.h"
-#include "app/MainWindow.h"
 #include "app/MessageAsker.h"
-#include "app/SettingsWidget.h"
 #include "core/ThreadBudget.h"
 #include "core/Constants.h"
 #include "items/BinItem.h"
@@ -20,7 +17,6 @@
 #include "patterns/Rule.h"
 #include "views/events/BinCell.h"
 #include "views/events/EventWidget.h"
-#include "views/events/RibbonEventWidget.h"
 #include "views/sequences/RuleOverviewWidget.h"
 
 #include <QMouseEvent>
@@ -461,93 +457,56 @@ void RuleOverviewWidgetTest::laterCountIsOfTheCellsItWasAskedFor_data()
     QTest::newRow("row order") << "row order";
     QTest::newRow("regroup") << "regroup";
     QTest::newRow("rules applied again") << "rules";
-    QTest::newRow("a rule added, nothing rebuilt") << "add rule";
+    QTest::newRow("a rule hidden, nothing rebuilt") << "hide rule";
     QTest::newRow("multi-match off, nothing rebuilt") << "multi off";
 }
 
 namespace {
 
-// Answers every message box with Ok while it lives.
-struct QuietBoxes
-{
-    QuietBoxes() : previous(MessageAsker::setHandler([](const MessageAsker::Request&) { return QMessageBox::Ok; }))
-    {
-    }
-    ~QuietBoxes() { MessageAsker::setHandler(previous); }
-    MessageAsker::Handler previous;
-};
-
-// The main window over a log of a few traces, some of them alike, with
-// rules that make one glyph "AB" of a pair a, b and a glyph "C" of c; the
-// rules are applied (the rule overview's count put off, as for a large
-// matrix), then `next` is done at once or once that count has been made.
-// `out` gets the overview's nodes and drawn items at the end, then its
-// root count and the number of items of the matrix's cells right after
-// the rules were applied.
+// The main window with its rules applied (RuleWindow); they are applied
+// again (the rule overview's count put off, as for a large matrix), then
+// `next` is done at once or once that count has been made. `out` gets the
+// overview's nodes and drawn items at the end, then its root count and the
+// number of items of the matrix's cells right after the rules were applied.
 void afterRulesThen(const QString& next, bool pause, QStringList& out)
 {
-    TempWorkDir work;
     DebugCapture capture;
     capture.setForward(false);
-    QuietBoxes boxes;
+    const MessageAsker::Handler previous =
+        MessageAsker::setHandler([](const MessageAsker::Request&) { return QMessageBox::Ok; });
     showMulti = true;
-    MainWindow window;
-    TList<QSharedPointer<Packet>> events;
-    const QStringList traces{"abc", "ab", "abc", "cab", "abc", "bb"};
-    double time = 1000;
-    for (int t = 0; t < traces.size(); ++t) {
-        for (const QChar kind : traces[t]) {
-            auto event = QSharedPointer<Packet>::create(TList<TVariant>{
-                TVariant(time++), TVariant(QStringLiteral("10.0.0.%1").arg(t)), TVariant(QString(kind), false)});
-            event->conversationId = t;
-            events.append(event);
-        }
+    {
+        rulewindow::RuleWindow w;
+        w.applyRules();
+        int items = 0;
+        for (BinCell* cell : w.view->cells.items)
+            items += cell->items().size();
+        QVERIFY(w.overview->countPending());
+        if (pause)
+            QTRY_VERIFY_WITH_TIMEOUT(!w.overview->countPending(), 5000);
+
+        if (next == QLatin1String("stack"))
+            w.view->setStack(true);
+        else if (next == QLatin1String("glyph size"))
+            w.view->setItemSize(20);
+        else if (next == QLatin1String("row order"))
+            w.view->setCluster(QStringLiteral("Alphabetical"));
+        else if (next == QLatin1String("regroup"))
+            w.view->changeYAxis2(QStringLiteral("kind"));
+        else if (next == QLatin1String("rules"))
+            w.applyRules();
+        else if (next == QLatin1String("hide rule"))
+            w.store->rules.items.front().visible = false;
+        else if (next == QLatin1String("multi off"))
+            showMulti = false;
+        QTRY_VERIFY_WITH_TIMEOUT(!w.overview->countPending(), 5000);
+        out << nodes(*w.overview);
+        for (const BinItem* item : w.overview->items.items)
+            out << QStringLiteral("%1:%2").arg(item->name).arg(int(item->width() + 0.5));
+        out << QString::number(w.overview->counts.value(w.overview->root)) << QString::number(items);
     }
-    window.controlWidget->loadData(events,
-                                   TList<QString>{QStringLiteral("frame.time_epoch"), QStringLiteral("ip.src"),
-                                                  QStringLiteral("kind")},
-                                   TList<int>{1, 3, 3});
-    EventWidget* view = window.leftEventRibbon->view;
-    RuleOverviewWidget* overview = window.settingsWidget->ruleOverview;
-    overview->resize(WIDTH, 100);
-    QTRY_VERIFY_WITH_TIMEOUT(!overview->countPending(), 5000);
-
-    using namespace cellfixture;
-    GlyphStore* store = window.controlWidget->glyphStore;
-    store->rules.append(Rule(QStringLiteral("AB"),
-                             sequence({kindLeaf(QStringLiteral("a")), kindLeaf(QStringLiteral("b"))}),
-                             rewrite(QStringLiteral("AB"), 20), true, true));
-    store->rules.append(Rule(QStringLiteral("C"), sequence({kindLeaf(QStringLiteral("c"))}),
-                             rewrite(QStringLiteral("C"), 21), true, true));
-    view->reloadRules();
-    int items = 0;
-    for (BinCell* cell : view->cells.items)
-        items += cell->items().size();
-    QVERIFY(overview->countPending());
-    if (pause)
-        QTRY_VERIFY_WITH_TIMEOUT(!overview->countPending(), 5000);
-
-    if (next == QLatin1String("stack"))
-        view->setStack(true);
-    else if (next == QLatin1String("glyph size"))
-        view->setItemSize(20);
-    else if (next == QLatin1String("row order"))
-        view->setCluster(QStringLiteral("Alphabetical"));
-    else if (next == QLatin1String("regroup"))
-        view->changeYAxis2(QStringLiteral("kind"));
-    else if (next == QLatin1String("rules"))
-        view->reloadRules();
-    else if (next == QLatin1String("add rule"))
-        store->rules.append(Rule(QStringLiteral("G"), sequence({nameLeaf(QStringLiteral("Gray"))}),
-                                 rewrite(QStringLiteral("G"), 22), true, true));
-    else if (next == QLatin1String("multi off"))
-        showMulti = false;
-    QTRY_VERIFY_WITH_TIMEOUT(!overview->countPending(), 5000);
-    out << nodes(*overview);
-    for (const BinItem* item : overview->items.items)
-        out << QStringLiteral("%1:%2").arg(item->name).arg(int(item->width() + 0.5));
-    out << QString::number(overview->counts.value(overview->root)) << QString::number(items);
     showMulti = true;
+    MessageAsker::setHandler(previous);
 }
 
 } // namespace
