@@ -87,7 +87,8 @@ struct Window : rulewindow::RuleWindow
     {
         if (view->stack)
             view->setStack(false);
-        view->changeYAxis2(QStringLiteral("none"));
+        if (!view->yNone)
+            view->changeYAxis2(QStringLiteral("none"));
         applyRules();
         countNow();
     }
