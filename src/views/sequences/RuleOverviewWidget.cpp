@@ -597,9 +597,9 @@ void RuleOverviewWidget::layOut(TList<BinItem*>& laid) const
         const int parentCount = nodeCounts[std::size_t(at.parent)];
         if (at.node != at.parent && parentCount != 0)
             w = w * nodeCounts[std::size_t(at.node)] / parentCount;
-        laid.items.reserve(laid.items.size() + 1);
-        auto* item = new BinItem(nullptr, const_cast<RuleOverviewWidget*>(this));
-        laid.items.push_back(item);
+        std::unique_ptr<BinItem> made(new BinItem(nullptr, const_cast<RuleOverviewWidget*>(this)));
+        laid.items.push_back(made.get());
+        BinItem* item = made.release();
         item->setX(at.x);
         item->setY(at.y);
         item->setHeight(levelHeight);
