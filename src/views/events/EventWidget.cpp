@@ -1029,6 +1029,12 @@ bool EventWidget::guardRebuild(const QString& title, const QString& action, Reco
         run(work);
         return true;
     }
+    // A count of the rule overview that the last rebuild put off is of the
+    // cells as that rebuild left them: it is made before they change.
+    MainWindow* window = control ? control->mainWindow : nullptr;
+    SettingsWidget* panel = window ? window->settingsWidget : nullptr;
+    if (RuleOverviewWidget* rules = panel ? (side == 0 ? panel->ruleOverview : panel->rightRuleOverview) : nullptr)
+        rules->settle();
     const char* failure = nullptr;
     try {
         struct Depth

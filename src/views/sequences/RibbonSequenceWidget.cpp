@@ -2,6 +2,7 @@
 
 #include "app/ControlWidget.h"
 #include "app/MainWindow.h"
+#include "core/HandlerGuard.h"
 #include "views/events/EventWidget.h"
 #include "views/events/RibbonEventWidget.h"
 #include "views/sequences/SequenceAlignment.h"
@@ -124,6 +125,7 @@ RibbonSequenceWidget::RibbonSequenceWidget(ControlWidget* owner, QWidget* parent
             MainWindow* window = this->owner ? this->owner->mainWindow : nullptr;
             RibbonEventWidget* ribbon = window ? window->leftEventRibbon : nullptr;
             EventWidget* view = ribbon ? ribbon->view : nullptr;
+            // The view ends its own running out of memory.
             if (view)
                 sequenceView->showSequences(view->selectedSequences);
         },
@@ -132,14 +134,20 @@ RibbonSequenceWidget::RibbonSequenceWidget(ControlWidget* owner, QWidget* parent
     // switch follows without rebuilding again.
     connect(sequenceView, &SequenceWidget::alignmentDropped, this, [this]() {
         alignment = false;
-        const QSignalBlocker blocker(alignmentButton);
-        alignmentButton->setChecked(false);
+        HandlerGuard::run([this] {
+            const QSignalBlocker blocker(alignmentButton);
+            alignmentButton->setChecked(false);
+        });
     });
 }
 
 void RibbonSequenceWidget::setContext(Context*)
 {
 }
+
+// The view's rebuilds and layouts end their own running out of memory (its
+// message, the view emptied); what the ribbon's handlers do around them
+// runs guarded.
 
 void RibbonSequenceWidget::setInsertionCost(int penalty)
 {
@@ -161,14 +169,18 @@ void RibbonSequenceWidget::setMSA(bool on)
 
 void RibbonSequenceWidget::setSizeTimer(int)
 {
-    sizeTimer->stop();
-    sizeTimer->start();
+    HandlerGuard::run([this] {
+        sizeTimer->stop();
+        sizeTimer->start();
+    });
 }
 
 void RibbonSequenceWidget::setSizeTimer2(int)
 {
-    secondTimer->stop();
-    secondTimer->start();
+    HandlerGuard::run([this] {
+        secondTimer->stop();
+        secondTimer->start();
+    });
 }
 
 void RibbonSequenceWidget::setItemSize()
@@ -184,6 +196,11 @@ void RibbonSequenceWidget::setVItemSize()
 }
 
 void RibbonSequenceWidget::setFit()
+{
+    HandlerGuard::run([this] { fit(); });
+}
+
+void RibbonSequenceWidget::fit()
 {
     int longest = 0;
     for (const TList<BinItem*>& row : sequenceView->rows.items)
@@ -222,9 +239,12 @@ QPushButton* RibbonSequenceWidget::sequenceViewButton() const
 void RibbonSequenceWidget::setActive(bool on, bool show)
 {
     const bool previous = active;
+    // Found before anything changes: out of memory, the ribbon stays as
+    // it was.
+    QPushButton* button = sequenceViewButton();
     // The flag first: the button's toggled signal comes back here.
     active = on;
-    if (QPushButton* button = sequenceViewButton())
+    if (button)
         button->setChecked(on);
     if (previous && !on) {
         sequenceView->buildSequences(TList<TList<BinItem*>>());
@@ -243,7 +263,7 @@ void RibbonSequenceWidget::setActive(bool on, bool show)
 
 void RibbonSequenceWidget::setActive(bool on)
 {
-    setActive(on, true);
+    HandlerGuard::run([&] { setActive(on, true); });
 }
 
 void RibbonSequenceWidget::resizeEvent(QResizeEvent* event)

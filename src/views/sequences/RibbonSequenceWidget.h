@@ -59,6 +59,8 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    // The size that fits the longest row into the view's width, applied.
+    void fit();
     // The left event ribbon's "SequenceView" button, or null.
     QPushButton* sequenceViewButton() const;
 };

@@ -2,6 +2,7 @@
 
 #include "app/ControlWidget.h"
 #include "app/MessageAsker.h"
+#include "core/HandlerGuard.h"
 #include "core/TVariant.h"
 #include "core/ThreadBudget.h"
 #include "items/BinItem.h"
@@ -231,6 +232,7 @@ void RuleOverviewWidget::rebuildSoon()
         rebuild();
         return;
     }
+    TList<QString> heads = ruleHeads();
     if (!laterTimer) {
         std::unique_ptr<QTimer> timer(new QTimer(this));
         timer->setSingleShot(true);
@@ -241,20 +243,41 @@ void RuleOverviewWidget::rebuildSoon()
         laterTimer = timer.release();
     }
     laterTimer->start();
+    laterHeads = std::move(heads);
+    laterMulti = showMulti;
+}
+
+bool RuleOverviewWidget::countPending() const
+{
+    return laterTimer && laterTimer->isActive();
+}
+
+void RuleOverviewWidget::settle()
+{
+    if (countPending())
+        rebuildLater();
 }
 
 void RuleOverviewWidget::rebuildLater()
 {
+    if (laterTimer)
+        laterTimer->stop();
+    TList<QString> heads = std::move(laterHeads);
+    laterHeads.clear();
     try {
-        rebuild();
+        count(std::move(heads), laterMulti);
     } catch (const std::bad_alloc&) {
-        forgetCounts();
-        update();
-        MessageAsker::notify(QMessageBox::Warning, QStringLiteral("Failed to count rule paths"),
-                             QStringLiteral("The rule overview ran out of memory while counting the glyph paths "
-                                            "and shows none. It counts them again with the next change of the "
-                                            "event matrix."),
-                             window());
+        // The count left the overview empty.
+        try {
+            update();
+            MessageAsker::notify(QMessageBox::Warning, QStringLiteral("Failed to count rule paths"),
+                                 QStringLiteral("The rule overview ran out of memory while counting the glyph "
+                                                "paths and shows none. It counts them again with the next "
+                                                "change of the event matrix."),
+                                 window());
+        } catch (const std::bad_alloc&) {
+            HandlerGuard::failed();
+        }
     }
 }
 
@@ -288,11 +311,46 @@ void RuleOverviewWidget::clearPaths() noexcept
     counted.clear();
 }
 
+TList<QString> RuleOverviewWidget::ruleHeads() const
+{
+    TList<QString> heads;
+    GlyphStore* store = owner ? owner->glyphStore : nullptr;
+    if (store) {
+        for (const Rule& rule : store->rules.items) {
+            // A rule whose precondition holds no glyph heads nothing.
+            if (!rule.visible || !rule.pre || rule.pre->children.isEmpty())
+                continue;
+            const BinItem& glyph = rule.pre->children.first()->glyph;
+            heads.append(glyph.mode == EMPTY ? QStringLiteral("empty") : glyph.name);
+        }
+    }
+    heads.append(QString());
+    return heads;
+}
+
 void RuleOverviewWidget::rebuild()
 {
+    TList<QString> heads = ruleHeads();
     // A count asked for later is this one.
     if (laterTimer)
         laterTimer->stop();
+    laterHeads.clear();
+    count(std::move(heads), showMulti);
+}
+
+void RuleOverviewWidget::count(TList<QString> heads, bool multi)
+{
+    try {
+        countPaths(heads, multi);
+    } catch (...) {
+        // The tables are left half made: the overview goes empty instead.
+        forgetCounts();
+        throw;
+    }
+}
+
+void RuleOverviewWidget::countPaths(TList<QString>& heads, bool multi)
+{
     // counts, colours and nodeKeys are overwritten node by node and lose
     // the ids beyond the new nodes at the end.
     const int previousNodes = keyedNodes;
@@ -316,18 +374,7 @@ void RuleOverviewWidget::rebuild()
     root = Node(addNode(-1, QString(), QString(), ROOT_COLOUR));
     keys.insert(QString(), root);
 
-    order.clear();
-    GlyphStore* store = owner ? owner->glyphStore : nullptr;
-    if (store) {
-        for (const Rule& rule : store->rules.items) {
-            // A rule whose precondition holds no glyph heads nothing.
-            if (!rule.visible || !rule.pre || rule.pre->children.isEmpty())
-                continue;
-            const BinItem& glyph = rule.pre->children.first()->glyph;
-            order.append(glyph.mode == EMPTY ? QStringLiteral("empty") : glyph.name);
-        }
-    }
-    order.append(QString());
+    order = std::move(heads);
 
     // The node of the key that name makes under the node from: found by
     // that key, or added with an edge from `from`. The key of a node is
@@ -404,7 +451,6 @@ void RuleOverviewWidget::rebuild()
     // makes the nodes in the order one walk over all items makes them.
     const int parts = BinCell::partsFor(itemCount, rows.size());
     std::vector<PathTree> trees(std::size_t(std::max(parts, 1)));
-    const bool multi = showMulti;
     ThreadBudget::runInParts(rows.size(), parts, [&](int k, std::size_t from, std::size_t to) {
         PathTree& tree = trees[std::size_t(k)];
         for (std::size_t r = from; r < to; ++r) {
@@ -456,7 +502,7 @@ void RuleOverviewWidget::rebuild()
     }
     keyedNodes = nodes;
 
-    relayout();
+    layOutItems();
     update();
 }
 
@@ -499,11 +545,35 @@ Automaton* RuleOverviewWidget::prefixAutomaton()
 
 void RuleOverviewWidget::relayout()
 {
-    clearItems();
+    // Called by the settings pane's resize: out of memory, the drawn nodes
+    // stay as they were until the next relayout or count.
+    HandlerGuard::run([this] { layOutItems(); });
+}
+
+void RuleOverviewWidget::layOutItems()
+{
     if (!built) {
+        clearItems();
         update();
         return;
     }
+    // The new nodes are made before the drawn ones go: out of memory, the
+    // overview keeps drawing what it drew.
+    TList<BinItem*> laid;
+    try {
+        layOut(laid);
+    } catch (...) {
+        for (BinItem* item : laid.items)
+            delete item;
+        throw;
+    }
+    clearItems();
+    items.items.swap(laid.items);
+    update();
+}
+
+void RuleOverviewWidget::layOut(TList<BinItem*>& laid) const
+{
     // The first place of every name in the order list.
     QHash<QString, int> places;
     for (int k = 0; k < order.size(); ++k) {
@@ -527,14 +597,15 @@ void RuleOverviewWidget::relayout()
         const int parentCount = nodeCounts[std::size_t(at.parent)];
         if (at.node != at.parent && parentCount != 0)
             w = w * nodeCounts[std::size_t(at.node)] / parentCount;
-        auto* item = new BinItem(nullptr, this);
+        std::unique_ptr<BinItem> made(new BinItem(nullptr, const_cast<RuleOverviewWidget*>(this)));
+        laid.items.push_back(made.get());
+        BinItem* item = made.release();
         item->setX(at.x);
         item->setY(at.y);
         item->setHeight(levelHeight);
         item->setWidth(std::max(w, 1.0));
         item->name = nodeKeyList[std::size_t(at.node)];
         item->fillColor = colours.value(Node(at.node));
-        items.append(item);
 
         // The successors in the order of their names' first places in the
         // order list, each once; the others are not drawn.
@@ -559,44 +630,45 @@ void RuleOverviewWidget::relayout()
         }
         std::reverse(stack.begin() + std::ptrdiff_t(firstPending), stack.end());
     }
-    update();
 }
 
 void RuleOverviewWidget::mouseMoveEvent(QMouseEvent* event)
 {
-    const int mx = int(event->localPos().x());
-    const int my = int(event->localPos().y());
-    QString tip;
-    const int total = counts.value(root, 0);
-    for (BinItem* item : items.items) {
-        item->highlighted = false;
-        item->auxValue = 0;
-    }
-    for (BinItem* item : items.items) {
-        if (!item->contains(mx, my))
-            continue;
-        item->highlighted = true;
-        item->auxValue = 1;
-        const double share = total != 0 ? double(counts.value(keys.value(item->name), 0)) / total
-                                        : 0.0;
-        tip = QStringLiteral("Event: ")
-              + (item->name.isEmpty() ? QStringLiteral("*") : item->name) + QStringLiteral(" (")
-              + QString::number(roundTo(share, 3) * 100, 'g', 6) + QStringLiteral("%)");
-    }
-    if (tip.isEmpty())
-        QToolTip::hideText();
-    else
-        QToolTip::showText(event->globalPos(), tip, this);
-    update();
+    HandlerGuard::run([&] {
+        const int mx = int(event->localPos().x());
+        const int my = int(event->localPos().y());
+        QString tip;
+        const int total = counts.value(root, 0);
+        for (BinItem* item : items.items) {
+            item->highlighted = false;
+            item->auxValue = 0;
+        }
+        for (BinItem* item : items.items) {
+            if (!item->contains(mx, my))
+                continue;
+            item->highlighted = true;
+            item->auxValue = 1;
+            const double share = total != 0 ? double(counts.value(keys.value(item->name), 0)) / total : 0.0;
+            tip = QStringLiteral("Event: ") + (item->name.isEmpty() ? QStringLiteral("*") : item->name)
+                  + QStringLiteral(" (") + QString::number(roundTo(share, 3) * 100, 'g', 6) + QStringLiteral("%)");
+        }
+        if (tip.isEmpty())
+            QToolTip::hideText();
+        else
+            QToolTip::showText(event->globalPos(), tip, this);
+        update();
+    });
 }
 
 void RuleOverviewWidget::paintEvent(QPaintEvent*)
 {
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing, true);
-    painter.fillRect(rect(), Qt::white);
-    QPen pen;
-    QBrush brush;
-    for (BinItem* item : items.items)
-        item->paint(&painter, pen, brush);
+    HandlerGuard::paint(this, [&] {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing, true);
+        painter.fillRect(rect(), Qt::white);
+        QPen pen;
+        QBrush brush;
+        for (BinItem* item : items.items)
+            item->paint(&painter, pen, brush);
+    });
 }

@@ -37,11 +37,19 @@ public:
     // (once, however often it is asked meanwhile): a large matrix's
     // rebuild does not wait for the count, and the overview shows the last
     // one until then. A count made then that runs out of memory leaves the
-    // overview empty and says so.
+    // overview empty and says so. The rules and the multi-match option are
+    // read now: the count is of the matrix as this call finds it.
     void rebuildSoon();
     static int laterFrom;
+    // Makes the count that rebuildSoon put off, if one waits, now. The
+    // matrix calls it before it changes its cells, so that the count is of
+    // the cells it was asked for, whenever the next change comes.
+    void settle();
+    // Whether a count put off by rebuildSoon waits.
+    bool countPending() const;
     // Lays the drawn nodes out at the current width; the settings pane
-    // calls it when it is resized.
+    // calls it when it is resized. Out of memory, the nodes drawn stay
+    // (and the user is told).
     void relayout();
     // The prefix tree of the last rebuild as an automaton: a state per node,
     // the root first, and an unlabelled edge into every other node from the
@@ -71,6 +79,19 @@ protected:
 private:
     void clearItems();
     void rebuildLater();
+    // The names that may appear below the root: the first glyph of every
+    // visible rule, then the empty name.
+    TList<QString> ruleHeads() const;
+    // The rebuild with the given order list and multi-match option. Out
+    // of memory the overview is left empty, as before its first rebuild,
+    // and the failure goes on to the caller.
+    void count(TList<QString> heads, bool multi);
+    void countPaths(TList<QString>& heads, bool multi);
+    // The drawn nodes made anew at the current width; out of memory, those
+    // drawn before stay.
+    void layOutItems();
+    // The drawn nodes at the current width, appended to laid.
+    void layOut(TList<BinItem*>& laid) const;
     // Empties the tables, as before the first rebuild; allocates nothing.
     void forgetCounts() noexcept;
     // Empties the path tree's lists.
@@ -82,6 +103,9 @@ private:
 
     Automaton* automaton = nullptr;       // owned; made by prefixAutomaton()
     QTimer* laterTimer = nullptr;         // a count asked for by rebuildSoon
+    // What that count reads besides the cells, as rebuildSoon found it.
+    TList<QString> laterHeads;
+    bool laterMulti = true;
     bool built = false;                   // a rebuild has run
     // The nodes by id (the root 0) as the last rebuild made them: parent,
     // children in the order they were made, key, last name and count.

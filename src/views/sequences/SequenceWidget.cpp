@@ -5,6 +5,8 @@
 #include "app/MessageAsker.h"
 #include "core/Constants.h"
 #include "core/DeferredRelease.h"
+#include "core/HandlerGuard.h"
+#include "core/OnExit.h"
 #include "core/Packet.h"
 #include "core/TVariant.h"
 #include "events/ContextEvent.h"
@@ -521,22 +523,28 @@ void SequenceWidget::outOfMemory()
     // The alignment is switched off with the rows it was for.
     const bool dropped = msaOn || alignmentCount >= 0;
     msaOn = false;
-    update();
-    if (dropped)
-        emit alignmentDropped();
-    if (alignmentCount >= 0) {
-        MessageAsker::notify(QMessageBox::Warning, QStringLiteral("Multiple Sequence Alignment"),
-                             QStringLiteral("The alignment of %1 sequences was not started: the sequence view ran "
-                                            "out of memory while copying them and was emptied. A smaller "
-                                            "selection can be shown.")
-                                 .arg(alignmentCount),
+    // The view is empty and holds nothing from here on; what tells of it
+    // allocates: without the memory for it, the application tells.
+    try {
+        update();
+        if (dropped)
+            emit alignmentDropped();
+        if (alignmentCount >= 0) {
+            MessageAsker::notify(QMessageBox::Warning, QStringLiteral("Multiple Sequence Alignment"),
+                                 QStringLiteral("The alignment of %1 sequences was not started: the sequence view "
+                                                "ran out of memory while copying them and was emptied. A smaller "
+                                                "selection can be shown.")
+                                     .arg(alignmentCount),
+                                 window());
+            return;
+        }
+        MessageAsker::notify(QMessageBox::Warning, QStringLiteral("Sequence View"),
+                             QStringLiteral("The sequence view ran out of memory while building its rows and was "
+                                            "emptied. A smaller selection can be shown."),
                              window());
-        return;
+    } catch (const std::bad_alloc&) {
+        HandlerGuard::failed();
     }
-    MessageAsker::notify(QMessageBox::Warning, QStringLiteral("Sequence View"),
-                         QStringLiteral("The sequence view ran out of memory while building its rows and was "
-                                        "emptied. A smaller selection can be shown."),
-                         window());
 }
 
 void SequenceWidget::defer(std::function<void()> build, bool rebuild)
@@ -1062,11 +1070,19 @@ bool SequenceWidget::reportProgress(int phase, int done, int total, int count)
     if (fresh || progressClock.elapsed() - progressShownAt >= progressInterval) {
         progressShownAt = progressClock.elapsed();
         progressDialog->setValue(std::min(done, progressDialog->maximum()));
-        // What the events start guards itself (see outOfMemory).
+        // What the events start guards itself (see outOfMemory); whatever
+        // runs out of memory meanwhile, here or in another handler, stops
+        // the alignment as out of memory: it may be something the
+        // alignment relies on.
         const int depth = guardDepth;
         guardDepth = 0;
-        QCoreApplication::processEvents();
-        guardDepth = depth;
+        {
+            OnExit restore([this, depth]() { guardDepth = depth; });
+            const unsigned long failures = HandlerGuard::failures();
+            QCoreApplication::processEvents();
+            if (HandlerGuard::failures() != failures)
+                failedWhileAligning = true;
+        }
         if (failedWhileAligning) {
             failedWhileAligning = false;
             throw std::bad_alloc();
@@ -2296,72 +2312,78 @@ bool SequenceWidget::event(QEvent* e)
 
 void SequenceWidget::mousePressEvent(QMouseEvent* e)
 {
-    const int mx = truncated(e->localPos().x());
-    const int my = truncated(e->localPos().y());
-    if (e->button() == Qt::RightButton) {
-        selectSequencesAction->setEnabled(false);
-        inspectSelectionAction->setEnabled(!clickedEvents.isEmpty());
-        inspectFrequenciesAction->setEnabled(!clickedEvents.isEmpty());
-        contextMenu->popup(e->globalPos());
-        return;
-    }
-    // Only cells made as items can carry a mark.
-    for (BinItem* item : shownCache) {
-        item->selected = false;
-        item->selectedCount = 0;
-    }
-    clickedEvents.clear();
-    for (int k = 0; k < sortTriangles.size(); ++k) {
-        if (sortTriangles.items[std::size_t(k)]->contains(mx, my)) {
-            setSort(k);
-            break;
+    HandlerGuard::run([&] {
+        const int mx = truncated(e->localPos().x());
+        const int my = truncated(e->localPos().y());
+        if (e->button() == Qt::RightButton) {
+            selectSequencesAction->setEnabled(false);
+            inspectSelectionAction->setEnabled(!clickedEvents.isEmpty());
+            inspectFrequenciesAction->setEnabled(!clickedEvents.isEmpty());
+            contextMenu->popup(e->globalPos());
+            return;
         }
-    }
-    const std::vector<qint32> hit = cellsAt(mx, my);
-    if (!hit.empty()) {
-        BinItem* item = cellItem(hit.front());
-        item->selected = true;
-        clickedEvents = eventsOf(item);
-        if (!clickedEvents.isEmpty() && owner) {
-            auto* packets = new PacketsEvent(this, clickedEvents, {QStringLiteral("select")});
-            QCoreApplication::sendEvent(owner, packets);
-            delete packets;
+        // Only cells made as items can carry a mark.
+        for (BinItem* item : shownCache) {
+            item->selected = false;
+            item->selectedCount = 0;
         }
-    }
-    update();
+        clickedEvents.clear();
+        for (int k = 0; k < sortTriangles.size(); ++k) {
+            if (sortTriangles.items[std::size_t(k)]->contains(mx, my)) {
+                setSort(k);
+                break;
+            }
+        }
+        const std::vector<qint32> hit = cellsAt(mx, my);
+        if (!hit.empty()) {
+            BinItem* item = cellItem(hit.front());
+            // The events are gathered before the cell is marked: out of
+            // memory, no cell is marked without its events.
+            TList<QSharedPointer<Packet>> events = eventsOf(item);
+            item->selected = true;
+            clickedEvents = std::move(events);
+            if (!clickedEvents.isEmpty() && owner) {
+                const std::unique_ptr<PacketsEvent> packets(
+                    new PacketsEvent(this, clickedEvents, {QStringLiteral("select")}));
+                QCoreApplication::sendEvent(owner, packets.get());
+            }
+        }
+        update();
+    });
 }
 
 void SequenceWidget::mouseMoveEvent(QMouseEvent* e)
 {
-    lastMouse = QPoint(truncated(e->localPos().x()), truncated(e->localPos().y()));
-    hoverTimer->start();
-    if (histogramDialog) {
-        histogramDialog->close();
-        delete histogramDialog;
-        histogramDialog = nullptr;
-    }
-    for (SortTriangle* triangle : sortTriangles.items)
-        triangle->highlighted = triangle->contains(lastMouse.x(), lastMouse.y());
-    for (BinItem* item : shownCache) {
-        item->highlighted = false;
-        item->auxValue = 0;
-    }
-    hoveredCells = cellsAt(lastMouse.x(), lastMouse.y());
-    QString tip;
-    for (qint32 cell : hoveredCells) {
-        BinItem* item = cellItem(cell);
-        item->highlighted = true;
-        item->auxValue = 1;
-        const double share = roundTo(shareOf(item), 3) * 100;
-        tip = QStringLiteral("Event: ")
-              + (item->name.isEmpty() ? QStringLiteral("Default") : item->name)
-              + QStringLiteral(" (") + QString::number(share, 'g', 6) + QStringLiteral("%)");
-    }
-    if (tip.isEmpty())
-        QToolTip::hideText();
-    else
-        QToolTip::showText(e->globalPos(), tip, this);
-    update();
+    HandlerGuard::run([&] {
+        lastMouse = QPoint(truncated(e->localPos().x()), truncated(e->localPos().y()));
+        hoverTimer->start();
+        if (histogramDialog) {
+            histogramDialog->close();
+            delete histogramDialog;
+            histogramDialog = nullptr;
+        }
+        for (SortTriangle* triangle : sortTriangles.items)
+            triangle->highlighted = triangle->contains(lastMouse.x(), lastMouse.y());
+        for (BinItem* item : shownCache) {
+            item->highlighted = false;
+            item->auxValue = 0;
+        }
+        hoveredCells = cellsAt(lastMouse.x(), lastMouse.y());
+        QString tip;
+        for (qint32 cell : hoveredCells) {
+            BinItem* item = cellItem(cell);
+            item->highlighted = true;
+            item->auxValue = 1;
+            const double share = roundTo(shareOf(item), 3) * 100;
+            tip = QStringLiteral("Event: ") + (item->name.isEmpty() ? QStringLiteral("Default") : item->name)
+                  + QStringLiteral(" (") + QString::number(share, 'g', 6) + QStringLiteral("%)");
+        }
+        if (tip.isEmpty())
+            QToolTip::hideText();
+        else
+            QToolTip::showText(e->globalPos(), tip, this);
+        update();
+    });
 }
 
 void SequenceWidget::leaveEvent(QEvent* e)
@@ -2373,104 +2395,119 @@ void SequenceWidget::leaveEvent(QEvent* e)
 
 void SequenceWidget::paintEvent(QPaintEvent* e)
 {
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing, true);
-    painter.fillRect(rect(), Qt::white);
-    QPen pen;
-    QBrush brush;
-    // Only the cells in the part to paint (and a little around it, for the
-    // edges' pens), column by column in the layout's order.
-    const int columns = cellColumns();
-    if (columns > 0 && laidStep > 0) {
-        const QRect area = e->rect();
-        const int from = std::max(0, int(std::floor((area.left() - laidLeft) / laidStep)) - 1);
-        const int to = std::min(columns - 1, int(std::floor((area.right() - laidLeft) / laidStep)) + 1);
-        std::vector<qint32> cells;
-        BinItem scratch(nullptr, this);
-        for (int k = from; k <= to; ++k) {
-            cells.clear();
-            cellsIn(k, area.top() - 2.0, area.bottom() + 2.0, cells);
-            for (qint32 cell : cells) {
-                auto cached = shownCache.constFind(cell);
-                BinItem* item = cached != shownCache.constEnd() ? cached.value() : nullptr;
-                if (!item) {
-                    if (runsLaidOut)
-                        fillRunCell(scratch, cell, k, false);
-                    else
-                        fillStateCell(scratch, cell, k, false);
-                    item = &scratch;
+    HandlerGuard::paint(this, [&] {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing, true);
+        painter.fillRect(rect(), Qt::white);
+        QPen pen;
+        QBrush brush;
+        // Only the cells in the part to paint (and a little around it, for the
+        // edges' pens), column by column in the layout's order.
+        const int columns = cellColumns();
+        if (columns > 0 && laidStep > 0) {
+            const QRect area = e->rect();
+            const int from = std::max(0, int(std::floor((area.left() - laidLeft) / laidStep)) - 1);
+            const int to = std::min(columns - 1, int(std::floor((area.right() - laidLeft) / laidStep)) + 1);
+            std::vector<qint32> cells;
+            BinItem scratch(nullptr, this);
+            for (int k = from; k <= to; ++k) {
+                cells.clear();
+                cellsIn(k, area.top() - 2.0, area.bottom() + 2.0, cells);
+                for (qint32 cell : cells) {
+                    auto cached = shownCache.constFind(cell);
+                    BinItem* item = cached != shownCache.constEnd() ? cached.value() : nullptr;
+                    if (!item) {
+                        if (runsLaidOut)
+                            fillRunCell(scratch, cell, k, false);
+                        else
+                            fillStateCell(scratch, cell, k, false);
+                        item = &scratch;
+                    }
+                    if (item->visible)
+                        item->paint(&painter, pen, brush);
                 }
-                if (item->visible)
-                    item->paint(&painter, pen, brush);
             }
         }
-    }
-    for (SortTriangle* triangle : sortTriangles.items) {
-        pen = QPen();
-        pen.setWidth(1);
-        triangle->paint(&painter, pen, brush);
-    }
-    QPen overlayPen(Qt::black, 2, drawLines ? Qt::SolidLine : Qt::NoPen);
-    QBrush overlayBrush(OVERLAY_FILL, drawLines ? Qt::NoBrush : Qt::SolidPattern);
-    painter.setPen(overlayPen);
-    painter.setBrush(overlayBrush);
-    for (const QPainterPath& path : overlayPaths.items)
-        painter.drawPath(path);
+        for (SortTriangle* triangle : sortTriangles.items) {
+            pen = QPen();
+            pen.setWidth(1);
+            triangle->paint(&painter, pen, brush);
+        }
+        QPen overlayPen(Qt::black, 2, drawLines ? Qt::SolidLine : Qt::NoPen);
+        QBrush overlayBrush(OVERLAY_FILL, drawLines ? Qt::NoBrush : Qt::SolidPattern);
+        painter.setPen(overlayPen);
+        painter.setBrush(overlayBrush);
+        for (const QPainterPath& path : overlayPaths.items)
+            painter.drawPath(path);
+    });
 }
 
 void SequenceWidget::resizeEvent(QResizeEvent* e)
 {
     QWidget::resizeEvent(e);
-    computeGeometry();
-    update();
+    HandlerGuard::run([&] {
+        computeGeometry();
+        update();
+    });
 }
 
 void SequenceWidget::inspect()
 {
-    auto* dialog = new InspectWidget(owner, clickedEvents, nullptr);
-    dialog->exec();
-    delete dialog;
+    HandlerGuard::run([&] {
+        std::unique_ptr<InspectWidget> dialog(new InspectWidget(owner, clickedEvents, nullptr));
+        dialog->exec();
+    });
 }
 
 void SequenceWidget::inspectFreq()
 {
-    BinItem* hovered = nullptr;
-    for (qint32 cell : hoveredCells) {
-        BinItem* item = cellItem(cell);
-        if (item->highlighted) {
-            hovered = item;
-            break;
+    HandlerGuard::run([&] {
+        BinItem* hovered = nullptr;
+        for (qint32 cell : hoveredCells) {
+            BinItem* item = cellItem(cell);
+            if (item->highlighted) {
+                hovered = item;
+                break;
+            }
         }
-    }
-    if (!hovered || !hovered->visible)
-        return;
-    const TList<QSharedPointer<Packet>> events = eventsOf(hovered);
-    if (events.isEmpty())
-        return;
-    if (owner) {
-        auto* packets = new PacketsEvent(this, events, {QStringLiteral("hover")});
-        QCoreApplication::sendEvent(owner, packets);
-        delete packets;
-    }
-    // A dialog left from the last inspection (the mouse has not moved since)
-    // shows other events: a new one replaces it, made before the old one
-    // goes, so that out of memory the member never points at a freed one.
-    auto* dialog = new HistogramWidget(DST_ATTRIBUTE, owner, events, this);
-    delete histogramDialog;
-    histogramDialog = dialog;
-    connect(histogramDialog, &HistogramWidget::hoverQuery, this, &SequenceWidget::hoverQuery);
-    histogramDialog->adjustSize();
-    const int x = lastMouse.x();
-    const int y = lastMouse.y();
-    const int dx = std::max(0, histogramDialog->width() + x - width());
-    const int dy = std::max(0, histogramDialog->height() + y - height());
-    ScreenPlacement::moveOnScreen(histogramDialog, mapToGlobal(QPoint(x - (dx + 5), y - (dy + 5))),
-                                  mapToGlobal(lastMouse));
-    histogramDialog->exec();
-    delete currentQuery;
-    currentQuery = nullptr;
-    overlayPaths.clear();
-    update();
+        if (!hovered || !hovered->visible)
+            return;
+        const TList<QSharedPointer<Packet>> events = eventsOf(hovered);
+        if (events.isEmpty())
+            return;
+        if (owner) {
+            const std::unique_ptr<PacketsEvent> packets(new PacketsEvent(this, events, {QStringLiteral("hover")}));
+            QCoreApplication::sendEvent(owner, packets.get());
+        }
+        // A dialog left from the last inspection (the mouse has not moved
+        // since) shows other events: a new one replaces it, made before the
+        // old one goes, so that out of memory the member never points at a
+        // freed one.
+        auto* dialog = new HistogramWidget(DST_ATTRIBUTE, owner, events, this);
+        delete histogramDialog;
+        histogramDialog = dialog;
+        connect(histogramDialog, &HistogramWidget::hoverQuery, this, &SequenceWidget::hoverQuery);
+        histogramDialog->adjustSize();
+        const int x = lastMouse.x();
+        const int y = lastMouse.y();
+        const int dx = std::max(0, histogramDialog->width() + x - width());
+        const int dy = std::max(0, histogramDialog->height() + y - height());
+        ScreenPlacement::moveOnScreen(histogramDialog, mapToGlobal(QPoint(x - (dx + 5), y - (dy + 5))),
+                                      mapToGlobal(lastMouse));
+        const unsigned long failures = HandlerGuard::failures();
+        histogramDialog->exec();
+        if (HandlerGuard::failures() != failures) {
+            // Something in the dialog's loop ran out of memory: what it
+            // shows may be half an answer, and it goes now rather than at
+            // the next mouse move.
+            delete histogramDialog;
+            histogramDialog = nullptr;
+        }
+        delete currentQuery;
+        currentQuery = nullptr;
+        overlayPaths.clear();
+        update();
+    });
 }
 
 void SequenceWidget::selectSequences()
@@ -2479,9 +2516,11 @@ void SequenceWidget::selectSequences()
 
 void SequenceWidget::setDrawLines(bool on)
 {
-    drawLines = on;
-    computeGeometry();
-    repaint();
+    HandlerGuard::run([&] {
+        drawLines = on;
+        computeGeometry();
+        repaint();
+    });
 }
 
 void SequenceWidget::hoverTimeOut()
@@ -2491,31 +2530,40 @@ void SequenceWidget::hoverTimeOut()
 
 void SequenceWidget::hoverQuery(ParseNode* query)
 {
+    // The query is the view's from here on, whatever follows.
     if (query != currentQuery)
         delete currentQuery;
     currentQuery = query;
-    computeGeometry();
-    repaint();
+    HandlerGuard::run([&] {
+        computeGeometry();
+        repaint();
+    });
 }
 
 void SequenceWidget::setItemSize(int size)
 {
-    itemWidth = size;
-    updateMinimumWidth();
-    computeGeometry();
-    update();
+    HandlerGuard::run([&] {
+        itemWidth = size;
+        updateMinimumWidth();
+        computeGeometry();
+        update();
+    });
 }
 
 void SequenceWidget::setVItemSize(int percent)
 {
-    topOffset = truncated(percent / 100.0 * (height() - 2 * leftMargin) + leftMargin);
-    computeGeometry();
-    update();
+    HandlerGuard::run([&] {
+        topOffset = truncated(percent / 100.0 * (height() - 2 * leftMargin) + leftMargin);
+        computeGeometry();
+        update();
+    });
 }
 
 void SequenceWidget::setMergeMode(bool on)
 {
-    mergeMode = on;
-    computeGeometry();
-    update();
+    HandlerGuard::run([&] {
+        mergeMode = on;
+        computeGeometry();
+        update();
+    });
 }

@@ -1,4 +1,6 @@
+#include "DebugCapture.h"
 #include "Restore.h"
+#include "RuleWindow.h"
 #include "SequenceFixture.h"
 #include "TestRegistry.h"
 #include "ThreadsSetting.h"
@@ -18,6 +20,7 @@
 #include "views/sequences/RuleOverviewWidget.h"
 
 #include <QMouseEvent>
+#include <QRegularExpression>
 #include <QToolTip>
 #include <QtTest>
 
@@ -129,6 +132,8 @@ private slots:
     void partsCountAsOneWalk();
     void manyGlyphsCountedLater_data();
     void manyGlyphsCountedLater();
+    void laterCountIsOfTheCellsItWasAskedFor_data();
+    void laterCountIsOfTheCellsItWasAskedFor();
 };
 
 void RuleOverviewWidgetTest::noCellsGiveTheRoot()
@@ -440,6 +445,91 @@ void RuleOverviewWidgetTest::manyGlyphsCountedLater()
     }
     QCOMPARE(m.count(QString()), 3);
     QCOMPARE(m.drawn(), QStringList({":200", "A:67", "C:133"}));
+}
+
+void RuleOverviewWidgetTest::laterCountIsOfTheCellsItWasAskedFor_data()
+{
+    // What the analyst does next, queued while the rules were applied or
+    // after a pause.
+    QTest::addColumn<QString>("next");
+    QTest::newRow("stack") << "stack";
+    QTest::newRow("glyph size") << "glyph size";
+    QTest::newRow("row order") << "row order";
+    QTest::newRow("regroup") << "regroup";
+    QTest::newRow("rules applied again") << "rules";
+    QTest::newRow("a rule hidden, nothing rebuilt") << "hide rule";
+    QTest::newRow("multi-match off, nothing rebuilt") << "multi off";
+}
+
+namespace {
+
+// The main window with its rules applied (RuleWindow); they are applied
+// again (the rule overview's count put off, as for a large matrix), then
+// `next` is done at once or once that count has been made. `out` gets the
+// overview's nodes and drawn items at the end, then its root count and the
+// number of items of the matrix's cells right after the rules were applied.
+void afterRulesThen(const QString& next, bool pause, QStringList& out)
+{
+    DebugCapture capture;
+    capture.setForward(false);
+    const MessageAsker::Handler previous =
+        MessageAsker::setHandler([](const MessageAsker::Request&) { return QMessageBox::Ok; });
+    showMulti = true;
+    {
+        rulewindow::RuleWindow w;
+        w.applyRules();
+        int items = 0;
+        for (BinCell* cell : w.view->cells.items)
+            items += cell->items().size();
+        QVERIFY(w.overview->countPending());
+        if (pause)
+            QTRY_VERIFY_WITH_TIMEOUT(!w.overview->countPending(), 5000);
+
+        if (next == QLatin1String("stack"))
+            w.view->setStack(true);
+        else if (next == QLatin1String("glyph size"))
+            w.view->setItemSize(20);
+        else if (next == QLatin1String("row order"))
+            w.view->setCluster(QStringLiteral("Alphabetical"));
+        else if (next == QLatin1String("regroup"))
+            w.view->changeYAxis2(QStringLiteral("kind"));
+        else if (next == QLatin1String("rules"))
+            w.applyRules();
+        else if (next == QLatin1String("hide rule"))
+            w.store->rules.items.front().visible = false;
+        else if (next == QLatin1String("multi off"))
+            showMulti = false;
+        QTRY_VERIFY_WITH_TIMEOUT(!w.overview->countPending(), 5000);
+        out << nodes(*w.overview);
+        for (const BinItem* item : w.overview->items.items)
+            out << QStringLiteral("%1:%2").arg(item->name).arg(int(item->width() + 0.5));
+        out << QString::number(w.overview->counts.value(w.overview->root)) << QString::number(items);
+    }
+    showMulti = true;
+    MessageAsker::setHandler(previous);
+}
+
+} // namespace
+
+// A count put off after the rules were applied is of the cells as they
+// were then, with the rules and options then, whether the next click comes
+// at once or after a pause.
+void RuleOverviewWidgetTest::laterCountIsOfTheCellsItWasAskedFor()
+{
+    QFETCH(QString, next);
+    Restore<int> later(RuleOverviewWidget::laterFrom, 1);
+    QStringList paused;
+    afterRulesThen(next, true, paused);
+    QVERIFY(!QTest::currentTestFailed());
+    QStringList queued;
+    afterRulesThen(next, false, queued);
+    QVERIFY(!QTest::currentTestFailed());
+    QCOMPARE(queued, paused);
+    // The glyphs the rules made are counted.
+    QVERIFY2(!paused.filter(QRegularExpression(QStringLiteral("^Gray\\.C \\d"))).isEmpty(), qPrintable(paused.join('|')));
+    // Counted before the rows were stacked: every item of the cells.
+    if (next == QLatin1String("stack"))
+        QCOMPARE(paused.at(paused.size() - 2), paused.last());
 }
 
 LUMIVANE_TEST(RuleOverviewWidgetTest)

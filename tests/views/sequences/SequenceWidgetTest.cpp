@@ -4,6 +4,7 @@
 #include "TestRegistry.h"
 
 #include "core/Constants.h"
+#include "core/HandlerGuard.h"
 #include "core/DeferredRelease.h"
 #include "events/ContextEvent.h"
 #include "events/EventType.h"
@@ -262,6 +263,8 @@ private slots:
     void sequencesLetGoWhileCopied();
     void copiesLetGoInTheBackground_data();
     void copiesLetGoInTheBackground();
+    void failureInAnotherHandlerOfTheLoop_data();
+    void failureInAnotherHandlerOfTheLoop();
 };
 
 void SequenceWidgetTest::stackedRowShare()
@@ -1572,6 +1575,136 @@ void SequenceWidgetTest::copiesLetGoInTheBackground()
     sendGlyphs(fresh.get(), next);
     QCOMPARE(rowTexts(*view), rowTexts(*fresh));
     QCOMPARE(describe(*view), describe(*fresh));
+}
+
+namespace {
+
+// A view whose paint runs out of memory, as a paint does that cannot have
+// the memory for its picture.
+class FailingPaint : public QWidget
+{
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        HandlerGuard::paint(this, [] { throw std::bad_alloc(); });
+    }
+};
+
+} // namespace
+
+void SequenceWidgetTest::failureInAnotherHandlerOfTheLoop_data()
+{
+    // The loop: the alignment's progress, which lets events through, or
+    // the histogram dialog that "Inspect frequencies.." runs. The failure:
+    // none, one before the loop, a handler or a paint that ran out of
+    // memory while the loop ran (each ended in its own guard).
+    QTest::addColumn<QString>("loop");
+    QTest::addColumn<QString>("failure");
+    QTest::newRow("alignment, nothing fails") << "alignment" << "none";
+    QTest::newRow("alignment, a failure before it") << "alignment" << "before";
+    QTest::newRow("alignment, a handler fails meanwhile") << "alignment" << "handler";
+    QTest::newRow("alignment, a paint fails meanwhile") << "alignment" << "paint";
+    QTest::newRow("histogram dialog, nothing fails") << "histogram" << "none";
+    QTest::newRow("histogram dialog, a handler fails meanwhile") << "histogram" << "handler";
+}
+
+// An operation that lets events through fails as a whole when anything
+// ran out of memory while it did, though the failure was ended elsewhere:
+// the alignment stops with its rollback and its message, the histogram
+// dialog goes with its query; a failure before the loop changes nothing.
+void SequenceWidgetTest::failureInAnotherHandlerOfTheLoop()
+{
+    QFETCH(QString, loop);
+    QFETCH(QString, failure);
+    Glyphs glyphs;
+    auto view = makeView(glyphs);
+    DebugCapture capture;
+    capture.setForward(false);
+    const Rows input = glyphs.rows({"A B C D", "A B C E", "A C D E", "F", "A B C E"});
+    sendGlyphs(view.get(), input);
+    const QStringList unaligned = rowTexts(*view);
+    // What an alignment that never failed shows.
+    QStringList aligned;
+    {
+        auto reference = makeView(glyphs);
+        sendGlyphs(reference.get(), input);
+        reference->setMSA(true);
+        aligned = rowTexts(*reference);
+    }
+    QVERIFY(aligned != unaligned);
+    view->progressDelay = 0;
+    view->progressInterval = 0;
+
+    Messages messages;
+    FailingPaint painted;
+    painted.resize(20, 20);
+    auto fail = [&]() {
+        if (failure == QLatin1String("paint"))
+            painted.grab();
+        else
+            HandlerGuard::run([] { throw std::bad_alloc(); });
+    };
+    if (failure == QLatin1String("before"))
+        fail();
+    const unsigned long failuresBefore = HandlerGuard::failures();
+    bool failed = false;
+    QTimer during;
+    during.setSingleShot(true);
+    connect(&during, &QTimer::timeout, view.get(), [&]() {
+        if (failure == QLatin1String("handler") || failure == QLatin1String("paint")) {
+            fail();
+            failed = true;
+        }
+        if (view->histogramDialog)
+            view->histogramDialog->reject();
+    });
+    const bool fails = failure == QLatin1String("handler") || failure == QLatin1String("paint");
+    QSignalSpy dropped(view.get(), &SequenceWidget::alignmentDropped);
+
+    if (loop == QLatin1String("alignment")) {
+        during.start(0);
+        view->setMSA(true);
+        QCOMPARE(failed, fails);
+        QCOMPARE(HandlerGuard::failures() - failuresBefore, fails ? 1UL : 0UL);
+        QCoreApplication::processEvents();
+        QStringList said;
+        for (const MessageAsker::Request& box : messages.requests)
+            said << box.title + QStringLiteral(": ") + box.text;
+        if (!fails) {
+            QVERIFY(view->msaOn);
+            QCOMPARE(rowTexts(*view), aligned);
+            QCOMPARE(dropped.count(), 0);
+            QVERIFY2(said.filter(QStringLiteral("Multiple Sequence Alignment")).isEmpty(), qPrintable(said.join('|')));
+            return;
+        }
+        // Stopped as out of memory: unaligned, switched off, said once.
+        QVERIFY(!view->msaOn);
+        QCOMPARE(dropped.count(), 1);
+        QCOMPARE(rowTexts(*view), unaligned);
+        QCOMPARE(view->countOf(0), 5);
+        QVERIFY(view->findChildren<QProgressDialog*>().isEmpty());
+        const QStringList alignment = said.filter(QStringLiteral("Multiple Sequence Alignment: "));
+        QCOMPARE(alignment.size(), 1);
+        QVERIFY2(alignment.first().contains(QStringLiteral("ran out of memory and was stopped")),
+                 qPrintable(alignment.first()));
+        QVERIFY2(said.size() <= 2, qPrintable(said.join('|')));
+        // Again, with nothing failing: aligned as by a run that never failed.
+        view->setMSA(true);
+        QVERIFY(view->msaOn);
+        QCOMPARE(rowTexts(*view), aligned);
+        return;
+    }
+
+    const QList<BinItem*> first = column(*view, 0);
+    mouse(view.get(), QEvent::MouseMove, centre(first[0]));
+    during.start(0);
+    view->inspectFreq();
+    QCOMPARE(failed, fails);
+    QVERIFY(!view->currentQuery);
+    QVERIFY(view->overlayPaths.isEmpty());
+    // Kept until the next mouse move after a whole inspection only.
+    QCOMPARE(view->histogramDialog != nullptr, !fails);
+    QVERIFY(!view->grab().isNull());
 }
 
 LUMIVANE_TEST(SequenceWidgetTest)
