@@ -251,10 +251,12 @@ void ChartOptionsWidget::runGuarded(const char* action, void (*run)(void*), void
             ranOut = true;
         }
     }
-    if (!ranOut)
-        return;
-    failedWhileOpen = true;
-    if (LineChart::failurePending())
+    // A chart that ran out of memory recovered by itself; its message is
+    // held back until the change ends.
+    const bool chartFailed = LineChart::failurePending();
+    if (ranOut || chartFailed)
+        failedWhileOpen = true;
+    if (!ranOut || chartFailed)
         return;
     try {
         MessageAsker::notify(QMessageBox::Warning, QStringLiteral("Failed to change the chart options"),
