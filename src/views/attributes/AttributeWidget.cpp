@@ -887,8 +887,15 @@ void AttributeWidget::showHover(const TList<ScentedWidget*>& shown, QSet<QShared
                                 const QSet<QSharedPointer<Packet>>& records)
 {
     hovered.swap(events);
-    for (ScentedWidget* histogram : shown.items)
-        histogram->highlightHovered(records);
+    // Marking allocates nothing; a histogram that finds no memory to draw
+    // its marks leaves the panel without histograms.
+    try {
+        for (ScentedWidget* histogram : shown.items)
+            histogram->highlightHovered(records);
+    } catch (const std::bad_alloc&) {
+        dropped = true;
+        throw;
+    }
 }
 
 void AttributeWidget::setSelectedPackets(TList<QSharedPointer<Packet>> events)
@@ -974,14 +981,21 @@ void AttributeWidget::clearSliders(bool flag)
 {
     waitForJobs();
     const TList<ScentedWidget*> shown = histograms();
-    if (context) {
-        AnnotatedLocker lock(ScentedWidget::filterMutex());
-        context->valueSets.clear();
-        context->conversationValueSets.clear();
-    }
-    for (ScentedWidget* histogram : shown.items) {
-        histogram->sliderDragMove(0.0, 1.0, flag);
-        histogram->update();
+    // From here on the filters change: sliders reset in part leave the
+    // panel without histograms.
+    try {
+        if (context) {
+            AnnotatedLocker lock(ScentedWidget::filterMutex());
+            context->valueSets.clear();
+            context->conversationValueSets.clear();
+        }
+        for (ScentedWidget* histogram : shown.items) {
+            histogram->sliderDragMove(0.0, 1.0, flag);
+            histogram->update();
+        }
+    } catch (const std::bad_alloc&) {
+        dropped = true;
+        throw;
     }
 }
 

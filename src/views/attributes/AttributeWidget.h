@@ -230,13 +230,14 @@ private:
     // Puts the job in place of the last one and starts it; allocates
     // nothing. `keep`: nothing was changed for it before (SelectionWork).
     void startSelection(std::unique_ptr<SelectionWork> work, bool keep);
-    // The hover put in place on the histograms shown; allocates nothing.
+    // The hover put in place on the histograms shown.
     void showHover(const TList<ScentedWidget*>& shown, QSet<QSharedPointer<Packet>>& events,
                    const QSet<QSharedPointer<Packet>>& records);
     void clearSliders(bool flag);
 
     int actionDepth = 0;
-    // Set when the panel was emptied inside a guarded action.
+    // Set when the panel was emptied inside a guarded action, or when the
+    // action changed it in part (the panel is then emptied).
     bool dropped = false;
 
     GlyphStore* store() const;
