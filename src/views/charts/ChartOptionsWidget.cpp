@@ -275,11 +275,10 @@ QSize ChartOptionsWidget::sizeHint() const
 
 void ChartOptionsWidget::done(int result)
 {
-    // Reached from the dialog's keys and its close: nothing gets out.
-    HandlerGuard::run([&] {
-        giveBack();
-        QDialog::done(result);
-    });
+    // Reached from the dialog's keys and its close: the controls go back
+    // (or the user is told), and the dialog closes in any case.
+    HandlerGuard::run([&] { giveBack(); });
+    QDialog::done(result);
 }
 
 int ChartOptionsWidget::exec()

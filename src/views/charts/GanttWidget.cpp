@@ -2,9 +2,9 @@
 
 #include "app/ControlWidget.h"
 #include "app/MessageAsker.h"
-#include "core/HandlerGuard.h"
 #include "core/Constants.h"
 #include "core/DisplayText.h"
+#include "core/HandlerGuard.h"
 #include "core/Packet.h"
 #include "core/Saturate.h"
 #include "core/TVariant.h"
