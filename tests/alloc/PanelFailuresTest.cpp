@@ -275,6 +275,138 @@ void attempt(Action& act, const QString& title, const QStringList& once, long n,
              qPrintable(QStringLiteral("failure point %1 leaves a widget behind").arg(n)));
 }
 
+// Forty-eight events in eight traces: a text attribute with a value for
+// each event (its histogram marks that it shows only part of them), one of
+// three values and a range.
+Data wideLog()
+{
+    QList<QStringList> rows;
+    QList<int> traces;
+    const QStringList protos{QStringLiteral("tcp"), QStringLiteral("udp"), QStringLiteral("dns")};
+    for (int i = 0; i < 48; ++i) {
+        rows.append({QString::number(1600000000 + 7 * i), QStringLiteral("10.0.1.%1").arg(i), protos.at(i % 3),
+                     QString::number(60 + 37 * (i % 11))});
+        traces.append(1 + i % 8);
+    }
+    return attributes::make({"frame.time_epoch", "ip.src", "proto", "frame.len"}, {1, 3, 3, 1}, rows, traces);
+}
+
+// A selection of other views reaching a panel whose histograms show an
+// earlier one, applied on the panel's pool: what it shows afterwards, the
+// drawing of every histogram included.
+struct SelectionScene
+{
+    Data data = wideLog();
+    std::unique_ptr<RibbonAttributeWidget> ribbon;
+    AttributeWidget* panel = nullptr;
+    Packets chosen;
+    Packets handed;
+    std::unique_ptr<PacketsEvent> event;
+
+    explicit SelectionScene(bool traces)
+    {
+        ribbon.reset(new RibbonAttributeWidget(data.control.get(), traces, nullptr));
+        panel = ribbon->panel;
+        // Shown, so that every histogram draws at its size.
+        ribbon->resize(320, 400);
+        ribbon->show();
+        panel->setContext(data.context);
+        Packets first;
+        first.append(data.context->packets.at(0));
+        first.append(data.context->packets.at(9));
+        panel->setSelectedPackets(first);
+        panel->waitForJobs();
+        QCoreApplication::processEvents();
+        for (int i = 5; i < 29; i += 2)
+            chosen.append(data.context->packets.at(i));
+    }
+
+    // Made before the failures are armed.
+    void prepare(const QString& way)
+    {
+        QList<QVariant> args{QStringLiteral("select")};
+        if (way == QLatin1String("ctrl"))
+            args.append(QStringLiteral("ctrl"));
+        event.reset(new PacketsEvent(nullptr, chosen, args));
+        // Handed over as the caller's copy, made here.
+        handed = chosen;
+    }
+
+    void run(const QString& way)
+    {
+        if (way == QLatin1String("handed"))
+            panel->setSelectedPackets(std::move(handed));
+        else
+            QCoreApplication::sendEvent(panel, event.get());
+        panel->waitForJobs();
+        // The marks that a job drew on its own thread are shown here.
+        QCoreApplication::processEvents();
+    }
+
+    QStringList text()
+    {
+        QStringList out = panelText(*panel, data.context);
+        for (ScentedWidget* h : panel->histograms().items)
+            out << QStringLiteral("%1 drawn %2x%3 %4")
+                       .arg(h->attribute)
+                       .arg(h->image.width())
+                       .arg(h->image.height())
+                       .arg(qHashBits(h->image.constBits(), std::size_t(h->image.sizeInBytes())));
+        return out;
+    }
+};
+
+// One failure point of a selection's job (see selectionJob).
+void attemptSelection(const QString& way, bool traces, const QStringList& before, const QStringList& once, long n,
+                      QList<MessageAsker::Request>& boxes, bool& hit, long& messages)
+{
+    const QString where = QStringLiteral("failure point %1").arg(n);
+    {
+        SelectionScene scene(traces);
+        QCOMPARE(scene.text(), before);
+        scene.prepare(way);
+        boxes.clear();
+        {
+            failingnew::FailAt fail(n);
+            try {
+                scene.run(way);
+            } catch (...) {
+                fail.stop();
+                QTest::qFail(qPrintable(where + QStringLiteral(" escaped")), __FILE__, __LINE__);
+                return;
+            }
+            hit = fail.stop();
+        }
+        QCoreApplication::processEvents();
+        const QStringList shown = scene.text();
+        if (boxes.isEmpty()) {
+            QVERIFY2(shown == once, qPrintable(where + QStringLiteral(": nothing said, but shows ")
+                                               + firstDifference(shown, once)));
+        } else {
+            ++messages;
+            QVERIFY2(boxes.size() == 1 && boxes.first().title == QLatin1String("Failed to select events")
+                         && boxes.first().text.contains(QLatin1String("memory")),
+                     qPrintable(where + QStringLiteral(": ") + said(boxes)));
+            if (boxes.first().text.contains(QLatin1String("as before")))
+                QVERIFY2(shown == before, qPrintable(where + QStringLiteral(": said as before, but shows ")
+                                                     + firstDifference(shown, before)));
+            else
+                QVERIFY2(scene.panel->histograms().isEmpty(),
+                         qPrintable(where + QStringLiteral(": ") + said(boxes) + QStringLiteral(", but shows ")
+                                    + firstDifference(shown, once)));
+            // Laid out again, the panel shows the selection it holds.
+            if (scene.panel->histograms().isEmpty())
+                scene.panel->filterAttributes(scene.panel->filter);
+        }
+        const int told = boxes.size();
+        scene.prepare(way);
+        scene.run(way);
+        QVERIFY2(boxes.size() == told, qPrintable(where + QStringLiteral(": done again, ") + said(boxes)));
+        QVERIFY2(scene.text() == once, qPrintable(where + QStringLiteral(": done again, shows ")
+                                                  + firstDifference(scene.text(), once)));
+    }
+}
+
 } // namespace
 
 class PanelFailuresTest : public QObject
@@ -285,6 +417,8 @@ private slots:
     void initTestCase();
     void everyAllocation_data();
     void everyAllocation();
+    void selectionJob_data();
+    void selectionJob();
 };
 
 void PanelFailuresTest::initTestCase()
@@ -350,6 +484,66 @@ void PanelFailuresTest::everyAllocation()
     const long points = sweep::run(QString(QTest::currentDataTag()), [&](long n) {
         bool hit = false;
         attempt(act, title, once, n, boxes, hit, messages);
+        return hit && !QTest::currentTestFailed();
+    });
+    qInstallMessageHandler(log);
+    MessageAsker::setHandler(previous);
+    QVERIFY(!QTest::currentTestFailed());
+    qInfo().noquote() << QTest::currentDataTag() << points << "failure points," << messages
+                      << "of them stopped with the message";
+    QVERIFY(points > 0);
+}
+
+void PanelFailuresTest::selectionJob_data()
+{
+    QTest::addColumn<QString>("way");
+    QTest::addColumn<bool>("traces");
+    // From another view: the sliders are reset for it, so that a selection
+    // that does not come leaves the panel without histograms.
+    QTest::newRow("selection of another view") << "event" << false;
+    QTest::newRow("selection of another view, traces") << "event" << true;
+    // With the control key, or handed to the panel: nothing changed for it
+    // before, so that the panel keeps what it showed.
+    QTest::newRow("added selection of another view") << "ctrl" << false;
+    QTest::newRow("selection handed over") << "handed" << false;
+}
+
+// The selection's job and the histograms' jobs it starts fail allocation by
+// allocation: the histograms show the old selection or the new one, every
+// one of them drawn as a panel that never failed draws it, or none when the
+// one message says so; never some histograms marked and others not, nor
+// marks that are not drawn.
+void PanelFailuresTest::selectionJob()
+{
+    QFETCH(QString, way);
+    QFETCH(bool, traces);
+
+    QList<MessageAsker::Request> boxes;
+    const MessageAsker::Handler previous = MessageAsker::setHandler([&](const MessageAsker::Request& r) {
+        boxes.append(r);
+        return QMessageBox::Ok;
+    });
+    const QtMessageHandler log = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+
+    QStringList before;
+    QStringList once;
+    {
+        SelectionScene scene(traces);
+        before = scene.text();
+        scene.prepare(way);
+        scene.run(way);
+        once = scene.text();
+        QVERIFY2(once != before, qPrintable(once.join(QLatin1Char('|'))));
+        scene.prepare(way);
+        scene.run(way);
+        QCOMPARE(scene.text(), once);
+    }
+    QVERIFY(boxes.isEmpty());
+
+    long messages = 0;
+    const long points = sweep::run(QString(QTest::currentDataTag()), [&](long n) {
+        bool hit = false;
+        attemptSelection(way, traces, before, once, n, boxes, hit, messages);
         return hit && !QTest::currentTestFailed();
     });
     qInstallMessageHandler(log);

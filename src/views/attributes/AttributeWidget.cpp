@@ -5,6 +5,7 @@
 #include "app/SettingsWidget.h"
 #include "core/Constants.h"
 #include "core/DeferredRelease.h"
+#include "core/HandlerGuard.h"
 #include "core/Packet.h"
 #include "core/TVariant.h"
 #include "events/ContextEvent.h"
@@ -111,7 +112,9 @@ public:
         try {
             target->applySelection(records, members);
         } catch (const std::bad_alloc&) {
-            // Out of memory: the histogram keeps the marks it had.
+            // Marking the bars allocates nothing: what found no memory is
+            // their drawing, which the panel makes again once the job ends.
+            unrendered->store(true, std::memory_order_relaxed);
         }
         deferredrelease::releaseContents(records, std::size_t(records.size()));
         members = PacketSet();
@@ -126,6 +129,7 @@ public:
     QSet<QSharedPointer<Packet>> records;
     PacketSet members;
     std::atomic<int>* finished = nullptr;
+    std::atomic<bool>* unrendered = nullptr;
 };
 
 // The event a selection job that ran out of memory posts to its panel.
@@ -189,9 +193,10 @@ void AttributeWidget::SelectionWork::run()
     try {
         apply();
     } catch (const std::bad_alloc&) {
-        // Out of memory before the panel's selection changed (apply makes
-        // all it needs first). The panel waits for its jobs before it
-        // does anything, and then sees the flag; the event wakes it.
+        // Out of memory before the panel's selection or any histogram's
+        // marks changed (apply makes all it needs first). The panel waits
+        // for its jobs before it does anything, and then sees the flag;
+        // the event wakes it.
         ranOut.store(true, std::memory_order_relaxed);
         if (QEvent* event = failed; event && owner) {
             failed = nullptr;
@@ -210,6 +215,11 @@ void AttributeWidget::SelectionWork::run()
 
 void AttributeWidget::SelectionWork::apply()
 {
+    if (!owner)
+        return;
+    // Everything the selection needs is made first, one job a histogram
+    // among it: out of memory on the way, the panel's selection and every
+    // histogram's marks stay as they were.
     QSet<QSharedPointer<Packet>> set;
     set.reserve(events.size());
     for (const QSharedPointer<Packet>& p : events)
@@ -218,31 +228,28 @@ void AttributeWidget::SelectionWork::apply()
     // The histograms of the event side test membership in the flat set,
     // which holds the same events.
     const PacketSet members = traces ? PacketSet() : events;
-    if (owner) {
-        // The selection replaced goes in the background (its many nodes
-        // cost a good part of a second to free).
-        deferredrelease::releaseContents(owner->selected, std::size_t(owner->selected.size()));
-        owner->selected = std::move(set);
-        for (ScentedWidget* target : targets.items) {
-            // A job that cannot be made for want of memory is done here.
-            std::unique_ptr<MarkWork> mark;
-            try {
-                mark.reset(new MarkWork);
-                mark->records = picked;
-                mark->members = members;
-            } catch (const std::bad_alloc&) {
-                mark.reset();
-            }
-            if (!mark) {
-                target->applySelection(picked, members);
-                marked.fetch_add(1, std::memory_order_acq_rel);
-                continue;
-            }
-            mark->target = target;
-            mark->finished = &marked;
-            mark->ready.store(true, std::memory_order_release);
-            owner->pool->start(mark.release());
-        }
+    std::vector<std::unique_ptr<MarkWork>> marks;
+    marks.reserve(std::size_t(targets.size()));
+    for (ScentedWidget* target : targets.items) {
+        std::unique_ptr<MarkWork> mark(new MarkWork);
+        mark->records = picked;
+        mark->members = members;
+        mark->target = target;
+        mark->finished = &marked;
+        mark->unrendered = &unrendered;
+        marks.push_back(std::move(mark));
+    }
+
+    // In place: nothing below allocates (a job that finds no room in the
+    // pool's queue runs here). The selection and the hover replaced go in
+    // the background (their many nodes cost a good part of a second to
+    // free).
+    deferredrelease::releaseContents(owner->selected, std::size_t(owner->selected.size()));
+    owner->selected.swap(set);
+    deferredrelease::releaseContents(owner->hovered, std::size_t(owner->hovered.size()));
+    for (std::unique_ptr<MarkWork>& mark : marks) {
+        mark->ready.store(true, std::memory_order_release);
+        owner->pool->start(mark.release());
     }
 }
 
@@ -299,17 +306,34 @@ void AttributeWidget::waitForJobs()
     pool->waitForDone(-1);
     for (Work* work : works.items)
         work->done.load(std::memory_order_acquire);
-    if (selectionWork) {
-        selectionWork->done.load(std::memory_order_acquire);
-        selectionWork->marked.load(std::memory_order_acquire);
-        if (selectionWork->ranOut.exchange(false, std::memory_order_relaxed)) {
-            // The sliders may have been reset for the selection that did not
-            // come: the panel goes empty rather than show half of it.
+    if (!selectionWork)
+        return;
+    selectionWork->done.load(std::memory_order_acquire);
+    selectionWork->marked.load(std::memory_order_acquire);
+    if (selectionWork->ranOut.exchange(false, std::memory_order_relaxed)) {
+        // Nothing of the selection came. When the sliders were reset for
+        // it, the panel goes empty rather than show half of the change;
+        // else it shows what it showed.
+        const bool keep = selectionWork->keep;
+        if (!keep)
             dropCells();
-            tellOutOfMemory(this, QStringLiteral("Failed to select events"),
-                            QStringLiteral("applying a selection"), emptied());
-        }
+        tellOutOfMemory(this, QStringLiteral("Failed to select events"), QStringLiteral("applying a selection"),
+                        keep ? kept() : emptied());
+        return;
     }
+    if (selectionWork->unrendered.exchange(false, std::memory_order_relaxed)) {
+        // Every histogram is marked, but some could not draw their marks:
+        // they are drawn here (out of memory again, the user is told).
+        HandlerGuard::run([&] {
+            for (ScentedWidget* histogram : histograms().items)
+                histogram->render(true, true, nullptr);
+        });
+    }
+}
+
+QString AttributeWidget::kept()
+{
+    return QStringLiteral("shows its histograms as before.");
 }
 
 QString AttributeWidget::emptied()
@@ -351,8 +375,7 @@ void AttributeWidget::guardAction(const QString& title, const QString& action, R
     const bool empty = recovery == Recovery::Empty || dropped;
     if (empty)
         dropCells();
-    tellOutOfMemory(this, title, action,
-                    empty ? emptied() : QStringLiteral("shows its histograms as before."));
+    tellOutOfMemory(this, title, action, empty ? emptied() : kept());
 }
 
 bool AttributeWidget::ranOutOfMemory() const
@@ -864,8 +887,15 @@ void AttributeWidget::showHover(const TList<ScentedWidget*>& shown, QSet<QShared
                                 const QSet<QSharedPointer<Packet>>& records)
 {
     hovered.swap(events);
-    for (ScentedWidget* histogram : shown.items)
-        histogram->highlightHovered(records);
+    // Marking allocates nothing; a histogram that finds no memory to draw
+    // its marks leaves the panel without histograms.
+    try {
+        for (ScentedWidget* histogram : shown.items)
+            histogram->highlightHovered(records);
+    } catch (const std::bad_alloc&) {
+        dropped = true;
+        throw;
+    }
 }
 
 void AttributeWidget::setSelectedPackets(TList<QSharedPointer<Packet>> events)
@@ -874,7 +904,7 @@ void AttributeWidget::setSelectedPackets(TList<QSharedPointer<Packet>> events)
     guardAction(QStringLiteral("Failed to select events"), QStringLiteral("applying a selection"), Recovery::Keep,
                 [&] {
                     waitForJobs();
-                    startSelection(makeSelection(PacketSet::fromList(events.items)));
+                    startSelection(makeSelection(PacketSet::fromList(events.items)), true);
                     waitForJobs();
                 });
 }
@@ -885,7 +915,7 @@ void AttributeWidget::selectPackets(const PacketSet& events)
     guardAction(QStringLiteral("Failed to select events"), QStringLiteral("applying a selection"), Recovery::Keep,
                 [&] {
                     waitForJobs();
-                    startSelection(makeSelection(events));
+                    startSelection(makeSelection(events), true);
                 });
 }
 
@@ -914,11 +944,11 @@ std::unique_ptr<AttributeWidget::SelectionWork> AttributeWidget::makeSelection(c
     return work;
 }
 
-void AttributeWidget::startSelection(std::unique_ptr<SelectionWork> work)
+void AttributeWidget::startSelection(std::unique_ptr<SelectionWork> work, bool keep)
 {
     delete selectionWork;
     selectionWork = work.release();
-    hovered.clear();
+    selectionWork->keep = keep;
     selectionWork->done.store(true, std::memory_order_release);
     pool->start(selectionWork);
 }
@@ -951,14 +981,21 @@ void AttributeWidget::clearSliders(bool flag)
 {
     waitForJobs();
     const TList<ScentedWidget*> shown = histograms();
-    if (context) {
-        AnnotatedLocker lock(ScentedWidget::filterMutex());
-        context->valueSets.clear();
-        context->conversationValueSets.clear();
-    }
-    for (ScentedWidget* histogram : shown.items) {
-        histogram->sliderDragMove(0.0, 1.0, flag);
-        histogram->update();
+    // From here on the filters change: sliders reset in part leave the
+    // panel without histograms.
+    try {
+        if (context) {
+            AnnotatedLocker lock(ScentedWidget::filterMutex());
+            context->valueSets.clear();
+            context->conversationValueSets.clear();
+        }
+        for (ScentedWidget* histogram : shown.items) {
+            histogram->sliderDragMove(0.0, 1.0, flag);
+            histogram->update();
+        }
+    } catch (const std::bad_alloc&) {
+        dropped = true;
+        throw;
     }
 }
 
@@ -1012,80 +1049,93 @@ bool AttributeWidget::event(QEvent* e)
     const int type = int(e->type());
     if (type == PACKETSEVENT) {
         LUMIVANE_GUI_THREAD_ONLY();
-        QElapsedTimer timer;
-        timer.start();
-        auto* pe = static_cast<PacketsEvent*>(e);
-        const QList<QVariant>& args = pe->args;
-        const bool ctrl = args.size() > 1 && args.last().toString() == QLatin1String("ctrl");
-        const QString action = args.isEmpty() ? QString() : args.first().toString();
-        const bool hover = action == QLatin1String("hover");
-        // What the events become is made before the sliders are reset: out
-        // of memory, the panel shows what it showed.
-        guardAction(hover ? QStringLiteral("Failed to highlight events") : QStringLiteral("Failed to select events"),
-                    hover ? QStringLiteral("highlighting the events of another view")
-                          : QStringLiteral("applying the selection of another view"),
-                    Recovery::Keep, [&] {
-                        waitForJobs();
-                        if (hover) {
-                            QSet<QSharedPointer<Packet>> set = toSet(pe->eventList());
-                            const QSet<QSharedPointer<Packet>> records = mapToRecords(set, kind);
-                            const TList<ScentedWidget*> shown = histograms();
-                            if (!ctrl)
-                                clearSliders(false);
-                            showHover(shown, set, records);
-                        } else {
-                            std::unique_ptr<SelectionWork> work = makeSelection(pe->eventSet());
-                            if (!ctrl)
-                                clearSliders(false);
-                            startSelection(std::move(work));
-                        }
-                    });
-        qDebug().noquote() << "Attributewidget packet event" << action << timer.elapsed()
-                           << " mseconds";
+        // The action has its own message (guardAction); what surrounds it
+        // ends here too.
+        HandlerGuard::run([&] { packetsEvent(static_cast<PacketsEvent*>(e)); });
         e->accept();
         return true;
     }
     if (e->type() == selectionFailedType()) {
         // A selection job ran out of memory: the wait tells.
-        waitForJobs();
+        HandlerGuard::run([&] { waitForJobs(); });
         return true;
     }
     if (type == CONTEXTEVENT) {
         LUMIVANE_GUI_THREAD_ONLY();
-        QElapsedTimer timer;
-        timer.start();
-        auto* ce = static_cast<ContextEvent*>(e);
-        // An event without a context changes nothing.
-        if (!ce->contexts.isEmpty()) {
-            guardAction(QStringLiteral("Failed to show attributes"),
-                        QStringLiteral("showing the attributes of a context"), Recovery::Empty, [&] {
-                            setContext(ce->contexts.first());
-                            SettingsWidget* side = (controlWidget && controlWidget->mainWindow)
-                                                       ? controlWidget->mainWindow->settingsWidget : nullptr;
-                            if (side && side->attributeRibbon)
-                                side->attributeRibbon->refreshFilter();
-                            if (side && side->conversationRibbon)
-                                side->conversationRibbon->refreshFilter();
-                            filterAttributes(QString());
-                        });
-            update();
-        }
-        qDebug().noquote() << "AttributeWidget context event" << timer.elapsed() << " mseconds";
+        HandlerGuard::run([&] { contextEvent(static_cast<ContextEvent*>(e)); });
         e->accept();
         return true;
     }
     return QWidget::event(e);
 }
 
+void AttributeWidget::packetsEvent(PacketsEvent* pe)
+{
+    QElapsedTimer timer;
+    timer.start();
+    const QList<QVariant>& args = pe->args;
+    const bool ctrl = args.size() > 1 && args.last().toString() == QLatin1String("ctrl");
+    const QString action = args.isEmpty() ? QString() : args.first().toString();
+    const bool hover = action == QLatin1String("hover");
+    // What the events become is made before the sliders are reset: out
+    // of memory, the panel shows what it showed.
+    guardAction(hover ? QStringLiteral("Failed to highlight events") : QStringLiteral("Failed to select events"),
+                hover ? QStringLiteral("highlighting the events of another view")
+                      : QStringLiteral("applying the selection of another view"),
+                Recovery::Keep, [&] {
+                    waitForJobs();
+                    if (hover) {
+                        QSet<QSharedPointer<Packet>> set = toSet(pe->eventList());
+                        const QSet<QSharedPointer<Packet>> records = mapToRecords(set, kind);
+                        const TList<ScentedWidget*> shown = histograms();
+                        if (!ctrl)
+                            clearSliders(false);
+                        showHover(shown, set, records);
+                    } else {
+                        std::unique_ptr<SelectionWork> work = makeSelection(pe->eventSet());
+                        if (!ctrl)
+                            clearSliders(false);
+                        startSelection(std::move(work), ctrl);
+                    }
+                });
+    qDebug().noquote() << "Attributewidget packet event" << action << timer.elapsed() << " mseconds";
+}
+
+void AttributeWidget::contextEvent(ContextEvent* ce)
+{
+    QElapsedTimer timer;
+    timer.start();
+    // An event without a context changes nothing.
+    if (!ce->contexts.isEmpty()) {
+        guardAction(QStringLiteral("Failed to show attributes"), QStringLiteral("showing the attributes of a context"),
+                    Recovery::Empty, [&] {
+                        setContext(ce->contexts.first());
+                        SettingsWidget* side = (controlWidget && controlWidget->mainWindow)
+                                                   ? controlWidget->mainWindow->settingsWidget : nullptr;
+                        if (side && side->attributeRibbon)
+                            side->attributeRibbon->refreshFilter();
+                        if (side && side->conversationRibbon)
+                            side->conversationRibbon->refreshFilter();
+                        filterAttributes(QString());
+                    });
+        update();
+    }
+    qDebug().noquote() << "AttributeWidget context event" << timer.elapsed() << " mseconds";
+}
+
 void AttributeWidget::mousePressEvent(QMouseEvent* event)
 {
-    QWidget::mouseMoveEvent(event);
-    update();
+    HandlerGuard::run([&] {
+        QWidget::mouseMoveEvent(event);
+        update();
+    });
 }
 
 void AttributeWidget::resizeEvent(QResizeEvent* event)
 {
-    QWidget::resizeEvent(event);
-    frame->resize(size());
-    scrollArea->resize(size());
+    HandlerGuard::run([&] {
+        QWidget::resizeEvent(event);
+        frame->resize(size());
+        scrollArea->resize(size());
+    });
 }

@@ -16,10 +16,12 @@
 #include <type_traits>
 
 class Context;
+class ContextEvent;
 class ControlWidget;
 class GlyphStore;
 class JobPool;
 class Packet;
+class PacketsEvent;
 class QScrollArea;
 class ScentedWidget;
 
@@ -35,9 +37,9 @@ class ScentedWidget;
 // per histogram and waits until all of them have finished, so it returns
 // with every histogram computed; the pool is the panel's own, so the wait
 // never depends on other work of the program, and a job whose thread
-// cannot be started runs on the GUI thread (JobPool). A job that cannot be
-// made for want of memory is done on the GUI thread too (a histogram), or
-// not at all (a selection, which leaves the marks as they were). A
+// cannot be started runs on the GUI thread (JobPool). A histogram's job
+// that cannot be made for want of memory is done on the GUI thread too; a
+// selection makes every job it needs before it changes anything. A
 // selection that arrives in a packets event is applied on the pool too
 // (SelectionWork), without waiting: with hundreds of thousands of events
 // the sets and marks take long. Every later operation of the panel, and
@@ -50,7 +52,8 @@ class ScentedWidget;
 // as they were; one that lays the grid out again (a context, a search, an
 // order, a bin order, the scale), or a selection job that fails on the
 // pool after the sliders were reset for it, leaves the panel without
-// histograms until the next layout.
+// histograms until the next layout. A selection's job that marked a
+// histogram but could not draw it has the panel draw it again.
 class AttributeWidget : public QWidget
 {
     Q_OBJECT
@@ -101,6 +104,13 @@ public:
         std::atomic<int> marked{0};
         // Set by a job that ran out of memory before it changed anything.
         std::atomic<bool> ranOut{false};
+        // Set by a histogram's job that marked its bars but ran out of
+        // memory drawing them.
+        std::atomic<bool> unrendered{false};
+        // Set by the GUI thread when nothing of the panel changed for the
+        // selection before the job (its sliders were not reset): a job that
+        // runs out of memory then leaves the panel as it was.
+        bool keep = false;
         // Posted to the panel by such a job, so that the GUI thread tells
         // the user; made in advance, as the job has no memory to make it.
         QEvent* failed = nullptr;
@@ -140,8 +150,9 @@ public:
     // (SelectionWork); a selection in a packets event goes this way.
     void selectPackets(const PacketSet& events);
     // Waits for every job, then makes their writes visible here. A
-    // selection job that ran out of memory leaves the panel without
-    // histograms, and the user is told.
+    // selection job that ran out of memory leaves the panel as it was, or
+    // without histograms when its sliders were reset for it, and the user
+    // is told; histograms marked but not drawn are drawn here.
     void waitForJobs();
     // Whether a histogram job of the last layout ran out of memory.
     bool ranOutOfMemory() const;
@@ -205,22 +216,28 @@ private:
                      void* work);
     // The panel without histograms (and without jobs); allocates nothing.
     void dropCells() noexcept;
-    // What the message of an emptied panel says it shows.
+    // What the message of a panel left as it was, or emptied, says it shows.
+    static QString kept();
     static QString emptied();
+    // The custom events' handling.
+    void packetsEvent(PacketsEvent* event);
+    void contextEvent(ContextEvent* event);
     // The bodies of the guarded actions.
     void layoutGrid(const TList<QString>& names);
     void filterBy(const QString& text);
     // A selection job for the events; changes nothing.
     std::unique_ptr<SelectionWork> makeSelection(const PacketSet& events);
-    // Puts the job in place of the last one and starts it; allocates nothing.
-    void startSelection(std::unique_ptr<SelectionWork> work);
-    // The hover put in place on the histograms shown; allocates nothing.
+    // Puts the job in place of the last one and starts it; allocates
+    // nothing. `keep`: nothing was changed for it before (SelectionWork).
+    void startSelection(std::unique_ptr<SelectionWork> work, bool keep);
+    // The hover put in place on the histograms shown.
     void showHover(const TList<ScentedWidget*>& shown, QSet<QSharedPointer<Packet>>& events,
                    const QSet<QSharedPointer<Packet>>& records);
     void clearSliders(bool flag);
 
     int actionDepth = 0;
-    // Set when the panel was emptied inside a guarded action.
+    // Set when the panel was emptied inside a guarded action, or when the
+    // action changed it in part (the panel is then emptied).
     bool dropped = false;
 
     GlyphStore* store() const;

@@ -1,5 +1,7 @@
 #include "views/attributes/ContainerWidget.h"
 
+#include "core/HandlerGuard.h"
+
 #include <QGridLayout>
 #include <QPainter>
 #include <QVBoxLayout>
@@ -54,7 +56,9 @@ QSize ContainerWidget::sizeHint() const
 
 void ContainerWidget::paintEvent(QPaintEvent*)
 {
-    QPainter painter(this);
-    painter.setPen(Qt::NoPen);
-    painter.fillRect(QRect(0, 0, width() + 1, height() + 1), QColor(253, 253, 253));
+    HandlerGuard::paint(this, [&] {
+        QPainter painter(this);
+        painter.setPen(Qt::NoPen);
+        painter.fillRect(QRect(0, 0, width() + 1, height() + 1), QColor(253, 253, 253));
+    });
 }

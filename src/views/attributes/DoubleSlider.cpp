@@ -1,5 +1,6 @@
 #include "views/attributes/DoubleSlider.h"
 
+#include "core/HandlerGuard.h"
 #include "items/GraphicsItem.h"
 #include "views/attributes/GuiThreadCheck.h"
 #include "views/attributes/Indicator.h"
@@ -78,10 +79,14 @@ void DoubleSlider::setToValue(double v, bool relayout)
 void DoubleSlider::changeFromToValue(double f, double t)
 {
     LUMIVANE_GUI_THREAD_ONLY();
-    from = std::max(0.0, std::min(f, to - step));
-    to = std::min(1.0, std::max(from + step, t));
-    updateLayout();
-    update();
+    // Also the end of a call queued by a histogram's job: nothing gets out
+    // into the event loop. The range is set before anything that allocates.
+    HandlerGuard::run([&] {
+        from = std::max(0.0, std::min(f, to - step));
+        to = std::min(1.0, std::max(from + step, t));
+        updateLayout();
+        update();
+    });
 }
 
 void DoubleSlider::updateLayout()
@@ -144,92 +149,110 @@ void DoubleSlider::moveTimeOut()
 {
     if (!dragging)
         return;
-    emit dragMove(from, to);
-    moveTimer->stop();
+    HandlerGuard::run([&] {
+        // Stopped first: the histogram's answer to the range may take long,
+        // and a failure in it leaves no timer to report the range again.
+        moveTimer->stop();
+        emit dragMove(from, to);
+    });
 }
 
 void DoubleSlider::mousePressEvent(QMouseEvent* event)
 {
     LUMIVANE_GUI_THREAD_ONLY();
-    QWidget::mousePressEvent(event);
-    const int px = roundedPixel(event->localPos().x());
-    const int py = roundedPixel(event->localPos().y());
-    const bool fromHit = hitsFrom(px, py);
-    const bool toHit = hitsTo(px, py);
-    const bool changed = fromHit != fromHandle->selected || toHit != toHandle->selected;
-    fromHandle->selected = fromHit;
-    toHandle->selected = toHit;
-    if (changed)
-        update();
+    HandlerGuard::run([&] {
+        QWidget::mousePressEvent(event);
+        const int px = roundedPixel(event->localPos().x());
+        const int py = roundedPixel(event->localPos().y());
+        const bool fromHit = hitsFrom(px, py);
+        const bool toHit = hitsTo(px, py);
+        const bool changed = fromHit != fromHandle->selected || toHit != toHandle->selected;
+        fromHandle->selected = fromHit;
+        toHandle->selected = toHit;
+        if (changed)
+            update();
+    });
 }
 
 void DoubleSlider::mouseMoveEvent(QMouseEvent* event)
 {
     LUMIVANE_GUI_THREAD_ONLY();
-    QWidget::mouseMoveEvent(event);
-    if (moveTimer->isActive())
-        moveTimer->stop();
-    const int px = roundedPixel(event->localPos().x());
-    const int py = roundedPixel(event->localPos().y());
-    const bool fromHover = hitsFrom(px, py);
-    const bool toHover = hitsTo(px, py);
-    const bool changed = fromHover != fromHandle->highlighted || toHover != toHandle->highlighted;
-    fromHandle->highlighted = fromHover;
-    toHandle->highlighted = toHover;
-    if (!dragging && (event->buttons() & Qt::LeftButton))
-        dragging = true;
-    if (dragging) {
-        moveTimer->start(500);
-        dragTo(event);
-    }
-    if (changed)
-        update();
+    HandlerGuard::run([&] {
+        QWidget::mouseMoveEvent(event);
+        if (moveTimer->isActive())
+            moveTimer->stop();
+        const int px = roundedPixel(event->localPos().x());
+        const int py = roundedPixel(event->localPos().y());
+        const bool fromHover = hitsFrom(px, py);
+        const bool toHover = hitsTo(px, py);
+        const bool changed = fromHover != fromHandle->highlighted || toHover != toHandle->highlighted;
+        fromHandle->highlighted = fromHover;
+        toHandle->highlighted = toHover;
+        if (!dragging && (event->buttons() & Qt::LeftButton))
+            dragging = true;
+        if (dragging) {
+            moveTimer->start(500);
+            dragTo(event);
+        }
+        if (changed)
+            update();
+    });
 }
 
 void DoubleSlider::mouseReleaseEvent(QMouseEvent* event)
 {
     LUMIVANE_GUI_THREAD_ONLY();
-    QWidget::mouseReleaseEvent(event);
-    if (dragging) {
-        fromHandle->selected = false;
-        toHandle->selected = false;
-        bar->selected = false;
-        emit dragMove(from, to);
-        emit dragTimeOut(from, to);
-    }
-    dragging = false;
+    HandlerGuard::run([&] {
+        // The drag ends whatever its report meets.
+        const bool dragged = dragging;
+        dragging = false;
+        QWidget::mouseReleaseEvent(event);
+        if (dragged) {
+            fromHandle->selected = false;
+            toHandle->selected = false;
+            bar->selected = false;
+            emit dragMove(from, to);
+            emit dragTimeOut(from, to);
+        }
+    });
 }
 
 void DoubleSlider::leaveEvent(QEvent* event)
 {
     LUMIVANE_GUI_THREAD_ONLY();
-    QWidget::leaveEvent(event);
-    fromHandle->highlighted = false;
-    toHandle->highlighted = false;
-    bar->highlighted = false;
-    update();
+    HandlerGuard::run([&] {
+        QWidget::leaveEvent(event);
+        fromHandle->highlighted = false;
+        toHandle->highlighted = false;
+        bar->highlighted = false;
+        update();
+    });
 }
 
 void DoubleSlider::paintEvent(QPaintEvent* event)
 {
     LUMIVANE_GUI_THREAD_ONLY();
-    QWidget::paintEvent(event);
-    QPainter painter(this);
-    painter.fillRect(QRectF(bar->x, bar->y, bar->width(), bar->height()), QColor(177, 189, 197));
-    for (Indicator* handle : {fromHandle, toHandle}) {
-        painter.save();
-        painter.translate(handle->x, handle->y);
-        painter.scale(handle->width(), handle->height());
-        QPen pen;
-        QBrush brush;
-        handle->paint(&painter, pen, brush);
-        painter.restore();
-    }
+    HandlerGuard::paint(this, [&] {
+        QWidget::paintEvent(event);
+        QPainter painter(this);
+        painter.fillRect(QRectF(bar->x, bar->y, bar->width(), bar->height()), QColor(177, 189, 197));
+        for (Indicator* handle : {fromHandle, toHandle}) {
+            painter.save();
+            painter.translate(handle->x, handle->y);
+            painter.scale(handle->width(), handle->height());
+            QPen pen;
+            QBrush brush;
+            handle->paint(&painter, pen, brush);
+            painter.restore();
+        }
+    });
 }
 
 void DoubleSlider::resizeEvent(QResizeEvent* event)
 {
     LUMIVANE_GUI_THREAD_ONLY();
-    QWidget::resizeEvent(event);
-    updateLayout();
+    HandlerGuard::run([&] {
+        QWidget::resizeEvent(event);
+        updateLayout();
+    });
 }

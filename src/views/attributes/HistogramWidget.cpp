@@ -1,6 +1,7 @@
 #include "views/attributes/HistogramWidget.h"
 
 #include "app/ControlWidget.h"
+#include "core/HandlerGuard.h"
 #include "core/Packet.h"
 #include "core/TVariant.h"
 #include "items/BinItem.h"
@@ -24,12 +25,20 @@ HistogramWidget::HistogramWidget(const QString& attribute, ControlWidget* contro
     , plot(nullptr)
     , context(nullptr)
 {
-    // Children from the start: the dialog is whole however its counting ends.
+    // The dialog's parts first, children from the start: out of memory
+    // while they are made, the failure goes on to the opener and they go
+    // with the dialog.
     attributes = new QComboBox(this);
     tabs = new QTabWidget(this);
+    plot = new PlotWidget(attribute, control, this);
+    connect(plot, &PlotWidget::hoveredItem, this, &HistogramWidget::hoverItem);
+    tabs->addTab(plot, QStringLiteral("attributes"));
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(attributes);
+    layout->addWidget(tabs);
+
+    // Then the counting: out of memory, the dialog shows no bars and says so.
     GlyphStore* store = control ? control->glyphStore : nullptr;
-    QString shown = attribute;
-    // Out of memory, the dialog shows no bars and says so.
     bool counted = false;
     try {
         context = new Context(nullptr, QStringLiteral("temp"), packets, store, true);
@@ -48,30 +57,16 @@ HistogramWidget::HistogramWidget(const QString& attribute, ControlWidget* contro
         if (offered >= 0)
             attributes->setCurrentIndex(offered);
         else if (attributes->count() > 0)
-            shown = attributes->currentText();
+            plot->attribute = attributes->currentText();
+        plot->refreshData(context, true, true);
         counted = true;
     } catch (const std::bad_alloc&) {
     }
-
-    plot = new PlotWidget(shown, control, this);
-    connect(plot, &PlotWidget::hoveredItem, this, &HistogramWidget::hoverItem);
-    if (counted) {
-        try {
-            plot->refreshData(context, true, true);
-        } catch (const std::bad_alloc&) {
-            counted = false;
-        }
-    }
     if (!counted)
         tellOutOfMemory(this, QStringLiteral("Failed to show the histogram"), "The histogram",
-                        QStringLiteral("counting the values of ") + shown, QStringLiteral("shows no bars."));
+                        QStringLiteral("counting the values of ") + plot->attribute, QStringLiteral("shows no bars."));
 
     connect(attributes, &QComboBox::currentTextChanged, this, &HistogramWidget::setDataAttribute);
-
-    tabs->addTab(plot, QStringLiteral("attributes"));
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(attributes);
-    layout->addWidget(tabs);
 }
 
 HistogramWidget::~HistogramWidget()
@@ -96,24 +91,30 @@ ParseNode* HistogramWidget::equalityQuery(const QString& attribute, const TVaria
 
 void HistogramWidget::setDataAttribute(const QString& name)
 {
-    const QString shown = plot->attribute;
-    plot->attribute = name;
-    try {
-        plot->refreshData(context, true, true);
-    } catch (const std::bad_alloc&) {
-        // The plot shows the attribute it showed (or, when the new bars were
-        // made but could not be laid out, no bars), and the box says which.
-        const bool before = !plot->series.isEmpty();
-        if (before) {
-            plot->attribute = shown;
-            const QSignalBlocker quiet(attributes);
-            attributes->setCurrentIndex(attributes->findText(shown));
+    // The counting has its own message; what surrounds it ends here too.
+    HandlerGuard::run([&] {
+        const QString shown = plot->attribute;
+        plot->attribute = name;
+        try {
+            plot->refreshData(context, true, true);
+        } catch (const std::bad_alloc&) {
+            ranOut = true;
+            // The plot shows the attribute it showed (or, when the new bars
+            // were made but could not be laid out, no bars), and the box
+            // says which.
+            const bool before = !plot->series.isEmpty();
+            if (before)
+                plot->attribute = shown;
+            tellOutOfMemory(this, QStringLiteral("Failed to show the histogram"), "The histogram",
+                            QStringLiteral("counting the values of ") + name,
+                            before ? QStringLiteral("shows the attribute it showed.")
+                                   : QStringLiteral("shows no bars. Another attribute is counted anew."));
+            if (before) {
+                const QSignalBlocker quiet(attributes);
+                attributes->setCurrentIndex(attributes->findText(shown));
+            }
         }
-        tellOutOfMemory(this, QStringLiteral("Failed to show the histogram"), "The histogram",
-                        QStringLiteral("counting the values of ") + name,
-                        before ? QStringLiteral("shows the attribute it showed.")
-                               : QStringLiteral("shows no bars. Another attribute is counted anew."));
-    }
+    });
 }
 
 void HistogramWidget::hoverItem(BinItem* item)
@@ -122,12 +123,30 @@ void HistogramWidget::hoverItem(BinItem* item)
     // takes none) it would never be freed, so none is built.
     if (!isSignalConnected(QMetaMethod::fromSignal(&HistogramWidget::hoverQuery)))
         return;
-    // A bar without events has no value to compare with.
-    const TVariant value = item ? plot->barValue(item) : TVariant();
-    emit hoverQuery(equalityQuery(plot->attribute, value));
+    ParseNode* query = nullptr;
+    const bool made = HandlerGuard::run([&] {
+        // A bar without events has no value to compare with.
+        const TVariant value = item ? plot->barValue(item) : TVariant();
+        query = equalityQuery(plot->attribute, value);
+    });
+    if (!made)
+        ranOut = true;
+    // Out of memory, the opener is told of no bar rather than keep showing
+    // the condition of the one hovered before.
+    HandlerGuard::run([&] { emit hoverQuery(query); });
 }
 
 void HistogramWidget::leaveEvent(QEvent* event)
 {
-    QWidget::leaveEvent(event);
+    HandlerGuard::run([&] { QWidget::leaveEvent(event); });
+}
+
+int HistogramWidget::exec()
+{
+    // What runs out of memory while the dialog is open fails it as a whole:
+    // it never ends as accepted after that.
+    ranOut = false;
+    const unsigned long failures = HandlerGuard::failures();
+    const int result = QDialog::exec();
+    return ranOut || HandlerGuard::failures() != failures ? int(QDialog::Rejected) : result;
 }

@@ -37,6 +37,9 @@ public:
     // matches the events that hold it. Null for no attribute or no value.
     static ParseNode* equalityQuery(const QString& attribute, const TVariant& value);
 
+    // Rejected when anything ran out of memory while the dialog was open.
+    int exec() override;
+
     PlotWidget* plot;        // a child of the dialog
     QComboBox* attributes;   // a child of the dialog
     Context* context;        // owned: "temp" over the given events
@@ -53,4 +56,8 @@ public slots:
 
 protected:
     void leaveEvent(QEvent* event) override;
+
+private:
+    // Set by the dialog's own handlers that ran out of memory.
+    bool ranOut = false;
 };

@@ -1,6 +1,7 @@
 #include "views/attributes/PlotWidget.h"
 
 #include "core/DisplayText.h"
+#include "core/HandlerGuard.h"
 #include "core/Packet.h"
 #include "core/TVariant.h"
 #include "items/Axis.h"
@@ -308,24 +309,30 @@ void PlotWidget::setLogarithm(bool on)
 
 void PlotWidget::moveTimeOut()
 {
-    hoverTimer->stop();
-    emit hoveredItem(hoveredBins.isEmpty() ? nullptr : hoveredBins.first());
+    HandlerGuard::run([&] {
+        hoverTimer->stop();
+        emit hoveredItem(hoveredBins.isEmpty() ? nullptr : hoveredBins.first());
+    });
 }
 
 void PlotWidget::mouseMoveEvent(QMouseEvent* event)
 {
-    try {
-        hover(event);
-    } catch (const std::bad_alloc&) {
-        // Out of memory: no bar is hovered (which needs none).
-        for (BinItem* bar : hoveredBins.items)
-            bar->highlighted = false;
-        hoveredBins.clear();
-        highlightedPackets.clear();
-        update();
-        tellOutOfMemory(this, QStringLiteral("Failed to highlight events"), "The histogram",
-                        QStringLiteral("highlighting the events of a bar"), QStringLiteral("shows none highlighted."));
-    }
+    // The hover has its own message; the rest ends here too.
+    HandlerGuard::run([&] {
+        try {
+            hover(event);
+        } catch (const std::bad_alloc&) {
+            // Out of memory: no bar is hovered (which needs none).
+            for (BinItem* bar : hoveredBins.items)
+                bar->highlighted = false;
+            hoveredBins.clear();
+            highlightedPackets.clear();
+            tellOutOfMemory(this, QStringLiteral("Failed to highlight events"), "The histogram",
+                            QStringLiteral("highlighting the events of a bar"),
+                            QStringLiteral("shows none highlighted."));
+            update();
+        }
+    });
 }
 
 void PlotWidget::hover(QMouseEvent* event)
@@ -375,18 +382,20 @@ void PlotWidget::hover(QMouseEvent* event)
 
 void PlotWidget::mousePressEvent(QMouseEvent* event)
 {
-    try {
-        pick(event);
-    } catch (const std::bad_alloc&) {
-        // Out of memory: no bar is picked (which needs none).
-        for (BinItem* bar : pickedBins.items)
-            bar->selected = false;
-        pickedBins.clear();
-        pickedPackets.clear();
-        update();
-        tellOutOfMemory(this, QStringLiteral("Failed to select events"), "The histogram",
-                        QStringLiteral("picking the events of a bar"), QStringLiteral("shows none picked."));
-    }
+    HandlerGuard::run([&] {
+        try {
+            pick(event);
+        } catch (const std::bad_alloc&) {
+            // Out of memory: no bar is picked (which needs none).
+            for (BinItem* bar : pickedBins.items)
+                bar->selected = false;
+            pickedBins.clear();
+            pickedPackets.clear();
+            tellOutOfMemory(this, QStringLiteral("Failed to select events"), "The histogram",
+                            QStringLiteral("picking the events of a bar"), QStringLiteral("shows none picked."));
+            update();
+        }
+    });
 }
 
 void PlotWidget::pick(QMouseEvent* event)
@@ -454,38 +463,45 @@ void PlotWidget::pick(QMouseEvent* event)
 
 void PlotWidget::resizeEvent(QResizeEvent* event)
 {
-    ImgWidget::resizeEvent(event);
+    HandlerGuard::run([&] { ImgWidget::resizeEvent(event); });
 }
 
-void PlotWidget::paintEvent(QPaintEvent* event)
+void PlotWidget::paintEvent(QPaintEvent*)
 {
-    ImgWidget::paintEvent(event);
+    HandlerGuard::paint(this, [&] {
+        // The content image, then the overlay, as every image view paints.
+        QPainter painter(this);
+        painter.drawImage(0, 0, image);
+        painter.drawImage(0, 0, overlay);
+    });
 }
 
 void PlotWidget::mouseReleaseEvent(QMouseEvent* event)
 {
-    ImgWidget::mouseReleaseEvent(event);
+    HandlerGuard::run([&] { ImgWidget::mouseReleaseEvent(event); });
 }
 
 void PlotWidget::wheelEvent(QWheelEvent* event)
 {
-    ImgWidget::wheelEvent(event);
+    HandlerGuard::run([&] { ImgWidget::wheelEvent(event); });
 }
 
 void PlotWidget::enterEvent(QEvent* event)
 {
-    ImgWidget::enterEvent(event);
+    HandlerGuard::run([&] { ImgWidget::enterEvent(event); });
 }
 
 void PlotWidget::leaveEvent(QEvent* event)
 {
-    ImgWidget::leaveEvent(event);
-    // A bar left through the widget's edge is no longer hovered: the hover
-    // timer then reports that nothing is.
-    if (dropHovered()) {
-        QToolTip::hideText();
-        highlightedPackets.clear();
-        hoverTimer->start(HOVER_INTERVAL);
-        render(true, true, nullptr);
-    }
+    HandlerGuard::run([&] {
+        ImgWidget::leaveEvent(event);
+        // A bar left through the widget's edge is no longer hovered: the
+        // hover timer then reports that nothing is.
+        if (dropHovered()) {
+            QToolTip::hideText();
+            highlightedPackets.clear();
+            hoverTimer->start(HOVER_INTERVAL);
+            render(true, true, nullptr);
+        }
+    });
 }

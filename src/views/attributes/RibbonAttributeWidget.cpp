@@ -1,6 +1,7 @@
 #include "views/attributes/RibbonAttributeWidget.h"
 
 #include "app/ControlWidget.h"
+#include "core/HandlerGuard.h"
 #include "core/TList.h"
 #include "model/GlyphStore.h"
 #include "views/attributes/AttributeWidget.h"
@@ -100,19 +101,24 @@ QSize RibbonAttributeWidget::sizeHint() const
 
 void RibbonAttributeWidget::search()
 {
-    keyTimer->stop();
-    keyTimer->start();
+    HandlerGuard::run([&] {
+        keyTimer->stop();
+        keyTimer->start();
+    });
 }
 
 void RibbonAttributeWidget::keyTimeOut()
 {
-    panel->filterAttributes(searchBox->currentText());
-    keyTimer->stop();
+    HandlerGuard::run([&] {
+        // Stopped first: a search that fails is not tried again every 500 ms.
+        keyTimer->stop();
+        panel->filterAttributes(searchBox->currentText());
+    });
 }
 
 void RibbonAttributeWidget::refresh()
 {
-    panel->refresh(sort);
+    HandlerGuard::run([&] { panel->refresh(sort); });
 }
 
 void RibbonAttributeWidget::refreshFilter()

@@ -5,6 +5,7 @@
 #include "core/Constants.h"
 #include "core/DeferredRelease.h"
 #include "core/DisplayText.h"
+#include "core/HandlerGuard.h"
 #include "model/Context.h"
 #include "model/GlyphStore.h"
 #include "core/Packet.h"
@@ -655,8 +656,9 @@ bool ScentedWidget::render(bool renderOverlay, bool update, QImage* target)
 
     if (marker && !here && !target) {
         // Drawn again there, marker and all.
-        QMetaObject::invokeMethod(this, [this, renderOverlay]() { render(renderOverlay, true, nullptr); },
-                                  Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, renderOverlay]() { HandlerGuard::run([&] { render(renderOverlay, true, nullptr); }); },
+            Qt::QueuedConnection);
         return true;
     }
     if (renderOverlay)
@@ -693,16 +695,21 @@ void ScentedWidget::requestRepaint()
 void ScentedWidget::scheduleRender()
 {
     if (!GuiThreadCheck::onGuiThread()) {
-        QMetaObject::invokeMethod(this, "scheduleRender", Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, "queuedRender", Qt::QueuedConnection);
         return;
     }
     if (renderPending)
         return;
-    renderPending = true;
     QTimer::singleShot(RENDER_RETRY_MS, this, [this]() {
         renderPending = false;
-        render(true, true, nullptr);
+        HandlerGuard::run([&] { render(true, true, nullptr); });
     });
+    renderPending = true;
+}
+
+void ScentedWidget::queuedRender()
+{
+    HandlerGuard::run([&] { scheduleRender(); });
 }
 
 void ScentedWidget::moveSlider(double from, double to)
@@ -717,16 +724,26 @@ void ScentedWidget::moveSlider(double from, double to)
                               Q_ARG(double, from), Q_ARG(double, to));
 }
 
-void ScentedWidget::paintEvent(QPaintEvent* event)
+void ScentedWidget::paintEvent(QPaintEvent*)
 {
     LUMIVANE_GUI_THREAD_ONLY();
-    // A pool thread may be painting the images: paint them a moment later.
-    if (!AnnotatedLocker::tryLock(imageMutex)) {
-        QTimer::singleShot(RENDER_RETRY_MS, this, [this]() { update(); });
-        return;
-    }
-    ImgWidget::paintEvent(event);
-    AnnotatedLocker::unlock(imageMutex);
+    HandlerGuard::paint(this, [&] {
+        // A pool thread may be painting the images: paint them a moment later.
+        if (!AnnotatedLocker::tryLock(imageMutex)) {
+            QTimer::singleShot(RENDER_RETRY_MS, this, [this]() { HandlerGuard::run([&] { update(); }); });
+            return;
+        }
+        // Let go of however the paint ends.
+        struct Held
+        {
+            QMutex* mutex;
+            ~Held() { AnnotatedLocker::unlock(mutex); }
+        } held{imageMutex};
+        // The content image, then the overlay, as every image view paints.
+        QPainter painter(this);
+        painter.drawImage(0, 0, image);
+        painter.drawImage(0, 0, overlay);
+    });
 }
 
 void ScentedWidget::setSize(int w, int h)
@@ -759,7 +776,8 @@ void ScentedWidget::setSize(int w, int h)
 
 void ScentedWidget::relayout()
 {
-    setSize(-1, -1);
+    // Queued by a compute on a pool thread: it ends here.
+    HandlerGuard::run([&] { setSize(-1, -1); });
 }
 
 void ScentedWidget::refreshView()
@@ -827,12 +845,12 @@ void ScentedWidget::setBinSort(int mode)
 
 void ScentedWidget::setXBeginOffset(double)
 {
-    setSize(-1, -1);
+    HandlerGuard::run([&] { setSize(-1, -1); });
 }
 
 void ScentedWidget::setXEndOffset(double)
 {
-    setSize(-1, -1);
+    HandlerGuard::run([&] { setSize(-1, -1); });
 }
 
 void ScentedWidget::sliderDragTimeOut()
@@ -1168,36 +1186,41 @@ std::unique_ptr<PacketsEvent> ScentedWidget::pickedEventLocked() const
 void ScentedWidget::resizeEvent(QResizeEvent* event)
 {
     LUMIVANE_GUI_THREAD_ONLY();
-    ImgWidget::resizeEvent(event);
+    HandlerGuard::run([&] { ImgWidget::resizeEvent(event); });
 }
 
 void ScentedWidget::mouseMoveEvent(QMouseEvent* event)
 {
     LUMIVANE_GUI_THREAD_ONLY();
-    waitForJobs();
-    bool changed = false;
-    QString tip;
-    try {
-        hover(event, changed, tip);
-    } catch (const std::bad_alloc&) {
-        // Out of memory: nothing is hovered (which needs none).
-        {
-            AnnotatedLocker lock(contextMutex);
-            for (BinItem* bin : hoveredBins.items)
-                bin->highlighted = false;
-            hoveredBins.items.clear();
-            highlightedPackets.clear();
+    // The hover has its own message; what follows it (the tooltip, the
+    // overlay) ends here too.
+    HandlerGuard::run([&] {
+        waitForJobs();
+        bool changed = false;
+        QString tip;
+        try {
+            hover(event, changed, tip);
+        } catch (const std::bad_alloc&) {
+            // Out of memory: nothing is hovered (which needs none).
+            {
+                AnnotatedLocker lock(contextMutex);
+                for (BinItem* bin : hoveredBins.items)
+                    bin->highlighted = false;
+                hoveredBins.items.clear();
+                highlightedPackets.clear();
+            }
+            tellOutOfMemory(this, QStringLiteral("Failed to highlight events"),
+                            QStringLiteral("highlighting the events of a bin of ") + attribute,
+                            QStringLiteral("shows none highlighted."));
+            changed = true;
+            tip.clear();
         }
-        tellOutOfMemory(this, QStringLiteral("Failed to highlight events"),
-                        QStringLiteral("highlighting the events of a bin of ") + attribute,
-                        QStringLiteral("shows none highlighted."));
-        tip.clear();
-    }
-    if (changed)
-        QToolTip::hideText();
-    if (!tip.isEmpty())
-        QToolTip::showText(event->globalPos(), tip, this);
-    renderOverlay();
+        if (changed)
+            QToolTip::hideText();
+        if (!tip.isEmpty())
+            QToolTip::showText(event->globalPos(), tip, this);
+        renderOverlay();
+    });
 }
 
 void ScentedWidget::hover(QMouseEvent* event, bool& changed, QString& tip)
@@ -1247,15 +1270,17 @@ void ScentedWidget::hover(QMouseEvent* event, bool& changed, QString& tip)
 void ScentedWidget::mousePressEvent(QMouseEvent* event)
 {
     LUMIVANE_GUI_THREAD_ONLY();
-    waitForJobs();
-    try {
-        pick(event);
-    } catch (const std::bad_alloc&) {
-        tellOutOfMemory(this, QStringLiteral("Failed to select events"),
-                        QStringLiteral("picking the events of a bin of ") + attribute,
-                        QStringLiteral("shows the selection as before."));
-    }
-    renderOverlay();
+    HandlerGuard::run([&] {
+        waitForJobs();
+        try {
+            pick(event);
+        } catch (const std::bad_alloc&) {
+            tellOutOfMemory(this, QStringLiteral("Failed to select events"),
+                            QStringLiteral("picking the events of a bin of ") + attribute,
+                            QStringLiteral("shows the selection as before."));
+        }
+        renderOverlay();
+    });
 }
 
 void ScentedWidget::pick(QMouseEvent* event)
@@ -1354,16 +1379,20 @@ void ScentedWidget::pick(QMouseEvent* event)
 void ScentedWidget::mouseReleaseEvent(QMouseEvent* event)
 {
     LUMIVANE_GUI_THREAD_ONLY();
-    ImgWidget::mouseReleaseEvent(event);
-    renderOverlay();
+    HandlerGuard::run([&] {
+        ImgWidget::mouseReleaseEvent(event);
+        renderOverlay();
+    });
 }
 
 void ScentedWidget::leaveEvent(QEvent* event)
 {
     LUMIVANE_GUI_THREAD_ONLY();
-    {
-        AnnotatedLocker lock(contextMutex);
-        ImgWidget::leaveEvent(event);
-    }
-    renderOverlay();
+    HandlerGuard::run([&] {
+        {
+            AnnotatedLocker lock(contextMutex);
+            ImgWidget::leaveEvent(event);
+        }
+        renderOverlay();
+    });
 }

@@ -198,7 +198,9 @@ private:
     // One later render after a frame was skipped (queued to the GUI thread
     // from any other; calls from other threads go through the meta-object,
     // so the queued call is made inside Qt).
-    Q_INVOKABLE void scheduleRender();
+    void scheduleRender();
+    // The same, as a call queued from another thread reaches it.
+    Q_INVOKABLE void queuedRender();
     // setSize(-1, -1), queued by a compute that asks for a relayout.
     Q_INVOKABLE void relayout();
 

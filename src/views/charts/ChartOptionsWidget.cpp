@@ -4,6 +4,7 @@
 #include "app/ControlWidget.h"
 #include "app/MessageAsker.h"
 #include "core/DisplayText.h"
+#include "core/HandlerGuard.h"
 #include "core/Saturate.h"
 #include "editors/ColorBox.h"
 #include "events/EventType.h"
@@ -250,7 +251,12 @@ void ChartOptionsWidget::runGuarded(const char* action, void (*run)(void*), void
             ranOut = true;
         }
     }
-    if (!ranOut || LineChart::failurePending())
+    // A chart that ran out of memory recovered by itself; its message is
+    // held back until the change ends.
+    const bool chartFailed = LineChart::failurePending();
+    if (ranOut || chartFailed)
+        failedWhileOpen = true;
+    if (!ranOut || chartFailed)
         return;
     try {
         MessageAsker::notify(QMessageBox::Warning, QStringLiteral("Failed to change the chart options"),
@@ -269,8 +275,20 @@ QSize ChartOptionsWidget::sizeHint() const
 
 void ChartOptionsWidget::done(int result)
 {
-    giveBack();
+    // Reached from the dialog's keys and its close: the controls go back
+    // (or the user is told), and the dialog closes in any case.
+    HandlerGuard::run([&] { giveBack(); });
     QDialog::done(result);
+}
+
+int ChartOptionsWidget::exec()
+{
+    // What runs out of memory while the dialog is open fails it as a whole:
+    // it never ends as accepted after that.
+    failedWhileOpen = false;
+    const unsigned long failures = HandlerGuard::failures();
+    const int result = QDialog::exec();
+    return failedWhileOpen || HandlerGuard::failures() != failures ? int(QDialog::Rejected) : result;
 }
 
 int ChartOptionsWidget::side() const
@@ -329,23 +347,24 @@ void ChartOptionsWidget::giveBack()
     for (const QMetaObject::Connection& c : optionConnections)
         disconnect(c);
     optionConnections.clear();
-    // In the reverse order of borrowing, so that each goes back to its own index.
+    // In the reverse order of borrowing, so that each goes back to its own
+    // index. The destructor gives back too, where nothing may throw: each
+    // widget goes back whatever happened to the one before, and without
+    // the memory for its place in the layout it still goes back to its
+    // parent (and does not go with this dialog).
     for (int i = borrowed.size() - 1; i >= 0; --i) {
         const Borrowed& b = borrowed.at(i);
         QWidget* widget = b.widget.data();
         if (!widget)
             continue;
-        generalGrid->removeWidget(widget);
-        if (!b.parent) {
-            // It had no place: it goes back to its options object, hidden.
-            widget->setParent(nullptr);
-            widget->hide();
-            continue;
-        }
-        // The destructor gives back too, where nothing may throw: without
-        // the memory for its place in the layout, the widget still goes
-        // back to its parent (and does not go with this dialog).
         try {
+            generalGrid->removeWidget(widget);
+            if (!b.parent) {
+                // It had no place: it goes back to its options object, hidden.
+                widget->setParent(nullptr);
+                widget->hide();
+                continue;
+            }
             if (auto* box = qobject_cast<QBoxLayout*>(b.layout.data()))
                 box->insertWidget(std::min(b.index, box->count()), widget);
             else if (auto* gridHolder = qobject_cast<QGridLayout*>(b.layout.data()))
@@ -354,7 +373,7 @@ void ChartOptionsWidget::giveBack()
                 widget->setParent(b.parent);
             widget->setVisible(!b.hidden);
         } catch (const std::bad_alloc&) {
-            if (widget->parentWidget() != b.parent)
+            if (widget->parentWidget() != b.parent.data())
                 widget->setParent(b.parent);
         }
     }

@@ -57,6 +57,8 @@ public:
 
     QSize sizeHint() const override;
     void done(int result) override;
+    // Rejected when anything ran out of memory while the dialog was open.
+    int exec() override;
 
     // The side the dialog acts on: 0 left, 1 right, 2 both.
     int side() const;
@@ -200,4 +202,6 @@ private:
     QHash<TVariant, QColor> chosenColors;
     bool givenBack = false;
     int runs = 0;
+    // A change made while the dialog is open ran out of memory.
+    bool failedWhileOpen = false;
 };

@@ -4,6 +4,7 @@
 #include "app/MessageAsker.h"
 #include "core/Constants.h"
 #include "core/DisplayText.h"
+#include "core/HandlerGuard.h"
 #include "core/Packet.h"
 #include "core/Saturate.h"
 #include "core/TVariant.h"
@@ -402,8 +403,21 @@ QSize GanttWidget::sizeHint() const
 
 void GanttWidget::resizeEvent(QResizeEvent* e)
 {
-    QWidget::resizeEvent(e);
-    setSize(e->size().width(), e->size().height());
+    // The layout has its own message; the rest ends here too.
+    HandlerGuard::run([&] {
+        QWidget::resizeEvent(e);
+        setSize(e->size().width(), e->size().height());
+    });
+}
+
+void GanttWidget::paintEvent(QPaintEvent*)
+{
+    HandlerGuard::paint(this, [&] {
+        // The content image, then the overlay, as every image view paints.
+        QPainter painter(this);
+        painter.drawImage(0, 0, image);
+        painter.drawImage(0, 0, overlay);
+    });
 }
 
 BinItem* GanttWidget::barAt(int x, int y) const
@@ -528,5 +542,5 @@ void GanttWidget::updateSelection(const TList<BinItem*>& added, const TList<BinI
 
 void GanttWidget::moveTimeOut()
 {
-    hoverTimer->stop();
+    HandlerGuard::run([&] { hoverTimer->stop(); });
 }

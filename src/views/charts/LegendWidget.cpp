@@ -1,5 +1,6 @@
 #include "views/charts/LegendWidget.h"
 
+#include "core/HandlerGuard.h"
 #include "core/TVariant.h"
 
 #include <QLinearGradient>
@@ -56,6 +57,12 @@ void LegendWidget::setRange(double minimum, double maximum, const QList<QColor>&
 }
 
 void LegendWidget::paintEvent(QPaintEvent*)
+{
+    // Drawn straight onto the widget: out of memory, what was drawn stays.
+    HandlerGuard::paint(this, [this] { draw(); });
+}
+
+void LegendWidget::draw()
 {
     QPainter painter(this);
     const int h = fontMetrics().height() + 3;

@@ -33,4 +33,8 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+
+private:
+    // The legend onto the widget.
+    void draw();
 };

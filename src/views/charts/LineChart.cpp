@@ -4,6 +4,7 @@
 #include "app/MessageAsker.h"
 #include "core/Constants.h"
 #include "core/DeferredRelease.h"
+#include "core/HandlerGuard.h"
 #include "core/Packet.h"
 #include "core/Saturate.h"
 #include "events/EventType.h"
@@ -1470,10 +1471,13 @@ void LineChart::mouseReleaseEvent(QMouseEvent* e)
 
 void LineChart::dragTimeOut()
 {
-    timer->stop();
-    guarded("selecting bins", [this] {
-        selectRange(false);
-        render(false, true, nullptr);
+    // The selection has its own message; the timer's stop ends here too.
+    HandlerGuard::run([&] {
+        timer->stop();
+        guarded("selecting bins", [this] {
+            selectRange(false);
+            render(false, true, nullptr);
+        });
     });
 }
 
@@ -1506,19 +1510,32 @@ void LineChart::wheelEvent(QWheelEvent* e)
 
 void LineChart::enterEvent(QEvent* e)
 {
-    ImgWidget::enterEvent(e);
     dragging = false;
     resetDrag();
+    HandlerGuard::run([&] { ImgWidget::enterEvent(e); });
 }
 
 void LineChart::leaveEvent(QEvent* e)
 {
-    ImgWidget::leaveEvent(e);
-    if (dragging)
-        timer->stop();
-    hoverTimer->stop();
+    const bool dragged = dragging;
     dragging = false;
     resetDrag();
+    HandlerGuard::run([&] {
+        ImgWidget::leaveEvent(e);
+        if (dragged)
+            timer->stop();
+        hoverTimer->stop();
+    });
+}
+
+void LineChart::paintEvent(QPaintEvent*)
+{
+    HandlerGuard::paint(this, [&] {
+        // The content image, then the overlay, as every image view paints.
+        QPainter painter(this);
+        painter.drawImage(0, 0, image);
+        painter.drawImage(0, 0, overlay);
+    });
 }
 
 bool LineChart::event(QEvent* e)

@@ -1,6 +1,7 @@
 #include "views/charts/LineChartMiniView.h"
 
 #include "core/Constants.h"
+#include "core/HandlerGuard.h"
 #include "core/Saturate.h"
 #include "events/EventType.h"
 #include "events/RenderEvent.h"
@@ -67,27 +68,31 @@ void LineChartMiniView::setContext(Context* c, bool clearSelectionToo, bool rend
 
 void LineChartMiniView::lineTimeOut()
 {
-    if (from != sentFrom || to != sentTo) {
-        lineTimer->start();
-        // The chart recovers from running out of memory itself; the window
-        // counts as sent only once the event is made.
-        guarded("moving its time window", [this] {
-            if (chart) {
-                RenderEvent event(this, {from, to});
-                sentFrom = from;
-                sentTo = to;
-                QCoreApplication::sendEvent(chart, &event);
-            } else {
-                sentFrom = from;
-                sentTo = to;
-            }
-        });
-        return;
-    }
-    if (dragging)
-        lineTimer->start();
-    else
-        lineTimer->stop();
+    // The window's move has its own message; the timer's restart ends here
+    // too.
+    HandlerGuard::run([&] {
+        if (from != sentFrom || to != sentTo) {
+            lineTimer->start();
+            // The chart recovers from running out of memory itself; the
+            // window counts as sent only once the event is made.
+            guarded("moving its time window", [this] {
+                if (chart) {
+                    RenderEvent event(this, {from, to});
+                    sentFrom = from;
+                    sentTo = to;
+                    QCoreApplication::sendEvent(chart, &event);
+                } else {
+                    sentFrom = from;
+                    sentTo = to;
+                }
+            });
+            return;
+        }
+        if (dragging)
+            lineTimer->start();
+        else
+            lineTimer->stop();
+    });
 }
 
 void LineChartMiniView::normaliseWindow()
@@ -361,8 +366,8 @@ void LineChartMiniView::mouseMoveEvent(QMouseEvent* e)
 
 void LineChartMiniView::mouseReleaseEvent(QMouseEvent* e)
 {
-    ImgWidget::mouseReleaseEvent(e);
     dragging = false;
+    HandlerGuard::run([&] { ImgWidget::mouseReleaseEvent(e); });
 }
 
 void LineChartMiniView::wheelEvent(QWheelEvent* e)
@@ -390,17 +395,19 @@ void LineChartMiniView::wheelEvent(QWheelEvent* e)
 
 void LineChartMiniView::enterEvent(QEvent* e)
 {
-    ImgWidget::enterEvent(e);
     dragging = false;
     dragX1 = dragY1 = dragX2 = dragY2 = -1.0;
+    HandlerGuard::run([&] { ImgWidget::enterEvent(e); });
 }
 
 void LineChartMiniView::leaveEvent(QEvent* e)
 {
-    ImgWidget::leaveEvent(e);
-    hoverTimer->stop();
     dragging = false;
     dragX1 = dragY1 = dragX2 = dragY2 = -1.0;
+    HandlerGuard::run([&] {
+        ImgWidget::leaveEvent(e);
+        hoverTimer->stop();
+    });
 }
 
 bool LineChartMiniView::event(QEvent* e)

@@ -3,6 +3,7 @@
 #include "app/ControlWidget.h"
 #include "app/MainWindow.h"
 #include "app/MessageAsker.h"
+#include "core/HandlerGuard.h"
 #include "views/charts/ChartOptionsWidget.h"
 #include "views/charts/LineChart.h"
 #include "views/charts/LineChartMiniView.h"
@@ -77,6 +78,12 @@ void RibbonLineWidget::setActive(bool active, bool rebuild)
 }
 
 void RibbonLineWidget::showOptions()
+{
+    // Making the dialog has its own message; the rest ends here too.
+    HandlerGuard::run([&] { openOptions(); });
+}
+
+void RibbonLineWidget::openOptions()
 {
     MainWindow* window = owner ? owner->mainWindow : nullptr;
     EventWidget* leftMatrix = chart->eventView;

@@ -41,6 +41,8 @@ public slots:
     void showOptions();
 
 private:
+    void openOptions();
+
     QPointer<LineChart> chartGuard;
     QPointer<LineChartMiniView> miniViewGuard;
 };
