@@ -1,6 +1,7 @@
 #include "app/TextInputWidget.h"
 
 #include "app/MessageAsker.h"
+#include "core/HandlerGuard.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
@@ -38,10 +39,14 @@ TextInputWidget::TextInputWidget(ControlWidget* control, QWidget* parent)
 
 void TextInputWidget::isValid()
 {
-    if (nameEdit->text().isEmpty()) {
-        MessageAsker::ask(QMessageBox::Warning, QStringLiteral("Create selection"),
-                          QStringLiteral("The proposed name is invalid"), QMessageBox::Ok, this);
-        return;
-    }
-    accept();
+    // OK's slot. Out of memory the dialog stays open (and a caller that
+    // runs it sees the failure).
+    HandlerGuard::run([this] {
+        if (nameEdit->text().isEmpty()) {
+            MessageAsker::ask(QMessageBox::Warning, QStringLiteral("Create selection"),
+                              QStringLiteral("The proposed name is invalid"), QMessageBox::Ok, this);
+            return;
+        }
+        accept();
+    });
 }
