@@ -16,13 +16,15 @@ TextInputWidget::TextInputWidget(ControlWidget* control, QWidget* parent)
 {
     auto* layout = new QVBoxLayout(this);
 
+    // The row is the dialog's layout's as soon as it is made: out of memory
+    // after it, the dialog's taking down frees it.
     auto* row = new QHBoxLayout;
+    layout->addLayout(row);
     row->setSpacing(5);
     row->addWidget(new QLabel(QStringLiteral("name:"), this));
     nameEdit = new QLineEdit(this);
     nameEdit->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     row->addWidget(nameEdit);
-    layout->addLayout(row);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     layout->addWidget(buttons);

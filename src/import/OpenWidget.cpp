@@ -262,23 +262,40 @@ void OpenWidget::openFile()
         qDebug() << "Open file failed";
         return;
     }
+    // Filling the boxes runs their slots, which end their own running out
+    // of memory: that fails the choice too (and has been told).
+    const unsigned long failures = HandlerGuard::failures();
+    bool ranOut = false;
+    QStringList failed;
     try {
-        chooseFile(path);
+        chooseFile(path, &failed);
     } catch (const std::bad_alloc&) {
-        // Half read: the dialog forgets the file ("Open" does nothing) and
-        // says so.
+        ranOut = true;
+    }
+    const bool told = HandlerGuard::failures() != failures;
+    if (!ranOut && !told) {
+        // Told once the dialog shows the file whole.
         try {
-            clearFile();
-            updateFields();
+            warnFailed(failed);
         } catch (const std::bad_alloc&) {
-            // The stream has gone first: there is nothing to load.
+            HandlerGuard::failed();
         }
+        return;
+    }
+    // Half read: the dialog forgets the file ("Open" does nothing) and
+    // says so.
+    try {
+        clearFile();
+        updateFields();
+    } catch (const std::bad_alloc&) {
+        // The stream has gone first: there is nothing to load.
+    }
+    if (!told)
         ControlWidget::tellLoadOutOfMemory(this, path, QStringLiteral("reading its preview"),
                                            QStringLiteral("No file is chosen, and the loaded log stays as it is."));
-    }
 }
 
-void OpenWidget::chooseFile(const QString& path)
+void OpenWidget::chooseFile(const QString& path, QStringList* failed)
 {
     // The path reaches the glyph store with a completed load only: until
     // then the loaded log's store stays exactly as it is.
@@ -325,10 +342,10 @@ void OpenWidget::chooseFile(const QString& path)
     const int destination = destinationCombo->findText(QStringLiteral("ip.dst"));
     destinationCombo->setCurrentIndex(destination >= 0 ? destination : 0);
 
-    QStringList failed;
     if (stream) {
         QString problem;
-        if (!readPreview(&problem, &failed)) {
+        if (!readPreview(&problem, failed)) {
+            failed->clear();
             refuseFile(path, problem);
             return;
         }
@@ -336,8 +353,6 @@ void OpenWidget::chooseFile(const QString& path)
 
     fillAttributeTable();
     updateFields();
-    // Told once the dialog shows the file whole.
-    warnFailed(failed);
 }
 
 void OpenWidget::clearFile()

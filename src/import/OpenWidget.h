@@ -119,9 +119,11 @@ public slots:
     void abort();
 
 private:
-    // What openFile() does with the chosen path; throws std::bad_alloc,
-    // after which the dialog is to forget the file.
-    void chooseFile(const QString& path);
+    // What openFile() does with the chosen path, but for the warning about
+    // the records of the preview that gave no event (their numbers go to
+    // `failed`). Throws std::bad_alloc, after which the dialog is to forget
+    // the file.
+    void chooseFile(const QString& path, QStringList* failed);
     void readHeader();
     // Reads the preview and guesses the types; false when the log holds no
     // events, with the reason in `problem`. The numbers of the records that
