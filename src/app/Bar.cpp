@@ -1,6 +1,7 @@
 #include "app/Bar.h"
 
 #include "core/Constants.h"
+#include "core/HandlerGuard.h"
 
 #include <QPainter>
 
@@ -15,6 +16,11 @@ Bar::Bar(double value, int mode, QWidget* parent)
 }
 
 void Bar::paintEvent(QPaintEvent*)
+{
+    HandlerGuard::paint(this, [this] { draw(); });
+}
+
+void Bar::draw()
 {
     const double w = width();
     const double h = height();

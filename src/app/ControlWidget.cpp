@@ -24,6 +24,7 @@
 #include "model/LogRelease.h"
 #include "core/Packet.h"
 #include "core/ThreadStarter.h"
+#include "core/HandlerGuard.h"
 #include "core/OnExit.h"
 #include "model/ContextWorker.h"
 #include "import/ConversationPreprocessor.h"
@@ -228,6 +229,9 @@ bool ControlWidget::loadData(TList<QSharedPointer<Packet>> packets, TList<QStrin
     bool anyEvent = false;
     bool cancelled = false;
     bool ranOut = false;
+    // The load's dialogs run loops of their own: whatever runs out of memory
+    // in them fails the load, which cannot tell whether it relied on it.
+    const unsigned long failures = HandlerGuard::failures();
     try {
         store.reset(new GlyphStore);
         if (pool) {
@@ -261,9 +265,12 @@ bool ControlWidget::loadData(TList<QSharedPointer<Packet>> packets, TList<QStrin
         connect(context, &Context::setLabelText, dialog.get(), &QProgressDialog::setLabelText);
         connect(context, &Context::progress, dialog.get(), &QProgressDialog::setValue);
         computeRoot(context, dialog.get(), anyEvent, &cancelled, &ranOut);
+        QCoreApplication::sendPostedEvents(dialog.get(), QEvent::MetaCall);
     } catch (const std::bad_alloc&) {
         ranOut = true;
     }
+    if (HandlerGuard::failures() != failures)
+        ranOut = true;
 
     if (cancelled || ranOut || !context || context->cancelled) {
         progressDialog = nullptr;
@@ -294,7 +301,6 @@ bool ControlWidget::loadData(TList<QSharedPointer<Packet>> packets, TList<QStrin
     // is told first.
     bool handedOver = true;
     try {
-        QCoreApplication::sendPostedEvents(dialog.get(), QEvent::MetaCall);
         handOver(context, anyEvent ? dialog.get() : nullptr);
     } catch (const std::bad_alloc&) {
         handedOver = false;
@@ -454,8 +460,14 @@ void ControlWidget::handOver(Context* context, QProgressDialog* dialog)
         if (!dialog)
             return;
         dialog->setLabelText(QStringLiteral("Showing data: ") + text);
+        // The window's turn: the modal dialog's new value lets its events
+        // through too. A handler that ran out of memory meanwhile may have
+        // been a view's that took the log: the hand-over fails.
+        const unsigned long failures = HandlerGuard::failures();
         dialog->setValue(++stage);
         QCoreApplication::processEvents();
+        if (HandlerGuard::failures() != failures)
+            throw std::bad_alloc();
     };
 
     next(QStringLiteral("rules and navigation"));
@@ -535,24 +547,32 @@ TList<Rule> ControlWidget::loadRules(QString text)
 // ---------------------------------------------------------------------------
 // File menu
 
+// The menu's actions: each ends its own running out of memory. The dialogs
+// tell of their own failures; what is left is making them.
 void ControlWidget::openPCAP()
 {
-    OpenWidget dialog(this, dialogParent());
-    dialog.exec();
+    HandlerGuard::run([this] {
+        OpenWidget dialog(this, dialogParent());
+        dialog.exec();
+    });
 }
 
 // The converted log is not loaded: the user opens it with "Open CSV".
 void ControlWidget::convertPCAP()
 {
-    ParseWidget dialog(this, dialogParent());
-    dialog.exec();
+    HandlerGuard::run([this] {
+        ParseWidget dialog(this, dialogParent());
+        dialog.exec();
+    });
 }
 
 // SMB2 file activity of a file of quoted tshark fields to an XES event log.
 void ControlWidget::exportXes()
 {
-    Smb2XesExporter exporter(dialogParent());
-    exporter.run();
+    HandlerGuard::run([this] {
+        Smb2XesExporter exporter(dialogParent());
+        exporter.run();
+    });
 }
 
 // ---------------------------------------------------------------------------
@@ -568,25 +588,37 @@ void ControlWidget::Work::run()
 {
     // Reads the false the GUI thread stored after writing the fields.
     finished.exchange(false, std::memory_order_acq_rel);
-    if (!cancel.load(std::memory_order_acquire) && !pcapFile.isEmpty() && !packets.isEmpty()) {
-        const QStringList arguments{QStringLiteral("-r"), pcapFile, QStringLiteral("-Y"), filter};
-        auto* process = new QProcess;
-        // Nothing reads what the program prints.
-        process->setStandardOutputFile(QProcess::nullDevice());
-        process->setStandardErrorFile(QProcess::nullDevice());
-        process->start(program, arguments, QIODevice::ReadWrite);
-        for (;;) {
-            process->waitForFinished(waitStep);
-            // A program that never started is not running either.
-            if (process->state() == QProcess::NotRunning || cancel.load(std::memory_order_acquire))
-                break;
+    // A pool thread: nothing may leave it. Out of memory the program is
+    // killed (when it started) and the user is told; the job ends as usual.
+    std::unique_ptr<QProcess> process;
+    try {
+        if (!cancel.load(std::memory_order_acquire) && !pcapFile.isEmpty() && !packets.isEmpty()) {
+            const QStringList arguments{QStringLiteral("-r"), pcapFile, QStringLiteral("-Y"), filter};
+            process.reset(new QProcess);
+            // Nothing reads what the program prints.
+            process->setStandardOutputFile(QProcess::nullDevice());
+            process->setStandardErrorFile(QProcess::nullDevice());
+            process->start(program, arguments, QIODevice::ReadWrite);
+            for (;;) {
+                process->waitForFinished(waitStep);
+                // A program that never started is not running either.
+                if (process->state() == QProcess::NotRunning || cancel.load(std::memory_order_acquire))
+                    break;
+            }
+            if (cancel.load(std::memory_order_acquire)) {
+                qDebug("kill");
+                process->kill();
+                process->waitForFinished(-1);
+            }
+            process.reset();
         }
-        if (cancel.load(std::memory_order_acquire)) {
-            qDebug("kill");
+    } catch (const std::bad_alloc&) {
+        if (process && process->state() != QProcess::NotRunning) {
             process->kill();
             process->waitForFinished(-1);
         }
-        delete process;
+        process.reset();
+        HandlerGuard::failed();
     }
     // The events are the loaded log's; the job keeps none of them.
     packets.clear();
@@ -671,7 +703,7 @@ QWidget* ControlWidget::dialogParent()
 
 void ControlWidget::inspectWireShark()
 {
-    inspectFrames(nullptr);
+    HandlerGuard::run([this] { inspectFrames(nullptr); });
 }
 
 void ControlWidget::inspectFrames(const TList<QSharedPointer<Packet>>* packets)
@@ -738,16 +770,24 @@ void ControlWidget::inspectFrames(const TList<QSharedPointer<Packet>>* packets)
     if (capture.isEmpty() || events.isEmpty())
         return;
 
+    // Made before the job is given any of it (the job's fields are written
+    // anew by every run).
+    const QString filter = buildDisplayFilter(events);
     work->packets = events;
     work->pcapFile = capture;
     work->program = program;
-    work->filter = buildDisplayFilter(events);
+    work->filter = filter;
     // Busy from here on: a job waiting in the queue is not finished.
     work->finished.store(false, std::memory_order_release);
     threadPool->start(work);
 }
 
 void ControlWidget::preprocessCSV()
+{
+    HandlerGuard::run([this] { preprocess(); });
+}
+
+void ControlWidget::preprocess()
 {
     const QString title = QStringLiteral("Failed to preprocess");
     const auto refuse = [this, &title](const QString& why) {
@@ -812,14 +852,28 @@ void ControlWidget::preprocessCSV()
     if (output.isEmpty())
         return;
 
-    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     QString error;
     {
-        ConversationPreprocessor preprocessor(directory, rewriteRules, filterRules, output, this);
-        preprocessor.run();
-        error = preprocessor.errorText;
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+        OnExit cursor([]() { QGuiApplication::restoreOverrideCursor(); });
+        // The run lends the store's event attribute tables to the
+        // conversation files: out of memory on the way, the loaded log's
+        // come back here, and the run fails.
+        GlyphStore* store = glyphStore;
+        TList<QString> names = store ? store->packetAttributeNames : TList<QString>();
+        THash<QString, int> columns = store ? store->attributeColumns : THash<QString, int>();
+        try {
+            ConversationPreprocessor preprocessor(directory, rewriteRules, filterRules, output, this);
+            preprocessor.run();
+            error = preprocessor.errorText;
+        } catch (const std::bad_alloc&) {
+            if (store && store == glyphStore) {
+                std::swap(store->packetAttributeNames, names);
+                std::swap(store->attributeColumns, columns);
+            }
+            error = QStringLiteral("ran out of memory");
+        }
     }
-    QGuiApplication::restoreOverrideCursor();
     // The rewrite rules are the session's rules now: every view shows and
     // applies them, as after a rules import.
     emit rulesChanged(nullptr);
@@ -834,6 +888,10 @@ void ControlWidget::preprocessCSV()
 // ---------------------------------------------------------------------------
 // Routing
 
+// The routing's own work (reading the event's arguments, collecting its
+// targets, the question about a long selection) ends its running out of
+// memory here; each target's handling of the event is its own, guarded by
+// its own event(), and the base class's handling is Qt's.
 bool ControlWidget::event(QEvent* e)
 {
     if (!e)
@@ -874,13 +932,15 @@ void ControlWidget::routeAttribute()
 {
     if (!mainWindow)
         return;
-    if (mainWindow->leftOptions)
-        mainWindow->leftOptions->setupAxisCombos();
+    // Called, not sent: each view's refill runs under a guard of its own,
+    // so that one running out of memory leaves the others to theirs.
+    if (OptionsWidget* options = mainWindow->leftOptions)
+        HandlerGuard::run([options] { options->setupAxisCombos(); });
     SettingsWidget* side = mainWindow->settingsWidget;
     if (side) {
-        side->refreshRules();
-        if (side->attributeWidget)
-            side->attributeWidget->refresh(QString());
+        HandlerGuard::run([side] { side->refreshRules(); });
+        if (AttributeWidget* panel = side->attributeWidget)
+            HandlerGuard::run([panel] { panel->refresh(QString()); });
     }
 }
 
@@ -889,26 +949,33 @@ bool ControlWidget::routeRender(QEvent* e)
     auto* re = static_cast<RenderEvent*>(e);
     bool left = false;
     bool right = false;
-    if (!mainWindow || re->args.size() < 2 || !parseSide(re->args.at(1), &left, &right))
-        return false;
-    const QString kind = re->args.at(0).toString();
-    QList<QObject*> targets;
-    if (kind == QLatin1String("LineWidget")) {
-        for (RibbonLineWidget* ribbon : {left ? mainWindow->leftLineRibbon : nullptr,
-                                         right ? mainWindow->rightLineRibbon : nullptr}) {
-            if (ribbon && ribbon->chart && ribbon->chart->isActive())
-                targets.append(ribbon->chart);
+    // The targets, left first; collected without allocating.
+    QObject* targets[2] = {nullptr, nullptr};
+    bool known = false;
+    const bool read = HandlerGuard::run([&] {
+        if (!mainWindow || re->args.size() < 2 || !parseSide(re->args.at(1), &left, &right))
+            return;
+        const QString kind = re->args.at(0).toString();
+        if (kind == QLatin1String("LineWidget")) {
+            known = true;
+            RibbonLineWidget* ribbons[2] = {left ? mainWindow->leftLineRibbon : nullptr,
+                                            right ? mainWindow->rightLineRibbon : nullptr};
+            for (int i = 0; i < 2; ++i) {
+                if (ribbons[i] && ribbons[i]->chart && ribbons[i]->chart->isActive())
+                    targets[i] = ribbons[i]->chart;
+            }
+        } else if (kind == QLatin1String("OverviewWidget")) {
+            known = true;
+            EventOverviewWidget* overviews[2] = {left ? overviewOf(mainWindow->leftOverviewRibbon) : nullptr,
+                                                 right ? overviewOf(mainWindow->rightOverviewRibbon) : nullptr};
+            for (int i = 0; i < 2; ++i) {
+                if (overviews[i] && overviews[i]->isActive())
+                    targets[i] = overviews[i];
+            }
         }
-    } else if (kind == QLatin1String("OverviewWidget")) {
-        for (EventOverviewWidget* overview :
-             {left ? overviewOf(mainWindow->leftOverviewRibbon) : nullptr,
-              right ? overviewOf(mainWindow->rightOverviewRibbon) : nullptr}) {
-            if (overview && overview->isActive())
-                targets.append(overview);
-        }
-    } else {
+    });
+    if (!read || !known)
         return false;
-    }
     for (QObject* target : targets)
         deliver(target, e);
     return true;
@@ -967,6 +1034,12 @@ void ControlWidget::routePackets(QEvent* e)
         return;
     QObject* sender = eventSender(e);
     SettingsWidget* side = mainWindow->settingsWidget;
+    const auto* pe = static_cast<PacketsEvent*>(e);
+    bool hover = false;
+    if (!HandlerGuard::run([pe, &hover] {
+            hover = !pe->args.isEmpty() && pe->args.last().toString() == QLatin1String("hover");
+        }))
+        return;
     // The left event view when it took the event as its selection.
     EventWidget* selecting = nullptr;
     if (!isFrom<EventWidget>(sender)) {
@@ -974,8 +1047,6 @@ void ControlWidget::routePackets(QEvent* e)
         EventWidget* right = eventView(mainWindow->rightEventRibbon);
         if (left && left->isActive()) {
             deliver(left, e);
-            const auto* pe = static_cast<PacketsEvent*>(e);
-            const bool hover = !pe->args.isEmpty() && pe->args.last().toString() == QLatin1String("hover");
             if (!hover)
                 selecting = left;
         } else if (SPLIT_FLAG && right) {
@@ -1003,8 +1074,10 @@ void ControlWidget::routePackets(QEvent* e)
         // own glyphs event would take them. A selection made in the
         // sequence view leaves the view as it is.
         if (selecting) {
-            GlyphsEvent glyphs(selecting, selecting->selectedSequences, static_cast<PacketsEvent*>(e)->args);
-            routeGlyphs(&glyphs);
+            std::unique_ptr<GlyphsEvent> glyphs;
+            HandlerGuard::run([&] { glyphs.reset(new GlyphsEvent(selecting, selecting->selectedSequences, pe->args)); });
+            if (glyphs)
+                routeGlyphs(glyphs.get());
         }
     }
 }
@@ -1019,10 +1092,10 @@ void ControlWidget::routeFocus(QEvent* e)
     EventWidget* left = eventView(leftRibbon);
     const bool fromLeft = sender && sender == left;
     // Both ribbons repaint their panel; the event itself reaches only a group in use.
-    if (leftRibbon)
-        leftRibbon->fillBackground(fromLeft);
-    if (rightRibbon)
-        rightRibbon->fillBackground(fromLeft);
+    for (RibbonEventWidget* ribbon : {leftRibbon, rightRibbon}) {
+        if (ribbon)
+            HandlerGuard::run([ribbon, fromLeft] { ribbon->fillBackground(fromLeft); });
+    }
     // The focus moves to the other event view.
     if (fromLeft)
         deliver(SPLIT_FLAG ? eventView(rightRibbon) : nullptr, e);
@@ -1044,25 +1117,32 @@ void ControlWidget::routeGlyphs(QEvent* e)
     if (!ribbon || !ribbon->active)
         return;
 
-    int longest = 0;
-    QSet<int> lengths;
-    for (const TList<BinItem*>& sequence : ge->sequences.items) {
-        longest = qMax(longest, sequence.size());
-        lengths.insert(sequence.size());
-    }
-    bool send = true;
-    if (longest > 300 || lengths.size() > 50) {
+    bool send = false;
+    HandlerGuard::run([&] {
+        int longest = 0;
+        QSet<int> lengths;
+        for (const TList<BinItem*>& sequence : ge->sequences.items) {
+            longest = qMax(longest, sequence.size());
+            lengths.insert(sequence.size());
+        }
+        if (longest <= 300 && lengths.size() <= 50) {
+            send = true;
+            return;
+        }
+        // Anything that runs out of memory while the question is up (the
+        // question's own box among it) answers it with No.
+        const unsigned long failures = HandlerGuard::failures();
         const QMessageBox::StandardButton answer = MessageAsker::ask(
             QMessageBox::Question, PRODUCT_NAME,
             QStringLiteral("Selection limit for sequence view is exceeded: limit, Alignment will "
                            "take time. Continue?"),
             QMessageBox::Yes | QMessageBox::No, dialogParent());
-        send = answer == QMessageBox::Yes;
+        send = answer == QMessageBox::Yes && HandlerGuard::failures() == failures;
         if (send)
             qDebug("Yes was clicked");
         else
             qDebug("Yes was *not* clicked");
-    }
+    });
     if (send)
         deliver(ribbon->sequenceView, e);
 }

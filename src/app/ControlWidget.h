@@ -119,6 +119,8 @@ private:
     // Where the controller's dialogs and boxes open: over the main window
     // (this widget is never shown), or this widget when there is none.
     QWidget* dialogParent();
+    // What preprocessCSV() does, under its guard.
+    void preprocess();
     bool routeRender(QEvent* event);
     bool routeScroll(QEvent* event);
     void routeContext(QEvent* event);
@@ -127,7 +129,9 @@ private:
     void routeGlyphs(QEvent* event);
     void routeAttribute();
     // Gives the views the new root context, in their order; with a dialog,
-    // one view after the other, the dialog naming each.
+    // one view after the other, the dialog naming each, the window's events
+    // let through between them. Throws std::bad_alloc when a view ran out
+    // of memory, or when anything did in those turns of the window.
     void handOver(Context* context, QProgressDialog* dialog);
     // Computes a new root context on a thread of its own (here when none
     // can be started) behind its dialog, which runs while `wait`.

@@ -1,5 +1,7 @@
 #include "app/FileAsker.h"
 
+#include "core/HandlerGuard.h"
+
 #include <QFileDialog>
 #include <QStringList>
 
@@ -17,6 +19,18 @@ FileAsker::Handler FileAsker::setHandler(Handler h)
 }
 
 QString FileAsker::ask(const Request& request)
+{
+    // The dialog runs a loop of its own: whatever runs out of memory while
+    // it is up may have been the dialog's, and its answer does not count
+    // (the user has been told).
+    const unsigned long failures = HandlerGuard::failures();
+    QString chosen = answer(request);
+    if (HandlerGuard::failures() != failures)
+        return QString();
+    return chosen;
+}
+
+QString FileAsker::answer(const Request& request)
 {
     if (handler())
         return handler()(request);

@@ -9,7 +9,8 @@ class QWidget;
 // The one road by which the application asks for file and directory names,
 // so that a test can answer every file dialog without a person at the
 // screen. Without a handler the dialogs are real and modal. Every function
-// returns the chosen path, or an empty text when the dialog was cancelled.
+// returns the chosen path, or an empty text when the dialog was cancelled
+// or anything ran out of memory while it was up.
 class FileAsker
 {
 public:
@@ -38,5 +39,6 @@ public:
 
 private:
     static QString ask(const Request& request);
+    static QString answer(const Request& request);
     static Handler& handler();
 };

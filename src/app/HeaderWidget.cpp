@@ -1,6 +1,7 @@
 #include "app/HeaderWidget.h"
 
 #include "core/Constants.h"
+#include "core/HandlerGuard.h"
 #include "model/Context.h"
 #include "views/events/EventWidget.h"
 
@@ -13,6 +14,11 @@ HeaderWidget::HeaderWidget(EventWidget* view, QWidget* parent)
 }
 
 void HeaderWidget::paintEvent(QPaintEvent*)
+{
+    HandlerGuard::paint(this, [this] { draw(); });
+}
+
+void HeaderWidget::draw()
 {
     const double w = width();
     const double h = height();

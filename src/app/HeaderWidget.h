@@ -17,4 +17,7 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+
+private:
+    void draw();
 };

@@ -1,6 +1,7 @@
 #include "app/IconToggleWidget.h"
 
 #include "app/MatchIcon.h"
+#include "core/HandlerGuard.h"
 
 #include <QDebug>
 #include <QPainter>
@@ -16,7 +17,9 @@ IconToggleWidget::IconToggleWidget(double width, double height, MatchIcon* icon,
 void IconToggleWidget::mousePressEvent(QMouseEvent* event)
 {
     QWidget::mousePressEvent(event);
-    qDebug() << "clicked";
+    // The debug line is all that allocates here; the receivers of clicked()
+    // end their own running out of memory.
+    HandlerGuard::run([] { qDebug() << "clicked"; });
     if (icon)
         icon->match = !icon->match;
     update();
@@ -43,9 +46,11 @@ void IconToggleWidget::paintEvent(QPaintEvent*)
 {
     if (!icon)
         return;
-    icon->resize(size());
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    QPen pen;
-    icon->draw(&painter, pen);
+    HandlerGuard::paint(this, [this] {
+        icon->resize(size());
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        QPen pen;
+        icon->draw(&painter, pen);
+    });
 }

@@ -1,5 +1,7 @@
 #include "app/IconWidget.h"
 
+#include "core/HandlerGuard.h"
+
 #include <QPainter>
 
 IconWidget::IconWidget(double width, double height, const QIcon& icon, QWidget* parent)
@@ -11,7 +13,9 @@ IconWidget::IconWidget(double width, double height, const QIcon& icon, QWidget* 
 
 void IconWidget::paintEvent(QPaintEvent*)
 {
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    icon.paint(&painter, rect(), Qt::AlignCenter, QIcon::Normal, QIcon::Off);
+    HandlerGuard::paint(this, [this] {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        icon.paint(&painter, rect(), Qt::AlignCenter, QIcon::Normal, QIcon::Off);
+    });
 }

@@ -1,5 +1,6 @@
 #include "app/InspectWidget.h"
 
+#include "core/HandlerGuard.h"
 #include "views/events/CompareWidget.h"
 
 #include <QDebug>
@@ -21,6 +22,9 @@ void InspectWidget::resizeEvent(QResizeEvent* event)
 {
     QDialog::resizeEvent(event);
     // Resized first, so that the columns are shared out over the new width.
-    table->resize(event->size());
-    table->updateTable();
+    // Out of memory the table keeps the columns it had (its own).
+    HandlerGuard::run([this, event] {
+        table->resize(event->size());
+        table->updateTable();
+    });
 }

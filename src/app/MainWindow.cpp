@@ -8,6 +8,7 @@
 #include "events/RenderEvent.h"
 #include "app/SettingsWidget.h"
 #include "core/Constants.h"
+#include "core/HandlerGuard.h"
 #include "views/charts/RibbonLineWidget.h"
 #include "views/events/EventWidget.h"
 #include "views/events/OptionsWidget.h"
@@ -31,6 +32,8 @@
 #include <QTextCodec>
 #include <QTimer>
 #include <QVBoxLayout>
+
+#include <memory>
 
 namespace {
 
@@ -328,16 +331,21 @@ void MainWindow::saveSettings(const QString& path)
 // ---------------------------------------------------------------------------
 // Slots
 
+// The slots run from the menus and the splitter: each ends its own running
+// out of memory. What they change is one flag or one view's state, set
+// before anything is sent on.
 void MainWindow::about()
 {
-    MessageAsker::ask(
-        QMessageBox::NoIcon, QStringLiteral("About Lumivane"),
-        QStringLiteral("The application <b>Lumivane</b> demonstrates how to use regular "
-                       "expression for multivariate data analysis.<br /><b>Version</b>: ")
-            + VERSION_STRING
-            + QStringLiteral("<br /><b>Authors</b>: the Lumivane developers"
-                             "<br /><b>Contact</b>: see the README that comes with the program"),
-        QMessageBox::Ok, this);
+    HandlerGuard::run([this] {
+        MessageAsker::ask(
+            QMessageBox::NoIcon, QStringLiteral("About Lumivane"),
+            QStringLiteral("The application <b>Lumivane</b> demonstrates how to use regular "
+                           "expression for multivariate data analysis.<br /><b>Version</b>: ")
+                + VERSION_STRING
+                + QStringLiteral("<br /><b>Authors</b>: the Lumivane developers"
+                                 "<br /><b>Contact</b>: see the README that comes with the program"),
+            QMessageBox::Ok, this);
+    });
 }
 
 void MainWindow::settings()
@@ -346,37 +354,50 @@ void MainWindow::settings()
 
 void MainWindow::splitterMoved(int, int)
 {
-    const QList<int> sizes = splitter->sizes();
-    if (sizes.isEmpty() || !sequenceRibbon)
-        return;
-    const int last = sizes.last();
-    if (last != 0 && !sequenceRibbon->active)
-        sequenceRibbon->setActive(true, false);
-    else if (last == 0 && sequenceRibbon->active)
-        sequenceRibbon->setActive(false, false);
+    HandlerGuard::run([this] {
+        const QList<int> sizes = splitter->sizes();
+        if (sizes.isEmpty() || !sequenceRibbon)
+            return;
+        const int last = sizes.last();
+        if (last != 0 && !sequenceRibbon->active)
+            sequenceRibbon->setActive(true, false);
+        else if (last == 0 && sequenceRibbon->active)
+            sequenceRibbon->setActive(false, false);
+    });
 }
+
+namespace {
+
+// Sends the render request of `target` ("OverviewWidget", "LineWidget")
+// for both sides; the router and the views end their own failures, the
+// request itself is made here.
+void requestRender(MainWindow* window, const QString& target)
+{
+    std::unique_ptr<RenderEvent> event;
+    if (!HandlerGuard::run([&] { event.reset(new RenderEvent(window, {target, 2})); }))
+        return;
+    QCoreApplication::sendEvent(window->controlWidget, event.get());
+}
+
+} // namespace
 
 void MainWindow::showOverview(bool on)
 {
-    leftOverviewRibbon->setActive(on, true);
-    if (on) {
-        RenderEvent event(this, {QStringLiteral("OverviewWidget"), 2});
-        QCoreApplication::sendEvent(controlWidget, &event);
-    }
+    HandlerGuard::run([this, on] { leftOverviewRibbon->setActive(on, true); });
+    if (on)
+        requestRender(this, QStringLiteral("OverviewWidget"));
 }
 
 void MainWindow::showLineChart(bool on)
 {
-    leftLineRibbon->setActive(on, true);
-    if (on) {
-        RenderEvent event(this, {QStringLiteral("LineWidget"), 2});
-        QCoreApplication::sendEvent(controlWidget, &event);
-    }
+    HandlerGuard::run([this, on] { leftLineRibbon->setActive(on, true); });
+    if (on)
+        requestRender(this, QStringLiteral("LineWidget"));
 }
 
 void MainWindow::showOptions(bool on)
 {
-    settingsWidget->setVisible(on);
+    HandlerGuard::run([this, on] { settingsWidget->setVisible(on); });
 }
 
 void MainWindow::showDemo(bool on)
@@ -390,12 +411,15 @@ void MainWindow::showEvent(QShowEvent* event)
     if (untold.isEmpty())
         return;
     // From the event loop, once the window is on the screen: the boxes are
-    // its own and open over it.
-    QTimer::singleShot(0, this, [this]() {
-        QList<Untold> messages;
-        messages.swap(untold);
-        for (const Untold& message : messages)
-            MessageAsker::notify(QMessageBox::Warning, message.title, message.text, this);
+    // its own and open over it. (MessageAsker::notify ends its own running
+    // out of memory; the boxes are said on stderr then.)
+    HandlerGuard::run([this] {
+        QTimer::singleShot(0, this, [this]() {
+            QList<Untold> messages;
+            messages.swap(untold);
+            for (const Untold& message : messages)
+                MessageAsker::notify(QMessageBox::Warning, message.title, message.text, this);
+        });
     });
 }
 
@@ -405,9 +429,11 @@ void MainWindow::closeEvent(QCloseEvent* event)
     if (!event->isAccepted())
         return;
     // Editor and search windows have no parent; closing them too lets the
-    // program end with its main window.
-    for (QWidget* w : QApplication::topLevelWidgets()) {
-        if (w != this && w->isVisible() && w->isWindow())
-            w->close();
-    }
+    // program end with its main window. Out of memory they stay open.
+    HandlerGuard::run([this] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (w != this && w->isVisible() && w->isWindow())
+                w->close();
+        }
+    });
 }

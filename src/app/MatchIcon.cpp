@@ -1,6 +1,7 @@
 #include "app/MatchIcon.h"
 
 #include "core/Constants.h"
+#include "core/HandlerGuard.h"
 
 #include <QPainter>
 
@@ -36,8 +37,10 @@ void MatchIcon::draw(QPainter* painter, QPen& pen)
 
 void MatchIcon::paintEvent(QPaintEvent*)
 {
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    QPen pen;
-    draw(&painter, pen);
+    HandlerGuard::paint(this, [this] {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        QPen pen;
+        draw(&painter, pen);
+    });
 }

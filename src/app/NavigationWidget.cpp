@@ -6,6 +6,7 @@
 #include "app/MainWindow.h"
 #include "app/MessageAsker.h"
 #include "app/TextInputWidget.h"
+#include "core/HandlerGuard.h"
 #include "core/Constants.h"
 #include "core/Packet.h"
 #include "core/TVariant.h"
@@ -121,23 +122,109 @@ void NavigationWidget::refresh()
     rebuildTree();
 }
 
-void NavigationWidget::rebuildTree()
+// The rows of the tree built apart from the view: the header row, the row
+// of the root with every other row below it, and the coverage bars of each
+// row. What is not handed to the view goes with it.
+struct NavigationWidget::Rows
+{
+    std::unique_ptr<QTreeWidgetItem> header;
+    std::unique_ptr<QTreeWidgetItem> root;
+    THash<QTreeWidgetItem*, Context*> items;
+    QTreeWidgetItem* activeItem = nullptr;
+    struct Bars
+    {
+        QTreeWidgetItem* row;
+        std::unique_ptr<Bar> events;
+        std::unique_ptr<Bar> traces;
+    };
+    std::vector<Bars> bars;
+};
+
+NavigationWidget::Rows NavigationWidget::buildRows() const
+{
+    Rows rows;
+    rows.header.reset(new QTreeWidgetItem);
+    rows.header->setText(contextColumn, QStringLiteral("Context"));
+    rows.header->setText(eventsColumn, QStringLiteral("#Events"));
+    rows.header->setText(tracesColumn, QStringLiteral("#Traces"));
+    rows.header->setText(coverageColumn, QStringLiteral("Coverage"));
+    rows.header->setText(traceColumn, QStringLiteral("Trace"));
+
+    Context* root = rootContext();
+    if (!root)
+        return rows;
+    const int rootEvents = root->packets.size();
+    // The live trace count: a filtered context drops its emptied traces
+    // from `conversations` (its trace records stay as they were).
+    const int rootTraces = root->conversations.size();
+    QFont normal = font();
+    normal.setWeight(50);
+    QFont bold = font();
+    bold.setWeight(75);
+
+    // Depth first, parents before their children, children in their stored
+    // order. The rows enter the view at once: every row inserted into a
+    // view that already holds item widgets makes it lay out all of them
+    // again. Each context waits on the stack with the row of its parent.
+    QList<QPair<Context*, QTreeWidgetItem*>> stack{{root, nullptr}};
+    while (!stack.isEmpty()) {
+        const QPair<Context*, QTreeWidgetItem*> next = stack.takeLast();
+        Context* c = next.first;
+        // A row is its parent's (the root's row the rows') as it is made.
+        QTreeWidgetItem* row = nullptr;
+        if (next.second) {
+            row = new QTreeWidgetItem(next.second);
+        } else {
+            rows.root.reset(new QTreeWidgetItem);
+            row = rows.root.get();
+        }
+        rows.items.insert(row, c);
+        row->setFlags(Qt::ItemIsEnabled);
+
+        const int events = c->packets.size();
+        const int traces = c->conversations.size();
+        const double eventCoverage = rootEvents > 0 ? double(events) / rootEvents : 0.0;
+        const double traceCoverage = rootTraces > 0 ? double(traces) / rootTraces : 0.0;
+
+        row->setText(contextColumn, c->modified ? c->name + QLatin1Char('*') : c->name);
+        const bool active = c == activeContext;
+        row->setFont(contextColumn, active ? bold : normal);
+        if (active)
+            rows.activeItem = row;
+        row->setText(eventsColumn, QString::number(events));
+        row->setText(tracesColumn, QString::number(traces));
+        rows.bars.push_back({row, nullptr, nullptr});
+        rows.bars.back().events.reset(new Bar(eventCoverage, 2));
+        rows.bars.back().traces.reset(new Bar(traceCoverage, 2));
+
+        for (int i = c->children.size() - 1; i >= 0; --i)
+            stack.append({c->children.at(i), row});
+    }
+    return rows;
+}
+
+void NavigationWidget::showRows(Rows rows)
+{
+    try {
+        putRows(rows);
+    } catch (const std::bad_alloc&) {
+        // Rows half taken: none stays, and no row names a context.
+        items.clear();
+        activeItem = nullptr;
+        clear();
+        setUpdatesEnabled(true);
+        throw;
+    }
+}
+
+void NavigationWidget::putRows(Rows& rows)
 {
     setUpdatesEnabled(false);
     setSortingEnabled(false);
     clear();
-    items.clear();
-
-    // The rows are the view's once it holds them; out of memory before,
-    // they go.
-    std::unique_ptr<QTreeWidgetItem> headerRow(new QTreeWidgetItem);
-    headerRow->setText(contextColumn, QStringLiteral("Context"));
-    headerRow->setText(eventsColumn, QStringLiteral("#Events"));
-    headerRow->setText(tracesColumn, QStringLiteral("#Traces"));
-    headerRow->setText(coverageColumn, QStringLiteral("Coverage"));
-    headerRow->setText(traceColumn, QStringLiteral("Trace"));
-    activeItem = nullptr;
-    setHeaderItem(headerRow.release());
+    std::swap(items, rows.items);
+    activeItem = rows.activeItem;
+    setHeaderItem(rows.header.release());
     header()->resizeSection(contextColumn, 150);
     header()->resizeSection(eventsColumn, 50);
     header()->resizeSection(tracesColumn, 50);
@@ -146,66 +233,14 @@ void NavigationWidget::rebuildTree()
     header()->setStretchLastSection(false);
     setSelectionMode(QAbstractItemView::NoSelection);
     setFocusPolicy(Qt::NoFocus);
-
-    Context* root = rootContext();
-    if (root) {
-        const int rootEvents = root->packets.size();
-        // The live trace count: a filtered context drops its emptied traces
-        // from `conversations` (its trace records stay as they were).
-        const int rootTraces = root->conversations.size();
-        QFont normal = font();
-        normal.setWeight(50);
-        QFont bold = font();
-        bold.setWeight(75);
-
-        // Depth first, parents before their children, children in their
-        // stored order. The rows are built apart from the view and enter it
-        // at once: every row inserted into a view that already holds item
-        // widgets makes it lay out all of them again.
-        struct Coverage
-        {
-            QTreeWidgetItem* row;
-            double events;
-            double traces;
-        };
-        QList<Coverage> bars;
-        // Each context waits on the stack with the row of its parent.
-        QList<QPair<Context*, QTreeWidgetItem*>> stack{{root, nullptr}};
-        std::unique_ptr<QTreeWidgetItem> rootRow;   // the others are its own
-        while (!stack.isEmpty()) {
-            const QPair<Context*, QTreeWidgetItem*> next = stack.takeLast();
-            Context* c = next.first;
-            auto* row = next.second ? new QTreeWidgetItem(next.second) : new QTreeWidgetItem;
-            if (!rootRow)
-                rootRow.reset(row);
-            items.insert(row, c);
-            row->setFlags(Qt::ItemIsEnabled);
-
-            const int events = c->packets.size();
-            const int traces = c->conversations.size();
-            const double eventCoverage = rootEvents > 0 ? double(events) / rootEvents : 0.0;
-            const double traceCoverage = rootTraces > 0 ? double(traces) / rootTraces : 0.0;
-
-            row->setText(contextColumn, c->modified ? c->name + QLatin1Char('*') : c->name);
-            const bool active = c == activeContext;
-            row->setFont(contextColumn, active ? bold : normal);
-            if (active)
-                activeItem = row;
-            row->setText(eventsColumn, QString::number(events));
-            row->setText(tracesColumn, QString::number(traces));
-            bars.append({row, eventCoverage, traceCoverage});
-
-            for (int i = c->children.size() - 1; i >= 0; --i)
-                stack.append({c->children.at(i), row});
-        }
-        addTopLevelItem(rootRow.release());
+    if (rows.root) {
+        addTopLevelItem(rows.root.release());
         expandAll();
-        for (const Coverage& bar : bars) {
-            setItemWidget(bar.row, coverageColumn, new Bar(bar.events, 2));
-            setItemWidget(bar.row, traceColumn, new Bar(bar.traces, 2));
+        for (Rows::Bars& bar : rows.bars) {
+            setItemWidget(bar.row, coverageColumn, bar.events.release());
+            setItemWidget(bar.row, traceColumn, bar.traces.release());
         }
     }
-
     resizeColumnToContents(contextColumn);
     resizeColumnToContents(eventsColumn);
     resizeColumnToContents(tracesColumn);
@@ -214,11 +249,26 @@ void NavigationWidget::rebuildTree()
     repaint();
 }
 
+void NavigationWidget::rebuildTree()
+{
+    Rows rows;
+    try {
+        rows = buildRows();
+    } catch (const std::bad_alloc&) {
+        // The rows shown may be of contexts that are gone: none stays.
+        items.clear();
+        activeItem = nullptr;
+        clear();
+        throw;
+    }
+    showRows(std::move(rows));
+}
+
 bool NavigationWidget::event(QEvent* e)
 {
     if (e && int(e->type()) == CONTEXTEVENT) {
         // Another view changed the context: the counts may have changed.
-        rebuildTree();
+        HandlerGuard::run([this] { rebuildTree(); });
         e->accept();
         return true;
     }
@@ -228,11 +278,32 @@ bool NavigationWidget::event(QEvent* e)
 // ---------------------------------------------------------------------------
 // Mouse
 
+namespace {
+
+// Turns the view's updates off while it lives, and on again (with a
+// repaint) however the handler ends.
+struct UpdatesOff
+{
+    explicit UpdatesOff(QWidget* w) : widget(w) { widget->setUpdatesEnabled(false); }
+    ~UpdatesOff()
+    {
+        widget->setUpdatesEnabled(true);
+        HandlerGuard::run([this] { widget->repaint(); });
+    }
+    QWidget* widget;
+};
+
+} // namespace
+
 void NavigationWidget::mousePressEvent(QMouseEvent* e)
 {
     QTreeWidget::mousePressEvent(e);
-    setUpdatesEnabled(false);
+    HandlerGuard::run([this, e] { press(e); });
+}
 
+void NavigationWidget::press(QMouseEvent* e)
+{
+    const UpdatesOff updates(this);
     const QPoint pos = e->pos();
     QTreeWidgetItem* row = itemAt(pos);
     const bool inContextColumn = indexAt(pos).column() == contextColumn;
@@ -245,38 +316,47 @@ void NavigationWidget::mousePressEvent(QMouseEvent* e)
             PacketsEvent selection(this, context->packets, {QStringLiteral("select")});
             QCoreApplication::sendEvent(control, &selection);
         }
-        setUpdatesEnabled(true);
-        repaint();
         return;
     }
 
-    if (activeItem)
-        activeItem->setFont(contextColumn, font());
-    activeItem = nullptr;
-    Context* clicked = inContextColumn && row ? items.value(row, nullptr) : nullptr;
-    if (clicked) {
-        QFont normal = font();
-        normal.setWeight(50);
-        for (auto it = items.begin(); it != items.end(); ++it)
-            it.key()->setFont(contextColumn, normal);
-        QFont bold = font();
-        bold.setWeight(75);
-        row->setFont(contextColumn, bold);
-        activeItem = row;
-        activeContext = clicked;
-    } else {
-        activeContext = root;
+    // Out of memory before the other views are told, the active context is
+    // the one they show.
+    Context* const before = activeContext;
+    std::unique_ptr<ContextEvent> change;
+    try {
+        if (activeItem)
+            activeItem->setFont(contextColumn, font());
+        activeItem = nullptr;
+        Context* clicked = inContextColumn && row ? items.value(row, nullptr) : nullptr;
+        if (clicked) {
+            QFont normal = font();
+            normal.setWeight(50);
+            for (auto it = items.begin(); it != items.end(); ++it)
+                it.key()->setFont(contextColumn, normal);
+            QFont bold = font();
+            bold.setWeight(75);
+            row->setFont(contextColumn, bold);
+            activeItem = row;
+            activeContext = clicked;
+        } else {
+            activeContext = root;
+        }
+        // The question may rebuild the tree: no row pointer is used after it.
+        row = nullptr;
+        settleModifiedContext();
+        if (control && activeContext)
+            change.reset(new ContextEvent(this, QList<Context*>{activeContext}));
+    } catch (const std::bad_alloc&) {
+        activeContext = before;
+        try {
+            rebuildTree();
+        } catch (const std::bad_alloc&) {
+            // Emptied: no row names a context.
+        }
+        throw;
     }
-    // The question may rebuild the tree: no row pointer is used after it.
-    row = nullptr;
-    settleModifiedContext();
-
-    if (control && activeContext) {
-        ContextEvent change(this, QList<Context*>{activeContext});
-        QCoreApplication::sendEvent(control, &change);
-    }
-    setUpdatesEnabled(true);
-    repaint();
+    if (change)
+        QCoreApplication::sendEvent(control, change.get());
 }
 
 void NavigationWidget::settleModifiedContext()
@@ -289,11 +369,16 @@ void NavigationWidget::settleModifiedContext()
     Context* shown = view->context;
     if (!shown || !shown->modified)
         return;
+    const unsigned long failures = HandlerGuard::failures();
     const QMessageBox::StandardButton answer = MessageAsker::ask(
         QMessageBox::Question, QStringLiteral("Kolm"),
         QStringLiteral("The selected context has been modified, do you want to make these "
                        "changes permanent?"),
         QMessageBox::Yes | QMessageBox::No, this);
+    // What ran out of memory while the question was up may have been the
+    // question's own: the context stays as it is, and asks again next time.
+    if (HandlerGuard::failures() != failures)
+        return;
     if (answer == QMessageBox::Yes) {
         shown->clearHistory();
     } else {
@@ -306,33 +391,39 @@ void NavigationWidget::settleModifiedContext()
 void NavigationWidget::mouseReleaseEvent(QMouseEvent* e)
 {
     QTreeWidget::mouseReleaseEvent(e);
-    if (QTreeWidgetItem* row = itemAt(e->pos()))
-        row->setForeground(contextColumn, QBrush(Qt::black));
+    HandlerGuard::run([this, e] {
+        if (QTreeWidgetItem* row = itemAt(e->pos()))
+            row->setForeground(contextColumn, QBrush(Qt::black));
+    });
 }
 
 void NavigationWidget::mouseMoveEvent(QMouseEvent* e)
 {
     QTreeWidget::mouseMoveEvent(e);
-    QTreeWidgetItem* current = currentItem();
-    if (!current) {
-        if (itemAt(e->pos()) && indexAt(e->pos()).column() == contextColumn)
-            repaint();
-        return;
-    }
-    if (items.value(current, nullptr) != activeContext)
-        current->setFont(contextColumn, font());
-    repaint();
+    HandlerGuard::run([this, e] {
+        QTreeWidgetItem* current = currentItem();
+        if (!current) {
+            if (itemAt(e->pos()) && indexAt(e->pos()).column() == contextColumn)
+                repaint();
+            return;
+        }
+        if (items.value(current, nullptr) != activeContext)
+            current->setFont(contextColumn, font());
+        repaint();
+    });
 }
 
 void NavigationWidget::leaveEvent(QEvent* e)
 {
     QTreeWidget::leaveEvent(e);
-    QTreeWidgetItem* current = currentItem();
-    if (current && current != activeItem) {
-        QFont normal = current->font(contextColumn);
-        normal.setWeight(50);
-        current->setFont(contextColumn, normal);
-    }
+    HandlerGuard::run([this] {
+        QTreeWidgetItem* current = currentItem();
+        if (current && current != activeItem) {
+            QFont normal = current->font(contextColumn);
+            normal.setWeight(50);
+            current->setFont(contextColumn, normal);
+        }
+    });
 }
 
 // ---------------------------------------------------------------------------
@@ -342,7 +433,11 @@ void NavigationWidget::saveNewSel()
 {
     if (!control || !control->focusedEventWidget())
         return;
-    const Packets selection = control->selectedPackets();
+    // The selection as the matrix holds it: out of memory nothing is saved
+    // and the selection's own copy says so.
+    TList<QSharedPointer<Packet>> selection;
+    if (!HandlerGuard::run([this, &selection] { selection = control->selectedPackets(); }))
+        return;
     if (selection.isEmpty())
         return;
     saveSelection(control->currentContext(), selection);
@@ -353,34 +448,81 @@ Context* NavigationWidget::saveSelection(Context* parent, const Packets& selecti
     if (!control || !control->glyphStore || !parent || selection.isEmpty())
         return nullptr;
 
-    const QString proposal = QStringLiteral("Selection ") + QString::number(selectionCounter);
-    TextInputWidget dialog(control, this);
-    dialog.nameEdit->setText(proposal);
-    if (dialog.exec() != QDialog::Accepted)
-        return nullptr;
-    const QString name = dialog.nameEdit->text();
-    const bool asAttribute = dialog.attributeBox->isChecked();
-    if (name == proposal)
-        ++selectionCounter;
+    QString name;
+    const int counter = selectionCounter;
+    Context* saved = nullptr;
+    try {
+        const QString proposal = QStringLiteral("Selection ") + QString::number(selectionCounter);
+        TextInputWidget dialog(control, this);
+        dialog.nameEdit->setText(proposal);
+        // Whatever runs out of memory while the dialog is up (its own OK
+        // among it) fails the saving: that was told already.
+        const unsigned long failures = HandlerGuard::failures();
+        const int result = dialog.exec();
+        if (HandlerGuard::failures() != failures || result != QDialog::Accepted)
+            return nullptr;
+        name = dialog.nameEdit->text();
+        const bool asAttribute = dialog.attributeBox->isChecked();
+        // An accepted proposal moves the counter on (back again should the
+        // saving run out of memory).
+        if (name == proposal)
+            ++selectionCounter;
 
-    // The dialog ran its own event loop: the parent must still belong to
-    // the loaded log.
-    GlyphStore* store = control->glyphStore;
-    Context* root = store ? store->rootContext : nullptr;
-    if (!root || !inTree(root, parent)) {
-        qDebug("the context of the selection is gone");
+        // The dialog ran its own event loop: the parent must still belong to
+        // the loaded log.
+        GlyphStore* store = control->glyphStore;
+        Context* root = store ? store->rootContext : nullptr;
+        if (!root || !inTree(root, parent)) {
+            qDebug("the context of the selection is gone");
+            return nullptr;
+        }
+        saved = saveContext(parent, name, selection, asAttribute);
+        if (!asAttribute)
+            return saved;
+    } catch (const std::bad_alloc&) {
+        selectionCounter = counter;
+        tellNotSaved(name);
         return nullptr;
     }
+    // Saved: the views' failures to take the new attribute are theirs.
+    AttributeEvent added(this);
+    QCoreApplication::sendEvent(control, &added);
+    return saved;
+}
 
-    auto* context = new Context(parent, name, selection, store, true);
+void NavigationWidget::tellNotSaved(const QString& name) noexcept
+{
+    try {
+        const QString which =
+            name.isEmpty() ? QString() : QStringLiteral(" \"") + name + QLatin1Char('"');
+        MessageAsker::ask(QMessageBox::Warning, QStringLiteral("Save as selection"),
+                          QStringLiteral("Saving the selection") + which
+                              + QStringLiteral(" ran out of memory: nothing was saved, and the contexts "
+                                               "are as they were."),
+                          QMessageBox::Ok, this);
+    } catch (const std::bad_alloc&) {
+        HandlerGuard::failed();
+    }
+}
 
+Context* NavigationWidget::saveContext(Context* parent, const QString& name, const Packets& selection,
+                                       bool asAttribute)
+{
+    GlyphStore* store = control->glyphStore;
+    Context* root = store->rootContext;
+    // The new context joins its parent once computed; out of memory after
+    // that, it goes and leaves the parent's children.
+    std::unique_ptr<Context> context(new Context(parent, name, selection, store, true));
+
+    TList<TVariant> values;
+    QString attribute;
     if (asAttribute) {
         // An event attribute or a trace attribute of that name keeps its
         // column: the new one is numbered.
         const auto taken = [store](const QString& candidate) {
             return store->attributeColumns.contains(candidate) || store->hasAttribute(candidate);
         };
-        QString attribute = name;
+        attribute = name;
         for (int i = 1; taken(attribute); ++i)
             attribute = name + QLatin1Char('(') + QString::number(i) + QLatin1Char(')');
 
@@ -395,22 +537,25 @@ Context* NavigationWidget::saveSelection(Context* parent, const Packets& selecti
         std::sort(selected.begin(), selected.end());
         const TVariant yes(QStringLiteral("true"), true, nullptr);
         const TVariant no(QStringLiteral("false"), true, nullptr);
-        TList<TVariant> values;
         values.items.reserve(root->packets.items.size());
         for (const QSharedPointer<Packet>& p : root->packets.items) {
             const bool marked = std::binary_search(selected.begin(), selected.end(), p.data());
             values.items.push_back(marked ? yes : no);
         }
+    }
 
+    // The tree's new rows are made before the attribute goes in, which is
+    // the last step that can run out of memory (and then adds nothing).
+    Rows rows = buildRows();
+    if (asAttribute) {
         // Overview passes read the events and the attribute tables.
         EventOverviewWidget::cancelAllPasses();
         store->addAttribute(values, attribute, false, false);
-        AttributeEvent added(this);
-        QCoreApplication::sendEvent(control, &added);
     }
-
-    rebuildTree();
-    return context;
+    Context* saved = context.release();
+    // Saved. A tree that cannot show its rows shows none (and says so).
+    HandlerGuard::run([this, &rows] { showRows(std::move(rows)); });
+    return saved;
 }
 
 // ---------------------------------------------------------------------------

@@ -28,7 +28,9 @@ public:
     // Makes the root context the active one and rebuilds every row.
     void refresh();
     // Rebuilds every row (and every coverage bar) from the root context;
-    // the bold row follows `activeContext`.
+    // the bold row follows `activeContext`. The rows are made apart from
+    // the view: out of memory it throws, with the tree emptied (the rows
+    // shown before may name contexts that are gone).
     void rebuildTree();
 
     bool event(QEvent* event) override;
@@ -38,6 +40,10 @@ public:
     // creates the child context of `parent` over `selection` (optionally
     // with a boolean event attribute that marks the selected events of the
     // root). Returns the new context, or null when nothing was created.
+    // Throws nothing for want of memory: out of memory the contexts, the
+    // attributes, the counter of proposals and the tree are as they were,
+    // and a box says so (or the box of a handler that ran out of memory
+    // while the name dialog was up).
     Context* saveSelection(Context* parent, const TList<QSharedPointer<Packet>>& selection);
 
     // What exportCSV() does once it has a file name: writes the selection
@@ -82,6 +88,18 @@ protected:
     void leaveEvent(QEvent* event) override;
 
 private:
+    struct Rows;
+    Rows buildRows() const;
+    // Puts the rows in place of those shown; out of memory it throws with
+    // the tree emptied.
+    void showRows(Rows rows);
+    void putRows(Rows& rows);
+    void press(QMouseEvent* event);
+    // The saving itself, once named: the new context joins the tree, with
+    // its attribute, only when nothing more can fail.
+    Context* saveContext(Context* parent, const QString& name, const TList<QSharedPointer<Packet>>& selection,
+                         bool asAttribute);
+    void tellNotSaved(const QString& name) noexcept;
     Context* rootContext() const;
     // After a click: when the main event matrix shows a context with
     // unsaved changes, asks whether to keep them, and rebuilds the tree.

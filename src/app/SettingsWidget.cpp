@@ -3,6 +3,7 @@
 #include "app/ControlWidget.h"
 #include "app/MainWindow.h"
 #include "app/NavigationWidget.h"
+#include "core/HandlerGuard.h"
 #include "editors/GlyphEditorWidget.h"
 #include "editors/GlyphWidget.h"
 #include "editors/RuleEditorWidget.h"
@@ -23,6 +24,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <memory>
 
 namespace {
 
@@ -144,32 +146,42 @@ void SettingsWidget::refreshRules()
 }
 
 // Each press opens a new window; every window is deleted when it closes.
+// Out of memory while it is made, no window opens (what was made of it
+// goes) and the press says so.
 void SettingsWidget::search()
 {
-    auto* window = new SearchWidget(control, nullptr);
-    window->show();
+    HandlerGuard::run([this] {
+        std::unique_ptr<SearchWidget> window(new SearchWidget(control, nullptr));
+        window->show();
+        window.release();
+    });
 }
 
 void SettingsWidget::map()
 {
-    RuleEditorWidget::openWindow(control);
+    HandlerGuard::run([this] { RuleEditorWidget::openWindow(control); });
 }
 
 void SettingsWidget::glyph()
 {
-    auto* table = new GlyphWidget(control, nullptr);
-    auto* editor = new GlyphEditorWidget(table, control, nullptr);
-    auto* window = new QWidget;
-    window->setAttribute(Qt::WA_DeleteOnClose);
-    auto* layout = new QVBoxLayout(window);
-    layout->setSpacing(1);
-    layout->addWidget(editor);
-    layout->addWidget(table);
-    window->show();
+    HandlerGuard::run([this] {
+        // The table and the editor are the window's from the start.
+        std::unique_ptr<QWidget> window(new QWidget);
+        window->setAttribute(Qt::WA_DeleteOnClose);
+        auto* table = new GlyphWidget(control, window.get());
+        auto* editor = new GlyphEditorWidget(table, control, window.get());
+        auto* layout = new QVBoxLayout(window.get());
+        layout->setSpacing(1);
+        layout->addWidget(editor);
+        layout->addWidget(table);
+        window->show();
+        window.release();
+    });
 }
 
 void SettingsWidget::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
-    ruleOverview->relayout();
+    // Out of memory the overview keeps the layout it had (its own).
+    HandlerGuard::run([this] { ruleOverview->relayout(); });
 }

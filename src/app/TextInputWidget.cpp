@@ -1,6 +1,7 @@
 #include "app/TextInputWidget.h"
 
 #include "app/MessageAsker.h"
+#include "core/HandlerGuard.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
@@ -15,13 +16,15 @@ TextInputWidget::TextInputWidget(ControlWidget* control, QWidget* parent)
 {
     auto* layout = new QVBoxLayout(this);
 
+    // The row is the dialog's layout's as soon as it is made: out of memory
+    // after it, the dialog's taking down frees it.
     auto* row = new QHBoxLayout;
+    layout->addLayout(row);
     row->setSpacing(5);
     row->addWidget(new QLabel(QStringLiteral("name:"), this));
     nameEdit = new QLineEdit(this);
     nameEdit->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     row->addWidget(nameEdit);
-    layout->addLayout(row);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     layout->addWidget(buttons);
@@ -38,10 +41,14 @@ TextInputWidget::TextInputWidget(ControlWidget* control, QWidget* parent)
 
 void TextInputWidget::isValid()
 {
-    if (nameEdit->text().isEmpty()) {
-        MessageAsker::ask(QMessageBox::Warning, QStringLiteral("Create selection"),
-                          QStringLiteral("The proposed name is invalid"), QMessageBox::Ok, this);
-        return;
-    }
-    accept();
+    // OK's slot. Out of memory the dialog stays open (and a caller that
+    // runs it sees the failure).
+    HandlerGuard::run([this] {
+        if (nameEdit->text().isEmpty()) {
+            MessageAsker::ask(QMessageBox::Warning, QStringLiteral("Create selection"),
+                              QStringLiteral("The proposed name is invalid"), QMessageBox::Ok, this);
+            return;
+        }
+        accept();
+    });
 }

@@ -101,6 +101,7 @@ public:
     {
         watched->installEventFilter(this);
     }
+    // `react` ends its own running out of memory.
     bool eventFilter(QObject*, QEvent* event) override
     {
         if (event->type() == QEvent::Resize || event->type() == QEvent::Show)
@@ -165,20 +166,27 @@ OpenWidget::OpenWidget(ControlWidget* owner, QWidget* parent)
     networkCheck->hide();
     filterEdit->hide();
 
-    connect(fileButton, &QPushButton::clicked, this, &OpenWidget::openFile);
-    connect(timeCombo, &QComboBox::currentTextChanged, this, &OpenWidget::openInit);
-    connect(networkCheck, &QCheckBox::toggled, this, &OpenWidget::updateFields);
-    connect(attributeRadio, &QRadioButton::clicked, this, &OpenWidget::updateRadioButtons);
-    connect(combinedRadio, &QRadioButton::clicked, this, &OpenWidget::updateRadioButtons);
-    connect(noneRadio, &QRadioButton::clicked, this, &OpenWidget::updateRadioButtons);
-    connect(tcpRadio, &QRadioButton::clicked, this, &OpenWidget::updateTCP);
-    connect(filterEdit, &QLineEdit::textChanged, this, &OpenWidget::filterByText);
-    connect(loadButton, &QPushButton::clicked, this, &OpenWidget::import);
-    connect(exportButton, &QPushButton::clicked, this, &OpenWidget::exportData);
+    // The dialog's controls run their slots under a guard. Choosing a file,
+    // "Open" and "Export" end their own running out of memory, with their
+    // messages; the guard ends what is left (a box that found no memory).
+    // A failed choice of the time column is made again by a load or an
+    // export before it reads.
+    const auto guarded = [this](void (OpenWidget::*slot)()) {
+        return [this, slot]() { HandlerGuard::run([this, slot] { (this->*slot)(); }); };
+    };
+    connect(fileButton, &QPushButton::clicked, this, guarded(&OpenWidget::openFile));
+    connect(timeCombo, &QComboBox::currentTextChanged, this, guarded(&OpenWidget::openInit));
+    connect(networkCheck, &QCheckBox::toggled, this, guarded(&OpenWidget::updateFields));
+    for (QRadioButton* radio : {attributeRadio, combinedRadio, noneRadio})
+        connect(radio, &QRadioButton::clicked, this, guarded(&OpenWidget::updateRadioButtons));
+    connect(tcpRadio, &QRadioButton::clicked, this, guarded(&OpenWidget::updateTCP));
+    connect(filterEdit, &QLineEdit::textChanged, this, guarded(&OpenWidget::filterByText));
+    connect(loadButton, &QPushButton::clicked, this, guarded(&OpenWidget::import));
+    connect(exportButton, &QPushButton::clicked, this, guarded(&OpenWidget::exportData));
     connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
     connect(attributeTable->verticalScrollBar(), &QScrollBar::valueChanged, this,
-            &OpenWidget::showTypeCombos);
-    typeWatcher = new ResizeWatcher(attributeTable->viewport(), [this]() { showTypeCombos(); });
+            guarded(&OpenWidget::showTypeCombos));
+    typeWatcher = new ResizeWatcher(attributeTable->viewport(), guarded(&OpenWidget::showTypeCombos));
 
     auto* grid = new QGridLayout(this);
     grid->addWidget(new QLabel(QStringLiteral("Input file:"), this), 0, 0);
@@ -254,7 +262,41 @@ void OpenWidget::openFile()
         qDebug() << "Open file failed";
         return;
     }
+    // Filling the boxes runs their slots, which end their own running out
+    // of memory: that fails the choice too (and has been told).
+    const unsigned long failures = HandlerGuard::failures();
+    bool ranOut = false;
+    QStringList failed;
+    try {
+        chooseFile(path, &failed);
+    } catch (const std::bad_alloc&) {
+        ranOut = true;
+    }
+    const bool told = HandlerGuard::failures() != failures;
+    if (!ranOut && !told) {
+        // Told once the dialog shows the file whole.
+        try {
+            warnFailed(failed);
+        } catch (const std::bad_alloc&) {
+            HandlerGuard::failed();
+        }
+        return;
+    }
+    // Half read: the dialog forgets the file ("Open" does nothing) and
+    // says so.
+    try {
+        clearFile();
+        updateFields();
+    } catch (const std::bad_alloc&) {
+        // The stream has gone first: there is nothing to load.
+    }
+    if (!told)
+        ControlWidget::tellLoadOutOfMemory(this, path, QStringLiteral("reading its preview"),
+                                           QStringLiteral("No file is chosen, and the loaded log stays as it is."));
+}
 
+void OpenWidget::chooseFile(const QString& path, QStringList* failed)
+{
     // The path reaches the glyph store with a completed load only: until
     // then the loaded log's store stays exactly as it is.
     clearFile();
@@ -302,7 +344,8 @@ void OpenWidget::openFile()
 
     if (stream) {
         QString problem;
-        if (!readPreview(&problem)) {
+        if (!readPreview(&problem, failed)) {
+            failed->clear();
             refuseFile(path, problem);
             return;
         }
@@ -314,13 +357,15 @@ void OpenWidget::openFile()
 
 void OpenWidget::clearFile()
 {
-    fileLabel->clear();
-    previewNote->clear();
-    previewNote->hide();
+    // The stream first: without it "Open" loads nothing, whatever else
+    // could not be cleared.
     delete stream;
     stream = nullptr;
     delete file;
     file = nullptr;
+    fileLabel->clear();
+    previewNote->clear();
+    previewNote->hide();
 
     for (QComboBox* combo : {timeCombo, sourceCombo, destinationCombo, hiddenCombo1, hiddenCombo2,
                              groupingCombo, combinedSourceCombo, combinedDestinationCombo,
@@ -436,7 +481,7 @@ void OpenWidget::readHeader()
     baseNameCount = attributeNames.size();
 }
 
-bool OpenWidget::readPreview(QString* problem)
+bool OpenWidget::readPreview(QString* problem, QStringList* failed)
 {
     attributeTypes.clear();
     for (const QString& name : attributeNames) {
@@ -453,19 +498,17 @@ bool OpenWidget::readPreview(QString* problem)
         *problem = QStringLiteral("it has a header line but no data rows.");
         return false;
     }
-    QStringList failed;
     QStringList cut;
     stream->setLineLimit(PREVIEW_LINE_LIMIT);
     const TList<QSharedPointer<Packet>> preview =
-        previewPackets(stream, PREVIEW_RECORDS, &failed, &cut);
+        previewPackets(stream, PREVIEW_RECORDS, failed, &cut);
     stream->setLineLimit(0);
-    if (preview.isEmpty() && !failed.isEmpty() && cut.isEmpty()) {
+    if (preview.isEmpty() && !failed->isEmpty() && cut.isEmpty()) {
         *problem = QStringLiteral("none of its rows (%1 read) has as many fields as its header (%2).")
-                       .arg(failed.size())
+                       .arg(failed->size())
                        .arg(headerNames.size());
         return false;
     }
-    warnFailed(failed);
     if (!cut.isEmpty()) {
         previewNote->setText(QStringLiteral("The preview read only the first %1 MB of these longer "
                                             "lines and guessed no types from them: %2.")
@@ -584,23 +627,26 @@ void OpenWidget::showTypeCombos()
 void OpenWidget::updateType(int index)
 {
     QObject* combo = sender();
-    // A long table has boxes in the rows it made them for only.
-    const int count = typeCombosInView ? int(typeComboRows.size()) : attributeTable->rowCount();
-    for (int i = 0; i < count; ++i) {
-        const int row = typeCombosInView ? typeComboRows[std::size_t(i)] : i;
-        if (attributeTable->cellWidget(row, 1) != combo)
-            continue;
-        const QTableWidgetItem* item = attributeTable->item(row, 0);
-        if (!item)
+    // A type box's slot: out of memory the column keeps the type it had.
+    HandlerGuard::run([this, combo, index] {
+        // A long table has boxes in the rows it made them for only.
+        const int count = typeCombosInView ? int(typeComboRows.size()) : attributeTable->rowCount();
+        for (int i = 0; i < count; ++i) {
+            const int row = typeCombosInView ? typeComboRows[std::size_t(i)] : i;
+            if (attributeTable->cellWidget(row, 1) != combo)
+                continue;
+            const QTableWidgetItem* item = attributeTable->item(row, 0);
+            if (!item)
+                return;
+            if (index == 0)
+                attributeTypes[item->text()] = Numeric;
+            else if (index == 2)
+                attributeTypes[item->text()] = Identifier;
+            else
+                attributeTypes.remove(item->text());
             return;
-        if (index == 0)
-            attributeTypes[item->text()] = Numeric;
-        else if (index == 2)
-            attributeTypes[item->text()] = Identifier;
-        else
-            attributeTypes.remove(item->text());
-        return;
-    }
+        }
+    });
 }
 
 void OpenWidget::filterByText()
@@ -743,11 +789,16 @@ void OpenWidget::import()
     // message, the dialog open and the loaded log as it was.
     bool ranOut = false;
     int limit = 0;
+    // The reading's progress dialog runs a loop of its own: whatever runs
+    // out of memory in it fails the load.
+    const unsigned long failures = HandlerGuard::failures();
     try {
         readLog(&limit, &ranOut);
     } catch (const std::bad_alloc&) {
         ranOut = true;
     }
+    if (HandlerGuard::failures() != failures)
+        ranOut = true;
     const bool cancelled = aborted;
     aborted = false;
     if (cancelled && !ranOut)
@@ -1026,7 +1077,7 @@ bool OpenWidget::splitConversations(const QString& directory, QString* error, bo
         // split has put the folder back.
         const auto cancel = [split, &dialog, &loop]() {
             split->cancelled.store(true);
-            dialog.setLabelText(QStringLiteral("Cancelling..."));
+            HandlerGuard::run([&dialog] { dialog.setLabelText(QStringLiteral("Cancelling...")); });
             loop.quit();
         };
         connect(&dialog, &QProgressDialog::canceled, &dialog, cancel);

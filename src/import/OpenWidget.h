@@ -105,6 +105,8 @@ public:
     QFile* file = nullptr;                    // owned; the chosen log
 
 public slots:
+    // Asks for a log and reads its header and preview. Throws nothing for
+    // want of memory: the dialog then has no file chosen, and says so.
     void openFile();
     void openInit();
     void updateFields();
@@ -117,10 +119,16 @@ public slots:
     void abort();
 
 private:
+    // What openFile() does with the chosen path, but for the warning about
+    // the records of the preview that gave no event (their numbers go to
+    // `failed`). Throws std::bad_alloc, after which the dialog is to forget
+    // the file.
+    void chooseFile(const QString& path, QStringList* failed);
     void readHeader();
     // Reads the preview and guesses the types; false when the log holds no
-    // events, with the reason in `problem`.
-    bool readPreview(QString* problem);
+    // events, with the reason in `problem`. The numbers of the records that
+    // gave no event go to `failed`, for the warning.
+    bool readPreview(QString* problem, QStringList* failed);
     // The preview's records: as checkPackets() without its warning; the
     // numbers of the records that gave no event go to `failed`, those of
     // the records longer than the preview reads (not parsed) to `cut`.

@@ -604,8 +604,6 @@ Context::Context(Context* parent, const QString& name, const PacketList& packets
       conversations(true),
       conversationValueSets(true)
 {
-    if (parent)
-        parent->children.append(this);
     valueSets.clear();
     conversationValueSets.clear();
     if (store) {
@@ -615,6 +613,11 @@ Context::Context(Context* parent, const QString& name, const PacketList& packets
     qDebug() << "start Freq";
     if (makeConversations)
         createConversations();
+    // The parent lists this context only once nothing more can fail: a
+    // constructor that runs out of memory frees the context, and a parent
+    // that listed it would keep a freed child.
+    if (parent)
+        parent->children.append(this);
 }
 
 Context::Context(const Context& other)

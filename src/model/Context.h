@@ -28,6 +28,9 @@ class Context : public QObject
     Q_OBJECT
 
 public:
+    // A context over `packets`, computed at once with makeConversations. It
+    // joins the end of the parent's children last: out of memory on the
+    // way it throws, and the parent is as it was.
     Context(Context* parent, const QString& name, const TList<QSharedPointer<Packet>>& packets,
             GlyphStore* store, bool makeConversations);
     // Snapshot copy for revert: shares the events, is not entered into the

@@ -2,6 +2,7 @@
 
 #include "core/Constants.h"
 #include "model/Context.h"
+#include "core/OnExit.h"
 #include "core/Packet.h"
 #include "items/EmptyItem.h"
 #include "patterns/ParseNode.h"
@@ -462,6 +463,19 @@ double GlyphStore::minValue(const QString& name, Context* context) const
 // ---------------------------------------------------------------------------
 // Events
 
+namespace {
+
+// Room for one more element, grown by halves as an append would: an
+// append then cannot run out of memory.
+template <typename T>
+void roomForOne(std::vector<T>& list)
+{
+    if (list.size() == list.capacity())
+        list.reserve(std::max<std::size_t>(4, list.size() * 2));
+}
+
+} // namespace
+
 void GlyphStore::addAttribute(const TList<TVariant>& values, const QString& name, bool range, bool key)
 {
     const int events = rootContext ? rootContext->packets.size() : 0;
@@ -470,35 +484,84 @@ void GlyphStore::addAttribute(const TList<TVariant>& values, const QString& name
         qDebug() << "addAttribute: fewer values than events for" << name;
         return;
     }
+    // Whatever can run out of memory comes first, with its undo at hand:
+    // out of memory, the events, the tables and the contexts are as they
+    // were, and nothing is added.
+    const std::vector<QSharedPointer<Packet>>* rows = rootContext ? &rootContext->packets.items : nullptr;
+    for (int i = 0; i < events; ++i) {
+        Packet* p = (*rows)[std::size_t(i)].data();
+        if (!p->extra)
+            p->extra = new TList<TVariant>();
+        roomForOne(p->extra->items);
+    }
     for (int i = 0; i < events; ++i)
-        rootContext->packets.items[std::size_t(i)]->append(values.at(i));
+        (*rows)[std::size_t(i)]->extra->items.push_back(values.at(i));
+    OnExit takeValuesBack([rows, events]() {
+        for (int i = 0; i < events; ++i)
+            (*rows)[std::size_t(i)]->extra->items.pop_back();
+    });
 
-    packetAttributeNames.append(name);
-    const int c = packetAttributeNames.size() - 1;
-    if (!attributeColumns.contains(name))
+    // The new column counted over the events of every context of the tree
+    // (from the root, depth first) and of each one's snapshots, which a
+    // revert brings back.
+    const int c = packetAttributeNames.size();
+    const bool ordered = range || isOrderedAttribute(name);
+    std::vector<Context*> counted;
+    std::vector<THash<TVariant, int>> counts;
+    if (rootContext) {
+        TList<Context*> stack;
+        stack.append(rootContext);
+        while (!stack.isEmpty()) {
+            Context* context = stack.last();
+            stack.items.pop_back();
+            counted.push_back(context);
+            for (Context* snapshot : context->history.items)
+                counted.push_back(snapshot);
+            for (Context* child : context->children.items)
+                stack.append(child);
+        }
+    }
+    counts.reserve(counted.size());
+    for (Context* context : counted) {
+        THash<TVariant, int> hist(ordered);
+        for (const QSharedPointer<Packet>& p : context->packets.items) {
+            const TVariant& v = p->get(c);
+            if (v.isValid())
+                ++hist[v];
+        }
+        counts.push_back(std::move(hist));
+        roomForOne(context->histograms.items);
+    }
+    roomForOne(packetAttributeNames.items);
+
+    const bool newColumn = !attributeColumns.contains(name);
+    if (newColumn)
         attributeColumns.insert(name, c);
-    if (range)
+    OnExit takeColumnBack([this, newColumn, &name]() {
+        if (newColumn)
+            attributeColumns.remove(name);
+    });
+    const bool newRange = range && !rangeAttributes.contains(name);
+    if (newRange)
         rangeAttributes.insert(name);
+    OnExit takeRangeBack([this, newRange, &name]() {
+        if (newRange)
+            rangeAttributes.remove(name);
+    });
     if (key)
         keyAttributes.insert(name);
 
-    if (!rootContext)
-        return;
-    const TList<int> columns{c};
-    TList<Context*> stack;
-    stack.append(rootContext);
-    while (!stack.isEmpty()) {
-        Context* context = stack.last();
-        stack.items.pop_back();
-        context->appendHistogram();
-        context->updateHistograms(columns, false);
-        // A snapshot brought back by revert must have the column too.
-        for (Context* snapshot : context->history.items) {
-            snapshot->appendHistogram();
-            snapshot->updateHistograms(columns, false);
-        }
-        for (Context* child : context->children.items)
-            stack.append(child);
+    // Nothing below allocates.
+    takeRangeBack.dismiss();
+    takeColumnBack.dismiss();
+    takeValuesBack.dismiss();
+    packetAttributeNames.items.push_back(name);
+    for (std::size_t k = 0; k < counted.size(); ++k) {
+        // One slot more; the count goes to the column's own slot.
+        std::vector<THash<TVariant, int>>& hists = counted[k]->histograms.items;
+        hists.emplace_back();
+        if (std::size_t(c) < hists.size())
+            hists[std::size_t(c)] = std::move(counts[k]);
     }
 }
 
