@@ -9,6 +9,7 @@
 #include "app/SettingsWidget.h"
 #include "core/Constants.h"
 #include "core/HandlerGuard.h"
+#include "core/SideFile.h"
 #include "views/charts/RibbonLineWidget.h"
 #include "views/events/EventWidget.h"
 #include "views/events/OptionsWidget.h"
@@ -33,7 +34,9 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <cstdio>
 #include <memory>
+#include <new>
 
 namespace {
 
@@ -301,31 +304,59 @@ void MainWindow::loadSettings(const QString& path, MainWindow* window)
         WIRESHARK_PATH = wireshark;
     }
 
-    QFile out(path);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
+    // Written beside whatever stands at the path (a file that could not be
+    // read), which it replaces only once complete.
+    bool written = false;
+    try {
+        written = writeSettings(path, tshark, wireshark);
+    } catch (const std::bad_alloc&) {
+        // Ran out of memory: not written, the box below says so.
+    }
+    if (!written) {
         warn(QStringLiteral("Failed to create default settings no permissions?"),
              QStringLiteral("Save failed: file could not be written to"));
-        return;
     }
-    out.write((tshark + QLatin1Char('\n') + wireshark).toUtf8());
 }
 
-void MainWindow::saveSettings()
+bool MainWindow::saveSettings()
 {
-    saveSettings(SETTINGS_PATH);
+    return saveSettings(SETTINGS_PATH);
 }
 
-void MainWindow::saveSettings(const QString& path)
+bool MainWindow::saveSettings(const QString& path)
 {
     if (path.isEmpty())
-        return;
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
+        return false;
+    // Written beside the old file, which it replaces only once complete:
+    // after any failure (a full disk, running out of memory) the old file
+    // stays as it was.
+    bool saved = false;
+    try {
+        saved = writeSettings(path, TSHARK_PATH, WIRESHARK_PATH);
+    } catch (const std::bad_alloc&) {
+        // Ran out of memory: not written, the box below says so.
+    }
+    if (saved)
+        return true;
+    try {
         MessageAsker::notify(QMessageBox::Warning, QStringLiteral("Failed to save settings"),
                              QStringLiteral("Save failed: file could not be written to"));
-        return;
+    } catch (const std::bad_alloc&) {
+        std::fputs("Failed to save settings: Save failed: file could not be written to\n", stderr);
     }
-    file.write((TSHARK_PATH + QLatin1Char('\n') + WIRESHARK_PATH).toUtf8());
+    return false;
+}
+
+bool MainWindow::writeSettings(const QString& path, const QString& tshark, const QString& wireshark)
+{
+    SideFile file(path);
+    if (!file.open(true))
+        return false;
+    if (!file.write((tshark + QLatin1Char('\n') + wireshark).toUtf8()) || !file.commit()) {
+        qDebug().noquote() << QStringLiteral("settings not saved to %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    return true;
 }
 
 // ---------------------------------------------------------------------------

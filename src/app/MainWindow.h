@@ -44,8 +44,11 @@ public:
     static void loadSettings();
     static void loadSettings(const QString& path, MainWindow* window = nullptr);
     // Writes the current tool paths; called once the user located a tool.
-    static void saveSettings();
-    static void saveSettings(const QString& path);
+    // The file is written beside the old one and takes its place only once
+    // complete; after any failure the old file stays as it was, a box says
+    // so and the result is false.
+    static bool saveSettings();
+    static bool saveSettings(const QString& path);
     // Default tool folder of an operating system name ("" when unknown).
     static QString defaultToolFolder(const QString& os);
     static QString defaultTsharkPath(const QString& os);
@@ -90,6 +93,9 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    // Writes the two tool paths to the settings file at `path`; false
+    // when it could not be written whole (the old file then stays).
+    static bool writeSettings(const QString& path, const QString& tshark, const QString& wireshark);
     // The settings file's warnings, held until the window is shown.
     struct Untold
     {

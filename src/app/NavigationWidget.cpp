@@ -9,6 +9,7 @@
 #include "core/HandlerGuard.h"
 #include "core/Constants.h"
 #include "core/Packet.h"
+#include "core/SideFile.h"
 #include "core/TVariant.h"
 #include "events/AttributeEvent.h"
 #include "events/ContextEvent.h"
@@ -30,7 +31,9 @@
 #include <QSet>
 
 #include <algorithm>
+#include <cstdio>
 #include <memory>
+#include <new>
 #include <vector>
 
 int selectionCounter = 0;
@@ -38,6 +41,17 @@ int selectionCounter = 0;
 namespace {
 
 using Packets = TList<QSharedPointer<Packet>>;
+
+// A box of the selection export, without parent; running out of memory to
+// show it, a line on stderr instead.
+void tellSelectionExport(QMessageBox::Icon icon, const char* title, const char* text) noexcept
+{
+    try {
+        MessageAsker::ask(icon, QString::fromLatin1(title), QString::fromLatin1(text), QMessageBox::Ok, nullptr);
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "%s: %s\n", title, text);
+    }
+}
 
 // The most event lines a selection file holds.
 constexpr int MAX_EXPORTED_LINES = 10000000;
@@ -563,38 +577,45 @@ Context* NavigationWidget::saveContext(Context* parent, const QString& name, con
 
 void NavigationWidget::exportCSV()
 {
-    const QString path = FileAsker::saveFileName(nullptr, QStringLiteral("Export Selection:"),
-                                                 QString(), QStringLiteral("CSV files (*.csv)"));
-    if (path.isEmpty())
-        return;
-    exportSelection(path, control ? control->selectedPackets() : Packets());
+    try {
+        const QString path = FileAsker::saveFileName(nullptr, QStringLiteral("Export Selection:"),
+                                                     QString(), QStringLiteral("CSV files (*.csv)"));
+        if (path.isEmpty())
+            return;
+        exportSelection(path, control ? control->selectedPackets() : Packets());
+    } catch (const std::bad_alloc&) {
+        // Before the export began: nothing was written.
+        tellSelectionExport(QMessageBox::Warning, "Failed to save selection",
+                            "Save failed: file could not be written to");
+    }
 }
 
 bool NavigationWidget::exportSelection(const QString& path, const Packets& selection)
 {
-    const QString failed = QStringLiteral("Failed to save selection");
-    QFile file(path);
-    if (!file.open(QIODevice::ReadWrite | QIODevice::Truncate | QIODevice::Text)) {
-        MessageAsker::ask(QMessageBox::Warning, failed,
-                          QStringLiteral("Save failed: file could not be opened"), QMessageBox::Ok,
-                          nullptr);
+    // Written beside the old file, which it replaces only once complete:
+    // whatever fails (a full disk, running out of memory), a file that was
+    // there stays as it was.
+    try {
+        SideFile file(path);
+        if (!file.open(true)) {
+            tellSelectionExport(QMessageBox::Warning, "Failed to save selection",
+                                "Save failed: file could not be opened");
+            return false;
+        }
+        const TList<QString> names =
+            control && control->glyphStore ? control->glyphStore->packetAttributeNames : TList<QString>();
+        if (!writeSelection(file.device(), names, selection) || !file.commit()) {
+            qDebug().noquote() << QStringLiteral("selection not saved to %1: %2").arg(path, file.errorString());
+            tellSelectionExport(QMessageBox::Warning, "Failed to save selection",
+                                "Save failed: file could not be written to");
+            return false;
+        }
+    } catch (const std::bad_alloc&) {
+        tellSelectionExport(QMessageBox::Warning, "Failed to save selection",
+                            "Save failed: file could not be written to");
         return false;
     }
-
-    const TList<QString> names =
-        control && control->glyphStore ? control->glyphStore->packetAttributeNames : TList<QString>();
-    bool written = writeSelection(&file, names, selection) && file.flush();
-    file.close();
-    written = written && file.error() == QFileDevice::NoError;
-    if (!written) {
-        // A full disk or a device error: the file is incomplete.
-        MessageAsker::ask(QMessageBox::Warning, failed,
-                          QStringLiteral("Save failed: file could not be written to"),
-                          QMessageBox::Ok, nullptr);
-        return false;
-    }
-    MessageAsker::ask(QMessageBox::Information, QStringLiteral("Save Selection"),
-                      QStringLiteral("Export successful"), QMessageBox::Ok, nullptr);
+    tellSelectionExport(QMessageBox::Information, "Save Selection", "Export successful");
     return true;
 }
 

@@ -48,7 +48,9 @@ public:
 
     // What exportCSV() does once it has a file name: writes the selection
     // to `path` and tells the user how it went. True when the file was
-    // written completely.
+    // written completely. It is written beside an old file of that name and
+    // takes its place only then: after any failure the old file stays as it
+    // was, and a new one is not left behind.
     bool exportSelection(const QString& path, const TList<QSharedPointer<Packet>>& selection);
 
     // The attributes a selection file holds for these events, as indices

@@ -1,6 +1,7 @@
 #include "capture/PdmlConverter.h"
 
 #include "capture/PdmlTagReader.h"
+#include "core/SideFile.h"
 
 #include <QDebug>
 #include <QDir>
@@ -209,8 +210,22 @@ bool PdmlConverter::convert(const QString& root, const QString& folder, const QS
 
     if (inputRead)
         input.seek(0);
-    PdmlTagReader reader(&input);
+    // The batches go to one file beside an old output, which it replaces
+    // only once the last batch is written: a conversion that fails on the
+    // way leaves the old output as it was. The file is opened by the first
+    // batch, with the header.
+    SideFile output(outputPath(folder, outputName, arff));
     bool firstWrite = true;
+    const auto writeBatch = [&]() {
+        const bool opened = !firstWrite || output.open(true);
+        if (!opened || !output.write(batchText(firstWrite, arff))) {
+            qDebug() << "Could not write to PDML file " << folder << ", error:" << output.errorString();
+            return false;
+        }
+        firstWrite = false;
+        return true;
+    };
+    PdmlTagReader reader(&input);
     while (reader.next() != PdmlTagReader::EndOfInput) {
         if (!reader.isStart("packet"))
             continue;
@@ -219,9 +234,8 @@ bool PdmlConverter::convert(const QString& root, const QString& folder, const QS
         if (packetCount % 1000 == 0)
             qDebug() << "parsed packet " << packetCount;
         if (packetCount % BATCH == 0) {
-            if (!writeOutput(folder, outputName, !firstWrite, arff))
+            if (!writeBatch())
                 return false;
-            firstWrite = false;
             for (auto table = tables.begin(); table != tables.end(); ++table)
                 for (auto column = table->begin(); column != table->end(); ++column)
                     column->clear();
@@ -233,7 +247,11 @@ bool PdmlConverter::convert(const QString& root, const QString& folder, const QS
     const bool complete = !reader.hasError();
     if (!complete && inputRead)
         qDebug() << "PDML read stopped: the document breaks off or is not well formed";
-    const bool saved = writeOutput(folder, outputName, !firstWrite, arff);
+    bool saved = writeBatch();
+    if (saved && !output.commit()) {
+        qDebug() << "Could not write to PDML file " << folder << ", error:" << output.errorString();
+        saved = false;
+    }
     input.close();
     return saved && inputRead && complete;
 }
@@ -510,15 +528,39 @@ bool PdmlConverter::writeOutput(const QString& folder, const QString& outputName
                                 bool arff)
 {
     arffOutput = arff;
-    QFile file(outputPath(folder, outputName, arff));
-    const QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::Text
-        | (append ? QIODevice::Append : QIODevice::Truncate);
-    if (!file.open(mode)) {
+    const QString path = outputPath(folder, outputName, arff);
+    if (!append) {
+        // A file of its own: written beside an old one, which it replaces
+        // only once complete.
+        SideFile file(path);
+        if (!file.open(true)) {
+            qDebug() << "Could not write to PDML file " << folder << ", error:" << file.errorString();
+            return false;
+        }
+        if (!file.write(batchText(true, arff)) || !file.commit()) {
+            qDebug() << "Could not write to PDML file " << folder << ", error:" << file.errorString();
+            return false;
+        }
+        return true;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::Append)) {
         qDebug() << "Could not write to PDML file " << folder << ", error:" << file.errorString();
         return false;
     }
+    const QByteArray bytes = batchText(false, arff);
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
+        qDebug() << "Could not write to PDML file " << folder << ", error:" << file.errorString();
+        return false;
+    }
+    file.close();
+    return file.error() == QFileDevice::NoError;
+}
+
+QByteArray PdmlConverter::batchText(bool header, bool arff)
+{
     QString text;
-    if (!append)
+    if (header)
         text = arff ? writeArffHeader() : writeCsvHeader();
     cursors.clear();
     const QHash<QString, QList<QVariant>>& presence = tables[PACKET];
@@ -535,11 +577,5 @@ bool PdmlConverter::writeOutput(const QString& folder, const QString& outputName
         text += QLatin1Char('\n');
         ++rowCounter;
     }
-    const QByteArray bytes = text.toUtf8();
-    if (file.write(bytes) != bytes.size() || !file.flush()) {
-        qDebug() << "Could not write to PDML file " << folder << ", error:" << file.errorString();
-        return false;
-    }
-    file.close();
-    return file.error() == QFileDevice::NoError;
+    return text.toUtf8();
 }

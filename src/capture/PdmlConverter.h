@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QHash>
 #include <QList>
 #include <QString>
@@ -26,6 +27,9 @@ public:
     // `folder`/`outputName`.arff (arff) or .csv, where `folder` is the
     // second part. False when the input could not be opened or the output
     // could not be written (the conversion stops at the first failed write).
+    // The output is written beside an old file of its name and takes its
+    // place once the last batch is written: a conversion that could not
+    // write leaves the old file as it was.
     bool convert(const QString& root, const QString& folder, const QString& file,
                  const QString& outputName, bool arff);
 
@@ -36,8 +40,9 @@ public:
     QHash<QString, QStringList> prepareTable(PdmlTagReader& reader);
     // Second pass over one packet; the reader stands on its start.
     void parsePacket(PdmlTagReader& reader);
-    // Writes the rows collected since the last write; the first write
-    // creates the file with its header, later ones append.
+    // Writes the rows collected since the last write: without `append` as
+    // a new file with its header, which replaces an old one only once
+    // written whole; with it appended to the file.
     bool writeOutput(const QString& folder, const QString& outputName, bool append, bool arff);
     QString writeCsvHeader();
     QString writeArffHeader();
@@ -62,6 +67,9 @@ public:
     static constexpr int BATCH = 50;
 
 private:
+    // The text of the rows collected since the last write (after the
+    // header when `header`), in UTF-8; the row counter moves past them.
+    QByteArray batchText(bool header, bool arff);
     // Reads the fields of one "proto" element (the reader stands on its
     // start) up to its end and appends their values to the protocol's
     // columns.

@@ -2,6 +2,7 @@
 
 #include "app/FileAsker.h"
 #include "app/MessageAsker.h"
+#include "core/SideFile.h"
 
 #include <QDebug>
 #include <QDir>
@@ -10,7 +11,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <limits>
+#include <new>
 
 namespace {
 
@@ -52,6 +55,19 @@ QString nanoseconds(double secs)
     return QString::number(secs * 1e9, 'g', 22);
 }
 
+// The box of an export that wrote nothing; running out of memory to show
+// it, a line on stderr instead.
+void warnNotWritten(QWidget* parent) noexcept
+{
+    try {
+        MessageAsker::ask(QMessageBox::Warning, QStringLiteral("Failed to save selection"),
+                          QStringLiteral("Save failed: file could not be opened or writte to"),
+                          QMessageBox::Ok, parent);
+    } catch (const std::bad_alloc&) {
+        std::fputs("Failed to save selection: Save failed: file could not be opened or writte to\n", stderr);
+    }
+}
+
 } // namespace
 
 Smb2XesExporter::Smb2XesExporter(QWidget* parent)
@@ -73,17 +89,33 @@ Smb2XesExporter::Smb2XesExporter(QWidget* parent)
 
 void Smb2XesExporter::run()
 {
-    const QString input = FileAsker::openFileName(parent, QStringLiteral("Open CSV"),
-                                                  QDir::homePath(), QStringLiteral("*.csv"));
-    // The output is asked for even when no input was chosen.
-    const QString output = FileAsker::saveFileName(parent, QStringLiteral("Export Selection:"),
-                                                   QString(), QStringLiteral("Xes files (*.xes)"));
-    if (input.isEmpty() || output.isEmpty())
-        return;
-    exportFile(input, output);
+    try {
+        const QString input = FileAsker::openFileName(parent, QStringLiteral("Open CSV"),
+                                                      QDir::homePath(), QStringLiteral("*.csv"));
+        // The output is asked for even when no input was chosen.
+        const QString output = FileAsker::saveFileName(parent, QStringLiteral("Export Selection:"),
+                                                       QString(), QStringLiteral("Xes files (*.xes)"));
+        if (input.isEmpty() || output.isEmpty())
+            return;
+        exportFile(input, output);
+    } catch (const std::bad_alloc&) {
+        // Before the export began: nothing was written.
+        warnNotWritten(parent);
+    }
 }
 
 bool Smb2XesExporter::exportFile(const QString& inputPath, const QString& outputPath)
+{
+    try {
+        return writeDocument(inputPath, outputPath);
+    } catch (const std::bad_alloc&) {
+        // The output was written beside the old file, which stays as it was.
+        warnNotWritten(parent);
+        return false;
+    }
+}
+
+bool Smb2XesExporter::writeDocument(const QString& inputPath, const QString& outputPath)
 {
     const QString failedTitle = QStringLiteral("Failed to save selection");
     const auto failed = [this, &failedTitle](const QString& text) {
@@ -142,9 +174,12 @@ bool Smb2XesExporter::exportFile(const QString& inputPath, const QString& output
     if (countEvents(columns, &timeSwitches, &spoolFiles) == 0)
         return failed(noEventText(timeSwitches, spoolFiles));
 
-    QFile out(outputPath);
-    if (!out.open(QIODevice::ReadWrite | QIODevice::Truncate | QIODevice::Text))
+    // Written beside an old file of that name, which it replaces only once
+    // complete: whatever fails, the old file stays as it was.
+    SideFile file(outputPath);
+    if (!file.open(true))
         return failed(notOpened);
+    QIODevice* const out = file.device();
 
     writeFailed = false;
     QByteArray prologue;
@@ -170,25 +205,30 @@ bool Smb2XesExporter::exportFile(const QString& inputPath, const QString& output
                 "keys=\"concept:name software:class software:package\"/>\n";
     prologue += "    <string key=\"concept:name\" value=\"A Software Event Log\"/>\n";
     prologue += "    <trace>\n";
-    write(&out, prologue);
+    write(out, prologue);
 
-    writeEvents(&out, columns);
+    writeEvents(out, columns);
 
-    write(&out, "    </trace>\n</log>\n");
-    if (!out.flush() || out.error() != QFileDevice::NoError)
-        writeFailed = true;
-    out.close();
-    if (writeFailed)
+    write(out, "    </trace>\n</log>\n");
+    if (writeFailed || !file.commit()) {
+        qDebug().noquote() << QStringLiteral("XES not saved to %1: %2").arg(outputPath, file.errorString());
         return failed(notOpened);
+    }
 
-    QString text = QStringLiteral("Export successful");
-    if (linesNotRead > 0)
-        text += QStringLiteral("\nOnly the first %1 lines of the input were read: %2 lines were "
-                               "not read.")
-                    .arg(LINE_LIMIT)
-                    .arg(linesNotRead);
-    MessageAsker::ask(QMessageBox::Information, QStringLiteral("Save Selection"), text,
-                      QMessageBox::Ok, parent);
+    // The file is in place: running out of memory from here on only loses
+    // the box that says so.
+    try {
+        QString text = QStringLiteral("Export successful");
+        if (linesNotRead > 0)
+            text += QStringLiteral("\nOnly the first %1 lines of the input were read: %2 lines were "
+                                   "not read.")
+                        .arg(LINE_LIMIT)
+                        .arg(linesNotRead);
+        MessageAsker::ask(QMessageBox::Information, QStringLiteral("Save Selection"), text,
+                          QMessageBox::Ok, parent);
+    } catch (const std::bad_alloc&) {
+        std::fputs("Save Selection: Export successful\n", stderr);
+    }
     return true;
 }
 

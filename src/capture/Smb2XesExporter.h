@@ -41,7 +41,10 @@ public:
     void run();
     // Reads `inputPath`, writes the XES document to `outputPath` and shows
     // the outcome; false when a file could not be opened or written, when
-    // the input lacks a needed field, holds no SMB2 packet or gives no event.
+    // the input lacks a needed field, holds no SMB2 packet or gives no event,
+    // or when it ran out of memory. The document is written beside an old
+    // file of that name and takes its place only once complete: after any
+    // failure the old file stays as it was.
     bool exportFile(const QString& inputPath, const QString& outputPath);
     // Reads the data lines (the stream stands after the header) into the
     // groups; their fields are stored unquoted.
@@ -111,6 +114,8 @@ public:
     int eventsWritten = 0;
 
 private:
+    // exportFile() but for running out of memory.
+    bool writeDocument(const QString& inputPath, const QString& outputPath);
     // What becomes of a group: its event, or nothing for one of two reasons.
     enum Fate { Written, TimeSwitch, SpoolFile };
     // The group's fate; for an event also its session id and file name.

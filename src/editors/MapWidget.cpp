@@ -100,25 +100,38 @@ MapWidget::MapWidget(bool rewrite, ControlWidget* owner, QWidget* parent)
     : QWidget(parent), owner(owner), rewrite(rewrite)
 {
     setMouseTracking(true);
-    mutex = new QMutex();
-    reset();
-    gap = 5;
-    margin = 3;
-    itemSize = defaultGlyphSize;
-    slotSize = int(itemSize * 0.5);
-    labelHeight = int(itemSize * 0.5);
-    relayout();
-    pointerInside = false;
-    dragging = false;
-    dragStartX = dragStartY = dragEndX = dragEndY = -1.0;
-    // A drag that rests for 500 ms selects what its rectangle holds; a press
-    // waits 300 ms for a second one (a double click).
-    dragTimer = new QTimer(this);
-    dragTimer->setInterval(500);
-    connect(dragTimer, &QTimer::timeout, this, &MapWidget::dragTimeOut);
-    singleClickTimer = new QTimer(this);
-    singleClickTimer->setInterval(300);
-    connect(singleClickTimer, &QTimer::timeout, this, &MapWidget::singleClickTimeOut);
+    try {
+        mutex = new QMutex();
+        reset();
+        gap = 5;
+        margin = 3;
+        itemSize = defaultGlyphSize;
+        slotSize = int(itemSize * 0.5);
+        labelHeight = int(itemSize * 0.5);
+        relayout();
+        pointerInside = false;
+        dragging = false;
+        dragStartX = dragStartY = dragEndX = dragEndY = -1.0;
+        // A drag that rests for 500 ms selects what its rectangle holds; a
+        // press waits 300 ms for a second one (a double click).
+        dragTimer = new QTimer(this);
+        dragTimer->setInterval(500);
+        connect(dragTimer, &QTimer::timeout, this, &MapWidget::dragTimeOut);
+        singleClickTimer = new QTimer(this);
+        singleClickTimer->setInterval(300);
+        connect(singleClickTimer, &QTimer::timeout, this, &MapWidget::singleClickTimeOut);
+    } catch (...) {
+        // Out of memory half made: no destructor runs, what was made goes
+        // here (the timers go with the widget).
+        deleteItems();
+        delete root;
+        root = nullptr;
+        qDeleteAll(history);
+        history.clear();
+        delete mutex;
+        mutex = nullptr;
+        throw;
+    }
 }
 
 QSize MapWidget::sizeHint() const

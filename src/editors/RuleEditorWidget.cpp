@@ -20,6 +20,8 @@
 #include "app/FileAsker.h"
 #include "app/MainWindow.h"
 #include "app/MessageAsker.h"
+#include "core/OnExit.h"
+#include "core/SideFile.h"
 #include "editors/ExampleWidget.h"
 #include "editors/MapWidget.h"
 #include "editors/RibbonMapWidget.h"
@@ -32,10 +34,28 @@
 #include "patterns/RulesFile.h"
 #include "views/events/EventWidget.h"
 
+#include <cstdio>
 #include <memory>
+#include <new>
 #include <utility>
 
 namespace {
+
+// A box of the editor's; running out of memory to show it, a line on
+// stderr instead.
+void tell(QWidget* parent, QMessageBox::Icon icon, const char* title, const char* text) noexcept
+{
+    try {
+        MessageAsker::ask(icon, QString::fromLatin1(title), QString::fromLatin1(text), QMessageBox::Ok, parent);
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "%s: %s\n", title, text);
+    }
+}
+
+void warn(QWidget* parent, const char* title, const char* text) noexcept
+{
+    tell(parent, QMessageBox::Warning, title, text);
+}
 
 ParseNode* copyTree(const ParseNode* tree)
 {
@@ -167,76 +187,87 @@ void RuleEditorWidget::sendReload()
 
 void RuleEditorWidget::saveRules()
 {
-    const QString path = FileAsker::saveFileName(this, QStringLiteral("Save settings:"), QString(),
-                                                 QStringLiteral("KOLM files (*.kolm)"));
-    if (path.isEmpty())
-        return;
-    writeRulesFile(path);
+    try {
+        const QString path = FileAsker::saveFileName(this, QStringLiteral("Save settings:"), QString(),
+                                                     QStringLiteral("KOLM files (*.kolm)"));
+        if (path.isEmpty())
+            return;
+        writeRulesFile(path);
+    } catch (const std::bad_alloc&) {
+        // Before a file was chosen: nothing was written.
+        warn(this, "Failed to save rules", "Save failed: file could not be written to");
+    }
 }
 
 bool RuleEditorWidget::writeRulesFile(const QString& path)
 {
-    const QString title = QStringLiteral("Failed to save rules");
-    QFile file(path);
-    if (!file.open(QIODevice::ReadWrite | QIODevice::Truncate | QIODevice::Text)) {
-        MessageAsker::ask(QMessageBox::Warning, title,
-                          QStringLiteral("Save failed: file could not be opened"), QMessageBox::Ok,
-                          this);
-        return false;
-    }
-    QByteArray bytes;
-    if (GlyphStore* s = store()) {
-        for (int i = 0; i < s->rules.size(); ++i) {
-            if (i > 0)
-                bytes += '\n';
-            bytes += Rule::toString(s->rules[i]).toLatin1();
+    // Written beside the old file, which it replaces only once complete:
+    // whatever fails, a file that was there stays as it was.
+    try {
+        SideFile file(path);
+        if (!file.open(true)) {
+            warn(this, "Failed to save rules", "Save failed: file could not be opened");
+            return false;
         }
-    }
-    bool written = file.write(bytes) == bytes.size();
-    written = file.flush() && written;
-    file.close();
-    written = written && file.error() == QFileDevice::NoError;
-    if (!written) {
-        MessageAsker::ask(QMessageBox::Warning, title,
-                          QStringLiteral("Save failed: file could not be written to"),
-                          QMessageBox::Ok, this);
+        QByteArray bytes;
+        if (GlyphStore* s = store()) {
+            for (int i = 0; i < s->rules.size(); ++i) {
+                if (i > 0)
+                    bytes += '\n';
+                bytes += Rule::toString(s->rules[i]).toLatin1();
+            }
+        }
+        if (!file.write(bytes) || !file.commit()) {
+            qDebug().noquote() << QStringLiteral("rules not saved to %1: %2").arg(path, file.errorString());
+            warn(this, "Failed to save rules", "Save failed: file could not be written to");
+            return false;
+        }
+    } catch (const std::bad_alloc&) {
+        warn(this, "Failed to save rules", "Save failed: file could not be written to");
         return false;
     }
-    MessageAsker::ask(QMessageBox::Information, QStringLiteral("Save Rules"),
-                      QStringLiteral("Save successful"), QMessageBox::Ok, this);
+    tell(this, QMessageBox::Information, "Save Rules", "Save successful");
     return true;
 }
 
-void RuleEditorWidget::loadRules()
-{
-    const QString path = FileAsker::openFileName(this, QStringLiteral("Load settings:"), QString(),
-                                                 QStringLiteral("KOLM file (*.kolm)"));
-    if (!path.isEmpty()) {
-        readRulesFile(path);
-        updateButtons();
-        if (ruleTable)
-            ruleTable->setRules();
-        // Also after a failed open: the matrix shows the store's rules.
-        sendReload();
-    }
-    updateButtons();
-}
+namespace {
 
-bool RuleEditorWidget::readRulesFile(const QString& path)
+// A rule set read from a rules file, with the glyph lists it gives the
+// store (the defaults and the rewrite glyphs of its rules), made whole
+// before the store is touched. Swapping it with the store cannot fail;
+// after a swap it holds what the store held, so a second swap puts that back.
+struct StagedRules
+{
+    TList<BinItem> glyphs;
+    TList<BinItem> colorGlyphs;
+    TList<Rule> rules;
+    int nextId = 0;
+    bool swapped = false;
+    // Lines of the file left out, for the warning shown once it is loaded.
+    QString skippedWarning;
+
+    void swap(GlyphStore* store) noexcept
+    {
+        store->glyphs.items.swap(glyphs.items);
+        store->colorGlyphs.items.swap(colorGlyphs.items);
+        store->rules.items.swap(rules.items);
+        std::swap(nextGlyphId, nextId);
+        swapped = !swapped;
+    }
+};
+
+// Reads the rules file at `path` into `staged`; the store is not changed.
+// A file that cannot be opened, or of which no rule reads, is told about
+// and gives false.
+bool stageRulesFile(const QString& path, QWidget* parent, StagedRules& staged)
 {
     // Not in text mode: only the reader decides which carriage returns end
     // a line.
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        MessageAsker::ask(QMessageBox::Warning, QStringLiteral("Failed to load settings"),
-                          QStringLiteral("Load failed: file could not be opened"), QMessageBox::Ok,
-                          this);
+        warn(parent, "Failed to load settings", "Load failed: file could not be opened");
         return false;
     }
-    GlyphStore* s = store();
-    if (!s)
-        return false;
-
     RulesFile read = RulesFile::fromBytes(file.readAll());
     file.close();
     // An empty file is a rule set without rules; any other file is one only
@@ -249,21 +280,92 @@ bool RuleEditorWidget::readRulesFile(const QString& path)
         if (read.skipped > 0)
             text += QStringLiteral(" (") + read.skippedText() + QLatin1Char(')');
         MessageAsker::ask(QMessageBox::Warning, QStringLiteral("Failed to load settings"),
-                          text + QStringLiteral("; the rules are unchanged"), QMessageBox::Ok, this);
+                          text + QStringLiteral("; the rules are unchanged"), QMessageBox::Ok, parent);
         return false;
     }
 
-    s->addDefaultGlyphs();
-    s->adoptRewriteGlyphs(read.rules);
+    // The glyphs become the defaults plus the rewrite glyphs of the rules
+    // read, numbered from where the defaults leave the glyph ids. They are
+    // made in a store of their own; the next glyph id they leave goes with
+    // them, and the one in use stays until they are swapped in.
+    const int idsBefore = nextGlyphId;
+    OnExit keepIds([idsBefore] { nextGlyphId = idsBefore; });
+    GlyphStore defaults;
+    defaults.adoptRewriteGlyphs(read.rules);
     // The rules that read are loaded; the user learns what was left out.
-    const QString skippedWarning =
-        read.skipped > 0 ? QStringLiteral("%1; %2 loaded").arg(read.skippedText(), read.rulesText())
-                         : QString();
-    s->rules = std::move(read.rules);
-    if (!skippedWarning.isEmpty())
-        MessageAsker::ask(QMessageBox::Warning, QStringLiteral("Load settings"), skippedWarning,
-                          QMessageBox::Ok, this);
+    if (read.skipped > 0)
+        staged.skippedWarning = QStringLiteral("%1; %2 loaded").arg(read.skippedText(), read.rulesText());
+    staged.glyphs.items.swap(defaults.glyphs.items);
+    staged.colorGlyphs.items.swap(defaults.colorGlyphs.items);
+    staged.rules.items.swap(read.rules.items);
+    staged.nextId = nextGlyphId;
     return true;
+}
+
+} // namespace
+
+void RuleEditorWidget::loadRules()
+{
+    GlyphStore* s = store();
+    StagedRules staged;
+    try {
+        const QString path = FileAsker::openFileName(this, QStringLiteral("Load settings:"), QString(),
+                                                     QStringLiteral("KOLM file (*.kolm)"));
+        if (!path.isEmpty()) {
+            if (s && stageRulesFile(path, this, staged)) {
+                staged.swap(s);
+                if (!staged.skippedWarning.isEmpty())
+                    MessageAsker::ask(QMessageBox::Warning, QStringLiteral("Load settings"),
+                                      staged.skippedWarning, QMessageBox::Ok, this);
+            }
+            updateButtons();
+            if (ruleTable)
+                ruleTable->setRules();
+            // Also after a failed open: the matrix shows the store's rules.
+            sendReload();
+        }
+        updateButtons();
+    } catch (const std::bad_alloc&) {
+        // The rules and glyphs the store had come back, and the views show
+        // them again.
+        if (staged.swapped)
+            staged.swap(s);
+        try {
+            updateButtons();
+            if (ruleTable)
+                ruleTable->setRules();
+            sendReload();
+        } catch (const std::bad_alloc&) {
+            // The box below still tells that the import failed.
+        }
+        warn(this, "Failed to load settings", "Load failed: ran out of memory; the rules are unchanged");
+    }
+}
+
+bool RuleEditorWidget::readRulesFile(const QString& path)
+{
+    GlyphStore* s = store();
+    StagedRules staged;
+    try {
+        if (!s) {
+            QFile file(path);
+            if (!file.open(QIODevice::ReadOnly))
+                warn(this, "Failed to load settings", "Load failed: file could not be opened");
+            return false;
+        }
+        if (!stageRulesFile(path, this, staged))
+            return false;
+        staged.swap(s);
+        if (!staged.skippedWarning.isEmpty())
+            MessageAsker::ask(QMessageBox::Warning, QStringLiteral("Load settings"), staged.skippedWarning,
+                              QMessageBox::Ok, this);
+        return true;
+    } catch (const std::bad_alloc&) {
+        if (staged.swapped)
+            staged.swap(s);
+        warn(this, "Failed to load settings", "Load failed: ran out of memory; the rules are unchanged");
+        return false;
+    }
 }
 
 // ---------------------------------------------------------------------------

@@ -43,11 +43,15 @@ public:
     // rewrite glyphs of the rules read. Lines that hold no rule are skipped;
     // when any are, one warning tells how many. A file that cannot be
     // opened, and a file that is not blank but of which no rule reads, are
-    // reported and change nothing; both give false.
+    // reported and change nothing; both give false. The new rules and
+    // glyphs are made whole before they replace the old ones: running out
+    // of memory is reported too and leaves the store as it was.
     bool readRulesFile(const QString& path);
     // Writes every rule of the store as its rules-file line, Latin-1, "\n"
     // between lines and none after the last. Reports the outcome; true when
-    // every byte was written.
+    // every byte was written. The file is written beside the old one and
+    // takes its place only once complete: after any failure an old file
+    // stays as it was, and a new one is not left behind.
     bool writeRulesFile(const QString& path);
     void updateButtons();
     // Some rule of the store has the trimmed name field as its name.

@@ -10,6 +10,8 @@
 #include "app/ControlWidget.h"
 #include "model/GlyphStore.h"
 
+#include <memory>
+
 namespace {
 
 const QString DEFAULT_RULE = QStringLiteral("Default");
@@ -76,9 +78,9 @@ void RuleWidget::setRules()
     for (int row = 0; row < rules.size(); ++row) {
         Rule& rule = rules[row];
         table->setItem(row, nameColumn, new QTableWidgetItem(rule.name));
-        auto* picture = new QTableWidgetItem;
+        std::unique_ptr<QTableWidgetItem> picture(new QTableWidgetItem);
         picture->setData(Qt::DecorationRole, rule.icon(iconWidth, iconHeight));
-        table->setItem(row, ruleColumn, picture);
+        table->setItem(row, ruleColumn, picture.release());
         table->setRowHeight(row, iconHeight);
     }
     if (showNewRow) {

@@ -4,6 +4,7 @@
 #include "core/CSVPacketStream.h"
 #include "core/Packet.h"
 #include "core/RecordSplitter.h"
+#include "core/SideFile.h"
 #include "model/GlyphStore.h"
 #include "patterns/Automaton.h"
 #include "patterns/ParseNode.h"
@@ -54,7 +55,7 @@ ConversationPreprocessor::ConversationPreprocessor(const QString& directory,
                                                    const QString& outputPath,
                                                    ControlWidget* parent)
     : controlWidget(parent)
-    , output(new QFile(outputPath))
+    , output(new SideFile(outputPath))
     , rewriteRules(rewriteRules)
     , filterRules(filterRules)
     , outputPath(outputPath)
@@ -79,7 +80,7 @@ void ConversationPreprocessor::write(const QByteArray& bytes)
 {
     if (m_writeFailed)
         return;
-    if (output->write(bytes) != bytes.size()) {
+    if (!output->write(bytes)) {
         m_writeFailed = true;
         fail(QStringLiteral("writing ") + outputPath + QStringLiteral(" failed: ")
              + output->errorString());
@@ -101,28 +102,30 @@ QString ConversationPreprocessor::checkDirectory(const QString& directory)
     return QString();
 }
 
-void ConversationPreprocessor::run()
+bool ConversationPreprocessor::run()
 {
     GlyphStore* store = controlWidget ? controlWidget->glyphStore : nullptr;
     if (!store)
-        return;
+        return false;
 
     const QString problem = checkDirectory(directory);
     if (!problem.isEmpty()) {
         fail(problem);
-        return;
+        return false;
     }
     QFile attributes(QDir(directory).filePath(QStringLiteral("attributes.conf")));
     if (!attributes.open(QIODevice::ReadOnly)) {
         fail(QStringLiteral("could not read ") + attributes.fileName() + QStringLiteral(": ")
              + attributes.errorString());
-        return;
+        return false;
     }
     const QList<QByteArray> headerLines = splitLines(attributes.readAll());
     attributes.close();
     const QByteArray header = headerLines.isEmpty() ? QByteArray() : headerLines.first();
 
-    if (!output->open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    // Written beside an old output, which it replaces only once complete:
+    // a run that cannot write all of it leaves the old file as it was.
+    if (!output->open(false)) {
         qDebug().noquote() << "Not allowed to write file" << outputPath << output->errorString();
         fail(QStringLiteral("could not write ") + outputPath + QStringLiteral(": ")
              + output->errorString());
@@ -244,16 +247,16 @@ void ConversationPreprocessor::run()
     store->packetAttributeNames = savedNames;
     store->attributeColumns = savedColumns;
 
-    if (output->isOpen()) {
-        if (!output->flush() && !m_writeFailed) {
-            m_writeFailed = true;
-            fail(QStringLiteral("writing ") + outputPath + QStringLiteral(" failed: ")
-                 + output->errorString());
-        }
-        output->close();
+    if (m_writeFailed) {
+        output->cancel();
+    } else if (!output->commit()) {
+        m_writeFailed = true;
+        fail(QStringLiteral("writing ") + outputPath + QStringLiteral(" failed: ")
+             + output->errorString());
     }
     if (unreadable > 0) {
         fail(QString::number(unreadable) + QStringLiteral(" conversation files could not be read (")
              + firstUnreadable + QLatin1Char(')'));
     }
+    return errorText.isEmpty();
 }

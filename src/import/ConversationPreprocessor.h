@@ -6,7 +6,7 @@
 #include <QString>
 
 class ControlWidget;
-class QFile;
+class SideFile;
 
 // Reduces a directory of conversation files (see ConversationSplitter) to one
 // event log. Every conversation becomes one glyph row with the rewrite rules
@@ -41,15 +41,18 @@ public:
     // Reads "attributes.conf" first: without it nothing happens, and the
     // output, which may be a file the user agreed to replace, is left as it
     // was. Then opens the output for writing; when that fails, a debug line
-    // says so and the run writes nothing.
-    void run();
+    // says so and the run writes nothing. The output is written beside an
+    // old file of its name and takes its place only once complete: a run
+    // that cannot write all of it leaves the old file as it was. True when
+    // nothing went wrong (errorText is empty).
+    bool run();
 
     // Why `directory` cannot be preprocessed (it is no directory, or its
     // "attributes.conf" cannot be read), or an empty text.
     static QString checkDirectory(const QString& directory);
 
     ControlWidget* controlWidget;   // not owned; gives the glyph store
-    QFile* output;                  // owned
+    SideFile* output;               // owned
     TList<Rule> rewriteRules;
     TList<Rule> filterRules;
     QString outputPath;

@@ -1,5 +1,7 @@
 #include "patterns/ConditionParser.h"
 
+#include <memory>
+
 #include <QRegExp>
 
 // Unquoted values are checked against the histograms of the context given.
@@ -92,14 +94,10 @@ ParseNode* ConditionParser::parse(const QString& text, const THash<QString, int>
 {
     StringScanner scanner(text);
     State state;
-    ParseNode* tree = parseExpression(scanner, attributes, error, attributeName, context, state);
-    if (!tree)
+    std::unique_ptr<ParseNode> tree(parseExpression(scanner, attributes, error, attributeName, context, state));
+    if (!tree || scanner.hasMore())
         return nullptr;
-    if (scanner.hasMore()) {
-        delete tree;
-        return nullptr;
-    }
-    return tree;
+    return tree.release();
 }
 
 ParseNode* ConditionParser::parseExpression(StringScanner& scanner,
@@ -114,22 +112,22 @@ ParseNode* ConditionParser::parseExpression(StringScanner& scanner,
     // A chain "t1 && t2 || t3 ..." is read in a loop into the right-grouped
     // tree And(t1, Or(t2, t3)): each operator node waits in `open` for its
     // second child, so long chains cost no stack.
-    ParseNode* root = nullptr;
+    // The tree so far is freed when a term does not read or finds no
+    // memory.
+    std::unique_ptr<ParseNode> root;
     ParseNode* open = nullptr;
     ParseNode* result = nullptr;
     for (;;) {
         skipWhitespace(scanner, state.whitespace);
-        ParseNode* term;
+        std::unique_ptr<ParseNode> term;
         if (scanner.lookingAt(QueryTokens::LPAREN))
-            term = parseParenthesized(scanner, attributes, error, attributeName, context, state);
+            term.reset(parseParenthesized(scanner, attributes, error, attributeName, context, state));
         else if (scanner.lookingAt(QueryTokens::NOT))
-            term = parseNegation(scanner, attributes, error, attributeName, context, state);
+            term.reset(parseNegation(scanner, attributes, error, attributeName, context, state));
         else
-            term = parseTest(scanner, attributes, error, attributeName, context, state);
-        if (!term) {
-            delete root;
+            term.reset(parseTest(scanner, attributes, error, attributeName, context, state));
+        if (!term)
             break;
-        }
         skipWhitespace(scanner, state.whitespace);
 
         int kind = -1;
@@ -141,20 +139,26 @@ ParseNode* ConditionParser::parseExpression(StringScanner& scanner,
             kind = ParseNode::Or;
         }
         if (kind < 0) {
-            if (open)
-                open->addChild(term);
-            else
-                root = term;
-            result = root;
+            if (open) {
+                open->addChild(term.get());
+                term.release();
+            } else {
+                root = std::move(term);
+            }
+            result = root.release();
             break;
         }
-        ParseNode* node = new ParseNode(kind);
-        node->addChild(term);
-        if (open)
-            open->addChild(node);
-        else
-            root = node;
-        open = node;
+        std::unique_ptr<ParseNode> node(new ParseNode(kind));
+        node->addChild(term.get());
+        term.release();
+        ParseNode* const added = node.get();
+        if (open) {
+            open->addChild(added);
+            node.release();
+        } else {
+            root = std::move(node);
+        }
+        open = added;
     }
     --state.depth;
     return result;
@@ -167,17 +171,15 @@ ParseNode* ConditionParser::parseParenthesized(StringScanner& scanner,
 {
     scanner.take(QueryTokens::LPAREN);
     skipWhitespace(scanner, state.whitespace);
-    ParseNode* inner = parseExpression(scanner, attributes, error, attributeName, context, state);
+    std::unique_ptr<ParseNode> inner(parseExpression(scanner, attributes, error, attributeName, context, state));
     if (!inner)
         return nullptr;
     skipWhitespace(scanner, state.whitespace);
-    if (!scanner.lookingAt(QueryTokens::RPAREN)) {
-        delete inner;
+    if (!scanner.lookingAt(QueryTokens::RPAREN))
         return fail(error, ExpectedClosingParenthesis);
-    }
     scanner.take(QueryTokens::RPAREN);
     skipWhitespace(scanner, state.whitespace);
-    return inner;
+    return inner.release();
 }
 
 ParseNode* ConditionParser::parseNegation(StringScanner& scanner,
@@ -186,12 +188,13 @@ ParseNode* ConditionParser::parseNegation(StringScanner& scanner,
                                           State& state)
 {
     scanner.take(QueryTokens::NOT);
-    ParseNode* operand = parseExpression(scanner, attributes, error, attributeName, context, state);
+    std::unique_ptr<ParseNode> operand(parseExpression(scanner, attributes, error, attributeName, context, state));
     if (!operand)
         return nullptr;
-    ParseNode* node = new ParseNode(ParseNode::Not);
-    node->addChild(operand);
-    return node;
+    std::unique_ptr<ParseNode> node(new ParseNode(ParseNode::Not));
+    node->addChild(operand.get());
+    operand.release();
+    return node.release();
 }
 
 ParseNode* ConditionParser::parseTest(StringScanner& scanner, const THash<QString, int>* attributes,
@@ -257,10 +260,10 @@ ParseNode* ConditionParser::parseTest(StringScanner& scanner, const THash<QStrin
             return fail(error, ExpectedValue);
     }
 
-    ParseNode* node = new ParseNode(ParseNode::Test);
+    std::unique_ptr<ParseNode> node(new ParseNode(ParseNode::Test));
     node->name = name;
     node->op = ParseNode::operatorFromString(*op);
     node->value = value;
     node->isVariable = variable;
-    return node;
+    return node.release();
 }

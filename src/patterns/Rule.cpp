@@ -19,6 +19,7 @@
 #include <QStringList>
 #include <QVector>
 
+#include "core/OnExit.h"
 #include "core/StringScanner.h"
 #include "core/TVariant.h"
 #include "patterns/ConditionParser.h"
@@ -142,6 +143,8 @@ void Rule::paint(QPainter* painter, QPen& pen, QBrush& brush)
     const int yc = int(h * 0.5);
 
     TList<BinItem*> row;
+    // The items drawn are freed also when one of them finds no memory.
+    OnExit freeRow([&row] { deleteAll(row); });
     // Shrink the glyphs one pixel at a time until the row fits; size 1 is
     // drawn as it is. Only the glyph size changes: the spacing stays the
     // margin, and empty slots and operator labels keep the layout's sizes.
@@ -152,23 +155,28 @@ void Rule::paint(QPainter* painter, QPen& pen, QBrush& brush)
         auto layOut = [&](ParseNode* side, double x) {
             for (ParseNode* child : drawnElements(side)) {
                 TList<BinItem*> items;
+                OnExit freeItems([&items] { deleteAll(items); });
                 layout.layoutTree(child, items, x, yc, yc);
                 if (!items.isEmpty())
                     x = int(margin + items.last()->right());
                 row.append(items);
+                // The row owns them now.
+                items.clear();
             }
             return x;
         };
 
         double x = layOut(pre, margin);
 
-        ArrowItem* arrow = new ArrowItem(nullptr);
+        std::unique_ptr<ArrowItem> held(new ArrowItem(nullptr));
+        ArrowItem* arrow = held.get();
         arrow->setWidth(s);
         arrow->setHeight(s);
         const double arrowX = row.isEmpty() ? x : margin + int(margin + row.last()->right());
         arrow->setX(arrowX);
         arrow->setY(yc - s * 0.5);
         row.append(arrow);
+        held.release();
         x = int(arrowX + arrow->width());
 
         // A rule read without a rewrite shows its precondition and the arrow.
@@ -259,6 +267,15 @@ void freeConditions(BinItem& glyph)
         freeConditions(child);
 }
 
+// Clears the condition pointers of a glyph that shares them, without
+// freeing them.
+void forgetConditions(BinItem& glyph)
+{
+    glyph.condition = nullptr;
+    for (BinItem& child : glyph.children.items)
+        forgetConditions(child);
+}
+
 int readInt(const QString& text)
 {
     bool ok = false;
@@ -283,21 +300,28 @@ bool readStack(StringScanner& scanner, BinItem& glyph)
     if (scanner.lookingAt(QueryTokens::LT)) {
         scanner.take(QueryTokens::LT);
         TList<BinItem> stack;
+        // The items read so far own their conditions until the glyph takes
+        // them; out of memory they are freed.
+        OnExit freeStack([&stack] {
+            for (BinItem& item : stack.items)
+                freeConditions(item);
+        });
         while (scanner.lookingAt(QueryTokens::LBRACKET)) {
             bool ok = false;
             BinItem child = Rule::parseGlyph(scanner, &ok);
+            OnExit freeChild([&child] { freeConditions(child); });
             if (!ok) {
-                freeConditions(child);
-                for (BinItem& item : stack.items)
-                    freeConditions(item);
                 freeConditions(glyph);
                 return false;
             }
             stack.items.push_back(child);
+            freeChild.dismiss();
             if (scanner.lookingAt(kStackSeparator))
                 scanner.take(kStackSeparator);
         }
-        glyph.children = stack;
+        glyph.children.items.swap(stack.items);
+        // What the glyph held before (nothing, as read) goes with the stack.
+        freeStack.dismiss();
     }
     if (scanner.lookingAt(QueryTokens::GT))
         scanner.take(QueryTokens::GT);
@@ -322,6 +346,23 @@ bool takeEmptyItem(StringScanner& scanner)
     return false;
 }
 
+// A leaf that takes over the conditions the glyph holds; out of memory
+// they are freed.
+ParseNode* leafOf(BinItem& glyph)
+{
+    OnExit freeGlyph([&glyph] { freeConditions(glyph); });
+    std::unique_ptr<ParseNode> node(new ParseNode(ParseNode::Leaf));
+    try {
+        node->glyph = glyph;
+    } catch (...) {
+        // Assigned half way: the node lets go of what the glyph still owns.
+        forgetConditions(node->glyph);
+        throw;
+    }
+    freeGlyph.dismiss();
+    return node.release();
+}
+
 ParseNode* parseLeaf(StringScanner& scanner)
 {
     if (takeEmptyItem(scanner)) {
@@ -332,16 +373,14 @@ ParseNode* parseLeaf(StringScanner& scanner)
             return nullptr;
         if (glyph.children.isEmpty())
             return new ParseNode(ParseNode::Group);
-        ParseNode* node = new ParseNode(ParseNode::Leaf);
-        node->glyph = glyph;
-        return node;
+        return leafOf(glyph);
     }
     bool ok = false;
     BinItem glyph = Rule::parseGlyph(scanner, &ok);
-    if (!ok) {
-        freeConditions(glyph);
+    // Its conditions are the glyph's until a leaf takes them over.
+    OnExit freeGlyph([&glyph] { freeConditions(glyph); });
+    if (!ok)
         return nullptr;
-    }
     if (!readStack(scanner, glyph))
         return nullptr;
     if (scanner.lookingAt(kDelete)) {
@@ -362,10 +401,9 @@ ParseNode* parseLeaf(StringScanner& scanner)
         glyph = BinItem(nullptr, nullptr);
         glyph.mode = DELETE;
     }
-    ParseNode* node = new ParseNode(ParseNode::Leaf);
     // A freshly parsed glyph: the leaf takes over the conditions it holds.
-    node->glyph = glyph;
-    return node;
+    freeGlyph.dismiss();
+    return leafOf(glyph);
 }
 
 bool isPlaceholder(const BinItem& glyph)
@@ -422,29 +460,36 @@ ParseNode* emptySlot()
     return new ParseNode(ParseNode::Group);
 }
 
+// Adds a child that the parent owns from then on; should the parent's list
+// find no memory, the child is freed.
+void addOwned(ParseNode* parent, ParseNode* child)
+{
+    std::unique_ptr<ParseNode> held(child);
+    parent->addChild(held.get());
+    held.release();
+}
+
 // The rewrite of nothing: one empty item, as "Create rule.." makes it.
 ParseNode* emptyRewrite()
 {
-    auto* root = new ParseNode(ParseNode::And);
-    auto* item = new ParseNode(ParseNode::Leaf);
+    std::unique_ptr<ParseNode> root(new ParseNode(ParseNode::And));
+    std::unique_ptr<ParseNode> item(new ParseNode(ParseNode::Leaf));
     item->setGlyph(EmptyItem(false, nullptr));
-    root->addChild(item);
-    return root;
+    addOwned(root.get(), item.release());
+    return root.release();
 }
 
 // The leaf alone, its glyph stack one level deep; null for an empty item
 // without a stack.
 ParseNode* normalisedLeaf(const ParseNode* leaf)
 {
-    auto* node = new ParseNode(ParseNode::Leaf);
+    if (isPlaceholder(leaf->glyph) && leaf->glyph.children.isEmpty())
+        return nullptr;
+    std::unique_ptr<ParseNode> node(new ParseNode(ParseNode::Leaf));
     if (leaf->glyph.mode == DELETE) {
         // The text keeps nothing of a delete item but its mode.
         node->glyph.mode = DELETE;
-        return node;
-    }
-    if (isPlaceholder(leaf->glyph) && leaf->glyph.children.isEmpty()) {
-        delete node;
-        return nullptr;
+        return node.release();
     }
     // Shares the source's conditions until setGlyph clones the ones kept.
     BinItem glyph = isPlaceholder(leaf->glyph) ? BinItem(EmptyItem(false, nullptr)) : leaf->glyph;
@@ -452,7 +497,7 @@ ParseNode* normalisedLeaf(const ParseNode* leaf)
     for (BinItem& child : glyph.children.items)
         child.children.clear();
     node->setGlyph(glyph);
-    return node;
+    return node.release();
 }
 
 ParseNode* normalisedTest(const ParseNode* node);
@@ -460,16 +505,16 @@ ParseNode* normalisedTest(const ParseNode* node);
 // A negation: its first child as an item test.
 ParseNode* normalisedNegation(const ParseNode* node)
 {
-    auto* negation = new ParseNode(ParseNode::Not);
+    std::unique_ptr<ParseNode> negation(new ParseNode(ParseNode::Not));
     if (node->children.isEmpty()) {
         // Holds for no item, as the negation of what holds for every item.
-        auto* every = new ParseNode(ParseNode::Not);
-        every->addChild(emptySlot());
-        negation->addChild(every);
+        std::unique_ptr<ParseNode> every(new ParseNode(ParseNode::Not));
+        addOwned(every.get(), emptySlot());
+        addOwned(negation.get(), every.release());
     } else {
-        negation->addChild(normalisedTest(node->children.first()));
+        addOwned(negation.get(), normalisedTest(node->children.first()));
     }
-    return negation;
+    return negation.release();
 }
 
 // What a negation tests one item against: a glyph, a negation, all or one
@@ -490,24 +535,24 @@ ParseNode* normalisedTest(const ParseNode* node)
             // All of no test holds, one of them does not.
             if (node->type == ParseNode::Or)
                 return emptySlot();
-            auto* every = new ParseNode(ParseNode::Not);
-            every->addChild(emptySlot());
-            return every;
+            std::unique_ptr<ParseNode> every(new ParseNode(ParseNode::Not));
+            addOwned(every.get(), emptySlot());
+            return every.release();
         }
-        auto* list = new ParseNode(node->type);
+        std::unique_ptr<ParseNode> list(new ParseNode(node->type));
         for (const ParseNode* child : node->children)
-            list->addChild(normalisedTest(child));
-        return list;
+            addOwned(list.get(), normalisedTest(child));
+        return list.release();
     }
     case ParseNode::Star:
     case ParseNode::Plus:
     case ParseNode::Repeat: {
         if (node->children.isEmpty())
             return emptySlot();
-        auto* repetition = new ParseNode(node->type);
+        std::unique_ptr<ParseNode> repetition(new ParseNode(node->type));
         repetition->value = node->value;
-        repetition->addChild(normalisedTest(node->children.first()));
-        return repetition;
+        addOwned(repetition.get(), normalisedTest(node->children.first()));
+        return repetition.release();
     }
     default:
         return emptySlot();
@@ -525,31 +570,30 @@ ParseNode* normalisedPattern(const ParseNode* node)
     case ParseNode::Star:
     case ParseNode::Plus:
     case ParseNode::Repeat: {
-        ParseNode* body = node->children.isEmpty() ? nullptr : normalisedPattern(node->children.first());
+        std::unique_ptr<ParseNode> body(node->children.isEmpty() ? nullptr
+                                                                  : normalisedPattern(node->children.first()));
         if (!body)
             return nullptr;
-        auto* repetition = new ParseNode(node->type);
+        std::unique_ptr<ParseNode> repetition(new ParseNode(node->type));
         repetition->value = node->value;
-        repetition->addChild(body);
-        return repetition;
+        addOwned(repetition.get(), body.release());
+        return repetition.release();
     }
     case ParseNode::And:
     case ParseNode::Or: {
-        auto* list = new ParseNode(node->type);
+        std::unique_ptr<ParseNode> list(new ParseNode(node->type));
         bool any = false;
         for (const ParseNode* child : node->children) {
             ParseNode* kept = normalisedPattern(child);
             any = any || kept;
             if (kept)
-                list->addChild(kept);
+                addOwned(list.get(), kept);
             else if (node->type == ParseNode::Or)
-                list->addChild(emptySlot());
+                addOwned(list.get(), emptySlot());
         }
-        if (!any) {
-            delete list;
+        if (!any)
             return nullptr;
-        }
-        return list;
+        return list.release();
     }
     default:
         // Empty slots, groups without their repetition, and what the
@@ -564,14 +608,10 @@ ParseNode* normalisedPattern(const ParseNode* node)
 ParseNode* Rule::parse(const QString& text)
 {
     StringScanner scanner(text);
-    ParseNode* tree = parseExpression(scanner);
-    if (!tree)
+    std::unique_ptr<ParseNode> tree(parseExpression(scanner));
+    if (!tree || scanner.hasMore())
         return nullptr;
-    if (scanner.hasMore()) {
-        delete tree;
-        return nullptr;
-    }
-    return tree;
+    return tree.release();
 }
 
 ParseNode* Rule::parseExpression(StringScanner& scanner, int depth)
@@ -590,12 +630,12 @@ ParseNode* Rule::parseExpression(StringScanner& scanner, int depth)
         unary = ParseNode::Not;
     if (unary >= 0) {
         scanner.take(1);
-        ParseNode* child = parseExpression(scanner, depth + 1);
+        std::unique_ptr<ParseNode> child(parseExpression(scanner, depth + 1));
         if (!child)
             return nullptr;
-        ParseNode* node = new ParseNode(unary);
-        node->addChild(child);
-        return node;
+        std::unique_ptr<ParseNode> node(new ParseNode(unary));
+        addOwned(node.get(), child.release());
+        return node.release();
     }
 
     if (scanner.lookingAt(QueryTokens::LBRACE)) {
@@ -610,13 +650,13 @@ ParseNode* Rule::parseExpression(StringScanner& scanner, int depth)
         const QStringList parts = bounds.split(QStringLiteral(","));
         if (parts.size() < 2)
             return nullptr;
-        ParseNode* child = parseExpression(scanner, depth + 1);
+        std::unique_ptr<ParseNode> child(parseExpression(scanner, depth + 1));
         if (!child)
             return nullptr;
-        ParseNode* node = new ParseNode(ParseNode::Repeat);
+        std::unique_ptr<ParseNode> node(new ParseNode(ParseNode::Repeat));
         node->value = TVariant(double(readInt(parts.at(0))), double(readInt(parts.at(1))));
-        node->addChild(child);
-        return node;
+        addOwned(node.get(), child.release());
+        return node.release();
     }
 
     int list = -1;
@@ -628,20 +668,18 @@ ParseNode* Rule::parseExpression(StringScanner& scanner, int depth)
         return parseLeaf(scanner);
 
     scanner.take(2);
-    ParseNode* first = parseExpression(scanner, depth + 1);
+    std::unique_ptr<ParseNode> first(parseExpression(scanner, depth + 1));
     if (!first)
         return nullptr;
-    ParseNode* node = new ParseNode(list);
-    node->addChild(first);
+    std::unique_ptr<ParseNode> node(new ParseNode(list));
+    addOwned(node.get(), first.release());
     while (hasMoreChildren(scanner)) {
         bool failed = false;
         ParseNode* child = parseChild(scanner, &failed, depth + 1);
-        if (failed) {
-            delete node;
+        if (failed)
             return nullptr;
-        }
         if (child)
-            node->addChild(child);
+            addOwned(node.get(), child);
     }
     // A list that does not end its side is closed by ")" (older files have
     // none, so it is optional).
@@ -649,7 +687,7 @@ ParseNode* Rule::parseExpression(StringScanner& scanner, int depth)
         scanner.take(QueryTokens::RPAREN);
         skipWhitespace(scanner);
     }
-    return node;
+    return node.release();
 }
 
 ParseNode* Rule::parseChild(StringScanner& scanner, bool* failed, int depth)
@@ -966,9 +1004,9 @@ ParseNode* Rule::normalised(const ParseNode* tree, bool rewrite)
         return kept;
     if (rewrite)
         return emptyRewrite();
-    auto* root = new ParseNode(ParseNode::And);
-    root->addChild(emptySlot());
-    return root;
+    std::unique_ptr<ParseNode> root(new ParseNode(ParseNode::And));
+    addOwned(root.get(), emptySlot());
+    return root.release();
 }
 
 Rule Rule::fromString(const QString& line, bool* readable)
@@ -985,17 +1023,21 @@ Rule Rule::fromString(const QString& line, bool* readable)
     // Without the arrow the rewrite side starts at the fifth character.
     const QString postText = trees.mid(arrow + kArrow.size()).trimmed();
 
-    ParseNode* pre = parse(preText);
-    ParseNode* post = nullptr;
+    // Each tree is freed should the next step find no memory.
+    std::unique_ptr<ParseNode> pre(parse(preText));
+    std::unique_ptr<ParseNode> post;
     if (postText == QueryTokens::AND) {
         // The printer leaves empty items out, so a rewrite of nothing is
         // the list operator alone: it reads back as the rewrite "Create
         // rule.." gives, a sequence holding one empty item.
-        post = emptyRewrite();
+        post.reset(emptyRewrite());
     } else {
-        post = parse(postText);
+        post.reset(parse(postText));
     }
     if (readable)
         *readable = parts.size() >= 4 && pre && (post || postText.isEmpty());
-    return Rule(part(0), pre, post, part(1) == kTrue, part(2) == kTrue);
+    Rule rule(part(0), nullptr, nullptr, part(1) == kTrue, part(2) == kTrue);
+    rule.pre = pre.release();
+    rule.post = post.release();
+    return rule;
 }

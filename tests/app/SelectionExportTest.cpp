@@ -1,5 +1,6 @@
 #include "ContextFixture.h"
 #include "FileAnswers.h"
+#include "FileSizeLimit.h"
 #include "MessageRecorder.h"
 #include "SettingsGuard.h"
 #include "TempWorkDir.h"
@@ -85,6 +86,8 @@ private slots:
     void goldenFiles();
     void failures_data();
     void failures();
+    void fullDisk_data();
+    void fullDisk();
     void fileDialog();
     void roundTripThroughImport();
 };
@@ -165,6 +168,42 @@ void SelectionExportTest::failures()
     QCOMPARE(e.boxes.titles(), QStringList{"Failed to save selection"});
     QCOMPARE(e.boxes.requests.first().icon, QMessageBox::Warning);
     QCOMPARE(e.boxes.requests.first().text, text);
+}
+
+void SelectionExportTest::fullDisk_data()
+{
+    QTest::addColumn<int>("events");
+    QTest::addColumn<bool>("old");
+    // A few lines fail at the last flush, many on the way.
+    QTest::newRow("3 events over a file") << 3 << true;
+    QTest::newRow("20000 events over a file") << 20000 << true;
+    QTest::newRow("20000 events, new file") << 20000 << false;
+}
+
+// On a full disk the file the export was to replace stays byte for byte,
+// and a new one is not left behind.
+void SelectionExportTest::fullDisk()
+{
+    QFETCH(int, events);
+    QFETCH(bool, old);
+    TempWorkDir dir;
+    Exporter e({"ip.src", "info"});
+    const QString path = dir.filePath(QStringLiteral("out.csv"));
+    if (old)
+        dir.write(QStringLiteral("out.csv"), "ip.src,info\n10.0.0.1,an earlier export");
+    const QMap<QString, QByteArray> before = filesIn(dir.path());
+    QList<QStringList> rows;
+    for (int i = 0; i < events; ++i)
+        rows.append({QStringLiteral("10.0.0.%1").arg(i % 250), QStringLiteral("request %1").arg(i)});
+    const Packets selection = eventsOf(rows);
+    {
+        FileSizeLimit full(40);
+        QVERIFY(full.active());
+        QVERIFY(!e.nav.exportSelection(path, selection));
+    }
+    QCOMPARE(e.boxes.titles(), QStringList{"Failed to save selection"});
+    QCOMPARE(e.boxes.requests.first().text, QStringLiteral("Save failed: file could not be written to"));
+    QCOMPARE(filesIn(dir.path()), before);
 }
 
 void SelectionExportTest::fileDialog()

@@ -1,3 +1,4 @@
+#include "FileSizeLimit.h"
 #include "MessageRecorder.h"
 #include "TempWorkDir.h"
 #include "TestRegistry.h"
@@ -45,6 +46,8 @@ private slots:
     void saveRoundTrip_data();
     void saveRoundTrip();
     void saveFailureWarns();
+    void fullDisk_data();
+    void fullDisk();
     void firstStartBoxOverTheWindow();
 
 private:
@@ -235,6 +238,48 @@ void SettingsFileTest::saveFailureWarns()
     QCOMPARE(boxes.titles(), QStringList({QStringLiteral("Failed to save settings")}));
     QCOMPARE(boxes.requests[0].text, SAVE_TEXT);
     QCOMPARE(TSHARK_PATH, QStringLiteral("/a"));
+}
+
+void SettingsFileTest::fullDisk_data()
+{
+    QTest::addColumn<bool>("firstStart");
+    QTest::addColumn<bool>("old");
+    QTest::addColumn<QStringList>("titles");
+    QTest::newRow("save over a file") << false << true << QStringList{"Failed to save settings"};
+    QTest::newRow("save, new file") << false << false << QStringList{"Failed to save settings"};
+    // The file could not be read: the defaults are written in its place.
+    QTest::newRow("first start") << true << false << QStringList{LOAD_TITLE, CREATE_TITLE};
+}
+
+// On a full disk the settings file stays byte for byte (or is not made),
+// and the box says it could not be written.
+void SettingsFileTest::fullDisk()
+{
+    QFETCH(bool, firstStart);
+    QFETCH(bool, old);
+    QFETCH(QStringList, titles);
+    TempWorkDir dir;
+    // The load box names the folder the program runs in.
+    titles.replaceInStrings(QRegularExpression(QStringLiteral("^") + LOAD_TITLE + QStringLiteral("$")),
+                            LOAD_TITLE + QDir::currentPath());
+    const QString path = dir.filePath(QStringLiteral("settings.txt"));
+    if (old)
+        dir.write(QStringLiteral("settings.txt"), "/opt/tshark\n/opt/wireshark");
+    const QMap<QString, QByteArray> before = filesIn(dir.path());
+    TSHARK_PATH = QStringLiteral("/a/long/way/to/") + QString(200, QLatin1Char('t'));
+    MessageRecorder boxes;
+    {
+        // Room for neither the paths of this test nor the defaults.
+        FileSizeLimit full(10);
+        QVERIFY(full.active());
+        if (firstStart)
+            MainWindow::loadSettings(path);
+        else
+            QVERIFY(!MainWindow::saveSettings(path));
+    }
+    QCOMPARE(boxes.titles(), titles);
+    QCOMPARE(boxes.requests.last().text, SAVE_TEXT);
+    QCOMPARE(filesIn(dir.path()), before);
 }
 
 void SettingsFileTest::firstStartBoxOverTheWindow()

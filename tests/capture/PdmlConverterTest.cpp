@@ -1,5 +1,6 @@
 #include "CaptureTools.h"
 #include "DebugCapture.h"
+#include "FileSizeLimit.h"
 #include "TempWorkDir.h"
 #include "TestRegistry.h"
 #include "Timing.h"
@@ -105,6 +106,8 @@ private slots:
     void entitiesAndNesting();
     void unopenableInput();
     void unwritableOutput();
+    void fullDisk_data();
+    void fullDisk();
     void realCaptureLoadsInWeka();
 };
 
@@ -298,6 +301,49 @@ void PdmlConverterTest::unwritableOutput()
         if (line.startsWith(QStringLiteral("Could not write to PDML file ")))
             ++logged;
     QCOMPARE(logged, 1);
+}
+
+void PdmlConverterTest::fullDisk_data()
+{
+    QTest::addColumn<int>("packets");
+    QTest::addColumn<bool>("old");
+    QTest::addColumn<int>("limit");
+    QTest::addColumn<bool>("stopsEarly");   // before the last packet is read
+    // The whole table sits in the buffer until the last flush.
+    QTest::newRow("the last flush") << 120 << true << 100 << false;
+    // Batches went out before one did not fit.
+    QTest::newRow("a later batch") << 5000 << true << 20000 << true;
+    QTest::newRow("a later batch, new file") << 5000 << false << 20000 << true;
+}
+
+// On a full disk the table it was to replace stays byte for byte, and a new
+// one is not left behind; the conversion stops at the batch that failed.
+void PdmlConverterTest::fullDisk()
+{
+    QFETCH(int, packets);
+    QFETCH(bool, old);
+    QFETCH(int, limit);
+    QFETCH(bool, stopsEarly);
+    TempWorkDir dir;
+    dir.write(QStringLiteral("p.pdml"), generated(packets));
+    if (old)
+        dir.write(QStringLiteral("rows.csv"), "pid,p.x\n0,earlier\n");
+    const QMap<QString, QByteArray> before = filesIn(dir.path());
+    DebugCapture debug;
+    debug.setForward(false);
+    PdmlConverter converter;
+    {
+        FileSizeLimit full{rlim_t(limit)};
+        QVERIFY(full.active());
+        QVERIFY(!converter.convert(dir.path(), QString(), QStringLiteral("p.pdml"), QStringLiteral("rows"), false));
+    }
+    if (stopsEarly)
+        QVERIFY2(converter.packetCount > PdmlConverter::BATCH && converter.packetCount < packets,
+                 qPrintable(QString::number(converter.packetCount)));
+    else
+        QCOMPARE(converter.packetCount, packets);
+    QCOMPARE(debug.lines().filter(QRegularExpression(QStringLiteral("^Could not write to PDML file "))).size(), 1);
+    QCOMPARE(filesIn(dir.path()), before);
 }
 
 // The ARFF of a real dissection loads in Weka; the CSV has as many fields on

@@ -1,5 +1,6 @@
 #include "DebugCapture.h"
 #include "FileAnswers.h"
+#include "FileSizeLimit.h"
 #include "TempWorkDir.h"
 #include "TestRegistry.h"
 #include "XesTestUtil.h"
@@ -58,6 +59,8 @@ private slots:
     void lineLimit();
     void failures_data();
     void failures();
+    void fullDisk_data();
+    void fullDisk();
     void dialogs();
 };
 
@@ -443,6 +446,37 @@ void Smb2XesExporterTest::failures()
              QStringLiteral("Save failed: file could not be opened or writte to"));
     if (output == QLatin1String("out.xes"))
         QVERIFY(!QFileInfo::exists(out));
+}
+
+void Smb2XesExporterTest::fullDisk_data()
+{
+    QTest::addColumn<bool>("old");
+    QTest::newRow("over an earlier export") << true;
+    QTest::newRow("new file") << false;
+}
+
+// On a full disk the document it was to replace stays byte for byte, and a
+// new one is not left behind.
+void Smb2XesExporterTest::fullDisk()
+{
+    QFETCH(bool, old);
+    TempWorkDir dir;
+    const QString out = dir.filePath(QStringLiteral("out.xes"));
+    if (old)
+        dir.write(QStringLiteral("out.xes"), "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n<log/>\n");
+    const QString input = dir.write(QStringLiteral("in.csv"), readAll(fixture("create_exchange.csv")));
+    const QMap<QString, QByteArray> before = filesIn(dir.path());
+    MessageRecorder boxes;
+    Smb2XesExporter exporter;
+    {
+        // The prologue alone does not fit.
+        FileSizeLimit full(256);
+        QVERIFY(full.active());
+        QVERIFY(!exporter.exportFile(input, out));
+    }
+    QCOMPARE(boxes.titles(), QStringList{QStringLiteral("Failed to save selection")});
+    QCOMPARE(boxes.requests[0].text, QStringLiteral("Save failed: file could not be opened or writte to"));
+    QCOMPARE(filesIn(dir.path()), before);
 }
 
 // The save dialog shows even after the open dialog was cancelled; only both

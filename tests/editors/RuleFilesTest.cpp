@@ -1,6 +1,7 @@
 #include "TestRegistry.h"
 #include "DebugCapture.h"
 #include "FileAnswers.h"
+#include "FileSizeLimit.h"
 #include "PatternTrees.h"
 #include "RuleFixture.h"
 #include "TempWorkDir.h"
@@ -82,6 +83,49 @@ private slots:
             QCOMPARE(out.readAll(), QStringList({LINE_A, LINE_B}).mid(0, rules).join('\n').toLatin1());
         else
             QVERIFY(!box.startsWith("Save Rules"));
+    }
+
+    // Export on a full disk: the rules file it was to replace stays byte for
+    // byte, a new one is not left behind, the box says it could not be
+    // written. Small exports fail at the last flush, larger ones on the way.
+    void exportOnFullDisk_data()
+    {
+        QTest::addColumn<int>("rules");
+        QTest::addColumn<bool>("old");
+        QTest::newRow("2 rules over 5") << 2 << true;
+        QTest::newRow("200 rules over 5") << 200 << true;
+        QTest::newRow("200 rules, new file") << 200 << false;
+    }
+    void exportOnFullDisk()
+    {
+        QFETCH(int, rules);
+        QFETCH(bool, old);
+        TempWorkDir dir;
+        ControlWidget control(nullptr);
+        for (int i = 0; i < 5; ++i)
+            control.glyphStore->rules.append(Rule::fromString(QString(LINE_A).replace(0, 1, QChar('a' + i))));
+        RuleEditorWidget editor(nullptr, &control);
+        const QString path = dir.filePath("rules.kolm");
+        MessageRecorder recorder;
+        if (old) {
+            FileAnswers answers({path});
+            editor.exportAction->trigger();
+            QCOMPARE(boxes(recorder), QStringLiteral("Save Rules / Save successful"));
+            recorder.requests.clear();
+        }
+        const QMap<QString, QByteArray> before = filesIn(dir.path());
+        control.glyphStore->rules.clear();
+        for (int i = 0; i < rules; ++i)
+            control.glyphStore->rules.append(Rule::fromString(i % 2 ? LINE_A : LINE_B));
+        {
+            // Room for less than two rules.
+            FileSizeLimit full(200);
+            QVERIFY(full.active());
+            QVERIFY(!editor.writeRulesFile(path));
+        }
+        QCOMPARE(boxes(recorder), QStringLiteral("Failed to save rules / Save failed: file could not be written to"));
+        QCOMPARE(recorder.requests.size(), 1);
+        QCOMPARE(filesIn(dir.path()), before);
     }
 
     // The rules read replace every rule; the glyphs become the defaults plus

@@ -1,4 +1,5 @@
 #include "DebugCapture.h"
+#include "FileSizeLimit.h"
 #include "TempWorkDir.h"
 #include "TestRegistry.h"
 
@@ -118,6 +119,8 @@ private slots:
     void unreadableConversation();
     void failures_data();
     void failures();
+    void fullDisk_data();
+    void fullDisk();
     void oddKeysAndEmptyFiles();
     void semicolonFolder();
 };
@@ -206,6 +209,8 @@ void ConversationPreprocessorTest::unreadableConversation()
     for (const QString& d : {r.temp.path(), r.dir, r.dir + "/cal", r.dir + "/cal/l-a",
                              r.dir + "/cal/l-b", r.dir + "/cal/l-c"})
         QFile::setPermissions(d, QFileDevice::Permissions(0x7755));
+    // The output is written beside the old one: its folder takes new files.
+    QFile::setPermissions(r.temp.path(), QFileDevice::Permissions(0x7777));
     ConversationPreprocessor p(r.dir, {}, {}, r.out, &r.control);
     // The output the ordinary user replaces.
     write(r.out, "earlier run");
@@ -262,6 +267,34 @@ void ConversationPreprocessorTest::failures()
     QCOMPARE(ruleNames(r.control.glyphStore->rules), QStringList{outputWritable ? "has invite" : "inv"});
     QCOMPARE(r.control.glyphStore->packetAttributeNames.size(), 3);
     QVERIFY2(p.errorText.startsWith(error), qPrintable(p.errorText));
+}
+
+void ConversationPreprocessorTest::fullDisk_data()
+{
+    QTest::addColumn<bool>("old");
+    QTest::newRow("over an earlier run") << true;
+    QTest::newRow("new file") << false;
+}
+
+// On a full disk the output it was to replace stays byte for byte, and a
+// new one is not left behind; the run says why.
+void ConversationPreprocessorTest::fullDisk()
+{
+    QFETCH(bool, old);
+    Run r;
+    if (old)
+        write(r.out, "earlier run");
+    const QMap<QString, QByteArray> before = filesIn(r.temp.path());
+    ConversationPreprocessor p(r.dir, {}, {}, r.out, &r.control);
+    {
+        // The header line fits, the conversations do not.
+        FileSizeLimit full(64);
+        QVERIFY(full.active());
+        QVERIFY(!p.run());
+    }
+    QCOMPARE(p.matched, 3);
+    QCOMPARE(p.errorText, "writing " + r.out + " failed: " + qt_error_string(EFBIG));
+    QCOMPARE(filesIn(r.temp.path()), before);
 }
 
 // Keys starting with ".", the empty key and ".." all live in D; an empty
