@@ -856,21 +856,13 @@ void ControlWidget::preprocess()
     {
         QGuiApplication::setOverrideCursor(Qt::WaitCursor);
         OnExit cursor([]() { QGuiApplication::restoreOverrideCursor(); });
-        // The run lends the store's event attribute tables to the
-        // conversation files: out of memory on the way, the loaded log's
-        // come back here, and the run fails.
-        GlyphStore* store = glyphStore;
-        TList<QString> names = store ? store->packetAttributeNames : TList<QString>();
-        THash<QString, int> columns = store ? store->attributeColumns : THash<QString, int>();
+        // Out of memory, the run puts the store's tables, glyphs and rules
+        // back as they were, leaves the old output, and fails.
         try {
             ConversationPreprocessor preprocessor(directory, rewriteRules, filterRules, output, this);
             preprocessor.run();
             error = preprocessor.errorText;
         } catch (const std::bad_alloc&) {
-            if (store && store == glyphStore) {
-                std::swap(store->packetAttributeNames, names);
-                std::swap(store->attributeColumns, columns);
-            }
             error = QStringLiteral("ran out of memory");
         }
     }

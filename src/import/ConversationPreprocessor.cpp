@@ -23,6 +23,7 @@
 
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -133,10 +134,48 @@ bool ConversationPreprocessor::run()
     }
 
     // The views still show the loaded log: its attribute tables come back
-    // after the run.
-    const TList<QString> savedNames = store->packetAttributeNames;
-    const THash<QString, int> savedColumns = store->attributeColumns;
+    // after the run. The glyphs and rules that the run adopts stay, unless
+    // it runs out of memory: then all of it comes back as it was, and the
+    // old output too.
+    TList<QString> savedNames = store->packetAttributeNames;
+    THash<QString, int> savedColumns = store->attributeColumns;
+    TList<BinItem> savedGlyphs = store->glyphs;
+    TList<BinItem> savedColorGlyphs = store->colorGlyphs;
+    TList<Rule> savedRules = store->rules;
+    const int savedNextId = nextGlyphId;
+    const auto tablesBack = [&]() noexcept {
+        store->packetAttributeNames.items.swap(savedNames.items);
+        std::swap(store->attributeColumns, savedColumns);
+    };
+    try {
+        transform(store, header);
+    } catch (const std::bad_alloc&) {
+        tablesBack();
+        store->glyphs.items.swap(savedGlyphs.items);
+        store->colorGlyphs.items.swap(savedColorGlyphs.items);
+        store->rules.items.swap(savedRules.items);
+        nextGlyphId = savedNextId;
+        output->cancel();
+        throw;
+    }
+    tablesBack();
 
+    if (m_writeFailed) {
+        output->cancel();
+    } else if (!output->commit()) {
+        m_writeFailed = true;
+        fail(QStringLiteral("writing ") + outputPath + QStringLiteral(" failed: ")
+             + output->errorString());
+    }
+    if (unreadable > 0) {
+        fail(QString::number(unreadable) + QStringLiteral(" conversation files could not be read (")
+             + m_firstUnreadable + QLatin1Char(')'));
+    }
+    return errorText.isEmpty();
+}
+
+void ConversationPreprocessor::transform(GlyphStore* store, const QByteArray& header)
+{
     // Names are decoded as UTF-8 and separated as the import reads them
     // (the lines are those of the log the folder was split from); the line
     // itself is copied as it is.
@@ -168,11 +207,11 @@ bool ConversationPreprocessor::run()
     RuleMatcher matcher(controlWidget);
 
     // A filter rule that is hidden, or has no precondition, matches nothing.
-    std::vector<Automaton*> filters;
+    std::vector<std::unique_ptr<Automaton>> filters;
     filters.reserve(std::size_t(filterRules.size()));
     for (const Rule& rule : filterRules)
-        filters.push_back(rule.visible && rule.pre ? matcher.compile(rule.pre, rule.post)
-                                                   : new Automaton);
+        filters.emplace_back(rule.visible && rule.pre ? matcher.compile(rule.pre, rule.post)
+                                                      : new Automaton);
     // The cell applies the store's rules; they stay the session's rules,
     // their rewrite glyphs among the store's glyphs as after a rules import.
     store->adoptRewriteGlyphs(rewriteRules);
@@ -180,7 +219,6 @@ bool ConversationPreprocessor::run()
 
     const TList<QString> columns = store->packetAttributeNames;
     bool firstLine = true;
-    QString firstUnreadable;
     QDirIterator walk(directory, QStringList{QStringLiteral("*.conv")},
                       QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
     while (walk.hasNext()) {
@@ -189,8 +227,8 @@ bool ConversationPreprocessor::run()
         if (!file.open(QIODevice::ReadOnly)) {
             qDebug().noquote().nospace() << "could not open file " << path << " "
                                          << file.errorString();
-            if (firstUnreadable.isEmpty())
-                firstUnreadable = path + QStringLiteral(": ") + file.errorString();
+            if (m_firstUnreadable.isEmpty())
+                m_firstUnreadable = path + QStringLiteral(": ") + file.errorString();
             ++unreadable;
             continue;
         }
@@ -214,7 +252,7 @@ bool ConversationPreprocessor::run()
             const TList<BinItem*>& row = cell.rows.first();
             for (int i = 0; i < filterRules.size() && !rejected; ++i) {
                 const TList<TList<BinItem*>> found =
-                    matcher.findMatches(filters[std::size_t(i)], row, filterRules.at(i).match, true);
+                    matcher.findMatches(filters[std::size_t(i)].get(), row, filterRules.at(i).match, true);
                 rejected = found.isEmpty();
             }
         }
@@ -241,22 +279,5 @@ bool ConversationPreprocessor::run()
     // The events of the last file go with the rows.
     cell.clearData();
     cell.conversations.clear();
-    for (Automaton* automaton : filters)
-        delete automaton;
 
-    store->packetAttributeNames = savedNames;
-    store->attributeColumns = savedColumns;
-
-    if (m_writeFailed) {
-        output->cancel();
-    } else if (!output->commit()) {
-        m_writeFailed = true;
-        fail(QStringLiteral("writing ") + outputPath + QStringLiteral(" failed: ")
-             + output->errorString());
-    }
-    if (unreadable > 0) {
-        fail(QString::number(unreadable) + QStringLiteral(" conversation files could not be read (")
-             + firstUnreadable + QLatin1Char(')'));
-    }
-    return errorText.isEmpty();
 }

@@ -6,6 +6,7 @@
 #include <QString>
 
 class ControlWidget;
+class GlyphStore;
 class SideFile;
 
 // Reduces a directory of conversation files (see ConversationSplitter) to one
@@ -67,7 +68,11 @@ public:
     QString errorText;
 
 private:
+    // The conversation files read, filtered and written; the store's event
+    // attribute tables are the files' meanwhile. Throws std::bad_alloc.
+    void transform(GlyphStore* store, const QByteArray& header);
     void fail(const QString& text);
     void write(const QByteArray& bytes);
     bool m_writeFailed = false;
+    QString m_firstUnreadable;   // the first file that could not be read
 };
