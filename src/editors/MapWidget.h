@@ -55,6 +55,30 @@ public:
     // pattern. No signal. Out of memory the editor stays as it was and the
     // tree handed in is freed.
     void setRoot(ParseNode* tree);
+
+    // setRoot in two steps, for a change of several editors that happens
+    // whole or not at all: prepareRoot takes the tree (null: one empty
+    // slot) and makes its history entry and its items without changing the
+    // editor (out of memory the tree is freed and std::bad_alloc thrown);
+    // showRoot then shows it, allocating nothing of its own.
+    struct Prepared
+    {
+        Prepared() = default;
+        Prepared(Prepared&&) = default;
+        Prepared& operator=(Prepared&&) = default;
+        ~Prepared();
+
+        std::unique_ptr<ParseNode> root;    // a sequence
+        QList<ParseNode*> history;          // owned; its one entry
+        TList<BinItem*> items;              // owned
+        QHash<BinItem*, ParseNode*> itemNode;
+        QHash<ParseNode*, BinItem*> nodeItem;
+        double itemSize = 40.0;
+        int slotSize = 20;
+        int labelHeight = 20;
+    };
+    Prepared prepareRoot(ParseNode* tree);
+    void showRoot(Prepared& prepared);
     // A deep copy of the tree prepared for matching (stacks made one level
     // deep); the caller owns it. Null only when there is no tree.
     ParseNode* removeEpsilons() const;
@@ -202,6 +226,13 @@ private:
     void deleteItems();
     // relayout() without clearing the selection (no signal).
     void layoutItems();
+    // Builds the items of the tree into the empty items and hashes and sets
+    // the sizes. Out of memory the items made so far stay (deleteItems).
+    void buildItems();
+    // Move the items, both hashes and the sizes out of the widget or into
+    // it; allocate nothing.
+    void takeLayout(Prepared& to);
+    void putLayout(Prepared& from);
     void setItemScale(double scale);
     void registerItem(BinItem* item, ParseNode* node);
     double layoutChildren(ParseNode* node, TList<BinItem*>& out, double x, double y,
@@ -226,6 +257,8 @@ private:
     // Whether the node is part of the current tree.
     bool inTree(const ParseNode* node) const;
     void doubleClick();
+    // mouseMoveEvent's work: the highlight, the cursor and the drag.
+    void trackMouse(QMouseEvent* event);
     // The condition dialog for a glyph's node.
     void editCondition(ParseNode* node);
     // The completer or repetition popup for the clicked item; true when it

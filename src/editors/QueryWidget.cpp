@@ -15,6 +15,7 @@
 #include "app/ControlWidget.h"
 #include "app/MessageAsker.h"
 #include "core/DisplayText.h"
+#include "core/HandlerGuard.h"
 #include "editors/TextEdit.h"
 #include "model/GlyphStore.h"
 #include "patterns/ConditionParser.h"
@@ -85,12 +86,16 @@ void QueryWidget::setMatchMode(QString)
 
 void QueryWidget::isValid()
 {
-    if (!parses(textEdit->toPlainText().trimmed())) {
-        MessageAsker::ask(QMessageBox::Warning, QStringLiteral("Filter by query"),
-                          QStringLiteral("The proposed query is invalid"), QMessageBox::Ok, this);
-        return;
-    }
-    accept();
+    // Out of memory the dialog stays open, as for a text that does not
+    // parse, and the user is told.
+    HandlerGuard::run([this] {
+        if (!parses(textEdit->toPlainText().trimmed())) {
+            MessageAsker::ask(QMessageBox::Warning, QStringLiteral("Filter by query"),
+                              QStringLiteral("The proposed query is invalid"), QMessageBox::Ok, this);
+            return;
+        }
+        accept();
+    });
 }
 
 QStringList QueryWidget::completionWords(int kind, const QString& token) const

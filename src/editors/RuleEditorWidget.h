@@ -3,6 +3,7 @@
 #include <QDialog>
 #include <QString>
 
+#include "editors/MapWidget.h"
 #include "patterns/Rule.h"
 
 class ControlWidget;
@@ -49,9 +50,12 @@ public:
     // between lines and none after the last. Reports the outcome; true when
     // every byte was written.
     bool writeRulesFile(const QString& path);
+    // The buttons' states, then both pattern editors laid out again.
     void updateButtons();
     // Some rule of the store has the trimmed name field as its name.
     bool ruleExists() const;
+    // Both pattern editors show one empty slot, the table no selection. Out
+    // of memory (std::bad_alloc) both editors stay as they were.
     void clearEditors();
 
     RibbonMapWidget* preEditor = nullptr;
@@ -87,6 +91,10 @@ protected:
 
 private:
     GlyphStore* store() const;
+    // addRule's work.
+    void saveRule();
+    // clearEditors with both empty trees made ahead: allocates nothing.
+    void clearEditors(MapWidget::Prepared& pre, MapWidget::Prepared& post);
     // After every change of the rule set: the other windows' rule tables
     // refill and the event matrix reloads its rules.
     void sendReload();
