@@ -75,14 +75,17 @@ void SearchWidget::findRule()
     pattern = next;
     if (!pattern)
         return;
-    // The matrix ends its own failures (with its own message); what is
-    // left here is the window's closing.
+    // The matrix ends its own failures, with its own message. When anything
+    // ran out of memory on the way, the window stays open with its pattern,
+    // for the find to be tried again.
     HandlerGuard::run([this] {
+        const unsigned long failures = HandlerGuard::failures();
         FindEvent event(this, pattern, findTraces, !longestMatch, createAttribute, {});
         // Straight to the matrix of the main view group, not through the router.
         if (EventWidget* matrix = owner ? owner->focusedEventWidget() : nullptr)
             QCoreApplication::sendEvent(matrix, &event);
-        close();
+        if (HandlerGuard::failures() == failures)
+            close();
     });
 }
 
