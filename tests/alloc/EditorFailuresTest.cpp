@@ -1,16 +1,31 @@
 #include "FailingNew.h"
+#include "PaintSweep.h"
 #include "Sweep.h"
 #include "TestRegistry.h"
 
+#include "app/ControlWidget.h"
 #include "app/MessageAsker.h"
+#include "editors/ColorBox.h"
+#include "editors/EventCompleter.h"
+#include "editors/ExampleWidget.h"
+#include "editors/GlyphEditorWidget.h"
+#include "editors/GlyphWidget.h"
 #include "editors/MapWidget.h"
+#include "editors/ModifierCompleter.h"
+#include "editors/QueryWidget.h"
 #include "editors/RibbonMapWidget.h"
+#include "editors/RuleEditorWidget.h"
+#include "editors/RuleListWidget.h"
+#include "editors/RuleWidget.h"
+#include "editors/SearchWidget.h"
 #include "items/BinItem.h"
+#include "model/GlyphStore.h"
 #include "patterns/ParseNode.h"
 #include "patterns/Rule.h"
 
 #include <QApplication>
 #include <QPushButton>
+#include <QVBoxLayout>
 #include <QtTest>
 
 #include <memory>
@@ -22,6 +37,11 @@
 // selection, history and its place, the ribbon's buttons) with one message
 // that names memory; the same action then gives what it gives an editor
 // that never failed, and the editor goes without a double free.
+//
+// The paint of every view of the editors fails allocation by allocation
+// too (paintsweep): the pattern editor with a tree of every kind, the
+// previews of a glyph and of a rule, a colour swatch, the rule list and
+// tables, the popups and the windows that hold them.
 
 namespace {
 
@@ -136,6 +156,128 @@ struct Action
     QKeyEvent press;
 };
 
+// A tree of every kind the editor draws: a stack, a negation, a choice in
+// a star, a bounded repetition, a group waiting for its operator and an
+// empty slot.
+ParseNode* everyKind()
+{
+    auto* root = new ParseNode(ParseNode::And);
+    ParseNode* stacked = leaf(QStringLiteral("A"));
+    BinItem below(nullptr, nullptr);
+    below.name = QStringLiteral("S");
+    stacked->glyph.children.append(below);
+    root->addChild(stacked);
+    auto* negation = new ParseNode(ParseNode::Not);
+    negation->addChild(leaf(QStringLiteral("B")));
+    root->addChild(negation);
+    auto* star = new ParseNode(ParseNode::Star);
+    auto* choice = new ParseNode(ParseNode::Or);
+    choice->addChild(leaf(QStringLiteral("C")));
+    choice->addChild(leaf(QStringLiteral("D")));
+    star->addChild(choice);
+    root->addChild(star);
+    auto* repeat = new ParseNode(ParseNode::Repeat);
+    repeat->value = TVariant(2.0, 5.0);
+    repeat->addChild(leaf(QStringLiteral("E")));
+    root->addChild(repeat);
+    auto* group = new ParseNode(ParseNode::Group);
+    group->addChild(leaf(QStringLiteral("F")));
+    root->addChild(group);
+    root->addChild(new ParseNode(ParseNode::Group));
+    return root;
+}
+
+// A view of the editors with what it shows, and what it needs (the
+// controller with its store) kept alive with it.
+struct View
+{
+    std::unique_ptr<ControlWidget> control{new ControlWidget(nullptr)};
+    std::unique_ptr<QWidget> widget;
+};
+
+View makeView(const QString& name)
+{
+    View view;
+    ControlWidget* control = view.control.get();
+    GlyphStore* store = control->glyphStore;
+    BinItem login(nullptr, nullptr);
+    login.name = QStringLiteral("Login");
+    login.label = QStringLiteral("L");
+    login.shape = CIRCLE;
+    store->addGlyph(login);
+    store->rules.append(Rule(QStringLiteral("Twice"), everyKind(), nullptr, true, true));
+    auto* rewrite = new ParseNode(ParseNode::And);
+    rewrite->addChild(leaf(QStringLiteral("Login")));
+    store->rules.append(Rule(QStringLiteral("Logins"), everyKind(), rewrite, true, false));
+
+    if (name == QLatin1String("pattern editor")) {
+        auto* map = new MapWidget(false, control, nullptr);
+        map->resize(600, 200);
+        map->setRoot(everyKind());
+        map->selectNode(map->root->children.at(2));
+        view.widget.reset(map);
+    } else if (name == QLatin1String("pattern ribbon")) {
+        auto* ribbon = new RibbonMapWidget(true, control, nullptr);
+        ribbon->resize(300, 200);
+        ribbon->map->setRoot(everyKind());
+        view.widget.reset(ribbon);
+    } else if (name == QLatin1String("glyph preview")) {
+        auto* example = new ExampleWidget(nullptr);
+        example->resize(80, 80);
+        example->setItem(&store->glyphs.last());
+        view.widget.reset(example);
+    } else if (name == QLatin1String("rule preview")) {
+        auto* example = new ExampleWidget(nullptr);
+        example->resize(300, 60);
+        example->setItem(&store->rules.last());
+        view.widget.reset(example);
+    } else if (name == QLatin1String("colour box")) {
+        auto* box = new ColorBox(QColor(200, 40, 40), nullptr);
+        box->resize(25, 25);
+        view.widget.reset(box);
+    } else if (name == QLatin1String("rule list")) {
+        auto* list = new RuleListWidget(control, nullptr);
+        list->resize(400, 200);
+        list->refreshRules();
+        view.widget.reset(list);
+    } else if (name == QLatin1String("rule window")) {
+        auto* window = new QWidget;
+        view.widget.reset(window);
+        auto* layout = new QVBoxLayout(window);
+        auto* table = new RuleWidget(control, true, nullptr);
+        auto* editor = new RuleEditorWidget(table, control, nullptr);
+        layout->addWidget(editor);
+        layout->addWidget(table);
+        window->resize(700, 500);
+        editor->setRule(store->rules.last());
+    } else if (name == QLatin1String("glyph window")) {
+        auto* window = new QWidget;
+        view.widget.reset(window);
+        auto* layout = new QVBoxLayout(window);
+        auto* table = new GlyphWidget(control, nullptr);
+        auto* editor = new GlyphEditorWidget(table, control, nullptr);
+        layout->addWidget(editor);
+        layout->addWidget(table);
+        window->resize(500, 500);
+        editor->setGlyph(store->glyphs.last());
+    } else if (name == QLatin1String("event completer")) {
+        auto* completer = new EventCompleter(store->glyphs, nullptr, true, nullptr);
+        completer->resize(200, 300);
+        view.widget.reset(completer);
+    } else if (name == QLatin1String("repetition dialog")) {
+        view.widget.reset(new ModifierCompleter(control, nullptr));
+    } else if (name == QLatin1String("condition dialog")) {
+        view.widget.reset(new QueryWidget(control, QStringLiteral("len == 1"), nullptr));
+    } else if (name == QLatin1String("find window")) {
+        auto* search = new SearchWidget(control, nullptr);
+        search->setAttribute(Qt::WA_DeleteOnClose, false);
+        search->resize(500, 300);
+        search->editor->map->setRoot(everyKind());
+        view.widget.reset(search);
+    }
+    return view;
+}
+
 } // namespace
 
 class EditorFailuresTest : public QObject
@@ -146,6 +288,8 @@ private slots:
     void initTestCase();
     void everyAllocation_data();
     void everyAllocation();
+    void paint_data();
+    void paint();
 };
 
 void EditorFailuresTest::initTestCase()
@@ -267,6 +411,48 @@ void EditorFailuresTest::everyAllocation()
     qInfo().noquote() << action << points << "failure points," << messages << "of them stopped with the message";
     QVERIFY(points > 0);
     QVERIFY(messages > 0);
+}
+
+void EditorFailuresTest::paint_data()
+{
+    // Whether a paint of the view allocates in the program's own code every
+    // time: a rule draws itself through a pattern editor's layout. The
+    // others allocate on their first paint at most (the texts' sizes are
+    // kept), or are drawn by Qt alone and from pictures made before; their
+    // paint is swept all the same.
+    QTest::addColumn<bool>("own");
+    QTest::newRow("pattern editor") << false;
+    QTest::newRow("pattern ribbon") << false;
+    QTest::newRow("glyph preview") << false;
+    QTest::newRow("rule preview") << true;
+    QTest::newRow("colour box") << false;
+    QTest::newRow("rule list") << false;
+    QTest::newRow("rule window") << false;
+    QTest::newRow("glyph window") << false;
+    QTest::newRow("event completer") << false;
+    QTest::newRow("repetition dialog") << false;
+    QTest::newRow("condition dialog") << false;
+    QTest::newRow("find window") << false;
+}
+
+void EditorFailuresTest::paint()
+{
+    QFETCH(bool, own);
+    const QString name = QString::fromLatin1(QTest::currentDataTag());
+    View view = makeView(name);
+    QVERIFY(view.widget);
+    // On screen, as the window system paints it; a text cursor that blinks
+    // would draw otherwise from one paint to the next.
+    const int flash = QApplication::cursorFlashTime();
+    QApplication::setCursorFlashTime(0);
+    view.widget->show();
+    QCoreApplication::processEvents();
+    const long points = paintsweep::check(view.widget.get(), name);
+    QApplication::setCursorFlashTime(flash);
+    QVERIFY(!QTest::currentTestFailed());
+    qInfo().noquote() << name << points << "failure points";
+    if (own)
+        QVERIFY(points > 0);
 }
 
 LUMIVANE_TEST(EditorFailuresTest)
