@@ -317,10 +317,15 @@ void RuleEditorWidget::updateButtons()
         deleteButton->setEnabled(ruleExists());
     }
     setUpdatesEnabled(true);
-    // Laid out last: out of memory the buttons are right and each pattern
-    // editor keeps its layout.
-    preEditor->relayout();
-    postEditor->relayout();
+    // Laid out last, and out of memory each pattern editor keeps the layout
+    // it has (of its tree, at its size): the change that called this goes
+    // on whole, the user told once.
+    try {
+        preEditor->relayout();
+        postEditor->relayout();
+    } catch (const std::bad_alloc&) {
+        HandlerGuard::failed();
+    }
 }
 
 bool RuleEditorWidget::ruleExists() const

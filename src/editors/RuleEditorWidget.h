@@ -50,7 +50,8 @@ public:
     // between lines and none after the last. Reports the outcome; true when
     // every byte was written.
     bool writeRulesFile(const QString& path);
-    // The buttons' states, then both pattern editors laid out again.
+    // The buttons' states, then both pattern editors laid out again (out of
+    // memory each keeps its layout; the user is told).
     void updateButtons();
     // Some rule of the store has the trimmed name field as its name.
     bool ruleExists() const;

@@ -10,6 +10,8 @@
 #include <QEvent>
 #include <QtTest>
 
+#include <algorithm>
+
 namespace usersweep {
 
 void settle()
@@ -24,6 +26,20 @@ namespace {
 QString joined(const QStringList& lines)
 {
     return lines.join(QLatin1Char('|'));
+}
+
+// The lines of `shown` that differ from `expected`, each with the expected
+// one.
+QString difference(const QStringList& shown, const QStringList& expected)
+{
+    QStringList out;
+    for (int i = 0; i < std::max(shown.size(), expected.size()); ++i) {
+        const QString a = i < shown.size() ? shown.at(i) : QStringLiteral("(none)");
+        const QString b = i < expected.size() ? expected.at(i) : QStringLiteral("(none)");
+        if (a != b)
+            out << QStringLiteral("[%1] %2 instead of %3").arg(i).arg(a, b);
+    }
+    return out.join(QStringLiteral(" | "));
 }
 
 bool fail(const QString& text)
@@ -92,8 +108,7 @@ long run(const QString& name, const Maker& make, long* messages, long points)
                             + boxes.last().title + QStringLiteral(": ") + boxes.last().text);
             if (boxes.isEmpty()) {
                 if (after != once)
-                    return fail(where + QStringLiteral("ran through, but shows ") + joined(after)
-                                + QStringLiteral(" instead of ") + joined(once));
+                    return fail(where + QStringLiteral("ran through, but shows ") + difference(after, once));
             } else {
                 ++stopped;
                 const MessageAsker::Request& box = boxes.first();
@@ -101,9 +116,9 @@ long run(const QString& name, const Maker& make, long* messages, long points)
                     return fail(where + QStringLiteral("the message does not name memory: ") + box.title
                                 + QStringLiteral(": ") + box.text);
                 if (after != before && after != once)
-                    return fail(where + QStringLiteral("failed, but shows ") + joined(after)
-                                + QStringLiteral(" instead of ") + joined(before)
-                                + QStringLiteral(" or ") + joined(once));
+                    return fail(where + QStringLiteral("failed, but shows ") + difference(after, before)
+                                + QStringLiteral(" (before) or ") + difference(after, once)
+                                + QStringLiteral(" (after)"));
                 const QString wrong = scene->afterMessage(box.title, box.text);
                 if (!wrong.isEmpty())
                     return fail(where + box.title + QStringLiteral(", but ") + wrong);
@@ -118,8 +133,7 @@ long run(const QString& name, const Maker& make, long* messages, long points)
                 return fail(where + QStringLiteral("done again, told ") + boxes.last().title
                             + QStringLiteral(": ") + boxes.last().text);
             if (again != expected)
-                return fail(where + QStringLiteral("done again, shows ") + joined(again)
-                            + QStringLiteral(" instead of ") + joined(expected));
+                return fail(where + QStringLiteral("done again, shows ") + difference(again, expected));
         }
         settle();
         if (QApplication::allWidgets().size() != widgets)
