@@ -410,20 +410,25 @@ void MapWidget::reportMemory(const QString& title)
                       QMessageBox::Ok, window());
 }
 
-bool MapWidget::inTree(const ParseNode* node) const
+namespace {
+
+// Walks the tree on the stack, allocating nothing: a pattern is shallow.
+bool holds(const ParseNode* tree, const ParseNode* node)
 {
-    if (!node || !root)
-        return false;
-    std::vector<const ParseNode*> pending{root};
-    while (!pending.empty()) {
-        const ParseNode* current = pending.back();
-        pending.pop_back();
-        if (current == node)
+    if (tree == node)
+        return true;
+    for (const ParseNode* child : tree->children) {
+        if (holds(child, node))
             return true;
-        for (const ParseNode* child : current->children)
-            pending.push_back(child);
     }
     return false;
+}
+
+} // namespace
+
+bool MapWidget::inTree(const ParseNode* node) const
+{
+    return node && root && holds(root, node);
 }
 
 ParseNode* MapWidget::removeEpsilons() const
@@ -1316,6 +1321,9 @@ void MapWidget::doubleClick()
 void MapWidget::editCondition(ParseNode* node)
 {
     const QString title = QStringLiteral("Failed to edit the condition");
+    // What the dialog gives counts only when nothing ran out of memory from
+    // its making to its end (that failure was told where it happened).
+    const unsigned long failures = HandlerGuard::failures();
     QPointer<QueryWidget> dialog;
     try {
         const QString text = node->glyph.condition ? node->glyph.condition->toString()
@@ -1328,9 +1336,6 @@ void MapWidget::editCondition(ParseNode* node)
         return;
     }
     QPointer<MapWidget> self(this);
-    // What the dialog gives counts only when nothing ran out of memory while
-    // it was open (that failure was told where it happened).
-    const unsigned long failures = HandlerGuard::failures();
     const int result = dialog->exec();
     if (!self || !dialog)
         return;
@@ -1445,6 +1450,10 @@ bool MapWidget::runPopup(BinItem* item)
     // What the item shows is read now: a resize while the popup is open
     // lays the items out again.
     TList<BinItem> stacked;
+    // The popup's choice counts only when nothing ran out of memory from
+    // its making to its end: a list half refilled may show another glyph on
+    // the row clicked. That failure was told where it happened.
+    unsigned long failures = HandlerGuard::failures();
     try {
         if (!item->children.isEmpty())
             stacked = item->flatten().mid(1);
@@ -1463,10 +1472,6 @@ bool MapWidget::runPopup(BinItem* item)
     }
     QPointer<MapWidget> self(this);
     QPointer<QDialog> dialog(popup);
-    // The popup's choice counts only when nothing ran out of memory while it
-    // was open: a list half refilled may show another glyph on the row
-    // clicked. That failure was told where it happened.
-    unsigned long failures = HandlerGuard::failures();
     const int result = popup->exec();
     if (!self)
         return false;
@@ -1479,6 +1484,7 @@ bool MapWidget::runPopup(BinItem* item)
 
     BinItem glyph(nullptr, nullptr);
     bool made = false;   // `glyph` holds the one made in the glyph editor
+    int madeId = 0;      // its id in the store
     if (!modifier) {
         auto* completer = static_cast<EventCompleter*>(dialog.data());
         // Accepted by a press outside the popup, nothing picked.
@@ -1486,33 +1492,45 @@ bool MapWidget::runPopup(BinItem* item)
             return true;
         if (completer->result == completer->addNewLabel) {
             QPointer<GlyphEditorWidget> editor;
+            failures = HandlerGuard::failures();
             try {
                 editor = new GlyphEditorWidget(nullptr, owner, this);
             } catch (const std::bad_alloc&) {
                 reportMemory(title);
                 return true;
             }
-            failures = HandlerGuard::failures();
             const int answer = editor->exec();
             if (!self)
                 return false;
             if (!editor)
                 return true;
-            // The editor saves nothing once anything ran out of memory while
-            // it was open; after its save, a failure leaves the glyph stored
-            // but not placed.
-            if (answer != QDialog::Accepted || HandlerGuard::failures() != failures) {
+            if (answer != QDialog::Accepted) {
                 delete editor;
+                return true;
+            }
+            // Accepted, the editor has stored its glyph. Should it not reach
+            // the pattern because memory ran out (while the editor was open,
+            // after its save, or on the way here), it is taken back: the
+            // pattern and the store both stay as they were.
+            const int stored = editor->glyph->id;
+            if (HandlerGuard::failures() != failures) {
+                delete editor;
+                forgetGlyph(stored);
                 return true;
             }
             made = guardAction(title, false, [&] { glyph = *editor->glyph; });
             delete editor;
-            if (!made || !inTree(node))
+            if (!made) {
+                forgetGlyph(stored);
                 return true;
+            }
+            if (!inTree(node))
+                return true;
+            madeId = stored;
         }
     }
 
-    guardAction(title, true, [&] {
+    const bool placed = guardAction(title, true, [&] {
         std::unique_ptr<ParseNode> replacement;
         if (modifier) {
             auto* completer = static_cast<ModifierCompleter*>(dialog.data());
@@ -1551,7 +1569,29 @@ bool MapWidget::runPopup(BinItem* item)
         emit selectionChanged(selectedItems());
         update();
     });
+    if (!placed && made)
+        forgetGlyph(madeId);
     return true;
+}
+
+void MapWidget::forgetGlyph(int id)
+{
+    GlyphStore* store = owner ? owner->glyphStore : nullptr;
+    if (!store)
+        return;
+    try {
+        TList<BinItem> kept;
+        kept.items.reserve(store->glyphs.items.size());
+        for (const BinItem& g : store->glyphs.items) {
+            if (g.id != id)
+                kept.append(g);
+        }
+        store->glyphs.items.swap(kept.items);
+        if (nextGlyphId == id + 1)
+            nextGlyphId = id;
+    } catch (const std::bad_alloc&) {
+        // It stays stored, whole, only not placed; the failure was told.
+    }
 }
 
 BinItem MapWidget::findGlyph(const QString& name, const TList<BinItem>& offered) const

@@ -254,7 +254,7 @@ private:
                   const TList<int>& selected);
     // The one message of an action that ran out of memory.
     void reportMemory(const QString& title);
-    // Whether the node is part of the current tree.
+    // Whether the node is part of the current tree; allocates nothing.
     bool inTree(const ParseNode* node) const;
     void doubleClick();
     // mouseMoveEvent's work: the highlight, the cursor and the drag.
@@ -267,6 +267,9 @@ private:
     void placePopup(QDialog* dialog);
     // The glyphs the event completer offers (stacked: for a stack).
     TList<BinItem> completerGlyphs(bool stacked) const;
+    // Takes the glyph of that id out of the store's own list (a glyph made
+    // for the pattern that did not reach it); out of memory it stays.
+    void forgetGlyph(int id);
     // The glyph of a picked name: the store's, else the one offered.
     BinItem findGlyph(const QString& name, const TList<BinItem>& offered) const;
 

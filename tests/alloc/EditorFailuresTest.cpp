@@ -2,6 +2,7 @@
 #include "PaintSweep.h"
 #include "Sweep.h"
 #include "TestRegistry.h"
+#include "UserSweep.h"
 
 #include "app/ControlWidget.h"
 #include "app/MessageAsker.h"
@@ -23,10 +24,20 @@
 #include "patterns/ParseNode.h"
 #include "patterns/Rule.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QComboBox>
+#include <QCompleter>
+#include <QDialogButtonBox>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
+#include <QSet>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QtTest>
+
+#include "editors/TextEdit.h"
 
 #include <memory>
 
@@ -37,6 +48,14 @@
 // selection, history and its place, the ribbon's buttons) with one message
 // that names memory; the same action then gives what it gives an editor
 // that never failed, and the editor goes without a double free.
+//
+// So does every allocation of a pattern editor's popups, run modally and
+// answered as the user does: the glyph picked from the event completer
+// after typing a search text, a new glyph made in the glyph editor from its
+// "Add new..." entry, a custom repetition, a condition typed into the
+// condition dialog. Anything that runs out of memory while a popup is open
+// fails the edit as a whole: the pattern stays as it was, and no glyph is
+// stored.
 //
 // The paint of every view of the editors fails allocation by allocation
 // too (paintsweep): the pattern editor with a tree of every kind, the
@@ -187,6 +206,160 @@ ParseNode* everyKind()
     return root;
 }
 
+BinItem* itemOf(MapWidget* map, const std::function<bool(const BinItem*)>& which)
+{
+    for (BinItem* item : map->items) {
+        if (which(item))
+            return item;
+    }
+    return nullptr;
+}
+
+QString leavesText(const ParseNode* node)
+{
+    QString out;
+    if (node->type == ParseNode::Leaf)
+        out += QStringLiteral("%1[%2/%3] ")
+                   .arg(node->glyph.name,
+                        node->glyph.condition ? node->glyph.condition->toString() : QStringLiteral("true"))
+                   .arg(node->glyph.quantifier);
+    for (const ParseNode* child : node->children)
+        out += leavesText(child);
+    return out;
+}
+
+// A pattern editor (in rewrite mode for "add new") over A, a group of B
+// waiting for its operator and an empty slot, whose popups are answered by
+// a timer that watches for the modal dialog, as the user answers them.
+class PopupScene : public usersweep::Scene
+{
+public:
+    explicit PopupScene(const QString& action)
+        : control(new ControlWidget(nullptr)),
+          ribbon(new RibbonMapWidget(action == QLatin1String("add new"), control.get(), nullptr)),
+          action(action)
+    {
+        GlyphStore* store = control->glyphStore;
+        store->setAttributes(TList<QString>{QStringLiteral("len")}, TList<int>{1});
+        MapWidget* map = ribbon->map;
+        auto* tree = new ParseNode(ParseNode::And);
+        tree->addChild(leaf(QStringLiteral("A")));
+        auto* group = new ParseNode(ParseNode::Group);
+        group->addChild(leaf(QStringLiteral("B")));
+        tree->addChild(group);
+        tree->addChild(new ParseNode(ParseNode::Group));
+        ribbon->resize(600, 220);
+        ribbon->show();
+        map->setRoot(tree);
+        // The click's wait for a second press, shortened.
+        map->singleClickTimer->setInterval(0);
+        user.setInterval(0);
+        QObject::connect(&user, &QTimer::timeout, [this] { answer(); });
+        initial = state();
+    }
+
+    void act() override
+    {
+        MapWidget* map = ribbon->map;
+        answered.clear();
+        user.start();
+        BinItem* target = nullptr;
+        if (action == QLatin1String("condition"))
+            target = itemOf(map, [](const BinItem* i) { return i->name == QLatin1String("A"); });
+        else if (action == QLatin1String("repetition"))
+            target = itemOf(map, [](const BinItem* i) { return i->mode == EMPTYSMALL; });
+        else
+            target = itemOf(map, [](const BinItem* i) { return i->mode == EMPTY; });
+        if (target) {
+            const QPoint at = QRectF(target->left(), target->top(), target->width(), target->height())
+                                  .center()
+                                  .toPoint();
+            QTest::mousePress(map, Qt::LeftButton, Qt::NoModifier, at);
+            QTest::mouseRelease(map, Qt::LeftButton, Qt::NoModifier, at);
+            // A second press before the wait is over: a double click.
+            if (action == QLatin1String("condition"))
+                QTest::mousePress(map, Qt::LeftButton, Qt::NoModifier, at);
+        }
+        // The wait ends; the popup runs and is answered in its own loop.
+        for (int i = 0; i < 10 && (map->clickPending || map->singleClickTimer->isActive()); ++i)
+            QCoreApplication::processEvents();
+        user.stop();
+    }
+
+    QStringList state() const override
+    {
+        const MapWidget* map = ribbon->map;
+        QString history;
+        for (const ParseNode* entry : map->history)
+            history += Rule::treeToText(entry) + QLatin1Char(' ');
+        // Not the selection: the click selects what it lands on before the
+        // popup opens, which a popup that failed leaves as a cancelled one
+        // does.
+        QString glyphs;
+        for (const BinItem& g : control->glyphStore->glyphs.items)
+            glyphs += g.name + QLatin1Char(' ');
+        return {QStringLiteral("tree ") + Rule::treeToText(map->root), QStringLiteral("leaves ") + leavesText(map->root),
+                QStringLiteral("history %1 of %2").arg(map->historyIndex).arg(history),
+                QStringLiteral("items %1").arg(map->items.size()),
+                QStringLiteral("glyphs ") + glyphs};
+    }
+
+    // A failure inside the popup (told by the handler it happened in, not
+    // as the editor's own) fails the edit, however the popup ended.
+    QString afterMessage(const QString& title, const QString&) const override
+    {
+        if (title != QLatin1String("Out of memory") || state() == initial)
+            return QString();
+        return QStringLiteral("the edit was made after a failure inside its popup");
+    }
+
+private:
+    // The open modal dialog, answered once.
+    void answer()
+    {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal || answered.contains(modal))
+            return;
+        answered.insert(modal);
+        if (auto* completer = qobject_cast<EventCompleter*>(modal)) {
+            // "Add new..." is the first entry; a search text narrows the
+            // glyphs to "Gray".
+            if (action != QLatin1String("add new"))
+                QTest::keyClicks(completer->searchEdit, QStringLiteral("Gr"));
+            QListWidget* list = completer->list;
+            if (list->count() > 0)
+                QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier,
+                                  list->visualItemRect(list->item(0)).center());
+            else
+                completer->reject();
+        } else if (auto* editor = qobject_cast<GlyphEditorWidget*>(modal)) {
+            QTest::keyClicks(editor->nameEdit, QStringLiteral("New"));
+            QTest::mouseClick(editor->saveButton, Qt::LeftButton);
+        } else if (auto* repetition = qobject_cast<ModifierCompleter*>(modal)) {
+            QTest::keyClick(repetition->profileCombo, Qt::Key_Down);
+            QTest::keyClick(repetition->profileCombo, Qt::Key_Down);
+            QTest::keyClicks(repetition->startEdit, QStringLiteral("2"));
+            QTest::keyClicks(repetition->endEdit, QStringLiteral("5"));
+            QTest::mouseClick(repetition->okButton, Qt::LeftButton);
+        } else if (auto* query = qobject_cast<QueryWidget*>(modal)) {
+            query->textEdit->selectAll();
+            QTest::keyClicks(query->textEdit, QStringLiteral("len == 1"));
+            query->completer->popup()->hide();
+            QTest::mouseClick(query->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok), Qt::LeftButton);
+        }
+        // Whatever did not close (a failure kept it open) is cancelled.
+        if (QApplication::activeModalWidget() == modal)
+            static_cast<QDialog*>(modal)->reject();
+    }
+
+    std::unique_ptr<ControlWidget> control;
+    std::unique_ptr<RibbonMapWidget> ribbon;
+    QString action;
+    QTimer user;
+    QSet<QWidget*> answered;
+    QStringList initial;
+};
+
 // A view of the editors with what it shows, and what it needs (the
 // controller with its store) kept alive with it.
 struct View
@@ -288,6 +461,8 @@ private slots:
     void initTestCase();
     void everyAllocation_data();
     void everyAllocation();
+    void popup_data();
+    void popup();
     void paint_data();
     void paint();
 };
@@ -411,6 +586,28 @@ void EditorFailuresTest::everyAllocation()
     qInfo().noquote() << action << points << "failure points," << messages << "of them stopped with the message";
     QVERIFY(points > 0);
     QVERIFY(messages > 0);
+}
+
+void EditorFailuresTest::popup_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::newRow("event completer") << "completer";
+    QTest::newRow("add new glyph") << "add new";
+    QTest::newRow("repetition dialog") << "repetition";
+    QTest::newRow("condition dialog") << "condition";
+}
+
+void EditorFailuresTest::popup()
+{
+    QFETCH(QString, action);
+    long messages = 0;
+    const long points = usersweep::run(
+        QString::fromLatin1(QTest::currentDataTag()),
+        [&] { return std::unique_ptr<usersweep::Scene>(new PopupScene(action)); }, &messages);
+    QVERIFY(!QTest::currentTestFailed());
+    qInfo().noquote() << QTest::currentDataTag() << points << "failure points," << messages
+                      << "of them stopped with the message";
+    QVERIFY(points > 0);
 }
 
 void EditorFailuresTest::paint_data()
