@@ -10,6 +10,7 @@
 #include <QPushButton>
 
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "core/HandlerGuard.h"
@@ -74,7 +75,8 @@ void EventCompleter::fillList(const QString& shown)
         const BinItem& glyph = glyphs[i];
         if (!shown.isEmpty() && !glyph.name.contains(shown, Qt::CaseSensitive))
             continue;
-        entries.emplace_back(new QListWidgetItem(iconOf(i), glyph.name));
+        std::unique_ptr<QListWidgetItem> entry(new QListWidgetItem(iconOf(i), glyph.name));
+        entries.push_back(std::move(entry));
     }
     filter = shown;
     list->setUpdatesEnabled(false);

@@ -54,8 +54,12 @@ GlyphEditorWidget::GlyphEditorWidget(GlyphWidget* glyphTable, ControlWidget* own
     sizeBox->setRange(1, 200);
     sizeBox->setValue(100);
     preview = new ExampleWidget(this);
-    glyph = new BinItem(nullptr, nullptr);
-    loaded = new BinItem(nullptr, nullptr);
+    // The two glyphs are the editor's own: a constructor that throws runs
+    // no destructor, so they go here then.
+    std::unique_ptr<BinItem> edited(new BinItem(nullptr, nullptr));
+    std::unique_ptr<BinItem> asLoaded(new BinItem(nullptr, nullptr));
+    glyph = edited.get();
+    loaded = asLoaded.get();
 
     saveButton = new QPushButton(QStringLiteral("save"), this);
     cancelButton = new QPushButton(QStringLiteral("cancel"), this);
@@ -96,6 +100,8 @@ GlyphEditorWidget::GlyphEditorWidget(GlyphWidget* glyphTable, ControlWidget* own
         connect(glyphTable, &GlyphWidget::sendSetGlyph, this, &GlyphEditorWidget::setGlyph);
 
     showGlyph();
+    edited.release();
+    asLoaded.release();
 }
 
 GlyphEditorWidget::~GlyphEditorWidget()

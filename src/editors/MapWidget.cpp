@@ -100,26 +100,32 @@ void moveChild(ParseNode* source, int from, ParseNode* target, int to)
 MapWidget::MapWidget(bool rewrite, ControlWidget* owner, QWidget* parent)
     : QWidget(parent), owner(owner), rewrite(rewrite)
 {
-    setMouseTracking(true);
-    mutex = new QMutex();
-    reset();
-    gap = 5;
-    margin = 3;
-    itemSize = defaultGlyphSize;
-    slotSize = int(itemSize * 0.5);
-    labelHeight = int(itemSize * 0.5);
-    relayout();
-    pointerInside = false;
-    dragging = false;
-    dragStartX = dragStartY = dragEndX = dragEndY = -1.0;
-    // A drag that rests for 500 ms selects what its rectangle holds; a press
-    // waits 300 ms for a second one (a double click).
-    dragTimer = new QTimer(this);
-    dragTimer->setInterval(500);
-    connect(dragTimer, &QTimer::timeout, this, &MapWidget::dragTimeOut);
-    singleClickTimer = new QTimer(this);
-    singleClickTimer->setInterval(300);
-    connect(singleClickTimer, &QTimer::timeout, this, &MapWidget::singleClickTimeOut);
+    // A constructor that throws runs no destructor: what it made goes here.
+    try {
+        setMouseTracking(true);
+        mutex = new QMutex();
+        reset();
+        gap = 5;
+        margin = 3;
+        itemSize = defaultGlyphSize;
+        slotSize = int(itemSize * 0.5);
+        labelHeight = int(itemSize * 0.5);
+        relayout();
+        pointerInside = false;
+        dragging = false;
+        dragStartX = dragStartY = dragEndX = dragEndY = -1.0;
+        // A drag that rests for 500 ms selects what its rectangle holds; a
+        // press waits 300 ms for a second one (a double click).
+        dragTimer = new QTimer(this);
+        dragTimer->setInterval(500);
+        connect(dragTimer, &QTimer::timeout, this, &MapWidget::dragTimeOut);
+        singleClickTimer = new QTimer(this);
+        singleClickTimer->setInterval(300);
+        connect(singleClickTimer, &QTimer::timeout, this, &MapWidget::singleClickTimeOut);
+    } catch (...) {
+        release();
+        throw;
+    }
 }
 
 QSize MapWidget::sizeHint() const
@@ -129,12 +135,18 @@ QSize MapWidget::sizeHint() const
 
 MapWidget::~MapWidget()
 {
+    release();
+}
+
+void MapWidget::release()
+{
     deleteItems();
     delete root;
     root = nullptr;
     qDeleteAll(history);
     history.clear();
     delete mutex;
+    mutex = nullptr;
 }
 
 // ---------------------------------------------------------------------------

@@ -223,6 +223,8 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    // Frees the items, the tree, the history and the mutex.
+    void release();
     void deleteItems();
     // relayout() without clearing the selection (no signal).
     void layoutItems();

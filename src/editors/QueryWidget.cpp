@@ -36,15 +36,17 @@ QueryWidget::QueryWidget(ControlWidget* owner, const QString& text, QWidget* par
     matchCombo->addItems({QStringLiteral("For all"), QStringLiteral("Exists")});
     matchCombo->setCurrentIndex(0);
 
+    // The row goes into its layout as soon as it is made: a constructor that
+    // throws frees what its layouts hold.
+    auto* layout = new QVBoxLayout(this);
     auto* row = new QHBoxLayout;
+    layout->addLayout(row);
     row->setSpacing(5);
     row->addWidget(new QLabel(QStringLiteral("Query:"), this));
     row->addWidget(textEdit);
     row->addWidget(new QLabel(QStringLiteral("Match:"), this));
     row->addWidget(matchCombo);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    auto* layout = new QVBoxLayout(this);
-    layout->addLayout(row);
     layout->addWidget(buttons);
     setMinimumHeight(200);
     setMinimumWidth(500);

@@ -48,12 +48,17 @@ RibbonMapWidget::RibbonMapWidget(bool rewrite, ControlWidget* owner, QWidget* pa
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    buttons = new QButtonGroup;
+    // Without a parent: held until the ribbon is made, so that a
+    // constructor that throws leaves it behind as little as the rest.
+    std::unique_ptr<QButtonGroup> group(new QButtonGroup);
     for (QPushButton* button :
          {iterator, choice, after, before, stack, negation, pickerButton, undo, redo})
-        buttons->addButton(button);
+        group->addButton(button);
 
+    // Into its layout as soon as it is made: a constructor that throws frees
+    // what its layouts hold.
     auto* row = new QHBoxLayout;
+    layout->addLayout(row);
     row->setSpacing(0);
     row->addWidget(undo);
     row->addWidget(redo);
@@ -70,7 +75,6 @@ RibbonMapWidget::RibbonMapWidget(bool rewrite, ControlWidget* owner, QWidget* pa
         if (rewrite)
             button->hide();
     }
-    layout->addLayout(row);
     layout->addWidget(map);
 
     connect(after, &QPushButton::clicked, this, &RibbonMapWidget::insertAfter);
@@ -91,6 +95,7 @@ RibbonMapWidget::RibbonMapWidget(bool rewrite, ControlWidget* owner, QWidget* pa
 
     updateButtons(TList<BinItem*>());
     updateButtons();
+    buttons = group.release();
 }
 
 RibbonMapWidget::~RibbonMapWidget()

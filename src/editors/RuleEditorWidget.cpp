@@ -79,30 +79,32 @@ RuleEditorWidget::RuleEditorWidget(RuleWidget* ruleTable, ControlWidget* owner, 
 
     nameEdit = new QLineEdit(this);
 
+    // Each row goes into its layout as soon as it is made: a constructor
+    // that throws frees what its layouts hold.
     auto* layout = new QVBoxLayout(this);
     auto* nameRow = new QHBoxLayout;
+    layout->addLayout(nameRow);
     nameRow->setSpacing(1);
     nameRow->addWidget(new QLabel(QStringLiteral("Name:"), this));
     nameRow->addWidget(nameEdit);
     nameRow->addWidget(toolBar);
-    layout->addLayout(nameRow);
 
     auto* patternRow = new QHBoxLayout;
+    layout->addLayout(patternRow);
     patternRow->setContentsMargins(0, 0, 0, 0);
     patternRow->setSpacing(0);
     patternRow->addWidget(preEditor);
     auto* arrowColumn = new QVBoxLayout;
+    patternRow->addLayout(arrowColumn);
     arrowColumn->addItem(new QSpacerItem(2, 38, QSizePolicy::Minimum, QSizePolicy::Minimum));
     arrowColumn->addWidget(arrowStrip);
-    patternRow->addLayout(arrowColumn);
     patternRow->addWidget(postEditor);
-    layout->addLayout(patternRow);
 
     auto* buttonRow = new QHBoxLayout;
+    layout->addLayout(buttonRow);
     buttonRow->addWidget(saveButton);
     buttonRow->addWidget(cancelButton);
     buttonRow->addWidget(deleteButton);
-    layout->addLayout(buttonRow);
 
     // A dialog's push buttons take Return when they are (auto-)default:
     // Return must neither save nor press a pattern editor's tool.
@@ -382,8 +384,9 @@ void RuleEditorWidget::saveRule()
     // Rule::normalised), so that an export and an import give this rule back.
     const std::unique_ptr<ParseNode> drawnPre(preEditor->map->removeEpsilons());
     const std::unique_ptr<ParseNode> drawnPost(postEditor->map->removeEpsilons());
-    Rule rule(name, Rule::normalised(drawnPre.get(), false), Rule::normalised(drawnPost.get(), true),
-              true, true);
+    std::unique_ptr<ParseNode> pre(Rule::normalised(drawnPre.get(), false));
+    std::unique_ptr<ParseNode> post(Rule::normalised(drawnPost.get(), true));
+    Rule rule(name, pre.release(), post.release(), true, true);
     // Everything the change needs is made before the store changes: out of
     // memory on the way the store, the table and the editor stay as they
     // were.

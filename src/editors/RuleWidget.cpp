@@ -74,14 +74,17 @@ RuleWidget::Refill RuleWidget::prepareRules(const TList<Rule>& list) const
     next.pictures.reserve(std::size_t(list.size()) + 1);
     for (int row = 0; row < next.rules.size(); ++row) {
         Rule& rule = next.rules[row];
-        next.names.emplace_back(new QTableWidgetItem(rule.name));
+        std::unique_ptr<QTableWidgetItem> name(new QTableWidgetItem(rule.name));
+        next.names.push_back(std::move(name));
         std::unique_ptr<QTableWidgetItem> picture(new QTableWidgetItem);
         picture->setData(Qt::DecorationRole, rule.icon(iconWidth, iconHeight));
         next.pictures.push_back(std::move(picture));
     }
     if (showNewRow) {
-        next.names.emplace_back(new QTableWidgetItem(QString()));
-        next.pictures.emplace_back(new QTableWidgetItem(NEW_ROW_TEXT));
+        std::unique_ptr<QTableWidgetItem> name(new QTableWidgetItem(QString()));
+        next.names.push_back(std::move(name));
+        std::unique_ptr<QTableWidgetItem> text(new QTableWidgetItem(NEW_ROW_TEXT));
+        next.pictures.push_back(std::move(text));
     }
     return next;
 }

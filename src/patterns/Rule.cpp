@@ -19,6 +19,7 @@
 #include <QStringList>
 #include <QVector>
 
+#include "core/OnExit.h"
 #include "core/StringScanner.h"
 #include "core/TVariant.h"
 #include "patterns/ConditionParser.h"
@@ -142,6 +143,8 @@ void Rule::paint(QPainter* painter, QPen& pen, QBrush& brush)
     const int yc = int(h * 0.5);
 
     TList<BinItem*> row;
+    // The items made go also when memory runs out on the way.
+    OnExit freeRow([&row]() { deleteAll(row); });
     // Shrink the glyphs one pixel at a time until the row fits; size 1 is
     // drawn as it is. Only the glyph size changes: the spacing stays the
     // margin, and empty slots and operator labels keep the layout's sizes.
@@ -152,24 +155,27 @@ void Rule::paint(QPainter* painter, QPen& pen, QBrush& brush)
         auto layOut = [&](ParseNode* side, double x) {
             for (ParseNode* child : drawnElements(side)) {
                 TList<BinItem*> items;
+                OnExit freeItems([&items]() { deleteAll(items); });
                 layout.layoutTree(child, items, x, yc, yc);
                 if (!items.isEmpty())
                     x = int(margin + items.last()->right());
                 row.append(items);
+                items.clear();
             }
             return x;
         };
 
         double x = layOut(pre, margin);
 
-        ArrowItem* arrow = new ArrowItem(nullptr);
+        std::unique_ptr<ArrowItem> arrow(new ArrowItem(nullptr));
         arrow->setWidth(s);
         arrow->setHeight(s);
         const double arrowX = row.isEmpty() ? x : margin + int(margin + row.last()->right());
         arrow->setX(arrowX);
         arrow->setY(yc - s * 0.5);
-        row.append(arrow);
-        x = int(arrowX + arrow->width());
+        row.append(arrow.get());
+        const ArrowItem* placed = arrow.release();
+        x = int(arrowX + placed->width());
 
         // A rule read without a rewrite shows its precondition and the arrow.
         x = layOut(post, x);
@@ -192,6 +198,12 @@ QIcon Rule::icon(double w, double h)
     const double oldY = y;
     const double oldWidth = storedWidth;
     const double oldHeight = storedHeight;
+    // The rule's own place and size come back also when memory runs out.
+    OnExit restore([&]() {
+        setPos(QPointF(oldX, oldY));
+        setWidth(oldWidth);
+        setHeight(oldHeight);
+    });
     setPos(QPointF(0, 0));
     setWidth(w);
     setHeight(h);
@@ -204,12 +216,7 @@ QIcon Rule::icon(double w, double h)
         paint(&painter, pen, brush);
         painter.end();
     }
-    QIcon result(pixmap);
-
-    setPos(QPointF(oldX, oldY));
-    setWidth(oldWidth);
-    setHeight(oldHeight);
-    return result;
+    return QIcon(pixmap);
 }
 
 // ---------------------------------------------------------------------------
@@ -422,29 +429,37 @@ ParseNode* emptySlot()
     return new ParseNode(ParseNode::Group);
 }
 
+// Adds a child made for the parent, which then owns it; freed when memory
+// runs out before the parent holds it. The nodes below are made the same
+// way: what is made goes again when memory runs out on the way.
+void adopt(ParseNode* parent, ParseNode* child)
+{
+    std::unique_ptr<ParseNode> held(child);
+    parent->addChild(child);
+    held.release();
+}
+
 // The rewrite of nothing: one empty item, as "Create rule.." makes it.
 ParseNode* emptyRewrite()
 {
-    auto* root = new ParseNode(ParseNode::And);
-    auto* item = new ParseNode(ParseNode::Leaf);
+    std::unique_ptr<ParseNode> root(new ParseNode(ParseNode::And));
+    std::unique_ptr<ParseNode> item(new ParseNode(ParseNode::Leaf));
     item->setGlyph(EmptyItem(false, nullptr));
-    root->addChild(item);
-    return root;
+    adopt(root.get(), item.release());
+    return root.release();
 }
 
 // The leaf alone, its glyph stack one level deep; null for an empty item
 // without a stack.
 ParseNode* normalisedLeaf(const ParseNode* leaf)
 {
-    auto* node = new ParseNode(ParseNode::Leaf);
+    if (leaf->glyph.mode != DELETE && isPlaceholder(leaf->glyph) && leaf->glyph.children.isEmpty())
+        return nullptr;
+    std::unique_ptr<ParseNode> node(new ParseNode(ParseNode::Leaf));
     if (leaf->glyph.mode == DELETE) {
         // The text keeps nothing of a delete item but its mode.
         node->glyph.mode = DELETE;
-        return node;
-    }
-    if (isPlaceholder(leaf->glyph) && leaf->glyph.children.isEmpty()) {
-        delete node;
-        return nullptr;
+        return node.release();
     }
     // Shares the source's conditions until setGlyph clones the ones kept.
     BinItem glyph = isPlaceholder(leaf->glyph) ? BinItem(EmptyItem(false, nullptr)) : leaf->glyph;
@@ -452,24 +467,25 @@ ParseNode* normalisedLeaf(const ParseNode* leaf)
     for (BinItem& child : glyph.children.items)
         child.children.clear();
     node->setGlyph(glyph);
-    return node;
+    return node.release();
 }
 
 ParseNode* normalisedTest(const ParseNode* node);
 
+// What holds for no item, as the negation of what holds for every item.
+ParseNode* nothing()
+{
+    std::unique_ptr<ParseNode> every(new ParseNode(ParseNode::Not));
+    adopt(every.get(), emptySlot());
+    return every.release();
+}
+
 // A negation: its first child as an item test.
 ParseNode* normalisedNegation(const ParseNode* node)
 {
-    auto* negation = new ParseNode(ParseNode::Not);
-    if (node->children.isEmpty()) {
-        // Holds for no item, as the negation of what holds for every item.
-        auto* every = new ParseNode(ParseNode::Not);
-        every->addChild(emptySlot());
-        negation->addChild(every);
-    } else {
-        negation->addChild(normalisedTest(node->children.first()));
-    }
-    return negation;
+    std::unique_ptr<ParseNode> negation(new ParseNode(ParseNode::Not));
+    adopt(negation.get(), node->children.isEmpty() ? nothing() : normalisedTest(node->children.first()));
+    return negation.release();
 }
 
 // What a negation tests one item against: a glyph, a negation, all or one
@@ -488,26 +504,22 @@ ParseNode* normalisedTest(const ParseNode* node)
     case ParseNode::Or: {
         if (node->children.isEmpty()) {
             // All of no test holds, one of them does not.
-            if (node->type == ParseNode::Or)
-                return emptySlot();
-            auto* every = new ParseNode(ParseNode::Not);
-            every->addChild(emptySlot());
-            return every;
+            return node->type == ParseNode::Or ? emptySlot() : nothing();
         }
-        auto* list = new ParseNode(node->type);
+        std::unique_ptr<ParseNode> list(new ParseNode(node->type));
         for (const ParseNode* child : node->children)
-            list->addChild(normalisedTest(child));
-        return list;
+            adopt(list.get(), normalisedTest(child));
+        return list.release();
     }
     case ParseNode::Star:
     case ParseNode::Plus:
     case ParseNode::Repeat: {
         if (node->children.isEmpty())
             return emptySlot();
-        auto* repetition = new ParseNode(node->type);
+        std::unique_ptr<ParseNode> repetition(new ParseNode(node->type));
         repetition->value = node->value;
-        repetition->addChild(normalisedTest(node->children.first()));
-        return repetition;
+        adopt(repetition.get(), normalisedTest(node->children.first()));
+        return repetition.release();
     }
     default:
         return emptySlot();
@@ -525,31 +537,30 @@ ParseNode* normalisedPattern(const ParseNode* node)
     case ParseNode::Star:
     case ParseNode::Plus:
     case ParseNode::Repeat: {
-        ParseNode* body = node->children.isEmpty() ? nullptr : normalisedPattern(node->children.first());
+        std::unique_ptr<ParseNode> body(node->children.isEmpty() ? nullptr
+                                                                 : normalisedPattern(node->children.first()));
         if (!body)
             return nullptr;
-        auto* repetition = new ParseNode(node->type);
+        std::unique_ptr<ParseNode> repetition(new ParseNode(node->type));
         repetition->value = node->value;
-        repetition->addChild(body);
-        return repetition;
+        adopt(repetition.get(), body.release());
+        return repetition.release();
     }
     case ParseNode::And:
     case ParseNode::Or: {
-        auto* list = new ParseNode(node->type);
+        std::unique_ptr<ParseNode> list(new ParseNode(node->type));
         bool any = false;
         for (const ParseNode* child : node->children) {
             ParseNode* kept = normalisedPattern(child);
             any = any || kept;
             if (kept)
-                list->addChild(kept);
+                adopt(list.get(), kept);
             else if (node->type == ParseNode::Or)
-                list->addChild(emptySlot());
+                adopt(list.get(), emptySlot());
         }
-        if (!any) {
-            delete list;
+        if (!any)
             return nullptr;
-        }
-        return list;
+        return list.release();
     }
     default:
         // Empty slots, groups without their repetition, and what the

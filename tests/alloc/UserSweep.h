@@ -12,8 +12,8 @@
 // message tells of it, which names memory; with no message the widgets
 // show what widgets that never failed show after the action, with one
 // they show that or what they showed before it; the action done again then
-// gives what a run that never failed gives; and no widget is left behind
-// once the scene goes.
+// gives what a run that never failed gives; and no window is left behind
+// once the scene goes (a widget made without a parent and never freed).
 namespace usersweep {
 
 class Scene
