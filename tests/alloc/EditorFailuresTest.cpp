@@ -10,15 +10,12 @@
 #include "editors/EventCompleter.h"
 #include "editors/ExampleWidget.h"
 #include "editors/GlyphEditorWidget.h"
-#include "editors/GlyphWidget.h"
 #include "editors/MapWidget.h"
 #include "editors/ModifierCompleter.h"
 #include "editors/QueryWidget.h"
 #include "editors/RibbonMapWidget.h"
-#include "editors/RuleEditorWidget.h"
 #include "editors/RuleListWidget.h"
-#include "editors/RuleWidget.h"
-#include "editors/SearchWidget.h"
+#include "editors/TextEdit.h"
 #include "items/BinItem.h"
 #include "model/GlyphStore.h"
 #include "patterns/ParseNode.h"
@@ -34,10 +31,7 @@
 #include <QPushButton>
 #include <QSet>
 #include <QTimer>
-#include <QVBoxLayout>
 #include <QtTest>
-
-#include "editors/TextEdit.h"
 
 #include <memory>
 
@@ -59,8 +53,8 @@
 //
 // The paint of every view of the editors fails allocation by allocation
 // too (paintsweep): the pattern editor with a tree of every kind, the
-// previews of a glyph and of a rule, a colour swatch, the rule list and
-// tables, the popups and the windows that hold them.
+// previews of a glyph and of a rule, a colour swatch, the rule list and the
+// popups.
 
 namespace {
 
@@ -389,11 +383,6 @@ View makeView(const QString& name)
         map->setRoot(everyKind());
         map->selectNode(map->root->children.at(2));
         view.widget.reset(map);
-    } else if (name == QLatin1String("pattern ribbon")) {
-        auto* ribbon = new RibbonMapWidget(true, control, nullptr);
-        ribbon->resize(300, 200);
-        ribbon->map->setRoot(everyKind());
-        view.widget.reset(ribbon);
     } else if (name == QLatin1String("glyph preview")) {
         auto* example = new ExampleWidget(nullptr);
         example->resize(80, 80);
@@ -413,40 +402,12 @@ View makeView(const QString& name)
         list->resize(400, 200);
         list->refreshRules();
         view.widget.reset(list);
-    } else if (name == QLatin1String("rule window")) {
-        auto* window = new QWidget;
-        view.widget.reset(window);
-        auto* layout = new QVBoxLayout(window);
-        auto* table = new RuleWidget(control, true, nullptr);
-        auto* editor = new RuleEditorWidget(table, control, nullptr);
-        layout->addWidget(editor);
-        layout->addWidget(table);
-        window->resize(700, 500);
-        editor->setRule(store->rules.last());
-    } else if (name == QLatin1String("glyph window")) {
-        auto* window = new QWidget;
-        view.widget.reset(window);
-        auto* layout = new QVBoxLayout(window);
-        auto* table = new GlyphWidget(control, nullptr);
-        auto* editor = new GlyphEditorWidget(table, control, nullptr);
-        layout->addWidget(editor);
-        layout->addWidget(table);
-        window->resize(500, 500);
-        editor->setGlyph(store->glyphs.last());
     } else if (name == QLatin1String("event completer")) {
         auto* completer = new EventCompleter(store->glyphs, nullptr, true, nullptr);
         completer->resize(200, 300);
         view.widget.reset(completer);
     } else if (name == QLatin1String("repetition dialog")) {
         view.widget.reset(new ModifierCompleter(control, nullptr));
-    } else if (name == QLatin1String("condition dialog")) {
-        view.widget.reset(new QueryWidget(control, QStringLiteral("len == 1"), nullptr));
-    } else if (name == QLatin1String("find window")) {
-        auto* search = new SearchWidget(control, nullptr);
-        search->setAttribute(Qt::WA_DeleteOnClose, false);
-        search->resize(500, 300);
-        search->editor->map->setRoot(everyKind());
-        view.widget.reset(search);
     }
     return view;
 }
@@ -619,17 +580,12 @@ void EditorFailuresTest::paint_data()
     // paint is swept all the same.
     QTest::addColumn<bool>("own");
     QTest::newRow("pattern editor") << false;
-    QTest::newRow("pattern ribbon") << false;
     QTest::newRow("glyph preview") << false;
     QTest::newRow("rule preview") << true;
     QTest::newRow("colour box") << false;
     QTest::newRow("rule list") << false;
-    QTest::newRow("rule window") << false;
-    QTest::newRow("glyph window") << false;
     QTest::newRow("event completer") << false;
     QTest::newRow("repetition dialog") << false;
-    QTest::newRow("condition dialog") << false;
-    QTest::newRow("find window") << false;
 }
 
 void EditorFailuresTest::paint()
