@@ -232,8 +232,15 @@ void MapWidget::showRoot(Prepared& next)
         dropEntry(dropped);
     next.history.clear();
     historyIndex = 0;
-    clearSelection();
-    update();
+    // The tree is shown whole; should those who follow the selection (the
+    // ribbon's buttons) run out of memory, it stays shown and the user is
+    // told, so that a change of several editors is never half made.
+    try {
+        clearSelection();
+        update();
+    } catch (const std::bad_alloc&) {
+        HandlerGuard::failed();
+    }
 }
 
 void MapWidget::takeLayout(Prepared& to)

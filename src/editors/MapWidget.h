@@ -60,7 +60,8 @@ public:
     // whole or not at all: prepareRoot takes the tree (null: one empty
     // slot) and makes its history entry and its items without changing the
     // editor (out of memory the tree is freed and std::bad_alloc thrown);
-    // showRoot then shows it, allocating nothing of its own.
+    // showRoot then shows it, allocating nothing of its own and throwing
+    // nothing for memory (the selection's followers failing are told).
     struct Prepared
     {
         Prepared() = default;
