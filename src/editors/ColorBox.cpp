@@ -4,6 +4,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 
+#include "core/HandlerGuard.h"
+
 namespace {
 
 const QColor FRAME_COLOR(240, 240, 240);
@@ -54,19 +56,23 @@ void ColorBox::mousePressEvent(QMouseEvent* event)
 {
     if (readOnly)
         return;
-    pressed = true;
-    update();
-    for (int i = 0; i < customColorCount; ++i)
-        QColorDialog::setCustomColor(i, customColor(i));
-    const QColor chosen =
-        QColorDialog::getColor(currentColor, this, QStringLiteral("Select Color"));
-    // The box may have seen its release while the dialog was open.
-    pressed = false;
-    // A cancelled dialog gives an invalid colour: the box keeps its own.
-    if (chosen.isValid())
-        setColor(chosen);
-    update();
     event->accept();
+    HandlerGuard::run([&] {
+        pressed = true;
+        update();
+        for (int i = 0; i < customColorCount; ++i)
+            QColorDialog::setCustomColor(i, customColor(i));
+        // The colour chosen counts only when nothing ran out of memory while
+        // the dialog was open: that failure may have been the dialog's own.
+        const unsigned long failures = HandlerGuard::failures();
+        const QColor chosen = QColorDialog::getColor(currentColor, this, QStringLiteral("Select Color"));
+        // The box may have seen its release while the dialog was open.
+        pressed = false;
+        // A cancelled dialog gives an invalid colour: the box keeps its own.
+        if (chosen.isValid() && HandlerGuard::failures() == failures)
+            setColor(chosen);
+        update();
+    });
 }
 
 void ColorBox::mouseMoveEvent(QMouseEvent* event)
@@ -74,7 +80,7 @@ void ColorBox::mouseMoveEvent(QMouseEvent* event)
     if (readOnly)
         return;
     hovered = rect().contains(event->pos());
-    update();
+    HandlerGuard::run([this] { update(); });
 }
 
 void ColorBox::mouseReleaseEvent(QMouseEvent*)
@@ -82,7 +88,7 @@ void ColorBox::mouseReleaseEvent(QMouseEvent*)
     if (readOnly)
         return;
     pressed = false;
-    update();
+    HandlerGuard::run([this] { update(); });
 }
 
 void ColorBox::leaveEvent(QEvent*)
@@ -90,17 +96,19 @@ void ColorBox::leaveEvent(QEvent*)
     if (readOnly)
         return;
     hovered = false;
-    update();
+    HandlerGuard::run([this] { update(); });
 }
 
 void ColorBox::paintEvent(QPaintEvent*)
 {
-    QPainter painter(this);
-    painter.fillRect(rect(), FRAME_COLOR);
-    // darker(100) and lighter(100) give the colour itself: the outline and a
-    // hovered fill look like the plain fill.
-    const QColor fill = hovered && !pressed ? currentColor.lighter(100) : currentColor;
-    painter.setPen(QPen(currentColor.darker(100), 1, Qt::SolidLine));
-    painter.setBrush(QBrush(fill, Qt::SolidPattern));
-    painter.drawRect(QRect(QPoint(1, 1), QPoint(width() - 2, height() - 2)));
+    HandlerGuard::paint(this, [this] {
+        QPainter painter(this);
+        painter.fillRect(rect(), FRAME_COLOR);
+        // darker(100) and lighter(100) give the colour itself: the outline and
+        // a hovered fill look like the plain fill.
+        const QColor fill = hovered && !pressed ? currentColor.lighter(100) : currentColor;
+        painter.setPen(QPen(currentColor.darker(100), 1, Qt::SolidLine));
+        painter.setBrush(QBrush(fill, Qt::SolidPattern));
+        painter.drawRect(QRect(QPoint(1, 1), QPoint(width() - 2, height() - 2)));
+    });
 }

@@ -9,6 +9,12 @@
 #include <QMouseEvent>
 #include <QPushButton>
 
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "core/HandlerGuard.h"
+
 EventCompleter::EventCompleter(const TList<BinItem>& offered, void* data, bool allowNew,
                                QWidget* parent)
     : QDialog(parent), glyphs(offered), data(data), editor(parent)
@@ -56,22 +62,34 @@ const QIcon& EventCompleter::iconOf(int index)
 
 void EventCompleter::fillList()
 {
-    list->setUpdatesEnabled(false);
-    list->clear();
+    fillList(filter);
+}
+
+void EventCompleter::fillList(const QString& shown)
+{
+    // Every entry is made before the list changes: out of memory the list
+    // and its filter stay as they were, so that a row still stands for the
+    // glyph it shows.
+    std::vector<std::unique_ptr<QListWidgetItem>> entries;
     for (int i = 0; i < glyphs.size(); ++i) {
         const BinItem& glyph = glyphs[i];
-        if (!filter.isEmpty() && !glyph.name.contains(filter, Qt::CaseSensitive))
+        if (!shown.isEmpty() && !glyph.name.contains(shown, Qt::CaseSensitive))
             continue;
-        list->addItem(new QListWidgetItem(iconOf(i), glyph.name));
+        std::unique_ptr<QListWidgetItem> entry(new QListWidgetItem(iconOf(i), glyph.name));
+        entries.push_back(std::move(entry));
     }
+    filter = shown;
+    list->setUpdatesEnabled(false);
+    list->clear();
+    for (std::unique_ptr<QListWidgetItem>& entry : entries)
+        list->addItem(entry.release());
     list->setUpdatesEnabled(true);
     update();
 }
 
 void EventCompleter::updateFilter(QString text)
 {
-    filter = text;
-    fillList();
+    HandlerGuard::run([&] { fillList(text); });
 }
 
 int EventCompleter::indexOfRow(int row) const
@@ -90,23 +108,27 @@ int EventCompleter::indexOfRow(int row) const
 
 void EventCompleter::unload(QListWidgetItem* item)
 {
-    if (!item)
-        return;
-    picked = indexOfRow(list->row(item));
-    result = picked >= 0 ? glyphs[picked].name : QString();
-    if (!result.isEmpty())
-        accept();
-    else
-        reject();
+    HandlerGuard::run([&] {
+        if (!item)
+            return;
+        picked = indexOfRow(list->row(item));
+        result = picked >= 0 ? glyphs[picked].name : QString();
+        if (!result.isEmpty())
+            accept();
+        else
+            reject();
+    });
 }
 
 void EventCompleter::mousePressEvent(QMouseEvent* event)
 {
-    const QPoint p = event->pos();
-    if (p.x() < 0 || p.y() < 0 || p.x() > width() || p.y() > height()) {
-        qDebug() << "close";
-        accept();
-    }
+    HandlerGuard::run([&] {
+        const QPoint p = event->pos();
+        if (p.x() < 0 || p.y() < 0 || p.x() > width() || p.y() > height()) {
+            qDebug() << "close";
+            accept();
+        }
+    });
 }
 
 void EventCompleter::keyPressEvent(QKeyEvent* event)
@@ -115,7 +137,7 @@ void EventCompleter::keyPressEvent(QKeyEvent* event)
     // accept nor reject the popup.
     QWidget::keyPressEvent(event);
     if (event->key() == Qt::Key_Escape)
-        reject();
+        HandlerGuard::run([this] { reject(); });
 }
 
 void EventCompleter::leaveEvent(QEvent* event)

@@ -23,6 +23,8 @@ class QPushButton;
 // (nothing, when nothing was). With new glyphs allowed, "Add new..." is the
 // first entry. Entries may share a name (a rule's first glyph with its own
 // condition beside the stored glyph): `picked` tells which one was picked.
+// Its handlers end their own running out of memory; the opener takes the
+// popup's result only when nothing ran out of memory while it was open.
 class EventCompleter : public QDialog
 {
     Q_OBJECT
@@ -56,7 +58,11 @@ private:
     // The index in glyphs of the entry shown on row r under the current
     // filter; -1 for none.
     int indexOfRow(int row) const;
+    // The list of the entries under the current filter; with `shown`, the
+    // filter becomes `shown`. Out of memory (std::bad_alloc) the list and
+    // the filter stay as they were.
     void fillList();
+    void fillList(const QString& shown);
     const QIcon& iconOf(int index);
 
     QVector<QIcon> icons;           // drawn once per offered glyph, on first use

@@ -3,8 +3,9 @@
 #include <QPainter>
 
 #include <algorithm>
-#include <typeinfo>
+#include <memory>
 
+#include "core/HandlerGuard.h"
 #include "items/BinItem.h"
 #include "patterns/Rule.h"
 
@@ -33,36 +34,44 @@ void ExampleWidget::setItem(const BinItem* shown)
 {
     if (!shown || shown == item)
         return;
-    BinItem* copy = nullptr;
-    if (const Rule* rule = dynamic_cast<const Rule*>(shown))
-        copy = new Rule(*rule);
-    else if (item && typeid(*item) == typeid(BinItem))
-        *item = *shown;
-    else
-        // The shown item was a rule: a glyph replaces it rather than being
-        // assigned into the rule's glyph part, which would still draw the rule.
-        copy = new BinItem(*shown);
-    if (copy) {
-        delete item;
-        item = copy;
-    }
+    // The copy is made whole before the shown item goes.
+    showCopy(copyOf(*shown));
+}
+
+std::unique_ptr<BinItem> ExampleWidget::copyOf(const BinItem& shown)
+{
+    // A glyph shown after a rule replaces the rule rather than being
+    // assigned into its glyph part, which would still draw the rule.
+    if (const Rule* rule = dynamic_cast<const Rule*>(&shown))
+        return std::unique_ptr<BinItem>(new Rule(*rule));
+    return std::unique_ptr<BinItem>(new BinItem(shown));
+}
+
+void ExampleWidget::showCopy(std::unique_ptr<BinItem> copy)
+{
+    if (!copy)
+        return;
+    delete item;
+    item = copy.release();
     update();
 }
 
 void ExampleWidget::paintEvent(QPaintEvent*)
 {
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing, true);
-    painter.fillRect(rect(), background);
-    if (!item)
-        return;
-    const double s = std::min(width(), height()) - 2;
-    item->setWidth(s);
-    item->setHeight(s);
-    // Whole-pixel halves of the widget, as the item's own painting rounds.
-    painter.translate(width() / 2 - item->width() / 2, height() / 2 - item->height() / 2);
-    item->setPos(QPointF(1, 1));
-    QPen pen;
-    QBrush brush;
-    item->paint(&painter, pen, brush);
+    HandlerGuard::paint(this, [this] {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing, true);
+        painter.fillRect(rect(), background);
+        if (!item)
+            return;
+        const double s = std::min(width(), height()) - 2;
+        item->setWidth(s);
+        item->setHeight(s);
+        // Whole-pixel halves of the widget, as the item's own painting rounds.
+        painter.translate(width() / 2 - item->width() / 2, height() / 2 - item->height() / 2);
+        item->setPos(QPointF(1, 1));
+        QPen pen;
+        QBrush brush;
+        item->paint(&painter, pen, brush);
+    });
 }

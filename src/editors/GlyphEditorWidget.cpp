@@ -11,10 +11,14 @@
 #include <QSpinBox>
 #include <QTableWidget>
 
+#include <algorithm>
 #include <cmath>
+#include <memory>
+#include <utility>
 
 #include "app/ControlWidget.h"
 #include "app/MessageAsker.h"
+#include "core/HandlerGuard.h"
 #include "model/GlyphStore.h"
 #include "editors/ColorBox.h"
 #include "editors/ExampleWidget.h"
@@ -33,7 +37,8 @@ const QString RESERVED = QStringLiteral(",~]");
 
 GlyphEditorWidget::GlyphEditorWidget(GlyphWidget* glyphTable, ControlWidget* owner,
                                      QWidget* parent)
-    : QDialog(parent), standAlone(glyphTable == nullptr), owner(owner), glyphTable(glyphTable)
+    : QDialog(parent), standAlone(glyphTable == nullptr), owner(owner), glyphTable(glyphTable),
+      execFailures(HandlerGuard::failures())
 {
     nameEdit = new QLineEdit(this);
     nameEdit->setMaximumWidth(FIELD_WIDTH);
@@ -49,8 +54,12 @@ GlyphEditorWidget::GlyphEditorWidget(GlyphWidget* glyphTable, ControlWidget* own
     sizeBox->setRange(1, 200);
     sizeBox->setValue(100);
     preview = new ExampleWidget(this);
-    glyph = new BinItem(nullptr, nullptr);
-    loaded = new BinItem(nullptr, nullptr);
+    // The two glyphs are the editor's own: a constructor that throws runs
+    // no destructor, so they go here then.
+    std::unique_ptr<BinItem> edited(new BinItem(nullptr, nullptr));
+    std::unique_ptr<BinItem> asLoaded(new BinItem(nullptr, nullptr));
+    glyph = edited.get();
+    loaded = asLoaded.get();
 
     saveButton = new QPushButton(QStringLiteral("save"), this);
     cancelButton = new QPushButton(QStringLiteral("cancel"), this);
@@ -91,6 +100,8 @@ GlyphEditorWidget::GlyphEditorWidget(GlyphWidget* glyphTable, ControlWidget* own
         connect(glyphTable, &GlyphWidget::sendSetGlyph, this, &GlyphEditorWidget::setGlyph);
 
     showGlyph();
+    edited.release();
+    asLoaded.release();
 }
 
 GlyphEditorWidget::~GlyphEditorWidget()
@@ -139,21 +150,53 @@ void GlyphEditorWidget::warnSaveProblem(const QString& problem, QWidget* parent)
                       QMessageBox::Ok, parent);
 }
 
+BinItem GlyphEditorWidget::blankGlyph()
+{
+    BinItem blank(nullptr, nullptr);
+    blank.name.clear();
+    blank.label.clear();
+    blank.edgeWidth = 0;
+    blank.shape = SQUARE;
+    blank.edgeColor = Qt::black;
+    blank.fillColor = Qt::white;
+    blank.sizeFactor = 1.0;
+    return blank;
+}
+
+int GlyphEditorWidget::exec()
+{
+    execFailures = HandlerGuard::failures();
+    return QDialog::exec();
+}
+
 void GlyphEditorWidget::setGlyph(BinItem shown)
 {
+    // Reached through the table's click, which ends its failure: the copies
+    // are made before anything changes, so out of memory the editor stays
+    // as it was.
     if (shown.mode != NORMAL) {
         clearGlyph();
-        hasGlyph = false;
-    } else {
-        *glyph = shown;
-        *loaded = shown;
-        hasGlyph = true;
+        return;
     }
-    showGlyph();
+    std::unique_ptr<BinItem> edited(new BinItem(shown));
+    std::unique_ptr<BinItem> asLoaded(new BinItem(shown));
+    preview->showCopy(ExampleWidget::copyOf(shown));
+    delete std::exchange(glyph, edited.release());
+    delete std::exchange(loaded, asLoaded.release());
+    hasGlyph = true;
+    showFields();
+    showButtons();
     update();
 }
 
 void GlyphEditorWidget::showGlyph()
+{
+    preview->setItem(glyph);
+    showFields();
+    showButtons();
+}
+
+void GlyphEditorWidget::showFields()
 {
     setUpdatesEnabled(false);
     {
@@ -173,14 +216,17 @@ void GlyphEditorWidget::showGlyph()
         edgeBox->setColor(glyph->edgeColor);
         fillBox->setColor(glyph->fillColor);
         sizeBox->setValue(sizePercent(glyph->sizeFactor));
-        preview->setItem(glyph);
     }
+    setUpdatesEnabled(true);
+}
+
+void GlyphEditorWidget::showButtons()
+{
     const bool modified = isModified();
     saveButton->setText(modified ? QStringLiteral("Modify") : QStringLiteral("Save"));
     saveButton->setEnabled(!glyph->name.isEmpty());
     cancelButton->setEnabled(standAlone || modified);
     deleteButton->setEnabled(glyphExists());
-    setUpdatesEnabled(true);
 }
 
 bool GlyphEditorWidget::isModified() const
@@ -209,6 +255,13 @@ bool GlyphEditorWidget::glyphExists() const
 
 void GlyphEditorWidget::clearGlyph()
 {
+    clearGlyph(ExampleWidget::copyOf(blankGlyph()));
+}
+
+void GlyphEditorWidget::clearGlyph(std::unique_ptr<BinItem> blankPreview)
+{
+    // The preview's copy was made ahead: from here on nothing is allocated,
+    // the editor empties whole.
     setUpdatesEnabled(false);
     {
         const QSignalBlocker b1(nameEdit);
@@ -232,17 +285,11 @@ void GlyphEditorWidget::clearGlyph()
         fillBox->setColor(Qt::white);
         sizeBox->setValue(100);
         // A fresh glyph: nothing of a glyph loaded before (its condition,
-        // quantifier or id) may pass into the next one saved.
-        *glyph = BinItem(nullptr, nullptr);
-        glyph->name.clear();
-        glyph->label.clear();
-        glyph->edgeWidth = 0;
-        glyph->shape = SQUARE;
-        glyph->edgeColor = Qt::black;
-        glyph->fillColor = Qt::white;
-        glyph->sizeFactor = 1.0;
+        // quantifier or id) may pass into the next one saved. A glyph
+        // without lists is assigned without allocating.
+        *glyph = *blankPreview;
         *loaded = *glyph;
-        preview->setItem(glyph);
+        preview->showCopy(std::move(blankPreview));
         hasGlyph = false;
     }
     saveButton->setText(isModified() ? QStringLiteral("Modify") : QStringLiteral("Save"));
@@ -250,56 +297,69 @@ void GlyphEditorWidget::clearGlyph()
     update();
 }
 
+template <typename Change>
+void GlyphEditorWidget::editGlyph(Change&& change)
+{
+    // The edited glyph is a copy until its preview is made: out of memory
+    // the glyph stays as it was, and the field that was edited shows it
+    // again.
+    HandlerGuard::run([&] {
+        try {
+            std::unique_ptr<BinItem> edited(new BinItem(*glyph));
+            change(*edited);
+            preview->showCopy(ExampleWidget::copyOf(*edited));
+            delete std::exchange(glyph, edited.release());
+        } catch (...) {
+            showFields();
+            throw;
+        }
+        showFields();
+        showButtons();
+        update();
+    });
+}
+
 void GlyphEditorWidget::setName(QString text)
 {
-    glyph->name = text.trimmed();
-    showGlyph();
-    update();
+    editGlyph([&](BinItem& g) { g.name = text.trimmed(); });
 }
 
 void GlyphEditorWidget::setLabel(QString text)
 {
-    glyph->label = text.trimmed();
-    showGlyph();
-    update();
+    editGlyph([&](BinItem& g) { g.label = text.trimmed(); });
 }
 
 void GlyphEditorWidget::setShape(int shape)
 {
-    glyph->shape = shape;
-    showGlyph();
-    update();
+    editGlyph([&](BinItem& g) { g.shape = shape; });
 }
 
 void GlyphEditorWidget::setThickness(int width)
 {
-    glyph->edgeWidth = width;
-    showGlyph();
-    update();
+    editGlyph([&](BinItem& g) { g.edgeWidth = width; });
 }
 
 void GlyphEditorWidget::setEdgeColor(QColor color)
 {
-    glyph->edgeColor = color;
-    showGlyph();
-    update();
+    editGlyph([&](BinItem& g) { g.edgeColor = color; });
 }
 
 void GlyphEditorWidget::setFillColor(QColor color)
 {
-    glyph->fillColor = color;
-    showGlyph();
-    update();
+    editGlyph([&](BinItem& g) { g.fillColor = color; });
 }
 
 void GlyphEditorWidget::setSize(int percent)
 {
-    glyph->sizeFactor = percent / 100.0;
-    showGlyph();
-    update();
+    editGlyph([&](BinItem& g) { g.sizeFactor = percent / 100.0; });
 }
 
 void GlyphEditorWidget::addGlyph()
+{
+    HandlerGuard::run([this] { saveGlyph(); });
+}
+
+void GlyphEditorWidget::saveGlyph()
 {
     const QString problem = saveProblem(*glyph);
     if (!problem.isEmpty()) {
@@ -308,15 +368,17 @@ void GlyphEditorWidget::addGlyph()
         return;
     }
     if (glyphTable) {
-        // The table's selection changes on the way and empty this editor:
+        // The table changes whole or not at all; the editor's empty preview
+        // is made before it does, so that the editor then empties whole.
+        // The table's selection changes on the way and empties this editor:
         // the table works on a copy.
         BinItem saved = *glyph;
+        std::unique_ptr<BinItem> blank = ExampleWidget::copyOf(blankGlyph());
         if (hasGlyph)
             glyphTable->setGlyph(saved);
         else
             glyphTable->addGlyph(saved);
-        hasGlyph = false;
-        clearGlyph();
+        clearGlyph(std::move(blank));
         return;
     }
 
@@ -325,21 +387,50 @@ void GlyphEditorWidget::addGlyph()
         qDebug() << "item does not exist";
         return;
     }
+    if (HandlerGuard::failures() != execFailures) {
+        // Something ran out of memory while this dialog was open: what it
+        // shows may be a half edit. Nothing is saved; the opener learns of
+        // it by the dialog's rejection.
+        qDebug() << "glyph not saved: the editor ran out of memory";
+        hasGlyph = false;
+        reject();
+        return;
+    }
     if (hasGlyph) {
         if (!s->hasGlyph(*glyph)) {
             qDebug() << "item does not exist";
             return;
         }
-        BinItem stored = s->findGlyph(glyph->name);
-        copyShownFields(*glyph, stored);
-        s->setGlyph(stored);
-        *glyph = stored;
+        // The store's glyph with what the editor shows, copied first; then
+        // its shown fields change in place, which allocates nothing.
+        std::unique_ptr<BinItem> stored(new BinItem(s->findGlyph(glyph->name)));
+        copyShownFields(*glyph, *stored);
+        for (TList<BinItem>* list : {&s->glyphs, &s->colorGlyphs}) {
+            auto it = std::find_if(list->items.begin(), list->items.end(),
+                                   [&](const BinItem& g) { return g.name == glyph->name; });
+            if (it != list->items.end()) {
+                copyShownFields(*glyph, *it);
+                break;
+            }
+        }
+        delete std::exchange(glyph, stored.release());
     } else {
         if (s->hasGlyph(*glyph) || glyph->name == s->noneGlyph.name) {
             qDebug() << "item already exists";
             return;
         }
-        s->addGlyph(*glyph);
+        // Room first: the store takes the glyph whole or not at all, and
+        // its id stays free when it does not.
+        s->glyphs.items.reserve(s->glyphs.items.size() + 1);
+        const int id = nextGlyphId;
+        const int ownId = glyph->id;
+        try {
+            s->addGlyph(*glyph);
+        } catch (...) {
+            nextGlyphId = id;
+            glyph->id = ownId;
+            throw;
+        }
     }
     hasGlyph = false;
     accept();
@@ -347,21 +438,24 @@ void GlyphEditorWidget::addGlyph()
 
 void GlyphEditorWidget::cancelGlyph()
 {
-    if (glyphTable) {
-        clearGlyph();
-        hasGlyph = false;
-    } else {
-        hasGlyph = false;
-        reject();
-    }
+    HandlerGuard::run([this] {
+        if (glyphTable) {
+            clearGlyph();
+        } else {
+            hasGlyph = false;
+            reject();
+        }
+    });
 }
 
 void GlyphEditorWidget::removeGlyph()
 {
-    if (!glyphTable)
-        return;
-    BinItem removed = *glyph;
-    glyphTable->removeGlyph(removed);
-    clearGlyph();
-    hasGlyph = false;
+    HandlerGuard::run([this] {
+        if (!glyphTable)
+            return;
+        BinItem removed = *glyph;
+        std::unique_ptr<BinItem> blank = ExampleWidget::copyOf(blankGlyph());
+        glyphTable->removeGlyph(removed);
+        clearGlyph(std::move(blank));
+    });
 }

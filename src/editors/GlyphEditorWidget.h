@@ -3,6 +3,8 @@
 #include <QDialog>
 #include <QString>
 
+#include <memory>
+
 class BinItem;
 class ColorBox;
 class ControlWidget;
@@ -19,6 +21,13 @@ class QSpinBox;
 // glyphs and stays open; alone (opened by the pattern editor) it adds or
 // replaces a glyph of the store and closes, Accepted on save and Rejected
 // on cancel, after which the opener copies `glyph`.
+//
+// Every handler ends its own running out of memory (std::bad_alloc) and
+// leaves the editor, the table and the store whole: an edit of a field puts
+// the field back, a save or a delete changes the table and the store
+// together or not at all. Alone, run by exec(), the editor saves nothing
+// once anything ran out of memory while it was open; it is rejected
+// instead.
 class GlyphEditorWidget : public QDialog
 {
     Q_OBJECT
@@ -34,6 +43,7 @@ public:
     void showGlyph();
     // Empties the editor: nothing loaded, a blank plain glyph.
     void clearGlyph();
+    int exec() override;
     // A loaded glyph whose fields were edited.
     bool isModified() const;
     // The glyph store's own list has a glyph of the edited glyph's name.
@@ -50,6 +60,8 @@ public:
     static QString saveProblem(const BinItem& glyph);
     // Shows the warning for saveProblem's text.
     static void warnSaveProblem(const QString& problem, QWidget* parent);
+    // The glyph of an empty editor.
+    static BinItem blankGlyph();
 
     QLineEdit* nameEdit = nullptr;
     QLineEdit* labelEdit = nullptr;
@@ -82,6 +94,19 @@ public slots:
 
 private:
     GlyphStore* store() const;
+    // The fields show the glyph (signals blocked); allocates nothing.
+    void showFields();
+    // The save button's text and the buttons' states.
+    void showButtons();
+    // clearGlyph with the preview's blank copy made ahead: allocates nothing.
+    void clearGlyph(std::unique_ptr<BinItem> blankPreview);
+    // A field's edit: `change` is applied to a copy of the glyph, which
+    // replaces it once its preview is made.
+    template <typename Change>
+    void editGlyph(Change&& change);
+    void saveGlyph();
 
     BinItem* loaded = nullptr;   // owned; the glyph as loaded, to tell edits apart
+    // HandlerGuard::failures() when exec() began.
+    unsigned long execFailures = 0;
 };

@@ -2,6 +2,8 @@
 
 #include <QWidget>
 
+#include <vector>
+
 #include "core/TList.h"
 #include "items/BinItem.h"
 
@@ -22,7 +24,8 @@ class GlyphWidget : public QWidget
 public:
     GlyphWidget(ControlWidget* owner, QWidget* parent = nullptr);
 
-    // Refills the table from `glyphs`.
+    // Refills the table from `glyphs`. Every row is made before the table
+    // changes: out of memory it shows what it showed.
     void insertGlyphRow();
 
     TList<BinItem> glyphs;       // row i shows glyphs[i]
@@ -41,6 +44,9 @@ public:
 signals:
     void sendSetGlyph(BinItem glyph);
 
+    // The slots below change the table's list, the store and the table
+    // together: out of memory (std::bad_alloc) all three stay as they were.
+    // The table's own clicks end their failure themselves.
 public slots:
     // Adds a glyph of a new name to the table and the store (which gives it
     // the next id). Gets the stored glyph's id.
@@ -54,7 +60,12 @@ public slots:
     void createEmptyGlyph();
 
 private:
+    struct Row;
     GlyphStore* store() const;
+    // The rows of a list, not yet in the table.
+    std::vector<Row> makeRows(const TList<BinItem>& list) const;
+    // Puts made rows into the table in place of its rows.
+    void showRows(std::vector<Row>& rows);
     int indexOf(const QString& name) const;
     void selectLastRow();
 };

@@ -20,6 +20,7 @@
 
 #include "app/ControlWidget.h"
 #include "app/MessageAsker.h"
+#include "core/HandlerGuard.h"
 #include "editors/EventCompleter.h"
 #include "editors/GlyphEditorWidget.h"
 #include "editors/ModifierCompleter.h"
@@ -99,8 +100,9 @@ void moveChild(ParseNode* source, int from, ParseNode* target, int to)
 MapWidget::MapWidget(bool rewrite, ControlWidget* owner, QWidget* parent)
     : QWidget(parent), owner(owner), rewrite(rewrite)
 {
-    setMouseTracking(true);
+    // A constructor that throws runs no destructor: what it made goes here.
     try {
+        setMouseTracking(true);
         mutex = new QMutex();
         reset();
         gap = 5;
@@ -121,15 +123,7 @@ MapWidget::MapWidget(bool rewrite, ControlWidget* owner, QWidget* parent)
         singleClickTimer->setInterval(300);
         connect(singleClickTimer, &QTimer::timeout, this, &MapWidget::singleClickTimeOut);
     } catch (...) {
-        // Out of memory half made: no destructor runs, what was made goes
-        // here (the timers go with the widget).
-        deleteItems();
-        delete root;
-        root = nullptr;
-        qDeleteAll(history);
-        history.clear();
-        delete mutex;
-        mutex = nullptr;
+        release();
         throw;
     }
 }
@@ -141,87 +135,132 @@ QSize MapWidget::sizeHint() const
 
 MapWidget::~MapWidget()
 {
+    release();
+}
+
+void MapWidget::release()
+{
     deleteItems();
     delete root;
     root = nullptr;
     qDeleteAll(history);
     history.clear();
     delete mutex;
+    mutex = nullptr;
 }
 
 // ---------------------------------------------------------------------------
 // Tree and history
 
+MapWidget::Prepared::~Prepared()
+{
+    for (BinItem* item : items.items)
+        delete item;
+    qDeleteAll(history);
+}
+
 void MapWidget::reset()
 {
-    // The new tree, its entry and its items are made first: out of memory
-    // the editor keeps what it had.
-    std::unique_ptr<ParseNode> tree(new ParseNode(ParseNode::And));
-    std::unique_ptr<ParseNode> slot(new ParseNode(ParseNode::Group));
-    tree->addChild(slot.get());
-    slot.release();
-    std::unique_ptr<ParseNode> entry(new ParseNode(*tree));
-    QList<ParseNode*> entries;
-    entries.append(entry.get());
-    ParseNode* old = root;
-    root = tree.get();
-    try {
-        layoutItems();
-    } catch (...) {
-        root = old;
-        throw;
-    }
-    tree.release();
-    entry.release();
-    delete old;
-    history.swap(entries);
-    for (ParseNode* dropped : qAsConst(entries))
-        dropEntry(dropped);
-    historyIndex = 0;
-    clearSelection();
-    update();
+    Prepared next = prepareRoot(nullptr);
+    showRoot(next);
 }
 
 void MapWidget::setRoot(ParseNode* tree)
 {
+    Prepared next = prepareRoot(tree);
+    showRoot(next);
+}
+
+MapWidget::Prepared MapWidget::prepareRoot(ParseNode* tree)
+{
+    Prepared next;
     if (!tree) {
-        reset();
-        return;
+        std::unique_ptr<ParseNode> sequence(new ParseNode(ParseNode::And));
+        std::unique_ptr<ParseNode> slot(new ParseNode(ParseNode::Group));
+        sequence->addChild(slot.get());
+        slot.release();
+        next.root = std::move(sequence);
+    } else {
+        // Ours from here on, freed when memory runs out before it is shown.
+        // The tree shown is never handed in again: it is copied then.
+        std::unique_ptr<ParseNode> held(tree != root ? tree : new ParseNode(*tree));
+        held->parentNode = nullptr;
+        if (held->type != ParseNode::And) {
+            // The editor's tree is always a sequence.
+            std::unique_ptr<ParseNode> sequence(new ParseNode(ParseNode::And));
+            sequence->addChild(held.get());
+            held.release();
+            held = std::move(sequence);
+        }
+        next.root = std::move(held);
     }
-    // Ours from here on, freed when memory runs out before it is in place.
-    std::unique_ptr<ParseNode> held(tree != root ? tree : nullptr);
-    tree->parentNode = nullptr;
-    std::unique_ptr<ParseNode> sequence;
-    ParseNode* next = tree;
-    if (tree->type != ParseNode::And) {
-        // The editor's tree is always a sequence.
-        sequence.reset(new ParseNode(ParseNode::And));
-        sequence->addChild(tree);
-        held.release();
-        next = sequence.get();
-    }
-    std::unique_ptr<ParseNode> entry(new ParseNode(*next));
-    QList<ParseNode*> entries;
-    entries.append(entry.get());
+    std::unique_ptr<ParseNode> entry(new ParseNode(*next.root));
+    next.history.append(entry.get());
+    entry.release();
+
+    // Laid out in this widget's place, which is put back as it was.
+    Prepared shown;
+    takeLayout(shown);
     ParseNode* old = root;
-    root = next;
+    root = next.root.get();
     try {
-        layoutItems();
+        buildItems();
     } catch (...) {
+        deleteItems();
+        putLayout(shown);
         root = old;
         throw;
     }
-    held.release();
-    sequence.release();
-    entry.release();
-    if (old != next)
-        delete old;
-    history.swap(entries);
-    for (ParseNode* dropped : qAsConst(entries))
+    takeLayout(next);
+    putLayout(shown);
+    root = old;
+    return next;
+}
+
+void MapWidget::showRoot(Prepared& next)
+{
+    if (!next.root)
+        return;
+    Prepared old;
+    takeLayout(old);
+    putLayout(next);
+    old.root.reset(root);
+    root = next.root.release();
+    history.swap(next.history);
+    // The entries of the old history go, unless a guarded action keeps them.
+    for (ParseNode* dropped : qAsConst(next.history))
         dropEntry(dropped);
+    next.history.clear();
     historyIndex = 0;
-    clearSelection();
-    update();
+    // The tree is shown whole; should those who follow the selection (the
+    // ribbon's buttons) run out of memory, it stays shown and the user is
+    // told, so that a change of several editors is never half made.
+    try {
+        clearSelection();
+        update();
+    } catch (const std::bad_alloc&) {
+        HandlerGuard::failed();
+    }
+}
+
+void MapWidget::takeLayout(Prepared& to)
+{
+    to.items.items.swap(items.items);
+    to.itemNode.swap(itemNode);
+    to.nodeItem.swap(nodeItem);
+    to.itemSize = itemSize;
+    to.slotSize = slotSize;
+    to.labelHeight = labelHeight;
+}
+
+void MapWidget::putLayout(Prepared& from)
+{
+    items.items.swap(from.items.items);
+    itemNode.swap(from.itemNode);
+    nodeItem.swap(from.nodeItem);
+    itemSize = from.itemSize;
+    slotSize = from.slotSize;
+    labelHeight = from.labelHeight;
 }
 
 void MapWidget::pushHistory()
@@ -390,20 +429,25 @@ void MapWidget::reportMemory(const QString& title)
                       QMessageBox::Ok, window());
 }
 
-bool MapWidget::inTree(const ParseNode* node) const
+namespace {
+
+// Walks the tree on the stack, allocating nothing: a pattern is shallow.
+bool holds(const ParseNode* tree, const ParseNode* node)
 {
-    if (!node || !root)
-        return false;
-    std::vector<const ParseNode*> pending{root};
-    while (!pending.empty()) {
-        const ParseNode* current = pending.back();
-        pending.pop_back();
-        if (current == node)
+    if (tree == node)
+        return true;
+    for (const ParseNode* child : tree->children) {
+        if (holds(child, node))
             return true;
-        for (const ParseNode* child : current->children)
-            pending.push_back(child);
     }
     return false;
+}
+
+} // namespace
+
+bool MapWidget::inTree(const ParseNode* node) const
+{
+    return node && root && holds(root, node);
 }
 
 ParseNode* MapWidget::removeEpsilons() const
@@ -970,55 +1014,46 @@ void MapWidget::layoutItems()
     // The new items are made while the old ones are set aside, and the old
     // ones go only once the new ones are all made: out of memory the old
     // layout (items, both hashes and sizes) is put back as it was.
-    TList<BinItem*> oldItems;
-    QHash<BinItem*, ParseNode*> oldItemNode;
-    QHash<ParseNode*, BinItem*> oldNodeItem;
-    oldItems.items.swap(items.items);
-    oldItemNode.swap(itemNode);
-    oldNodeItem.swap(nodeItem);
-    const double oldItemSize = itemSize;
-    const int oldSlotSize = slotSize;
-    const int oldLabelHeight = labelHeight;
+    Prepared old;
+    takeLayout(old);
     try {
-        for (int attempt = 0; attempt < 10; ++attempt) {
-            // The extent is measured with the size of the previous try.
-            const double extent = root ? subtreeExtent(root) : 0.0;
-            const int centre = int(height() * 0.5);
-            setItemScale((10 - attempt) / 10.0);
-            deleteItems();
-            if (!root)
-                break;
-
-            double x = margin;
-            bool cut = false;
-            for (ParseNode* child : root->children) {
-                // Every item of a child lies right of where the child starts, so
-                // a try whose next child starts beyond the fitting edge cannot
-                // fit: the rest of it is not built (the last try is built whole).
-                if (attempt < 9 && x >= width() - margin) {
-                    cut = true;
-                    break;
-                }
-                const int before = items.size();
-                layoutTree(child, items, x, centre, int(extent));
-                if (items.size() > before)
-                    x = int(gap + items.last()->right());
-            }
-            if (!cut && (items.isEmpty() || (width() - margin) > items.last()->right()))
-                break;
-        }
+        buildItems();
     } catch (...) {
         deleteItems();
-        items.items.swap(oldItems.items);
-        itemNode.swap(oldItemNode);
-        nodeItem.swap(oldNodeItem);
-        itemSize = oldItemSize;
-        slotSize = oldSlotSize;
-        labelHeight = oldLabelHeight;
+        putLayout(old);
         throw;
     }
-    for (BinItem* item : oldItems.items)
-        delete item;
+}
+
+void MapWidget::buildItems()
+{
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        // The extent is measured with the size of the previous try.
+        const double extent = root ? subtreeExtent(root) : 0.0;
+        const int centre = int(height() * 0.5);
+        setItemScale((10 - attempt) / 10.0);
+        deleteItems();
+        if (!root)
+            break;
+
+        double x = margin;
+        bool cut = false;
+        for (ParseNode* child : root->children) {
+            // Every item of a child lies right of where the child starts, so
+            // a try whose next child starts beyond the fitting edge cannot
+            // fit: the rest of it is not built (the last try is built whole).
+            if (attempt < 9 && x >= width() - margin) {
+                cut = true;
+                break;
+            }
+            const int before = items.size();
+            layoutTree(child, items, x, centre, int(extent));
+            if (items.size() > before)
+                x = int(gap + items.last()->right());
+        }
+        if (!cut && (items.isEmpty() || (width() - margin) > items.last()->right()))
+            break;
+    }
 }
 
 void MapWidget::resizeEvent(QResizeEvent* event)
@@ -1026,7 +1061,7 @@ void MapWidget::resizeEvent(QResizeEvent* event)
     QWidget::resizeEvent(event);
     // Out of memory the old layout stays, drawn at its size.
     guardAction(QStringLiteral("Failed to lay out the pattern"), false, [this] { relayout(); });
-    update();
+    HandlerGuard::run([this] { update(); });
 }
 
 double MapWidget::subtreeExtent(ParseNode* node) const
@@ -1231,37 +1266,45 @@ double MapWidget::layoutTree(ParseNode* node, TList<BinItem*>& out, double x, do
 
 void MapWidget::paintEvent(QPaintEvent*)
 {
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing, true);
-    painter.fillRect(rect(), background);
-    QPen pen;
-    QBrush brush;
-    for (BinItem* item : items)
-        item->paint(&painter, pen, brush);
-    if (dragging && !(dragStartX == -1.0 && dragStartY == -1.0)
-        && !(dragEndX == -1.0 && dragEndY == -1.0)) {
-        painter.setBrush(Qt::NoBrush);
-        painter.setPen(QPen(QColor(0, 0, 255, 150), 3, Qt::SolidLine));
-        painter.drawRect(QRectF(QPointF(dragStartX, dragStartY), QPointF(dragEndX, dragEndY))
-                             .normalized());
-    }
+    HandlerGuard::paint(this, [this] {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing, true);
+        painter.fillRect(rect(), background);
+        QPen pen;
+        QBrush brush;
+        for (BinItem* item : items)
+            item->paint(&painter, pen, brush);
+        if (dragging && !(dragStartX == -1.0 && dragStartY == -1.0)
+            && !(dragEndX == -1.0 && dragEndY == -1.0)) {
+            painter.setBrush(Qt::NoBrush);
+            painter.setPen(QPen(QColor(0, 0, 255, 150), 3, Qt::SolidLine));
+            painter.drawRect(QRectF(QPointF(dragStartX, dragStartY), QPointF(dragEndX, dragEndY))
+                                 .normalized());
+        }
+    });
 }
 
 // ---------------------------------------------------------------------------
 // Mouse
 
+// The mouse's handlers and the timers' slots end their own running out of
+// memory: the actions they start have their own guards and messages, the
+// rest (the timers, the cursor, a repaint asked for) is the window's.
+
 void MapWidget::mousePressEvent(QMouseEvent* event)
 {
     pressX = qRound(event->localPos().x());
     pressY = qRound(event->localPos().y());
-    singleClickTimer->stop();
     rightButton = event->button() == Qt::RightButton;
-    if (clickPending) {
-        doubleClick();
-        return;
-    }
-    singleClickTimer->start();
-    clickPending = true;
+    HandlerGuard::run([this] {
+        singleClickTimer->stop();
+        if (clickPending) {
+            doubleClick();
+            return;
+        }
+        singleClickTimer->start();
+        clickPending = true;
+    });
 }
 
 void MapWidget::doubleClick()
@@ -1297,6 +1340,9 @@ void MapWidget::doubleClick()
 void MapWidget::editCondition(ParseNode* node)
 {
     const QString title = QStringLiteral("Failed to edit the condition");
+    // What the dialog gives counts only when nothing ran out of memory from
+    // its making to its end (that failure was told where it happened).
+    const unsigned long failures = HandlerGuard::failures();
     QPointer<QueryWidget> dialog;
     try {
         const QString text = node->glyph.condition ? node->glyph.condition->toString()
@@ -1312,6 +1358,7 @@ void MapWidget::editCondition(ParseNode* node)
     const int result = dialog->exec();
     if (!self || !dialog)
         return;
+    const bool whole = HandlerGuard::failures() == failures;
     QString condition;
     int mode = 0;
     const bool read = guardAction(title, false, [&] {
@@ -1319,7 +1366,7 @@ void MapWidget::editCondition(ParseNode* node)
         mode = dialog->matchMode;
     });
     delete dialog;
-    if (!read || result != QDialog::Accepted || !inTree(node))
+    if (!read || !whole || result != QDialog::Accepted || !inTree(node))
         return;
     guardAction(title, true, [&] {
         GlyphStore* store = owner ? owner->glyphStore : nullptr;
@@ -1339,32 +1386,35 @@ void MapWidget::editCondition(ParseNode* node)
 void MapWidget::singleClickTimeOut()
 {
     clickPending = false;
-    singleClickTimer->stop();
-    BinItem* clicked = nullptr;
-    const bool selected = guardAction(QStringLiteral("Failed to select"), false, [&] {
-        clearSelection();
-        for (BinItem* item : items) {
-            if (item->contains(pressX, pressY))
-                item->selected = true;
-        }
-        const TList<BinItem*> selection = selectedItems();
-        if (selection.size() == 1 && (isPlaceholder(selection.at(0)) || rightButton))
-            clicked = selection.at(0);
-    });
-    if (!selected)
-        return;
-    bool accepted = false;
-    if (clicked) {
-        QPointer<MapWidget> self(this);
-        accepted = runPopup(clicked);
-        if (!self)
+    HandlerGuard::run([this] {
+        singleClickTimer->stop();
+        BinItem* clicked = nullptr;
+        const bool selected = guardAction(QStringLiteral("Failed to select"), false, [&] {
+            clearSelection();
+            for (BinItem* item : items) {
+                if (item->contains(pressX, pressY))
+                    item->selected = true;
+            }
+            const TList<BinItem*> selection = selectedItems();
+            if (selection.size() == 1 && (isPlaceholder(selection.at(0)) || rightButton))
+                clicked = selection.at(0);
+        });
+        if (!selected)
             return;
-    }
-    setFocus();
-    if (!rewrite)
-        guardAction(QStringLiteral("Failed to select"), false, [this] { emit selectionChanged(selectedItems()); });
-    if (!accepted)
-        update();
+        bool accepted = false;
+        if (clicked) {
+            QPointer<MapWidget> self(this);
+            accepted = runPopup(clicked);
+            if (!self)
+                return;
+        }
+        setFocus();
+        if (!rewrite)
+            guardAction(QStringLiteral("Failed to select"), false,
+                        [this] { emit selectionChanged(selectedItems()); });
+        if (!accepted)
+            update();
+    });
 }
 
 TList<BinItem> MapWidget::completerGlyphs(bool stacked) const
@@ -1419,6 +1469,10 @@ bool MapWidget::runPopup(BinItem* item)
     // What the item shows is read now: a resize while the popup is open
     // lays the items out again.
     TList<BinItem> stacked;
+    // The popup's choice counts only when nothing ran out of memory from
+    // its making to its end: a list half refilled may show another glyph on
+    // the row clicked. That failure was told where it happened.
+    unsigned long failures = HandlerGuard::failures();
     try {
         if (!item->children.isEmpty())
             stacked = item->flatten().mid(1);
@@ -1441,7 +1495,7 @@ bool MapWidget::runPopup(BinItem* item)
     if (!self)
         return false;
     setFocus();
-    if (!dialog || result != QDialog::Accepted)
+    if (!dialog || result != QDialog::Accepted || HandlerGuard::failures() != failures)
         return false;
     // A popup for an item that stands for no node changes nothing.
     if (!node || !inTree(node))
@@ -1449,6 +1503,7 @@ bool MapWidget::runPopup(BinItem* item)
 
     BinItem glyph(nullptr, nullptr);
     bool made = false;   // `glyph` holds the one made in the glyph editor
+    int madeId = 0;      // its id in the store
     if (!modifier) {
         auto* completer = static_cast<EventCompleter*>(dialog.data());
         // Accepted by a press outside the popup, nothing picked.
@@ -1456,6 +1511,7 @@ bool MapWidget::runPopup(BinItem* item)
             return true;
         if (completer->result == completer->addNewLabel) {
             QPointer<GlyphEditorWidget> editor;
+            failures = HandlerGuard::failures();
             try {
                 editor = new GlyphEditorWidget(nullptr, owner, this);
             } catch (const std::bad_alloc&) {
@@ -1471,14 +1527,29 @@ bool MapWidget::runPopup(BinItem* item)
                 delete editor;
                 return true;
             }
+            // Accepted, the editor has stored its glyph. Should it not reach
+            // the pattern because memory ran out (while the editor was open,
+            // after its save, or on the way here), it is taken back: the
+            // pattern and the store both stay as they were.
+            const int stored = editor->glyph->id;
+            if (HandlerGuard::failures() != failures) {
+                delete editor;
+                forgetGlyph(stored);
+                return true;
+            }
             made = guardAction(title, false, [&] { glyph = *editor->glyph; });
             delete editor;
-            if (!made || !inTree(node))
+            if (!made) {
+                forgetGlyph(stored);
                 return true;
+            }
+            if (!inTree(node))
+                return true;
+            madeId = stored;
         }
     }
 
-    guardAction(title, true, [&] {
+    const bool placed = guardAction(title, true, [&] {
         std::unique_ptr<ParseNode> replacement;
         if (modifier) {
             auto* completer = static_cast<ModifierCompleter*>(dialog.data());
@@ -1517,7 +1588,29 @@ bool MapWidget::runPopup(BinItem* item)
         emit selectionChanged(selectedItems());
         update();
     });
+    if (!placed && made)
+        forgetGlyph(madeId);
     return true;
+}
+
+void MapWidget::forgetGlyph(int id)
+{
+    GlyphStore* store = owner ? owner->glyphStore : nullptr;
+    if (!store)
+        return;
+    try {
+        TList<BinItem> kept;
+        kept.items.reserve(store->glyphs.items.size());
+        for (const BinItem& g : store->glyphs.items) {
+            if (g.id != id)
+                kept.append(g);
+        }
+        store->glyphs.items.swap(kept.items);
+        if (nextGlyphId == id + 1)
+            nextGlyphId = id;
+    } catch (const std::bad_alloc&) {
+        // It stays stored, whole, only not placed; the failure was told.
+    }
 }
 
 BinItem MapWidget::findGlyph(const QString& name, const TList<BinItem>& offered) const
@@ -1539,6 +1632,11 @@ BinItem MapWidget::findGlyph(const QString& name, const TList<BinItem>& offered)
 }
 
 void MapWidget::mouseMoveEvent(QMouseEvent* event)
+{
+    HandlerGuard::run([&] { trackMouse(event); });
+}
+
+void MapWidget::trackMouse(QMouseEvent* event)
 {
     const int mx = qRound(event->localPos().x());
     const int my = qRound(event->localPos().y());
@@ -1599,9 +1697,11 @@ void MapWidget::mouseMoveEvent(QMouseEvent* event)
 
 void MapWidget::dragTimeOut()
 {
-    rubberBandSelect();
-    dragTimer->stop();
-    update();
+    HandlerGuard::run([this] {
+        rubberBandSelect();
+        dragTimer->stop();
+        update();
+    });
 }
 
 void MapWidget::rubberBandSelect()
@@ -1626,10 +1726,12 @@ void MapWidget::mouseReleaseEvent(QMouseEvent* event)
 {
     if (!dragging)
         return;
-    dragTimer->stop();
-    const QPointF p = event->localPos();
-    if (p.x() >= 0 && p.x() <= width() && p.y() >= 0 && p.y() <= height())
-        dragTimeOut();
+    HandlerGuard::run([&] {
+        dragTimer->stop();
+        const QPointF p = event->localPos();
+        if (p.x() >= 0 && p.x() <= width() && p.y() >= 0 && p.y() <= height())
+            dragTimeOut();
+    });
     dragging = false;
     dragStartX = dragStartY = dragEndX = dragEndY = -1.0;
 }
@@ -1639,7 +1741,7 @@ void MapWidget::enterEvent(QEvent*)
     pointerInside = true;
     dragging = false;
     dragStartX = dragStartY = dragEndX = dragEndY = -1.0;
-    update();
+    HandlerGuard::run([this] { update(); });
 }
 
 void MapWidget::leaveEvent(QEvent*)
@@ -1647,14 +1749,16 @@ void MapWidget::leaveEvent(QEvent*)
     pointerInside = false;
     rightButton = false;
     if (dragging) {
-        rubberBandSelect();
-        dragTimer->stop();
+        HandlerGuard::run([this] {
+            rubberBandSelect();
+            dragTimer->stop();
+        });
     }
     dragging = false;
     dragStartX = dragStartY = dragEndX = dragEndY = -1.0;
     mouseX = mouseY = -1.0;
     clearHighlight();
-    update();
+    HandlerGuard::run([this] { update(); });
 }
 
 // ---------------------------------------------------------------------------

@@ -55,6 +55,31 @@ public:
     // pattern. No signal. Out of memory the editor stays as it was and the
     // tree handed in is freed.
     void setRoot(ParseNode* tree);
+
+    // setRoot in two steps, for a change of several editors that happens
+    // whole or not at all: prepareRoot takes the tree (null: one empty
+    // slot) and makes its history entry and its items without changing the
+    // editor (out of memory the tree is freed and std::bad_alloc thrown);
+    // showRoot then shows it, allocating nothing of its own and throwing
+    // nothing for memory (the selection's followers failing are told).
+    struct Prepared
+    {
+        Prepared() = default;
+        Prepared(Prepared&&) = default;
+        Prepared& operator=(Prepared&&) = default;
+        ~Prepared();
+
+        std::unique_ptr<ParseNode> root;    // a sequence
+        QList<ParseNode*> history;          // owned; its one entry
+        TList<BinItem*> items;              // owned
+        QHash<BinItem*, ParseNode*> itemNode;
+        QHash<ParseNode*, BinItem*> nodeItem;
+        double itemSize = 40.0;
+        int slotSize = 20;
+        int labelHeight = 20;
+    };
+    Prepared prepareRoot(ParseNode* tree);
+    void showRoot(Prepared& prepared);
     // A deep copy of the tree prepared for matching (stacks made one level
     // deep); the caller owns it. Null only when there is no tree.
     ParseNode* removeEpsilons() const;
@@ -199,9 +224,18 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    // Frees the items, the tree, the history and the mutex.
+    void release();
     void deleteItems();
     // relayout() without clearing the selection (no signal).
     void layoutItems();
+    // Builds the items of the tree into the empty items and hashes and sets
+    // the sizes. Out of memory the items made so far stay (deleteItems).
+    void buildItems();
+    // Move the items, both hashes and the sizes out of the widget or into
+    // it; allocate nothing.
+    void takeLayout(Prepared& to);
+    void putLayout(Prepared& from);
     void setItemScale(double scale);
     void registerItem(BinItem* item, ParseNode* node);
     double layoutChildren(ParseNode* node, TList<BinItem*>& out, double x, double y,
@@ -223,9 +257,11 @@ private:
                   const TList<int>& selected);
     // The one message of an action that ran out of memory.
     void reportMemory(const QString& title);
-    // Whether the node is part of the current tree.
+    // Whether the node is part of the current tree; allocates nothing.
     bool inTree(const ParseNode* node) const;
     void doubleClick();
+    // mouseMoveEvent's work: the highlight, the cursor and the drag.
+    void trackMouse(QMouseEvent* event);
     // The condition dialog for a glyph's node.
     void editCondition(ParseNode* node);
     // The completer or repetition popup for the clicked item; true when it
@@ -234,6 +270,9 @@ private:
     void placePopup(QDialog* dialog);
     // The glyphs the event completer offers (stacked: for a stack).
     TList<BinItem> completerGlyphs(bool stacked) const;
+    // Takes the glyph of that id out of the store's own list (a glyph made
+    // for the pattern that did not reach it); out of memory it stays.
+    void forgetGlyph(int id);
     // The glyph of a picked name: the store's, else the one offered.
     BinItem findGlyph(const QString& name, const TList<BinItem>& offered) const;
 

@@ -9,6 +9,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "core/HandlerGuard.h"
+
 namespace {
 
 enum Profile { Star = 0, Plus = 1, Custom = 2 };
@@ -68,22 +70,35 @@ bool ModifierCompleter::readNumber(const QLineEdit* edit, int* value)
     return ok;
 }
 
+// The slots are the dialog's handlers: each ends its own running out of
+// memory. Their work sets the fields and the "Ok" button only, which the
+// next change of a field sets again.
+
 void ModifierCompleter::setValue()
 {
-    min = startEdit->text().toInt(nullptr, 10);
-    max = infiniteBox->isChecked() ? -1 : endEdit->text().toInt(nullptr, 10);
-    accept();
+    HandlerGuard::run([this] {
+        min = startEdit->text().toInt(nullptr, 10);
+        max = infiniteBox->isChecked() ? -1 : endEdit->text().toInt(nullptr, 10);
+        accept();
+    });
 }
 
 void ModifierCompleter::enable()
 {
-    const bool infinite = infiniteBox->isChecked();
-    endEdit->setEnabled(!infinite);
-    endEdit->setText(infinite ? QStringLiteral("*") : QString());
-    updateButtons();
+    HandlerGuard::run([this] {
+        const bool infinite = infiniteBox->isChecked();
+        endEdit->setEnabled(!infinite);
+        endEdit->setText(infinite ? QStringLiteral("*") : QString());
+        updateButtons();
+    });
 }
 
 void ModifierCompleter::loadProfile(int index)
+{
+    HandlerGuard::run([&] { showProfile(index); });
+}
+
+void ModifierCompleter::showProfile(int index)
 {
     if (index == Custom) {
         infiniteBox->setChecked(false);
@@ -102,6 +117,11 @@ void ModifierCompleter::loadProfile(int index)
 }
 
 void ModifierCompleter::updateButtons()
+{
+    HandlerGuard::run([this] { enableOk(); });
+}
+
+void ModifierCompleter::enableOk()
 {
     if (startEdit->text().isEmpty() || endEdit->text().isEmpty()) {
         okButton->setEnabled(false);

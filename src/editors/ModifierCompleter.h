@@ -35,6 +35,8 @@ public slots:
     void updateButtons();
 
 private:
+    void showProfile(int index);
+    void enableOk();
     // The field's number when the validator accepts its text.
     static bool readNumber(const QLineEdit* edit, int* value);
 };

@@ -15,6 +15,7 @@
 #include "app/ControlWidget.h"
 #include "app/MessageAsker.h"
 #include "core/DisplayText.h"
+#include "core/HandlerGuard.h"
 #include "editors/TextEdit.h"
 #include "model/GlyphStore.h"
 #include "patterns/ConditionParser.h"
@@ -35,15 +36,17 @@ QueryWidget::QueryWidget(ControlWidget* owner, const QString& text, QWidget* par
     matchCombo->addItems({QStringLiteral("For all"), QStringLiteral("Exists")});
     matchCombo->setCurrentIndex(0);
 
+    // The row goes into its layout as soon as it is made: a constructor that
+    // throws frees what its layouts hold.
+    auto* layout = new QVBoxLayout(this);
     auto* row = new QHBoxLayout;
+    layout->addLayout(row);
     row->setSpacing(5);
     row->addWidget(new QLabel(QStringLiteral("Query:"), this));
     row->addWidget(textEdit);
     row->addWidget(new QLabel(QStringLiteral("Match:"), this));
     row->addWidget(matchCombo);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    auto* layout = new QVBoxLayout(this);
-    layout->addLayout(row);
     layout->addWidget(buttons);
     setMinimumHeight(200);
     setMinimumWidth(500);
@@ -85,12 +88,16 @@ void QueryWidget::setMatchMode(QString)
 
 void QueryWidget::isValid()
 {
-    if (!parses(textEdit->toPlainText().trimmed())) {
-        MessageAsker::ask(QMessageBox::Warning, QStringLiteral("Filter by query"),
-                          QStringLiteral("The proposed query is invalid"), QMessageBox::Ok, this);
-        return;
-    }
-    accept();
+    // Out of memory the dialog stays open, as for a text that does not
+    // parse, and the user is told.
+    HandlerGuard::run([this] {
+        if (!parses(textEdit->toPlainText().trimmed())) {
+            MessageAsker::ask(QMessageBox::Warning, QStringLiteral("Filter by query"),
+                              QStringLiteral("The proposed query is invalid"), QMessageBox::Ok, this);
+            return;
+        }
+        accept();
+    });
 }
 
 QStringList QueryWidget::completionWords(int kind, const QString& token) const

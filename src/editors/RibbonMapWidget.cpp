@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "app/ControlWidget.h"
+#include "core/HandlerGuard.h"
 #include "editors/MapWidget.h"
 #include "patterns/ParseNode.h"
 #include "views/events/EventWidget.h"
@@ -47,12 +48,17 @@ RibbonMapWidget::RibbonMapWidget(bool rewrite, ControlWidget* owner, QWidget* pa
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    buttons = new QButtonGroup;
+    // Without a parent: held until the ribbon is made, so that a
+    // constructor that throws leaves it behind as little as the rest.
+    std::unique_ptr<QButtonGroup> group(new QButtonGroup);
     for (QPushButton* button :
          {iterator, choice, after, before, stack, negation, pickerButton, undo, redo})
-        buttons->addButton(button);
+        group->addButton(button);
 
+    // Into its layout as soon as it is made: a constructor that throws frees
+    // what its layouts hold.
     auto* row = new QHBoxLayout;
+    layout->addLayout(row);
     row->setSpacing(0);
     row->addWidget(undo);
     row->addWidget(redo);
@@ -69,7 +75,6 @@ RibbonMapWidget::RibbonMapWidget(bool rewrite, ControlWidget* owner, QWidget* pa
         if (rewrite)
             button->hide();
     }
-    layout->addLayout(row);
     layout->addWidget(map);
 
     connect(after, &QPushButton::clicked, this, &RibbonMapWidget::insertAfter);
@@ -90,6 +95,7 @@ RibbonMapWidget::RibbonMapWidget(bool rewrite, ControlWidget* owner, QWidget* pa
 
     updateButtons(TList<BinItem*>());
     updateButtons();
+    buttons = group.release();
 }
 
 RibbonMapWidget::~RibbonMapWidget()
@@ -293,47 +299,58 @@ void RibbonMapWidget::redoAction()
 
 void RibbonMapWidget::picker()
 {
-    EventWidget* matrix = pickMatrix();
-    if (!matrix)
-        return;
-    // One pick at a time: a ribbon still waiting gives way to this one.
-    if (picking && picking != this)
-        picking->endPick();
-    endPick();
-    pickSource = matrix;
-    picking = this;
-    connect(matrix, &EventWidget::picked, this, &RibbonMapWidget::handlePicked,
-            Qt::UniqueConnection);
-    matrix->setPickerMode();
-    if (QWidget* top = window())
-        top->showMinimized();
+    HandlerGuard::run([this] {
+        EventWidget* matrix = pickMatrix();
+        if (!matrix)
+            return;
+        // One pick at a time: a ribbon still waiting gives way to this one.
+        if (picking && picking != this)
+            picking->endPick();
+        endPick();
+        try {
+            pickSource = matrix;
+            picking = this;
+            connect(matrix, &EventWidget::picked, this, &RibbonMapWidget::handlePicked,
+                    Qt::UniqueConnection);
+            matrix->setPickerMode();
+        } catch (...) {
+            // No pick waits for a matrix that does not pick.
+            endPick();
+            throw;
+        }
+        if (QWidget* top = window())
+            top->showMinimized();
+    });
 }
 
 void RibbonMapWidget::handlePicked(BinItem glyph)
 {
-    endPick();
-    // A cancelled pick (Esc) ends with a glyph without name.
-    if (!glyph.name.isEmpty()) {
-        map->guardAction(QStringLiteral("Failed to place the glyph"), true, [&] {
-            BinItem copy(glyph);
-            copy.packets.clear();
-            copy.selected = false;
-            copy.selectedCount = 0;
-            copy.totalCount = 0;
-            for (BinItem& child : copy.children) {
-                child.packets.clear();
-                child.selected = false;
-                child.selectedCount = 0;
-                child.totalCount = 0;
-                child.detail.clear();
-            }
-            std::unique_ptr<ParseNode> leaf(new ParseNode(ParseNode::Leaf));
-            leaf->setGlyph(copy);
-            map->placeNode(leaf.release());
-        });
-    }
-    if (QWidget* top = window()) {
-        top->showNormal();
-        top->activateWindow();
-    }
+    // The placing has its own guard and message; the rest is the window's.
+    HandlerGuard::run([&] {
+        endPick();
+        // A cancelled pick (Esc) ends with a glyph without name.
+        if (!glyph.name.isEmpty()) {
+            map->guardAction(QStringLiteral("Failed to place the glyph"), true, [&] {
+                BinItem copy(glyph);
+                copy.packets.clear();
+                copy.selected = false;
+                copy.selectedCount = 0;
+                copy.totalCount = 0;
+                for (BinItem& child : copy.children) {
+                    child.packets.clear();
+                    child.selected = false;
+                    child.selectedCount = 0;
+                    child.totalCount = 0;
+                    child.detail.clear();
+                }
+                std::unique_ptr<ParseNode> leaf(new ParseNode(ParseNode::Leaf));
+                leaf->setGlyph(copy);
+                map->placeNode(leaf.release());
+            });
+        }
+        if (QWidget* top = window()) {
+            top->showNormal();
+            top->activateWindow();
+        }
+    });
 }

@@ -20,6 +20,7 @@
 #include "app/FileAsker.h"
 #include "app/MainWindow.h"
 #include "app/MessageAsker.h"
+#include "core/HandlerGuard.h"
 #include "core/OnExit.h"
 #include "core/SideFile.h"
 #include "editors/ExampleWidget.h"
@@ -98,30 +99,32 @@ RuleEditorWidget::RuleEditorWidget(RuleWidget* ruleTable, ControlWidget* owner, 
 
     nameEdit = new QLineEdit(this);
 
+    // Each row goes into its layout as soon as it is made: a constructor
+    // that throws frees what its layouts hold.
     auto* layout = new QVBoxLayout(this);
     auto* nameRow = new QHBoxLayout;
+    layout->addLayout(nameRow);
     nameRow->setSpacing(1);
     nameRow->addWidget(new QLabel(QStringLiteral("Name:"), this));
     nameRow->addWidget(nameEdit);
     nameRow->addWidget(toolBar);
-    layout->addLayout(nameRow);
 
     auto* patternRow = new QHBoxLayout;
+    layout->addLayout(patternRow);
     patternRow->setContentsMargins(0, 0, 0, 0);
     patternRow->setSpacing(0);
     patternRow->addWidget(preEditor);
     auto* arrowColumn = new QVBoxLayout;
+    patternRow->addLayout(arrowColumn);
     arrowColumn->addItem(new QSpacerItem(2, 38, QSizePolicy::Minimum, QSizePolicy::Minimum));
     arrowColumn->addWidget(arrowStrip);
-    patternRow->addLayout(arrowColumn);
     patternRow->addWidget(postEditor);
-    layout->addLayout(patternRow);
 
     auto* buttonRow = new QHBoxLayout;
+    layout->addLayout(buttonRow);
     buttonRow->addWidget(saveButton);
     buttonRow->addWidget(cancelButton);
     buttonRow->addWidget(deleteButton);
-    layout->addLayout(buttonRow);
 
     // A dialog's push buttons take Return when they are (auto-)default:
     // Return must neither save nor press a pattern editor's tool.
@@ -132,6 +135,9 @@ RuleEditorWidget::RuleEditorWidget(RuleWidget* ruleTable, ControlWidget* owner, 
 
     connect(importAction, &QAction::triggered, this, &RuleEditorWidget::loadRules);
     connect(exportAction, &QAction::triggered, this, &RuleEditorWidget::saveRules);
+    // The editor's own handlers end their running out of memory and leave
+    // the store, the table and both pattern editors as they were, or as
+    // after the change, never half changed.
     connect(nameEdit, &QLineEdit::textChanged, this, &RuleEditorWidget::setName);
     if (ruleTable) {
         connect(ruleTable, &RuleWidget::deleteRule, this, &RuleEditorWidget::deleteRule);
@@ -146,22 +152,26 @@ RuleEditorWidget::RuleEditorWidget(RuleWidget* ruleTable, ControlWidget* owner, 
 
 RuleEditorWidget* RuleEditorWidget::openWindow(ControlWidget* owner)
 {
-    auto* table = new RuleWidget(owner, true, nullptr);
-    auto* editor = new RuleEditorWidget(table, owner, nullptr);
-    auto* window = new QWidget;
+    // Held until the window owns them: out of memory nothing is left behind.
+    std::unique_ptr<QWidget> window(new QWidget);
+    std::unique_ptr<RuleWidget> table(new RuleWidget(owner, true, nullptr));
+    std::unique_ptr<RuleEditorWidget> editor(new RuleEditorWidget(table.get(), owner, nullptr));
     window->setAttribute(Qt::WA_DeleteOnClose);
-    auto* layout = new QVBoxLayout(window);
+    auto* layout = new QVBoxLayout(window.get());
     layout->setSpacing(1);
-    layout->addWidget(editor);
-    layout->addWidget(table);
+    layout->addWidget(editor.get());
+    layout->addWidget(table.get());
+    table.release();
+    RuleEditorWidget* made = editor.release();
     // Over the main window wherever it was moved. The window stays one of
     // its own (no parent): not modal, not kept above the main window, whose
     // matrix the analyst works in beside it, and deleted when it closes.
     window->adjustSize();
     if (owner && owner->mainWindow)
-        ScreenPlacement::centreOver(window, owner->mainWindow);
+        ScreenPlacement::centreOver(window.get(), owner->mainWindow);
     window->show();
-    return editor;
+    window.release();
+    return made;
 }
 
 GlyphStore* RuleEditorWidget::store() const
@@ -373,16 +383,19 @@ bool RuleEditorWidget::readRulesFile(const QString& path)
 
 void RuleEditorWidget::setRule(Rule rule)
 {
-    if (rule.name.isEmpty() || !rule.pre) {
-        editing = false;
-        preEditor->map->reset();
-        postEditor->map->reset();
+    // Both trees are made ready before either editor changes: out of memory
+    // the editor stays as it was (the table's click that brought the rule
+    // ends the failure).
+    const bool empty = rule.name.isEmpty() || !rule.pre;
+    MapWidget::Prepared pre = preEditor->map->prepareRoot(empty ? nullptr : copyTree(rule.pre));
+    MapWidget::Prepared post = postEditor->map->prepareRoot(empty ? nullptr : copyTree(rule.post));
+    preEditor->map->showRoot(pre);
+    postEditor->map->showRoot(post);
+    editing = !empty;
+    if (empty) {
         nameEdit->clear();
     } else {
-        preEditor->map->setRoot(copyTree(rule.pre));
-        postEditor->map->setRoot(copyTree(rule.post));
         nameEdit->setText(rule.name);
-        editing = true;
         loadedName = rule.name;
     }
     updateButtons();
@@ -392,8 +405,10 @@ void RuleEditorWidget::setRule(Rule rule)
 void RuleEditorWidget::setName(QString text)
 {
     Q_UNUSED(text);
-    updateButtons();
-    update();
+    HandlerGuard::run([this] {
+        updateButtons();
+        update();
+    });
 }
 
 void RuleEditorWidget::updateButtons()
@@ -401,13 +416,20 @@ void RuleEditorWidget::updateButtons()
     setUpdatesEnabled(false);
     {
         const QSignalBlocker blocker(this);
-        preEditor->relayout();
-        postEditor->relayout();
         saveButton->setEnabled(!nameEdit->text().trimmed().isEmpty());
         cancelButton->setEnabled(!ruleTable || editing);
         deleteButton->setEnabled(ruleExists());
     }
     setUpdatesEnabled(true);
+    // Laid out last, and out of memory each pattern editor keeps the layout
+    // it has (of its tree, at its size): the change that called this goes
+    // on whole, the user told once.
+    try {
+        preEditor->relayout();
+        postEditor->relayout();
+    } catch (const std::bad_alloc&) {
+        HandlerGuard::failed();
+    }
 }
 
 bool RuleEditorWidget::ruleExists() const
@@ -425,13 +447,25 @@ bool RuleEditorWidget::ruleExists() const
 
 void RuleEditorWidget::clearEditors()
 {
-    preEditor->map->reset();
-    postEditor->map->reset();
+    MapWidget::Prepared pre = preEditor->map->prepareRoot(nullptr);
+    MapWidget::Prepared post = postEditor->map->prepareRoot(nullptr);
+    clearEditors(pre, post);
+}
+
+void RuleEditorWidget::clearEditors(MapWidget::Prepared& pre, MapWidget::Prepared& post)
+{
+    preEditor->map->showRoot(pre);
+    postEditor->map->showRoot(post);
     if (ruleTable)
         ruleTable->table->clearSelection();
 }
 
 void RuleEditorWidget::addRule()
+{
+    HandlerGuard::run([this] { saveRule(); });
+}
+
+void RuleEditorWidget::saveRule()
 {
     const QString name = nameEdit->text().trimmed();
     if (name.isEmpty()) {
@@ -452,12 +486,18 @@ void RuleEditorWidget::addRule()
     // Rule::normalised), so that an export and an import give this rule back.
     const std::unique_ptr<ParseNode> drawnPre(preEditor->map->removeEpsilons());
     const std::unique_ptr<ParseNode> drawnPost(postEditor->map->removeEpsilons());
-    Rule rule(name, Rule::normalised(drawnPre.get(), false), Rule::normalised(drawnPost.get(), true),
-              true, true);
-    nameEdit->clear();
+    std::unique_ptr<ParseNode> pre(Rule::normalised(drawnPre.get(), false));
+    std::unique_ptr<ParseNode> post(Rule::normalised(drawnPost.get(), true));
+    Rule rule(name, pre.release(), post.release(), true, true);
+    // Everything the change needs is made before the store changes: out of
+    // memory on the way the store, the table and the editor stay as they
+    // were.
     if (!ruleTable) {
-        if (GlyphStore* s = store())
+        if (GlyphStore* s = store()) {
+            s->rules.items.reserve(s->rules.items.size() + 1);
             s->rules.append(rule);
+        }
+        nameEdit->clear();
         accept();
     } else {
         // The current row can have moved off the rule loaded (arrow keys, a
@@ -471,36 +511,45 @@ void RuleEditorWidget::addRule()
                                       .arg(ruleTable->rules[row].name, loadedName, name);
             replace = false;
         }
-        ruleTable->storeRule(rule, replace);
-        clearEditors();
+        TList<Rule> stored;
+        RuleWidget::Refill refill = ruleTable->prepareStore(rule, replace, stored);
+        MapWidget::Prepared pre = preEditor->map->prepareRoot(nullptr);
+        MapWidget::Prepared post = postEditor->map->prepareRoot(nullptr);
+        ruleTable->showStored(stored, refill);
+        clearEditors(pre, post);
+        nameEdit->clear();
     }
     sendReload();
 }
 
 void RuleEditorWidget::cancelRule()
 {
-    setRule(Rule(QString(), nullptr, nullptr, false, false));
-    nameEdit->clear();
-    if (ruleTable)
-        ruleTable->table->selectRow(ruleTable->table->rowCount() - 1);
+    HandlerGuard::run([this] {
+        setRule(Rule(QString(), nullptr, nullptr, false, false));
+        nameEdit->clear();
+        if (ruleTable)
+            ruleTable->table->selectRow(ruleTable->table->rowCount() - 1);
+    });
 }
 
 void RuleEditorWidget::removeRule()
 {
-    if (!ruleTable)
-        return;
-    const int row = ruleTable->currentRow();
-    if (row < 0)
-        return;
-    // "delete" is enabled by the typed name: it deletes the current row's
-    // rule only when that is the rule named.
-    const QString name = nameEdit->text().trimmed();
-    if (row >= ruleTable->rules.size() || ruleTable->rules[row].name != name) {
-        qDebug().noquote() << QStringLiteral("delete: the current row does not show the rule \"%1\"; nothing deleted")
-                                  .arg(name);
-        return;
-    }
-    deleteRule(row);
+    HandlerGuard::run([this] {
+        if (!ruleTable)
+            return;
+        const int row = ruleTable->currentRow();
+        if (row < 0)
+            return;
+        // "delete" is enabled by the typed name: it deletes the current row's
+        // rule only when that is the rule named.
+        const QString name = nameEdit->text().trimmed();
+        if (row >= ruleTable->rules.size() || ruleTable->rules[row].name != name) {
+            qDebug().noquote()
+                << QStringLiteral("delete: the current row does not show the rule \"%1\"; nothing deleted").arg(name);
+            return;
+        }
+        deleteRule(row);
+    });
 }
 
 void RuleEditorWidget::deleteRule(int row)
@@ -519,18 +568,29 @@ void RuleEditorWidget::deleteRule(int row)
                                       .arg(row);
         return;
     }
-    s->rules.items.erase(s->rules.items.begin() + index);
+    // The rules without it, the table's rows for them and the emptied
+    // editors are made before anything changes (reached from the table's
+    // Delete key or "delete", which end the failure).
+    TList<Rule> kept;
+    kept.items.reserve(s->rules.items.size());
+    for (int i = 0; i < s->rules.size(); ++i) {
+        if (i != index)
+            kept.append(s->rules[i]);
+    }
+    RuleWidget::Refill refill;
+    if (ruleTable)
+        refill = ruleTable->prepareRules(kept);
+    MapWidget::Prepared pre = preEditor->map->prepareRoot(nullptr);
+    MapWidget::Prepared post = postEditor->map->prepareRoot(nullptr);
 
-    preEditor->map->reset();
-    postEditor->map->reset();
-    preEditor->relayout();
-    postEditor->relayout();
-
-    updateButtons();
+    s->rules.items.swap(kept.items);
+    preEditor->map->showRoot(pre);
+    postEditor->map->showRoot(post);
     editing = false;
     if (ruleTable)
-        ruleTable->setRules();
+        ruleTable->showRules(refill);
     nameEdit->clear();
+    updateButtons();
 
     sendReload();
 }
@@ -544,27 +604,30 @@ void RuleEditorWidget::keyPressEvent(QKeyEvent* event)
     const bool embedded = !isWindow();
     if (!(embedded && event->key() == Qt::Key_Escape))
         QDialog::keyPressEvent(event);
-    switch (event->key()) {
-    case Qt::Key_Enter:
-        if (!nameEdit->text().isEmpty())
-            addRule();
-        break;
-    case Qt::Key_Escape:
-        if (!embedded)
-            reject();
-        else if (cancelButton->isEnabled())
-            cancelRule();
-        event->accept();
-        break;
-    case Qt::Key_Delete:
-        if (ruleTable && ruleTable->currentRow() >= 0)
-            removeRule();
-        break;
-    default:
-        break;
-    }
-    for (RibbonMapWidget* editor : {preEditor, postEditor}) {
-        if (editor->map->pointerInside)
-            editor->map->keyPressEvent(event);
-    }
+    // The actions end their own failures; what is left is the window's.
+    HandlerGuard::run([&] {
+        switch (event->key()) {
+        case Qt::Key_Enter:
+            if (!nameEdit->text().isEmpty())
+                addRule();
+            break;
+        case Qt::Key_Escape:
+            if (!embedded)
+                reject();
+            else if (cancelButton->isEnabled())
+                cancelRule();
+            event->accept();
+            break;
+        case Qt::Key_Delete:
+            if (ruleTable && ruleTable->currentRow() >= 0)
+                removeRule();
+            break;
+        default:
+            break;
+        }
+        for (RibbonMapWidget* editor : {preEditor, postEditor}) {
+            if (editor->map->pointerInside)
+                editor->map->keyPressEvent(event);
+        }
+    });
 }

@@ -3,6 +3,7 @@
 #include <QDialog>
 #include <QString>
 
+#include "editors/MapWidget.h"
 #include "patterns/Rule.h"
 
 class ControlWidget;
@@ -53,9 +54,13 @@ public:
     // takes its place only once complete: after any failure an old file
     // stays as it was, and a new one is not left behind.
     bool writeRulesFile(const QString& path);
+    // The buttons' states, then both pattern editors laid out again (out of
+    // memory each keeps its layout; the user is told).
     void updateButtons();
     // Some rule of the store has the trimmed name field as its name.
     bool ruleExists() const;
+    // Both pattern editors show one empty slot, the table no selection. Out
+    // of memory (std::bad_alloc) both editors stay as they were.
     void clearEditors();
 
     RibbonMapWidget* preEditor = nullptr;
@@ -91,6 +96,10 @@ protected:
 
 private:
     GlyphStore* store() const;
+    // addRule's work.
+    void saveRule();
+    // clearEditors with both empty trees made ahead: allocates nothing.
+    void clearEditors(MapWidget::Prepared& pre, MapWidget::Prepared& post);
     // After every change of the rule set: the other windows' rule tables
     // refill and the event matrix reloads its rules.
     void sendReload();

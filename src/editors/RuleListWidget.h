@@ -6,6 +6,8 @@
 #include "core/THash.h"
 #include "core/TList.h"
 
+#include <vector>
+
 class ControlWidget;
 class GlyphStore;
 class QDrag;
@@ -25,6 +27,10 @@ class QModelIndex;
 // place. A row looks its rule up by name for the picture, tool tip and
 // match flag. The first rule keeps its place: it is never dragged and
 // nothing is dropped onto it.
+//
+// Its handlers end their own running out of memory: a rule's flags and the
+// rules' order change whole or not at all, and the list then shows what it
+// showed.
 class RuleListWidget : public QListWidget
 {
     Q_OBJECT
@@ -35,6 +41,7 @@ public:
     // Rebuilds the rows from the glyph store's rules.
     void refreshRules();
     // Builds one row per name, with the box of row i ticked by visible[i].
+    // Out of memory (std::bad_alloc) the list shows what it showed.
     void setRules(const TList<QString>& names, const QList<bool>& visible);
     QSize sizeHint() const override;
 
@@ -70,7 +77,25 @@ protected:
     virtual QObject* dragSource(const QDropEvent* event) const;
 
 private:
+    struct Row;
+    // The rows of setRules, made before the list changes.
+    struct Rows
+    {
+        Rows();
+        Rows(Rows&&) = default;
+        ~Rows();
+        std::vector<Row> rows;
+        THash<QWidget*, int> map{false};
+        TList<QString> names;
+    };
+    Rows prepareRows(const TList<QString>& names, const QList<bool>& visible);
+    // Shows made rows in place of the list's; nothing of its own to allocate.
+    void showRows(Rows& rows);
     GlyphStore* store() const;
+    // Accepts a drag of this list's own rows, ignores any other.
+    void acceptOwnRows(QDragMoveEvent* event);
+    // dropEvent's work after the list's own handling.
+    void drop(QDropEvent* event);
     // The store index of the rule a row stands for, or -1 when the row is
     // unknown or the store no longer holds a rule of the row's name there.
     int storeIndex(int row) const;

@@ -8,9 +8,11 @@
 #include <QTableWidget>
 
 #include "app/ControlWidget.h"
+#include "core/HandlerGuard.h"
 #include "model/GlyphStore.h"
 
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -42,11 +44,13 @@ RuleWidget::RuleWidget(ControlWidget* owner, bool showNewRow, QWidget* parent)
     connect(table, &QTableWidget::cellClicked, this, &RuleWidget::createRule);
     connect(table, &QTableWidget::currentCellChanged, this,
             [this](int, int, int previous, int) { previousRow = previous; });
-    // Another rule window changed the rules: this table follows.
+    // Another rule window changed the rules: this table follows. Out of
+    // memory it shows what it showed (a row is trusted only while its name
+    // is the store's, storeIndex), and the change goes on.
     if (owner) {
         connect(owner, &ControlWidget::rulesChanged, this, [this](QObject* source) {
             if (source != this)
-                setRules();
+                HandlerGuard::run([this] { setRules(); });
         });
     }
 
@@ -58,7 +62,42 @@ GlyphStore* RuleWidget::store() const
     return owner ? owner->glyphStore : nullptr;
 }
 
+RuleWidget::Refill::Refill() = default;
+RuleWidget::Refill::Refill(Refill&&) noexcept = default;
+RuleWidget::Refill& RuleWidget::Refill::operator=(Refill&&) noexcept = default;
+RuleWidget::Refill::~Refill() = default;
+
+RuleWidget::Refill RuleWidget::prepareRules(const TList<Rule>& list) const
+{
+    Refill next;
+    next.rules = list;
+    next.names.reserve(std::size_t(list.size()) + 1);
+    next.pictures.reserve(std::size_t(list.size()) + 1);
+    for (int row = 0; row < next.rules.size(); ++row) {
+        Rule& rule = next.rules[row];
+        std::unique_ptr<QTableWidgetItem> name(new QTableWidgetItem(rule.name));
+        next.names.push_back(std::move(name));
+        std::unique_ptr<QTableWidgetItem> picture(new QTableWidgetItem);
+        picture->setData(Qt::DecorationRole, rule.icon(iconWidth, iconHeight));
+        next.pictures.push_back(std::move(picture));
+    }
+    if (showNewRow) {
+        std::unique_ptr<QTableWidgetItem> name(new QTableWidgetItem(QString()));
+        next.names.push_back(std::move(name));
+        std::unique_ptr<QTableWidgetItem> text(new QTableWidgetItem(NEW_ROW_TEXT));
+        next.pictures.push_back(std::move(text));
+    }
+    return next;
+}
+
 void RuleWidget::setRules()
+{
+    GlyphStore* s = store();
+    Refill next = prepareRules(s ? s->rules : TList<Rule>());
+    showRules(next);
+}
+
+void RuleWidget::showRules(Refill& next)
 {
     // The current row is the rule a "save" overwrites: a refill (a resize
     // refills too) keeps it on the rule it showed, and never lets it land on
@@ -68,25 +107,14 @@ void RuleWidget::setRules()
     const QString oldName = onRule ? rules[oldRow].name : QString();
     const bool onNewRow = showNewRow && oldRow >= 0 && oldRow == rules.size();
 
+    // Every item is made: from here on only the table's own work.
     table->setUpdatesEnabled(false);
     table->setRowCount(0);
-
-    GlyphStore* s = store();
-    rules = s ? s->rules : TList<Rule>();
-
-    table->setRowCount(rules.size() + (showNewRow ? 1 : 0));
-    for (int row = 0; row < rules.size(); ++row) {
-        Rule& rule = rules[row];
-        table->setItem(row, nameColumn, new QTableWidgetItem(rule.name));
-        std::unique_ptr<QTableWidgetItem> picture(new QTableWidgetItem);
-        picture->setData(Qt::DecorationRole, rule.icon(iconWidth, iconHeight));
-        table->setItem(row, ruleColumn, picture.release());
-        table->setRowHeight(row, iconHeight);
-    }
-    if (showNewRow) {
-        const int row = rules.size();
-        table->setItem(row, nameColumn, new QTableWidgetItem(QString()));
-        table->setItem(row, ruleColumn, new QTableWidgetItem(NEW_ROW_TEXT));
+    rules.items.swap(next.rules.items);
+    table->setRowCount(int(next.names.size()));
+    for (int row = 0; row < int(next.names.size()); ++row) {
+        table->setItem(row, nameColumn, next.names[std::size_t(row)].release());
+        table->setItem(row, ruleColumn, next.pictures[std::size_t(row)].release());
         table->setRowHeight(row, iconHeight);
     }
 
@@ -129,34 +157,35 @@ int RuleWidget::storeIndex(int row) const
 void RuleWidget::createRule(int row, int column)
 {
     Q_UNUSED(column);
-    QTableWidgetItem* item = table->item(row, nameColumn);
-    const QString name = item ? item->text() : QString();
-    if (name.isEmpty()) {
-        emit setRule(Rule(QString(), nullptr, nullptr, false, false));
-        return;
-    }
-    if (name == DEFAULT_RULE) {
-        // Nothing opens, and the row the editor saves over stays the one
-        // it was: a rule being edited must not replace this one.
-        table->setCurrentCell(previousRow, nameColumn);
-        return;
-    }
-    if (row < 0 || row >= rules.size())
-        return;
-    emit setRule(Rule(rules[row]));
+    // The editor takes the rule whole or stays as it was (setRule).
+    HandlerGuard::run([&] {
+        QTableWidgetItem* item = table->item(row, nameColumn);
+        const QString name = item ? item->text() : QString();
+        if (name.isEmpty()) {
+            emit setRule(Rule(QString(), nullptr, nullptr, false, false));
+            return;
+        }
+        if (name == DEFAULT_RULE) {
+            // Nothing opens, and the row the editor saves over stays the one
+            // it was: a rule being edited must not replace this one.
+            table->setCurrentCell(previousRow, nameColumn);
+            return;
+        }
+        if (row < 0 || row >= rules.size())
+            return;
+        emit setRule(Rule(rules[row]));
+    });
 }
 
-void RuleWidget::storeRule(const Rule& rule, bool replace)
+RuleWidget::Refill RuleWidget::prepareStore(const Rule& rule, bool replace, TList<Rule>& stored) const
 {
     GlyphStore* s = store();
-    if (!s)
-        return;
+    stored = s ? s->rules : TList<Rule>();
     const int row = currentRow();
     const bool showsRule = row >= 0 && row < rules.size();
     const int index = showsRule ? storeIndex(row) : -1;
     if (replace && index >= 0) {
-        rules[row] = rule;
-        s->rules[index] = rule;
+        stored[index] = rule;
     } else {
         if (replace && showsRule)
             qDebug().noquote() << QStringLiteral("rule \"%1\" is no longer at row %2: \"%3\" added instead")
@@ -165,25 +194,46 @@ void RuleWidget::storeRule(const Rule& rule, bool replace)
                                       .arg(rule.name);
         Rule added(rule);
         added.visible = true;
-        rules.append(added);
-        s->rules.append(added);
+        stored.append(added);
     }
-    setRules();
+    return prepareRules(stored);
+}
+
+void RuleWidget::showStored(TList<Rule>& stored, Refill& next)
+{
+    if (GlyphStore* s = store())
+        s->rules.items.swap(stored.items);
+    showRules(next);
     table->selectRow(table->rowCount() - 1);
     table->viewport()->update();
+}
+
+void RuleWidget::storeRule(const Rule& rule, bool replace)
+{
+    if (!store())
+        return;
+    TList<Rule> stored;
+    Refill next = prepareStore(rule, replace, stored);
+    showStored(stored, next);
 }
 
 void RuleWidget::keyPressEvent(QKeyEvent* event)
 {
     QWidget::keyPressEvent(event);
-    if (event->key() == Qt::Key_Delete && currentRow() >= 0)
-        emit deleteRule(currentRow());
+    // The editor deletes whole or not at all (deleteRule).
+    HandlerGuard::run([&] {
+        if (event->key() == Qt::Key_Delete && currentRow() >= 0)
+            emit deleteRule(currentRow());
+    });
 }
 
 void RuleWidget::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
-    qDebug() << "rule table width" << event->size().width();
-    setRules();
-    update();
+    // Out of memory the table shows what it showed.
+    HandlerGuard::run([&] {
+        qDebug() << "rule table width" << event->size().width();
+        setRules();
+        update();
+    });
 }

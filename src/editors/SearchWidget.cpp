@@ -11,6 +11,7 @@
 
 #include "app/ControlWidget.h"
 #include "app/MessageAsker.h"
+#include "core/HandlerGuard.h"
 #include "editors/MapWidget.h"
 #include "editors/RibbonMapWidget.h"
 #include "events/FindEvent.h"
@@ -58,7 +59,8 @@ SearchWidget::~SearchWidget()
 
 void SearchWidget::findRule()
 {
-    // The new pattern is made before the last one goes.
+    // The new pattern is made before the last one goes: out of memory the
+    // window stays open with its pattern, and nothing was searched.
     ParseNode* next = nullptr;
     try {
         next = editor->map->removeEpsilons();
@@ -73,11 +75,18 @@ void SearchWidget::findRule()
     pattern = next;
     if (!pattern)
         return;
-    FindEvent event(this, pattern, findTraces, !longestMatch, createAttribute, {});
-    // Straight to the matrix of the main view group, not through the router.
-    if (EventWidget* matrix = owner ? owner->focusedEventWidget() : nullptr)
-        QCoreApplication::sendEvent(matrix, &event);
-    close();
+    // The matrix ends its own failures, with its own message. When anything
+    // ran out of memory on the way, the window stays open with its pattern,
+    // for the find to be tried again.
+    HandlerGuard::run([this] {
+        const unsigned long failures = HandlerGuard::failures();
+        FindEvent event(this, pattern, findTraces, !longestMatch, createAttribute, {});
+        // Straight to the matrix of the main view group, not through the router.
+        if (EventWidget* matrix = owner ? owner->focusedEventWidget() : nullptr)
+            QCoreApplication::sendEvent(matrix, &event);
+        if (HandlerGuard::failures() == failures)
+            close();
+    });
 }
 
 void SearchWidget::setConv(bool on)
@@ -98,5 +107,6 @@ void SearchWidget::setAttribute(bool on)
 void SearchWidget::keyPressEvent(QKeyEvent* event)
 {
     QWidget::keyPressEvent(event);
+    // The editor ends its own failures.
     editor->map->keyPressEvent(event);
 }

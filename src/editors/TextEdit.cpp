@@ -8,6 +8,7 @@
 
 #include <algorithm>
 
+#include "core/HandlerGuard.h"
 #include "editors/QueryWidget.h"
 
 TextEdit::TextEdit(ControlWidget* owner, QueryWidget* query, QWidget* parent)
@@ -30,19 +31,30 @@ void TextEdit::setCompleter(QCompleter* completer)
             &TextEdit::insertCompletion);
 }
 
+// The handlers below end their own running out of memory: the text stays
+// the user's, and the colour and the completions follow it again at the
+// next change.
+
 void TextEdit::insertCompletion(QString completion)
 {
-    if (!boundCompleter || boundCompleter->widget() != this)
-        return;
-    // Only the rest of the word that is not typed yet, and one blank.
-    const int missing =
-        std::max(0, completion.length() - boundCompleter->completionPrefix().length());
-    QTextCursor cursor = textCursor();
-    cursor.insertText(completion.right(missing) + QLatin1Char(' '));
-    setTextCursor(cursor);
+    HandlerGuard::run([&] {
+        if (!boundCompleter || boundCompleter->widget() != this)
+            return;
+        // Only the rest of the word that is not typed yet, and one blank.
+        const int missing =
+            std::max(0, completion.length() - boundCompleter->completionPrefix().length());
+        QTextCursor cursor = textCursor();
+        cursor.insertText(completion.right(missing) + QLatin1Char(' '));
+        setTextCursor(cursor);
+    });
 }
 
 void TextEdit::updateBox()
+{
+    HandlerGuard::run([this] { showValidity(); });
+}
+
+void TextEdit::showValidity()
 {
     const bool valid = query && query->parses(toPlainText());
     setStyleSheet(QStringLiteral("background-color: ")
@@ -65,14 +77,18 @@ void TextEdit::updateBox()
 
 void TextEdit::focusInEvent(QFocusEvent* event)
 {
-    if (boundCompleter)
-        boundCompleter->setWidget(this);
+    HandlerGuard::run([this] {
+        if (boundCompleter)
+            boundCompleter->setWidget(this);
+    });
     QTextEdit::focusInEvent(event);
 }
 
 void TextEdit::keyPressEvent(QKeyEvent* event)
 {
-    if (boundCompleter && boundCompleter->popup()->isVisible()) {
+    bool popupShown = false;
+    HandlerGuard::run([&] { popupShown = boundCompleter && boundCompleter->popup()->isVisible(); });
+    if (popupShown) {
         switch (event->key()) {
         case Qt::Key_Escape:
         case Qt::Key_Tab:

@@ -33,5 +33,8 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    // updateBox's work.
+    void showValidity();
+
     QCompleter* boundCompleter = nullptr;
 };

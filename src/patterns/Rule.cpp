@@ -143,8 +143,8 @@ void Rule::paint(QPainter* painter, QPen& pen, QBrush& brush)
     const int yc = int(h * 0.5);
 
     TList<BinItem*> row;
-    // The items drawn are freed also when one of them finds no memory.
-    OnExit freeRow([&row] { deleteAll(row); });
+    // The items made go also when memory runs out on the way.
+    OnExit freeRow([&row]() { deleteAll(row); });
     // Shrink the glyphs one pixel at a time until the row fits; size 1 is
     // drawn as it is. Only the glyph size changes: the spacing stays the
     // margin, and empty slots and operator labels keep the layout's sizes.
@@ -155,12 +155,11 @@ void Rule::paint(QPainter* painter, QPen& pen, QBrush& brush)
         auto layOut = [&](ParseNode* side, double x) {
             for (ParseNode* child : drawnElements(side)) {
                 TList<BinItem*> items;
-                OnExit freeItems([&items] { deleteAll(items); });
+                OnExit freeItems([&items]() { deleteAll(items); });
                 layout.layoutTree(child, items, x, yc, yc);
                 if (!items.isEmpty())
                     x = int(margin + items.last()->right());
                 row.append(items);
-                // The row owns them now.
                 items.clear();
             }
             return x;
@@ -168,16 +167,15 @@ void Rule::paint(QPainter* painter, QPen& pen, QBrush& brush)
 
         double x = layOut(pre, margin);
 
-        std::unique_ptr<ArrowItem> held(new ArrowItem(nullptr));
-        ArrowItem* arrow = held.get();
+        std::unique_ptr<ArrowItem> arrow(new ArrowItem(nullptr));
         arrow->setWidth(s);
         arrow->setHeight(s);
         const double arrowX = row.isEmpty() ? x : margin + int(margin + row.last()->right());
         arrow->setX(arrowX);
         arrow->setY(yc - s * 0.5);
-        row.append(arrow);
-        held.release();
-        x = int(arrowX + arrow->width());
+        row.append(arrow.get());
+        const ArrowItem* placed = arrow.release();
+        x = int(arrowX + placed->width());
 
         // A rule read without a rewrite shows its precondition and the arrow.
         x = layOut(post, x);
@@ -200,6 +198,12 @@ QIcon Rule::icon(double w, double h)
     const double oldY = y;
     const double oldWidth = storedWidth;
     const double oldHeight = storedHeight;
+    // The rule's own place and size come back also when memory runs out.
+    OnExit restore([&]() {
+        setPos(QPointF(oldX, oldY));
+        setWidth(oldWidth);
+        setHeight(oldHeight);
+    });
     setPos(QPointF(0, 0));
     setWidth(w);
     setHeight(h);
@@ -212,12 +216,7 @@ QIcon Rule::icon(double w, double h)
         paint(&painter, pen, brush);
         painter.end();
     }
-    QIcon result(pixmap);
-
-    setPos(QPointF(oldX, oldY));
-    setWidth(oldWidth);
-    setHeight(oldHeight);
-    return result;
+    return QIcon(pixmap);
 }
 
 // ---------------------------------------------------------------------------
@@ -460,12 +459,13 @@ ParseNode* emptySlot()
     return new ParseNode(ParseNode::Group);
 }
 
-// Adds a child that the parent owns from then on; should the parent's list
-// find no memory, the child is freed.
-void addOwned(ParseNode* parent, ParseNode* child)
+// Adds a child made for the parent, which then owns it; freed when memory
+// runs out before the parent holds it. The nodes below are made the same
+// way: what is made goes again when memory runs out on the way.
+void adopt(ParseNode* parent, ParseNode* child)
 {
     std::unique_ptr<ParseNode> held(child);
-    parent->addChild(held.get());
+    parent->addChild(child);
     held.release();
 }
 
@@ -475,7 +475,7 @@ ParseNode* emptyRewrite()
     std::unique_ptr<ParseNode> root(new ParseNode(ParseNode::And));
     std::unique_ptr<ParseNode> item(new ParseNode(ParseNode::Leaf));
     item->setGlyph(EmptyItem(false, nullptr));
-    addOwned(root.get(), item.release());
+    adopt(root.get(), item.release());
     return root.release();
 }
 
@@ -483,7 +483,7 @@ ParseNode* emptyRewrite()
 // without a stack.
 ParseNode* normalisedLeaf(const ParseNode* leaf)
 {
-    if (isPlaceholder(leaf->glyph) && leaf->glyph.children.isEmpty())
+    if (leaf->glyph.mode != DELETE && isPlaceholder(leaf->glyph) && leaf->glyph.children.isEmpty())
         return nullptr;
     std::unique_ptr<ParseNode> node(new ParseNode(ParseNode::Leaf));
     if (leaf->glyph.mode == DELETE) {
@@ -502,18 +502,19 @@ ParseNode* normalisedLeaf(const ParseNode* leaf)
 
 ParseNode* normalisedTest(const ParseNode* node);
 
+// What holds for no item, as the negation of what holds for every item.
+ParseNode* nothing()
+{
+    std::unique_ptr<ParseNode> every(new ParseNode(ParseNode::Not));
+    adopt(every.get(), emptySlot());
+    return every.release();
+}
+
 // A negation: its first child as an item test.
 ParseNode* normalisedNegation(const ParseNode* node)
 {
     std::unique_ptr<ParseNode> negation(new ParseNode(ParseNode::Not));
-    if (node->children.isEmpty()) {
-        // Holds for no item, as the negation of what holds for every item.
-        std::unique_ptr<ParseNode> every(new ParseNode(ParseNode::Not));
-        addOwned(every.get(), emptySlot());
-        addOwned(negation.get(), every.release());
-    } else {
-        addOwned(negation.get(), normalisedTest(node->children.first()));
-    }
+    adopt(negation.get(), node->children.isEmpty() ? nothing() : normalisedTest(node->children.first()));
     return negation.release();
 }
 
@@ -533,15 +534,11 @@ ParseNode* normalisedTest(const ParseNode* node)
     case ParseNode::Or: {
         if (node->children.isEmpty()) {
             // All of no test holds, one of them does not.
-            if (node->type == ParseNode::Or)
-                return emptySlot();
-            std::unique_ptr<ParseNode> every(new ParseNode(ParseNode::Not));
-            addOwned(every.get(), emptySlot());
-            return every.release();
+            return node->type == ParseNode::Or ? emptySlot() : nothing();
         }
         std::unique_ptr<ParseNode> list(new ParseNode(node->type));
         for (const ParseNode* child : node->children)
-            addOwned(list.get(), normalisedTest(child));
+            adopt(list.get(), normalisedTest(child));
         return list.release();
     }
     case ParseNode::Star:
@@ -551,7 +548,7 @@ ParseNode* normalisedTest(const ParseNode* node)
             return emptySlot();
         std::unique_ptr<ParseNode> repetition(new ParseNode(node->type));
         repetition->value = node->value;
-        addOwned(repetition.get(), normalisedTest(node->children.first()));
+        adopt(repetition.get(), normalisedTest(node->children.first()));
         return repetition.release();
     }
     default:
@@ -571,12 +568,12 @@ ParseNode* normalisedPattern(const ParseNode* node)
     case ParseNode::Plus:
     case ParseNode::Repeat: {
         std::unique_ptr<ParseNode> body(node->children.isEmpty() ? nullptr
-                                                                  : normalisedPattern(node->children.first()));
+                                                                 : normalisedPattern(node->children.first()));
         if (!body)
             return nullptr;
         std::unique_ptr<ParseNode> repetition(new ParseNode(node->type));
         repetition->value = node->value;
-        addOwned(repetition.get(), body.release());
+        adopt(repetition.get(), body.release());
         return repetition.release();
     }
     case ParseNode::And:
@@ -587,9 +584,9 @@ ParseNode* normalisedPattern(const ParseNode* node)
             ParseNode* kept = normalisedPattern(child);
             any = any || kept;
             if (kept)
-                addOwned(list.get(), kept);
+                adopt(list.get(), kept);
             else if (node->type == ParseNode::Or)
-                addOwned(list.get(), emptySlot());
+                adopt(list.get(), emptySlot());
         }
         if (!any)
             return nullptr;
@@ -634,7 +631,7 @@ ParseNode* Rule::parseExpression(StringScanner& scanner, int depth)
         if (!child)
             return nullptr;
         std::unique_ptr<ParseNode> node(new ParseNode(unary));
-        addOwned(node.get(), child.release());
+        adopt(node.get(), child.release());
         return node.release();
     }
 
@@ -655,7 +652,7 @@ ParseNode* Rule::parseExpression(StringScanner& scanner, int depth)
             return nullptr;
         std::unique_ptr<ParseNode> node(new ParseNode(ParseNode::Repeat));
         node->value = TVariant(double(readInt(parts.at(0))), double(readInt(parts.at(1))));
-        addOwned(node.get(), child.release());
+        adopt(node.get(), child.release());
         return node.release();
     }
 
@@ -672,14 +669,14 @@ ParseNode* Rule::parseExpression(StringScanner& scanner, int depth)
     if (!first)
         return nullptr;
     std::unique_ptr<ParseNode> node(new ParseNode(list));
-    addOwned(node.get(), first.release());
+    adopt(node.get(), first.release());
     while (hasMoreChildren(scanner)) {
         bool failed = false;
         ParseNode* child = parseChild(scanner, &failed, depth + 1);
         if (failed)
             return nullptr;
         if (child)
-            addOwned(node.get(), child);
+            adopt(node.get(), child);
     }
     // A list that does not end its side is closed by ")" (older files have
     // none, so it is optional).
@@ -1005,7 +1002,7 @@ ParseNode* Rule::normalised(const ParseNode* tree, bool rewrite)
     if (rewrite)
         return emptyRewrite();
     std::unique_ptr<ParseNode> root(new ParseNode(ParseNode::And));
-    addOwned(root.get(), emptySlot());
+    adopt(root.get(), emptySlot());
     return root.release();
 }
 

@@ -1,16 +1,36 @@
 #include "FailingNew.h"
+#include "PaintSweep.h"
 #include "Sweep.h"
 #include "TestRegistry.h"
+#include "UserSweep.h"
 
+#include "app/ControlWidget.h"
 #include "app/MessageAsker.h"
+#include "editors/ColorBox.h"
+#include "editors/EventCompleter.h"
+#include "editors/ExampleWidget.h"
+#include "editors/GlyphEditorWidget.h"
 #include "editors/MapWidget.h"
+#include "editors/ModifierCompleter.h"
+#include "editors/QueryWidget.h"
 #include "editors/RibbonMapWidget.h"
+#include "editors/RuleListWidget.h"
+#include "editors/TextEdit.h"
 #include "items/BinItem.h"
+#include "model/GlyphStore.h"
 #include "patterns/ParseNode.h"
 #include "patterns/Rule.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QComboBox>
+#include <QCompleter>
+#include <QDialogButtonBox>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
+#include <QSet>
+#include <QTimer>
 #include <QtTest>
 
 #include <memory>
@@ -22,6 +42,19 @@
 // selection, history and its place, the ribbon's buttons) with one message
 // that names memory; the same action then gives what it gives an editor
 // that never failed, and the editor goes without a double free.
+//
+// So does every allocation of a pattern editor's popups, run modally and
+// answered as the user does: the glyph picked from the event completer
+// after typing a search text, a new glyph made in the glyph editor from its
+// "Add new..." entry, a custom repetition, a condition typed into the
+// condition dialog. Anything that runs out of memory while a popup is open
+// fails the edit as a whole: the pattern stays as it was, and no glyph is
+// stored.
+//
+// The paint of every view of the editors fails allocation by allocation
+// too (paintsweep): the pattern editor with a tree of every kind, the
+// previews of a glyph and of a rule, a colour swatch, the rule list and the
+// popups.
 
 namespace {
 
@@ -136,6 +169,249 @@ struct Action
     QKeyEvent press;
 };
 
+// A tree of every kind the editor draws: a stack, a negation, a choice in
+// a star, a bounded repetition, a group waiting for its operator and an
+// empty slot.
+ParseNode* everyKind()
+{
+    auto* root = new ParseNode(ParseNode::And);
+    ParseNode* stacked = leaf(QStringLiteral("A"));
+    BinItem below(nullptr, nullptr);
+    below.name = QStringLiteral("S");
+    stacked->glyph.children.append(below);
+    root->addChild(stacked);
+    auto* negation = new ParseNode(ParseNode::Not);
+    negation->addChild(leaf(QStringLiteral("B")));
+    root->addChild(negation);
+    auto* star = new ParseNode(ParseNode::Star);
+    auto* choice = new ParseNode(ParseNode::Or);
+    choice->addChild(leaf(QStringLiteral("C")));
+    choice->addChild(leaf(QStringLiteral("D")));
+    star->addChild(choice);
+    root->addChild(star);
+    auto* repeat = new ParseNode(ParseNode::Repeat);
+    repeat->value = TVariant(2.0, 5.0);
+    repeat->addChild(leaf(QStringLiteral("E")));
+    root->addChild(repeat);
+    auto* group = new ParseNode(ParseNode::Group);
+    group->addChild(leaf(QStringLiteral("F")));
+    root->addChild(group);
+    root->addChild(new ParseNode(ParseNode::Group));
+    return root;
+}
+
+BinItem* itemOf(MapWidget* map, const std::function<bool(const BinItem*)>& which)
+{
+    for (BinItem* item : map->items) {
+        if (which(item))
+            return item;
+    }
+    return nullptr;
+}
+
+QString leavesText(const ParseNode* node)
+{
+    QString out;
+    if (node->type == ParseNode::Leaf)
+        out += QStringLiteral("%1[%2/%3] ")
+                   .arg(node->glyph.name,
+                        node->glyph.condition ? node->glyph.condition->toString() : QStringLiteral("true"))
+                   .arg(node->glyph.quantifier);
+    for (const ParseNode* child : node->children)
+        out += leavesText(child);
+    return out;
+}
+
+// A pattern editor (in rewrite mode for "add new") over A, a group of B
+// waiting for its operator and an empty slot, whose popups are answered by
+// a timer that watches for the modal dialog, as the user answers them.
+class PopupScene : public usersweep::Scene
+{
+public:
+    explicit PopupScene(const QString& action)
+        : control(new ControlWidget(nullptr)),
+          ribbon(new RibbonMapWidget(action == QLatin1String("add new"), control.get(), nullptr)),
+          action(action)
+    {
+        GlyphStore* store = control->glyphStore;
+        store->setAttributes(TList<QString>{QStringLiteral("len")}, TList<int>{1});
+        MapWidget* map = ribbon->map;
+        auto* tree = new ParseNode(ParseNode::And);
+        tree->addChild(leaf(QStringLiteral("A")));
+        auto* group = new ParseNode(ParseNode::Group);
+        group->addChild(leaf(QStringLiteral("B")));
+        tree->addChild(group);
+        tree->addChild(new ParseNode(ParseNode::Group));
+        ribbon->resize(600, 220);
+        ribbon->show();
+        map->setRoot(tree);
+        // The click's wait for a second press, shortened.
+        map->singleClickTimer->setInterval(0);
+        user.setInterval(0);
+        QObject::connect(&user, &QTimer::timeout, [this] { answer(); });
+        initial = state();
+    }
+
+    void act() override
+    {
+        MapWidget* map = ribbon->map;
+        answered.clear();
+        user.start();
+        BinItem* target = nullptr;
+        if (action == QLatin1String("condition"))
+            target = itemOf(map, [](const BinItem* i) { return i->name == QLatin1String("A"); });
+        else if (action == QLatin1String("repetition"))
+            target = itemOf(map, [](const BinItem* i) { return i->mode == EMPTYSMALL; });
+        else
+            target = itemOf(map, [](const BinItem* i) { return i->mode == EMPTY; });
+        if (target) {
+            const QPoint at = QRectF(target->left(), target->top(), target->width(), target->height())
+                                  .center()
+                                  .toPoint();
+            QTest::mousePress(map, Qt::LeftButton, Qt::NoModifier, at);
+            QTest::mouseRelease(map, Qt::LeftButton, Qt::NoModifier, at);
+            // A second press before the wait is over: a double click.
+            if (action == QLatin1String("condition"))
+                QTest::mousePress(map, Qt::LeftButton, Qt::NoModifier, at);
+        }
+        // The wait ends; the popup runs and is answered in its own loop.
+        for (int i = 0; i < 10 && (map->clickPending || map->singleClickTimer->isActive()); ++i)
+            QCoreApplication::processEvents();
+        user.stop();
+    }
+
+    QStringList state() const override
+    {
+        const MapWidget* map = ribbon->map;
+        QString history;
+        for (const ParseNode* entry : map->history)
+            history += Rule::treeToText(entry) + QLatin1Char(' ');
+        // Not the selection: the click selects what it lands on before the
+        // popup opens, which a popup that failed leaves as a cancelled one
+        // does.
+        QString glyphs;
+        for (const BinItem& g : control->glyphStore->glyphs.items)
+            glyphs += g.name + QLatin1Char(' ');
+        return {QStringLiteral("tree ") + Rule::treeToText(map->root), QStringLiteral("leaves ") + leavesText(map->root),
+                QStringLiteral("history %1 of %2").arg(map->historyIndex).arg(history),
+                QStringLiteral("items %1").arg(map->items.size()),
+                QStringLiteral("glyphs ") + glyphs};
+    }
+
+    // A failure inside the popup (told by the handler it happened in, not
+    // as the editor's own) fails the edit, however the popup ended.
+    QString afterMessage(const QString& title, const QString&) const override
+    {
+        if (title != QLatin1String("Out of memory") || state() == initial)
+            return QString();
+        return QStringLiteral("the edit was made after a failure inside its popup");
+    }
+
+private:
+    // The open modal dialog, answered once.
+    void answer()
+    {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal || answered.contains(modal))
+            return;
+        answered.insert(modal);
+        if (auto* completer = qobject_cast<EventCompleter*>(modal)) {
+            // "Add new..." is the first entry; a search text narrows the
+            // glyphs to "Gray".
+            if (action != QLatin1String("add new"))
+                QTest::keyClicks(completer->searchEdit, QStringLiteral("Gr"));
+            QListWidget* list = completer->list;
+            if (list->count() > 0)
+                QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier,
+                                  list->visualItemRect(list->item(0)).center());
+            else
+                completer->reject();
+        } else if (auto* editor = qobject_cast<GlyphEditorWidget*>(modal)) {
+            QTest::keyClicks(editor->nameEdit, QStringLiteral("New"));
+            QTest::mouseClick(editor->saveButton, Qt::LeftButton);
+        } else if (auto* repetition = qobject_cast<ModifierCompleter*>(modal)) {
+            QTest::keyClick(repetition->profileCombo, Qt::Key_Down);
+            QTest::keyClick(repetition->profileCombo, Qt::Key_Down);
+            QTest::keyClicks(repetition->startEdit, QStringLiteral("2"));
+            QTest::keyClicks(repetition->endEdit, QStringLiteral("5"));
+            QTest::mouseClick(repetition->okButton, Qt::LeftButton);
+        } else if (auto* query = qobject_cast<QueryWidget*>(modal)) {
+            query->textEdit->selectAll();
+            QTest::keyClicks(query->textEdit, QStringLiteral("len == 1"));
+            query->completer->popup()->hide();
+            QTest::mouseClick(query->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok), Qt::LeftButton);
+        }
+        // Whatever did not close (a failure kept it open) is cancelled.
+        if (QApplication::activeModalWidget() == modal)
+            static_cast<QDialog*>(modal)->reject();
+    }
+
+    std::unique_ptr<ControlWidget> control;
+    std::unique_ptr<RibbonMapWidget> ribbon;
+    QString action;
+    QTimer user;
+    QSet<QWidget*> answered;
+    QStringList initial;
+};
+
+// A view of the editors with what it shows, and what it needs (the
+// controller with its store) kept alive with it.
+struct View
+{
+    std::unique_ptr<ControlWidget> control{new ControlWidget(nullptr)};
+    std::unique_ptr<QWidget> widget;
+};
+
+View makeView(const QString& name)
+{
+    View view;
+    ControlWidget* control = view.control.get();
+    GlyphStore* store = control->glyphStore;
+    BinItem login(nullptr, nullptr);
+    login.name = QStringLiteral("Login");
+    login.label = QStringLiteral("L");
+    login.shape = CIRCLE;
+    store->addGlyph(login);
+    store->rules.append(Rule(QStringLiteral("Twice"), everyKind(), nullptr, true, true));
+    auto* rewrite = new ParseNode(ParseNode::And);
+    rewrite->addChild(leaf(QStringLiteral("Login")));
+    store->rules.append(Rule(QStringLiteral("Logins"), everyKind(), rewrite, true, false));
+
+    if (name == QLatin1String("pattern editor")) {
+        auto* map = new MapWidget(false, control, nullptr);
+        map->resize(600, 200);
+        map->setRoot(everyKind());
+        map->selectNode(map->root->children.at(2));
+        view.widget.reset(map);
+    } else if (name == QLatin1String("glyph preview")) {
+        auto* example = new ExampleWidget(nullptr);
+        example->resize(80, 80);
+        example->setItem(&store->glyphs.last());
+        view.widget.reset(example);
+    } else if (name == QLatin1String("rule preview")) {
+        auto* example = new ExampleWidget(nullptr);
+        example->resize(300, 60);
+        example->setItem(&store->rules.last());
+        view.widget.reset(example);
+    } else if (name == QLatin1String("colour box")) {
+        auto* box = new ColorBox(QColor(200, 40, 40), nullptr);
+        box->resize(25, 25);
+        view.widget.reset(box);
+    } else if (name == QLatin1String("rule list")) {
+        auto* list = new RuleListWidget(control, nullptr);
+        list->resize(400, 200);
+        list->refreshRules();
+        view.widget.reset(list);
+    } else if (name == QLatin1String("event completer")) {
+        auto* completer = new EventCompleter(store->glyphs, nullptr, true, nullptr);
+        completer->resize(200, 300);
+        view.widget.reset(completer);
+    } else if (name == QLatin1String("repetition dialog")) {
+        view.widget.reset(new ModifierCompleter(control, nullptr));
+    }
+    return view;
+}
+
 } // namespace
 
 class EditorFailuresTest : public QObject
@@ -146,6 +422,10 @@ private slots:
     void initTestCase();
     void everyAllocation_data();
     void everyAllocation();
+    void popup_data();
+    void popup();
+    void paint_data();
+    void paint();
 };
 
 void EditorFailuresTest::initTestCase()
@@ -267,6 +547,65 @@ void EditorFailuresTest::everyAllocation()
     qInfo().noquote() << action << points << "failure points," << messages << "of them stopped with the message";
     QVERIFY(points > 0);
     QVERIFY(messages > 0);
+}
+
+void EditorFailuresTest::popup_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::newRow("event completer") << "completer";
+    QTest::newRow("add new glyph") << "add new";
+    QTest::newRow("repetition dialog") << "repetition";
+    QTest::newRow("condition dialog") << "condition";
+}
+
+void EditorFailuresTest::popup()
+{
+    QFETCH(QString, action);
+    long messages = 0;
+    const long points = usersweep::run(
+        QString::fromLatin1(QTest::currentDataTag()),
+        [&] { return std::unique_ptr<usersweep::Scene>(new PopupScene(action)); }, &messages);
+    QVERIFY(!QTest::currentTestFailed());
+    qInfo().noquote() << QTest::currentDataTag() << points << "failure points," << messages
+                      << "of them stopped with the message";
+    QVERIFY(points > 0);
+}
+
+void EditorFailuresTest::paint_data()
+{
+    // Whether a paint of the view allocates in the program's own code every
+    // time: a rule draws itself through a pattern editor's layout. The
+    // others allocate on their first paint at most (the texts' sizes are
+    // kept), or are drawn by Qt alone and from pictures made before; their
+    // paint is swept all the same.
+    QTest::addColumn<bool>("own");
+    QTest::newRow("pattern editor") << false;
+    QTest::newRow("glyph preview") << false;
+    QTest::newRow("rule preview") << true;
+    QTest::newRow("colour box") << false;
+    QTest::newRow("rule list") << false;
+    QTest::newRow("event completer") << false;
+    QTest::newRow("repetition dialog") << false;
+}
+
+void EditorFailuresTest::paint()
+{
+    QFETCH(bool, own);
+    const QString name = QString::fromLatin1(QTest::currentDataTag());
+    View view = makeView(name);
+    QVERIFY(view.widget);
+    // On screen, as the window system paints it; a text cursor that blinks
+    // would draw otherwise from one paint to the next.
+    const int flash = QApplication::cursorFlashTime();
+    QApplication::setCursorFlashTime(0);
+    view.widget->show();
+    QCoreApplication::processEvents();
+    const long points = paintsweep::check(view.widget.get(), name);
+    QApplication::setCursorFlashTime(flash);
+    QVERIFY(!QTest::currentTestFailed());
+    qInfo().noquote() << name << points << "failure points";
+    if (own)
+        QVERIFY(points > 0);
 }
 
 LUMIVANE_TEST(EditorFailuresTest)
