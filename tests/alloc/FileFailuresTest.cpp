@@ -413,11 +413,15 @@ void FileFailuresTest::everyAllocation()
             return false;
         }
         const Listing files = listing(act->temp.path());
-        const bool failed = boxes == QStringList{act->failed}
-                            || (boxes.size() == 1 && boxes.first().startsWith(QLatin1String("Out of memory: ")));
+        // A handler's guard tells of what it stopped: the action itself, or
+        // only the refresh of a view after the action went through whole.
+        const bool toldMemory = boxes.size() == 1 && boxes.first().startsWith(QLatin1String("Out of memory: "));
+        const bool failed = boxes == QStringList{act->failed} || toldMemory;
         if (failed) {
             ++messages;
-            if (files != unchanged || after != before) {
+            const bool asBefore = files == unchanged && after == before;
+            const bool asDone = toldMemory && files == done && after == once;
+            if (!asBefore && !asDone) {
                 QTest::qFail(qPrintable(where + QStringLiteral("failed, but left ") + show(files)
                                         + QStringLiteral(" and ") + after.join(QLatin1Char('|'))),
                              __FILE__, __LINE__);
