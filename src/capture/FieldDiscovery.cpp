@@ -47,6 +47,12 @@ FieldDiscovery::~FieldDiscovery()
 {
     if (!process)
         return;
+    stopProcess();
+    delete process;
+}
+
+void FieldDiscovery::stopProcess() noexcept
+{
     try {
         process->disconnect(this);
         if (process->state() != QProcess::NotRunning) {
@@ -56,7 +62,6 @@ FieldDiscovery::~FieldDiscovery()
     } catch (const std::bad_alloc&) {
         process->kill();
     }
-    delete process;
 }
 
 void FieldDiscovery::start(const QString& program, const QStringList& arguments, int timeout)
@@ -90,17 +95,8 @@ void FieldDiscovery::cancel()
     if (done)
         return;
     cancelled = true;
-    if (process) {
-        try {
-            process->disconnect(this);
-            if (process->state() != QProcess::NotRunning) {
-                process->kill();
-                process->waitForFinished(5000);
-            }
-        } catch (const std::bad_alloc&) {
-            process->kill();
-        }
-    }
+    if (process)
+        stopProcess();
     end();
 }
 

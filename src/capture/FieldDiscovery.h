@@ -59,6 +59,9 @@ signals:
     void finished();
 
 private:
+    // Lets tshark go: no more of its signals, the program killed and waited
+    // for a moment.
+    void stopProcess() noexcept;
     void readOutput();
     void readErrors();
     void processEnded();

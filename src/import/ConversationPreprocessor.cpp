@@ -64,10 +64,7 @@ ConversationPreprocessor::ConversationPreprocessor(const QString& directory,
 {
 }
 
-ConversationPreprocessor::~ConversationPreprocessor()
-{
-    delete output;
-}
+ConversationPreprocessor::~ConversationPreprocessor() = default;
 
 void ConversationPreprocessor::fail(const QString& text)
 {

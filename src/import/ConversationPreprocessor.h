@@ -5,6 +5,8 @@
 
 #include <QString>
 
+#include <memory>
+
 class ControlWidget;
 class GlyphStore;
 class SideFile;
@@ -53,7 +55,7 @@ public:
     static QString checkDirectory(const QString& directory);
 
     ControlWidget* controlWidget;   // not owned; gives the glyph store
-    SideFile* output;               // owned
+    std::unique_ptr<SideFile> output;
     TList<Rule> rewriteRules;
     TList<Rule> filterRules;
     QString outputPath;

@@ -347,18 +347,26 @@ EventWidget::EventWidget(ControlWidget* control, OptionsWidget* options, int sid
 
     timer->setInterval(DRAG_INTERVAL);
     connect(timer, &QTimer::timeout, this, &EventWidget::dragTimeOut);
-    createContextMenu();
+    // A constructor that throws runs no destructor: the menu, which has no
+    // parent, goes here (the timers go with the widget).
+    try {
+        createContextMenu();
 
-    hoverTimer->setInterval(HOVER_INTERVAL);
-    wheelTimer = new QTimer(this);
-    wheelTimer->setInterval(WHEEL_INTERVAL);
-    connect(wheelTimer, &QTimer::timeout, this, &EventWidget::wheelTimeOut);
-    doubleClickTimer = new QTimer(this);
-    doubleClickTimer->setInterval(DOUBLE_CLICK_INTERVAL);
-    connect(doubleClickTimer, &QTimer::timeout, this, &EventWidget::doubleClickTimeOut);
-    groupSort = FREQUENCY_MODE;
-    hoverTimer->setInterval(IDLE_HOVER_INTERVAL);
-    connect(hoverTimer, &QTimer::timeout, this, &EventWidget::moveTimeOut);
+        hoverTimer->setInterval(HOVER_INTERVAL);
+        wheelTimer = new QTimer(this);
+        wheelTimer->setInterval(WHEEL_INTERVAL);
+        connect(wheelTimer, &QTimer::timeout, this, &EventWidget::wheelTimeOut);
+        doubleClickTimer = new QTimer(this);
+        doubleClickTimer->setInterval(DOUBLE_CLICK_INTERVAL);
+        connect(doubleClickTimer, &QTimer::timeout, this, &EventWidget::doubleClickTimeOut);
+        groupSort = FREQUENCY_MODE;
+        hoverTimer->setInterval(IDLE_HOVER_INTERVAL);
+        connect(hoverTimer, &QTimer::timeout, this, &EventWidget::moveTimeOut);
+    } catch (...) {
+        delete contextMenu;
+        contextMenu = nullptr;
+        throw;
+    }
 }
 
 EventWidget::~EventWidget()
