@@ -6,6 +6,8 @@ set -euo pipefail
 
 PACKAGES=(
   cmake g++ make pkg-config ccache
+  # The linker the build uses when it is there (CMakeLists.txt).
+  lld
   qtbase5-dev qtbase5-dev-tools libqt5svg5-dev
   libbenchmark-dev
   fonts-dejavu-core
