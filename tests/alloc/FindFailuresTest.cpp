@@ -6,6 +6,7 @@
 #include "app/ControlWidget.h"
 #include "app/MainWindow.h"
 #include "app/MessageAsker.h"
+#include "app/SettingsWidget.h"
 #include "core/Packet.h"
 #include "editors/MapWidget.h"
 #include "editors/RibbonMapWidget.h"
@@ -14,6 +15,8 @@
 #include "patterns/ConditionParser.h"
 #include "patterns/ParseNode.h"
 #include "patterns/Rule.h"
+#include "views/attributes/AttributeWidget.h"
+#include "views/attributes/ConversationWidget.h"
 #include "views/events/EventWidget.h"
 #include "views/events/RibbonEventWidget.h"
 
@@ -105,6 +108,13 @@ public:
 
     QStringList state() const override
     {
+        // The side panels' jobs of the selection have ended and told what
+        // they had to tell: with helper threads they may end after the
+        // find has returned.
+        SettingsWidget* panels = main->window->settingsWidget;
+        panels->attributeWidget->waitForJobs();
+        panels->conversationWidget->waitForJobs();
+        usersweep::settle();
         QList<double> times;
         for (const QSharedPointer<Packet>& event : main->matrix()->selectedPacketSet)
             times.append(event->get(0).toDouble());

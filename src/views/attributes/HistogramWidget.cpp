@@ -17,6 +17,8 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include <memory>
+
 #include <new>
 
 HistogramWidget::HistogramWidget(const QString& attribute, ControlWidget* control,
@@ -40,8 +42,12 @@ HistogramWidget::HistogramWidget(const QString& attribute, ControlWidget* contro
     // Then the counting: out of memory, the dialog shows no bars and says so.
     GlyphStore* store = control ? control->glyphStore : nullptr;
     bool counted = false;
+    // The context is the dialog's once it is made whole: a constructor that
+    // throws runs no destructor.
+    std::unique_ptr<Context> made;
     try {
-        context = new Context(nullptr, QStringLiteral("temp"), packets, store, true);
+        made.reset(new Context(nullptr, QStringLiteral("temp"), packets, store, true));
+        context = made.get();
         if (store) {
             const TList<QString> names = store->attributeNames(false);
             for (const QString& name : names.items) {
@@ -67,6 +73,7 @@ HistogramWidget::HistogramWidget(const QString& attribute, ControlWidget* contro
                         QStringLiteral("counting the values of ") + plot->attribute, QStringLiteral("shows no bars."));
 
     connect(attributes, &QComboBox::currentTextChanged, this, &HistogramWidget::setDataAttribute);
+    made.release();
 }
 
 HistogramWidget::~HistogramWidget()
