@@ -3,7 +3,6 @@
 #include "TestRegistry.h"
 
 #include "app/ControlWidget.h"
-#include "app/MessageAsker.h"
 #include "editors/ColorBox.h"
 #include "editors/EventCompleter.h"
 #include "editors/ExampleWidget.h"

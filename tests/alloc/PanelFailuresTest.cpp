@@ -1,10 +1,7 @@
 #include "ActionSweep.h"
 #include "AttributeFixture.h"
-#include "FailingNew.h"
-#include "Sweep.h"
 #include "TestRegistry.h"
 
-#include "app/MessageAsker.h"
 #include "core/TVariant.h"
 #include "items/BinItem.h"
 #include "items/BinSerie.h"
@@ -13,9 +10,7 @@
 #include "views/attributes/RibbonAttributeWidget.h"
 #include "views/attributes/ScentedWidget.h"
 
-#include <QApplication>
 #include <QComboBox>
-#include <QTimer>
 #include <QtTest>
 
 #include <algorithm>
