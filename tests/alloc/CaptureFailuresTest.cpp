@@ -1,10 +1,9 @@
+#include "ActionSweep.h"
 #include "FailingNew.h"
-#include "Sweep.h"
 #include "TempWorkDir.h"
 #include "TestRegistry.h"
 
 #include "app/FileAsker.h"
-#include "app/MessageAsker.h"
 #include "capture/MultiListWidget.h"
 #include "capture/ParseWidget.h"
 #include "capture/WiresharkTerminalStream.h"
@@ -22,7 +21,6 @@
 
 #include <functional>
 #include <memory>
-#include <vector>
 
 // Every allocation of a capture's conversion and of its field discovery
 // fails in turn, with stand-ins for tshark and capinfos that print a fixed
@@ -42,7 +40,6 @@
 namespace {
 
 const QByteArray OLDER = "older,file\r\n";
-const QString OUT_OF_MEMORY_TITLE = QStringLiteral("Out of memory");
 
 QByteArray readAll(const QString& path)
 {
@@ -122,41 +119,187 @@ TList<QString> twoFields()
     return TList<QString>{QStringLiteral("frame.number"), QStringLiteral("ip.src")};
 }
 
-// The boxes shown, kept without allocating while a failure is armed.
-struct Boxes
+// The output folder's entries and the output's bytes, with what the scene
+// adds.
+QStringList outputState(const Tools& tools, QStringList more = {})
 {
-    std::vector<MessageAsker::Request> shown;
-    std::function<void(const MessageAsker::Request&)> onAsk;
-    MessageAsker::Handler previous;
+    return more << entries(tools.outFolder).join(QLatin1Char(' ')) << QString::fromLatin1(readAll(tools.output));
+}
 
-    Boxes()
+// The conversion stream of the first capture over an older output, its
+// failure told to its caller (it shows no box itself), with the n-th
+// allocation that its handlers make failing.
+struct StreamScene : actionsweep::Scene
+{
+    StreamScene(const Tools& tools, int expected) : tools(tools), expected(expected)
     {
-        shown.reserve(16);
-        previous = MessageAsker::setHandler([this](const MessageAsker::Request& r) {
-            if (shown.size() < shown.capacity())
-                shown.push_back(r);
-            if (onAsk)
-                onAsk(r);
-            return r.icon == QMessageBox::Question ? QMessageBox::Yes : QMessageBox::Ok;
-        });
+        points = 0;   // every point: a few dozen, the runs short
+        againAfterRunThrough = false;
     }
-    ~Boxes() { MessageAsker::setHandler(previous); }
+    void prepare() override { tools.olderOutput(); }
+    void act() override { actFailing(0); }
+    QStringList state() const override { return outputState(tools); }
+    QList<actionsweep::Box> told(const QList<actionsweep::Box>& boxes) const override
+    {
+        QList<actionsweep::Box> out = boxes;
+        if (!ok || ranOut)
+            out.append({QMessageBox::NoIcon, ranOut ? QStringLiteral("ran out") : QStringLiteral("failed"), error});
+        return out;
+    }
+    QString stopped(const actionsweep::Stop& stop) const override
+    {
+        if (stop.told.title != QLatin1String("ran out")
+            || stop.told.text != WiresharkTerminalStream::outOfMemoryText())
+            return QStringLiteral("not out of memory");
+        return stop.shown == stop.before ? QString() : QStringLiteral("leaves ") + stop.shown.join(QLatin1Char('|'));
+    }
+
+    // Allocations are counted while a handler of the stream runs: a slot
+    // connected before the stream's arms what is left of n, one connected
+    // after them (once tshark has started) takes off what the handler
+    // counted.
+    bool actFailing(long n) override
+    {
+        long left = n;
+        bool hit = false;
+        const auto open = [&left, &hit]() {
+            if (left > 0 && !hit)
+                failingnew::failAt(left);
+        };
+        const auto close = [&left, &hit]() {
+            if (left <= 0 || hit)
+                return;
+            const long counted = failingnew::counted();
+            hit = failingnew::disarm();
+            left -= counted;
+        };
+        WiresharkTerminalStream stream(tools.output, twoFields());
+        stream.expectedPackets = expected;
+        QProcess* process = stream.process;
+        const auto watch = [process](const std::function<void()>& slot) {
+            QObject::connect(process, &QProcess::readyReadStandardOutput, process, slot);
+            QObject::connect(process, &QProcess::readyReadStandardError, process, slot);
+            QObject::connect(process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), process, slot);
+        };
+        watch(open);
+        QObject::connect(process, &QProcess::started, process, [&]() { watch(close); });
+        ok = stream.start(tools.first, tools.tshark, QString(), -1);
+        ranOut = stream.ranOutOfMemory;
+        error = stream.errorText;
+        return failingnew::disarm() || hit;
+    }
+
+    const Tools& tools;
+    const int expected;
+    bool ok = false;
+    bool ranOut = false;
+    QString error;
 };
 
-// The dialog as the user sees it, and the source attribute.
-QStringList dialogText(const ParseWidget& dialog)
+// The dialog with the first capture open, the older output chosen, and
+// its Convert (answered Yes to the overwrite question) or its Open of the
+// second capture. The failure is armed once the user has answered: the
+// overwrite question for Convert, the file dialog for Open. Qt's own
+// allocations are spared: a widget or a process of Qt's does not recover
+// from one that fails (see LoadFailuresTest).
+struct DialogScene : actionsweep::Scene
 {
-    QStringList out{dialog.inputLabel->text(), dialog.outputLabel->text(), dialog.consoleCount->text(),
-                    QStringLiteral("source ") + SRC_ATTRIBUTE,
-                    QStringLiteral("all ") + dialog.allFields.toQList().join(' '),
-                    QStringLiteral("selected ") + dialog.selectedFields.toQList().join(' '),
-                    QStringLiteral("convert %1").arg(dialog.convertButton->isEnabled())};
-    for (int row = 0; row < dialog.fieldList->count(); ++row) {
-        const QListWidgetItem* item = dialog.fieldList->item(row);
-        out << QStringLiteral("%1 %2 %3").arg(item->text()).arg(int(item->checkState())).arg(int(item->flags()));
+    DialogScene(const Tools& tools, bool conversion) : tools(tools), conversion(conversion)
+    {
+        againAfterRunThrough = false;
+        previousFiles = FileAsker::setHandler([this](const FileAsker::Request&) {
+            arm();
+            return nextCapture;
+        });
     }
-    return out;
-}
+    ~DialogScene() override { FileAsker::setHandler(previousFiles); }
+
+    void prepare() override
+    {
+        SRC_ATTRIBUTE = QStringLiteral("ip.src");
+        nextCapture = this->tools.first;
+        dialog.openButton->click();
+        dialog.outputLabel->setText(tools.output);
+        dialog.selectedFields = twoFields();
+        dialog.fillFieldList();
+        tools.olderOutput();
+    }
+    void act() override
+    {
+        if (conversion) {
+            dialog.convertButton->click();
+        } else {
+            nextCapture = tools.second;
+            dialog.openButton->click();
+        }
+        armAt = 0;
+        QCoreApplication::processEvents();   // a box told later
+    }
+    bool actFailing(long n) override
+    {
+        armAt = n;
+        act();
+        return failingnew::disarm();
+    }
+    QMessageBox::StandardButton answer(const actionsweep::Box& box) override
+    {
+        if (box.icon != QMessageBox::Question)
+            return QMessageBox::Ok;
+        arm();
+        return QMessageBox::Yes;
+    }
+    // What told the outcome, the overwrite question left out.
+    QList<actionsweep::Box> told(const QList<actionsweep::Box>& boxes) const override
+    {
+        QList<actionsweep::Box> out;
+        for (const actionsweep::Box& box : boxes) {
+            if (box.icon != QMessageBox::Question)
+                out << box;
+        }
+        return out;
+    }
+    // The dialog as the user sees it, what runs, the source attribute and
+    // the output.
+    QStringList state() const override
+    {
+        QStringList out{dialog.inputLabel->text(), dialog.outputLabel->text(), dialog.consoleCount->text(),
+                        QStringLiteral("source ") + SRC_ATTRIBUTE,
+                        QStringLiteral("all ") + dialog.allFields.toQList().join(' '),
+                        QStringLiteral("selected ") + dialog.selectedFields.toQList().join(' '),
+                        QStringLiteral("convert %1").arg(dialog.convertButton->isEnabled()),
+                        actionsweep::line("running", dialog.stream != nullptr, dialog.discovery != nullptr,
+                                          dialog.discoveryProgress != nullptr, dialog.progressDialog != nullptr)};
+        for (int row = 0; row < dialog.fieldList->count(); ++row) {
+            const QListWidgetItem* item = dialog.fieldList->item(row);
+            out << actionsweep::line(item->text(), int(item->checkState()), int(item->flags()));
+        }
+        return outputState(tools, out);
+    }
+    // Stopped: one box, and everything as before the action.
+    QString stopped(const actionsweep::Stop& stop) const override
+    {
+        const QString memory = conversion ? QStringLiteral("Conversion failed:\nThe conversion ran out of memory and "
+                                                           "was stopped; the output file was left as it was.")
+                                          : QStringLiteral("Reading the fields of the capture ran out of memory and "
+                                                           "was stopped; the dialog was left as it was.");
+        if (stop.told.text != memory && stop.told.title != QLatin1String("Out of memory"))
+            return QStringLiteral("not out of memory");
+        return stop.shown == stop.before ? QString() : actionsweep::difference(stop.shown, stop.before);
+    }
+
+    void arm()
+    {
+        if (armAt > 0)
+            failingnew::failAt(armAt);
+    }
+
+    const Tools& tools;
+    const bool conversion;
+    ParseWidget dialog{nullptr};
+    FileAsker::Handler previousFiles;
+    QString nextCapture;
+    long armAt = 0;
+};
 
 } // namespace
 
@@ -173,11 +316,6 @@ private slots:
     void throughTheDialog();
 
 private:
-    // Runs the conversion stream with the n-th allocation that its
-    // handlers make failing (none for n = 0); returns whether it was
-    // reached.
-    bool convertOnce(long n, int expected, bool& ok, bool& ranOut);
-
     std::unique_ptr<Tools> tools;
     const QString savedTshark = TSHARK_PATH;
 };
@@ -188,8 +326,7 @@ void CaptureFailuresTest::initTestCase()
     // Only the widgets' libraries are spared here: the handlers' sweep has
     // none, and counts only what the handlers allocate; Qt's core library
     // is spared where the dialog's sweep begins.
-    for (const char* library : {"libQt5Widgets", "libQt5Gui", "libQt5Test", "qt5/plugins/platforms"})
-        QVERIFY2(failingnew::spareCallersIn(library), library);
+    actionsweep::spareQt(false);
 }
 
 void CaptureFailuresTest::cleanup()
@@ -207,114 +344,18 @@ void CaptureFailuresTest::handlers_data()
     QTest::newRow("more rows than counted") << 4;
 }
 
-bool CaptureFailuresTest::convertOnce(long n, int expected, bool& ok, bool& ranOut)
-{
-    bool escaped = false;
-    // Allocations are counted while a handler of the stream runs: a slot
-    // connected before the stream's arms what is left of n, one connected
-    // after them (once tshark has started) takes off what the handler
-    // counted.
-    long left = n;
-    bool hit = false;
-    const auto open = [&left, &hit]() {
-        if (left > 0 && !hit)
-            failingnew::failAt(left);
-    };
-    const auto close = [&left, &hit]() {
-        if (left <= 0 || hit)
-            return;
-        const long counted = failingnew::counted();
-        hit = failingnew::disarm();
-        left -= counted;
-    };
-    {
-        WiresharkTerminalStream stream(tools->output, twoFields());
-        stream.expectedPackets = expected;
-        QProcess* process = stream.process;
-        connect(process, &QProcess::readyReadStandardOutput, process, open);
-        connect(process, &QProcess::readyReadStandardError, process, open);
-        connect(process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), process, open);
-        connect(process, &QProcess::started, process, [&]() {
-            connect(process, &QProcess::readyReadStandardOutput, process, close);
-            connect(process, &QProcess::readyReadStandardError, process, close);
-            connect(process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), process, close);
-        });
-        try {
-            ok = stream.start(tools->first, tools->tshark, QString(), -1);
-        } catch (...) {
-            escaped = true;
-        }
-        if (failingnew::disarm())
-            hit = true;
-        ranOut = stream.ranOutOfMemory;
-        if (ranOut && stream.errorText != WiresharkTerminalStream::outOfMemoryText())
-            escaped = true;
-    }
-    if (escaped)
-        QTest::qFail("an exception left the conversion, or its error text names no memory", __FILE__, __LINE__);
-    return hit;
-}
-
+// A conversion either puts in place exactly the rows of one that never
+// failed, every row once and none twice, or fails as one that ran out of
+// memory, the older output byte for byte as it was and no file beside it.
 void CaptureFailuresTest::handlers()
 {
     QFETCH(int, expected);
-    const QString name = QString::fromLatin1(QTest::currentDataTag());
-    // The stream tells nothing itself: its caller does.
-    Boxes boxes;
-    tools->olderOutput();
-    bool ok = false;
-    bool ranOut = false;
-    convertOnce(0, expected, ok, ranOut);
-    QVERIFY(ok && !ranOut);
-    const QByteArray once = readAll(tools->output);
-    QCOMPARE(once, QByteArray("frame.number,ip.src\n1,10.0.0.1\r\n2,10.0.0.2\r\n3,\r\n4,10.0.0.4\r\n"
-                              "5,10.0.0.5\r\n6,ab\r\n7,x;y\r\n8,cd\r\n9,10.0.0.9\r\n10,\r\n11,10.0.0.11\r\n"
-                              "12,10.0.0.12\r\n"));
-    long stopped = 0;
-    // Every point: a few dozen, the runs short.
-    const long points = sweep::run(name, [&](long n) {
-        tools->olderOutput();
-        const QStringList before = entries(tools->outFolder);
-        bool ok = false;
-        bool ranOut = false;
-        const bool hit = convertOnce(n, expected, ok, ranOut);
-        const QString where = QStringLiteral("%1: failure point %2").arg(name).arg(n);
-        if (QTest::currentTestFailed())
-            return false;
-        QCoreApplication::processEvents();
-        if (!boxes.shown.empty()) {
-            QTest::qFail(qPrintable(where + QStringLiteral(": told ") + boxes.shown.front().text), __FILE__,
-                         __LINE__);
-            return false;
-        }
-        if (ok) {
-            // Every row once, none twice.
-            if (readAll(tools->output) != once) {
-                QTest::qFail(qPrintable(where + QStringLiteral(": put in place ") + readAll(tools->output)), __FILE__,
-                             __LINE__);
-                return false;
-            }
-            return hit;
-        }
-        ++stopped;
-        if (!ranOut || readAll(tools->output) != OLDER || entries(tools->outFolder) != before) {
-            QTest::qFail(qPrintable(where + QStringLiteral(": failed, leaving ") + entries(tools->outFolder).join(' ')
-                                    + QStringLiteral(": ") + readAll(tools->output)),
-                         __FILE__, __LINE__);
-            return false;
-        }
-        convertOnce(0, expected, ok, ranOut);
-        if (!ok || readAll(tools->output) != once) {
-            QTest::qFail(qPrintable(where + QStringLiteral(": done again, ") + readAll(tools->output)), __FILE__,
-                         __LINE__);
-            return false;
-        }
-        return hit;
-    }, 0);
-    QVERIFY(!QTest::currentTestFailed());
-    qInfo().noquote() << name << points << "failure points," << stopped << "of them stopped for memory";
-    QVERIFY(points > 0);
-    QVERIFY(stopped > 0);
+    StreamScene scene(*tools, expected);
+    const actionsweep::Result result = actionsweep::run(QString::fromLatin1(QTest::currentDataTag()), scene);
+    QVERIFY2(result.told.isEmpty(), qPrintable(result.told.join(QLatin1Char('/'))));
+    QCOMPARE(result.once.last(), QStringLiteral("frame.number,ip.src\n1,10.0.0.1\r\n2,10.0.0.2\r\n3,\r\n4,10.0.0.4\r\n"
+                                                "5,10.0.0.5\r\n6,ab\r\n7,x;y\r\n8,cd\r\n9,10.0.0.9\r\n10,\r\n"
+                                                "11,10.0.0.11\r\n12,10.0.0.12\r\n"));
 }
 
 void CaptureFailuresTest::throughTheDialog_data()
@@ -324,142 +365,27 @@ void CaptureFailuresTest::throughTheDialog_data()
     QTest::newRow("field discovery") << false;
 }
 
+// A discovery either takes what one that never failed takes, or ends as
+// one that ran out of memory, the dialog as it was.
 void CaptureFailuresTest::throughTheDialog()
 {
     QFETCH(bool, conversion);
-    // Qt's own allocations are spared from here on: a widget or a process
-    // of Qt's does not recover from one that fails (see LoadFailuresTest).
     static const bool spared = failingnew::spareCallersIn("libQt5Core");
     QVERIFY(spared);
-    const QString name = QStringLiteral("dialog ") + QString::fromLatin1(QTest::currentDataTag());
     TSHARK_PATH = tools->tshark;  // the capinfos beside it runs
-    ParseWidget dialog(nullptr);
-    Boxes boxes;
-    long armAt = 0;
-    // The failure is armed once the user has answered: the overwrite
-    // question for Convert, the file dialog for Open.
-    boxes.onAsk = [&](const MessageAsker::Request& r) {
-        if (armAt > 0 && r.icon == QMessageBox::Question)
-            failingnew::failAt(armAt);
-    };
-    QString nextCapture;
-    const FileAsker::Handler previousFiles = FileAsker::setHandler([&](const FileAsker::Request&) {
-        if (armAt > 0)
-            failingnew::failAt(armAt);
-        return nextCapture;
-    });
-    struct RestoreFiles
-    {
-        FileAsker::Handler previous;
-        ~RestoreFiles() { FileAsker::setHandler(previous); }
-    } restoreFiles{previousFiles};
-
-    // Open: the first capture, as the dialog stands before each attempt.
-    const auto openFirst = [&]() {
-        SRC_ATTRIBUTE = QStringLiteral("ip.src");
-        armAt = 0;
-        nextCapture = tools->first;
-        dialog.openButton->click();
-        dialog.outputLabel->setText(tools->output);
-        dialog.selectedFields = twoFields();
-        dialog.fillFieldList();
-    };
-    // The action with its n-th allocation failing (none for n = 0): true
-    // when nothing escaped it.
-    const auto act = [&](long n) {
-        armAt = n;
-        boxes.shown.clear();
-        bool escaped = false;
-        try {
-            if (conversion) {
-                dialog.convertButton->click();
-            } else {
-                nextCapture = tools->second;
-                dialog.openButton->click();
-            }
-        } catch (...) {
-            escaped = true;
-        }
-        armAt = 0;
-        QCoreApplication::processEvents();   // a box told later
-        return !escaped;
-    };
-    // What told the outcome, the overwrite question left out.
-    const auto told = [&]() {
-        QStringList texts;
-        for (const MessageAsker::Request& r : boxes.shown)
-            if (r.icon != QMessageBox::Question)
-                texts << (r.title == OUT_OF_MEMORY_TITLE ? OUT_OF_MEMORY_TITLE : r.text);
-        return texts;
-    };
-
-    openFirst();
-    tools->olderOutput();
-    const QStringList start = dialogText(dialog);
-    QVERIFY(act(0));
-    const QStringList toldOnce = told();
-    const QStringList shownOnce = dialogText(dialog);
-    const QByteArray once = readAll(tools->output);
+    DialogScene scene(*tools, conversion);
+    const actionsweep::Result r =
+        actionsweep::run(QStringLiteral("dialog ") + QString::fromLatin1(QTest::currentDataTag()), scene);
+    for (const QStringList& state : {r.before, r.once})
+        QVERIFY2(state.contains(QStringLiteral("running false false false false")),
+                 qPrintable(state.join(QLatin1Char('|'))));
     if (conversion) {
-        QCOMPARE(toldOnce, QStringList{"Conversion successful"});
-        QVERIFY(once.startsWith("frame.number,ip.src\n") && once.count('\n') == 13);
+        QCOMPARE(r.told, QStringList{"Conversion PCAP CSV: Conversion successful"});
+        QVERIFY(r.once.last().startsWith("frame.number,ip.src\n") && r.once.last().count('\n') == 13);
     } else {
-        QVERIFY(toldOnce.isEmpty());
-        QVERIFY(shownOnce != start);
+        QVERIFY(r.told.isEmpty());
         QCOMPARE(SRC_ATTRIBUTE, QStringLiteral("eth.src"));
     }
-    const QString memory = conversion ? QStringLiteral("Conversion failed:\nThe conversion ran out of memory and "
-                                                       "was stopped; the output file was left as it was.")
-                                      : QStringLiteral("Reading the fields of the capture ran out of memory and "
-                                                       "was stopped; the dialog was left as it was.");
-
-    long stopped = 0;
-    const long points = sweep::run(name, [&](long n) {
-        openFirst();
-        tools->olderOutput();
-        const QStringList before = entries(tools->outFolder);
-        const QString where = QStringLiteral("%1: failure point %2: ").arg(name).arg(n);
-        if (!act(n)) {
-            failingnew::disarm();
-            QTest::qFail(qPrintable(where + QStringLiteral("an exception left the dialog")), __FILE__, __LINE__);
-            return false;
-        }
-        const bool hit = failingnew::disarm();
-        const QStringList texts = told();
-        if (texts == toldOnce && readAll(tools->output) == (conversion ? once : OLDER)
-            && dialogText(dialog) == shownOnce && !dialog.stream && !dialog.discovery)
-            return hit;
-        // Stopped: one box, and everything as before the action.
-        ++stopped;
-        if (texts.size() != 1 || (texts.first() != memory && texts.first() != OUT_OF_MEMORY_TITLE)) {
-            QTest::qFail(qPrintable(where + QStringLiteral("told ") + texts.join('|')), __FILE__, __LINE__);
-            return false;
-        }
-        if (readAll(tools->output) != OLDER || entries(tools->outFolder) != before) {
-            QTest::qFail(qPrintable(where + QStringLiteral("left ") + entries(tools->outFolder).join(' ')
-                                    + QStringLiteral(": ") + readAll(tools->output)),
-                         __FILE__, __LINE__);
-            return false;
-        }
-        const QStringList shown = dialogText(dialog);
-        if (shown != start || dialog.stream || dialog.discovery || dialog.discoveryProgress || dialog.progressDialog) {
-            QTest::qFail(qPrintable(where + QStringLiteral("the dialog shows ") + shown.join('|')), __FILE__,
-                         __LINE__);
-            return false;
-        }
-        // Done again.
-        act(0);
-        if (told() != toldOnce || readAll(tools->output) != once || dialogText(dialog) != shownOnce) {
-            QTest::qFail(qPrintable(where + QStringLiteral("done again, told ") + told().join('|')), __FILE__,
-                         __LINE__);
-            return false;
-        }
-        return hit;
-    });
-    QVERIFY(!QTest::currentTestFailed());
-    qInfo().noquote() << name << points << "failure points," << stopped << "of them stopped";
-    QVERIFY(points > 0);
-    QVERIFY(stopped > 0);
 }
 
 LUMIVANE_TEST(CaptureFailuresTest)

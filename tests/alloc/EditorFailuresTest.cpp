@@ -1,11 +1,8 @@
-#include "FailingNew.h"
-#include "PaintSweep.h"
-#include "Sweep.h"
+#include "ActionSweep.h"
+#include "PatternTrees.h"
 #include "TestRegistry.h"
-#include "UserSweep.h"
 
 #include "app/ControlWidget.h"
-#include "app/MessageAsker.h"
 #include "editors/ColorBox.h"
 #include "editors/EventCompleter.h"
 #include "editors/ExampleWidget.h"
@@ -58,11 +55,14 @@
 
 namespace {
 
-ParseNode* leaf(const QString& name)
+// A tree as trees::tree reads it, each leaf labelled with its glyph's
+// name.
+ParseNode* labelled(ParseNode* node)
 {
-    auto* node = new ParseNode(ParseNode::Leaf);
-    node->glyph.name = name;
-    node->glyph.label = name;
+    if (node->type == ParseNode::Leaf)
+        node->glyph.label = node->glyph.name;
+    for (ParseNode* child : node->children)
+        labelled(child);
     return node;
 }
 
@@ -127,10 +127,7 @@ std::unique_ptr<RibbonMapWidget> makeEditor()
     auto ribbon = std::make_unique<RibbonMapWidget>(false, nullptr);
     ribbon->resize(600, 200);
     MapWidget* map = ribbon->map;
-    auto* tree = new ParseNode(ParseNode::And);
-    for (const char* name : {"A", "B", "C"})
-        tree->addChild(leaf(QString::fromLatin1(name)));
-    map->setRoot(tree);
+    map->setRoot(labelled(trees::tree(QStringLiteral("seq(A,B,C)"))));
     map->insertAfter({nodeNamed(map->root, QStringLiteral("A"))});
     map->insertChoice({nodeNamed(map->root, QStringLiteral("C"))});
     map->insertIterator({nodeNamed(map->root, QStringLiteral("A"))});
@@ -169,54 +166,47 @@ struct Action
     QKeyEvent press;
 };
 
+// A fresh editor (see makeEditor) and one action in it; done again, the
+// action goes on from where it left the editor.
+struct EditScene : actionsweep::Scene
+{
+    EditScene(const QString& action, const QString& title) : action(action), title(title) { repeats = false; }
+    void prepare() override
+    {
+        ribbon = makeEditor();
+        entry.reset(new Action(action, *ribbon));
+    }
+    void act() override { entry->run(*ribbon); }
+    QStringList state() const override { return editorText(*ribbon); }
+    // As it was, and the message over the editor.
+    QString stopped(const actionsweep::Stop& stop) const override
+    {
+        if (stop.told.title != title || !stop.told.text.contains(QLatin1String("memory"))
+            || stop.told.parent != ribbon->window())
+            return QStringLiteral("not the action's message over the editor");
+        return stop.shown == stop.before ? QString() : actionsweep::difference(stop.shown, stop.before);
+    }
+
+    const QString action;
+    const QString title;
+    std::unique_ptr<RibbonMapWidget> ribbon;
+    std::unique_ptr<Action> entry;
+};
+
 // A tree of every kind the editor draws: a stack, a negation, a choice in
 // a star, a bounded repetition, a group waiting for its operator and an
 // empty slot.
 ParseNode* everyKind()
 {
-    auto* root = new ParseNode(ParseNode::And);
-    ParseNode* stacked = leaf(QStringLiteral("A"));
-    BinItem below(nullptr, nullptr);
-    below.name = QStringLiteral("S");
-    stacked->glyph.children.append(below);
-    root->addChild(stacked);
-    auto* negation = new ParseNode(ParseNode::Not);
-    negation->addChild(leaf(QStringLiteral("B")));
-    root->addChild(negation);
-    auto* star = new ParseNode(ParseNode::Star);
-    auto* choice = new ParseNode(ParseNode::Or);
-    choice->addChild(leaf(QStringLiteral("C")));
-    choice->addChild(leaf(QStringLiteral("D")));
-    star->addChild(choice);
-    root->addChild(star);
-    auto* repeat = new ParseNode(ParseNode::Repeat);
-    repeat->value = TVariant(2.0, 5.0);
-    repeat->addChild(leaf(QStringLiteral("E")));
-    root->addChild(repeat);
-    auto* group = new ParseNode(ParseNode::Group);
-    group->addChild(leaf(QStringLiteral("F")));
-    root->addChild(group);
-    root->addChild(new ParseNode(ParseNode::Group));
-    return root;
-}
-
-BinItem* itemOf(MapWidget* map, const std::function<bool(const BinItem*)>& which)
-{
-    for (BinItem* item : map->items) {
-        if (which(item))
-            return item;
-    }
-    return nullptr;
+    return labelled(trees::tree(QStringLiteral("seq(A{S},not(B),star(or(C,D)),rep2..5(E),grp(F),[])")));
 }
 
 QString leavesText(const ParseNode* node)
 {
     QString out;
     if (node->type == ParseNode::Leaf)
-        out += QStringLiteral("%1[%2/%3] ")
-                   .arg(node->glyph.name,
-                        node->glyph.condition ? node->glyph.condition->toString() : QStringLiteral("true"))
-                   .arg(node->glyph.quantifier);
+        out += actionsweep::line(node->glyph.name, node->glyph.condition ? node->glyph.condition->toString() : "true",
+                                 node->glyph.quantifier) + "; ";
     for (const ParseNode* child : node->children)
         out += leavesText(child);
     return out;
@@ -236,15 +226,9 @@ public:
         GlyphStore* store = control->glyphStore;
         store->setAttributes(TList<QString>{QStringLiteral("len")}, TList<int>{1});
         MapWidget* map = ribbon->map;
-        auto* tree = new ParseNode(ParseNode::And);
-        tree->addChild(leaf(QStringLiteral("A")));
-        auto* group = new ParseNode(ParseNode::Group);
-        group->addChild(leaf(QStringLiteral("B")));
-        tree->addChild(group);
-        tree->addChild(new ParseNode(ParseNode::Group));
         ribbon->resize(600, 220);
         ribbon->show();
-        map->setRoot(tree);
+        map->setRoot(labelled(trees::tree(QStringLiteral("seq(A,grp(B),[])"))));
         // The click's wait for a second press, shortened.
         map->singleClickTimer->setInterval(0);
         user.setInterval(0);
@@ -257,13 +241,16 @@ public:
         MapWidget* map = ribbon->map;
         answered.clear();
         user.start();
+        // A double click on A for its condition, a click on the group's
+        // slot for its repetition, or on the empty slot for a glyph.
         BinItem* target = nullptr;
-        if (action == QLatin1String("condition"))
-            target = itemOf(map, [](const BinItem* i) { return i->name == QLatin1String("A"); });
-        else if (action == QLatin1String("repetition"))
-            target = itemOf(map, [](const BinItem* i) { return i->mode == EMPTYSMALL; });
-        else
-            target = itemOf(map, [](const BinItem* i) { return i->mode == EMPTY; });
+        for (BinItem* item : map->items) {
+            const bool aimed = action == QLatin1String("condition")    ? item->name == QLatin1String("A")
+                               : action == QLatin1String("repetition") ? item->mode == EMPTYSMALL
+                                                                        : item->mode == EMPTY;
+            if (aimed && !target)
+                target = item;
+        }
         if (target) {
             const QPoint at = QRectF(target->left(), target->top(), target->width(), target->height())
                                   .center()
@@ -373,9 +360,8 @@ View makeView(const QString& name)
     login.shape = CIRCLE;
     store->addGlyph(login);
     store->rules.append(Rule(QStringLiteral("Twice"), everyKind(), nullptr, true, true));
-    auto* rewrite = new ParseNode(ParseNode::And);
-    rewrite->addChild(leaf(QStringLiteral("Login")));
-    store->rules.append(Rule(QStringLiteral("Logins"), everyKind(), rewrite, true, false));
+    store->rules.append(
+        Rule(QStringLiteral("Logins"), everyKind(), labelled(trees::tree(QStringLiteral("seq(Login)"))), true, false));
 
     if (name == QLatin1String("pattern editor")) {
         auto* map = new MapWidget(false, control, nullptr);
@@ -432,8 +418,7 @@ void EditorFailuresTest::initTestCase()
 {
     // Only the program's own allocations fail (see LoadFailuresTest): Qt's
     // delivery of a key or a click does not survive its own failing.
-    for (const char* library : {"libQt5Widgets", "libQt5Gui", "libQt5Core", "libQt5Test", "qt5/plugins/platforms"})
-        QVERIFY2(failingnew::spareCallersIn(library), library);
+    actionsweep::spareQt();
 }
 
 void EditorFailuresTest::everyAllocation_data()
@@ -455,98 +440,8 @@ void EditorFailuresTest::everyAllocation()
 {
     QFETCH(QString, action);
     QFETCH(QString, title);
-
-    QList<MessageAsker::Request> boxes;
-    const MessageAsker::Handler previous = MessageAsker::setHandler([&](const MessageAsker::Request& r) {
-        boxes.append(r);
-        return QMessageBox::Ok;
-    });
-
-    // What an editor that never failed shows after the action, and after it
-    // twice.
-    QStringList before, once, twice;
-    {
-        std::unique_ptr<RibbonMapWidget> reference = makeEditor();
-        Action act(action, *reference);
-        before = editorText(*reference);
-        act.run(*reference);
-        once = editorText(*reference);
-        act.run(*reference);
-        twice = editorText(*reference);
-    }
-    QVERIFY(boxes.isEmpty());
-    QVERIFY2(once != before, qPrintable(once.join('|')));
-
-    long messages = 0;
-    const long points = sweep::run(action, [&](long n) {
-        const QString where = QStringLiteral("failure point %1: ").arg(n);
-        const int widgets = QApplication::allWidgets().size();
-        bool hit = false;
-        {
-            std::unique_ptr<RibbonMapWidget> ribbon = makeEditor();
-            Action act(action, *ribbon);
-            boxes.clear();
-            bool escaped = false;
-            {
-                failingnew::FailAt fail(n);
-                try {
-                    act.run(*ribbon);
-                } catch (...) {
-                    escaped = true;
-                }
-                hit = fail.stop();
-            }
-            if (escaped) {
-                QTest::qFail(qPrintable(where + QStringLiteral("an exception got out")), __FILE__, __LINE__);
-                return false;
-            }
-            const QStringList after = editorText(*ribbon);
-            if (boxes.isEmpty()) {
-                if (after != once) {
-                    QTest::qFail(qPrintable(where + QStringLiteral("ran through, but shows ") + after.join('|')),
-                                 __FILE__, __LINE__);
-                    return false;
-                }
-            } else {
-                ++messages;
-                const MessageAsker::Request& box = boxes.first();
-                if (boxes.size() != 1 || box.title != title || !box.text.contains(QLatin1String("memory"))
-                    || box.parent != ribbon->window()) {
-                    QTest::qFail(qPrintable(where + QString::number(boxes.size()) + QStringLiteral(" messages: ")
-                                            + box.title + QStringLiteral(": ") + box.text),
-                                 __FILE__, __LINE__);
-                    return false;
-                }
-                if (after != before) {
-                    QTest::qFail(qPrintable(where + QStringLiteral("failed, but shows ") + after.join('|')
-                                            + QStringLiteral(" instead of ") + before.join('|')),
-                                 __FILE__, __LINE__);
-                    return false;
-                }
-            }
-            // Done again, as on an editor that never failed.
-            const int shown = boxes.size();
-            act.run(*ribbon);
-            const QStringList again = editorText(*ribbon);
-            const QStringList& expected = shown ? once : twice;
-            if (boxes.size() != shown || again != expected) {
-                QTest::qFail(qPrintable(where + QStringLiteral("done again, shows ") + again.join('|')
-                                        + QStringLiteral(" instead of ") + expected.join('|')),
-                             __FILE__, __LINE__);
-                return false;
-            }
-        }
-        if (QApplication::allWidgets().size() != widgets) {
-            QTest::qFail(qPrintable(where + QStringLiteral("leaves a widget behind")), __FILE__, __LINE__);
-            return false;
-        }
-        return hit;
-    });
-    MessageAsker::setHandler(previous);
-    QVERIFY(!QTest::currentTestFailed());
-    qInfo().noquote() << action << points << "failure points," << messages << "of them stopped with the message";
-    QVERIFY(points > 0);
-    QVERIFY(messages > 0);
+    EditScene scene(action, title);
+    QVERIFY(actionsweep::run(action, scene).told.isEmpty());
 }
 
 void EditorFailuresTest::popup_data()
@@ -561,14 +456,7 @@ void EditorFailuresTest::popup_data()
 void EditorFailuresTest::popup()
 {
     QFETCH(QString, action);
-    long messages = 0;
-    const long points = usersweep::run(
-        QString::fromLatin1(QTest::currentDataTag()),
-        [&] { return std::unique_ptr<usersweep::Scene>(new PopupScene(action)); }, &messages);
-    QVERIFY(!QTest::currentTestFailed());
-    qInfo().noquote() << QTest::currentDataTag() << points << "failure points," << messages
-                      << "of them stopped with the message";
-    QVERIFY(points > 0);
+    QVERIFY(actionsweep::userSweep([&] { return std::unique_ptr<usersweep::Scene>(new PopupScene(action)); }) > 0);
 }
 
 void EditorFailuresTest::paint_data()
@@ -594,18 +482,8 @@ void EditorFailuresTest::paint()
     const QString name = QString::fromLatin1(QTest::currentDataTag());
     View view = makeView(name);
     QVERIFY(view.widget);
-    // On screen, as the window system paints it; a text cursor that blinks
-    // would draw otherwise from one paint to the next.
-    const int flash = QApplication::cursorFlashTime();
-    QApplication::setCursorFlashTime(0);
-    view.widget->show();
-    QCoreApplication::processEvents();
-    const long points = paintsweep::check(view.widget.get(), name);
-    QApplication::setCursorFlashTime(flash);
-    QVERIFY(!QTest::currentTestFailed());
-    qInfo().noquote() << name << points << "failure points";
-    if (own)
-        QVERIFY(points > 0);
+    const long points = actionsweep::paintShown(view.widget.get(), name);
+    QVERIFY(!own || points > 0);
 }
 
 LUMIVANE_TEST(EditorFailuresTest)

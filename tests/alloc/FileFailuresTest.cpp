@@ -1,13 +1,11 @@
-#include "FailingNew.h"
+#include "ActionSweep.h"
 #include "ImportFixture.h"
-#include "Sweep.h"
 #include "TempWorkDir.h"
 #include "TestRegistry.h"
 
 #include "app/ControlWidget.h"
 #include "app/FileAsker.h"
 #include "app/MainWindow.h"
-#include "app/MessageAsker.h"
 #include "app/NavigationWidget.h"
 #include "editors/RuleEditorWidget.h"
 #include "editors/RuleWidget.h"
@@ -22,7 +20,6 @@
 #include <QAction>
 #include <QDir>
 #include <QFile>
-#include <QLoggingCategory>
 #include <QPointer>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -32,8 +29,8 @@
 
 // Every allocation of the actions that read or write a file in place of
 // another fails in turn: the rules import and export of the rule window,
-// Export Selection, the XES export and PreProcess CSV, each entered where the user's click
-// lands and with its dialogs answered. Nothing gets out of the action. It
+// Export Selection, the XES export and PreProcess CSV, each entered where
+// the user's click lands and with its dialogs answered. Nothing gets out of the action. It
 // either does what an action that never failed does, or it shows one box
 // that says it failed, the file it was to replace byte for byte as it was
 // with nothing beside it, and the glyph store's glyphs and rules as they
@@ -41,25 +38,15 @@
 
 namespace {
 
-using Listing = QMap<QString, QByteArray>;
-
-// The files of a folder (hidden ones too) with their bytes.
-Listing listing(const QString& dir)
-{
-    Listing out;
-    for (const QFileInfo& info : QDir(dir).entryInfoList(QDir::Files | QDir::Hidden | QDir::System)) {
-        QFile f(info.filePath());
-        out.insert(info.fileName(), f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>"));
-    }
-    return out;
-}
-
-QString show(const Listing& files)
+// The files of a folder (hidden ones too), each with its bytes' hash.
+QStringList listing(const QString& dir)
 {
     QStringList out;
-    for (auto it = files.constBegin(); it != files.constEnd(); ++it)
-        out << QStringLiteral("%1 (%2 bytes)").arg(it.key()).arg(it.value().size());
-    return out.join(QStringLiteral(", "));
+    for (const QFileInfo& info : QDir(dir).entryInfoList(QDir::Files | QDir::Hidden | QDir::System)) {
+        QFile f(info.filePath());
+        out << QStringLiteral("%1 %2").arg(info.fileName()).arg(f.open(QIODevice::ReadOnly) ? qHash(f.readAll()) : 0);
+    }
+    return out;
 }
 
 QString glyphsText(const TList<BinItem>& glyphs)
@@ -91,29 +78,78 @@ QStringList rulesState(const GlyphStore* store, const RuleWidget* table)
 }
 
 // One action of the user's on a file, in a folder of its own that holds
-// the target with its old bytes.
-struct Action
+// the target with its old bytes; its dialogs answered.
+struct Action : actionsweep::Scene
 {
-    virtual ~Action() = default;
-    // Puts the target's old bytes back and the data as before the action.
-    virtual void prepare() = 0;
-    // The user's click.
-    virtual void act() = 0;
-    // The data the action changes, as text.
-    virtual QStringList state() const = 0;
+    Action()
+    {
+        previousFiles = FileAsker::setHandler([this](const FileAsker::Request& r) { return file(r); });
+    }
+    ~Action() override { FileAsker::setHandler(previousFiles); }
 
+    // Puts the target's old bytes back and the data as before the action.
+    void prepare() override
+    {
+        QFile f(target);
+        if (f.open(QIODevice::WriteOnly))
+            f.write(old);
+        f.close();
+        restore();
+    }
+    // The data the action changes, and the folder's files.
+    QStringList state() const override { return data() << listing(temp.path()); }
+    // The action's own failure, the folder as it was; or a handler's guard
+    // that tells of what it stopped: the action itself, or only the refresh
+    // of a view after the action went through whole.
+    QString stopped(const actionsweep::Stop& stop) const override
+    {
+        const bool guard = stop.told.title == QLatin1String("Out of memory");
+        if (!guard && stop.told.title + QStringLiteral(": ") + stop.told.text != failed)
+            return QStringLiteral("not the failure's message");
+        return stop.shown == stop.before || (guard && stop.shown == stop.once) ? QString() : QStringLiteral("left ")
+                   + actionsweep::difference(stop.shown, stop.before);
+    }
+
+    virtual void restore() {}
+    virtual QStringList data() const { return {}; }
+    // The XES export asks for its input first, the others for the target.
+    virtual QString file(const FileAsker::Request& r)
+    {
+        return r.caption == QLatin1String("Open CSV") ? testDataPath(QStringLiteral("xes/create_exchange.csv"))
+                                                      : target;
+    }
+
+    FileAsker::Handler previousFiles;
     QTemporaryDir temp;
     QString target = temp.filePath(QStringLiteral("target"));
     QByteArray old;
     // The box an action that fails shows.
     QString failed;
+};
 
-    void writeTarget()
+// The store's glyphs and rules and the next glyph id, put back as fresh
+// copies, no larger than they need to be.
+struct StoreCopy
+{
+    explicit StoreCopy(GlyphStore* store)
+        : store(store), glyphs(store->glyphs), colorGlyphs(store->colorGlyphs), rules(store->rules), nextId(nextGlyphId)
     {
-        QFile f(target);
-        if (f.open(QIODevice::WriteOnly))
-            f.write(old);
     }
+    void restore() const
+    {
+        TList<BinItem> copy = glyphs;
+        store->glyphs.items.swap(copy.items);
+        copy = colorGlyphs;
+        store->colorGlyphs.items.swap(copy.items);
+        TList<Rule> rulesCopy = rules;
+        store->rules.items.swap(rulesCopy.items);
+        nextGlyphId = nextId;
+    }
+    GlyphStore* store;
+    TList<BinItem> glyphs;
+    TList<BinItem> colorGlyphs;
+    TList<Rule> rules;
+    int nextId;
 };
 
 // Five rules in the store that rewrite to a colour glyph, a glyph of the
@@ -134,36 +170,22 @@ struct RuleWindowAction : Action
                 + QStringLiteral(",0,0,0 ] --> &&[ Blue,x,(0;128;255),(0;0;0),(0;0;0),true,0,0,1 ]")));
         }
         store()->adoptRewriteGlyphs(store()->rules);
-        glyphs = store()->glyphs;
-        colorGlyphs = store()->colorGlyphs;
-        rules = store()->rules;
-        nextId = nextGlyphId;
+        saved.reset(new StoreCopy(store()));
         editor = RuleEditorWidget::openWindow(&control);
         window = editor->window();
     }
     ~RuleWindowAction() override { delete window.data(); }
 
     GlyphStore* store() const { return control.glyphStore; }
-    void prepare() override
+    void restore() override
     {
-        writeTarget();
-        // Fresh copies, no larger than they need to be.
-        TList<BinItem> copy = glyphs;
-        store()->glyphs.items.swap(copy.items);
-        copy = colorGlyphs;
-        store()->colorGlyphs.items.swap(copy.items);
-        TList<Rule> rulesCopy = rules;
-        store()->rules.items.swap(rulesCopy.items);
-        nextGlyphId = nextId;
+        saved->restore();
         editor->ruleTable->setRules();
     }
-    QStringList state() const override { return rulesState(store(), editor->ruleTable); }
+    QStringList data() const override { return rulesState(store(), editor->ruleTable); }
 
     ControlWidget control{nullptr};
-    TList<BinItem> glyphs;
-    TList<BinItem> colorGlyphs;
-    TList<Rule> rules;
-    int nextId = 0;
+    std::unique_ptr<StoreCopy> saved;
     RuleEditorWidget* editor = nullptr;
     QPointer<QWidget> window;
 };
@@ -216,9 +238,8 @@ struct SelectionExport : Action
         old = "frame.time_epoch,ip.src\n1,a\n2,b";
         failed = QStringLiteral("Failed to save selection: Save failed: file could not be written to");
     }
-    void prepare() override { writeTarget(); }
     void act() override { window.navigationWidget->exportCSV(); }
-    QStringList state() const override
+    QStringList data() const override
     {
         return {QString::number(window.leftEventRibbon->view->selectedPackets().size())};
     }
@@ -228,37 +249,23 @@ struct SelectionExport : Action
 
 // PreProcess CSV of a folder of conversations over an earlier output: the
 // store lends its attribute tables to the run and takes its rewrite rules
-// and glyphs, all of which stay as they were when the run fails.
+// and glyphs, all of which stay as they were when the run fails. It asks
+// for its folder and two rules files.
 struct Preprocessing : Action
 {
     Preprocessing()
     {
-        const QString fixtures = testDataPath(QStringLiteral("import/preprocess/"));
-        folder = temp.filePath(QStringLiteral("convs"));
         QDir().mkpath(folder);
         ConversationSplitter splitter(fixtures + QStringLiteral("calls.csv"), folder);
         splitter.run();
-        rewrite = fixtures + QStringLiteral("rewrite-invite.kolm");
-        filter = fixtures + QStringLiteral("filter-crlf.kolm");
         control.glyphStore->setAttributes(TList<QString>({"a", "b"}), {});
-        names = control.glyphStore->packetAttributeNames;
-        glyphs = control.glyphStore->glyphs;
-        rules = control.glyphStore->rules;
-        nextId = nextGlyphId;
+        saved.reset(new StoreCopy(control.glyphStore));
         old = "previous output";
         failed = QStringLiteral("Failed to preprocess: Preprocessing failed: ran out of memory");
     }
-    void prepare() override
-    {
-        writeTarget();
-        TList<BinItem> copy = glyphs;
-        control.glyphStore->glyphs.items.swap(copy.items);
-        TList<Rule> rulesCopy = rules;
-        control.glyphStore->rules.items.swap(rulesCopy.items);
-        nextGlyphId = nextId;
-    }
+    void restore() override { saved->restore(); }
     void act() override { control.preprocessCSV(); }
-    QStringList state() const override
+    QStringList data() const override
     {
         const GlyphStore* store = control.glyphStore;
         QStringList out{glyphsText(store->glyphs), QStringLiteral("next id %1").arg(nextGlyphId)};
@@ -268,15 +275,21 @@ struct Preprocessing : Action
             out << name + QLatin1Char('=') + QString::number(store->attributeColumns.value(name, -1));
         return out;
     }
+    QString file(const FileAsker::Request& r) override
+    {
+        if (r.caption == QLatin1String("Select directory for processing"))
+            return folder;
+        if (r.caption == QLatin1String("Load Rewrite rules:"))
+            return fixtures + QStringLiteral("rewrite-invite.kolm");
+        if (r.caption == QLatin1String("Load Filter rules:"))
+            return fixtures + QStringLiteral("filter-crlf.kolm");
+        return target;
+    }
 
     ControlWidget control{nullptr};
-    QString folder;
-    QString rewrite;
-    QString filter;
-    TList<QString> names;
-    TList<BinItem> glyphs;
-    TList<Rule> rules;
-    int nextId = 0;
+    const QString fixtures = testDataPath(QStringLiteral("import/preprocess/"));
+    const QString folder = temp.filePath(QStringLiteral("convs"));
+    std::unique_ptr<StoreCopy> saved;
 };
 
 // Export XES of a file of quoted tshark fields, over an earlier export.
@@ -287,9 +300,7 @@ struct XesExport : Action
         old = "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n<log/>\n";
         failed = QStringLiteral("Failed to save selection: Save failed: file could not be opened or writte to");
     }
-    void prepare() override { writeTarget(); }
     void act() override { control.exportXes(); }
-    QStringList state() const override { return {}; }
 
     ControlWidget control{nullptr};
 };
@@ -315,7 +326,6 @@ class FileFailuresTest : public QObject
 
 private slots:
     void initTestCase();
-    void cleanupTestCase();
     void everyAllocation_data();
     void everyAllocation();
 };
@@ -324,14 +334,7 @@ void FileFailuresTest::initTestCase()
 {
     // Only the program's own allocations fail (see LoadFailuresTest): Qt's
     // do not recover from a failed one.
-    for (const char* library : {"libQt5Widgets", "libQt5Gui", "libQt5Core", "libQt5Test", "qt5/plugins/platforms"})
-        QVERIFY2(failingnew::spareCallersIn(library), library);
-    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
-}
-
-void FileFailuresTest::cleanupTestCase()
-{
-    QLoggingCategory::setFilterRules(QString());
+    actionsweep::spareQt();
 }
 
 void FileFailuresTest::everyAllocation_data()
@@ -349,110 +352,12 @@ void FileFailuresTest::everyAllocation()
 {
     QFETCH(QString, action);
     QFETCH(QString, succeeded);
-
-    QStringList boxes;
-    const MessageAsker::Handler previousBoxes = MessageAsker::setHandler([&](const MessageAsker::Request& r) {
-        boxes << r.title + QStringLiteral(": ") + r.text;
-        return QMessageBox::Ok;
-    });
     std::unique_ptr<Action> act = makeAction(action);
-    const QString input = testDataPath(QStringLiteral("xes/create_exchange.csv"));
-    const FileAsker::Handler previousFiles = FileAsker::setHandler([&](const FileAsker::Request& r) {
-        // The XES export asks for its input first; preprocessing for its
-        // folder and two rules files.
-        if (auto* run = dynamic_cast<Preprocessing*>(act.get())) {
-            if (r.caption == QLatin1String("Select directory for processing"))
-                return run->folder;
-            if (r.caption == QLatin1String("Load Rewrite rules:"))
-                return run->rewrite;
-            if (r.caption == QLatin1String("Load Filter rules:"))
-                return run->filter;
-        }
-        return r.caption == QLatin1String("Open CSV") ? input : act->target;
-    });
-
-    // What an action that never failed does.
-    act->prepare();
-    const QStringList before = act->state();
-    boxes.clear();
-    act->act();
-    const QStringList once = act->state();
-    const Listing done = listing(act->temp.path());
-    QCOMPARE(boxes, succeeded.isEmpty() ? QStringList() : QStringList{succeeded});
-    QVERIFY2(done.value(QStringLiteral("target")) != act->old || action == QLatin1String("rules import"),
-             qPrintable(show(done)));
-    QVERIFY(action != QLatin1String("rules import") || once != before);
-    const Listing unchanged = [&] {
-        act->prepare();
-        return listing(act->temp.path());
-    }();
-
-    long messages = 0;
-    const long points = sweep::run(action, [&](long n) {
-        const QString where = QStringLiteral("failure point %1: ").arg(n);
-        act->prepare();
-        boxes.clear();
-        bool escaped = false;
-        bool hit = false;
-        {
-            failingnew::FailAt fail(n);
-            try {
-                act->act();
-            } catch (...) {
-                escaped = true;
-            }
-            hit = fail.stop();
-        }
-        // The box of a handler's guard comes from the event loop.
-        QCoreApplication::processEvents();
-        const QStringList after = act->state();
-        if (escaped) {
-            QTest::qFail(qPrintable(where + QStringLiteral("an exception got out, leaving ")
-                                    + after.join(QLatin1Char('|'))),
-                         __FILE__, __LINE__);
-            return false;
-        }
-        const Listing files = listing(act->temp.path());
-        // A handler's guard tells of what it stopped: the action itself, or
-        // only the refresh of a view after the action went through whole.
-        const bool toldMemory = boxes.size() == 1 && boxes.first().startsWith(QLatin1String("Out of memory: "));
-        const bool failed = boxes == QStringList{act->failed} || toldMemory;
-        if (failed) {
-            ++messages;
-            const bool asBefore = files == unchanged && after == before;
-            const bool asDone = toldMemory && files == done && after == once;
-            if (!asBefore && !asDone) {
-                QTest::qFail(qPrintable(where + QStringLiteral("failed, but left ") + show(files)
-                                        + QStringLiteral(" and ") + after.join(QLatin1Char('|'))),
-                             __FILE__, __LINE__);
-                return false;
-            }
-        } else if (boxes != (succeeded.isEmpty() ? QStringList() : QStringList{succeeded}) || files != done
-                   || after != once) {
-            QTest::qFail(qPrintable(where + QStringLiteral("told ") + boxes.join(QLatin1Char('/'))
-                                    + QStringLiteral(", left ") + show(files) + QStringLiteral(" and ")
-                                    + after.join(QLatin1Char('|'))),
-                         __FILE__, __LINE__);
-            return false;
-        }
-        // Done again, as an action that never failed.
-        boxes.clear();
-        act->act();
-        if (boxes != (succeeded.isEmpty() ? QStringList() : QStringList{succeeded})
-            || listing(act->temp.path()) != done || act->state() != once) {
-            QTest::qFail(qPrintable(where + QStringLiteral("done again, told ") + boxes.join(QLatin1Char('/'))
-                                    + QStringLiteral(", left ") + show(listing(act->temp.path()))),
-                         __FILE__, __LINE__);
-            return false;
-        }
-        return hit;
-    });
-    FileAsker::setHandler(previousFiles);
-    MessageAsker::setHandler(previousBoxes);
-    QVERIFY(!QTest::currentTestFailed());
-    qInfo().noquote() << action << points << "failure points," << messages << "of them stopped with the message";
-    QVERIFY(points > 0);
-    QVERIFY(messages > 0);
+    const actionsweep::Result result = actionsweep::run(action, *act);
+    QCOMPARE(result.told, succeeded.isEmpty() ? QStringList() : QStringList{succeeded});
+    // The target replaced, or the rules taken from it.
+    QVERIFY2(!result.once.contains(QStringLiteral("target %1").arg(qHash(act->old))) || action == "rules import",
+             qPrintable(result.once.join(QLatin1Char('|'))));
 }
 
 LUMIVANE_TEST(FileFailuresTest)

@@ -1,6 +1,5 @@
-#include "FailingNew.h"
+#include "ActionSweep.h"
 #include "TestRegistry.h"
-#include "UserSweep.h"
 
 #include "app/ControlWidget.h"
 #include "editors/ColorBox.h"
@@ -34,14 +33,8 @@ namespace {
 
 QString glyphText(const BinItem& g)
 {
-    return QStringLiteral("%1/%2/%3/%4/%5/%6/%7/%8/%9")
-        .arg(g.name, g.label)
-        .arg(g.shape)
-        .arg(g.edgeColor.name(), g.fillColor.name())
-        .arg(g.sizeFactor)
-        .arg(g.edgeWidth)
-        .arg(g.id)
-        .arg(g.mode);
+    return actionsweep::line(g.name, g.label, g.shape, g.edgeColor.name(), g.fillColor.name(), g.sizeFactor,
+                             g.edgeWidth, g.id, g.mode);
 }
 
 QString previewText(const QWidget* cell)
@@ -131,51 +124,32 @@ public:
                 out << QStringLiteral("row %1: %2").arg(row).arg(cells);
             }
         }
-        out << QStringLiteral("fields %1/%2/%3/%4/%5/%6")
-                   .arg(editor->nameEdit->text(), editor->labelEdit->text())
-                   .arg(editor->shapeCombo->currentIndex())
-                   .arg(editor->edgeBox->color().name(), editor->fillBox->color().name())
-                   .arg(editor->sizeBox->value());
+        out << actionsweep::line("fields", editor->nameEdit->text(), editor->labelEdit->text(),
+                                 editor->shapeCombo->currentIndex(), editor->edgeBox->color().name(),
+                                 editor->fillBox->color().name(), editor->sizeBox->value());
         out << QStringLiteral("glyph %1 loaded %2").arg(glyphText(*editor->glyph)).arg(editor->hasGlyph);
         out << QStringLiteral("preview ") + glyphText(*editor->preview->item);
-        out << QStringLiteral("buttons %1 %2%3%4 shown %5")
-                   .arg(editor->saveButton->text())
-                   .arg(editor->saveButton->isEnabled())
-                   .arg(editor->cancelButton->isEnabled())
-                   .arg(editor->deleteButton->isEnabled())
-                   .arg(editor->isVisible());
+        out << actionsweep::line("buttons", editor->saveButton->text(), editor->saveButton->isEnabled(),
+                                 editor->cancelButton->isEnabled(), editor->deleteButton->isEnabled(), "shown",
+                                 editor->isVisible());
         return out;
     }
 
 private:
-    // One entry: "row:N" a click on row N, "name:T" and "label:T" typing,
-    // "shape" and "size" the Down and Up keys on the shape and size boxes,
-    // "save", "cancel", "delete" the buttons.
+    // One entry: those of actionsweep::enter, "label:T" typing, "shape"
+    // and "size" the Down and Up keys on the shape and size boxes.
     void enter(const QString& step)
     {
-        const QString kind = step.section(QLatin1Char(':'), 0, 0);
-        const QString value = step.section(QLatin1Char(':'), 1);
-        if (kind == QLatin1String("row")) {
-            QTableWidget* t = table->table;
-            const QRect cell = t->visualRect(t->model()->index(value.toInt(), table->nameColumn));
-            QTest::mouseClick(t->viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
-        } else if (kind == QLatin1String("name")) {
-            QTest::keyClicks(editor->nameEdit, value);
-        } else if (kind == QLatin1String("label")) {
-            QTest::keyClicks(editor->labelEdit, value);
-        } else if (kind == QLatin1String("shape")) {
+        if (actionsweep::enter(editor, table ? table->table : nullptr, table ? table->nameColumn : 0, step))
+            return;
+        if (step.startsWith(QLatin1String("label:")))
+            QTest::keyClicks(editor->labelEdit, step.section(QLatin1Char(':'), 1));
+        else if (step == QLatin1String("shape"))
             QTest::keyClick(editor->shapeCombo, Qt::Key_Down);
-        } else if (kind == QLatin1String("size")) {
+        else if (step == QLatin1String("size"))
             QTest::keyClick(editor->sizeBox, Qt::Key_Up);
-        } else if (kind == QLatin1String("save")) {
-            QTest::mouseClick(editor->saveButton, Qt::LeftButton);
-        } else if (kind == QLatin1String("cancel")) {
-            QTest::mouseClick(editor->cancelButton, Qt::LeftButton);
-        } else if (kind == QLatin1String("delete")) {
-            QTest::mouseClick(editor->deleteButton, Qt::LeftButton);
-        } else {
+        else
             QFAIL(qPrintable(QStringLiteral("unknown entry ") + step));
-        }
     }
 
     std::unique_ptr<ControlWidget> control;
@@ -201,8 +175,7 @@ void GlyphEditorFailuresTest::initTestCase()
 {
     // Only the program's own allocations fail: Qt's delivery of a click or
     // a key does not survive its own failing.
-    for (const char* library : {"libQt5Widgets", "libQt5Gui", "libQt5Core", "libQt5Test", "qt5/plugins/platforms"})
-        QVERIFY2(failingnew::spareCallersIn(library), library);
+    actionsweep::spareQt();
 }
 
 void GlyphEditorFailuresTest::everyAllocation_data()
@@ -233,18 +206,10 @@ void GlyphEditorFailuresTest::everyAllocation()
     QFETCH(QString, action);
     // The ids the store gives start from the same number every run.
     const int firstId = nextGlyphId;
-    long messages = 0;
-    const long points = usersweep::run(
-        QString::fromLatin1(QTest::currentDataTag()),
-        [&] {
-            nextGlyphId = firstId;
-            return std::unique_ptr<usersweep::Scene>(new GlyphScene(withTable, setUp, action));
-        },
-        &messages);
-    QVERIFY(!QTest::currentTestFailed());
-    qInfo().noquote() << QTest::currentDataTag() << points << "failure points," << messages
-                      << "of them stopped with the message";
-    QVERIFY(points > 0);
+    QVERIFY(actionsweep::userSweep([&] {
+                nextGlyphId = firstId;
+                return std::unique_ptr<usersweep::Scene>(new GlyphScene(withTable, setUp, action));
+            }) > 0);
 }
 
 LUMIVANE_TEST(GlyphEditorFailuresTest)

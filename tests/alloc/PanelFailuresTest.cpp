@@ -1,9 +1,7 @@
+#include "ActionSweep.h"
 #include "AttributeFixture.h"
-#include "FailingNew.h"
-#include "Sweep.h"
 #include "TestRegistry.h"
 
-#include "app/MessageAsker.h"
 #include "core/TVariant.h"
 #include "items/BinItem.h"
 #include "items/BinSerie.h"
@@ -12,9 +10,7 @@
 #include "views/attributes/RibbonAttributeWidget.h"
 #include "views/attributes/ScentedWidget.h"
 
-#include <QApplication>
 #include <QComboBox>
-#include <QTimer>
 #include <QtTest>
 
 #include <algorithm>
@@ -77,33 +73,15 @@ QStringList panelText(AttributeWidget& panel, Context* context)
     for (ScentedWidget* h : panel.histograms().items) {
         QList<int> pale = h->filteredBins.values();
         std::sort(pale.begin(), pale.end());
-        QStringList paleText;
-        for (int i : pale)
-            paleText << QString::number(i);
-        out << QStringLiteral("%1 picked %2 highlighted %3 slider %4-%5 pale %6 hovered %7 picked bins %8")
-                   .arg(h->attribute)
-                   .arg(h->pickedPackets.size())
-                   .arg(h->highlightedPackets.size())
-                   .arg(h->slider->from)
-                   .arg(h->slider->to)
-                   .arg(paleText.join(QLatin1Char(',')))
-                   .arg(h->hoveredBins.size())
-                   .arg(h->pickedBins.size());
+        out << actionsweep::line(h->attribute, "picked", h->pickedPackets.size(), "highlighted",
+                                 h->highlightedPackets.size(), "slider", h->slider->from, h->slider->to, "pale", pale,
+                                 "hovered", h->hoveredBins.size(), "picked bins", h->pickedBins.size());
         if (!h->serie)
             continue;
         QString bars;
         for (const BinItem* bin : h->serie->items.items)
-            bars += QStringLiteral("%1/%2/%3/%4/%5%6 %7,%8 %9x%10; ")
-                        .arg(bin->label)
-                        .arg(bin->packets.size())
-                        .arg(bin->selectedCount)
-                        .arg(bin->auxValue)
-                        .arg(bin->auxFlag ? QStringLiteral("pale") : QString())
-                        .arg(bin->selected ? QStringLiteral("+") : QString())
-                        .arg(bin->x)
-                        .arg(bin->y)
-                        .arg(bin->width())
-                        .arg(bin->height());
+            bars += actionsweep::line(bin->label, bin->packets.size(), bin->selectedCount, bin->auxValue, bin->auxFlag,
+                                      bin->selected, bin->x, bin->y, bin->width(), bin->height()) + "; ";
         out << bars;
     }
     return out;
@@ -132,149 +110,6 @@ public:
     int events = -1;
 };
 
-// A panel (of the trace side for `traces`) over the tiny log, with a
-// selection and a range filter set before the action.
-struct Panel
-{
-    Data data = tinyLog();
-    std::unique_ptr<RibbonAttributeWidget> ribbon;
-    AttributeWidget* panel = nullptr;
-    Sent sent;
-
-    explicit Panel(bool traces)
-    {
-        data.control->installEventFilter(&sent);
-        ribbon.reset(new RibbonAttributeWidget(data.control.get(), traces, nullptr));
-        panel = ribbon->panel;
-        panel->setContext(data.context);
-        Packets first;
-        first.append(data.context->packets.at(0));
-        first.append(data.context->packets.at(3));
-        panel->setSelectedPackets(first);
-        if (ScentedWidget* h = histogramOf(*panel, traces ? QStringLiteral("conv.length") : QStringLiteral("proto")))
-            emit h->slider->dragMove(0.0, 0.5);
-        panel->waitForJobs();
-    }
-    QStringList text() { return panelText(*panel, data.context) << QStringLiteral("sent %1").arg(sent.events); }
-};
-
-// The action as the entry the user's input reaches starts it; what it
-// hands over is made before the failures are armed.
-struct Action
-{
-    QString name;
-    bool traces = false;
-    QString attribute;
-    std::unique_ptr<PacketsEvent> event;
-    ScentedWidget* histogram = nullptr;
-
-    void prepare(Panel& p)
-    {
-        histogram = histogramOf(*p.panel, attribute);
-        if (name == QLatin1String("select") || name == QLatin1String("hover")) {
-            Packets events;
-            events.append(p.data.context->packets.at(1));
-            events.append(p.data.context->packets.at(2));
-            events.append(p.data.context->packets.at(4));
-            event.reset(new PacketsEvent(nullptr, events, {name}));
-        } else if (name == QLatin1String("search")) {
-            p.ribbon->searchBox->setCurrentText(QStringLiteral("r"));
-            p.ribbon->keyTimer->stop();
-        }
-    }
-    void run(Panel& p)
-    {
-        if (name == QLatin1String("drag")) {
-            if (histogram)
-                emit histogram->slider->dragMove(0.3, 0.8);
-        } else if (name == QLatin1String("release")) {
-            // The release of the slider: the range, then its picked events
-            // sent to the other views.
-            if (histogram) {
-                emit histogram->slider->dragMove(0.3, 0.8);
-                emit histogram->slider->dragTimeOut(0.3, 0.8);
-            }
-        } else if (name == QLatin1String("search")) {
-            // The key timer's time out, as the event loop delivers it.
-            QMetaObject::invokeMethod(p.ribbon->keyTimer, "timeout");
-        } else {
-            QCoreApplication::sendEvent(p.panel, event.get());
-        }
-        // A selection is applied on the panel's pool: its end is part of
-        // the action.
-        p.panel->waitForJobs();
-        QCoreApplication::processEvents();
-    }
-};
-
-// The first line where two texts part, for a failure's description.
-QString firstDifference(const QStringList& shown, const QStringList& wanted)
-{
-    for (int i = 0; i < std::max(shown.size(), wanted.size()); ++i) {
-        if (shown.value(i) != wanted.value(i))
-            return QStringLiteral("line %1: %2 instead of %3").arg(i).arg(shown.value(i), wanted.value(i));
-    }
-    return QString();
-}
-
-QString said(const QList<MessageAsker::Request>& boxes)
-{
-    QStringList out;
-    for (const MessageAsker::Request& box : boxes)
-        out << box.title + QStringLiteral(": ") + box.text;
-    return QStringLiteral("%1 messages (%2)").arg(boxes.size()).arg(out.join(QStringLiteral(" / ")));
-}
-
-void attempt(Action& act, const QString& title, const QStringList& once, long n,
-             QList<MessageAsker::Request>& boxes, bool& hit, long& messages)
-{
-    const int widgets = QApplication::allWidgets().size();
-    {
-        Panel p(act.traces);
-        const QStringList before = p.text();
-        act.prepare(p);
-        boxes.clear();
-        {
-            failingnew::FailAt fail(n);
-            try {
-                act.run(p);
-            } catch (const std::exception& e) {
-                hit = fail.stop();
-                QTest::qFail(qPrintable(QStringLiteral("failure point %1: %2 escaped").arg(n).arg(e.what())),
-                             __FILE__, __LINE__);
-                return;
-            }
-            hit = fail.stop();
-        }
-        const QString where = QStringLiteral("failure point %1").arg(n);
-        const QStringList shown = p.text();
-        if (boxes.isEmpty()) {
-            QVERIFY2(shown == once, qPrintable(where + QStringLiteral(": ran through, but shows ")
-                                               + firstDifference(shown, once)));
-        } else {
-            ++messages;
-            QVERIFY2(boxes.size() == 1 && boxes.first().title == title
-                         && boxes.first().text.contains(QLatin1String("memory")),
-                     qPrintable(where + QStringLiteral(": ") + said(boxes)));
-            const bool empty = p.panel->histograms().isEmpty();
-            QVERIFY2(shown == before || shown == once || empty,
-                     qPrintable(where + QStringLiteral(": shows ") + firstDifference(shown, before)
-                                + QStringLiteral(", against the result ") + firstDifference(shown, once)));
-            // A panel left without histograms is laid out again first.
-            if (empty)
-                p.panel->filterAttributes(p.panel->filter);
-        }
-        const int told = boxes.size();
-        act.prepare(p);
-        act.run(p);
-        QVERIFY2(boxes.size() == told, qPrintable(where + QStringLiteral(": done again, ") + said(boxes)));
-        QVERIFY2(p.text() == once, qPrintable(where + QStringLiteral(": done again, shows ")
-                                              + firstDifference(p.text(), once)));
-    }
-    QVERIFY2(QApplication::allWidgets().size() == widgets,
-             qPrintable(QStringLiteral("failure point %1 leaves a widget behind").arg(n)));
-}
-
 // Forty-eight events in eight traces: a text attribute with a value for
 // each event (its histogram marks that it shows only part of them), one of
 // three values and a range.
@@ -291,121 +126,141 @@ Data wideLog()
     return attributes::make({"frame.time_epoch", "ip.src", "proto", "frame.len"}, {1, 3, 3, 1}, rows, traces);
 }
 
-// A selection of other views reaching a panel whose histograms show an
-// earlier one, applied on the panel's pool: what it shows afterwards, the
-// drawing of every histogram included.
-struct SelectionScene
+// A fresh panel (of the trace side for `traces`) and the action as the
+// entry the user's input reaches starts it; what it hands over is made
+// before the failures are armed. Over the tiny log, a selection and a range
+// filter set before the action. For a selection's job (its way "event",
+// "ctrl" or "handed"), over the wide log, shown so that every histogram
+// draws at its size, with an earlier selection.
+struct PanelScene : actionsweep::Scene
 {
-    Data data = wideLog();
-    std::unique_ptr<RibbonAttributeWidget> ribbon;
-    AttributeWidget* panel = nullptr;
-    Packets chosen;
-    Packets handed;
-    std::unique_ptr<PacketsEvent> event;
-
-    explicit SelectionScene(bool traces)
+    PanelScene(const QString& action, bool traces, const QString& title, const QString& attribute = QString())
+        : action(action), traces(traces), title(title), attribute(attribute),
+          job(action == QLatin1String("event") || action == QLatin1String("ctrl") || action == QLatin1String("handed"))
     {
+        // The panel's debug lines are dropped: the test's own output would
+        // allocate where nothing may throw.
+        quiet = true;
+        mustStop = false;
+    }
+
+    void prepare() override
+    {
+        ribbon.reset();
+        data = job ? wideLog() : tinyLog();
+        sent.events = -1;
+        data.control->installEventFilter(&sent);
         ribbon.reset(new RibbonAttributeWidget(data.control.get(), traces, nullptr));
         panel = ribbon->panel;
-        // Shown, so that every histogram draws at its size.
-        ribbon->resize(320, 400);
-        ribbon->show();
+        if (job) {
+            ribbon->resize(320, 400);
+            ribbon->show();
+        }
         panel->setContext(data.context);
         Packets first;
         first.append(data.context->packets.at(0));
-        first.append(data.context->packets.at(9));
+        first.append(data.context->packets.at(job ? 9 : 3));
         panel->setSelectedPackets(first);
+        if (ScentedWidget* h = job ? nullptr : histogramOf(*panel, traces ? "conv.length" : "proto"))
+            emit h->slider->dragMove(0.0, 0.5);
         panel->waitForJobs();
         QCoreApplication::processEvents();
-        for (int i = 5; i < 29; i += 2)
-            chosen.append(data.context->packets.at(i));
+        hand();
     }
 
-    // Made before the failures are armed.
-    void prepare(const QString& way)
+    void act() override
     {
-        QList<QVariant> args{QStringLiteral("select")};
-        if (way == QLatin1String("ctrl"))
-            args.append(QStringLiteral("ctrl"));
-        event.reset(new PacketsEvent(nullptr, chosen, args));
-        // Handed over as the caller's copy, made here.
-        handed = chosen;
-    }
-
-    void run(const QString& way)
-    {
-        if (way == QLatin1String("handed"))
+        if (action == QLatin1String("drag") || action == QLatin1String("release")) {
+            // The release of the slider: the range, then its picked events
+            // sent to the other views.
+            if (histogram)
+                emit histogram->slider->dragMove(0.3, 0.8);
+            if (histogram && action == QLatin1String("release"))
+                emit histogram->slider->dragTimeOut(0.3, 0.8);
+        } else if (action == QLatin1String("search")) {
+            // The key timer's time out, as the event loop delivers it.
+            QMetaObject::invokeMethod(ribbon->keyTimer, "timeout");
+        } else if (action == QLatin1String("handed")) {
             panel->setSelectedPackets(std::move(handed));
-        else
+        } else {
             QCoreApplication::sendEvent(panel, event.get());
+        }
+        // A selection is applied on the panel's pool: its end is part of
+        // the action, and the marks that a job drew on its own thread are
+        // shown here.
         panel->waitForJobs();
-        // The marks that a job drew on its own thread are shown here.
         QCoreApplication::processEvents();
     }
 
-    QStringList text()
+    // A panel left without histograms is laid out again first: it shows the
+    // selection it holds.
+    void again() override
+    {
+        if (panel->histograms().isEmpty())
+            panel->filterAttributes(panel->filter);
+        hand();
+    }
+
+    // The panel; for a selection's job the drawing of every histogram, else
+    // what it sent.
+    QStringList state() const override
     {
         QStringList out = panelText(*panel, data.context);
+        if (!job)
+            return out << QStringLiteral("sent %1").arg(sent.events);
         for (ScentedWidget* h : panel->histograms().items)
-            out << QStringLiteral("%1 drawn %2x%3 %4")
-                       .arg(h->attribute)
-                       .arg(h->image.width())
-                       .arg(h->image.height())
-                       .arg(qHashBits(h->image.constBits(), std::size_t(h->image.sizeInBytes())));
+            out << actionsweep::line(h->attribute, "drawn", h->image.size(),
+                                     qHashBits(h->image.constBits(), std::size_t(h->image.sizeInBytes())));
         return out;
     }
-};
 
-// One failure point of a selection's job (see selectionJob).
-void attemptSelection(const QString& way, bool traces, const QStringList& before, const QStringList& once, long n,
-                      QList<MessageAsker::Request>& boxes, bool& hit, long& messages)
-{
-    const QString where = QStringLiteral("failure point %1").arg(n);
+    // What the panel showed, what a panel that never failed shows, or no
+    // histograms; after a selection's job, the old selection as the message
+    // says, or no histograms.
+    QString stopped(const actionsweep::Stop& stop) const override
     {
-        SelectionScene scene(traces);
-        QCOMPARE(scene.text(), before);
-        scene.prepare(way);
-        boxes.clear();
-        {
-            failingnew::FailAt fail(n);
-            try {
-                scene.run(way);
-            } catch (...) {
-                fail.stop();
-                QTest::qFail(qPrintable(where + QStringLiteral(" escaped")), __FILE__, __LINE__);
-                return;
-            }
-            hit = fail.stop();
-        }
-        QCoreApplication::processEvents();
-        const QStringList shown = scene.text();
-        if (boxes.isEmpty()) {
-            QVERIFY2(shown == once, qPrintable(where + QStringLiteral(": nothing said, but shows ")
-                                               + firstDifference(shown, once)));
-        } else {
-            ++messages;
-            QVERIFY2(boxes.size() == 1 && boxes.first().title == QLatin1String("Failed to select events")
-                         && boxes.first().text.contains(QLatin1String("memory")),
-                     qPrintable(where + QStringLiteral(": ") + said(boxes)));
-            if (boxes.first().text.contains(QLatin1String("as before")))
-                QVERIFY2(shown == before, qPrintable(where + QStringLiteral(": said as before, but shows ")
-                                                     + firstDifference(shown, before)));
-            else
-                QVERIFY2(scene.panel->histograms().isEmpty(),
-                         qPrintable(where + QStringLiteral(": ") + said(boxes) + QStringLiteral(", but shows ")
-                                    + firstDifference(shown, once)));
-            // Laid out again, the panel shows the selection it holds.
-            if (scene.panel->histograms().isEmpty())
-                scene.panel->filterAttributes(scene.panel->filter);
-        }
-        const int told = boxes.size();
-        scene.prepare(way);
-        scene.run(way);
-        QVERIFY2(boxes.size() == told, qPrintable(where + QStringLiteral(": done again, ") + said(boxes)));
-        QVERIFY2(scene.text() == once, qPrintable(where + QStringLiteral(": done again, shows ")
-                                                  + firstDifference(scene.text(), once)));
+        if (stop.told.title != title || !stop.told.text.contains(QLatin1String("memory")))
+            return QStringLiteral("not the action's message");
+        const bool empty = panel->histograms().isEmpty();
+        const bool fine = !job ? stop.shown == stop.before || stop.shown == stop.once || empty
+                          : stop.told.text.contains(QLatin1String("as before")) ? stop.shown == stop.before
+                                                                                : empty;
+        if (fine)
+            return QString();
+        return actionsweep::difference(stop.shown, stop.before);
     }
-}
+
+    void hand()
+    {
+        histogram = histogramOf(*panel, attribute);
+        Packets events;
+        for (int i : job ? QList<int>{5, 7, 9, 11, 13, 15, 17, 19, 21, 23, 25, 27} : QList<int>{1, 2, 4})
+            events.append(data.context->packets.at(i));
+        QList<QVariant> args{job ? QStringLiteral("select") : action};
+        if (action == QLatin1String("ctrl"))
+            args.append(QStringLiteral("ctrl"));
+        event.reset(new PacketsEvent(nullptr, events, args));
+        // The caller's copy, made here.
+        handed = events;
+        if (action == QLatin1String("search")) {
+            ribbon->searchBox->setCurrentText(QStringLiteral("r"));
+            ribbon->keyTimer->stop();
+        }
+    }
+
+    const QString action;
+    const bool traces;
+    const QString title;
+    const QString attribute;
+    const bool job;
+    Data data;
+    Sent sent;
+    std::unique_ptr<RibbonAttributeWidget> ribbon;
+    AttributeWidget* panel = nullptr;
+    ScentedWidget* histogram = nullptr;
+    std::unique_ptr<PacketsEvent> event;
+    Packets handed;
+};
 
 } // namespace
 
@@ -425,8 +280,7 @@ void PanelFailuresTest::initTestCase()
 {
     // Qt's own code does not recover from an allocation that fails (see
     // LoadFailuresTest): only the program's allocations fail.
-    for (const char* library : {"libQt5Widgets", "libQt5Gui", "libQt5Core", "libQt5Test", "qt5/plugins/platforms"})
-        QVERIFY2(failingnew::spareCallersIn(library), library);
+    actionsweep::spareQt();
 }
 
 void PanelFailuresTest::everyAllocation_data()
@@ -451,47 +305,8 @@ void PanelFailuresTest::everyAllocation()
     QFETCH(bool, traces);
     QFETCH(QString, attribute);
     QFETCH(QString, title);
-
-    QList<MessageAsker::Request> boxes;
-    const MessageAsker::Handler previous = MessageAsker::setHandler([&](const MessageAsker::Request& r) {
-        boxes.append(r);
-        return QMessageBox::Ok;
-    });
-    // The panel's debug lines are dropped: the test's own output would
-    // allocate where nothing may throw.
-    const QtMessageHandler log = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
-
-    Action act;
-    act.name = action;
-    act.traces = traces;
-    act.attribute = attribute;
-    // What a panel that never failed shows after the action, and again.
-    QStringList once;
-    {
-        Panel p(traces);
-        const QStringList before = p.text();
-        act.prepare(p);
-        act.run(p);
-        once = p.text();
-        QVERIFY2(once != before, qPrintable(once.join(QLatin1Char('|'))));
-        act.prepare(p);
-        act.run(p);
-        QCOMPARE(p.text(), once);
-    }
-    QVERIFY(boxes.isEmpty());
-
-    long messages = 0;
-    const long points = sweep::run(QString(QTest::currentDataTag()), [&](long n) {
-        bool hit = false;
-        attempt(act, title, once, n, boxes, hit, messages);
-        return hit && !QTest::currentTestFailed();
-    });
-    qInstallMessageHandler(log);
-    MessageAsker::setHandler(previous);
-    QVERIFY(!QTest::currentTestFailed());
-    qInfo().noquote() << QTest::currentDataTag() << points << "failure points," << messages
-                      << "of them stopped with the message";
-    QVERIFY(points > 0);
+    PanelScene scene(action, traces, title, attribute);
+    QVERIFY(actionsweep::run(QString::fromLatin1(QTest::currentDataTag()), scene).told.isEmpty());
 }
 
 void PanelFailuresTest::selectionJob_data()
@@ -517,41 +332,8 @@ void PanelFailuresTest::selectionJob()
 {
     QFETCH(QString, way);
     QFETCH(bool, traces);
-
-    QList<MessageAsker::Request> boxes;
-    const MessageAsker::Handler previous = MessageAsker::setHandler([&](const MessageAsker::Request& r) {
-        boxes.append(r);
-        return QMessageBox::Ok;
-    });
-    const QtMessageHandler log = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
-
-    QStringList before;
-    QStringList once;
-    {
-        SelectionScene scene(traces);
-        before = scene.text();
-        scene.prepare(way);
-        scene.run(way);
-        once = scene.text();
-        QVERIFY2(once != before, qPrintable(once.join(QLatin1Char('|'))));
-        scene.prepare(way);
-        scene.run(way);
-        QCOMPARE(scene.text(), once);
-    }
-    QVERIFY(boxes.isEmpty());
-
-    long messages = 0;
-    const long points = sweep::run(QString(QTest::currentDataTag()), [&](long n) {
-        bool hit = false;
-        attemptSelection(way, traces, before, once, n, boxes, hit, messages);
-        return hit && !QTest::currentTestFailed();
-    });
-    qInstallMessageHandler(log);
-    MessageAsker::setHandler(previous);
-    QVERIFY(!QTest::currentTestFailed());
-    qInfo().noquote() << QTest::currentDataTag() << points << "failure points," << messages
-                      << "of them stopped with the message";
-    QVERIFY(points > 0);
+    PanelScene scene(way, traces, QStringLiteral("Failed to select events"));
+    QVERIFY(actionsweep::run(QString::fromLatin1(QTest::currentDataTag()), scene).told.isEmpty());
 }
 
 LUMIVANE_TEST(PanelFailuresTest)

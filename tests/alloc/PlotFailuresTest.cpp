@@ -1,11 +1,9 @@
+#include "ActionSweep.h"
 #include "AttributeFixture.h"
 #include "ChartFixture.h"
 #include "FailingNew.h"
-#include "PaintSweep.h"
-#include "Sweep.h"
 #include "TestRegistry.h"
 
-#include "app/MessageAsker.h"
 #include "core/HandlerGuard.h"
 #include "items/Axis.h"
 #include "items/BinItem.h"
@@ -64,120 +62,81 @@ QString plotText(const PlotWidget* plot)
     if (plot->yAxis)
         out += QStringLiteral(" counts %1..%2").arg(plot->yAxis->min).arg(plot->yAxis->max);
     for (const BinItem* bar : plot->series.first()->items)
-        out += QStringLiteral("; %1/%2 %3,%4 %5x%6%7%8")
-                   .arg(bar->label)
-                   .arg(bar->packets.size())
-                   .arg(bar->x)
-                   .arg(bar->y)
-                   .arg(bar->width())
-                   .arg(bar->height())
-                   .arg(bar->highlighted ? QStringLiteral(" hovered") : QString())
-                   .arg(bar->selected ? QStringLiteral(" picked") : QString());
+        out += QStringLiteral("; ") + actionsweep::line(bar->label, bar->packets.size(), bar->x, bar->y, bar->width(),
+                                                        bar->height(), bar->highlighted, bar->selected);
     return out;
 }
 
 QString queryText(const ParseNode* query)
 {
-    if (!query)
-        return QStringLiteral("none");
-    return QStringLiteral("%1 %2 %3").arg(query->name).arg(int(query->op)).arg(query->value.toString());
+    return query ? actionsweep::line(query->name, int(query->op), query->value.toString()) : QStringLiteral("none");
 }
 
-QString said(const QList<MessageAsker::Request>& boxes)
+// The histogram dialog on "proto" over every other event of a fresh log,
+// one action in it, what its loop drew and ended with, and what its opener
+// received.
+class DialogScene : public actionsweep::Scene
 {
-    QStringList out;
-    for (const MessageAsker::Request& box : boxes)
-        out << box.title + QStringLiteral(": ") + box.text;
-    return QStringLiteral("%1 messages (%2)").arg(boxes.size()).arg(out.join(QStringLiteral(" / ")));
-}
+public:
+    explicit DialogScene(const QString& action) : action(action) { quiet = true; }
 
-// The dialog, what its loop drew and ended with, and what its opener
-// received, for one of the actions below.
-struct DialogScene
-{
-    Data data = dialogLog();
-    Packets events;
-    std::unique_ptr<HistogramWidget> dialog;
-    // Set in the dialog's loop.
-    QImage painted;
-    long allocationsBeforeLoop = -1;
-    int result = -1;
-    // The condition the opener received last, and whether one came.
-    std::unique_ptr<ParseNode> received;
-    bool answered = false;
-
-    DialogScene()
+    // For an action in the dialog, the dialog open, drawn at its size, its
+    // conditions received.
+    void prepare() override
     {
+        dialog.reset();
+        data = dialogLog();
+        events.clear();
         for (int i = 0; i < data.context->packets.size(); i += 2)
             events.append(data.context->packets.at(i));
-    }
-
-    // What the user does in the dialog's loop: looks at the plot (it is
-    // drawn) and closes it with its accepting key.
-    void answerInLoop()
-    {
-        QTimer::singleShot(0, [this]() {
-            auto* shown = qobject_cast<HistogramWidget*>(QApplication::activeModalWidget());
-            if (!shown)
-                return;
-            allocationsBeforeLoop = failingnew::counted();
-            painted = shown->plot->grab().toImage();
-            shown->accept();
-        });
-    }
-
-    // The dialog as the matrix's options and the sequence view open it, in
-    // a slot that ends its own failures: made, sized, run in its own loop,
-    // then deleted by the caller.
-    void open()
-    {
-        HandlerGuard::run([this] {
+        if (action != QLatin1String("open")) {
             dialog.reset(new HistogramWidget(QStringLiteral("proto"), data.control.get(), events, nullptr));
-            dialog->adjustSize();
-            result = dialog->exec();
-        });
+            QObject::connect(dialog.get(), &HistogramWidget::hoverQuery, [this](ParseNode* query) {
+                received.reset(query);
+                answered = true;
+            });
+            dialog->resize(400, 300);
+            dialog->show();
+            QCoreApplication::processEvents();
+        }
+        settle();
     }
 
-    // A dialog open on "proto", drawn at its size, its conditions received.
-    void show()
+    // Opened as the matrix's options and the sequence view open it, in a
+    // slot that ends its own failures: made, sized, run in its own loop.
+    // Or another attribute chosen in the box, as the box's signal reaches
+    // the dialog, and the plot drawn. Or the pointer on the first bar until
+    // the plot's hover timer reports it.
+    void act() override
     {
-        dialog.reset(new HistogramWidget(QStringLiteral("proto"), data.control.get(), events, nullptr));
-        QObject::connect(dialog.get(), &HistogramWidget::hoverQuery, [this](ParseNode* query) {
-            received.reset(query);
-            answered = true;
-        });
-        dialog->resize(400, 300);
-        dialog->show();
+        if (action == QLatin1String("open")) {
+            HandlerGuard::run([this] {
+                dialog.reset(new HistogramWidget(QStringLiteral("proto"), data.control.get(), events, nullptr));
+                dialog->adjustSize();
+                result = dialog->exec();
+            });
+        } else if (action == QLatin1String("choose")) {
+            choose(QStringLiteral("frame.len"));
+        } else {
+            const BinItem* bar = dialog->plot->series.first()->items.first();
+            hover(QPoint(int(bar->left() + bar->width() / 2), int(bar->top() + bar->height() / 2)));
+        }
         QCoreApplication::processEvents();
     }
 
-    // The first bar's middle.
-    QPoint onBar() const
+    // Back to where the action starts, the same dialog kept.
+    void again() override
     {
-        const BinItem* bar = dialog->plot->series.first()->items.first();
-        return QPoint(int(bar->left() + bar->width() / 2), int(bar->top() + bar->height() / 2));
+        if (action == QLatin1String("open"))
+            dialog.reset();
+        else if (action == QLatin1String("choose"))
+            choose(QStringLiteral("proto"));
+        settle();
     }
 
-    // Another attribute chosen in the box, as the box's signal reaches the
-    // dialog, and the plot drawn.
-    void choose(const QString& attribute)
-    {
-        dialog->attributes->setCurrentIndex(dialog->attributes->findText(attribute));
-        painted = dialog->plot->grab().toImage();
-    }
-
-    // The pointer on a bar until the plot's hover timer reports it.
-    void hover(const QPoint& at)
-    {
-        PlotWidget* plot = dialog->plot;
-        QMouseEvent move(QEvent::MouseMove, at, plot->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(plot, &move);
-        QMetaObject::invokeMethod(plot->hoverTimer, "timeout");
-    }
-
-    // What the action left: the plot, the box, what was drawn, what the
-    // opener received and how the loop ended.
-    QStringList shown() const
+    // The plot, the box, what was drawn, what the opener received and how
+    // the loop ended.
+    QStringList state() const override
     {
         if (!dialog)
             return {QStringLiteral("no dialog")};
@@ -187,115 +146,84 @@ struct DialogScene
                 QStringLiteral("ended %1").arg(result)};
     }
 
-    void run(const QString& action)
+    QString stopped(const actionsweep::Stop& stop) const override
     {
-        if (action == QLatin1String("open"))
-            open();
-        else if (action == QLatin1String("choose"))
-            choose(QStringLiteral("frame.len"));
-        else
-            hover(onBar());
-        QCoreApplication::processEvents();
+        const QString bars = stop.shown.first();
+        if (!stop.told.text.contains(QLatin1String("memory")))
+            return QStringLiteral("the message names no memory");
+        if (action == QLatin1String("open")) {
+            // Not made (its opener said so), or made with the bars of a
+            // dialog that never failed or none; after a failure in its loop
+            // it does not end accepted.
+            if (dialog && bars != stop.once.first() && bars != QLatin1String("no bars"))
+                return QStringLiteral("shows ") + bars;
+            if (dialog && allocationsBeforeLoop >= 0 && stop.n > allocationsBeforeLoop && result != QDialog::Rejected)
+                return QStringLiteral("the dialog ended accepted");
+            return QString();
+        }
+        // The bars of the new attribute, of the old one, or none, the box
+        // showing the plot's attribute; a hover that failed leaves the
+        // opener with no condition.
+        if (bars != stop.once.first() && bars != stop.before.first() && bars != QLatin1String("no bars"))
+            return QStringLiteral("shows ") + bars;
+        if (bars != QLatin1String("no bars") && stop.shown.at(1) != QStringLiteral("box ") + dialog->plot->attribute)
+            return stop.shown.at(1) + QStringLiteral(" over ") + dialog->plot->attribute;
+        if (action == QLatin1String("hover") && stop.shown.at(3) != QLatin1String("received 1 none"))
+            return stop.shown.at(3);
+        return QString();
     }
 
-    // Made before the failures are armed.
-    void prepare(const QString& action)
+private:
+    void choose(const QString& attribute)
     {
-        if (action != QLatin1String("open"))
-            show();
-        settle(action);
+        dialog->attributes->setCurrentIndex(dialog->attributes->findText(attribute));
+        painted = dialog->plot->grab().toImage();
     }
 
-    // Back to where the action starts, the same dialog kept, for the action
-    // to be done again.
-    void undo(const QString& action)
+    void hover(const QPoint& at)
     {
-        if (action == QLatin1String("open"))
-            dialog.reset();
-        else if (action == QLatin1String("choose"))
-            choose(QStringLiteral("proto"));
-        settle(action);
+        PlotWidget* plot = dialog->plot;
+        QMouseEvent move(QEvent::MouseMove, at, plot->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(plot, &move);
+        QMetaObject::invokeMethod(plot->hoverTimer, "timeout");
     }
 
-    void settle(const QString& action)
+    void settle()
     {
         // Where the pointer was before it comes onto the bar.
         if (action == QLatin1String("hover"))
             hover(QPoint(1, 1));
         QCoreApplication::processEvents();
-        if (action == QLatin1String("open"))
-            answerInLoop();
+        // What the user does in the dialog's loop: looks at the plot (it is
+        // drawn) and closes it with its accepting key.
+        if (action == QLatin1String("open")) {
+            QTimer::singleShot(0, [this]() {
+                auto* shown = qobject_cast<HistogramWidget*>(QApplication::activeModalWidget());
+                if (!shown)
+                    return;
+                allocationsBeforeLoop = failingnew::counted();
+                painted = shown->plot->grab().toImage();
+                shown->accept();
+            });
+        }
         painted = QImage();
         received.reset();
         answered = false;
         result = -1;
     }
-};
 
-// One failure point of a dialog's action.
-void attemptDialog(const QString& action, const QStringList& before, const QStringList& once, long n,
-                   QList<MessageAsker::Request>& boxes, bool& hit, long& messages)
-{
-    const QString where = QStringLiteral("failure point %1").arg(n);
-    const int widgets = QApplication::allWidgets().size();
-    {
-        DialogScene scene;
-        scene.prepare(action);
-        boxes.clear();
-        {
-            failingnew::FailAt fail(n);
-            try {
-                scene.run(action);
-            } catch (...) {
-                fail.stop();
-                QTest::qFail(qPrintable(where + QStringLiteral(" escaped")), __FILE__, __LINE__);
-                return;
-            }
-            hit = fail.stop();
-        }
-        // A box that a guard asked for comes from the event loop.
-        QCoreApplication::processEvents();
-        const QStringList shown = scene.shown();
-        if (boxes.isEmpty()) {
-            QVERIFY2(shown == once, qPrintable(where + QStringLiteral(": nothing said, but shows ")
-                                               + shown.join(QLatin1Char('|'))));
-        } else {
-            ++messages;
-            QVERIFY2(boxes.size() == 1 && boxes.first().text.contains(QLatin1String("memory")),
-                     qPrintable(where + QStringLiteral(": ") + said(boxes)));
-            if (action == QLatin1String("open")) {
-                // Not made (its opener said so), or made with the bars of a
-                // dialog that never failed or none; after a failure in its
-                // loop it does not end accepted.
-                QVERIFY2(!scene.dialog || shown.first() == once.first() || shown.first() == "no bars",
-                         qPrintable(where + QStringLiteral(": shows ") + shown.first()));
-                if (scene.dialog && scene.allocationsBeforeLoop >= 0 && n > scene.allocationsBeforeLoop)
-                    QVERIFY2(scene.result == QDialog::Rejected,
-                             qPrintable(where + QStringLiteral(": accepted after ") + said(boxes)));
-            } else {
-                // The bars of the new attribute, of the old one, or none,
-                // the box showing the plot's attribute; a hover that failed
-                // leaves the opener with no condition.
-                QVERIFY2(shown.first() == once.first() || shown.first() == before.first() || shown.first() == "no bars",
-                         qPrintable(where + QStringLiteral(": shows ") + shown.first()));
-                QVERIFY2(shown.first() == "no bars" || shown.at(1) == QStringLiteral("box ") + scene.dialog->plot->attribute,
-                         qPrintable(where + QStringLiteral(": ") + shown.at(1) + QStringLiteral(" over ")
-                                    + scene.dialog->plot->attribute));
-                if (action == QLatin1String("hover"))
-                    QVERIFY2(shown.at(3) == QLatin1String("received 1 none"),
-                             qPrintable(where + QStringLiteral(": ") + shown.at(3)));
-            }
-        }
-        const int told = boxes.size();
-        scene.undo(action);
-        scene.run(action);
-        QVERIFY2(boxes.size() == told, qPrintable(where + QStringLiteral(": done again, ") + said(boxes)));
-        QVERIFY2(scene.shown() == once, qPrintable(where + QStringLiteral(": done again, shows ")
-                                                   + scene.shown().join(QLatin1Char('|'))));
-    }
-    QVERIFY2(QApplication::allWidgets().size() == widgets,
-             qPrintable(where + QStringLiteral(": leaves a widget behind")));
-}
+    QString action;
+    Data data;
+    Packets events;
+    std::unique_ptr<HistogramWidget> dialog;
+    // Set in the dialog's loop.
+    QImage painted;
+    long allocationsBeforeLoop = -1;
+    int result = -1;
+    // The condition the opener received last, and whether one came.
+    std::unique_ptr<ParseNode> received;
+    bool answered = false;
+};
 
 } // namespace
 
@@ -314,8 +242,7 @@ private slots:
 void PlotFailuresTest::initTestCase()
 {
     // Only the program's own allocations fail (see LoadFailuresTest).
-    for (const char* library : {"libQt5Widgets", "libQt5Gui", "libQt5Core", "libQt5Test", "qt5/plugins/platforms"})
-        QVERIFY2(failingnew::spareCallersIn(library), library);
+    actionsweep::spareQt();
 }
 
 void PlotFailuresTest::histogramDialog_data()
@@ -329,45 +256,14 @@ void PlotFailuresTest::histogramDialog_data()
 void PlotFailuresTest::histogramDialog()
 {
     QFETCH(QString, action);
-    QList<MessageAsker::Request> boxes;
-    const MessageAsker::Handler previous = MessageAsker::setHandler([&](const MessageAsker::Request& r) {
-        boxes.append(r);
-        return QMessageBox::Ok;
-    });
-    const QtMessageHandler log = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
-
-    QStringList before;
-    QStringList once;
-    {
-        DialogScene scene;
-        scene.prepare(action);
-        before = scene.shown();
-        scene.run(action);
-        once = scene.shown();
-        QVERIFY2(once != before, qPrintable(once.join(QLatin1Char('|'))));
-        scene.undo(action);
-        scene.run(action);
-        QCOMPARE(scene.shown(), once);
-    }
-    QVERIFY2(boxes.isEmpty(), qPrintable(said(boxes)));
+    DialogScene scene(action);
+    const actionsweep::Result result = actionsweep::run(action, scene);
+    QVERIFY2(result.told.isEmpty(), qPrintable(result.told.join(QLatin1Char('/'))));
     if (action == QLatin1String("open"))
-        QCOMPARE(once.last(), QStringLiteral("ended %1").arg(int(QDialog::Accepted)));
+        QCOMPARE(result.once.last(), QStringLiteral("ended %1").arg(int(QDialog::Accepted)));
     if (action == QLatin1String("hover"))
-        QVERIFY2(once.at(3).startsWith(QStringLiteral("received 1 proto %1 ").arg(int(ParseNode::Equal))),
-                 qPrintable(once.at(3)));
-
-    long messages = 0;
-    const long points = sweep::run(action, [&](long n) {
-        bool hit = false;
-        attemptDialog(action, before, once, n, boxes, hit, messages);
-        return hit && !QTest::currentTestFailed();
-    });
-    qInstallMessageHandler(log);
-    MessageAsker::setHandler(previous);
-    QVERIFY(!QTest::currentTestFailed());
-    qInfo().noquote() << action << points << "failure points," << messages << "of them stopped with a message";
-    QVERIFY(points > 0);
-    QVERIFY(messages > 0);
+        QVERIFY2(result.once.at(3).startsWith(QStringLiteral("received 1 proto %1 ").arg(int(ParseNode::Equal))),
+                 qPrintable(result.once.at(3)));
 }
 
 void PlotFailuresTest::paint_data()
@@ -390,7 +286,6 @@ void PlotFailuresTest::paint_data()
 void PlotFailuresTest::paint()
 {
     QFETCH(QString, view);
-    const QtMessageHandler log = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
     QWidget* painted = nullptr;
 
     Data data = dialogLog();
@@ -423,10 +318,7 @@ void PlotFailuresTest::paint()
                   : view == QLatin1String("slider")  ? static_cast<QWidget*>(histogram->slider)
                                                      : panel->cells.at(row);
     } else if (view == QLatin1String("plot")) {
-        Packets events;
-        for (const auto& p : data.context->packets)
-            events.append(p);
-        dialog.reset(new HistogramWidget(QStringLiteral("frame.len"), data.control.get(), events, nullptr));
+        dialog.reset(new HistogramWidget(QStringLiteral("frame.len"), data.control.get(), data.context->packets, nullptr));
         dialog->resize(400, 300);
         dialog->show();
         QCoreApplication::processEvents();
@@ -465,13 +357,7 @@ void PlotFailuresTest::paint()
         painted = legend.get();
     }
 
-    // Shown, as a grab of a hidden widget lays it out anew first.
-    painted->show();
-    QCoreApplication::processEvents();
-    const long points = paintsweep::check(painted, QString(QTest::currentDataTag()));
-    qInstallMessageHandler(log);
-    QVERIFY(!QTest::currentTestFailed());
-    qInfo().noquote() << QTest::currentDataTag() << points << "failure points";
+    actionsweep::paintShown(painted, QString::fromLatin1(QTest::currentDataTag()));
 }
 
 LUMIVANE_TEST(PlotFailuresTest)

@@ -1,9 +1,8 @@
-#include "FailingNew.h"
+#include "ActionSweep.h"
+#include "PatternTrees.h"
 #include "TestRegistry.h"
-#include "UserSweep.h"
 
 #include "app/ControlWidget.h"
-#include "app/IconToggleWidget.h"
 #include "editors/MapWidget.h"
 #include "editors/RibbonMapWidget.h"
 #include "editors/RuleEditorWidget.h"
@@ -20,37 +19,24 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
-#include <QPointer>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QtTest>
 
 #include <memory>
 
-// Every allocation of an entry of the user's into the rule list (the match
-// toggle, the visibility box, a drop that reorders the rules, the double
-// click that opens a rule) and into the rule window (a click on a row, a
-// typed name, "save" of a new rule or of an edit, "cancel", "delete", the
-// Delete key on the table, Escape) fails in turn. Nothing gets out; the
-// store's rules, the list's rows, the table, both pattern editors and the
-// windows opened are as before the entry or as after one that never
-// failed, never a mix; and the entry done again gives what it gives
-// widgets that never failed.
+// Every allocation of an entry of the user's into the rule list (a drop
+// that reorders the rules, the double click that opens a rule) and into
+// the rule window (a click on a row, a typed name, "save" of a new rule or
+// of an edit, "cancel", "delete", the Delete key on the table, Escape)
+// fails in turn. Nothing gets out; the store's rules, the list's rows, the
+// table, both pattern editors and the windows opened are as before the
+// entry or as after one that never failed, never a mix; and the entry done
+// again gives what it gives widgets that never failed.
 
 namespace {
 
-ParseNode* glyphs(const QString& names)
-{
-    auto* root = new ParseNode(ParseNode::And);
-    for (QChar name : names) {
-        auto* leaf = new ParseNode(ParseNode::Leaf);
-        leaf->glyph.name = QString(name);
-        root->addChild(leaf);
-    }
-    return root;
-}
-
-QString tree(const ParseNode* root)
+QString treeText(const ParseNode* root)
 {
     return root ? Rule::treeToText(root) : QStringLiteral("-");
 }
@@ -61,10 +47,11 @@ std::unique_ptr<ControlWidget> makeControl()
 {
     std::unique_ptr<ControlWidget> control(new ControlWidget(nullptr));
     GlyphStore* store = control->glyphStore;
-    const char* rules[][3] = {{"A", "ab", "X"}, {"B", "bc", "Y"}, {"C", "ca", "Z"}, {"D", "d", "X"}};
+    const char* rules[][3] = {{"A", "seq(a,b)", "seq(X)"}, {"B", "seq(b,c)", "seq(Y)"}, {"C", "seq(c,a)", "seq(Z)"},
+                              {"D", "seq(d)", "seq(X)"}};
     for (const auto& rule : rules)
-        store->rules.append(Rule(QString::fromLatin1(rule[0]), glyphs(QString::fromLatin1(rule[1])),
-                                 glyphs(QString::fromLatin1(rule[2])), true, rule[0][0] != 'D'));
+        store->rules.append(Rule(QString::fromLatin1(rule[0]), trees::tree(QString::fromLatin1(rule[1])),
+                                 trees::tree(QString::fromLatin1(rule[2])), true, rule[0][0] != 'D'));
     return control;
 }
 
@@ -72,10 +59,7 @@ QString rulesText(const GlyphStore* store)
 {
     QString out = QStringLiteral("rules ");
     for (const Rule& rule : store->rules.items)
-        out += QStringLiteral("%1:%2>%3/%4%5 ")
-                   .arg(rule.name, tree(rule.pre), tree(rule.post))
-                   .arg(rule.match)
-                   .arg(rule.visible);
+        out += actionsweep::line(rule.name, treeText(rule.pre), treeText(rule.post), rule.match, rule.visible) + "; ";
     return out;
 }
 
@@ -84,22 +68,16 @@ QString rulesText(const GlyphStore* store)
 QStringList editorText(const RuleEditorWidget* editor)
 {
     QStringList out;
-    out << QStringLiteral("editor %1 editing %2 buttons %3%4%5")
-               .arg(editor->nameEdit->text())
-               .arg(editor->editing)
-               .arg(editor->saveButton->isEnabled())
-               .arg(editor->cancelButton->isEnabled())
-               .arg(editor->deleteButton->isEnabled());
+    out << actionsweep::line("editor", editor->nameEdit->text(), "editing", editor->editing, "buttons",
+                             editor->saveButton->isEnabled(), editor->cancelButton->isEnabled(),
+                             editor->deleteButton->isEnabled());
     for (const RibbonMapWidget* ribbon : {editor->preEditor, editor->postEditor}) {
         const MapWidget* map = ribbon->map;
         QString history;
         for (const ParseNode* entry : map->history)
-            history += tree(entry) + QLatin1Char(' ');
-        out << QStringLiteral("pattern %1 items %2 history %3 of %4")
-                   .arg(tree(map->root))
-                   .arg(map->items.size())
-                   .arg(map->historyIndex)
-                   .arg(history);
+            history += treeText(entry) + QLatin1Char(' ');
+        out << actionsweep::line("pattern", treeText(map->root), "items", map->items.size(), "history",
+                                 map->historyIndex, "of", history);
     }
     if (const RuleWidget* table = editor->ruleTable) {
         QString rows;
@@ -158,11 +136,7 @@ public:
 
     void act() override
     {
-        if (action == QLatin1String("match")) {
-            QTest::mouseClick(part<IconToggleWidget>(1), Qt::LeftButton);
-        } else if (action == QLatin1String("visible")) {
-            QTest::mouseClick(part<QCheckBox>(2), Qt::LeftButton);
-        } else if (action == QLatin1String("drop")) {
+        if (action == QLatin1String("drop")) {
             // The second rule dropped on the last row.
             QDropEvent drop(centre(3), Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
             list->drop(&drop);
@@ -179,16 +153,11 @@ public:
         out << rulesText(control->glyphStore);
         for (int row = 0; row < list->count(); ++row) {
             QWidget* container = list->itemWidget(list->item(row));
-            const auto* toggle = container ? container->findChild<IconToggleWidget*>() : nullptr;
             const auto* box = container ? container->findChild<QCheckBox*>() : nullptr;
             const auto* label = container ? container->findChild<QLabel*>() : nullptr;
-            out << QStringLiteral("row %1: %2 box %3 map %4 tip %5")
-                       .arg(row)
-                       .arg(label ? label->text() : QStringLiteral("?"))
-                       .arg(box ? box->isChecked() : -1)
-                       .arg(list->rowMap.value(container, -1))
-                       .arg(list->item(row)->toolTip());
-            Q_UNUSED(toggle);
+            out << actionsweep::line("row", row, label ? label->text() : QStringLiteral("?"), "box",
+                                     box ? int(box->isChecked()) : -1, "map", list->rowMap.value(container, -1),
+                                     "tip", list->item(row)->toolTip());
         }
         for (RuleEditorWidget* editor : ruleWindows())
             out << editorText(editor) << QStringLiteral("shown %1").arg(editor->window()->isVisible());
@@ -196,11 +165,6 @@ public:
     }
 
 private:
-    template <typename T>
-    T* part(int row) const
-    {
-        return list->itemWidget(list->item(row))->findChild<T*>();
-    }
     QPoint centre(int row) const { return list->visualItemRect(list->item(row)).center(); }
 
     std::unique_ptr<ControlWidget> control;
@@ -240,32 +204,18 @@ public:
     }
 
 private:
-    // "row:N" a click on row N, "name:T" typing, "save", "cancel",
-    // "delete", "Delete" the key on the table, "Escape" the key on the
-    // editor.
+    // Those of actionsweep::enter, "Delete" the key on the table, "Escape"
+    // the key on the editor.
     void enter(const QString& step)
     {
-        const QString kind = step.section(QLatin1Char(':'), 0, 0);
-        const QString value = step.section(QLatin1Char(':'), 1);
-        QTableWidget* table = editor->ruleTable->table;
-        if (kind == QLatin1String("row")) {
-            const QRect cell = table->visualRect(table->model()->index(value.toInt(), 0));
-            QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
-        } else if (kind == QLatin1String("name")) {
-            QTest::keyClicks(editor->nameEdit, value);
-        } else if (kind == QLatin1String("save")) {
-            QTest::mouseClick(editor->saveButton, Qt::LeftButton);
-        } else if (kind == QLatin1String("cancel")) {
-            QTest::mouseClick(editor->cancelButton, Qt::LeftButton);
-        } else if (kind == QLatin1String("delete")) {
-            QTest::mouseClick(editor->deleteButton, Qt::LeftButton);
-        } else if (kind == QLatin1String("Delete")) {
+        if (actionsweep::enter(editor, editor->ruleTable->table, 0, step))
+            return;
+        if (step == QLatin1String("Delete"))
             QTest::keyClick(editor->ruleTable, Qt::Key_Delete);
-        } else if (kind == QLatin1String("Escape")) {
+        else if (step == QLatin1String("Escape"))
             QTest::keyClick(editor, Qt::Key_Escape);
-        } else {
+        else
             QFAIL(qPrintable(QStringLiteral("unknown entry ") + step));
-        }
     }
 
     std::unique_ptr<ControlWidget> control;
@@ -290,8 +240,7 @@ void RuleFailuresTest::initTestCase()
 {
     // Only the program's own allocations fail: Qt's delivery of a click or
     // a key does not survive its own failing.
-    for (const char* library : {"libQt5Widgets", "libQt5Gui", "libQt5Core", "libQt5Test", "qt5/plugins/platforms"})
-        QVERIFY2(failingnew::spareCallersIn(library), library);
+    actionsweep::spareQt();
 }
 
 void RuleFailuresTest::everyAllocation_data()
@@ -318,18 +267,11 @@ void RuleFailuresTest::everyAllocation()
     QFETCH(bool, list);
     QFETCH(QString, setUp);
     QFETCH(QString, action);
-    long messages = 0;
-    const long points = usersweep::run(
-        QString::fromLatin1(QTest::currentDataTag()),
-        [&]() -> std::unique_ptr<usersweep::Scene> {
-            if (list)
-                return std::unique_ptr<usersweep::Scene>(new ListScene(action));
-            return std::unique_ptr<usersweep::Scene>(new WindowScene(setUp, action));
-        },
-        &messages);
-    QVERIFY(!QTest::currentTestFailed());
-    qInfo().noquote() << QTest::currentDataTag() << points << "failure points," << messages
-                      << "of them stopped with the message";
+    actionsweep::userSweep([&]() -> std::unique_ptr<usersweep::Scene> {
+        if (list)
+            return std::unique_ptr<usersweep::Scene>(new ListScene(action));
+        return std::unique_ptr<usersweep::Scene>(new WindowScene(setUp, action));
+    });
 }
 
 LUMIVANE_TEST(RuleFailuresTest)

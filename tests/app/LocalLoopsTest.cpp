@@ -58,43 +58,22 @@ void handlerRunsOut()
     HandlerGuard::run([] { throw std::bad_alloc(); });
 }
 
-// Calls `react` at each event of the given type that a progress dialog (or
-// a widget in it) receives, while it lives.
-struct ProgressWatch : QObject
+// Calls `react` at each event that an object receives (any object, on
+// the application), while it lives.
+struct Watch : QObject
 {
-    ProgressWatch(QEvent::Type type, std::function<void(QProgressDialog*)> react)
-        : type(type)
-        , react(std::move(react))
+    Watch(QObject* on, std::function<void(QObject*, QEvent*)> react) : on(on), react(std::move(react))
     {
-        qApp->installEventFilter(this);
+        on->installEventFilter(this);
     }
-    ~ProgressWatch() override { qApp->removeEventFilter(this); }
+    ~Watch() override { on->removeEventFilter(this); }
     bool eventFilter(QObject* watched, QEvent* event) override
     {
-        if (event->type() != type || !watched->isWidgetType())
-            return false;
-        for (QWidget* w = static_cast<QWidget*>(watched); w; w = w->parentWidget()) {
-            if (auto* dialog = qobject_cast<QProgressDialog*>(w)) {
-                react(dialog);
-                break;
-            }
-        }
+        react(watched, event);
         return false;
     }
-    QEvent::Type type;
-    std::function<void(QProgressDialog*)> react;
-};
-
-// Notes the custom events a view receives.
-struct Received : QObject
-{
-    bool eventFilter(QObject*, QEvent* event) override
-    {
-        if (int(event->type()) >= 1001 && int(event->type()) <= 1012)
-            ++count;
-        return false;
-    }
-    int count = 0;
+    QObject* on;
+    std::function<void(QObject*, QEvent*)> react;
 };
 
 } // namespace
@@ -187,14 +166,17 @@ void LocalLoopsTest::dialogs()
             result = QStringLiteral("%1 events%2").arg(root->packets.size()).arg(root->modified ? ", changed" : "");
         } else {
             w.sequenceRibbon->setActive(true, true);
-            Received aligned;
-            w.sequenceRibbon->sequenceView->installEventFilter(&aligned);
+            // The custom events the sequence view receives.
+            int aligned = 0;
+            Watch received(w.sequenceRibbon->sequenceView, [&aligned](QObject*, QEvent* event) {
+                aligned += int(event->type()) >= 1001 && int(event->type()) <= 1012;
+            });
             TList<BinItem*> longest;
             for (int i = 0; i < 301; ++i)
                 longest.append(nullptr);
             GlyphsEvent glyphs(nullptr, TList<TList<BinItem*>>{longest}, {QStringLiteral("select")});
             QCoreApplication::sendEvent(w.controlWidget, &glyphs);
-            result = aligned.count > 0 ? QStringLiteral("aligned") : QStringLiteral("not aligned");
+            result = aligned > 0 ? QStringLiteral("aligned") : QStringLiteral("not aligned");
         }
         MessageAsker::setHandler(recorder);
     }
@@ -234,11 +216,18 @@ void LocalLoopsTest::load()
     // The computation's dialog shows as its loop starts; the hand-over's
     // stages paint it as they let the window's events through.
     const bool counting = when == QLatin1String("counting");
-    ProgressWatch watch(counting ? QEvent::Show : QEvent::Paint, [&](QProgressDialog* dialog) {
-        if (failed || when.isEmpty())
+    Watch watch(qApp, [&](QObject* watched, QEvent* event) {
+        if (failed || when.isEmpty() || event->type() != (counting ? QEvent::Show : QEvent::Paint)
+            || !watched->isWidgetType())
             return;
-        if (counting || dialog->labelText().startsWith(QLatin1String("Showing data")))
-            failed = true, handlerRunsOut();
+        // At a progress dialog or a widget in it.
+        for (QWidget* w = static_cast<QWidget*>(watched); w; w = w->parentWidget()) {
+            if (auto* dialog = qobject_cast<QProgressDialog*>(w)) {
+                if (counting || dialog->labelText().startsWith(QLatin1String("Showing data")))
+                    failed = true, handlerRunsOut();
+                break;
+            }
+        }
     });
     const bool loaded = control.loadData(makeEvents(30), NAMES, KINDS);
     QCoreApplication::processEvents();
