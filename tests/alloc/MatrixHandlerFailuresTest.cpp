@@ -5,9 +5,9 @@
 #include "Restore.h"
 #include "Sweep.h"
 #include "TestRegistry.h"
+#include "UserSweep.h"
 
 #include "app/AppGlobals.h"
-#include "app/MessageAsker.h"
 #include "events/PacketsEvent.h"
 #include "events/RenderEvent.h"
 #include "views/events/CompareWidget.h"
@@ -15,14 +15,12 @@
 
 #include <QAction>
 #include <QCheckBox>
-#include <QApplication>
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QTimer>
 #include <QWheelEvent>
 #include <QtTest>
 
-#include <functional>
 #include <memory>
 
 // What the user does to the event matrix with the mouse and its menu, and
@@ -53,6 +51,15 @@ TList<BinItem*> row(const Matrix& m, int r)
     if (m.view->cells.isEmpty() || m.view->cells.first()->rows.size() <= r)
         return TList<BinItem*>();
     return m.view->cells.first()->rows[r];
+}
+
+TList<PacketPtr> eventsOf(const Matrix& m, int r)
+{
+    TList<PacketPtr> events;
+    for (const BinItem* item : row(m, r))
+        for (const PacketPtr& p : item->packets)
+            events.append(p);
+    return events;
 }
 
 QPoint centre(const BinItem* item)
@@ -97,48 +104,27 @@ QStringList matrixText(const Matrix& m)
     return out;
 }
 
-// The last selection the matrix told the other views of, as a set.
-class Outbox : public QObject
-{
-public:
-    bool eventFilter(QObject*, QEvent* e) override
-    {
-        if (int(e->type()) == PACKETSEVENT) {
-            auto* pe = static_cast<PacketsEvent*>(e);
-            if (pe->sender == matrix && !pe->args.isEmpty() && pe->args.first().toString() == QLatin1String("select")) {
-                told = true;
-                last = pe->eventSet();
-            }
-        }
-        return false;
-    }
-    QObject* matrix = nullptr;
-    bool told = false;
-    PacketSet last;
-};
-
-// The matrix before every action: the first row selected, nothing
-// highlighted, no popup, at the top.
-std::unique_ptr<Matrix> makeMatrix()
-{
-    auto m = std::make_unique<Matrix>(TRACES, false, QSize(220, 160));
-    m->view->applySelection(row(*m, 0), true, false);
-    return m;
-}
-
 QMouseEvent* mouse(QEvent::Type type, const QPoint& p, Qt::MouseButton button)
 {
     return new QMouseEvent(type, p, button, type == QEvent::MouseMove ? Qt::NoButton : Qt::MouseButtons(button),
                            Qt::NoModifier);
 }
 
-// One action as the user's input reaches the matrix; its events are made
-// and the steps before it taken without failures.
-struct Action
+// One action as the user's input reaches a matrix made for it: its events
+// made and the steps before it taken without failures. The scene keeps the
+// last selection the matrix told the other views of.
+class Scene : public QObject, public usersweep::Scene
 {
-    explicit Action(const QString& name) : name(name) {}
+public:
+    explicit Scene(const QString& name) : m(TRACES, false, QSize(220, 160)), name(name)
+    {
+        m.view->applySelection(row(m, 0), true, false);
+        m.control->installEventFilter(this);
+    }
+    ~Scene() override { m.control->removeEventFilter(this); }
 
-    void prepare(Matrix& m)
+    // The first row selected, nothing highlighted, no popup, at the top.
+    void prepare(bool) override
     {
         EventWidget* view = m.view;
         // Where the user starts from.
@@ -181,17 +167,14 @@ struct Action
             QObject::connect(m.options->multiMatchBox, &QCheckBox::clicked, m.ribbon.get(),
                              &RibbonEventWidget::setMulti, Qt::UniqueConnection);
         } else if (name.startsWith(QLatin1String("other view"))) {
-            TList<PacketPtr> events;
-            for (const BinItem* item : row(m, 3))
-                for (const PacketPtr& p : item->packets)
-                    events.append(p);
             const QString what = name.endsWith(QLatin1String("hover")) ? QStringLiteral("hover")
                                                                        : QStringLiteral("select");
-            event.reset(new PacketsEvent(&sender, events, {what}));
+            event.reset(new PacketsEvent(&sender, eventsOf(m, 3), {what}));
         }
+        told = false;
     }
 
-    void run(Matrix& m)
+    void act() override
     {
         EventWidget* view = m.view;
         if (name == QLatin1String("click") || name == QLatin1String("collapse"))
@@ -206,83 +189,76 @@ struct Action
             QCoreApplication::sendEvent(view, event.get());
     }
 
-    QString name;
-    QObject sender;
-    std::unique_ptr<QEvent> event;
-};
-
-QString said(const QList<MessageAsker::Request>& boxes)
-{
-    QStringList out;
-    for (const MessageAsker::Request& box : boxes)
-        out << box.title + QStringLiteral(": ") + box.text;
-    return out.join(QStringLiteral(" / "));
-}
-
-// One failure point: the action with its n-th allocation failing, what it
-// left, and the action done again.
-void attempt(const QString& action, const QStringList& before, const QStringList& once, long n,
-             QList<MessageAsker::Request>& boxes, bool& hit, long& own)
-{
-    std::unique_ptr<Matrix> m = makeMatrix();
-    Outbox out;
-    out.matrix = m->view;
-    m->control->installEventFilter(&out);
-    Action act(action);
-    act.prepare(*m);
-    QVERIFY(matrixText(*m) == before);
-    out.told = false;
-    boxes.clear();
+    // The other views show what the matrix told them last.
+    QStringList state() const override
     {
-        failingnew::FailAt fail(n);
-        try {
-            act.run(*m);
-        } catch (...) {
-            fail.stop();
-            QFAIL(qPrintable(QStringLiteral("failure point %1 escaped").arg(n)));
-        }
-        hit = fail.stop();
+        return matrixText(m) << QStringLiteral("told the other views what it shows: %1")
+                                    .arg(!told || last == m.view->selectedPacketSet);
     }
-    // A handler's box comes from the event loop.
-    QCoreApplication::processEvents();
-    const QString where = QStringLiteral("failure point %1: ").arg(n);
-    const QStringList now = matrixText(*m);
-    QVERIFY2(boxes.size() <= 1, qPrintable(where + said(boxes)));
-    if (boxes.isEmpty()) {
-        QVERIFY2(now == once, qPrintable(where + QStringLiteral("ran through, but shows ") + now.join('|')));
-    } else if (boxes.first().title == SELECT_TITLE) {
+
+    QString failed(const MessageAsker::Request& box, const QStringList& after, const QStringList& before,
+                   const QStringList& once) override
+    {
+        EventWidget* view = m.view;
+        if (after.last() != once.last())
+            return QStringLiteral("the other views were told another selection");
         // The action's own way back: no selection.
-        ++own;
-        QVERIFY2(m->view->selectedPacketSet.isEmpty() && m->view->selectedItems().isEmpty(),
-                 qPrintable(where + now.join('|')));
-    } else if (boxes.first().title == RULES_TITLE) {
+        if (box.title == SELECT_TITLE)
+            return view->selectedPacketSet.isEmpty() && view->selectedItems().isEmpty() ? QString() : after.join('|');
         // The reload's own way back: no cells, built again by the next
         // change; the switch shows the flag they are built with.
-        ++own;
-        QVERIFY2(m->view->cells.isEmpty() && showMulti == m->options->multiMatchBox->isChecked(),
-                 qPrintable(where + now.join('|')));
-    } else {
+        if (box.title == RULES_TITLE)
+            return view->cells.isEmpty() && showMulti == m.options->multiMatchBox->isChecked() ? QString()
+                                                                                                 : after.join('|');
         // The handler stopped: its data as before or as after the action.
         // Where the cells were being laid out anew, the next layout places
         // them.
-        m->view->setSize(-1, -1);
-        const QStringList laid = matrixText(*m);
-        QVERIFY2(boxes.first().title == QLatin1String("Out of memory") && (laid == before || laid == once),
-                 qPrintable(where + said(boxes) + QStringLiteral(", shows ") + laid.join('|')));
+        view->setSize(-1, -1);
+        const QStringList laid = state();
+        return box.title == QLatin1String("Out of memory") && (laid == before || laid == once)
+                   ? QString()
+                   : QStringLiteral("shows ") + laid.join('|');
     }
-    QVERIFY2(boxes.isEmpty() || boxes.first().text.contains(QLatin1String("memory")), qPrintable(where + said(boxes)));
-    // The other views show what the matrix told them last.
-    QVERIFY2(!out.told || out.last == m->view->selectedPacketSet,
-             qPrintable(where + QStringLiteral("the other views were told another selection")));
-    // Done again.
-    const int shown = boxes.size();
-    act.prepare(*m);
-    act.run(*m);
-    QCoreApplication::processEvents();
-    QVERIFY2(boxes.size() == shown, qPrintable(where + QStringLiteral("done again, ") + said(boxes)));
-    QVERIFY2(matrixText(*m) == once, qPrintable(where + QStringLiteral("done again, shows ")
-                                                + matrixText(*m).join('|') + QStringLiteral(" instead of ")
-                                                + once.join('|')));
+
+    bool eventFilter(QObject*, QEvent* e) override
+    {
+        if (int(e->type()) == PACKETSEVENT) {
+            auto* pe = static_cast<PacketsEvent*>(e);
+            if (pe->sender == m.view && !pe->args.isEmpty() && pe->args.first().toString() == QLatin1String("select")) {
+                told = true;
+                last = pe->eventSet();
+            }
+        }
+        return false;
+    }
+
+private:
+    Matrix m;
+    QString name;
+    QObject sender;
+    std::unique_ptr<QEvent> event;
+    bool told = false;
+    PacketSet last;
+};
+
+// The table's headers and cells, and whether it is ready to be used.
+QStringList tableText(const CompareWidget& table)
+{
+    QStringList out;
+    out << QStringLiteral("%1 events, updates %2, signals %3, sorting %4")
+               .arg(table.packets.size())
+               .arg(table.updatesEnabled())
+               .arg(!table.signalsBlocked())
+               .arg(table.isSortingEnabled());
+    for (int c = 0; c < table.columnCount(); ++c)
+        out << (table.horizontalHeaderItem(c) ? table.horizontalHeaderItem(c)->text() : QString());
+    for (int r = 0; r < table.rowCount(); ++r) {
+        QStringList cells;
+        for (int c = 0; c < table.columnCount(); ++c)
+            cells << (table.item(r, c) ? table.item(r, c)->text() : QStringLiteral("-"));
+        out << cells.join(QLatin1Char(','));
+    }
+    return out;
 }
 
 } // namespace
@@ -329,74 +305,10 @@ void MatrixHandlerFailuresTest::entries()
     QFETCH(QString, action);
     Restore<bool> loaded(NO_DATA, false);
     Restore<bool> multi(showMulti, true);
-
-    QList<MessageAsker::Request> boxes;
-    const MessageAsker::Handler previous = MessageAsker::setHandler([&](const MessageAsker::Request& r) {
-        boxes.append(r);
-        return QMessageBox::Ok;
-    });
-
-    // Before and after the action in a matrix that never fails, and again.
-    QStringList before;
-    QStringList once;
-    {
-        std::unique_ptr<Matrix> reference = makeMatrix();
-        Action act(action);
-        act.prepare(*reference);
-        before = matrixText(*reference);
-        act.run(*reference);
-        once = matrixText(*reference);
-        act.prepare(*reference);
-        act.run(*reference);
-        QCOMPARE(matrixText(*reference), once);
-    }
-    QVERIFY(boxes.isEmpty());
-    QVERIFY(once != before);
-
-    long own = 0;
-    const long points = sweep::run(action, [&](long n) {
-        bool hit = false;
-        attempt(action, before, once, n, boxes, hit, own);
-        return hit && !QTest::currentTestFailed();
-    });
-    MessageAsker::setHandler(previous);
+    const usersweep::Tally t =
+        usersweep::sweep(action, [&] { return std::unique_ptr<usersweep::Scene>(new Scene(action)); });
     QVERIFY(!QTest::currentTestFailed());
-    qInfo().noquote() << action << points << "failure points," << own << "of them with the action's own message";
-    QVERIFY(points > 0);
 }
-
-namespace {
-
-// The table's headers and cells, and whether it is ready to be used.
-QStringList tableText(const CompareWidget& table)
-{
-    QStringList out;
-    out << QStringLiteral("%1 events, updates %2, signals %3, sorting %4")
-               .arg(table.packets.size())
-               .arg(table.updatesEnabled())
-               .arg(!table.signalsBlocked())
-               .arg(table.isSortingEnabled());
-    for (int c = 0; c < table.columnCount(); ++c)
-        out << (table.horizontalHeaderItem(c) ? table.horizontalHeaderItem(c)->text() : QString());
-    for (int r = 0; r < table.rowCount(); ++r) {
-        QStringList cells;
-        for (int c = 0; c < table.columnCount(); ++c)
-            cells << (table.item(r, c) ? table.item(r, c)->text() : QStringLiteral("-"));
-        out << cells.join(QLatin1Char(','));
-    }
-    return out;
-}
-
-TList<PacketPtr> eventsOf(const Matrix& m, int r)
-{
-    TList<PacketPtr> events;
-    for (const BinItem* item : row(m, r))
-        for (const PacketPtr& p : item->packets)
-            events.append(p);
-    return events;
-}
-
-} // namespace
 
 void MatrixHandlerFailuresTest::table_data()
 {
@@ -423,35 +335,22 @@ void MatrixHandlerFailuresTest::table()
     long failed = 0;
     const long points = sweep::run(QStringLiteral("table"), [&](long n) {
         table.setPackets(first);
-        bool hit = false;
         bool threw = false;
-        {
-            failingnew::FailAt fail(n);
-            try {
-                table.setPackets(second);
-            } catch (const std::bad_alloc&) {
-                threw = true;
-            }
-            hit = fail.stop();
+        failingnew::FailAt fail(n);
+        try {
+            table.setPackets(second);
+        } catch (const std::bad_alloc&) {
+            threw = true;
         }
-        const QString where = QStringLiteral("failure point %1: ").arg(n);
-        if (threw) {
-            ++failed;
-            if (tableText(table) != before) {
-                QTest::qFail(qPrintable(where + tableText(table).join('|')), __FILE__, __LINE__);
-                return false;
-            }
-        } else if (tableText(table) != after) {
-            QTest::qFail(qPrintable(where + QStringLiteral("ran through, but shows ") + tableText(table).join('|')),
-                         __FILE__, __LINE__);
-            return false;
-        }
+        const bool hit = fail.stop();
+        failed += threw;
+        const QStringList shown = tableText(table);
         table.setPackets(second);
-        if (tableText(table) != after) {
-            QTest::qFail(qPrintable(where + QStringLiteral("the next refill shows ") + tableText(table).join('|')),
-                         __FILE__, __LINE__);
-            return false;
-        }
+        const QString where = QStringLiteral("failure point %1: ").arg(n);
+        if (shown != (threw ? before : after))
+            return sweep::fail(where + (threw ? "failed" : "ran through") + ", but shows " + shown.join('|'));
+        if (tableText(table) != after)
+            return sweep::fail(where + "the next refill shows " + tableText(table).join('|'));
         return hit;
     });
     QVERIFY(!QTest::currentTestFailed());
@@ -484,31 +383,21 @@ void MatrixHandlerFailuresTest::paint()
     QVERIFY(overviewfixture::settle(g.strip));
     QVERIFY(!g.strip->stackedImage.isNull());
 
-    TList<PacketPtr> events;
-    for (const BinItem* item : row(g.m, 1))
-        for (const PacketPtr& p : item->packets)
-            events.append(p);
+    // The table and the popup show the events of a row.
     std::unique_ptr<QWidget> own;
-    QWidget* widget = nullptr;
-    if (view == QLatin1String("matrix")) {
-        widget = g.m.view;
-    } else if (view == QLatin1String("cell")) {
-        widget = g.m.view->cells.first();
-    } else if (view == QLatin1String("strip")) {
-        widget = g.strip;
-    } else if (view == QLatin1String("ribbon")) {
-        widget = g.m.ribbon.get();
-    } else if (view == QLatin1String("overview ribbon")) {
-        widget = g.overviewRibbon;
-    } else if (view == QLatin1String("table")) {
+    if (view == QLatin1String("table")) {
         auto* table = new CompareWidget(g.m.control.get(), -1, false);
-        table->setPackets(events);
         own.reset(table);
-        widget = table;
-    } else {
-        own.reset(new GlyphPopup(g.m.control.get(), events, nullptr));
-        widget = own.get();
+        table->setPackets(eventsOf(g.m, 1));
+    } else if (view == QLatin1String("popup")) {
+        own.reset(new GlyphPopup(g.m.control.get(), eventsOf(g.m, 1), nullptr));
     }
+    const QMap<QString, QWidget*> shown{{QStringLiteral("matrix"), g.m.view},
+                                        {QStringLiteral("cell"), g.m.view->cells.first()},
+                                        {QStringLiteral("strip"), g.strip},
+                                        {QStringLiteral("ribbon"), g.m.ribbon.get()},
+                                        {QStringLiteral("overview ribbon"), g.overviewRibbon}};
+    QWidget* widget = own ? own.get() : shown.value(view);
     const long points = paintsweep::check(widget, view);
     QVERIFY(!QTest::currentTestFailed());
     qInfo().noquote() << view << points << "failure points";

@@ -1,9 +1,8 @@
 #include "FailingNew.h"
 #include "OverviewFixture.h"
-#include "Sweep.h"
 #include "TestRegistry.h"
+#include "UserSweep.h"
 
-#include "app/MessageAsker.h"
 #include "events/RenderEvent.h"
 
 #include <QMutex>
@@ -25,135 +24,118 @@ namespace {
 
 const QString OWN_TITLE = QStringLiteral("Failed to draw the overview");
 
-struct Place
+// The strip of a matrix, drawn at size 10; the user's step: a change of
+// the matrix asks for a pass (its event made before the failures are
+// armed), or the slider's timer hands over size 14; then the pass runs to
+// its end. The next pass is started from where a failed one left the strip.
+class Pass : public usersweep::Scene
 {
-    double x, y, w, h;
-    bool operator==(const Place& o) const { return x == o.x && y == o.y && w == o.w && h == o.h; }
-};
-
-QList<Place> places(const EventWidget* view)
-{
-    QList<Place> all;
-    for (const BinCell* cell : view->cells)
-        for (const TList<BinItem*>& row : cell->rows)
-            for (const BinItem* item : row)
-                all.append({item->x, item->y, item->width(), item->height()});
-    return all;
-}
-
-// The user's step: a change of the matrix asks for a pass (its event made
-// before the failures are armed), or the slider's timer hands over a new
-// size.
-struct Step
-{
-    Step(Group& g, const QString& action, int size)
-        : g(g), action(action), size(size), render(g.m.view, {QStringLiteral("OverviewWidget"), 0})
+public:
+    Pass(const QString& action, bool stacked) : g(traces(12)), action(action)
     {
+        g.build();
+        if (stacked)
+            g.m.view->setStack(true);
+        render.reset(new RenderEvent(g.m.view, {QStringLiteral("OverviewWidget"), 0}));
+        QCoreApplication::sendEvent(g.strip, render.get());
+        finish();
     }
-    void run()
+
+    void prepare(bool again) override
+    {
+        // Back to size 10, unless the strip is drawn at it.
+        if (!again && g.strip->itemSize != 10) {
+            step(10);
+            finish();
+        }
+        if (!again)
+            drawn = g.strip->stackedImage.cacheKey();
+        render.reset(new RenderEvent(g.m.view, {QStringLiteral("OverviewWidget"), 0}));
+    }
+    void act() override
+    {
+        step(14);
+        finish();
+    }
+
+    // The picture, whether a pass drew it since prepare(), the locks and
+    // the places of the matrix's glyphs.
+    QStringList state() const override
+    {
+        QVector<double> places;
+        for (const BinCell* cell : g.m.view->cells)
+            for (const TList<BinItem*>& row : cell->rows)
+                for (const BinItem* item : row)
+                    places << item->x << item->y << item->width() << item->height();
+        return {picture(g.strip->stackedImage), QStringLiteral("drawn anew %1").arg(g.strip->stackedImage.cacheKey() != drawn),
+                QStringLiteral("idle %1").arg(!g.strip->isRunning() && locksFree()),
+                QStringLiteral("glyphs placed %1").arg(qHashBits(places.constData(), sizeof(double) * size_t(places.size())))};
+    }
+
+    // The strip's own failure shows nothing; a request that found no memory
+    // to start the pass keeps the picture.
+    QString failed(const MessageAsker::Request& box, const QStringList& after, const QStringList& before,
+                   const QStringList& once) override
+    {
+        QStringList nothing = once;
+        nothing[0] = picture(QImage());
+        if (box.title == OWN_TITLE ? after != nothing || !g.strip->visibleImage.isNull()
+                                   : box.title != QLatin1String("Out of memory") || after != before)
+            return QStringLiteral("shows ") + after.join('|');
+        return QString();
+    }
+
+    Group g;
+
+private:
+    void step(int size)
     {
         if (action == QLatin1String("render")) {
-            QCoreApplication::sendEvent(g.strip, &render);
+            QCoreApplication::sendEvent(g.strip, render.get());
         } else {
             const QSignalBlocker quiet(g.overviewRibbon->sizeSlider);
             g.overviewRibbon->sizeSlider->setValue(size);
             QMetaObject::invokeMethod(g.overviewRibbon->sizeTimer, "timeout");
         }
     }
-    Group& g;
-    QString action;
-    int size;
-    RenderEvent render;
-};
 
-void start(Group& g, const QString& action, int size)
-{
-    Step(g, action, size).run();
-}
-
-// Until the pass asked for has ended and what it queued has run.
-void finish(EventOverviewWidget* strip)
-{
-    QCoreApplication::processEvents();
-    for (int k = 0; strip->isRunning() && k < 20000; ++k) {
-        QThread::usleep(200);
+    // Until the pass asked for has ended and what it queued has run.
+    void finish()
+    {
+        QCoreApplication::processEvents();
+        for (int k = 0; g.strip->isRunning() && k < 20000; ++k) {
+            QThread::usleep(200);
+            QCoreApplication::processEvents();
+        }
         QCoreApplication::processEvents();
     }
-    QCoreApplication::processEvents();
-}
 
-bool locksFree(Group& g)
-{
-    if (!g.strip->overviewMutex->tryLock())
-        return false;
-    g.strip->overviewMutex->unlock();
-    for (BinCell* cell : g.m.view->cells) {
-        if (!cell->rowsMutex->tryLock())
-            return false;
-        cell->rowsMutex->unlock();
-    }
-    return true;
-}
-
-QString said(const QList<MessageAsker::Request>& boxes)
-{
-    QStringList out;
-    for (const MessageAsker::Request& box : boxes)
-        out << box.title + QStringLiteral(": ") + box.text;
-    return out.join(QStringLiteral(" / "));
-}
-
-// One failure point: the pass with its n-th allocation failing, what it
-// left, and the next pass.
-void attempt(Group& g, const QString& action, long n, const QImage& shown, const QImage& once,
-             const QList<Place>& placed, QList<MessageAsker::Request>& boxes, bool& hit, long& own)
-{
-    constexpr int before = 10;
-    constexpr int after = 14;
-    // Back to where the user starts.
-    if (action != QLatin1String("render")) {
-        start(g, action, before);
-        finish(g.strip);
-    }
-    QVERIFY2(g.strip->stackedImage == shown, "the strip does not show its picture before the pass");
-    boxes.clear();
-    Step step(g, action, after);
+    bool locksFree() const
     {
-        failingnew::FailAt fail(n);
-        try {
-            step.run();
-            finish(g.strip);
-        } catch (...) {
-            fail.stop();
-            QFAIL(qPrintable(QStringLiteral("failure point %1 escaped").arg(n)));
+        if (!g.strip->overviewMutex->tryLock())
+            return false;
+        g.strip->overviewMutex->unlock();
+        for (BinCell* cell : g.m.view->cells) {
+            if (!cell->rowsMutex->tryLock())
+                return false;
+            cell->rowsMutex->unlock();
         }
-        hit = fail.stop();
+        return true;
     }
-    // The box of a handler's failure comes from the event loop.
-    QCoreApplication::processEvents();
-    const QString where = QStringLiteral("failure point %1: ").arg(n);
-    const QImage now = g.strip->stackedImage;
-    QVERIFY2(!g.strip->isRunning() && locksFree(g), qPrintable(where + QStringLiteral("a lock is held")));
-    QVERIFY2(places(g.m.view) == placed, qPrintable(where + QStringLiteral("the glyphs moved")));
-    QVERIFY2(boxes.size() <= 1, qPrintable(where + said(boxes)));
-    if (boxes.isEmpty()) {
-        QVERIFY2(now == once, qPrintable(where + QStringLiteral("a silent failure changed the picture")));
-    } else if (boxes.first().title == OWN_TITLE) {
-        ++own;
-        QVERIFY2(now.isNull() && g.strip->visibleImage.isNull() && boxes.first().text.contains("memory"),
-                 qPrintable(where + said(boxes)));
-    } else {
-        // A request that found no memory to start the pass: the strip
-        // keeps its picture.
-        QVERIFY2(boxes.first().title == QLatin1String("Out of memory") && now == shown,
-                 qPrintable(where + said(boxes)));
+
+    static QString picture(const QImage& image)
+    {
+        return image.isNull() ? QStringLiteral("no picture")
+                              : QStringLiteral("picture %1x%2 %3")
+                                    .arg(image.width())
+                                    .arg(image.height())
+                                    .arg(qHashBits(image.constBits(), size_t(image.sizeInBytes())));
     }
-    // The next pass, as one that never failed.
-    start(g, action, after);
-    finish(g.strip);
-    QVERIFY2(boxes.size() <= 1, qPrintable(where + QStringLiteral("the next pass: ") + said(boxes)));
-    QVERIFY2(g.strip->stackedImage == once, qPrintable(where + QStringLiteral("the next pass draws otherwise")));
-}
+
+    QString action;
+    std::unique_ptr<RenderEvent> render;
+    qint64 drawn = 0;
+};
 
 } // namespace
 
@@ -189,42 +171,14 @@ void OverviewFailuresTest::pass()
 {
     QFETCH(QString, action);
     QFETCH(bool, stacked);
-    constexpr int after = 14;
-    Group g(traces(12));
-    g.build();
-    if (stacked)
-        g.m.view->setStack(true);
-    start(g, QStringLiteral("render"), 0);
-    finish(g.strip);
-    QVERIFY(settle(g.strip));
-
-    QList<MessageAsker::Request> boxes;
-    const MessageAsker::Handler previous = MessageAsker::setHandler([&](const MessageAsker::Request& r) {
-        boxes.append(r);
-        return QMessageBox::Ok;
-    });
-
-    // The picture before, and what a pass that never fails shows after.
-    const QImage shown = g.strip->stackedImage;
-    start(g, action, after);
-    finish(g.strip);
-    const QImage once = g.strip->stackedImage;
-    QVERIFY(!shown.isNull() && !once.isNull());
-    QVERIFY(action == QLatin1String("render") ? once == shown : once != shown);
-    const QList<Place> placed = places(g.m.view);
-    QVERIFY(boxes.isEmpty());
-
-    long own = 0;
-    const long points = sweep::run(action, [&](long n) {
-        bool hit = false;
-        attempt(g, action, n, shown, once, placed, boxes, hit, own);
-        return hit && !QTest::currentTestFailed();
-    });
-    MessageAsker::setHandler(previous);
+    Pass p(action, stacked);
+    QVERIFY(settle(p.g.strip));
+    const usersweep::Tally t = usersweep::sweep(action, p);
     QVERIFY(!QTest::currentTestFailed());
-    qInfo().noquote() << action << points << "failure points," << own << "of them ended with the strip's message";
-    QVERIFY(points > 0);
-    QVERIFY(own > 0);
+    // The picture before, and what a pass that never fails shows after.
+    QVERIFY(t.before.first().startsWith("picture ") && t.once.first().startsWith("picture "));
+    QCOMPARE(t.once.first() == t.before.first(), action == QLatin1String("render"));
+    QVERIFY(t.own > 0);
 }
 
 LUMIVANE_TEST(OverviewFailuresTest)

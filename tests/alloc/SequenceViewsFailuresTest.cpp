@@ -3,11 +3,10 @@
 #include "Restore.h"
 #include "RuleWindow.h"
 #include "SequenceFixture.h"
-#include "Sweep.h"
 #include "TestRegistry.h"
+#include "UserSweep.h"
 
 #include "app/AppGlobals.h"
-#include "app/MessageAsker.h"
 #include "events/GlyphsEvent.h"
 #include "patterns/ConditionParser.h"
 #include "views/events/BinCell.h"
@@ -79,19 +78,66 @@ QStringList matrixText(const EventWidget& view)
     return out;
 }
 
-// The main window with its rules applied, and the settings pane's resize.
-struct Window : rulewindow::RuleWindow
+// The matrix's lines of a state, or the overview's.
+QStringList part(const QStringList& state, bool matrix)
 {
-    // The rules applied to unstacked, ungrouped rows, their count made.
-    void reset()
+    const int cut = state.indexOf(QStringLiteral("matrix"));
+    return matrix ? state.mid(cut) : state.mid(0, cut);
+}
+
+// The main window with its rules applied to unstacked, ungrouped rows, the
+// settings pane at its width and the count made; the action, with the
+// failures armed: a regrouping, the count put off made by its timer, the
+// Stack clicked before that count, the settings pane resized.
+class Window : public rulewindow::RuleWindow, public usersweep::Scene
+{
+public:
+    explicit Window(const QString& action) : action(action) {}
+
+    void prepare(bool) override
     {
+        resizePane(204);
         if (view->stack)
             view->setStack(false);
         if (!view->yNone)
             view->changeYAxis2(QStringLiteral("none"));
         applyRules();
         countNow();
+        if (action == QLatin1String("later") || action == QLatin1String("stack"))
+            applyRules();
     }
+    void act() override
+    {
+        if (action == QLatin1String("regroup"))
+            view->changeYAxis2(QStringLiteral("kind"));
+        else if (action == QLatin1String("later"))
+            countNow();
+        else if (action == QLatin1String("stack"))
+            view->setStack(true);
+        else
+            resizePane(304);
+    }
+    QStringList state() const override { return overviewText(*overview) << QStringLiteral("matrix") << matrixText(*view); }
+
+    // The count's own failure leaves the overview empty; a relayout that
+    // failed keeps the nodes drawn before; or the matrix went without cells
+    // with its own message, and the overview counts none.
+    QString failed(const MessageAsker::Request& box, const QStringList& after, const QStringList& before,
+                   const QStringList& once) override
+    {
+        bool whole;
+        if (box.title == QLatin1String("Failed to count rule paths"))
+            whole = isEmpty(*overview) && part(after, true) == part(once, true);
+        else if (box.title == QLatin1String("Out of memory"))
+            whole = action == QLatin1String("resize") && part(after, false) == part(before, false)
+                    && part(after, true) == part(once, true);
+        else
+            whole = view->cells.isEmpty() && overview->counts.value(overview->root, -1) == 0
+                    && overview->items.size() == 1 && !overview->countPending();
+        return whole ? QString() : QStringLiteral("shows ") + after.join('|');
+    }
+
+private:
     // The settings pane resized, the overview with it.
     void resizePane(int overviewWidth)
     {
@@ -99,42 +145,9 @@ struct Window : rulewindow::RuleWindow
         QResizeEvent resized(QSize(overviewWidth, 400), QSize(204, 400));
         QCoreApplication::sendEvent(window.settingsWidget, &resized);
     }
+
+    QString action;
 };
-
-// What is done with the failures armed, after `prepare` without them.
-struct Action
-{
-    QString name;
-
-    void prepare(Window& w) const
-    {
-        w.resizePane(204);
-        w.reset();
-        if (name == QLatin1String("later") || name == QLatin1String("stack"))
-            w.applyRules();
-    }
-    void run(Window& w) const
-    {
-        if (name == QLatin1String("regroup")) {
-            w.view->changeYAxis2(QStringLiteral("kind"));
-        } else if (name == QLatin1String("later")) {
-            w.countNow();
-        } else if (name == QLatin1String("stack")) {
-            w.view->setStack(true);
-        } else {
-            w.resizePane(304);
-        }
-    }
-};
-
-// The text of the boxes shown.
-QString said(const QList<MessageAsker::Request>& boxes)
-{
-    QStringList out;
-    for (const MessageAsker::Request& box : boxes)
-        out << box.title + QStringLiteral(": ") + box.text;
-    return out.join(QStringLiteral(" / "));
-}
 
 } // namespace
 
@@ -165,103 +178,21 @@ void SequenceViewsFailuresTest::ruleOverview()
     QFETCH(int, laterFrom);
     Restore<int> later(RuleOverviewWidget::laterFrom, laterFrom);
     Restore<bool> loaded(NO_DATA, false);
-    QList<MessageAsker::Request> boxes;
-    const MessageAsker::Handler previous = MessageAsker::setHandler([&](const MessageAsker::Request& r) {
-        boxes.append(r);
-        return QMessageBox::Ok;
-    });
     // The debug lines are dropped: the test's own output would allocate
     // within the line's end, where nothing may throw.
     const QtMessageHandler log = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
-
     // Qt's own failures are not the program's to mend: the window's labels
     // and tables that the rules' rebuild refreshes do not survive them.
     for (const char* library : {"libQt5Widgets", "libQt5Gui", "libQt5Core", "qt5/plugins/platforms"})
         failingnew::spareCallersIn(library);
-    Window w;
-    const Action act{action};
-    // What a run that never failed shows, and again.
-    act.prepare(w);
-    act.run(w);
-    QCoreApplication::processEvents();
-    const QStringList overviewOnce = overviewText(*w.overview);
-    const QStringList matrixOnce = matrixText(*w.view);
-    act.prepare(w);
-    const QStringList overviewBefore = overviewText(*w.overview);
-    act.run(w);
-    QCOMPARE(overviewText(*w.overview), overviewOnce);
-    QCOMPARE(matrixText(*w.view), matrixOnce);
-    QVERIFY(boxes.isEmpty());
-    // Nodes below the root are drawn.
-    QVERIFY2(w.overview->items.size() > 2, qPrintable(overviewOnce.join('|')));
-    QVERIFY(overviewOnce != overviewBefore);
-
-    long messages = 0;
-    const long points = sweep::run(QString(QTest::currentDataTag()), [&](long n) {
-        const QString where = QStringLiteral("failure point %1: ").arg(n);
-        act.prepare(w);
-        const QStringList before = overviewText(*w.overview);
-        boxes.clear();
-        bool hit = false;
-        {
-            failingnew::FailAt fail(n);
-            try {
-                act.run(w);
-            } catch (...) {
-                fail.stop();
-                QTest::qFail(qPrintable(where + QStringLiteral("an exception escaped")), __FILE__, __LINE__);
-                return false;
-            }
-            hit = fail.stop();
-        }
-        // A failure that a handler's guard ended is told from the loop.
-        QCoreApplication::processEvents();
-        const QStringList shown = overviewText(*w.overview);
-        const QStringList matrix = matrixText(*w.view);
-        if (boxes.size() > 1 || (!boxes.isEmpty() && !boxes.first().text.contains(QLatin1String("memory")))) {
-            QTest::qFail(qPrintable(where + said(boxes)), __FILE__, __LINE__);
-            return false;
-        }
-        if (boxes.isEmpty()) {
-            if (shown != overviewOnce || matrix != matrixOnce)
-                QTest::qFail(qPrintable(where + QStringLiteral("ran through, but shows ") + shown.join('|') + " / "
-                                        + matrix.join('|')),
-                             __FILE__, __LINE__);
-        } else {
-            ++messages;
-            const QString title = boxes.first().title;
-            bool whole;
-            if (title == QLatin1String("Failed to count rule paths"))
-                whole = isEmpty(*w.overview) && matrix == matrixOnce;
-            else if (title == QLatin1String("Out of memory"))
-                // The nodes drawn before the pane's resize stay.
-                whole = action == QLatin1String("resize") && shown == before && matrix == matrixOnce;
-            else
-                // The matrix went without cells: the overview counts none.
-                whole = w.view->cells.isEmpty() && w.overview->counts.value(w.overview->root, -1) == 0
-                        && w.overview->items.size() == 1 && !w.overview->countPending();
-            if (!whole)
-                QTest::qFail(qPrintable(where + said(boxes) + QStringLiteral(" shows ") + shown.join('|') + " / "
-                                        + matrix.join('|')),
-                             __FILE__, __LINE__);
-        }
-        if (QTest::currentTestFailed())
-            return false;
-        // Again, as a run that never failed.
-        act.prepare(w);
-        act.run(w);
-        QCoreApplication::processEvents();
-        if (overviewText(*w.overview) != overviewOnce || matrixText(*w.view) != matrixOnce || boxes.size() > 1)
-            QTest::qFail(qPrintable(where + QStringLiteral("again, shows ") + overviewText(*w.overview).join('|')
-                                    + QStringLiteral(" ") + said(boxes)),
-                         __FILE__, __LINE__);
-        return hit && !QTest::currentTestFailed();
-    });
+    Window w(action);
+    const usersweep::Tally t = usersweep::sweep(QString(QTest::currentDataTag()), w);
     qInstallMessageHandler(log);
-    MessageAsker::setHandler(previous);
     QVERIFY(!QTest::currentTestFailed());
-    qInfo().noquote() << QTest::currentDataTag() << points << "failure points," << messages << "of them told";
-    QVERIFY(points > 0);
+    QVERIFY(part(t.once, false) != part(t.before, false));
+    // Nodes below the root are drawn (the window shows what it showed
+    // after a run that never failed).
+    QVERIFY2(w.overview->items.size() > 2, qPrintable(t.once.join('|')));
 }
 
 void SequenceViewsFailuresTest::paint_data()
@@ -282,7 +213,7 @@ void SequenceViewsFailuresTest::paint()
     const QtMessageHandler log = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
     long points = 0;
     if (view == QLatin1String("overview")) {
-        Window w;
+        rulewindow::RuleWindow w;
         // One of the window's matrix, shown on its own.
         RuleOverviewWidget overview(w.window.controlWidget, w.view, nullptr);
         overview.resize(204, 60);

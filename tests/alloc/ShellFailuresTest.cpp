@@ -1,9 +1,9 @@
 #include "FailingNew.h"
 #include "PaintSweep.h"
 #include "Restore.h"
-#include "Sweep.h"
 #include "TempWorkDir.h"
 #include "TestRegistry.h"
+#include "UserSweep.h"
 
 #include "app/AppGlobals.h"
 #include "app/Bar.h"
@@ -14,7 +14,6 @@
 #include "app/IconWidget.h"
 #include "app/MainWindow.h"
 #include "app/MatchIcon.h"
-#include "app/MessageAsker.h"
 #include "app/NavigationWidget.h"
 #include "app/TextInputWidget.h"
 #include "core/Constants.h"
@@ -52,34 +51,6 @@ namespace {
 
 using Packets = TList<QSharedPointer<Packet>>;
 
-// Keeps every box while it lives; answers OK.
-struct Boxes
-{
-    Boxes()
-    {
-        previous = MessageAsker::setHandler([this](const MessageAsker::Request& r) {
-            shown.append(r);
-            return QMessageBox::Ok;
-        });
-    }
-    ~Boxes() { MessageAsker::setHandler(previous); }
-    QString text() const
-    {
-        QStringList out;
-        for (const MessageAsker::Request& r : shown)
-            out << r.title + QStringLiteral(": ") + r.text;
-        return out.join(QLatin1String(" / "));
-    }
-    QList<MessageAsker::Request> shown;
-    MessageAsker::Handler previous;
-};
-
-// At most one box, and one that names memory.
-bool toldOnce(const Boxes& boxes)
-{
-    return boxes.shown.size() == 1 && boxes.shown.first().text.contains(QLatin1String("ran out of memory"));
-}
-
 // ---------------------------------------------------------------------------
 // Save as selection
 
@@ -108,105 +79,125 @@ QString histogramText(const THash<TVariant, int>& hist)
     return counts.join(QLatin1Char(' '));
 }
 
-// The context tree from the root, every field a view reads, each child's
-// link to its parent; the store's event attributes and every event's
-// columns; the rows of the context tree, each naming a context of the tree.
+// A context and those below it, each with every field a view reads and
+// its link to its parent, indented by depth.
+void contextText(const Context* c, int depth, QStringList& out, QSet<const Context*>& inTree)
+{
+    inTree.insert(c);
+    out << QString(depth, QLatin1Char(' ')) + c->name
+               + QStringLiteral(" %1 events, %2 traces, %3 histograms%4%5")
+                     .arg(c->packets.size())
+                     .arg(c->conversations.size())
+                     .arg(c->histograms.size())
+                     .arg(c->modified ? QStringLiteral(" modified") : QString())
+                     .arg(c->histograms.isEmpty() ? QString() : QStringLiteral(" last: ") + histogramText(c->histograms.last()));
+    for (const Context* child : c->children) {
+        if (child->parent != c)
+            out << QStringLiteral("a child of %1 names another parent").arg(c->name);
+        contextText(child, depth + 1, out, inTree);
+    }
+}
+
+// A row of the context tree and those below it.
+void rowText(const NavigationWidget* nav, const QTreeWidgetItem* row, QStringList& out)
+{
+    out << QStringLiteral("row ") + row->text(0) + QLatin1Char(' ') + row->text(1) + QLatin1Char(' ') + row->text(2)
+               + (row == nav->activeItem ? QStringLiteral(" bold") : QString());
+    for (int i = 0; i < row->childCount(); ++i)
+        rowText(nav, row->child(i), out);
+}
+
+// The context tree from the root; the store's event attributes and every
+// event's columns; the rows of the context tree, each naming a context of
+// the tree.
 QStringList treeText(MainWindow& w)
 {
     QStringList out;
     GlyphStore* store = w.controlWidget->glyphStore;
-    Context* root = store->rootContext;
-    QSet<Context*> inTree;
-    QList<QPair<Context*, int>> stack{{root, 0}};
-    while (!stack.isEmpty()) {
-        const QPair<Context*, int> next = stack.takeLast();
-        Context* c = next.first;
-        inTree.insert(c);
-        QString line = QString(next.second, QLatin1Char(' ')) + c->name
-                       + QStringLiteral(" %1 events, %2 traces, %3 histograms%4")
-                             .arg(c->packets.size())
-                             .arg(c->conversations.size())
-                             .arg(c->histograms.size())
-                             .arg(c->modified ? QStringLiteral(" modified") : QString());
-        if (!c->histograms.isEmpty())
-            line += QStringLiteral(" last: ") + histogramText(c->histograms.last());
-        out << line;
-        for (int i = c->children.size() - 1; i >= 0; --i) {
-            Context* child = c->children.at(i);
-            if (child->parent != c)
-                out << QStringLiteral("a child of %1 names another parent").arg(c->name);
-            stack.append({child, next.second + 1});
-        }
-    }
+    QSet<const Context*> inTree;
+    contextText(store->rootContext, 0, out, inTree);
     out << QStringList(store->packetAttributeNames.toQList()).join(QLatin1Char(','));
     int fewest = 1 << 30;
     int most = 0;
-    for (const QSharedPointer<Packet>& p : root->packets.items) {
+    for (const QSharedPointer<Packet>& p : store->rootContext->packets.items) {
         fewest = qMin(fewest, p->columnCount());
         most = qMax(most, p->columnCount());
     }
     out << QStringLiteral("columns %1..%2, counter %3").arg(fewest).arg(most).arg(selectionCounter);
-    NavigationWidget* nav = w.navigationWidget;
-    for (auto it = nav->items.constBegin(); it != nav->items.constEnd(); ++it) {
-        if (!inTree.contains(it.value()))
+    const NavigationWidget* nav = w.navigationWidget;
+    for (const Context* named : nav->items) {
+        if (!inTree.contains(named))
             out << QStringLiteral("a row names a context outside the tree");
     }
-    QList<QTreeWidgetItem*> rows;
     for (int i = 0; i < nav->topLevelItemCount(); ++i)
-        rows << nav->topLevelItem(i);
-    while (!rows.isEmpty()) {
-        QTreeWidgetItem* row = rows.takeFirst();
-        out << QStringLiteral("row ") + row->text(0) + QLatin1Char(' ') + row->text(1) + QLatin1Char(' ')
-                   + row->text(2) + (row == nav->activeItem ? QStringLiteral(" bold") : QString());
-        for (int i = row->childCount() - 1; i >= 0; --i)
-            rows.prepend(row->child(i));
-    }
+        rowText(nav, nav->topLevelItem(i), out);
     out << QStringLiteral("%1 rows").arg(nav->items.size());
     return out;
 }
 
 // A window showing a log, its saved selection "A" in the event matrix with
-// some of A's events selected.
-struct Saving
+// some of A's events selected (made at the first prepare, under the sweep's
+// answers to its boxes); "Save as selection.." in the matrix's menu, the
+// name dialog answered as often as it shows.
+class Saving : public usersweep::Scene
 {
-    TempWorkDir dir;
-    Boxes boxes;
-    std::unique_ptr<MainWindow> window{new MainWindow};
-    QString name;        // typed into the name dialog; null: the proposal kept
-    bool asAttribute = true;
-    QTimer answer;       // answers the name dialog as often as it shows
-
-    Saving()
+public:
+    Saving(const QString& name, bool asAttribute) : name(name), asAttribute(asAttribute)
     {
         answer.setInterval(0);
         QObject::connect(&answer, &QTimer::timeout, &answer, [this]() {
             auto* dialog = qobject_cast<TextInputWidget*>(QApplication::activeModalWidget());
             if (!dialog)
                 return;
-            if (!name.isNull())
-                dialog->nameEdit->setText(name);
-            dialog->attributeBox->setChecked(asAttribute);
+            if (!this->name.isNull())
+                dialog->nameEdit->setText(this->name);
+            dialog->attributeBox->setChecked(this->asAttribute);
             dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
         });
     }
 
-    // Back to A selected in the matrix: a saved context without an
-    // attribute goes again (cheaper than loading the log anew).
-    void reset(const QStringList& before)
+    // Back to A selected in the matrix: the contexts saved without an
+    // attribute go again (cheaper than loading the log anew). The save is
+    // tried again from where its failure left the window.
+    void prepare(bool again) override
     {
+        if (again)
+            return;
+        if (!window) {
+            window.reset(new MainWindow);
+            setUp();
+            before = state();
+            return;
+        }
         GlyphStore* store = window->controlWidget->glyphStore;
         Context* root = store ? store->rootContext : nullptr;
-        if (root && root->children.size() == 1 && root->children.first()->children.size() == 1
-            && store->packetAttributeNames.size() == NAMES.size()) {
-            delete root->children.first()->children.first();
+        if (root && root->children.size() == 1 && store->packetAttributeNames.size() == NAMES.size()) {
+            for (Context* a = root->children.first(); !a->children.isEmpty();)
+                delete a->children.last();
             window->navigationWidget->refresh();
             selectionCounter = 0;
-            boxes.shown.clear();
         }
-        if (treeText(*window) != before)
+        if (state() != before)
             setUp();
     }
 
+    void act() override
+    {
+        answer.start();
+        window->leftEventRibbon->view->saveSelectionAction->trigger();
+        answer.stop();
+    }
+
+    // Walks the tree (freed memory would be read here).
+    QStringList state() const override { return treeText(*window); }
+
+    QString afterMessage(const QString&, const QString& text) const override
+    {
+        return text.contains(QLatin1String("ran out of memory")) ? QString()
+                                                                 : QStringLiteral("it does not say it ran out of memory");
+    }
+
+private:
     void setUp()
     {
         ControlWidget* control = window->controlWidget;
@@ -222,23 +213,14 @@ struct Saving
             view->selectedPacketSet.insert(a->packets.at(i));
         selectionCounter = 0;
         QCoreApplication::processEvents();
-        boxes.shown.clear();
     }
 
-    // "Save as selection.." in the matrix's menu; false when it let an
-    // exception out.
-    bool save()
-    {
-        answer.start();
-        bool escaped = false;
-        try {
-            window->leftEventRibbon->view->saveSelectionAction->trigger();
-        } catch (...) {
-            escaped = true;
-        }
-        answer.stop();
-        return !escaped;
-    }
+    TempWorkDir dir;
+    std::unique_ptr<MainWindow> window;
+    QStringList before;
+    QString name;        // typed into the name dialog; null: the proposal kept
+    bool asAttribute;
+    QTimer answer;
 };
 
 // ---------------------------------------------------------------------------
@@ -278,35 +260,6 @@ QStringList dialogText(const OpenWidget& d)
     return out;
 }
 
-// An import dialog and the path its file dialog answers.
-struct Choosing
-{
-    TempWorkDir dir;
-    Boxes boxes;
-    ControlWidget control{nullptr};
-    std::unique_ptr<OpenWidget> dialog{new OpenWidget(&control)};
-    QString path;   // copied, not allocated, when the file dialog asks
-    FileAsker::Handler previous;
-
-    Choosing()
-    {
-        previous = FileAsker::setHandler([this](const FileAsker::Request&) { return path; });
-    }
-    ~Choosing() { FileAsker::setHandler(previous); }
-
-    // "Open" beside "Input file:"; false when it let an exception out.
-    bool choose(const QString& log)
-    {
-        path = log;
-        try {
-            dialog->fileButton->click();
-        } catch (...) {
-            return false;
-        }
-        return true;
-    }
-};
-
 QByteArray shortRowLog()
 {
     return "frame.time_epoch,ip.src,ip.dst,frame.len,info\n"
@@ -327,6 +280,80 @@ QByteArray identifierLog()
                  + QByteArray::number(60 + i % 13) + ",s" + QByteArray::number(i * 7919 % 150) + '\n';
     return bytes;
 }
+
+// An import dialog showing an earlier log; "Open" beside "Input file:",
+// the file dialog answering with the log chosen. The warning of rows that
+// gave no event is counted in the state.
+class Choosing : public usersweep::Scene
+{
+public:
+    explicit Choosing(const QByteArray& log)
+        : earlier(dir.write(QStringLiteral("earlier.csv"), shortRowLog() + "1600000009,10.0.0.9,x,1,y\n")),
+          chosen(dir.write(QStringLiteral("chosen.csv"), log))
+    {
+        previous = FileAsker::setHandler([this](const FileAsker::Request&) { return path; });
+    }
+    ~Choosing() override { FileAsker::setHandler(previous); }
+
+    // A file that cannot be a log leaves the dialog forgotten, with nothing
+    // to open (chosen once, at the first prepare). The action is tried
+    // again from where its failure left the dialog.
+    void prepare(bool again) override
+    {
+        if (forgotten.isEmpty()) {
+            choose(dir.write(QStringLiteral("blank.csv"), QByteArray()));
+            forgotten = dialogText(*dialog);
+        }
+        if (!again)
+            choose(earlier);
+        warned = 0;
+    }
+    void act() override { choose(chosen); }
+    QStringList state() const override { return dialogText(*dialog) << QStringLiteral("warned %1").arg(warned); }
+
+    bool expectsBox(const MessageAsker::Request& box) override
+    {
+        if (!box.text.contains(QLatin1String("will be ignored")))
+            return false;
+        ++warned;
+        return true;
+    }
+
+    // Forgotten, "Open" off, and told once: by the choice itself, which
+    // names the log, or by a handler that ran out of memory meanwhile.
+    QString failed(const MessageAsker::Request& box, const QStringList& after, const QStringList&,
+                   const QStringList&) override
+    {
+        // The last line but one: the column choices made process-wide.
+        QStringList left = after;
+        left.removeAt(left.size() - 2);
+        if (left != forgotten.mid(0, forgotten.size() - 1) << QStringLiteral("warned 0"))
+            return QStringLiteral("shows ") + after.join(QLatin1Char('|'));
+        if (!box.text.contains(QLatin1String("ran out of memory"))
+            || (box.title != QLatin1String("Out of memory")
+                && !(box.title == QLatin1String("Failed to load data") && box.text.contains(QLatin1String("chosen.csv")))))
+            return QStringLiteral("told ") + box.text;
+        return QString();
+    }
+
+    QStringList forgotten;
+
+private:
+    void choose(const QString& log)
+    {
+        path = log;
+        dialog->fileButton->click();
+    }
+
+    TempWorkDir dir;
+    ControlWidget control{nullptr};
+    std::unique_ptr<OpenWidget> dialog{new OpenWidget(&control)};
+    const QString earlier;
+    const QString chosen;
+    QString path;   // copied, not allocated, when the file dialog asks
+    FileAsker::Handler previous;
+    int warned = 0;
+};
 
 } // namespace
 
@@ -381,68 +408,18 @@ void ShellFailuresTest::saveSelection()
     QFETCH(QString, name);
     QFETCH(bool, asAttribute);
     QFETCH(QString, saved);
-    Saving s;
-    s.name = name;
-    s.asAttribute = asAttribute;
-
+    Saving s(name, asAttribute);
+    const usersweep::Tally t =
+        usersweep::sweep(QStringLiteral("save as selection (%1)").arg(QTest::currentDataTag()), s);
+    QVERIFY(!QTest::currentTestFailed());
     // What a save that never fails leaves.
-    s.setUp();
-    const QStringList before = treeText(*s.window);
-    QVERIFY(s.save());
-    const QStringList after = treeText(*s.window);
-    QVERIFY2(s.boxes.shown.isEmpty(), qPrintable(s.boxes.text()));
+    const QStringList& after = t.once;
     QVERIFY2(after.filter(QRegularExpression(QStringLiteral("^ +") + QRegularExpression::escape(saved) + " 6 events"))
                      .size() == 1,
              qPrintable(after.join('\n')));
     QCOMPARE(after.contains(QStringLiteral("frame.time_epoch,ip.src,ip.dst,frame.len,ip.src(1)")), asAttribute);
     QCOMPARE(after.last(), QStringLiteral("3 rows"));
-
-    long stopped = 0;
-    const long points = sweep::run(QStringLiteral("save as selection (%1)").arg(QTest::currentDataTag()), [&](long n) {
-        s.reset(before);
-        bool ok = false;
-        bool hit = false;
-        {
-            failingnew::FailAt fail(n);
-            ok = s.save();
-            hit = fail.stop();
-        }
-        // The boxes a handler tells of are raised from the event loop.
-        QCoreApplication::processEvents();
-        const QString where = QStringLiteral("failure point %1: ").arg(n);
-        if (!ok) {
-            QTest::qFail(qPrintable(where + QStringLiteral("an exception got out")), __FILE__, __LINE__);
-            return false;
-        }
-        // Walks the tree (freed memory would be read here).
-        const QStringList left = treeText(*s.window);
-        if (left == after) {
-            // Saved: a view may have told of its own failure to take it.
-            if (s.boxes.shown.size() > 1 || (!s.boxes.shown.isEmpty() && !toldOnce(s.boxes))) {
-                QTest::qFail(qPrintable(where + s.boxes.text()), __FILE__, __LINE__);
-                return false;
-            }
-            return hit;
-        }
-        if (left != before || !toldOnce(s.boxes)) {
-            QTest::qFail(qPrintable(where + s.boxes.text() + QStringLiteral("\n") + left.join('\n')), __FILE__,
-                         __LINE__);
-            return false;
-        }
-        ++stopped;
-        // Again, as a save that never failed.
-        s.boxes.shown.clear();
-        if (!s.save() || treeText(*s.window) != after || !s.boxes.shown.isEmpty()) {
-            QTest::qFail(qPrintable(where + QStringLiteral("saved again: ") + s.boxes.text() + '\n'
-                                    + treeText(*s.window).join('\n')),
-                         __FILE__, __LINE__);
-            return false;
-        }
-        return hit;
-    });
-    QVERIFY(!QTest::currentTestFailed());
-    qInfo().noquote() << QTest::currentDataTag() << points << "failure points," << stopped << "of them stopped";
-    QVERIFY(stopped > 0);
+    QVERIFY(t.kept > 0);
 }
 
 void ShellFailuresTest::chooseLog_data()
@@ -459,76 +436,18 @@ void ShellFailuresTest::chooseLog()
 {
     QFETCH(QByteArray, log);
     QFETCH(int, warned);
-    Choosing c;
-    const QString earlier = c.dir.write(QStringLiteral("earlier.csv"), shortRowLog() + "1600000009,10.0.0.9,x,1,y\n");
-    const QString chosen = c.dir.write(QStringLiteral("chosen.csv"), log);
-
-    // What choices that never fail show; a file that cannot be a log
-    // leaves the dialog forgotten, with nothing to open.
-    QVERIFY(c.choose(c.dir.write(QStringLiteral("blank.csv"), QByteArray())));
-    const QStringList forgotten = dialogText(*c.dialog);
-    QCOMPARE(forgotten.at(forgotten.size() - 2), QStringLiteral("open 0, stream 0"));
-    QVERIFY(c.choose(earlier));
-    const QStringList shownEarlier = dialogText(*c.dialog);
-    c.boxes.shown.clear();
-    QVERIFY(c.choose(chosen));
-    const QStringList shown = dialogText(*c.dialog);
-    QCOMPARE(c.boxes.shown.size(), warned);
-    QCOMPARE(shown.at(shown.size() - 2), QStringLiteral("open 1, stream 1"));
-    QVERIFY2(shown.last().startsWith(QLatin1String("time frame.time_epoch")), qPrintable(shown.last()));
+    Choosing c(log);
+    const usersweep::Tally t = usersweep::sweep(QStringLiteral("choose a log (%1)").arg(QTest::currentDataTag()), c);
+    QVERIFY(!QTest::currentTestFailed());
+    // What choices that never fail show.
+    QCOMPARE(c.forgotten.at(c.forgotten.size() - 2), QStringLiteral("open 0, stream 0"));
+    const QStringList& shown = t.once;
+    QCOMPARE(shown.last(), QStringLiteral("warned %1").arg(warned));
+    QCOMPARE(shown.at(shown.size() - 3), QStringLiteral("open 1, stream 1"));
+    QVERIFY2(shown.at(shown.size() - 2).startsWith(QLatin1String("time frame.time_epoch")), qPrintable(shown.join('\n')));
     if (QTest::currentDataTag() == QByteArray("identifiers"))
         QVERIFY2(shown.contains(QStringLiteral("row session Identifier")), qPrintable(shown.join('\n')));
-
-    long stopped = 0;
-    const long points = sweep::run(QStringLiteral("choose a log (%1)").arg(QTest::currentDataTag()), [&](long n) {
-        c.choose(earlier);
-        if (dialogText(*c.dialog) != shownEarlier) {
-            QTest::qFail("the earlier log is not shown", __FILE__, __LINE__);
-            return false;
-        }
-        c.boxes.shown.clear();
-        bool ok = false;
-        bool hit = false;
-        {
-            failingnew::FailAt fail(n);
-            ok = c.choose(chosen);
-            hit = fail.stop();
-        }
-        QCoreApplication::processEvents();
-        const QString where = QStringLiteral("failure point %1: ").arg(n);
-        if (!ok) {
-            QTest::qFail(qPrintable(where + QStringLiteral("an exception got out")), __FILE__, __LINE__);
-            return false;
-        }
-        const QStringList left = dialogText(*c.dialog);
-        if (left == shown) {
-            if (c.boxes.shown.size() != warned) {
-                QTest::qFail(qPrintable(where + c.boxes.text()), __FILE__, __LINE__);
-                return false;
-            }
-            return hit;
-        }
-        // Forgotten, "Open" off, and told once: by the choice itself, which
-        // names the log, or by a handler that ran out of memory meanwhile.
-        const MessageAsker::Request told = c.boxes.shown.value(0);
-        if (left.mid(0, left.size() - 1) != forgotten.mid(0, forgotten.size() - 1) || !toldOnce(c.boxes)
-            || (told.title != QLatin1String("Out of memory")
-                && !(told.title == QLatin1String("Failed to load data") && told.text.contains(QLatin1String("chosen.csv"))))) {
-            QTest::qFail(qPrintable(where + c.boxes.text() + '\n' + left.join('\n')), __FILE__, __LINE__);
-            return false;
-        }
-        ++stopped;
-        c.boxes.shown.clear();
-        if (!c.choose(chosen) || dialogText(*c.dialog) != shown || c.boxes.shown.size() != warned) {
-            QTest::qFail(qPrintable(where + QStringLiteral("chosen again: ") + dialogText(*c.dialog).join('\n')),
-                         __FILE__, __LINE__);
-            return false;
-        }
-        return hit;
-    });
-    QVERIFY(!QTest::currentTestFailed());
-    qInfo().noquote() << QTest::currentDataTag() << points << "failure points," << stopped << "of them stopped";
-    QVERIFY(stopped > 0);
+    QVERIFY(t.own > 0);
 }
 
 void ShellFailuresTest::paint_data()

@@ -137,4 +137,10 @@ long run(const QString& action, const std::function<bool(long n)>& attempt, long
     return visited;
 }
 
+bool fail(const QString& what)
+{
+    QTest::qFail(qPrintable(what), __FILE__, __LINE__);
+    return false;
+}
+
 } // namespace sweep

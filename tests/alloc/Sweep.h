@@ -29,4 +29,7 @@ namespace sweep {
 
 long run(const QString& action, const std::function<bool(long n)>& attempt, long points = -1);
 
+// Fails the test with `what`; returns false, for an attempt to return.
+bool fail(const QString& what);
+
 } // namespace sweep
