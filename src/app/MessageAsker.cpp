@@ -73,6 +73,16 @@ QMessageBox::StandardButton MessageAsker::ask(QMessageBox::Icon icon, const QStr
     }
 }
 
+void MessageAsker::tell(QMessageBox::Icon icon, const char* title, const char* text,
+                        QWidget* parent) noexcept
+{
+    try {
+        ask(icon, QString::fromLatin1(title), QString::fromLatin1(text), QMessageBox::Ok, parent);
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "%s: %s\n", title, text);
+    }
+}
+
 void MessageAsker::notify(QMessageBox::Icon icon, const QString& title, const QString& text,
                           QWidget* parent)
 {

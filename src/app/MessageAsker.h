@@ -33,6 +33,11 @@ public:
                                            const QString& text,
                                            QMessageBox::StandardButtons buttons,
                                            QWidget* parent = nullptr);
+    // Modal box with OK of texts made of literals; throws nothing: when no
+    // memory is left to make the texts or the box (or a test's handler ran
+    // out of it), "TITLE: TEXT" goes to stderr instead.
+    static void tell(QMessageBox::Icon icon, const char* title, const char* text,
+                     QWidget* parent = nullptr) noexcept;
     // Box that does not wait for its answer; it deletes itself when closed.
     static void notify(QMessageBox::Icon icon, const QString& title, const QString& text,
                        QWidget* parent = nullptr);

@@ -31,7 +31,6 @@
 #include <QSet>
 
 #include <algorithm>
-#include <cstdio>
 #include <memory>
 #include <new>
 #include <vector>
@@ -41,17 +40,6 @@ int selectionCounter = 0;
 namespace {
 
 using Packets = TList<QSharedPointer<Packet>>;
-
-// A box of the selection export, without parent; running out of memory to
-// show it, a line on stderr instead.
-void tellSelectionExport(QMessageBox::Icon icon, const char* title, const char* text) noexcept
-{
-    try {
-        MessageAsker::ask(icon, QString::fromLatin1(title), QString::fromLatin1(text), QMessageBox::Ok, nullptr);
-    } catch (const std::bad_alloc&) {
-        std::fprintf(stderr, "%s: %s\n", title, text);
-    }
-}
 
 // The most event lines a selection file holds.
 constexpr int MAX_EXPORTED_LINES = 10000000;
@@ -585,7 +573,7 @@ void NavigationWidget::exportCSV()
         exportSelection(path, control ? control->selectedPackets() : Packets());
     } catch (const std::bad_alloc&) {
         // Before the export began: nothing was written.
-        tellSelectionExport(QMessageBox::Warning, "Failed to save selection",
+        MessageAsker::tell(QMessageBox::Warning, "Failed to save selection",
                             "Save failed: file could not be written to");
     }
 }
@@ -598,7 +586,7 @@ bool NavigationWidget::exportSelection(const QString& path, const Packets& selec
     try {
         SideFile file(path);
         if (!file.open(true)) {
-            tellSelectionExport(QMessageBox::Warning, "Failed to save selection",
+            MessageAsker::tell(QMessageBox::Warning, "Failed to save selection",
                                 "Save failed: file could not be opened");
             return false;
         }
@@ -606,16 +594,16 @@ bool NavigationWidget::exportSelection(const QString& path, const Packets& selec
             control && control->glyphStore ? control->glyphStore->packetAttributeNames : TList<QString>();
         if (!writeSelection(file.device(), names, selection) || !file.commit()) {
             qDebug().noquote() << QStringLiteral("selection not saved to %1: %2").arg(path, file.errorString());
-            tellSelectionExport(QMessageBox::Warning, "Failed to save selection",
+            MessageAsker::tell(QMessageBox::Warning, "Failed to save selection",
                                 "Save failed: file could not be written to");
             return false;
         }
     } catch (const std::bad_alloc&) {
-        tellSelectionExport(QMessageBox::Warning, "Failed to save selection",
+        MessageAsker::tell(QMessageBox::Warning, "Failed to save selection",
                             "Save failed: file could not be written to");
         return false;
     }
-    tellSelectionExport(QMessageBox::Information, "Save Selection", "Export successful");
+    MessageAsker::tell(QMessageBox::Information, "Save Selection", "Export successful");
     return true;
 }
 

@@ -55,19 +55,6 @@ QString nanoseconds(double secs)
     return QString::number(secs * 1e9, 'g', 22);
 }
 
-// The box of an export that wrote nothing; running out of memory to show
-// it, a line on stderr instead.
-void warnNotWritten(QWidget* parent) noexcept
-{
-    try {
-        MessageAsker::ask(QMessageBox::Warning, QStringLiteral("Failed to save selection"),
-                          QStringLiteral("Save failed: file could not be opened or writte to"),
-                          QMessageBox::Ok, parent);
-    } catch (const std::bad_alloc&) {
-        std::fputs("Failed to save selection: Save failed: file could not be opened or writte to\n", stderr);
-    }
-}
-
 } // namespace
 
 Smb2XesExporter::Smb2XesExporter(QWidget* parent)
@@ -100,7 +87,8 @@ void Smb2XesExporter::run()
         exportFile(input, output);
     } catch (const std::bad_alloc&) {
         // Before the export began: nothing was written.
-        warnNotWritten(parent);
+        MessageAsker::tell(QMessageBox::Warning, "Failed to save selection",
+                           "Save failed: file could not be opened or writte to", parent);
     }
 }
 
@@ -110,7 +98,8 @@ bool Smb2XesExporter::exportFile(const QString& inputPath, const QString& output
         return writeDocument(inputPath, outputPath);
     } catch (const std::bad_alloc&) {
         // The output was written beside the old file, which stays as it was.
-        warnNotWritten(parent);
+        MessageAsker::tell(QMessageBox::Warning, "Failed to save selection",
+                           "Save failed: file could not be opened or writte to", parent);
         return false;
     }
 }

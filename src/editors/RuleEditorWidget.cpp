@@ -35,28 +35,11 @@
 #include "patterns/RulesFile.h"
 #include "views/events/EventWidget.h"
 
-#include <cstdio>
 #include <memory>
 #include <new>
 #include <utility>
 
 namespace {
-
-// A box of the editor's; running out of memory to show it, a line on
-// stderr instead.
-void tell(QWidget* parent, QMessageBox::Icon icon, const char* title, const char* text) noexcept
-{
-    try {
-        MessageAsker::ask(icon, QString::fromLatin1(title), QString::fromLatin1(text), QMessageBox::Ok, parent);
-    } catch (const std::bad_alloc&) {
-        std::fprintf(stderr, "%s: %s\n", title, text);
-    }
-}
-
-void warn(QWidget* parent, const char* title, const char* text) noexcept
-{
-    tell(parent, QMessageBox::Warning, title, text);
-}
 
 ParseNode* copyTree(const ParseNode* tree)
 {
@@ -205,7 +188,8 @@ void RuleEditorWidget::saveRules()
         writeRulesFile(path);
     } catch (const std::bad_alloc&) {
         // Before a file was chosen: nothing was written.
-        warn(this, "Failed to save rules", "Save failed: file could not be written to");
+        MessageAsker::tell(QMessageBox::Warning, "Failed to save rules",
+                           "Save failed: file could not be written to", this);
     }
 }
 
@@ -216,7 +200,8 @@ bool RuleEditorWidget::writeRulesFile(const QString& path)
     try {
         SideFile file(path);
         if (!file.open(true)) {
-            warn(this, "Failed to save rules", "Save failed: file could not be opened");
+            MessageAsker::tell(QMessageBox::Warning, "Failed to save rules",
+                               "Save failed: file could not be opened", this);
             return false;
         }
         QByteArray bytes;
@@ -229,14 +214,16 @@ bool RuleEditorWidget::writeRulesFile(const QString& path)
         }
         if (!file.write(bytes) || !file.commit()) {
             qDebug().noquote() << QStringLiteral("rules not saved to %1: %2").arg(path, file.errorString());
-            warn(this, "Failed to save rules", "Save failed: file could not be written to");
+            MessageAsker::tell(QMessageBox::Warning, "Failed to save rules",
+                               "Save failed: file could not be written to", this);
             return false;
         }
     } catch (const std::bad_alloc&) {
-        warn(this, "Failed to save rules", "Save failed: file could not be written to");
+        MessageAsker::tell(QMessageBox::Warning, "Failed to save rules",
+                           "Save failed: file could not be written to", this);
         return false;
     }
-    tell(this, QMessageBox::Information, "Save Rules", "Save successful");
+    MessageAsker::tell(QMessageBox::Information, "Save Rules", "Save successful", this);
     return true;
 }
 
@@ -275,7 +262,8 @@ bool stageRulesFile(const QString& path, QWidget* parent, StagedRules& staged)
     // a line.
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        warn(parent, "Failed to load settings", "Load failed: file could not be opened");
+        MessageAsker::tell(QMessageBox::Warning, "Failed to load settings",
+                           "Load failed: file could not be opened", parent);
         return false;
     }
     RulesFile read = RulesFile::fromBytes(file.readAll());
@@ -348,7 +336,8 @@ void RuleEditorWidget::loadRules()
         } catch (const std::bad_alloc&) {
             // The box below still tells that the import failed.
         }
-        warn(this, "Failed to load settings", "Load failed: ran out of memory; the rules are unchanged");
+        MessageAsker::tell(QMessageBox::Warning, "Failed to load settings",
+                           "Load failed: ran out of memory; the rules are unchanged", this);
     }
 }
 
@@ -360,7 +349,8 @@ bool RuleEditorWidget::readRulesFile(const QString& path)
         if (!s) {
             QFile file(path);
             if (!file.open(QIODevice::ReadOnly))
-                warn(this, "Failed to load settings", "Load failed: file could not be opened");
+                MessageAsker::tell(QMessageBox::Warning, "Failed to load settings",
+                                   "Load failed: file could not be opened", this);
             return false;
         }
         if (!stageRulesFile(path, this, staged))
@@ -373,7 +363,8 @@ bool RuleEditorWidget::readRulesFile(const QString& path)
     } catch (const std::bad_alloc&) {
         if (staged.swapped)
             staged.swap(s);
-        warn(this, "Failed to load settings", "Load failed: ran out of memory; the rules are unchanged");
+        MessageAsker::tell(QMessageBox::Warning, "Failed to load settings",
+                           "Load failed: ran out of memory; the rules are unchanged", this);
         return false;
     }
 }

@@ -149,14 +149,6 @@ Result run(const QString& name, Scene& scene)
     return r;
 }
 
-void spareQt(bool core)
-{
-    for (const char* library : {"libQt5Widgets", "libQt5Gui", "libQt5Core", "libQt5Test", "qt5/plugins/platforms"}) {
-        if ((core || qstrcmp(library, "libQt5Core") != 0) && !failingnew::spareCallersIn(library))
-            QTest::qFail(library, __FILE__, __LINE__);
-    }
-}
-
 long userSweep(const usersweep::Maker& make)
 {
     const QString name = QString::fromLatin1(QTest::currentDataTag());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Sweep.h"
 #include "UserSweep.h"
 
 #include "app/MessageAsker.h"
@@ -94,10 +95,6 @@ QString line(const T&... values)
 
 // The lines of `shown` that differ from `expected`.
 QString difference(const QStringList& shown, const QStringList& expected);
-
-// Qt's own libraries spared (see failingnew::spareCallersIn), the core one
-// unless told not to; fails the test when one is not loaded.
-void spareQt(bool core = true);
 
 // usersweep::run for the current data row, its count logged.
 long userSweep(const usersweep::Maker& make);

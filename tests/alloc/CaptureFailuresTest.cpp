@@ -326,7 +326,7 @@ void CaptureFailuresTest::initTestCase()
     // Only the widgets' libraries are spared here: the handlers' sweep has
     // none, and counts only what the handlers allocate; Qt's core library
     // is spared where the dialog's sweep begins.
-    actionsweep::spareQt(false);
+    sweep::spareQt(false);
 }
 
 void CaptureFailuresTest::cleanup()

@@ -418,7 +418,7 @@ void EditorFailuresTest::initTestCase()
 {
     // Only the program's own allocations fail (see LoadFailuresTest): Qt's
     // delivery of a key or a click does not survive its own failing.
-    actionsweep::spareQt();
+    sweep::spareQt();
 }
 
 void EditorFailuresTest::everyAllocation_data()

@@ -334,7 +334,7 @@ void FileFailuresTest::initTestCase()
 {
     // Only the program's own allocations fail (see LoadFailuresTest): Qt's
     // do not recover from a failed one.
-    actionsweep::spareQt();
+    sweep::spareQt();
 }
 
 void FileFailuresTest::everyAllocation_data()

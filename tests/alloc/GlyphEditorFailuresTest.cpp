@@ -175,7 +175,7 @@ void GlyphEditorFailuresTest::initTestCase()
 {
     // Only the program's own allocations fail: Qt's delivery of a click or
     // a key does not survive its own failing.
-    actionsweep::spareQt();
+    sweep::spareQt();
 }
 
 void GlyphEditorFailuresTest::everyAllocation_data()

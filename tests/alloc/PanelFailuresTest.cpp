@@ -280,7 +280,7 @@ void PanelFailuresTest::initTestCase()
 {
     // Qt's own code does not recover from an allocation that fails (see
     // LoadFailuresTest): only the program's allocations fail.
-    actionsweep::spareQt();
+    sweep::spareQt();
 }
 
 void PanelFailuresTest::everyAllocation_data()

@@ -242,7 +242,7 @@ private slots:
 void PlotFailuresTest::initTestCase()
 {
     // Only the program's own allocations fail (see LoadFailuresTest).
-    actionsweep::spareQt();
+    sweep::spareQt();
 }
 
 void PlotFailuresTest::histogramDialog_data()

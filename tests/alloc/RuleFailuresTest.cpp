@@ -240,7 +240,7 @@ void RuleFailuresTest::initTestCase()
 {
     // Only the program's own allocations fail: Qt's delivery of a click or
     // a key does not survive its own failing.
-    actionsweep::spareQt();
+    sweep::spareQt();
 }
 
 void RuleFailuresTest::everyAllocation_data()

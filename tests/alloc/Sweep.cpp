@@ -143,4 +143,12 @@ bool fail(const QString& what)
     return false;
 }
 
+void spareQt(bool core)
+{
+    for (const char* library : {"libQt5Widgets", "libQt5Gui", "libQt5Core", "libQt5Test", "qt5/plugins/platforms"}) {
+        if ((core || qstrcmp(library, "libQt5Core") != 0) && !failingnew::spareCallersIn(library))
+            QTest::qFail(library, __FILE__, __LINE__);
+    }
+}
+
 } // namespace sweep

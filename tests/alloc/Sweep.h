@@ -32,4 +32,8 @@ long run(const QString& action, const std::function<bool(long n)>& attempt, long
 // Fails the test with `what`; returns false, for an attempt to return.
 bool fail(const QString& what);
 
+// Qt's own libraries spared (see failingnew::spareCallersIn), the core one
+// unless told not to; fails the test when one is not loaded.
+void spareQt(bool core = true);
+
 } // namespace sweep
