@@ -182,6 +182,7 @@ void SettingsWidget::glyph()
 void SettingsWidget::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
-    // Out of memory the overview keeps the layout it had (its own).
-    HandlerGuard::run([this] { ruleOverview->relayout(); });
+    // Out of memory the overview keeps the layout it had (relayout ends
+    // its own failure).
+    ruleOverview->relayout();
 }

@@ -86,10 +86,15 @@ void ImgWidget::paintEvent(QPaintEvent* e)
 {
     HandlerGuard::paint(this, [&] {
         QWidget::paintEvent(e);
-        QPainter painter(this);
-        painter.drawImage(0, 0, image);
-        painter.drawImage(0, 0, overlay);
+        drawImages();
     });
+}
+
+void ImgWidget::drawImages()
+{
+    QPainter painter(this);
+    painter.drawImage(0, 0, image);
+    painter.drawImage(0, 0, overlay);
 }
 
 void ImgWidget::mouseMoveEvent(QMouseEvent* e)

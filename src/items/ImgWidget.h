@@ -65,7 +65,11 @@ public:
     QSize sizeHint() const override;
 
     void keyPressEvent(QKeyEvent* e) override;
+    // Paints drawImages() under the paint's guard.
     void paintEvent(QPaintEvent* e) override;
+    // The content image, then the overlay: the paint's body, unguarded, for
+    // a view whose own paint guards more around it.
+    void drawImages();
     void mouseMoveEvent(QMouseEvent* e) override;
     void mousePressEvent(QMouseEvent* e) override;
     void wheelEvent(QWheelEvent* e) override;

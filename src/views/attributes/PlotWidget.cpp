@@ -466,14 +466,9 @@ void PlotWidget::resizeEvent(QResizeEvent* event)
     HandlerGuard::run([&] { ImgWidget::resizeEvent(event); });
 }
 
-void PlotWidget::paintEvent(QPaintEvent*)
+void PlotWidget::paintEvent(QPaintEvent* event)
 {
-    HandlerGuard::paint(this, [&] {
-        // The content image, then the overlay, as every image view paints.
-        QPainter painter(this);
-        painter.drawImage(0, 0, image);
-        painter.drawImage(0, 0, overlay);
-    });
+    ImgWidget::paintEvent(event);
 }
 
 void PlotWidget::mouseReleaseEvent(QMouseEvent* event)

@@ -739,10 +739,7 @@ void ScentedWidget::paintEvent(QPaintEvent*)
             QMutex* mutex;
             ~Held() { AnnotatedLocker::unlock(mutex); }
         } held{imageMutex};
-        // The content image, then the overlay, as every image view paints.
-        QPainter painter(this);
-        painter.drawImage(0, 0, image);
-        painter.drawImage(0, 0, overlay);
+        drawImages();
     });
 }
 

@@ -410,16 +410,6 @@ void GanttWidget::resizeEvent(QResizeEvent* e)
     });
 }
 
-void GanttWidget::paintEvent(QPaintEvent*)
-{
-    HandlerGuard::paint(this, [&] {
-        // The content image, then the overlay, as every image view paints.
-        QPainter painter(this);
-        painter.drawImage(0, 0, image);
-        painter.drawImage(0, 0, overlay);
-    });
-}
-
 BinItem* GanttWidget::barAt(int x, int y) const
 {
     if (!rows)

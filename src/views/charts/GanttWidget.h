@@ -51,7 +51,6 @@ public:
     QSize sizeHint() const override;
 
     void resizeEvent(QResizeEvent* e) override;
-    void paintEvent(QPaintEvent* e) override;
     void mouseMoveEvent(QMouseEvent* e) override;
     void mousePressEvent(QMouseEvent* e) override;
 

@@ -1528,16 +1528,6 @@ void LineChart::leaveEvent(QEvent* e)
     });
 }
 
-void LineChart::paintEvent(QPaintEvent*)
-{
-    HandlerGuard::paint(this, [&] {
-        // The content image, then the overlay, as every image view paints.
-        QPainter painter(this);
-        painter.drawImage(0, 0, image);
-        painter.drawImage(0, 0, overlay);
-    });
-}
-
 bool LineChart::event(QEvent* e)
 {
     if (e->type() == toEventType(RENDEREVENT)) {

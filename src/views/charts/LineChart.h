@@ -98,7 +98,6 @@ public:
     void wheelEvent(QWheelEvent* e) override;
     void enterEvent(QEvent* e) override;
     void leaveEvent(QEvent* e) override;
-    void paintEvent(QPaintEvent* e) override;
 
     // The tick step in seconds of the time axis for a window of `span`
     // seconds: a thousandth of span / 40 ms rounded up to one significant
