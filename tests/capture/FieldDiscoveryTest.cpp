@@ -19,6 +19,7 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <algorithm>
 #include <memory>
 #include <new>
 
@@ -374,9 +375,14 @@ void FieldDiscoveryTest::outOfMemoryChangesNothing()
     QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
     QTRY_VERIFY(!alive(tools.filePath("pid")));
     QCoreApplication::processEvents();
-    // Another handler tells of its own failure.
-    if (where == "other")
-        QCOMPARE(boxes.requests.takeFirst().title, QStringLiteral("Out of memory"));
+    // Another handler tells of its own failure, before or after the
+    // discovery's box: its box is queued, and the discovery may stop first.
+    if (where == "other") {
+        const auto own = std::find_if(boxes.requests.begin(), boxes.requests.end(),
+                                      [](const MessageAsker::Request& r) { return r.title == "Out of memory"; });
+        QVERIFY(own != boxes.requests.end());
+        boxes.requests.erase(own);
+    }
     QCOMPARE(boxes.requests.size(), 1);
     QCOMPARE(boxes.requests.at(0).title, QStringLiteral("Conversion PCAP CSV"));
     QCOMPARE(boxes.requests.at(0).text,
